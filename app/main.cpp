@@ -1,0 +1,7 @@
+// Entry point of the pellomar program.
+#include <cstdio>
+
+int main() {
+  std::puts("Pellomar");
+  return 0;
+}

@@ -1,0 +1,42 @@
+# Shared build settings and helpers for every target of the tree.
+
+add_library(pellomar_options INTERFACE)
+target_include_directories(pellomar_options INTERFACE ${CMAKE_SOURCE_DIR})
+target_compile_options(pellomar_options INTERFACE
+  $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Wno-unused-parameter>)
+target_compile_definitions(pellomar_options INTERFACE
+  PELLOMAR_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+
+if(PELLOMAR_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
+
+# pellomar_library(NAME SOURCES... [LIBS libs...])
+# One library per folder; folders below the tree root may include each other
+# by path from the root ("platform/win32/Types.h").
+function(pellomar_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES} ${ARG_UNPARSED_ARGUMENTS})
+  target_link_libraries(${name} PUBLIC pellomar_options ${ARG_LIBS})
+endfunction()
+
+# pellomar_test(NAME SOURCES... [LIBS libs...] [TIMEOUT seconds])
+# A GoogleTest executable registered with ctest as one test.
+function(pellomar_test name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES} ${ARG_UNPARSED_ARGUMENTS})
+  target_link_libraries(${name} PRIVATE pellomar_options GTest::gtest GTest::gtest_main
+                        GTest::gmock ${ARG_LIBS})
+  add_test(NAME ${name} COMMAND ${name})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 600)
+  endif()
+  set_tests_properties(${name} PROPERTIES
+    TIMEOUT ${ARG_TIMEOUT}
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;PELLOMAR_TEST_DATA=${CMAKE_SOURCE_DIR}/tests/data;PELLOMAR_REGISTRY_DIR=${CMAKE_BINARY_DIR}/test-registry/${name};ASAN_OPTIONS=detect_leaks=1:abort_on_error=0;LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+endfunction()
