@@ -40,3 +40,13 @@ function(pellomar_test name)
     TIMEOUT ${ARG_TIMEOUT}
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen;PELLOMAR_TEST_DATA=${CMAKE_SOURCE_DIR}/tests/data;PELLOMAR_REGISTRY_DIR=${CMAKE_BINARY_DIR}/test-registry/${name};ASAN_OPTIONS=detect_leaks=1:abort_on_error=0;LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
 endfunction()
+
+# pellomar_folder_library(NAME [LIBS libs...])
+# The library of the calling folder, made of every .cpp and .c file in it, so
+# that adding a source file needs no edit of the folder's CMakeLists.txt.
+function(pellomar_folder_library name)
+  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
+  add_library(${name} STATIC ${sources})
+  target_link_libraries(${name} PUBLIC pellomar_options ${ARG_LIBS})
+endfunction()
