@@ -1,0 +1,42 @@
+// Threads over std::thread.
+//
+// The thread object behind a handle is signalled when the thread function
+// returns. The running thread holds its own reference, so a thread whose
+// handle is closed at once (or never waited for) runs to its end and then
+// frees its object. Priorities are recorded but not applied: an unprivileged
+// Linux thread may lower its priority but never raise it back.
+#pragma once
+
+#include "platform/win32/Sync.h"
+#include "platform/win32/Types.h"
+
+using LPTHREAD_START_ROUTINE = DWORD (*)(LPVOID parameter);
+using PTHREAD_START_ROUTINE = LPTHREAD_START_ROUTINE;
+
+constexpr DWORD STILL_ACTIVE = 259;
+
+constexpr int THREAD_PRIORITY_IDLE = -15;
+constexpr int THREAD_PRIORITY_LOWEST = -2;
+constexpr int THREAD_PRIORITY_BELOW_NORMAL = -1;
+constexpr int THREAD_PRIORITY_NORMAL = 0;
+constexpr int THREAD_PRIORITY_ABOVE_NORMAL = 1;
+constexpr int THREAD_PRIORITY_HIGHEST = 2;
+constexpr int THREAD_PRIORITY_TIME_CRITICAL = 15;
+constexpr int THREAD_PRIORITY_ERROR_RETURN = 0x7FFFFFFF;
+
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
+                    LPVOID parameter, DWORD creationFlags, LPDWORD threadId);
+BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
+
+// A handle meaning "the calling thread" wherever it is used. Closing it is
+// harmless.
+HANDLE GetCurrentThread();
+DWORD GetCurrentThreadId();
+BOOL SetThreadPriority(HANDLE thread, int priority);
+int GetThreadPriority(HANDLE thread);
+
+HANDLE GetCurrentProcess();
+DWORD GetCurrentProcessId();
+
+void Sleep(DWORD milliseconds);
+BOOL SwitchToThread();
