@@ -53,3 +53,8 @@ function(pellomar_folder_library name)
   add_library(${name} STATIC ${sources})
   target_link_libraries(${name} PUBLIC pellomar_options ${ARG_LIBS})
 endfunction()
+
+# FFmpeg's libraries, for the encoders and muxers, the stand-in codecs and as
+# a reference in tests.
+pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET GLOBAL
+  libavformat libavcodec libavutil libswscale libswresample)
