@@ -144,8 +144,9 @@ inline void StoreRgb(BYTE* d, int bpp, __m128i b, __m128i g, __m128i r) {
 void Yuv420ToRgbPairSse2(int blocks, int bpp, BYTE* d0, BYTE* d1, const BYTE* y0, const BYTE* y1, const BYTE* u,
                          const BYTE* v) {
   const __m128i z = _mm_setzero_si128();
-  const __m128i c128 = _mm_set1_epi16(128), c16 = _mm_set1_epi16(16);
-  const __m128i mrY = PairConst(149, 63), mrB = PairConst(4133, 1024), mrR = PairConst(6537, 2048);
+  const __m128i c128 = _mm_set1_epi16(128);
+  const __m128i c149 = _mm_set1_epi16(149), c111 = _mm_set1_epi16(111), c19 = _mm_set1_epi16(19);
+  const __m128i mrB = PairConst(4133, 1024), mrR = PairConst(6537, 2048);
   const __m128i mrGu = PairConst(-3203, 4096), mrGv = PairConst(-1665, 1024);
   const int step = bpp / 8 * 16;
   for (int i = 0; i < blocks; ++i) {
@@ -162,8 +163,12 @@ void Yuv420ToRgbPairSse2(int blocks, int bpp, BYTE* d0, BYTE* d1, const BYTE* y0
     BYTE* ds[2] = {d0, d1};
     for (int r = 0; r < 2; ++r) {
       __m128i yv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ys[r] + 16 * i));
-      __m128i ytL = FixedTerm<7>(_mm_sub_epi16(_mm_unpacklo_epi8(yv, z), c16), mrY);
-      __m128i ytH = FixedTerm<7>(_mm_sub_epi16(_mm_unpackhi_epi8(yv, z), c16), mrY);
+      // The luma term without widening: 149 Y + 111 stays below 65536, so
+      // a logical shift gives floor((149 (Y - 16) + 63) / 128) + 19.
+      __m128i ytL = _mm_sub_epi16(
+          _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(yv, z), c149), c111), 7), c19);
+      __m128i ytH = _mm_sub_epi16(
+          _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(yv, z), c149), c111), 7), c19);
       __m128i b = _mm_packus_epi16(_mm_add_epi16(ytL, btL), _mm_add_epi16(ytH, btH));
       __m128i g = _mm_packus_epi16(_mm_add_epi16(ytL, gtL), _mm_add_epi16(ytH, gtH));
       __m128i rr = _mm_packus_epi16(_mm_add_epi16(ytL, rtL), _mm_add_epi16(ytH, rtH));
