@@ -66,7 +66,7 @@ class WaitableObject : public KernelObject {
   virtual bool IsSignalledFor(DWORD threadId) const = 0;
   // Applies the side effect of a satisfied wait (auto-reset, ownership,
   // count). Returns true when the wait took an abandoned mutex.
-  virtual bool Acquire(DWORD threadId) { return false; }
+  virtual bool Acquire(DWORD /*threadId*/) { return false; }
 
   // Wakes the threads waiting for this object; StateLock must be held.
   void NotifyWaiters();
