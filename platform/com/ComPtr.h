@@ -7,6 +7,7 @@
 // array of one element) writes `&p.p`.
 #pragma once
 
+#include <memory>
 #include <utility>
 
 #include "platform/com/ComBase.h"
@@ -38,7 +39,7 @@ class CComPtr {
   }
   CComPtr& operator=(const CComPtr& other) noexcept { return *this = other.p; }
   CComPtr& operator=(CComPtr&& other) noexcept {
-    if (this != &other) {
+    if (this != std::addressof(other)) {
       T* old = p;
       p = other.p;
       other.p = nullptr;
