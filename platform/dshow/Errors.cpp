@@ -1,8 +1,14 @@
 #include "platform/dshow/Errors.h"
 
 #include <algorithm>
-#include <cwchar>
+#include <cstring>
+#include <iterator>
+#include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/win32/ErrorText.h"
 
 namespace {
 
@@ -122,4 +128,52 @@ const char* DShowErrorText(HRESULT hr) {
   for (const CodeText& t : kTexts)
     if (t.code == hr) return t.text;
   return "";
+}
+
+void DShowRegisterMessages() {
+  std::vector<std::pair<DWORD, const char*>> entries;
+  entries.reserve(std::size(kTexts));
+  for (const CodeText& t : kTexts) entries.emplace_back(static_cast<DWORD>(t.code), t.text);
+  RegisterSystemMessages(entries.data(), entries.size());
+}
+
+namespace {
+
+// The table's text of a code, without the line end; empty when unknown.
+std::string LookUpText(HRESULT hr) {
+  static std::once_flag registered;
+  std::call_once(registered, DShowRegisterMessages);
+  char* text = nullptr;
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
+                           nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+  std::string result;
+  if (n != 0 && text) result.assign(text, n);
+  if (text) LocalFree(text);
+  while (!result.empty() && (result.back() == '\n' || result.back() == '\r')) result.pop_back();
+  return result;
+}
+
+}  // namespace
+
+DWORD AMGetErrorTextA(HRESULT hr, char* buffer, DWORD maxLen) {
+  if (!buffer || maxLen == 0) return 0;
+  std::string text = LookUpText(hr);
+  if (text.empty()) {
+    buffer[0] = '\0';
+    return 0;
+  }
+  DWORD n = static_cast<DWORD>(std::min<size_t>(text.size(), maxLen - 1));
+  std::memcpy(buffer, text.data(), n);
+  buffer[n] = '\0';
+  return n;
+}
+
+DWORD AMGetErrorTextW(HRESULT hr, wchar_t* buffer, DWORD maxLen) {
+  if (!buffer || maxLen == 0) return 0;
+  std::string text = LookUpText(hr);
+  DWORD n = static_cast<DWORD>(std::min<size_t>(text.size(), maxLen - 1));
+  // The texts are plain ASCII, so widening byte by byte is exact.
+  for (DWORD i = 0; i < n; ++i) buffer[i] = static_cast<unsigned char>(text[i]);
+  buffer[n] = L'\0';
+  return n;
 }
