@@ -7,6 +7,7 @@
 #include "platform/win32/Handle.h"
 #include "platform/win32/Interlocked.h"
 #include "platform/win32/Sync.h"
+#include "platform/win32/System.h"
 #include "platform/win32/Thread.h"
 #include "platform/win32/Time.h"
 

@@ -3,9 +3,14 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <climits>
+#include <cstring>
 #include <ctime>
+#include <string>
 
+#include "platform/win32/Module.h"
 #include "platform/win32/Sync.h"
+#include "platform/win32/System.h"
 #include "platform/win32/Thread.h"
 #include "platform/win32/Time.h"
 
@@ -161,4 +166,31 @@ TEST(Time, ClocksAdvanceAndAgree) {
   GetLocalTime(&st);
   localtime_r(&now, &tm);
   EXPECT_EQ(st.wYear, tm.tm_year + 1900);
+}
+
+TEST(System, VersionMulDivAndWindowsFolder) {
+  const DWORD v = GetVersion();
+  EXPECT_EQ(v & 0x80000000u, 0u);
+  EXPECT_GE(LOBYTE(v), 5);
+
+  EXPECT_EQ(MulDiv(10, 3, 4), 8);    // 7.5 rounds up
+  EXPECT_EQ(MulDiv(-10, 3, 4), -8);  // and away from zero
+  EXPECT_EQ(MulDiv(10, -3, -4), 8);
+  EXPECT_EQ(MulDiv(7, 1, 3), 2);
+  EXPECT_EQ(MulDiv(2540, 96, 2540), 96);
+  EXPECT_EQ(MulDiv(0x40000000, 8, 2), -1);  // does not fit
+  EXPECT_EQ(MulDiv(INT_MAX, 2, 2), INT_MAX);  // the product needs 64 bits
+  EXPECT_EQ(MulDiv(5, 5, 0), -1);
+
+  char dir[MAX_PATH];
+  const UINT len = GetWindowsDirectoryA(dir, MAX_PATH);
+  ASSERT_GT(len, 0u);
+  EXPECT_EQ(std::strlen(dir), len);
+  char exe[4096];
+  const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe);
+  ASSERT_GT(n, 0);
+  const std::string exeFolder = std::string(exe, static_cast<size_t>(n)).substr(0, std::string(exe, n).rfind('/'));
+  EXPECT_EQ(std::string(dir), exeFolder);
+  char small[2];
+  EXPECT_EQ(GetWindowsDirectoryA(small, sizeof small), len + 1);
 }
