@@ -34,6 +34,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -422,6 +423,7 @@ struct Registry {
   uintptr_t nextHandle = 0x1000;
   unsigned tempCounter = 0;
   std::string lockedFile;  // the store whose lock this process holds
+  std::set<std::string> madeFolders;
 };
 
 Registry& State() {
@@ -480,7 +482,9 @@ void MakeFolders(const std::string& dir) {
 
 std::string StoreFile(int root) {
   const std::string dir = StoreFolder();
-  MakeFolders(dir);
+  // Made once per folder and process; a folder removed later is made again
+  // by the next write.
+  if (State().madeFolders.insert(dir).second) MakeFolders(dir);
   return dir + "/" + kRootNames[root] + ".reg";
 }
 
@@ -628,6 +632,7 @@ LONG WriteStore(Store& s, const std::string& file) {
 template <class F>
 LONG Mutate(int root, F&& change) {
   const std::string file = StoreFile(root);
+  MakeFolders(file.substr(0, file.rfind('/')));
   if (!StoreWritable(file)) return ERROR_ACCESS_DENIED;
   StoreLock lock(file);
   Store& s = GetStore(file);
@@ -804,6 +809,7 @@ LONG SetValue(HKEY key, const std::string& name, DWORD type, const BYTE* data, D
     Node* node = FindNode(root, ref.path);
     if (!node) return ERROR_KEY_DELETED;
     if (Value* v = node->FindValue(name)) {
+      if (v->type == type && v->data == stored) return ERROR_SUCCESS;  // nothing to write
       v->type = type;
       v->data = std::move(stored);
     } else {
@@ -1102,4 +1108,5 @@ LONG RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD cchClass, LPDWORD, LPDWO
 void RegistryReloadForTest() {
   std::lock_guard lock(State().mutex);
   State().stores.clear();
+  State().madeFolders.clear();
 }
