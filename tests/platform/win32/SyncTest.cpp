@@ -366,7 +366,7 @@ DWORD Bump(LPVOID p) {
     InterlockedDecrement(job->value);
     LONG seen;
     do {
-      seen = *job->cas;
+      seen = InterlockedExchangeAdd(job->cas, 0);
     } while (InterlockedCompareExchange(job->cas, seen + 1, seen) != seen);
   }
   return 0;
