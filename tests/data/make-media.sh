@@ -37,6 +37,9 @@ run() {
 if [ "${1:-}" = "--bench" ]; then
   [ $# -eq 2 ] || { echo "usage: $0 --bench DIR" >&2; exit 2; }
   mkdir -p "$2"
+  case "$(cd "$2" && pwd)/" in
+    "$HERE"/*) echo "$0: the benchmark source must not go into $HERE" >&2; exit 2 ;;
+  esac
   # Full-size PAL MPEG-2 program stream, a minute long.
   run $(video 720x576 60) $(stereo 48000 60) -map 0:v -map 1:a $OUT \
     -c:v mpeg2video -b:v 6000k -maxrate 8000k -bufsize 1835k -g 12 -bf 2 \
