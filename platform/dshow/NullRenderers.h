@@ -1,0 +1,121 @@
+// The platform's null renderers: a video renderer
+// ({70E102B0-5556-11CE-97C0-00AA0055595A}, "Video Renderer") and an audio
+// renderer ({79376820-07D0-11CF-A24D-0020AFD79767}, "Audio Renderer", with
+// IBasicAudio). Each has one input pin "In" that accepts any type of its
+// major type and throws every sample away. End of stream is reported as
+// EC_COMPLETE once the filter runs (at once when running, else at the next
+// Run); a flush or a stop forgets it. IMediaSeeking is passed to the pin
+// upstream; IAMFilterMiscFlags says "renderer".
+#pragma once
+
+#include <memory>
+#include <mutex>
+
+#include "platform/dshow/BaseFilter.h"
+#include "platform/dshow/BasePin.h"
+#include "platform/dshow/DShow.h"
+
+class CNullRendererFilter;
+
+class CNullRendererInputPin final : public CBaseInputPin {
+ public:
+  CNullRendererInputPin(CNullRendererFilter* filter, CCritSec* lock, HRESULT* phr);
+
+  HRESULT CheckMediaType(const CMediaType* pmt) override;
+  STDMETHODIMP Receive(IMediaSample* sample) override;
+  STDMETHODIMP EndOfStream() override;
+  STDMETHODIMP BeginFlush() override;
+  STDMETHODIMP EndFlush() override;
+
+ private:
+  CNullRendererFilter* m_pRenderer;
+};
+
+class CNullRendererFilter : public CBaseFilter, public IMediaSeeking, public IAMFilterMiscFlags {
+ public:
+  DECLARE_IUNKNOWN;
+  HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
+  int GetPinCount() override { return 1; }
+  CBasePin* GetPin(int n) override;
+  STDMETHODIMP Stop() override;
+  STDMETHODIMP Pause() override;
+  STDMETHODIMP Run(REFERENCE_TIME start) override;
+
+  // IAMFilterMiscFlags
+  ULONG STDMETHODCALLTYPE GetMiscFlags() override { return AM_FILTER_MISC_FLAGS_IS_RENDERER; }
+
+  // IMediaSeeking, all passed upstream
+  STDMETHODIMP GetCapabilities(DWORD* capabilities) override;
+  STDMETHODIMP CheckCapabilities(DWORD* capabilities) override;
+  STDMETHODIMP IsFormatSupported(const GUID* format) override;
+  STDMETHODIMP QueryPreferredFormat(GUID* format) override;
+  STDMETHODIMP GetTimeFormat(GUID* format) override;
+  STDMETHODIMP IsUsingTimeFormat(const GUID* format) override;
+  STDMETHODIMP SetTimeFormat(const GUID* format) override;
+  STDMETHODIMP GetDuration(LONGLONG* duration) override;
+  STDMETHODIMP GetStopPosition(LONGLONG* stop) override;
+  STDMETHODIMP GetCurrentPosition(LONGLONG* current) override;
+  STDMETHODIMP ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
+                                 const GUID* sourceFormat) override;
+  STDMETHODIMP SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) override;
+  STDMETHODIMP GetPositions(LONGLONG* current, LONGLONG* stop) override;
+  STDMETHODIMP GetAvailable(LONGLONG* earliest, LONGLONG* latest) override;
+  STDMETHODIMP SetRate(double rate) override;
+  STDMETHODIMP GetRate(double* rate) override;
+  STDMETHODIMP GetPreroll(LONGLONG* preroll) override;
+
+  const GUID& MajorType() const { return m_major; }
+  // Called by the pin.
+  void OnEndOfStream();
+  void OnFlush();
+
+ protected:
+  CNullRendererFilter(LPCTSTR name, LPUNKNOWN outer, REFCLSID clsid, const GUID& major, HRESULT* phr);
+  ~CNullRendererFilter() override;
+
+  template <class T>
+  static HRESULT Create(IUnknown* outer, REFIID riid, void** ppv);
+
+ private:
+  HRESULT Upstream(IMediaSeeking** seeking);
+
+  CCritSec m_lock;
+  GUID m_major;
+  std::unique_ptr<CNullRendererInputPin> m_pin;
+  std::mutex m_eosLock;
+  bool m_eosPending = false;  // end of stream seen, EC_COMPLETE not yet sent
+};
+
+class CNullVideoRenderer final : public CNullRendererFilter {
+ public:
+  static HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv);
+  CNullVideoRenderer(LPUNKNOWN outer, HRESULT* phr);
+};
+
+class CNullAudioRenderer final : public CNullRendererFilter, public IBasicAudio {
+ public:
+  static HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv);
+  CNullAudioRenderer(LPUNKNOWN outer, HRESULT* phr);
+
+  DECLARE_IUNKNOWN;
+  HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
+  // IDispatch: no automation.
+  STDMETHODIMP GetTypeInfoCount(UINT* count) override;
+  STDMETHODIMP GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
+  STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override;
+  STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                      EXCEPINFO* excepInfo, UINT* argErr) override;
+
+  // IBasicAudio: volume -10000..0 (hundredths of a decibel), balance
+  // -10000..10000; kept, nothing is played.
+  STDMETHODIMP put_Volume(LONG volume) override;
+  STDMETHODIMP get_Volume(LONG* volume) override;
+  STDMETHODIMP put_Balance(LONG balance) override;
+  STDMETHODIMP get_Balance(LONG* balance) override;
+
+ private:
+  std::atomic<LONG> m_volume{0};
+  std::atomic<LONG> m_balance{0};
+};
