@@ -130,7 +130,7 @@ bool Exists(const std::string& path, struct stat* st = nullptr) {
   return ::stat(path.c_str(), st ? st : &local) == 0;
 }
 
-HANDLE OpenFile(const std::string& path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
+HANDLE OpenPath(const std::string& path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
   if (path.empty()) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
@@ -201,7 +201,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIB
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
-  return OpenFile(NativePath(name), access, shareMode, disposition, flagsAndAttributes);
+  return OpenPath(NativePath(name), access, shareMode, disposition, flagsAndAttributes);
 }
 
 HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES attributes,

@@ -30,7 +30,9 @@ struct Module {
 };
 
 struct ModuleTable {
-  std::mutex lock;
+  // Recursive: a shared object's start-up code, run by dlopen while the
+  // table is locked, may itself look up or register modules.
+  std::recursive_mutex lock;
   // Built-in modules shadow shared objects of the same name.
   std::map<std::string, std::unique_ptr<Module>> builtins;
   std::map<std::string, std::unique_ptr<Module>> shared;
@@ -108,7 +110,7 @@ void RegisterBuiltinModule(const char* name, std::vector<BuiltinExport> exports,
                            DWORD fileVersionLS) {
   if (!name || !*name) return;
   ModuleTable& t = Table();
-  std::lock_guard<std::mutex> lock(t.lock);
+  std::lock_guard<std::recursive_mutex> lock(t.lock);
   const std::string key = KeyOf(name);
   auto& slot = t.builtins[key];
   if (!slot) {
@@ -127,7 +129,7 @@ HMODULE LoadLibraryA(LPCSTR name) {
     return nullptr;
   }
   ModuleTable& t = Table();
-  std::lock_guard<std::mutex> lock(t.lock);
+  std::lock_guard<std::recursive_mutex> lock(t.lock);
   const std::string key = KeyOf(name);
   if (Module* known = t.Find(key)) {
     ++known->refs;
@@ -190,7 +192,7 @@ HMODULE LoadLibraryW(LPCWSTR name) {
 
 BOOL FreeLibrary(HMODULE module) {
   ModuleTable& t = Table();
-  std::lock_guard<std::mutex> lock(t.lock);
+  std::lock_guard<std::recursive_mutex> lock(t.lock);
   Module* m = FindLive(t, module);
   if (!m) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -213,7 +215,7 @@ BOOL FreeLibrary(HMODULE module) {
 
 FARPROC GetProcAddress(HMODULE module, LPCSTR procName) {
   ModuleTable& t = Table();
-  std::lock_guard<std::mutex> lock(t.lock);
+  std::lock_guard<std::recursive_mutex> lock(t.lock);
   Module* m = FindLive(t, module);
   if (!m) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -248,7 +250,7 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR procName) {
 
 HMODULE GetModuleHandleA(LPCSTR name) {
   ModuleTable& t = Table();
-  std::lock_guard<std::mutex> lock(t.lock);
+  std::lock_guard<std::recursive_mutex> lock(t.lock);
   if (!name) return AsHandle(Executable(t));
   Module* m = t.Find(KeyOf(name));
   if (!m) {
@@ -272,7 +274,7 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
   std::string path;
   {
     ModuleTable& t = Table();
-    std::lock_guard<std::mutex> lock(t.lock);
+    std::lock_guard<std::recursive_mutex> lock(t.lock);
     Module* m = module ? FindLive(t, module) : Executable(t);
     if (!m) {
       SetLastError(ERROR_MOD_NOT_FOUND);
@@ -311,7 +313,7 @@ constexpr DWORD kVersionBlockMagic = 0x50564552;  // "PVER"
 bool BuiltinVersion(LPCSTR fileName, VS_FIXEDFILEINFO* out) {
   if (!fileName) return false;
   ModuleTable& t = Table();
-  std::lock_guard<std::mutex> lock(t.lock);
+  std::lock_guard<std::recursive_mutex> lock(t.lock);
   auto it = t.builtins.find(KeyOf(fileName));
   if (it == t.builtins.end()) return false;
   const Module& m = *it->second;

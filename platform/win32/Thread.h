@@ -24,6 +24,8 @@ constexpr int THREAD_PRIORITY_HIGHEST = 2;
 constexpr int THREAD_PRIORITY_TIME_CRITICAL = 15;
 constexpr int THREAD_PRIORITY_ERROR_RETURN = 0x7FFFFFFF;
 
+// The stack size and creation flags are accepted and ignored: every thread
+// starts at once with the system's default stack.
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
                     LPVOID parameter, DWORD creationFlags, LPDWORD threadId);
 BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
