@@ -61,10 +61,10 @@ class CComPtr {
     return &p;
   }
   bool operator!() const noexcept { return p == nullptr; }
-  bool operator==(const T* other) const noexcept { return p == other; }
+  bool operator==(T* other) const noexcept { return p == other; }
   bool operator==(const CComPtr& other) const noexcept { return p == other.p; }
   bool operator==(std::nullptr_t) const noexcept { return p == nullptr; }
-  bool operator<(const T* other) const noexcept { return p < other; }
+  bool operator<(T* other) const noexcept { return p < other; }
 
   void Release() noexcept {
     T* old = p;
@@ -118,7 +118,8 @@ class CComPtr {
 };
 
 // A counted pointer that queries for its interface when it is given a
-// pointer of another interface; given a T* it only adds a reference.
+// pointer of another interface; given a T* it only adds a reference (except
+// for T = IUnknown, which always queries).
 template <class T, const IID* piid = &InterfaceTraits<T>::iid>
 class CComQIPtr : public CComPtr<T> {
  public:
@@ -161,7 +162,10 @@ class CComQIPtr : public CComPtr<T> {
  private:
   template <class U>
   void Assign(U* lp) noexcept {
-    if constexpr (std::is_convertible_v<U*, T*> && piid == &InterfaceTraits<T>::iid) {
+    // A pointer to IUnknown is always asked for its identity unknown, as
+    // the same object may hand out several different IUnknown pointers.
+    if constexpr (std::is_convertible_v<U*, T*> && piid == &InterfaceTraits<T>::iid &&
+                  !std::is_same_v<T, IUnknown>) {
       CComPtr<T>::operator=(static_cast<T*>(lp));
     } else {
       T* q = nullptr;
