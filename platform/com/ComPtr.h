@@ -17,12 +17,16 @@ class CComPtr {
  public:
   using element_type = T;
 
+  // Null is taken by the T* overloads, so that both nullptr and NULL work.
   CComPtr() noexcept = default;
-  CComPtr(std::nullptr_t) noexcept {}
   CComPtr(T* lp) noexcept : p(lp) {
     if (p) p->AddRef();
   }
   CComPtr(const CComPtr& other) noexcept : CComPtr(other.p) {}
+  // From a pointer to a derived interface (IUnknown from anything).
+  template <class U>
+    requires(!std::is_same_v<U, T> && std::is_convertible_v<U*, T*>)
+  CComPtr(const CComPtr<U>& other) noexcept : CComPtr(static_cast<T*>(other.p)) {}
   CComPtr(CComPtr&& other) noexcept : p(other.p) { other.p = nullptr; }
   ~CComPtr() {
     if (p) p->Release();
@@ -38,6 +42,11 @@ class CComPtr {
     return *this;
   }
   CComPtr& operator=(const CComPtr& other) noexcept { return *this = other.p; }
+  template <class U>
+    requires(!std::is_same_v<U, T> && std::is_convertible_v<U*, T*>)
+  CComPtr& operator=(const CComPtr<U>& other) noexcept {
+    return *this = static_cast<T*>(other.p);
+  }
   CComPtr& operator=(CComPtr&& other) noexcept {
     if (this != std::addressof(other)) {
       T* old = p;
@@ -45,10 +54,6 @@ class CComPtr {
       other.p = nullptr;
       if (old) old->Release();
     }
-    return *this;
-  }
-  CComPtr& operator=(std::nullptr_t) noexcept {
-    Release();
     return *this;
   }
 
@@ -63,7 +68,6 @@ class CComPtr {
   bool operator!() const noexcept { return p == nullptr; }
   bool operator==(T* other) const noexcept { return p == other; }
   bool operator==(const CComPtr& other) const noexcept { return p == other.p; }
-  bool operator==(std::nullptr_t) const noexcept { return p == nullptr; }
   bool operator<(T* other) const noexcept { return p < other; }
 
   void Release() noexcept {

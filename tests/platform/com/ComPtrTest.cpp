@@ -35,6 +35,14 @@ TEST(ComPtr, CopiesMovesAndAssignmentsBalanceTheCount) {
       EXPECT_EQ(h.object->Refs(), 2u);
       EXPECT_TRUE(!b);
       EXPECT_TRUE(a == h.persist());
+      EXPECT_TRUE(b == NULL);
+      // Widening to IUnknown takes a reference of its own.
+      CComPtr<IUnknown> wide(a);
+      EXPECT_EQ(h.object->Refs(), 3u);
+      wide = a;
+      EXPECT_EQ(h.object->Refs(), 3u);
+      wide = NULL;
+      EXPECT_EQ(h.object->Refs(), 2u);
     }
     EXPECT_EQ(h.object->Refs(), 1u);
   }
