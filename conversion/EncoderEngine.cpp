@@ -1,0 +1,731 @@
+#include "conversion/EncoderEngine.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstdio>
+#include <cstring>
+#include <strings.h>
+
+#include "platform/dshow/DShow.h"
+
+namespace {
+
+// The names the settings pages and the converter use for codecs, with the
+// FFmpeg codec and the encoder that serves it. "xvid" and "divx" are MPEG-4
+// part 2 with their FourCC (handled before the lookup).
+struct CodecEntry {
+  const char* name;
+  int kind;  // 0 video, 1 audio
+  AVCodecID id;
+  const char* encoder;
+};
+
+const CodecEntry kCodecs[] = {
+    {"mpeg1video", 0, AV_CODEC_ID_MPEG1VIDEO, "mpeg1video"},
+    {"mpeg2video", 0, AV_CODEC_ID_MPEG2VIDEO, "mpeg2video"},
+    {"mpeg4", 0, AV_CODEC_ID_MPEG4, "mpeg4"},
+    {"msmpeg4v2", 0, AV_CODEC_ID_MSMPEG4V2, "msmpeg4v2"},
+    {"msmpeg4", 0, AV_CODEC_ID_MSMPEG4V3, "msmpeg4"},
+    {"h264", 0, AV_CODEC_ID_H264, "libx264"},
+    {"h263", 0, AV_CODEC_ID_H263, "h263"},
+    {"h263p", 0, AV_CODEC_ID_H263P, "h263p"},
+    {"flv", 0, AV_CODEC_ID_FLV1, "flv"},
+    {"wmv1", 0, AV_CODEC_ID_WMV1, "wmv1"},
+    {"wmv2", 0, AV_CODEC_ID_WMV2, "wmv2"},
+    {"mjpeg", 0, AV_CODEC_ID_MJPEG, "mjpeg"},
+    {"mp2", 1, AV_CODEC_ID_MP2, "mp2"},
+    {"mp3", 1, AV_CODEC_ID_MP3, "libmp3lame"},
+    {"aac", 1, AV_CODEC_ID_AAC, "aac"},
+    {"ac3", 1, AV_CODEC_ID_AC3, "ac3"},
+    {"pcm_s16le", 1, AV_CODEC_ID_PCM_S16LE, "pcm_s16le"},
+    {"adpcm_ms", 1, AV_CODEC_ID_ADPCM_MS, "adpcm_ms"},
+    {"amr_nb", 1, AV_CODEC_ID_AMR_NB, "libopencore_amrnb"},
+    {"amr_wb", 1, AV_CODEC_ID_AMR_WB, "libvo_amrwbenc"},
+    {"wmav2", 1, AV_CODEC_ID_WMAV2, "wmav2"},
+};
+
+const CodecEntry* FindCodecByName(const std::string& name, int kind) {
+  for (const CodecEntry& e : kCodecs)
+    if (e.kind == kind && strcasecmp(e.name, name.c_str()) == 0) return &e;
+  return nullptr;
+}
+
+// The encoder of a codec: ours by name first, else whatever FFmpeg has.
+const AVCodec* FindEncoder(int id) {
+  for (const CodecEntry& e : kCodecs)
+    if (e.id == id)
+      if (const AVCodec* c = avcodec_find_encoder_by_name(e.encoder)) return c;
+  return avcodec_find_encoder(static_cast<AVCodecID>(id));
+}
+
+// Container names: "a.mpg" is the MPEG-1 system stream.
+const AVOutputFormat* FindFormat(const std::string& name) {
+  if (strcasecmp(name.c_str(), "a.mpg") == 0 || strcasecmp(name.c_str(), "mpg") == 0 ||
+      strcasecmp(name.c_str(), "mpeg") == 0)
+    return av_guess_format("mpeg", nullptr, nullptr);
+  if (name.empty()) return nullptr;
+  return av_guess_format(name.c_str(), nullptr, nullptr);
+}
+
+const char* const kProfileFormats[] = {"3gp", "3g2", "psp", "ipod", "mp4", "mov"};
+
+// The fixed MPEG outputs of index mode.
+struct MpegKind {
+  const char* format;
+  int width, height, num, den;  // 0: the muxer's
+  AVCodecID video;
+  int videoRate, maxRate, minRate, buffer;
+  int sampleRate, audioRate;
+  AVCodecID audio;
+  int packetSize, muxRate;
+  double preload;
+  bool scanOffset;
+  int gop;
+};
+
+const MpegKind kMpegKinds[] = {
+    {"a.mpg", 0, 0, 0, 0, AV_CODEC_ID_MPEG1VIDEO, 1700000, 1856000, 0, 1835008, 44100, 224000, AV_CODEC_ID_MP2, 0, 0,
+     0, false, 12},
+    {"vob", 0, 0, 0, 0, AV_CODEC_ID_MPEG2VIDEO, 4200000, 6000000, 2500000, 1835008, 44100, 224000, AV_CODEC_ID_MP2, 0,
+     0, 0, false, 12},
+    {"vcd", 352, 288, 25, 1, AV_CODEC_ID_MPEG1VIDEO, 1150000, 1150000, 1150000, 327680, 44100, 224000,
+     AV_CODEC_ID_MP2, 2324, 1411200, 0.44, false, 12},
+    {"vcd", 352, 240, 30000, 1001, AV_CODEC_ID_MPEG1VIDEO, 1150000, 1150000, 1150000, 327680, 44100, 224000,
+     AV_CODEC_ID_MP2, 2324, 1411200, 0.44, false, 12},
+    {"svcd", 480, 576, 25, 1, AV_CODEC_ID_MPEG2VIDEO, 2040000, 2516000, 0, 1835008, 44100, 224000, AV_CODEC_ID_MP2,
+     2324, 0, 0, true, 15},
+    {"svcd", 480, 480, 30000, 1001, AV_CODEC_ID_MPEG2VIDEO, 2040000, 2516000, 0, 1835008, 44100, 224000,
+     AV_CODEC_ID_MP2, 2324, 0, 0, true, 18},
+    {"vob", 720, 576, 25, 1, AV_CODEC_ID_MPEG2VIDEO, 6000000, 9000000, 0, 1835008, 48000, 448000, AV_CODEC_ID_AC3,
+     2048, 10080000, 0, false, 15},
+    {"vob", 720, 480, 30000, 1001, AV_CODEC_ID_MPEG2VIDEO, 6000000, 9000000, 0, 1835008, 48000, 448000,
+     AV_CODEC_ID_AC3, 2048, 10080000, 0, false, 18},
+};
+
+int Even(int v) { return v / 2 * 2; }
+
+// The size of a silence block when the source has no audio.
+constexpr int kSilenceBlock = 96000;
+
+}  // namespace
+
+CEncoderEngine::CEncoderEngine() : m_silence(384000, 0) {}
+
+CEncoderEngine::~CEncoderEngine() { ReleaseOutput(); }
+
+HRESULT CEncoderEngine::Fail(HRESULT hr, const char* fmt, ...) {
+  char buf[1024];
+  va_list ap;
+  va_start(ap, fmt);
+  std::vsnprintf(buf, sizeof(buf), fmt, ap);
+  va_end(ap);
+  m_strLastError = buf;
+  return hr;
+}
+
+void CEncoderEngine::SetOutputName(const std::string& path) { m_strOutputName = path; }
+
+HRESULT CEncoderEngine::SetInputFormats(const AM_MEDIA_TYPE* video, const AM_MEDIA_TYPE* audio, bool audioConnected) {
+  m_bHasVideo = false;
+  m_nInWidth = m_nInHeight = m_nStride = 0;
+  if (video && video->pbFormat) {
+    const BITMAPINFOHEADER* bih = nullptr;
+    if (video->formattype == FORMAT_VideoInfo && video->cbFormat >= sizeof(VIDEOINFOHEADER))
+      bih = &reinterpret_cast<const VIDEOINFOHEADER*>(video->pbFormat)->bmiHeader;
+    else if (video->formattype == FORMAT_VideoInfo2 && video->cbFormat >= sizeof(VIDEOINFOHEADER2))
+      bih = &reinterpret_cast<const VIDEOINFOHEADER2*>(video->pbFormat)->bmiHeader;
+    if (bih && bih->biWidth > 0 && bih->biHeight != 0 && (bih->biBitCount == 24 || bih->biBitCount == 32)) {
+      m_nInWidth = bih->biWidth;
+      m_nInHeight = bih->biHeight < 0 ? -bih->biHeight : bih->biHeight;
+      m_bFlip = bih->biHeight > 0;
+      m_nInBits = bih->biBitCount;
+      m_nStride = static_cast<int>(DibRowBytes(bih->biWidth, bih->biBitCount));
+      m_bHasVideo = true;
+    }
+  }
+  m_bNoAudio = !audioConnected;
+  if (audioConnected && audio && audio->formattype == FORMAT_WaveFormatEx && audio->pbFormat &&
+      audio->cbFormat >= sizeof(WAVEFORMATEX) - 2) {
+    const auto* wf = reinterpret_cast<const WAVEFORMATEX*>(audio->pbFormat);
+    if (wf->nSamplesPerSec > 0 && wf->nChannels > 0) {
+      m_nInSampleRate = static_cast<int>(wf->nSamplesPerSec);
+      m_nInChannels = wf->nChannels;
+    } else {
+      m_bNoAudio = true;
+    }
+  }
+  return S_OK;
+}
+
+HRESULT CEncoderEngine::SetVideoCodec(const std::string& nameIn, int kbps, int width, int height, int num, int den) {
+  std::string name = nameIn;
+  uint32_t tag = 0;
+  if (strcasecmp(name.c_str(), "divx") == 0) {
+    tag = MKTAG('d', 'i', 'v', 'x');
+    name = "mpeg4";
+  } else if (strcasecmp(name.c_str(), "xvid") == 0) {
+    tag = MKTAG('x', 'v', 'i', 'd');
+    name = "mpeg4";
+  }
+  const CodecEntry* e = FindCodecByName(name, 0);
+  if (!e || !FindEncoder(e->id)) return Fail(E_INVALIDARG, "Unknown video codec '%s'\n", nameIn.c_str());
+  m_nVideoCodecId = e->id;
+  m_dwCodecTag = tag;
+  m_nVideoBitrate = kbps * 1000;
+  m_nOutWidth = width;
+  m_nOutHeight = height;
+  m_nRateNum = num;
+  m_nRateDen = den;
+  return S_OK;
+}
+
+HRESULT CEncoderEngine::SetAudioCodec(const std::string& name, int kbps, int hz, int channels) {
+  const CodecEntry* e = FindCodecByName(name, 1);
+  if (!e || !FindEncoder(e->id)) return Fail(E_INVALIDARG, "Unknown audio codec '%s'\n", name.c_str());
+  m_nAudioCodecId = e->id;
+  m_nAudioBitrate = kbps * 1000;
+  m_nSampleRate = hz;
+  m_nChannels = channels;
+  return S_OK;
+}
+
+void CEncoderEngine::SetCrop(int left, int right, int top, int bottom, int fitMode) {
+  m_nCropLeft = Even(left);
+  m_nCropRight = Even(m_nInWidth - right);
+  m_nCropTop = Even(top);
+  m_nCropBottom = Even(m_nInHeight - bottom);
+  m_nFitMode = fitMode;
+}
+
+void CEncoderEngine::SetOutputText(const std::string& text) { m_strOutputText = text; }
+
+HRESULT CEncoderEngine::SetMpegParams(int kind, int width, int height, int num, int den) {
+  if ((kind != 0 && kind != 1) || width <= 0 || height <= 0 || num <= 0 || den <= 0 ||
+      static_cast<int64_t>(num) < 8LL * den || static_cast<int64_t>(num) > 100LL * den)
+    return Fail(E_INVALIDARG, "Invalid MPEG parameters\n");
+  m_nKind = kind;
+  m_nOutWidth = width;
+  m_nOutHeight = height;
+  m_nRateNum = num;
+  m_nRateDen = den;
+  return Open(ModeIndex);
+}
+
+HRESULT CEncoderEngine::SetMpegFormat(int index) {
+  if (index < 0 || index > 5) return Fail(E_INVALIDARG, "Invalid MPEG format %d\n", index);
+  m_nKind = index + 2;
+  const MpegKind& k = kMpegKinds[m_nKind];
+  m_nOutWidth = k.width;
+  m_nOutHeight = k.height;
+  m_nRateNum = k.num;
+  m_nRateDen = k.den;
+  return Open(ModeIndex);
+}
+
+HRESULT CEncoderEngine::OpenByProfile(int profile) {
+  m_bLibraryReady = true;
+  if (profile >= 0 && profile <= 5) {
+    m_pOutputFormat = FindFormat(kProfileFormats[profile]);
+    m_bPsp = profile == 2;
+    m_bIpod = profile == 3;
+  } else {
+    // No format of its own: a profile out of range cannot open anything.
+    m_pOutputFormat = nullptr;
+  }
+  if (!m_pOutputFormat) return Fail(E_INVALIDARG, "Could not find output format for profile %d\n", profile);
+  return Open(ModeProfile);
+}
+
+HRESULT CEncoderEngine::OpenByName(const std::string& name) {
+  m_bLibraryReady = true;
+  m_pOutputFormat = FindFormat(name);
+  m_bPsp = m_bIpod = false;
+  if (!m_pOutputFormat) return Fail(E_INVALIDARG, "Could not find output format '%s'\n", name.c_str());
+  return Open(ModeName);
+}
+
+void CEncoderEngine::ApplyFit() {
+  m_nPadTop = m_nPadBottom = m_nPadLeft = m_nPadRight = 0;
+  // Crops that would leave nothing (a probed size that differs from the
+  // decoder's) are dropped rather than producing empty or negative pictures.
+  auto clampCrop = [](int& a, int& b, int dim) {
+    a = std::max(0, a);
+    b = std::max(0, b);
+    if (a + b > dim - 2) a = b = 0;
+  };
+  clampCrop(m_nCropLeft, m_nCropRight, m_nInWidth);
+  clampCrop(m_nCropTop, m_nCropBottom, m_nInHeight);
+  if (m_nFitMode != 1 || !m_bHasVideo) return;
+  const int cw = m_nInWidth - m_nCropLeft - m_nCropRight;
+  const int ch = m_nInHeight - m_nCropTop - m_nCropBottom;
+  if (cw <= 0 || ch <= 0 || m_nOutWidth <= 0 || m_nOutHeight <= 0) return;
+  const int64_t ow = m_nOutWidth, oh = m_nOutHeight;
+  if (static_cast<int64_t>(cw) * oh > ow * ch) {
+    const int bar = static_cast<int>((oh - ow * ch / cw) / 4 * 2);
+    if (bar > 0 && 2 * bar < m_nOutHeight) {
+      m_nPadTop = m_nPadBottom = bar;
+      m_nOutHeight -= 2 * bar;
+    }
+  } else if (static_cast<int64_t>(cw) * oh < ow * ch) {
+    const int freeWidth = static_cast<int>((ow - oh * cw / ch) / 4 * 4);
+    if (freeWidth > 0 && freeWidth < m_nOutWidth) {
+      m_nPadLeft = m_nPadRight = freeWidth / 2;
+      m_nOutWidth -= freeWidth;
+    }
+  }
+}
+
+HRESULT CEncoderEngine::Open(int mode) {
+  ReleaseOutput();
+  m_nVideoBytes = m_nAudioBytes = m_nHeaderBytes = 0;
+  m_nVideoFrames = m_nAudioSamples = 0;
+  m_bLibraryReady = true;
+
+  if (mode == ModeIndex) {
+    if (m_nKind < 0 || m_nKind > 7) return Fail(E_UNEXPECTED, "Invalid MPEG kind %d\n", m_nKind);
+    const MpegKind& k = kMpegKinds[m_nKind];
+    m_pOutputFormat = FindFormat(k.format);
+    m_nVideoCodecId = k.video;
+    m_dwCodecTag = 0;
+    m_nVideoBitrate = k.videoRate;
+    m_nMaxRate = k.maxRate;
+    m_nMinRate = k.minRate;
+    m_nBufferSize = k.buffer;
+    m_nSampleRate = k.sampleRate;
+    m_nAudioBitrate = k.audioRate;
+    m_nAudioCodecId = k.audio;
+    m_nPacketSize = k.packetSize;
+    m_nMuxRate = k.muxRate;
+    m_fPreload = k.preload;
+    m_bScanOffset = k.scanOffset;
+    m_nGopSize = k.gop;
+    m_bPsp = m_bIpod = false;
+    if (!m_pOutputFormat) return Fail(E_INVALIDARG, "Could not find output format '%s'\n", k.format);
+  } else {
+    m_nMaxRate = m_nMinRate = m_nBufferSize = 0;
+    m_nPacketSize = m_nMuxRate = 0;
+    m_fPreload = 0;
+    m_bScanOffset = false;
+    m_nGopSize = 12;
+  }
+  if (m_bHasVideo && (m_nOutWidth < 2 || m_nOutHeight < 2 || m_nRateNum <= 0 || m_nRateDen <= 0))
+    return Fail(E_INVALIDARG, "%s: Invalid encoding parameters\n", m_strOutputName.c_str());
+
+  m_pFormatCtx = avformat_alloc_context();
+  if (!m_pFormatCtx) return Fail(E_OUTOFMEMORY, "Could not alloc output context\n");
+  m_pFormatCtx->oformat = m_pOutputFormat;
+  m_pFormatCtx->url = av_strdup(m_strOutputName.c_str());
+  m_pFormatCtx->flags |= AVFMT_FLAG_BITEXACT;
+  if (!m_strOutputText.empty()) av_dict_set(&m_pFormatCtx->metadata, "title", m_strOutputText.c_str(), 0);
+
+  ApplyFit();
+
+  if (m_bNoAudio) {
+    m_nSilenceBytes = kSilenceBlock;
+    std::fill(m_silence.begin(), m_silence.end(), 0);
+    m_nInSampleRate = m_nSampleRate;
+    m_nInChannels = 2;
+  }
+
+  HRESULT hr = S_OK;
+  if (m_bHasVideo && FAILED(hr = AddVideoStream())) return hr;
+  if (FAILED(hr = AddAudioStream())) return hr;
+
+  if (!(m_pOutputFormat->flags & AVFMT_NOFILE)) {
+    if (avio_open(&m_pFormatCtx->pb, m_strOutputName.c_str(), AVIO_FLAG_WRITE) < 0)
+      return Fail(E_INVALIDARG, "Could not open '%s'\n", m_strOutputName.c_str());
+    m_bFileOpen = true;
+  }
+
+  if (m_nPacketSize > 0) m_pFormatCtx->packet_size = static_cast<unsigned>(m_nPacketSize);
+  m_pFormatCtx->max_delay = static_cast<int>(m_fMaxDelay * 1000000);
+  if (m_pFormatCtx->priv_data) {
+    if (m_nMuxRate > 0) av_opt_set_int(m_pFormatCtx->priv_data, "muxrate", m_nMuxRate, 0);
+    if (m_fPreload > 0) av_opt_set_int(m_pFormatCtx->priv_data, "preload", static_cast<int64_t>(m_fPreload * 1000000), 0);
+  }
+  return PrepareStreams();
+}
+
+HRESULT CEncoderEngine::AddVideoStream() {
+  const int id = m_nVideoCodecId ? m_nVideoCodecId : m_pOutputFormat->video_codec;
+  m_pVideoStream = avformat_new_stream(m_pFormatCtx, nullptr);
+  if (!m_pVideoStream) return Fail(E_OUTOFMEMORY, "Could not alloc video stream\n");
+  const AVCodec* codec = FindEncoder(id);
+  if (!codec) return Fail(E_UNEXPECTED, "Unsupported codec for output stream #%d.%d\n", 0, m_pVideoStream->index);
+  m_pVideoCtx = avcodec_alloc_context3(codec);
+  if (!m_pVideoCtx) return Fail(E_OUTOFMEMORY, "Could not alloc video stream\n");
+  AVCodecContext* c = m_pVideoCtx;
+  if (m_dwCodecTag) c->codec_tag = m_dwCodecTag;
+  c->bit_rate = m_nVideoBitrate;
+  c->bit_rate_tolerance = m_nRateTolerance;
+  c->time_base = AVRational{m_nRateDen, m_nRateNum};
+  c->framerate = AVRational{m_nRateNum, m_nRateDen};
+  c->width = m_nOutWidth + m_nPadLeft + m_nPadRight;
+  c->height = m_nOutHeight + m_nPadTop + m_nPadBottom;
+  c->sample_aspect_ratio = AVRational{1, 1};
+  c->gop_size = m_nGopSize;
+  c->rc_max_rate = m_nMaxRate;
+  c->rc_min_rate = m_nMinRate;
+  c->rc_buffer_size = m_nBufferSize;
+  c->rc_initial_buffer_occupancy = m_nBufferSize * 3 / 4;
+  c->flags |= AV_CODEC_FLAG_BITEXACT;
+  c->pix_fmt = codec->pix_fmts ? codec->pix_fmts[0] : AV_PIX_FMT_YUV420P;
+  if (m_bScanOffset) av_opt_set_int(c->priv_data, "scan_offset", 1, 0);
+  if (m_pOutputFormat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  // A PSP plays H.264 from a single reference frame; an iPod at 640 pixels
+  // needs level 3.0.
+  if (m_bPsp && codec->id == AV_CODEC_ID_H264) c->refs = 1;
+  if (m_bIpod && c->width == 640) c->level = 30;
+  m_pVideoStream->time_base = c->time_base;
+  return S_OK;
+}
+
+HRESULT CEncoderEngine::AddAudioStream() {
+  const int id = m_nAudioCodecId ? m_nAudioCodecId : m_pOutputFormat->audio_codec;
+  if (id == AV_CODEC_ID_NONE) return S_OK;  // a container without audio
+  m_pAudioStream = avformat_new_stream(m_pFormatCtx, nullptr);
+  if (!m_pAudioStream) return Fail(E_OUTOFMEMORY, "Could not alloc audio stream\n");
+  const AVCodec* codec = FindEncoder(id);
+  if (!codec) return Fail(E_UNEXPECTED, "Unsupported codec for output stream #%d.%d\n", 0, m_pAudioStream->index);
+  m_pAudioCtx = avcodec_alloc_context3(codec);
+  if (!m_pAudioCtx) return Fail(E_OUTOFMEMORY, "Could not alloc audio stream\n");
+  AVCodecContext* c = m_pAudioCtx;
+  c->bit_rate = m_nAudioBitrate;
+  // The encoder's nearest supported rate (AAC has no 22000 Hz, AMR only 8 or 16 kHz).
+  int rate = m_nSampleRate > 0 ? m_nSampleRate : 44100;
+  if (codec->supported_samplerates) {
+    int best = codec->supported_samplerates[0];
+    for (const int* r = codec->supported_samplerates; *r; ++r)
+      if (std::abs(*r - rate) < std::abs(best - rate)) best = *r;
+    rate = best;
+  }
+  c->sample_rate = rate;
+  c->time_base = AVRational{1, rate};
+  int channels = m_nChannels > 0 ? m_nChannels : 2;
+  if (channels > 2 && codec->id != AV_CODEC_ID_AC3 && codec->id != AV_CODEC_ID_DTS) channels = 2;
+  AVChannelLayout layout;
+  av_channel_layout_default(&layout, channels);
+  if (codec->ch_layouts) {
+    bool supported = false;
+    for (const AVChannelLayout* l = codec->ch_layouts; l->nb_channels; ++l)
+      if (l->nb_channels == channels) {
+        supported = true;
+        av_channel_layout_uninit(&layout);
+        av_channel_layout_copy(&layout, l);
+        break;
+      }
+    if (!supported) {
+      av_channel_layout_uninit(&layout);
+      av_channel_layout_copy(&layout, &codec->ch_layouts[0]);
+    }
+  }
+  av_channel_layout_copy(&c->ch_layout, &layout);
+  av_channel_layout_uninit(&layout);
+  c->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
+  c->flags |= AV_CODEC_FLAG_BITEXACT;
+  if (m_pOutputFormat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  m_pAudioStream->time_base = c->time_base;
+  return S_OK;
+}
+
+HRESULT CEncoderEngine::PrepareStreams() {
+  m_pPacket = av_packet_alloc();
+  if (!m_pPacket) return Fail(E_OUTOFMEMORY, "Alloc video bit buffer failed\n");
+
+  if (m_pVideoCtx) {
+    AVCodecContext* c = m_pVideoCtx;
+    m_pVideoFrame = av_frame_alloc();
+    if (!m_pVideoFrame) return Fail(E_OUTOFMEMORY, "Can't alloc picture buffer for output stream");
+    m_pVideoFrame->format = c->pix_fmt;
+    m_pVideoFrame->width = c->width;
+    m_pVideoFrame->height = c->height;
+    if (av_frame_get_buffer(m_pVideoFrame, 0) < 0)
+      return Fail(E_OUTOFMEMORY, "Can't alloc picture buffer for output stream");
+    // Bars stay black: the converter only ever writes the inner picture.
+    ptrdiff_t linesizes[4];
+    for (int i = 0; i < 4; ++i) linesizes[i] = m_pVideoFrame->linesize[i];
+    av_image_fill_black(m_pVideoFrame->data, linesizes, c->pix_fmt,
+                        c->color_range == AVCOL_RANGE_JPEG ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG, c->width, c->height);
+    const int srcW = m_nInWidth - m_nCropLeft - m_nCropRight;
+    const int srcH = m_nInHeight - m_nCropTop - m_nCropBottom;
+    m_pSws = sws_getContext(srcW, srcH, m_nInBits == 32 ? AV_PIX_FMT_BGR0 : AV_PIX_FMT_BGR24, m_nOutWidth,
+                            m_nOutHeight, c->pix_fmt, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    if (!m_pSws) return Fail(E_OUTOFMEMORY, "Can't alloc picture resample buffer for output stream");
+    if (avcodec_open2(c, c->codec, nullptr) < 0)
+      return Fail(E_UNEXPECTED,
+                  "Error while opening codec for stream #%d.%d - maybe incorrect parameters such as bit_rate, rate, "
+                  "width or height\n",
+                  0, m_pVideoStream->index);
+    avcodec_parameters_from_context(m_pVideoStream->codecpar, c);
+    m_pVideoStream->time_base = c->time_base;
+    m_nHeaderBytes += c->extradata_size;
+  }
+
+  if (m_pAudioCtx) {
+    AVCodecContext* c = m_pAudioCtx;
+    AVChannelLayout inLayout;
+    av_channel_layout_default(&inLayout, m_nInChannels);
+    int r = swr_alloc_set_opts2(&m_pSwr, &c->ch_layout, c->sample_fmt, c->sample_rate, &inLayout, AV_SAMPLE_FMT_S16,
+                                m_nInSampleRate, 0, nullptr);
+    av_channel_layout_uninit(&inLayout);
+    if (r < 0 || swr_init(m_pSwr) < 0)
+      return Fail(E_OUTOFMEMORY, "Can't resample audio, channel %d => %d, samples rate %d => %d", m_nInChannels,
+                  c->ch_layout.nb_channels, m_nInSampleRate, c->sample_rate);
+    if (avcodec_open2(c, c->codec, nullptr) < 0)
+      return Fail(E_UNEXPECTED,
+                  "Error while opening codec for stream #%d.%d - maybe incorrect parameters such as bit_rate, rate, "
+                  "width or height\n",
+                  0, m_pAudioStream->index);
+    avcodec_parameters_from_context(m_pAudioStream->codecpar, c);
+    m_pAudioStream->time_base = c->time_base;
+    m_nHeaderBytes += c->extradata_size;
+    m_pFifo = av_audio_fifo_alloc(c->sample_fmt, c->ch_layout.nb_channels, std::max(c->frame_size, 1024) * 4);
+    if (!m_pFifo) return Fail(E_OUTOFMEMORY, "Can't alloc fifo buffer for audio");
+    m_pAudioFrame = av_frame_alloc();
+    if (!m_pAudioFrame) return Fail(E_OUTOFMEMORY, "Can't alloc fifo buffer for audio");
+  }
+  return S_OK;
+}
+
+HRESULT CEncoderEngine::WriteHeader() {
+  if (!m_pFormatCtx) return Fail(E_UNEXPECTED, "Could not write header for output file (incorrect codec paramters ?)");
+  if (avformat_write_header(m_pFormatCtx, nullptr) < 0)
+    return Fail(E_UNEXPECTED, "Could not write header for output file (incorrect codec paramters ?)");
+  m_bHeaderWritten = true;
+  return S_OK;
+}
+
+HRESULT CEncoderEngine::WriteEncoded(AVCodecContext* ctx, AVStream* st, bool video, bool* wrote) {
+  for (;;) {
+    int r = avcodec_receive_packet(ctx, m_pPacket);
+    if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return S_OK;
+    if (r < 0) return video ? Fail(E_UNEXPECTED, "Encoding video failed, code %d\n", r) : S_OK;
+    (video ? m_nVideoBytes : m_nAudioBytes) += m_pPacket->size;
+    // Every picture lasts one frame period; without it containers with edit
+    // lists cut the last picture off.
+    if (video && m_pPacket->duration <= 0) m_pPacket->duration = 1;
+    av_packet_rescale_ts(m_pPacket, ctx->time_base, st->time_base);
+    m_pPacket->stream_index = st->index;
+    if (!video) m_pPacket->flags |= AV_PKT_FLAG_KEY;
+    r = av_interleaved_write_frame(m_pFormatCtx, m_pPacket);
+    av_packet_unref(m_pPacket);
+    if (wrote) *wrote = true;
+    // Audio write results are not fatal: a lost audio packet must not end
+    // the conversion.
+    if (r != 0 && video) return Fail(E_UNEXPECTED, "Write video packet failed, code %d\n", r);
+  }
+}
+
+HRESULT CEncoderEngine::EncodeVideoFrame(AVFrame* frame) {
+  int r = avcodec_send_frame(m_pVideoCtx, frame);
+  if (r < 0 && r != AVERROR_EOF) return Fail(E_UNEXPECTED, "Encoding video failed, code %d\n", r);
+  return WriteEncoded(m_pVideoCtx, m_pVideoStream, true, nullptr);
+}
+
+HRESULT CEncoderEngine::EncodeAudioFrame(AVFrame* frame) {
+  if (avcodec_send_frame(m_pAudioCtx, frame) < 0) return S_OK;
+  return WriteEncoded(m_pAudioCtx, m_pAudioStream, false, nullptr);
+}
+
+HRESULT CEncoderEngine::EncodeAudioBytes(const BYTE* data, size_t bytes) {
+  if (!m_pAudioCtx || !m_pSwr) return S_OK;
+  AVCodecContext* c = m_pAudioCtx;
+  const int inSamples = static_cast<int>(bytes / (2 * static_cast<size_t>(m_nInChannels)));
+  const int maxOut = swr_get_out_samples(m_pSwr, inSamples);
+  if (maxOut <= 0) return S_OK;
+  if (maxOut > m_nResampledCapacity) {
+    if (!m_resampled.empty()) av_freep(&m_resampled[0]);
+    m_resampled.assign(std::max(c->ch_layout.nb_channels, 1), nullptr);
+    if (av_samples_alloc(m_resampled.data(), nullptr, c->ch_layout.nb_channels, maxOut, c->sample_fmt, 0) < 0) {
+      m_resampled.clear();
+      m_nResampledCapacity = 0;
+      return S_OK;
+    }
+    m_nResampledCapacity = maxOut;
+  }
+  const uint8_t* in[1] = {data};
+  const int n = swr_convert(m_pSwr, m_resampled.data(), maxOut, data ? in : nullptr, inSamples);
+  if (n <= 0) return S_OK;
+  if (c->frame_size > 1) {
+    av_audio_fifo_write(m_pFifo, reinterpret_cast<void**>(m_resampled.data()), n);
+    while (av_audio_fifo_size(m_pFifo) >= c->frame_size) {
+      av_frame_unref(m_pAudioFrame);
+      m_pAudioFrame->nb_samples = c->frame_size;
+      m_pAudioFrame->format = c->sample_fmt;
+      m_pAudioFrame->sample_rate = c->sample_rate;
+      av_channel_layout_copy(&m_pAudioFrame->ch_layout, &c->ch_layout);
+      if (av_frame_get_buffer(m_pAudioFrame, 0) < 0) return S_OK;
+      av_audio_fifo_read(m_pFifo, reinterpret_cast<void**>(m_pAudioFrame->data), c->frame_size);
+      m_pAudioFrame->pts = m_nAudioSamples;
+      m_nAudioSamples += c->frame_size;
+      EncodeAudioFrame(m_pAudioFrame);
+    }
+  } else {
+    // Codecs without a frame size (PCM) take the whole buffer at once.
+    av_frame_unref(m_pAudioFrame);
+    m_pAudioFrame->nb_samples = n;
+    m_pAudioFrame->format = c->sample_fmt;
+    m_pAudioFrame->sample_rate = c->sample_rate;
+    av_channel_layout_copy(&m_pAudioFrame->ch_layout, &c->ch_layout);
+    if (av_frame_get_buffer(m_pAudioFrame, 0) < 0) return S_OK;
+    av_samples_copy(m_pAudioFrame->data, m_resampled.data(), 0, 0, n, c->ch_layout.nb_channels, c->sample_fmt);
+    m_pAudioFrame->pts = m_nAudioSamples;
+    m_nAudioSamples += n;
+    EncodeAudioFrame(m_pAudioFrame);
+  }
+  return S_OK;
+}
+
+HRESULT CEncoderEngine::AddSilenceIfBehind() {
+  if (!m_bNoAudio || !m_pAudioCtx || !m_pVideoCtx) return S_OK;
+  // Both times in seconds; the audio time counts every sample handed to the
+  // encoder, whatever the codec.
+  const double videoTime = static_cast<double>(m_nVideoFrames) * m_nRateDen / m_nRateNum;
+  const double audioTime =
+      static_cast<double>(m_nAudioSamples + av_audio_fifo_size(m_pFifo)) / m_pAudioCtx->sample_rate;
+  if (videoTime > audioTime)
+    return EncodeAudioBytes(m_silence.data(), static_cast<size_t>(std::min<int>(m_nSilenceBytes, m_silence.size())));
+  return S_OK;
+}
+
+HRESULT CEncoderEngine::WritePacket(const MuxSample& sample) {
+  if (!m_pFormatCtx || !m_bHeaderWritten) return Fail(E_UNEXPECTED, "Output is not open\n");
+  if (sample.m_bVideo) {
+    if (!m_pVideoCtx) return S_OK;
+    const size_t need = static_cast<size_t>(m_nStride) * m_nInHeight;
+    // A short sample would be read past its end: drop it.
+    if (sample.m_data.size() < need || need == 0) return S_OK;
+    const int bpp = m_nInBits / 8;
+    const uint8_t* src = sample.m_data.data();
+    int stride = m_nStride;
+    if (m_bFlip) {
+      // Bottom-up frames are read with a negative pitch instead of copying.
+      src += static_cast<ptrdiff_t>(m_nInHeight - 1) * m_nStride;
+      stride = -m_nStride;
+    }
+    src += static_cast<ptrdiff_t>(m_nCropTop) * stride + static_cast<ptrdiff_t>(m_nCropLeft) * bpp;
+    const int srcH = m_nInHeight - m_nCropTop - m_nCropBottom;
+    if (av_frame_make_writable(m_pVideoFrame) < 0)
+      return Fail(E_OUTOFMEMORY, "Alloc buffer for color space converting failed");
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(m_pVideoFrame->format));
+    uint8_t* dst[4] = {};
+    for (int p = 0; p < 4 && m_pVideoFrame->data[p]; ++p) {
+      const bool chroma = (p == 1 || p == 2) && !(desc->flags & AV_PIX_FMT_FLAG_RGB);
+      const int top = chroma ? (m_nPadTop >> desc->log2_chroma_h) : m_nPadTop;
+      const int left = chroma ? (m_nPadLeft >> desc->log2_chroma_w) : m_nPadLeft;
+      const int step = (desc->flags & AV_PIX_FMT_FLAG_PLANAR) ? 1 : desc->comp[0].step;
+      dst[p] = m_pVideoFrame->data[p] + static_cast<ptrdiff_t>(top) * m_pVideoFrame->linesize[p] + left * step;
+    }
+    const uint8_t* srcPlanes[1] = {src};
+    const int srcStrides[1] = {stride};
+    if (sws_scale(m_pSws, srcPlanes, srcStrides, 0, srcH, dst, m_pVideoFrame->linesize) <= 0)
+      return Fail(E_FAIL, "error padding picture\n");
+    m_pVideoFrame->pts = m_nVideoFrames++;
+    HRESULT hr = EncodeVideoFrame(m_pVideoFrame);
+    if (FAILED(hr)) return hr;
+    return AddSilenceIfBehind();
+  }
+  EncodeAudioBytes(sample.m_data.data(), sample.m_data.size());
+  return S_OK;
+}
+
+void CEncoderEngine::FlushAudioFifo() {
+  if (!m_pAudioCtx || !m_pFifo) return;
+  AVCodecContext* c = m_pAudioCtx;
+  // Samples still held by the resampler.
+  if (m_pSwr && m_nResampledCapacity > 0) {
+    int n = swr_convert(m_pSwr, m_resampled.data(), m_nResampledCapacity, nullptr, 0);
+    if (n > 0) {
+      if (c->frame_size > 1) {
+        av_audio_fifo_write(m_pFifo, reinterpret_cast<void**>(m_resampled.data()), n);
+      } else {
+        av_frame_unref(m_pAudioFrame);
+        m_pAudioFrame->nb_samples = n;
+        m_pAudioFrame->format = c->sample_fmt;
+        m_pAudioFrame->sample_rate = c->sample_rate;
+        av_channel_layout_copy(&m_pAudioFrame->ch_layout, &c->ch_layout);
+        if (av_frame_get_buffer(m_pAudioFrame, 0) >= 0) {
+          av_samples_copy(m_pAudioFrame->data, m_resampled.data(), 0, 0, n, c->ch_layout.nb_channels, c->sample_fmt);
+          m_pAudioFrame->pts = m_nAudioSamples;
+          m_nAudioSamples += n;
+          EncodeAudioFrame(m_pAudioFrame);
+        }
+      }
+    }
+  }
+  // The last partial frame, completed with silence.
+  const int left = av_audio_fifo_size(m_pFifo);
+  if (c->frame_size > 1 && left > 0) {
+    av_frame_unref(m_pAudioFrame);
+    m_pAudioFrame->nb_samples = c->frame_size;
+    m_pAudioFrame->format = c->sample_fmt;
+    m_pAudioFrame->sample_rate = c->sample_rate;
+    av_channel_layout_copy(&m_pAudioFrame->ch_layout, &c->ch_layout);
+    if (av_frame_get_buffer(m_pAudioFrame, 0) >= 0) {
+      av_samples_set_silence(m_pAudioFrame->data, 0, c->frame_size, c->ch_layout.nb_channels, c->sample_fmt);
+      av_audio_fifo_read(m_pFifo, reinterpret_cast<void**>(m_pAudioFrame->data), left);
+      m_pAudioFrame->pts = m_nAudioSamples;
+      m_nAudioSamples += c->frame_size;
+      EncodeAudioFrame(m_pAudioFrame);
+    }
+  }
+}
+
+void CEncoderEngine::Drain() {
+  if (!m_bHeaderWritten) return;
+  FlushAudioFifo();
+  if (m_pAudioCtx && avcodec_send_frame(m_pAudioCtx, nullptr) >= 0)
+    WriteEncoded(m_pAudioCtx, m_pAudioStream, false, nullptr);
+  if (m_pVideoCtx && avcodec_send_frame(m_pVideoCtx, nullptr) >= 0)
+    WriteEncoded(m_pVideoCtx, m_pVideoStream, true, nullptr);
+}
+
+HRESULT CEncoderEngine::Close() {
+  if (m_pFormatCtx && m_bHeaderWritten) {
+    // Every encoder is drained before the trailer, so that frames held back
+    // for reordering or look-ahead and the audio remainder are written.
+    Drain();
+    av_write_trailer(m_pFormatCtx);
+  }
+  ReleaseOutput();
+  return S_OK;
+}
+
+void CEncoderEngine::ReleaseOutput() {
+  avcodec_free_context(&m_pVideoCtx);
+  avcodec_free_context(&m_pAudioCtx);
+  av_frame_free(&m_pVideoFrame);
+  av_frame_free(&m_pAudioFrame);
+  av_packet_free(&m_pPacket);
+  if (m_pFifo) {
+    av_audio_fifo_free(m_pFifo);
+    m_pFifo = nullptr;
+  }
+  sws_freeContext(m_pSws);
+  m_pSws = nullptr;
+  swr_free(&m_pSwr);
+  if (!m_resampled.empty()) av_freep(&m_resampled[0]);
+  m_resampled.clear();
+  m_nResampledCapacity = 0;
+  if (m_pFormatCtx) {
+    if (m_bFileOpen) avio_closep(&m_pFormatCtx->pb);
+    avformat_free_context(m_pFormatCtx);
+    m_pFormatCtx = nullptr;
+  }
+  m_bFileOpen = false;
+  m_bHeaderWritten = false;
+  m_pVideoStream = m_pAudioStream = nullptr;
+}

@@ -1,0 +1,165 @@
+// The encoder engine: holds every setting of one output, opens it, feeds it
+// one muxer sample at a time (colour conversion, cropping, fitting with
+// bars, encoding, interleaved writing, silence where the source has no
+// audio) and closes it. Written over FFmpeg's libraries.
+//
+// Only the muxer's worker thread calls it, one output part at a time.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "conversion/MuxSample.h"
+#include "platform/win32/Types.h"
+
+struct AM_MEDIA_TYPE;
+struct AVFormatContext;
+struct AVCodecContext;
+struct AVStream;
+struct AVFrame;
+struct AVPacket;
+struct AVAudioFifo;
+struct SwsContext;
+struct SwrContext;
+struct AVOutputFormat;
+
+class CEncoderEngine {
+ public:
+  // Open modes.
+  enum { ModeIndex = 0, ModeProfile = 1, ModeName = 2 };
+
+  CEncoderEngine();
+  ~CEncoderEngine();
+  CEncoderEngine(const CEncoderEngine&) = delete;
+  CEncoderEngine& operator=(const CEncoderEngine&) = delete;
+
+  void SetOutputName(const std::string& path);
+  // The video type may be null or empty: the output then has no video.
+  HRESULT SetInputFormats(const AM_MEDIA_TYPE* video, const AM_MEDIA_TYPE* audio, bool audioConnected);
+  HRESULT SetVideoCodec(const std::string& name, int kbps, int width, int height, int num, int den);
+  HRESULT SetAudioCodec(const std::string& name, int kbps, int hz, int channels);
+  void SetCrop(int left, int right, int top, int bottom, int fitMode);
+  void SetOutputText(const std::string& text);
+  HRESULT SetMpegParams(int kind, int width, int height, int num, int den);
+  HRESULT SetMpegFormat(int index);
+  HRESULT OpenByProfile(int profile);
+  HRESULT OpenByName(const std::string& name);
+
+  HRESULT WriteHeader();
+  HRESULT WritePacket(const MuxSample& sample);
+  HRESULT Close();
+
+  // Encoded video, audio and codec header bytes of the current part.
+  int64_t GetByteCount() const { return m_nVideoBytes + m_nAudioBytes + m_nHeaderBytes; }
+  const std::string& GetLastError() const { return m_strLastError; }
+  const std::string& GetOutputName() const { return m_strOutputName; }
+
+  // Read-outs of the settings, for the muxer's tests.
+  int OutputWidth() const { return m_nOutWidth; }
+  int OutputHeight() const { return m_nOutHeight; }
+  int PadTop() const { return m_nPadTop; }
+  int PadBottom() const { return m_nPadBottom; }
+  int PadLeft() const { return m_nPadLeft; }
+  int PadRight() const { return m_nPadRight; }
+  uint32_t CodecTag() const { return m_dwCodecTag; }
+  int VideoCodecId() const { return m_nVideoCodecId; }
+  int AudioCodecId() const { return m_nAudioCodecId; }
+  int VideoBitrate() const { return m_nVideoBitrate; }
+  int AudioBitrate() const { return m_nAudioBitrate; }
+  bool IsOpen() const { return m_pFormatCtx != nullptr; }
+
+ private:
+  HRESULT Open(int mode);
+  void ApplyFit();
+  HRESULT AddVideoStream();
+  HRESULT AddAudioStream();
+  HRESULT PrepareStreams();
+  HRESULT EncodeVideoFrame(AVFrame* frame);
+  HRESULT EncodeAudioBytes(const BYTE* data, size_t bytes);
+  HRESULT EncodeAudioFrame(AVFrame* frame);
+  HRESULT WriteEncoded(AVCodecContext* ctx, AVStream* st, bool video, bool* wrote);
+  HRESULT AddSilenceIfBehind();
+  void FlushAudioFifo();
+  void Drain();
+  void ReleaseOutput();
+  HRESULT Fail(HRESULT hr, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
+
+  // Input picture
+  int m_nStride = 0;
+  bool m_bFlip = false;
+  int m_nInWidth = 0;
+  int m_nInHeight = 0;
+  int m_nInBits = 24;
+  bool m_bHasVideo = false;
+  // Input audio
+  int m_nInSampleRate = 44100;
+  int m_nInChannels = 2;
+  bool m_bNoAudio = false;
+  // Texts
+  std::string m_strOutputName;
+  std::string m_strOutputText;
+  std::string m_strLastError;
+  // Output choice
+  int m_nKind = 0;
+  const AVOutputFormat* m_pOutputFormat = nullptr;
+  bool m_bPsp = false;
+  bool m_bIpod = false;
+  // Video
+  int m_nOutWidth = 352;
+  int m_nOutHeight = 288;
+  int m_nRateNum = 25;
+  int m_nRateDen = 1;
+  int m_nVideoBitrate = 200000;
+  int m_nVideoCodecId = 0;
+  uint32_t m_dwCodecTag = 0;
+  int m_nGopSize = 12;
+  int m_nRateTolerance = 4000000;
+  // Rate control
+  int m_nMaxRate = 0;
+  int m_nMinRate = 0;
+  int m_nBufferSize = 0;
+  bool m_bScanOffset = false;
+  // Audio
+  int m_nSampleRate = 44100;
+  int m_nAudioBitrate = 64000;
+  int m_nChannels = 2;
+  int m_nAudioCodecId = 0x15000;
+  // Program stream
+  int m_nPacketSize = 0;
+  int m_nMuxRate = 0;
+  double m_fPreload = 0;
+  double m_fMaxDelay = 0.7;
+  // Cropping and fitting
+  int m_nCropTop = 0, m_nCropBottom = 0, m_nCropLeft = 0, m_nCropRight = 0;
+  int m_nFitMode = 0;
+  int m_nPadTop = 0, m_nPadBottom = 0, m_nPadLeft = 0, m_nPadRight = 0;
+  // No-audio filler
+  std::vector<BYTE> m_silence;
+  int m_nSilenceBytes = 192000;
+  // Counters
+  int64_t m_nVideoBytes = 0;
+  int64_t m_nAudioBytes = 0;
+  int64_t m_nHeaderBytes = 0;
+  int64_t m_nVideoFrames = 0;     // frames handed to the encoder
+  int64_t m_nAudioSamples = 0;    // samples handed to the encoder
+  bool m_bLibraryReady = false;
+
+  // Library state
+  AVFormatContext* m_pFormatCtx = nullptr;
+  AVStream* m_pVideoStream = nullptr;
+  AVStream* m_pAudioStream = nullptr;
+  AVCodecContext* m_pVideoCtx = nullptr;
+  AVCodecContext* m_pAudioCtx = nullptr;
+  AVFrame* m_pVideoFrame = nullptr;
+  AVFrame* m_pAudioFrame = nullptr;
+  AVPacket* m_pPacket = nullptr;
+  AVAudioFifo* m_pFifo = nullptr;
+  SwsContext* m_pSws = nullptr;
+  SwrContext* m_pSwr = nullptr;
+  std::vector<uint8_t*> m_resampled;  // planes of the resampled audio
+  int m_nResampledCapacity = 0;
+  bool m_bHeaderWritten = false;
+  bool m_bFileOpen = false;
+};

@@ -1,0 +1,25 @@
+// One queued input sample of the muxer filters.
+#pragma once
+
+#include <vector>
+
+#include "platform/win32/Types.h"
+
+class CMpegInputPin;
+
+struct MuxSample {
+  enum : DWORD {
+    TimeValid = 1,
+    KeySample = 2,
+    Discontinuity = 4,
+    EndOfStream = 8,  // a record without data
+    LateKey = 16,
+  };
+
+  CMpegInputPin* m_pPin = nullptr;  // not counted
+  BYTE m_bVideo = 0;
+  REFERENCE_TIME m_rtStart = INT64_MIN;
+  REFERENCE_TIME m_rtStop = INT64_MIN;
+  std::vector<BYTE> m_data;
+  DWORD m_dwFlags = 0;
+};
