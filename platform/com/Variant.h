@@ -104,6 +104,9 @@ struct VARIANT {
     } record;
   };
 };
+// Same shape as on the platform: an 8-byte header and a two-pointer union.
+static_assert(sizeof(VARIANT) == 8 + 2 * sizeof(void*));
+static_assert(offsetof(VARIANT, llVal) == 8);
 using VARIANTARG = VARIANT;
 using LPVARIANT = VARIANT*;
 using LPVARIANTARG = VARIANT*;
