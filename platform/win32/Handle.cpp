@@ -1,7 +1,40 @@
 #include "platform/win32/Handle.h"
 
+#include <mutex>
+#include <unordered_set>
+
 namespace {
 thread_local DWORD t_lastError = 0;
+
+struct LiveObjects {
+  std::mutex lock;
+  std::unordered_set<const KernelObject*> objects;
+};
+
+LiveObjects& Live() {
+  static LiveObjects* live = new LiveObjects;  // never destroyed: objects may outlive static teardown
+  return *live;
+}
+}  // namespace
+
+KernelObject::KernelObject() {
+  LiveObjects& l = Live();
+  std::lock_guard<std::mutex> g(l.lock);
+  l.objects.insert(this);
+}
+
+KernelObject::~KernelObject() {
+  LiveObjects& l = Live();
+  std::lock_guard<std::mutex> g(l.lock);
+  l.objects.erase(this);
+}
+
+KernelObject* KernelObject::FromHandle(HANDLE h) {
+  if (h == nullptr || h == INVALID_HANDLE_VALUE) return nullptr;
+  auto* obj = static_cast<KernelObject*>(h);
+  LiveObjects& l = Live();
+  std::lock_guard<std::mutex> g(l.lock);
+  return l.objects.count(obj) ? obj : nullptr;
 }
 
 DWORD GetLastError() { return t_lastError; }

@@ -12,10 +12,10 @@
 
 class KernelObject {
  public:
-  KernelObject() = default;
+  KernelObject();
   KernelObject(const KernelObject&) = delete;
   KernelObject& operator=(const KernelObject&) = delete;
-  virtual ~KernelObject() = default;
+  virtual ~KernelObject();
 
   void AddRef() { refs_.fetch_add(1, std::memory_order_relaxed); }
   void Release() {
@@ -24,12 +24,10 @@ class KernelObject {
 
   HANDLE AsHandle() { return static_cast<HANDLE>(this); }
 
-  // Returns the object behind a handle, or null for a null or invalid
-  // handle. The handle must be one this layer created.
-  static KernelObject* FromHandle(HANDLE h) {
-    if (h == nullptr || h == INVALID_HANDLE_VALUE) return nullptr;
-    return static_cast<KernelObject*>(h);
-  }
+  // Returns the object behind a handle, or null for a null, invalid, closed
+  // or foreign handle: every live object is known, so a stale or random
+  // value is refused instead of being dereferenced.
+  static KernelObject* FromHandle(HANDLE h);
 
   template <class T>
   static T* As(HANDLE h) {
