@@ -1,0 +1,151 @@
+#include "platform/dshow/SourceSeeking.h"
+
+#include "platform/dshow/Guids.h"
+
+namespace {
+// Ten hours: a default duration for a stream that never sets one.
+constexpr REFERENCE_TIME kDefaultDuration = 10LL * 3600 * 10000000;
+}  // namespace
+
+CSourceSeeking::CSourceSeeking(LPCTSTR name, LPUNKNOWN outer, HRESULT* phr, CCritSec* lock)
+    : CUnknown(name, outer),
+      m_rtDuration(kDefaultDuration),
+      m_rtStop(kDefaultDuration),
+      m_dwSeekingCaps(AM_SEEKING_CanSeekForwards | AM_SEEKING_CanSeekBackwards | AM_SEEKING_CanSeekAbsolute |
+                      AM_SEEKING_CanGetStopPos | AM_SEEKING_CanGetDuration),
+      m_pLock(lock) {}
+
+HRESULT STDMETHODCALLTYPE CSourceSeeking::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+  CheckPointer(ppv, E_POINTER);
+  if (riid == IID_IMediaSeeking) return GetInterfaceAs<IMediaSeeking>(this, ppv);
+  return CUnknown::NonDelegatingQueryInterface(riid, ppv);
+}
+
+STDMETHODIMP CSourceSeeking::GetCapabilities(DWORD* capabilities) {
+  CheckPointer(capabilities, E_POINTER);
+  *capabilities = m_dwSeekingCaps;
+  return S_OK;
+}
+
+STDMETHODIMP CSourceSeeking::CheckCapabilities(DWORD* capabilities) {
+  CheckPointer(capabilities, E_POINTER);
+  DWORD have = 0;
+  GetCapabilities(&have);
+  if ((*capabilities & have) == *capabilities) return S_OK;
+  *capabilities &= have;
+  return *capabilities ? S_FALSE : E_FAIL;
+}
+
+STDMETHODIMP CSourceSeeking::IsFormatSupported(const GUID* format) {
+  CheckPointer(format, E_POINTER);
+  return *format == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE;
+}
+
+STDMETHODIMP CSourceSeeking::QueryPreferredFormat(GUID* format) {
+  CheckPointer(format, E_POINTER);
+  *format = TIME_FORMAT_MEDIA_TIME;
+  return S_OK;
+}
+
+STDMETHODIMP CSourceSeeking::GetTimeFormat(GUID* format) { return QueryPreferredFormat(format); }
+
+STDMETHODIMP CSourceSeeking::IsUsingTimeFormat(const GUID* format) {
+  CheckPointer(format, E_POINTER);
+  return *format == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE;
+}
+
+STDMETHODIMP CSourceSeeking::SetTimeFormat(const GUID* format) {
+  CheckPointer(format, E_POINTER);
+  return *format == TIME_FORMAT_MEDIA_TIME ? S_OK : E_INVALIDARG;
+}
+
+STDMETHODIMP CSourceSeeking::GetDuration(LONGLONG* duration) {
+  CheckPointer(duration, E_POINTER);
+  CAutoLock lock(m_pLock);
+  *duration = m_rtDuration;
+  return S_OK;
+}
+
+STDMETHODIMP CSourceSeeking::GetStopPosition(LONGLONG* stop) {
+  CheckPointer(stop, E_POINTER);
+  CAutoLock lock(m_pLock);
+  *stop = m_rtStop;
+  return S_OK;
+}
+
+STDMETHODIMP CSourceSeeking::GetCurrentPosition(LONGLONG*) { return E_NOTIMPL; }
+
+STDMETHODIMP CSourceSeeking::ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
+                                               const GUID* sourceFormat) {
+  CheckPointer(target, E_POINTER);
+  bool targetOk = !targetFormat || *targetFormat == TIME_FORMAT_MEDIA_TIME;
+  bool sourceOk = !sourceFormat || *sourceFormat == TIME_FORMAT_MEDIA_TIME;
+  if (!targetOk || !sourceOk) return E_INVALIDARG;
+  *target = source;
+  return S_OK;
+}
+
+STDMETHODIMP CSourceSeeking::SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop,
+                                          DWORD stopFlags) {
+  DWORD startBits = currentFlags & AM_SEEKING_PositioningBitsMask;
+  DWORD stopBits = stopFlags & AM_SEEKING_PositioningBitsMask;
+  if (startBits) {
+    CheckPointer(current, E_POINTER);
+    if (startBits == AM_SEEKING_IncrementalPositioning) return E_INVALIDARG;
+  }
+  if (stopBits) CheckPointer(stop, E_POINTER);
+  {
+    CAutoLock lock(m_pLock);
+    if (startBits == AM_SEEKING_AbsolutePositioning) m_rtStart = *current;
+    else if (startBits == AM_SEEKING_RelativePositioning) m_rtStart += *current;
+
+    if (stopBits == AM_SEEKING_AbsolutePositioning) m_rtStop = *stop;
+    else if (stopBits == AM_SEEKING_RelativePositioning) m_rtStop += *stop;
+    else if (stopBits == AM_SEEKING_IncrementalPositioning) m_rtStop = m_rtStart + *stop;
+
+    if ((currentFlags & AM_SEEKING_ReturnTime) && current) *current = m_rtStart;
+    if ((stopFlags & AM_SEEKING_ReturnTime) && stop) *stop = m_rtStop;
+  }
+  HRESULT hr = S_OK;
+  if (stopBits) hr = ChangeStop();
+  if (startBits) {
+    HRESULT h = ChangeStart();
+    if (FAILED(h) || SUCCEEDED(hr)) hr = h;
+  }
+  return hr;
+}
+
+STDMETHODIMP CSourceSeeking::GetPositions(LONGLONG* current, LONGLONG* stop) {
+  CAutoLock lock(m_pLock);
+  if (current) *current = m_rtStart;
+  if (stop) *stop = m_rtStop;
+  return S_OK;
+}
+
+STDMETHODIMP CSourceSeeking::GetAvailable(LONGLONG* earliest, LONGLONG* latest) {
+  CAutoLock lock(m_pLock);
+  if (earliest) *earliest = 0;
+  if (latest) *latest = m_rtDuration;
+  return S_OK;
+}
+
+STDMETHODIMP CSourceSeeking::SetRate(double rate) {
+  {
+    CAutoLock lock(m_pLock);
+    m_dRateSeeking = rate;
+  }
+  return ChangeRate();
+}
+
+STDMETHODIMP CSourceSeeking::GetRate(double* rate) {
+  CheckPointer(rate, E_POINTER);
+  CAutoLock lock(m_pLock);
+  *rate = m_dRateSeeking;
+  return S_OK;
+}
+
+STDMETHODIMP CSourceSeeking::GetPreroll(LONGLONG* preroll) {
+  CheckPointer(preroll, E_POINTER);
+  *preroll = 0;
+  return S_OK;
+}

@@ -1,0 +1,51 @@
+// Seeking for a source pin in media time: it keeps the start, stop, rate
+// and duration, and tells the derived class of each change (which
+// typically flushes and restarts its stream from the new start).
+#pragma once
+
+#include "platform/dshow/CritSec.h"
+#include "platform/dshow/Interfaces.h"
+#include "platform/dshow/Unknown.h"
+
+class CSourceSeeking : public CUnknown, public IMediaSeeking {
+ public:
+  // lock: guards the positions; shared with the owner of the stream.
+  CSourceSeeking(LPCTSTR name, LPUNKNOWN outer, HRESULT* phr, CCritSec* lock);
+
+  DECLARE_IUNKNOWN;
+  HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
+  STDMETHODIMP GetCapabilities(DWORD* capabilities) override;
+  STDMETHODIMP CheckCapabilities(DWORD* capabilities) override;
+  STDMETHODIMP IsFormatSupported(const GUID* format) override;
+  STDMETHODIMP QueryPreferredFormat(GUID* format) override;
+  STDMETHODIMP GetTimeFormat(GUID* format) override;
+  STDMETHODIMP IsUsingTimeFormat(const GUID* format) override;
+  STDMETHODIMP SetTimeFormat(const GUID* format) override;
+  STDMETHODIMP GetDuration(LONGLONG* duration) override;
+  STDMETHODIMP GetStopPosition(LONGLONG* stop) override;
+  STDMETHODIMP GetCurrentPosition(LONGLONG* current) override;
+  STDMETHODIMP ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
+                                 const GUID* sourceFormat) override;
+  // Absolute and relative positions for start and stop, incremental for
+  // the stop (relative to the new start). The stop is applied before the
+  // start, so a restart already sees the new stop.
+  STDMETHODIMP SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) override;
+  STDMETHODIMP GetPositions(LONGLONG* current, LONGLONG* stop) override;
+  STDMETHODIMP GetAvailable(LONGLONG* earliest, LONGLONG* latest) override;
+  STDMETHODIMP SetRate(double rate) override;
+  STDMETHODIMP GetRate(double* rate) override;
+  STDMETHODIMP GetPreroll(LONGLONG* preroll) override;
+
+ protected:
+  virtual HRESULT ChangeStart() = 0;
+  virtual HRESULT ChangeStop() = 0;
+  virtual HRESULT ChangeRate() = 0;
+
+  REFERENCE_TIME m_rtDuration;
+  REFERENCE_TIME m_rtStart = 0;
+  REFERENCE_TIME m_rtStop;
+  double m_dRateSeeking = 1.0;
+  DWORD m_dwSeekingCaps;
+  CCritSec* m_pLock;
+};
