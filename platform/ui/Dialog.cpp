@@ -1,0 +1,153 @@
+#include "platform/ui/Dialog.h"
+
+#include <QDialog>
+#include <QEventLoop>
+#include <QPushButton>
+
+#include "platform/ui/Resource.h"
+#include "platform/ui/WinApp.h"
+#include "platform/ui/WindowRecord.h"
+
+namespace {
+
+// Keyboard accept and reject (Return on the default button, Escape) become
+// the commands IDOK and IDCANCEL, as dialogs do on the platform.
+class DialogHost : public UiHost<QDialog> {
+ public:
+  using UiHost<QDialog>::UiHost;
+  void accept() override { Command(IDOK); }
+  void reject() override { Command(IDCANCEL); }
+
+ private:
+  void Command(int id) {
+    if (UiWindow* rec = UiFindWindow(this)) ::SendMessage(rec->hwnd, WM_COMMAND, static_cast<WPARAM>(id), 0);
+  }
+};
+
+}  // namespace
+
+BEGIN_MESSAGE_MAP(CDialog, CWnd)
+  ON_COMMAND(IDOK, OnOK)
+  ON_COMMAND(IDCANCEL, OnCancel)
+END_MESSAGE_MAP()
+
+CDialog::~CDialog() {
+  if (m_hWnd) DestroyWindow();
+}
+
+BOOL CDialog::CreateFromTemplate(bool modal) {
+  if (m_hWnd || !UiIsUiThread()) return FALSE;
+  const PmrDialogTemplate* tpl = UiFindDialogTemplate(m_nIDTemplate);
+  if (!tpl) return FALSE;
+  CWnd* parent = m_pParentWnd;
+  if (!parent && modal && AfxGetApp() && AfxGetApp()->m_pMainWnd != this) parent = AfxGetApp()->m_pMainWnd;
+  QWidget* pw = parent ? parent->GetWidget() : nullptr;
+  bool child = (tpl->style & WS_CHILD) && pw;
+  auto* w = new DialogHost(pw);
+  if (child) w->setWindowFlags(Qt::Widget);
+  UiWindow* rec = UiNewWindow(w, UiKind::Dialog, "#32770", 0, tpl->style, tpl->exStyle,
+                              parent ? parent->m_hWnd : nullptr);
+  rec->wnd = this;
+  rec->creator = this;
+  m_hWnd = rec->hwnd;
+  QFont font = w->font();
+  if (tpl->fontFace && *tpl->fontFace) font.setFamilies({UiQ(tpl->fontFace)});
+  if (tpl->fontPointSize > 0) font.setPixelSize(std::max(1, (tpl->fontPointSize * 96 + 36) / 72));
+  w->setFont(font);
+  if (tpl->caption) w->setWindowTitle(UiQ(tpl->caption));
+  w->resize(std::max(tpl->cx, 1), std::max(tpl->cy, 1));
+  // The window keeps the template's size: its controls are placed in pixels.
+  if (!child) w->setFixedSize(w->size());
+  w->setEnabled(!(tpl->style & WS_DISABLED));
+  UINT count = std::min<UINT>(tpl->controls ? tpl->controlCount : 0, 4096);
+  for (UINT i = 0; i < count; ++i) {
+    const PmrControlTemplate& c = tpl->controls[i];
+    RECT r{c.x, c.y, c.x + std::max(c.cx, 0), c.y + std::max(c.cy, 0)};
+    UiCreateControl(c.className ? c.className : "", c.text, c.style | WS_CHILD, c.exStyle, r, m_hWnd, c.id);
+  }
+  return TRUE;
+}
+
+INT_PTR CDialog::DoModal() {
+  m_nModalResult = -1;
+  m_bEnded = false;
+  if (!CreateFromTemplate(true)) return -1;
+  QWidget* w = GetWidget();
+  w->setWindowModality(Qt::ApplicationModal);
+  OnInitDialog();
+  if (!m_bEnded && m_hWnd) {
+    w->show();
+    QEventLoop loop;
+    m_pLoop = &loop;
+    if (!m_bEnded) loop.exec();
+    m_pLoop = nullptr;
+  }
+  int result = m_nModalResult;
+  DestroyWindow();
+  return result;
+}
+
+BOOL CDialog::Create(UINT templateId, CWnd* parent) {
+  m_nIDTemplate = templateId;
+  m_pParentWnd = parent;
+  if (!CreateFromTemplate(false)) return FALSE;
+  OnInitDialog();
+  if (UiWindow* rec = Record(); rec && (rec->style & WS_VISIBLE)) GetWidget()->show();
+  return TRUE;
+}
+
+BOOL CDialog::OnInitDialog() {
+  UpdateData(FALSE);
+  return TRUE;
+}
+
+void CDialog::EndDialog(int result) {
+  m_nModalResult = result;
+  m_bEnded = true;
+  if (QWidget* w = GetWidget()) w->hide();
+  if (m_pLoop) m_pLoop->exit(0);
+}
+
+LRESULT CDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  // A modal dialog destroyed from inside must still end its loop.
+  if (message == WM_DESTROY && m_pLoop) m_pLoop->exit(0);
+  if (message == WM_INITDIALOG) return OnInitDialog();
+  return CWnd::WindowProc(message, wParam, lParam);
+}
+
+BOOL CDialog::UpdateData(BOOL saveAndValidate) {
+  if (!m_hWnd) return FALSE;
+  CDataExchange dx(this, saveAndValidate);
+  try {
+    DoDataExchange(&dx);
+  } catch (const UiDataExchangeFailure&) {
+    return FALSE;
+  }
+  return TRUE;
+}
+
+void CDialog::OnOK() {
+  if (!UpdateData(TRUE)) return;
+  EndDialog(IDOK);
+}
+
+void CDialog::OnCancel() { EndDialog(IDCANCEL); }
+
+void CDialog::GotoDlgCtrl(CWnd* control) {
+  if (control) control->SetFocus();
+}
+
+void CDialog::NextDlgCtrl() const {
+  QWidget* w = GetWidget();
+  QWidget* focus = w ? w->focusWidget() : nullptr;
+  QWidget* next = focus ? focus->nextInFocusChain() : nullptr;
+  if (next && w->isAncestorOf(next)) next->setFocus(Qt::TabFocusReason);
+}
+
+void CDialog::SetDefID(UINT id) {
+  UiWindow* rec = Record();
+  if (!rec) return;
+  for (HWND c : rec->children)
+    if (UiWindow* r = UiFindWindow(c); r && r->kind == UiKind::Button)
+      if (auto* b = qobject_cast<QPushButton*>(r->widget.data())) b->setDefault(r->id == static_cast<int>(id));
+}

@@ -1,0 +1,49 @@
+// Dialogs made from templates of the resource module.
+//
+// DoModal builds the window, runs OnInitDialog and then a nested event loop
+// until EndDialog; the window is destroyed before DoModal returns. Create
+// makes a modeless dialog (an embedded page when its template has WS_CHILD).
+#pragma once
+
+#include "platform/ui/DataExchange.h"
+#include "platform/ui/Wnd.h"
+
+class QEventLoop;
+
+class CDialog : public CWnd {
+ public:
+  CDialog() = default;
+  explicit CDialog(UINT templateId, CWnd* parent = nullptr) : m_nIDTemplate(templateId), m_pParentWnd(parent) {}
+  ~CDialog() override;
+
+  // IDOK, IDCANCEL or what EndDialog was given; -1 when the template is
+  // missing or no application runs.
+  virtual INT_PTR DoModal();
+  BOOL Create(UINT templateId, CWnd* parent = nullptr);
+  virtual BOOL OnInitDialog();
+  void EndDialog(int result);
+  // TRUE: controls to members (with validation); FALSE: members to controls.
+  // FALSE when a value is refused (the user has been told why).
+  BOOL UpdateData(BOOL saveAndValidate = TRUE);
+  void GotoDlgCtrl(CWnd* control);
+  void NextDlgCtrl() const;
+  void SetDefID(UINT id);
+
+  UINT m_nIDTemplate = 0;
+  CWnd* m_pParentWnd = nullptr;
+
+  LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+ protected:
+  virtual void DoDataExchange(CDataExchange* dx) {}
+  virtual void OnOK();
+  virtual void OnCancel();
+
+ private:
+  BOOL CreateFromTemplate(bool modal);
+  int m_nModalResult = -1;
+  bool m_bEnded = false;
+  QEventLoop* m_pLoop = nullptr;
+
+  DECLARE_MESSAGE_MAP()
+};
