@@ -6,12 +6,12 @@
 #include "platform/dshow/Errors.h"
 
 // ---------------------------------------------------------------------------
-// CAsyncOutputPin
+// CAsyncReaderOutputPin
 
-CAsyncOutputPin::CAsyncOutputPin(HRESULT* phr, CAsyncReader* reader, CAsyncIo* io, CCritSec* lock)
+CAsyncReaderOutputPin::CAsyncReaderOutputPin(HRESULT* phr, CAsyncReader* reader, CAsyncIo* io, CCritSec* lock)
     : CBasePin("async output pin", reader, lock, phr, L"Output", PINDIR_OUTPUT), m_pReader(reader), m_pIo(io) {}
 
-HRESULT STDMETHODCALLTYPE CAsyncOutputPin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+HRESULT STDMETHODCALLTYPE CAsyncReaderOutputPin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   CheckPointer(ppv, E_POINTER);
   if (riid == IID_IAsyncReader) {
     m_bQueriedForAsyncReader = true;
@@ -20,17 +20,17 @@ HRESULT STDMETHODCALLTYPE CAsyncOutputPin::NonDelegatingQueryInterface(REFIID ri
   return CBasePin::NonDelegatingQueryInterface(riid, ppv);
 }
 
-HRESULT CAsyncOutputPin::CheckConnect(IPin* pin) {
+HRESULT CAsyncReaderOutputPin::CheckConnect(IPin* pin) {
   m_bQueriedForAsyncReader = false;
   return CBasePin::CheckConnect(pin);
 }
 
-HRESULT CAsyncOutputPin::CompleteConnect(IPin* receivePin) {
+HRESULT CAsyncReaderOutputPin::CompleteConnect(IPin* receivePin) {
   if (!m_bQueriedForAsyncReader) return VFW_E_NO_TRANSPORT;
   return CBasePin::CompleteConnect(receivePin);
 }
 
-HRESULT CAsyncOutputPin::CheckMediaType(const CMediaType* pmt) {
+HRESULT CAsyncReaderOutputPin::CheckMediaType(const CMediaType* pmt) {
   CAutoLock lock(m_pLock);
   const CMediaType* mine = m_pReader->LoadType();
   if (mine->majortype != pmt->majortype) return S_FALSE;
@@ -39,17 +39,17 @@ HRESULT CAsyncOutputPin::CheckMediaType(const CMediaType* pmt) {
   return S_OK;
 }
 
-HRESULT CAsyncOutputPin::GetMediaType(int position, CMediaType* pmt) {
+HRESULT CAsyncReaderOutputPin::GetMediaType(int position, CMediaType* pmt) {
   if (position < 0) return E_INVALIDARG;
   if (position > 0) return VFW_S_NO_MORE_ITEMS;
   CheckPointer(pmt, E_POINTER);
   return pmt->Set(*m_pReader->LoadType());
 }
 
-STDMETHODIMP CAsyncOutputPin::BeginFlush() { return m_pIo->BeginFlush(); }
-STDMETHODIMP CAsyncOutputPin::EndFlush() { return m_pIo->EndFlush(); }
+STDMETHODIMP CAsyncReaderOutputPin::BeginFlush() { return m_pIo->BeginFlush(); }
+STDMETHODIMP CAsyncReaderOutputPin::EndFlush() { return m_pIo->EndFlush(); }
 
-STDMETHODIMP CAsyncOutputPin::RequestAllocator(IMemAllocator* preferred, ALLOCATOR_PROPERTIES* props,
+STDMETHODIMP CAsyncReaderOutputPin::RequestAllocator(IMemAllocator* preferred, ALLOCATOR_PROPERTIES* props,
                                                IMemAllocator** actual) {
   CheckPointer(props, E_POINTER);
   CheckPointer(actual, E_POINTER);
@@ -81,7 +81,7 @@ STDMETHODIMP CAsyncOutputPin::RequestAllocator(IMemAllocator* preferred, ALLOCAT
   return S_OK;
 }
 
-HRESULT CAsyncOutputPin::SampleRange(IMediaSample* sample, LONGLONG* position, LONG* length, BYTE** buffer) {
+HRESULT CAsyncReaderOutputPin::SampleRange(IMediaSample* sample, LONGLONG* position, LONG* length, BYTE** buffer) {
   CheckPointer(sample, E_POINTER);
   REFERENCE_TIME start = 0, stop = 0;
   HRESULT hr = sample->GetTime(&start, &stop);
@@ -102,7 +102,7 @@ HRESULT CAsyncOutputPin::SampleRange(IMediaSample* sample, LONGLONG* position, L
   return S_OK;
 }
 
-STDMETHODIMP CAsyncOutputPin::Request(IMediaSample* sample, DWORD_PTR user) {
+STDMETHODIMP CAsyncReaderOutputPin::Request(IMediaSample* sample, DWORD_PTR user) {
   LONGLONG pos = 0;
   LONG len = 0;
   BYTE* buffer = nullptr;
@@ -111,7 +111,7 @@ STDMETHODIMP CAsyncOutputPin::Request(IMediaSample* sample, DWORD_PTR user) {
   return m_pIo->Request(pos, len, FALSE, buffer, sample, user);
 }
 
-STDMETHODIMP CAsyncOutputPin::WaitForNext(DWORD msTimeout, IMediaSample** sample, DWORD_PTR* user) {
+STDMETHODIMP CAsyncReaderOutputPin::WaitForNext(DWORD msTimeout, IMediaSample** sample, DWORD_PTR* user) {
   CheckPointer(sample, E_POINTER);
   CheckPointer(user, E_POINTER);
   LPVOID context = nullptr;
@@ -123,7 +123,7 @@ STDMETHODIMP CAsyncOutputPin::WaitForNext(DWORD msTimeout, IMediaSample** sample
   return hr;
 }
 
-STDMETHODIMP CAsyncOutputPin::SyncReadAligned(IMediaSample* sample) {
+STDMETHODIMP CAsyncReaderOutputPin::SyncReadAligned(IMediaSample* sample) {
   LONGLONG pos = 0;
   LONG len = 0;
   BYTE* buffer = nullptr;
@@ -135,11 +135,11 @@ STDMETHODIMP CAsyncOutputPin::SyncReadAligned(IMediaSample* sample) {
   return hr;
 }
 
-STDMETHODIMP CAsyncOutputPin::SyncRead(LONGLONG position, LONG length, BYTE* buffer) {
+STDMETHODIMP CAsyncReaderOutputPin::SyncRead(LONGLONG position, LONG length, BYTE* buffer) {
   return m_pIo->SyncRead(position, length, buffer);
 }
 
-STDMETHODIMP CAsyncOutputPin::Length(LONGLONG* total, LONGLONG* available) {
+STDMETHODIMP CAsyncReaderOutputPin::Length(LONGLONG* total, LONGLONG* available) {
   return m_pIo->Length(total, available);
 }
 

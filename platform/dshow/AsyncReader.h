@@ -10,9 +10,9 @@
 
 class CAsyncReader;
 
-class CAsyncOutputPin : public CBasePin, public IAsyncReader {
+class CAsyncReaderOutputPin : public CBasePin, public IAsyncReader {
  public:
-  CAsyncOutputPin(HRESULT* phr, CAsyncReader* reader, CAsyncIo* io, CCritSec* lock);
+  CAsyncReaderOutputPin(HRESULT* phr, CAsyncReader* reader, CAsyncIo* io, CCritSec* lock);
 
   DECLARE_IUNKNOWN;
   HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
@@ -60,7 +60,7 @@ class CAsyncReader : public CBaseFilter {
  protected:
   CCritSec m_csFilter;
   CAsyncIo m_Io;
-  CAsyncOutputPin m_OutputPin;
+  CAsyncReaderOutputPin m_OutputPin;
   // The type the output pin offers; set by the derived class when it loads.
   CMediaType m_mt;
 };
