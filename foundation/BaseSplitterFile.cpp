@@ -1,0 +1,186 @@
+#include "foundation/BaseSplitterFile.h"
+
+#include <algorithm>
+#include <climits>
+#include <new>
+
+#include "platform/win32/Thread.h"
+
+CBaseSplitterFile::CBaseSplitterFile(IAsyncReader* reader, HRESULT& hr, int cacheSize, bool requireComplete)
+    : m_reader(reader) {
+  if (!m_reader) {
+    hr = E_UNEXPECTED;
+    return;
+  }
+  m_reader->AddRef();
+
+  LONGLONG total = 0, available = 0;
+  hr = m_reader->Length(&total, &available);
+  m_streaming = total <= 0 && available > 0;
+  m_complete = total > 0 && total == available;
+  m_len = total;
+  if (FAILED(hr) || (requireComplete && !m_complete) || total < 0) {
+    hr = E_FAIL;
+    return;
+  }
+  if (m_streaming) m_len = available;
+  hr = SetCacheSize(cacheSize) ? S_OK : E_OUTOFMEMORY;
+}
+
+CBaseSplitterFile::~CBaseSplitterFile() {
+  if (m_reader) m_reader->Release();
+}
+
+bool CBaseSplitterFile::SetCacheSize(int cacheSize) {
+  m_cache.reset();
+  m_cachePos = m_cacheLen = m_cacheSize = 0;
+  if (cacheSize <= 0) return true;
+  m_cache.reset(new (std::nothrow) BYTE[static_cast<size_t>(cacheSize)]);
+  if (!m_cache) return false;
+  m_cacheSize = cacheSize;
+  return true;
+}
+
+void CBaseSplitterFile::RefreshLength() {
+  if (!m_streaming || !m_reader) return;
+  LONGLONG total = 0, available = 0;
+  if (SUCCEEDED(m_reader->Length(&total, &available))) m_len = available;
+}
+
+LONGLONG CBaseSplitterFile::GetLength() {
+  RefreshLength();
+  return m_len;
+}
+
+LONGLONG CBaseSplitterFile::GetRemaining() { return std::max<LONGLONG>(0, GetLength() - GetPos()); }
+
+void CBaseSplitterFile::Seek(LONGLONG pos) {
+  RefreshLength();
+  m_pos = std::clamp<LONGLONG>(pos, 0, std::max<LONGLONG>(0, m_len));
+  m_bitBuff = 0;
+  m_bitLen = 0;
+}
+
+HRESULT CBaseSplitterFile::Read(BYTE* data, LONGLONG length) {
+  if (!m_reader) return E_NOINTERFACE;
+  if (length < 0 || (length > 0 && !data)) return E_INVALIDARG;
+
+  if (!m_complete) {
+    LONGLONG total = 0, available = 0;
+    if (SUCCEEDED(m_reader->Length(&total, &available)) && total == available) {
+      m_complete = true;
+      OnComplete();
+    }
+  }
+
+  if (!m_cache) {
+    if (length > LONG_MAX) return E_INVALIDARG;
+    HRESULT hr = m_reader->SyncRead(m_pos, static_cast<LONG>(length), data);
+    m_pos += length;
+    return hr;
+  }
+
+  if (m_cachePos <= m_pos && m_pos < m_cachePos + m_cacheLen) {
+    LONGLONG n = std::min(length, m_cachePos + m_cacheLen - m_pos);
+    memcpy(data, &m_cache[m_pos - m_cachePos], static_cast<size_t>(n));
+    data += n;
+    length -= n;
+    m_pos += n;
+  }
+
+  // Whole cache-size chunks go straight to the caller; only chunks that lie
+  // inside the file, so that the tail is read (and cut short) by the refill
+  // below rather than failing as a read past the end.
+  while (length > m_cacheSize && m_pos + m_cacheSize <= GetLength()) {
+    HRESULT hr = m_reader->SyncRead(m_pos, static_cast<LONG>(m_cacheSize), data);
+    if (FAILED(hr)) return hr;
+    data += m_cacheSize;
+    length -= m_cacheSize;
+    m_pos += m_cacheSize;
+  }
+
+  while (length > 0) {
+    LONGLONG chunk = std::min(GetLength() - m_pos, m_cacheSize);
+    // Nothing left to fetch: stop here instead of spinning on empty chunks.
+    if (chunk <= 0) return S_FALSE;
+    HRESULT hr = m_reader->SyncRead(m_pos, static_cast<LONG>(chunk), m_cache.get());
+    if (FAILED(hr)) return hr;
+    if (hr != S_OK) return S_FALSE;
+    m_cachePos = m_pos;
+    m_cacheLen = chunk;
+    LONGLONG n = std::min(length, chunk);
+    memcpy(data, m_cache.get(), static_cast<size_t>(n));
+    data += n;
+    length -= n;
+    m_pos += n;
+  }
+  return S_OK;
+}
+
+bool CBaseSplitterFile::FillBits(int bits) {
+  while (m_bitLen < bits) {
+    BYTE b = 0;
+    // A short read (S_FALSE) leaves the byte undefined, so only S_OK counts.
+    if (Read(&b, 1) != S_OK) {
+      m_bitReadFailed = true;
+      return false;
+    }
+    m_bitBuff = (m_bitBuff << 8) | b;
+    m_bitLen += 8;
+  }
+  return true;
+}
+
+UINT64 CBaseSplitterFile::BitRead(int bits, bool peek) {
+  if (bits <= 0 || bits > 56) return 0;
+  if (!FillBits(bits)) return 0;
+  UINT64 value = (m_bitBuff >> (m_bitLen - bits)) & ((1ULL << bits) - 1);
+  if (!peek) {
+    m_bitLen -= bits;
+    m_bitBuff &= m_bitLen ? ((1ULL << m_bitLen) - 1) : 0;
+  }
+  return value;
+}
+
+void CBaseSplitterFile::BitByteAlign() {
+  m_bitLen &= ~7;
+  m_bitBuff &= m_bitLen ? ((1ULL << m_bitLen) - 1) : 0;
+}
+
+HRESULT CBaseSplitterFile::ByteRead(BYTE* data, LONGLONG length) {
+  Seek(GetPos());
+  return Read(data, length);
+}
+
+UINT64 CBaseSplitterFile::UExpGolombRead() {
+  int n = 0;
+  for (;;) {
+    if (!FillBits(1)) return 0;
+    if (BitRead(1)) break;
+    // A valid code has at most 31 leading zeros; more is garbage (and would
+    // overflow the shift below).
+    if (++n > 31) {
+      m_bitReadFailed = true;
+      return 0;
+    }
+  }
+  if (n == 0) return 0;
+  if (!FillBits(n)) return 0;
+  return BitRead(n) + (1ULL << n) - 1;
+}
+
+INT64 CBaseSplitterFile::SExpGolombRead() {
+  UINT64 k = UExpGolombRead();
+  INT64 v = static_cast<INT64>((k + 1) / 2);
+  return (k & 1) ? v : -v;
+}
+
+HRESULT CBaseSplitterFile::HasMoreData(LONGLONG length, DWORD ms) {
+  LONGLONG remaining = GetLength() - GetPos();
+  if (!m_streaming) return remaining < 1 ? E_FAIL : S_OK;
+  if (remaining < length) {
+    if (ms > 0) Sleep(ms);
+    return S_FALSE;
+  }
+  return S_OK;
+}
