@@ -12,9 +12,13 @@ namespace {
 
 constexpr int kNoLimit = 0x7FFFFFFE;
 
+// The limit binds what the user types; text set by the program may be
+// longer (as on the platform), and then the user can only shorten it.
 class LineWidget : public UiHost<QLineEdit> {
  public:
   using UiHost<QLineEdit>::UiHost;
+  int limit = kNoLimit;
+  void Fit() { setMaxLength(std::max(limit, static_cast<int>(text().size()))); }
 };
 
 class MultiWidget : public UiHost<QPlainTextEdit> {
@@ -76,6 +80,7 @@ QWidget* UiMakeEditWidget(UiWindow& rec, QWidget* parent) {
     auto* e = new LineWidget(parent);
     e->setFrame((rec.style & WS_BORDER) || (rec.exStyle & WS_EX_CLIENTEDGE));
     QObject::connect(e, &QLineEdit::textChanged, changed);
+    QObject::connect(e, &QLineEdit::textEdited, [e](const QString&) { e->Fit(); });
     w = e;
   }
   rec.widget = w;
@@ -91,7 +96,11 @@ LRESULT UiEditProc(UiWindow& rec, UINT message, WPARAM wParam, LPARAM lParam, bo
   switch (message) {
     case WM_SETTEXT: {
       const char* t = reinterpret_cast<const char*>(lParam);
-      if (line) line->setText(UiQ(t));
+      if (line) {
+        QString q = UiQ(t);
+        line->setMaxLength(std::max(line->limit, static_cast<int>(q.size())));
+        line->setText(q);
+      }
       if (multi) multi->setPlainText(FromPlatform(t));
       return TRUE;
     }
@@ -99,11 +108,11 @@ LRESULT UiEditProc(UiWindow& rec, UINT message, WPARAM wParam, LPARAM lParam, bo
     case WM_GETTEXTLENGTH: return static_cast<LRESULT>(TextOf(rec).size());
     case EM_LIMITTEXT: {
       int limit = wParam == 0 || wParam > static_cast<WPARAM>(kNoLimit) ? kNoLimit : static_cast<int>(wParam);
-      if (line) line->setMaxLength(limit);
+      if (line) line->limit = limit, line->Fit();
       if (multi) multi->limit = limit;
       return 0;
     }
-    case EM_GETLIMITTEXT: return line ? line->maxLength() : multi->limit;
+    case EM_GETLIMITTEXT: return line ? line->limit : multi->limit;
     case EM_SETREADONLY:
       rec.style = wParam ? rec.style | ES_READONLY : rec.style & ~ES_READONLY;
       Apply(rec);

@@ -1,0 +1,209 @@
+#include "platform/ui/FileDialog.h"
+
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QUrl>
+#include <cstring>
+#include <mutex>
+
+#include "platform/ui/WindowRecord.h"
+
+namespace {
+std::mutex g_lock;
+UiFileDialogHook g_fileHook;
+UiOpenHook g_openHook;
+DWORD g_lastError = 0;
+
+bool Headless() {
+  QString p = QGuiApplication::platformName();
+  return !UiIsUiThread() || p == "offscreen" || p == "minimal";
+}
+
+std::vector<std::pair<std::string, std::string>> ParseFilter(const std::string& filter) {
+  std::vector<std::string> parts;
+  std::string cur;
+  for (char c : filter) {
+    if (c == '|') parts.push_back(cur), cur.clear();
+    else cur += c;
+  }
+  if (!cur.empty()) parts.push_back(cur);
+  std::vector<std::pair<std::string, std::string>> out;
+  for (size_t i = 0; i + 1 < parts.size(); i += 2)
+    if (!parts[i].empty()) out.emplace_back(parts[i], parts[i + 1]);
+  return out;
+}
+
+bool Ask(UiFileRequest& request, CWnd* parent, std::vector<std::string>& chosen) {
+  UiFileDialogHook hook;
+  {
+    std::lock_guard<std::mutex> lock(g_lock);
+    hook = g_fileHook;
+  }
+  if (hook) return hook(request, chosen);
+  if (Headless()) return false;
+  QWidget* pw = parent ? parent->GetWidget() : nullptr;
+  if (request.folder) {
+    QString d = QFileDialog::getExistingDirectory(pw, UiQ(request.title), UiQ(request.initial));
+    if (d.isEmpty()) return false;
+    chosen.push_back(UiS(d));
+    return true;
+  }
+  QStringList filters;
+  for (auto& f : request.filters) {
+    QString patterns = UiQ(f.second);
+    patterns.replace(';', ' ');
+    filters << UiQ(f.first) + " (" + patterns + ")";
+  }
+  QString filter = filters.join(";;");
+  if (request.open && request.multiple) {
+    for (const QString& f : QFileDialog::getOpenFileNames(pw, UiQ(request.title), UiQ(request.initial), filter))
+      chosen.push_back(UiS(f));
+  } else {
+    QString f = request.open ? QFileDialog::getOpenFileName(pw, UiQ(request.title), UiQ(request.initial), filter)
+                             : QFileDialog::getSaveFileName(pw, UiQ(request.title), UiQ(request.initial), filter);
+    if (!f.isEmpty()) chosen.push_back(UiS(f));
+  }
+  return !chosen.empty();
+}
+
+std::string FolderOf(const std::string& path) {
+  size_t s = path.find_last_of('/');
+  return s == std::string::npos ? std::string() : path.substr(0, s == 0 ? 1 : s);
+}
+std::string NameOf(const std::string& path) {
+  size_t s = path.find_last_of('/');
+  return s == std::string::npos ? path : path.substr(s + 1);
+}
+}  // namespace
+
+void UiSetFileDialogHook(UiFileDialogHook hook) {
+  std::lock_guard<std::mutex> lock(g_lock);
+  g_fileHook = std::move(hook);
+}
+
+void UiSetOpenHook(UiOpenHook hook) {
+  std::lock_guard<std::mutex> lock(g_lock);
+  g_openHook = std::move(hook);
+}
+
+DWORD CommDlgExtendedError() { return g_lastError; }
+
+CFileDialog::CFileDialog(BOOL openFile, const char* defExt, const char* fileName, DWORD flags, const char* filter,
+                         CWnd* parent)
+    : open_(openFile != 0), defExt_(defExt ? defExt : ""), filter_(filter ? filter : ""),
+      initialName_(fileName ? fileName : ""), parent_(parent), buffer_(MAX_PATH, '\0') {
+  m_ofn.lStructSize = sizeof(OPENFILENAME);
+  m_ofn.Flags = flags;
+  m_ofn.lpstrFile = buffer_.data();
+  m_ofn.nMaxFile = static_cast<DWORD>(buffer_.size());
+  m_ofn.lpstrDefExt = defExt_.empty() ? nullptr : defExt_.c_str();
+  m_ofn.nFilterIndex = 1;
+  std::memcpy(buffer_.data(), initialName_.data(), std::min(initialName_.size(), buffer_.size() - 1));
+}
+
+INT_PTR CFileDialog::DoModal() {
+  g_lastError = 0;
+  chosen_.clear();
+  UiFileRequest request;
+  request.open = open_;
+  request.multiple = open_ && (m_ofn.Flags & OFN_ALLOWMULTISELECT);
+  request.title = m_ofn.lpstrTitle ? m_ofn.lpstrTitle : "";
+  request.flags = m_ofn.Flags;
+  request.filters = ParseFilter(filter_);
+  if (m_ofn.lpstrFile && m_ofn.nMaxFile > 0)
+    request.initial.assign(m_ofn.lpstrFile, strnlen(m_ofn.lpstrFile, m_ofn.nMaxFile));
+  if (request.initial.empty() && m_ofn.lpstrInitialDir) request.initial = m_ofn.lpstrInitialDir;
+  std::vector<std::string> chosen;
+  if (!Ask(request, parent_, chosen) || chosen.empty()) return IDCANCEL;
+  if (!request.multiple && chosen.size() > 1) chosen.resize(1);
+  for (std::string& p : chosen) {
+    QFileInfo info(UiQ(p));
+    if ((m_ofn.Flags & OFN_FILEMUSTEXIST) && !info.isFile()) return IDCANCEL;
+    if ((m_ofn.Flags & OFN_PATHMUSTEXIST) && !info.absoluteDir().exists()) return IDCANCEL;
+    // A save name without an extension takes the default one.
+    if (!open_ && !defExt_.empty() && NameOf(p).find('.') == std::string::npos) p += "." + defExt_;
+  }
+  // The platform's result layout: one path, or the folder then each name.
+  std::string layout;
+  if (chosen.size() == 1) {
+    layout = chosen[0];
+    layout.push_back('\0');
+  } else {
+    layout = FolderOf(chosen[0]);
+    layout.push_back('\0');
+    for (auto& p : chosen) layout += NameOf(p), layout.push_back('\0');
+  }
+  layout.push_back('\0');
+  if (!m_ofn.lpstrFile || layout.size() > m_ofn.nMaxFile) {
+    g_lastError = FNERR_BUFFERTOOSMALL;
+    return IDCANCEL;
+  }
+  std::memcpy(m_ofn.lpstrFile, layout.data(), layout.size());
+  chosen_ = chosen;
+  return IDOK;
+}
+
+std::string CFileDialog::GetPathName() const { return chosen_.empty() ? std::string() : chosen_[0]; }
+std::string CFileDialog::GetFileName() const { return NameOf(GetPathName()); }
+std::string CFileDialog::GetFileExt() const {
+  std::string n = GetFileName();
+  size_t d = n.find_last_of('.');
+  return d == std::string::npos ? std::string() : n.substr(d + 1);
+}
+std::string CFileDialog::GetFileTitle() const {
+  std::string n = GetFileName();
+  size_t d = n.find_last_of('.');
+  return d == std::string::npos ? n : n.substr(0, d);
+}
+
+POSITION CFileDialog::GetStartPosition() const {
+  return chosen_.empty() ? nullptr : reinterpret_cast<POSITION>(static_cast<uintptr_t>(1));
+}
+
+std::string CFileDialog::GetNextPathName(POSITION& pos) const {
+  size_t i = static_cast<size_t>(reinterpret_cast<uintptr_t>(pos));
+  if (i == 0 || i > chosen_.size()) {
+    pos = nullptr;
+    return std::string();
+  }
+  pos = i < chosen_.size() ? reinterpret_cast<POSITION>(static_cast<uintptr_t>(i + 1)) : nullptr;
+  return chosen_[i - 1];
+}
+
+bool UiBrowseForFolder(CWnd* owner, const char* title, std::string& folder) {
+  UiFileRequest request;
+  request.folder = true;
+  request.title = title ? title : "";
+  request.initial = folder;
+  std::vector<std::string> chosen;
+  if (!Ask(request, owner, chosen) || chosen.empty() || chosen[0].empty()) return false;
+  folder = chosen[0];
+  return true;
+}
+
+bool UiOpenWithDesktop(const std::string& target) {
+  if (target.empty()) return false;
+  UiOpenHook hook;
+  {
+    std::lock_guard<std::mutex> lock(g_lock);
+    hook = g_openHook;
+  }
+  if (hook) return hook(target);
+  if (Headless()) return false;
+  QString t = UiQ(target);
+  QUrl url = t.contains("://") || t.startsWith("mailto:", Qt::CaseInsensitive) ? QUrl(t) : QUrl::fromLocalFile(t);
+  return url.isValid() && QDesktopServices::openUrl(url);
+}
+
+HINSTANCE ShellExecute(HWND, const char*, const char* file, const char*, const char*, int) {
+  bool ok = file && UiOpenWithDesktop(file);
+  return reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(ok ? 42 : 2));
+}
+
+BOOL ShellExecuteEx(SHELLEXECUTEINFO* info) {
+  if (!info || !info->lpFile) return FALSE;
+  info->hInstApp = ShellExecute(info->hwnd, info->lpVerb, info->lpFile, info->lpParameters, info->lpDirectory, info->nShow);
+  return reinterpret_cast<uintptr_t>(info->hInstApp) > 32;
+}
