@@ -1,0 +1,26 @@
+// "Media VTimer": a pass-through filter that keeps time stamps from running
+// backwards. A sample that starts before the end of the previous one is
+// moved to start there, keeping its duration, for encoders that refuse
+// overlapping or decreasing times.
+#pragma once
+
+#include "platform/dshow/BaseClasses.h"
+
+PELLOMAR_DEFINE_GUID(CLSID_MediaTimeChecker, "C2912AD9-F4F2-4EA2-A165-03A4D4287192");
+
+class CMediaTimeChecker : public CTransformFilter {
+ public:
+  CMediaTimeChecker(LPUNKNOWN outer, HRESULT* phr);
+  static HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv);
+
+  HRESULT Transform(IMediaSample* in, IMediaSample* out) override;
+  HRESULT CheckInputType(const CMediaType* in) override;
+  HRESULT CheckTransform(const CMediaType* in, const CMediaType* out) override;
+  HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* request) override;
+  HRESULT GetMediaType(int position, CMediaType* pmt) override;
+  HRESULT StartStreaming() override;
+  HRESULT CompleteConnect(PIN_DIRECTION dir, IPin* receivePin) override;
+
+ private:
+  REFERENCE_TIME m_rtLastStop = -1;  // end of the last sample passed on
+};

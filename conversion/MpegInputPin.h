@@ -1,0 +1,72 @@
+// The queued input pin of the muxer filters: every delivered sample is
+// copied into a MuxSample record and queued for the filter's worker thread,
+// which takes the records of all pins in time order.
+#pragma once
+
+#include <atomic>
+#include <deque>
+#include <memory>
+
+#include "conversion/MuxSample.h"
+#include "platform/dshow/BaseClasses.h"
+
+class CMpegInputPin : public CBaseInputPin {
+ public:
+  // A streaming thread waits while its queue holds this many records.
+  static constexpr size_t kQueueLimit = 100;
+  // ... but not longer than this many 1 ms waits, so that a stalled worker
+  // cannot hold a streaming thread for good.
+  static constexpr int kMaxQueueWaits = 1000;
+
+  CMpegInputPin(CBaseFilter* filter, CCritSec* lock, HRESULT* phr, LPCWSTR name, bool video);
+  ~CMpegInputPin() override;
+
+  // Video: RGB32 or RGB24 frames (VideoInfo or VideoInfo2); audio: 16-bit
+  // PCM in a WAVEFORMATEX.
+  HRESULT CheckMediaType(const CMediaType* pmt) override;
+  HRESULT CompleteConnect(IPin* receivePin) override;
+  HRESULT Active() override;
+  HRESULT Inactive() override;
+
+  STDMETHODIMP Receive(IMediaSample* sample) override;
+  STDMETHODIMP EndOfStream() override;
+  STDMETHODIMP NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
+
+  // Appends a record once there is room (or the waits ran out); frees it
+  // when the filter is stopped or the pin is flushing.
+  void QueueSample(std::unique_ptr<MuxSample> sample);
+  // Appends without waiting or checking the state.
+  void AppendSample(std::unique_ptr<MuxSample> sample);
+  // The oldest record, or null.
+  std::unique_ptr<MuxSample> PopSample();
+  // Runs f on the oldest record (null when the queue is empty) under the
+  // queue lock.
+  template <class F>
+  void PeekSample(F&& f) {
+    CAutoLock lock(&m_csQueue);
+    f(m_queue.empty() ? nullptr : m_queue.front().get());
+  }
+  size_t QueuedCount();
+  // Lets a waiting streaming thread go on (the worker starves on another
+  // stream).
+  void ReleaseWaits() { m_evRoom.Set(); }
+
+  bool IsVideo() const { return m_bVideo; }
+  bool IsEndOfStream() const { return m_bEndOfStream; }
+  REFERENCE_TIME UpstreamDuration() const { return m_rtDuration; }
+
+ protected:
+  bool StreamingState() const { return !m_pFilter->IsStopped() && !IsFlushing(); }
+
+  const bool m_bVideo;
+  CCritSec m_csReceive;
+  std::atomic<REFERENCE_TIME> m_rtDuration{0};
+  REFERENCE_TIME m_rtLastStart = INT64_MIN;
+  std::atomic<bool> m_bEndOfStream{false};
+
+  CCritSec m_csQueue;
+  std::deque<std::unique_ptr<MuxSample>> m_queue;
+  bool m_bAccepting = false;  // between Active and Inactive
+  // Set while the queue holds fewer than kQueueLimit records.
+  CAMEvent m_evRoom{TRUE};
+};
