@@ -1,0 +1,85 @@
+// The audio decoder filter: MPEG-1/2 audio, AC-3, DTS, AAC, DVD LPCM, PS2
+// PCM and ADPCM and Vorbis to PCM, or AC-3 and DTS passed through as
+// S/PDIF bursts.
+#pragma once
+
+#include "decoders/common/DecoderInputPin.h"
+#include "decoders/common/SpecifyPropertyPages2.h"
+#include "decoders/mpegaudio/IMpaDecFilter.h"
+#include "decoders/mpegaudio/MpaDecPaths.h"
+#include "decoders/mpegaudio/PcmOutput.h"
+#include "platform/dshow/BaseClasses.h"
+#include "platform/dshow/Transform.h"
+
+class CMpaDecInputPin : public CDecoderInputPin {
+ public:
+  CMpaDecInputPin(CTransformFilter* filter, HRESULT* phr, LPCWSTR name);
+};
+
+class CMpaDecFilter : public CTransformFilter,
+                      public CMpaDecPaths,
+                      public IMpaDecFilter,
+                      public ISpecifyPropertyPages2 {
+ public:
+  CMpaDecFilter(LPUNKNOWN outer, HRESULT* phr);
+  ~CMpaDecFilter() override;
+
+  // Factories for the filter registry: the constructor form and the class
+  // table's form.
+  static CUnknown* CreateInstance(LPUNKNOWN outer, HRESULT* phr);
+  static HRESULT CreateObject(IUnknown* outer, REFIID riid, void** ppv);
+
+  DECLARE_IUNKNOWN;
+  HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
+  // CTransformFilter
+  HRESULT Receive(IMediaSample* sample) override;
+  HRESULT EndOfStream() override;
+  HRESULT EndFlush() override;
+  HRESULT NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
+  HRESULT CheckInputType(const CMediaType* in) override;
+  HRESULT CheckTransform(const CMediaType* in, const CMediaType* out) override;
+  HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* request) override;
+  HRESULT GetMediaType(int position, CMediaType* pmt) override;
+  HRESULT SetMediaType(PIN_DIRECTION dir, const CMediaType* pmt) override;
+  HRESULT StartStreaming() override;
+  HRESULT StopStreaming() override;
+
+  // ISpecifyPropertyPages2
+  HRESULT STDMETHODCALLTYPE GetPages(CAUUID* pages) override;
+  HRESULT STDMETHODCALLTYPE CreatePage(const GUID& guid, IPropertyPage** page) override;
+
+  // IMpaDecFilter
+  HRESULT STDMETHODCALLTYPE SetSampleFormat(int format) override;
+  int STDMETHODCALLTYPE GetSampleFormat() override;
+  HRESULT STDMETHODCALLTYPE SetNormalize(bool normalize) override;
+  bool STDMETHODCALLTYPE GetNormalize() override;
+  HRESULT STDMETHODCALLTYPE SetSpeakerConfig(int selector, int config) override;
+  int STDMETHODCALLTYPE GetSpeakerConfig(int selector) override;
+  HRESULT STDMETHODCALLTYPE SetDynamicRangeControl(int selector, bool enabled) override;
+  bool STDMETHODCALLTYPE GetDynamicRangeControl(int selector) override;
+  HRESULT STDMETHODCALLTYPE SetBoost(float boost) override;
+  float STDMETHODCALLTYPE GetBoost() override;
+
+ protected:
+  HRESULT Deliver(const float* values, size_t count, DWORD rate, WORD channels, DWORD mask) override;
+  HRESULT DeliverBitstream(const BYTE* frame, size_t length, int64_t bitRate, WORD dataType) override;
+  // Makes the downstream allocator hold frames of the type: S_FALSE when
+  // nothing changes, S_OK when the type must go with the next sample.
+  HRESULT ReconnectOutput(size_t frames, const CMediaType& mt);
+  // Sample times, type change and flags shared by both deliveries.
+  HRESULT PrepareSample(IMediaSample* sample, REFERENCE_TIME duration, HRESULT reconnect, const CMediaType& mt,
+                        bool* dropped);
+  void ResetPeak() { m_peak = 0.1f; }
+
+  REFERENCE_TIME m_rtStart = 0;
+  bool m_fDiscontinuity = false;
+  float m_peak = 0.1f;
+
+  CCritSec m_csProps;
+  int m_sampleFormat = SF_PCM16;
+  bool m_normalize = false;
+  int m_speakerConfig[3] = {2, 2, 1};
+  bool m_dynamicRange[3] = {false, false, false};
+  float m_boost = 1.0f;
+};

@@ -1,0 +1,664 @@
+#include "decoders/mpegaudio/MpaDecPaths.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstring>
+
+#include <mad.h>
+#include <neaacdec.h>
+
+// Neither header declares C linkage for C++ callers.
+extern "C" {
+#include <a52dec/a52.h>
+#include <dca.h>
+}
+
+namespace {
+
+struct ChannelRow {
+  WORD channels;
+  BYTE map[6];
+  DWORD mask;
+};
+
+// Rows by liba52's output configuration, then the same with LFE (which
+// liba52 puts first).
+const ChannelRow kAc3Rows[22] = {
+    {2, {0, 1}, 0},          {1, {0}, 0},
+    {2, {0, 1}, 0},          {3, {0, 2, 1}, 0x7},
+    {3, {0, 1, 2}, 0x103},   {4, {0, 2, 1, 3}, 0x107},
+    {4, {0, 1, 2, 3}, 0x33}, {5, {0, 2, 1, 3, 4}, 0x37},
+    {1, {0}, 0},             {1, {0}, 0},
+    {2, {0, 1}, 0},
+
+    {3, {1, 2, 0}, 0xB},           {2, {1, 0}, 0xC},
+    {3, {1, 2, 0}, 0xB},           {4, {1, 3, 2, 0}, 0xF},
+    {4, {1, 2, 0, 3}, 0x10B},      {5, {1, 3, 2, 0, 4}, 0x10F},
+    {5, {1, 2, 0, 3, 4}, 0x3B},    {6, {1, 3, 2, 0, 4, 5}, 0x3F},
+    {2, {1, 0}, 0xC},              {2, {1, 0}, 0xC},
+    {3, {1, 2, 0}, 0xB},
+};
+
+// Rows by libdca's output configuration (a code above 9 counts as 10), then
+// with LFE (which libdca puts last).
+const ChannelRow kDtsRows[21] = {
+    {1, {0}, 0},
+    {2, {0, 1}, 0},
+    {2, {0, 1}, 0},
+    {2, {0, 1}, 0},
+    {2, {0, 1}, 0},
+    {3, {1, 2, 0}, 0x7},
+    {3, {0, 1, 2}, 0x103},
+    {4, {1, 2, 0, 3}, 0x107},
+    {4, {0, 1, 2, 3}, 0x33},
+    {5, {1, 2, 0, 3, 4}, 0x37},
+
+    {2, {0, 1}, 0xC},
+    {3, {0, 1, 2}, 0xB},
+    {3, {0, 1, 2}, 0xB},
+    {3, {0, 1, 2}, 0xB},
+    {3, {0, 1, 2}, 0xB},
+    {4, {1, 2, 0, 3}, 0xF},
+    {4, {0, 1, 3, 2}, 0x10B},
+    {5, {1, 2, 0, 4, 3}, 0x10F},
+    {5, {0, 1, 4, 2, 3}, 0x3B},
+    {6, {1, 2, 0, 5, 3, 4}, 0x3F},
+    {1, {0}, 0},
+};
+
+// Rows by Vorbis channel count 1 to 6.
+const ChannelRow kVorbisRows[6] = {
+    {1, {0}, 0},
+    {2, {0, 1}, 0},
+    {3, {0, 2, 1}, 0x7},
+    {4, {0, 1, 2, 3}, 0x33},
+    {5, {0, 2, 1, 3, 4}, 0x37},
+    {6, {0, 2, 1, 5, 3, 4}, 0x3F},
+};
+
+// Speaker bit of each AAC channel position (index: the decoder's position
+// code; 0 is unknown).
+const DWORD kAacPositionMask[10] = {0, 0x4, 0x1, 0x2, 0x200, 0x400, 0x10, 0x20, 0x100, 0x8};
+
+const double kPs2Coefficients[5][2] = {
+    {0.0, 0.0}, {0.9375, 0.0}, {1.796875, -0.8125}, {1.53125, -0.859375}, {1.90625, -0.9375}};
+
+// Largest frame the libraries can report; a larger length is a misread
+// header and is resynchronised over.
+constexpr int kMaxAc3Frame = 3840;
+constexpr int kMaxDtsFrame = 16384;
+
+uint32_t ReadLe32(const BYTE* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+
+class AacHandle {
+ public:
+  AacHandle() : m_h(NeAACDecOpen()) {
+    if (m_h) {
+      NeAACDecConfigurationPtr cfg = NeAACDecGetCurrentConfiguration(m_h);
+      cfg->outputFormat = FAAD_FMT_FLOAT;
+      NeAACDecSetConfiguration(m_h, cfg);
+    }
+  }
+  ~AacHandle() {
+    if (m_h) NeAACDecClose(m_h);
+  }
+  AacHandle(const AacHandle&) = delete;
+  AacHandle& operator=(const AacHandle&) = delete;
+  NeAACDecHandle get() const { return m_h; }
+
+  // The decoder configuration sits behind the WAVEFORMATEX, as long as its
+  // extra size says and the block holds.
+  bool Init(const AM_MEDIA_TYPE& mt, unsigned long* rate, unsigned char* channels) {
+    const WAVEFORMATEX* wfx = CMpaDecPaths::WaveFormat(mt);
+    if (!m_h || !wfx || wfx->cbSize == 0 || mt.cbFormat < sizeof(WAVEFORMATEX) + wfx->cbSize) return false;
+    return NeAACDecInit2(m_h, mt.pbFormat + sizeof(WAVEFORMATEX), wfx->cbSize, rate, channels) == 0;
+  }
+
+ private:
+  NeAACDecHandle m_h;
+};
+
+bool IsAacSubtype(const GUID& s) { return ClassifyMpaInput(s) == MpaInputKind::Aac; }
+
+}  // namespace
+
+struct CMpaDecPaths::Libs {
+  a52_state_t* a52 = nullptr;
+  dca_state_t* dts = nullptr;
+  bool madInit = false;
+  mad_stream stream{};
+  mad_frame frame{};
+  mad_synth synth{};
+  std::unique_ptr<AacHandle> aac;
+  bool aacReady = false;
+  unsigned long aacRate = 0;
+  unsigned char aacChannels = 0;
+};
+
+CMpaDecPaths::CMpaDecPaths() : m_libs(std::make_unique<Libs>()) { m_libs->aac = std::make_unique<AacHandle>(); }
+
+CMpaDecPaths::~CMpaDecPaths() { FreeDecoders(); }
+
+const WAVEFORMATEX* CMpaDecPaths::WaveFormat(const AM_MEDIA_TYPE& mt) {
+  if (!mt.pbFormat || mt.cbFormat < sizeof(WAVEFORMATEX)) return nullptr;
+  return reinterpret_cast<const WAVEFORMATEX*>(mt.pbFormat);
+}
+
+DWORD CMpaDecPaths::Ps2Interleave(const AM_MEDIA_TYPE& mt) {
+  if (!mt.pbFormat || mt.cbFormat < sizeof(WAVEFORMATEX) + 2 + 4) return 0;
+  return ReadLe32(mt.pbFormat + sizeof(WAVEFORMATEX) + 2);
+}
+
+void CMpaDecPaths::SetInputType(const AM_MEDIA_TYPE& mt) {
+  m_mt = mt;
+  InitAacDecoder(m_mt);
+  InitVorbisDecoder(m_mt);
+}
+
+void CMpaDecPaths::InitDecoders() {
+  FreeDecoders();
+  m_libs->a52 = a52_init(0);
+  m_libs->dts = dca_init(0);
+  InitAacDecoder(m_mt);
+  mad_stream_init(&m_libs->stream);
+  mad_frame_init(&m_libs->frame);
+  mad_synth_init(&m_libs->synth);
+  m_libs->madInit = true;
+  ResetPs2();
+  std::memset(m_ps2History, 0, sizeof(m_ps2History));
+}
+
+void CMpaDecPaths::FreeDecoders() {
+  if (m_libs->a52) a52_free(m_libs->a52);
+  m_libs->a52 = nullptr;
+  if (m_libs->dts) dca_free(m_libs->dts);
+  m_libs->dts = nullptr;
+  if (m_libs->madInit) {
+    mad_synth_finish(&m_libs->synth);
+    mad_frame_finish(&m_libs->frame);
+    mad_stream_finish(&m_libs->stream);
+    m_libs->madInit = false;
+  }
+}
+
+void CMpaDecPaths::ResetPs2() {
+  m_ps2Started = false;
+  m_ps2Skip = 0;
+}
+
+void CMpaDecPaths::AppendInput(const BYTE* data, size_t size) {
+  if (size == 0) return;
+  // Grow in whole pages so that a stream of small samples does not
+  // reallocate on every one.
+  if (m_buff.capacity() < m_buff.size() + size) m_buff.reserve((m_buff.size() + size + 4095) / 4096 * 4096);
+  m_buff.insert(m_buff.end(), data, data + size);
+}
+
+void CMpaDecPaths::ClearInput() { std::vector<BYTE>().swap(m_buff); }
+
+void CMpaDecPaths::ConsumeInput(size_t bytes) {
+  bytes = std::min(bytes, m_buff.size());
+  m_buff.erase(m_buff.begin(), m_buff.begin() + static_cast<std::ptrdiff_t>(bytes));
+}
+
+HRESULT CMpaDecPaths::ProcessInput() {
+  switch (ClassifyMpaInput(m_mt.subtype)) {
+    case MpaInputKind::Lpcm:
+      return ProcessLPCM();
+    case MpaInputKind::Ac3:
+      return ProcessAC3();
+    case MpaInputKind::Dts:
+      return ProcessDTS();
+    case MpaInputKind::Aac:
+      return ProcessAAC();
+    case MpaInputKind::Ps2Pcm:
+      return ProcessPS2PCM();
+    case MpaInputKind::Ps2Adpcm:
+      return ProcessPS2ADPCM();
+    case MpaInputKind::Vorbis:
+      return ProcessVorbis();
+    case MpaInputKind::Mpa:
+      break;
+  }
+  return ProcessMPA();
+}
+
+HRESULT CMpaDecPaths::FlushInput() {
+  HRESULT hr = S_OK;
+  if (ClassifyMpaInput(m_mt.subtype) == MpaInputKind::Mpa && !m_buff.empty()) {
+    // The decoder wants guard bytes behind a frame before it takes it, so
+    // without them the last frame of every stream would be lost.
+    const BYTE guard[MAD_BUFFER_GUARD] = {};
+    AppendInput(guard, sizeof(guard));
+    hr = ProcessMPA();
+  }
+  ClearInput();
+  return hr;
+}
+
+// ---------------------------------------------------------------------------
+// DVD LPCM
+
+HRESULT CMpaDecPaths::ProcessLPCM() {
+  const WAVEFORMATEX* wfx = WaveFormat(m_mt);
+  const size_t frame = wfx ? size_t{wfx->nChannels} * wfx->wBitsPerSample / 8 : 0;
+  if (frame == 0 || wfx->wBitsPerSample != 16 || wfx->nSamplesPerSec == 0) {
+    // Nothing here can be decoded; do not let the buffer grow.
+    ClearInput();
+    return S_OK;
+  }
+  const size_t usable = m_buff.size() / frame * frame;
+  if (usable == 0) return S_OK;
+  std::vector<float> values(usable / 2);
+  for (size_t i = 0; i < values.size(); ++i) {
+    const int16_t v = static_cast<int16_t>(m_buff[2 * i] << 8 | m_buff[2 * i + 1]);
+    values[i] = v * (1.0f / 32768);
+  }
+  ConsumeInput(usable);
+  return Deliver(values.data(), values.size(), wfx->nSamplesPerSec, wfx->nChannels, 0);
+}
+
+// ---------------------------------------------------------------------------
+// AC-3
+
+HRESULT CMpaDecPaths::ProcessAC3() {
+  if (!m_libs->a52) return E_UNEXPECTED;
+  BYTE* const base = m_buff.data();
+  const size_t end = m_buff.size();
+  size_t pos = 0;
+  HRESULT hr = S_OK;
+
+  while (end - pos >= 7) {
+    int flags = 0, rate = 0, bitRate = 0;
+    const int length = a52_syncinfo(base + pos, &flags, &rate, &bitRate);
+    if (length <= 0 || length > kMaxAc3Frame || rate <= 0) {
+      ++pos;
+      continue;
+    }
+    if (end - pos < static_cast<size_t>(length)) break;
+    BYTE* const frame = base + pos;
+
+    const int config = GetSpeakerConfig(MPADEC_AC3);
+    if (config < 0) {
+      hr = DeliverBitstream(frame, length, bitRate, 1);
+      if (hr != S_OK) break;
+    } else {
+      flags = (config & 0x1F) | A52_ADJUST_LEVEL;
+      sample_t level = 1;
+      if (a52_frame(m_libs->a52, frame, &flags, &level, 0) == 0 && level != 0) {
+        if (GetDynamicRangeControl(MPADEC_AC3)) a52_dynrng(m_libs->a52, nullptr, nullptr);
+        const int code = flags & A52_CHANNEL_MASK;
+        // No configuration beyond Dolby stereo exists; such a frame is
+        // dropped rather than mapped with a row that does not belong to it.
+        if (code <= A52_DOLBY) {
+          const ChannelRow& row = kAc3Rows[code + ((flags & A52_LFE) ? 11 : 0)];
+          std::vector<float> values(size_t{row.channels} * 1536);
+          float* out = values.data();
+          bool good = true;
+          for (int block = 0; block < 6 && good; ++block) {
+            if (a52_block(m_libs->a52) != 0) {
+              good = false;
+              break;
+            }
+            const sample_t* samples = a52_samples(m_libs->a52);
+            for (int i = 0; i < 256; ++i) {
+              for (int ch = 0; ch < row.channels; ++ch) *out++ = samples[row.map[ch] * 256 + i] / level;
+            }
+          }
+          if (good) {
+            hr = Deliver(values.data(), values.size(), rate, row.channels, row.mask);
+            if (hr != S_OK) break;
+          }
+        }
+      }
+    }
+    pos += length;
+  }
+  ConsumeInput(pos);
+  return hr;
+}
+
+// ---------------------------------------------------------------------------
+// DTS
+
+HRESULT CMpaDecPaths::ProcessDTS() {
+  if (!m_libs->dts) return E_UNEXPECTED;
+  BYTE* const base = m_buff.data();
+  const size_t end = m_buff.size();
+  size_t pos = 0;
+  HRESULT hr = S_OK;
+
+  while (end - pos >= 14) {
+    int flags = 0, rate = 0, bitRate = 0, frameSamples = 0;
+    const int length = dca_syncinfo(m_libs->dts, base + pos, &flags, &rate, &bitRate, &frameSamples);
+    if (length <= 0 || length > kMaxDtsFrame || rate <= 0) {
+      ++pos;
+      continue;
+    }
+    if (end - pos < static_cast<size_t>(length)) break;
+    BYTE* const frame = base + pos;
+
+    const int config = GetSpeakerConfig(MPADEC_DTS);
+    if (config < 0) {
+      hr = DeliverBitstream(frame, length, bitRate, 11);
+      if (hr != S_OK) break;
+    } else {
+      flags = (config & 0xBF) | DCA_ADJUST_LEVEL;
+      level_t level = 1;
+      if (dca_frame(m_libs->dts, frame, &flags, &level, 0) == 0 && level != 0) {
+        if (GetDynamicRangeControl(MPADEC_DTS)) dca_dynrng(m_libs->dts, nullptr, nullptr);
+        const int code = std::min(flags & DCA_CHANNEL_MASK, 10);
+        const ChannelRow& row = kDtsRows[code + ((flags & DCA_LFE) ? 10 : 0)];
+        const int blocks = dca_blocks_num(m_libs->dts);
+        if (blocks > 0) {
+          std::vector<float> values(size_t{row.channels} * blocks * 256);
+          float* out = values.data();
+          bool good = true;
+          for (int block = 0; block < blocks; ++block) {
+            if (dca_block(m_libs->dts) != 0) {
+              good = false;
+              break;
+            }
+            const sample_t* samples = dca_samples(m_libs->dts);
+            for (int i = 0; i < 256; ++i) {
+              for (int ch = 0; ch < row.channels; ++ch) *out++ = samples[row.map[ch] * 256 + i] / level;
+            }
+          }
+          if (good) {
+            hr = Deliver(values.data(), values.size(), rate, row.channels, row.mask);
+            if (hr != S_OK) break;
+          }
+        }
+      }
+    }
+    pos += length;
+  }
+  ConsumeInput(pos);
+  return hr;
+}
+
+// ---------------------------------------------------------------------------
+// AAC
+
+bool CMpaDecPaths::InitAacDecoder(const AM_MEDIA_TYPE& mt) {
+  if (!IsAacSubtype(mt.subtype)) return true;
+  m_libs->aac = std::make_unique<AacHandle>();
+  m_libs->aacRate = 0;
+  m_libs->aacChannels = 0;
+  m_libs->aacReady = m_libs->aac->Init(mt, &m_libs->aacRate, &m_libs->aacChannels);
+  return m_libs->aacReady;
+}
+
+bool CMpaDecPaths::ProbeAac(const AM_MEDIA_TYPE& mt, DWORD* rate, WORD* channels) {
+  AacHandle probe;
+  unsigned long r = 0;
+  unsigned char c = 0;
+  if (!probe.Init(mt, &r, &c)) return false;
+  *rate = static_cast<DWORD>(r);
+  *channels = c;
+  return true;
+}
+
+HRESULT CMpaDecPaths::ProcessAAC() {
+  Libs& libs = *m_libs;
+  if (!libs.aacReady || m_buff.empty()) {
+    // Without a configuration the decoder cannot take raw frames.
+    ClearInput();
+    return S_OK;
+  }
+  NeAACDecHandle h = libs.aac->get();
+  NeAACDecConfigurationPtr cfg = NeAACDecGetCurrentConfiguration(h);
+  cfg->downMatrix = static_cast<unsigned char>(GetSpeakerConfig(MPADEC_AAC) & 0xFF);
+  NeAACDecSetConfiguration(h, cfg);
+
+  NeAACDecFrameInfo info{};
+  std::vector<BYTE> frame;
+  frame.swap(m_buff);
+  const float* pcm = static_cast<const float*>(NeAACDecDecode(h, &info, frame.data(), frame.size()));
+
+  if (info.error != 0) {
+    // The decoder may be left in a state that refuses every later frame.
+    InitAacDecoder(m_mt);
+    return S_OK;
+  }
+  if (!pcm || info.samples == 0 || info.channels == 0) return S_OK;
+
+  const int channels = info.channels;
+  if (channels == 2 && info.channel_position[1] == UNKNOWN_CHANNEL) {
+    info.channel_position[0] = FRONT_CHANNEL_LEFT;
+    info.channel_position[1] = FRONT_CHANNEL_RIGHT;
+  }
+  DWORD mask = 0;
+  for (int ch = 0; ch < channels; ++ch) {
+    const unsigned pos = info.channel_position[ch];
+    if (pos == UNKNOWN_CHANNEL || pos >= 10) return E_FAIL;
+    mask |= kAacPositionMask[pos];
+  }
+
+  const size_t frames = info.samples / channels;
+  std::vector<float> values(frames * channels);
+  if (__builtin_popcount(mask) == channels) {
+    // Channels go in ascending order of their speaker bits.
+    int index[64];
+    for (int ch = 0; ch < channels; ++ch) {
+      const DWORD bit = kAacPositionMask[info.channel_position[ch]];
+      index[ch] = __builtin_popcount(mask & (bit - 1));
+    }
+    for (size_t f = 0; f < frames; ++f) {
+      for (int ch = 0; ch < channels; ++ch) values[f * channels + index[ch]] = pcm[f * channels + ch];
+    }
+  } else {
+    // Two channels on one speaker: no order is right, so keep the decoder's
+    // and name no speakers rather than leave slots unwritten.
+    std::copy(pcm, pcm + values.size(), values.begin());
+    mask = 0;
+  }
+  if (channels < 3) mask = 0;
+  return Deliver(values.data(), values.size(), info.samplerate, static_cast<WORD>(channels), mask);
+}
+
+// ---------------------------------------------------------------------------
+// PS2 PCM and ADPCM
+
+HRESULT CMpaDecPaths::ProcessPS2PCM() { return ProcessPS2(false); }
+
+HRESULT CMpaDecPaths::ProcessPS2ADPCM() { return ProcessPS2(true); }
+
+HRESULT CMpaDecPaths::ProcessPS2(bool adpcm) {
+  const WAVEFORMATEX* wfx = WaveFormat(m_mt);
+  const DWORD interleave = Ps2Interleave(m_mt);
+  const WORD channels = wfx ? wfx->nChannels : 0;
+  // The filter refuses such types; a bad one reaching here must not divide
+  // by zero or loop on empty blocks.
+  const bool valid = wfx && interleave > 0 && channels > 0 && wfx->nSamplesPerSec > 0 &&
+                     (adpcm ? interleave % 16 == 0 && channels <= 2 : wfx->wBitsPerSample == 16);
+  if (!valid) {
+    ClearInput();
+    return S_OK;
+  }
+  const size_t block = size_t{interleave} * channels;
+  const size_t perChannel = adpcm ? interleave / 16 * 28 : interleave / 2;
+
+  const BYTE* const base = m_buff.data();
+  const size_t end = m_buff.size();
+  size_t pos = 0;
+  HRESULT hr = S_OK;
+  std::vector<float> values;
+
+  while (pos < end) {
+    if (m_ps2Skip > 0) {
+      const size_t n = std::min(m_ps2Skip, end - pos);
+      pos += n;
+      m_ps2Skip -= n;
+      continue;
+    }
+    if (end - pos < std::max<size_t>(block, 8)) break;
+    const BYTE* p = base + pos;
+    if (std::memcmp(p, "SShd", 4) == 0) {
+      // A header chunk may be longer than what has arrived; the rest is
+      // skipped as it comes.
+      m_ps2Skip = 8 + size_t{ReadLe32(p + 4)};
+      continue;
+    }
+    if (std::memcmp(p, "SSbd", 4) == 0) {
+      pos += 8;
+      m_ps2Started = true;
+      continue;
+    }
+
+    values.assign(perChannel * channels, 0.0f);
+    if (m_ps2Started) {
+      for (WORD c = 0; c < channels; ++c) {
+        const BYTE* region = p + size_t{c} * interleave;
+        if (adpcm) {
+          double unitOut[28];
+          for (size_t u = 0; u < interleave / 16; ++u) {
+            DecodePs2AdpcmBlock(region + u * 16, unitOut, c);
+            for (int k = 0; k < 28; ++k) {
+              values[(u * 28 + k) * channels + c] = static_cast<float>(unitOut[k]);
+            }
+          }
+        } else {
+          for (size_t i = 0; i < perChannel; ++i) {
+            const int16_t v = static_cast<int16_t>(region[2 * i] | region[2 * i + 1] << 8);
+            values[i * channels + c] = v * (1.0f / 32768);
+          }
+        }
+      }
+    }
+    hr = Deliver(values.data(), values.size(), wfx->nSamplesPerSec, channels, 0);
+    if (hr != S_OK) break;
+    pos += block;
+  }
+  ConsumeInput(pos);
+  return hr;
+}
+
+void CMpaDecPaths::DecodePs2AdpcmBlock(const BYTE* unit, double out[28], int channel) {
+  std::fill(out, out + 28, 0.0);
+  const int predictor = unit[0] >> 4;
+  const int shift = unit[0] & 0x0F;
+  // Index 10 and above marks a unit that carries no sound; it is silence.
+  if (predictor >= 10 || channel < 0 || channel > 1) return;
+  // Only five predictors have coefficients; the others predict nothing.
+  const double c1 = predictor < 5 ? kPs2Coefficients[predictor][0] : 0.0;
+  const double c2 = predictor < 5 ? kPs2Coefficients[predictor][1] : 0.0;
+  double& s1 = m_ps2History[channel][0];
+  double& s2 = m_ps2History[channel][1];
+  for (int k = 0; k < 28; ++k) {
+    const int nibble = (unit[2 + k / 2] >> ((k & 1) * 4)) & 0x0F;
+    const int d = static_cast<int16_t>(nibble << 12) >> shift;
+    const double s = d + c1 * s1 + c2 * s2;
+    s2 = s1;
+    s1 = s;
+    out[k] = s / 32767;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Vorbis
+
+bool CMpaDecPaths::InitVorbisDecoder(const AM_MEDIA_TYPE& mt) {
+  if (ClassifyMpaInput(mt.subtype) != MpaInputKind::Vorbis) return true;
+  m_vorbis.Reset();
+  m_vorbisPacket = 0;
+  // Three header sizes at bytes 12, 16 and 20, the headers from byte 24;
+  // all of it must lie inside the block.
+  if (!mt.pbFormat || mt.cbFormat < 24) return false;
+  size_t sizes[3];
+  const uint8_t* headers[3];
+  size_t offset = 24;
+  for (int i = 0; i < 3; ++i) {
+    sizes[i] = ReadLe32(mt.pbFormat + 12 + 4 * i);
+    if (sizes[i] > mt.cbFormat - offset) return false;
+    headers[i] = mt.pbFormat + offset;
+    offset += sizes[i];
+  }
+  m_vorbisPacket = 3;
+  return m_vorbis.Init(headers, sizes);
+}
+
+HRESULT CMpaDecPaths::ProcessVorbis() {
+  const int channels = m_vorbis.Channels();
+  if (channels < 1 || channels > 6) return E_FAIL;
+  if (m_buff.empty()) return S_OK;
+  const long rate = m_vorbis.Rate();
+  const ChannelRow& row = kVorbisRows[channels - 1];
+  std::vector<float> values;
+
+  const int32_t result = m_vorbis.Decode(
+      m_buff.data(), m_buff.size(), m_vorbisPacket++, [&](const int32_t* const* planes, int n) -> int32_t {
+        values.resize(size_t(n) * channels);
+        float* out = values.data();
+        for (int i = 0; i < n; ++i) {
+          for (int ch = 0; ch < channels; ++ch) {
+            const int32_t v = std::clamp<int32_t>(planes[row.map[ch]][i], -16777216, 16777216);
+            *out++ = v * 5.960464477539063e-8f;
+          }
+        }
+        return Deliver(values.data(), values.size(), static_cast<DWORD>(rate), row.channels, row.mask);
+      });
+  if (result == 1) {
+    // Refused packet: nothing to output.
+    ClearInput();
+    return S_OK;
+  }
+  if (result != S_OK) return result;
+  ClearInput();
+  return S_OK;
+}
+
+// ---------------------------------------------------------------------------
+// MPEG audio
+
+HRESULT CMpaDecPaths::ProcessMPA() {
+  Libs& libs = *m_libs;
+  if (!libs.madInit) return E_UNEXPECTED;
+  if (m_buff.empty()) return S_OK;
+  const WAVEFORMATEX* wfx = WaveFormat(m_mt);
+  mad_stream_buffer(&libs.stream, m_buff.data(), m_buff.size());
+
+  HRESULT hr = S_OK;
+  std::vector<float> values;
+  const unsigned char* lastFailure = nullptr;
+  for (;;) {
+    if (mad_frame_decode(&libs.frame, &libs.stream) == -1) {
+      if (libs.stream.error == MAD_ERROR_BUFLEN) break;
+      if (!MAD_RECOVERABLE(libs.stream.error)) {
+        hr = E_FAIL;
+        break;
+      }
+      // The library moves on after a recoverable error; should it ever not,
+      // stop here instead of spinning on the same bytes.
+      if (libs.stream.next_frame == lastFailure) break;
+      lastFailure = libs.stream.next_frame;
+      continue;
+    }
+    mad_synth_frame(&libs.synth, &libs.frame);
+    const mad_pcm& pcm = libs.synth.pcm;
+    // A frame that does not match the connected format (a stray sync in a
+    // damaged stream, usually) would change the output under the receiver.
+    if (wfx && (pcm.channels != wfx->nChannels || pcm.samplerate != wfx->nSamplesPerSec)) continue;
+    if (pcm.channels == 0 || pcm.samplerate == 0) continue;
+
+    values.resize(size_t{pcm.length} * pcm.channels);
+    float* out = values.data();
+    for (unsigned i = 0; i < pcm.length; ++i) {
+      for (unsigned ch = 0; ch < pcm.channels && ch < 2; ++ch) {
+        const mad_fixed_t v = std::clamp<mad_fixed_t>(pcm.samples[ch][i], -268435456, 268435455);
+        *out++ = v * (1.0f / 268435456);
+      }
+    }
+    hr = Deliver(values.data(), values.size(), pcm.samplerate, pcm.channels, 0);
+    if (hr != S_OK) break;
+  }
+
+  const unsigned char* next = libs.stream.next_frame;
+  if (hr == S_OK && next && next >= m_buff.data() && next <= m_buff.data() + m_buff.size()) {
+    ConsumeInput(static_cast<size_t>(next - m_buff.data()));
+  } else if (hr != S_OK && libs.stream.this_frame && libs.stream.this_frame >= m_buff.data()) {
+    // Keep the frame that was refused downstream.
+    ConsumeInput(static_cast<size_t>(libs.stream.this_frame - m_buff.data()));
+  }
+  return hr;
+}

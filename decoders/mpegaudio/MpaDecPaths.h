@@ -1,0 +1,103 @@
+// The decoding paths of the audio decoder: an input buffer that collects the
+// payload of the input samples, and one path per input format that takes
+// whole frames from the front of the buffer, decodes them to float samples
+// in [-1, 1] interleaved by channel and hands them on through Deliver, or,
+// for S/PDIF pass-through, hands the compressed frame to DeliverBitstream.
+//
+// The filter derives from this class and supplies the delivery and the
+// settings; everything here runs under the filter's receive lock.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "decoders/mpegaudio/MpaDecTypes.h"
+#include "decoders/mpegaudio/TremorDecoder.h"
+#include "platform/dshow/MediaType.h"
+
+// Decoder selector of the speaker-configuration and dynamic-range settings.
+enum MpaDecoderSelector : int { MPADEC_AC3 = 0, MPADEC_DTS = 1, MPADEC_AAC = 2 };
+
+class CMpaDecPaths {
+ public:
+  CMpaDecPaths();
+  virtual ~CMpaDecPaths();
+  CMpaDecPaths(const CMpaDecPaths&) = delete;
+  CMpaDecPaths& operator=(const CMpaDecPaths&) = delete;
+
+  // The input type decoded; the AAC decoder and the Vorbis headers are set
+  // up again for it.
+  void SetInputType(const AM_MEDIA_TYPE& mt);
+  const CMediaType& InputType() const { return m_mt; }
+
+  // Creates the library states for streaming (AC-3, DTS, MPEG audio, the AAC
+  // decoder for the input type) and clears the PS2 state.
+  void InitDecoders();
+  // Frees what InitDecoders created, except the AAC decoder, which lives as
+  // long as the object.
+  void FreeDecoders();
+  // PS2 streams restart with silence until their next data tag.
+  void ResetPs2();
+
+  void AppendInput(const BYTE* data, size_t size);
+  void ClearInput();
+  size_t InputSize() const { return m_buff.size(); }
+
+  // Runs the path of the input type over the buffer.
+  HRESULT ProcessInput();
+  // At the end of the stream: decodes what the buffer still holds where the
+  // format allows (the last MPEG audio frame needs guard bytes behind it).
+  HRESULT FlushInput();
+
+  HRESULT ProcessLPCM();
+  HRESULT ProcessAC3();
+  HRESULT ProcessDTS();
+  HRESULT ProcessAAC();
+  HRESULT ProcessPS2PCM();
+  HRESULT ProcessPS2ADPCM();
+  HRESULT ProcessVorbis();
+  HRESULT ProcessMPA();
+
+  bool InitAacDecoder(const AM_MEDIA_TYPE& mt);
+  bool InitVorbisDecoder(const AM_MEDIA_TYPE& mt);
+  // Decodes one 16-byte unit into 28 samples, with the history of channel
+  // 0 or 1.
+  void DecodePs2AdpcmBlock(const BYTE* unit, double out[28], int channel);
+
+  // What the Vorbis headers announced (0 before a successful set-up).
+  int VorbisChannels() const { return m_vorbis.Channels(); }
+  long VorbisRate() const { return m_vorbis.Rate(); }
+
+  // Rate and channels that a fresh AAC decoder reports for the type's
+  // configuration; false when it refuses it.
+  static bool ProbeAac(const AM_MEDIA_TYPE& mt, DWORD* rate, WORD* channels);
+  // The interleave of a PS2 type (the 32-bit field behind the format's
+  // WAVEFORMATEX and its extra size); 0 when the block is too short.
+  static DWORD Ps2Interleave(const AM_MEDIA_TYPE& mt);
+  // The WAVEFORMATEX of a type, or null when its block is too short.
+  static const WAVEFORMATEX* WaveFormat(const AM_MEDIA_TYPE& mt);
+
+ protected:
+  virtual HRESULT Deliver(const float* values, size_t count, DWORD rate, WORD channels, DWORD mask) = 0;
+  virtual HRESULT DeliverBitstream(const BYTE* frame, size_t length, int64_t bitRate, WORD dataType) = 0;
+  virtual int STDMETHODCALLTYPE GetSpeakerConfig(int selector) = 0;
+  virtual bool STDMETHODCALLTYPE GetDynamicRangeControl(int selector) = 0;
+
+  std::vector<BYTE> m_buff;
+  CMediaType m_mt;
+
+ private:
+  HRESULT ProcessPS2(bool adpcm);
+  void ConsumeInput(size_t bytes);
+
+  struct Libs;
+  std::unique_ptr<Libs> m_libs;
+  CTremorDecoder m_vorbis;
+  int64_t m_vorbisPacket = 0;
+
+  bool m_ps2Started = false;
+  size_t m_ps2Skip = 0;  // bytes of a header chunk still to skip
+  double m_ps2History[2][2] = {};
+};
