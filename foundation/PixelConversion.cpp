@@ -4,8 +4,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "foundation/CpuFeatures.h"
+#include "platform/dshow/MediaType.h"
 
 #if defined(__x86_64__)
 #include <emmintrin.h>
@@ -598,5 +600,76 @@ void BobDeinterlacePlane(BYTE* dst, const BYTE* src, DWORD rowBytes, DWORD rows,
     // Row 0 has no source in the bottom field; repeat row 1 rather than
     // leaving stale data at the top of the picture.
     if (rows >= 2) std::memcpy(dst, d, rowBytes);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Format block completion
+
+namespace {
+
+struct KnownFormat {
+  const GUID* subtype;
+  DWORD compression;
+  WORD bitCount;
+  // R, G, B; all zero for the rows without bit fields.
+  DWORD masks[3];
+};
+
+// The same rows serve both header kinds; the first match wins.
+const KnownFormat kKnownFormats[14] = {
+    {&MEDIASUBTYPE_YUY2, MAKEFOURCC('Y', 'U', 'Y', '2'), 16, {}},
+    {&MEDIASUBTYPE_YV12, MAKEFOURCC('Y', 'V', '1', '2'), 12, {}},
+    {&MEDIASUBTYPE_I420, MAKEFOURCC('I', '4', '2', '0'), 12, {}},
+    {&MEDIASUBTYPE_IYUV, MAKEFOURCC('I', 'Y', 'U', 'V'), 12, {}},
+    {&MEDIASUBTYPE_RGB32, BI_RGB, 32, {}},
+    {&MEDIASUBTYPE_RGB32, BI_BITFIELDS, 32, {0x00FF0000, 0x0000FF00, 0x000000FF}},
+    {&MEDIASUBTYPE_ARGB32, BI_RGB, 32, {}},
+    {&MEDIASUBTYPE_ARGB32, BI_BITFIELDS, 32, {0x00FF0000, 0x0000FF00, 0x000000FF}},
+    {&MEDIASUBTYPE_RGB24, BI_RGB, 24, {}},
+    {&MEDIASUBTYPE_RGB24, BI_BITFIELDS, 24, {0x00FF0000, 0x0000FF00, 0x000000FF}},
+    {&MEDIASUBTYPE_RGB565, BI_RGB, 16, {}},
+    {&MEDIASUBTYPE_RGB565, BI_BITFIELDS, 16, {0xF800, 0x07E0, 0x001F}},
+    {&MEDIASUBTYPE_RGB555, BI_RGB, 16, {}},
+    {&MEDIASUBTYPE_RGB555, BI_BITFIELDS, 16, {0x7C00, 0x03E0, 0x001F}},
+};
+
+}  // namespace
+
+void CompleteVideoFormatBlock(CMediaType& mt) {
+  size_t headerSize, bmiAt;
+  if (mt.formattype == FORMAT_VideoInfo) {
+    headerSize = sizeof(VIDEOINFOHEADER);
+    bmiAt = offsetof(VIDEOINFOHEADER, bmiHeader);
+  } else if (mt.formattype == FORMAT_VideoInfo2) {
+    headerSize = sizeof(VIDEOINFOHEADER2);
+    bmiAt = offsetof(VIDEOINFOHEADER2, bmiHeader);
+  } else {
+    return;
+  }
+  const size_t compressionAt = bmiAt + offsetof(BITMAPINFOHEADER, biCompression);
+  if (!mt.pbFormat || mt.cbFormat < compressionAt + sizeof(DWORD)) return;
+  DWORD compression;
+  std::memcpy(&compression, mt.pbFormat + compressionAt, sizeof(compression));
+
+  for (const KnownFormat& row : kKnownFormats) {
+    if (*row.subtype != mt.subtype || row.compression != compression) continue;
+
+    const bool bitFields = row.compression == BI_BITFIELDS;
+    std::vector<BYTE> block(headerSize + (bitFields ? sizeof(row.masks) : 0), 0);
+    BITMAPINFOHEADER bih{};
+    bih.biSize = sizeof(BITMAPINFOHEADER);
+    bih.biPlanes = 1;
+    bih.biBitCount = row.bitCount;
+    bih.biCompression = row.compression;
+    std::memcpy(block.data() + bmiAt, &bih, sizeof(bih));
+    if (bitFields) std::memcpy(block.data() + headerSize, row.masks, sizeof(row.masks));
+    // A block shorter than the header is not read past its end.
+    std::memcpy(block.data(), mt.pbFormat, std::min<size_t>(mt.cbFormat, headerSize));
+
+    CMediaType completed(mt);
+    if (!completed.SetFormat(block.data(), static_cast<ULONG>(block.size()))) return;
+    mt = completed;
+    return;
   }
 }

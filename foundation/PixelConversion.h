@@ -55,6 +55,15 @@ void InterpolateMissingRows(BYTE* plane, DWORD rows, int pitch);
 void BobDeinterlacePlane(BYTE* dst, const BYTE* src, DWORD rowBytes, DWORD rows, int dstPitch, int srcPitch,
                          bool topField);
 
+class CMediaType;
+
+// Completes the format block of an uncompressed video type (VIDEOINFOHEADER
+// or VIDEOINFOHEADER2) from the known-format templates: a bit-field RGB type
+// gains its three colour masks, any other known type gets a block of
+// exactly the bare header size. The given block's bytes, up to the header
+// size, are kept. Types without a matching template are left as they are.
+void CompleteVideoFormatBlock(CMediaType& mt);
+
 namespace pixel_detail {
 // The reference tables of the plain 4:2:0 to RGB routine, exposed so that
 // tests can check the vector arithmetic against them.
