@@ -304,6 +304,15 @@ bool CBaseSplitterFileEx::ReadPtsBits(REFERENCE_TIME& t) {
   return true;
 }
 
+// The record is packed, so its times are filled through a local.
+bool CBaseSplitterFileEx::ReadPtsInto(PesHeader& h, bool dts) {
+  REFERENCE_TIME t = 0;
+  if (!ReadPtsBits(t)) return false;
+  if (dts) h.dts = t;
+  else h.pts = t;
+  return true;
+}
+
 bool CBaseSplitterFileEx::ReadPesHeader(PesHeader& h, BYTE code) {
   memset(&h, 0, sizeof(h));
   if (code < 0xBD || code > 0xEF) return false;
@@ -350,11 +359,11 @@ bool CBaseSplitterFileEx::ReadPesHeader(PesHeader& h, BYTE code) {
     if (h.fdts && !h.fpts) return false;
     int left = h.hdrlen;
     if (h.fpts) {
-      if (left < 5 || BitRead(4) != (h.fdts ? 3u : 2u) || !ReadPtsBits(h.pts)) return false;
+      if (left < 5 || BitRead(4) != (h.fdts ? 3u : 2u) || !ReadPtsInto(h, false)) return false;
       left -= 5;
     }
     if (h.fdts) {
-      if (left < 5 || BitRead(4) != 1 || !ReadPtsBits(h.dts)) return false;
+      if (left < 5 || BitRead(4) != 1 || !ReadPtsInto(h, true)) return false;
       left -= 5;
     }
     while (left-- > 0) BitRead(8);
@@ -372,10 +381,10 @@ bool CBaseSplitterFileEx::ReadPesHeader(PesHeader& h, BYTE code) {
     if (prefix == 2 || prefix == 3) {
       if (!Need(prefix == 3 ? 10 : 5) || !take(prefix == 3 ? 10 : 5)) return false;
       h.fpts = 1;
-      if (!ReadPtsBits(h.pts)) return false;
+      if (!ReadPtsInto(h, false)) return false;
       if (prefix == 3) {
         h.fdts = 1;
-        if (BitRead(4) != 1 || !ReadPtsBits(h.dts)) return false;
+        if (BitRead(4) != 1 || !ReadPtsInto(h, true)) return false;
       }
     } else if (prefix == 0) {
       if (BitRead(4) != 0x0F || !take(1)) return false;
@@ -1087,7 +1096,8 @@ bool CBaseSplitterFileEx::ReadAvcHeader(AvcHeader& h, LONGLONG budget, CMediaTyp
         h.ppslen = static_cast<int>(len);
       }
     }
-    i = end;
+    // The next start code may have a leading zero that was trimmed off.
+    i = std::max(unitEnd, begin + 1);
   }
   if (h.sps.empty() || h.pps.empty()) return false;
 

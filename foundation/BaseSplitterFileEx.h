@@ -214,6 +214,7 @@ class CBaseSplitterFileEx : public CBaseSplitterFile {
   // Reads a 33-bit time with its three marker bits behind a 4-bit prefix
   // already consumed; false on a wrong marker.
   bool ReadPtsBits(REFERENCE_TIME& t);
+  bool ReadPtsInto(PesHeader& h, bool dts);
   bool DetectTsPacketLength();
   BYTE PeekByteAt(LONGLONG pos, bool& ok);
 
