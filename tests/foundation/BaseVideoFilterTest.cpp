@@ -27,9 +27,10 @@ CMediaType I420Type(int w, int h) {
   return mt;
 }
 
-// I420 picture: top half black, bottom half white, neutral chroma.
-std::vector<BYTE> Picture(int w, int h) {
-  std::vector<BYTE> p(w * h * 3 / 2, 128);
+// I420 picture: top half black, bottom half white, flat chroma planes.
+std::vector<BYTE> Picture(int w, int h, BYTE u = 128, BYTE v = 128) {
+  std::vector<BYTE> p(w * h * 3 / 2, u);
+  memset(&p[w * h + w * h / 4], v, w * h / 4);
   for (int y = 0; y < h; y++) memset(&p[y * w], y < h / 2 ? 16 : 235, w);
   return p;
 }
@@ -235,21 +236,23 @@ TEST_P(OutputSubtype, PictureArrivesInTheNegotiatedLayout) {
   ASSERT_EQ(c.Connect(), S_OK);
   EXPECT_EQ(c.sink.pin->CurrentMediaType().subtype, subtype);
   c.Pause();
-  auto pic = Picture(64, 48);
+  bool rgb = subtype == MEDIASUBTYPE_RGB32 || subtype == MEDIASUBTYPE_RGB24 || subtype == MEDIASUBTYPE_RGB565;
+  auto pic = rgb ? Picture(64, 48) : Picture(64, 48, 100, 150);
   ASSERT_EQ(c.source.pin->Push(pic), S_OK);
   ASSERT_EQ(c.sink.pin->received, 1);
   const auto& out = c.sink.pin->last;
   if (subtype == MEDIASUBTYPE_I420 || subtype == MEDIASUBTYPE_IYUV) {
     EXPECT_EQ(out, pic);
   } else if (subtype == MEDIASUBTYPE_YV12) {
-    std::vector<BYTE> yv12 = pic;
-    for (size_t i = 0; i < 64 * 48 / 4; i++) yv12[64 * 48 + i] = pic[64 * 48 + 64 * 48 / 4 + i] + 0;
-    EXPECT_EQ(std::vector<BYTE>(out.begin(), out.begin() + 64 * 48), std::vector<BYTE>(pic.begin(), pic.begin() + 64 * 48));
+    // Y, then V, then U.
+    std::vector<BYTE> yv12 = Picture(64, 48, 150, 100);
+    EXPECT_EQ(out, yv12);
   } else if (subtype == MEDIASUBTYPE_YUY2) {
     ASSERT_EQ(out.size(), 64u * 48 * 2);
     for (int y = 0; y < 48; y += 47) {
       EXPECT_EQ(out[y * 128], pic[y * 64]);
-      EXPECT_EQ(out[y * 128 + 1], 128);
+      EXPECT_EQ(out[y * 128 + 1], 100);
+      EXPECT_EQ(out[y * 128 + 3], 150);
     }
   } else {
     // RGB is bottom-up: the first row in memory is the picture's last
