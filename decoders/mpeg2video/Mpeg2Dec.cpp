@@ -119,47 +119,59 @@ void CMpeg2Dec::Flush() {
   SetBuffer(kSequenceEndCode, kSequenceEndCode + sizeof(kSequenceEndCode));
 }
 
+// Finds the value byte of the next start code in in[0..n): its index, or n.
+// The first bytes go through the shift register, which carries the zeros
+// of a start code split across ranges; after that a start code lies wholly
+// inside the range and memchr finds its 01 byte quickly.
+size_t CMpeg2Dec::FindStartCode(const uint8_t* in, size_t n) {
+  uint32_t shift = m_shift;
+  const size_t head = std::min<size_t>(n, 3);
+  for (size_t i = 0; i < head; ++i) {
+    if (shift == 0x00000100) {
+      m_shift = 0xFFFFFF00;
+      m_code = in[i];
+      return i;
+    }
+    shift = (shift | in[i]) << 8;
+  }
+  for (size_t k = 2; k + 1 < n;) {
+    const void* hit = std::memchr(in + k, 0x01, n - 1 - k);
+    if (!hit) break;
+    k = static_cast<size_t>(static_cast<const uint8_t*>(hit) - in);
+    if (in[k - 1] == 0 && in[k - 2] == 0) {
+      m_shift = 0xFFFFFF00;
+      m_code = in[k + 1];
+      return k + 1;
+    }
+    ++k;
+  }
+  if (n >= 3)
+    shift = uint32_t{in[n - 3]} << 24 | uint32_t{in[n - 2]} << 16 | uint32_t{in[n - 1]} << 8;
+  m_shift = shift;
+  return n;
+}
+
 int CMpeg2Dec::CopyChunk() {
   if (!m_chunk) return 0;
   const size_t avail = static_cast<size_t>(m_bufEnd - m_bufStart);
   const size_t room = kChunkSize - static_cast<size_t>(m_chunkPtr - m_chunk.get());
   const size_t limit = std::min(avail, room);
-  uint32_t shift = m_shift;
-  uint8_t* out = m_chunkPtr;
-  const uint8_t* in = m_bufStart;
-  for (size_t i = 0; i < limit; ++i) {
-    const uint8_t b = in[i];
-    out[i] = b;
-    if (shift == 0x00000100) {
-      m_shift = 0xFFFFFF00;
-      m_code = b;
-      m_chunkPtr = out + i + 1;
-      m_bufStart = in + i + 1;
-      return 1;
-    }
-    shift = (shift | b) << 8;
-  }
-  m_shift = shift;
-  m_chunkPtr = out + limit;
-  m_bufStart = in + limit;
+  const size_t at = FindStartCode(m_bufStart, limit);
+  const size_t n = at < limit ? at + 1 : limit;
+  std::memcpy(m_chunkPtr, m_bufStart, n);
+  m_chunkPtr += n;
+  m_bufStart += n;
+  if (at < limit) return 1;
   return limit < avail || (avail == room && avail != 0) ? -1 : 0;
 }
 
 int CMpeg2Dec::SkipChunk() {
-  uint32_t shift = m_shift;
-  const uint8_t* in = m_bufStart;
-  const size_t n = static_cast<size_t>(m_bufEnd - in);
-  for (size_t i = 0; i < n; ++i) {
-    const uint8_t b = in[i];
-    if (shift == 0x00000100) {
-      m_shift = 0xFFFFFF00;
-      m_code = b;
-      m_bufStart = in + i + 1;
-      return 1;
-    }
-    shift = (shift | b) << 8;
+  const size_t n = static_cast<size_t>(m_bufEnd - m_bufStart);
+  const size_t at = FindStartCode(m_bufStart, n);
+  if (at < n) {
+    m_bufStart += at + 1;
+    return 1;
   }
-  m_shift = shift;
   m_bufStart = m_bufEnd;
   return 0;
 }

@@ -150,6 +150,7 @@ class CMpeg2Dec {
   using AlignedBytes = std::unique_ptr<uint8_t[], AlignedFree>;
 
   int Run(Action a);
+  size_t FindStartCode(const uint8_t* in, size_t n);
   int CopyChunk();  // > 0 start code found, 0 input ended, -1 chunk full
   int SkipChunk();  // > 0 start code found, 0 input ended
   void EmptyChunk() { m_chunkPtr = m_chunkStart; }
