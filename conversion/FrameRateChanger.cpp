@@ -1,0 +1,380 @@
+#include "conversion/FrameRateChanger.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "imagewriter/Picture.h"
+#include "imagewriter/PictureFormat.h"
+#include "platform/win32/CodePage.h"
+#include "platform/win32/Gdi.h"
+
+namespace {
+
+constexpr LONGLONG kUnitsPerSecond = 10000000;
+constexpr DWORD kJpegFormat = 3;
+
+REFERENCE_TIME Saturate(__int128 v) {
+  if (v > INT64_MAX) return INT64_MAX;
+  if (v < INT64_MIN) return INT64_MIN;
+  return static_cast<REFERENCE_TIME>(v);
+}
+
+bool IsRgbSubtype(const GUID& subtype) {
+  return subtype == MEDIASUBTYPE_RGB32 || subtype == MEDIASUBTYPE_RGB24 || subtype == MEDIASUBTYPE_RGB555 ||
+         subtype == MEDIASUBTYPE_RGB565;
+}
+
+// The bitmap header of a VideoInfo or VideoInfo2 block, or null when the
+// block is too short to hold one.
+const BITMAPINFOHEADER* BitmapHeader(const CMediaType& mt) {
+  if (!mt.Format()) return nullptr;
+  if (*mt.FormatType() == FORMAT_VideoInfo && mt.FormatLength() >= sizeof(VIDEOINFOHEADER))
+    return &reinterpret_cast<const VIDEOINFOHEADER*>(mt.Format())->bmiHeader;
+  if (*mt.FormatType() == FORMAT_VideoInfo2 && mt.FormatLength() >= sizeof(VIDEOINFOHEADER2))
+    return &reinterpret_cast<const VIDEOINFOHEADER2*>(mt.Format())->bmiHeader;
+  return nullptr;
+}
+
+// The VideoInfo form of a VideoInfo2 type, for sinks that know only the
+// older block.
+HRESULT VideoInfoForm(const AM_MEDIA_TYPE& in, CMediaType* out) {
+  if (in.formattype != FORMAT_VideoInfo2 || !in.pbFormat || in.cbFormat < sizeof(VIDEOINFOHEADER2))
+    return E_INVALIDARG;
+  const auto* vih2 = reinterpret_cast<const VIDEOINFOHEADER2*>(in.pbFormat);
+  out->InitMediaType();
+  out->SetType(&MEDIATYPE_Video);
+  out->SetSubtype(&in.subtype);
+  out->SetFormatType(&FORMAT_VideoInfo);
+  auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(out->AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
+  if (!vih) return E_OUTOFMEMORY;
+  vih->rcSource = vih2->rcSource;
+  vih->rcTarget = vih2->rcTarget;
+  vih->dwBitRate = vih2->dwBitRate;
+  vih->dwBitErrorRate = vih2->dwBitErrorRate;
+  vih->AvgTimePerFrame = vih2->AvgTimePerFrame;
+  vih->bmiHeader = vih2->bmiHeader;
+  ULONG size = vih2->bmiHeader.biSizeImage;
+  // Uncompressed bitmaps may leave the image size 0; the rows say it.
+  if (size == 0) {
+    const uint64_t rows = DibRowBytes(vih2->bmiHeader.biWidth, vih2->bmiHeader.biBitCount) *
+                          static_cast<uint64_t>(std::abs(static_cast<int64_t>(vih2->bmiHeader.biHeight)));
+    size = rows > ULONG_MAX ? 0 : static_cast<ULONG>(rows);
+  }
+  out->SetSampleSize(size);
+  out->SetTemporalCompression(in.bTemporalCompression);
+  return S_OK;
+}
+
+bool IsVideoInfo2Rgb(const CMediaType& mt) {
+  return *mt.FormatType() == FORMAT_VideoInfo2 && IsRgbSubtype(*mt.Subtype());
+}
+
+}  // namespace
+
+CFrameRateChanger::CFrameRateChanger(LPUNKNOWN outer, HRESULT*)
+    : CTransformFilter(NAME("CFrameRateChanger"), outer, CLSID_FrameRateChanger) {}
+
+HRESULT CFrameRateChanger::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
+  CheckPointer(ppv, E_POINTER);
+  *ppv = nullptr;
+  if (outer) return CLASS_E_NOAGGREGATION;
+  HRESULT hr = S_OK;
+  CFrameRateChanger* filter = new (std::nothrow) CFrameRateChanger(nullptr, &hr);
+  if (!filter) return E_OUTOFMEMORY;
+  filter->NonDelegatingAddRef();
+  if (SUCCEEDED(hr)) hr = filter->NonDelegatingQueryInterface(riid, ppv);
+  filter->NonDelegatingRelease();
+  return hr;
+}
+
+// ---------------------------------------------------------------------------
+// Settings
+
+HRESULT CFrameRateChanger::SetFrameRate(int num, int den) {
+  CAutoLock lock(&m_csFilter);
+  if (m_pInput && m_pInput->IsConnected() && m_pOutput && m_pOutput->IsConnected()) return E_FAIL;
+  // A negative rate would stamp frames backwards in time.
+  if (num < 0 || den < 0) return E_INVALIDARG;
+  m_nRateNum = num;
+  m_nRateDen = den;
+  return S_OK;
+}
+
+HRESULT CFrameRateChanger::SetInputMode(int mode) {
+  CAutoLock lock(&m_csFilter);
+  if (m_pInput && m_pInput->IsConnected()) return E_UNEXPECTED;
+  if (mode != 0 && mode != 1) return E_INVALIDARG;
+  m_nInputMode = mode;
+  return S_OK;
+}
+
+HRESULT CFrameRateChanger::SetImageOutput(int mode, LPCWSTR path, int timeMs, int width, int height) {
+  CAutoLock lock(&m_csFilter);
+  if (!IsStopped()) return VFW_E_WRONG_STATE;
+  if (mode < kNoImages || mode > kSeries || timeMs < 0 || width < 0 || height < 0) return E_INVALIDARG;
+  std::string target = path ? WideToUtf8(path) : std::string();
+  if (mode != kNoImages && target.empty()) return E_INVALIDARG;
+  // A zero interval would put every picture of the series at time 0.
+  if (mode == kSeries && timeMs == 0) return E_INVALIDARG;
+  if (mode == kSeries && target.back() != '/') target += '/';
+  m_nImageMode = mode;
+  m_strImagePath = std::move(target);
+  m_rtImageTime = static_cast<REFERENCE_TIME>(timeMs) * 10000;
+  m_nImageWidth = width;
+  m_nImageHeight = height;
+  return S_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Connection
+
+HRESULT CFrameRateChanger::CheckInputType(const CMediaType* in) {
+  CheckPointer(in, E_POINTER);
+  if (!IsStopped() || *in->Type() != MEDIATYPE_Video) return E_INVALIDARG;
+  if (IsRgbSubtype(*in->Subtype())) return S_OK;
+  return m_nInputMode == 0 ? S_OK : E_INVALIDARG;
+}
+
+HRESULT CFrameRateChanger::CheckTransform(const CMediaType* in, const CMediaType* out) {
+  CheckPointer(in, E_POINTER);
+  CheckPointer(out, E_POINTER);
+  if (*in->Type() != MEDIATYPE_Video || *out->Type() != MEDIATYPE_Video) return VFW_E_TYPE_NOT_ACCEPTED;
+  if (*out->Subtype() != GUID_NULL && *out->Subtype() != *in->Subtype()) return VFW_E_TYPE_NOT_ACCEPTED;
+  if (*out->FormatType() == GUID_NULL) return S_OK;
+  if (*out->FormatType() == *in->FormatType() && out->FormatLength() == in->FormatLength()) return S_OK;
+  if (*in->FormatType() == FORMAT_VideoInfo2 && in->FormatLength() == sizeof(VIDEOINFOHEADER2) &&
+      *out->FormatType() == FORMAT_VideoInfo && out->FormatLength() == sizeof(VIDEOINFOHEADER))
+    return S_OK;
+  return VFW_E_TYPE_NOT_ACCEPTED;
+}
+
+HRESULT CFrameRateChanger::GetMediaType(int position, CMediaType* pmt) {
+  if (!m_pInput || !m_pInput->IsConnected()) return E_UNEXPECTED;
+  if (position < 0) return E_INVALIDARG;
+  CheckPointer(pmt, E_POINTER);
+  if (position > 0) return VFW_S_NO_MORE_ITEMS;
+
+  const CMediaType& in = m_pInput->CurrentMediaType();
+  HRESULT hr = IsVideoInfo2Rgb(in) ? VideoInfoForm(in, pmt) : pmt->Set(in);
+  if (FAILED(hr)) return hr;
+
+  // Every block kind with a frame duration keeps it at the same place,
+  // right after the two rectangles and the two rates.
+  const GUID& format = *pmt->FormatType();
+  const bool timed = format == FORMAT_VideoInfo || format == FORMAT_VideoInfo2 || format == FORMAT_MPEGVideo ||
+                     format == FORMAT_MPEG2Video;
+  if (RateActive() && timed && pmt->Format() &&
+      pmt->FormatLength() >= offsetof(VIDEOINFOHEADER, AvgTimePerFrame) + sizeof(REFERENCE_TIME)) {
+    const REFERENCE_TIME duration =
+        static_cast<REFERENCE_TIME>(m_nRateDen) * kUnitsPerSecond / static_cast<REFERENCE_TIME>(m_nRateNum);
+    std::memcpy(pmt->Format() + offsetof(VIDEOINFOHEADER, AvgTimePerFrame), &duration, sizeof(duration));
+  }
+  return S_OK;
+}
+
+HRESULT CFrameRateChanger::DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES*) {
+  CheckPointer(alloc, E_POINTER);
+  if (!m_pInput || !m_pInput->IsConnected() || !m_pInput->m_pAllocator) return E_UNEXPECTED;
+  // Upstream's buffers: every input frame fits one output buffer.
+  ALLOCATOR_PROPERTIES wanted{};
+  HRESULT hr = m_pInput->m_pAllocator->GetProperties(&wanted);
+  if (FAILED(hr)) return hr;
+  if (wanted.cbAlign <= 0) wanted.cbAlign = 1;
+  ALLOCATOR_PROPERTIES actual{};
+  hr = alloc->SetProperties(&wanted, &actual);
+  if (FAILED(hr)) return hr;
+  if (actual.cbBuffer < wanted.cbBuffer || actual.cBuffers < wanted.cBuffers) return E_FAIL;
+  return S_OK;
+}
+
+HRESULT CFrameRateChanger::StartStreaming() {
+  m_nFramesIn = 0;
+  m_nFramesOut = 0;
+  m_rtLastImageStop = 0;
+  m_nImageIndex = 0;
+  m_mtFrame.InitMediaType();
+  m_mtFrame.majortype = GUID_NULL;
+  return S_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Streaming
+
+REFERENCE_TIME CFrameRateChanger::FrameStart(LONGLONG n) const {
+  return Saturate(static_cast<__int128>(n) * m_nRateDen * kUnitsPerSecond / m_nRateNum);
+}
+
+HRESULT CFrameRateChanger::CopySample(IMediaSample* in, bool carryType, IMediaSample** ppOut) {
+  *ppOut = nullptr;
+  IMediaSample* out = nullptr;
+  HRESULT hr = InitializeOutputSample(in, &out);
+  if (FAILED(hr)) return hr;
+  *ppOut = out;
+
+  BYTE* src = nullptr;
+  BYTE* dst = nullptr;
+  in->GetPointer(&src);
+  out->GetPointer(&dst);
+  const LONG length = in->GetActualDataLength();
+  if (!src || !dst || length <= 0 || length > out->GetSize()) return S_FALSE;
+  std::memcpy(dst, src, static_cast<size_t>(length));
+  out->SetActualDataLength(length);
+  out->SetMediaTime(nullptr, nullptr);
+
+  if (carryType) {
+    AM_SAMPLE2_PROPERTIES* props = m_pInput->SampleProps();
+    if ((props->dwSampleFlags & AM_SAMPLE_TYPECHANGED) && props->pMediaType) {
+      // The output speaks VideoInfo for a VideoInfo2 input; a changed
+      // format goes downstream in the form the connection uses.
+      CMediaType changed;
+      if (props->pMediaType->formattype == FORMAT_VideoInfo2) {
+        if (SUCCEEDED(VideoInfoForm(*props->pMediaType, &changed))) out->SetMediaType(&changed);
+      } else {
+        out->SetMediaType(props->pMediaType);
+      }
+    }
+  }
+  return S_OK;
+}
+
+HRESULT CFrameRateChanger::Deliver(IMediaSample* out) {
+  if (!m_pOutput || !m_pOutput->IsConnected()) return VFW_E_NOT_CONNECTED;
+  if (!m_pOutput->m_pInputPin) return E_FAIL;
+  return m_pOutput->m_pInputPin->Receive(out);
+}
+
+HRESULT CFrameRateChanger::StampAndDeliver(IMediaSample* out, REFERENCE_TIME start, REFERENCE_TIME stop) {
+  out->SetTime(&start, &stop);
+  out->SetMediaTime(&start, &stop);
+  if (m_nImageMode != kNoImages) WriteImage(out, stop);
+  HRESULT hr = Deliver(out);
+  ++m_nFramesOut;
+  return hr;
+}
+
+HRESULT CFrameRateChanger::Receive(IMediaSample* sample) {
+  CheckPointer(sample, E_POINTER);
+  AM_SAMPLE2_PROPERTIES* props = m_pInput->SampleProps();
+  if (props->dwStreamId != AM_STREAM_MEDIA) return CTransformFilter::Receive(sample);
+
+  REFERENCE_TIME start = 0, stop = 0;
+  HRESULT hr = sample->GetTime(&start, &stop);
+  if (FAILED(hr)) return hr;
+  if (hr == VFW_S_NO_STOP_TIME) stop = start;
+
+  if ((props->dwSampleFlags & AM_SAMPLE_TYPECHANGED) && props->pMediaType) m_mtFrame = *props->pMediaType;
+
+  IMediaSample* out = nullptr;
+  hr = CopySample(sample, true, &out);
+  if (FAILED(hr)) return hr;
+  const bool copied = hr == S_OK;
+
+  if (start == 0) m_nImageIndex = 0;
+
+  // How many output frames this input frame stands for beyond the next
+  // one: negative drops it, positive fills a gap behind it.
+  LONGLONG extra = 0;
+  const bool rate = RateActive();
+  if (rate) {
+    const __int128 n = m_nFramesOut;
+    const __int128 num = m_nRateNum, den = m_nRateDen;
+    const __int128 next = (n + 1) * den * kUnitsPerSecond / num;
+    if (start > next) {
+      extra = Saturate(((static_cast<__int128>(start / 1000) * num / 10000) / den) - n);
+    } else if (num * start < (n - 1) * den * kUnitsPerSecond) {
+      extra = -1;
+    }
+  }
+  ++m_nFramesIn;
+
+  if (!copied) {
+    // Empty or oversized: nothing sound to deliver or to picture. The
+    // stream goes on; a following frame fills the gap.
+    out->Release();
+    return S_OK;
+  }
+  if (!rate) {
+    // Frames and times pass as they came; only the pictures act.
+    if (m_nImageMode != kNoImages) WriteImage(out, stop);
+    hr = Deliver(out);
+    ++m_nFramesOut;
+    out->Release();
+    return hr;
+  }
+  start = FrameStart(m_nFramesOut);
+  stop = FrameStart(m_nFramesOut + 1);
+  if (extra < 0) {
+    if (m_nImageMode != kNoImages) WriteImage(out, stop);
+    out->Release();
+    return S_OK;
+  }
+
+  hr = StampAndDeliver(out, start, stop);
+  out->Release();
+  // Repeats stop at the first failure: downstream stopped or flushing.
+  for (LONGLONG i = 0; i < extra && hr == S_OK; ++i) {
+    HRESULT copy = CopySample(sample, false, &out);
+    if (copy != S_OK) {
+      if (out) out->Release();
+      return FAILED(copy) ? copy : hr;
+    }
+    hr = StampAndDeliver(out, FrameStart(m_nFramesOut), FrameStart(m_nFramesOut + 1));
+    out->Release();
+  }
+  return hr;
+}
+
+// ---------------------------------------------------------------------------
+// Pictures
+
+void CFrameRateChanger::WriteImage(IMediaSample* frame, REFERENCE_TIME stop) {
+  const REFERENCE_TIME last = m_rtLastImageStop;
+  m_rtLastImageStop = stop;
+  if (m_nImageMode == kThumbnail) {
+    if (last <= m_rtImageTime && m_rtImageTime < stop) SaveFrame(frame, m_strImagePath);
+    return;
+  }
+  if (m_nImageMode != kSeries) return;
+  // Every due time that this frame covers gets its picture, so that a frame
+  // longer than the interval does not leave the series behind for good.
+  while (m_nImageIndex < INT_MAX) {
+    const REFERENCE_TIME due = Saturate(static_cast<__int128>(m_rtImageTime) * m_nImageIndex);
+    if (!(last <= due && due < stop)) break;
+    ++m_nImageIndex;
+    char name[32];
+    std::snprintf(name, sizeof(name), "img_%d.jpg", m_nImageIndex);
+    SaveFrame(frame, m_strImagePath + name);
+  }
+}
+
+void CFrameRateChanger::SaveFrame(IMediaSample* frame, const std::string& path) {
+  const CMediaType& mt = m_mtFrame.IsValid() ? m_mtFrame : m_pInput->CurrentMediaType();
+  const GUID& subtype = *mt.Subtype();
+  if (subtype != MEDIASUBTYPE_RGB24 && subtype != MEDIASUBTYPE_RGB32 && subtype != MEDIASUBTYPE_RGB8) return;
+  const BITMAPINFOHEADER* bih = BitmapHeader(mt);
+  if (!bih || bih->biWidth <= 0 || bih->biHeight == 0) return;
+  const DWORD bits = bih->biBitCount;
+  if (bits != 8 && bits != 24 && bits != 32) return;
+  const int64_t height = std::abs(static_cast<int64_t>(bih->biHeight));
+  // DIB rows are padded to 4 bytes; a frame shorter than its rows is not
+  // read at all.
+  const uint64_t stride = DibRowBytes(bih->biWidth, static_cast<int>(bits));
+  BYTE* data = nullptr;
+  if (FAILED(frame->GetPointer(&data)) || !data || stride > ULONG_MAX) return;
+  const LONG length = frame->GetActualDataLength();
+  if (length <= 0 || stride * static_cast<uint64_t>(height) > static_cast<uint64_t>(length)) return;
+
+  CPicture picture(0);
+  if (!picture.CreateFromArray(data, static_cast<DWORD>(bih->biWidth), static_cast<DWORD>(height), bits,
+                               static_cast<DWORD>(stride), bih->biHeight < 0))
+    return;
+  if (m_nImageWidth != 0 && m_nImageHeight != 0) {
+    const RGBQUAD white{255, 255, 255, 255};
+    if (!picture.ResampleToBox(m_nImageWidth, m_nImageHeight, white)) return;
+  }
+  // A picture that cannot be written is not worth stopping the stream for.
+  picture.Save(path.c_str(), kJpegFormat);
+}

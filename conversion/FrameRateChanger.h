@@ -1,0 +1,70 @@
+// "Veyl Frame Changer": turns decoded video into a sequence at a fixed frame
+// rate. Frames that come too early are dropped, gaps are filled by repeating
+// frames, and every output frame is stamped anew (frame n starts at n frame
+// durations from the start of streaming). The picture data passes unchanged.
+//
+// Beside that it can write JPEG pictures of the frames it delivers: one
+// thumbnail at a given time (mode 1) or a numbered series "img_%d.jpg" at a
+// fixed interval (mode 2).
+#pragma once
+
+#include <string>
+
+#include "platform/dshow/BaseClasses.h"
+
+PELLOMAR_DEFINE_GUID(CLSID_FrameRateChanger, "72878B34-6702-469F-8308-23D653210C06");
+
+class CFrameRateChanger : public CTransformFilter {
+ public:
+  enum ImageMode { kNoImages = 0, kThumbnail = 1, kSeries = 2 };
+
+  CFrameRateChanger(LPUNKNOWN outer, HRESULT* phr);
+  static HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv);
+
+  // Output rate num/den frames per second; 0 in either keeps the input's
+  // frames and times. Refused (E_FAIL) once both pins are connected, since
+  // the output type already carries the frame duration.
+  HRESULT SetFrameRate(int num, int den);
+  // 1: RGB input only (pictures can be written); 0: any video subtype.
+  HRESULT SetInputMode(int mode);
+  // mode 1: `path` is the picture file, `timeMs` the time of the frame;
+  // mode 2: `path` is the folder, `timeMs` the interval. A box of width and
+  // height (both non-zero) fits the pictures on a white canvas.
+  HRESULT SetImageOutput(int mode, LPCWSTR path, int timeMs, int width, int height);
+
+  HRESULT CheckInputType(const CMediaType* in) override;
+  HRESULT CheckTransform(const CMediaType* in, const CMediaType* out) override;
+  HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* request) override;
+  HRESULT GetMediaType(int position, CMediaType* pmt) override;
+  HRESULT StartStreaming() override;
+  HRESULT Receive(IMediaSample* sample) override;
+
+ private:
+  bool RateActive() const { return m_nRateNum != 0 && m_nRateDen != 0; }
+  // Start of output frame n, exact in integer arithmetic so that repeated
+  // frames and long runs stay on the same grid.
+  REFERENCE_TIME FrameStart(LONGLONG n) const;
+  // A new output sample with the input's data; S_FALSE (and a sample that
+  // must not be delivered) when the data does not fit.
+  HRESULT CopySample(IMediaSample* in, bool carryType, IMediaSample** out);
+  HRESULT StampAndDeliver(IMediaSample* out, REFERENCE_TIME start, REFERENCE_TIME stop);
+  HRESULT Deliver(IMediaSample* out);
+  void WriteImage(IMediaSample* frame, REFERENCE_TIME stop);
+  void SaveFrame(IMediaSample* frame, const std::string& path);
+
+  int m_nRateNum = 25;
+  int m_nRateDen = 1;
+  // 64-bit: a gap in the input can add many frames at once.
+  LONGLONG m_nFramesIn = 0;
+  LONGLONG m_nFramesOut = 0;
+  int m_nInputMode = 1;
+  int m_nImageMode = kNoImages;
+  std::string m_strImagePath;
+  int m_nImageWidth = 0;
+  int m_nImageHeight = 0;
+  REFERENCE_TIME m_rtImageTime = 5000000;
+  REFERENCE_TIME m_rtLastImageStop = 0;
+  int m_nImageIndex = 0;
+  // The frames' format: the connection type until a sample brings another.
+  CMediaType m_mtFrame;
+};
