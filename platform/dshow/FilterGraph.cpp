@@ -812,11 +812,19 @@ HRESULT CFilterGraph::GetNotifyFlags(LONG* flags) {
 std::vector<CComPtr<IMediaSeeking>> CFilterGraph::SeekingTargets() const {
   std::vector<CComPtr<IMediaSeeking>> targets;
   for (auto& e : Snapshot()) {
-    bool connectedOutput = false;
+    bool connectedOutput = false, hasInput = false, connectedInput = false;
     std::vector<PinFacts> pins = PinsOf(e.filter);
-    for (auto& p : pins)
+    for (auto& p : pins) {
       if (p.dir == PINDIR_OUTPUT && p.peer) connectedOutput = true;
-    if (connectedOutput) continue;  // not an end of the graph
+      if (p.dir == PINDIR_INPUT) {
+        hasInput = true;
+        if (p.peer) connectedInput = true;
+      }
+    }
+    // Ends of the graph: nothing connected downstream, and fed by something
+    // (or a source with no inputs at all). A renderer left unconnected is
+    // not an end of any stream.
+    if (connectedOutput || (hasInput && !connectedInput)) continue;
     CComPtr<IMediaSeeking> s;
     if (SUCCEEDED(e.filter->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&s))) && s) {
       targets.push_back(s);
