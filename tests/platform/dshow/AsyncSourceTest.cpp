@@ -9,6 +9,7 @@
 #include "platform/dshow/AsyncSource.h"
 #include "platform/dshow/DShow.h"
 #include "platform/dshow/DShowRegister.h"
+#include "platform/dshow/FilterData.h"
 #include "platform/dshow/MediaType.h"
 #include "platform/dshow/Signatures.h"
 #include "platform/win32/CodePage.h"
@@ -190,4 +191,38 @@ TEST_F(AsyncSourceTest, LoadFailuresAreReported) {
   EXPECT_EQ(load->Load(nullptr, nullptr), E_POINTER);
   // A folder is no file.
   CComPtr<IBaseFilter> g = Loaded(dir_.wstring(), nullptr, HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
+}
+
+// The start-up registration: class names, and the renderers found by the
+// mapper at the lowest merit the system's graph manager keeps.
+TEST_F(AsyncSourceTest, RegistrationNamesClassesAndRegistersTheRenderers) {
+  HKEY key = nullptr;
+  std::wstring path = L"CLSID\\" + GuidToStringW(CLSID_FilterGraph);
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
+  std::wstring name;
+  EXPECT_TRUE(dshow_reg::GetString(key, L"", name));
+  RegCloseKey(key);
+  EXPECT_EQ(name, L"Filter Graph");
+
+  CComPtr<IFilterMapper2> mapper;
+  ASSERT_EQ(CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_ALL, IID_IFilterMapper2,
+                             reinterpret_cast<void**>(&mapper)),
+            S_OK);
+  auto count = [&](const GUID& major, DWORD merit) {
+    GUID pair[2] = {major, MEDIASUBTYPE_RGB24};
+    CComPtr<IEnumMoniker> e;
+    EXPECT_EQ(mapper->EnumMatchingFilters(&e, 0, FALSE, merit, TRUE, 1, pair, nullptr, nullptr, FALSE, FALSE, 0,
+                                          nullptr, nullptr, nullptr),
+              S_OK);
+    int n = 0;
+    for (CComPtr<IMoniker> m; e && e->Next(1, &m, nullptr) == S_OK;) ++n;
+    return n;
+  };
+  EXPECT_EQ(count(MEDIATYPE_Video, 0x200001), 1);
+  EXPECT_EQ(count(MEDIATYPE_Video, 0x200002), 0);
+  EXPECT_EQ(count(MEDIATYPE_Audio, 0x200001), 1);
+  EXPECT_EQ(count(MEDIATYPE_Text, 0), 0);
+  // A second registration changes nothing.
+  EXPECT_EQ(DShowRegisterPlatform(), S_OK);
+  EXPECT_EQ(count(MEDIATYPE_Video, 0x200001), 1);
 }

@@ -211,6 +211,41 @@ TEST_F(GraphTest, CompletionWaitsForEverySinkButErrorsPassAtOnce) {
   EXPECT_EQ(control->Stop(), S_OK);
 }
 
+// A sink that never reports its end holds EC_COMPLETE back, unless it is
+// the null text renderer, which is no sink for the count.
+TEST_F(GraphTest, TheNullTextRendererIsNotCountedAsASink) {
+  constexpr GUID kNullTextRenderer = MakeGuid("655D7613-C26C-4A25-BBBD-3C9C516122CC");
+  for (bool textRenderer : {true, false}) {
+    SCOPED_TRACE(textRenderer ? "text renderer" : "ordinary sink");
+    CComPtr<IFilterGraph2> g;
+    ASSERT_EQ(CFilterGraph::CreateInstance(nullptr, IID_IFilterGraph2, reinterpret_cast<void**>(&g)), S_OK);
+    Source* s1 = new Source(20, nullptr);
+    Source* s2 = new Source(20, nullptr, "source2");
+    Sink* k1 = new Sink(nullptr);
+    Sink* k2 = new Sink(nullptr, "quiet", textRenderer ? kNullTextRenderer : kClsSink);
+    k2->silent = true;
+    CComPtr<IBaseFilter> f1 = Make(s1), f2 = Make(s2), f3 = Make(k1), f4 = Make(k2);
+    for (auto* f : {f1.p, f2.p, f3.p, f4.p}) ASSERT_TRUE(SUCCEEDED(g->AddFilter(f, L"f")));
+    ASSERT_EQ(g->ConnectDirect(PinOf(f1, 0), PinOf(f3, 0), nullptr), S_OK);
+    ASSERT_EQ(g->ConnectDirect(PinOf(f2, 0), PinOf(f4, 0), nullptr), S_OK);
+    CComQIPtr<IMediaControl> c(g);
+    CComQIPtr<IMediaEventEx> ev(g);
+    ASSERT_EQ(c->Run(), S_OK);
+    ASSERT_TRUE(k1->WaitFor([&] { return k1->endOfStreams == 1; }));
+    ASSERT_TRUE(k2->WaitFor([&] { return k2->endOfStreams == 1; }));
+    LONG code = 0;
+    LONG_PTR p1 = 0, p2 = 0;
+    HRESULT got = ev->GetEvent(&code, &p1, &p2, textRenderer ? 20000 : 0);
+    if (textRenderer) {
+      EXPECT_EQ(got, S_OK);
+      EXPECT_EQ(code, EC_COMPLETE);
+    } else {
+      EXPECT_EQ(got, E_ABORT);
+    }
+    EXPECT_EQ(c->Stop(), S_OK);
+  }
+}
+
 TEST_F(GraphTest, RemoveFilterDisconnectsBothSidesAndKeepsTheOrder) {
   BuildChain(10);
   ASSERT_EQ(graph->RemoveFilter(cop), S_OK);

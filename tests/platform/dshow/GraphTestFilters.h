@@ -267,8 +267,8 @@ class SinkPin final : public CBaseInputPin {
 
 class Sink final : public CBaseFilter {
  public:
-  explicit Sink(StateLog* log, const char* name = "sink")
-      : CBaseFilter("test sink", nullptr, &m_lock, kClsSink), log(log), name(name) {
+  explicit Sink(StateLog* log, const char* name = "sink", const CLSID& clsid = kClsSink)
+      : CBaseFilter("test sink", nullptr, &m_lock, clsid), log(log), name(name) {
     HRESULT hr = S_OK;
     pin = std::make_unique<SinkPin>(this, &m_lock, &hr);
   }
@@ -325,6 +325,7 @@ class Sink final : public CBaseFilter {
   bool block = false;        // Receive waits until released or stopped
   bool holdSamples = false;  // keep every sample until stopped
   bool inReceive = false;
+  bool silent = false;  // takes end of stream without reporting it
   bool released = false;
   std::vector<IMediaSample*> heldSamples;
   HRESULT failPause = S_OK;
@@ -355,6 +356,7 @@ inline STDMETHODIMP SinkPin::EndOfStream() {
     std::lock_guard g(m_sink->waitLock);
     ++m_sink->endOfStreams;
     m_sink->waitChanged.notify_all();
+    if (m_sink->silent) return S_OK;
   }
   m_sink->NotifyEvent(EC_COMPLETE, S_OK, 0);
   return S_OK;
