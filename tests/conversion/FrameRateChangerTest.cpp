@@ -630,6 +630,23 @@ TEST(FrameRateChanger, SeriesKeepsGoingThroughSparseInput) {
   }
 }
 
+TEST(FrameRateChanger, SeriesShorterThanAFrameGetsEveryPicture) {
+  TempDir dir;
+  SourceConfig cfg;
+  cfg.starts = Regular(3, 25, 1);
+  FrcGraph g(cfg);
+  ASSERT_EQ(g.changer->SetImageOutput(2, Wide(dir.path).c_str(), 20, 0, 0), S_OK);
+  ASSERT_EQ(g.Connect(), S_OK);
+  g.Run();
+  // 0, 20, ... 100 ms: two pictures of each 40 ms frame.
+  EXPECT_EQ(dir.Count(), 6u);
+  for (int i = 1; i <= 6; ++i) {
+    Jpeg jpeg;
+    ASSERT_TRUE(DecodeJpeg(dir.path / ("img_" + std::to_string(i) + ".jpg"), &jpeg)) << i;
+    EXPECT_NEAR(jpeg.At(8, 6)[0], Shade((i - 1) / 2), 3) << "img_" << i;
+  }
+}
+
 TEST(FrameRateChanger, ShortFramesAreDeliveredButNeverPictured) {
   TempDir dir;
   SourceConfig cfg;
