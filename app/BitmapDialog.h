@@ -1,0 +1,41 @@
+// CBitmapDialog: a dialog that paints a bitmap as its background and can be
+// dragged by its body. Static controls on it are drawn transparently so the
+// bitmap shows through their text.
+#pragma once
+
+#include <memory>
+
+#include "platform/ui/Dialog.h"
+#include "platform/ui/GdiObject.h"
+
+class CBitmapDialog : public CDialog {
+ public:
+  // bitmapId 0 and no bitmap object: no background until SetBitmap.
+  explicit CBitmapDialog(UINT templateId, CWnd* parent = nullptr, UINT bitmapId = 0,
+                         std::unique_ptr<CBitmap> bitmap = nullptr);
+  ~CBitmapDialog() override;
+
+  // Loads a bitmap of the resource module; the window's shape is unchanged.
+  BOOL SetBitmap(UINT bitmapId);
+  // Takes the bitmap over.
+  BOOL SetBitmap(std::unique_ptr<CBitmap> bitmap);
+  CBitmap* GetBitmap() const { return m_pBitmap.get(); }
+
+ protected:
+  afx_msg BOOL OnEraseBkgnd(CDC* dc);
+  afx_msg void OnLButtonDown(UINT flags, CPoint point);
+  afx_msg HBRUSH OnCtlColor(CDC* dc, CWnd* wnd, UINT ctlColor);
+
+  int m_bShaped = 1;
+  int m_bTransparentStatics = 1;
+  HBRUSH m_hHollowBrush;
+  COLORREF m_crKey = 0;
+  int m_bDrag = 1;
+  int m_bBitmapLoaded = 0;
+  int m_bPaintBackground = 0;
+
+ private:
+  std::unique_ptr<CBitmap> m_pBitmap;
+
+  DECLARE_MESSAGE_MAP()
+};
