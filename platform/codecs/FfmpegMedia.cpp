@@ -1,0 +1,270 @@
+#include "platform/codecs/FfmpegMedia.h"
+
+#include <cstring>
+
+extern "C" {
+#include <libavutil/error.h>
+#include <libavutil/imgutils.h>
+}
+
+#include "platform/win32/CodePage.h"
+#include "platform/win32/Gdi.h"
+
+namespace {
+
+template <class Block>
+bool Holds(const AM_MEDIA_TYPE& mt) {
+  return mt.pbFormat && mt.cbFormat >= sizeof(Block);
+}
+
+}  // namespace
+
+const BITMAPINFOHEADER* VideoBitmapHeader(const AM_MEDIA_TYPE& mt) {
+  if ((mt.formattype == FORMAT_VideoInfo || mt.formattype == FORMAT_MPEGVideo) && Holds<VIDEOINFOHEADER>(mt))
+    return &reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader;
+  if ((mt.formattype == FORMAT_VideoInfo2 || mt.formattype == FORMAT_MPEG2Video) && Holds<VIDEOINFOHEADER2>(mt))
+    return &reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->bmiHeader;
+  return nullptr;
+}
+
+BITMAPINFOHEADER* VideoBitmapHeader(AM_MEDIA_TYPE& mt) {
+  return const_cast<BITMAPINFOHEADER*>(VideoBitmapHeader(static_cast<const AM_MEDIA_TYPE&>(mt)));
+}
+
+REFERENCE_TIME VideoFrameTime(const AM_MEDIA_TYPE& mt) {
+  if ((mt.formattype == FORMAT_VideoInfo || mt.formattype == FORMAT_MPEGVideo) && Holds<VIDEOINFOHEADER>(mt))
+    return reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->AvgTimePerFrame;
+  if ((mt.formattype == FORMAT_VideoInfo2 || mt.formattype == FORMAT_MPEG2Video) && Holds<VIDEOINFOHEADER2>(mt))
+    return reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->AvgTimePerFrame;
+  return 0;
+}
+
+const WAVEFORMATEX* AudioWaveFormat(const AM_MEDIA_TYPE& mt) {
+  if (mt.formattype != FORMAT_WaveFormatEx || !mt.pbFormat || mt.cbFormat < 16) return nullptr;
+  return reinterpret_cast<const WAVEFORMATEX*>(mt.pbFormat);
+}
+
+RawVideo RawVideoOf(const GUID& s) {
+  if (s == MEDIASUBTYPE_YV12) return RawVideo::YV12;
+  if (s == MEDIASUBTYPE_I420 || s == MEDIASUBTYPE_IYUV) return RawVideo::I420;
+  if (s == MEDIASUBTYPE_YUY2) return RawVideo::YUY2;
+  if (s == MEDIASUBTYPE_UYVY) return RawVideo::UYVY;
+  if (s == MEDIASUBTYPE_RGB24) return RawVideo::RGB24;
+  if (s == MEDIASUBTYPE_RGB32 || s == MEDIASUBTYPE_ARGB32) return RawVideo::RGB32;
+  if (s == MEDIASUBTYPE_RGB555) return RawVideo::RGB555;
+  if (s == MEDIASUBTYPE_RGB565) return RawVideo::RGB565;
+  return RawVideo::None;
+}
+
+const GUID& RawVideoSubtype(RawVideo k) {
+  switch (k) {
+    case RawVideo::YV12: return MEDIASUBTYPE_YV12;
+    case RawVideo::I420: return MEDIASUBTYPE_I420;
+    case RawVideo::YUY2: return MEDIASUBTYPE_YUY2;
+    case RawVideo::UYVY: return MEDIASUBTYPE_UYVY;
+    case RawVideo::RGB24: return MEDIASUBTYPE_RGB24;
+    case RawVideo::RGB32: return MEDIASUBTYPE_RGB32;
+    case RawVideo::RGB555: return MEDIASUBTYPE_RGB555;
+    case RawVideo::RGB565: return MEDIASUBTYPE_RGB565;
+    default: return GUID_NULL;
+  }
+}
+
+WORD RawVideoBits(RawVideo k) {
+  switch (k) {
+    case RawVideo::YV12:
+    case RawVideo::I420: return 12;
+    case RawVideo::YUY2:
+    case RawVideo::UYVY:
+    case RawVideo::RGB555:
+    case RawVideo::RGB565: return 16;
+    case RawVideo::RGB24: return 24;
+    case RawVideo::RGB32: return 32;
+    default: return 0;
+  }
+}
+
+AVPixelFormat RawVideoPixelFormat(RawVideo k) {
+  switch (k) {
+    case RawVideo::YV12:
+    case RawVideo::I420: return AV_PIX_FMT_YUV420P;
+    case RawVideo::YUY2: return AV_PIX_FMT_YUYV422;
+    case RawVideo::UYVY: return AV_PIX_FMT_UYVY422;
+    case RawVideo::RGB24: return AV_PIX_FMT_BGR24;
+    case RawVideo::RGB32: return AV_PIX_FMT_BGR0;
+    case RawVideo::RGB555: return AV_PIX_FMT_RGB555LE;
+    case RawVideo::RGB565: return AV_PIX_FMT_RGB565LE;
+    default: return AV_PIX_FMT_NONE;
+  }
+}
+
+static bool IsRgb(RawVideo k) {
+  return k == RawVideo::RGB24 || k == RawVideo::RGB32 || k == RawVideo::RGB555 || k == RawVideo::RGB565;
+}
+
+DWORD RawVideoImageSize(RawVideo k, LONG width, LONG height) {
+  if (width <= 0 || height <= 0 || k == RawVideo::None) return 0;
+  const uint64_t h = static_cast<uint64_t>(height);
+  uint64_t size = 0;
+  if (IsRgb(k))
+    size = DibRowBytes(width, RawVideoBits(k)) * h;
+  else if (k == RawVideo::YUY2 || k == RawVideo::UYVY)
+    size = static_cast<uint64_t>(width) * 2 * h;
+  else
+    size = static_cast<uint64_t>(width) * h + 2 * (static_cast<uint64_t>(width / 2) * (h / 2));
+  return size > 0x7FFFFFFF ? 0 : static_cast<DWORD>(size);
+}
+
+HRESULT MakeRawVideoType(CMediaType* pmt, RawVideo kind, LONG width, LONG height, REFERENCE_TIME frameTime) {
+  if (!pmt) return E_POINTER;
+  const DWORD size = RawVideoImageSize(kind, width, height);
+  if (!size) return E_INVALIDARG;
+  pmt->InitMediaType();
+  auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(pmt->AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
+  if (!vih) return E_OUTOFMEMORY;
+  vih->rcSource = {0, 0, width, height};
+  vih->rcTarget = vih->rcSource;
+  vih->AvgTimePerFrame = frameTime;
+  BITMAPINFOHEADER& bih = vih->bmiHeader;
+  bih.biSize = sizeof(BITMAPINFOHEADER);
+  bih.biWidth = width;
+  bih.biHeight = height;
+  bih.biPlanes = 1;
+  bih.biBitCount = RawVideoBits(kind);
+  bih.biCompression = IsRgb(kind) ? BI_RGB : RawVideoSubtype(kind).Data1;
+  bih.biSizeImage = size;
+  if (frameTime > 0) vih->dwBitRate = static_cast<DWORD>(std::min<int64_t>(
+                         0xFFFFFFFFLL, static_cast<int64_t>(size) * 8 * 10000000LL / frameTime));
+  pmt->SetType(&MEDIATYPE_Video);
+  pmt->SetSubtype(&RawVideoSubtype(kind));
+  pmt->SetFormatType(&FORMAT_VideoInfo);
+  pmt->SetSampleSize(size);
+  pmt->SetTemporalCompression(FALSE);
+  return S_OK;
+}
+
+HRESULT MakePcm16Type(CMediaType* pmt, int sampleRate, int channels) {
+  if (!pmt) return E_POINTER;
+  if (sampleRate <= 0 || channels <= 0 || channels > 32) return E_INVALIDARG;
+  pmt->InitMediaType();
+  auto* wfx = reinterpret_cast<WAVEFORMATEX*>(pmt->AllocFormatBuffer(sizeof(WAVEFORMATEX)));
+  if (!wfx) return E_OUTOFMEMORY;
+  wfx->wFormatTag = WAVE_FORMAT_PCM;
+  wfx->nChannels = static_cast<WORD>(channels);
+  wfx->nSamplesPerSec = static_cast<DWORD>(sampleRate);
+  wfx->wBitsPerSample = 16;
+  wfx->nBlockAlign = static_cast<WORD>(2 * channels);
+  wfx->nAvgBytesPerSec = wfx->nSamplesPerSec * wfx->nBlockAlign;
+  wfx->cbSize = 0;
+  pmt->SetType(&MEDIATYPE_Audio);
+  pmt->SetSubtype(&MEDIASUBTYPE_PCM);
+  pmt->SetFormatType(&FORMAT_WaveFormatEx);
+  pmt->SetSampleSize(wfx->nBlockAlign);
+  pmt->SetTemporalCompression(FALSE);
+  return S_OK;
+}
+
+namespace {
+
+// Plane pointers and strides of a raw buffer, with RGB rows bottom-up
+// handled by a negative stride from the last row.
+bool RawPlanes(RawVideo k, BYTE* base, size_t size, LONG stride, LONG height, bool bottomUp, uint8_t* data[4],
+               int lines[4]) {
+  if (RawVideoImageSize(k, stride, height) > size) return false;
+  data[0] = data[1] = data[2] = data[3] = nullptr;
+  lines[0] = lines[1] = lines[2] = lines[3] = 0;
+  if (IsRgb(k)) {
+    const int row = static_cast<int>(DibRowBytes(stride, RawVideoBits(k)));
+    if (bottomUp) {
+      data[0] = base + static_cast<size_t>(row) * (height - 1);
+      lines[0] = -row;
+    } else {
+      data[0] = base;
+      lines[0] = row;
+    }
+  } else if (k == RawVideo::YUY2 || k == RawVideo::UYVY) {
+    data[0] = base;
+    lines[0] = stride * 2;
+  } else {
+    const size_t ySize = static_cast<size_t>(stride) * height;
+    const size_t cSize = static_cast<size_t>(stride / 2) * (height / 2);
+    data[0] = base;
+    lines[0] = stride;
+    // YV12 keeps V before U; I420 the other way round.
+    uint8_t* first = base + ySize;
+    uint8_t* second = first + cSize;
+    data[1] = k == RawVideo::YV12 ? second : first;
+    data[2] = k == RawVideo::YV12 ? first : second;
+    lines[1] = lines[2] = stride / 2;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool CPictureWriter::SetTarget(const AM_MEDIA_TYPE& mt) {
+  const BITMAPINFOHEADER* bih = VideoBitmapHeader(mt);
+  const RawVideo kind = RawVideoOf(mt.subtype);
+  if (!bih || kind == RawVideo::None || bih->biWidth <= 0 || bih->biHeight == 0) return false;
+  m_kind = kind;
+  m_stride = bih->biWidth;
+  m_height = bih->biHeight < 0 ? -bih->biHeight : bih->biHeight;
+  m_bottomUp = IsRgb(kind) && bih->biHeight > 0;
+  // The visible width may be narrower than the stride (rcTarget).
+  m_width = m_stride;
+  if ((mt.formattype == FORMAT_VideoInfo) && mt.cbFormat >= sizeof(VIDEOINFOHEADER)) {
+    const RECT& r = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->rcTarget;
+    if (r.right - r.left > 0 && r.right - r.left <= m_stride) m_width = r.right - r.left;
+  }
+  m_sws.reset();
+  return true;
+}
+
+bool CPictureWriter::Write(const AVFrame* src, BYTE* dst, size_t size) {
+  if (m_kind == RawVideo::None || !src || src->width <= 0 || src->height <= 0) return false;
+  uint8_t* data[4];
+  int lines[4];
+  if (!RawPlanes(m_kind, dst, size, m_stride, m_height, m_bottomUp, data, lines)) return false;
+  const auto fmt = static_cast<AVPixelFormat>(src->format);
+  if (!m_sws || src->width != m_srcW || src->height != m_srcH || fmt != m_srcFmt) {
+    m_sws.reset(sws_getContext(src->width, src->height, fmt, m_width, m_height, RawVideoPixelFormat(m_kind),
+                               SWS_BICUBIC, nullptr, nullptr, nullptr));
+    if (!m_sws) return false;
+    m_srcW = src->width;
+    m_srcH = src->height;
+    m_srcFmt = fmt;
+  }
+  return sws_scale(m_sws.get(), src->data, src->linesize, 0, src->height, data, lines) > 0;
+}
+
+bool CPictureWriter::ReadRaw(const AM_MEDIA_TYPE& srcType, const BYTE* data, size_t size, AVFrame* dst,
+                             AVPixelFormat dstFormat, int width, int height, SwsPtr& scaler) {
+  const BITMAPINFOHEADER* bih = VideoBitmapHeader(srcType);
+  const RawVideo kind = RawVideoOf(srcType.subtype);
+  if (!bih || kind == RawVideo::None || bih->biWidth <= 0 || bih->biHeight == 0) return false;
+  const LONG srcH = bih->biHeight < 0 ? -bih->biHeight : bih->biHeight;
+  const bool bottomUp = IsRgb(kind) && bih->biHeight > 0;
+  uint8_t* planes[4];
+  int lines[4];
+  if (!RawPlanes(kind, const_cast<BYTE*>(data), size, bih->biWidth, srcH, bottomUp, planes, lines)) return false;
+  if (!dst->data[0] || dst->width != width || dst->height != height || dst->format != dstFormat) {
+    av_frame_unref(dst);
+    dst->width = width;
+    dst->height = height;
+    dst->format = dstFormat;
+    if (av_frame_get_buffer(dst, 0) < 0) return false;
+  }
+  if (av_frame_make_writable(dst) < 0) return false;
+  scaler.reset(sws_getCachedContext(scaler.release(), bih->biWidth, srcH, RawVideoPixelFormat(kind), width,
+                                    height, dstFormat, SWS_BICUBIC, nullptr, nullptr, nullptr));
+  if (!scaler) return false;
+  return sws_scale(scaler.get(), planes, lines, 0, srcH, dst->data, dst->linesize) > 0;
+}
+
+std::string AvErrorText(int err) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(err, text, sizeof text);
+  return text;
+}
+
+std::string WideToUtf8Path(LPCWSTR path) { return path ? WideToUtf8(path) : std::string(); }

@@ -1,0 +1,99 @@
+// Shared pieces of the codec stand-ins over FFmpeg: owning handles for
+// FFmpeg objects, media-type reading (picture and wave formats) and the
+// drawing of a decoded picture into an uncompressed media type's buffer.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/frame.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+#include "platform/dshow/DShow.h"
+#include "platform/dshow/MediaType.h"
+
+struct AvCodecContextDeleter {
+  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct AvFrameDeleter {
+  void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct AvPacketDeleter {
+  void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct SwsDeleter {
+  void operator()(SwsContext* s) const { sws_freeContext(s); }
+};
+struct SwrDeleter {
+  void operator()(SwrContext* s) const { swr_free(&s); }
+};
+using AvCodecContextPtr = std::unique_ptr<AVCodecContext, AvCodecContextDeleter>;
+using AvFramePtr = std::unique_ptr<AVFrame, AvFrameDeleter>;
+using AvPacketPtr = std::unique_ptr<AVPacket, AvPacketDeleter>;
+using SwsPtr = std::unique_ptr<SwsContext, SwsDeleter>;
+using SwrPtr = std::unique_ptr<SwrContext, SwrDeleter>;
+// Holds a sample reference taken from an allocator.
+struct SampleReleaser {
+  void operator()(IMediaSample* s) const { s->Release(); }
+};
+using SamplePtr = std::unique_ptr<IMediaSample, SampleReleaser>;
+
+// The bitmap header of a video type (VideoInfo, VideoInfo2, MPEG-1 and
+// MPEG-2 video blocks); null when the type has none or its block is short.
+const BITMAPINFOHEADER* VideoBitmapHeader(const AM_MEDIA_TYPE& mt);
+BITMAPINFOHEADER* VideoBitmapHeader(AM_MEDIA_TYPE& mt);
+// Average frame time of a video type, 0 when unknown.
+REFERENCE_TIME VideoFrameTime(const AM_MEDIA_TYPE& mt);
+// The wave format of an audio type; null when missing or short.
+const WAVEFORMATEX* AudioWaveFormat(const AM_MEDIA_TYPE& mt);
+
+// The uncompressed picture layouts the stand-ins read and write.
+enum class RawVideo { None, YV12, I420, YUY2, UYVY, RGB24, RGB32, RGB555, RGB565 };
+RawVideo RawVideoOf(const GUID& subtype);
+const GUID& RawVideoSubtype(RawVideo kind);
+WORD RawVideoBits(RawVideo kind);
+AVPixelFormat RawVideoPixelFormat(RawVideo kind);
+// Bytes of one picture of that layout; the row stride of RGB is 4-aligned.
+DWORD RawVideoImageSize(RawVideo kind, LONG width, LONG height);
+
+// Builds a VideoInfo type of an uncompressed layout; bottom-up for RGB.
+HRESULT MakeRawVideoType(CMediaType* pmt, RawVideo kind, LONG width, LONG height, REFERENCE_TIME frameTime);
+// Builds a 16-bit PCM type.
+HRESULT MakePcm16Type(CMediaType* pmt, int sampleRate, int channels);
+
+// Converts pictures into a buffer laid out as a raw video type (stride
+// from the type's bitmap width, rows flipped for bottom-up RGB), scaling
+// when sizes differ. Keeps its scaler between calls.
+class CPictureWriter {
+ public:
+  // False when the type is not a raw layout or its size is not positive.
+  bool SetTarget(const AM_MEDIA_TYPE& mt);
+  // Draws `src` (any FFmpeg pixel format) into `dst` of `size` bytes;
+  // false when the buffer is too small or the scaler cannot be made.
+  bool Write(const AVFrame* src, BYTE* dst, size_t size);
+  // Reads a raw picture of type `srcType` into a frame of `dstFormat`,
+  // `width` x `height` (the frame is allocated here).
+  static bool ReadRaw(const AM_MEDIA_TYPE& srcType, const BYTE* data, size_t size, AVFrame* dst,
+                      AVPixelFormat dstFormat, int width, int height, SwsPtr& scaler);
+  DWORD ImageSize() const { return RawVideoImageSize(m_kind, m_width, m_height); }
+
+ private:
+  RawVideo m_kind = RawVideo::None;
+  LONG m_width = 0;      // picture width
+  LONG m_height = 0;     // picture height
+  LONG m_stride = 0;     // pixels per row as the type gives it (>= width)
+  bool m_bottomUp = false;
+  SwsPtr m_sws;
+  int m_srcW = 0, m_srcH = 0;
+  AVPixelFormat m_srcFmt = AV_PIX_FMT_NONE;
+};
+
+// FFmpeg's error text, for diagnostics.
+std::string AvErrorText(int err);
+// A path for FFmpeg's file functions (UTF-8).
+std::string WideToUtf8Path(LPCWSTR path);
