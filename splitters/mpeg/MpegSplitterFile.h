@@ -1,0 +1,88 @@
+// The reader behind the MPEG splitter: decides which stream form a file
+// holds (program stream, transport stream, PVA, or a bare run of PES
+// packets), finds its video, audio and subpicture streams with their media
+// types, measures the time range and byte rate, follows the transport
+// stream's program tables and finds the next time stamp of one stream.
+#pragma once
+
+#include <array>
+#include <map>
+#include <optional>
+#include <vector>
+
+#include "foundation/BaseSplitterFileEx.h"
+#include "platform/dshow/CritSec.h"
+#include "platform/dshow/MediaType.h"
+
+class CMpegSplitterFile : public CBaseSplitterFileEx {
+ public:
+  enum Form { unknown = 0, ps = 1, ts = 2, es = 3, pva = 4 };
+  enum Kind { video = 0, audio = 1, subpic = 2, kindCount = 3 };
+
+  struct stream {
+    CMediaType mt;
+    WORD pid = 0;    // transport PID, PVA stream number, PS2 word; 0 in program streams
+    BYTE pesid = 0;  // PES stream id
+    BYTE ps1id = 0;  // sub-stream id in private stream 1, 0 when none
+    DWORD TrackNumber() const { return pid ? pid : (DWORD(pesid) << 8 | ps1id); }
+  };
+
+  // Kept in ascending track-number order.
+  class CStreamList : public std::vector<stream> {
+   public:
+    void Insert(const stream& s);
+    const stream* Find(DWORD track) const;
+    static const wchar_t* ToString(int kind);
+  };
+
+  struct program {
+    WORD program_number = 0;
+    std::array<WORD, 16> pids{};  // elementary PIDs, 0 where none
+  };
+
+  // hr receives the outcome of the detection and stream search.
+  CMpegSplitterFile(IAsyncReader* reader, HRESULT& hr);
+  ~CMpegSplitterFile() override;
+
+  HRESULT Init();
+  HRESULT SearchStreams(LONGLONG start, LONGLONG stop);
+  DWORD AddStream(WORD pid, BYTE pesid, DWORD len);
+  REFERENCE_TIME NextPts(DWORD track);
+  void ReadProgramTables(const TsHeader& h);
+
+  // The whole file arriving is noted here and acted on by
+  // UpdateRateIfComplete at a packet boundary: the notification comes from
+  // inside a read, where moving the position would corrupt that read.
+  void OnComplete() override { m_completeNoted = true; }
+  void UpdateRateIfComplete();
+
+  // The whole file is there (its total length is known and available).
+  bool IsComplete();
+
+  // The first program whose map lists the PID (a copy: the map may change
+  // on the demux thread).
+  std::optional<program> FindProgram(WORD pid);
+
+  // Guards the program map and the growth of the stream lists against
+  // readers on other threads.
+  CCritSec m_csProps;
+
+  int type = unknown;
+  CStreamList m_streams[kindCount];
+  REFERENCE_TIME rtMin = 0x7FFFFFFFFFFFFFFFLL;
+  REFERENCE_TIME rtMax = 0;
+  LONGLONG posMin = 0x7FFFFFFFFFFFFFFFLL;
+  LONGLONG posMax = 0;
+  int rate = 0;  // bytes per second
+
+  static constexpr REFERENCE_TIME kUnsetTime = 0x7FFFFFFFFFFFFFFFLL;
+
+ private:
+  void UpdateTimeRange(REFERENCE_TIME t, LONGLONG pos);
+  void UpdateRate();
+  bool IsInAnyList(DWORD track) const;
+
+  std::map<WORD, BYTE> m_pid2pes;
+  std::map<WORD, program> m_programs;  // keyed by the PID of the map table
+  bool m_completeNoted = false;
+};
