@@ -52,14 +52,14 @@ AM_MEDIA_TYPE* CreateMediaType(const AM_MEDIA_TYPE* src) {
   return pmt;
 }
 
-CMediaType::CMediaType() { InitMediaType(); }
+CMediaType::CMediaType() : AM_MEDIA_TYPE{} { InitMediaType(); }
 
-CMediaType::CMediaType(const GUID* majorType) {
+CMediaType::CMediaType(const GUID* majorType) : AM_MEDIA_TYPE{} {
   InitMediaType();
   if (majorType) majortype = *majorType;
 }
 
-CMediaType::CMediaType(const AM_MEDIA_TYPE& mt, HRESULT* phr) {
+CMediaType::CMediaType(const AM_MEDIA_TYPE& mt, HRESULT* phr) : AM_MEDIA_TYPE{} {
   InitMediaType();
   HRESULT hr = CopyMediaType(this, &mt);
   if (phr) *phr = hr;
@@ -162,6 +162,9 @@ BYTE* CMediaType::ReallocFormatBuffer(ULONG length) {
 }
 
 void CMediaType::InitMediaType() {
+  // Resetting a type that holds a format block or an object releases them;
+  // the constructors start from a zeroed type, so this is safe there too.
+  FreeMediaType(*this);
   majortype = GUID_NULL;
   subtype = GUID_NULL;
   formattype = GUID_NULL;

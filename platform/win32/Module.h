@@ -32,7 +32,7 @@ constexpr DWORD LOAD_WITH_ALTERED_SEARCH_PATH = 0x8;
 constexpr DWORD ERROR_RESOURCE_DATA_NOT_FOUND = 1812;
 constexpr DWORD ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;
 
-constexpr bool IS_INTRESOURCE(const void* p) { return reinterpret_cast<uintptr_t>(p) <= 0xFFFF; }
+inline bool IS_INTRESOURCE(const void* p) { return reinterpret_cast<uintptr_t>(p) <= 0xFFFF; }
 #define MAKEINTRESOURCEA(i) (reinterpret_cast<LPSTR>(static_cast<ULONG_PTR>(static_cast<WORD>(i))))
 #define MAKEINTRESOURCE MAKEINTRESOURCEA
 
