@@ -1,0 +1,135 @@
+// The Windows Media ASF writer filter (CLSID_WMAsfWriter): encodes what its
+// input pins receive with FFmpeg's WMV2 and WMA2 encoders into an ASF file.
+//
+// The profile (IConfigAsfWriter, default: the 768 Kbps system profile)
+// decides the input pins: "Video Input 01" (RGB24/32/555/565, YV12, I420,
+// YUY2, UYVY video-info types) when it has video, then "Audio Input 01"
+// (16-bit PCM) when it has audio. Reconfiguring needs a stopped filter and
+// recreates the pins (connected ones are disconnected first). The file is
+// opened when the filter pauses from stopped (an existing file only with
+// AM_FILE_OVERWRITE set) and closed with a complete index after the end of
+// stream on every connected pin, which raises EC_COMPLETE; an encoding or
+// writing failure closes what was written and raises EC_ERRORABORT. A stop
+// before the end also closes the file properly. IMediaSeeking reports the
+// time written so far as the current position.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/codecs/FfmpegMedia.h"
+#include "platform/dshow/BaseClasses.h"
+#include "platform/wmf/WmfInterfaces.h"
+
+struct AVFormatContext;
+struct AVAudioFifo;
+class CWMAsfWriter;
+
+class CAsfWriterInputPin final : public CBaseInputPin {
+ public:
+  CAsfWriterInputPin(CWMAsfWriter* filter, CCritSec* lock, HRESULT* phr, bool video, LPCWSTR name);
+  HRESULT CheckMediaType(const CMediaType* pmt) override;
+  HRESULT GetMediaType(int position, CMediaType* pmt) override;
+  STDMETHODIMP Receive(IMediaSample* sample) override;
+  STDMETHODIMP EndOfStream() override;
+  bool IsVideo() const { return m_video; }
+
+ private:
+  CWMAsfWriter* m_writer;
+  bool m_video;
+};
+
+class CWMAsfWriter final : public CBaseFilter, public IFileSinkFilter2, public IConfigAsfWriter, public IMediaSeeking {
+ public:
+  static HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv);
+  ~CWMAsfWriter() override;
+
+  DECLARE_IUNKNOWN;
+  HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
+  int GetPinCount() override;
+  CBasePin* GetPin(int n) override;
+  STDMETHODIMP Stop() override;
+  STDMETHODIMP Pause() override;
+
+  // IFileSinkFilter2
+  STDMETHODIMP SetFileName(LPCOLESTR fileName, const AM_MEDIA_TYPE* pmt) override;
+  STDMETHODIMP GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* pmt) override;
+  STDMETHODIMP SetMode(DWORD flags) override;
+  STDMETHODIMP GetMode(DWORD* flags) override;
+
+  // IConfigAsfWriter
+  STDMETHODIMP ConfigureFilterUsingProfileId(DWORD profileId) override;
+  STDMETHODIMP GetCurrentProfileId(DWORD* profileId) override;
+  STDMETHODIMP ConfigureFilterUsingProfileGuid(REFGUID) override { return E_NOTIMPL; }
+  STDMETHODIMP GetCurrentProfileGuid(GUID*) override { return E_NOTIMPL; }
+  STDMETHODIMP ConfigureFilterUsingProfile(IWMProfile* profile) override;
+  STDMETHODIMP GetCurrentProfile(IWMProfile** profile) override;
+  STDMETHODIMP SetIndexMode(BOOL index) override;
+  STDMETHODIMP GetIndexMode(BOOL* index) override;
+
+  // IMediaSeeking
+  STDMETHODIMP GetCapabilities(DWORD* caps) override;
+  STDMETHODIMP CheckCapabilities(DWORD* caps) override;
+  STDMETHODIMP IsFormatSupported(const GUID* format) override;
+  STDMETHODIMP QueryPreferredFormat(GUID* format) override;
+  STDMETHODIMP GetTimeFormat(GUID* format) override;
+  STDMETHODIMP IsUsingTimeFormat(const GUID* format) override;
+  STDMETHODIMP SetTimeFormat(const GUID* format) override;
+  STDMETHODIMP GetDuration(LONGLONG* duration) override;
+  STDMETHODIMP GetStopPosition(LONGLONG* stop) override;
+  STDMETHODIMP GetCurrentPosition(LONGLONG* current) override;
+  STDMETHODIMP ConvertTimeFormat(LONGLONG*, const GUID*, LONGLONG, const GUID*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetPositions(LONGLONG*, DWORD, LONGLONG*, DWORD) override { return E_NOTIMPL; }
+  STDMETHODIMP GetPositions(LONGLONG* current, LONGLONG* stop) override;
+  STDMETHODIMP GetAvailable(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetRate(double) override { return E_NOTIMPL; }
+  STDMETHODIMP GetRate(double*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetPreroll(LONGLONG*) override { return E_NOTIMPL; }
+
+  // Called by the pins.
+  HRESULT OnVideo(IMediaSample* sample, const CMediaType& type);
+  HRESULT OnAudio(IMediaSample* sample, const CMediaType& type);
+  HRESULT OnEndOfStream(CAsfWriterInputPin* pin);
+
+ private:
+  explicit CWMAsfWriter(LPUNKNOWN outer);
+  HRESULT ApplyProfile(const WmProfileContents& c, const std::wstring& name);
+  HRESULT OpenFile();
+  HRESULT Encode(AVCodecContext* ctx, int stream, const AVFrame* frame);
+  HRESULT FlushAudio(bool last);
+  // Closes the file (trailer when the header was written). Caller holds m_mux.
+  void CloseFile();
+  HRESULT Fail(HRESULT hr);
+
+  CCritSec m_lock;
+  std::mutex m_mux;
+  std::vector<std::unique_ptr<CAsfWriterInputPin>> m_pins;
+  std::vector<std::unique_ptr<CAsfWriterInputPin>> m_retired;  // pins handed out before a reconfigure
+  WmProfileContents m_profile;
+  std::wstring m_profileName;
+  DWORD m_profileId = 0;
+  std::wstring m_file;
+  DWORD m_mode = 0;
+  BOOL m_index = TRUE;
+
+  // Streaming state, under m_mux.
+  AVFormatContext* m_fmt = nullptr;
+  bool m_headerWritten = false;
+  bool m_failed = false;
+  bool m_finished = false;
+  AvCodecContextPtr m_video, m_audio;
+  int m_videoStream = -1, m_audioStream = -1;
+  AvFramePtr m_videoFrame, m_audioFrame;
+  AvPacketPtr m_packet;
+  SwsPtr m_sws;
+  SwrPtr m_swr;
+  AVAudioFifo* m_fifo = nullptr;
+  REFERENCE_TIME m_frameTime = 400000;
+  int64_t m_lastVideoPts = -1;
+  int64_t m_audioPts = 0;
+  REFERENCE_TIME m_position = 0;
+  std::vector<CAsfWriterInputPin*> m_ended;
+};
