@@ -1,0 +1,36 @@
+// Output pin of the MPEG splitter: removes large time-stamp jumps, and
+// re-frames AAC from ADTS into single raw frames and H.264 from start codes
+// into access units of length-prefixed NAL units.
+#pragma once
+
+#include <deque>
+#include <memory>
+
+#include "foundation/BaseSplitterOutputPin.h"
+
+class CMpegSplitterOutputPin : public CBaseSplitterOutputPin {
+ public:
+  CMpegSplitterOutputPin(const std::vector<CMediaType>& mts, LPCWSTR name, CBaseSplitterFilter* filter,
+                         CCritSec* lock, HRESULT* phr);
+  ~CMpegSplitterOutputPin() override;
+
+  HRESULT DeliverNewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
+  HRESULT DeliverEndFlush() override;
+  // Delivers what the H.264 re-framer still holds: the last NAL unit has
+  // no start code behind it and the last access unit no delimiter.
+  HRESULT DeliverEndOfStream() override;
+  HRESULT DeliverPacket(std::unique_ptr<Packet> p) override;
+
+ private:
+  HRESULT DeliverAac(std::unique_ptr<Packet> p);
+  HRESULT DeliverAvc(std::unique_ptr<Packet> p);
+  // Joins the first n queued NAL units into one access unit and delivers it.
+  HRESULT DeliverAccessUnit(size_t n);
+
+  CCritSec m_csPin;
+  std::unique_ptr<Packet> pending;
+  std::deque<std::unique_ptr<Packet>> nalQueue;
+  REFERENCE_TIME rtPrev = INVALID_TIME;
+  REFERENCE_TIME rtOffset = 0;
+  bool sawDelimiter = false;
+};

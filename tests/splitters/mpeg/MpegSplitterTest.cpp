@@ -1,0 +1,303 @@
+// The MPEG splitter in a filter graph, each output into a recording sink:
+// pins, types and names; packet sizes and time stamps against ffprobe's
+// packets; stream selection; seeking; bad files.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <random>
+
+#include "foundation/FilterHelpers.h"
+#include "platform/dshow/DShowRegister.h"
+#include "splitters/mpeg/MpegSplitter.h"
+#include "tests/foundation/FfprobeInfo.h"
+#include "tests/foundation/MemAsyncReader.h"
+#include "tests/foundation/ToyFilters.h"
+
+namespace {
+
+struct ProbePacket {
+  int stream = 0;
+  long long pts = 0;  // 90 kHz, or LLONG_MIN
+  long size = 0;
+};
+
+std::vector<ProbePacket> ProbePackets(const std::string& path) {
+  std::vector<ProbePacket> out;
+  std::string cmd = "ffprobe -v error -show_entries packet=stream_index,pts,size -of csv=p=0 '" + path + "'";
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return out;
+  char line[256];
+  while (fgets(line, sizeof(line), p)) {
+    ProbePacket pk;
+    char pts[64] = {};
+    if (sscanf(line, "%d,%63[^,],%ld", &pk.stream, pts, &pk.size) != 3) continue;
+    pk.pts = pts[0] == 'N' ? LLONG_MIN : atoll(pts);
+    out.push_back(pk);
+  }
+  pclose(p);
+  return out;
+}
+
+// A source-form splitter on a file with a sink on every output.
+struct Graph {
+  CComPtr<IFilterGraph> graph;
+  CMpegSourceFilter* splitter = nullptr;
+  CComPtr<IBaseFilter> hold;
+  std::vector<toy::Sink*> sinks;
+  std::vector<CComPtr<IBaseFilter>> sinkHolds;
+  HRESULT loaded = E_FAIL;
+
+  explicit Graph(const std::string& path) {
+    EXPECT_EQ(DShowRegisterPlatform(), S_OK);
+    EXPECT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph,
+                               reinterpret_cast<void**>(&graph)),
+              S_OK);
+    HRESULT hr = S_OK;
+    splitter = new CMpegSourceFilter(nullptr, &hr);
+    hold = toy::Hold(splitter);
+    EXPECT_EQ(hr, S_OK);
+    EXPECT_EQ(graph->AddFilter(hold, L"Mpeg Source"), S_OK);
+    std::wstring wide(path.begin(), path.end());
+    CComQIPtr<IFileSourceFilter> fs(hold);
+    EXPECT_TRUE(fs);
+    loaded = fs->Load(wide.c_str(), nullptr);
+    if (FAILED(loaded)) return;
+    for (int i = 0; i < splitter->GetPinCount(); i++) {
+      auto* sink = new toy::Sink();
+      sinks.push_back(sink);
+      sinkHolds.push_back(toy::Hold(sink));
+      EXPECT_EQ(graph->AddFilter(sinkHolds.back(), (L"Sink " + std::to_wstring(i)).c_str()), S_OK);
+      EXPECT_EQ(graph->ConnectDirect(splitter->GetPin(i), sink->In(), nullptr), S_OK);
+    }
+  }
+  ~Graph() {
+    if (graph) {
+      CComQIPtr<IMediaControl>(graph)->Stop();
+      // Filters leave the graph before it goes, so no reference cycles stay.
+      for (auto& s : sinkHolds) graph->RemoveFilter(s);
+      graph->RemoveFilter(hold);
+    }
+  }
+  // Runs to the end of every stream that carries data.
+  void RunToEnd() {
+    CComQIPtr<IMediaControl> control(graph);
+    ASSERT_EQ(control->Run(), S_OK);
+    for (auto* s : sinks) EXPECT_TRUE(s->WaitFor(0, true));
+    control->Stop();
+  }
+  std::wstring PinName(int i) { return GetPinName(splitter->GetPin(i)); }
+  CMediaType PinType(int i) {
+    CMediaType mt;
+    splitter->GetPin(i)->ConnectionMediaType(&mt);
+    return mt;
+  }
+};
+
+// Checks one output against the ffprobe packets of one stream: the byte
+// total (less `trim` bytes per probe packet), and every time stamp we
+// deliver is one of the probe's, both counted from their first.
+void CompareStream(const std::vector<toy::Received>& ours, const std::vector<ProbePacket>& probe, int stream,
+                   long trim, bool samePackets) {
+  std::vector<ProbePacket> theirs;
+  for (const auto& p : probe)
+    if (p.stream == stream) theirs.push_back(p);
+  ASSERT_FALSE(theirs.empty());
+  ASSERT_FALSE(ours.empty());
+  long long ourBytes = 0, theirBytes = 0;
+  for (const auto& r : ours) ourBytes += r.length;
+  for (const auto& p : theirs) theirBytes += p.size - trim;
+  EXPECT_EQ(ourBytes, theirBytes);
+  if (samePackets) {
+    ASSERT_EQ(ours.size(), theirs.size());
+    for (size_t i = 0; i < ours.size(); i++) EXPECT_EQ(ours[i].length, theirs[i].size - trim) << "packet " << i;
+  }
+
+  ASSERT_TRUE(ours[0].timed);
+  std::vector<long long> theirTicks;
+  for (const auto& p : theirs)
+    if (p.pts != LLONG_MIN) theirTicks.push_back(p.pts - theirs[0].pts);
+  int timed = 0;
+  for (const auto& r : ours) {
+    if (!r.timed) continue;
+    timed++;
+    long long ticks = (r.start - ours[0].start) * 90 / 10000;
+    bool found = false;
+    for (long long t : theirTicks) found = found || std::llabs(t - ticks) <= 1;
+    EXPECT_TRUE(found) << "time " << r.start << " is no packet time of ffprobe's";
+  }
+  EXPECT_GT(timed, 0);
+}
+
+TEST(MpegSplitter, PinsTypesAndNames) {
+  Graph g(TestDataPath("ts-2programs.ts"));
+  ASSERT_EQ(g.loaded, S_OK);
+  ASSERT_EQ(g.splitter->GetPinCount(), 3);
+  EXPECT_EQ(g.PinName(0), L"Video");
+  EXPECT_EQ(g.PinName(1), L"Audio");
+  EXPECT_EQ(g.PinName(2), L"Subtitle");
+  EXPECT_EQ(g.PinType(0).subtype, MEDIASUBTYPE_MPEG2_VIDEO);
+  EXPECT_EQ(g.PinType(1).subtype, MEDIASUBTYPE_MPEG1AudioPayload);
+  EXPECT_EQ(g.PinType(2).subtype, MEDIASUBTYPE_DVD_SUBPICTURE);
+  EXPECT_EQ(GetFilterClsid(g.hold), CLSID_MpegSourceFilter);
+  // The source form has no input pin; the splitter form has one.
+  HRESULT hr = S_OK;
+  CComPtr<IBaseFilter> splitter = toy::Hold(new CMpegSplitterFilter(nullptr, &hr));
+  EXPECT_NE(GetFirstPinByDirection(splitter, PINDIR_INPUT), nullptr);
+  EXPECT_EQ(GetFirstPinByDirection(g.hold, PINDIR_INPUT), nullptr);
+}
+
+TEST(MpegSplitter, PacketsMatchFfprobe) {
+  if (!HaveFfprobe()) GTEST_SKIP() << "no ffprobe";
+  struct Case {
+    const char* name;
+    int audioStream;
+    long audioTrim;      // header bytes ffprobe keeps in each audio packet
+    bool audioPackets;   // one of our packets per ffprobe packet
+    bool videoPackets;
+  };
+  const Case cases[] = {
+      {"mpeg1-ps.mpg", 1, 0, false, false},   {"mpeg2-ps-mp2.mpg", 1, 0, false, false},
+      {"vob-ac3.vob", 1, 0, false, false},    {"vob-dts.vob", 1, 0, false, false},
+      {"vob-lpcm.vob", -1, 3, true, false},    {"ts-2programs.ts", 1, 0, false, false},
+      {"h264-aac.ts", 1, 7, true, true},      {"m2ts-h264-ac3.m2ts", -1, 0, false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto probe = ProbePackets(TestDataPath(c.name));
+    Graph g(TestDataPath(c.name));
+    ASSERT_EQ(g.loaded, S_OK);
+    g.RunToEnd();
+    CompareStream(g.sinks[0]->Samples(), probe, 0, 0, c.videoPackets);
+    if (c.audioStream >= 0) CompareStream(g.sinks[1]->Samples(), probe, c.audioStream, c.audioTrim, c.audioPackets);
+  }
+}
+
+TEST(MpegSplitter, StreamSelectionListsAndSwitchesStreams) {
+  if (!HaveFfprobe()) GTEST_SKIP() << "no ffprobe";
+  Graph g(TestDataPath("vob-multiaudio.vob"));
+  ASSERT_EQ(g.loaded, S_OK);
+  CComQIPtr<IAMStreamSelect> select(g.hold);
+  ASSERT_TRUE(select);
+  DWORD count = 0;
+  ASSERT_EQ(select->Count(&count), S_OK);
+  EXPECT_EQ(count, 5u);  // video, three audio, the subpicture placeholder
+
+  std::vector<DWORD> flags, groups;
+  for (LONG i = 0; i < static_cast<LONG>(count); i++) {
+    AM_MEDIA_TYPE* mt = nullptr;
+    DWORD f = 9, grp = 9;
+    WCHAR* name = nullptr;
+    ASSERT_EQ(select->Info(i, &mt, &f, nullptr, &grp, &name, nullptr, nullptr), S_OK);
+    ASSERT_NE(mt, nullptr);
+    ASSERT_NE(name, nullptr);
+    if (i == 2) {
+      EXPECT_STREQ(name, L"Audio (0000,bd,81)");
+    }
+    DeleteMediaType(mt);
+    CoTaskMemFree(name);
+    flags.push_back(f);
+    groups.push_back(grp);
+  }
+  EXPECT_EQ(flags, (std::vector<DWORD>{3, 3, 0, 0, 3}));
+  EXPECT_EQ(groups, (std::vector<DWORD>{0, 1, 1, 1, 2}));
+
+  // Past the last stream: nothing, and said so.
+  AM_MEDIA_TYPE* mt = reinterpret_cast<AM_MEDIA_TYPE*>(1);
+  WCHAR* name = reinterpret_cast<WCHAR*>(1);
+  EXPECT_EQ(select->Info(5, &mt, nullptr, nullptr, nullptr, &name, nullptr, nullptr), S_FALSE);
+  EXPECT_EQ(mt, nullptr);
+  EXPECT_EQ(name, nullptr);
+  EXPECT_EQ(select->Enable(5, AMSTREAMSELECTENABLE_ENABLE), S_FALSE);
+  EXPECT_EQ(select->Enable(3, 0), E_NOTIMPL);
+
+  // The MP2 stream takes the audio pin over.
+  ASSERT_EQ(select->Enable(3, AMSTREAMSELECTENABLE_ENABLE), S_OK);
+  DWORD f = 0;
+  ASSERT_EQ(select->Info(3, nullptr, &f, nullptr, nullptr, nullptr, nullptr, nullptr), S_OK);
+  EXPECT_EQ(f, 3u);
+  ASSERT_EQ(select->Info(1, nullptr, &f, nullptr, nullptr, nullptr, nullptr, nullptr), S_OK);
+  EXPECT_EQ(f, 0u);
+  g.RunToEnd();
+  auto probe = ProbePackets(TestDataPath("vob-multiaudio.vob"));
+  CompareStream(g.sinks[1]->Samples(), probe, 3, 0, false);
+}
+
+TEST(MpegSplitter, EnablingAStreamOfAnotherProgramMovesTheOtherPins) {
+  if (!HaveFfprobe()) GTEST_SKIP() << "no ffprobe";
+  Graph g(TestDataPath("ts-2programs.ts"));
+  ASSERT_EQ(g.loaded, S_OK);
+  CComQIPtr<IAMStreamSelect> select(g.hold);
+  // Streams: video 1, video 2, audio 1, audio 2, placeholder.
+  ASSERT_EQ(select->Enable(3, AMSTREAMSELECTENABLE_ENABLE), S_OK);
+  DWORD f = 0;
+  ASSERT_EQ(select->Info(1, nullptr, &f, nullptr, nullptr, nullptr, nullptr, nullptr), S_OK);
+  EXPECT_EQ(f, 3u) << "the video pin follows to the second program";
+  g.RunToEnd();
+  auto probe = ProbePackets(TestDataPath("ts-2programs.ts"));
+  CompareStream(g.sinks[0]->Samples(), probe, 2, 0, false);
+  CompareStream(g.sinks[1]->Samples(), probe, 3, 0, false);
+}
+
+TEST(MpegSplitter, SeekingStartsNearTheTimeAskedFor) {
+  Graph g(TestDataPath("mpeg2-ps-mp2.mpg"));
+  ASSERT_EQ(g.loaded, S_OK);
+  CComQIPtr<IMediaSeeking> seeking(g.hold);
+  LONGLONG duration = 0;
+  ASSERT_EQ(seeking->GetDuration(&duration), S_OK);
+  EXPECT_NEAR(duration, 20000000, 5000000);
+
+  // 0.8 s is close enough to the start to read from byte 0.
+  LONGLONG pos = 8000000;
+  ASSERT_EQ(seeking->SetPositions(&pos, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning), S_OK);
+  g.RunToEnd();
+  auto early = g.sinks[0]->Samples();
+  ASSERT_FALSE(early.empty());
+  EXPECT_NEAR(early[0].start, -pos, 10000);
+  for (auto* s : g.sinks) s->Clear();
+
+  pos = 15000000;
+  ASSERT_EQ(seeking->SetPositions(&pos, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning), S_OK);
+  g.RunToEnd();
+  auto late = g.sinks[0]->Samples();
+  ASSERT_FALSE(late.empty());
+  auto firstTimed = std::find_if(late.begin(), late.end(), [](const toy::Received& r) { return r.timed; });
+  ASSERT_NE(firstTimed, late.end());
+  // Delivery starts a little before the time asked for (segment time 0)
+  // and well after the file's start.
+  EXPECT_LE(firstTimed->start, 0);
+  EXPECT_GT(firstTimed->start, -pos);
+  EXPECT_LT(late.size(), early.size());
+}
+
+TEST(MpegSplitter, TruncatedAndRandomFilesEndCleanly) {
+  auto bytes = MemAsyncReader::LoadFile(TestDataPath("h264-aac.ts"));
+  auto vob = MemAsyncReader::LoadFile(TestDataPath("vob-ac3.vob"));
+  std::mt19937 rng(11);
+  std::vector<std::vector<BYTE>> inputs;
+  inputs.emplace_back(bytes.begin(), bytes.begin() + bytes.size() / 3);
+  inputs.emplace_back(vob.begin(), vob.begin() + vob.size() / 2 + 77);
+  // Damage in the middle of a file.
+  std::vector<BYTE> damaged = vob;
+  for (size_t i = damaged.size() / 4; i < damaged.size() / 2; i++) damaged[i] = static_cast<BYTE>(rng());
+  inputs.push_back(damaged);
+  std::vector<BYTE> random(200000);
+  for (auto& b : random) b = static_cast<BYTE>(rng());
+  inputs.push_back(random);
+
+  std::string path = testing::TempDir() + "mpegsplitter-bad.bin";
+  for (size_t i = 0; i < inputs.size(); i++) {
+    SCOPED_TRACE(i);
+    FILE* f = fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    fwrite(inputs[i].data(), 1, inputs[i].size(), f);
+    fclose(f);
+    Graph g(path);
+    if (FAILED(g.loaded)) continue;
+    g.RunToEnd();
+  }
+  remove(path.c_str());
+}
+
+}  // namespace
