@@ -5,11 +5,7 @@
 #include "platform/com/ComBase.h"
 #include "platform/ui/Dc.h"
 #include "platform/ui/SysColor.h"
-#include <string_view>
-
-// From platform/win32/CodePage.h, which cannot be included next to the
-// drawing headers: both define the character-set constants.
-std::wstring Utf8ToWide(std::string_view text);
+#include "platform/win32/CodePage.h"
 
 // ---------------------------------------------------------------------------
 // CInternalPropertyPageWnd

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/win32/Gdi.h"
 #include "platform/win32/Types.h"
 
 constexpr UINT CP_ACP = 0;
@@ -56,26 +57,6 @@ std::string WideToUtf8(std::wstring_view text);
 // ---------------------------------------------------------------------------
 // GDI character sets
 
-constexpr BYTE ANSI_CHARSET = 0;
-constexpr BYTE DEFAULT_CHARSET = 1;
-constexpr BYTE SYMBOL_CHARSET = 2;
-constexpr BYTE MAC_CHARSET = 77;
-constexpr BYTE SHIFTJIS_CHARSET = 128;
-constexpr BYTE HANGUL_CHARSET = 129;
-constexpr BYTE HANGEUL_CHARSET = 129;
-constexpr BYTE JOHAB_CHARSET = 130;
-constexpr BYTE GB2312_CHARSET = 134;
-constexpr BYTE CHINESEBIG5_CHARSET = 136;
-constexpr BYTE GREEK_CHARSET = 161;
-constexpr BYTE TURKISH_CHARSET = 162;
-constexpr BYTE VIETNAMESE_CHARSET = 163;
-constexpr BYTE HEBREW_CHARSET = 177;
-constexpr BYTE ARABIC_CHARSET = 178;
-constexpr BYTE BALTIC_CHARSET = 186;
-constexpr BYTE RUSSIAN_CHARSET = 204;
-constexpr BYTE THAI_CHARSET = 222;
-constexpr BYTE EASTEUROPE_CHARSET = 238;
-constexpr BYTE OEM_CHARSET = 255;
 
 struct FONTSIGNATURE {
   DWORD fsUsb[4];

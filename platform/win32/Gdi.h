@@ -72,3 +72,26 @@ constexpr DWORD BI_PNG = 5;
 constexpr uint64_t DibRowBytes(int64_t width, int bitCount) {
   return ((static_cast<uint64_t>(width < 0 ? -width : width) * static_cast<uint64_t>(bitCount) + 31) / 32) * 4;
 }
+
+// Character set numbers of fonts (LOGFONT.lfCharSet), also used to name
+// the code page of subtitle and tag text.
+constexpr BYTE ANSI_CHARSET = 0;
+constexpr BYTE DEFAULT_CHARSET = 1;
+constexpr BYTE SYMBOL_CHARSET = 2;
+constexpr BYTE MAC_CHARSET = 77;
+constexpr BYTE SHIFTJIS_CHARSET = 128;
+constexpr BYTE HANGUL_CHARSET = 129;
+constexpr BYTE HANGEUL_CHARSET = 129;
+constexpr BYTE JOHAB_CHARSET = 130;
+constexpr BYTE GB2312_CHARSET = 134;
+constexpr BYTE CHINESEBIG5_CHARSET = 136;
+constexpr BYTE GREEK_CHARSET = 161;
+constexpr BYTE TURKISH_CHARSET = 162;
+constexpr BYTE VIETNAMESE_CHARSET = 163;
+constexpr BYTE HEBREW_CHARSET = 177;
+constexpr BYTE ARABIC_CHARSET = 178;
+constexpr BYTE BALTIC_CHARSET = 186;
+constexpr BYTE RUSSIAN_CHARSET = 204;
+constexpr BYTE THAI_CHARSET = 222;
+constexpr BYTE EASTEUROPE_CHARSET = 238;
+constexpr BYTE OEM_CHARSET = 255;
