@@ -127,8 +127,11 @@ HRESULT CBaseSplitterOutputPin::DeliverBeginFlush() {
   m_eEndFlush.Reset();
   m_fFlushed = false;
   m_fFlushing = true;
-  m_hrDeliver = S_FALSE;
-  m_queue.RemoveAll();
+  {
+    std::lock_guard<std::mutex> g(m_queueGate);
+    m_hrDeliver = S_FALSE;
+    m_queue.RemoveAll();
+  }
   HRESULT hr = IsConnected() ? CBaseOutputPin::DeliverBeginFlush() : S_OK;
   if (FAILED(hr)) m_eEndFlush.Set();
   return hr;
@@ -215,10 +218,11 @@ HRESULT CBaseSplitterOutputPin::QueuePacket(std::unique_ptr<Packet> p) {
   if (!m_threadRunning) return S_FALSE;
   while (m_hrDeliver == S_OK && (!m_pSplitter->ReadyForMoreData() || m_queue.GetSize() > kMaxQueueBytes))
     Sleep(1);
+  std::lock_guard<std::mutex> g(m_queueGate);
   HRESULT hr = m_hrDeliver;
   if (hr != S_OK) return hr;
   m_queue.Add(std::move(p));
-  return m_hrDeliver;
+  return hr;
 }
 
 DWORD CBaseSplitterOutputPin::ThreadProc() {

@@ -119,6 +119,9 @@ class CBaseSplitterOutputPin : public CBaseOutputPin,
   std::vector<CMediaType> m_mts;
   int m_nBuffers;
   CPacketQueue m_queue;
+  // Makes the delivery-state check and the queueing of a packet one step
+  // against a flush, so no packet of the old segment slips in behind it.
+  std::mutex m_queueGate;
 
   std::atomic<HRESULT> m_hrDeliver{S_OK};
   std::atomic<bool> m_fFlushing{false};
