@@ -1,0 +1,742 @@
+#include "conversion/GraphConverter.h"
+
+#include <cstring>
+
+#include "conversion/FastNullMuxer.h"
+#include "conversion/FrameRateChanger.h"
+#include "conversion/HeaderReader.h"
+#include "conversion/MediaTimeChecker.h"
+#include "conversion/MpegMuxer.h"
+#include "foundation/FilterHelpers.h"
+#include "graph/core/GraphUtil.h"
+#include "platform/codecs/Resizer.h"
+#include "platform/codecs/VideoDecoder.h"
+#include "platform/win32/CodePage.h"
+#include "platform/win32/Registry.h"
+
+std::vector<WMProfileEntry> g_WMProfiles;
+std::string g_strConvertError;
+
+namespace {
+
+const char* const kFfdshowNote = " Please insure you have installed ffdshow codecs package";
+
+std::wstring Wide(const std::string& text) { return Utf8ToWide(text); }
+std::string Narrow(const std::wstring& text) { return WideToUtf8(text); }
+
+std::string Lower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  return s;
+}
+
+bool NameHasSubtitle(IPin* pin) {
+  std::wstring name = GetPinName(pin);
+  return Lower(Narrow(name)).find("subtitle") != std::string::npos;
+}
+
+bool IsWaveTag(const GUID& subtype, WORD tag) { return subtype == FourCCGuid(tag); }
+bool IsFourCC(const GUID& subtype, const char* fcc) {
+  DWORD v = DWORD(BYTE(fcc[0])) | DWORD(BYTE(fcc[1])) << 8 | DWORD(BYTE(fcc[2])) << 16 | DWORD(BYTE(fcc[3])) << 24;
+  return subtype == FourCCGuid(v);
+}
+
+void WriteFfdshowSwitches(HKEY root) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(root, "Software\\GNU\\ffdshow", 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
+  static const char* const kCodecs[] = {"xvid", "div3", "divx", "_3iv", "mp42", "mp41", "h263",
+                                        "h264", "dvsd", "svq1", "svq3", "dx50", "flv1"};
+  const DWORD on = 1;
+  for (const char* name : kCodecs)
+    RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&on), sizeof on);
+  RegCloseKey(key);
+}
+
+// A new filter of ours, held by the caller.
+template <class T>
+HRESULT MakeFilter(CComPtr<IBaseFilter>& filter, T*& object) {
+  HRESULT hr = S_OK;
+  object = new T(nullptr, &hr);
+  filter = object;  // from here the reference count owns it
+  if (FAILED(hr)) {
+    filter.Release();
+    object = nullptr;
+  }
+  return hr;
+}
+
+IPin* FirstOutput(IBaseFilter* filter) { return GetFirstPinByDirection(filter, PINDIR_OUTPUT); }
+
+}  // namespace
+
+CGraphConverter::CGraphConverter(void* /*window*/)
+    : CFGManagerCustom("GraphConverter", nullptr, 0xFFFFFFFF, 0xFFFFFFFF) {
+  if (IsFfdshowDecoderInstalled()) {
+    WriteFfdshowSwitches(HKEY_CURRENT_USER);
+    WriteFfdshowSwitches(HKEY_LOCAL_MACHINE);
+  }
+}
+
+CGraphConverter::~CGraphConverter() { m_pFrameChanger.Release(); }
+
+bool CGraphConverter::IsFfdshowDecoderInstalled() {
+  IBaseFilter* filter = nullptr;
+  HRESULT hr = CoCreateInstance(CLSID_FfdshowVideoDecoder, nullptr, CLSCTX_ALL, IID_IBaseFilter,
+                                reinterpret_cast<void**>(&filter));
+  if (filter) filter->Release();
+  return hr == S_OK;
+}
+
+void CGraphConverter::SetFrameRate(int num, int den) {
+  m_nRateNum = num;
+  m_nRateDen = den;
+  if (m_pFrameChanger) static_cast<CFrameRateChanger*>(m_pFrameChanger.p)->SetFrameRate(num, den);
+}
+
+void CGraphConverter::SetEncoderParams(const std::string& videoCodec, int videoKbps, const std::string& audioCodec,
+                                       int audioKbps, int sampleRate, int channels) {
+  m_strVideoCodec = videoCodec;
+  m_nVideoKbps = videoKbps;
+  m_strAudioCodec = audioCodec;
+  m_nAudioKbps = audioKbps;
+  m_nSampleRate = sampleRate;
+  m_nChannels = channels;
+}
+
+void CGraphConverter::SetImageOutput(int mode, const std::wstring& path, int time, int width, int height) {
+  m_nImageMode = mode;
+  m_strImagePath = path;
+  m_nImageTime = time;
+  m_nImageWidth = width;
+  m_nImageHeight = height;
+}
+
+// ---------------------------------------------------------------------------
+// Source formats and the probe
+
+std::string CGraphConverter::GetSourceFormatName(int format, const std::string& extension) {
+  switch (DWORD(format)) {
+    case 0x1: return "CDDA";
+    case 0x2: return "CDXA";
+    case 0x4: return "DVD";
+    case 0x8: return "Flic";
+    case 0x10: return "DVD2AVI Project";
+    case 0x20: return "DTS/AC3";
+    case 0x40: return "Matroska";
+    case 0x80: return "Shoutcast";
+    case 0x100: return "RealMedia";
+    case 0x200: return "AVI";
+    case 0x1000: return "Ogg";
+    case 0x2000: return "Nut";
+    case 0x4000: return "MPEG";
+    case 0x10000: return "MPA";
+    case 0x20000: return "DSM";
+    case 0x40000: return "Subtitle";
+    case 0x80000: {
+      std::string ext = Lower(extension);
+      if (ext == "mov") return "Quicktime";
+      if (ext == "3gp" || ext == "3g2") return "3GP";
+      return "MP4";
+    }
+    case 0x100000: return "FLV";
+    case 0x200000: return "WMV/ASF";
+    default: return "Unknown";
+  }
+}
+
+std::string CGraphConverter::GetSourceFormatDescription(int format, const std::string& extension) {
+  switch (DWORD(format)) {
+    case 0x1: return "CDDA Audio";
+    case 0x2: return "CDXA Audio";
+    case 0x4: return "DVD Title";
+    case 0x8: return "3D Max Flic";
+    case 0x10: return "DVD2AVI Project";
+    case 0x20: return "DTS/AC3 Audio";
+    case 0x40: return "Matroska Movie";
+    case 0x80: return "Shoutcast Stream";
+    case 0x100: return "Real Stream Media";
+    case 0x200: return "AVI movie";
+    case 0x1000: return "Ogg movie";
+    case 0x2000: return "Nut Containt Movie";
+    case 0x4000: return "MPEG movie";
+    case 0x10000: return "MPA audio";
+    case 0x20000: return "DSM movie";
+    case 0x40000: return "Subtitle stream";
+    case 0x80000: {
+      std::string ext = Lower(extension);
+      if (ext == "mov") return "Quicktime Movie";
+      if (ext == "3gp") return "3gp Mobile Media";
+      return "MP4 Movie";
+    }
+    case 0x100000: return "Flash FLV Movie";
+    case 0x200000: return "Windows Media Stream(WMV/ASF)";
+    default: return "Unknown Movie Type";
+  }
+}
+
+void CGraphConverter::DescribeMediaTypes(const AM_MEDIA_TYPE* video, const AM_MEDIA_TYPE* audio,
+                                         SourceMediaInfo* info) {
+  info->hasVideo = video != nullptr;
+  info->hasAudio = audio != nullptr;
+
+  if (audio) {
+    const GUID& st = audio->subtype;
+    std::string text = "Unknown";
+    if (st == MEDIASUBTYPE_PCM) text = "PCM Audio";
+    else if (st == MEDIASUBTYPE_MPEG1Packet) text = "MPEG1 Audio packet";
+    else if (st == MEDIASUBTYPE_MPEG1Payload || st == MEDIASUBTYPE_MPEG1AudioPayload) text = "MPEG1 Audio Payload";
+    else if (st == MEDIASUBTYPE_MPEG2_AUDIO) text = "MPEG-2 audio";
+    else if (st == MEDIASUBTYPE_DVD_LPCM_AUDIO) text = "DVD LPCM Audio";
+    else if (IsWaveTag(st, 0x0009)) text = "DRM Wave Format";
+    else if (st == MEDIASUBTYPE_IEEE_FLOAT) text = "IEEE Float Wave Format";
+    else if (st == MEDIASUBTYPE_DOLBY_AC3) text = "Dolby AC3";
+    else if (IsWaveTag(st, 0x0092) || IsWaveTag(st, 0x0240) || IsWaveTag(st, 0x0241)) text = "Dolby AC3 over SPDIF";
+    if (audio->formattype == FORMAT_WaveFormatEx && audio->pbFormat && audio->cbFormat >= 16) {
+      const WAVEFORMATEX* wfx = reinterpret_cast<const WAVEFORMATEX*>(audio->pbFormat);
+      if (st != MEDIASUBTYPE_PCM) {
+        bool known = true;
+        if (wfx->wFormatTag == 0x55) text = "MP3 Format";
+        else if (wfx->wFormatTag == 0x50) text = "MPEG Audio";
+        else if (wfx->wFormatTag == 0x0002) text = "ADPCM Audio";
+        else known = false;
+        text += " - " + Narrow(FormatCodecTag(wfx->wFormatTag, known));
+      }
+      info->channels = wfx->nChannels;
+      info->sampleRate = int(wfx->nSamplesPerSec);
+      info->bitsPerSample = wfx->wBitsPerSample;
+    }
+    info->audioDescription = text;
+  } else {
+    info->audioDescription = "No Audio Stream";
+  }
+
+  if (video) {
+    BITMAPINFOHEADER bih{};
+    if (MediaTypeToBitmapInfo(video, &bih)) info->videoFourCC = bih.biCompression;
+    else info->videoFourCC = video->subtype.Data1;
+    int w = 0, h = 0, ax = 0, ay = 0;
+    if (GetVideoSizeAndAspect(video, w, h, ax, ay)) {
+      info->width = w;
+      info->height = h < 0 ? -h : h;
+    }
+    const GUID& st = video->subtype;
+    std::string text = "Unknown";
+    bool tag = true;
+    if (st == MEDIASUBTYPE_MPEG2_VIDEO) text = "MPEG-2";
+    else if (st == MEDIASUBTYPE_MPEG1System) text = "MPEG-1 System Stream";
+    else if (st == MEDIASUBTYPE_MPEG1Packet) text = "MPEG-1 packet";
+    else if (st == MEDIASUBTYPE_MPEG1Payload) text = "MPEG-1 Payload";
+    else if (st == MEDIASUBTYPE_MPEG1Video) text = "MPEG-1 Native Video";
+    else if (IsFourCC(st, "dvsl") || IsFourCC(st, "dvsd") || IsFourCC(st, "dvhd")) text = "Consumer DV Format";
+    else if (IsFourCC(st, "dv25") || IsFourCC(st, "dv50") || IsFourCC(st, "dvh1")) text = "Professional DV Format";
+    else if (IsFourCC(st, "DVCS") || IsFourCC(st, "DVSD")) text = "Misc DV Format";
+    else if (st == MEDIASUBTYPE_RGB1 || st == MEDIASUBTYPE_RGB4 || st == MEDIASUBTYPE_RGB8 ||
+             st == MEDIASUBTYPE_RGB565 || st == MEDIASUBTYPE_RGB555 || st == MEDIASUBTYPE_RGB24 ||
+             st == MEDIASUBTYPE_RGB32 || st == MEDIASUBTYPE_ARGB32) {
+      text = "Uncompressed RGB Format";
+      tag = false;
+    }
+    if (tag) text += " - " + Narrow(FormatCodecTag(info->videoFourCC, false));
+    info->videoDescription = text;
+  } else {
+    info->videoDescription = "No Video Stream";
+  }
+}
+
+void CGraphConverter::FillFromStreamInfo(bool hasVideo, const StreamInfo& record, SourceMediaInfo* info) {
+  if (record.audioCount >= 1) {
+    const AudioStreamInfo& a = record.audio[0];
+    info->hasAudio = true;
+    if (strnlen(a.codecName, sizeof a.codecName) >= 3)
+      info->audioDescription.assign(a.codecName, strnlen(a.codecName, sizeof a.codecName));
+    else
+      info->audioDescription = Narrow(FormatCodecTag(a.formatTag, true));  // wave tags are numbers
+    info->channels = a.channels;
+    info->sampleRate = int(a.sampleRate);
+    if (!hasVideo) info->duration = float(a.duration);
+  } else {
+    info->audioDescription = "No Audio Stream";
+  }
+  info->hasVideo = hasVideo;
+  if (hasVideo) {
+    size_t n = strnlen(record.videoCodecName, sizeof record.videoCodecName);
+    if (n >= 4)
+      info->videoDescription.assign(record.videoCodecName, n);
+    else
+      info->videoDescription.assign(record.videoFourCC, strnlen(record.videoFourCC, 4));
+    info->duration = float(record.duration);
+    DWORD fcc = 0;
+    for (int i = 0; i < 4; ++i) fcc |= DWORD(BYTE(record.videoFourCC[i])) << (8 * i);
+    info->videoFourCC = fcc;
+    info->width = int(record.videoWidth);
+    info->height = int(record.videoHeight);
+    info->frameRate = float(record.videoFrameRate / 1000.0);
+  } else {
+    info->videoDescription = "No Video Stream";
+  }
+}
+
+HRESULT CGraphConverter::ProbeSource(const std::string& path, SourceMediaInfo* info) {
+  if (!info) return E_POINTER;
+  std::wstring wpath = Wide(path);
+  CComPtr<IBaseFilter> source;
+  DWORD format = 0;
+  HRESULT hr = AddSourceFilterWithFormat(wpath.c_str(), wpath.c_str(), &source, &format);
+  if (FAILED(hr) || !source) return FAILED(hr) ? hr : E_FAIL;
+
+  CMediaType video, audio;
+  bool haveVideo = false, haveAudio = false;
+  CComPtr<IEnumPins> pins;
+  if (SUCCEEDED(source->EnumPins(&pins)) && pins) {
+    for (CComPtr<IPin> pin; pins->Next(1, &pin, nullptr) == S_OK; pin.Release()) {
+      PIN_DIRECTION dir;
+      if (FAILED(pin->QueryDirection(&dir)) || dir != PINDIR_OUTPUT) continue;
+      bool subtitle = NameHasSubtitle(pin);
+      CComPtr<IEnumMediaTypes> types;
+      if (FAILED(pin->EnumMediaTypes(&types)) || !types) continue;
+      AM_MEDIA_TYPE* pmt = nullptr;
+      // A bound on the types one pin may offer, against a pin that never
+      // stops.
+      for (int n = 0; n < 1024 && types->Next(1, &pmt, nullptr) == S_OK; ++n) {
+        if ((pmt->majortype == MEDIATYPE_Video || pmt->majortype == MEDIATYPE_DVD_ENCRYPTED_PACK ||
+             pmt->majortype == MEDIATYPE_MPEG2_PES) &&
+            !subtitle) {
+          video = *pmt;
+          haveVideo = true;
+        } else if (pmt->majortype == MEDIATYPE_Audio) {
+          audio = *pmt;
+          haveAudio = true;
+        }
+        DeleteMediaType(pmt);
+        pmt = nullptr;
+      }
+    }
+  }
+
+  info->format = int(format);
+  if (format == SourceFormat_RealMedia || format == SourceFormat_AVI || format == SourceFormat_WMV) {
+    std::memset(&g_StreamInfo, 0, sizeof g_StreamInfo);
+    int result = format == SourceFormat_RealMedia ? ReadRealMediaHeaderInfo(path)
+                 : format == SourceFormat_AVI     ? ReadAviHeaderInfo(path)
+                                                  : ReadAsfHeaderInfo(path);
+    if (result == 0) {
+      FinishStreamInfo();
+      FillFromStreamInfo(haveVideo, g_StreamInfo, info);
+      return S_OK;
+    }
+  }
+  DescribeMediaTypes(haveVideo ? &video : nullptr, haveAudio ? &audio : nullptr, info);
+  info->duration = 0.0f;
+  CComQIPtr<IMediaSeeking> seeking(static_cast<IGraphBuilder2*>(this));
+  LONGLONG duration = 0;
+  if (seeking && SUCCEEDED(seeking->GetDuration(&duration)) && duration > 0)
+    info->duration = float(double(duration / 10000) / 1000.0);
+  return S_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Connections
+
+HRESULT CGraphConverter::ConnectWithResizer(IPin* out, IBaseFilter* filter, const AM_MEDIA_TYPE* pmt,
+                                            bool resizeAllowed, bool keepSize) {
+  if (!out || !filter || !pmt) return E_POINTER;
+  if (m_nWidth && m_nHeight && resizeAllowed && !keepSize) {
+    int w = 0, h = 0, ax = 0, ay = 0;
+    GetVideoSizeAndAspect(pmt, w, h, ax, ay);
+    if (h < 0) h = -h;
+    if (w != m_nWidth && h != m_nHeight) {
+      CComPtr<IBaseFilter> resizer;
+      if (SUCCEEDED(CoCreateInstance(CLSID_VideoResizer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                     reinterpret_cast<void**>(&resizer))) &&
+          resizer) {
+        HRESULT hr = AddFilter(resizer, L"Resizer");
+        if (FAILED(hr)) return hr;
+        if (CComQIPtr<IResize> resize = resizer.p) {
+          resize->put_MediaType(pmt);
+          resize->put_Size(m_nHeight, m_nWidth, 0);
+        }
+        hr = ConnectPinToFilterDirectEx(out, resizer, pmt, false, false);
+        if (FAILED(hr)) return hr;
+        IPin* resized = FirstOutput(resizer);
+        if (!resized) return E_FAIL;
+        return ConnectPinToFilterDirect(resized, filter, nullptr);
+      }
+    }
+  }
+  CMediaType copy(*pmt);
+  if (m_nWidth && m_nHeight && !keepSize && copy.pbFormat) {
+    BITMAPINFOHEADER* bih = nullptr;
+    if ((copy.formattype == FORMAT_VideoInfo || copy.formattype == FORMAT_MPEGVideo) &&
+        copy.cbFormat >= sizeof(VIDEOINFOHEADER))
+      bih = &reinterpret_cast<VIDEOINFOHEADER*>(copy.pbFormat)->bmiHeader;
+    else if ((copy.formattype == FORMAT_VideoInfo2 || copy.formattype == FORMAT_MPEG2Video ||
+              copy.formattype == FORMAT_VideoInfo2Ex) &&
+             copy.cbFormat >= sizeof(VIDEOINFOHEADER2))
+      bih = &reinterpret_cast<VIDEOINFOHEADER2*>(copy.pbFormat)->bmiHeader;
+    if (bih) {
+      bih->biWidth = m_nWidth;
+      bih->biHeight = m_nHeight;
+    }
+  }
+  HRESULT hr = ConnectPinToFilterDirectEx(out, filter, &copy, false, false);
+  if (hr != S_OK) hr = ConnectPinToFilterDirectEx(out, filter, pmt, false, false);
+  return hr;
+}
+
+HRESULT CGraphConverter::RenderSourceAndCollectPins(IBaseFilter* source, PinList& video, PinList& audio) {
+  HRESULT hr = ConnectFilter(source, nullptr);
+  if (FAILED(hr)) return hr;
+  return CollectRenderedPins(source, video, audio);
+}
+
+HRESULT CGraphConverter::CollectRenderedPins(IBaseFilter* filter, PinList& video, PinList& audio, int depth) {
+  // A graph is a chain of a few filters; the bound guards against a cycle.
+  if (depth > 64) return E_FAIL;
+  std::vector<CComPtr<IPin>> outputs;
+  CComPtr<IEnumPins> pins;
+  HRESULT hr = filter->EnumPins(&pins);
+  if (FAILED(hr) || !pins) return FAILED(hr) ? hr : E_FAIL;
+  for (CComPtr<IPin> pin; pins->Next(1, &pin, nullptr) == S_OK; pin.Release()) {
+    PIN_DIRECTION dir;
+    if (SUCCEEDED(pin->QueryDirection(&dir)) && dir == PINDIR_OUTPUT) outputs.push_back(pin);
+  }
+  for (IPin* out : outputs) {
+    CComPtr<IPin> peer;
+    if (FAILED(out->ConnectedTo(&peer)) || !peer) continue;
+    PIN_INFO pi{};
+    if (FAILED(peer->QueryPinInfo(&pi)) || !pi.pFilter) continue;
+    CComPtr<IBaseFilter> next;
+    next.Attach(pi.pFilter);
+    bool renderer = IsRendererFilter(next);
+    if (renderer || IsAudioRendererFilter(next)) {
+      CMediaType mt;
+      out->ConnectionMediaType(&mt);
+      PinList ownVideo, ownAudio;
+      hr = CollectRenderedPins(next, ownVideo, ownAudio, depth + 1);
+      if (FAILED(hr)) return hr;
+      HRESULT d1 = Disconnect(out);
+      HRESULT d2 = Disconnect(peer);
+      // A renderer known by its name may be an audio renderer too; what
+      // the pin carried decides, so that no audio stream is taken for
+      // video.
+      bool toVideo = renderer && mt.majortype != MEDIATYPE_Audio;
+      (toVideo ? video : audio).push_back({CComPtr<IPin>(out), mt.majortype});
+      if (SUCCEEDED(d1) && SUCCEEDED(d2)) RemoveFilter(next);
+    } else {
+      hr = CollectRenderedPins(next, video, audio, depth + 1);
+      if (FAILED(hr)) return hr;
+    }
+  }
+  return S_OK;
+}
+
+HRESULT CGraphConverter::AddFrameChanger(int num, int den, CComPtr<IBaseFilter>& filter,
+                                         CFrameRateChanger*& changer) {
+  HRESULT hr = MakeFilter(filter, changer);
+  if (FAILED(hr)) return hr;
+  changer->SetFrameRate(num, den);
+  return AddFilter(filter, L"Veyl Frame Changer");
+}
+
+HRESULT CGraphConverter::ConnectToFrameChanger(IPin* pin, IBaseFilter* filter, CFrameRateChanger* changer) {
+  changer->SetInputMode(1);
+  HRESULT hr = ConnectPinToFilterDirectEx(pin, filter, nullptr, true, true);
+  if (FAILED(hr)) {
+    changer->SetInputMode(0);
+    hr = ConnectPinToFilterDirect(pin, filter, nullptr);
+  }
+  if (FAILED(hr)) g_strConvertError = "Connect Video Decompressor to Frame Rate Changer Failed\n";
+  return hr;
+}
+
+HRESULT CGraphConverter::ConnectVideoToMuxer(IPin* pin, IBaseFilter* sink) {
+  CComPtr<IBaseFilter> filter;
+  CFrameRateChanger* changer = nullptr;
+  HRESULT hr = AddFrameChanger(m_nRateNum, m_nRateDen, filter, changer);
+  if (FAILED(hr)) return hr;
+  m_pFrameChanger = filter;
+  hr = ConnectToFrameChanger(pin, filter, changer);
+  if (FAILED(hr)) return hr;
+  if (m_nImageMode > 0)
+    changer->SetImageOutput(m_nImageMode, m_strImagePath.c_str(), m_nImageTime, m_nImageWidth, m_nImageHeight);
+  IPin* out = FirstOutput(filter);
+  IPin* in = GetFirstUnconnectedPin(sink, PINDIR_INPUT);
+  hr = out && in ? ConnectDirect(out, in, nullptr) : VFW_E_NOT_FOUND;
+  if (FAILED(hr)) g_strConvertError = "Connect video stream to Muxer Failed, seems no suitable video decoder\n";
+  return hr;
+}
+
+HRESULT CGraphConverter::ConnectAudioToMuxer(IPin* pin, IBaseFilter* sink) {
+  bool pcm = false, pcm16 = false;
+  CComPtr<IEnumMediaTypes> types;
+  if (SUCCEEDED(pin->EnumMediaTypes(&types)) && types) {
+    AM_MEDIA_TYPE* pmt = nullptr;
+    for (int n = 0; n < 1024 && types->Next(1, &pmt, nullptr) == S_OK; ++n) {
+      if (pmt->formattype == FORMAT_WaveFormatEx && pmt->pbFormat && pmt->cbFormat >= 16) {
+        const WAVEFORMATEX* wfx = reinterpret_cast<const WAVEFORMATEX*>(pmt->pbFormat);
+        if (wfx->wFormatTag == WAVE_FORMAT_PCM) {
+          pcm = true;
+          if (wfx->wBitsPerSample == 16) pcm16 = true;
+        }
+      }
+      DeleteMediaType(pmt);
+      pmt = nullptr;
+    }
+  }
+  CComPtr<IPin> from(pin);
+  HRESULT hr = S_OK;
+  if (pcm && !pcm16) {
+    CComPtr<IBaseFilter> resample;
+    hr = CoCreateInstance(CLSID_ACMWrapper, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                          reinterpret_cast<void**>(&resample));
+    if (SUCCEEDED(hr)) hr = AddFilter(resample, L"PCM Resample");
+    if (SUCCEEDED(hr)) hr = ConnectPinToFilterDirect(pin, resample, nullptr);
+    if (SUCCEEDED(hr)) {
+      from = FirstOutput(resample);
+      if (!from) hr = E_FAIL;
+    }
+  }
+  if (SUCCEEDED(hr)) hr = ConnectPinToFilterDirect(from, sink, nullptr);
+  if (FAILED(hr)) g_strConvertError = "Connect audio stream to Muxer Failed\n";
+  return hr;
+}
+
+HRESULT CGraphConverter::ConnectVideoToCompressor(IPin* pin, IBaseFilter* sink, bool keepRate) {
+  CComPtr<IBaseFilter> filter;
+  CFrameRateChanger* changer = nullptr;
+  HRESULT hr = AddFrameChanger(keepRate ? 0 : m_nRateNum, keepRate ? 0 : m_nRateDen, filter, changer);
+  if (FAILED(hr)) return hr;
+  m_pFrameChanger = filter;
+  hr = ConnectToFrameChanger(pin, filter, changer);
+  if (FAILED(hr)) return hr;
+
+  CMediaType mt;
+  hr = pin->ConnectionMediaType(&mt);
+  if (SUCCEEDED(hr)) {
+    CComPtr<IPin> peer;
+    pin->ConnectedTo(&peer);
+    Disconnect(pin);
+    if (peer) Disconnect(peer);
+    hr = ConnectWithResizer(pin, filter, &mt, true, false);
+  }
+  if (FAILED(hr)) {
+    g_strConvertError = "Connect Video Decompressor to Frame Rate Changer with resizer Failed\n";
+    return hr;
+  }
+
+  CComPtr<IBaseFilter> checker;
+  CMediaTimeChecker* timer = nullptr;
+  hr = MakeFilter(checker, timer);
+  if (SUCCEEDED(hr)) hr = AddFilter(checker, L"Media VTimer");
+  IPin* out = FirstOutput(filter);
+  if (SUCCEEDED(hr)) hr = out ? ConnectPinToFilterDirect(out, checker, nullptr) : E_FAIL;
+  if (FAILED(hr)) {
+    g_strConvertError = "Connect Frame Rate Changer to Media VTimer Failed\n";
+    return hr;
+  }
+  IPin* timed = FirstOutput(checker);
+  hr = timed ? ConnectPinToFilterDirect(timed, sink, nullptr) : E_FAIL;
+  if (FAILED(hr)) g_strConvertError = "Connect video stream to Muxer Failed\n";
+  return hr;
+}
+
+// ---------------------------------------------------------------------------
+// Sinks
+
+namespace {
+
+// The muxer refuses values it cannot write; converting anyway would give a
+// file at another rate, size or codec than the job asked for.
+HRESULT Refused(HRESULT hr, const std::string& what) {
+  if (FAILED(hr)) g_strConvertError = "Muxer refused the " + what + "\n";
+  return hr;
+}
+
+}  // namespace
+
+HRESULT CGraphConverter::CreateMpegMuxer(const std::string& target, CComPtr<IBaseFilter>& sink) {
+  CMpegMuxer* muxer = nullptr;
+  HRESULT hr = MakeFilter(sink, muxer);
+  if (FAILED(hr)) return hr;
+  hr = AddFilter(sink, L"Veyl Mpeg Muxer");
+  if (FAILED(hr)) return hr;
+  if (m_nSplitSize) muxer->SetSplitSize(m_nSplitSize);  // 0 keeps one file, the muxer's own default
+  if (FAILED(hr = Refused(muxer->SetFileName(target), "output file name " + target))) return hr;
+  if (m_nMpegKind == 0 || m_nMpegKind == 1) {
+    if (FAILED(hr = Refused(muxer->SetFormatIndex(m_nMpegKind == 0 ? 0 : 1), "format"))) return hr;
+    if (FAILED(hr = Refused(muxer->SetVideoSize(m_nWidth, m_nHeight),
+                            "video size " + std::to_string(m_nWidth) + "x" + std::to_string(m_nHeight))))
+      return hr;
+    if (FAILED(hr = Refused(muxer->SetFrameRate(m_nRateNum, m_nRateDen),
+                            "frame rate " + std::to_string(m_nRateNum) + "/" + std::to_string(m_nRateDen))))
+      return hr;
+  } else {
+    static const unsigned kIndex[] = {2, 4, 6};
+    unsigned index = kIndex[std::min(std::max(m_nMpegKind - 2, 0), 2)] + (m_nNtsc ? 1 : 0);
+    if (FAILED(hr = Refused(muxer->SetFormatIndex(index), "format"))) return hr;
+  }
+  return S_OK;
+}
+
+HRESULT CGraphConverter::CreateMp4Muxer(const std::string& target, CComPtr<IBaseFilter>& sink) {
+  CMpegMuxer* muxer = nullptr;
+  HRESULT hr = MakeFilter(sink, muxer);
+  if (FAILED(hr)) return hr;
+  hr = AddFilter(sink, L"Veyl MP4 Muxer");
+  if (FAILED(hr)) return hr;
+  // No split for these containers: the muxer's own default is one file.
+  if (!m_strFormatName.empty())
+    hr = Refused(muxer->SetFormatName(m_strFormatName), "format " + m_strFormatName);
+  else
+    hr = Refused(muxer->SetProfile(unsigned(m_nProfile)), "profile " + std::to_string(m_nProfile));
+  if (FAILED(hr)) return hr;
+  if (FAILED(hr = Refused(muxer->SetVideoCodec(m_strVideoCodec, m_nVideoKbps), "video codec " + m_strVideoCodec)))
+    return hr;
+  if (FAILED(hr = Refused(muxer->SetAudioCodec(m_strAudioCodec, m_nAudioKbps, m_nSampleRate, m_nChannels),
+                          "audio codec " + m_strAudioCodec)))
+    return hr;
+  if (FAILED(hr = Refused(muxer->SetFileName(target), "output file name " + target))) return hr;
+  if (FAILED(hr = Refused(muxer->SetVideoSize(m_nWidth, m_nHeight),
+                          "video size " + std::to_string(m_nWidth) + "x" + std::to_string(m_nHeight))))
+    return hr;
+  if (FAILED(hr = Refused(muxer->SetFrameRate(m_nRateNum, m_nRateDen),
+                          "frame rate " + std::to_string(m_nRateNum) + "/" + std::to_string(m_nRateDen))))
+    return hr;
+  if (!m_strBaseName.empty()) muxer->SetOutputText(m_strBaseName);
+  muxer->SetFrameRect(m_rcFrame[0], m_rcFrame[2], m_rcFrame[1], m_rcFrame[3], m_bResize);
+  return S_OK;
+}
+
+HRESULT CGraphConverter::CreateAsfWriter(const std::string& target, int profileIndex, CComPtr<IBaseFilter>& sink) {
+  HRESULT hr = CoCreateInstance(CLSID_WMAsfWriter, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                reinterpret_cast<void**>(&sink));
+  if (SUCCEEDED(hr) && !sink) hr = E_FAIL;
+  if (FAILED(hr)) {
+    g_strConvertError = "Can't create asf writer\n";
+    return hr;
+  }
+  std::wstring wtarget = Wide(target);
+  hr = AddFilter(sink, wtarget.c_str());
+  if (FAILED(hr)) return hr;
+  CComQIPtr<IFileSinkFilter2> fileSink(sink.p);
+  if (!fileSink) return E_NOINTERFACE;
+  if (FAILED(hr = fileSink->SetFileName(wtarget.c_str(), nullptr))) return hr;
+  if (FAILED(hr = fileSink->SetMode(AM_FILE_OVERWRITE))) return hr;
+  if (profileIndex >= 0) {
+    // A profile start-up could not load has no interface to configure with.
+    if (size_t(profileIndex) >= g_WMProfiles.size() || !g_WMProfiles[size_t(profileIndex)].profile) {
+      g_strConvertError = "Invalid Windows Media profile\n";
+      return E_INVALIDARG;
+    }
+    CComQIPtr<IConfigAsfWriter> config(sink.p);
+    if (!config) return E_NOINTERFACE;
+    hr = config->ConfigureFilterUsingProfile(g_WMProfiles[size_t(profileIndex)].profile);
+    if (FAILED(hr)) return hr;
+  }
+  return S_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Builders
+
+std::string CGraphConverter::TargetBaseName(const std::string& target) {
+  // The point is looked for in the file name only, so that a point in a
+  // folder name cannot cut the name short.
+  size_t sep = target.find_last_of("/\\");
+  std::string name = sep == std::string::npos ? target : target.substr(sep + 1);
+  size_t dot = name.rfind('.');
+  return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+HRESULT CGraphConverter::Build(const std::string& source, const std::string& target, Sink sinkKind,
+                               int profileIndex, DWORD ffdshowFormats) {
+  std::wstring wsource = Wide(source);
+  CComPtr<IBaseFilter> src;
+  DWORD format = 0;
+  HRESULT hr = AddSourceFilterWithFormat(wsource.c_str(), wsource.c_str(), &src, &format);
+  if (FAILED(hr)) return hr;
+  if (!src) return E_FAIL;
+
+  PinList video, audio;
+  hr = RenderSourceAndCollectPins(src, video, audio);
+  if (FAILED(hr)) return hr;
+
+  CComPtr<IBaseFilter> sink;
+  switch (sinkKind) {
+    case Sink::Mpeg: hr = CreateMpegMuxer(target, sink); break;
+    case Sink::Mp4: hr = CreateMp4Muxer(target, sink); break;
+    case Sink::Asf: hr = CreateAsfWriter(target, profileIndex, sink); break;
+    case Sink::Pictures: {
+      CFastNullMuxer* muxer = nullptr;
+      hr = MakeFilter(sink, muxer);
+      if (SUCCEEDED(hr)) hr = AddFilter(sink, L"Fast Null Muxer");
+      break;
+    }
+  }
+
+  bool videoConnected = false;
+  if (SUCCEEDED(hr)) {
+    for (const RenderedPin& p : video) {
+      // A text or picture stream a renderer took is no video to convert.
+      if (NameHasSubtitle(p.pin) || p.major != MEDIATYPE_Video) continue;
+      hr = sinkKind == Sink::Asf ? ConnectVideoToCompressor(p.pin, sink, true) : ConnectVideoToMuxer(p.pin, sink);
+      videoConnected = SUCCEEDED(hr);
+      break;
+    }
+  }
+  video.clear();
+  // Pictures come only from a video stream; without one the job would end
+  // with nothing written and report success.
+  if (SUCCEEDED(hr) && sinkKind == Sink::Pictures && !videoConnected) {
+    g_strConvertError = "No Video Stream";
+    hr = E_FAIL;
+  }
+  for (size_t i = 0; i < audio.size() && hr == S_OK; ++i) hr = ConnectAudioToMuxer(audio[i].pin, sink);
+  audio.clear();
+
+  if (FAILED(hr) && (format & ffdshowFormats)) g_strConvertError += kFfdshowNote;
+  return hr;
+}
+
+HRESULT CGraphConverter::BuildMpegGraph(const std::string& source, const std::string& target, int kind) {
+  m_nMpegKind = kind;
+  return Build(source, target, Sink::Mpeg, -1, SourceFormat_AVI);
+}
+
+HRESULT CGraphConverter::BuildVcdGraph(const std::string& source, const std::string& target, int ntsc,
+                                       int discKind) {
+  if (ntsc) SetFrameRate(30000, 1001);
+  else SetFrameRate(25, 1);
+  static const int kWidth[] = {352, 480, 720};
+  discKind = std::min(std::max(discKind, 0), 2);
+  SetOutputSize(kWidth[discKind], discKind == 0 ? (ntsc ? 240 : 288) : (ntsc ? 480 : 576));
+  m_nNtsc = ntsc;
+  return BuildMpegGraph(source, target, discKind + 2);
+}
+
+namespace {
+constexpr DWORD kCodecPackageFormats =
+    SourceFormat_AVI | SourceFormat_MP4 | SourceFormat_Ogg | SourceFormat_FLV | SourceFormat_Matroska;
+}
+
+HRESULT CGraphConverter::BuildMP4Graph(const std::string& source, const std::string& target, int profile) {
+  m_nProfile = profile;
+  m_strBaseName = TargetBaseName(target);
+  return Build(source, target, Sink::Mp4, -1, kCodecPackageFormats);
+}
+
+HRESULT CGraphConverter::BuildAviFlvGraph(const std::string& source, const std::string& target,
+                                          const std::string& format) {
+  m_strFormatName = format;
+  return Build(source, target, Sink::Mp4, -1, kCodecPackageFormats);
+}
+
+HRESULT CGraphConverter::BuildPicturesGraph(const std::string& source, const std::string& folder, int interval,
+                                            int width, int height) {
+  SetImageOutput(CFrameRateChanger::kSeries, Wide(folder), interval, width, height);
+  return Build(source, std::string(), Sink::Pictures, -1, kCodecPackageFormats);
+}
+
+HRESULT CGraphConverter::BuildAsfGraph(const std::string& source, const std::string& target, int profileIndex) {
+  return Build(source, target, Sink::Asf, profileIndex, kCodecPackageFormats);
+}

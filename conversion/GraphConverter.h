@@ -1,0 +1,167 @@
+// The graph manager of one conversion job. It holds the job's conversion
+// settings, builds the job's graph for its target (source, decoders, the
+// frame-rate changer and a sink) and probes source files for the pages.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "graph/registry/FGManagerCustom.h"
+#include "platform/com/Com.h"
+#include "platform/wmf/WmfInterfaces.h"
+
+class CFrameRateChanger;
+
+// One bit per kind of source container; the internal source records carry
+// them and the graph manager reports the bit of the source it chose.
+enum SourceFormat : DWORD {
+  SourceFormat_CDDA = 0x1,
+  SourceFormat_CDXA = 0x2,
+  SourceFormat_DVD = 0x4,
+  SourceFormat_Flic = 0x8,
+  SourceFormat_D2V = 0x10,
+  SourceFormat_DTSAC3 = 0x20,
+  SourceFormat_Matroska = 0x40,
+  SourceFormat_Shoutcast = 0x80,
+  SourceFormat_RealMedia = 0x100,
+  SourceFormat_AVI = 0x200,
+  SourceFormat_Ogg = 0x1000,
+  SourceFormat_Nut = 0x2000,
+  SourceFormat_MPEG = 0x4000,
+  SourceFormat_MPA = 0x10000,
+  SourceFormat_DSM = 0x20000,
+  SourceFormat_Subtitle = 0x40000,
+  SourceFormat_MP4 = 0x80000,
+  SourceFormat_FLV = 0x100000,
+  SourceFormat_WMV = 0x200000,
+  SourceFormat_Registry = 0x800000,
+};
+
+// What the probe found out about a source.
+struct SourceMediaInfo {
+  int format = 0;
+  std::string formatName = "Unknown Format";
+  bool hasVideo = false;
+  int width = 0, height = 0;
+  float frameRate = 25.0f;
+  float duration = 0.0f;  // seconds
+  std::string videoDescription = "Unknown";
+  DWORD videoFourCC = 0;
+  bool hasAudio = false;
+  std::string audioDescription = "Unknown";
+  int sampleRate = 0;
+  int bitsPerSample = 16;
+  int channels = 2;
+};
+
+// One Windows Media system profile, as start-up listed it. A profile the
+// runtime failed to load is kept with a null interface.
+struct WMProfileEntry {
+  CComPtr<IWMProfile> profile;
+  std::string name;
+};
+extern std::vector<WMProfileEntry> g_WMProfiles;
+
+// The text of the last graph-build failure.
+extern std::string g_strConvertError;
+
+struct StreamInfo;
+
+class CGraphConverter : public CFGManagerCustom {
+ public:
+  explicit CGraphConverter(void* window = nullptr);
+  ~CGraphConverter() override;
+
+  static bool IsFfdshowDecoderInstalled();
+
+  void SetFrameRate(int num, int den);
+  void SetOutputSize(int width, int height) { m_nWidth = width, m_nHeight = height; }
+  void SetSplitSize(int size) { m_nSplitSize = size; }
+  void SetFrameRect(int left, int top, int right, int bottom, int resize) {
+    m_rcFrame[0] = left, m_rcFrame[1] = top, m_rcFrame[2] = right, m_rcFrame[3] = bottom;
+    m_bResize = resize;
+  }
+  void SetEncoderParams(const std::string& videoCodec, int videoKbps, const std::string& audioCodec, int audioKbps,
+                        int sampleRate, int channels);
+  void SetImageOutput(int mode, const std::wstring& path, int time, int width, int height);
+
+  HRESULT ConnectWithResizer(IPin* out, IBaseFilter* filter, const AM_MEDIA_TYPE* pmt, bool resizeAllowed,
+                             bool keepSize);
+
+  // Adds the source and describes it; a source that cannot be added
+  // leaves `info` as it was.
+  HRESULT ProbeSource(const std::string& path, SourceMediaInfo* info);
+  static std::string GetSourceFormatName(int format, const std::string& extension);
+  static std::string GetSourceFormatDescription(int format, const std::string& extension);
+  static void DescribeMediaTypes(const AM_MEDIA_TYPE* video, const AM_MEDIA_TYPE* audio, SourceMediaInfo* info);
+  static void FillFromStreamInfo(bool hasVideo, const StreamInfo& record, SourceMediaInfo* info);
+
+  // The builders, one per target kind.
+  HRESULT BuildMpegGraph(const std::string& source, const std::string& target, int kind);
+  HRESULT BuildVcdGraph(const std::string& source, const std::string& target, int ntsc, int discKind);
+  HRESULT BuildMP4Graph(const std::string& source, const std::string& target, int profile);
+  HRESULT BuildAviFlvGraph(const std::string& source, const std::string& target, const std::string& format);
+  HRESULT BuildPicturesGraph(const std::string& source, const std::string& folder, int interval, int width,
+                             int height);
+  HRESULT BuildAsfGraph(const std::string& source, const std::string& target, int profileIndex);
+
+  // Settings as recorded, for the runners and for checking a build.
+  int FrameRateNum() const { return m_nRateNum; }
+  int FrameRateDen() const { return m_nRateDen; }
+  int OutputWidth() const { return m_nWidth; }
+  int OutputHeight() const { return m_nHeight; }
+  int MpegKind() const { return m_nMpegKind; }
+  int Ntsc() const { return m_nNtsc; }
+  const std::string& BaseName() const { return m_strBaseName; }
+  IBaseFilter* FrameChanger() const { return m_pFrameChanger; }
+
+  // A pin that fed a renderer, with the major type it carried there.
+  struct RenderedPin {
+    CComPtr<IPin> pin;
+    GUID major;
+  };
+  using PinList = std::vector<RenderedPin>;
+
+  // The name part of a target path without its extension.
+  static std::string TargetBaseName(const std::string& target);
+
+ private:
+  HRESULT RenderSourceAndCollectPins(IBaseFilter* source, PinList& video, PinList& audio);
+  HRESULT CollectRenderedPins(IBaseFilter* filter, PinList& video, PinList& audio, int depth = 0);
+  HRESULT CreateMpegMuxer(const std::string& target, CComPtr<IBaseFilter>& sink);
+  HRESULT CreateMp4Muxer(const std::string& target, CComPtr<IBaseFilter>& sink);
+  HRESULT CreateAsfWriter(const std::string& target, int profileIndex, CComPtr<IBaseFilter>& sink);
+  HRESULT ConnectVideoToMuxer(IPin* pin, IBaseFilter* sink);
+  HRESULT ConnectAudioToMuxer(IPin* pin, IBaseFilter* sink);
+  HRESULT ConnectVideoToCompressor(IPin* pin, IBaseFilter* sink, bool keepRate);
+  HRESULT AddFrameChanger(int num, int den, CComPtr<IBaseFilter>& filter, CFrameRateChanger*& changer);
+  HRESULT ConnectToFrameChanger(IPin* pin, IBaseFilter* filter, CFrameRateChanger* changer);
+
+  enum class Sink { Mpeg, Mp4, Pictures, Asf };
+  // The common shape of every builder; `ffdshowFormats` are the source
+  // kinds whose failures get the codec-package note.
+  HRESULT Build(const std::string& source, const std::string& target, Sink sink, int profileIndex,
+                DWORD ffdshowFormats);
+
+  int m_nRateNum = 25, m_nRateDen = 1;
+  int m_nWidth = 0, m_nHeight = 0;
+  CComPtr<IBaseFilter> m_pFrameChanger;
+  int m_nMpegKind = 0;
+  int m_nNtsc = 0;
+  int m_nSplitSize = 0;
+  std::string m_strVideoCodec;
+  int m_nVideoKbps = 0;
+  std::string m_strAudioCodec;
+  int m_nAudioKbps = 0;
+  int m_nSampleRate = 0;
+  int m_nChannels = 0;
+  int m_nProfile = 0;
+  std::string m_strFormatName;
+  std::string m_strBaseName;
+  int m_nImageMode = 0;
+  std::wstring m_strImagePath;
+  int m_nImageWidth = 0, m_nImageHeight = 0;
+  int m_nImageTime = 0;
+  int m_rcFrame[4] = {0, 0, 0, 0};
+  int m_bResize = 0;
+};

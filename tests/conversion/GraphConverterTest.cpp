@@ -1,0 +1,335 @@
+// The graph converter: source format names, media-type descriptions, the
+// probe on ffmpeg-made sources against ffprobe, and each builder run to its
+// end with the output checked by ffprobe.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "conversion/GraphConverter.h"
+#include "platform/codecs/CodecsRegister.h"
+#include "platform/wmf/WmfRegister.h"
+#include "tests/conversion/MuxGraph.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class Environment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    ASSERT_EQ(S_OK, DShowRegisterPlatform());
+    ASSERT_EQ(S_OK, CodecsRegisterPlatform());
+    ASSERT_EQ(S_OK, WmfRegisterPlatform());
+  }
+  void TearDown() override {
+    g_WMProfiles.clear();
+    CoUninitialize();
+  }
+};
+::testing::Environment* const env = ::testing::AddGlobalTestEnvironment(new Environment);
+
+std::string DataFile(const char* name) {
+  const char* dir = std::getenv("PELLOMAR_TEST_DATA");
+  return std::string(dir ? dir : PELLOMAR_SOURCE_DIR "/tests/data") + "/" + name;
+}
+
+std::string OutDir() {
+  const char* dir = std::getenv("PELLOMAR_REGISTRY_DIR");
+  std::string out = std::string(dir ? dir : "/tmp/pm-graph-converter") + "/out";
+  fs::create_directories(out);
+  return out;
+}
+
+CComPtr<CGraphConverter> NewConverter() { return CComPtr<CGraphConverter>(new CGraphConverter); }
+
+TEST(SourceFormatNames, ByCodeAndExtension) {
+  EXPECT_EQ("3GP", CGraphConverter::GetSourceFormatName(0x80000, "3G2"));
+  EXPECT_EQ("MP4 Movie", CGraphConverter::GetSourceFormatDescription(0x80000, "3g2"));
+  EXPECT_EQ("3gp Mobile Media", CGraphConverter::GetSourceFormatDescription(0x80000, "3GP"));
+  EXPECT_EQ("Quicktime", CGraphConverter::GetSourceFormatName(0x80000, "MOV"));
+  EXPECT_EQ("Quicktime Movie", CGraphConverter::GetSourceFormatDescription(0x80000, "mov"));
+  EXPECT_EQ("WMV/ASF", CGraphConverter::GetSourceFormatName(SourceFormat_WMV, ""));
+  EXPECT_EQ("Unknown", CGraphConverter::GetSourceFormatName(0x800000, "avi"));
+  EXPECT_EQ("Unknown Movie Type", CGraphConverter::GetSourceFormatDescription(0x3, "avi"));
+}
+
+TEST(GraphConverter, BaseNameLooksForThePointInTheFileNameOnly) {
+  EXPECT_EQ("clip", CGraphConverter::TargetBaseName("C:\\v\\clip.mp4"));
+  EXPECT_EQ("clip.part", CGraphConverter::TargetBaseName("/out/clip.part.mp4"));
+  // A point in a folder name must not cut the path there.
+  EXPECT_EQ("clip", CGraphConverter::TargetBaseName("/out/v1.0/clip"));
+  EXPECT_EQ("clip", CGraphConverter::TargetBaseName("clip"));
+}
+
+TEST(GraphConverter, DescribeMediaTypes) {
+  CMediaType audio;
+  audio.majortype = MEDIATYPE_Audio;
+  audio.subtype = FourCCGuid(0x55);
+  audio.formattype = FORMAT_WaveFormatEx;
+  WAVEFORMATEX* wfx = reinterpret_cast<WAVEFORMATEX*>(audio.AllocFormatBuffer(sizeof(WAVEFORMATEX)));
+  *wfx = {};
+  wfx->wFormatTag = 0x55;
+  wfx->nChannels = 1;
+  wfx->nSamplesPerSec = 22050;
+  wfx->wBitsPerSample = 0;
+  CMediaType video;
+  video.majortype = MEDIATYPE_Video;
+  video.subtype = MEDIASUBTYPE_RGB24;
+  video.formattype = FORMAT_VideoInfo;
+  VIDEOINFOHEADER* vih = reinterpret_cast<VIDEOINFOHEADER*>(video.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
+  *vih = {};
+  vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  vih->bmiHeader.biWidth = 320;
+  vih->bmiHeader.biHeight = 240;
+  vih->bmiHeader.biBitCount = 24;
+
+  SourceMediaInfo info;
+  CGraphConverter::DescribeMediaTypes(&video, &audio, &info);
+  EXPECT_TRUE(info.hasVideo);
+  EXPECT_EQ("Uncompressed RGB Format", info.videoDescription);
+  EXPECT_EQ(320, info.width);
+  EXPECT_EQ(240, info.height);
+  EXPECT_EQ("MP3 Format - 0x55", info.audioDescription);
+  EXPECT_EQ(22050, info.sampleRate);
+  EXPECT_EQ(1, info.channels);
+
+  SourceMediaInfo none;
+  CGraphConverter::DescribeMediaTypes(nullptr, nullptr, &none);
+  EXPECT_FALSE(none.hasVideo);
+  EXPECT_FALSE(none.hasAudio);
+  EXPECT_EQ("No Video Stream", none.videoDescription);
+  EXPECT_EQ("No Audio Stream", none.audioDescription);
+}
+
+// --- ProbeSource ---------------------------------------------------------
+
+struct ProbeCase {
+  const char* file;
+  DWORD format;
+  bool headerReader;  // described from the file's own header
+};
+
+class Probing : public ::testing::TestWithParam<ProbeCase> {};
+
+TEST_P(Probing, AgreesWithFfprobe) {
+  if (!HaveTools()) GTEST_SKIP() << "ffprobe missing";
+  const ProbeCase& c = GetParam();
+  std::string file = DataFile(c.file);
+  auto conv = NewConverter();
+  SourceMediaInfo info;
+  ASSERT_EQ(S_OK, conv->ProbeSource(file, &info));
+  EXPECT_EQ(int(c.format), info.format);
+  auto v = Probe(file, "v:0");
+  auto a = Probe(file, "a:0");
+  ASSERT_TRUE(info.hasVideo);
+  EXPECT_EQ(std::stoi(v["width"]), info.width);
+  EXPECT_EQ(std::stoi(v["height"]), info.height);
+  EXPECT_NE("No Video Stream", info.videoDescription);
+  ASSERT_TRUE(info.hasAudio);
+  EXPECT_EQ(std::stoi(a["sample_rate"]), info.sampleRate);
+  EXPECT_EQ(std::stoi(a["channels"]), info.channels);
+  EXPECT_NE("No Audio Stream", info.audioDescription);
+  // Header durations are whole seconds.
+  EXPECT_NEAR(std::stod(v["duration"]), info.duration, c.headerReader ? 1.0 : 0.3);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, Probing,
+                         ::testing::Values(ProbeCase{"mpeg1-ps.mpg", SourceFormat_MPEG, false},
+                                           ProbeCase{"mpeg2-ps-mp2.mpg", SourceFormat_MPEG, false},
+                                           ProbeCase{"vob-ac3.vob", SourceFormat_MPEG, false},
+                                           ProbeCase{"ts-2programs.ts", SourceFormat_MPEG, false},
+                                           ProbeCase{"asf-wmv2-wmav2.wmv", SourceFormat_WMV, true}),
+                         [](const auto& info) {
+                           std::string n = info.param.file;
+                           for (char& ch : n)
+                             if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                           return n;
+                         });
+
+TEST(ProbeSource, WmvDescriptionComesFromTheHeader) {
+  auto conv = NewConverter();
+  SourceMediaInfo info;
+  ASSERT_EQ(S_OK, conv->ProbeSource(DataFile("asf-wmv2-wmav2.wmv"), &info));
+  EXPECT_EQ(FourCCGuid(info.videoFourCC), FourCCGuid(MAKEFOURCC('W', 'M', 'V', '2')));
+  EXPECT_GT(info.frameRate, 0.0f);
+}
+
+TEST(ProbeSource, UnreadableSourceLeavesTheRecord) {
+  auto conv = NewConverter();
+  SourceMediaInfo info;
+  EXPECT_TRUE(FAILED(conv->ProbeSource("/nonexistent/none.mpg", &info)));
+  EXPECT_EQ(0, info.format);
+  EXPECT_EQ("Unknown", info.videoDescription);
+  EXPECT_EQ("Unknown Format", info.formatName);
+}
+
+// --- Builders --------------------------------------------------------------
+
+struct JobGraph {
+  CComPtr<CGraphConverter> conv = NewConverter();
+
+  GraphEvents Play() {
+    CComQIPtr<IMediaControl> control(static_cast<IGraphBuilder2*>(conv.p));
+    CComQIPtr<IMediaEventEx> events(static_cast<IGraphBuilder2*>(conv.p));
+    GraphEvents ev;
+    if (!control || !events) {
+      ADD_FAILURE() << "no control";
+      return ev;
+    }
+    EXPECT_TRUE(SUCCEEDED(control->Run()));
+    for (;;) {
+      LONG code = 0;
+      LONG_PTR p1 = 0, p2 = 0;
+      if (events->GetEvent(&code, &p1, &p2, 120000) != S_OK) {
+        ADD_FAILURE() << "the run did not end";
+        break;
+      }
+      events->FreeEventParams(code, p1, p2);
+      if (code == EC_COMPLETE) ++ev.completes;
+      if (code == EC_ERRORABORT) {
+        ++ev.aborts;
+        ev.abortCode = p1;
+      }
+      if (code == EC_COMPLETE || code == EC_ERRORABORT) break;
+    }
+    control->Stop();
+    return ev;
+  }
+};
+
+std::string Target(const char* name) {
+  std::string path = OutDir() + "/" + name;
+  fs::remove(path);
+  return path;
+}
+
+void ExpectVideo(const std::string& file, const char* codec, int w, int h, const char* rate) {
+  auto v = Probe(file, "v:0");
+  EXPECT_EQ(codec, v["codec_name"]) << file;
+  EXPECT_EQ(std::to_string(w), v["width"]) << file;
+  EXPECT_EQ(std::to_string(h), v["height"]) << file;
+  EXPECT_EQ(rate, v["r_frame_rate"]) << file;
+  // The 2 s source comes out whole.
+  EXPECT_NEAR(2.0, std::stod(v["duration"].empty() ? "0" : v["duration"]), 0.3) << file;
+  auto a = Probe(file, "a:0");
+  EXPECT_FALSE(a["codec_name"].empty()) << file;
+}
+
+const char* kSource = "mpeg2-ps-mp2.mpg";
+
+TEST(BuildGraph, MpegKinds) {
+  if (!HaveTools()) GTEST_SKIP();
+  for (int kind : {0, 1}) {
+    JobGraph r;
+    r.conv->SetOutputSize(320, 240);
+    r.conv->SetFrameRate(30000, 1001);
+    std::string out = Target(kind ? "kind1.mpg" : "kind0.mpg");
+    ASSERT_EQ(S_OK, r.conv->BuildMpegGraph(DataFile(kSource), out, kind)) << g_strConvertError;
+    auto ev = r.Play();
+    EXPECT_EQ(1, ev.completes);
+    ExpectVideo(out, kind ? "mpeg2video" : "mpeg1video", 320, 240, "30000/1001");
+  }
+}
+
+TEST(BuildGraph, VcdAndDvd) {
+  if (!HaveTools()) GTEST_SKIP();
+  {
+    JobGraph r;
+    std::string out = Target("vcd.mpg");
+    ASSERT_EQ(S_OK, r.conv->BuildVcdGraph(DataFile(kSource), out, 0, 0)) << g_strConvertError;
+    EXPECT_EQ(1, r.Play().completes);
+    ExpectVideo(out, "mpeg1video", 352, 288, "25/1");
+  }
+  {
+    JobGraph r;
+    std::string out = Target("dvd.vob");
+    ASSERT_EQ(S_OK, r.conv->BuildVcdGraph(DataFile(kSource), out, 1, 2)) << g_strConvertError;
+    EXPECT_EQ(720, r.conv->OutputWidth());
+    EXPECT_EQ(480, r.conv->OutputHeight());
+    EXPECT_EQ(1, r.Play().completes);
+    ExpectVideo(out, "mpeg2video", 720, 480, "30000/1001");
+  }
+}
+
+TEST(BuildGraph, Mp4AndAvi) {
+  if (!HaveTools()) GTEST_SKIP();
+  {
+    JobGraph r;
+    r.conv->SetOutputSize(176, 144);
+    r.conv->SetFrameRate(25, 1);
+    r.conv->SetEncoderParams("mpeg4", 512, "aac", 128, 44100, 2);
+    std::string out = Target("clip.mp4");
+    ASSERT_EQ(S_OK, r.conv->BuildMP4Graph(DataFile(kSource), out, 4)) << g_strConvertError;
+    EXPECT_EQ("clip", r.conv->BaseName());
+    EXPECT_EQ(1, r.Play().completes);
+    ExpectVideo(out, "mpeg4", 176, 144, "25/1");
+  }
+  {
+    JobGraph r;
+    r.conv->SetOutputSize(160, 120);
+    r.conv->SetFrameRate(15, 1);
+    r.conv->SetEncoderParams("xvid", 384, "mp3", 128, 44100, 2);
+    std::string out = Target("clip.avi");
+    ASSERT_EQ(S_OK, r.conv->BuildAviFlvGraph(DataFile(kSource), out, "avi")) << g_strConvertError;
+    EXPECT_EQ(1, r.Play().completes);
+    ExpectVideo(out, "mpeg4", 160, 120, "15/1");
+  }
+}
+
+TEST(BuildGraph, MuxerRefusesAFrameRateSoTheBuildFails) {
+  JobGraph r;
+  r.conv->SetOutputSize(176, 144);
+  r.conv->SetFrameRate(5, 1);
+  r.conv->SetEncoderParams("mpeg4", 512, "aac", 128, 44100, 2);
+  g_strConvertError.clear();
+  EXPECT_TRUE(FAILED(r.conv->BuildAviFlvGraph(DataFile(kSource), Target("slow.avi"), "avi")));
+  EXPECT_NE(std::string::npos, g_strConvertError.find("frame rate 5/1"));
+}
+
+TEST(BuildGraph, PictureSeries) {
+  if (!HaveTools()) GTEST_SKIP();
+  std::string folder = OutDir() + "/pictures/";
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  JobGraph r;
+  ASSERT_EQ(S_OK, r.conv->BuildPicturesGraph(DataFile(kSource), folder, 500, 160, 120)) << g_strConvertError;
+  EXPECT_EQ(1, r.Play().completes);
+  int count = 0;
+  for (const auto& e : fs::directory_iterator(folder)) {
+    ++count;
+    auto v = Probe(e.path().string(), "v:0");
+    EXPECT_EQ("160", v["width"]);
+    EXPECT_EQ("120", v["height"]);
+  }
+  // One picture every half second of a 2 s source.
+  EXPECT_GE(count, 3);
+  EXPECT_LE(count, 5);
+}
+
+TEST(BuildGraph, SourceWithoutVideoGivesNoPictures) {
+  std::string folder = OutDir() + "/nopictures/";
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  JobGraph r;
+  HRESULT hr = r.conv->BuildPicturesGraph(DataFile("wav-s16.wav"), folder, 500, 0, 0);
+  EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
+  EXPECT_TRUE(fs::is_empty(folder));
+}
+
+TEST(BuildGraph, UnknownWindowsMediaProfileIsRefused) {
+  g_WMProfiles.clear();
+  g_WMProfiles.push_back({});  // a profile start-up failed to load
+  JobGraph r;
+  g_strConvertError.clear();
+  EXPECT_EQ(E_INVALIDARG, r.conv->BuildAsfGraph(DataFile(kSource), Target("a.wmv"), 0));
+  EXPECT_FALSE(g_strConvertError.empty());
+  JobGraph r2;
+  EXPECT_EQ(E_INVALIDARG, r2.conv->BuildAsfGraph(DataFile(kSource), Target("b.wmv"), 5));
+  g_WMProfiles.clear();
+}
+
+}  // namespace
