@@ -1,0 +1,21 @@
+// The log of a conversion run, shown when a job of the run failed.
+#pragma once
+
+#include <string>
+
+#include "platform/ui/Dialog.h"
+
+class CDlgLog : public CDialog {
+ public:
+  enum { IDD = 193 };
+  explicit CDlgLog(CWnd* parent = nullptr) : CDialog(IDD, parent) {}
+
+  std::string m_strLog;
+
+ protected:
+  void DoDataExchange(CDataExchange* dx) override;
+  afx_msg void OnCodecHelp();
+
+ private:
+  DECLARE_MESSAGE_MAP()
+};

@@ -1,0 +1,609 @@
+#include "app/TambrelDlg.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "app/AboutDlg.h"
+#include "app/DlgLog.h"
+#include "app/DlgScan.h"
+#include "app/Registry.h"
+#include "conversion/GraphConverter.h"
+#include "conversion/MpegMuxer.h"
+#include "foundation/FilterHelpers.h"
+#include "platform/dshow/Errors.h"
+#include "platform/dshow/Guids.h"
+#include "platform/ui/Afx.h"
+#include "platform/win32/Module.h"
+#include "platform/win32/Time.h"
+
+int g_bStopRequested = 0;
+std::string g_strJobMessage;
+
+namespace {
+
+constexpr const char* kVersion = "1.0";
+constexpr const char* kHomePage = "https://www.quorvel.com/pellomar/";
+constexpr const char* kSupportMail = "mailto:support@quorvel.com?subject=Pellomar";
+
+template <class... Args>
+std::string Format(const char* format, Args... args) {
+  const int size = std::snprintf(nullptr, 0, format, args...);
+  if (size <= 0) return {};
+  std::string out(static_cast<size_t>(size) + 1, '\0');
+  std::snprintf(out.data(), out.size(), format, args...);
+  out.resize(static_cast<size_t>(size));
+  return out;
+}
+
+// Whole seconds as "%H:%M:%S" of a time span (hours of the day).
+std::string SpanText(unsigned long seconds) {
+  const unsigned long s = seconds % 86400;
+  return Format("%02lu:%02lu:%02lu", s / 3600, (s / 60) % 60, s % 60);
+}
+
+}  // namespace
+
+BEGIN_MESSAGE_MAP(CTambrelDlg, CBitmapDialog)
+ON_COMMAND_RANGE(1001, 1001, OnMenuButton)
+ON_COMMAND_RANGE(1079, 1080, OnMenuButton)
+ON_BN_CLICKED(1002, OnStartStop)
+ON_BN_CLICKED(1005, OnHomePage)
+ON_COMMAND(276, OnHomePage)
+ON_BN_CLICKED(1081, OnMinimize)
+ON_BN_CLICKED(1082, OnCloseButton)
+ON_COMMAND(271, OnHelp)
+ON_COMMAND(272, OnSupportMail)
+ON_COMMAND(275, OnAbout)
+ON_WM_SYSCOMMAND()
+ON_COMMAND(40001, OnRemoveJob)
+ON_COMMAND(40002, OnRemoveAllJobs)
+ON_COMMAND(40013, OnAddJob)
+ON_COMMAND(40012, OnAddBatch)
+ON_WM_CLOSE()
+ON_WM_TIMER()
+ON_MESSAGE(WM_GRAPHNOTIFY, OnGraphEvent)
+ON_MESSAGE(WM_NEXTJOB, OnNextJob)
+ON_WM_PAINT()
+ON_WM_QUERYDRAGICON()
+END_MESSAGE_MAP()
+
+CTambrelDlg::CTambrelDlg(CWnd* parent) : CBitmapDialog(IDD, parent) {
+  m_dwStartTick = GetTickCount();
+  m_hIcon = LoadIcon(AfxGetResourceHandle(), MAKEINTRESOURCE(128));
+  g_bStopRequested = 0;
+}
+
+CTambrelDlg::~CTambrelDlg() { ReleaseGraph(); }
+
+void CTambrelDlg::DoDataExchange(CDataExchange* dx) {
+  CBitmapDialog::DoDataExchange(dx);
+  DDX_Control(dx, 1079, m_btnMenuRemove);
+  DDX_Control(dx, 1082, m_btnClose);
+  DDX_Control(dx, 1081, m_btnMinimize);
+  DDX_Control(dx, 1080, m_btnMenuHelp);
+  DDX_Control(dx, 1083, m_btnProgress);
+  DDX_Control(dx, 1074, m_progress);
+  DDX_Control(dx, 1005, m_btnHomePage);
+  DDX_Control(dx, 1002, m_btnStartStop);
+  DDX_Control(dx, 1001, m_btnMenuAdd);
+  DDX_Control(dx, 1000, m_list);
+}
+
+std::unique_ptr<CJobBuilder> CTambrelDlg::CreateJobBuilder() {
+  return std::make_unique<CGraphConverterJob>(GetSafeHwnd());
+}
+
+BOOL CTambrelDlg::OnInitDialog() {
+  CBitmapDialog::OnInitDialog();
+  SetIcon(m_hIcon, TRUE);
+  SetIcon(m_hIcon, FALSE);
+  SetWindowText(std::string("Pellomar ") + kVersion);
+  SetBitmap(157);
+  LayoutControls();
+
+  m_images.Create(138, 16, 1, RGB(255, 0, 255));
+  m_list.SetImageList(&m_images, LVSIL_SMALL);
+  m_list.SetImageList(&m_images, LVSIL_NORMAL);
+  m_list.SetExtendedStyle((m_list.GetExtendedStyle() | LVS_EX_FULLROWSELECT | LVS_EX_TRACKSELECT | LVS_EX_FLATSB) &
+                          ~LVS_EX_CHECKBOXES);
+  m_list.InsertColumn(0, "", LVCFMT_LEFT, 24);
+  m_list.InsertColumn(1, "Source File", LVCFMT_LEFT, 201);
+  m_list.InsertColumn(2, "Target File", LVCFMT_LEFT, 231);
+  m_list.InsertColumn(3, "Conversion Type", LVCFMT_LEFT, 150);
+
+  if (CHeaderCtrl* header = m_list.GetHeaderCtrl()) {
+    m_header.SubclassWindow(header->GetSafeHwnd());
+    m_header.SetBitmap(178);
+    LOGFONT lf{};
+    if (CFont* font = m_header.GetFont(); font && font->GetLogFont(&lf)) {
+      lf.lfWeight = 700;
+      m_fontHeader.CreateFontIndirect(&lf);
+      m_header.SetFont(&m_fontHeader);
+    }
+    for (int i = 0; i < m_header.GetItemCount(); ++i) {
+      HDITEM item{};
+      item.mask = HDI_FORMAT;
+      item.fmt = HDF_OWNERDRAW;
+      m_header.SetItem(i, &item);
+    }
+  }
+  m_progress.SetRange(0, 100);
+
+  m_pScan = std::make_unique<CDlgScan>(this);
+  m_pScan->Create(CDlgScan::IDD, this);
+
+  for (int i = 0; i < static_cast<int>(m_jobs.size()); ++i) InsertRow(i);
+  return TRUE;
+}
+
+void CTambrelDlg::LayoutControls() {
+  const struct {
+    CSkinButton* button;
+    UINT normal, hover, fourth, mask;
+    RECT rect;
+  } layout[] = {
+      {&m_btnMenuHelp, 159, 158, 159, 160, {570, 2, 590, 22}},
+      {&m_btnMinimize, 164, 161, 164, 160, {593, 2, 613, 22}},
+      {&m_btnClose, 162, 163, 162, 160, {616, 2, 636, 22}},
+      {&m_btnMenuAdd, 166, 165, 167, 186, {334, 30, 404, 50}},
+      {&m_btnMenuRemove, 176, 175, 177, 186, {409, 30, 479, 50}},
+      {&m_btnStartStop, 172, 171, 172, 186, {485, 30, 555, 50}},
+      {&m_btnProgress, 180, 180, 180, 179, {15, 405, 521, 431}},
+      {&m_btnHomePage, 184, 185, 184, 181, {478, 435, 629, 450}},
+  };
+  for (const auto& l : layout) {
+    if (!l.button->GetSafeHwnd()) continue;
+    l.button->SetSkin(l.normal, l.normal, l.hover, l.fourth, 0, l.mask);
+    l.button->MoveWindow(&l.rect);
+  }
+  if (m_list.GetSafeHwnd()) m_list.MoveWindow(20, 65, 606, 328);
+  if (m_progress.GetSafeHwnd()) m_progress.MoveWindow(530, 409, 100, 18);
+  SetWindowRgn(CreateRectRgn(0, 0, 639, 463), TRUE);
+}
+
+void CTambrelDlg::SetStartLook(bool start) {
+  if (!m_btnStartStop.GetSafeHwnd()) return;
+  if (start)
+    m_btnStartStop.SetSkin(172, 172, 171, 172, 0, 186);
+  else
+    m_btnStartStop.SetSkin(174, 174, 173, 174, 0, 186);
+  m_btnStartStop.Invalidate();
+}
+
+void CTambrelDlg::EnableMenus(BOOL enable) {
+  for (CSkinButton* b : {&m_btnMenuAdd, &m_btnMenuRemove, &m_btnMenuHelp})
+    if (b->GetSafeHwnd()) b->EnableWindow(enable);
+}
+
+void CTambrelDlg::InsertRow(int row) {
+  if (!m_list.GetSafeHwnd()) return;
+  CConvertOpt* job = m_jobs[static_cast<size_t>(row)].get();
+  static const char* const kTypeNames[] = {
+      "AVI",  "WMV/ASF", "MPEG", "VCD/SVCD/DVD", "PAL<->NTSC", "3GP/3G2", "PSP", "iPod",
+      "MP4/MOV", "FLV/SWF", "Video to Pictures", "Pictures to Video"};
+  const char* type = job->m_nType >= 0 && job->m_nType < CONVERT_TYPE_COUNT ? kTypeNames[job->m_nType] : "";
+  m_list.InsertItem(row, "", kJobWaiting);
+  m_list.SetItemData(row, reinterpret_cast<DWORD_PTR>(job));
+  m_list.SetItemText(row, 1, job->m_strSource.c_str());
+  m_list.SetItemText(row, 2, job->m_strTarget.c_str());
+  m_list.SetItemText(row, 3, type);
+}
+
+void CTambrelDlg::AddJob(CConvertOpt* job) {
+  if (!job) return;
+  m_jobs.emplace_back(job);
+  InsertRow(static_cast<int>(m_jobs.size()) - 1);
+}
+
+int CTambrelDlg::GetJobCount() const { return static_cast<int>(m_jobs.size()); }
+
+CConvertOpt* CTambrelDlg::GetJob(int row) const {
+  return row >= 0 && row < GetJobCount() ? m_jobs[static_cast<size_t>(row)].get() : nullptr;
+}
+
+int CTambrelDlg::GetJobStatus(int row) const {
+  if (!IsValidRow(row)) return -1;
+  LVITEM item{};
+  item.mask = LVIF_IMAGE;
+  item.iItem = row;
+  return m_list.GetItem(&item) ? item.iImage : -1;
+}
+
+void CTambrelDlg::SetStatus(int row, int image) {
+  if (!IsValidRow(row)) return;
+  LVITEM item{};
+  item.mask = LVIF_IMAGE;
+  item.iItem = row;
+  item.iImage = image;
+  m_list.SetItem(&item);
+}
+
+void CTambrelDlg::DeleteJob(int row) {
+  m_list.DeleteItem(row);
+  m_jobs.erase(m_jobs.begin() + row);
+}
+
+void CTambrelDlg::SetProgress(int position) {
+  // Small steps are skipped so the bar does not repaint every tick.
+  if (position == 0 || position == 100 || position >= m_progress.GetPos() + 3) {
+    m_progress.SetPos(position);
+    m_progress.Invalidate();
+  }
+}
+
+void CTambrelDlg::OnMenuButton(UINT id) {
+  const int sub = id == 1001 ? 3 : id == 1079 ? 1 : 0;
+  CWnd* button = GetDlgItem(static_cast<int>(id));
+  if (!button) return;
+  CMenu menu;
+  if (!menu.LoadMenu(238)) return;
+  CMenu* popup = menu.GetSubMenu(sub);
+  if (!popup) return;
+  CRect rc;
+  button->GetWindowRect(&rc);
+  const int x = rc.left + (id == 1080 ? 0 : 8);
+  popup->TrackPopupMenu(TPM_LEFTALIGN | TPM_RIGHTBUTTON, x, rc.bottom + 1, this);
+}
+
+void CTambrelDlg::OnHomePage() {
+  SHELLEXECUTEINFO info{};
+  info.cbSize = sizeof(info);
+  info.fMask = SEE_MASK_FLAG_NO_UI;
+  info.hwnd = GetSafeHwnd();
+  info.lpVerb = "open";
+  info.lpFile = kHomePage;
+  info.nShow = SW_SHOWMAXIMIZED;
+  ShellExecuteEx(&info);
+}
+
+void CTambrelDlg::OnMinimize() { ShowWindow(SW_MINIMIZE); }
+
+void CTambrelDlg::OnCloseButton() { SendMessage(WM_CLOSE); }
+
+void CTambrelDlg::OnHelp() {
+  char path[4096] = {};
+  GetModuleFileNameA(nullptr, path, sizeof(path));
+  std::string file(path);
+  const size_t slash = file.find_last_of("\\/");
+  file = (slash == std::string::npos ? std::string() : file.substr(0, slash + 1)) + "pmrhelp.chm";
+  SHELLEXECUTEINFO info{};
+  info.cbSize = sizeof(info);
+  info.hwnd = GetSafeHwnd();
+  info.lpVerb = "open";
+  info.lpFile = file.c_str();
+  info.nShow = SW_SHOWNORMAL;
+  ShellExecuteEx(&info);
+}
+
+void CTambrelDlg::OnSupportMail() {
+  SHELLEXECUTEINFO info{};
+  info.cbSize = sizeof(info);
+  info.hwnd = GetSafeHwnd();
+  info.lpVerb = "open";
+  info.lpFile = kSupportMail;
+  info.nShow = SW_SHOWNORMAL;
+  ShellExecuteEx(&info);
+}
+
+void CTambrelDlg::OnAbout() {
+  CAboutDlg about(this);
+  about.DoModal();
+}
+
+void CTambrelDlg::OnSysCommand(UINT id, LPARAM lParam) {
+  if ((id & 0xFFF0) == 16)
+    OnAbout();
+  else
+    CBitmapDialog::OnSysCommand(id, lParam);
+}
+
+// Adding jobs goes through the job creation pages, which this window does
+// not hold yet.
+void CTambrelDlg::OnAddJob() {}
+void CTambrelDlg::OnAddBatch() {}
+
+void CTambrelDlg::OnRemoveJob() {
+  POSITION pos = m_list.GetFirstSelectedItemPosition();
+  if (!pos) return;
+  const int row = m_list.GetNextSelectedItem(pos);
+  if (!IsValidRow(row)) return;
+  DeleteJob(row);
+  const int count = m_list.GetItemCount();
+  if (count == 0) return;
+  const int select = row < count ? row : count - 1;
+  m_list.SetItemState(select, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+}
+
+void CTambrelDlg::OnRemoveAllJobs() {
+  while (m_list.GetItemCount() > 0) DeleteJob(0);
+  m_jobs.clear();
+}
+
+void CTambrelDlg::OnStartStop() {
+  if (m_bConverting) {
+    if (AfxMessageBox(UiLoadString(128), MB_YESNO | MB_ICONQUESTION) == IDYES) StopConversion();
+    return;
+  }
+  {
+    CRegistry xvid;
+    if (xvid.Open(HKEY_CURRENT_USER, "Software\\GNU\\XviD")) xvid.SetDWordValue("Videoinfo_Compat", 1);
+  }
+  g_bStopRequested = 0;
+  if (m_list.GetItemCount() == 0) return;
+  SetStartLook(false);
+  EnableMenus(FALSE);
+  m_bHadError = 0;
+  m_bConverting = 1;
+  m_nCurJob = 0;
+  m_strLog.clear();
+  ++m_nRunSerial;
+  OnNextJob(m_nRunSerial, 0);
+}
+
+void CTambrelDlg::ReleaseGraph() {
+  m_pMediaSeeking.Release();
+  m_pMediaEvent.Release();
+  m_pMediaControl.Release();
+  m_pGraph.Release();
+  m_pBuilder.reset();
+}
+
+void CTambrelDlg::StopProgressTimer() {
+  if (m_nTimerId > 0) {
+    KillTimer(static_cast<UINT_PTR>(m_nTimerId));
+    m_nTimerId = -1;
+  }
+}
+
+LRESULT CTambrelDlg::OnNextJob(WPARAM wParam, LPARAM) {
+  // A next-job message of an earlier run, or one left after the run has
+  // ended, starts nothing.
+  if (wParam != m_nRunSerial || (!m_bConverting && !g_bStopRequested)) return 0;
+  if (m_pGraph) {
+    // A graph still running (a stopped job) is stopped before it goes.
+    if (m_pMediaControl) m_pMediaControl->Stop();
+    ReleaseGraph();
+  }
+  StopProgressTimer();
+  m_nStallTicks = 0;
+  if (!IsValidRow(m_nCurJob) || g_bStopRequested) {
+    EndRun();
+    return 0;
+  }
+  CConvertOpt* job = GetJob(m_nCurJob);
+  SetStatus(m_nCurJob, kJobRunning);
+  m_bJobEnded = false;
+  BOOL ok = FALSE;
+  switch (job->m_nType) {
+    case CONVERT_AVI: ok = RunAviJob(job); break;
+    case CONVERT_WMV: ok = RunAsfJob(job); break;
+    case CONVERT_MPEG:
+    case CONVERT_DISC:
+    case CONVERT_PALNTSC: ok = RunMpegJob(job); break;
+    case CONVERT_3GP:
+    case CONVERT_PSP:
+    case CONVERT_IPOD:
+    case CONVERT_MP4: ok = RunMp4Job(job); break;
+    case CONVERT_FLV: ok = RunFlvJob(job); break;
+    case CONVERT_VIDEO_TO_PICTURES: ok = RunPicturesJob(job); break;
+    case CONVERT_PICTURES_TO_VIDEO: ok = RunPicturesToVideoJob(job); break;
+    default:
+      g_strConvertError = "Unknown conversion type\n";
+      break;
+  }
+  if (job->m_nType == CONVERT_PICTURES_TO_VIDEO && ok) {
+    m_bJobEnded = true;
+    SetProgress(100);
+    SetStatus(m_nCurJob, kJobDone);
+    ++m_nCurJob;
+    PostMessage(WM_NEXTJOB, m_nRunSerial);
+    return 0;
+  }
+  if (!ok) {
+    m_bJobEnded = true;
+    StopProgressTimer();
+    SetStatus(m_nCurJob, kJobFailed);
+    m_bHadError = 1;
+    m_strLog += Format("%d. ", m_nCurJob + 1) + g_strConvertError + "\n";
+    ++m_nCurJob;
+    PostMessage(WM_NEXTJOB, m_nRunSerial);
+  }
+  return 0;
+}
+
+void CTambrelDlg::EndRun() {
+  m_bConverting = 0;
+  g_bStopRequested = 0;
+  StopProgressTimer();
+  SetStatus(m_nCurJob, kJobFailed);
+  SetStartLook(true);
+  EnableMenus(TRUE);
+  if (m_bHadError) {
+    CDlgLog log(this);
+    log.m_strLog = m_strLog;
+    log.DoModal();
+  }
+}
+
+HRESULT CTambrelDlg::StartConversion(int seekingSource) {
+  if (!m_pGraph) return E_UNEXPECTED;
+  m_pGraph->QueryInterface(IID_PPV_ARGS(&m_pMediaControl));
+  m_pGraph->QueryInterface(IID_PPV_ARGS(&m_pMediaEvent));
+  if (!m_pMediaControl || !m_pMediaEvent) return E_NOINTERFACE;
+
+  IBaseFilter* sink = nullptr;  // borrowed
+  if (seekingSource == kSeekAsf)
+    sink = FindFilterByClsid(m_pGraph, CLSID_WMAsfWriter);
+  else if (seekingSource == kSeekAvi || seekingSource == kSeekMpeg || seekingSource == kSeekMp4)
+    sink = FindFilterByClsid(m_pGraph, CLSID_MpegMuxer);
+  if (sink) sink->QueryInterface(IID_PPV_ARGS(&m_pMediaSeeking));
+  if (!m_pMediaSeeking) m_pGraph->QueryInterface(IID_PPV_ARGS(&m_pMediaSeeking));
+
+  HRESULT hr = m_pMediaEvent->SetNotifyWindow(reinterpret_cast<OAHWND>(GetSafeHwnd()), WM_GRAPHNOTIFY, 0);
+  if (FAILED(hr)) {
+    g_strJobMessage = Format("%d. ", m_nCurJob + 1);
+    m_strLog += g_strJobMessage + "Can't set graph notification window, check the installation of DirectX 9\n";
+    m_bHadError = 1;
+    return hr;
+  }
+  OAFilterState state = 0;
+  m_pMediaControl->GetState(1000, &state);
+  // A sink that refuses to pause (a bad output path, say) would otherwise
+  // leave a graph that runs without ever ending.
+  hr = m_pMediaControl->Pause();
+  if (FAILED(hr)) return hr;
+  hr = m_pMediaControl->Run();
+  if (FAILED(hr)) return hr;
+  m_dwStartTick = GetTickCount();
+  m_nTimerId = static_cast<int>(SetTimer(kProgressTimerId, 1000, nullptr));
+  return hr;
+}
+
+void CTambrelDlg::StopConversion() {
+  if (m_pMediaControl) m_pMediaControl->Stop();
+  g_bStopRequested = 1;
+  SetStartLook(true);
+  m_bConverting = 0;
+  StopProgressTimer();
+  PostMessage(WM_NEXTJOB, m_nRunSerial);
+}
+
+void CTambrelDlg::OnTimer(UINT_PTR id) {
+  if (static_cast<int>(id) == m_nTimerId && IsValidRow(m_nCurJob) && m_pMediaSeeking) {
+    const double length = GetJob(m_nCurJob)->m_fDuration;
+    const DWORD elapsed = GetTickCount() - m_dwStartTick;
+    LONGLONG position = 0;
+    if (FAILED(m_pMediaSeeking->GetCurrentPosition(&position))) position = 0;
+    const double converted = static_cast<double>(position) / 10000000.0;
+
+    // A job that sits at its end without completing is cut; a job of
+    // unknown length is never cut, as its end is not known.
+    if (length > 1.0 && converted > length - 1.0) {
+      if (++m_nStallTicks > 20) {
+        StopConversion();
+        CBitmapDialog::OnTimer(id);
+        return;
+      }
+    }
+    int percent = 0;
+    std::string elapsedText, leftText;
+    if (length > 1.0) {
+      percent = static_cast<int>(converted * 100.0 / length);
+      elapsedText = SpanText(elapsed / 1000);
+      if (converted > 5.0) {
+        const auto left = static_cast<unsigned long>((length - converted) * static_cast<double>(elapsed) / converted);
+        leftText = SpanText(left / 1000);
+      } else {
+        leftText = "Calculting.....";
+      }
+    } else {
+      percent = m_progress.GetPos() + 1;
+    }
+    const std::string line = Format("Total Length: %6.2f s, Converted Length: %6.2f s, Time Elapse %s, Left %s",
+                                    length, converted, elapsedText.c_str(), leftText.c_str());
+    SetDlgItemText(1083, line.c_str());
+    m_progress.SetPos(percent);
+  }
+  CBitmapDialog::OnTimer(id);
+}
+
+LRESULT CTambrelDlg::OnGraphEvent(WPARAM, LPARAM) {
+  LONG code = 0;
+  LONG_PTR p1 = 0, p2 = 0;
+  while (m_pMediaEvent && SUCCEEDED(m_pMediaEvent->GetEvent(&code, &p1, &p2, 0))) {
+    m_pMediaEvent->FreeEventParams(code, p1, p2);
+    // Once the run is stopped, or the job has had its end, a late event must
+    // not move the run on again.
+    if (!m_bConverting || g_bStopRequested || m_bJobEnded || !IsValidRow(m_nCurJob)) continue;
+    CConvertOpt* job = GetJob(m_nCurJob);
+    if (code == EC_COMPLETE) {
+      m_bJobEnded = true;
+      StopProgressTimer();
+      SetProgress(100);
+      const double length = job->m_fDuration;
+      std::string elapsedText;
+      if (length > 1.0) elapsedText = SpanText((GetTickCount() - m_dwStartTick) / 1000);
+      SetDlgItemText(1083, Format("Total Length: %6.2f s, Converted Length: %6.2f s, Time Elapse %s, Left 0", length,
+                                  length, elapsedText.c_str())
+                               .c_str());
+      SetStatus(m_nCurJob, kJobDone);
+      ++m_nCurJob;
+      PostMessage(WM_NEXTJOB, m_nRunSerial);
+    } else if (code == EC_ERRORABORT) {
+      m_bJobEnded = true;
+      StopProgressTimer();
+      const auto hr = static_cast<HRESULT>(p1);
+      const std::string message = Format("%d. EC_ERRORABORT, hr = %08x\n", m_nCurJob + 1, static_cast<unsigned>(hr));
+      SetStatus(m_nCurJob, kJobFailed);
+      g_strJobMessage = message;
+      if (job->m_nType >= CONVERT_3GP && job->m_nType <= CONVERT_MP4)
+        g_strJobMessage +=
+            " Error in output settings. We suggest you using the pre-defined profile while creating 3GP and MP4 "
+            "files.\n";
+      else
+        g_strJobMessage += ResultText(hr);
+      const int format = job->m_nSourceFormat;
+      if (format == 0x40 || format == 0x200 || format == 0x1000 || format == 0x80000 || format == 0x100000)
+        g_strJobMessage += " Please insure you have installed ffdshow codecs package\n";
+      m_strLog += g_strJobMessage;
+      ++m_nCurJob;
+      m_bHadError = 1;
+      PostMessage(WM_NEXTJOB, m_nRunSerial);
+    }
+  }
+  return 0;
+}
+
+void CTambrelDlg::OnClose() {
+  if (m_bConverting) {
+    MessageBox("You are converting now, You must stop it first.", "Pellomar", MB_OK | MB_ICONEXCLAMATION);
+    return;
+  }
+  if (m_header.GetSafeHwnd()) m_header.UnsubclassWindow();
+  ReleaseGraph();
+  if (m_pScan) {
+    if (m_pScan->GetSafeHwnd()) m_pScan->DestroyWindow();
+    m_pScan.reset();
+  }
+  CBitmapDialog::OnClose();
+}
+
+void CTambrelDlg::OnPaint() {
+  if (IsIconic()) {
+    CPaintDC dc(this);
+    CRect rc;
+    GetClientRect(&rc);
+    dc.DrawIcon((rc.Width() - GetSystemMetrics(SM_CXICON) + 1) / 2, (rc.Height() - GetSystemMetrics(SM_CYICON) + 1) / 2,
+                m_hIcon);
+    return;
+  }
+  CBitmapDialog::OnPaint();
+}
+
+HCURSOR CTambrelDlg::OnQueryDragIcon() { return reinterpret_cast<HCURSOR>(m_hIcon); }
+
+BOOL CTambrelDlg::RunGraphJob(CConvertOpt* job, HandOver handOver) {
+  ReleaseGraph();
+  m_pBuilder = CreateJobBuilder();
+  if (!m_pBuilder || !m_pBuilder->Graph()) {
+    m_pBuilder.reset();
+    g_strConvertError = FormatFailure(E_OUTOFMEMORY, "Can't create the conversion graph\n");
+    return FALSE;
+  }
+  m_pGraph = m_pBuilder->Graph();
+  int seekingSource = kSeekGraph;
+  HRESULT hr = handOver(*job, *m_pBuilder, &seekingSource);
+  if (hr == S_OK) hr = StartConversion(seekingSource);
+  if (FAILED(hr)) g_strConvertError = FormatFailure(hr, g_strConvertError);
+  return hr == S_OK ? TRUE : FALSE;
+}
+
+BOOL CTambrelDlg::RunAviJob(CConvertOpt* job) { return RunGraphJob(job, &HandOverAviJob); }
+BOOL CTambrelDlg::RunAsfJob(CConvertOpt* job) { return RunGraphJob(job, &HandOverAsfJob); }
+BOOL CTambrelDlg::RunMpegJob(CConvertOpt* job) { return RunGraphJob(job, &HandOverMpegJob); }
+BOOL CTambrelDlg::RunMp4Job(CConvertOpt* job) { return RunGraphJob(job, &HandOverMp4Job); }
+BOOL CTambrelDlg::RunFlvJob(CConvertOpt* job) { return RunGraphJob(job, &HandOverFlvJob); }
+BOOL CTambrelDlg::RunPicturesJob(CConvertOpt* job) { return RunGraphJob(job, &HandOverPicturesJob); }
+// Picture lists are turned into AVI jobs when they are set up; a job that
+// still carries this type has nothing to convert.
+BOOL CTambrelDlg::RunPicturesToVideoJob(CConvertOpt*) { return TRUE; }

@@ -1,0 +1,142 @@
+// The main window: the job list, Start/Stop, the progress bar and line, and
+// the run that converts the jobs one after the other on the UI thread.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/BitmapDialog.h"
+#include "app/BkProgressCtrl.h"
+#include "app/BmpHeaderCtrl.h"
+#include "app/JobRunners.h"
+#include "app/SkinButton.h"
+#include "conversion/ConvertOpt.h"
+#include "platform/com/ComPtr.h"
+#include "platform/dshow/Interfaces.h"
+#include "platform/ui/ImageList.h"
+#include "platform/ui/ListCtrl.h"
+
+class CDlgScan;
+
+constexpr UINT WM_GRAPHNOTIFY = WM_APP + 101;
+constexpr UINT WM_NEXTJOB = WM_USER + 1908;
+constexpr UINT_PTR kProgressTimerId = 0x79;
+
+// Status images of a job's row.
+enum JobStatus { kJobWaiting = 0, kJobRunning = 1, kJobFailed = 2, kJobDone = 3 };
+
+extern int g_bStopRequested;
+extern std::string g_strJobMessage;
+
+class CTambrelDlg : public CBitmapDialog {
+ public:
+  enum { IDD = 102 };
+  explicit CTambrelDlg(CWnd* parent = nullptr);
+  ~CTambrelDlg() override;
+
+  BOOL OnInitDialog() override;
+
+  // Takes ownership; a job added before the window exists gets its row when
+  // the window is made.
+  void AddJob(CConvertOpt* job);
+  HRESULT StartConversion(int seekingSource);
+  void StopConversion();
+  void SetProgress(int position);
+
+  // Read access for callers that watch a run.
+  int GetJobCount() const;
+  CConvertOpt* GetJob(int row) const;
+  int GetJobStatus(int row) const;
+  const std::string& GetRunLog() const { return m_strLog; }
+  bool IsConverting() const { return m_bConverting != 0; }
+  bool HadError() const { return m_bHadError != 0; }
+
+  // Command handlers reachable from the window's controls.
+  afx_msg void OnStartStop();
+  afx_msg void OnRemoveJob();
+  afx_msg void OnRemoveAllJobs();
+
+ protected:
+  void DoDataExchange(CDataExchange* dx) override;
+  // The converter of a new job; a different graph source can stand in.
+  virtual std::unique_ptr<CJobBuilder> CreateJobBuilder();
+
+  afx_msg void OnMenuButton(UINT id);
+  afx_msg void OnHomePage();
+  afx_msg void OnMinimize();
+  afx_msg void OnCloseButton();
+  afx_msg void OnHelp();
+  afx_msg void OnSupportMail();
+  afx_msg void OnAbout();
+  afx_msg void OnSysCommand(UINT id, LPARAM lParam);
+  afx_msg void OnAddJob();
+  afx_msg void OnAddBatch();
+  afx_msg void OnClose();
+  afx_msg void OnTimer(UINT_PTR id);
+  afx_msg LRESULT OnGraphEvent(WPARAM wParam, LPARAM lParam);
+  afx_msg LRESULT OnNextJob(WPARAM wParam, LPARAM lParam);
+  afx_msg void OnPaint();
+  afx_msg HCURSOR OnQueryDragIcon();
+
+  BOOL RunAviJob(CConvertOpt* job);
+  BOOL RunAsfJob(CConvertOpt* job);
+  BOOL RunMpegJob(CConvertOpt* job);
+  BOOL RunMp4Job(CConvertOpt* job);
+  BOOL RunFlvJob(CConvertOpt* job);
+  BOOL RunPicturesJob(CConvertOpt* job);
+  BOOL RunPicturesToVideoJob(CConvertOpt* job);
+
+ private:
+  using HandOver = HRESULT (*)(const CConvertOpt&, CJobBuilder&, int*);
+  BOOL RunGraphJob(CConvertOpt* job, HandOver handOver);
+  void ReleaseGraph();
+  void LayoutControls();
+  void SetStartLook(bool start);
+  void EnableMenus(BOOL enable);
+  void SetStatus(int row, int image);
+  void StopProgressTimer();
+  void EndRun();
+  void InsertRow(int row);
+  void DeleteJob(int row);
+  bool IsValidRow(int row) const { return row >= 0 && row < m_list.GetItemCount(); }
+
+  CSkinButton m_btnMenuRemove;  // 1079
+  CSkinButton m_btnClose;       // 1082
+  CSkinButton m_btnMinimize;    // 1081
+  CSkinButton m_btnMenuHelp;    // 1080
+  CSkinButton m_btnProgress;    // 1083
+  CBkProgressCtrl m_progress;   // 1074
+  CSkinButton m_btnHomePage;    // 1005
+  CSkinButton m_btnStartStop;   // 1002
+  CSkinButton m_btnMenuAdd;     // 1001
+  CListCtrl m_list;             // 1000
+  // The records of the rows, in row order; the window owns them.
+  std::vector<std::unique_ptr<CConvertOpt>> m_jobs;
+  CBmpHeaderCtrl m_header;
+  HICON m_hIcon = nullptr;
+  int m_nStallTicks = 0;
+  int m_nCurJob = 0;
+  int m_nTimerId = -1;
+  DWORD m_dwStartTick = 0;
+  int m_bHadError = 0;
+  std::string m_strLog;
+  int m_bConverting = 0;
+  // The current job has had its completion or abort: later events of its
+  // graph must not move the run on a second time.
+  bool m_bJobEnded = false;
+  // Tags the next-job messages of one run, so a message posted before a
+  // stop cannot move a later run on.
+  WPARAM m_nRunSerial = 0;
+  CImageList m_images;
+  CFont m_fontHeader;
+  std::unique_ptr<CDlgScan> m_pScan;
+  CComPtr<IGraphBuilder> m_pGraph;
+  CComPtr<IMediaControl> m_pMediaControl;
+  CComPtr<IMediaSeeking> m_pMediaSeeking;
+  CComPtr<IMediaEventEx> m_pMediaEvent;
+  // The converter object behind m_pGraph, released with it.
+  std::unique_ptr<CJobBuilder> m_pBuilder;
+
+  DECLARE_MESSAGE_MAP()
+};

@@ -1,0 +1,177 @@
+// pellomar-e2e: runs one job through the real main window, headless, and
+// reports the run log and the job's outcome.
+//
+//   pellomar-e2e --type N --source PATH --target PATH [--set FIELD=VALUE]...
+//                [--timeout SECONDS]
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QWidget>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "app/TambrelApp.h"
+#include "app/TambrelDlg.h"
+#include "platform/ui/Afx.h"
+
+namespace {
+
+using Setter = std::function<bool(CConvertOpt&, const std::string&)>;
+
+template <class T>
+Setter Number(T CConvertOpt::*field) {
+  return [field](CConvertOpt& job, const std::string& text) {
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() || *end) return false;
+    job.*field = static_cast<T>(value);
+    return true;
+  };
+}
+
+Setter Text(std::string CConvertOpt::*field) {
+  return [field](CConvertOpt& job, const std::string& text) {
+    job.*field = text;
+    return true;
+  };
+}
+
+const std::map<std::string, Setter>& Fields() {
+  static const std::map<std::string, Setter> fields = {
+      {"m_nSourceFormat", Number(&CConvertOpt::m_nSourceFormat)},
+      {"m_strSource", Text(&CConvertOpt::m_strSource)},
+      {"m_strTarget", Text(&CConvertOpt::m_strTarget)},
+      {"m_nWidth", Number(&CConvertOpt::m_nWidth)},
+      {"m_nHeight", Number(&CConvertOpt::m_nHeight)},
+      {"m_nSourceWidth", Number(&CConvertOpt::m_nSourceWidth)},
+      {"m_nSourceHeight", Number(&CConvertOpt::m_nSourceHeight)},
+      {"m_nMpegKind", Number(&CConvertOpt::m_nMpegKind)},
+      {"m_nMpegRateIndex", Number(&CConvertOpt::m_nMpegRateIndex)},
+      {"m_nMpegRateNum", Number(&CConvertOpt::m_nMpegRateNum)},
+      {"m_nMpegRateDen", Number(&CConvertOpt::m_nMpegRateDen)},
+      {"m_nTvStandard", Number(&CConvertOpt::m_nTvStandard)},
+      {"m_nDiscSize", Number(&CConvertOpt::m_nDiscSize)},
+      {"m_nChannels", Number(&CConvertOpt::m_nChannels)},
+      {"m_nSampleRate", Number(&CConvertOpt::m_nSampleRate)},
+      {"m_nAudioBitrate", Number(&CConvertOpt::m_nAudioBitrate)},
+      {"m_fPictureInterval", Number(&CConvertOpt::m_fPictureInterval)},
+      {"m_strAudioFile", Text(&CConvertOpt::m_strAudioFile)},
+      {"m_strPictureFolder", Text(&CConvertOpt::m_strPictureFolder)},
+      {"m_dSourceFrameRate", Number(&CConvertOpt::m_dSourceFrameRate)},
+      {"m_dFrameRate", Number(&CConvertOpt::m_dFrameRate)},
+      {"m_nWmProfile", Number(&CConvertOpt::m_nWmProfile)},
+      {"m_bNoSplit", Number(&CConvertOpt::m_bNoSplit)},
+      {"m_nSplitIndex", Number(&CConvertOpt::m_nSplitIndex)},
+      {"m_fDuration", Number(&CConvertOpt::m_fDuration)},
+      {"m_nPreset", Number(&CConvertOpt::m_nPreset)},
+      {"m_nVideoBitrate", Number(&CConvertOpt::m_nVideoBitrate)},
+      {"m_nFrameRateIndex", Number(&CConvertOpt::m_nFrameRateIndex)},
+      {"m_nProfile", Number(&CConvertOpt::m_nProfile)},
+      {"m_nVideoCodec", Number(&CConvertOpt::m_nVideoCodec)},
+      {"m_nAudioCodec", Number(&CConvertOpt::m_nAudioCodec)},
+      {"m_nPspFileNumber", Number(&CConvertOpt::m_nPspFileNumber)},
+      {"m_fThumbTime", Number(&CConvertOpt::m_fThumbTime)},
+      {"m_bResize", Number(&CConvertOpt::m_bResize)},
+  };
+  return fields;
+}
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: pellomar-e2e --type N --source PATH --target PATH [--set FIELD=VALUE]... "
+               "[--timeout SECONDS]\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int type = -1;
+  std::string source, target;
+  std::vector<std::pair<std::string, std::string>> setList;
+  double timeout = 600;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (i + 1 >= argc) return Usage();
+    const std::string value = argv[++i];
+    if (arg == "--type") {
+      type = std::atoi(value.c_str());
+    } else if (arg == "--source") {
+      source = value;
+    } else if (arg == "--target") {
+      target = value;
+    } else if (arg == "--timeout") {
+      timeout = std::atof(value.c_str());
+    } else if (arg == "--set") {
+      const size_t eq = value.find('=');
+      if (eq == std::string::npos) return Usage();
+      setList.emplace_back(value.substr(0, eq), value.substr(eq + 1));
+    } else {
+      return Usage();
+    }
+  }
+  if (type < 0 || type >= CONVERT_TYPE_COUNT || source.empty() || target.empty()) return Usage();
+
+  auto job = std::make_unique<CConvertOpt>();
+  job->SetType(type);
+  job->m_strSource = source;
+  job->m_strTarget = target;
+  for (const auto& [field, value] : setList) {
+    auto it = Fields().find(field);
+    if (it == Fields().end() || !it->second(*job, value)) {
+      std::fprintf(stderr, "pellomar-e2e: cannot set %s=%s\n", field.c_str(), value.c_str());
+      return 2;
+    }
+  }
+
+  QApplication qapp(argc, argv);
+  // Notices are answered as a user who accepts them.
+  UiSetMessageBoxHook([](const std::string& text, const std::string&, UINT type) {
+    std::fprintf(stderr, "notice: %s\n", text.c_str());
+    const UINT buttons = type & 0xF;
+    return buttons == MB_YESNO || buttons == MB_YESNOCANCEL ? IDYES : IDOK;
+  });
+
+  CTambrelApp app;
+  // The real start-up; the driver then holds the main window itself, so it
+  // can watch the run instead of a modal loop.
+  app.StartUp();
+  int status = -1;
+  std::string log;
+  {
+    CTambrelDlg dlg;
+    dlg.AddJob(job.release());
+    if (dlg.Create(CTambrelDlg::IDD)) {
+      // The log window that ends a failed run waits for a click; close it.
+      QTimer closer;
+      QObject::connect(&closer, &QTimer::timeout, [] {
+        if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+      });
+      closer.start(50);
+      dlg.OnStartStop();
+      QElapsedTimer clock;
+      clock.start();
+      while (dlg.IsConverting() && clock.elapsed() < static_cast<qint64>(timeout * 1000))
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+      if (dlg.IsConverting()) {
+        std::fprintf(stderr, "pellomar-e2e: timed out, stopping\n");
+        dlg.StopConversion();
+        while (dlg.GetJobStatus(0) == kJobRunning) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+      }
+      log = dlg.GetRunLog();
+      status = dlg.GetJobStatus(0);
+      dlg.DestroyWindow();
+    } else {
+      log = "The main window could not be made.\n";
+    }
+  }
+  UiPumpMessages();
+  app.ExitInstance();
+  std::printf("%s", log.c_str());
+  const bool done = status == kJobDone;
+  std::printf("job result: %s\n", done ? "done" : "failed");
+  return done ? 0 : 1;
+}
