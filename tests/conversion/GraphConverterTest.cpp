@@ -11,6 +11,7 @@
 #include "conversion/GraphConverter.h"
 #include "platform/codecs/CodecsRegister.h"
 #include "platform/wmf/WmfRegister.h"
+#include "platform/win32/Registry.h"
 #include "tests/conversion/MuxGraph.h"
 
 namespace fs = std::filesystem;
@@ -330,6 +331,35 @@ TEST(BuildGraph, UnknownWindowsMediaProfileIsRefused) {
   JobGraph r2;
   EXPECT_EQ(E_INVALIDARG, r2.conv->BuildAsfGraph(DataFile(kSource), Target("b.wmv"), 5));
   g_WMProfiles.clear();
+}
+
+}  // namespace
+
+namespace {
+
+TEST(BuildGraph, WindowsMediaWithTheWritersOwnProfile) {
+  if (!HaveTools()) GTEST_SKIP();
+  JobGraph r;
+  std::string out = Target("clip.wmv");
+  ASSERT_EQ(S_OK, r.conv->BuildAsfGraph(DataFile(kSource), out, -1)) << g_strConvertError;
+  EXPECT_EQ(1, r.Play().completes);
+  auto v = Probe(out, "v:0");
+  EXPECT_EQ("176", v["width"]);
+  EXPECT_FALSE(Probe(out, "a:0")["codec_name"].empty());
+}
+
+TEST(GraphConverter, SwitchesTheInstalledDecoderOnForItsCodecs) {
+  ASSERT_TRUE(CGraphConverter::IsFfdshowDecoderInstalled());
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\GNU\\ffdshow", 0, nullptr, 0,
+                                           KEY_ALL_ACCESS, nullptr, &key, nullptr));
+  const DWORD off = 0;
+  RegSetValueExA(key, "flv1", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&off), sizeof off);
+  auto conv = NewConverter();
+  DWORD value = 0, size = sizeof value, type = 0;
+  EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "flv1", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size));
+  EXPECT_EQ(1u, value);
+  RegCloseKey(key);
 }
 
 }  // namespace
