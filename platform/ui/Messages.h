@@ -4,6 +4,7 @@
 // WM_USER + n) must not collide with the standard ones.
 #pragma once
 
+#include "platform/win32/Module.h"
 #include "platform/win32/Types.h"
 
 // ---------------------------------------------------------------------------
@@ -565,9 +566,8 @@ struct TRACKMOUSEEVENT {
 };
 using LPTRACKMOUSEEVENT = TRACKMOUSEEVENT*;
 
-// The platform's resource-id-in-a-pointer convention.
-inline const char* MAKEINTRESOURCE(UINT_PTR id) { return reinterpret_cast<const char*>(id); }
-constexpr bool IS_INTRESOURCE(const void* p) { return (reinterpret_cast<UINT_PTR>(p) >> 16) == 0; }
+// MAKEINTRESOURCE and IS_INTRESOURCE, the resource-id-in-a-pointer
+// convention, come from the module layer.
 
 constexpr WPARAM MAKEWPARAM(WORD lo, WORD hi) { return static_cast<WPARAM>(MAKELONG(lo, hi)); }
 constexpr LPARAM MAKELPARAM(WORD lo, WORD hi) { return static_cast<LPARAM>(MAKELONG(lo, hi)); }
