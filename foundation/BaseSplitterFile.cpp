@@ -69,7 +69,15 @@ HRESULT CBaseSplitterFile::Read(BYTE* data, LONGLONG length) {
     LONGLONG total = 0, available = 0;
     if (SUCCEEDED(m_reader->Length(&total, &available)) && total == available) {
       m_complete = true;
+      // The handler may seek and read elsewhere; the read in progress, and
+      // the bits a bit read has buffered around it, go on where they were.
+      const LONGLONG pos = m_pos;
+      const UINT64 bitBuff = m_bitBuff;
+      const int bitLen = m_bitLen;
       OnComplete();
+      m_pos = pos;
+      m_bitBuff = bitBuff;
+      m_bitLen = bitLen;
     }
   }
 

@@ -946,7 +946,12 @@ bool CBaseSplitterFileEx::ReadTsHeader(TsHeader& h, bool resync) {
     bool found = false;
     for (int i = 0; i < len && !found; i++) {
       bool ok1 = false, ok2 = false;
-      if (PeekByteAt(start + i, ok1) == 0x47 && ok1 && PeekByteAt(start + i + len, ok2) == 0x47 && ok2) {
+      if (PeekByteAt(start + i, ok1) != 0x47 || !ok1) continue;
+      // The last packet of a finished file has no sync byte behind it; it
+      // counts when it ends exactly at the end (the time-stamp prefix of a
+      // 192-byte packet lies before the sync byte).
+      const bool last = !IsStreaming() && start + i + 188 == GetLength();
+      if (last || (PeekByteAt(start + i + len, ok2) == 0x47 && ok2)) {
         Seek(start + i);
         found = true;
       }

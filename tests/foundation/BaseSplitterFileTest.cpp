@@ -187,3 +187,45 @@ TEST(BaseSplitterFile, UncachedReaderReadsDirectly) {
 }
 
 }  // namespace
+
+namespace {
+
+// Re-reads the head of the file once the whole file is there, as a reader
+// re-measuring a stream from another place would.
+class ReReadingFile : public CBaseSplitterFile {
+ public:
+  ReReadingFile(IAsyncReader* reader, HRESULT& hr) : CBaseSplitterFile(reader, hr, 0, false) {}
+  void OnComplete() override {
+    ++completions;
+    Seek(90);
+    BYTE b[4] = {};
+    Read(b, sizeof(b));
+  }
+  int completions = 0;
+};
+
+}  // namespace
+
+TEST(BaseSplitterFile, CompletionInsideABitReadLeavesTheReadIntact) {
+  auto data = Counting(100);
+  auto* r = new MemAsyncReader(data);
+  r->SetLengths(100, 50);
+  HRESULT hr = E_FAIL;
+  {
+    ReReadingFile f(r, hr);
+    ASSERT_EQ(hr, S_OK);
+    f.Seek(10);
+    EXPECT_EQ(f.BitRead(4), static_cast<UINT64>(data[10] >> 4));
+    r->SetLengths(100, 100);
+    // The next byte's read finds the file complete; the handler moves about
+    // the file, and the 12 bits still come from bytes 10 and 11.
+    EXPECT_EQ(f.BitRead(12), static_cast<UINT64>((data[10] & 0x0F) << 8 | data[11]));
+    EXPECT_EQ(f.completions, 1);
+    EXPECT_EQ(f.GetPos(), 12);
+    BYTE next = 0;
+    EXPECT_EQ(f.ByteRead(&next, 1), S_OK);
+    EXPECT_EQ(next, data[12]);
+    EXPECT_EQ(f.completions, 1);
+  }
+  r->Release();
+}

@@ -582,6 +582,45 @@ TEST(HeaderParsers, TransportPacketLength192WithSyncAtOffset4) {
   EXPECT_FALSE(q->ReadTsHeader(h, true));
 }
 
+// Packets of `size` bytes (188, or 192 with a time-stamp prefix), each
+// with its index in the PID.
+std::vector<BYTE> TsPackets(int count, int size) {
+  std::vector<BYTE> ts;
+  for (int i = 0; i < count; i++) {
+    if (size == 192) ts.insert(ts.end(), {0x00, 0x00, static_cast<BYTE>(i), 0x00});
+    std::vector<BYTE> packet(188, 0xFF);
+    packet[0] = 0x47;
+    packet[1] = 0x01;
+    packet[2] = static_cast<BYTE>(0x10 + i);  // PID 0x110 + i
+    packet[3] = 0x10;                         // payload only
+    ts.insert(ts.end(), packet.begin(), packet.end());
+  }
+  return ts;
+}
+
+TEST(HeaderParsers, TransportResyncReadsTheLastPacketOfTheFile) {
+  for (int size : {188, 192}) {
+    SCOPED_TRACE(size);
+    auto ts = TsPackets(3, size);
+    Parser p(ts);
+    File::TsHeader h;
+    ASSERT_TRUE(p->ReadTsHeader(h, true));
+    EXPECT_EQ(p->GetTsPacketLength(), size);
+    // A few bytes into the second packet: the resync lands on the third,
+    // which has no sync byte behind it.
+    p->Seek(size + 7);
+    ASSERT_TRUE(p->ReadTsHeader(h, true));
+    EXPECT_EQ(h.pid, 0x112);
+    EXPECT_EQ(h.bytes, 184);
+    // A cut-off last packet is no packet.
+    ts.resize(ts.size() - 1);
+    Parser q(ts);
+    ASSERT_TRUE(q->ReadTsHeader(h, true));
+    q->Seek(size + 7);
+    EXPECT_FALSE(q->ReadTsHeader(h, true));
+  }
+}
+
 std::vector<BYTE> Adts(int freq, int channels, int length) {
   return {0xFF, 0xF1, static_cast<BYTE>((1 << 6) | (freq << 2) | (channels >> 2)),
           static_cast<BYTE>(((channels & 3) << 6) | (length >> 11)), static_cast<BYTE>(length >> 3),

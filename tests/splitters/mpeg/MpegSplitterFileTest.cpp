@@ -141,12 +141,14 @@ TEST(MpegSplitterFile, TransportStreamPacketSizesAndH264) {
 TEST(MpegSplitterFile, FourTransportPacketHeadersMakeATransportStreamThreeDoNot) {
   auto ts = MemAsyncReader::LoadFile(TestDataPath("ts-2programs.ts"));
   ASSERT_GE(ts.size(), 188u * 5);
-  // A header counts once the sync byte of the packet behind it confirms
-  // it, so n packets give n - 1 headers.
-  Opened o3 = Open(std::vector<BYTE>(ts.begin(), ts.begin() + 188 * 4));
+  // The last packet of a file counts too, though no sync byte follows it.
+  Opened o3 = Open(std::vector<BYTE>(ts.begin(), ts.begin() + 188 * 3));
   EXPECT_NE(o3.file->type, File::ts);
-  Opened o4 = Open(std::vector<BYTE>(ts.begin(), ts.begin() + 188 * 5));
+  Opened o4 = Open(std::vector<BYTE>(ts.begin(), ts.begin() + 188 * 4));
   EXPECT_EQ(o4.file->type, File::ts);
+  // Cut short, the fourth packet is no header.
+  Opened cut = Open(std::vector<BYTE>(ts.begin(), ts.begin() + 188 * 4 - 1));
+  EXPECT_NE(cut.file->type, File::ts);
 }
 
 TEST(MpegSplitterFile, CaptureHeaderIsSkipped) {
