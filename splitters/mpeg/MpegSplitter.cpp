@@ -192,9 +192,9 @@ HRESULT CMpegSplitterFilter::DemuxNextPacket(REFERENCE_TIME offset) {
     CBaseSplitterFileEx::TsHeader h;
     const LONGLONG start = f.GetPos();
     if (!f.ReadTsHeader(h)) {
-      // Resynchronising needs the sync byte of the packet behind; the last
-      // packet of the file has none, and is read as it stands when it
-      // starts right here.
+      // Resynchronising needs the sync byte of the packet behind, which the
+      // last packet of a growing file does not have yet; a packet that
+      // starts right here is read as it stands.
       f.Seek(start);
       if (f.GetRemaining() < 188 || f.BitRead(8, true) != 0x47 || !f.ReadTsHeader(h, false)) {
         f.ClearBitReadFailed();
@@ -212,7 +212,7 @@ HRESULT CMpegSplitterFilter::DemuxNextPacket(REFERENCE_TIME offset) {
         if (h.payloadstart) {
           BYTE id = 0;
           CBaseSplitterFileEx::PesHeader pes;
-          if (f.FindStartCode(id, 4) && f.ReadPesHeader(pes, id)) {
+          if (f.FindStartCode(id, 4) && f.ReadPesHeader(pes, id = f.TsPesId(h.pid, id))) {
             if (pes.type == 2 && pes.scrambling) return E_FAIL;
             LONGLONG left = payloadEnd - f.GetPos();
             track = f.AddStream(h.pid, id, static_cast<DWORD>(std::max<LONGLONG>(0, left)));

@@ -224,7 +224,7 @@ HRESULT CMpegSplitterFile::SearchStreams(LONGLONG start, LONGLONG stop) {
           BYTE id = 0;
           if (h.payloadstart) {
             PesHeader pes;
-            if (FindStartCode(id, 4) && ReadPesHeader(pes, id)) {
+            if (FindStartCode(id, 4) && ReadPesHeader(pes, id = TsPesId(h.pid, id))) {
               if (pes.type == 2 && pes.scrambling) return E_FAIL;
               if (pes.fpts) UpdateTimeRange(pes.pts, GetPos());
             } else {
@@ -438,7 +438,7 @@ REFERENCE_TIME CMpegSplitterFile::NextPts(DWORD track) {
       if (h.payload && h.payloadstart && h.pid >= 16 && h.pid <= 8190) {
         BYTE id = 0;
         PesHeader pes;
-        if (FindStartCode(id, 4) && ReadPesHeader(pes, id) && pes.fpts) {
+        if (FindStartCode(id, 4) && ReadPesHeader(pes, id = TsPesId(h.pid, id)) && pes.fpts) {
           LONGLONG left = payloadEnd - GetPos();
           if (left > 0 && AddStream(h.pid, id, static_cast<DWORD>(left)) == track) {
             Seek(packet);
@@ -500,7 +500,7 @@ void CMpegSplitterFile::ReadProgramTables(const TsHeader& h) {
         Seek(GetPos() + infoLength);
         int bytes = sh.section_length - 9 - 4 - infoLength;
         for (size_t n = 0; bytes >= 5 && n < p.pids.size() && left() >= 5;) {
-          BitRead(8);  // stream type
+          const BYTE streamType = static_cast<BYTE>(BitRead(8));
           BitRead(3);
           WORD pid = static_cast<WORD>(BitRead(13));
           BitRead(4);
@@ -509,12 +509,21 @@ void CMpegSplitterFile::ReadProgramTables(const TsHeader& h) {
           Seek(GetPos() + esInfo);
           bytes -= 5 + esInfo;
           p.pids[n++] = pid;
+          m_streamTypes[pid] = streamType;
         }
       }
     }
   }
   ClearBitReadFailed();
   Seek(start);
+}
+
+BYTE CMpegSplitterFile::TsPesId(WORD pid, BYTE id) {
+  constexpr BYTE kExtendedStreamId = 0xFD, kStreamTypeAc3 = 0x81;
+  if (id != kExtendedStreamId) return id;
+  CAutoLock lock(&m_csProps);
+  auto it = m_streamTypes.find(pid);
+  return it != m_streamTypes.end() && it->second == kStreamTypeAc3 ? 0xBD : id;
 }
 
 std::optional<CMpegSplitterFile::program> CMpegSplitterFile::FindProgram(WORD pid) {

@@ -49,10 +49,15 @@ class CMpegSplitterFile : public CBaseSplitterFileEx {
   DWORD AddStream(WORD pid, BYTE pesid, DWORD len);
   REFERENCE_TIME NextPts(DWORD track);
   void ReadProgramTables(const TsHeader& h);
+  // The stream id a transport stream's PES packet is read under: AC-3 that
+  // the program map declares as such may come under the extended stream
+  // id (0xFD, as Blu-ray files carry it) and is read as private stream 1.
+  BYTE TsPesId(WORD pid, BYTE id);
 
   // The whole file arriving is noted here and acted on by
   // UpdateRateIfComplete at a packet boundary: the notification comes from
-  // inside a read, where moving the position would corrupt that read.
+  // inside a read, and the tail search it starts is long; between packets
+  // it costs the demux loop nothing it was in the middle of.
   void OnComplete() override { m_completeNoted = true; }
   void UpdateRateIfComplete();
 
@@ -84,5 +89,6 @@ class CMpegSplitterFile : public CBaseSplitterFileEx {
 
   std::map<WORD, BYTE> m_pid2pes;
   std::map<WORD, program> m_programs;  // keyed by the PID of the map table
+  std::map<WORD, BYTE> m_streamTypes;  // elementary PID to its stream type in the program map
   bool m_completeNoted = false;
 };

@@ -3,6 +3,7 @@
 // bad input.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <random>
 
@@ -136,6 +137,30 @@ TEST(MpegSplitterFile, TransportStreamPacketSizesAndH264) {
   EXPECT_EQ(aac.file->GetTsPacketLength(), 188);
   EXPECT_EQ(Subtypes(*aac.file, File::video), std::vector<GUID>{MEDIASUBTYPE_AVC1});
   EXPECT_EQ(Subtypes(*aac.file, File::audio), std::vector<GUID>{MEDIASUBTYPE_AAC});
+}
+
+TEST(MpegSplitterFile, Ac3UnderTheExtendedStreamIdCountsWhereTheProgramMapSaysAc3) {
+  // The AC-3 of this file comes in PES packets with stream id 0xFD; its
+  // program map gives the PID 0x1100 stream type 0x81.
+  auto bytes = MemAsyncReader::LoadFile(TestDataPath("m2ts-h264-ac3.m2ts"));
+  Opened m2ts = Open(bytes);
+  ASSERT_EQ(m2ts.hr, S_OK);
+  EXPECT_EQ(Subtypes(*m2ts.file, File::audio), std::vector<GUID>{MEDIASUBTYPE_DOLBY_AC3});
+  ASSERT_EQ(m2ts.file->m_streams[File::audio].size(), 1u);
+  EXPECT_EQ(m2ts.file->m_streams[File::audio][0].TrackNumber(), 0x1100u);
+  m2ts.file->Seek(0);
+  EXPECT_NE(m2ts.file->NextPts(0x1100), -1);  // a time stamp is found
+
+  // Declared as private data instead, the same packets are no AC-3 stream:
+  // an extended stream id alone says nothing about the payload.
+  const BYTE entry[] = {0x81, 0xF1, 0x00};  // stream type, PID 0x1100
+  auto at = std::search(bytes.begin(), bytes.end(), std::begin(entry), std::end(entry));
+  ASSERT_NE(at, bytes.end());
+  for (auto it = at; it != bytes.end(); it = std::search(it + 1, bytes.end(), std::begin(entry), std::end(entry)))
+    *it = 0x06;
+  Opened plain = Open(bytes);
+  ASSERT_EQ(plain.hr, S_OK);
+  EXPECT_TRUE(plain.file->m_streams[File::audio].empty());
 }
 
 TEST(MpegSplitterFile, FourTransportPacketHeadersMakeATransportStreamThreeDoNot) {

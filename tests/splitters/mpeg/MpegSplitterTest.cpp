@@ -160,9 +160,12 @@ TEST(MpegSplitter, PacketsMatchFfprobe) {
   const Case cases[] = {
       {"mpeg1-ps.mpg", 1, 0, false, false},   {"mpeg2-ps-mp2.mpg", 1, 0, false, false},
       {"vob-ac3.vob", 1, 0, false, false},    {"vob-dts.vob", 1, 0, false, false},
-      {"vob-lpcm.vob", -1, 3, true, false},    {"ts-2programs.ts", 1, 0, false, false},
-      {"h264-aac.ts", 1, 7, true, true},      {"m2ts-h264-ac3.m2ts", -1, 0, false, true},
+      {"vob-lpcm.vob", 1, 3, false, false},    {"ts-2programs.ts", 1, 0, false, false},
+      {"h264-aac.ts", 1, 7, true, true},      {"m2ts-h264-ac3.m2ts", 1, 0, false, true},
   };
+  // The last LPCM packet of the VOB has no time stamp: it joins the timed
+  // packet before it while that one still waits in the output queue, so
+  // the LPCM bytes and times are compared but not the packet count.
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     auto probe = ProbePackets(TestDataPath(c.name));
