@@ -1,0 +1,315 @@
+#!/bin/bash
+# One end-to-end case: runs pellomar-e2e on a sample and checks what it wrote
+# with ffprobe and ffmpeg, the independent checkers.
+#
+#   e2e_case.sh E2E_BINARY WORK_DIR CASE
+#
+# Needs PELLOMAR_TEST_DATA (the samples) and the environment of the other
+# tests (QT_QPA_PLATFORM, PELLOMAR_REGISTRY_DIR).
+set -u
+
+BIN=$1
+WORK=$2
+CASE=$3
+DATA=${PELLOMAR_TEST_DATA:?PELLOMAR_TEST_DATA is not set}
+
+FAILED=0
+fail() {
+  echo "FAIL: $*"
+  FAILED=1
+}
+
+rm -rf "$WORK"
+mkdir -p "$WORK" "$PELLOMAR_REGISTRY_DIR"
+
+# The job settings the source page stores after probing the 2 s, 176x144,
+# 25 frames/s MPEG-2 program-stream samples.
+SOURCE_SETS=(--set m_nSourceFormat=16384 --set m_nSourceWidth=176 --set m_nSourceHeight=144
+             --set m_fDuration=2 --set m_dSourceFrameRate=25)
+SOURCE_SECONDS=2.0
+SOURCE_FRAMES=50
+
+# run TYPE SOURCE TARGET [pellomar-e2e arguments...]: the job must end done.
+run() {
+  local type=$1 source=$2 target=$3
+  shift 3
+  echo "+ pellomar-e2e --type $type --source $source --target $target $*"
+  "$BIN" --type "$type" --source "$source" --target "$target" --timeout 120 "$@" >"$WORK/run.log" 2>&1
+  local rc=$?
+  cat "$WORK/run.log"
+  [ $rc -eq 0 ] || fail "pellomar-e2e exited with $rc"
+  grep -qx "job result: done" "$WORK/run.log" || fail "the job did not end done"
+  [ -s "$target" ] || fail "no output at $target"
+  no_sanitizer_report
+}
+
+# no_sanitizer_report: the run's output holds no sanitizer finding (a failing
+# job exits non-zero anyway, so its exit code alone cannot tell).
+no_sanitizer_report() {
+  ! grep -q "Sanitizer\|runtime error:" "$WORK/run.log" || fail "the sanitizers reported a fault"
+}
+
+# probe FILE ENTRIES SELECT: one ffprobe value.
+probe() {
+  ffprobe -v error -select_streams "$3" -show_entries "$2" -of default=nw=1:nk=1 "$1" 2>/dev/null | head -n 1
+}
+
+# expect_format FILE NAME: ffprobe's container name.
+expect_format() {
+  local got
+  got=$(ffprobe -v error -show_entries format=format_name -of default=nw=1:nk=1 "$1")
+  [ "$got" = "$2" ] || fail "$1: container '$got', expected '$2'"
+}
+
+# expect_streams FILE "video audio": codec names of every stream, in order.
+expect_streams() {
+  local got
+  got=$(ffprobe -v error -show_entries stream=codec_name -of default=nw=1:nk=1 "$1" | tr '\n' ' ' | sed 's/ $//')
+  [ "$got" = "$2" ] || fail "$1: streams '$got', expected '$2'"
+}
+
+# expect_stream_set FILE "a b": the same codec names in any order (FLV
+# readers list streams in the order of their first packets).
+expect_stream_set() {
+  local got want
+  got=$(ffprobe -v error -show_entries stream=codec_name -of default=nw=1:nk=1 "$1" | sort | tr '\n' ' ')
+  want=$(echo "$2" | tr ' ' '\n' | sort | tr '\n' ' ')
+  [ "$got" = "$want" ] || fail "$1: streams '$got', expected '$want' in any order"
+}
+
+# expect_video FILE WIDTH HEIGHT RATE: size, and as many decoded frames as
+# the source's length gives at RATE, give or take two frames.
+expect_video() {
+  local file=$1 width=$2 height=$3 rate=$4
+  local w h frames want
+  w=$(probe "$file" stream=width v:0)
+  h=$(probe "$file" stream=height v:0)
+  [ "$w" = "$width" ] && [ "$h" = "$height" ] || fail "$file: picture ${w}x${h}, expected ${width}x${height}"
+  frames=$(ffmpeg -nostdin -v error -i "$file" -map 0:v:0 -f framemd5 - 2>/dev/null | grep -vc '^#')
+  want=$(awk -v s=$SOURCE_SECONDS -v r="$rate" 'BEGIN { printf "%d", s * r + 0.5 }')
+  if [ $((frames - want)) -gt 2 ] || [ $((want - frames)) -gt 2 ]; then
+    fail "$file: $frames video frames decoded, expected $want (2 s at $rate/s)"
+  fi
+}
+
+# seconds_of_sound FILE: length of the first sound stream, decoded.
+seconds_of_sound() {
+  local bytes
+  bytes=$(ffmpeg -nostdin -v error -i "$1" -map 0:a:0 -f s16le -ac 1 -ar 48000 - 2>/dev/null | wc -c)
+  awk -v b="$bytes" 'BEGIN { printf "%.4f", b / 2 / 48000 }'
+}
+
+# expect_audio FILE RATE CHANNELS FRAME_SAMPLES: sample rate, channels, and
+# a decoded length within two codec frames of the source's sound.
+expect_audio() {
+  local file=$1 rate=$2 channels=$3 frame=$4
+  local r c got
+  r=$(probe "$file" stream=sample_rate a:0)
+  c=$(probe "$file" stream=channels a:0)
+  [ "$r" = "$rate" ] && [ "$c" = "$channels" ] || fail "$file: audio ${r} Hz ${c} ch, expected ${rate} Hz ${channels} ch"
+  got=$(seconds_of_sound "$file")
+  awk -v g="$got" -v w="$SOURCE_SOUND" -v r="$rate" -v f="$frame" 'BEGIN {
+        tol = 2 * f / r; exit !(g >= w - tol && g <= w + tol) }' ||
+    fail "$file: $got s of sound decoded, expected $SOURCE_SOUND s within two frames of $frame samples"
+}
+
+# expect_clean_decode FILE: ffmpeg decodes every stream without a complaint.
+expect_clean_decode() {
+  local errors
+  errors=$(ffmpeg -nostdin -v error -i "$1" -map 0 -f null - 2>&1)
+  [ -z "$errors" ] || fail "$1: ffmpeg reports while decoding: $errors"
+}
+
+# expect_likeness FILE SOURCE MIN_DB [FRAME [SOURCE_FRAME]]: video frame
+# FRAME (default 0) looks like frame SOURCE_FRAME (default FRAME) of the
+# source brought to the output's size, so pictures are neither upside down,
+# shifted, of the wrong colours, nor taken from the wrong time.
+expect_likeness() {
+  local file=$1 source=$2 min=$3 frame=${4:-0}
+  local sframe=${5:-$frame}
+  local w h psnr
+  w=$(probe "$file" stream=width v:0)
+  h=$(probe "$file" stream=height v:0)
+  psnr=$(ffmpeg -nostdin -v info -i "$file" -i "$source" -filter_complex \
+    "[0:v]trim=start_frame=$frame:end_frame=$((frame + 1)),setpts=PTS-STARTPTS,format=yuv420p[a];[1:v]trim=start_frame=$sframe:end_frame=$((sframe + 1)),setpts=PTS-STARTPTS,scale=$w:$h,format=yuv420p[b];[a][b]psnr" \
+    -f null - 2>&1 | sed -n 's/.*PSNR.* average:\([0-9.inf]*\).*/\1/p' | tail -n 1)
+  echo "$file: frame $frame against source frame $sframe: PSNR $psnr dB"
+  awk -v p="$psnr" -v m="$min" 'BEGIN { exit !(p == "inf" || (p != "" && (p + 0) >= m)) }' ||
+    fail "$file: frame $frame has PSNR '$psnr' dB against source frame $sframe, expected at least $min"
+}
+
+MP2=$DATA/mpeg2-ps-mp2.mpg
+AC3=$DATA/mpeg2-ps-ac3.mpg
+# Both samples hold the same length of sound (2.016 s decoded).
+SOURCE_SOUND=$(seconds_of_sound "$MP2")
+
+case $CASE in
+  mpeg1)  # type 2, MPEG-1 at the source's size and 25 frames/s
+    out=$WORK/out.mpg
+    run 2 "$MP2" "$out" "${SOURCE_SETS[@]}" --set m_nWidth=176 --set m_nHeight=144 \
+      --set m_nMpegKind=0 --set m_nMpegRateNum=25 --set m_nMpegRateDen=1
+    expect_format "$out" mpeg
+    expect_streams "$out" "mpeg1video mp2"
+    expect_video "$out" 176 144 25
+    expect_audio "$out" 44100 2 1152
+    expect_clean_decode "$out"
+    expect_likeness "$out" "$MP2" 30
+    expect_likeness "$out" "$MP2" 30 37
+    ;;
+  mpeg1-ac3)  # type 2 from the AC-3 sample
+    out=$WORK/out.mpg
+    run 2 "$AC3" "$out" "${SOURCE_SETS[@]}" --set m_nWidth=176 --set m_nHeight=144 \
+      --set m_nMpegKind=0 --set m_nMpegRateNum=25 --set m_nMpegRateDen=1
+    expect_format "$out" mpeg
+    expect_streams "$out" "mpeg1video mp2"
+    expect_video "$out" 176 144 25
+    expect_audio "$out" 44100 2 1152
+    expect_clean_decode "$out"
+    ;;
+  vcd)  # type 3, VCD PAL: 352x288 at 25 frames/s, MP2 44.1 kHz
+    out=$WORK/out.mpg
+    run 3 "$MP2" "$out" "${SOURCE_SETS[@]}" --set m_nMpegKind=2 --set m_nTvStandard=0 \
+      --set m_nWidth=352 --set m_nHeight=288 --set m_dFrameRate=25
+    expect_format "$out" mpeg
+    expect_streams "$out" "mpeg1video mp2"
+    expect_video "$out" 352 288 25
+    expect_audio "$out" 44100 2 1152
+    expect_clean_decode "$out"
+    expect_likeness "$out" "$MP2" 28
+    expect_likeness "$out" "$MP2" 28 37
+    ;;
+  mp4)  # type 8, H.264 and AAC at 25 frames/s
+    out=$WORK/out.mp4
+    run 8 "$MP2" "$out" "${SOURCE_SETS[@]}" --set m_nWidth=176 --set m_nHeight=144 \
+      --set m_nVideoCodec=2 --set m_nFrameRateIndex=1 --set m_nSampleRate=44100
+    expect_format "$out" "mov,mp4,m4a,3gp,3g2,mj2"
+    expect_streams "$out" "h264 aac"
+    expect_video "$out" 176 144 25
+    expect_audio "$out" 44100 2 1024
+    expect_clean_decode "$out"
+    expect_likeness "$out" "$MP2" 30
+    expect_likeness "$out" "$MP2" 30 37
+    ;;
+  mp4-ac3)  # type 8 from the AC-3 sample, MPEG-4 part 2 at the page's 30 frames/s
+    out=$WORK/out.mp4
+    run 8 "$AC3" "$out" "${SOURCE_SETS[@]}" --set m_nWidth=176 --set m_nHeight=144 \
+      --set m_nVideoCodec=0 --set m_nFrameRateIndex=0 --set m_nSampleRate=48000
+    expect_format "$out" "mov,mp4,m4a,3gp,3g2,mj2"
+    expect_streams "$out" "mpeg4 aac"
+    expect_video "$out" 176 144 30
+    expect_audio "$out" 48000 2 1024
+    expect_clean_decode "$out"
+    ;;
+  avi)  # type 0, Xvid-tagged MPEG-4 and MP3
+    out=$WORK/out.avi
+    run 0 "$MP2" "$out" "${SOURCE_SETS[@]}" --set m_nWidth=176 --set m_nHeight=144 --set m_dFrameRate=25
+    expect_format "$out" avi
+    expect_streams "$out" "mpeg4 mp3"
+    expect_video "$out" 176 144 25
+    expect_audio "$out" 44100 2 1152
+    expect_clean_decode "$out"
+    expect_likeness "$out" "$MP2" 30
+    expect_likeness "$out" "$MP2" 30 37
+    ;;
+  wmv)  # type 1 with the page's choice, the 1500 kbit/s source-size profile
+    out=$WORK/out.wmv
+    run 1 "$MP2" "$out" "${SOURCE_SETS[@]}" --set m_nWmProfile=4
+    expect_format "$out" asf
+    expect_streams "$out" "wmv2 wmav2"
+    expect_video "$out" 176 144 25
+    expect_audio "$out" 44100 2 2048
+    expect_clean_decode "$out"
+    expect_likeness "$out" "$MP2" 30
+    expect_likeness "$out" "$MP2" 30 37
+    ;;
+  pictures)  # type 10, one picture a second at the source's size
+    dir=$WORK/pictures
+    mkdir -p "$dir"
+    run 10 "$MP2" "$dir/" "${SOURCE_SETS[@]}" --set "m_strPictureFolder=$dir/" --set m_fPictureInterval=1000
+    # "$dir/" as a target is a folder; the run's own check only wants it there
+    names=$(cd "$dir" && ls | sort | tr '\n' ' ' | sed 's/ $//')
+    [ "$names" = "img_1.jpg img_2.jpg" ] || fail "pictures written: '$names', expected img_1.jpg img_2.jpg"
+    for f in "$dir"/img_*.jpg; do
+      [ -f "$f" ] || continue
+      expect_streams "$f" mjpeg
+      [ "$(probe "$f" stream=width v:0)x$(probe "$f" stream=height v:0)" = 176x144 ] || fail "$f: not 176x144"
+      expect_clean_decode "$f"
+    done
+    # img_1 from the frame at 0 s, img_2 from the frame at 1 s
+    [ -f "$dir/img_1.jpg" ] && expect_likeness "$dir/img_1.jpg" "$MP2" 30 0 0
+    [ -f "$dir/img_2.jpg" ] && expect_likeness "$dir/img_2.jpg" "$MP2" 30 0 25
+    ;;
+  3gp)  # type 5 with preset 10: H.263 176x144 at 15000/1001, AMR-NB mono 8 kHz
+    out=$WORK/out.3gp
+    run 5 "$MP2" "$out" "${SOURCE_SETS[@]}" --set m_nWidth=176 --set m_nHeight=144 --set m_nVideoCodec=1 \
+      --set m_nFrameRateIndex=3 --set m_nVideoBitrate=64 --set m_nSampleRate=8000 --set m_nAudioBitrate=12 \
+      --set m_nChannels=1 --set m_nAudioCodec=0 --set m_nProfile=0
+    expect_format "$out" "mov,mp4,m4a,3gp,3g2,mj2"
+    expect_streams "$out" "h263 amr_nb"
+    expect_video "$out" 176 144 14.985
+    expect_audio "$out" 8000 1 160
+    expect_clean_decode "$out"
+    ;;
+  psp)  # type 6 with preset 1: MPEG-4 320x240 at 30000/1001, AAC 24 kHz, thumbnail at 1 s
+    out=$WORK/M4V00001.mp4
+    run 6 "$MP2" "$out" "${SOURCE_SETS[@]}" --set m_nWidth=320 --set m_nHeight=240 --set m_nVideoCodec=0 \
+      --set m_nFrameRateIndex=0 --set m_nVideoBitrate=768 --set m_nSampleRate=24000 --set m_nAudioBitrate=128 \
+      --set m_nChannels=2 --set m_nAudioCodec=0 --set m_fThumbTime=1
+    expect_format "$out" "mov,mp4,m4a,3gp,3g2,mj2"
+    expect_streams "$out" "mpeg4 aac"
+    expect_video "$out" 320 240 29.97
+    expect_audio "$out" 24000 2 1024
+    expect_clean_decode "$out"
+    thumb=$WORK/M4V00001.THM
+    if [ -s "$thumb" ]; then
+      expect_streams "$thumb" mjpeg
+      [ "$(probe "$thumb" stream=width v:0)x$(probe "$thumb" stream=height v:0)" = 160x120 ] ||
+        fail "$thumb: not 160x120"
+      expect_clean_decode "$thumb"
+    else
+      fail "no thumbnail at $thumb"
+    fi
+    ;;
+  ipod)  # type 7 with preset 3: MPEG-4 320x240 at 24 frames/s, AAC 44.1 kHz
+    out=$WORK/out.mp4
+    run 7 "$MP2" "$out" "${SOURCE_SETS[@]}" --set m_nWidth=320 --set m_nHeight=240 --set m_nVideoCodec=0 \
+      --set m_nFrameRateIndex=2 --set m_nVideoBitrate=640 --set m_nSampleRate=44100 --set m_nAudioBitrate=128 \
+      --set m_nChannels=2 --set m_nAudioCodec=0 --set m_nProfile=3
+    expect_format "$out" "mov,mp4,m4a,3gp,3g2,mj2"
+    expect_streams "$out" "mpeg4 aac"
+    expect_video "$out" 320 240 24
+    expect_audio "$out" 44100 2 1024
+    expect_clean_decode "$out"
+    ;;
+  flv)  # type 9: Sorenson H.263 at 15 frames/s and MP3
+    out=$WORK/out.flv
+    run 9 "$MP2" "$out" "${SOURCE_SETS[@]}" --set m_nWidth=176 --set m_nHeight=144 --set m_nVideoBitrate=256 \
+      --set m_nSampleRate=44100 --set m_nAudioBitrate=80 --set m_dFrameRate=15 --set m_nProfile=6
+    expect_format "$out" flv
+    expect_stream_set "$out" "flv1 mp3"
+    expect_video "$out" 176 144 15
+    expect_audio "$out" 44100 2 1152
+    expect_clean_decode "$out"
+    ;;
+  missing-source)  # a job whose source does not exist fails and says so
+    out=$WORK/out.mpg
+    "$BIN" --type 2 --source "$WORK/no-such-file.mpg" --target "$out" --timeout 60 \
+      --set m_nWidth=176 --set m_nHeight=144 >"$WORK/run.log" 2>&1
+    rc=$?
+    cat "$WORK/run.log"
+    [ $rc -ne 0 ] || fail "pellomar-e2e exited 0 for a missing source"
+    grep -qx "job result: failed" "$WORK/run.log" || fail "no 'job result: failed' for a missing source"
+    grep -q '^1\. Code: 0x' "$WORK/run.log" || fail "the run log has no coded failure line for job 1"
+    no_sanitizer_report
+    ;;
+  *)
+    echo "unknown case $CASE"
+    exit 2
+    ;;
+esac
+
+if [ $FAILED -ne 0 ]; then
+  echo "case $CASE failed"
+  exit 1
+fi
+echo "case $CASE passed"
