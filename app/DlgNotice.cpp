@@ -17,8 +17,13 @@ ON_WM_CTLCOLOR()
 END_MESSAGE_MAP()
 
 CDlgNotice::CDlgNotice(UINT templateId, int checkId, const char* valueName, DWORD* flag, CWnd* parent)
-    : CDialog(templateId, parent), m_nCheckId(checkId), m_pszValue(valueName), m_pFlag(flag) {
+    : CDialog(templateId, parent), m_nCheckId(checkId), m_pszValue(valueName), m_pFlag(flag) {}
+
+BOOL CDlgNotice::OnInitDialog() {
+  // The box shows the choice as it stands when the notice opens; a notice
+  // made earlier, or opened again, must not show an older one.
   m_bDontShow = static_cast<int>(*m_pFlag);
+  return CDialog::OnInitDialog();
 }
 
 void CDlgNotice::DoDataExchange(CDataExchange* dx) {

@@ -16,6 +16,8 @@ class CDlgNotice : public CDialog {
 
   int m_bDontShow = 0;
 
+  BOOL OnInitDialog() override;
+
  protected:
   void DoDataExchange(CDataExchange* dx) override;
   void OnOK() override;
