@@ -222,6 +222,7 @@ HRESULT CBaseSplitterOutputPin::QueuePacket(std::unique_ptr<Packet> p) {
   HRESULT hr = m_hrDeliver;
   if (hr != S_OK) return hr;
   m_queue.Add(std::move(p));
+  m_eQueued.Set();
   return hr;
 }
 
@@ -249,7 +250,8 @@ DWORD CBaseSplitterOutputPin::ThreadProc() {
         break;
       }
     } while (count > 1);
-    Sleep(1);
+    // Poll at most every millisecond for commands; data wakes us at once.
+    if (m_queue.GetCount() == 0) m_eQueued.Wait(1);
   }
   Reply(S_OK);
   return 0;

@@ -129,6 +129,9 @@ class CBaseSplitterOutputPin : public CBaseOutputPin,
   // Set except during a flush; the delivery thread waits on it after each
   // delivery so it neither delivers nor takes packets mid-flush.
   CAMEvent m_eEndFlush{TRUE};
+  // Set whenever a packet is queued, so that an idle delivery thread wakes
+  // at once instead of at its next poll.
+  CAMEvent m_eQueued;
   std::atomic<bool> m_threadRunning{false};
 
   // Bit-rate window, written by the delivery thread.
