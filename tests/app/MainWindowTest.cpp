@@ -1,0 +1,708 @@
+// The main window's job run with a stand-in builder: small graphs that
+// complete, abort, hold, or fail to build or to pause.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <map>
+#include <memory>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/JobRunners.h"
+#include "app/TambrelDlg.h"
+#include "conversion/GraphConverter.h"
+#include "platform/dshow/BaseClasses.h"
+#include "platform/dshow/Errors.h"
+#include "platform/dshow/Source.h"
+#include "platform/ui/Afx.h"
+#include "platform/win32/ErrorText.h"
+#include "platform/win32/Registry.h"
+#include "tests/app/AppTestEnv.h"
+
+using namespace apptest;
+
+namespace {
+
+PELLOMAR_DEFINE_GUID(kClsFakeEnd, "7A9E0001-0000-4000-8000-0000000A9901");
+PELLOMAR_DEFINE_GUID(kClsStreamSource, "7A9E0002-0000-4000-8000-0000000A9901");
+PELLOMAR_DEFINE_GUID(kSubTest, "7A9E0003-0000-4000-8000-0000000A9901");
+
+// What a job's graph does.
+struct Plan {
+  enum Kind {
+    kCompleteOnRun,  // completes as soon as it runs
+    kHold,           // runs until the test ends it
+    kAbortOnRun,     // aborts with `hr` as soon as it runs
+    kPauseFails,     // refuses to pause with `hr`
+    kBuildFails,     // the builder answers `hr` with `text`
+    kStream,         // a source pushing `samples` samples into the null video renderer
+    kAbortThenComplete,
+    kCompleteThenAbort,
+  };
+  Plan(Kind kind = kCompleteOnRun, HRESULT hr = S_OK, std::string text = {}, int samples = 0, int failAt = -1)
+      : kind(kind), hr(hr), text(std::move(text)), samples(samples), failAt(failAt) {}
+  Kind kind;
+  HRESULT hr;
+  std::string text;
+  int samples;
+  int failAt;  // kStream: the sample whose fill fails with `hr`
+};
+
+// A filter without pins: the graph's only end, so its position is the
+// graph's, and with no sinks its first EC_COMPLETE reaches the window.
+class FakeEnd final : public CBaseFilter, public IMediaSeeking {
+ public:
+  explicit FakeEnd(const Plan& plan) : CBaseFilter("fake end", nullptr, &m_lock, kClsFakeEnd), m_plan(plan) {}
+  DECLARE_IUNKNOWN;
+  HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
+    if (riid == IID_IMediaSeeking) return GetInterfaceAs<IMediaSeeking>(this, ppv);
+    return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
+  }
+  int GetPinCount() override { return 0; }
+  CBasePin* GetPin(int) override { return nullptr; }
+
+  STDMETHODIMP Pause() override {
+    if (m_plan.kind == Plan::kPauseFails) return m_plan.hr;
+    return CBaseFilter::Pause();
+  }
+  STDMETHODIMP Run(REFERENCE_TIME start) override {
+    HRESULT hr = CBaseFilter::Run(start);
+    ++runs;
+    if (m_plan.kind == Plan::kCompleteOnRun) Complete();
+    if (m_plan.kind == Plan::kAbortOnRun) Abort(m_plan.hr);
+    if (m_plan.kind == Plan::kAbortThenComplete) Abort(m_plan.hr), Complete();
+    if (m_plan.kind == Plan::kCompleteThenAbort) Complete(), Abort(m_plan.hr);
+    return hr;
+  }
+  void Complete() { NotifyEvent(EC_COMPLETE, S_OK, reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(this))); }
+  void Abort(HRESULT hr) { NotifyEvent(EC_ERRORABORT, hr, 0); }
+
+  // IMediaSeeking: only the current position matters here.
+  STDMETHODIMP GetCapabilities(DWORD* c) override {
+    *c = AM_SEEKING_CanGetCurrentPos;
+    return S_OK;
+  }
+  STDMETHODIMP CheckCapabilities(DWORD*) override { return E_NOTIMPL; }
+  STDMETHODIMP IsFormatSupported(const GUID* f) override { return *f == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE; }
+  STDMETHODIMP QueryPreferredFormat(GUID* f) override {
+    *f = TIME_FORMAT_MEDIA_TIME;
+    return S_OK;
+  }
+  STDMETHODIMP GetTimeFormat(GUID* f) override { return QueryPreferredFormat(f); }
+  STDMETHODIMP IsUsingTimeFormat(const GUID* f) override { return IsFormatSupported(f); }
+  STDMETHODIMP SetTimeFormat(const GUID*) override { return S_OK; }
+  STDMETHODIMP GetDuration(LONGLONG*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetStopPosition(LONGLONG*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetCurrentPosition(LONGLONG* c) override {
+    *c = position;
+    return S_OK;
+  }
+  STDMETHODIMP ConvertTimeFormat(LONGLONG*, const GUID*, LONGLONG, const GUID*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetPositions(LONGLONG*, DWORD, LONGLONG*, DWORD) override { return E_NOTIMPL; }
+  STDMETHODIMP GetPositions(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetAvailable(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetRate(double) override { return E_NOTIMPL; }
+  STDMETHODIMP GetRate(double*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetPreroll(LONGLONG*) override { return E_NOTIMPL; }
+
+  std::atomic<LONGLONG> position{0};
+  std::atomic<int> runs{0};
+
+ private:
+  CCritSec m_lock;
+  Plan m_plan;
+};
+
+// Pushes numbered video samples from its worker thread.
+class StreamSource final : public CSource {
+ public:
+  explicit StreamSource(const Plan& plan) : CSource("stream source", nullptr, kClsStreamSource) {
+    HRESULT hr = S_OK;
+    new Stream(&hr, this, plan);  // owned by the filter's pin list
+  }
+
+ private:
+  class Stream final : public CSourceStream {
+   public:
+    Stream(HRESULT* phr, CSource* filter, const Plan& plan) : CSourceStream("stream", phr, filter, L"Out"), m_plan(plan) {}
+    HRESULT GetMediaType(CMediaType* pmt) override {
+      CMediaType mt(&MEDIATYPE_Video);
+      mt.SetSubtype(&kSubTest);
+      mt.SetFormatType(&FORMAT_None);
+      *pmt = mt;
+      return S_OK;
+    }
+    HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES*) override {
+      ALLOCATOR_PROPERTIES want{2, 64, 1, 0}, got{};
+      return alloc->SetProperties(&want, &got);
+    }
+    HRESULT OnThreadStartPlay() override {
+      m_next = 0;
+      return S_OK;
+    }
+    HRESULT FillBuffer(IMediaSample* sample) override {
+      if (m_next == m_plan.failAt) return m_plan.hr;
+      if (m_next >= m_plan.samples) return S_FALSE;
+      REFERENCE_TIME t0 = m_next * 400000LL, t1 = t0 + 400000LL;
+      sample->SetTime(&t0, &t1);
+      sample->SetActualDataLength(8);
+      ++m_next;
+      return S_OK;
+    }
+
+   private:
+    Plan m_plan;
+    int m_next = 0;
+  };
+};
+
+template <class T>
+CComPtr<IBaseFilter> Hold(T* raw) {
+  raw->NonDelegatingAddRef();
+  CComPtr<IBaseFilter> f(static_cast<IBaseFilter*>(raw));
+  raw->NonDelegatingRelease();
+  return f;
+}
+
+// What the tests arrange and what the builders saw.
+struct Script {
+  std::map<std::string, Plan> plans;  // by source file
+  std::vector<std::string> built;     // sources, in build order
+  int buildersMade = 0;
+  std::map<std::string, FakeEnd*> ends;  // kept alive by `holders`
+  std::vector<CComPtr<IBaseFilter>> holders;
+};
+
+class FakeBuilder final : public CJobBuilder {
+ public:
+  explicit FakeBuilder(Script* script) : m_script(script) {
+    ++script->buildersMade;
+    CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                     reinterpret_cast<void**>(&m_graph));
+  }
+  void SetFrameRate(int, int) override {}
+  void SetOutputSize(int, int) override {}
+  void SetSplitSize(int) override {}
+  void SetFrameRect(int, int, int, int, int) override {}
+  void SetEncoderParams(const std::string&, int, const std::string&, int, int, int) override {}
+  void SetImageOutput(int, const std::wstring&, int, int, int) override {}
+  HRESULT BuildMpegGraph(const std::string& s, const std::string&, int) override { return Build(s); }
+  HRESULT BuildVcdGraph(const std::string& s, const std::string&, int, int) override { return Build(s); }
+  HRESULT BuildMP4Graph(const std::string& s, const std::string&, int) override { return Build(s); }
+  HRESULT BuildAviFlvGraph(const std::string& s, const std::string&, const std::string&) override { return Build(s); }
+  HRESULT BuildPicturesGraph(const std::string& s, const std::string&, int, int, int) override { return Build(s); }
+  HRESULT BuildAsfGraph(const std::string& s, const std::string&, int) override { return Build(s); }
+  IGraphBuilder* Graph() override { return m_graph; }
+
+ private:
+  HRESULT Build(const std::string& source) {
+    m_script->built.push_back(source);
+    const Plan plan = m_script->plans.count(source) ? m_script->plans[source] : Plan{};
+    g_strConvertError = plan.text;
+    if (plan.kind == Plan::kBuildFails) return plan.hr;
+    if (plan.kind == Plan::kStream) {
+      CComPtr<IBaseFilter> src = Hold(new StreamSource(plan));
+      CComPtr<IBaseFilter> renderer;
+      HRESULT hr = CoCreateInstance(CLSID_VideoRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                    reinterpret_cast<void**>(&renderer));
+      if (FAILED(hr)) return hr;
+      m_graph->AddFilter(src, L"source");
+      m_graph->AddFilter(renderer, L"renderer");
+      CComPtr<IPin> out, in;
+      src->FindPin(L"Out", &out);
+      renderer->FindPin(L"In", &in);
+      if (!out || !in) return E_FAIL;
+      return m_graph->ConnectDirect(out, in, nullptr);
+    }
+    auto* end = new FakeEnd(plan);
+    m_script->holders.push_back(Hold(end));
+    m_script->ends[source] = end;
+    return m_graph->AddFilter(end, L"end");
+  }
+
+  Script* m_script;
+  CComPtr<IGraphBuilder> m_graph;
+};
+
+class TestDlg : public CTambrelDlg {
+ public:
+  explicit TestDlg(Script* script) : m_script(script) {}
+
+ protected:
+  std::unique_ptr<CJobBuilder> CreateJobBuilder() override { return std::make_unique<FakeBuilder>(m_script); }
+
+ private:
+  Script* m_script;
+};
+
+CConvertOpt* Job(int type, const std::string& source, double duration = 10.0) {
+  auto* job = new CConvertOpt;
+  job->SetType(type);
+  job->m_strSource = source;
+  job->m_strTarget = source + ".out";
+  job->m_fDuration = duration;
+  return job;
+}
+
+// `pattern` with each '#' standing for one digit.
+bool Matches(const std::string& text, const std::string& pattern) {
+  if (text.size() != pattern.size()) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (pattern[i] == '#' ? !(text[i] >= '0' && text[i] <= '9') : text[i] != pattern[i]) return false;
+  }
+  return true;
+}
+
+std::string Normalised(std::string text) {
+  text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+  return text;
+}
+
+class MainWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_strConvertError.clear();
+    dlg = std::make_unique<TestDlg>(&script);
+  }
+  void TearDown() override {
+    if (dlg && dlg->GetSafeHwnd()) {
+      if (dlg->IsConverting()) {
+        dlg->StopConversion();
+        WaitFor([&] { return !dlg->IsConverting(); });
+      }
+      dlg->DestroyWindow();
+    }
+    dlg.reset();
+    UiPumpMessages();
+  }
+
+  void Create() { ASSERT_TRUE(dlg->Create(CTambrelDlg::IDD)); }
+
+  void Start() { dlg->OnStartStop(); }
+  bool RunEnds(int seconds = 60) {
+    return WaitFor([&] { return !dlg->IsConverting(); }, seconds);
+  }
+
+  std::vector<int> Statuses() const {
+    std::vector<int> s;
+    for (int i = 0; i < dlg->GetJobCount(); ++i) s.push_back(dlg->GetJobStatus(i));
+    return s;
+  }
+  std::string Line() const {
+    std::string text;
+    dlg->GetDlgItemText(1083, text);
+    return text;
+  }
+  int Bar() const {
+    auto* bar = dynamic_cast<CProgressCtrl*>(dlg->GetDlgItem(1074));
+    return bar ? bar->GetPos() : -1;
+  }
+  bool MenusEnabled() const {
+    for (int id : {1001, 1079, 1080})
+      if (!dlg->GetDlgItem(id) || !dlg->GetDlgItem(id)->IsWindowEnabled()) return false;
+    return true;
+  }
+  FakeEnd* End(const std::string& source) { return script.ends.count(source) ? script.ends[source] : nullptr; }
+
+  Script script;
+  std::unique_ptr<TestDlg> dlg;
+};
+
+TEST_F(MainWindow, RowsShowTheirJobsAndWaitingImages) {
+  dlg->AddJob(Job(CONVERT_AVI, "/v/a.mpg"));
+  Create();
+  dlg->AddJob(Job(CONVERT_MP4, "/v/b.avi"));
+  ASSERT_EQ(dlg->GetJobCount(), 2);
+  EXPECT_EQ(Statuses(), (std::vector<int>{kJobWaiting, kJobWaiting}));
+  auto* list = dynamic_cast<CListCtrl*>(dlg->GetDlgItem(1000));
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(list->GetItemText(0, 1), "/v/a.mpg");
+  EXPECT_EQ(list->GetItemText(1, 2), "/v/b.avi.out");
+  EXPECT_EQ(reinterpret_cast<CConvertOpt*>(list->GetItemData(1)), dlg->GetJob(1));
+}
+
+TEST_F(MainWindow, JobsRunInOrderToTheEnd) {
+  ModalWatcher modals;
+  dlg->AddJob(Job(CONVERT_PICTURES_TO_VIDEO, "/v/pictures"));
+  dlg->AddJob(Job(CONVERT_AVI, "/v/a.mpg", 12.5));
+  dlg->AddJob(Job(CONVERT_MPEG, "/v/b.avi", 0.5));
+  Create();
+  Start();
+  ASSERT_TRUE(RunEnds());
+  EXPECT_EQ(Statuses(), (std::vector<int>{kJobDone, kJobDone, kJobDone}));
+  // The picture list builds nothing.
+  EXPECT_EQ(script.built, (std::vector<std::string>{"/v/a.mpg", "/v/b.avi"}));
+  EXPECT_EQ(script.buildersMade, 2);
+  // The last job's line: a source of a second or less has no elapsed time.
+  EXPECT_EQ(Line(), "Total Length:   0.50 s, Converted Length:   0.50 s, Time Elapse , Left 0");
+  EXPECT_EQ(Bar(), 100);
+  EXPECT_FALSE(dlg->HadError());
+  EXPECT_TRUE(dlg->GetRunLog().empty());
+  EXPECT_TRUE(modals.seen.empty());
+  EXPECT_TRUE(MenusEnabled());
+}
+
+TEST_F(MainWindow, CompletionLineOfAKnownLengthShowsTheElapsedTime) {
+  dlg->AddJob(Job(CONVERT_AVI, "/v/a.mpg", 12.5));
+  Create();
+  Start();
+  ASSERT_TRUE(RunEnds());
+  EXPECT_EQ(Statuses(), (std::vector<int>{kJobDone}));
+  EXPECT_TRUE(Matches(Line(), "Total Length:  12.50 s, Converted Length:  12.50 s, Time Elapse ##:##:##, Left 0"))
+      << Line();
+  EXPECT_EQ(Bar(), 100);
+}
+
+TEST_F(MainWindow, ProgressLineWhileAJobRuns) {
+  script.plans["/v/a.mpg"] = Plan{Plan::kHold};
+  dlg->AddJob(Job(CONVERT_AVI, "/v/a.mpg", 10.0));
+  dlg->AddJob(Job(CONVERT_AVI, "/v/b.mpg", 10.0));
+  Create();
+  Start();
+  ASSERT_TRUE(dlg->IsConverting());
+  ASSERT_NE(End("/v/a.mpg"), nullptr);
+  EXPECT_EQ(Statuses(), (std::vector<int>{kJobRunning, kJobWaiting}));
+  EXPECT_FALSE(MenusEnabled());
+
+  End("/v/a.mpg")->position = 30000000;  // 3 s
+  ASSERT_TRUE(WaitFor([&] { return Line().find("Converted Length:   3.00 s") != std::string::npos; })) << Line();
+  EXPECT_TRUE(Matches(Line(),
+                      "Total Length:  10.00 s, Converted Length:   3.00 s, Time Elapse ##:##:##, Left Calculting....."))
+      << Line();
+  EXPECT_EQ(Bar(), 30);
+
+  End("/v/a.mpg")->position = 60000000;  // 6 s
+  ASSERT_TRUE(WaitFor([&] { return Line().find("Converted Length:   6.00 s") != std::string::npos; })) << Line();
+  const std::string line = Line();
+  ASSERT_TRUE(
+      Matches(line, "Total Length:  10.00 s, Converted Length:   6.00 s, Time Elapse ##:##:##, Left ##:##:##"))
+      << line;
+  int eh = 0, em = 0, es = 0, lh = 0, lm = 0, ls = 0;
+  ASSERT_EQ(std::sscanf(line.c_str() + line.find("Elapse"), "Elapse %d:%d:%d, Left %d:%d:%d", &eh, &em, &es, &lh, &lm,
+                        &ls),
+            6);
+  const long elapsed = eh * 3600L + em * 60L + es;
+  const long left = lh * 3600L + lm * 60L + ls;
+  EXPECT_GE(elapsed, 1);
+  // Left is the rest of the source at the speed so far: 4 s of source to go
+  // after 6 s converted in `elapsed` whole seconds.
+  EXPECT_GE(left, elapsed * 4 / 6);
+  EXPECT_LE(left, (elapsed + 1) * 4 / 6);
+  EXPECT_EQ(Bar(), 60);
+
+  // Completion writes the final line, then the next job runs.
+  End("/v/a.mpg")->Complete();
+  ASSERT_TRUE(RunEnds());
+  EXPECT_EQ(Statuses(), (std::vector<int>{kJobDone, kJobDone}));
+  EXPECT_TRUE(MenusEnabled());
+}
+
+TEST_F(MainWindow, ProgressOfAShortSourceCreepsWithEmptyTimes) {
+  script.plans["/v/a.mpg"] = Plan{Plan::kHold};
+  dlg->AddJob(Job(CONVERT_AVI, "/v/a.mpg", 0.8));
+  Create();
+  Start();
+  ASSERT_EQ(Bar(), 0);
+  ASSERT_TRUE(WaitFor([&] { return Bar() >= 2; })) << Bar();
+  EXPECT_EQ(Line(), "Total Length:   0.80 s, Converted Length:   0.00 s, Time Elapse , Left ");
+  // A length the guard cannot trust never stops the job by itself.
+  EXPECT_TRUE(dlg->IsConverting());
+  End("/v/a.mpg")->Complete();
+  ASSERT_TRUE(RunEnds());
+  EXPECT_EQ(Statuses(), (std::vector<int>{kJobDone}));
+}
+
+TEST_F(MainWindow, JobStuckAtItsEndIsStoppedByTheGuard) {
+  ModalWatcher modals;
+  script.plans["/v/a.mpg"] = Plan{Plan::kHold};
+  dlg->AddJob(Job(CONVERT_AVI, "/v/a.mpg", 2.0));
+  dlg->AddJob(Job(CONVERT_AVI, "/v/b.mpg"));
+  Create();
+  Start();
+  // Within a second of its length, and no completion ever comes.
+  End("/v/a.mpg")->position = 15000000;
+  ASSERT_TRUE(RunEnds(180));
+  UiPumpMessages();
+  // The guard ends the run as a stop does: the job counts as interrupted,
+  // the later job is not started and nothing is logged.
+  EXPECT_EQ(Statuses(), (std::vector<int>{kJobFailed, kJobWaiting}));
+  EXPECT_EQ(script.buildersMade, 1);
+  EXPECT_FALSE(dlg->HadError());
+  EXPECT_TRUE(modals.seen.empty());
+}
+
+TEST_F(MainWindow, StopDuringAJobEndsTheRunThere) {
+  ModalWatcher modals;
+  int answers = 0;
+  BoxHook boxes([&](const BoxSeen&) { return ++answers == 1 ? IDNO : IDYES; });
+  script.plans["/v/a.mpg"] = Plan{Plan::kHold};
+  dlg->AddJob(Job(CONVERT_AVI, "/v/a.mpg"));
+  dlg->AddJob(Job(CONVERT_MPEG, "/v/b.mpg"));
+  dlg->AddJob(Job(CONVERT_MP4, "/v/c.mpg"));
+  Create();
+  Start();
+  ASSERT_EQ(Statuses(), (std::vector<int>{kJobRunning, kJobWaiting, kJobWaiting}));
+
+  // No: the run goes on.
+  dlg->OnStartStop();
+  ASSERT_EQ(boxes.seen.size(), 1u);
+  EXPECT_EQ(boxes.seen[0].text, UiLoadString(128));
+  EXPECT_FALSE(boxes.seen[0].text.empty());
+  EXPECT_EQ(boxes.seen[0].type & 0xF, static_cast<UINT>(MB_YESNO));
+  EXPECT_EQ(boxes.seen[0].type & MB_ICONMASK, static_cast<UINT>(MB_ICONQUESTION));
+  UiPumpMessages();
+  EXPECT_TRUE(dlg->IsConverting());
+  EXPECT_EQ(Statuses()[0], kJobRunning);
+
+  // Yes: the run ends after the current job, which counts as interrupted.
+  dlg->OnStartStop();
+  ASSERT_EQ(boxes.seen.size(), 2u);
+  ASSERT_TRUE(RunEnds());
+  UiPumpMessages();
+  EXPECT_EQ(Statuses(), (std::vector<int>{kJobFailed, kJobWaiting, kJobWaiting}));
+  EXPECT_EQ(script.built, (std::vector<std::string>{"/v/a.mpg"}));
+  EXPECT_EQ(script.buildersMade, 1);
+  // A stop is not a failure: no log.
+  EXPECT_FALSE(dlg->HadError());
+  EXPECT_TRUE(modals.seen.empty());
+  EXPECT_TRUE(MenusEnabled());
+
+  // The stopped graph's late completion moves nothing.
+  End("/v/a.mpg")->Complete();
+  UiPumpMessages();
+  EXPECT_EQ(Statuses(), (std::vector<int>{kJobFailed, kJobWaiting, kJobWaiting}));
+  EXPECT_EQ(script.buildersMade, 1);
+
+  // Starting again converts every row from the top.
+  script.plans["/v/a.mpg"] = Plan{Plan::kCompleteOnRun};
+  Start();
+  ASSERT_TRUE(RunEnds());
+  EXPECT_EQ(Statuses(), (std::vector<int>{kJobDone, kJobDone, kJobDone}));
+  EXPECT_EQ(script.built, (std::vector<std::string>{"/v/a.mpg", "/v/a.mpg", "/v/b.mpg", "/v/c.mpg"}));
+}
+
+TEST_F(MainWindow, FailedBuildIsLoggedAndTheNextJobRuns) {
+  ModalWatcher modals;
+  script.plans["/v/a.mpg"] = Plan{Plan::kBuildFails, E_FAIL, "No Video Stream"};
+  dlg->AddJob(Job(CONVERT_AVI, "/v/a.mpg"));
+  dlg->AddJob(Job(CONVERT_MPEG, "/v/b.mpg"));
+  Create();
+  Start();
+  ASSERT_TRUE(RunEnds());
+  ASSERT_TRUE(WaitFor([&] { return !modals.seen.empty(); }));
+  EXPECT_EQ(Statuses(), (std::vector<int>{kJobFailed, kJobDone}));
+  const std::string systemText = SystemErrorText(E_FAIL);
+  ASSERT_FALSE(systemText.empty());
+  const std::string expected = "1. Code: 0x80004005, " + systemText + " -- [No Video Stream]\n";
+  EXPECT_EQ(dlg->GetRunLog(), expected);
+  EXPECT_TRUE(dlg->HadError());
+  // The log window opens once, at the end of the run, with the log.
+  ASSERT_EQ(modals.seen.size(), 1u);
+  EXPECT_EQ(Normalised(modals.seen[0].text), expected);
+}
+
+TEST_F(MainWindow, BuildAnsweringSFalseFailsWithTheBuildersOwnText) {
+  ModalWatcher modals;
+  script.plans["/v/a.mpg"] = Plan{Plan::kBuildFails, S_FALSE, "Nothing to convert"};
+  dlg->AddJob(Job(CONVERT_MPEG, "/v/a.mpg"));
+  Create();
+  Start();
+  ASSERT_TRUE(RunEnds());
+  EXPECT_EQ(Statuses(), (std::vector<int>{kJobFailed}));
+  EXPECT_EQ(dlg->GetRunLog(), "1. Nothing to convert\n");
+}
+
+TEST_F(MainWindow, FailedPauseFailsTheJobAndTheRunGoesOn) {
+  ModalWatcher modals;
+  script.plans["/v/a.mpg"] = Plan{Plan::kPauseFails, E_FAIL, ""};
+  dlg->AddJob(Job(CONVERT_AVI, "/v/a.mpg"));
+  dlg->AddJob(Job(CONVERT_AVI, "/v/b.mpg"));
+  Create();
+  Start();
+  ASSERT_TRUE(RunEnds());
+  EXPECT_EQ(Statuses(), (std::vector<int>{kJobFailed, kJobDone}));
+  EXPECT_EQ(dlg->GetRunLog(), "1. Code: 0x80004005, " + SystemErrorText(E_FAIL) + " -- []\n");
+  // The refused graph never ran.
+  EXPECT_EQ(End("/v/a.mpg")->runs, 0);
+  ASSERT_TRUE(WaitFor([&] { return !modals.seen.empty(); }));
+}
+
+TEST_F(MainWindow, AbortsAreLoggedWithTheirHints) {
+  ModalWatcher modals;
+  script.plans["/v/a.avi"] = Plan{Plan::kAbortOnRun, VFW_E_NOT_CONNECTED};
+  script.plans["/v/b.mpg"] = Plan{Plan::kAbortOnRun, E_FAIL};
+  script.plans["/v/c.mpg"] = Plan{Plan::kAbortOnRun, E_OUTOFMEMORY};
+  CConvertOpt* avi = Job(CONVERT_AVI, "/v/a.avi");
+  avi->m_nSourceFormat = 0x200;  // an AVI source
+  CConvertOpt* mp4 = Job(CONVERT_MP4, "/v/b.mpg");
+  mp4->m_nSourceFormat = 0x4000;
+  CConvertOpt* mpeg = Job(CONVERT_MPEG, "/v/c.mpg");
+  mpeg->m_nSourceFormat = 0x4000;
+  dlg->AddJob(avi);
+  dlg->AddJob(mp4);
+  dlg->AddJob(mpeg);
+  dlg->AddJob(Job(CONVERT_AVI, "/v/d.mpg"));
+  Create();
+  Start();
+  ASSERT_TRUE(RunEnds());
+  EXPECT_EQ(Statuses(), (std::vector<int>{kJobFailed, kJobFailed, kJobFailed, kJobDone}));
+  const std::string expected =
+      "1. EC_ERRORABORT, hr = 80040209\n" + SystemErrorText(VFW_E_NOT_CONNECTED) +
+      " Please insure you have installed ffdshow codecs package\n"
+      "2. EC_ERRORABORT, hr = 80004005\n"
+      " Error in output settings. We suggest you using the pre-defined profile while creating 3GP and MP4 files.\n"
+      "3. EC_ERRORABORT, hr = 8007000e\n" +
+      SystemErrorText(E_OUTOFMEMORY);
+  EXPECT_EQ(dlg->GetRunLog(), expected);
+  ASSERT_TRUE(WaitFor([&] { return !modals.seen.empty(); }));
+  ASSERT_EQ(modals.seen.size(), 1u);
+  EXPECT_EQ(Normalised(modals.seen[0].text), expected);
+}
+
+TEST_F(MainWindow, StreamingGraphRunsToCompletion) {
+  script.plans["/v/a.mpg"] = Plan{Plan::kStream, S_OK, "", 40};
+  script.plans["/v/b.mpg"] = Plan{Plan::kStream, S_OK, "", 5};
+  dlg->AddJob(Job(CONVERT_AVI, "/v/a.mpg", 1.6));
+  dlg->AddJob(Job(CONVERT_MPEG, "/v/b.mpg", 0.2));
+  Create();
+  Start();
+  ASSERT_TRUE(RunEnds());
+  EXPECT_EQ(Statuses(), (std::vector<int>{kJobDone, kJobDone}));
+  EXPECT_FALSE(dlg->HadError());
+  EXPECT_EQ(Bar(), 100);
+}
+
+TEST_F(MainWindow, StreamThatFailsEndsItsJobOnce) {
+  ModalWatcher modals;
+  // The failing stream aborts and also ends its stream, so its renderer
+  // completes too; whichever comes first ends the job, and only once.
+  script.plans["/v/a.mpg"] = Plan{Plan::kStream, E_FAIL, "", 40, 10};
+  dlg->AddJob(Job(CONVERT_AVI, "/v/a.mpg", 1.6));
+  dlg->AddJob(Job(CONVERT_AVI, "/v/b.mpg"));
+  dlg->AddJob(Job(CONVERT_AVI, "/v/c.mpg"));
+  Create();
+  Start();
+  ASSERT_TRUE(RunEnds());
+  UiPumpMessages();
+  const std::vector<int> status = Statuses();
+  EXPECT_TRUE(status[0] == kJobFailed || status[0] == kJobDone) << status[0];
+  EXPECT_EQ(status[1], kJobDone);
+  EXPECT_EQ(status[2], kJobDone);
+  EXPECT_EQ(script.built, (std::vector<std::string>{"/v/a.mpg", "/v/b.mpg", "/v/c.mpg"}));
+  EXPECT_EQ(dlg->GetRunLog().find("2. "), std::string::npos) << dlg->GetRunLog();
+  EXPECT_EQ(dlg->GetRunLog().find("3. "), std::string::npos) << dlg->GetRunLog();
+}
+
+TEST_F(MainWindow, OnlyTheFirstEndOfAJobCounts) {
+  ModalWatcher modals;
+  script.plans["/v/a.mpg"] = Plan{Plan::kAbortThenComplete, E_FAIL};
+  script.plans["/v/b.mpg"] = Plan{Plan::kCompleteThenAbort, E_FAIL};
+  dlg->AddJob(Job(CONVERT_MPEG, "/v/a.mpg"));
+  dlg->AddJob(Job(CONVERT_MPEG, "/v/b.mpg"));
+  dlg->AddJob(Job(CONVERT_MPEG, "/v/c.mpg"));
+  dlg->AddJob(Job(CONVERT_MPEG, "/v/d.mpg"));
+  Create();
+  Start();
+  ASSERT_TRUE(RunEnds());
+  UiPumpMessages();
+  EXPECT_EQ(Statuses(), (std::vector<int>{kJobFailed, kJobDone, kJobDone, kJobDone}));
+  EXPECT_EQ(script.built, (std::vector<std::string>{"/v/a.mpg", "/v/b.mpg", "/v/c.mpg", "/v/d.mpg"}));
+  EXPECT_EQ(dlg->GetRunLog(), "1. EC_ERRORABORT, hr = 80004005\n" + SystemErrorText(E_FAIL));
+  ASSERT_TRUE(WaitFor([&] { return !modals.seen.empty(); }));
+  EXPECT_EQ(modals.seen.size(), 1u);
+}
+
+TEST_F(MainWindow, ClosingDuringARunIsRefused) {
+  BoxHook boxes;
+  script.plans["/v/a.mpg"] = Plan{Plan::kHold};
+  dlg->AddJob(Job(CONVERT_AVI, "/v/a.mpg"));
+  Create();
+  Start();
+  const HWND hwnd = dlg->GetSafeHwnd();
+  dlg->ShowWindow(SW_SHOW);
+  ASSERT_TRUE(dlg->IsWindowVisible());
+  dlg->SendMessage(WM_CLOSE);
+  ASSERT_EQ(boxes.seen.size(), 1u);
+  EXPECT_EQ(boxes.seen[0].text, "You are converting now, You must stop it first.");
+  EXPECT_EQ(boxes.seen[0].caption, "Pellomar");
+  EXPECT_EQ(boxes.seen[0].type & MB_ICONMASK, static_cast<UINT>(MB_ICONEXCLAMATION));
+  UiPumpMessages();
+  EXPECT_TRUE(IsWindow(hwnd));
+  EXPECT_TRUE(dlg->IsWindowVisible());
+  EXPECT_TRUE(dlg->IsConverting());
+  EXPECT_EQ(Statuses(), (std::vector<int>{kJobRunning}));
+  End("/v/a.mpg")->Complete();
+  ASSERT_TRUE(RunEnds());
+  EXPECT_EQ(Statuses(), (std::vector<int>{kJobDone}));
+}
+
+TEST_F(MainWindow, StartWithAnEmptyListOnlySetsTheXvidValue) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\GNU\\XviD", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                            nullptr),
+            ERROR_SUCCESS);
+  RegDeleteValueA(key, "Videoinfo_Compat");
+  RegCloseKey(key);
+  Create();
+  Start();
+  EXPECT_FALSE(dlg->IsConverting());
+  EXPECT_EQ(script.buildersMade, 0);
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\GNU\\XviD", 0, KEY_READ, &key), ERROR_SUCCESS);
+  DWORD value = 0, size = sizeof value, type = 0;
+  EXPECT_EQ(RegQueryValueExA(key, "Videoinfo_Compat", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(value, 1u);
+  RegCloseKey(key);
+}
+
+TEST_F(MainWindow, SetProgressSkipsSmallSteps) {
+  Create();
+  dlg->SetProgress(49);
+  ASSERT_EQ(Bar(), 49);
+  dlg->SetProgress(50);
+  EXPECT_EQ(Bar(), 49);
+  dlg->SetProgress(51);
+  EXPECT_EQ(Bar(), 49);
+  dlg->SetProgress(52);
+  EXPECT_EQ(Bar(), 52);
+  dlg->SetProgress(0);
+  EXPECT_EQ(Bar(), 0);
+  dlg->SetProgress(1);
+  EXPECT_EQ(Bar(), 0);
+  dlg->SetProgress(100);
+  EXPECT_EQ(Bar(), 100);
+}
+
+TEST_F(MainWindow, RemovingTheLastRowSelectsTheNewLastRow) {
+  for (const char* s : {"/v/a", "/v/b", "/v/c"}) dlg->AddJob(Job(CONVERT_AVI, s));
+  Create();
+  auto* list = dynamic_cast<CListCtrl*>(dlg->GetDlgItem(1000));
+  ASSERT_NE(list, nullptr);
+  list->SetItemState(2, LVIS_SELECTED, LVIS_SELECTED);
+  dlg->OnRemoveJob();
+  ASSERT_EQ(dlg->GetJobCount(), 2);
+  EXPECT_EQ(list->GetItemText(1, 1), "/v/b");
+  EXPECT_EQ(dlg->GetJob(1)->m_strSource, "/v/b");
+  POSITION pos = list->GetFirstSelectedItemPosition();
+  ASSERT_NE(pos, nullptr);
+  EXPECT_EQ(list->GetNextSelectedItem(pos), 1);
+
+  // A middle row: the row that moves up into its place is selected.
+  list->SetItemState(1, 0, LVIS_SELECTED);
+  list->SetItemState(0, LVIS_SELECTED, LVIS_SELECTED);
+  dlg->OnRemoveJob();
+  ASSERT_EQ(dlg->GetJobCount(), 1);
+  EXPECT_EQ(dlg->GetJob(0)->m_strSource, "/v/b");
+  pos = list->GetFirstSelectedItemPosition();
+  ASSERT_NE(pos, nullptr);
+  EXPECT_EQ(list->GetNextSelectedItem(pos), 0);
+
+  dlg->OnRemoveAllJobs();
+  EXPECT_EQ(dlg->GetJobCount(), 0);
+  EXPECT_EQ(list->GetItemCount(), 0);
+}
+
+}  // namespace
