@@ -113,6 +113,28 @@ expect_audio() {
     fail "$file: $got s of sound decoded, expected $SOURCE_SOUND s within two frames of $frame samples"
 }
 
+# band_level FILE CHANNEL FREQ: RMS level (dB) of one channel of the first
+# sound stream around FREQ.
+band_level() {
+  ffmpeg -nostdin -v info -i "$1" -map 0:a:0 \
+    -af "pan=mono|c0=$2,bandpass=f=$3:width_type=q:w=8,astats=measure_overall=RMS_level:measure_perchannel=none" \
+    -f null - 2>&1 | sed -n 's/.*RMS level dB: \(.*\)/\1/p' | tail -n 1
+}
+
+# expect_tones FILE: the samples' 440 Hz left and 660 Hz right tones are
+# still on their own sides (no swapped, mixed or lost channel).
+expect_tones() {
+  local l440 l660 r440 r660
+  l440=$(band_level "$1" c0 440)
+  l660=$(band_level "$1" c0 660)
+  r440=$(band_level "$1" c1 440)
+  r660=$(band_level "$1" c1 660)
+  echo "$1: left 440/660 Hz $l440/$l660 dB, right $r440/$r660 dB"
+  awk -v a="$l440" -v b="$l660" -v c="$r440" -v d="$r660" \
+    'BEGIN { exit !(a != "" && d != "" && a - b >= 10 && d - c >= 10 && a > -20 && d > -20) }' ||
+    fail "$1: the left channel should carry 440 Hz and the right 660 Hz"
+}
+
 # expect_clean_decode FILE: ffmpeg decodes every stream without a complaint.
 expect_clean_decode() {
   local errors
@@ -152,6 +174,7 @@ case $CASE in
     expect_streams "$out" "mpeg1video mp2"
     expect_video "$out" 176 144 25
     expect_audio "$out" 44100 2 1152
+    expect_tones "$out"
     expect_clean_decode "$out"
     expect_likeness "$out" "$MP2" 30
     expect_likeness "$out" "$MP2" 30 37
@@ -164,6 +187,7 @@ case $CASE in
     expect_streams "$out" "mpeg1video mp2"
     expect_video "$out" 176 144 25
     expect_audio "$out" 44100 2 1152
+    expect_tones "$out"
     expect_clean_decode "$out"
     ;;
   vcd)  # type 3, VCD PAL: 352x288 at 25 frames/s, MP2 44.1 kHz
@@ -174,6 +198,7 @@ case $CASE in
     expect_streams "$out" "mpeg1video mp2"
     expect_video "$out" 352 288 25
     expect_audio "$out" 44100 2 1152
+    expect_tones "$out"
     expect_clean_decode "$out"
     expect_likeness "$out" "$MP2" 28
     expect_likeness "$out" "$MP2" 28 37
@@ -186,6 +211,7 @@ case $CASE in
     expect_streams "$out" "h264 aac"
     expect_video "$out" 176 144 25
     expect_audio "$out" 44100 2 1024
+    expect_tones "$out"
     expect_clean_decode "$out"
     expect_likeness "$out" "$MP2" 30
     expect_likeness "$out" "$MP2" 30 37
@@ -198,6 +224,7 @@ case $CASE in
     expect_streams "$out" "mpeg4 aac"
     expect_video "$out" 176 144 30
     expect_audio "$out" 48000 2 1024
+    expect_tones "$out"
     expect_clean_decode "$out"
     ;;
   avi)  # type 0, Xvid-tagged MPEG-4 and MP3
@@ -207,6 +234,7 @@ case $CASE in
     expect_streams "$out" "mpeg4 mp3"
     expect_video "$out" 176 144 25
     expect_audio "$out" 44100 2 1152
+    expect_tones "$out"
     expect_clean_decode "$out"
     expect_likeness "$out" "$MP2" 30
     expect_likeness "$out" "$MP2" 30 37
@@ -218,6 +246,7 @@ case $CASE in
     expect_streams "$out" "wmv2 wmav2"
     expect_video "$out" 176 144 25
     expect_audio "$out" 44100 2 2048
+    expect_tones "$out"
     expect_clean_decode "$out"
     expect_likeness "$out" "$MP2" 30
     expect_likeness "$out" "$MP2" 30 37
@@ -259,6 +288,7 @@ case $CASE in
     expect_streams "$out" "mpeg4 aac"
     expect_video "$out" 320 240 29.97
     expect_audio "$out" 24000 2 1024
+    expect_tones "$out"
     expect_clean_decode "$out"
     thumb=$WORK/M4V00001.THM
     if [ -s "$thumb" ]; then
@@ -266,6 +296,14 @@ case $CASE in
       [ "$(probe "$thumb" stream=width v:0)x$(probe "$thumb" stream=height v:0)" = 160x120 ] ||
         fail "$thumb: not 160x120"
       expect_clean_decode "$thumb"
+      # The 176x144 frame at 1 s fitted into the box: 147x120 between white
+      # bars. Upside-down, stretched or discoloured thumbnails fall far below.
+      psnr=$(ffmpeg -nostdin -v info -i "$thumb" -i "$MP2" -filter_complex \
+        "[0:v]format=yuv444p[a];[1:v]trim=start_frame=25:end_frame=26,setpts=PTS-STARTPTS,scale=147:120,pad=160:120:7:0:white,format=yuv444p[b];[a][b]psnr" \
+        -f null - 2>&1 | sed -n 's/.*PSNR.* average:\([0-9.inf]*\).*/\1/p' | tail -n 1)
+      echo "$thumb: PSNR $psnr dB against the source's frame at 1 s in the box"
+      awk -v p="$psnr" 'BEGIN { exit !(p == "inf" || (p != "" && (p + 0) >= 24)) }' ||
+        fail "$thumb: PSNR '$psnr' dB against the source's frame at 1 s fitted into 160x120, expected at least 24"
     else
       fail "no thumbnail at $thumb"
     fi
@@ -279,6 +317,7 @@ case $CASE in
     expect_streams "$out" "mpeg4 aac"
     expect_video "$out" 320 240 24
     expect_audio "$out" 44100 2 1024
+    expect_tones "$out"
     expect_clean_decode "$out"
     ;;
   flv)  # type 9: Sorenson H.263 at 15 frames/s and MP3
@@ -289,6 +328,7 @@ case $CASE in
     expect_stream_set "$out" "flv1 mp3"
     expect_video "$out" 176 144 15
     expect_audio "$out" 44100 2 1152
+    expect_tones "$out"
     expect_clean_decode "$out"
     ;;
   missing-source)  # a job whose source does not exist fails and says so
