@@ -71,6 +71,23 @@ run $(video 352x288 1) $(surround 48000 1) $(stereo 48000 1) $(tone 1000 48000 1
   -c:v mpeg2video -b:v 600k -g 12 -bf 2 \
   -c:a:0 ac3 -b:a:0 384k -c:a:1 ac3 -b:a:1 192k -c:a:2 mp2 -b:a:2 128k \
   -f vob vob-multiaudio.vob
+# A program stream with MPEG audio and no video at all.
+run $(stereo 44100 2) $OUT -c:a mp2 -b:a 128k -f vob mpeg-ps-mp2-only.mpg
+# The same with a DVD subpicture stream in front of it: one pack (SCR 0) with
+# one private-stream-1 packet (sub-stream 0x20, PTS 0) holding a 2x2
+# subpicture unit. ffmpeg cannot encode a subpicture from nothing, so the
+# bytes are written here.
+{
+  printf '\000\000\001\272\104\000\004\000\004\001\001\211\303\370'
+  printf '\000\000\001\275\000\047\201\200\005\041\000\001\000\001\040'
+  # unit size 30, control at 6; RLE: one line per field, 2 pixels of colour 1
+  printf '\000\036\000\006\220\220'
+  # control: date 0, next 6, start display, colours, alpha, area 0..1 x 0..1,
+  # field offsets 4 and 5, end
+  printf '\000\000\000\006\001\003\062\020\004\377\360'
+  printf '\005\000\000\001\000\000\001\006\000\004\000\005\377'
+  cat mpeg-ps-mp2-only.mpg
+} > mpeg-ps-subpic-mp2.mpg
 
 # --- MPEG-2 video variants ---------------------------------------------------
 # Interlaced frame pictures with field DCT and field motion, top field first.
