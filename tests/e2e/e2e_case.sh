@@ -331,6 +331,29 @@ case $CASE in
     expect_tones "$out"
     expect_clean_decode "$out"
     ;;
+  vcd-ntsc)  # type 4, PAL to NTSC: VCD 352x240 at 30000/1001
+    out=$WORK/out.mpg
+    run 4 "$MP2" "$out" "${SOURCE_SETS[@]}" --set m_nMpegKind=2 --set m_nTvStandard=1 \
+      --set m_nWidth=352 --set m_nHeight=240 --set m_dFrameRate=29.97
+    expect_format "$out" mpeg
+    expect_streams "$out" "mpeg1video mp2"
+    [ "$(probe "$out" stream=r_frame_rate v:0)" = 30000/1001 ] || fail "$out: not 30000/1001 frames/s"
+    expect_video "$out" 352 240 29.97
+    expect_audio "$out" 44100 2 1152
+    expect_tones "$out"
+    expect_clean_decode "$out"
+    ;;
+  bad-profile)  # a Windows Media profile past the list fails the build
+    out=$WORK/out.wmv
+    "$BIN" --type 1 --source "$MP2" --target "$out" --timeout 60 "${SOURCE_SETS[@]}" \
+      --set m_nWmProfile=99 >"$WORK/run.log" 2>&1
+    rc=$?
+    cat "$WORK/run.log"
+    [ $rc -ne 0 ] || fail "pellomar-e2e exited 0 for a profile past the list"
+    grep -qx "job result: failed" "$WORK/run.log" || fail "no 'job result: failed' for a profile past the list"
+    grep -q '^1\. Code: 0x80070057, ' "$WORK/run.log" || fail "the run log does not give E_INVALIDARG for job 1"
+    no_sanitizer_report
+    ;;
   missing-source)  # a job whose source does not exist fails and says so
     out=$WORK/out.mpg
     "$BIN" --type 2 --source "$WORK/no-such-file.mpg" --target "$out" --timeout 60 \
