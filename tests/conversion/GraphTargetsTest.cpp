@@ -315,7 +315,6 @@ TEST(PictureSeries, OnePictureEveryInterval) {
   fs::remove_all(folder);
   fs::create_directories(folder);
   auto conv = NewConverter();
-  // A 2 s source at 700 ms: pictures of 0, 0.7 and 1.4 s.
   ASSERT_EQ(S_OK, conv->BuildPicturesGraph(DataFile("vob-ac3.vob"), folder, 350, 0, 0)) << g_strConvertError;
   GraphEvents ev = Play(conv);
   EXPECT_EQ(1, ev.completes);
