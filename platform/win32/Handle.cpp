@@ -40,6 +40,15 @@ KernelObject* KernelObject::FromHandle(HANDLE h) {
 DWORD GetLastError() { return t_lastError; }
 void SetLastError(DWORD err) { t_lastError = err; }
 
+KernelObject* KernelObject::Reference(HANDLE h) {
+  if (h == nullptr || h == INVALID_HANDLE_VALUE) return nullptr;
+  auto* obj = static_cast<KernelObject*>(h);
+  LiveObjects& l = Live();
+  std::lock_guard<std::mutex> g(l.lock);
+  if (!l.objects.count(obj) || !obj->TryAddRef()) return nullptr;
+  return obj;
+}
+
 BOOL CloseHandle(HANDLE h) {
   KernelObject* obj = KernelObject::FromHandle(h);
   if (!obj) {

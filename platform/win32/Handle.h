@@ -18,6 +18,13 @@ class KernelObject {
   virtual ~KernelObject();
 
   void AddRef() { refs_.fetch_add(1, std::memory_order_relaxed); }
+  // Adds a reference unless the last one is already gone.
+  bool TryAddRef() {
+    long n = refs_.load(std::memory_order_relaxed);
+    while (n > 0)
+      if (refs_.compare_exchange_weak(n, n + 1, std::memory_order_acq_rel)) return true;
+    return false;
+  }
   void Release() {
     if (refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
   }
@@ -28,6 +35,11 @@ class KernelObject {
   // or foreign handle: every live object is known, so a stale or random
   // value is refused instead of being dereferenced.
   static KernelObject* FromHandle(HANDLE h);
+
+  // Like FromHandle, but takes a reference for the caller (to be dropped
+  // with Release), so that a handle closed by another thread meanwhile
+  // cannot free the object in use. Null for an invalid or dying object.
+  static KernelObject* Reference(HANDLE h);
 
   template <class T>
   static T* As(HANDLE h) {

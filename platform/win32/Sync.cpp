@@ -1,5 +1,8 @@
 #include "platform/win32/Sync.h"
 
+#include <array>
+#include <span>
+
 #include <algorithm>
 #include <chrono>
 #include <optional>
@@ -305,29 +308,50 @@ struct WaitEngine {
       SetLastError(ERROR_INVALID_PARAMETER);
       return WAIT_FAILED;
     }
-    std::vector<WaitableObject*> objs;
-    objs.reserve(count);
+    // Every object is held for the length of the wait, so that a handle
+    // closed by another thread meanwhile does not free it under us.
+    std::array<WaitableObject*, MAXIMUM_WAIT_OBJECTS> held{};
+    DWORD n = 0;
+    auto releaseHeld = [&] {
+      for (DWORD i = 0; i < n; ++i) held[i]->Release();
+    };
     for (DWORD i = 0; i < count; ++i) {
-      auto* obj = KernelObject::As<WaitableObject>(handles[i]);
+      KernelObject* ref = KernelObject::Reference(handles[i]);
+      auto* obj = dynamic_cast<WaitableObject*>(ref);
       if (!obj) {
+        if (ref) ref->Release();
+        releaseHeld();
         SetLastError(ERROR_INVALID_HANDLE);
         return WAIT_FAILED;
       }
       // A wait-all on the same object twice could never be decided sensibly.
-      if (all && std::find(objs.begin(), objs.end(), obj) != objs.end()) {
+      if (all && std::find(held.begin(), held.begin() + n, obj) != held.begin() + n) {
+        obj->Release();
+        releaseHeld();
         SetLastError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
       }
-      objs.push_back(obj);
+      held[n++] = obj;
     }
-    // Hold every object for the length of the wait, so that a handle closed
-    // by another thread meanwhile does not free it under us.
-    for (auto* obj : objs) obj->AddRef();
+    const std::span<WaitableObject* const> objs(held.data(), n);
+    const DWORD me = GetCurrentThreadId();
+
+    // A poll decides at once and needs no waiter: streaming threads poll
+    // their command events for every sample.
+    if (ms == 0) {
+      WaitableObject::Waiter none;
+      DWORD result = WAIT_TIMEOUT;
+      {
+        std::lock_guard<std::mutex> lock(WaitableObject::StateLock());
+        if (!TrySatisfy(objs, all, me, &none, &result)) result = WAIT_TIMEOUT;
+      }
+      releaseHeld();
+      return result;
+    }
 
     std::optional<std::chrono::steady_clock::time_point> deadline;
     if (ms != INFINITE) deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
 
-    const DWORD me = GetCurrentThreadId();
     WaitableObject::Waiter waiter;
     DWORD result = WAIT_TIMEOUT;
     {
@@ -350,7 +374,7 @@ struct WaitEngine {
         Erase(obj->pulsed_, &waiter);
       }
     }
-    for (auto* obj : objs) obj->Release();
+    releaseHeld();
     return result;
   }
 
@@ -360,7 +384,7 @@ struct WaitEngine {
   }
 
   // Takes the objects if the wait is satisfied now; StateLock is held.
-  static bool TrySatisfy(const std::vector<WaitableObject*>& objs, bool all, DWORD me, WaitableObject::Waiter* w,
+  static bool TrySatisfy(std::span<WaitableObject* const> objs, bool all, DWORD me, WaitableObject::Waiter* w,
                          DWORD* result) {
     if (all) {
       for (auto* obj : objs)
