@@ -32,7 +32,11 @@ struct SwsDeleter {
 struct SwrDeleter {
   void operator()(SwrContext* s) const { swr_free(&s); }
 };
+struct AvParserDeleter {
+  void operator()(AVCodecParserContext* p) const { av_parser_close(p); }
+};
 using AvCodecContextPtr = std::unique_ptr<AVCodecContext, AvCodecContextDeleter>;
+using AvParserPtr = std::unique_ptr<AVCodecParserContext, AvParserDeleter>;
 using AvFramePtr = std::unique_ptr<AVFrame, AvFrameDeleter>;
 using AvPacketPtr = std::unique_ptr<AVPacket, AvPacketDeleter>;
 using SwsPtr = std::unique_ptr<SwsContext, SwsDeleter>;

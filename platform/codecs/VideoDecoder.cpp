@@ -243,6 +243,7 @@ HRESULT CFfVideoDecoder::StartStreaming() {
     m_ctx.reset();
     return VFW_E_TYPE_NOT_ACCEPTED;
   }
+  m_parser.reset(id == AV_CODEC_ID_MPEG1VIDEO || id == AV_CODEC_ID_MPEG2VIDEO ? av_parser_init(id) : nullptr);
   if (!m_writer.SetTarget(m_pOutput->CurrentMediaType())) return E_UNEXPECTED;
   m_frameTime = VideoFrameTime(in) > 0 ? VideoFrameTime(in) : kDefaultFrameTime;
   m_haveTime = false;
@@ -252,6 +253,7 @@ HRESULT CFfVideoDecoder::StartStreaming() {
 }
 
 HRESULT CFfVideoDecoder::StopStreaming() {
+  m_parser.reset();
   m_ctx.reset();
   m_frame.reset();
   m_packet.reset();
@@ -304,6 +306,33 @@ HRESULT CFfVideoDecoder::Decode(const AVPacket* packet) {
   }
 }
 
+HRESULT CFfVideoDecoder::Parse(const BYTE* data, int length, int64_t pts) {
+  const bool flush = data == nullptr;
+  do {
+    uint8_t* out = nullptr;
+    int outSize = 0;
+    const int used = av_parser_parse2(m_parser.get(), m_ctx.get(), &out, &outSize, data, length, pts, pts, 0);
+    if (used < 0) return S_OK;
+    if (data) {
+      data += used;
+      length -= used;
+    }
+    pts = AV_NOPTS_VALUE;  // the time belongs to the first picture begun here
+    if (outSize > 0) {
+      av_packet_unref(m_packet.get());
+      if (av_new_packet(m_packet.get(), outSize) < 0) return E_OUTOFMEMORY;
+      std::memcpy(m_packet->data, out, static_cast<size_t>(outSize));
+      m_packet->pts = m_parser->pts;
+      HRESULT hr = Decode(m_packet.get());
+      av_packet_unref(m_packet.get());
+      if (hr != S_OK) return hr;
+    } else if (flush) {
+      return S_OK;
+    }
+  } while (length > 0 || flush);
+  return S_OK;
+}
+
 HRESULT CFfVideoDecoder::Receive(IMediaSample* sample) {
   if (!m_ctx) return VFW_E_WRONG_STATE;
   BYTE* data = nullptr;
@@ -312,6 +341,11 @@ HRESULT CFfVideoDecoder::Receive(IMediaSample* sample) {
   if (length <= 0) return S_OK;
   AM_SAMPLE2_PROPERTIES* props = m_pInput->SampleProps();
   if (props->dwSampleFlags & AM_SAMPLE_DATADISCONTINUITY) m_haveTime = false;
+  if (m_parser) {
+    REFERENCE_TIME start = 0, stop = 0;
+    const int64_t pts = SUCCEEDED(sample->GetTime(&start, &stop)) ? start : AV_NOPTS_VALUE;
+    return Parse(data, static_cast<int>(length), pts);
+  }
   // FFmpeg reads a little past the end of a packet: copy into a padded one.
   av_packet_unref(m_packet.get());
   if (av_new_packet(m_packet.get(), static_cast<int>(length)) < 0) return E_OUTOFMEMORY;
@@ -326,7 +360,9 @@ HRESULT CFfVideoDecoder::Receive(IMediaSample* sample) {
 
 HRESULT CFfVideoDecoder::EndOfStream() {
   if (m_ctx) {
-    // Pictures still held for reordering come out before the end.
+    // The picture the parser still holds, then those held for reordering,
+    // come out before the end.
+    if (m_parser) Parse(nullptr, 0, AV_NOPTS_VALUE);
     Decode(nullptr);
     avcodec_flush_buffers(m_ctx.get());
   }
@@ -336,7 +372,11 @@ HRESULT CFfVideoDecoder::EndOfStream() {
 HRESULT CFfVideoDecoder::EndFlush() {
   {
     CAutoLock lock(&m_csReceive);
-    if (m_ctx) avcodec_flush_buffers(m_ctx.get());
+    if (m_ctx) {
+      avcodec_flush_buffers(m_ctx.get());
+      // Bytes from before the flush must not complete a picture after it.
+      if (m_parser) m_parser.reset(av_parser_init(m_ctx->codec_id));
+    }
     m_haveTime = false;
   }
   return CTransformFilter::EndFlush();

@@ -66,12 +66,17 @@ class CFfVideoDecoder final : public CTransformFilter {
   // Codec private data (sequence headers, avcC) from the format block.
   static std::vector<BYTE> ExtraData(const CMediaType& in);
   HRESULT Decode(const AVPacket* packet);
+  // Feeds bytes through the elementary-stream parser, decoding every
+  // picture it completes; null data flushes the parser.
+  HRESULT Parse(const BYTE* data, int length, int64_t pts);
   HRESULT DeliverPicture(const AVFrame* frame);
 
   bool m_mpeg1Only;
   AvCodecContextPtr m_ctx;
   AvFramePtr m_frame;
   AvPacketPtr m_packet;
+  // MPEG-1/2 video arrives as payload pieces cut anywhere, not as pictures.
+  AvParserPtr m_parser;
   CPictureWriter m_writer;
   REFERENCE_TIME m_frameTime = 0;
   REFERENCE_TIME m_nextTime = 0;
