@@ -420,7 +420,17 @@ HRESULT CGraphConverter::CollectRenderedPins(IBaseFilter* filter, PinList& video
       // the pin carried decides, so that no audio stream is taken for
       // video.
       bool toVideo = renderer && mt.majortype != MEDIATYPE_Audio;
-      (toVideo ? video : audio).push_back({CComPtr<IPin>(out), mt.majortype});
+      RenderedPin rendered{CComPtr<IPin>(out), mt.majortype};
+      const BITMAPINFOHEADER* bih = nullptr;
+      if (mt.formattype == FORMAT_VideoInfo && mt.cbFormat >= sizeof(VIDEOINFOHEADER) && mt.pbFormat)
+        bih = &reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader;
+      else if (mt.formattype == FORMAT_VideoInfo2 && mt.cbFormat >= sizeof(VIDEOINFOHEADER2) && mt.pbFormat)
+        bih = &reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->bmiHeader;
+      if (bih) {
+        rendered.width = bih->biWidth;
+        rendered.height = bih->biHeight < 0 ? -bih->biHeight : bih->biHeight;
+      }
+      (toVideo ? video : audio).push_back(rendered);
       if (SUCCEEDED(d1) && SUCCEEDED(d2)) RemoveFilter(next);
     } else {
       hr = CollectRenderedPins(next, video, audio, depth + 1);
@@ -660,6 +670,17 @@ HRESULT CGraphConverter::Build(const std::string& source, const std::string& tar
   PinList video, audio;
   hr = RenderSourceAndCollectPins(src, video, audio);
   if (FAILED(hr)) return hr;
+
+  // An output size of 0 keeps the source's picture size (made even for the
+  // encoders' chroma planes).
+  if (!m_nWidth || !m_nHeight) {
+    for (const RenderedPin& p : video) {
+      if (NameHasSubtitle(p.pin) || p.major != MEDIATYPE_Video || p.width < 2 || p.height < 2) continue;
+      m_nWidth = p.width & ~1;
+      m_nHeight = p.height & ~1;
+      break;
+    }
+  }
 
   CComPtr<IBaseFilter> sink;
   switch (sinkKind) {

@@ -119,6 +119,8 @@ class CGraphConverter : public CFGManagerCustom {
   struct RenderedPin {
     CComPtr<IPin> pin;
     GUID major;
+    LONG width = 0;  // picture size of a video pin, 0 when unknown
+    LONG height = 0;
   };
   using PinList = std::vector<RenderedPin>;
 

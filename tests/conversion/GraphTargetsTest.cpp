@@ -474,3 +474,32 @@ TEST(SourcesWithoutVideo, AudioStillConverted) {
 }
 
 }  // namespace
+
+// --- Output size 0 ---------------------------------------------------------------
+
+// A job whose output size is 0 keeps the source's picture size, for the
+// MP4 family and the MPEG muxer alike.
+TEST(SourceSize, ZeroOutputSizeKeepsTheSourceSize) {
+  if (!HaveTools()) GTEST_SKIP();
+  {
+    auto conv = NewConverter();
+    std::string out = Target("zero-size.mp4");
+    conv->SetFrameRate(25, 1);
+    conv->SetEncoderParams("mpeg4", 384, "aac", 64, 44100, 2);
+    ASSERT_EQ(S_OK, conv->BuildMP4Graph(DataFile("mpeg2-ps-mp2.mpg"), out, 4)) << g_strConvertError;
+    EXPECT_EQ(1, Play(conv).completes);
+    auto v = Probe(out, "v:0");
+    EXPECT_EQ("176", v["width"]);
+    EXPECT_EQ("144", v["height"]);
+  }
+  {
+    auto conv = NewConverter();
+    std::string out = Target("zero-size.mpg");
+    conv->SetFrameRate(25, 1);
+    ASSERT_EQ(S_OK, conv->BuildMpegGraph(DataFile("mpeg2-ps-mp2.mpg"), out, 1)) << g_strConvertError;
+    EXPECT_EQ(1, Play(conv).completes);
+    auto v = Probe(out, "v:0");
+    EXPECT_EQ("176", v["width"]);
+    EXPECT_EQ("144", v["height"]);
+  }
+}
