@@ -217,8 +217,11 @@ HRESULT CSourceStream::DoBufferProcessingLoop() {
         return S_OK;
       } else {
         sample->Release();
-        DeliverEndOfStream();
+        // The abort goes out before the end of stream, so that the
+        // renderer's completion cannot reach the application first and
+        // make a failed stream look finished.
         m_pFilter->NotifyEvent(EC_ERRORABORT, hr, 0);
+        DeliverEndOfStream();
         return hr;
       }
     }

@@ -259,6 +259,10 @@ TEST(SourceStream, FailureEndsTheStreamAndAbortsTheGraph) {
   SourceRig rig;
   rig.source->stream->limit = 1;
   rig.source->stream->endResult = E_ACCESSDENIED;
+  // The abort is out before the end of stream reaches downstream, so that
+  // no renderer's completion can be taken for the stream's end first.
+  std::atomic<size_t> eventsAtEnd{99};
+  rig.sink->pin().onEndOfStream = [&] { eventsAtEnd = rig.events->Events().size(); };
   ASSERT_EQ(rig.source->stream->Connect(&rig.sink->pin(), nullptr), S_OK);
   ASSERT_EQ(rig.sink->Pause(), S_OK);
   ASSERT_EQ(rig.source->Pause(), S_OK);
@@ -267,6 +271,7 @@ TEST(SourceStream, FailureEndsTheStreamAndAbortsTheGraph) {
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].first, EC_ERRORABORT);
   EXPECT_EQ(events[0].second, E_ACCESSDENIED);
+  EXPECT_EQ(eventsAtEnd.load(), 1u);
   EXPECT_EQ(rig.sink->pin().received, 1);
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <new>
 #include <vector>
@@ -142,6 +143,7 @@ class TestInPin : public CBaseInputPin {
     return hr;
   }
   STDMETHODIMP EndOfStream() override {
+    if (onEndOfStream) onEndOfStream();
     ++endOfStreams;
     return S_OK;
   }
@@ -161,6 +163,7 @@ class TestInPin : public CBaseInputPin {
   int received = 0;
   int typeChanges = 0;
   int endOfStreams = 0;
+  std::function<void()> onEndOfStream;
   std::vector<BYTE> firstBytes;
 
  private:
