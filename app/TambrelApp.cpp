@@ -1,5 +1,9 @@
 #include "app/TambrelApp.h"
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include <vector>
 
 #include "app/Registry.h"
@@ -100,6 +104,9 @@ BOOL CTambrelApp::InitInstance() {
 
 void CTambrelApp::StartUp() {
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  // The encoders' and decoders' progress chatter is not for the user; their
+  // errors still reach the terminal.
+  av_log_set_level(AV_LOG_ERROR);
   // The media layer, the codec stand-ins and the Windows Media runtime are
   // entered into the class table before anything asks for them.
   DShowRegisterPlatform();
