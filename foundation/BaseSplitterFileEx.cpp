@@ -490,7 +490,6 @@ bool CBaseSplitterFileEx::ReadSequenceHeader(SequenceHeader& h, LONGLONG budget,
   Seek(seqPos);
   if (ByteRead(raw.data(), rawLen) != S_OK) return false;
 
-  pmt->ResetFormatBuffer();  // InitMediaType drops the block without freeing it
   pmt->InitMediaType();
   pmt->majortype = MEDIATYPE_Video;
   if (!h.mpeg2) {
@@ -587,7 +586,6 @@ bool CBaseSplitterFileEx::ReadMpegAudioHeader(MpegAudioHeader& h, LONGLONG budge
   h.rtDuration = 10000000LL * samples / h.nSamplesPerSec;
 
   if (!pmt) return true;
-  pmt->ResetFormatBuffer();  // InitMediaType drops the block without freeing it
   pmt->InitMediaType();
   pmt->majortype = MEDIATYPE_Audio;
   pmt->formattype = FORMAT_WaveFormatEx;
@@ -673,7 +671,6 @@ bool CBaseSplitterFileEx::ReadAdtsHeader(AdtsHeader& h, LONGLONG budget, CMediaT
   // eight channels, more than this format describes. Both are given as
   // stereo so that no consumer sees 0 channels.
   WORD channels = (h.channels >= 1 && h.channels <= 6) ? h.channels : 2;
-  pmt->ResetFormatBuffer();  // InitMediaType drops the block without freeing it
   pmt->InitMediaType();
   pmt->majortype = MEDIATYPE_Audio;
   pmt->subtype = MEDIASUBTYPE_AAC;
@@ -723,7 +720,6 @@ bool CBaseSplitterFileEx::ReadAc3Header(Ac3Header& h, LONGLONG budget, CMediaTyp
   h.nBytesPerSec = kBitrates[h.frmsizecod >> 1] * 1000 / 8;
 
   if (!pmt) return true;
-  pmt->ResetFormatBuffer();  // InitMediaType drops the block without freeing it
   pmt->InitMediaType();
   pmt->majortype = MEDIATYPE_Audio;
   pmt->subtype = MEDIASUBTYPE_DOLBY_AC3;
@@ -780,7 +776,6 @@ bool CBaseSplitterFileEx::ReadDtsHeader(DtsHeader& h, LONGLONG budget, CMediaTyp
   h.nBytesPerSec = kBitrates[h.rate] / 8;
 
   if (!pmt) return true;
-  pmt->ResetFormatBuffer();  // InitMediaType drops the block without freeing it
   pmt->InitMediaType();
   pmt->majortype = MEDIATYPE_Audio;
   pmt->subtype = MEDIASUBTYPE_DTS;
@@ -811,7 +806,6 @@ bool CBaseSplitterFileEx::ReadLpcmHeader(LpcmHeader& h, CMediaType* pmt) {
 
   if (!pmt) return true;
   static const DWORD kFreq[4] = {48000, 96000, 44100, 32000};
-  pmt->ResetFormatBuffer();  // InitMediaType drops the block without freeing it
   pmt->InitMediaType();
   pmt->majortype = MEDIATYPE_Audio;
   pmt->subtype = MEDIASUBTYPE_DVD_LPCM_AUDIO;
@@ -832,7 +826,6 @@ bool CBaseSplitterFileEx::ReadLpcmHeader(LpcmHeader& h, CMediaType* pmt) {
 
 static bool SubpicType(CMediaType* pmt, const GUID& major, const GUID& subtype) {
   if (!pmt) return true;
-  pmt->ResetFormatBuffer();  // InitMediaType drops the block without freeing it
   pmt->InitMediaType();
   pmt->majortype = major;
   pmt->subtype = subtype;
@@ -882,7 +875,6 @@ bool CBaseSplitterFileEx::ReadPs2AudioHeader(Ps2AudioHeader& h, CMediaType* pmt)
   if (!ok) return false;
 
   if (!pmt) return true;
-  pmt->ResetFormatBuffer();  // InitMediaType drops the block without freeing it
   pmt->InitMediaType();
   pmt->majortype = MEDIATYPE_Audio;
   pmt->subtype = h.type == 1 ? MEDIASUBTYPE_PS2_PCM : MEDIASUBTYPE_PS2_ADPCM;
@@ -1125,7 +1117,6 @@ bool CBaseSplitterFileEx::ReadAvcHeader(AvcHeader& h, LONGLONG budget, CMediaTyp
   if (!pmt) return true;
   size_t seqLen = 2 + h.sps.size() + 2 + h.pps.size();
   size_t size = offsetof(MPEG2VIDEOINFO, dwSequenceHeader) + seqLen;
-  pmt->ResetFormatBuffer();  // InitMediaType drops the block without freeing it
   pmt->InitMediaType();
   pmt->majortype = MEDIATYPE_Video;
   pmt->subtype = MEDIASUBTYPE_AVC1;

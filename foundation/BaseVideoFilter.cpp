@@ -270,7 +270,6 @@ HRESULT CBaseVideoFilter::GetMediaType(int position, CMediaType* pmt) {
   int w = m_w, h = m_h, arx = m_arx, ary = m_ary;
   GetOutputSize(w, h, arx, ary);
 
-  pmt->ResetFormatBuffer();  // InitMediaType drops the block without freeing it
   pmt->InitMediaType();
   pmt->majortype = MEDIATYPE_Video;
   pmt->subtype = *f.subtype;
