@@ -316,9 +316,7 @@ HRESULT CMpaDecFilter::CheckInputType(const CMediaType* in) {
     // Rate and channels of the output come from here.
     if (!wfx) return VFW_E_TYPE_NOT_ACCEPTED;
   }
-  if (kind == MpaInputKind::Lpcm && (wfx->nChannels != 2 || wfx->wBitsPerSample != 16)) {
-    return VFW_E_TYPE_NOT_ACCEPTED;
-  }
+  if (kind == MpaInputKind::Lpcm && !IsDecodableLpcm(wfx)) return VFW_E_TYPE_NOT_ACCEPTED;
   if (kind == MpaInputKind::Ps2Adpcm || kind == MpaInputKind::Ps2Pcm) {
     // Blocks of no bytes would never end the block loop, and the ADPCM
     // history has room for two channels.

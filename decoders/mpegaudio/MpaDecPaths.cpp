@@ -239,23 +239,70 @@ HRESULT CMpaDecPaths::FlushInput() {
 // ---------------------------------------------------------------------------
 // DVD LPCM
 
+bool CMpaDecPaths::IsDecodableLpcm(const WAVEFORMATEX* wfx) {
+  if (!wfx || wfx->nChannels < 1 || wfx->nChannels > 8 || wfx->nSamplesPerSec == 0) return false;
+  return wfx->wBitsPerSample == 16 || wfx->wBitsPerSample == 20 || wfx->wBitsPerSample == 24;
+}
+
+size_t CMpaDecPaths::LpcmGroupSize(WORD channels, WORD bits) {
+  // 16-bit samples stand one sample time at a time; 20 and 24-bit samples
+  // come in groups of two sample times, whose high words lead and whose low
+  // bits follow packed together.
+  return bits == 16 ? size_t{channels} * 2 : size_t{channels} * 2 * bits / 8;
+}
+
 HRESULT CMpaDecPaths::ProcessLPCM() {
   const WAVEFORMATEX* wfx = WaveFormat(m_mt);
-  const size_t frame = wfx ? size_t{wfx->nChannels} * wfx->wBitsPerSample / 8 : 0;
-  if (frame == 0 || wfx->wBitsPerSample != 16 || wfx->nSamplesPerSec == 0) {
+  if (!IsDecodableLpcm(wfx)) {
     // Nothing here can be decoded; do not let the buffer grow.
     ClearInput();
     return S_OK;
   }
-  const size_t usable = m_buff.size() / frame * frame;
-  if (usable == 0) return S_OK;
-  std::vector<float> values(usable / 2);
-  for (size_t i = 0; i < values.size(); ++i) {
-    const int16_t v = static_cast<int16_t>(m_buff[2 * i] << 8 | m_buff[2 * i + 1]);
-    values[i] = v * (1.0f / 32768);
+  const WORD channels = wfx->nChannels;
+  const WORD bits = wfx->wBitsPerSample;
+  const size_t group = LpcmGroupSize(channels, bits);
+  const size_t groups = m_buff.size() / group;
+  if (groups == 0) return S_OK;
+  const BYTE* const in = m_buff.data();
+
+  std::vector<float> values;
+  if (bits == 16) {
+    values.resize(groups * channels);
+    for (size_t i = 0; i < values.size(); ++i) {
+      const int16_t v = static_cast<int16_t>(in[2 * i] << 8 | in[2 * i + 1]);
+      values[i] = v * (1.0f / 32768);
+    }
+  } else {
+    // Per group: 2 x channels big-endian high words in output order (first
+    // sample time, every channel, then the second), then the low bits in
+    // the same order: one byte each at 24 bits, one nibble each (high
+    // nibble first) at 20 bits.
+    const size_t perGroup = size_t{channels} * 2;
+    const float scale = bits == 24 ? 1.0f / 8388608 : 1.0f / 524288;
+    values.resize(groups * perGroup);
+    for (size_t g = 0; g < groups; ++g) {
+      const BYTE* const hi = in + g * group;
+      const BYTE* const lo = hi + perGroup * 2;
+      float* const out = values.data() + g * perGroup;
+      for (size_t i = 0; i < perGroup; ++i) {
+        // Build the sample in the top bits of 32 so that the arithmetic
+        // shift back down carries its sign.
+        uint32_t u = static_cast<uint32_t>(hi[2 * i]) << 24 | static_cast<uint32_t>(hi[2 * i + 1]) << 16;
+        int shift;
+        if (bits == 24) {
+          u |= static_cast<uint32_t>(lo[i]) << 8;
+          shift = 8;
+        } else {
+          const BYTE pair = lo[i / 2];
+          u |= static_cast<uint32_t>(i % 2 == 0 ? pair >> 4 : pair & 0x0F) << 12;
+          shift = 12;
+        }
+        out[i] = static_cast<float>(static_cast<int32_t>(u) >> shift) * scale;
+      }
+    }
   }
-  ConsumeInput(usable);
-  return Deliver(values.data(), values.size(), wfx->nSamplesPerSec, wfx->nChannels, 0);
+  ConsumeInput(groups * group);
+  return Deliver(values.data(), values.size(), wfx->nSamplesPerSec, channels, 0);
 }
 
 // ---------------------------------------------------------------------------

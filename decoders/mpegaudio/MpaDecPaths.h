@@ -78,6 +78,11 @@ class CMpaDecPaths {
   static DWORD Ps2Interleave(const AM_MEDIA_TYPE& mt);
   // The WAVEFORMATEX of a type, or null when its block is too short.
   static const WAVEFORMATEX* WaveFormat(const AM_MEDIA_TYPE& mt);
+  // DVD LPCM as a DVD carries it: 1 to 8 channels of 16, 20 or 24 bits.
+  static bool IsDecodableLpcm(const WAVEFORMATEX* wfx);
+  // Bytes of the smallest whole unit of DVD LPCM: one sample time at 16
+  // bits, two at 20 and 24 bits.
+  static size_t LpcmGroupSize(WORD channels, WORD bits);
 
  protected:
   virtual HRESULT Deliver(const float* values, size_t count, DWORD rate, WORD channels, DWORD mask) = 0;

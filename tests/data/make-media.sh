@@ -65,6 +65,11 @@ run $(video 352x288 1) $(stereo 48000 1) $AV $OUT \
   -c:v mpeg2video -b:v 600k -g 12 -bf 2 -c:a pcm_dvd -sample_fmt s16 -f vob vob-lpcm.vob
 run $(video 352x288 1) $(stereo 48000 1) $AV $OUT \
   -c:v mpeg2video -b:v 600k -g 12 -bf 2 -c:a dca -strict -2 -b:a 768k -f vob vob-dts.vob
+# DVD LPCM of 24 bits (pcm_dvd takes s32 for it), audio only: stereo at
+# 48 kHz and mono at 96 kHz. ffmpeg writes no 20-bit LPCM; the tests build
+# that from known samples instead.
+run $(stereo 48000 1) $OUT -c:a pcm_dvd -sample_fmt s32 -f vob vob-lpcm24.vob
+run $(tone 440 96000 0.25) $OUT -c:a pcm_dvd -sample_fmt s32 -f vob vob-lpcm24-mono-96k.vob
 # Three audio streams: AC-3 5.1, AC-3 stereo, MPEG audio layer II.
 run $(video 352x288 1) $(surround 48000 1) $(stereo 48000 1) $(tone 1000 48000 1) \
   -map 0:v -map 1:a -map 2:a -map 3:a $OUT \

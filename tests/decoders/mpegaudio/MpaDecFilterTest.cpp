@@ -262,8 +262,25 @@ TEST(MpaDecFilter, InputTypes) {
   CMediaType lpcm20 = AudioType(MEDIASUBTYPE_DVD_LPCM_AUDIO, WaveFormatBlock(1, 2, 48000, 20));
   CMediaType lpcm24 = AudioType(MEDIASUBTYPE_DVD_LPCM_AUDIO, WaveFormatBlock(1, 2, 48000, 24));
   EXPECT_EQ(f->CheckInputType(&lpcm16), S_OK);
-  EXPECT_EQ(f->CheckInputType(&lpcm20), VFW_E_TYPE_NOT_ACCEPTED);
-  EXPECT_EQ(f->CheckInputType(&lpcm24), VFW_E_TYPE_NOT_ACCEPTED);
+  EXPECT_EQ(f->CheckInputType(&lpcm20), S_OK);
+  EXPECT_EQ(f->CheckInputType(&lpcm24), S_OK);
+  // A DVD carries 1 to 8 channels of 16, 20 or 24 bits and nothing else.
+  for (WORD channels : {1, 3, 6, 8}) {
+    for (WORD bits : {16, 20, 24}) {
+      CMediaType mt = AudioType(MEDIASUBTYPE_DVD_LPCM_AUDIO, WaveFormatBlock(1, channels, 96000, bits));
+      EXPECT_EQ(f->CheckInputType(&mt), S_OK) << channels << " channels, " << bits << " bits";
+    }
+  }
+  for (WORD channels : {0, 9}) {
+    CMediaType mt = AudioType(MEDIASUBTYPE_DVD_LPCM_AUDIO, WaveFormatBlock(1, channels, 48000, 24));
+    EXPECT_EQ(f->CheckInputType(&mt), VFW_E_TYPE_NOT_ACCEPTED) << channels << " channels";
+  }
+  for (WORD bits : {0, 8, 18, 32}) {
+    CMediaType mt = AudioType(MEDIASUBTYPE_DVD_LPCM_AUDIO, WaveFormatBlock(1, 2, 48000, bits));
+    EXPECT_EQ(f->CheckInputType(&mt), VFW_E_TYPE_NOT_ACCEPTED) << bits << " bits";
+  }
+  CMediaType noRate = AudioType(MEDIASUBTYPE_DVD_LPCM_AUDIO, WaveFormatBlock(1, 2, 0, 24));
+  EXPECT_EQ(f->CheckInputType(&noRate), VFW_E_TYPE_NOT_ACCEPTED);
 
   std::vector<BYTE> ps2 = WaveFormatBlock(0xF522, 2, 48000, 16, {0, 0});
   ps2.insert(ps2.end(), {0, 0, 0, 0});
