@@ -802,7 +802,8 @@ bool CBaseSplitterFileEx::ReadLpcmHeader(LpcmHeader& h, CMediaType* pmt) {
   h.reserved2 = static_cast<BYTE>(BitRead(1));
   h.channels = static_cast<BYTE>(BitRead(3));
   h.drc = static_cast<BYTE>(BitRead(8));
-  if (h.channels > 2 || h.reserved1 || h.reserved2) return false;
+  // Word length code 3 is reserved: no sample size would fit it.
+  if (h.channels > 2 || h.reserved1 || h.reserved2 || h.quantwordlen > 2) return false;
 
   if (!pmt) return true;
   static const DWORD kFreq[4] = {48000, 96000, 44100, 32000};
@@ -815,9 +816,13 @@ bool CBaseSplitterFileEx::ReadLpcmHeader(LpcmHeader& h, CMediaType* pmt) {
   wfe->wFormatTag = WAVE_FORMAT_PCM;
   wfe->nChannels = static_cast<WORD>(h.channels + 1);
   wfe->nSamplesPerSec = kFreq[h.freq];
-  wfe->wBitsPerSample = 16;
-  wfe->nBlockAlign = static_cast<WORD>(wfe->nChannels * 2);
-  wfe->nAvgBytesPerSec = wfe->nBlockAlign * wfe->nSamplesPerSec;
+  // 16, 20 or 24 bits. The decoder takes its sample size from here, so the
+  // word length of the stream must come through.
+  wfe->wBitsPerSample = static_cast<WORD>(16 + 4 * h.quantwordlen);
+  // 20 and 24-bit samples only come whole in groups of two sample times.
+  const WORD timesPerGroup = wfe->wBitsPerSample == 16 ? 1 : 2;
+  wfe->nBlockAlign = static_cast<WORD>(wfe->nChannels * timesPerGroup * wfe->wBitsPerSample / 8);
+  wfe->nAvgBytesPerSec = wfe->nChannels * wfe->wBitsPerSample * wfe->nSamplesPerSec / 8;
   return true;
 }
 

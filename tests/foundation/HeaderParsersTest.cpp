@@ -899,3 +899,37 @@ TEST(HeaderParsers, TruncatedAndRandomInput) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// LPCM word length
+
+TEST(HeaderParsers, LpcmTypeTakesTheWordLengthField) {
+  struct Case {
+    BYTE second;  // word length (2 bits), rate code (2), reserved, channels - 1 (3)
+    WORD bits, channels, blockAlign;
+    DWORD rate;
+  };
+  const Case cases[] = {
+      {0x01, 16, 2, 4, 48000},   // 16 bits, 48 kHz, stereo
+      {0x52, 20, 3, 15, 96000},  // 20 bits, 96 kHz, 3 channels: two sample times of 2.5 bytes
+      {0x80, 24, 1, 6, 48000},   // 24 bits, 48 kHz, mono
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.bits);
+    Parser p(std::vector<BYTE>{0x0C, c.second, 0x80});
+    File::LpcmHeader h;
+    CMediaType mt;
+    ASSERT_TRUE(p->ReadLpcmHeader(h, &mt));
+    ASSERT_GE(mt.cbFormat, sizeof(WAVEFORMATEX));
+    const WAVEFORMATEX* wf = Wave(mt);
+    EXPECT_EQ(wf->wBitsPerSample, c.bits);
+    EXPECT_EQ(wf->nChannels, c.channels);
+    EXPECT_EQ(wf->nSamplesPerSec, c.rate);
+    EXPECT_EQ(wf->nBlockAlign, c.blockAlign);
+    EXPECT_EQ(wf->nAvgBytesPerSec, c.rate * c.channels * c.bits / 8);
+  }
+  // Word length code 3 is reserved.
+  Parser p(std::vector<BYTE>{0x0C, 0xC1, 0x80});
+  File::LpcmHeader h;
+  EXPECT_FALSE(p->ReadLpcmHeader(h, nullptr));
+}

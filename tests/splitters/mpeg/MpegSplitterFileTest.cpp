@@ -89,6 +89,36 @@ TEST(MpegSplitterFile, LpcmStreamsGetTheirFormatFromTheLpcmHeader) {
   EXPECT_EQ(wfe->nSamplesPerSec, 48000u);
 }
 
+TEST(MpegSplitterFile, LpcmTypesCarryTheWordLengthOfTheStream) {
+  struct Case {
+    const char* name;
+    WORD channels;
+    DWORD rate;
+    WORD bits;
+    WORD blockAlign;  // 16-bit: one sample time; 20 and 24-bit: two
+  };
+  const Case cases[] = {
+      {"vob-lpcm.vob", 2, 48000, 16, 4},
+      {"vob-lpcm24.vob", 2, 48000, 24, 12},
+      {"vob-lpcm24-mono-96k.vob", 1, 96000, 24, 6},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Opened o = OpenSample(c.name);
+    ASSERT_EQ(o.hr, S_OK);
+    ASSERT_EQ(o.file->m_streams[File::audio].size(), 1u);
+    const CMediaType& mt = o.file->m_streams[File::audio][0].mt;
+    EXPECT_EQ(mt.subtype, MEDIASUBTYPE_DVD_LPCM_AUDIO);
+    ASSERT_GE(mt.cbFormat, sizeof(WAVEFORMATEX));
+    const auto* wfe = reinterpret_cast<const WAVEFORMATEX*>(mt.pbFormat);
+    EXPECT_EQ(wfe->nChannels, c.channels);
+    EXPECT_EQ(wfe->nSamplesPerSec, c.rate);
+    EXPECT_EQ(wfe->wBitsPerSample, c.bits);
+    EXPECT_EQ(wfe->nBlockAlign, c.blockAlign);
+    EXPECT_EQ(wfe->nAvgBytesPerSec, c.rate * c.channels * c.bits / 8);
+  }
+}
+
 TEST(MpegSplitterFile, DurationFromRateMatchesFfprobe) {
   if (!HaveFfprobe()) GTEST_SKIP() << "no ffprobe";
   for (const char* name : {"mpeg1-ps.mpg", "mpeg2-ps-mp2.mpg", "vob-ac3.vob", "ts-2programs.ts", "h264-aac.ts"}) {
