@@ -12,40 +12,18 @@
 #include "platform/codecs/CodecsRegister.h"
 #include "platform/wmf/WmfRegister.h"
 #include "platform/win32/Registry.h"
+#include "tests/conversion/ConverterTestEnv.h"
 #include "tests/conversion/MuxGraph.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class Environment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    ASSERT_EQ(S_OK, DShowRegisterPlatform());
-    ASSERT_EQ(S_OK, CodecsRegisterPlatform());
-    ASSERT_EQ(S_OK, WmfRegisterPlatform());
-  }
-  void TearDown() override {
-    g_WMProfiles.clear();
-    CoUninitialize();
-  }
-};
-::testing::Environment* const env = ::testing::AddGlobalTestEnvironment(new Environment);
+using convtest::DataFile;
+using convtest::NewConverter;
 
-std::string DataFile(const char* name) {
-  const char* dir = std::getenv("PELLOMAR_TEST_DATA");
-  return std::string(dir ? dir : PELLOMAR_SOURCE_DIR "/tests/data") + "/" + name;
-}
+std::string OutDir() { return convtest::OutDir("/tmp/pm-graph-converter"); }
 
-std::string OutDir() {
-  const char* dir = std::getenv("PELLOMAR_REGISTRY_DIR");
-  std::string out = std::string(dir ? dir : "/tmp/pm-graph-converter") + "/out";
-  fs::create_directories(out);
-  return out;
-}
-
-CComPtr<CGraphConverter> NewConverter() { return CComPtr<CGraphConverter>(new CGraphConverter); }
 
 TEST(SourceFormatNames, ByCodeAndExtension) {
   EXPECT_EQ("3GP", CGraphConverter::GetSourceFormatName(0x80000, "3G2"));

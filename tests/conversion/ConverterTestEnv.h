@@ -1,0 +1,48 @@
+// Shared set-up of the graph converter tests: the platform's classes
+// registered once per test program, sample paths and an output folder.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "conversion/GraphConverter.h"
+#include "platform/codecs/CodecsRegister.h"
+#include "platform/dshow/DShowRegister.h"
+#include "platform/wmf/WmfRegister.h"
+
+namespace convtest {
+
+class Environment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    ASSERT_EQ(S_OK, DShowRegisterPlatform());
+    ASSERT_EQ(S_OK, CodecsRegisterPlatform());
+    ASSERT_EQ(S_OK, WmfRegisterPlatform());
+  }
+  void TearDown() override {
+    g_WMProfiles.clear();
+    CoUninitialize();
+  }
+};
+inline ::testing::Environment* const env = ::testing::AddGlobalTestEnvironment(new Environment);
+
+inline std::string DataFile(const char* name) {
+  const char* dir = std::getenv("PELLOMAR_TEST_DATA");
+  return std::string(dir ? dir : PELLOMAR_SOURCE_DIR "/tests/data") + "/" + name;
+}
+
+// A folder for outputs inside the test's own registry folder.
+inline std::string OutDir(const char* fallback) {
+  const char* dir = std::getenv("PELLOMAR_REGISTRY_DIR");
+  std::string out = std::string(dir ? dir : fallback) + "/out";
+  std::filesystem::create_directories(out);
+  return out;
+}
+
+inline CComPtr<CGraphConverter> NewConverter() { return CComPtr<CGraphConverter>(new CGraphConverter); }
+
+}  // namespace convtest
