@@ -288,8 +288,12 @@ STDMETHODIMP CBaseSplitterFilter::Stop() {
     CallWorker(CMD_EXIT);
     Close();
   }
-  DeliverEndFlush();
+  // The delivery threads end while downstream is still flushing: a thread
+  // released from a blocked Receive could otherwise deliver its next
+  // packet into a Receive that blocks again, and Stop would wait for ever.
+  for (auto& pin : m_pOutputs) pin->ReleaseFlushWait();
   HRESULT hr = CBaseFilter::Stop();
+  DeliverEndFlush();
   return FAILED(hr) ? hr : S_OK;
 }
 

@@ -138,7 +138,8 @@ HRESULT CBaseSplitterOutputPin::DeliverBeginFlush() {
 }
 
 HRESULT CBaseSplitterOutputPin::DeliverEndFlush() {
-  if (!ThreadExists()) return S_FALSE;
+  // Downstream gets the end of every flush it was given, also once the
+  // delivery thread has ended (Stop ends it inside the flush).
   HRESULT hr = IsConnected() ? CBaseOutputPin::DeliverEndFlush() : S_OK;
   m_hrDeliver = S_OK;
   m_fFlushing = false;

@@ -44,6 +44,10 @@ class CBaseSplitterOutputPin : public CBaseOutputPin,
   // packets override these and call the base last.
   HRESULT DeliverBeginFlush() override;
   HRESULT DeliverEndFlush() override;
+  // During a flush that ends with the filter stopping: lets the delivery
+  // thread go on to see its exit command. Delivery stays off (every queued
+  // packet is dropped) and downstream keeps flushing until DeliverEndFlush.
+  void ReleaseFlushWait() { m_eEndFlush.Set(); }
   HRESULT DeliverNewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
 
   // Called on the delivery thread for each queued packet; an overriding pin
