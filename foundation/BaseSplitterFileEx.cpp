@@ -536,15 +536,9 @@ bool CBaseSplitterFileEx::ReadSequenceHeader(SequenceHeader& h, LONGLONG budget,
 bool CBaseSplitterFileEx::ReadMpegAudioHeader(MpegAudioHeader& h, LONGLONG budget, bool allowMpeg25,
                                               CMediaType* pmt) {
   h = MpegAudioHeader{};
-  BitByteAlign();
   int syncBits = allowMpeg25 ? 11 : 12;
   UINT64 syncValue = (1u << syncBits) - 1;
-  for (;;) {
-    if (budget < 4 || !Need(4)) return false;
-    if (BitRead(syncBits, true) == syncValue) break;
-    BitRead(8);
-    budget--;
-  }
+  if (!SeekSync(syncBits, syncValue, 4, budget)) return false;
   h.sync = static_cast<WORD>(BitRead(11));
   h.version = static_cast<BYTE>(BitRead(2));
   h.layer = static_cast<BYTE>(BitRead(2));
@@ -632,13 +626,7 @@ bool CBaseSplitterFileEx::ReadMpegAudioHeader(MpegAudioHeader& h, LONGLONG budge
 
 bool CBaseSplitterFileEx::ReadAdtsHeader(AdtsHeader& h, LONGLONG budget, CMediaType* pmt) {
   h = AdtsHeader{};
-  BitByteAlign();
-  for (;;) {
-    if (budget < 7 || !Need(7)) return false;
-    if (BitRead(12, true) == 0xFFF) break;
-    BitRead(8);
-    budget--;
-  }
+  if (!SeekSync(12, 0xFFF, 7, budget)) return false;
   h.sync = static_cast<WORD>(BitRead(12));
   h.version = static_cast<BYTE>(BitRead(1));
   h.layer = static_cast<BYTE>(BitRead(2));
@@ -690,13 +678,7 @@ bool CBaseSplitterFileEx::ReadAdtsHeader(AdtsHeader& h, LONGLONG budget, CMediaT
 
 bool CBaseSplitterFileEx::ReadAc3Header(Ac3Header& h, LONGLONG budget, CMediaType* pmt) {
   h = Ac3Header{};
-  BitByteAlign();
-  for (;;) {
-    if (budget < 7 || !Need(7)) return false;
-    if (BitRead(16, true) == 0x0B77) break;
-    BitRead(8);
-    budget--;
-  }
+  if (!SeekSync(16, 0x0B77, 7, budget)) return false;
   h.sync = static_cast<WORD>(BitRead(16));
   h.crc1 = static_cast<WORD>(BitRead(16));
   h.fscod = static_cast<BYTE>(BitRead(2));
@@ -736,13 +718,7 @@ bool CBaseSplitterFileEx::ReadAc3Header(Ac3Header& h, LONGLONG budget, CMediaTyp
 
 bool CBaseSplitterFileEx::ReadDtsHeader(DtsHeader& h, LONGLONG budget, CMediaType* pmt) {
   h = DtsHeader{};
-  BitByteAlign();
-  for (;;) {
-    if (budget < 11 || !Need(11)) return false;
-    if (BitRead(32, true) == 0x7FFE8001) break;
-    BitRead(8);
-    budget--;
-  }
+  if (!SeekSync(32, 0x7FFE8001, 11, budget)) return false;
   h.sync = static_cast<DWORD>(BitRead(32));
   h.frametype = static_cast<BYTE>(BitRead(1));
   h.deficitsamplecount = static_cast<BYTE>(BitRead(5));
@@ -1147,4 +1123,14 @@ bool CBaseSplitterFileEx::ReadAvcHeader(AvcHeader& h, LONGLONG budget, CMediaTyp
     p += unit->size();
   }
   return true;
+}
+
+bool CBaseSplitterFileEx::SeekSync(int bits, UINT64 value, LONGLONG need, LONGLONG& budget) {
+  BitByteAlign();
+  for (;;) {
+    if (budget < need || !Need(need)) return false;
+    if (BitRead(bits, true) == value) return true;
+    BitRead(8);
+    budget--;
+  }
 }

@@ -211,6 +211,9 @@ class CBaseSplitterFileEx : public CBaseSplitterFile {
 
  private:
   bool Need(LONGLONG bytes) { return GetRemaining() >= bytes; }
+  // Byte-aligns, then steps a byte at a time until the next bits equal the
+  // sync value, keeping at least `need` bytes in the budget and the file.
+  bool SeekSync(int bits, UINT64 value, LONGLONG need, LONGLONG& budget);
   // Reads a 33-bit time with its three marker bits behind a 4-bit prefix
   // already consumed; false on a wrong marker.
   bool ReadPtsBits(REFERENCE_TIME& t);
