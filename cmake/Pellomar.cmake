@@ -13,6 +13,14 @@ if(PELLOMAR_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# ccache, where it is installed, keeps rebuilds after a merge or a branch
+# switch short; the build works the same without it.
+find_program(PELLOMAR_CCACHE ccache)
+if(PELLOMAR_CCACHE AND NOT CMAKE_CXX_COMPILER_LAUNCHER)
+  set(CMAKE_C_COMPILER_LAUNCHER ${PELLOMAR_CCACHE})
+  set(CMAKE_CXX_COMPILER_LAUNCHER ${PELLOMAR_CCACHE})
+endif()
+
 find_package(PkgConfig REQUIRED)
 find_package(Threads REQUIRED)
 

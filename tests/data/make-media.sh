@@ -165,3 +165,10 @@ PIC="-f lavfi -i smptebars=size=176x144:rate=1:duration=1 -frames:v 1"
 run $PIC $OUT -c:v mjpeg -q:v 3 -pix_fmt yuvj420p -f image2 picture.jpg
 run $PIC $OUT -c:v png -pix_fmt rgb24 -f image2 picture.png
 run $PIC $OUT -c:v bmp -pix_fmt bgr24 -f image2 picture.bmp
+
+# --- Samples of the other sources: one part each in make-media.d/ -----------
+for part in "$HERE"/make-media.d/*.sh; do
+  [ -f "$part" ] || continue
+  # shellcheck disable=SC1090 # parts share the helpers above
+  . "$part"
+done

@@ -366,8 +366,18 @@ case $CASE in
     no_sanitizer_report
     ;;
   *)
-    echo "unknown case $CASE"
-    exit 2
+    # Cases of the other sources live in cases/*.sh, one function each,
+    # named case_<name> with "-" written as "_".
+    for group in "$(dirname "$0")"/cases/*.sh; do
+      [ -f "$group" ] && . "$group"
+    done
+    fn=case_${CASE//-/_}
+    if declare -F "$fn" >/dev/null; then
+      "$fn"
+    else
+      echo "unknown case $CASE"
+      exit 2
+    fi
     ;;
 esac
 
