@@ -190,6 +190,14 @@ MP4_MdhdAtom::MP4_MdhdAtom(MP4_AtomSize size, MP4_ByteStream& stream) : MP4_Atom
   const int codes[3] = {(lang >> 10) & 0x1F, (lang >> 5) & 0x1F, lang & 0x1F};
   for (int i = 0; i < 3; i++) m_Language[i] = codes[i] ? static_cast<char>(codes[i] + 0x60) : 0;
   m_Language[3] = 0;
+  // QuickTime files may hold a Macintosh language code or 0x7FFF
+  // (unspecified) instead: characters outside a to z make no language.
+  for (int i = 0; i < 3 && m_Language[i]; i++) {
+    if (m_Language[i] < 'a' || m_Language[i] > 'z') {
+      m_Language[0] = 0;
+      break;
+    }
+  }
 }
 
 MP4_UI32 MP4_MdhdAtom::GetDurationMs() const {
