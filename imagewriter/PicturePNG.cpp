@@ -1,6 +1,7 @@
 #include "imagewriter/PicturePNG.h"
 
 #include <png.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <csetjmp>
@@ -65,6 +66,10 @@ PngResult RunPng(PngJob& job) {
     return PngResult::kFailed;
   }
   png_set_write_fn(png, job.file, WriteData, FlushData);
+  // After libpng's per-row filter choice, runs are what is left to find:
+  // run-length matching compresses video frames as well as the default
+  // search does, in a fraction of its time.
+  png_set_compression_strategy(png, Z_RLE);
   png_set_IHDR(png, info, job.width, job.height, job.bitDepth, job.colorType, job.interlace,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   if (job.colorType == PNG_COLOR_TYPE_PALETTE) {
