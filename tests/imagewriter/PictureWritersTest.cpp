@@ -18,14 +18,28 @@ struct Writer {
   DWORD format;
   int bpp;  // a depth the format takes
   bool grey;
+  const char* writeError;
+  const char* headerError;  // while the header cannot be written
+  size_t headerBytes;
 };
 
+const char kJasError[] = "error: cannot encode image\n";
 const Writer kWriters[] = {
-    {PICTURE_FORMAT_BMP, 24, false}, {PICTURE_FORMAT_GIF, 8, false},  {PICTURE_FORMAT_GIF, 24, false},
-    {PICTURE_FORMAT_JPG, 24, false}, {PICTURE_FORMAT_PNG, 32, false}, {PICTURE_FORMAT_ICO, 24, false},
-    {PICTURE_FORMAT_TIF, 24, false}, {PICTURE_FORMAT_TGA, 8, false},  {PICTURE_FORMAT_PCX, 24, false},
-    {PICTURE_FORMAT_WBMP, 1, false}, {PICTURE_FORMAT_JP2, 24, false}, {PICTURE_FORMAT_JPC, 8, true},
-    {PICTURE_FORMAT_PGX, 8, true},   {PICTURE_FORMAT_PNM, 24, false}, {PICTURE_FORMAT_RAS, 24, false},
+    {PICTURE_FORMAT_BMP, 24, false, "Write Error in BMP file", nullptr, 0},
+    {PICTURE_FORMAT_GIF, 8, false, "Write Error in GIF file", nullptr, 0},
+    {PICTURE_FORMAT_GIF, 24, false, "Write Error in GIF file", nullptr, 0},
+    {PICTURE_FORMAT_JPG, 24, false, "Output file write error --- out of disk space?", nullptr, 0},
+    {PICTURE_FORMAT_PNG, 32, false, "Error saving PNG file", nullptr, 0},
+    {PICTURE_FORMAT_ICO, 24, false, "Write Error in ICO file", nullptr, 0},
+    {PICTURE_FORMAT_TIF, 24, false, "Error saving TIFF file", "initialization fail", 8},
+    {PICTURE_FORMAT_TGA, 8, false, "Write Error in TGA file", nullptr, 0},
+    {PICTURE_FORMAT_PCX, 24, false, "Write Error in PCX file", "cannot write PCX header", 128},
+    {PICTURE_FORMAT_WBMP, 1, false, "Write Error in WBMP file", nullptr, 0},
+    {PICTURE_FORMAT_JP2, 24, false, kJasError, nullptr, 0},
+    {PICTURE_FORMAT_JPC, 8, true, kJasError, nullptr, 0},
+    {PICTURE_FORMAT_PGX, 8, true, kJasError, nullptr, 0},
+    {PICTURE_FORMAT_PNM, 24, false, kJasError, nullptr, 0},
+    {PICTURE_FORMAT_RAS, 24, false, kJasError, nullptr, 0},
 };
 
 }  // namespace
@@ -56,7 +70,7 @@ TEST(PictureWriters, FailingOutputsAndEmptyPictures) {
       p.SetTransIndex(999);
       ShortWriteFile out(limit);
       EXPECT_FALSE(p.Encode(&out, w.format));
-      EXPECT_STRNE(p.GetLastError(), "");
+      EXPECT_STREQ(p.GetLastError(), limit < w.headerBytes ? w.headerError : w.writeError);
       EXPECT_TRUE(std::equal(before.begin(), before.end(), p.GetDib()));
     }
   }
