@@ -88,13 +88,40 @@ class SubBlocks {
   size_t m_used = 0;
 };
 
+// Codes packed least significant bit first into data sub-blocks.
+class CodePacker {
+ public:
+  CodePacker(PictureSink& out, size_t blockLimit) : m_blocks(out, blockLimit) {}
+  void Put(int code, int width) {
+    m_accum |= static_cast<uint32_t>(code) << m_bits;
+    m_bits += width;
+    while (m_bits >= 8) {
+      m_blocks.Byte(static_cast<BYTE>(m_accum));
+      m_accum >>= 8;
+      m_bits -= 8;
+    }
+  }
+  // The last bits as a byte of their own, then the last sub-block.
+  void Finish() {
+    if (m_bits > 0) m_blocks.Byte(static_cast<BYTE>(m_accum));
+    m_accum = 0;
+    m_bits = 0;
+    m_blocks.Flush();
+  }
+
+ private:
+  SubBlocks m_blocks;
+  uint32_t m_accum = 0;
+  int m_bits = 0;
+};
+
 // Variable-width LZW code output shared by the hashing coder and the
 // uncompressed one: after each code the width follows the first free code,
 // exactly as a decoder's table grows.
 class LzwCoder {
  public:
   LzwCoder(PictureSink& out, int minCodeSize)
-      : m_blocks(out, 254),
+      : m_packer(out, 254),
         m_initBits(minCodeSize + 1),
         m_clearCode(1 << minCodeSize),
         m_endCode(m_clearCode + 1),
@@ -176,13 +203,7 @@ class LzwCoder {
   }
 
   void Output(int code) {
-    m_accum |= static_cast<uint32_t>(code) << m_accumBits;
-    m_accumBits += m_bits;
-    while (m_accumBits >= 8) {
-      m_blocks.Byte(static_cast<BYTE>(m_accum));
-      m_accum >>= 8;
-      m_accumBits -= 8;
-    }
+    m_packer.Put(code, m_bits);
     if (m_freeCode > m_maxCode || m_clearPending) {
       if (m_clearPending) {
         m_bits = m_initBits;
@@ -197,15 +218,10 @@ class LzwCoder {
 
   void Finish() {
     Output(m_endCode);
-    while (m_accumBits > 0) {
-      m_blocks.Byte(static_cast<BYTE>(m_accum));
-      m_accum >>= 8;
-      m_accumBits -= 8;
-    }
-    m_blocks.Flush();
+    m_packer.Finish();
   }
 
-  SubBlocks m_blocks;
+  CodePacker m_packer;
   int m_initBits;
   int m_clearCode;
   int m_endCode;
@@ -213,8 +229,6 @@ class LzwCoder {
   int m_maxCode;
   int m_freeCode;
   bool m_clearPending = false;
-  uint32_t m_accum = 0;
-  int m_accumBits = 0;
   std::vector<int32_t> m_hashKeys;
   std::vector<WORD> m_hashCodes;
 };
@@ -226,7 +240,7 @@ class LzwCoder {
 class RunLengthCoder {
  public:
   RunLengthCoder(PictureSink& out, int minCodeSize)
-      : m_blocks(out, 255),
+      : m_packer(out, 255),
         m_initBits(minCodeSize + 1),
         m_clearCode(1 << minCodeSize),
         m_endCode(m_clearCode + 1),
@@ -256,8 +270,7 @@ class RunLengthCoder {
     }
     if (m_runCount > 0) Flush();
     Output(m_endCode);
-    if (m_accumBits > 0) m_blocks.Byte(static_cast<BYTE>(m_accum));
-    m_blocks.Flush();
+    m_packer.Finish();
   }
 
   static uint64_t Isqrt(uint64_t value) {
@@ -288,15 +301,7 @@ class RunLengthCoder {
   }
 
  private:
-  void Output(int code) {
-    m_accum |= static_cast<uint32_t>(code) << m_accumBits;
-    m_accumBits += m_bits;
-    while (m_accumBits >= 8) {
-      m_blocks.Byte(static_cast<BYTE>(m_accum));
-      m_accum >>= 8;
-      m_accumBits -= 8;
-    }
-  }
+  void Output(int code) { m_packer.Put(code, m_bits); }
 
   void DidClear() {
     m_bits = m_initBits;
@@ -409,7 +414,7 @@ class RunLengthCoder {
     m_runCount = 0;
   }
 
-  SubBlocks m_blocks;
+  CodePacker m_packer;
   const int m_initBits;
   const int m_clearCode;
   const int m_endCode;
@@ -426,8 +431,6 @@ class RunLengthCoder {
   int m_tablePixel = -1;
   int m_runPixel = -1;
   uint64_t m_runCount = 0;
-  uint32_t m_accum = 0;
-  int m_accumBits = 0;
 };
 
 struct ImageFrame {

@@ -58,21 +58,10 @@ bool CPictureICO::Write(CPictureFile* file) {
   out.InfoHeader(head);
   if (paletteBytes) out.Bytes(GetPalette(), paletteBytes);
 
-  if (colourAlpha) {
-    std::vector<BYTE> row(static_cast<size_t>(width) * 4);
-    for (DWORD y = 0; y < height; ++y) {
-      const BYTE* src = GetBits(y);
-      for (DWORD x = 0; x < width; ++x) {
-        row[4 * x] = src[3 * x];
-        row[4 * x + 1] = src[3 * x + 1];
-        row[4 * x + 2] = src[3 * x + 2];
-        row[4 * x + 3] = AlphaGet(static_cast<LONG>(x), static_cast<LONG>(y));
-      }
-      out.Bytes(row.data(), row.size());
-    }
-  } else {
+  if (colourAlpha)
+    out.BgraRows(*this, 255);
+  else
     out.Bytes(GetBits(0), colourSize);
-  }
 
   const LONG transIndex = GetValidTransIndex();
   const RGBQUAD transColor = GetTransColor();

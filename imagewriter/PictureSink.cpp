@@ -76,6 +76,23 @@ void PictureSink::InfoHeader(const BITMAPINFOHEADER& head) {
   U32LE(head.biClrImportant);
 }
 
+void PictureSink::BgraRows(const CPicture& picture, DWORD alphaMax) {
+  const DWORD width = picture.GetWidth(), height = picture.GetHeight();
+  const BYTE* alpha = picture.GetAlpha();
+  std::vector<BYTE> row(static_cast<size_t>(width) * 4);
+  for (DWORD y = 0; y < height; ++y) {
+    const BYTE* src = picture.GetBits(y);
+    const BYTE* a = alpha ? alpha + static_cast<size_t>(y) * width : nullptr;
+    for (DWORD x = 0; x < width; ++x) {
+      row[4 * x] = src[3 * x];
+      row[4 * x + 1] = src[3 * x + 1];
+      row[4 * x + 2] = src[3 * x + 2];
+      row[4 * x + 3] = static_cast<BYTE>((a ? a[x] : 255) * alphaMax / 255);
+    }
+    Bytes(row.data(), row.size());
+  }
+}
+
 bool PictureSink::Finish() {
   Drain();
   if (!m_ok) return false;

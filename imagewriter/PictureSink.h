@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "imagewriter/Picture.h"
 #include "imagewriter/PictureFile.h"
 #include "platform/win32/Gdi.h"
 #include "platform/win32/Types.h"
@@ -29,6 +30,9 @@ class PictureSink {
   void U32BE(DWORD value);
   // The 40-byte bitmap header, field by field in file order.
   void InfoHeader(const BITMAPINFOHEADER& head);
+  // A 24-bit picture's rows, bottom row first, as blue, green, red and
+  // alpha × alphaMax / 255 per pixel, without row padding.
+  void BgraRows(const CPicture& picture, DWORD alphaMax);
 
   // Hands over what is gathered, flushes the adapter and checks its error
   // state; true when every byte reached the output.

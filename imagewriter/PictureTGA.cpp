@@ -1,7 +1,5 @@
 #include "imagewriter/PictureTGA.h"
 
-#include <vector>
-
 #include "imagewriter/PictureSink.h"
 
 bool CPictureTGA::Write(CPictureFile* file) {
@@ -43,18 +41,7 @@ bool CPictureTGA::Write(CPictureFile* file) {
     }
   }
   if (alpha) {
-    const DWORD alphaMax = AlphaGetMax();
-    std::vector<BYTE> row(static_cast<size_t>(width) * 4);
-    for (DWORD y = 0; y < height; ++y) {
-      const BYTE* src = GetBits(y);
-      for (DWORD x = 0; x < width; ++x) {
-        row[4 * x] = src[3 * x];
-        row[4 * x + 1] = src[3 * x + 1];
-        row[4 * x + 2] = src[3 * x + 2];
-        row[4 * x + 3] = static_cast<BYTE>(AlphaGet(static_cast<LONG>(x), static_cast<LONG>(y)) * alphaMax / 255);
-      }
-      out.Bytes(row.data(), row.size());
-    }
+    out.BgraRows(*this, AlphaGetMax());
   } else {
     const size_t rowBytes = static_cast<size_t>(width) * (GetBpp() / 8);
     for (DWORD y = 0; y < height; ++y) out.Bytes(GetBits(y), rowBytes);
