@@ -169,6 +169,27 @@ inline std::string SaveTemp(CPicture& p, DWORD format, const std::string& name) 
   return path;
 }
 
+// The picture saved in `format` and read back by ffmpeg, which knows some
+// formats by their extension only.
+inline Image ThroughFfmpeg(CPicture& p, DWORD format) {
+  static const char* const kExtensions[PICTURE_FORMAT_COUNT] = {
+      "", "bmp", "gif", "jpg", "png", "ico", "tif", "tga", "pcx", "wbmp", "wmf", "jp2", "j2k", "pgx", "pnm", "ras"};
+  const std::string path = SaveTemp(p, format, std::string("readback.") + kExtensions[format % PICTURE_FORMAT_COUNT]);
+  Image img = DecodeWithFfmpeg(path);
+  std::remove(path.c_str());
+  return img;
+}
+
+// Encoding is refused with `text` and writes nothing.
+inline ::testing::AssertionResult Refused(CPicture& p, DWORD format, const char* text) {
+  CPictureMemFile f;
+  f.Open();
+  if (p.Encode(&f, format)) return ::testing::AssertionFailure() << "written";
+  if (std::string(p.GetLastError()) != text) return ::testing::AssertionFailure() << "text: " << p.GetLastError();
+  if (f.Size() != 0) return ::testing::AssertionFailure() << f.Size() << " bytes written";
+  return ::testing::AssertionSuccess();
+}
+
 inline WORD Le16(const std::vector<BYTE>& d, size_t at) { return static_cast<WORD>(d[at] | (d[at + 1] << 8)); }
 inline DWORD Le32(const std::vector<BYTE>& d, size_t at) { return Le16(d, at) | (static_cast<DWORD>(Le16(d, at + 2)) << 16); }
 
