@@ -88,15 +88,6 @@ TEST_F(ResourceModuleTest, MainWindowIsAFramelessWindowOnItsBackground) {
   }
 }
 
-// The header repeats its tile across each column: a vertical line in it
-// would come back every tile, like a ruler.
-TEST_F(ResourceModuleTest, HeaderTileRepeatsWithoutSeams) {
-  const QImage tile = Bitmap(IDB_HEADER);
-  ASSERT_FALSE(tile.isNull());
-  for (int y = 0; y < tile.height(); ++y)
-    for (int x = 1; x < tile.width(); ++x) ASSERT_EQ(tile.pixel(x, y), tile.pixel(0, y)) << x << "," << y;
-}
-
 // The help page is installed beside the program (and its resource module),
 // and its own links lead somewhere in it.
 TEST(HelpPage, LiesBesideTheProgramWithWorkingLinks) {

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QImage>
 #include <QWidget>
 #include <fstream>
 
@@ -310,51 +309,4 @@ TEST(MessageBoxHook, AnswersAndDefaultsHeadless) {
   // Without a hook the offscreen platform answers the default button.
   EXPECT_EQ(MessageBox(nullptr, "q", "c", MB_YESNO | MB_DEFBUTTON2), IDNO);
   EXPECT_EQ(MessageBox(nullptr, "q", "c", MB_OKCANCEL), IDOK);
-}
-
-namespace {
-
-// Erases the bar's background in a colour of its own.
-class ErasingProgress : public CProgressCtrl {
- protected:
-  afx_msg BOOL OnEraseBkgnd(CDC* dc) {
-    CRect r;
-    GetClientRect(&r);
-    dc->FillSolidRect(&r, RGB(95, 147, 199));
-    return TRUE;
-  }
-  DECLARE_MESSAGE_MAP()
-};
-
-BEGIN_MESSAGE_MAP(ErasingProgress, CProgressCtrl)
-  ON_WM_ERASEBKGND()
-END_MESSAGE_MAP()
-
-}  // namespace
-
-TEST(Progress, AnErasedBackgroundShowsInTheEmptyPart) {
-  const QColor erased(95, 147, 199);
-  for (bool erase : {false, true}) {
-    SCOPED_TRACE(erase);
-    CDialog dlg(kDlgForm);
-    ASSERT_TRUE(dlg.Create(kDlgForm));
-    ErasingProgress bar;
-    if (erase) {
-      ASSERT_TRUE(bar.SubclassDlgItem(kIdProgress, &dlg));
-    }
-    auto* progress = dynamic_cast<CProgressCtrl*>(dlg.GetDlgItem(kIdProgress));
-    ASSERT_NE(progress, nullptr);
-    progress->SetRange(0, 100);
-    progress->SetPos(30);
-    const std::string path = ::testing::TempDir() + "/ui_progress.png";
-    ASSERT_TRUE(UiGrabWindow(progress, path.c_str()));
-    const QImage image(QString::fromStdString(path));
-    ASSERT_FALSE(image.isNull());
-    const int y = image.height() / 2;
-    // The empty part shows the erased colour; the filled part does not.
-    EXPECT_EQ(image.pixelColor(image.width() * 9 / 10, y) == erased, erase);
-    EXPECT_NE(image.pixelColor(image.width() / 10, y), erased);
-    if (erase) bar.UnsubclassWindow();
-    dlg.DestroyWindow();
-  }
 }

@@ -145,23 +145,6 @@ TEST(Dialog, AChildPageIsShownOnlyWithTheVisibleStyle) {
   form.DestroyWindow();
 }
 
-// The user cannot resize a dialog; the program can.
-TEST(Dialog, TheProgramResizesADialog) {
-  CDialog dlg(kDlgPicture);
-  ASSERT_TRUE(dlg.Create(kDlgPicture));
-  QWidget* w = dlg.GetWidget();
-  EXPECT_EQ(w->minimumSize(), w->maximumSize());
-  dlg.SetWindowPos(nullptr, 0, 0, 321, 123, SWP_NOMOVE | SWP_NOZORDER);
-  CRect client;
-  dlg.GetClientRect(&client);
-  EXPECT_EQ(client.Size(), CSize(321, 123));
-  EXPECT_EQ(w->minimumSize(), w->maximumSize());
-  dlg.MoveWindow(0, 0, 200, 100);
-  dlg.GetClientRect(&client);
-  EXPECT_EQ(client.Size(), CSize(200, 100));
-  dlg.DestroyWindow();
-}
-
 TEST(Dialog, MissingTemplateFailsCleanly) {
   CDialog dlg(4242);
   EXPECT_EQ(dlg.DoModal(), -1);
