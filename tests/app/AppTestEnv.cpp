@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFontMetrics>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QStyle>
 #include <QStyleOptionButton>
@@ -116,16 +117,11 @@ std::string CutText::Describe() const {
 
 namespace {
 
-// The text as shown: '&' marks a mnemonic, "&&" is one ampersand.
-QString Shown(const std::string& raw) {
-  const QString s = QString::fromStdString(raw);
-  QString out;
-  for (qsizetype i = 0; i < s.size(); ++i) {
-    if (s[i] == '&' && i + 1 < s.size()) ++i;
-    else if (s[i] == '&') continue;
-    out += s[i];
-  }
-  return out;
+// The text as shown: a label shows its text as the framework set it; a
+// button's '&' marks a mnemonic and "&&" is one ampersand.
+QString Shown(QWidget* w, const std::string& raw) {
+  if (auto* label = qobject_cast<QLabel*>(w)) return label->text();
+  return QString::fromStdString(raw).replace("&&", QChar(1)).remove('&').replace(QChar(1), '&');
 }
 
 // The size the text takes at the font within `width`, wrapped or on one line.
@@ -150,7 +146,7 @@ std::vector<CutText> CutTexts(CWnd* dialog) {
     const DWORD style = c->GetStyle();
     std::string raw;
     c->GetWindowText(raw);
-    QString text = Shown(raw);
+    QString text = Shown(w, raw);
     QRect room = w->rect();
     bool wrap = false, checked = false;
     if (auto* link = dynamic_cast<CHyperlinkStatic*>(c)) {
