@@ -28,7 +28,8 @@ START=1000
 END=2000
 title=Closing
 EOF
-run $(video 176x144 2) $(stereo 44100 2) -i "$MKV_TMP/chapters.txt" -map 0:v -map 1:a $OUT -map_chapters 2 \
+run $(video 176x144 2) $(stereo 44100 2) -i "$MKV_TMP/chapters.txt" -map 0:v -map 1:a \
+  -fflags +bitexact -flags +bitexact -threads 1 -map_metadata 2 -map_chapters 2 -metadata "title=Test Card" \
   -c:v mpeg4 -b:v 200k -g 25 -bf 1 -aspect 16:9 -c:a libvorbis -q:a 1 \
   -f matroska mkv-mpeg4-vorbis.mkv
 

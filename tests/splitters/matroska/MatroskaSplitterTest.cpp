@@ -1,0 +1,661 @@
+// The Matroska splitter in a filter graph, each output into a recording
+// sink: pins, types and names; packet payloads, times and key frames
+// against libavformat reading the same file; seeking; track information,
+// key frames, properties, attachments and chapters; files it refuses or
+// that are damaged; the delivery rules on hand-built files.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <map>
+#include <random>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include "foundation/FilterHelpers.h"
+#include "platform/dshow/DShowRegister.h"
+#include "splitters/matroska/MatroskaMediaTypes.h"
+#include "splitters/matroska/MatroskaSplitter.h"
+#include "tests/foundation/FfprobeInfo.h"
+#include "tests/foundation/MemAsyncReader.h"
+#include "tests/foundation/ToyFilters.h"
+#include "tests/splitters/matroska/EbmlWriter.h"
+
+using namespace MatroskaReader;
+using ebml::Bytes;
+
+namespace {
+
+constexpr DWORD Fcc(const char (&s)[5]) { return MAKEFOURCC(s[0], s[1], s[2], s[3]); }
+
+// One packet as libavformat reads it, times in 100 ns.
+struct RefPacket {
+  int64_t start = 0;
+  bool key = false;
+  int64_t duration = 0;
+  std::vector<BYTE> data;
+};
+
+// The packets of every stream that has any, by stream index.
+std::map<int, std::vector<RefPacket>> ReadWithLibavformat(const std::string& path) {
+  std::map<int, std::vector<RefPacket>> out;
+  AVFormatContext* fmt = nullptr;
+  if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0) return out;
+  AVPacket* pkt = av_packet_alloc();
+  while (av_read_frame(fmt, pkt) >= 0) {
+    const AVStream* st = fmt->streams[pkt->stream_index];
+    RefPacket r;
+    r.start = av_rescale_q(pkt->pts, st->time_base, AVRational{1, 10000000});
+    r.duration = av_rescale_q(pkt->duration, st->time_base, AVRational{1, 10000000});
+    r.key = (pkt->flags & AV_PKT_FLAG_KEY) != 0;
+    r.data.assign(pkt->data, pkt->data + pkt->size);
+    out[pkt->stream_index].push_back(std::move(r));
+    av_packet_unref(pkt);
+  }
+  av_packet_free(&pkt);
+  avformat_close_input(&fmt);
+  return out;
+}
+
+// The command line is passed to the shell as it stands.
+bool RunCommand(const std::string& cmd) { return system(cmd.c_str()) == 0; }
+
+std::string TempPath(const std::string& name) { return testing::TempDir() + "matroska-" + name; }
+
+// A source-form splitter on a file with a sink on every output; `types`
+// picks the type to connect a pin with (by its position) where not 0.
+struct Graph {
+  CComPtr<IFilterGraph> graph;
+  CMatroskaSourceFilter* splitter = nullptr;
+  CComPtr<IBaseFilter> hold;
+  std::vector<toy::Sink*> sinks;
+  std::vector<CComPtr<IBaseFilter>> sinkHolds;
+  HRESULT loaded = E_FAIL;
+
+  explicit Graph(const std::string& path, const std::map<int, int>& types = {}) {
+    EXPECT_EQ(DShowRegisterPlatform(), S_OK);
+    EXPECT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph,
+                               reinterpret_cast<void**>(&graph)),
+              S_OK);
+    HRESULT hr = S_OK;
+    splitter = new CMatroskaSourceFilter(nullptr, &hr);
+    hold = toy::Hold(splitter);
+    EXPECT_EQ(hr, S_OK);
+    EXPECT_EQ(graph->AddFilter(hold, L"Matroska Source"), S_OK);
+    std::wstring wide(path.begin(), path.end());
+    CComQIPtr<IFileSourceFilter> fs(hold);
+    EXPECT_TRUE(fs);
+    loaded = fs->Load(wide.c_str(), nullptr);
+    if (FAILED(loaded)) return;
+    for (int i = 0; i < splitter->GetPinCount(); i++) {
+      auto* sink = new toy::Sink();
+      sinks.push_back(sink);
+      sinkHolds.push_back(toy::Hold(sink));
+      EXPECT_EQ(graph->AddFilter(sinkHolds.back(), (L"Sink " + std::to_wstring(i)).c_str()), S_OK);
+      CMediaType mt;
+      const auto it = types.find(i);
+      const bool pick = it != types.end() && Pin(i)->GetMediaType(it->second, &mt) == S_OK;
+      EXPECT_EQ(graph->ConnectDirect(splitter->GetPin(i), sink->In(), pick ? &mt : nullptr), S_OK);
+    }
+  }
+  ~Graph() {
+    if (graph) {
+      CComQIPtr<IMediaControl>(graph)->Stop();
+      for (auto& s : sinkHolds) graph->RemoveFilter(s);
+      graph->RemoveFilter(hold);
+    }
+  }
+  CBaseSplitterOutputPin* Pin(int i) { return static_cast<CBaseSplitterOutputPin*>(splitter->GetPin(i)); }
+  void RunToEnd() {
+    CComQIPtr<IMediaControl> control(graph);
+    ASSERT_EQ(control->Run(), S_OK);
+    for (auto* s : sinks) EXPECT_TRUE(s->WaitFor(0, true));
+    control->Stop();
+  }
+  void Seek(REFERENCE_TIME t) {
+    CComQIPtr<IMediaSeeking> seeking(hold);
+    ASSERT_EQ(seeking->SetPositions(&t, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning), S_OK);
+    for (auto* s : sinks) s->Clear();
+  }
+  std::wstring PinName(int i) { return GetPinName(splitter->GetPin(i)); }
+  CMediaType PinType(int i) {
+    CMediaType mt;
+    splitter->GetPin(i)->ConnectionMediaType(&mt);
+    return mt;
+  }
+};
+
+// ---------------------------------------------------------------------------
+// Pins and types
+
+struct PinExpect {
+  const wchar_t* name;
+  GUID subtype;
+  GUID formattype;
+  int types;  // how many types the pin offers
+};
+
+struct FileExpect {
+  const char* file;
+  std::vector<PinExpect> pins;
+};
+
+TEST(MatroskaSplitter, PinsTypesAndNames) {
+  const GUID avc1 = FourCCGuid(Fcc("AVC1")), mp4v = FourCCGuid(Fcc("MP4V")), mp42 = FourCCGuid(Fcc("MP42"));
+  const FileExpect files[] = {
+      {"mkv-h264-aac.mkv",
+       {{L"Undetermined (Video 1)", avc1, FORMAT_MPEG2Video, 1},
+        {L"German, Commentary (Audio 1)", FourCCGuid(0x00FF), FORMAT_WaveFormatEx, 1}}},
+      {"mkv-mpeg4-vorbis.mkv",
+       {{L"Undetermined (Video 1)", mp4v, FORMAT_MPEG2Video, 1},
+        {L"Undetermined (Audio 1)", MEDIASUBTYPE_Vorbis2, FORMAT_VorbisFormat2, 2}}},
+      // ffmpeg writes MPEG-2 without its sequence header as private data:
+      // that track has no type (and still takes its number).
+      {"mkv-video-codecs.mkv", {{L"Undetermined (Video 2)", mp42, FORMAT_VideoInfo, 1}}},
+      {"mkv-audio-codecs.mkv",
+       {{L"Undetermined (Audio 1)", FourCCGuid(0x0055), FORMAT_WaveFormatEx, 1},
+        {L"Undetermined (Audio 2)", FourCCGuid(0x0050), FORMAT_WaveFormatEx, 1},
+        {L"Undetermined (Audio 3)", FourCCGuid(0x2000), FORMAT_WaveFormatEx, 1},
+        {L"Undetermined (Audio 4)", FourCCGuid(0x2001), FORMAT_WaveFormatEx, 1},
+        {L"Undetermined (Audio 5)", FourCCGuid(0x0001), FORMAT_WaveFormatEx, 1},
+        {L"Undetermined (Audio 6)", FourCCGuid(0x0003), FORMAT_WaveFormatEx, 1},
+        {L"Undetermined (Audio 7)", FourCCGuid(0x00FF), FORMAT_WaveFormatEx, 1},
+        {L"Undetermined (Audio 8)", MEDIASUBTYPE_FLAC_FRAMED, FORMAT_WaveFormatEx, 2},
+        {L"Undetermined (Audio 9)", FourCCGuid(0x5756), FORMAT_WaveFormatEx, 1},
+        {L"Undetermined (Audio 10)", FourCCGuid(0x77A1), FORMAT_WaveFormatEx, 1},
+        {L"Undetermined (Audio 11)", FourCCGuid(0x0002), FORMAT_WaveFormatEx, 1},
+        {L"French (Subtitle 1)", MEDIASUBTYPE_UTF8, FORMAT_SubtitleInfo, 1},
+        {L"Undetermined (Subtitle 2)", MEDIASUBTYPE_ASS, FORMAT_SubtitleInfo, 1}}},
+  };
+  for (const FileExpect& f : files) {
+    SCOPED_TRACE(f.file);
+    Graph g(TestDataPath(f.file));
+    ASSERT_EQ(g.loaded, S_OK);
+    ASSERT_EQ(g.splitter->GetPinCount(), static_cast<int>(f.pins.size()));
+    for (size_t i = 0; i < f.pins.size(); i++) {
+      SCOPED_TRACE(i);
+      const PinExpect& e = f.pins[i];
+      EXPECT_EQ(g.PinName(static_cast<int>(i)), e.name);
+      const CMediaType mt = g.PinType(static_cast<int>(i));
+      EXPECT_EQ(mt.subtype, e.subtype);
+      EXPECT_EQ(mt.formattype, e.formattype);
+      CMediaType more;
+      EXPECT_EQ(g.Pin(static_cast<int>(i))->GetMediaType(e.types, &more), VFW_S_NO_MORE_ITEMS);
+    }
+  }
+  // The source form has no input pin; the splitter form has one.
+  HRESULT hr = S_OK;
+  CComPtr<IBaseFilter> splitter = toy::Hold(new CMatroskaSplitterFilter(nullptr, &hr));
+  EXPECT_NE(GetFirstPinByDirection(splitter, PINDIR_INPUT), nullptr);
+  EXPECT_EQ(GetFilterClsid(splitter), CLSID_MatroskaSplitterFilter);
+}
+
+TEST(MatroskaSplitter, FormatBlocksCarryTheTrackHeaders) {
+  {
+    Graph g(TestDataPath("mkv-h264-aac.mkv"));
+    ASSERT_EQ(g.loaded, S_OK);
+    const CMediaType v = g.PinType(0);
+    const auto* m2 = reinterpret_cast<const MPEG2VIDEOINFO*>(v.pbFormat);
+    EXPECT_EQ(m2->hdr.bmiHeader.biWidth, 176);
+    EXPECT_EQ(m2->hdr.bmiHeader.biHeight, 144);
+    EXPECT_EQ(m2->dwFlags, 4u) << "4-byte NAL lengths";
+    ASSERT_GT(m2->cbSequenceHeader, 4u);
+    const BYTE* sets = reinterpret_cast<const BYTE*>(m2->dwSequenceHeader);
+    EXPECT_EQ(sets[2] & 0x1F, 7) << "the sequence parameter set first, behind its 2-byte length";
+    EXPECT_EQ(m2->hdr.AvgTimePerFrame, 400000) << "from the default duration";
+    const CMediaType a = g.PinType(1);
+    const auto* wfe = reinterpret_cast<const WAVEFORMATEX*>(a.pbFormat);
+    EXPECT_EQ(wfe->nSamplesPerSec, 44100u);
+    EXPECT_EQ(wfe->nChannels, 2);
+    EXPECT_GE(wfe->cbSize, 2) << "the AudioSpecificConfig";
+    EXPECT_EQ(wfe->cbSize, a.cbFormat - sizeof(WAVEFORMATEX));
+  }
+  {
+    Graph g(TestDataPath("mkv-mpeg4-vorbis.mkv"));
+    ASSERT_EQ(g.loaded, S_OK);
+    const CMediaType v = g.PinType(0);
+    const auto* m2 = reinterpret_cast<const MPEG2VIDEOINFO*>(v.pbFormat);
+    EXPECT_EQ(m2->hdr.dwPictAspectRatioX * 9, m2->hdr.dwPictAspectRatioY * 16) << "the display size";
+    EXPECT_EQ(m2->hdr.AvgTimePerFrame, 400000);
+    const CMediaType a = g.PinType(1);
+    const DWORD* fields = reinterpret_cast<const DWORD*>(a.pbFormat);
+    EXPECT_EQ(fields[0], 2u);
+    EXPECT_EQ(fields[1], 44100u);
+    EXPECT_EQ(a.cbFormat, 24 + fields[3] + fields[4] + fields[5]) << "the three Vorbis headers";
+  }
+  {
+    Graph g(TestDataPath("mkv-audio-codecs.mkv"));
+    ASSERT_EQ(g.loaded, S_OK);
+    const CMediaType s = g.PinType(11);
+    const auto* si = reinterpret_cast<const SUBTITLEINFO*>(s.pbFormat);
+    EXPECT_EQ(si->dwOffset, 520u);
+    EXPECT_STREQ(si->IsoLang, "fre");
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Packets against libavformat
+
+// Each output's packets are libavformat's packets of its stream: the same
+// payloads, key-frame flags and start times, ours counted from the first
+// cluster (one offset for the whole file).
+void ComparePackets(Graph& g, const std::map<int, std::vector<RefPacket>>& ref, bool subtitleStops,
+                    const std::vector<int>& streams = {}) {
+  ASSERT_FALSE(ref.empty());
+  bool haveOffset = false;
+  REFERENCE_TIME offset = 0;
+  for (int i = 0; i < g.splitter->GetPinCount(); i++) {
+    SCOPED_TRACE(i);
+    const auto it = ref.find(streams.empty() ? i : streams[static_cast<size_t>(i)]);
+    ASSERT_NE(it, ref.end());
+    const std::vector<RefPacket>& theirs = it->second;
+    const std::vector<toy::Received> ours = g.sinks[static_cast<size_t>(i)]->Samples();
+    ASSERT_EQ(ours.size(), theirs.size());
+    const CMediaType mt = g.PinType(i);
+    const bool subtitle = mt.majortype == MEDIATYPE_Subtitle;
+    // libavformat puts back the first 20 bytes of each WavPack block header,
+    // which Matroska leaves out.
+    const size_t skip = mt.subtype == FourCCGuid(0x5756) ? 20 : 0;
+    for (size_t k = 0; k < ours.size(); k++) {
+      SCOPED_TRACE(k);
+      ASSERT_TRUE(ours[k].timed);
+      if (!haveOffset) {
+        offset = theirs[k].start - ours[k].start;
+        haveOffset = true;
+      }
+      EXPECT_EQ(ours[k].start + offset, theirs[k].start);
+      EXPECT_EQ(ours[k].sync, theirs[k].key);
+      ASSERT_GE(theirs[k].data.size(), skip);
+      EXPECT_EQ(ours[k].data, std::vector<BYTE>(theirs[k].data.begin() + static_cast<std::ptrdiff_t>(skip), theirs[k].data.end()));
+      if (subtitle && subtitleStops) {
+        EXPECT_EQ(ours[k].stop + offset, theirs[k].start + theirs[k].duration);
+      }
+    }
+  }
+}
+
+TEST(MatroskaSplitter, PacketsMatchLibavformat) {
+  for (const char* name :
+       {"mkv-h264-aac.mkv", "mkv-h264-vorbis.mkv", "mkv-mpeg4-vorbis.mkv", "mkv-video-codecs.mkv", "mkv-audio-codecs.mkv"}) {
+    SCOPED_TRACE(name);
+    const std::string path = TestDataPath(name);
+    const auto ref = ReadWithLibavformat(path);
+    Graph g(path);
+    ASSERT_EQ(g.loaded, S_OK);
+    g.RunToEnd();
+    // The MPEG-2 track of the video sample has no output.
+    ComparePackets(g, ref, true, std::string(name) == "mkv-video-codecs.mkv" ? std::vector<int>{1} : std::vector<int>{});
+  }
+}
+
+TEST(MatroskaSplitter, ACueLessFileWrittenToAPipeIsIndexedBeforeStreaming) {
+  const std::string path = TempPath("pipe.mkv");
+  ASSERT_TRUE(RunCommand("ffmpeg -v error -nostdin -y -i '" + TestDataPath("mkv-h264-aac.mkv") +
+                         "' -map 0 -c copy -f matroska - | cat > '" + path + "'"));
+  const auto ref = ReadWithLibavformat(path);
+  Graph g(path);
+  ASSERT_EQ(g.loaded, S_OK);
+  CComQIPtr<IKeyFrameInfo> keys(g.hold);
+  UINT count = 99;
+  ASSERT_EQ(keys->KeyFrameCount(count), S_OK);
+  EXPECT_EQ(count, 0u) << "the file has no cue index of its own";
+  g.RunToEnd();
+  ComparePackets(g, ref, true);
+  ASSERT_EQ(keys->KeyFrameCount(count), S_OK);
+  EXPECT_GE(count, 1u) << "one cue point per cluster after the scan";
+
+  // Seeking goes through the scanned index: the key frame at 1 s starts
+  // the video of a seek to 1.5 s.
+  g.Seek(15000000);
+  g.RunToEnd();
+  auto video = g.sinks[0]->Samples();
+  ASSERT_FALSE(video.empty());
+  EXPECT_EQ(video[0].start, 10000000 - 15000000);
+  EXPECT_TRUE(video[0].sync);
+  remove(path.c_str());
+}
+
+TEST(MatroskaSplitter, VorbisHeadersComeFirstWhenTheDecoderWantsThemAsPackets) {
+  const std::string path = TestDataPath("mkv-mpeg4-vorbis.mkv");
+  const auto ref = ReadWithLibavformat(path);
+  Graph g(path, {{1, 1}});
+  ASSERT_EQ(g.loaded, S_OK);
+  ASSERT_EQ(g.PinType(1).subtype, MEDIASUBTYPE_Vorbis);
+  g.RunToEnd();
+  const auto audio = g.sinks[1]->Samples();
+  const auto& theirs = ref.at(1);
+  ASSERT_EQ(audio.size(), theirs.size() + 3);
+  const BYTE kinds[3] = {1, 3, 5};
+  for (int i = 0; i < 3; i++) {
+    ASSERT_FALSE(audio[static_cast<size_t>(i)].data.empty());
+    EXPECT_EQ(audio[static_cast<size_t>(i)].data[0], kinds[i]) << "identification, comment, setup";
+    EXPECT_EQ(audio[static_cast<size_t>(i)].start, 0);
+    EXPECT_EQ(audio[static_cast<size_t>(i)].stop, 1);
+  }
+  EXPECT_EQ(audio[3].data, theirs[0].data);
+}
+
+// ---------------------------------------------------------------------------
+// Seeking
+
+TEST(MatroskaSplitter, SeekingStartsAtTheKeyFrameBeforeTheTime) {
+  Graph g(TestDataPath("mkv-h264-aac.mkv"));
+  ASSERT_EQ(g.loaded, S_OK);
+  CComQIPtr<IMediaSeeking> seeking(g.hold);
+  LONGLONG duration = 0;
+  ASSERT_EQ(seeking->GetDuration(&duration), S_OK);
+  EXPECT_NEAR(duration, 20230000, 10000);
+
+  g.Seek(15000000);
+  g.RunToEnd();
+  auto video = g.sinks[0]->Samples();
+  ASSERT_FALSE(video.empty());
+  EXPECT_EQ(video[0].start, 10000000 - 15000000) << "the key frame at 1 s, in segment time";
+  EXPECT_TRUE(video[0].sync);
+  EXPECT_TRUE(video[0].discontinuity);
+  // The audio blocks behind the key frame in the file are delivered.
+  auto audio = g.sinks[1]->Samples();
+  ASSERT_FALSE(audio.empty());
+  EXPECT_NEAR(audio[0].start, video[0].start, 1000000);
+
+  // A seek to 0 starts at the first block, even though the file has cues.
+  g.Seek(0);
+  g.RunToEnd();
+  video = g.sinks[0]->Samples();
+  ASSERT_FALSE(video.empty());
+  EXPECT_EQ(video[0].start, 0);
+  EXPECT_EQ(video.size(), 50u);
+}
+
+// ---------------------------------------------------------------------------
+// Information interfaces, properties, attachments, chapters
+
+TEST(MatroskaSplitter, TrackInfoAndKeyFramesFromTheCues) {
+  const std::string path = TestDataPath("mkv-h264-aac.mkv");
+  Graph g(path);
+  ASSERT_EQ(g.loaded, S_OK);
+  CComQIPtr<ITrackInfo> info(g.hold);
+  ASSERT_TRUE(info);
+  ASSERT_EQ(info->GetTrackCount(), 2u);
+  TrackElement te{};
+  te.Size = sizeof te;
+  ASSERT_TRUE(info->GetTrackInfo(1, &te));
+  EXPECT_EQ(te.Size, sizeof te);
+  EXPECT_EQ(te.Type, 2);
+  EXPECT_STREQ(te.Language, "ger");
+  TrackExtendedInfoAudio ta{};
+  ASSERT_TRUE(info->GetTrackExtendedInfo(1, &ta));
+  const float rate = ta.SamplingFreq;
+  const UINT channels = ta.Channels;
+  EXPECT_EQ(rate, 44100.0f);
+  EXPECT_EQ(channels, 2u);
+  TrackExtendedInfoVideo tv{};
+  ASSERT_TRUE(info->GetTrackExtendedInfo(0, &tv));
+  const UINT width = tv.PixelWidth, height = tv.PixelHeight;
+  EXPECT_EQ(width, 176u);
+  EXPECT_EQ(height, 144u);
+  BSTR codec = info->GetTrackCodecID(0);
+  ASSERT_NE(codec, nullptr);
+  EXPECT_STREQ(codec, L"V_MPEG4/ISO/AVC");
+  SysFreeString(codec);
+  BSTR name = info->GetTrackName(1);
+  ASSERT_NE(name, nullptr);
+  EXPECT_STREQ(name, L"Commentary");
+  SysFreeString(name);
+  EXPECT_FALSE(info->GetTrackInfo(2, &te));
+  EXPECT_EQ(info->GetTrackCodecID(2), nullptr);
+
+  // The cue points are libavformat's index of the video stream (which it
+  // reads from the cues behind the clusters on its first seek).
+  AVFormatContext* fmt = nullptr;
+  ASSERT_GE(avformat_open_input(&fmt, path.c_str(), nullptr, nullptr), 0);
+  ASSERT_GE(av_seek_frame(fmt, 0, 0, AVSEEK_FLAG_BACKWARD), 0);
+  AVStream* st = fmt->streams[0];
+  const int entries = avformat_index_get_entries_count(st);
+  std::vector<REFERENCE_TIME> theirs;
+  for (int i = 0; i < entries; i++)
+    theirs.push_back(av_rescale_q(avformat_index_get_entry(st, i)->timestamp, st->time_base, AVRational{1, 10000000}));
+  avformat_close_input(&fmt);
+
+  CComQIPtr<IKeyFrameInfo> keys(g.hold);
+  UINT count = 0;
+  ASSERT_EQ(keys->KeyFrameCount(count), S_OK);
+  ASSERT_EQ(count, theirs.size());
+  std::vector<REFERENCE_TIME> ours(count + 4);
+  UINT room = static_cast<UINT>(ours.size());
+  EXPECT_EQ(keys->GetKeyFrames(&TIME_FORMAT_MEDIA_TIME, ours.data(), room), S_OK);
+  ASSERT_EQ(room, count);
+  ours.resize(room);
+  EXPECT_EQ(ours, theirs);
+  room = 1;
+  EXPECT_EQ(keys->GetKeyFrames(&TIME_FORMAT_MEDIA_TIME, ours.data(), room), S_OK);
+  EXPECT_EQ(room, 1u);
+  EXPECT_EQ(keys->GetKeyFrames(&TIME_FORMAT_FRAME, ours.data(), room), E_INVALIDARG);
+  EXPECT_EQ(keys->GetKeyFrames(nullptr, ours.data(), room), E_POINTER);
+}
+
+TEST(MatroskaSplitter, PropertiesAttachmentsAndChapters) {
+  {
+    Graph g(TestDataPath("mkv-h264-aac.mkv"));
+    ASSERT_EQ(g.loaded, S_OK);
+    CComQIPtr<IDSMPropertyBag> bag(g.Pin(1));
+    ASSERT_TRUE(bag);
+    BSTR v = nullptr;
+    ASSERT_EQ(bag->GetProperty(L"NAME", &v), S_OK);
+    EXPECT_STREQ(v, L"Commentary");
+    SysFreeString(v);
+    ASSERT_EQ(bag->GetProperty(L"LANG", &v), S_OK);
+    EXPECT_STREQ(v, L"ger");
+    SysFreeString(v);
+  }
+  {
+    // Chapter times count from the first cluster, as packet times do.
+    const std::string path = TestDataPath("mkv-mpeg4-vorbis.mkv");
+    const auto ref = ReadWithLibavformat(path);
+    Graph g(path);
+    ASSERT_EQ(g.loaded, S_OK);
+    g.RunToEnd();
+    const auto video = g.sinks[0]->Samples();
+    ASSERT_FALSE(video.empty());
+    const REFERENCE_TIME offset = ref.at(0).at(0).start - video[0].start;
+    CComQIPtr<IAMMediaContent> content(g.hold);
+    BSTR title = nullptr;
+    ASSERT_EQ(content->get_Title(&title), S_OK);
+    EXPECT_STREQ(title, L"Test Card");
+    SysFreeString(title);
+    CComQIPtr<IDSMChapterBag> chapters(g.hold);
+    ASSERT_EQ(chapters->GetChapterCount(), 2u);
+    const wchar_t* names[] = {L"Opening", L"Closing"};
+    for (DWORD i = 0; i < 2; i++) {
+      REFERENCE_TIME start = -1;
+      BSTR name = nullptr;
+      ASSERT_EQ(chapters->GetChapter(i, &start, &name), S_OK);
+      EXPECT_EQ(start + offset, static_cast<REFERENCE_TIME>(i) * 10000000);
+      EXPECT_STREQ(name, names[i]);
+      SysFreeString(name);
+    }
+  }
+  {
+    Graph g(TestDataPath("mkv-audio-codecs.mkv"));
+    ASSERT_EQ(g.loaded, S_OK);
+    CComQIPtr<IDSMResourceBag> resources(g.hold);
+    ASSERT_EQ(resources->GetResourceCount(), 1u);
+    BSTR name = nullptr, desc = nullptr, mime = nullptr;
+    BYTE* data = nullptr;
+    DWORD length = 0;
+    DWORD_PTR tag = 1;
+    ASSERT_EQ(resources->GetResource(0, &name, &desc, &mime, &data, &length, &tag), S_OK);
+    EXPECT_STREQ(name, L"tiny.ttf");
+    EXPECT_STREQ(mime, L"application/x-truetype-font");
+    EXPECT_EQ(length, 1024u);
+    EXPECT_EQ(std::count(data, data + length, 'F'), 1024);
+    EXPECT_EQ(tag, 0u);
+    SysFreeString(name);
+    SysFreeString(desc);
+    SysFreeString(mime);
+    CoTaskMemFree(data);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Refused and damaged files
+
+TEST(MatroskaSplitter, RefusedFiles) {
+  const std::string webm = TempPath("audio.webm");
+  ASSERT_TRUE(RunCommand("ffmpeg -v error -nostdin -y -i '" + TestDataPath("mkv-mpeg4-vorbis.mkv") +
+                         "' -map 0:a -c copy -f webm '" + webm + "'"));
+  const std::string raw = TempPath("uncompressed.mkv");
+  ASSERT_TRUE(ebml::WriteFile(
+      raw, ebml::Cat({ebml::Header(), ebml::Segment(ebml::Cat(
+                                          {ebml::Info(), ebml::Tracks({{1, 1, "V_UNCOMPRESSED", {}, ebml::VideoSize(8, 8)}}),
+                                           ebml::Cluster(0, ebml::SimpleBlock(1, 0, true, Bytes(96, 0)))}))})));
+  const std::string unknown = TempPath("unknown-codec.mkv");
+  ASSERT_TRUE(ebml::WriteFile(
+      unknown, ebml::Cat({ebml::Header(),
+                          ebml::Segment(ebml::Cat({ebml::Info(), ebml::Tracks({{1, 2, "A_NOSUCH", {}, {}}}),
+                                                   ebml::Cluster(0, ebml::SimpleBlock(1, 0, true, Bytes(9, 0)))}))})));
+  for (const std::string& path : {webm, raw, unknown}) {
+    SCOPED_TRACE(path);
+    Graph g(path);
+    EXPECT_EQ(g.loaded, E_FAIL);
+    remove(path.c_str());
+  }
+}
+
+TEST(MatroskaSplitter, TruncatedDamagedAndRandomFilesEndCleanly) {
+  const auto bytes = MemAsyncReader::LoadFile(TestDataPath("mkv-h264-aac.mkv"));
+  const auto codecs = MemAsyncReader::LoadFile(TestDataPath("mkv-audio-codecs.mkv"));
+  std::mt19937 rng(25);
+  std::vector<std::vector<BYTE>> inputs;
+  inputs.emplace_back(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(bytes.size() / 3));
+  inputs.emplace_back(codecs.begin(), codecs.begin() + static_cast<std::ptrdiff_t>(codecs.size() / 2 + 77));
+  std::vector<BYTE> damaged = bytes;
+  for (size_t i = damaged.size() / 4; i < damaged.size() / 2; i++) damaged[i] = static_cast<BYTE>(rng());
+  inputs.push_back(damaged);
+  // Scattered single-byte damage all through, headers included.
+  for (int round = 0; round < 4; round++) {
+    std::vector<BYTE> flipped = round % 2 ? codecs : bytes;
+    for (int i = 0; i < 40; i++) flipped[rng() % flipped.size()] ^= static_cast<BYTE>(1 + rng() % 255);
+    inputs.push_back(flipped);
+  }
+  std::vector<BYTE> random(100000);
+  for (auto& b : random) b = static_cast<BYTE>(rng());
+  random[0] = 0x1A, random[1] = 0x45, random[2] = 0xDF, random[3] = 0xA3;
+  inputs.push_back(random);
+
+  const std::string path = TempPath("bad.mkv");
+  for (size_t i = 0; i < inputs.size(); i++) {
+    SCOPED_TRACE(i);
+    ASSERT_TRUE(ebml::WriteFile(path, Bytes(inputs[i].begin(), inputs[i].end())));
+    Graph g(path);
+    if (FAILED(g.loaded)) continue;
+    g.RunToEnd();
+    g.Seek(10000000);
+    g.RunToEnd();
+  }
+  remove(path.c_str());
+}
+
+// ---------------------------------------------------------------------------
+// Delivery rules on a hand-built file
+
+TEST(MatroskaSplitter, HandBuiltBlocksAreTimedUnlacedAndDecoded) {
+  Bytes bih(40, 0);
+  bih[0] = 40;
+  bih[4] = 16;  // width
+  bih[8] = 16;  // height
+  bih[12] = 1;  // planes
+  bih[14] = 24;
+  const DWORD xvid = Fcc("XVID");
+  std::memcpy(&bih[16], &xvid, 4);
+  std::vector<BYTE> plain(2500);
+  for (size_t i = 0; i < plain.size(); i++) plain[i] = static_cast<BYTE>(i % 251);
+  uLongf packedSize = compressBound(static_cast<uLong>(plain.size()));
+  Bytes packed(packedSize);
+  ASSERT_EQ(compress(packed.data(), &packedSize, plain.data(), static_cast<uLong>(plain.size())), Z_OK);
+  packed.resize(packedSize);
+  const Bytes cut(packed.begin(), packed.end() - 5);
+
+  // Tracks: 1 video without block durations and a default duration of
+  // 40 ms; 2 PCM laced three frames to a block; 3 text subtitles without
+  // durations; 4 WavPack with correction data; 5 zlib-compressed frames;
+  // 6 header-stripped frames (and private data).
+  const Bytes tracks = ebml::Tracks(
+      {{1, 1, "V_MS/VFW/FOURCC", bih, ebml::Cat({ebml::UInt(0x23E383, 40000000), ebml::VideoSize(16, 16)})},
+       {2, 2, "A_PCM/INT/LIT", {}, ebml::AudioFormat(8000, 1)},
+       {3, 0x11, "S_TEXT/UTF8", {}, {}},
+       {4, 2, "A_WAVPACK4", {0x10, 0x04}, ebml::AudioFormat(8000, 1)},
+       {5, 2, "A_PCM/INT/LIT", {}, ebml::Cat({ebml::AudioFormat(8000, 1), ebml::Compression(0, 1)})},
+       {6, 2, "A_AAC", {0x12}, ebml::Cat({ebml::AudioFormat(44100, 2), ebml::Compression(3, 3, {0xFF, 0xF1})})}});
+  const Bytes duration3 = ebml::UInt(0x9B, 3);
+  const Bytes blocks = ebml::Cat({
+      ebml::SimpleBlock(1, 0, true, ebml::Frame(10, 0xA0)),
+      ebml::BlockGroup(ebml::BlockBody(2, 0, 0x02, ebml::Cat({{0x02, 4, 5}, Bytes(4, 1), Bytes(5, 2), Bytes(6, 3)})),
+                       duration3),
+      ebml::SimpleBlock(3, 2, true, {'h', 'i'}),
+      ebml::BlockGroup(ebml::BlockBody(4, 2, 0x00, Bytes(8, 4)),
+                       ebml::Cat({duration3, ebml::Element(0x75A1, ebml::Element(0xA6, ebml::Cat({ebml::UInt(0xEE, 1),
+                                                                                               ebml::Element(0xA5, Bytes(3, 9))})))})),
+      ebml::BlockGroup(ebml::BlockBody(5, 3, 0x00, packed), duration3),
+      ebml::BlockGroup(ebml::BlockBody(5, 4, 0x00, cut), duration3),
+      ebml::BlockGroup(ebml::BlockBody(6, 4, 0x00, {0x50, 0x80}), duration3),
+      ebml::SimpleBlock(1, 40, false, ebml::Frame(11, 0xA1)),
+      ebml::SimpleBlock(1, 80, false, ebml::Frame(12, 0xA2)),
+  });
+  const std::string path = TempPath("hand-built.mkv");
+  // The first cluster at 1000 ms: the zero of the output.
+  ASSERT_TRUE(ebml::WriteFile(
+      path, ebml::Cat({ebml::Header(), ebml::Segment(ebml::Cat({ebml::Info(1000000, 1100), tracks, ebml::Cluster(1000, blocks)}))})));
+
+  Graph g(path);
+  ASSERT_EQ(g.loaded, S_OK);
+  ASSERT_EQ(g.splitter->GetPinCount(), 6) << "header stripping of the private data keeps the track";
+  g.RunToEnd();
+  constexpr REFERENCE_TIME ms = 10000;
+
+  const auto video = g.sinks[0]->Samples();
+  ASSERT_EQ(video.size(), 3u);
+  EXPECT_EQ(video[0].start, 0);
+  EXPECT_EQ(video[0].stop, 40 * ms) << "ends where the next frame begins";
+  EXPECT_EQ(video[1].stop, 80 * ms);
+  EXPECT_EQ(video[2].stop, 120 * ms) << "the last frame ends after the default duration";
+  EXPECT_TRUE(video[0].sync);
+  EXPECT_FALSE(video[1].sync);
+
+  const auto laced = g.sinks[1]->Samples();
+  ASSERT_EQ(laced.size(), 3u);
+  for (size_t i = 0; i < 3; i++) {
+    EXPECT_EQ(laced[i].start, static_cast<REFERENCE_TIME>(i) * ms);
+    EXPECT_EQ(laced[i].stop, static_cast<REFERENCE_TIME>(i + 1) * ms);
+    EXPECT_EQ(laced[i].length, static_cast<LONG>(4 + i));
+    EXPECT_EQ(laced[i].sync, i == 0) << "only the first frame keeps the block's flags";
+  }
+
+  const auto text = g.sinks[2]->Samples();
+  ASSERT_EQ(text.size(), 1u);
+  EXPECT_EQ(text[0].start, 2 * ms);
+  EXPECT_EQ(text[0].stop, 2 * ms) << "a subtitle without duration is not held back";
+
+  const auto wavpack = g.sinks[3]->Samples();
+  ASSERT_EQ(wavpack.size(), 2u);
+  EXPECT_EQ(wavpack[1].data, Bytes(3, 9)) << "the correction data right behind its block";
+  EXPECT_EQ(wavpack[1].start, wavpack[0].start);
+  EXPECT_EQ(wavpack[1].stop, wavpack[0].stop);
+
+  const auto zlib = g.sinks[4]->Samples();
+  ASSERT_EQ(zlib.size(), 1u) << "the frame that does not inflate whole is dropped";
+  EXPECT_EQ(zlib[0].data, Bytes(plain.begin(), plain.end()));
+
+  const auto stripped = g.sinks[5]->Samples();
+  ASSERT_EQ(stripped.size(), 1u);
+  EXPECT_EQ(stripped[0].data, (Bytes{0xFF, 0xF1, 0x50, 0x80}));
+  const CMediaType aac = g.PinType(5);
+  const auto* wfe = reinterpret_cast<const WAVEFORMATEX*>(aac.pbFormat);
+  ASSERT_EQ(wfe->cbSize, 3);
+  EXPECT_EQ(reinterpret_cast<const BYTE*>(wfe + 1)[0], 0xFF) << "the private data has its header back";
+  remove(path.c_str());
+}
+
+}  // namespace
