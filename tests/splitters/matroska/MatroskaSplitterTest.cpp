@@ -659,3 +659,54 @@ TEST(MatroskaSplitter, HandBuiltBlocksAreTimedUnlacedAndDecoded) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(MatroskaSplitter, SeekingByHandBuiltCues) {
+  const Bytes info = ebml::Info(1000000, 2000);
+  const Bytes tracks = ebml::Tracks({{1, 1, "V_MS/VFW/FOURCC", Bytes(40, 0), ebml::VideoSize(16, 16)},
+                                     {2, 2, "A_PCM/INT/LIT", {}, ebml::AudioFormat(8000, 1)}});
+  const Bytes first = ebml::Cluster(
+      0, ebml::Cat({ebml::SimpleBlock(1, 0, true, {1}), ebml::SimpleBlock(2, 0, true, {2}),
+                    ebml::SimpleBlock(1, 500, false, {3})}));
+  // Audio before the key frame in the second cluster is not delivered
+  // after a seek into it; audio behind it is, whatever its time.
+  const Bytes second = ebml::Cluster(
+      1000, ebml::Cat({ebml::SimpleBlock(2, -10, true, {4}), ebml::SimpleBlock(1, 0, true, {5}),
+                       ebml::SimpleBlock(2, -5, true, {6}), ebml::SimpleBlock(1, 500, false, {7})}));
+  const uint64_t secondAt = info.size() + tracks.size() + first.size();
+  const Bytes cues = ebml::Element(
+      0x1C53BB6B, ebml::Element(0xBB, ebml::Cat({ebml::UInt(0xB3, 1000),
+                                                 ebml::Element(0xB7, ebml::Cat({ebml::UInt(0xF7, 1),
+                                                                                ebml::UInt(0xF1, secondAt)}))})));
+  const std::string path = TempPath("cues.mkv");
+  ASSERT_TRUE(ebml::WriteFile(
+      path, ebml::Cat({ebml::Header(), ebml::Segment(ebml::Cat({info, tracks, first, second, cues}))})));
+
+  Graph g(path);
+  ASSERT_EQ(g.loaded, S_OK);
+  CComQIPtr<IKeyFrameInfo> keys(g.hold);
+  UINT count = 0;
+  ASSERT_EQ(keys->KeyFrameCount(count), S_OK);
+  EXPECT_EQ(count, 1u);
+
+  // Before the first cue point: from the first cluster.
+  g.Seek(5000000);
+  g.RunToEnd();
+  auto video = g.sinks[0]->Samples();
+  ASSERT_EQ(video.size(), 4u);
+  EXPECT_EQ(video[0].start, -5000000);
+
+  g.Seek(10200000);
+  g.RunToEnd();
+  video = g.sinks[0]->Samples();
+  ASSERT_EQ(video.size(), 2u);
+  EXPECT_EQ(video[0].data, Bytes{5});
+  EXPECT_EQ(video[0].start, -200000);
+  const auto audio = g.sinks[1]->Samples();
+  ASSERT_EQ(audio.size(), 1u);
+  EXPECT_EQ(audio[0].data, Bytes{6});
+  remove(path.c_str());
+}
+
+}  // namespace
