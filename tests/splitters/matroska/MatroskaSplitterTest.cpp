@@ -710,3 +710,56 @@ TEST(MatroskaSplitter, SeekingByHandBuiltCues) {
 }
 
 }  // namespace
+
+namespace {
+
+// A chapter atom with its displays (language, text) and nested atoms.
+Bytes Atom(uint64_t uid, uint64_t startMs, std::vector<std::pair<std::string, std::string>> displays,
+           const Bytes& nested = {}) {
+  Bytes payload = ebml::Cat({ebml::UInt(0x73C4, uid), ebml::UInt(0x91, startMs * 1000000)});
+  for (const auto& [language, text] : displays)
+    payload = ebml::Cat({payload, ebml::Element(0x80, ebml::Cat({ebml::Str(0x85, text), ebml::Str(0x437C, language)}))});
+  return ebml::Element(0xB6, ebml::Cat({payload, nested}));
+}
+
+TEST(MatroskaSplitter, ChaptersInTheUsersLanguageWithTheirLevels) {
+  const Bytes chapters = ebml::Element(
+      0x1043A770,
+      ebml::Element(0x45B9, ebml::Cat({Atom(11, 0, {{"eng", "Start"}, {"ger", "Anfang"}},
+                                           Atom(12, 500, {{"eng", "Inside"}, {"ger", "Innen"}},
+                                                Atom(13, 700, {{"fre", "Dedans"}}))),
+                                      // A uid of 0 and a repeated uid name their own atoms.
+                                      Atom(0, 1000, {{"ger", "Null"}}), Atom(11, 1500, {{"eng", "Again"}})})));
+  // Chapters are found through the seek head.
+  const Bytes info = ebml::Info();
+  const Bytes tracks = ebml::Tracks({{1, 2, "A_AC3", {}, ebml::AudioFormat(48000, 2)}});
+  auto seekHead = [](uint64_t at) {
+    return ebml::Element(0x114D9B74, ebml::Element(0x4DBB, ebml::Cat({ebml::Element(0x53AB, ebml::Id(0x1043A770)),
+                                                                      ebml::UInt(0x53AC, at)})));
+  };
+  const uint64_t chaptersAt = seekHead(0).size() + info.size() + tracks.size();
+  ASSERT_LT(chaptersAt, 256u);
+  const std::string path = TempPath("chapters.mkv");
+  ASSERT_TRUE(ebml::WriteFile(
+      path, ebml::Cat({ebml::Header(), ebml::Segment(ebml::Cat({seekHead(chaptersAt), info, tracks, chapters,
+                                                                ebml::Cluster(0, ebml::SimpleBlock(1, 0, true, {1}))}))})));
+  setenv("LC_ALL", "de_DE.UTF-8", 1);
+  Graph g(path);
+  unsetenv("LC_ALL");
+  ASSERT_EQ(g.loaded, S_OK);
+  CComQIPtr<IDSMChapterBag> bag(g.hold);
+  const std::vector<std::pair<REFERENCE_TIME, std::wstring>> expected = {
+      {0, L"Anfang"}, {5000000, L"+ Innen"}, {7000000, L"++ Dedans"}, {10000000, L"Null"}, {15000000, L"Again"}};
+  ASSERT_EQ(bag->GetChapterCount(), expected.size());
+  for (DWORD i = 0; i < expected.size(); i++) {
+    REFERENCE_TIME start = -1;
+    BSTR name = nullptr;
+    ASSERT_EQ(bag->GetChapter(i, &start, &name), S_OK);
+    EXPECT_EQ(start, expected[i].first);
+    EXPECT_EQ(std::wstring(name), expected[i].second);
+    SysFreeString(name);
+  }
+  remove(path.c_str());
+}
+
+}  // namespace
