@@ -25,7 +25,7 @@ void Walk(CMatroskaFile& file) {
       SplitXiphLaced(te->CodecPrivate.data(), te->CodecPrivate.size(), packets);
     }
   }
-  seg.FindChapterAtom(0, 0);
+  seg.GetChapter(0, 0);
 
   CMatroskaNode root(&file);
   auto segment = root.Child(kIdSegment);

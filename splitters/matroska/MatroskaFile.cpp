@@ -648,7 +648,7 @@ QWORD Segment::FindPos(DWORD id, QWORD minp) const {
   return 0;
 }
 
-ChapterAtom* Segment::FindChapterAtom(UINT64 id, int nEditionEntry) {
+ChapterAtom* Segment::GetChapter(UINT64 id, int nEditionEntry) {
   if (nEditionEntry < 0) return nullptr;
   for (auto& ch : Chapters) {
     for (auto& ee : ch->EditionEntries) {

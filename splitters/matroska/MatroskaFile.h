@@ -299,7 +299,7 @@ class Segment {
   // `minp`; 0 when the index has none.
   QWORD FindPos(DWORD id, QWORD minp = 0) const;
   // The index-th edition's root (uid 0) or the atom with that uid in it.
-  ChapterAtom* FindChapterAtom(UINT64 id, int nEditionEntry = 0);
+  ChapterAtom* GetChapter(UINT64 id, int nEditionEntry = 0);
   // The track entry of that number, or null.
   TrackEntry* FindTrackEntry(UINT64 number) const;
   // Times in 100 ns from timecode units (cluster plus block timecodes

@@ -176,7 +176,7 @@ HRESULT CMatroskaSplitterFilter::CreateOutputs(IAsyncReader* reader) {
     }
   }
 
-  if (ChapterAtom* root = seg.FindChapterAtom(0, 0)) {
+  if (ChapterAtom* root = seg.GetChapter(0, 0)) {
     char buf[3] = {};
     const int n = GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SISO639LANGNAME, buf, 3);
     std::string language = Iso6391ToIso6392(n > 0 ? std::string(buf) : std::string());

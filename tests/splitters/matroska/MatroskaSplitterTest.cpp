@@ -588,7 +588,8 @@ TEST(MatroskaSplitter, HandBuiltBlocksAreTimedUnlacedAndDecoded) {
        {3, 0x11, "S_TEXT/UTF8", {}, {}},
        {4, 2, "A_WAVPACK4", {0x10, 0x04}, ebml::AudioFormat(8000, 1)},
        {5, 2, "A_PCM/INT/LIT", {}, ebml::Cat({ebml::AudioFormat(8000, 1), ebml::Compression(0, 1)})},
-       {6, 2, "A_AAC", {0x12}, ebml::Cat({ebml::AudioFormat(44100, 2), ebml::Compression(3, 3, {0xFF, 0xF1})})}});
+       {6, 2, "A_AAC", {0x12},
+        ebml::Cat({ebml::AudioFormat(44100, 2), ebml::Compression(3, 3, {0xFF, 0xF1}), ebml::Str(0x22B59C, "qqq")})}});
   const Bytes duration3 = ebml::UInt(0x9B, 3);
   const Bytes blocks = ebml::Cat({
       ebml::SimpleBlock(1, 0, true, ebml::Frame(10, 0xA0)),
@@ -612,6 +613,12 @@ TEST(MatroskaSplitter, HandBuiltBlocksAreTimedUnlacedAndDecoded) {
   Graph g(path);
   ASSERT_EQ(g.loaded, S_OK);
   ASSERT_EQ(g.splitter->GetPinCount(), 6) << "header stripping of the private data keeps the track";
+  // No language is English; a code the language table does not know
+  // names no language.
+  EXPECT_EQ(g.PinName(0), L"English (Video 1)");
+  EXPECT_EQ(g.PinName(2), L"English (Subtitle 1)");
+  EXPECT_EQ(g.PinName(4), L"English (Audio 3)");
+  EXPECT_EQ(g.PinName(5), L" (Audio 4)");
   g.RunToEnd();
   constexpr REFERENCE_TIME ms = 10000;
 
