@@ -26,6 +26,27 @@ T ClampTo(double v) {
   return v >= top ? std::numeric_limits<T>::max() : static_cast<T>(v);
 }
 
+// An MPEG-2 video format block of a FourCC, with `seq` as its sequence
+// header; null when out of memory.
+MPEG2VIDEOINFO* AllocMpeg2VideoInfo(CMediaType& mt, DWORD fcc, LONG width, LONG height, const BYTE* seq,
+                                    size_t len) {
+  mt.subtype = FourCCGuid(fcc);
+  mt.formattype = FORMAT_MPEG2Video;
+  auto* pm2vi = reinterpret_cast<MPEG2VIDEOINFO*>(
+      mt.AllocFormatBuffer(static_cast<ULONG>(offsetof(MPEG2VIDEOINFO, dwSequenceHeader) + len)));
+  if (!pm2vi) return nullptr;
+  BITMAPINFOHEADER& bih = pm2vi->hdr.bmiHeader;
+  bih.biSize = sizeof(BITMAPINFOHEADER);
+  bih.biWidth = width;
+  bih.biHeight = height;
+  bih.biPlanes = 1;
+  bih.biBitCount = 24;
+  bih.biCompression = fcc;
+  pm2vi->cbSequenceHeader = static_cast<DWORD>(len);
+  if (len) std::memcpy(pm2vi->dwSequenceHeader, seq, len);
+  return pm2vi;
+}
+
 void AddVideoTypes(const TrackEntry& te, std::vector<CMediaType>& mts) {
   const std::string codec = te.GetCodecID();
   const CBinary& cp = te.CodecPrivate;
@@ -64,39 +85,14 @@ void AddVideoTypes(const TrackEntry& te, std::vector<CMediaType>& mts) {
   } else if (StartsWith(codec, "V_MPEG4/ISO/AVC") && cp.size() > 5) {
     std::vector<BYTE> sets;
     if (!AvcParameterSets(cp.data(), cp.size(), sets)) return;
-    mt.subtype = FourCCGuid(Fcc('A', 'V', 'C', '1'));
-    mt.formattype = FORMAT_MPEG2Video;
-    auto* pm2vi = reinterpret_cast<MPEG2VIDEOINFO*>(
-        mt.AllocFormatBuffer(static_cast<ULONG>(offsetof(MPEG2VIDEOINFO, dwSequenceHeader) + sets.size())));
+    MPEG2VIDEOINFO* pm2vi = AllocMpeg2VideoInfo(mt, Fcc('A', 'V', 'C', '1'), width, height, sets.data(), sets.size());
     if (!pm2vi) return;
-    BITMAPINFOHEADER& bih = pm2vi->hdr.bmiHeader;
-    bih.biSize = sizeof(BITMAPINFOHEADER);
-    bih.biWidth = width;
-    bih.biHeight = height;
-    bih.biPlanes = 1;
-    bih.biBitCount = 24;
-    bih.biCompression = Fcc('A', 'V', 'C', '1');
     pm2vi->dwProfile = cp[1];
     pm2vi->dwLevel = cp[3];
     pm2vi->dwFlags = (cp[4] & 3) + 1;
-    pm2vi->cbSequenceHeader = static_cast<DWORD>(sets.size());
-    if (!sets.empty()) std::memcpy(pm2vi->dwSequenceHeader, sets.data(), sets.size());
     mts.push_back(mt);
   } else if (StartsWith(codec, "V_MPEG4/")) {
-    mt.subtype = FourCCGuid(Fcc('M', 'P', '4', 'V'));
-    mt.formattype = FORMAT_MPEG2Video;
-    auto* pm2vi = reinterpret_cast<MPEG2VIDEOINFO*>(
-        mt.AllocFormatBuffer(static_cast<ULONG>(offsetof(MPEG2VIDEOINFO, dwSequenceHeader) + cp.size())));
-    if (!pm2vi) return;
-    BITMAPINFOHEADER& bih = pm2vi->hdr.bmiHeader;
-    bih.biSize = sizeof(BITMAPINFOHEADER);
-    bih.biWidth = width;
-    bih.biHeight = height;
-    bih.biPlanes = 1;
-    bih.biBitCount = 24;
-    bih.biCompression = Fcc('M', 'P', '4', 'V');
-    pm2vi->cbSequenceHeader = cpLen;
-    if (!cp.empty()) std::memcpy(pm2vi->dwSequenceHeader, cp.data(), cp.size());
+    if (!AllocMpeg2VideoInfo(mt, Fcc('M', 'P', '4', 'V'), width, height, cp.data(), cp.size())) return;
     mts.push_back(mt);
   } else if (StartsWith(codec, "V_REAL/RV") && codec.size() >= 10 && codec[9] >= '0' && codec[9] <= '9') {
     const DWORD fcc = Fcc('R', 'V', codec[9], '0');

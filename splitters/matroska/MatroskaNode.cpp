@@ -10,11 +10,17 @@ namespace MatroskaReader {
 
 namespace {
 
-// Reads exactly `len` bytes of a value (at most 8).
-HRESULT ReadValueBytes(CMatroskaNode* pMN, BYTE* buf, QWORD len) {
+// The element's payload of at most 8 bytes as a big-endian number.
+HRESULT ReadBigEndian(CMatroskaNode* pMN, UINT64& v, QWORD& len) {
   if (!pMN) return E_POINTER;
+  len = pMN->m_len;
   if (len > 8) return E_FAIL;
-  return pMN->Read(buf, len);
+  BYTE buf[8];
+  HRESULT hr = pMN->Read(buf, len);
+  if (hr != S_OK) return FAILED(hr) ? hr : E_FAIL;
+  v = 0;
+  for (QWORD i = 0; i < len; i++) v = (v << 8) | buf[i];
+  return S_OK;
 }
 
 bool IsTopLevel(DWORD id) {
@@ -37,37 +43,32 @@ bool IsTopLevel(DWORD id) {
 // Values
 
 HRESULT CUInt::Parse(CMatroskaNode* pMN) {
-  BYTE buf[8];
-  const QWORD len = pMN ? static_cast<QWORD>(pMN->m_len) : 0;
-  HRESULT hr = ReadValueBytes(pMN, buf, len);
-  if (hr != S_OK) return FAILED(hr) ? hr : E_FAIL;
   UINT64 v = 0;
-  for (QWORD i = 0; i < len; i++) v = (v << 8) | buf[i];
+  QWORD len = 0;
+  HRESULT hr = ReadBigEndian(pMN, v, len);
+  if (FAILED(hr)) return hr;
   Set(v);
   return S_OK;
 }
 
 HRESULT CInt::Parse(CMatroskaNode* pMN) {
-  BYTE buf[8];
-  const QWORD len = pMN ? static_cast<QWORD>(pMN->m_len) : 0;
-  HRESULT hr = ReadValueBytes(pMN, buf, len);
-  if (hr != S_OK) return FAILED(hr) ? hr : E_FAIL;
   UINT64 v = 0;
-  for (QWORD i = 0; i < len; i++) v = (v << 8) | buf[i];
+  QWORD len = 0;
+  HRESULT hr = ReadBigEndian(pMN, v, len);
+  if (FAILED(hr)) return hr;
   // Sign extension by masking, so that no shift reaches 64 bits.
-  if (len > 0 && len < 8 && (buf[0] & 0x80)) v |= ~0ULL << (len * 8);
+  if (len > 0 && len < 8 && (v >> (len * 8 - 1)) & 1) v |= ~0ULL << (len * 8);
   Set(static_cast<INT64>(v));
   return S_OK;
 }
 
 HRESULT CFloat::Parse(CMatroskaNode* pMN) {
-  BYTE buf[8];
-  const QWORD len = pMN ? static_cast<QWORD>(pMN->m_len) : 0;
-  if (len != 4 && len != 8) return E_FAIL;
-  HRESULT hr = ReadValueBytes(pMN, buf, len);
-  if (hr != S_OK) return FAILED(hr) ? hr : E_FAIL;
+  if (!pMN) return E_POINTER;
+  if (pMN->m_len != 4 && pMN->m_len != 8) return E_FAIL;
   UINT64 bits = 0;
-  for (QWORD i = 0; i < len; i++) bits = (bits << 8) | buf[i];
+  QWORD len = 0;
+  HRESULT hr = ReadBigEndian(pMN, bits, len);
+  if (FAILED(hr)) return hr;
   if (len == 4) {
     const auto b32 = static_cast<uint32_t>(bits);
     float f;

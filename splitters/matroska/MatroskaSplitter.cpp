@@ -64,6 +64,10 @@ CMatroskaSplitterFilter::~CMatroskaSplitterFilter() {
       Close();
     }
   }
+  CloseFile();
+}
+
+void CMatroskaSplitterFilter::CloseFile() {
   m_pOrderedTrackArray.clear();
   m_pTrackEntryMap.clear();
   m_pBlock.reset();
@@ -91,13 +95,7 @@ CMatroskaSourceFilter::~CMatroskaSourceFilter() = default;
 
 HRESULT CMatroskaSplitterFilter::CreateOutputs(IAsyncReader* reader) {
   CheckPointer(reader, E_POINTER);
-  m_pOrderedTrackArray.clear();
-  m_pTrackEntryMap.clear();
-  m_pBlock.reset();
-  m_pCluster.reset();
-  m_pSegment.reset();
-  m_pRoot.reset();
-  m_pFile.reset();
+  CloseFile();
 
   HRESULT hr = E_FAIL;
   std::unique_ptr<CMatroskaFile> file(new (std::nothrow) CMatroskaFile(reader, hr));

@@ -107,6 +107,8 @@ class CMatroskaSplitterFilter : public CBaseSplitterFilter, public ITrackInfo {
   // Sends the headers of Vorbis tracks whose decoder wants them as packets.
   void SendVorbisHeaders();
   MatroskaReader::TrackEntry* TrackAt(UINT index) const;
+  // Drops the file with the nodes and track lists that point into it.
+  void CloseFile();
 
   // The root stays with the Segment node, whose walks look at its end.
   std::unique_ptr<MatroskaReader::CMatroskaNode> m_pRoot, m_pSegment, m_pCluster, m_pBlock;

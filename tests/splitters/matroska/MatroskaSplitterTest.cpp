@@ -20,6 +20,7 @@ extern "C" {
 #include "splitters/matroska/MatroskaSplitter.h"
 #include "tests/foundation/FfprobeInfo.h"
 #include "tests/foundation/MemAsyncReader.h"
+#include "tests/foundation/SplitterGraph.h"
 #include "tests/foundation/ToyFilters.h"
 #include "tests/splitters/matroska/EbmlWriter.h"
 
@@ -64,68 +65,7 @@ bool RunCommand(const std::string& cmd) { return system(cmd.c_str()) == 0; }
 
 std::string TempPath(const std::string& name) { return testing::TempDir() + "matroska-" + name; }
 
-// A source-form splitter on a file with a sink on every output; `types`
-// picks the type to connect a pin with (by its position) where not 0.
-struct Graph {
-  CComPtr<IFilterGraph> graph;
-  CMatroskaSourceFilter* splitter = nullptr;
-  CComPtr<IBaseFilter> hold;
-  std::vector<toy::Sink*> sinks;
-  std::vector<CComPtr<IBaseFilter>> sinkHolds;
-  HRESULT loaded = E_FAIL;
-
-  explicit Graph(const std::string& path, const std::map<int, int>& types = {}) {
-    EXPECT_EQ(DShowRegisterPlatform(), S_OK);
-    EXPECT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph,
-                               reinterpret_cast<void**>(&graph)),
-              S_OK);
-    HRESULT hr = S_OK;
-    splitter = new CMatroskaSourceFilter(nullptr, &hr);
-    hold = toy::Hold(splitter);
-    EXPECT_EQ(hr, S_OK);
-    EXPECT_EQ(graph->AddFilter(hold, L"Matroska Source"), S_OK);
-    std::wstring wide(path.begin(), path.end());
-    CComQIPtr<IFileSourceFilter> fs(hold);
-    EXPECT_TRUE(fs);
-    loaded = fs->Load(wide.c_str(), nullptr);
-    if (FAILED(loaded)) return;
-    for (int i = 0; i < splitter->GetPinCount(); i++) {
-      auto* sink = new toy::Sink();
-      sinks.push_back(sink);
-      sinkHolds.push_back(toy::Hold(sink));
-      EXPECT_EQ(graph->AddFilter(sinkHolds.back(), (L"Sink " + std::to_wstring(i)).c_str()), S_OK);
-      CMediaType mt;
-      const auto it = types.find(i);
-      const bool pick = it != types.end() && Pin(i)->GetMediaType(it->second, &mt) == S_OK;
-      EXPECT_EQ(graph->ConnectDirect(splitter->GetPin(i), sink->In(), pick ? &mt : nullptr), S_OK);
-    }
-  }
-  ~Graph() {
-    if (graph) {
-      CComQIPtr<IMediaControl>(graph)->Stop();
-      for (auto& s : sinkHolds) graph->RemoveFilter(s);
-      graph->RemoveFilter(hold);
-    }
-  }
-  CBaseSplitterOutputPin* Pin(int i) { return static_cast<CBaseSplitterOutputPin*>(splitter->GetPin(i)); }
-  void RunToEnd() {
-    CComQIPtr<IMediaControl> control(graph);
-    ASSERT_EQ(control->Run(), S_OK);
-    for (auto* s : sinks) EXPECT_TRUE(s->WaitFor(0, true));
-    control->Stop();
-  }
-  void Seek(REFERENCE_TIME t) {
-    CComQIPtr<IMediaSeeking> seeking(hold);
-    ASSERT_EQ(seeking->SetPositions(&t, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning), S_OK);
-    for (auto* s : sinks) s->Clear();
-  }
-  std::wstring PinName(int i) { return GetPinName(splitter->GetPin(i)); }
-  CMediaType PinType(int i) {
-    CMediaType mt;
-    splitter->GetPin(i)->ConnectionMediaType(&mt);
-    return mt;
-  }
-};
+using Graph = SplitterGraph<CMatroskaSourceFilter>;
 
 // ---------------------------------------------------------------------------
 // Pins and types
