@@ -47,7 +47,7 @@ MPEG2VIDEOINFO* AllocMpeg2VideoInfo(CMediaType& mt, DWORD fcc, LONG width, LONG 
   return pm2vi;
 }
 
-void AddVideoTypes(const TrackEntry& te, std::vector<CMediaType>& mts) {
+void AddVideoTypes(const TrackEntry& te, std::vector<CMediaType>& mts, const std::vector<BYTE>* firstFrame) {
   const std::string codec = te.GetCodecID();
   const CBinary& cp = te.CodecPrivate;
   const auto width = static_cast<LONG>(te.v.PixelWidth.Value());
@@ -122,7 +122,12 @@ void AddVideoTypes(const TrackEntry& te, std::vector<CMediaType>& mts) {
     if (!cp.empty()) std::memcpy(block + sizeof(VIDEOINFOHEADER2) + sizeof(DWORD), cp.data(), cp.size());
     mts.push_back(mt);
   } else if (codec == "V_MPEG2") {
-    if (MakeMpeg2VideoMediaType(&mt, cp.data(), cpLen, width, height)) mts.push_back(mt);
+    // Some muxers leave the sequence header out of the private data; the
+    // stream's first frame begins with it.
+    if (MakeMpeg2VideoMediaType(&mt, cp.data(), cpLen, width, height) ||
+        (firstFrame && MakeMpeg2VideoMediaType(&mt, firstFrame->data(), static_cast<DWORD>(firstFrame->size()),
+                                               width, height)))
+      mts.push_back(mt);
   }
 
   REFERENCE_TIME atpf = 0;
@@ -404,13 +409,14 @@ bool AvcParameterSets(const BYTE* record, size_t length, std::vector<BYTE>& sets
   return copySets(pps);
 }
 
-std::vector<CMediaType> MakeMatroskaMediaTypes(const TrackEntry& te, std::wstring& defaultName) {
+std::vector<CMediaType> MakeMatroskaMediaTypes(const TrackEntry& te, std::wstring& defaultName,
+                                               const std::vector<BYTE>* firstFrame) {
   std::vector<CMediaType> mts;
   defaultName.clear();
   switch (static_cast<UINT64>(te.TrackType)) {
     case TrackEntry::TypeVideo:
       defaultName = L"Video";
-      AddVideoTypes(te, mts);
+      AddVideoTypes(te, mts, firstFrame);
       break;
     case TrackEntry::TypeAudio:
       defaultName = L"Audio";

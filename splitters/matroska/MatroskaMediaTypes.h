@@ -46,8 +46,10 @@ static_assert(sizeof(SUBTITLEINFO) == 520);
 // The types offered for a track, preferred first; empty when the track's
 // codec is not one the splitter knows or its private data is malformed.
 // `defaultName` receives the track's kind name ("Video", "Audio",
-// "Subtitle"), empty for other kinds.
-std::vector<CMediaType> MakeMatroskaMediaTypes(const MatroskaReader::TrackEntry& te, std::wstring& defaultName);
+// "Subtitle"), empty for other kinds. `firstFrame`, when given, stands in
+// for MPEG-2 private data that holds no sequence header.
+std::vector<CMediaType> MakeMatroskaMediaTypes(const MatroskaReader::TrackEntry& te, std::wstring& defaultName,
+                                               const std::vector<BYTE>* firstFrame = nullptr);
 
 // The parameter sets of an AVC decoder configuration record, each with its
 // 16-bit length; false when a set runs past the record.

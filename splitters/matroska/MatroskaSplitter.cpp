@@ -130,6 +130,9 @@ HRESULT CMatroskaSplitterFilter::CreateOutputs(IAsyncReader* reader) {
 
       std::wstring kind;
       std::vector<CMediaType> mts = MakeMatroskaMediaTypes(te, kind);
+      std::vector<BYTE> frame;
+      if (mts.empty() && te.GetCodecID() == "V_MPEG2" && FirstFrameOf(te, frame))
+        mts = MakeMatroskaMediaTypes(te, kind, &frame);
       if (kind.empty()) continue;
       int& counter = te.TrackType == TrackEntry::TypeVideo   ? videoCount
                      : te.TrackType == TrackEntry::TypeAudio ? audioCount
@@ -183,6 +186,29 @@ HRESULT CMatroskaSplitterFilter::CreateOutputs(IAsyncReader* reader) {
   }
 
   return m_pOutputs.empty() ? E_FAIL : S_OK;
+}
+
+bool CMatroskaSplitterFilter::FirstFrameOf(const TrackEntry& te, std::vector<BYTE>& frame) {
+  // Only the first cluster is looked at, and a bounded number of its
+  // blocks: opening must not read the whole file.
+  constexpr int kMaxBlocks = 256;
+  CMatroskaNode root(m_pFile.get());
+  std::unique_ptr<CMatroskaNode> segment = root.Child(kIdSegment);
+  std::unique_ptr<CMatroskaNode> cluster = segment ? segment->Child(kIdCluster) : nullptr;
+  std::unique_ptr<CMatroskaNode> block = cluster ? cluster->GetFirstBlock() : nullptr;
+  int n = 0;
+  for (bool more = block != nullptr; more && n < kMaxBlocks; more = block->NextBlock(), n++) {
+    BlockGroup bg;
+    if (FAILED(bg.b.Parse(block->Id() == kIdBlockGroup ? block->Child(kIdBlock).get() : block.get(), false)) ||
+        bg.b.TrackNumber != te.TrackNumber)
+      continue;
+    const HRESULT hr = block->Id() == kIdBlockGroup ? bg.Parse(block.get(), true)
+                                                    : SimpleBlock::ParseInto(block.get(), true, bg);
+    if (FAILED(hr) || bg.b.BlockData.empty()) return false;
+    frame = std::move(bg.b.BlockData.front());
+    return te.ApplyContentEncodings(frame);
+  }
+  return false;
 }
 
 void CMatroskaSplitterFilter::BuildChapters(const std::string& language, ChapterAtom* parent, int level) {

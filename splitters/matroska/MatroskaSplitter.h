@@ -107,6 +107,9 @@ class CMatroskaSplitterFilter : public CBaseSplitterFilter, public ITrackInfo {
   // Sends the headers of Vorbis tracks whose decoder wants them as packets.
   void SendVorbisHeaders();
   MatroskaReader::TrackEntry* TrackAt(UINT index) const;
+  // The first frame of a track in the first cluster; false when there is
+  // none.
+  bool FirstFrameOf(const MatroskaReader::TrackEntry& te, std::vector<BYTE>& frame);
   // Drops the file with the nodes and track lists that point into it.
   void CloseFile();
 

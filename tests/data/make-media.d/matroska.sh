@@ -33,9 +33,10 @@ run $(video 176x144 2) $(stereo 44100 2) -i "$MKV_TMP/chapters.txt" -map 0:v -ma
   -c:v mpeg4 -b:v 200k -g 25 -bf 1 -aspect 16:9 -c:a libvorbis -q:a 1 \
   -f matroska mkv-mpeg4-vorbis.mkv
 
-# Video codecs stored with their own codec ids: MPEG-2 with its sequence
-# header as private data and an MS-VFW FourCC track. (ffmpeg's Matroska
-# muxer writes no RealVideo; the tests build such a track themselves.)
+# Video codecs stored with their own codec ids: MPEG-2 and an MS-VFW
+# FourCC track. ffmpeg's Matroska muxer writes no private data for MPEG-2
+# (even with a global header): the sequence header is only in the frames.
+# It writes no RealVideo either; the tests build such tracks themselves.
 run $(video 176x144 1) $(video 176x144 1) -map 0:v -map 1:v $OUT \
   -c:v:0 mpeg2video -b:v:0 60k -flags:v:0 +global_header \
   -c:v:1 msmpeg4v2 -b:v:1 60k \

@@ -169,6 +169,17 @@ TEST(MatroskaMediaTypes, CodecIdentifiersAndPrivateData) {
     for (size_t i = 0; i < mts.size(); i++) EXPECT_EQ(mts[i].subtype, c.subtypes[i]) << i;
     if (c.check && !mts.empty()) c.check(mts);
   }
+
+  // MPEG-2 private data without a sequence header: the first frame's.
+  TrackEntry te;
+  video("V_MPEG2", {1, 2, 3})(te);
+  std::vector<BYTE> frame = kMpeg2Sequence;
+  frame.insert(frame.end(), {0x00, 0x00, 0x01, 0xB8, 0x00});
+  std::wstring kind;
+  const std::vector<CMediaType> mts = MakeMatroskaMediaTypes(te, kind, &frame);
+  ASSERT_EQ(mts.size(), 1u);
+  const auto* m2 = reinterpret_cast<const MPEG2VIDEOINFO*>(mts[0].pbFormat);
+  EXPECT_EQ(m2->cbSequenceHeader, kMpeg2Sequence.size()) << "the header without the frame behind it";
 }
 
 }  // namespace
