@@ -67,6 +67,7 @@ struct Received {
   bool timed = false, sync = false, discontinuity = false;
   LONG length = 0;
   std::vector<BYTE> head;  // the first bytes
+  std::vector<BYTE> data;  // the whole payload
 };
 
 class Sink;
@@ -143,8 +144,10 @@ inline STDMETHODIMP InPin::Receive(IMediaSample* sample) {
   r.discontinuity = sample->IsDiscontinuity() == S_OK;
   r.length = sample->GetActualDataLength();
   BYTE* data = nullptr;
-  if (SUCCEEDED(sample->GetPointer(&data)) && data)
+  if (SUCCEEDED(sample->GetPointer(&data)) && data) {
     r.head.assign(data, data + std::min<LONG>(r.length, 8));
+    r.data.assign(data, data + r.length);
+  }
   std::lock_guard<std::mutex> g(m_sink->mutex);
   m_sink->samples.push_back(std::move(r));
   m_sink->changed.notify_all();
