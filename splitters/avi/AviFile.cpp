@@ -457,6 +457,45 @@ void CAviFile::VisitInTimeOrder(const std::function<bool(size_t, const AviInterl
   }
 }
 
+HRESULT CAviFile::ScanChunks(UINT64 end, std::vector<std::vector<AviChunk>>& chunks, std::vector<UINT64>& sizes,
+                             const std::function<bool()>& poll, int depth) {
+  if (depth > kMaxListDepth) return E_FAIL;
+  // The kinds of data chunks: "db", "dc", "wb", "iv", "__", "xx".
+  static constexpr DWORD kKinds[] = {'d' | 'b' << 8, 'd' | 'c' << 8, 'w' | 'b' << 8,
+                                     'i' | 'v' << 8, '_' | '_' << 8, 'x' | 'x' << 8};
+  HRESULT hr = S_OK;
+  while (hr == S_OK && static_cast<UINT64>(GetPos()) < end) {
+    const UINT64 pos = static_cast<UINT64>(GetPos());
+    DWORD id = 0, size = 0;
+    if (!ReadDword(id) || id == 0 || !ReadDword(size)) return E_FAIL;
+    const UINT64 skip = static_cast<UINT64>(size) + (size & 1) + 8;
+
+    if (id == AviFcc("RIFF") || id == AviFcc("LIST")) {
+      DWORD type = 0;
+      if (!ReadDword(type)) return E_FAIL;
+      if (type == AviFcc("AVI ") || type == AviFcc("AVIX") || type == AviFcc("movi") || type == AviFcc("rec "))
+        hr = ScanChunks(pos + skip, chunks, sizes, poll, depth + 1);
+    } else {
+      const int sn = AviStreamOfChunkId(id);
+      if (sn >= 0 && static_cast<size_t>(sn) < chunks.size() && static_cast<size_t>(sn) < m_strms.size() &&
+          std::find(std::begin(kKinds), std::end(kKinds), id >> 16) != std::end(kKinds)) {
+        const auto s = static_cast<size_t>(sn);
+        AviChunk c{};
+        c.fKeyFrame = size > 0;
+        c.fChunkHdr = 1;
+        c.size = sizes[s];
+        c.filePos = pos;
+        c.storedSize = size;
+        chunks[s].push_back(c);
+        sizes[s] += m_strms[s]->GetChunkSize(size);
+      }
+    }
+    Seek(static_cast<LONGLONG>(std::min<UINT64>(pos + skip, INT64_MAX)));
+    if (!poll()) return E_ABORT;
+  }
+  return hr;
+}
+
 REFERENCE_TIME CAviFile::GetTotalTime() const {
   REFERENCE_TIME total = 0;
   for (const auto& s : m_strms) total = std::max(total, s->GetRefTime(s->chunks.size(), s->totalSize));

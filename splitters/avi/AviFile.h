@@ -135,6 +135,14 @@ class CAviFile : public CBaseSplitterFile {
   void VisitInTimeOrder(const std::function<bool(size_t stream, const AviInterleaveEntry&)>& visit) const;
   REFERENCE_TIME GetTotalTime() const;
 
+  // Finds the chunks of a file without a usable index by walking it from the
+  // current position to `end`, into `chunks` and `sizes` (one list and one
+  // running size per stream). Every chunk counts as a key chunk: nothing
+  // better is known without the codecs. `poll` is asked after every step
+  // and stops the walk by answering false.
+  HRESULT ScanChunks(UINT64 end, std::vector<std::vector<AviChunk>>& chunks, std::vector<UINT64>& sizes,
+                     const std::function<bool()>& poll, int depth = 0);
+
   // Reads `length` bytes at `pos` straight from the source.
   HRESULT ReadAt(UINT64 pos, BYTE* data, DWORD length);
 

@@ -21,8 +21,6 @@ namespace {
 // the buffers when it comes.
 constexpr UINT64 kMaxSampleSize = 64 << 20;
 
-constexpr UINT64 kMaxScanDepth = 32;
-
 std::wstring Widen(const std::string& text) {
   const std::string cut = text.substr(0, text.find('\0'));
   if (cut.empty()) return {};
@@ -292,12 +290,15 @@ HRESULT CAviSplitterFilter::CreateOutputs(IAsyncReader* reader) {
 bool CAviSplitterFilter::DemuxInit() {
   if (!m_pFile) return false;
   if (m_pFile->m_strms.empty()) return true;
-
-  bool scan = false;
   for (size_t i = 0; i < m_pFile->m_strms.size(); ++i)
-    scan = scan || (m_pFile->m_strms[i]->chunks.empty() && GetOutputPin(static_cast<DWORD>(i)));
-  if (!scan) return true;
+    if (m_pFile->m_strms[i]->chunks.empty() && GetOutputPin(static_cast<DWORD>(i))) {
+      ReIndex();
+      break;
+    }
+  return true;
+}
 
+void CAviSplitterFilter::ReIndex() {
   // A file without a usable index: its chunks are found by walking it.
   m_nOpenProgress = 0;
   m_fAbort = false;
@@ -305,16 +306,29 @@ bool CAviSplitterFilter::DemuxInit() {
     std::lock_guard<std::mutex> index(m_indexLock);
     m_rtDuration = 0;
   }
-  const size_t ns = m_pFile->m_strms.size();
+  CAviFile& f = *m_pFile;
+  const size_t ns = f.m_strms.size();
+  const LONGLONG length = std::max<LONGLONG>(f.GetLength(), 1);
   std::vector<std::vector<AviChunk>> chunks(ns);
   std::vector<UINT64> sizes(ns, 0);
-  m_pFile->Seek(0);
-  ReIndex(static_cast<UINT64>(m_pFile->GetLength()), chunks, sizes, 0);
+  f.Seek(0);
+  f.ScanChunks(static_cast<UINT64>(f.GetLength()), chunks, sizes, [&] {
+    m_nOpenProgress = f.GetPos() * 100 / length;
+    DWORD cmd = 0;
+    if (CheckRequest(&cmd)) {
+      if (cmd == CMD_EXIT)
+        m_fAbort = true;
+      else
+        Reply(S_OK);
+    }
+    return !m_fAbort;
+  });
+  // The chunks go in whole or, when the scan was aborted, not at all.
   if (!m_fAbort) {
     std::lock_guard<std::mutex> index(m_indexLock);
     REFERENCE_TIME duration = 0;
     for (size_t i = 0; i < ns; ++i) {
-      AviStream& s = *m_pFile->m_strms[i];
+      AviStream& s = *f.m_strms[i];
       s.chunks = std::move(chunks[i]);
       s.totalSize = sizes[i];
       if (!s.chunks.empty()) duration = std::max(duration, s.GetRefTime(s.chunks.size() - 1, s.totalSize));
@@ -323,61 +337,6 @@ bool CAviSplitterFilter::DemuxInit() {
   }
   m_fAbort = false;
   m_nOpenProgress = 100;
-  return true;
-}
-
-HRESULT CAviSplitterFilter::ReIndex(UINT64 end, std::vector<std::vector<AviChunk>>& chunks, std::vector<UINT64>& sizes,
-                                    int depth) {
-  if (depth > static_cast<int>(kMaxScanDepth)) return E_FAIL;
-  CAviFile& f = *m_pFile;
-  const LONGLONG length = std::max<LONGLONG>(f.GetLength(), 1);
-  HRESULT hr = S_OK;
-  BYTE header[12];
-  while (hr == S_OK && !m_fAbort && static_cast<UINT64>(f.GetPos()) < end) {
-    const UINT64 pos = static_cast<UINT64>(f.GetPos());
-    if (f.Read(header, 8) != S_OK) return E_FAIL;
-    DWORD id, size;
-    std::memcpy(&id, header, 4);
-    std::memcpy(&size, header + 4, 4);
-    if (id == 0) return E_FAIL;
-    const UINT64 skip = static_cast<UINT64>(size) + (size & 1) + 8;
-
-    if (id == AviFcc("RIFF") || id == AviFcc("LIST")) {
-      DWORD type;
-      if (f.Read(header + 8, 4) != S_OK) return E_FAIL;
-      std::memcpy(&type, header + 8, 4);
-      if (type == AviFcc("AVI ") || type == AviFcc("AVIX") || type == AviFcc("movi") || type == AviFcc("rec "))
-        hr = ReIndex(pos + skip, chunks, sizes, depth + 1);
-    } else {
-      const int sn = AviStreamOfChunkId(id);
-      const DWORD kind = id >> 16;
-      static constexpr DWORD kKinds[] = {'d' | 'b' << 8, 'd' | 'c' << 8, 'w' | 'b' << 8,
-                                         'i' | 'v' << 8, '_' | '_' << 8, 'x' | 'x' << 8};
-      if (sn >= 0 && static_cast<size_t>(sn) < chunks.size() &&
-          std::find(std::begin(kKinds), std::end(kKinds), kind) != std::end(kKinds)) {
-        const auto s = static_cast<size_t>(sn);
-        AviChunk c{};
-        c.fKeyFrame = size > 0;
-        c.fChunkHdr = 1;
-        c.size = sizes[s];
-        c.filePos = pos;
-        c.storedSize = size;
-        chunks[s].push_back(c);
-        sizes[s] += f.m_strms[s]->GetChunkSize(size);
-      }
-    }
-    f.Seek(static_cast<LONGLONG>(std::min<UINT64>(pos + skip, INT64_MAX)));
-    m_nOpenProgress = f.GetPos() * 100 / length;
-
-    DWORD cmd = 0;
-    if (CheckRequest(&cmd)) {
-      if (cmd == CMD_EXIT)
-        m_fAbort = true;
-      else
-        Reply(S_OK);
-    }
-  }
-  return hr;
 }
 
 void CAviSplitterFilter::DemuxSeek(REFERENCE_TIME rt) {

@@ -68,9 +68,9 @@ class CAviSplitterFilter : public CBaseSplitterFilter {
   void DemuxSeek(REFERENCE_TIME rt) override;
   bool DemuxLoop() override;
 
-  // Scans the file for chunks (a file without a usable index); polls the
-  // demux thread's commands, and an exit aborts the scan.
-  HRESULT ReIndex(UINT64 end, std::vector<std::vector<AviChunk>>& chunks, std::vector<UINT64>& sizes, int depth);
+  // Scans the file for chunks (a file without a usable index) into the
+  // file's chunk lists; the demux thread's exit command aborts the scan.
+  void ReIndex();
 
   std::unique_ptr<CAviFile> m_pFile;
   std::vector<DWORD> m_tFrame;  // the next chunk of each stream
