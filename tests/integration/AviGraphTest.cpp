@@ -64,27 +64,6 @@ TEST(AviGraph, SourceChoice) {
   }
 }
 
-GraphEvents Play(CGraphConverter* conv) {
-  GraphEvents ev;
-  CComQIPtr<IMediaControl> control(static_cast<IGraphBuilder2*>(conv));
-  CComQIPtr<IMediaEventEx> events(static_cast<IGraphBuilder2*>(conv));
-  EXPECT_TRUE(SUCCEEDED(control->Run()));
-  for (;;) {
-    LONG code = 0;
-    LONG_PTR p1 = 0, p2 = 0;
-    if (events->GetEvent(&code, &p1, &p2, 120000) != S_OK) {
-      ADD_FAILURE() << "the run did not end";
-      break;
-    }
-    events->FreeEventParams(code, p1, p2);
-    if (code == EC_COMPLETE) ++ev.completes;
-    if (code == EC_ERRORABORT) ++ev.aborts, ev.abortCode = p1;
-    if (code == EC_COMPLETE || code == EC_ERRORABORT) break;
-  }
-  control->Stop();
-  return ev;
-}
-
 TEST(AviGraph, ConvertsToMp4) {
   if (!HaveTools()) GTEST_SKIP() << "ffmpeg/ffprobe missing";
   struct Case {
@@ -107,7 +86,7 @@ TEST(AviGraph, ConvertsToMp4) {
     g_strConvertError.clear();
     ASSERT_EQ(conv->BuildMP4Graph(c.path, out, 3), S_OK) << g_strConvertError;
     EXPECT_NE(FindFilterByClsid(static_cast<IGraphBuilder2*>(conv.p), c.splitter), nullptr);
-    const GraphEvents ev = Play(conv);
+    const GraphEvents ev = PlayToEnd(static_cast<IGraphBuilder2*>(conv.p));
     EXPECT_EQ(ev.completes, 1);
     EXPECT_EQ(ev.aborts, 0);
     auto v = Probe(out, "v:0");
