@@ -189,6 +189,30 @@ TEST(AviSplitter, ShortFormatBlocks) {
   EXPECT_EQ(reinterpret_cast<const WAVEFORMATEX*>(a.pbFormat)->cbSize, 4);
 }
 
+// Uncompressed pictures by bit depth; plain 16-bit pictures are 5-5-5,
+// bit fields tell 5-6-5 from 5-5-5.
+TEST(AviSplitter, UncompressedPictureSubtypes) {
+  Writer masks565, masks555;
+  masks565.U32(0xF800), masks565.U32(0x07E0), masks565.U32(0x001F);
+  masks555.U32(0x7C00), masks555.U32(0x03E0), masks555.U32(0x001F);
+  const struct {
+    uint32_t compression;
+    uint16_t bits;
+    Bytes masks;
+    GUID subtype;
+  } cases[] = {{0, 8, {}, MEDIASUBTYPE_RGB8},         {0, 16, {}, MEDIASUBTYPE_RGB555},
+               {3, 16, masks565.out, MEDIASUBTYPE_RGB565}, {3, 16, masks555.out, MEDIASUBTYPE_RGB555},
+               {0, 24, {}, MEDIASUBTYPE_RGB24},       {0, 32, {}, MEDIASUBTYPE_ARGB32}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.bits);
+    std::vector<Stream> streams = SyntheticStreams(3, 3200, 0.12);
+    streams[0].strf = BitmapHeader(c.compression, 64, 48, c.bits, c.masks);
+    Graph g(WriteFile("rgb.avi", BuildAvi(streams)));
+    ASSERT_EQ(g.loaded, S_OK);
+    EXPECT_EQ(g.PinType(0).subtype, c.subtype);
+  }
+}
+
 TEST(AviSplitter, PacketsMatchLibavformat) {
   for (const char* name : {"avi-xvid-pcm.avi", "avi-mjpeg-mp3.avi", "avi-dx50-mp3-ac3.avi", "avi-h264-aac.avi"}) {
     SCOPED_TRACE(name);
