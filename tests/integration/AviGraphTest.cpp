@@ -64,6 +64,22 @@ TEST(AviGraph, SourceChoice) {
   }
 }
 
+// What the source page shows of an AVI file (as ffprobe reads the sample).
+TEST(AviGraph, ProbeShowsTheStreams) {
+  auto conv = convtest::NewConverter();
+  SourceMediaInfo info;
+  ASSERT_EQ(conv->ProbeSource(TestDataPath("avi-dx50-mp3-ac3.avi"), &info), S_OK);
+  EXPECT_EQ(info.format, int(SourceFormat_AVI));
+  ASSERT_TRUE(info.hasVideo);
+  EXPECT_EQ(info.width, 176);
+  EXPECT_EQ(info.height, 144);
+  EXPECT_EQ(info.videoFourCC, avitest::Fcc("DX50"));
+  EXPECT_NEAR(info.frameRate, 25.0, 0.01);
+  EXPECT_NEAR(info.duration, 1.0, 0.1);
+  ASSERT_TRUE(info.hasAudio);
+  EXPECT_EQ(info.channels, 2);
+}
+
 TEST(AviGraph, ConvertsToMp4) {
   if (!HaveTools()) GTEST_SKIP() << "ffmpeg/ffprobe missing";
   struct Case {
