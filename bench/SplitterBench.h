@@ -17,6 +17,8 @@
 
 namespace splitbench {
 
+using SourceFactory = std::function<CComPtr<IBaseFilter>()>;
+
 using Clock = std::chrono::steady_clock;
 
 inline double Seconds(Clock::time_point a, Clock::time_point b) {
@@ -25,13 +27,12 @@ inline double Seconds(Clock::time_point a, Clock::time_point b) {
 
 // One pass through a new source filter from `make`; false when the graph
 // could not be built or did not finish.
-inline bool RunOurs(const std::function<IBaseFilter*()>& make, const std::string& path, double& seconds,
-                    int& outputs) {
+inline bool RunOurs(const SourceFactory& make, const std::string& path, double& seconds, int& outputs) {
   CComPtr<IGraphBuilder> graph;
   if (FAILED(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                               reinterpret_cast<void**>(&graph))))
     return false;
-  CComPtr<IBaseFilter> source(make());
+  CComPtr<IBaseFilter> source = make();
   if (!source || FAILED(graph->AddFilter(source, L"Source"))) return false;
   std::vector<CComPtr<IBaseFilter>> sinks;
   bool ok = false;
@@ -89,7 +90,7 @@ inline bool RunFfmpeg(const std::string& path, double& seconds) {
 // The benchmark's main: `label` names our side in the report. With
 // "--ours" in place of the run count it makes one pass of ours alone, for
 // timing whole processes from outside against the ffmpeg command.
-inline int Main(int argc, char** argv, const char* label, const std::function<IBaseFilter*()>& make) {
+inline int Main(int argc, char** argv, const char* label, const SourceFactory& make) {
   if (argc < 2) {
     std::fprintf(stderr, "usage: %s FILE [runs | --ours]\n", argv[0]);
     return 2;

@@ -10,6 +10,7 @@
 int main(int argc, char** argv) {
   return splitbench::Main(argc, argv, "MPEG splitter", [] {
     HRESULT hr = S_OK;
-    return static_cast<IBaseFilter*>(new CMpegSourceFilter(nullptr, &hr));
+    CComPtr<IBaseFilter> f(static_cast<IBaseFilter*>(new CMpegSourceFilter(nullptr, &hr)));
+    return SUCCEEDED(hr) ? f : CComPtr<IBaseFilter>();
   });
 }

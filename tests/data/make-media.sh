@@ -50,6 +50,11 @@ if [ "${1:-}" = "--bench" ]; then
     -c:v libx264 -preset veryfast -b:v 4000k -g 50 -pix_fmt yuv420p -c:a aac -b:a 160k \
     -f matroska "$2/bench-h264-aac-720x576-60s.mkv"
   echo "$2/bench-h264-aac-720x576-60s.mkv"
+  # Full-size MPEG-4 (Xvid tag) with MP3 in AVI, a minute long.
+  run $(video 720x576 60) $(stereo 44100 60) -map 0:v -map 1:a $OUT \
+    -c:v mpeg4 -vtag XVID -b:v 4000k -g 250 -bf 1 -c:a libmp3lame -b:a 192k -f avi \
+    "$2/bench-mpeg4-mp3-720x576-60s.avi"
+  echo "$2/bench-mpeg4-mp3-720x576-60s.avi"
   exit 0
 fi
 [ $# -eq 0 ] || { echo "usage: $0 [--bench DIR]" >&2; exit 2; }
