@@ -331,23 +331,12 @@ HRESULT CMP4SplitterFilter::DeliverSample(TrackPosition& tp, CBaseSplitterOutput
       n = wfe->nBlockAlign;
       tp.index -= tp.index % n;
     }
-    p->clear();
-    p->reserve(n);
-    bool first = true;
-    for (;;) {
-      BYTE b = 0;
-      if (MP4_FAILED(track.GetSample(tp.index, s)) || s.GetSize() != 1 || MP4_FAILED(s.ReadData(&b))) break;
-      p->push_back(b);
-      if (first) {
-        p->rtStart = p->rtStop = ToReferenceTime(s.GetCts(), scale);
-        first = false;
-      }
-      p->rtStop += ToReferenceTime(static_cast<INT64>(s.GetDuration()), scale);
-      if (tp.index + 1 >= count || p->size() >= n) break;
-      tp.index++;
-    }
-    if (p->empty()) return S_OK;
-    return DeliverPacket(std::move(p));
+    return DeliverSoundRun(tp, 1, n);
+  }
+  if (mt.subtype == FourCCGuid(MAKEFOURCC('t', 'w', 'o', 's')) || mt.subtype == FourCCGuid(MAKEFOURCC('s', 'o', 'w', 't'))) {
+    // Uncompressed sound with a sample per sound frame: 1200 frames a
+    // packet rather than a packet of a few bytes for each.
+    return DeliverSoundRun(tp, s.GetSize(), 1200 * s.GetSize());
   }
 
   try {
@@ -361,6 +350,46 @@ HRESULT CMP4SplitterFilter::DeliverSample(TrackPosition& tp, CBaseSplitterOutput
     std::vector<BYTE> data(std::move(*p));
     return DeliverText(tp, s, data, pin, p->rtStart, p->rtStop, p->bSyncPoint);
   }
+  return DeliverPacket(std::move(p));
+}
+
+HRESULT CMP4SplitterFilter::DeliverSoundRun(TrackPosition& tp, MP4_Size unit, DWORD bytes) {
+  MP4_Track& track = *tp.track;
+  const MP4_UI32 scale = track.GetMediaTimeScale();
+  const DWORD count = track.GetSampleCount();
+  auto p = std::make_unique<Packet>();
+  p->TrackNumber = tp.id;
+  p->bSyncPoint = IsSyncSample(track, tp.index);
+  p->reserve(bytes);
+  // Samples that follow each other in the file are read together.
+  MP4_Sample s, run;
+  MP4_Size run_size = 0;
+  INT64 first = 0, end = 0;
+  auto flush = [&]() {
+    if (run_size == 0) return true;
+    const size_t at = p->size();
+    p->resize(at + run_size);
+    run.SetSize(run_size);
+    const bool ok = run.LiesInStream() && MP4_SUCCEEDED(run.ReadData(p->data() + at));
+    if (!ok) p->resize(at);
+    run_size = 0;
+    return ok;
+  };
+  for (;;) {
+    if (MP4_FAILED(track.GetSample(tp.index, s)) || s.GetSize() != unit) break;
+    if (run_size && s.GetOffset() != run.GetOffset() + run_size && !flush()) break;
+    if (run_size == 0) run = s;
+    run_size += unit;
+    if (p->empty() && run_size == unit) first = s.GetCts();
+    end = s.GetCts() + static_cast<INT64>(s.GetDuration());
+    if (tp.index + 1 >= count || p->size() + run_size >= bytes) break;
+    tp.index++;
+  }
+  flush();
+  if (p->empty()) return S_OK;
+  // The times of the run, converted once: no rounding adds up.
+  p->rtStart = ToReferenceTime(first, scale);
+  p->rtStop = ToReferenceTime(end, scale);
   return DeliverPacket(std::move(p));
 }
 

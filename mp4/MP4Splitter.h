@@ -43,6 +43,9 @@ class CMP4SplitterFilter : public CBaseSplitterFilter {
   // its packets; the result of the last delivery, S_OK when nothing was
   // delivered.
   HRESULT DeliverSample(TrackPosition& tp, CBaseSplitterOutputPin* pin);
+  // A run of small sound samples of `unit` bytes each into one packet of
+  // at least `bytes` (or what is left); the index stays on the last one.
+  HRESULT DeliverSoundRun(TrackPosition& tp, MP4_Size unit, DWORD bytes);
   // The packets of one text sample: the line, and the plain text and text
   // box lines where they apply.
   HRESULT DeliverText(TrackPosition& tp, const MP4_Sample& sample, std::vector<BYTE>& data,

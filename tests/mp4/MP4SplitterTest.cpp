@@ -419,23 +419,36 @@ TEST(MP4Splitter, VobSubTrack) {
                                    "ffffff,ffffff,ffffff,ffffff,ffffff\n"));
 }
 
-TEST(MP4Splitter, ByteCountedSoundComesInRunsOf1200) {
-  const std::string path = Variant("s8.mov", "mov-mjpeg-pcm.mov", "-vn -c:a pcm_s8 -fflags +bitexact -f mov");
-  ASSERT_FALSE(path.empty());
-  const AvReference ref = ReadWithLibavformat(path, true);
-  SplitterGraph g(path);
-  ASSERT_EQ(g.loaded, S_OK);
-  ASSERT_EQ(g.splitter->GetPinCount(), 1);
-  g.RunToEnd();
-  const auto s = g.sinks[0]->Samples();
-  ASSERT_EQ(s.size(), 7u);  // 8000 one-byte samples
-  for (size_t i = 0; i + 1 < s.size(); i++) {
-    EXPECT_EQ(s[i].data.size(), 1200u);
-    EXPECT_EQ(s[i].start, static_cast<REFERENCE_TIME>(i) * 1500000);
-    EXPECT_EQ(s[i].stop, s[i + 1].start);
+TEST(MP4Splitter, UncompressedSoundComesInRunsOf1200Frames) {
+  struct Case {
+    std::string path;
+    size_t frame;  // bytes per sound frame, one sample each
+  };
+  const Case cases[] = {
+      // QuickTime sound counted in single bytes (8-bit mono).
+      {Variant("s8.mov", "mov-mjpeg-pcm.mov", "-vn -c:a pcm_s8 -fflags +bitexact -f mov"), 1},
+      // 16-bit mono with a 2-byte sample per frame.
+      {TestDataPath("mov-mjpeg-pcm.mov"), 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    ASSERT_FALSE(c.path.empty());
+    const AvReference ref = ReadWithLibavformat(c.path, true);
+    SplitterGraph g(c.path);
+    ASSERT_EQ(g.loaded, S_OK);
+    ASSERT_EQ(g.splitter->GetPinCount(), 1);
+    g.RunToEnd();
+    const auto s = g.sinks[0]->Samples();
+    ASSERT_EQ(s.size(), 7u);  // 8000 frames
+    for (size_t i = 0; i + 1 < s.size(); i++) {
+      EXPECT_EQ(s[i].data.size(), 1200 * c.frame);
+      EXPECT_EQ(s[i].start, static_cast<REFERENCE_TIME>(i) * 1500000);
+      EXPECT_EQ(s[i].stop, s[i + 1].start);
+    }
+    EXPECT_EQ(s.back().data.size(), 800 * c.frame);
+    EXPECT_EQ(s.back().stop, 10000000);
+    CompareOutput(s, *ref.ById(c.frame == 1 ? 1 : 2));
   }
-  EXPECT_EQ(s.back().data.size(), 800u);
-  CompareOutput(s, ref.streams[0]);
 }
 
 TEST(MP4Splitter, FilesCutShortOrDamagedEndCleanly) {
