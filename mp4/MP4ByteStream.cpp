@@ -17,47 +17,35 @@ MP4_Result MP4_ByteStream::ReadFully(void* buffer, MP4_Size count) {
   return got == count ? MP4_SUCCESS : MP4_ERROR_EOS;
 }
 
-MP4_Result MP4_ByteStream::ReadUI64(MP4_UI64& value) {
+namespace {
+
+// `bytes` big-endian bytes of the stream into `value`; 0 and the failure
+// when they cannot all be read.
+template <class T>
+MP4_Result ReadBigEndian(MP4_ByteStream& stream, T& value, MP4_Size bytes) {
   MP4_Byte b[8];
   value = 0;
-  MP4_Result r = ReadFully(b, 8);
+  MP4_Result r = stream.ReadFully(b, bytes);
   if (MP4_FAILED(r)) return r;
-  for (MP4_Byte x : b) value = (value << 8) | x;
+  MP4_UI64 v = 0;
+  for (MP4_Size i = 0; i < bytes; i++) v = (v << 8) | b[i];
+  value = static_cast<T>(v);
   return MP4_SUCCESS;
 }
 
-MP4_Result MP4_ByteStream::ReadUI32(MP4_UI32& value) {
-  MP4_Byte b[4];
-  value = 0;
-  MP4_Result r = ReadFully(b, 4);
-  if (MP4_FAILED(r)) return r;
-  value = (static_cast<MP4_UI32>(b[0]) << 24) | (static_cast<MP4_UI32>(b[1]) << 16) |
-          (static_cast<MP4_UI32>(b[2]) << 8) | b[3];
-  return MP4_SUCCESS;
+MP4_Result WriteBigEndian(MP4_ByteStream& stream, MP4_UI64 value, MP4_Size bytes) {
+  MP4_Byte b[8];
+  for (MP4_Size i = bytes; i > 0; i--, value >>= 8) b[i - 1] = static_cast<MP4_Byte>(value);
+  return stream.WriteFully(b, bytes);
 }
 
-MP4_Result MP4_ByteStream::ReadUI24(MP4_UI32& value) {
-  MP4_Byte b[3];
-  value = 0;
-  MP4_Result r = ReadFully(b, 3);
-  if (MP4_FAILED(r)) return r;
-  value = (static_cast<MP4_UI32>(b[0]) << 16) | (static_cast<MP4_UI32>(b[1]) << 8) | b[2];
-  return MP4_SUCCESS;
-}
+}  // namespace
 
-MP4_Result MP4_ByteStream::ReadUI16(MP4_UI16& value) {
-  MP4_Byte b[2];
-  value = 0;
-  MP4_Result r = ReadFully(b, 2);
-  if (MP4_FAILED(r)) return r;
-  value = static_cast<MP4_UI16>((b[0] << 8) | b[1]);
-  return MP4_SUCCESS;
-}
-
-MP4_Result MP4_ByteStream::ReadUI08(MP4_UI08& value) {
-  value = 0;
-  return ReadFully(&value, 1);
-}
+MP4_Result MP4_ByteStream::ReadUI64(MP4_UI64& value) { return ReadBigEndian(*this, value, 8); }
+MP4_Result MP4_ByteStream::ReadUI32(MP4_UI32& value) { return ReadBigEndian(*this, value, 4); }
+MP4_Result MP4_ByteStream::ReadUI24(MP4_UI32& value) { return ReadBigEndian(*this, value, 3); }
+MP4_Result MP4_ByteStream::ReadUI16(MP4_UI16& value) { return ReadBigEndian(*this, value, 2); }
+MP4_Result MP4_ByteStream::ReadUI08(MP4_UI08& value) { return ReadBigEndian(*this, value, 1); }
 
 MP4_Result MP4_ByteStream::ReadString(char* buffer, MP4_Size size) {
   if (!buffer || size == 0) return MP4_ERROR_INVALID_PARAMETERS;
@@ -89,30 +77,11 @@ MP4_Result MP4_ByteStream::WriteString(const char* text) {
   return WriteFully(text, static_cast<MP4_Size>(std::strlen(text)));
 }
 
-MP4_Result MP4_ByteStream::WriteUI64(MP4_UI64 value) {
-  MP4_Byte b[8];
-  for (int i = 7; i >= 0; i--, value >>= 8) b[i] = static_cast<MP4_Byte>(value);
-  return WriteFully(b, 8);
-}
-
-MP4_Result MP4_ByteStream::WriteUI32(MP4_UI32 value) {
-  const MP4_Byte b[4] = {static_cast<MP4_Byte>(value >> 24), static_cast<MP4_Byte>(value >> 16),
-                         static_cast<MP4_Byte>(value >> 8), static_cast<MP4_Byte>(value)};
-  return WriteFully(b, 4);
-}
-
-MP4_Result MP4_ByteStream::WriteUI24(MP4_UI32 value) {
-  const MP4_Byte b[3] = {static_cast<MP4_Byte>(value >> 16), static_cast<MP4_Byte>(value >> 8),
-                         static_cast<MP4_Byte>(value)};
-  return WriteFully(b, 3);
-}
-
-MP4_Result MP4_ByteStream::WriteUI16(MP4_UI16 value) {
-  const MP4_Byte b[2] = {static_cast<MP4_Byte>(value >> 8), static_cast<MP4_Byte>(value)};
-  return WriteFully(b, 2);
-}
-
-MP4_Result MP4_ByteStream::WriteUI08(MP4_UI08 value) { return WriteFully(&value, 1); }
+MP4_Result MP4_ByteStream::WriteUI64(MP4_UI64 value) { return WriteBigEndian(*this, value, 8); }
+MP4_Result MP4_ByteStream::WriteUI32(MP4_UI32 value) { return WriteBigEndian(*this, value, 4); }
+MP4_Result MP4_ByteStream::WriteUI24(MP4_UI32 value) { return WriteBigEndian(*this, value, 3); }
+MP4_Result MP4_ByteStream::WriteUI16(MP4_UI16 value) { return WriteBigEndian(*this, value, 2); }
+MP4_Result MP4_ByteStream::WriteUI08(MP4_UI08 value) { return WriteBigEndian(*this, value, 1); }
 
 MP4_LargeSize MP4_ByteStream::GetRemaining() {
   MP4_Position pos = 0;
@@ -307,35 +276,18 @@ bool MP4_FieldReader::Take(MP4_Size count) {
   return true;
 }
 
-MP4_UI08 MP4_FieldReader::UI08() {
-  MP4_UI08 v = 0;
-  if (Take(1) && MP4_FAILED(m_Stream.ReadUI08(v))) m_Failed = true;
+template <class T>
+T MP4_FieldReader::Typed(MP4_Size size, MP4_Result (MP4_ByteStream::*read)(T&)) {
+  T v = 0;
+  if (Take(size) && MP4_FAILED((m_Stream.*read)(v))) m_Failed = true;
   return v;
 }
 
-MP4_UI16 MP4_FieldReader::UI16() {
-  MP4_UI16 v = 0;
-  if (Take(2) && MP4_FAILED(m_Stream.ReadUI16(v))) m_Failed = true;
-  return v;
-}
-
-MP4_UI32 MP4_FieldReader::UI24() {
-  MP4_UI32 v = 0;
-  if (Take(3) && MP4_FAILED(m_Stream.ReadUI24(v))) m_Failed = true;
-  return v;
-}
-
-MP4_UI32 MP4_FieldReader::UI32() {
-  MP4_UI32 v = 0;
-  if (Take(4) && MP4_FAILED(m_Stream.ReadUI32(v))) m_Failed = true;
-  return v;
-}
-
-MP4_UI64 MP4_FieldReader::UI64() {
-  MP4_UI64 v = 0;
-  if (Take(8) && MP4_FAILED(m_Stream.ReadUI64(v))) m_Failed = true;
-  return v;
-}
+MP4_UI08 MP4_FieldReader::UI08() { return Typed<MP4_UI08>(1, &MP4_ByteStream::ReadUI08); }
+MP4_UI16 MP4_FieldReader::UI16() { return Typed<MP4_UI16>(2, &MP4_ByteStream::ReadUI16); }
+MP4_UI32 MP4_FieldReader::UI24() { return Typed<MP4_UI32>(3, &MP4_ByteStream::ReadUI24); }
+MP4_UI32 MP4_FieldReader::UI32() { return Typed<MP4_UI32>(4, &MP4_ByteStream::ReadUI32); }
+MP4_UI64 MP4_FieldReader::UI64() { return Typed<MP4_UI64>(8, &MP4_ByteStream::ReadUI64); }
 
 bool MP4_FieldReader::Bytes(void* buffer, MP4_Size count) {
   if (count == 0) return !m_Failed;

@@ -141,6 +141,8 @@ class MP4_FieldReader {
 
  private:
   bool Take(MP4_Size count);
+  template <class T>
+  T Typed(MP4_Size size, MP4_Result (MP4_ByteStream::*read)(T&));
 
   MP4_ByteStream& m_Stream;
   MP4_LargeSize m_Left;

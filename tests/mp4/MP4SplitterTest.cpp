@@ -9,10 +9,11 @@
 #include <random>
 
 #include "mp4/MP4MediaTypes.h"
+#include "mp4/MP4Splitter.h"
 #include "platform/dshow/FourCCMap.h"
 #include "tests/mp4/AtomBuilder.h"
 #include "tests/mp4/AvReference.h"
-#include "tests/mp4/SplitterGraph.h"
+#include "tests/foundation/SplitterGraph.h"
 
 namespace {
 
@@ -21,7 +22,23 @@ using mp4split::MEDIASUBTYPE_SSA;
 using mp4split::MEDIASUBTYPE_UTF8;
 using mp4split::MEDIASUBTYPE_VOBSUB;
 
+using Graph = SplitterGraph<CMP4SourceFilter>;
+
 GUID Fcc(const char (&s)[5]) { return FourCCGuid(MAKEFOURCC(s[0], s[1], s[2], s[3])); }
+
+// The media types an output offers, in order.
+std::vector<GUID> Subtypes(Graph& g, int i) {
+  std::vector<GUID> out;
+  CMediaType mt;
+  for (int k = 0; g.Pin(i)->GetMediaType(k, &mt) == S_OK; k++) out.push_back(mt.subtype);
+  return out;
+}
+
+CMediaType TypeAt(Graph& g, int i) {
+  CMediaType mt;
+  g.Pin(i)->GetMediaType(0, &mt);
+  return mt;
+}
 
 std::string Variant(const std::string& name, const std::string& source, const std::string& args) {
   return MakeVariant(name, "-i '" + TestDataPath(source) + "' " + args);
@@ -58,12 +75,12 @@ TEST(MP4Splitter, PinsTypesAndNames) {
   };
   for (const PinCase& c : cases) {
     SCOPED_TRACE(c.path);
-    SplitterGraph g(c.path, [](int) { return false; });
+    Graph g(c.path);
     ASSERT_EQ(g.loaded, S_OK);
     ASSERT_EQ(g.splitter->GetPinCount(), static_cast<int>(c.names.size()));
     for (int i = 0; i < g.splitter->GetPinCount(); i++) {
       EXPECT_EQ(g.PinName(i), c.names[i]);
-      EXPECT_EQ(g.Subtypes(i), c.subtypes[i]) << "pin " << i;
+      EXPECT_EQ(Subtypes(g, i), c.subtypes[i]) << "pin " << i;
     }
   }
   // The source form has no input pin; the splitter form has one.
@@ -76,10 +93,10 @@ TEST(MP4Splitter, PinsTypesAndNames) {
 TEST(MP4Splitter, FormatBlocksCarryTheCodecConfiguration) {
   const std::string path = TestDataPath("mp4-h264-aac.mp4");
   const AvReference ref = ReadWithLibavformat(path);
-  SplitterGraph g(path, [](int) { return false; });
+  Graph g(path);
   ASSERT_EQ(g.loaded, S_OK);
   // H.264: the parameter sets of the avcC, each with its 16-bit length.
-  const CMediaType video = g.Type(0);
+  const CMediaType video = TypeAt(g, 0);
   ASSERT_EQ(video.formattype, FORMAT_MPEG2Video);
   const auto* mvih = reinterpret_cast<const MPEG2VIDEOINFO*>(video.pbFormat);
   const std::vector<uint8_t>& avcc = ref.streams[0].extradata;
@@ -93,7 +110,7 @@ TEST(MP4Splitter, FormatBlocksCarryTheCodecConfiguration) {
   const size_t pps = (size_t(avcc[9 + sps]) << 8) | avcc[10 + sps];
   EXPECT_EQ(mvih->cbSequenceHeader, sps + 2 + pps + 2);  // one SPS, one PPS
   // AAC: the AudioSpecificConfig behind the WAVEFORMATEX.
-  const CMediaType audio = g.Type(1);
+  const CMediaType audio = TypeAt(g, 1);
   const auto* wfe = reinterpret_cast<const WAVEFORMATEX*>(audio.pbFormat);
   EXPECT_EQ(wfe->wFormatTag, WAVE_FORMAT_AAC);
   EXPECT_EQ(wfe->nSamplesPerSec, 44100u);
@@ -106,7 +123,7 @@ TEST(MP4Splitter, FormatBlocksCarryTheCodecConfiguration) {
 // Our samples of one output against libavformat's packets of its stream:
 // every byte, the start time in 100 ns and the sync flag. PCM may come in
 // other cuts: its bytes and first time are compared.
-void CompareOutput(const std::vector<Delivered>& ours, const AvStreamInfo& theirs, REFERENCE_TIME shift = 0) {
+void CompareOutput(const std::vector<toy::Received>& ours, const AvStreamInfo& theirs, REFERENCE_TIME shift = 0) {
   ASSERT_FALSE(ours.empty());
   auto to100ns = [&](int64_t t) { return t * 10000000 / theirs.time_base.den * theirs.time_base.num - shift; };
   if (theirs.codec >= AV_CODEC_ID_PCM_S16LE && theirs.codec < AV_CODEC_ID_ADPCM_IMA_QT) {
@@ -145,7 +162,7 @@ TEST(MP4Splitter, EverySampleMatchesLibavformat) {
     SCOPED_TRACE(path);
     const AvReference ref = ReadWithLibavformat(path, true);
     ASSERT_TRUE(ref.ok);
-    SplitterGraph g(path);
+    Graph g(path);
     ASSERT_EQ(g.loaded, S_OK);
     ASSERT_EQ(g.sinks.size(), ids.size());
     g.RunToEnd();
@@ -158,13 +175,13 @@ TEST(MP4Splitter, EverySampleMatchesLibavformat) {
 }
 
 TEST(MP4Splitter, TimedTextLinesAndPlainText) {
-  SplitterGraph g(TestDataPath("mp4-text-chapters.mp4"));
+  Graph g(TestDataPath("mp4-text-chapters.mp4"));
   ASSERT_EQ(g.loaded, S_OK);
   // The script header takes the size of the video track before it.
-  const CMediaType ssa = g.Type(2);
+  const CMediaType ssa = TypeAt(g, 2);
   const std::string script(reinterpret_cast<const char*>(ssa.pbFormat) + 520, ssa.cbFormat - 520);
   EXPECT_NE(script.find("PlayResX: 176\nPlayResY: 144\n"), std::string::npos) << script;
-  EXPECT_EQ(g.Type(3).cbFormat, 520u);
+  EXPECT_EQ(TypeAt(g, 3).cbFormat, 520u);
   g.RunToEnd();
   std::vector<std::string> lines, plain;
   for (const auto& d : g.sinks[2]->Samples()) lines.emplace_back(d.data.begin(), d.data.end());
@@ -194,7 +211,7 @@ TEST(MP4Splitter, TimedTextLinesAndPlainText) {
 }
 
 TEST(MP4Splitter, ChaptersAndMetadata) {
-  SplitterGraph g(TestDataPath("mp4-text-chapters.mp4"), [](int) { return false; });
+  Graph g(TestDataPath("mp4-text-chapters.mp4"));
   ASSERT_EQ(g.loaded, S_OK);
   CComQIPtr<IAMExtendedSeeking> seeking(g.hold);
   LONG markers = 0;
@@ -235,7 +252,7 @@ TEST(MP4Splitter, SeeksStartAtTheKeyFrameBefore) {
   // of 1024 samples at 44.1 kHz.
   for (const Case& c : {Case{0, 0, 0}, Case{5000000, 0, 21}, Case{15000000, 25, 64}, Case{19000000, 25, 81}}) {
     SCOPED_TRACE(c.target);
-    SplitterGraph g(path);
+    Graph g(path);
     ASSERT_EQ(g.loaded, S_OK);
     CComQIPtr<IMediaSeeking> seeking(g.hold);
     LONGLONG at = c.target;
@@ -260,7 +277,7 @@ TEST(MP4Splitter, KeyFrameInformation) {
   std::vector<REFERENCE_TIME> keys;
   for (const auto& p : ref.streams[0].packets)
     if (p.key) keys.push_back(p.pts * 10000000 / ref.streams[0].time_base.den);
-  SplitterGraph g(path, [](int) { return false; });
+  Graph g(path);
   ASSERT_EQ(g.loaded, S_OK);
   CComQIPtr<IKeyFrameInfo> info(g.hold);
   ASSERT_TRUE(info);
@@ -280,7 +297,7 @@ TEST(MP4Splitter, KeyFrameInformation) {
   EXPECT_EQ(info->GetKeyFrames(&TIME_FORMAT_FRAME, times, room), E_INVALIDARG);
   EXPECT_EQ(info->GetKeyFrames(nullptr, times, room), E_POINTER);
 
-  SplitterGraph sound(TestDataPath("mov-ima4.mov"), [](int) { return false; });
+  Graph sound(TestDataPath("mov-ima4.mov"));
   CComQIPtr<IKeyFrameInfo> none(sound.hold);
   EXPECT_EQ(none->KeyFrameCount(count), E_FAIL);
   HRESULT hr = S_OK;
@@ -327,7 +344,7 @@ TEST(MP4Splitter, SeekingBeforeTheFirstKeyFrame) {
   // 40 ms a sample: 0.1 s is sample 2, before the first key frame (4);
   // 2.8 s is sample 70, after the key frame 49.
   for (const Case& c : {Case{1000000, 4}, Case{28000000, 49}, Case{46000000, 99}}) {
-    SplitterGraph g(path);
+    Graph g(path);
     ASSERT_EQ(g.loaded, S_OK);
     LONGLONG at = c.target;
     CComQIPtr<IMediaSeeking>(g.hold)->SetPositions(&at, AM_SEEKING_AbsolutePositioning, nullptr,
@@ -367,7 +384,7 @@ TEST(MP4Splitter, BrokenTracksAreLeftOut) {
   TrackSpec same_id = good;  // a second track 1
   const std::string path =
       WriteTestFile("broken-tracks.mp4", BuildMovie({good, short_avcc, no_scale, description0, hint, same_id}));
-  SplitterGraph g(path);
+  Graph g(path);
   ASSERT_EQ(g.loaded, S_OK);
   ASSERT_EQ(g.splitter->GetPinCount(), 1);
   EXPECT_EQ(g.PinName(0), L"Output 1");  // language "und" is left out
@@ -407,11 +424,11 @@ TEST(MP4Splitter, VobSubTrack) {
   PutBytes(entry, FullBox("esds", 0, 0, esd));
   sub.entry = Box("mp4s", entry);
   sub.samples = CountedSamples(3);
-  SplitterGraph g(WriteTestFile("vobsub.mp4", BuildMovie({sub})), [](int) { return false; });
+  Graph g(WriteTestFile("vobsub.mp4", BuildMovie({sub})));
   ASSERT_EQ(g.loaded, S_OK);
   ASSERT_EQ(g.splitter->GetPinCount(), 1);
   EXPECT_EQ(g.PinName(0), L"Subs");
-  const CMediaType mt = g.Type(0);
+  const CMediaType mt = TypeAt(g, 0);
   EXPECT_EQ(mt.subtype, MEDIASUBTYPE_VOBSUB);
   const std::string index(reinterpret_cast<const char*>(mt.pbFormat) + 520, mt.cbFormat - 520);
   EXPECT_EQ(index, "# VobSub index file, v7 (do not modify this line!)\nsize: 720x480\npalette: " +
@@ -434,7 +451,7 @@ TEST(MP4Splitter, UncompressedSoundComesInRunsOf1200Frames) {
     SCOPED_TRACE(c.path);
     ASSERT_FALSE(c.path.empty());
     const AvReference ref = ReadWithLibavformat(c.path, true);
-    SplitterGraph g(c.path);
+    Graph g(c.path);
     ASSERT_EQ(g.loaded, S_OK);
     ASSERT_EQ(g.splitter->GetPinCount(), 1);
     g.RunToEnd();
@@ -458,7 +475,7 @@ TEST(MP4Splitter, FilesCutShortOrDamagedEndCleanly) {
   Bytes bytes = MemAsyncReader::LoadFile(whole);
   bytes.resize(bytes.size() * 6 / 10);
   const std::string cut = WriteTestFile("cut.mp4", bytes);
-  SplitterGraph g(cut);
+  Graph g(cut);
   ASSERT_EQ(g.loaded, S_OK);
   g.RunToEnd();  // every output ends
   const size_t video = g.sinks[0]->Samples().size();
@@ -471,7 +488,7 @@ TEST(MP4Splitter, FilesCutShortOrDamagedEndCleanly) {
   for (int k = 0; k < 12; k++) {
     Bytes damaged = original;
     for (int i = 0; i < 6; i++) damaged[damaged.size() - 1 - random() % 3000] = static_cast<uint8_t>(random());
-    SplitterGraph d(WriteTestFile("damaged.mp4", damaged));
+    Graph d(WriteTestFile("damaged.mp4", damaged));
     if (SUCCEEDED(d.loaded)) d.RunToEnd();
   }
 }
