@@ -90,6 +90,42 @@ TEST(MP4Splitter, PinsTypesAndNames) {
   EXPECT_EQ(GetFilterClsid(splitter), CLSID_MP4SplitterFilter);
 }
 
+TEST(MP4Splitter, SplitterFormBehindAFileReader) {
+  ASSERT_EQ(DShowRegisterPlatform(), S_OK);
+  CComPtr<IFilterGraph> graph;
+  ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph,
+                             reinterpret_cast<void**>(&graph)),
+            S_OK);
+  CComPtr<IFileSourceFilter> load;
+  ASSERT_EQ(CoCreateInstance(CLSID_AsyncReader, nullptr, CLSCTX_INPROC_SERVER, IID_IFileSourceFilter,
+                             reinterpret_cast<void**>(&load)),
+            S_OK);
+  const std::string path = TestDataPath("3gp-h263-amrnb.3gp");
+  const std::wstring wide(path.begin(), path.end());
+  ASSERT_EQ(load->Load(wide.c_str(), nullptr), S_OK);
+  CComQIPtr<IBaseFilter> reader(load);
+  HRESULT hr = S_OK;
+  auto* splitter = new CMP4SplitterFilter(nullptr, &hr);
+  CComPtr<IBaseFilter> hold(static_cast<IBaseFilter*>(splitter));
+  auto* sink = new toy::Sink();
+  CComPtr<IBaseFilter> sinkHold(toy::Hold(sink));
+  ASSERT_EQ(graph->AddFilter(reader, L"Reader"), S_OK);
+  ASSERT_EQ(graph->AddFilter(hold, L"MP4 Splitter"), S_OK);
+  ASSERT_EQ(graph->AddFilter(sinkHold, L"Sink"), S_OK);
+  ASSERT_EQ(graph->ConnectDirect(GetFirstPinByDirection(reader, PINDIR_OUTPUT), GetFirstPinByDirection(hold, PINDIR_INPUT),
+                                 nullptr),
+            S_OK);
+  // The two outputs, then the input.
+  ASSERT_EQ(splitter->GetPinCount(), 3);
+  ASSERT_EQ(graph->ConnectDirect(splitter->GetPin(0), sink->In(), nullptr), S_OK);
+  CComQIPtr<IMediaControl> control(graph);
+  ASSERT_EQ(control->Run(), S_OK);
+  EXPECT_TRUE(sink->WaitFor(0, true));
+  control->Stop();
+  EXPECT_EQ(sink->Samples().size(), ReadWithLibavformat(path).streams[0].packets.size());
+  for (auto& f : {sinkHold, hold, CComPtr<IBaseFilter>(reader)}) graph->RemoveFilter(f);
+}
+
 TEST(MP4Splitter, FormatBlocksCarryTheCodecConfiguration) {
   const std::string path = TestDataPath("mp4-h264-aac.mp4");
   const AvReference ref = ReadWithLibavformat(path);
