@@ -89,6 +89,13 @@ inline void WriteFile(const std::string& path, const std::vector<BYTE>& bytes) {
   fclose(f);
 }
 
+// Writes the bytes into the test's temporary folder; gives the path.
+inline std::string WriteTemp(const std::string& name, const std::vector<BYTE>& bytes) {
+  const std::string path = TempPath(name);
+  WriteFile(path, bytes);
+  return path;
+}
+
 // A source-form splitter on a file with a sink on every output pin that
 // has a type to offer.
 template <class Source>

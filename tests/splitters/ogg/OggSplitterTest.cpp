@@ -30,12 +30,6 @@ using Graph = SourceGraph<COggSourceFilter>;
 
 Bytes Load(const char* name) { return MemAsyncReader::LoadFile(TestDataPath(name)); }
 
-std::string Write(const std::string& name, const Bytes& bytes) {
-  const std::string path = TempPath(name);
-  WriteFile(path, bytes);
-  return path;
-}
-
 DWORD Le32(const BYTE* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<DWORD>(p[3]) << 24; }
 
 // The whole packets of the first logical stream of an Ogg file, with the
@@ -221,7 +215,7 @@ TEST(OggSplitter, CommentsGivePropertiesChaptersAndPinNames) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    Graph g(Write("ogg-comments.ogg", VorbisWithComments(c.comment)));
+    Graph g(WriteTemp("ogg-comments.ogg", VorbisWithComments(c.comment)));
     ASSERT_EQ(g.loaded, S_OK);
     EXPECT_EQ(g.Property(L"TITL"), c.title);
     EXPECT_EQ(g.PinName(0), c.pinName);
@@ -325,7 +319,7 @@ TEST(OggSplitter, GarbageBeforeTheFirstPage) {
     SCOPED_TRACE(garbage);
     Bytes file(garbage, 0xA5);
     file.insert(file.end(), ogg.begin(), ogg.end());
-    Graph g(Write("ogg-garbage.ogg", file));
+    Graph g(WriteTemp("ogg-garbage.ogg", file));
     // The capture pattern is looked for in the first 64 KB only.
     EXPECT_EQ(g.loaded, garbage < 65536 - 4 ? S_OK : E_FAIL);
   }
@@ -400,7 +394,7 @@ OgmSample BuildOgmSample() {
 
 TEST(OggSplitter, OgmStreams) {
   const OgmSample s = BuildOgmSample();
-  const std::string path = Write("ogm-three.ogg", s.file);
+  const std::string path = WriteTemp("ogm-three.ogg", s.file);
   Graph g(path);
   ASSERT_EQ(g.loaded, S_OK);
   ASSERT_EQ(g.OutputCount(), 3);
@@ -503,7 +497,7 @@ TEST(OggSplitter, EmbeddedMediaTypes) {
   w.Packets(2, {DirectShowHeader(MEDIATYPE_Audio, FourCCGuid(0x55), FORMAT_WaveFormatEx, Bytes(18))}, 0, 2);
   for (size_t k = 0; k < frames.size(); k++)
     w.Packets(1, {oggtest::OgmPacket(frames[k], keys[k])}, static_cast<int64_t>(k));
-  Graph g(Write("ogg-dshow.ogg", w.bytes));
+  Graph g(WriteTemp("ogg-dshow.ogg", w.bytes));
   ASSERT_EQ(g.loaded, S_OK);
   ASSERT_EQ(g.OutputCount(), 2);
   EXPECT_EQ(g.PinName(0), L"DirectShow 0");
@@ -618,7 +612,7 @@ TEST(OggSplitter, UnusableHeadersGiveNoPin) {
     OggWriter w;
     w.Packets(5, {c.header}, 0, 2);
     w.Packets(5, {Bytes{0x08, 1, 2, 3}}, 10);
-    Graph g(Write("ogg-refused.ogg", w.bytes));
+    Graph g(WriteTemp("ogg-refused.ogg", w.bytes));
     EXPECT_EQ(g.loaded, E_FAIL);
   }
 }
@@ -659,7 +653,7 @@ TEST(OggSplitter, SeeksToTheTimeAskedFor) {
   {
     // 60 s of pages of 0.2 s each.
     const Bytes file = LongVorbis(300, 8820, 8820);
-    Graph g(Write("ogg-long.ogg", file));
+    Graph g(WriteTemp("ogg-long.ogg", file));
     ASSERT_EQ(g.loaded, S_OK);
     EXPECT_EQ(g.Duration(), 600000000);
     g.RunToEnd();
@@ -683,7 +677,7 @@ TEST(OggSplitter, SeeksToTheTimeAskedFor) {
     // An OGM video stream starts from a key frame at or before the time,
     // looked for 640 KB at a time: 20 s of video, 900 KB.
     const Bytes ogm = oggtest::BuildOgm(Load("mpeg4-ipp.m4v"), Load("vorbis.ogg"), 176, 144, 10);
-    Graph g(Write("ogm-seek.ogg", ogm));
+    Graph g(WriteTemp("ogm-seek.ogg", ogm));
     ASSERT_EQ(g.loaded, S_OK);
     ASSERT_EQ(g.OutputCount(), 2);
     EXPECT_NEAR(static_cast<double>(g.Duration()), 200000000, 500000);
