@@ -155,6 +155,43 @@ TEST(OggSplitter, VorbisStreamsMatchLibavformat) {
   }
 }
 
+// The second Vorbis type carries no headers in its format block: they are
+// delivered again in front of every segment.
+TEST(OggSplitter, InBandVorbisHeadersOpenEachSegment) {
+  Graph g(TestDataPath("vorbis.ogg"));
+  ASSERT_EQ(g.loaded, S_OK);
+  const CMediaType withHeaders = g.PinType(0);
+  CComPtr<IEnumMediaTypes> types;
+  ASSERT_EQ(g.filter->GetPin(0)->EnumMediaTypes(&types), S_OK);
+  AM_MEDIA_TYPE* got[2] = {};
+  ULONG n = 0;
+  ASSERT_EQ(types->Next(2, got, &n), S_OK);
+  ASSERT_EQ(n, 2u);
+  CMediaType inBand(*got[1]);
+  DeleteMediaType(got[0]);
+  DeleteMediaType(got[1]);
+  EXPECT_EQ(inBand.subtype, kVorbisInBand);
+  ASSERT_EQ(inBand.cbFormat, 24u);
+
+  IPin* out = g.filter->GetPin(0);
+  ASSERT_EQ(g.graph->Disconnect(out), S_OK);
+  ASSERT_EQ(g.graph->Disconnect(g.sinks[0]->In()), S_OK);
+  ASSERT_EQ(g.graph->ConnectDirect(out, g.sinks[0]->In(), &inBand), S_OK);
+  for (REFERENCE_TIME t : {0LL, 10000000LL}) {
+    SCOPED_TRACE(t);
+    g.RunFrom(t);
+    const auto samples = g.Samples(0);
+    ASSERT_GT(samples.size(), 6u);
+    size_t at = 24;
+    for (int k = 0; k < 3; k++) {
+      const DWORD size = Le32(withHeaders.pbFormat + 12 + 4 * k);
+      EXPECT_EQ(samples[static_cast<size_t>(k)].hash, toy::PayloadHash(withHeaders.pbFormat + at, size));
+      EXPECT_FALSE(samples[static_cast<size_t>(k)].timed);
+      at += size;
+    }
+  }
+}
+
 TEST(OggSplitter, CommentsGivePropertiesChaptersAndPinNames) {
   {
     Graph g(TestDataPath("vorbis-tags.ogg"));
