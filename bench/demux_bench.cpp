@@ -14,7 +14,6 @@
 #include <string>
 
 #include "bench/SourceBench.h"
-#include "platform/dshow/DShowRegister.h"
 #include "splitters/flv/FLVSplitter.h"
 #include "splitters/mpa/MpaSplitter.h"
 #include "splitters/ogg/OggSplitter.h"
@@ -26,21 +25,13 @@ bool EndsWith(const std::string& s, const char* tail) {
   return s.size() >= t.size() && s.compare(s.size() - t.size(), t.size(), t) == 0;
 }
 
-// The source for the file's extension; null for others.
-IBaseFilter* MakeSource(const std::string& path, const char*& name) {
-  HRESULT hr = S_OK;
-  IBaseFilter* f = nullptr;
-  if (EndsWith(path, ".ogg") || EndsWith(path, ".ogm")) {
-    f = new COggSourceFilter(nullptr, &hr);
-    name = "Ogg source";
-  } else if (EndsWith(path, ".mp3") || EndsWith(path, ".mp2") || EndsWith(path, ".aac")) {
-    f = new CMpaSourceFilter(nullptr, &hr);
-    name = "MPEG audio source";
-  } else if (EndsWith(path, ".flv")) {
-    f = new CFLVSourceFilter(nullptr, &hr);
-    name = "FLV source";
-  }
-  return f;
+enum class Kind { None, Ogg, Mpa, Flv };
+
+Kind KindOf(const std::string& path) {
+  if (EndsWith(path, ".ogg") || EndsWith(path, ".ogm")) return Kind::Ogg;
+  if (EndsWith(path, ".mp3") || EndsWith(path, ".mp2") || EndsWith(path, ".aac")) return Kind::Mpa;
+  if (EndsWith(path, ".flv")) return Kind::Flv;
+  return Kind::None;
 }
 
 }  // namespace
@@ -52,34 +43,19 @@ int main(int argc, char** argv) {
   }
   const std::string path = argv[1];
   const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
-  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  if (DShowRegisterPlatform() != S_OK) {
-    std::fprintf(stderr, "platform registration failed\n");
-    return 1;
+  const Kind kind = KindOf(path);
+  static const char* const kNames[] = {"", "Ogg source", "MPEG audio source", "FLV source"};
+  if (kind == Kind::None) {
+    std::fprintf(stderr, "no source for %s\n", path.c_str());
+    return 2;
   }
-  // Best of several runs of each, interleaved, so both see the same cache
-  // and load.
-  double ours = 1e30, theirs = 1e30;
-  int outputs = 0;
-  const char* name = "";
-  for (int i = 0; i < runs; i++) {
-    CComPtr<IBaseFilter> source(MakeSource(path, name));
-    double t = 0;
-    if (!source || !bench::RunSource(source, path, t, outputs)) {
-      std::fprintf(stderr, "the source graph failed on %s\n", path.c_str());
-      return 1;
+  return bench::CompareWithFfmpeg(path, runs, kNames[static_cast<int>(kind)], [kind]() -> IBaseFilter* {
+    HRESULT hr = S_OK;
+    switch (kind) {
+      case Kind::Ogg: return new COggSourceFilter(nullptr, &hr);
+      case Kind::Mpa: return new CMpaSourceFilter(nullptr, &hr);
+      case Kind::Flv: return new CFLVSourceFilter(nullptr, &hr);
+      default: return nullptr;
     }
-    ours = std::min(ours, t);
-    if (!bench::RunFfmpegCopy(path, t)) {
-      std::fprintf(stderr, "ffmpeg failed on %s\n", path.c_str());
-      return 1;
-    }
-    theirs = std::min(theirs, t);
-  }
-  std::printf("file: %s (%d outputs)\n", path.c_str(), outputs);
-  std::printf("%s graph: %.3f s (best of %d)\n", name, ours, runs);
-  std::printf("ffmpeg -c copy -f null: %.3f s (best of %d, process start included)\n", theirs, runs);
-  std::printf("ratio (ours / ffmpeg): %.2f\n", ours / theirs);
-  CoUninitialize();
-  return 0;
+  });
 }

@@ -17,14 +17,7 @@ CFLVSplitterFilter::CFLVSplitterFilter(LPUNKNOWN outer, HRESULT* phr, const CLSI
     : CBaseSplitterFilter(NAME("CFLVSplitterFilter"), outer, phr, clsid) {}
 
 CFLVSplitterFilter::~CFLVSplitterFilter() {
-  // The demux thread reads through the file: it must be gone first.
-  {
-    CAutoLock lock(this);
-    if (ThreadExists()) {
-      CallWorker(CMD_EXIT);
-      Close();
-    }
-  }
+  StopDemuxThread();
   m_pFile.reset();
 }
 

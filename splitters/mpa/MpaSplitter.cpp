@@ -8,14 +8,7 @@ CMpaSplitterFilter::CMpaSplitterFilter(LPUNKNOWN outer, HRESULT* phr, const CLSI
     : CBaseSplitterFilter(NAME("CMpaSplitterFilter"), outer, phr, clsid) {}
 
 CMpaSplitterFilter::~CMpaSplitterFilter() {
-  // The demux thread reads through the file: it must be gone first.
-  {
-    CAutoLock lock(this);
-    if (ThreadExists()) {
-      CallWorker(CMD_EXIT);
-      Close();
-    }
-  }
+  StopDemuxThread();
   m_pFile.reset();
 }
 

@@ -126,33 +126,29 @@ HRESULT CMpaSplitterFile::Init() {
   // Where the frames may start: right at the start of the file, or a
   // little after the tags in front of them.
   const LONGLONG searchlen = std::min<LONGLONG>(endpos - startpos, startpos > 0 ? 512 : 7);
-  CMediaType found;
-  for (LONGLONG p = startpos; mode == none && p < startpos + searchlen; p++) {
-    if (!MpaHeaderAt(p, mpaHeader, &found)) continue;
-    mode = mpa;
-    int size = 0;
-    REFERENCE_TIME dur = 0;
-    Seek(p + mpaHeader.nBytesPerFrame);
-    if (Sync(size, dur, 4)) {
-      mt = found;
-      startpos = p;
-    } else {
-      mode = none;
+  // The first header there must be followed by a second frame like it.
+  auto detect = [&](int kind, auto headerAt, auto frameLength, int followLimit) {
+    for (LONGLONG p = startpos; mode == none && p < startpos + searchlen; p++) {
+      CMediaType found;
+      if (!headerAt(p, &found)) continue;
+      mode = kind;
+      int size = 0;
+      REFERENCE_TIME dur = 0;
+      Seek(p + frameLength());
+      if (Sync(size, dur, followLimit)) {
+        mt = found;
+        startpos = p;
+      } else {
+        mode = none;
+      }
     }
-  }
-  for (LONGLONG p = startpos; mode == none && p < startpos + searchlen; p++) {
-    if (!AdtsHeaderAt(p, adtsHeader, &found)) continue;
-    mode = mp4a;
-    int size = 0;
-    REFERENCE_TIME dur = 0;
-    Seek(p + adtsHeader.aac_frame_length);
-    if (Sync(size, dur, 9)) {
-      mt = found;
-      startpos = p;
-    } else {
-      mode = none;
-    }
-  }
+  };
+  detect(
+      mpa, [this](LONGLONG p, CMediaType* t) { return MpaHeaderAt(p, mpaHeader, t); },
+      [this] { return mpaHeader.nBytesPerFrame; }, 4);
+  detect(
+      mp4a, [this](LONGLONG p, CMediaType* t) { return AdtsHeaderAt(p, adtsHeader, t); },
+      [this] { return adtsHeader.aac_frame_length; }, 9);
   if (mode == none) return E_FAIL;
 
   // The duration from the byte rates of the first frames: until they stop

@@ -31,14 +31,7 @@ COggSplitterFilter::COggSplitterFilter(LPUNKNOWN outer, HRESULT* phr, const CLSI
     : CBaseSplitterFilter(NAME("COggSplitterFilter"), outer, phr, clsid) {}
 
 COggSplitterFilter::~COggSplitterFilter() {
-  // The demux thread reads through the file: it must be gone first.
-  {
-    CAutoLock lock(this);
-    if (ThreadExists()) {
-      CallWorker(CMD_EXIT);
-      Close();
-    }
-  }
+  StopDemuxThread();
   m_pFile.reset();
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <cwctype>
 #include <new>
+#include <utility>
 
 #include "foundation/FilterHelpers.h"
 #include "foundation/Languages.h"
@@ -76,6 +77,14 @@ void TrimBlanks(std::wstring& s) {
   size_t i = 0;
   while (i < s.size() && iswspace(s[i])) i++;
   s.erase(0, i);
+}
+
+// A pin whose construction may fail; null then.
+template <class Pin, class... Args>
+std::unique_ptr<Pin> NewPin(Args&&... args) {
+  HRESULT hr = S_OK;
+  std::unique_ptr<Pin> pin(new (std::nothrow) Pin(std::forward<Args>(args)..., &hr));
+  return pin && SUCCEEDED(hr) ? std::move(pin) : nullptr;
 }
 
 }  // namespace
@@ -285,9 +294,8 @@ std::unique_ptr<COggVorbisOutputPin> COggVorbisOutputPin::Create(const BYTE* pac
   const float quality = -1.0f;
   memcpy(f + 20, &quality, 4);
 
-  HRESULT hr = S_OK;
-  std::unique_ptr<COggVorbisOutputPin> pin(new (std::nothrow) COggVorbisOutputPin(mts, name, filter, lock, &hr));
-  if (!pin || FAILED(hr)) return nullptr;
+  auto pin = NewPin<COggVorbisOutputPin>(mts, name, filter, lock);
+  if (!pin) return nullptr;
   pin->m_audio_sample_rate = rate;
   pin->m_blocksize[0] = 1u << (sizes & 15);
   pin->m_blocksize[1] = 1u << (sizes >> 4);
@@ -501,9 +509,7 @@ std::unique_ptr<COggVideoOutputPin> COggVideoOutputPin::Create(const BYTE* packe
   vih->bmiHeader.biCompression = compression;
   if (!h.extra.empty()) memcpy(vih + 1, h.extra.data(), h.extra.size());
   mt.SetSampleSize(h.buffersize > 0 ? static_cast<ULONG>(h.buffersize) : 1);
-  HRESULT hr = S_OK;
-  std::unique_ptr<COggVideoOutputPin> pin(new (std::nothrow) COggVideoOutputPin(OneType(std::move(mt)), h, name, filter, lock, &hr));
-  return pin && SUCCEEDED(hr) ? std::move(pin) : nullptr;
+  return NewPin<COggVideoOutputPin>(OneType(std::move(mt)), h, name, filter, lock);
 }
 
 std::unique_ptr<COggAudioOutputPin> COggAudioOutputPin::Create(const BYTE* packet, size_t len, LPCWSTR name,
@@ -536,9 +542,7 @@ std::unique_ptr<COggAudioOutputPin> COggAudioOutputPin::Create(const BYTE* packe
   wfe->cbSize = static_cast<WORD>(h.extra.size());
   if (!h.extra.empty()) memcpy(wfe + 1, h.extra.data(), h.extra.size());
   mt.SetSampleSize(h.buffersize >= 2 ? static_cast<ULONG>(h.buffersize) : 1);
-  HRESULT hr = S_OK;
-  std::unique_ptr<COggAudioOutputPin> pin(new (std::nothrow) COggAudioOutputPin(OneType(std::move(mt)), h, name, filter, lock, &hr));
-  return pin && SUCCEEDED(hr) ? std::move(pin) : nullptr;
+  return NewPin<COggAudioOutputPin>(OneType(std::move(mt)), h, name, filter, lock);
 }
 
 std::unique_ptr<COggTextOutputPin> COggTextOutputPin::Create(const BYTE* packet, size_t len, LPCWSTR name,
@@ -551,9 +555,7 @@ std::unique_ptr<COggTextOutputPin> COggTextOutputPin::Create(const BYTE* packet,
   mt.subtype = GUID_NULL;
   mt.formattype = FORMAT_None;
   mt.SetSampleSize(1);
-  HRESULT hr = S_OK;
-  std::unique_ptr<COggTextOutputPin> pin(new (std::nothrow) COggTextOutputPin(OneType(std::move(mt)), h, name, filter, lock, &hr));
-  return pin && SUCCEEDED(hr) ? std::move(pin) : nullptr;
+  return NewPin<COggTextOutputPin>(OneType(std::move(mt)), h, name, filter, lock);
 }
 
 // ---------------------------------------------------------------------------
@@ -581,9 +583,7 @@ std::unique_ptr<COggDirectShowOutputPin> COggDirectShowOutputPin::Create(const B
   if (formatLength > 0 && !mt.SetFormat(r + kRecord, formatLength)) return nullptr;
   std::vector<CMediaType> mts;
   if (mt.majortype == MEDIATYPE_Video) mts.push_back(std::move(mt));
-  HRESULT hr = S_OK;
-  std::unique_ptr<COggDirectShowOutputPin> pin(new (std::nothrow) COggDirectShowOutputPin(mts, name, filter, lock, &hr));
-  return pin && SUCCEEDED(hr) ? std::move(pin) : nullptr;
+  return NewPin<COggDirectShowOutputPin>(mts, name, filter, lock);
 }
 
 HRESULT COggDirectShowOutputPin::UnpackPacket(OggPacket& p, const BYTE* data, size_t len) {

@@ -85,9 +85,11 @@ class COggVorbisOutputPin : public COggSplitterOutputPin {
   REFERENCE_TIME GetRefTime(INT64 granule) override;
   HRESULT DeliverNewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
 
- private:
+  // Pins are made by Create.
   COggVorbisOutputPin(const std::vector<CMediaType>& mts, LPCWSTR name, CBaseSplitterFilter* filter, CCritSec* lock,
                       HRESULT* phr);
+
+ private:
   void ParseModes(const BYTE* data, size_t len);
 
   DWORD m_audio_sample_rate = 0;
@@ -124,7 +126,7 @@ class COggStreamOutputPin : public COggSplitterOutputPin {
   HRESULT UnpackPacket(OggPacket& p, const BYTE* data, size_t len) override;
   REFERENCE_TIME GetRefTime(INT64 granule) override;
 
- protected:
+  // Pins are made by the kinds' Create.
   COggStreamOutputPin(const std::vector<CMediaType>& mts, const StreamHeader& h, LPCWSTR name,
                       CBaseSplitterFilter* filter, CCritSec* lock, HRESULT* phr);
 
@@ -138,8 +140,6 @@ class COggVideoOutputPin : public COggStreamOutputPin {
  public:
   static std::unique_ptr<COggVideoOutputPin> Create(const BYTE* packet, size_t len, LPCWSTR name,
                                                     CBaseSplitterFilter* filter, CCritSec* lock);
-
- private:
   using COggStreamOutputPin::COggStreamOutputPin;
 };
 
@@ -147,8 +147,6 @@ class COggAudioOutputPin : public COggStreamOutputPin {
  public:
   static std::unique_ptr<COggAudioOutputPin> Create(const BYTE* packet, size_t len, LPCWSTR name,
                                                     CBaseSplitterFilter* filter, CCritSec* lock);
-
- private:
   using COggStreamOutputPin::COggStreamOutputPin;
 };
 
@@ -156,8 +154,6 @@ class COggTextOutputPin : public COggStreamOutputPin {
  public:
   static std::unique_ptr<COggTextOutputPin> Create(const BYTE* packet, size_t len, LPCWSTR name,
                                                    CBaseSplitterFilter* filter, CCritSec* lock);
-
- private:
   using COggStreamOutputPin::COggStreamOutputPin;
 };
 
@@ -169,7 +165,5 @@ class COggDirectShowOutputPin : public COggSplitterOutputPin {
 
   HRESULT UnpackPacket(OggPacket& p, const BYTE* data, size_t len) override;
   REFERENCE_TIME GetRefTime(INT64 granule) override;
-
- private:
   using COggSplitterOutputPin::COggSplitterOutputPin;
 };
