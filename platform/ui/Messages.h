@@ -448,6 +448,11 @@ constexpr UINT SWP_FRAMECHANGED = 0x0020;
 constexpr UINT SWP_SHOWWINDOW = 0x0040;
 constexpr UINT SWP_HIDEWINDOW = 0x0080;
 
+// GetWindow relations
+constexpr UINT GW_HWNDNEXT = 2;
+constexpr UINT GW_HWNDPREV = 3;
+constexpr UINT GW_CHILD = 5;
+
 // Dialog results and message-box styles
 constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;

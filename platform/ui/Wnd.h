@@ -78,6 +78,8 @@ class CWnd {
   CWnd* GetParent() const;
   CWnd* GetOwner() const { return GetParent(); }
   CWnd* GetTopLevelParent() const;
+  // GW_CHILD: the first child; GW_HWNDNEXT, GW_HWNDPREV: siblings in creation order.
+  CWnd* GetWindow(UINT cmd) const;
   CWnd* GetDlgItem(int id) const;
   int GetDlgCtrlID() const;
   int SetDlgCtrlID(int id);
@@ -215,6 +217,7 @@ BOOL IsWindow(HWND hwnd);
 HWND GetDlgItem(HWND dialog, int id);
 int GetDlgCtrlID(HWND hwnd);
 HWND GetParent(HWND hwnd);
+HWND GetWindow(HWND hwnd, UINT cmd);
 UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC callback);
 BOOL KillTimer(HWND hwnd, UINT_PTR id);
 BOOL ReleaseCapture();
