@@ -293,8 +293,11 @@ bool CMpaSplitterFile::Sync(int& frameSize, REFERENCE_TIME& rtDuration, int limi
   if (mode == mpa) {
     for (LONGLONG p = begin; p <= end - 4; p++) {
       MpegAudioHeader h;
+      // Stereo, joint stereo and dual channel may alternate (encoders
+      // switch per frame, and an Info frame in front may say stereo for a
+      // joint-stereo stream); mono does not.
       if (!MpaHeaderAt(p, h) || h.version != mpaHeader.version || h.layer != mpaHeader.layer ||
-          h.channels != mpaHeader.channels)
+          (h.channels == 3) != (mpaHeader.channels == 3))
         continue;
       RecordFrame(p, h.nBytesPerSec);
       Seek(p);

@@ -200,6 +200,13 @@ TEST(MpaSplitter, HandBuiltTags) {
   }
 }
 
+// The first frame of the file with another channel mode.
+Bytes ModeOfFirstFrame(const Bytes& mp3, BYTE mode) {
+  Bytes frame(mp3.begin(), mp3.begin() + 417);
+  frame[3] = static_cast<BYTE>((frame[3] & 0x3F) | mode << 6);
+  return frame;
+}
+
 // --- Refused files ---------------------------------------------------------------
 
 TEST(MpaSplitter, WhatIsRefused) {
@@ -230,6 +237,10 @@ TEST(MpaSplitter, WhatIsRefused) {
          t[6] = 0x7F;
          return Cat({t, mp3});
        }(), E_FAIL},
+      // An Info frame as ffmpeg writes it says stereo before joint-stereo
+      // frames; mono frames behind stereo ones are another stream.
+      {"a stereo frame before joint-stereo frames", Cat({ModeOfFirstFrame(mp3, 0), mp3}), S_OK},
+      {"a mono frame before stereo frames", Cat({ModeOfFirstFrame(mp3, 3), mp3}), E_FAIL},
       {"nothing", {}, E_FAIL},
   };
   for (const auto& c : cases) {
