@@ -9,14 +9,14 @@
 //     -c:a libmp3lame /tmp/bench/long.flv   (one command)
 //   build/release/bench/demux_bench /tmp/bench/long.ogg [runs]
 //
-// With runs 0 only our graph runs, once, so that a whole-process timer can
-// pair it with the ffmpeg command.
+// With "--ours" in place of the run count only our graph runs, once, so that
+// a whole-process timer can pair it with the ffmpeg command.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
-#include "bench/SourceBench.h"
+#include "bench/SplitterBench.h"
 #include "splitters/flv/FLVSplitter.h"
 #include "splitters/mpa/MpaSplitter.h"
 #include "splitters/ogg/OggSplitter.h"
