@@ -16,15 +16,7 @@ CMpegSplitterFilter::CMpegSplitterFilter(LPUNKNOWN outer, HRESULT* phr, const CL
     : CBaseSplitterFilter(NAME("CMpegSplitterFilter"), outer, phr, clsid) {}
 
 CMpegSplitterFilter::~CMpegSplitterFilter() {
-  // The demux thread reads through the file: it must be gone before the
-  // file is, which the base's destructor would only see to afterwards.
-  {
-    CAutoLock lock(this);
-    if (ThreadExists()) {
-      CallWorker(CMD_EXIT);
-      Close();
-    }
-  }
+  StopDemuxThread();
   m_pFile.reset();
 }
 

@@ -71,6 +71,13 @@ struct Received {
   uint64_t hash = 0;       // FNV-1a of the whole payload
 };
 
+// FNV-1a, 64 bits: a payload fingerprint for comparing packets.
+inline uint64_t PayloadHash(const BYTE* data, size_t n) {
+  uint64_t h = 14695981039346656037ull;
+  for (size_t i = 0; i < n; i++) h = (h ^ data[i]) * 1099511628211ull;
+  return h;
+}
+
 class Sink;
 
 class InPin : public CBaseInputPin {
@@ -149,8 +156,7 @@ inline STDMETHODIMP InPin::Receive(IMediaSample* sample) {
   if (SUCCEEDED(sample->GetPointer(&data)) && data) {
     r.head.assign(data, data + std::min<LONG>(r.length, 8));
     r.data.assign(data, data + r.length);
-    r.hash = 14695981039346656037ull;
-    for (LONG i = 0; i < r.length; ++i) r.hash = (r.hash ^ data[i]) * 1099511628211ull;
+    r.hash = PayloadHash(data, static_cast<size_t>(std::max<LONG>(r.length, 0)));
   }
   std::lock_guard<std::mutex> g(m_sink->mutex);
   m_sink->samples.push_back(std::move(r));
