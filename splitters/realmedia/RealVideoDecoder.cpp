@@ -328,10 +328,17 @@ HRESULT CRealVideoDecoder::Transform(IMediaSample* sample) {
 
   BYTE* dst = nullptr;
   hr = outSample->GetPointer(&dst);
+  BITMAPINFOHEADER bih{};
+  const CMediaType& outType = m_pOutput->CurrentMediaType();
+  const int64_t size = MediaTypeToBitmapInfo(&outType, &bih)
+                           ? static_cast<int64_t>(bih.biWidth) * std::abs(bih.biHeight) * bih.biBitCount / 8
+                           : 0;
+  if (SUCCEEDED(hr) && (!dst || bih.biWidth < W || std::abs(bih.biHeight) < H || size > outSample->GetSize()))
+    hr = E_FAIL;
   if (SUCCEEDED(hr)) {
+    outSample->SetActualDataLength(static_cast<long>(size));
     const size_t luma = static_cast<size_t>(W) * H;
-    hr = CopyBuffer(dst, picture, picture + luma, picture + luma + luma / 4, W, H, W,
-                    m_pOutput->CurrentMediaType().subtype);
+    hr = CopyBuffer(dst, picture, picture + luma, picture + luma + luma / 4, W, H, W, outType.subtype);
   }
   if (SUCCEEDED(hr)) hr = m_pOutput->Deliver(outSample);
   outSample->Release();

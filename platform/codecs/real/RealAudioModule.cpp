@@ -234,7 +234,7 @@ int32_t Decode(uint32_t handle, const uint8_t* input, uint32_t length, uint8_t* 
       break;
     }
   }
-  memcpy(output, out.data(), out.size());
+  if (!out.empty()) memcpy(output, out.data(), out.size());
   *count = static_cast<uint32_t>(out.size());
   return ok || !out.empty() ? 0 : -1;
 }

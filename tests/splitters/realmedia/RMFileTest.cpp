@@ -1,0 +1,2 @@
+#include "tests/splitters/realmedia/RealMediaTestKit.h"
+TEST(RMFile, Placeholder) {}
