@@ -1,5 +1,6 @@
 #include "splitters/realmedia/RMFile.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -410,15 +411,21 @@ HRESULT CRMFile::Init() {
       ProbePictureSizes(dc);
     } else if (version == 0 && (id == Id(".RMF") || id == Id("PROP") || id == Id("MDPR") || id == Id("CONT") ||
                                 id == Id("INDX") || id == Id(".SUB"))) {
+      // The fields are read from the body on, bounded by the file: a chunk
+      // whose size is below what its fields take is read on past it, and
+      // reading goes on after them. Subtitles keep to their chunk.
       const DWORD bodySize = size > 10 ? size - 10 : 0;
-      if (bodySize <= kMaxHeaderChunk) {
+      LONGLONG readable = id == Id(".SUB") ? bodySize : std::max<LONGLONG>(bodySize, kMinHeaderRead);
+      readable = std::min(readable, length - GetPos());
+      if (bodySize <= kMaxHeaderChunk && readable >= 0) {
         std::vector<BYTE> body;
         try {
-          body.resize(bodySize);
+          body.resize(static_cast<size_t>(readable));
         } catch (const std::bad_alloc&) {
           return E_OUTOFMEMORY;
         }
-        HRESULT hr = CBaseSplitterFile::Read(body.data(), bodySize);
+        const LONGLONG bodyStart = GetPos();
+        HRESULT hr = CBaseSplitterFile::Read(body.data(), readable);
         if (hr != S_OK) return FAILED(hr) ? hr : E_FAIL;
         Cursor c(body.data(), body.size());
         if (id == Id(".RMF")) {
@@ -464,6 +471,7 @@ HRESULT CRMFile::Init() {
         } else {
           ReadSubtitles(body.data(), body.size(), m_subs);
         }
+        Seek(bodyStart + static_cast<LONGLONG>(body.size() - c.Left()));
       }
     }
     if (GetPos() < start + size) Seek(start + size);

@@ -182,6 +182,9 @@ class CRMFile : public CBaseSplitterFile {
   // Header chunks larger than this are not read (a DATA chunk is never
   // read whole).
   static constexpr DWORD kMaxHeaderChunk = 64u << 20;
+  // At least this much is read for a header chunk's fields, in case its
+  // size is below what they take.
+  static constexpr LONGLONG kMinHeaderRead = 4096;
 
  private:
   HRESULT Init();

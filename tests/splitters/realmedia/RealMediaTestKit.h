@@ -145,7 +145,7 @@ inline Bytes AudioFormat(const AudioHeader& a) {
   return b;
 }
 
-inline Bytes Packet(WORD stream, DWORD ms, const Bytes& payload, bool key = true, WORD version = 0) {
+inline Bytes MediaPacket(WORD stream, DWORD ms, const Bytes& payload, bool key = true, WORD version = 0) {
   Bytes b;
   Be(b, version, 2);
   Be(b, payload.size() + 12, 2);
