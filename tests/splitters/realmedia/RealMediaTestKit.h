@@ -192,10 +192,10 @@ inline Bytes WholeFrame(const Bytes& frame) {
 // A sub-packet of type 0x00, 0x80 or 0xC0 with 14-bit length and offset
 // fields (the offset field as stored: for 0x80 the bytes left from the
 // end, for 0xC0 a time).
-inline Bytes SubPacket(BYTE type, DWORD frameLength, DWORD offsetField, const Bytes& bytes) {
+inline Bytes SubPacket(BYTE type, DWORD frameLength, DWORD offsetField, const Bytes& bytes, bool singleSlice = false) {
   Bytes b{static_cast<BYTE>(type | 0x01)};
   if (!(type & 0x40)) b.push_back(0x01);
-  Be(b, 0x4000 | frameLength, 2);
+  Be(b, (singleSlice ? 0xC000 : 0x4000) | frameLength, 2);
   Be(b, 0x4000 | offsetField, 2);
   b.push_back(0);  // sequence
   Put(b, bytes);
