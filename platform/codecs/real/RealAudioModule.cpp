@@ -69,7 +69,10 @@ struct Codec {
     packet = av_packet_alloc();
     frame = av_frame_alloc();
     if (!ctx || !packet || !frame) return false;
-    ctx->sample_rate = static_cast<int>(init.sampleRate);
+    // The speech codecs run at 8 kHz whatever the stream header says; the
+    // PCM is brought to the header's rate below.
+    const bool speech = id == AV_CODEC_ID_RA_144 || id == AV_CODEC_ID_RA_288;
+    ctx->sample_rate = speech ? 8000 : static_cast<int>(init.sampleRate);
     av_channel_layout_default(&ctx->ch_layout, init.channels);
     ctx->block_align = BlockAlign();
     if (framing == Framing::Fixed && ctx->block_align <= 0) return false;
