@@ -506,7 +506,7 @@ bool CRealMediaSplitterFilter::DemuxInit() {
   }
 
   m_nOpenProgress = 0;
-  m_rtDuration = 0;
+  REFERENCE_TIME scanned = 0;
   const DWORD indexStream = f.GetIndexStream();
   DWORD lastKey = 0xFFFFFFFF;
   DWORD packet = 0;
@@ -518,7 +518,7 @@ bool CRealMediaSplitterFilter::DemuxInit() {
     for (DWORD i = 0; i < dc.nPackets && !m_fAbort; i++, packet++) {
       const LONGLONG pos = f.GetPos();
       if (f.Read(h, false) != S_OK) break;
-      m_rtDuration = std::max(m_rtDuration, static_cast<REFERENCE_TIME>(h.tStart) * 10000);
+      scanned = std::max(scanned, static_cast<REFERENCE_TIME>(h.tStart) * 10000);
       if (h.stream == indexStream && (h.flags & 2) && h.tStart != lastKey) {
         f.m_irs.push_back({h.tStart, static_cast<DWORD>(pos), packet});
         lastKey = h.tStart;
@@ -535,6 +535,9 @@ bool CRealMediaSplitterFilter::DemuxInit() {
     }
   }
   m_nOpenProgress = 100;
+  // The file's own duration stands; the last packet's time only fills in
+  // for one the file left at 0.
+  if (m_rtDuration == 0 && !m_fAbort) m_rtDuration = scanned;
   if (m_fAbort) f.m_irs.clear();
   m_fAbort = false;
   ResetSeek();
