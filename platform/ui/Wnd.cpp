@@ -4,6 +4,7 @@
 #include <QCursor>
 #include <QDateTime>
 #include <QEvent>
+#include <QEventLoop>
 #include <QPixmap>
 #include <QScreen>
 #include <QThread>
@@ -276,7 +277,27 @@ const AFX_MSGMAP_ENTRY* CWnd::FindMessageEntry(UINT message, UINT code, UINT id)
   return nullptr;
 }
 
+int CWnd::RunModalLoop() {
+  QWidget* w = GetWidget();
+  if (!w || !UiIsUiThread()) return -1;
+  m_nModalResult = -1;
+  w->setWindowModality(Qt::ApplicationModal);
+  w->show();
+  QEventLoop loop;
+  m_pModalLoop = &loop;
+  loop.exec();
+  m_pModalLoop = nullptr;
+  return m_nModalResult;
+}
+
+void CWnd::EndModalLoop(int result) {
+  m_nModalResult = result;
+  if (m_pModalLoop) m_pModalLoop->exit(0);
+}
+
 LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  // A window destroyed inside its own modal loop ends the loop.
+  if (message == WM_DESTROY && m_pModalLoop) m_pModalLoop->exit(0);
   LRESULT result = 0;
   if (!OnWndMsg(message, wParam, lParam, &result)) result = DefWindowProc(message, wParam, lParam);
   return result;

@@ -19,6 +19,7 @@
 class CDC;
 class CFont;
 class CRgn;
+class QEventLoop;
 class QWidget;
 struct UiWindow;
 
@@ -148,6 +149,11 @@ class CWnd {
   static const CWnd wndNoTopMost;
 
   int MessageBox(const char* text, const char* caption = nullptr, UINT type = MB_OK);
+  // The modal loop of a window that is not a dialog: shows the window
+  // application-modal and runs events until EndModalLoop (or until the
+  // window is destroyed, which gives -1); returns EndModalLoop's value.
+  int RunModalLoop();
+  void EndModalLoop(int result);
   // A device context on the client area (see CClientDC); give it back with ReleaseDC.
   CDC* GetDC();
   int ReleaseDC(CDC* dc);
@@ -204,6 +210,10 @@ class CWnd {
 
   friend struct UiWindow;
   friend class CDialog;
+
+ private:
+  QEventLoop* m_pModalLoop = nullptr;
+  int m_nModalResult = -1;
 };
 
 // ---------------------------------------------------------------------------
