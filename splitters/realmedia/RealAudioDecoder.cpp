@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "foundation/FilterFactory.h"
 #include "platform/com/ComBase.h"
 #include "splitters/realmedia/RealCodecLibrary.h"
 
@@ -60,16 +61,7 @@ CUnknown* CRealAudioDecoder::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
 }
 
 HRESULT CRealAudioDecoder::CreateObject(IUnknown* outer, REFIID riid, void** ppv) {
-  CheckPointer(ppv, E_POINTER);
-  *ppv = nullptr;
-  if (outer && riid != IID_IUnknown) return CLASS_E_NOAGGREGATION;
-  HRESULT hr = S_OK;
-  auto* filter = new (std::nothrow) CRealAudioDecoder(outer, &hr);
-  if (!filter) return E_OUTOFMEMORY;
-  filter->NonDelegatingAddRef();
-  if (SUCCEEDED(hr)) hr = filter->NonDelegatingQueryInterface(riid, ppv);
-  filter->NonDelegatingRelease();
-  return hr;
+  return CreateFilterObject<CRealAudioDecoder>(outer, riid, ppv);
 }
 
 void CRealAudioDecoder::FreeCodec() {

@@ -6,25 +6,11 @@
 #include <cstring>
 #include <new>
 
+#include "foundation/FilterFactory.h"
 #include "foundation/FilterHelpers.h"
 #include "platform/com/ComBase.h"
 
 namespace {
-
-template <class T>
-HRESULT CreateFilterObject(IUnknown* outer, REFIID riid, void** ppv) {
-  CheckPointer(ppv, E_POINTER);
-  *ppv = nullptr;
-  if (outer && riid != IID_IUnknown) return CLASS_E_NOAGGREGATION;
-  HRESULT hr = S_OK;
-  T* filter = new (std::nothrow) T(outer, &hr);
-  if (!filter) return E_OUTOFMEMORY;
-  // The temporary reference deletes a filter whose construction failed.
-  filter->NonDelegatingAddRef();
-  if (SUCCEEDED(hr)) hr = filter->NonDelegatingQueryInterface(riid, ppv);
-  filter->NonDelegatingRelease();
-  return hr;
-}
 
 // 8-bit texts of the file are in the system's ANSI code page.
 std::wstring Widen(const std::string& s) {

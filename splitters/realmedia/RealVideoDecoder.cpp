@@ -6,6 +6,7 @@
 
 #include "foundation/FilterHelpers.h"
 #include "foundation/PixelConversion.h"
+#include "foundation/FilterFactory.h"
 #include "platform/com/ComBase.h"
 #include "splitters/realmedia/RMFile.h"
 #include "splitters/realmedia/RealCodecLibrary.h"
@@ -53,16 +54,7 @@ CUnknown* CRealVideoDecoder::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
 }
 
 HRESULT CRealVideoDecoder::CreateObject(IUnknown* outer, REFIID riid, void** ppv) {
-  CheckPointer(ppv, E_POINTER);
-  *ppv = nullptr;
-  if (outer && riid != IID_IUnknown) return CLASS_E_NOAGGREGATION;
-  HRESULT hr = S_OK;
-  auto* filter = new (std::nothrow) CRealVideoDecoder(outer, &hr);
-  if (!filter) return E_OUTOFMEMORY;
-  filter->NonDelegatingAddRef();
-  if (SUCCEEDED(hr)) hr = filter->NonDelegatingQueryInterface(riid, ppv);
-  filter->NonDelegatingRelease();
-  return hr;
+  return CreateFilterObject<CRealVideoDecoder>(outer, riid, ppv);
 }
 
 void CRealVideoDecoder::FreeInstance() {
