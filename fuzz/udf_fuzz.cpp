@@ -1,7 +1,8 @@
 // The UDF lookup over a sparse disc that the input describes: a 16-bit
-// sector count, then records of a 16-bit sector number and up to 2048
-// bytes of that sector. Sectors not given read as zeros, sectors past the
-// count cannot be read. udf_fuzz_seed turns a disc image into this form.
+// sector count, then records of a 16-bit sector number, a 16-bit length and
+// that many leading bytes of the sector (all little-endian). Bytes not given
+// read as zeros, sectors past the count cannot be read. udf_fuzz_seed turns
+// a disc image into this form.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -14,13 +15,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
   const ULONGLONG sectors = data[0] | data[1] << 8;
   std::map<ULONGLONG, std::vector<uint8_t>> disc;
-  for (size_t at = 2; at + 2 < size;) {
+  for (size_t at = 2; at + 4 <= size;) {
     const ULONGLONG sector = data[at] | data[at + 1] << 8;
-    const size_t n = std::min<size_t>(kUdfSectorSize, size - at - 2);
+    const size_t n = std::min<size_t>({size_t(data[at + 2] | data[at + 3] << 8), kUdfSectorSize, size - at - 4});
     std::vector<uint8_t>& s = disc[sector];
     s.assign(kUdfSectorSize, 0);
-    std::memcpy(s.data(), data + at + 2, n);
-    at += 2 + n;
+    std::memcpy(s.data(), data + at + 4, n);
+    at += 4 + n;
   }
   auto read = [&](ULONGLONG first, DWORD count, BYTE* out) {
     if (first > sectors || count > sectors - first) return false;

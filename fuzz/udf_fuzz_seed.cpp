@@ -1,5 +1,5 @@
 // Turns a disc image into the input form of udf_fuzz: its sector count and
-// each sector that holds anything but zeros.
+// each sector that holds anything but zeros, without its trailing zeros.
 //
 //   udf_fuzz_seed IMAGE OUT
 #include <cstdio>
@@ -20,12 +20,11 @@ int main(int argc, char** argv) {
   fputc(static_cast<int>(image.size() & 0xFF), out);
   fputc(static_cast<int>(image.size() >> 8), out);
   for (size_t s = 0; s < image.size(); ++s) {
-    bool empty = true;
-    for (unsigned char b : image[s]) empty = empty && b == 0;
-    if (empty) continue;
-    fputc(static_cast<int>(s & 0xFF), out);
-    fputc(static_cast<int>(s >> 8), out);
-    fwrite(image[s].data(), 1, image[s].size(), out);
+    size_t used = image[s].size();
+    while (used > 0 && image[s][used - 1] == 0) --used;
+    if (used == 0) continue;
+    for (size_t v : {s & 0xFF, s >> 8, used & 0xFF, used >> 8}) fputc(static_cast<int>(v), out);
+    fwrite(image[s].data(), 1, used, out);
   }
   fclose(in);
   return fclose(out) == 0 ? 0 : 1;
