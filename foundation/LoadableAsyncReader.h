@@ -9,6 +9,28 @@
 #include "platform/dshow/AsyncReader.h"
 #include "platform/dshow/DShow.h"
 
+// A byte stream with one lock around its reads and a length it gives under
+// that lock; reads need no alignment.
+class CLockedAsyncStream : public CAsyncStream {
+ public:
+  HRESULT Size(LONGLONG* total, LONGLONG* available) override {
+    CAutoLock lock(&m_csLock);
+    if (!total) return E_POINTER;
+    *total = StreamLength();
+    if (available) *available = *total;
+    return S_OK;
+  }
+  DWORD Alignment() override { return 1; }
+  void Lock() override { m_csLock.Lock(); }
+  void Unlock() override { m_csLock.Unlock(); }
+
+ protected:
+  // Called with the lock held.
+  virtual LONGLONG StreamLength() = 0;
+
+  CCritSec m_csLock;
+};
+
 class CLoadableAsyncReader : public CAsyncReader, public IFileSourceFilter, public IAMFilterMiscFlags {
  public:
   DECLARE_IUNKNOWN;

@@ -227,14 +227,6 @@ HRESULT CCDDAStream::Read(PBYTE buffer, DWORD bytesToRead, BOOL, LPDWORD bytesRe
   return done == bytesToRead ? S_OK : S_FALSE;
 }
 
-HRESULT CCDDAStream::Size(LONGLONG* total, LONGLONG* available) {
-  CAutoLock lock(&m_csLock);
-  if (!total) return E_POINTER;
-  *total = kHeaderSize + m_llLength;
-  if (available) *available = *total;
-  return S_OK;
-}
-
 // ---------------------------------------------------------------------------
 // CCDDAReader
 

@@ -13,7 +13,7 @@
 
 PELLOMAR_DEFINE_GUID(CLSID_CDDAReader, "54A35221-2C8D-4A31-A5DF-6D809847E393");
 
-class CCDDAStream : public CAsyncStream {
+class CCDDAStream : public CLockedAsyncStream {
  public:
   CCDDAStream();
   ~CCDDAStream() override;
@@ -27,10 +27,6 @@ class CCDDAStream : public CAsyncStream {
   // Fewer bytes than asked (S_FALSE) at the end of the track or when a
   // sector cannot be read.
   HRESULT Read(PBYTE buffer, DWORD bytesToRead, BOOL alignToSectors, LPDWORD bytesRead) override;
-  HRESULT Size(LONGLONG* total, LONGLONG* available) override;
-  DWORD Alignment() override { return 1; }
-  void Lock() override { m_csLock.Lock(); }
-  void Unlock() override { m_csLock.Unlock(); }
 
   std::wstring GetTrackTitle() const { return m_trackTitle; }
   std::wstring GetTrackArtist() const { return m_trackArtist; }
@@ -38,11 +34,11 @@ class CCDDAStream : public CAsyncStream {
   std::wstring GetDiscArtist() const { return m_discArtist; }
 
  private:
+  LONGLONG StreamLength() override { return sizeof m_header + m_llLength; }
   void Close();
   bool ReadTrack(int track);
   void ReadCdText(int track);
 
-  CCritSec m_csLock;
   LONGLONG m_llPosition = 0;
   LONGLONG m_llLength = 0;  // bytes of sound
   HANDLE m_hDrive = INVALID_HANDLE_VALUE;

@@ -148,14 +148,6 @@ HRESULT CCDXAStream::Read(PBYTE buffer, DWORD bytesToRead, BOOL, LPDWORD bytesRe
   return done == bytesToRead ? S_OK : S_FALSE;
 }
 
-HRESULT CCDXAStream::Size(LONGLONG* total, LONGLONG* available) {
-  CAutoLock lock(&m_csLock);
-  if (!total) return E_POINTER;
-  *total = m_llLength;
-  if (available) *available = *total;
-  return S_OK;
-}
-
 // ---------------------------------------------------------------------------
 // CCDXAReader
 

@@ -9,7 +9,7 @@
 
 PELLOMAR_DEFINE_GUID(CLSID_CDXAReader, "D367878E-F3B8-4235-A968-F378EF1B9A44");
 
-class CCDXAStream : public CAsyncStream {
+class CCDXAStream : public CLockedAsyncStream {
  public:
   static constexpr DWORD kRawSector = 2352;
   static constexpr DWORD kPayload = 2324;
@@ -26,12 +26,9 @@ class CCDXAStream : public CAsyncStream {
   // the file gives fewer bytes than its length promised: only bytes read
   // from the file are delivered.
   HRESULT Read(PBYTE buffer, DWORD bytesToRead, BOOL alignToSectors, LPDWORD bytesRead) override;
-  HRESULT Size(LONGLONG* total, LONGLONG* available) override;
-  DWORD Alignment() override { return 1; }
-  void Lock() override { m_csLock.Lock(); }
-  void Unlock() override { m_csLock.Unlock(); }
 
  private:
+  LONGLONG StreamLength() override { return m_llLength; }
   void Close();
   bool LookForMediaSubType();
   // The payload bytes of a sector that the file holds (0 to 2324), read
@@ -40,7 +37,6 @@ class CCDXAStream : public CAsyncStream {
   // Payload bytes from a position of the stream; the count read.
   DWORD ReadPayload(LONGLONG position, BYTE* buffer, DWORD count);
 
-  CCritSec m_csLock;
   HANDLE m_hFile = INVALID_HANDLE_VALUE;
   LONGLONG m_llPosition = 0;
   LONGLONG m_llLength = 0;

@@ -44,14 +44,6 @@ HRESULT CVTSStream::Read(PBYTE buffer, DWORD bytesToRead, BOOL, LPDWORD bytesRea
   return done == bytesToRead ? S_OK : S_FALSE;
 }
 
-HRESULT CVTSStream::Size(LONGLONG* total, LONGLONG* available) {
-  CAutoLock lock(&m_csLock);
-  if (!total) return E_POINTER;
-  *total = LONGLONG(m_vob.GetLength()) * kSector;
-  if (available) *available = *total;
-  return S_OK;
-}
-
 // ---------------------------------------------------------------------------
 // CVTSReader
 

@@ -8,7 +8,7 @@
 
 PELLOMAR_DEFINE_GUID(CLSID_VTSReader, "773EAEDE-D5EE-4FCE-9C8F-C4F53D0A2F73");
 
-class CVTSStream : public CAsyncStream {
+class CVTSStream : public CLockedAsyncStream {
  public:
   bool Load(const std::wstring& ifoPath);
 
@@ -18,13 +18,10 @@ class CVTSStream : public CAsyncStream {
   // Fewer bytes than asked (S_FALSE) at the end of the title or when a
   // sector cannot be read.
   HRESULT Read(PBYTE buffer, DWORD bytesToRead, BOOL alignToSectors, LPDWORD bytesRead) override;
-  HRESULT Size(LONGLONG* total, LONGLONG* available) override;
-  DWORD Alignment() override { return 1; }
-  void Lock() override { m_csLock.Lock(); }
-  void Unlock() override { m_csLock.Unlock(); }
 
  private:
-  CCritSec m_csLock;
+  LONGLONG StreamLength() override { return LONGLONG(m_vob.GetLength()) * 2048; }
+
   CVobFile m_vob;
   int m_off = 0;  // the byte offset in the current sector
 };
