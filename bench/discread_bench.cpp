@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "foundation/FilterHelpers.h"
+#include "platform/com/Com.h"
 #include "platform/dshow/DShowRegister.h"
 #include "platform/win32/Drives.h"
 #include "sources/cdda/CDDAReader.h"

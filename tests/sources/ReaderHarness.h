@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
@@ -14,7 +16,16 @@
 
 namespace disctest {
 
-inline std::string Tmp(const std::string& name) { return testing::TempDir() + "disc-" + name; }
+// A path in a temporary folder of this test process alone, removed when
+// the process ends.
+inline std::string Tmp(const std::string& name) {
+  static const struct Folder {
+    std::string path = testing::TempDir() + "disc-" + std::to_string(getpid());
+    Folder() { mkdir(path.c_str(), 0755); }
+    ~Folder() { std::system(("rm -rf '" + path + "'").c_str()); }
+  } folder;
+  return folder.path + "/" + name;
+}
 
 inline std::string DataFile(const std::string& name) {
   const char* dir = std::getenv("PELLOMAR_TEST_DATA");
