@@ -32,7 +32,16 @@ HRESULT CVTSStream::Read(PBYTE buffer, DWORD bytesToRead, BOOL, LPDWORD bytesRea
   CAutoLock lock(&m_csLock);
   BYTE sector[kSector];
   DWORD done = 0;
-  while (done < bytesToRead && m_vob.Read(sector)) {
+  while (done < bytesToRead) {
+    // Whole sectors go straight into the buffer, as many at a time as the
+    // file holding them gives.
+    if (m_off == 0 && bytesToRead - done >= kSector) {
+      const int got = m_vob.Read(buffer + done, static_cast<int>((bytesToRead - done) / kSector));
+      if (got <= 0) break;
+      done += static_cast<DWORD>(got * kSector);
+      continue;
+    }
+    if (!m_vob.Read(sector)) break;
     const DWORD take = std::min<DWORD>(bytesToRead - done, static_cast<DWORD>(kSector - m_off));
     std::memcpy(buffer + done, sector + m_off, take);
     done += take;

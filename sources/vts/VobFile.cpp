@@ -1,5 +1,6 @@
 #include "sources/vts/VobFile.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -30,7 +31,14 @@ int CLBAFile::GetPosition() const { return static_cast<int>(m_file.GetPosition()
 
 int CLBAFile::Seek(int lba) { return static_cast<int>(m_file.Seek(LONGLONG(lba) * kSector, CFile::begin) / kSector); }
 
-bool CLBAFile::Read(BYTE* buffer) { return m_file.Read(buffer, kSector) == kSector; }
+int CLBAFile::Read(BYTE* buffer, int count) {
+  if (count <= 0 || count > INT_MAX / kSector) return 0;
+  const ULONGLONG at = m_file.GetPosition();
+  const UINT got = m_file.Read(buffer, static_cast<UINT>(count) * kSector);
+  const int blocks = static_cast<int>(got / kSector);
+  if (got % kSector) m_file.Seek(static_cast<LONGLONG>(at) + LONGLONG(blocks) * kSector, CFile::begin);
+  return blocks;
+}
 
 // ---------------------------------------------------------------------------
 // CVobFile
@@ -177,15 +185,16 @@ int CVobFile::Seek(int pos) {
   return m_pos - m_offset;
 }
 
-bool CVobFile::Read(BYTE* buffer) {
-  if (m_pos >= m_size) return false;
+int CVobFile::Read(BYTE* buffer, int count) {
+  if (m_pos >= m_size || count <= 0) return 0;
   // The end of a file as listed: the next sector is in the next file.
   if (m_iFile >= 0 && m_file.IsOpen() && m_file.GetPosition() >= m_files[m_iFile].size) {
     m_file.Close();
     m_iFile = -1;
   }
-  if (!m_file.IsOpen() && !OpenFileAt(m_pos)) return false;
-  if (!m_file.Read(buffer)) return false;
-  ++m_pos;
-  return true;
+  if (!m_file.IsOpen() && !OpenFileAt(m_pos)) return 0;
+  const int left = m_files[m_iFile].size - m_file.GetPosition();
+  const int got = m_file.Read(buffer, std::min(count, left));
+  m_pos += got;
+  return got;
 }

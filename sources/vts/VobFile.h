@@ -21,7 +21,10 @@ class CLBAFile {
   int GetPosition() const;  // in blocks
   int Seek(int lba);
   // One block; false when fewer bytes come.
-  bool Read(BYTE* buffer);
+  bool Read(BYTE* buffer) { return Read(buffer, 1) == 1; }
+  // Up to `count` blocks in one read: the whole blocks read (a block read
+  // in part is read again next time).
+  int Read(BYTE* buffer, int count);
 
  private:
   CFile m_file;
@@ -51,7 +54,10 @@ class CVobFile {
   // opened.
   int Seek(int pos);
   // The next sector; false at the end or when it cannot be read.
-  bool Read(BYTE* buffer);
+  bool Read(BYTE* buffer) { return Read(buffer, 1) == 1; }
+  // Up to `count` next sectors, as many as the file holding the next one
+  // has: the count read, 0 at the end or when none can be read.
+  int Read(BYTE* buffer, int count);
 
   // Where the UDF file system of the drive holding the set places a file
   // of the list; false when the set is not on a drive of the map or the
