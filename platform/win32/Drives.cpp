@@ -67,12 +67,12 @@ std::map<char, Drive>& Drives() {
     (*g_drives)['D'] = Drive{"/dev/sr0", ""};
     return *g_drives;
   }
-  std::string spec = env;
+  const std::string map = env;
   size_t start = 0;
-  while (start <= spec.size()) {
-    size_t end = spec.find(';', start);
-    if (end == std::string::npos) end = spec.size();
-    const std::string entry = spec.substr(start, end - start);
+  while (start <= map.size()) {
+    size_t end = map.find(';', start);
+    if (end == std::string::npos) end = map.size();
+    const std::string entry = map.substr(start, end - start);
     start = end + 1;
     if (entry.size() < 3 || entry[1] != '=' || !std::isalpha(static_cast<unsigned char>(entry[0]))) continue;
     std::string target = entry.substr(2), folder;
