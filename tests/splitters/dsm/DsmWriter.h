@@ -174,6 +174,7 @@ inline bool ReadStream(const AVStream* st, int track, Bytes& type) {
 // Reads the streams of `path` (tracks numbered from `track` on); false
 // when the file cannot be read or holds another kind of stream.
 inline bool ReadFile(const std::string& path, int& track, std::vector<Bytes>& types, std::vector<Frame>& frames) {
+  av_log_set_level(AV_LOG_ERROR);
   AVFormatContext* ctx = nullptr;
   if (avformat_open_input(&ctx, path.c_str(), nullptr, nullptr) < 0) return false;
   bool ok = avformat_find_stream_info(ctx, nullptr) >= 0;
