@@ -55,6 +55,7 @@ class CDSMSplitterFile : public CBaseSplitterFile {
   bool Sync(LONGLONG& syncpos, dsmp_t& type, UINT64& len, LONGLONG limit = 65536);
   bool Sync(dsmp_t& type, UINT64& len, LONGLONG limit = 65536);
 
+  using CBaseSplitterFile::Read;
   // Body readers; each reads at most `len` bytes and is false for a body
   // too short for its fields.
   bool Read(UINT64 len, BYTE& track, CMediaType& mt);

@@ -37,10 +37,10 @@ bool CRoQSplitterFilter::ReadHeader(LONGLONG pos, RoQChunkHeader& h) {
 HRESULT CRoQSplitterFilter::CreateOutputs(IAsyncReader* reader) {
   CheckPointer(reader, E_POINTER);
   m_pAsyncReader = reader;
-  LONGLONG available = 0;
-  if (FAILED(reader->Length(&m_length, &available))) return E_FAIL;
-  // Only what is there can be read.
-  m_length = std::min(m_length, available);
+  LONGLONG total = 0, available = 0;
+  if (FAILED(reader->Length(&total, &available))) return E_FAIL;
+  // Only what is there can be read (a growing file reports no total).
+  m_length = total > 0 ? std::min(total, available) : available;
 
   BYTE head[kHeaderSize];
   if (m_length < kHeaderSize || reader->SyncRead(0, kHeaderSize, head) != S_OK ||
