@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "splitters/roq/RoQSplitter.h"
+#include "splitters/roq/RoQTransform.h"
 
 bool DecodeRoQDpcm(const BYTE* data, size_t count, WORD arg, int channels, BYTE* out) {
   if (channels != 1 && channels != 2) return false;
@@ -83,26 +84,13 @@ HRESULT CRoQAudioDecoder::DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPE
   if (!wfe) return E_UNEXPECTED;
   // One second per buffer.
   const LONGLONG bytes = static_cast<LONGLONG>(wfe->wBitsPerSample) * wfe->nChannels * wfe->nSamplesPerSec / 8;
-  if (bytes <= 0 || bytes > 0x7FFFFFFF) return E_FAIL;
-  request->cBuffers = 8;
-  request->cbBuffer = static_cast<LONG>(bytes);
-  request->cbAlign = 1;
-  request->cbPrefix = 0;
-  ALLOCATOR_PROPERTIES actual{};
-  HRESULT hr = alloc->SetProperties(request, &actual);
-  if (FAILED(hr)) return hr;
-  return actual.cBuffers < request->cBuffers || actual.cbBuffer < request->cbBuffer ? E_FAIL : S_OK;
+  return roq::SetBuffers(alloc, request, 8, bytes);
 }
 
 HRESULT CRoQAudioDecoder::Transform(IMediaSample* in, IMediaSample* out) {
   CheckPointer(in, E_POINTER);
   CheckPointer(out, E_POINTER);
-  AM_MEDIA_TYPE* pmt = nullptr;
-  if (out->GetMediaType(&pmt) == S_OK && pmt) {
-    CMediaType mt(*pmt);
-    DeleteMediaType(pmt);
-    m_pOutput->SetMediaType(&mt);
-  }
+  roq::TakeOutputType(m_pOutput, out);
 
   BYTE* src = nullptr;
   BYTE* dst = nullptr;

@@ -34,6 +34,12 @@ bool CRoQSplitterFilter::ReadHeader(LONGLONG pos, RoQChunkHeader& h) {
   return true;
 }
 
+bool CRoQSplitterFilter::AddPin(const CMediaType& mt, LPCWSTR name, DWORD track) {
+  HRESULT hr = S_OK;
+  auto pin = std::make_unique<CBaseSplitterOutputPin>(std::vector<CMediaType>{mt}, name, this, this, &hr);
+  return SUCCEEDED(hr) && SUCCEEDED(AddOutputPin(track, std::move(pin)));
+}
+
 HRESULT CRoQSplitterFilter::CreateOutputs(IAsyncReader* reader) {
   CheckPointer(reader, E_POINTER);
   m_pAsyncReader = reader;
@@ -79,9 +85,7 @@ HRESULT CRoQSplitterFilter::CreateOutputs(IAsyncReader* reader) {
         vih->bmiHeader.biWidth = width;
         vih->bmiHeader.biHeight = height;
         vih->bmiHeader.biCompression = MAKEFOURCC('R', 'o', 'Q', 'V');
-        HRESULT hr = S_OK;
-        auto pin = std::make_unique<CBaseSplitterOutputPin>(std::vector<CMediaType>{mt}, L"Video", this, this, &hr);
-        if (SUCCEEDED(hr) && SUCCEEDED(AddOutputPin(0, std::move(pin)))) videoPin = true;
+        videoPin = AddPin(mt, L"Video", 0);
       }
       if (h.id == kRoQCodebook) m_index.push_back({frames * 10000000 / 30, audioSamples * 10000000 / kAudioRate, pos});
       else frames++;
@@ -98,9 +102,7 @@ HRESULT CRoQSplitterFilter::CreateOutputs(IAsyncReader* reader) {
         wfe->nChannels = static_cast<WORD>(Channels(h.id));
         wfe->nSamplesPerSec = kAudioRate;
         wfe->wBitsPerSample = 16;
-        HRESULT hr = S_OK;
-        auto pin = std::make_unique<CBaseSplitterOutputPin>(std::vector<CMediaType>{mt}, L"Audio", this, this, &hr);
-        if (SUCCEEDED(hr) && SUCCEEDED(AddOutputPin(1, std::move(pin)))) audioPin = true;
+        audioPin = AddPin(mt, L"Audio", 1);
       }
       audioSamples += h.size / Channels(h.id);
     }

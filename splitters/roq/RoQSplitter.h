@@ -55,6 +55,7 @@ class CRoQSplitterFilter : public CBaseSplitterFilter {
 
   // False when the 8 bytes at `pos` cannot be read.
   bool ReadHeader(LONGLONG pos, RoQChunkHeader& h);
+  bool AddPin(const CMediaType& mt, LPCWSTR name, DWORD track);
 
   CComPtr<IAsyncReader> m_pAsyncReader;
   LONGLONG m_length = 0;

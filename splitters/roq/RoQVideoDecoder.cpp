@@ -5,9 +5,11 @@
 #include <new>
 #include <utility>
 
+#include "foundation/BaseVideoFilter.h"
 #include "foundation/FilterHelpers.h"
 #include "foundation/PixelConversion.h"
 #include "splitters/roq/RoQSplitter.h"
+#include "splitters/roq/RoQTransform.h"
 
 namespace {
 
@@ -15,36 +17,11 @@ namespace {
 // to hold.
 constexpr LONGLONG kMaxPixels = 4096LL * 4096;
 
-struct OutputFormat {
-  const GUID* subtype;
-  WORD planes;
-  WORD bits;
-  DWORD compression;
-};
-
-const OutputFormat kOutputFormats[] = {
-    {&MEDIASUBTYPE_YV12, 3, 12, MAKEFOURCC('Y', 'V', '1', '2')},
-    {&MEDIASUBTYPE_I420, 3, 12, MAKEFOURCC('I', '4', '2', '0')},
-    {&MEDIASUBTYPE_IYUV, 3, 12, MAKEFOURCC('I', 'Y', 'U', 'V')},
-    {&MEDIASUBTYPE_YUY2, 1, 16, MAKEFOURCC('Y', 'U', 'Y', '2')},
-    {&MEDIASUBTYPE_ARGB32, 1, 32, BI_RGB},
-    {&MEDIASUBTYPE_RGB32, 1, 32, BI_RGB},
-    {&MEDIASUBTYPE_RGB24, 1, 24, BI_RGB},
-    {&MEDIASUBTYPE_RGB565, 1, 16, BI_RGB},
-    {&MEDIASUBTYPE_RGB555, 1, 16, BI_RGB},
-    {&MEDIASUBTYPE_ARGB32, 1, 32, BI_BITFIELDS},
-    {&MEDIASUBTYPE_RGB32, 1, 32, BI_BITFIELDS},
-    {&MEDIASUBTYPE_RGB24, 1, 24, BI_BITFIELDS},
-    {&MEDIASUBTYPE_RGB565, 1, 16, BI_BITFIELDS},
-    {&MEDIASUBTYPE_RGB555, 1, 16, BI_BITFIELDS},
-};
-constexpr int kOutputFormatCount = sizeof(kOutputFormats) / sizeof(kOutputFormats[0]);
-
 bool IsPlanar(const GUID& g) { return g == MEDIASUBTYPE_YV12 || g == MEDIASUBTYPE_I420 || g == MEDIASUBTYPE_IYUV; }
 
 // Bits per pixel of an accepted output subtype, 0 for any other.
 int OutputBits(const GUID& g) {
-  for (const OutputFormat& f : kOutputFormats)
+  for (const VideoOutputFormat& f : kVideoOutputFormats)
     if (*f.subtype == g) return f.bits;
   return 0;
 }
@@ -165,6 +142,15 @@ void CRoQVideoFrames::CellScaled(int x, int y, const BYTE* cell) {
   m_cur[2][c] = m_cur[2][c + 1] = m_cur[2][c + cp] = m_cur[2][c + cp + 1] = cell[5];
 }
 
+void CRoQVideoFrames::Cells(int x, int y, const BYTE* indices, bool scaled) {
+  const int step = scaled ? 4 : 2;
+  for (int i = 0; i < 4; i++) {
+    const int cx = x + (i & 1) * step, cy = y + (i >> 1) * step;
+    if (scaled) CellScaled(cx, cy, m_cells[indices[i]]);
+    else Cell(cx, cy, m_cells[indices[i]]);
+  }
+}
+
 void CRoQVideoFrames::Motion(int x, int y, int size, int sx, int sy) {
   // A block from outside the picture is not there to copy: the block
   // stays as it is.
@@ -199,11 +185,7 @@ void CRoQVideoFrames::DecodeFrame(const BYTE* data, size_t size, WORD arg) {
       } else if (code == 2) {
         const int q = r.Byte();
         if (q < 0) return;
-        const BYTE* quad = m_quads[q];
-        CellScaled(bx, by, m_cells[quad[0]]);
-        CellScaled(bx + 4, by, m_cells[quad[1]]);
-        CellScaled(bx, by + 4, m_cells[quad[2]]);
-        CellScaled(bx + 4, by + 4, m_cells[quad[3]]);
+        Cells(bx, by, m_quads[q], true);
       } else if (code == 3) {
         for (int s = 0; s < 4; s++) {
           const int sx = bx + (s & 1) * 4, sy = by + (s >> 1) * 4;
@@ -216,18 +198,11 @@ void CRoQVideoFrames::DecodeFrame(const BYTE* data, size_t size, WORD arg) {
           } else if (sub == 2) {
             const int q = r.Byte();
             if (q < 0) return;
-            const BYTE* quad = m_quads[q];
-            Cell(sx, sy, m_cells[quad[0]]);
-            Cell(sx + 2, sy, m_cells[quad[1]]);
-            Cell(sx, sy + 2, m_cells[quad[2]]);
-            Cell(sx + 2, sy + 2, m_cells[quad[3]]);
+            Cells(sx, sy, m_quads[q], false);
           } else if (sub == 3) {
-            const BYTE* c = r.Bytes(4);
-            if (!c) return;
-            Cell(sx, sy, m_cells[c[0]]);
-            Cell(sx + 2, sy, m_cells[c[1]]);
-            Cell(sx, sy + 2, m_cells[c[2]]);
-            Cell(sx + 2, sy + 2, m_cells[c[3]]);
+            const BYTE* cells = r.Bytes(4);
+            if (!cells) return;
+            Cells(sx, sy, cells, false);
           }
         }
       }
@@ -286,10 +261,10 @@ HRESULT CRoQVideoDecoder::GetMediaType(int position, CMediaType* pmt) {
   CheckPointer(pmt, E_POINTER);
   if (!m_pInput || !m_pInput->IsConnected()) return E_UNEXPECTED;
   if (position < 0) return E_INVALIDARG;
-  if (position >= kOutputFormatCount) return VFW_S_NO_MORE_ITEMS;
+  if (position >= kVideoOutputFormatCount) return VFW_S_NO_MORE_ITEMS;
   BITMAPINFOHEADER in;
   if (!MediaTypeToBitmapInfo(&m_pInput->CurrentMediaType(), &in)) return E_UNEXPECTED;
-  const OutputFormat& f = kOutputFormats[position];
+  const VideoOutputFormat& f = kVideoOutputFormats[position];
 
   pmt->InitMediaType();
   pmt->majortype = MEDIATYPE_Video;
@@ -320,15 +295,7 @@ HRESULT CRoQVideoDecoder::DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPE
   BITMAPINFOHEADER bih;
   if (!MediaTypeToBitmapInfo(&mt, &bih)) return E_UNEXPECTED;
   const LONGLONG bytes = std::max<LONGLONG>(bih.biSizeImage, OutputBytes(mt.subtype, bih.biWidth, std::abs(bih.biHeight)));
-  if (bytes <= 0 || bytes > 0x7FFFFFFF) return E_UNEXPECTED;
-  request->cBuffers = 1;
-  request->cbBuffer = static_cast<LONG>(bytes);
-  request->cbAlign = 1;
-  request->cbPrefix = 0;
-  ALLOCATOR_PROPERTIES actual{};
-  HRESULT hr = alloc->SetProperties(request, &actual);
-  if (FAILED(hr)) return hr;
-  return actual.cBuffers < request->cBuffers || actual.cbBuffer < request->cbBuffer ? E_FAIL : S_OK;
+  return roq::SetBuffers(alloc, request, 1, bytes);
 }
 
 HRESULT CRoQVideoDecoder::StartStreaming() {
@@ -358,12 +325,7 @@ HRESULT CRoQVideoDecoder::Transform(IMediaSample* in, IMediaSample* out) {
   CheckPointer(out, E_POINTER);
   CAutoLock lock(&m_csDecoder);
 
-  AM_MEDIA_TYPE* pmt = nullptr;
-  if (out->GetMediaType(&pmt) == S_OK && pmt) {
-    CMediaType mt(*pmt);
-    DeleteMediaType(pmt);
-    m_pOutput->SetMediaType(&mt);
-  }
+  roq::TakeOutputType(m_pOutput, out);
 
   BYTE* src = nullptr;
   const LONG length = in->GetActualDataLength();

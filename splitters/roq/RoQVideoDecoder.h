@@ -38,6 +38,9 @@ class CRoQVideoFrames {
  private:
   void Cell(int x, int y, const BYTE* cell);
   void CellScaled(int x, int y, const BYTE* cell);
+  // Four cells by their indices, in a 2x2 arrangement; scaled: each cell
+  // doubled to 4x4.
+  void Cells(int x, int y, const BYTE* indices, bool scaled);
   void Motion(int x, int y, int size, int sx, int sy);
 
   int m_width = 0, m_height = 0;
