@@ -118,12 +118,11 @@ void CRoQVideoFrames::DecodeCodebook(const BYTE* data, size_t size, WORD arg) {
   memcpy(m_quads, data + cellBytes, quadBytes);
 }
 
+// Fixed-size copies and fills compile to single moves.
 void CRoQVideoFrames::Cell(int x, int y, const BYTE* cell) {
   BYTE* py = m_cur[0] + static_cast<ptrdiff_t>(y) * m_pitch + x;
-  py[0] = cell[0];
-  py[1] = cell[1];
-  py[m_pitch] = cell[2];
-  py[m_pitch + 1] = cell[3];
+  memcpy(py, cell, 2);
+  memcpy(py + m_pitch, cell + 2, 2);
   const ptrdiff_t c = static_cast<ptrdiff_t>(y / 2) * (m_pitch / 2) + x / 2;
   m_cur[1][c] = cell[4];
   m_cur[2][c] = cell[5];
@@ -131,15 +130,18 @@ void CRoQVideoFrames::Cell(int x, int y, const BYTE* cell) {
 
 void CRoQVideoFrames::CellScaled(int x, int y, const BYTE* cell) {
   BYTE* py = m_cur[0] + static_cast<ptrdiff_t>(y) * m_pitch + x;
-  for (int r = 0; r < 4; r++, py += m_pitch) {
-    const BYTE left = cell[(r >> 1) * 2], right = cell[(r >> 1) * 2 + 1];
-    py[0] = py[1] = left;
-    py[2] = py[3] = right;
-  }
+  const BYTE top[4] = {cell[0], cell[0], cell[1], cell[1]}, bottom[4] = {cell[2], cell[2], cell[3], cell[3]};
+  memcpy(py, top, 4);
+  memcpy(py + m_pitch, top, 4);
+  memcpy(py + 2 * m_pitch, bottom, 4);
+  memcpy(py + 3 * m_pitch, bottom, 4);
   const int cp = m_pitch / 2;
   const ptrdiff_t c = static_cast<ptrdiff_t>(y / 2) * cp + x / 2;
-  m_cur[1][c] = m_cur[1][c + 1] = m_cur[1][c + cp] = m_cur[1][c + cp + 1] = cell[4];
-  m_cur[2][c] = m_cur[2][c + 1] = m_cur[2][c + cp] = m_cur[2][c + cp + 1] = cell[5];
+  const BYTE u[2] = {cell[4], cell[4]}, v[2] = {cell[5], cell[5]};
+  memcpy(m_cur[1] + c, u, 2);
+  memcpy(m_cur[1] + c + cp, u, 2);
+  memcpy(m_cur[2] + c, v, 2);
+  memcpy(m_cur[2] + c + cp, v, 2);
 }
 
 void CRoQVideoFrames::Cells(int x, int y, const BYTE* indices, bool scaled) {
@@ -151,19 +153,19 @@ void CRoQVideoFrames::Cells(int x, int y, const BYTE* indices, bool scaled) {
   }
 }
 
-void CRoQVideoFrames::Motion(int x, int y, int size, int sx, int sy) {
+template <int Size>
+void CRoQVideoFrames::Motion(int x, int y, int sx, int sy) {
   // A block from outside the picture is not there to copy: the block
   // stays as it is.
-  if (sx < 0 || sy < 0 || sx > m_width - size || sy > m_height - size) return;
+  if (sx < 0 || sy < 0 || sx > m_width - Size || sy > m_height - Size) return;
   const BYTE* src = m_prev[0] + static_cast<ptrdiff_t>(sy) * m_pitch + sx;
   BYTE* dst = m_cur[0] + static_cast<ptrdiff_t>(y) * m_pitch + x;
-  for (int r = 0; r < size; r++, src += m_pitch, dst += m_pitch) memcpy(dst, src, static_cast<size_t>(size));
-  const int cp = m_pitch / 2, half = size / 2;
+  for (int r = 0; r < Size; r++, src += m_pitch, dst += m_pitch) memcpy(dst, src, Size);
+  const int cp = m_pitch / 2;
   const ptrdiff_t from = static_cast<ptrdiff_t>(sy / 2) * cp + (sx + 1) / 2;
   const ptrdiff_t to = static_cast<ptrdiff_t>(y / 2) * cp + x / 2;
   for (int plane = 1; plane < 3; plane++) {
-    for (int r = 0; r < half; r++)
-      memcpy(m_cur[plane] + to + r * cp, m_prev[plane] + from + r * cp, static_cast<size_t>(half));
+    for (int r = 0; r < Size / 2; r++) memcpy(m_cur[plane] + to + r * cp, m_prev[plane] + from + r * cp, Size / 2);
   }
 }
 
@@ -181,7 +183,7 @@ void CRoQVideoFrames::DecodeFrame(const BYTE* data, size_t size, WORD arg) {
       if (code == 1) {
         const int d = r.Byte();
         if (d < 0) return;
-        Motion(bx, by, 8, bx + 8 - (d >> 4) - mx, by + 8 - (d & 15) - my);
+        Motion<8>(bx, by, bx + 8 - (d >> 4) - mx, by + 8 - (d & 15) - my);
       } else if (code == 2) {
         const int q = r.Byte();
         if (q < 0) return;
@@ -194,7 +196,7 @@ void CRoQVideoFrames::DecodeFrame(const BYTE* data, size_t size, WORD arg) {
           if (sub == 1) {
             const int d = r.Byte();
             if (d < 0) return;
-            Motion(sx, sy, 4, sx + 8 - (d >> 4) - mx, sy + 8 - (d & 15) - my);
+            Motion<4>(sx, sy, sx + 8 - (d >> 4) - mx, sy + 8 - (d & 15) - my);
           } else if (sub == 2) {
             const int q = r.Byte();
             if (q < 0) return;

@@ -41,7 +41,9 @@ class CRoQVideoFrames {
   // Four cells by their indices, in a 2x2 arrangement; scaled: each cell
   // doubled to 4x4.
   void Cells(int x, int y, const BYTE* indices, bool scaled);
-  void Motion(int x, int y, int size, int sx, int sy);
+  // Copies a Size x Size block from the previous frame at (sx, sy).
+  template <int Size>
+  void Motion(int x, int y, int sx, int sy);
 
   int m_width = 0, m_height = 0;
   int m_pitch = 0, m_rows = 0;  // of the padded luma plane
