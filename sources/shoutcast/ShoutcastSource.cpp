@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
-#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -37,6 +37,17 @@ bool FindValue(const char* text, size_t n, const char* key, std::string* value) 
   if (to == std::string_view::npos) return false;
   value->assign(block.substr(from, to - from));
   return true;
+}
+
+// The number after `key` at the start of a header line, as "key:%d" would
+// read it; out-of-range numbers come out as the largest or smallest value.
+bool NumberField(const std::string& line, const char* key, long long* value) {
+  const size_t n = std::strlen(key);
+  if (line.compare(0, n, key) != 0) return false;
+  const char* start = line.c_str() + n;
+  char* end = nullptr;
+  *value = std::strtoll(start, &end, 10);
+  return end != start;
 }
 
 std::wstring TextToWide(const std::string& text) {
@@ -124,10 +135,10 @@ bool CShoutcastStream::CShoutcastSocket::ReadReply() {
     long long value = 0;
     if (line.find("icy 200 ok") != std::string::npos) {
       success = true;
-    } else if (std::sscanf(line.c_str(), "icy-br:%lld", &value) == 1) {
+    } else if (NumberField(line, "icy-br:", &value)) {
       if (value < 0 || value > 0xFFFFFFFFll / 1000) badField = true;
-      m_bitrate = static_cast<DWORD>(std::max(value, 0ll) * 1000);
-    } else if (std::sscanf(line.c_str(), "icy-metaint:%lld", &value) == 1) {
+      m_bitrate = static_cast<DWORD>(std::clamp(value, 0ll, 0xFFFFFFFFll / 1000) * 1000);
+    } else if (NumberField(line, "icy-metaint:", &value)) {
       // A negative or absurd interval cannot be followed through a stream.
       if (value < 0 || value > 0x7FFFFFFF) badField = true;
       m_metaint = static_cast<DWORD>(std::clamp(value, 0ll, 0x7FFFFFFFll));
