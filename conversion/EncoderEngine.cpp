@@ -117,6 +117,9 @@ const MpegKind kMpegKinds[] = {
 
 int Even(int v) { return v / 2 * 2; }
 
+// The largest picture side taken as input.
+constexpr int kMaxInputSide = 16384;
+
 // The size of a silence block when the source has no audio.
 constexpr int kSilenceBlock = 96000;
 
@@ -138,24 +141,29 @@ HRESULT CEncoderEngine::Fail(HRESULT hr, const char* fmt, ...) {
 
 void CEncoderEngine::SetOutputName(const std::string& path) { m_strOutputName = path; }
 
+bool CEncoderEngine::ReadVideoInput(const AM_MEDIA_TYPE* video) {
+  if (!video || !video->pbFormat) return false;
+  const BITMAPINFOHEADER* bih = nullptr;
+  if (video->formattype == FORMAT_VideoInfo && video->cbFormat >= sizeof(VIDEOINFOHEADER))
+    bih = &reinterpret_cast<const VIDEOINFOHEADER*>(video->pbFormat)->bmiHeader;
+  else if (video->formattype == FORMAT_VideoInfo2 && video->cbFormat >= sizeof(VIDEOINFOHEADER2))
+    bih = &reinterpret_cast<const VIDEOINFOHEADER2*>(video->pbFormat)->bmiHeader;
+  // Pictures beyond these sizes come only from a damaged header.
+  if (!bih || bih->biWidth <= 0 || bih->biWidth > kMaxInputSide || bih->biHeight == 0 ||
+      bih->biHeight < -kMaxInputSide || bih->biHeight > kMaxInputSide ||
+      (bih->biBitCount != 24 && bih->biBitCount != 32))
+    return false;
+  m_nInWidth = bih->biWidth;
+  m_nInHeight = bih->biHeight < 0 ? -bih->biHeight : bih->biHeight;
+  m_bFlip = bih->biHeight > 0;
+  m_nInBits = bih->biBitCount;
+  m_nStride = static_cast<int>(DibRowBytes(bih->biWidth, bih->biBitCount));
+  return true;
+}
+
 HRESULT CEncoderEngine::SetInputFormats(const AM_MEDIA_TYPE* video, const AM_MEDIA_TYPE* audio, bool audioConnected) {
-  m_bHasVideo = false;
   m_nInWidth = m_nInHeight = m_nStride = 0;
-  if (video && video->pbFormat) {
-    const BITMAPINFOHEADER* bih = nullptr;
-    if (video->formattype == FORMAT_VideoInfo && video->cbFormat >= sizeof(VIDEOINFOHEADER))
-      bih = &reinterpret_cast<const VIDEOINFOHEADER*>(video->pbFormat)->bmiHeader;
-    else if (video->formattype == FORMAT_VideoInfo2 && video->cbFormat >= sizeof(VIDEOINFOHEADER2))
-      bih = &reinterpret_cast<const VIDEOINFOHEADER2*>(video->pbFormat)->bmiHeader;
-    if (bih && bih->biWidth > 0 && bih->biHeight != 0 && (bih->biBitCount == 24 || bih->biBitCount == 32)) {
-      m_nInWidth = bih->biWidth;
-      m_nInHeight = bih->biHeight < 0 ? -bih->biHeight : bih->biHeight;
-      m_bFlip = bih->biHeight > 0;
-      m_nInBits = bih->biBitCount;
-      m_nStride = static_cast<int>(DibRowBytes(bih->biWidth, bih->biBitCount));
-      m_bHasVideo = true;
-    }
-  }
+  m_bHasVideo = ReadVideoInput(video);
   m_bNoAudio = !audioConnected;
   if (audioConnected && audio && audio->formattype == FORMAT_WaveFormatEx && audio->pbFormat &&
       audio->cbFormat >= sizeof(WAVEFORMATEX) - 2) {
@@ -199,6 +207,29 @@ HRESULT CEncoderEngine::SetAudioCodec(const std::string& name, int kbps, int hz,
   m_nAudioBitrate = kbps * 1000;
   m_nSampleRate = hz;
   m_nChannels = channels;
+  return S_OK;
+}
+
+HRESULT CEncoderEngine::ChangeVideoInput(const AM_MEDIA_TYPE* video) {
+  const int oldWidth = m_nInWidth, oldHeight = m_nInHeight;
+  if (!ReadVideoInput(video)) return Fail(VFW_E_INVALIDMEDIATYPE, "The picture size changed to one that cannot be used\n");
+  if (!m_pVideoCtx || (m_nInWidth == oldWidth && m_nInHeight == oldHeight)) return S_OK;
+  // The output keeps its size: the new pictures are scaled into it, fitted
+  // anew when bars were asked for. The old frame rectangle no longer applies.
+  m_nCropTop = m_nCropBottom = m_nCropLeft = m_nCropRight = 0;
+  m_nOutWidth += m_nPadLeft + m_nPadRight;
+  m_nOutHeight += m_nPadTop + m_nPadBottom;
+  ApplyFit();
+  AVCodecContext* c = m_pVideoCtx;
+  ptrdiff_t linesizes[4];
+  for (int i = 0; i < 4; ++i) linesizes[i] = m_pVideoFrame->linesize[i];
+  if (av_frame_make_writable(m_pVideoFrame) < 0) return Fail(E_OUTOFMEMORY, "Alloc buffer for color space converting failed");
+  av_image_fill_black(m_pVideoFrame->data, linesizes, c->pix_fmt,
+                      c->color_range == AVCOL_RANGE_JPEG ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG, c->width, c->height);
+  sws_freeContext(m_pSws);
+  m_pSws = sws_getContext(m_nInWidth, m_nInHeight, m_nInBits == 32 ? AV_PIX_FMT_BGR0 : AV_PIX_FMT_BGR24, m_nOutWidth,
+                          m_nOutHeight, c->pix_fmt, SWS_BICUBIC, nullptr, nullptr, nullptr);
+  if (!m_pSws) return Fail(E_OUTOFMEMORY, "Can't alloc picture resample buffer for output stream");
   return S_OK;
 }
 

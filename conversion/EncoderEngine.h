@@ -38,6 +38,9 @@ class CEncoderEngine {
   void SetOutputName(const std::string& path);
   // The video type may be null or empty: the output then has no video.
   HRESULT SetInputFormats(const AM_MEDIA_TYPE* video, const AM_MEDIA_TYPE* audio, bool audioConnected);
+  // The video input changed its picture (a size change mid-stream): later
+  // samples are read and scaled in the new format.
+  HRESULT ChangeVideoInput(const AM_MEDIA_TYPE* video);
   HRESULT SetVideoCodec(const std::string& name, int kbps, int width, int height, int num, int den);
   HRESULT SetAudioCodec(const std::string& name, int kbps, int hz, int channels);
   void SetCrop(int left, int right, int top, int bottom, int fitMode);
@@ -72,6 +75,7 @@ class CEncoderEngine {
 
  private:
   HRESULT Open(int mode);
+  bool ReadVideoInput(const AM_MEDIA_TYPE* video);
   void ApplyFit();
   HRESULT AddVideoStream();
   HRESULT AddAudioStream();

@@ -164,6 +164,8 @@ HRESULT CMpegMuxer::BeginRun() {
   m_strExt = dot == std::string::npos ? std::string() : m_strFileName.substr(dot + 1);
   m_nPart = 0;
   m_rtLastStop = 0;
+  CMpegInputPin* video = InputPin(0);
+  m_mtVideo = video->IsConnected() ? video->CurrentMediaType() : CMediaType();
   return StartPart();
 }
 
@@ -188,7 +190,9 @@ HRESULT CMpegMuxer::ConfigureEngine() {
   CMpegInputPin* audio = InputPin(1);
   // An unconnected video pin gives an output without video.
   const bool audioConnected = audio->IsConnected();
-  HRESULT hr = m_engine.SetInputFormats(video->IsConnected() ? &video->CurrentMediaType() : nullptr,
+  // The video format in force: a later part starts in the size the stream
+  // changed to.
+  HRESULT hr = m_engine.SetInputFormats(video->IsConnected() ? &m_mtVideo : nullptr,
                                         audioConnected ? &audio->CurrentMediaType() : nullptr, audioConnected);
   if (FAILED(hr)) return hr;
   if (m_nSelectMode == SelectByIndex) {
@@ -208,6 +212,11 @@ HRESULT CMpegMuxer::ConfigureEngine() {
 }
 
 HRESULT CMpegMuxer::TakeSample(MuxSample& sample) {
+  if (sample.m_bVideo && sample.m_pMediaType) {
+    m_mtVideo = *sample.m_pMediaType;
+    HRESULT hr = m_engine.ChangeVideoInput(&m_mtVideo);
+    if (FAILED(hr)) return hr;
+  }
   // Each part's times start from where the previous part ended.
   if (sample.m_dwFlags & MuxSample::TimeValid) {
     sample.m_rtStart = SubTimes(sample.m_rtStart, m_rtOffset);

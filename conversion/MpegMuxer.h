@@ -86,6 +86,7 @@ class CMpegMuxer : public CMuxerBase {
 
   // Worker state of the current run.
   CEncoderEngine m_engine;
+  CMediaType m_mtVideo;  // the video format in force during a run
   std::string m_strStem, m_strExt;
   int m_nPart = 0;
   REFERENCE_TIME m_rtLastStop = 0;  // last valid stop time handed to the engine
