@@ -13,6 +13,13 @@ if(PELLOMAR_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# ThreadSanitizer: the streaming tests (platform graph, splitters, whole
+# jobs) run under it in their own build (preset "tsan").
+if(PELLOMAR_TSAN)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+
 # ccache, where it is installed, keeps rebuilds after a merge or a branch
 # switch short; the build works the same without it.
 find_program(PELLOMAR_CCACHE ccache)
@@ -46,8 +53,18 @@ function(pellomar_test name)
   endif()
   set_tests_properties(${name} PROPERTIES
     TIMEOUT ${ARG_TIMEOUT}
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;PELLOMAR_TEST_DATA=${CMAKE_SOURCE_DIR}/tests/data;PELLOMAR_REGISTRY_DIR=${CMAKE_BINARY_DIR}/test-registry/${name};ASAN_OPTIONS=detect_leaks=1:abort_on_error=0;LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;PELLOMAR_TEST_DATA=${CMAKE_SOURCE_DIR}/tests/data;PELLOMAR_REGISTRY_DIR=${CMAKE_BINARY_DIR}/test-registry/${name};ASAN_OPTIONS=detect_leaks=1:abort_on_error=0;LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1;${PELLOMAR_TSAN_ENV}")
+  if(name MATCHES "${PELLOMAR_TSAN_TESTS}")
+    set_tests_properties(${name} PROPERTIES LABELS tsan)
+    set_property(GLOBAL APPEND PROPERTY PELLOMAR_TSAN_TARGETS ${name})
+  endif()
 endfunction()
+
+# The suites that run under ThreadSanitizer (preset "tsan"): the platform
+# graph's streaming, the splitters and the end-to-end jobs (label e2e).
+set(PELLOMAR_TSAN_TESTS
+    "^(test_dshow_streaming|test_dshow_filter_graph|test_dshow_async_source|test_base_splitter|test_base_video_filter|.*splitter.*)$")
+set(PELLOMAR_TSAN_ENV "TSAN_OPTIONS=second_deadlock_stack=1:history_size=4:suppressions=${CMAKE_SOURCE_DIR}/tests/tsan.supp")
 
 # pellomar_folder_library(NAME [LIBS libs...])
 # The library of the calling folder, made of every .cpp and .c file in it, so
