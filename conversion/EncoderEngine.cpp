@@ -17,6 +17,7 @@ extern "C" {
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <strings.h>
 
 #include "platform/dshow/DShow.h"
@@ -321,6 +322,8 @@ void CEncoderEngine::ApplyFit() {
 
 HRESULT CEncoderEngine::Open(int mode) {
   ReleaseOutput();
+  m_strOpenedFile.clear();
+  m_bCreatedFile = false;
   m_nVideoBytes = m_nAudioBytes = m_nHeaderBytes = 0;
   m_nVideoFrames = m_nAudioSamples = 0;
   m_bLibraryReady = true;
@@ -376,9 +379,13 @@ HRESULT CEncoderEngine::Open(int mode) {
   if (FAILED(hr = AddAudioStream())) return hr;
 
   if (!(m_pOutputFormat->flags & AVFMT_NOFILE)) {
+    std::error_code ec;
+    const bool existed = std::filesystem::exists(m_strOutputName, ec);
     if (avio_open(&m_pFormatCtx->pb, m_strOutputName.c_str(), AVIO_FLAG_WRITE) < 0)
       return Fail(E_INVALIDARG, "Could not open '%s'\n", m_strOutputName.c_str());
     m_bFileOpen = true;
+    m_strOpenedFile = m_strOutputName;
+    m_bCreatedFile = !existed;
   }
 
   if (m_nPacketSize > 0) m_pFormatCtx->packet_size = static_cast<unsigned>(m_nPacketSize);
@@ -545,6 +552,7 @@ HRESULT CEncoderEngine::WriteEncoded(AVCodecContext* ctx, AVStream* st, bool vid
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return S_OK;
     if (r < 0) return video ? Fail(E_UNEXPECTED, "Encoding video failed, code %d\n", r) : S_OK;
     (video ? m_nVideoBytes : m_nAudioBytes) += m_pPacket->size;
+    m_nRunBytes += m_pPacket->size;
     // Every picture lasts one frame period; without it containers with edit
     // lists cut the last picture off.
     if (video && m_pPacket->duration <= 0) m_pPacket->duration = 1;
@@ -665,6 +673,7 @@ HRESULT CEncoderEngine::WritePacket(const MuxSample& sample) {
     if (sws_scale(m_pSws, srcPlanes, srcStrides, 0, srcH, dst, m_pVideoFrame->linesize) <= 0)
       return Fail(E_FAIL, "error padding picture\n");
     m_pVideoFrame->pts = m_nVideoFrames++;
+    ++m_nRunFrames;
     HRESULT hr = EncodeVideoFrame(m_pVideoFrame);
     if (FAILED(hr)) return hr;
     return AddSilenceIfBehind();
@@ -733,6 +742,18 @@ HRESULT CEncoderEngine::Close() {
   }
   ReleaseOutput();
   return S_OK;
+}
+
+void CEncoderEngine::CloseAfterFailure() {
+  Close();
+  // An output the failed run made and put nothing into is no result to
+  // keep; one that existed before, or holds some of the run, stays.
+  if (m_bCreatedFile && m_nVideoBytes + m_nAudioBytes == 0 && !m_strOpenedFile.empty()) {
+    std::error_code ec;
+    std::filesystem::remove(m_strOpenedFile, ec);
+  }
+  m_strOpenedFile.clear();
+  m_bCreatedFile = false;
 }
 
 void CEncoderEngine::ReleaseOutput() {

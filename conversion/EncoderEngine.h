@@ -53,6 +53,18 @@ class CEncoderEngine {
   HRESULT WriteHeader();
   HRESULT WritePacket(const MuxSample& sample);
   HRESULT Close();
+  // After a failed run: closes the output and removes its file when this
+  // part created it and nothing was encoded into it.
+  void CloseAfterFailure();
+  // Counts over a whole run (every part): pictures encoded, and bytes of
+  // encoded video and audio.
+  void ResetRunCounts() {
+    m_nRunFrames = m_nRunBytes = 0;
+    m_strLastError.clear();
+  }
+  int64_t RunFrames() const { return m_nRunFrames; }
+  int64_t RunBytes() const { return m_nRunBytes; }
+  HRESULT Fail(HRESULT hr, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
 
   // Encoded video, audio and codec header bytes of the current part.
   int64_t GetByteCount() const { return m_nVideoBytes + m_nAudioBytes + m_nHeaderBytes; }
@@ -88,7 +100,6 @@ class CEncoderEngine {
   void FlushAudioFifo();
   void Drain();
   void ReleaseOutput();
-  HRESULT Fail(HRESULT hr, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
 
   // Input picture
   int m_nStride = 0;
@@ -166,4 +177,9 @@ class CEncoderEngine {
   int m_nResampledCapacity = 0;
   bool m_bHeaderWritten = false;
   bool m_bFileOpen = false;
+  // The file of the current (or last) part and whether opening it made it.
+  std::string m_strOpenedFile;
+  bool m_bCreatedFile = false;
+  int64_t m_nRunFrames = 0;
+  int64_t m_nRunBytes = 0;
 };

@@ -262,9 +262,14 @@ HRESULT CFrameRateChanger::FailRun(HRESULT hr, const std::string& text) {
 }
 
 HRESULT CFrameRateChanger::EndOfStream() {
-  // A picture series that ends with no picture written has failed.
-  if (m_nImageMode == kSeries && m_nImagesWritten == 0 && GetRunError().empty())
-    FailRun(E_FAIL, "No picture was written: no video frame was decoded from the source\n");
+  // A video stream that ends without a frame, or a picture series without a
+  // picture, is a failed job, not an empty success.
+  if (GetRunError().empty()) {
+    if (m_nFramesIn == 0)
+      FailRun(E_FAIL, "No video frame was decoded from the source\n");
+    else if (m_nImageMode == kSeries && m_nImagesWritten == 0)
+      FailRun(E_FAIL, "No picture was written: no frame of the source could be pictured\n");
+  }
   return CTransformFilter::EndOfStream();
 }
 

@@ -164,6 +164,11 @@ HRESULT CMpegMuxer::BeginRun() {
   m_strExt = dot == std::string::npos ? std::string() : m_strFileName.substr(dot + 1);
   m_nPart = 0;
   m_rtLastStop = 0;
+  m_engine.ResetRunCounts();
+  {
+    std::lock_guard<std::mutex> g(m_errorLock);
+    m_strRunError.clear();
+  }
   CMpegInputPin* video = InputPin(0);
   m_mtVideo = video->IsConnected() ? video->CurrentMediaType() : CMediaType();
   return StartPart();
@@ -235,6 +240,21 @@ HRESULT CMpegMuxer::TakeSample(MuxSample& sample) {
   return S_OK;
 }
 
-HRESULT CMpegMuxer::EndRun() { return m_engine.Close(); }
+HRESULT CMpegMuxer::EndRun() {
+  HRESULT hr = m_engine.Close();
+  if (FAILED(hr)) return hr;
+  // A run that encoded nothing has no result, whatever the streams said.
+  if (m_engine.RunBytes() == 0) return m_engine.Fail(E_FAIL, "Nothing was written to '%s'\n", m_strFileName.c_str());
+  return S_OK;
+}
 
-void CMpegMuxer::AbortRun() { m_engine.Close(); }
+void CMpegMuxer::AbortRun() {
+  m_engine.CloseAfterFailure();
+  std::lock_guard<std::mutex> g(m_errorLock);
+  m_strRunError = m_engine.GetLastError();
+}
+
+std::string CMpegMuxer::GetRunError() const {
+  std::lock_guard<std::mutex> g(m_errorLock);
+  return m_strRunError;
+}

@@ -195,12 +195,15 @@ class FakeBuilder final : public CJobBuilder {
   HRESULT BuildPicturesGraph(const std::string& s, const std::string&, int, int, int) override { return Build(s); }
   HRESULT BuildAsfGraph(const std::string& s, const std::string&, int) override { return Build(s); }
   IGraphBuilder* Graph() override { return m_graph; }
+  // An aborting graph's text is its failing filter's.
+  std::string RunErrorText() override { return m_runText; }
 
  private:
   HRESULT Build(const std::string& source) {
     m_script->built.push_back(source);
     const Plan plan = m_script->plans.count(source) ? m_script->plans[source] : Plan{};
     g_strConvertError = plan.text;
+    if (plan.kind == Plan::kAbortOnRun) m_runText = plan.text;
     if (plan.kind == Plan::kBuildFails) return plan.hr;
     if (plan.kind == Plan::kStream) {
       CComPtr<IBaseFilter> src = Hold(new StreamSource(plan));
@@ -224,6 +227,7 @@ class FakeBuilder final : public CJobBuilder {
 
   Script* m_script;
   CComPtr<IGraphBuilder> m_graph;
+  std::string m_runText;
 };
 
 class TestDlg : public CTambrelDlg {
@@ -534,6 +538,7 @@ TEST_F(MainWindow, AbortsAreLoggedWithTheirHints) {
   script.plans["/v/a.avi"] = Plan{Plan::kAbortOnRun, VFW_E_NOT_CONNECTED};
   script.plans["/v/b.mpg"] = Plan{Plan::kAbortOnRun, E_FAIL};
   script.plans["/v/c.mpg"] = Plan{Plan::kAbortOnRun, E_OUTOFMEMORY};
+  script.plans["/v/e.mpg"] = Plan{Plan::kAbortOnRun, E_INVALIDARG, "Could not open '/x/e.mp4'"};
   CConvertOpt* avi = Job(CONVERT_AVI, "/v/a.avi");
   avi->m_nSourceFormat = 0x200;  // an AVI source
   CConvertOpt* mp4 = Job(CONVERT_MP4, "/v/b.mpg");
@@ -544,17 +549,22 @@ TEST_F(MainWindow, AbortsAreLoggedWithTheirHints) {
   dlg->AddJob(mp4);
   dlg->AddJob(mpeg);
   dlg->AddJob(Job(CONVERT_AVI, "/v/d.mpg"));
+  dlg->AddJob(Job(CONVERT_MP4, "/v/e.mpg"));
   Create();
   Start();
   ASSERT_TRUE(RunEnds());
-  EXPECT_EQ(Statuses(), (std::vector<int>{kJobFailed, kJobFailed, kJobFailed, kJobDone}));
+  EXPECT_EQ(Statuses(), (std::vector<int>{kJobFailed, kJobFailed, kJobFailed, kJobDone, kJobFailed}));
+  // Each job's text is its own and ends its line; the failing filter's own
+  // text stands in for the general hint.
   const std::string expected =
       "1. EC_ERRORABORT, hr = 80040209\n" + SystemErrorText(VFW_E_NOT_CONNECTED) +
-      " Please insure you have installed ffdshow codecs package\n"
+      "\n Please insure you have installed ffdshow codecs package\n"
       "2. EC_ERRORABORT, hr = 80004005\n"
       " Error in output settings. We suggest you using the pre-defined profile while creating 3GP and MP4 files.\n"
       "3. EC_ERRORABORT, hr = 8007000e\n" +
-      SystemErrorText(E_OUTOFMEMORY);
+      SystemErrorText(E_OUTOFMEMORY) +
+      "\n"
+      "5. EC_ERRORABORT, hr = 80070057\nCould not open '/x/e.mp4'\n";
   EXPECT_EQ(dlg->GetRunLog(), expected);
   ASSERT_TRUE(WaitFor([&] { return !modals.seen.empty(); }));
   ASSERT_EQ(modals.seen.size(), 1u);
@@ -609,7 +619,7 @@ TEST_F(MainWindow, OnlyTheFirstEndOfAJobCounts) {
   UiPumpMessages();
   EXPECT_EQ(Statuses(), (std::vector<int>{kJobFailed, kJobDone, kJobDone, kJobDone}));
   EXPECT_EQ(script.built, (std::vector<std::string>{"/v/a.mpg", "/v/b.mpg", "/v/c.mpg", "/v/d.mpg"}));
-  EXPECT_EQ(dlg->GetRunLog(), "1. EC_ERRORABORT, hr = 80004005\n" + SystemErrorText(E_FAIL));
+  EXPECT_EQ(dlg->GetRunLog(), "1. EC_ERRORABORT, hr = 80004005\n" + SystemErrorText(E_FAIL) + "\n");
   ASSERT_TRUE(WaitFor([&] { return !modals.seen.empty(); }));
   EXPECT_EQ(modals.seen.size(), 1u);
 }
