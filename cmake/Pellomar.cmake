@@ -13,6 +13,14 @@ if(PELLOMAR_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# The fuzz preset instruments every library it builds, so that the fuzzers
+# see coverage inside the code under test (decoders included) and the
+# sanitizers check it; each fuzz target then links libFuzzer itself.
+if(PELLOMAR_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
 # ThreadSanitizer: the streaming tests (platform graph, splitters, whole
 # jobs) run under it in their own build (preset "tsan").
 if(PELLOMAR_TSAN)
@@ -64,7 +72,11 @@ endfunction()
 # graph's streaming, the splitters and the end-to-end jobs (label e2e).
 set(PELLOMAR_TSAN_TESTS
     "^(test_dshow_streaming|test_dshow_filter_graph|test_dshow_async_source|test_base_splitter|test_base_video_filter|.*splitter.*)$")
-set(PELLOMAR_TSAN_ENV "TSAN_OPTIONS=second_deadlock_stack=1:history_size=4:suppressions=${CMAKE_SOURCE_DIR}/tests/tsan.supp")
+set(PELLOMAR_TSAN_ENV "")
+if(PELLOMAR_TSAN)
+  set(PELLOMAR_TSAN_ENV
+      "TSAN_OPTIONS=second_deadlock_stack=1:history_size=4:suppressions=${CMAKE_SOURCE_DIR}/tests/tsan.supp")
+endif()
 
 # pellomar_folder_library(NAME [LIBS libs...])
 # The library of the calling folder, made of every .cpp and .c file in it, so
