@@ -812,7 +812,12 @@ HRESULT CGraphConverter::Build(const std::string& source, const std::string& tar
     FindSourceStreams(src, &videoType, &hasVideo, &audioType, &hasAudio);
     if (hasVideo) hr = Refuse(VFW_E_NO_DECOMPRESSOR, "The video stream of the source could not be decoded\n");
   }
-  for (size_t i = 0; i < audio.size() && hr == S_OK; ++i) hr = ConnectAudioToMuxer(audio[i].pin, sink);
+  // The sinks take one sound stream: a source with several (an AVI file
+  // with two languages) gives its first, and the others play into nothing.
+  for (size_t i = 0; i < audio.size() && hr == S_OK; ++i) {
+    if (i > 0 && !GetFirstUnconnectedPin(sink, PINDIR_INPUT)) break;
+    hr = ConnectAudioToMuxer(audio[i].pin, sink);
+  }
   audio.clear();
 
   if (FAILED(hr) && (format & ffdshowFormats)) g_strConvertError += kFfdshowNote;
