@@ -755,11 +755,14 @@ HRESULT CGraphConverter::Build(const std::string& source, const std::string& tar
   CComPtr<IBaseFilter> src;
   DWORD format = 0;
   hr = AddSourceFilterWithFormat(wsource.c_str(), wsource.c_str(), &src, &format);
+  const std::string unreadable = "The file's format is not one the program reads: " + source + "\n";
+  if (FAILED(hr) && g_strConvertError.empty()) g_strConvertError = unreadable;
   if (FAILED(hr)) return hr;
   if (!src) return E_FAIL;
 
   PinList video, audio;
   hr = RenderSourceAndCollectPins(src, video, audio);
+  if (FAILED(hr) && g_strConvertError.empty()) g_strConvertError = unreadable;
   if (FAILED(hr)) return hr;
 
   // An output size of 0 keeps the source's picture size (made even for the
@@ -813,15 +816,52 @@ HRESULT CGraphConverter::Build(const std::string& source, const std::string& tar
     if (hasVideo) hr = Refuse(VFW_E_NO_DECOMPRESSOR, "The video stream of the source could not be decoded\n");
   }
   // The sinks take one sound stream: a source with several (an AVI file
-  // with two languages) gives its first, and the others play into nothing.
-  for (size_t i = 0; i < audio.size() && hr == S_OK; ++i) {
-    if (i > 0 && !GetFirstUnconnectedPin(sink, PINDIR_INPUT)) break;
-    hr = ConnectAudioToMuxer(audio[i].pin, sink);
+  // with two languages) gives its first. The others leave the graph, so
+  // that no stream is decoded into nothing (a stream whose delivery fails
+  // would end the job as failed).
+  size_t used = 0;
+  for (; used < audio.size() && hr == S_OK; ++used) {
+    if (used > 0 && !GetFirstUnconnectedPin(sink, PINDIR_INPUT)) break;
+    hr = ConnectAudioToMuxer(audio[used].pin, sink);
   }
+  if (SUCCEEDED(hr))
+    for (size_t i = used; i < audio.size(); ++i) RemoveUnusedChain(audio[i].pin, src);
   audio.clear();
 
   if (FAILED(hr) && (format & ffdshowFormats)) g_strConvertError += kFfdshowNote;
   return hr;
+}
+
+void CGraphConverter::RemoveUnusedChain(IPin* out, IBaseFilter* source) {
+  // From the unused output upstream: each filter whose outputs all stand
+  // unconnected goes, up to the source. Bounded against a graph with a loop.
+  IBaseFilter* filter = GetFilterFromPin(out);
+  for (int depth = 0; filter && filter != source && depth < 64; ++depth) {
+    CComPtr<IBaseFilter> hold(filter);
+    CComPtr<IEnumPins> pins;
+    if (FAILED(filter->EnumPins(&pins)) || !pins) return;
+    std::vector<CComPtr<IPin>> inputs;
+    for (CComPtr<IPin> pin; pins->Next(1, &pin, nullptr) == S_OK; pin.Release()) {
+      PIN_DIRECTION dir;
+      CComPtr<IPin> peer;
+      if (FAILED(pin->QueryDirection(&dir))) return;
+      const bool connected = SUCCEEDED(pin->ConnectedTo(&peer)) && peer;
+      if (dir == PINDIR_OUTPUT && connected) return;  // still feeds something
+      if (dir == PINDIR_INPUT && connected) inputs.push_back(pin);
+    }
+    IBaseFilter* upstream = nullptr;
+    for (IPin* in : inputs) {
+      CComPtr<IPin> peer;
+      in->ConnectedTo(&peer);
+      if (peer) {
+        upstream = GetFilterFromPin(peer);
+        Disconnect(peer);
+      }
+      Disconnect(in);
+    }
+    RemoveFilter(filter);
+    filter = upstream;
+  }
 }
 
 HRESULT CGraphConverter::BuildMpegGraph(const std::string& source, const std::string& target, int kind) {

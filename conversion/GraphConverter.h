@@ -146,6 +146,9 @@ class CGraphConverter : public CFGManagerCustom {
   HRESULT ConnectVideoToCompressor(IPin* pin, IBaseFilter* sink, bool keepRate);
   HRESULT AddFrameChanger(int num, int den, CComPtr<IBaseFilter>& filter, CFrameRateChanger*& changer);
   HRESULT ConnectToFrameChanger(IPin* pin, IBaseFilter* filter, CFrameRateChanger* changer);
+  // Takes a decoded stream the sink has no room for out of the graph, with
+  // the filters that only fed it, up to the source.
+  void RemoveUnusedChain(IPin* out, IBaseFilter* source);
 
   enum class Sink { Mpeg, Mp4, Pictures, Asf };
   // The common shape of every builder; `ffdshowFormats` are the source

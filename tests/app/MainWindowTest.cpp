@@ -975,8 +975,11 @@ TEST(RealJob, TwoFailingJobsLogTwoSeparateTexts) {
   const std::string first = log.substr(0, second + 1), next = log.substr(second + 1);
   EXPECT_EQ(first.rfind("1. Code: 0x", 0), 0u) << log;
   EXPECT_EQ(next.rfind("2. Code: 0x", 0), 0u) << log;
-  // The two lines tell the same failure the same way, each once.
-  EXPECT_EQ(next.substr(1), first.substr(1)) << log;
+  // The two lines tell the same failure the same way, each once and each
+  // of its own source.
+  std::string expected = first.substr(1);
+  expected.replace(expected.find("first.mpg"), 9, "second.mpg");
+  EXPECT_EQ(next.substr(1), expected) << log;
   EXPECT_EQ(first.find("Code:", 4), std::string::npos) << log;
   dlg.DestroyWindow();
   UiPumpMessages();

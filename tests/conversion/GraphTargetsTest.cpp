@@ -446,6 +446,7 @@ TEST(FailureTexts, UnusableSourcesAndTargetsSayWhy) {
   const std::string dir = OutDir() + "/unusable";
   fs::remove_all(dir);
   fs::create_directories(dir + "/folder.mpg");
+  std::ofstream(dir + "/notes.txt") << "not a movie\n";
   const std::string good = DataFile("mpeg2-ps-mp2.mpg");
   struct Case {
     std::string source, target;
@@ -456,6 +457,8 @@ TEST(FailureTexts, UnusableSourcesAndTargetsSayWhy) {
        "The source file does not exist: " + dir + "/missing.mpg\n"},
       {dir + "/folder.mpg", dir + "/a.mpg", HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED),
        "The source is a folder, not a file: " + dir + "/folder.mpg\n"},
+      {dir + "/notes.txt", dir + "/a.mpg", VFW_E_CANNOT_RENDER,
+       "The file's format is not one the program reads: " + dir + "/notes.txt\n"},
       {good, dir + "/no-such-folder/a.mpg", HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND),
        "The folder of the target file does not exist: " + dir + "/no-such-folder\n"},
       {good, dir + "/folder.mpg", HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED),
