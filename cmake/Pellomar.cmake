@@ -62,6 +62,7 @@ function(pellomar_test name)
   set_tests_properties(${name} PROPERTIES
     TIMEOUT ${ARG_TIMEOUT}
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen;PELLOMAR_TEST_DATA=${CMAKE_SOURCE_DIR}/tests/data;PELLOMAR_REGISTRY_DIR=${CMAKE_BINARY_DIR}/test-registry/${name};ASAN_OPTIONS=detect_leaks=1:abort_on_error=0;LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1;${PELLOMAR_TSAN_ENV}")
+  set_property(GLOBAL APPEND PROPERTY PELLOMAR_TEST_TARGETS ${name})
   if(name MATCHES "${PELLOMAR_TSAN_TESTS}")
     set_tests_properties(${name} PROPERTIES LABELS tsan)
     set_property(GLOBAL APPEND PROPERTY PELLOMAR_TSAN_TARGETS ${name})
@@ -95,3 +96,23 @@ endfunction()
 # a reference in tests.
 pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET GLOBAL
   libavformat libavcodec libavutil libswscale libswresample)
+
+# Every executable under a directory that is not a test suite: the tools
+# the end-to-end cases use (sample writers and the like).
+function(pellomar_collect_tools dir out)
+  set(tools)
+  get_property(targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
+  get_property(suites GLOBAL PROPERTY PELLOMAR_TEST_TARGETS)
+  foreach(target IN LISTS targets)
+    get_target_property(type ${target} TYPE)
+    if(type STREQUAL "EXECUTABLE" AND NOT target IN_LIST suites)
+      list(APPEND tools ${target})
+    endif()
+  endforeach()
+  get_property(subdirs DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)
+  foreach(sub IN LISTS subdirs)
+    pellomar_collect_tools(${sub} sub_tools)
+    list(APPEND tools ${sub_tools})
+  endforeach()
+  set(${out} ${tools} PARENT_SCOPE)
+endfunction()
