@@ -157,6 +157,20 @@ class EncoderEngineTest : public ::testing::Test {
 
   std::string Path(const std::string& name) { return (dir_ / name).string(); }
 
+  // Picture n of a 96 x 64 output shows the ramp of VideoFrame upright:
+  // green dark at the top, bright at the bottom.
+  void ExpectRampDarkAtTheTop(const std::string& out, int n) {
+    const std::string raw = Path("frame.rgb");
+    RunCommand("ffmpeg -v error -i '" + out + "' -vf select='eq(n\\," + std::to_string(n) +
+               ")' -frames:v 1 -f rawvideo -pix_fmt rgb24 -y '" + raw + "'");
+    FILE* f = fopen(raw.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    std::vector<uint8_t> px(96 * 64 * 3);
+    ASSERT_EQ(fread(px.data(), 1, px.size(), f), px.size());
+    fclose(f);
+    EXPECT_LT(px[(2 * 96 + 48) * 3 + 1] + 100, px[(61 * 96 + 48) * 3 + 1]) << "picture " << n;
+  }
+
   fs::path dir_;
 };
 
@@ -432,15 +446,7 @@ TEST_F(EncoderEngineTest, ShortAndTopDownFramesAreHandled) {
                            "-of csv=p=0 '" + out + "'");
   EXPECT_EQ(std::stoi(frames), 4);
   // Top-down input is not flipped: the top rows of the ramp are dark green.
-  const std::string raw = Path("short.rgb");
-  RunCommand("ffmpeg -v error -i '" + out + "' -frames:v 1 -f rawvideo -pix_fmt rgb24 '" + raw + "'");
-  FILE* f = fopen(raw.c_str(), "rb");
-  ASSERT_NE(f, nullptr);
-  std::vector<uint8_t> px(96 * 64 * 3);
-  ASSERT_EQ(fread(px.data(), 1, px.size(), f), px.size());
-  fclose(f);
-  int topGreen = px[(2 * 96 + 48) * 3 + 1], bottomGreen = px[(61 * 96 + 48) * 3 + 1];
-  EXPECT_LT(topGreen + 100, bottomGreen);
+  ExpectRampDarkAtTheTop(out, 0);
 }
 
 TEST_F(EncoderEngineTest, PictureSizeChangeIsScaledIntoTheSameOutput) {
@@ -471,13 +477,5 @@ TEST_F(EncoderEngineTest, PictureSizeChangeIsScaledIntoTheSameOutput) {
   EXPECT_EQ(std::stoi(frames), 6);
   // The last picture was read in its own layout: its ramp is dark green at
   // the top, bright at the bottom.
-  const std::string raw = Path("resized.rgb");
-  RunCommand("ffmpeg -v error -i '" + out + "' -vf select='eq(n\\,5)' -frames:v 1 -f rawvideo -pix_fmt rgb24 '" + raw +
-             "'");
-  FILE* f = fopen(raw.c_str(), "rb");
-  ASSERT_NE(f, nullptr);
-  std::vector<uint8_t> px(96 * 64 * 3);
-  ASSERT_EQ(fread(px.data(), 1, px.size(), f), px.size());
-  fclose(f);
-  EXPECT_LT(px[(2 * 96 + 48) * 3 + 1] + 100, px[(61 * 96 + 48) * 3 + 1]);
+  ExpectRampDarkAtTheTop(out, 5);
 }

@@ -715,13 +715,18 @@ TEST(FrameRateChanger, SeriesIntoAFolderThatCannotBeWrittenFailsAtTheFirstPictur
       << g.changer->GetRunError();
 }
 
-TEST(FrameRateChanger, SizeChangeWhileStreamingTravelsWithTheNextFrame) {
+// Six frames of 16 x 8, the last three renegotiated to 40 x 20.
+SourceConfig SizeChangeAtFrame3() {
   SourceConfig cfg;
   cfg.starts = Regular(6, 25, 1);
   cfg.changeAt = 3;
   cfg.changedWidth = 40;
   cfg.changedHeight = 20;
-  auto out = Convert(cfg, 25, 1);
+  return cfg;
+}
+
+TEST(FrameRateChanger, SizeChangeWhileStreamingTravelsWithTheNextFrame) {
+  auto out = Convert(SizeChangeAtFrame3(), 25, 1);
   ASSERT_EQ(out.size(), 6u);
   for (size_t i = 0; i < out.size(); ++i) {
     EXPECT_EQ(out[i].id, static_cast<int>(i));
@@ -732,12 +737,7 @@ TEST(FrameRateChanger, SizeChangeWhileStreamingTravelsWithTheNextFrame) {
 }
 
 TEST(FrameRateChanger, SizeChangeDownstreamRefusesIsRefusedUpstream) {
-  SourceConfig cfg;
-  cfg.starts = Regular(6, 25, 1);
-  cfg.changeAt = 3;
-  cfg.changedWidth = 40;
-  cfg.changedHeight = 20;
-  FrcGraph g(cfg);
+  FrcGraph g(SizeChangeAtFrame3());
   g.sinkObject->Pin()->maxWidth = 32;
   ASSERT_EQ(g.Connect(), S_OK);
   EXPECT_EQ(g.Run().size(), 3u);
