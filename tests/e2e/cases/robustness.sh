@@ -1,6 +1,6 @@
 # End-to-end cases of jobs that a user stops, of sources that change their
-# picture size, and of jobs that must fail with their reason instead of
-# ending "done" or destroying their source. Sourced by e2e_case.sh.
+# picture size, and of a job that must fail with its reason. Sourced by
+# e2e_case.sh.
 
 # run_job TYPE SOURCE TARGET [pellomar-e2e arguments...]: runs the job
 # whatever its outcome; its output is in $WORK/run.log.
@@ -11,14 +11,6 @@ run_job() {
   "$BIN" --type "$type" --source "$source" --target "$target" --timeout 120 "$@" >"$WORK/run.log" 2>&1
   cat "$WORK/run.log"
   no_sanitizer_report
-}
-
-# expect_failed TEXT: the job failed and its log line carries TEXT, ended
-# by a line break (the job result follows on a line of its own).
-expect_failed() {
-  grep -qx "job result: failed" "$WORK/run.log" || fail "the job did not end failed"
-  grep -qF -- "$1" "$WORK/run.log" || fail "the log does not say: $1"
-  grep -q ".job result:" "$WORK/run.log" && fail "the job's text is not ended by a line break"
 }
 
 # A 40 s source, long enough that a job is surely still running when it is
@@ -152,46 +144,11 @@ case_size_change_damaged() {
   expect_video "$out" 176 144 25
 }
 
-# A target that is the source through a link is refused; the source stays.
-case_target_is_source() {
-  local src=$WORK/source.mpg
-  cp "$MP2" "$src"
-  ln -s "$src" "$WORK/link.mpg"
-  run_job 2 "$src" "$WORK/link.mpg" "${SOURCE_SETS[@]}" --set m_nWidth=176 --set m_nHeight=144
-  expect_failed "The target is the source file itself: $WORK/link.mpg"
-  cmp -s "$src" "$MP2" || fail "the source was changed"
-}
-
-# The head of a Windows Media file: no picture can be decoded. The job
-# fails and leaves no empty target.
-case_no_video_frame() {
-  local src=$WORK/head.wmv out=$WORK/out.mp4
-  head -c 2049 "$DATA/asf-wmv2-wmav2.wmv" >"$src"
-  run_job 8 "$src" "$out" --set m_nSourceFormat=2097152 --set m_fDuration=2 --set m_nWidth=176 \
-    --set m_nHeight=144 --set m_nVideoCodec=2 --set m_nFrameRateIndex=1 --set m_nSampleRate=44100
-  expect_failed "No video frame was decoded from the source"
-  [ -e "$out" ] && fail "the failed job left its empty target"
-}
-
 # A target that cannot be opened: the engine's own text reaches the log.
 case_target_cannot_be_opened() {
   run_job 2 "$MP2" /proc/pellomar-e2e-out.mpg "${SOURCE_SETS[@]}" --set m_nWidth=176 --set m_nHeight=144
   grep -qx "job result: failed" "$WORK/run.log" || fail "the job did not end failed"
   grep -qF "/proc/pellomar-e2e-out.mpg" "$WORK/run.log" || fail "the log does not name the target"
+  # The job's text ends its line: the result follows on a line of its own.
   grep -q ".job result:" "$WORK/run.log" && fail "the job's text is not ended by a line break"
-}
-
-# A folder as the source says so.
-case_source_is_folder() {
-  mkdir -p "$WORK/folder.mpg"
-  run_job 2 "$WORK/folder.mpg" "$WORK/out.mpg" --set m_nWidth=176 --set m_nHeight=144
-  expect_failed "The source is a folder, not a file: $WORK/folder.mpg"
-}
-
-# A picture series into a folder that is not there fails with the page's
-# text.
-case_pictures_folder_missing() {
-  run_job 10 "$MP2" "$WORK/gone/" "${SOURCE_SETS[@]}" --set "m_strPictureFolder=$WORK/gone/" \
-    --set m_fPictureInterval=1000
-  expect_failed "The output folder does not exist."
 }
