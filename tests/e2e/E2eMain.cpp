@@ -11,15 +11,20 @@
 // "stopped after N after Y ms; threads before A, running B, after C".
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QTimer>
 #include <QWidget>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -28,6 +33,38 @@
 #include "platform/ui/Afx.h"
 
 namespace {
+
+// CPU seconds (user + system) the calling thread has used so far.
+double ThreadCpuSeconds() {
+  std::ifstream in("/proc/thread-self/stat");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // Fields after the command name, which is in parentheses and may hold blanks.
+  const auto close = text.rfind(')');
+  if (close == std::string::npos) return 0;
+  std::istringstream fields(text.substr(close + 2));
+  std::string field;
+  unsigned long long utime = 0, stime = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i == 14) utime = std::stoull(field);
+    if (i == 15) stime = std::stoull(field);
+  }
+  return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// Runs the event loop until the condition no longer holds or the time is up.
+// The loop sleeps between events; the condition is looked at on a timer, so
+// waiting costs no processor time.
+void WaitWhile(const std::function<bool()>& condition, qint64 limitMs) {
+  QElapsedTimer clock;
+  clock.start();
+  QEventLoop loop;
+  QTimer check;
+  QObject::connect(&check, &QTimer::timeout, [&] {
+    if (!condition() || clock.elapsed() >= limitMs) loop.quit();
+  });
+  check.start(20);
+  if (condition()) loop.exec();
+}
 
 using Setter = std::function<bool(CConvertOpt&, const std::string&)>;
 
@@ -179,6 +216,7 @@ int main(int argc, char** argv) {
   app.StartUp();
   int status = -1;
   std::string log;
+  double uiCpu = 0;
   {
     CTambrelDlg dlg;
     dlg.AddJob(job.release());
@@ -197,14 +235,16 @@ int main(int argc, char** argv) {
       int threadsRunning = threadsBefore;
       const CConvertOpt& watched = *dlg.GetJob(0);
       dlg.OnStartStop();
-      QElapsedTimer clock;
-      clock.start();
-      while (dlg.IsConverting() && clock.elapsed() < static_cast<qint64>(timeout * 1000)) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, stopAfter >= 0 ? 5 : 100);
-        if (stopAfter < 0 || !dlg.IsConverting()) continue;
+      // From here the graph runs on its own threads: the user-interface
+      // thread only answers timers and posted messages.
+      const double cpuAtStart = ThreadCpuSeconds();
+      bool stopped = false;
+      auto stopWhenWritten = [&] {
+        if (stopAfter < 0 || stopped || !dlg.IsConverting()) return;
         threadsRunning = std::max(threadsRunning, ThreadCount());
         const long long written = Written(watched);
-        if (written < stopAfter) continue;
+        if (written < stopAfter) return;
+        stopped = true;
         // The user's Stop: the graph stops at once, the run ends with the
         // next-job message.
         const auto start = std::chrono::steady_clock::now();
@@ -215,17 +255,23 @@ int main(int argc, char** argv) {
         // process (the platform's threads are detached): wait for it, bounded.
         int threadsAfter = ThreadCount();
         for (int i = 0; i < 400 && threadsAfter > threadsBefore; ++i) {
-          QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
           std::this_thread::sleep_for(std::chrono::milliseconds(5));
           threadsAfter = ThreadCount();
         }
         std::printf("stopped after %lld after %lld ms; threads before %d, running %d, after %d\n", written,
                     static_cast<long long>(took.count()), threadsBefore, threadsRunning, threadsAfter);
-      }
+      };
+      WaitWhile(
+          [&] {
+            stopWhenWritten();
+            return dlg.IsConverting();
+          },
+          static_cast<qint64>(timeout * 1000));
+      uiCpu = ThreadCpuSeconds() - cpuAtStart;
       if (dlg.IsConverting()) {
         std::fprintf(stderr, "pellomar-e2e: timed out, stopping\n");
         dlg.StopConversion();
-        while (dlg.GetJobStatus(0) == kJobRunning) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+        WaitWhile([&] { return dlg.GetJobStatus(0) == kJobRunning; }, 60 * 1000);
       }
       log = dlg.GetRunLog();
       status = dlg.GetJobStatus(0);
@@ -238,6 +284,7 @@ int main(int argc, char** argv) {
   app.ExitInstance();
   std::printf("%s", log.c_str());
   const bool done = status == kJobDone;
+  std::printf("ui thread cpu: %.3f s\n", uiCpu);
   std::printf("job result: %s\n", done ? "done" : "failed");
   return done ? 0 : 1;
 }
