@@ -224,17 +224,12 @@ HRESULT CEncoderEngine::ChangeVideoInput(const AM_MEDIA_TYPE* video) {
   m_nOutWidth += m_nPadLeft + m_nPadRight;
   m_nOutHeight += m_nPadTop + m_nPadBottom;
   ApplyFit();
-  AVCodecContext* c = m_pVideoCtx;
-  ptrdiff_t linesizes[4];
-  for (int i = 0; i < 4; ++i) linesizes[i] = m_pVideoFrame->linesize[i];
-  if (av_frame_make_writable(m_pVideoFrame) < 0) return Fail(E_OUTOFMEMORY, "Alloc buffer for color space converting failed");
-  av_image_fill_black(m_pVideoFrame->data, linesizes, c->pix_fmt,
-                      c->color_range == AVCOL_RANGE_JPEG ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG, c->width, c->height);
-  sws_freeContext(m_pSws);
-  m_pSws = sws_getContext(m_nInWidth, m_nInHeight, m_nInBits == 32 ? AV_PIX_FMT_BGR0 : AV_PIX_FMT_BGR24, m_nOutWidth,
-                          m_nOutHeight, c->pix_fmt, SWS_BICUBIC, nullptr, nullptr, nullptr);
-  if (!m_pSws) return Fail(E_OUTOFMEMORY, "Can't alloc picture resample buffer for output stream");
-  return S_OK;
+  // The bars may have moved: frames are made (and blacked) anew; the
+  // encoder keeps its own references to the frames it still holds.
+  for (AVFrame* frame : m_spareFrames) av_frame_free(&frame);
+  m_spareFrames.clear();
+  m_pVideoFrame = nullptr;
+  return SetUpPictureConversion();
 }
 
 void CEncoderEngine::SetCrop(int left, int right, int top, int bottom, int fitMode) {
@@ -513,6 +508,50 @@ AVFrame* CEncoderEngine::WritableVideoFrame() {
   return av_frame_make_writable(frame) < 0 ? nullptr : frame;
 }
 
+HRESULT CEncoderEngine::SetUpPictureConversion() {
+  AVCodecContext* c = m_pVideoCtx;
+  sws_freeContext(m_pSws);
+  m_pSws = nullptr;
+  av_frame_free(&m_pSourceYuv);
+  av_frame_free(&m_pScaled);
+  m_pHelper.reset();
+  const int srcW = m_nInWidth - m_nCropLeft - m_nCropRight;
+  const int srcH = m_nInHeight - m_nCropTop - m_nCropBottom;
+  m_bYuvPath = c->pix_fmt == AV_PIX_FMT_YUV420P || c->pix_fmt == AV_PIX_FMT_YUVJ420P;
+  // Full-size pictures are converted in two halves side by side, so that
+  // the muxer's worker keeps up with the decoder.
+  const bool split = m_bYuvPath && srcW * srcH >= kSplitArea && std::thread::hardware_concurrency() > 1;
+  if (split) m_pHelper = std::make_unique<CSliceHelper>();
+  if (!m_bYuvPath) {
+    m_pSws = sws_getContext(srcW, srcH, m_nInBits == 32 ? AV_PIX_FMT_BGR0 : AV_PIX_FMT_BGR24, m_nOutWidth,
+                            m_nOutHeight, c->pix_fmt, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    if (!m_pSws) return Fail(E_OUTOFMEMORY, "Can't alloc picture resample buffer for output stream");
+  } else if (srcW != m_nOutWidth || srcH != m_nOutHeight) {
+    m_pSourceYuv = av_frame_alloc();
+    m_pScaled = av_frame_alloc();
+    if (!m_pSourceYuv || !m_pScaled) return Fail(E_OUTOFMEMORY, "Can't alloc picture buffer for output stream");
+    m_pSourceYuv->format = c->pix_fmt;
+    m_pSourceYuv->width = srcW;
+    m_pSourceYuv->height = srcH;
+    if (av_frame_get_buffer(m_pSourceYuv, 0) < 0)
+      return Fail(E_OUTOFMEMORY, "Can't alloc picture buffer for output stream");
+    m_pSws = sws_alloc_context();
+    if (m_pSws) {
+      av_opt_set_int(m_pSws, "srcw", srcW, 0);
+      av_opt_set_int(m_pSws, "srch", srcH, 0);
+      av_opt_set_int(m_pSws, "src_format", c->pix_fmt, 0);
+      av_opt_set_int(m_pSws, "dstw", m_nOutWidth, 0);
+      av_opt_set_int(m_pSws, "dsth", m_nOutHeight, 0);
+      av_opt_set_int(m_pSws, "dst_format", c->pix_fmt, 0);
+      av_opt_set_int(m_pSws, "sws_flags", SWS_BICUBIC, 0);
+      av_opt_set_int(m_pSws, "threads", split ? 2 : 1, 0);
+      if (sws_init_context(m_pSws, nullptr, nullptr) < 0) sws_freeContext(m_pSws), m_pSws = nullptr;
+    }
+    if (!m_pSws) return Fail(E_OUTOFMEMORY, "Can't alloc picture resample buffer for output stream");
+  }
+  return S_OK;
+}
+
 HRESULT CEncoderEngine::PrepareStreams() {
   m_pPacket = av_packet_alloc();
   if (!m_pPacket) return Fail(E_OUTOFMEMORY, "Alloc video bit buffer failed\n");
@@ -521,40 +560,8 @@ HRESULT CEncoderEngine::PrepareStreams() {
     AVCodecContext* c = m_pVideoCtx;
     m_pVideoFrame = NewVideoFrame();
     if (!m_pVideoFrame) return Fail(E_OUTOFMEMORY, "Can't alloc picture buffer for output stream");
-    const int srcW = m_nInWidth - m_nCropLeft - m_nCropRight;
-    const int srcH = m_nInHeight - m_nCropTop - m_nCropBottom;
-    m_bYuvPath = c->pix_fmt == AV_PIX_FMT_YUV420P || c->pix_fmt == AV_PIX_FMT_YUVJ420P;
-    // Full-size pictures are converted in two halves side by side, so that
-    // the muxer's worker keeps up with the decoder.
-    const bool split = m_bYuvPath && srcW * srcH >= kSplitArea && std::thread::hardware_concurrency() > 1;
-    if (split) m_pHelper = std::make_unique<CSliceHelper>();
-    if (!m_bYuvPath) {
-      m_pSws = sws_getContext(srcW, srcH, m_nInBits == 32 ? AV_PIX_FMT_BGR0 : AV_PIX_FMT_BGR24, m_nOutWidth,
-                              m_nOutHeight, c->pix_fmt, SWS_BICUBIC, nullptr, nullptr, nullptr);
-      if (!m_pSws) return Fail(E_OUTOFMEMORY, "Can't alloc picture resample buffer for output stream");
-    } else if (srcW != m_nOutWidth || srcH != m_nOutHeight) {
-      m_pSourceYuv = av_frame_alloc();
-      m_pScaled = av_frame_alloc();
-      if (!m_pSourceYuv || !m_pScaled) return Fail(E_OUTOFMEMORY, "Can't alloc picture buffer for output stream");
-      m_pSourceYuv->format = c->pix_fmt;
-      m_pSourceYuv->width = srcW;
-      m_pSourceYuv->height = srcH;
-      if (av_frame_get_buffer(m_pSourceYuv, 0) < 0)
-        return Fail(E_OUTOFMEMORY, "Can't alloc picture buffer for output stream");
-      m_pSws = sws_alloc_context();
-      if (m_pSws) {
-        av_opt_set_int(m_pSws, "srcw", srcW, 0);
-        av_opt_set_int(m_pSws, "srch", srcH, 0);
-        av_opt_set_int(m_pSws, "src_format", c->pix_fmt, 0);
-        av_opt_set_int(m_pSws, "dstw", m_nOutWidth, 0);
-        av_opt_set_int(m_pSws, "dsth", m_nOutHeight, 0);
-        av_opt_set_int(m_pSws, "dst_format", c->pix_fmt, 0);
-        av_opt_set_int(m_pSws, "sws_flags", SWS_BICUBIC, 0);
-        av_opt_set_int(m_pSws, "threads", split ? 2 : 1, 0);
-        if (sws_init_context(m_pSws, nullptr, nullptr) < 0) sws_freeContext(m_pSws), m_pSws = nullptr;
-      }
-      if (!m_pSws) return Fail(E_OUTOFMEMORY, "Can't alloc picture resample buffer for output stream");
-    }
+    HRESULT hr = SetUpPictureConversion();
+    if (FAILED(hr)) return hr;
     if (avcodec_open2(c, c->codec, nullptr) < 0)
       return Fail(E_UNEXPECTED,
                   "Error while opening codec for stream #%d.%d - maybe incorrect parameters such as bit_rate, rate, "

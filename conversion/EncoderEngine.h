@@ -93,6 +93,9 @@ class CEncoderEngine {
   HRESULT AddVideoStream();
   HRESULT AddAudioStream();
   HRESULT PrepareStreams();
+  // The converter from the input pictures to the encoder's, for the input
+  // size in force.
+  HRESULT SetUpPictureConversion();
   AVFrame* NewVideoFrame();
   AVFrame* WritableVideoFrame();
   HRESULT ConvertToYuv(const uint8_t* src, int stride, int srcH, uint8_t* const dst[4]);
