@@ -366,15 +366,15 @@ HRESULT CBaseVideoFilter::ReconnectOutput(int w, int h) {
   int oldW = m_wout, oldH = m_hout;
   m_wout = w;
   m_hout = h;
+  // A picture size downstream cannot follow ends the stream: the graph
+  // hears why, instead of a stream that just stops.
   auto restore = [&] {
     m_wout = oldW;
     m_hout = oldH;
+    NotifyEvent(EC_ERRORABORT, VFW_E_CHANGING_FORMAT, 0);
     return E_FAIL;
   };
-  if (DownstreamClsid(peer) == CLSID_VideoRenderer) {
-    NotifyEvent(EC_ERRORABORT, 0, 0);
-    return E_FAIL;
-  }
+  if (DownstreamClsid(peer) == CLSID_VideoRenderer) return restore();
 
   CMediaType mt = m_pOutput->CurrentMediaType();
   BITMAPINFOHEADER* bih = BitmapHeader(&mt);
