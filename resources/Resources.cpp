@@ -2,6 +2,7 @@
 // skin drawn by pmrskingen. Everything is plain data handed out through
 // PmrGetResources, so the program and the module share nothing but the ABI
 // of platform/ui/Resource.h.
+#include <array>
 #include <iterator>
 
 #include "platform/ui/Messages.h"
@@ -129,7 +130,9 @@ const PmrControlTemplate kScanControls[] = {
     {"msctls_progress32", 1076, nullptr, 10, 30, 280, 14, kChild | PBS_SMOOTH, 0},
 };
 
-const PmrDialogTemplate kDialogs[] = {
+#include "PageDialogs.inc"
+
+const PmrDialogTemplate kShellDialogs[] = {
     {IDD_ABOUTBOX, 320, 176, "About Pellomar", kModal, 0, nullptr, 0, kAboutControls, std::size(kAboutControls)},
     {IDD_MAIN, 640, 464, "Pellomar", WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, 0, nullptr, 0, kMainControls,
      std::size(kMainControls)},
@@ -141,6 +144,17 @@ const PmrDialogTemplate kDialogs[] = {
     {IDD_3GP_INFO, 380, 268, "3GP", kModal, 0, nullptr, 0, k3gpInfoControls, std::size(k3gpInfoControls)},
     {IDD_IPOD_INFO, 380, 196, "iPod", kModal, 0, nullptr, 0, kIpodInfoControls, std::size(kIpodInfoControls)},
 };
+
+// Two lists joined into one table.
+template <class T, size_t N, size_t M>
+std::array<T, N + M> Join(const T (&a)[N], const T (&b)[M]) {
+  std::array<T, N + M> out{};
+  for (size_t i = 0; i < N; ++i) out[i] = a[i];
+  for (size_t i = 0; i < M; ++i) out[N + i] = b[i];
+  return out;
+}
+
+const auto kDialogs = Join(kShellDialogs, kPageDialogs);
 
 // --- Menu 238 ---------------------------------------------------------------
 // Submenu 0 drops under the title-bar menu button, 1 under Remove, 3 under
@@ -176,7 +190,7 @@ const PmrMenuItem kMenuBar[] = {
 const PmrMenuTemplate kMenus[] = {{IDR_MAIN_MENU, kMenuBar, std::size(kMenuBar)}};
 
 // --- Strings ------------------------------------------------------------------
-const PmrStringResource kStrings[] = {
+const PmrStringResource kShellStrings[] = {
     {IDS_PROBE_FAILED, "The file could not be opened as a movie. It may be damaged, or no decoder for it is installed."},
     {IDS_NOT_MPEG_SOURCE, "Only MPEG files can change between PAL and NTSC. Please choose an MPEG file."},
     {IDS_SOURCE_NOT_FOUND, "The source file does not exist."},
@@ -203,11 +217,13 @@ const PmrStringResource kStrings[] = {
     {IDS_NO_OUTPUT_FOLDER, "The output folder does not exist. Please choose an existing folder."},
 };
 
+const auto kStrings = Join(kShellStrings, kPageStrings);
+
 const PmrResourceTable kTable = {
     PMR_RESOURCE_ABI_VERSION, sizeof(PmrResourceTable),
-    kDialogs, std::size(kDialogs),
+    kDialogs.data(), kDialogs.size(),
     kMenus, std::size(kMenus),
-    kStrings, std::size(kStrings),
+    kStrings.data(), kStrings.size(),
     kSkinBitmaps, std::size(kSkinBitmaps),
     kSkinIcons, std::size(kSkinIcons),
 };
