@@ -713,11 +713,21 @@ BOOL CWnd::IsIconic() const {
   return w && w->window()->isMinimized();
 }
 
+// The user cannot resize a window of fixed size, but the program can, as on
+// the platform: the fixed size follows.
+static void ResizeWidget(QWidget* w, int width, int height) {
+  const QSize size(std::max(width, 0), std::max(height, 0));
+  if (w->isWindow() && w->minimumSize() == w->maximumSize())
+    w->setFixedSize(size);
+  else
+    w->resize(size);
+}
+
 void CWnd::MoveWindow(int x, int y, int width, int height, BOOL repaint) {
   QWidget* w = GetWidget();
   if (!w) return;
   w->move(x, y);
-  w->resize(std::max(width, 0), std::max(height, 0));
+  ResizeWidget(w, width, height);
   if (repaint) w->update();
 }
 
@@ -729,7 +739,7 @@ BOOL CWnd::SetWindowPos(const CWnd* insertAfter, int x, int y, int cx, int cy, U
   QWidget* w = GetWidget();
   if (!w) return FALSE;
   if (!(flags & SWP_NOMOVE)) w->move(x, y);
-  if (!(flags & SWP_NOSIZE)) w->resize(std::max(cx, 0), std::max(cy, 0));
+  if (!(flags & SWP_NOSIZE)) ResizeWidget(w, cx, cy);
   if (!(flags & SWP_NOZORDER)) {
     if (insertAfter == &wndBottom)
       w->lower();
