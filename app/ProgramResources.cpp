@@ -3,7 +3,6 @@
 #include <iterator>
 
 #include "app/DlgCvtType.h"
-#include "app/DlgTargetStandIn.h"
 #include "platform/ui/Afx.h"
 #include "platform/ui/Resource.h"
 
@@ -35,17 +34,7 @@ const PmrControlTemplate kConvertTypeControls[] = {
     {"Button", IDCANCEL, "Cancel", 446, 312, 86, 26, kChild | WS_TABSTOP | BS_PUSHBUTTON, 0},
 };
 
-const PmrControlTemplate kTargetStandInControls[] = {
-    {"Static", 1070, "Output file:", 12, 16, 84, 20, kChild | SS_LEFT, 0},
-    {"Edit", 1061, "", 100, 13, 398, 24, kChild | WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL, 0},
-    {"Button", 1021, "< Back", 224, 60, 88, 26, kChild | WS_TABSTOP | BS_PUSHBUTTON | WS_GROUP, 0},
-    {"Button", 1020, "Finish", 318, 60, 88, 26, kChild | WS_TABSTOP | BS_DEFPUSHBUTTON, 0},
-    {"Button", IDCANCEL, "Cancel", 412, 60, 86, 26, kChild | WS_TABSTOP | BS_PUSHBUTTON, 0},
-};
-
 const PmrDialogTemplate kProgramDialogs[] = {
-    {CDlgTargetStandIn::IDD, 510, 98, "Output", kModal, 0, nullptr, 0, kTargetStandInControls,
-     std::size(kTargetStandInControls)},
     {CDlgCvtType::IDD, 544, 350, "Select Conversion Type", kModal, 0, nullptr, 0, kConvertTypeControls,
      std::size(kConvertTypeControls)},
 };

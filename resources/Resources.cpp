@@ -2,6 +2,7 @@
 // skin drawn by pmrskingen. Everything is plain data handed out through
 // PmrGetResources, so the program and the module share nothing but the ABI
 // of platform/ui/Resource.h.
+#include <algorithm>
 #include <array>
 #include <iterator>
 
@@ -131,6 +132,7 @@ const PmrControlTemplate kScanControls[] = {
 };
 
 #include "PageDialogs.inc"
+#include "TargetDialogs.inc"
 
 const PmrDialogTemplate kShellDialogs[] = {
     {IDD_ABOUTBOX, 320, 176, "About Pellomar", kModal, 0, nullptr, 0, kAboutControls, std::size(kAboutControls)},
@@ -145,16 +147,16 @@ const PmrDialogTemplate kShellDialogs[] = {
     {IDD_IPOD_INFO, 380, 196, "iPod", kModal, 0, nullptr, 0, kIpodInfoControls, std::size(kIpodInfoControls)},
 };
 
-// Two lists joined into one table.
-template <class T, size_t N, size_t M>
-std::array<T, N + M> Join(const T (&a)[N], const T (&b)[M]) {
-  std::array<T, N + M> out{};
-  for (size_t i = 0; i < N; ++i) out[i] = a[i];
-  for (size_t i = 0; i < M; ++i) out[N + i] = b[i];
+// Lists joined into one table.
+template <class T, size_t... N>
+std::array<T, (N + ...)> Join(const T (&... lists)[N]) {
+  std::array<T, (N + ...)> out{};
+  size_t at = 0;
+  ((std::copy(std::begin(lists), std::end(lists), out.begin() + at), at += N), ...);
   return out;
 }
 
-const auto kDialogs = Join(kShellDialogs, kPageDialogs);
+const auto kDialogs = Join(kShellDialogs, kPageDialogs, kTargetDialogs);
 
 // --- Menu 238 ---------------------------------------------------------------
 // Submenu 0 drops under the title-bar menu button, 1 under Remove, 3 under
@@ -217,7 +219,7 @@ const PmrStringResource kShellStrings[] = {
     {IDS_NO_OUTPUT_FOLDER, "The output folder does not exist. Please choose an existing folder."},
 };
 
-const auto kStrings = Join(kShellStrings, kPageStrings);
+const auto kStrings = Join(kShellStrings, kPageStrings, kTargetStrings);
 
 const PmrResourceTable kTable = {
     PMR_RESOURCE_ABI_VERSION, sizeof(PmrResourceTable),

@@ -8,7 +8,9 @@
 
 #include "app/DlgBatch.h"
 #include "app/DlgCvtType.h"
-#include "app/DlgTargetStandIn.h"
+#include "app/DlgMpegType.h"
+#include "app/DlgTargetAVI.h"
+#include "app/DlgTargetPSP.h"
 #include "app/DlgVideoSource.h"
 #include "app/JobFlow.h"
 #include "app/PathName.h"
@@ -305,8 +307,7 @@ TEST_F(BatchList, CancelHandsBackTheRowsAsTheyAre) {
 
 // --- The flow ---------------------------------------------------------------
 
-// The type page's Next, the source page with a typed path, and the stand-in
-// target page with a typed output.
+// The type page's Next, and the source page with a typed path.
 void ChooseType(UserDriver& user, int button) {
   user.On(CDlgCvtType::IDD, [button](CDialog& d) {
     Click(&d, button);
@@ -332,7 +333,7 @@ TEST(JobCreation, CancelOnAnyPageAddsNothing) {
     if (where >= 1) ChooseType(user, kMpegButton);
     if (where == 1) ClickOn(user, CDlgVideoSource::IDD, IDCANCEL);
     if (where >= 2) ChooseSource(user, source);
-    if (where == 2) ClickOn(user, CDlgTargetStandIn::IDD, IDCANCEL);
+    if (where == 2) ClickOn(user, CDlgMpegType::IDD, IDCANCEL);
     CJobFlow flow(nullptr);
     EXPECT_EQ(flow.AddJob(), nullptr);
     EXPECT_TRUE(user.Done());
@@ -349,15 +350,15 @@ TEST(JobCreation, BackAndForthKeepsOneRecord) {
   UserDriver user;
   ChooseType(user, kMpegButton);
   ChooseSource(user, source);
-  ClickOn(user, CDlgTargetStandIn::IDD, 1021);
+  ClickOn(user, CDlgMpegType::IDD, 1021);
   user.On(CDlgVideoSource::IDD, [&](CDialog& d) {
     shownAgain = TextOf(&d, 1031);
     Click(&d, 1021);
   });
   ChooseType(user, kAviButton);
   user.On(CDlgVideoSource::IDD, [](CDialog& d) { Click(&d, 1007); });
-  user.On(CDlgTargetStandIn::IDD, [&](CDialog& d) {
-    Type(&d, 1061, target);
+  user.On(CDlgTargetAVI::IDD, [&](CDialog& d) {
+    Type(&d, 1022, target);
     Click(&d, 1020);
   });
   CJobFlow flow(nullptr);
@@ -387,13 +388,14 @@ TEST(JobCreation, BatchCancelAnywhereDropsEveryRecord) {
     if (where == 0) ClickOn(user, CDlgBatch::IDD, IDCANCEL);
     if (where >= 1) ClickOn(user, CDlgBatch::IDD, 1007);
     // Back to the list, whose rows come back, and on again.
-    if (where >= 1) ClickOn(user, CDlgTargetStandIn::IDD, 1021);
+    const UINT targetPage = where == 2 ? CDlgMpegType::IDD : CDlgTargetPSP::IDD;
+    if (where >= 1) ClickOn(user, targetPage, 1021);
     if (where >= 1)
       user.On(CDlgBatch::IDD, [](CDialog& d) {
         EXPECT_EQ(static_cast<CListCtrl*>(d.GetDlgItem(1064))->GetItemCount(), 2);
         Click(&d, 1007);
       });
-    if (where >= 1) ClickOn(user, CDlgTargetStandIn::IDD, IDCANCEL);
+    if (where >= 1) ClickOn(user, targetPage, IDCANCEL);
     CJobFlow flow(nullptr);
     EXPECT_TRUE(flow.AddBatch().empty());
     EXPECT_TRUE(user.Done());
@@ -429,8 +431,8 @@ TEST(JobCreation, FinishedPspBatchIsNumberedInTheChosenFolder) {
   ChooseType(user, kPspButton);
   ClickOn(user, CDlgBatch::IDD, 1001);
   ClickOn(user, CDlgBatch::IDD, 1007);
-  user.On(CDlgTargetStandIn::IDD, [](CDialog& d) {
-    EXPECT_FALSE(d.GetDlgItem(1061)->IsWindowVisible());
+  user.On(CDlgTargetPSP::IDD, [](CDialog& d) {
+    EXPECT_FALSE(d.GetDlgItem(1031)->IsWindowVisible());
     Click(&d, 1020);
   });
   CJobFlow flow(nullptr);
@@ -459,7 +461,7 @@ TEST(JobCreation, UserAddsAJobInTheMainWindowAndRunsIt) {
     Click(&d, 1007);
   });
   ChooseSource(user, source);
-  user.On(CDlgTargetStandIn::IDD, [&](CDialog& d) {
+  user.On(CDlgMpegType::IDD, [&](CDialog& d) {
     Type(&d, 1061, target);
     Click(&d, 1020);
   });

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTest>
@@ -129,10 +130,23 @@ void Click(CWnd* window, int id) {
 void Type(CWnd* window, int id, const std::string& text) {
   QWidget* w = WidgetOf(window, id);
   ASSERT_NE(w, nullptr) << "no control " << id;
+  // Focus follows the click only in the active window.
+  QApplication::setActiveWindow(w->window());
   QTest::mouseClick(w, Qt::LeftButton, Qt::NoModifier, w->rect().center());
+  w->setFocus(Qt::MouseFocusReason);
   QTest::keyClick(w, Qt::Key_A, Qt::ControlModifier);
   QTest::keyClick(w, Qt::Key_Delete);
   QTest::keyClicks(w, QString::fromStdString(text));
+}
+
+void Choose(CWnd* window, int id, const std::string& text) {
+  auto* combo = qobject_cast<QComboBox*>(WidgetOf(window, id));
+  ASSERT_NE(combo, nullptr) << "no combo box " << id;
+  const int index = combo->findText(QString::fromStdString(text));
+  ASSERT_GE(index, 0) << "combo box " << id << " has no item " << text;
+  combo->setCurrentIndex(index);
+  // What the list sends when the user picks an item.
+  combo->activated(index);
 }
 
 std::string TextOf(CWnd* window, int id) {

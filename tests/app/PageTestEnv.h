@@ -37,6 +37,8 @@ void KeepGrab(CWnd* wnd, const std::string& name);
 // typing that replaces the text of an edit.
 void Click(CWnd* window, int id);
 void Type(CWnd* window, int id, const std::string& text);
+// Chooses the item of a combo box that shows `text`, as a user does.
+void Choose(CWnd* window, int id, const std::string& text);
 std::string TextOf(CWnd* window, int id);
 
 // Acts on modal pages in order: each step waits until a dialog of its
