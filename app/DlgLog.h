@@ -12,9 +12,14 @@ class CDlgLog : public CDialog {
 
   std::string m_strLog;
 
+  BOOL OnInitDialog() override;
+  // The log tells of jobs that failed for want of a decoder.
+  static bool NamesMissingCodecs(const std::string& log);
+
  protected:
   void DoDataExchange(CDataExchange* dx) override;
   afx_msg void OnCodecHelp();
+  afx_msg LRESULT OnOfferCodecHelp(WPARAM, LPARAM);
 
  private:
   DECLARE_MESSAGE_MAP()

@@ -23,6 +23,7 @@ extern "C" {
 #include "platform/win32/Module.h"
 #include "platform/wmf/WmfInterfaces.h"
 #include "platform/wmf/WmfRegister.h"
+#include "splitters/avi/AviSplitter.h"
 
 HMODULE g_hWMVCore = nullptr;
 WMCreateProfileManagerFn g_pfnWMCreateProfileManager = nullptr;
@@ -87,7 +88,7 @@ void LoadSystemProfiles() {
   }
 }
 
-CTambrelApp::CTambrelApp() : CWinApp("Pellomar") {}
+CTambrelApp::CTambrelApp() : CWinApp("Pellomar") { SetRegistryKey("Quorvel Software"); }
 
 CTambrelApp::~CTambrelApp() = default;
 
@@ -114,6 +115,8 @@ void CTambrelApp::StartUp() {
   DShowRegisterMessages();
   CodecsRegisterPlatform();
   WmfRegisterPlatform();
+  // The platform's AVI splitter is the system's own.
+  AviRegisterPlatformSplitter();
   SetGraphNotifyHook(UiPostGraphNotify);
   RegisterBuiltinModule("quartz.dll", {{"AMGetErrorTextA", 0, FunctionCast<FARPROC>(&AMGetErrorTextA)}});
   AfxEnableControlContainer();

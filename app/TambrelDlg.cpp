@@ -14,6 +14,7 @@
 #include "platform/dshow/Errors.h"
 #include "platform/dshow/Guids.h"
 #include "platform/ui/Afx.h"
+#include "platform/win32/File.h"
 #include "platform/win32/Module.h"
 #include "platform/win32/Time.h"
 
@@ -25,6 +26,12 @@ namespace {
 constexpr const char* kVersion = "1.0";
 constexpr const char* kHomePage = "https://www.quorvel.com/pellomar/";
 constexpr const char* kSupportMail = "mailto:support@quorvel.com?subject=Pellomar";
+// The help is an HTML page installed beside the program.
+constexpr const char* kHelpPage = "pmrhelp.html";
+// The skin's size: the background bitmap the window is drawn on.
+constexpr int kSkinWidth = 640, kSkinHeight = 464;
+// The progress line must fit its field for any length of source.
+constexpr int kProgressFontPixels = 10;
 
 template <class... Args>
 std::string Format(const char* format, Args... args) {
@@ -143,7 +150,9 @@ void CTambrelDlg::LayoutControls() {
     UINT normal, hover, fourth, mask;
     RECT rect;
   } layout[] = {
-      {&m_btnMenuHelp, 159, 158, 159, 160, {570, 2, 590, 22}},
+      // The help menu is disabled during a run, so its fourth (disabled)
+      // look must differ from the normal one.
+      {&m_btnMenuHelp, 159, 158, 168, 160, {570, 2, 590, 22}},
       {&m_btnMinimize, 164, 161, 164, 160, {593, 2, 613, 22}},
       {&m_btnClose, 162, 163, 162, 160, {616, 2, 636, 22}},
       {&m_btnMenuAdd, 166, 165, 167, 186, {334, 30, 404, 50}},
@@ -159,6 +168,15 @@ void CTambrelDlg::LayoutControls() {
   }
   if (m_list.GetSafeHwnd()) m_list.MoveWindow(20, 65, 606, 328);
   if (m_progress.GetSafeHwnd()) m_progress.MoveWindow(530, 409, 100, 18);
+  if (m_btnProgress.GetSafeHwnd()) {
+    LOGFONT lf{};
+    if (CFont* font = m_btnProgress.GetFont(); font && font->GetLogFont(&lf)) {
+      lf.lfHeight = -kProgressFontPixels;
+      if (m_fontProgress.CreateFontIndirect(&lf)) m_btnProgress.SetFont(&m_fontProgress);
+    }
+  }
+  // The template's size follows the font; the skin's does not.
+  SetWindowPos(nullptr, 0, 0, kSkinWidth, kSkinHeight, SWP_NOMOVE | SWP_NOZORDER);
   SetWindowRgn(CreateRectRgn(0, 0, 639, 463), TRUE);
 }
 
@@ -257,19 +275,32 @@ void CTambrelDlg::OnMinimize() { ShowWindow(SW_MINIMIZE); }
 
 void CTambrelDlg::OnCloseButton() { SendMessage(WM_CLOSE); }
 
-void CTambrelDlg::OnHelp() {
+std::string CTambrelDlg::HelpPagePath() {
   char path[4096] = {};
   GetModuleFileNameA(nullptr, path, sizeof(path));
   std::string file(path);
   const size_t slash = file.find_last_of("\\/");
-  file = (slash == std::string::npos ? std::string() : file.substr(0, slash + 1)) + "pmrhelp.chm";
+  return (slash == std::string::npos ? std::string() : file.substr(0, slash + 1)) + kHelpPage;
+}
+
+void CTambrelDlg::OnHelp() {
+  // The help opens in the desktop's browser; when that cannot be done the
+  // user is told where the page is rather than left without an answer.
+  const std::string page = HelpPagePath();
+  if (GetFileAttributesA(page.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    MessageBox(("The help page " + page + " is missing. Please install Pellomar again.").c_str(), "Pellomar",
+               MB_OK | MB_ICONEXCLAMATION);
+    return;
+  }
   SHELLEXECUTEINFO info{};
   info.cbSize = sizeof(info);
   info.hwnd = GetSafeHwnd();
   info.lpVerb = "open";
-  info.lpFile = file.c_str();
+  info.lpFile = page.c_str();
   info.nShow = SW_SHOWNORMAL;
-  ShellExecuteEx(&info);
+  if (!ShellExecuteEx(&info))
+    MessageBox(("No web browser could be started to show the help. You can open the page yourself:\n" + page).c_str(),
+               "Pellomar", MB_OK | MB_ICONINFORMATION);
 }
 
 void CTambrelDlg::OnSupportMail() {
@@ -368,6 +399,7 @@ LRESULT CTambrelDlg::OnNextJob(WPARAM wParam, LPARAM) {
   }
   StopProgressTimer();
   m_nStallTicks = 0;
+  m_fConverted = 0.0;
   if (!IsValidRow(m_nCurJob) || g_bStopRequested) {
     EndRun();
     return 0;
@@ -487,11 +519,14 @@ void CTambrelDlg::OnTimer(UINT_PTR id) {
         return;
       }
     }
+    m_fConverted = converted;
     int percent = 0;
-    std::string elapsedText, leftText;
+    // The time so far is known whatever the source's length; the time left
+    // is not when the length is not.
+    const std::string elapsedText = SpanText(elapsed / 1000);
+    std::string leftText;
     if (length > 1.0) {
       percent = static_cast<int>(converted * 100.0 / length);
-      elapsedText = SpanText(elapsed / 1000);
       if (converted > 5.0) {
         const auto left = static_cast<unsigned long>((length - converted) * static_cast<double>(elapsed) / converted);
         leftText = SpanText(left / 1000);
@@ -500,6 +535,7 @@ void CTambrelDlg::OnTimer(UINT_PTR id) {
       }
     } else {
       percent = m_progress.GetPos() + 1;
+      leftText = "unknown";
     }
     const std::string line = Format("Total Length: %6.2f s, Converted Length: %6.2f s, Time Elapse %s, Left %s",
                                     length, converted, elapsedText.c_str(), leftText.c_str());
@@ -523,10 +559,17 @@ LRESULT CTambrelDlg::OnGraphEvent(WPARAM, LPARAM) {
       StopProgressTimer();
       SetProgress(100);
       const double length = job->m_fDuration;
-      std::string elapsedText;
-      if (length > 1.0) elapsedText = SpanText((GetTickCount() - m_dwStartTick) / 1000);
+      const std::string elapsedText = SpanText((GetTickCount() - m_dwStartTick) / 1000);
+      // A source of unknown length has converted what the position says.
+      double converted = length;
+      if (length <= 1.0) {
+        LONGLONG position = 0;
+        converted = m_pMediaSeeking && SUCCEEDED(m_pMediaSeeking->GetCurrentPosition(&position)) && position > 0
+                        ? static_cast<double>(position) / 10000000.0
+                        : m_fConverted;
+      }
       SetDlgItemText(1083, Format("Total Length: %6.2f s, Converted Length: %6.2f s, Time Elapse %s, Left 0", length,
-                                  length, elapsedText.c_str())
+                                  converted, elapsedText.c_str())
                                .c_str());
       SetStatus(m_nCurJob, kJobDone);
       ++m_nCurJob;
@@ -556,17 +599,30 @@ LRESULT CTambrelDlg::OnGraphEvent(WPARAM, LPARAM) {
   return 0;
 }
 
-void CTambrelDlg::OnClose() {
-  if (m_bConverting) {
-    MessageBox("You are converting now, You must stop it first.", "Pellomar", MB_OK | MB_ICONEXCLAMATION);
-    return;
-  }
+bool CTambrelDlg::RefuseClose() {
+  if (!m_bConverting) return false;
+  MessageBox("You are converting now, You must stop it first.", "Pellomar", MB_OK | MB_ICONEXCLAMATION);
+  return true;
+}
+
+// Every way of closing the window ends here: the close button, the window
+// manager (WM_CLOSE, whose default is IDCANCEL) and the Escape key.
+void CTambrelDlg::OnCancel() {
+  if (RefuseClose()) return;
   if (m_header.GetSafeHwnd()) m_header.UnsubclassWindow();
   ReleaseGraph();
   if (m_pScan) {
     if (m_pScan->GetSafeHwnd()) m_pScan->DestroyWindow();
     m_pScan.reset();
   }
+  CBitmapDialog::OnCancel();
+}
+
+// The window has no OK button: Return must not end the program.
+void CTambrelDlg::OnOK() {}
+
+void CTambrelDlg::OnClose() {
+  if (RefuseClose()) return;
   CBitmapDialog::OnClose();
 }
 
@@ -586,6 +642,10 @@ HCURSOR CTambrelDlg::OnQueryDragIcon() { return reinterpret_cast<HCURSOR>(m_hIco
 
 BOOL CTambrelDlg::RunGraphJob(CConvertOpt* job, HandOver handOver) {
   ReleaseGraph();
+  // The builders set or extend the failure text; an earlier job's text
+  // must not become part of this job's.
+  g_strConvertError.clear();
+  g_strJobMessage.clear();
   m_pBuilder = CreateJobBuilder();
   if (!m_pBuilder || !m_pBuilder->Graph()) {
     m_pBuilder.reset();

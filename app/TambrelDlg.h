@@ -36,6 +36,8 @@ class CTambrelDlg : public CBitmapDialog {
   ~CTambrelDlg() override;
 
   BOOL OnInitDialog() override;
+  // The help page beside the program that Help opens.
+  static std::string HelpPagePath();
 
   // Takes ownership; a job added before the window exists gets its row when
   // the window is made.
@@ -59,6 +61,8 @@ class CTambrelDlg : public CBitmapDialog {
 
  protected:
   void DoDataExchange(CDataExchange* dx) override;
+  void OnOK() override;
+  void OnCancel() override;
   // The converter of a new job; a different graph source can stand in.
   virtual std::unique_ptr<CJobBuilder> CreateJobBuilder();
 
@@ -99,6 +103,8 @@ class CTambrelDlg : public CBitmapDialog {
   void EndRun();
   void InsertRow(int row);
   void DeleteJob(int row);
+  // While converting: tells the user so and answers true.
+  bool RefuseClose();
   bool IsValidRow(int row) const { return row >= 0 && row < m_list.GetItemCount(); }
 
   CSkinButton m_btnMenuRemove;  // 1079
@@ -118,6 +124,8 @@ class CTambrelDlg : public CBitmapDialog {
   int m_nStallTicks = 0;
   int m_nCurJob = 0;
   int m_nTimerId = -1;
+  // The current job's position at the last timer tick, in seconds.
+  double m_fConverted = 0.0;
   DWORD m_dwStartTick = 0;
   int m_bHadError = 0;
   std::string m_strLog;
@@ -130,6 +138,7 @@ class CTambrelDlg : public CBitmapDialog {
   WPARAM m_nRunSerial = 0;
   CImageList m_images;
   CFont m_fontHeader;
+  CFont m_fontProgress;
   std::unique_ptr<CDlgScan> m_pScan;
   CComPtr<IGraphBuilder> m_pGraph;
   CComPtr<IMediaControl> m_pMediaControl;

@@ -4,121 +4,13 @@
 //
 //   tests/data/make-media.sh --bench /tmp/bench
 //   build/release/bench/mpegsplit_bench /tmp/bench/bench-mpeg2-720x576-60s.mpg [runs]
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <string>
-#include <vector>
-
-#include "platform/com/Com.h"
-#include "platform/dshow/BaseClasses.h"
-#include "platform/dshow/DShowRegister.h"
+#include "bench/SplitterBench.h"
 #include "splitters/mpeg/MpegSplitter.h"
 
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
-
-// One pass through the splitter; false when the graph could not be built
-// or did not finish.
-bool RunOurs(const std::string& path, double& seconds, int& outputs) {
-  CComPtr<IGraphBuilder> graph;
-  if (FAILED(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                              reinterpret_cast<void**>(&graph))))
-    return false;
-  HRESULT hr = S_OK;
-  CComPtr<IBaseFilter> source(static_cast<IBaseFilter*>(new CMpegSourceFilter(nullptr, &hr)));
-  if (FAILED(hr) || FAILED(graph->AddFilter(source, L"Mpeg Source"))) return false;
-  std::vector<CComPtr<IBaseFilter>> sinks;
-  bool ok = false;
-  do {
-    std::wstring wide(path.begin(), path.end());
-    CComQIPtr<IFileSourceFilter> fs(source);
-    const auto t0 = Clock::now();
-    if (!fs || FAILED(fs->Load(wide.c_str(), nullptr))) break;
-    // Every output into a null renderer of its kind; no clock, so nothing
-    // waits for presentation times.
-    outputs = 0;
-    CComPtr<IEnumPins> pins;
-    source->EnumPins(&pins);
-    std::vector<CComPtr<IPin>> outs;
-    for (CComPtr<IPin> pin; pins && pins->Next(1, &pin, nullptr) == S_OK; pin.Release()) outs.push_back(pin);
-    for (auto& pin : outs) {
-      CComPtr<IEnumMediaTypes> types;
-      AM_MEDIA_TYPE* got = nullptr;
-      if (FAILED(pin->EnumMediaTypes(&types)) || types->Next(1, &got, nullptr) != S_OK) got = nullptr;
-      const bool audio = got && got->majortype == MEDIATYPE_Audio;
-      if (got) DeleteMediaType(got);
-      CComPtr<IBaseFilter> sink;
-      if (FAILED(sink.CoCreateInstance(audio ? CLSID_DSoundRender : CLSID_VideoRenderer))) continue;
-      graph->AddFilter(sink, audio ? L"Audio Renderer" : L"Video Renderer");
-      CComPtr<IEnumPins> sp;
-      CComPtr<IPin> in;
-      if (SUCCEEDED(sink->EnumPins(&sp)) && sp->Next(1, &in, nullptr) == S_OK &&
-          SUCCEEDED(graph->ConnectDirect(pin, in, nullptr)))
-        ++outputs;
-      sinks.push_back(sink);
-    }
-    if (outputs == 0) break;
-    if (CComQIPtr<IMediaFilter> mf = graph) mf->SetSyncSource(nullptr);
-    CComQIPtr<IMediaControl> control(graph);
-    CComQIPtr<IMediaEvent> events(graph);
-    if (!control || !events || FAILED(control->Run())) break;
-    LONG code = 0;
-    ok = events->WaitForCompletion(600000, &code) == S_OK && code == EC_COMPLETE;
-    seconds = Seconds(t0, Clock::now());
-    control->Stop();
-  } while (false);
-  for (auto& s : sinks) graph->RemoveFilter(s);
-  graph->RemoveFilter(source);
-  return ok;
-}
-
-bool RunFfmpeg(const std::string& path, double& seconds) {
-  const std::string cmd = "ffmpeg -v error -nostdin -i '" + path + "' -map 0 -c copy -f null - >/dev/null 2>&1";
-  const auto t0 = Clock::now();
-  const int rc = std::system(cmd.c_str());
-  seconds = Seconds(t0, Clock::now());
-  return rc == 0;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: %s FILE.mpg [runs]\n", argv[0]);
-    return 2;
-  }
-  const std::string path = argv[1];
-  const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
-  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  if (DShowRegisterPlatform() != S_OK) {
-    std::fprintf(stderr, "platform registration failed\n");
-    return 1;
-  }
-  // Best of several runs of each, interleaved, so both see the same cache
-  // and load.
-  double ours = 1e30, theirs = 1e30;
-  int outputs = 0;
-  for (int i = 0; i < runs; i++) {
-    double t = 0;
-    if (!RunOurs(path, t, outputs)) {
-      std::fprintf(stderr, "the splitter graph failed on %s\n", path.c_str());
-      return 1;
-    }
-    ours = std::min(ours, t);
-    if (!RunFfmpeg(path, t)) {
-      std::fprintf(stderr, "ffmpeg failed on %s\n", path.c_str());
-      return 1;
-    }
-    theirs = std::min(theirs, t);
-  }
-  std::printf("file: %s (%d outputs)\n", path.c_str(), outputs);
-  std::printf("MPEG splitter graph: %.3f s (best of %d)\n", ours, runs);
-  std::printf("ffmpeg -c copy -f null: %.3f s (best of %d, process start included)\n", theirs, runs);
-  std::printf("ratio (ours / ffmpeg): %.2f\n", ours / theirs);
-  CoUninitialize();
-  return 0;
+  return splitbench::Main(argc, argv, "MPEG splitter", [] {
+    HRESULT hr = S_OK;
+    CComPtr<IBaseFilter> f(static_cast<IBaseFilter*>(new CMpegSourceFilter(nullptr, &hr)));
+    return SUCCEEDED(hr) ? f : CComPtr<IBaseFilter>();
+  });
 }

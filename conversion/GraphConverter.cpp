@@ -712,7 +712,12 @@ HRESULT CGraphConverter::Build(const std::string& source, const std::string& tar
     g_strConvertError = "No Video Stream";
     hr = E_FAIL;
   }
-  for (size_t i = 0; i < audio.size() && hr == S_OK; ++i) hr = ConnectAudioToMuxer(audio[i].pin, sink);
+  // The sinks take one sound stream: a source with several (an AVI file
+  // with two languages) gives its first, and the others play into nothing.
+  for (size_t i = 0; i < audio.size() && hr == S_OK; ++i) {
+    if (i > 0 && !GetFirstUnconnectedPin(sink, PINDIR_INPUT)) break;
+    hr = ConnectAudioToMuxer(audio[i].pin, sink);
+  }
   audio.clear();
 
   if (FAILED(hr) && (format & ffdshowFormats)) g_strConvertError += kFfdshowNote;

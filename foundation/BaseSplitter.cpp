@@ -95,12 +95,17 @@ CBaseSplitterFilter::CBaseSplitterFilter(LPCTSTR name, LPUNKNOWN outer, HRESULT*
   if (phr) *phr = hr;
 }
 
-CBaseSplitterFilter::~CBaseSplitterFilter() {
+void CBaseSplitterFilter::StopDemuxThread() {
   CAutoLock lock(this);
   if (ThreadExists()) {
     CallWorker(CMD_EXIT);
     Close();
   }
+}
+
+CBaseSplitterFilter::~CBaseSplitterFilter() {
+  StopDemuxThread();
+  CAutoLock lock(this);
   // Delivery threads end while their pins are still whole.
   for (auto& pin : m_pOutputs)
     if (pin->IsDeliveryThreadRunning()) pin->Inactive();

@@ -189,6 +189,9 @@ class CBaseSplitterFilter : public CBaseFilter,
   virtual bool DemuxLoop() = 0;
 
   void DeliverBeginFlush();
+  // Ends the demux thread. A splitter calls it first in its destructor, so
+  // that the thread is gone before the file it reads through.
+  void StopDemuxThread();
   void DeliverEndFlush();
 
   DWORD ThreadProc() override;

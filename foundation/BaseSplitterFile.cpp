@@ -52,6 +52,11 @@ LONGLONG CBaseSplitterFile::GetLength() {
   return m_len;
 }
 
+bool CBaseSplitterFile::IsComplete() {
+  LONGLONG total = 0, available = 0;
+  return m_reader && SUCCEEDED(m_reader->Length(&total, &available)) && total > 0 && total == available;
+}
+
 LONGLONG CBaseSplitterFile::GetRemaining() { return std::max<LONGLONG>(0, GetLength() - GetPos()); }
 
 void CBaseSplitterFile::Seek(LONGLONG pos) {

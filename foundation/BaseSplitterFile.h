@@ -34,6 +34,8 @@ class CBaseSplitterFile {
   // Bytes left from GetPos to the end (never negative).
   LONGLONG GetRemaining();
   bool IsStreaming() const { return m_streaming; }
+  // True when the source reports every byte of a known length available.
+  bool IsComplete();
 
   // The next 1 to 56 bits, most significant first. 0 when they cannot be
   // read (BitReadFailed tells that apart from a real 0).

@@ -81,6 +81,11 @@ HRESULT CBaseSplitterOutputPin::GetMediaType(int position, CMediaType* pmt) {
   return pmt->Set(m_mts[static_cast<size_t>(position)]);
 }
 
+void CBaseSplitterOutputPin::SetMediaTypes(std::vector<CMediaType> mts) {
+  std::lock_guard<std::mutex> g(m_mtsLock);
+  m_mts = std::move(mts);
+}
+
 HRESULT CBaseSplitterOutputPin::DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* request) {
   CheckPointer(alloc, E_POINTER);
   CheckPointer(request, E_POINTER);

@@ -106,6 +106,9 @@ class CBaseSplitterOutputPin : public CBaseOutputPin,
  protected:
   DWORD ThreadProc() override;
   CBaseSplitterFilter* SplitterFilter() const { return m_pSplitter; }
+  // Replaces the types offered, for pins whose format blocks are complete
+  // only after the first packets of their stream were read.
+  void SetMediaTypes(std::vector<CMediaType> mts);
 
  private:
   // Grows every downstream buffer to hold `size` bytes with room to spare.

@@ -222,7 +222,7 @@ void CPicture::CopySettings(const CPicture& source) {
   if (!m_pDib && &source != this) m_info = source.m_info;
 }
 
-void CPicture::MakeGhostOf(const CPicture* source) {
+void CPicture::MakeGhostOf(CPicture* source) {
   if (!source || source == this) return;
   m_ownDib.reset();
   m_ownAlpha.reset();
@@ -299,6 +299,13 @@ void CPicture::SetCodecOption(DWORD options, DWORD format) {
 LONG CPicture::GetColorType() const {
   if (m_pAlpha) return 4;
   return m_head.biBitCount > 8 ? 2 : 1;
+}
+
+LONG CPicture::GetValidTransIndex() const {
+  const LONG index = m_info.bkgndIndex;
+  if (index < 0) return -1;
+  if (m_head.biClrUsed != 0 && static_cast<DWORD>(index) >= m_head.biClrUsed) return -1;
+  return index;
 }
 
 RGBQUAD CPicture::GetTransColor() const {

@@ -49,7 +49,7 @@ class CPicture {
                        DWORD bytesPerLine, bool flip);
   bool CopyFrom(const CPicture& source, bool copyPixels, bool copyAlpha);
   void CopySettings(const CPicture& source);
-  void MakeGhostOf(const CPicture* source);
+  void MakeGhostOf(CPicture* source);
   bool TransferFrom(CPicture& source);
   bool IsGhost() const { return m_pGhostSource != nullptr; }
 
@@ -79,6 +79,10 @@ class CPicture {
   LONG GetColorType() const;
   bool IsTransparent() const { return m_info.bkgndIndex >= 0; }
   LONG GetTransIndex() const { return m_info.bkgndIndex; }
+  // The background index as the writers use it: -1 when none is set or when
+  // a palette picture's index names no palette entry, which is then taken
+  // as no transparency rather than read past the palette.
+  LONG GetValidTransIndex() const;
   void SetTransIndex(LONG index) { m_info.bkgndIndex = index; }
   RGBQUAD GetTransColor() const;
   void SetTransColor(RGBQUAD color) { m_info.bkgndColor = color; }
@@ -86,6 +90,11 @@ class CPicture {
     m_info.xOffset = x;
     m_info.yOffset = y;
   }
+  LONG GetXOffset() const { return m_info.xOffset; }
+  LONG GetYOffset() const { return m_info.yOffset; }
+  // Hundredths of a second (GIF).
+  WORD GetFrameDelay() const { return m_info.frameDelay; }
+  void SetFrameDelay(WORD delay) { m_info.frameDelay = delay; }
   LONG GetProgress() const { return m_info.progress; }
   void SetEscape(LONG escape) { m_info.escape = escape; }
 
@@ -117,6 +126,12 @@ class CPicture {
   void AlphaDelete();
   void AlphaSet(LONG x, LONG y, BYTE value);
   BYTE AlphaGet(LONG x, LONG y) const;
+  // Writers that store alpha scale every value by this maximum.
+  BYTE AlphaGetMax() const { return m_info.alphaMax; }
+  void AlphaSetMax(BYTE value) { m_info.alphaMax = value; }
+  // Palette entries carry alpha in their reserved byte (PNG).
+  bool AlphaPaletteIsEnabled() const { return m_info.alphaPalette != 0; }
+  void AlphaPaletteEnable(bool enable) { m_info.alphaPalette = enable ? 1 : 0; }
   void ClearSelection();
   RECT GetSelectionBox() const { return m_info.selectionBox; }
 
@@ -139,6 +154,10 @@ class CPicture {
 
  protected:
   void SetLastError(const char* text);
+  // The picture a ghost writes for, so that a writer which must reorder the
+  // shared palette can keep that picture's own settings in step; the
+  // picture itself when it is no ghost.
+  CPicture& Owner() { return m_pGhostSource ? *m_pGhostSource : *this; }
 
  private:
   struct FreeDeleter {
@@ -188,7 +207,7 @@ class CPicture {
   BYTE* m_pAlpha = nullptr;
   HeapBytes m_ownDib;  // null for a ghost
   HeapBytes m_ownAlpha;
-  const CPicture* m_pGhostSource = nullptr;
+  CPicture* m_pGhostSource = nullptr;
   RGBQUAD m_nearestColor{};
   BYTE m_nearestIndex = 0;
   bool m_nearestValid = false;

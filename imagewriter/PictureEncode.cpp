@@ -2,9 +2,20 @@
 // runs as a ghost of the picture so that nothing is copied.
 #include <cstdio>
 
+#include <sys/stat.h>
+
 #include "imagewriter/Picture.h"
+#include "imagewriter/PictureBMP.h"
 #include "imagewriter/PictureFile.h"
+#include "imagewriter/PictureGIF.h"
+#include "imagewriter/PictureICO.h"
+#include "imagewriter/PictureJAS.h"
 #include "imagewriter/PictureJPG.h"
+#include "imagewriter/PicturePCX.h"
+#include "imagewriter/PicturePNG.h"
+#include "imagewriter/PictureTGA.h"
+#include "imagewriter/PictureTIF.h"
+#include "imagewriter/PictureWBMP.h"
 #include "imagewriter/PictureWMF.h"
 
 bool CPicture::CheckEncode(CPictureFile* file) {
@@ -24,15 +35,28 @@ bool CPicture::Encode(CPictureFile* file, DWORD format) {
     SetLastError("Encode: Unknown format");
     return false;
   }
-  auto run = [&](auto&& writer) {
+  auto run = [&](auto&& writer, auto&&... extra) {
     writer.MakeGhostOf(this);
-    const bool ok = writer.Write(file);
+    const bool ok = writer.Write(file, extra...);
     if (!ok) SetLastError(writer.GetLastError());
     return ok;
   };
   switch (format) {
+    case PICTURE_FORMAT_BMP: return run(CPictureBMP());
+    case PICTURE_FORMAT_GIF: return run(CPictureGIF());
     case PICTURE_FORMAT_JPG: return run(CPictureJPG());
+    case PICTURE_FORMAT_PNG: return run(CPicturePNG());
+    case PICTURE_FORMAT_ICO: return run(CPictureICO());
+    case PICTURE_FORMAT_TIF: return run(CPictureTIF(), false);
+    case PICTURE_FORMAT_TGA: return run(CPictureTGA());
+    case PICTURE_FORMAT_PCX: return run(CPicturePCX());
+    case PICTURE_FORMAT_WBMP: return run(CPictureWBMP());
     case PICTURE_FORMAT_WMF: return run(CPictureWMF());
+    case PICTURE_FORMAT_JP2:
+    case PICTURE_FORMAT_JPC:
+    case PICTURE_FORMAT_PGX:
+    case PICTURE_FORMAT_PNM:
+    case PICTURE_FORMAT_RAS: return run(CPictureJAS(), format);
     default: {
       char text[kErrorTextSize];
       std::snprintf(text, sizeof text, "Encode: %s writer not available", PictureFormatName(format));
@@ -68,6 +92,9 @@ bool CPicture::Save(const char* path, DWORD format) {
     ok = false;
   }
   // A half-written picture under the target name would pass for a good one.
-  if (!ok) std::remove(path);
+  // Only a plain file is taken away: a device or pipe named as the output
+  // (a full disk simulated by /dev/full) is no picture to remove.
+  struct stat info;
+  if (!ok && ::stat(path, &info) == 0 && S_ISREG(info.st_mode)) std::remove(path);
   return ok;
 }

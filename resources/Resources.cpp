@@ -23,128 +23,135 @@ constexpr DWORD kText = kChild | SS_LEFT;
 constexpr DWORD kLink = kChild | SS_LEFT | SS_NOTIFY;
 constexpr DWORD kModal = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
 
+// Layouts are in dialog units (4 to a character's width, 8 to its height),
+// with the usual spacing: 7 units of margin, buttons 50 by 14, text lines
+// 8 high, check boxes 10.
+
 // --- Main window --------------------------------------------------------
 // A frameless window: the background bitmap carries its frame and title
-// strip; the skin buttons are placed and shaped by the window itself.
+// strip; the window places, shapes and sizes its controls and itself in
+// pixels to fit the skin, so these places only matter until then.
 const PmrControlTemplate kMainControls[] = {
-    {"Button", 1001, "", 334, 30, 70, 20, kButton, 0},
-    {"Button", 1079, "", 409, 30, 70, 20, kButton, 0},
-    {"Button", 1002, "", 485, 30, 70, 20, kButton, 0},
-    {"SysListView32", 1000, nullptr, 20, 65, 606, 328,
+    {"Button", 1001, "", 191, 17, 40, 11, kButton, 0},
+    {"Button", 1079, "", 234, 17, 40, 11, kButton, 0},
+    {"Button", 1002, "", 277, 17, 40, 11, kButton, 0},
+    {"SysListView32", 1000, nullptr, 11, 37, 346, 187,
      kChild | WS_TABSTOP | LVS_REPORT | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER, 0},
-    {"Button", 1083, "", 15, 405, 506, 26, kChild | BS_PUSHBUTTON, 0},
-    {"msctls_progress32", 1074, nullptr, 530, 409, 100, 18, kChild | PBS_SMOOTH, 0},
-    {"Button", 1005, "", 478, 435, 151, 15, kButton, 0},
-    {"Button", 1080, "", 570, 2, 20, 20, kButton, 0},
-    {"Button", 1081, "", 593, 2, 20, 20, kButton, 0},
-    {"Button", 1082, "", 616, 2, 20, 20, kButton, 0},
+    {"Button", 1083, "", 9, 231, 289, 15, kChild | BS_PUSHBUTTON, 0},
+    {"msctls_progress32", 1074, nullptr, 303, 234, 57, 10, kChild | PBS_SMOOTH, 0},
+    {"Button", 1005, "", 273, 249, 86, 9, kButton, 0},
+    {"Button", 1080, "", 326, 1, 11, 11, kButton, 0},
+    {"Button", 1081, "", 339, 1, 11, 11, kButton, 0},
+    {"Button", 1082, "", 352, 1, 11, 11, kButton, 0},
 };
 
 // --- About box ------------------------------------------------------------
 const PmrControlTemplate kAboutControls[] = {
-    {"Static", -1, "Pellomar", 20, 18, 280, 20, kText, 0},
-    {"Static", -1, "Video converter for the desktop", 20, 42, 280, 18, kText, 0},
-    {"Static", -1, "Copyright (C) Quorvel Software", 20, 66, 280, 18, kText, 0},
+    {"Static", -1, "Pellomar", 7, 7, 216, 8, kText, 0},
+    {"Static", -1, "Video converter for the desktop", 7, 19, 216, 8, kText, 0},
+    {"Static", -1, "Copyright (C) Quorvel Software", 7, 31, 216, 8, kText, 0},
     {"Static", -1,
      "Converts movies to AVI, WMV/ASF, MPEG, VCD, SVCD, DVD, 3GP, PSP, iPod, MP4 and FLV, "
      "and pictures to video and back.",
-     20, 92, 280, 40, kText, 0},
-    {"Button", IDOK, "OK", 230, 140, 70, 24, kDefButton | WS_GROUP, 0},
+     7, 45, 216, 24, kText, 0},
+    {"Button", IDOK, "OK", 173, 76, 50, 14, kDefButton | WS_GROUP, 0},
 };
 
 // --- Notices ----------------------------------------------------------------
+// The links show the addresses they open (set by the dialogs), so they span
+// the width.
 const PmrControlTemplate kAsfInfoControls[] = {
     {"Static", -1,
      "Windows Media output needs the Windows Media format runtime, which could not be "
      "started on this computer. You can read about it and download it here:",
-     16, 14, 348, 48, kText, 0},
-    {"Static", 1087, "Windows Media format runtime", 16, 70, 348, 18, kLink | WS_TABSTOP, 0},
-    {"Static", 1088, "Download the runtime installer", 16, 94, 348, 18, kLink | WS_TABSTOP, 0},
-    {"Button", IDOK, "OK", 294, 126, 70, 24, kDefButton | WS_GROUP, 0},
+     7, 7, 280, 24, kText, 0},
+    {"Static", 1087, "Windows Media format runtime", 7, 37, 280, 9, kLink | WS_TABSTOP, 0},
+    {"Static", 1088, "Download the runtime installer", 7, 51, 280, 9, kLink | WS_TABSTOP, 0},
+    {"Button", IDOK, "OK", 237, 69, 50, 14, kDefButton | WS_GROUP, 0},
 };
 
 const PmrControlTemplate kCodecInfoControls[] = {
     {"Static", -1,
      "Some jobs could not be converted because no decoder for their video or audio was "
      "found. Installing one of these codec packages usually helps:",
-     16, 14, 348, 48, kText, 0},
-    {"Static", 1010, "XviD MPEG-4 codec", 28, 68, 336, 18, kLink | WS_TABSTOP, 0},
-    {"Static", 1007, "ffdshow codec package", 28, 90, 336, 18, kLink | WS_TABSTOP, 0},
-    {"Static", 1008, "DivX codec", 28, 112, 336, 18, kLink | WS_TABSTOP, 0},
-    {"Static", 1009, "Windows Media format runtime", 28, 134, 336, 18, kLink | WS_TABSTOP, 0},
-    {"Button", 1005, "Do not show this again", 16, 166, 200, 20, kCheck | WS_GROUP, 0},
-    {"Button", IDOK, "OK", 218, 196, 70, 24, kDefButton | WS_GROUP, 0},
-    {"Button", IDCANCEL, "Cancel", 294, 196, 70, 24, kButton, 0},
+     7, 7, 280, 24, kText, 0},
+    {"Static", 1010, "XviD MPEG-4 codec", 7, 36, 280, 9, kLink | WS_TABSTOP, 0},
+    {"Static", 1007, "ffdshow codec package", 7, 49, 280, 9, kLink | WS_TABSTOP, 0},
+    {"Static", 1008, "DivX codec", 7, 62, 280, 9, kLink | WS_TABSTOP, 0},
+    {"Static", 1009, "Windows Media format runtime", 7, 75, 280, 9, kLink | WS_TABSTOP, 0},
+    {"Button", 1005, "Do not show this again", 7, 91, 150, 10, kCheck | WS_GROUP, 0},
+    {"Button", IDOK, "OK", 183, 109, 50, 14, kDefButton | WS_GROUP, 0},
+    {"Button", IDCANCEL, "Cancel", 237, 109, 50, 14, kButton, 0},
 };
 
 const PmrControlTemplate kPspInfoControls[] = {
-    {"Static", -1, "Before you copy the movie to your PSP:", 16, 12, 348, 18, kText, 0},
-    {"Static", 1037, "1. Connect the PSP by USB and choose USB mode.", 24, 36, 340, 18, kText, 0},
-    {"Static", 1038, "2. Open the memory stick in the file manager.", 24, 56, 340, 18, kText, 0},
-    {"Static", 1039, "3. Create the folder MP_ROOT\\100MNV01 if it is missing.", 24, 76, 340, 18, kText, 0},
-    {"Static", 1040, "4. Copy the .MP4 file and its .THM thumbnail there.", 24, 96, 340, 18, kText, 0},
-    {"Static", 1041, "5. Keep the names M4Vnnnnn or MAQnnnnn as given.", 24, 116, 340, 18, kText, 0},
-    {"Static", 1042, "6. Firmware 2.0 or later plays 480x272 movies,", 24, 136, 340, 18, kText, 0},
-    {"Static", 1043, "   older firmware needs 320x240.", 24, 156, 340, 18, kText, 0},
-    {"Button", 1036, "Do not show this again", 16, 184, 200, 20, kCheck | WS_GROUP, 0},
-    {"Button", IDOK, "OK", 218, 212, 70, 24, kDefButton | WS_GROUP, 0},
-    {"Button", IDCANCEL, "Cancel", 294, 212, 70, 24, kButton, 0},
+    {"Static", -1, "Before you copy the movie to your PSP:", 7, 7, 216, 8, kText, 0},
+    {"Static", 1037, "1. Connect the PSP by USB and choose USB mode.", 14, 19, 209, 8, kText, 0},
+    {"Static", 1038, "2. Open the memory stick in the file manager.", 14, 30, 209, 8, kText, 0},
+    {"Static", 1039, "3. Create the folder MP_ROOT\\100MNV01 if it is missing.", 14, 41, 209, 8, kText, 0},
+    {"Static", 1040, "4. Copy the .MP4 file and its .THM thumbnail there.", 14, 52, 209, 8, kText, 0},
+    {"Static", 1041, "5. Keep the names M4Vnnnnn or MAQnnnnn as given.", 14, 63, 209, 8, kText, 0},
+    {"Static", 1042, "6. Firmware 2.0 or later plays 480x272 movies,", 14, 74, 209, 8, kText, 0},
+    {"Static", 1043, "   older firmware needs 320x240.", 14, 85, 209, 8, kText, 0},
+    {"Button", 1036, "Do not show this again", 7, 99, 150, 10, kCheck | WS_GROUP, 0},
+    {"Button", IDOK, "OK", 119, 115, 50, 14, kDefButton | WS_GROUP, 0},
+    {"Button", IDCANCEL, "Cancel", 173, 115, 50, 14, kButton, 0},
 };
 
 const PmrControlTemplate k3gpInfoControls[] = {
-    {"Static", -1, "Mobile phones play only what they were built for:", 16, 12, 348, 18, kText, 0},
-    {"Static", 1037, "Use 176x144 (QCIF) or 128x96 for most phones.", 24, 36, 340, 18, kText, 0},
-    {"Static", 1038, "Newer phones also accept 320x240.", 24, 56, 340, 18, kText, 0},
-    {"Static", 1039, "Keep the video bit rate at or below 128 kbps.", 24, 76, 340, 18, kText, 0},
-    {"Static", 1040, "Use AMR audio at 8000 Hz, mono, for older phones,", 24, 96, 340, 18, kText, 0},
-    {"Static", 1041, "or AAC for phones that play it.", 24, 116, 340, 18, kText, 0},
-    {"Static", 1042, "Choose 3G2 for CDMA phones, 3GP for the others.", 24, 136, 340, 18, kText, 0},
-    {"Static", 1043, "The predefined profiles fit most devices.", 24, 156, 340, 18, kText, 0},
-    {"Static", 1226, "Settings the phone cannot play give a file it refuses.", 16, 180, 348, 18, kText, 0},
-    {"Button", 1048, "Do not show this again", 16, 204, 200, 20, kCheck | WS_GROUP, 0},
-    {"Button", IDOK, "OK", 218, 232, 70, 24, kDefButton | WS_GROUP, 0},
-    {"Button", IDCANCEL, "Cancel", 294, 232, 70, 24, kButton, 0},
+    {"Static", -1, "Mobile phones play only what they were built for:", 7, 7, 216, 8, kText, 0},
+    {"Static", 1037, "Use 176x144 (QCIF) or 128x96 for most phones.", 14, 19, 209, 8, kText, 0},
+    {"Static", 1038, "Newer phones also accept 320x240.", 14, 30, 209, 8, kText, 0},
+    {"Static", 1039, "Keep the video bit rate at or below 128 kbps.", 14, 41, 209, 8, kText, 0},
+    {"Static", 1040, "Use AMR audio at 8000 Hz, mono, for older phones,", 14, 52, 209, 8, kText, 0},
+    {"Static", 1041, "or AAC for phones that play it.", 14, 63, 209, 8, kText, 0},
+    {"Static", 1042, "Choose 3G2 for CDMA phones, 3GP for the others.", 14, 74, 209, 8, kText, 0},
+    {"Static", 1043, "The predefined profiles fit most devices.", 14, 85, 209, 8, kText, 0},
+    {"Static", 1226, "Settings the phone cannot play give a file it refuses.", 7, 99, 216, 8, kText, 0},
+    {"Button", 1048, "Do not show this again", 7, 113, 150, 10, kCheck | WS_GROUP, 0},
+    {"Button", IDOK, "OK", 119, 129, 50, 14, kDefButton | WS_GROUP, 0},
+    {"Button", IDCANCEL, "Cancel", 173, 129, 50, 14, kButton, 0},
 };
 
 const PmrControlTemplate kIpodInfoControls[] = {
-    {"Static", -1, "iPod video plays these movies:", 16, 12, 348, 18, kText, 0},
-    {"Static", 1052, "H.264 up to 768 kbps, 320x240, 30 frames per second;", 24, 36, 340, 18, kText, 0},
-    {"Static", 1053, "MPEG-4 up to 2500 kbps, 480x480, 30 frames per second;", 24, 56, 340, 18, kText, 0},
-    {"Static", 1054, "AAC audio up to 160 kbps, 48000 Hz, stereo.", 24, 76, 340, 18, kText, 0},
-    {"Static", -1, "Add the converted file to your music library to copy it.", 16, 104, 348, 18, kText, 0},
-    {"Button", 1036, "Do not show this again", 16, 132, 200, 20, kCheck | WS_GROUP, 0},
-    {"Button", IDOK, "OK", 218, 160, 70, 24, kDefButton | WS_GROUP, 0},
-    {"Button", IDCANCEL, "Cancel", 294, 160, 70, 24, kButton, 0},
+    {"Static", -1, "iPod video plays these movies:", 7, 7, 216, 8, kText, 0},
+    {"Static", 1052, "H.264 up to 768 kbps, 320x240, 30 frames per second;", 14, 19, 209, 8, kText, 0},
+    {"Static", 1053, "MPEG-4 up to 2500 kbps, 480x480, 30 frames per second;", 14, 30, 209, 8, kText, 0},
+    {"Static", 1054, "AAC audio up to 160 kbps, 48000 Hz, stereo.", 14, 41, 209, 8, kText, 0},
+    {"Static", -1, "Add the converted file to your music library to copy it.", 7, 55, 216, 8, kText, 0},
+    {"Button", 1036, "Do not show this again", 7, 69, 150, 10, kCheck | WS_GROUP, 0},
+    {"Button", IDOK, "OK", 119, 85, 50, 14, kDefButton | WS_GROUP, 0},
+    {"Button", IDCANCEL, "Cancel", 173, 85, 50, 14, kButton, 0},
 };
 
 // --- Run log and progress ------------------------------------------------
 const PmrControlTemplate kLogControls[] = {
-    {"Static", -1, "These jobs could not be converted:", 12, 10, 456, 18, kText, 0},
-    {"Edit", 1086, "", 12, 32, 456, 200,
+    {"Static", -1, "These jobs could not be converted:", 7, 7, 266, 8, kText, 0},
+    {"Edit", 1086, "", 7, 19, 266, 110,
      kChild | WS_TABSTOP | WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, 0},
-    {"Button", 1007, "Codec help...", 12, 244, 110, 24, kButton | WS_GROUP, 0},
-    {"Button", IDOK, "Close", 398, 244, 70, 24, kDefButton, 0},
+    {"Button", 1007, "Codec help...", 7, 135, 60, 14, kButton | WS_GROUP, 0},
+    {"Button", IDOK, "Close", 223, 135, 50, 14, kDefButton, 0},
 };
 
 const PmrControlTemplate kScanControls[] = {
-    {"Static", 1077, "", 10, 8, 280, 18, kText, 0},
-    {"msctls_progress32", 1076, nullptr, 10, 30, 280, 14, kChild | PBS_SMOOTH, 0},
+    {"Static", 1077, "", 6, 5, 168, 8, kText, 0},
+    {"msctls_progress32", 1076, nullptr, 6, 16, 168, 8, kChild | PBS_SMOOTH, 0},
 };
 
 #include "PageDialogs.inc"
 #include "TargetDialogs.inc"
 
 const PmrDialogTemplate kShellDialogs[] = {
-    {IDD_ABOUTBOX, 320, 176, "About Pellomar", kModal, 0, nullptr, 0, kAboutControls, std::size(kAboutControls)},
-    {IDD_MAIN, 640, 464, "Pellomar", WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, 0, nullptr, 0, kMainControls,
+    {IDD_ABOUTBOX, 230, 97, "About Pellomar", kModal, 0, nullptr, 0, kAboutControls, std::size(kAboutControls)},
+    {IDD_MAIN, 366, 265, "Pellomar", WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, 0, nullptr, 0, kMainControls,
      std::size(kMainControls)},
-    {IDD_SCAN, 300, 52, "Please wait", WS_CHILD | WS_BORDER, 0, nullptr, 0, kScanControls, std::size(kScanControls)},
-    {IDD_LOG, 480, 280, "Conversion log", kModal, 0, nullptr, 0, kLogControls, std::size(kLogControls)},
-    {IDD_ASF_INFO, 380, 162, "Windows Media", kModal, 0, nullptr, 0, kAsfInfoControls, std::size(kAsfInfoControls)},
-    {IDD_CODEC_INFO, 380, 232, "Codecs", kModal, 0, nullptr, 0, kCodecInfoControls, std::size(kCodecInfoControls)},
-    {IDD_PSP_INFO, 380, 248, "PSP", kModal, 0, nullptr, 0, kPspInfoControls, std::size(kPspInfoControls)},
-    {IDD_3GP_INFO, 380, 268, "3GP", kModal, 0, nullptr, 0, k3gpInfoControls, std::size(k3gpInfoControls)},
-    {IDD_IPOD_INFO, 380, 196, "iPod", kModal, 0, nullptr, 0, kIpodInfoControls, std::size(kIpodInfoControls)},
+    {IDD_SCAN, 180, 30, "Please wait", WS_CHILD | WS_BORDER, 0, nullptr, 0, kScanControls, std::size(kScanControls)},
+    {IDD_LOG, 280, 156, "Conversion log", kModal, 0, nullptr, 0, kLogControls, std::size(kLogControls)},
+    {IDD_ASF_INFO, 294, 90, "Windows Media", kModal, 0, nullptr, 0, kAsfInfoControls, std::size(kAsfInfoControls)},
+    {IDD_CODEC_INFO, 294, 130, "Codecs", kModal, 0, nullptr, 0, kCodecInfoControls, std::size(kCodecInfoControls)},
+    {IDD_PSP_INFO, 230, 136, "PSP", kModal, 0, nullptr, 0, kPspInfoControls, std::size(kPspInfoControls)},
+    {IDD_3GP_INFO, 230, 150, "3GP", kModal, 0, nullptr, 0, k3gpInfoControls, std::size(k3gpInfoControls)},
+    {IDD_IPOD_INFO, 230, 106, "iPod", kModal, 0, nullptr, 0, kIpodInfoControls, std::size(kIpodInfoControls)},
 };
 
 // Lists joined into one table.

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QColor>
 #include <QFont>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLinearGradient>
@@ -14,6 +15,7 @@
 #include <QPainterPath>
 #include <QRadialGradient>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -37,6 +39,8 @@ const QColor kGlyph(0xe6, 0xea, 0xf0);
 const QColor kGlyphDim(0x7b, 0x86, 0x99);
 const QColor kDanger(0xe5, 0x48, 0x4d);
 const QColor kGood(0x3f, 0xb9, 0x50);
+
+const char* const kHomePageText = "Pellomar home page";
 
 QImage Blank(int w, int h, QColor fill = Qt::transparent) {
   QImage img(w, h, QImage::Format_ARGB32);
@@ -71,6 +75,14 @@ QImage Face(int w, int h, int radius, QColor top, QColor bottom, QColor border) 
   return img;
 }
 
+// Text baked into a bitmap must fit its room: the build stops otherwise.
+bool Fits(const QFont& font, const char* text, const QRect& room) {
+  const QFontMetrics fm(font);
+  if (fm.horizontalAdvance(QString::fromUtf8(text)) <= room.width() && fm.height() <= room.height()) return true;
+  std::fprintf(stderr, "pmrskingen: \"%s\" does not fit %dx%d pixels\n", text, room.width(), room.height());
+  return false;
+}
+
 void GlyphPen(QPainter& p, QColor c, qreal width = 2.0) {
   p.setRenderHint(QPainter::Antialiasing, true);
   QPen pen(c, width);
@@ -85,12 +97,14 @@ void Caret(QPainter& p, qreal cx, qreal cy, QColor c) {
   p.drawPolyline(QPolygonF({QPointF(cx - 3, cy - 1.5), QPointF(cx, cy + 1.5), QPointF(cx + 3, cy - 1.5)}));
 }
 
-// Small round title-bar buttons (20x20): menu, minimise, close.
-QImage RoundButton(int kind, bool hover) {
+// Small round title-bar buttons (20x20): menu, minimise, close. A disabled
+// button is flat with a dimmed glyph.
+QImage RoundButton(int kind, bool hover, bool disabled = false) {
   QColor face = hover ? (kind == 2 ? kDanger : kSurfaceHover) : kSurface;
-  QImage img = Face(20, 20, 10, face.lighter(110), face, hover ? face.lighter(130) : kLine);
+  QImage img = disabled ? Face(20, 20, 10, kBaseDeep, kBaseDeep, kLine)
+                        : Face(20, 20, 10, face.lighter(110), face, hover ? face.lighter(130) : kLine);
   QPainter p(&img);
-  GlyphPen(p, kGlyph, 1.6);
+  GlyphPen(p, disabled ? kGlyphDim : kGlyph, 1.6);
   if (kind == 0) {
     for (int y : {6, 10, 14}) p.drawLine(QPointF(6, y), QPointF(14, y));
   } else if (kind == 1) {
@@ -167,11 +181,15 @@ QImage LinkChip(bool hover) {
   font.setPixelSize(10);
   p.setFont(font);
   p.setPen(hover ? kAccentHover : kAccent);
-  p.drawText(QRectF(18, 0, 130, 15), Qt::AlignVCenter | Qt::AlignLeft, "Visit the Pellomar home page");
+  const QRect room(18, 0, 130, 15);
+  if (!Fits(font, kHomePageText, room)) std::exit(1);
+  p.drawText(room, Qt::AlignVCenter | Qt::AlignLeft, kHomePageText);
   return img;
 }
 
 // The list header tile (8x22): a soft vertical gradient with a bottom rule.
+// The header repeats it across each column, so it carries no vertical line:
+// the columns part where the tiles leave a pixel free at each end.
 QImage HeaderTile() {
   QImage img = Blank(8, 22);
   QPainter p(&img);
@@ -181,8 +199,6 @@ QImage HeaderTile() {
   p.fillRect(img.rect(), g);
   p.setPen(QColor(0xb8, 0xc2, 0xd0));
   p.drawLine(0, 21, 7, 21);
-  p.setPen(QColor(0xc9, 0xd1, 0xdc));
-  p.drawLine(7, 3, 7, 18);
   return img;
 }
 
@@ -329,6 +345,7 @@ int main(int argc, char** argv) {
       {138, false, StatusStrip()},
       {178, false, HeaderTile()},
       {158, false, RoundButton(0, true)},   {159, false, RoundButton(0, false)},
+      {168, false, RoundButton(0, false, true)},
       {160, false, Mask(20, 20, 10)},
       {161, false, RoundButton(1, true)},   {164, false, RoundButton(1, false)},
       {162, false, RoundButton(2, false)},  {163, false, RoundButton(2, true)},

@@ -5,6 +5,7 @@
 
 #include "platform/codecs/AsfSource.h"
 #include "platform/codecs/AudioDecoder.h"
+#include "platform/codecs/AviFallbackSplitter.h"
 #include "platform/codecs/PcmResample.h"
 #include "platform/codecs/Resizer.h"
 #include "platform/codecs/VideoDecoder.h"
@@ -113,6 +114,11 @@ HRESULT CodecsRegisterPlatform() {
         Pin(REG_PINFLAG_B_OUTPUT, MEDIATYPE_Audio, {MEDIASUBTYPE_PCM})}},
       {CLSID_WMAsfReader, &CAsfSourceFilter::CreateInstance, L"WM ASF Reader", MERIT_UNLIKELY,
        {Pin(REG_PINFLAG_B_OUTPUT, MEDIATYPE_Video, {anyType}), Pin(REG_PINFLAG_B_OUTPUT, MEDIATYPE_Audio, {anyType})}},
+      // Reads what the platform's AVI splitter leaves (streams stored one
+      // after the other); tried after it.
+      {CLSID_AviFallbackSplitter, &CAviFallbackSplitter::CreateInstance, L"Installed AVI Splitter", MERIT_NORMAL,
+       {Pin(0, MEDIATYPE_Stream, {MEDIASUBTYPE_Avi}), Pin(REG_PINFLAG_B_OUTPUT, MEDIATYPE_Video, {anyType}),
+        Pin(REG_PINFLAG_B_OUTPUT, MEDIATYPE_Audio, {anyType})}},
   };
   HRESULT result = S_OK;
   auto keep = [&](HRESULT hr) {

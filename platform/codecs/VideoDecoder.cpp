@@ -59,6 +59,8 @@ const std::vector<VideoCodecEntry>& CFfVideoDecoder::CodecTable() {
       {Fcc("DVSL"), AV_CODEC_ID_DVVIDEO, L"dvsd"},   {Fcc("DVHD"), AV_CODEC_ID_DVVIDEO, L"dvsd"},
       {Fcc("SVQ1"), AV_CODEC_ID_SVQ1, L"svq1"},      {Fcc("SVQ3"), AV_CODEC_ID_SVQ3, L"svq3"},
       {Fcc("TSCC"), AV_CODEC_ID_TSCC, L"tscc"},
+      // The platform's own Cinepak decoder, which old AVI files use.
+      {Fcc("CVID"), AV_CODEC_ID_CINEPAK, L"cvid"},
   };
   return table;
 }

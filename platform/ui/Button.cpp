@@ -64,6 +64,7 @@ class ButtonWidget : public UiHost<QPushButton> {
     rec.painter = &p;
     CDC dc;
     dc.UiAttachPainter(&p, width(), height());
+    UiSelectWindowFont(dc, rec);
     DRAWITEMSTRUCT dis{};
     dis.CtlType = ODT_BUTTON;
     dis.CtlID = static_cast<UINT>(rec.id);

@@ -1,7 +1,9 @@
 #include "platform/ui/Dialog.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QEventLoop>
+#include <QFontMetrics>
 #include <QPushButton>
 
 #include "platform/ui/Resource.h"
@@ -24,7 +26,40 @@ class DialogHost : public UiHost<QDialog> {
   }
 };
 
+// units * base / per, rounded half away from zero.
+int Scale(int units, int base, int per) {
+  const long long p = static_cast<long long>(units) * base;
+  return static_cast<int>((p >= 0 ? p + per / 2 : p - per / 2) / per);
+}
+
+RECT MapUnits(const RECT& units, SIZE base) {
+  return RECT{Scale(units.left, base.cx, 4), Scale(units.top, base.cy, 8), Scale(units.right, base.cx, 4),
+              Scale(units.bottom, base.cy, 8)};
+}
+
 }  // namespace
+
+SIZE UiDialogBaseUnits(const QFont& font) {
+  // The average letter width, rounded, and the height of a line without
+  // its leading, which is how the platform sizes dialog units.
+  const QFontMetrics fm(font);
+  const int letters = fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+  return SIZE{std::max(1, (letters / 26 + 1) / 2), std::max(1, fm.ascent() + fm.descent())};
+}
+
+LONG GetDialogBaseUnits() {
+  const SIZE base = UiDialogBaseUnits(QApplication::font());
+  return MAKELONG(static_cast<WORD>(base.cx), static_cast<WORD>(base.cy));
+}
+
+BOOL MapDialogRect(HWND dialog, LPRECT rect) {
+  UiWindow* rec = UiFindWindow(dialog);
+  if (!rec || !rect || rec->baseUnits.cx <= 0 || rec->baseUnits.cy <= 0) return FALSE;
+  *rect = MapUnits(*rect, rec->baseUnits);
+  return TRUE;
+}
+
+void CDialog::MapDialogRect(LPRECT rect) const { ::MapDialogRect(m_hWnd, rect); }
 
 BEGIN_MESSAGE_MAP(CDialog, CWnd)
   ON_COMMAND(IDOK, OnOK)
@@ -54,15 +89,22 @@ BOOL CDialog::CreateFromTemplate(bool modal) {
   if (tpl->fontFace && *tpl->fontFace) font.setFamilies({UiQ(tpl->fontFace)});
   if (tpl->fontPointSize > 0) font.setPixelSize(std::max(1, (tpl->fontPointSize * 96 + 36) / 72));
   w->setFont(font);
+  rec->baseUnits = UiDialogBaseUnits(font);
   if (tpl->caption) w->setWindowTitle(UiQ(tpl->caption));
-  w->resize(std::max(tpl->cx, 1), std::max(tpl->cy, 1));
-  // The window keeps the template's size: its controls are placed in pixels.
+  const RECT size = MapUnits(RECT{0, 0, tpl->cx, tpl->cy}, rec->baseUnits);
+  w->resize(std::max<int>(size.right, 1), std::max<int>(size.bottom, 1));
+  // The user cannot resize a dialog: its controls are placed, not laid out.
   if (!child) w->setFixedSize(w->size());
   w->setEnabled(!(tpl->style & WS_DISABLED));
+  // A child is shown with its parent unless it is hidden explicitly; a page
+  // without WS_VISIBLE waits for the program to show it.
+  if (child && !(tpl->style & WS_VISIBLE)) w->hide();
   UINT count = std::min<UINT>(tpl->controls ? tpl->controlCount : 0, 4096);
   for (UINT i = 0; i < count; ++i) {
     const PmrControlTemplate& c = tpl->controls[i];
-    RECT r{c.x, c.y, c.x + std::max(c.cx, 0), c.y + std::max(c.cy, 0)};
+    // Each of position and size is mapped on its own, as the platform does.
+    const RECT at = MapUnits(RECT{c.x, c.y, std::max(c.cx, 0), std::max(c.cy, 0)}, rec->baseUnits);
+    const RECT r{at.left, at.top, at.left + at.right, at.top + at.bottom};
     UiCreateControl(c.className ? c.className : "", c.text, c.style | WS_CHILD, c.exStyle, r, m_hWnd, c.id);
   }
   return TRUE;

@@ -30,6 +30,7 @@ class HeaderView : public UiHost<QHeaderView> {
     painter->save();
     CDC dc;
     dc.UiAttachPainter(painter, width(), height());
+    UiSelectWindowFont(dc, *rec);
     DRAWITEMSTRUCT dis{};
     dis.CtlType = ODT_HEADER;
     dis.itemID = static_cast<UINT>(logicalIndex);

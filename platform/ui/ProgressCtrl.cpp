@@ -1,6 +1,8 @@
 #include "platform/ui/ProgressCtrl.h"
 
+#include <QPainter>
 #include <QProgressBar>
+#include <QStyleOptionProgressBar>
 
 #include "platform/ui/WindowRecord.h"
 
@@ -8,6 +10,20 @@ namespace {
 class ProgressWidget : public UiHost<QProgressBar> {
  public:
   using UiHost<QProgressBar>::UiHost;
+
+ protected:
+  // A window that erased the bar's background itself keeps it: the bar then
+  // draws only its filled part over it, as the platform's bar does.
+  void paintEvent(QPaintEvent* e) override {
+    UiWindow* rec = UiFindWindow(this);
+    if (!rec || !rec->backgroundErased) return QProgressBar::paintEvent(e);
+    QPainter p(this);
+    QStyleOptionProgressBar opt;
+    initStyleOption(&opt);
+    style()->drawControl(QStyle::CE_ProgressBarContents, &opt, &p, this);
+  }
+
+ public:
   int lower = 0, upper = 100, pos = 0, step = 10;
   void Sync() {
     // An empty range would turn Qt's bar into a busy indicator.

@@ -100,6 +100,14 @@ HINSTANCE UiRegisterResourceTable(const PmrResourceTable* table) {
 
 void UiUnregisterResourceTable(HINSTANCE module) { UiFreeResourceModule(module); }
 
+std::vector<UINT> UiDialogTemplateIds(HINSTANCE module) {
+  std::vector<UINT> ids;
+  PmrResourceTable t{};
+  if (!GetTable(module, t)) return ids;
+  for (UINT i = 0; i < t.dialogCount; ++i) ids.push_back(t.dialogs[i].id);
+  return ids;
+}
+
 const PmrDialogTemplate* UiFindDialogTemplate(HINSTANCE module, UINT id) {
   PmrResourceTable t{};
   return GetTable(module, t) ? FindById(t.dialogs, t.dialogCount, id) : nullptr;

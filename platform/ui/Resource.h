@@ -4,12 +4,14 @@
 // C structures; nothing but data crosses the module boundary, so the module
 // can be built by any compiler and swapped without rebuilding the program.
 //
-// Everything is in pixels (not dialog units). Bitmaps and icons are the bytes
-// of a PNG or BMP file.
+// Dialog templates are in dialog units, which the framework maps to pixels
+// from the dialog's font (see Dialog.h). Bitmaps and icons are the bytes of
+// a PNG or BMP file.
 #pragma once
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "platform/win32/Types.h"
 
@@ -17,7 +19,7 @@ extern "C" {
 
 // Bumped whenever a structure below changes shape; a module built against
 // another version is refused.
-#define PMR_RESOURCE_ABI_VERSION 1u
+#define PMR_RESOURCE_ABI_VERSION 2u
 
 struct PmrControlTemplate {
   const char* className;  // "Button", "Static", "Edit", "ComboBox", "ListBox", "SysListView32",
@@ -25,14 +27,14 @@ struct PmrControlTemplate {
                           // names give a plain child window
   int id;                 // control id (-1 for static text nobody addresses)
   const char* text;       // caption or initial text, may be null
-  int x, y, cx, cy;       // pixels, relative to the dialog's client area
+  int x, y, cx, cy;       // dialog units, relative to the dialog's client area
   DWORD style;            // WS_* | class style bits (BS_*, ES_*, CBS_*, LVS_*, ...)
   DWORD exStyle;          // WS_EX_*
 };
 
 struct PmrDialogTemplate {
   UINT id;
-  int cx, cy;             // client size in pixels
+  int cx, cy;             // client size in dialog units
   const char* caption;
   DWORD style;            // WS_CHILD makes an embedded page, else a top-level window
   DWORD exStyle;
@@ -106,6 +108,9 @@ const PmrMenuTemplate* UiFindMenuTemplate(HINSTANCE module, UINT id);
 const PmrImageResource* UiFindBitmapResource(HINSTANCE module, UINT id);
 const PmrImageResource* UiFindIconResource(HINSTANCE module, UINT id);
 const char* UiFindStringResource(HINSTANCE module, UINT id);
+
+// The ids of every dialog template of one module, in table order.
+std::vector<UINT> UiDialogTemplateIds(HINSTANCE module);
 
 // Framework-wide lookups: the current resource handle first, then the
 // application's own instance (AfxGetInstanceHandle).

@@ -6,6 +6,7 @@
 
 #include "platform/ui/Icon.h"
 #include "platform/ui/WindowRecord.h"
+#include "platform/win32/Registry.h"
 
 namespace {
 CWinApp* g_app = nullptr;
@@ -21,6 +22,37 @@ CWinApp::~CWinApp() {
 int CWinApp::Run() {
   if (!QApplication::instance()) return -1;
   return QApplication::exec();
+}
+
+void CWinApp::SetRegistryKey(const char* company) { m_strRegistryKey = company ? company : ""; }
+
+namespace {
+std::string ProfileKey(const CWinApp& app, const char* section) {
+  return "Software\\" + app.m_strRegistryKey + "\\" + app.m_strAppName + "\\" + (section ? section : "");
+}
+}  // namespace
+
+UINT CWinApp::GetProfileInt(const char* section, const char* entry, int defaultValue) const {
+  if (m_strRegistryKey.empty() || !entry) return static_cast<UINT>(defaultValue);
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, ProfileKey(*this, section).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return static_cast<UINT>(defaultValue);
+  DWORD type = 0, value = 0, size = sizeof value;
+  const LONG r = RegQueryValueExA(key, entry, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+  RegCloseKey(key);
+  return r == ERROR_SUCCESS && type == REG_DWORD && size == sizeof value ? value : static_cast<UINT>(defaultValue);
+}
+
+BOOL CWinApp::WriteProfileInt(const char* section, const char* entry, int value) const {
+  if (m_strRegistryKey.empty() || !entry) return FALSE;
+  HKEY key = nullptr;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, ProfileKey(*this, section).c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS)
+    return FALSE;
+  const DWORD v = static_cast<DWORD>(value);
+  const LONG r = RegSetValueExA(key, entry, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof v);
+  RegCloseKey(key);
+  return r == ERROR_SUCCESS;
 }
 
 HICON CWinApp::LoadIcon(UINT id) const { return ::LoadIcon(AfxGetResourceHandle(), MAKEINTRESOURCE(id)); }

@@ -22,6 +22,15 @@ class CWinApp {
   // Runs the event loop until PostQuitMessage or the main window's end.
   virtual int Run();
 
+  // The application profile: values under the key "Software\<registry
+  // key>\<application name>\<section>" of HKEY_CURRENT_USER, once
+  // SetRegistryKey has named the company key. Without it (or when the
+  // value is missing or not a DWORD) GetProfileInt gives the default and
+  // WriteProfileInt fails.
+  void SetRegistryKey(const char* company);
+  UINT GetProfileInt(const char* section, const char* entry, int defaultValue) const;
+  BOOL WriteProfileInt(const char* section, const char* entry, int value) const;
+
   HICON LoadIcon(UINT id) const;
   HCURSOR LoadCursor(UINT id) const;
   HCURSOR LoadStandardCursor(const char* id) const;
@@ -29,6 +38,7 @@ class CWinApp {
   CWnd* m_pMainWnd = nullptr;
   HINSTANCE m_hInstance = nullptr;  // the program's own resources (UiRegisterResourceTable)
   std::string m_strAppName;         // caption of AfxMessageBox
+  std::string m_strRegistryKey;     // the company key of the profile; empty: no profile
   int m_exitCode = 0;
 };
 

@@ -302,6 +302,12 @@ UiWindow* UiCreateControl(const char* className, const char* text, DWORD style, 
   return rec;
 }
 
+void UiSelectWindowFont(CDC& dc, UiWindow& rec) {
+  const HWND hwnd = rec.hwnd;
+  ::SendMessage(hwnd, WM_GETFONT, 0, 0);
+  if (UiWindow* r = UiFindWindow(hwnd); r && r->fontWrapper) dc.SelectObject(r->fontWrapper.get());
+}
+
 void UiNotifyParent(UiWindow& control, UINT code) {
   HWND parent = control.parent, self = control.hwnd;
   ::SendMessage(parent, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(control.id), static_cast<WORD>(code)),
@@ -362,15 +368,20 @@ bool UiHandleEvent(QWidget* w, QEvent* e, UiBaseEvent base) {
         QPainter painter(w);
         rec->painter = &painter;
         if (colour) ApplyCtlColor(*rec, w, &painter);
+        bool erased = false;
         if (erase) {
           CDC dc;
           dc.UiAttachPainter(&painter, w->width(), w->height());
-          UiCallWindowProc(rec->wnd, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc.m_hDC), 0);
+          erased = UiCallWindowProc(rec->wnd, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc.m_hDC), 0) != 0;
         }
-        if ((rec = UiFindWindow(hwnd)) && paint) UiCallWindowProc(rec->wnd, WM_PAINT, 0, 0);
+        if ((rec = UiFindWindow(hwnd))) rec->backgroundErased = erased;
+        if (rec && paint) UiCallWindowProc(rec->wnd, WM_PAINT, 0, 0);
         if ((rec = UiFindWindow(hwnd))) rec->painter = nullptr;
       }
-      return paint ? true : base(w, e);
+      // The widget's own painting runs after the erase and knows of it.
+      const bool result = paint ? true : base(w, e);
+      if ((rec = UiFindWindow(hwnd))) rec->backgroundErased = false;
+      return result;
     }
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonRelease:

@@ -18,6 +18,7 @@ class QPainter;
 class QEvent;
 class QTimer;
 class CFont;
+class CDC;
 
 // Sent to a control's class procedure after ModifyStyle (wParam old, lParam new style).
 constexpr UINT UI_STYLECHANGED = 0x007D;
@@ -49,6 +50,8 @@ struct UiWindow {
   HRGN region = nullptr;                  // owned window region
   HICON bigIcon = nullptr, smallIcon = nullptr;
   QPainter* painter = nullptr;        // the painter of the paint in progress
+  bool backgroundErased = false;      // WM_ERASEBKGND of the paint in progress drew the background
+  SIZE baseUnits{0, 0};               // dialogs made from a template: pixels per 4 x 8 dialog units
   int modalResult = 0;
 
   UiWindow();
@@ -84,6 +87,10 @@ UiWindow* UiCreateControl(const char* className, const char* text, DWORD style, 
                           HWND parent, int id);
 // The CWnd-derived wrapper that fits a control kind.
 std::unique_ptr<CWnd> UiMakeWrapper(UiKind kind);
+
+// Owner-drawn controls hand their parent a DC with the control's font
+// selected, as the platform's controls do.
+void UiSelectWindowFont(CDC& dc, UiWindow& rec);
 
 // Sends a WM_COMMAND notification of a control to its parent.
 void UiNotifyParent(UiWindow& control, UINT code);

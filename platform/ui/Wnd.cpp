@@ -4,6 +4,7 @@
 #include <QCursor>
 #include <QDateTime>
 #include <QEvent>
+#include <QEventLoop>
 #include <QPixmap>
 #include <QScreen>
 #include <QThread>
@@ -276,7 +277,27 @@ const AFX_MSGMAP_ENTRY* CWnd::FindMessageEntry(UINT message, UINT code, UINT id)
   return nullptr;
 }
 
+int CWnd::RunModalLoop() {
+  QWidget* w = GetWidget();
+  if (!w || !UiIsUiThread()) return -1;
+  m_nModalResult = -1;
+  w->setWindowModality(Qt::ApplicationModal);
+  w->show();
+  QEventLoop loop;
+  m_pModalLoop = &loop;
+  loop.exec();
+  m_pModalLoop = nullptr;
+  return m_nModalResult;
+}
+
+void CWnd::EndModalLoop(int result) {
+  m_nModalResult = result;
+  if (m_pModalLoop) m_pModalLoop->exit(0);
+}
+
 LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  // A window destroyed inside its own modal loop ends the loop.
+  if (message == WM_DESTROY && m_pModalLoop) m_pModalLoop->exit(0);
   LRESULT result = 0;
   if (!OnWndMsg(message, wParam, lParam, &result)) result = DefWindowProc(message, wParam, lParam);
   return result;
@@ -547,6 +568,22 @@ HWND GetParent(HWND hwnd) {
 
 CWnd* CWnd::GetParent() const { return FromHandle(::GetParent(m_hWnd)); }
 
+HWND GetWindow(HWND hwnd, UINT cmd) {
+  UiWindow* rec = UiFindWindow(hwnd);
+  if (!rec) return nullptr;
+  if (cmd == GW_CHILD) return rec->children.empty() ? nullptr : rec->children.front();
+  if (cmd != GW_HWNDNEXT && cmd != GW_HWNDPREV) return nullptr;
+  UiWindow* parent = UiFindWindow(rec->parent);
+  if (!parent) return nullptr;
+  const auto& kids = parent->children;
+  auto it = std::find(kids.begin(), kids.end(), hwnd);
+  if (it == kids.end()) return nullptr;
+  if (cmd == GW_HWNDNEXT) return ++it == kids.end() ? nullptr : *it;
+  return it == kids.begin() ? nullptr : *--it;
+}
+
+CWnd* CWnd::GetWindow(UINT cmd) const { return FromHandle(::GetWindow(m_hWnd, cmd)); }
+
 CWnd* CWnd::GetTopLevelParent() const {
   HWND h = m_hWnd;
   while (UiWindow* r = UiFindWindow(h)) {
@@ -713,9 +750,8 @@ BOOL CWnd::IsIconic() const {
   return w && w->window()->isMinimized();
 }
 
-// The user cannot resize a window of fixed size, but the program can, as on
-// the platform: the fixed size follows.
-static void ResizeWidget(QWidget* w, int width, int height) {
+// A dialog's fixed size keeps the user from resizing it, not the program.
+static void Resize(QWidget* w, int width, int height) {
   const QSize size(std::max(width, 0), std::max(height, 0));
   if (w->isWindow() && w->minimumSize() == w->maximumSize())
     w->setFixedSize(size);
@@ -727,7 +763,7 @@ void CWnd::MoveWindow(int x, int y, int width, int height, BOOL repaint) {
   QWidget* w = GetWidget();
   if (!w) return;
   w->move(x, y);
-  ResizeWidget(w, width, height);
+  Resize(w, width, height);
   if (repaint) w->update();
 }
 
@@ -739,7 +775,7 @@ BOOL CWnd::SetWindowPos(const CWnd* insertAfter, int x, int y, int cx, int cy, U
   QWidget* w = GetWidget();
   if (!w) return FALSE;
   if (!(flags & SWP_NOMOVE)) w->move(x, y);
-  if (!(flags & SWP_NOSIZE)) ResizeWidget(w, cx, cy);
+  if (!(flags & SWP_NOSIZE)) Resize(w, cx, cy);
   if (!(flags & SWP_NOZORDER)) {
     if (insertAfter == &wndBottom)
       w->lower();

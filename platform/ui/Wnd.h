@@ -19,6 +19,7 @@
 class CDC;
 class CFont;
 class CRgn;
+class QEventLoop;
 class QWidget;
 struct UiWindow;
 
@@ -78,6 +79,8 @@ class CWnd {
   CWnd* GetParent() const;
   CWnd* GetOwner() const { return GetParent(); }
   CWnd* GetTopLevelParent() const;
+  // GW_CHILD: the first child; GW_HWNDNEXT, GW_HWNDPREV: siblings in creation order.
+  CWnd* GetWindow(UINT cmd) const;
   CWnd* GetDlgItem(int id) const;
   int GetDlgCtrlID() const;
   int SetDlgCtrlID(int id);
@@ -146,6 +149,11 @@ class CWnd {
   static const CWnd wndNoTopMost;
 
   int MessageBox(const char* text, const char* caption = nullptr, UINT type = MB_OK);
+  // The modal loop of a window that is not a dialog: shows the window
+  // application-modal and runs events until EndModalLoop (or until the
+  // window is destroyed, which gives -1); returns EndModalLoop's value.
+  int RunModalLoop();
+  void EndModalLoop(int result);
   // A device context on the client area (see CClientDC); give it back with ReleaseDC.
   CDC* GetDC();
   int ReleaseDC(CDC* dc);
@@ -202,6 +210,10 @@ class CWnd {
 
   friend struct UiWindow;
   friend class CDialog;
+
+ private:
+  QEventLoop* m_pModalLoop = nullptr;
+  int m_nModalResult = -1;
 };
 
 // ---------------------------------------------------------------------------
@@ -215,6 +227,7 @@ BOOL IsWindow(HWND hwnd);
 HWND GetDlgItem(HWND dialog, int id);
 int GetDlgCtrlID(HWND hwnd);
 HWND GetParent(HWND hwnd);
+HWND GetWindow(HWND hwnd, UINT cmd);
 UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC callback);
 BOOL KillTimer(HWND hwnd, UINT_PTR id);
 BOOL ReleaseCapture();

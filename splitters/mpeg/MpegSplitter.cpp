@@ -5,27 +5,9 @@
 #include <cwchar>
 #include <new>
 
+#include "foundation/FilterFactory.h"
 #include "platform/com/ComBase.h"
 #include "platform/win32/Thread.h"
-
-namespace {
-
-template <class T>
-HRESULT CreateFilterObject(IUnknown* outer, REFIID riid, void** ppv) {
-  CheckPointer(ppv, E_POINTER);
-  *ppv = nullptr;
-  if (outer && riid != IID_IUnknown) return CLASS_E_NOAGGREGATION;
-  HRESULT hr = S_OK;
-  T* filter = new (std::nothrow) T(outer, &hr);
-  if (!filter) return E_OUTOFMEMORY;
-  // The temporary reference deletes a filter whose construction failed.
-  filter->NonDelegatingAddRef();
-  if (SUCCEEDED(hr)) hr = filter->NonDelegatingQueryInterface(riid, ppv);
-  filter->NonDelegatingRelease();
-  return hr;
-}
-
-}  // namespace
 
 // ---------------------------------------------------------------------------
 // Construction
@@ -34,15 +16,7 @@ CMpegSplitterFilter::CMpegSplitterFilter(LPUNKNOWN outer, HRESULT* phr, const CL
     : CBaseSplitterFilter(NAME("CMpegSplitterFilter"), outer, phr, clsid) {}
 
 CMpegSplitterFilter::~CMpegSplitterFilter() {
-  // The demux thread reads through the file: it must be gone before the
-  // file is, which the base's destructor would only see to afterwards.
-  {
-    CAutoLock lock(this);
-    if (ThreadExists()) {
-      CallWorker(CMD_EXIT);
-      Close();
-    }
-  }
+  StopDemuxThread();
   m_pFile.reset();
 }
 

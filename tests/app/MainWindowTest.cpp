@@ -2,8 +2,15 @@
 // complete, abort, hold, or fail to build or to pause.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QDialog>
+#include <QImage>
+#include <QKeyEvent>
+#include <QWidget>
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <cstdio>
@@ -11,6 +18,7 @@
 #include <vector>
 
 #include "app/JobRunners.h"
+#include "app/TambrelApp.h"
 #include "app/TambrelDlg.h"
 #include "conversion/GraphConverter.h"
 #include "platform/dshow/BaseClasses.h"
@@ -264,6 +272,8 @@ class MainWindow : public ::testing::Test {
  protected:
   void SetUp() override {
     g_strConvertError.clear();
+    g_dwShowOnce = 0;
+    script = Script();
     dlg = std::make_unique<TestDlg>(&script);
   }
   void TearDown() override {
@@ -335,8 +345,10 @@ TEST_F(MainWindow, JobsRunInOrderToTheEnd) {
   // The picture list builds nothing.
   EXPECT_EQ(script.built, (std::vector<std::string>{"/v/a.mpg", "/v/b.avi"}));
   EXPECT_EQ(script.buildersMade, 2);
-  // The last job's line: a source of a second or less has no elapsed time.
-  EXPECT_EQ(Line(), "Total Length:   0.50 s, Converted Length:   0.50 s, Time Elapse , Left 0");
+  // The last job's line: a source of a second or less counts as of unknown
+  // length; the line gives what was converted and the time it took.
+  EXPECT_TRUE(Matches(Line(), "Total Length:   0.50 s, Converted Length:   0.00 s, Time Elapse ##:##:##, Left 0"))
+      << Line();
   EXPECT_EQ(Bar(), 100);
   EXPECT_FALSE(dlg->HadError());
   EXPECT_TRUE(dlg->GetRunLog().empty());
@@ -399,19 +411,34 @@ TEST_F(MainWindow, ProgressLineWhileAJobRuns) {
   EXPECT_TRUE(MenusEnabled());
 }
 
-TEST_F(MainWindow, ProgressOfAShortSourceCreepsWithEmptyTimes) {
-  script.plans["/v/a.mpg"] = Plan{Plan::kHold};
-  dlg->AddJob(Job(CONVERT_AVI, "/v/a.mpg", 0.8));
-  Create();
-  Start();
-  ASSERT_EQ(Bar(), 0);
-  ASSERT_TRUE(WaitFor([&] { return Bar() >= 2; })) << Bar();
-  EXPECT_EQ(Line(), "Total Length:   0.80 s, Converted Length:   0.00 s, Time Elapse , Left ");
-  // A length the guard cannot trust never stops the job by itself.
-  EXPECT_TRUE(dlg->IsConverting());
-  End("/v/a.mpg")->Complete();
-  ASSERT_TRUE(RunEnds());
-  EXPECT_EQ(Statuses(), (std::vector<int>{kJobDone}));
+// A length of a second or less is not trusted (a probe that found none
+// gives 0): the bar creeps, the time so far and the converted length show,
+// and the time left is unknown.
+TEST_F(MainWindow, ProgressOfAnUnknownLengthShowsTheTimeSoFar) {
+  for (double length : {0.0, 0.8}) {
+    SCOPED_TRACE(length);
+    TearDown();
+    SetUp();
+    script.plans["/v/a.mpg"] = Plan{Plan::kHold};
+    dlg->AddJob(Job(CONVERT_AVI, "/v/a.mpg", length));
+    Create();
+    Start();
+    ASSERT_EQ(Bar(), 0);
+    End("/v/a.mpg")->position = 32500000;  // 3.25 s
+    ASSERT_TRUE(WaitFor([&] { return Bar() >= 2; })) << Bar();
+    const std::string total = length > 0 ? "0.80" : "0.00";
+    EXPECT_TRUE(Matches(Line(), "Total Length:   " + total +
+                                    " s, Converted Length:   3.25 s, Time Elapse ##:##:##, Left unknown"))
+        << Line();
+    // A length the guard cannot trust never stops the job by itself.
+    EXPECT_TRUE(dlg->IsConverting());
+    End("/v/a.mpg")->Complete();
+    ASSERT_TRUE(RunEnds());
+    EXPECT_EQ(Statuses(), (std::vector<int>{kJobDone}));
+    EXPECT_TRUE(
+        Matches(Line(), "Total Length:   " + total + " s, Converted Length:   3.25 s, Time Elapse ##:##:##, Left 0"))
+        << Line();
+  }
 }
 
 TEST_F(MainWindow, JobStuckAtItsEndIsStoppedByTheGuard) {
@@ -556,9 +583,15 @@ TEST_F(MainWindow, AbortsAreLoggedWithTheirHints) {
       "3. EC_ERRORABORT, hr = 8007000e\n" +
       SystemErrorText(E_OUTOFMEMORY);
   EXPECT_EQ(dlg->GetRunLog(), expected);
-  ASSERT_TRUE(WaitFor([&] { return !modals.seen.empty(); }));
-  ASSERT_EQ(modals.seen.size(), 1u);
-  EXPECT_EQ(Normalised(modals.seen[0].text), expected);
+  // The log names a missing decoder, so the codec help opens over it.
+  ASSERT_TRUE(WaitFor([&] { return modals.seen.size() >= 2; }));
+  UiPumpMessages();
+  std::map<std::string, std::string> byTitle;
+  for (const ModalSeen& m : modals.seen) byTitle[m.title] = m.text;
+  EXPECT_EQ(modals.seen.size(), 2u);
+  ASSERT_EQ(byTitle.count("Conversion log"), 1u);
+  EXPECT_EQ(Normalised(byTitle["Conversion log"]), expected);
+  EXPECT_EQ(byTitle.count("Codecs"), 1u);
 }
 
 TEST_F(MainWindow, StreamingGraphRunsToCompletion) {
@@ -703,6 +736,240 @@ TEST_F(MainWindow, RemovingTheLastRowSelectsTheNewLastRow) {
   dlg->OnRemoveAllJobs();
   EXPECT_EQ(dlg->GetJobCount(), 0);
   EXPECT_EQ(list->GetItemCount(), 0);
+}
+
+// --- The window as a user meets it ----------------------------------------
+
+// The window's own skin: its size and where it puts its controls.
+TEST_F(MainWindow, TheWindowTakesTheSkinsSizeAndPlaces) {
+  Create();
+  CRect client;
+  dlg->GetClientRect(&client);
+  EXPECT_EQ(client, CRect(0, 0, 640, 464));
+  const struct {
+    int id;
+    CRect rect;
+  } places[] = {{1080, {570, 2, 590, 22}},  {1081, {593, 2, 613, 22}},    {1082, {616, 2, 636, 22}},
+                {1001, {334, 30, 404, 50}}, {1079, {409, 30, 479, 50}},   {1002, {485, 30, 555, 50}},
+                {1083, {15, 405, 521, 431}}, {1005, {478, 435, 629, 450}}, {1000, {20, 65, 626, 393}},
+                {1074, {530, 409, 630, 427}}};
+  for (const auto& p : places) {
+    CRect r;
+    dlg->GetDlgItem(p.id)->GetWindowRect(&r);
+    dlg->ScreenToClient(&r);
+    EXPECT_EQ(r, p.rect) << p.id;
+  }
+}
+
+// The scan window exists but is not shown: nothing is drawn over the list.
+TEST_F(MainWindow, TheScanWindowStaysHidden) {
+  for (int i = 0; i < 8; ++i) dlg->AddJob(Job(CONVERT_AVI, "/v/" + std::to_string(i) + ".mpg"));
+  Create();
+  dlg->ShowWindow(SW_SHOW);
+  UiPumpMessages();
+  const QList<QDialog*> children = dlg->GetWidget()->findChildren<QDialog*>();
+  ASSERT_FALSE(children.isEmpty());
+  for (QDialog* child : children) EXPECT_FALSE(child->isVisible());
+  EXPECT_TRUE(UiGrabWindow(dlg.get(), GrabPath("main-window").c_str()));
+}
+
+// The skin while a job runs: the bar's empty part in the skin's blue, the
+// disabled help menu looking disabled, a header without a ruler, and a
+// progress line that fits its field.
+TEST_F(MainWindow, TheSkinDuringARun) {
+  script.plans["/v/a.mpg"] = Plan{Plan::kHold};
+  dlg->AddJob(Job(CONVERT_AVI, "/v/a.mpg", 3600.0));
+  dlg->AddJob(Job(CONVERT_MP4, "/v/b.mpg"));
+  Create();
+  dlg->ShowWindow(SW_SHOW);
+  const QImage idle = dlg->GetWidget()->grab().toImage();
+  Start();
+  End("/v/a.mpg")->position = 9000000000LL;  // 900 s of 3600
+  ASSERT_TRUE(WaitFor([&] { return Line().find("Left ") != std::string::npos && Bar() == 25; })) << Line();
+  const std::string path = GrabPath("main-window-running");
+  ASSERT_TRUE(UiGrabWindow(dlg.get(), path.c_str()));
+  const QImage running(QString::fromStdString(path));
+  ASSERT_EQ(running.size(), QSize(640, 464));
+
+  for (const CutText& c : CutTexts(dlg.get())) ADD_FAILURE() << c.Describe();
+  // The bar (530..630) is a quarter full; its empty part shows the skin's blue.
+  EXPECT_EQ(running.pixelColor(620, 418), QColor(95, 147, 199));
+  EXPECT_NE(running.pixelColor(535, 418), QColor(95, 147, 199));
+  // The help menu button is disabled during the run and looks it.
+  EXPECT_FALSE(dlg->GetDlgItem(1080)->IsWindowEnabled());
+  EXPECT_NE(running.copy(570, 2, 20, 20), idle.convertToFormat(running.format()).copy(570, 2, 20, 20));
+  // Above its text, a header column is one even band: no divider repeats in it.
+  auto* list = dynamic_cast<CListCtrl*>(dlg->GetDlgItem(1000));
+  ASSERT_NE(list, nullptr);
+  CHeaderCtrl* header = list->GetHeaderCtrl();
+  ASSERT_NE(header, nullptr);
+  CRect at, item;
+  header->GetWindowRect(&at);
+  dlg->ScreenToClient(&at);
+  ASSERT_TRUE(header->GetItemRect(1, &item));
+  const int y = at.top + 2;
+  for (int x = at.left + item.left + 2; x < at.left + item.right - 2; ++x)
+    ASSERT_EQ(running.pixel(x, y), running.pixel(at.left + item.left + 2, y)) << x;
+}
+
+// Help opens the HTML page beside the program in the desktop's browser, and
+// says so when it cannot.
+TEST_F(MainWindow, HelpOpensThePageBesideTheProgram) {
+  Create();
+  const std::string page = CTambrelDlg::HelpPagePath();
+  ASSERT_EQ(page.substr(page.find_last_of('/') + 1), "pmrhelp.html");
+  struct Case {
+    bool present, browser;
+    size_t opened;
+    const char* box;  // a word of the message, or null for none
+  } cases[] = {{true, true, 1, nullptr}, {true, false, 1, "browser"}, {false, true, 0, "missing"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.present) + std::to_string(c.browser));
+    if (c.present) {
+      FILE* f = std::fopen(page.c_str(), "w");
+      ASSERT_NE(f, nullptr);
+      std::fputs("<html><title>help</title></html>\n", f);
+      std::fclose(f);
+    } else {
+      std::remove(page.c_str());
+    }
+    std::vector<std::string> opened;
+    UiSetOpenHook([&](const std::string& target) {
+      opened.push_back(target);
+      return c.browser;
+    });
+    BoxHook boxes;
+    dlg->SendMessage(WM_COMMAND, 271, 0);
+    UiSetOpenHook(nullptr);
+    ASSERT_EQ(opened.size(), c.opened);
+    if (c.opened) {
+      EXPECT_EQ(opened[0], page);
+    }
+    if (!c.box) {
+      EXPECT_TRUE(boxes.seen.empty());
+    } else {
+      ASSERT_EQ(boxes.seen.size(), 1u);
+      EXPECT_NE(boxes.seen[0].text.find(c.box), std::string::npos) << boxes.seen[0].text;
+      EXPECT_NE(boxes.seen[0].text.find(page), std::string::npos) << boxes.seen[0].text;
+    }
+  }
+  std::remove(page.c_str());
+}
+
+// --- Real jobs through the graph converter ---------------------------------
+
+std::string Sample(const char* name) {
+  const char* dir = std::getenv("PELLOMAR_TEST_DATA");
+  return std::string(dir ? dir : PELLOMAR_SOURCE_DIR "/tests/data") + "/" + name;
+}
+
+std::string OutFile(const char* name) {
+  const char* dir = std::getenv("PELLOMAR_REGISTRY_DIR");
+  const std::string folder = std::string(dir ? dir : "/tmp") + "/out";
+  std::filesystem::create_directories(folder);
+  return folder + "/" + name;
+}
+
+// An MPEG-1 job of the project's 2-second MPEG-2 sample.
+CConvertOpt* MpegJob(const std::string& source, const std::string& target) {
+  CConvertOpt* job = Job(CONVERT_MPEG, source, 2.0);
+  job->m_strTarget = target;
+  job->m_nSourceFormat = 0x4000;
+  job->m_nSourceWidth = job->m_nWidth = 176;
+  job->m_nSourceHeight = job->m_nHeight = 144;
+  job->m_dSourceFrameRate = 25;
+  job->m_nMpegKind = 0;
+  job->m_nMpegRateNum = 25;
+  job->m_nMpegRateDen = 1;
+  return job;
+}
+
+double ProbedSeconds(const std::string& file) {
+  const std::string cmd = "ffprobe -v error -show_entries format=duration -of csv=p=0 '" + file + "' 2>/dev/null";
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return -1;
+  char line[64] = {};
+  const bool got = std::fgets(line, sizeof line, p) != nullptr;
+  pclose(p);
+  return got ? std::atof(line) : -1;
+}
+
+// Closing is refused in every way while converting, the job runs to its
+// end and leaves a whole file; once the run is over, Escape closes.
+TEST(RealJob, EveryWayOfClosingIsRefusedWhileConverting) {
+  const auto key = [](int k) {
+    return [k](CTambrelDlg& d) {
+      QKeyEvent press(QEvent::KeyPress, k, Qt::NoModifier);
+      QCoreApplication::sendEvent(d.GetWidget(), &press);
+    };
+  };
+  const struct {
+    const char* way;
+    std::function<void(CTambrelDlg&)> close;
+    bool refusal;  // the user is told; otherwise nothing happens at all
+  } ways[] = {
+      {"Escape", key(Qt::Key_Escape), true},
+      {"Return", key(Qt::Key_Return), false},
+      {"close button", [](CTambrelDlg& d) { d.SendMessage(WM_COMMAND, MAKEWPARAM(1082, BN_CLICKED), 0); }, true},
+      {"window manager", [](CTambrelDlg& d) { d.GetWidget()->close(); }, true},
+      {"system menu", [](CTambrelDlg& d) { d.SendMessage(WM_SYSCOMMAND, SC_CLOSE, 0); }, true},
+      {"IDCANCEL", [](CTambrelDlg& d) { d.SendMessage(WM_COMMAND, IDCANCEL, 0); }, true},
+      {"IDOK", [](CTambrelDlg& d) { d.SendMessage(WM_COMMAND, IDOK, 0); }, false},
+  };
+  const std::string target = OutFile("closing.mpg");
+  std::remove(target.c_str());
+  BoxHook boxes;
+  CTambrelDlg dlg;
+  dlg.AddJob(MpegJob(Sample("mpeg2-ps-mp2.mpg"), target));
+  ASSERT_TRUE(dlg.Create(CTambrelDlg::IDD));
+  dlg.ShowWindow(SW_SHOW);
+  dlg.OnStartStop();
+  ASSERT_TRUE(dlg.IsConverting());
+  ASSERT_EQ(dlg.GetJobStatus(0), kJobRunning);
+  for (const auto& w : ways) {
+    const size_t before = boxes.seen.size();
+    w.close(dlg);
+    EXPECT_TRUE(dlg.IsWindowVisible()) << w.way;
+    EXPECT_TRUE(dlg.IsConverting()) << w.way;
+    ASSERT_EQ(boxes.seen.size(), before + (w.refusal ? 1 : 0)) << w.way;
+    if (w.refusal) {
+      EXPECT_EQ(boxes.seen.back().text, "You are converting now, You must stop it first.") << w.way;
+    }
+  }
+  EXPECT_TRUE(UiGrabWindow(&dlg, GrabPath("main-window-real-job").c_str()));
+
+  ASSERT_TRUE(WaitFor([&] { return !dlg.IsConverting(); }, 120));
+  EXPECT_EQ(dlg.GetJobStatus(0), kJobDone) << dlg.GetRunLog();
+  EXPECT_NEAR(ProbedSeconds(target), 2.0, 0.3);
+
+  key(Qt::Key_Escape)(dlg);
+  EXPECT_FALSE(dlg.IsWindowVisible());
+  dlg.DestroyWindow();
+  UiPumpMessages();
+}
+
+// Each failed job's line carries its own text, never an earlier job's.
+TEST(RealJob, TwoFailingJobsLogTwoSeparateTexts) {
+  ModalWatcher modals;
+  CTambrelDlg dlg;
+  dlg.AddJob(MpegJob("/nonexistent/first.mpg", OutFile("first.mpg")));
+  dlg.AddJob(MpegJob("/nonexistent/second.mpg", OutFile("second.mpg")));
+  ASSERT_TRUE(dlg.Create(CTambrelDlg::IDD));
+  dlg.OnStartStop();
+  ASSERT_TRUE(WaitFor([&] { return !dlg.IsConverting(); }, 120));
+  EXPECT_EQ(dlg.GetJobStatus(0), kJobFailed);
+  EXPECT_EQ(dlg.GetJobStatus(1), kJobFailed);
+  const std::string log = dlg.GetRunLog();
+  const size_t second = log.find("\n2. ");
+  ASSERT_NE(second, std::string::npos) << log;
+  const std::string first = log.substr(0, second + 1), next = log.substr(second + 1);
+  EXPECT_EQ(first.rfind("1. Code: 0x", 0), 0u) << log;
+  EXPECT_EQ(next.rfind("2. Code: 0x", 0), 0u) << log;
+  // The two lines tell the same failure the same way, each once.
+  EXPECT_EQ(next.substr(1), first.substr(1)) << log;
+  EXPECT_EQ(first.find("Code:", 4), std::string::npos) << log;
+  dlg.DestroyWindow();
+  UiPumpMessages();
 }
 
 }  // namespace

@@ -153,6 +153,43 @@ TEST_F(Notices, ChoicesGoToTheUserEvenWhenTheMachineHasTheKey) {
   EXPECT_EQ(UserValue("3GP ShowOnce", HKEY_LOCAL_MACHINE), 0);
 }
 
+// The codec help opens by itself over a log of missing decoders until the
+// user ticks "do not show this again" in it; its button still opens it.
+TEST_F(Notices, TheCodecHelpOpensByItselfUntilTheUserSaysNot) {
+  const std::string missing = "1. EC_ERRORABORT, hr = 80040209\n Please insure you have installed ffdshow codecs package\n";
+  const auto titles = [](const std::string& text) {
+    ModalWatcher modals;
+    CDlgLog log;
+    log.m_strLog = text;
+    log.DoModal();
+    std::vector<std::string> seen;
+    for (const ModalSeen& m : modals.seen) seen.push_back(m.title);
+    std::sort(seen.begin(), seen.end());
+    return seen;
+  };
+  const std::vector<std::string> both = {"Codecs", "Conversion log"}, logOnly = {"Conversion log"};
+  EXPECT_EQ(titles(missing), both);
+  EXPECT_EQ(titles("1. Code: 0x80004005, Unspecified error -- [No Video Stream]\n"), logOnly);
+
+  // Ticked and confirmed: stored, and the help no longer opens by itself.
+  {
+    Driven<CDlgCodecInfo> dlg(1005, BST_CHECKED, IDOK);
+    EXPECT_EQ(dlg.DoModal(), IDOK);
+  }
+  EXPECT_EQ(UserValue("ShowOnce"), 1);
+  EXPECT_EQ(g_dwShowOnce, 1u);
+  EXPECT_EQ(titles(missing), logOnly);
+
+  // The log's button opens it all the same.
+  ModalWatcher modals;
+  CDlgLog log;
+  log.m_strLog = missing;
+  QTimer::singleShot(0, [&] { log.SendMessage(WM_COMMAND, MAKEWPARAM(1007, BN_CLICKED), 0); });
+  log.DoModal();
+  ASSERT_EQ(modals.seen.size(), 2u);
+  EXPECT_EQ(modals.seen[0].title, "Codecs");
+}
+
 TEST_F(Notices, LogDialogShowsItsText) {
   ModalWatcher modals;
   CDlgLog log;

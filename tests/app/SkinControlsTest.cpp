@@ -213,7 +213,7 @@ TEST_F(SkinControlsTest, MainWindowSkinRendersBackgroundButtonsAndShape) {
     CRect rect;
   };
   const Skin skins[] = {
-      {1080, 159, 158, 159, 160, CRect(570, 2, 590, 22)},  {1081, 164, 161, 164, 160, CRect(593, 2, 613, 22)},
+      {1080, 159, 158, 168, 160, CRect(570, 2, 590, 22)},  {1081, 164, 161, 164, 160, CRect(593, 2, 613, 22)},
       {1082, 162, 163, 162, 160, CRect(616, 2, 636, 22)},  {1001, 166, 165, 167, 186, CRect(334, 30, 404, 50)},
       {1079, 176, 175, 177, 186, CRect(409, 30, 479, 50)}, {1002, 172, 171, 172, 186, CRect(485, 30, 555, 50)},
       {1083, 180, 180, 180, 179, CRect(15, 405, 521, 431)}, {1005, 184, 185, 184, 181, CRect(478, 435, 629, 450)},
@@ -226,6 +226,8 @@ TEST_F(SkinControlsTest, MainWindowSkinRendersBackgroundButtonsAndShape) {
     b->MoveWindow(&s.rect);
     buttons.push_back(std::move(b));
   }
+  // The window takes the skin's size whatever its template's size at the font.
+  dlg_.SetWindowPos(nullptr, 0, 0, 640, 464, SWP_NOMOVE | SWP_NOZORDER);
   dlg_.SetWindowRgn(::CreateRectRgn(0, 0, 639, 463), TRUE);
 
   QImage img = GrabWindow(&dlg_);
@@ -274,9 +276,10 @@ TEST(AboutBox, BuildsFromItsTemplateAndClosesWithOk) {
     std::string caption;
     about.GetWindowText(caption);
     EXPECT_EQ(caption, "About Pellomar");
-    CRect client;
+    CRect client, size(0, 0, UiFindDialogTemplate(IDD_ABOUTBOX)->cx, UiFindDialogTemplate(IDD_ABOUTBOX)->cy);
     about.GetClientRect(&client);
-    EXPECT_EQ(client.Size(), CSize(320, 176));
+    about.MapDialogRect(&size);
+    EXPECT_EQ(client, size);
     about.EndDialog(IDOK);
   });
   EXPECT_EQ(about.DoModal(), IDOK);

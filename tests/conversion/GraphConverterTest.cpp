@@ -151,33 +151,7 @@ TEST(ProbeSource, UnreadableSourceLeavesTheRecord) {
 struct JobGraph {
   CComPtr<CGraphConverter> conv = NewConverter();
 
-  GraphEvents Play() {
-    CComQIPtr<IMediaControl> control(static_cast<IGraphBuilder2*>(conv.p));
-    CComQIPtr<IMediaEventEx> events(static_cast<IGraphBuilder2*>(conv.p));
-    GraphEvents ev;
-    if (!control || !events) {
-      ADD_FAILURE() << "no control";
-      return ev;
-    }
-    EXPECT_TRUE(SUCCEEDED(control->Run()));
-    for (;;) {
-      LONG code = 0;
-      LONG_PTR p1 = 0, p2 = 0;
-      if (events->GetEvent(&code, &p1, &p2, 120000) != S_OK) {
-        ADD_FAILURE() << "the run did not end";
-        break;
-      }
-      events->FreeEventParams(code, p1, p2);
-      if (code == EC_COMPLETE) ++ev.completes;
-      if (code == EC_ERRORABORT) {
-        ++ev.aborts;
-        ev.abortCode = p1;
-      }
-      if (code == EC_COMPLETE || code == EC_ERRORABORT) break;
-    }
-    control->Stop();
-    return ev;
-  }
+  GraphEvents Play() { return PlayToEnd(static_cast<IGraphBuilder2*>(conv.p)); }
 };
 
 std::string Target(const char* name) {

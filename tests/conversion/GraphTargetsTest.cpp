@@ -35,34 +35,7 @@ std::string Target(const std::string& name) {
   return path;
 }
 
-// Runs the built graph until it reports its end.
-GraphEvents Play(CGraphConverter* conv) {
-  GraphEvents ev;
-  CComQIPtr<IMediaControl> control(static_cast<IGraphBuilder2*>(conv));
-  CComQIPtr<IMediaEventEx> events(static_cast<IGraphBuilder2*>(conv));
-  if (!control || !events) {
-    ADD_FAILURE() << "no control";
-    return ev;
-  }
-  EXPECT_TRUE(SUCCEEDED(control->Run()));
-  for (;;) {
-    LONG code = 0;
-    LONG_PTR p1 = 0, p2 = 0;
-    if (events->GetEvent(&code, &p1, &p2, 120000) != S_OK) {
-      ADD_FAILURE() << "the run did not end";
-      break;
-    }
-    events->FreeEventParams(code, p1, p2);
-    if (code == EC_COMPLETE) ++ev.completes;
-    if (code == EC_ERRORABORT) {
-      ++ev.aborts;
-      ev.abortCode = p1;
-    }
-    if (code == EC_COMPLETE || code == EC_ERRORABORT) break;
-  }
-  control->Stop();
-  return ev;
-}
+GraphEvents Play(CGraphConverter* conv) { return PlayToEnd(static_cast<IGraphBuilder2*>(conv)); }
 
 double Seconds(const std::string& text) { return text.empty() || text == "N/A" ? -1.0 : std::stod(text); }
 

@@ -61,6 +61,36 @@ struct GraphEvents {
   LONG_PTR abortCode = 0;
 };
 
+// Runs a built graph until it reports its end (completion or abort), then
+// stops it.
+inline GraphEvents PlayToEnd(IUnknown* graph) {
+  GraphEvents ev;
+  CComQIPtr<IMediaControl> control(graph);
+  CComQIPtr<IMediaEventEx> events(graph);
+  if (!control || !events) {
+    ADD_FAILURE() << "no control";
+    return ev;
+  }
+  EXPECT_TRUE(SUCCEEDED(control->Run()));
+  for (;;) {
+    LONG code = 0;
+    LONG_PTR p1 = 0, p2 = 0;
+    if (events->GetEvent(&code, &p1, &p2, 120000) != S_OK) {
+      ADD_FAILURE() << "the run did not end";
+      break;
+    }
+    events->FreeEventParams(code, p1, p2);
+    if (code == EC_COMPLETE) ++ev.completes;
+    if (code == EC_ERRORABORT) {
+      ++ev.aborts;
+      ev.abortCode = p1;
+    }
+    if (code == EC_COMPLETE || code == EC_ERRORABORT) break;
+  }
+  control->Stop();
+  return ev;
+}
+
 class MuxGraph {
  public:
   MuxGraph() {

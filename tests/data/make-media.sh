@@ -5,7 +5,7 @@
 # re-running with the same ffmpeg build gives the same bytes.
 #
 #   make-media.sh              remake every sample next to this script
-#   make-media.sh --bench DIR  make only the long benchmark source into DIR
+#   make-media.sh --bench DIR  make only the long benchmark sources into DIR
 #                              (kept out of tests/data: it is far too large)
 set -eu
 
@@ -45,6 +45,16 @@ if [ "${1:-}" = "--bench" ]; then
     -c:v mpeg2video -b:v 6000k -maxrate 8000k -bufsize 1835k -g 12 -bf 2 \
     -c:a mp2 -b:a 224k -f vob "$2/bench-mpeg2-720x576-60s.mpg"
   echo "$2/bench-mpeg2-720x576-60s.mpg"
+  # Full-size H.264 and AAC in Matroska, a minute long.
+  run $(video 720x576 60) $(stereo 48000 60) -map 0:v -map 1:a $OUT \
+    -c:v libx264 -preset veryfast -b:v 4000k -g 50 -pix_fmt yuv420p -c:a aac -b:a 160k \
+    -f matroska "$2/bench-h264-aac-720x576-60s.mkv"
+  echo "$2/bench-h264-aac-720x576-60s.mkv"
+  # Full-size MPEG-4 (Xvid tag) with MP3 in AVI, a minute long.
+  run $(video 720x576 60) $(stereo 44100 60) -map 0:v -map 1:a $OUT \
+    -c:v mpeg4 -vtag XVID -b:v 4000k -g 250 -bf 1 -c:a libmp3lame -b:a 192k -f avi \
+    "$2/bench-mpeg4-mp3-720x576-60s.avi"
+  echo "$2/bench-mpeg4-mp3-720x576-60s.avi"
   exit 0
 fi
 [ $# -eq 0 ] || { echo "usage: $0 [--bench DIR]" >&2; exit 2; }

@@ -67,7 +67,16 @@ struct Received {
   bool timed = false, sync = false, discontinuity = false;
   LONG length = 0;
   std::vector<BYTE> head;  // the first bytes
+  std::vector<BYTE> data;  // the whole payload
+  uint64_t hash = 0;       // FNV-1a of the whole payload
 };
+
+// FNV-1a, 64 bits: a payload fingerprint for comparing packets.
+inline uint64_t PayloadHash(const BYTE* data, size_t n) {
+  uint64_t h = 14695981039346656037ull;
+  for (size_t i = 0; i < n; i++) h = (h ^ data[i]) * 1099511628211ull;
+  return h;
+}
 
 class Sink;
 
@@ -89,7 +98,8 @@ class InPin : public CBaseInputPin {
 // pin when asked (for the walkers).
 class Sink : public CBaseFilter {
  public:
-  explicit Sink(bool withOutput = false) : CBaseFilter(NAME("toy sink"), nullptr, &m_lock, CLSID_ToySink) {
+  explicit Sink(bool withOutput = false, const CLSID& clsid = CLSID_ToySink)
+      : CBaseFilter(NAME("toy sink"), nullptr, &m_lock, clsid) {
     m_in = std::make_unique<InPin>(this, &m_lock);
     if (withOutput)
       m_out = std::make_unique<OutPin>(this, &m_lock, L"Out", std::vector<CMediaType>{CMediaType(&MEDIATYPE_Video)});
@@ -143,8 +153,11 @@ inline STDMETHODIMP InPin::Receive(IMediaSample* sample) {
   r.discontinuity = sample->IsDiscontinuity() == S_OK;
   r.length = sample->GetActualDataLength();
   BYTE* data = nullptr;
-  if (SUCCEEDED(sample->GetPointer(&data)) && data)
+  if (SUCCEEDED(sample->GetPointer(&data)) && data) {
     r.head.assign(data, data + std::min<LONG>(r.length, 8));
+    r.data.assign(data, data + r.length);
+    r.hash = PayloadHash(data, static_cast<size_t>(std::max<LONG>(r.length, 0)));
+  }
   std::lock_guard<std::mutex> g(m_sink->mutex);
   m_sink->samples.push_back(std::move(r));
   m_sink->changed.notify_all();

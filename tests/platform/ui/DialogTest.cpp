@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QFontMetrics>
 #include <QImage>
 #include <QTemporaryDir>
+#include <QWidget>
 
 #include "tests/platform/ui/TestIds.h"
 #include "tests/platform/ui/UiTestEnv.h"
@@ -58,32 +61,88 @@ struct BoxRecorder {
 
 }  // namespace
 
-TEST(Dialog, ControlsComeFromTheTemplateAtTheirPixelPositions) {
+TEST(Dialog, ControlsComeFromTheTemplateInDialogUnitsOfItsFont) {
   CDialog dlg(kDlgForm);
   ASSERT_TRUE(dlg.Create(kDlgForm));
+  // A horizontal unit is a quarter of the font's average letter width, a
+  // vertical one an eighth of its height.
+  CRect unit(0, 0, 4, 8);
+  dlg.MapDialogRect(&unit);
+  const QFontMetrics fm(dlg.GetWidget()->font());
+  EXPECT_EQ(unit.Height(), fm.height());
+  const double letters = fm.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") / 52.0;
+  EXPECT_NEAR(unit.Width(), letters, 0.51);
+  const auto px = [&](int v, bool horizontal) {
+    const int base = horizontal ? unit.Width() : unit.Height(), per = horizontal ? 4 : 8;
+    return (v * base + per / 2) / per;
+  };
   CRect client;
   dlg.GetClientRect(&client);
-  EXPECT_EQ(client, CRect(0, 0, 300, 200));
+  EXPECT_EQ(client, CRect(0, 0, px(300, true), px(200, false)));
   std::string caption;
   dlg.GetWindowText(caption);
   EXPECT_EQ(caption, "Form");
   struct Expect {
     int id;
-    CRect rect;
-  } expected[] = {{kIdName, {10, 10, 130, 32}}, {kIdCheck, {10, 70, 110, 90}}, {kIdList, {150, 40, 290, 140}},
-                  {IDCANCEL, {220, 160, 280, 184}}};
+    CRect units;  // left, top, width, height as in the template
+  } expected[] = {{kIdName, {10, 10, 120, 22}}, {kIdCheck, {10, 70, 100, 20}}, {kIdList, {150, 40, 140, 100}},
+                  {IDCANCEL, {220, 160, 60, 24}}};
   for (auto& e : expected) {
     CWnd* c = dlg.GetDlgItem(e.id);
     ASSERT_NE(c, nullptr) << e.id;
     CRect r;
     c->GetWindowRect(&r);
     dlg.ScreenToClient(&r);
-    EXPECT_EQ(r, e.rect) << e.id;
+    const int left = px(e.units.left, true), top = px(e.units.top, false);
+    EXPECT_EQ(r, CRect(left, top, left + px(e.units.right, true), top + px(e.units.bottom, false))) << e.id;
   }
   EXPECT_NE(dynamic_cast<CButton*>(dlg.GetDlgItem(kIdCheck)), nullptr);
   EXPECT_NE(dynamic_cast<CListCtrl*>(dlg.GetDlgItem(kIdList)), nullptr);
   EXPECT_NE(dynamic_cast<CProgressCtrl*>(dlg.GetDlgItem(kIdProgress)), nullptr);
   EXPECT_EQ(dlg.GetDlgItem(4242), nullptr);
+}
+
+// A layout in dialog units keeps fitting its text whatever the program's font.
+TEST(Dialog, ATextSizedInDialogUnitsFitsAtEveryFont) {
+  const QFont original = QApplication::font();
+  int lastWidth = 0;
+  for (int points : {7, 9, 12, 18}) {
+    SCOPED_TRACE(points);
+    QFont font = original;
+    font.setPointSize(points);
+    QApplication::setFont(font);
+    EXPECT_EQ(HIWORD(GetDialogBaseUnits()), QFontMetrics(font).height());
+    CDialog dlg(kDlgText);
+    ASSERT_TRUE(dlg.Create(kDlgText));
+    QWidget* label = dlg.GetDlgItem(kIdLabel)->GetWidget();
+    const QFontMetrics fm(label->font());
+    EXPECT_GE(label->width(), fm.horizontalAdvance("abcdefghijklmnopqrstuvwxyz"));
+    EXPECT_GE(label->height(), fm.height());
+    CRect client;
+    dlg.GetClientRect(&client);
+    EXPECT_GT(client.Width(), lastWidth);
+    lastWidth = client.Width();
+    dlg.DestroyWindow();
+  }
+  QApplication::setFont(original);
+}
+
+// Pages are shown with their parent only when their template says so.
+TEST(Dialog, AChildPageIsShownOnlyWithTheVisibleStyle) {
+  CDialog form(kDlgForm);
+  ASSERT_TRUE(form.Create(kDlgForm));
+  form.ShowWindow(SW_SHOW);
+  for (auto [id, visible] : {std::pair{kDlgPage, false}, std::pair{kDlgShownPage, true}}) {
+    CDialog page(id, &form);
+    ASSERT_TRUE(page.Create(id, &form));
+    UiPumpMessages();
+    EXPECT_EQ(page.IsWindowVisible() != 0, visible) << id;
+    EXPECT_EQ(page.GetParent(), &form);
+    page.ShowWindow(SW_SHOW);
+    EXPECT_TRUE(page.IsWindowVisible()) << id;
+    page.DestroyWindow();
+  }
+  form.DestroyWindow();
 }
 
 TEST(Dialog, MissingTemplateFailsCleanly) {

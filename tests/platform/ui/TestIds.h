@@ -5,6 +5,9 @@
 
 constexpr UINT kDlgForm = 200;
 constexpr UINT kDlgPicture = 201;
+constexpr UINT kDlgText = 202;
+constexpr UINT kDlgPage = 203;
+constexpr UINT kDlgShownPage = 204;
 constexpr UINT kMenuMain = 300;
 constexpr UINT kStrQuestion = 128;
 constexpr UINT kStrHello = 129;

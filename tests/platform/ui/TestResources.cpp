@@ -36,9 +36,18 @@ const PmrControlTemplate kPictureControls[] = {
     {"Static", kIdBlack, "", 40, 30, 10, 10, kVis | SS_BLACKRECT, 0},
 };
 
+// 26 average characters wide, one line high.
+const PmrControlTemplate kTextControls[] = {
+    {"Static", kIdLabel, "abcdefghijklmnopqrstuvwxyz", 7, 7, 104, 8, kVis, 0},
+};
+
 const PmrDialogTemplate kDialogs[] = {
     {kDlgForm, 300, 200, "Form", WS_POPUP | WS_CAPTION, 0, nullptr, 9, kFormControls, std::size(kFormControls)},
     {kDlgPicture, 64, 48, "Picture", WS_POPUP, 0, nullptr, 0, kPictureControls, std::size(kPictureControls)},
+    {kDlgText, 118, 22, "Text", WS_POPUP, 0, nullptr, 0, kTextControls, std::size(kTextControls)},
+    {kDlgPage, 100, 40, "Page", WS_CHILD, 0, nullptr, 0, kTextControls, std::size(kTextControls)},
+    {kDlgShownPage, 100, 40, "Shown page", WS_CHILD | WS_VISIBLE, 0, nullptr, 0, kTextControls,
+     std::size(kTextControls)},
 };
 
 const PmrMenuItem kFileItems[] = {

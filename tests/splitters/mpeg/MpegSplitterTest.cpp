@@ -13,6 +13,7 @@
 #include "splitters/mpeg/MpegSplitter.h"
 #include "tests/foundation/FfprobeInfo.h"
 #include "tests/foundation/MemAsyncReader.h"
+#include "tests/foundation/SplitterGraph.h"
 #include "tests/foundation/ToyFilters.h"
 
 namespace {
@@ -40,60 +41,7 @@ std::vector<ProbePacket> ProbePackets(const std::string& path) {
   return out;
 }
 
-// A source-form splitter on a file with a sink on every output.
-struct Graph {
-  CComPtr<IFilterGraph> graph;
-  CMpegSourceFilter* splitter = nullptr;
-  CComPtr<IBaseFilter> hold;
-  std::vector<toy::Sink*> sinks;
-  std::vector<CComPtr<IBaseFilter>> sinkHolds;
-  HRESULT loaded = E_FAIL;
-
-  explicit Graph(const std::string& path) {
-    EXPECT_EQ(DShowRegisterPlatform(), S_OK);
-    EXPECT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph,
-                               reinterpret_cast<void**>(&graph)),
-              S_OK);
-    HRESULT hr = S_OK;
-    splitter = new CMpegSourceFilter(nullptr, &hr);
-    hold = toy::Hold(splitter);
-    EXPECT_EQ(hr, S_OK);
-    EXPECT_EQ(graph->AddFilter(hold, L"Mpeg Source"), S_OK);
-    std::wstring wide(path.begin(), path.end());
-    CComQIPtr<IFileSourceFilter> fs(hold);
-    EXPECT_TRUE(fs);
-    loaded = fs->Load(wide.c_str(), nullptr);
-    if (FAILED(loaded)) return;
-    for (int i = 0; i < splitter->GetPinCount(); i++) {
-      auto* sink = new toy::Sink();
-      sinks.push_back(sink);
-      sinkHolds.push_back(toy::Hold(sink));
-      EXPECT_EQ(graph->AddFilter(sinkHolds.back(), (L"Sink " + std::to_wstring(i)).c_str()), S_OK);
-      EXPECT_EQ(graph->ConnectDirect(splitter->GetPin(i), sink->In(), nullptr), S_OK);
-    }
-  }
-  ~Graph() {
-    if (graph) {
-      CComQIPtr<IMediaControl>(graph)->Stop();
-      // Filters leave the graph before it goes, so no reference cycles stay.
-      for (auto& s : sinkHolds) graph->RemoveFilter(s);
-      graph->RemoveFilter(hold);
-    }
-  }
-  // Runs to the end of every stream that carries data.
-  void RunToEnd() {
-    CComQIPtr<IMediaControl> control(graph);
-    ASSERT_EQ(control->Run(), S_OK);
-    for (auto* s : sinks) EXPECT_TRUE(s->WaitFor(0, true));
-    control->Stop();
-  }
-  std::wstring PinName(int i) { return GetPinName(splitter->GetPin(i)); }
-  CMediaType PinType(int i) {
-    CMediaType mt;
-    splitter->GetPin(i)->ConnectionMediaType(&mt);
-    return mt;
-  }
-};
+using Graph = SplitterGraph<CMpegSourceFilter>;
 
 // Checks one output against the ffprobe packets of one stream: the byte
 // total (less `trim` bytes per probe packet), and every time stamp we

@@ -1,0 +1,136 @@
+// Source filters over libavformat's demuxers: a demuxer shared by the
+// filter's output pins, each pin pulling its own stream's packets (packets
+// of the other wanted streams wait in per-stream queues), and the pins that
+// deliver them with the stream's FourCC or wave format tag, so that the
+// installed decoders pick them up. Packets of streams whose pin is not
+// connected are dropped. Pins offer IMediaSeeking for the duration; playing
+// always starts at the beginning.
+#pragma once
+
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/codecs/FfmpegMedia.h"
+#include "platform/dshow/Source.h"
+
+struct AVFormatContext;
+struct AVIOContext;
+struct AVStream;
+
+// The demuxer; thread-safe.
+class CFfDemux {
+ public:
+  CFfDemux() = default;
+  CFfDemux(const CFfDemux&) = delete;
+  CFfDemux& operator=(const CFfDemux&) = delete;
+  ~CFfDemux();
+
+  // Opens a file, or the bytes of an upstream reader, with the named
+  // demuxer only. VFW_E_INVALID_FILE_FORMAT when it cannot parse them.
+  HRESULT Open(const std::string& path, const char* format);
+  HRESULT Open(IAsyncReader* reader, const char* format);
+  void Close();
+  AVFormatContext* Context() const { return m_fmt; }
+  // Streams whose packets are kept; others are dropped while reading.
+  void SetWanted(int stream, bool wanted);
+  // Back to the start with empty queues.
+  void Rewind();
+  // The next packet of a stream, or null at its end (or on a read error).
+  AvPacketPtr Next(int stream);
+  REFERENCE_TIME Duration() const;
+
+  // The media type a stream's pin offers; false for a stream no pin can
+  // carry.
+  static bool StreamType(const AVStream* st, CMediaType& mt);
+
+ private:
+  struct ReaderIo;
+  HRESULT Finish(AVFormatContext* fmt, int err);
+  void CloseLocked();
+
+  std::mutex m_lock;
+  AVFormatContext* m_fmt = nullptr;
+  AVIOContext* m_io = nullptr;
+  std::unique_ptr<ReaderIo> m_readerIo;
+  std::vector<std::deque<AvPacketPtr>> m_queues;
+  std::vector<bool> m_wanted;
+  bool m_eof = false;
+  bool m_played = false;
+};
+
+class CFfDemuxSource;
+
+class CFfDemuxPin final : public CSourceStream, public IMediaSeeking {
+ public:
+  CFfDemuxPin(HRESULT* phr, CFfDemuxSource* filter, LPCWSTR name, int stream, const CMediaType& mt);
+
+  DECLARE_IUNKNOWN;
+  HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
+  HRESULT GetMediaType(CMediaType* pmt) override;
+  HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* request) override;
+  // A packet larger than a sample goes out over several samples, the
+  // first carrying its times.
+  HRESULT FillBuffer(IMediaSample* sample) override;
+  HRESULT OnThreadStartPlay() override;
+  int Stream() const { return m_stream; }
+
+  // IMediaSeeking: media time only; the duration and stop position are
+  // known, positioning is not supported.
+  STDMETHODIMP GetCapabilities(DWORD* caps) override;
+  STDMETHODIMP CheckCapabilities(DWORD* caps) override;
+  STDMETHODIMP IsFormatSupported(const GUID* format) override;
+  STDMETHODIMP QueryPreferredFormat(GUID* format) override;
+  STDMETHODIMP GetTimeFormat(GUID* format) override;
+  STDMETHODIMP IsUsingTimeFormat(const GUID* format) override;
+  STDMETHODIMP SetTimeFormat(const GUID* format) override;
+  STDMETHODIMP GetDuration(LONGLONG* duration) override;
+  STDMETHODIMP GetStopPosition(LONGLONG* stop) override;
+  STDMETHODIMP GetCurrentPosition(LONGLONG* current) override;
+  STDMETHODIMP ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
+                                 const GUID* sourceFormat) override;
+  STDMETHODIMP SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) override;
+  STDMETHODIMP GetPositions(LONGLONG* current, LONGLONG* stop) override;
+  STDMETHODIMP GetAvailable(LONGLONG* earliest, LONGLONG* latest) override;
+  STDMETHODIMP SetRate(double rate) override;
+  STDMETHODIMP GetRate(double* rate) override;
+  STDMETHODIMP GetPreroll(LONGLONG* preroll) override;
+
+ private:
+  CFfDemuxSource* m_owner;
+  int m_stream;
+  CMediaType m_type;
+  long m_bufferSize;
+  bool m_first = true;
+  // What is left of a packet larger than a sample.
+  AvPacketPtr m_rest;
+  int m_restOffset = 0;
+};
+
+// A source filter whose output pins read one CFfDemux.
+class CFfDemuxSource : public CSource {
+ public:
+  CFfDemux& Demux() { return m_demux; }
+  // From stopped: the connected pins' streams are wanted and the demuxer
+  // starts again from the beginning.
+  STDMETHODIMP Pause() override;
+
+ protected:
+  CFfDemuxSource(LPCTSTR name, LPUNKNOWN outer, REFCLSID clsid);
+  ~CFfDemuxSource() override;
+
+  // One pin per stream that has a type: "<video prefix><n>" and "<audio
+  // prefix><n>", counted per kind. VFW_E_INVALID_FILE_FORMAT without any.
+  HRESULT CreatePins(const wchar_t* videoPrefix, const wchar_t* audioPrefix);
+  // Takes the pins out of the filter; they live on (unconnected) until the
+  // filter goes, as the graph may still hold them.
+  void RetirePins();
+
+  CFfDemux m_demux;
+
+ private:
+  std::vector<std::unique_ptr<CFfDemuxPin>> m_retired;
+};

@@ -1,0 +1,361 @@
+#include "splitters/flv/FLVSplitter.h"
+
+#include <algorithm>
+#include <new>
+
+#include "platform/win32/Thread.h"
+
+namespace {
+
+constexpr int kMaxHeaderTags = 100;
+constexpr BYTE kAudio = 8, kVideo = 9;
+constexpr BYTE kCodecH263 = 2, kCodecVp6 = 4, kCodecVp6Alpha = 5;
+
+}  // namespace
+
+CFLVSplitterFilter::CFLVSplitterFilter(LPUNKNOWN outer, HRESULT* phr, const CLSID& clsid)
+    : CBaseSplitterFilter(NAME("CFLVSplitterFilter"), outer, phr, clsid) {}
+
+CFLVSplitterFilter::~CFLVSplitterFilter() {
+  StopDemuxThread();
+  m_pFile.reset();
+}
+
+CFLVSourceFilter::CFLVSourceFilter(LPUNKNOWN outer, HRESULT* phr)
+    : CFLVSplitterFilter(outer, phr, CLSID_FLVSourceFilter) {
+  m_pInput.reset();
+}
+
+CFLVSourceFilter::~CFLVSourceFilter() = default;
+
+// ---------------------------------------------------------------------------
+// Tags
+
+bool CFLVSplitterFilter::ReadTag(FlvTag& t) {
+  if (m_pFile->GetRemaining() < 15) return false;
+  t.PreviousTagSize = static_cast<UINT32>(m_pFile->BitRead(32));
+  t.TagType = static_cast<BYTE>(m_pFile->BitRead(8));
+  t.DataSize = static_cast<UINT32>(m_pFile->BitRead(24));
+  t.TimeStamp = static_cast<UINT32>(m_pFile->BitRead(24));
+  // The extension byte holds bits 24-31, so times go past 4.66 hours.
+  t.TimeStamp |= static_cast<UINT32>(m_pFile->BitRead(8)) << 24;
+  t.StreamID = static_cast<UINT32>(m_pFile->BitRead(24));
+  return m_pFile->GetRemaining() >= t.DataSize;
+}
+
+bool CFLVSplitterFilter::ReadAudioTag(FlvAudioTag& t) {
+  if (m_pFile->GetRemaining() < 1) return false;
+  t.SoundFormat = static_cast<BYTE>(m_pFile->BitRead(4));
+  t.SoundRate = static_cast<BYTE>(m_pFile->BitRead(2));
+  t.SoundSize = static_cast<BYTE>(m_pFile->BitRead(1));
+  t.SoundType = static_cast<BYTE>(m_pFile->BitRead(1));
+  return true;
+}
+
+bool CFLVSplitterFilter::ReadVideoTag(FlvVideoTag& t) {
+  if (m_pFile->GetRemaining() < 1) return false;
+  t.FrameType = static_cast<BYTE>(m_pFile->BitRead(4));
+  t.CodecID = static_cast<BYTE>(m_pFile->BitRead(4));
+  return true;
+}
+
+bool CFLVSplitterFilter::SyncTag(LONGLONG& pos) {
+  CBaseSplitterFileEx& f = *m_pFile;
+  const LONGLONG length = f.GetLength();
+  // Every round starts at least one byte further on.
+  while (pos < length) {
+    f.Seek(pos);
+    bool type = false;
+    while (f.GetRemaining() > 0) {
+      const UINT64 b = f.BitRead(8);
+      if (b == kAudio || b == kVideo) {
+        type = true;
+        break;
+      }
+    }
+    if (!type) return false;
+    pos = f.GetPos();
+    if (f.GetRemaining() < 10) return false;
+    const LONGLONG size = static_cast<LONGLONG>(f.BitRead(24));
+    f.BitRead(56);
+    const LONGLONG end = f.GetPos() + size;
+    if (end > length) continue;
+    bool found = end == length;
+    if (!found && length - end >= 4) {
+      f.Seek(end);
+      found = f.BitRead(32) == static_cast<UINT64>(size + 11);
+    }
+    if (found) {
+      pos -= 5;
+      f.Seek(pos);
+      return true;
+    }
+  }
+  return false;
+}
+
+// ---------------------------------------------------------------------------
+// Outputs
+
+bool CFLVSplitterFilter::AudioType(const FlvAudioTag& at, CMediaType& mt) {
+  mt.InitMediaType();
+  mt.majortype = MEDIATYPE_Audio;
+  mt.formattype = FORMAT_WaveFormatEx;
+  auto* wfe = reinterpret_cast<WAVEFORMATEX*>(mt.AllocFormatBuffer(sizeof(WAVEFORMATEX)));
+  if (!wfe) return false;
+  wfe->nSamplesPerSec = (44100u << at.SoundRate) / 8;
+  wfe->wBitsPerSample = static_cast<WORD>((at.SoundSize + 1) * 8);
+  wfe->nChannels = static_cast<WORD>(at.SoundType + 1);
+  switch (at.SoundFormat) {
+    case 0:
+      wfe->wFormatTag = WAVE_FORMAT_PCM;
+      // PCM is read by its block size and rate.
+      wfe->nBlockAlign = static_cast<WORD>(wfe->nChannels * wfe->wBitsPerSample / 8);
+      wfe->nAvgBytesPerSec = wfe->nSamplesPerSec * wfe->nBlockAlign;
+      mt.subtype = MEDIASUBTYPE_PCM;
+      return true;
+    case 2: {
+      wfe->wFormatTag = WAVE_FORMAT_MPEGLAYER3;
+      mt.subtype = FourCCGuid(WAVE_FORMAT_MPEGLAYER3);
+      CBaseSplitterFileEx::MpegAudioHeader h;
+      CMediaType parsed;
+      if (m_pFile->ReadMpegAudioHeader(h, 4, false, &parsed)) mt = parsed;
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+bool CFLVSplitterFilter::VideoType(const FlvVideoTag& vt, UINT32 dataSize, CMediaType& mt) {
+  CBaseSplitterFileEx& f = *m_pFile;
+  // The bits a picture header needs must lie inside the tag.
+  LONGLONG left = static_cast<LONGLONG>(dataSize) * 8 - 8;
+  auto take = [&](int bits) {
+    left -= bits;
+    return left >= 0 ? f.BitRead(bits) : 0;
+  };
+
+  LONG width = 0, height = 0;
+  LONG displayWidth = 0, displayHeight = 0;
+  DWORD fourcc = 0;
+  if (vt.CodecID == kCodecH263) {
+    if (take(17) != 1 || left < 0) return false;
+    take(13);  // version and temporal reference
+    switch (take(3)) {
+      case 0:
+        width = static_cast<LONG>(take(8));
+        height = static_cast<LONG>(take(8));
+        break;
+      case 1:
+        width = static_cast<LONG>(take(16));
+        height = static_cast<LONG>(take(16));
+        break;
+      case 2: width = 352, height = 288; break;
+      case 3: width = 176, height = 144; break;
+      case 4: width = 128, height = 96; break;
+      case 5: width = 320, height = 240; break;
+      case 6: width = 160, height = 120; break;
+      default: break;
+    }
+    if (left < 0) return false;
+    fourcc = MAKEFOURCC('F', 'L', 'V', '1');
+  } else if (vt.CodecID == kCodecVp6 || vt.CodecID == kCodecVp6Alpha) {
+    if (vt.CodecID == kCodecVp6Alpha) take(24);  // offset of the alpha plane
+    take(8);                                      // size adjustment
+    const UINT64 head = take(16);
+    if ((head & 0x80FE) != 0x0046) return false;
+    // With separated coefficients a partition offset comes first.
+    if (head & 0x0100) take(16);
+    const LONG rows = static_cast<LONG>(take(8)) * 16, cols = static_cast<LONG>(take(8)) * 16;
+    displayHeight = static_cast<LONG>(take(8)) * 16;
+    displayWidth = static_cast<LONG>(take(8)) * 16;
+    if (left < 0) return false;
+    width = cols;
+    height = rows;
+    fourcc = MAKEFOURCC('F', 'L', 'V', '4');
+  } else {
+    return false;
+  }
+  if (width <= 0 || height <= 0) return false;
+
+  mt.InitMediaType();
+  mt.majortype = MEDIATYPE_Video;
+  mt.subtype = FourCCGuid(fourcc);
+  BITMAPINFOHEADER* bih = nullptr;
+  if ((displayWidth && displayWidth != width) || (displayHeight && displayHeight != height)) {
+    mt.formattype = FORMAT_VideoInfo2;
+    auto* vih = reinterpret_cast<VIDEOINFOHEADER2*>(mt.AllocFormatBuffer(sizeof(VIDEOINFOHEADER2)));
+    if (!vih) return false;
+    vih->dwPictAspectRatioX = static_cast<DWORD>(displayWidth);
+    vih->dwPictAspectRatioY = static_cast<DWORD>(displayHeight);
+    bih = &vih->bmiHeader;
+  } else {
+    mt.formattype = FORMAT_VideoInfo;
+    auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
+    if (!vih) return false;
+    bih = &vih->bmiHeader;
+  }
+  // A bitmap header says its own size; consumers rely on it.
+  bih->biSize = sizeof(BITMAPINFOHEADER);
+  bih->biPlanes = 1;
+  bih->biWidth = width;
+  bih->biHeight = height;
+  bih->biCompression = fourcc;
+  return true;
+}
+
+HRESULT CFLVSplitterFilter::CreateOutputs(IAsyncReader* reader) {
+  CheckPointer(reader, E_POINTER);
+  m_pFile.reset();
+  HRESULT hr = E_OUTOFMEMORY;
+  std::unique_ptr<CBaseSplitterFileEx> file(new (std::nothrow) CBaseSplitterFileEx(reader, hr, 2048, false));
+  if (!file) return E_OUTOFMEMORY;
+  if (FAILED(hr)) return hr;
+  m_pFile = std::move(file);
+
+  m_rtNewStart = m_rtCurrent = 0;
+  m_rtDuration = 0;
+  m_rtStop = m_rtNewStop = 0;
+
+  CBaseSplitterFileEx& f = *m_pFile;
+  f.Seek(0);
+  if (f.GetRemaining() < 9 || f.BitRead(24) != 0x464C56 || f.BitRead(8) != 1) return E_FAIL;
+  f.BitRead(5);
+  f.BitRead(1);  // audio flag, not relied on
+  f.BitRead(1);
+  f.BitRead(1);  // video flag, not relied on
+  m_DataOffset = static_cast<LONGLONG>(f.BitRead(32));
+  f.Seek(m_DataOffset);
+
+  bool audioSeen = false, videoSeen = false;
+  FlvTag t;
+  for (int i = 0; i < kMaxHeaderTags && (!audioSeen || !videoSeen) && ReadTag(t); i++) {
+    const LONGLONG next = f.GetPos() + t.DataSize;
+    CMediaType mt;
+    bool ok = false;
+    const wchar_t* name = nullptr;
+    if (t.TagType == kAudio && !audioSeen && t.DataSize >= 1) {
+      audioSeen = true;
+      FlvAudioTag at;
+      ok = ReadAudioTag(at) && AudioType(at, mt);
+      name = L"Audio";
+    } else if (t.TagType == kVideo && !videoSeen && t.DataSize >= 1) {
+      videoSeen = true;
+      FlvVideoTag vt;
+      ok = ReadVideoTag(vt) && vt.FrameType == 1 && VideoType(vt, t.DataSize, mt);
+      name = L"Video";
+    }
+    if (ok && mt.subtype != GUID_NULL) {
+      HRESULT hrPin = S_OK;
+      auto pin = std::make_unique<CBaseSplitterOutputPin>(std::vector<CMediaType>{mt}, name, this, this, &hrPin);
+      if (SUCCEEDED(hrPin)) AddOutputPin(t.TagType, std::move(pin));
+    }
+    f.Seek(next);
+  }
+
+  if (f.IsComplete()) ReadDuration();
+  return m_pOutputs.empty() ? E_FAIL : S_OK;
+}
+
+void CFLVSplitterFilter::ReadDuration() {
+  CBaseSplitterFileEx& f = *m_pFile;
+  LONGLONG pos = std::max(m_DataOffset, f.GetLength() - 65536);
+  if (!SyncTag(pos)) return;
+  REFERENCE_TIME duration = 0;
+  FlvTag t;
+  while (ReadTag(t)) {
+    const LONGLONG next = f.GetPos() + t.DataSize;
+    FlvAudioTag at;
+    FlvVideoTag vt;
+    if ((t.TagType == kAudio && ReadAudioTag(at)) || (t.TagType == kVideo && ReadVideoTag(vt)))
+      duration = std::max(duration, static_cast<REFERENCE_TIME>(t.TimeStamp) * 10000);
+    f.Seek(next);
+  }
+  m_rtDuration = duration;
+  m_rtStop = m_rtNewStop = duration;
+}
+
+// ---------------------------------------------------------------------------
+// Demultiplexing
+
+bool CFLVSplitterFilter::DemuxInit() { return true; }
+
+void CFLVSplitterFilter::DemuxSeek(REFERENCE_TIME rt) {
+  CBaseSplitterFileEx& f = *m_pFile;
+  if (m_rtDuration <= 0 || rt <= 0) {
+    f.Seek(m_DataOffset);
+    return;
+  }
+  // A stream without a pin has nothing to wait for.
+  bool audio = GetOutputPin(kAudio) != nullptr;
+  bool video = GetOutputPin(kVideo) != nullptr;
+
+  const double fraction = static_cast<double>(rt) / static_cast<double>(m_rtDuration);
+  LONGLONG pos = m_DataOffset + static_cast<LONGLONG>(fraction * static_cast<double>(f.GetLength() - m_DataOffset));
+  FlvTag t;
+  if (SyncTag(pos) && ReadTag(t)) {
+    bool ok = true;
+    while (static_cast<REFERENCE_TIME>(t.TimeStamp) * 10000 < rt) {
+      f.Seek(f.GetPos() + t.DataSize);
+      if (!ReadTag(t)) {
+        ok = false;
+        break;
+      }
+    }
+    if (ok) f.Seek(f.GetPos() - 15);
+  }
+
+  // Back to the last audio tag and video key frame at or before the time.
+  while (audio || video) {
+    if (!ReadTag(t)) break;
+    const LONGLONG previous = f.GetPos() - 19 - static_cast<LONGLONG>(t.PreviousTagSize);
+    if (static_cast<REFERENCE_TIME>(t.TimeStamp) * 10000 <= rt) {
+      FlvVideoTag vt;
+      if (t.TagType == kAudio) audio = false;
+      else if (t.TagType == kVideo && ReadVideoTag(vt) && vt.FrameType == 1) video = false;
+    }
+    // The first tag has nothing before it but the file header.
+    if (previous < m_DataOffset) {
+      f.Seek(m_DataOffset);
+      break;
+    }
+    f.Seek(previous);
+  }
+  if (audio || video) f.Seek(m_DataOffset);
+}
+
+bool CFLVSplitterFilter::DemuxLoop() {
+  CBaseSplitterFileEx& f = *m_pFile;
+  HRESULT hr = S_OK;
+  FlvTag t;
+  while (SUCCEEDED(hr) && !CheckRequest(nullptr) && ReadTag(t)) {
+    const LONGLONG next = f.GetPos() + t.DataSize;
+    bool deliver = false;
+    bool sync = true;
+    if (t.TagType == kAudio && t.DataSize >= 1) {
+      FlvAudioTag at;
+      deliver = ReadAudioTag(at);
+    } else if (t.TagType == kVideo && t.DataSize >= 1) {
+      FlvVideoTag vt;
+      deliver = ReadVideoTag(vt);
+      sync = vt.FrameType == 1;
+      if (vt.CodecID == kCodecVp6) f.BitRead(8);
+      else if (vt.CodecID == kCodecVp6Alpha) f.BitRead(32);
+    }
+    // A tag smaller than its own headers has no payload to give.
+    const LONGLONG size = next - f.GetPos();
+    if (deliver && size >= 0) {
+      auto p = std::make_unique<Packet>();
+      p->TrackNumber = t.TagType;
+      p->rtStart = static_cast<REFERENCE_TIME>(t.TimeStamp) * 10000;
+      p->rtStop = p->rtStart + 1;
+      p->bSyncPoint = sync;
+      p->resize(static_cast<size_t>(size));
+      if (size > 0 && f.ByteRead(p->data(), size) != S_OK) break;
+      hr = DeliverPacket(std::move(p));
+    }
+    f.Seek(next);
+  }
+  return true;
+}

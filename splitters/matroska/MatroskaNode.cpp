@@ -1,0 +1,340 @@
+#include "splitters/matroska/MatroskaNode.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/win32/CodePage.h"
+#include "splitters/matroska/MatroskaFile.h"
+
+namespace MatroskaReader {
+
+namespace {
+
+// The element's payload of at most 8 bytes as a big-endian number.
+HRESULT ReadBigEndian(CMatroskaNode* pMN, UINT64& v, QWORD& len) {
+  if (!pMN) return E_POINTER;
+  len = pMN->m_len;
+  if (len > 8) return E_FAIL;
+  BYTE buf[8];
+  HRESULT hr = pMN->Read(buf, len);
+  if (hr != S_OK) return FAILED(hr) ? hr : E_FAIL;
+  v = 0;
+  for (QWORD i = 0; i < len; i++) v = (v << 8) | buf[i];
+  return S_OK;
+}
+
+bool IsTopLevel(DWORD id) {
+  switch (id) {
+    case kIdSeekHead:
+    case kIdInfo:
+    case kIdTracks:
+    case kIdCues:
+    case kIdChapters:
+    case kIdAttachments:
+    case kIdTags:
+    case kIdCluster: return true;
+    default: return false;
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Values
+
+HRESULT CUInt::Parse(CMatroskaNode* pMN) {
+  UINT64 v = 0;
+  QWORD len = 0;
+  HRESULT hr = ReadBigEndian(pMN, v, len);
+  if (FAILED(hr)) return hr;
+  Set(v);
+  return S_OK;
+}
+
+HRESULT CInt::Parse(CMatroskaNode* pMN) {
+  UINT64 v = 0;
+  QWORD len = 0;
+  HRESULT hr = ReadBigEndian(pMN, v, len);
+  if (FAILED(hr)) return hr;
+  // Sign extension by masking, so that no shift reaches 64 bits.
+  if (len > 0 && len < 8 && (v >> (len * 8 - 1)) & 1) v |= ~0ULL << (len * 8);
+  Set(static_cast<INT64>(v));
+  return S_OK;
+}
+
+HRESULT CFloat::Parse(CMatroskaNode* pMN) {
+  if (!pMN) return E_POINTER;
+  if (pMN->m_len != 4 && pMN->m_len != 8) return E_FAIL;
+  UINT64 bits = 0;
+  QWORD len = 0;
+  HRESULT hr = ReadBigEndian(pMN, bits, len);
+  if (FAILED(hr)) return hr;
+  if (len == 4) {
+    const auto b32 = static_cast<uint32_t>(bits);
+    float f;
+    std::memcpy(&f, &b32, sizeof f);
+    Set(f);
+  } else {
+    double d;
+    std::memcpy(&d, &bits, sizeof d);
+    Set(d);
+  }
+  return S_OK;
+}
+
+HRESULT CID::Parse(CMatroskaNode* pMN) {
+  BYTE b = 0;
+  HRESULT hr = pMN->Read(&b, 1);
+  if (hr != S_OK) return FAILED(hr) ? hr : E_FAIL;
+  int more = 0;
+  if (b & 0x80)
+    more = 0;
+  else if (b & 0x40)
+    more = 1;
+  else if (b & 0x20)
+    more = 2;
+  else if (b & 0x10)
+    more = 3;
+  else
+    return E_FAIL;
+  DWORD v = b;
+  BYTE rest[3];
+  if (more > 0) {
+    hr = pMN->Read(rest, static_cast<QWORD>(more));
+    if (hr != S_OK) return FAILED(hr) ? hr : E_FAIL;
+    for (int i = 0; i < more; i++) v = (v << 8) | rest[i];
+  }
+  Set(v);
+  return S_OK;
+}
+
+HRESULT CLength::Parse(CMatroskaNode* pMN) {
+  BYTE b = 0;
+  HRESULT hr = pMN->Read(&b, 1);
+  if (hr != S_OK) return FAILED(hr) ? hr : E_FAIL;
+  if (b == 0) return E_FAIL;
+  int n = 1;
+  while (!(b & (0x80 >> (n - 1)))) n++;
+  UINT64 v = b & (0xFFu >> n);
+  BYTE rest[7];
+  if (n > 1) {
+    hr = pMN->Read(rest, static_cast<QWORD>(n - 1));
+    if (hr != S_OK) return FAILED(hr) ? hr : E_FAIL;
+    for (int i = 0; i < n - 1; i++) v = (v << 8) | rest[i];
+  }
+  const UINT64 allOnes = (1ULL << (7 * n)) - 1;
+  if (v == allOnes) {
+    // Unknown size: the rest of the file.
+    const QWORD length = pMN->GetLength(), pos = pMN->GetPos();
+    v = length > pos ? length - pos : 0;
+  }
+  if (m_fSigned) v -= allOnes >> 1;
+  Set(v);
+  return S_OK;
+}
+
+HRESULT CByte::Parse(CMatroskaNode* pMN) {
+  BYTE b = 0;
+  HRESULT hr = pMN->Read(&b, 1);
+  if (hr != S_OK) return FAILED(hr) ? hr : E_FAIL;
+  Set(b);
+  return S_OK;
+}
+
+HRESULT CShort::Parse(CMatroskaNode* pMN) {
+  BYTE b[2];
+  HRESULT hr = pMN->Read(b, 2);
+  if (hr != S_OK) return FAILED(hr) ? hr : E_FAIL;
+  Set(static_cast<short>(static_cast<uint16_t>((b[0] << 8) | b[1])));
+  return S_OK;
+}
+
+HRESULT CBinary::Parse(CMatroskaNode* pMN) {
+  if (!pMN) return E_POINTER;
+  const QWORD len = pMN->m_len;
+  // Nothing is allocated for bytes the file does not hold.
+  if (len > pMN->PayloadLeft()) return E_FAIL;
+  clear();
+  resize(static_cast<size_t>(len));
+  HRESULT hr = pMN->Read(data(), len);
+  if (hr != S_OK) {
+    clear();
+    return FAILED(hr) ? hr : E_FAIL;
+  }
+  return S_OK;
+}
+
+std::string CBinary::ToString() const {
+  const auto zero = std::find(begin(), end(), BYTE(0));
+  return std::string(begin(), zero);
+}
+
+HRESULT CANSI::Parse(CMatroskaNode* pMN) {
+  CBinary bytes;
+  HRESULT hr = bytes.Parse(pMN);
+  if (FAILED(hr)) return hr;
+  assign(bytes.ToString());
+  return S_OK;
+}
+
+HRESULT CUTF8::Parse(CMatroskaNode* pMN) {
+  CBinary bytes;
+  HRESULT hr = bytes.Parse(pMN);
+  if (FAILED(hr)) return hr;
+  assign(Utf8ToWide(bytes.ToString()));
+  return S_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Node
+
+CMatroskaNode::CMatroskaNode(CMatroskaFile* pMF) : m_pMF(pMF) {
+  m_id.Set(0);
+  m_len.Set(pMF ? static_cast<QWORD>(std::max<LONGLONG>(0, pMF->GetLength())) : 0);
+  m_fValid = pMF != nullptr;
+}
+
+CMatroskaNode::CMatroskaNode(CMatroskaNode* pParent) : m_pParent(pParent), m_pMF(pParent->m_pMF) { Parse(); }
+
+HRESULT CMatroskaNode::Parse() {
+  m_fValid = false;
+  m_start = GetPos();
+  if (FAILED(m_id.Parse(this)) || FAILED(m_len.Parse(this))) return E_FAIL;
+  m_filepos = GetPos();
+  m_fValid = true;
+  ClampToParent();
+  return m_fValid ? S_OK : E_FAIL;
+}
+
+void CMatroskaNode::ClampToParent() {
+  // Top-level elements are left as they are: the file may still grow.
+  if (!m_pParent || !m_pParent->m_pParent) return;
+  const QWORD parentEnd = m_pParent->EndPos();
+  if (m_filepos > parentEnd) {
+    m_fValid = false;
+    return;
+  }
+  if (static_cast<QWORD>(m_len) > parentEnd - m_filepos) m_len.Set(parentEnd - m_filepos);
+}
+
+std::unique_ptr<CMatroskaNode> CMatroskaNode::Child(DWORD id, bool fSearch) {
+  if (m_len == 0) return nullptr;
+  SeekTo(m_filepos);
+  auto child = std::make_unique<CMatroskaNode>(this);
+  if (!child->IsValid()) {
+    // Damage right at the start of the Segment's payload can be skipped.
+    if (m_id != kIdSegment || !child->Resync()) return nullptr;
+  }
+  if (id == 0) return child;
+  if (child->Find(id, fSearch)) return child;
+  return nullptr;
+}
+
+bool CMatroskaNode::Find(DWORD id, bool fSearch) {
+  if (m_pParent && m_pParent->m_id == kIdSegment && m_pMF) {
+    const QWORD pos = m_pMF->m_segment.FindPos(id);
+    if (pos) {
+      const CMatroskaNode saved(*this);
+      SeekTo(pos);
+      if (Parse() == S_OK && m_id == id) return true;
+      // An index entry pointing elsewhere: look where the element would
+      // be found without an index.
+      m_id = saved.m_id;
+      m_len = saved.m_len;
+      m_start = saved.m_start;
+      m_filepos = saved.m_filepos;
+      m_fValid = saved.m_fValid;
+    }
+  }
+  if (fSearch) {
+    while (m_id != id && Next()) {
+    }
+  }
+  return m_id == id;
+}
+
+bool CMatroskaNode::Next(bool fSame) {
+  if (!m_pParent) return false;
+  const DWORD oldId = m_id;
+  const QWORD parentEnd = m_pParent->EndPos();
+  QWORD pos = EndPos();
+  for (;;) {
+    if (pos >= parentEnd) return false;
+    SeekTo(pos);
+    if (Parse() != S_OK && !Resync()) return false;
+    if (!fSame || m_id == oldId) return true;
+    const QWORD next = EndPos();
+    // Every step moves forward by at least one header.
+    if (next <= pos) return false;
+    pos = next;
+  }
+}
+
+bool CMatroskaNode::Resync() {
+  if (!m_pParent || m_pParent->m_id != kIdSegment) return false;
+  QWORD pos = m_start;
+  const QWORD length = GetLength();
+  while (pos + 4 <= length) {
+    SeekTo(pos);
+    BYTE b[4];
+    if (Read(b, 1) != S_OK) return false;
+    if ((b[0] & 0xF0) == 0x10) {
+      if (Read(b + 1, 3) != S_OK) return false;
+      const DWORD id = (DWORD(b[0]) << 24) | (DWORD(b[1]) << 16) | (DWORD(b[2]) << 8) | b[3];
+      if (IsTopLevel(id)) {
+        SeekTo(pos);
+        // Only an element whose size reads too counts as found.
+        if (Parse() == S_OK) return true;
+      }
+    }
+    pos++;
+  }
+  m_fValid = false;
+  return false;
+}
+
+std::unique_ptr<CMatroskaNode> CMatroskaNode::GetFirstBlock() {
+  std::unique_ptr<CMatroskaNode> pNext = Child();
+  if (!pNext) return nullptr;
+  do {
+    if (pNext->m_id == kIdBlockGroup || pNext->m_id == kIdSimpleBlock) return pNext;
+  } while (pNext->Next());
+  return nullptr;
+}
+
+bool CMatroskaNode::NextBlock() {
+  while (Next()) {
+    if (m_id == kIdBlockGroup || m_id == kIdSimpleBlock) return true;
+  }
+  return false;
+}
+
+void CMatroskaNode::SeekTo(QWORD pos) {
+  if (!m_pMF) return;
+  // Positions past what a signed offset holds are past the end anyway.
+  const LONGLONG p = pos > static_cast<QWORD>(INT64_MAX) ? INT64_MAX : static_cast<LONGLONG>(pos);
+  m_pMF->Seek(p);
+}
+
+QWORD CMatroskaNode::GetPos() const { return m_pMF ? static_cast<QWORD>(m_pMF->GetPos()) : 0; }
+
+QWORD CMatroskaNode::GetLength() const {
+  return m_pMF ? static_cast<QWORD>(std::max<LONGLONG>(0, m_pMF->GetLength())) : 0;
+}
+
+HRESULT CMatroskaNode::Read(BYTE* data, QWORD length) {
+  if (!m_pMF) return E_POINTER;
+  if (length == 0) return S_OK;
+  if (length > static_cast<QWORD>(INT64_MAX)) return E_FAIL;
+  HRESULT hr = m_pMF->Read(data, static_cast<LONGLONG>(length));
+  if (FAILED(hr)) return hr;
+  return hr == S_OK ? S_OK : E_FAIL;
+}
+
+QWORD CMatroskaNode::PayloadLeft() const {
+  const QWORD pos = GetPos(), end = EndPos(), length = GetLength();
+  const QWORD limit = std::min(end, length);
+  return limit > pos ? limit - pos : 0;
+}
+
+}  // namespace MatroskaReader

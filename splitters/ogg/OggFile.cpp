@@ -1,0 +1,79 @@
+#include "splitters/ogg/OggFile.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/win32/Sync.h"
+
+namespace {
+
+constexpr LONGLONG kSyncRange = 65536;
+constexpr LONGLONG kChunk = 4096;
+
+DWORD Le32(const BYTE* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<DWORD>(p[3]) << 24); }
+
+}  // namespace
+
+COggFile::COggFile(IAsyncReader* reader, HRESULT& hr) : CBaseSplitterFile(reader, hr, 2048, false) {
+  if (FAILED(hr)) return;
+  Seek(0);
+  hr = Sync() ? S_OK : E_FAIL;
+}
+
+bool COggFile::Sync(HANDLE breakEvent) {
+  const LONGLONG start = GetPos();
+  const LONGLONG range = breakEvent ? GetRemaining() : kSyncRange;
+  // The capture pattern is looked for a chunk at a time; each chunk
+  // overlaps the next by three bytes so no pattern is cut in two.
+  BYTE buf[kChunk + 3];
+  for (LONGLONG i = 0; i < range;) {
+    if (breakEvent && (i & 0xFFFF) == 0 && WaitForSingleObject(breakEvent, 0) == WAIT_OBJECT_0) break;
+    const LONGLONG available = GetLength() - (start + i);
+    const LONGLONG n = std::min({kChunk + 3, range - i + 3, available});
+    if (n < 4) break;
+    Seek(start + i);
+    if (CBaseSplitterFile::Read(buf, n) != S_OK) break;
+    for (LONGLONG j = 0; j + 4 <= n; j++) {
+      if (memcmp(buf + j, "OggS", 4) == 0) {
+        Seek(start + i + j);
+        return true;
+      }
+    }
+    i += n - 3;
+  }
+  Seek(start);
+  return false;
+}
+
+bool COggFile::Read(OggPage& page, bool full, HANDLE breakEvent) {
+  page.Clear();
+  if (!Sync(breakEvent)) return false;
+
+  BYTE h[27];
+  if (ByteRead(h, sizeof h) != S_OK || memcmp(h, "OggS", 4) != 0) return false;
+  OggPageHeader& hdr = page.m_hdr;
+  hdr.capture_pattern = Le32(h);
+  hdr.stream_structure_version = h[4];
+  hdr.header_type_flag = h[5];
+  hdr.granule_position = static_cast<INT64>(Le32(h + 6) | (static_cast<UINT64>(Le32(h + 10)) << 32));
+  hdr.bitstream_serial_number = Le32(h + 14);
+  hdr.page_sequence_number = Le32(h + 18);
+  hdr.CRC_checksum = Le32(h + 22);
+  hdr.number_page_segments = h[26];
+
+  BYTE lacing[255];
+  const int segments = hdr.number_page_segments;
+  if (segments > 0 && ByteRead(lacing, segments) != S_OK) return false;
+  LONGLONG total = 0;
+  for (int i = 0; i < segments; i++) total += lacing[i];
+
+  if (!full) {
+    // A page cut short by the end of the file is no page.
+    if (GetRemaining() < total) return false;
+    Seek(GetPos() + total);
+    return true;
+  }
+  page.m_lens.assign(lacing, lacing + segments);
+  page.m_data.resize(static_cast<size_t>(total));
+  return total == 0 || ByteRead(page.m_data.data(), total) == S_OK;
+}
