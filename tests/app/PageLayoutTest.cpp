@@ -1,16 +1,11 @@
 // Every text of the job creation pages fits its control at the program's
-// font: captions of buttons, check boxes and radio buttons, static texts
-// (wrapped where they wrap) and every item of every list, as the pages show
-// them once they are open.
+// font, as the pages show them once they are open: the texts they set at
+// opening and every item of every list besides the templates' own texts.
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
-#include <QApplication>
 #include <QComboBox>
-#include <QLabel>
 #include <QStyle>
-#include <QStyleOptionButton>
-#include <climits>
+#include <QStyleOptionComboBox>
 
 #include "app/DlgBatch.h"
 #include "app/DlgCvtType.h"
@@ -27,59 +22,32 @@
 #include "app/DlgVCD.h"
 #include "app/DlgVideoSource.h"
 #include "platform/ui/WindowRecord.h"
+#include "tests/app/CutTexts.h"
 #include "tests/app/PageTestEnv.h"
 
 using namespace pagetest;
 
 namespace {
 
-QString Plain(QString text) { return text.remove('&'); }
-
-// Every text of the page's visible controls that does not fit, described.
+// What the shared check finds, and every item of a list that does not fit
+// beside the list's arrow.
 std::vector<std::string> TextsThatDoNotFit(CDialog& page) {
   std::vector<std::string> out;
+  for (const apptest::CutText& c : apptest::CutTexts(&page)) out.push_back(c.Describe());
   UiWindow* dialog = UiFindWindow(page.m_hWnd);
   for (HWND child : dialog ? dialog->children : std::vector<HWND>{}) {
     UiWindow* rec = UiFindWindow(child);
-    QWidget* w = rec ? rec->widget.data() : nullptr;
-    if (!w || !w->isVisibleTo(w->window())) continue;
-    const QFontMetrics fm(w->font());
-    auto report = [&](const QString& text, int need, int have) {
-      if (need > have)
-        out.push_back("control " + std::to_string(rec->id) + " \"" + text.toStdString() + "\" needs " +
-                      std::to_string(need) + ", has " + std::to_string(have));
-    };
-    if (auto* label = qobject_cast<QLabel*>(w)) {
-      const QString text = label->text();
-      if (text.isEmpty()) continue;
-      if (label->wordWrap()) {
-        const QRect box = fm.boundingRect(QRect(0, 0, w->width(), INT_MAX), Qt::TextWordWrap, text);
-        report(text, box.height(), w->height());
-        for (const QString& word : text.split(QRegularExpression("\\s+"), Qt::SkipEmptyParts))
-          report(word, fm.horizontalAdvance(word), w->width());
-      } else {
-        report(text, fm.horizontalAdvance(text), w->width());
-      }
-    } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
-      const QString text = Plain(button->text());
-      if (text.isEmpty()) continue;
-      const DWORD type = rec->style & BS_TYPEMASK;
-      int extra = 12;  // a push button's frame and margins
-      if (type == BS_AUTOCHECKBOX || type == BS_CHECKBOX || type == BS_AUTORADIOBUTTON || type == BS_RADIOBUTTON) {
-        const bool radio = type == BS_AUTORADIOBUTTON || type == BS_RADIOBUTTON;
-        extra = w->style()->pixelMetric(radio ? QStyle::PM_ExclusiveIndicatorWidth : QStyle::PM_IndicatorWidth) +
-                w->style()->pixelMetric(radio ? QStyle::PM_RadioButtonLabelSpacing : QStyle::PM_CheckBoxLabelSpacing);
-      } else if (type == BS_GROUPBOX) {
-        extra = 16;
-      }
-      report(text, fm.horizontalAdvance(text) + extra, w->width());
-      report(text, fm.height(), w->height());
-    } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
-      // The closed list shows the chosen item beside its arrow.
-      const int arrow = w->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 12;
-      for (int i = 0; i < combo->count(); ++i)
-        report(combo->itemText(i), fm.horizontalAdvance(combo->itemText(i)) + arrow, w->width());
-    }
+    auto* combo = rec ? qobject_cast<QComboBox*>(rec->widget.data()) : nullptr;
+    if (!combo) continue;
+    QStyleOptionComboBox opt;
+    opt.initFrom(combo);
+    const QRect room = combo->style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, combo);
+    const QFontMetrics fm(combo->font());
+    for (int i = 0; i < combo->count(); ++i)
+      if (fm.horizontalAdvance(combo->itemText(i)) > room.width())
+        out.push_back("list " + std::to_string(rec->id) + " item \"" + combo->itemText(i).toStdString() + "\" needs " +
+                      std::to_string(fm.horizontalAdvance(combo->itemText(i))) + ", has " +
+                      std::to_string(room.width()));
   }
   return out;
 }
