@@ -5,6 +5,7 @@
 
 #include "app/AboutDlg.h"
 #include "app/DlgLog.h"
+#include "app/DlgPropertyFrame.h"
 #include "app/DlgScan.h"
 #include "app/JobFlow.h"
 #include "app/Registry.h"
@@ -67,6 +68,8 @@ ON_COMMAND(40001, OnRemoveJob)
 ON_COMMAND(40002, OnRemoveAllJobs)
 ON_COMMAND(40013, OnAddJob)
 ON_COMMAND(40012, OnAddBatch)
+ON_COMMAND(277, OnVideoDecoderSettings)
+ON_COMMAND(278, OnAudioDecoderSettings)
 ON_WM_CLOSE()
 ON_WM_TIMER()
 ON_MESSAGE(WM_GRAPHNOTIFY, OnGraphEvent)
@@ -334,6 +337,9 @@ void CTambrelDlg::OnAddBatch() {
   CJobFlow flow(this);
   for (auto& job : flow.AddBatch()) AddJob(job.release());
 }
+
+void CTambrelDlg::OnVideoDecoderSettings() { ShowDecoderSettings(this, true); }
+void CTambrelDlg::OnAudioDecoderSettings() { ShowDecoderSettings(this, false); }
 
 void CTambrelDlg::OnRemoveJob() {
   POSITION pos = m_list.GetFirstSelectedItemPosition();

@@ -174,6 +174,9 @@ const PmrMenuItem kHelpItems[] = {
     {ID_HELP_SUPPORT_MAIL, "&Write to support", 0, nullptr, 0},
     {0, nullptr, MF_SEPARATOR, nullptr, 0},
     {ID_HELP_ABOUT, "&About Pellomar", 0, nullptr, 0},
+    {0, nullptr, MF_SEPARATOR, nullptr, 0},
+    {ID_VIDEO_DECODER_SETTINGS, "&Video decoder settings...", 0, nullptr, 0},
+    {ID_AUDIO_DECODER_SETTINGS, "A&udio decoder settings...", 0, nullptr, 0},
 };
 const PmrMenuItem kRemoveItems[] = {
     {ID_JOB_REMOVE, "&Remove selected job", 0, nullptr, 0},
