@@ -1,10 +1,8 @@
 #include "app/DlgBatch.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 
+#include "app/DlgTargetPage.h"
 #include "app/PathName.h"
 #include "app/Registry.h"
 #include "app/SourceProbe.h"
@@ -19,13 +17,6 @@ namespace {
 constexpr const char* kAppKey = "SOFTWARE\\Quorvel Software\\Pellomar";
 constexpr const char* kBatchOutput = "Batch Output";
 constexpr DWORD kFileBufferSize = 204800;
-constexpr const char* kAllMoviesExt = "*.avi;|*.mpg;*.mpeg|*.wmv;*.asf|*.rm;*.rmvb|*.mov;*.mp4|*.3gp|*.mkv;*.ogg|*.flv";
-constexpr const char* kAllMoviesFilter =
-    "All Supported(*.avi,*.mpg,*.rm,*.mov,*.mp4,*.3gp,*.flv etc)|*.mpg;*.mpeg;*.avi;*.wmv;*.asf;*.rm;*.rmvb;*.ogg;"
-    "*.mov;*.mp4;*.3gp;*.ogg;*mkv;*.flv|AVI Files (*.avi)|*.avi|Mpeg Files (*.mpg;*.mpeg)|*.mpg;*.mpeg|Windows "
-    "Media(*.wmv;*.asf)|*.wmv;*.asf|Realmedia(*.rm)|*.rm;*.rmvb|Quick Time/MPEG4 Movie(*.mov,*.mp4)|*.mov;*.mp4|3gp "
-    "Mobile Movie(*.3gp)|*.3gp|Matroska Video(*.mkv)|*.mkv|Ogg File(*.ogg)|*.ogg|Flash Movie(*.flv)|*.flv||";
-
 const char* TargetExtension(const CConvertOpt& batch) {
   switch (batch.m_nType) {
     case CONVERT_AVI: return "avi";
@@ -160,9 +151,9 @@ void CDlgBatch::OnAdd() {
   UpdateData(TRUE);
   EnableControls(FALSE);
   m_progress.ShowWindow(SW_SHOW);
-  CFileDialog dialog(TRUE, mpegOnly ? "*.mpg;*.mpeg" : kAllMoviesExt, nullptr,
+  CFileDialog dialog(TRUE, mpegOnly ? kMpegExtensions : kMovieExtensions, nullptr,
                      OFN_HIDEREADONLY | OFN_ALLOWMULTISELECT | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_EXPLORER,
-                     mpegOnly ? "Mpeg Files (*.mpg;*.mpeg)|*.mpg;*.mpeg||" : kAllMoviesFilter, this);
+                     mpegOnly ? kMpegFilter : kMovieFilter, this);
   dialog.m_ofn.lpstrFile = buffer.data();
   dialog.m_ofn.nMaxFile = kFileBufferSize;
   const int oldCount = m_list.GetItemCount();
@@ -260,18 +251,8 @@ bool CDlgBatch::Check(bool next) {
     return false;
   }
   const std::string folder = WithTrailingSeparator(TrimBlanks(m_strFolder));
-  if (next) {
-    // Every target goes into this folder: it must be there and take files.
-    struct stat st {};
-    if (folder.empty() || ::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-      AfxMessageBox(UiLoadString(IDS_NO_OUTPUT_FOLDER), MB_OK | MB_ICONEXCLAMATION);
-      return false;
-    }
-    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
-      AfxMessageBox(UiLoadString(IDS_FOLDER_NOT_WRITABLE), MB_OK | MB_ICONEXCLAMATION);
-      return false;
-    }
-  }
+  // Every target goes into this folder.
+  if (next && !CheckOutputFolder(folder)) return false;
   m_strFolder = folder;
   if (m_pJob)
     for (auto& job : m_rows) job->m_strTarget = TargetName(*m_pJob, job->m_strSource, folder);

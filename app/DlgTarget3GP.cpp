@@ -78,7 +78,7 @@ BOOL CDlgTarget3GP::OnInitDialog() {
     }
   }
   FillCombo(1091, {{"Mpeg4", 0}, {"Mpeg4(H263)", 1}, {"AVC(H264)", 2}});
-  FillCombo(1022, {"30fps", "25fps", "24fps", "14.985fps", "12fps"});
+  FillCombo(1022, kFrameRates);
   FillCombo(1018, {{"512kbps", 512}, {"384kbps", 384}, {"256kbps", 256}, {"192kbps", 192}, {"158kbps", 158},
                    {"128kbps", 128}, {"96kbps", 96}, {"64kbps", 64}});
   FillCombo(1025, {{"32000Hz", 32000}, {"22000Hz", 22000}, {"16000Hz", 16000}, {"8000Hz", 8000}});

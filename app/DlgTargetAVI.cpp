@@ -43,11 +43,10 @@ BOOL CDlgTargetAVI::OnInitDialog() {
     m_bResize = m_pJob->m_bResize ? 1 : 0;
   }
   FillCombo(1024, {"MPEG4(Xvid)", "DivX", "Microsoft MPEG4 v2", "H264(AVC)"});
-  FillCombo(1018, {{"1500kbps", 1500}, {"1000kbps", 1000}, {"768kbps", 768}, {"512kbps", 512}, {"384kbps", 384},
-                   {"256kbps", 256}, {"192kbps", 192}, {"128kbps", 128}});
+  FillCombo(1018, kVideoKbps);
   FillCombo(1026, {"PCM (No Compressed)", "MPEG Layer III", "Microsoft ADPCM", "AAC"});
   FillCombo(1025, {{"48000Hz", 48000}, {"44100Hz", 44100}, {"22050Hz", 22050}, {"16000Hz", 16000}, {"12000Hz", 12000}});
-  FillCombo(1019, {{"192kbps", 192}, {"128kbps", 128}, {"96kbps", 96}, {"64kbps", 64}, {"24kbps", 24}, {"16kbps", 16}});
+  FillCombo(1019, kAudioKbps);
   return CDlgTargetPage::OnInitDialog();
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 
 #include "app/DlgNotice.h"
 #include "app/TambrelApp.h"
@@ -110,10 +111,8 @@ BOOL CDlgTargetIPod::OnInitDialog() {
   }
   FillCombo(1050, {"640 * 480", "640 * 360", "320 * 240", "320 * 180"});
   FillCombo(1091, {{"Mpeg4", 0}, {"H264(AVC)", 2}});
-  if (CComboBox* rates = Combo(1018)) {
-    for (const ComboItem& r : kRates) rates->SetItemData(rates->AddString(r.text), static_cast<DWORD_PTR>(r.data));
-  }
-  FillCombo(1022, {"30fps", "25fps", "24fps", "14.985fps", "12fps"});
+  FillCombo(1018, std::vector<ComboItem>(std::begin(kRates), std::end(kRates)));
+  FillCombo(1022, kFrameRates);
   FillCombo(1025, {{"48000Hz", 48000}, {"44100Hz", 44100}, {"24000Hz", 24000}, {"22050Hz", 22050}});
   FillCombo(1019, {{"160kbps", 160}, {"128kbps", 128}, {"96kbps", 96}, {"64kbps", 64}, {"32kbps", 32}});
   if (m_pJob) {

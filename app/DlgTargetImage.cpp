@@ -1,13 +1,7 @@
 #include "app/DlgTargetImage.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "app/PathName.h"
 #include "platform/ui/FileDialog.h"
-#include "platform/ui/MessageBox.h"
-#include "platform/ui/Resource.h"
-#include "resources/ResourceIds.h"
 
 BEGIN_MESSAGE_MAP(CDlgTargetImage, CDlgTargetPage)
 ON_BN_CLICKED(1023, OnBrowseFolder)
@@ -46,15 +40,7 @@ void CDlgTargetImage::OnBrowseFolder() {
 bool CDlgTargetImage::Apply(const std::string&) {
   std::string folder = TrimBlanks(m_strFolder);
   while (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
-  struct stat st {};
-  if (folder.empty() || ::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    AfxMessageBox(UiLoadString(IDS_NO_OUTPUT_FOLDER), MB_OK | MB_ICONEXCLAMATION);
-    return false;
-  }
-  if (::access(folder.c_str(), W_OK | X_OK) != 0) {
-    AfxMessageBox(UiLoadString(IDS_FOLDER_NOT_WRITABLE), MB_OK | MB_ICONEXCLAMATION);
-    return false;
-  }
+  if (!CheckOutputFolder(folder)) return false;
   if (!m_pJob) return true;
   m_pJob->m_strPictureFolder = WithTrailingSeparator(folder);
   m_pJob->m_strTarget = m_pJob->m_strPictureFolder;

@@ -39,12 +39,11 @@ void CDlgTargetMP4::DoDataExchange(CDataExchange* dx) {
 
 BOOL CDlgTargetMP4::OnInitDialog() {
   FillCombo(1091, {"Mpeg4", "H264(AVC)"});
-  FillCombo(1018, {{"1500kbps", 1500}, {"1000kbps", 1000}, {"768kbps", 768}, {"512kbps", 512}, {"384kbps", 384},
-                   {"256kbps", 256}, {"192kbps", 192}, {"128kbps", 128}});
-  FillCombo(1022, {"30fps", "25fps", "24fps", "14.985fps", "12fps"});
+  FillCombo(1018, kVideoKbps);
+  FillCombo(1022, kFrameRates);
   FillCombo(1024, {"AAC", "MP3"});
   FillCombo(1025, {{"48000Hz", 48000}, {"44100Hz", 44100}, {"24000Hz", 24000}, {"22050Hz", 22050}});
-  FillCombo(1019, {{"192kbps", 192}, {"128kbps", 128}, {"96kbps", 96}, {"64kbps", 64}, {"24kbps", 24}, {"16kbps", 16}});
+  FillCombo(1019, kAudioKbps);
   if (m_pJob) {
     // A job without an output size of its own starts from the source's.
     const CSize size = m_pJob->m_nWidth ? CSize(m_pJob->m_nWidth, m_pJob->m_nHeight) : StartSize(*m_pJob);

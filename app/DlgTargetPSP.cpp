@@ -74,10 +74,9 @@ BOOL CDlgTargetPSP::OnInitDialog() {
   }
   FillCombo(1050, {"320 * 240", "368 * 208"});
   FillCombo(1091, {{"Mpeg4", 0}, {"H264(AVC)", 2}});
-  FillCombo(1018, {{"1500kbps", 1500}, {"1000kbps", 1000}, {"768kbps", 768}, {"512kbps", 512}, {"384kbps", 384},
-                   {"256kbps", 256}, {"192kbps", 192}, {"128kbps", 128}});
+  FillCombo(1018, kVideoKbps);
   FillCombo(1025, {"29.97fps", "14.985fps"});
-  FillCombo(1019, {{"192kbps", 192}, {"128kbps", 128}, {"96kbps", 96}, {"64kbps", 64}, {"24kbps", 24}, {"16kbps", 16}});
+  FillCombo(1019, kAudioKbps);
   FillCombo(1022, {kNames[0], kNames[1]});
   if (m_pJob) {
     m_nPreset = m_pJob->m_nPreset;

@@ -24,6 +24,13 @@
 #include "platform/ui/Resource.h"
 #include "resources/ResourceIds.h"
 
+const std::vector<ComboItem> kVideoKbps = {{"1500kbps", 1500}, {"1000kbps", 1000}, {"768kbps", 768},
+                                           {"512kbps", 512},   {"384kbps", 384},   {"256kbps", 256},
+                                           {"192kbps", 192},   {"128kbps", 128}};
+const std::vector<ComboItem> kAudioKbps = {{"192kbps", 192}, {"128kbps", 128}, {"96kbps", 96},
+                                           {"64kbps", 64},   {"24kbps", 24},   {"16kbps", 16}};
+const std::vector<ComboItem> kFrameRates = {{"30fps", 0}, {"25fps", 1}, {"24fps", 2}, {"14.985fps", 3}, {"12fps", 4}};
+
 void DDX_CBData(CDataExchange* dx, int id, int& value) {
   HWND combo = dx->PrepareCtrl(id);
   const int count = static_cast<int>(::SendMessage(combo, CB_GETCOUNT, 0, 0));
@@ -83,17 +90,8 @@ bool CDlgTargetPage::CheckOutput(const std::string& output, bool finish) {
     return false;
   }
   // The folder must take the file now, not fail the job when it runs.
-  std::string folder = PathFolder(output);
-  if (folder.empty()) folder = "./";
-  struct stat st {};
-  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    AfxMessageBox(UiLoadString(IDS_NO_OUTPUT_FOLDER), MB_OK | MB_ICONEXCLAMATION);
-    return false;
-  }
-  if (::access(folder.c_str(), W_OK | X_OK) != 0) {
-    AfxMessageBox(UiLoadString(IDS_FOLDER_NOT_WRITABLE), MB_OK | MB_ICONEXCLAMATION);
-    return false;
-  }
+  const std::string folder = PathFolder(output);
+  if (!CheckOutputFolder(folder.empty() ? "./" : folder)) return false;
   // Writing over the source would lose it.
   struct stat out {}, in {};
   if (m_pJob && ::stat(output.c_str(), &out) == 0 && ::stat(m_pJob->m_strSource.c_str(), &in) == 0 &&
@@ -166,6 +164,10 @@ void CDlgTargetPage::SetOutputExtension(const char* extension) {
 CComboBox* CDlgTargetPage::Combo(int id) const { return dynamic_cast<CComboBox*>(GetDlgItem(id)); }
 
 void CDlgTargetPage::FillCombo(int id, std::initializer_list<ComboItem> items) {
+  FillCombo(id, std::vector<ComboItem>(items));
+}
+
+void CDlgTargetPage::FillCombo(int id, const std::vector<ComboItem>& items) {
   CComboBox* combo = Combo(id);
   if (!combo) return;
   combo->ResetContent();
@@ -203,6 +205,19 @@ void CDlgTargetPage::SetEditInt(int id, int value) { SetDlgItemText(id, std::to_
 void CDlgTargetPage::RoundEdit(int id, int (*round)(int)) {
   int value = 0;
   if (EditInt(id, &value)) SetEditInt(id, round(value));
+}
+
+bool CheckOutputFolder(const std::string& folder) {
+  struct stat st {};
+  if (folder.empty() || ::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    AfxMessageBox(UiLoadString(IDS_NO_OUTPUT_FOLDER), MB_OK | MB_ICONEXCLAMATION);
+    return false;
+  }
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+    AfxMessageBox(UiLoadString(IDS_FOLDER_NOT_WRITABLE), MB_OK | MB_ICONEXCLAMATION);
+    return false;
+  }
+  return true;
 }
 
 std::unique_ptr<CDlgTargetPage> CreateTargetPage(int type, CWnd* parent) {

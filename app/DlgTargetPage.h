@@ -18,6 +18,13 @@ struct ComboItem {
   int data;
 };
 
+// Lists several pages share: video bit rates of 1500 down to 128 kbps,
+// audio bit rates of 192 down to 16 kbps, and the MP4 family's frame rates
+// (by index).
+extern const std::vector<ComboItem> kVideoKbps;
+extern const std::vector<ComboItem> kAudioKbps;
+extern const std::vector<ComboItem> kFrameRates;
+
 // A combo box whose items carry the values written into the job: loading
 // selects the item of the member's value (none when no item has it), saving
 // takes the selected item's value (the member stays when none is chosen).
@@ -49,6 +56,7 @@ class CDlgTargetPage : public CDialog {
   bool CheckOutput(const std::string& output, bool finish);
 
   void FillCombo(int id, std::initializer_list<ComboItem> items);
+  void FillCombo(int id, const std::vector<ComboItem>& items);
   void FillCombo(int id, std::initializer_list<const char*> texts);
   CComboBox* Combo(int id) const;
   // The value of the selected item; `fallback` when none is chosen.
@@ -86,6 +94,10 @@ class CDlgTargetPage : public CDialog {
 
   DECLARE_MESSAGE_MAP()
 };
+
+// An output folder must be there and take files; otherwise the user is told
+// which and the answer is false.
+bool CheckOutputFolder(const std::string& folder);
 
 // The target page of a conversion type, made new for each visit; null for a
 // type without one.

@@ -16,15 +16,6 @@
 
 namespace {
 
-constexpr const char* kAllMoviesExt = "*.avi;|*.mpg;*.mpeg|*.wmv;*.asf|*.rm;*.rmvb|*.mov;*.mp4|*.3gp|*.mkv;*.ogg|*.flv";
-constexpr const char* kAllMoviesFilter =
-    "All Supported(*.avi,*.mpg,*.rm,*.mov,*.mp4,*.3gp,*.flv etc)|*.mpg;*.mpeg;*.avi;*.wmv;*.asf;*.rm;*.rmvb;*.ogg;"
-    "*.mov;*.mp4;*.3gp;*.ogg;*mkv;*.flv|AVI Files (*.avi)|*.avi|Mpeg Files (*.mpg;*.mpeg)|*.mpg;*.mpeg|Windows "
-    "Media(*.wmv;*.asf)|*.wmv;*.asf|Realmedia(*.rm)|*.rm;*.rmvb|Quick Time/MPEG4 Movie(*.mov,*.mp4)|*.mov;*.mp4|3gp "
-    "Mobile Movie(*.3gp)|*.3gp|Matroska Video(*.mkv)|*.mkv|Ogg File(*.ogg)|*.ogg|Flash Movie(*.flv)|*.flv||";
-constexpr const char* kMpegExt = "*.mpg;*.mpeg";
-constexpr const char* kMpegFilter = "Mpeg Files (*.mpg;*.mpeg)|*.mpg;*.mpeg||";
-
 bool FolderHasCodec(const std::string& folder) {
   DIR* dir = opendir(folder.c_str());
   if (!dir) return false;
@@ -138,10 +129,10 @@ void CDlgVideoSource::OnBrowse() {
     notice.DoModal();
     return;
   }
-  const char* ext = kAllMoviesExt;
-  const char* filter = kAllMoviesFilter;
+  const char* ext = kMovieExtensions;
+  const char* filter = kMovieFilter;
   if (m_pJob->m_nType == CONVERT_PALNTSC) {
-    ext = kMpegExt;
+    ext = kMpegExtensions;
     filter = kMpegFilter;
   } else if (m_pJob->m_nType < 0 || m_pJob->m_nType > CONVERT_VIDEO_TO_PICTURES) {
     ext = "*.avi";

@@ -20,6 +20,15 @@ std::string Format(const char* format, Args... args) {
 
 }  // namespace
 
+const char* const kMovieExtensions = "*.avi;|*.mpg;*.mpeg|*.wmv;*.asf|*.rm;*.rmvb|*.mov;*.mp4|*.3gp|*.mkv;*.ogg|*.flv";
+const char* const kMovieFilter =
+    "All Supported(*.avi,*.mpg,*.rm,*.mov,*.mp4,*.3gp,*.flv etc)|*.mpg;*.mpeg;*.avi;*.wmv;*.asf;*.rm;*.rmvb;*.ogg;"
+    "*.mov;*.mp4;*.3gp;*.ogg;*mkv;*.flv|AVI Files (*.avi)|*.avi|Mpeg Files (*.mpg;*.mpeg)|*.mpg;*.mpeg|Windows "
+    "Media(*.wmv;*.asf)|*.wmv;*.asf|Realmedia(*.rm)|*.rm;*.rmvb|Quick Time/MPEG4 Movie(*.mov,*.mp4)|*.mov;*.mp4|3gp "
+    "Mobile Movie(*.3gp)|*.3gp|Matroska Video(*.mkv)|*.mkv|Ogg File(*.ogg)|*.ogg|Flash Movie(*.flv)|*.flv||";
+const char* const kMpegExtensions = "*.mpg;*.mpeg";
+const char* const kMpegFilter = "Mpeg Files (*.mpg;*.mpeg)|*.mpg;*.mpeg||";
+
 bool ProbeSourceFile(CWnd* owner, const std::string& path, SourceMediaInfo* info) {
   HRESULT hr = E_FAIL;
   {

@@ -6,6 +6,13 @@
 #include "conversion/GraphConverter.h"
 #include "platform/ui/Wnd.h"
 
+// The choosers' default extension and filter for movies, and for MPEG files
+// only (the PAL/NTSC change).
+extern const char* const kMovieExtensions;
+extern const char* const kMovieFilter;
+extern const char* const kMpegExtensions;
+extern const char* const kMpegFilter;
+
 // Probes the path through a graph converter made for the window. A failed
 // probe shows the "cannot open" message (stop icon) and gives false.
 bool ProbeSourceFile(CWnd* owner, const std::string& path, SourceMediaInfo* info);

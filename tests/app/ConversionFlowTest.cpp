@@ -101,7 +101,9 @@ TEST_P(ConversionFlow, SetUpFromTheMainWindowAndRun) {
   EXPECT_TRUE(std::filesystem::exists(file)) << file;
   const auto video = Probe(file, "v:0");
   for (const auto& [key, value] : c.video) EXPECT_EQ(video.count(key) ? video.at(key) : "", value) << key;
-  if (c.format) EXPECT_EQ(video.count("format_name") ? video.at("format_name") : "", c.format);
+  if (c.format) {
+    EXPECT_EQ(video.count("format_name") ? video.at("format_name") : "", c.format);
+  }
   const auto audio = Probe(file, "a:0");
   for (const auto& [key, value] : c.audio) EXPECT_EQ(audio.count(key) ? audio.at(key) : "", value) << key;
   main.DestroyWindow();

@@ -388,7 +388,7 @@ TEST(JobCreation, BatchCancelAnywhereDropsEveryRecord) {
     if (where == 0) ClickOn(user, CDlgBatch::IDD, IDCANCEL);
     if (where >= 1) ClickOn(user, CDlgBatch::IDD, 1007);
     // Back to the list, whose rows come back, and on again.
-    const UINT targetPage = where == 2 ? CDlgMpegType::IDD : CDlgTargetPSP::IDD;
+    const UINT targetPage = where == 2 ? UINT{CDlgMpegType::IDD} : UINT{CDlgTargetPSP::IDD};
     if (where >= 1) ClickOn(user, targetPage, 1021);
     if (where >= 1)
       user.On(CDlgBatch::IDD, [](CDialog& d) {

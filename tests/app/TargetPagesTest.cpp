@@ -229,7 +229,9 @@ TEST(TargetNumbers, PictureSizesComeToTheirSteps) {
       default: RunPage<CDlgTargetFLV>(job, act); break;
     }
     EXPECT_EQ(shown, c.shown);
-    if (c.type == CONVERT_AVI || c.type == CONVERT_MPEG) EXPECT_EQ(std::to_string(job.m_nWidth), c.shown);
+    if (c.type == CONVERT_AVI || c.type == CONVERT_MPEG) {
+      EXPECT_EQ(std::to_string(job.m_nWidth), c.shown);
+    }
   }
 }
 
@@ -302,7 +304,9 @@ TEST(DiscPage, KindsSizesAndSplits) {
               2);
     EXPECT_EQ(description, UiLoadString(IDS_DISC_VCD + c.kind));
     EXPECT_EQ(sizes[0], c.sizes[0]);
-    if (c.kind < 2) EXPECT_EQ(sizes[1], c.sizes[1]);
+    if (c.kind < 2) {
+      EXPECT_EQ(sizes[1], c.sizes[1]);
+    }
     EXPECT_EQ(largerShown, c.kind < 2);
     EXPECT_EQ(job.m_nType, CONVERT_DISC);  // a PAL/NTSC change leaves as a disc job
     EXPECT_EQ(job.m_nMpegKind, c.kind + 2);
