@@ -15,9 +15,7 @@
 #include "app/JobFlow.h"
 #include "app/PathName.h"
 #include "app/Registry.h"
-#include "app/TambrelDlg.h"
 #include "platform/ui/ListCtrl.h"
-#include "platform/ui/Menu.h"
 #include "platform/ui/Resource.h"
 #include "resources/ResourceIds.h"
 #include "tests/app/PageTestEnv.h"
@@ -442,48 +440,6 @@ TEST(JobCreation, FinishedPspBatchIsNumberedInTheChosenFolder) {
   ASSERT_EQ(jobs.size(), 2u);
   EXPECT_EQ(jobs[1]->m_strSource, Sample("vob-ac3.vob"));
   EXPECT_EQ(jobs[1]->m_nType, CONVERT_PSP);
-}
-
-// A user adds one job from the main window (the Add button's menu, the
-// pages, a typed source and target), sees its row, starts the run and gets
-// a movie that ffprobe reads.
-TEST(JobCreation, UserAddsAJobInTheMainWindowAndRunsIt) {
-  const std::string source = Sample("mpeg2-ps-mp2.mpg");
-  const std::string target = Scratch("out") + "/clip.mpg";
-  UiSetTrackMenuHook([](const std::vector<UINT>&) { return static_cast<UINT>(ID_JOB_ADD); });
-  CTambrelDlg main;
-  ASSERT_TRUE(main.Create(CTambrelDlg::IDD));
-  main.ShowWindow(SW_SHOW);
-  UserDriver user;
-  user.On(CDlgCvtType::IDD, [](CDialog& d) {
-    Click(&d, kMpegButton);
-    KeepGrab(&d, "convert-type");
-    Click(&d, 1007);
-  });
-  ChooseSource(user, source);
-  user.On(CDlgMpegType::IDD, [&](CDialog& d) {
-    Type(&d, 1061, target);
-    Click(&d, 1020);
-  });
-  Click(&main, 1001);
-  ASSERT_TRUE(WaitFor([&] { return main.GetJobCount() == 1; }, 60));
-  UiSetTrackMenuHook(nullptr);
-  EXPECT_TRUE(user.Done());
-  auto* list = static_cast<CListCtrl*>(main.GetDlgItem(1000));
-  EXPECT_EQ(list->GetItemText(0, 1), source);
-  EXPECT_EQ(list->GetItemText(0, 2), target);
-  EXPECT_EQ(list->GetItemText(0, 3), "MPEG to MPEG I");
-  EXPECT_EQ(main.GetJobStatus(0), kJobWaiting);
-
-  Click(&main, 1002);
-  ASSERT_TRUE(WaitFor([&] { return !main.IsConverting() && main.GetJobStatus(0) != kJobRunning; }, 300));
-  EXPECT_EQ(main.GetJobStatus(0), kJobDone) << main.GetRunLog();
-  KeepGrab(&main, "main-window-after-run");
-  const std::string probe =
-      pagetest::Run("ffprobe -v error -show_entries stream=codec_name,width,height -of csv=p=0 '" + target + "'");
-  EXPECT_NE(probe.find("mpeg1video,176,144"), std::string::npos) << probe;
-  EXPECT_NE(probe.find("mp2"), std::string::npos) << probe;
-  main.DestroyWindow();
 }
 
 }  // namespace

@@ -214,32 +214,6 @@ TEST(VideoSourcePage, BadSourcesAreRefusedAndThePageStaysOpen) {
   }
 }
 
-// Back leaves the page whatever the path, without a message.
-TEST(VideoSourcePage, BackLeavesWhateverThePath) {
-  const std::string dir = Scratch("back");
-  const std::string text = dir + "/notes.dat";
-  std::ofstream(text) << "not a movie\n";
-  const struct {
-    std::string path;
-    size_t boxes;
-  } cases[] = {{dir + "/missing.mpg", 0}, {dir, 0}, {text, 0}, {Sample("mpeg2-ps-mp2.mpg"), 0}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.path);
-    CConvertOpt job;
-    CDlgVideoSource page;
-    page.m_pJob = &job;
-    BoxRecorder boxes;
-    UserDriver user;
-    user.On(CDlgVideoSource::IDD, [&](CDialog& d) {
-      Type(&d, 1031, c.path);
-      Click(&d, 1021);
-    });
-    page.DoModal();
-    EXPECT_EQ(page.m_nResult, 0);
-    EXPECT_EQ(boxes.seen.size(), c.boxes);
-  }
-}
-
 // A typed path is probed by Next, and what the probe found (not what an
 // earlier Browse showed) goes into the job.
 TEST(VideoSourcePage, TypedPathReplacesTheBrowsedOne) {
