@@ -11,34 +11,25 @@
 #include "platform/ui/FileDialog.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/Resource.h"
-#include "platform/win32/Registry.h"
 #include "resources/ResourceIds.h"
+#include "splitters/realmedia/RealCodecLibrary.h"
 
 namespace {
 
-bool FolderHasCodec(const std::string& folder) {
+// A codec library in the folder: "drv*.dll" as the player names it, which is
+// a "drv*.so" module here.
+bool FolderHasCodec(std::string folder) {
+  while (folder.size() > 1 && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
   DIR* dir = opendir(folder.c_str());
   if (!dir) return false;
   bool found = false;
   while (dirent* entry = readdir(dir))
-    if (fnmatch("drv*.dll", entry->d_name, FNM_CASEFOLD) == 0) {
+    if (fnmatch("drv*.dll", entry->d_name, FNM_CASEFOLD) == 0 || fnmatch("drv*.so", entry->d_name, FNM_CASEFOLD) == 0) {
       found = true;
       break;
     }
   closedir(dir);
   return found;
-}
-
-std::string CodecFolder(const char* key) {
-  HKEY h = nullptr;
-  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key, 0, KEY_READ, &h) != ERROR_SUCCESS) return {};
-  char buffer[261] = {};
-  DWORD size = 260;
-  DWORD type = 0;
-  const LONG r = RegQueryValueExA(h, "", nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
-  RegCloseKey(h);
-  if (r != ERROR_SUCCESS) return {};
-  return WithTrailingSeparator(std::string(buffer, strnlen(buffer, 260)));
 }
 
 }  // namespace
@@ -146,10 +137,8 @@ void CDlgVideoSource::OnBrowse() {
 bool CDlgVideoSource::RealMediaCodecInstalled() {
   // A key that is missing names no folder; it does not stand for the
   // current one.
-  for (const char* key : {"Software\\RealNetworks\\Preferences\\DT_Codecs", "Helix\\HelixSDK\\10.0\\Preferences\\DT_Codecs"}) {
-    const std::string folder = CodecFolder(key);
+  for (const std::string& folder : RealCodecFolders())
     if (!folder.empty() && FolderHasCodec(folder)) return true;
-  }
   return false;
 }
 

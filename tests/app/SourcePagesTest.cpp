@@ -16,6 +16,7 @@
 #include "platform/ui/ListBox.h"
 #include "platform/ui/SpinButtonCtrl.h"
 #include "platform/win32/Registry.h"
+#include "splitters/realmedia/RealCodecLibrary.h"
 #include "platform/ui/Resource.h"
 #include "resources/ResourceIds.h"
 #include "tests/app/PageTestEnv.h"
@@ -276,17 +277,28 @@ TEST(VideoSourcePage, OpensWithTheJobsSourceAndTellsWhenWindowsMediaIsMissing) {
 
 TEST(VideoSourcePage, RealMediaNeedsTheCodecLibraryOfAnInstalledPlayer) {
   const std::string dir = Scratch("real");
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, "Software\\RealNetworks\\Preferences\\DT_Codecs", 0, nullptr, 0,
-                            KEY_ALL_ACCESS, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  RegSetValueExA(key, "", 0, REG_SZ, reinterpret_cast<const BYTE*>(dir.c_str()), static_cast<DWORD>(dir.size() + 1));
-  RegCloseKey(key);
+  const char* keys[] = {"Software\\RealNetworks\\Preferences\\DT_Codecs", "Helix\\HelixSDK\\10.0\\Preferences\\DT_Codecs"};
+  std::string saved[2];
+  auto point = [&](int i, const std::string& folder) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, keys[i], 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(key, "", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+                   static_cast<DWORD>(folder.size() + 1));
+    RegCloseKey(key);
+  };
+  for (int i = 0; i < 2; ++i) {
+    saved[i] = RealCodecFolder(keys[i]);
+    point(i, dir);
+  }
   EXPECT_FALSE(CDlgVideoSource::RealMediaCodecInstalled());
-  std::ofstream(dir + "/drvc.dll") << "x";
+  std::ofstream(dir + "/drvc.so") << "x";
   EXPECT_TRUE(CDlgVideoSource::RealMediaCodecInstalled());
-  RegDeleteKeyA(HKEY_CLASSES_ROOT, "Software\\RealNetworks\\Preferences\\DT_Codecs");
+  // A missing key names no folder: not the current one.
+  for (const char* key : keys) RegDeleteKeyA(HKEY_CLASSES_ROOT, key);
   EXPECT_FALSE(CDlgVideoSource::RealMediaCodecInstalled());
+  for (int i = 0; i < 2; ++i)
+    if (!saved[i].empty()) point(i, saved[i]);
 }
 
 // --- Movie preview --------------------------------------------------------
