@@ -170,7 +170,7 @@ std::string Ra144File(const std::string& source, WORD rate, Bytes* frames) {
   Bytes f = FileHeader();
   Put(f, Mdpr(0, "", "audio/x-pn-realaudio", AudioFormat(a)));
   Put(f, Data(packets));
-  return WriteTemp("ra144-" + std::to_string(rate) + ".rm", f);
+  return WriteTemp("ra144-" + std::to_string(rate) + "-" + std::to_string(getpid()) + ".rm", f);
 }
 
 std::vector<int16_t> Pcm(const std::vector<Sample>& samples) {
@@ -182,7 +182,7 @@ std::vector<int16_t> Pcm(const std::vector<Sample>& samples) {
 }
 
 TEST_F(RealDecoders, FixedFrameCodecThroughBlocks) {
-  const std::string source = std::string(PELLOMAR_BINARY_DIR) + "/ra144-source.rm";
+  const std::string source = std::string(PELLOMAR_BINARY_DIR) + "/ra144-source-" + std::to_string(getpid()) + ".rm";
   Bytes frames;
   Graph g(Ra144File(source, 8000, &frames), [](int) { return RealAudio(); });
   ASSERT_GE(frames.size(), 800u);
@@ -201,7 +201,7 @@ TEST_F(RealDecoders, AudioTimesRunByWholeBytes) {
   // At 11025 Hz a 20 ms frame gives 220 or 221 samples: times cut to whole
   // milliseconds per unit would fall behind.
   Bytes frames;
-  Graph g(Ra144File(std::string(PELLOMAR_BINARY_DIR) + "/ra144-times.rm", 11025, &frames),
+  Graph g(Ra144File(std::string(PELLOMAR_BINARY_DIR) + "/ra144-times-" + std::to_string(getpid()) + ".rm", 11025, &frames),
           [](int) { return RealAudio(); });
   ASSERT_EQ(g.loaded, S_OK);
   ASSERT_TRUE(g.sinks[0]);
