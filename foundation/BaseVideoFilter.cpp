@@ -24,6 +24,23 @@ const VideoOutputFormat kVideoOutputFormats[kVideoOutputFormatCount] = {
 
 namespace {
 
+bool IsPlanarCompression(DWORD c) {
+  return c == MAKEFOURCC('Y', 'V', '1', '2') || c == MAKEFOURCC('I', '4', '2', '0') || c == MAKEFOURCC('I', 'Y', 'U', 'V');
+}
+
+}  // namespace
+
+DWORD VideoImageBytes(const BITMAPINFOHEADER& bih) {
+  const uint64_t rows = static_cast<uint64_t>(std::abs(static_cast<int64_t>(bih.biHeight)));
+  const uint64_t bytes = IsPlanarCompression(bih.biCompression)
+                             ? static_cast<uint64_t>(std::abs(static_cast<int64_t>(bih.biWidth))) * rows *
+                                   bih.biBitCount / 8
+                             : DibRowBytes(bih.biWidth, bih.biBitCount) * rows;
+  return bytes > 0xFFFFFFFFu ? 0 : static_cast<DWORD>(bytes);
+}
+
+namespace {
+
 bool IsPlanarYuv(const GUID& g) { return g == MEDIASUBTYPE_YV12 || g == MEDIASUBTYPE_I420 || g == MEDIASUBTYPE_IYUV; }
 bool IsRgb(const GUID& g) {
   return g == MEDIASUBTYPE_ARGB32 || g == MEDIASUBTYPE_RGB32 || g == MEDIASUBTYPE_RGB24 || g == MEDIASUBTYPE_RGB565;
@@ -297,7 +314,7 @@ HRESULT CBaseVideoFilter::GetMediaType(int position, CMediaType* pmt) {
   bih->biPlanes = f.planes;
   bih->biBitCount = f.bits;
   bih->biCompression = f.compression;
-  bih->biSizeImage = static_cast<DWORD>(static_cast<INT64>(w) * h * f.bits / 8);
+  bih->biSizeImage = VideoImageBytes(*bih);
   pmt->SetSampleSize(bih->biSizeImage);
   return S_OK;
 }
@@ -393,7 +410,7 @@ HRESULT CBaseVideoFilter::ReconnectOutput(int w, int h) {
   }
   bih->biWidth = w;
   bih->biHeight = bih->biHeight < 0 ? -h : h;
-  bih->biSizeImage = static_cast<DWORD>(static_cast<INT64>(w) * h * bih->biBitCount / 8);
+  bih->biSizeImage = VideoImageBytes(*bih);
   mt.SetSampleSize(bih->biSizeImage);
 
   if (peer->QueryAccept(&mt) != S_OK || FAILED(peer->ReceiveConnection(m_pOutput, &mt))) return restore();
@@ -465,13 +482,13 @@ HRESULT CBaseVideoFilter::CopyBuffer(BYTE* out, BYTE* y, BYTE* u, BYTE* v, int w
   }
   int bpp = subtype == MEDIASUBTYPE_RGB24 ? 24 : subtype == MEDIASUBTYPE_RGB565 ? 16 : 32;
   if (!IsRgb(subtype)) return VFW_E_TYPE_NOT_ACCEPTED;
-  int pitchOut = width * bpp / 8;
+  int pitchOut = static_cast<int>(DibRowBytes(width, bpp));
   BYTE* start = out;
   if (bih->biHeight > 0) {  // bottom-up
     out += pitchOut * (h - 1);
     pitchOut = -pitchOut;
   }
-  if (!ConvertYuv420ToRgb(w, h, out, pitchOut, bpp, y, u, v, pitchIn)) memset(start, 0, width * bpp / 8 * h);
+  if (!ConvertYuv420ToRgb(w, h, out, pitchOut, bpp, y, u, v, pitchIn)) memset(start, 0, static_cast<size_t>(std::abs(pitchOut)) * h);
   return S_OK;
 }
 

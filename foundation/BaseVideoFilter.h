@@ -20,6 +20,11 @@ struct VideoOutputFormat {
 inline constexpr int kVideoOutputFormatCount = 14;
 extern const VideoOutputFormat kVideoOutputFormats[kVideoOutputFormatCount];
 
+// Bytes of one picture laid out as the header says. Packed pictures (YUY2,
+// RGB) are device-independent bitmaps, whose rows are padded to 4 bytes;
+// planar 4:2:0 rows are the width.
+DWORD VideoImageBytes(const BITMAPINFOHEADER& bih);
+
 class CBaseVideoInputAllocator : public CMemAllocator {
  public:
   CBaseVideoInputAllocator(HRESULT* phr);

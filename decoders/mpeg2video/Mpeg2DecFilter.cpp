@@ -238,6 +238,14 @@ HRESULT CMpeg2DecFilter::CheckConnect(PIN_DIRECTION dir, IPin* pin) {
 
 bool CMpeg2DecFilter::IsVideoInterlaced() { return IsInterlacedEnabled(); }
 
+void CMpeg2DecFilter::GetOutputSize(int& w, int& h, int& arx, int& ary) {
+  // Pictures leave at the size the stream codes, not padded to whole
+  // macroblocks; an odd side takes one more column or row of the decoded
+  // frame, as 4:2:0 chroma covers pixel pairs.
+  w = (w + 1) & ~1;
+  h = (h + 1) & ~1;
+}
+
 // ---------------------------------------------------------------------------
 // Streaming state
 
@@ -433,8 +441,10 @@ HRESULT CMpeg2DecFilter::DeliverPicture() {
     return S_OK;
   picture->fDelivered = 1;
   const Mpeg2Sequence& seq = *info.m_sequence;
-  const int w = static_cast<int>(seq.width), h = static_cast<int>(seq.height);
+  int w = static_cast<int>(seq.picture_width), h = static_cast<int>(seq.picture_height), unused = 0;
+  GetOutputSize(w, h, unused, unused);
   if (w <= 0 || h <= 0 || !ReallocStore(w, h)) return E_OUTOFMEMORY;
+  m_framePitch = static_cast<int>(seq.width);
 
   m_rtStart = picture->rtStart != kNoTime ? picture->rtStart : m_rtStop;
   const REFERENCE_TIME duration =
@@ -503,14 +513,15 @@ HRESULT CMpeg2DecFilter::DeliverDirect(int method) {
   BYTE* dV = dU + static_cast<ptrdiff_t>(pitch / 2) * (outHeight / 2);
   if (mt.subtype == MEDIASUBTYPE_YV12) std::swap(dU, dV);
   const Mpeg2FrameBuffer& fb = *m_dec->Info().m_display_fbuf;
+  const int fbPitch = m_framePitch;
   if (method == DIWeave) {
-    CopyPlane(dY, pitch, fb.buf[0], w, w, h);
-    CopyPlane(dU, pitch / 2, fb.buf[1], w / 2, w / 2, h / 2);
-    CopyPlane(dV, pitch / 2, fb.buf[2], w / 2, w / 2, h / 2);
+    CopyPlane(dY, pitch, fb.buf[0], fbPitch, w, h);
+    CopyPlane(dU, pitch / 2, fb.buf[1], fbPitch / 2, w / 2, h / 2);
+    CopyPlane(dV, pitch / 2, fb.buf[2], fbPitch / 2, w / 2, h / 2);
   } else {
-    BlendDeinterlacePlane(dY, fb.buf[0], w, h, pitch, w);
-    BlendDeinterlacePlane(dU, fb.buf[1], w / 2, h / 2, pitch / 2, w / 2);
-    BlendDeinterlacePlane(dV, fb.buf[2], w / 2, h / 2, pitch / 2, w / 2);
+    BlendDeinterlacePlane(dY, fb.buf[0], w, h, pitch, fbPitch);
+    BlendDeinterlacePlane(dU, fb.buf[1], w / 2, h / 2, pitch / 2, fbPitch / 2);
+    BlendDeinterlacePlane(dV, fb.buf[2], w / 2, h / 2, pitch / 2, fbPitch / 2);
   }
   if (outHeight == 1088) FillPaddingRows(dY, dU, dV, pitch, pitch / 2, 1088);
   out->SetActualDataLength(static_cast<long>(needed));
@@ -529,7 +540,7 @@ HRESULT CMpeg2DecFilter::DeliverGeneral(int method) {
   const int rowBytes[3] = {w, w / 2, w / 2};
   const int rows[3] = {h, h / 2, h / 2};
   const int dstPitch[3] = {pitch, pitch / 2, pitch / 2};
-  const int srcPitch[3] = {w, w / 2, w / 2};
+  const int srcPitch[3] = {m_framePitch, m_framePitch / 2, m_framePitch / 2};
   REFERENCE_TIME stop = m_rtStop;
   const REFERENCE_TIME middle = m_rtStart + (m_rtStop - m_rtStart) / 2;
 
@@ -606,13 +617,15 @@ HRESULT CMpeg2DecFilter::Present(REFERENCE_TIME start, REFERENCE_TIME stop) {
   const BITMAPINFOHEADER* bih = OutputBitmapHeader(mt);
   BYTE* dst = nullptr;
   out->GetPointer(&dst);
-  const int copyWidth = (w + 7) & ~7;
-  const int64_t size = bih ? static_cast<int64_t>(bih->biWidth) * std::abs(bih->biHeight) * bih->biBitCount / 8 : 0;
-  if (!bih || !dst || bih->biWidth < copyWidth || std::abs(bih->biHeight) < h || size > out->GetSize()) {
+  const int64_t size = bih ? VideoImageBytes(*bih) : 0;
+  if (!bih || !dst || bih->biWidth < w || std::abs(bih->biHeight) < h || size == 0 || size > out->GetSize()) {
     out->Release();
     return E_FAIL;
   }
   out->SetActualDataLength(static_cast<long>(size));
+  // Whole groups of 8 pixels where the output rows have room for them (the
+  // store's rows always have).
+  const int copyWidth = std::min((w + 7) & ~7, static_cast<int>(bih->biWidth) & ~1);
   hr = CopyBuffer(dst, src->planes[0], src->planes[1], src->planes[2], copyWidth, h, pitch, mt.subtype,
                   !m_pictureProgressive);
   if (SUCCEEDED(hr)) hr = DeliverSample(out, start, stop);

@@ -47,6 +47,7 @@ class CMpeg2DecFilter : public CBaseVideoFilter, public IMpeg2DecFilter, public 
   HRESULT NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
   HRESULT EndOfStream() override;
   bool IsVideoInterlaced() override;
+  void GetOutputSize(int& w, int& h, int& arx, int& ary) override;
   HRESULT Transform(IMediaSample* sample) override;
 
   // A highlight changed: the picture last output goes out again with it.
@@ -111,6 +112,7 @@ class CMpeg2DecFilter : public CBaseVideoFilter, public IMpeg2DecFilter, public 
   bool m_fWaitForKeyFrame = true;
 
   int m_storeWidth = 0, m_storeHeight = 0, m_storePitch = 0;
+  int m_framePitch = 0;  // luma row length of the parser's frame buffers (whole macroblocks)
   std::unique_ptr<BYTE[]> m_storeMemory;
   Image m_image[2];
   bool m_storeHoldsLastPicture = false;  // what RedeliverPicture can send again

@@ -1,10 +1,13 @@
 #include "platform/codecs/FfmpegMedia.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 extern "C" {
 #include <libavutil/error.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
 }
 
 #include "platform/win32/CodePage.h"
@@ -234,7 +237,34 @@ bool CPictureWriter::Write(const AVFrame* src, BYTE* dst, size_t size) {
     m_srcH = src->height;
     m_srcFmt = fmt;
   }
-  return sws_scale(m_sws.get(), src->data, src->linesize, 0, src->height, data, lines) > 0;
+  // The scaler's vector code writes rows in blocks of up to 32 pixels: a row
+  // with less room than that gets bytes past its end, in the next row of the
+  // buffer (the row above in a bottom-up picture, drawn already) or, after
+  // the last row, past the buffer. Such pictures are drawn into a padded
+  // frame and copied.
+  if (m_stride >= ((m_width + 31) & ~31))
+    return sws_scale(m_sws.get(), src->data, src->linesize, 0, src->height, data, lines) > 0;
+  const AVPixelFormat out = RawVideoPixelFormat(m_kind);
+  if (!m_padded) m_padded.reset(av_frame_alloc());
+  if (!m_padded) return false;
+  AVFrame* pad = m_padded.get();
+  if (pad->width != m_width || pad->height != m_height || pad->format != out) {
+    av_frame_unref(pad);
+    pad->width = m_width;
+    pad->height = m_height;
+    pad->format = out;
+    if (av_frame_get_buffer(pad, 64) < 0) return false;
+  }
+  if (sws_scale(m_sws.get(), src->data, src->linesize, 0, src->height, pad->data, pad->linesize) <= 0) return false;
+  const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(out);
+  for (int p = 0; p < 4 && data[p]; ++p) {
+    const bool chroma = p == 1 || p == 2;
+    const int rows = chroma ? m_height >> desc->log2_chroma_h : m_height;
+    const int bytes = std::min(av_image_get_linesize(out, m_width, p), std::abs(lines[p]));
+    if (bytes <= 0) return false;
+    av_image_copy_plane(data[p], lines[p], pad->data[p], pad->linesize[p], bytes, rows);
+  }
+  return true;
 }
 
 bool CPictureWriter::ReadRaw(const AM_MEDIA_TYPE& srcType, const BYTE* data, size_t size, AVFrame* dst,

@@ -93,6 +93,7 @@ class CPictureWriter {
   LONG m_stride = 0;     // pixels per row as the type gives it (>= width)
   bool m_bottomUp = false;
   SwsPtr m_sws;
+  AvFramePtr m_padded;  // for rows too short for the scaler's blocks
   int m_srcW = 0, m_srcH = 0;
   AVPixelFormat m_srcFmt = AV_PIX_FMT_NONE;
 };

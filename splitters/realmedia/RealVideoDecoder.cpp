@@ -322,9 +322,7 @@ HRESULT CRealVideoDecoder::Transform(IMediaSample* sample) {
   hr = outSample->GetPointer(&dst);
   BITMAPINFOHEADER bih{};
   const CMediaType& outType = m_pOutput->CurrentMediaType();
-  const int64_t size = MediaTypeToBitmapInfo(&outType, &bih)
-                           ? static_cast<int64_t>(bih.biWidth) * std::abs(bih.biHeight) * bih.biBitCount / 8
-                           : 0;
+  const int64_t size = MediaTypeToBitmapInfo(&outType, &bih) ? VideoImageBytes(bih) : 0;
   if (SUCCEEDED(hr) && (!dst || bih.biWidth < W || std::abs(bih.biHeight) < H || size > outSample->GetSize()))
     hr = E_FAIL;
   if (SUCCEEDED(hr)) {
