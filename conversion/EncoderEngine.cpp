@@ -741,7 +741,10 @@ HRESULT CEncoderEngine::WritePacket(const MuxSample& sample) {
     if (!m_pVideoCtx) return S_OK;
     const size_t need = static_cast<size_t>(m_nStride) * m_nInHeight;
     // A short sample would be read past its end: drop it.
-    if (sample.m_data.size() < need || need == 0) return S_OK;
+    if (sample.m_data.size() < need || need == 0) {
+      ++m_nRunShortFrames;
+      return S_OK;
+    }
     const int bpp = m_nInBits / 8;
     const uint8_t* src = sample.m_data.data();
     int stride = m_nStride;

@@ -60,10 +60,12 @@ class CEncoderEngine {
   // Counts over a whole run (every part): pictures encoded, and bytes of
   // encoded video and audio.
   void ResetRunCounts() {
-    m_nRunFrames = m_nRunBytes = 0;
+    m_nRunFrames = m_nRunBytes = m_nRunShortFrames = 0;
     m_strLastError.clear();
   }
   int64_t RunFrames() const { return m_nRunFrames; }
+  // Video frames dropped for holding fewer bytes than their picture.
+  int64_t RunShortFrames() const { return m_nRunShortFrames; }
   int64_t RunBytes() const { return m_nRunBytes; }
   HRESULT Fail(HRESULT hr, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
 
@@ -199,4 +201,5 @@ class CEncoderEngine {
   bool m_bCreatedFile = false;
   int64_t m_nRunFrames = 0;
   int64_t m_nRunBytes = 0;
+  int64_t m_nRunShortFrames = 0;
 };

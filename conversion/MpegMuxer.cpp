@@ -245,6 +245,11 @@ HRESULT CMpegMuxer::EndRun() {
   if (FAILED(hr)) return hr;
   // A run that encoded nothing has no result, whatever the streams said.
   if (m_engine.RunBytes() == 0) return m_engine.Fail(E_FAIL, "Nothing was written to '%s'\n", m_strFileName.c_str());
+  // Video that came only in frames smaller than their picture is lost: the
+  // target would hold the sound alone.
+  if (m_engine.RunFrames() == 0 && m_engine.RunShortFrames() > 0)
+    return m_engine.Fail(E_FAIL, "No video frame held its whole picture (%lld were short); '%s' has no video\n",
+                         static_cast<long long>(m_engine.RunShortFrames()), m_strFileName.c_str());
   return S_OK;
 }
 

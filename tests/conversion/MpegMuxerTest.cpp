@@ -229,6 +229,29 @@ TEST_F(MpegMuxerTest, EngineFailureAbortsTheRunAndReleasesTheOutput) {
   }
 }
 
+// Frames that all hold less than their picture would leave a target with
+// the sound alone: the run fails and says so.
+TEST_F(MpegMuxerTest, VideoOfOnlyShortFramesFailsTheRun) {
+  if (!HaveTools()) GTEST_SKIP() << "ffmpeg/ffprobe missing";
+  Muxer m = MakeMuxer();
+  ASSERT_EQ(m.mux->SetFormatName("avi"), S_OK);
+  ASSERT_EQ(m.mux->SetVideoCodec("mpeg4", 400), S_OK);
+  ASSERT_EQ(m.mux->SetAudioCodec("mp3", 64, 44100, 2), S_OK);
+  ASSERT_EQ(m.mux->SetFileName(Path("short.avi")), S_OK);
+  PushSourceConfig cfg;
+  cfg.width = 162;  // rows of 486 bytes, padded to 488
+  cfg.shortBy = 2 * cfg.height;
+  CComPtr<IBaseFilter> src = CPushSource::Create(cfg);
+  MuxGraph g;
+  ASSERT_EQ(g.Build(src, m.filter), S_OK);
+  ASSERT_EQ(g.control->Run(), S_OK);
+  GraphEvents ev = g.WaitForEnd();
+  EXPECT_EQ(ev.aborts, 1);
+  EXPECT_EQ(ev.completes, 0);
+  EXPECT_NE(m.mux->GetRunError().find("has no video"), std::string::npos) << m.mux->GetRunError();
+  g.control->Stop();
+}
+
 TEST_F(MpegMuxerTest, SplitPartsAreNamedAndEachIsAValidFile) {
   if (!HaveTools()) GTEST_SKIP() << "ffmpeg/ffprobe missing";
   Muxer m = MakeMuxer();

@@ -24,6 +24,9 @@ struct PushSourceConfig {
   bool white = false;
   int rateNum = 25, rateDen = 1;
   int frames = 25;
+  // Video samples hold this many bytes fewer than their picture (as from a
+  // decoder that packs bitmap rows without their padding).
+  int shortBy = 0;
   bool audio = true;
   int sampleRate = 44100, channels = 2;
   // Audio length in samples; negative: as long as the video.
@@ -110,7 +113,7 @@ class CPushSource : public CSource {
       sample->GetPointer(&p);
       const auto& pic = m_pictures[static_cast<size_t>(m_next) % m_pictures.size()];
       std::memcpy(p, pic.data(), pic.size());
-      sample->SetActualDataLength(static_cast<LONG>(pic.size()));
+      sample->SetActualDataLength(static_cast<LONG>(pic.size()) - m_cfg.shortBy);
       REFERENCE_TIME start = 10000000LL * m_next * m_cfg.rateDen / m_cfg.rateNum;
       REFERENCE_TIME stop = 10000000LL * (m_next + 1) * m_cfg.rateDen / m_cfg.rateNum;
       sample->SetTime(&start, &stop);
