@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 
 #include "decoders/mpeg2video/Mpeg2DecFilter.h"
@@ -74,10 +76,11 @@ TestFrame PlanarFrame(const CapturedSample& s, const CMediaType& mt, int w, int 
   const BYTE* u = y + pitch * oh;
   const BYTE* v = u + pitch / 2 * (oh / 2);
   if (mt.subtype == MEDIASUBTYPE_YV12) std::swap(u, v);
+  // Chroma covers pixel pairs: an odd size has one more chroma sample.
   for (int r = 0; r < h; ++r) f.y.insert(f.y.end(), y + r * pitch, y + r * pitch + w);
-  for (int r = 0; r < h / 2; ++r) {
-    f.u.insert(f.u.end(), u + r * pitch / 2, u + r * pitch / 2 + w / 2);
-    f.v.insert(f.v.end(), v + r * pitch / 2, v + r * pitch / 2 + w / 2);
+  for (int r = 0; r < (h + 1) / 2; ++r) {
+    f.u.insert(f.u.end(), u + r * pitch / 2, u + r * pitch / 2 + (w + 1) / 2);
+    f.v.insert(f.v.end(), v + r * pitch / 2, v + r * pitch / 2 + (w + 1) / 2);
   }
   return f;
 }
@@ -106,12 +109,13 @@ double PackedPsnr(const CapturedSample& s, const CMediaType& mt, const TestFrame
     return PsnrBytes(ours, theirs);
   }
   const int bpp = bih->biBitCount / 8;
-  const int pitch = bih->biWidth * bpp;
+  const int pitch = static_cast<int>(DibRowBytes(bih->biWidth, bih->biBitCount));  // rows padded to 4 bytes
   for (int y = 0; y < h; ++y) {
     const int row = bih->biHeight > 0 ? h - 1 - y : y;
     for (int x = 0; x < w; ++x) {
       const double Y = 1.164 * (ref.y[y * w + x] - 16);
-      const double U = ref.u[(y / 2) * (w / 2) + x / 2] - 128.0, V = ref.v[(y / 2) * (w / 2) + x / 2] - 128.0;
+      const int c = (y / 2) * ((w + 1) / 2) + x / 2;
+      const double U = ref.u[c] - 128.0, V = ref.v[c] - 128.0;
       const double rgb[3] = {Y + 2.018 * U, Y - 0.813 * V - 0.391 * U, Y + 1.596 * V};  // B, G, R
       const BYTE* p = s.data.data() + row * pitch + x * bpp;
       if (bpp == 2) {
@@ -258,6 +262,53 @@ INSTANTIATE_TEST_SUITE_P(Subtypes, OutputSubtype,
                          ::testing::Values(&MEDIASUBTYPE_YV12, &MEDIASUBTYPE_I420, &MEDIASUBTYPE_IYUV,
                                            &MEDIASUBTYPE_YUY2, &MEDIASUBTYPE_RGB32, &MEDIASUBTYPE_RGB24,
                                            &MEDIASUBTYPE_RGB565));
+
+// Sizes that are not whole macroblocks: pictures leave at the stream's
+// size (an odd side one pixel larger) in the type the output was connected
+// with, so nothing downstream has to follow a size change.
+struct SizeCase {
+  int w, h;
+  bool interlaced;
+  const GUID* subtype;
+};
+
+class PictureSize : public Mpeg2DecFilterTest, public ::testing::WithParamInterface<SizeCase> {};
+
+TEST_P(PictureSize, IsTheStreamsAndMatchesFfmpeg) {
+  const SizeCase c = GetParam();
+  const std::string file = (dir_ / "stream.m2v").string();
+  const std::string size = std::to_string(c.w) + "x" + std::to_string(c.h);
+  const std::string cmd = "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=" + size +
+                          ":rate=25:duration=0.48 -c:v mpeg2video -g 6 -bf 2 -b:v 2M " +
+                          (c.interlaced ? "-flags +ilme+ildct -top 1 " : "") + "-f mpeg2video '" + file + "'";
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+  std::ifstream in(file, std::ios::binary);
+  const std::vector<uint8_t> es((std::istreambuf_iterator<char>(in)), {});
+  const auto ref = ReferenceDecode(es);
+  ASSERT_FALSE(ref.empty());
+  decoder = NewDecoder();
+  decoder->SetDeinterlaceMethod(DIWeave);  // the fields as coded, comparable with the reference
+  const GUID sub = *c.subtype;
+  ASSERT_EQ(Build(Mpeg2Type(es, c.w, c.h), [sub](const CMediaType& mt) { return AcceptSubtype(mt, sub); }), S_OK);
+  const BITMAPINFOHEADER* bih = HeaderOf(sink->m_pin->type);
+  EXPECT_EQ(bih->biWidth, (c.w + 1) & ~1);
+  EXPECT_EQ(std::abs(bih->biHeight), (c.h + 1) & ~1);
+  Push(es, 4096);
+  const auto& got = sink->m_pin->samples;
+  ASSERT_EQ(got.size(), ref.size());
+  for (size_t i = 0; i < got.size(); ++i) {
+    ASSERT_EQ(got[i].data.size(), VideoImageBytes(*bih)) << "frame " << i;
+    const bool planar = sub == MEDIASUBTYPE_YV12;
+    const double psnr = planar ? Psnr(PlanarFrame(got[i], sink->m_pin->type, c.w, c.h), ref[i])
+                               : PackedPsnr(got[i], sink->m_pin->type, ref[i]);
+    EXPECT_GE(psnr, planar ? 48.0 : 30.0) << "frame " << i;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, PictureSize,
+                         ::testing::Values(SizeCase{200, 150, false, &MEDIASUBTYPE_YV12},
+                                           SizeCase{602, 454, true, &MEDIASUBTYPE_RGB24},
+                                           SizeCase{601, 451, false, &MEDIASUBTYPE_YV12}));
 
 TEST_F(Mpeg2DecFilterTest, PlanarOutputRefusedWhenDisabled) {
   decoder = NewDecoder();

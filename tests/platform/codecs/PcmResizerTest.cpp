@@ -113,4 +113,56 @@ TEST_F(CodecTest, ResizerGivesTheSetSize) {
   EXPECT_NE(std::count(first.begin(), first.end(), first[0]), static_cast<long>(first.size()));
 }
 
+// The picture writer the decoders and the resizer draw with: rows whose
+// width is not a whole number of the scaler's blocks keep their first and
+// last pixels, and nothing is written outside the buffer (the scaler's
+// vector code writes whole blocks).
+struct WriterCase {
+  RawVideo kind;
+  int width, height;
+};
+
+class PictureWriterTest : public ::testing::TestWithParam<WriterCase> {};
+
+TEST_P(PictureWriterTest, DrawsEveryRowWithinTheBuffer) {
+  const WriterCase c = GetParam();
+  AvFramePtr src(av_frame_alloc());
+  src->width = c.width;
+  src->height = c.height;
+  src->format = AV_PIX_FMT_YUV420P;
+  ASSERT_GE(av_frame_get_buffer(src.get(), 0), 0);
+  // Black with a white band at the right edge; grey chroma.
+  for (int y = 0; y < c.height; ++y)
+    for (int x = 0; x < c.width; ++x) src->data[0][y * src->linesize[0] + x] = x < c.width - 8 ? 16 : 235;
+  for (int p = 1; p < 3; ++p)
+    for (int y = 0; y < c.height / 2; ++y) std::memset(src->data[p] + y * src->linesize[p], 128, c.width / 2);
+
+  CMediaType mt;
+  ASSERT_EQ(MakeRawVideoType(&mt, c.kind, c.width, c.height, 400000), S_OK);
+  CPictureWriter writer;
+  ASSERT_TRUE(writer.SetTarget(mt));
+  constexpr size_t kGuard = 256;
+  const size_t size = writer.ImageSize();
+  std::vector<BYTE> buffer(size + 2 * kGuard, 0xA5);
+  ASSERT_TRUE(writer.Write(src.get(), buffer.data() + kGuard, size));
+  for (size_t i = 0; i < kGuard; ++i) {
+    ASSERT_EQ(buffer[i], 0xA5) << "byte " << kGuard - i << " before the buffer";
+    ASSERT_EQ(buffer[kGuard + size + i], 0xA5) << "byte " << i << " past the buffer";
+  }
+  const BYTE* image = buffer.data() + kGuard;
+  const bool rgb = c.kind == RawVideo::RGB24 || c.kind == RawVideo::RGB32;
+  const int bpp = c.kind == RawVideo::RGB24 ? 3 : c.kind == RawVideo::RGB32 ? 4 : 1;
+  const size_t stride = rgb ? DibRowBytes(c.width, bpp * 8) : static_cast<size_t>(c.width);
+  for (int y = 0; y < c.height; ++y) {
+    const BYTE* row = image + y * stride;
+    EXPECT_LT(row[0], 20) << "row " << y << ": first pixel not black";
+    EXPECT_GT(row[static_cast<size_t>(c.width - 1) * bpp], 230) << "row " << y << ": last pixel not white";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, PictureWriterTest,
+                         ::testing::Values(WriterCase{RawVideo::RGB24, 600, 450}, WriterCase{RawVideo::RGB24, 602, 454},
+                                           WriterCase{RawVideo::RGB32, 600, 450}, WriterCase{RawVideo::YV12, 602, 454},
+                                           WriterCase{RawVideo::RGB32, 608, 448}));
+
 }  // namespace
