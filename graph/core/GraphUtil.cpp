@@ -50,13 +50,16 @@ std::wstring FormatCodecTag(DWORD tag, bool numericOnly) {
     std::swprintf(text, 64, L"0x%x", static_cast<unsigned>(tag));
     return text;
   }
-  // The tag bytes, lowest first, up to the first zero byte.
+  // The tag bytes, lowest first, up to the first zero byte. A tag that is
+  // no text (a wave format number such as 0xFF) is shown as its number.
   std::wstring chars;
   for (int i = 0; i < 4; ++i) {
     const wchar_t c = static_cast<wchar_t>((tag >> (8 * i)) & 0xFF);
     if (c == 0) break;
+    if (c < 0x20 || c > 0x7E) return FormatCodecTag(tag, true);
     chars += c;
   }
+  if (chars.empty()) return FormatCodecTag(tag, true);
   std::swprintf(text, 64, L" - 0x%x", static_cast<unsigned>(tag));
   return chars + text;
 }

@@ -11,5 +11,6 @@ bool IsRendererFilter(IBaseFilter* filter);
 // A sink with a connected audio input and a volume control, else one of the
 // known audio renderer classes.
 bool IsAudioRendererFilter(IBaseFilter* filter);
-// "0x%x", or the four tag bytes as text followed by " - 0x%x".
+// "0x%x", or the four tag bytes as text followed by " - 0x%x" when they are
+// printable text.
 std::wstring FormatCodecTag(DWORD tag, bool numericOnly);

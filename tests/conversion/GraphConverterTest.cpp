@@ -3,6 +3,7 @@
 // end with the output checked by ffprobe.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -112,6 +113,9 @@ TEST_P(Probing, AgreesWithFfprobe) {
   EXPECT_EQ(std::stoi(a["sample_rate"]), info.sampleRate);
   EXPECT_EQ(std::stoi(a["channels"]), info.channels);
   EXPECT_NE("No Audio Stream", info.audioDescription);
+  // The descriptions are text a person can read.
+  for (const std::string& text : {info.videoDescription, info.audioDescription})
+    EXPECT_TRUE(std::all_of(text.begin(), text.end(), [](char ch) { return ch >= 0x20 && ch <= 0x7E; })) << text;
   // Header durations are whole seconds.
   EXPECT_NEAR(std::stod(v["duration"]), info.duration, c.headerReader ? 1.0 : 0.3);
 }
@@ -121,6 +125,7 @@ INSTANTIATE_TEST_SUITE_P(Sources, Probing,
                                            ProbeCase{"mpeg2-ps-mp2.mpg", SourceFormat_MPEG, false},
                                            ProbeCase{"vob-ac3.vob", SourceFormat_MPEG, false},
                                            ProbeCase{"ts-2programs.ts", SourceFormat_MPEG, false},
+                                           ProbeCase{"h264-aac.ts", SourceFormat_MPEG, false},
                                            ProbeCase{"asf-wmv2-wmav2.wmv", SourceFormat_WMV, true}),
                          [](const auto& info) {
                            std::string n = info.param.file;

@@ -332,6 +332,9 @@ TEST(GraphUtil, RendererPredicatesAndCodecTags) {
   EXPECT_FALSE(IsAudioRendererFilter(named));
   EXPECT_EQ(FormatCodecTag(MAKEFOURCC('x', 'v', 'i', 'd'), false), L"xvid - 0x64697678");
   EXPECT_EQ(FormatCodecTag(0x55, true), L"0x55");
+  // Tags that are no text are shown as numbers.
+  EXPECT_EQ(FormatCodecTag(0xFF, false), L"0xff");
+  EXPECT_EQ(FormatCodecTag(0, false), L"0x0");
 }
 
 // ---------------------------------------------------------------------------
