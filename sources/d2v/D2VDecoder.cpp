@@ -302,10 +302,12 @@ void CD2VDecoder::Slices(bool decode) {
   const uint8_t* data = nullptr;
   size_t size = 0;
   uint8_t code = 0;
+  m_cut = true;
   while (NextCode(code)) {
     if (code < 0x01 || code > 0xAF) {
       m_pending = true;
       m_pendingCode = code;
+      m_cut = false;
       return;
     }
     if (decode) {
@@ -332,8 +334,14 @@ void CD2VDecoder::DecodePicture(const Target* out) {
   uint8_t* const* bwd = m_pic.type == B_TYPE ? m_store[m_refNew].plane : nullptr;
   m_core.PreparePicture(s.plane, fwd, bwd);
   Slices(true);
+  s.cut = m_cut || (m_secondField && s.cut);
   // Pictures leave in display order: a reference when the next one comes.
-  if ((frame || m_secondField) && out) Convert(m_pic.type == B_TYPE ? m_store[kAux] : m_store[m_refOld], *out);
+  // One that the end of the data cut short is not given out.
+  if (frame || m_secondField) {
+    const Store& released = m_pic.type == B_TYPE ? m_store[kAux] : m_store[m_refOld];
+    m_releasedCut = released.cut;
+    if (out && !released.cut) Convert(released, *out);
+  }
   if (!frame) m_secondField = !m_secondField;
 }
 
@@ -345,7 +353,7 @@ bool CD2VDecoder::DecodeFrame(const Target* out, bool haveHeader) {
     if (!NextPicture()) return false;
     DecodePicture(out);
   }
-  return true;
+  return !m_releasedCut;
 }
 
 void CD2VDecoder::Convert(const Store& s, const Target& out) const {
@@ -438,6 +446,7 @@ bool CD2VDecoder::Jump(size_t gop, uint32_t position) {
   m_streamValid = false;
   m_secondField = false;
   m_pending = false;
+  for (Store& s : m_store) s.cut = false;
   const D2VGopEntry& g = m_project.gops[gop];
   m_input.Seek(g.file, g.position);
 

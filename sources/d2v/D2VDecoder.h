@@ -64,6 +64,7 @@ class CD2VDecoder {
     std::unique_ptr<uint8_t[], void (*)(void*)> memory{nullptr, nullptr};
     uint8_t* plane[3] = {};
     bool progressive = true;
+    bool cut = false;  // the end of the data came inside its slices
   };
   struct Target {
     uint8_t* dst;
@@ -122,6 +123,8 @@ class CD2VDecoder {
   // Pictures.
   PictureHeader m_pic;
   bool m_secondField = false;
+  bool m_cut = false;          // the data ended inside the last picture's slices
+  bool m_releasedCut = false;  // so did the picture the last frame gave out
   Store m_store[3];
   int m_refOld = 0, m_refNew = 1;
   static constexpr int kAux = 2;
