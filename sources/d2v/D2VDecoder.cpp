@@ -534,7 +534,7 @@ bool CD2VDecoder::GetFrame(uint8_t* dst, uint32_t frame, ptrdiff_t pitch) {
     ok = Jump(loc.gop, position);
     fromCache = m_cachedGop == static_cast<int64_t>(loc.gop) && m_cacheLast >= static_cast<int64_t>(position);
   }
-  if (fromCache) {
+  if (fromCache && ok) {
     ComposeFromCache(first, top, bottom, dst, pitch);
     // A next frame that uses this picture may come from the stream.
     if (NextFrameUses(frame, hi)) {
