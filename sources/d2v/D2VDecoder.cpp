@@ -471,7 +471,7 @@ bool CD2VDecoder::Jump(size_t gop, uint32_t position) {
   const Target first = Slot(0);
   if (!DecodeFrame(&first, true)) return false;
   m_cachedGop = static_cast<int64_t>(gop);
-  m_cacheLast = m_cacheGood = 0;
+  m_cacheLast = 0;
   m_streamValid = true;
   m_streamNext = g.firstPicture + 1;
   return FillCache(position);
@@ -485,19 +485,13 @@ bool CD2VDecoder::FillCache(uint32_t position) {
     const uint32_t next = static_cast<uint32_t>(m_cacheLast + 1);
     const Target t = Slot(next);
     if (!m_streamValid || !DecodeFrame(&t)) {
-      // The data ended: the rest repeats the last good picture.
       m_streamValid = false;
-      for (uint32_t i = next; i <= position; ++i) {
-        const Target r = Slot(i);
-        std::memcpy(r.dst, m_slots[i - 1].data(), FrameBytes());
-      }
-      m_cacheLast = position;
       return false;
     }
-    m_cacheLast = m_cacheGood = next;
+    m_cacheLast = next;
     m_streamNext = first + next + 1;
   }
-  return static_cast<int64_t>(position) <= m_cacheGood;
+  return true;
 }
 
 void CD2VDecoder::ComposeFromCache(uint32_t first, uint32_t top, uint32_t bottom, uint8_t* dst,
@@ -532,7 +526,7 @@ bool CD2VDecoder::GetFrame(uint8_t* dst, uint32_t frame, ptrdiff_t pitch) {
     fromCache = true;
   } else if (!Sequential(frame, top, bottom, dst, pitch, ok)) {
     ok = Jump(loc.gop, position);
-    fromCache = m_cachedGop == static_cast<int64_t>(loc.gop) && m_cacheLast >= static_cast<int64_t>(position);
+    fromCache = true;
   }
   if (fromCache && ok) {
     ComposeFromCache(first, top, bottom, dst, pitch);

@@ -135,8 +135,7 @@ class CD2VDecoder {
   int64_t m_fieldBufferPicture = -1;       // the picture it holds
   std::vector<std::vector<uint8_t>> m_slots;  // the cached GOP's pictures
   int64_t m_cachedGop = -1;
-  int64_t m_cacheLast = -1;                // last slot filled
-  int64_t m_cacheGood = -1;                // last slot truly decoded (the rest repeat it)
+  int64_t m_cacheLast = -1;                // last slot decoded
   bool m_streamValid = false;              // the stream's next picture is known
   uint32_t m_streamNext = 0;
   Stats m_stats;

@@ -74,14 +74,15 @@ inline void FloatPass(const float* x, int step, float* y, int ystep) {
 // Row pass: each row r is multiplied by a table of 16-bit weights built
 // from 16384, 16384 sqrt(2) cos(k pi / 16) and the scale of its row pair
 // ({0,4} 1, {1,7} sqrt(2) cos(pi/16), {2,6} sqrt(2) cos(2 pi/16), {3,5}
-// sqrt(2) cos(3 pi/16)), summed in 32 bits and kept with three fraction
-// bits. The row scales are what the tangent form of the column pass needs,
-// so the column pass multiplies only by tan(k pi / 16) and cos(pi / 4), each
-// as a 16-bit fraction taking the high half of the product, with 16-bit
+// sqrt(2) cos(3 pi/16)), summed in 32 bits and kept with two fraction bits
+// (enough headroom that no block a stream can carry saturates the rows).
+// The row scales are what the tangent form of the column pass needs, so the
+// column pass multiplies only by tan(k pi / 16) and cos(pi / 4), each as a
+// 16-bit fraction taking the rounded high half of the product, with 16-bit
 // saturating sums. The SSE2 form performs exactly these operations.
 
-constexpr int kRowShift = 11;
-constexpr int kColShift = 6;
+constexpr int kRowShift = 12;
+constexpr int kColShift = 5;
 
 struct FixedTables {
   // w[r][n][u]: weight of coefficient u in output n of row r.
@@ -141,9 +142,13 @@ const FixedTables& Ft() {
   return t;
 }
 
-inline int16_t MulHi(int16_t a, int16_t b) { return static_cast<int16_t>((int32_t{a} * b) >> 16); }
+// The high half of a product, rounded (truncating it would bias every
+// result downwards).
+inline int16_t MulHi(int16_t a, int16_t b) { return static_cast<int16_t>((int32_t{a} * b + 0x8000) >> 16); }
 inline int16_t AddS(int16_t a, int16_t b) { return Sat16(int32_t{a} + b); }
 inline int16_t SubS(int16_t a, int16_t b) { return Sat16(int32_t{a} - b); }
+
+inline int32_t RowRound(int32_t v) { return (v + (1 << (kRowShift - 1))) >> kRowShift; }
 
 void FixedRows(const int16_t* in, int16_t* rows) {
   const FixedTables& t = Ft();
@@ -153,9 +158,8 @@ void FixedRows(const int16_t* in, int16_t* rows) {
       const int16_t* wr = t.w[r][n];
       const int32_t e = x[0] * wr[0] + x[2] * wr[2] + x[4] * wr[4] + x[6] * wr[6];
       const int32_t o = x[1] * wr[1] + x[3] * wr[3] + x[5] * wr[5] + x[7] * wr[7];
-      constexpr int32_t round = 1 << (kRowShift - 1);
-      rows[8 * r + n] = Sat16((e + o + round) >> kRowShift);
-      rows[8 * r + 7 - n] = Sat16((e - o + round) >> kRowShift);
+      rows[8 * r + n] = Sat16(RowRound(e + o));
+      rows[8 * r + 7 - n] = Sat16(RowRound(e - o));
     }
   }
 }
@@ -195,9 +199,15 @@ void FixedColumn(const int16_t* c, int16_t* out) {
 
 #if defined(__SSE2__)
 
+// MulHi on eight lanes: the high half plus the rounding bit of the low half.
+inline __m128i MulHiR(__m128i a, __m128i b) {
+  return _mm_add_epi16(_mm_mulhi_epi16(a, b), _mm_srli_epi16(_mm_mullo_epi16(a, b), 15));
+}
+
 void FixedSse2(const int16_t* in, __m128i out[8]) {
   const FixedTables& t = Ft();
   const __m128i round = _mm_set1_epi32(1 << (kRowShift - 1));
+  auto rowRound = [&](__m128i v) { return _mm_srai_epi32(_mm_add_epi32(v, round), kRowShift); };
   __m128i r[8];
   for (int row = 0; row < 8; ++row) {
     const __m128i x = _mm_load_si128(reinterpret_cast<const __m128i*>(in + 8 * row));
@@ -208,25 +218,25 @@ void FixedSse2(const int16_t* in, __m128i out[8]) {
                                     _mm_madd_epi16(_mm_shuffle_epi32(s, 0xAA), w[1]));
     const __m128i o = _mm_add_epi32(_mm_madd_epi16(_mm_shuffle_epi32(s, 0x55), w[2]),
                                     _mm_madd_epi16(_mm_shuffle_epi32(s, 0xFF), w[3]));
-    const __m128i lo = _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(e, o), round), kRowShift);
-    const __m128i hi = _mm_srai_epi32(_mm_add_epi32(_mm_sub_epi32(e, o), round), kRowShift);
+    const __m128i lo = rowRound(_mm_add_epi32(e, o));
+    const __m128i hi = rowRound(_mm_sub_epi32(e, o));
     r[row] = _mm_packs_epi32(lo, _mm_shuffle_epi32(hi, 0x1B));
   }
   const __m128i tg1 = _mm_set1_epi16(t.tg1), tg2 = _mm_set1_epi16(t.tg2);
   const __m128i tg3m = _mm_set1_epi16(t.tg3m), cos4m = _mm_set1_epi16(t.cos4m);
-  const __m128i tp17 = _mm_adds_epi16(r[1], _mm_mulhi_epi16(r[7], tg1));
-  const __m128i tm17 = _mm_subs_epi16(_mm_mulhi_epi16(r[1], tg1), r[7]);
-  const __m128i tp35 = _mm_adds_epi16(r[3], _mm_adds_epi16(_mm_mulhi_epi16(r[5], tg3m), r[5]));
-  const __m128i tm35 = _mm_subs_epi16(_mm_adds_epi16(_mm_mulhi_epi16(r[3], tg3m), r[3]), r[5]);
+  const __m128i tp17 = _mm_adds_epi16(r[1], MulHiR(r[7], tg1));
+  const __m128i tm17 = _mm_subs_epi16(MulHiR(r[1], tg1), r[7]);
+  const __m128i tp35 = _mm_adds_epi16(r[3], _mm_adds_epi16(MulHiR(r[5], tg3m), r[5]));
+  const __m128i tm35 = _mm_subs_epi16(_mm_adds_epi16(MulHiR(r[3], tg3m), r[3]), r[5]);
   const __m128i b0 = _mm_adds_epi16(tp17, tp35);
   const __m128i b3 = _mm_subs_epi16(tm17, tm35);
   const __m128i u = _mm_subs_epi16(tp17, tp35);
   const __m128i v = _mm_adds_epi16(tm17, tm35);
   const __m128i sum = _mm_adds_epi16(u, v), dif = _mm_subs_epi16(u, v);
-  const __m128i b1 = _mm_adds_epi16(_mm_mulhi_epi16(sum, cos4m), sum);
-  const __m128i b2 = _mm_adds_epi16(_mm_mulhi_epi16(dif, cos4m), dif);
-  const __m128i tp26 = _mm_adds_epi16(r[2], _mm_mulhi_epi16(r[6], tg2));
-  const __m128i tm26 = _mm_subs_epi16(_mm_mulhi_epi16(r[2], tg2), r[6]);
+  const __m128i b1 = _mm_adds_epi16(MulHiR(sum, cos4m), sum);
+  const __m128i b2 = _mm_adds_epi16(MulHiR(dif, cos4m), dif);
+  const __m128i tp26 = _mm_adds_epi16(r[2], MulHiR(r[6], tg2));
+  const __m128i tm26 = _mm_subs_epi16(MulHiR(r[2], tg2), r[6]);
   const __m128i cr = _mm_set1_epi16(1 << (kColShift - 1));
   const __m128i tp04 = _mm_adds_epi16(_mm_adds_epi16(r[0], r[4]), cr);
   const __m128i tm04 = _mm_adds_epi16(_mm_subs_epi16(r[0], r[4]), cr);
@@ -323,7 +333,9 @@ void D2VIdctReference(const int16_t* in, int16_t* out) {
     for (int x = 0; x < 8; ++x) {
       double s = 0;
       for (int v = 0; v < 8; ++v) s += basis.c[v][y] * tmp[8 * v + x];
-      out[8 * y + x] = static_cast<int16_t>(std::clamp(std::floor(s + 0.5), -256.0, 255.0));
+      // Halves round up; the margin keeps the products' last-bit noise from
+      // deciding exact halves (a DC of 8k + 4, say) either way.
+      out[8 * y + x] = static_cast<int16_t>(std::clamp(std::floor(s + 0.5 + 1e-9), -256.0, 255.0));
     }
 }
 
