@@ -138,6 +138,7 @@ class CGraphConverter : public CFGManagerCustom {
   HRESULT ConnectVideoToCompressor(IPin* pin, IBaseFilter* sink, bool keepRate);
   HRESULT AddFrameChanger(int num, int den, CComPtr<IBaseFilter>& filter, CFrameRateChanger*& changer);
   HRESULT ConnectToFrameChanger(IPin* pin, IBaseFilter* filter, CFrameRateChanger* changer);
+  HRESULT ConnectThroughLayoutConverter(IPin* pin, IBaseFilter* changer);
 
   enum class Sink { Mpeg, Mp4, Pictures, Asf };
   // The common shape of every builder; `ffdshowFormats` are the source
