@@ -39,7 +39,26 @@ void BlendRow(const uint8_t* a, const uint8_t* b, const Blend& w, int count, uin
     return;
   }
   const int round = 1 << (w.shift - 1);
-  for (int x = 0; x < count; ++x) out[x] = static_cast<uint8_t>((w.wa * a[x] + w.wb * b[x] + round) >> w.shift);
+  int x = 0;
+#if defined(__SSE2__)
+  // The same sums in 16-bit lanes: at most 8 * 255 + 4.
+  const __m128i z = _mm_setzero_si128();
+  const __m128i wa = _mm_set1_epi16(static_cast<int16_t>(w.wa)), wb = _mm_set1_epi16(static_cast<int16_t>(w.wb));
+  const __m128i r = _mm_set1_epi16(static_cast<int16_t>(round));
+  const __m128i shift = _mm_cvtsi32_si128(w.shift);
+  for (; x + 16 <= count; x += 16) {
+    const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + x));
+    const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + x));
+    auto half = [&](__m128i pa, __m128i pb) {
+      const __m128i sum = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(pa, wa), _mm_mullo_epi16(pb, wb)), r);
+      return _mm_srl_epi16(sum, shift);
+    };
+    const __m128i lo = half(_mm_unpacklo_epi8(va, z), _mm_unpacklo_epi8(vb, z));
+    const __m128i hi = half(_mm_unpackhi_epi8(va, z), _mm_unpackhi_epi8(vb, z));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(lo, hi));
+  }
+#endif
+  for (; x < count; ++x) out[x] = static_cast<uint8_t>((w.wa * a[x] + w.wb * b[x] + round) >> w.shift);
 }
 
 // Y0 U Y1 V for each pair of pixels.
@@ -76,8 +95,8 @@ void D2VToYuy2(const D2VPicturePlanes& in, bool progressive, const D2VOutputForm
   const int cx = fmt.left / 2;
   const int chromaRows = in.height / 2;
   const ptrdiff_t cstride = in.width / 2;
-  // One row of each component; small enough for the stack's neighbour, the
-  // thread's own buffer.
+  // One row of each component, kept per thread so that converting a
+  // picture allocates nothing.
   thread_local std::vector<uint8_t> rowBuffer;
   rowBuffer.resize(static_cast<size_t>(fmt.width) + 2 * static_cast<size_t>(pairs) + 16);
   uint8_t* lum = rowBuffer.data();
