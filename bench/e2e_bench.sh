@@ -3,8 +3,9 @@
 # 60 s 720x576 MPEG-2 program stream, to VCD and to MP4 (H.264), against the
 # ffmpeg command line doing the same conversions in the same run, once
 # single-threaded (-threads 1) and once with its default threads. Prints the
-# wall times, the ratios and our peak resident memory. Not a test: it never
-# fails on a time.
+# wall and processor (user + system) times with their ratios, our peak
+# resident memory and the processor time of our user-interface thread while
+# the job ran. Not a test: it never fails on a time.
 #
 #   bench/e2e_bench.sh [BUILD_DIR] [WORK_DIR]
 #
@@ -63,6 +64,7 @@ timed() {
   WALL=$(awk -F': ' '/Elapsed \(wall clock\)/ {
            n = split($2, p, ":"); s = 0; for (i = 1; i <= n; ++i) s = s * 60 + p[i]; print s }' "$report")
   RSS=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$report")
+  CPU=$(awk -F': ' '/User time \(seconds\)|System time \(seconds\)/ { s += $2 } END { printf "%.2f", s }' "$report")
 }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
@@ -73,22 +75,28 @@ COMMON_SETS=(--set m_nSourceFormat=16384 --set m_nSourceWidth=720 --set m_nSourc
 
 printf "source: %s (%.1f s, 720x576 MPEG-2 + MP2)\n" "$SRC" "$SECONDS_LONG"
 printf "machine: %s, %s cores\n\n" "$(uname -m)" "$(nproc)"
-printf "%-6s %10s %10s %10s %9s %9s %12s\n" job "ours s" "ff -t1 s" "ff auto s" "ours/-t1" "ours/auto" "our peak RSS"
+printf "%-6s %-5s %8s %8s %8s %9s %9s\n" job what ours "ff -t1" "ff auto" "ours/-t1" "ours/auto"
 
 bench() {
   local name=$1 ours_args=$2
   shift 2
   # shellcheck disable=SC2086 # the argument strings are meant to split
   timed "$name-ours" "$E2E" --timeout 1800 --source "$SRC" --target "$WORK/ours-$name" "${COMMON_SETS[@]}" $ours_args
-  local ours=$WALL rss=$RSS
+  local ours=$WALL oursCpu=$CPU rss=$RSS
+  local ui
+  ui=$(sed -n 's/^ui thread cpu: \([0-9.]*\) s$/\1/p' "$WORK/$name-ours.log")
   # shellcheck disable=SC2086
   timed "$name-ff1" $FF -threads 1 -i "$SRC" -threads 1 "$@" "$WORK/ff1-$name"
-  local ff1=$WALL
+  local ff1=$WALL ff1Cpu=$CPU
   # shellcheck disable=SC2086
   timed "$name-ffn" $FF -i "$SRC" "$@" "$WORK/ffn-$name"
-  local ffn=$WALL
-  printf "%-6s %10.2f %10.2f %10.2f %9s %9s %9d kB\n" "${name%.*}" "$ours" "$ff1" "$ffn" \
-    "$(ratio "$ours" "$ff1")" "$(ratio "$ours" "$ffn")" "$rss"
+  local ffn=$WALL ffnCpu=$CPU
+  printf "%-6s %-5s %8.2f %8.2f %8.2f %9s %9s\n" "${name%.*}" wall "$ours" "$ff1" "$ffn" \
+    "$(ratio "$ours" "$ff1")" "$(ratio "$ours" "$ffn")"
+  printf "%-6s %-5s %8.2f %8.2f %8.2f %9s %9s\n" "" cpu "$oursCpu" "$ff1Cpu" "$ffnCpu" \
+    "$(ratio "$oursCpu" "$ff1Cpu")" "$(ratio "$oursCpu" "$ffnCpu")"
+  printf "%-6s our peak RSS %d kB; user-interface thread %s s of processor time during the job (%s%% of a core)\n" \
+    "" "$rss" "$ui" "$(awk -v u="$ui" -v w="$ours" 'BEGIN { if (w > 0) printf "%.1f", 100 * u / w; else print "n/a" }')"
 }
 
 # VCD PAL: 352x288 MPEG-1 at 25 frames/s, MP2 224 kbit/s 44.1 kHz, VCD mux.

@@ -18,7 +18,10 @@ extern "C" {
 #include <cstdio>
 #include <cstring>
 #include <strings.h>
+#include <thread>
 
+#include "conversion/SliceHelper.h"
+#include "foundation/PixelConversion.h"
 #include "platform/dshow/DShow.h"
 
 namespace {
@@ -441,29 +444,79 @@ HRESULT CEncoderEngine::AddAudioStream() {
   return S_OK;
 }
 
+AVFrame* CEncoderEngine::NewVideoFrame() {
+  const AVCodecContext* c = m_pVideoCtx;
+  AVFrame* frame = av_frame_alloc();
+  if (!frame) return nullptr;
+  frame->format = c->pix_fmt;
+  frame->width = c->width;
+  frame->height = c->height;
+  if (av_frame_get_buffer(frame, 0) < 0) {
+    av_frame_free(&frame);
+    return nullptr;
+  }
+  // Bars stay black: the converter only ever writes the inner picture.
+  ptrdiff_t linesizes[4];
+  for (int i = 0; i < 4; ++i) linesizes[i] = frame->linesize[i];
+  av_image_fill_black(frame->data, linesizes, c->pix_fmt,
+                      c->color_range == AVCOL_RANGE_JPEG ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG, c->width, c->height);
+  m_spareFrames.push_back(frame);
+  return frame;
+}
+
+AVFrame* CEncoderEngine::WritableVideoFrame() {
+  // Encoders that reorder keep references to the frames they were given; a
+  // frame of our own that none holds any more is used again, so that no
+  // frame is allocated, faulted in and blacked out per picture.
+  for (AVFrame* frame : m_spareFrames)
+    if (av_frame_is_writable(frame)) return frame;
+  if (m_spareFrames.size() < kMaxSpareFrames) return NewVideoFrame();
+  AVFrame* frame = m_spareFrames.front();
+  return av_frame_make_writable(frame) < 0 ? nullptr : frame;
+}
+
 HRESULT CEncoderEngine::PrepareStreams() {
   m_pPacket = av_packet_alloc();
   if (!m_pPacket) return Fail(E_OUTOFMEMORY, "Alloc video bit buffer failed\n");
 
   if (m_pVideoCtx) {
     AVCodecContext* c = m_pVideoCtx;
-    m_pVideoFrame = av_frame_alloc();
+    m_pVideoFrame = NewVideoFrame();
     if (!m_pVideoFrame) return Fail(E_OUTOFMEMORY, "Can't alloc picture buffer for output stream");
-    m_pVideoFrame->format = c->pix_fmt;
-    m_pVideoFrame->width = c->width;
-    m_pVideoFrame->height = c->height;
-    if (av_frame_get_buffer(m_pVideoFrame, 0) < 0)
-      return Fail(E_OUTOFMEMORY, "Can't alloc picture buffer for output stream");
-    // Bars stay black: the converter only ever writes the inner picture.
-    ptrdiff_t linesizes[4];
-    for (int i = 0; i < 4; ++i) linesizes[i] = m_pVideoFrame->linesize[i];
-    av_image_fill_black(m_pVideoFrame->data, linesizes, c->pix_fmt,
-                        c->color_range == AVCOL_RANGE_JPEG ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG, c->width, c->height);
     const int srcW = m_nInWidth - m_nCropLeft - m_nCropRight;
     const int srcH = m_nInHeight - m_nCropTop - m_nCropBottom;
-    m_pSws = sws_getContext(srcW, srcH, m_nInBits == 32 ? AV_PIX_FMT_BGR0 : AV_PIX_FMT_BGR24, m_nOutWidth,
-                            m_nOutHeight, c->pix_fmt, SWS_BICUBIC, nullptr, nullptr, nullptr);
-    if (!m_pSws) return Fail(E_OUTOFMEMORY, "Can't alloc picture resample buffer for output stream");
+    m_bYuvPath = c->pix_fmt == AV_PIX_FMT_YUV420P || c->pix_fmt == AV_PIX_FMT_YUVJ420P;
+    // Full-size pictures are converted in two halves side by side, so that
+    // the muxer's worker keeps up with the decoder.
+    const bool split = m_bYuvPath && srcW * srcH >= kSplitArea && std::thread::hardware_concurrency() > 1;
+    if (split) m_pHelper = std::make_unique<CSliceHelper>();
+    if (!m_bYuvPath) {
+      m_pSws = sws_getContext(srcW, srcH, m_nInBits == 32 ? AV_PIX_FMT_BGR0 : AV_PIX_FMT_BGR24, m_nOutWidth,
+                              m_nOutHeight, c->pix_fmt, SWS_BICUBIC, nullptr, nullptr, nullptr);
+      if (!m_pSws) return Fail(E_OUTOFMEMORY, "Can't alloc picture resample buffer for output stream");
+    } else if (srcW != m_nOutWidth || srcH != m_nOutHeight) {
+      m_pSourceYuv = av_frame_alloc();
+      m_pScaled = av_frame_alloc();
+      if (!m_pSourceYuv || !m_pScaled) return Fail(E_OUTOFMEMORY, "Can't alloc picture buffer for output stream");
+      m_pSourceYuv->format = c->pix_fmt;
+      m_pSourceYuv->width = srcW;
+      m_pSourceYuv->height = srcH;
+      if (av_frame_get_buffer(m_pSourceYuv, 0) < 0)
+        return Fail(E_OUTOFMEMORY, "Can't alloc picture buffer for output stream");
+      m_pSws = sws_alloc_context();
+      if (m_pSws) {
+        av_opt_set_int(m_pSws, "srcw", srcW, 0);
+        av_opt_set_int(m_pSws, "srch", srcH, 0);
+        av_opt_set_int(m_pSws, "src_format", c->pix_fmt, 0);
+        av_opt_set_int(m_pSws, "dstw", m_nOutWidth, 0);
+        av_opt_set_int(m_pSws, "dsth", m_nOutHeight, 0);
+        av_opt_set_int(m_pSws, "dst_format", c->pix_fmt, 0);
+        av_opt_set_int(m_pSws, "sws_flags", SWS_BICUBIC, 0);
+        av_opt_set_int(m_pSws, "threads", split ? 2 : 1, 0);
+        if (sws_init_context(m_pSws, nullptr, nullptr) < 0) sws_freeContext(m_pSws), m_pSws = nullptr;
+      }
+      if (!m_pSws) return Fail(E_OUTOFMEMORY, "Can't alloc picture resample buffer for output stream");
+    }
     if (avcodec_open2(c, c->codec, nullptr) < 0)
       return Fail(E_UNEXPECTED,
                   "Error while opening codec for stream #%d.%d - maybe incorrect parameters such as bit_rate, rate, "
@@ -601,6 +654,41 @@ HRESULT CEncoderEngine::AddSilenceIfBehind() {
   return S_OK;
 }
 
+HRESULT CEncoderEngine::ConvertToYuv(const uint8_t* src, int stride, int srcH, uint8_t* const dst[4]) {
+  const int srcW = m_nInWidth - m_nCropLeft - m_nCropRight;
+  const bool full = m_pVideoFrame->format == AV_PIX_FMT_YUVJ420P;
+  // Straight into the picture at the output size, else into the source-size
+  // frame that the scaler reads.
+  uint8_t* const* planes = m_pSws ? m_pSourceYuv->data : dst;
+  const int* pitches = m_pSws ? m_pSourceYuv->linesize : m_pVideoFrame->linesize;
+  auto rows = [=, this](int first, int count) {
+    ConvertRgbToYuv420(srcW, count, src + static_cast<ptrdiff_t>(first) * stride, stride, m_nInBits,
+                       planes[0] + static_cast<ptrdiff_t>(first) * pitches[0], pitches[0],
+                       planes[1] + static_cast<ptrdiff_t>(first / 2) * pitches[1], pitches[1],
+                       planes[2] + static_cast<ptrdiff_t>(first / 2) * pitches[2], pitches[2], full);
+  };
+  if (m_pHelper) {
+    const int top = (srcH / 2) & ~1;
+    m_pHelper->Start([=] { rows(top, srcH - top); });
+    rows(0, top);
+    m_pHelper->Wait();
+  } else {
+    rows(0, srcH);
+  }
+  if (!m_pSws) return S_OK;
+  // The scaler writes the inner picture of the output frame, through a view
+  // of it that shares its buffers.
+  AVFrame* view = m_pScaled;
+  av_frame_unref(view);
+  if (av_frame_ref(view, m_pVideoFrame) < 0) return E_OUTOFMEMORY;
+  view->width = m_nOutWidth;
+  view->height = m_nOutHeight;
+  for (int p = 0; p < 3; ++p) view->data[p] = dst[p];
+  const int r = sws_scale_frame(m_pSws, view, m_pSourceYuv);
+  av_frame_unref(view);
+  return r < 0 ? E_FAIL : S_OK;
+}
+
 HRESULT CEncoderEngine::WritePacket(const MuxSample& sample) {
   if (!m_pFormatCtx || !m_bHeaderWritten) return Fail(E_UNEXPECTED, "Output is not open\n");
   if (sample.m_bVideo) {
@@ -618,8 +706,8 @@ HRESULT CEncoderEngine::WritePacket(const MuxSample& sample) {
     }
     src += static_cast<ptrdiff_t>(m_nCropTop) * stride + static_cast<ptrdiff_t>(m_nCropLeft) * bpp;
     const int srcH = m_nInHeight - m_nCropTop - m_nCropBottom;
-    if (av_frame_make_writable(m_pVideoFrame) < 0)
-      return Fail(E_OUTOFMEMORY, "Alloc buffer for color space converting failed");
+    m_pVideoFrame = WritableVideoFrame();
+    if (!m_pVideoFrame) return Fail(E_OUTOFMEMORY, "Alloc buffer for color space converting failed");
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(m_pVideoFrame->format));
     uint8_t* dst[4] = {};
     for (int p = 0; p < 4 && m_pVideoFrame->data[p]; ++p) {
@@ -629,10 +717,14 @@ HRESULT CEncoderEngine::WritePacket(const MuxSample& sample) {
       const int step = (desc->flags & AV_PIX_FMT_FLAG_PLANAR) ? 1 : desc->comp[0].step;
       dst[p] = m_pVideoFrame->data[p] + static_cast<ptrdiff_t>(top) * m_pVideoFrame->linesize[p] + left * step;
     }
-    const uint8_t* srcPlanes[1] = {src};
-    const int srcStrides[1] = {stride};
-    if (sws_scale(m_pSws, srcPlanes, srcStrides, 0, srcH, dst, m_pVideoFrame->linesize) <= 0)
-      return Fail(E_FAIL, "error padding picture\n");
+    if (m_bYuvPath) {
+      if (FAILED(ConvertToYuv(src, stride, srcH, dst))) return Fail(E_FAIL, "error padding picture\n");
+    } else {
+      const uint8_t* srcPlanes[1] = {src};
+      const int srcStrides[1] = {stride};
+      if (sws_scale(m_pSws, srcPlanes, srcStrides, 0, srcH, dst, m_pVideoFrame->linesize) <= 0)
+        return Fail(E_FAIL, "error padding picture\n");
+    }
     m_pVideoFrame->pts = m_nVideoFrames++;
     HRESULT hr = EncodeVideoFrame(m_pVideoFrame);
     if (FAILED(hr)) return hr;
@@ -707,7 +799,13 @@ HRESULT CEncoderEngine::Close() {
 void CEncoderEngine::ReleaseOutput() {
   avcodec_free_context(&m_pVideoCtx);
   avcodec_free_context(&m_pAudioCtx);
-  av_frame_free(&m_pVideoFrame);
+  for (AVFrame* frame : m_spareFrames) av_frame_free(&frame);
+  m_spareFrames.clear();
+  m_pVideoFrame = nullptr;
+  av_frame_free(&m_pSourceYuv);
+  av_frame_free(&m_pScaled);
+  m_pHelper.reset();
+  m_bYuvPath = false;
   av_frame_free(&m_pAudioFrame);
   av_packet_free(&m_pPacket);
   if (m_pFifo) {

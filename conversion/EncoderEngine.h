@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "conversion/MuxSample.h"
+#include "conversion/SliceHelper.h"
 #include "platform/win32/Types.h"
 
 struct AM_MEDIA_TYPE;
@@ -76,6 +77,9 @@ class CEncoderEngine {
   HRESULT AddVideoStream();
   HRESULT AddAudioStream();
   HRESULT PrepareStreams();
+  AVFrame* NewVideoFrame();
+  AVFrame* WritableVideoFrame();
+  HRESULT ConvertToYuv(const uint8_t* src, int stride, int srcH, uint8_t* const dst[4]);
   HRESULT EncodeVideoFrame(AVFrame* frame);
   HRESULT EncodeAudioBytes(const BYTE* data, size_t bytes);
   HRESULT EncodeAudioFrame(AVFrame* frame);
@@ -152,11 +156,21 @@ class CEncoderEngine {
   AVStream* m_pAudioStream = nullptr;
   AVCodecContext* m_pVideoCtx = nullptr;
   AVCodecContext* m_pAudioCtx = nullptr;
-  AVFrame* m_pVideoFrame = nullptr;
+  AVFrame* m_pVideoFrame = nullptr;  // the frame being filled, one of m_spareFrames
+  std::vector<AVFrame*> m_spareFrames;
+  static constexpr size_t kMaxSpareFrames = 32;
   AVFrame* m_pAudioFrame = nullptr;
   AVPacket* m_pPacket = nullptr;
   AVAudioFifo* m_pFifo = nullptr;
   SwsContext* m_pSws = nullptr;
+  // 4:2:0 targets: RGB is turned into 4:2:0 at the cropped source size by
+  // our own converter, then scaled in 4:2:0 (a third of the bytes of RGB32)
+  // when the output size differs.
+  bool m_bYuvPath = false;
+  AVFrame* m_pSourceYuv = nullptr;
+  AVFrame* m_pScaled = nullptr;  // view of the output frame's inner picture
+  std::unique_ptr<CSliceHelper> m_pHelper;
+  static constexpr int kSplitArea = 320 * 240;
   SwrContext* m_pSwr = nullptr;
   std::vector<uint8_t*> m_resampled;  // planes of the resampled audio
   int m_nResampledCapacity = 0;

@@ -101,15 +101,20 @@ HRESULT CBaseSplitterFile::Read(BYTE* data, LONGLONG length) {
     m_pos += n;
   }
 
-  // Whole cache-size chunks go straight to the caller; only chunks that lie
-  // inside the file, so that the tail is read (and cut short) by the refill
-  // below rather than failing as a read past the end.
-  while (length > m_cacheSize && m_pos + m_cacheSize <= GetLength()) {
-    HRESULT hr = m_reader->SyncRead(m_pos, static_cast<LONG>(m_cacheSize), data);
-    if (FAILED(hr)) return hr;
-    data += m_cacheSize;
-    length -= m_cacheSize;
-    m_pos += m_cacheSize;
+  // Whole cache-size chunks go straight to the caller, all in one read;
+  // only chunks that lie inside the file, so that the tail is read (and cut
+  // short) by the refill below rather than failing as a read past the end.
+  if (length > m_cacheSize) {
+    const LONGLONG inside = std::max<LONGLONG>(0, GetLength() - m_pos);
+    const LONGLONG chunks = std::min({length - 1, inside, static_cast<LONGLONG>(LONG_MAX)}) / m_cacheSize;
+    if (chunks > 0) {
+      const LONGLONG n = chunks * m_cacheSize;
+      HRESULT hr = m_reader->SyncRead(m_pos, static_cast<LONG>(n), data);
+      if (FAILED(hr)) return hr;
+      data += n;
+      length -= n;
+      m_pos += n;
+    }
   }
 
   while (length > 0) {

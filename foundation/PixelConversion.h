@@ -10,6 +10,7 @@
 // routine chosen from the CPU feature word; both give the same bytes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/win32/Types.h"
@@ -29,6 +30,14 @@ bool ConvertYuv420ToRgb(int width, int height, BYTE* dst, int dstPitch, int bits
 // others the row-pair path (truncating average, progressive only).
 bool ConvertYuv420ToYuy2(int width, int height, BYTE* dst, int dstPitch, const BYTE* srcY, const BYTE* srcU,
                          const BYTE* srcV, int srcPitch, bool interlaced);
+
+// RGB of 24 or 32 bits (B G R [X]) to planar 4:2:0, BT.601 in studio range
+// (Y 16..235) or full range; each chroma sample is the mean of its 2 x 2
+// block. Any size: an odd last column or row is repeated. Pitches may be
+// negative.
+bool ConvertRgbToYuv420(int width, int height, const BYTE* src, ptrdiff_t srcPitch, int bitsPerPixel, BYTE* dstY,
+                        ptrdiff_t yPitch, BYTE* dstU, ptrdiff_t uPitch, BYTE* dstV, ptrdiff_t vPitch,
+                        bool fullRange);
 
 bool ConvertRgbToRgb(int width, int height, BYTE* dst, int dstPitch, int dstBits, const BYTE* src, int srcPitch,
                      int srcBits);

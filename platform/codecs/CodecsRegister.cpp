@@ -11,6 +11,8 @@
 #include "platform/codecs/VideoDecoder.h"
 #include "platform/com/ComPtr.h"
 #include "platform/dshow/Signatures.h"
+#include "platform/win32/CodePage.h"
+#include "platform/win32/Module.h"
 #include "platform/win32/Registry.h"
 
 namespace {
@@ -90,6 +92,22 @@ HRESULT RegisterAsfSignature() {
   return S_OK;
 }
 
+// The RealMedia player's codec folder: its modules are built into "codecs"
+// beside the program.
+HRESULT RegisterRealCodecFolder() {
+  char exe[MAX_PATH] = {};
+  const DWORD n = GetModuleFileNameA(nullptr, exe, sizeof exe);
+  if (n == 0 || n >= sizeof exe) return E_FAIL;
+  std::string folder(exe, n);
+  folder = folder.substr(0, folder.find_last_of('/') + 1) + "codecs";
+  const std::wstring value = Utf8ToWide(folder);
+  for (const wchar_t* key :
+       {L"Software\\RealNetworks\\Preferences\\DT_Codecs", L"Helix\\HelixSDK\\10.0\\Preferences\\DT_Codecs"}) {
+    if (HRESULT hr = FromWin32(dshow_reg::SetString(HKEY_CLASSES_ROOT, key, L"", value)); FAILED(hr)) return hr;
+  }
+  return S_OK;
+}
+
 }  // namespace
 
 HRESULT CodecsRegisterPlatform() {
@@ -133,5 +151,6 @@ HRESULT CodecsRegisterPlatform() {
     if (mapper) keep(RegisterWithMapper(mapper, f));
   }
   keep(RegisterAsfSignature());
+  keep(RegisterRealCodecFolder());
   return result;
 }

@@ -9,5 +9,8 @@
 // filter mapper registrations and the ASF media-type signature (check bytes
 // and the .asf/.wmv/.wma extensions with this source as "Source Filter").
 // Call after DShowRegisterPlatform, whose seeding would otherwise hand the
-// ASF entries back to File Source (Async.). Returns the first failure.
+// ASF entries back to File Source (Async.). Also names the folder of the
+// RealMedia codec modules (beside the program) as the default value of the
+// player's two "DT_Codecs" keys under HKEY_CLASSES_ROOT. Returns the first
+// failure.
 HRESULT CodecsRegisterPlatform();

@@ -6,6 +6,7 @@
 #include <fnmatch.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -700,15 +701,25 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno));
     return INVALID_HANDLE_VALUE;
   }
+  // Libraries: as the module loader takes "x.dll" to be the shared object
+  // "x.so", a search for DLLs finds shared objects, under their DLL names.
+  const bool dllSearch = mask.size() >= 4 && ::strcasecmp(mask.c_str() + mask.size() - 4, ".dll") == 0;
   std::vector<WIN32_FIND_DATAA> found;
   while (struct dirent* e = ::readdir(dir)) {
-    const std::string name = e->d_name;
+    const std::string file = e->d_name;
+    std::string name = file;
     if (name == "." || name == "..") continue;
+    if (dllSearch && name.size() > 3 && name.compare(name.size() - 3, 3, ".so") == 0)
+      name = name.substr(0, name.size() - 3) + ".dll";
     if (name.size() + 1 > MAX_PATH) continue;
     if (::fnmatch(mask.c_str(), name.c_str(), FNM_CASEFOLD) != 0) continue;
+    if (dllSearch && std::any_of(found.begin(), found.end(), [&](const WIN32_FIND_DATAA& d) {
+          return std::strcmp(d.cFileName, name.c_str()) == 0;
+        }))
+      continue;
     std::string path = folder;
     if (path.back() != '/') path.push_back('/');
-    path += name;
+    path += file;
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) continue;  // vanished or a dangling link
     WIN32_FIND_DATAA d{};

@@ -140,7 +140,9 @@ UINT GetTempFileNameA(LPCSTR path, LPCSTR prefix, UINT unique, LPSTR tempFileNam
 
 // Wildcards '*' and '?' in the last part of the pattern, matched without
 // regard to case; "*.*" matches every name. The "." and ".." entries are not
-// reported.
+// reported. A pattern ending in ".dll" also finds the shared objects that
+// LoadLibrary would load for such a name ("x.so" for "x.dll"), reported
+// under the ".dll" name.
 HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data);
 BOOL FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA data);
 BOOL FindClose(HANDLE find);

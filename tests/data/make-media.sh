@@ -55,6 +55,11 @@ if [ "${1:-}" = "--bench" ]; then
     -c:v mpeg4 -vtag XVID -b:v 4000k -g 250 -bf 1 -c:a libmp3lame -b:a 192k -f avi \
     "$2/bench-mpeg4-mp3-720x576-60s.avi"
   echo "$2/bench-mpeg4-mp3-720x576-60s.avi"
+  # 720p H.264 and AAC in MP4, a minute long.
+  run $(video 1280x720 60) $(stereo 48000 60) -map 0:v -map 1:a $OUT \
+    -c:v libx264 -preset veryfast -b:v 5000k -g 50 -pix_fmt yuv420p -c:a aac -b:a 160k \
+    -f mp4 "$2/bench-h264-aac-1280x720-60s.mp4"
+  echo "$2/bench-h264-aac-1280x720-60s.mp4"
   exit 0
 fi
 [ $# -eq 0 ] || { echo "usage: $0 [--bench DIR]" >&2; exit 2; }

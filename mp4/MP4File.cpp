@@ -1,0 +1,135 @@
+#include "mp4/MP4File.h"
+
+#include <new>
+
+#include "mp4/MP4AtomFactory.h"
+#include "mp4/MP4HeaderAtoms.h"
+
+// ---------------------------------------------------------------------------
+// MP4_Track
+
+MP4_Track::MP4_Track(MP4_TrakAtom& trak, MP4_ByteStream& stream, MP4_UI32 movie_time_scale)
+    : m_TrakAtom(trak), m_MovieTimeScale(movie_time_scale) {
+  if (auto* hdlr = dynamic_cast<MP4_HdlrAtom*>(trak.FindChild("mdia/hdlr"))) {
+    switch (hdlr->GetHandlerType()) {
+      case MP4_FourCC("soun"):
+        m_Type = TYPE_AUDIO;
+        break;
+      case MP4_FourCC("vide"):
+        m_Type = TYPE_VIDEO;
+        break;
+      case MP4_FourCC("text"):
+      case MP4_FourCC("tx3g"):
+      case MP4_FourCC("sbtl"):  // 3GPP text as written by current muxers
+        m_Type = TYPE_TEXT;
+        break;
+      case MP4_FourCC("subp"):
+        m_Type = TYPE_SUBP;
+        break;
+      case MP4_FourCC("hint"):
+        m_Type = TYPE_HINT;
+        break;
+      default:
+        break;
+    }
+  }
+  if (auto* mdhd = dynamic_cast<MP4_MdhdAtom*>(trak.FindChild("mdia/mdhd"))) m_MediaTimeScale = mdhd->GetTimeScale();
+  if (auto* stbl = dynamic_cast<MP4_ContainerAtom*>(trak.FindChild("mdia/minf/stbl")))
+    m_SampleTable.reset(new (std::nothrow) MP4_AtomSampleTable(stbl, stream));
+}
+
+MP4_UI32 MP4_Track::GetDurationMs() const {
+  if (m_MovieTimeScale == 0) return 0;
+  return static_cast<MP4_UI32>(ConvertTime(m_TrakAtom.GetDuration(), m_MovieTimeScale, 1000));
+}
+
+MP4_UI32 MP4_Track::GetSampleCount() const { return m_SampleTable ? m_SampleTable->GetSampleCount() : 0; }
+
+MP4_Result MP4_Track::GetSample(MP4_UI32 index, MP4_Sample& sample) const {
+  return m_SampleTable ? m_SampleTable->GetSample(index, sample) : MP4_FAILURE;
+}
+
+MP4_SampleDescription* MP4_Track::GetSampleDescription(MP4_UI32 index) const {
+  return m_SampleTable ? m_SampleTable->GetSampleDescription(index) : nullptr;
+}
+
+MP4_Result MP4_Track::ReadSample(MP4_UI32 index, MP4_Sample& sample, MP4_DataBuffer& data) const {
+  if (!m_SampleTable) return MP4_FAILURE;
+  MP4_Result r = m_SampleTable->GetSample(index, sample);
+  if (MP4_FAILED(r)) return r;
+  return sample.ReadData(data);
+}
+
+MP4_Result MP4_Track::GetSampleIndexForTimeStampMs(MP4_UI32 ms, MP4_UI32& index) const {
+  index = 0;
+  if (!m_SampleTable) return MP4_FAILURE;
+  return m_SampleTable->GetSampleIndexForTimeStamp(ConvertTime(ms, 1000, m_MediaTimeScale), index);
+}
+
+std::string MP4_Track::GetTrackName() const {
+  auto* hdlr = dynamic_cast<MP4_HdlrAtom*>(m_TrakAtom.FindChild("mdia/hdlr"));
+  return hdlr ? hdlr->GetHandlerName() : std::string();
+}
+
+std::string MP4_Track::GetTrackLanguage() const {
+  auto* mdhd = dynamic_cast<MP4_MdhdAtom*>(m_TrakAtom.FindChild("mdia/mdhd"));
+  return mdhd ? std::string(mdhd->GetLanguage()) : std::string();
+}
+
+// ---------------------------------------------------------------------------
+// MP4_Movie
+
+MP4_Movie::MP4_Movie(MP4_MoovAtom* moov, MP4_ByteStream& stream) : m_MoovAtom(moov) {
+  m_MvhdAtom = dynamic_cast<MP4_MvhdAtom*>(moov->GetChild(MP4_FourCC("mvhd")));
+  const MP4_UI32 scale = GetTimeScale();
+  for (MP4_TrakAtom* trak : moov->GetTrakAtoms()) {
+    if (auto* track = new (std::nothrow) MP4_Track(*trak, stream, scale)) m_Tracks.Add(track);
+  }
+}
+
+MP4_Movie::~MP4_Movie() {
+  // Tracks refer to atoms of the moov: they go first.
+  m_Tracks.DeleteReferences();
+}
+
+MP4_UI32 MP4_Movie::GetTimeScale() const { return m_MvhdAtom ? m_MvhdAtom->GetTimeScale() : 0; }
+
+MP4_Track* MP4_Movie::GetTrack(MP4_UI32 track_id) const {
+  for (MP4_Track* t : m_Tracks)
+    if (t->GetId() == track_id) return t;
+  return nullptr;
+}
+
+MP4_Result MP4_Movie::Inspect(MP4_AtomInspector& inspector) { return m_MoovAtom->Inspect(inspector); }
+
+// ---------------------------------------------------------------------------
+// MP4_File
+
+MP4_File::MP4_File(MP4_ByteStream& stream, MP4_AtomFactory& factory) {
+  // Every atom read takes at least 8 bytes, so this ends.
+  for (;;) {
+    MP4_Atom* atom = nullptr;
+    if (MP4_FAILED(factory.CreateAtomFromStream(stream, atom)) || !atom) break;
+    if (auto* moov = dynamic_cast<MP4_MoovAtom*>(atom)) {
+      // With several, the last one is the movie.
+      m_Movie.reset();
+      m_Movie.reset(new (std::nothrow) MP4_Movie(moov, stream));
+      if (!m_Movie) delete moov;
+    } else if (m_OtherAtoms.ItemCount() < kMaxOtherAtoms) {
+      m_OtherAtoms.Add(atom);
+    } else {
+      delete atom;
+    }
+  }
+}
+
+MP4_File::~MP4_File() {
+  m_Movie.reset();
+  m_OtherAtoms.DeleteReferences();
+}
+
+MP4_Result MP4_File::Inspect(MP4_AtomInspector& inspector) {
+  if (m_Movie) m_Movie->Inspect(inspector);
+  for (MP4_Atom* atom : m_OtherAtoms) atom->Inspect(inspector);
+  return MP4_SUCCESS;
+}

@@ -1,0 +1,501 @@
+#include "mp4/MP4Splitter.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <new>
+
+#include "foundation/Charset.h"
+#include "foundation/FilterHelpers.h"
+#include "mp4/MP4HeaderAtoms.h"
+#include "mp4/MP4LeafAtoms.h"
+#include "mp4/MP4MediaTypes.h"
+#include "mp4/MP4SampleEntry.h"
+#include "mp4/MP4SampleTableAtoms.h"
+#include "mp4/MP4TimedText.h"
+
+using namespace mp4split;
+
+namespace {
+
+// Media units to 100 ns, exact.
+REFERENCE_TIME ToReferenceTime(INT64 t, MP4_UI32 scale) {
+  if (scale == 0) return 0;
+  return static_cast<REFERENCE_TIME>(static_cast<__int128>(t) * 10000000 / scale);
+}
+
+bool IsValidUtf8(const std::string& s) {
+  for (size_t i = 0; i < s.size();) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    const size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (n == 0 || i + n > s.size()) return false;
+    for (size_t k = 1; k < n; k++)
+      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+    i += n;
+  }
+  return true;
+}
+
+bool IsSyncSample(MP4_Track& track, DWORD index) {
+  MP4_StssAtom* stss = track.GetSampleTable() ? track.GetSampleTable()->GetStssAtom() : nullptr;
+  return !stss || stss->GetEntries().empty() || stss->IsSampleSync(index + 1);
+}
+
+std::wstring WidenAscii(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Construction
+
+CMP4SplitterFilter::CMP4SplitterFilter(LPUNKNOWN outer, HRESULT* phr, const CLSID& clsid)
+    : CBaseSplitterFilter(NAME("CMP4SplitterFilter"), outer, phr, clsid) {}
+
+CMP4SplitterFilter::~CMP4SplitterFilter() {
+  // The demux thread reads through the file: it must be gone before the
+  // file is, which the base's destructor would only see to afterwards.
+  {
+    CAutoLock lock(this);
+    if (ThreadExists()) {
+      CallWorker(CMD_EXIT);
+      Close();
+    }
+  }
+  m_trackpos.clear();
+  m_pFile.reset();
+}
+
+CMP4SourceFilter::CMP4SourceFilter(LPUNKNOWN outer, HRESULT* phr)
+    : CMP4SplitterFilter(outer, phr, CLSID_MP4SourceFilter) {
+  m_pInput.reset();
+}
+
+CMP4SourceFilter::~CMP4SourceFilter() = default;
+
+// ---------------------------------------------------------------------------
+// Outputs
+
+HRESULT CMP4SplitterFilter::CreateOutputs(IAsyncReader* reader) {
+  CheckPointer(reader, E_POINTER);
+  m_trackpos.clear();
+  m_pFile.reset();
+  HRESULT hr = S_OK;
+  std::unique_ptr<CMP4SplitterFile> file(new (std::nothrow) CMP4SplitterFile(reader, hr));
+  if (!file) return E_OUTOFMEMORY;
+  if (FAILED(hr)) return hr;
+  m_pFile = std::move(file);
+
+  m_rtNewStart = m_rtCurrent = 0;
+  m_rtDuration = 0;
+  m_rtStop = m_rtNewStop = 0;
+  m_framesize_cx = 640;
+  m_framesize_cy = 480;
+
+  MP4_Movie* movie = m_pFile->GetMovie();
+  if (movie) {
+    for (MP4_Track* track : movie->GetTracks()) {
+      const MP4_Track::Type type = track->GetType();
+      if (type != MP4_Track::TYPE_AUDIO && type != MP4_Track::TYPE_VIDEO && type != MP4_Track::TYPE_TEXT &&
+          type != MP4_Track::TYPE_SUBP)
+        continue;
+      // Without a media time scale no time of the track can be had.
+      if (track->GetMediaTimeScale() == 0) continue;
+      const DWORD id = track->GetId();
+      // A second track under an id already taken would hide the first.
+      if (GetOutputPin(id) || GetOutputPin(id ^ kPlainTextTrack)) continue;
+      MP4_Sample first;
+      if (MP4_FAILED(track->GetSample(0, first)) || first.GetDescriptionIndex() == 0xFFFFFFFF) continue;
+
+      TrackTypeContext context;
+      context.file = m_pFile.get();
+      context.name = Utf8ToWide(track->GetTrackName());
+      context.language = track->GetTrackLanguage();
+      context.text_width = m_framesize_cx;
+      context.text_height = m_framesize_cy;
+      std::vector<CMediaType> mts = TrackMediaTypes(*track, first, context);
+      if (mts.empty()) continue;
+
+      m_rtDuration = std::max<REFERENCE_TIME>(m_rtDuration, static_cast<REFERENCE_TIME>(track->GetDurationMs()) * 10000);
+
+      wchar_t fallback[32];
+      std::swprintf(fallback, 32, L"Output %u", id);
+      std::wstring name = context.name.empty() ? std::wstring(fallback) : context.name;
+      if (!context.language.empty() && context.language != "und") name += L" (" + WidenAscii(context.language) + L")";
+
+      for (const CMediaType& mt : mts) {
+        BITMAPINFOHEADER bih{};
+        if (MediaTypeToBitmapInfo(&mt, &bih)) {
+          m_framesize_cx = bih.biWidth;
+          m_framesize_cy = std::abs(bih.biHeight);
+        }
+      }
+
+      HRESULT hrPin = S_OK;
+      auto pin = std::make_unique<CBaseSplitterOutputPin>(mts, name.c_str(), this, this, &hrPin, 0);
+      if (FAILED(hrPin)) continue;
+      if (!context.name.empty()) pin->SetPropertyText(L"NAME", context.name.c_str());
+      if (!context.language.empty()) pin->SetPropertyText(L"LANG", WidenAscii(context.language).c_str());
+      if (FAILED(AddOutputPin(id, std::move(pin)))) continue;
+      m_trackpos.push_back({id, track, 0, 0});
+
+      // A plain-text twin of an SSA text track.
+      if (mts.size() == 1 && mts[0].subtype == MEDIASUBTYPE_SSA) {
+        CMediaType plain = mts[0];
+        plain.subtype = MEDIASUBTYPE_UTF8;
+        const std::wstring plain_name = context.name + L" (plain text)";
+        const std::vector<BYTE> block = SubtitleInfoBlock(context.language, plain_name, std::string());
+        plain.SetFormat(block.data(), static_cast<ULONG>(block.size()));
+        HRESULT hrPlain = S_OK;
+        auto twin = std::make_unique<CBaseSplitterOutputPin>(std::vector<CMediaType>{plain},
+                                                             (name + L" (plain text)").c_str(), this, this, &hrPlain, 0);
+        if (SUCCEEDED(hrPlain)) {
+          twin->SetPropertyText(L"NAME", plain_name.c_str());
+          if (!context.language.empty()) twin->SetPropertyText(L"LANG", WidenAscii(context.language).c_str());
+          AddOutputPin(id ^ kPlainTextTrack, std::move(twin));
+        }
+      }
+    }
+
+    // Chapters. Their titles are UTF-8 as muxers write them now; other
+    // bytes are taken as the ANSI code page.
+    MP4_MoovAtom* moov = movie->GetMoovAtom();
+    if (auto* chpl = dynamic_cast<MP4_ChplAtom*>(moov->FindChild("udta/chpl"))) {
+      for (const MP4_Chapter& c : chpl->GetChapters()) {
+        const std::string title = IsValidUtf8(c.name) ? c.name : ConvertCharset(c.name, 0, 65001);
+        AppendChapter(static_cast<REFERENCE_TIME>(std::min<MP4_UI64>(c.start, INT64_MAX)), Utf8ToWide(title).c_str());
+      }
+      SortChapters();
+    }
+
+    // Metadata of the item list.
+    std::wstring title, artist, writer, album, year, genre, tool, comment, track_number;
+    if (auto* ilst = dynamic_cast<MP4_ContainerAtom*>(moov->FindChild("udta/meta/ilst"))) {
+      for (MP4_Atom* item : ilst->GetChildren()) {
+        auto* container = dynamic_cast<MP4_ContainerAtom*>(item);
+        auto* data = container ? dynamic_cast<MP4_DataAtom*>(container->GetChild(MP4_FourCC("data"))) : nullptr;
+        if (!data) continue;
+        const MP4_DataBuffer& bytes = data->GetData();
+        const std::wstring text =
+            Utf8ToWide(std::string(reinterpret_cast<const char*>(bytes.GetData()), bytes.GetDataSize()));
+        switch (item->GetType()) {
+          case MP4_FourCC('\xA9', 'n', 'a', 'm'):
+            title = text;
+            break;
+          case MP4_FourCC('\xA9', 'A', 'R', 'T'):
+            artist = text;
+            break;
+          case MP4_FourCC('\xA9', 'w', 'r', 't'):
+            writer = text;
+            break;
+          case MP4_FourCC('\xA9', 'a', 'l', 'b'):
+            album = text;
+            break;
+          case MP4_FourCC('\xA9', 'd', 'a', 'y'):
+            year = text;
+            break;
+          case MP4_FourCC('\xA9', 'g', 'e', 'n'):
+            genre = text;
+            break;
+          case MP4_FourCC('\xA9', 't', 'o', 'o'):
+            tool = text;
+            break;
+          case MP4_FourCC('\xA9', 'c', 'm', 't'):
+            comment = text;
+            break;
+          case MP4_FourCC("trkn"):
+            if (bytes.GetDataSize() >= 4) {
+              const int n = (bytes.GetData()[2] << 8) | bytes.GetData()[3];
+              wchar_t number[16];
+              if (n > 0) {
+                std::swprintf(number, 16, n < 100 ? L"%02d" : L"%d", n);
+                track_number = number;
+              }
+            }
+            break;
+          default:
+            break;
+        }
+      }
+    }
+    if (!title.empty()) {
+      if (!track_number.empty()) title = track_number + L" - " + title;
+      if (!album.empty()) title = album + L" - " + title;
+      if (!year.empty()) title += L" - " + year;
+      if (!genre.empty()) title += L" - " + genre;
+      SetPropertyText(L"TITL", title.c_str());
+    }
+    if (!artist.empty()) {
+      SetPropertyText(L"AUTH", artist.c_str());
+    } else if (!writer.empty()) {
+      SetPropertyText(L"AUTH", writer.c_str());
+    }
+    if (!tool.empty()) SetPropertyText(L"APPL", tool.c_str());
+    if (!comment.empty()) SetPropertyText(L"DESC", comment.c_str());
+  }
+
+  m_rtStop = m_rtNewStop = m_rtDuration;
+  return m_pOutputs.empty() ? E_FAIL : S_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Demultiplexing
+
+bool CMP4SplitterFilter::DemuxInit() {
+  if (!m_pFile) return false;
+  for (TrackPosition& tp : m_trackpos) {
+    tp.index = 0;
+    MP4_Sample s;
+    tp.ts = MP4_SUCCEEDED(tp.track->GetSample(0, s)) ? s.GetCts() : 0;
+  }
+  return true;
+}
+
+void CMP4SplitterFilter::DemuxSeek(REFERENCE_TIME rt) {
+  const MP4_UI32 ms = static_cast<MP4_UI32>(std::clamp<REFERENCE_TIME>(rt / 10000, 0, 0xFFFFFFFFll));
+  for (TrackPosition& tp : m_trackpos) {
+    MP4_UI32 index = 0;
+    if (MP4_FAILED(tp.track->GetSampleIndexForTimeStampMs(ms, index))) index = 0;
+    tp.index = index;
+    MP4_Sample s;
+    if (MP4_SUCCEEDED(tp.track->GetSample(index, s))) tp.ts = s.GetCts();
+    // Back to the key frame at or before the sample (forward to the first
+    // when the sample comes before it).
+    auto* stss = dynamic_cast<MP4_StssAtom*>(tp.track->GetTrakAtom().FindChild("mdia/minf/stbl/stss"));
+    if (stss && !stss->GetEntries().empty()) {
+      const std::vector<MP4_UI32>& entries = stss->GetEntries();
+      size_t i = 0;
+      while (i < entries.size() && static_cast<MP4_UI64>(entries[i]) <= static_cast<MP4_UI64>(tp.index) + 1) i++;
+      const MP4_UI32 key = entries[i > 0 ? i - 1 : 0];
+      tp.index = key > 0 ? key - 1 : 0;
+    }
+  }
+}
+
+bool CMP4SplitterFilter::DemuxLoop() {
+  HRESULT hr = S_OK;
+  while (SUCCEEDED(hr) && !CheckRequest(nullptr)) {
+    // The connected track whose next sample comes first; on equal times
+    // the one whose pin was made first.
+    TrackPosition* next = nullptr;
+    CBaseSplitterOutputPin* pin = nullptr;
+    REFERENCE_TIME best = 0;
+    for (TrackPosition& tp : m_trackpos) {
+      CBaseSplitterOutputPin* p = GetOutputPin(tp.id);
+      if (!p || !p->IsConnected() || tp.index >= tp.track->GetSampleCount()) continue;
+      const REFERENCE_TIME rt = ToReferenceTime(tp.ts, tp.track->GetMediaTimeScale());
+      if (!next || rt < best) {
+        next = &tp;
+        pin = p;
+        best = rt;
+      }
+    }
+    if (!next) break;
+
+    hr = DeliverSample(*next, pin);
+
+    next->index++;
+    MP4_Sample s;
+    if (next->index < next->track->GetSampleCount() && MP4_SUCCEEDED(next->track->GetSample(next->index, s)))
+      next->ts = s.GetCts();
+  }
+  return true;
+}
+
+HRESULT CMP4SplitterFilter::DeliverSample(TrackPosition& tp, CBaseSplitterOutputPin* pin) {
+  MP4_Track& track = *tp.track;
+  const MP4_UI32 scale = track.GetMediaTimeScale();
+  const DWORD count = track.GetSampleCount();
+  MP4_Sample s;
+  if (MP4_FAILED(track.GetSample(tp.index, s))) return S_OK;
+  // A sample table that points past the end of the file (a cut file): the
+  // track ends here.
+  if (!s.LiesInStream()) {
+    tp.index = count;
+    return S_OK;
+  }
+
+  auto p = std::make_unique<Packet>();
+  p->TrackNumber = tp.id;
+  p->rtStart = ToReferenceTime(s.GetCts(), scale);
+  p->rtStop = p->rtStart + ToReferenceTime(static_cast<INT64>(s.GetDuration()), scale);
+  p->bSyncPoint = IsSyncSample(track, tp.index);
+
+  const CMediaType& mt = pin->CurrentMediaType();
+  if (track.GetType() == MP4_Track::TYPE_AUDIO && s.GetSize() == 1) {
+    // QuickTime sound counted in single bytes: a run of samples per packet,
+    // a whole number of blocks when the format gives its block size.
+    DWORD n = 1200;
+    const auto* wfe = mt.formattype == FORMAT_WaveFormatEx && mt.cbFormat >= sizeof(WAVEFORMATEX)
+                          ? reinterpret_cast<const WAVEFORMATEX*>(mt.pbFormat)
+                          : nullptr;
+    if (wfe && wfe->nBlockAlign > 1) {
+      n = wfe->nBlockAlign;
+      tp.index -= tp.index % n;
+    }
+    return DeliverSoundRun(tp, 1, n);
+  }
+  if (mt.subtype == FourCCGuid(MAKEFOURCC('t', 'w', 'o', 's')) || mt.subtype == FourCCGuid(MAKEFOURCC('s', 'o', 'w', 't'))) {
+    // Uncompressed sound with a sample per sound frame: 1200 frames a
+    // packet rather than a packet of a few bytes for each.
+    return DeliverSoundRun(tp, s.GetSize(), 1200 * s.GetSize());
+  }
+
+  try {
+    p->resize(s.GetSize());
+  } catch (const std::bad_alloc&) {
+    return S_OK;
+  }
+  if (MP4_FAILED(s.ReadData(p->data()))) return S_OK;
+
+  if (track.GetType() == MP4_Track::TYPE_TEXT) {
+    std::vector<BYTE> data(std::move(*p));
+    return DeliverText(tp, s, data, pin, p->rtStart, p->rtStop, p->bSyncPoint);
+  }
+  return DeliverPacket(std::move(p));
+}
+
+HRESULT CMP4SplitterFilter::DeliverSoundRun(TrackPosition& tp, MP4_Size unit, DWORD bytes) {
+  MP4_Track& track = *tp.track;
+  const MP4_UI32 scale = track.GetMediaTimeScale();
+  const DWORD count = track.GetSampleCount();
+  auto p = std::make_unique<Packet>();
+  p->TrackNumber = tp.id;
+  p->bSyncPoint = IsSyncSample(track, tp.index);
+  p->reserve(bytes);
+  // Samples that follow each other in the file are read together.
+  MP4_Sample s, run;
+  MP4_Size run_size = 0;
+  INT64 first = 0, end = 0;
+  auto flush = [&]() {
+    if (run_size == 0) return true;
+    const size_t at = p->size();
+    p->resize(at + run_size);
+    run.SetSize(run_size);
+    const bool ok = run.LiesInStream() && MP4_SUCCEEDED(run.ReadData(p->data() + at));
+    if (!ok) p->resize(at);
+    run_size = 0;
+    return ok;
+  };
+  for (;;) {
+    if (MP4_FAILED(track.GetSample(tp.index, s)) || s.GetSize() != unit) break;
+    if (run_size && s.GetOffset() != run.GetOffset() + run_size && !flush()) break;
+    if (run_size == 0) run = s;
+    run_size += unit;
+    if (p->empty() && run_size == unit) first = s.GetCts();
+    end = s.GetCts() + static_cast<INT64>(s.GetDuration());
+    if (tp.index + 1 >= count || p->size() + run_size >= bytes) break;
+    tp.index++;
+  }
+  flush();
+  if (p->empty()) return S_OK;
+  // The times of the run, converted once: no rounding adds up.
+  p->rtStart = ToReferenceTime(first, scale);
+  p->rtStop = ToReferenceTime(end, scale);
+  return DeliverPacket(std::move(p));
+}
+
+HRESULT CMP4SplitterFilter::DeliverText(TrackPosition& tp, const MP4_Sample& sample, std::vector<BYTE>& data,
+                                        CBaseSplitterOutputPin* pin, REFERENCE_TIME start, REFERENCE_TIME stop,
+                                        BOOL sync) {
+  auto make = [&](DWORD track, const std::string& text) {
+    auto p = std::make_unique<Packet>();
+    p->TrackNumber = track;
+    p->rtStart = start;
+    p->rtStop = stop;
+    p->bSyncPoint = sync;
+    p->assign(text.begin(), text.end());
+    return p;
+  };
+
+  // A 16-bit length, the text, then modifier boxes.
+  std::string line, plain, box_line;
+  const size_t size = data.size();
+  const size_t length = size >= 2 ? (static_cast<size_t>(data[0]) << 8) | data[1] : 0;
+  const bool ssa = pin->CurrentMediaType().subtype == MEDIASUBTYPE_SSA;
+  if (size > 2 && length <= size - 2) {
+    std::string text;
+    if (length >= 2 && data[2] == 0xFE && data[3] == 0xFF) {
+      std::wstring wide;
+      for (size_t i = 4; i + 1 < 2 + length; i += 2) wide += static_cast<wchar_t>((data[i] << 8) | data[i + 1]);
+      text = WideToUtf8(wide);
+    } else {
+      text.assign(reinterpret_cast<const char*>(&data[2]), length);
+    }
+    if (ssa) {
+      line = "0,0,Text,,0000,0000,0000,0000,," + text;
+      plain = text;
+      auto* desc = dynamic_cast<MP4_UnknownSampleDescription*>(tp.track->GetSampleDescription(sample.GetDescriptionIndex()));
+      if (auto* tx3g = desc ? dynamic_cast<MP4_Tx3gSampleEntry*>(desc->GetSampleEntry()) : nullptr) {
+        MP4TimedTextSample t;
+        t.text = Utf8ToWide(text);
+        t.boxes = data.data() + 2 + length;
+        t.boxes_size = size - 2 - length;
+        t.entry = tx3g->GetDescription();
+        if (!tx3g->GetFontNameById(t.entry.style.font_id, t.font)) t.font = "Arial";
+        t.frame_width = m_framesize_cx;
+        t.frame_height = m_framesize_cy;
+        if (MP4_TkhdAtom* tkhd = tp.track->GetTrakAtom().GetTkhdAtom()) {
+          t.offset_x = static_cast<int32_t>(tkhd->GetMatrix()[6]) >> 16;
+          t.offset_y = static_cast<int32_t>(tkhd->GetMatrix()[7]) >> 16;
+        }
+        t.duration_ms = static_cast<int>(std::clamp<REFERENCE_TIME>((stop - start) / 10000, 0, INT32_MAX));
+        const MP4TimedTextLine converted = ConvertTimedText(t);
+        line = converted.line;
+        if (t.entry.background_color_rgba & 0xFF)
+          box_line = TimedTextBoxLine(converted.box, t.entry.background_color_rgba);
+      }
+    } else {
+      line = text;
+    }
+    line = SsaLineBreaks(line);
+  }
+
+  HRESULT hr = S_OK;
+  if (!box_line.empty()) hr = DeliverPacket(make(tp.id, box_line));
+  if (!plain.empty() && SUCCEEDED(hr)) hr = DeliverPacket(make(tp.id ^ kPlainTextTrack, plain));
+  if (SUCCEEDED(hr)) hr = DeliverPacket(make(tp.id, line));
+  return hr;
+}
+
+// ---------------------------------------------------------------------------
+// Key frames
+
+MP4_Track* CMP4SplitterFilter::KeyFrameTrack() {
+  for (const TrackPosition& tp : m_trackpos) {
+    if (tp.track->GetType() == MP4_Track::TYPE_VIDEO &&
+        dynamic_cast<MP4_StssAtom*>(tp.track->GetTrakAtom().FindChild("mdia/minf/stbl/stss")))
+      return tp.track;
+  }
+  return nullptr;
+}
+
+STDMETHODIMP CMP4SplitterFilter::KeyFrameCount(UINT& count) {
+  CAutoLock lock(this);
+  if (!m_pFile) return E_UNEXPECTED;
+  MP4_Track* track = KeyFrameTrack();
+  if (!track) return E_FAIL;
+  count = static_cast<UINT>(
+      dynamic_cast<MP4_StssAtom*>(track->GetTrakAtom().FindChild("mdia/minf/stbl/stss"))->GetEntries().size());
+  return S_OK;
+}
+
+STDMETHODIMP CMP4SplitterFilter::GetKeyFrames(const GUID* format, REFERENCE_TIME* times, UINT& count) {
+  CheckPointer(format, E_POINTER);
+  CheckPointer(times, E_POINTER);
+  CAutoLock lock(this);
+  if (!m_pFile) return E_UNEXPECTED;
+  if (*format != TIME_FORMAT_MEDIA_TIME) return E_INVALIDARG;
+  MP4_Track* track = KeyFrameTrack();
+  if (!track) return E_FAIL;
+  const auto& entries =
+      dynamic_cast<MP4_StssAtom*>(track->GetTrakAtom().FindChild("mdia/minf/stbl/stss"))->GetEntries();
+  // The caller's room is what it says, whatever the table holds.
+  const UINT room = count;
+  count = 0;
+  for (MP4_UI32 entry : entries) {
+    if (count >= room) break;
+    MP4_Sample s;
+    if (entry == 0 || MP4_FAILED(track->GetSample(entry - 1, s))) continue;
+    times[count++] = ToReferenceTime(s.GetCts(), track->GetMediaTimeScale());
+  }
+  return S_OK;
+}

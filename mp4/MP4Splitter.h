@@ -1,0 +1,67 @@
+// The MP4/QuickTime/3GP splitter: one output per usable track of the movie,
+// samples of all tracks delivered in the order of their composition times,
+// seeking to the key frame before a time, key frames for seeking user
+// interfaces, and 3GPP timed text as SSA lines. Two forms: the splitter
+// (pulls from an upstream IAsyncReader) and the file source.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "foundation/BaseSplitter.h"
+#include "mp4/MP4SplitterFile.h"
+
+PELLOMAR_DEFINE_GUID(CLSID_MP4SplitterFilter, "61F47056-E400-43D3-AF1E-AB7DFFD4C4AD");
+PELLOMAR_DEFINE_GUID(CLSID_MP4SourceFilter, "3CCC052E-BDEE-408A-BEA7-90914EF2964B");
+
+class CMP4SplitterFilter : public CBaseSplitterFilter {
+ public:
+  CMP4SplitterFilter(LPUNKNOWN outer, HRESULT* phr, const CLSID& clsid = CLSID_MP4SplitterFilter);
+  ~CMP4SplitterFilter() override;
+
+  // IKeyFrameInfo: the key frames of the first video track with a sync
+  // sample table. GetKeyFrames fills at most `count` times.
+  STDMETHODIMP KeyFrameCount(UINT& count) override;
+  STDMETHODIMP GetKeyFrames(const GUID* format, REFERENCE_TIME* times, UINT& count) override;
+
+ protected:
+  HRESULT CreateOutputs(IAsyncReader* reader) override;
+  bool DemuxInit() override;
+  void DemuxSeek(REFERENCE_TIME rt) override;
+  bool DemuxLoop() override;
+
+ private:
+  // Where a track stands: the next sample and its composition time.
+  struct TrackPosition {
+    DWORD id = 0;
+    MP4_Track* track = nullptr;
+    DWORD index = 0;
+    INT64 ts = 0;
+  };
+
+  // One sample (or a run of byte-counted sound samples) of a track into
+  // its packets; the result of the last delivery, S_OK when nothing was
+  // delivered.
+  HRESULT DeliverSample(TrackPosition& tp, CBaseSplitterOutputPin* pin);
+  // A run of small sound samples of `unit` bytes each into one packet of
+  // at least `bytes` (or what is left); the index stays on the last one.
+  HRESULT DeliverSoundRun(TrackPosition& tp, MP4_Size unit, DWORD bytes);
+  // The packets of one text sample: the line, and the plain text and text
+  // box lines where they apply.
+  HRESULT DeliverText(TrackPosition& tp, const MP4_Sample& sample, std::vector<BYTE>& data,
+                      CBaseSplitterOutputPin* pin, REFERENCE_TIME start, REFERENCE_TIME stop, BOOL sync);
+  MP4_Track* KeyFrameTrack();
+
+  // The outputs' tracks in the order their pins were made: that order
+  // decides between samples of equal times.
+  std::vector<TrackPosition> m_trackpos;
+  // The picture size of the last video track, for the text tracks' scripts.
+  int m_framesize_cx = 640, m_framesize_cy = 480;
+  std::unique_ptr<CMP4SplitterFile> m_pFile;
+};
+
+class CMP4SourceFilter : public CMP4SplitterFilter {
+ public:
+  CMP4SourceFilter(LPUNKNOWN outer, HRESULT* phr);
+  ~CMP4SourceFilter() override;
+};
