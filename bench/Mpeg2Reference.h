@@ -1,9 +1,11 @@
-// FFmpeg's side of the MPEG-2 decoding benchmarks: the video elementary
-// stream of a file, and libavcodec's mpeg2video decoding it single-threaded
-// (optionally with every picture converted to YUY2 by swscale, for a
-// decoder whose output is YUY2).
+// What the MPEG-2 decoding benchmarks share: the best of several timed runs,
+// the video elementary stream of a file, and libavcodec's mpeg2video
+// decoding it single-threaded (optionally with every picture converted to
+// YUY2 by swscale, for a decoder whose output is YUY2).
 #pragma once
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <vector>
 
@@ -14,6 +16,19 @@ extern "C" {
 }
 
 namespace mpeg2bench {
+
+// The shortest of `runs` runs of f, in seconds; `frames` is what the last
+// run returned.
+template <class F>
+double Best(int runs, F f, int& frames) {
+  double best = 1e30;
+  for (int i = 0; i < runs; ++i) {
+    const auto t0 = std::chrono::steady_clock::now();
+    frames = f();
+    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+  }
+  return best;
+}
 
 inline std::vector<uint8_t> ExtractVideo(const char* path, int& width, int& height) {
   std::vector<uint8_t> es;

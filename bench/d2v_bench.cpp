@@ -23,18 +23,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-template <class F>
-double Best(int runs, F f, int& frames) {
-  double best = 1e30;
-  for (int i = 0; i < runs; ++i) {
-    const auto t0 = Clock::now();
-    frames = f();
-    best = std::min(best, std::chrono::duration<double>(Clock::now() - t0).count());
-  }
-  return best;
-}
 
 // Every frame in order, as the source filter asks for them.
 int DecodeOurs(const std::string& project, uint64_t& checksum) {
@@ -88,9 +76,9 @@ int main(int argc, char** argv) {
   }
   uint64_t sum = 0;
   int ours = 0, ff = 0, ffYuy2 = 0;
-  const double tOurs = Best(runs, [&] { return DecodeOurs(project, sum); }, ours);
-  const double tFf = Best(runs, [&] { return mpeg2bench::DecodeFfmpeg(es, sum); }, ff);
-  const double tFfYuy2 = Best(runs, [&] { return mpeg2bench::DecodeFfmpeg(es, sum, true); }, ffYuy2);
+  const double tOurs = mpeg2bench::Best(runs, [&] { return DecodeOurs(project, sum); }, ours);
+  const double tFf = mpeg2bench::Best(runs, [&] { return mpeg2bench::DecodeFfmpeg(es, sum); }, ff);
+  const double tFfYuy2 = mpeg2bench::Best(runs, [&] { return mpeg2bench::DecodeFfmpeg(es, sum, true); }, ffYuy2);
   std::filesystem::remove(project);
   std::printf("stream: %dx%d, %zu bytes of video, best of %d runs, iDCT_Algorithm=%d\n", width, height, es.size(),
               runs, options.idct);

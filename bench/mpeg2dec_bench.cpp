@@ -15,8 +15,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 // Fed in 64 KB pieces, as a splitter would deliver it; every displayed
 // frame's planes are read once, as the filter's copy to its output would.
 int DecodeOurs(const std::vector<uint8_t>& es, uint64_t& checksum) {
@@ -42,16 +40,6 @@ int DecodeOurs(const std::vector<uint8_t>& es, uint64_t& checksum) {
   return frames;
 }
 
-template <class F>
-double Best(int runs, F f, int& frames) {
-  double best = 1e30;
-  for (int i = 0; i < runs; ++i) {
-    const auto t0 = Clock::now();
-    frames = f();
-    best = std::min(best, std::chrono::duration<double>(Clock::now() - t0).count());
-  }
-  return best;
-}
 
 }  // namespace
 
@@ -70,10 +58,10 @@ int main(int argc, char** argv) {
   uint64_t sum = 0;
   int oursFrames = 0, sse2Frames = 0, ffFrames = 0;
   const uint32_t saved = SetCpuFeaturesForTesting(0);
-  const double plain = Best(runs, [&] { return DecodeOurs(es, sum); }, oursFrames);
+  const double plain = mpeg2bench::Best(runs, [&] { return DecodeOurs(es, sum); }, oursFrames);
   SetCpuFeaturesForTesting(saved);
-  const double sse2 = Best(runs, [&] { return DecodeOurs(es, sum); }, sse2Frames);
-  const double ff = Best(runs, [&] { return mpeg2bench::DecodeFfmpeg(es, sum); }, ffFrames);
+  const double sse2 = mpeg2bench::Best(runs, [&] { return DecodeOurs(es, sum); }, sse2Frames);
+  const double ff = mpeg2bench::Best(runs, [&] { return mpeg2bench::DecodeFfmpeg(es, sum); }, ffFrames);
   std::printf("stream: %dx%d, %zu bytes of video, best of %d runs\n", width, height, es.size(), runs);
   std::printf("CMpeg2Dec plain : %5d frames %8.3f s %8.1f fps\n", oursFrames, plain, oursFrames / plain);
   std::printf("CMpeg2Dec SSE2  : %5d frames %8.3f s %8.1f fps\n", sse2Frames, sse2, sse2Frames / sse2);

@@ -450,14 +450,7 @@ bool CMpeg2Dec::ParseSequenceHeader(const uint8_t* p, size_t n) {
   s.byte_rate = bitRate;
   s.vbv_buffer_size = vbv * 2048;
   s.flags = constrained ? 0xA6 : 0xA4;
-  if (bits.Get(1))
-    LoadMatrix(bits, m_newIntra);
-  else
-    std::memcpy(m_newIntra, CMpeg2Decoder::kDefaultIntraMatrix, 64);
-  if (bits.Get(1))
-    LoadMatrix(bits, m_newNonIntra);
-  else
-    std::memset(m_newNonIntra, 16, 64);
+  LoadSequenceMatrices(bits, m_newIntra, m_newNonIntra);
   if (bits.Short()) return false;
   m_newMatrices = 3;
   s.profile_level_id = 0x80;
@@ -721,26 +714,7 @@ bool CMpeg2Dec::ParsePictureHeader(const uint8_t* p, size_t n) {
   m_picture->rtStart = Mpeg2Picture::kNoTime;
   m_picture->rtStop = Mpeg2Picture::kNoTime;
   m_picture->fDelivered = 0;
-  d.m_codingType = static_cast<int>(type);
-  if (type == CMpeg2Decoder::P_TYPE || type == CMpeg2Decoder::B_TYPE) {
-    d.m_fullPel[0] = bits.Get(1);
-    const int f = std::clamp<int>(static_cast<int>(bits.Get(3)) - 1, 0, 6);
-    d.m_fCode[0][0] = d.m_fCode[0][1] = f;
-  }
-  if (type == CMpeg2Decoder::B_TYPE) {
-    d.m_fullPel[1] = bits.Get(1);
-    const int f = std::clamp<int>(static_cast<int>(bits.Get(3)) - 1, 0, 6);
-    d.m_fCode[1][0] = d.m_fCode[1][1] = f;
-  }
-  // MPEG-1 defaults; a picture coding extension overrides them.
-  d.m_pictureStructure = CMpeg2Decoder::FRAME_PICTURE;
-  d.m_framePredFrameDct = true;
-  d.m_intraDcPrecision = 0;
-  d.m_qScaleType = false;
-  d.m_concealmentMotionVectors = false;
-  d.m_intraVlcFormat = false;
-  d.m_scan = CMpeg2Decoder::kZigzag;
-  d.m_topFieldFirst = true;
+  LoadPictureCoding(bits, static_cast<int>(type), d);
   m_newMatrices = 0;
   return true;
 }

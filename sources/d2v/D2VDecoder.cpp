@@ -139,14 +139,7 @@ bool CD2VDecoder::ParseSequenceHeader(const uint8_t* p, size_t n) {
   const uint32_t marker = bits.Get(1);
   bits.Get(10 + 1);  // VBV size, constrained parameters
   uint8_t intra[64], nonIntra[64];
-  if (bits.Get(1))
-    LoadMatrix(bits, intra);
-  else
-    std::memcpy(intra, CMpeg2Decoder::kDefaultIntraMatrix, 64);
-  if (bits.Get(1))
-    LoadMatrix(bits, nonIntra);
-  else
-    std::memset(nonIntra, 16, 64);
+  LoadSequenceMatrices(bits, intra, nonIntra);
   if (bits.Short() || !marker || !horizontal || !vertical) return false;
   // The size is the first sequence's; the frame stores are made for it, so
   // a later header of another size changes nothing but the matrices.
@@ -232,28 +225,8 @@ bool CD2VDecoder::ParsePictureHeader(const uint8_t* p, size_t n) {
   const int type = static_cast<int>(bits.Get(3));
   bits.Get(16);  // VBV delay
   if (type < I_TYPE || type > (m_mpeg2 ? B_TYPE : D_TYPE)) return false;
-  CMpeg2Decoder& d = m_core;
-  if (type == P_TYPE || type == B_TYPE) {
-    d.m_fullPel[0] = bits.Get(1);
-    const int f = std::clamp<int>(static_cast<int>(bits.Get(3)) - 1, 0, 6);
-    d.m_fCode[0][0] = d.m_fCode[0][1] = f;
-  }
-  if (type == B_TYPE) {
-    d.m_fullPel[1] = bits.Get(1);
-    const int f = std::clamp<int>(static_cast<int>(bits.Get(3)) - 1, 0, 6);
-    d.m_fCode[1][0] = d.m_fCode[1][1] = f;
-  }
+  LoadPictureCoding(bits, type, m_core);
   if (bits.Short()) return false;
-  // MPEG-1 values; the picture coding extension of MPEG-2 replaces them.
-  d.m_codingType = type;
-  d.m_pictureStructure = CMpeg2Decoder::FRAME_PICTURE;
-  d.m_framePredFrameDct = true;
-  d.m_intraDcPrecision = 0;
-  d.m_qScaleType = false;
-  d.m_concealmentMotionVectors = false;
-  d.m_intraVlcFormat = false;
-  d.m_scan = CMpeg2Decoder::kZigzag;
-  d.m_topFieldFirst = true;
   m_pic = PictureHeader{type, 3, true, true};
   return true;
 }
