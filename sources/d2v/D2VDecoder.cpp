@@ -28,6 +28,8 @@ constexpr int kMaxPassed = 2048;
 // Cache slots: a GOP's pictures, plus the next GOP's first ones that a
 // frame may combine with its last.
 constexpr uint32_t kMaxSlots = D2VProject::kMaxGopPictures + 3;
+// The most the cache of a GOP's converted pictures may take.
+constexpr uint64_t kMaxCacheBytes = uint64_t{1} << 30;
 // Pictures decoded and dropped to reach a frame straight on from the
 // stream rather than by a jump, when the stream is not yet in the frame's
 // GOP.
@@ -78,6 +80,14 @@ bool CD2VDecoder::OpenText(const std::string& text, int outputMode) {
   m_fmt.lumFilter = m_project.lumFilter;
   m_fmt.lumGain = m_project.lumGain;
   m_fmt.lumOffset = m_project.lumOffset;
+  // The cache holds a GOP's pictures (and the next GOP's first) converted.
+  uint32_t longest = 0;
+  for (size_t i = 0; i < m_project.gops.size(); ++i) {
+    const uint32_t end = i + 1 < m_project.gops.size() ? m_project.gops[i + 1].firstPicture : m_project.pictures;
+    longest = std::max(longest, end - m_project.gops[i].firstPicture);
+  }
+  if ((uint64_t{longest} + 3) * FrameBytes() > kMaxCacheBytes)
+    return Fail("a GOP of " + std::to_string(longest) + " pictures is too long to keep at this picture size");
   m_fieldBuffer.assign(FrameBytes(), 0);
   m_core.SetDsp(D2VDsp(m_project.idct, g_cpu.m_features));
   return true;

@@ -39,17 +39,21 @@ CD2VStream::CD2VStream(LPCWSTR fileName, CSource* filter, HRESULT* phr)
   HRESULT hr = S_OK;
   m_decoder.reset(new (std::nothrow) CD2VDecoder());
   std::string path;
-  if (!m_decoder) {
+  try {
+    if (!m_decoder) {
+      hr = E_OUTOFMEMORY;
+    } else if (!fileName || (path = WideToUtf8(fileName)).empty() ||
+               !m_decoder->Open(path.c_str(), CD2VDecoder::kYuy2)) {
+      hr = E_FAIL;
+    } else {
+      m_frame.assign(m_decoder->FrameBytes(), 0);
+      // Frame_Rate counts frames per 1000 seconds.
+      m_AvgTimePerFrame = 10000000000LL / m_decoder->Project().frameRate;
+      m_rtDuration = m_rtStop = m_AvgTimePerFrame * m_decoder->FrameCount();
+      hr = m_rtDuration > 0 ? S_OK : E_FAIL;
+    }
+  } catch (const std::bad_alloc&) {
     hr = E_OUTOFMEMORY;
-  } else if (!fileName || (path = WideToUtf8(fileName)).empty() ||
-             !m_decoder->Open(path.c_str(), CD2VDecoder::kYuy2)) {
-    hr = E_FAIL;
-  } else {
-    m_frame.assign(m_decoder->FrameBytes(), 0);
-    // Frame_Rate counts frames per 1000 seconds.
-    m_AvgTimePerFrame = 10000000000LL / m_decoder->Project().frameRate;
-    m_rtDuration = m_rtStop = m_AvgTimePerFrame * m_decoder->FrameCount();
-    hr = m_rtDuration > 0 ? S_OK : E_FAIL;
   }
   if (FAILED(hr)) m_decoder.reset();
   if (phr) *phr = hr;
@@ -136,7 +140,11 @@ HRESULT CD2VStream::FillFrame(IMediaSample* sample, int frameNumber, BYTE* buffe
   const ptrdiff_t srcRow = static_cast<ptrdiff_t>(m_decoder->Width()) * 2;
   const ptrdiff_t dstRow = static_cast<ptrdiff_t>(width) * bits / 8;
   // The data ended before this frame: the stream ends cleanly here.
-  if (!m_decoder->GetFrame(m_frame.data(), static_cast<uint32_t>(frameNumber), srcRow)) return S_FALSE;
+  try {
+    if (!m_decoder->GetFrame(m_frame.data(), static_cast<uint32_t>(frameNumber), srcRow)) return S_FALSE;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
   // Never more rows than the frame holds or the sample can take.
   int rows = std::min<int>(height, m_decoder->Height());
   if (dstRow > 0) rows = static_cast<int>(std::min<int64_t>(rows, length / dstRow));

@@ -372,6 +372,16 @@ TEST(D2VDamagedData, BadStreamsFailCleanly) {
   EXPECT_FALSE(empty.GetFrame(out.data(), 0, empty.Width() * 2));
   EXPECT_FALSE(empty.GetFrame(out.data(), 1, empty.Width() * 2));
 
+  // GOPs whose pictures at this size would not fit the cache.
+  const std::string huge = WorkPath("huge.m2v");
+  WriteBytes(huge, {0, 0, 1, 0xB3, 0xFF, 0xFF, 0xFF, 0x13, 0xFF, 0xFF, 0xE0, 0, 0, 0, 1, 0xB7});
+  D2VScan longGop;
+  longGop.flags.assign(1026, 0);
+  longGop.gops = {{0, 0, 0}, {0, 0, 1023}};
+  CD2VDecoder big;
+  EXPECT_FALSE(big.OpenText(D2VProjectText({huge}, longGop, D2VProjectOptions{}), CD2VDecoder::kYuy2));
+  EXPECT_NE(big.Error().find("too long"), std::string::npos) << big.Error();
+
   // A listed file that is missing.
   CD2VDecoder missing;
   EXPECT_FALSE(missing.OpenText(D2VProjectText({WorkPath("nothing-here.m2v")}, scan, D2VProjectOptions{}),
