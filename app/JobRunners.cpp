@@ -1,8 +1,15 @@
 #include "app/JobRunners.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "conversion/GraphConverter.h"
+#include "platform/ui/Resource.h"
+#include "resources/ResourceIds.h"
 #include "platform/win32/CodePage.h"
 #include "platform/win32/ErrorText.h"
 
@@ -45,6 +52,7 @@ HRESULT CGraphConverterJob::BuildPicturesGraph(const std::string& source, const 
                                                int width, int height) {
   return m_pConverter->BuildPicturesGraph(source, folder, interval, width, height);
 }
+std::string CGraphConverterJob::RunErrorText() { return m_pConverter->GetRunError(); }
 HRESULT CGraphConverterJob::BuildAsfGraph(const std::string& source, const std::string& target, int profileIndex) {
   return m_pConverter->BuildAsfGraph(source, target, profileIndex);
 }
@@ -108,7 +116,31 @@ HRESULT HandOverMp4Job(const CConvertOpt& job, CJobBuilder& builder, int* seekin
   return builder.BuildMP4Graph(job.m_strSource, job.m_strTarget, job.m_nProfile);
 }
 
+namespace {
+
+// The picture page's check, again at the start of the job: the folder may
+// have gone since. A series into a folder that is not there, or cannot be
+// written, would end "done" with nothing written.
+HRESULT CheckPictureFolder(const std::string& folder) {
+  struct stat st {};
+  if (folder.empty() || stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    std::string text = UiLoadString(IDS_NO_OUTPUT_FOLDER);
+    if (text.empty()) text = "The output folder does not exist.";
+    g_strConvertError = text + " (" + folder + ")\n";
+    return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+  }
+  if (access(folder.c_str(), W_OK | X_OK) != 0) {
+    g_strConvertError = "The output folder cannot be written: " + folder + " (" + std::strerror(errno) + ")\n";
+    return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
+  }
+  return S_OK;
+}
+
+}  // namespace
+
 HRESULT HandOverPicturesJob(const CConvertOpt& job, CJobBuilder& builder, int* seekingSource) {
+  HRESULT hr = CheckPictureFolder(job.m_strPictureFolder);
+  if (FAILED(hr)) return hr;
   builder.SetOutputSize(0, 0);
   builder.SetFrameRate(25, 1);
   *seekingSource = kSeekGraph;
@@ -149,4 +181,30 @@ std::string FormatFailure(HRESULT hr, const std::string& previous) {
                 previous.c_str());
   out.resize(static_cast<size_t>(size));
   return out;
+}
+
+namespace {
+
+std::string EndLine(std::string text) {
+  if (text.empty() || text.back() != '\n') text += '\n';
+  return text;
+}
+
+}  // namespace
+
+std::string AbortMessage(int number, const CConvertOpt& job, HRESULT hr, const std::string& runError) {
+  char head[64];
+  std::snprintf(head, sizeof(head), "%d. EC_ERRORABORT, hr = %08x\n", number, static_cast<unsigned>(hr));
+  std::string text = head;
+  if (!runError.empty()) {
+    text += EndLine(runError);
+  } else if (job.m_nType >= CONVERT_3GP && job.m_nType <= CONVERT_MP4) {
+    text += " Error in output settings. We suggest you using the pre-defined profile while creating 3GP and MP4 files.\n";
+  } else {
+    text += EndLine(ResultText(hr));
+  }
+  const int format = job.m_nSourceFormat;
+  if (format == 0x40 || format == 0x200 || format == 0x1000 || format == 0x80000 || format == 0x100000)
+    text += " Please insure you have installed ffdshow codecs package\n";
+  return text;
 }

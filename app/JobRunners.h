@@ -36,6 +36,9 @@ class CJobBuilder {
 
   // The graph that runs the job; holding it keeps the converter alive.
   virtual IGraphBuilder* Graph() = 0;
+  // Why the running graph failed, as the filter that failed said it, or
+  // empty.
+  virtual std::string RunErrorText() { return std::string(); }
 };
 
 // The real converter of a job.
@@ -59,6 +62,7 @@ class CGraphConverterJob : public CJobBuilder {
                              int height) override;
   HRESULT BuildAsfGraph(const std::string& source, const std::string& target, int profileIndex) override;
   IGraphBuilder* Graph() override { return m_pGraph; }
+  std::string RunErrorText() override;
 
  private:
   CGraphConverter* m_pConverter = nullptr;  // kept alive by m_pGraph
@@ -89,3 +93,8 @@ std::wstring ThumbnailPath(const std::string& target);
 std::string ResultText(HRESULT hr);
 // "Code: 0x%x, %s -- [%s]" with the code, its text and the builder's text.
 std::string FormatFailure(HRESULT hr, const std::string& previous);
+// The log text of job `number` whose graph aborted with `hr`: the code, the
+// failing filter's own text when there is one, else the hint for the job's
+// type or the code's text, and the codec-package note for the source kinds
+// that need it. Every part ends with a line break.
+std::string AbortMessage(int number, const CConvertOpt& job, HRESULT hr, const std::string& runError);

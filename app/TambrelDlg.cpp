@@ -576,18 +576,8 @@ LRESULT CTambrelDlg::OnGraphEvent(WPARAM, LPARAM) {
       m_bJobEnded = true;
       StopProgressTimer();
       const auto hr = static_cast<HRESULT>(p1);
-      const std::string message = Format("%d. EC_ERRORABORT, hr = %08x\n", m_nCurJob + 1, static_cast<unsigned>(hr));
       SetStatus(m_nCurJob, kJobFailed);
-      g_strJobMessage = message;
-      if (job->m_nType >= CONVERT_3GP && job->m_nType <= CONVERT_MP4)
-        g_strJobMessage +=
-            " Error in output settings. We suggest you using the pre-defined profile while creating 3GP and MP4 "
-            "files.\n";
-      else
-        g_strJobMessage += ResultText(hr);
-      const int format = job->m_nSourceFormat;
-      if (format == 0x40 || format == 0x200 || format == 0x1000 || format == 0x80000 || format == 0x100000)
-        g_strJobMessage += " Please insure you have installed ffdshow codecs package\n";
+      g_strJobMessage = AbortMessage(m_nCurJob + 1, *job, hr, m_pBuilder ? m_pBuilder->RunErrorText() : std::string());
       m_strLog += g_strJobMessage;
       ++m_nCurJob;
       m_bHadError = 1;

@@ -17,6 +17,7 @@ extern "C" {
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <strings.h>
 #include <thread>
 
@@ -120,6 +121,9 @@ const MpegKind kMpegKinds[] = {
 
 int Even(int v) { return v / 2 * 2; }
 
+// The largest picture side taken as input.
+constexpr int kMaxInputSide = 16384;
+
 // The size of a silence block when the source has no audio.
 constexpr int kSilenceBlock = 96000;
 
@@ -141,24 +145,29 @@ HRESULT CEncoderEngine::Fail(HRESULT hr, const char* fmt, ...) {
 
 void CEncoderEngine::SetOutputName(const std::string& path) { m_strOutputName = path; }
 
+bool CEncoderEngine::ReadVideoInput(const AM_MEDIA_TYPE* video) {
+  if (!video || !video->pbFormat) return false;
+  const BITMAPINFOHEADER* bih = nullptr;
+  if (video->formattype == FORMAT_VideoInfo && video->cbFormat >= sizeof(VIDEOINFOHEADER))
+    bih = &reinterpret_cast<const VIDEOINFOHEADER*>(video->pbFormat)->bmiHeader;
+  else if (video->formattype == FORMAT_VideoInfo2 && video->cbFormat >= sizeof(VIDEOINFOHEADER2))
+    bih = &reinterpret_cast<const VIDEOINFOHEADER2*>(video->pbFormat)->bmiHeader;
+  // Pictures beyond these sizes come only from a damaged header.
+  if (!bih || bih->biWidth <= 0 || bih->biWidth > kMaxInputSide || bih->biHeight == 0 ||
+      bih->biHeight < -kMaxInputSide || bih->biHeight > kMaxInputSide ||
+      (bih->biBitCount != 24 && bih->biBitCount != 32))
+    return false;
+  m_nInWidth = bih->biWidth;
+  m_nInHeight = bih->biHeight < 0 ? -bih->biHeight : bih->biHeight;
+  m_bFlip = bih->biHeight > 0;
+  m_nInBits = bih->biBitCount;
+  m_nStride = static_cast<int>(DibRowBytes(bih->biWidth, bih->biBitCount));
+  return true;
+}
+
 HRESULT CEncoderEngine::SetInputFormats(const AM_MEDIA_TYPE* video, const AM_MEDIA_TYPE* audio, bool audioConnected) {
-  m_bHasVideo = false;
   m_nInWidth = m_nInHeight = m_nStride = 0;
-  if (video && video->pbFormat) {
-    const BITMAPINFOHEADER* bih = nullptr;
-    if (video->formattype == FORMAT_VideoInfo && video->cbFormat >= sizeof(VIDEOINFOHEADER))
-      bih = &reinterpret_cast<const VIDEOINFOHEADER*>(video->pbFormat)->bmiHeader;
-    else if (video->formattype == FORMAT_VideoInfo2 && video->cbFormat >= sizeof(VIDEOINFOHEADER2))
-      bih = &reinterpret_cast<const VIDEOINFOHEADER2*>(video->pbFormat)->bmiHeader;
-    if (bih && bih->biWidth > 0 && bih->biHeight != 0 && (bih->biBitCount == 24 || bih->biBitCount == 32)) {
-      m_nInWidth = bih->biWidth;
-      m_nInHeight = bih->biHeight < 0 ? -bih->biHeight : bih->biHeight;
-      m_bFlip = bih->biHeight > 0;
-      m_nInBits = bih->biBitCount;
-      m_nStride = static_cast<int>(DibRowBytes(bih->biWidth, bih->biBitCount));
-      m_bHasVideo = true;
-    }
-  }
+  m_bHasVideo = ReadVideoInput(video);
   m_bNoAudio = !audioConnected;
   if (audioConnected && audio && audio->formattype == FORMAT_WaveFormatEx && audio->pbFormat &&
       audio->cbFormat >= sizeof(WAVEFORMATEX) - 2) {
@@ -203,6 +212,24 @@ HRESULT CEncoderEngine::SetAudioCodec(const std::string& name, int kbps, int hz,
   m_nSampleRate = hz;
   m_nChannels = channels;
   return S_OK;
+}
+
+HRESULT CEncoderEngine::ChangeVideoInput(const AM_MEDIA_TYPE* video) {
+  const int oldWidth = m_nInWidth, oldHeight = m_nInHeight;
+  if (!ReadVideoInput(video)) return Fail(VFW_E_INVALIDMEDIATYPE, "The picture size changed to one that cannot be used\n");
+  if (!m_pVideoCtx || (m_nInWidth == oldWidth && m_nInHeight == oldHeight)) return S_OK;
+  // The output keeps its size: the new pictures are scaled into it, fitted
+  // anew when bars were asked for. The old frame rectangle no longer applies.
+  m_nCropTop = m_nCropBottom = m_nCropLeft = m_nCropRight = 0;
+  m_nOutWidth += m_nPadLeft + m_nPadRight;
+  m_nOutHeight += m_nPadTop + m_nPadBottom;
+  ApplyFit();
+  // The bars may have moved: frames are made (and blacked) anew; the
+  // encoder keeps its own references to the frames it still holds.
+  for (AVFrame* frame : m_spareFrames) av_frame_free(&frame);
+  m_spareFrames.clear();
+  m_pVideoFrame = nullptr;
+  return SetUpPictureConversion();
 }
 
 void CEncoderEngine::SetCrop(int left, int right, int top, int bottom, int fitMode) {
@@ -293,6 +320,8 @@ void CEncoderEngine::ApplyFit() {
 
 HRESULT CEncoderEngine::Open(int mode) {
   ReleaseOutput();
+  m_strOpenedFile.clear();
+  m_bCreatedFile = false;
   m_nVideoBytes = m_nAudioBytes = m_nHeaderBytes = 0;
   m_nVideoFrames = m_nAudioSamples = 0;
   m_bLibraryReady = true;
@@ -348,9 +377,13 @@ HRESULT CEncoderEngine::Open(int mode) {
   if (FAILED(hr = AddAudioStream())) return hr;
 
   if (!(m_pOutputFormat->flags & AVFMT_NOFILE)) {
+    std::error_code ec;
+    const bool existed = std::filesystem::exists(m_strOutputName, ec);
     if (avio_open(&m_pFormatCtx->pb, m_strOutputName.c_str(), AVIO_FLAG_WRITE) < 0)
       return Fail(E_INVALIDARG, "Could not open '%s'\n", m_strOutputName.c_str());
     m_bFileOpen = true;
+    m_strOpenedFile = m_strOutputName;
+    m_bCreatedFile = !existed;
   }
 
   if (m_nPacketSize > 0) m_pFormatCtx->packet_size = static_cast<unsigned>(m_nPacketSize);
@@ -475,6 +508,50 @@ AVFrame* CEncoderEngine::WritableVideoFrame() {
   return av_frame_make_writable(frame) < 0 ? nullptr : frame;
 }
 
+HRESULT CEncoderEngine::SetUpPictureConversion() {
+  AVCodecContext* c = m_pVideoCtx;
+  sws_freeContext(m_pSws);
+  m_pSws = nullptr;
+  av_frame_free(&m_pSourceYuv);
+  av_frame_free(&m_pScaled);
+  m_pHelper.reset();
+  const int srcW = m_nInWidth - m_nCropLeft - m_nCropRight;
+  const int srcH = m_nInHeight - m_nCropTop - m_nCropBottom;
+  m_bYuvPath = c->pix_fmt == AV_PIX_FMT_YUV420P || c->pix_fmt == AV_PIX_FMT_YUVJ420P;
+  // Full-size pictures are converted in two halves side by side, so that
+  // the muxer's worker keeps up with the decoder.
+  const bool split = m_bYuvPath && srcW * srcH >= kSplitArea && std::thread::hardware_concurrency() > 1;
+  if (split) m_pHelper = std::make_unique<CSliceHelper>();
+  if (!m_bYuvPath) {
+    m_pSws = sws_getContext(srcW, srcH, m_nInBits == 32 ? AV_PIX_FMT_BGR0 : AV_PIX_FMT_BGR24, m_nOutWidth,
+                            m_nOutHeight, c->pix_fmt, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    if (!m_pSws) return Fail(E_OUTOFMEMORY, "Can't alloc picture resample buffer for output stream");
+  } else if (srcW != m_nOutWidth || srcH != m_nOutHeight) {
+    m_pSourceYuv = av_frame_alloc();
+    m_pScaled = av_frame_alloc();
+    if (!m_pSourceYuv || !m_pScaled) return Fail(E_OUTOFMEMORY, "Can't alloc picture buffer for output stream");
+    m_pSourceYuv->format = c->pix_fmt;
+    m_pSourceYuv->width = srcW;
+    m_pSourceYuv->height = srcH;
+    if (av_frame_get_buffer(m_pSourceYuv, 0) < 0)
+      return Fail(E_OUTOFMEMORY, "Can't alloc picture buffer for output stream");
+    m_pSws = sws_alloc_context();
+    if (m_pSws) {
+      av_opt_set_int(m_pSws, "srcw", srcW, 0);
+      av_opt_set_int(m_pSws, "srch", srcH, 0);
+      av_opt_set_int(m_pSws, "src_format", c->pix_fmt, 0);
+      av_opt_set_int(m_pSws, "dstw", m_nOutWidth, 0);
+      av_opt_set_int(m_pSws, "dsth", m_nOutHeight, 0);
+      av_opt_set_int(m_pSws, "dst_format", c->pix_fmt, 0);
+      av_opt_set_int(m_pSws, "sws_flags", SWS_BICUBIC, 0);
+      av_opt_set_int(m_pSws, "threads", split ? 2 : 1, 0);
+      if (sws_init_context(m_pSws, nullptr, nullptr) < 0) sws_freeContext(m_pSws), m_pSws = nullptr;
+    }
+    if (!m_pSws) return Fail(E_OUTOFMEMORY, "Can't alloc picture resample buffer for output stream");
+  }
+  return S_OK;
+}
+
 HRESULT CEncoderEngine::PrepareStreams() {
   m_pPacket = av_packet_alloc();
   if (!m_pPacket) return Fail(E_OUTOFMEMORY, "Alloc video bit buffer failed\n");
@@ -483,40 +560,8 @@ HRESULT CEncoderEngine::PrepareStreams() {
     AVCodecContext* c = m_pVideoCtx;
     m_pVideoFrame = NewVideoFrame();
     if (!m_pVideoFrame) return Fail(E_OUTOFMEMORY, "Can't alloc picture buffer for output stream");
-    const int srcW = m_nInWidth - m_nCropLeft - m_nCropRight;
-    const int srcH = m_nInHeight - m_nCropTop - m_nCropBottom;
-    m_bYuvPath = c->pix_fmt == AV_PIX_FMT_YUV420P || c->pix_fmt == AV_PIX_FMT_YUVJ420P;
-    // Full-size pictures are converted in two halves side by side, so that
-    // the muxer's worker keeps up with the decoder.
-    const bool split = m_bYuvPath && srcW * srcH >= kSplitArea && std::thread::hardware_concurrency() > 1;
-    if (split) m_pHelper = std::make_unique<CSliceHelper>();
-    if (!m_bYuvPath) {
-      m_pSws = sws_getContext(srcW, srcH, m_nInBits == 32 ? AV_PIX_FMT_BGR0 : AV_PIX_FMT_BGR24, m_nOutWidth,
-                              m_nOutHeight, c->pix_fmt, SWS_BICUBIC, nullptr, nullptr, nullptr);
-      if (!m_pSws) return Fail(E_OUTOFMEMORY, "Can't alloc picture resample buffer for output stream");
-    } else if (srcW != m_nOutWidth || srcH != m_nOutHeight) {
-      m_pSourceYuv = av_frame_alloc();
-      m_pScaled = av_frame_alloc();
-      if (!m_pSourceYuv || !m_pScaled) return Fail(E_OUTOFMEMORY, "Can't alloc picture buffer for output stream");
-      m_pSourceYuv->format = c->pix_fmt;
-      m_pSourceYuv->width = srcW;
-      m_pSourceYuv->height = srcH;
-      if (av_frame_get_buffer(m_pSourceYuv, 0) < 0)
-        return Fail(E_OUTOFMEMORY, "Can't alloc picture buffer for output stream");
-      m_pSws = sws_alloc_context();
-      if (m_pSws) {
-        av_opt_set_int(m_pSws, "srcw", srcW, 0);
-        av_opt_set_int(m_pSws, "srch", srcH, 0);
-        av_opt_set_int(m_pSws, "src_format", c->pix_fmt, 0);
-        av_opt_set_int(m_pSws, "dstw", m_nOutWidth, 0);
-        av_opt_set_int(m_pSws, "dsth", m_nOutHeight, 0);
-        av_opt_set_int(m_pSws, "dst_format", c->pix_fmt, 0);
-        av_opt_set_int(m_pSws, "sws_flags", SWS_BICUBIC, 0);
-        av_opt_set_int(m_pSws, "threads", split ? 2 : 1, 0);
-        if (sws_init_context(m_pSws, nullptr, nullptr) < 0) sws_freeContext(m_pSws), m_pSws = nullptr;
-      }
-      if (!m_pSws) return Fail(E_OUTOFMEMORY, "Can't alloc picture resample buffer for output stream");
-    }
+    HRESULT hr = SetUpPictureConversion();
+    if (FAILED(hr)) return hr;
     if (avcodec_open2(c, c->codec, nullptr) < 0)
       return Fail(E_UNEXPECTED,
                   "Error while opening codec for stream #%d.%d - maybe incorrect parameters such as bit_rate, rate, "
@@ -567,6 +612,7 @@ HRESULT CEncoderEngine::WriteEncoded(AVCodecContext* ctx, AVStream* st, bool vid
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return S_OK;
     if (r < 0) return video ? Fail(E_UNEXPECTED, "Encoding video failed, code %d\n", r) : S_OK;
     (video ? m_nVideoBytes : m_nAudioBytes) += m_pPacket->size;
+    m_nRunBytes += m_pPacket->size;
     // Every picture lasts one frame period; without it containers with edit
     // lists cut the last picture off.
     if (video && m_pPacket->duration <= 0) m_pPacket->duration = 1;
@@ -726,6 +772,7 @@ HRESULT CEncoderEngine::WritePacket(const MuxSample& sample) {
         return Fail(E_FAIL, "error padding picture\n");
     }
     m_pVideoFrame->pts = m_nVideoFrames++;
+    ++m_nRunFrames;
     HRESULT hr = EncodeVideoFrame(m_pVideoFrame);
     if (FAILED(hr)) return hr;
     return AddSilenceIfBehind();
@@ -794,6 +841,18 @@ HRESULT CEncoderEngine::Close() {
   }
   ReleaseOutput();
   return S_OK;
+}
+
+void CEncoderEngine::CloseAfterFailure() {
+  Close();
+  // An output the failed run made and put nothing into is no result to
+  // keep; one that existed before, or holds some of the run, stays.
+  if (m_bCreatedFile && m_nVideoBytes + m_nAudioBytes == 0 && !m_strOpenedFile.empty()) {
+    std::error_code ec;
+    std::filesystem::remove(m_strOpenedFile, ec);
+  }
+  m_strOpenedFile.clear();
+  m_bCreatedFile = false;
 }
 
 void CEncoderEngine::ReleaseOutput() {

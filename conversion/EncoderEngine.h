@@ -39,6 +39,9 @@ class CEncoderEngine {
   void SetOutputName(const std::string& path);
   // The video type may be null or empty: the output then has no video.
   HRESULT SetInputFormats(const AM_MEDIA_TYPE* video, const AM_MEDIA_TYPE* audio, bool audioConnected);
+  // The video input changed its picture (a size change mid-stream): later
+  // samples are read and scaled in the new format.
+  HRESULT ChangeVideoInput(const AM_MEDIA_TYPE* video);
   HRESULT SetVideoCodec(const std::string& name, int kbps, int width, int height, int num, int den);
   HRESULT SetAudioCodec(const std::string& name, int kbps, int hz, int channels);
   void SetCrop(int left, int right, int top, int bottom, int fitMode);
@@ -51,6 +54,18 @@ class CEncoderEngine {
   HRESULT WriteHeader();
   HRESULT WritePacket(const MuxSample& sample);
   HRESULT Close();
+  // After a failed run: closes the output and removes its file when this
+  // part created it and nothing was encoded into it.
+  void CloseAfterFailure();
+  // Counts over a whole run (every part): pictures encoded, and bytes of
+  // encoded video and audio.
+  void ResetRunCounts() {
+    m_nRunFrames = m_nRunBytes = 0;
+    m_strLastError.clear();
+  }
+  int64_t RunFrames() const { return m_nRunFrames; }
+  int64_t RunBytes() const { return m_nRunBytes; }
+  HRESULT Fail(HRESULT hr, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
 
   // Encoded video, audio and codec header bytes of the current part.
   int64_t GetByteCount() const { return m_nVideoBytes + m_nAudioBytes + m_nHeaderBytes; }
@@ -73,10 +88,14 @@ class CEncoderEngine {
 
  private:
   HRESULT Open(int mode);
+  bool ReadVideoInput(const AM_MEDIA_TYPE* video);
   void ApplyFit();
   HRESULT AddVideoStream();
   HRESULT AddAudioStream();
   HRESULT PrepareStreams();
+  // The converter from the input pictures to the encoder's, for the input
+  // size in force.
+  HRESULT SetUpPictureConversion();
   AVFrame* NewVideoFrame();
   AVFrame* WritableVideoFrame();
   HRESULT ConvertToYuv(const uint8_t* src, int stride, int srcH, uint8_t* const dst[4]);
@@ -88,7 +107,6 @@ class CEncoderEngine {
   void FlushAudioFifo();
   void Drain();
   void ReleaseOutput();
-  HRESULT Fail(HRESULT hr, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
 
   // Input picture
   int m_nStride = 0;
@@ -176,4 +194,9 @@ class CEncoderEngine {
   int m_nResampledCapacity = 0;
   bool m_bHeaderWritten = false;
   bool m_bFileOpen = false;
+  // The file of the current (or last) part and whether opening it made it.
+  std::string m_strOpenedFile;
+  bool m_bCreatedFile = false;
+  int64_t m_nRunFrames = 0;
+  int64_t m_nRunBytes = 0;
 };

@@ -74,8 +74,29 @@ bool IsVideoInfo2Rgb(const CMediaType& mt) {
 
 }  // namespace
 
-CFrameRateChanger::CFrameRateChanger(LPUNKNOWN outer, HRESULT*)
-    : CTransformFilter(NAME("CFrameRateChanger"), outer, CLSID_FrameRateChanger) {}
+CFrameChangerInputPin::CFrameChangerInputPin(CFrameRateChanger* filter, HRESULT* phr)
+    : CTransformInputPin(NAME("CFrameChangerInputPin"), filter, phr, L"XForm In") {}
+
+STDMETHODIMP CFrameChangerInputPin::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* pmt) {
+  CheckPointer(connector, E_POINTER);
+  CheckPointer(pmt, E_POINTER);
+  CAutoLock lock(m_pLock);
+  if (!IsConnected() || IsStopped()) return CTransformInputPin::ReceiveConnection(connector, pmt);
+  if (connector != GetConnected()) return VFW_E_ALREADY_CONNECTED;
+  CMediaType mt(*pmt);
+  if (CheckMediaType(&mt) != S_OK) return VFW_E_TYPE_NOT_ACCEPTED;
+  HRESULT hr = SetMediaType(&mt);
+  if (FAILED(hr)) return hr;
+  static_cast<CFrameRateChanger*>(m_pTransformFilter)->OnInputFormatChange(mt);
+  return S_OK;
+}
+
+CFrameRateChanger::CFrameRateChanger(LPUNKNOWN outer, HRESULT* phr)
+    : CTransformFilter(NAME("CFrameRateChanger"), outer, CLSID_FrameRateChanger) {
+  HRESULT hr = S_OK;
+  m_pInput = new (std::nothrow) CFrameChangerInputPin(this, &hr);
+  if (phr && (!m_pInput || FAILED(hr))) *phr = m_pInput ? hr : E_OUTOFMEMORY;
+}
 
 HRESULT CFrameRateChanger::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
   CheckPointer(ppv, E_POINTER);
@@ -133,7 +154,8 @@ HRESULT CFrameRateChanger::SetImageOutput(int mode, LPCWSTR path, int timeMs, in
 
 HRESULT CFrameRateChanger::CheckInputType(const CMediaType* in) {
   CheckPointer(in, E_POINTER);
-  if (!IsStopped() || *in->Type() != MEDIATYPE_Video) return E_INVALIDARG;
+  if (*in->Type() != MEDIATYPE_Video) return E_INVALIDARG;
+  if (!IsStopped()) return IsAcceptedFormatChange(*in) ? S_OK : E_INVALIDARG;
   if (IsRgbSubtype(*in->Subtype())) return S_OK;
   return m_nInputMode == 0 ? S_OK : E_INVALIDARG;
 }
@@ -156,8 +178,10 @@ HRESULT CFrameRateChanger::GetMediaType(int position, CMediaType* pmt) {
   if (position < 0) return E_INVALIDARG;
   CheckPointer(pmt, E_POINTER);
   if (position > 0) return VFW_S_NO_MORE_ITEMS;
+  return OutputTypeFor(m_pInput->CurrentMediaType(), pmt);
+}
 
-  const CMediaType& in = m_pInput->CurrentMediaType();
+HRESULT CFrameRateChanger::OutputTypeFor(const CMediaType& in, CMediaType* pmt) {
   HRESULT hr = IsVideoInfo2Rgb(in) ? VideoInfoForm(in, pmt) : pmt->Set(in);
   if (FAILED(hr)) return hr;
 
@@ -173,6 +197,25 @@ HRESULT CFrameRateChanger::GetMediaType(int position, CMediaType* pmt) {
     std::memcpy(pmt->Format() + offsetof(VIDEOINFOHEADER, AvgTimePerFrame), &duration, sizeof(duration));
   }
   return S_OK;
+}
+
+bool CFrameRateChanger::IsAcceptedFormatChange(const CMediaType& in) {
+  if (!m_pInput || !m_pInput->IsConnected()) return false;
+  const CMediaType& now = m_pInput->CurrentMediaType();
+  if (*in.Subtype() != *now.Subtype() || *in.FormatType() != *now.FormatType()) return false;
+  const BITMAPINFOHEADER* bih = BitmapHeader(in);
+  if (!bih || bih->biWidth <= 0 || bih->biHeight == 0) return false;
+  IPin* peer = m_pOutput ? m_pOutput->GetConnected() : nullptr;
+  if (!peer) return true;
+  CMediaType out;
+  return SUCCEEDED(OutputTypeFor(in, &out)) && peer->QueryAccept(&out) == S_OK;
+}
+
+void CFrameRateChanger::OnInputFormatChange(const CMediaType& in) {
+  m_mtFrame = in;
+  if (FAILED(OutputTypeFor(in, &m_mtPendingOutput))) return;
+  m_bOutputTypePending = true;
+  if (m_pOutput) m_pOutput->SetMediaType(&m_mtPendingOutput);
 }
 
 HRESULT CFrameRateChanger::DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES*) {
@@ -197,7 +240,37 @@ HRESULT CFrameRateChanger::StartStreaming() {
   m_nImageIndex = 0;
   m_mtFrame.InitMediaType();
   m_mtFrame.majortype = GUID_NULL;
+  m_bOutputTypePending = false;
+  m_nImagesWritten = 0;
+  std::lock_guard<std::mutex> g(m_errorLock);
+  m_strRunError.clear();
   return S_OK;
+}
+
+std::string CFrameRateChanger::GetRunError() const {
+  std::lock_guard<std::mutex> g(m_errorLock);
+  return m_strRunError;
+}
+
+HRESULT CFrameRateChanger::FailRun(HRESULT hr, const std::string& text) {
+  {
+    std::lock_guard<std::mutex> g(m_errorLock);
+    m_strRunError = text;
+  }
+  NotifyEvent(EC_ERRORABORT, hr, 0);
+  return hr;
+}
+
+HRESULT CFrameRateChanger::EndOfStream() {
+  // A video stream that ends without a frame, or a picture series without a
+  // picture, is a failed job, not an empty success.
+  if (GetRunError().empty()) {
+    if (m_nFramesIn == 0)
+      FailRun(E_FAIL, "No video frame was decoded from the source\n");
+    else if (m_nImageMode == kSeries && m_nImagesWritten == 0)
+      FailRun(E_FAIL, "No picture was written: no frame of the source could be pictured\n");
+  }
+  return CTransformFilter::EndOfStream();
 }
 
 // ---------------------------------------------------------------------------
@@ -212,13 +285,21 @@ HRESULT CFrameRateChanger::CopySample(IMediaSample* in, bool carryType, IMediaSa
   IMediaSample* out = nullptr;
   HRESULT hr = InitializeOutputSample(in, &out);
   if (FAILED(hr)) return hr;
+  const LONG length = in->GetActualDataLength();
+  if (length > out->GetSize()) {
+    // Frames grew with a size change: so do the buffers.
+    out->Release();
+    out = nullptr;
+    hr = GrowAllocatorBuffers(m_pOutput->m_pAllocator, length);
+    if (SUCCEEDED(hr)) hr = InitializeOutputSample(in, &out);
+    if (FAILED(hr)) return hr;
+  }
   *ppOut = out;
 
   BYTE* src = nullptr;
   BYTE* dst = nullptr;
   in->GetPointer(&src);
   out->GetPointer(&dst);
-  const LONG length = in->GetActualDataLength();
   if (!src || !dst || length <= 0 || length > out->GetSize()) return S_FALSE;
   std::memcpy(dst, src, static_cast<size_t>(length));
   out->SetActualDataLength(length);
@@ -226,7 +307,9 @@ HRESULT CFrameRateChanger::CopySample(IMediaSample* in, bool carryType, IMediaSa
 
   if (carryType) {
     AM_SAMPLE2_PROPERTIES* props = m_pInput->SampleProps();
-    if ((props->dwSampleFlags & AM_SAMPLE_TYPECHANGED) && props->pMediaType) {
+    if (m_bOutputTypePending) {
+      out->SetMediaType(&m_mtPendingOutput);
+    } else if ((props->dwSampleFlags & AM_SAMPLE_TYPECHANGED) && props->pMediaType) {
       // The output speaks VideoInfo for a VideoInfo2 input; a changed
       // format goes downstream in the form the connection uses.
       CMediaType changed;
@@ -243,13 +326,19 @@ HRESULT CFrameRateChanger::CopySample(IMediaSample* in, bool carryType, IMediaSa
 HRESULT CFrameRateChanger::Deliver(IMediaSample* out) {
   if (!m_pOutput || !m_pOutput->IsConnected()) return VFW_E_NOT_CONNECTED;
   if (!m_pOutput->m_pInputPin) return E_FAIL;
-  return m_pOutput->m_pInputPin->Receive(out);
+  HRESULT hr = m_pOutput->m_pInputPin->Receive(out);
+  // The new format has reached downstream with this frame.
+  if (SUCCEEDED(hr)) m_bOutputTypePending = false;
+  return hr;
 }
 
 HRESULT CFrameRateChanger::StampAndDeliver(IMediaSample* out, REFERENCE_TIME start, REFERENCE_TIME stop) {
   out->SetTime(&start, &stop);
   out->SetMediaTime(&start, &stop);
-  if (m_nImageMode != kNoImages) WriteImage(out, stop);
+  if (m_nImageMode != kNoImages) {
+    HRESULT hr = WriteImage(out, stop);
+    if (FAILED(hr)) return hr;
+  }
   HRESULT hr = Deliver(out);
   ++m_nFramesOut;
   return hr;
@@ -298,8 +387,8 @@ HRESULT CFrameRateChanger::Receive(IMediaSample* sample) {
   }
   if (!rate) {
     // Frames and times pass as they came; only the pictures act.
-    if (m_nImageMode != kNoImages) WriteImage(out, stop);
-    hr = Deliver(out);
+    hr = m_nImageMode != kNoImages ? WriteImage(out, stop) : S_OK;
+    if (SUCCEEDED(hr)) hr = Deliver(out);
     ++m_nFramesOut;
     out->Release();
     return hr;
@@ -307,9 +396,9 @@ HRESULT CFrameRateChanger::Receive(IMediaSample* sample) {
   start = FrameStart(m_nFramesOut);
   stop = FrameStart(m_nFramesOut + 1);
   if (extra < 0) {
-    if (m_nImageMode != kNoImages) WriteImage(out, stop);
+    hr = m_nImageMode != kNoImages ? WriteImage(out, stop) : S_OK;
     out->Release();
-    return S_OK;
+    return FAILED(hr) ? hr : S_OK;
   }
 
   hr = StampAndDeliver(out, start, stop);
@@ -330,14 +419,16 @@ HRESULT CFrameRateChanger::Receive(IMediaSample* sample) {
 // ---------------------------------------------------------------------------
 // Pictures
 
-void CFrameRateChanger::WriteImage(IMediaSample* frame, REFERENCE_TIME stop) {
+HRESULT CFrameRateChanger::WriteImage(IMediaSample* frame, REFERENCE_TIME stop) {
   const REFERENCE_TIME last = m_rtLastImageStop;
   m_rtLastImageStop = stop;
+  std::string reason;
   if (m_nImageMode == kThumbnail) {
-    if (last <= m_rtImageTime && m_rtImageTime < stop) SaveFrame(frame, m_strImagePath);
-    return;
+    // A thumbnail that cannot be written is not worth stopping the stream for.
+    if (last <= m_rtImageTime && m_rtImageTime < stop) SaveFrame(frame, m_strImagePath, &reason);
+    return S_OK;
   }
-  if (m_nImageMode != kSeries) return;
+  if (m_nImageMode != kSeries) return S_OK;
   // Every due time that this frame covers gets its picture, so that a frame
   // longer than the interval does not leave the series behind for good.
   while (m_nImageIndex < INT_MAX) {
@@ -346,35 +437,45 @@ void CFrameRateChanger::WriteImage(IMediaSample* frame, REFERENCE_TIME stop) {
     ++m_nImageIndex;
     char name[32];
     std::snprintf(name, sizeof(name), "img_%d.jpg", m_nImageIndex);
-    SaveFrame(frame, m_strImagePath + name);
+    const std::string path = m_strImagePath + name;
+    // A series with a picture missing is a failed job.
+    if (!SaveFrame(frame, path, &reason))
+      return FailRun(HRESULT_FROM_WIN32(ERROR_WRITE_FAULT), "Could not write the picture " + path + ": " + reason + "\n");
   }
+  return S_OK;
 }
 
-void CFrameRateChanger::SaveFrame(IMediaSample* frame, const std::string& path) {
+bool CFrameRateChanger::SaveFrame(IMediaSample* frame, const std::string& path, std::string* reason) {
   const CMediaType& mt = m_mtFrame.IsValid() ? m_mtFrame : m_pInput->CurrentMediaType();
   const GUID& subtype = *mt.Subtype();
-  if (subtype != MEDIASUBTYPE_RGB24 && subtype != MEDIASUBTYPE_RGB32 && subtype != MEDIASUBTYPE_RGB8) return;
+  // Frames that cannot be pictured are skipped (true): a series left
+  // without any picture fails at its end.
+  if (subtype != MEDIASUBTYPE_RGB24 && subtype != MEDIASUBTYPE_RGB32 && subtype != MEDIASUBTYPE_RGB8) return true;
   const BITMAPINFOHEADER* bih = BitmapHeader(mt);
-  if (!bih || bih->biWidth <= 0 || bih->biHeight == 0) return;
+  if (!bih || bih->biWidth <= 0 || bih->biHeight == 0) return true;
   const DWORD bits = bih->biBitCount;
-  if (bits != 8 && bits != 24 && bits != 32) return;
+  if (bits != 8 && bits != 24 && bits != 32) return true;
   const int64_t height = std::abs(static_cast<int64_t>(bih->biHeight));
   // DIB rows are padded to 4 bytes; a frame shorter than its rows is not
   // read at all.
   const uint64_t stride = DibRowBytes(bih->biWidth, static_cast<int>(bits));
   BYTE* data = nullptr;
-  if (FAILED(frame->GetPointer(&data)) || !data || stride > ULONG_MAX) return;
+  if (FAILED(frame->GetPointer(&data)) || !data || stride > ULONG_MAX) return true;
   const LONG length = frame->GetActualDataLength();
-  if (length <= 0 || stride * static_cast<uint64_t>(height) > static_cast<uint64_t>(length)) return;
+  if (length <= 0 || stride * static_cast<uint64_t>(height) > static_cast<uint64_t>(length)) return true;
 
   CPicture picture(0);
   if (!picture.CreateFromArray(data, static_cast<DWORD>(bih->biWidth), static_cast<DWORD>(height), bits,
                                static_cast<DWORD>(stride), bih->biHeight < 0))
-    return;
+    return true;
   if (m_nImageWidth != 0 && m_nImageHeight != 0) {
     const RGBQUAD white{255, 255, 255, 255};
-    if (!picture.ResampleToBox(m_nImageWidth, m_nImageHeight, white)) return;
+    if (!picture.ResampleToBox(m_nImageWidth, m_nImageHeight, white)) return true;
   }
-  // A picture that cannot be written is not worth stopping the stream for.
-  picture.Save(path.c_str(), kJpegFormat);
+  if (!picture.Save(path.c_str(), kJpegFormat)) {
+    *reason = picture.GetLastError();
+    return false;
+  }
+  ++m_nImagesWritten;
+  return true;
 }

@@ -8,11 +8,22 @@
 // fixed interval (mode 2).
 #pragma once
 
+#include <mutex>
 #include <string>
 
 #include "platform/dshow/BaseClasses.h"
 
 PELLOMAR_DEFINE_GUID(CLSID_FrameRateChanger, "72878B34-6702-469F-8308-23D653210C06");
+
+class CFrameRateChanger;
+
+// Takes a new picture size from upstream while streaming (the decoder's
+// output renegotiation); the frames go on downstream carrying it.
+class CFrameChangerInputPin : public CTransformInputPin {
+ public:
+  CFrameChangerInputPin(CFrameRateChanger* filter, HRESULT* phr);
+  STDMETHODIMP ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* pmt) override;
+};
 
 class CFrameRateChanger : public CTransformFilter {
  public:
@@ -38,8 +49,24 @@ class CFrameRateChanger : public CTransformFilter {
   HRESULT GetMediaType(int position, CMediaType* pmt) override;
   HRESULT StartStreaming() override;
   HRESULT Receive(IMediaSample* sample) override;
+  HRESULT EndOfStream() override;
+
+  // Why the run failed (a picture that could not be written), or empty.
+  std::string GetRunError() const;
 
  private:
+  friend class CFrameChangerInputPin;
+  // The output type for an input type: its VideoInfo form for a
+  // VideoInfo2 RGB input, with the output frame duration.
+  HRESULT OutputTypeFor(const CMediaType& in, CMediaType* out);
+  // While streaming: a type of the same format as the input's that
+  // downstream takes in its output form.
+  bool IsAcceptedFormatChange(const CMediaType& in);
+  // The input took a new format: the next output frame carries it.
+  void OnInputFormatChange(const CMediaType& in);
+  // Ends the run with a reason the graph hears.
+  HRESULT FailRun(HRESULT hr, const std::string& text);
+
   bool RateActive() const { return m_nRateNum != 0 && m_nRateDen != 0; }
   // Start of output frame n, exact in integer arithmetic so that repeated
   // frames and long runs stay on the same grid.
@@ -49,8 +76,11 @@ class CFrameRateChanger : public CTransformFilter {
   HRESULT CopySample(IMediaSample* in, bool carryType, IMediaSample** out);
   HRESULT StampAndDeliver(IMediaSample* out, REFERENCE_TIME start, REFERENCE_TIME stop);
   HRESULT Deliver(IMediaSample* out);
-  void WriteImage(IMediaSample* frame, REFERENCE_TIME stop);
-  void SaveFrame(IMediaSample* frame, const std::string& path);
+  // A failure when a picture of the series could not be written (the run
+  // has failed then).
+  HRESULT WriteImage(IMediaSample* frame, REFERENCE_TIME stop);
+  // False, with the reason, when the picture file could not be written.
+  bool SaveFrame(IMediaSample* frame, const std::string& path, std::string* reason);
 
   int m_nRateNum = 25;
   int m_nRateDen = 1;
@@ -67,4 +97,10 @@ class CFrameRateChanger : public CTransformFilter {
   int m_nImageIndex = 0;
   // The frames' format: the connection type until a sample brings another.
   CMediaType m_mtFrame;
+  // The output form of a format change, for the next output frame.
+  CMediaType m_mtPendingOutput;
+  bool m_bOutputTypePending = false;
+  int m_nImagesWritten = 0;
+  mutable std::mutex m_errorLock;
+  std::string m_strRunError;
 };

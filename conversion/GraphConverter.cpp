@@ -1,7 +1,13 @@
 #include "conversion/GraphConverter.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "conversion/FastNullMuxer.h"
 #include "conversion/FrameRateChanger.h"
@@ -68,17 +74,90 @@ HRESULT MakeFilter(CComPtr<IBaseFilter>& filter, T*& object) {
 
 IPin* FirstOutput(IBaseFilter* filter) { return GetFirstPinByDirection(filter, PINDIR_OUTPUT); }
 
+// A failure with its reason in the build's failure text.
+HRESULT Refuse(HRESULT hr, const std::string& text) {
+  g_strConvertError = text;
+  return hr;
+}
+
+// A source named by a path (not a stream address) must be a file that can
+// be read; the reason goes into the failure text, which "no source filter"
+// alone would not give.
+HRESULT CheckSourceFile(const std::string& source) {
+  if (source.find("://") != std::string::npos) return S_OK;
+  struct stat st {};
+  if (stat(source.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR)
+      return Refuse(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), "The source file does not exist: " + source + "\n");
+    return Refuse(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED),
+                  "The source file cannot be read: " + source + " (" + std::strerror(errno) + ")\n");
+  }
+  if (S_ISDIR(st.st_mode))
+    return Refuse(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), "The source is a folder, not a file: " + source + "\n");
+  const int fd = open(source.c_str(), O_RDONLY);
+  if (fd < 0)
+    return Refuse(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED),
+                  "The source file cannot be read: " + source + " (" + std::strerror(errno) + ")\n");
+  close(fd);
+  return S_OK;
+}
+
+// The target must not be the source under another name (another path, a
+// link): writing it would destroy what is being read. Checked before
+// anything is opened for writing.
+bool IsSameFile(const std::string& a, const std::string& b) {
+  if (a.empty() || b.empty()) return false;
+  std::error_code ec;
+  return std::filesystem::equivalent(a, b, ec) && !ec;
+}
+
+// A target file whose folder is missing, or that is a folder, cannot be
+// written; said before the graph is built.
+HRESULT CheckTargetFile(const std::string& target) {
+  namespace fs = std::filesystem;
+  if (target.empty()) return S_OK;
+  std::error_code ec;
+  const fs::path path(target);
+  if (fs::is_directory(path, ec))
+    return Refuse(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), "The target is a folder, not a file: " + target + "\n");
+  const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+  if (!fs::is_directory(folder, ec))
+    return Refuse(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND),
+                  "The folder of the target file does not exist: " + folder.string() + "\n");
+  const bool exists = fs::exists(path, ec);
+  if (access(exists ? target.c_str() : folder.c_str(), W_OK) != 0)
+    return Refuse(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED),
+                  "The target file cannot be written: " + target + " (" + std::strerror(errno) + ")\n");
+  return S_OK;
+}
+
 }  // namespace
 
 CGraphConverter::CGraphConverter(void* /*window*/)
     : CFGManagerCustom("GraphConverter", nullptr, 0xFFFFFFFF, 0xFFFFFFFF) {
+  // A job's failure text is its own, never one left by an earlier job.
+  g_strConvertError.clear();
   if (IsFfdshowDecoderInstalled()) {
     WriteFfdshowSwitches(HKEY_CURRENT_USER);
     WriteFfdshowSwitches(HKEY_LOCAL_MACHINE);
   }
 }
 
-CGraphConverter::~CGraphConverter() { m_pFrameChanger.Release(); }
+CGraphConverter::~CGraphConverter() {
+  m_pFrameChanger.Release();
+  m_pSink.Release();
+}
+
+std::string CGraphConverter::GetRunError() const {
+  if (m_pFrameChanger) {
+    std::string text = static_cast<CFrameRateChanger*>(m_pFrameChanger.p)->GetRunError();
+    if (!text.empty()) return text;
+  }
+  CLSID clsid = GUID_NULL;
+  if (m_pSink && SUCCEEDED(m_pSink->GetClassID(&clsid)) && clsid == CLSID_MpegMuxer)
+    return static_cast<CMpegMuxer*>(m_pSink.p)->GetRunError();
+  return std::string();
+}
 
 bool CGraphConverter::IsFfdshowDecoderInstalled() {
   IBaseFilter* filter = nullptr;
@@ -277,6 +356,36 @@ void CGraphConverter::FillFromStreamInfo(bool hasVideo, const StreamInfo& record
   }
 }
 
+void CGraphConverter::FindSourceStreams(IBaseFilter* source, CMediaType* video, bool* haveVideo, CMediaType* audio,
+                                        bool* haveAudio) {
+  *haveVideo = *haveAudio = false;
+  CComPtr<IEnumPins> pins;
+  if (FAILED(source->EnumPins(&pins)) || !pins) return;
+  for (CComPtr<IPin> pin; pins->Next(1, &pin, nullptr) == S_OK; pin.Release()) {
+    PIN_DIRECTION dir;
+    if (FAILED(pin->QueryDirection(&dir)) || dir != PINDIR_OUTPUT) continue;
+    bool subtitle = NameHasSubtitle(pin);
+    CComPtr<IEnumMediaTypes> types;
+    if (FAILED(pin->EnumMediaTypes(&types)) || !types) continue;
+    AM_MEDIA_TYPE* pmt = nullptr;
+    // A bound on the types one pin may offer, against a pin that never
+    // stops.
+    for (int n = 0; n < 1024 && types->Next(1, &pmt, nullptr) == S_OK; ++n) {
+      if ((pmt->majortype == MEDIATYPE_Video || pmt->majortype == MEDIATYPE_DVD_ENCRYPTED_PACK ||
+           pmt->majortype == MEDIATYPE_MPEG2_PES) &&
+          !subtitle) {
+        *video = *pmt;
+        *haveVideo = true;
+      } else if (pmt->majortype == MEDIATYPE_Audio) {
+        *audio = *pmt;
+        *haveAudio = true;
+      }
+      DeleteMediaType(pmt);
+      pmt = nullptr;
+    }
+  }
+}
+
 HRESULT CGraphConverter::ProbeSource(const std::string& path, SourceMediaInfo* info) {
   if (!info) return E_POINTER;
   std::wstring wpath = Wide(path);
@@ -287,32 +396,7 @@ HRESULT CGraphConverter::ProbeSource(const std::string& path, SourceMediaInfo* i
 
   CMediaType video, audio;
   bool haveVideo = false, haveAudio = false;
-  CComPtr<IEnumPins> pins;
-  if (SUCCEEDED(source->EnumPins(&pins)) && pins) {
-    for (CComPtr<IPin> pin; pins->Next(1, &pin, nullptr) == S_OK; pin.Release()) {
-      PIN_DIRECTION dir;
-      if (FAILED(pin->QueryDirection(&dir)) || dir != PINDIR_OUTPUT) continue;
-      bool subtitle = NameHasSubtitle(pin);
-      CComPtr<IEnumMediaTypes> types;
-      if (FAILED(pin->EnumMediaTypes(&types)) || !types) continue;
-      AM_MEDIA_TYPE* pmt = nullptr;
-      // A bound on the types one pin may offer, against a pin that never
-      // stops.
-      for (int n = 0; n < 1024 && types->Next(1, &pmt, nullptr) == S_OK; ++n) {
-        if ((pmt->majortype == MEDIATYPE_Video || pmt->majortype == MEDIATYPE_DVD_ENCRYPTED_PACK ||
-             pmt->majortype == MEDIATYPE_MPEG2_PES) &&
-            !subtitle) {
-          video = *pmt;
-          haveVideo = true;
-        } else if (pmt->majortype == MEDIATYPE_Audio) {
-          audio = *pmt;
-          haveAudio = true;
-        }
-        DeleteMediaType(pmt);
-        pmt = nullptr;
-      }
-    }
-  }
+  FindSourceStreams(source, &video, &haveVideo, &audio, &haveAudio);
 
   info->format = int(format);
   if (format == SourceFormat_RealMedia || format == SourceFormat_AVI || format == SourceFormat_WMV) {
@@ -701,15 +785,25 @@ std::string CGraphConverter::TargetBaseName(const std::string& target) {
 
 HRESULT CGraphConverter::Build(const std::string& source, const std::string& target, Sink sinkKind,
                                int profileIndex, DWORD ffdshowFormats) {
+  HRESULT hr = CheckSourceFile(source);
+  if (FAILED(hr)) return hr;
+  // The target, and a thumbnail beside it, must not be the source.
+  if (IsSameFile(source, target) || (m_nImageMode == 1 && IsSameFile(source, Narrow(m_strImagePath))))
+    return Refuse(E_INVALIDARG, "The target is the source file itself: " + target + "\n");
+  if (sinkKind != Sink::Pictures && FAILED(hr = CheckTargetFile(target))) return hr;
+
   std::wstring wsource = Wide(source);
   CComPtr<IBaseFilter> src;
   DWORD format = 0;
-  HRESULT hr = AddSourceFilterWithFormat(wsource.c_str(), wsource.c_str(), &src, &format);
+  hr = AddSourceFilterWithFormat(wsource.c_str(), wsource.c_str(), &src, &format);
+  const std::string unreadable = "The file's format is not one the program reads: " + source + "\n";
+  if (FAILED(hr) && g_strConvertError.empty()) g_strConvertError = unreadable;
   if (FAILED(hr)) return hr;
   if (!src) return E_FAIL;
 
   PinList video, audio;
   hr = RenderSourceAndCollectPins(src, video, audio);
+  if (FAILED(hr) && g_strConvertError.empty()) g_strConvertError = unreadable;
   if (FAILED(hr)) return hr;
 
   // An output size of 0 keeps the source's picture size (made even for the
@@ -736,6 +830,7 @@ HRESULT CGraphConverter::Build(const std::string& source, const std::string& tar
     }
   }
 
+  m_pSink = sink;
   bool videoConnected = false;
   if (SUCCEEDED(hr)) {
     for (const RenderedPin& p : video) {
@@ -753,16 +848,61 @@ HRESULT CGraphConverter::Build(const std::string& source, const std::string& tar
     g_strConvertError = "No Video Stream";
     hr = E_FAIL;
   }
-  // The sinks take one sound stream: a source with several (an AVI file
-  // with two languages) gives its first, and the others play into nothing.
-  for (size_t i = 0; i < audio.size() && hr == S_OK; ++i) {
-    if (i > 0 && !GetFirstUnconnectedPin(sink, PINDIR_INPUT)) break;
-    hr = ConnectAudioToMuxer(audio[i].pin, sink);
+  // A video stream the source has but no decoder took would be left out
+  // of the target without a word.
+  if (SUCCEEDED(hr) && !videoConnected) {
+    CMediaType videoType, audioType;
+    bool hasVideo = false, hasAudio = false;
+    FindSourceStreams(src, &videoType, &hasVideo, &audioType, &hasAudio);
+    if (hasVideo) hr = Refuse(VFW_E_NO_DECOMPRESSOR, "The video stream of the source could not be decoded\n");
   }
+  // The sinks take one sound stream: a source with several (an AVI file
+  // with two languages) gives its first. The others leave the graph, so
+  // that no stream is decoded into nothing (a stream whose delivery fails
+  // would end the job as failed).
+  size_t used = 0;
+  for (; used < audio.size() && hr == S_OK; ++used) {
+    if (used > 0 && !GetFirstUnconnectedPin(sink, PINDIR_INPUT)) break;
+    hr = ConnectAudioToMuxer(audio[used].pin, sink);
+  }
+  if (SUCCEEDED(hr))
+    for (size_t i = used; i < audio.size(); ++i) RemoveUnusedChain(audio[i].pin, src);
   audio.clear();
 
   if (FAILED(hr) && (format & ffdshowFormats)) g_strConvertError += kFfdshowNote;
   return hr;
+}
+
+void CGraphConverter::RemoveUnusedChain(IPin* out, IBaseFilter* source) {
+  // From the unused output upstream: each filter whose outputs all stand
+  // unconnected goes, up to the source. Bounded against a graph with a loop.
+  IBaseFilter* filter = GetFilterFromPin(out);
+  for (int depth = 0; filter && filter != source && depth < 64; ++depth) {
+    CComPtr<IBaseFilter> hold(filter);
+    CComPtr<IEnumPins> pins;
+    if (FAILED(filter->EnumPins(&pins)) || !pins) return;
+    std::vector<CComPtr<IPin>> inputs;
+    for (CComPtr<IPin> pin; pins->Next(1, &pin, nullptr) == S_OK; pin.Release()) {
+      PIN_DIRECTION dir;
+      CComPtr<IPin> peer;
+      if (FAILED(pin->QueryDirection(&dir))) return;
+      const bool connected = SUCCEEDED(pin->ConnectedTo(&peer)) && peer;
+      if (dir == PINDIR_OUTPUT && connected) return;  // still feeds something
+      if (dir == PINDIR_INPUT && connected) inputs.push_back(pin);
+    }
+    IBaseFilter* upstream = nullptr;
+    for (IPin* in : inputs) {
+      CComPtr<IPin> peer;
+      in->ConnectedTo(&peer);
+      if (peer) {
+        upstream = GetFilterFromPin(peer);
+        Disconnect(peer);
+      }
+      Disconnect(in);
+    }
+    RemoveFilter(filter);
+    filter = upstream;
+  }
 }
 
 HRESULT CGraphConverter::BuildMpegGraph(const std::string& source, const std::string& target, int kind) {

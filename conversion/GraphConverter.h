@@ -95,6 +95,10 @@ class CGraphConverter : public CFGManagerCustom {
   static std::string GetSourceFormatDescription(int format, const std::string& extension);
   static void DescribeMediaTypes(const AM_MEDIA_TYPE* video, const AM_MEDIA_TYPE* audio, SourceMediaInfo* info);
   static void FillFromStreamInfo(bool hasVideo, const StreamInfo& record, SourceMediaInfo* info);
+  // The last video and audio types that the source's output pins offer (a
+  // pin named after subtitles is no video).
+  static void FindSourceStreams(IBaseFilter* source, CMediaType* video, bool* haveVideo, CMediaType* audio,
+                                bool* haveAudio);
 
   // The builders, one per target kind.
   HRESULT BuildMpegGraph(const std::string& source, const std::string& target, int kind);
@@ -114,6 +118,10 @@ class CGraphConverter : public CFGManagerCustom {
   int Ntsc() const { return m_nNtsc; }
   const std::string& BaseName() const { return m_strBaseName; }
   IBaseFilter* FrameChanger() const { return m_pFrameChanger; }
+  // Why the running graph failed, as the filter that failed said it (a
+  // picture that could not be written, an output that could not be opened),
+  // or empty.
+  std::string GetRunError() const;
 
   // A pin that fed a renderer, with the major type it carried there.
   struct RenderedPin {
@@ -139,6 +147,9 @@ class CGraphConverter : public CFGManagerCustom {
   HRESULT AddFrameChanger(int num, int den, CComPtr<IBaseFilter>& filter, CFrameRateChanger*& changer);
   HRESULT ConnectToFrameChanger(IPin* pin, IBaseFilter* filter, CFrameRateChanger* changer);
   HRESULT ConnectThroughLayoutConverter(IPin* pin, IBaseFilter* changer);
+  // Takes a decoded stream the sink has no room for out of the graph, with
+  // the filters that only fed it, up to the source.
+  void RemoveUnusedChain(IPin* out, IBaseFilter* source);
 
   enum class Sink { Mpeg, Mp4, Pictures, Asf };
   // The common shape of every builder; `ffdshowFormats` are the source
@@ -149,6 +160,7 @@ class CGraphConverter : public CFGManagerCustom {
   int m_nRateNum = 25, m_nRateDen = 1;
   int m_nWidth = 0, m_nHeight = 0;
   CComPtr<IBaseFilter> m_pFrameChanger;
+  CComPtr<IBaseFilter> m_pSink;
   int m_nMpegKind = 0;
   int m_nNtsc = 0;
   int m_nSplitSize = 0;

@@ -31,14 +31,38 @@ HRESULT CMediaTimeChecker::CreateInstance(IUnknown* outer, REFIID riid, void** p
 
 HRESULT CMediaTimeChecker::CheckInputType(const CMediaType* in) {
   CheckPointer(in, E_POINTER);
-  if (!IsStopped()) return E_INVALIDARG;
+  if (!IsStopped()) return IsAcceptedFormatChange(*in) ? S_OK : E_INVALIDARG;
   return *in->Type() == MEDIATYPE_Audio || *in->Type() == MEDIATYPE_Video ? S_OK : E_INVALIDARG;
+}
+
+bool CMediaTimeChecker::IsAcceptedFormatChange(const CMediaType& in) {
+  if (!m_pInput || !m_pInput->IsConnected()) return false;
+  const CMediaType& now = m_pInput->CurrentMediaType();
+  if (*in.Type() != *now.Type() || *in.Subtype() != *now.Subtype() || *in.FormatType() != *now.FormatType())
+    return false;
+  IPin* peer = m_pOutput ? m_pOutput->GetConnected() : nullptr;
+  return !peer || peer->QueryAccept(&in) == S_OK;
 }
 
 HRESULT CMediaTimeChecker::CheckTransform(const CMediaType* in, const CMediaType* out) {
   CheckPointer(in, E_POINTER);
   CheckPointer(out, E_POINTER);
-  return *in == *out ? S_OK : E_UNEXPECTED;
+  if (*in == *out) return S_OK;
+  // A format change while streaming keeps the kind of the connection.
+  return !IsStopped() && *in->Type() == *out->Type() && *in->Subtype() == *out->Subtype() &&
+                 *in->FormatType() == *out->FormatType()
+             ? S_OK
+             : E_UNEXPECTED;
+}
+
+HRESULT CMediaTimeChecker::InitializeOutputSample(IMediaSample* sample, IMediaSample** outSample) {
+  HRESULT hr = CTransformFilter::InitializeOutputSample(sample, outSample);
+  if (FAILED(hr) || sample->GetActualDataLength() <= (*outSample)->GetSize()) return hr;
+  (*outSample)->Release();
+  *outSample = nullptr;
+  hr = GrowAllocatorBuffers(m_pOutput->m_pAllocator, sample->GetActualDataLength());
+  if (FAILED(hr)) return hr;
+  return CTransformFilter::InitializeOutputSample(sample, outSample);
 }
 
 HRESULT CMediaTimeChecker::GetMediaType(int position, CMediaType* pmt) {
@@ -86,6 +110,11 @@ HRESULT CMediaTimeChecker::Transform(IMediaSample* in, IMediaSample* out) {
   std::memcpy(dst, src, static_cast<size_t>(length));
   HRESULT hr = out->SetActualDataLength(length);
   if (FAILED(hr)) return hr;
+  // A new format passes on with its first sample.
+  if (m_pInput) {
+    AM_SAMPLE2_PROPERTIES* props = m_pInput->SampleProps();
+    if ((props->dwSampleFlags & AM_SAMPLE_TYPECHANGED) && props->pMediaType) out->SetMediaType(props->pMediaType);
+  }
 
   REFERENCE_TIME start = 0, stop = 0;
   // An untimed sample passes as it is: there is nothing to order.

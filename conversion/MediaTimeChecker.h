@@ -20,7 +20,13 @@ class CMediaTimeChecker : public CTransformFilter {
   HRESULT GetMediaType(int position, CMediaType* pmt) override;
   HRESULT StartStreaming() override;
   HRESULT CompleteConnect(PIN_DIRECTION dir, IPin* receivePin) override;
+  // Output buffers grow with the frames after a picture size change.
+  HRESULT InitializeOutputSample(IMediaSample* sample, IMediaSample** outSample) override;
 
  private:
+  // While streaming: a new picture of the input's format that downstream
+  // takes too (it passes on with the samples).
+  bool IsAcceptedFormatChange(const CMediaType& in);
+
   REFERENCE_TIME m_rtLastStop = -1;  // end of the last sample passed on
 };

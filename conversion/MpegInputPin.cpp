@@ -127,6 +127,9 @@ STDMETHODIMP CMpegInputPin::Receive(IMediaSample* sample) {
     if (rec->m_rtStart > m_rtLastStart) m_rtLastStart = rec->m_rtStart;
   }
   if (sample->IsDiscontinuity() == S_OK) rec->m_dwFlags |= MuxSample::Discontinuity;
+  // The base checked that the pin takes it.
+  if ((m_SampleProps.dwSampleFlags & AM_SAMPLE_TYPECHANGED) && m_SampleProps.pMediaType)
+    rec->m_pMediaType = std::make_shared<CMediaType>(*m_SampleProps.pMediaType);
 
   QueueSample(std::move(rec));
   return S_OK;

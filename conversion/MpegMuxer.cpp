@@ -164,6 +164,13 @@ HRESULT CMpegMuxer::BeginRun() {
   m_strExt = dot == std::string::npos ? std::string() : m_strFileName.substr(dot + 1);
   m_nPart = 0;
   m_rtLastStop = 0;
+  m_engine.ResetRunCounts();
+  {
+    std::lock_guard<std::mutex> g(m_errorLock);
+    m_strRunError.clear();
+  }
+  CMpegInputPin* video = InputPin(0);
+  m_mtVideo = video->IsConnected() ? video->CurrentMediaType() : CMediaType();
   return StartPart();
 }
 
@@ -188,7 +195,9 @@ HRESULT CMpegMuxer::ConfigureEngine() {
   CMpegInputPin* audio = InputPin(1);
   // An unconnected video pin gives an output without video.
   const bool audioConnected = audio->IsConnected();
-  HRESULT hr = m_engine.SetInputFormats(video->IsConnected() ? &video->CurrentMediaType() : nullptr,
+  // The video format in force: a later part starts in the size the stream
+  // changed to.
+  HRESULT hr = m_engine.SetInputFormats(video->IsConnected() ? &m_mtVideo : nullptr,
                                         audioConnected ? &audio->CurrentMediaType() : nullptr, audioConnected);
   if (FAILED(hr)) return hr;
   if (m_nSelectMode == SelectByIndex) {
@@ -208,6 +217,11 @@ HRESULT CMpegMuxer::ConfigureEngine() {
 }
 
 HRESULT CMpegMuxer::TakeSample(MuxSample& sample) {
+  if (sample.m_bVideo && sample.m_pMediaType) {
+    m_mtVideo = *sample.m_pMediaType;
+    HRESULT hr = m_engine.ChangeVideoInput(&m_mtVideo);
+    if (FAILED(hr)) return hr;
+  }
   // Each part's times start from where the previous part ended.
   if (sample.m_dwFlags & MuxSample::TimeValid) {
     sample.m_rtStart = SubTimes(sample.m_rtStart, m_rtOffset);
@@ -226,6 +240,21 @@ HRESULT CMpegMuxer::TakeSample(MuxSample& sample) {
   return S_OK;
 }
 
-HRESULT CMpegMuxer::EndRun() { return m_engine.Close(); }
+HRESULT CMpegMuxer::EndRun() {
+  HRESULT hr = m_engine.Close();
+  if (FAILED(hr)) return hr;
+  // A run that encoded nothing has no result, whatever the streams said.
+  if (m_engine.RunBytes() == 0) return m_engine.Fail(E_FAIL, "Nothing was written to '%s'\n", m_strFileName.c_str());
+  return S_OK;
+}
 
-void CMpegMuxer::AbortRun() { m_engine.Close(); }
+void CMpegMuxer::AbortRun() {
+  m_engine.CloseAfterFailure();
+  std::lock_guard<std::mutex> g(m_errorLock);
+  m_strRunError = m_engine.GetLastError();
+}
+
+std::string CMpegMuxer::GetRunError() const {
+  std::lock_guard<std::mutex> g(m_errorLock);
+  return m_strRunError;
+}

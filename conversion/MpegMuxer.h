@@ -7,6 +7,7 @@
 // failure code.
 #pragma once
 
+#include <mutex>
 #include <string>
 
 #include "conversion/EncoderEngine.h"
@@ -55,6 +56,8 @@ class CMpegMuxer : public CMuxerBase {
   int RateNum() const { return m_nRateNum; }
   int RateDen() const { return m_nRateDen; }
   const CEncoderEngine& Engine() const { return m_engine; }
+  // Why the last run failed (the engine's text), or empty.
+  std::string GetRunError() const;
 
  protected:
   HRESULT CanStart() override;
@@ -86,6 +89,9 @@ class CMpegMuxer : public CMuxerBase {
 
   // Worker state of the current run.
   CEncoderEngine m_engine;
+  CMediaType m_mtVideo;  // the video format in force during a run
+  mutable std::mutex m_errorLock;
+  std::string m_strRunError;
   std::string m_strStem, m_strExt;
   int m_nPart = 0;
   REFERENCE_TIME m_rtLastStop = 0;  // last valid stop time handed to the engine

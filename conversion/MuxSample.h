@@ -1,8 +1,10 @@
 // One queued input sample of the muxer filters.
 #pragma once
 
+#include <memory>
 #include <vector>
 
+#include "platform/dshow/MediaType.h"
 #include "platform/win32/Types.h"
 
 class CMpegInputPin;
@@ -22,4 +24,6 @@ struct MuxSample {
   REFERENCE_TIME m_rtStop = INT64_MIN;
   std::vector<BYTE> m_data;
   DWORD m_dwFlags = 0;
+  // The stream's new format from this sample on (a picture size change).
+  std::shared_ptr<const CMediaType> m_pMediaType;
 };

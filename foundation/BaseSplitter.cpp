@@ -142,13 +142,16 @@ HRESULT STDMETHODCALLTYPE CBaseSplitterFilter::NonDelegatingQueryInterface(REFII
   return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
 }
 
+// The pin table has its own lock: filters downstream walk it while they
+// hold their own lock, which a connection from this filter's pins takes
+// while holding the filter lock.
 int CBaseSplitterFilter::GetPinCount() {
-  CAutoLock lock(this);
+  CAutoLock lock(&m_csPinMap);
   return static_cast<int>(m_pOutputs.size()) + (m_pInput ? 1 : 0);
 }
 
 CBasePin* CBaseSplitterFilter::GetPin(int n) {
-  CAutoLock lock(this);
+  CAutoLock lock(&m_csPinMap);
   if (n >= 0 && static_cast<size_t>(n) < m_pOutputs.size()) return m_pOutputs[static_cast<size_t>(n)].get();
   if (n >= 0 && static_cast<size_t>(n) == m_pOutputs.size()) return m_pInput.get();
   return nullptr;
@@ -199,12 +202,11 @@ HRESULT CBaseSplitterFilter::DeleteOutputs() {
       pin->Disconnect();
     }
   }
-  for (auto& pin : m_pOutputs) m_pRetiredOutputs.push_back(std::move(pin));
-  m_pOutputs.clear();
-  IncrementPinVersion();
-
   {
     CAutoLock lockMap(&m_csPinMap);
+    for (auto& pin : m_pOutputs) m_pRetiredOutputs.push_back(std::move(pin));
+    m_pOutputs.clear();
+    IncrementPinVersion();
     m_pPinMap.clear();
   }
   {

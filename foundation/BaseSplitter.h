@@ -222,6 +222,7 @@ class CBaseSplitterFilter : public CBaseFilter,
   // the failure, so a conversion does not wait for ever.
   void EndOnStartupFailure();
 
+  // Guards the pin table (m_pOutputs) and the track map.
   CCritSec m_csPinMap;
   std::map<DWORD, CBaseSplitterOutputPin*> m_pPinMap;
   CCritSec m_csmtnew;

@@ -247,12 +247,14 @@ DWORD CBaseSplitterOutputPin::ThreadProc() {
       std::unique_ptr<Packet> p = m_queue.Remove();
       if (m_hrDeliver != S_OK) continue;  // delivery stopped: drop
       m_fFlushed = false;
+      const bool endOfStream = !p;
       HRESULT hr = p ? DeliverPacket(std::move(p)) : DeliverEndOfStream();
       m_eEndFlush.Wait();
       // A failure caused by a flush that began meanwhile does not stop
       // delivery; any other one does until the next flush.
       if (FAILED(hr) && !m_fFlushed) {
         m_hrDeliver = hr;
+        if (!endOfStream) EndStreamAfterFailure(hr);
         break;
       }
     } while (count > 1);
@@ -261,6 +263,25 @@ DWORD CBaseSplitterOutputPin::ThreadProc() {
   }
   Reply(S_OK);
   return 0;
+}
+
+void CBaseSplitterOutputPin::EndStreamAfterFailure(HRESULT hr) {
+  // Downstream still hears that nothing more comes, or a sink would wait
+  // for this stream for ever.
+  DeliverEndOfStream();
+  // Failures that mean downstream is stopping, or that the filter which
+  // failed has reported already, are not the stream's fault.
+  switch (hr) {
+    case VFW_E_WRONG_STATE:
+    case VFW_E_NOT_COMMITTED:
+    case VFW_E_NOT_CONNECTED:
+    case VFW_E_RUNTIME_ERROR:
+    case VFW_E_INVALIDMEDIATYPE:
+    case VFW_E_SAMPLE_REJECTED_EOS:
+      return;
+    default:
+      m_pSplitter->NotifyEvent(EC_ERRORABORT, hr, 0);
+  }
 }
 
 void CBaseSplitterOutputPin::UpdateBitRate(const Packet& p) {

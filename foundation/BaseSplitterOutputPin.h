@@ -114,6 +114,9 @@ class CBaseSplitterOutputPin : public CBaseOutputPin,
   // Grows every downstream buffer to hold `size` bytes with room to spare.
   HRESULT GrowBuffers(size_t size);
   void UpdateBitRate(const Packet& p);
+  // After a failed delivery: ends the stream downstream and reports the
+  // failure to the graph unless it is downstream's own.
+  void EndStreamAfterFailure(HRESULT hr);
   // Queues a space at time -1 when a text renderer sits downstream, so it
   // shows nothing until the first real subtitle.
   void PrimeTextRenderer();

@@ -5,16 +5,7 @@
 
 #include "foundation/PixelConversion.h"
 
-namespace {
-
-struct OutputFormat {
-  const GUID* subtype;
-  WORD planes;
-  WORD bits;
-  DWORD compression;
-};
-
-const OutputFormat kOutputFormats[] = {
+const VideoOutputFormat kVideoOutputFormats[kVideoOutputFormatCount] = {
     {&MEDIASUBTYPE_YV12, 3, 12, MAKEFOURCC('Y', 'V', '1', '2')},
     {&MEDIASUBTYPE_I420, 3, 12, MAKEFOURCC('I', '4', '2', '0')},
     {&MEDIASUBTYPE_IYUV, 3, 12, MAKEFOURCC('I', 'Y', 'U', 'V')},
@@ -30,7 +21,8 @@ const OutputFormat kOutputFormats[] = {
     {&MEDIASUBTYPE_RGB565, 1, 16, BI_BITFIELDS},
     {&MEDIASUBTYPE_RGB555, 1, 16, BI_BITFIELDS},
 };
-constexpr int kOutputFormatCount = sizeof(kOutputFormats) / sizeof(kOutputFormats[0]);
+
+namespace {
 
 bool IsPlanarYuv(const GUID& g) { return g == MEDIASUBTYPE_YV12 || g == MEDIASUBTYPE_I420 || g == MEDIASUBTYPE_IYUV; }
 bool IsRgb(const GUID& g) {
@@ -261,10 +253,10 @@ HRESULT CBaseVideoFilter::GetMediaType(int position, CMediaType* pmt) {
   if (!m_pInput->IsConnected()) return E_UNEXPECTED;
   const CMediaType& in = m_pInput->CurrentMediaType();
   bool vih2Only = in.formattype == FORMAT_VideoInfo2 || UpstreamHasFilter(m_pInput, CLSID_DVDNavigator);
-  int count = vih2Only ? kOutputFormatCount : 2 * kOutputFormatCount;
+  int count = vih2Only ? kVideoOutputFormatCount : 2 * kVideoOutputFormatCount;
   if (position < 0) return E_INVALIDARG;
   if (position >= count) return VFW_S_NO_MORE_ITEMS;
-  const OutputFormat& f = kOutputFormats[vih2Only ? position : position / 2];
+  const VideoOutputFormat& f = kVideoOutputFormats[vih2Only ? position : position / 2];
   bool vih2 = vih2Only || (position & 1) == 0;
 
   int w = m_w, h = m_h, arx = m_arx, ary = m_ary;
@@ -374,15 +366,15 @@ HRESULT CBaseVideoFilter::ReconnectOutput(int w, int h) {
   int oldW = m_wout, oldH = m_hout;
   m_wout = w;
   m_hout = h;
+  // A picture size downstream cannot follow ends the stream: the graph
+  // hears why, instead of a stream that just stops.
   auto restore = [&] {
     m_wout = oldW;
     m_hout = oldH;
+    NotifyEvent(EC_ERRORABORT, VFW_E_CHANGING_FORMAT, 0);
     return E_FAIL;
   };
-  if (DownstreamClsid(peer) == CLSID_VideoRenderer) {
-    NotifyEvent(EC_ERRORABORT, 0, 0);
-    return E_FAIL;
-  }
+  if (DownstreamClsid(peer) == CLSID_VideoRenderer) return restore();
 
   CMediaType mt = m_pOutput->CurrentMediaType();
   BITMAPINFOHEADER* bih = BitmapHeader(&mt);

@@ -8,6 +8,18 @@
 #include "platform/dshow/BaseClasses.h"
 #include "platform/dshow/Transform.h"
 
+// The uncompressed formats a video decoder offers downstream, in order of
+// preference: planar YUV, YUY2, then RGB with plain and with bit-field
+// compression.
+struct VideoOutputFormat {
+  const GUID* subtype;
+  WORD planes;
+  WORD bits;
+  DWORD compression;
+};
+inline constexpr int kVideoOutputFormatCount = 14;
+extern const VideoOutputFormat kVideoOutputFormats[kVideoOutputFormatCount];
+
 class CBaseVideoInputAllocator : public CMemAllocator {
  public:
   CBaseVideoInputAllocator(HRESULT* phr);

@@ -87,6 +87,8 @@ const double kPs2Coefficients[5][2] = {
 // header and is resynchronised over.
 constexpr int kMaxAc3Frame = 3840;
 constexpr int kMaxDtsFrame = 16384;
+// Two stereo AAC frames at their largest.
+constexpr size_t kAacRebuildBytes = 3072;
 
 uint32_t ReadLe32(const BYTE* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 
@@ -130,6 +132,11 @@ struct CMpaDecPaths::Libs {
   mad_frame frame{};
   mad_synth synth{};
   std::unique_ptr<AacHandle> aac;
+  size_t aacBuilds = 0;
+  // Failed inputs since the last one that decoded, and their bytes since
+  // the decoder was last built.
+  uint64_t aacFailures = 0;
+  size_t aacFailedBytes = 0;
   bool aacReady = false;
   unsigned long aacRate = 0;
   unsigned char aacChannels = 0;
@@ -149,8 +156,12 @@ DWORD CMpaDecPaths::Ps2Interleave(const AM_MEDIA_TYPE& mt) {
   return ReadLe32(mt.pbFormat + sizeof(WAVEFORMATEX) + 2);
 }
 
+size_t CMpaDecPaths::AacDecoderBuilds() const { return m_libs->aacBuilds; }
+
 void CMpaDecPaths::SetInputType(const AM_MEDIA_TYPE& mt) {
   m_mt = mt;
+  m_libs->aacFailures = 0;
+  m_libs->aacFailedBytes = 0;
   InitAacDecoder(m_mt);
   InitVorbisDecoder(m_mt);
 }
@@ -430,6 +441,7 @@ HRESULT CMpaDecPaths::ProcessDTS() {
 bool CMpaDecPaths::InitAacDecoder(const AM_MEDIA_TYPE& mt) {
   if (!IsAacSubtype(mt.subtype)) return true;
   m_libs->aac = std::make_unique<AacHandle>();
+  ++m_libs->aacBuilds;
   m_libs->aacRate = 0;
   m_libs->aacChannels = 0;
   m_libs->aacReady = m_libs->aac->Init(mt, &m_libs->aacRate, &m_libs->aacChannels);
@@ -464,10 +476,19 @@ HRESULT CMpaDecPaths::ProcessAAC() {
   const float* pcm = static_cast<const float*>(NeAACDecDecode(h, &info, frame.data(), frame.size()));
 
   if (info.error != 0) {
-    // The decoder may be left in a state that refuses every later frame.
-    InitAacDecoder(m_mt);
+    // The decoder may be left in a state that refuses every later frame, so
+    // it is built anew: at the first failure, and then again only once
+    // another couple of frames' worth of input has failed, so that garbage
+    // (or a stream fed a byte at a time) does not cost a rebuild per input.
+    libs.aacFailedBytes += frame.size();
+    if (++libs.aacFailures == 1 || libs.aacFailedBytes >= kAacRebuildBytes) {
+      InitAacDecoder(m_mt);
+      libs.aacFailedBytes = 0;
+    }
     return S_OK;
   }
+  libs.aacFailures = 0;
+  libs.aacFailedBytes = 0;
   if (!pcm || info.samples == 0 || info.channels == 0) return S_OK;
 
   const int channels = info.channels;

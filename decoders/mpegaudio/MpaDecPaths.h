@@ -61,6 +61,8 @@ class CMpaDecPaths {
   HRESULT ProcessMPA();
 
   bool InitAacDecoder(const AM_MEDIA_TYPE& mt);
+  // How often an AAC decoder was built (the tests bound its cost).
+  size_t AacDecoderBuilds() const;
   bool InitVorbisDecoder(const AM_MEDIA_TYPE& mt);
   // Decodes one 16-byte unit into 28 samples, with the history of channel
   // 0 or 1.

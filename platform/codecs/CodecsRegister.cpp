@@ -9,6 +9,7 @@
 #include "platform/codecs/PcmResample.h"
 #include "platform/codecs/Resizer.h"
 #include "platform/codecs/VideoDecoder.h"
+#include "platform/codecs/WaveParser.h"
 #include "platform/com/ComPtr.h"
 #include "platform/dshow/Signatures.h"
 #include "platform/win32/CodePage.h"
@@ -137,6 +138,8 @@ HRESULT CodecsRegisterPlatform() {
       {CLSID_AviFallbackSplitter, &CAviFallbackSplitter::CreateInstance, L"Installed AVI Splitter", MERIT_NORMAL,
        {Pin(0, MEDIATYPE_Stream, {MEDIASUBTYPE_Avi}), Pin(REG_PINFLAG_B_OUTPUT, MEDIATYPE_Video, {anyType}),
         Pin(REG_PINFLAG_B_OUTPUT, MEDIATYPE_Audio, {anyType})}},
+      {CLSID_WAVEParser, &CWaveParser::CreateInstance, L"Wave Parser", MERIT_UNLIKELY,
+       {Pin(0, MEDIATYPE_Stream, {MEDIASUBTYPE_WAVE}), Pin(REG_PINFLAG_B_OUTPUT, MEDIATYPE_Audio, {anyType})}},
   };
   HRESULT result = S_OK;
   auto keep = [&](HRESULT hr) {

@@ -411,3 +411,16 @@ void CMemAllocator::Free() {
   m_pBuffer.reset();
   m_lAllocated = 0;
 }
+
+HRESULT GrowAllocatorBuffers(IMemAllocator* alloc, LONG size) {
+  if (!alloc) return E_POINTER;
+  ALLOCATOR_PROPERTIES props{}, actual{};
+  HRESULT hr = alloc->GetProperties(&props);
+  if (FAILED(hr)) return hr;
+  if (props.cbBuffer >= size) return S_FALSE;
+  props.cbBuffer = size;
+  if (FAILED(hr = alloc->Decommit()) || FAILED(hr = alloc->SetProperties(&props, &actual)) ||
+      FAILED(hr = alloc->Commit()))
+    return hr;
+  return actual.cbBuffer >= size ? S_OK : E_OUTOFMEMORY;
+}

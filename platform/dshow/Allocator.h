@@ -157,3 +157,9 @@ class CMemAllocator : public CBaseAllocator {
  private:
   std::unique_ptr<BYTE[]> m_pBuffer;
 };
+
+// Grows an allocator's buffers to hold at least `size` bytes, its other
+// properties kept (decommit, set, commit again). For a streaming thread
+// whose frames grew: it must hold none of the allocator's samples. S_FALSE
+// when the buffers are large enough already.
+HRESULT GrowAllocatorBuffers(IMemAllocator* alloc, LONG size);

@@ -2,6 +2,7 @@
 // pin table given by the derived class.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "platform/dshow/CritSec.h"
@@ -64,7 +65,8 @@ class CBaseFilter : public CUnknown, public IBaseFilter {
   IFilterGraph* GetFilterGraph() const { return m_pGraph; }
   LPCWSTR GetFilterName() const { return m_Name.c_str(); }
 
-  FILTER_STATE m_State = State_Stopped;
+  // Changed under the filter lock; streaming threads read it without.
+  std::atomic<FILTER_STATE> m_State{State_Stopped};
   IReferenceClock* m_pClock = nullptr;
   REFERENCE_TIME m_tStart = 0;
   CLSID m_clsid;

@@ -5,6 +5,7 @@
 // they live exactly as long as it does.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "platform/dshow/BaseFilter.h"
@@ -88,7 +89,8 @@ class CBasePin : public CUnknown, public IPin, public IQualityControl {
   IPin* m_Connected = nullptr;
   PIN_DIRECTION m_dir;
   CCritSec* m_pLock;
-  bool m_bRunTimeError = false;
+  // Set on a streaming thread's failure, read by the others.
+  std::atomic<bool> m_bRunTimeError{false};
   bool m_bCanReconnectWhenActive = false;
   CBaseFilter* m_pFilter;
   IQualityControl* m_pQSink = nullptr;
@@ -182,7 +184,8 @@ class CBaseInputPin : public CBasePin, public IMemInputPin {
 
   IMemAllocator* m_pAllocator = nullptr;
   BOOL m_bReadOnly = FALSE;
-  BOOL m_bFlushing = FALSE;
+  // Changed by the flushing thread, read by the streaming thread.
+  std::atomic<BOOL> m_bFlushing{FALSE};
   AM_SAMPLE2_PROPERTIES m_SampleProps{};
 
  private:

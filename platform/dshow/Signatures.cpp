@@ -172,13 +172,13 @@ bool CheckBytesPattern(const std::wstring& pattern, LONGLONG fileSize, const Sig
   return true;
 }
 
-bool FindSignatureMatch(LONGLONG fileSize, const SignatureReader& read, SignatureMatch& out) {
+bool FindSignatureMatch(LONGLONG fileSize, const SignatureReader& read, SignatureMatch& out, const GUID* onlyMajor) {
   RegKey table;
   if (!table.Open(HKEY_CLASSES_ROOT, L"Media Type")) return false;
   std::wstring majorName;
   for (DWORD m = 0; EnumKey(table.get(), m, majorName); ++m) {
     GUID major;
-    if (FAILED(CLSIDFromString(majorName.c_str(), &major))) continue;
+    if (FAILED(CLSIDFromString(majorName.c_str(), &major)) || (onlyMajor && major != *onlyMajor)) continue;
     RegKey majorKey;
     if (!majorKey.Open(table.get(), majorName)) continue;
     std::wstring subName;

@@ -32,8 +32,9 @@ struct SignatureMatch {
 };
 
 // The first entry of the table (keys and values in registry index order)
-// with a pattern that matches.
-bool FindSignatureMatch(LONGLONG fileSize, const SignatureReader& read, SignatureMatch& out);
+// with a pattern that matches; with `major`, among that major type's only.
+bool FindSignatureMatch(LONGLONG fileSize, const SignatureReader& read, SignatureMatch& out,
+                        const GUID* major = nullptr);
 // The entry for an extension (with its point, any case); needs a source.
 bool FindExtensionMatch(const std::wstring& extension, SignatureMatch& out);
 

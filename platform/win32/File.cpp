@@ -10,10 +10,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <linux/fs.h>
+#include <strings.h>
+#include <sys/ioctl.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <memory>
 #include <mutex>
+
+#include "platform/win32/CdRom.h"
+#include "platform/win32/Drives.h"
 
 namespace win32_detail {
 
@@ -108,6 +116,8 @@ class FileObject : public KernelObject {
   }
 
   int Fd() const { return fd_; }
+  CdDevice* Cd() const { return cd_.get(); }
+  void SetCd(std::unique_ptr<CdDevice> cd) { cd_ = std::move(cd); }
   bool CanRead() const { return access_ & (GENERIC_READ | GENERIC_ALL); }
   bool CanWrite() const { return access_ & (GENERIC_WRITE | GENERIC_ALL); }
   DWORD ShareMode() const { return share_; }
@@ -118,6 +128,7 @@ class FileObject : public KernelObject {
   DWORD access_;
   DWORD share_;
   DWORD flags_;
+  std::unique_ptr<CdDevice> cd_;  // a CD drive's back-end, declared last so it goes first
 };
 
 FileObject* LookupFile(HANDLE h) {
@@ -131,12 +142,38 @@ bool Exists(const std::string& path, struct stat* st = nullptr) {
   return ::stat(path.c_str(), st ? st : &local) == 0;
 }
 
-HANDLE OpenPath(const std::string& path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
+// A missing file may exist under another letter case: the program was
+// written for a file system that ignores case, and discs made there (DVDs
+// above all) hold names such as VTS_01_1.VOB that it asks for in lower
+// case. The name is looked up within its folder; the path as given when
+// nothing matches.
+std::string ExistingPath(const std::string& path) {
+  if (path.empty() || Exists(path)) return path;
+  const size_t slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name.empty()) return path;
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return path;
+  std::string found;
+  while (dirent* e = ::readdir(dir)) {
+    if (::strcasecmp(e->d_name, name.c_str()) == 0) {
+      found = slash == std::string::npos ? std::string(e->d_name) : folder + e->d_name;
+      break;
+    }
+  }
+  ::closedir(dir);
+  return found.empty() ? path : found;
+}
+
+HANDLE OpenPath(std::string path, DWORD access, DWORD share, DWORD disposition, DWORD flags, int extraFlags = 0) {
+  if (disposition == OPEN_EXISTING || disposition == OPEN_ALWAYS || disposition == TRUNCATE_EXISTING)
+    path = ExistingPath(path);
   if (path.empty()) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  int oflags = O_CLOEXEC;
+  int oflags = O_CLOEXEC | extraFlags;
   const bool read = access & (GENERIC_READ | GENERIC_ALL);
   const bool write = access & (GENERIC_WRITE | GENERIC_ALL);
   oflags |= (read && write) ? O_RDWR : write ? O_WRONLY : O_RDONLY;
@@ -187,12 +224,49 @@ off_t OverlappedOffset(const OVERLAPPED* o) {
 std::mutex g_delayedLock;
 std::vector<DelayedMove> g_delayed;
 
+// "\\.\X:": the drive's target. A block device opens without waiting for a
+// medium (the CD calls report a missing disc themselves) and carries the
+// Linux CD back-end; a cue sheet carries the disc-image back-end.
+HANDLE OpenDrive(char letter, DWORD access, DWORD share, DWORD flags) {
+  std::string target;
+  if (!GetDriveTarget(letter, &target)) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (IsCdImageName(target)) {
+    DWORD err = NO_ERROR;
+    std::unique_ptr<CdDevice> image = OpenCdImage(target, &err);
+    if (!image) {
+      SetLastError(err);
+      return INVALID_HANDLE_VALUE;
+    }
+    HANDLE h = OpenPath(target, GENERIC_READ, share, OPEN_EXISTING, flags);
+    if (h != INVALID_HANDLE_VALUE) KernelObject::As<FileObject>(h)->SetCd(std::move(image));
+    return h;
+  }
+  HANDLE h = OpenPath(target, access, share, OPEN_EXISTING, flags, O_NONBLOCK);
+  if (h == INVALID_HANDLE_VALUE) return h;
+  FileObject* f = KernelObject::As<FileObject>(h);
+  struct stat st {};
+  if (::fstat(f->Fd(), &st) == 0 && S_ISBLK(st.st_mode)) {
+    // Reads of the raw device block until they are served.
+    ::fcntl(f->Fd(), F_SETFL, ::fcntl(f->Fd(), F_GETFL) & ~O_NONBLOCK);
+    f->SetCd(OpenLinuxCdDevice(f->Fd()));
+  }
+  SetLastError(NO_ERROR);
+  return h;
+}
+
 }  // namespace
 
 namespace win32_detail {
 int FileDescriptor(HANDLE file) {
   auto* f = KernelObject::As<FileObject>(file);
   return f ? f->Fd() : -1;
+}
+CdDevice* CdDeviceOf(HANDLE h) {
+  auto* f = KernelObject::As<FileObject>(h);
+  return f ? f->Cd() : nullptr;
 }
 }  // namespace win32_detail
 
@@ -202,6 +276,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIB
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
+  if (char letter = DeviceNameLetter(name)) return OpenDrive(letter, access, shareMode, flagsAndAttributes);
   return OpenPath(NativePath(name), access, shareMode, disposition, flagsAndAttributes);
 }
 
@@ -348,6 +423,9 @@ BOOL GetFileSizeEx(HANDLE file, LARGE_INTEGER* size) {
     return FALSE;
   }
   size->QuadPart = st.st_size;
+  // A block device (a disc drive) has the size of its medium.
+  uint64_t bytes = 0;
+  if (S_ISBLK(st.st_mode) && ::ioctl(f->Fd(), BLKGETSIZE64, &bytes) == 0) size->QuadPart = static_cast<LONGLONG>(bytes);
   return TRUE;
 }
 
@@ -542,7 +620,7 @@ DWORD GetFileAttributesA(LPCSTR name) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_FILE_ATTRIBUTES;
   }
-  const std::string path = NativePath(name);
+  const std::string path = ExistingPath(NativePath(name));
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
     SetOpenError(errno, path);

@@ -49,10 +49,18 @@ HRESULT CAsfWriterInputPin::GetMediaType(int position, CMediaType* pmt) {
   return S_OK;
 }
 
+HRESULT CAsfWriterInputPin::Active() {
+  m_streamType = m_mt;
+  return CBaseInputPin::Active();
+}
+
 STDMETHODIMP CAsfWriterInputPin::Receive(IMediaSample* sample) {
   HRESULT hr = CBaseInputPin::Receive(sample);
   if (hr != S_OK) return hr;
-  return m_video ? m_writer->OnVideo(sample, m_mt) : m_writer->OnAudio(sample, m_mt);
+  // The base has checked that a new format is one the pin takes.
+  if ((m_SampleProps.dwSampleFlags & AM_SAMPLE_TYPECHANGED) && m_SampleProps.pMediaType)
+    m_streamType = *m_SampleProps.pMediaType;
+  return m_video ? m_writer->OnVideo(sample, m_streamType) : m_writer->OnAudio(sample, m_streamType);
 }
 
 STDMETHODIMP CAsfWriterInputPin::EndOfStream() {

@@ -32,6 +32,7 @@ class CAsfWriterInputPin final : public CBaseInputPin {
   CAsfWriterInputPin(CWMAsfWriter* filter, CCritSec* lock, HRESULT* phr, bool video, LPCWSTR name);
   HRESULT CheckMediaType(const CMediaType* pmt) override;
   HRESULT GetMediaType(int position, CMediaType* pmt) override;
+  HRESULT Active() override;
   STDMETHODIMP Receive(IMediaSample* sample) override;
   STDMETHODIMP EndOfStream() override;
   bool IsVideo() const { return m_video; }
@@ -39,6 +40,9 @@ class CAsfWriterInputPin final : public CBaseInputPin {
  private:
   CWMAsfWriter* m_writer;
   bool m_video;
+  // The format of the samples: the connection's until a sample brings a
+  // new one (a picture size change). Streaming thread only once active.
+  CMediaType m_streamType;
 };
 
 class CWMAsfWriter final : public CBaseFilter, public IFileSinkFilter2, public IConfigAsfWriter, public IMediaSeeking {

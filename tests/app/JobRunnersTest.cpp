@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/JobRunners.h"
+#include "conversion/GraphConverter.h"
 
 namespace {
 
@@ -118,12 +119,29 @@ TEST(JobRunners, AsfAndPicturesUseSourceSizeAndFixedRate) {
 
   CConvertOpt pictures = Job(CONVERT_VIDEO_TO_PICTURES);
   pictures.m_fPictureInterval = 2.7f;
+  pictures.m_strPictureFolder = ::testing::TempDir();
   RecordingBuilder p;
   seek = -1;
   HandOverPicturesJob(pictures, p, &seek);
   EXPECT_EQ(p.build, "pictures");
   EXPECT_EQ(p.buildArg1, 2);
   EXPECT_EQ(seek, 0);
+}
+
+// A picture folder that is gone (or a file) fails the job before anything
+// is built, with the page's text.
+TEST(JobRunners, PicturesIntoAMissingFolderFailWithTheReason) {
+  for (const std::string& folder : {::testing::TempDir() + "no-such-folder/", std::string("/dev/null"), std::string()}) {
+    CConvertOpt pictures = Job(CONVERT_VIDEO_TO_PICTURES);
+    pictures.m_strPictureFolder = folder;
+    RecordingBuilder p;
+    int seek = -1;
+    g_strConvertError.clear();
+    EXPECT_EQ(HandOverPicturesJob(pictures, p, &seek), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)) << folder;
+    EXPECT_EQ(p.build, "") << folder;
+    EXPECT_NE(g_strConvertError.find("The output folder does not exist"), std::string::npos) << g_strConvertError;
+    EXPECT_EQ(g_strConvertError.back(), '\n');
+  }
 }
 
 TEST(JobRunners, MpegAndDiscJobs) {

@@ -203,12 +203,15 @@ class FakeBuilder final : public CJobBuilder {
   HRESULT BuildPicturesGraph(const std::string& s, const std::string&, int, int, int) override { return Build(s); }
   HRESULT BuildAsfGraph(const std::string& s, const std::string&, int) override { return Build(s); }
   IGraphBuilder* Graph() override { return m_graph; }
+  // An aborting graph's text is its failing filter's.
+  std::string RunErrorText() override { return m_runText; }
 
  private:
   HRESULT Build(const std::string& source) {
     m_script->built.push_back(source);
     const Plan plan = m_script->plans.count(source) ? m_script->plans[source] : Plan{};
     g_strConvertError = plan.text;
+    if (plan.kind == Plan::kAbortOnRun) m_runText = plan.text;
     if (plan.kind == Plan::kBuildFails) return plan.hr;
     if (plan.kind == Plan::kStream) {
       CComPtr<IBaseFilter> src = Hold(new StreamSource(plan));
@@ -232,6 +235,7 @@ class FakeBuilder final : public CJobBuilder {
 
   Script* m_script;
   CComPtr<IGraphBuilder> m_graph;
+  std::string m_runText;
 };
 
 class TestDlg : public CTambrelDlg {
@@ -561,6 +565,7 @@ TEST_F(MainWindow, AbortsAreLoggedWithTheirHints) {
   script.plans["/v/a.avi"] = Plan{Plan::kAbortOnRun, VFW_E_NOT_CONNECTED};
   script.plans["/v/b.mpg"] = Plan{Plan::kAbortOnRun, E_FAIL};
   script.plans["/v/c.mpg"] = Plan{Plan::kAbortOnRun, E_OUTOFMEMORY};
+  script.plans["/v/e.mpg"] = Plan{Plan::kAbortOnRun, E_INVALIDARG, "Could not open '/x/e.mp4'"};
   CConvertOpt* avi = Job(CONVERT_AVI, "/v/a.avi");
   avi->m_nSourceFormat = 0x200;  // an AVI source
   CConvertOpt* mp4 = Job(CONVERT_MP4, "/v/b.mpg");
@@ -571,17 +576,22 @@ TEST_F(MainWindow, AbortsAreLoggedWithTheirHints) {
   dlg->AddJob(mp4);
   dlg->AddJob(mpeg);
   dlg->AddJob(Job(CONVERT_AVI, "/v/d.mpg"));
+  dlg->AddJob(Job(CONVERT_MP4, "/v/e.mpg"));
   Create();
   Start();
   ASSERT_TRUE(RunEnds());
-  EXPECT_EQ(Statuses(), (std::vector<int>{kJobFailed, kJobFailed, kJobFailed, kJobDone}));
+  EXPECT_EQ(Statuses(), (std::vector<int>{kJobFailed, kJobFailed, kJobFailed, kJobDone, kJobFailed}));
+  // Each job's text is its own and ends its line; the failing filter's own
+  // text stands in for the general hint.
   const std::string expected =
       "1. EC_ERRORABORT, hr = 80040209\n" + SystemErrorText(VFW_E_NOT_CONNECTED) +
-      " Please insure you have installed ffdshow codecs package\n"
+      "\n Please insure you have installed ffdshow codecs package\n"
       "2. EC_ERRORABORT, hr = 80004005\n"
       " Error in output settings. We suggest you using the pre-defined profile while creating 3GP and MP4 files.\n"
       "3. EC_ERRORABORT, hr = 8007000e\n" +
-      SystemErrorText(E_OUTOFMEMORY);
+      SystemErrorText(E_OUTOFMEMORY) +
+      "\n"
+      "5. EC_ERRORABORT, hr = 80070057\nCould not open '/x/e.mp4'\n";
   EXPECT_EQ(dlg->GetRunLog(), expected);
   // The log names a missing decoder, so the codec help opens over it.
   ASSERT_TRUE(WaitFor([&] { return modals.seen.size() >= 2; }));
@@ -642,7 +652,7 @@ TEST_F(MainWindow, OnlyTheFirstEndOfAJobCounts) {
   UiPumpMessages();
   EXPECT_EQ(Statuses(), (std::vector<int>{kJobFailed, kJobDone, kJobDone, kJobDone}));
   EXPECT_EQ(script.built, (std::vector<std::string>{"/v/a.mpg", "/v/b.mpg", "/v/c.mpg", "/v/d.mpg"}));
-  EXPECT_EQ(dlg->GetRunLog(), "1. EC_ERRORABORT, hr = 80004005\n" + SystemErrorText(E_FAIL));
+  EXPECT_EQ(dlg->GetRunLog(), "1. EC_ERRORABORT, hr = 80004005\n" + SystemErrorText(E_FAIL) + "\n");
   ASSERT_TRUE(WaitFor([&] { return !modals.seen.empty(); }));
   EXPECT_EQ(modals.seen.size(), 1u);
 }
@@ -965,8 +975,11 @@ TEST(RealJob, TwoFailingJobsLogTwoSeparateTexts) {
   const std::string first = log.substr(0, second + 1), next = log.substr(second + 1);
   EXPECT_EQ(first.rfind("1. Code: 0x", 0), 0u) << log;
   EXPECT_EQ(next.rfind("2. Code: 0x", 0), 0u) << log;
-  // The two lines tell the same failure the same way, each once.
-  EXPECT_EQ(next.substr(1), first.substr(1)) << log;
+  // The two lines tell the same failure the same way, each once and each
+  // of its own source.
+  std::string expected = first.substr(1);
+  expected.replace(expected.find("first.mpg"), 9, "second.mpg");
+  EXPECT_EQ(next.substr(1), expected) << log;
   EXPECT_EQ(first.find("Code:", 4), std::string::npos) << log;
   dlg.DestroyWindow();
   UiPumpMessages();

@@ -157,6 +157,20 @@ class EncoderEngineTest : public ::testing::Test {
 
   std::string Path(const std::string& name) { return (dir_ / name).string(); }
 
+  // Picture n of a 96 x 64 output shows the ramp of VideoFrame upright:
+  // green dark at the top, bright at the bottom.
+  void ExpectRampDarkAtTheTop(const std::string& out, int n) {
+    const std::string raw = Path("frame.rgb");
+    RunCommand("ffmpeg -v error -i '" + out + "' -vf select='eq(n\\," + std::to_string(n) +
+               ")' -frames:v 1 -f rawvideo -pix_fmt rgb24 -y '" + raw + "'");
+    FILE* f = fopen(raw.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    std::vector<uint8_t> px(96 * 64 * 3);
+    ASSERT_EQ(fread(px.data(), 1, px.size(), f), px.size());
+    fclose(f);
+    EXPECT_LT(px[(2 * 96 + 48) * 3 + 1] + 100, px[(61 * 96 + 48) * 3 + 1]) << "picture " << n;
+  }
+
   fs::path dir_;
 };
 
@@ -432,13 +446,36 @@ TEST_F(EncoderEngineTest, ShortAndTopDownFramesAreHandled) {
                            "-of csv=p=0 '" + out + "'");
   EXPECT_EQ(std::stoi(frames), 4);
   // Top-down input is not flipped: the top rows of the ramp are dark green.
-  const std::string raw = Path("short.rgb");
-  RunCommand("ffmpeg -v error -i '" + out + "' -frames:v 1 -f rawvideo -pix_fmt rgb24 '" + raw + "'");
-  FILE* f = fopen(raw.c_str(), "rb");
-  ASSERT_NE(f, nullptr);
-  std::vector<uint8_t> px(96 * 64 * 3);
-  ASSERT_EQ(fread(px.data(), 1, px.size(), f), px.size());
-  fclose(f);
-  int topGreen = px[(2 * 96 + 48) * 3 + 1], bottomGreen = px[(61 * 96 + 48) * 3 + 1];
-  EXPECT_LT(topGreen + 100, bottomGreen);
+  ExpectRampDarkAtTheTop(out, 0);
+}
+
+TEST_F(EncoderEngineTest, PictureSizeChangeIsScaledIntoTheSameOutput) {
+  CEncoderEngine e;
+  MediaTypes mt(96, 64, 24, 44100, 2);
+  ASSERT_EQ(e.SetInputFormats(&mt.video, &mt.audio, true), S_OK);
+  const std::string out = Path("resized.mp4");
+  e.SetOutputName(out);
+  ASSERT_EQ(e.SetVideoCodec("mpeg4", 300, 96, 64, 25, 1), S_OK);
+  ASSERT_EQ(e.SetAudioCodec("aac", 64, 44100, 2), S_OK);
+  ASSERT_EQ(e.OpenByName("mp4"), S_OK);
+  ASSERT_EQ(e.WriteHeader(), S_OK);
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(e.WritePacket(VideoFrame(96, 64, 24, i)), S_OK);
+  // Larger, 32 bits and top-down from here on.
+  MediaTypes bigger(160, 120, 32, 44100, 2, false);
+  ASSERT_EQ(e.ChangeVideoInput(&bigger.video), S_OK);
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(e.WritePacket(VideoFrame(160, 120, 32, i, false)), S_OK);
+  MediaTypes unusable(0, 120, 32, 44100, 2);
+  EXPECT_EQ(e.ChangeVideoInput(&unusable.video), VFW_E_INVALIDMEDIATYPE);
+  ASSERT_EQ(e.Close(), S_OK);
+
+  auto video = Probe(out, "v");
+  EXPECT_EQ(video["width"], "96");
+  EXPECT_EQ(video["height"], "64");
+  EXPECT_TRUE(DecodesCleanly(out));
+  std::string frames = RunCommand("ffprobe -v error -count_frames -select_streams v -show_entries stream=nb_read_frames "
+                                  "-of csv=p=0 '" + out + "'");
+  EXPECT_EQ(std::stoi(frames), 6);
+  // The last picture was read in its own layout: its ramp is dark green at
+  // the top, bright at the bottom.
+  ExpectRampDarkAtTheTop(out, 5);
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
@@ -49,6 +50,10 @@ struct SourceConfig {
   REFERENCE_TIME lastDuration = 400000;
   // Bytes delivered per frame; 0 means the whole frame.
   LONG shortLength = 0;
+  // From frame changeAt on the pictures are changedWidth x changedHeight,
+  // renegotiated with downstream as a decoder does while streaming.
+  size_t changeAt = SIZE_MAX;
+  int changedWidth = 0, changedHeight = 0;
 
   LONG Stride() const { return static_cast<LONG>(DibRowBytes(width, bits)); }
   LONG FrameBytes() const { return Stride() * height; }
@@ -112,12 +117,25 @@ class TestSource : public CSource {
     }
 
     HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES*) override {
-      ALLOCATOR_PROPERTIES want{3, m_cfg.FrameBytes(), 1, 0}, got{};
+      SourceConfig changed = m_cfg;
+      changed.width = m_cfg.changedWidth;
+      changed.height = m_cfg.changedHeight;
+      ALLOCATOR_PROPERTIES want{3, std::max(m_cfg.FrameBytes(), changed.FrameBytes()), 1, 0}, got{};
       return alloc->SetProperties(&want, &got);
     }
 
     HRESULT FillBuffer(IMediaSample* sample) override {
       if (m_next >= m_cfg.starts.size()) return S_FALSE;
+      if (m_next == m_cfg.changeAt) {
+        m_cfg.width = m_cfg.changedWidth;
+        m_cfg.height = m_cfg.changedHeight;
+        CMediaType mt;
+        GetMediaType(&mt);
+        IPin* peer = GetConnected();
+        changeResult = peer->QueryAccept(&mt) == S_OK ? peer->ReceiveConnection(this, &mt) : VFW_E_TYPE_NOT_ACCEPTED;
+        if (FAILED(changeResult)) return S_FALSE;  // the stream ends here
+        SetMediaType(&mt);
+      }
       BYTE* p = nullptr;
       sample->GetPointer(&p);
       const int id = static_cast<int>(m_next);
@@ -152,10 +170,17 @@ class TestSource : public CSource {
       return S_OK;
     }
 
+    HRESULT changeResult = S_FALSE;
+
    private:
     SourceConfig m_cfg;
     size_t m_next = 0;
   };
+
+ public:
+  Stream* VideoStream() { return static_cast<Stream*>(m_paStreams[0]); }
+
+ private:
 
   explicit TestSource(const SourceConfig& cfg) : CSource("frc test source", nullptr, CLSID_FrcTestSource) {
     HRESULT hr = S_OK;
@@ -170,6 +195,8 @@ struct Delivered {
   LONGLONG mediaStart, mediaStop;
   LONG length;
   int id;
+  int width;         // of the format in force for this sample
+  bool typeChanged;  // the sample brought a new format
 };
 
 class TestSink;
@@ -178,13 +205,21 @@ class TestSinkPin : public CBaseInputPin {
  public:
   TestSinkPin(TestSink* sink, CCritSec* lock, HRESULT* phr);
   HRESULT CheckMediaType(const CMediaType* pmt) override {
-    return *pmt->Type() == MEDIATYPE_Video ? S_OK : S_FALSE;
+    if (*pmt->Type() != MEDIATYPE_Video) return S_FALSE;
+    const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(pmt->Format());
+    return vih && vih->bmiHeader.biWidth > maxWidth ? S_FALSE : S_OK;
   }
   STDMETHODIMP Receive(IMediaSample* sample) override;
   STDMETHODIMP EndOfStream() override;
+  HRESULT Active() override {
+    m_current = m_mt;
+    return CBaseInputPin::Active();
+  }
+  int maxWidth = INT_MAX;  // wider pictures are refused
 
  private:
   TestSink* m_sink;
+  CMediaType m_current;
 };
 
 class TestSink : public CBaseFilter {
@@ -225,8 +260,11 @@ STDMETHODIMP TestSinkPin::Receive(IMediaSample* sample) {
   d.length = sample->GetActualDataLength();
   BYTE* p = nullptr;
   sample->GetPointer(&p);
-  const LONG stride = static_cast<LONG>(DibRowBytes(reinterpret_cast<VIDEOINFOHEADER*>(m_mt.Format())->bmiHeader.biWidth,
-                                                    reinterpret_cast<VIDEOINFOHEADER*>(m_mt.Format())->bmiHeader.biBitCount));
+  d.typeChanged = (m_SampleProps.dwSampleFlags & AM_SAMPLE_TYPECHANGED) && m_SampleProps.pMediaType;
+  if (d.typeChanged) m_current = *m_SampleProps.pMediaType;
+  const BITMAPINFOHEADER& bih = reinterpret_cast<VIDEOINFOHEADER*>(m_current.Format())->bmiHeader;
+  d.width = bih.biWidth;
+  const LONG stride = static_cast<LONG>(DibRowBytes(bih.biWidth, bih.biBitCount));
   d.id = -1;
   if (d.length >= stride + 4) std::memcpy(&d.id, p + stride, sizeof(d.id));
   m_sink->Record(d);
@@ -279,14 +317,14 @@ class FrcGraph {
     return FAILED(hr) ? hr : ConnectOutput();
   }
 
-  // Runs to the sink's end of stream and stops.
-  std::vector<Delivered> Run() {
+  // Runs to the sink's end of stream (or the run's failure) and stops.
+  std::vector<Delivered> Run(LONG expected = EC_COMPLETE) {
     CComQIPtr<IMediaControl> control{graph};
     CComQIPtr<IMediaEventEx> events{graph};
     EXPECT_EQ(control->Run(), S_OK);
     LONG code = 0;
     EXPECT_EQ(events->WaitForCompletion(120000, &code), S_OK);
-    EXPECT_EQ(code, EC_COMPLETE);
+    EXPECT_EQ(code, expected);
     control->Stop();
     return sinkObject->Samples();
   }
@@ -525,10 +563,11 @@ TEST(FrameRateChanger, SettersRefuseWhatTheyCannotHonour) {
   ASSERT_EQ(g.ConnectOutput(), S_OK);
   EXPECT_EQ(g.changer->SetFrameRate(25, 1), E_FAIL);
 
-  // A YUV stream passes, but no picture can be made of it.
+  // A YUV stream passes, but no picture can be made of it: the series
+  // fails.
   TempDir dir;
   ASSERT_EQ(g.changer->SetImageOutput(2, Wide(dir.path).c_str(), 40, 0, 0), S_OK);
-  EXPECT_EQ(g.Run().size(), 2u);
+  EXPECT_EQ(g.Run(EC_ERRORABORT).size(), 2u);
   EXPECT_EQ(dir.Count(), 0u);
 
   CComQIPtr<IMediaControl> control{g.graph};
@@ -655,10 +694,54 @@ TEST(FrameRateChanger, ShortFramesAreDeliveredButNeverPictured) {
   FrcGraph g(cfg);
   ASSERT_EQ(g.changer->SetImageOutput(2, Wide(dir.path).c_str(), 40, 0, 0), S_OK);
   ASSERT_EQ(g.Connect(), S_OK);
-  auto out = g.Run();
+  // A series that ends without a picture has failed.
+  auto out = g.Run(EC_ERRORABORT);
   ASSERT_EQ(out.size(), 3u);
   for (const auto& d : out) EXPECT_EQ(d.length, cfg.shortLength);
   EXPECT_EQ(dir.Count(), 0u);
+  EXPECT_NE(g.changer->GetRunError().find("No picture was written"), std::string::npos);
+}
+
+TEST(FrameRateChanger, SeriesIntoAFolderThatCannotBeWrittenFailsAtTheFirstPicture) {
+  TempDir dir;
+  SourceConfig cfg;
+  cfg.starts = Regular(10, 25, 1);
+  FrcGraph g(cfg);
+  const fs::path missing = dir.path / "no-such-folder";
+  ASSERT_EQ(g.changer->SetImageOutput(2, Wide(missing).c_str(), 40, 0, 0), S_OK);
+  ASSERT_EQ(g.Connect(), S_OK);
+  EXPECT_TRUE(g.Run(EC_ERRORABORT).empty());
+  EXPECT_EQ(g.changer->GetRunError().find("Could not write the picture " + (missing / "img_1.jpg").string()), 0u)
+      << g.changer->GetRunError();
+}
+
+// Six frames of 16 x 8, the last three renegotiated to 40 x 20.
+SourceConfig SizeChangeAtFrame3() {
+  SourceConfig cfg;
+  cfg.starts = Regular(6, 25, 1);
+  cfg.changeAt = 3;
+  cfg.changedWidth = 40;
+  cfg.changedHeight = 20;
+  return cfg;
+}
+
+TEST(FrameRateChanger, SizeChangeWhileStreamingTravelsWithTheNextFrame) {
+  auto out = Convert(SizeChangeAtFrame3(), 25, 1);
+  ASSERT_EQ(out.size(), 6u);
+  for (size_t i = 0; i < out.size(); ++i) {
+    EXPECT_EQ(out[i].id, static_cast<int>(i));
+    EXPECT_EQ(out[i].width, i < 3 ? 16 : 40) << i;
+    EXPECT_EQ(out[i].typeChanged, i == 3) << i;
+    EXPECT_EQ(out[i].length, i < 3 ? 48 * 8 : 120 * 20) << i;
+  }
+}
+
+TEST(FrameRateChanger, SizeChangeDownstreamRefusesIsRefusedUpstream) {
+  FrcGraph g(SizeChangeAtFrame3());
+  g.sinkObject->Pin()->maxWidth = 32;
+  ASSERT_EQ(g.Connect(), S_OK);
+  EXPECT_EQ(g.Run().size(), 3u);
+  EXPECT_EQ(static_cast<TestSource*>(g.source.p)->VideoStream()->changeResult, VFW_E_TYPE_NOT_ACCEPTED);
 }
 
 void ExpectGradientPicture(bool bottomUp) {

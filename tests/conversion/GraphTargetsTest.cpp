@@ -16,6 +16,7 @@
 #include "platform/codecs/CodecsRegister.h"
 #include "platform/wmf/ProfileManager.h"
 #include "platform/wmf/WmfRegister.h"
+#include "platform/win32/CodePage.h"
 #include "platform/win32/Registry.h"
 #include "tests/conversion/ConverterTestEnv.h"
 #include "tests/conversion/MuxGraph.h"
@@ -402,6 +403,117 @@ TEST(FailureTexts, MissingVideoDecoder) {
     EXPECT_EQ(VFW_E_NO_ACCEPTABLE_TYPES,
               conv->BuildMP4Graph(DataFile("asf-wmv2-wmav2.wmv"), Target("nodecoder.mp4"), 4));
     EXPECT_EQ("Connect video stream to Muxer Failed, seems no suitable video decoder\n", g_strConvertError);
+  }
+}
+
+// A target that is the source under another name is refused before
+// anything is opened for writing, whatever the sink.
+TEST(FailureTexts, TargetThatIsTheSourceIsRefusedAndTheSourceKept) {
+  const std::string dir = OutDir() + "/same";
+  fs::remove_all(dir);
+  fs::create_directories(dir + "/sub");
+  const std::string source = dir + "/source.mpg";
+  fs::copy_file(DataFile("mpeg2-ps-mp2.mpg"), source);
+  const auto size = fs::file_size(source);
+  const auto time = fs::last_write_time(source);
+  fs::create_symlink(source, dir + "/link.mpg");
+  fs::create_hard_link(source, dir + "/hard.mpg");
+  LoadWindowsMediaProfiles();
+  for (const std::string& target : {source, dir + "/sub/../source.mpg", dir + "/link.mpg", dir + "/hard.mpg"}) {
+    for (int sink = 0; sink < 3; ++sink) {
+      auto conv = NewConverter();
+      conv->SetOutputSize(176, 144);
+      conv->SetEncoderParams("mpeg4", 384, "aac", 64, 44100, 2);
+      const HRESULT hr = sink == 0   ? conv->BuildMpegGraph(source, target, 0)
+                         : sink == 1 ? conv->BuildMP4Graph(source, target, 4)
+                                     : conv->BuildAsfGraph(source, target, 4);
+      EXPECT_EQ(E_INVALIDARG, hr) << target << " sink " << sink;
+      EXPECT_EQ("The target is the source file itself: " + target + "\n", g_strConvertError);
+    }
+  }
+  // A PSP thumbnail that would land on the source is refused the same way.
+  auto conv = NewConverter();
+  conv->SetImageOutput(1, Utf8ToWide(source), 1000, 160, 120);
+  EXPECT_EQ(E_INVALIDARG, conv->BuildMP4Graph(source, dir + "/out.mp4", 2));
+  EXPECT_EQ(size, fs::file_size(source));
+  EXPECT_EQ(time, fs::last_write_time(source));
+  EXPECT_FALSE(fs::exists(dir + "/out.mp4"));
+}
+
+// Sources and targets that cannot be used say why, before the graph is
+// built.
+TEST(FailureTexts, UnusableSourcesAndTargetsSayWhy) {
+  const std::string dir = OutDir() + "/unusable";
+  fs::remove_all(dir);
+  fs::create_directories(dir + "/folder.mpg");
+  std::ofstream(dir + "/notes.txt") << "not a movie\n";
+  const std::string good = DataFile("mpeg2-ps-mp2.mpg");
+  struct Case {
+    std::string source, target;
+    HRESULT hr;
+    std::string text;
+  } cases[] = {
+      {dir + "/missing.mpg", dir + "/a.mpg", HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND),
+       "The source file does not exist: " + dir + "/missing.mpg\n"},
+      {dir + "/folder.mpg", dir + "/a.mpg", HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED),
+       "The source is a folder, not a file: " + dir + "/folder.mpg\n"},
+      {dir + "/notes.txt", dir + "/a.mpg", VFW_E_CANNOT_RENDER,
+       "The file's format is not one the program reads: " + dir + "/notes.txt\n"},
+      {good, dir + "/no-such-folder/a.mpg", HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND),
+       "The folder of the target file does not exist: " + dir + "/no-such-folder\n"},
+      {good, dir + "/folder.mpg", HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED),
+       "The target is a folder, not a file: " + dir + "/folder.mpg\n"},
+  };
+  for (const Case& c : cases) {
+    auto conv = NewConverter();
+    conv->SetOutputSize(176, 144);
+    EXPECT_EQ(c.hr, conv->BuildMpegGraph(c.source, c.target, 0)) << c.source << " -> " << c.target;
+    EXPECT_EQ(c.text, g_strConvertError);
+  }
+  EXPECT_FALSE(fs::exists(dir + "/a.mpg"));
+}
+
+// A target that cannot be opened when the run begins fails the run with the
+// engine's own text (a writable-looking folder that takes no files).
+TEST(FailureTexts, TargetThatCannotBeOpenedAbortsWithTheEnginesText) {
+  auto conv = NewConverter();
+  conv->SetOutputSize(176, 144);
+  const std::string target = "/proc/pellomar-cannot-write.mpg";
+  const HRESULT hr = conv->BuildMpegGraph(DataFile("mpeg2-ps-mp2.mpg"), target, 0);
+  if (FAILED(hr)) {
+    // Refused up front where the folder says it is not writable.
+    EXPECT_EQ(0u, g_strConvertError.find("The target file cannot be written: " + target)) << g_strConvertError;
+    return;
+  }
+  GraphEvents ev = Play(conv);
+  EXPECT_EQ(1, ev.aborts);
+  EXPECT_EQ("Could not open '" + target + "'\n", conv->GetRunError());
+}
+
+// A damaged source of which no video frame can be decoded fails its job, and
+// leaves no empty target behind.
+TEST(FailureTexts, NoVideoFrameFailsTheRunAndRemovesTheEmptyTarget) {
+  const std::string cut = OutDir() + "/cut.wmv";
+  {
+    std::ifstream in(DataFile("asf-wmv2-wmav2.wmv"), std::ios::binary);
+    std::vector<char> head(2049);
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    std::ofstream(cut, std::ios::binary).write(head.data(), in.gcount());
+  }
+  for (int sink = 0; sink < 2; ++sink) {
+    auto conv = NewConverter();
+    conv->SetOutputSize(176, 144);
+    conv->SetFrameRate(25, 1);
+    conv->SetEncoderParams("mpeg4", 384, "aac", 64, 44100, 2);
+    const std::string out = Target(sink == 0 ? "cut.mpg" : "cut.mp4");
+    ASSERT_EQ(S_OK, sink == 0 ? conv->BuildMpegGraph(cut, out, 0) : conv->BuildMP4Graph(cut, out, 4))
+        << g_strConvertError;
+    GraphEvents ev = Play(conv);
+    EXPECT_EQ(1, ev.aborts) << sink;
+    EXPECT_EQ(0, ev.completes) << sink;
+    EXPECT_EQ("No video frame was decoded from the source\n", conv->GetRunError());
+    conv.Release();  // the muxer's run has ended once the graph is gone
+    EXPECT_FALSE(fs::exists(out)) << out;
   }
 }
 

@@ -2,7 +2,13 @@
 // reports the run log and the job's outcome.
 //
 //   pellomar-e2e --type N --source PATH --target PATH [--set FIELD=VALUE]...
-//                [--timeout SECONDS]
+//                [--timeout SECONDS] [--stop-after N]
+//
+// --stop-after stops the job as a user would (Stop on the main window) once
+// its target holds N bytes (for pictures: once N pictures are written), and
+// reports how long the stop took and the process's threads before the job,
+// at most while it ran, and after it:
+// "stopped after N after Y ms; threads before A, running B, after C".
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -10,13 +16,17 @@
 #include <QWidget>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "app/TambrelApp.h"
 #include "app/TambrelDlg.h"
@@ -119,8 +129,33 @@ const std::map<std::string, Setter>& Fields() {
 int Usage() {
   std::fprintf(stderr,
                "usage: pellomar-e2e --type N --source PATH --target PATH [--set FIELD=VALUE]... "
-               "[--timeout SECONDS]\n");
+               "[--timeout SECONDS] [--stop-at SECONDS]\n");
   return 2;
+}
+
+// Threads of this process.
+int ThreadCount() {
+  std::error_code ec;
+  int n = 0;
+  for (auto it = std::filesystem::directory_iterator("/proc/self/task", ec);
+       !ec && it != std::filesystem::directory_iterator(); it.increment(ec))
+    ++n;
+  return n;
+}
+
+// What the job has written so far: the target's bytes, or for a picture
+// series the pictures in its folder.
+long long Written(const CConvertOpt& job) {
+  std::error_code ec;
+  if (job.m_nType != CONVERT_VIDEO_TO_PICTURES) {
+    const auto size = std::filesystem::file_size(job.m_strTarget, ec);
+    return ec ? 0 : static_cast<long long>(size);
+  }
+  long long n = 0;
+  for (auto it = std::filesystem::directory_iterator(job.m_strPictureFolder, ec);
+       !ec && it != std::filesystem::directory_iterator(); it.increment(ec))
+    n += it->path().extension() == ".jpg" ? 1 : 0;
+  return n;
 }
 
 }  // namespace
@@ -130,6 +165,7 @@ int main(int argc, char** argv) {
   std::string source, target;
   std::vector<std::pair<std::string, std::string>> setList;
   double timeout = 600;
+  long long stopAfter = -1;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (i + 1 >= argc) return Usage();
@@ -142,6 +178,8 @@ int main(int argc, char** argv) {
       target = value;
     } else if (arg == "--timeout") {
       timeout = std::atof(value.c_str());
+    } else if (arg == "--stop-after") {
+      stopAfter = std::atoll(value.c_str());
     } else if (arg == "--set") {
       const size_t eq = value.find('=');
       if (eq == std::string::npos) return Usage();
@@ -189,11 +227,46 @@ int main(int argc, char** argv) {
         if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
       });
       closer.start(50);
+      QCoreApplication::processEvents();
+      // A sanitizer runtime starts a helper thread of its own with the first
+      // thread made; it must not count as one of the job's.
+      std::thread([] {}).join();
+      const int threadsBefore = ThreadCount();
+      int threadsRunning = threadsBefore;
+      const CConvertOpt& watched = *dlg.GetJob(0);
       dlg.OnStartStop();
       // From here the graph runs on its own threads: the user-interface
       // thread only answers timers and posted messages.
       const double cpuAtStart = ThreadCpuSeconds();
-      WaitWhile([&] { return dlg.IsConverting(); }, static_cast<qint64>(timeout * 1000));
+      bool stopped = false;
+      auto stopWhenWritten = [&] {
+        if (stopAfter < 0 || stopped || !dlg.IsConverting()) return;
+        threadsRunning = std::max(threadsRunning, ThreadCount());
+        const long long written = Written(watched);
+        if (written < stopAfter) return;
+        stopped = true;
+        // The user's Stop: the graph stops at once, the run ends with the
+        // next-job message.
+        const auto start = std::chrono::steady_clock::now();
+        dlg.StopConversion();
+        while (dlg.GetJobStatus(0) == kJobRunning) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        // A thread whose work has ended may take a moment more to leave the
+        // process (the platform's threads are detached): wait for it, bounded.
+        int threadsAfter = ThreadCount();
+        for (int i = 0; i < 400 && threadsAfter > threadsBefore; ++i) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(5));
+          threadsAfter = ThreadCount();
+        }
+        std::printf("stopped after %lld after %lld ms; threads before %d, running %d, after %d\n", written,
+                    static_cast<long long>(took.count()), threadsBefore, threadsRunning, threadsAfter);
+      };
+      WaitWhile(
+          [&] {
+            stopWhenWritten();
+            return dlg.IsConverting();
+          },
+          static_cast<qint64>(timeout * 1000));
       uiCpu = ThreadCpuSeconds() - cpuAtStart;
       if (dlg.IsConverting()) {
         std::fprintf(stderr, "pellomar-e2e: timed out, stopping\n");

@@ -251,6 +251,9 @@ class Sink : public CBaseFilter {
   bool flushing = false, gateOpen = true;
   // The gate closes by itself once this many samples have passed.
   size_t closeAfter = SIZE_MAX;
+  // Receive fails with failWith once this many samples have passed.
+  size_t failAfter = SIZE_MAX;
+  HRESULT failWith = E_FAIL;
   std::vector<REFERENCE_TIME> segments;
   double lastRate = 0;
 
@@ -290,6 +293,7 @@ STDMETHODIMP SinkPin::Receive(IMediaSample* sample) {
   m_sink->changed.wait(g, [&] { return m_sink->gateOpen || m_sink->flushing; });
   --m_sink->waiting;
   if (m_sink->flushing || m_sink->flushes != generation) return S_FALSE;
+  if (m_sink->samples.size() >= m_sink->failAfter) return m_sink->failWith;
   m_sink->samples.push_back(std::move(r));
   if (m_sink->samples.size() >= m_sink->closeAfter) m_sink->gateOpen = false;
   m_sink->changed.notify_all();
@@ -623,6 +627,48 @@ TEST_F(BaseSplitterTest, DemuxStartupFailureEndsEveryPinAndAbortsTheGraph) {
     EXPECT_TRUE(s->samples.empty());
   }
 }
+
+// A stream whose downstream fails still ends there, so a sink waiting for
+// every stream completes; the graph hears of the failure unless it is one
+// of downstream stopping.
+struct FailureCase {
+  HRESULT failure;
+  bool reported;
+};
+class DeliveryFailure : public BaseSplitterTest, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(DeliveryFailure, EndsThatStreamOnlyAndReportsRealFailures) {
+  Writer w({0, 1});
+  for (int i = 0; i < 6; ++i) {
+    w.Record(0, kSync, i * kDur, 10, static_cast<BYTE>(i));
+    w.Record(1, kSync, i * kDur, 10, static_cast<BYTE>(i));
+  }
+  ASSERT_NO_FATAL_FAILURE(Build(w.bytes, 2));
+  sinks[0]->failAfter = 2;
+  sinks[0]->failWith = GetParam().failure;
+  ASSERT_EQ(control->Run(), S_OK);
+  for (Sink* s : sinks) ASSERT_TRUE(s->WaitUntil([&] { return s->ends > 0; }));
+  EXPECT_EQ(sinks[0]->samples.size(), 2u);
+  EXPECT_EQ(sinks[0]->ends, 1);
+  EXPECT_EQ(sinks[1]->samples.size(), 6u);
+
+  bool aborted = false;
+  LONG code = 0;
+  LONG_PTR p1 = 0, p2 = 0;
+  while (events->GetEvent(&code, &p1, &p2, 0) == S_OK) {
+    if (code == EC_ERRORABORT) {
+      aborted = true;
+      EXPECT_EQ(static_cast<HRESULT>(p1), GetParam().failure);
+    }
+    events->FreeEventParams(code, p1, p2);
+  }
+  EXPECT_EQ(aborted, GetParam().reported);
+}
+
+INSTANTIATE_TEST_SUITE_P(BaseSplitterTest, DeliveryFailure,
+                         ::testing::Values(FailureCase{E_FAIL, true}, FailureCase{E_OUTOFMEMORY, true},
+                                           FailureCase{VFW_E_WRONG_STATE, false},
+                                           FailureCase{VFW_E_RUNTIME_ERROR, false}));
 
 TEST_F(BaseSplitterTest, SeekingAndInformationInterfaces) {
   Writer w({0, 2});

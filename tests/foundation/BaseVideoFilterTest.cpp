@@ -131,8 +131,10 @@ class SinkPin : public CBaseInputPin {
   SinkPin(CBaseFilter* f, CCritSec* lock, HRESULT* phr, GUID subtype)
       : CBaseInputPin(NAME("SinkPin"), f, lock, phr, L"In"), wanted(subtype) {}
   HRESULT CheckMediaType(const CMediaType* pmt) override {
-    return pmt->majortype == MEDIATYPE_Video && pmt->subtype == wanted && pmt->formattype == FORMAT_VideoInfo2 ? S_OK
-                                                                                                               : E_FAIL;
+    if (pmt->majortype != MEDIATYPE_Video || pmt->subtype != wanted || pmt->formattype != FORMAT_VideoInfo2)
+      return E_FAIL;
+    auto* vih = reinterpret_cast<const VIDEOINFOHEADER2*>(pmt->pbFormat);
+    return vih->bmiHeader.biWidth <= maxWidth ? S_OK : E_FAIL;
   }
   STDMETHODIMP ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* pmt) override {
     if (!IsConnected()) return CBaseInputPin::ReceiveConnection(connector, pmt);
@@ -153,6 +155,7 @@ class SinkPin : public CBaseInputPin {
     return S_OK;
   }
   GUID wanted;
+  int maxWidth = 4096;
   std::vector<BYTE> last;
   int received = 0, reconnections = 0, lastWidth = 0, lastHeight = 0;
 };
@@ -287,6 +290,22 @@ TEST(BaseVideoFilter, SizeChangeRenegotiatesAndAnnounces) {
   EXPECT_TRUE(announced);
   ASSERT_EQ(c.source.pin->Push(big), S_OK);
   EXPECT_EQ(c.sink.pin->reconnections, 1);  // the same size again: no renegotiation
+}
+
+TEST(BaseVideoFilter, SizeChangeDownstreamRefusesEndsWithAReportedError) {
+  Chain c(MEDIASUBTYPE_I420);
+  ASSERT_EQ(c.Connect(), S_OK);
+  c.sink.pin->maxWidth = 64;
+  c.Pause();
+  ASSERT_EQ(c.source.pin->Push(Picture(64, 48)), S_OK);
+  c.decoder->nextW = 96;
+  c.decoder->nextH = 64;
+  EXPECT_TRUE(FAILED(c.source.pin->Push(Picture(96, 64))));
+  EXPECT_EQ(c.sink.pin->received, 1);
+  EXPECT_EQ(c.decoder->OutputWidth(), 64);  // the old size stays in force
+  bool aborted = false;
+  for (auto [code, p1] : c.graph.events) aborted |= code == EC_ERRORABORT && p1 == VFW_E_CHANGING_FORMAT;
+  EXPECT_TRUE(aborted);
 }
 
 }  // namespace

@@ -189,7 +189,7 @@ TEST(SourceChoice, UrlsOpenNoFile) {
   for (auto pos = list.GetHeadPosition(); pos;) order.push_back(list.GetNext(pos)->GetCLSID());
   ASSERT_EQ(order.size(), 3u);
   GUID shoutcast;
-  GuidFromString("68F540E9-766F-44D2-AB07-E26CC6D27A79", shoutcast);
+  GuidFromString("68F540E9-766F-44D2-ABB2-E26CC63E7A79", shoutcast);
   EXPECT_EQ(order[0], shoutcast);
   EXPECT_EQ(order[1], CLSID_URLReader);
   EXPECT_EQ(order[2], CLSID_AsyncReader);

@@ -14,6 +14,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "foundation/DSMPropertyBag.h"
 #include "foundation/FilterHelpers.h"
 #include "platform/dshow/DShowRegister.h"
 #include "tests/foundation/FfprobeInfo.h"

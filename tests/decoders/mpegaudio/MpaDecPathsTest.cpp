@@ -220,6 +220,28 @@ TEST_F(PathsFixture, AacFromAdtsFramesMatchReference) {
   ExpectMatches(paths, DecodeWithFFmpeg(TestDataPath("aac-adts.aac")), 60, 2048);
 }
 
+// Input that fails to decode, here a stream fed one byte at a time, costs
+// a decoder rebuild only now and then, and the stream still decodes once
+// whole frames come again.
+TEST_F(PathsFixture, AacFailuresDoNotRebuildTheDecoderForEveryInput) {
+  const DemuxedAudio in = DemuxWithFFmpeg(TestDataPath("mp4-h264-aac.mp4"));
+  paths.SetType(MEDIATYPE_Audio, MEDIASUBTYPE_AAC, AacFormat(in.extradata, 2, 44100));
+  Start();
+  std::vector<BYTE> bytes;
+  for (const auto& packet : in.packets) bytes.insert(bytes.end(), packet.begin(), packet.end());
+  ASSERT_GT(bytes.size(), 4096u);
+  const size_t before = paths.AacDecoderBuilds();
+  ASSERT_EQ(paths.Feed(bytes, 1), S_OK);
+  EXPECT_LE(paths.AacDecoderBuilds() - before, bytes.size() / 3072 + 2) << bytes.size() << " single bytes";
+  paths.deliveries.clear();
+  for (const auto& packet : in.packets) {
+    paths.AppendInput(packet.data(), packet.size());
+    ASSERT_EQ(paths.ProcessInput(), S_OK);
+  }
+  // At most the first frame fails and the next fills the decoder's delay.
+  EXPECT_GE(paths.deliveries.size(), in.packets.size() - 3);
+}
+
 TEST_F(PathsFixture, AacConfigurationBeyondTheFormatBlockIsRefused) {
   auto format = AacFormat({0x12, 0x10}, 2, 44100);
   reinterpret_cast<WAVEFORMATEX*>(format.data())->cbSize = 200;

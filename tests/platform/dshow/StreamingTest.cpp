@@ -192,8 +192,8 @@ class CountingStream : public CSourceStream {
     return S_OK;
   }
   std::atomic<int> starts{0};
-  int filled = 0;
-  int limit = 3;
+  std::atomic<int> filled{0};
+  std::atomic<int> limit{3};
   HRESULT endResult = S_FALSE;
 };
 

@@ -1,6 +1,7 @@
 // Small filters for exercising the base classes without a graph.
 #pragma once
 
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -159,10 +160,11 @@ class TestInPin : public CBaseInputPin {
   std::vector<CMediaType> offered;
   std::vector<GUID> accepted;
   HookLog log;
-  bool holdSamples = false;
-  int received = 0;
-  int typeChanges = 0;
-  int endOfStreams = 0;
+  // Read by the test while the streaming thread writes them.
+  std::atomic<bool> holdSamples{false};
+  std::atomic<int> received{0};
+  std::atomic<int> typeChanges{0};
+  std::atomic<int> endOfStreams{0};
   std::function<void()> onEndOfStream;
   std::vector<BYTE> firstBytes;
 

@@ -353,8 +353,9 @@ struct Graph {
   void Run() {
     CComQIPtr<IMediaControl> control(graph);
     ASSERT_EQ(control->Run(), S_OK);
-    for (KeepSink* s : sinks)
+    for (KeepSink* s : sinks) {
       if (s) EXPECT_TRUE(s->WaitForEnd());
+    }
     control->Stop();
   }
   std::wstring PinName(int i) { return GetPinName(source->GetPin(i)); }
