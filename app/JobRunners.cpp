@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/PathName.h"
 #include "conversion/GraphConverter.h"
 #include "platform/ui/Resource.h"
 #include "resources/ResourceIds.h"
@@ -158,10 +159,7 @@ int SplitSizeOf(int index) {
 std::wstring ThumbnailPath(const std::string& target) {
   // Only a point in the file name starts the extension: a point in a folder
   // name must not send the thumbnail into another folder.
-  const size_t slash = target.find_last_of("\\/");
-  size_t dot = target.rfind('.');
-  if (dot != std::string::npos && slash != std::string::npos && dot < slash) dot = std::string::npos;
-  const std::string path = (dot == std::string::npos ? target : target.substr(0, dot)) + ".THM";
+  const std::string path = PathWithExtension(target, ".THM");
   const int size = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
   if (size <= 1) return std::wstring(path.begin(), path.end());
   std::wstring wide(static_cast<size_t>(size), L'\0');

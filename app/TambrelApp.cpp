@@ -6,6 +6,7 @@ extern "C" {
 
 #include <vector>
 
+#include "app/ProgramResources.h"
 #include "app/Registry.h"
 #include "app/TambrelDlg.h"
 #include "conversion/GraphConverter.h"
@@ -128,6 +129,7 @@ void CTambrelApp::StartUp() {
     if (get) m_hResources = UiRegisterResourceTable(get());
   }
   AfxSetResourceHandle(m_hResources);
+  RegisterProgramResources();
 
   g_hWMVCore = LoadLibraryA("WMVCore.dll");
   if (g_hWMVCore) {

@@ -5,7 +5,9 @@
 
 #include "app/AboutDlg.h"
 #include "app/DlgLog.h"
+#include "app/DlgPropertyFrame.h"
 #include "app/DlgScan.h"
+#include "app/JobFlow.h"
 #include "app/Registry.h"
 #include "conversion/GraphConverter.h"
 #include "conversion/MpegMuxer.h"
@@ -66,6 +68,8 @@ ON_COMMAND(40001, OnRemoveJob)
 ON_COMMAND(40002, OnRemoveAllJobs)
 ON_COMMAND(40013, OnAddJob)
 ON_COMMAND(40012, OnAddBatch)
+ON_COMMAND(277, OnVideoDecoderSettings)
+ON_COMMAND(278, OnAudioDecoderSettings)
 ON_WM_CLOSE()
 ON_WM_TIMER()
 ON_MESSAGE(WM_GRAPHNOTIFY, OnGraphEvent)
@@ -196,15 +200,11 @@ void CTambrelDlg::EnableMenus(BOOL enable) {
 void CTambrelDlg::InsertRow(int row) {
   if (!m_list.GetSafeHwnd()) return;
   CConvertOpt* job = m_jobs[static_cast<size_t>(row)].get();
-  static const char* const kTypeNames[] = {
-      "AVI",  "WMV/ASF", "MPEG", "VCD/SVCD/DVD", "PAL<->NTSC", "3GP/3G2", "PSP", "iPod",
-      "MP4/MOV", "FLV/SWF", "Video to Pictures", "Pictures to Video"};
-  const char* type = job->m_nType >= 0 && job->m_nType < CONVERT_TYPE_COUNT ? kTypeNames[job->m_nType] : "";
   m_list.InsertItem(row, "", kJobWaiting);
   m_list.SetItemData(row, reinterpret_cast<DWORD_PTR>(job));
   m_list.SetItemText(row, 1, job->m_strSource.c_str());
   m_list.SetItemText(row, 2, job->m_strTarget.c_str());
-  m_list.SetItemText(row, 3, type);
+  m_list.SetItemText(row, 3, JobTypeText(*job).c_str());
 }
 
 void CTambrelDlg::AddJob(CConvertOpt* job) {
@@ -328,10 +328,18 @@ void CTambrelDlg::OnSysCommand(UINT id, LPARAM lParam) {
     CBitmapDialog::OnSysCommand(id, lParam);
 }
 
-// Adding jobs goes through the job creation pages, which this window does
-// not hold yet.
-void CTambrelDlg::OnAddJob() {}
-void CTambrelDlg::OnAddBatch() {}
+void CTambrelDlg::OnAddJob() {
+  CJobFlow flow(this);
+  if (auto job = flow.AddJob()) AddJob(job.release());
+}
+
+void CTambrelDlg::OnAddBatch() {
+  CJobFlow flow(this);
+  for (auto& job : flow.AddBatch()) AddJob(job.release());
+}
+
+void CTambrelDlg::OnVideoDecoderSettings() { ShowDecoderSettings(this, true); }
+void CTambrelDlg::OnAudioDecoderSettings() { ShowDecoderSettings(this, false); }
 
 void CTambrelDlg::OnRemoveJob() {
   POSITION pos = m_list.GetFirstSelectedItemPosition();

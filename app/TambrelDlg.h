@@ -76,6 +76,8 @@ class CTambrelDlg : public CBitmapDialog {
   afx_msg void OnSysCommand(UINT id, LPARAM lParam);
   afx_msg void OnAddJob();
   afx_msg void OnAddBatch();
+  afx_msg void OnVideoDecoderSettings();
+  afx_msg void OnAudioDecoderSettings();
   afx_msg void OnClose();
   afx_msg void OnTimer(UINT_PTR id);
   afx_msg LRESULT OnGraphEvent(WPARAM wParam, LPARAM lParam);

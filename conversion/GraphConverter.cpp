@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +20,8 @@
 #include "platform/codecs/Resizer.h"
 #include "platform/codecs/VideoDecoder.h"
 #include "platform/win32/CodePage.h"
+#include "platform/win32/ErrorText.h"
+#include "platform/win32/File.h"
 #include "platform/win32/Registry.h"
 
 std::vector<WMProfileEntry> g_WMProfiles;
@@ -85,20 +88,31 @@ HRESULT Refuse(HRESULT hr, const std::string& text) {
 // alone would not give.
 HRESULT CheckSourceFile(const std::string& source) {
   if (source.find("://") != std::string::npos) return S_OK;
-  struct stat st {};
-  if (stat(source.c_str(), &st) != 0) {
-    if (errno == ENOENT || errno == ENOTDIR)
+  // Drive paths ("D:\\Track03.cda", a disc's folders) are the platform's
+  // to resolve: the source filter says what is wrong with them.
+  if (source.size() >= 3 && std::isalpha(static_cast<unsigned char>(source[0])) && source[1] == ':' &&
+      (source[2] == '\\' || source[2] == '/'))
+    return S_OK;
+  // Through the platform's file layer, which finds names in any case as the
+  // sources do.
+  const DWORD attributes = GetFileAttributesA(source.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
       return Refuse(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), "The source file does not exist: " + source + "\n");
-    return Refuse(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED),
-                  "The source file cannot be read: " + source + " (" + std::strerror(errno) + ")\n");
+    return Refuse(HRESULT_FROM_WIN32(error ? error : ERROR_ACCESS_DENIED),
+                  "The source file cannot be read: " + source + "\n");
   }
-  if (S_ISDIR(st.st_mode))
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY)
     return Refuse(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), "The source is a folder, not a file: " + source + "\n");
-  const int fd = open(source.c_str(), O_RDONLY);
-  if (fd < 0)
-    return Refuse(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED),
-                  "The source file cannot be read: " + source + " (" + std::strerror(errno) + ")\n");
-  close(fd);
+  HANDLE file = CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return Refuse(HRESULT_FROM_WIN32(error ? error : ERROR_ACCESS_DENIED),
+                  "The source file cannot be read: " + source + " (" + SystemErrorText(HRESULT_FROM_WIN32(error)) + ")\n");
+  }
+  CloseHandle(file);
   return S_OK;
 }
 
@@ -850,11 +864,18 @@ HRESULT CGraphConverter::Build(const std::string& source, const std::string& tar
   }
   // A video stream the source has but no decoder took would be left out
   // of the target without a word.
+  // Pack and PES types count as video here only with a video subtype: a
+  // raw AC-3 or DTS source offers its sound in those wrappers too.
   if (SUCCEEDED(hr) && !videoConnected) {
     CMediaType videoType, audioType;
     bool hasVideo = false, hasAudio = false;
     FindSourceStreams(src, &videoType, &hasVideo, &audioType, &hasAudio);
-    if (hasVideo) hr = Refuse(VFW_E_NO_DECOMPRESSOR, "The video stream of the source could not be decoded\n");
+    const bool wrapped = videoType.majortype == MEDIATYPE_DVD_ENCRYPTED_PACK || videoType.majortype == MEDIATYPE_MPEG2_PES;
+    const bool wrappedVideo = videoType.subtype == MEDIASUBTYPE_MPEG2_VIDEO ||
+                              videoType.subtype == MEDIASUBTYPE_MPEG1Payload ||
+                              videoType.subtype == MEDIASUBTYPE_MPEG1Video;
+    if (hasVideo && (!wrapped || wrappedVideo))
+      hr = Refuse(VFW_E_NO_DECOMPRESSOR, "The video stream of the source could not be decoded\n");
   }
   // The sinks take one sound stream: a source with several (an AVI file
   // with two languages) gives its first. The others leave the graph, so

@@ -2,6 +2,8 @@
 // skin drawn by pmrskingen. Everything is plain data handed out through
 // PmrGetResources, so the program and the module share nothing but the ABI
 // of platform/ui/Resource.h.
+#include <algorithm>
+#include <array>
 #include <iterator>
 
 #include "platform/ui/Messages.h"
@@ -136,7 +138,10 @@ const PmrControlTemplate kScanControls[] = {
     {"msctls_progress32", 1076, nullptr, 6, 16, 168, 8, kChild | PBS_SMOOTH, 0},
 };
 
-const PmrDialogTemplate kDialogs[] = {
+#include "PageDialogs.inc"
+#include "TargetDialogs.inc"
+
+const PmrDialogTemplate kShellDialogs[] = {
     {IDD_ABOUTBOX, 230, 97, "About Pellomar", kModal, 0, nullptr, 0, kAboutControls, std::size(kAboutControls)},
     {IDD_MAIN, 366, 265, "Pellomar", WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, 0, nullptr, 0, kMainControls,
      std::size(kMainControls)},
@@ -149,6 +154,17 @@ const PmrDialogTemplate kDialogs[] = {
     {IDD_IPOD_INFO, 230, 106, "iPod", kModal, 0, nullptr, 0, kIpodInfoControls, std::size(kIpodInfoControls)},
 };
 
+// Lists joined into one table.
+template <class T, size_t... N>
+std::array<T, (N + ...)> Join(const T (&... lists)[N]) {
+  std::array<T, (N + ...)> out{};
+  size_t at = 0;
+  ((std::copy(std::begin(lists), std::end(lists), out.begin() + at), at += N), ...);
+  return out;
+}
+
+const auto kDialogs = Join(kShellDialogs, kPageDialogs, kTargetDialogs);
+
 // --- Menu 238 ---------------------------------------------------------------
 // Submenu 0 drops under the title-bar menu button, 1 under Remove, 3 under
 // Add; 2 is a full job menu kept so that the drop-downs keep their indexes.
@@ -158,6 +174,9 @@ const PmrMenuItem kHelpItems[] = {
     {ID_HELP_SUPPORT_MAIL, "&Write to support", 0, nullptr, 0},
     {0, nullptr, MF_SEPARATOR, nullptr, 0},
     {ID_HELP_ABOUT, "&About Pellomar", 0, nullptr, 0},
+    {0, nullptr, MF_SEPARATOR, nullptr, 0},
+    {ID_VIDEO_DECODER_SETTINGS, "&Video decoder settings...", 0, nullptr, 0},
+    {ID_AUDIO_DECODER_SETTINGS, "A&udio decoder settings...", 0, nullptr, 0},
 };
 const PmrMenuItem kRemoveItems[] = {
     {ID_JOB_REMOVE, "&Remove selected job", 0, nullptr, 0},
@@ -183,7 +202,7 @@ const PmrMenuItem kMenuBar[] = {
 const PmrMenuTemplate kMenus[] = {{IDR_MAIN_MENU, kMenuBar, std::size(kMenuBar)}};
 
 // --- Strings ------------------------------------------------------------------
-const PmrStringResource kStrings[] = {
+const PmrStringResource kShellStrings[] = {
     {IDS_PROBE_FAILED, "The file could not be opened as a movie. It may be damaged, or no decoder for it is installed."},
     {IDS_NOT_MPEG_SOURCE, "Only MPEG files can change between PAL and NTSC. Please choose an MPEG file."},
     {IDS_SOURCE_NOT_FOUND, "The source file does not exist."},
@@ -210,11 +229,13 @@ const PmrStringResource kStrings[] = {
     {IDS_NO_OUTPUT_FOLDER, "The output folder does not exist. Please choose an existing folder."},
 };
 
+const auto kStrings = Join(kShellStrings, kPageStrings, kTargetStrings);
+
 const PmrResourceTable kTable = {
     PMR_RESOURCE_ABI_VERSION, sizeof(PmrResourceTable),
-    kDialogs, std::size(kDialogs),
+    kDialogs.data(), kDialogs.size(),
     kMenus, std::size(kMenus),
-    kStrings, std::size(kStrings),
+    kStrings.data(), kStrings.size(),
     kSkinBitmaps, std::size(kSkinBitmaps),
     kSkinIcons, std::size(kSkinIcons),
 };

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "decoders/mpeg2video/Mpeg2DecSettingsWnd.h"
 #include "foundation/FilterHelpers.h"
 #include "foundation/PixelConversion.h"
 #include "platform/win32/Registry.h"
@@ -718,9 +719,11 @@ HRESULT STDMETHODCALLTYPE CMpeg2DecFilter::GetPages(CAUUID* pages) {
 HRESULT STDMETHODCALLTYPE CMpeg2DecFilter::CreatePage(const GUID& guid, IPropertyPage** page) {
   CheckPointer(page, E_POINTER);
   if (*page) return E_INVALIDARG;
-  // The settings window is not part of this build yet; no page is made.
-  (void)guid;
-  return E_FAIL;
+  if (guid != CLSID_Mpeg2DecPropertyPage) return E_FAIL;
+  HRESULT hr = S_OK;
+  auto* host = new CInternalPropertyPageTempl<CMpeg2DecSettingsWnd>(nullptr, &hr);
+  (*page = host)->AddRef();
+  return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE CMpeg2DecFilter::SetDeinterlaceMethod(int method) {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/com/ComPtr.h"
+#include "decoders/mpegaudio/MpaDecSettingsWnd.h"
 #include "platform/win32/Registry.h"
 
 namespace {
@@ -412,8 +413,11 @@ HRESULT STDMETHODCALLTYPE CMpaDecFilter::GetPages(CAUUID* pages) {
 HRESULT STDMETHODCALLTYPE CMpaDecFilter::CreatePage(const GUID& guid, IPropertyPage** page) {
   CheckPointer(page, E_POINTER);
   if (*page) return E_INVALIDARG;
-  // The settings window is not part of this build yet; no page is made.
-  return E_FAIL;
+  if (guid != CLSID_MpaDecPropertyPage) return E_FAIL;
+  HRESULT hr = S_OK;
+  auto* host = new CInternalPropertyPageTempl<CMpaDecSettingsWnd>(nullptr, &hr);
+  (*page = host)->AddRef();
+  return S_OK;
 }
 
 // ---------------------------------------------------------------------------

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/ui/Afx.h"
+#include "tests/app/CutTexts.h"
 
 namespace apptest {
 
@@ -51,20 +52,6 @@ class BoxHook {
  private:
   std::function<int(const BoxSeen&)> m_answer;
 };
-
-// A control whose text does not fit it at its font, or that reaches past
-// its dialog's client area.
-struct CutText {
-  int id = 0;
-  std::string text;
-  int needWidth = 0, needHeight = 0;  // what the text takes
-  int width = 0, height = 0;          // the room it has
-  std::string Describe() const;
-};
-
-// Every static, button, check box, radio button, group box and link of the
-// dialog whose text does not fit it.
-std::vector<CutText> CutTexts(CWnd* dialog);
 
 // Where the tests keep their offscreen grabs for a reviewer to look at.
 std::string GrabPath(const std::string& name);

@@ -1,0 +1,143 @@
+#include "app/JobFlow.h"
+
+#include <cstdio>
+
+#include "app/DlgBatch.h"
+#include "app/DlgCvtType.h"
+#include "app/DlgImageSource.h"
+#include "app/DlgTargetPage.h"
+#include "app/DlgVideoSource.h"
+#include "app/PathName.h"
+#include "app/SourceProbe.h"
+#include "conversion/GraphConverter.h"
+
+std::unique_ptr<CConvertOpt> CJobFlow::AddJob() {
+  auto job = std::make_unique<CConvertOpt>();
+  CDlgCvtType typePage(m_pOwner);
+  typePage.m_pJob = job.get();
+  while (typePage.DoModal() == IDOK) {
+    job->SetType(typePage.m_nType);
+    const int result = RunJobPages(job.get());
+    if (result == kPageFinish) return job;
+    if (result != kPageBack) break;
+  }
+  return nullptr;
+}
+
+int CJobFlow::RunJobPages(CConvertOpt* job) {
+  // The source page lives for the whole call: Back from the target page
+  // finds it as it was left.
+  std::unique_ptr<CDlgVideoSource> video;
+  std::unique_ptr<CDlgImageSource> pictures;
+  for (;;) {
+    int result = kPageCancel;
+    if (job->m_nType == CONVERT_PICTURES_TO_VIDEO) {
+      if (!pictures) pictures = std::make_unique<CDlgImageSource>(m_pOwner);
+      pictures->m_pJob = job;
+      pictures->m_nResult = kPageCancel;
+      pictures->DoModal();
+      result = pictures->m_nResult;
+    } else {
+      if (!video) video = std::make_unique<CDlgVideoSource>(m_pOwner);
+      video->m_pJob = job;
+      video->m_nResult = kPageCancel;
+      video->DoModal();
+      result = video->m_nResult;
+    }
+    if (result == kPageBack) return kPageBack;
+    if (result != kPageNext) return kPageCancel;
+
+    std::unique_ptr<CDlgTargetPage> target = CreateTargetPage(job->m_nType, m_pOwner);
+    if (!target) return kPageCancel;
+    target->m_pJob = job;
+    target->DoModal();
+    if (target->m_nResult == kPageFinish) return kPageFinish;
+    if (target->m_nResult != kPageBack) return kPageCancel;
+  }
+}
+
+std::vector<std::unique_ptr<CConvertOpt>> CJobFlow::AddBatch() {
+  auto batch = std::make_unique<CConvertOpt>();
+  std::vector<std::unique_ptr<CConvertOpt>> jobs;
+  CDlgCvtType typePage(m_pOwner);
+  typePage.m_pJob = batch.get();
+  typePage.m_bBatch = 1;
+  int result = kPageCancel;
+  while (typePage.DoModal() == IDOK) {
+    batch->SetType(typePage.m_nType);
+    result = RunBatchPages(batch.get(), jobs);
+    if (result != kPageBack) break;
+  }
+  if (result != kPageFinish) return {};
+  FinishBatchJobs(*batch, jobs);
+  return jobs;
+}
+
+int CJobFlow::RunBatchPages(CConvertOpt* batch, std::vector<std::unique_ptr<CConvertOpt>>& jobs) {
+  for (;;) {
+    CDlgBatch list(m_pOwner);
+    list.m_pJob = batch;
+    list.m_jobs = std::move(jobs);
+    list.DoModal();
+    // The page hands back exactly the records of its rows, also after Back
+    // and Cancel, so every record has one owner.
+    jobs = std::move(list.m_jobs);
+    if (list.m_nResult == kPageBack) return kPageBack;
+    if (list.m_nResult != kPageNext) return kPageCancel;
+    // Pictures have no batch target page.
+    if (batch->m_nType < CONVERT_AVI || batch->m_nType > CONVERT_FLV) return kPageCancel;
+    std::unique_ptr<CDlgTargetPage> target = CreateTargetPage(batch->m_nType, m_pOwner);
+    if (!target) return kPageCancel;
+    target->m_pJob = batch;
+    target->m_bBatch = 1;
+    target->DoModal();
+    if (target->m_nResult == kPageFinish) return kPageFinish;
+    if (target->m_nResult != kPageBack) return kPageCancel;
+  }
+}
+
+void FinishBatchJobs(CConvertOpt& batch, std::vector<std::unique_ptr<CConvertOpt>>& jobs) {
+  for (auto& job : jobs) {
+    job->CopySettings(batch);
+    if (batch.m_nType == CONVERT_PSP) {
+      char number[32];
+      std::snprintf(number, sizeof number, "%05d", batch.m_nPspFileNumber);
+      // The numbered name goes into the folder the batch list chose.
+      job->m_strTarget = PathFolder(job->m_strTarget) + (batch.m_nVideoCodec == 0 ? "M4V" : "MAQ") + number + ".mp4";
+      ++batch.m_nPspFileNumber;
+    } else if (batch.m_nType == CONVERT_FLV && batch.m_nProfile != PROFILE_FLV) {
+      job->m_strTarget = PathWithExtension(job->m_strTarget, ".swf");
+    } else if (batch.m_nType == CONVERT_3GP && batch.m_nProfile != PROFILE_3GP) {
+      job->m_strTarget = PathWithExtension(job->m_strTarget, ".3g2");
+    }
+  }
+}
+
+std::string JobTypeText(const CConvertOpt& job) {
+  std::string target;
+  switch (job.m_nType) {
+    case CONVERT_AVI:
+      if (job.m_nSourceFormat == SourceFormat_AVI) return "AVI Change Codec";
+      target = "AVI";
+      break;
+    case CONVERT_WMV:
+      if (job.m_nSourceFormat == SourceFormat_WMV) return "WMV/ASF Change Profile";
+      target = "WMV/ASF";
+      break;
+    case CONVERT_MPEG: target = job.m_nMpegKind == 1 ? "MPEG II" : "MPEG I"; break;
+    case CONVERT_DISC:
+      target = job.m_nMpegKind == 2 ? "VCD" : job.m_nMpegKind == 3 ? "SVCD" : job.m_nMpegKind == 4 ? "DVD" : "";
+      break;
+    case CONVERT_PALNTSC: return "PAL/NTSC Interchange";
+    case CONVERT_3GP: target = "3GP"; break;
+    case CONVERT_PSP: target = "PSP"; break;
+    case CONVERT_IPOD: target = "iPod"; break;
+    case CONVERT_MP4: target = "MP4"; break;
+    case CONVERT_FLV: target = "FLV/SWF"; break;
+    case CONVERT_VIDEO_TO_PICTURES: target = "Pictures"; break;
+    case CONVERT_PICTURES_TO_VIDEO: return "Pictures to AVI";
+    default: break;
+  }
+  return CGraphConverter::GetSourceFormatName(job.m_nSourceFormat, FormatExtension(job.m_strSource)) + " to " +
+         target;
+}

@@ -1,0 +1,71 @@
+#include "app/SourceProbe.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "app/PathName.h"
+#include "platform/ui/MessageBox.h"
+#include "platform/ui/Resource.h"
+#include "resources/ResourceIds.h"
+
+namespace {
+
+template <class... Args>
+std::string Format(const char* format, Args... args) {
+  char buffer[512];
+  const int n = std::snprintf(buffer, sizeof buffer, format, args...);
+  return n <= 0 ? std::string() : std::string(buffer, std::min<size_t>(static_cast<size_t>(n), sizeof buffer - 1));
+}
+
+}  // namespace
+
+const char* const kMovieExtensions = "*.avi;|*.mpg;*.mpeg|*.wmv;*.asf|*.rm;*.rmvb|*.mov;*.mp4|*.3gp|*.mkv;*.ogg|*.flv";
+const char* const kMovieFilter =
+    "All Supported(*.avi,*.mpg,*.rm,*.mov,*.mp4,*.3gp,*.flv etc)|*.mpg;*.mpeg;*.avi;*.wmv;*.asf;*.rm;*.rmvb;*.ogg;"
+    "*.mov;*.mp4;*.3gp;*.ogg;*mkv;*.flv|AVI Files (*.avi)|*.avi|Mpeg Files (*.mpg;*.mpeg)|*.mpg;*.mpeg|Windows "
+    "Media(*.wmv;*.asf)|*.wmv;*.asf|Realmedia(*.rm)|*.rm;*.rmvb|Quick Time/MPEG4 Movie(*.mov,*.mp4)|*.mov;*.mp4|3gp "
+    "Mobile Movie(*.3gp)|*.3gp|Matroska Video(*.mkv)|*.mkv|Ogg File(*.ogg)|*.ogg|Flash Movie(*.flv)|*.flv||";
+const char* const kMpegExtensions = "*.mpg;*.mpeg";
+const char* const kMpegFilter = "Mpeg Files (*.mpg;*.mpeg)|*.mpg;*.mpeg||";
+
+bool ProbeSourceFile(CWnd* owner, const std::string& path, SourceMediaInfo* info) {
+  HRESULT hr = E_FAIL;
+  {
+    CComPtr<IGraphBuilder> graph;
+    auto* converter = new CGraphConverter(owner ? owner->GetSafeHwnd() : nullptr);
+    // The graph holds the converter's only reference from here.
+    converter->NonDelegatingQueryInterface(IID_PPV_ARGS(&graph));
+    if (graph) hr = converter->ProbeSource(path, info);
+  }
+  if (FAILED(hr)) {
+    AfxMessageBox(UiLoadString(IDS_PROBE_FAILED), MB_OK | MB_ICONSTOP);
+    return false;
+  }
+  return true;
+}
+
+std::string SourceInfoText(const SourceMediaInfo& info) {
+  std::string text = "Video Format:-> " + info.videoDescription + "\n";
+  if (info.hasVideo) {
+    text += info.duration > 0 ? Format("Duration :->%.2f;\n", static_cast<double>(info.duration))
+                              : std::string("Duration :->Unknown;\n");
+    text += Format("Frame Rate:->%4.2f fps\n", static_cast<double>(info.frameRate));
+  }
+  text += "Audio Format:->" + info.audioDescription + ";\n";
+  if (info.hasAudio) {
+    text += Format("Audio Freq:->%d Hz;\n", info.sampleRate);
+    text += Format("Audio Channels :->%d;\n", info.channels);
+  }
+  text += Format("Dimension:->%d*%d;\n", info.width, info.height);
+  return text;
+}
+
+double CutToHundredths(double rate) {
+  if (!std::isfinite(rate)) return 0.0;
+  return std::trunc(rate * 100.0) / 100.0;
+}
+
+std::string FormatExtension(const std::string& path) {
+  return PathExtensionPoint(path) == std::string::npos ? path : PathExtension(path);
+}

@@ -1,0 +1,28 @@
+// Probing a source file for the pages, and the texts they show of it.
+#pragma once
+
+#include <string>
+
+#include "conversion/GraphConverter.h"
+#include "platform/ui/Wnd.h"
+
+// The choosers' default extension and filter for movies, and for MPEG files
+// only (the PAL/NTSC change).
+extern const char* const kMovieExtensions;
+extern const char* const kMovieFilter;
+extern const char* const kMpegExtensions;
+extern const char* const kMpegFilter;
+
+// Probes the path through a graph converter made for the window. A failed
+// probe shows the "cannot open" message (stop icon) and gives false.
+bool ProbeSourceFile(CWnd* owner, const std::string& path, SourceMediaInfo* info);
+
+// The information text of the video source page.
+std::string SourceInfoText(const SourceMediaInfo& info);
+
+// A frame rate cut (not rounded) to two decimals.
+double CutToHundredths(double rate);
+
+// The extension the format names look at: the text after the last point of
+// the file name, or the whole path when the name has none.
+std::string FormatExtension(const std::string& path);
