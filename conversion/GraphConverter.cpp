@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
@@ -549,11 +550,51 @@ HRESULT CGraphConverter::AddFrameChanger(int num, int den, CComPtr<IBaseFilter>&
 HRESULT CGraphConverter::ConnectToFrameChanger(IPin* pin, IBaseFilter* filter, CFrameRateChanger* changer) {
   changer->SetInputMode(1);
   HRESULT hr = ConnectPinToFilterDirectEx(pin, filter, nullptr, true, true);
+  if (FAILED(hr)) hr = ConnectThroughLayoutConverter(pin, filter);
   if (FAILED(hr)) {
     changer->SetInputMode(0);
     hr = ConnectPinToFilterDirect(pin, filter, nullptr);
   }
   if (FAILED(hr)) g_strConvertError = "Connect Video Decompressor to Frame Rate Changer Failed\n";
+  return hr;
+}
+
+HRESULT CGraphConverter::ConnectThroughLayoutConverter(IPin* pin, IBaseFilter* changer) {
+  // Uncompressed YUV that nothing upstream turns into RGB (a source that
+  // makes its pictures itself): the platform's resizer, at the same size,
+  // converts the layout.
+  CMediaType mt;
+  {
+    CComPtr<IEnumMediaTypes> types;
+    AM_MEDIA_TYPE* first = nullptr;
+    if (FAILED(pin->EnumMediaTypes(&types)) || !types || types->Next(1, &first, nullptr) != S_OK || !first)
+      return VFW_E_CANNOT_CONNECT;
+    mt.Set(*first);
+    DeleteMediaType(first);
+  }
+  const GUID& s = mt.subtype;
+  if (mt.majortype != MEDIATYPE_Video || !VideoBitmapHeader(mt) ||
+      !(s == MEDIASUBTYPE_YUY2 || s == MEDIASUBTYPE_UYVY || s == MEDIASUBTYPE_YV12 || s == MEDIASUBTYPE_I420))
+    return VFW_E_CANNOT_CONNECT;
+  CComPtr<IBaseFilter> resizer;
+  HRESULT hr = CoCreateInstance(CLSID_VideoResizer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                reinterpret_cast<void**>(&resizer));
+  if (FAILED(hr) || !resizer) return FAILED(hr) ? hr : E_FAIL;
+  hr = AddFilter(resizer, L"Resizer");
+  if (FAILED(hr)) return hr;
+  hr = ConnectPinToFilterDirect(pin, resizer, nullptr);
+  IPin* out = FirstOutput(resizer);
+  // It offers the layout it receives; RGB24 of the same size is asked for.
+  const BITMAPINFOHEADER* bih = VideoBitmapHeader(mt);
+  CMediaType rgb;
+  if (SUCCEEDED(hr))
+    hr = bih ? MakeRawVideoType(&rgb, RawVideo::RGB24, bih->biWidth, std::abs(bih->biHeight), VideoFrameTime(mt))
+             : E_FAIL;
+  if (SUCCEEDED(hr)) hr = out ? ConnectPinToFilterDirectEx(out, changer, &rgb, false, false) : E_FAIL;
+  if (FAILED(hr)) {
+    Disconnect(pin);
+    RemoveFilter(resizer);
+  }
   return hr;
 }
 

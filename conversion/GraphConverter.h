@@ -146,6 +146,7 @@ class CGraphConverter : public CFGManagerCustom {
   HRESULT ConnectVideoToCompressor(IPin* pin, IBaseFilter* sink, bool keepRate);
   HRESULT AddFrameChanger(int num, int den, CComPtr<IBaseFilter>& filter, CFrameRateChanger*& changer);
   HRESULT ConnectToFrameChanger(IPin* pin, IBaseFilter* filter, CFrameRateChanger* changer);
+  HRESULT ConnectThroughLayoutConverter(IPin* pin, IBaseFilter* changer);
   // Takes a decoded stream the sink has no room for out of the graph, with
   // the filters that only fed it, up to the source.
   void RemoveUnusedChain(IPin* out, IBaseFilter* source);

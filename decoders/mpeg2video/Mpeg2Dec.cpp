@@ -5,6 +5,8 @@
 #include <cstring>
 #include <numeric>
 
+#include "decoders/mpeg2video/Mpeg2HeaderBits.h"
+
 namespace {
 
 const uint32_t kFramePeriod[16] = {0,      1126125, 1125000, 1080000, 900900, 900000,
@@ -14,43 +16,6 @@ const uint32_t kFramePeriod[16] = {0,      1126125, 1125000, 1080000, 900900, 90
 // Sizes beyond any level of the standard; refusing them keeps a damaged
 // header from asking for gigabytes of frame buffers.
 constexpr uint32_t kMaxLumaSamples = 4096 * 4096;
-
-// MSB-first bit reader over one header; reads past the end give zeros and
-// mark the header as truncated.
-class CHeaderBits {
- public:
-  CHeaderBits(const uint8_t* p, size_t n) : m_p(p), m_n(n) {}
-  uint32_t Get(int bits) {
-    uint32_t v = 0;
-    for (int i = 0; i < bits; ++i) {
-      const size_t byte = m_pos >> 3;
-      uint32_t b = 0;
-      if (byte < m_n)
-        b = (m_p[byte] >> (7 - (m_pos & 7))) & 1;
-      else
-        m_short = true;
-      v = (v << 1) | b;
-      ++m_pos;
-    }
-    return v;
-  }
-  int32_t GetSigned(int bits) {
-    const uint32_t v = Get(bits);
-    return v & (1u << (bits - 1)) ? static_cast<int32_t>(v) - (1 << bits) : static_cast<int32_t>(v);
-  }
-  bool Short() const { return m_short; }
-
- private:
-  const uint8_t* m_p;
-  size_t m_n;
-  size_t m_pos = 0;
-  bool m_short = false;
-};
-
-void LoadMatrix(CHeaderBits& bits, uint8_t* matrix) {
-  // Matrices are always sent in zigzag order.
-  for (int i = 0; i < 64; ++i) matrix[CMpeg2Decoder::kZigzag[i]] = static_cast<uint8_t>(bits.Get(8));
-}
 
 uint32_t Align(uint32_t v, uint32_t a) { return (v + a - 1) & ~(a - 1); }
 
@@ -485,14 +450,7 @@ bool CMpeg2Dec::ParseSequenceHeader(const uint8_t* p, size_t n) {
   s.byte_rate = bitRate;
   s.vbv_buffer_size = vbv * 2048;
   s.flags = constrained ? 0xA6 : 0xA4;
-  if (bits.Get(1))
-    LoadMatrix(bits, m_newIntra);
-  else
-    std::memcpy(m_newIntra, CMpeg2Decoder::kDefaultIntraMatrix, 64);
-  if (bits.Get(1))
-    LoadMatrix(bits, m_newNonIntra);
-  else
-    std::memset(m_newNonIntra, 16, 64);
+  LoadSequenceMatrices(bits, m_newIntra, m_newNonIntra);
   if (bits.Short()) return false;
   m_newMatrices = 3;
   s.profile_level_id = 0x80;
@@ -756,26 +714,7 @@ bool CMpeg2Dec::ParsePictureHeader(const uint8_t* p, size_t n) {
   m_picture->rtStart = Mpeg2Picture::kNoTime;
   m_picture->rtStop = Mpeg2Picture::kNoTime;
   m_picture->fDelivered = 0;
-  d.m_codingType = static_cast<int>(type);
-  if (type == CMpeg2Decoder::P_TYPE || type == CMpeg2Decoder::B_TYPE) {
-    d.m_fullPel[0] = bits.Get(1);
-    const int f = std::clamp<int>(static_cast<int>(bits.Get(3)) - 1, 0, 6);
-    d.m_fCode[0][0] = d.m_fCode[0][1] = f;
-  }
-  if (type == CMpeg2Decoder::B_TYPE) {
-    d.m_fullPel[1] = bits.Get(1);
-    const int f = std::clamp<int>(static_cast<int>(bits.Get(3)) - 1, 0, 6);
-    d.m_fCode[1][0] = d.m_fCode[1][1] = f;
-  }
-  // MPEG-1 defaults; a picture coding extension overrides them.
-  d.m_pictureStructure = CMpeg2Decoder::FRAME_PICTURE;
-  d.m_framePredFrameDct = true;
-  d.m_intraDcPrecision = 0;
-  d.m_qScaleType = false;
-  d.m_concealmentMotionVectors = false;
-  d.m_intraVlcFormat = false;
-  d.m_scan = CMpeg2Decoder::kZigzag;
-  d.m_topFieldFirst = true;
+  LoadPictureCoding(bits, static_cast<int>(type), d);
   m_newMatrices = 0;
   return true;
 }

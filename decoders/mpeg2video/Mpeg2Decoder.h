@@ -61,6 +61,9 @@ class CMpeg2Decoder {
   bool m_verticalPositionExtension = false;
 
   const CMpeg2Dsp& Dsp() const { return *m_dsp; }
+  // Another routine set, for a user with its own inverse DCT; it must stay
+  // alive as long as this object decodes.
+  void SetDsp(const CMpeg2Dsp& dsp) { m_dsp = &dsp; }
 
  private:
   struct Motion {
