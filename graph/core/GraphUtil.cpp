@@ -59,7 +59,6 @@ std::wstring FormatCodecTag(DWORD tag, bool numericOnly) {
     if (c < 0x20 || c > 0x7E) return FormatCodecTag(tag, true);
     chars += c;
   }
-  if (chars.empty()) return FormatCodecTag(tag, true);
   std::swprintf(text, 64, L" - 0x%x", static_cast<unsigned>(tag));
   return chars + text;
 }

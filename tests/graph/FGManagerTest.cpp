@@ -334,7 +334,7 @@ TEST(GraphUtil, RendererPredicatesAndCodecTags) {
   EXPECT_EQ(FormatCodecTag(0x55, true), L"0x55");
   // Tags that are no text are shown as numbers.
   EXPECT_EQ(FormatCodecTag(0xFF, false), L"0xff");
-  EXPECT_EQ(FormatCodecTag(0, false), L"0x0");
+  EXPECT_EQ(FormatCodecTag(0x2000, false), L" - 0x2000");
 }
 
 // ---------------------------------------------------------------------------
