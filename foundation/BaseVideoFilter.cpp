@@ -25,7 +25,8 @@ const VideoOutputFormat kVideoOutputFormats[kVideoOutputFormatCount] = {
 namespace {
 
 bool IsPlanarCompression(DWORD c) {
-  return c == MAKEFOURCC('Y', 'V', '1', '2') || c == MAKEFOURCC('I', '4', '2', '0') || c == MAKEFOURCC('I', 'Y', 'U', 'V');
+  return c == MAKEFOURCC('Y', 'V', '1', '2') || c == MAKEFOURCC('I', '4', '2', '0') ||
+         c == MAKEFOURCC('I', 'Y', 'U', 'V');
 }
 
 }  // namespace
@@ -488,7 +489,8 @@ HRESULT CBaseVideoFilter::CopyBuffer(BYTE* out, BYTE* y, BYTE* u, BYTE* v, int w
     out += pitchOut * (h - 1);
     pitchOut = -pitchOut;
   }
-  if (!ConvertYuv420ToRgb(w, h, out, pitchOut, bpp, y, u, v, pitchIn)) memset(start, 0, static_cast<size_t>(std::abs(pitchOut)) * h);
+  if (!ConvertYuv420ToRgb(w, h, out, pitchOut, bpp, y, u, v, pitchIn))
+    memset(start, 0, static_cast<size_t>(std::abs(pitchOut)) * h);
   return S_OK;
 }
 
