@@ -140,6 +140,43 @@ constexpr int Rl(int run, int level) { return level << 6 | run; }
   {"0000000000011110", Rl(28, 1)}, {"0000000000011101", Rl(29, 1)},                            \
   {"0000000000011100", Rl(30, 1)}, {"0000000000011011", Rl(31, 1)}
 
+}  // namespace
+
+struct CMpeg2Decoder::CoefTable {
+  enum Kind : uint8_t { RUN_LEVEL, END_OF_BLOCK, ESCAPE, LONG_CODE };
+  struct Entry {
+    uint8_t kind;
+    uint8_t len;  // code length without the sign bit
+    uint8_t run;
+    uint8_t level;
+  };
+  static constexpr int kBits = 10;
+
+  explicit CoefTable(const CVlcTable& codes) : full(codes) {
+    for (uint32_t i = 0; i < (1u << kBits); ++i) {
+      const VlcEntry e = codes.Lookup(uint64_t{i} << (64 - kBits));
+      Entry& f = entries[i];
+      f = Entry{LONG_CODE, 0, 0, 0};
+      if (e.len <= 0 || e.len > kBits) continue;
+      f.len = static_cast<uint8_t>(e.len);
+      if (e.value == DCT_EOB) {
+        f.kind = END_OF_BLOCK;
+      } else if (e.value == DCT_ESCAPE) {
+        f.kind = ESCAPE;
+      } else {
+        f.kind = RUN_LEVEL;
+        f.run = static_cast<uint8_t>(e.value & 63);
+        f.level = static_cast<uint8_t>(e.value >> 6);
+      }
+    }
+  }
+
+  Entry entries[1 << kBits];
+  const CVlcTable& full;  // codes longer than kBits, and invalid ones
+};
+
+namespace {
+
 struct Tables {
   CVlcTable mbai{8, {
       {"1", 1}, {"011", 2}, {"010", 3}, {"0011", 4}, {"0010", 5}, {"00011", 6}, {"00010", 7},
@@ -242,6 +279,10 @@ struct Tables {
       {"0000000011110", Rl(23, 1)}, {"0000000011101", Rl(24, 1)},
       {"0000000011100", Rl(25, 1)}, {"0000000011011", Rl(26, 1)},
       PELLOMAR_MPEG2_LONG_DCT_CODES}};
+  // Every code of up to 10 bits in one lookup; the rest go through the
+  // tables above.
+  CMpeg2Decoder::CoefTable fast0{dct0};
+  CMpeg2Decoder::CoefTable fast1{dct1};
 };
 
 #undef PELLOMAR_MPEG2_LONG_DCT_CODES
@@ -313,6 +354,14 @@ void CMpeg2Decoder::RefillSlow() {
       ++m_overrun;
     m_cache |= uint64_t{b} << (56 - m_bitCount);
     m_bitCount += 8;
+  }
+}
+
+void CMpeg2Decoder::SetQuantScale(int qs) {
+  m_quantScale = qs;
+  for (int i = 0; i < 64; ++i) {
+    m_weights[0][i] = static_cast<uint16_t>(m_intraMatrix[i] * qs);
+    m_weights[1][i] = static_cast<uint16_t>(m_nonIntraMatrix[i] * qs);
   }
 }
 
@@ -457,11 +506,11 @@ bool CMpeg2Decoder::DecodeMotionVectors(int s, int motionType, Motion& m) {
   return ok;
 }
 
-bool CMpeg2Decoder::DecodeIntraBlock(int cc, int16_t* blk) {
+int CMpeg2Decoder::DecodeIntraBlock(int cc, int16_t* blk) {
   const Tables& t = Vlc();
   Refill();
   const VlcEntry s = (cc == 0 ? t.dcLuma : t.dcChroma).Lookup(m_cache);
-  if (s.len <= 0) return false;
+  if (s.len <= 0) return -1;
   Skip(s.len);
   int diff = 0;
   if (s.value) {
@@ -475,123 +524,135 @@ bool CMpeg2Decoder::DecodeIntraBlock(int cc, int16_t* blk) {
   int dc = m_dcPred[cc] << (m_mpeg1 ? 3 : 3 - m_intraDcPrecision);
   dc = std::clamp(dc, -2048, 2047);
   blk[0] = static_cast<int16_t>(dc);
-  if (m_codingType == D_TYPE) return true;
+  if (m_codingType == D_TYPE) return 0;
+  const CoefTable& table = (m_intraVlcFormat && !m_mpeg1) ? t.fast1 : t.fast0;
+  return m_mpeg1 ? DecodeCoefficients<true, true>(table, blk, 0, dc)
+                 : DecodeCoefficients<false, true>(table, blk, 0, dc);
+}
 
-  const CVlcTable& table = (m_intraVlcFormat && !m_mpeg1) ? t.dct1 : t.dct0;
-  const uint8_t* scan = m_scan;
-  const int qs = m_quantScale;
-  int parity = dc;
-  for (int pos = 0;;) {
-    Refill();
-    const VlcEntry e = table.Lookup(m_cache);
-    if (e.len <= 0) return false;
+namespace {
+
+// One coefficient of `level` (> 0) with its sign, dequantised and saturated.
+// `weight` is the matrix entry times the quantiser scale. Branch-free in the
+// sign, which the stream makes unpredictable.
+template <bool Mpeg1, bool Intra>
+inline int Dequantise(int level, bool neg, int weight) {
+  int v = Intra ? (level * weight) >> 4 : ((2 * level + 1) * weight) >> 5;
+  if (Mpeg1 && v) v = (v - 1) | 1;
+  const int n = neg;
+  v = std::min(v, 2047 + n);
+  return (v ^ -n) + n;
+}
+
+}  // namespace
+
+// The coefficients after position `pos` up to the end of block, dequantised
+// into blk; `parity` carries the sum of those already stored. Returns the
+// last scan position, -1 on damaged data. The bit reader lives in locals
+// here, which keeps it in registers across the stores into the block.
+template <bool Mpeg1, bool Intra>
+int CMpeg2Decoder::DecodeCoefficients(const CoefTable& table, int16_t* blk, int pos, int parity) {
+  const uint8_t* const scan = m_scan;
+  const uint16_t* const weights = m_weights[Intra ? 0 : 1];
+  uint64_t cache = m_cache;
+  int count = m_bitCount;
+  const uint8_t* ptr = m_ptr;
+  const auto skip = [&](int n) {
+    cache <<= n;
+    count -= n;
+  };
+  const auto get = [&](int n) {
+    const uint32_t v = static_cast<uint32_t>(cache >> (64 - n));
+    skip(n);
+    return v;
+  };
+  for (;;) {
+    // At least 33 bits after this: enough for the longest escape.
+    if (count <= 32) {
+      if (m_end - ptr >= 4) {
+        const uint32_t w = uint32_t{ptr[0]} << 24 | uint32_t{ptr[1]} << 16 |
+                           uint32_t{ptr[2]} << 8 | ptr[3];
+        cache |= uint64_t{w} << (32 - count);
+        ptr += 4;
+        count += 32;
+      } else {
+        m_cache = cache;
+        m_bitCount = count;
+        m_ptr = ptr;
+        RefillSlow();
+        cache = m_cache;
+        count = m_bitCount;
+        ptr = m_ptr;
+      }
+    }
+    const CoefTable::Entry e = table.entries[cache >> (64 - CoefTable::kBits)];
     int run, level;
     bool neg;
-    if (e.value == DCT_EOB) {
-      Skip(e.len);
+    if (e.kind == CoefTable::RUN_LEVEL) {
+      run = e.run;
+      level = e.level;
+      neg = (cache >> (63 - e.len)) & 1;
+      skip(e.len + 1);
+    } else if (e.kind == CoefTable::END_OF_BLOCK) {
+      skip(e.len);
       break;
-    }
-    if (e.value == DCT_ESCAPE) {
-      Skip(6);
-      run = static_cast<int>(Get(6));
-      if (m_mpeg1) {
-        level = GetSigned(8);
-        if (level == -128)
-          level = static_cast<int>(Get(8)) - 256;
+    } else if (e.kind == CoefTable::ESCAPE) {
+      skip(6);
+      run = static_cast<int>(get(6));
+      if (Mpeg1) {
+        level = static_cast<int>(get(8));
+        if (level == 128)
+          level = static_cast<int>(get(8)) - 256;
         else if (level == 0)
-          level = static_cast<int>(Get(8));
+          level = static_cast<int>(get(8));
+        else if (level > 128)
+          level -= 256;
       } else {
-        level = GetSigned(12);
+        level = static_cast<int>(get(12));
+        if (level >= 2048) level -= 4096;
       }
-      if (level == 0) return false;
+      if (level == 0) return -1;
       neg = level < 0;
       level = std::abs(level);
     } else {
-      Skip(e.len);
-      run = e.value & 63;
-      level = e.value >> 6;
-      neg = Get(1);
+      const VlcEntry v = table.full.Lookup(cache);
+      if (v.len <= 0) return -1;
+      skip(v.len);
+      run = v.value & 63;
+      level = v.value >> 6;
+      neg = get(1);
     }
-    pos += run + 1;
-    if (pos > 63) return false;
-    const int i = scan[pos];
-    int v = (level * qs * m_intraMatrix[i]) >> 4;
-    if (m_mpeg1 && v) v = (v - 1) | 1;
-    if (neg) {
-      v = v > 2048 ? -2048 : -v;
-    } else if (v > 2047) {
-      v = 2047;
-    }
-    blk[i] = static_cast<int16_t>(v);
-    parity ^= v;
-  }
-  if (!m_mpeg1 && !(parity & 1)) blk[63] ^= 1;
-  return true;
-}
-
-int CMpeg2Decoder::DecodeNonIntraBlock(int16_t* blk) {
-  const CVlcTable& table = Vlc().dct0;
-  const uint8_t* scan = m_scan;
-  const int qs = m_quantScale;
-  int parity = 0;
-  int pos = -1;
-  bool first = true;
-  for (;;) {
-    Refill();
-    int run, level;
-    bool neg;
-    if (first && (m_cache >> 63)) {
-      // The first coefficient codes (0, 1) as "1s"; "10" is not an end here.
-      Skip(1);
-      run = 0;
-      level = 1;
-      neg = Get(1);
-    } else {
-      const VlcEntry e = table.Lookup(m_cache);
-      if (e.len <= 0) return -1;
-      if (e.value == DCT_EOB) {
-        if (first) return -1;
-        Skip(e.len);
-        break;
-      }
-      if (e.value == DCT_ESCAPE) {
-        Skip(6);
-        run = static_cast<int>(Get(6));
-        if (m_mpeg1) {
-          level = GetSigned(8);
-          if (level == -128)
-            level = static_cast<int>(Get(8)) - 256;
-          else if (level == 0)
-            level = static_cast<int>(Get(8));
-        } else {
-          level = GetSigned(12);
-        }
-        if (level == 0) return -1;
-        neg = level < 0;
-        level = std::abs(level);
-      } else {
-        Skip(e.len);
-        run = e.value & 63;
-        level = e.value >> 6;
-        neg = Get(1);
-      }
-    }
-    first = false;
     pos += run + 1;
     if (pos > 63) return -1;
     const int i = scan[pos];
-    int v = ((2 * level + 1) * qs * m_nonIntraMatrix[i]) >> 5;
-    if (m_mpeg1 && v) v = (v - 1) | 1;
-    if (neg) {
-      v = v > 2048 ? -2048 : -v;
-    } else if (v > 2047) {
-      v = 2047;
-    }
+    const int v = Dequantise<Mpeg1, Intra>(level, neg, weights[i]);
     blk[i] = static_cast<int16_t>(v);
     parity ^= v;
   }
-  if (!m_mpeg1 && !(parity & 1)) blk[63] ^= 1;
+  if (!Mpeg1 && !(parity & 1)) blk[63] ^= 1;
+  m_cache = cache;
+  m_bitCount = count;
+  m_ptr = ptr;
   return pos;
+}
+
+int CMpeg2Decoder::DecodeNonIntraBlock(int16_t* blk) {
+  Refill();
+  int pos = -1, parity = 0;
+  if (m_cache >> 63) {
+    // The first coefficient codes (0, 1) as "1s"; "10" is not an end here.
+    const bool neg = (m_cache >> 62) & 1;
+    Skip(2);
+    pos = 0;
+    const int i = m_scan[0];
+    parity = m_mpeg1 ? Dequantise<true, false>(1, neg, m_weights[1][i])
+                     : Dequantise<false, false>(1, neg, m_weights[1][i]);
+    blk[i] = static_cast<int16_t>(parity);
+  }
+  // Without that leading 1 no end of block can follow: its code starts with 1.
+  const CoefTable& table = Vlc().fast0;
+  return m_mpeg1 ? DecodeCoefficients<true, false>(table, blk, pos, parity)
+                 : DecodeCoefficients<false, false>(table, blk, pos, parity);
 }
 
 const uint8_t* const* CMpeg2Decoder::RefFor(int s, int sel) const {
@@ -764,7 +825,7 @@ void CMpeg2Decoder::DecodeSlice(int code, const uint8_t* data, size_t size) {
   const auto scale = [this](int c) {
     return (!m_mpeg1 && m_qScaleType) ? kNonLinearScale[c] : c * 2;
   };
-  m_quantScale = scale(static_cast<int>(Get(5)));
+  SetQuantScale(scale(static_cast<int>(Get(5))));
   while (Get(1)) {  // extra_information_slice
     Skip(8);
     Refill();
@@ -799,7 +860,10 @@ void CMpeg2Decoder::DecodeSlice(int code, const uint8_t* data, size_t size) {
     }
     const bool fieldDct = framePic && !m_mpeg1 && !m_framePredFrameDct &&
                           (mbType & (MB_INTRA | MB_PATTERN)) && Get(1);
-    if (mbType & MB_QUANT) m_quantScale = scale(static_cast<int>(Get(5)));
+    if (mbType & MB_QUANT) {
+      const int qs = scale(static_cast<int>(Get(5)));
+      if (qs != m_quantScale) SetQuantScale(qs);
+    }
 
     // Luma block destinations.
     const int x = mbx * 16, y = mby * 16;
@@ -824,7 +888,7 @@ void CMpeg2Decoder::DecodeSlice(int code, const uint8_t* data, size_t size) {
         ResetMotionPredictors();
       }
       for (int b = 0; b < 6; ++b) {
-        if (!DecodeIntraBlock(b < 4 ? 0 : b - 3, blk)) {
+        if (DecodeIntraBlock(b < 4 ? 0 : b - 3, blk) < 0) {
           std::memset(blk, 0, 64 * sizeof(int16_t));
           return;
         }

@@ -65,6 +65,9 @@ class CMpeg2Decoder {
   // alive as long as this object decodes.
   void SetDsp(const CMpeg2Dsp& dsp) { m_dsp = &dsp; }
 
+ public:
+  struct CoefTable;  // coefficient codes by their leading bits
+
  private:
   struct Motion {
     int dirs = 0;   // bit 0 forward, bit 1 backward
@@ -104,8 +107,11 @@ class CMpeg2Decoder {
   bool DecodeMotionVectors(int s, int motionType, Motion& m);
   int DecodeMotionDelta(int rsize, int& ok);
   int WrapVector(int rsize, int v) const;
-  bool DecodeIntraBlock(int cc, int16_t* blk);
-  int DecodeNonIntraBlock(int16_t* blk);  // last scan position, -1 on error
+  // Both return the last scan position, -1 on damaged data.
+  int DecodeIntraBlock(int cc, int16_t* blk);
+  int DecodeNonIntraBlock(int16_t* blk);
+  template <bool Mpeg1, bool Intra>
+  int DecodeCoefficients(const CoefTable& table, int16_t* blk, int pos, int parity);
   void ApplyMotion(const Motion& m, int mbx, int mby);
   Motion ZeroMotion() const;
   Motion SkippedBMotion() const;
@@ -115,6 +121,7 @@ class CMpeg2Decoder {
   const uint8_t* const* RefFor(int s, int sel) const;
   void ResetMotionPredictors() { std::fill(&m_pmv[0][0][0], &m_pmv[0][0][0] + 8, 0); }
   void ResetDcPredictors();
+  void SetQuantScale(int qs);
 
   const CMpeg2Dsp* m_dsp;
   std::unique_ptr<int16_t[], void (*)(void*)> m_block;
@@ -137,6 +144,9 @@ class CMpeg2Decoder {
 
   // Slice state.
   int m_quantScale = 0;
+  // The intra and non-intra matrices times m_quantScale; set for each slice,
+  // as the matrices may change between pictures.
+  uint16_t m_weights[2][64] = {};
   int m_dcPred[3] = {};
   int m_pmv[2][2][2] = {};  // [r][s][x/y]
   Motion m_lastMotion;
