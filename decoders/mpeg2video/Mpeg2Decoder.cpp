@@ -143,36 +143,49 @@ constexpr int Rl(int run, int level) { return level << 6 | run; }
 }  // namespace
 
 struct CMpeg2Decoder::CoefTable {
-  enum Kind : uint8_t { RUN_LEVEL, END_OF_BLOCK, ESCAPE, LONG_CODE };
+  enum Kind : uint8_t { RUN_LEVEL, END_OF_BLOCK, ESCAPE, LONG_CODE, INVALID };
   struct Entry {
     uint8_t kind;
     uint8_t len;  // code length without the sign bit
     uint8_t run;
     uint8_t level;
   };
+  // The first table takes the next 10 bits; codes that start with six zeros
+  // and are longer (up to 16 bits) continue in the second one, indexed by
+  // the 10 bits after those zeros.
   static constexpr int kBits = 10;
+  static constexpr int kLongZeros = 6;
 
-  explicit CoefTable(const CVlcTable& codes) : full(codes) {
+  explicit CoefTable(const CVlcTable& codes) {
     for (uint32_t i = 0; i < (1u << kBits); ++i) {
       const VlcEntry e = codes.Lookup(uint64_t{i} << (64 - kBits));
-      Entry& f = entries[i];
-      f = Entry{LONG_CODE, 0, 0, 0};
-      if (e.len <= 0 || e.len > kBits) continue;
-      f.len = static_cast<uint8_t>(e.len);
-      if (e.value == DCT_EOB) {
-        f.kind = END_OF_BLOCK;
-      } else if (e.value == DCT_ESCAPE) {
-        f.kind = ESCAPE;
-      } else {
-        f.kind = RUN_LEVEL;
-        f.run = static_cast<uint8_t>(e.value & 63);
-        f.level = static_cast<uint8_t>(e.value >> 6);
-      }
+      if (e.len > 0 && e.len <= kBits)
+        entries[i] = Make(e);
+      else
+        entries[i].kind = (i >> (kBits - kLongZeros)) == 0 ? LONG_CODE : INVALID;
+      const VlcEntry l = codes.Lookup(uint64_t{i} << (64 - kBits - kLongZeros));
+      if (l.len > kBits && l.len <= kBits + kLongZeros && l.value >= 0)
+        longEntries[i] = Make(l);
+      else
+        longEntries[i].kind = INVALID;
     }
   }
 
-  Entry entries[1 << kBits];
-  const CVlcTable& full;  // codes longer than kBits, and invalid ones
+  static Entry Make(const VlcEntry& e) {
+    Entry f{RUN_LEVEL, static_cast<uint8_t>(e.len), 0, 0};
+    if (e.value == DCT_EOB) {
+      f.kind = END_OF_BLOCK;
+    } else if (e.value == DCT_ESCAPE) {
+      f.kind = ESCAPE;
+    } else {
+      f.run = static_cast<uint8_t>(e.value & 63);
+      f.level = static_cast<uint8_t>(e.value >> 6);
+    }
+    return f;
+  }
+
+  Entry entries[1 << kBits] = {};
+  Entry longEntries[1 << kBits] = {};
 };
 
 namespace {
@@ -279,8 +292,7 @@ struct Tables {
       {"0000000011110", Rl(23, 1)}, {"0000000011101", Rl(24, 1)},
       {"0000000011100", Rl(25, 1)}, {"0000000011011", Rl(26, 1)},
       PELLOMAR_MPEG2_LONG_DCT_CODES}};
-  // Every code of up to 10 bits in one lookup; the rest go through the
-  // tables above.
+  // The same codes for the block decoder, in at most two lookups.
   CMpeg2Decoder::CoefTable fast0{dct0};
   CMpeg2Decoder::CoefTable fast1{dct1};
 };
@@ -585,7 +597,10 @@ int CMpeg2Decoder::DecodeCoefficients(const CoefTable& table, int16_t* blk, int 
         ptr = m_ptr;
       }
     }
-    const CoefTable::Entry e = table.entries[cache >> (64 - CoefTable::kBits)];
+    CoefTable::Entry e = table.entries[cache >> (64 - CoefTable::kBits)];
+    if (e.kind == CoefTable::LONG_CODE)
+      e = table.longEntries[(cache >> (64 - CoefTable::kBits - CoefTable::kLongZeros)) &
+                            ((1u << CoefTable::kBits) - 1)];
     int run, level;
     bool neg;
     if (e.kind == CoefTable::RUN_LEVEL) {
@@ -615,12 +630,7 @@ int CMpeg2Decoder::DecodeCoefficients(const CoefTable& table, int16_t* blk, int 
       neg = level < 0;
       level = std::abs(level);
     } else {
-      const VlcEntry v = table.full.Lookup(cache);
-      if (v.len <= 0) return -1;
-      skip(v.len);
-      run = v.value & 63;
-      level = v.value >> 6;
-      neg = get(1);
+      return -1;  // no code of the table
     }
     pos += run + 1;
     if (pos > 63) return -1;
