@@ -781,15 +781,17 @@ CMpeg2Decoder::Motion CMpeg2Decoder::ZeroMotion() const {
   return m;
 }
 
-// A non-intra block whose only coefficient is the DC: its transform is flat,
+// A block whose only coded coefficient is the DC has a flat transform,
 // (dc + 4) >> 3 everywhere, unless the rounding sits exactly on a half, where
-// the mismatch-control coefficient could tip it.
-void CMpeg2Decoder::AddDc(int16_t* blk, uint8_t* dst, int stride) {
+// the mismatch-control coefficient could tip it. True when the block was
+// written that way (and cleared).
+bool CMpeg2Decoder::FlatBlock(int last, int16_t* blk, uint8_t* dst, int stride, bool add) {
+  if (last != 0 || (blk[0] & 7) == 4 || (!add && !m_dsp->dcCopy)) return false;
   const int v = (blk[0] + 4) >> 3;
   blk[0] = 0;
   blk[63] = 0;
-  for (int r = 0; r < 8; ++r, dst += stride)
-    for (int c = 0; c < 8; ++c) dst[c] = static_cast<uint8_t>(std::clamp(dst[c] + v, 0, 255));
+  (add ? m_dsp->dcAdd : m_dsp->dcCopy)(v, dst, stride);
+  return true;
 }
 
 // A skipped macroblock of a B picture keeps the previous macroblock's
@@ -898,11 +900,13 @@ void CMpeg2Decoder::DecodeSlice(int code, const uint8_t* data, size_t size) {
         ResetMotionPredictors();
       }
       for (int b = 0; b < 6; ++b) {
-        if (DecodeIntraBlock(b < 4 ? 0 : b - 3, blk) < 0) {
+        const int last = DecodeIntraBlock(b < 4 ? 0 : b - 3, blk);
+        if (last < 0) {
           std::memset(blk, 0, 64 * sizeof(int16_t));
           return;
         }
-        m_dsp->idctCopy(blk, blockDst[b], b < 4 ? lumaStride : cstride);
+        const int stride = b < 4 ? lumaStride : cstride;
+        if (!FlatBlock(last, blk, blockDst[b], stride, false)) m_dsp->idctCopy(blk, blockDst[b], stride);
       }
       if (m_codingType == D_TYPE) Skip(1);  // end_of_macroblock
       m_lastMotion = Motion();
@@ -937,10 +941,7 @@ void CMpeg2Decoder::DecodeSlice(int code, const uint8_t* data, size_t size) {
             return;
           }
           const int stride = b < 4 ? lumaStride : cstride;
-          if (last == 0 && (blk[0] & 7) != 4)
-            AddDc(blk, blockDst[b], stride);
-          else
-            m_dsp->idctAdd(blk, blockDst[b], stride);
+          if (!FlatBlock(last, blk, blockDst[b], stride, true)) m_dsp->idctAdd(blk, blockDst[b], stride);
         }
       }
     }

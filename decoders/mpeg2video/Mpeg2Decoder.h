@@ -115,7 +115,7 @@ class CMpeg2Decoder {
   void ApplyMotion(const Motion& m, int mbx, int mby);
   Motion ZeroMotion() const;
   Motion SkippedBMotion() const;
-  void AddDc(int16_t* blk, uint8_t* dst, int stride);
+  bool FlatBlock(int last, int16_t* blk, uint8_t* dst, int stride, bool add);
   void PredictBlock(uint8_t* const dst[3], const uint8_t* const ref[3], int stride, int x, int y,
                     int h, int limitH, int mvx, int mvy, bool avg);
   const uint8_t* const* RefFor(int s, int sel) const;

@@ -95,6 +95,16 @@ void IdctAddPlain(int16_t* block, uint8_t* dst, int stride) {
     for (int c = 0; c < 8; ++c) dst[c] = Clip8(dst[c] + out[8 * r + c]);
 }
 
+void DcCopyPlain(int value, uint8_t* dst, int stride) {
+  const uint8_t v = Clip8(value);
+  for (int r = 0; r < 8; ++r, dst += stride) std::memset(dst, v, 8);
+}
+
+void DcAddPlain(int value, uint8_t* dst, int stride) {
+  for (int r = 0; r < 8; ++r, dst += stride)
+    for (int c = 0; c < 8; ++c) dst[c] = Clip8(dst[c] + value);
+}
+
 // Motion compensation, plain form.
 template <int W, int Half, bool Avg>
 void McPlain(uint8_t* dst, const uint8_t* ref, int stride, int height) {
@@ -119,6 +129,8 @@ void McPlain(uint8_t* dst, const uint8_t* ref, int stride, int height) {
 const CMpeg2Dsp kPlain = {
     IdctCopyPlain,
     IdctAddPlain,
+    DcCopyPlain,
+    DcAddPlain,
     {PELLOMAR_MC_ROW(McPlain, 16, false), PELLOMAR_MC_ROW(McPlain, 8, false),
      PELLOMAR_MC_ROW(McPlain, 16, true), PELLOMAR_MC_ROW(McPlain, 8, true)},
 };
@@ -243,6 +255,21 @@ void IdctAddSse2(int16_t* block, uint8_t* dst, int stride) {
   }
 }
 
+void DcCopySse2(int value, uint8_t* dst, int stride) {
+  const __m128i v = _mm_set1_epi8(static_cast<char>(Clip8(value)));
+  for (int r = 0; r < 8; ++r, dst += stride) _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), v);
+}
+
+// Saturating byte add and subtract; |value| above 255 saturates the same way.
+void DcAddSse2(int value, uint8_t* dst, int stride) {
+  const __m128i up = _mm_set1_epi8(static_cast<char>(std::clamp(value, 0, 255)));
+  const __m128i down = _mm_set1_epi8(static_cast<char>(std::clamp(-value, 0, 255)));
+  for (int r = 0; r < 8; ++r, dst += stride) {
+    __m128i* d = reinterpret_cast<__m128i*>(dst);
+    _mm_storel_epi64(d, _mm_subs_epu8(_mm_adds_epu8(_mm_loadl_epi64(d), up), down));
+  }
+}
+
 template <int W>
 inline __m128i Load(const uint8_t* p) {
   if constexpr (W == 16)
@@ -295,6 +322,8 @@ void McSse2(uint8_t* dst, const uint8_t* ref, int stride, int height) {
 const CMpeg2Dsp kSse2 = {
     IdctCopySse2,
     IdctAddSse2,
+    DcCopySse2,
+    DcAddSse2,
     {PELLOMAR_MC_ROW(McSse2, 16, false), PELLOMAR_MC_ROW(McSse2, 8, false),
      PELLOMAR_MC_ROW(McSse2, 16, true), PELLOMAR_MC_ROW(McSse2, 8, true)},
 };

@@ -15,6 +15,13 @@ struct CMpeg2Dsp {
   void (*idctCopy)(int16_t* block, uint8_t* dst, int stride);
   // As idctCopy, but the result is added to what dst holds.
   void (*idctAdd)(int16_t* block, uint8_t* dst, int stride);
+  // A block whose only coefficients are the DC and the mismatch-control bit
+  // of coefficient 63, with (dc & 7) != 4: every pixel becomes clip(value),
+  // or clip(dst + value) for dcAdd, with value = (dc + 4) >> 3. Exactly what
+  // this file's transform gives; a set with another transform leaves dcCopy
+  // null so that intra blocks take the transform.
+  void (*dcCopy)(int value, uint8_t* dst, int stride);
+  void (*dcAdd)(int value, uint8_t* dst, int stride);
   // Indexed by (8 when averaging into dst) + (4 for 8-wide blocks) + half-pel
   // case (0 full, 1 horizontal, 2 vertical, 3 both).
   Mpeg2McFunc mc[16];

@@ -304,6 +304,8 @@ struct DspSets {
     for (int i = 0; i < 4; ++i) {
       plain[i] = mcPlain;
       sse2[i] = mcSse2 ? *mcSse2 : mcPlain;
+      // Intra blocks always go through these transforms.
+      plain[i].dcCopy = sse2[i].dcCopy = nullptr;
     }
     plain[0].idctCopy = plain[1].idctCopy = sse2[0].idctCopy = sse2[1].idctCopy = CopyWith<D2VIdctFixed>;
     plain[0].idctAdd = plain[1].idctAdd = sse2[0].idctAdd = sse2[1].idctAdd = AddWith<D2VIdctFixed>;
