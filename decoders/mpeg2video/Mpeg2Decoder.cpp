@@ -146,7 +146,7 @@ struct CMpeg2Decoder::CoefTable {
   enum Kind : uint8_t { RUN_LEVEL, END_OF_BLOCK, ESCAPE, LONG_CODE, INVALID };
   struct Entry {
     uint8_t kind;
-    uint8_t len;  // code length without the sign bit
+    uint8_t len;  // code length, with the sign bit for RUN_LEVEL
     uint8_t run;
     uint8_t level;
   };
@@ -178,6 +178,7 @@ struct CMpeg2Decoder::CoefTable {
     } else if (e.value == DCT_ESCAPE) {
       f.kind = ESCAPE;
     } else {
+      f.len = static_cast<uint8_t>(e.len + 1);
       f.run = static_cast<uint8_t>(e.value & 63);
       f.level = static_cast<uint8_t>(e.value >> 6);
     }
@@ -606,8 +607,8 @@ int CMpeg2Decoder::DecodeCoefficients(const CoefTable& table, int16_t* blk, int 
     if (e.kind == CoefTable::RUN_LEVEL) {
       run = e.run;
       level = e.level;
-      neg = (cache >> (63 - e.len)) & 1;
-      skip(e.len + 1);
+      neg = (cache >> (64 - e.len)) & 1;
+      skip(e.len);
     } else if (e.kind == CoefTable::END_OF_BLOCK) {
       skip(e.len);
       break;
