@@ -6,6 +6,11 @@
 #include <numeric>
 
 #include "decoders/mpeg2video/Mpeg2HeaderBits.h"
+#include "foundation/CpuFeatures.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -25,7 +30,7 @@ const uint8_t kSequenceEndCode[4] = {0x00, 0x00, 0x01, 0xB7};
 
 void CMpeg2Dec::AlignedFree::operator()(void* p) const { std::free(p); }
 
-CMpeg2Dec::CMpeg2Dec() {
+CMpeg2Dec::CMpeg2Dec() : m_sse2((g_cpu.m_features & CCpuFeatures::SSE2) != 0) {
   m_sequence.width = 0xFFFFFFFF;
   Init();
 }
@@ -87,7 +92,7 @@ void CMpeg2Dec::Flush() {
 // Finds the value byte of the next start code in in[0..n): its index, or n.
 // The first bytes go through the shift register, which carries the zeros
 // of a start code split across ranges; after that a start code lies wholly
-// inside the range and memchr finds its 01 byte quickly.
+// inside the range and memchr (or the SSE2 scan) finds it quickly.
 size_t CMpeg2Dec::FindStartCode(const uint8_t* in, size_t n) {
   uint32_t shift = m_shift;
   const size_t head = std::min<size_t>(n, 3);
@@ -99,7 +104,28 @@ size_t CMpeg2Dec::FindStartCode(const uint8_t* in, size_t n) {
     }
     shift = (shift | in[i]) << 8;
   }
-  for (size_t k = 2; k + 1 < n;) {
+  size_t k = 2;
+#if defined(__SSE2__)
+  if (m_sse2) {
+    // Sixteen candidate positions of the 01 byte at a time, each with the
+    // two zeros before it; the code byte after it stays inside the range.
+    const __m128i zero = _mm_setzero_si128(), one = _mm_set1_epi8(1);
+    for (; k + 17 <= n; k += 16) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + k - 2));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + k - 1));
+      const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + k));
+      const int hits = _mm_movemask_epi8(
+          _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(a, b), zero), _mm_cmpeq_epi8(c, one)));
+      if (hits) {
+        k += static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(hits)));
+        m_shift = 0xFFFFFF00;
+        m_code = in[k + 1];
+        return k + 1;
+      }
+    }
+  }
+#endif
+  while (k + 1 < n) {
     const void* hit = std::memchr(in + k, 0x01, n - 1 - k);
     if (!hit) break;
     k = static_cast<size_t>(static_cast<const uint8_t*>(hit) - in);

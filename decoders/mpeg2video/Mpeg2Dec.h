@@ -188,6 +188,7 @@ class CMpeg2Dec {
   uint8_t m_firstSlice = 1;
   uint8_t m_nbSlices = 175;
   bool m_decodeSlices = false;  // for the picture in progress
+  bool m_sse2 = false;  // start code search by the processor's features
 
   Mpeg2Sequence m_newSequence{};
   Mpeg2Sequence m_sequence{};  // in force; width 0xFFFFFFFF when none
