@@ -150,11 +150,12 @@ struct CMpeg2Decoder::CoefTable {
     uint8_t run;
     uint8_t level;
   };
-  // The first table takes the next 10 bits; codes that start with six zeros
-  // and are longer (up to 16 bits) continue in the second one, indexed by
-  // the 10 bits after those zeros.
-  static constexpr int kBits = 10;
-  static constexpr int kLongZeros = 6;
+  // The first table takes the next 12 bits; the longer codes (up to 16
+  // bits) all start with eight zeros and continue in the second table,
+  // indexed by the 8 bits after those zeros.
+  static constexpr int kBits = 12;
+  static constexpr int kLongZeros = 8;
+  static constexpr int kLongBits = 16 - kLongZeros;
 
   explicit CoefTable(const CVlcTable& codes) {
     for (uint32_t i = 0; i < (1u << kBits); ++i) {
@@ -163,8 +164,10 @@ struct CMpeg2Decoder::CoefTable {
         entries[i] = Make(e);
       else
         entries[i].kind = (i >> (kBits - kLongZeros)) == 0 ? LONG_CODE : INVALID;
-      const VlcEntry l = codes.Lookup(uint64_t{i} << (64 - kBits - kLongZeros));
-      if (l.len > kBits && l.len <= kBits + kLongZeros && l.value >= 0)
+    }
+    for (uint32_t i = 0; i < (1u << kLongBits); ++i) {
+      const VlcEntry l = codes.Lookup(uint64_t{i} << (64 - kLongZeros - kLongBits));
+      if (l.len > kBits && l.len <= kLongZeros + kLongBits && l.value >= 0)
         longEntries[i] = Make(l);
       else
         longEntries[i].kind = INVALID;
@@ -186,7 +189,7 @@ struct CMpeg2Decoder::CoefTable {
   }
 
   Entry entries[1 << kBits] = {};
-  Entry longEntries[1 << kBits] = {};
+  Entry longEntries[1 << kLongBits] = {};
 };
 
 namespace {
@@ -600,8 +603,8 @@ int CMpeg2Decoder::DecodeCoefficients(const CoefTable& table, int16_t* blk, int 
     }
     CoefTable::Entry e = table.entries[cache >> (64 - CoefTable::kBits)];
     if (e.kind == CoefTable::LONG_CODE)
-      e = table.longEntries[(cache >> (64 - CoefTable::kBits - CoefTable::kLongZeros)) &
-                            ((1u << CoefTable::kBits) - 1)];
+      e = table.longEntries[(cache >> (64 - CoefTable::kLongZeros - CoefTable::kLongBits)) &
+                            ((1u << CoefTable::kLongBits) - 1)];
     int run, level;
     bool neg;
     if (e.kind == CoefTable::RUN_LEVEL) {
