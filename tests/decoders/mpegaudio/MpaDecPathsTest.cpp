@@ -64,8 +64,6 @@ TEST_P(Mp2Paths, MatchesReferenceSampleForSample) {
   const double rms = std::sqrt(sum / static_cast<double>(ref.samples.size()));
   EXPECT_LT(maxDiff, 2e-4);
   EXPECT_LT(rms, 5e-5);
-  ::testing::Test::RecordProperty("max", std::to_string(maxDiff));
-  ::testing::Test::RecordProperty("rms", std::to_string(rms));
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, Mp2Paths,
