@@ -444,7 +444,10 @@ HRESULT CEncoderEngine::AddVideoStream() {
   AVCodecContext* c = m_pVideoCtx;
   if (m_dwCodecTag) c->codec_tag = m_dwCodecTag;
   c->bit_rate = m_nVideoBitrate;
-  c->bit_rate_tolerance = m_nRateTolerance;
+  // The rate control pulls back by (tolerance - bits over) / tolerance:
+  // with a tolerance of several seconds' worth of bits it hardly pulls at
+  // all, and the output ends far above its rate. At most one second's worth.
+  c->bit_rate_tolerance = static_cast<int>(std::min<int64_t>(m_nRateTolerance, m_nVideoBitrate));
   c->time_base = AVRational{m_nRateDen, m_nRateNum};
   c->framerate = AVRational{m_nRateNum, m_nRateDen};
   c->width = m_nOutWidth + m_nPadLeft + m_nPadRight;
