@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "conversion/EncoderEngine.h"
 #include "conversion/FastNullMuxer.h"
 #include "conversion/FrameRateChanger.h"
 #include "conversion/HeaderReader.h"
@@ -727,9 +728,17 @@ HRESULT CGraphConverter::CreateMpegMuxer(const std::string& target, CComPtr<IBas
   return S_OK;
 }
 
-HRESULT CGraphConverter::CreateMp4Muxer(const std::string& target, CComPtr<IBaseFilter>& sink) {
+HRESULT CGraphConverter::CreateMp4Muxer(const std::string& target, bool withVideo, CComPtr<IBaseFilter>& sink) {
+  // A codec the container has no place for would fail only once the file
+  // is opened, with the graph running.
+  const char* container = !withVideo                ? nullptr
+                          : m_strFormatName.empty() ? CEncoderEngine::ProfileFormatName(m_nProfile)
+                                                    : m_strFormatName.c_str();
+  std::string refusal;
+  HRESULT hr = container ? CEncoderEngine::CheckVideoFits(container, m_strVideoCodec, &refusal) : S_OK;
+  if (FAILED(hr)) return refusal.empty() ? hr : Refuse(hr, refusal);
   CMpegMuxer* muxer = nullptr;
-  HRESULT hr = MakeFilter(sink, muxer);
+  hr = MakeFilter(sink, muxer);
   if (FAILED(hr)) return hr;
   hr = AddFilter(sink, L"Veyl MP4 Muxer");
   if (FAILED(hr)) return hr;
@@ -831,10 +840,13 @@ HRESULT CGraphConverter::Build(const std::string& source, const std::string& tar
     }
   }
 
+  bool withVideo = false;
+  for (const RenderedPin& p : video) withVideo = withVideo || (!NameHasSubtitle(p.pin) && p.major == MEDIATYPE_Video);
+
   CComPtr<IBaseFilter> sink;
   switch (sinkKind) {
     case Sink::Mpeg: hr = CreateMpegMuxer(target, sink); break;
-    case Sink::Mp4: hr = CreateMp4Muxer(target, sink); break;
+    case Sink::Mp4: hr = CreateMp4Muxer(target, withVideo, sink); break;
     case Sink::Asf: hr = CreateAsfWriter(target, profileIndex, sink); break;
     case Sink::Pictures: {
       CFastNullMuxer* muxer = nullptr;
