@@ -173,8 +173,7 @@ class Sink : public CBaseFilter {
 };
 
 struct Chain {
-  explicit Chain(GUID subtype, int w = 64, int h = 48) : Chain(subtype, I420Type(w, h)) {}
-  Chain(GUID subtype, const CMediaType& in) : source(in), sink(subtype) {
+  explicit Chain(GUID subtype, int w = 64, int h = 48) : source(I420Type(w, h)), sink(subtype) {
     HRESULT hr = S_OK;
     decoder = new TestDecoder(&hr);  // the count starts at 0: the pointer holds the first reference
     decoder->JoinFilterGraph(&graph, L"decoder");
@@ -308,64 +307,5 @@ TEST(BaseVideoFilter, SizeChangeDownstreamRefusesEndsWithAReportedError) {
   for (auto [code, p1] : c.graph.events) aborted |= code == EC_ERRORABORT && p1 == VFW_E_CHANGING_FORMAT;
   EXPECT_TRUE(aborted);
 }
-
-// The picture aspect of the input, however its format block carries it,
-// reaches the output type, and the first picture renegotiates nothing.
-struct AspectCase {
-  const char* name;
-  bool vih2;
-  LONG xPels, yPels;  // VIDEOINFOHEADER: x = width * aspect y, y = height * aspect x
-  DWORD arx, ary;     // VIDEOINFOHEADER2
-  DWORD wantX, wantY;
-};
-
-class InputAspect : public ::testing::TestWithParam<AspectCase> {};
-
-TEST_P(InputAspect, ReachesTheOutputType) {
-  const AspectCase a = GetParam();
-  CMediaType in = I420Type(64, 48);
-  if (a.vih2) {
-    const VIDEOINFOHEADER vih = *reinterpret_cast<const VIDEOINFOHEADER*>(in.pbFormat);
-    in.formattype = FORMAT_VideoInfo2;
-    auto* vih2 = reinterpret_cast<VIDEOINFOHEADER2*>(in.AllocFormatBuffer(sizeof(VIDEOINFOHEADER2)));
-    *vih2 = VIDEOINFOHEADER2{};
-    vih2->AvgTimePerFrame = vih.AvgTimePerFrame;
-    vih2->bmiHeader = vih.bmiHeader;
-    vih2->dwPictAspectRatioX = a.arx;
-    vih2->dwPictAspectRatioY = a.ary;
-  } else {
-    auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(in.pbFormat);
-    vih->bmiHeader.biXPelsPerMeter = a.xPels;
-    vih->bmiHeader.biYPelsPerMeter = a.yPels;
-  }
-  Chain c(MEDIASUBTYPE_I420, in);
-  ASSERT_EQ(c.Connect(), S_OK);
-  const CMediaType& out = c.sink.pin->CurrentMediaType();
-  ASSERT_EQ(out.formattype, FORMAT_VideoInfo2);
-  auto* vih2 = reinterpret_cast<const VIDEOINFOHEADER2*>(out.pbFormat);
-  EXPECT_EQ(vih2->dwPictAspectRatioX, a.wantX);
-  EXPECT_EQ(vih2->dwPictAspectRatioY, a.wantY);
-  // The VIDEOINFOHEADER twin (offered for such inputs only) carries it in
-  // the pels-per-metre fields.
-  CMediaType twin;
-  ASSERT_EQ(c.decoder->GetMediaType(1, &twin), S_OK);
-  if (!a.vih2) {
-    ASSERT_EQ(twin.formattype, FORMAT_VideoInfo);
-    const BITMAPINFOHEADER& bih = reinterpret_cast<const VIDEOINFOHEADER*>(twin.pbFormat)->bmiHeader;
-    EXPECT_EQ(static_cast<int64_t>(bih.biYPelsPerMeter) * 64 * a.wantY,
-              static_cast<int64_t>(bih.biXPelsPerMeter) * 48 * a.wantX);
-  }
-  c.Pause();
-  ASSERT_EQ(c.source.pin->Push(Picture(64, 48)), S_OK);
-  EXPECT_EQ(c.sink.pin->received, 1);
-  EXPECT_EQ(c.sink.pin->reconnections, 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(BaseVideoFilter, InputAspect,
-                         ::testing::Values(AspectCase{"square", false, 0, 0, 0, 0, 4, 3},
-                                           AspectCase{"pels16x9", false, 64 * 9, 48 * 16, 0, 0, 16, 9},
-                                           AspectCase{"vih2_16x9", true, 0, 0, 32, 18, 16, 9},
-                                           AspectCase{"vih2_unset", true, 0, 0, 0, 0, 4, 3}),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
