@@ -16,6 +16,7 @@
 #include "conversion/HeaderReader.h"
 #include "conversion/MediaTimeChecker.h"
 #include "conversion/MpegMuxer.h"
+#include "decoders/mpeg2video/Mpeg2DecFilter.h"
 #include "foundation/FilterHelpers.h"
 #include "graph/core/GraphUtil.h"
 #include "platform/codecs/Resizer.h"
@@ -164,6 +165,13 @@ CGraphConverter::~CGraphConverter() {
 }
 
 std::string CGraphConverter::GetRunError() const {
+  // A decoder that gave up on its stream names the cause; the stages behind
+  // it only see pictures that never came.
+  auto* graph = static_cast<IFilterGraph*>(const_cast<CGraphConverter*>(this));
+  if (IBaseFilter* decoder = FindFilterByClsid(graph, CLSID_CMpeg2DecFilter)) {
+    std::string text = static_cast<CMpeg2DecFilter*>(decoder)->GetStreamError();
+    if (!text.empty()) return text;
+  }
   if (m_pFrameChanger) {
     std::string text = static_cast<CFrameRateChanger*>(m_pFrameChanger.p)->GetRunError();
     if (!text.empty()) return text;
