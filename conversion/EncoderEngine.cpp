@@ -279,6 +279,44 @@ HRESULT CEncoderEngine::OpenByProfile(int profile) {
   return Open(ModeProfile);
 }
 
+const char* CEncoderEngine::ProfileFormatName(int profile) {
+  return profile >= 0 && profile <= 5 ? kProfileFormats[profile] : nullptr;
+}
+
+HRESULT CEncoderEngine::CheckVideoFits(const std::string& container, const std::string& codecName,
+                                       std::string* text) {
+  const AVOutputFormat* format = FindFormat(container);
+  std::string name = codecName;
+  if (strcasecmp(name.c_str(), "divx") == 0 || strcasecmp(name.c_str(), "xvid") == 0) name = "mpeg4";
+  const CodecEntry* e = FindCodecByName(name, 0);
+  if (!format || !e) return S_OK;
+  // The muxer's own set-up is the judge: the MP4 family takes only the
+  // codecs it has a sample entry for (no H.263+ but in QuickTime), which a
+  // query of its tag lists does not always tell right.
+  AVFormatContext* ctx = nullptr;
+  if (avformat_alloc_output_context2(&ctx, format, nullptr, nullptr) < 0 || !ctx) return E_OUTOFMEMORY;
+  int r = AVERROR(ENOMEM);
+  if (AVStream* st = avformat_new_stream(ctx, nullptr)) {
+    st->time_base = AVRational{1, 25};
+    st->codecpar->codec_type = AVMEDIA_TYPE_VIDEO;
+    st->codecpar->codec_id = e->id;
+    st->codecpar->width = 352;
+    st->codecpar->height = 288;
+    if ((r = avio_open_dyn_buf(&ctx->pb)) >= 0) {
+      r = avformat_init_output(ctx, nullptr);
+      uint8_t* bytes = nullptr;
+      avio_close_dyn_buf(ctx->pb, &bytes);
+      av_free(bytes);
+      ctx->pb = nullptr;
+    }
+  }
+  avformat_free_context(ctx);
+  if (r == AVERROR(ENOMEM)) return E_OUTOFMEMORY;
+  if (r >= 0) return S_OK;
+  if (text) *text = codecName + " video cannot be written into a " + container + " file\n";
+  return E_INVALIDARG;
+}
+
 HRESULT CEncoderEngine::OpenByName(const std::string& name) {
   m_bLibraryReady = true;
   m_pOutputFormat = FindFormat(name);
@@ -406,7 +444,10 @@ HRESULT CEncoderEngine::AddVideoStream() {
   AVCodecContext* c = m_pVideoCtx;
   if (m_dwCodecTag) c->codec_tag = m_dwCodecTag;
   c->bit_rate = m_nVideoBitrate;
-  c->bit_rate_tolerance = m_nRateTolerance;
+  // The rate control pulls back by (tolerance - bits over) / tolerance:
+  // with a tolerance of several seconds' worth of bits it hardly pulls at
+  // all, and the output ends far above its rate. At most one second's worth.
+  c->bit_rate_tolerance = static_cast<int>(std::min<int64_t>(m_nRateTolerance, m_nVideoBitrate));
   c->time_base = AVRational{m_nRateDen, m_nRateNum};
   c->framerate = AVRational{m_nRateNum, m_nRateDen};
   c->width = m_nOutWidth + m_nPadLeft + m_nPadRight;
@@ -440,9 +481,15 @@ HRESULT CEncoderEngine::AddAudioStream() {
   if (!m_pAudioCtx) return Fail(E_OUTOFMEMORY, "Could not alloc audio stream\n");
   AVCodecContext* c = m_pAudioCtx;
   c->bit_rate = m_nAudioBitrate;
-  // The encoder's nearest supported rate (AAC has no 22000 Hz, AMR only 8 or 16 kHz).
+  // The encoder's nearest supported rate (AAC has no 22000 Hz). The AMR
+  // encoders list no rates or layouts, yet take only one of each: narrow
+  // band 8000 Hz mono, wide band 16000 Hz mono.
   int rate = m_nSampleRate > 0 ? m_nSampleRate : 44100;
-  if (codec->supported_samplerates) {
+  int channels = m_nChannels > 0 ? m_nChannels : 2;
+  if (codec->id == AV_CODEC_ID_AMR_NB || codec->id == AV_CODEC_ID_AMR_WB) {
+    rate = codec->id == AV_CODEC_ID_AMR_NB ? 8000 : 16000;
+    channels = 1;
+  } else if (codec->supported_samplerates) {
     int best = codec->supported_samplerates[0];
     for (const int* r = codec->supported_samplerates; *r; ++r)
       if (std::abs(*r - rate) < std::abs(best - rate)) best = *r;
@@ -450,7 +497,6 @@ HRESULT CEncoderEngine::AddAudioStream() {
   }
   c->sample_rate = rate;
   c->time_base = AVRational{1, rate};
-  int channels = m_nChannels > 0 ? m_nChannels : 2;
   if (channels > 2 && codec->id != AV_CODEC_ID_AC3 && codec->id != AV_CODEC_ID_DTS) channels = 2;
   AVChannelLayout layout;
   av_channel_layout_default(&layout, channels);

@@ -49,6 +49,13 @@ class CEncoderEngine {
   HRESULT SetMpegParams(int kind, int width, int height, int num, int den);
   HRESULT SetMpegFormat(int index);
   HRESULT OpenByProfile(int profile);
+  // The container of a profile (0..5), or null.
+  static const char* ProfileFormatName(int profile);
+  // Whether the muxer of a container takes a video codec, both by the
+  // names of the settings, tried on a stream of that codec without
+  // writing anything. A refusal is E_INVALIDARG with its text in `text`;
+  // names that are not known here are left to the open to refuse.
+  static HRESULT CheckVideoFits(const std::string& container, const std::string& codec, std::string* text);
   HRESULT OpenByName(const std::string& name);
 
   HRESULT WriteHeader();

@@ -10,11 +10,13 @@
 #include <cstring>
 #include <filesystem>
 
+#include "conversion/EncoderEngine.h"
 #include "conversion/FastNullMuxer.h"
 #include "conversion/FrameRateChanger.h"
 #include "conversion/HeaderReader.h"
 #include "conversion/MediaTimeChecker.h"
 #include "conversion/MpegMuxer.h"
+#include "decoders/mpeg2video/Mpeg2DecFilter.h"
 #include "foundation/FilterHelpers.h"
 #include "graph/core/GraphUtil.h"
 #include "platform/codecs/Resizer.h"
@@ -163,6 +165,13 @@ CGraphConverter::~CGraphConverter() {
 }
 
 std::string CGraphConverter::GetRunError() const {
+  // A decoder that gave up on its stream names the cause; the stages behind
+  // it only see pictures that never came.
+  auto* graph = static_cast<IFilterGraph*>(const_cast<CGraphConverter*>(this));
+  if (IBaseFilter* decoder = FindFilterByClsid(graph, CLSID_CMpeg2DecFilter)) {
+    std::string text = static_cast<CMpeg2DecFilter*>(decoder)->GetStreamError();
+    if (!text.empty()) return text;
+  }
   if (m_pFrameChanger) {
     std::string text = static_cast<CFrameRateChanger*>(m_pFrameChanger.p)->GetRunError();
     if (!text.empty()) return text;
@@ -727,9 +736,17 @@ HRESULT CGraphConverter::CreateMpegMuxer(const std::string& target, CComPtr<IBas
   return S_OK;
 }
 
-HRESULT CGraphConverter::CreateMp4Muxer(const std::string& target, CComPtr<IBaseFilter>& sink) {
+HRESULT CGraphConverter::CreateMp4Muxer(const std::string& target, bool withVideo, CComPtr<IBaseFilter>& sink) {
+  // A codec the container has no place for would fail only once the file
+  // is opened, with the graph running.
+  const char* container = !withVideo                ? nullptr
+                          : m_strFormatName.empty() ? CEncoderEngine::ProfileFormatName(m_nProfile)
+                                                    : m_strFormatName.c_str();
+  std::string refusal;
+  HRESULT hr = container ? CEncoderEngine::CheckVideoFits(container, m_strVideoCodec, &refusal) : S_OK;
+  if (FAILED(hr)) return refusal.empty() ? hr : Refuse(hr, refusal);
   CMpegMuxer* muxer = nullptr;
-  HRESULT hr = MakeFilter(sink, muxer);
+  hr = MakeFilter(sink, muxer);
   if (FAILED(hr)) return hr;
   hr = AddFilter(sink, L"Veyl MP4 Muxer");
   if (FAILED(hr)) return hr;
@@ -831,10 +848,13 @@ HRESULT CGraphConverter::Build(const std::string& source, const std::string& tar
     }
   }
 
+  bool withVideo = false;
+  for (const RenderedPin& p : video) withVideo = withVideo || (!NameHasSubtitle(p.pin) && p.major == MEDIATYPE_Video);
+
   CComPtr<IBaseFilter> sink;
   switch (sinkKind) {
     case Sink::Mpeg: hr = CreateMpegMuxer(target, sink); break;
-    case Sink::Mp4: hr = CreateMp4Muxer(target, sink); break;
+    case Sink::Mp4: hr = CreateMp4Muxer(target, withVideo, sink); break;
     case Sink::Asf: hr = CreateAsfWriter(target, profileIndex, sink); break;
     case Sink::Pictures: {
       CFastNullMuxer* muxer = nullptr;

@@ -139,7 +139,7 @@ class CGraphConverter : public CFGManagerCustom {
   HRESULT RenderSourceAndCollectPins(IBaseFilter* source, PinList& video, PinList& audio);
   HRESULT CollectRenderedPins(IBaseFilter* filter, PinList& video, PinList& audio, int depth = 0);
   HRESULT CreateMpegMuxer(const std::string& target, CComPtr<IBaseFilter>& sink);
-  HRESULT CreateMp4Muxer(const std::string& target, CComPtr<IBaseFilter>& sink);
+  HRESULT CreateMp4Muxer(const std::string& target, bool withVideo, CComPtr<IBaseFilter>& sink);
   HRESULT CreateAsfWriter(const std::string& target, int profileIndex, CComPtr<IBaseFilter>& sink);
   HRESULT ConnectVideoToMuxer(IPin* pin, IBaseFilter* sink);
   HRESULT ConnectAudioToMuxer(IPin* pin, IBaseFilter* sink);

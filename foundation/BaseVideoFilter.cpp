@@ -1,8 +1,9 @@
 #include "foundation/BaseVideoFilter.h"
 
 #include <algorithm>
-#include <numeric>
+#include <cstdint>
 
+#include "foundation/FilterHelpers.h"
 #include "foundation/PixelConversion.h"
 
 const VideoOutputFormat kVideoOutputFormats[kVideoOutputFormatCount] = {
@@ -47,89 +48,17 @@ bool IsRgb(const GUID& g) {
   return g == MEDIASUBTYPE_ARGB32 || g == MEDIASUBTYPE_RGB32 || g == MEDIASUBTYPE_RGB24 || g == MEDIASUBTYPE_RGB565;
 }
 
-// The bitmap header of a video format block, checked against the block's
-// length.
-BITMAPINFOHEADER* BitmapHeader(const AM_MEDIA_TYPE* pmt) {
-  if (!pmt || !pmt->pbFormat) return nullptr;
-  size_t offset;
-  if (pmt->formattype == FORMAT_VideoInfo || pmt->formattype == FORMAT_MPEGVideo) {
-    offset = offsetof(VIDEOINFOHEADER, bmiHeader);
-  } else if (pmt->formattype == FORMAT_VideoInfo2 || pmt->formattype == FORMAT_MPEG2Video) {
-    offset = offsetof(VIDEOINFOHEADER2, bmiHeader);
-  } else {
-    return nullptr;
+// The pels-per-metre pair that carries an aspect in a VIDEOINFOHEADER:
+// x = width * aspect y, y = height * aspect x, halved together until both
+// fit the fields, so the ratio survives sizes whose products would not.
+void AspectToPelsPerMeter(BITMAPINFOHEADER& bih, int w, int h, int arx, int ary) {
+  int64_t x = static_cast<int64_t>(w) * ary, y = static_cast<int64_t>(h) * arx;
+  while (x > INT32_MAX || y > INT32_MAX || x < INT32_MIN || y < INT32_MIN) {
+    x /= 2;
+    y /= 2;
   }
-  if (pmt->cbFormat < offset + sizeof(BITMAPINFOHEADER)) return nullptr;
-  return reinterpret_cast<BITMAPINFOHEADER*>(pmt->pbFormat + offset);
-}
-
-void ReadSizeAndAspect(const AM_MEDIA_TYPE* pmt, int& w, int& h, int& arx, int& ary) {
-  const BITMAPINFOHEADER* bih = BitmapHeader(pmt);
-  if (!bih) return;
-  w = bih->biWidth;
-  h = std::abs(bih->biHeight);
-  arx = w;
-  ary = h;
-  if ((pmt->formattype == FORMAT_VideoInfo2 || pmt->formattype == FORMAT_MPEG2Video)) {
-    auto* vih2 = reinterpret_cast<const VIDEOINFOHEADER2*>(pmt->pbFormat);
-    if (vih2->dwPictAspectRatioX && vih2->dwPictAspectRatioY) {
-      arx = static_cast<int>(vih2->dwPictAspectRatioX);
-      ary = static_cast<int>(vih2->dwPictAspectRatioY);
-    }
-  }
-  if (arx > 0 && ary > 0) {
-    int g = std::gcd(arx, ary);
-    arx /= g;
-    ary /= g;
-  }
-}
-
-// Follows the graph upstream from an input pin, filter by filter.
-bool UpstreamHasFilter(IPin* inputPin, const CLSID& clsid) {
-  IPin* pin = nullptr;
-  if (!inputPin || FAILED(inputPin->ConnectedTo(&pin))) return false;
-  for (int depth = 0; pin && depth < 64; depth++) {
-    PIN_INFO info{};
-    pin->QueryPinInfo(&info);
-    pin->Release();
-    pin = nullptr;
-    if (!info.pFilter) break;
-    CLSID id = GUID_NULL;
-    info.pFilter->GetClassID(&id);
-    if (id == clsid) {
-      info.pFilter->Release();
-      return true;
-    }
-    IEnumPins* pins = nullptr;
-    if (SUCCEEDED(info.pFilter->EnumPins(&pins))) {
-      IPin* p = nullptr;
-      while (!pin && pins->Next(1, &p, nullptr) == S_OK) {
-        PIN_DIRECTION dir;
-        if (SUCCEEDED(p->QueryDirection(&dir)) && dir == PINDIR_INPUT) {
-          if (FAILED(p->ConnectedTo(&pin))) pin = nullptr;
-          p->Release();
-          break;
-        }
-        p->Release();
-      }
-      pins->Release();
-    }
-    info.pFilter->Release();
-  }
-  if (pin) pin->Release();
-  return false;
-}
-
-CLSID DownstreamClsid(IPin* outputPin) {
-  CLSID id = GUID_NULL;
-  IPin* pin = outputPin;
-  if (!pin) return id;
-  PIN_INFO info{};
-  if (SUCCEEDED(pin->QueryPinInfo(&info)) && info.pFilter) {
-    info.pFilter->GetClassID(&id);
-    info.pFilter->Release();
-  }
-  return id;
+  bih.biXPelsPerMeter = static_cast<LONG>(x);
+  bih.biYPelsPerMeter = static_cast<LONG>(y);
 }
 
 }  // namespace
@@ -189,10 +118,10 @@ STDMETHODIMP CBaseVideoInputPin::ReceiveConnection(IPin* connector, const AM_MED
   CMediaType mt(*pmt);
   if (CheckMediaType(&mt) != S_OK) return VFW_E_TYPE_NOT_ACCEPTED;
 
-  if (const BITMAPINFOHEADER* bih = BitmapHeader(&mt); bih && bih->biSizeImage && m_pAllocator) {
+  if (BITMAPINFOHEADER bih; MediaTypeToBitmapInfo(&mt, &bih) && bih.biSizeImage && m_pAllocator) {
     ALLOCATOR_PROPERTIES props{}, actual{};
     if (FAILED(m_pAllocator->GetProperties(&props)) || FAILED(m_pAllocator->Decommit())) return E_FAIL;
-    props.cbBuffer = static_cast<LONG>(bih->biSizeImage);
+    props.cbBuffer = static_cast<LONG>(bih.biSizeImage);
     if (FAILED(m_pAllocator->SetProperties(&props, &actual)) || FAILED(m_pAllocator->Commit()) ||
         actual.cbBuffer != props.cbBuffer)
       return E_FAIL;
@@ -208,8 +137,9 @@ CBaseVideoOutputPin::CBaseVideoOutputPin(LPCTSTR objectName, CTransformFilter* f
 HRESULT CBaseVideoOutputPin::CheckMediaType(const CMediaType* pmt) {
   auto* filter = static_cast<CBaseVideoFilter*>(m_pTransformFilter);
   if (filter->m_pInput && filter->m_pInput->IsConnected()) {
-    const BITMAPINFOHEADER* bih = BitmapHeader(pmt);
-    if (!bih || std::abs(bih->biHeight) != filter->OutputHeight() || pmt->subtype == MEDIASUBTYPE_ARGB32)
+    BITMAPINFOHEADER bih;
+    if (!MediaTypeToBitmapInfo(pmt, &bih) || std::abs(bih.biHeight) != filter->OutputHeight() ||
+        pmt->subtype == MEDIASUBTYPE_ARGB32)
       return E_FAIL;
   }
   return CTransformOutputPin::CheckMediaType(pmt);
@@ -229,10 +159,11 @@ CBaseVideoFilter::CBaseVideoFilter(LPCTSTR name, LPUNKNOWN outer, HRESULT* phr, 
 CBaseVideoFilter::~CBaseVideoFilter() = default;
 
 HRESULT CBaseVideoFilter::CheckInputType(const CMediaType* mtIn) {
-  const BITMAPINFOHEADER* bih = BitmapHeader(mtIn);
+  BITMAPINFOHEADER bih;
+  const bool hasPicture = MediaTypeToBitmapInfo(mtIn, &bih);
   bool subtypeOk = IsPlanarYuv(mtIn->subtype) || mtIn->subtype == MEDIASUBTYPE_YUY2 || IsRgb(mtIn->subtype);
   bool formatOk = mtIn->formattype == FORMAT_VideoInfo || mtIn->formattype == FORMAT_VideoInfo2;
-  if (mtIn->majortype != MEDIATYPE_Video || !subtypeOk || !formatOk || !bih || bih->biHeight < 1)
+  if (mtIn->majortype != MEDIATYPE_Video || !subtypeOk || !formatOk || !hasPicture || bih.biHeight < 1)
     return VFW_E_TYPE_NOT_ACCEPTED;
   return S_OK;
 }
@@ -255,10 +186,10 @@ HRESULT CBaseVideoFilter::CheckTransform(const CMediaType* mtIn, const CMediaTyp
 
 HRESULT CBaseVideoFilter::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* properties) {
   if (!m_pInput->IsConnected()) return E_UNEXPECTED;
-  const BITMAPINFOHEADER* bih = BitmapHeader(&m_pOutput->CurrentMediaType());
-  if (!bih) return E_UNEXPECTED;
+  BITMAPINFOHEADER bih;
+  if (!MediaTypeToBitmapInfo(&m_pOutput->CurrentMediaType(), &bih)) return E_UNEXPECTED;
   properties->cBuffers = m_cBuffers;
-  properties->cbBuffer = static_cast<LONG>(bih->biSizeImage);
+  properties->cbBuffer = static_cast<LONG>(bih.biSizeImage);
   properties->cbAlign = 1;
   properties->cbPrefix = 0;
   ALLOCATOR_PROPERTIES actual{};
@@ -270,7 +201,12 @@ HRESULT CBaseVideoFilter::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_P
 HRESULT CBaseVideoFilter::GetMediaType(int position, CMediaType* pmt) {
   if (!m_pInput->IsConnected()) return E_UNEXPECTED;
   const CMediaType& in = m_pInput->CurrentMediaType();
-  bool vih2Only = in.formattype == FORMAT_VideoInfo2 || UpstreamHasFilter(m_pInput, CLSID_DVDNavigator);
+  // Behind a DVD navigator only VIDEOINFOHEADER2 carries what the
+  // pictures need; the walk upstream is bounded against a looped graph.
+  bool vih2Only = in.formattype == FORMAT_VideoInfo2;
+  IBaseFilter* up = GetUpstreamFilter(this, m_pInput);
+  for (int depth = 0; !vih2Only && up && depth < 64; depth++, up = GetUpstreamFilter(up))
+    vih2Only = GetFilterClsid(up) == CLSID_DVDNavigator;
   int count = vih2Only ? kVideoOutputFormatCount : 2 * kVideoOutputFormatCount;
   if (position < 0) return E_INVALIDARG;
   if (position >= count) return VFW_S_NO_MORE_ITEMS;
@@ -297,8 +233,7 @@ HRESULT CBaseVideoFilter::GetMediaType(int position, CMediaType* pmt) {
     auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(pmt->AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
     if (!vih) return E_OUTOFMEMORY;
     bih = &vih->bmiHeader;
-    bih->biXPelsPerMeter = w * ary;
-    bih->biYPelsPerMeter = h * arx;
+    AspectToPelsPerMeter(*bih, w, h, arx, ary);
   }
   // Frame time, bit rate and error rate sit at the same place in every
   // video format block.
@@ -322,7 +257,7 @@ HRESULT CBaseVideoFilter::GetMediaType(int position, CMediaType* pmt) {
 
 HRESULT CBaseVideoFilter::SetMediaType(PIN_DIRECTION dir, const CMediaType* pmt) {
   if (dir == PINDIR_INPUT) {
-    ReadSizeAndAspect(pmt, m_w, m_h, m_arx, m_ary);
+    GetVideoSizeAndAspect(pmt, m_w, m_h, m_arx, m_ary);
     m_wout = m_w;
     m_hout = m_h;
     m_arxout = m_arx;
@@ -330,7 +265,7 @@ HRESULT CBaseVideoFilter::SetMediaType(PIN_DIRECTION dir, const CMediaType* pmt)
     GetOutputSize(m_wout, m_hout, m_arxout, m_aryout);
   } else if (dir == PINDIR_OUTPUT) {
     int w = 0, h = 0, arx = 0, ary = 0;
-    ReadSizeAndAspect(pmt, w, h, arx, ary);
+    GetVideoSizeAndAspect(pmt, w, h, arx, ary);
     if (w == m_wout && h == m_hout && arx == m_arxout && ary == m_aryout) {
       m_win = w;
       m_hin = h;
@@ -370,7 +305,7 @@ HRESULT CBaseVideoFilter::GetDeliveryBuffer(int w, int h, IMediaSample** sample)
   }
   (*sample)->SetDiscontinuity(FALSE);
   (*sample)->SetSyncPoint(TRUE);
-  if (DownstreamClsid(m_pOutput->GetConnected()) == CLSID_OverlayMixer) (*sample)->SetDiscontinuity(TRUE);
+  if (GetPinFilterClsid(m_pOutput->GetConnected()) == CLSID_OverlayMixer) (*sample)->SetDiscontinuity(TRUE);
   return S_OK;
 }
 
@@ -392,27 +327,31 @@ HRESULT CBaseVideoFilter::ReconnectOutput(int w, int h) {
     NotifyEvent(EC_ERRORABORT, VFW_E_CHANGING_FORMAT, 0);
     return E_FAIL;
   };
-  if (DownstreamClsid(peer) == CLSID_VideoRenderer) return restore();
+  if (GetPinFilterClsid(peer) == CLSID_VideoRenderer) return restore();
 
+  // The output types are the two this filter offers.
   CMediaType mt = m_pOutput->CurrentMediaType();
-  BITMAPINFOHEADER* bih = BitmapHeader(&mt);
-  if (!bih) return restore();
+  BITMAPINFOHEADER bih;
+  if (!MediaTypeToBitmapInfo(&mt, &bih)) return restore();
+  bih.biWidth = w;
+  bih.biHeight = bih.biHeight < 0 ? -h : h;
+  bih.biSizeImage = VideoImageBytes(bih);
   RECT rc = {0, 0, w, h};
   if (mt.formattype == FORMAT_VideoInfo) {
     auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt.pbFormat);
     vih->rcSource = vih->rcTarget = rc;
-    bih->biXPelsPerMeter = w * m_aryout;
-    bih->biYPelsPerMeter = h * m_arxout;
-  } else {
+    AspectToPelsPerMeter(bih, w, h, m_arxout, m_aryout);
+    vih->bmiHeader = bih;
+  } else if (mt.formattype == FORMAT_VideoInfo2 && mt.cbFormat >= sizeof(VIDEOINFOHEADER2)) {
     auto* vih = reinterpret_cast<VIDEOINFOHEADER2*>(mt.pbFormat);
     vih->rcSource = vih->rcTarget = rc;
     vih->dwPictAspectRatioX = m_arxout;
     vih->dwPictAspectRatioY = m_aryout;
+    vih->bmiHeader = bih;
+  } else {
+    return restore();
   }
-  bih->biWidth = w;
-  bih->biHeight = bih->biHeight < 0 ? -h : h;
-  bih->biSizeImage = VideoImageBytes(*bih);
-  mt.SetSampleSize(bih->biSizeImage);
+  mt.SetSampleSize(bih.biSizeImage);
 
   if (peer->QueryAccept(&mt) != S_OK || FAILED(peer->ReceiveConnection(m_pOutput, &mt))) return restore();
   m_pOutput->SetMediaType(&mt);
@@ -421,8 +360,8 @@ HRESULT CBaseVideoFilter::ReconnectOutput(int w, int h) {
   // grow them first.
   if (IMemAllocator* alloc = m_pOutput->m_pAllocator) {
     ALLOCATOR_PROPERTIES props{}, actual{};
-    if (SUCCEEDED(alloc->GetProperties(&props)) && props.cbBuffer < static_cast<LONG>(bih->biSizeImage)) {
-      props.cbBuffer = static_cast<LONG>(bih->biSizeImage);
+    if (SUCCEEDED(alloc->GetProperties(&props)) && props.cbBuffer < static_cast<LONG>(bih.biSizeImage)) {
+      props.cbBuffer = static_cast<LONG>(bih.biSizeImage);
       if (FAILED(alloc->Decommit()) || FAILED(alloc->SetProperties(&props, &actual)) || FAILED(alloc->Commit()) ||
           actual.cbBuffer < props.cbBuffer)
         return restore();
@@ -436,12 +375,16 @@ HRESULT CBaseVideoFilter::ReconnectOutput(int w, int h) {
     CMediaType sampleType(*pmt);
     DeleteMediaType(pmt);
     m_pOutput->SetMediaType(&sampleType);
-  } else if (BITMAPINFOHEADER* cur = BitmapHeader(&m_pOutput->CurrentMediaType()); cur && cur->biHeight != 0 &&
-                                                                                     cur->biBitCount) {
+  } else if (CMediaType& cur = m_pOutput->CurrentMediaType();
+             MediaTypeToBitmapInfo(&cur, &bih) && bih.biHeight != 0 && bih.biBitCount) {
     // Downstream may hand out wider rows than the picture: take its stride,
     // never less than the picture width.
-    LONG stride = sample->GetSize() / std::abs(cur->biHeight) * 8 / cur->biBitCount;
-    if (stride >= w) cur->biWidth = stride;
+    const LONG stride = sample->GetSize() / std::abs(bih.biHeight) * 8 / bih.biBitCount;
+    if (stride >= w) {
+      bih.biWidth = stride;
+      if (cur.formattype == FORMAT_VideoInfo) reinterpret_cast<VIDEOINFOHEADER*>(cur.pbFormat)->bmiHeader = bih;
+      else reinterpret_cast<VIDEOINFOHEADER2*>(cur.pbFormat)->bmiHeader = bih;
+    }
   }
   sample->Release();
 
@@ -460,8 +403,8 @@ HRESULT CBaseVideoFilter::CopyBuffer(BYTE* out, BYTE** src, int w, int h, int pi
 
 HRESULT CBaseVideoFilter::CopyBuffer(BYTE* out, BYTE* y, BYTE* u, BYTE* v, int w, int h, int pitchIn,
                                      const GUID& subtype, bool interlaced) {
-  const BITMAPINFOHEADER* bih = BitmapHeader(&m_pOutput->CurrentMediaType());
-  if (!bih || !out) return VFW_E_TYPE_NOT_ACCEPTED;
+  BITMAPINFOHEADER bih;
+  if (!MediaTypeToBitmapInfo(&m_pOutput->CurrentMediaType(), &bih) || !out) return VFW_E_TYPE_NOT_ACCEPTED;
   if (h < 0) {
     h = -h;
     y += pitchIn * (h - 1);
@@ -469,7 +412,7 @@ HRESULT CBaseVideoFilter::CopyBuffer(BYTE* out, BYTE* y, BYTE* u, BYTE* v, int w
     v += pitchIn / 2 * (h / 2 - 1);
     pitchIn = -pitchIn;
   }
-  int width = bih->biWidth;
+  int width = bih.biWidth;
   if (IsPlanarYuv(subtype)) {
     BYTE* outU = out + width * h;
     BYTE* outV = outU + width / 2 * (h / 2);
@@ -485,7 +428,7 @@ HRESULT CBaseVideoFilter::CopyBuffer(BYTE* out, BYTE* y, BYTE* u, BYTE* v, int w
   if (!IsRgb(subtype)) return VFW_E_TYPE_NOT_ACCEPTED;
   int pitchOut = static_cast<int>(DibRowBytes(width, bpp));
   BYTE* start = out;
-  if (bih->biHeight > 0) {  // bottom-up
+  if (bih.biHeight > 0) {  // bottom-up
     out += pitchOut * (h - 1);
     pitchOut = -pitchOut;
   }

@@ -45,6 +45,7 @@ void CMpeg2Dec::Init() {
   m_action = Action::RESET_SEEK_SEQUENCE;
   m_state = STATE_BUFFER;
   m_sequence.width = 0xFFFFFFFF;
+  m_refusedChroma = 0;
   m_bufStart = m_bufEnd = nullptr;
 }
 
@@ -509,8 +510,13 @@ bool CMpeg2Dec::ParseExtension(const uint8_t* p, size_t n) {
       const uint32_t lowDelay = bits.Get(1);
       const uint32_t fn = bits.Get(2), fd = bits.Get(5);
       // Frame buffers hold 4:2:0 planes only; other chroma formats would
-      // write past them, so they are refused like any bad header.
-      if (!marker || chroma != 1 || bits.Short()) return false;
+      // write past them, so they are refused like any bad header, and the
+      // format is kept for the caller to name.
+      if (!marker || bits.Short()) return false;
+      if (chroma != 1) {
+        if (chroma > 1) m_refusedChroma = chroma;
+        return false;
+      }
       s.picture_width += hx << 12;
       s.picture_height += vx << 12;
       s.display_width = s.picture_width;

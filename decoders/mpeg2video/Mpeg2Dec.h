@@ -128,6 +128,10 @@ class CMpeg2Dec {
   void Init();
   void ResetInfo();
 
+  // The chroma_format of the last sequence refused for it (2 for 4:2:2, 3
+  // for 4:4:4), 0 when none was: the frame buffers hold 4:2:0 only.
+  uint32_t RefusedChromaFormat() const { return m_refusedChroma; }
+
   const CMpeg2Info& Info() const { return m_info; }
   CMpeg2Info& Info() { return m_info; }
   CMpeg2Decoder& Decoder() { return m_decoder; }
@@ -193,6 +197,7 @@ class CMpeg2Dec {
   Mpeg2Sequence m_newSequence{};
   Mpeg2Sequence m_sequence{};  // in force; width 0xFFFFFFFF when none
   uint32_t m_aspectCode = 0;
+  uint32_t m_refusedChroma = 0;
   Mpeg2Gop m_gop{};
   Mpeg2Picture m_pictures[4]{};
   Mpeg2Picture* m_picture = nullptr;      // record being parsed

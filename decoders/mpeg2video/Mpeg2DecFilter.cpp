@@ -259,8 +259,28 @@ HRESULT CMpeg2DecFilter::StartStreaming() {
   }
   m_fromDvdNavigator = GetPinFilterClsid(m_pInput->GetConnected()) == CLSID_DVDNavigator;
   m_storeHoldsLastPicture = false;
+  m_streamGivenUp = false;
+  {
+    std::lock_guard<std::mutex> g(m_errorLock);
+    m_strStreamError.clear();
+  }
   Reset();
   return S_OK;
+}
+
+std::string CMpeg2DecFilter::GetStreamError() const {
+  std::lock_guard<std::mutex> g(m_errorLock);
+  return m_strStreamError;
+}
+
+HRESULT CMpeg2DecFilter::GiveUpStream(const std::string& text) {
+  {
+    std::lock_guard<std::mutex> g(m_errorLock);
+    m_strStreamError = text;
+  }
+  m_streamGivenUp = true;
+  NotifyEvent(EC_ERRORABORT, VFW_E_UNSUPPORTED_VIDEO, 0);
+  return VFW_E_UNSUPPORTED_VIDEO;
 }
 
 HRESULT CMpeg2DecFilter::StopStreaming() {
@@ -343,6 +363,7 @@ HRESULT CMpeg2DecFilter::EndOfStream() {
 
 HRESULT CMpeg2DecFilter::Transform(IMediaSample* sample) {
   if (!m_dec) return S_OK;
+  if (m_streamGivenUp) return VFW_E_UNSUPPORTED_VIDEO;
   BYTE* data = nullptr;
   if (FAILED(sample->GetPointer(&data)) || !data) return S_OK;
   long len = sample->GetActualDataLength();
@@ -394,6 +415,16 @@ HRESULT CMpeg2DecFilter::Transform(IMediaSample* sample) {
         }
         break;
       }
+      case CMpeg2Dec::STATE_INVALID:
+        // A sequence the frame buffers cannot hold would only be skipped
+        // to its end, leaving a job without pictures and without a reason.
+        if (const uint32_t chroma = m_dec->RefusedChromaFormat()) {
+          static const BYTE kNothing = 0;
+          m_dec->SetBuffer(&kNothing, &kNothing);
+          return GiveUpStream(std::string("MPEG-2 ") + (chroma == 2 ? "4:2:2" : "4:4:4") +
+                              " video is not supported: the decoder handles 4:2:0 only\n");
+        }
+        break;
       default:
         break;
     }

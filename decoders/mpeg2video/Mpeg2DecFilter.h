@@ -5,6 +5,8 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
+#include <string>
 #include <vector>
 
 #include "decoders/common/Mpeg2DecInputPin.h"
@@ -75,6 +77,10 @@ class CMpeg2DecFilter : public CBaseVideoFilter, public IMpeg2DecFilter, public 
   HRESULT STDMETHODCALLTYPE EnableInterlaced(bool enable) override;
   bool STDMETHODCALLTYPE IsInterlacedEnabled() override;
 
+  // Why the stream was given up (a chroma format the decoder cannot hold),
+  // as a line of text; empty while decoding goes on. Any thread.
+  std::string GetStreamError() const;
+
   CSubpicInputPin* SubpicPin() { return m_pSubpicInput.get(); }
   CClosedCaptionOutputPin* ClosedCaptionPin() { return m_pClosedCaptionOutput.get(); }
 
@@ -85,6 +91,9 @@ class CMpeg2DecFilter : public CBaseVideoFilter, public IMpeg2DecFilter, public 
   };
 
   void Reset();
+  // Ends the stream with a reason the graph's owner can read: the graph
+  // hears of an abort, and every further sample is refused.
+  HRESULT GiveUpStream(const std::string& text);
   HRESULT DeliverPicture();
   // Writes the decoded frame straight into an output sample. S_FALSE: the
   // picture needs the general path.
@@ -130,6 +139,10 @@ class CMpeg2DecFilter : public CBaseVideoFilter, public IMpeg2DecFilter, public 
   LONG m_ratechange_rate = 10000;
 
   bool m_fSkipBFrames = false;
+
+  bool m_streamGivenUp = false;  // streaming thread only
+  mutable std::mutex m_errorLock;
+  std::string m_strStreamError;  // under m_errorLock
 
   CCritSec m_csProps;
   int m_ditype = DIAuto;

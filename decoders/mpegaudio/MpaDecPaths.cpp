@@ -7,6 +7,8 @@
 #include <mad.h>
 #include <neaacdec.h>
 
+#include "platform/codecs/FfmpegMedia.h"
+
 // Neither header declares C linkage for C++ callers.
 extern "C" {
 #include <a52dec/a52.h>
@@ -122,6 +124,90 @@ class AacHandle {
 
 bool IsAacSubtype(const GUID& s) { return ClassifyMpaInput(s) == MpaInputKind::Aac; }
 
+// FFmpeg's MPEG audio decoder, for the frames libmad refuses as a mode the
+// standard forbids (mono layer II above 192 kbit/s) although encoders write
+// it. It is fed one whole frame at a time.
+class FallbackMpaDecoder {
+ public:
+  explicit FallbackMpaDecoder(int layer) : m_layer(layer) {
+    // The float decoders keep the precision of the libmad path.
+    static const char* const kNames[3] = {"mp1float", "mp2float", "mp3float"};
+    static const AVCodecID kIds[3] = {AV_CODEC_ID_MP1, AV_CODEC_ID_MP2, AV_CODEC_ID_MP3};
+    if (layer < 1 || layer > 3) return;
+    const AVCodec* codec = avcodec_find_decoder_by_name(kNames[layer - 1]);
+    if (!codec) codec = avcodec_find_decoder(kIds[layer - 1]);
+    if (!codec) return;
+    AvCodecContextPtr ctx(avcodec_alloc_context3(codec));
+    m_frame.reset(av_frame_alloc());
+    m_packet.reset(av_packet_alloc());
+    if (!ctx || !m_frame || !m_packet) return;
+    ctx->thread_count = 1;
+    if (avcodec_open2(ctx.get(), codec, nullptr) < 0) return;
+    m_ctx = std::move(ctx);
+  }
+
+  int Layer() const { return m_layer; }
+
+  // Decodes one frame into interleaved floats (at most two channels);
+  // false when the decoder gives nothing for it.
+  bool Decode(const BYTE* data, size_t size, std::vector<float>& out, DWORD& rate, WORD& channels) {
+    if (!m_ctx || size == 0 || size > INT32_MAX) return false;
+    // A packet without a buffer of its own is copied by the decoder into
+    // a padded one, so it never reads past the frame.
+    m_packet->data = const_cast<BYTE*>(data);
+    m_packet->size = static_cast<int>(size);
+    const int sent = avcodec_send_packet(m_ctx.get(), m_packet.get());
+    m_packet->data = nullptr;
+    m_packet->size = 0;
+    if (sent < 0) return false;
+    out.clear();
+    bool any = false;
+    while (avcodec_receive_frame(m_ctx.get(), m_frame.get()) == 0) {
+      const AVFrame& f = *m_frame;
+      const int nch = f.ch_layout.nb_channels;
+      if (nch >= 1 && nch <= 2 && f.sample_rate > 0 && f.nb_samples > 0 &&
+          (!any || (rate == static_cast<DWORD>(f.sample_rate) && channels == nch)) && Append(f, nch, out)) {
+        rate = static_cast<DWORD>(f.sample_rate);
+        channels = static_cast<WORD>(nch);
+        any = true;
+      }
+      av_frame_unref(m_frame.get());
+    }
+    return any && !out.empty();
+  }
+
+ private:
+  static bool Append(const AVFrame& f, int nch, std::vector<float>& out) {
+    const auto fmt = static_cast<AVSampleFormat>(f.format);
+    const bool planar = av_sample_fmt_is_planar(fmt);
+    const AVSampleFormat packed = av_get_packed_sample_fmt(fmt);
+    if (packed != AV_SAMPLE_FMT_FLT && packed != AV_SAMPLE_FMT_S16 && packed != AV_SAMPLE_FMT_S32) return false;
+    const size_t n = static_cast<size_t>(f.nb_samples);
+    size_t pos = out.size();
+    out.resize(pos + n * nch);
+    for (size_t i = 0; i < n; ++i) {
+      for (int ch = 0; ch < nch; ++ch) {
+        const uint8_t* plane = f.extended_data[planar ? ch : 0];
+        const size_t index = planar ? i : i * nch + ch;
+        float v;
+        if (packed == AV_SAMPLE_FMT_FLT)
+          v = reinterpret_cast<const float*>(plane)[index];
+        else if (packed == AV_SAMPLE_FMT_S16)
+          v = reinterpret_cast<const int16_t*>(plane)[index] * (1.0f / 32768);
+        else
+          v = static_cast<float>(reinterpret_cast<const int32_t*>(plane)[index] * (1.0 / 2147483648.0));
+        out[pos++] = std::clamp(v, -1.0f, 1.0f);
+      }
+    }
+    return true;
+  }
+
+  int m_layer;
+  AvCodecContextPtr m_ctx;
+  AvFramePtr m_frame;
+  AvPacketPtr m_packet;
+};
+
 }  // namespace
 
 struct CMpaDecPaths::Libs {
@@ -131,6 +217,8 @@ struct CMpaDecPaths::Libs {
   mad_stream stream{};
   mad_frame frame{};
   mad_synth synth{};
+  // Made on the first frame libmad refuses for its mode.
+  std::unique_ptr<FallbackMpaDecoder> mpaFallback;
   std::unique_ptr<AacHandle> aac;
   size_t aacBuilds = 0;
   // Failed inputs since the last one that decoded, and their bytes since
@@ -190,6 +278,7 @@ void CMpaDecPaths::FreeDecoders() {
     mad_stream_finish(&m_libs->stream);
     m_libs->madInit = false;
   }
+  m_libs->mpaFallback.reset();
 }
 
 void CMpaDecPaths::ResetPs2() {
@@ -686,10 +775,18 @@ HRESULT CMpaDecPaths::ProcessMPA() {
   const WAVEFORMATEX* wfx = WaveFormat(m_mt);
   mad_stream_buffer(&libs.stream, m_buff.data(), m_buff.size());
 
+  // A frame that does not match the connected format (a stray sync in a
+  // damaged stream, usually) would change the output under the receiver.
+  auto fits = [wfx](DWORD rate, WORD channels) {
+    return rate != 0 && channels != 0 && (!wfx || (channels == wfx->nChannels && rate == wfx->nSamplesPerSec));
+  };
+
   HRESULT hr = S_OK;
   std::vector<float> values;
   const unsigned char* lastFailure = nullptr;
   for (;;) {
+    DWORD rate = 0;
+    WORD channels = 0;
     if (mad_frame_decode(&libs.frame, &libs.stream) == -1) {
       if (libs.stream.error == MAD_ERROR_BUFLEN) break;
       if (!MAD_RECOVERABLE(libs.stream.error)) {
@@ -700,24 +797,24 @@ HRESULT CMpaDecPaths::ProcessMPA() {
       // stop here instead of spinning on the same bytes.
       if (libs.stream.next_frame == lastFailure) break;
       lastFailure = libs.stream.next_frame;
-      continue;
-    }
-    mad_synth_frame(&libs.synth, &libs.frame);
-    const mad_pcm& pcm = libs.synth.pcm;
-    // A frame that does not match the connected format (a stray sync in a
-    // damaged stream, usually) would change the output under the receiver.
-    if (wfx && (pcm.channels != wfx->nChannels || pcm.samplerate != wfx->nSamplesPerSec)) continue;
-    if (pcm.channels == 0 || pcm.samplerate == 0) continue;
-
-    values.resize(size_t{pcm.length} * pcm.channels);
-    float* out = values.data();
-    for (unsigned i = 0; i < pcm.length; ++i) {
-      for (unsigned ch = 0; ch < pcm.channels && ch < 2; ++ch) {
-        const mad_fixed_t v = std::clamp<mad_fixed_t>(pcm.samples[ch][i], -268435456, 268435455);
-        *out++ = v * (1.0f / 268435456);
+      if (libs.stream.error != MAD_ERROR_BADMODE || !DecodeRefusedMpaFrame(values, rate, channels)) continue;
+      if (!fits(rate, channels)) continue;
+    } else {
+      mad_synth_frame(&libs.synth, &libs.frame);
+      const mad_pcm& pcm = libs.synth.pcm;
+      rate = pcm.samplerate;
+      channels = static_cast<WORD>(std::min<unsigned>(pcm.channels, 2));
+      if (!fits(rate, channels)) continue;
+      values.resize(size_t{pcm.length} * channels);
+      float* out = values.data();
+      for (unsigned i = 0; i < pcm.length; ++i) {
+        for (unsigned ch = 0; ch < channels; ++ch) {
+          const mad_fixed_t v = std::clamp<mad_fixed_t>(pcm.samples[ch][i], -268435456, 268435455);
+          *out++ = v * (1.0f / 268435456);
+        }
       }
     }
-    hr = Deliver(values.data(), values.size(), pcm.samplerate, pcm.channels, 0);
+    hr = Deliver(values.data(), values.size(), rate, channels, 0);
     if (hr != S_OK) break;
   }
 
@@ -729,4 +826,17 @@ HRESULT CMpaDecPaths::ProcessMPA() {
     ConsumeInput(static_cast<size_t>(libs.stream.this_frame - m_buff.data()));
   }
   return hr;
+}
+
+bool CMpaDecPaths::DecodeRefusedMpaFrame(std::vector<float>& values, DWORD& rate, WORD& channels) {
+  Libs& libs = *m_libs;
+  // libmad has read the header and knows where the frame ends.
+  const BYTE* begin = libs.stream.this_frame;
+  const BYTE* end = libs.stream.next_frame;
+  const BYTE* const buffEnd = m_buff.data() + m_buff.size();
+  if (!begin || !end || begin < m_buff.data() || end > buffEnd || end <= begin) return false;
+  const int layer = static_cast<int>(libs.frame.header.layer);
+  if (!libs.mpaFallback || libs.mpaFallback->Layer() != layer)
+    libs.mpaFallback = std::make_unique<FallbackMpaDecoder>(layer);
+  return libs.mpaFallback->Decode(begin, static_cast<size_t>(end - begin), values, rate, channels);
 }

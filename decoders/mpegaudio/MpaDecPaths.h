@@ -97,6 +97,9 @@ class CMpaDecPaths {
 
  private:
   HRESULT ProcessPS2(bool adpcm);
+  // Decodes the frame libmad has just refused for its mode through FFmpeg;
+  // false when that gives nothing either.
+  bool DecodeRefusedMpaFrame(std::vector<float>& values, DWORD& rate, WORD& channels);
   void ConsumeInput(size_t bytes);
 
   struct Libs;

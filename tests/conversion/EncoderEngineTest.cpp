@@ -424,6 +424,49 @@ TEST_F(EncoderEngineTest, IpodLevelAndChannelRules) {
   EXPECT_EQ(Probe(out, "a")["channels"], "6");
 }
 
+// The AMR encoders list no rates or layouts, yet take one of each: a job
+// that asks for another rate and two channels is resampled and mixed down
+// (AMR-NB through a whole job is an end-to-end case).
+TEST_F(EncoderEngineTest, AmrWideBandTakesItsOnlyRateAndMono) {
+  CEncoderEngine e;
+  MediaTypes mt(176, 144, 24, 48000, 2);
+  ASSERT_EQ(e.SetInputFormats(&mt.video, &mt.audio, true), S_OK);
+  const std::string out = Path("amr_wb.3gp");
+  e.SetOutputName(out);
+  ASSERT_EQ(e.SetVideoCodec("h263", 128, 176, 144, 25, 1), S_OK);
+  ASSERT_EQ(e.SetAudioCodec("amr_wb", 64, 48000, 2), S_OK);
+  ASSERT_EQ(e.OpenByProfile(0), S_OK) << e.GetLastError();
+  ASSERT_EQ(e.WriteHeader(), S_OK) << e.GetLastError();
+  Feed(e, 176, 144, 24, 25, 1.0, 48000, 2);
+  ASSERT_EQ(e.Close(), S_OK);
+  auto a = Probe(out, "a");
+  EXPECT_EQ(a["sample_rate"], "16000");
+  EXPECT_EQ(a["channels"], "1");
+  EXPECT_NEAR(AudioSeconds(out), 1.0, 0.1);
+}
+
+// Which video codecs the containers take, asked of the muxers before any
+// output is opened.
+TEST(EncoderEngineContainers, VideoCodecFitsTheContainer) {
+  const struct {
+    const char* container;
+    const char* codec;
+    bool fits;
+  } cases[] = {
+      {"3gp", "h263p", false}, {"3g2", "h263p", false}, {"psp", "h263p", false}, {"ipod", "h263p", false},
+      {"mp4", "h263p", false}, {"mov", "h263p", true},  {"avi", "h263p", true},  {"3gp", "h263", true},
+      {"3g2", "mpeg4", true},  {"psp", "h264", true},   {"mp4", "xvid", true},   {"flv", "flv", true},
+      {"swf", "flv", true},    {"avi", "msmpeg4v2", true},
+  };
+  for (const auto& t : cases) {
+    SCOPED_TRACE(std::string(t.codec) + " in " + t.container);
+    std::string text;
+    const HRESULT hr = CEncoderEngine::CheckVideoFits(t.container, t.codec, &text);
+    EXPECT_EQ(hr, t.fits ? S_OK : E_INVALIDARG);
+    EXPECT_EQ(text, t.fits ? "" : std::string(t.codec) + " video cannot be written into a " + t.container + " file\n");
+  }
+}
+
 TEST_F(EncoderEngineTest, ShortAndTopDownFramesAreHandled) {
   CEncoderEngine e;
   MediaTypes mt(96, 64, 24, 44100, 2, false);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,7 @@
 #include "platform/com/ComPtr.h"
 #include "platform/dshow/DShowRegister.h"
 #include "platform/win32/Registry.h"
+#include "splitters/mpeg/MpegSplitter.h"
 #include "tests/decoders/mpeg2video/Mpeg2FilterTestPins.h"
 #include "tests/decoders/mpeg2video/Mpeg2TestSupport.h"
 
@@ -309,6 +311,74 @@ INSTANTIATE_TEST_SUITE_P(Sizes, PictureSize,
                          ::testing::Values(SizeCase{200, 150, false, &MEDIASUBTYPE_YV12},
                                            SizeCase{602, 454, true, &MEDIASUBTYPE_RGB24},
                                            SizeCase{601, 451, false, &MEDIASUBTYPE_YV12}));
+
+// The display aspect ffprobe gives a file's first video stream, as x / y.
+double ProbeDisplayAspect(const std::string& path) {
+  const std::string cmd =
+      "ffprobe -v error -select_streams v:0 -show_entries stream=display_aspect_ratio -of csv=p=0 '" + path + "'";
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return 0;
+  int x = 0, y = 0;
+  const int n = fscanf(p, "%d:%d", &x, &y);
+  pclose(p);
+  return n == 2 && y ? static_cast<double>(x) / y : 0;
+}
+
+// A 16:9 MPEG-1 stream carries its aspect only as the sequence header's pel
+// aspect code; the output type shows it whether the input type brings it
+// in the pels-per-metre fields (as the MPEG splitter writes them for the
+// stream in a program stream) or only in the sequence header it holds.
+struct AspectInput {
+  const char* name;
+  bool fromSplitter;
+};
+
+class Mpeg1Aspect : public Mpeg2DecFilterTest, public ::testing::WithParamInterface<AspectInput> {};
+
+TEST_P(Mpeg1Aspect, ReachesTheOutputType) {
+  const std::string file = "mpeg1-16x9.m1v";
+  const double want = ProbeDisplayAspect(TestDataPath(file));
+  ASSERT_GT(want, 0);
+  CMediaType in;
+  if (GetParam().fromSplitter) {
+    const std::string path = (dir_ / "wrapped.mpg").string();
+    const std::string cmd = "ffmpeg -nostdin -v error -y -i '" + TestDataPath(file) + "' -c copy -f mpeg '" + path + "'";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    HRESULT hr = S_OK;
+    auto* splitter = new CMpegSourceFilter(nullptr, &hr);
+    CComPtr<IBaseFilter> hold(splitter);
+    ASSERT_EQ(hr, S_OK);
+    ASSERT_EQ(graph->AddFilter(hold, L"Splitter"), S_OK);
+    ASSERT_EQ(CComQIPtr<IFileSourceFilter>(hold)->Load(std::wstring(path.begin(), path.end()).c_str(), nullptr),
+              S_OK);
+    ASSERT_EQ(static_cast<CBasePin*>(splitter->GetPin(0))->GetMediaType(0, &in), S_OK);
+    graph->RemoveFilter(hold);
+  } else {
+    in = Mpeg1Type(ReadTestFile(file), 352, 288);
+  }
+  ASSERT_EQ(Build(in, [](const CMediaType& mt) {
+              return AcceptSubtype(mt, MEDIASUBTYPE_YV12) && mt.formattype == FORMAT_VideoInfo2;
+            }),
+            S_OK);
+  const auto* vih2 = reinterpret_cast<const VIDEOINFOHEADER2*>(sink->m_pin->type.pbFormat);
+  ASSERT_GT(vih2->dwPictAspectRatioY, 0u);
+  const double got = static_cast<double>(vih2->dwPictAspectRatioX) / vih2->dwPictAspectRatioY;
+  // The pel aspect codes round: within half a percent of ffprobe's reading,
+  // and near enough 16:9 to tell it from the 11:9 of square pixels.
+  EXPECT_NEAR(got, want, want * 0.005);
+  EXPECT_NEAR(got, 16.0 / 9, 16.0 / 9 * 0.03);
+  // The VIDEOINFOHEADER twin carries the same aspect in pels per metre.
+  CMediaType twin;
+  ASSERT_EQ(decoder->GetMediaType(1, &twin), S_OK);
+  ASSERT_EQ(twin.formattype, FORMAT_VideoInfo);
+  const BITMAPINFOHEADER& bih = reinterpret_cast<const VIDEOINFOHEADER*>(twin.pbFormat)->bmiHeader;
+  EXPECT_EQ(static_cast<int64_t>(bih.biYPelsPerMeter) * 352 * vih2->dwPictAspectRatioY,
+            static_cast<int64_t>(bih.biXPelsPerMeter) * 288 * vih2->dwPictAspectRatioX);
+}
+
+INSTANTIATE_TEST_SUITE_P(Inputs, Mpeg1Aspect,
+                         ::testing::Values(AspectInput{"splitter", true}, AspectInput{"sequence_header", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Mpeg2DecFilterTest, PlanarOutputRefusedWhenDisabled) {
   decoder = NewDecoder();
