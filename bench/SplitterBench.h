@@ -69,7 +69,7 @@ inline bool RunOurs(const SourceFactory& make, const std::string& path, double& 
     CComQIPtr<IMediaControl> control(graph);
     CComQIPtr<IMediaEvent> events(graph);
     if (!control || !events || FAILED(control->Run())) break;
-    LONG code = 0;
+    long code = 0;
     ok = events->WaitForCompletion(600000, &code) == S_OK && code == EC_COMPLETE;
     seconds = Seconds(t0, Clock::now());
     control->Stop();
