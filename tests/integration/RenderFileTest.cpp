@@ -17,9 +17,9 @@
 #include "platform/dshow/BaseClasses.h"
 #include "platform/dshow/DShowRegister.h"
 #include "platform/dshow/NullRenderers.h"
-#include "platform/win32/Registry.h"
 #include "splitters/avi/AviSplitter.h"
 #include "tests/foundation/FfprobeInfo.h"
+#include "tests/splitters/realmedia/RealMediaTestKit.h"
 
 namespace {
 
@@ -30,17 +30,7 @@ class Environment : public ::testing::Environment {
     ASSERT_EQ(DShowRegisterPlatform(), S_OK);
     ASSERT_EQ(CodecsRegisterPlatform(), S_OK);
     ASSERT_EQ(AviRegisterPlatformSplitter(), S_OK);
-    // The RealMedia decoders find the player's codecs of this build.
-    for (const char* key :
-         {"Software\\RealNetworks\\Preferences\\DT_Codecs", "Helix\\HelixSDK\\10.0\\Preferences\\DT_Codecs"}) {
-      HKEY k = nullptr;
-      ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, key, 0, nullptr, 0, KEY_WRITE, nullptr, &k, nullptr),
-                ERROR_SUCCESS);
-      const std::string folder = PELLOMAR_REAL_CODEC_DIR;
-      RegSetValueExA(k, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
-                     static_cast<DWORD>(folder.size() + 1));
-      RegCloseKey(k);
-    }
+    rmkit::UseBuiltCodecs();  // the RealMedia decoders find this build's codecs
   }
   void TearDown() override { CoUninitialize(); }
 };
