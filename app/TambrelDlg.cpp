@@ -552,7 +552,7 @@ void CTambrelDlg::OnTimer(UINT_PTR id) {
 }
 
 LRESULT CTambrelDlg::OnGraphEvent(WPARAM, LPARAM) {
-  LONG code = 0;
+  long code = 0;
   LONG_PTR p1 = 0, p2 = 0;
   while (m_pMediaEvent && SUCCEEDED(m_pMediaEvent->GetEvent(&code, &p1, &p2, 0))) {
     m_pMediaEvent->FreeEventParams(code, p1, p2);

@@ -1,5 +1,5 @@
 // Demultiplexing speed of a source-form splitter: the filter in a filter
-// graph, every output into the platform's null renderers, against
+// graph, every output into a sink that drops what it gets, against
 // `ffmpeg -map 0 -c copy -f null -` on the same file in the same run.
 #pragma once
 
@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,36 @@ inline double Seconds(Clock::time_point a, Clock::time_point b) {
   return std::chrono::duration<double>(b - a).count();
 }
 
+// Takes every packet a splitter delivers and drops it (the platform's
+// renderers take decoded data only); its end of stream completes the graph.
+class PacketSink final : public CBaseFilter {
+  class Pin final : public CBaseInputPin {
+   public:
+    Pin(PacketSink* filter, CCritSec* lock, HRESULT* phr)
+        : CBaseInputPin(NAME("packet sink in"), filter, lock, phr, L"In"), m_filter(filter) {}
+    HRESULT CheckMediaType(const CMediaType*) override { return S_OK; }
+    STDMETHODIMP EndOfStream() override {
+      if (HRESULT hr = CheckStreaming(); hr != S_OK) return hr;
+      return m_filter->NotifyEvent(EC_COMPLETE, S_OK, reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(m_filter)));
+    }
+
+   private:
+    PacketSink* m_filter;
+  };
+
+ public:
+  PacketSink() : CBaseFilter(NAME("packet sink"), nullptr, &m_lock, GUID_NULL) {
+    HRESULT hr = S_OK;
+    m_pin = std::make_unique<Pin>(this, &m_lock, &hr);
+  }
+  int GetPinCount() override { return 1; }
+  CBasePin* GetPin(int n) override { return n == 0 ? m_pin.get() : nullptr; }
+
+ private:
+  CCritSec m_lock;
+  std::unique_ptr<Pin> m_pin;
+};
+
 // One pass through a new source filter from `make`; false when the graph
 // could not be built or did not finish.
 inline bool RunOurs(const SourceFactory& make, const std::string& path, double& seconds, int& outputs) {
@@ -41,22 +72,18 @@ inline bool RunOurs(const SourceFactory& make, const std::string& path, double& 
     CComQIPtr<IFileSourceFilter> fs(source);
     const auto t0 = Clock::now();
     if (!fs || FAILED(fs->Load(wide.c_str(), nullptr))) break;
-    // Every output into a null renderer of its kind; no clock, so nothing
-    // waits for presentation times.
+    // Every output into a sink of its own; no clock, so nothing waits for
+    // presentation times.
     outputs = 0;
     CComPtr<IEnumPins> pins;
     source->EnumPins(&pins);
     std::vector<CComPtr<IPin>> outs;
     for (CComPtr<IPin> pin; pins && pins->Next(1, &pin, nullptr) == S_OK; pin.Release()) outs.push_back(pin);
     for (auto& pin : outs) {
-      CComPtr<IEnumMediaTypes> types;
-      AM_MEDIA_TYPE* got = nullptr;
-      if (FAILED(pin->EnumMediaTypes(&types)) || types->Next(1, &got, nullptr) != S_OK) got = nullptr;
-      const bool audio = got && got->majortype == MEDIATYPE_Audio;
-      if (got) DeleteMediaType(got);
-      CComPtr<IBaseFilter> sink;
-      if (FAILED(sink.CoCreateInstance(audio ? CLSID_DSoundRender : CLSID_VideoRenderer))) continue;
-      graph->AddFilter(sink, audio ? L"Audio Renderer" : L"Video Renderer");
+      PIN_DIRECTION dir = PINDIR_INPUT;
+      if (FAILED(pin->QueryDirection(&dir)) || dir != PINDIR_OUTPUT) continue;
+      CComPtr<IBaseFilter> sink(static_cast<IBaseFilter*>(new PacketSink));
+      graph->AddFilter(sink, L"Packet Sink");
       CComPtr<IEnumPins> sp;
       CComPtr<IPin> in;
       if (SUCCEEDED(sink->EnumPins(&sp)) && sp->Next(1, &in, nullptr) == S_OK &&
@@ -69,7 +96,7 @@ inline bool RunOurs(const SourceFactory& make, const std::string& path, double& 
     CComQIPtr<IMediaControl> control(graph);
     CComQIPtr<IMediaEvent> events(graph);
     if (!control || !events || FAILED(control->Run())) break;
-    LONG code = 0;
+    long code = 0;
     ok = events->WaitForCompletion(600000, &code) == S_OK && code == EC_COMPLETE;
     seconds = Seconds(t0, Clock::now());
     control->Stop();

@@ -63,7 +63,7 @@ double RunGraph(void (*configure)(CMpegMuxer*), const std::string& out) {
   CComQIPtr<IMediaEventEx> events(graph);
   const auto t0 = Clock::now();
   if (FAILED(control->Run())) return -1;
-  LONG code = 0;
+  long code = 0;
   LONG_PTR p1 = 0, p2 = 0;
   while (events->GetEvent(&code, &p1, &p2, -1) == S_OK && code != EC_COMPLETE && code != EC_ERRORABORT) {
   }

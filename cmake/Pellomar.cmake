@@ -71,8 +71,9 @@ endfunction()
 
 # The suites that run under ThreadSanitizer (preset "tsan"): the platform
 # graph's streaming, the splitters and the end-to-end jobs (label e2e).
-set(PELLOMAR_TSAN_TESTS
-    "^(test_dshow_streaming|test_dshow_filter_graph|test_dshow_async_source|test_base_splitter|test_base_video_filter|.*splitter.*)$")
+string(CONCAT PELLOMAR_TSAN_TESTS
+    "^(test_dshow_streaming|test_dshow_filter_graph|test_dshow_conventional_graph|test_dshow_async_source|"
+    "test_render_file|test_base_splitter|test_base_video_filter|.*splitter.*)$")
 set(PELLOMAR_TSAN_ENV "")
 if(PELLOMAR_TSAN)
   set(PELLOMAR_TSAN_ENV

@@ -1,5 +1,6 @@
 #include "platform/dshow/DShowRegister.h"
 
+#include <span>
 #include <string>
 #include <vector>
 
@@ -30,15 +31,17 @@ struct PlatformFilter {
   DWORD merit;
   DWORD pinFlags;
   GUID major;
+  std::span<const GUID> subtypes;  // none: any subtype
 };
 
-// The filter data of a one-pin filter with one (major, any subtype) type.
+// The filter data of a one-pin filter with its (major, subtype) types.
 std::vector<BYTE> OnePinData(const PlatformFilter& f) {
   FilterDataInfo info;
   info.merit = f.merit;
   FilterDataPin pin;
   pin.flags = f.pinFlags;
-  pin.types.push_back({f.major, GUID_NULL});
+  if (f.subtypes.empty()) pin.types.push_back({f.major, GUID_NULL});
+  for (const GUID& subtype : f.subtypes) pin.types.push_back({f.major, subtype});
   info.pins.push_back(pin);
   return EncodeFilterData(info);
 }
@@ -98,12 +101,15 @@ HRESULT DShowRegisterPlatform() {
     if (r != ERROR_SUCCESS) keep(HRESULT_FROM_WIN32(static_cast<DWORD>(r)));
   }
 
-  // The renderers accept any video or audio, so they sit at the lowest merit
-  // the system's graph manager still takes: every decoder is tried first.
+  // The renderers register the decoded types they take, so the mapper never
+  // offers them for compressed data. They sit at the lowest merit the
+  // system's graph manager still takes.
   const PlatformFilter filters[] = {
-      {CLSID_AsyncReader, L"File Source (Async.)", MERIT_UNLIKELY, REG_PINFLAG_B_OUTPUT, MEDIATYPE_Stream},
-      {CLSID_VideoRenderer, L"Video Renderer", MERIT_DO_NOT_USE + 1, REG_PINFLAG_B_RENDERER, MEDIATYPE_Video},
-      {CLSID_DSoundRender, L"Audio Renderer", MERIT_DO_NOT_USE + 1, REG_PINFLAG_B_RENDERER, MEDIATYPE_Audio},
+      {CLSID_AsyncReader, L"File Source (Async.)", MERIT_UNLIKELY, REG_PINFLAG_B_OUTPUT, MEDIATYPE_Stream, {}},
+      {CLSID_VideoRenderer, L"Video Renderer", MERIT_DO_NOT_USE + 1, REG_PINFLAG_B_RENDERER, MEDIATYPE_Video,
+       kNullVideoRendererSubtypes},
+      {CLSID_DSoundRender, L"Audio Renderer", MERIT_DO_NOT_USE + 1, REG_PINFLAG_B_RENDERER, MEDIATYPE_Audio,
+       kNullAudioRendererSubtypes},
   };
   for (const auto& f : filters) keep(RegisterInstance(f));
   keep(SeedMediaTypeSignatures());

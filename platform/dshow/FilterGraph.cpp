@@ -532,7 +532,16 @@ HRESULT CFilterGraph::ChangeState(FILTER_STATE target) {
   };
 
   if (target == State_Stopped) {
+    // A running graph pauses first, then stops: filters see Run -> Pause ->
+    // Stop, as they do on the platform. Every filter is stopped even when
+    // one fails either step; the first failure is the answer.
     HRESULT result = S_OK;
+    if (from == State_Running) {
+      for (auto& f : order) {
+        HRESULT hr = f->Pause();
+        if (FAILED(hr) && SUCCEEDED(result)) result = hr;
+      }
+    }
     for (auto& f : order) {
       HRESULT hr = f->Stop();
       if (FAILED(hr) && SUCCEEDED(result)) result = hr;
@@ -728,7 +737,7 @@ HRESULT CFilterGraph::GetEventHandle(OAEVENT* event) {
   return S_OK;
 }
 
-HRESULT CFilterGraph::GetEvent(LONG* eventCode, LONG_PTR* param1, LONG_PTR* param2, LONG msTimeout) {
+HRESULT CFilterGraph::GetEvent(long* eventCode, LONG_PTR* param1, LONG_PTR* param2, long msTimeout) {
   if (!eventCode || !param1 || !param2) return E_POINTER;
   *eventCode = 0;
   *param1 = *param2 = 0;
@@ -748,7 +757,7 @@ HRESULT CFilterGraph::GetEvent(LONG* eventCode, LONG_PTR* param1, LONG_PTR* para
   return S_OK;
 }
 
-HRESULT CFilterGraph::WaitForCompletion(LONG msTimeout, LONG* eventCode) {
+HRESULT CFilterGraph::WaitForCompletion(long msTimeout, long* eventCode) {
   if (!eventCode) return E_POINTER;
   *eventCode = 0;
   if (state_ != State_Running) return VFW_E_WRONG_STATE;
@@ -763,14 +772,14 @@ HRESULT CFilterGraph::WaitForCompletion(LONG msTimeout, LONG* eventCode) {
   return S_OK;
 }
 
-HRESULT CFilterGraph::CancelDefaultHandling(LONG eventCode) {
+HRESULT CFilterGraph::CancelDefaultHandling(long eventCode) {
   if (eventCode != EC_COMPLETE) return S_FALSE;
   std::lock_guard lock(eventLock_);
   defaultCompleteHandling_ = false;
   return S_OK;
 }
 
-HRESULT CFilterGraph::RestoreDefaultHandling(LONG eventCode) {
+HRESULT CFilterGraph::RestoreDefaultHandling(long eventCode) {
   if (eventCode != EC_COMPLETE) return S_FALSE;
   std::lock_guard lock(eventLock_);
   defaultCompleteHandling_ = true;
@@ -778,9 +787,9 @@ HRESULT CFilterGraph::RestoreDefaultHandling(LONG eventCode) {
 }
 
 // No event code used here carries allocated parameters.
-HRESULT CFilterGraph::FreeEventParams(LONG, LONG_PTR, LONG_PTR) { return S_OK; }
+HRESULT CFilterGraph::FreeEventParams(long, LONG_PTR, LONG_PTR) { return S_OK; }
 
-HRESULT CFilterGraph::SetNotifyWindow(OAHWND hwnd, LONG message, LONG_PTR instanceData) {
+HRESULT CFilterGraph::SetNotifyWindow(OAHWND hwnd, long message, LONG_PTR instanceData) {
   std::lock_guard post(notifyLock_);
   notifyWindow_ = reinterpret_cast<HWND>(hwnd);
   notifyMessage_ = static_cast<UINT>(message);
@@ -788,7 +797,7 @@ HRESULT CFilterGraph::SetNotifyWindow(OAHWND hwnd, LONG message, LONG_PTR instan
   return S_OK;
 }
 
-HRESULT CFilterGraph::SetNotifyFlags(LONG flags) {
+HRESULT CFilterGraph::SetNotifyFlags(long flags) {
   if (flags & ~AM_MEDIAEVENT_NONOTIFY) return E_INVALIDARG;
   std::lock_guard lock(eventLock_);
   noNotify_ = flags != 0;
@@ -799,7 +808,7 @@ HRESULT CFilterGraph::SetNotifyFlags(LONG flags) {
   return S_OK;
 }
 
-HRESULT CFilterGraph::GetNotifyFlags(LONG* flags) {
+HRESULT CFilterGraph::GetNotifyFlags(long* flags) {
   if (!flags) return E_POINTER;
   std::lock_guard lock(eventLock_);
   *flags = noNotify_ ? AM_MEDIAEVENT_NONOTIFY : 0;

@@ -107,14 +107,14 @@ class CFilterGraph final : public IFilterGraph2,
 
   // IMediaEvent / IMediaEventEx
   HRESULT STDMETHODCALLTYPE GetEventHandle(OAEVENT* event) override;
-  HRESULT STDMETHODCALLTYPE GetEvent(LONG* eventCode, LONG_PTR* param1, LONG_PTR* param2, LONG msTimeout) override;
-  HRESULT STDMETHODCALLTYPE WaitForCompletion(LONG msTimeout, LONG* eventCode) override;
-  HRESULT STDMETHODCALLTYPE CancelDefaultHandling(LONG eventCode) override;
-  HRESULT STDMETHODCALLTYPE RestoreDefaultHandling(LONG eventCode) override;
-  HRESULT STDMETHODCALLTYPE FreeEventParams(LONG eventCode, LONG_PTR param1, LONG_PTR param2) override;
-  HRESULT STDMETHODCALLTYPE SetNotifyWindow(OAHWND hwnd, LONG message, LONG_PTR instanceData) override;
-  HRESULT STDMETHODCALLTYPE SetNotifyFlags(LONG flags) override;
-  HRESULT STDMETHODCALLTYPE GetNotifyFlags(LONG* flags) override;
+  HRESULT STDMETHODCALLTYPE GetEvent(long* eventCode, LONG_PTR* param1, LONG_PTR* param2, long msTimeout) override;
+  HRESULT STDMETHODCALLTYPE WaitForCompletion(long msTimeout, long* eventCode) override;
+  HRESULT STDMETHODCALLTYPE CancelDefaultHandling(long eventCode) override;
+  HRESULT STDMETHODCALLTYPE RestoreDefaultHandling(long eventCode) override;
+  HRESULT STDMETHODCALLTYPE FreeEventParams(long eventCode, LONG_PTR param1, LONG_PTR param2) override;
+  HRESULT STDMETHODCALLTYPE SetNotifyWindow(OAHWND hwnd, long message, LONG_PTR instanceData) override;
+  HRESULT STDMETHODCALLTYPE SetNotifyFlags(long flags) override;
+  HRESULT STDMETHODCALLTYPE GetNotifyFlags(long* flags) override;
 
   // IMediaEventSink
   HRESULT STDMETHODCALLTYPE Notify(LONG eventCode, LONG_PTR param1, LONG_PTR param2) override;

@@ -276,19 +276,19 @@ PELLOMAR_INTERFACE_ID(IMediaControl, "56A868B1-0AD4-11CE-B03A-0020AF0BA770");
 
 struct IMediaEvent : IDispatch {
   STDMETHOD(GetEventHandle)(OAEVENT* event) = 0;
-  STDMETHOD(GetEvent)(LONG* eventCode, LONG_PTR* param1, LONG_PTR* param2, LONG msTimeout) = 0;
-  STDMETHOD(WaitForCompletion)(LONG msTimeout, LONG* eventCode) = 0;
-  STDMETHOD(CancelDefaultHandling)(LONG eventCode) = 0;
-  STDMETHOD(RestoreDefaultHandling)(LONG eventCode) = 0;
-  STDMETHOD(FreeEventParams)(LONG eventCode, LONG_PTR param1, LONG_PTR param2) = 0;
+  STDMETHOD(GetEvent)(long* eventCode, LONG_PTR* param1, LONG_PTR* param2, long msTimeout) = 0;
+  STDMETHOD(WaitForCompletion)(long msTimeout, long* eventCode) = 0;
+  STDMETHOD(CancelDefaultHandling)(long eventCode) = 0;
+  STDMETHOD(RestoreDefaultHandling)(long eventCode) = 0;
+  STDMETHOD(FreeEventParams)(long eventCode, LONG_PTR param1, LONG_PTR param2) = 0;
   PELLOMAR_INTERFACE_END(IMediaEvent);
 };
 PELLOMAR_INTERFACE_ID(IMediaEvent, "56A868B6-0AD4-11CE-B03A-0020AF0BA770");
 
 struct IMediaEventEx : IMediaEvent {
-  STDMETHOD(SetNotifyWindow)(OAHWND hwnd, LONG message, LONG_PTR instanceData) = 0;
-  STDMETHOD(SetNotifyFlags)(LONG flags) = 0;
-  STDMETHOD(GetNotifyFlags)(LONG* flags) = 0;
+  STDMETHOD(SetNotifyWindow)(OAHWND hwnd, long message, LONG_PTR instanceData) = 0;
+  STDMETHOD(SetNotifyFlags)(long flags) = 0;
+  STDMETHOD(GetNotifyFlags)(long* flags) = 0;
   PELLOMAR_INTERFACE_END(IMediaEventEx);
 };
 PELLOMAR_INTERFACE_ID(IMediaEventEx, "56A868C0-0AD4-11CE-B03A-0020AF0BA770");
@@ -421,6 +421,18 @@ struct IAMFilterMiscFlags : IUnknown {
   PELLOMAR_INTERFACE_END(IAMFilterMiscFlags);
 };
 PELLOMAR_INTERFACE_ID(IAMFilterMiscFlags, "2DD74950-A890-11D1-ABE8-00A0C905F375");
+
+// A video renderer's playback statistics.
+struct IQualProp : IUnknown {
+  STDMETHOD(get_FramesDroppedInRenderer)(int* frames) = 0;
+  STDMETHOD(get_FramesDrawn)(int* frames) = 0;
+  STDMETHOD(get_AvgFrameRate)(int* rate) = 0;
+  STDMETHOD(get_Jitter)(int* jitter) = 0;
+  STDMETHOD(get_AvgSyncOffset)(int* offset) = 0;
+  STDMETHOD(get_DevSyncOffset)(int* deviation) = 0;
+  PELLOMAR_INTERFACE_END(IQualProp);
+};
+PELLOMAR_INTERFACE_ID(IQualProp, "1BD0ECB0-F8E2-11CE-AAC6-0020AF0B99A3");
 
 struct IAMOpenProgress : IUnknown {
   STDMETHOD(QueryProgress)(LONGLONG* total, LONGLONG* current) = 0;

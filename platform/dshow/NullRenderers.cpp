@@ -8,14 +8,34 @@
 CNullRendererInputPin::CNullRendererInputPin(CNullRendererFilter* filter, CCritSec* lock, HRESULT* phr)
     : CBaseInputPin("Null renderer input", filter, lock, phr, L"In"), m_pRenderer(filter) {}
 
+namespace {
+
+// The format block a decoded type needs: a video-info header for pictures
+// (the renderer reads the picture size there), a wave format for sound.
+bool FormatFits(const CMediaType& mt) {
+  if (mt.majortype == MEDIATYPE_Video) {
+    if (mt.formattype == FORMAT_VideoInfo) return mt.pbFormat && mt.cbFormat >= sizeof(VIDEOINFOHEADER);
+    if (mt.formattype == FORMAT_VideoInfo2) return mt.pbFormat && mt.cbFormat >= sizeof(VIDEOINFOHEADER2);
+    return false;
+  }
+  return mt.formattype == FORMAT_WaveFormatEx && mt.pbFormat && mt.cbFormat >= sizeof(WAVEFORMATEX) - 2;
+}
+
+}  // namespace
+
 HRESULT CNullRendererInputPin::CheckMediaType(const CMediaType* pmt) {
   if (!pmt) return E_POINTER;
-  return pmt->majortype == m_pRenderer->MajorType() ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+  if (pmt->majortype != m_pRenderer->MajorType()) return VFW_E_TYPE_NOT_ACCEPTED;
+  bool known = false;
+  for (const GUID& subtype : m_pRenderer->Subtypes()) known = known || pmt->subtype == subtype;
+  return known && FormatFits(*pmt) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
 }
 
 STDMETHODIMP CNullRendererInputPin::Receive(IMediaSample* sample) {
   // The base checks state, flushing and type changes; the data is dropped.
-  return CBaseInputPin::Receive(sample);
+  HRESULT hr = CBaseInputPin::Receive(sample);
+  if (hr == S_OK) m_pRenderer->OnSample();
+  return hr;
 }
 
 STDMETHODIMP CNullRendererInputPin::EndOfStream() {
@@ -36,8 +56,8 @@ STDMETHODIMP CNullRendererInputPin::EndFlush() { return CBaseInputPin::EndFlush(
 // Filter
 
 CNullRendererFilter::CNullRendererFilter(LPCTSTR name, LPUNKNOWN outer, REFCLSID clsid, const GUID& major,
-                                         HRESULT* phr)
-    : CBaseFilter(name, outer, &m_lock, clsid, phr), m_major(major) {
+                                         std::span<const GUID> subtypes, HRESULT* phr)
+    : CBaseFilter(name, outer, &m_lock, clsid, phr), m_major(major), m_subtypes(subtypes) {
   HRESULT hr = S_OK;
   m_pin = std::make_unique<CNullRendererInputPin>(this, &m_lock, &hr);
   if (FAILED(hr) && phr && SUCCEEDED(*phr)) *phr = hr;
@@ -80,7 +100,11 @@ STDMETHODIMP CNullRendererFilter::Stop() {
   return CBaseFilter::Stop();
 }
 
-STDMETHODIMP CNullRendererFilter::Pause() { return CBaseFilter::Pause(); }
+STDMETHODIMP CNullRendererFilter::Pause() {
+  CAutoLock lock(&m_lock);
+  if (m_State == State_Stopped) m_samples = 0;
+  return CBaseFilter::Pause();
+}
 
 STDMETHODIMP CNullRendererFilter::Run(REFERENCE_TIME start) {
   HRESULT hr = CBaseFilter::Run(start);
@@ -159,14 +183,41 @@ STDMETHODIMP CNullRendererFilter::GetPreroll(LONGLONG* p) { PELLOMAR_PASS_UP(Get
 // The two renderers
 
 CNullVideoRenderer::CNullVideoRenderer(LPUNKNOWN outer, HRESULT* phr)
-    : CNullRendererFilter("Video Renderer", outer, CLSID_VideoRenderer, MEDIATYPE_Video, phr) {}
+    : CNullRendererFilter("Video Renderer", outer, CLSID_VideoRenderer, MEDIATYPE_Video, kNullVideoRendererSubtypes,
+                          phr) {}
 
 HRESULT CNullVideoRenderer::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
   return Create<CNullVideoRenderer>(outer, riid, ppv);
 }
 
+HRESULT CNullVideoRenderer::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+  if (!ppv) return E_POINTER;
+  if (riid == IID_IQualProp) return GetInterfaceAs<IQualProp>(this, ppv);
+  return CNullRendererFilter::NonDelegatingQueryInterface(riid, ppv);
+}
+
+namespace {
+HRESULT Zero(int* value) {
+  if (!value) return E_POINTER;
+  *value = 0;
+  return S_OK;
+}
+}  // namespace
+
+STDMETHODIMP CNullVideoRenderer::get_FramesDrawn(int* frames) {
+  if (!frames) return E_POINTER;
+  *frames = m_samples;
+  return S_OK;
+}
+STDMETHODIMP CNullVideoRenderer::get_FramesDroppedInRenderer(int* frames) { return Zero(frames); }
+STDMETHODIMP CNullVideoRenderer::get_AvgFrameRate(int* rate) { return Zero(rate); }
+STDMETHODIMP CNullVideoRenderer::get_Jitter(int* jitter) { return Zero(jitter); }
+STDMETHODIMP CNullVideoRenderer::get_AvgSyncOffset(int* offset) { return Zero(offset); }
+STDMETHODIMP CNullVideoRenderer::get_DevSyncOffset(int* deviation) { return Zero(deviation); }
+
 CNullAudioRenderer::CNullAudioRenderer(LPUNKNOWN outer, HRESULT* phr)
-    : CNullRendererFilter("Audio Renderer", outer, CLSID_DSoundRender, MEDIATYPE_Audio, phr) {}
+    : CNullRendererFilter("Audio Renderer", outer, CLSID_DSoundRender, MEDIATYPE_Audio, kNullAudioRendererSubtypes,
+                          phr) {}
 
 HRESULT CNullAudioRenderer::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
   return Create<CNullAudioRenderer>(outer, riid, ppv);

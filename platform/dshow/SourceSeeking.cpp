@@ -106,13 +106,13 @@ STDMETHODIMP CSourceSeeking::SetPositions(LONGLONG* current, DWORD currentFlags,
     if ((currentFlags & AM_SEEKING_ReturnTime) && current) *current = m_rtStart;
     if ((stopFlags & AM_SEEKING_ReturnTime) && stop) *stop = m_rtStop;
   }
-  HRESULT hr = S_OK;
-  if (stopBits) hr = ChangeStop();
-  if (startBits) {
-    HRESULT h = ChangeStart();
-    if (FAILED(h) || SUCCEEDED(hr)) hr = h;
-  }
-  return hr;
+  // The start first: a stream told of an earlier stop while it still stands
+  // at its old position would end there. A new start restarts the stream,
+  // which then runs to the new stop as well, so ChangeStop is only called
+  // when the stop alone changes.
+  if (startBits) return ChangeStart();
+  if (stopBits) return ChangeStop();
+  return S_OK;
 }
 
 STDMETHODIMP CSourceSeeking::GetPositions(LONGLONG* current, LONGLONG* stop) {

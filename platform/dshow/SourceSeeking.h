@@ -28,8 +28,9 @@ class CSourceSeeking : public CUnknown, public IMediaSeeking {
   STDMETHODIMP ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
                                  const GUID* sourceFormat) override;
   // Absolute and relative positions for start and stop, incremental for
-  // the stop (relative to the new start). The stop is applied before the
-  // start, so a restart already sees the new stop.
+  // the stop (relative to the new start). Both positions are stored before
+  // the derived class hears of them: ChangeStart when the start changed
+  // (whether or not the stop did), else ChangeStop when the stop did.
   STDMETHODIMP SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) override;
   STDMETHODIMP GetPositions(LONGLONG* current, LONGLONG* stop) override;
   STDMETHODIMP GetAvailable(LONGLONG* earliest, LONGLONG* latest) override;

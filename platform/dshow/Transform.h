@@ -8,6 +8,8 @@
 // sample is dropped and S_OK returned upstream.
 #pragma once
 
+#include <atomic>
+
 #include "platform/dshow/BasePin.h"
 
 class CTransformFilter;
@@ -99,8 +101,10 @@ class CTransformFilter : public CBaseFilter {
   CCritSec* pStateLock() { return &m_csFilter; }
 
   bool m_bEOSDelivered = false;
-  bool m_bSampleSkipped = false;
-  bool m_bQualityChanged = false;
+  // Written by the streaming thread, and cleared by Pause, which may come
+  // while a Receive is in progress (a running graph pauses before it stops).
+  std::atomic<bool> m_bSampleSkipped{false};
+  std::atomic<bool> m_bQualityChanged{false};
   CCritSec m_csFilter;
   CCritSec m_csReceive;
   // Created on first use by GetPin unless the derived filter has set its

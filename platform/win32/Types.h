@@ -184,6 +184,21 @@ constexpr size_t countof(const T (&)[N]) {
 #endif
 #define _countof(a) (sizeof(a) / sizeof((a)[0]))
 
+// Memory blocks. MoveMemory allows the blocks to overlap; CopyMemory does not.
+// A zero length touches nothing (the pointers may then be null).
+inline void ZeroMemory(PVOID destination, SIZE_T length) {
+  if (length) std::memset(destination, 0, length);
+}
+inline void FillMemory(PVOID destination, SIZE_T length, BYTE fill) {
+  if (length) std::memset(destination, fill, length);
+}
+inline void CopyMemory(PVOID destination, LPCVOID source, SIZE_T length) {
+  if (length) std::memcpy(destination, source, length);
+}
+inline void MoveMemory(PVOID destination, LPCVOID source, SIZE_T length) {
+  if (length) std::memmove(destination, source, length);
+}
+
 // ---------------------------------------------------------------------------
 // Result codes (the platform's values)
 

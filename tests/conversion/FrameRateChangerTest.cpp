@@ -322,7 +322,7 @@ class FrcGraph {
     CComQIPtr<IMediaControl> control{graph};
     CComQIPtr<IMediaEventEx> events{graph};
     EXPECT_EQ(control->Run(), S_OK);
-    LONG code = 0;
+    long code = 0;
     EXPECT_EQ(events->WaitForCompletion(120000, &code), S_OK);
     EXPECT_EQ(code, expected);
     control->Stop();

@@ -385,13 +385,15 @@ TEST(FailureTexts, MissingVideoDecoder) {
     }
   } restore{key};
   {
-    // The MPEG builder adds the codec-package note for AVI sources only.
+    // No renderer takes the compressed pictures, so the video stream stays
+    // unrendered. The MPEG builder adds the codec-package note for AVI
+    // sources only.
     auto conv = NewConverter();
     conv->SetOutputSize(176, 144);
     g_strConvertError.clear();
-    EXPECT_EQ(VFW_E_NO_ACCEPTABLE_TYPES,
+    EXPECT_EQ(VFW_E_NO_DECOMPRESSOR,
               conv->BuildMpegGraph(DataFile("asf-wmv2-wmav2.wmv"), Target("nodecoder.mpg"), 0));
-    EXPECT_EQ("Connect video stream to Muxer Failed, seems no suitable video decoder\n", g_strConvertError);
+    EXPECT_EQ("The video stream of the source could not be decoded\n", g_strConvertError);
   }
   {
     // Nor do the others for a Windows Media source: their list is AVI,
@@ -400,9 +402,9 @@ TEST(FailureTexts, MissingVideoDecoder) {
     conv->SetOutputSize(176, 144);
     conv->SetEncoderParams("mpeg4", 512, "aac", 128, 44100, 2);
     g_strConvertError.clear();
-    EXPECT_EQ(VFW_E_NO_ACCEPTABLE_TYPES,
+    EXPECT_EQ(VFW_E_NO_DECOMPRESSOR,
               conv->BuildMP4Graph(DataFile("asf-wmv2-wmav2.wmv"), Target("nodecoder.mp4"), 4));
-    EXPECT_EQ("Connect video stream to Muxer Failed, seems no suitable video decoder\n", g_strConvertError);
+    EXPECT_EQ("The video stream of the source could not be decoded\n", g_strConvertError);
   }
 }
 

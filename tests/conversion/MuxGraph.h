@@ -73,7 +73,7 @@ inline GraphEvents PlayToEnd(IUnknown* graph) {
   }
   EXPECT_TRUE(SUCCEEDED(control->Run()));
   for (;;) {
-    LONG code = 0;
+    long code = 0;
     LONG_PTR p1 = 0, p2 = 0;
     if (events->GetEvent(&code, &p1, &p2, 120000) != S_OK) {
       ADD_FAILURE() << "the run did not end";
@@ -132,7 +132,7 @@ class MuxGraph {
   GraphEvents WaitForEnd(LONG msTimeout = 120000) {
     GraphEvents ev;
     for (;;) {
-      LONG code = 0;
+      long code = 0;
       LONG_PTR p1 = 0, p2 = 0;
       if (events->GetEvent(&code, &p1, &p2, msTimeout) != S_OK) {
         ADD_FAILURE() << "the run did not end";
@@ -151,7 +151,7 @@ class MuxGraph {
   // Events still queued, without waiting.
   GraphEvents Remaining() {
     GraphEvents ev;
-    LONG code = 0;
+    long code = 0;
     LONG_PTR p1 = 0, p2 = 0;
     while (events->GetEvent(&code, &p1, &p2, 0) == S_OK) {
       if (code == EC_COMPLETE) ++ev.completes;

@@ -611,7 +611,7 @@ TEST_F(BaseSplitterTest, DemuxStartupFailureEndsEveryPinAndAbortsTheGraph) {
   w.Record(1, kSync, 0, 10, 1);
   ASSERT_NO_FATAL_FAILURE(Build(w.bytes, 2));
   ASSERT_EQ(control->Run(), S_OK);
-  LONG code = 0;
+  long code = 0;
   LONG_PTR p1 = 0, p2 = 0;
   bool aborted = false;
   while (!aborted && events->GetEvent(&code, &p1, &p2, 60000) == S_OK) {
@@ -653,7 +653,7 @@ TEST_P(DeliveryFailure, EndsThatStreamOnlyAndReportsRealFailures) {
   EXPECT_EQ(sinks[1]->samples.size(), 6u);
 
   bool aborted = false;
-  LONG code = 0;
+  long code = 0;
   LONG_PTR p1 = 0, p2 = 0;
   while (events->GetEvent(&code, &p1, &p2, 0) == S_OK) {
     if (code == EC_ERRORABORT) {

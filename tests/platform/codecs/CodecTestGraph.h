@@ -283,7 +283,7 @@ class CodecTest : public ::testing::Test {
 
   HRESULT WaitForEnd() {
     for (;;) {
-      LONG code = 0;
+      long code = 0;
       LONG_PTR p1 = 0, p2 = 0;
       if (events->GetEvent(&code, &p1, &p2, 120000) != S_OK) return E_ABORT;
       events->FreeEventParams(code, p1, p2);

@@ -194,7 +194,8 @@ TEST_F(AsyncSourceTest, LoadFailuresAreReported) {
 }
 
 // The start-up registration: class names, and the renderers found by the
-// mapper at the lowest merit the system's graph manager keeps.
+// mapper at the lowest merit the system's graph manager keeps, for the
+// decoded types they take and for nothing compressed.
 TEST_F(AsyncSourceTest, RegistrationNamesClassesAndRegistersTheRenderers) {
   HKEY key = nullptr;
   std::wstring path = L"CLSID\\" + GuidToStringW(CLSID_FilterGraph);
@@ -208,8 +209,8 @@ TEST_F(AsyncSourceTest, RegistrationNamesClassesAndRegistersTheRenderers) {
   ASSERT_EQ(CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_ALL, IID_IFilterMapper2,
                              reinterpret_cast<void**>(&mapper)),
             S_OK);
-  auto count = [&](const GUID& major, DWORD merit) {
-    GUID pair[2] = {major, MEDIASUBTYPE_RGB24};
+  auto count = [&](const GUID& major, const GUID& subtype, DWORD merit) {
+    GUID pair[2] = {major, subtype};
     CComPtr<IEnumMoniker> e;
     EXPECT_EQ(mapper->EnumMatchingFilters(&e, 0, FALSE, merit, TRUE, 1, pair, nullptr, nullptr, FALSE, FALSE, 0,
                                           nullptr, nullptr, nullptr),
@@ -218,11 +219,21 @@ TEST_F(AsyncSourceTest, RegistrationNamesClassesAndRegistersTheRenderers) {
     for (CComPtr<IMoniker> m; e && e->Next(1, &m, nullptr) == S_OK;) ++n;
     return n;
   };
-  EXPECT_EQ(count(MEDIATYPE_Video, 0x200001), 1);
-  EXPECT_EQ(count(MEDIATYPE_Video, 0x200002), 0);
-  EXPECT_EQ(count(MEDIATYPE_Audio, 0x200001), 1);
-  EXPECT_EQ(count(MEDIATYPE_Text, 0), 0);
+  struct Case {
+    GUID major, subtype;
+    DWORD merit;
+    int found;
+  };
+  const Case cases[] = {
+      {MEDIATYPE_Video, MEDIASUBTYPE_RGB24, 0x200001, 1},   {MEDIATYPE_Video, MEDIASUBTYPE_YV12, 0x200001, 1},
+      {MEDIATYPE_Video, MEDIASUBTYPE_RGB24, 0x200002, 0},   {MEDIATYPE_Video, MEDIASUBTYPE_MPEG1Video, 0x200001, 0},
+      {MEDIATYPE_Audio, MEDIASUBTYPE_PCM, 0x200001, 1},     {MEDIATYPE_Audio, MEDIASUBTYPE_IEEE_FLOAT, 0x200001, 1},
+      {MEDIATYPE_Audio, MEDIASUBTYPE_MP3, 0x200001, 0},     {MEDIATYPE_Text, GUID_NULL, 0, 0},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(count(c.major, c.subtype, c.merit), c.found)
+        << GuidToStringA(c.major) << " " << GuidToStringA(c.subtype) << " " << c.merit;
   // A second registration changes nothing.
   EXPECT_EQ(DShowRegisterPlatform(), S_OK);
-  EXPECT_EQ(count(MEDIATYPE_Video, 0x200001), 1);
+  EXPECT_EQ(count(MEDIATYPE_Video, MEDIASUBTYPE_RGB24, 0x200001), 1);
 }

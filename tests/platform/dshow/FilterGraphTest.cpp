@@ -81,7 +81,7 @@ class GraphTest : public FreshRegistryTest {
   }
 
   LONG NextEvent(LONG timeout) {
-    LONG code = 0;
+    long code = 0;
     LONG_PTR p1 = 0, p2 = 0;
     HRESULT hr = events->GetEvent(&code, &p1, &p2, timeout);
     if (FAILED(hr)) return -1;
@@ -130,8 +130,10 @@ TEST_F(GraphTest, ToyGraphRunsToExactlyOneCompletionThenSeeksAndRunsAgain) {
   std::vector<std::string> expected = {"sink.Pause", "copier.Pause", "source.Pause",
                                        "sink.Run",   "copier.Run",   "source.Run"};
   EXPECT_EQ(order, expected);
+  // A running graph pauses before it stops.
   ASSERT_EQ(control->Stop(), S_OK);
-  EXPECT_EQ(log.Take(), (std::vector<std::string>{"sink.Stop", "copier.Stop", "source.Stop"}));
+  EXPECT_EQ(log.Take(), (std::vector<std::string>{"sink.Pause", "copier.Pause", "source.Pause", "sink.Stop",
+                                                  "copier.Stop", "source.Stop"}));
 
   // Seek to the middle and run again: one more completion, half the samples.
   LONGLONG middle = 5000 * kSampleTime;
@@ -149,7 +151,7 @@ TEST_F(GraphTest, ToyGraphRunsToExactlyOneCompletionThenSeeksAndRunsAgain) {
   ASSERT_EQ(events->SetNotifyWindow(0, 0, 0), S_OK);
   ASSERT_EQ(control->Stop(), S_OK);
   ASSERT_EQ(control->Run(), S_OK);
-  LONG code = 0;
+  long code = 0;
   EXPECT_EQ(events->WaitForCompletion(20000, &code), S_OK);
   EXPECT_EQ(code, EC_COMPLETE);
   EXPECT_EQ(HookCount(), 2u);
@@ -196,7 +198,7 @@ TEST_F(GraphTest, CompletionWaitsForEverySinkButErrorsPassAtOnce) {
 
   CComQIPtr<IMediaEventSink> eventSink(graph);
   ASSERT_EQ(eventSink->Notify(EC_ERRORABORT, E_FAIL, 0), S_OK);
-  LONG code = 0;
+  long code = 0;
   LONG_PTR p1 = 0, p2 = 0;
   ASSERT_EQ(events->GetEvent(&code, &p1, &p2, 0), S_OK);
   EXPECT_EQ(code, EC_ERRORABORT);
@@ -233,7 +235,7 @@ TEST_F(GraphTest, TheNullTextRendererIsNotCountedAsASink) {
     ASSERT_EQ(c->Run(), S_OK);
     ASSERT_TRUE(k1->WaitFor([&] { return k1->endOfStreams == 1; }));
     ASSERT_TRUE(k2->WaitFor([&] { return k2->endOfStreams == 1; }));
-    LONG code = 0;
+    long code = 0;
     LONG_PTR p1 = 0, p2 = 0;
     HRESULT got = ev->GetEvent(&code, &p1, &p2, textRenderer ? 20000 : 0);
     if (textRenderer) {

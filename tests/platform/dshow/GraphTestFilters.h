@@ -38,8 +38,22 @@ struct StateLog {
   }
 };
 
+// Audio is 16-bit stereo PCM, what the platform's audio renderer takes.
 inline CMediaType TestType(const GUID& major = kMajor) {
   CMediaType mt(&major);
+  if (major == MEDIATYPE_Audio) {
+    mt.SetSubtype(&MEDIASUBTYPE_PCM);
+    mt.SetFormatType(&FORMAT_WaveFormatEx);
+    WAVEFORMATEX wfx{};
+    wfx.wFormatTag = WAVE_FORMAT_PCM;
+    wfx.nChannels = 2;
+    wfx.nSamplesPerSec = 44100;
+    wfx.wBitsPerSample = 16;
+    wfx.nBlockAlign = 4;
+    wfx.nAvgBytesPerSec = 44100 * 4;
+    mt.SetFormat(reinterpret_cast<const BYTE*>(&wfx), sizeof(wfx));
+    return mt;
+  }
   mt.SetSubtype(&kSub);
   mt.SetFormatType(&FORMAT_None);
   return mt;
