@@ -854,9 +854,9 @@ void CEncoderEngine::FlushAudioFifo() {
       }
     }
   }
-  // The last partial frame, completed with silence.
-  const int left = av_audio_fifo_size(m_pFifo);
-  if (c->frame_size > 1 && left > 0) {
+  // What the fifo holds, the resampler's tail included, in whole frames;
+  // the last one completed with silence.
+  for (int left; c->frame_size > 1 && (left = std::min(av_audio_fifo_size(m_pFifo), c->frame_size)) > 0;) {
     av_frame_unref(m_pAudioFrame);
     m_pAudioFrame->nb_samples = c->frame_size;
     m_pAudioFrame->format = c->sample_fmt;
@@ -864,10 +864,12 @@ void CEncoderEngine::FlushAudioFifo() {
     av_channel_layout_copy(&m_pAudioFrame->ch_layout, &c->ch_layout);
     if (av_frame_get_buffer(m_pAudioFrame, 0) >= 0) {
       av_samples_set_silence(m_pAudioFrame->data, 0, c->frame_size, c->ch_layout.nb_channels, c->sample_fmt);
-      av_audio_fifo_read(m_pFifo, reinterpret_cast<void**>(m_pAudioFrame->data), left);
+      if (av_audio_fifo_read(m_pFifo, reinterpret_cast<void**>(m_pAudioFrame->data), left) != left) break;
       m_pAudioFrame->pts = m_nAudioSamples;
       m_nAudioSamples += c->frame_size;
       EncodeAudioFrame(m_pAudioFrame);
+    } else {
+      break;
     }
   }
 }
