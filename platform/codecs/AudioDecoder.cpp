@@ -30,7 +30,7 @@ const std::vector<AudioCodecEntry>& Table() {
       {FourCCGuid(Fcc("sawb")), AV_CODEC_ID_AMR_WB},  {FourCCGuid(Fcc("twos")), AV_CODEC_ID_PCM_S16BE},
       {FourCCGuid(Fcc("sowt")), AV_CODEC_ID_PCM_S16LE}, {FourCCGuid(Fcc("in24")), AV_CODEC_ID_PCM_S24BE},
       {FourCCGuid(Fcc("in32")), AV_CODEC_ID_PCM_S32BE}, {FourCCGuid(Fcc("fl32")), AV_CODEC_ID_PCM_F32BE},
-      {FourCCGuid(Fcc("fl64")), AV_CODEC_ID_PCM_F64BE},
+      {FourCCGuid(Fcc("fl64")), AV_CODEC_ID_PCM_F64BE}, {FourCCGuid(Fcc("ima4")), AV_CODEC_ID_ADPCM_IMA_QT},
   };
   return table;
 }

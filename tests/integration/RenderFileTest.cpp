@@ -90,7 +90,6 @@ bool LeftOut(const std::filesystem::path& file) {
   static const std::set<std::string> kFiles = {
       "flv-h264-aac.flv",  // FLV reads Sorenson H.263 with MP3 or PCM only
       "rm-rv10-ra144.rm",  // RealVideo 1 is not decoded
-      "mov-ima4.mov",      // no decoder for QuickTime's IMA ADPCM sound
       "mpeg2-422.mpg",     // 4:2:2 MPEG-2 video: the decoder gives the stream up
   };
   return kExtensions.count(file.extension().string()) || kFiles.count(file.filename().string());

@@ -68,3 +68,20 @@ case_mp4_text_to_mpeg() {  # type 2 from MP4 with timed text and chapters beside
   expect_clean_decode "$out"
   expect_likeness "$out" "$src" 30
 }
+
+case_ima4_sound_to_mp4() {  # QuickTime IMA ADPCM sound, audio only: decoded, its 440 Hz tone kept
+  local src=$DATA/mov-ima4.mov out=$WORK/out.mp4
+  SOURCE_SOUND=$(seconds_of_sound "$src")
+  run 8 "$src" "$out" --set m_nSourceFormat=524288 --set m_fDuration=1 --set m_nWidth=176 --set m_nHeight=144 \
+    --set m_nVideoCodec=2 --set m_nFrameRateIndex=1 --set m_nSampleRate=44100
+  expect_streams "$out" "aac"
+  expect_audio "$out" 44100 2 1024
+  # The mono sound is spread on two channels, 3 dB lower on each.
+  local level want
+  level=$(band_level "$out" c0 440)
+  want=$(band_level "$src" c0 440)
+  echo "$out: 440 Hz at $level dB, the source's at $want dB"
+  awk -v l="$level" -v w="$want" 'BEGIN { d = l - (w - 3); exit !(l != "" && w != "" && d > -1.5 && d < 1.5) }' ||
+    fail "$out: the 440 Hz tone at $level dB, expected 3 dB below the source's $want dB"
+  expect_clean_decode "$out"
+}
