@@ -52,16 +52,15 @@ CPicture::CPicture(DWORD width, DWORD height, DWORD bitsPerPixel, DWORD imageTyp
   Create(width, height, bitsPerPixel, imageType);
 }
 
-CPicture::CPicture(const CPicture& source, bool copyPixels, bool copyAlpha) {
+CPicture::CPicture(const CPicture& source, bool copyPixels, bool copySelection, bool copyAlpha) {
   Init(source.GetType());
-  CopyFrom(source, copyPixels, copyAlpha);
+  CopyFrom(source, copyPixels, copySelection, copyAlpha);
 }
 
-CPicture::~CPicture() = default;
+CPicture::~CPicture() { Destroy(); }
 
 void CPicture::Init(DWORD imageType) {
-  m_ownDib.reset();
-  m_ownAlpha.reset();
+  ReleaseOwned();
   m_head = BITMAPINFOHEADER{};
   m_info = Settings{};
   ForgetPlanes();
@@ -78,17 +77,48 @@ void CPicture::ForgetPlanes() {
   m_pDib = nullptr;
   m_pBits = nullptr;
   m_pAlpha = nullptr;
+  m_pSelection = nullptr;
+  m_pLayers = nullptr;
   m_pGhostSource = nullptr;
   m_nearestValid = false;
 }
 
+void CPicture::ReleaseOwned() {
+  // Layers first: they are whole pictures that may own planes of their own.
+  m_ownLayers.reset();
+  m_ownSelection.reset();
+  m_ownAlpha.reset();
+  m_ownDib.reset();
+}
+
+// Takes the source's header, settings and planes (owned or, for a ghost,
+// shared) as they are; the source keeps its pointers.
+void CPicture::TakePlanes(CPicture& source) {
+  m_head = source.m_head;
+  m_info = source.m_info;
+  m_rowSize = source.m_rowSize;
+  m_pDib = source.m_pDib;
+  m_pBits = source.m_pBits;
+  m_pAlpha = source.m_pAlpha;
+  m_pSelection = source.m_pSelection;
+  m_pLayers = source.m_pLayers;
+  m_nearestValid = false;
+}
+
+CPicture::HeapBytes CPicture::DuplicatePlane(const BYTE* plane, size_t size) {
+  HeapBytes copy(static_cast<BYTE*>(std::malloc(size)));
+  if (copy) std::memcpy(copy.get(), plane, size);
+  return copy;
+}
+
 bool CPicture::Destroy() {
   if (IsGhost()) return false;
-  m_ownDib.reset();
-  m_ownAlpha.reset();
+  ReleaseOwned();
   m_pDib = nullptr;
   m_pBits = nullptr;
   m_pAlpha = nullptr;
+  m_pSelection = nullptr;
+  m_pLayers = nullptr;
   m_nearestValid = false;
   return true;
 }
@@ -188,10 +218,12 @@ bool CPicture::CreateFromArray(const BYTE* source, DWORD width, DWORD height, DW
   return true;
 }
 
-bool CPicture::CopyFrom(const CPicture& source, bool copyPixels, bool copyAlpha) {
+bool CPicture::CopyFrom(const CPicture& source, bool copyPixels, bool copySelection, bool copyAlpha) {
   if (&source == this) return true;
   if (IsGhost()) return false;
-  CopySettings(source);
+  // The source's settings come first, also over a picture that has pixels:
+  // quality, resolution and options of the copy are the source's.
+  m_info = source.m_info;
   if (!source.IsValid()) {
     Destroy();
     return false;
@@ -204,14 +236,14 @@ bool CPicture::CopyFrom(const CPicture& source, bool copyPixels, bool copyAlpha)
   } else {
     SetPalette(source.GetPalette(), 256);
   }
+  const size_t planeSize = static_cast<size_t>(GetWidth()) * GetHeight();
+  if (copySelection && source.m_pSelection) {
+    m_ownSelection = DuplicatePlane(source.m_pSelection, planeSize);
+    m_pSelection = m_ownSelection.get();
+  }
   if (copyAlpha && source.m_pAlpha) {
-    const size_t planeSize = static_cast<size_t>(GetWidth()) * GetHeight();
-    HeapBytes plane(static_cast<BYTE*>(std::malloc(planeSize)));
-    if (plane) {
-      std::memcpy(plane.get(), source.m_pAlpha, planeSize);
-      m_ownAlpha = std::move(plane);
-      m_pAlpha = m_ownAlpha.get();
-    }
+    m_ownAlpha = DuplicatePlane(source.m_pAlpha, planeSize);
+    m_pAlpha = m_ownAlpha.get();
   }
   return true;
 }
@@ -224,31 +256,20 @@ void CPicture::CopySettings(const CPicture& source) {
 
 void CPicture::MakeGhostOf(CPicture* source) {
   if (!source || source == this) return;
-  m_ownDib.reset();
-  m_ownAlpha.reset();
-  m_head = source->m_head;
-  m_info = source->m_info;
-  m_rowSize = source->m_rowSize;
-  m_pDib = source->m_pDib;
-  m_pBits = source->m_pBits;
-  m_pAlpha = source->m_pAlpha;
+  ReleaseOwned();
+  TakePlanes(*source);
   m_pGhostSource = source;
-  m_nearestValid = false;
 }
 
 bool CPicture::TransferFrom(CPicture& source) {
   if (&source == this) return true;
   if (!Destroy()) return false;
-  m_head = source.m_head;
-  m_info = source.m_info;
-  m_rowSize = source.m_rowSize;
+  TakePlanes(source);
   m_ownDib = std::move(source.m_ownDib);
   m_ownAlpha = std::move(source.m_ownAlpha);
-  m_pDib = source.m_pDib;
-  m_pBits = source.m_pBits;
-  m_pAlpha = source.m_pAlpha;
+  m_ownSelection = std::move(source.m_ownSelection);
+  m_ownLayers = std::move(source.m_ownLayers);
   m_pGhostSource = source.m_pGhostSource;  // a ghost's shares stay unowned
-  m_nearestValid = false;
 
   source.m_head = BITMAPINFOHEADER{};
   source.m_info = Settings{};
@@ -557,5 +578,35 @@ BYTE CPicture::AlphaGet(LONG x, LONG y) const {
 }
 
 void CPicture::ClearSelection() {
+  // A ghost only lets go of its view; the plane stays its owner's.
+  m_ownSelection.reset();
+  m_pSelection = nullptr;
   m_info.selectionBox = RECT{m_head.biWidth, 0, 0, m_head.biHeight};
+}
+
+bool CPicture::SelectionCreate() {
+  if (!m_pDib) return false;
+  if (m_pSelection) return true;
+  const size_t planeSize = static_cast<size_t>(GetWidth()) * GetHeight();
+  m_ownSelection.reset(static_cast<BYTE*>(std::calloc(planeSize, 1)));
+  m_pSelection = m_ownSelection.get();
+  return m_pSelection != nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Layers
+
+CPicture* CPicture::GetLayer(LONG index) const {
+  if (!m_pLayers || index < 0 || index >= GetNumLayers()) return nullptr;
+  return (*m_pLayers)[static_cast<size_t>(index)].get();
+}
+
+CPicture* CPicture::LayerCreate() {
+  if (IsGhost()) return nullptr;
+  if (!m_ownLayers) {
+    m_ownLayers = std::make_unique<LayerArray>();
+    m_pLayers = m_ownLayers.get();
+  }
+  m_ownLayers->push_back(std::make_unique<CPicture>(GetType()));
+  return m_ownLayers->back().get();
 }

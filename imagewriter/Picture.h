@@ -4,12 +4,13 @@
 // to 4 bytes) kept in one C-heap block so that writers can hand header,
 // palette and pixels out as they are, plus per-picture settings (type, JPEG
 // quality, resolution, background colour/index, writer options, last-error
-// text) and an optional alpha plane.
+// text), an optional alpha plane, an optional selection plane and an
+// optional array of layer pictures.
 //
 // Coordinates: x from 0 (left); y is the stored row, 0 being the bottom row.
 //
-// A ghost shares another picture's pixel block and alpha plane without owning
-// them; the format writers run on ghosts so that encoding copies nothing. The
+// A ghost shares another picture's pixel block, selection and alpha planes and
+// layer array without owning them; the format writers run on ghosts so that encoding copies nothing. The
 // owner must outlive its ghosts.
 //
 // Format writers derive from CPicture, are constructed with their format
@@ -20,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 #include "imagewriter/PictureFormat.h"
 #include "platform/win32/Gdi.h"
@@ -33,8 +35,9 @@ class CPicture {
 
   explicit CPicture(DWORD imageType = 0);
   CPicture(DWORD width, DWORD height, DWORD bitsPerPixel, DWORD imageType);
-  // Copy of another picture: settings always, pixels and alpha on request.
-  CPicture(const CPicture& source, bool copyPixels, bool copyAlpha);
+  // Copy of another picture: settings always, pixels, selection and alpha on
+  // request.
+  CPicture(const CPicture& source, bool copyPixels, bool copySelection, bool copyAlpha);
   virtual ~CPicture();
 
   CPicture(const CPicture&) = delete;
@@ -42,12 +45,13 @@ class CPicture {
 
   // ---- lifetime
   void Init(DWORD imageType);
-  // Frees pixels and alpha; header and settings stay. False for a ghost.
+  // Frees layers, selection, alpha and pixels; header and settings stay.
+  // False for a ghost.
   bool Destroy();
   BYTE* Create(DWORD width, DWORD height, DWORD bitsPerPixel, DWORD imageType);
   bool CreateFromArray(const BYTE* source, DWORD width, DWORD height, DWORD bitsPerPixel,
                        DWORD bytesPerLine, bool flip);
-  bool CopyFrom(const CPicture& source, bool copyPixels, bool copyAlpha);
+  bool CopyFrom(const CPicture& source, bool copyPixels, bool copySelection, bool copyAlpha);
   void CopySettings(const CPicture& source);
   void MakeGhostOf(CPicture* source);
   bool TransferFrom(CPicture& source);
@@ -132,7 +136,17 @@ class CPicture {
   // Palette entries carry alpha in their reserved byte (PNG).
   bool AlphaPaletteIsEnabled() const { return m_info.alphaPalette != 0; }
   void AlphaPaletteEnable(bool enable) { m_info.alphaPalette = enable ? 1 : 0; }
+  // Frees the selection plane and empties the selection box.
   void ClearSelection();
+  // Width x height bytes, cleared; kept when it exists already.
+  bool SelectionCreate();
+  const BYTE* GetSelection() const { return m_pSelection; }
+
+  // ---- layers: owned pictures, freed with this one
+  LONG GetNumLayers() const { return m_pLayers ? static_cast<LONG>(m_pLayers->size()) : 0; }
+  CPicture* GetLayer(LONG index) const;
+  // Appends an empty layer of this picture's image type; null for a ghost.
+  CPicture* LayerCreate();
   RECT GetSelectionBox() const { return m_info.selectionBox; }
 
   // ---- resampling and canvas fitting (every result replaces this picture,
@@ -188,6 +202,9 @@ class CPicture {
   };
 
   void ForgetPlanes();
+  void ReleaseOwned();
+  void TakePlanes(CPicture& source);
+  static HeapBytes DuplicatePlane(const BYTE* plane, size_t size);
   void InvalidateNearestCache() { m_nearestValid = false; }
   bool IsInsideValid(LONG x, LONG y) const { return m_pDib && IsInside(x, y); }
   BYTE* PixelAddress(LONG x, LONG y) const {
@@ -205,8 +222,13 @@ class CPicture {
   BYTE* m_pDib = nullptr;   // header copy, palette, rows
   BYTE* m_pBits = nullptr;  // first (bottom) pixel row inside m_pDib
   BYTE* m_pAlpha = nullptr;
+  BYTE* m_pSelection = nullptr;
+  using LayerArray = std::vector<std::unique_ptr<CPicture>>;
+  LayerArray* m_pLayers = nullptr;
   HeapBytes m_ownDib;  // null for a ghost
   HeapBytes m_ownAlpha;
+  HeapBytes m_ownSelection;
+  std::unique_ptr<LayerArray> m_ownLayers;
   CPicture* m_pGhostSource = nullptr;
   RGBQUAD m_nearestColor{};
   BYTE m_nearestIndex = 0;

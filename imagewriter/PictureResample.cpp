@@ -42,7 +42,7 @@ bool CPicture::Resample(LONG newWidth, LONG newHeight, LONG mode, CPicture* dest
   const LONG width = m_head.biWidth;
   const LONG height = m_head.biHeight;
   if (newWidth == width && newHeight == height) {
-    if (destination) return destination->CopyFrom(*this, true, true);
+    if (destination) return destination->CopyFrom(*this, true, true, true);
     return true;
   }
   const float xScale = static_cast<float>(width) / static_cast<float>(newWidth);
@@ -388,6 +388,6 @@ bool CPicture::ResampleToBox(LONG boxWidth, LONG boxHeight, RGBQUAD fill, CPictu
     return Deliver(canvas, destination);
   }
   if (scaled) return Deliver(work, destination);
-  if (destination) return destination->CopyFrom(*this, true, true);
+  if (destination) return destination->CopyFrom(*this, true, true, true);
   return true;
 }

@@ -179,7 +179,7 @@ TEST(PictureGhost, CopiesOfAGhostAreIndependentPictures) {
   CPicture ghost;
   ghost.MakeGhostOf(&owner);
 
-  CPicture copy(ghost, true, true);
+  CPicture copy(ghost, true, true, true);
   EXPECT_FALSE(copy.IsGhost());
   ASSERT_TRUE(copy.IsValid());
   EXPECT_NE(copy.GetBits(0), owner.GetBits(0));
@@ -208,21 +208,34 @@ TEST(PictureTransfer, MovesEverythingAndEmptiesTheSource) {
   EXPECT_EQ(a.GetWidth(), 0u);
 }
 
-TEST(PictureCopy, CopiesPixelsAlphaAndResolution) {
+TEST(PictureCopy, CopiesPixelsPlanesAndSettings) {
   CPicture a(3, 2, 24, PICTURE_FORMAT_JPG);
-  a.SetXDPI(72);
+  a.SetXDPI(300);
+  a.SetJpegQuality(50);
   a.SetPixelColor(2, 1, Quad(50, 60, 70));
   a.AlphaCreate();
   a.AlphaSet(2, 1, 33);
-  CPicture b(a, true, true);
+  ASSERT_TRUE(a.SelectionCreate());
+  ASSERT_NE(a.LayerCreate(), nullptr);
+  CPicture b(a, true, true, true);
   EXPECT_EQ(b.GetType(), static_cast<DWORD>(PICTURE_FORMAT_JPG));
   EXPECT_EQ(b.GetHeader().biXPelsPerMeter, a.GetHeader().biXPelsPerMeter);
   EXPECT_TRUE(Same(b.GetPixelColor(2, 1), Quad(50, 60, 70)));
   EXPECT_EQ(b.AlphaGet(2, 1), 33);
-  CPicture c(a, false, false);
+  ASSERT_NE(b.GetSelection(), nullptr);
+  EXPECT_NE(b.GetSelection(), a.GetSelection());
+  EXPECT_EQ(b.GetNumLayers(), 0);
+  CPicture c(a, false, false, false);
   EXPECT_TRUE(c.IsValid());
   EXPECT_FALSE(c.HasAlpha());
+  EXPECT_EQ(c.GetSelection(), nullptr);
   EXPECT_TRUE(Same(c.GetPixelColor(2, 1), Quad(0, 0, 0)));
+
+  // A picture that has pixels already takes the source's settings too.
+  CPicture d(2, 2, 8, 0);
+  ASSERT_TRUE(d.CopyFrom(a, true, false, false));
+  EXPECT_EQ(d.GetJpegQuality(), 50);
+  EXPECT_EQ(d.GetXDPI(), 300u);
 }
 
 TEST(PicturePalette, NearestIndexSearchAndCache) {
@@ -355,9 +368,35 @@ TEST(PicturePixels, RedBlueSwapAndLuminance) {
   EXPECT_EQ(CPicture::LuminanceCompare(Quad(0, 0, 0), Quad(0, 0, 0)), 0);
 }
 
-TEST(PictureSelection, ClearSetsTheEmptyBox) {
+TEST(PictureSelection, PlanesAndLayersAreSharedByGhostsAndFreedByTheOwner) {
   CPicture p(6, 4, 24, 0);
+  ASSERT_TRUE(p.SelectionCreate());
+  CPicture* layer = p.LayerCreate();
+  ASSERT_NE(layer, nullptr);
+  ASSERT_NE(layer->Create(2, 2, 24, 0), nullptr);
+  {
+    CPicture ghost;
+    ghost.MakeGhostOf(&p);
+    EXPECT_EQ(ghost.GetSelection(), p.GetSelection());
+    EXPECT_EQ(ghost.GetLayer(0), layer);
+    EXPECT_EQ(ghost.LayerCreate(), nullptr);
+    ghost.ClearSelection();
+  }
+  EXPECT_NE(p.GetSelection(), nullptr);
+  EXPECT_EQ(p.GetNumLayers(), 1);
+  EXPECT_EQ(p.GetLayer(1), nullptr);
+  CPicture moved;
+  ASSERT_TRUE(moved.TransferFrom(p));
+  EXPECT_EQ(moved.GetLayer(0), layer);
+  EXPECT_EQ(p.GetNumLayers(), 0);
+  ASSERT_TRUE(moved.Destroy());
+  EXPECT_EQ(moved.GetSelection(), nullptr);
+  EXPECT_EQ(moved.GetNumLayers(), 0);
+
+  ASSERT_NE(p.Create(6, 4, 24, 0), nullptr);
+  ASSERT_TRUE(p.SelectionCreate());
   p.ClearSelection();
+  EXPECT_EQ(p.GetSelection(), nullptr);
   const RECT r = p.GetSelectionBox();
   EXPECT_EQ(r.left, 6);
   EXPECT_EQ(r.top, 0);
