@@ -110,10 +110,11 @@ STDMETHODIMP IDSMPropertyBagImpl::SetProperty(LPCWSTR key, VARIANT* var) {
 STDMETHODIMP IDSMPropertyBagImpl::SetPropertyText(LPCWSTR key, LPCWSTR value) {
   CheckPointer(key, E_POINTER);
   CheckPointer(value, E_POINTER);
-  // Replace whatever the first pair holds, empty or not: appending a
-  // duplicate would hide the new value behind the old one.
+  // Only a non-empty value is replaced; a name whose first value is empty
+  // gets a second pair, which lookups do not reach (callers set no empty
+  // value they mean to replace).
   const ptrdiff_t at = Find(key);
-  if (at >= 0) {
+  if (at >= 0 && !m_values[static_cast<size_t>(at)].empty()) {
     m_values[static_cast<size_t>(at)] = value;
   } else {
     m_keys.emplace_back(key);

@@ -222,7 +222,9 @@ void COggSplitterOutputPin::ParseVorbisComment(const BYTE* data, size_t len) {
     TrimBlanks(value);
     for (wchar_t& c : key) c = static_cast<wchar_t>(towupper(c));
 
-    if (key == L"LANGUAGE") {
+    // An empty language names nothing; as a stored empty value it would hide
+    // a later comment's.
+    if (key == L"LANGUAGE" && !value.empty()) {
       const std::string narrow = WideToUtf8(value);
       std::string name = value.size() == 3 ? LanguageNameFromIso6392(narrow) : std::string();
       std::string code;

@@ -28,13 +28,14 @@ TEST(PropertyBag, SetGetReplaceAndRemove) {
   EXPECT_EQ(bag.GetProperty(nullptr, &value), E_POINTER);
   EXPECT_EQ(bag.SetPropertyText(L"X", nullptr), E_POINTER);
 
-  // Setting a name whose value is empty replaces that value.
+  // Setting a name whose value is empty appends a second pair; lookups still
+  // find the first.
   EXPECT_EQ(bag.SetPropertyText(L"AUTH", L"Someone"), S_OK);
   ULONG count = 0;
   EXPECT_EQ(bag.CountProperties(&count), S_OK);
-  EXPECT_EQ(count, 2u);
+  EXPECT_EQ(count, 3u);
   EXPECT_EQ(bag.GetProperty(L"AUTH", &value), S_OK);
-  EXPECT_EQ(Text(value), L"Someone");
+  EXPECT_EQ(Text(value), L"");
   EXPECT_EQ(bag.SetPropertyText(L"TITL", L"Second"), S_OK);
   EXPECT_EQ(bag.GetProperty(L"TITL", &value), S_OK);
   EXPECT_EQ(Text(value), L"Second");
