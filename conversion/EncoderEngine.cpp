@@ -543,6 +543,30 @@ AVFrame* CEncoderEngine::NewVideoFrame() {
   return frame;
 }
 
+void CEncoderEngine::PlanesAt(const AVFrame* frame, int top, int left, uint8_t* planes[4]) {
+  const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
+  for (int p = 0; p < 4 && frame->data[p]; ++p) {
+    const bool chroma = (p == 1 || p == 2) && !(desc->flags & AV_PIX_FMT_FLAG_RGB);
+    const int y = chroma ? (top >> desc->log2_chroma_h) : top;
+    const int x = chroma ? (left >> desc->log2_chroma_w) : left;
+    const int step = (desc->flags & AV_PIX_FMT_FLAG_PLANAR) ? 1 : desc->comp[0].step;
+    planes[p] = frame->data[p] + static_cast<ptrdiff_t>(y) * frame->linesize[p] + x * step;
+  }
+}
+
+void CEncoderEngine::BlackRightBar(AVFrame* frame) {
+  // The scaler writes its rows in whole blocks of pixels, past an inner
+  // width that is not a multiple of them and into the right bar: the bar is
+  // blacked again after it.
+  uint8_t* planes[4] = {};
+  PlanesAt(frame, 0, m_nPadLeft + m_nOutWidth, planes);
+  ptrdiff_t linesizes[4];
+  for (int i = 0; i < 4; ++i) linesizes[i] = frame->linesize[i];
+  av_image_fill_black(planes, linesizes, static_cast<AVPixelFormat>(frame->format),
+                      m_pVideoCtx->color_range == AVCOL_RANGE_JPEG ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG, m_nPadRight,
+                      frame->height);
+}
+
 AVFrame* CEncoderEngine::WritableVideoFrame() {
   // Encoders that reorder keep references to the frames they were given; a
   // frame of our own that none holds any more is used again, so that no
@@ -803,15 +827,8 @@ HRESULT CEncoderEngine::WritePacket(const MuxSample& sample) {
     const int srcH = m_nInHeight - m_nCropTop - m_nCropBottom;
     m_pVideoFrame = WritableVideoFrame();
     if (!m_pVideoFrame) return Fail(E_OUTOFMEMORY, "Alloc buffer for color space converting failed");
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(m_pVideoFrame->format));
     uint8_t* dst[4] = {};
-    for (int p = 0; p < 4 && m_pVideoFrame->data[p]; ++p) {
-      const bool chroma = (p == 1 || p == 2) && !(desc->flags & AV_PIX_FMT_FLAG_RGB);
-      const int top = chroma ? (m_nPadTop >> desc->log2_chroma_h) : m_nPadTop;
-      const int left = chroma ? (m_nPadLeft >> desc->log2_chroma_w) : m_nPadLeft;
-      const int step = (desc->flags & AV_PIX_FMT_FLAG_PLANAR) ? 1 : desc->comp[0].step;
-      dst[p] = m_pVideoFrame->data[p] + static_cast<ptrdiff_t>(top) * m_pVideoFrame->linesize[p] + left * step;
-    }
+    PlanesAt(m_pVideoFrame, m_nPadTop, m_nPadLeft, dst);
     if (m_bYuvPath) {
       if (FAILED(ConvertToYuv(src, stride, srcH, dst))) return Fail(E_FAIL, "error padding picture\n");
     } else {
@@ -820,6 +837,7 @@ HRESULT CEncoderEngine::WritePacket(const MuxSample& sample) {
       if (sws_scale(m_pSws, srcPlanes, srcStrides, 0, srcH, dst, m_pVideoFrame->linesize) <= 0)
         return Fail(E_FAIL, "error padding picture\n");
     }
+    if (m_pSws && m_nPadRight > 0) BlackRightBar(m_pVideoFrame);
     m_pVideoFrame->pts = m_nVideoFrames++;
     ++m_nRunFrames;
     HRESULT hr = EncodeVideoFrame(m_pVideoFrame);

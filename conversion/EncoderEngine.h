@@ -107,6 +107,9 @@ class CEncoderEngine {
   HRESULT SetUpPictureConversion();
   AVFrame* NewVideoFrame();
   AVFrame* WritableVideoFrame();
+  // The planes of a frame at a pixel position; the right bar blacked again.
+  static void PlanesAt(const AVFrame* frame, int top, int left, uint8_t* planes[4]);
+  void BlackRightBar(AVFrame* frame);
   HRESULT ConvertToYuv(const uint8_t* src, int stride, int srcH, uint8_t* const dst[4]);
   HRESULT EncodeVideoFrame(AVFrame* frame);
   HRESULT EncodeAudioBytes(const BYTE* data, size_t bytes);
