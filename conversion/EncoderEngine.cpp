@@ -13,6 +13,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cmath>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstdio>
@@ -741,9 +742,13 @@ HRESULT CEncoderEngine::AddSilenceIfBehind() {
   const double videoTime = static_cast<double>(m_nVideoFrames) * m_nRateDen / m_nRateNum;
   const double audioTime =
       static_cast<double>(m_nAudioSamples + av_audio_fifo_size(m_pFifo)) / m_pAudioCtx->sample_rate;
-  if (videoTime > audioTime)
-    return EncodeAudioBytes(m_silence.data(), static_cast<size_t>(std::min<int>(m_nSilenceBytes, m_silence.size())));
-  return S_OK;
+  if (videoTime <= audioTime) return S_OK;
+  // As much silence as the picture is ahead, at most one block: the silent
+  // track ends with the picture rather than up to a block after it.
+  const int64_t frameBytes = 2 * static_cast<int64_t>(m_nInChannels);
+  const int64_t behind = static_cast<int64_t>(std::ceil((videoTime - audioTime) * m_nInSampleRate)) * frameBytes;
+  const int64_t block = std::min<int64_t>(m_nSilenceBytes, static_cast<int64_t>(m_silence.size()));
+  return EncodeAudioBytes(m_silence.data(), static_cast<size_t>(std::min(behind, block / frameBytes * frameBytes)));
 }
 
 HRESULT CEncoderEngine::ConvertToYuv(const uint8_t* src, int stride, int srcH, uint8_t* const dst[4]) {
@@ -826,8 +831,32 @@ HRESULT CEncoderEngine::WritePacket(const MuxSample& sample) {
     if (FAILED(hr)) return hr;
     return AddSilenceIfBehind();
   }
-  EncodeAudioBytes(sample.m_data.data(), sample.m_data.size());
+  if (m_bAudioStartPending && (sample.m_dwFlags & MuxSample::TimeValid)) AlignAudioStart(sample.m_rtStart);
+  m_bAudioStartPending = false;
+  size_t skip = 0;
+  if (m_nAudioSkipBytes > 0) {
+    skip = static_cast<size_t>(std::min<int64_t>(m_nAudioSkipBytes, static_cast<int64_t>(sample.m_data.size())));
+    m_nAudioSkipBytes -= static_cast<int64_t>(skip);
+  }
+  if (skip < sample.m_data.size()) EncodeAudioBytes(sample.m_data.data() + skip, sample.m_data.size() - skip);
   return S_OK;
+}
+
+void CEncoderEngine::AlignAudioStart(REFERENCE_TIME start) {
+  // The frame-rate changer counts the pictures from time 0, repeating the
+  // first one when the picture starts late; the sound follows the same
+  // clock. A lead beyond a minute is no start delay but a broken time.
+  constexpr REFERENCE_TIME kMaxLead = 60 * UNITS;
+  if (!m_pAudioCtx || !m_pVideoCtx || start == 0 || start > kMaxLead || start < -kMaxLead) return;
+  const int64_t frameBytes = 2 * static_cast<int64_t>(m_nInChannels);
+  const int64_t bytes = av_rescale(start < 0 ? -start : start, m_nInSampleRate, UNITS) * frameBytes;
+  if (start < 0) {
+    m_nAudioSkipBytes = bytes;
+    return;
+  }
+  const int64_t block = static_cast<int64_t>(m_silence.size()) / frameBytes * frameBytes;
+  for (int64_t left = bytes; left > 0 && block > 0; left -= block)
+    EncodeAudioBytes(m_silence.data(), static_cast<size_t>(std::min(left, block)));
 }
 
 void CEncoderEngine::FlushAudioFifo() {
