@@ -13,6 +13,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cmath>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstdio>
@@ -543,6 +544,30 @@ AVFrame* CEncoderEngine::NewVideoFrame() {
   return frame;
 }
 
+void CEncoderEngine::PlanesAt(const AVFrame* frame, int top, int left, uint8_t* planes[4]) {
+  const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
+  for (int p = 0; p < 4 && frame->data[p]; ++p) {
+    const bool chroma = (p == 1 || p == 2) && !(desc->flags & AV_PIX_FMT_FLAG_RGB);
+    const int y = chroma ? (top >> desc->log2_chroma_h) : top;
+    const int x = chroma ? (left >> desc->log2_chroma_w) : left;
+    const int step = (desc->flags & AV_PIX_FMT_FLAG_PLANAR) ? 1 : desc->comp[0].step;
+    planes[p] = frame->data[p] + static_cast<ptrdiff_t>(y) * frame->linesize[p] + x * step;
+  }
+}
+
+void CEncoderEngine::BlackRightBar(AVFrame* frame) {
+  // The scaler writes its rows in whole blocks of pixels, past an inner
+  // width that is not a multiple of them and into the right bar: the bar is
+  // blacked again after it.
+  uint8_t* planes[4] = {};
+  PlanesAt(frame, 0, m_nPadLeft + m_nOutWidth, planes);
+  ptrdiff_t linesizes[4];
+  for (int i = 0; i < 4; ++i) linesizes[i] = frame->linesize[i];
+  av_image_fill_black(planes, linesizes, static_cast<AVPixelFormat>(frame->format),
+                      m_pVideoCtx->color_range == AVCOL_RANGE_JPEG ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG, m_nPadRight,
+                      frame->height);
+}
+
 AVFrame* CEncoderEngine::WritableVideoFrame() {
   // Encoders that reorder keep references to the frames they were given; a
   // frame of our own that none holds any more is used again, so that no
@@ -741,9 +766,13 @@ HRESULT CEncoderEngine::AddSilenceIfBehind() {
   const double videoTime = static_cast<double>(m_nVideoFrames) * m_nRateDen / m_nRateNum;
   const double audioTime =
       static_cast<double>(m_nAudioSamples + av_audio_fifo_size(m_pFifo)) / m_pAudioCtx->sample_rate;
-  if (videoTime > audioTime)
-    return EncodeAudioBytes(m_silence.data(), static_cast<size_t>(std::min<int>(m_nSilenceBytes, m_silence.size())));
-  return S_OK;
+  if (videoTime <= audioTime) return S_OK;
+  // As much silence as the picture is ahead, at most one block: the silent
+  // track ends with the picture rather than up to a block after it.
+  const int64_t frameBytes = 2 * static_cast<int64_t>(m_nInChannels);
+  const int64_t behind = static_cast<int64_t>(std::ceil((videoTime - audioTime) * m_nInSampleRate)) * frameBytes;
+  const int64_t block = std::min<int64_t>(m_nSilenceBytes, static_cast<int64_t>(m_silence.size()));
+  return EncodeAudioBytes(m_silence.data(), static_cast<size_t>(std::min(behind, block / frameBytes * frameBytes)));
 }
 
 HRESULT CEncoderEngine::ConvertToYuv(const uint8_t* src, int stride, int srcH, uint8_t* const dst[4]) {
@@ -803,15 +832,8 @@ HRESULT CEncoderEngine::WritePacket(const MuxSample& sample) {
     const int srcH = m_nInHeight - m_nCropTop - m_nCropBottom;
     m_pVideoFrame = WritableVideoFrame();
     if (!m_pVideoFrame) return Fail(E_OUTOFMEMORY, "Alloc buffer for color space converting failed");
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(m_pVideoFrame->format));
     uint8_t* dst[4] = {};
-    for (int p = 0; p < 4 && m_pVideoFrame->data[p]; ++p) {
-      const bool chroma = (p == 1 || p == 2) && !(desc->flags & AV_PIX_FMT_FLAG_RGB);
-      const int top = chroma ? (m_nPadTop >> desc->log2_chroma_h) : m_nPadTop;
-      const int left = chroma ? (m_nPadLeft >> desc->log2_chroma_w) : m_nPadLeft;
-      const int step = (desc->flags & AV_PIX_FMT_FLAG_PLANAR) ? 1 : desc->comp[0].step;
-      dst[p] = m_pVideoFrame->data[p] + static_cast<ptrdiff_t>(top) * m_pVideoFrame->linesize[p] + left * step;
-    }
+    PlanesAt(m_pVideoFrame, m_nPadTop, m_nPadLeft, dst);
     if (m_bYuvPath) {
       if (FAILED(ConvertToYuv(src, stride, srcH, dst))) return Fail(E_FAIL, "error padding picture\n");
     } else {
@@ -820,14 +842,39 @@ HRESULT CEncoderEngine::WritePacket(const MuxSample& sample) {
       if (sws_scale(m_pSws, srcPlanes, srcStrides, 0, srcH, dst, m_pVideoFrame->linesize) <= 0)
         return Fail(E_FAIL, "error padding picture\n");
     }
+    if (m_pSws && m_nPadRight > 0) BlackRightBar(m_pVideoFrame);
     m_pVideoFrame->pts = m_nVideoFrames++;
     ++m_nRunFrames;
     HRESULT hr = EncodeVideoFrame(m_pVideoFrame);
     if (FAILED(hr)) return hr;
     return AddSilenceIfBehind();
   }
-  EncodeAudioBytes(sample.m_data.data(), sample.m_data.size());
+  if (m_bAudioStartPending && (sample.m_dwFlags & MuxSample::TimeValid)) AlignAudioStart(sample.m_rtStart);
+  m_bAudioStartPending = false;
+  size_t skip = 0;
+  if (m_nAudioSkipBytes > 0) {
+    skip = static_cast<size_t>(std::min<int64_t>(m_nAudioSkipBytes, static_cast<int64_t>(sample.m_data.size())));
+    m_nAudioSkipBytes -= static_cast<int64_t>(skip);
+  }
+  if (skip < sample.m_data.size()) EncodeAudioBytes(sample.m_data.data() + skip, sample.m_data.size() - skip);
   return S_OK;
+}
+
+void CEncoderEngine::AlignAudioStart(REFERENCE_TIME start) {
+  // The frame-rate changer counts the pictures from time 0, repeating the
+  // first one when the picture starts late; the sound follows the same
+  // clock. A lead beyond a minute is no start delay but a broken time.
+  constexpr REFERENCE_TIME kMaxLead = 60 * UNITS;
+  if (!m_pAudioCtx || !m_pVideoCtx || start == 0 || start > kMaxLead || start < -kMaxLead) return;
+  const int64_t frameBytes = 2 * static_cast<int64_t>(m_nInChannels);
+  const int64_t bytes = av_rescale(start < 0 ? -start : start, m_nInSampleRate, UNITS) * frameBytes;
+  if (start < 0) {
+    m_nAudioSkipBytes = bytes;
+    return;
+  }
+  const int64_t block = static_cast<int64_t>(m_silence.size()) / frameBytes * frameBytes;
+  for (int64_t left = bytes; left > 0 && block > 0; left -= block)
+    EncodeAudioBytes(m_silence.data(), static_cast<size_t>(std::min(left, block)));
 }
 
 void CEncoderEngine::FlushAudioFifo() {

@@ -61,14 +61,20 @@ class CEncoderEngine {
   HRESULT WriteHeader();
   HRESULT WritePacket(const MuxSample& sample);
   HRESULT Close();
+  // Places the run's first sound, which starts at the given time on the
+  // picture's clock (0 is the first frame).
+  void AlignAudioStart(REFERENCE_TIME start);
   // After a failed run: closes the output and removes its file when this
   // part created it and nothing was encoded into it.
   void CloseAfterFailure();
   // Counts over a whole run (every part): pictures encoded, and bytes of
   // encoded video and audio.
+  // A run also starts its sound anew on the picture's clock.
   void ResetRunCounts() {
     m_nRunFrames = m_nRunBytes = m_nRunShortFrames = 0;
     m_strLastError.clear();
+    m_bAudioStartPending = true;
+    m_nAudioSkipBytes = 0;
   }
   int64_t RunFrames() const { return m_nRunFrames; }
   // Video frames dropped for holding fewer bytes than their picture.
@@ -107,6 +113,9 @@ class CEncoderEngine {
   HRESULT SetUpPictureConversion();
   AVFrame* NewVideoFrame();
   AVFrame* WritableVideoFrame();
+  // The planes of a frame at a pixel position; the right bar blacked again.
+  static void PlanesAt(const AVFrame* frame, int top, int left, uint8_t* planes[4]);
+  void BlackRightBar(AVFrame* frame);
   HRESULT ConvertToYuv(const uint8_t* src, int stride, int srcH, uint8_t* const dst[4]);
   HRESULT EncodeVideoFrame(AVFrame* frame);
   HRESULT EncodeAudioBytes(const BYTE* data, size_t bytes);
@@ -209,4 +218,8 @@ class CEncoderEngine {
   int64_t m_nRunFrames = 0;
   int64_t m_nRunBytes = 0;
   int64_t m_nRunShortFrames = 0;
+  // The run's first sound is still to be placed on the picture's clock;
+  // input bytes still to be cut from the front of the sound.
+  bool m_bAudioStartPending = true;
+  int64_t m_nAudioSkipBytes = 0;
 };

@@ -180,7 +180,16 @@ void MP4_AtomSampleTable::ApplyQuickTimeSoundCorrection() {
   // gives the packet layout; a second pass would divide the counts again.
   for (MP4_Atom* child : m_StsdAtom->GetChildren()) {
     auto* audio = dynamic_cast<MP4_AudioSampleEntry*>(child);
-    if (!audio || audio->GetSamplesPerPacket() == 0 || audio->GetBytesPerFrame() == 0) continue;
+    if (!audio) continue;
+    // Uncompressed version-0 sound gives no packet layout: a sample is one
+    // sound frame of every channel, and only its size needs mending.
+    const MP4_Atom::Type type = audio->GetType();
+    if (audio->GetQtVersion() == 0 && (type == MP4_FourCC("twos") || type == MP4_FourCC("sowt"))) {
+      const MP4_UI32 frame = static_cast<MP4_UI32>(audio->GetChannelCount()) * (audio->GetSampleSize() / 8);
+      if (frame > 1) m_StszAtom->SetCommonSize(m_StszAtom->GetSampleCount(), frame);
+      return;
+    }
+    if (audio->GetSamplesPerPacket() == 0 || audio->GetBytesPerFrame() == 0) continue;
     const MP4_UI32 spp = audio->GetSamplesPerPacket();
     for (MP4_StscTableEntry& e : m_StscAtom->UseEntries()) {
       e.m_SamplesPerChunk /= spp;

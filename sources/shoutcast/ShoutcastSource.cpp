@@ -307,6 +307,7 @@ HRESULT CShoutcastStream::OnThreadCreate() {
   m_queue.clear();
   m_queuedBytes = 0;
   m_receivedAny = false;
+  m_started = false;
   m_exit = true;
   m_receiving = true;
   m_receiveThread = std::thread([this] { ReceiveLoop(); });
@@ -391,7 +392,11 @@ HRESULT CShoutcastStream::FillBuffer(IMediaSample* sample) {
     while (!m_exit && m_receiving && QueuedSpan() <= kBufferSpan)
       m_queueChanged.wait_for(lock, std::chrono::milliseconds(50));
     if (m_exit) return S_FALSE;
-    if (!m_queue.empty()) {
+    // The run's segment starts once; waiting again later (the stream fell
+    // behind) goes on where it was: what went downstream stays, and the
+    // times run on without a gap.
+    if (!m_queue.empty() && !m_started) {
+      m_started = true;
       lock.unlock();
       sample->SetDiscontinuity(TRUE);
       DeliverBeginFlush();

@@ -116,6 +116,7 @@ class CShoutcastStream : public CSourceStream {
   bool m_receiving = false;       // the receive thread has started and not ended
   bool m_receivedAny = false;     // data came on this run's connection
   bool m_buffering = false;       // FillBuffer has had to wait for data
+  bool m_started = false;         // this run's segment has been sent
   std::atomic<bool> m_exit{true};
   std::thread m_receiveThread;
   std::string m_title;  // of the chunk delivered last

@@ -384,6 +384,27 @@ HRESULT CAviFile::BuildIdx1Index() {
     s.chunks.push_back(c);
   }
   for (size_t i = 0; i < m_strms.size(); ++i) m_strms[i]->totalSize = running[i];
+  return IndexLeftOutStreams();
+}
+
+HRESULT CAviFile::IndexLeftOutStreams() {
+  // An index that lists some streams but leaves out others (written by
+  // tools that index the video alone): the streams it leaves out are found
+  // by walking the movi lists, the listed ones keep their entries.
+  bool listed = false, leftOut = false;
+  for (const auto& s : m_strms) (s->chunks.empty() ? leftOut : listed) = true;
+  if (!listed || !leftOut) return S_OK;
+  std::vector<std::vector<AviChunk>> chunks(m_strms.size());
+  std::vector<UINT64> sizes(m_strms.size(), 0);
+  Seek(0);
+  // A walk that breaks off on a damaged chunk keeps what it found before.
+  ScanChunks(static_cast<UINT64>(GetLength()), chunks, sizes, [] { return true; });
+  for (size_t i = 0; i < m_strms.size(); ++i) {
+    AviStream& s = *m_strms[i];
+    if (!s.chunks.empty()) continue;
+    s.chunks = std::move(chunks[i]);
+    s.totalSize = sizes[i];
+  }
   return S_OK;
 }
 

@@ -159,6 +159,7 @@ class CAviFile : public CBaseSplitterFile {
   HRESULT Parse(DWORD parentType, UINT64 end, int depth);
   HRESULT BuildOpenDmlIndex();
   HRESULT BuildIdx1Index();
+  HRESULT IndexLeftOutStreams();
   bool ReadDword(DWORD& v);
   // Reads a chunk body of `size` bytes into `out` (after `prefix`), when the
   // file holds that much.

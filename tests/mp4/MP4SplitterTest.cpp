@@ -476,12 +476,17 @@ TEST(MP4Splitter, UncompressedSoundComesInRunsOf1200Frames) {
   struct Case {
     std::string path;
     size_t frame;  // bytes per sound frame, one sample each
+    int track;
+    size_t frames = 8000;
   };
   const Case cases[] = {
       // QuickTime sound counted in single bytes (8-bit mono).
-      {Variant("s8.mov", "mov-mjpeg-pcm.mov", "-vn -c:a pcm_s8 -fflags +bitexact -f mov"), 1},
+      {Variant("s8.mov", "mov-mjpeg-pcm.mov", "-vn -c:a pcm_s8 -fflags +bitexact -f mov"), 1, 1},
       // 16-bit mono with a 2-byte sample per frame.
-      {TestDataPath("mov-mjpeg-pcm.mov"), 2},
+      {TestDataPath("mov-mjpeg-pcm.mov"), 2, 2},
+      // 16-bit stereo whose sample size of 1 stands for one sound frame.
+      {TestDataPath("mov-twos-size1.mov"), 4, 1, 16000},
+      {TestDataPath("mov-sowt-size1.mov"), 4, 1, 16000},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
@@ -492,15 +497,15 @@ TEST(MP4Splitter, UncompressedSoundComesInRunsOf1200Frames) {
     ASSERT_EQ(g.splitter->GetPinCount(), 1);
     g.RunToEnd();
     const auto s = g.sinks[0]->Samples();
-    ASSERT_EQ(s.size(), 7u);  // 8000 frames
+    ASSERT_EQ(s.size(), (c.frames + 1199) / 1200);
     for (size_t i = 0; i + 1 < s.size(); i++) {
       EXPECT_EQ(s[i].data.size(), 1200 * c.frame);
       EXPECT_EQ(s[i].start, static_cast<REFERENCE_TIME>(i) * 1500000);
       EXPECT_EQ(s[i].stop, s[i + 1].start);
     }
-    EXPECT_EQ(s.back().data.size(), 800 * c.frame);
-    EXPECT_EQ(s.back().stop, 10000000);
-    CompareOutput(s, *ref.ById(c.frame == 1 ? 1 : 2));
+    EXPECT_EQ(s.back().data.size(), (c.frames - 1 - (c.frames - 1) / 1200 * 1200 + 1) * c.frame);
+    EXPECT_EQ(s.back().stop, static_cast<REFERENCE_TIME>(c.frames) * 1250);  // 8000 frames a second
+    CompareOutput(s, *ref.ById(c.track));
   }
 }
 

@@ -1,9 +1,9 @@
 // Serves an MP3 file as an ICY stream on 127.0.0.1 for the end-to-end
 // cases: prints the port, answers every connection with the whole file
 // (a metadata block every METAINT bytes) and closes it, until it is killed
-// or five minutes have passed.
+// or five minutes have passed; with PACE, PACE bytes a second.
 //
-//   icy-serve FILE.mp3 BITRATE_KBIT METAINT TITLE
+//   icy-serve FILE.mp3 BITRATE_KBIT METAINT TITLE [PACE]
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,8 +12,8 @@
 #include "tests/sources/shoutcast/IcyServer.h"
 
 int main(int argc, char** argv) {
-  if (argc != 5) {
-    fprintf(stderr, "usage: %s FILE.mp3 BITRATE_KBIT METAINT TITLE\n", argv[0]);
+  if (argc != 5 && argc != 6) {
+    fprintf(stderr, "usage: %s FILE.mp3 BITRATE_KBIT METAINT TITLE [PACE]\n", argv[0]);
     return 2;
   }
   icytest::Behaviour b;
@@ -27,6 +27,7 @@ int main(int argc, char** argv) {
   while ((n = fread(buf, 1, sizeof buf, f)) > 0) b.audio.insert(b.audio.end(), buf, buf + n);
   fclose(f);
   b.metaint = strtoul(argv[3], nullptr, 10);
+  if (argc == 6) b.bytesPerSecond = strtoul(argv[5], nullptr, 10);
   b.reply = std::string("ICY 200 OK\r\nicy-br:") + argv[2] + "\r\n" +
             (b.metaint ? "icy-metaint:" + std::to_string(b.metaint) + "\r\n" : "") + "\r\n";
   b.titles = {std::string("StreamTitle='") + argv[4] + "';"};

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -35,6 +36,7 @@ struct Behaviour {
   bool resetOnAgent = false;  // connections naming the user agent are reset
   size_t writeSize = 65536;   // bytes per send: small sizes make short receives
   size_t holdAt = SIZE_MAX;   // stream bytes sent before waiting for Go()
+  size_t bytesPerSecond = 0;  // a pace for the stream, as a station keeps (0: at once)
 };
 
 class Server {
@@ -136,13 +138,18 @@ class Server {
     const Bytes stream = Stream(m_b);
     out.insert(out.end(), stream.begin(), stream.end());
     const size_t hold = m_b.holdAt == SIZE_MAX ? SIZE_MAX : m_b.reply.size() + m_b.holdAt;
+    const auto begun = std::chrono::steady_clock::now();
     for (size_t at = 0; at < out.size();) {
+      if (m_b.bytesPerSecond)
+        std::this_thread::sleep_until(begun + std::chrono::microseconds(at * 1000000 / m_b.bytesPerSecond));
       if (at == hold) {
         std::unique_lock<std::mutex> g(m_lock);
         m_changed.wait(g, [this] { return m_go; });
       }
       const size_t end = at < hold ? std::min(hold, out.size()) : out.size();
-      const ssize_t n = ::send(fd, out.data() + at, std::min(m_b.writeSize, end - at), MSG_NOSIGNAL);
+      // At a pace, a twentieth of a second at a time.
+      const size_t step = m_b.bytesPerSecond ? std::max<size_t>(m_b.bytesPerSecond / 20, 1) : m_b.writeSize;
+      const ssize_t n = ::send(fd, out.data() + at, std::min({m_b.writeSize, step, end - at}), MSG_NOSIGNAL);
       if (n <= 0) break;
       at += size_t(n);
     }

@@ -250,16 +250,19 @@ TEST(AviSplitter, EveryLayoutDeliversTheChunks) {
     const char* name;
     Index index;
     size_t chunksPerRiff;
+    int unlisted = -1;
   };
   // The reader's tests prove where each layout's chunks lie; here the data
   // read without chunk headers (OpenDML) and after a scan.
-  const Case cases[] = {{"OpenDML with AVIX", Index::OpenDml, 25}, {"no index: scanned", Index::None, 0}};
+  const Case cases[] = {{"OpenDML with AVIX", Index::OpenDml, 25}, {"no index: scanned", Index::None, 0},
+                        {"idx1 without the sound: it is scanned", Index::Idx1, 0, 1}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::vector<Stream> streams = SyntheticStreams(50, 1999, 2.0);
     Options o;
     o.index = c.index;
     o.chunksPerRiff = c.chunksPerRiff;
+    o.unlisted = c.unlisted;
     Graph g(WriteFile("layout.avi", BuildAvi(streams, o)));
     ASSERT_EQ(g.loaded, S_OK);
     g.RunToEnd();

@@ -50,6 +50,7 @@ struct Options {
   bool interleaved = true;      // else every stream's chunks one stream after the other
   size_t chunksPerRiff = 0;     // OpenDML: data chunks per RIFF before an AVIX begins (0: one RIFF)
   uint32_t streamsInHeader = ~0u;  // avih dwStreams (default: the stream count)
+  int unlisted = -1;               // a stream idx1 leaves out
   std::map<std::string, std::string> info;
 };
 
@@ -176,6 +177,7 @@ inline Bytes BuildAvi(const std::vector<Stream>& streams, const Options& o = {})
     if (o.index != Index::Idx1 && o.index != Index::Idx1Absolute && o.index != Index::OpenDmlAndIdx1) return;
     size_t at = w.Open("idx1");
     for (const Written& c : written) {
+      if (int(c.stream) == o.unlisted) continue;
       const Stream& st = streams[c.stream];
       const bool key = st.keys.empty() || st.keys[c.index];
       w.U32(ChunkId(c.stream, st.kind)), w.U32(key ? 0x10 : 0);

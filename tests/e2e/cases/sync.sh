@@ -1,0 +1,125 @@
+# Picture/sound timing: each flash-and-beep sample of tests/data (a white
+# flash and a 1 kHz beep starting together at 0, 1 and 2 s; some with the
+# sound starting late) converted to each target type with a picture. Every
+# flash and beep must come through, each beep stay within 45 ms of where it
+# sits against its flash in the source, and each stream end within 0.2 s of
+# the source's. One case per target type, so the types run side by side.
+
+SYNC_CHECK=$(dirname "$0")/sync-check.sh
+
+# The samples: file, SourceFormat bit, frames/s.
+SYNC_SOURCES=(
+  "sync-ps-late.mpg 16384 25"
+  "sync.vob 16384 25"
+  "sync-h264-50.ts 16384 50"
+  "sync-bframes.avi 512 25"
+  "sync-edit.mp4 524288 25"
+  "sync-late.mp4 524288 25"
+  "sync.mov 524288 29.97"
+  "sync.mkv 64 24"
+  "sync.flv 1048576 25"
+  "sync.wmv 2097152 25"
+  "sync.rm 256 25"
+)
+
+# Rows that do not hold yet, per target type: left out until their faults
+# are mended (the picture runs late behind MP4 edit lists, AAC starts a
+# frame early, WMV sources and the AVI, WMV, FLV and 3GP targets drift).
+declare -A SYNC_OPEN=(
+  [3gp]="sync-edit.mp4 sync-h264-50.ts sync-late.mp4 sync-ps-late.mpg sync.flv sync.mkv sync.mov sync.rm sync.vob sync.wmv"
+  [avi]="sync-bframes.avi sync-edit.mp4 sync-h264-50.ts sync-late.mp4 sync.flv sync.mov sync.vob sync.wmv"
+  [flv]="sync-bframes.avi sync-edit.mp4 sync-h264-50.ts sync-late.mp4 sync-ps-late.mpg sync.mkv sync.mov sync.rm sync.vob sync.wmv"
+  [ipod]="sync-edit.mp4 sync-h264-50.ts sync-late.mp4 sync.wmv"
+  [mp4]="sync-edit.mp4 sync-h264-50.ts sync-late.mp4 sync.wmv"
+  [mpeg]="sync-edit.mp4 sync-h264-50.ts sync-late.mp4 sync.wmv"
+  [psp]="sync-edit.mp4 sync-h264-50.ts sync-late.mp4 sync.wmv"
+  [vcd]="sync-edit.mp4 sync-h264-50.ts sync-late.mp4 sync.wmv"
+  [wmv]="sync-bframes.avi sync-edit.mp4 sync-h264-50.ts sync-late.mp4 sync-ps-late.mpg sync.mkv sync.mov sync.vob sync.wmv"
+)
+
+# sync_within OUT_LINE SOURCE_LINE: the checks of one row on two lines of
+# sync-check.sh; prints what is wrong, nothing when the row holds.
+sync_within() {
+  awk -v o="$1" -v s="$2" 'BEGIN {
+      split(o, a, " "); split(s, b, " ")
+      if (a[2] != b[2]) printf "%d flashes, the source has %d; ", a[2], b[2]
+      if (a[4] != b[4]) printf "%d beeps, the source has %d; ", a[4], b[4]
+      n = split(a[6], os, ","); split(b[6], ss, ",")
+      if (a[4] == b[4] && a[6] != "-")
+        for (i = 1; i <= n; i++) {
+          d = os[i] - ss[i]
+          if (d > 45 || d < -45) printf "beep %d moved %d ms against its flash; ", i, d
+        }
+      if (a[8] - b[8] > 0.2 || b[8] - a[8] > 0.2) printf "picture ends at %s s, the source at %s s; ", a[8], b[8]
+      if (a[10] - b[10] > 0.2 || b[10] - a[10] > 0.2) printf "sound ends at %s s, the source at %s s; ", a[10], b[10]
+    }'
+}
+
+# sync_rows TYPE TARGET_NAME [--set ...]: every sample to that target
+# but the open rows of the calling case.
+sync_rows() {
+  local type=$1 name=$2 open=" ${SYNC_OPEN[${FUNCNAME[1]#case_sync_}]:-} "
+  shift 2
+  local row file format rate src out got want wrong
+  for row in "${SYNC_SOURCES[@]}"; do
+    read -r file format rate <<<"$row"
+    [[ $open == *" $file "* ]] && continue
+    src=$DATA/$file
+    out=$WORK/${file%.*}/$name
+    mkdir -p "$(dirname "$out")"
+    run "$type" "$src" "$out" --set m_nSourceFormat="$format" --set m_nSourceWidth=160 \
+      --set m_nSourceHeight=120 --set m_fDuration=3 --set m_dSourceFrameRate="$rate" "$@"
+    [ -s "$out" ] || continue
+    want=$("$SYNC_CHECK" "$src")
+    got=$("$SYNC_CHECK" "$out")
+    wrong=$(sync_within "$got" "$want")
+    echo "sync $file -> $name: $got (source: $want)"
+    [ -z "$wrong" ] || fail "$file -> $name: $wrong"
+  done
+}
+
+case_sync_avi() {
+  sync_rows 0 out.avi --set m_nWidth=160 --set m_nHeight=120 --set m_dFrameRate=25
+}
+
+case_sync_wmv() {
+  sync_rows 1 out.wmv --set m_nWmProfile=4
+}
+
+case_sync_mpeg() {
+  sync_rows 2 out.mpg --set m_nWidth=160 --set m_nHeight=120 --set m_nMpegKind=0 \
+    --set m_nMpegRateNum=25 --set m_nMpegRateDen=1
+}
+
+case_sync_vcd() {
+  sync_rows 3 out.mpg --set m_nMpegKind=2 --set m_nTvStandard=0 --set m_nWidth=352 \
+    --set m_nHeight=288 --set m_dFrameRate=25
+}
+
+case_sync_3gp() {
+  sync_rows 5 out.3gp --set m_nWidth=176 --set m_nHeight=144 --set m_nVideoCodec=1 \
+    --set m_nFrameRateIndex=3 --set m_nVideoBitrate=64 --set m_nSampleRate=8000 --set m_nAudioBitrate=12 \
+    --set m_nChannels=1 --set m_nAudioCodec=0 --set m_nProfile=0
+}
+
+case_sync_psp() {
+  sync_rows 6 M4V00001.mp4 --set m_nWidth=320 --set m_nHeight=240 --set m_nVideoCodec=0 \
+    --set m_nFrameRateIndex=0 --set m_nVideoBitrate=768 --set m_nSampleRate=24000 --set m_nAudioBitrate=128 \
+    --set m_nChannels=2 --set m_nAudioCodec=0 --set m_fThumbTime=1
+}
+
+case_sync_ipod() {
+  sync_rows 7 out.mp4 --set m_nWidth=320 --set m_nHeight=240 --set m_nVideoCodec=0 \
+    --set m_nFrameRateIndex=2 --set m_nVideoBitrate=640 --set m_nSampleRate=44100 --set m_nAudioBitrate=128 \
+    --set m_nChannels=2 --set m_nAudioCodec=0 --set m_nProfile=3
+}
+
+case_sync_mp4() {
+  sync_rows 8 out.mp4 --set m_nWidth=160 --set m_nHeight=120 --set m_nVideoCodec=2 \
+    --set m_nFrameRateIndex=1 --set m_nSampleRate=44100
+}
+
+case_sync_flv() {
+  sync_rows 9 out.flv --set m_nWidth=160 --set m_nHeight=120 --set m_nVideoBitrate=256 \
+    --set m_nSampleRate=44100 --set m_nAudioBitrate=80 --set m_dFrameRate=15 --set m_nProfile=6
+}
