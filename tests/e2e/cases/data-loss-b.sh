@@ -1,8 +1,6 @@
 # End-to-end cases of sources that used to be delivered only in part: the
 # whole sound (and picture) of each comes out.
 
-ICY_SERVE=$(dirname "$BIN")/../tests/sources/shoutcast/icy-serve
-
 # sound_job TYPE SOURCE TARGET FORMAT_BIT: an audio-only job to AAC in MP4.
 sound_job() {
   run "$1" "$2" "$3" --set m_nSourceFormat="$4" --set m_fDuration=1 --set m_nWidth=176 --set m_nHeight=144 \
@@ -44,14 +42,7 @@ case_avi_idx1_without_sound_to_mpeg() {  # AVI whose idx1 lists no sound chunk: 
 
 case_paced_stream_to_mp4() {  # ICY stream sent at 4 times its rate, converted faster: no sound lost at rebuffers or the end
   local src=$DATA/mp3-44100-8s.mp3 out=$WORK/out.mp4 port server got
-  "$ICY_SERVE" "$src" 64 8192 "Artist - Song" 32000 >"$WORK/port" &
-  server=$!
-  for _ in $(seq 100); do
-    port=$(head -n 1 "$WORK/port" 2>/dev/null)
-    [ -n "$port" ] && break
-    sleep 0.1
-  done
-  [ -n "$port" ] || fail "the stream server did not start"
+  start_icy_server "$src" 64 8192 "Artist - Song" 32000
   SOURCE_SOUND=$(seconds_of_sound "$src")
   sound_job 8 "http://127.0.0.1:$port/stream" "$out" 128
   kill "$server" 2>/dev/null

@@ -5,6 +5,19 @@
 FLIC_WRITE=$(dirname "$BIN")/../tests/sources/flic/flic-write
 ICY_SERVE=$(dirname "$BIN")/../tests/sources/shoutcast/icy-serve
 
+# start_icy_server FILE KBITS METAINT TITLE [BYTES_PER_SECOND]: the loopback
+# stream server in the background; sets server (its pid) and port.
+start_icy_server() {
+  "$ICY_SERVE" "$@" >"$WORK/port" &
+  server=$!
+  for _ in $(seq 100); do
+    port=$(head -n 1 "$WORK/port" 2>/dev/null)
+    [ -n "$port" ] && break
+    sleep 0.1
+  done
+  [ -n "$port" ] || fail "the stream server did not start"
+}
+
 # audio_only_job TYPE SOURCE TARGET FORMAT_BIT [--set ...]: a job from a
 # source without pictures.
 audio_only_job() {
@@ -66,14 +79,7 @@ case_flic_to_mp4() {  # type 8 from an FLC animation (160x120, 10 frames/s, 2 s)
 
 case_stream_to_mp4() {  # type 8 from a loopback ICY stream (2 s of MP3, metadata every 8192 bytes) to AAC
   local out=$WORK/out.mp4 port server
-  "$ICY_SERVE" "$DATA/mp3-44100.mp3" 128 8192 "Artist - Song" >"$WORK/port" &
-  server=$!
-  for _ in $(seq 100); do
-    port=$(head -n 1 "$WORK/port" 2>/dev/null)
-    [ -n "$port" ] && break
-    sleep 0.1
-  done
-  [ -n "$port" ] || fail "the stream server did not start"
+  start_icy_server "$DATA/mp3-44100.mp3" 128 8192 "Artist - Song"
   SOURCE_SOUND=$(seconds_of_sound "$DATA/mp3-44100.mp3")
   audio_only_job 8 "http://127.0.0.1:$port/stream" "$out" 128 --set m_nVideoCodec=2 --set m_nSampleRate=44100
   kill "$server" 2>/dev/null
