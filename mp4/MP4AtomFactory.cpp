@@ -156,6 +156,8 @@ MP4_Atom* MP4_AtomFactory::CreateAtomFromType(MP4_Atom::Type type, MP4_AtomSize 
       return new (std::nothrow) MP4_Co64Atom(size, stream);
     case MP4_FourCC("hmhd"):
       return new (std::nothrow) MP4_HmhdAtom(size, stream);
+    case MP4_FourCC("elst"):
+      return new (std::nothrow) MP4_ElstAtom(size, stream);
     case MP4_FourCC("stsd"):
       return new (std::nothrow) MP4_StsdAtom(size, stream, *this);
     case MP4_FourCC("stts"):

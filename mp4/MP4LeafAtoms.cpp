@@ -321,3 +321,46 @@ MP4_Result MP4_HmhdAtom::InspectFields(MP4_AtomInspector& inspector) {
   inspector.AddField("avg_bitrate", m_AvgBitrate);
   return MP4_SUCCESS;
 }
+
+MP4_ElstAtom::MP4_ElstAtom(MP4_AtomSize size, MP4_ByteStream& stream)
+    : MP4_Atom(MP4_FourCC("elst"), size, true, stream) {
+  if (GetPayloadSize() < 4) return;
+  MP4_UI32 count = 0;
+  if (MP4_FAILED(stream.ReadUI32(count))) return;
+  // Version 1 entries hold 64-bit times.
+  const bool wide = GetVersion() == 1;
+  const MP4_Size entry_size = wide ? 20 : 12;
+  const std::vector<MP4_Byte> table = MP4_ReadTable(stream, count, entry_size, GetPayloadSize() - 4);
+  for (size_t i = 0; i + entry_size <= table.size(); i += entry_size) {
+    const MP4_Byte* e = &table[i];
+    Entry entry;
+    entry.duration = wide ? MP4_BytesToUI64(e) : MP4_BytesToUI32(e);
+    entry.media_time = wide ? static_cast<MP4_SI64>(MP4_BytesToUI64(e + 8))
+                            : static_cast<MP4_SI32>(MP4_BytesToUI32(e + 4));
+    m_Entries.push_back(entry);
+    m_Rates.push_back(MP4_BytesToUI32(e + entry_size - 4));
+  }
+}
+
+MP4_Result MP4_ElstAtom::WriteFields(MP4_ByteStream& stream) {
+  MP4_Result r = stream.WriteUI32(static_cast<MP4_UI32>(m_Entries.size()));
+  for (size_t i = 0; MP4_SUCCEEDED(r) && i < m_Entries.size(); i++) {
+    if (GetVersion() == 1) {
+      if (MP4_SUCCEEDED(r = stream.WriteUI64(m_Entries[i].duration)))
+        r = stream.WriteUI64(static_cast<MP4_UI64>(m_Entries[i].media_time));
+    } else if (MP4_SUCCEEDED(r = stream.WriteUI32(static_cast<MP4_UI32>(m_Entries[i].duration)))) {
+      r = stream.WriteUI32(static_cast<MP4_UI32>(m_Entries[i].media_time));
+    }
+    if (MP4_SUCCEEDED(r)) r = stream.WriteUI32(m_Rates[i]);
+  }
+  return r;
+}
+
+MP4_Result MP4_ElstAtom::InspectFields(MP4_AtomInspector& inspector) {
+  inspector.AddField("entry_count", m_Entries.size());
+  for (const Entry& e : m_Entries) {
+    inspector.AddField("segment_duration", e.duration);
+    inspector.AddField("media_time", static_cast<MP4_UI64>(e.media_time));
+  }
+  return MP4_SUCCESS;
+}

@@ -1,7 +1,7 @@
 // Leaf atoms read for codec set-up, chapters, metadata, compressed movie
 // headers, protection and hinting: esds, avcC, ftyp, ftab, chpl, dcom,
-// cmvd, data, frma, schm, iKMS, iSFM, sdp, rtp, tims, track references and
-// hmhd.
+// cmvd, data, frma, schm, iKMS, iSFM, sdp, rtp, tims, track references,
+// hmhd and elst.
 #pragma once
 
 #include <memory>
@@ -241,4 +241,22 @@ class MP4_HmhdAtom : public MP4_Atom {
   MP4_UI32 m_MaxBitrate = 0;
   MP4_UI32 m_AvgBitrate = 0;
   MP4_UI32 m_Reserved = 0;
+};
+
+// The edit list of a track (child of edts): which stretch of the media
+// plays when on the movie's time line. A media time of -1 is an empty edit.
+class MP4_ElstAtom : public MP4_Atom {
+ public:
+  struct Entry {
+    MP4_UI64 duration = 0;  // movie time scale
+    MP4_SI64 media_time = 0;  // media time scale
+  };
+  MP4_ElstAtom(MP4_AtomSize size, MP4_ByteStream& stream);
+  MP4_Result WriteFields(MP4_ByteStream& stream) override;
+  MP4_Result InspectFields(MP4_AtomInspector& inspector) override;
+  const std::vector<Entry>& GetEntries() const { return m_Entries; }
+
+ private:
+  std::vector<Entry> m_Entries;
+  std::vector<MP4_UI32> m_Rates;  // 16.16 media rate of each entry
 };

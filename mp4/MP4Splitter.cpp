@@ -42,6 +42,30 @@ bool IsSyncSample(MP4_Track& track, DWORD index) {
 
 std::wstring WidenAscii(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 
+// Where the track's media time 0 falls on the movie's time line, from its
+// edit list: empty edits in front delay the track, and the first normal
+// edit's media time is where it starts (samples before it, needed to decode
+// the first ones, go out at negative times). 0 without an edit list.
+REFERENCE_TIME EditShift(MP4_Track& track) {
+  const auto* elst = dynamic_cast<MP4_ElstAtom*>(track.GetTrakAtom().FindChild("edts/elst"));
+  const MP4_UI32 movie = track.GetMovieTimeScale(), media = track.GetMediaTimeScale();
+  if (!elst || movie == 0 || media == 0) return 0;
+  // Shifts beyond a day are no edits but damage.
+  constexpr __int128 kLimit = __int128{24} * 3600 * 10000000;
+  __int128 delay = 0;
+  for (const MP4_ElstAtom::Entry& e : elst->GetEntries()) {
+    if (e.media_time == -1) {
+      delay += __int128{e.duration} * 10000000 / movie;
+      if (delay > kLimit) return 0;
+      continue;
+    }
+    if (e.media_time < 0) return 0;
+    const __int128 shift = delay - __int128{e.media_time} * 10000000 / media;
+    return shift < -kLimit ? 0 : static_cast<REFERENCE_TIME>(shift);
+  }
+  return 0;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -135,7 +159,7 @@ HRESULT CMP4SplitterFilter::CreateOutputs(IAsyncReader* reader) {
       if (!context.name.empty()) pin->SetPropertyText(L"NAME", context.name.c_str());
       if (!context.language.empty()) pin->SetPropertyText(L"LANG", WidenAscii(context.language).c_str());
       if (FAILED(AddOutputPin(id, std::move(pin)))) continue;
-      m_trackpos.push_back({id, track, 0, 0});
+      m_trackpos.push_back({id, track, 0, 0, EditShift(*track)});
 
       // A plain-text twin of an SSA text track.
       if (mts.size() == 1 && mts[0].subtype == MEDIASUBTYPE_SSA) {
@@ -250,8 +274,9 @@ bool CMP4SplitterFilter::DemuxInit() {
 }
 
 void CMP4SplitterFilter::DemuxSeek(REFERENCE_TIME rt) {
-  const MP4_UI32 ms = static_cast<MP4_UI32>(std::clamp<REFERENCE_TIME>(rt / 10000, 0, 0xFFFFFFFFll));
   for (TrackPosition& tp : m_trackpos) {
+    // The target on the track's own clock.
+    const MP4_UI32 ms = static_cast<MP4_UI32>(std::clamp<REFERENCE_TIME>((rt - tp.shift) / 10000, 0, 0xFFFFFFFFll));
     MP4_UI32 index = 0;
     if (MP4_FAILED(tp.track->GetSampleIndexForTimeStampMs(ms, index))) index = 0;
     tp.index = index;
@@ -281,7 +306,7 @@ bool CMP4SplitterFilter::DemuxLoop() {
     for (TrackPosition& tp : m_trackpos) {
       CBaseSplitterOutputPin* p = GetOutputPin(tp.id);
       if (!p || !p->IsConnected() || tp.index >= tp.track->GetSampleCount()) continue;
-      const REFERENCE_TIME rt = ToReferenceTime(tp.ts, tp.track->GetMediaTimeScale());
+      const REFERENCE_TIME rt = ToReferenceTime(tp.ts, tp.track->GetMediaTimeScale()) + tp.shift;
       if (!next || rt < best) {
         next = &tp;
         pin = p;
@@ -315,7 +340,7 @@ HRESULT CMP4SplitterFilter::DeliverSample(TrackPosition& tp, CBaseSplitterOutput
 
   auto p = std::make_unique<Packet>();
   p->TrackNumber = tp.id;
-  p->rtStart = ToReferenceTime(s.GetCts(), scale);
+  p->rtStart = ToReferenceTime(s.GetCts(), scale) + tp.shift;
   p->rtStop = p->rtStart + ToReferenceTime(static_cast<INT64>(s.GetDuration()), scale);
   p->bSyncPoint = IsSyncSample(track, tp.index);
 
@@ -388,8 +413,8 @@ HRESULT CMP4SplitterFilter::DeliverSoundRun(TrackPosition& tp, MP4_Size unit, DW
   flush();
   if (p->empty()) return S_OK;
   // The times of the run, converted once: no rounding adds up.
-  p->rtStart = ToReferenceTime(first, scale);
-  p->rtStop = ToReferenceTime(end, scale);
+  p->rtStart = ToReferenceTime(first, scale) + tp.shift;
+  p->rtStop = ToReferenceTime(end, scale) + tp.shift;
   return DeliverPacket(std::move(p));
 }
 

@@ -37,6 +37,8 @@ class CMP4SplitterFilter : public CBaseSplitterFilter {
     MP4_Track* track = nullptr;
     DWORD index = 0;
     INT64 ts = 0;
+    // Added to the track's times: where its media time 0 plays.
+    REFERENCE_TIME shift = 0;
   };
 
   // One sample (or a run of byte-counted sound samples) of a track into

@@ -578,6 +578,14 @@ HRESULT CMpaDecPaths::ProcessAAC() {
   }
   libs.aacFailures = 0;
   libs.aacFailedBytes = 0;
+  if (info.samples == 0 && info.channels > 0 && info.channels < 3 && info.samplerate > 0) {
+    // The decoder keeps the first frame's output back (it only primes the
+    // overlap); the frame's time still passes, as silence, so the sound
+    // after it keeps its place. (More channels would need their speaker
+    // order, which the decoder gives only with samples.)
+    const std::vector<float> silence((info.sbr ? 2048 : 1024) * size_t{info.channels}, 0.0f);
+    return Deliver(silence.data(), silence.size(), info.samplerate, info.channels, 0);
+  }
   if (!pcm || info.samples == 0 || info.channels == 0) return S_OK;
 
   const int channels = info.channels;

@@ -1,7 +1,7 @@
 // What libavformat reads from a file, as the independent account the MP4
 // tests compare with: every packet (position, size, times, key flag and
 // bytes) per stream, and the streams' codec parameters. Edit lists are
-// ignored, as the splitter ignores them.
+// ignored unless asked for.
 #pragma once
 
 extern "C" {
@@ -46,11 +46,11 @@ struct AvReference {
   }
 };
 
-inline AvReference ReadWithLibavformat(const std::string& path, bool keep_data = false) {
+inline AvReference ReadWithLibavformat(const std::string& path, bool keep_data = false, bool edits = false) {
   AvReference ref;
   AVFormatContext* ctx = nullptr;
   AVDictionary* options = nullptr;
-  av_dict_set(&options, "ignore_editlist", "1", 0);
+  if (!edits) av_dict_set(&options, "ignore_editlist", "1", 0);
   const int opened = avformat_open_input(&ctx, path.c_str(), nullptr, &options);
   av_dict_free(&options);
   if (opened < 0) return ref;

@@ -197,7 +197,9 @@ TEST(MP4Splitter, EverySampleMatchesLibavformat) {
   for (const auto& [path, ids] : files) {
     SCOPED_TRACE(path);
     const AvReference ref = ReadWithLibavformat(path, true);
-    ASSERT_TRUE(ref.ok);
+    // The times with the edit lists applied: how far each track moves.
+    const AvReference edited = ReadWithLibavformat(path, false, true);
+    ASSERT_TRUE(ref.ok && edited.ok);
     Graph g(path);
     ASSERT_EQ(g.loaded, S_OK);
     ASSERT_EQ(g.sinks.size(), ids.size());
@@ -205,7 +207,11 @@ TEST(MP4Splitter, EverySampleMatchesLibavformat) {
     for (size_t i = 0; i < ids.size(); i++) {
       if (!ids[i]) continue;
       SCOPED_TRACE("output " + std::to_string(i));
-      CompareOutput(g.sinks[i]->Samples(), *ref.ById(ids[i]));
+      const AvStreamInfo& plain = *ref.ById(ids[i]);
+      const AvStreamInfo& moved = *edited.ById(ids[i]);
+      ASSERT_FALSE(plain.packets.empty() || moved.packets.empty());
+      const auto to100ns = [&](int64_t t) { return t * 10000000 / plain.time_base.den * plain.time_base.num; };
+      CompareOutput(g.sinks[i]->Samples(), plain, to100ns(plain.packets[0].pts) - to100ns(moved.packets[0].pts));
     }
   }
 }
@@ -280,13 +286,17 @@ TEST(MP4Splitter, ChaptersAndMetadata) {
 TEST(MP4Splitter, SeeksStartAtTheKeyFrameBefore) {
   const std::string path = TestDataPath("mp4-h264-aac.mp4");
   const AvReference ref = ReadWithLibavformat(path, true);
+  const AvReference edited = ReadWithLibavformat(path, false, true);
+  ASSERT_FALSE(edited.streams[1].packets.empty());
+  // The sound track's edit list moves it back by its priming frame.
+  const REFERENCE_TIME shift = edited.streams[1].packets[0].pts * 10000000 / 44100;
   struct Case {
     REFERENCE_TIME target;
     size_t video, audio;  // first packet index delivered
   };
   // Key frames are samples 0 and 25 (GOP 25 at 25 frames/s); sound frames
-  // of 1024 samples at 44.1 kHz.
-  for (const Case& c : {Case{0, 0, 0}, Case{5000000, 0, 21}, Case{15000000, 25, 64}, Case{19000000, 25, 81}}) {
+  // of 1024 samples at 44.1 kHz, found on the track's own clock.
+  for (const Case& c : {Case{0, 0, 0}, Case{5000000, 0, 22}, Case{15000000, 25, 65}, Case{19000000, 25, 82}}) {
     SCOPED_TRACE(c.target);
     Graph g(path);
     ASSERT_EQ(g.loaded, S_OK);
@@ -303,7 +313,7 @@ TEST(MP4Splitter, SeeksStartAtTheKeyFrameBefore) {
     EXPECT_EQ(video.size(), ref.streams[0].packets.size() - c.video);
     EXPECT_EQ(audio[0].data, ref.streams[1].packets[c.audio].data);
     // Times count from the position asked for.
-    EXPECT_EQ(audio[0].start, ref.streams[1].packets[c.audio].pts * 10000000 / 44100 - c.target);
+    EXPECT_EQ(audio[0].start, ref.streams[1].packets[c.audio].pts * 10000000 / 44100 + shift - c.target);
   }
 }
 
