@@ -236,6 +236,8 @@ HRESULT CFrameRateChanger::DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROP
 HRESULT CFrameRateChanger::StartStreaming() {
   m_nFramesIn = 0;
   m_nFramesOut = 0;
+  m_rtLastInputStart = 0;
+  m_rtInputStep = 0;
   m_rtLastImageStop = 0;
   m_nImageIndex = 0;
   m_mtFrame.InitMediaType();
@@ -275,6 +277,27 @@ HRESULT CFrameRateChanger::EndOfStream() {
 
 // ---------------------------------------------------------------------------
 // Streaming
+
+REFERENCE_TIME CFrameRateChanger::KeptStop(REFERENCE_TIME start, REFERENCE_TIME stop) {
+  if (m_nFramesIn > 0 && start > m_rtLastInputStart) {
+    const REFERENCE_TIME step = start - m_rtLastInputStart;
+    if (m_rtInputStep == 0 || step < m_rtInputStep) m_rtInputStep = step;
+  }
+  m_rtLastInputStart = start;
+  // A stop that only repeats the type's frame time (a decoder's guess when
+  // the source gave none) or none at all: the shortest step seen between
+  // the frames' own starts is the stream's rate, so that no frame reaches
+  // over the next. Stops of the stream's own stay.
+  REFERENCE_TIME typed = 0;
+  const CMediaType& mt = m_pInput->CurrentMediaType();
+  if (mt.pbFormat && (mt.formattype == FORMAT_VideoInfo || mt.formattype == FORMAT_VideoInfo2) &&
+      mt.cbFormat >= sizeof(VIDEOINFOHEADER))
+    typed = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->AvgTimePerFrame;
+  const REFERENCE_TIME length = stop - start;
+  if (m_rtInputStep > 0 && (length <= 0 || (m_rtInputStep < length && (typed <= 0 || length == typed))))
+    return start + m_rtInputStep;
+  return stop;
+}
 
 REFERENCE_TIME CFrameRateChanger::FrameStart(LONGLONG n) const {
   return Saturate(static_cast<__int128>(n) * m_nRateDen * kUnitsPerSecond / m_nRateNum);
@@ -367,7 +390,10 @@ HRESULT CFrameRateChanger::Receive(IMediaSample* sample) {
   // one: negative drops it, positive fills a gap behind it.
   LONGLONG extra = 0;
   const bool rate = RateActive();
-  if (rate) {
+  if (!rate) {
+    stop = KeptStop(start, stop);
+    out->SetTime(&start, &stop);
+  } else {
     const __int128 n = m_nFramesOut;
     const __int128 num = m_nRateNum, den = m_nRateDen;
     const __int128 next = (n + 1) * den * kUnitsPerSecond / num;

@@ -71,6 +71,8 @@ class CFrameRateChanger : public CTransformFilter {
   // Start of output frame n, exact in integer arithmetic so that repeated
   // frames and long runs stay on the same grid.
   REFERENCE_TIME FrameStart(LONGLONG n) const;
+  // Keep-rate mode: the stop a frame leaves with.
+  REFERENCE_TIME KeptStop(REFERENCE_TIME start, REFERENCE_TIME stop);
   // A new output sample with the input's data; S_FALSE (and a sample that
   // must not be delivered) when the data does not fit.
   HRESULT CopySample(IMediaSample* in, bool carryType, IMediaSample** out);
@@ -84,6 +86,10 @@ class CFrameRateChanger : public CTransformFilter {
 
   int m_nRateNum = 25;
   int m_nRateDen = 1;
+  // Keep-rate mode: the last input start and the shortest step seen
+  // between two starts, the stream's own frame time.
+  REFERENCE_TIME m_rtLastInputStart = 0;
+  REFERENCE_TIME m_rtInputStep = 0;
   // 64-bit: a gap in the input can add many frames at once.
   LONGLONG m_nFramesIn = 0;
   LONGLONG m_nFramesOut = 0;

@@ -1,7 +1,9 @@
 #include "mp4/MP4Splitter.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "foundation/Charset.h"
@@ -64,6 +66,29 @@ REFERENCE_TIME EditShift(MP4_Track& track) {
     return shift < -kLimit ? 0 : static_cast<REFERENCE_TIME>(shift);
   }
   return 0;
+}
+
+// The mean frame duration of a picture track, from its first and last
+// decode times; 0 when the track cannot say.
+REFERENCE_TIME FrameDuration(MP4_Track& track) {
+  const MP4_UI32 count = track.GetSampleCount();
+  MP4_Sample first, last;
+  if (count == 0 || MP4_FAILED(track.GetSample(0, first)) || MP4_FAILED(track.GetSample(count - 1, last)))
+    return 0;
+  const MP4_UI64 begin = first.GetDts(), end = last.GetDts() + last.GetDuration();
+  if (end <= begin || end - begin > (MP4_UI64{1} << 62)) return 0;
+  return ToReferenceTime(static_cast<INT64>((end - begin) / count), track.GetMediaTimeScale());
+}
+
+// Every picture block kind keeps its frame duration at the same place,
+// right after the two rectangles and the two rates.
+void SetFrameDuration(CMediaType& mt, REFERENCE_TIME duration) {
+  const bool timed = mt.formattype == FORMAT_VideoInfo || mt.formattype == FORMAT_VideoInfo2 ||
+                     mt.formattype == FORMAT_MPEGVideo || mt.formattype == FORMAT_MPEG2Video;
+  if (duration <= 0 || !timed || !mt.pbFormat ||
+      mt.cbFormat < offsetof(VIDEOINFOHEADER, AvgTimePerFrame) + sizeof(REFERENCE_TIME))
+    return;
+  std::memcpy(mt.pbFormat + offsetof(VIDEOINFOHEADER, AvgTimePerFrame), &duration, sizeof duration);
 }
 
 }  // namespace
@@ -137,6 +162,8 @@ HRESULT CMP4SplitterFilter::CreateOutputs(IAsyncReader* reader) {
       context.text_height = m_framesize_cy;
       std::vector<CMediaType> mts = TrackMediaTypes(*track, first, context);
       if (mts.empty()) continue;
+      if (type == MP4_Track::TYPE_VIDEO)
+        for (CMediaType& mt : mts) SetFrameDuration(mt, FrameDuration(*track));
 
       m_rtDuration = std::max<REFERENCE_TIME>(m_rtDuration, static_cast<REFERENCE_TIME>(track->GetDurationMs()) * 10000);
 

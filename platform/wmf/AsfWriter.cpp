@@ -294,11 +294,13 @@ HRESULT CWMAsfWriter::OpenFile() {
     if (avcodec_open2(m_video.get(), codec, nullptr) < 0) return E_FAIL;
     AVStream* st = avformat_new_stream(m_fmt, nullptr);
     if (!st || avcodec_parameters_from_context(st->codecpar, m_video.get()) < 0) return E_FAIL;
-    st->time_base = m_video->time_base;
+    st->time_base = AVRational{1, 1000};
     m_videoStream = st->index;
     m_videoFrame.reset(av_frame_alloc());
     if (!m_videoFrame) return E_OUTOFMEMORY;
     m_lastVideoPts = -1;
+    m_videoFrames = 0;
+    m_videoTimes.clear();
   }
   if (audioPin) {
     const WAVEFORMATEX* wfx = AudioWaveFormat(audioPin->CurrentMediaType());
@@ -328,7 +330,17 @@ HRESULT CWMAsfWriter::OpenFile() {
     m_fifo = av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, m_profile.channels, std::max(m_audio->frame_size, 1024) * 4);
     m_audioFrame.reset(av_frame_alloc());
     if (!m_fifo || !m_audioFrame) return E_OUTOFMEMORY;
-    m_audioPts = 0;
+    // The decoders give nothing sound of the first frame (it only primes
+    // their overlap): a frame of silence goes first, a frame ahead of the
+    // picture, so that the first sound sample plays with the first frame.
+    const int prime = std::max(m_audio->frame_size, 0);
+    std::vector<std::vector<float>> silence(static_cast<size_t>(m_profile.channels), std::vector<float>(static_cast<size_t>(prime)));
+    std::vector<void*> planes;
+    for (auto& p : silence) planes.push_back(p.data());
+    if (prime > 0 && av_audio_fifo_write(m_fifo, planes.data(), prime) < prime) return E_OUTOFMEMORY;
+    m_audioPts = -prime;
+    m_audioStartPending = true;
+    m_audioSkip = 0;
   }
   if (avio_open(&m_fmt->pb, path.c_str(), AVIO_FLAG_WRITE) < 0) return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
   if (avformat_write_header(m_fmt, nullptr) < 0) return E_FAIL;
@@ -373,7 +385,12 @@ HRESULT CWMAsfWriter::Encode(AVCodecContext* ctx, int stream, const AVFrame* fra
     if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) return S_OK;
     if (err < 0) return E_FAIL;
     m_packet->stream_index = stream;
-    av_packet_rescale_ts(m_packet.get(), ctx->time_base, m_fmt->streams[stream]->time_base);
+    if (stream == m_videoStream && !m_videoTimes.empty()) {
+      m_packet->pts = m_packet->dts = av_rescale_q(m_videoTimes.front(), AVRational{1, 1000}, m_fmt->streams[stream]->time_base);
+      m_videoTimes.pop_front();
+    } else {
+      av_packet_rescale_ts(m_packet.get(), ctx->time_base, m_fmt->streams[stream]->time_base);
+    }
     err = av_interleaved_write_frame(m_fmt, m_packet.get());
     av_packet_unref(m_packet.get());
     if (err < 0) return kWriteFault;
@@ -392,14 +409,16 @@ HRESULT CWMAsfWriter::OnVideo(IMediaSample* sample, const CMediaType& type) {
                                               AV_PIX_FMT_YUV420P, m_video->width, m_video->height, m_sws))
     return S_OK;
   REFERENCE_TIME start = 0, stop = 0;
-  int64_t pts = m_lastVideoPts + 1;
+  // The frame keeps its own time, whatever the rate the type gave.
+  int64_t pts = m_lastVideoPts + m_frameTime / 10000;
   if (SUCCEEDED(sample->GetTime(&start, &stop))) {
-    pts = av_rescale_q(start, AVRational{1, 10000000}, m_video->time_base);
+    pts = av_rescale(start, 1000, 10000000);
     m_position = std::max(m_position, stop > start ? stop : start + m_frameTime);
   }
-  if (pts <= m_lastVideoPts) pts = m_lastVideoPts + 1;  // the encoder needs rising times
+  if (pts <= m_lastVideoPts) pts = m_lastVideoPts + 1;  // the file needs rising times
   m_lastVideoPts = pts;
-  m_videoFrame->pts = pts;
+  m_videoTimes.push_back(pts);
+  m_videoFrame->pts = m_videoFrames++;
   HRESULT hr = Encode(m_video.get(), m_videoStream, m_videoFrame.get());
   return FAILED(hr) ? Fail(hr) : S_OK;
 }
@@ -438,8 +457,24 @@ HRESULT CWMAsfWriter::OnAudio(IMediaSample* sample, const CMediaType& type) {
   const int frames = length > 0 ? static_cast<int>(length / wfx->nBlockAlign) : 0;
   if (frames == 0) return S_OK;
   REFERENCE_TIME start = 0, stop = 0;
-  if (SUCCEEDED(sample->GetTime(&start, &stop)))
+  const bool timed = SUCCEEDED(sample->GetTime(&start, &stop));
+  if (timed)
     m_position = std::max(m_position, start + static_cast<REFERENCE_TIME>(frames) * 10000000 / wfx->nSamplesPerSec);
+  if (m_audioStartPending && timed) {
+    // The picture keeps the source's times; the sound starts on the same
+    // clock. A lead beyond a minute is no start delay but a broken time.
+    constexpr REFERENCE_TIME kMaxLead = 60 * REFERENCE_TIME{10000000};
+    if (start > 0 && start <= kMaxLead) {
+      const int lead = static_cast<int>(av_rescale(start, m_profile.sampleRate, 10000000));
+      std::vector<std::vector<float>> silence(static_cast<size_t>(m_profile.channels), std::vector<float>(static_cast<size_t>(lead)));
+      std::vector<void*> planes;
+      for (auto& p : silence) planes.push_back(p.data());
+      if (lead > 0 && av_audio_fifo_write(m_fifo, planes.data(), lead) < lead) return Fail(E_OUTOFMEMORY);
+    } else if (start < 0 && start >= -kMaxLead) {
+      m_audioSkip = av_rescale(-start, m_profile.sampleRate, 10000000);
+    }
+  }
+  m_audioStartPending = false;
   const int room = swr_get_out_samples(m_swr.get(), frames);
   std::vector<std::vector<float>> planes(static_cast<size_t>(m_profile.channels), std::vector<float>(static_cast<size_t>(std::max(room, 1))));
   std::vector<uint8_t*> out;
@@ -447,7 +482,12 @@ HRESULT CWMAsfWriter::OnAudio(IMediaSample* sample, const CMediaType& type) {
   const uint8_t* in = data;
   const int got = swr_convert(m_swr.get(), out.data(), room, &in, frames);
   if (got < 0) return Fail(E_FAIL);
-  if (got > 0 && av_audio_fifo_write(m_fifo, reinterpret_cast<void**>(out.data()), got) < got) return Fail(E_OUTOFMEMORY);
+  const int cut = static_cast<int>(std::min<int64_t>(m_audioSkip, got));
+  m_audioSkip -= cut;
+  if (cut > 0)
+    for (auto& p : out) p += static_cast<size_t>(cut) * sizeof(float);
+  if (got > cut && av_audio_fifo_write(m_fifo, reinterpret_cast<void**>(out.data()), got - cut) < got - cut)
+    return Fail(E_OUTOFMEMORY);
   HRESULT hr = FlushAudio(false);
   return FAILED(hr) ? Fail(hr) : S_OK;
 }

@@ -14,6 +14,7 @@
 // time written so far as the current position.
 #pragma once
 
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -132,8 +133,16 @@ class CWMAsfWriter final : public CBaseFilter, public IFileSinkFilter2, public I
   SwrPtr m_swr;
   AVAudioFifo* m_fifo = nullptr;
   REFERENCE_TIME m_frameTime = 400000;
-  int64_t m_lastVideoPts = -1;
+  int64_t m_lastVideoPts = -1;  // milliseconds
+  // The encoder counts frames at the stream's rate; the packets leave with
+  // the frames' own times (milliseconds), in order, as nothing reorders.
+  int64_t m_videoFrames = 0;
+  std::deque<int64_t> m_videoTimes;
   int64_t m_audioPts = 0;
+  // The first sound sample goes where its time puts it against the
+  // picture: silence in front of a late start, an early start cut.
+  bool m_audioStartPending = true;
+  int64_t m_audioSkip = 0;  // output samples still to cut
   REFERENCE_TIME m_position = 0;
   std::vector<CAsfWriterInputPin*> m_ended;
 };

@@ -48,6 +48,8 @@ struct SourceConfig {
   // Frame start times; each frame stops where the next starts.
   std::vector<REFERENCE_TIME> starts;
   REFERENCE_TIME lastDuration = 400000;
+  // Non-zero: every frame stops this long after its start instead.
+  REFERENCE_TIME fixedDuration = 0;
   // Bytes delivered per frame; 0 means the whole frame.
   LONG shortLength = 0;
   // From frame changeAt on the pictures are changedWidth x changedHeight,
@@ -159,6 +161,7 @@ class TestSource : public CSource {
       REFERENCE_TIME start = m_cfg.starts[m_next];
       REFERENCE_TIME stop =
           m_next + 1 < m_cfg.starts.size() ? m_cfg.starts[m_next + 1] : start + m_cfg.lastDuration;
+      if (m_cfg.fixedDuration) stop = start + m_cfg.fixedDuration;
       sample->SetTime(&start, &stop);
       sample->SetSyncPoint(TRUE);
       ++m_next;
@@ -495,6 +498,21 @@ TEST(FrameRateChanger, KeepRatePassesFramesTimesAndTypeUnchanged) {
     EXPECT_EQ(out[i].stop, i + 1 < cfg.starts.size() ? cfg.starts[i + 1] : cfg.starts[i] + cfg.lastDuration);
     EXPECT_EQ(out[i].length, cfg.FrameBytes());
   }
+}
+
+TEST(FrameRateChanger, KeepRateTakesTheStreamsRateOverAGuessedFrameTime) {
+  // 50 frames/s whose stops repeat the type's 30 frames/s: from the second
+  // frame on each lasts the step between the starts, reaching over none.
+  SourceConfig cfg;
+  cfg.starts = Regular(6, 50, 1);
+  cfg.fixedDuration = 333333;
+  FrcGraph g(cfg);
+  ASSERT_EQ(g.changer->SetFrameRate(0, 0), S_OK);
+  ASSERT_EQ(g.Connect(), S_OK);
+  auto out = g.Run();
+  ASSERT_EQ(out.size(), cfg.starts.size());
+  EXPECT_EQ(out[0].stop, 333333);
+  for (size_t i = 1; i < out.size(); ++i) EXPECT_EQ(out[i].stop, cfg.starts[i] + 200000) << i;
 }
 
 TEST(FrameRateChanger, LongNtscRunNeitherDropsNorRepeats) {

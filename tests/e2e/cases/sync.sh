@@ -33,7 +33,7 @@ declare -A SYNC_OPEN=(
   [mpeg]="sync.wmv"
   [psp]="sync.wmv"
   [vcd]="sync.wmv"
-  [wmv]="sync-bframes.avi sync-edit.mp4 sync-h264-50.ts sync-late.mp4 sync-ps-late.mpg sync.mkv sync.mov sync.vob sync.wmv"
+  [wmv]="sync.wmv"
 )
 
 # sync_within OUT_LINE SOURCE_LINE: the checks of one row on two lines of
