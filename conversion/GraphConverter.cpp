@@ -322,6 +322,8 @@ void CGraphConverter::DescribeMediaTypes(const AM_MEDIA_TYPE* video, const AM_ME
       info->width = w;
       info->height = h < 0 ? -h : h;
     }
+    if (const REFERENCE_TIME frameTime = VideoFrameTime(*video); frameTime > 0)
+      info->frameRate = float(10000000.0 / static_cast<double>(frameTime));
     const GUID& st = video->subtype;
     std::string text = "Unknown";
     bool tag = true;
@@ -373,7 +375,7 @@ void CGraphConverter::FillFromStreamInfo(bool hasVideo, const StreamInfo& record
     info->videoFourCC = fcc;
     info->width = int(record.videoWidth);
     info->height = int(record.videoHeight);
-    info->frameRate = float(record.videoFrameRate / 1000.0);
+    if (record.videoFrameRate != 0) info->frameRate = float(record.videoFrameRate / 1000.0);
   } else {
     info->videoDescription = "No Video Stream";
   }
@@ -428,6 +430,12 @@ HRESULT CGraphConverter::ProbeSource(const std::string& path, SourceMediaInfo* i
                  : format == SourceFormat_AVI     ? ReadAviHeaderInfo(path)
                                                   : ReadAsfHeaderInfo(path);
     if (result == 0) {
+      // The stream's own rate: the header's, else the source's frame time.
+      // An ASF data packet count over the duration is no frame rate.
+      const REFERENCE_TIME frameTime = haveVideo ? VideoFrameTime(video) : 0;
+      if (g_StreamInfo.videoFrameRate == 0 && frameTime > 0)
+        g_StreamInfo.videoFrameRate = DWORD(10000000000ll / frameTime);
+      if (format == SourceFormat_WMV && g_StreamInfo.videoFrameRate == 0) g_StreamInfo.videoFrameCount = 0;
       FinishStreamInfo();
       FillFromStreamInfo(haveVideo, g_StreamInfo, info);
       return S_OK;

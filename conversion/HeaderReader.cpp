@@ -94,6 +94,8 @@ constexpr AsfGuid kAsfAudioMedia = MakeAsfGuid(0xF8699E40, 0x5B4D, 0x11CF, 0xA8F
 constexpr AsfGuid kAsfVideoMedia = MakeAsfGuid(0xBC19EFC0, 0x5B4D, 0x11CF, 0xA8FD00805F5C442Bull);
 constexpr AsfGuid kAsfCodecList = MakeAsfGuid(0x86D15240, 0x311D, 0x11D0, 0xA3A400A0C90348F6ull);
 constexpr AsfGuid kAsfBitrateProperties = MakeAsfGuid(0x7BF875CE, 0x468D, 0x11D1, 0x8D82006097C9A2B2ull);
+constexpr AsfGuid kAsfHeaderExtension = MakeAsfGuid(0x5FBF03B5, 0xA92E, 0x11CF, 0x8EE300C00C205365ull);
+constexpr AsfGuid kAsfExtendedStreamProperties = MakeAsfGuid(0x14E6A5CB, 0xC672, 0x4332, 0x8399A96952065B5Aull);
 constexpr AsfGuid kAsfData = MakeAsfGuid(0x75B22636, 0x668E, 0x11CF, 0xA6D900AA0062CE6Cull);
 
 bool IsGuid(const BYTE* p, const AsfGuid& g) { return std::memcmp(p, g.b, 16) == 0; }
@@ -196,7 +198,27 @@ struct AsfWalk {
     }
   }
 
+  // The header extension's extended stream properties carry each stream's
+  // average time per frame (100 ns), the one frame rate the header gives.
+  DWORD frameTime[kMaxStreamNumber] = {};
+  void HeaderExtension(const BYTE* o, size_t size) {
+    for (size_t pos = 46; pos + kAsfObjectHeader <= size;) {
+      const BYTE* c = o + pos;
+      const UINT64 length = Le64(c + 16);
+      if (length < kAsfObjectHeader || length > size - pos)
+        return;
+      if (IsGuid(c, kAsfExtendedStreamProperties) && length >= 84) {
+        const int number = Le16(c + 72) & 0x7F;
+        const UINT64 t = Le64(c + 76);
+        frameTime[number] = t > 0 && t < 0xFFFFFFFFull ? DWORD(t) : 0;
+      }
+      pos += size_t(length);
+    }
+  }
+
   void SpreadRates() {
+    if (videoStream >= 0 && videoStream < kMaxStreamNumber && frameTime[videoStream] != 0)
+      info.videoFrameRate = DWORD(10000000000ull / frameTime[videoStream]);
     if (!rateNoted[1] && info.videoBytesPerSecond == 0) {
       DWORD audio = info.audioCount > 0 ? info.audio[0].bytesPerSecond : 0;
       info.videoBytesPerSecond = maxBytesPerSecond > audio ? maxBytesPerSecond - audio : 0;
@@ -249,6 +271,8 @@ int ReadAsfHeaderInfo(const std::string& path, StreamInfo& info) {
       walk.CodecList(o, size_t(size));
     else if (IsGuid(o, kAsfBitrateProperties))
       walk.BitrateProperties(o, size_t(size));
+    else if (IsGuid(o, kAsfHeaderExtension))
+      walk.HeaderExtension(o, size_t(size));
     offset += size_t(size);
   }
   walk.SpreadRates();
@@ -455,6 +479,9 @@ int ReadRealMediaHeaderInfo(const std::string& path, StreamInfo& info) {
       std::string name(reinterpret_cast<const char*>(ch + p), nameLength);
       p += nameLength;
       size_t mimeLength = ch[p++];
+      // Writers name their streams freely ("The Video Stream"); the MIME
+      // type says the kind as well.
+      const std::string mime(reinterpret_cast<const char*>(ch + p), std::min(mimeLength, avail - p));
       p += mimeLength;
       const BYTE* ts = nullptr;
       size_t tsLength = 0;
@@ -466,7 +493,9 @@ int ReadRealMediaHeaderInfo(const std::string& path, StreamInfo& info) {
         else
           tsLength = 0;
       }
-      if (name.rfind("Audio", 0) == 0 && info.audioCount < StreamInfo::kMaxAudio) {
+      const bool audio = name.rfind("Audio", 0) == 0 || mime.rfind("audio/", 0) == 0;
+      const bool video = name.rfind("Video", 0) == 0 || mime.rfind("video/", 0) == 0;
+      if (audio && info.audioCount < StreamInfo::kMaxAudio) {
         AudioStreamInfo& a = info.audio[info.audioCount++];
         a.bytesPerSecond = avgBitrate / 8;
         a.duration = durationMs / 1000;
@@ -491,16 +520,16 @@ int ReadRealMediaHeaderInfo(const std::string& path, StreamInfo& info) {
           codec += " v" + std::to_string(raVersion);
           CopyText(a.codecName, sizeof a.codecName, codec);
         }
-      } else if (name.rfind("Video", 0) == 0) {
+      } else if (video && !audio) {
         info.videoBytesPerSecond = avgBitrate / 8;
         info.videoDuration = durationMs / 1000;
         // size, "VIDO", codec FourCC, width, height, depth, 4 bytes,
         // frames per second as 16.16.
-        if (ts && tsLength >= 24 && std::memcmp(ts + 4, "VIDO", 4) == 0) {
+        if (ts && tsLength >= 26 && std::memcmp(ts + 4, "VIDO", 4) == 0) {
           CopyFourCC(info.videoFourCC, Le32(ts + 8));
           info.videoWidth = Be16(ts + 12);
           info.videoHeight = Be16(ts + 14);
-          info.videoFrameRate = DWORD(Be16(ts + 22)) * 1000;
+          info.videoFrameRate = DWORD(UINT64(Be32(ts + 22)) * 1000 / 65536);
         }
       }
     }

@@ -118,6 +118,11 @@ TEST_P(Probing, AgreesWithFfprobe) {
     EXPECT_TRUE(std::all_of(text.begin(), text.end(), [](char ch) { return ch >= 0x20 && ch <= 0x7E; })) << text;
   // Header durations are whole seconds.
   EXPECT_NEAR(std::stod(v["duration"]), info.duration, c.headerReader ? 1.0 : 0.3);
+  // The stream's own frame rate, to the hundredth the pages show.
+  const std::string rate = v["r_frame_rate"];
+  const size_t slash = rate.find('/');
+  ASSERT_NE(slash, std::string::npos) << rate;
+  EXPECT_NEAR(std::stod(rate.substr(0, slash)) / std::stod(rate.substr(slash + 1)), info.frameRate, 0.01);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sources, Probing,
@@ -126,7 +131,12 @@ INSTANTIATE_TEST_SUITE_P(Sources, Probing,
                                            ProbeCase{"vob-ac3.vob", SourceFormat_MPEG, false},
                                            ProbeCase{"ts-2programs.ts", SourceFormat_MPEG, false},
                                            ProbeCase{"h264-aac.ts", SourceFormat_MPEG, false},
-                                           ProbeCase{"asf-wmv2-wmav2.wmv", SourceFormat_WMV, true}),
+                                           ProbeCase{"asf-wmv2-wmav2.wmv", SourceFormat_WMV, true},
+                                           ProbeCase{"sync.wmv", SourceFormat_WMV, true},
+                                           ProbeCase{"sync.rm", SourceFormat_RealMedia, true},
+                                           ProbeCase{"sync-bframes.avi", SourceFormat_AVI, true},
+                                           ProbeCase{"sync.mov", SourceFormat_MP4, false},
+                                           ProbeCase{"sync-edit.mp4", SourceFormat_MP4, false}),
                          [](const auto& info) {
                            std::string n = info.param.file;
                            for (char& ch : n)
