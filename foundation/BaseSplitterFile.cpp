@@ -69,6 +69,8 @@ void CBaseSplitterFile::Seek(LONGLONG pos) {
 HRESULT CBaseSplitterFile::Read(BYTE* data, LONGLONG length) {
   if (!m_reader) return E_NOINTERFACE;
   if (length < 0 || (length > 0 && !data)) return E_INVALIDARG;
+  // A read of nothing touches nothing (the buffer may be null).
+  if (length == 0) return S_OK;
 
   if (!m_complete) {
     LONGLONG total = 0, available = 0;

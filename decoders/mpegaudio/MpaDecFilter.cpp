@@ -149,13 +149,28 @@ HRESULT CMpaDecFilter::Receive(IMediaSample* sample) {
     if (start == kNoTime) return S_OK;
     m_rtStart = start;
   }
-  if (start != kNoTime && std::llabs(m_rtStart - start) > 1000000) {
+  if (start != kNoTime && Drifted(start)) {
     ClearInput();
     m_rtStart = start;
   }
 
   AppendInput(data, static_cast<size_t>(size));
   return ProcessInput();
+}
+
+bool CMpaDecFilter::Drifted(REFERENCE_TIME start) const {
+  // The sample's time is that of the first frame that begins in it: the
+  // frames the buffer still holds (waiting for their last bytes, or for the
+  // bytes behind them that show the next header) play before it. At low
+  // rates they last longer than the tolerance (a 16 kHz MPEG audio frame
+  // plays 72 ms), so their time is allowed for, estimated at the input's
+  // byte rate.
+  const WAVEFORMATEX* wfx = WaveFormat(InputType());
+  REFERENCE_TIME held = 0;
+  if (wfx && wfx->nAvgBytesPerSec > 0)
+    held = static_cast<REFERENCE_TIME>(static_cast<double>(InputSize()) * 10000000.0 / wfx->nAvgBytesPerSec);
+  const REFERENCE_TIME ahead = start - m_rtStart;
+  return ahead < -1000000 || ahead > held + 1000000;
 }
 
 HRESULT CMpaDecFilter::EndOfStream() {

@@ -72,6 +72,9 @@ class CMpaDecFilter : public CTransformFilter,
                         bool* dropped);
   void ResetPeak() { m_peak = 0.1f; }
 
+  // A sample's time lies too far from the running output time: a jump in
+  // the stream rather than the frames still held in the buffer.
+  bool Drifted(REFERENCE_TIME start) const;
   REFERENCE_TIME m_rtStart = 0;
   bool m_fDiscontinuity = false;
   float m_peak = 0.1f;

@@ -285,7 +285,7 @@ void CD2VDecoder::Slices(bool decode) {
   const uint8_t* data = nullptr;
   size_t size = 0;
   uint8_t code = 0;
-  m_cut = true;
+  int lastRow = -1;
   while (NextCode(code)) {
     if (code < 0x01 || code > 0xAF) {
       m_pending = true;
@@ -293,11 +293,17 @@ void CD2VDecoder::Slices(bool decode) {
       m_cut = false;
       return;
     }
+    lastRow = code - 1;
     if (decode) {
       m_input.Unit(data, size);
       m_core.DecodeSlice(code, data, size);
     }
   }
+  // The data ended in the picture's slices: the last picture of the data
+  // when its bottom row has come, a picture cut short otherwise. Rows past
+  // 2800 lines carry an extension the start code does not show.
+  const int rows = m_codedHeight / (m_pic.structure == CMpeg2Decoder::FRAME_PICTURE ? 16 : 32);
+  m_cut = m_vertical <= 2800 && lastRow < rows - 1;
 }
 
 void CD2VDecoder::DecodePicture(const Target* out) {
@@ -324,12 +330,14 @@ void CD2VDecoder::DecodePicture(const Target* out) {
     const Store& released = m_pic.type == B_TYPE ? m_store[kAux] : m_store[m_refOld];
     m_releasedCut = released.cut;
     if (out && !released.cut) Convert(released, *out);
+    // A new reference waits for the next one, or for the end of the data.
+    if (m_pic.type != B_TYPE) m_holding = true;
   }
   if (!frame) m_secondField = !m_secondField;
 }
 
 bool CD2VDecoder::DecodeFrame(const Target* out, bool haveHeader) {
-  if (!haveHeader && !NextPicture()) return false;
+  if (!haveHeader && !NextPicture()) return ReleaseHeld(out);
   ++m_stats.decoded;
   DecodePicture(out);
   if (m_pic.structure != CMpeg2Decoder::FRAME_PICTURE && m_secondField) {
@@ -337,6 +345,17 @@ bool CD2VDecoder::DecodeFrame(const Target* out, bool haveHeader) {
     DecodePicture(out);
   }
   return !m_releasedCut;
+}
+
+bool CD2VDecoder::ReleaseHeld(const Target* out) {
+  // The data has ended: the last reference, shown after every picture
+  // before it, leaves now, unless the end came inside it.
+  const Store& held = m_store[m_refNew];
+  if (!m_holding || held.cut || m_secondField) return false;
+  m_holding = false;
+  m_releasedCut = false;
+  if (out) Convert(held, *out);
+  return true;
 }
 
 void CD2VDecoder::Convert(const Store& s, const Target& out) const {
@@ -429,6 +448,7 @@ bool CD2VDecoder::Jump(size_t gop, uint32_t position) {
   m_streamValid = false;
   m_secondField = false;
   m_pending = false;
+  m_holding = false;
   for (Store& s : m_store) s.cut = false;
   const D2VGopEntry& g = m_project.gops[gop];
   m_input.Seek(g.file, g.position);

@@ -94,6 +94,8 @@ class CD2VDecoder {
   // Decodes the next frame (both fields of a field pair) with output into
   // `out`; false at the end of the data.
   bool DecodeFrame(const Target* out, bool haveHeader = false);
+  // At the end of the data: gives out the reference still held back.
+  bool ReleaseHeld(const Target* out);
   void Convert(const Store& s, const Target& out) const;
 
   bool Sequential(uint32_t frame, uint32_t top, uint32_t bottom, uint8_t* dst, ptrdiff_t pitch, bool& ok);
@@ -125,6 +127,7 @@ class CD2VDecoder {
   bool m_secondField = false;
   bool m_cut = false;          // the data ended inside the last picture's slices
   bool m_releasedCut = false;  // so did the picture the last frame gave out
+  bool m_holding = false;      // the newest reference has not been given out
   Store m_store[3];
   int m_refOld = 0, m_refNew = 1;
   static constexpr int kAux = 2;

@@ -37,6 +37,24 @@ bool IsTopLevel(DWORD id) {
   }
 }
 
+// The level at which an element of the published table stands (0 for
+// the EBML header and the Segment, 1 for the Segment's children, 2 for a
+// Cluster's children), or -1 when it is none the reader knows.
+int KnownLevel(DWORD id) {
+  if (id == kIdEbml || id == kIdSegment) return 0;
+  if (IsTopLevel(id)) return 1;
+  switch (id) {
+    case kIdTimecode:
+    case 0x5854:  // SilentTracks
+    case 0xA7:    // Position
+    case 0xAB:    // PrevSize
+    case 0xAF:    // EncryptedBlock
+    case kIdBlockGroup:
+    case kIdSimpleBlock: return 2;
+    default: return -1;
+  }
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -123,6 +141,7 @@ HRESULT CLength::Parse(CMatroskaNode* pMN) {
     for (int i = 0; i < n - 1; i++) v = (v << 8) | rest[i];
   }
   const UINT64 allOnes = (1ULL << (7 * n)) - 1;
+  m_fUnknown = v == allOnes && !m_fSigned;
   if (v == allOnes) {
     // Unknown size: the rest of the file.
     const QWORD length = pMN->GetLength(), pos = pMN->GetPos();
@@ -202,8 +221,44 @@ HRESULT CMatroskaNode::Parse() {
   if (FAILED(m_id.Parse(this)) || FAILED(m_len.Parse(this))) return E_FAIL;
   m_filepos = GetPos();
   m_fValid = true;
+  CMatroskaNode* parent = m_pParent;
+  if (parent && parent->m_len.Unknown() && m_start >= parent->m_filepos && parent->EndedBy(m_id)) {
+    // This element begins after the parent of unknown size: the parent
+    // ends here and this is none of its children.
+    parent->m_len.SetKnown(m_start - parent->m_filepos);
+    m_fValid = false;
+    return E_FAIL;
+  }
   ClampToParent();
   return m_fValid ? S_OK : E_FAIL;
+}
+
+bool CMatroskaNode::EndedBy(DWORD id) const {
+  const int level = KnownLevel(id);
+  if (level < 0) return false;
+  // The root stands for the file: its children are at level 0.
+  int depth = -1;
+  for (const CMatroskaNode* p = m_pParent; p; p = p->m_pParent) depth++;
+  return level <= depth;
+}
+
+void CMatroskaNode::FindUnknownEnd() {
+  const QWORD length = GetLength();
+  QWORD pos = m_filepos;
+  // Every step moves forward by at least one header, so the walk ends.
+  while (m_len.Unknown() && pos < length) {
+    SeekTo(pos);
+    const CMatroskaNode child(this);
+    if (!m_len.Unknown()) break;  // the child's header ended this element
+    if (!child.IsValid()) {
+      // Damage ends the element; what follows is found by resync.
+      m_len.SetKnown(pos - m_filepos);
+      break;
+    }
+    // A child of unknown size is walked into: its own children end both.
+    pos = child.m_len.Unknown() ? child.m_filepos : child.EndPos();
+  }
+  if (m_len.Unknown()) m_len.SetKnown(m_len);
 }
 
 void CMatroskaNode::ClampToParent() {
@@ -255,13 +310,18 @@ bool CMatroskaNode::Find(DWORD id, bool fSearch) {
 
 bool CMatroskaNode::Next(bool fSame) {
   if (!m_pParent) return false;
+  // Below the top level an element of unknown size is followed by what
+  // comes after its last child; at the top it runs to the end of the file.
+  if (m_len.Unknown() && m_pParent->m_pParent) FindUnknownEnd();
   const DWORD oldId = m_id;
-  const QWORD parentEnd = m_pParent->EndPos();
   QWORD pos = EndPos();
   for (;;) {
-    if (pos >= parentEnd) return false;
+    if (pos >= m_pParent->EndPos()) return false;
     SeekTo(pos);
-    if (Parse() != S_OK && !Resync()) return false;
+    if (Parse() != S_OK) {
+      // The element read there may have ended a parent of unknown size.
+      if (pos >= m_pParent->EndPos() || !Resync()) return false;
+    }
     if (!fSame || m_id == oldId) return true;
     const QWORD next = EndPos();
     // Every step moves forward by at least one header.

@@ -95,9 +95,17 @@ class CLength : public CSimpleVar<UINT64, CLength> {
  public:
   explicit CLength(bool fSigned = false) : m_fSigned(fSigned) {}
   HRESULT Parse(CMatroskaNode* pMN) override;
+  // The field was all ones: the size stands for the rest of the file
+  // until the element's real end is found.
+  bool Unknown() const { return m_fUnknown; }
+  void SetKnown(UINT64 v) {
+    Set(v);
+    m_fUnknown = false;
+  }
 
  protected:
   bool m_fSigned;
+  bool m_fUnknown = false;
 };
 
 // A signed lacing size difference: the coded value less half its range.
@@ -202,6 +210,12 @@ class CMatroskaNode {
  private:
   // Keeps the payload inside the parent's payload.
   void ClampToParent();
+  // An element of unknown size ends where an element that cannot be its
+  // child begins: true when `id` is such an element for this node.
+  bool EndedBy(DWORD id) const;
+  // Finds the end of an element of unknown size by walking the headers of
+  // its payload.
+  void FindUnknownEnd();
 
   CMatroskaNode* m_pParent = nullptr;
   CMatroskaFile* m_pMF = nullptr;

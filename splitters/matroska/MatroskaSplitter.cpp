@@ -206,7 +206,9 @@ bool CMatroskaSplitterFilter::FirstFrameOf(const TrackEntry& te, std::vector<BYT
                                                     : SimpleBlock::ParseInto(block.get(), true, bg);
     if (FAILED(hr) || bg.b.BlockData.empty()) return false;
     frame = std::move(bg.b.BlockData.front());
-    return te.ApplyContentEncodings(frame);
+    // As in the demux: a frame that does not decode is taken as it stands.
+    te.ApplyContentEncodings(frame);
+    return true;
   }
   return false;
 }
@@ -523,15 +525,11 @@ bool CMatroskaSplitterFilter::DemuxLoop() {
         p->rtStop = p->rtStart;
       }
 
-      if (te.HasContentEncodings()) {
-        // A frame that cannot be decoded whole is dropped rather than
-        // passed on damaged.
-        auto& frames = bg->b.BlockData;
-        frames.erase(std::remove_if(frames.begin(), frames.end(),
-                                    [&](std::vector<BYTE>& f) { return !te.ApplyContentEncodings(f); }),
-                     frames.end());
-        if (frames.empty()) continue;
-      }
+      // A frame whose encodings cannot be undone goes on as it stands: an
+      // encoding entry may be written over frames that are plain (an empty
+      // ContentEncoding means zlib), and the decoder judges the rest.
+      if (te.HasContentEncodings())
+        for (std::vector<BYTE>& f : bg->b.BlockData) te.ApplyContentEncodings(f);
 
       p->bg = std::move(bg);
       hr = DeliverPacket(std::move(p));

@@ -247,7 +247,7 @@ void CMpegSplitterFilter::DemuxSeek(REFERENCE_TIME rt) {
 
   const REFERENCE_TIME duration = m_rtDuration;
   if (rt <= 10000000 || duration <= 0) {
-    f.Seek(0);
+    f.Seek(f.dataStart);
     return;
   }
 
@@ -305,7 +305,7 @@ void CMpegSplitterFilter::DemuxSeek(REFERENCE_TIME rt) {
   if (t < 0) {
     // Nothing to measure against: start over from the beginning instead of
     // shifting every later time by a meaningless offset.
-    f.Seek(0);
+    f.Seek(f.dataStart);
     return;
   }
   rtStartOffset = f.rtMin + t - r;

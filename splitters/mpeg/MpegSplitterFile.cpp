@@ -57,14 +57,20 @@ bool CMpegSplitterFile::IsInAnyList(DWORD track) const {
 HRESULT CMpegSplitterFile::Init() {
   // Transport stream: four packet headers in a row.
   Seek(0);
-  if (GetLength() >= 4 && BitRead(32, true) == 0x54467263) Seek(1660);  // "TFrc" capture header
+  LONGLONG tsStart = 0;
+  if (GetLength() >= 4 && BitRead(32, true) == 0x54467263) tsStart = 1660;  // "TFrc" capture header
   ClearBitReadFailed();
-  for (int i = 0; type == unknown; i++) {
+  // Transport packets may follow bytes of something else (a cut-off
+  // recording): the sync is looked for over a longer stretch.
+  tsStart = FindTsSync(tsStart, kTsSyncSearch);
+  Seek(std::max<LONGLONG>(tsStart, 0));
+  for (int i = 0; tsStart >= 0 && type == unknown; i++) {
     TsHeader h;
     if (!ReadTsHeader(h)) break;
     if (i >= 3) type = ts;
     Seek(h.next);
   }
+  if (type == ts) dataStart = tsStart;
 
   // PVA: four packet headers in a row.
   Seek(0);
@@ -126,10 +132,10 @@ HRESULT CMpegSplitterFile::Init() {
       }
     }
     LONGLONG length = GetLength();
-    LONGLONG prevEnd = 0;
+    LONGLONG prevEnd = dataStart;
     for (int i = 0; i <= 5; i++) {
       // The length is split in double: length x i cannot overflow there.
-      LONGLONG pos = static_cast<LONGLONG>(static_cast<double>(length) * i / 5);
+      LONGLONG pos = dataStart + static_cast<LONGLONG>(static_cast<double>(length - dataStart) * i / 5);
       pos = std::min(pos, length - 131072);
       pos = std::max(pos, prevEnd);
       LONGLONG size = i == 0 ? 5242880 : 131072;
@@ -153,8 +159,33 @@ HRESULT CMpegSplitterFile::Init() {
     }
   }
 
-  Seek(0);
+  Seek(dataStart);
   return S_OK;
+}
+
+LONGLONG CMpegSplitterFile::FindTsSync(LONGLONG from, LONGLONG budget) {
+  constexpr int kPackets = 4;
+  const LONGLONG length = GetLength();
+  if (from < 0 || from >= length) return -1;
+  const LONGLONG span = std::min(budget + kPackets * 192, length - from);
+  std::vector<BYTE> buf(static_cast<size_t>(span));
+  Seek(from);
+  if (ByteRead(buf.data(), span) != S_OK) {
+    Seek(from);
+    return -1;
+  }
+  Seek(from);
+  const size_t n = buf.size();
+  for (size_t i = 0; i < n && static_cast<LONGLONG>(i) < budget; i++) {
+    if (buf[i] != 0x47) continue;
+    for (size_t len : {188u, 192u}) {
+      int k = 1;
+      while (k < kPackets && i + k * len < n && buf[i + k * len] == 0x47) k++;
+      // A short file holds fewer packets: all it holds must line up.
+      if (k == kPackets || (i + k * len >= n && k >= 2)) return from + static_cast<LONGLONG>(i);
+    }
+  }
+  return -1;
 }
 
 void CMpegSplitterFile::UpdateRate() {
@@ -287,7 +318,7 @@ DWORD CMpegSplitterFile::AddStream(WORD pid, BYTE pesid, DWORD len) {
     bool known = m_streams[audio].Find(s.TrackNumber()) != nullptr;
     if (!known) {
       MpegAudioHeader h;
-      if (ReadMpegAudioHeader(h, budget, false, &s.mt)) kind = audio;
+      if (ReadCheckedMpegAudioHeader(h, budget, &s.mt)) kind = audio;
       Seek(start);
       if (kind < 0) {
         AdtsHeader a;
@@ -412,6 +443,35 @@ DWORD CMpegSplitterFile::AddStream(WORD pid, BYTE pesid, DWORD len) {
     m_streams[kind].Insert(s);
   }
   return s.TrackNumber();
+}
+
+bool CMpegSplitterFile::ReadCheckedMpegAudioHeader(MpegAudioHeader& h, LONGLONG budget, CMediaType* pmt) {
+  const LONGLONG start = GetPos(), end = start + budget;
+  // Each failed candidate moves the search on by a byte.
+  for (LONGLONG at = start; at + 4 <= end; at++) {
+    Seek(at);
+    // MPEG-2.5 (8 to 12 kHz) is taken too: the check of the next header is
+    // what keeps a chance sync in the payload out.
+    const bool found = ReadMpegAudioHeader(h, end - at, true, pmt);
+    // The reader stands behind the four bytes it read at the sync.
+    const LONGLONG header = std::max(at, GetPos() - 4);
+    const LONGLONG next = header + h.nBytesPerFrame;
+    if (!found || h.nBytesPerFrame <= 4) {
+      at = header;
+      continue;
+    }
+    if (next + 4 > end) return true;  // the next frame lies past these bytes
+    Seek(next);
+    MpegAudioHeader n;
+    if (ReadMpegAudioHeader(n, 4, true, nullptr) && n.version == h.version && n.layer == h.layer &&
+        n.freq == h.freq) {
+      Seek(header);
+      return true;
+    }
+    at = header;
+  }
+  ClearBitReadFailed();
+  return false;
 }
 
 REFERENCE_TIME CMpegSplitterFile::NextPts(DWORD track) {

@@ -79,13 +79,24 @@ class CMpegSplitterFile : public CBaseSplitterFileEx {
   LONGLONG posMin = 0x7FFFFFFFFFFFFFFFLL;
   LONGLONG posMax = 0;
   int rate = 0;  // bytes per second
+  // Where the streams begin: past a capture header or leading garbage in
+  // front of a transport stream, else 0.
+  LONGLONG dataStart = 0;
 
   static constexpr REFERENCE_TIME kUnsetTime = 0x7FFFFFFFFFFFFFFFLL;
+  // How far into the file transport packets are looked for.
+  static constexpr LONGLONG kTsSyncSearch = 65536;
 
  private:
   void UpdateTimeRange(REFERENCE_TIME t, LONGLONG pos);
   void UpdateRate();
   bool IsInAnyList(DWORD track) const;
+  // The first position within `budget` bytes from `from` where transport
+  // packets of 188 or 192 bytes follow each other, or -1.
+  LONGLONG FindTsSync(LONGLONG from, LONGLONG budget);
+  // An MPEG audio frame header within `budget` bytes whose next frame's
+  // header follows where it says (or lies past the bytes at hand).
+  bool ReadCheckedMpegAudioHeader(MpegAudioHeader& h, LONGLONG budget, CMediaType* pmt);
 
   std::map<WORD, BYTE> m_pid2pes;
   std::map<WORD, program> m_programs;  // keyed by the PID of the map table

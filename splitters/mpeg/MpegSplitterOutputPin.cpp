@@ -63,7 +63,9 @@ HRESULT CMpegSplitterOutputPin::DeliverEndOfStream() {
       nalQueue.push_back(std::move(pending));
     }
     pending.reset();
-    if (!nalQueue.empty()) DeliverAccessUnit(nalQueue.size());
+    // The queue may still hold more than one picture: the last unit of
+    // each is known only now.
+    if (SUCCEEDED(DeliverWholeUnits()) && !nalQueue.empty()) DeliverAccessUnit(nalQueue.size());
     nalQueue.clear();
   }
   return CBaseSplitterOutputPin::DeliverEndOfStream();
@@ -204,20 +206,42 @@ HRESULT CMpegSplitterOutputPin::DeliverAvc(std::unique_ptr<Packet> p) {
     if (p->pmt) pending->pmt = std::move(p->pmt);
   }
   pending->erase(pending->begin(), pending->begin() + static_cast<ptrdiff_t>(start));
+  return DeliverWholeUnits();
+}
 
+HRESULT CMpegSplitterOutputPin::DeliverWholeUnits() {
+  // Whether the units queued before the one looked at hold a slice.
+  bool slice = !nalQueue.empty() && IsSlice(*nalQueue.front());
   for (size_t i = 1; i < nalQueue.size();) {
     const Packet& e = *nalQueue[i];
     BYTE type = e.size() > 4 ? e[4] & 0x1F : 0;
     if (type == 9) sawDelimiter = true;
-    if (type == 9 || (!sawDelimiter && e.rtStart != INVALID_TIME)) {
+    if (type == 9 || (!sawDelimiter && (e.rtStart != INVALID_TIME || (slice && BeginsPicture(e))))) {
       HRESULT hr = DeliverAccessUnit(i);
       if (FAILED(hr)) return hr;
       i = 1;
+      slice = !nalQueue.empty() && IsSlice(*nalQueue.front());
     } else {
+      slice = slice || IsSlice(e);
       i++;
     }
   }
   return S_OK;
+}
+
+bool CMpegSplitterOutputPin::IsSlice(const Packet& nal) {
+  const BYTE type = nal.size() > 4 ? nal[4] & 0x1F : 0;
+  return type >= 1 && type <= 5;
+}
+
+bool CMpegSplitterOutputPin::BeginsPicture(const Packet& nal) {
+  // Without delimiters a picture begins with its first slice (the first
+  // macroblock, 0, is the one-bit code 1 leading the slice header) or with
+  // a parameter set or SEI written in front of it.
+  if (nal.size() <= 5) return false;
+  const BYTE type = nal[4] & 0x1F;
+  if (type == 1 || type == 5) return (nal[5] & 0x80) != 0;
+  return type == 6 || type == 7 || type == 8 || (type >= 14 && type <= 18);
 }
 
 HRESULT CMpegSplitterOutputPin::DeliverAccessUnit(size_t n) {

@@ -24,8 +24,14 @@ class CMpegSplitterOutputPin : public CBaseSplitterOutputPin {
  private:
   HRESULT DeliverAac(std::unique_ptr<Packet> p);
   HRESULT DeliverAvc(std::unique_ptr<Packet> p);
+  // Delivers the queued access units whose end the queue shows.
+  HRESULT DeliverWholeUnits();
   // Joins the first n queued NAL units into one access unit and delivers it.
   HRESULT DeliverAccessUnit(size_t n);
+  // A length-prefixed NAL unit that is a coded slice.
+  static bool IsSlice(const Packet& nal);
+  // A NAL unit that, behind a slice, begins the next access unit.
+  static bool BeginsPicture(const Packet& nal);
 
   CCritSec m_csPin;
   std::unique_ptr<Packet> pending;

@@ -1,0 +1,93 @@
+# End-to-end cases of files written in forms that splitters once delivered
+# in part: the whole picture and sound of each comes out, in place.
+
+# whole_job SOURCE FORMAT_BIT SECONDS TONES: to H.264/AAC in MP4 at
+# 176x144, 25 frames/s, stereo; TONES 1 for the samples' 440/660 Hz tones.
+whole_job() {
+  local out=$WORK/out.mp4
+  SOURCE_SECONDS=$3
+  run 8 "$1" "$out" --set m_nSourceFormat="$2" --set m_nSourceWidth=176 --set m_nSourceHeight=144 \
+    --set m_fDuration="$3" --set m_dSourceFrameRate=25 --set m_nWidth=176 --set m_nHeight=144 \
+    --set m_nVideoCodec=2 --set m_nFrameRateIndex=1 --set m_nSampleRate=44100
+  expect_streams "$out" "h264 aac"
+  expect_video "$out" 176 144 25
+  expect_audio "$out" 44100 2 1024
+  [ "$4" = 1 ] && expect_tones "$out"
+  expect_clean_decode "$out"
+}
+
+case_mkv_unknown_size_clusters_to_mp4() {  # a live Matroska recording whose clusters have no size: all 2 s
+  local src=$WORK/live.mkv
+  ffmpeg -nostdin -v error -i "$DATA/mkv-h264-aac.mkv" -c copy -live 1 -f matroska - |
+    perl -0777 -e '$_ = <STDIN>;
+      while (/\x1f\x43\xb6\x75/g) {
+        my $p = pos; my $b = ord(substr($_, $p, 1)); my $n = 1;
+        $n++ while $n < 8 && !($b & (0x80 >> ($n - 1)));
+        substr($_, $p, $n) = chr((0x80 >> ($n - 1)) | (0xff >> $n)) . ("\xff" x ($n - 1));
+        pos($_) = $p + $n;
+      }
+      print' >"$src"
+  LC_ALL=C grep -qaP '\x1f\x43\xb6\x75(\x3f\xff\xff|\x7f\xff)' "$src" || fail "no cluster of unknown size in $src"
+  SOURCE_SOUND=2.0
+  whole_job "$src" 64 2 1
+  expect_likeness "$WORK/out.mp4" "$DATA/mkv-h264-aac.mkv" 30 45
+}
+
+case_mkv_empty_content_encoding_to_mp4() {  # an empty ContentEncoding (zlib by default) over plain frames
+  local src=$WORK/encoded.mkv
+  # The video track's Language element becomes a ContentEncodings element
+  # of one empty ContentEncoding of the same length.
+  perl -0777 -pe 's/\x22\xb5\x9c\x83und/\x6d\x80\x40\x03\x62\x40\x80/' "$DATA/mkv-h264-aac.mkv" >"$src"
+  cmp -s "$src" "$DATA/mkv-h264-aac.mkv" && fail "the track was not changed"
+  SOURCE_SOUND=2.0
+  whole_job "$src" 64 2 1
+  expect_likeness "$WORK/out.mp4" "$DATA/mkv-h264-aac.mkv" 30 45
+}
+
+case_ts_tfrc_header_to_mp4() {  # a capture card's 1660-byte "TFrc" header in front: from the first picture on
+  local src=$WORK/tfrc.ts
+  { printf 'TFrc'; head -c 1656 /dev/zero; cat "$DATA/h264-aac.ts"; } >"$src"
+  SOURCE_SOUND=$(seconds_of_sound "$DATA/h264-aac.ts")
+  whole_job "$src" 16384 2 1
+  expect_likeness "$WORK/out.mp4" "$DATA/h264-aac.ts" 30 0
+}
+
+case_ts_garbage_in_front_to_mp4() {  # 1000 bytes without a sync byte in front of a transport stream
+  local src=$WORK/garbage.ts
+  { head -c 1000 /dev/zero | tr '\0' 'A'; cat "$DATA/h264-aac.ts"; } >"$src"
+  SOURCE_SOUND=$(seconds_of_sound "$DATA/h264-aac.ts")
+  whole_job "$src" 16384 2 1
+  expect_likeness "$WORK/out.mp4" "$DATA/h264-aac.ts" 30 0
+}
+
+case_ps_h264_without_delimiters_to_mp4() {  # H.264 in a program stream without access-unit delimiters: every picture
+  SOURCE_SOUND=$(seconds_of_sound "$DATA/ps-h264-noaud.mpg")
+  whole_job "$DATA/ps-h264-noaud.mpg" 16384 2 0
+  expect_likeness "$WORK/out.mp4" "$DATA/ps-h264-noaud.mpg" 30 25
+  expect_likeness "$WORK/out.mp4" "$DATA/ps-h264-noaud.mpg" 30 48
+}
+
+case_ts_mpeg25_mp3_to_mp4() {  # 11.025 kHz MP3 in a transport stream: the sound is found and decoded
+  # The sound begins 0.1 s before the picture: that much is cut.
+  SOURCE_SOUND=2.0
+  whole_job "$DATA/ts-mp3-mpeg25.ts" 16384 2 0
+  local tone other
+  tone=$(band_level "$WORK/out.mp4" c0 440)
+  other=$(band_level "$WORK/out.mp4" c0 1000)
+  awk -v t="$tone" -v o="$other" 'BEGIN { exit !(t != "" && t > -30 && t - o >= 15) }' ||
+    fail "no 440 Hz tone in the sound ($tone dB, $other dB at 1 kHz)"
+}
+
+case_ps_mp2_16k_to_mp4() {  # 16 kHz MP2 in a program stream: no frame lost, the bursts every 10 s stay in place
+  local src=$WORK/mp2-16k.mpg out=$WORK/out.mp4 onsets
+  ffmpeg -nostdin -v error -f lavfi -i "testsrc=size=176x144:rate=25:duration=30" -f lavfi \
+    -i "aevalsrc=if(lt(mod(t\,10)\,0.1)\,0.5*sin(2*PI*1000*t)\,0):s=16000:d=30" \
+    -c:v mpeg2video -b:v 100k -c:a mp2 -ar 16000 -b:a 64k -f mpeg "$src" || fail "no source made"
+  SOURCE_SOUND=$(seconds_of_sound "$src")
+  whole_job "$src" 16384 30 0
+  onsets=$(ffmpeg -nostdin -v info -i "$out" -map 0:a:0 -af silencedetect=n=-30dB:d=0.5 -f null - 2>&1 |
+    sed -n 's/.*silence_end: \([0-9.]*\).*/\1/p' | head -n 2 | tr '\n' ' ')
+  echo "$out: bursts begin at 0 $onsets s"
+  echo "$onsets" | awk '{ exit !(NF == 2 && $1 > 9.98 && $1 < 10.02 && $2 > 19.98 && $2 < 20.02) }' ||
+    fail "$out: the bursts begin at $onsets s, expected 10 and 20 s"
+}
