@@ -430,7 +430,11 @@ HRESULT CMpaDecPaths::ProcessAC3() {
       hr = DeliverBitstream(frame, length, bitRate, 1);
       if (hr != S_OK) break;
     } else {
-      flags = (config & 0x1F) | A52_ADJUST_LEVEL;
+      // A mono output gets the frame mixed to mono: the output type was
+      // made with one channel and stays so.
+      flags = (OutputChannels() == 1 ? A52_MONO : (config & 0x1F)) | A52_ADJUST_LEVEL;
+      // The samples come scaled by the level liba52 settles on, lowered
+      // where a downmix would pass full scale.
       sample_t level = 1;
       if (a52_frame(m_libs->a52, frame, &flags, &level, 0) == 0 && level != 0) {
         if (GetDynamicRangeControl(MPADEC_AC3)) a52_dynrng(m_libs->a52, nullptr, nullptr);
@@ -449,7 +453,7 @@ HRESULT CMpaDecPaths::ProcessAC3() {
             }
             const sample_t* samples = a52_samples(m_libs->a52);
             for (int i = 0; i < 256; ++i) {
-              for (int ch = 0; ch < row.channels; ++ch) *out++ = samples[row.map[ch] * 256 + i] / level;
+              for (int ch = 0; ch < row.channels; ++ch) *out++ = samples[row.map[ch] * 256 + i];
             }
           }
           if (good) {
@@ -490,7 +494,8 @@ HRESULT CMpaDecPaths::ProcessDTS() {
       hr = DeliverBitstream(frame, length, bitRate, 11);
       if (hr != S_OK) break;
     } else {
-      flags = (config & 0xBF) | DCA_ADJUST_LEVEL;
+      flags = (OutputChannels() == 1 ? DCA_MONO : (config & 0xBF)) | DCA_ADJUST_LEVEL;
+      // Scaled like AC-3: libdca lowers the level so a downmix never clips.
       level_t level = 1;
       if (dca_frame(m_libs->dts, frame, &flags, &level, 0) == 0 && level != 0) {
         if (GetDynamicRangeControl(MPADEC_DTS)) dca_dynrng(m_libs->dts, nullptr, nullptr);
@@ -508,7 +513,7 @@ HRESULT CMpaDecPaths::ProcessDTS() {
             }
             const sample_t* samples = dca_samples(m_libs->dts);
             for (int i = 0; i < 256; ++i) {
-              for (int ch = 0; ch < row.channels; ++ch) *out++ = samples[row.map[ch] * 256 + i] / level;
+              for (int ch = 0; ch < row.channels; ++ch) *out++ = samples[row.map[ch] * 256 + i];
             }
           }
           if (good) {

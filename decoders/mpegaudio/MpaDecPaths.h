@@ -91,6 +91,8 @@ class CMpaDecPaths {
   virtual HRESULT DeliverBitstream(const BYTE* frame, size_t length, int64_t bitRate, WORD dataType) = 0;
   virtual int STDMETHODCALLTYPE GetSpeakerConfig(int selector) = 0;
   virtual bool STDMETHODCALLTYPE GetDynamicRangeControl(int selector) = 0;
+  // Channels of the connected PCM output, 0 when unknown.
+  virtual WORD OutputChannels() const { return 0; }
 
   std::vector<BYTE> m_buff;
   CMediaType m_mt;
