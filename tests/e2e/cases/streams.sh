@@ -41,9 +41,13 @@ check_converted() {
   expect_clean_decode "$out"
 }
 
-# stream_job SOURCE FORMAT_BIT TARGET: type 8 (H.264 and AAC in MP4) of a
-# 1 s 160x120 source; prints the job's result.
+# stream_job SOURCE FORMAT_BIT TARGET SAMPLE_FORMAT: type 8 (H.264 and AAC
+# in MP4) of a 1 s 160x120 source, with the audio decoder's output set to
+# SAMPLE_FORMAT (0 16-bit, 1 24-bit, 2 32-bit, 3 float) on its settings
+# page; prints the job's result.
 stream_job() {
+  printf '; Pellomar registry 1\n[]\n[Software]\n[Software\\Brisdane]\n[Software\\Brisdane\\Filters]\n[Software\\Brisdane\\Filters\\MPEG Audio Decoder]\n"SampleFormat"=dword:0000000%d\n' \
+    "$4" >"$PELLOMAR_REGISTRY_DIR/HKEY_CURRENT_USER.reg"
   "$BIN" --type 8 --source "$1" --target "$3" --timeout 120 --set m_nSourceFormat="$2" \
     --set m_nSourceWidth=160 --set m_nSourceHeight=120 --set m_fDuration=1 --set m_dSourceFrameRate=25 \
     --set m_nWidth=160 --set m_nHeight=120 --set m_nVideoCodec=2 --set m_nFrameRateIndex=1 \
@@ -53,7 +57,8 @@ stream_job() {
 }
 
 case_streams_every_one_or_named() {
-  # sample | SourceFormat bit | "done" or the format the failure names
+  # sample | SourceFormat bit | "done" or the format the failure names |
+  # the audio decoder's sample format (default 16-bit)
   local rows="
 mov-mjpeg-pcm.mov|524288|done
 st-hevc.mp4|524288|done
@@ -71,16 +76,19 @@ st-ac3-mono.avi|512|done
 st-ac3-mono.mpg|16384|done
 st-ac3-mono.ts|16384|done
 st-ac3-loud51.mpg|16384|done
+st-ac3-mono.mkv|64|done|1
+st-ac3-mono.ts|16384|done|2
+st-ac3-loud51.mpg|16384|done|3
 st-two-vorbis.ogg|4096|done
 st-undecodable.avi|512|ZZZZ
 st-undecodable-sound.avi|512|wave format 0x1234"
-  local name bit want src out
-  while IFS='|' read -r name bit want; do
+  local name bit want format src out
+  while IFS='|' read -r name bit want format; do
     [ -n "$name" ] || continue
-    echo "=== $name"
+    echo "=== $name ${format:+(sample format $format)}"
     src=$DATA/$name
     out=$WORK/${name%.*}.mp4
-    stream_job "$src" "$bit" "$out"
+    stream_job "$src" "$bit" "$out" "${format:-0}"
     if [ "$want" = done ]; then
       grep -qx "job result: done" "$WORK/run.log" || { fail "$name: the job did not end done"; continue; }
       check_converted "$src" "$out"
