@@ -1,6 +1,7 @@
 #include "decoders/mpegaudio/MpaDecPaths.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cinttypes>
 #include <cstring>
 
@@ -258,6 +259,7 @@ void CMpaDecPaths::InitDecoders() {
   FreeDecoders();
   m_libs->a52 = a52_init(0);
   m_libs->dts = dca_init(0);
+  m_dtsGain = 1.0f;
   InitAacDecoder(m_mt);
   mad_stream_init(&m_libs->stream);
   mad_frame_init(&m_libs->frame);
@@ -495,7 +497,9 @@ HRESULT CMpaDecPaths::ProcessDTS() {
       if (hr != S_OK) break;
     } else {
       flags = (OutputChannels() == 1 ? DCA_MONO : (config & 0xBF)) | DCA_ADJUST_LEVEL;
-      // Scaled like AC-3: libdca lowers the level so a downmix never clips.
+      // Asked to lower the level like liba52; libdca does so only for the
+      // layouts of five or fewer channels it shares with AC-3, so a downmix
+      // of the others is scaled here (below).
       level_t level = 1;
       if (dca_frame(m_libs->dts, frame, &flags, &level, 0) == 0 && level != 0) {
         if (GetDynamicRangeControl(MPADEC_DTS)) dca_dynrng(m_libs->dts, nullptr, nullptr);
@@ -517,6 +521,7 @@ HRESULT CMpaDecPaths::ProcessDTS() {
             }
           }
           if (good) {
+            KeepDtsInRange(values);
             hr = Deliver(values.data(), values.size(), rate, row.channels, row.mask);
             if (hr != S_OK) break;
           }
@@ -527,6 +532,16 @@ HRESULT CMpaDecPaths::ProcessDTS() {
   }
   ConsumeInput(pos);
   return hr;
+}
+
+void CMpaDecPaths::KeepDtsInRange(std::vector<float>& values) {
+  // The stream's gain only ever falls, to what keeps the loudest frame so
+  // far within full scale.
+  float peak = 0.0f;
+  for (float v : values) peak = std::max(peak, std::fabs(v));
+  if (peak * m_dtsGain > 1.0f) m_dtsGain = 1.0f / peak;
+  if (m_dtsGain < 1.0f)
+    for (float& v : values) v *= m_dtsGain;
 }
 
 // ---------------------------------------------------------------------------

@@ -98,6 +98,9 @@ class CMpaDecPaths {
   CMediaType m_mt;
 
  private:
+  // Scales a decoded DTS frame so that no sample passes full scale.
+  void KeepDtsInRange(std::vector<float>& values);
+  float m_dtsGain = 1.0f;
   HRESULT ProcessPS2(bool adpcm);
   // Decodes the frame libmad has just refused for its mode through FFmpeg;
   // false when that gives nothing either.

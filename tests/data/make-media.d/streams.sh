@@ -31,6 +31,9 @@ done
 # 5.1 AC-3 near full scale: a plain stereo downmix would clip.
 run $SV -f lavfi -i "aevalsrc=0.9*sin(2*PI*440*t)|0.9*sin(2*PI*660*t)|0.9*sin(2*PI*440*t)|0*t|0.9*sin(2*PI*440*t)|0.9*sin(2*PI*660*t):c=5.1:s=48000:d=1" \
   $AV $OUT -c:v mpeg2video -b:v 200k -c:a ac3 -b:a 384k -f vob st-ac3-loud51.mpg
+# The same as DTS, whose library lowers the level of no 5.1 downmix.
+run $SV -f lavfi -i "aevalsrc=0.9*sin(2*PI*440*t)|0.9*sin(2*PI*660*t)|0.9*sin(2*PI*440*t)|0*t|0.9*sin(2*PI*440*t)|0.9*sin(2*PI*660*t):c=5.1:s=48000:d=1" \
+  $AV $OUT -c:v mpeg2video -b:v 200k -c:a dca -strict -2 -b:a 768k -f matroska st-dts-loud51.mkv
 # Two sound streams: the first (440 Hz) is converted.
 run $SV $(mono 44100 1) -f lavfi -i "aevalsrc=0.5*sin(2*PI*1000*t):c=mono:s=44100:d=1" -map 0:v -map 1:a -map 2:a \
   $OUT -c:v libtheora -q:v 3 -g 25 -c:a libvorbis -q:a 0 -f ogg st-two-vorbis.ogg

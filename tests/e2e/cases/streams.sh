@@ -76,6 +76,7 @@ st-ac3-mono.avi|512|done
 st-ac3-mono.mpg|16384|done
 st-ac3-mono.ts|16384|done
 st-ac3-loud51.mpg|16384|done
+st-dts-loud51.mkv|64|done
 st-ac3-mono.mkv|64|done|1
 st-ac3-mono.ts|16384|done|2
 st-ac3-loud51.mpg|16384|done|3
