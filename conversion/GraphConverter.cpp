@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -145,6 +146,70 @@ HRESULT CheckTargetFile(const std::string& target) {
     return Refuse(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED),
                   "The target file cannot be written: " + target + " (" + std::strerror(errno) + ")\n");
   return S_OK;
+}
+
+// The format of a stream as a failure text names it: its FourCC, its wave
+// format tag, or the name of a well-known type.
+std::string StreamFormatName(const AM_MEDIA_TYPE& mt) {
+  const GUID& st = mt.subtype;
+  if (IsFourCCGuid(st) && st.Data1 > 0xFFFF) {
+    std::string code;
+    for (int i = 0; i < 4; ++i) {
+      const char c = char((st.Data1 >> (8 * i)) & 0xFF);
+      code += std::isprint(static_cast<unsigned char>(c)) ? c : '?';
+    }
+    while (!code.empty() && code.back() == ' ') code.pop_back();
+    return code;
+  }
+  if (IsFourCCGuid(st)) {
+    char tag[32];
+    std::snprintf(tag, sizeof tag, "wave format 0x%04X", unsigned(st.Data1));
+    return tag;
+  }
+  if (st == MEDIASUBTYPE_MPEG2_VIDEO) return "MPEG-2 video";
+  if (st == MEDIASUBTYPE_MPEG1Payload || st == MEDIASUBTYPE_MPEG1Packet || st == MEDIASUBTYPE_MPEG1Video)
+    return "MPEG-1 video";
+  if (st == MEDIASUBTYPE_DOLBY_AC3) return "AC-3";
+  return GuidToStringA(st);
+}
+
+// The first type of the source's first pin of a kind (video: not named
+// after subtitles); false when it has none.
+bool FirstSourceType(IBaseFilter* source, bool video, CMediaType* type) {
+  CComPtr<IEnumPins> pins;
+  if (FAILED(source->EnumPins(&pins)) || !pins) return false;
+  for (CComPtr<IPin> pin; pins->Next(1, &pin, nullptr) == S_OK; pin.Release()) {
+    PIN_DIRECTION dir;
+    if (FAILED(pin->QueryDirection(&dir)) || dir != PINDIR_OUTPUT || (video && NameHasSubtitle(pin))) continue;
+    CComPtr<IEnumMediaTypes> types;
+    AM_MEDIA_TYPE* pmt = nullptr;
+    if (FAILED(pin->EnumMediaTypes(&types)) || !types || types->Next(1, &pmt, nullptr) != S_OK) continue;
+    const bool match = video ? pmt->majortype == MEDIATYPE_Video : pmt->majortype == MEDIATYPE_Audio;
+    if (match) *type = *pmt;
+    DeleteMediaType(pmt);
+    if (match) return true;
+  }
+  return false;
+}
+
+// PCM offered, but never plain 16-bit: 8-, 24-, 32-bit, float or
+// extensible layouts go through "PCM Resample".
+bool OffersOnlyOtherPcm(IPin* pin) {
+  bool pcm = false, pcm16 = false;
+  CComPtr<IEnumMediaTypes> types;
+  if (FAILED(pin->EnumMediaTypes(&types)) || !types) return false;
+  AM_MEDIA_TYPE* pmt = nullptr;
+  for (int n = 0; n < 1024 && types->Next(1, &pmt, nullptr) == S_OK; ++n) {
+    if (pmt->formattype == FORMAT_WaveFormatEx && pmt->pbFormat && pmt->cbFormat >= 16) {
+      const WAVEFORMATEX* wfx = reinterpret_cast<const WAVEFORMATEX*>(pmt->pbFormat);
+      const WORD tag = wfx->wFormatTag;
+      if (tag == WAVE_FORMAT_PCM || tag == WAVE_FORMAT_IEEE_FLOAT || tag == WAVE_FORMAT_EXTENSIBLE) pcm = true;
+      if (tag == WAVE_FORMAT_PCM && wfx->wBitsPerSample == 16) pcm16 = true;
+    }
+    DeleteMediaType(pmt);
+    pmt = nullptr;
+  }
+  return pcm && !pcm16;
 }
 
 }  // namespace
@@ -633,25 +698,9 @@ HRESULT CGraphConverter::ConnectVideoToMuxer(IPin* pin, IBaseFilter* sink) {
 }
 
 HRESULT CGraphConverter::ConnectAudioToMuxer(IPin* pin, IBaseFilter* sink) {
-  bool pcm = false, pcm16 = false;
-  CComPtr<IEnumMediaTypes> types;
-  if (SUCCEEDED(pin->EnumMediaTypes(&types)) && types) {
-    AM_MEDIA_TYPE* pmt = nullptr;
-    for (int n = 0; n < 1024 && types->Next(1, &pmt, nullptr) == S_OK; ++n) {
-      if (pmt->formattype == FORMAT_WaveFormatEx && pmt->pbFormat && pmt->cbFormat >= 16) {
-        const WAVEFORMATEX* wfx = reinterpret_cast<const WAVEFORMATEX*>(pmt->pbFormat);
-        if (wfx->wFormatTag == WAVE_FORMAT_PCM) {
-          pcm = true;
-          if (wfx->wBitsPerSample == 16) pcm16 = true;
-        }
-      }
-      DeleteMediaType(pmt);
-      pmt = nullptr;
-    }
-  }
   CComPtr<IPin> from(pin);
   HRESULT hr = S_OK;
-  if (pcm && !pcm16) {
+  if (OffersOnlyOtherPcm(pin)) {
     CComPtr<IBaseFilter> resample;
     hr = CoCreateInstance(CLSID_ACMWrapper, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                           reinterpret_cast<void**>(&resample));
@@ -902,24 +951,34 @@ HRESULT CGraphConverter::Build(const std::string& source, const std::string& tar
     const bool wrappedVideo = videoType.subtype == MEDIASUBTYPE_MPEG2_VIDEO ||
                               videoType.subtype == MEDIASUBTYPE_MPEG1Payload ||
                               videoType.subtype == MEDIASUBTYPE_MPEG1Video;
-    if (hasVideo && (!wrapped || wrappedVideo))
-      hr = Refuse(VFW_E_NO_DECOMPRESSOR, "The video stream of the source could not be decoded\n");
+    if (hasVideo && (!wrapped || wrappedVideo)) {
+      CMediaType first;
+      const std::string name = StreamFormatName(FirstSourceType(src, true, &first) ? first : videoType);
+      hr = Refuse(VFW_E_NO_DECOMPRESSOR, "The video stream of the source (" + name + ") could not be decoded\n");
+    }
   }
+  if (SUCCEEDED(hr) && audio.empty() && sinkKind != Sink::Pictures) hr = CheckSoundDecoded(src);
   // The sinks take one sound stream: a source with several (an AVI file
   // with two languages) gives its first. The others leave the graph, so
   // that no stream is decoded into nothing (a stream whose delivery fails
   // would end the job as failed).
   size_t used = 0;
-  for (; used < audio.size() && hr == S_OK; ++used) {
-    if (used > 0 && !GetFirstUnconnectedPin(sink, PINDIR_INPUT)) break;
-    hr = ConnectAudioToMuxer(audio[used].pin, sink);
-  }
+  if (!audio.empty() && hr == S_OK) hr = ConnectAudioToMuxer(audio[used++].pin, sink);
   if (SUCCEEDED(hr))
     for (size_t i = used; i < audio.size(); ++i) RemoveUnusedChain(audio[i].pin, src);
   audio.clear();
 
   if (FAILED(hr) && (format & ffdshowFormats)) g_strConvertError += kFfdshowNote;
   return hr;
+}
+
+HRESULT CGraphConverter::CheckSoundDecoded(IBaseFilter* source) {
+  // A source with sound of which no stream reached a decoder would give a
+  // target with silence in its place.
+  CMediaType sound;
+  if (!FirstSourceType(source, false, &sound)) return S_OK;
+  return Refuse(VFW_E_NO_DECOMPRESSOR,
+                "The sound stream of the source (" + StreamFormatName(sound) + ") could not be decoded\n");
 }
 
 void CGraphConverter::RemoveUnusedChain(IPin* out, IBaseFilter* source) {

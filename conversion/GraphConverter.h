@@ -150,6 +150,9 @@ class CGraphConverter : public CFGManagerCustom {
   // Takes a decoded stream the sink has no room for out of the graph, with
   // the filters that only fed it, up to the source.
   void RemoveUnusedChain(IPin* out, IBaseFilter* source);
+  // Fails, naming the format, when the source has sound and none of it
+  // reached a decoder.
+  HRESULT CheckSoundDecoded(IBaseFilter* source);
 
   enum class Sink { Mpeg, Mp4, Pictures, Asf };
   // The common shape of every builder; `ffdshowFormats` are the source

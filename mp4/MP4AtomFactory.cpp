@@ -111,6 +111,14 @@ MP4_Result MP4_AtomFactory::ReadAtom(MP4_ByteStream& stream, MP4_LargeSize& byte
   return MP4_SUCCESS;
 }
 
+bool MP4_AtomFactory::HasTypeHandler(MP4_Atom::Type type, MP4_AtomSize size, MP4_ByteStream& stream,
+                                     MP4_Atom*& atom) {
+  for (TypeHandler* handler : m_TypeHandlers)
+    if (MP4_SUCCEEDED(handler->CreateAtom(type, size, stream, atom)) && atom) return true;
+  atom = nullptr;
+  return false;
+}
+
 MP4_Atom* MP4_AtomFactory::CreateAtomFromType(MP4_Atom::Type type, MP4_AtomSize size, MP4_ByteStream& stream,
                                               MP4_AtomParent* parent, MP4_Result& result) {
   result = MP4_SUCCESS;
@@ -129,6 +137,7 @@ MP4_Atom* MP4_AtomFactory::CreateAtomFromType(MP4_Atom::Type type, MP4_AtomSize 
     case MP4_FourCC("moov"):
       return new (std::nothrow) MP4_MoovAtom(size, stream, *this);
     case MP4_FourCC("trak"):
+      m_TrackHandler = 0;
       return new (std::nothrow) MP4_TrakAtom(size, stream, *this);
     case MP4_FourCC("meta"):
       return new (std::nothrow) MP4_ContainerAtom(type, size, true, stream, *this);
@@ -138,8 +147,12 @@ MP4_Atom* MP4_AtomFactory::CreateAtomFromType(MP4_Atom::Type type, MP4_AtomSize 
       return new (std::nothrow) MP4_TkhdAtom(size, stream);
     case MP4_FourCC("mdhd"):
       return new (std::nothrow) MP4_MdhdAtom(size, stream);
-    case MP4_FourCC("hdlr"):
-      return new (std::nothrow) MP4_HdlrAtom(size, stream);
+    case MP4_FourCC("hdlr"): {
+      auto* hdlr = new (std::nothrow) MP4_HdlrAtom(size, stream);
+      // The media's handler, not the data handler QuickTime puts in minf.
+      if (hdlr && m_Context == MP4_FourCC("mdia")) m_TrackHandler = hdlr->GetHandlerType();
+      return hdlr;
+    }
     case MP4_FourCC("vmhd"):
       return new (std::nothrow) MP4_VmhdAtom(size, stream);
     case MP4_FourCC("smhd"):
@@ -237,10 +250,15 @@ MP4_Atom* MP4_AtomFactory::CreateAtomFromType(MP4_Atom::Type type, MP4_AtomSize 
         atom = new (std::nothrow) MP4_AudioSampleEntry(type, size, stream, *this);
       } else if (In(kQuickTimeVideo, type)) {
         atom = new (std::nothrow) MP4_VisualSampleEntry(type, size, stream, *this);
+      } else if (HasTypeHandler(type, size, stream, atom)) {
+        return atom;
+      } else if (in_stsd && m_TrackHandler == MP4_FourCC("soun")) {
+        // Any other entry of a sound or picture track has the ISO layout
+        // of its kind (ALAC, lpcm, in24, ac-3, jpeg, hvc1, ...).
+        atom = new (std::nothrow) MP4_AudioSampleEntry(type, size, stream, *this);
+      } else if (in_stsd && m_TrackHandler == MP4_FourCC("vide")) {
+        atom = new (std::nothrow) MP4_VisualSampleEntry(type, size, stream, *this);
       } else {
-        for (TypeHandler* handler : m_TypeHandlers) {
-          if (MP4_SUCCEEDED(handler->CreateAtom(type, size, stream, atom)) && atom) return atom;
-        }
         return new (std::nothrow) MP4_UnknownAtom(type, size, stream);
       }
       break;

@@ -49,8 +49,12 @@ class MP4_AtomFactory {
  private:
   MP4_Atom* CreateAtomFromType(MP4_Atom::Type type, MP4_AtomSize size, MP4_ByteStream& stream,
                                MP4_AtomParent* parent, MP4_Result& result);
+  // An atom made by one of the added handlers.
+  bool HasTypeHandler(MP4_Atom::Type type, MP4_AtomSize size, MP4_ByteStream& stream, MP4_Atom*& atom);
 
   MP4_Atom::Type m_Context = 0;
+  // The handler type of the track being read ('soun', 'vide', ...).
+  MP4_UI32 m_TrackHandler = 0;
   int m_Depth = 0;
   MP4_UI32 m_AtomCount = 0;
   bool m_InCompressedMovie = false;

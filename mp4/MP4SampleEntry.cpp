@@ -185,9 +185,12 @@ void MP4_AudioSampleEntry::ReadFields(MP4_FieldReader& in) {
     m_SampleRate = fixed > 4294967295.0 ? 0xFFFFFFFFu : static_cast<MP4_UI32>(fixed);
     m_SampleRateHz = static_cast<MP4_UI32>(std::lround(rate));
     m_ChannelCount = static_cast<MP4_UI16>(in.UI32());
-    in.Skip(4 + 16);
+    in.Skip(4);
+    // The bits of one channel's sample, 0 for compressed sound.
+    const MP4_UI32 channel_bits = in.UI32();
+    in.Skip(12);
     in.Skip(m_QtV2StructSize - 72);
-    m_SampleSize = 0;
+    m_SampleSize = channel_bits <= 64 ? static_cast<MP4_UI16>(channel_bits) : 0;
   } else {
     m_ReadResult = MP4_ERROR_INVALID_FORMAT;
   }

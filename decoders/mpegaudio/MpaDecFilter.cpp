@@ -265,6 +265,12 @@ HRESULT CMpaDecFilter::PrepareSample(IMediaSample* sample, REFERENCE_TIME durati
   return S_OK;
 }
 
+WORD CMpaDecFilter::OutputChannels() const {
+  if (!m_pOutput || !m_pOutput->IsConnected()) return 0;
+  const WAVEFORMATEX* wfx = WaveFormat(m_pOutput->CurrentMediaType());
+  return wfx ? wfx->nChannels : 0;
+}
+
 HRESULT CMpaDecFilter::Deliver(const float* values, size_t count, DWORD rate, WORD channels, DWORD mask) {
   // A stream that announces no rate or no channels has no playing time to
   // give its samples.

@@ -62,6 +62,7 @@ class CMpaDecFilter : public CTransformFilter,
   float STDMETHODCALLTYPE GetBoost() override;
 
  protected:
+  WORD OutputChannels() const override;
   HRESULT Deliver(const float* values, size_t count, DWORD rate, WORD channels, DWORD mask) override;
   HRESULT DeliverBitstream(const BYTE* frame, size_t length, int64_t bitRate, WORD dataType) override;
   // Makes the downstream allocator hold frames of the type: S_FALSE when

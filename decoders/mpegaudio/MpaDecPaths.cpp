@@ -1,6 +1,7 @@
 #include "decoders/mpegaudio/MpaDecPaths.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cinttypes>
 #include <cstring>
 
@@ -258,6 +259,7 @@ void CMpaDecPaths::InitDecoders() {
   FreeDecoders();
   m_libs->a52 = a52_init(0);
   m_libs->dts = dca_init(0);
+  m_dtsGain = 1.0f;
   InitAacDecoder(m_mt);
   mad_stream_init(&m_libs->stream);
   mad_frame_init(&m_libs->frame);
@@ -430,7 +432,11 @@ HRESULT CMpaDecPaths::ProcessAC3() {
       hr = DeliverBitstream(frame, length, bitRate, 1);
       if (hr != S_OK) break;
     } else {
-      flags = (config & 0x1F) | A52_ADJUST_LEVEL;
+      // A mono output gets the frame mixed to mono: the output type was
+      // made with one channel and stays so.
+      flags = (OutputChannels() == 1 ? A52_MONO : (config & 0x1F)) | A52_ADJUST_LEVEL;
+      // The samples come scaled by the level liba52 settles on, lowered
+      // where a downmix would pass full scale.
       sample_t level = 1;
       if (a52_frame(m_libs->a52, frame, &flags, &level, 0) == 0 && level != 0) {
         if (GetDynamicRangeControl(MPADEC_AC3)) a52_dynrng(m_libs->a52, nullptr, nullptr);
@@ -449,7 +455,7 @@ HRESULT CMpaDecPaths::ProcessAC3() {
             }
             const sample_t* samples = a52_samples(m_libs->a52);
             for (int i = 0; i < 256; ++i) {
-              for (int ch = 0; ch < row.channels; ++ch) *out++ = samples[row.map[ch] * 256 + i] / level;
+              for (int ch = 0; ch < row.channels; ++ch) *out++ = samples[row.map[ch] * 256 + i];
             }
           }
           if (good) {
@@ -490,7 +496,10 @@ HRESULT CMpaDecPaths::ProcessDTS() {
       hr = DeliverBitstream(frame, length, bitRate, 11);
       if (hr != S_OK) break;
     } else {
-      flags = (config & 0xBF) | DCA_ADJUST_LEVEL;
+      flags = (OutputChannels() == 1 ? DCA_MONO : (config & 0xBF)) | DCA_ADJUST_LEVEL;
+      // Asked to lower the level like liba52; libdca does so only for the
+      // layouts of five or fewer channels it shares with AC-3, so a downmix
+      // of the others is scaled here (below).
       level_t level = 1;
       if (dca_frame(m_libs->dts, frame, &flags, &level, 0) == 0 && level != 0) {
         if (GetDynamicRangeControl(MPADEC_DTS)) dca_dynrng(m_libs->dts, nullptr, nullptr);
@@ -508,10 +517,11 @@ HRESULT CMpaDecPaths::ProcessDTS() {
             }
             const sample_t* samples = dca_samples(m_libs->dts);
             for (int i = 0; i < 256; ++i) {
-              for (int ch = 0; ch < row.channels; ++ch) *out++ = samples[row.map[ch] * 256 + i] / level;
+              for (int ch = 0; ch < row.channels; ++ch) *out++ = samples[row.map[ch] * 256 + i];
             }
           }
           if (good) {
+            KeepDtsInRange(values);
             hr = Deliver(values.data(), values.size(), rate, row.channels, row.mask);
             if (hr != S_OK) break;
           }
@@ -522,6 +532,16 @@ HRESULT CMpaDecPaths::ProcessDTS() {
   }
   ConsumeInput(pos);
   return hr;
+}
+
+void CMpaDecPaths::KeepDtsInRange(std::vector<float>& values) {
+  // The stream's gain only ever falls, to what keeps the loudest frame so
+  // far within full scale.
+  float peak = 0.0f;
+  for (float v : values) peak = std::max(peak, std::fabs(v));
+  if (peak * m_dtsGain > 1.0f) m_dtsGain = 1.0f / peak;
+  if (m_dtsGain < 1.0f)
+    for (float& v : values) v *= m_dtsGain;
 }
 
 // ---------------------------------------------------------------------------

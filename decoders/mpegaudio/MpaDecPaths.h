@@ -91,11 +91,16 @@ class CMpaDecPaths {
   virtual HRESULT DeliverBitstream(const BYTE* frame, size_t length, int64_t bitRate, WORD dataType) = 0;
   virtual int STDMETHODCALLTYPE GetSpeakerConfig(int selector) = 0;
   virtual bool STDMETHODCALLTYPE GetDynamicRangeControl(int selector) = 0;
+  // Channels of the connected PCM output, 0 when unknown.
+  virtual WORD OutputChannels() const { return 0; }
 
   std::vector<BYTE> m_buff;
   CMediaType m_mt;
 
  private:
+  // Scales a decoded DTS frame so that no sample passes full scale.
+  void KeepDtsInRange(std::vector<float>& values);
+  float m_dtsGain = 1.0f;
   HRESULT ProcessPS2(bool adpcm);
   // Decodes the frame libmad has just refused for its mode through FFmpeg;
   // false when that gives nothing either.

@@ -31,8 +31,47 @@ const std::vector<AudioCodecEntry>& Table() {
       {FourCCGuid(Fcc("sowt")), AV_CODEC_ID_PCM_S16LE}, {FourCCGuid(Fcc("in24")), AV_CODEC_ID_PCM_S24BE},
       {FourCCGuid(Fcc("in32")), AV_CODEC_ID_PCM_S32BE}, {FourCCGuid(Fcc("fl32")), AV_CODEC_ID_PCM_F32BE},
       {FourCCGuid(Fcc("fl64")), AV_CODEC_ID_PCM_F64BE}, {FourCCGuid(Fcc("ima4")), AV_CODEC_ID_ADPCM_IMA_QT},
+      {FourCCGuid(Fcc("alac")), AV_CODEC_ID_ALAC},
+      // The sample layout of 'lpcm' is in its entry's flags (LpcmCodec).
+      {FourCCGuid(Fcc("lpcm")), AV_CODEC_ID_PCM_S16LE},
+      {FourCCGuid(Fcc("ac-3")), AV_CODEC_ID_AC3},       {FourCCGuid(Fcc("14_4")), AV_CODEC_ID_RA_144},
+      {FourCCGuid(Fcc("lpcJ")), AV_CODEC_ID_RA_144},
   };
   return table;
+}
+
+DWORD Be32(const BYTE* p) { return (DWORD(p[0]) << 24) | (DWORD(p[1]) << 16) | (DWORD(p[2]) << 8) | DWORD(p[3]); }
+
+// QuickTime 'lpcm' (a version-2 sound entry) says its sample layout in the
+// entry: bits per channel and the float, big-endian and signed flags.
+AVCodecID LpcmCodec(const CMediaType& in) {
+  const WAVEFORMATEX* wfx = AudioWaveFormat(in);
+  if (!wfx || in.cbFormat < sizeof(WAVEFORMATEX) + 64) return AV_CODEC_ID_NONE;
+  const BYTE* entry = in.pbFormat + sizeof(WAVEFORMATEX);
+  std::vector<BYTE> none;
+  if (!SampleEntryChild(entry, in.cbFormat - sizeof(WAVEFORMATEX), Fcc("lpcm"), true, 0, false, &none) ||
+      (unsigned(entry[16]) << 8 | entry[17]) != 2)
+    return AV_CODEC_ID_NONE;
+  const DWORD bits = Be32(entry + 56), flags = Be32(entry + 60);
+  const bool isFloat = flags & 1, big = flags & 2, isSigned = flags & 4;
+  if (isFloat) {
+    if (bits == 32) return big ? AV_CODEC_ID_PCM_F32BE : AV_CODEC_ID_PCM_F32LE;
+    if (bits == 64) return big ? AV_CODEC_ID_PCM_F64BE : AV_CODEC_ID_PCM_F64LE;
+    return AV_CODEC_ID_NONE;
+  }
+  switch (bits) {
+    case 8: return isSigned ? AV_CODEC_ID_PCM_S8 : AV_CODEC_ID_PCM_U8;
+    case 16: return big ? AV_CODEC_ID_PCM_S16BE : AV_CODEC_ID_PCM_S16LE;
+    case 24: return big ? AV_CODEC_ID_PCM_S24BE : AV_CODEC_ID_PCM_S24LE;
+    case 32: return big ? AV_CODEC_ID_PCM_S32BE : AV_CODEC_ID_PCM_S32LE;
+    default: return AV_CODEC_ID_NONE;
+  }
+}
+
+// The codec of an input type: the table's, refined by the type's format.
+AVCodecID CodecOfType(const CMediaType& in) {
+  if (in.subtype == FourCCGuid(Fcc("lpcm"))) return LpcmCodec(in);
+  return CFfAudioDecoder::CodecFor(in.subtype);
 }
 
 }  // namespace
@@ -64,7 +103,7 @@ HRESULT CFfAudioDecoder::CreateInstance(IUnknown* outer, REFIID riid, void** ppv
 
 HRESULT CFfAudioDecoder::CheckInputType(const CMediaType* in) {
   if (!in || in->majortype != MEDIATYPE_Audio) return VFW_E_TYPE_NOT_ACCEPTED;
-  const AVCodecID id = CodecFor(in->subtype);
+  const AVCodecID id = CodecOfType(*in);
   if (id == AV_CODEC_ID_NONE || !avcodec_find_decoder(id)) return VFW_E_TYPE_NOT_ACCEPTED;
   const WAVEFORMATEX* wfx = AudioWaveFormat(*in);
   if (!wfx || wfx->nChannels < 1 || wfx->nChannels > 8 || wfx->nSamplesPerSec < 1000 ||
@@ -109,7 +148,8 @@ HRESULT CFfAudioDecoder::DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPER
 HRESULT CFfAudioDecoder::StartStreaming() {
   const CMediaType& in = m_pInput->CurrentMediaType();
   const WAVEFORMATEX* wfx = AudioWaveFormat(in);
-  const AVCodec* codec = avcodec_find_decoder(CodecFor(in.subtype));
+  const AVCodecID id = CodecOfType(in);
+  const AVCodec* codec = avcodec_find_decoder(id);
   if (!wfx || !codec) return VFW_E_TYPE_NOT_ACCEPTED;
   m_ctx.reset(avcodec_alloc_context3(codec));
   m_frame.reset(av_frame_alloc());
@@ -121,11 +161,22 @@ HRESULT CFfAudioDecoder::StartStreaming() {
   m_ctx->bit_rate = static_cast<int64_t>(wfx->nAvgBytesPerSec) * 8;
   m_ctx->bits_per_coded_sample = wfx->wBitsPerSample;
   m_ctx->pkt_timebase = AVRational{1, 10000000};
-  if (wfx->cbSize > 0 && in.cbFormat >= sizeof(WAVEFORMATEX) + wfx->cbSize) {
-    m_ctx->extradata = static_cast<uint8_t*>(av_mallocz(wfx->cbSize + AV_INPUT_BUFFER_PADDING_SIZE));
+  std::vector<BYTE> extra;
+  if (wfx->cbSize > 0 && in.cbFormat >= sizeof(WAVEFORMATEX) + wfx->cbSize)
+    extra.assign(in.pbFormat + sizeof(WAVEFORMATEX), in.pbFormat + sizeof(WAVEFORMATEX) + wfx->cbSize);
+  // From an MP4 sample entry, ALAC takes its whole 'alac' atom (extra data
+  // that is that atom alone stays); PCM and AC-3 take nothing.
+  std::vector<BYTE> config;
+  if (IsFourCCGuid(in.subtype) &&
+      SampleEntryChild(extra.data(), extra.size(), in.subtype.Data1, true, 0x616C6163 /* alac */, true, &config)) {
+    if (id != AV_CODEC_ID_ALAC) extra.clear();
+    else if (!config.empty()) extra = config;
+  }
+  if (!extra.empty()) {
+    m_ctx->extradata = static_cast<uint8_t*>(av_mallocz(extra.size() + AV_INPUT_BUFFER_PADDING_SIZE));
     if (!m_ctx->extradata) return E_OUTOFMEMORY;
-    std::memcpy(m_ctx->extradata, in.pbFormat + sizeof(WAVEFORMATEX), wfx->cbSize);
-    m_ctx->extradata_size = wfx->cbSize;
+    std::memcpy(m_ctx->extradata, extra.data(), extra.size());
+    m_ctx->extradata_size = static_cast<int>(extra.size());
   }
   if (avcodec_open2(m_ctx.get(), codec, nullptr) < 0) {
     m_ctx.reset();

@@ -59,12 +59,14 @@ std::vector<GUID> InstalledVideoSubtypes() {
   std::vector<GUID> out;
   for (const auto& e : CFfVideoDecoder::CodecTable()) {
     out.push_back(FourCCGuid(e.fourcc));
-    DWORD lower = 0;
+    // A code of mixed case (AVRn) is registered as written and in both cases.
+    DWORD lower = 0, upper = 0;
     for (int i = 0; i < 4; ++i) {
-      DWORD c = (e.fourcc >> (8 * i)) & 0xFF;
-      if (c >= 'A' && c <= 'Z') c += 'a' - 'A';
-      lower |= c << (8 * i);
+      const DWORD c = (e.fourcc >> (8 * i)) & 0xFF;
+      lower |= (c >= 'A' && c <= 'Z' ? c + 'a' - 'A' : c) << (8 * i);
+      upper |= (c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c) << (8 * i);
     }
+    if (upper != e.fourcc) out.push_back(FourCCGuid(upper));
     if (lower != e.fourcc) out.push_back(FourCCGuid(lower));
   }
   return out;

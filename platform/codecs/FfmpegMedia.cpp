@@ -1,6 +1,7 @@
 #include "platform/codecs/FfmpegMedia.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 
@@ -289,6 +290,56 @@ bool CPictureWriter::ReadRaw(const AM_MEDIA_TYPE& srcType, const BYTE* data, siz
                                     height, dstFormat, SWS_BICUBIC, nullptr, nullptr, nullptr));
   if (!scaler) return false;
   return sws_scale(scaler.get(), planes, lines, 0, srcH, dst->data, dst->linesize) > 0;
+}
+
+namespace {
+
+DWORD ReadBe32(const BYTE* p) {
+  return (DWORD(p[0]) << 24) | (DWORD(p[1]) << 16) | (DWORD(p[2]) << 8) | DWORD(p[3]);
+}
+
+bool SameCodeAnyCase(const BYTE* code, DWORD fcc) {
+  for (int i = 0; i < 4; ++i)
+    if (std::tolower(code[i]) != std::tolower(static_cast<int>((fcc >> (8 * i)) & 0xFF))) return false;
+  return true;
+}
+
+// Child atoms of [p, p + n): the one of type `child`, looked for in 'wave'
+// containers too (one level, as QuickTime nests them).
+bool FindChildAtom(const BYTE* p, size_t n, DWORD child, bool whole, int depth, std::vector<BYTE>* config) {
+  for (size_t at = 0; at + 8 <= n;) {
+    const size_t size = ReadBe32(p + at);
+    if (size < 8 || size > n - at) return false;
+    const DWORD type = ReadBe32(p + at + 4);
+    if (type == child) {
+      const BYTE* from = p + at + (whole ? 0 : 8);
+      config->assign(from, p + at + size);
+      return true;
+    }
+    if (type == 0x77617665 /* wave */ && depth == 0 && FindChildAtom(p + at + 8, size - 8, child, whole, 1, config))
+      return true;
+    at += size;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool SampleEntryChild(const BYTE* extra, size_t size, DWORD fcc, bool audio, DWORD child, bool whole,
+                      std::vector<BYTE>* config) {
+  config->clear();
+  if (!extra || size < 16) return false;
+  const size_t entry = ReadBe32(extra);
+  if (entry < 16 || entry > size || !SameCodeAnyCase(extra + 4, fcc)) return false;
+  // Size, code, 6 reserved bytes and the data reference come first; then
+  // the fields of a picture entry, or those of a sound entry's version.
+  size_t fields = 86;
+  if (audio) {
+    const unsigned version = entry >= 18 ? (unsigned(extra[16]) << 8 | extra[17]) : 0;
+    fields = version == 1 ? 52 : version == 2 ? 72 : 36;
+  }
+  if (fields <= entry) FindChildAtom(extra + fields, entry - fields, child, whole, 0, config);
+  return true;
 }
 
 std::string AvErrorText(int err) {

@@ -98,6 +98,19 @@ class CPictureWriter {
   AVPixelFormat m_srcFmt = AV_PIX_FMT_NONE;
 };
 
+// The generic MP4 and QuickTime media types carry the bytes of the stsd's
+// sample entries behind their header. True when `extra` begins with an
+// entry whose code is `fcc` (compared without case); `config` then gets the
+// entry's child atom `child` (also looked for inside a 'wave' atom): its
+// payload, or the whole atom when `whole`; empty when it has none.
+bool SampleEntryChild(const BYTE* extra, size_t size, DWORD fcc, bool audio, DWORD child, bool whole,
+                      std::vector<BYTE>* config);
+// A FourCC from its four characters in file order.
+constexpr DWORD FourCCOf(const char (&s)[5]) {
+  return static_cast<DWORD>(static_cast<BYTE>(s[0])) | (static_cast<DWORD>(static_cast<BYTE>(s[1])) << 8) |
+         (static_cast<DWORD>(static_cast<BYTE>(s[2])) << 16) | (static_cast<DWORD>(static_cast<BYTE>(s[3])) << 24);
+}
+
 // FFmpeg's error text, for diagnostics.
 std::string AvErrorText(int err);
 // A path for FFmpeg's file functions (UTF-8).

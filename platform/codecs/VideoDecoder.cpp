@@ -55,6 +55,12 @@ const std::vector<VideoCodecEntry>& CFfVideoDecoder::CodecTable() {
       {Fcc("WMV1"), AV_CODEC_ID_WMV1, L"wmv1"},      {Fcc("WMV2"), AV_CODEC_ID_WMV2, L"wmv2"},
       {Fcc("WMV3"), AV_CODEC_ID_WMV3, L"wmv3"},      {Fcc("WVC1"), AV_CODEC_ID_VC1, L"wvc1"},
       {Fcc("MJPG"), AV_CODEC_ID_MJPEG, L"mjpg"},     {Fcc("DVSD"), AV_CODEC_ID_DVVIDEO, L"dvsd"},
+      // Motion JPEG under its QuickTime and AVI codes.
+      {Fcc("JPEG"), AV_CODEC_ID_MJPEG, L"mjpg"},     {Fcc("MJPA"), AV_CODEC_ID_MJPEG, L"mjpg"},
+      {Fcc("MJPB"), AV_CODEC_ID_MJPEGB, L"mjpg"},    {Fcc("AVRn"), AV_CODEC_ID_AVRN, L"mjpg"},
+      {Fcc("DMB1"), AV_CODEC_ID_MJPEG, L"mjpg"},
+      {Fcc("HVC1"), AV_CODEC_ID_HEVC, L"hevc"},      {Fcc("HEV1"), AV_CODEC_ID_HEVC, L"hevc"},
+      {Fcc("MPG2"), AV_CODEC_ID_MPEG2VIDEO, L"mpg2"}, {Fcc("VP80"), AV_CODEC_ID_VP8, L"vp8"},        {Fcc("THEO"), AV_CODEC_ID_THEORA, L"theo"},
       {Fcc("DV25"), AV_CODEC_ID_DVVIDEO, L"dvsd"},   {Fcc("DV50"), AV_CODEC_ID_DVVIDEO, L"dvsd"},
       {Fcc("DVSL"), AV_CODEC_ID_DVVIDEO, L"dvsd"},   {Fcc("DVHD"), AV_CODEC_ID_DVVIDEO, L"dvsd"},
       {Fcc("SVQ1"), AV_CODEC_ID_SVQ1, L"svq1"},      {Fcc("SVQ3"), AV_CODEC_ID_SVQ3, L"svq3"},
@@ -69,7 +75,7 @@ const VideoCodecEntry* CFfVideoDecoder::FindCodec(const GUID& subtype) {
   if (!IsFourCCGuid(subtype)) return nullptr;
   const DWORD fcc = UpperFcc(subtype.Data1);
   for (const auto& e : CodecTable())
-    if (e.fourcc == fcc) return &e;
+    if (UpperFcc(e.fourcc) == fcc) return &e;
   return nullptr;
 }
 
@@ -169,8 +175,18 @@ std::vector<BYTE> CFfVideoDecoder::ExtraData(const CMediaType& in) {
   const BYTE* f = in.pbFormat;
   const size_t n = in.cbFormat;
   if (!f) return {};
-  if (in.formattype == FORMAT_VideoInfo && n > sizeof(VIDEOINFOHEADER))
-    return {f + sizeof(VIDEOINFOHEADER), f + n};
+  if (in.formattype == FORMAT_VideoInfo && n > sizeof(VIDEOINFOHEADER)) {
+    // An MP4 sample entry: HEVC takes its configuration atom (SVQ3 reads
+    // the whole entry).
+    const BYTE* entry = f + sizeof(VIDEOINFOHEADER);
+    const DWORD fcc = reinterpret_cast<const VIDEOINFOHEADER*>(f)->bmiHeader.biCompression;
+    const bool hevc = UpperFcc(fcc) == Fcc("HVC1") || UpperFcc(fcc) == Fcc("HEV1");
+    std::vector<BYTE> config;
+    if (hevc && SampleEntryChild(entry, n - sizeof(VIDEOINFOHEADER), fcc, false, 0x68766343 /* hvcC */, false,
+                                 &config))
+      return config;
+    return {entry, f + n};
+  }
   if (in.formattype == FORMAT_VideoInfo2 && n > sizeof(VIDEOINFOHEADER2))
     return {f + sizeof(VIDEOINFOHEADER2), f + n};
   if (in.formattype == FORMAT_MPEGVideo && n >= offsetof(MPEG1VIDEOINFO, bSequenceHeader)) {

@@ -241,10 +241,14 @@ HRESULT CFLVSplitterFilter::CreateOutputs(IAsyncReader* reader) {
       ok = ReadAudioTag(at) && AudioType(at, mt);
       name = L"Audio";
     } else if (t.TagType == kVideo && !videoSeen && t.DataSize >= 1) {
-      videoSeen = true;
+      // The type comes from the first key frame: a stream cut in the middle
+      // starts with difference pictures.
       FlvVideoTag vt;
-      ok = ReadVideoTag(vt) && vt.FrameType == 1 && VideoType(vt, t.DataSize, mt);
-      name = L"Video";
+      if (ReadVideoTag(vt) && vt.FrameType == 1) {
+        videoSeen = true;
+        ok = VideoType(vt, t.DataSize, mt);
+        name = L"Video";
+      }
     }
     if (ok && mt.subtype != GUID_NULL) {
       HRESULT hrPin = S_OK;

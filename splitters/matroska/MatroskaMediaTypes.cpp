@@ -80,6 +80,20 @@ void AddVideoTypes(const TrackEntry& te, std::vector<CMediaType>& mts, const std
       mt.subtype = FourCCGuid(compression);
     }
     mts.push_back(mt);
+  } else if (codec == "V_VP8") {
+    // No private data: the FourCC type that decoders of VP8 take.
+    mt.subtype = FourCCGuid(Fcc('V', 'P', '8', '0'));
+    mt.formattype = FORMAT_VideoInfo;
+    auto* pvih = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
+    if (!pvih) return;
+    std::memset(pvih, 0, sizeof *pvih);
+    pvih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    pvih->bmiHeader.biWidth = width;
+    pvih->bmiHeader.biHeight = height;
+    pvih->bmiHeader.biPlanes = 1;
+    pvih->bmiHeader.biBitCount = 12;
+    pvih->bmiHeader.biCompression = Fcc('V', 'P', '8', '0');
+    mts.push_back(mt);
   } else if (codec == "V_UNCOMPRESSED") {
     // No type: the splitter cannot tell the picture layout.
   } else if (StartsWith(codec, "V_MPEG4/ISO/AVC") && cp.size() > 5) {

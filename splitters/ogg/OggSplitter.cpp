@@ -71,7 +71,7 @@ HRESULT COggSplitterFilter::CreateOutputs(IAsyncReader* reader) {
 }
 
 void COggSplitterFilter::ScanHeaders() {
-  int awaited = 0;  // Vorbis streams whose headers are not all read
+  int awaited = 0;  // Vorbis and Theora streams whose headers are not all read
   OggPage page;
   for (int n = 0; m_pFile->Read(page); n++) {
     const OggPageHeader& h = page.m_hdr;
@@ -114,6 +114,13 @@ void COggSplitterFilter::ScanHeaders() {
             if (SUCCEEDED(AddOutputPin(serial, std::move(pin))) && vorbis) awaited++;
           }
         }
+      } else if (t == 0x80 && bos && HeaderIs(d, len, "theora") && !GetOutputPin(serial)) {
+        wchar_t name[64];
+        swprintf(name, 64, L"Theora %d", n);
+        if (auto pin = COggTheoraOutputPin::Create(d, len, name, this, this)) {
+          pin->SetSerial(serial);
+          if (SUCCEEDED(AddOutputPin(serial, std::move(pin)))) awaited++;
+        }
       } else if (t == 3 && HeaderIs(d, len, "vorbis")) {
         if (auto* pin = dynamic_cast<COggVorbisOutputPin*>(OggPin(serial)))
           pin->ParseVorbisComment(d + 7, page.m_data.size() - 7);
@@ -129,6 +136,10 @@ void COggSplitterFilter::ScanHeaders() {
       const bool had = pin->InitialPacketCount() >= 3;
       pin->UnpackInitPage(page);
       if (!had && pin->InitialPacketCount() >= 3) awaited--;
+    } else if (auto* theora = dynamic_cast<COggTheoraOutputPin*>(OggPin(serial))) {
+      const bool had = theora->InitialPacketCount() >= 3;
+      theora->UnpackInitPage(page);
+      if (!had && theora->InitialPacketCount() >= 3) awaited--;
     }
   }
 }

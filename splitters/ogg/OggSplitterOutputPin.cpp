@@ -254,6 +254,87 @@ std::wstring COggSplitterOutputPin::GetComment(const std::wstring& key) const {
 }
 
 // ---------------------------------------------------------------------------
+// Theora
+
+COggTheoraOutputPin::COggTheoraOutputPin(const std::vector<CMediaType>& mts, LPCWSTR name,
+                                         CBaseSplitterFilter* filter, CCritSec* lock, HRESULT* phr)
+    : COggSplitterOutputPin(mts, name, filter, lock, phr), m_type(mts[0]) {}
+
+std::unique_ptr<COggTheoraOutputPin> COggTheoraOutputPin::Create(const BYTE* packet, size_t len, LPCWSTR name,
+                                                                 CBaseSplitterFilter* filter, CCritSec* lock) {
+  // 0x80, "theora", version (3 bytes), frame size in macroblocks, picture
+  // size and offset, frame rate, aspect, colour space, bit rate, then the
+  // quality, the key-frame granule shift and the pixel format.
+  if (len < 42 || packet[0] != 0x80 || memcmp(packet + 1, "theora", 6) != 0) return nullptr;
+  auto be24 = [&](size_t at) { return DWORD(packet[at]) << 16 | DWORD(packet[at + 1]) << 8 | packet[at + 2]; };
+  auto be32 = [&](size_t at) { return be24(at) << 8 | packet[at + 3]; };
+  const DWORD version = be24(7), width = be24(14), height = be24(17);
+  const DWORD rateNum = be32(22), rateDen = be32(26);
+  if (packet[7] != 3 || width == 0 || height == 0 || width > 16384 || height > 16384 || rateNum == 0 ||
+      rateDen == 0)
+    return nullptr;
+  CMediaType mt;
+  mt.InitMediaType();
+  mt.majortype = MEDIATYPE_Video;
+  mt.subtype = FourCCGuid(MAKEFOURCC('T', 'H', 'E', 'O'));
+  mt.formattype = FORMAT_VideoInfo;
+  auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
+  if (!vih) return nullptr;
+  memset(vih, 0, sizeof *vih);
+  vih->AvgTimePerFrame = MulDiv(rateDen, 10000000, rateNum);
+  vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  vih->bmiHeader.biWidth = static_cast<LONG>(width);
+  vih->bmiHeader.biHeight = static_cast<LONG>(height);
+  vih->bmiHeader.biPlanes = 1;
+  vih->bmiHeader.biBitCount = 12;
+  vih->bmiHeader.biCompression = MAKEFOURCC('T', 'H', 'E', 'O');
+  vih->bmiHeader.biSizeImage = width * height * 3 / 2;
+  mt.SetSampleSize(vih->bmiHeader.biSizeImage);
+  auto pin = NewPin<COggTheoraOutputPin>(std::vector<CMediaType>{mt}, name, filter, lock);
+  if (!pin) return nullptr;
+  pin->m_shift = ((packet[40] & 3) << 3) | (packet[41] >> 5);
+  pin->m_countsFromOne = version >= 0x030201;
+  pin->m_rateNum = rateNum;
+  pin->m_rateDen = rateDen;
+  return pin;
+}
+
+HRESULT COggTheoraOutputPin::UnpackInitPage(const OggPage& page) {
+  HRESULT hr = UnpackPage(page);
+  while (std::unique_ptr<OggPacket> p = GetPacket()) {
+    if (m_headers >= 3 || p->empty() || (*p)[0] != 0x80 + m_headers || p->size() > 0xFFFF) continue;
+    const ULONG old = m_type.FormatLength();
+    if (!m_type.ReallocFormatBuffer(old + 2 + static_cast<ULONG>(p->size()))) return E_OUTOFMEMORY;
+    BYTE* f = m_type.Format() + old;
+    f[0] = static_cast<BYTE>(p->size() >> 8);
+    f[1] = static_cast<BYTE>(p->size());
+    memcpy(f + 2, p->data(), p->size());
+    m_headers++;
+  }
+  SetMediaTypes(std::vector<CMediaType>{m_type});
+  return hr;
+}
+
+HRESULT COggTheoraOutputPin::UnpackPacket(OggPacket& p, const BYTE* data, size_t len) {
+  // Headers are kept only while the file is opened; an empty packet
+  // repeats the picture before it.
+  if (len > 0 && (data[0] & 0x80) && m_headers >= 3) return S_FALSE;
+  p.bSyncPoint = len > 0 && !(data[0] & 0xC0);
+  p.rtStart = m_rtLast;
+  p.rtStop = AddTime(m_rtLast, MulDiv(m_rateDen, 10000000, m_rateNum));
+  p.assign(data, data + len);
+  return S_OK;
+}
+
+REFERENCE_TIME COggTheoraOutputPin::GetRefTime(INT64 granule) {
+  // The last key frame's number, then the frames since it; the time is
+  // that of the picture's start.
+  if (granule < 0) return 0;
+  const INT64 frames = (granule >> m_shift) + (granule & ((INT64{1} << m_shift) - 1)) - (m_countsFromOne ? 1 : 0);
+  return MulDiv(std::max<INT64>(frames, 0), m_rateDen * 10000000, m_rateNum);
+}
+
+// ---------------------------------------------------------------------------
 // Vorbis
 
 COggVorbisOutputPin::COggVorbisOutputPin(const std::vector<CMediaType>& mts, LPCWSTR name,

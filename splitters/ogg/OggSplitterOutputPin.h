@@ -100,6 +100,33 @@ class COggVorbisOutputPin : public COggSplitterOutputPin {
   std::vector<CMediaType> m_types;
 };
 
+// Theora video: the identification, comment and setup headers go into the
+// format block behind the picture header, each led by its 16-bit
+// big-endian size (the form FFmpeg's decoder reads).
+class COggTheoraOutputPin : public COggSplitterOutputPin {
+ public:
+  // From the identification header; null when it is malformed.
+  static std::unique_ptr<COggTheoraOutputPin> Create(const BYTE* packet, size_t len, LPCWSTR name,
+                                                     CBaseSplitterFilter* filter, CCritSec* lock);
+
+  // Header collection while the file is opened, as for Vorbis.
+  HRESULT UnpackInitPage(const OggPage& page);
+  size_t InitialPacketCount() const { return m_headers; }
+
+  HRESULT UnpackPacket(OggPacket& p, const BYTE* data, size_t len) override;
+  REFERENCE_TIME GetRefTime(INT64 granule) override;
+
+  COggTheoraOutputPin(const std::vector<CMediaType>& mts, LPCWSTR name, CBaseSplitterFilter* filter, CCritSec* lock,
+                      HRESULT* phr);
+
+ private:
+  CMediaType m_type;
+  size_t m_headers = 0;
+  int m_shift = 0;           // bits of the granule's frame offset
+  bool m_countsFromOne = true;  // granules of version 3.2.1 on
+  INT64 m_rateNum = 25, m_rateDen = 1;
+};
+
 // The OGM stream kinds: a 56-byte stream header, packets led by a flag
 // byte and an optional duration.
 class COggStreamOutputPin : public COggSplitterOutputPin {

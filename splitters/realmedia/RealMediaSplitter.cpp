@@ -109,6 +109,8 @@ std::vector<CMediaType> AudioTypes(const RMMediaProperties& mp) {
   if (!af.Parse(mp.typeSpecData.data(), mp.typeSpecData.size())) return mts;
   char code[5] = {};
   for (int i = 0; i < 4; i++) code[i] = static_cast<char>(std::toupper(af.codec[i]));
+  // RealAudio 14.4 as most files (and ffmpeg) name it.
+  if (memcmp(code, "LPCJ", 4) == 0) memcpy(code, "14_4", 4);
   WORD tag = 0;
   for (const AudioTag& t : kAudioTags)
     if (memcmp(code, t.code, 4) == 0) tag = t.tag;

@@ -393,7 +393,7 @@ TEST(FailureTexts, MissingVideoDecoder) {
     g_strConvertError.clear();
     EXPECT_EQ(VFW_E_NO_DECOMPRESSOR,
               conv->BuildMpegGraph(DataFile("asf-wmv2-wmav2.wmv"), Target("nodecoder.mpg"), 0));
-    EXPECT_EQ("The video stream of the source could not be decoded\n", g_strConvertError);
+    EXPECT_EQ("The video stream of the source (WMV2) could not be decoded\n", g_strConvertError);
   }
   {
     // Nor do the others for a Windows Media source: their list is AVI,
@@ -404,7 +404,7 @@ TEST(FailureTexts, MissingVideoDecoder) {
     g_strConvertError.clear();
     EXPECT_EQ(VFW_E_NO_DECOMPRESSOR,
               conv->BuildMP4Graph(DataFile("asf-wmv2-wmav2.wmv"), Target("nodecoder.mp4"), 4));
-    EXPECT_EQ("The video stream of the source could not be decoded\n", g_strConvertError);
+    EXPECT_EQ("The video stream of the source (WMV2) could not be decoded\n", g_strConvertError);
   }
 }
 

@@ -192,8 +192,9 @@ TEST(FLVSplitter, PinsOfHandBuiltTags) {
        L"", 160, 128},
       {"VP6 with alpha", Flv({{9, 0, Cat({{0x15, 0x00, 0x00, 0x00, 0x20}, Vp6(6, 8, 6, 8)})}}), S_OK, L"128x96 FLV4", L"",
        0, 0},
+      // The type comes from the first key frame behind it.
       {"a first video tag that is no key frame", Flv({{9, 0, H263(2, 3)}, {9, 40, key263}}),
-       E_FAIL, L"", L"", 0, 0},
+       S_OK, L"176x144 FLV1", L"", 0, 0},
       {"header flags that deny video", Flv({{9, 0, key263}}, true, false), S_OK, L"176x144 FLV1", L"", 0, 0},
       {"8-bit PCM", Flv({{8, 0, {0x08, 0x80, 0x80}}}), S_OK, L"", L"22050/1/8 1", 0, 0},
       {"16-bit stereo PCM at 44.1 kHz", Flv({{8, 0, {0x0F, 0, 0, 0, 0}}}), S_OK, L"", L"44100/2/16 1", 0, 0},

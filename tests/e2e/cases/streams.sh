@@ -1,0 +1,102 @@
+# Every stream of a source converts, or the job fails naming the one it
+# cannot read (sourced by e2e_case.sh): one row per kind of source.
+
+# seconds_of_video FILE: from the first decoded picture's start to the
+# last one's end (sources may skip repeated pictures or start late).
+seconds_of_video() {
+  ffprobe -v error -select_streams v:0 -show_entries frame=best_effort_timestamp_time,pkt_duration_time \
+    -of csv=p=0 "$1" | awk -F, '$1 ~ /^[0-9.]+$/ { d = $2 ~ /^[0-9.]+$/ ? $2 : 0; if (n++ == 0 || $1 < a) a = $1;
+      if ($1 + d > e) e = $1 + d } END { if (n) printf "%.3f", e - a }'
+}
+
+# sound_stat FILE KEY: an overall astats value of the first sound stream.
+sound_stat() {
+  ffmpeg -nostdin -v info -i "$1" -map 0:a:0 -af "astats=measure_perchannel=none" -f null - 2>&1 |
+    sed -n "s/.*\] $2: \(.*\)/\1/p" | tail -n 1
+}
+
+# near WHAT GOT WANT TOLERANCE: GOT is within TOLERANCE of WANT.
+near() {
+  awk -v g="$2" -v w="$3" -v t="$4" 'BEGIN { exit !(g != "" && w != "" && g - w <= t && w - g <= t) }' ||
+    fail "$1: got '$2', expected '$3' within $4"
+}
+
+# check_converted SOURCE TARGET: both streams there, each as long as the
+# source's; the sound as loud as ffmpeg's own stereo rendering of the
+# source (its downmix of 5.1 does not clip) and at 440 Hz on its first
+# channel.
+check_converted() {
+  local src=$1 out=$2 l440 l220 l880
+  expect_streams "$out" "h264 aac"
+  near "$out: seconds of video" "$(seconds_of_video "$out")" "$(seconds_of_video "$src")" 0.2
+  near "$out: seconds of sound" "$(seconds_of_sound "$out")" "$(seconds_of_sound "$src")" 0.2
+  ffmpeg -nostdin -v error -y -i "$src" -map 0:a:0 -ac 2 "$WORK/stereo.wav"
+  near "$out: RMS level (dB)" "$(sound_stat "$out" "RMS level dB")" "$(sound_stat "$WORK/stereo.wav" "RMS level dB")" 1.5
+  l440=$(band_level "$out" c0 440)
+  l220=$(band_level "$out" c0 220)
+  l880=$(band_level "$out" c0 880)
+  echo "$out: 220/440/880 Hz $l220/$l440/$l880 dB"
+  awk -v a="$l220" -v b="$l440" -v c="$l880" 'BEGIN { exit !(b != "" && b - a >= 10 && b - c >= 10) }' ||
+    fail "$out: the tone is not at 440 Hz"
+  expect_clean_decode "$out"
+}
+
+# stream_job SOURCE FORMAT_BIT TARGET SAMPLE_FORMAT: type 8 (H.264 and AAC
+# in MP4) of a 1 s 160x120 source, with the audio decoder's output set to
+# SAMPLE_FORMAT (0 16-bit, 1 24-bit, 2 32-bit, 3 float) on its settings
+# page; prints the job's result.
+stream_job() {
+  printf '; Pellomar registry 1\n[]\n[Software]\n[Software\\Brisdane]\n[Software\\Brisdane\\Filters]\n[Software\\Brisdane\\Filters\\MPEG Audio Decoder]\n"SampleFormat"=dword:0000000%d\n' \
+    "$4" >"$PELLOMAR_REGISTRY_DIR/HKEY_CURRENT_USER.reg"
+  "$BIN" --type 8 --source "$1" --target "$3" --timeout 120 --set m_nSourceFormat="$2" \
+    --set m_nSourceWidth=160 --set m_nSourceHeight=120 --set m_fDuration=1 --set m_dSourceFrameRate=25 \
+    --set m_nWidth=160 --set m_nHeight=120 --set m_nVideoCodec=2 --set m_nFrameRateIndex=1 \
+    --set m_nSampleRate=44100 >"$WORK/run.log" 2>&1
+  cat "$WORK/run.log"
+  no_sanitizer_report
+}
+
+case_streams_every_one_or_named() {
+  # sample | SourceFormat bit | "done" or the format the failure names |
+  # the audio decoder's sample format (default 16-bit)
+  local rows="
+mov-mjpeg-pcm.mov|524288|done
+st-hevc.mp4|524288|done
+theora-vorbis.ogg|4096|done
+vorbis-theora.ogg|4096|done
+st-vp8-vorbis.mkv|64|done
+st-flv-nokey.flv|1048576|done
+st-alac.mov|524288|done
+st-in24.mov|524288|done
+st-lpcm-96k.mov|524288|done
+st-ac3.mov|524288|done
+st-ra144.rm|256|done
+st-ac3-mono.mkv|64|done
+st-ac3-mono.avi|512|done
+st-ac3-mono.mpg|16384|done
+st-ac3-mono.ts|16384|done
+st-ac3-loud51.mpg|16384|done
+st-dts-loud51.mkv|64|done
+st-ac3-mono.mkv|64|done|1
+st-ac3-mono.ts|16384|done|2
+st-ac3-loud51.mpg|16384|done|3
+st-two-vorbis.ogg|4096|done
+st-undecodable.avi|512|ZZZZ
+st-undecodable-sound.avi|512|wave format 0x1234"
+  local name bit want format src out
+  while IFS='|' read -r name bit want format; do
+    [ -n "$name" ] || continue
+    echo "=== $name ${format:+(sample format $format)}"
+    src=$DATA/$name
+    out=$WORK/${name%.*}.mp4
+    stream_job "$src" "$bit" "$out" "${format:-0}"
+    if [ "$want" = done ]; then
+      grep -qx "job result: done" "$WORK/run.log" || { fail "$name: the job did not end done"; continue; }
+      check_converted "$src" "$out"
+    else
+      grep -qx "job result: failed" "$WORK/run.log" || fail "$name: the job did not fail"
+      grep -q "($want)" "$WORK/run.log" || fail "$name: the failure does not name '$want'"
+      [ ! -e "$out" ] || fail "$name: a target was left at $out"
+    fi
+  done <<<"$rows"
+}
