@@ -1,18 +1,22 @@
 #!/bin/bash
-# End-to-end benchmark: whole jobs through pellomar-e2e (Release build) on a
-# 60 s 720x576 MPEG-2 program stream, to VCD and to MP4 (H.264), against the
-# ffmpeg command line doing the same conversions in the same run, once
-# single-threaded (-threads 1) and once with its default threads. Prints the
-# wall and processor (user + system) times with their ratios, our peak
-# resident memory and the processor time of our user-interface thread while
-# the job ran. Not a test: it never fails on a time.
+# End-to-end benchmark: whole jobs through pellomar-e2e (Release build)
+# against the ffmpeg command line doing the same conversions in the same run,
+# once single-threaded (-threads 1) and once with its default threads: VCD,
+# DVD and MP4 (H.264) from a 60 s 720x576 MPEG-2 program stream, and MP4
+# (H.264) and AVI (MPEG-4) from a 60 s 1280x720 H.264 MP4. Prints the wall
+# and processor (user + system) times and the peak resident memory of each
+# process with our ratios to ffmpeg's, and the processor time of our
+# user-interface thread while the job ran. Not a test: it never fails on a
+# time.
 #
 #   bench/e2e_bench.sh [BUILD_DIR] [WORK_DIR]
 #
 # BUILD_DIR defaults to build/release (configured and built with
 # `cmake --preset release` when pellomar-e2e is missing there); WORK_DIR holds
-# the source and the outputs (default: a temporary folder, removed at the end,
-# except a source made by an earlier run in BENCH_SOURCE_DIR is reused).
+# the sources and the outputs (default: a temporary folder, removed at the
+# end, except sources made by an earlier run in BENCH_SOURCE_DIR are reused).
+# BENCH_JOBS lists the jobs to run (default: all of vcd dvd mp4 mp4-720p
+# avi-720p).
 set -eu
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -40,11 +44,14 @@ trap '[ $CLEAN -eq 1 ] && rm -rf "$WORK"' EXIT
 
 SRC_DIR=${BENCH_SOURCE_DIR:-$WORK}
 SRC=$SRC_DIR/bench-mpeg2-720x576-60s.mpg
-if [ ! -s "$SRC" ]; then
-  echo "making the benchmark source ..."
+SRC720=$SRC_DIR/bench-h264-aac-1280x720-60s.mp4
+if [ ! -s "$SRC" ] || [ ! -s "$SRC720" ]; then
+  echo "making the benchmark sources ..."
   "$ROOT/tests/data/make-media.sh" --bench "$SRC_DIR" >/dev/null
 fi
 SECONDS_LONG=$(ffprobe -v error -show_entries format=duration -of default=nw=1:nk=1 "$SRC")
+SECONDS_720=$(ffprobe -v error -show_entries format=duration -of default=nw=1:nk=1 "$SRC720")
+JOBS=${BENCH_JOBS:-vcd dvd mp4 mp4-720p avi-720p}
 
 export QT_QPA_PLATFORM=offscreen
 export PELLOMAR_REGISTRY_DIR=$WORK/registry
@@ -70,44 +77,68 @@ timed() {
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
 
 FF="ffmpeg -nostdin -hide_banner -loglevel error -y"
-COMMON_SETS=(--set m_nSourceFormat=16384 --set m_nSourceWidth=720 --set m_nSourceHeight=576
-             --set "m_fDuration=$SECONDS_LONG" --set m_dSourceFrameRate=25)
+SETS_576=(--set m_nSourceFormat=16384 --set m_nSourceWidth=720 --set m_nSourceHeight=576
+          --set "m_fDuration=$SECONDS_LONG" --set m_dSourceFrameRate=25)
+SETS_720=(--set m_nSourceFormat=524288 --set m_nSourceWidth=1280 --set m_nSourceHeight=720
+          --set "m_fDuration=$SECONDS_720" --set m_dSourceFrameRate=25)
 
-printf "source: %s (%.1f s, 720x576 MPEG-2 + MP2)\n" "$SRC" "$SECONDS_LONG"
-printf "machine: %s, %s cores\n\n" "$(uname -m)" "$(nproc)"
-printf "%-6s %-5s %8s %8s %8s %9s %9s\n" job what ours "ff -t1" "ff auto" "ours/-t1" "ours/auto"
+printf "sources: %s (%.1f s, 720x576 MPEG-2 + MP2), %s (%.1f s, 1280x720 H.264 + AAC)\n" \
+  "$SRC" "$SECONDS_LONG" "$SRC720" "$SECONDS_720"
+printf "machine: %s, %s cores, load average %s\n\n" "$(uname -m)" "$(nproc)" "$(cut -d' ' -f1-3 /proc/loadavg)"
+printf "%-9s %-8s %9s %9s %9s %9s %9s\n" job what ours "ff -t1" "ff auto" "ours/-t1" "ours/auto"
 
+row() {
+  printf "%-9s %-8s %9s %9s %9s %9s %9s\n" "$1" "$2" "$3" "$4" "$5" "$(ratio "$3" "$4")" "$(ratio "$3" "$5")"
+}
+
+# bench NAME SOURCE "OUR ARGUMENTS" FFMPEG_OUTPUT_ARGUMENTS...
 bench() {
-  local name=$1 ours_args=$2
-  shift 2
+  local name=$1 src=$2 ours_args=$3
+  shift 3
+  local sets=("${SETS_576[@]}")
+  [ "$src" = "$SRC720" ] && sets=("${SETS_720[@]}")
   # shellcheck disable=SC2086 # the argument strings are meant to split
-  timed "$name-ours" "$E2E" --timeout 1800 --source "$SRC" --target "$WORK/ours-$name" "${COMMON_SETS[@]}" $ours_args
+  timed "$name-ours" "$E2E" --timeout 1800 --source "$src" --target "$WORK/ours-$name" "${sets[@]}" $ours_args
   local ours=$WALL oursCpu=$CPU rss=$RSS
   local ui
   ui=$(sed -n 's/^ui thread cpu: \([0-9.]*\) s$/\1/p' "$WORK/$name-ours.log")
   # shellcheck disable=SC2086
-  timed "$name-ff1" $FF -threads 1 -i "$SRC" -threads 1 "$@" "$WORK/ff1-$name"
-  local ff1=$WALL ff1Cpu=$CPU
+  timed "$name-ff1" $FF -threads 1 -i "$src" -threads 1 "$@" "$WORK/ff1-$name"
+  local ff1=$WALL ff1Cpu=$CPU ff1Rss=$RSS
   # shellcheck disable=SC2086
-  timed "$name-ffn" $FF -i "$SRC" "$@" "$WORK/ffn-$name"
-  local ffn=$WALL ffnCpu=$CPU
-  printf "%-6s %-5s %8.2f %8.2f %8.2f %9s %9s\n" "${name%.*}" wall "$ours" "$ff1" "$ffn" \
-    "$(ratio "$ours" "$ff1")" "$(ratio "$ours" "$ffn")"
-  printf "%-6s %-5s %8.2f %8.2f %8.2f %9s %9s\n" "" cpu "$oursCpu" "$ff1Cpu" "$ffnCpu" \
-    "$(ratio "$oursCpu" "$ff1Cpu")" "$(ratio "$oursCpu" "$ffnCpu")"
-  printf "%-6s our peak RSS %d kB; user-interface thread %s s of processor time during the job (%s%% of a core)\n" \
-    "" "$rss" "$ui" "$(awk -v u="$ui" -v w="$ours" 'BEGIN { if (w > 0) printf "%.1f", 100 * u / w; else print "n/a" }')"
+  timed "$name-ffn" $FF -i "$src" "$@" "$WORK/ffn-$name"
+  local ffn=$WALL ffnCpu=$CPU ffnRss=$RSS
+  row "${name%.*}" "wall s" "$ours" "$ff1" "$ffn"
+  row "" "cpu s" "$oursCpu" "$ff1Cpu" "$ffnCpu"
+  row "" "peak MB" "$((rss / 1024))" "$((ff1Rss / 1024))" "$((ffnRss / 1024))"
+  printf "%-9s user-interface thread %s s of processor time during the job (%s%% of a core)\n" \
+    "" "$ui" "$(awk -v u="$ui" -v w="$ours" 'BEGIN { if (w > 0) printf "%.1f", 100 * u / w; else print "n/a" }')"
 }
 
-# VCD PAL: 352x288 MPEG-1 at 25 frames/s, MP2 224 kbit/s 44.1 kHz, VCD mux.
-bench vcd.mpg "--type 3 --set m_nMpegKind=2 --set m_nTvStandard=0 --set m_nWidth=352 --set m_nHeight=288 --set m_dFrameRate=25" \
-  -target pal-vcd
-
-# MP4: H.264 512 kbit/s at the source size and 25 frames/s, AAC 128 kbit/s
-# 44.1 kHz stereo (the MP4 page's defaults with the 25 frames/s choice).
-bench mp4.mp4 "--type 8 --set m_nWidth=720 --set m_nHeight=576 --set m_nVideoCodec=2 --set m_nFrameRateIndex=1 --set m_nSampleRate=44100" \
-  -r 25 -c:v libx264 -b:v 512k -g 12 -c:a aac -b:a 128k -ar 44100 -ac 2 -f mp4
+for job in $JOBS; do
+  case $job in
+    # VCD PAL: 352x288 MPEG-1 at 25 frames/s, MP2 224 kbit/s 44.1 kHz, VCD mux.
+    vcd) bench vcd.mpg "$SRC" "--type 3 --set m_nMpegKind=2 --set m_nTvStandard=0 --set m_nWidth=352 --set m_nHeight=288 --set m_dFrameRate=25" \
+           -target pal-vcd ;;
+    # DVD PAL: 720x576 MPEG-2 at 25 frames/s, MP2 448 kbit/s 48 kHz, DVD mux.
+    dvd) bench dvd.mpg "$SRC" "--type 3 --set m_nMpegKind=4 --set m_nTvStandard=0 --set m_nWidth=720 --set m_nHeight=576 --set m_dFrameRate=25" \
+           -target pal-dvd ;;
+    # MP4: H.264 512 kbit/s at the source size and 25 frames/s, AAC 128 kbit/s
+    # 44.1 kHz stereo (the MP4 page's defaults with the 25 frames/s choice).
+    mp4) bench mp4.mp4 "$SRC" "--type 8 --set m_nWidth=720 --set m_nHeight=576 --set m_nVideoCodec=2 --set m_nFrameRateIndex=1 --set m_nSampleRate=44100" \
+           -r 25 -c:v libx264 -b:v 512k -g 12 -c:a aac -b:a 128k -ar 44100 -ac 2 -f mp4 ;;
+    # The same MP4 settings at 640x360 from the 720p source.
+    mp4-720p) bench mp4-720p.mp4 "$SRC720" "--type 8 --set m_nWidth=640 --set m_nHeight=360 --set m_nVideoCodec=2 --set m_nFrameRateIndex=1 --set m_nSampleRate=44100" \
+           -r 25 -s 640x360 -c:v libx264 -b:v 512k -g 12 -c:a aac -b:a 128k -ar 44100 -ac 2 -f mp4 ;;
+    # AVI: Xvid-tagged MPEG-4 384 kbit/s at 640x360, MP3 128 kbit/s 44.1 kHz
+    # (the AVI page's defaults) from the 720p source.
+    avi-720p) bench avi-720p.avi "$SRC720" "--type 0 --set m_nWidth=640 --set m_nHeight=360 --set m_dFrameRate=25" \
+           -r 25 -s 640x360 -c:v mpeg4 -vtag XVID -b:v 384k -g 12 -c:a libmp3lame -b:a 128k -ar 44100 -ac 2 -f avi ;;
+    *) echo "unknown job $job" >&2; exit 2 ;;
+  esac
+done
 
 echo
-echo "ratios above 1 mean slower than ffmpeg. Our decoding and MPEG-1 encoding run on one"
-echo "thread each; libx264 in our MP4 job picks its own thread count, as ffmpeg's default does."
+echo "ratios above 1 mean slower (or larger) than ffmpeg. Our MPEG-2 decoding and MPEG-1/2 encoding run"
+echo "on one thread each; H.264 is decoded on the library's frame threads, and libx264 in our MP4 jobs"
+echo "picks its own thread count, as ffmpeg's default does."

@@ -155,14 +155,20 @@ bool CEncoderEngine::ReadVideoInput(const AM_MEDIA_TYPE* video) {
     bih = &reinterpret_cast<const VIDEOINFOHEADER2*>(video->pbFormat)->bmiHeader;
   // Pictures beyond these sizes come only from a damaged header.
   if (!bih || bih->biWidth <= 0 || bih->biWidth > kMaxInputSide || bih->biHeight == 0 ||
-      bih->biHeight < -kMaxInputSide || bih->biHeight > kMaxInputSide ||
-      (bih->biBitCount != 24 && bih->biBitCount != 32))
+      bih->biHeight < -kMaxInputSide || bih->biHeight > kMaxInputSide)
+    return false;
+  const GUID& s = video->subtype;
+  const bool planar = s == MEDIASUBTYPE_YV12 || s == MEDIASUBTYPE_I420 || s == MEDIASUBTYPE_IYUV;
+  if (planar ? (bih->biWidth % 2 || bih->biHeight % 2) : (bih->biBitCount != 24 && bih->biBitCount != 32))
     return false;
   m_nInWidth = bih->biWidth;
   m_nInHeight = bih->biHeight < 0 ? -bih->biHeight : bih->biHeight;
-  m_bFlip = bih->biHeight > 0;
-  m_nInBits = bih->biBitCount;
-  m_nStride = static_cast<int>(DibRowBytes(bih->biWidth, bih->biBitCount));
+  m_bPlanarInput = planar;
+  m_bSwapChroma = s == MEDIASUBTYPE_YV12;
+  // Planar pictures run top down whatever the sign of their height says.
+  m_bFlip = !planar && bih->biHeight > 0;
+  m_nInBits = planar ? 12 : bih->biBitCount;
+  m_nStride = planar ? bih->biWidth : static_cast<int>(DibRowBytes(bih->biWidth, bih->biBitCount));
   return true;
 }
 
@@ -588,6 +594,24 @@ HRESULT CEncoderEngine::SetUpPictureConversion() {
   m_pHelper.reset();
   const int srcW = m_nInWidth - m_nCropLeft - m_nCropRight;
   const int srcH = m_nInHeight - m_nCropTop - m_nCropBottom;
+  if (m_bPlanarInput) {
+    // The decoder's own 4:2:0 pictures: copied as they are when nothing
+    // changes, else scaled (and brought to the encoder's layout) at once.
+    m_bYuvPath = false;
+    if (c->pix_fmt == AV_PIX_FMT_YUV420P && srcW == m_nOutWidth && srcH == m_nOutHeight) return S_OK;
+    m_pSws = sws_alloc_context();
+    if (m_pSws) {
+      av_opt_set_int(m_pSws, "srcw", srcW, 0);
+      av_opt_set_int(m_pSws, "srch", srcH, 0);
+      av_opt_set_int(m_pSws, "src_format", AV_PIX_FMT_YUV420P, 0);
+      av_opt_set_int(m_pSws, "dstw", m_nOutWidth, 0);
+      av_opt_set_int(m_pSws, "dsth", m_nOutHeight, 0);
+      av_opt_set_int(m_pSws, "dst_format", c->pix_fmt, 0);
+      av_opt_set_int(m_pSws, "sws_flags", SWS_BICUBIC, 0);
+      if (sws_init_context(m_pSws, nullptr, nullptr) < 0) sws_freeContext(m_pSws), m_pSws = nullptr;
+    }
+    return m_pSws ? S_OK : Fail(E_OUTOFMEMORY, "Can't alloc picture resample buffer for output stream");
+  }
   m_bYuvPath = c->pix_fmt == AV_PIX_FMT_YUV420P || c->pix_fmt == AV_PIX_FMT_YUVJ420P;
   // Full-size pictures are converted in two halves side by side, so that
   // the muxer's worker keeps up with the decoder.
@@ -810,15 +834,53 @@ HRESULT CEncoderEngine::ConvertToYuv(const uint8_t* src, int stride, int srcH, u
   return r < 0 ? E_FAIL : S_OK;
 }
 
+HRESULT CEncoderEngine::EncodeInnerPicture() {
+  if (m_pSws && m_nPadRight > 0) BlackRightBar(m_pVideoFrame);
+  m_pVideoFrame->pts = m_nVideoFrames++;
+  ++m_nRunFrames;
+  return EncodeVideoFrame(m_pVideoFrame);
+}
+
+HRESULT CEncoderEngine::WritePlanarPicture(const uint8_t* data) {
+  // Y, then the two quarter-size chroma planes (V first in YV12), each
+  // read from the crop rectangle on.
+  const int chromaStride = m_nStride / 2;
+  const uint8_t* first = data + static_cast<ptrdiff_t>(m_nStride) * m_nInHeight;
+  const uint8_t* second = first + static_cast<ptrdiff_t>(chromaStride) * (m_nInHeight / 2);
+  const uint8_t* src[3] = {data + static_cast<ptrdiff_t>(m_nCropTop) * m_nStride + m_nCropLeft,
+                           m_bSwapChroma ? second : first, m_bSwapChroma ? first : second};
+  for (int p = 1; p < 3; ++p) src[p] += static_cast<ptrdiff_t>(m_nCropTop / 2) * chromaStride + m_nCropLeft / 2;
+  const int strides[3] = {m_nStride, chromaStride, chromaStride};
+  m_pVideoFrame = WritableVideoFrame();
+  if (!m_pVideoFrame) return Fail(E_OUTOFMEMORY, "Alloc buffer for color space converting failed");
+  uint8_t* dst[4] = {};
+  PlanesAt(m_pVideoFrame, m_nPadTop, m_nPadLeft, dst);
+  const int srcH = m_nInHeight - m_nCropTop - m_nCropBottom;
+  if (m_pSws) {
+    if (sws_scale(m_pSws, src, strides, 0, srcH, dst, m_pVideoFrame->linesize) <= 0)
+      return Fail(E_FAIL, "error padding picture\n");
+  } else {
+    for (int p = 0; p < 3; ++p)
+      av_image_copy_plane(dst[p], m_pVideoFrame->linesize[p], src[p], strides[p], p ? m_nOutWidth / 2 : m_nOutWidth,
+                          p ? srcH / 2 : srcH);
+  }
+  return EncodeInnerPicture();
+}
+
 HRESULT CEncoderEngine::WritePacket(const MuxSample& sample) {
   if (!m_pFormatCtx || !m_bHeaderWritten) return Fail(E_UNEXPECTED, "Output is not open\n");
   if (sample.m_bVideo) {
     if (!m_pVideoCtx) return S_OK;
-    const size_t need = static_cast<size_t>(m_nStride) * m_nInHeight;
+    const size_t need = static_cast<size_t>(m_nStride) * m_nInHeight * (m_bPlanarInput ? 3 : 2) / 2;
     // A short sample would be read past its end: drop it.
     if (sample.m_data.size() < need || need == 0) {
       ++m_nRunShortFrames;
       return S_OK;
+    }
+    if (m_bPlanarInput) {
+      HRESULT hr = WritePlanarPicture(sample.m_data.data());
+      if (FAILED(hr)) return hr;
+      return AddSilenceIfBehind();
     }
     const int bpp = m_nInBits / 8;
     const uint8_t* src = sample.m_data.data();
@@ -842,10 +904,7 @@ HRESULT CEncoderEngine::WritePacket(const MuxSample& sample) {
       if (sws_scale(m_pSws, srcPlanes, srcStrides, 0, srcH, dst, m_pVideoFrame->linesize) <= 0)
         return Fail(E_FAIL, "error padding picture\n");
     }
-    if (m_pSws && m_nPadRight > 0) BlackRightBar(m_pVideoFrame);
-    m_pVideoFrame->pts = m_nVideoFrames++;
-    ++m_nRunFrames;
-    HRESULT hr = EncodeVideoFrame(m_pVideoFrame);
+    HRESULT hr = EncodeInnerPicture();
     if (FAILED(hr)) return hr;
     return AddSilenceIfBehind();
   }

@@ -116,6 +116,8 @@ class CEncoderEngine {
   // The planes of a frame at a pixel position; the right bar blacked again.
   static void PlanesAt(const AVFrame* frame, int top, int left, uint8_t* planes[4]);
   void BlackRightBar(AVFrame* frame);
+  HRESULT WritePlanarPicture(const uint8_t* data);
+  HRESULT EncodeInnerPicture();
   HRESULT ConvertToYuv(const uint8_t* src, int stride, int srcH, uint8_t* const dst[4]);
   HRESULT EncodeVideoFrame(AVFrame* frame);
   HRESULT EncodeAudioBytes(const BYTE* data, size_t bytes);
@@ -132,6 +134,8 @@ class CEncoderEngine {
   int m_nInWidth = 0;
   int m_nInHeight = 0;
   int m_nInBits = 24;
+  bool m_bPlanarInput = false;  // 4:2:0 planes, not RGB
+  bool m_bSwapChroma = false;   // V before U (YV12)
   bool m_bHasVideo = false;
   // Input audio
   int m_nInSampleRate = 44100;

@@ -132,6 +132,13 @@ HRESULT CFrameRateChanger::SetInputMode(int mode) {
   return S_OK;
 }
 
+HRESULT CFrameRateChanger::SetPlanarInput(bool accept) {
+  CAutoLock lock(&m_csFilter);
+  if (m_pInput && m_pInput->IsConnected()) return E_UNEXPECTED;
+  m_bPlanarInput = accept;
+  return S_OK;
+}
+
 HRESULT CFrameRateChanger::SetImageOutput(int mode, LPCWSTR path, int timeMs, int width, int height) {
   CAutoLock lock(&m_csFilter);
   if (!IsStopped()) return VFW_E_WRONG_STATE;
@@ -156,7 +163,10 @@ HRESULT CFrameRateChanger::CheckInputType(const CMediaType* in) {
   CheckPointer(in, E_POINTER);
   if (*in->Type() != MEDIATYPE_Video) return E_INVALIDARG;
   if (!IsStopped()) return IsAcceptedFormatChange(*in) ? S_OK : E_INVALIDARG;
-  if (IsRgbSubtype(*in->Subtype())) return S_OK;
+  const GUID& subtype = *in->Subtype();
+  if (IsRgbSubtype(subtype)) return S_OK;
+  if (m_bPlanarInput && (subtype == MEDIASUBTYPE_YV12 || subtype == MEDIASUBTYPE_I420 || subtype == MEDIASUBTYPE_IYUV))
+    return S_OK;
   return m_nInputMode == 0 ? S_OK : E_INVALIDARG;
 }
 
@@ -379,9 +389,19 @@ HRESULT CFrameRateChanger::Receive(IMediaSample* sample) {
 
   if ((props->dwSampleFlags & AM_SAMPLE_TYPECHANGED) && props->pMediaType) m_mtFrame = *props->pMediaType;
 
+  // A frame that brings no new format goes on as it came, only restamped;
+  // the repeats behind it are copies.
   IMediaSample* out = nullptr;
-  hr = CopySample(sample, true, &out);
-  if (FAILED(hr)) return hr;
+  const bool typeChanged = m_bOutputTypePending || (props->dwSampleFlags & AM_SAMPLE_TYPECHANGED);
+  if (!typeChanged && sample->GetActualDataLength() > 0) {
+    out = sample;
+    out->AddRef();
+    out->SetMediaTime(nullptr, nullptr);
+    hr = S_OK;
+  } else {
+    hr = CopySample(sample, true, &out);
+    if (FAILED(hr)) return hr;
+  }
   const bool copied = hr == S_OK;
 
   if (start == 0) m_nImageIndex = 0;

@@ -38,6 +38,10 @@ class CFrameRateChanger : public CTransformFilter {
   HRESULT SetFrameRate(int num, int den);
   // 1: RGB input only (pictures can be written); 0: any video subtype.
   HRESULT SetInputMode(int mode);
+  // Lets input mode 1 take the decoders' 4:2:0 planar pictures (YV12,
+  // I420) too, for a sink that reads them and a job without pictures.
+  // Refused (E_UNEXPECTED) once the input is connected.
+  HRESULT SetPlanarInput(bool accept);
   // mode 1: `path` is the picture file, `timeMs` the time of the frame;
   // mode 2: `path` is the folder, `timeMs` the interval. A box of width and
   // height (both non-zero) fits the pictures on a white canvas.
@@ -94,6 +98,7 @@ class CFrameRateChanger : public CTransformFilter {
   LONGLONG m_nFramesIn = 0;
   LONGLONG m_nFramesOut = 0;
   int m_nInputMode = 1;
+  bool m_bPlanarInput = false;
   int m_nImageMode = kNoImages;
   std::string m_strImagePath;
   int m_nImageWidth = 0;

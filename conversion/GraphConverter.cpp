@@ -629,9 +629,28 @@ HRESULT CGraphConverter::AddFrameChanger(int num, int den, CComPtr<IBaseFilter>&
   return AddFilter(filter, L"Veyl Frame Changer");
 }
 
-HRESULT CGraphConverter::ConnectToFrameChanger(IPin* pin, IBaseFilter* filter, CFrameRateChanger* changer) {
+HRESULT CGraphConverter::ConnectPlanar(IPin* pin, IBaseFilter* filter) {
+  // The decoder's 4:2:0 types, in its own order, before any RGB one.
+  CComPtr<IEnumMediaTypes> types;
+  if (FAILED(pin->EnumMediaTypes(&types)) || !types) return VFW_E_CANNOT_CONNECT;
+  AM_MEDIA_TYPE* pmt = nullptr;
+  HRESULT hr = VFW_E_CANNOT_CONNECT;
+  for (int n = 0; n < 64 && FAILED(hr) && types->Next(1, &pmt, nullptr) == S_OK && pmt; ++n) {
+    const GUID& s = pmt->subtype;
+    if (s == MEDIASUBTYPE_YV12 || s == MEDIASUBTYPE_I420 || s == MEDIASUBTYPE_IYUV)
+      hr = ConnectPinToFilterDirect(pin, filter, pmt);
+    DeleteMediaType(pmt);
+    pmt = nullptr;
+  }
+  return hr;
+}
+
+HRESULT CGraphConverter::ConnectToFrameChanger(IPin* pin, IBaseFilter* filter, CFrameRateChanger* changer,
+                                               bool planar) {
   changer->SetInputMode(1);
-  HRESULT hr = ConnectPinToFilterDirectEx(pin, filter, nullptr, true, true);
+  changer->SetPlanarInput(planar);
+  HRESULT hr = planar ? ConnectPlanar(pin, filter) : VFW_E_CANNOT_CONNECT;
+  if (FAILED(hr)) hr = ConnectPinToFilterDirectEx(pin, filter, nullptr, true, true);
   if (FAILED(hr)) hr = ConnectThroughLayoutConverter(pin, filter);
   if (FAILED(hr)) {
     changer->SetInputMode(0);
@@ -686,7 +705,9 @@ HRESULT CGraphConverter::ConnectVideoToMuxer(IPin* pin, IBaseFilter* sink) {
   HRESULT hr = AddFrameChanger(m_nRateNum, m_nRateDen, filter, changer);
   if (FAILED(hr)) return hr;
   m_pFrameChanger = filter;
-  hr = ConnectToFrameChanger(pin, filter, changer);
+  // The muxers read the decoder's 4:2:0 pictures themselves; pictures of
+  // frames are written from RGB ones only.
+  hr = ConnectToFrameChanger(pin, filter, changer, m_nImageMode <= 0);
   if (FAILED(hr)) return hr;
   if (m_nImageMode > 0)
     changer->SetImageOutput(m_nImageMode, m_strImagePath.c_str(), m_nImageTime, m_nImageWidth, m_nImageHeight);

@@ -145,7 +145,9 @@ class CGraphConverter : public CFGManagerCustom {
   HRESULT ConnectAudioToMuxer(IPin* pin, IBaseFilter* sink);
   HRESULT ConnectVideoToCompressor(IPin* pin, IBaseFilter* sink, bool keepRate);
   HRESULT AddFrameChanger(int num, int den, CComPtr<IBaseFilter>& filter, CFrameRateChanger*& changer);
-  HRESULT ConnectToFrameChanger(IPin* pin, IBaseFilter* filter, CFrameRateChanger* changer);
+  // `planar`: the decoder's 4:2:0 pictures are tried first (ConnectPlanar).
+  HRESULT ConnectToFrameChanger(IPin* pin, IBaseFilter* filter, CFrameRateChanger* changer, bool planar = false);
+  HRESULT ConnectPlanar(IPin* pin, IBaseFilter* filter);
   HRESULT ConnectThroughLayoutConverter(IPin* pin, IBaseFilter* changer);
   // Takes a decoded stream the sink has no room for out of the graph, with
   // the filters that only fed it, up to the source.

@@ -11,9 +11,12 @@ REFERENCE_TIME AddTimes(REFERENCE_TIME a, REFERENCE_TIME b) {
   return r;
 }
 
-bool IsRgbVideo(const CMediaType* pmt) {
+bool IsMuxableVideo(const CMediaType* pmt) {
   if (*pmt->Type() != MEDIATYPE_Video) return false;
-  if (*pmt->Subtype() != MEDIASUBTYPE_RGB32 && *pmt->Subtype() != MEDIASUBTYPE_RGB24) return false;
+  const GUID& s = *pmt->Subtype();
+  if (s != MEDIASUBTYPE_YV12 && s != MEDIASUBTYPE_I420 && s != MEDIASUBTYPE_IYUV && s != MEDIASUBTYPE_RGB32 &&
+      s != MEDIASUBTYPE_RGB24)
+    return false;
   // The engine reads the bitmap header out of the format block.
   if (*pmt->FormatType() == FORMAT_VideoInfo) return pmt->Format() && pmt->FormatLength() >= sizeof(VIDEOINFOHEADER);
   if (*pmt->FormatType() == FORMAT_VideoInfo2)
@@ -42,7 +45,7 @@ CMpegInputPin::~CMpegInputPin() = default;
 
 HRESULT CMpegInputPin::CheckMediaType(const CMediaType* pmt) {
   CheckPointer(pmt, E_POINTER);
-  if (m_bVideo) return IsRgbVideo(pmt) ? S_OK : E_INVALIDARG;
+  if (m_bVideo) return IsMuxableVideo(pmt) ? S_OK : E_INVALIDARG;
   return IsPcm16(pmt) ? S_OK : E_INVALIDARG;
 }
 
@@ -70,7 +73,7 @@ HRESULT CMpegInputPin::Active() {
     // A record that slipped in while the last run was being stopped does
     // not belong to this run.
     CAutoLock lock(&m_csQueue);
-    m_queue.clear();
+    ClearQueue();
     m_bAccepting = true;
     m_evRoom.Set();
   }
@@ -83,7 +86,7 @@ HRESULT CMpegInputPin::Inactive() {
     // flag keeps a streaming thread from queueing behind this clear.
     CAutoLock lock(&m_csQueue);
     m_bAccepting = false;
-    m_queue.clear();
+    ClearQueue();
     m_evRoom.Set();
   }
   return CBaseInputPin::Inactive();
@@ -153,14 +156,23 @@ void CMpegInputPin::QueueSample(std::unique_ptr<MuxSample> sample) {
     if (m_evRoom.Wait(1)) break;
   CAutoLock lock(&m_csQueue);
   if (!m_bAccepting || !StreamingState()) return;
-  m_queue.push_back(std::move(sample));
-  if (m_queue.size() >= kQueueLimit) m_evRoom.Reset();
+  Push(std::move(sample));
 }
 
 void CMpegInputPin::AppendSample(std::unique_ptr<MuxSample> sample) {
   CAutoLock lock(&m_csQueue);
+  Push(std::move(sample));
+}
+
+void CMpegInputPin::Push(std::unique_ptr<MuxSample> sample) {
+  m_nQueuedBytes += sample->m_data.size();
   m_queue.push_back(std::move(sample));
-  if (m_queue.size() >= kQueueLimit) m_evRoom.Reset();
+  if (QueueFull()) m_evRoom.Reset();
+}
+
+void CMpegInputPin::ClearQueue() {
+  m_queue.clear();
+  m_nQueuedBytes = 0;
 }
 
 std::unique_ptr<MuxSample> CMpegInputPin::PopSample() {
@@ -169,8 +181,9 @@ std::unique_ptr<MuxSample> CMpegInputPin::PopSample() {
   if (!m_queue.empty()) {
     rec = std::move(m_queue.front());
     m_queue.pop_front();
+    m_nQueuedBytes -= rec->m_data.size();
   }
-  if (m_queue.size() < kQueueLimit) m_evRoom.Set();
+  if (!QueueFull()) m_evRoom.Set();
   return rec;
 }
 

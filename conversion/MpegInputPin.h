@@ -12,8 +12,11 @@
 
 class CMpegInputPin : public CBaseInputPin {
  public:
-  // A streaming thread waits while its queue holds this many records.
+  // A streaming thread waits while its queue holds this many records, or
+  // this many bytes of them: decoded pictures are large, and a worker that
+  // lags behind gains nothing from a long queue of them.
   static constexpr size_t kQueueLimit = 100;
+  static constexpr size_t kQueueByteLimit = 12u << 20;
   // ... but not longer than this many 1 ms waits, so that a stalled worker
   // cannot hold a streaming thread for good.
   static constexpr int kMaxQueueWaits = 1000;
@@ -21,8 +24,8 @@ class CMpegInputPin : public CBaseInputPin {
   CMpegInputPin(CBaseFilter* filter, CCritSec* lock, HRESULT* phr, LPCWSTR name, bool video);
   ~CMpegInputPin() override;
 
-  // Video: RGB32 or RGB24 frames (VideoInfo or VideoInfo2); audio: 16-bit
-  // PCM in a WAVEFORMATEX.
+  // Video: 4:2:0 planar (YV12, I420) frames, or RGB32 or RGB24 ones
+  // (VideoInfo or VideoInfo2); audio: 16-bit PCM in a WAVEFORMATEX.
   HRESULT CheckMediaType(const CMediaType* pmt) override;
   HRESULT CompleteConnect(IPin* receivePin) override;
   HRESULT Active() override;
@@ -57,6 +60,10 @@ class CMpegInputPin : public CBaseInputPin {
 
  protected:
   bool StreamingState() const { return !m_pFilter->IsStopped() && !IsFlushing(); }
+  // Under the queue lock.
+  bool QueueFull() const { return m_queue.size() >= kQueueLimit || m_nQueuedBytes >= kQueueByteLimit; }
+  void Push(std::unique_ptr<MuxSample> sample);
+  void ClearQueue();
 
   const bool m_bVideo;
   CCritSec m_csReceive;
@@ -66,7 +73,8 @@ class CMpegInputPin : public CBaseInputPin {
 
   CCritSec m_csQueue;
   std::deque<std::unique_ptr<MuxSample>> m_queue;
+  size_t m_nQueuedBytes = 0;
   bool m_bAccepting = false;  // between Active and Inactive
-  // Set while the queue holds fewer than kQueueLimit records.
+  // Set while the queue is below its limits.
   CAMEvent m_evRoom{TRUE};
 };

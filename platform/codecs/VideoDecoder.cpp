@@ -249,7 +249,14 @@ HRESULT CFfVideoDecoder::StartStreaming() {
   m_ctx->codec_tag = IsFourCCGuid(in.subtype) ? in.subtype.Data1 : 0;
   if (id == AV_CODEC_ID_MJPEG || id == AV_CODEC_ID_DVVIDEO) m_ctx->codec_tag = bih->biCompression;
   m_ctx->pkt_timebase = AVRational{1, 10000000};
-  m_ctx->thread_count = 1;
+  // Codecs that decode several frames at once do so on as many threads as
+  // the library picks; their pictures still come out one by one, in order.
+  if (codec->capabilities & AV_CODEC_CAP_FRAME_THREADS) {
+    m_ctx->thread_count = 0;
+    m_ctx->thread_type = FF_THREAD_FRAME;
+  } else {
+    m_ctx->thread_count = 1;
+  }
   std::vector<BYTE> extra = ExtraData(in);
   if (!extra.empty()) {
     m_ctx->extradata = static_cast<uint8_t*>(av_mallocz(extra.size() + AV_INPUT_BUFFER_PADDING_SIZE));

@@ -572,11 +572,20 @@ TEST(FrameRateChanger, SettersRefuseWhatTheyCannotHonour) {
   EXPECT_EQ(g.changer->SetImageOutput(3, L"/tmp/x.jpg", 1000, 0, 0), E_INVALIDARG);
   EXPECT_EQ(g.changer->SetInputMode(2), E_INVALIDARG);
 
+  // 4:2:0 planar pictures are taken in RGB mode only when asked for; YUY2
+  // never is.
+  CMediaType yv12(&MEDIATYPE_Video);
+  yv12.SetSubtype(&MEDIASUBTYPE_YV12);
+  EXPECT_EQ(g.changer->CheckInputType(&yv12), E_INVALIDARG);
+  ASSERT_EQ(g.changer->SetPlanarInput(true), S_OK);
+  EXPECT_EQ(g.changer->CheckInputType(&yv12), S_OK);
+
   // YUV is refused in RGB mode, accepted in mode 0.
   EXPECT_NE(g.ConnectInput(), S_OK);
   ASSERT_EQ(g.changer->SetInputMode(0), S_OK);
   ASSERT_EQ(g.ConnectInput(), S_OK);
   EXPECT_EQ(g.changer->SetInputMode(1), E_UNEXPECTED);
+  EXPECT_EQ(g.changer->SetPlanarInput(false), E_UNEXPECTED);
   EXPECT_EQ(g.changer->SetFrameRate(30, 1), S_OK) << "the output is not connected yet";
   ASSERT_EQ(g.ConnectOutput(), S_OK);
   EXPECT_EQ(g.changer->SetFrameRate(25, 1), E_FAIL);
