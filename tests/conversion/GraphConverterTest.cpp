@@ -156,7 +156,7 @@ TEST(ProbeSource, UnreadableSourceLeavesTheRecord) {
 struct JobGraph {
   CComPtr<CGraphConverter> conv = NewConverter();
 
-  GraphEvents Play() { return PlayToEnd(static_cast<IGraphBuilder2*>(conv.p)); }
+  GraphEvents Play() { return convtest::PlayJob(conv.p); }
 };
 
 std::string Target(const char* name) {
