@@ -31,6 +31,8 @@ const char* const kMpegFilter = "Mpeg Files (*.mpg;*.mpeg)|*.mpg;*.mpeg||";
 
 bool ProbeSourceFile(CWnd* owner, const std::string& path, SourceMediaInfo* info) {
   HRESULT hr = E_FAIL;
+  // Only this probe's reason may follow the message.
+  g_strConvertError.clear();
   {
     CComPtr<IGraphBuilder> graph;
     auto* converter = new CGraphConverter(owner ? owner->GetSafeHwnd() : nullptr);
