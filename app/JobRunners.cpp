@@ -54,6 +54,7 @@ HRESULT CGraphConverterJob::BuildPicturesGraph(const std::string& source, const 
   return m_pConverter->BuildPicturesGraph(source, folder, interval, width, height);
 }
 std::string CGraphConverterJob::RunErrorText() { return m_pConverter->GetRunError(); }
+std::string CGraphConverterJob::FinishFiles(bool keep) { return m_pConverter->FinishFiles(keep); }
 HRESULT CGraphConverterJob::BuildAsfGraph(const std::string& source, const std::string& target, int profileIndex) {
   return m_pConverter->BuildAsfGraph(source, target, profileIndex);
 }
@@ -196,6 +197,9 @@ std::string AbortMessage(int number, const CConvertOpt& job, HRESULT hr, const s
   std::string text = head;
   if (!runError.empty()) {
     text += EndLine(runError);
+  } else if (hr == static_cast<HRESULT>(0x8003001D) || hr == HRESULT_FROM_WIN32(ERROR_DISK_FULL)) {
+    // A write that failed names the file it was for.
+    text += EndLine("Could not write '" + job.m_strTarget + "': " + ResultText(hr));
   } else if (job.m_nType >= CONVERT_3GP && job.m_nType <= CONVERT_MP4) {
     text += " Error in output settings. We suggest you using the pre-defined profile while creating 3GP and MP4 files.\n";
   } else {

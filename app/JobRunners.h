@@ -39,6 +39,9 @@ class CJobBuilder {
   // Why the running graph failed, as the filter that failed said it, or
   // empty.
   virtual std::string RunErrorText() { return std::string(); }
+  // Once the graph has stopped: the job's files take their targets' names
+  // (`keep`) or are removed. Returns why keeping failed, or "".
+  virtual std::string FinishFiles(bool) { return std::string(); }
 };
 
 // The real converter of a job.
@@ -63,6 +66,7 @@ class CGraphConverterJob : public CJobBuilder {
   HRESULT BuildAsfGraph(const std::string& source, const std::string& target, int profileIndex) override;
   IGraphBuilder* Graph() override { return m_pGraph; }
   std::string RunErrorText() override;
+  std::string FinishFiles(bool keep) override;
 
  private:
   CGraphConverter* m_pConverter = nullptr;  // kept alive by m_pGraph

@@ -31,6 +31,8 @@ const char* const kMpegFilter = "Mpeg Files (*.mpg;*.mpeg)|*.mpg;*.mpeg||";
 
 bool ProbeSourceFile(CWnd* owner, const std::string& path, SourceMediaInfo* info) {
   HRESULT hr = E_FAIL;
+  // Only this probe's reason may follow the message.
+  g_strConvertError.clear();
   {
     CComPtr<IGraphBuilder> graph;
     auto* converter = new CGraphConverter(owner ? owner->GetSafeHwnd() : nullptr);
@@ -39,7 +41,10 @@ bool ProbeSourceFile(CWnd* owner, const std::string& path, SourceMediaInfo* info
     if (graph) hr = converter->ProbeSource(path, info);
   }
   if (FAILED(hr)) {
-    AfxMessageBox(UiLoadString(IDS_PROBE_FAILED), MB_OK | MB_ICONSTOP);
+    // The converter's own reason, when it has one, follows the general text.
+    std::string text = UiLoadString(IDS_PROBE_FAILED);
+    if (!g_strConvertError.empty()) text += "\n" + g_strConvertError;
+    AfxMessageBox(text.c_str(), MB_OK | MB_ICONSTOP);
     return false;
   }
   return true;

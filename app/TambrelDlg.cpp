@@ -1,7 +1,9 @@
 #include "app/TambrelDlg.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 
 #include "app/AboutDlg.h"
 #include "app/DlgLog.h"
@@ -375,6 +377,7 @@ void CTambrelDlg::OnStartStop() {
   m_bConverting = 1;
   m_nCurJob = 0;
   m_strLog.clear();
+  m_runTargets.clear();
   ++m_nRunSerial;
   OnNextJob(m_nRunSerial, 0);
 }
@@ -401,6 +404,7 @@ LRESULT CTambrelDlg::OnNextJob(WPARAM wParam, LPARAM) {
   if (m_pGraph) {
     // A graph still running (a stopped job) is stopped before it goes.
     if (m_pMediaControl) m_pMediaControl->Stop();
+    FinishJobFiles();
     ReleaseGraph();
   }
   StopProgressTimer();
@@ -410,9 +414,12 @@ LRESULT CTambrelDlg::OnNextJob(WPARAM wParam, LPARAM) {
     EndRun();
     return 0;
   }
+  TakeFreeTarget(m_nCurJob);
   CConvertOpt* job = GetJob(m_nCurJob);
   SetStatus(m_nCurJob, kJobRunning);
   m_bJobEnded = false;
+  m_nFilesJob = m_nCurJob;
+  m_bKeepFiles = false;
   BOOL ok = FALSE;
   switch (job->m_nType) {
     case CONVERT_AVI: ok = RunAviJob(job); break;
@@ -449,6 +456,42 @@ LRESULT CTambrelDlg::OnNextJob(WPARAM wParam, LPARAM) {
     PostMessage(WM_NEXTJOB, m_nRunSerial);
   }
   return 0;
+}
+
+void CTambrelDlg::TakeFreeTarget(int row) {
+  CConvertOpt* job = GetJob(row);
+  if (!job || job->m_strTarget.empty() || job->m_nType == CONVERT_VIDEO_TO_PICTURES ||
+      job->m_nType == CONVERT_PICTURES_TO_VIDEO)
+    return;
+  auto key = [](const std::string& path) {
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+    return (ec ? std::filesystem::path(path) : absolute).lexically_normal().string();
+  };
+  auto taken = [&](const std::string& path) {
+    return std::find(m_runTargets.begin(), m_runTargets.end(), key(path)) != m_runTargets.end();
+  };
+  const std::string& wanted = job->m_strTarget;
+  const size_t sep = wanted.find_last_of("/\\");
+  const size_t dot = wanted.rfind('.');
+  const size_t cut = dot != std::string::npos && (sep == std::string::npos || dot > sep) ? dot : wanted.size();
+  std::string target = wanted;
+  for (int n = 2; n < 1000 && taken(target); ++n)
+    target = wanted.substr(0, cut) + " (" + std::to_string(n) + ")" + wanted.substr(cut);
+  if (target != wanted) {
+    job->m_strTarget = target;
+    m_list.SetItemText(row, 2, target.c_str());
+  }
+  m_runTargets.push_back(key(target));
+}
+
+void CTambrelDlg::FinishJobFiles() {
+  if (!m_pBuilder || !IsValidRow(m_nFilesJob)) return;
+  const std::string failure = m_pBuilder->FinishFiles(m_bKeepFiles);
+  if (failure.empty()) return;
+  SetStatus(m_nFilesJob, kJobFailed);
+  m_bHadError = 1;
+  m_strLog += Format("%d. ", m_nFilesJob + 1) + failure;
 }
 
 void CTambrelDlg::EndRun() {
@@ -500,6 +543,8 @@ HRESULT CTambrelDlg::StartConversion(int seekingSource) {
 }
 
 void CTambrelDlg::StopConversion() {
+  // A stopped job keeps what it wrote; one that has failed already does not.
+  if (!m_bJobEnded) m_bKeepFiles = true;
   if (m_pMediaControl) m_pMediaControl->Stop();
   g_bStopRequested = 1;
   SetStartLook(true);
@@ -562,6 +607,7 @@ LRESULT CTambrelDlg::OnGraphEvent(WPARAM, LPARAM) {
     CConvertOpt* job = GetJob(m_nCurJob);
     if (code == EC_COMPLETE) {
       m_bJobEnded = true;
+      m_bKeepFiles = true;
       StopProgressTimer();
       SetProgress(100);
       const double length = job->m_fDuration;

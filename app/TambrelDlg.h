@@ -50,6 +50,8 @@ class CTambrelDlg : public CBitmapDialog {
   int GetJobCount() const;
   CConvertOpt* GetJob(int row) const;
   int GetJobStatus(int row) const;
+  // The target as the job's row shows it.
+  std::string GetJobTargetText(int row) const { return IsValidRow(row) ? m_list.GetItemText(row, 2) : std::string(); }
   const std::string& GetRunLog() const { return m_strLog; }
   bool IsConverting() const { return m_bConverting != 0; }
   bool HadError() const { return m_bHadError != 0; }
@@ -104,6 +106,10 @@ class CTambrelDlg : public CBitmapDialog {
   void StopProgressTimer();
   void EndRun();
   void InsertRow(int row);
+  // Gives the job of `row` a target that no earlier job of the run took.
+  void TakeFreeTarget(int row);
+  // The stopped graph's files take their targets' names or go.
+  void FinishJobFiles();
   void DeleteJob(int row);
   // While converting: tells the user so and answers true.
   bool RefuseClose();
@@ -138,6 +144,12 @@ class CTambrelDlg : public CBitmapDialog {
   // Tags the next-job messages of one run, so a message posted before a
   // stop cannot move a later run on.
   WPARAM m_nRunSerial = 0;
+  // The targets of the run's jobs so far, as absolute paths.
+  std::vector<std::string> m_runTargets;
+  // The row whose graph m_pGraph is, and whether its files are kept: the
+  // job completed, or the user stopped it (what it wrote stays).
+  int m_nFilesJob = -1;
+  bool m_bKeepFiles = false;
   CImageList m_images;
   CFont m_fontHeader;
   CFont m_fontProgress;

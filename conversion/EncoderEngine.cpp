@@ -22,6 +22,7 @@ extern "C" {
 #include <strings.h>
 #include <thread>
 
+#include "conversion/JobFiles.h"
 #include "conversion/SliceHelper.h"
 #include "foundation/PixelConversion.h"
 #include "platform/dshow/DShow.h"
@@ -144,7 +145,20 @@ HRESULT CEncoderEngine::Fail(HRESULT hr, const char* fmt, ...) {
   return hr;
 }
 
-void CEncoderEngine::SetOutputName(const std::string& path) { m_strOutputName = path; }
+void CEncoderEngine::SetOutputName(const std::string& path, const std::string& shownName) {
+  m_strOutputName = path;
+  m_strShownName = shownName.empty() ? path : shownName;
+}
+
+bool CEncoderEngine::OutputFailed() const { return m_pFormatCtx && m_pFormatCtx->pb && m_pFormatCtx->pb->error < 0; }
+
+HRESULT CEncoderEngine::WriteFailed(int err) {
+  if (OutputFailed()) err = m_pFormatCtx->pb->error;
+  char cause[128] = "unknown cause";
+  av_strerror(err, cause, sizeof(cause));
+  return Fail(err == AVERROR(ENOSPC) ? HRESULT_FROM_WIN32(ERROR_DISK_FULL) : HRESULT_FROM_WIN32(ERROR_WRITE_FAULT),
+              "Could not write '%s': %s\n", m_strShownName.c_str(), cause);
+}
 
 bool CEncoderEngine::ReadVideoInput(const AM_MEDIA_TYPE* video) {
   if (!video || !video->pbFormat) return false;
@@ -424,8 +438,11 @@ HRESULT CEncoderEngine::Open(int mode) {
   if (!(m_pOutputFormat->flags & AVFMT_NOFILE)) {
     std::error_code ec;
     const bool existed = std::filesystem::exists(m_strOutputName, ec);
+    // The opening below would wait for good on a pipe.
+    if (!OpenableAsRegularFile(m_strOutputName))
+      return Fail(E_INVALIDARG, "The target is not a regular file: %s\n", m_strShownName.c_str());
     if (avio_open(&m_pFormatCtx->pb, m_strOutputName.c_str(), AVIO_FLAG_WRITE) < 0)
-      return Fail(E_INVALIDARG, "Could not open '%s'\n", m_strOutputName.c_str());
+      return Fail(E_INVALIDARG, "Could not open '%s'\n", m_strShownName.c_str());
     m_bFileOpen = true;
     m_strOpenedFile = m_strOutputName;
     m_bCreatedFile = !existed;
@@ -718,7 +735,9 @@ HRESULT CEncoderEngine::WriteEncoded(AVCodecContext* ctx, AVStream* st, bool vid
     av_packet_unref(m_pPacket);
     if (wrote) *wrote = true;
     // Audio write results are not fatal: a lost audio packet must not end
-    // the conversion.
+    // the conversion. A file that cannot be written ends it, whatever the
+    // packet.
+    if (r != 0 && OutputFailed()) return WriteFailed(r);
     if (r != 0 && video) return Fail(E_UNEXPECTED, "Write video packet failed, code %d\n", r);
   }
 }
@@ -980,28 +999,42 @@ void CEncoderEngine::FlushAudioFifo() {
   }
 }
 
-void CEncoderEngine::Drain() {
-  if (!m_bHeaderWritten) return;
+HRESULT CEncoderEngine::Drain() {
+  if (!m_bHeaderWritten) return S_OK;
   FlushAudioFifo();
+  HRESULT hr = S_OK;
   if (m_pAudioCtx && avcodec_send_frame(m_pAudioCtx, nullptr) >= 0)
-    WriteEncoded(m_pAudioCtx, m_pAudioStream, false, nullptr);
-  if (m_pVideoCtx && avcodec_send_frame(m_pVideoCtx, nullptr) >= 0)
-    WriteEncoded(m_pVideoCtx, m_pVideoStream, true, nullptr);
+    hr = WriteEncoded(m_pAudioCtx, m_pAudioStream, false, nullptr);
+  if (SUCCEEDED(hr) && m_pVideoCtx && avcodec_send_frame(m_pVideoCtx, nullptr) >= 0)
+    hr = WriteEncoded(m_pVideoCtx, m_pVideoStream, true, nullptr);
+  return hr;
 }
 
 HRESULT CEncoderEngine::Close() {
+  HRESULT hr = S_OK;
   if (m_pFormatCtx && m_bHeaderWritten) {
     // Every encoder is drained before the trailer, so that frames held back
     // for reordering or look-ahead and the audio remainder are written.
-    Drain();
-    av_write_trailer(m_pFormatCtx);
+    hr = Drain();
+    const int r = av_write_trailer(m_pFormatCtx);
+    if (SUCCEEDED(hr) && OutputFailed()) hr = WriteFailed(r);
+  }
+  // Closing writes what is still buffered: the file is whole only when
+  // that succeeds too.
+  if (m_pFormatCtx && m_bFileOpen) {
+    const int r = avio_closep(&m_pFormatCtx->pb);
+    m_bFileOpen = false;
+    if (SUCCEEDED(hr) && r < 0) hr = WriteFailed(r);
   }
   ReleaseOutput();
-  return S_OK;
+  return hr;
 }
 
 void CEncoderEngine::CloseAfterFailure() {
+  // The run's own failure is the one to report.
+  const std::string reason = m_strLastError;
   Close();
+  m_strLastError = reason;
   // An output the failed run made and put nothing into is no result to
   // keep; one that existed before, or holds some of the run, stays.
   if (m_bCreatedFile && m_nVideoBytes + m_nAudioBytes == 0 && !m_strOpenedFile.empty()) {

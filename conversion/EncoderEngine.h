@@ -36,7 +36,9 @@ class CEncoderEngine {
   CEncoderEngine(const CEncoderEngine&) = delete;
   CEncoderEngine& operator=(const CEncoderEngine&) = delete;
 
-  void SetOutputName(const std::string& path);
+  // The file to write, and the name its messages give it (the target that
+  // file becomes; the path itself when empty).
+  void SetOutputName(const std::string& path, const std::string& shownName = std::string());
   // The video type may be null or empty: the output then has no video.
   HRESULT SetInputFormats(const AM_MEDIA_TYPE* video, const AM_MEDIA_TYPE* audio, bool audioConnected);
   // The video input changed its picture (a size change mid-stream): later
@@ -125,7 +127,11 @@ class CEncoderEngine {
   HRESULT WriteEncoded(AVCodecContext* ctx, AVStream* st, bool video, bool* wrote);
   HRESULT AddSilenceIfBehind();
   void FlushAudioFifo();
-  void Drain();
+  HRESULT Drain();
+  // A write to the output failed: the run fails with the target's name and
+  // the cause.
+  HRESULT WriteFailed(int err);
+  bool OutputFailed() const;
   void ReleaseOutput();
 
   // Input picture
@@ -143,6 +149,7 @@ class CEncoderEngine {
   bool m_bNoAudio = false;
   // Texts
   std::string m_strOutputName;
+  std::string m_strShownName;
   std::string m_strOutputText;
   std::string m_strLastError;
   // Output choice

@@ -15,6 +15,7 @@
 #include "conversion/FastNullMuxer.h"
 #include "conversion/FrameRateChanger.h"
 #include "conversion/HeaderReader.h"
+#include "conversion/JobFiles.h"
 #include "conversion/MediaTimeChecker.h"
 #include "conversion/MpegMuxer.h"
 #include "decoders/mpeg2video/Mpeg2DecFilter.h"
@@ -108,6 +109,10 @@ HRESULT CheckSourceFile(const std::string& source) {
   }
   if (attributes & FILE_ATTRIBUTE_DIRECTORY)
     return Refuse(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), "The source is a folder, not a file: " + source + "\n");
+  // A pipe or a device would block the opening below, or never end.
+  struct stat st {};
+  if (stat(source.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+    return Refuse(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), "The source is not a regular file: " + source + "\n");
   HANDLE file = CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
@@ -142,6 +147,9 @@ HRESULT CheckTargetFile(const std::string& target) {
     return Refuse(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND),
                   "The folder of the target file does not exist: " + folder.string() + "\n");
   const bool exists = fs::exists(path, ec);
+  struct stat st {};
+  if (exists && stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+    return Refuse(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), "The target is not a regular file: " + target + "\n");
   if (access(exists ? target.c_str() : folder.c_str(), W_OK) != 0)
     return Refuse(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED),
                   "The target file cannot be written: " + target + " (" + std::strerror(errno) + ")\n");
@@ -227,6 +235,12 @@ CGraphConverter::CGraphConverter(void* /*window*/)
 CGraphConverter::~CGraphConverter() {
   m_pFrameChanger.Release();
   m_pSink.Release();
+}
+
+std::string CGraphConverter::FinishFiles(bool keep) {
+  if (keep) return m_pFiles->Keep();
+  m_pFiles->Discard();
+  return std::string();
 }
 
 std::string CGraphConverter::GetRunError() const {
@@ -478,6 +492,9 @@ void CGraphConverter::FindSourceStreams(IBaseFilter* source, CMediaType* video, 
 
 HRESULT CGraphConverter::ProbeSource(const std::string& path, SourceMediaInfo* info) {
   if (!info) return E_POINTER;
+  // What is not a plain file is refused before anything opens it.
+  HRESULT checked = CheckSourceFile(path);
+  if (FAILED(checked)) return checked;
   std::wstring wpath = Wide(path);
   CComPtr<IBaseFilter> source;
   DWORD format = 0;
@@ -709,8 +726,21 @@ HRESULT CGraphConverter::ConnectVideoToMuxer(IPin* pin, IBaseFilter* sink) {
   // frames are written from RGB ones only.
   hr = ConnectToFrameChanger(pin, filter, changer, m_nImageMode <= 0);
   if (FAILED(hr)) return hr;
-  if (m_nImageMode > 0)
-    changer->SetImageOutput(m_nImageMode, m_strImagePath.c_str(), m_nImageTime, m_nImageWidth, m_nImageHeight);
+  if (m_nImageMode > 0) {
+    // The thumbnail is one of the job's files; the pictures of a series are
+    // written under their own names.
+    std::wstring path = m_strImagePath;
+    if (m_nImageMode == CFrameRateChanger::kThumbnail) {
+      std::string error;
+      const std::string temp = m_pFiles->Reserve(Narrow(m_strImagePath), &error);
+      if (temp.empty()) return Refuse(E_INVALIDARG, error);
+      path = Wide(temp);
+    }
+    hr = changer->SetImageOutput(m_nImageMode, path.c_str(), m_nImageTime, m_nImageWidth, m_nImageHeight);
+    if (FAILED(hr))
+      return Refuse(hr, "The frame changer refused the picture output (interval or time " + std::to_string(m_nImageTime) +
+                            " ms, " + std::to_string(m_nImageWidth) + "x" + std::to_string(m_nImageHeight) + ")\n");
+  }
   IPin* out = FirstOutput(filter);
   IPin* in = GetFirstUnconnectedPin(sink, PINDIR_INPUT);
   hr = out && in ? ConnectDirect(out, in, nullptr) : VFW_E_NOT_FOUND;
@@ -798,6 +828,7 @@ HRESULT CGraphConverter::CreateMpegMuxer(const std::string& target, CComPtr<IBas
   if (FAILED(hr)) return hr;
   if (m_nSplitSize) muxer->SetSplitSize(m_nSplitSize);  // 0 keeps one file, the muxer's own default
   if (FAILED(hr = Refused(muxer->SetFileName(target), "output file name " + target))) return hr;
+  muxer->SetJobFiles(m_pFiles);
   if (m_nMpegKind == 0 || m_nMpegKind == 1) {
     if (FAILED(hr = Refused(muxer->SetFormatIndex(m_nMpegKind == 0 ? 0 : 1), "format"))) return hr;
     if (FAILED(hr = Refused(muxer->SetVideoSize(m_nWidth, m_nHeight),
@@ -840,6 +871,7 @@ HRESULT CGraphConverter::CreateMp4Muxer(const std::string& target, bool withVide
                           "audio codec " + m_strAudioCodec)))
     return hr;
   if (FAILED(hr = Refused(muxer->SetFileName(target), "output file name " + target))) return hr;
+  muxer->SetJobFiles(m_pFiles);
   if (FAILED(hr = Refused(muxer->SetVideoSize(m_nWidth, m_nHeight),
                           "video size " + std::to_string(m_nWidth) + "x" + std::to_string(m_nHeight))))
     return hr;
@@ -864,7 +896,11 @@ HRESULT CGraphConverter::CreateAsfWriter(const std::string& target, int profileI
   if (FAILED(hr)) return hr;
   CComQIPtr<IFileSinkFilter2> fileSink(sink.p);
   if (!fileSink) return E_NOINTERFACE;
-  if (FAILED(hr = fileSink->SetFileName(wtarget.c_str(), nullptr))) return hr;
+  // The writer writes the target under a name of the job's files.
+  std::string error;
+  const std::string temp = m_pFiles->Reserve(target, &error);
+  if (temp.empty()) return Refuse(E_INVALIDARG, error);
+  if (FAILED(hr = fileSink->SetFileName(Wide(temp).c_str(), nullptr))) return hr;
   if (FAILED(hr = fileSink->SetMode(AM_FILE_OVERWRITE))) return hr;
   if (profileIndex >= 0) {
     // A profile start-up could not load has no interface to configure with.
@@ -896,6 +932,7 @@ HRESULT CGraphConverter::Build(const std::string& source, const std::string& tar
                                int profileIndex, DWORD ffdshowFormats) {
   HRESULT hr = CheckSourceFile(source);
   if (FAILED(hr)) return hr;
+  m_pFiles->SetSource(source);
   // The target, and a thumbnail beside it, must not be the source.
   if (IsSameFile(source, target) || (m_nImageMode == 1 && IsSameFile(source, Narrow(m_strImagePath))))
     return Refuse(E_INVALIDARG, "The target is the source file itself: " + target + "\n");

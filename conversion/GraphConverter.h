@@ -3,6 +3,7 @@
 // frame-rate changer and a sink) and probes source files for the pages.
 #pragma once
 
+#include "conversion/JobFiles.h"
 #include <string>
 #include <vector>
 
@@ -122,6 +123,9 @@ class CGraphConverter : public CFGManagerCustom {
   // picture that could not be written, an output that could not be opened),
   // or empty.
   std::string GetRunError() const;
+  // Once the graph has stopped: the job's files take their targets' names
+  // (`keep`) or are removed. Returns why keeping failed, or "".
+  std::string FinishFiles(bool keep);
 
   // A pin that fed a renderer, with the major type it carried there.
   struct RenderedPin {
@@ -184,4 +188,6 @@ class CGraphConverter : public CFGManagerCustom {
   int m_nImageTime = 0;
   int m_rcFrame[4] = {0, 0, 0, 0};
   int m_bResize = 0;
+  // Every file the job writes (targets, parts, the thumbnail).
+  std::shared_ptr<CJobFiles> m_pFiles = std::make_shared<CJobFiles>();
 };

@@ -154,9 +154,7 @@ HRESULT CMpegMuxer::SetOutputText(const std::string& text) {
 // not stopped, so the worker reads them without the filter lock, which the
 // application thread holds while it waits for the worker in Stop.
 
-HRESULT CMpegMuxer::CanStart() {
-  return m_strFileName.size() < kMinPathLength ? VFW_E_FILE_TOO_SHORT : S_OK;
-}
+HRESULT CMpegMuxer::CanStart() { return m_strFileName.empty() ? E_INVALIDARG : S_OK; }
 
 HRESULT CMpegMuxer::BeginRun() {
   const size_t dot = ExtensionDot(m_strFileName);
@@ -175,13 +173,19 @@ HRESULT CMpegMuxer::BeginRun() {
 }
 
 HRESULT CMpegMuxer::StartPart() {
-  if (m_nPart == 0) {
-    // A new run starts with the file itself, even after an earlier run
-    // that wrote parts.
-    m_engine.SetOutputName(m_strFileName);
-  } else {
-    std::string name = m_strStem + "_" + std::to_string(m_nPart);
+  // A new run starts with the file itself, even after an earlier run that
+  // wrote parts.
+  std::string name = m_strFileName;
+  if (m_nPart > 0) {
+    name = m_strStem + "_" + std::to_string(m_nPart);
     if (!m_strExt.empty()) name += "." + m_strExt;
+  }
+  if (m_pFiles) {
+    std::string error;
+    const std::string temp = m_pFiles->Reserve(name, &error);
+    if (temp.empty()) return m_engine.Fail(E_INVALIDARG, "%s", error.c_str());
+    m_engine.SetOutputName(temp, name);
+  } else {
     m_engine.SetOutputName(name);
   }
   ++m_nPart;
@@ -255,6 +259,8 @@ HRESULT CMpegMuxer::EndRun() {
 
 void CMpegMuxer::AbortRun() {
   m_engine.CloseAfterFailure();
+  // Nothing of a failed run takes a target's name.
+  if (m_pFiles) m_pFiles->Discard();
   std::lock_guard<std::mutex> g(m_errorLock);
   m_strRunError = m_engine.GetLastError();
 }

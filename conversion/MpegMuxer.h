@@ -7,10 +7,12 @@
 // failure code.
 #pragma once
 
+#include <memory>
 #include <mutex>
 #include <string>
 
 #include "conversion/EncoderEngine.h"
+#include "conversion/JobFiles.h"
 #include "conversion/MuxerBase.h"
 
 PELLOMAR_DEFINE_GUID(CLSID_MpegMuxer, "6FEC7403-9DF8-44AA-AEE2-8CE86E0838D4");
@@ -19,8 +21,6 @@ class CMpegMuxer : public CMuxerBase {
  public:
   // How the output container is chosen.
   enum { SelectByIndex = 0, SelectByProfile = 1, SelectByName = 2 };
-  // Outputs shorter than this are refused when the filter starts.
-  static constexpr size_t kMinPathLength = 8;
   static constexpr size_t kMaxOutputText = 256;
 
   CMpegMuxer(LPUNKNOWN outer, HRESULT* phr);
@@ -42,6 +42,10 @@ class CMpegMuxer : public CMuxerBase {
   HRESULT SetFileName(const std::string& path);
   // Cut to 256 characters; taken in any state.
   HRESULT SetOutputText(const std::string& text);
+  // The job's files: each output part is then written under a temporary
+  // name from them (without, straight under its own name), and a failed
+  // run discards them.
+  void SetJobFiles(std::shared_ptr<CJobFiles> files) { m_pFiles = std::move(files); }
 
   // Read-outs for the converter's checks and the tests.
   int SelectMode() const { return m_nSelectMode; }
@@ -93,6 +97,7 @@ class CMpegMuxer : public CMuxerBase {
   mutable std::mutex m_errorLock;
   std::string m_strRunError;
   std::string m_strStem, m_strExt;
+  std::shared_ptr<CJobFiles> m_pFiles;
   int m_nPart = 0;
   REFERENCE_TIME m_rtLastStop = 0;  // last valid stop time handed to the engine
 };

@@ -73,6 +73,8 @@ constexpr std::pair<DWORD, const char*> kBuiltIn[] = {
     {static_cast<DWORD>(CLASS_E_NOAGGREGATION), "This class cannot be created as part of an aggregate."},
     {static_cast<DWORD>(CLASS_E_CLASSNOTAVAILABLE), "The class factory cannot supply the requested class."},
     {static_cast<DWORD>(REGDB_E_CLASSNOTREG), "The class is not registered."},
+    // Storage codes
+    {0x8003001Du, "A disk error occurred during a write operation."},
     {static_cast<DWORD>(CO_E_NOTINITIALIZED), "COM has not been initialised on this thread."},
     {static_cast<DWORD>(CO_E_CLASSSTRING), "The class string is not valid."},
     {static_cast<DWORD>(RPC_E_CHANGED_MODE), "The threading model of this thread cannot be changed once set."},

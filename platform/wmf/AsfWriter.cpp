@@ -519,6 +519,9 @@ HRESULT CWMAsfWriter::OnEndOfStream(CAsfWriterInputPin* pin) {
     if (SUCCEEDED(hr) && m_video) hr = Encode(m_video.get(), m_videoStream, nullptr);
     if (FAILED(hr)) return Fail(hr);
     if (m_fmt && av_write_trailer(m_fmt) < 0) result = kWriteFault;
+    // What is still buffered is written on closing: the file is whole only
+    // when that succeeds.
+    if (m_fmt && m_fmt->pb && (avio_closep(&m_fmt->pb) < 0 || FAILED(result))) result = kWriteFault;
     m_headerWritten = false;
     CloseFile();
     m_finished = true;

@@ -12,6 +12,7 @@
 #include "platform/codecs/CodecsRegister.h"
 #include "platform/dshow/DShowRegister.h"
 #include "platform/wmf/WmfRegister.h"
+#include "tests/conversion/MuxGraph.h"
 
 namespace convtest {
 
@@ -44,5 +45,13 @@ inline std::string OutDir(const char* fallback) {
 }
 
 inline CComPtr<CGraphConverter> NewConverter() { return CComPtr<CGraphConverter>(new CGraphConverter); }
+
+// Runs the job's graph to its end and, as the main window does, gives the
+// job's files their targets' names when it completed (removes them when not).
+inline GraphEvents PlayJob(CGraphConverter* conv) {
+  GraphEvents ev = PlayToEnd(static_cast<IGraphBuilder2*>(conv));
+  EXPECT_EQ("", conv->FinishFiles(ev.completes == 1 && ev.aborts == 0));
+  return ev;
+}
 
 }  // namespace convtest

@@ -2,6 +2,7 @@
 // output is checked with ffprobe and decoded with ffmpeg.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -386,6 +387,14 @@ TEST_F(EncoderEngineTest, CodecLookupsAndRefusals) {
   ASSERT_EQ(e.SetVideoCodec("mpeg4", 100, 64, 48, 25, 1), S_OK);
   EXPECT_EQ(e.OpenByName("avi"), E_INVALIDARG);
   EXPECT_EQ(e.GetLastError(), "Could not open '/nonexistent-folder/out.avi'\n");
+  // A pipe would hold the opening for good: it is refused at once.
+  const std::string pipe = ::testing::TempDir() + "pellomar-engine-pipe.avi";
+  std::remove(pipe.c_str());
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  e.SetOutputName(pipe);
+  EXPECT_EQ(e.OpenByName("avi"), E_INVALIDARG);
+  EXPECT_EQ(e.GetLastError(), "The target is not a regular file: " + pipe + "\n");
+  std::remove(pipe.c_str());
 }
 
 TEST_F(EncoderEngineTest, IpodLevelAndChannelRules) {

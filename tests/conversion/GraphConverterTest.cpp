@@ -2,6 +2,7 @@
 // probe on ffmpeg-made sources against ffprobe, and each builder run to its
 // end with the output checked by ffprobe.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -159,6 +160,13 @@ TEST(ProbeSource, UnreadableSourceLeavesTheRecord) {
   EXPECT_EQ(0, info.format);
   EXPECT_EQ("Unknown", info.videoDescription);
   EXPECT_EQ("Unknown Format", info.formatName);
+  // A pipe is refused before anything opens it: opening it would wait for
+  // a writer that never comes.
+  const std::string pipe = OutDir() + "/probe-pipe.mpg";
+  fs::remove(pipe);
+  ASSERT_EQ(0, mkfifo(pipe.c_str(), 0600));
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), conv->ProbeSource(pipe, &info));
+  EXPECT_EQ("The source is not a regular file: " + pipe + "\n", g_strConvertError);
 }
 
 // --- Builders --------------------------------------------------------------
@@ -166,7 +174,7 @@ TEST(ProbeSource, UnreadableSourceLeavesTheRecord) {
 struct JobGraph {
   CComPtr<CGraphConverter> conv = NewConverter();
 
-  GraphEvents Play() { return PlayToEnd(static_cast<IGraphBuilder2*>(conv.p)); }
+  GraphEvents Play() { return convtest::PlayJob(conv.p); }
 };
 
 std::string Target(const char* name) {

@@ -36,7 +36,7 @@ std::string Target(const std::string& name) {
   return path;
 }
 
-GraphEvents Play(CGraphConverter* conv) { return PlayToEnd(static_cast<IGraphBuilder2*>(conv)); }
+GraphEvents Play(CGraphConverter* conv) { return convtest::PlayJob(conv); }
 
 double Seconds(const std::string& text) { return text.empty() || text == "N/A" ? -1.0 : std::stod(text); }
 

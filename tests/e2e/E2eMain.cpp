@@ -3,6 +3,12 @@
 //
 //   pellomar-e2e --type N --source PATH --target PATH [--set FIELD=VALUE]...
 //                [--timeout SECONDS] [--stop-after N]
+//                [--next-source PATH --next-target PATH]...
+//
+// Each --next-target adds one more job with the first job's settings, the
+// source given last (the first job's when none) and that target, so that a
+// run of several jobs can be watched; every job's result and the target its
+// row shows are reported ("job N: done, target PATH").
 //
 // --stop-after stops the job as a user would (Stop on the main window) once
 // its target holds N bytes (for pictures: once N pictures are written), and
@@ -143,12 +149,14 @@ int ThreadCount() {
   return n;
 }
 
-// What the job has written so far: the target's bytes, or for a picture
-// series the pictures in its folder.
+// What the job has written so far: the bytes of the target, which is
+// written as "<target>.part" until the job ends, or for a picture series the
+// pictures in its folder.
 long long Written(const CConvertOpt& job) {
   std::error_code ec;
   if (job.m_nType != CONVERT_VIDEO_TO_PICTURES) {
-    const auto size = std::filesystem::file_size(job.m_strTarget, ec);
+    auto size = std::filesystem::file_size(job.m_strTarget + ".part", ec);
+    if (ec) size = std::filesystem::file_size(job.m_strTarget, ec);
     return ec ? 0 : static_cast<long long>(size);
   }
   long long n = 0;
@@ -164,6 +172,8 @@ int main(int argc, char** argv) {
   int type = -1;
   std::string source, target;
   std::vector<std::pair<std::string, std::string>> setList;
+  std::vector<std::pair<std::string, std::string>> moreJobs;  // source, target
+  std::string nextSource;
   double timeout = 600;
   long long stopAfter = -1;
   for (int i = 1; i < argc; ++i) {
@@ -180,6 +190,10 @@ int main(int argc, char** argv) {
       timeout = std::atof(value.c_str());
     } else if (arg == "--stop-after") {
       stopAfter = std::atoll(value.c_str());
+    } else if (arg == "--next-source") {
+      nextSource = value;
+    } else if (arg == "--next-target") {
+      moreJobs.emplace_back(nextSource, value);
     } else if (arg == "--set") {
       const size_t eq = value.find('=');
       if (eq == std::string::npos) return Usage();
@@ -202,6 +216,13 @@ int main(int argc, char** argv) {
     }
   }
 
+  std::vector<std::unique_ptr<CConvertOpt>> jobs;
+  for (const auto& [nextSrc, nextTarget] : moreJobs) {
+    jobs.push_back(std::make_unique<CConvertOpt>(*job));
+    if (!nextSrc.empty()) jobs.back()->m_strSource = nextSrc;
+    jobs.back()->m_strTarget = nextTarget;
+  }
+
   QApplication qapp(argc, argv);
   // Notices are answered as a user who accepts them.
   UiSetMessageBoxHook([](const std::string& text, const std::string&, UINT type) {
@@ -220,6 +241,7 @@ int main(int argc, char** argv) {
   {
     CTambrelDlg dlg;
     dlg.AddJob(job.release());
+    for (auto& more : jobs) dlg.AddJob(more.release());
     if (dlg.Create(CTambrelDlg::IDD)) {
       // The log window that ends a failed run waits for a click; close it.
       QTimer closer;
@@ -275,6 +297,11 @@ int main(int argc, char** argv) {
       }
       log = dlg.GetRunLog();
       status = dlg.GetJobStatus(0);
+      for (int n = 0; n < dlg.GetJobCount() && !moreJobs.empty(); ++n) {
+        log += "job " + std::to_string(n + 1) + ": " + (dlg.GetJobStatus(n) == kJobDone ? "done" : "failed") +
+               ", target " + dlg.GetJobTargetText(n) + "\n";
+        if (dlg.GetJobStatus(n) != kJobDone) status = dlg.GetJobStatus(n);
+      }
       dlg.DestroyWindow();
     } else {
       log = "The main window could not be made.\n";

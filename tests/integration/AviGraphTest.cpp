@@ -102,7 +102,7 @@ TEST(AviGraph, ConvertsToMp4) {
     g_strConvertError.clear();
     ASSERT_EQ(conv->BuildMP4Graph(c.path, out, 3), S_OK) << g_strConvertError;
     EXPECT_NE(FindFilterByClsid(static_cast<IGraphBuilder2*>(conv.p), c.splitter), nullptr);
-    const GraphEvents ev = PlayToEnd(static_cast<IGraphBuilder2*>(conv.p));
+    const GraphEvents ev = convtest::PlayJob(conv.p);
     EXPECT_EQ(ev.completes, 1);
     EXPECT_EQ(ev.aborts, 0);
     auto v = Probe(out, "v:0");

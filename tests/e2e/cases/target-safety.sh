@@ -1,0 +1,160 @@
+# End-to-end cases of what a job does to the files that are there already:
+# an existing target is replaced only by a finished job, a full disk fails
+# the job cleanly, nothing the job writes may be its source, two jobs of
+# one run keep apart, and pipes are refused. Sourced by e2e_case.sh (the
+# helpers run_job, stop_job and expect_partial are those of robustness.sh).
+
+MP4_SETS=(--set m_nWidth=176 --set m_nHeight=144 --set m_nVideoCodec=2 --set m_nFrameRateIndex=1
+          --set m_nSampleRate=44100)
+
+# expect_failed_with TEXT: the job failed and its log line holds TEXT.
+expect_failed_with() {
+  grep -qx "job result: failed" "$WORK/run.log" || fail "the job did not end failed"
+  grep -qF -- "$1" "$WORK/run.log" || fail "the log does not say: $1"
+}
+
+# expect_junk FILE: FILE still holds the user's own line.
+expect_junk() {
+  [ "$(cat "$1" 2>/dev/null)" = "the user's own file" ] || fail "$1 was changed or removed"
+}
+
+# expect_no_temporary DIR: no temporary file of a job is left in DIR.
+expect_no_temporary() {
+  local left
+  left=$(find "$1" -maxdepth 1 -name '*.part' | tr '\n' ' ')
+  [ -z "$left" ] || fail "temporary files left behind: $left"
+}
+
+# A 2 s source whose noise keeps the encoders at their highest rates, so
+# that its outputs are large.
+make_noisy_source() {
+  NOISY=$WORK/noisy.mpg
+  ffmpeg -nostdin -v error -y -f lavfi -i "testsrc=size=176x144:rate=25:duration=${1:-2},noise=alls=100:allf=t" \
+    -f lavfi -i sine=frequency=440:sample_rate=44100:duration=${1:-2} -c:v mpeg2video -q:v 2 -c:a mp2 \
+    -f mpeg "$NOISY" || fail "ffmpeg could not make the noisy source"
+}
+
+# with_tmpfs DIR BYTES: a tmpfs of BYTES mounted at DIR until the case ends.
+# Fails (the caller skips its checks) when the test cannot mount, that is
+# when it does not run as root.
+MOUNTS=()
+with_tmpfs() {
+  if [ "$(id -u)" != 0 ]; then
+    echo "skipped: a tmpfs is mounted only when the test runs as root"
+    return 1
+  fi
+  mkdir -p "$1"
+  mount -t tmpfs -o size="$2" tmpfs "$1" || { fail "could not mount a tmpfs at $1"; return 1; }
+  MOUNTS+=("$1")
+  trap 'for m in "${MOUNTS[@]}"; do umount "$m"; done' EXIT
+}
+
+case_target_kept_when_job_fails() {  # H.263 takes no 320x240: the encoder refuses to open
+  echo "the user's own file" >"$WORK/out.3gp"
+  run_job 5 "$MP2" "$WORK/out.3gp" "${SOURCE_SETS[@]}" --set m_nWidth=320 --set m_nHeight=240 \
+    --set m_nVideoCodec=1 --set m_nFrameRateIndex=3 --set m_nVideoBitrate=64 --set m_nSampleRate=8000 \
+    --set m_nAudioBitrate=12 --set m_nChannels=1 --set m_nAudioCodec=0 --set m_nProfile=0
+  expect_failed_with "Error while opening codec"
+  expect_junk "$WORK/out.3gp"
+  expect_no_temporary "$WORK"
+}
+
+case_target_replaced_when_job_succeeds() {
+  echo "the user's own file" >"$WORK/out.mp4"
+  run 8 "$MP2" "$WORK/out.mp4" "${SOURCE_SETS[@]}" "${MP4_SETS[@]}"
+  expect_streams "$WORK/out.mp4" "h264 aac"
+  expect_clean_decode "$WORK/out.mp4"
+  expect_no_temporary "$WORK"
+}
+
+case_short_target_name() {  # a name of five characters is a path like any other
+  pushd "$WORK" >/dev/null || return
+  run 8 "$MP2" x.mp4 "${SOURCE_SETS[@]}" "${MP4_SETS[@]}"
+  popd >/dev/null || return
+  expect_streams "$WORK/x.mp4" "h264 aac"
+}
+
+case_disk_fills_during_job() {  # MP4, FLV and WMV targets on a 300 kB disk
+  make_noisy_source
+  local dir=$WORK/full
+  with_tmpfs "$dir" 300k || return 0
+  echo "the user's own file" >"$dir/out.mp4"
+  run_job 8 "$NOISY" "$dir/out.mp4" "${SOURCE_SETS[@]}" "${MP4_SETS[@]}" --set m_nVideoBitrate=3000
+  expect_failed_with "Could not write '$dir/out.mp4': No space left on device"
+  expect_junk "$dir/out.mp4"
+  run_job 9 "$NOISY" "$dir/out.flv" "${SOURCE_SETS[@]}" --set m_nWidth=176 --set m_nHeight=144 \
+    --set m_nProfile=6 --set m_nVideoBitrate=3000
+  expect_failed_with "Could not write '$dir/out.flv': No space left on device"
+  run_job 1 "$NOISY" "$dir/out.wmv" "${SOURCE_SETS[@]}" --set m_nWmProfile=4
+  expect_failed_with "Could not write '$dir/out.wmv': A disk error occurred during a write operation"
+  [ "$(ls "$dir")" = out.mp4 ] || fail "the failed jobs left files: $(ls "$dir" | tr '\n' ' ')"
+}
+
+case_disk_fills_at_trailer() {  # room for every packet of an MP4, none for its index
+  make_noisy_source
+  mkdir -p "$WORK/ref"
+  run 8 "$NOISY" "$WORK/ref/end.mp4" "${SOURCE_SETS[@]}" "${MP4_SETS[@]}" --set m_nVideoBitrate=3000
+  local size moov pages
+  size=$(stat -c %s "$WORK/ref/end.mp4")
+  moov=$(grep -obUa moov "$WORK/ref/end.mp4" | tail -n 1 | cut -d: -f1)
+  [ -n "$moov" ] || { fail "no moov box in the reference output"; return; }
+  # Whole pages for the data before the index; the index needs one more.
+  pages=$(((moov - 4 + 4095) / 4096))
+  [ $(((size + 4095) / 4096)) -gt "$pages" ] || { fail "the index shares the data's last page"; return; }
+  local dir=$WORK/end
+  with_tmpfs "$dir" $((pages * 4096)) || return 0
+  run_job 8 "$NOISY" "$dir/end.mp4" "${SOURCE_SETS[@]}" "${MP4_SETS[@]}" --set m_nVideoBitrate=3000
+  expect_failed_with "Could not write '$dir/end.mp4': No space left on device"
+  [ -z "$(ls "$dir")" ] || fail "the failed job left files: $(ls "$dir" | tr '\n' ' ')"
+}
+
+case_split_part_named_like_the_source() {  # a DVD cut at 9 MB: its second part would be the source
+  make_noisy_source 14
+  mkdir -p "$WORK/split"
+  mv "$NOISY" "$WORK/split/clip_1.mpg"
+  local before
+  before=$(md5sum <"$WORK/split/clip_1.mpg")
+  run_job 3 "$WORK/split/clip_1.mpg" "$WORK/split/clip.mpg" --set m_nSourceFormat=16384 \
+    --set m_nSourceWidth=176 --set m_nSourceHeight=144 --set m_fDuration=14 --set m_dSourceFrameRate=25 \
+    --set m_nMpegKind=4 --set m_nSplitIndex=99 --set m_nWidth=720 --set m_nHeight=576
+  expect_failed_with "The target is the source file itself: $WORK/split/clip_1.mpg"
+  [ "$(md5sum <"$WORK/split/clip_1.mpg")" = "$before" ] || fail "the source was written over"
+  [ "$(ls "$WORK/split")" = clip_1.mpg ] || fail "the failed job left files: $(ls "$WORK/split" | tr '\n' ' ')"
+}
+
+case_two_jobs_one_target() {  # the later job of the run takes "b (2).mp4"
+  make_noisy_source 1
+  run 8 "$MP2" "$WORK/b.mp4" "${SOURCE_SETS[@]}" "${MP4_SETS[@]}" --next-source "$NOISY" \
+    --next-target "$WORK/b.mp4"
+  grep -qx "job 2: done, target $WORK/b (2).mp4" "$WORK/run.log" || fail "the second row does not show b (2).mp4"
+  local first second
+  first=$(ffprobe -v error -show_entries format=duration -of default=nw=1:nk=1 "$WORK/b.mp4")
+  second=$(ffprobe -v error -show_entries format=duration -of default=nw=1:nk=1 "$WORK/b (2).mp4")
+  awk -v a="$first" -v b="$second" 'BEGIN { exit !(a > 1.5 && b > 0.5 && b < 1.5) }' ||
+    fail "b.mp4 lasts $first s and b (2).mp4 $second s: expected the 2 s and the 1 s source"
+}
+
+case_pipes_are_refused() {  # a named pipe as the source, then as the target
+  mkfifo "$WORK/in.mpg" "$WORK/out.mp4"
+  run_job 8 "$WORK/in.mpg" "$WORK/o.mp4" "${SOURCE_SETS[@]}" "${MP4_SETS[@]}" --timeout 20
+  expect_failed_with "The source is not a regular file: $WORK/in.mpg"
+  run_job 8 "$MP2" "$WORK/out.mp4" "${SOURCE_SETS[@]}" "${MP4_SETS[@]}" --timeout 20
+  expect_failed_with "The target is not a regular file: $WORK/out.mp4"
+  [ -p "$WORK/out.mp4" ] || fail "the pipe given as the target was replaced"
+}
+
+case_stopped_job_keeps_its_part() {  # over an existing target: what was written takes its name
+  local out=$WORK/stop.mp4
+  echo "the user's own file" >"$out"
+  stop_job 8 "$out" 200000 "${MP4_SETS[@]}"
+  expect_partial "$out" h264
+  expect_no_temporary "$WORK"
+}
+
+case_pictures_interval_zero() {  # the frame changer refuses it and the job fails
+  mkdir -p "$WORK/pictures"
+  run_job 10 "$MP2" "$WORK/pictures/" "${SOURCE_SETS[@]}" --set "m_strPictureFolder=$WORK/pictures/" \
+    --set m_fPictureInterval=0
+  expect_failed_with "The frame changer refused the picture output"
+  [ -z "$(ls "$WORK/pictures")" ] || fail "pictures were written: $(ls "$WORK/pictures" | tr '\n' ' ')"
+}
