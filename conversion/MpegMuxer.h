@@ -42,6 +42,9 @@ class CMpegMuxer : public CMuxerBase {
   HRESULT SetFileName(const std::string& path);
   // Cut to 256 characters; taken in any state.
   HRESULT SetOutputText(const std::string& text);
+  // The length the sound of the output is cut or filled with silence to
+  // (100 ns units); 0 takes the sound as it comes.
+  HRESULT SetStreamLength(REFERENCE_TIME length);
 
   // Read-outs for the converter's checks and the tests.
   int SelectMode() const { return m_nSelectMode; }
@@ -86,6 +89,7 @@ class CMpegMuxer : public CMuxerBase {
   int m_nSplitSize = 0;  // the given size minus 20; 0: one file
   int m_rcFrame[4] = {0, 0, 0, 0};  // left, right, top, bottom
   int m_nFitMode = 0;
+  REFERENCE_TIME m_rtStreamLength = 0;
 
   // Worker state of the current run.
   CEncoderEngine m_engine;
