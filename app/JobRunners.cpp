@@ -23,6 +23,10 @@ CGraphConverterJob::~CGraphConverterJob() = default;
 
 void CGraphConverterJob::SetFrameRate(int num, int den) { m_pConverter->SetFrameRate(num, den); }
 void CGraphConverterJob::SetOutputSize(int width, int height) { m_pConverter->SetOutputSize(width, height); }
+void CGraphConverterJob::SetPictureList(const std::vector<std::string>& pictures, double seconds, int width,
+                                        int height, const std::string& soundFile) {
+  m_pConverter->SetPictureList(pictures, seconds, width, height, soundFile);
+}
 void CGraphConverterJob::SetSplitSize(int size) { m_pConverter->SetSplitSize(size); }
 void CGraphConverterJob::SetFrameRect(int left, int top, int right, int bottom, int resize) {
   m_pConverter->SetFrameRect(left, top, right, bottom, resize);
@@ -74,6 +78,11 @@ void HandOverAviSettings(const CConvertOpt& job, CJobBuilder& builder) {
 
 HRESULT HandOverAviJob(const CConvertOpt& job, CJobBuilder& builder, int* seekingSource) {
   HandOverAviSettings(job, builder);
+  // A job made on the picture-list page: its pictures and sound file are
+  // the source.
+  if (!job.m_astrPictures.empty())
+    builder.SetPictureList(job.m_astrPictures, job.m_fPictureInterval, job.m_nSourceWidth, job.m_nSourceHeight,
+                           job.m_strAudioFile);
   *seekingSource = kSeekAvi;
   return builder.BuildAviFlvGraph(job.m_strSource, job.m_strTarget, "avi");
 }

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "conversion/ConvertOpt.h"
 #include "platform/com/ComPtr.h"
@@ -24,6 +25,9 @@ class CJobBuilder {
   virtual void SetEncoderParams(const std::string& videoCodec, int videoKbps, const std::string& audioCodec,
                                 int audioKbps, int sampleRate, int channels) = 0;
   virtual void SetImageOutput(int mode, const std::wstring& path, int time, int width, int height) = 0;
+  // The pictures (and sound file) a job is made of in place of its source.
+  virtual void SetPictureList(const std::vector<std::string>& /*pictures*/, double /*seconds*/, int /*width*/,
+                              int /*height*/, const std::string& /*soundFile*/) {}
 
   virtual HRESULT BuildMpegGraph(const std::string& source, const std::string& target, int kind) = 0;
   virtual HRESULT BuildVcdGraph(const std::string& source, const std::string& target, int ntsc, int discKind) = 0;
@@ -57,6 +61,8 @@ class CGraphConverterJob : public CJobBuilder {
   void SetEncoderParams(const std::string& videoCodec, int videoKbps, const std::string& audioCodec, int audioKbps,
                         int sampleRate, int channels) override;
   void SetImageOutput(int mode, const std::wstring& path, int time, int width, int height) override;
+  void SetPictureList(const std::vector<std::string>& pictures, double seconds, int width, int height,
+                      const std::string& soundFile) override;
   HRESULT BuildMpegGraph(const std::string& source, const std::string& target, int kind) override;
   HRESULT BuildVcdGraph(const std::string& source, const std::string& target, int ntsc, int discKind) override;
   HRESULT BuildMP4Graph(const std::string& source, const std::string& target, int profile) override;

@@ -382,7 +382,7 @@ HRESULT CEncoderEngine::Open(int mode) {
   m_strOpenedFile.clear();
   m_bCreatedFile = false;
   m_nVideoBytes = m_nAudioBytes = m_nHeaderBytes = 0;
-  m_nVideoFrames = m_nAudioSamples = 0;
+  m_nVideoFrames = m_nAudioSamples = m_nAudioInSamples = 0;
   m_bLibraryReady = true;
 
   if (mode == ModeIndex) {
@@ -934,7 +934,8 @@ HRESULT CEncoderEngine::WritePacket(const MuxSample& sample) {
     skip = static_cast<size_t>(std::min<int64_t>(m_nAudioSkipBytes, static_cast<int64_t>(sample.m_data.size())));
     m_nAudioSkipBytes -= static_cast<int64_t>(skip);
   }
-  if (skip < sample.m_data.size()) EncodeAudioBytes(sample.m_data.data() + skip, sample.m_data.size() - skip);
+  if (skip < sample.m_data.size())
+    EncodeAudioBytes(sample.m_data.data() + skip, AudioBytesWithinLength(sample.m_data.size() - skip));
   return S_OK;
 }
 
@@ -952,7 +953,30 @@ void CEncoderEngine::AlignAudioStart(REFERENCE_TIME start) {
   }
   const int64_t block = static_cast<int64_t>(m_silence.size()) / frameBytes * frameBytes;
   for (int64_t left = bytes; left > 0 && block > 0; left -= block)
-    EncodeAudioBytes(m_silence.data(), static_cast<size_t>(std::min(left, block)));
+    EncodeAudioBytes(m_silence.data(), AudioBytesWithinLength(static_cast<size_t>(std::min(left, block))));
+}
+
+size_t CEncoderEngine::AudioBytesWithinLength(size_t bytes) {
+  if (m_dAudioLength <= 0 || m_bNoAudio || m_nInChannels <= 0 || m_nInSampleRate <= 0) return bytes;
+  const size_t frame = 2 * static_cast<size_t>(m_nInChannels);
+  const int64_t limit = std::llround(m_dAudioLength * m_nInSampleRate);
+  const int64_t frames = static_cast<int64_t>(bytes / frame);
+  const int64_t take = std::min<int64_t>(frames, std::max<int64_t>(limit - m_nAudioInSamples, 0));
+  m_nAudioInSamples += take;
+  // A block that lies wholly within the length goes as it is.
+  return take == frames ? bytes : static_cast<size_t>(take) * frame;
+}
+
+void CEncoderEngine::PadAudioToLength() {
+  if (m_dAudioLength <= 0 || m_bNoAudio || !m_pAudioCtx || m_nInChannels <= 0 || m_nInSampleRate <= 0) return;
+  const size_t frame = 2 * static_cast<size_t>(m_nInChannels);
+  const int64_t block = static_cast<int64_t>(m_silence.size() / frame);
+  const int64_t limit = std::llround(m_dAudioLength * m_nInSampleRate);
+  while (m_nAudioInSamples < limit) {
+    const int64_t n = std::min(block, limit - m_nAudioInSamples);
+    EncodeAudioBytes(m_silence.data(), static_cast<size_t>(n) * frame);
+    m_nAudioInSamples += n;
+  }
 }
 
 void CEncoderEngine::FlushAudioFifo() {
@@ -1001,6 +1025,7 @@ void CEncoderEngine::FlushAudioFifo() {
 
 HRESULT CEncoderEngine::Drain() {
   if (!m_bHeaderWritten) return S_OK;
+  PadAudioToLength();
   FlushAudioFifo();
   HRESULT hr = S_OK;
   if (m_pAudioCtx && avcodec_send_frame(m_pAudioCtx, nullptr) >= 0)

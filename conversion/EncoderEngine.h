@@ -48,6 +48,9 @@ class CEncoderEngine {
   HRESULT SetAudioCodec(const std::string& name, int kbps, int hz, int channels);
   void SetCrop(int left, int right, int top, int bottom, int fitMode);
   void SetOutputText(const std::string& text);
+  // When positive, a connected sound stream is made exactly this long: what
+  // it holds beyond is left out, and a shorter one is followed by silence.
+  void SetAudioLength(double seconds) { m_dAudioLength = seconds; }
   HRESULT SetMpegParams(int kind, int width, int height, int num, int den);
   HRESULT SetMpegFormat(int index);
   HRESULT OpenByProfile(int profile);
@@ -126,6 +129,9 @@ class CEncoderEngine {
   HRESULT EncodeAudioFrame(AVFrame* frame);
   HRESULT WriteEncoded(AVCodecContext* ctx, AVStream* st, bool video, bool* wrote);
   HRESULT AddSilenceIfBehind();
+  // The bytes of an input sound block that lie within the set length.
+  size_t AudioBytesWithinLength(size_t bytes);
+  void PadAudioToLength();
   void FlushAudioFifo();
   HRESULT Drain();
   // A write to the output failed: the run fails with the target's name and
@@ -195,6 +201,8 @@ class CEncoderEngine {
   int64_t m_nHeaderBytes = 0;
   int64_t m_nVideoFrames = 0;     // frames handed to the encoder
   int64_t m_nAudioSamples = 0;    // samples handed to the encoder
+  double m_dAudioLength = 0;      // seconds; 0 takes the sound as it comes
+  int64_t m_nAudioInSamples = 0;  // input samples taken while a length is set
   bool m_bLibraryReady = false;
 
   // Library state

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cmath>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +28,7 @@
 #include "platform/win32/ErrorText.h"
 #include "platform/win32/File.h"
 #include "platform/win32/Registry.h"
+#include "sources/pictures/PictureListSource.h"
 
 std::vector<WMProfileEntry> g_WMProfiles;
 std::string g_strConvertError;
@@ -233,6 +235,7 @@ CGraphConverter::CGraphConverter(void* /*window*/)
 }
 
 CGraphConverter::~CGraphConverter() {
+  m_pPictureSource.Release();
   m_pFrameChanger.Release();
   m_pSink.Release();
 }
@@ -249,6 +252,10 @@ std::string CGraphConverter::GetRunError() const {
   auto* graph = static_cast<IFilterGraph*>(const_cast<CGraphConverter*>(this));
   if (IBaseFilter* decoder = FindFilterByClsid(graph, CLSID_CMpeg2DecFilter)) {
     std::string text = static_cast<CMpeg2DecFilter*>(decoder)->GetStreamError();
+    if (!text.empty()) return text;
+  }
+  if (m_pPictureSource) {
+    std::string text = static_cast<CPictureListSource*>(m_pPictureSource.p)->GetRunError();
     if (!text.empty()) return text;
   }
   if (m_pFrameChanger) {
@@ -295,6 +302,15 @@ void CGraphConverter::SetImageOutput(int mode, const std::wstring& path, int tim
 
 // ---------------------------------------------------------------------------
 // Source formats and the probe
+
+void CGraphConverter::SetPictureList(const std::vector<std::string>& pictures, double seconds, int width,
+                                     int height, const std::string& soundFile) {
+  m_astrPictures = pictures;
+  m_dPictureSeconds = seconds;
+  m_nPictureWidth = width;
+  m_nPictureHeight = height;
+  m_strSoundFile = soundFile;
+}
 
 std::string CGraphConverter::GetSourceFormatName(int format, const std::string& extension) {
   switch (DWORD(format)) {
@@ -879,6 +895,9 @@ HRESULT CGraphConverter::CreateMp4Muxer(const std::string& target, bool withVide
                           "frame rate " + std::to_string(m_nRateNum) + "/" + std::to_string(m_nRateDen))))
     return hr;
   if (!m_strBaseName.empty()) muxer->SetOutputText(m_strBaseName);
+  // A picture job's sound is as long as its pictures.
+  if (!m_astrPictures.empty())
+    muxer->SetStreamLength(std::llround(m_dPictureSeconds * 10000000.0) * static_cast<REFERENCE_TIME>(m_astrPictures.size()));
   muxer->SetFrameRect(m_rcFrame[0], m_rcFrame[2], m_rcFrame[1], m_rcFrame[3], m_bResize);
   return S_OK;
 }
@@ -928,29 +947,71 @@ std::string CGraphConverter::TargetBaseName(const std::string& target) {
   return dot == std::string::npos ? name : name.substr(0, dot);
 }
 
+HRESULT CGraphConverter::AddPictureList(const std::string& target, CComPtr<IBaseFilter>& source, PinList& video,
+                                        PinList& audio) {
+  // Nothing the job reads may be what it writes.
+  for (const std::string& picture : m_astrPictures)
+    if (IsSameFile(picture, target)) return Refuse(E_INVALIDARG, "The target is a picture of the list: " + target + "\n");
+  if (IsSameFile(m_strSoundFile, target))
+    return Refuse(E_INVALIDARG, "The target is the sound file itself: " + target + "\n");
+
+  CPictureListSource* pictures = nullptr;
+  HRESULT hr = MakeFilter(source, pictures);
+  if (FAILED(hr)) return hr;
+  std::string error;
+  hr = pictures->SetPictures(m_astrPictures, m_nPictureWidth, m_nPictureHeight, m_dPictureSeconds, m_nRateNum,
+                             m_nRateDen, error);
+  if (FAILED(hr)) return Refuse(hr, error);
+  if (FAILED(hr = AddFilter(source, L"Picture List Source"))) return hr;
+  m_pPictureSource = source;
+  video.push_back(RenderedPin{CComPtr<IPin>(FirstOutput(source)), MEDIATYPE_Video, m_nPictureWidth, m_nPictureHeight});
+  if (!m_nWidth || !m_nHeight) m_nWidth = m_nPictureWidth & ~1, m_nHeight = m_nPictureHeight & ~1;
+  if (m_strSoundFile.empty()) return S_OK;
+
+  // The sound file is rendered as any source; only its sound is taken.
+  if (FAILED(hr = CheckSourceFile(m_strSoundFile))) return hr;
+  const std::string unreadable = "The sound file cannot be read: " + m_strSoundFile + "\n";
+  const std::wstring wsound = Wide(m_strSoundFile);
+  CComPtr<IBaseFilter> sound;
+  DWORD format = 0;
+  hr = AddSourceFilterWithFormat(wsound.c_str(), wsound.c_str(), &sound, &format);
+  PinList soundVideo;
+  if (SUCCEEDED(hr) && sound) hr = RenderSourceAndCollectPins(sound, soundVideo, audio);
+  if (FAILED(hr) || !sound) return Refuse(FAILED(hr) ? hr : E_FAIL, unreadable);
+  for (const RenderedPin& p : soundVideo) RemoveUnusedChain(p.pin, sound);
+  if (audio.empty()) return Refuse(HRESULT_FROM_WIN32(ERROR_INVALID_DATA), "The sound file holds no sound: " + m_strSoundFile + "\n");
+  return S_OK;
+}
+
 HRESULT CGraphConverter::Build(const std::string& source, const std::string& target, Sink sinkKind,
                                int profileIndex, DWORD ffdshowFormats) {
-  HRESULT hr = CheckSourceFile(source);
-  if (FAILED(hr)) return hr;
-  m_pFiles->SetSource(source);
-  // The target, and a thumbnail beside it, must not be the source.
-  if (IsSameFile(source, target) || (m_nImageMode == 1 && IsSameFile(source, Narrow(m_strImagePath))))
-    return Refuse(E_INVALIDARG, "The target is the source file itself: " + target + "\n");
-  if (sinkKind != Sink::Pictures && FAILED(hr = CheckTargetFile(target))) return hr;
-
-  std::wstring wsource = Wide(source);
   CComPtr<IBaseFilter> src;
   DWORD format = 0;
-  hr = AddSourceFilterWithFormat(wsource.c_str(), wsource.c_str(), &src, &format);
-  const std::string unreadable = "The file's format is not one the program reads: " + source + "\n";
-  if (FAILED(hr) && g_strConvertError.empty()) g_strConvertError = unreadable;
-  if (FAILED(hr)) return hr;
-  if (!src) return E_FAIL;
-
   PinList video, audio;
-  hr = RenderSourceAndCollectPins(src, video, audio);
-  if (FAILED(hr) && g_strConvertError.empty()) g_strConvertError = unreadable;
-  if (FAILED(hr)) return hr;
+  HRESULT hr = S_OK;
+  if (!m_astrPictures.empty()) {
+    if (sinkKind != Sink::Pictures && FAILED(hr = CheckTargetFile(target))) return hr;
+    if (FAILED(hr = AddPictureList(target, src, video, audio))) return hr;
+  } else {
+    hr = CheckSourceFile(source);
+    if (FAILED(hr)) return hr;
+    m_pFiles->SetSource(source);
+    // The target, and a thumbnail beside it, must not be the source.
+    if (IsSameFile(source, target) || (m_nImageMode == 1 && IsSameFile(source, Narrow(m_strImagePath))))
+      return Refuse(E_INVALIDARG, "The target is the source file itself: " + target + "\n");
+    if (sinkKind != Sink::Pictures && FAILED(hr = CheckTargetFile(target))) return hr;
+
+    std::wstring wsource = Wide(source);
+    hr = AddSourceFilterWithFormat(wsource.c_str(), wsource.c_str(), &src, &format);
+    const std::string unreadable = "The file's format is not one the program reads: " + source + "\n";
+    if (FAILED(hr) && g_strConvertError.empty()) g_strConvertError = unreadable;
+    if (FAILED(hr)) return hr;
+    if (!src) return E_FAIL;
+
+    hr = RenderSourceAndCollectPins(src, video, audio);
+    if (FAILED(hr) && g_strConvertError.empty()) g_strConvertError = unreadable;
+    if (FAILED(hr)) return hr;
+  }
 
   // An output size of 0 keeps the source's picture size (made even for the
   // encoders' chroma planes).

@@ -85,6 +85,11 @@ class CGraphConverter : public CFGManagerCustom {
   void SetEncoderParams(const std::string& videoCodec, int videoKbps, const std::string& audioCodec, int audioKbps,
                         int sampleRate, int channels);
   void SetImageOutput(int mode, const std::wstring& path, int time, int width, int height);
+  // A job made of pictures: the builders take them, each shown `seconds`
+  // long at width x height, with the sound file (or silence when empty) as
+  // its sound, in place of the source file.
+  void SetPictureList(const std::vector<std::string>& pictures, double seconds, int width, int height,
+                      const std::string& soundFile);
 
   HRESULT ConnectWithResizer(IPin* out, IBaseFilter* filter, const AM_MEDIA_TYPE* pmt, bool resizeAllowed,
                              bool keepSize);
@@ -141,6 +146,9 @@ class CGraphConverter : public CFGManagerCustom {
 
  private:
   HRESULT RenderSourceAndCollectPins(IBaseFilter* source, PinList& video, PinList& audio);
+  // The picture-list source and the sound file's streams in place of a
+  // source file.
+  HRESULT AddPictureList(const std::string& target, CComPtr<IBaseFilter>& source, PinList& video, PinList& audio);
   HRESULT CollectRenderedPins(IBaseFilter* filter, PinList& video, PinList& audio, int depth = 0);
   HRESULT CreateMpegMuxer(const std::string& target, CComPtr<IBaseFilter>& sink);
   HRESULT CreateMp4Muxer(const std::string& target, bool withVideo, CComPtr<IBaseFilter>& sink);
@@ -190,4 +198,9 @@ class CGraphConverter : public CFGManagerCustom {
   int m_bResize = 0;
   // Every file the job writes (targets, parts, the thumbnail).
   std::shared_ptr<CJobFiles> m_pFiles = std::make_shared<CJobFiles>();
+  std::vector<std::string> m_astrPictures;
+  double m_dPictureSeconds = 0;
+  int m_nPictureWidth = 0, m_nPictureHeight = 0;
+  std::string m_strSoundFile;
+  CComPtr<IBaseFilter> m_pPictureSource;
 };

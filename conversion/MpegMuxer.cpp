@@ -149,6 +149,14 @@ HRESULT CMpegMuxer::SetOutputText(const std::string& text) {
   return S_OK;
 }
 
+HRESULT CMpegMuxer::SetStreamLength(REFERENCE_TIME length) {
+  if (length < 0) return E_INVALIDARG;
+  CAutoLock lock(this);
+  if (!IsStopped()) return VFW_E_WRONG_STATE;
+  m_rtStreamLength = length;
+  return S_OK;
+}
+
 // ---------------------------------------------------------------------------
 // The run (worker thread). The settings cannot change while the filter is
 // not stopped, so the worker reads them without the filter lock, which the
@@ -212,6 +220,7 @@ HRESULT CMpegMuxer::ConfigureEngine() {
   if (FAILED(hr)) return hr;
   hr = m_engine.SetAudioCodec(m_strAudioCodec, m_nAudioKbps, m_nSampleRate, m_nChannels);
   if (FAILED(hr)) return hr;
+  m_engine.SetAudioLength(static_cast<double>(m_rtStreamLength) / 10000000.0);
   if (m_nFitMode > 0) m_engine.SetCrop(m_rcFrame[0], m_rcFrame[1], m_rcFrame[2], m_rcFrame[3], m_nFitMode);
   if (m_nSelectMode == SelectByProfile) {
     if (!m_strOutputText.empty()) m_engine.SetOutputText(m_strOutputText);

@@ -46,6 +46,9 @@ class CMpegMuxer : public CMuxerBase {
   // name from them (without, straight under its own name), and a failed
   // run discards them.
   void SetJobFiles(std::shared_ptr<CJobFiles> files) { m_pFiles = std::move(files); }
+  // The length the sound of the output is cut or filled with silence to
+  // (100 ns units); 0 takes the sound as it comes.
+  HRESULT SetStreamLength(REFERENCE_TIME length);
 
   // Read-outs for the converter's checks and the tests.
   int SelectMode() const { return m_nSelectMode; }
@@ -90,6 +93,7 @@ class CMpegMuxer : public CMuxerBase {
   int m_nSplitSize = 0;  // the given size minus 20; 0: one file
   int m_rcFrame[4] = {0, 0, 0, 0};  // left, right, top, bottom
   int m_nFitMode = 0;
+  REFERENCE_TIME m_rtStreamLength = 0;
 
   // Worker state of the current run.
   CEncoderEngine m_engine;

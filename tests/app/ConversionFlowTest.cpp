@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "app/DlgCvtType.h"
+#include "app/DlgImageSource.h"
 #include "app/DlgMpegType.h"
 #include "app/DlgTarget3GP.h"
 #include "app/DlgTargetASF.h"
@@ -215,6 +216,87 @@ const Conversion kConversions[] = {
      },
      "img_1.jpg", "MPEG to Pictures", {{"codec_name", "mjpeg"}, {"width", "176"}, {"height", "144"}}, {}, nullptr},
 };
+
+// ffmpeg's number after `key` in its log of `command`; -1000 when absent.
+double FfmpegValue(const std::string& command, const std::string& key) {
+  const std::string out = Run(command + " 2>&1");
+  const size_t at = out.rfind(key);
+  return at == std::string::npos ? -1000.0 : std::atof(out.c_str() + at + key.size());
+}
+
+// Three pictures of different kinds and sizes and a 2 s MP3 on the
+// picture-list page, one second each, the AVI page at 15 frames/s: the AVI
+// is 3 s at the first picture's size, shows each picture at its time as
+// ffmpeg fits it (shrunk with its aspect kept, centred on black) and has
+// the sound, then silence up to the end of the pictures.
+TEST(PicturesFlow, ListSoundAndAviPageMakeTheMovie) {
+  struct Picture {
+    const char* name;
+    const char* fit;
+  };
+  const Picture pictures[] = {{"list-160x120.jpg", "null"},
+                              {"list-90x150.png", "scale=72:120,pad=160:120:44:0"},
+                              {"list-192x96.bmp", "scale=160:80,pad=160:120:0:20"}};
+  const std::string out = Scratch("pictures-flow") + "/movie.avi";
+  UiSetTrackMenuHook([](const std::vector<UINT>&) { return static_cast<UINT>(ID_JOB_ADD); });
+  CTambrelDlg main;
+  ASSERT_TRUE(main.Create(CTambrelDlg::IDD));
+  main.ShowWindow(SW_SHOW);
+  ChooserAnswer chooser;
+  UserDriver user;
+  user.On(CDlgCvtType::IDD, [&](CDialog& d) {
+    Click(&d, 1047);
+    Click(&d, 1007);
+  });
+  user.On(CDlgImageSource::IDD, [&](CDialog& d) {
+    for (const Picture& p : pictures) chooser.next.push_back(Sample(p.name));
+    Click(&d, 1001);
+    Type(&d, 1044, "1");
+    Type(&d, 1002, Sample("mp3-44100.mp3"));
+    Click(&d, 1007);
+  });
+  user.On(CDlgTargetAVI::IDD, [&](CDialog& d) {
+    Type(&d, 1085, "15");
+    Type(&d, 1022, out);
+    Click(&d, 1020);
+  });
+  Click(&main, 1001);
+  ASSERT_TRUE(WaitFor([&] { return main.GetJobCount() == 1 || (user.Done() && !QApplication::activeModalWidget()); }, 60));
+  UiSetTrackMenuHook(nullptr);
+  ASSERT_EQ(main.GetJobCount(), 1) << "steps done: " << user.StepsDone();
+  Click(&main, 1002);
+  ASSERT_TRUE(WaitFor([&] { return !main.IsConverting() && main.GetJobStatus(0) != kJobRunning; }, 300));
+  ASSERT_EQ(main.GetJobStatus(0), kJobDone) << main.GetRunLog();
+  main.DestroyWindow();
+
+  const auto video = Probe(out, "v:0");
+  EXPECT_EQ(video.count("width") ? video.at("width") : "", "160");
+  EXPECT_EQ(video.count("height") ? video.at("height") : "", "120");
+  EXPECT_EQ(video.count("r_frame_rate") ? video.at("r_frame_rate") : "", "15/1");
+  EXPECT_EQ(FfmpegValue("ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames "
+                        "-of default=nw=1 '" + out + "'", "nb_read_frames="),
+            45);
+  for (int i = 0; i < 3; ++i) {
+    const std::string frame = std::to_string(15 * i + 7), next = std::to_string(15 * i + 8);
+    const double psnr = FfmpegValue("ffmpeg -nostdin -i '" + out + "' -i '" + Sample(pictures[i].name) +
+                                        "' -filter_complex \"[0:v]trim=start_frame=" + frame + ":end_frame=" + next +
+                                        ",setpts=PTS-STARTPTS,format=yuv420p[a];[1:v]" + pictures[i].fit +
+                                        ",format=yuv420p[b];[a][b]psnr\" -f null -",
+                                    "average:");
+    EXPECT_GT(psnr, 25) << pictures[i].name << " at frame " << frame;
+  }
+  auto level = [&](const char* trim) {
+    return FfmpegValue("ffmpeg -nostdin -i '" + out + "' -map 0:a:0 -af atrim=" + trim +
+                           ",astats=measure_overall=RMS_level:measure_perchannel=none -f null -",
+                       "RMS level dB: ");
+  };
+  EXPECT_GT(level("0.2:1.8"), -20) << "the sound";
+  EXPECT_LT(level("2.3:2.9"), -80) << "silence after the sound";
+  const auto audio = Probe(out, "a:0");
+  const double samples = FfmpegValue("ffmpeg -nostdin -i '" + out + "' -map 0:a:0 -af astats=measure_overall="
+                                     "Number_of_samples:measure_perchannel=none -f null -", "Number of samples: ");
+  EXPECT_NEAR(samples / std::atof(audio.count("sample_rate") ? audio.at("sample_rate").c_str() : "0"), 3.0, 0.03);
+}
 
 INSTANTIATE_TEST_SUITE_P(EveryType, ConversionFlow, ::testing::ValuesIn(kConversions),
                          [](const ::testing::TestParamInfo<Conversion>& info) {

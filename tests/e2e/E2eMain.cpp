@@ -33,6 +33,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/TambrelApp.h"
 #include "app/TambrelDlg.h"
@@ -92,6 +93,14 @@ Setter Text(std::string CConvertOpt::*field) {
   };
 }
 
+// A list field: each --set appends one entry.
+Setter Append(std::vector<std::string> CConvertOpt::*field) {
+  return [field](CConvertOpt& job, const std::string& text) {
+    (job.*field).push_back(text);
+    return true;
+  };
+}
+
 const std::map<std::string, Setter>& Fields() {
   static const std::map<std::string, Setter> fields = {
       {"m_nSourceFormat", Number(&CConvertOpt::m_nSourceFormat)},
@@ -112,6 +121,7 @@ const std::map<std::string, Setter>& Fields() {
       {"m_nAudioBitrate", Number(&CConvertOpt::m_nAudioBitrate)},
       {"m_fPictureInterval", Number(&CConvertOpt::m_fPictureInterval)},
       {"m_strAudioFile", Text(&CConvertOpt::m_strAudioFile)},
+      {"m_astrPictures", Append(&CConvertOpt::m_astrPictures)},
       {"m_strPictureFolder", Text(&CConvertOpt::m_strPictureFolder)},
       {"m_dSourceFrameRate", Number(&CConvertOpt::m_dSourceFrameRate)},
       {"m_dFrameRate", Number(&CConvertOpt::m_dFrameRate)},
