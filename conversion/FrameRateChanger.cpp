@@ -399,7 +399,10 @@ HRESULT CFrameRateChanger::Receive(IMediaSample* sample) {
     const __int128 next = (n + 1) * den * kUnitsPerSecond / num;
     if (start > next) {
       extra = Saturate(((static_cast<__int128>(start / 1000) * num / 10000) / den) - n);
-    } else if (num * start < (n - 1) * den * kUnitsPerSecond) {
+    } else if (stop > start ? stop <= FrameStart(m_nFramesOut)
+                            : num * start < (n - 1) * den * kUnitsPerSecond) {
+      // A frame that has ended before the next output frame begins is not
+      // shown: each output frame carries the picture of its own time.
       extra = -1;
     }
   }
