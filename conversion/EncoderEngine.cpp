@@ -114,9 +114,12 @@ const MpegKind kMpegKinds[] = {
      2324, 0, 0, true, 15},
     {"svcd", 480, 480, 30000, 1001, AV_CODEC_ID_MPEG2VIDEO, 2040000, 2516000, 0, 1835008, 44100, 224000,
      AV_CODEC_ID_MP2, 2324, 0, 0, true, 18},
-    {"vob", 720, 576, 25, 1, AV_CODEC_ID_MPEG2VIDEO, 6000000, 9000000, 0, 1835008, 48000, 448000, AV_CODEC_ID_AC3,
+    // DVD: the DVD-Video form of the program stream, packed as DVD
+    // players read it (the plain form can leave a sound frame's time
+    // stamp on the pack after its header).
+    {"dvd", 720, 576, 25, 1, AV_CODEC_ID_MPEG2VIDEO, 6000000, 9000000, 0, 1835008, 48000, 448000, AV_CODEC_ID_AC3,
      2048, 10080000, 0, false, 15},
-    {"vob", 720, 480, 30000, 1001, AV_CODEC_ID_MPEG2VIDEO, 6000000, 9000000, 0, 1835008, 48000, 448000,
+    {"dvd", 720, 480, 30000, 1001, AV_CODEC_ID_MPEG2VIDEO, 6000000, 9000000, 0, 1835008, 48000, 448000,
      AV_CODEC_ID_AC3, 2048, 10080000, 0, false, 18},
 };
 
@@ -862,7 +865,9 @@ HRESULT CEncoderEngine::WritePacket(const MuxSample& sample) {
     // is cut, so that the decoded sound keeps its place on the picture.
     const REFERENCE_TIME priming =
         PrimingCut() ? av_rescale(m_pAudioCtx->initial_padding, UNITS, m_pAudioCtx->sample_rate) : 0;
-    AlignAudioStart(sample.m_rtStart - priming);
+    // (A time far off is left to AlignAudioStart to refuse.)
+    const REFERENCE_TIME start = sample.m_rtStart;
+    AlignAudioStart(start > INT64_MIN + priming ? start - priming : start);
   }
   m_bAudioStartPending = false;
   size_t skip = 0;
