@@ -91,3 +91,12 @@ case_ps_mp2_16k_to_mp4() {  # 16 kHz MP2 in a program stream: no frame lost, the
   echo "$onsets" | awk '{ exit !(NF == 2 && $1 > 9.98 && $1 < 10.02 && $2 > 19.98 && $2 < 20.02) }' ||
     fail "$out: the bursts begin at $onsets s, expected 10 and 20 s"
 }
+
+case_ps_joined_to_mp4() {  # two program streams joined byte for byte (the clock restarts, the size changes): both, in order
+  local src=$WORK/joined.mpg out=$WORK/out.mp4
+  cat "$DATA/mpeg2-ps-mp2.mpg" "$DATA/mpeg2-interlaced.mpg" >"$src"
+  SOURCE_SOUND=3.0
+  whole_job "$src" 16384 3 1
+  expect_likeness "$out" "$DATA/mpeg2-ps-mp2.mpg" 30 40 40
+  expect_likeness "$out" "$DATA/mpeg2-interlaced.mpg" 26 60 10
+}
