@@ -100,3 +100,18 @@ case_ps_joined_to_mp4() {  # two program streams joined byte for byte (the clock
   expect_likeness "$out" "$DATA/mpeg2-ps-mp2.mpg" 30 40 40
   expect_likeness "$out" "$DATA/mpeg2-interlaced.mpg" 26 60 10
 }
+
+case_d2v_index_past_the_data_to_mp4() {  # a D2V index of 100 pictures over files that hold 50: all 50, then the end
+  local out=$WORK/out.mp4 frames
+  cp "$DATA/d2v-cgop.m2v" "$WORK/a.m2v"
+  cp "$DATA/d2v-cgop.m2v" "$WORK/b.m2v"
+  d2v_project "$WORK/long.d2v" --idct 2 "$WORK/a.m2v" "$WORK/b.m2v"
+  : >"$WORK/b.m2v"
+  d2v_source 176 144 98
+  run 8 "$WORK/long.d2v" "$out" "${D2V_SETS[@]}" --set m_nWidth=176 --set m_nHeight=144 \
+    --set m_nVideoCodec=2 --set m_nFrameRateIndex=1 --set m_nSampleRate=44100
+  frames=$(ffmpeg -nostdin -v error -i "$out" -map 0:v:0 -f framemd5 - 2>/dev/null | grep -vc '^#')
+  [ "$frames" = 50 ] || fail "$out: $frames frames, the files hold 50"
+  expect_clean_decode "$out"
+  expect_likeness "$out" "$DATA/d2v-cgop.m2v" 30 49 49
+}
