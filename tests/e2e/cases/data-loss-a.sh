@@ -115,3 +115,23 @@ case_d2v_index_past_the_data_to_mp4() {  # a D2V index of 100 pictures over file
   expect_clean_decode "$out"
   expect_likeness "$out" "$DATA/d2v-cgop.m2v" 30 49 49
 }
+
+case_d2v_open_gop_start_to_mp4() {  # a D2V project whose stream opens on an open GOP: every picture from its I picture on
+  local src=$WORK/open.m2v cut=$WORK/cut.m2v out=$WORK/out.mp4 at levels want
+  # Each picture's grey level tells its number: 16 + 2 n.
+  ffmpeg -nostdin -v error -f lavfi -i "color=c=black:s=176x144:r=25:d=3,format=yuv420p,geq=lum='16+2*N':cb=128:cr=128" \
+    -flags +bitexact -sc_threshold 1000000000 -c:v mpeg2video -b:v 400k -g 12 -bf 2 "$src" || fail "no source made"
+  # From the second sequence header on: its GOP begins with two B pictures
+  # of the GOP before, which cannot be decoded.
+  at=$(LC_ALL=C grep -obaP '\x00\x00\x01\xb3' "$src" | sed -n 2p | cut -d: -f1)
+  [ -n "$at" ] || fail "no second sequence header in $src"
+  tail -c +$((at + 1)) "$src" >"$cut"
+  d2v_project "$WORK/cut.d2v" --idct 2 "$cut"
+  d2v_source 176 144 63
+  run 8 "$WORK/cut.d2v" "$out" "${D2V_SETS[@]}" --set m_nWidth=176 --set m_nHeight=144 \
+    --set m_nVideoCodec=2 --set m_nFrameRateIndex=1 --set m_nSampleRate=44100
+  levels=$(ffmpeg -nostdin -v error -i "$out" -map 0:v:0 -vf signalstats,metadata=print:key=lavfi.signalstats.YAVG:file=- \
+    -f null - 2>/dev/null | sed -n 's/.*YAVG=\([0-9.]*\).*/\1/p' | awk '{ printf "%d ", ($1 - 16) / 2 + 0.5 }')
+  want=$(seq -s ' ' 12 74)
+  [ "$levels" = "$want " ] || fail "$out: pictures $levels, expected $want"
+}
