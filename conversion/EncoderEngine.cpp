@@ -115,9 +115,12 @@ const MpegKind kMpegKinds[] = {
      2324, 0, 0, true, 15},
     {"svcd", 480, 480, 30000, 1001, AV_CODEC_ID_MPEG2VIDEO, 2040000, 2516000, 0, 1835008, 44100, 224000,
      AV_CODEC_ID_MP2, 2324, 0, 0, true, 18},
-    {"vob", 720, 576, 25, 1, AV_CODEC_ID_MPEG2VIDEO, 6000000, 9000000, 0, 1835008, 48000, 448000, AV_CODEC_ID_AC3,
+    // DVD: the DVD-Video form of the program stream, packed as DVD
+    // players read it (the plain form can leave a sound frame's time
+    // stamp on the pack after its header).
+    {"dvd", 720, 576, 25, 1, AV_CODEC_ID_MPEG2VIDEO, 6000000, 9000000, 0, 1835008, 48000, 448000, AV_CODEC_ID_AC3,
      2048, 10080000, 0, false, 15},
-    {"vob", 720, 480, 30000, 1001, AV_CODEC_ID_MPEG2VIDEO, 6000000, 9000000, 0, 1835008, 48000, 448000,
+    {"dvd", 720, 480, 30000, 1001, AV_CODEC_ID_MPEG2VIDEO, 6000000, 9000000, 0, 1835008, 48000, 448000,
      AV_CODEC_ID_AC3, 2048, 10080000, 0, false, 18},
 };
 
@@ -731,6 +734,13 @@ HRESULT CEncoderEngine::WriteEncoded(AVCodecContext* ctx, AVStream* st, bool vid
     av_packet_rescale_ts(m_pPacket, ctx->time_base, st->time_base);
     m_pPacket->stream_index = st->index;
     if (!video) m_pPacket->flags |= AV_PKT_FLAG_KEY;
+    if (!video && PrimingCut()) {
+      // The priming is cut from the sound instead (WritePacket): the
+      // packets start at 0, where the first frame starts too.
+      const int64_t shift = av_rescale_q(ctx->initial_padding, AVRational{1, ctx->sample_rate}, st->time_base);
+      if (m_pPacket->pts != AV_NOPTS_VALUE) m_pPacket->pts += shift;
+      if (m_pPacket->dts != AV_NOPTS_VALUE) m_pPacket->dts += shift;
+    }
     r = av_interleaved_write_frame(m_pFormatCtx, m_pPacket);
     av_packet_unref(m_pPacket);
     if (wrote) *wrote = true;
@@ -927,7 +937,16 @@ HRESULT CEncoderEngine::WritePacket(const MuxSample& sample) {
     if (FAILED(hr)) return hr;
     return AddSilenceIfBehind();
   }
-  if (m_bAudioStartPending && (sample.m_dwFlags & MuxSample::TimeValid)) AlignAudioStart(sample.m_rtStart);
+  if (m_bAudioStartPending && (sample.m_dwFlags & MuxSample::TimeValid)) {
+    // Where the container cannot say that the encoder's priming samples
+    // come first (no edit list, no negative times), as much of the start
+    // is cut, so that the decoded sound keeps its place on the picture.
+    const REFERENCE_TIME priming =
+        PrimingCut() ? av_rescale(m_pAudioCtx->initial_padding, UNITS, m_pAudioCtx->sample_rate) : 0;
+    // (A time far off is left to AlignAudioStart to refuse.)
+    const REFERENCE_TIME start = sample.m_rtStart;
+    AlignAudioStart(start > INT64_MIN + priming ? start - priming : start);
+  }
   m_bAudioStartPending = false;
   size_t skip = 0;
   if (m_nAudioSkipBytes > 0) {
@@ -937,6 +956,14 @@ HRESULT CEncoderEngine::WritePacket(const MuxSample& sample) {
   if (skip < sample.m_data.size())
     EncodeAudioBytes(sample.m_data.data() + skip, AudioBytesWithinLength(sample.m_data.size() - skip));
   return S_OK;
+}
+
+bool CEncoderEngine::PrimingCut() const {
+  if (!m_pAudioCtx || !m_pVideoCtx || m_pAudioCtx->initial_padding <= 0 || m_pAudioCtx->sample_rate <= 0 ||
+      !m_pOutputFormat)
+    return false;
+  const std::string name = m_pOutputFormat->name;
+  return name == "avi" || name == "flv";
 }
 
 void CEncoderEngine::AlignAudioStart(REFERENCE_TIME start) {

@@ -66,6 +66,9 @@ class CEncoderEngine {
   HRESULT WriteHeader();
   HRESULT WritePacket(const MuxSample& sample);
   HRESULT Close();
+  // True where the sound loses its encoder priming at the start rather
+  // than carrying it in front of the picture (AVI, FLV with a picture).
+  bool PrimingCut() const;
   // Places the run's first sound, which starts at the given time on the
   // picture's clock (0 is the first frame).
   void AlignAudioStart(REFERENCE_TIME start);

@@ -1,5 +1,7 @@
 #include "conversion/FrameRateChanger.h"
 
+#include <sys/stat.h>
+
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -419,7 +421,10 @@ HRESULT CFrameRateChanger::Receive(IMediaSample* sample) {
     const __int128 next = (n + 1) * den * kUnitsPerSecond / num;
     if (start > next) {
       extra = Saturate(((static_cast<__int128>(start / 1000) * num / 10000) / den) - n);
-    } else if (num * start < (n - 1) * den * kUnitsPerSecond) {
+    } else if (stop > start ? stop <= FrameStart(m_nFramesOut)
+                            : num * start < (n - 1) * den * kUnitsPerSecond) {
+      // A frame that has ended before the next output frame begins is not
+      // shown: each output frame carries the picture of its own time.
       extra = -1;
     }
   }
@@ -484,6 +489,10 @@ HRESULT CFrameRateChanger::WriteImage(IMediaSample* frame, REFERENCE_TIME stop) 
     char name[32];
     std::snprintf(name, sizeof(name), "img_%d.jpg", m_nImageIndex);
     const std::string path = m_strImagePath + name;
+    // A pipe of the picture's name would hold the writer for good.
+    struct stat st {};
+    if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+      return FailRun(HRESULT_FROM_WIN32(ERROR_WRITE_FAULT), "Could not write the picture " + path + ": not a regular file\n");
     // A series with a picture missing is a failed job.
     if (!SaveFrame(frame, path, &reason))
       return FailRun(HRESULT_FROM_WIN32(ERROR_WRITE_FAULT), "Could not write the picture " + path + ": " + reason + "\n");

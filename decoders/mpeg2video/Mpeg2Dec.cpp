@@ -46,7 +46,8 @@ void CMpeg2Dec::Init() {
   m_state = STATE_BUFFER;
   m_sequence.width = 0xFFFFFFFF;
   m_refusedChroma = 0;
-  m_bufStart = m_bufEnd = nullptr;
+  m_bufStart = m_bufEnd = m_bufBegin = nullptr;
+  m_base = m_codePos = m_pictureCodePos = 0;
 }
 
 void CMpeg2Dec::Close() {
@@ -74,6 +75,8 @@ void CMpeg2Dec::ResetInfo() {
 }
 
 void CMpeg2Dec::SetBuffer(const BYTE* start, const BYTE* end) {
+  m_base = NextBufferPosition();
+  m_bufBegin = start;
   m_bufStart = start;
   m_bufEnd = end >= start ? end : start;
 }
@@ -101,6 +104,7 @@ size_t CMpeg2Dec::FindStartCode(const uint8_t* in, size_t n) {
     if (shift == 0x00000100) {
       m_shift = 0xFFFFFF00;
       m_code = in[i];
+      m_codePos = m_base + static_cast<uint64_t>(in + i - m_bufBegin);
       return i;
     }
     shift = (shift | in[i]) << 8;
@@ -121,6 +125,7 @@ size_t CMpeg2Dec::FindStartCode(const uint8_t* in, size_t n) {
         k += static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(hits)));
         m_shift = 0xFFFFFF00;
         m_code = in[k + 1];
+        m_codePos = m_base + static_cast<uint64_t>(in + k + 1 - m_bufBegin);
         return k + 1;
       }
     }
@@ -133,6 +138,7 @@ size_t CMpeg2Dec::FindStartCode(const uint8_t* in, size_t n) {
     if (in[k - 1] == 0 && in[k - 2] == 0) {
       m_shift = 0xFFFFFF00;
       m_code = in[k + 1];
+      m_codePos = m_base + static_cast<uint64_t>(in + k + 1 - m_bufBegin);
       return k + 1;
     }
     ++k;
@@ -300,6 +306,7 @@ Mpeg2Picture* CMpeg2Dec::SecondFieldOf(Mpeg2Picture* first) {
 }
 
 int CMpeg2Dec::PictureStart() {
+  m_pictureCodePos = m_codePos;
   if (m_state == STATE_SLICE_1ST) {
     m_state = STATE_PICTURE_2ND;
     const ptrdiff_t pair = (m_picture - m_pictures) / 2;

@@ -117,6 +117,12 @@ class CMpeg2Dec {
   // The next bytes to parse; they must stay alive until Parse returns 0.
   void SetBuffer(const BYTE* start, const BYTE* end);
   int Parse();
+  // Byte positions in all the input given so far: where the next buffer
+  // begins, and where the start code of the picture whose header was just
+  // parsed begins (a time stamp belongs to the first picture that begins
+  // in its packet).
+  uint64_t NextBufferPosition() const { return m_base + static_cast<uint64_t>(m_bufEnd - m_bufBegin); }
+  uint64_t PicturePosition() const { return m_pictureCodePos >= 3 ? m_pictureCodePos - 3 : 0; }
   // Non-zero: the slices of the picture whose header was just parsed are
   // not decoded. Decided at state 4.
   void Skip(int flag);
@@ -207,6 +213,10 @@ class CMpeg2Dec {
   Mpeg2FrameBuffer* m_ref[2] = {};        // most recent, older
   Mpeg2FrameBuffer m_fbuf[3]{};
   AlignedBytes m_fbufMemory[3];
+  const uint8_t* m_bufBegin = nullptr;  // of the buffer, at m_base
+  uint64_t m_base = 0;
+  uint64_t m_codePos = 0;  // the value byte of the last start code found
+  uint64_t m_pictureCodePos = 0;
   const uint8_t* m_bufStart = nullptr;
   const uint8_t* m_bufEnd = nullptr;
   int32_t m_lastOffset[2] = {};

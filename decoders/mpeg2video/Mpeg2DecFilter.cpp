@@ -308,6 +308,7 @@ void CMpeg2DecFilter::Reset() {
   }
   m_dec->Close();
   m_dec->Init();
+  m_times.clear();
   // A copy, so that a format change cannot free the bytes under the parser.
   if (!m_sequenceHeader.empty())
     m_dec->SetBuffer(m_sequenceHeader.data(), m_sequenceHeader.data() + m_sequenceHeader.size());
@@ -380,6 +381,12 @@ HRESULT CMpeg2DecFilter::Transform(IMediaSample* sample) {
     switch (state) {
       case CMpeg2Dec::STATE_BUFFER:
         if (len <= 0) return S_OK;
+        if (start != kNoTime) {
+          // A bound against a stream whose pictures never come.
+          if (m_times.size() >= 256) m_times.pop_front();
+          m_times.emplace_back(m_dec->NextBufferPosition(), start);
+          start = kNoTime;
+        }
         m_dec->SetBuffer(data, data + len);
         len = 0;
         break;
@@ -397,8 +404,14 @@ HRESULT CMpeg2DecFilter::Transform(IMediaSample* sample) {
         break;
       case CMpeg2Dec::STATE_PICTURE:
         if (Mpeg2Picture* picture = info.m_current_picture) {
-          picture->rtStart = start;
-          start = kNoTime;
+          // The last stamp of a packet that began at or before the
+          // picture's start code; stamps of packets where no picture began
+          // go with it.
+          picture->rtStart = kNoTime;
+          while (!m_times.empty() && m_times.front().first <= m_dec->PicturePosition()) {
+            picture->rtStart = m_times.front().second;
+            m_times.pop_front();
+          }
           picture->fDelivered = 0;
           m_dec->Skip(m_fSkipBFrames && (picture->flags & Mpeg2Picture::CODING_TYPE_MASK) == 3 ? 1 : 0);
         }

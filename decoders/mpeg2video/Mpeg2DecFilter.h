@@ -4,6 +4,7 @@
 // captions on their own pins.
 #pragma once
 
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -118,6 +119,9 @@ class CMpeg2DecFilter : public CBaseVideoFilter, public IMpeg2DecFilter, public 
   std::vector<BYTE> m_sequenceHeader;  // from the input format; fed to the parser after each reset
 
   REFERENCE_TIME m_AvgTimePerFrame = 0;
+  // The input's time stamps, each with the position of its packet's first
+  // byte, until the picture that begins in that packet takes it.
+  std::deque<std::pair<uint64_t, REFERENCE_TIME>> m_times;
   bool m_fWaitForKeyFrame = true;
 
   int m_storeWidth = 0, m_storeHeight = 0, m_storePitch = 0;

@@ -97,7 +97,17 @@ HRESULT CMpegSplitterFilter::CreateOutputs(IAsyncReader* reader) {
 bool CMpegSplitterFilter::DemuxInit() {
   if (!m_pFile) return false;
   rtStartOffset = 0;
+  m_lastScr = m_lastPts = kNoClock;
+  m_joinShift = 0;
+  m_joined = false;
   return true;
+}
+
+void CMpegSplitterFilter::ClockAt(REFERENCE_TIME scr) {
+  // The clock of one stream only goes forward: a step back is the start of
+  // the next stream of a join.
+  if (m_lastScr != kNoClock && scr < m_lastScr) m_joined = true;
+  m_lastScr = scr;
 }
 
 bool CMpegSplitterFilter::DemuxLoop() {
@@ -128,6 +138,15 @@ HRESULT CMpegSplitterFilter::MakePacket(DWORD track, LONGLONG bytes, bool hasPts
   p->TrackNumber = track;
   p->bSyncPoint = hasPts;
   p->bAppendable = !hasPts;
+  if (hasPts) {
+    // The first time after a join (of the stream that the multiplexer
+    // put first, the earliest) follows the latest time before it by a
+    // frame of 25 per second; every time after it moves with it.
+    if (m_joined && m_lastPts != kNoClock) m_joinShift = m_lastPts + kJoinGap - pts;
+    m_joined = false;
+    pts += m_joinShift;
+    m_lastPts = std::max(m_lastPts, pts);
+  }
   p->rtStart = hasPts ? pts - offset : INVALID_TIME;
   p->rtStop = hasPts ? p->rtStart + 1 : INVALID_TIME;
   p->resize(static_cast<size_t>(bytes));
@@ -147,6 +166,8 @@ HRESULT CMpegSplitterFilter::DemuxNextPacket(REFERENCE_TIME offset) {
     if (id == 0xBA) {
       CBaseSplitterFileEx::PackHeader h;
       if (!f.ReadPackHeader(h)) return S_FALSE;
+      // In 100 ns units: MPEG-2 clocks count 27 MHz, MPEG-1 clocks 90 kHz.
+      ClockAt(static_cast<REFERENCE_TIME>(h.type == 2 ? h.scr * 10 / 27 : h.scr * 1000 / 9));
     } else if (id == 0xBB) {
       CBaseSplitterFileEx::SystemHeader h;
       if (!f.ReadSystemHeader(h)) return S_FALSE;
@@ -218,6 +239,10 @@ HRESULT CMpegSplitterFilter::DemuxNextPacket(REFERENCE_TIME offset) {
 
 void CMpegSplitterFilter::DemuxSeek(REFERENCE_TIME rt) {
   CMpegSplitterFile& f = *m_pFile;
+  // The clock goes back at a seek without a join.
+  m_lastScr = m_lastPts = kNoClock;
+  m_joinShift = 0;
+  m_joined = false;
   int masterKind = -1;
   DWORD master = 0;
   {

@@ -48,6 +48,16 @@ class CMpegSplitterFilter : public CBaseSplitterFilter, public IAMStreamSelect {
   REFERENCE_TIME rtStartOffset = 0;
 
  private:
+  // Program streams joined byte for byte: the system clock restarts where
+  // the next one begins, and its times are moved on to follow the ones
+  // before it.
+  void ClockAt(REFERENCE_TIME scr);
+  static constexpr REFERENCE_TIME kNoClock = -0x7FFFFFFFFFFFFFFFLL;
+  static constexpr REFERENCE_TIME kJoinGap = 400000;
+  REFERENCE_TIME m_lastScr = kNoClock;
+  REFERENCE_TIME m_joinShift = 0, m_lastPts = kNoClock;
+  bool m_joined = false;  // a restart seen, no time after it yet
+
   // The stream at a selection index: its kind and a copy of its record.
   bool StreamAt(LONG index, int& kind, CMpegSplitterFile::stream& s);
   HRESULT MakePacket(DWORD track, LONGLONG bytes, bool hasPts, REFERENCE_TIME pts, REFERENCE_TIME offset);

@@ -120,10 +120,11 @@ TEST(VideoSourcePage, BrowseShowsWhatTheProbeFound) {
        "Video Format:-> MPEG-2 -  - 0x0\nDuration :->1.00;\nFrame Rate:->25.00 fps\nAudio Format:->Dolby AC3 -  - "
        "0x2000;\nAudio Freq:->48000 Hz;\nAudio Channels :->6;\nDimension:->352*288;\n",
        352, 288, 25.0},
+      // The stream's own 25 frames/s, not its 51 data packets over 2 s.
       {"asf-wmv2-wmav2.wmv", 0x200000, "Windows Media Stream(WMV/ASF)",
-       "Video Format:-> wmv2\nDuration :->2.00;\nFrame Rate:->25.50 fps\nAudio Format:->Windows Media Audio V8;\n"
+       "Video Format:-> wmv2\nDuration :->2.00;\nFrame Rate:->25.00 fps\nAudio Format:->Windows Media Audio V8;\n"
        "Audio Freq:->44100 Hz;\nAudio Channels :->2;\nDimension:->176*144;\n",
-       176, 144, 25.5},
+       176, 144, 25.0},
   };
 
   for (const ProbeCase& c : cases) {

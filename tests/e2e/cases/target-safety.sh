@@ -134,13 +134,19 @@ case_two_jobs_one_target() {  # the later job of the run takes "b (2).mp4"
     fail "b.mp4 lasts $first s and b (2).mp4 $second s: expected the 2 s and the 1 s source"
 }
 
-case_pipes_are_refused() {  # a named pipe as the source, then as the target
+case_pipes_are_refused() {  # a named pipe as the source, as the target and as a picture
   mkfifo "$WORK/in.mpg" "$WORK/out.mp4"
   run_job 8 "$WORK/in.mpg" "$WORK/o.mp4" "${SOURCE_SETS[@]}" "${MP4_SETS[@]}" --timeout 20
   expect_failed_with "The source is not a regular file: $WORK/in.mpg"
   run_job 8 "$MP2" "$WORK/out.mp4" "${SOURCE_SETS[@]}" "${MP4_SETS[@]}" --timeout 20
   expect_failed_with "The target is not a regular file: $WORK/out.mp4"
   [ -p "$WORK/out.mp4" ] || fail "the pipe given as the target was replaced"
+  # A picture of a series whose name is taken by a pipe.
+  mkdir -p "$WORK/pictures"
+  mkfifo "$WORK/pictures/img_2.jpg"
+  run_job 10 "$MP2" "$WORK/pictures/" "${SOURCE_SETS[@]}" --set "m_strPictureFolder=$WORK/pictures/" \
+    --set m_fPictureInterval=1000 --timeout 20
+  expect_failed_with "Could not write the picture $WORK/pictures/img_2.jpg: not a regular file"
 }
 
 case_stopped_job_keeps_its_part() {  # over an existing target: what was written takes its name
