@@ -26,7 +26,9 @@ class CJobBuilder {
   virtual void SetImageOutput(int mode, const std::wstring& path, int time, int width, int height) = 0;
 
   virtual HRESULT BuildMpegGraph(const std::string& source, const std::string& target, int kind) = 0;
-  virtual HRESULT BuildVcdGraph(const std::string& source, const std::string& target, int ntsc, int discKind) = 0;
+  // larger: the disc's larger picture (704 wide) instead of its standard one.
+  virtual HRESULT BuildVcdGraph(const std::string& source, const std::string& target, int ntsc, int discKind,
+                                int larger) = 0;
   virtual HRESULT BuildMP4Graph(const std::string& source, const std::string& target, int profile) = 0;
   virtual HRESULT BuildAviFlvGraph(const std::string& source, const std::string& target,
                                    const std::string& format) = 0;
@@ -55,7 +57,8 @@ class CGraphConverterJob : public CJobBuilder {
                         int sampleRate, int channels) override;
   void SetImageOutput(int mode, const std::wstring& path, int time, int width, int height) override;
   HRESULT BuildMpegGraph(const std::string& source, const std::string& target, int kind) override;
-  HRESULT BuildVcdGraph(const std::string& source, const std::string& target, int ntsc, int discKind) override;
+  HRESULT BuildVcdGraph(const std::string& source, const std::string& target, int ntsc, int discKind,
+                        int larger) override;
   HRESULT BuildMP4Graph(const std::string& source, const std::string& target, int profile) override;
   HRESULT BuildAviFlvGraph(const std::string& source, const std::string& target, const std::string& format) override;
   HRESULT BuildPicturesGraph(const std::string& source, const std::string& folder, int interval, int width,

@@ -29,16 +29,18 @@ const char* const kMovieFilter =
 const char* const kMpegExtensions = "*.mpg;*.mpeg";
 const char* const kMpegFilter = "Mpeg Files (*.mpg;*.mpeg)|*.mpg;*.mpeg||";
 
-bool ProbeSourceFile(CWnd* owner, const std::string& path, SourceMediaInfo* info) {
+HRESULT ProbeSourceQuietly(CWnd* owner, const std::string& path, SourceMediaInfo* info) {
   HRESULT hr = E_FAIL;
-  {
-    CComPtr<IGraphBuilder> graph;
-    auto* converter = new CGraphConverter(owner ? owner->GetSafeHwnd() : nullptr);
-    // The graph holds the converter's only reference from here.
-    converter->NonDelegatingQueryInterface(IID_PPV_ARGS(&graph));
-    if (graph) hr = converter->ProbeSource(path, info);
-  }
-  if (FAILED(hr)) {
+  CComPtr<IGraphBuilder> graph;
+  auto* converter = new CGraphConverter(owner ? owner->GetSafeHwnd() : nullptr);
+  // The graph holds the converter's only reference from here.
+  converter->NonDelegatingQueryInterface(IID_PPV_ARGS(&graph));
+  if (graph) hr = converter->ProbeSource(path, info);
+  return hr;
+}
+
+bool ProbeSourceFile(CWnd* owner, const std::string& path, SourceMediaInfo* info) {
+  if (FAILED(ProbeSourceQuietly(owner, path, info))) {
     AfxMessageBox(UiLoadString(IDS_PROBE_FAILED), MB_OK | MB_ICONSTOP);
     return false;
   }

@@ -103,6 +103,7 @@ class CTambrelDlg : public CBitmapDialog {
   void SetStatus(int row, int image);
   void StopProgressTimer();
   void EndRun();
+  void ShowRunLog();
   void InsertRow(int row);
   void DeleteJob(int row);
   // While converting: tells the user so and answers true.
@@ -138,6 +139,10 @@ class CTambrelDlg : public CBitmapDialog {
   // Tags the next-job messages of one run, so a message posted before a
   // stop cannot move a later run on.
   WPARAM m_nRunSerial = 0;
+  // The Stop question is open; a run that ends meanwhile shows its log after
+  // the answer.
+  bool m_bAskingStop = false;
+  bool m_bLogPending = false;
   CImageList m_images;
   CFont m_fontHeader;
   CFont m_fontProgress;

@@ -207,7 +207,7 @@ class FakeBuilder final : public CJobBuilder {
   void SetEncoderParams(const std::string&, int, const std::string&, int, int, int) override {}
   void SetImageOutput(int, const std::wstring&, int, int, int) override {}
   HRESULT BuildMpegGraph(const std::string& s, const std::string&, int) override { return Build(s); }
-  HRESULT BuildVcdGraph(const std::string& s, const std::string&, int, int) override { return Build(s); }
+  HRESULT BuildVcdGraph(const std::string& s, const std::string&, int, int, int) override { return Build(s); }
   HRESULT BuildMP4Graph(const std::string& s, const std::string&, int) override { return Build(s); }
   HRESULT BuildAviFlvGraph(const std::string& s, const std::string&, const std::string&) override { return Build(s); }
   HRESULT BuildPicturesGraph(const std::string& s, const std::string&, int, int, int) override { return Build(s); }
