@@ -54,8 +54,9 @@ BOOL CBitmapDialog::OnEraseBkgnd(CDC* dc) {
 
 void CBitmapDialog::OnLButtonDown(UINT flags, CPoint point) {
   CDialog::OnLButtonDown(flags, point);
-  // Pressing anywhere on the body moves the window, as a caption would.
-  if (m_bDrag) PostMessage(WM_NCLBUTTONDOWN, HTCAPTION, MAKELPARAM(static_cast<WORD>(point.x), static_cast<WORD>(point.y)));
+  // Pressing on the body (or the skin's caption) moves the window, as a
+  // caption would.
+  if (m_bDrag && (m_nCaptionHeight <= 0 || point.y < m_nCaptionHeight)) PostMessage(WM_NCLBUTTONDOWN, HTCAPTION, MAKELPARAM(static_cast<WORD>(point.x), static_cast<WORD>(point.y)));
 }
 
 HBRUSH CBitmapDialog::OnCtlColor(CDC* dc, CWnd* wnd, UINT ctlColor) {

@@ -1,5 +1,5 @@
 // CBitmapDialog: a dialog that paints a bitmap as its background and can be
-// dragged by its body. Static controls on it are drawn transparently so the
+// dragged by its body (or by the caption its skin draws). Static controls on it are drawn transparently so the
 // bitmap shows through their text.
 #pragma once
 
@@ -20,6 +20,9 @@ class CBitmapDialog : public CDialog {
   // Takes the bitmap over.
   BOOL SetBitmap(std::unique_ptr<CBitmap> bitmap);
   CBitmap* GetBitmap() const { return m_pBitmap.get(); }
+  // A skin that draws its own caption: only a press on its top strip of this
+  // many pixels moves the window. 0 (the default): the whole body does.
+  void SetCaptionHeight(int pixels) { m_nCaptionHeight = pixels; }
 
  protected:
   afx_msg BOOL OnEraseBkgnd(CDC* dc);
@@ -33,6 +36,7 @@ class CBitmapDialog : public CDialog {
   int m_bDrag = 1;
   int m_bBitmapLoaded = 0;
   int m_bPaintBackground = 0;
+  int m_nCaptionHeight = 0;
 
  private:
   std::unique_ptr<CBitmap> m_pBitmap;

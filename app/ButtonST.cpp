@@ -224,7 +224,8 @@ void CButtonST::DrawItem(LPDRAWITEMSTRUCT dis) {
       y = item.top + (item.Height() - m_cyIcon) / 2;
       text.left = x + m_cxIcon;
     }
-    dc->DrawIcon(x + shift, y + shift, icon);
+    dc->DrawState(CPoint(x + shift, y + shift), CSize(m_cxIcon, m_cyIcon), icon,
+                  DST_ICON | (disabled ? DSS_DISABLED : DSS_NORMAL));
   }
   if (!caption.empty()) {
     text.OffsetRect(shift, shift);

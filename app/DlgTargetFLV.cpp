@@ -13,7 +13,6 @@ END_MESSAGE_MAP()
 
 CDlgTargetFLV::CDlgTargetFLV(CWnd* parent) : CDlgTargetPage(IDD, parent) {
   m_nBatchShrink = 20;
-  m_containers = {CONTAINER_FLV};
   m_pszBrowseExtension = "*.flv;";
   m_pszBrowseFilter = "Flash Video Files (*.flv;)|*.flv||";
 }

@@ -9,7 +9,6 @@ END_MESSAGE_MAP()
 
 CDlgTargetMP4::CDlgTargetMP4(CWnd* parent) : CDlgTargetPage(IDD, parent) {
   m_nBatchShrink = 20;
-  m_containers = {CONTAINER_MP4, CONTAINER_MOV};
   m_pszBrowseExtension = "*.mp4;";
   m_pszBrowseFilter = "MPEG4 Movie Files (*.mp4;)|*.mp4||";
 }

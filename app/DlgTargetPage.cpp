@@ -84,8 +84,10 @@ bool CDlgTargetPage::CheckOutput(const std::string& output, bool finish) {
     if (finish) AfxMessageBox(UiLoadString(m_nEmptyMessage ? m_nEmptyMessage : IDS_BAD_OUTPUT_NAME), MB_OK | MB_ICONEXCLAMATION);
     return false;
   }
+  // Pages without containers of their own take any name.
   const int container = CConvertOpt::GetContainerFromExtension(PathExtension(output));
-  if (output.size() < 6 || std::find(m_containers.begin(), m_containers.end(), container) == m_containers.end()) {
+  if (!m_containers.empty() &&
+      (output.size() < 6 || std::find(m_containers.begin(), m_containers.end(), container) == m_containers.end())) {
     AfxMessageBox(UiLoadString(IDS_BAD_OUTPUT_NAME), MB_OK | MB_ICONEXCLAMATION);
     return false;
   }

@@ -51,7 +51,7 @@ class CDlgTargetPage : public CDialog {
   // The output name the page proposes for the job's source.
   std::string DefaultOutput(const char* extension) const;
   // Checks an output path: its extension must name one of the page's
-  // containers, and its folder must be there and take files. Tells the
+  // containers (when it has any), and its folder must be there and take files. Tells the
   // user why not (an empty path only on Finish).
   bool CheckOutput(const std::string& output, bool finish);
 
@@ -85,7 +85,7 @@ class CDlgTargetPage : public CDialog {
   int m_nCancelId = IDCANCEL;
   int m_nBatchShrink = 0;             // pixels the window loses in batch mode
   UINT m_nEmptyMessage = 0;           // message for an empty output on Finish; 0: the bad-name one
-  std::vector<int> m_containers;      // containers the output's extension may name
+  std::vector<int> m_containers;      // containers the output's extension may name; none: any name
   const char* m_pszBrowseExtension = "";
   const char* m_pszBrowseFilter = "";
 

@@ -14,7 +14,6 @@ END_MESSAGE_MAP()
 
 CDlgVCD::CDlgVCD(CWnd* parent) : CDlgTargetPage(IDD, parent) {
   m_nEmptyMessage = IDS_NO_OUTPUT_NAME;
-  m_containers = {CONTAINER_MPEG};
   m_pszBrowseExtension = "*.mpg;*.mpeg";
   m_pszBrowseFilter = "Mpeg Files (*.mpg;*.mpeg)|*.mpg;*.mpeg||";
 }

@@ -159,10 +159,16 @@ bool CDlgVideoSource::Check(bool next) {
     return false;
   }
   SourceMediaInfo info;
-  if (!ProbeSourceFile(this, path, &info)) return false;
+  const HRESULT probed = ProbeSourceQuietly(this, path, &info);
+  // Without the player's codecs no RealVideo decoder is there: the probe
+  // fails for want of one, and the user learns what to install.
   if (info.format == SourceFormat_RealMedia && !RealMediaCodecInstalled()) {
     AfxMessageBox("You must install realplayer before using realmedia movie as the source file",
                   MB_OK | MB_ICONEXCLAMATION);
+    return false;
+  }
+  if (FAILED(probed)) {
+    AfxMessageBox(UiLoadString(IDS_PROBE_FAILED), MB_OK | MB_ICONSTOP);
     return false;
   }
   if (next && !info.hasVideo) {

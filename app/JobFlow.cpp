@@ -29,9 +29,13 @@ int CJobFlow::RunJobPages(CConvertOpt* job) {
   // finds it as it was left.
   std::unique_ptr<CDlgVideoSource> video;
   std::unique_ptr<CDlgImageSource> pictures;
+  // A target page writes its own family's type into the record (a picture
+  // job leaves the AVI page as an AVI job); Back returns to the wizard's type.
+  const int type = job->m_nType;
   for (;;) {
+    job->m_nType = type;
     int result = kPageCancel;
-    if (job->m_nType == CONVERT_PICTURES_TO_VIDEO) {
+    if (type == CONVERT_PICTURES_TO_VIDEO) {
       if (!pictures) pictures = std::make_unique<CDlgImageSource>(m_pOwner);
       pictures->m_pJob = job;
       pictures->m_nResult = kPageCancel;
@@ -47,7 +51,7 @@ int CJobFlow::RunJobPages(CConvertOpt* job) {
     if (result == kPageBack) return kPageBack;
     if (result != kPageNext) return kPageCancel;
 
-    std::unique_ptr<CDlgTargetPage> target = CreateTargetPage(job->m_nType, m_pOwner);
+    std::unique_ptr<CDlgTargetPage> target = CreateTargetPage(type, m_pOwner);
     if (!target) return kPageCancel;
     target->m_pJob = job;
     target->DoModal();
@@ -74,7 +78,9 @@ std::vector<std::unique_ptr<CConvertOpt>> CJobFlow::AddBatch() {
 }
 
 int CJobFlow::RunBatchPages(CConvertOpt* batch, std::vector<std::unique_ptr<CConvertOpt>>& jobs) {
+  const int type = batch->m_nType;
   for (;;) {
+    batch->m_nType = type;
     CDlgBatch list(m_pOwner);
     list.m_pJob = batch;
     list.m_jobs = std::move(jobs);

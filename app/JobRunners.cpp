@@ -43,8 +43,8 @@ HRESULT CGraphConverterJob::BuildMpegGraph(const std::string& source, const std:
   return m_pConverter->BuildMpegGraph(source, target, kind);
 }
 HRESULT CGraphConverterJob::BuildVcdGraph(const std::string& source, const std::string& target, int ntsc,
-                                          int discKind) {
-  return m_pConverter->BuildVcdGraph(source, target, ntsc, discKind);
+                                          int discKind, int larger) {
+  return m_pConverter->BuildVcdGraph(source, target, ntsc, discKind, larger);
 }
 HRESULT CGraphConverterJob::BuildMP4Graph(const std::string& source, const std::string& target, int profile) {
   return m_pConverter->BuildMP4Graph(source, target, profile);
@@ -108,7 +108,8 @@ HRESULT HandOverMpegJob(const CConvertOpt& job, CJobBuilder& builder, int* seeki
     return builder.BuildMpegGraph(job.m_strSource, job.m_strTarget, job.m_nMpegKind);
   }
   builder.SetSplitSize(SplitSizeOf(job.m_nSplitIndex));
-  return builder.BuildVcdGraph(job.m_strSource, job.m_strTarget, job.m_nTvStandard, job.m_nMpegKind - 2);
+  return builder.BuildVcdGraph(job.m_strSource, job.m_strTarget, job.m_nTvStandard, job.m_nMpegKind - 2,
+                              job.m_nDiscSize);
 }
 
 HRESULT HandOverMp4Job(const CConvertOpt& job, CJobBuilder& builder, int* seekingSource) {

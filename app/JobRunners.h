@@ -30,7 +30,9 @@ class CJobBuilder {
                               int /*height*/, const std::string& /*soundFile*/) {}
 
   virtual HRESULT BuildMpegGraph(const std::string& source, const std::string& target, int kind) = 0;
-  virtual HRESULT BuildVcdGraph(const std::string& source, const std::string& target, int ntsc, int discKind) = 0;
+  // larger: the disc's larger picture (704 wide) instead of its standard one.
+  virtual HRESULT BuildVcdGraph(const std::string& source, const std::string& target, int ntsc, int discKind,
+                                int larger) = 0;
   virtual HRESULT BuildMP4Graph(const std::string& source, const std::string& target, int profile) = 0;
   virtual HRESULT BuildAviFlvGraph(const std::string& source, const std::string& target,
                                    const std::string& format) = 0;
@@ -64,7 +66,8 @@ class CGraphConverterJob : public CJobBuilder {
   void SetPictureList(const std::vector<std::string>& pictures, double seconds, int width, int height,
                       const std::string& soundFile) override;
   HRESULT BuildMpegGraph(const std::string& source, const std::string& target, int kind) override;
-  HRESULT BuildVcdGraph(const std::string& source, const std::string& target, int ntsc, int discKind) override;
+  HRESULT BuildVcdGraph(const std::string& source, const std::string& target, int ntsc, int discKind,
+                        int larger) override;
   HRESULT BuildMP4Graph(const std::string& source, const std::string& target, int profile) override;
   HRESULT BuildAviFlvGraph(const std::string& source, const std::string& target, const std::string& format) override;
   HRESULT BuildPicturesGraph(const std::string& source, const std::string& folder, int interval, int width,

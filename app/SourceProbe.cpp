@@ -29,7 +29,7 @@ const char* const kMovieFilter =
 const char* const kMpegExtensions = "*.mpg;*.mpeg";
 const char* const kMpegFilter = "Mpeg Files (*.mpg;*.mpeg)|*.mpg;*.mpeg||";
 
-bool ProbeSourceFile(CWnd* owner, const std::string& path, SourceMediaInfo* info) {
+HRESULT ProbeSourceQuietly(CWnd* owner, const std::string& path, SourceMediaInfo* info) {
   HRESULT hr = E_FAIL;
   // Only this probe's reason may follow the message.
   g_strConvertError.clear();
@@ -40,7 +40,11 @@ bool ProbeSourceFile(CWnd* owner, const std::string& path, SourceMediaInfo* info
     converter->NonDelegatingQueryInterface(IID_PPV_ARGS(&graph));
     if (graph) hr = converter->ProbeSource(path, info);
   }
-  if (FAILED(hr)) {
+  return hr;
+}
+
+bool ProbeSourceFile(CWnd* owner, const std::string& path, SourceMediaInfo* info) {
+  if (FAILED(ProbeSourceQuietly(owner, path, info))) {
     // The converter's own reason, when it has one, follows the general text.
     std::string text = UiLoadString(IDS_PROBE_FAILED);
     if (!g_strConvertError.empty()) text += "\n" + g_strConvertError;

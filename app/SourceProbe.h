@@ -16,6 +16,9 @@ extern const char* const kMpegFilter;
 // Probes the path through a graph converter made for the window. A failed
 // probe shows the "cannot open" message (stop icon) and gives false.
 bool ProbeSourceFile(CWnd* owner, const std::string& path, SourceMediaInfo* info);
+// The same without a message: the probe's result (a failed probe leaves in
+// `info` what it found, the source format first of all).
+HRESULT ProbeSourceQuietly(CWnd* owner, const std::string& path, SourceMediaInfo* info);
 
 // The information text of the video source page.
 std::string SourceInfoText(const SourceMediaInfo& info);

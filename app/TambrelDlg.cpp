@@ -112,6 +112,8 @@ BOOL CTambrelDlg::OnInitDialog() {
   SetIcon(m_hIcon, FALSE);
   SetWindowText(std::string("Pellomar ") + kVersion);
   SetBitmap(157);
+  // The skin draws the title strip; the window moves by it alone.
+  SetCaptionHeight(26);
   LayoutControls();
 
   m_images.Create(138, 16, 1, RGB(255, 0, 255));
@@ -362,7 +364,14 @@ void CTambrelDlg::OnRemoveAllJobs() {
 
 void CTambrelDlg::OnStartStop() {
   if (m_bConverting) {
-    if (AfxMessageBox(UiLoadString(128), MB_YESNO | MB_ICONQUESTION) == IDYES) StopConversion();
+    // The run goes on while the question is open and may end before the
+    // answer: a Yes then stops nothing.
+    const WPARAM run = m_nRunSerial;
+    m_bAskingStop = true;
+    const int answer = AfxMessageBox(UiLoadString(128), MB_YESNO | MB_ICONQUESTION);
+    m_bAskingStop = false;
+    if (answer == IDYES && m_bConverting && run == m_nRunSerial) StopConversion();
+    if (m_bLogPending) ShowRunLog();
     return;
   }
   {
@@ -501,11 +510,18 @@ void CTambrelDlg::EndRun() {
   SetStatus(m_nCurJob, kJobFailed);
   SetStartLook(true);
   EnableMenus(TRUE);
-  if (m_bHadError) {
-    CDlgLog log(this);
-    log.m_strLog = m_strLog;
-    log.DoModal();
-  }
+  if (!m_bHadError) return;
+  if (m_bAskingStop)
+    m_bLogPending = true;
+  else
+    ShowRunLog();
+}
+
+void CTambrelDlg::ShowRunLog() {
+  m_bLogPending = false;
+  CDlgLog log(this);
+  log.m_strLog = m_strLog;
+  log.DoModal();
 }
 
 HRESULT CTambrelDlg::StartConversion(int seekingSource) {

@@ -105,6 +105,7 @@ class CTambrelDlg : public CBitmapDialog {
   void SetStatus(int row, int image);
   void StopProgressTimer();
   void EndRun();
+  void ShowRunLog();
   void InsertRow(int row);
   // Gives the job of `row` a target that no earlier job of the run took.
   void TakeFreeTarget(int row);
@@ -150,6 +151,10 @@ class CTambrelDlg : public CBitmapDialog {
   // job completed, or the user stopped it (what it wrote stays).
   int m_nFilesJob = -1;
   bool m_bKeepFiles = false;
+  // The Stop question is open; a run that ends meanwhile shows its log after
+  // the answer.
+  bool m_bAskingStop = false;
+  bool m_bLogPending = false;
   CImageList m_images;
   CFont m_fontHeader;
   CFont m_fontProgress;

@@ -278,12 +278,13 @@ HRESULT CEncoderEngine::SetMpegParams(int kind, int width, int height, int num, 
   return Open(ModeIndex);
 }
 
-HRESULT CEncoderEngine::SetMpegFormat(int index) {
+HRESULT CEncoderEngine::SetMpegFormat(int index, int width, int height) {
   if (index < 0 || index > 5) return Fail(E_INVALIDARG, "Invalid MPEG format %d\n", index);
   m_nKind = index + 2;
   const MpegKind& k = kMpegKinds[m_nKind];
-  m_nOutWidth = k.width;
-  m_nOutHeight = k.height;
+  const bool own = width > 0 && height > 0;
+  m_nOutWidth = own ? width : k.width;
+  m_nOutHeight = own ? height : k.height;
   m_nRateNum = k.num;
   m_nRateDen = k.den;
   return Open(ModeIndex);

@@ -52,7 +52,8 @@ class CEncoderEngine {
   // it holds beyond is left out, and a shorter one is followed by silence.
   void SetAudioLength(double seconds) { m_dAudioLength = seconds; }
   HRESULT SetMpegParams(int kind, int width, int height, int num, int den);
-  HRESULT SetMpegFormat(int index);
+  // A disc format; a size other than 0 x 0 replaces the disc's own.
+  HRESULT SetMpegFormat(int index, int width = 0, int height = 0);
   HRESULT OpenByProfile(int profile);
   // The container of a profile (0..5), or null.
   static const char* ProfileFormatName(int profile);

@@ -520,6 +520,9 @@ HRESULT CGraphConverter::ProbeSource(const std::string& path, SourceMediaInfo* i
   CMediaType video, audio;
   bool haveVideo = false, haveAudio = false;
   FindSourceStreams(source, &video, &haveVideo, &audio, &haveAudio);
+  // Nothing to convert: the file is no movie this program reads (a plain
+  // file reader took it, offering bytes only).
+  if (!haveVideo && !haveAudio) return VFW_E_UNSUPPORTED_STREAM;
 
   info->format = int(format);
   if (format == SourceFormat_RealMedia || format == SourceFormat_AVI || format == SourceFormat_WMV) {
@@ -527,7 +530,9 @@ HRESULT CGraphConverter::ProbeSource(const std::string& path, SourceMediaInfo* i
     int result = format == SourceFormat_RealMedia ? ReadRealMediaHeaderInfo(path)
                  : format == SourceFormat_AVI     ? ReadAviHeaderInfo(path)
                                                   : ReadAsfHeaderInfo(path);
-    if (result == 0) {
+    // A header that names no picture size (a stream it does not know) leaves
+    // the description to the media types.
+    if (result == 0 && (!haveVideo || (g_StreamInfo.videoWidth && g_StreamInfo.videoHeight))) {
       // The stream's own rate: the header's, else the source's frame time.
       // An ASF data packet count over the duration is no frame rate.
       const REFERENCE_TIME frameTime = haveVideo ? VideoFrameTime(video) : 0;
@@ -536,7 +541,7 @@ HRESULT CGraphConverter::ProbeSource(const std::string& path, SourceMediaInfo* i
       if (format == SourceFormat_WMV && g_StreamInfo.videoFrameRate == 0) g_StreamInfo.videoFrameCount = 0;
       FinishStreamInfo();
       FillFromStreamInfo(haveVideo, g_StreamInfo, info);
-      return S_OK;
+      return DecoderCheck(source, *info);
     }
   }
   DescribeMediaTypes(haveVideo ? &video : nullptr, haveAudio ? &audio : nullptr, info);
@@ -545,7 +550,19 @@ HRESULT CGraphConverter::ProbeSource(const std::string& path, SourceMediaInfo* i
   LONGLONG duration = 0;
   if (seeking && SUCCEEDED(seeking->GetDuration(&duration)) && duration > 0)
     info->duration = float(double(duration / 10000) / 1000.0);
-  return S_OK;
+  return DecoderCheck(source, *info);
+}
+
+HRESULT CGraphConverter::DecoderCheck(IBaseFilter* source, const SourceMediaInfo& info) {
+  // A video stream no decoder takes cannot be converted: the probe fails
+  // (the record keeps what was found). The graph is rendered as a job's
+  // would be; the probe's converter goes right after.
+  if (!info.hasVideo) return S_OK;
+  PinList video, audio;
+  if (SUCCEEDED(RenderSourceAndCollectPins(source, video, audio)))
+    for (const RenderedPin& p : video)
+      if (p.major == MEDIATYPE_Video && !NameHasSubtitle(p.pin)) return S_OK;
+  return VFW_E_NO_DECOMPRESSOR;
 }
 
 // ---------------------------------------------------------------------------
@@ -857,6 +874,10 @@ HRESULT CGraphConverter::CreateMpegMuxer(const std::string& target, CComPtr<IBas
     static const unsigned kIndex[] = {2, 4, 6};
     unsigned index = kIndex[std::min(std::max(m_nMpegKind - 2, 0), 2)] + (m_nNtsc ? 1 : 0);
     if (FAILED(hr = Refused(muxer->SetFormatIndex(index), "format"))) return hr;
+    // The disc's standard size, or the larger one its job chose.
+    if (FAILED(hr = Refused(muxer->SetVideoSize(m_nWidth, m_nHeight),
+                            "video size " + std::to_string(m_nWidth) + "x" + std::to_string(m_nHeight))))
+      return hr;
   }
   return S_OK;
 }
@@ -1138,12 +1159,13 @@ HRESULT CGraphConverter::BuildMpegGraph(const std::string& source, const std::st
 }
 
 HRESULT CGraphConverter::BuildVcdGraph(const std::string& source, const std::string& target, int ntsc,
-                                       int discKind) {
+                                       int discKind, int larger) {
   if (ntsc) SetFrameRate(30000, 1001);
   else SetFrameRate(25, 1);
   static const int kWidth[] = {352, 480, 720};
   discKind = std::min(std::max(discKind, 0), 2);
-  SetOutputSize(kWidth[discKind], discKind == 0 ? (ntsc ? 240 : 288) : (ntsc ? 480 : 576));
+  const bool wide = larger && discKind < 2;
+  SetOutputSize(wide ? 704 : kWidth[discKind], discKind == 0 && !wide ? (ntsc ? 240 : 288) : (ntsc ? 480 : 576));
   m_nNtsc = ntsc;
   return BuildMpegGraph(source, target, discKind + 2);
 }

@@ -108,7 +108,9 @@ class CGraphConverter : public CFGManagerCustom {
 
   // The builders, one per target kind.
   HRESULT BuildMpegGraph(const std::string& source, const std::string& target, int kind);
-  HRESULT BuildVcdGraph(const std::string& source, const std::string& target, int ntsc, int discKind);
+  // larger: VCD and SVCD at 704 pixels wide (DVD has one size).
+  HRESULT BuildVcdGraph(const std::string& source, const std::string& target, int ntsc, int discKind,
+                        int larger = 0);
   HRESULT BuildMP4Graph(const std::string& source, const std::string& target, int profile);
   HRESULT BuildAviFlvGraph(const std::string& source, const std::string& target, const std::string& format);
   HRESULT BuildPicturesGraph(const std::string& source, const std::string& folder, int interval, int width,
@@ -149,6 +151,8 @@ class CGraphConverter : public CFGManagerCustom {
   // The picture-list source and the sound file's streams in place of a
   // source file.
   HRESULT AddPictureList(const std::string& target, CComPtr<IBaseFilter>& source, PinList& video, PinList& audio);
+  // The end of a probe: fails when no decoder takes the video it found.
+  HRESULT DecoderCheck(IBaseFilter* source, const SourceMediaInfo& info);
   HRESULT CollectRenderedPins(IBaseFilter* filter, PinList& video, PinList& audio, int depth = 0);
   HRESULT CreateMpegMuxer(const std::string& target, CComPtr<IBaseFilter>& sink);
   HRESULT CreateMp4Muxer(const std::string& target, bool withVideo, CComPtr<IBaseFilter>& sink);

@@ -89,6 +89,7 @@ HRESULT CMpegMuxer::SetVideoSize(int width, int height) {
   if (!IsStopped()) return VFW_E_WRONG_STATE;
   m_nWidth = width;
   m_nHeight = height;
+  m_bSizeSet = true;
   return S_OK;
 }
 
@@ -214,7 +215,8 @@ HRESULT CMpegMuxer::ConfigureEngine() {
   if (FAILED(hr)) return hr;
   if (m_nSelectMode == SelectByIndex) {
     if (m_nFormatIndex <= 1) return m_engine.SetMpegParams(m_nFormatIndex, m_nWidth, m_nHeight, m_nRateNum, m_nRateDen);
-    return m_engine.SetMpegFormat(m_nFormatIndex - 2);
+    return m_bSizeSet ? m_engine.SetMpegFormat(m_nFormatIndex - 2, m_nWidth, m_nHeight)
+                      : m_engine.SetMpegFormat(m_nFormatIndex - 2);
   }
   hr = m_engine.SetVideoCodec(m_strVideoCodec, m_nVideoKbps, m_nWidth, m_nHeight, m_nRateNum, m_nRateDen);
   if (FAILED(hr)) return hr;

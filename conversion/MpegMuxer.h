@@ -82,6 +82,7 @@ class CMpegMuxer : public CMuxerBase {
   int m_nProfile = 4;
   std::string m_strFormatName;
   int m_nWidth = 320, m_nHeight = 240;
+  bool m_bSizeSet = false;  // a disc format keeps its own size unless one is set
   int m_nRateNum = 25, m_nRateDen = 1;
   std::string m_strVideoCodec = "mpeg4";
   int m_nVideoKbps = 192;

@@ -582,6 +582,25 @@ BOOL CDC::DrawIcon(int x, int y, HICON icon) {
   return TRUE;
 }
 
+BOOL CDC::DrawState(CPoint at, CSize, HICON icon, UINT flags, HBRUSH) {
+  if ((flags & 0x000F) != DST_ICON) return FALSE;
+  if (!(flags & DSS_DISABLED)) return DrawIcon(at.x, at.y, icon);
+  auto data = UiGdiFind(reinterpret_cast<HGDIOBJ>(icon), UiGdiKind::Icon);
+  QPainter* p = Painter();
+  if (!data || !p || data->image.isNull()) return FALSE;
+  // The icon's shape: its opaque pixels in one colour.
+  auto shape = [&](COLORREF colour) {
+    QImage img = data->image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QPainter fill(&img);
+    fill.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    fill.fillRect(img.rect(), UiColor(colour));
+    return img;
+  };
+  p->drawImage(QPoint(at.x + 1, at.y + 1), shape(GetSysColor(COLOR_3DHILIGHT)));
+  p->drawImage(QPoint(at.x, at.y), shape(GetSysColor(COLOR_3DSHADOW)));
+  return TRUE;
+}
+
 // ---------------------------------------------------------------------------
 
 CPaintDC::CPaintDC(CWnd* wnd) : m_pWnd(wnd) {

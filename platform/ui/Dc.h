@@ -165,6 +165,10 @@ class CDC {
   COLORREF SetPixel(int x, int y, COLORREF colour);
   int GetDeviceCaps(int index) const;
   BOOL DrawIcon(int x, int y, HICON icon);
+  // DST_ICON only: DSS_NORMAL as DrawIcon, DSS_DISABLED embossed (the icon's
+  // shape in the highlight colour one pixel down-right, then in the shadow
+  // colour).
+  BOOL DrawState(CPoint at, CSize size, HICON icon, UINT flags, HBRUSH brush = nullptr);
 
   // Framework: draw through the painter of a paint in progress.
   void UiAttachPainter(QPainter* painter, int width, int height);

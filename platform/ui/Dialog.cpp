@@ -80,6 +80,8 @@ BOOL CDialog::CreateFromTemplate(bool modal) {
   bool child = (tpl->style & WS_CHILD) && pw;
   auto* w = new DialogHost(pw);
   if (child) w->setWindowFlags(Qt::Widget);
+  // A dialog without a caption draws its own: the window system adds no frame.
+  else if (!(tpl->style & WS_CAPTION)) w->setWindowFlag(Qt::FramelessWindowHint);
   UiWindow* rec = UiNewWindow(w, UiKind::Dialog, "#32770", 0, tpl->style, tpl->exStyle,
                               parent ? parent->m_hWnd : nullptr);
   rec->wnd = this;

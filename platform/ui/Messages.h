@@ -546,6 +546,10 @@ constexpr UINT ODS_CHECKED = 0x8;
 constexpr UINT ODS_FOCUS = 0x10;
 constexpr UINT ODS_DEFAULT = 0x20;
 constexpr UINT ODS_HOTLIGHT = 0x40;
+// DrawState: what is drawn and in which state.
+constexpr UINT DST_ICON = 0x0003;
+constexpr UINT DSS_NORMAL = 0x0000;
+constexpr UINT DSS_DISABLED = 0x0020;
 
 struct DRAWITEMSTRUCT {
   UINT CtlType;

@@ -394,9 +394,17 @@ bool UiHandleEvent(QWidget* w, QEvent* e, UiBaseEvent base) {
       else if (e->type() == QEvent::MouseButtonPress) msg = left ? WM_LBUTTONDOWN : right ? WM_RBUTTONDOWN : 0;
       else if (e->type() == QEvent::MouseButtonRelease) msg = left ? WM_LBUTTONUP : right ? WM_RBUTTONUP : 0;
       else msg = left ? WM_LBUTTONDBLCLK : right ? WM_RBUTTONDBLCLK : 0;
-      if (!msg) return base(w, e);
-      return Dispatch(*rec, w, e, base, msg, KeyFlags(me->modifiers(), me->buttons()),
-                      PointParam(me->position().toPoint()));
+      const bool passOn = rec->kind == UiKind::Static;
+      const bool r = msg ? Dispatch(*rec, w, e, base, msg, KeyFlags(me->modifiers(), me->buttons()),
+                                    PointParam(me->position().toPoint()))
+                         : base(w, e);
+      // The window under the pointer has the mouse: a control's press never
+      // reaches its dialog (which would take it as a drag of its body); Qt
+      // hands an event on to the parent unless it is accepted and handled.
+      // Statics let it through to their parent.
+      if (passOn) return r;
+      e->accept();
+      return true;
     }
     case QEvent::Leave: {
       bool r = base(w, e);

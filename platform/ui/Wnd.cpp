@@ -440,8 +440,12 @@ LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
       }
       return 0;
     case WM_NCLBUTTONDOWN:
-      // Dragging by the body: hand the move to the window system.
-      if (wParam == HTCAPTION && w->window()->windowHandle()) w->window()->windowHandle()->startSystemMove();
+      // Dragging by the body: hand the move to the window system, while the
+      // button is still held (a move begun after the release would follow the
+      // pointer until the next click).
+      if (wParam == HTCAPTION && w->window()->windowHandle() &&
+          (QGuiApplication::mouseButtons() & Qt::LeftButton))
+        w->window()->windowHandle()->startSystemMove();
       return 0;
     case WM_QUERYDRAGICON: return reinterpret_cast<LRESULT>(rec->bigIcon);
     default: return 0;

@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QTimer>
 #include <QWidget>
+#include <cstdlib>
 #include <memory>
 
 #include "platform/codecs/CodecsRegister.h"
@@ -104,8 +105,12 @@ BoxHook::BoxHook(std::function<int(const BoxSeen&)> answer) : m_answer(std::move
 BoxHook::~BoxHook() { UiSetMessageBoxHook(nullptr); }
 
 std::string GrabPath(const std::string& name) {
-  QDir().mkpath(QStringLiteral(APP_GRAB_DIR));
-  return std::string(APP_GRAB_DIR) + "/" + name + ".png";
+  // The run on a desktop (on-desktop.sh) keeps its grabs apart from the
+  // offscreen run beside it.
+  const char* desktop = std::getenv("PELLOMAR_DESKTOP");
+  const std::string dir = std::string(APP_GRAB_DIR) + (desktop ? std::string("/") + desktop : std::string());
+  QDir().mkpath(QString::fromStdString(dir));
+  return dir + "/" + name + ".png";
 }
 
 }  // namespace apptest

@@ -140,17 +140,18 @@ const Conversion kConversions[] = {
        Choose(&d, 1090, "25 fps");
        Type(&d, 1061, out);
      },
-     "clip.mpg", "MPEG to MPEG II",
+     "clip.vob", "MPEG to MPEG II",
      {{"codec_name", "mpeg2video"}, {"width", "352"}, {"height", "288"}, {"r_frame_rate", "25/1"}},
      {{"codec_name", "mp2"}}, nullptr},
     {"svcd", 1010, "mpeg2-ps-mp2.mpg", CDlgVCD::IDD,
      [](CDialog& d, const std::string& out) {
        Click(&d, 1051);
        Click(&d, 1055);
+       Click(&d, 1057);
        Type(&d, 1061, out);
      },
      "clip.mpg", "MPEG to SVCD",
-     {{"codec_name", "mpeg2video"}, {"width", "480"}, {"height", "480"}, {"r_frame_rate", "30000/1001"}},
+     {{"codec_name", "mpeg2video"}, {"width", "704"}, {"height", "480"}, {"r_frame_rate", "30000/1001"}},
      {{"codec_name", "mp2"}}, nullptr},
     {"pal-ntsc", 1011, "vob-ac3.vob", CDlgVCD::IDD,
      [](CDialog& d, const std::string& out) {
@@ -195,7 +196,7 @@ const Conversion kConversions[] = {
        if (d.IsDlgButtonChecked(1005)) Click(&d, 1005);
        Type(&d, 1061, out);
      },
-     "clip.mp4", "MPEG to MP4", {{"codec_name", "h264"}, {"width", "320"}, {"height", "240"}},
+     "clip.m4v", "MPEG to MP4", {{"codec_name", "h264"}, {"width", "320"}, {"height", "240"}},
      {{"codec_name", "mp3"}, {"sample_rate", "44100"}, {"channels", "1"}}, nullptr},
     {"swf", 1019, "mpeg2-ps-mp2.mpg", CDlgTargetFLV::IDD,
      [](CDialog& d, const std::string& out) {

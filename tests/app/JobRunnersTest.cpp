@@ -38,7 +38,7 @@ class RecordingBuilder : public CJobBuilder {
     build = "mpeg", buildArg1 = kind;
     return result;
   }
-  HRESULT BuildVcdGraph(const std::string&, const std::string&, int ntsc, int disc) override {
+  HRESULT BuildVcdGraph(const std::string&, const std::string&, int ntsc, int disc, int) override {
     build = "vcd", buildArg1 = ntsc, buildArg2 = disc;
     return result;
   }

@@ -185,9 +185,9 @@ TEST(VideoSourcePage, BadSourcesAreRefusedAndThePageStaysOpen) {
       {"", IDS_SOURCE_NOT_FOUND},
       {dir, IDS_SOURCE_IS_FOLDER},
       {"/dev/zero", IDS_SOURCE_IS_FOLDER},
-      {text, IDS_NO_VIDEO},
-      {empty, IDS_NO_VIDEO},
-      {cut, IDS_NO_VIDEO},
+      {text, IDS_PROBE_FAILED},
+      {empty, IDS_PROBE_FAILED},
+      {cut, IDS_PROBE_FAILED},
       {Sample("mpeg-ps-mp2-only.mpg"), IDS_NO_VIDEO},
   };
   for (const auto& c : cases) {

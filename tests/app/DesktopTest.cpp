@@ -1,0 +1,512 @@
+// The window and the pages driven as a desktop user drives them: on an X
+// server with a window manager (on-desktop.sh) the pointer and the keys go
+// through the X server (xdotool), so presses, drags, window moves and modal
+// loops are the desktop's; offscreen the same steps are Qt's input events.
+#include <gtest/gtest.h>
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QTest>
+#include <QWidget>
+#include <QWindow>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "app/DlgBatch.h"
+#include "app/DlgCvtType.h"
+#include "app/DlgImageSource.h"
+#include "app/DlgLog.h"
+#include "app/DlgMpegType.h"
+#include "app/DlgTargetAVI.h"
+#include "app/DlgTargetMP4.h"
+#include "app/DlgVCD.h"
+#include "app/DlgVideoSource.h"
+#include "platform/ui/Menu.h"
+#include "platform/ui/MessageBox.h"
+#include "platform/ui/Resource.h"
+#include "platform/ui/WindowRecord.h"
+#include "platform/win32/Registry.h"
+#include "resources/ResourceIds.h"
+#include "tests/app/FakeJobs.h"
+#include "tests/app/PageTestEnv.h"
+
+using namespace pagetest;
+using namespace fakejobs;
+
+namespace {
+
+bool RealInput() {
+  static const bool real =
+      QGuiApplication::platformName() == "xcb" && std::system("command -v xdotool >/dev/null 2>&1") == 0;
+  return real;
+}
+
+void Settle(double seconds = 0.15) {
+  WaitFor([] { return false; }, seconds);
+}
+
+void Xdotool(const std::string& arguments) {
+  int status = -1;
+  Run("xdotool " + arguments + " 2>&1", &status);
+  ASSERT_EQ(status, 0) << "xdotool " << arguments;
+  Settle();
+}
+
+QWidget* W(CWnd* window, int id = 0) {
+  CWnd* w = id ? window->GetDlgItem(id) : window;
+  return w ? w->GetWidget() : nullptr;
+}
+
+// Waits until the window manager has shown the page where the program put
+// it (a window manager may map a window first and place it after).
+void Ready(CWnd* page) {
+  QWidget* w = W(page)->window();
+  if (w->windowHandle()) EXPECT_TRUE(QTest::qWaitForWindowExposed(w->windowHandle(), 5000));
+  EXPECT_TRUE(WaitFor([&] { return w->mapToGlobal(QPoint(0, 0)) == w->geometry().topLeft(); }, 5))
+      << w->mapToGlobal(QPoint(0, 0)).x() << "," << w->mapToGlobal(QPoint(0, 0)).y() << " for " << w->geometry().x()
+      << "," << w->geometry().y();
+  Settle(0.3);
+  // PELLOMAR_SHOTS=folder: a picture of the whole screen for each page shown.
+  static int shots = 0;
+  if (const char* dir = std::getenv("PELLOMAR_SHOTS"); dir && RealInput())
+    Run("import -window root '" + std::string(dir) + "/" + std::to_string(++shots) + "-" +
+        std::to_string(dynamic_cast<CDialog*>(page) ? dynamic_cast<CDialog*>(page)->m_nIDTemplate : 0) + ".png'");
+}
+
+// The left button and the pointer.
+class Pointer {
+ public:
+  void To(QWidget* w, QPoint local) {
+    ASSERT_NE(w, nullptr);
+    m_widget = w;
+    m_local = local;
+    const QPoint g = w->mapToGlobal(local);
+    if (RealInput()) return Xdotool("mousemove --sync " + std::to_string(g.x()) + " " + std::to_string(g.y()));
+    QTest::mouseMove(w, local);
+  }
+  void To(QWidget* w) { To(w, w->rect().center()); }
+  // A drag in steps of a few pixels, as a hand moves.
+  void By(int dx, int dy) {
+    for (int i = 1; i <= 4; ++i) {
+      const QPoint step(dx / 4, dy / 4);
+      m_local += step;
+      if (RealInput())
+        Xdotool("mousemove_relative --sync -- " + std::to_string(step.x()) + " " + std::to_string(step.y()));
+      else
+        QTest::mouseMove(m_widget, m_local);
+    }
+  }
+  void Down() {
+    if (RealInput()) return Xdotool("mousedown 1");
+    QTest::mousePress(m_widget, Qt::LeftButton, Qt::NoModifier, m_local);
+  }
+  void Up() {
+    if (RealInput()) return Xdotool("mouseup 1");
+    QTest::mouseRelease(m_widget, Qt::LeftButton, Qt::NoModifier, m_local);
+  }
+  void Click(CWnd* window, int id) {
+    QWidget* w = W(window, id);
+    ASSERT_TRUE(w && w->isVisible() && w->isEnabled()) << "control " << id;
+    To(w);
+    Down();
+    Up();
+    Settle();
+  }
+
+ private:
+  QWidget* m_widget = nullptr;
+  QPoint m_local;
+};
+
+// Replaces the text of an edit by typing, after a click into it.
+void TypeInto(Pointer& p, CWnd* window, int id, const std::string& text) {
+  p.Click(window, id);
+  if (RealInput()) {
+    Xdotool("key --clearmodifiers ctrl+a");
+    Xdotool("type --delay 1 -- '" + text + "'");
+    return;
+  }
+  QWidget* w = W(window, id);
+  QTest::keyClick(w, Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClicks(w, QString::fromStdString(text));
+}
+
+void Key(CWnd* window, int id, const char* xName, Qt::Key key) {
+  if (RealInput()) return Xdotool(std::string("key ") + xName);
+  QTest::keyClick(W(window, id), key);
+}
+
+// Visible controls of the page that `id` runs into, and "outside" when it
+// leaves the page.
+std::vector<std::string> Collisions(CWnd* page, int id) {
+  std::vector<std::string> out;
+  QWidget* control = W(page, id);
+  const QRect r = control->geometry();
+  if (!control->parentWidget()->rect().contains(r)) out.push_back("outside");
+  for (QObject* o : control->parentWidget()->children()) {
+    auto* other = qobject_cast<QWidget*>(o);
+    if (!other || other == control || !other->isVisible() || !other->geometry().intersects(r)) continue;
+    UiWindow* rec = UiFindWindow(other);
+    out.push_back(rec ? std::to_string(rec->id) : other->metaObject()->className());
+  }
+  return out;
+}
+
+struct Answers {
+  ChooserAnswer chooser;
+  std::vector<std::string> boxes;
+  Answers() {
+    UiSetMessageBoxHook([this](const std::string& text, const std::string&, UINT) {
+      boxes.push_back(text);
+      return IDOK;
+    });
+  }
+  ~Answers() { UiSetMessageBoxHook(nullptr); }
+};
+
+// A main window with stand-in jobs, shown on the desktop.
+struct MainWindow {
+  Script script;
+  TestDlg dlg{&script};
+  MainWindow() {
+    EXPECT_TRUE(dlg.Create(CTambrelDlg::IDD));
+    dlg.ShowWindow(SW_SHOW);
+    Ready(&dlg);
+  }
+  ~MainWindow() {
+    if (dlg.IsConverting()) dlg.StopConversion();
+    WaitFor([&] { return !dlg.IsConverting(); }, 10);
+    UiSetTrackMenuHook(nullptr);
+    dlg.DestroyWindow();
+  }
+  void Hold(const std::string& source, Plan plan = Plan(Plan::kHold)) {
+    script.plans[source] = plan;
+    auto* job = new CConvertOpt;
+    job->SetType(CONVERT_MPEG);
+    job->m_strSource = source;
+    job->m_strTarget = source + ".mpg";
+    job->m_fDuration = 10;
+    dlg.AddJob(job);
+  }
+  // Runs the job pages from the "+" menu's Add job until they close.
+  void AddJob(Pointer& p, UserDriver& user) {
+    int menus = 0;
+    UiSetTrackMenuHook([&](const std::vector<UINT>&) { return ++menus, static_cast<UINT>(ID_JOB_ADD); });
+    p.Click(&dlg, 1001);
+    EXPECT_TRUE(WaitFor([&] { return user.Done() && !QApplication::activeModalWidget(); }, 60)) 
+        << "pages done: " << user.StepsDone() << ", menus " << menus << " modal "
+        << (QApplication::activeModalWidget() ? QApplication::activeModalWidget()->windowTitle().toStdString() : "none");
+  }
+};
+
+// The type page and the video source page of a job of `typeButton`.
+void TypeAndSource(Pointer& p, UserDriver& user, int typeButton, const std::string& source) {
+  user.On(CDlgCvtType::IDD, [&p, typeButton](CDialog& d) {
+    Ready(&d);
+    p.Click(&d, typeButton);
+    p.Click(&d, 1007);
+  });
+  user.On(CDlgVideoSource::IDD, [&p, source](CDialog& d) {
+    Ready(&d);
+    TypeInto(p, &d, 1031, source);
+    p.Click(&d, 1007);
+  });
+}
+
+struct Fault {
+  const char* name;
+  std::function<void()> drive;
+};
+
+class Desktop : public ::testing::TestWithParam<Fault> {};
+
+TEST_P(Desktop, DrivenByPointerAndKeys) { GetParam().drive(); }
+
+// A target name the page takes and what reaches the job.
+struct TargetCase {
+  int typeButton;
+  UINT page;
+  int choice;  // a radio to click first, 0 for none
+  const char* output;
+  int width;
+};
+
+void TargetNameAndSize(MainWindow& main, const TargetCase& c) {
+  main.dlg.OnRemoveAllJobs();
+  Answers answers;
+  Pointer p;
+  UserDriver user;
+  const std::string output = Scratch("out") + "/" + c.output;
+  TypeAndSource(p, user, c.typeButton, Sample("mpeg2-ps-mp2.mpg"));
+  user.On(c.page, [&](CDialog& d) {
+    Ready(&d);
+    if (c.choice) p.Click(&d, c.choice);
+    TypeInto(p, &d, 1061, output);
+    p.Click(&d, 1020);
+  });
+  main.AddJob(p, user);
+  EXPECT_TRUE(answers.boxes.empty()) << answers.boxes.front();
+  ASSERT_EQ(main.dlg.GetJobCount(), 1);
+  EXPECT_EQ(main.dlg.GetJob(0)->m_strTarget, output);
+  EXPECT_EQ(main.dlg.GetJob(0)->m_nWidth, c.width);
+}
+
+// A source the video source page must refuse with "probe failed", or take.
+void SourceProbe(const std::string& path, bool taken) {
+  CConvertOpt job;
+  job.SetType(CONVERT_MPEG);
+  CDlgVideoSource page;
+  page.m_pJob = &job;
+  Answers answers;
+  Pointer p;
+  UserDriver user;
+  int result = -1;
+  std::string info;
+  user.On(CDlgVideoSource::IDD, [&](CDialog& d) {
+    Ready(&d);
+    TypeInto(p, &d, 1031, path);
+    p.Click(&d, 1007);
+    result = page.m_nResult;
+    info = TextOf(&d, 1017);
+    if (IsWindow(d.m_hWnd) && d.IsWindowVisible()) p.Click(&d, IDCANCEL);
+  });
+  page.DoModal();
+  if (taken) {
+    EXPECT_EQ(result, 1);
+    EXPECT_TRUE(answers.boxes.empty()) << answers.boxes.front();
+    EXPECT_GT(job.m_nSourceWidth, 0);
+    EXPECT_EQ(info.find("No Video Stream"), std::string::npos) << info;
+  } else {
+    EXPECT_EQ(result, 3);
+    EXPECT_EQ(answers.boxes, std::vector<std::string>{UiLoadString(IDS_PROBE_FAILED)});
+    EXPECT_EQ(job.m_strSource, "");
+  }
+}
+
+// The player's codec folder holds the RealVideo 2 decoder, none for
+// RealVideo 1.
+void UsePlayerCodecs() {
+  for (const char* key :
+       {"Software\\RealNetworks\\Preferences\\DT_Codecs", "Helix\\HelixSDK\\10.0\\Preferences\\DT_Codecs"}) {
+    HKEY k = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, key, 0, nullptr, 0, KEY_WRITE, nullptr, &k, nullptr), ERROR_SUCCESS);
+    const std::string folder = PELLOMAR_REAL_CODEC_DIR;
+    RegSetValueExA(k, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+                   static_cast<DWORD>(folder.size() + 1));
+    RegCloseKey(k);
+  }
+}
+
+const Fault kFaults[] = {
+    {"SkinButtonsClickAndOnlyTheCaptionMovesTheWindow",
+     [] {
+       MainWindow main;
+       Answers answers;
+       Pointer p;
+       QWidget* win = W(&main.dlg);
+       const QPoint at = win->pos();
+       int menus = 0;
+       UiSetTrackMenuHook([&](const std::vector<UINT>&) { return ++menus, 0u; });
+       // A press on a button that leaves it before the release: no click, no move.
+       for (int id : {1002, 1001, 1079, 1080}) {
+         p.To(W(&main.dlg, id));
+         p.Down();
+         p.By(60, 40);
+         p.Up();
+         p.By(40, 40);
+         EXPECT_EQ(win->pos(), at) << "after a press on " << id;
+       }
+       EXPECT_EQ(menus, 0);
+       // Start with an empty list, then every menu button: each is a click,
+       // and the window stays where it is after it.
+       for (int id : {1002, 1001, 1079, 1080}) {
+         p.Click(&main.dlg, id);
+         p.By(50, 50);
+         EXPECT_EQ(win->pos(), at) << "after a click on " << id;
+       }
+       EXPECT_EQ(menus, 3);
+       if (RealInput()) {
+         // The skin is the whole frame: no title bar of the window manager,
+         // and a drag on the skin's caption strip moves the window.
+         EXPECT_EQ(win->frameGeometry(), win->geometry());
+         p.To(win, QPoint(250, 12));
+         p.Down();
+         p.By(80, 40);
+         p.Up();
+         EXPECT_TRUE(WaitFor([&] { return win->pos() == at + QPoint(80, 40); }, 3)) << win->pos().x() << ","
+                                                                                    << win->pos().y();
+       }
+       // Closing during a run is refused with the reason.
+       main.Hold("long.mpg");
+       p.Click(&main.dlg, 1002);
+       ASSERT_TRUE(main.dlg.IsConverting());
+       p.Click(&main.dlg, 1082);
+       EXPECT_EQ(answers.boxes, std::vector<std::string>{"You are converting now, You must stop it first."});
+       EXPECT_TRUE(win->isVisible());
+     }},
+    {"LongListsStayInsideTheirPages",
+     [] {
+       const std::string dir = Scratch("sources");
+       Answers answers;
+       for (int i = 0; i < 22; ++i) {
+         answers.chooser.next.push_back(dir + "/clip" + std::to_string(i) + ".mpg");
+         std::filesystem::copy_file(Sample("mpeg2-ps-mp2.mpg"), answers.chooser.next.back());
+       }
+       CConvertOpt batch;
+       batch.SetType(CONVERT_MPEG);
+       CDlgBatch page;
+       page.m_pJob = &batch;
+       Pointer p;
+       UserDriver user;
+       bool lastShown = false;
+       user.On(CDlgBatch::IDD, [&](CDialog& d) {
+         Ready(&d);
+         p.Click(&d, 1001);
+         EXPECT_EQ(Collisions(&d, 1064), std::vector<std::string>{});
+         // The last row is reached from the keyboard and shown in the list.
+         auto* view = qobject_cast<QAbstractItemView*>(W(&d, 1064));
+         ASSERT_NE(view, nullptr);
+         p.Click(&d, 1064);
+         Key(&d, 1064, "End", Qt::Key_End);
+         const QRect last = view->visualRect(view->model()->index(21, 0));
+         lastShown = view->viewport()->rect().contains(last) && view->currentIndex().row() == 21;
+         KeepGrab(&d, "desktop-batch-22");
+         p.Click(&d, IDCANCEL);
+       });
+       page.DoModal();
+       EXPECT_TRUE(lastShown);
+       CConvertOpt pictures;
+       pictures.SetType(CONVERT_PICTURES_TO_VIDEO);
+       pictures.m_astrPictures.assign(22, Sample("picture.png"));
+       CDlgImageSource list;
+       list.m_pJob = &pictures;
+       UserDriver user2;
+       user2.On(CDlgImageSource::IDD, [&](CDialog& d) {
+         Ready(&d);
+         EXPECT_EQ(Collisions(&d, 1040), std::vector<std::string>{});
+         KeepGrab(&d, "desktop-pictures-22");
+         p.Click(&d, IDCANCEL);
+       });
+       list.DoModal();
+     }},
+    {"BackFromThePicturesTargetReturnsToThePictureList",
+     [] {
+       MainWindow main;
+       Answers answers;
+       answers.chooser.next = {Sample("picture.png"), Sample("picture.jpg")};
+       Pointer p;
+       UserDriver user;
+       int shown = -1;
+       user.On(CDlgCvtType::IDD, [&](CDialog& d) {
+         Ready(&d);
+         p.Click(&d, 1047);
+         p.Click(&d, 1007);
+       });
+       user.On(CDlgImageSource::IDD, [&](CDialog& d) {
+         Ready(&d);
+         p.Click(&d, 1001);
+         p.Click(&d, 1007);
+       });
+       user.On(CDlgTargetAVI::IDD, [&](CDialog& d) {
+         Ready(&d);
+         p.Click(&d, 1021);
+       });
+       user.On(CDlgImageSource::IDD, [&](CDialog& d) {
+         Ready(&d);
+         shown = static_cast<int>(d.SendDlgItemMessage(1040, LB_GETCOUNT, 0, 0));
+         p.Click(&d, IDCANCEL);
+       });
+       main.AddJob(p, user);
+       EXPECT_EQ(shown, 2);
+       EXPECT_TRUE(answers.boxes.empty()) << answers.boxes.front();
+     }},
+    {"AStopAnsweredAfterTheRunEndedShowsOneLog",
+     [] {
+       MainWindow main;
+       Pointer p;
+       main.Hold("broken.mpg", Plan(Plan::kBuildFails, E_FAIL, "no graph\n"));
+       main.Hold("long.mpg");
+       bool asking = false;
+       int logs = 0, logsWhileAsking = 0;
+       UserDriver user;
+       for (int i = 0; i < 2; ++i)
+         user.On(CDlgLog::IDD, [&](CDialog& d) {
+           ++logs;
+           logsWhileAsking += asking;
+           d.EndDialog(IDOK);
+         });
+       UiSetMessageBoxHook([&](const std::string&, const std::string&, UINT) {
+         // The run ends while the question is open.
+         asking = true;
+         main.script.ends["long.mpg"]->Complete();
+         WaitFor([&] { return !main.dlg.IsConverting(); }, 10);
+         Settle(0.5);
+         asking = false;
+         return IDYES;
+       });
+       p.Click(&main.dlg, 1002);
+       ASSERT_TRUE(main.dlg.IsConverting());
+       p.Click(&main.dlg, 1002);
+       UiSetMessageBoxHook(nullptr);
+       Settle(1);
+       EXPECT_EQ(logs, 1);
+       EXPECT_EQ(logsWhileAsking, 0);
+     }},
+    {"ValidTargetNamesAreTaken",
+     [] {
+       MainWindow main;
+       for (const TargetCase& c : {TargetCase{1009, CDlgMpegType::IDD, 0, "job2_mpeg.vob", 176},
+                                   TargetCase{1015, CDlgTargetMP4::IDD, 0, "job8_mp4.m4v", 176}})
+         TargetNameAndSize(main, c);
+     }},
+    {"TheDiscsLargerSizeReachesTheJob",
+     [] {
+       MainWindow main;
+       TargetNameAndSize(main, {1010, CDlgVCD::IDD, 1057, "disc.mpg", 704});
+     }},
+    {"DisabledIconButtonsLookDisabled",
+     [] {
+       CConvertOpt pictures;
+       pictures.SetType(CONVERT_PICTURES_TO_VIDEO);
+       CDlgImageSource list;
+       list.m_pJob = &pictures;
+       UserDriver user;
+       QImage enabled, disabled;
+       Pointer p;
+       user.On(CDlgImageSource::IDD, [&](CDialog& d) {
+         Ready(&d);
+         p.To(W(&d, 1021));  // the pointer away from the icon buttons
+         enabled = W(&d, 1001)->grab().toImage();
+         d.GetDlgItem(1001)->EnableWindow(FALSE);
+         Settle();
+         disabled = W(&d, 1001)->grab().toImage();
+         p.Click(&d, IDCANCEL);
+       });
+       list.DoModal();
+       ASSERT_FALSE(enabled.isNull());
+       EXPECT_NE(enabled, disabled);
+     }},
+    {"SourcesNoJobCanReadFailTheProbe",
+     [] {
+       const std::string garbage = Scratch("garbage") + "/noise.avi";
+       std::ofstream(garbage) << std::string(4096, 'x');
+       UsePlayerCodecs();
+       SourceProbe(garbage, false);
+       SourceProbe(Sample("rm-rv10-ra144.rm"), false);
+       // A bare MPEG-2 video stream: no splitter reads it (only a D2V
+       // project does), so the probe says so instead of "No Video Stream".
+       SourceProbe(Sample("mpeg2-gop12-b2.m2v"), false);
+     }},
+    {"AMovieThatConvertsIsTaken",
+     [] {
+       UsePlayerCodecs();
+       SourceProbe(Sample("rm-rv20-ac3.rm"), true);
+       SourceProbe(Sample("mpeg2-ps-mp2.mpg"), true);
+     }},
+};
+
+INSTANTIATE_TEST_SUITE_P(Faults, Desktop, ::testing::ValuesIn(kFaults),
+                         [](const ::testing::TestParamInfo<Fault>& info) { return std::string(info.param.name); });
+
+}  // namespace

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Runs a window test program on a real X server with a window manager, as a
+# desktop user has it: its own Xvfb (a free display number) with openbox,
+# both ended afterwards. The window tests then see the desktop's presses,
+# drags, focus and modal loops instead of the offscreen platform's.
+# Usage: on-desktop.sh PROGRAM [ARGUMENTS...]
+# Exits 77 (skipped) with a message when Xvfb or openbox is missing.
+set -u
+
+for tool in Xvfb openbox; do
+  if ! command -v "$tool" >/dev/null 2>&1; then
+    echo "skipped: $tool is not installed (scripts/setup installs it)"
+    exit 77
+  fi
+done
+
+work=$(mktemp -d)
+xvfb_pid=
+wm_pid=
+cleanup() {
+  [ -n "$wm_pid" ] && kill "$wm_pid" 2>/dev/null && wait "$wm_pid" 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Xvfb picks a free display and writes its number to the descriptor.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 100); do
+  [ -s "$work/display" ] && break
+  sleep 0.1
+done
+if [ ! -s "$work/display" ]; then
+  echo "Xvfb did not start:"; cat "$work/xvfb.log"
+  exit 1
+fi
+export DISPLAY=":$(head -n1 "$work/display")"
+
+# openbox with its own empty configuration folder: the stock behaviour.
+XDG_CONFIG_HOME="$work" openbox --sm-disable >"$work/openbox.log" 2>&1 &
+wm_pid=$!
+# The window manager is up once it has claimed its selection.
+for _ in $(seq 100); do
+  if command -v xprop >/dev/null 2>&1; then
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && break
+  else
+    sleep 1; break
+  fi
+  sleep 0.1
+done
+
+export QT_QPA_PLATFORM=xcb
+export PELLOMAR_DESKTOP=openbox
+"$@"
