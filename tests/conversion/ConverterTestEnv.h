@@ -23,6 +23,18 @@ class Environment : public ::testing::Environment {
     ASSERT_EQ(S_OK, DShowRegisterPlatform());
     ASSERT_EQ(S_OK, CodecsRegisterPlatform());
     ASSERT_EQ(S_OK, WmfRegisterPlatform());
+#ifdef PELLOMAR_REAL_CODEC_DIR
+    // The codec modules are built beside the program, not beside the tests.
+    for (const char* key :
+         {"Software\\RealNetworks\\Preferences\\DT_Codecs", "Helix\\HelixSDK\\10.0\\Preferences\\DT_Codecs"}) {
+      HKEY k = nullptr;
+      ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CLASSES_ROOT, key, 0, nullptr, 0, KEY_WRITE, nullptr, &k, nullptr));
+      const std::string folder = PELLOMAR_REAL_CODEC_DIR;
+      RegSetValueExA(k, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+                     static_cast<DWORD>(folder.size() + 1));
+      RegCloseKey(k);
+    }
+#endif
   }
   void TearDown() override {
     g_WMProfiles.clear();
