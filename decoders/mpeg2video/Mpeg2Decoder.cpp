@@ -322,6 +322,8 @@ CMpeg2Decoder::CMpeg2Decoder()
   std::memset(m_block.get(), 0, 64 * sizeof(int16_t));
   std::memcpy(m_intraMatrix, kDefaultIntraMatrix, 64);
   std::memset(m_nonIntraMatrix, 16, 64);
+  std::memcpy(m_chromaIntraMatrix, kDefaultIntraMatrix, 64);
+  std::memset(m_chromaNonIntraMatrix, 16, 64);
   Vlc();  // builds the shared tables now rather than inside the first slice
 }
 
@@ -336,10 +338,13 @@ void CMpeg2Decoder::PreparePicture(uint8_t* const cur[3], uint8_t* const fwd[3],
   }
   const bool field = m_pictureStructure != FRAME_PICTURE;
   const bool bottom = m_pictureStructure == BOTTOM_FIELD;
+  m_chromaShiftX = m_chromaFormat == CHROMA_444 ? 0 : 1;
+  m_chromaShiftY = m_chromaFormat == CHROMA_422 || m_chromaFormat == CHROMA_444 ? 0 : 1;
+  m_blocks = m_chromaShiftY ? 6 : m_chromaShiftX ? 8 : 12;
   m_stride = field ? 2 * m_width : m_width;
   m_dst[0] = cur[0] + (bottom ? m_width : 0);
-  m_dst[1] = cur[1] + (bottom ? m_width / 2 : 0);
-  m_dst[2] = cur[2] + (bottom ? m_width / 2 : 0);
+  m_dst[1] = cur[1] + (bottom ? m_width >> m_chromaShiftX : 0);
+  m_dst[2] = cur[2] + (bottom ? m_width >> m_chromaShiftX : 0);
   m_mbWidth = m_width / 16;
   m_mbHeight = field ? m_height / 32 : m_height / 16;
 }
@@ -378,6 +383,11 @@ void CMpeg2Decoder::SetQuantScale(int qs) {
   for (int i = 0; i < 64; ++i) {
     m_weights[0][i] = static_cast<uint16_t>(m_intraMatrix[i] * qs);
     m_weights[1][i] = static_cast<uint16_t>(m_nonIntraMatrix[i] * qs);
+  }
+  if (m_blocks == 6) return;
+  for (int i = 0; i < 64; ++i) {
+    m_weights[2][i] = static_cast<uint16_t>(m_chromaIntraMatrix[i] * qs);
+    m_weights[3][i] = static_cast<uint16_t>(m_chromaNonIntraMatrix[i] * qs);
   }
 }
 
@@ -542,8 +552,9 @@ int CMpeg2Decoder::DecodeIntraBlock(int cc, int16_t* blk) {
   blk[0] = static_cast<int16_t>(dc);
   if (m_codingType == D_TYPE) return 0;
   const CoefTable& table = (m_intraVlcFormat && !m_mpeg1) ? t.fast1 : t.fast0;
-  return m_mpeg1 ? DecodeCoefficients<true, true>(table, blk, 0, dc)
-                 : DecodeCoefficients<false, true>(table, blk, 0, dc);
+  const uint16_t* weights = m_weights[cc && m_blocks > 6 ? 2 : 0];
+  return m_mpeg1 ? DecodeCoefficients<true, true>(table, weights, blk, 0, dc)
+                 : DecodeCoefficients<false, true>(table, weights, blk, 0, dc);
 }
 
 namespace {
@@ -567,9 +578,9 @@ inline int Dequantise(int level, bool neg, int weight) {
 // last scan position, -1 on damaged data. The bit reader lives in locals
 // here, which keeps it in registers across the stores into the block.
 template <bool Mpeg1, bool Intra>
-int CMpeg2Decoder::DecodeCoefficients(const CoefTable& table, int16_t* blk, int pos, int parity) {
+int CMpeg2Decoder::DecodeCoefficients(const CoefTable& table, const uint16_t* weights, int16_t* blk, int pos,
+                                      int parity) {
   const uint8_t* const scan = m_scan;
-  const uint16_t* const weights = m_weights[Intra ? 0 : 1];
   uint64_t cache = m_cache;
   int count = m_bitCount;
   const uint8_t* ptr = m_ptr;
@@ -650,8 +661,9 @@ int CMpeg2Decoder::DecodeCoefficients(const CoefTable& table, int16_t* blk, int 
   return pos;
 }
 
-int CMpeg2Decoder::DecodeNonIntraBlock(int16_t* blk) {
+int CMpeg2Decoder::DecodeNonIntraBlock(bool chroma, int16_t* blk) {
   Refill();
+  const uint16_t* weights = m_weights[chroma && m_blocks > 6 ? 3 : 1];
   int pos = -1, parity = 0;
   if (m_cache >> 63) {
     // The first coefficient codes (0, 1) as "1s"; "10" is not an end here.
@@ -659,14 +671,14 @@ int CMpeg2Decoder::DecodeNonIntraBlock(int16_t* blk) {
     Skip(2);
     pos = 0;
     const int i = m_scan[0];
-    parity = m_mpeg1 ? Dequantise<true, false>(1, neg, m_weights[1][i])
-                     : Dequantise<false, false>(1, neg, m_weights[1][i]);
+    parity = m_mpeg1 ? Dequantise<true, false>(1, neg, weights[i])
+                     : Dequantise<false, false>(1, neg, weights[i]);
     blk[i] = static_cast<int16_t>(parity);
   }
   // Without that leading 1 no end of block can follow: its code starts with 1.
   const CoefTable& table = Vlc().fast0;
-  return m_mpeg1 ? DecodeCoefficients<true, false>(table, blk, pos, parity)
-                 : DecodeCoefficients<false, false>(table, blk, pos, parity);
+  return m_mpeg1 ? DecodeCoefficients<true, false>(table, weights, blk, pos, parity)
+                 : DecodeCoefficients<false, false>(table, weights, blk, pos, parity);
 }
 
 const uint8_t* const* CMpeg2Decoder::RefFor(int s, int sel) const {
@@ -693,18 +705,45 @@ void CMpeg2Decoder::PredictBlock(uint8_t* const dst[3], const uint8_t* const ref
   const int idx = (px & 1) | (py & 1) << 1;
   m_dsp->mc[Mpeg2McIndex(avg, false, idx)](dst[0], ref[0] + (py >> 1) * stride + (px >> 1),
                                            stride, h);
-  const int cstride = stride / 2;
-  const int cmx = mvx / 2, cmy = mvy / 2;
-  const int pcx = x + cmx, pcy = y + cmy;
+  // Chroma vectors are the luma ones halved, towards zero, along each
+  // subsampled direction; the clamped luma position keeps them inside too.
+  const int sx = m_chromaShiftX, sy = m_chromaShiftY;
+  const int cstride = stride >> sx;
+  const int cmx = sx ? mvx / 2 : mvx, cmy = sy ? mvy / 2 : mvy;
+  const int pcx = 2 * (x >> sx) + cmx, pcy = 2 * (y >> sy) + cmy;
   const int cidx = (pcx & 1) | (pcy & 1) << 1;
   const int coff = (pcy >> 1) * cstride + (pcx >> 1);
-  m_dsp->mc[Mpeg2McIndex(avg, true, cidx)](dst[1], ref[1] + coff, cstride, h / 2);
-  m_dsp->mc[Mpeg2McIndex(avg, true, cidx)](dst[2], ref[2] + coff, cstride, h / 2);
+  const Mpeg2McFunc chroma = m_dsp->mc[Mpeg2McIndex(avg, sx, cidx)];
+  chroma(dst[1], ref[1] + coff, cstride, h >> sy);
+  chroma(dst[2], ref[2] + coff, cstride, h >> sy);
+}
+
+// Blocks in stream order: four luma, then Cb and Cr in turn; 4:2:2 adds a
+// pair below the first, 4:4:4 also two pairs to the right of those. With
+// field DCT the lower blocks start one line down and every block takes every
+// second line, the chroma ones too unless chroma has half the lines.
+int CMpeg2Decoder::BlockDestinations(int x, int y, bool fieldDct, uint8_t* dst[12], int stride[12]) const {
+  uint8_t* const luma = m_dst[0] + y * m_stride + x;
+  const int lumaDown = fieldDct ? m_stride : 8 * m_stride;
+  for (int b = 0; b < 4; ++b) {
+    dst[b] = luma + (b & 1) * 8 + (b >> 1) * lumaDown;
+    stride[b] = fieldDct ? 2 * m_stride : m_stride;
+  }
+  const int cstride = m_stride >> m_chromaShiftX;
+  const bool chromaFields = fieldDct && !m_chromaShiftY;
+  const int chromaDown = chromaFields ? cstride : 8 * cstride;
+  const int origin = (y >> m_chromaShiftY) * cstride + (x >> m_chromaShiftX);
+  for (int b = 4; b < m_blocks; ++b) {
+    dst[b] = m_dst[1 + (b & 1)] + origin + ((b & 2) ? chromaDown : 0) + ((b & 8) ? 8 : 0);
+    stride[b] = chromaFields ? 2 * cstride : cstride;
+  }
+  return m_blocks;
 }
 
 // Forms the prediction of macroblock (mbx, mby) of the current picture.
 void CMpeg2Decoder::ApplyMotion(const Motion& m, int mbx, int mby) {
-  const int w = m_width, cw = m_width / 2;
+  const int sx = m_chromaShiftX, sy = m_chromaShiftY;
+  const int w = m_width, cw = m_width >> sx;
   const int x = mbx * 16;
   const int y = mby * 16;
   auto field = [&](const uint8_t* const* planes, int sel, const uint8_t* out[3]) {
@@ -713,8 +752,8 @@ void CMpeg2Decoder::ApplyMotion(const Motion& m, int mbx, int mby) {
     out[2] = planes[2] + sel * cw;
   };
   if (m_pictureStructure == FRAME_PICTURE) {
-    uint8_t* dst[3] = {m_dst[0] + y * w + x, m_dst[1] + (y / 2) * cw + x / 2,
-                       m_dst[2] + (y / 2) * cw + x / 2};
+    uint8_t* dst[3] = {m_dst[0] + y * w + x, m_dst[1] + (y >> sy) * cw + (x >> sx),
+                       m_dst[2] + (y >> sy) * cw + (x >> sx)};
     if (m.type == 2 || m_mpeg1) {
       for (int s = 0; s < 2; ++s)
         if (m.dirs & (1 << s))
@@ -743,10 +782,10 @@ void CMpeg2Decoder::ApplyMotion(const Motion& m, int mbx, int mby) {
     return;
   }
   // Field picture: lines of this field only.
-  const int stride = m_stride, cstride = m_stride / 2;
+  const int stride = m_stride, cstride = m_stride >> sx;
   const int fieldH = m_height / 2;
-  uint8_t* dst[3] = {m_dst[0] + y * stride + x, m_dst[1] + (y / 2) * cstride + x / 2,
-                     m_dst[2] + (y / 2) * cstride + x / 2};
+  uint8_t* dst[3] = {m_dst[0] + y * stride + x, m_dst[1] + (y >> sy) * cstride + (x >> sx),
+                     m_dst[2] + (y >> sy) * cstride + (x >> sx)};
   const uint8_t* ref[3];
   if (m.type == 1) {
     for (int s = 0; s < 2; ++s)
@@ -757,8 +796,8 @@ void CMpeg2Decoder::ApplyMotion(const Motion& m, int mbx, int mby) {
       }
   } else if (m.type == 2) {
     for (int r = 0; r < 2; ++r) {
-      uint8_t* dstH[3] = {dst[0] + 8 * r * stride, dst[1] + 4 * r * cstride,
-                          dst[2] + 4 * r * cstride};
+      uint8_t* dstH[3] = {dst[0] + 8 * r * stride, dst[1] + (8 >> sy) * r * cstride,
+                          dst[2] + (8 >> sy) * r * cstride};
       for (int s = 0; s < 2; ++s)
         if (m.dirs & (1 << s)) {
           field(RefFor(s, m.sel[r][s]), m.sel[r][s], ref);
@@ -881,19 +920,9 @@ void CMpeg2Decoder::DecodeSlice(int code, const uint8_t* data, size_t size) {
       if (qs != m_quantScale) SetQuantScale(qs);
     }
 
-    // Luma block destinations.
-    const int x = mbx * 16, y = mby * 16;
-    uint8_t* lumaDst = m_dst[0] + y * m_stride + x;
-    const int cstride = m_stride / 2;
-    uint8_t* chromaDst[2] = {m_dst[1] + (y / 2) * cstride + x / 2,
-                             m_dst[2] + (y / 2) * cstride + x / 2};
-    const int lumaStride = fieldDct ? 2 * m_stride : m_stride;
-    uint8_t* const blockDst[6] = {lumaDst,
-                                  lumaDst + 8,
-                                  lumaDst + (fieldDct ? m_stride : 8 * m_stride),
-                                  lumaDst + (fieldDct ? m_stride : 8 * m_stride) + 8,
-                                  chromaDst[0],
-                                  chromaDst[1]};
+    uint8_t* blockDst[12];
+    int blockStride[12];
+    const int blocks = BlockDestinations(mbx * 16, mby * 16, fieldDct, blockDst, blockStride);
 
     if (mbType & MB_INTRA) {
       if (m_concealmentMotionVectors && !m_mpeg1) {
@@ -903,13 +932,13 @@ void CMpeg2Decoder::DecodeSlice(int code, const uint8_t* data, size_t size) {
       } else {
         ResetMotionPredictors();
       }
-      for (int b = 0; b < 6; ++b) {
-        const int last = DecodeIntraBlock(b < 4 ? 0 : b - 3, blk);
+      for (int b = 0; b < blocks; ++b) {
+        const int last = DecodeIntraBlock(b < 4 ? 0 : (b & 1) + 1, blk);
         if (last < 0) {
           std::memset(blk, 0, 64 * sizeof(int16_t));
           return;
         }
-        const int stride = b < 4 ? lumaStride : cstride;
+        const int stride = blockStride[b];
         if (!FlatBlock(last, blk, blockDst[b], stride, false)) m_dsp->idctCopy(blk, blockDst[b], stride);
       }
       if (m_codingType == D_TYPE) Skip(1);  // end_of_macroblock
@@ -937,14 +966,17 @@ void CMpeg2Decoder::DecodeSlice(int code, const uint8_t* data, size_t size) {
         const VlcEntry c = Vlc().cbp.Lookup(m_cache);
         if (c.len <= 0) return;
         Skip(c.len);
-        for (int b = 0; b < 6; ++b) {
-          if (!(c.value & (32 >> b))) continue;
-          const int last = DecodeNonIntraBlock(blk);
+        // 4:2:2 and 4:4:4 send the pattern of their further chroma blocks
+        // after it.
+        const int pattern = blocks == 6 ? c.value : c.value << (blocks - 6) | static_cast<int>(Get(blocks - 6));
+        for (int b = 0; b < blocks; ++b) {
+          if (!(pattern & (1 << (blocks - 1 - b)))) continue;
+          const int last = DecodeNonIntraBlock(b >= 4, blk);
           if (last < 0) {
             std::memset(blk, 0, 64 * sizeof(int16_t));
             return;
           }
-          const int stride = b < 4 ? lumaStride : cstride;
+          const int stride = blockStride[b];
           if (!FlatBlock(last, blk, blockDst[b], stride, true)) m_dsp->idctAdd(blk, blockDst[b], stride);
         }
       }

@@ -1,6 +1,8 @@
 // The MPEG-1/2 picture decoding core: decodes the slices of one picture into
-// a 4:2:0 frame buffer (macroblock modes, motion vectors and compensation,
-// coefficient decoding with dequantisation, inverse DCT).
+// a frame buffer of three planes (macroblock modes, motion vectors and
+// compensation, coefficient decoding with dequantisation, inverse DCT).
+// Chroma is 4:2:0 unless the user sets another chroma format: the chroma
+// planes are then half the luma width (4:2:2) or the luma size (4:4:4).
 //
 // The stream parser fills the picture parameters from the headers, calls
 // PreparePicture once per picture (or field) and hands over one slice at a
@@ -18,6 +20,7 @@ class CMpeg2Decoder {
  public:
   enum CodingType { I_TYPE = 1, P_TYPE = 2, B_TYPE = 3, D_TYPE = 4 };
   enum PictureStructure { TOP_FIELD = 1, BOTTOM_FIELD = 2, FRAME_PICTURE = 3 };
+  enum ChromaFormat { CHROMA_420 = 1, CHROMA_422 = 2, CHROMA_444 = 3 };
 
   CMpeg2Decoder();
   virtual ~CMpeg2Decoder();
@@ -54,6 +57,10 @@ class CMpeg2Decoder {
   bool m_fullPel[2] = {false, false};     // MPEG-1 full_pel_forward/backward_vector
   uint8_t m_intraMatrix[64];              // raster order
   uint8_t m_nonIntraMatrix[64];
+  // The chroma blocks' matrices; 4:2:0 chroma takes the two above.
+  uint8_t m_chromaIntraMatrix[64];
+  uint8_t m_chromaNonIntraMatrix[64];
+  int m_chromaFormat = CHROMA_420;        // read at PreparePicture
   int m_width = 0;   // luma, multiple of 16
   int m_height = 0;  // luma, multiple of 16 (32 for field pictures)
   bool m_mpeg1 = false;
@@ -109,9 +116,11 @@ class CMpeg2Decoder {
   int WrapVector(int rsize, int v) const;
   // Both return the last scan position, -1 on damaged data.
   int DecodeIntraBlock(int cc, int16_t* blk);
-  int DecodeNonIntraBlock(int16_t* blk);
+  int DecodeNonIntraBlock(bool chroma, int16_t* blk);
   template <bool Mpeg1, bool Intra>
-  int DecodeCoefficients(const CoefTable& table, int16_t* blk, int pos, int parity);
+  int DecodeCoefficients(const CoefTable& table, const uint16_t* weights, int16_t* blk, int pos, int parity);
+  // Where each block of macroblock (x, y) goes, with its row step.
+  int BlockDestinations(int x, int y, bool fieldDct, uint8_t* dst[12], int stride[12]) const;
   void ApplyMotion(const Motion& m, int mbx, int mby);
   Motion ZeroMotion() const;
   Motion SkippedBMotion() const;
@@ -141,12 +150,17 @@ class CMpeg2Decoder {
   int m_stride = 0;        // luma stride of this picture (doubled for fields)
   int m_mbWidth = 0;
   int m_mbHeight = 0;      // macroblock rows of this picture (field)
+  // Chroma subsampling of this picture: 1 where chroma has half the luma
+  // samples (across: 4:2:0 and 4:2:2; down: 4:2:0), else 0.
+  int m_chromaShiftX = 1, m_chromaShiftY = 1;
+  int m_blocks = 6;        // blocks per macroblock
 
   // Slice state.
   int m_quantScale = 0;
-  // The intra and non-intra matrices times m_quantScale; set for each slice,
-  // as the matrices may change between pictures.
-  uint16_t m_weights[2][64] = {};
+  // The intra and non-intra matrices times m_quantScale, then the chroma
+  // ones (4:2:2 and 4:4:4 only); set for each slice, as the matrices may
+  // change between pictures.
+  uint16_t m_weights[4][64] = {};
   int m_dcPred[3] = {};
   int m_pmv[2][2][2] = {};  // [r][s][x/y]
   Motion m_lastMotion;

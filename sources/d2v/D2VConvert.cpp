@@ -81,6 +81,28 @@ void PackRow(const uint8_t* y, const uint8_t* u, const uint8_t* v, int pairs, ui
   }
 }
 
+// 4:4:4 chroma to the 4:2:2 of YUY2: MPEG places 4:2:2 chroma on the
+// first luma column of each pair, so each kept sample takes its neighbours
+// as (1, 2, 1) / 4; at column 0 the missing left neighbour repeats the
+// sample. `c` points at the full-width row at column `x0`.
+void HalveRow(const uint8_t* c, int x0, int pairs, uint8_t* out) {
+  if (pairs <= 0) return;
+  out[0] = static_cast<uint8_t>(((x0 ? c[-1] : c[0]) + 2 * c[0] + c[1] + 2) >> 2);
+  int p = 1;
+#if defined(__SSE2__)
+  const __m128i low = _mm_set1_epi16(0xFF), two = _mm_set1_epi16(2);
+  for (; p + 8 <= pairs; p += 8) {
+    const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 2 * p));
+    const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 2 * p - 2));
+    const __m128i even = _mm_and_si128(here, low);
+    const __m128i sum = _mm_add_epi16(_mm_add_epi16(_mm_srli_epi16(before, 8), _mm_srli_epi16(here, 8)),
+                                      _mm_add_epi16(_mm_add_epi16(even, even), two));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + p), _mm_packus_epi16(_mm_srli_epi16(sum, 2), sum));
+  }
+#endif
+  for (; p < pairs; ++p) out[p] = static_cast<uint8_t>((c[2 * p - 1] + 2 * c[2 * p] + c[2 * p + 1] + 2) >> 2);
+}
+
 }  // namespace
 
 void D2VChromaRow(const uint8_t* plane, ptrdiff_t stride, int rows, int row, bool progressive, int x0, int count,
@@ -92,9 +114,10 @@ void D2VChromaRow(const uint8_t* plane, ptrdiff_t stride, int rows, int row, boo
 void D2VToYuy2(const D2VPicturePlanes& in, bool progressive, const D2VOutputFormat& fmt, uint8_t* dst,
                ptrdiff_t pitch) {
   const int pairs = fmt.width / 2;
-  const int cx = fmt.left / 2;
-  const int chromaRows = in.height / 2;
-  const ptrdiff_t cstride = in.width / 2;
+  const bool full = in.chromaFormat == 3;
+  const int cx = full ? fmt.left : fmt.left / 2;
+  const int chromaRows = in.chromaFormat == 1 ? in.height / 2 : in.height;
+  const ptrdiff_t cstride = full ? in.width : in.width / 2;
   // One row of each component, kept per thread so that converting a
   // picture allocates nothing.
   thread_local std::vector<uint8_t> rowBuffer;
@@ -110,10 +133,21 @@ void D2VToYuy2(const D2VPicturePlanes& in, bool progressive, const D2VOutputForm
         lum[x] = static_cast<uint8_t>(std::clamp(((y[x] * fmt.lumGain + 64) >> 7) + fmt.lumOffset, 0, 255));
       y = lum;
     }
-    const Blend w = ChromaBlend(chromaRows, row, progressive);
-    BlendRow(in.u + w.a * cstride + cx, in.u + w.b * cstride + cx, w, pairs, cu);
-    BlendRow(in.v + w.a * cstride + cx, in.v + w.b * cstride + cx, w, pairs, cv);
-    PackRow(y, cu, cv, pairs, dst);
+    const uint8_t* u = in.u + row * cstride + cx;
+    const uint8_t* v = in.v + row * cstride + cx;
+    if (in.chromaFormat == 1) {
+      const Blend w = ChromaBlend(chromaRows, row, progressive);
+      BlendRow(in.u + w.a * cstride + cx, in.u + w.b * cstride + cx, w, pairs, cu);
+      BlendRow(in.v + w.a * cstride + cx, in.v + w.b * cstride + cx, w, pairs, cv);
+      u = cu;
+      v = cv;
+    } else if (full) {
+      HalveRow(u, cx, pairs, cu);
+      HalveRow(v, cx, pairs, cv);
+      u = cu;
+      v = cv;
+    }
+    PackRow(y, u, v, pairs, dst);
   }
 }
 

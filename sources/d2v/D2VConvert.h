@@ -1,7 +1,8 @@
-// Conversion of a decoded 4:2:0 picture to the packed YUY2 rows a D2V
-// source delivers: the optional luminance filter, chroma rows doubled by
+// Conversion of a decoded picture to the packed YUY2 rows a D2V source
+// delivers: the optional luminance filter, 4:2:0 chroma rows doubled by
 // interpolation (within the frame for progressive pictures, within each
-// field for interlaced ones), and clipping to the project's output area.
+// field for interlaced ones), 4:2:2 chroma as it is, 4:4:4 chroma halved
+// across, and clipping to the project's output area.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +14,9 @@ struct D2VPicturePlanes {
   const uint8_t* v;
   int width;   // luma width and row step; the chroma planes are half of it
   int height;  // luma rows; the chroma planes hold half as many
+  // 1 4:2:0, 2 4:2:2 (chroma of all the rows), 3 4:4:4 (chroma of the luma
+  // size).
+  int chromaFormat = 1;
 };
 
 struct D2VOutputFormat {

@@ -115,7 +115,8 @@ bool CD2VDecoder::ReadFirstSequence() {
     }
   }
   m_haveSequence = true;
-  if (m_chromaFormat != 1) return Fail("only 4:2:0 MPEG video is decoded");
+  if (m_chromaFormat < CMpeg2Decoder::CHROMA_420 || m_chromaFormat > CMpeg2Decoder::CHROMA_444)
+    return Fail("the MPEG video has the reserved chroma format " + std::to_string(m_chromaFormat));
   const int64_t mbWidth = (m_horizontal + 15) / 16;
   const int64_t mbHeight = m_mpeg2 && !m_progressiveSequence ? 2 * ((m_vertical + 31) / 32) : (m_vertical + 15) / 16;
   if (mbWidth * mbHeight * 256 > kMaxLumaSamples) return Fail("the picture size is beyond MPEG-2");
@@ -123,7 +124,9 @@ bool CD2VDecoder::ReadFirstSequence() {
   m_codedHeight = static_cast<int>(mbHeight * 16);
 
   const size_t luma = static_cast<size_t>(m_codedWidth) * static_cast<size_t>(m_codedHeight);
-  const size_t chroma = luma / 4;
+  const size_t chroma = m_chromaFormat == CMpeg2Decoder::CHROMA_420   ? luma / 4
+                        : m_chromaFormat == CMpeg2Decoder::CHROMA_422 ? luma / 2
+                                                                      : luma;
   for (Store& s : m_store) {
     const size_t bytes = (luma + 2 * chroma + 63) / 64 * 64;
     s.memory = {static_cast<uint8_t*>(std::aligned_alloc(64, bytes)), std::free};
@@ -138,6 +141,7 @@ bool CD2VDecoder::ReadFirstSequence() {
   m_core.m_height = m_codedHeight;
   m_core.m_mpeg1 = !m_mpeg2;
   m_core.m_verticalPositionExtension = m_vertical > 2800;
+  m_core.m_chromaFormat = m_chromaFormat;
   return true;
 }
 
@@ -157,8 +161,11 @@ bool CD2VDecoder::ParseSequenceHeader(const uint8_t* p, size_t n) {
     m_horizontal = horizontal;
     m_vertical = vertical;
   }
+  // A sequence header's matrices serve chroma too.
   std::memcpy(m_core.m_intraMatrix, intra, 64);
   std::memcpy(m_core.m_nonIntraMatrix, nonIntra, 64);
+  std::memcpy(m_core.m_chromaIntraMatrix, intra, 64);
+  std::memcpy(m_core.m_chromaNonIntraMatrix, nonIntra, 64);
   return true;
 }
 
@@ -179,14 +186,19 @@ void CD2VDecoder::ParseExtension(const uint8_t* p, size_t n) {
       return;
     }
     case 3: {  // quantiser matrices; the chroma ones serve 4:2:2 and 4:4:4 only
-      uint8_t m[64];
-      if (bits.Get(1)) {
+      // A new luma matrix is the chroma one too, unless one for chroma
+      // follows.
+      uint8_t* const into[4][2] = {{m_core.m_intraMatrix, m_core.m_chromaIntraMatrix},
+                                   {m_core.m_nonIntraMatrix, m_core.m_chromaNonIntraMatrix},
+                                   {m_core.m_chromaIntraMatrix, nullptr},
+                                   {m_core.m_chromaNonIntraMatrix, nullptr}};
+      for (const auto& target : into) {
+        if (!bits.Get(1)) continue;
+        uint8_t m[64];
         LoadMatrix(bits, m);
-        if (!bits.Short()) std::memcpy(m_core.m_intraMatrix, m, 64);
-      }
-      if (bits.Get(1)) {
-        LoadMatrix(bits, m);
-        if (!bits.Short()) std::memcpy(m_core.m_nonIntraMatrix, m, 64);
+        if (bits.Short()) return;
+        for (uint8_t* t : target)
+          if (t) std::memcpy(t, m, 64);
       }
       return;
     }
@@ -359,7 +371,7 @@ bool CD2VDecoder::ReleaseHeld(const Target* out) {
 }
 
 void CD2VDecoder::Convert(const Store& s, const Target& out) const {
-  const D2VPicturePlanes planes{s.plane[0], s.plane[1], s.plane[2], m_codedWidth, m_codedHeight};
+  const D2VPicturePlanes planes{s.plane[0], s.plane[1], s.plane[2], m_codedWidth, m_codedHeight, m_chromaFormat};
   D2VToYuy2(planes, s.progressive, m_fmt, out.dst, out.pitch);
 }
 

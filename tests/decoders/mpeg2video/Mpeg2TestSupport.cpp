@@ -11,6 +11,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/pixdesc.h>
 }
 
 #include "decoders/mpeg2video/Mpeg2Dec.h"
@@ -64,9 +65,13 @@ void TakeFrames(AVCodecContext* ctx, AVFrame* frame, std::vector<TestFrame>& out
       for (int r = 0; r < h; ++r)
         std::memcpy(&dst[static_cast<size_t>(r) * w], frame->data[i] + r * frame->linesize[i], w);
     };
+    int sx = 1, sy = 1;
+    av_pix_fmt_get_chroma_sub_sample(static_cast<AVPixelFormat>(frame->format), &sx, &sy);
+    f.chromaWidth = (f.width + (1 << sx) - 1) >> sx;
+    f.chromaHeight = (f.height + (1 << sy) - 1) >> sy;
     plane(0, f.width, f.height, f.y);
-    plane(1, (f.width + 1) / 2, (f.height + 1) / 2, f.u);
-    plane(2, (f.width + 1) / 2, (f.height + 1) / 2, f.v);
+    plane(1, f.chromaWidth, f.chromaHeight, f.u);
+    plane(2, f.chromaWidth, f.chromaHeight, f.v);
     out.push_back(std::move(f));
     av_frame_unref(frame);
   }

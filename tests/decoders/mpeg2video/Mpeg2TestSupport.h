@@ -11,6 +11,7 @@
 struct TestFrame {
   int width = 0, height = 0;  // displayed (coded picture) size
   std::vector<uint8_t> y, u, v;
+  int chromaWidth = 0, chromaHeight = 0;  // of u and v (the reference decoder's)
   int codingType = 0;         // 1 I, 2 P, 3 B (0 for the reference decoder)
 };
 

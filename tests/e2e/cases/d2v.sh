@@ -48,3 +48,17 @@ case_d2v_vob_mp4() {
   expect_clean_decode "$out"
   expect_likeness "$out" "$DATA/d2v-cgop-interlaced.vob" 26 10
 }
+
+# Interlaced 4:2:2 video to Xvid-tagged MPEG-4 in AVI at the job's size,
+# which is not the source's.
+case_d2v_422_avi() {
+  local project=$WORK/422.d2v out=$WORK/out.avi
+  d2v_project "$project" --idct 2 "$DATA/d2v-422-interlaced.m2v"
+  d2v_source 176 160 23
+  run 0 "$project" "$out" "${D2V_SETS[@]}" --set m_nWidth=352 --set m_nHeight=320 --set m_dFrameRate=25
+  expect_format "$out" avi
+  expect_video "$out" 352 320 25
+  expect_clean_decode "$out"
+  expect_likeness "$out" "$DATA/d2v-422-interlaced.m2v" 30
+  expect_likeness "$out" "$DATA/d2v-422-interlaced.m2v" 30 20
+}

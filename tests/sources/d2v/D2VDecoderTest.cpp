@@ -41,6 +41,18 @@ int ChromaRowOf(const std::vector<uint8_t>& plane, int cw, int rows, int y, bool
   }
 }
 
+// The chroma of pixel pair `p` (from column 0) of YUY2 row y, from the
+// reference's plane in whatever chroma format it has: 4:2:0 doubled as
+// above, 4:2:2 as it is, 4:4:4 halved across as (1, 2, 1) / 4 around the
+// pair's first column.
+int ChromaOf(const std::vector<uint8_t>& plane, const TestFrame& ref, int y, bool progressive, int p) {
+  const int cw = ref.chromaWidth, ch = ref.chromaHeight;
+  if (ch < ref.height) return ChromaRowOf(plane, cw, ch, y, progressive, p);
+  if (cw < ref.width) return plane[static_cast<size_t>(y * cw + p)];
+  const uint8_t* row = &plane[static_cast<size_t>(y * cw)];
+  return (row[std::max(2 * p - 1, 0)] + 2 * row[2 * p] + row[2 * p + 1] + 2) >> 2;
+}
+
 struct Area {
   int top = 0, left = 0, width = 0, height = 0;
 };
@@ -55,7 +67,6 @@ Likeness Compare(const std::vector<uint8_t>& ours, const TestFrame& ref, const A
                  int parity = -1) {
   double ly = 0, lc = 0;
   size_t ny = 0, nc = 0;
-  const int cw = ref.width / 2, ch = ref.height / 2;
   for (int r = 0; r < a.height; ++r) {
     if (parity >= 0 && (r & 1) != parity) continue;
     const int y = a.top + r;
@@ -67,8 +78,8 @@ Likeness Compare(const std::vector<uint8_t>& ours, const TestFrame& ref, const A
     }
     for (int p = 0; p < a.width / 2; ++p) {
       const int cx = a.left / 2 + p;
-      const double du = row[4 * p + 1] - ChromaRowOf(ref.u, cw, ch, y, progressive, cx);
-      const double dv = row[4 * p + 3] - ChromaRowOf(ref.v, cw, ch, y, progressive, cx);
+      const double du = row[4 * p + 1] - ChromaOf(ref.u, ref, y, progressive, cx);
+      const double dv = row[4 * p + 3] - ChromaOf(ref.v, ref, y, progressive, cx);
       lc += du * du + dv * dv;
       nc += 2;
     }
@@ -145,12 +156,140 @@ INSTANTIATE_TEST_SUITE_P(
                       WholeCase{"mpeg2-ps-mp2.mpg", true, 4, true},
                       WholeCase{"mpeg2-interlaced.mpg", true, 1, false},
                       WholeCase{"d2v-cgop.m2v", false, 2, true},
-                      WholeCase{"d2v-cgop-interlaced.vob", true, 3, false}),
+                      WholeCase{"d2v-cgop-interlaced.vob", true, 3, false},
+                      WholeCase{"d2v-422-interlaced.m2v", false, 1, false}),
     [](const auto& info) {
       std::string n = info.param.file;
       std::replace_if(n.begin(), n.end(), [](char ch) { return !std::isalnum(static_cast<unsigned char>(ch)); }, '_');
       return n;
     });
+
+// ffmpeg writes no 4:4:4 MPEG-2, so the test writes its own: an interlaced
+// 4:4:4 stream of frame pictures, I then P, whose blocks carry random DC
+// and AC values (escape codes only), with field DCT in every second
+// macroblock, chroma matrices of their own, and half-pel frame vectors in
+// the P pictures whose chroma must not be halved.
+class CBitWriter {
+ public:
+  void Put(uint32_t v, int n) {
+    for (int i = n - 1; i >= 0; --i) {
+      if (m_bits % 8 == 0) m_bytes.push_back(0);
+      m_bytes.back() |= static_cast<uint8_t>(((v >> i) & 1) << (7 - m_bits % 8));
+      ++m_bits;
+    }
+  }
+  void Code(const char* bits) {
+    for (; *bits; ++bits) Put(*bits == '1', 1);
+  }
+  void Start(uint8_t code) {
+    m_bits = (m_bits + 7) / 8 * 8;
+    for (uint8_t b : {0, 0, 1}) Put(b, 8);
+    Put(code, 8);
+  }
+  std::vector<uint8_t> Done() {
+    Start(0xB7);
+    return m_bytes;
+  }
+
+ private:
+  std::vector<uint8_t> m_bytes;
+  size_t m_bits = 0;
+};
+
+std::vector<uint8_t> Write444(int mbWidth, int mbHeight, int pictures) {
+  CBitWriter w;
+  std::mt19937 rng(9);
+  w.Start(0xB3);
+  w.Put(mbWidth * 16, 12), w.Put(mbHeight * 16, 12), w.Put(1, 4), w.Put(3, 4);  // 25 frames/s
+  w.Put(2000, 18), w.Put(1, 1), w.Put(112, 10), w.Put(0, 3);
+  w.Start(0xB5);
+  w.Put(1, 4), w.Put(0x14, 8), w.Put(0, 1), w.Put(3, 2), w.Put(0, 4), w.Put(0, 12), w.Put(1, 1), w.Put(0, 16);
+  w.Start(0xB8);
+  w.Put(1 << 12, 25), w.Put(2, 2);  // time code with its marker, closed GOP
+  const char* const lumaDc[] = {"100", "00", "01", "101", "110", "1110", "11110", "111110", "1111110"};
+  const char* const chromaDc[] = {"00", "01", "10", "110", "1110", "11110", "111110", "1111110", "11111110"};
+  auto coefficients = [&](bool first) {
+    for (int run : {first ? 0 : 1, 4}) {
+      const int level = static_cast<int>(rng() % 40 + 1) * (rng() & 1 ? 1 : -1);
+      w.Code("000001"), w.Put(run, 6), w.Put(static_cast<uint32_t>(level) & 0xFFF, 12);
+    }
+    w.Code("10");
+  };
+  for (int pic = 0; pic < pictures; ++pic) {
+    const bool intra = pic == 0;
+    w.Start(0x00);
+    w.Put(pic, 10), w.Put(intra ? 1 : 2, 3), w.Put(0xFFFF, 16);
+    if (!intra) w.Put(0, 1), w.Put(7, 3);
+    w.Put(0, 1);
+    w.Start(0xB5);  // coding extension: frame picture, top field first, frame and field DCT
+    w.Put(8, 4), w.Put(intra ? 0xFFFF : 0x11FF, 16), w.Put(0, 2), w.Put(3, 2), w.Put(0b10000000, 8), w.Put(0, 2);
+    w.Start(0xB5);  // chroma matrices
+    w.Put(3, 4), w.Put(0, 2);
+    for (int m = 0; m < 2; ++m) {
+      w.Put(1, 1);
+      for (int i = 0; i < 64; ++i) w.Put(i == 0 && m == 0 ? 8 : 12 + 9 * m + i / 4, 8);
+    }
+    for (int row = 0; row < mbHeight; ++row) {
+      w.Start(static_cast<uint8_t>(row + 1));
+      w.Put(6, 5), w.Put(0, 1);
+      int pred[3] = {128, 128, 128};
+      int last[2] = {0, 0};
+      for (int mb = 0; mb < mbWidth; ++mb) {
+        // Vectors that stay inside the reference: none on the border.
+        const bool inner = mb > 0 && mb + 1 < mbWidth && row > 0 && row + 1 < mbHeight;
+        const int mv[2] = {inner ? pic % 5 - 2 : 0, inner ? 3 - pic % 4 : 0};
+        w.Code("1");
+        if (intra) {
+          w.Code("1"), w.Put(mb & 1, 1);
+          for (int b = 0; b < 12; ++b) {
+            const int cc = b < 4 ? 0 : (b & 1) + 1;
+            const int dc = 40 + static_cast<int>(rng() % 176), diff = dc - pred[cc];
+            pred[cc] = dc;
+            int size = 0;
+            while ((1 << size) <= std::abs(diff)) ++size;
+            w.Code((cc ? chromaDc : lumaDc)[size]);
+            if (size) w.Put(static_cast<uint32_t>(diff > 0 ? diff : diff + (1 << size) - 1), size);
+            coefficients(false);
+          }
+        } else {
+          // Forward vector and coded blocks, frame motion; the vectors are
+          // sent as differences from the one before in the slice.
+          w.Code("1"), w.Code("10"), w.Put(mb & 1, 1);
+          const char* const motion[] = {"1", "01", "001", "0001"};
+          for (int c = 0; c < 2; ++c) {
+            const int d = mv[c] - last[c];
+            last[c] = mv[c];
+            w.Code(motion[std::abs(d)]);
+            if (d) w.Put(d < 0, 1);
+          }
+          w.Code("001100"), w.Put(0b101101, 6);  // blocks 0-5, then 6, 8, 9, 11
+          for (int b = 0; b < 10; ++b) coefficients(true);
+        }
+      }
+    }
+  }
+  return w.Done();
+}
+
+TEST(D2VChroma444, EveryFrameMatchesLibavcodec) {
+  const std::string m2v = WorkPath("chroma444.m2v");
+  WriteBytes(m2v, Write444(4, 4, 8));
+  Project p;
+  D2VProjectOptions o;
+  o.idct = 4;
+  Load(p, "chroma444", {m2v}, o);
+  if (HasFatalFailure()) return;
+  ASSERT_EQ(p.ref.size(), 8u);
+  ASSERT_EQ(p.ref[0].chromaWidth, 64);
+  ASSERT_EQ(p.engine.FrameCount(), 6u);
+  std::vector<uint8_t> out(p.engine.FrameBytes());
+  for (uint32_t f = 0; f < p.engine.FrameCount(); ++f) {
+    ASSERT_TRUE(p.engine.GetFrame(out.data(), f, p.engine.Width() * 2)) << "frame " << f;
+    const Likeness l = Compare(out, p.ref[f], p.area, false);
+    EXPECT_GE(l.luma, kMinPsnr) << "frame " << f;
+    EXPECT_GE(l.chroma, kMinPsnr) << "frame " << f;
+  }
+}
 
 // Pull-down flags on the pictures: each frame's fields come from the two
 // pictures its table entry names, and stepping through the frames goes on
@@ -381,6 +520,19 @@ TEST(D2VDamagedData, BadStreamsFailCleanly) {
   CD2VDecoder big;
   EXPECT_FALSE(big.OpenText(D2VProjectText({huge}, longGop, D2VProjectOptions{}), CD2VDecoder::kYuy2));
   EXPECT_NE(big.Error().find("too long"), std::string::npos) << big.Error();
+
+  // The reserved chroma format 0 in the sequence extension.
+  const std::string reserved = WorkPath("chroma0.m2v");
+  es = ReadBytes(clean);
+  for (size_t i = 0; i + 5 < es.size(); ++i)
+    if (es[i] == 0 && es[i + 1] == 0 && es[i + 2] == 1 && es[i + 3] == 0xB5 && (es[i + 4] >> 4) == 1) {
+      es[i + 5] &= 0xF9;
+      break;
+    }
+  WriteBytes(reserved, es);
+  CD2VDecoder chroma0;
+  EXPECT_FALSE(chroma0.OpenText(D2VProjectText({reserved}, scan, D2VProjectOptions{}), CD2VDecoder::kYuy2));
+  EXPECT_NE(chroma0.Error().find("chroma format 0"), std::string::npos) << chroma0.Error();
 
   // A listed file that is missing.
   CD2VDecoder missing;
