@@ -6,6 +6,7 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QScreen>
 #include <QTest>
 #include <QWidget>
 #include <QWindow>
@@ -62,16 +63,25 @@ QWidget* W(CWnd* window, int id = 0) {
 // it (a window manager may map a window first and place it after).
 void Ready(CWnd* page) {
   QWidget* w = W(page)->window();
-  if (w->windowHandle()) EXPECT_TRUE(QTest::qWaitForWindowExposed(w->windowHandle(), 5000));
+  if (w->windowHandle()) {
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(w->windowHandle(), 5000));
+  }
   EXPECT_TRUE(WaitFor([&] { return w->mapToGlobal(QPoint(0, 0)) == w->geometry().topLeft(); }, 5))
       << w->mapToGlobal(QPoint(0, 0)).x() << "," << w->mapToGlobal(QPoint(0, 0)).y() << " for " << w->geometry().x()
       << "," << w->geometry().y();
   Settle(0.3);
   // PELLOMAR_SHOTS=folder: a picture of the whole screen for each page shown.
   static int shots = 0;
-  if (const char* dir = std::getenv("PELLOMAR_SHOTS"); dir && RealInput())
-    Run("import -window root '" + std::string(dir) + "/" + std::to_string(++shots) + "-" +
-        std::to_string(dynamic_cast<CDialog*>(page) ? dynamic_cast<CDialog*>(page)->m_nIDTemplate : 0) + ".png'");
+  if (const char* dir = std::getenv("PELLOMAR_SHOTS"); dir && RealInput()) {
+    auto* dialog = dynamic_cast<CDialog*>(page);
+    const std::string file = std::string(dir) + "/" + std::to_string(++shots) + "-" +
+                             std::to_string(dialog ? dialog->m_nIDTemplate : 0) + ".png";
+    // From the root window, so the window manager's frame is in it too.
+    const QRect frame = w->frameGeometry().adjusted(-4, -4, 4, 4);
+    QGuiApplication::primaryScreen()
+        ->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
+        .save(QString::fromStdString(file));
+  }
 }
 
 // The left button and the pointer.
@@ -497,6 +507,61 @@ const Fault kFaults[] = {
        // A bare MPEG-2 video stream: no splitter reads it (only a D2V
        // project does), so the probe says so instead of "No Video Stream".
        SourceProbe(Sample("mpeg2-gop12-b2.m2v"), false);
+     }},
+    {"DialogFramesOfferNoMaximize",
+     [] {
+       // A page's controls are placed, not laid out: its frame offers a
+       // title and a close button, nothing that changes its size.
+       CConvertOpt job;
+       job.SetType(CONVERT_AVI);
+       CDlgTargetAVI target;
+       CDlgVideoSource source;
+       CDlgBatch batch;
+       target.m_pJob = source.m_pJob = batch.m_pJob = &job;
+       for (CDialog* page : std::initializer_list<CDialog*>{&target, &source, &batch}) {
+         SCOPED_TRACE(page->m_nIDTemplate);
+         UserDriver user;
+         Pointer p;
+         user.On(page->m_nIDTemplate, [&](CDialog& d) {
+           Ready(&d);
+           QWidget* w = W(&d)->window();
+           EXPECT_FALSE(w->windowFlags() & (Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint));
+           EXPECT_TRUE(w->windowFlags() & Qt::WindowCloseButtonHint);
+           if (RealInput()) {
+             const std::string actions =
+                 Run("xprop -id " + std::to_string(w->winId()) + " _NET_WM_ALLOWED_ACTIONS 2>&1");
+             EXPECT_EQ(actions.find("MAXIMIZE"), std::string::npos) << actions;
+             EXPECT_EQ(actions.find("_NET_WM_ACTION_RESIZE"), std::string::npos) << actions;
+             EXPECT_NE(actions.find("_NET_WM_ACTION_CLOSE"), std::string::npos) << actions;
+           }
+           p.Click(&d, IDCANCEL);
+         });
+         page->DoModal();
+       }
+     }},
+    {"TheBatchRemoveButtonWaitsForASelectedRow",
+     [] {
+       CConvertOpt job;
+       job.SetType(CONVERT_MPEG);
+       CDlgBatch page;
+       page.m_pJob = &job;
+       Answers answers;
+       answers.chooser.next = {Sample("mpeg2-ps-mp2.mpg")};
+       Pointer p;
+       UserDriver user;
+       std::vector<bool> enabled;
+       user.On(CDlgBatch::IDD, [&](CDialog& d) {
+         Ready(&d);
+         enabled.push_back(W(&d, 1037)->isEnabled());  // empty list
+         p.Click(&d, 1001);
+         enabled.push_back(W(&d, 1037)->isEnabled());  // the new row is selected
+         p.Click(&d, 1037);
+         enabled.push_back(W(&d, 1037)->isEnabled());  // empty again
+         p.Click(&d, IDCANCEL);
+       });
+       page.DoModal();
+       EXPECT_EQ(enabled, (std::vector<bool>{false, true, false}));
+       EXPECT_TRUE(answers.boxes.empty()) << answers.boxes.front();
      }},
     {"AMovieThatConvertsIsTaken",
      [] {
