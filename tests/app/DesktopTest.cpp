@@ -262,8 +262,9 @@ void TargetNameAndSize(MainWindow& main, const TargetCase& c) {
   EXPECT_EQ(main.dlg.GetJob(0)->m_nWidth, c.width);
 }
 
-// A source the video source page must refuse with "probe failed", or take.
-void SourceProbe(const std::string& path, bool taken) {
+// A source the video source page must refuse with "probe failed" (and the
+// reason, when one is given), or take.
+void SourceProbe(const std::string& path, bool taken, const char* reason = nullptr) {
   CConvertOpt job;
   job.SetType(CONVERT_MPEG);
   CDlgVideoSource page;
@@ -289,7 +290,11 @@ void SourceProbe(const std::string& path, bool taken) {
     EXPECT_EQ(info.find("No Video Stream"), std::string::npos) << info;
   } else {
     EXPECT_EQ(result, 3);
-    EXPECT_EQ(answers.boxes, std::vector<std::string>{UiLoadString(IDS_PROBE_FAILED)});
+    ASSERT_EQ(answers.boxes.size(), 1u);
+    EXPECT_EQ(answers.boxes[0].rfind(UiLoadString(IDS_PROBE_FAILED), 0), 0u) << answers.boxes[0];
+    if (reason) {
+      EXPECT_NE(answers.boxes[0].find(reason), std::string::npos) << answers.boxes[0];
+    }
     EXPECT_EQ(job.m_strSource, "");
   }
 }
@@ -505,8 +510,9 @@ const Fault kFaults[] = {
        SourceProbe(garbage, false);
        SourceProbe(Sample("rm-rv10-ra144.rm"), false);
        // A bare MPEG-2 video stream: no splitter reads it (only a D2V
-       // project does), so the probe says so instead of "No Video Stream".
-       SourceProbe(Sample("mpeg2-gop12-b2.m2v"), false);
+       // project does), so the probe fails and says why.
+       SourceProbe(Sample("mpeg2-gop12-b2.m2v"), false, "bare MPEG video stream");
+       SourceProbe(Sample("mpeg1-16x9.m1v"), false, "bare MPEG video stream");
      }},
     {"DialogFramesOfferNoMaximize",
      [] {
@@ -555,6 +561,7 @@ const Fault kFaults[] = {
          enabled.push_back(W(&d, 1037)->isEnabled());  // empty list
          p.Click(&d, 1001);
          enabled.push_back(W(&d, 1037)->isEnabled());  // the new row is selected
+         KeepGrab(&d, "desktop-batch-row");
          p.Click(&d, 1037);
          enabled.push_back(W(&d, 1037)->isEnabled());  // empty again
          p.Click(&d, IDCANCEL);
