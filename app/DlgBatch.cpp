@@ -202,6 +202,8 @@ void CDlgBatch::RefreshButtons() {
   const int count = m_list.GetItemCount();
   m_btnMoveUp.EnableWindow(row > 0);
   m_btnMoveDown.EnableWindow(row >= 0 && row < count - 1);
+  // Remove acts on the selected row; with none it would do nothing.
+  m_btnRemove.EnableWindow(row >= 0);
 }
 
 void CDlgBatch::OnListClick(NMHDR*, LRESULT* result) {

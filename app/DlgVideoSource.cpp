@@ -168,7 +168,7 @@ bool CDlgVideoSource::Check(bool next) {
     return false;
   }
   if (FAILED(probed)) {
-    AfxMessageBox(UiLoadString(IDS_PROBE_FAILED), MB_OK | MB_ICONSTOP);
+    ShowProbeFailure();
     return false;
   }
   if (next && !info.hasVideo) {

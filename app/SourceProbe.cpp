@@ -43,12 +43,16 @@ HRESULT ProbeSourceQuietly(CWnd* owner, const std::string& path, SourceMediaInfo
   return hr;
 }
 
+void ShowProbeFailure() {
+  // The converter's own reason, when it has one, follows the general text.
+  std::string text = UiLoadString(IDS_PROBE_FAILED);
+  if (!g_strConvertError.empty()) text += "\n" + g_strConvertError;
+  AfxMessageBox(text.c_str(), MB_OK | MB_ICONSTOP);
+}
+
 bool ProbeSourceFile(CWnd* owner, const std::string& path, SourceMediaInfo* info) {
   if (FAILED(ProbeSourceQuietly(owner, path, info))) {
-    // The converter's own reason, when it has one, follows the general text.
-    std::string text = UiLoadString(IDS_PROBE_FAILED);
-    if (!g_strConvertError.empty()) text += "\n" + g_strConvertError;
-    AfxMessageBox(text.c_str(), MB_OK | MB_ICONSTOP);
+    ShowProbeFailure();
     return false;
   }
   return true;

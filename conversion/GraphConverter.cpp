@@ -83,6 +83,25 @@ HRESULT MakeFilter(CComPtr<IBaseFilter>& filter, T*& object) {
 
 IPin* FirstOutput(IBaseFilter* filter) { return GetFirstPinByDirection(filter, PINDIR_OUTPUT); }
 
+// Why a source that offers bytes only cannot be converted. The file reader
+// names a file that begins with a sequence header an MPEG video stream:
+// the MPEG source reads program, transport and PES streams only, so a bare
+// picture stream is read through a DVD2AVI project of it.
+std::string BytesOnlyReason(IBaseFilter* source) {
+  bool videoStream = false;
+  CComPtr<IEnumMediaTypes> types;
+  AM_MEDIA_TYPE* pmt = nullptr;
+  if (IPin* out = FirstOutput(source); out && SUCCEEDED(out->EnumMediaTypes(&types)) && types &&
+                                       types->Next(1, &pmt, nullptr) == S_OK && pmt) {
+    videoStream = pmt->majortype == MEDIATYPE_Stream && pmt->subtype == MEDIASUBTYPE_MPEG1Video;
+    DeleteMediaType(pmt);
+  }
+  if (videoStream)
+    return "The file is a bare MPEG video stream, outside any program or transport stream; no source reads it. "
+           "Open a DVD2AVI project (.d2v) of it instead.\n";
+  return "No source reads this kind of file.\n";
+}
+
 // A failure with its reason in the build's failure text.
 HRESULT Refuse(HRESULT hr, const std::string& text) {
   g_strConvertError = text;
@@ -522,7 +541,7 @@ HRESULT CGraphConverter::ProbeSource(const std::string& path, SourceMediaInfo* i
   FindSourceStreams(source, &video, &haveVideo, &audio, &haveAudio);
   // Nothing to convert: the file is no movie this program reads (a plain
   // file reader took it, offering bytes only).
-  if (!haveVideo && !haveAudio) return VFW_E_UNSUPPORTED_STREAM;
+  if (!haveVideo && !haveAudio) return Refuse(VFW_E_UNSUPPORTED_STREAM, BytesOnlyReason(source));
 
   info->format = int(format);
   if (format == SourceFormat_RealMedia || format == SourceFormat_AVI || format == SourceFormat_WMV) {

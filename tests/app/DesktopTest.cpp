@@ -6,6 +6,7 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QScreen>
 #include <QTest>
 #include <QWidget>
 #include <QWindow>
@@ -62,16 +63,25 @@ QWidget* W(CWnd* window, int id = 0) {
 // it (a window manager may map a window first and place it after).
 void Ready(CWnd* page) {
   QWidget* w = W(page)->window();
-  if (w->windowHandle()) EXPECT_TRUE(QTest::qWaitForWindowExposed(w->windowHandle(), 5000));
+  if (w->windowHandle()) {
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(w->windowHandle(), 5000));
+  }
   EXPECT_TRUE(WaitFor([&] { return w->mapToGlobal(QPoint(0, 0)) == w->geometry().topLeft(); }, 5))
       << w->mapToGlobal(QPoint(0, 0)).x() << "," << w->mapToGlobal(QPoint(0, 0)).y() << " for " << w->geometry().x()
       << "," << w->geometry().y();
   Settle(0.3);
   // PELLOMAR_SHOTS=folder: a picture of the whole screen for each page shown.
   static int shots = 0;
-  if (const char* dir = std::getenv("PELLOMAR_SHOTS"); dir && RealInput())
-    Run("import -window root '" + std::string(dir) + "/" + std::to_string(++shots) + "-" +
-        std::to_string(dynamic_cast<CDialog*>(page) ? dynamic_cast<CDialog*>(page)->m_nIDTemplate : 0) + ".png'");
+  if (const char* dir = std::getenv("PELLOMAR_SHOTS"); dir && RealInput()) {
+    auto* dialog = dynamic_cast<CDialog*>(page);
+    const std::string file = std::string(dir) + "/" + std::to_string(++shots) + "-" +
+                             std::to_string(dialog ? dialog->m_nIDTemplate : 0) + ".png";
+    // From the root window, so the window manager's frame is in it too.
+    const QRect frame = w->frameGeometry().adjusted(-4, -4, 4, 4);
+    QGuiApplication::primaryScreen()
+        ->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
+        .save(QString::fromStdString(file));
+  }
 }
 
 // The left button and the pointer.
@@ -252,8 +262,9 @@ void TargetNameAndSize(MainWindow& main, const TargetCase& c) {
   EXPECT_EQ(main.dlg.GetJob(0)->m_nWidth, c.width);
 }
 
-// A source the video source page must refuse with "probe failed", or take.
-void SourceProbe(const std::string& path, bool taken) {
+// A source the video source page must refuse with "probe failed" (and the
+// reason, when one is given), or take.
+void SourceProbe(const std::string& path, bool taken, const char* reason = nullptr) {
   CConvertOpt job;
   job.SetType(CONVERT_MPEG);
   CDlgVideoSource page;
@@ -279,7 +290,11 @@ void SourceProbe(const std::string& path, bool taken) {
     EXPECT_EQ(info.find("No Video Stream"), std::string::npos) << info;
   } else {
     EXPECT_EQ(result, 3);
-    EXPECT_EQ(answers.boxes, std::vector<std::string>{UiLoadString(IDS_PROBE_FAILED)});
+    ASSERT_EQ(answers.boxes.size(), 1u);
+    EXPECT_EQ(answers.boxes[0].rfind(UiLoadString(IDS_PROBE_FAILED), 0), 0u) << answers.boxes[0];
+    if (reason) {
+      EXPECT_NE(answers.boxes[0].find(reason), std::string::npos) << answers.boxes[0];
+    }
     EXPECT_EQ(job.m_strSource, "");
   }
 }
@@ -495,8 +510,58 @@ const Fault kFaults[] = {
        SourceProbe(garbage, false);
        SourceProbe(Sample("rm-rv10-ra144.rm"), false);
        // A bare MPEG-2 video stream: no splitter reads it (only a D2V
-       // project does), so the probe says so instead of "No Video Stream".
-       SourceProbe(Sample("mpeg2-gop12-b2.m2v"), false);
+       // project does), so the probe fails and says why.
+       SourceProbe(Sample("mpeg2-gop12-b2.m2v"), false, "bare MPEG video stream");
+       SourceProbe(Sample("mpeg1-16x9.m1v"), false, "bare MPEG video stream");
+     }},
+    {"DialogFramesOfferNoMaximize",
+     [] {
+       // A page's controls are placed, not laid out: its frame offers a
+       // title and a close button, nothing that changes its size.
+       CConvertOpt job;
+       job.SetType(CONVERT_AVI);
+       CDlgTargetAVI page;
+       page.m_pJob = &job;
+       UserDriver user;
+       Pointer p;
+       user.On(CDlgTargetAVI::IDD, [&](CDialog& d) {
+         Ready(&d);
+         QWidget* w = W(&d)->window();
+         EXPECT_FALSE(w->windowFlags() & (Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint));
+         EXPECT_TRUE(w->windowFlags() & Qt::WindowCloseButtonHint);
+         // The window manager's own account of what it lets the user do.
+         const std::string actions =
+             RealInput() ? Run("xprop -id " + std::to_string(w->winId()) + " _NET_WM_ALLOWED_ACTIONS") : "";
+         for (const char* refused : {"MAXIMIZE", "_NET_WM_ACTION_RESIZE"})
+           EXPECT_EQ(actions.find(refused), std::string::npos) << actions;
+         p.Click(&d, IDCANCEL);
+       });
+       page.DoModal();
+     }},
+    {"TheBatchRemoveButtonWaitsForASelectedRow",
+     [] {
+       CConvertOpt job;
+       job.SetType(CONVERT_MPEG);
+       CDlgBatch page;
+       page.m_pJob = &job;
+       Answers answers;
+       answers.chooser.next = {Sample("mpeg2-ps-mp2.mpg")};
+       Pointer p;
+       UserDriver user;
+       std::vector<bool> enabled;
+       user.On(CDlgBatch::IDD, [&](CDialog& d) {
+         Ready(&d);
+         enabled.push_back(W(&d, 1037)->isEnabled());  // empty list
+         p.Click(&d, 1001);
+         enabled.push_back(W(&d, 1037)->isEnabled());  // the new row is selected
+         KeepGrab(&d, "desktop-batch-row");
+         p.Click(&d, 1037);
+         enabled.push_back(W(&d, 1037)->isEnabled());  // empty again
+         p.Click(&d, IDCANCEL);
+       });
+       page.DoModal();
+       EXPECT_EQ(enabled, (std::vector<bool>{false, true, false}));
+       EXPECT_TRUE(answers.boxes.empty()) << answers.boxes.front();
      }},
     {"AMovieThatConvertsIsTaken",
      [] {
