@@ -13,6 +13,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdarg>
 #include <cstdlib>
@@ -26,6 +27,15 @@ extern "C" {
 #include "conversion/SliceHelper.h"
 #include "foundation/PixelConversion.h"
 #include "platform/dshow/DShow.h"
+
+namespace {
+
+int64_t SteadyNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
 
 namespace {
 
@@ -445,7 +455,10 @@ HRESULT CEncoderEngine::Open(int mode) {
     // The opening below would wait for good on a pipe.
     if (!OpenableAsRegularFile(m_strOutputName))
       return Fail(E_INVALIDARG, "The target is not a regular file: %s\n", m_strShownName.c_str());
-    if (avio_open(&m_pFormatCtx->pb, m_strOutputName.c_str(), AVIO_FLAG_WRITE) < 0)
+    m_bOutputAbandoned = false;
+    m_nLastOutputNs = SteadyNs();
+    const AVIOInterruptCB interrupt{&CEncoderEngine::OutputInterrupted, this};
+    if (avio_open2(&m_pFormatCtx->pb, m_strOutputName.c_str(), AVIO_FLAG_WRITE, &interrupt, nullptr) < 0)
       return Fail(E_INVALIDARG, "Could not open '%s'\n", m_strShownName.c_str());
     m_bFileOpen = true;
     m_strOpenedFile = m_strOutputName;
@@ -1061,6 +1074,22 @@ HRESULT CEncoderEngine::Drain() {
   if (SUCCEEDED(hr) && m_pVideoCtx && avcodec_send_frame(m_pVideoCtx, nullptr) >= 0)
     hr = WriteEncoded(m_pVideoCtx, m_pVideoStream, true, nullptr);
   return hr;
+}
+
+int CEncoderEngine::OutputInterrupted(void* engine) {
+  auto* self = static_cast<CEncoderEngine*>(engine);
+  // Called before every transfer of the output: the time of the last one
+  // tells a slow run from a stuck one.
+  self->m_nLastOutputNs = SteadyNs();
+  return self->m_bOutputAbandoned ? 1 : 0;
+}
+
+bool CEncoderEngine::AbandonStalledOutput(int64_t sinceNs) {
+  if (m_bOutputAbandoned) return true;
+  const int64_t quiet = SteadyNs() - std::max<int64_t>(sinceNs, m_nLastOutputNs);
+  if (quiet < kOutputStallNs) return false;
+  m_bOutputAbandoned = true;
+  return true;
 }
 
 HRESULT CEncoderEngine::Close() {

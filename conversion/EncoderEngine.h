@@ -6,6 +6,7 @@
 // Only the muxer's worker thread calls it, one output part at a time.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -110,7 +111,15 @@ class CEncoderEngine {
   int AudioBitrate() const { return m_nAudioBitrate; }
   bool IsOpen() const { return m_pFormatCtx != nullptr; }
 
+  // Asked from another thread while the owner waits for the run to end:
+  // once the output has taken no transfer for kOutputStallNs since
+  // `sinceNs` (a target on a share that stopped answering), every further
+  // transfer fails, so that the run ends with a write error. TRUE from then.
+  bool AbandonStalledOutput(int64_t sinceNs);
+  static constexpr int64_t kOutputStallNs = 15'000'000'000;
+
  private:
+  static int OutputInterrupted(void* engine);
   HRESULT Open(int mode);
   bool ReadVideoInput(const AM_MEDIA_TYPE* video);
   void ApplyFit();
@@ -235,6 +244,8 @@ class CEncoderEngine {
   int m_nResampledCapacity = 0;
   bool m_bHeaderWritten = false;
   bool m_bFileOpen = false;
+  std::atomic<int64_t> m_nLastOutputNs{0};
+  std::atomic<bool> m_bOutputAbandoned{false};
   // The file of the current (or last) part and whether opening it made it.
   std::string m_strOpenedFile;
   bool m_bCreatedFile = false;

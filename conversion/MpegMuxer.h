@@ -72,6 +72,7 @@ class CMpegMuxer : public CMuxerBase {
   HRESULT TakeSample(MuxSample& sample) override;
   HRESULT EndRun() override;
   void AbortRun() override;
+  bool AbandonStalledOutput(int64_t waitSinceNs) override { return m_engine.AbandonStalledOutput(waitSinceNs); }
 
  private:
   HRESULT StartPart();

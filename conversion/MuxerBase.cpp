@@ -1,6 +1,10 @@
 #include "conversion/MuxerBase.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #include "platform/com/ComPtr.h"
 #include "platform/win32/Thread.h"
@@ -35,10 +39,29 @@ CBasePin* CMuxerBase::GetPin(int n) {
 }
 
 void CMuxerBase::EndWorker() {
-  if (ThreadExists()) {
-    CallWorker(CMD_EXIT);
-    Close();
+  if (!ThreadExists()) return;
+  // The worker finishes the file before it answers; that wait has a bound
+  // because a watch breaks an output that stopped taking data (a share that
+  // no longer answers) instead of waiting on it for good.
+  const int64_t since = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count();
+  std::mutex lock;
+  std::condition_variable answered;
+  bool done = false;
+  std::thread watch([&] {
+    std::unique_lock<std::mutex> l(lock);
+    while (!answered.wait_for(l, std::chrono::milliseconds(100), [&] { return done; }))
+      if (AbandonStalledOutput(since)) CancelSynchronousIo(m_hThread);
+  });
+  CallWorker(CMD_EXIT);
+  {
+    std::lock_guard<std::mutex> l(lock);
+    done = true;
   }
+  answered.notify_one();
+  watch.join();
+  Close();
 }
 
 STDMETHODIMP CMuxerBase::Stop() {

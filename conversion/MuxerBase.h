@@ -70,6 +70,11 @@ class CMuxerBase : public CBaseFilter, public CCritSec, public CAMThread, public
   virtual HRESULT TakeSample(MuxSample& sample) = 0;
   virtual HRESULT EndRun() { return S_OK; }
   virtual void AbortRun() {}
+  // Asked now and then while Stop waits for the worker, with the time the
+  // wait began: TRUE when the run's output is stuck (it has taken nothing
+  // for long), after which every further write of the run fails; the
+  // blocked call is then broken so that the worker can end.
+  virtual bool AbandonStalledOutput(int64_t /*waitSinceNs*/) { return false; }
 
   // Ends the worker; derived destructors call it before their own members
   // go, because the worker calls into them.

@@ -1,5 +1,7 @@
 #include "platform/win32/Thread.h"
 
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -17,6 +19,20 @@ class ThreadObject : public WaitableObject {
 
   DWORD Id() const { return id_; }
   std::atomic<int> priority{THREAD_PRIORITY_NORMAL};
+
+  void SetNative(pthread_t native) {
+    std::lock_guard<std::mutex> lock(StateLock());
+    native_ = native;
+    started_ = true;
+  }
+  // Interrupts the system call the thread is blocked in, if any, while the
+  // thread still runs (its pthread is not reused before Finish).
+  bool Interrupt() {
+    std::lock_guard<std::mutex> lock(StateLock());
+    if (!started_ || finished_) return false;
+    platform::InterruptBlockingCall(native_);
+    return true;
+  }
 
   void Finish(DWORD code) {
     std::lock_guard<std::mutex> lock(StateLock());
@@ -36,6 +52,8 @@ class ThreadObject : public WaitableObject {
   const DWORD id_;
   DWORD exitCode_ = STILL_ACTIVE;
   bool finished_ = false;
+  bool started_ = false;
+  pthread_t native_{};
 };
 
 // The thread object of the calling thread, when this layer created it.
@@ -80,6 +98,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start,
     std::thread([obj, start, parameter] {
       t_threadId = obj->Id();
       t_self = obj;
+      obj->SetNative(pthread_self());
       const DWORD code = start(parameter);
       obj->Finish(code);
       t_self = nullptr;
@@ -93,6 +112,41 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start,
   }
   if (threadId) *threadId = id;
   return obj->AsHandle();
+}
+
+namespace platform {
+
+namespace {
+// The signal only breaks a blocking call (the handler does nothing and is
+// installed without SA_RESTART, so the call returns EINTR).
+const int kInterruptSignal = SIGRTMIN + 3;
+void IgnoreInterrupt(int) {}
+}  // namespace
+
+void InterruptBlockingCall(pthread_t thread) {
+  static const bool installed = [] {
+    struct sigaction action {};
+    action.sa_handler = IgnoreInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    return sigaction(kInterruptSignal, &action, nullptr) == 0;
+  }();
+  if (installed) pthread_kill(thread, kInterruptSignal);
+}
+
+}  // namespace platform
+
+BOOL CancelSynchronousIo(HANDLE thread) {
+  auto* obj = IsPseudoThread(thread) ? nullptr : KernelObject::As<ThreadObject>(thread);
+  if (!obj) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (!obj->Interrupt()) {
+    SetLastError(ERROR_NOT_FOUND);
+    return FALSE;
+  }
+  return TRUE;
 }
 
 BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode) {

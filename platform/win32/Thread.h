@@ -7,6 +7,8 @@
 // Linux thread may lower its priority but never raise it back.
 #pragma once
 
+#include <pthread.h>
+
 #include "platform/win32/Sync.h"
 #include "platform/win32/Types.h"
 
@@ -29,6 +31,16 @@ constexpr int THREAD_PRIORITY_ERROR_RETURN = 0x7FFFFFFF;
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
                     LPVOID parameter, DWORD creationFlags, LPDWORD threadId);
 BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
+// Makes the thread's blocking file or pipe call return with a failure
+// (EINTR); FALSE (ERROR_NOT_FOUND) when the thread has not started or has
+// ended. A call that begins after this one is not affected: a caller that
+// must end a thread's I/O repeats it and makes the I/O layer refuse retries.
+BOOL CancelSynchronousIo(HANDLE thread);
+
+namespace platform {
+// The same for a thread this layer did not create (a pthread).
+void InterruptBlockingCall(pthread_t thread);
+}  // namespace platform
 
 // A handle meaning "the calling thread" wherever it is used. Closing it is
 // harmless.

@@ -1,6 +1,7 @@
 #include "platform/wmf/AsfWriter.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 
@@ -11,7 +12,17 @@ extern "C" {
 }
 
 #include "platform/com/ComBase.h"
+#include "platform/win32/Thread.h"
 #include "platform/wmf/ProfileManager.h"
+
+namespace {
+
+int64_t SteadyNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
 
 namespace {
 constexpr DWORD kDefaultProfile = 3;  // the 768 Kbps system profile
@@ -245,10 +256,45 @@ STDMETHODIMP CWMAsfWriter::Pause() {
   return CBaseFilter::Pause();
 }
 
+CWMAsfWriter::WritingLock::WritingLock(CWMAsfWriter& writer) : m_writer(writer) {
+  writer.m_mux.lock();
+  std::lock_guard<std::mutex> w(writer.m_writerLock);
+  writer.m_writerThread = pthread_self();
+  writer.m_hasWriter = true;
+}
+
+CWMAsfWriter::WritingLock::~WritingLock() {
+  // Cleared before the lock goes, so Stop never signals a thread that has
+  // left (and may have ended).
+  {
+    std::lock_guard<std::mutex> w(m_writer.m_writerLock);
+    m_writer.m_hasWriter = false;
+  }
+  m_writer.m_mux.unlock();
+}
+
+int CWMAsfWriter::OutputInterrupted(void* writer) {
+  auto* self = static_cast<CWMAsfWriter*>(writer);
+  // Called before every transfer of the file: the time of the last one
+  // tells a slow write from a stuck one.
+  self->m_lastOutputNs = SteadyNs();
+  return self->m_abandoned ? 1 : 0;
+}
+
 STDMETHODIMP CWMAsfWriter::Stop() {
   CAutoLock lock(&m_lock);
   HRESULT hr = CBaseFilter::Stop();
-  std::lock_guard g(m_mux);
+  // A streaming thread may be inside a write of the file. Stop waits for
+  // it, but not on a file that stopped taking data (a share that no longer
+  // answers): that write is broken and every later one fails.
+  std::unique_lock<std::timed_mutex> g(m_mux, std::defer_lock);
+  const int64_t since = SteadyNs();
+  while (!g.try_lock_for(std::chrono::milliseconds(100))) {
+    if (SteadyNs() - std::max<int64_t>(since, m_lastOutputNs) < kOutputStallNs) continue;
+    m_abandoned = true;
+    std::lock_guard<std::mutex> w(m_writerLock);
+    if (m_hasWriter) platform::InterruptBlockingCall(m_writerThread);
+  }
   // What was written stays readable: a stop before the end still closes
   // the file with its index.
   CloseFile();
@@ -342,7 +388,11 @@ HRESULT CWMAsfWriter::OpenFile() {
     m_audioStartPending = true;
     m_audioSkip = 0;
   }
-  if (avio_open(&m_fmt->pb, path.c_str(), AVIO_FLAG_WRITE) < 0) return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
+  m_abandoned = false;
+  m_lastOutputNs = SteadyNs();
+  const AVIOInterruptCB interrupt{&CWMAsfWriter::OutputInterrupted, this};
+  if (avio_open2(&m_fmt->pb, path.c_str(), AVIO_FLAG_WRITE, &interrupt, nullptr) < 0)
+    return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
   if (avformat_write_header(m_fmt, nullptr) < 0) return E_FAIL;
   m_headerWritten = true;
   return S_OK;
@@ -398,7 +448,7 @@ HRESULT CWMAsfWriter::Encode(AVCodecContext* ctx, int stream, const AVFrame* fra
 }
 
 HRESULT CWMAsfWriter::OnVideo(IMediaSample* sample, const CMediaType& type) {
-  std::lock_guard g(m_mux);
+  WritingLock g(*this);
   if (m_failed) return VFW_E_RUNTIME_ERROR;
   if (!m_video) return S_FALSE;
   BYTE* data = nullptr;
@@ -447,7 +497,7 @@ HRESULT CWMAsfWriter::FlushAudio(bool last) {
 }
 
 HRESULT CWMAsfWriter::OnAudio(IMediaSample* sample, const CMediaType& type) {
-  std::lock_guard g(m_mux);
+  WritingLock g(*this);
   if (m_failed) return VFW_E_RUNTIME_ERROR;
   if (!m_audio) return S_FALSE;
   const WAVEFORMATEX* wfx = AudioWaveFormat(type);
@@ -496,7 +546,7 @@ HRESULT CWMAsfWriter::OnEndOfStream(CAsfWriterInputPin* pin) {
   bool complete = false;
   HRESULT result = S_OK;
   {
-    std::lock_guard g(m_mux);
+    WritingLock g(*this);
     if (m_failed || m_finished) return S_OK;
     if (std::find(m_ended.begin(), m_ended.end(), pin) == m_ended.end()) m_ended.push_back(pin);
     size_t connected = 0;

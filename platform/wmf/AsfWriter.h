@@ -14,7 +14,9 @@
 // time written so far as the current position.
 #pragma once
 
+#include <atomic>
 #include <deque>
+#include <pthread.h>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -110,7 +112,26 @@ class CWMAsfWriter final : public CBaseFilter, public IFileSinkFilter2, public I
   HRESULT Fail(HRESULT hr);
 
   CCritSec m_lock;
-  std::mutex m_mux;
+  std::timed_mutex m_mux;
+  // The streaming thread last inside a write, and what tells a stuck file
+  // (Stop breaks its write after kOutputStallNs without a transfer).
+  class WritingLock {
+   public:
+    explicit WritingLock(CWMAsfWriter& writer);
+    ~WritingLock();
+    WritingLock(const WritingLock&) = delete;
+    WritingLock& operator=(const WritingLock&) = delete;
+
+   private:
+    CWMAsfWriter& m_writer;
+  };
+  static int OutputInterrupted(void* writer);
+  static constexpr int64_t kOutputStallNs = 15'000'000'000;
+  std::mutex m_writerLock;
+  pthread_t m_writerThread{};
+  bool m_hasWriter = false;
+  std::atomic<int64_t> m_lastOutputNs{0};
+  std::atomic<bool> m_abandoned{false};
   std::vector<std::unique_ptr<CAsfWriterInputPin>> m_pins;
   std::vector<std::unique_ptr<CAsfWriterInputPin>> m_retired;  // pins handed out before a reconfigure
   WmProfileContents m_profile;

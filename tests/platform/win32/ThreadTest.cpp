@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <ctime>
@@ -193,4 +196,54 @@ TEST(System, VersionMulDivAndWindowsFolder) {
   EXPECT_EQ(std::string(dir), exeFolder);
   char small[2];
   EXPECT_EQ(GetWindowsDirectoryA(small, sizeof small), len + 1);
+}
+
+namespace {
+
+struct BlockedCall {
+  std::string fifo;
+  std::atomic<int> result{0};
+  std::atomic<int> error{0};
+};
+
+// Opening a FIFO for writing with no reader blocks for good: the stuck
+// call that a hung target leaves a writer in.
+DWORD OpenFifoForWriting(LPVOID p) {
+  auto* call = static_cast<BlockedCall*>(p);
+  const int fd = open(call->fifo.c_str(), O_WRONLY);
+  call->error = errno;
+  call->result = fd;
+  if (fd >= 0) close(fd);
+  return 0;
+}
+
+}  // namespace
+
+TEST(Thread, CancelSynchronousIoBreaksABlockedCall) {
+  char dir[] = "/tmp/cancelioXXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  BlockedCall call;
+  call.fifo = std::string(dir) + "/fifo";
+  ASSERT_EQ(mkfifo(call.fifo.c_str(), 0600), 0);
+  HANDLE t = CreateThread(nullptr, 0, OpenFifoForWriting, &call, 0, nullptr);
+  ASSERT_NE(t, nullptr);
+  // The signal only breaks a call in progress, so it is repeated until the
+  // thread is out of it.
+  DWORD waited = WAIT_TIMEOUT;
+  for (int i = 0; i < 100 && waited == WAIT_TIMEOUT; ++i) {
+    CancelSynchronousIo(t);
+    waited = WaitForSingleObject(t, 50);
+  }
+  ASSERT_EQ(waited, WAIT_OBJECT_0);
+  EXPECT_EQ(call.result, -1);
+  EXPECT_EQ(call.error, EINTR);
+  // An ended thread has nothing to break; a pseudo handle is refused.
+  EXPECT_FALSE(CancelSynchronousIo(t));
+  EXPECT_EQ(GetLastError(), ERROR_NOT_FOUND);
+  HANDLE self = GetCurrentThread();
+  EXPECT_FALSE(CancelSynchronousIo(self));
+  CloseHandle(self);
+  CloseHandle(t);
+  unlink(call.fifo.c_str());
+  rmdir(dir);
 }
