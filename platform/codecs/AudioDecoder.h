@@ -47,5 +47,6 @@ class CFfAudioDecoder final : public CTransformFilter {
   std::vector<BYTE> m_pcm;
   REFERENCE_TIME m_nextTime = 0;
   bool m_haveTime = false;
+  bool m_syncPending = false;  // the next timed frame sets m_nextTime
   LONG m_dropped = 0;
 };
