@@ -273,9 +273,11 @@ HRESULT CFfAudioDecoder::Decode(const AVPacket* packet) {
     }
     // A decoder that takes packets before it gives sound (WMA eats its
     // first two) would put all the sound early if the clock ran from the
-    // first packet's time: the first frame's own time anchors it.
-    if (m_syncPending && m_frame->best_effort_timestamp != AV_NOPTS_VALUE) {
-      m_nextTime = m_frame->best_effort_timestamp;
+    // first packet's time: the first frame's own time anchors it (the
+    // packet's when the frame has none).
+    if (m_syncPending) {
+      const int64_t t = m_frame->best_effort_timestamp;
+      m_nextTime = t != AV_NOPTS_VALUE ? t : m_syncTime;
       m_syncPending = false;
     }
     HRESULT hr = DeliverFrame(m_frame.get());
@@ -298,6 +300,7 @@ HRESULT CFfAudioDecoder::Receive(IMediaSample* sample) {
   if (timed && (!m_haveTime || (m_pInput->SampleProps()->dwSampleFlags & AM_SAMPLE_DATADISCONTINUITY))) {
     m_haveTime = true;
     m_syncPending = true;
+    m_syncTime = start;
   }
   av_packet_unref(m_packet.get());
   if (av_new_packet(m_packet.get(), static_cast<int>(length)) < 0) return E_OUTOFMEMORY;
