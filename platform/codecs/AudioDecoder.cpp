@@ -186,7 +186,7 @@ HRESULT CFfAudioDecoder::StartStreaming() {
   m_channels = wfx->nChannels;
   m_swr.reset();
   m_swrFormat = -1;
-  m_haveTime = false;
+  m_haveTime = m_syncPending = false;
   m_nextTime = 0;
   m_dropped = 0;
   return S_OK;
@@ -271,6 +271,15 @@ HRESULT CFfAudioDecoder::Decode(const AVPacket* packet) {
       ++m_dropped;
       return S_OK;
     }
+    // A decoder that takes packets before it gives sound (WMA eats its
+    // first two) would put all the sound early if the clock ran from the
+    // first packet's time: the first frame's own time anchors it (the
+    // packet's when the frame has none).
+    if (m_syncPending) {
+      const int64_t t = m_frame->best_effort_timestamp;
+      m_nextTime = t != AV_NOPTS_VALUE ? t : m_syncTime;
+      m_syncPending = false;
+    }
     HRESULT hr = DeliverFrame(m_frame.get());
     av_frame_unref(m_frame.get());
     if (hr != S_OK) return hr;
@@ -285,15 +294,18 @@ HRESULT CFfAudioDecoder::Receive(IMediaSample* sample) {
   if (length <= 0) return S_OK;
   REFERENCE_TIME start = 0, stop = 0;
   const bool timed = SUCCEEDED(sample->GetTime(&start, &stop));
-  // The first time (and the first after a gap) anchors the output clock;
-  // after that the decoded sample count runs it.
+  // The first time (and the first after a gap) anchors the output clock,
+  // at the first frame decoded from then on; after that the decoded sample
+  // count runs it.
   if (timed && (!m_haveTime || (m_pInput->SampleProps()->dwSampleFlags & AM_SAMPLE_DATADISCONTINUITY))) {
-    m_nextTime = start;
     m_haveTime = true;
+    m_syncPending = true;
+    m_syncTime = start;
   }
   av_packet_unref(m_packet.get());
   if (av_new_packet(m_packet.get(), static_cast<int>(length)) < 0) return E_OUTOFMEMORY;
   std::memcpy(m_packet->data, data, static_cast<size_t>(length));
+  m_packet->pts = timed ? start : AV_NOPTS_VALUE;
   HRESULT hr = Decode(m_packet.get());
   av_packet_unref(m_packet.get());
   return hr;
@@ -311,7 +323,7 @@ HRESULT CFfAudioDecoder::EndFlush() {
   {
     CAutoLock lock(&m_csReceive);
     if (m_ctx) avcodec_flush_buffers(m_ctx.get());
-    m_haveTime = false;
+    m_haveTime = m_syncPending = false;
   }
   return CTransformFilter::EndFlush();
 }

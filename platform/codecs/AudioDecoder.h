@@ -47,5 +47,9 @@ class CFfAudioDecoder final : public CTransformFilter {
   std::vector<BYTE> m_pcm;
   REFERENCE_TIME m_nextTime = 0;
   bool m_haveTime = false;
+  // The next frame decoded sets m_nextTime: to its own time, or to the
+  // packet's that asked for it.
+  bool m_syncPending = false;
+  REFERENCE_TIME m_syncTime = 0;
   LONG m_dropped = 0;
 };

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -348,10 +349,13 @@ HRESULT CWMAsfWriter::OpenFile() {
     m_videoFrames = 0;
     m_videoTimes.clear();
   }
-  if (audioPin) {
-    const WAVEFORMATEX* wfx = AudioWaveFormat(audioPin->CurrentMediaType());
+  // A profile with sound gets its sound track even when no sound comes in
+  // (a source without one): silence as long as the picture.
+  m_silentAudio = !audioPin && videoPin && m_profile.audio;
+  if (audioPin || m_silentAudio) {
+    const WAVEFORMATEX* wfx = audioPin ? AudioWaveFormat(audioPin->CurrentMediaType()) : nullptr;
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_WMAV2);
-    if (!codec || !wfx) return E_FAIL;
+    if (!codec || (audioPin && !wfx)) return E_FAIL;
     m_audio.reset(avcodec_alloc_context3(codec));
     if (!m_audio) return E_OUTOFMEMORY;
     m_audio->sample_rate = m_profile.sampleRate;
@@ -365,14 +369,16 @@ HRESULT CWMAsfWriter::OpenFile() {
     if (!st || avcodec_parameters_from_context(st->codecpar, m_audio.get()) < 0) return E_FAIL;
     st->time_base = m_audio->time_base;
     m_audioStream = st->index;
-    AVChannelLayout in;
-    av_channel_layout_default(&in, wfx->nChannels);
-    SwrContext* s = nullptr;
-    int err = swr_alloc_set_opts2(&s, &m_audio->ch_layout, AV_SAMPLE_FMT_FLTP, m_profile.sampleRate, &in,
-                                  AV_SAMPLE_FMT_S16, static_cast<int>(wfx->nSamplesPerSec), 0, nullptr);
-    av_channel_layout_uninit(&in);
-    m_swr.reset(s);
-    if (err < 0 || !s || swr_init(s) < 0) return E_FAIL;
+    if (audioPin) {
+      AVChannelLayout in;
+      av_channel_layout_default(&in, wfx->nChannels);
+      SwrContext* s = nullptr;
+      int err = swr_alloc_set_opts2(&s, &m_audio->ch_layout, AV_SAMPLE_FMT_FLTP, m_profile.sampleRate, &in,
+                                    AV_SAMPLE_FMT_S16, static_cast<int>(wfx->nSamplesPerSec), 0, nullptr);
+      av_channel_layout_uninit(&in);
+      m_swr.reset(s);
+      if (err < 0 || !s || swr_init(s) < 0) return E_FAIL;
+    }
     m_fifo = av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, m_profile.channels, std::max(m_audio->frame_size, 1024) * 4);
     m_audioFrame.reset(av_frame_alloc());
     if (!m_fifo || !m_audioFrame) return E_OUTOFMEMORY;
@@ -380,10 +386,7 @@ HRESULT CWMAsfWriter::OpenFile() {
     // their overlap): a frame of silence goes first, a frame ahead of the
     // picture, so that the first sound sample plays with the first frame.
     const int prime = std::max(m_audio->frame_size, 0);
-    std::vector<std::vector<float>> silence(static_cast<size_t>(m_profile.channels), std::vector<float>(static_cast<size_t>(prime)));
-    std::vector<void*> planes;
-    for (auto& p : silence) planes.push_back(p.data());
-    if (prime > 0 && av_audio_fifo_write(m_fifo, planes.data(), prime) < prime) return E_OUTOFMEMORY;
+    if (HRESULT hr = WriteSilence(prime); FAILED(hr)) return hr;
     m_audioPts = -prime;
     m_audioStartPending = true;
     m_audioSkip = 0;
@@ -416,6 +419,7 @@ void CWMAsfWriter::CloseFile() {
   if (m_fifo) av_audio_fifo_free(m_fifo);
   m_fifo = nullptr;
   m_videoStream = m_audioStream = -1;
+  m_silentAudio = false;
 }
 
 HRESULT CWMAsfWriter::Fail(HRESULT hr) {
@@ -470,7 +474,34 @@ HRESULT CWMAsfWriter::OnVideo(IMediaSample* sample, const CMediaType& type) {
   m_videoTimes.push_back(pts);
   m_videoFrame->pts = m_videoFrames++;
   HRESULT hr = Encode(m_video.get(), m_videoStream, m_videoFrame.get());
+  if (SUCCEEDED(hr) && m_silentAudio) hr = SilenceUpTo(pts + m_frameTime / 10000);
   return FAILED(hr) ? Fail(hr) : S_OK;
+}
+
+HRESULT CWMAsfWriter::WriteSilence(int64_t samples) {
+  if (samples <= 0) return S_OK;
+  const int n = static_cast<int>(std::min<int64_t>(samples, std::numeric_limits<int>::max()));
+  std::vector<std::vector<float>> silence(static_cast<size_t>(m_profile.channels),
+                                          std::vector<float>(static_cast<size_t>(n)));
+  std::vector<void*> planes;
+  for (auto& p : silence) planes.push_back(p.data());
+  return av_audio_fifo_write(m_fifo, planes.data(), n) < n ? E_OUTOFMEMORY : S_OK;
+}
+
+HRESULT CWMAsfWriter::SilenceUpTo(int64_t ms) {
+  // Bounded work per picture: a jump in the picture's times of more than
+  // a minute is a broken time, and gets no more than a minute of silence.
+  constexpr int64_t kMaxGapMs = 60 * 1000;
+  const int64_t rate = m_profile.sampleRate;
+  const int64_t queued = m_audioPts + av_audio_fifo_size(m_fifo);
+  int64_t left = std::min(av_rescale(ms, rate, 1000) - queued, kMaxGapMs * rate / 1000);
+  while (left > 0) {
+    const int64_t n = std::min(left, rate);  // a second at a time
+    if (HRESULT hr = WriteSilence(n); FAILED(hr)) return hr;
+    if (HRESULT hr = FlushAudio(false); FAILED(hr)) return hr;
+    left -= n;
+  }
+  return S_OK;
 }
 
 HRESULT CWMAsfWriter::FlushAudio(bool last) {
@@ -515,11 +546,7 @@ HRESULT CWMAsfWriter::OnAudio(IMediaSample* sample, const CMediaType& type) {
     // clock. A lead beyond a minute is no start delay but a broken time.
     constexpr REFERENCE_TIME kMaxLead = 60 * REFERENCE_TIME{10000000};
     if (start > 0 && start <= kMaxLead) {
-      const int lead = static_cast<int>(av_rescale(start, m_profile.sampleRate, 10000000));
-      std::vector<std::vector<float>> silence(static_cast<size_t>(m_profile.channels), std::vector<float>(static_cast<size_t>(lead)));
-      std::vector<void*> planes;
-      for (auto& p : silence) planes.push_back(p.data());
-      if (lead > 0 && av_audio_fifo_write(m_fifo, planes.data(), lead) < lead) return Fail(E_OUTOFMEMORY);
+      if (FAILED(WriteSilence(av_rescale(start, m_profile.sampleRate, 10000000)))) return Fail(E_OUTOFMEMORY);
     } else if (start < 0 && start >= -kMaxLead) {
       m_audioSkip = av_rescale(-start, m_profile.sampleRate, 10000000);
     }
@@ -554,8 +581,8 @@ HRESULT CWMAsfWriter::OnEndOfStream(CAsfWriterInputPin* pin) {
     if (m_ended.size() < connected) return S_OK;
     // Every stream has ended: drain the encoders and close the file.
     HRESULT hr = S_OK;
-    if (m_audio && m_swr) {
-      const int room = swr_get_out_samples(m_swr.get(), 0);
+    if (m_audio) {
+      const int room = m_swr ? swr_get_out_samples(m_swr.get(), 0) : 0;
       if (room > 0) {
         std::vector<std::vector<float>> planes(static_cast<size_t>(m_profile.channels), std::vector<float>(static_cast<size_t>(room)));
         std::vector<uint8_t*> out;

@@ -4,7 +4,9 @@
 // The profile (IConfigAsfWriter, default: the 768 Kbps system profile)
 // decides the input pins: "Video Input 01" (RGB24/32/555/565, YV12, I420,
 // YUY2, UYVY video-info types) when it has video, then "Audio Input 01"
-// (16-bit PCM) when it has audio. Reconfiguring needs a stopped filter and
+// (16-bit PCM) when it has audio; a profile with audio whose audio pin stays
+// unconnected while video comes in writes a silent sound track as long as
+// the picture. Reconfiguring needs a stopped filter and
 // recreates the pins (connected ones are disconnected first). The file is
 // opened when the filter pauses from stopped (an existing file only with
 // AM_FILE_OVERWRITE set) and closed with a complete index after the end of
@@ -107,6 +109,10 @@ class CWMAsfWriter final : public CBaseFilter, public IFileSinkFilter2, public I
   HRESULT OpenFile();
   HRESULT Encode(AVCodecContext* ctx, int stream, const AVFrame* frame);
   HRESULT FlushAudio(bool last);
+  // Silent samples into the sound queue.
+  HRESULT WriteSilence(int64_t samples);
+  // Silence until the sound reaches `ms` (the picture's end so far).
+  HRESULT SilenceUpTo(int64_t ms);
   // Closes the file (trailer when the header was written). Caller holds m_mux.
   void CloseFile();
   HRESULT Fail(HRESULT hr);
@@ -164,6 +170,7 @@ class CWMAsfWriter final : public CBaseFilter, public IFileSinkFilter2, public I
   // picture: silence in front of a late start, an early start cut.
   bool m_audioStartPending = true;
   int64_t m_audioSkip = 0;  // output samples still to cut
+  bool m_silentAudio = false;  // no sound comes in: silence follows the picture
   REFERENCE_TIME m_position = 0;
   std::vector<CAsfWriterInputPin*> m_ended;
 };
