@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +18,8 @@ namespace {
 
 constexpr LONGLONG kUnitsPerSecond = 10000000;
 constexpr DWORD kJpegFormat = 3;
+// 0.1 ms: how far short of a frame boundary rounded time stamps may fall.
+constexpr REFERENCE_TIME kRoundingSlack = 1000;
 
 REFERENCE_TIME Saturate(__int128 v) {
   if (v > INT64_MAX) return INT64_MAX;
@@ -300,15 +303,31 @@ REFERENCE_TIME CFrameRateChanger::KeptStop(REFERENCE_TIME start, REFERENCE_TIME 
   // the source gave none) or none at all: the shortest step seen between
   // the frames' own starts is the stream's rate, so that no frame reaches
   // over the next. Stops of the stream's own stay.
-  REFERENCE_TIME typed = 0;
-  const CMediaType& mt = m_pInput->CurrentMediaType();
-  if (mt.pbFormat && (mt.formattype == FORMAT_VideoInfo || mt.formattype == FORMAT_VideoInfo2) &&
-      mt.cbFormat >= sizeof(VIDEOINFOHEADER))
-    typed = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->AvgTimePerFrame;
+  const REFERENCE_TIME typed = TypedFrameTime();
   const REFERENCE_TIME length = stop - start;
   if (m_rtInputStep > 0 && (length <= 0 || (m_rtInputStep < length && (typed <= 0 || length == typed))))
     return start + m_rtInputStep;
   return stop;
+}
+
+REFERENCE_TIME CFrameRateChanger::TypedFrameTime() const {
+  const CMediaType& mt = m_pInput->CurrentMediaType();
+  if (mt.pbFormat && (mt.formattype == FORMAT_VideoInfo || mt.formattype == FORMAT_VideoInfo2) &&
+      mt.cbFormat >= sizeof(VIDEOINFOHEADER))
+    return reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->AvgTimePerFrame;
+  return 0;
+}
+
+REFERENCE_TIME CFrameRateChanger::ShownUntil(REFERENCE_TIME start, REFERENCE_TIME stop) {
+  const REFERENCE_TIME kept = KeptStop(start, stop);
+  // No frame is shorter than the stream's own frame time, whatever its stop
+  // says (none, or a mark just past the start as some decoders set): the
+  // shortest step between the starts, before the second frame the type's
+  // frame time, else one output frame.
+  REFERENCE_TIME least = m_rtInputStep;
+  if (least <= 0) least = TypedFrameTime();
+  if (least <= 0) least = FrameStart(1);
+  return std::max(kept, start > INT64_MAX - least ? INT64_MAX : start + least);
 }
 
 REFERENCE_TIME CFrameRateChanger::FrameStart(LONGLONG n) const {
@@ -416,17 +435,21 @@ HRESULT CFrameRateChanger::Receive(IMediaSample* sample) {
     stop = KeptStop(start, stop);
     out->SetTime(&start, &stop);
   } else {
-    const __int128 n = m_nFramesOut;
-    const __int128 num = m_nRateNum, den = m_nRateDen;
-    const __int128 next = (n + 1) * den * kUnitsPerSecond / num;
-    if (start > next) {
-      extra = Saturate(((static_cast<__int128>(start / 1000) * num / 10000) / den) - n);
-    } else if (stop > start ? stop <= FrameStart(m_nFramesOut)
-                            : num * start < (n - 1) * den * kUnitsPerSecond) {
-      // A frame that has ended before the next output frame begins is not
-      // shown: each output frame carries the picture of its own time.
-      extra = -1;
-    }
+    // Each output frame shows the input frame current at its middle, so a
+    // change of picture lands on the output frame nearest to it: never more
+    // than half an output frame off, whatever the two rates. This frame
+    // takes every output frame still to come whose middle lies before its
+    // stop (a gap before it is filled with it); one that stops before the
+    // next middle is not shown.
+    // A frame that ends right at a middle keeps it. The slack is for stamps
+    // of rates that 100 ns do not divide: splitters that add up a rounded
+    // frame time fall a unit a frame short.
+    const __int128 unit = static_cast<__int128>(m_nRateDen) * kUnitsPerSecond;
+    const __int128 until = static_cast<__int128>(ShownUntil(start, stop)) + kRoundingSlack;
+    // Output frame m has its middle by `until` when (2m + 1) unit <= 2 num until.
+    const __int128 twice = 2 * static_cast<__int128>(m_nRateNum) * until - unit;
+    const __int128 reached = twice < 0 ? 0 : twice / (2 * unit) + 1;
+    extra = Saturate(reached - m_nFramesOut - 1);
   }
   ++m_nFramesIn;
 

@@ -77,6 +77,10 @@ class CFrameRateChanger : public CTransformFilter {
   REFERENCE_TIME FrameStart(LONGLONG n) const;
   // Keep-rate mode: the stop a frame leaves with.
   REFERENCE_TIME KeptStop(REFERENCE_TIME start, REFERENCE_TIME stop);
+  // Rate mode: where a frame is taken to end, for frames without a stop too.
+  REFERENCE_TIME ShownUntil(REFERENCE_TIME start, REFERENCE_TIME stop);
+  // The input type's frame duration, 0 when it names none.
+  REFERENCE_TIME TypedFrameTime() const;
   // A new output sample with the input's data; S_FALSE (and a sample that
   // must not be delivered) when the data does not fit.
   HRESULT CopySample(IMediaSample* in, bool carryType, IMediaSample** out);
@@ -90,8 +94,8 @@ class CFrameRateChanger : public CTransformFilter {
 
   int m_nRateNum = 25;
   int m_nRateDen = 1;
-  // Keep-rate mode: the last input start and the shortest step seen
-  // between two starts, the stream's own frame time.
+  // The last input start and the shortest step seen between two starts,
+  // the stream's own frame time.
   REFERENCE_TIME m_rtLastInputStart = 0;
   REFERENCE_TIME m_rtInputStep = 0;
   // 64-bit: a gap in the input can add many frames at once.

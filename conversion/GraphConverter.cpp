@@ -29,6 +29,7 @@
 #include "platform/win32/File.h"
 #include "platform/win32/Registry.h"
 #include "sources/pictures/PictureListSource.h"
+#include "splitters/matroska/MatroskaMediaTypes.h"
 
 std::vector<WMProfileEntry> g_WMProfiles;
 std::string g_strConvertError;
@@ -421,6 +422,21 @@ void CGraphConverter::DescribeMediaTypes(const AM_MEDIA_TYPE* video, const AM_ME
       info->channels = wfx->nChannels;
       info->sampleRate = int(wfx->nSamplesPerSec);
       info->bitsPerSample = wfx->wBitsPerSample;
+    } else if ((audio->formattype == MatroskaReader::FORMAT_VorbisFormat ||
+                audio->formattype == MatroskaReader::FORMAT_VorbisFormat2) &&
+               audio->pbFormat && audio->cbFormat >= 12) {
+      // Both Vorbis blocks start with the channels (a word in the short
+      // form, the low word of a double word in the long one) and the rate.
+      WORD channels = 0;
+      DWORD rate = 0, bits = 0;
+      std::memcpy(&channels, audio->pbFormat, sizeof channels);
+      std::memcpy(&rate, audio->pbFormat + 4, sizeof rate);
+      info->channels = channels;
+      info->sampleRate = int(rate);
+      // The long form carries the track's bit depth where the file gave one.
+      if (audio->formattype == MatroskaReader::FORMAT_VorbisFormat2)
+        std::memcpy(&bits, audio->pbFormat + 8, sizeof bits);
+      if (bits > 0 && bits <= 32) info->bitsPerSample = int(bits);
     }
     info->audioDescription = text;
   } else {

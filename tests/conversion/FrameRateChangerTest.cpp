@@ -462,15 +462,67 @@ TEST(FrameRateChanger, DownFrom30To25DropsFramesButNoneTwice) {
   }
 }
 
-TEST(FrameRateChanger, HalfRateInputRepeatsTheFrameThatFollowsAGap) {
+TEST(FrameRateChanger, HalfRateInputShowsEachFrameTwiceInItsOwnTime) {
   SourceConfig cfg;
   cfg.starts = {0, 800000, 1600000, 2400000};  // 12.5 frames per second
   auto out = Convert(cfg, 25, 1);
   std::vector<int> ids;
   for (const auto& d : out) ids.push_back(d.id);
-  EXPECT_EQ(ids, (std::vector<int>{0, 1, 2, 2, 2, 3}));
+  // The last frame lasts a frame time of its stream too, whatever its stop.
+  EXPECT_EQ(ids, (std::vector<int>{0, 0, 1, 1, 2, 2, 3, 3}));
   ExpectOnGrid(out, 25, 1);
 }
+
+struct RateCase {
+  const char* name;
+  int frames, inNum, inDen;
+  REFERENCE_TIME offset;  // of the first frame
+  int outNum, outDen;
+  REFERENCE_TIME stopAfter = 0;  // non-zero: each stop this long after its start
+};
+
+class RateChange : public ::testing::TestWithParam<RateCase> {};
+
+// Whatever the two rates, each change of picture comes out on the output
+// frame nearest to it, and the output ends where the source does.
+TEST_P(RateChange, PicturesChangeOnTheNearestOutputFrame) {
+  const RateCase& c = GetParam();
+  SourceConfig cfg;
+  cfg.width = 4;
+  cfg.height = 2;
+  cfg.starts = Regular(c.frames, c.inNum, c.inDen);
+  for (REFERENCE_TIME& s : cfg.starts) s += c.offset;
+  cfg.lastDuration = kSecond * c.inDen / c.inNum;
+  cfg.fixedDuration = c.stopAfter;
+  auto out = Convert(cfg, c.outNum, c.outDen);
+  ASSERT_FALSE(out.empty());
+  ExpectOnGrid(out, c.outNum, c.outDen);
+  const double frame = static_cast<double>(kSecond) * c.outDen / c.outNum;
+  const double end = static_cast<double>(cfg.starts.back() + cfg.lastDuration);
+  EXPECT_NEAR(static_cast<double>(out.size()) * frame, end, frame / 2 + 1);
+  EXPECT_LE(static_cast<double>(cfg.starts[static_cast<size_t>(out.front().id)]), frame / 2);
+  for (size_t j = 1; j < out.size(); ++j) {
+    ASSERT_GE(out[j].id, out[j - 1].id) << j;
+    if (out[j].id == out[j - 1].id) continue;
+    const double change = static_cast<double>(cfg.starts[static_cast<size_t>(out[j].id)]);
+    EXPECT_LE(std::abs(static_cast<double>(out[j].start) - change), frame / 2 + 1) << "output frame " << j;
+  }
+  // A last frame as long as an output frame is not lost.
+  if (cfg.lastDuration >= frame) {
+    EXPECT_EQ(out.back().id, c.frames - 1);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, RateChange,
+                         ::testing::Values(RateCase{"Ntsc30To15", 90, 30000, 1001, 0, 15, 1},
+                                           RateCase{"Pal25LateTo15Ntsc", 75, 25, 1, 250000, 15000, 1001},
+                                           RateCase{"Film24To25", 72, 24, 1, 0, 25, 1},
+                                           RateCase{"Pal25To30Ntsc", 75, 25, 1, 0, 30000, 1001},
+                                           RateCase{"Pal25To12", 75, 25, 1, 0, 12, 1},
+                                           RateCase{"Fifty50To25", 150, 50, 1, 0, 25, 1},
+                                           // Stops that only mark the frame, as a decoder may set.
+                                           RateCase{"MarkedStops25To15", 75, 25, 1, 0, 15, 1, 1}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FrameRateChanger, DoubleRateInputDropsEverySecondFrame) {
   SourceConfig cfg;
@@ -559,7 +611,7 @@ TEST(FrameRateChanger, OffersItsFrameDurationAndTheVideoInfoFormOfVideoInfo2) {
   EXPECT_EQ(vih->bmiHeader.biWidth, 20);
   EXPECT_EQ(vih->bmiHeader.biHeight, 10);
   EXPECT_EQ(mt.GetSampleSize(), static_cast<ULONG>(cfg.FrameBytes()));
-  EXPECT_EQ(g.Run().size(), 3u);
+  EXPECT_EQ(g.Run().size(), 4u);  // 0.12 s at 29.97 frames/s
 }
 
 TEST(FrameRateChanger, SettersRefuseWhatTheyCannotHonour) {
@@ -687,11 +739,11 @@ TEST(FrameRateChanger, SeriesKeepsGoingThroughSparseInput) {
   ASSERT_EQ(g.changer->SetImageOutput(2, Wide(dir.path).c_str(), 500, 0, 0), S_OK);
   ASSERT_EQ(g.Connect(), S_OK);
   auto out = g.Run();
-  ASSERT_EQ(out.size(), 76u);  // up to the last frame's own time, 3.0 s
-  // Due times 0, 0.5, ... 3.0 s each get a picture of the frame shown then.
-  const int shown[] = {0, 1, 1, 2, 2, 3, 3};
-  EXPECT_EQ(dir.Count(), 7u);
-  for (int i = 1; i <= 7; ++i) {
+  ASSERT_EQ(out.size(), 100u);  // up to the last frame's stop, 4.0 s
+  // Due times 0, 0.5, ... 3.5 s each get a picture of the frame shown then.
+  const int shown[] = {0, 0, 1, 1, 2, 2, 3, 3};
+  EXPECT_EQ(dir.Count(), 8u);
+  for (int i = 1; i <= 8; ++i) {
     Jpeg jpeg;
     ASSERT_TRUE(DecodeJpeg(dir.path / ("img_" + std::to_string(i) + ".jpg"), &jpeg)) << i;
     EXPECT_NEAR(jpeg.At(8, 6)[0], Shade(shown[i - 1]), 3) << "img_" << i;

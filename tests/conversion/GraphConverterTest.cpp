@@ -137,7 +137,9 @@ INSTANTIATE_TEST_SUITE_P(Sources, Probing,
                                            ProbeCase{"sync.rm", SourceFormat_RealMedia, true},
                                            ProbeCase{"sync-bframes.avi", SourceFormat_AVI, true},
                                            ProbeCase{"sync.mov", SourceFormat_MP4, false},
-                                           ProbeCase{"sync-edit.mp4", SourceFormat_MP4, false}),
+                                           ProbeCase{"sync-edit.mp4", SourceFormat_MP4, false},
+                                           ProbeCase{"sync.mkv", SourceFormat_Matroska, false},
+                                           ProbeCase{"mkv-mpeg4-vorbis.mkv", SourceFormat_Matroska, false}),
                          [](const auto& info) {
                            std::string n = info.param.file;
                            for (char& ch : n)
