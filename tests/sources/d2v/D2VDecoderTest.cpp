@@ -455,7 +455,7 @@ TEST(D2VDamagedData, TruncatedStreamEndsCleanly) {
   for (uint32_t f : {good, e.FrameCount() - 1, good + 1, 3u, good}) {
     const bool ok = e.GetFrame(out.data(), f, e.Width() * 2);
     EXPECT_EQ(ok, f < good) << "frame " << f;
-    if (!ok) EXPECT_EQ(out, last) << "frame " << f;
+    if (!ok) { EXPECT_EQ(out, last) << "frame " << f; }
     last = out;
   }
 }

@@ -50,7 +50,7 @@ TEST_P(D2VIdctAccuracy, CloseToTheReference) {
   double squared = 0, sum = 0;
   constexpr int kBlocks = 4000;
   for (int b = 0; b < kBlocks; ++b) {
-    alignas(16) int16_t coef[64];
+    alignas(16) int16_t coef[64] = {};
     RandomBlock(rng, c.low, c.high, coef);
     int16_t ref[64], got[64];
     D2VIdctReference(coef, ref);
@@ -99,7 +99,7 @@ TEST(D2VIdct, SparseBlocksStayWithinOne) {
 }
 
 TEST(D2VIdct, Sse2FormGivesTheSameBytes) {
-  alignas(16) int16_t coef[64];
+  alignas(16) int16_t coef[64] = {};
   int16_t plain[64], sse2[64];
   if (!D2VIdctFixedSse2(coef, sse2)) GTEST_SKIP() << "no SSE2 in this build";
   std::mt19937 rng(9);

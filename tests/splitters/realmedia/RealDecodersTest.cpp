@@ -321,7 +321,7 @@ TEST_F(RealDecoders, BadSamplesAreSkipped) {
   CComQIPtr<IMediaControl> control(g.graph);
   ASSERT_EQ(control->Run(), S_OK);
   for (KeepSink* s : g.sinks) {
-    if (s) ASSERT_TRUE(s->WaitForEnd());
+    if (s) { ASSERT_TRUE(s->WaitForEnd()); }
   }
   auto* decoder = static_cast<CRealVideoDecoder*>(static_cast<CBaseFilter*>(g.holds[0].p));
   HRESULT hr = S_OK;

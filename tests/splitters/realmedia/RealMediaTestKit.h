@@ -354,7 +354,7 @@ struct Graph {
     CComQIPtr<IMediaControl> control(graph);
     ASSERT_EQ(control->Run(), S_OK);
     for (KeepSink* s : sinks) {
-      if (s) EXPECT_TRUE(s->WaitForEnd());
+      if (s) { EXPECT_TRUE(s->WaitForEnd()); }
     }
     control->Stop();
   }

@@ -102,8 +102,8 @@ void Check(const Case& c, const std::string& path) {
     long long ourBytes = 0, refBytes = 0;
     for (const auto& r : ours) ourBytes += r.length;
     for (const auto& p : ref) refBytes += p.size - trim;
-    if (match & kBytes) EXPECT_EQ(ourBytes, refBytes);
-    if (match & (kCount | kSizes | kOwnTimes)) ASSERT_EQ(ours.size(), ref.size());
+    if (match & kBytes) { EXPECT_EQ(ourBytes, refBytes); }
+    if (match & (kCount | kSizes | kOwnTimes)) { ASSERT_EQ(ours.size(), ref.size()); }
     std::vector<long long> refTimes;
     for (const auto& p : ref)
       if (p.pts != LLONG_MIN) refTimes.push_back(p.pts);
@@ -116,9 +116,10 @@ void Check(const Case& c, const std::string& path) {
     // Times within a millisecond; frames cut from a PES packet take its
     // time where they start or where they end.
     for (size_t i = 0; i < ours.size(); i++) {
-      if (match & kSizes) EXPECT_EQ(ours[i].length, ref[i].size - trim) << "packet " << i;
-      if ((match & kOwnTimes) && ours[i].timed && ref[i].pts != LLONG_MIN)
+      if (match & kSizes) { EXPECT_EQ(ours[i].length, ref[i].size - trim) << "packet " << i; }
+      if ((match & kOwnTimes) && ours[i].timed && ref[i].pts != LLONG_MIN) {
         EXPECT_NEAR(ours[i].start, ref[i].pts, 10000 + ref[i].duration) << "packet " << i;
+      }
       if ((match & kKnownTimes) && ours[i].timed) {
         const bool known = std::any_of(refTimes.begin(), refTimes.end(),
                                        [&](long long t) { return std::llabs(t - ours[i].start) <= 10000; });
