@@ -11,6 +11,8 @@ constexpr int kMaxHeaderTags = 100;
 constexpr BYTE kAudio = 8, kVideo = 9;
 constexpr BYTE kCodecH263 = 2, kCodecVp6 = 4, kCodecVp6Alpha = 5;
 
+char HexDigit(unsigned v) { return "0123456789ABCDEF"[v & 15]; }
+
 }  // namespace
 
 CFLVSplitterFilter::CFLVSplitterFilter(LPUNKNOWN outer, HRESULT* phr, const CLSID& clsid)
@@ -108,13 +110,15 @@ bool CFLVSplitterFilter::AudioType(const FlvAudioTag& at, CMediaType& mt) {
   wfe->nChannels = static_cast<WORD>(at.SoundType + 1);
   switch (at.SoundFormat) {
     case 0:
+    case 3:  // little-endian PCM: the same samples on this machine
       wfe->wFormatTag = WAVE_FORMAT_PCM;
       // PCM is read by its block size and rate.
       wfe->nBlockAlign = static_cast<WORD>(wfe->nChannels * wfe->wBitsPerSample / 8);
       wfe->nAvgBytesPerSec = wfe->nSamplesPerSec * wfe->nBlockAlign;
       mt.subtype = MEDIASUBTYPE_PCM;
       return true;
-    case 2: {
+    case 2:
+    case 14: {  // 14: MP3 at 8 kHz
       wfe->wFormatTag = WAVE_FORMAT_MPEGLAYER3;
       mt.subtype = FourCCGuid(WAVE_FORMAT_MPEGLAYER3);
       CBaseSplitterFileEx::MpegAudioHeader h;
@@ -123,7 +127,11 @@ bool CFLVSplitterFilter::AudioType(const FlvAudioTag& at, CMediaType& mt) {
       return true;
     }
     default:
-      return false;
+      // A sound format read nowhere here (AAC, Nellymoser, Speex) still
+      // gets a pin, named after its number, so that a job fails naming it
+      // instead of converting the file without its sound.
+      mt.subtype = FourCCGuid(MAKEFOURCC('F', 'L', 'A', HexDigit(at.SoundFormat)));
+      return true;
   }
 }
 
@@ -139,6 +147,7 @@ bool CFLVSplitterFilter::VideoType(const FlvVideoTag& vt, UINT32 dataSize, CMedi
   LONG width = 0, height = 0;
   LONG displayWidth = 0, displayHeight = 0;
   DWORD fourcc = 0;
+  bool sized = true;
   if (vt.CodecID == kCodecH263) {
     if (take(17) != 1 || left < 0) return false;
     take(13);  // version and temporal reference
@@ -175,9 +184,13 @@ bool CFLVSplitterFilter::VideoType(const FlvVideoTag& vt, UINT32 dataSize, CMedi
     height = rows;
     fourcc = MAKEFOURCC('F', 'L', 'V', '4');
   } else {
-    return false;
+    // A codec read nowhere here (H.264, screen video) still gets a pin,
+    // named after its id and of unknown size, so that a job fails naming
+    // the stream instead of converting the file without its picture.
+    fourcc = MAKEFOURCC('F', 'L', 'V', HexDigit(vt.CodecID));
+    sized = false;
   }
-  if (width <= 0 || height <= 0) return false;
+  if (sized && (width <= 0 || height <= 0)) return false;
 
   mt.InitMediaType();
   mt.majortype = MEDIATYPE_Video;

@@ -16,6 +16,11 @@ run $SV $(stereo 44100 1) $AV $OUT -c:v libvpx -b:v 100k -g 25 -c:a libvorbis -q
 # difference picture.
 run $SV $(stereo 44100 1) $AV $OUT -c:v flv1 -q:v 8 -g 10 -bsf:v "noise=drop=eq(n\,0)" -c:a libmp3lame -b:a 64k \
   -f flv st-flv-nokey.flv
+# FLV with codecs the splitter reads no pictures or sound of: the job must
+# fail naming them (H.264; AAC), or read them (little-endian PCM).
+run $SV $(stereo 44100 1) $AV $OUT -c:v libx264 -preset ultrafast -c:a libmp3lame -b:a 64k -f flv st-flv-h264-mp3.flv
+run $SV $(stereo 44100 1) $AV $OUT -c:v flv1 -q:v 8 -g 10 -c:a aac -b:a 64k -f flv st-flv-aac.flv
+run $SV $(mono 11025 1) $AV $OUT -c:v flv1 -q:v 8 -g 10 -c:a pcm_s16le -f flv st-flv-pcmle.flv
 
 # Sound the splitters used to offer no pin for.
 run $SV $(mono 44100 1) $AV $OUT $SMALL -c:a alac -f mov st-alac.mov

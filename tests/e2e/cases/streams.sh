@@ -66,6 +66,9 @@ theora-vorbis.ogg|4096|done
 vorbis-theora.ogg|4096|done
 st-vp8-vorbis.mkv|64|done
 st-flv-nokey.flv|1048576|done
+st-flv-pcmle.flv|1048576|done
+st-flv-h264-mp3.flv|1048576|FLV7
+st-flv-aac.flv|1048576|FLAA
 st-alac.mov|524288|done
 st-in24.mov|524288|done
 st-lpcm-96k.mov|524288|done

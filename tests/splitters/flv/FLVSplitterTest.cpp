@@ -1,5 +1,5 @@
 // The FLV splitter: pins, types, payloads and times against libavformat;
-// what gets no pin; VP6 headers, extended time stamps and tags too small
+// pins of codecs nothing reads; VP6 headers, extended time stamps and tags too small
 // for their headers from a tag writer of the tests; seeking; damaged files.
 #include <gtest/gtest.h>
 
@@ -200,10 +200,13 @@ TEST(FLVSplitter, PinsOfHandBuiltTags) {
       {"16-bit stereo PCM at 44.1 kHz", Flv({{8, 0, {0x0F, 0, 0, 0, 0}}}), S_OK, L"", L"44100/2/16 1", 0, 0},
       {"MP3 described by its frame header", Flv({{8, 0, mp3Tag}}), S_OK, L"", L"44100/2/0 85", 0, 0},
       {"MP3 without a frame header", Flv({{8, 0, {0x2E, 1, 2, 3, 4}}}), S_OK, L"", L"44100/1/16 85", 0, 0},
-      {"little-endian PCM (sound format 3)", Flv({{8, 0, {0x3F, 0, 0}}}), E_FAIL, L"", L"", 0, 0},
-      {"H.264", Flv({{9, 0, {0x17, 0, 0, 0, 0}}}), E_FAIL, L"", L"", 0, 0},
-      {"a later audio tag does not make up for the first",
-       Flv({{8, 0, {0x3F, 0, 0}}, {8, 10, {0x08, 0x80}}, {9, 0, key263}}), S_OK, L"176x144 FLV1", L"", 0, 0},
+      {"little-endian PCM (sound format 3)", Flv({{8, 0, {0x3F, 0, 0}}}), S_OK, L"", L"44100/2/16 1", 0, 0},
+      // Codecs nothing reads still get a pin, so that a job can name them.
+      {"H.264", Flv({{9, 0, {0x17, 0, 0, 0, 0}}}), S_OK, L"0x0 FLV7", L"", 0, 0},
+      {"AAC", Flv({{8, 0, {0xAF, 0, 0x12, 0x10}}}), S_OK, L"", L"44100/2/16 0", 0, 0},
+      {"a later audio tag does not change the first one's type",
+       Flv({{8, 0, {0xAF, 0, 0}}, {8, 10, {0x08, 0x80}}, {9, 0, key263}}), S_OK, L"176x144 FLV1", L"44100/2/16 0", 0,
+       0},
       {"a VP6 tag too small for its header", Flv({{9, 0, {0x15, 0x00}}}), E_FAIL, L"", L"", 0, 0},
       {"an empty tag", Flv({{9, 0, {}}, {8, 0, {}}}), E_FAIL, L"", L"", 0, 0},
       {"version 2", Flv({{9, 0, key263}}, true, true, 2), E_FAIL, L"", L"", 0, 0},
