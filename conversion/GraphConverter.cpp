@@ -182,6 +182,8 @@ HRESULT CheckTargetFile(const std::string& target) {
 // format tag, or the name of a well-known type.
 std::string StreamFormatName(const AM_MEDIA_TYPE& mt) {
   const GUID& st = mt.subtype;
+  if (std::string codec = UnreadCodecName(mt); !codec.empty()) return codec;
+  if (st == MatroskaReader::MEDIASUBTYPE_FLAC_FRAMED) return "FLAC";
   if (IsFourCCGuid(st) && st.Data1 > 0xFFFF) {
     std::string code;
     for (int i = 0; i < 4; ++i) {

@@ -1,5 +1,6 @@
 #include "foundation/FilterHelpers.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -335,6 +336,24 @@ int MakeAacAudioSpecificConfig(BYTE* out, int profile, int sampleRate, int chann
   out[3] = 0xE5;
   out[4] = static_cast<BYTE>(0x80 | (index2 << 3));
   return 5;
+}
+
+CMediaType MakeUnreadCodecType(const GUID& major, const std::string& codec) {
+  CMediaType mt;
+  mt.majortype = major;
+  mt.subtype = MEDIASUBTYPE_UnreadCodec;
+  mt.formattype = FORMAT_None;
+  // Printable characters only, and a bound: the name comes from the file.
+  std::string name;
+  for (char c : codec.substr(0, 64)) name += (c >= 0x20 && c < 0x7F) ? c : '?';
+  if (name.empty()) name = "?";
+  mt.SetFormat(reinterpret_cast<const BYTE*>(name.data()), static_cast<ULONG>(name.size()));
+  return mt;
+}
+
+std::string UnreadCodecName(const AM_MEDIA_TYPE& mt) {
+  if (mt.subtype != MEDIASUBTYPE_UnreadCodec || !mt.pbFormat) return {};
+  return std::string(reinterpret_cast<const char*>(mt.pbFormat), std::min<ULONG>(mt.cbFormat, 64));
 }
 
 ULONGLONG GetFileVersion(const char* path) {

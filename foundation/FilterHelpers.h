@@ -55,6 +55,14 @@ bool MakeMpeg2VideoMediaType(CMediaType* pmt, const BYTE* header, DWORD length, 
 // An MPEG-4 AudioSpecificConfig into `out` (at least 5 bytes): 2 bytes, or
 // 5 with the SBR extension when the profile is negative.
 int MakeAacAudioSpecificConfig(BYTE* out, int profile, int sampleRate, int channels);
+// A stream that a splitter finds but knows no type for (a codec it does
+// not read) still gets a pin of this subtype, so that a job fails naming
+// the stream instead of converting the file without it; the format block
+// (FORMAT_None) holds the codec's name as the file gives it.
+PELLOMAR_DEFINE_GUID(MEDIASUBTYPE_UnreadCodec, "6F1E5D2C-8B3A-4E07-9C51-2A7D40B3E6F8");
+CMediaType MakeUnreadCodecType(const GUID& major, const std::string& codec);
+// The codec name of such a type; empty for any other type.
+std::string UnreadCodecName(const AM_MEDIA_TYPE& mt);
 // dwFileVersionMS in the high half and dwFileVersionLS in the low half; 0
 // when the file has no version information.
 ULONGLONG GetFileVersion(const char* path);

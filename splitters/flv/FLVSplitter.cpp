@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "foundation/FilterHelpers.h"
 #include "platform/win32/Thread.h"
 
 namespace {
@@ -10,8 +11,6 @@ namespace {
 constexpr int kMaxHeaderTags = 100;
 constexpr BYTE kAudio = 8, kVideo = 9;
 constexpr BYTE kCodecH263 = 2, kCodecVp6 = 4, kCodecVp6Alpha = 5;
-
-char HexDigit(unsigned v) { return "0123456789ABCDEF"[v & 15]; }
 
 }  // namespace
 
@@ -128,9 +127,9 @@ bool CFLVSplitterFilter::AudioType(const FlvAudioTag& at, CMediaType& mt) {
     }
     default:
       // A sound format read nowhere here (AAC, Nellymoser, Speex) still
-      // gets a pin, named after its number, so that a job fails naming it
-      // instead of converting the file without its sound.
-      mt.subtype = FourCCGuid(MAKEFOURCC('F', 'L', 'A', HexDigit(at.SoundFormat)));
+      // gets a pin, so that a job fails naming it instead of converting the
+      // file without its sound.
+      mt = MakeUnreadCodecType(MEDIATYPE_Audio, "FLV sound format " + std::to_string(at.SoundFormat));
       return true;
   }
 }
@@ -147,7 +146,6 @@ bool CFLVSplitterFilter::VideoType(const FlvVideoTag& vt, UINT32 dataSize, CMedi
   LONG width = 0, height = 0;
   LONG displayWidth = 0, displayHeight = 0;
   DWORD fourcc = 0;
-  bool sized = true;
   if (vt.CodecID == kCodecH263) {
     if (take(17) != 1 || left < 0) return false;
     take(13);  // version and temporal reference
@@ -184,13 +182,13 @@ bool CFLVSplitterFilter::VideoType(const FlvVideoTag& vt, UINT32 dataSize, CMedi
     height = rows;
     fourcc = MAKEFOURCC('F', 'L', 'V', '4');
   } else {
-    // A codec read nowhere here (H.264, screen video) still gets a pin,
-    // named after its id and of unknown size, so that a job fails naming
-    // the stream instead of converting the file without its picture.
-    fourcc = MAKEFOURCC('F', 'L', 'V', HexDigit(vt.CodecID));
-    sized = false;
+    // A codec read nowhere here (H.264, screen video) still gets a pin, so
+    // that a job fails naming the stream instead of converting the file
+    // without its picture.
+    mt = MakeUnreadCodecType(MEDIATYPE_Video, "FLV video codec " + std::to_string(vt.CodecID));
+    return true;
   }
-  if (sized && (width <= 0 || height <= 0)) return false;
+  if (width <= 0 || height <= 0) return false;
 
   mt.InitMediaType();
   mt.majortype = MEDIATYPE_Video;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "foundation/FilterHelpers.h"
 #include "foundation/Languages.h"
 #include "platform/com/Bstr.h"
 #include "platform/win32/Locale.h"
@@ -138,6 +139,9 @@ HRESULT CMatroskaSplitterFilter::CreateOutputs(IAsyncReader* reader) {
                      : te.TrackType == TrackEntry::TypeAudio ? audioCount
                                                              : subtitleCount;
       const std::wstring defaultName = kind + L" " + std::to_wstring(counter++);
+      if (mts.empty() && (te.TrackType == TrackEntry::TypeVideo || te.TrackType == TrackEntry::TypeAudio))
+        mts.push_back(MakeUnreadCodecType(te.TrackType == TrackEntry::TypeVideo ? MEDIATYPE_Video : MEDIATYPE_Audio,
+                                          te.GetCodecID()));
       if (mts.empty()) continue;
 
       std::wstring name = te.Language.empty() ? L"English" : Widen(LanguageNameFromIso6392(te.Language));

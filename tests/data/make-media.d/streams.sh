@@ -20,6 +20,10 @@ run $SV $(stereo 44100 1) $AV $OUT -c:v flv1 -q:v 8 -g 10 -bsf:v "noise=drop=eq(
 # fail naming them (H.264; AAC), or read them (little-endian PCM).
 run $SV $(stereo 44100 1) $AV $OUT -c:v libx264 -preset ultrafast -c:a libmp3lame -b:a 64k -f flv st-flv-h264-mp3.flv
 run $SV $(stereo 44100 1) $AV $OUT -c:v flv1 -q:v 8 -g 10 -c:a aac -b:a 64k -f flv st-flv-aac.flv
+# Matroska tracks of codecs nothing here reads: the job must fail naming them.
+run $SV $(stereo 44100 1) $AV $OUT -c:v libx265 -preset ultrafast -x265-params log-level=error \
+  -c:a libvorbis -q:a 0 -f matroska st-hevc-vorbis.mkv
+run $SV $(mono 22050 1) $AV $OUT $SMALL -c:a flac -f matroska st-flac.mkv
 run $SV $(mono 11025 1) $AV $OUT -c:v flv1 -q:v 8 -g 10 -c:a pcm_s16le -f flv st-flv-pcmle.flv
 
 # Sound the splitters used to offer no pin for.

@@ -67,8 +67,10 @@ vorbis-theora.ogg|4096|done
 st-vp8-vorbis.mkv|64|done
 st-flv-nokey.flv|1048576|done
 st-flv-pcmle.flv|1048576|done
-st-flv-h264-mp3.flv|1048576|FLV7
-st-flv-aac.flv|1048576|FLAA
+st-flv-h264-mp3.flv|1048576|FLV video codec 7
+st-flv-aac.flv|1048576|FLV sound format 10
+st-hevc-vorbis.mkv|64|V_MPEGH/ISO/HEVC
+st-flac.mkv|64|FLAC
 st-alac.mov|524288|done
 st-in24.mov|524288|done
 st-lpcm-96k.mov|524288|done

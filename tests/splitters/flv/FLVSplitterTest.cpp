@@ -6,6 +6,7 @@
 #include <cstring>
 #include <random>
 
+#include "foundation/FilterHelpers.h"
 #include "splitters/flv/FLVSplitter.h"
 #include "tests/splitters/SplitterGraph.h"
 
@@ -202,11 +203,11 @@ TEST(FLVSplitter, PinsOfHandBuiltTags) {
       {"MP3 without a frame header", Flv({{8, 0, {0x2E, 1, 2, 3, 4}}}), S_OK, L"", L"44100/1/16 85", 0, 0},
       {"little-endian PCM (sound format 3)", Flv({{8, 0, {0x3F, 0, 0}}}), S_OK, L"", L"44100/2/16 1", 0, 0},
       // Codecs nothing reads still get a pin, so that a job can name them.
-      {"H.264", Flv({{9, 0, {0x17, 0, 0, 0, 0}}}), S_OK, L"0x0 FLV7", L"", 0, 0},
-      {"AAC", Flv({{8, 0, {0xAF, 0, 0x12, 0x10}}}), S_OK, L"", L"44100/2/16 0", 0, 0},
+      {"H.264", Flv({{9, 0, {0x17, 0, 0, 0, 0}}}), S_OK, L"FLV video codec 7", L"", 0, 0},
+      {"AAC", Flv({{8, 0, {0xAF, 0, 0x12, 0x10}}}), S_OK, L"", L"FLV sound format 10", 0, 0},
       {"a later audio tag does not change the first one's type",
-       Flv({{8, 0, {0xAF, 0, 0}}, {8, 10, {0x08, 0x80}}, {9, 0, key263}}), S_OK, L"176x144 FLV1", L"44100/2/16 0", 0,
-       0},
+       Flv({{8, 0, {0xAF, 0, 0}}, {8, 10, {0x08, 0x80}}, {9, 0, key263}}), S_OK, L"176x144 FLV1",
+       L"FLV sound format 10", 0, 0},
       {"a VP6 tag too small for its header", Flv({{9, 0, {0x15, 0x00}}}), E_FAIL, L"", L"", 0, 0},
       {"an empty tag", Flv({{9, 0, {}}, {8, 0, {}}}), E_FAIL, L"", L"", 0, 0},
       {"version 2", Flv({{9, 0, key263}}, true, true, 2), E_FAIL, L"", L"", 0, 0},
@@ -220,7 +221,9 @@ TEST(FLVSplitter, PinsOfHandBuiltTags) {
     const int video = PinNamed(g, L"Video"), audio = PinNamed(g, L"Audio");
     ASSERT_EQ(video >= 0, !c.video.empty());
     ASSERT_EQ(audio >= 0, !c.audio.empty());
-    if (video >= 0) {
+    if (video >= 0 && g.PinType(video).subtype == MEDIASUBTYPE_UnreadCodec) {
+      EXPECT_EQ(Utf8ToWide(UnreadCodecName(g.PinType(video))), c.video);
+    } else if (video >= 0) {
       const CMediaType mt = g.PinType(video);
       const BITMAPINFOHEADER* bih = nullptr;
       if (c.aspectX) {
@@ -238,7 +241,9 @@ TEST(FLVSplitter, PinsOfHandBuiltTags) {
       EXPECT_EQ(std::to_wstring(bih->biWidth) + L"x" + std::to_wstring(bih->biHeight) + L" " + name, c.video);
       EXPECT_EQ(mt.subtype, FourCCGuid(fcc));
     }
-    if (audio >= 0) {
+    if (audio >= 0 && g.PinType(audio).subtype == MEDIASUBTYPE_UnreadCodec) {
+      EXPECT_EQ(Utf8ToWide(UnreadCodecName(g.PinType(audio))), c.audio);
+    } else if (audio >= 0) {
       const CMediaType mt = g.PinType(audio);
       const auto* wfe = reinterpret_cast<const WAVEFORMATEX*>(mt.pbFormat);
       EXPECT_EQ(std::to_wstring(wfe->nSamplesPerSec) + L"/" + std::to_wstring(wfe->nChannels) + L"/" +

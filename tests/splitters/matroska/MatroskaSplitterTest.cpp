@@ -414,7 +414,7 @@ TEST(MatroskaSplitter, PropertiesAttachmentsAndChapters) {
 // ---------------------------------------------------------------------------
 // Refused and damaged files
 
-TEST(MatroskaSplitter, RefusedFiles) {
+TEST(MatroskaSplitter, RefusedFilesAndUnreadCodecs) {
   const std::string webm = TempPath("audio.webm");
   ASSERT_TRUE(RunCommand("ffmpeg -v error -nostdin -y -i '" + TestDataPath("mkv-mpeg4-vorbis.mkv") +
                          "' -map 0:a -c copy -f webm '" + webm + "'"));
@@ -428,12 +428,20 @@ TEST(MatroskaSplitter, RefusedFiles) {
       unknown, ebml::Cat({ebml::Header(),
                           ebml::Segment(ebml::Cat({ebml::Info(), ebml::Tracks({{1, 2, "A_NOSUCH", {}, {}}}),
                                                    ebml::Cluster(0, ebml::SimpleBlock(1, 0, true, Bytes(9, 0)))}))})));
-  for (const std::string& path : {webm, raw, unknown}) {
+  {
+    Graph g(webm);
+    EXPECT_EQ(g.loaded, E_FAIL);
+  }
+  // A track of a codec nothing reads keeps its pin, named by its codec, so
+  // that a job can say what it cannot convert.
+  for (const auto& [path, codec] : {std::pair{raw, "V_UNCOMPRESSED"}, {unknown, "A_NOSUCH"}}) {
     SCOPED_TRACE(path);
     Graph g(path);
-    EXPECT_EQ(g.loaded, E_FAIL);
+    ASSERT_EQ(g.loaded, S_OK);
+    EXPECT_EQ(UnreadCodecName(g.PinType(0)), codec);
     remove(path.c_str());
   }
+  remove(webm.c_str());
 }
 
 TEST(MatroskaSplitter, TruncatedDamagedAndRandomFilesEndCleanly) {
