@@ -288,9 +288,10 @@ STDMETHODIMP CWMAsfWriter::Stop() {
   // A streaming thread may be inside a write of the file. Stop waits for
   // it, but not on a file that stopped taking data (a share that no longer
   // answers): that write is broken and every later one fails.
-  std::unique_lock<std::timed_mutex> g(m_mux, std::defer_lock);
+  std::unique_lock<std::mutex> g(m_mux, std::defer_lock);
   const int64_t since = SteadyNs();
-  while (!g.try_lock_for(std::chrono::milliseconds(100))) {
+  while (!g.try_lock()) {
+    Sleep(5);
     if (SteadyNs() - std::max<int64_t>(since, m_lastOutputNs) < kOutputStallNs) continue;
     m_abandoned = true;
     std::lock_guard<std::mutex> w(m_writerLock);

@@ -118,7 +118,7 @@ class CWMAsfWriter final : public CBaseFilter, public IFileSinkFilter2, public I
   HRESULT Fail(HRESULT hr);
 
   CCritSec m_lock;
-  std::timed_mutex m_mux;
+  std::mutex m_mux;
   // The streaming thread last inside a write, and what tells a stuck file
   // (Stop breaks its write after kOutputStallNs without a transfer).
   class WritingLock {
