@@ -93,6 +93,8 @@ bool LeftOut(const std::filesystem::path& file) {
       "mpeg2-422.mpg",     // 4:2:2 MPEG-2 video: the decoder gives the stream up
       "st-undecodable.avi",        // a picture code no decoder takes, on purpose
       "st-undecodable-sound.avi",  // a sound code no decoder takes, on purpose
+      "st-flv-h264-mp3.flv",       // H.264 in FLV is not read
+      "st-hevc-vorbis.mkv",        // HEVC in Matroska is not read
   };
   return kExtensions.count(file.extension().string()) || kFiles.count(file.filename().string());
 }
