@@ -507,10 +507,10 @@ TEST(OggSplitter, OgmStreams) {
 
 // The header of media samples with an embedded media type.
 Bytes DirectShowHeader(const GUID& major, const GUID& sub, const GUID& format, const Bytes& block) {
-  Bytes out = {1};
-  const char* name = "Direct Show Samples embedded in Ogg";
-  out.insert(out.end(), name, name + 35);
-  out.resize(52, 0);
+  const std::string name = "Direct Show Samples embedded in Ogg";
+  Bytes out(52, 0);
+  out[0] = 1;
+  std::copy(name.begin(), name.end(), out.begin() + 1);
   auto guid = [&](const GUID& g) {
     oggtest::PutLe(out, g.Data1, 4);
     oggtest::PutLe(out, g.Data2, 2);

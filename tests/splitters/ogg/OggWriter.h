@@ -137,7 +137,9 @@ struct OgmHeader {
   int32_t size = -1;  // the record's size field; -1: 56 + extra
 
   Bytes Packet() const {
-    Bytes out = {1};
+    Bytes out;
+    out.reserve(64 + extra.size());
+    out.push_back(1);
     char t[8] = {}, s[4] = {};
     memcpy(t, type.data(), std::min<size_t>(type.size(), 8));
     memcpy(s, subtype.data(), std::min<size_t>(subtype.size(), 4));
