@@ -910,6 +910,55 @@ HRESULT CEncoderEngine::WritePlanarPicture(const uint8_t* data) {
   return EncodeInnerPicture();
 }
 
+bool CEncoderEngine::PictureGoesAsItIs() const {
+  return m_bPlanarInput && !m_pSws && m_pVideoCtx && m_pVideoCtx->pix_fmt == AV_PIX_FMT_YUV420P &&
+         m_nCropTop == 0 && m_nCropBottom == 0 && m_nCropLeft == 0 && m_nCropRight == 0 && m_nPadTop == 0 &&
+         m_nPadBottom == 0 && m_nPadLeft == 0 && m_nPadRight == 0 && m_nStride % 2 == 0 && m_nInHeight % 2 == 0;
+}
+
+HRESULT CEncoderEngine::EncodeStorage(std::vector<BYTE>&& storage) {
+  // The frame owns the storage from here on: an encoder that reorders
+  // keeps it for as long as it needs the picture.
+  auto owned = std::make_unique<std::vector<BYTE>>(std::move(storage));
+  AVFrame* frame = av_frame_alloc();
+  if (!frame) return Fail(E_OUTOFMEMORY, "Alloc buffer for color space converting failed");
+  frame->buf[0] = av_buffer_create(
+      owned->data(), owned->size(),
+      [](void* opaque, uint8_t*) { std::unique_ptr<std::vector<BYTE>>(static_cast<std::vector<BYTE>*>(opaque)); },
+      owned.get(), 0);
+  if (!frame->buf[0]) {
+    av_frame_free(&frame);
+    return Fail(E_OUTOFMEMORY, "Alloc buffer for color space converting failed");
+  }
+  uint8_t* data = owned.release()->data();
+  const int chromaStride = m_nStride / 2;
+  uint8_t* first = data + static_cast<ptrdiff_t>(m_nStride) * m_nInHeight;
+  uint8_t* second = first + static_cast<ptrdiff_t>(chromaStride) * (m_nInHeight / 2);
+  frame->format = AV_PIX_FMT_YUV420P;
+  frame->width = m_pVideoCtx->width;
+  frame->height = m_pVideoCtx->height;
+  frame->data[0] = data;
+  frame->data[1] = m_bSwapChroma ? second : first;
+  frame->data[2] = m_bSwapChroma ? first : second;
+  frame->linesize[0] = m_nStride;
+  frame->linesize[1] = frame->linesize[2] = chromaStride;
+  frame->pts = m_nVideoFrames++;
+  ++m_nRunFrames;
+  HRESULT hr = EncodeVideoFrame(frame);
+  av_frame_free(&frame);
+  return hr;
+}
+
+HRESULT CEncoderEngine::WritePacket(MuxSample&& sample) {
+  if (!sample.m_bVideo || !m_pFormatCtx || !m_bHeaderWritten || !PictureGoesAsItIs())
+    return WritePacket(static_cast<const MuxSample&>(sample));
+  const size_t need = static_cast<size_t>(m_nStride) * m_nInHeight * 3 / 2;
+  if (sample.m_data.size() < need || need == 0) return WritePacket(static_cast<const MuxSample&>(sample));
+  HRESULT hr = EncodeStorage(std::move(sample.m_data));
+  if (FAILED(hr)) return hr;
+  return AddSilenceIfBehind();
+}
+
 HRESULT CEncoderEngine::WritePacket(const MuxSample& sample) {
   if (!m_pFormatCtx || !m_bHeaderWritten) return Fail(E_UNEXPECTED, "Output is not open\n");
   if (sample.m_bVideo) {

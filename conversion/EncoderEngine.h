@@ -67,6 +67,10 @@ class CEncoderEngine {
 
   HRESULT WriteHeader();
   HRESULT WritePacket(const MuxSample& sample);
+  // The same for a record the caller is done with: a 4:2:0 picture that
+  // needs no scaling, cropping or bars goes to the encoder in the record's
+  // own storage instead of being copied.
+  HRESULT WritePacket(MuxSample&& sample);
   HRESULT Close();
   // True where the sound loses its encoder priming at the start rather
   // than carrying it in front of the picture (AVI, FLV with a picture).
@@ -135,6 +139,8 @@ class CEncoderEngine {
   static void PlanesAt(const AVFrame* frame, int top, int left, uint8_t* planes[4]);
   void BlackRightBar(AVFrame* frame);
   HRESULT WritePlanarPicture(const uint8_t* data);
+  bool PictureGoesAsItIs() const;
+  HRESULT EncodeStorage(std::vector<BYTE>&& storage);
   HRESULT EncodeInnerPicture();
   HRESULT ConvertToYuv(const uint8_t* src, int stride, int srcH, uint8_t* const dst[4]);
   HRESULT EncodeVideoFrame(AVFrame* frame);

@@ -243,7 +243,7 @@ HRESULT CMpegMuxer::TakeSample(MuxSample& sample) {
     sample.m_rtStop = SubTimes(sample.m_rtStop, m_rtOffset);
     m_rtLastStop = sample.m_rtStop;
   }
-  HRESULT hr = m_engine.WritePacket(sample);
+  HRESULT hr = m_engine.WritePacket(std::move(sample));
   if (FAILED(hr)) return hr;
   if (m_nSplitSize > 0 && m_engine.GetByteCount() > int64_t{m_nSplitSize} * 1000) {
     hr = m_engine.Close();
