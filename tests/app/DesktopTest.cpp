@@ -31,6 +31,7 @@
 #include "resources/ResourceIds.h"
 #include "tests/app/FakeJobs.h"
 #include "tests/app/PageTestEnv.h"
+#include "tests/RealCodecKeys.h"
 
 using namespace pagetest;
 using namespace fakejobs;
@@ -301,17 +302,7 @@ void SourceProbe(const std::string& path, bool taken, const char* reason = nullp
 
 // The player's codec folder holds the RealVideo 2 decoder, none for
 // RealVideo 1.
-void UsePlayerCodecs() {
-  for (const char* key :
-       {"Software\\RealNetworks\\Preferences\\DT_Codecs", "Helix\\HelixSDK\\10.0\\Preferences\\DT_Codecs"}) {
-    HKEY k = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, key, 0, nullptr, 0, KEY_WRITE, nullptr, &k, nullptr), ERROR_SUCCESS);
-    const std::string folder = PELLOMAR_REAL_CODEC_DIR;
-    RegSetValueExA(k, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
-                   static_cast<DWORD>(folder.size() + 1));
-    RegCloseKey(k);
-  }
-}
+void UsePlayerCodecs() { PointRealCodecKeys(PELLOMAR_REAL_CODEC_DIR); }
 
 const Fault kFaults[] = {
     {"SkinButtonsClickAndOnlyTheCaptionMovesTheWindow",

@@ -14,6 +14,7 @@
 #include "platform/dshow/BaseClasses.h"
 #include "platform/dshow/Errors.h"
 #include "platform/dshow/Source.h"
+#include "tests/platform/dshow/HoldFilter.h"
 
 namespace fakejobs {
 
@@ -160,13 +161,6 @@ class StreamSource final : public CSource {
   };
 };
 
-template <class T>
-CComPtr<IBaseFilter> Hold(T* raw) {
-  raw->NonDelegatingAddRef();
-  CComPtr<IBaseFilter> f(static_cast<IBaseFilter*>(raw));
-  raw->NonDelegatingRelease();
-  return f;
-}
 
 // What the tests arrange and what the builders saw.
 struct Script {

@@ -13,6 +13,7 @@
 #include "platform/dshow/DShowRegister.h"
 #include "platform/wmf/WmfRegister.h"
 #include "tests/conversion/MuxGraph.h"
+#include "tests/RealCodecKeys.h"
 
 namespace convtest {
 
@@ -25,15 +26,7 @@ class Environment : public ::testing::Environment {
     ASSERT_EQ(S_OK, WmfRegisterPlatform());
 #ifdef PELLOMAR_REAL_CODEC_DIR
     // The codec modules are built beside the program, not beside the tests.
-    for (const char* key :
-         {"Software\\RealNetworks\\Preferences\\DT_Codecs", "Helix\\HelixSDK\\10.0\\Preferences\\DT_Codecs"}) {
-      HKEY k = nullptr;
-      ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CLASSES_ROOT, key, 0, nullptr, 0, KEY_WRITE, nullptr, &k, nullptr));
-      const std::string folder = PELLOMAR_REAL_CODEC_DIR;
-      RegSetValueExA(k, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
-                     static_cast<DWORD>(folder.size() + 1));
-      RegCloseKey(k);
-    }
+    PointRealCodecKeys(PELLOMAR_REAL_CODEC_DIR);
 #endif
   }
   void TearDown() override {

@@ -15,6 +15,7 @@
 #include "platform/dshow/BaseClasses.h"
 #include "platform/dshow/DShowRegister.h"
 #include "platform/dshow/NullRenderers.h"
+#include "tests/platform/dshow/HoldFilter.h"
 #include "platform/dshow/Transform.h"
 #include "tests/platform/dshow/RegistryFixture.h"
 
@@ -216,13 +217,6 @@ class CopyTransform final : public CTransformFilter {
   Journal* m_journal;
 };
 
-template <class T>
-CComPtr<IBaseFilter> Hold(T* raw) {
-  raw->NonDelegatingAddRef();
-  CComPtr<IBaseFilter> f(static_cast<IBaseFilter*>(raw));
-  raw->NonDelegatingRelease();
-  return f;
-}
 
 IPin* PinOf(IBaseFilter* f, const wchar_t* id) {
   CComPtr<IPin> pin;

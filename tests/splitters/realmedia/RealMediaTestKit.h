@@ -24,6 +24,7 @@ extern "C" {
 #include "splitters/realmedia/RealMediaSplitter.h"
 #include "tests/foundation/FfprobeInfo.h"
 #include "tests/foundation/ToyFilters.h"
+#include "tests/RealCodecKeys.h"
 
 namespace rmkit {
 
@@ -289,16 +290,7 @@ inline STDMETHODIMP KeepPin::EndOfStream() {
 }
 
 // Points the player's codec keys at the modules of this build.
-inline void UseBuiltCodecs() {
-  for (const char* key : {"Software\\RealNetworks\\Preferences\\DT_Codecs", "Helix\\HelixSDK\\10.0\\Preferences\\DT_Codecs"}) {
-    HKEY k = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, key, 0, nullptr, 0, KEY_WRITE, nullptr, &k, nullptr), ERROR_SUCCESS);
-    const std::string folder = PELLOMAR_REAL_CODEC_DIR;
-    RegSetValueExA(k, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
-                   static_cast<DWORD>(folder.size() + 1));
-    RegCloseKey(k);
-  }
-}
+inline void UseBuiltCodecs() { PointRealCodecKeys(PELLOMAR_REAL_CODEC_DIR); }
 
 // The source filter on a file; each output goes straight into a sink, or
 // through a decoder made by `decoderFor` (null: none) into a sink.
