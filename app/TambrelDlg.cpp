@@ -510,7 +510,8 @@ void CTambrelDlg::EndRun() {
   SetStatus(m_nCurJob, kJobFailed);
   SetStartLook(true);
   EnableMenus(TRUE);
-  if (!m_bHadError) return;
+  // The log shows a failure, or what a damaged source cost a job done.
+  if (!m_bHadError && m_strLog.empty()) return;
   if (m_bAskingStop)
     m_bLogPending = true;
   else
@@ -640,6 +641,9 @@ LRESULT CTambrelDlg::OnGraphEvent(WPARAM, LPARAM) {
                                   converted, elapsedText.c_str())
                                .c_str());
       SetStatus(m_nCurJob, kJobDone);
+      // What a damaged source cost the job is told even when it ends done.
+      const std::string notes = m_pBuilder ? m_pBuilder->RunNotesText() : std::string();
+      if (!notes.empty()) m_strLog += Format("%d. ", m_nCurJob + 1) + notes;
       ++m_nCurJob;
       PostMessage(WM_NEXTJOB, m_nRunSerial);
     } else if (code == EC_ERRORABORT) {
@@ -648,6 +652,7 @@ LRESULT CTambrelDlg::OnGraphEvent(WPARAM, LPARAM) {
       const auto hr = static_cast<HRESULT>(p1);
       SetStatus(m_nCurJob, kJobFailed);
       g_strJobMessage = AbortMessage(m_nCurJob + 1, *job, hr, m_pBuilder ? m_pBuilder->RunErrorText() : std::string());
+      if (m_pBuilder) g_strJobMessage += m_pBuilder->RunNotesText();
       m_strLog += g_strJobMessage;
       ++m_nCurJob;
       m_bHadError = 1;

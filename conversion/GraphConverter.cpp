@@ -21,6 +21,7 @@
 #include "conversion/MpegMuxer.h"
 #include "decoders/mpeg2video/Mpeg2DecFilter.h"
 #include "foundation/FilterHelpers.h"
+#include "foundation/SplitterInterfaces.h"
 #include "graph/core/GraphUtil.h"
 #include "platform/codecs/Resizer.h"
 #include "platform/codecs/VideoDecoder.h"
@@ -268,10 +269,44 @@ std::string CGraphConverter::FinishFiles(bool keep) {
   return std::string();
 }
 
+namespace {
+
+// Every filter of the graph that reports damage in its source, in the
+// graph's order.
+std::vector<CComPtr<IDamageReport>> DamageReports(IFilterGraph* graph) {
+  std::vector<CComPtr<IDamageReport>> reports;
+  CComPtr<IEnumFilters> filters;
+  if (FAILED(graph->EnumFilters(&filters)) || !filters) return reports;
+  for (CComPtr<IBaseFilter> filter; filters->Next(1, &filter, nullptr) == S_OK; filter = nullptr) {
+    CComPtr<IDamageReport> report;
+    if (SUCCEEDED(filter->QueryInterface(IID_IDamageReport, reinterpret_cast<void**>(&report))) && report)
+      reports.push_back(report);
+  }
+  return reports;
+}
+
+}  // namespace
+
+std::string CGraphConverter::GetRunNotes() const {
+  auto* graph = static_cast<IFilterGraph*>(const_cast<CGraphConverter*>(this));
+  std::string notes;
+  for (const auto& report : DamageReports(graph)) {
+    std::string text;
+    if (SUCCEEDED(report->GetDamageReport(text))) notes += text;
+  }
+  return notes;
+}
+
 std::string CGraphConverter::GetRunError() const {
+  auto* graph = static_cast<IFilterGraph*>(const_cast<CGraphConverter*>(this));
+  // A source that could not be read past its damage is the cause of
+  // whatever failed behind it.
+  for (const auto& report : DamageReports(graph)) {
+    std::string text;
+    if (report->GetDamageFailure(text) == S_OK) return text;
+  }
   // A decoder that gave up on its stream names the cause; the stages behind
   // it only see pictures that never came.
-  auto* graph = static_cast<IFilterGraph*>(const_cast<CGraphConverter*>(this));
   if (IBaseFilter* decoder = FindFilterByClsid(graph, CLSID_CMpeg2DecFilter)) {
     std::string text = static_cast<CMpeg2DecFilter*>(decoder)->GetStreamError();
     if (!text.empty()) return text;

@@ -130,6 +130,9 @@ class CGraphConverter : public CFGManagerCustom {
   // picture that could not be written, an output that could not be opened),
   // or empty.
   std::string GetRunError() const;
+  // What the running graph passed over or mended in a damaged source, one
+  // line each, or empty.
+  std::string GetRunNotes() const;
   // Once the graph has stopped: the job's files take their targets' names
   // (`keep`) or are removed. Returns why keeping failed, or "".
   std::string FinishFiles(bool keep);

@@ -1,6 +1,7 @@
 #include "foundation/BaseSplitter.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cwchar>
 
 #include "foundation/AsyncFileReader.h"
@@ -134,6 +135,7 @@ HRESULT STDMETHODCALLTYPE CBaseSplitterFilter::NonDelegatingQueryInterface(REFII
   if (riid == IID_IAMExtendedSeeking) return GetInterfaceAs<IAMExtendedSeeking>(this, ppv);
   if (riid == IID_IKeyFrameInfo) return GetInterfaceAs<IKeyFrameInfo>(this, ppv);
   if (riid == IID_IBufferInfo) return GetInterfaceAs<IBufferInfo>(this, ppv);
+  if (riid == IID_IDamageReport) return GetInterfaceAs<IDamageReport>(this, ppv);
   if (riid == IID_IPropertyBag) return GetInterfaceAs<IPropertyBag>(this, ppv);
   if (riid == IID_IPropertyBag2) return GetInterfaceAs<IPropertyBag2>(this, ppv);
   if (riid == IID_IDSMPropertyBag) return GetInterfaceAs<IDSMPropertyBag>(this, ppv);
@@ -219,6 +221,11 @@ HRESULT CBaseSplitterFilter::DeleteOutputs() {
   m_fontinst.Uninstall();
   m_pSyncReader.Release();
   m_pFileReader.Release();
+  m_damage.Clear();
+  {
+    std::lock_guard<std::mutex> failure(m_damageFailureLock);
+    m_damageFailure.clear();
+  }
   return S_OK;
 }
 
@@ -323,6 +330,24 @@ void CBaseSplitterFilter::SetDeliveryPriority(int priority) {
   for (auto& pin : m_pOutputs) pin->SetDeliveryPriority(priority);
 }
 
+void CBaseSplitterFilter::CheckUnreadableTail() {
+  LONGLONG from = 0;
+  const REFERENCE_TIME reached = m_rtCurrent, duration = m_rtDuration;
+  // Damage in the last second, or in a source of unknown length, costs
+  // too little to fail for: the log says what was skipped.
+  if (!m_damage.UnreadableTail(from) || duration <= 0 || reached >= duration - 10000000) return;
+  char text[200];
+  std::snprintf(text, sizeof text,
+                "The source is damaged from byte %lld on: nothing after it could be read (%.1f s of %.1f s)\n",
+                static_cast<long long>(from), reached / 1e7, duration / 1e7);
+  {
+    std::lock_guard<std::mutex> failure(m_damageFailureLock);
+    if (!m_damageFailure.empty()) return;
+    m_damageFailure = text;
+  }
+  NotifyEvent(EC_ERRORABORT, E_FAIL, 0);
+}
+
 void CBaseSplitterFilter::EndOnStartupFailure() {
   for (auto& pin : m_pOutputs)
     if (pin->IsConnected()) pin->QueuePacket(nullptr);
@@ -380,6 +405,7 @@ DWORD CBaseSplitterFilter::ThreadProc() {
       if (CheckRequest(nullptr)) break;
       pin->QueuePacket(nullptr);
     }
+    if (!CheckRequest(nullptr)) CheckUnreadableTail();
   }
 }
 
@@ -684,3 +710,23 @@ STDMETHODIMP CBaseSplitterFilter::GetStatus(int index, int& samples, int& size) 
 }
 
 STDMETHODIMP_(DWORD) CBaseSplitterFilter::GetPriority() { return static_cast<DWORD>(m_priority.load()); }
+
+// ---------------------------------------------------------------------------
+// IDamageReport
+
+STDMETHODIMP CBaseSplitterFilter::GetDamageReport(std::string& text) {
+  bool failed;
+  {
+    std::lock_guard<std::mutex> failure(m_damageFailureLock);
+    failed = !m_damageFailure.empty();
+  }
+  // A run that failed for the damage says so in its failure text.
+  text = m_damage.Report(!failed);
+  return S_OK;
+}
+
+STDMETHODIMP CBaseSplitterFilter::GetDamageFailure(std::string& text) {
+  std::lock_guard<std::mutex> failure(m_damageFailureLock);
+  text = m_damageFailure;
+  return text.empty() ? S_FALSE : S_OK;
+}

@@ -13,11 +13,13 @@
 #include <atomic>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "foundation/BaseSplitterOutputPin.h"
 #include "foundation/DSMPropertyBag.h"
+#include "foundation/DamageLog.h"
 #include "foundation/FontInstaller.h"
 #include "foundation/Packet.h"
 #include "foundation/SplitterInterfaces.h"
@@ -62,7 +64,8 @@ class CBaseSplitterFilter : public CBaseFilter,
                             public IAMMediaContent,
                             public IAMExtendedSeeking,
                             public IKeyFrameInfo,
-                            public IBufferInfo {
+                            public IBufferInfo,
+                            public IDamageReport {
  public:
   CBaseSplitterFilter(LPCTSTR name, LPUNKNOWN outer, HRESULT* phr, const CLSID& clsid);
   ~CBaseSplitterFilter() override;
@@ -177,6 +180,10 @@ class CBaseSplitterFilter : public CBaseFilter,
   STDMETHODIMP GetStatus(int index, int& samples, int& size) override;
   STDMETHODIMP_(DWORD) GetPriority() override;
 
+  // IDamageReport
+  STDMETHODIMP GetDamageReport(std::string& text) override;
+  STDMETHODIMP GetDamageFailure(std::string& text) override;
+
  protected:
   // Called once when the demux thread starts; false: the stream cannot be
   // read, the outputs end at once and the graph is told of the failure.
@@ -211,6 +218,10 @@ class CBaseSplitterFilter : public CBaseFilter,
 
   std::vector<std::unique_ptr<CBaseSplitterOutputPin>> m_pOutputs;
 
+  // What the demux loop skipped or mended in a damaged source; emptied
+  // with the outputs.
+  CDamageLog m_damage;
+
   enum : DWORD { CMD_EXIT = 0, CMD_SEEK = 1 };
 
  private:
@@ -221,6 +232,10 @@ class CBaseSplitterFilter : public CBaseFilter,
   // When the stream cannot be read: end every connected output and report
   // the failure, so a conversion does not wait for ever.
   void EndOnStartupFailure();
+  // After a demux cycle: a source whose damage ran to its end and lost
+  // more than its last second fails the run, so the job is not taken for
+  // whole.
+  void CheckUnreadableTail();
 
   // Guards the pin table (m_pOutputs) and the track map.
   CCritSec m_csPinMap;
@@ -243,5 +258,8 @@ class CBaseSplitterFilter : public CBaseFilter,
   std::atomic<int> m_priority{0};
 
   REFERENCE_TIME m_rtLastStart = INVALID_TIME, m_rtLastStop = INVALID_TIME;
+  // Set with the failure text once the damage has failed the run.
+  std::mutex m_damageFailureLock;
+  std::string m_damageFailure;
   std::vector<void*> m_LastSeekers;
 };
