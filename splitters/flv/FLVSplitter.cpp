@@ -95,6 +95,48 @@ bool CFLVSplitterFilter::SyncTag(LONGLONG& pos) {
   return false;
 }
 
+bool CFLVSplitterFilter::PlausibleTag(LONGLONG pos, const FlvTag& t) {
+  CBaseSplitterFileEx& f = *m_pFile;
+  // Audio, video and script data; bit 5 marks a filtered (encrypted) tag.
+  const BYTE type = t.TagType & ~0x20;
+  if (type != kAudio && type != kVideo && type != 18) return false;
+  const LONGLONG end = pos + 15 + static_cast<LONGLONG>(t.DataSize), length = f.GetLength();
+  if (end > length) return false;
+  if (length - end < 5) return true;  // the last tag
+  const LONGLONG back = f.GetPos();
+  f.Seek(end);
+  const UINT64 size = f.BitRead(32);
+  const BYTE next = static_cast<BYTE>(f.BitRead(8) & ~0x20);
+  f.Seek(back);
+  // Some writers get the size field wrong; a tag type behind it still
+  // tells that the data size was right.
+  return size == t.DataSize + 11 || next == kAudio || next == kVideo || next == 18;
+}
+
+bool CFLVSplitterFilter::ReadTagResync(FlvTag& t, bool note) {
+  CBaseSplitterFileEx& f = *m_pFile;
+  const LONGLONG at = f.GetPos(), length = f.GetLength();
+  if (length - at < 15) return false;
+  if (ReadTag(t) && PlausibleTag(at, t)) return true;
+  // A tag whose data the file does not hold, with nothing readable after
+  // it, is a file cut short rather than damage.
+  const BYTE type = t.TagType & ~0x20;
+  const bool cut = type == kAudio || type == kVideo || type == 18;
+  // SyncTag takes the position of a tag's type byte and gives back that of
+  // its size field.
+  LONGLONG next = at + 5;
+  while (SyncTag(next)) {
+    if (next > at && ReadTag(t) && PlausibleTag(next, t)) {
+      if (note) m_damage.Skipped(at, next);
+      return true;
+    }
+    next += 5;
+  }
+  if (note && !cut) m_damage.Skipped(at, length, true);
+  f.Seek(length);
+  return false;
+}
+
 // ---------------------------------------------------------------------------
 // Outputs
 
@@ -241,7 +283,7 @@ HRESULT CFLVSplitterFilter::CreateOutputs(IAsyncReader* reader) {
 
   bool audioSeen = false, videoSeen = false;
   FlvTag t;
-  for (int i = 0; i < kMaxHeaderTags && (!audioSeen || !videoSeen) && ReadTag(t); i++) {
+  for (int i = 0; i < kMaxHeaderTags && (!audioSeen || !videoSeen) && ReadTagResync(t, false); i++) {
     const LONGLONG next = f.GetPos() + t.DataSize;
     CMediaType mt;
     bool ok = false;
@@ -279,7 +321,7 @@ void CFLVSplitterFilter::ReadDuration() {
   if (!SyncTag(pos)) return;
   REFERENCE_TIME duration = 0;
   FlvTag t;
-  while (ReadTag(t)) {
+  while (ReadTagResync(t, false)) {
     const LONGLONG next = f.GetPos() + t.DataSize;
     FlvAudioTag at;
     FlvVideoTag vt;
@@ -344,7 +386,7 @@ bool CFLVSplitterFilter::DemuxLoop() {
   CBaseSplitterFileEx& f = *m_pFile;
   HRESULT hr = S_OK;
   FlvTag t;
-  while (SUCCEEDED(hr) && !CheckRequest(nullptr) && ReadTag(t)) {
+  while (SUCCEEDED(hr) && !CheckRequest(nullptr) && ReadTagResync(t, true)) {
     const LONGLONG next = f.GetPos() + t.DataSize;
     bool deliver = false;
     bool sync = true;

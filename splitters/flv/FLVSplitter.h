@@ -49,11 +49,20 @@ class CFLVSplitterFilter : public CBaseSplitterFilter {
   bool ReadVideoTag(FlvVideoTag& t);
   // Finds a plausible tag record at or after `pos` and moves there.
   bool SyncTag(LONGLONG& pos);
+  // Reads the tag record at the current position like ReadTag. A record
+  // that is no tag (damage) is passed over to the next one whose header
+  // and size fields agree, and the bytes passed over go to the damage log
+  // when `note` is set. False at the end of the data, or when nothing
+  // after the damage reads.
+  bool ReadTagResync(FlvTag& t, bool note);
 
   std::unique_ptr<CBaseSplitterFileEx> m_pFile;
   LONGLONG m_DataOffset = 0;
 
  private:
+  // The record at `pos` holds together: a known type, data that the file
+  // holds, and behind it a size field that agrees or the next tag.
+  bool PlausibleTag(LONGLONG pos, const FlvTag& t);
   bool AudioType(const FlvAudioTag& at, CMediaType& mt);
   bool VideoType(const FlvVideoTag& vt, UINT32 dataSize, CMediaType& mt);
   void ReadDuration();
