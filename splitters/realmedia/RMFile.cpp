@@ -375,6 +375,34 @@ HRESULT CRMFile::Read(RMMediaPacketHeader& h, bool full) {
   return S_OK;
 }
 
+bool CRMFile::KnownHeader(const BYTE* head, WORD& length) const {
+  const WORD version = Be16(head), stream = Be16(head + 4);
+  length = Be16(head + 2);
+  if ((version != 0 && version != 1) || length < 12) return false;
+  return std::any_of(m_mps.begin(), m_mps.end(), [&](const RMMediaProperties& mp) { return mp.stream == stream; });
+}
+
+bool CRMFile::PacketAt(LONGLONG pos, LONGLONG end, bool confirm) {
+  BYTE head[12];
+  WORD length = 0;
+  Seek(pos);
+  if (pos + 12 > end || CBaseSplitterFile::Read(head, 12) != S_OK || !KnownHeader(head, length)) return false;
+  const LONGLONG next = pos + length;
+  if (next > end) return false;
+  // Within a few bytes of the end there is no room for another packet.
+  if (!confirm || end - next < 12) return true;
+  Seek(next);
+  if (CBaseSplitterFile::Read(head, 12) != S_OK) return false;
+  // The last packet of a chunk whose size was damaged: the next chunk.
+  return KnownHeader(head, length) || Be32(head) == Id("INDX") || Be32(head) == Id("DATA");
+}
+
+LONGLONG CRMFile::FindPacket(LONGLONG from, LONGLONG end) {
+  for (LONGLONG pos = from; pos + 12 <= end; pos++)
+    if (PacketAt(pos, end, true)) return pos;
+  return -1;
+}
+
 DWORD CRMFile::GetIndexStream() const {
   for (const char* mime : {"video/x-pn-realvideo", "audio/x-pn-realaudio"})
     for (const RMMediaProperties& mp : m_mps)
@@ -407,6 +435,7 @@ HRESULT CRMFile::Init() {
       dc.nPackets = Be32(body);
       dc.ptrNext = Be32(body + 4);
       dc.pos = GetPos();
+      dc.end = size >= 18 && start + size <= length ? start + size : length;
       m_dcs.push_back(dc);
       ProbePictureSizes(dc);
     } else if (version == 0 && (id == Id(".RMF") || id == Id("PROP") || id == Id("MDPR") || id == Id("CONT") ||

@@ -46,6 +46,7 @@ struct RMMediaProperties {
 
 struct RMDataChunk {
   LONGLONG pos = 0;  // the chunk's first packet
+  LONGLONG end = 0;  // past its last byte (the file's end when its size says more)
   DWORD nPackets = 0;
   DWORD ptrNext = 0;
 };
@@ -167,6 +168,15 @@ class CRMFile : public CBaseSplitterFile {
   HRESULT Read(RMMediaPacketHeader& h, bool full = true);
   using CBaseSplitterFile::Read;
 
+  // True when a packet header of a known stream lies at `pos` with its
+  // length within the chunk ending at `end`; with `confirm`, behind it must
+  // lie the chunk's end or another such header too (a place found by
+  // searching is taken only then).
+  bool PacketAt(LONGLONG pos, LONGLONG end, bool confirm);
+  // The first position from `from` on where a confirmed packet lies, or
+  // -1; every position is tried, so a damaged stretch is passed over.
+  LONGLONG FindPacket(LONGLONG from, LONGLONG end);
+
   // The stream the seek index is kept for: the first RealVideo stream, else
   // the first RealAudio stream, else 0xFFFFFFFF.
   DWORD GetIndexStream() const;
@@ -189,4 +199,7 @@ class CRMFile : public CBaseSplitterFile {
  private:
   HRESULT Init();
   void ProbePictureSizes(const RMDataChunk& dc);
+  // A header's fields from its 12 bytes: version 0 or 1, a length that
+  // holds the header and a stream the file describes.
+  bool KnownHeader(const BYTE* head, WORD& length) const;
 };

@@ -504,7 +504,13 @@ bool CRealMediaSplitterFilter::DemuxInit() {
     f.Seek(dc.pos);
     RMMediaPacketHeader h;
     for (DWORD i = 0; i < dc.nPackets && !m_fAbort; i++, packet++) {
-      const LONGLONG pos = f.GetPos();
+      LONGLONG pos = f.GetPos();
+      // A damaged stretch is passed over as the demux loop does (it notes it).
+      if (!f.PacketAt(pos, dc.end, false)) {
+        pos = f.FindPacket(pos + 1, dc.end);
+        if (pos < 0) break;
+      }
+      f.Seek(pos);
       if (f.Read(h, false) != S_OK) break;
       scanned = std::max(scanned, static_cast<REFERENCE_TIME>(h.tStart) * 10000);
       if (h.stream == indexStream && (h.flags & 2) && h.tStart != lastKey) {
@@ -556,6 +562,30 @@ void CRealMediaSplitterFilter::DemuxSeek(REFERENCE_TIME rt) {
   fromStart();
 }
 
+bool CRealMediaSplitterFilter::NextPacket(const RMDataChunk& dc, bool last, bool& damaged) {
+  CRMFile& f = *m_pFile;
+  const LONGLONG at = f.GetPos();
+  // After damage the chunk's size may be off by what the damage added:
+  // packets that go on past it are read too, but no damage is looked
+  // through there.
+  if (at + 12 > dc.end) {
+    if (!damaged || !f.PacketAt(at, f.GetLength(), true)) return false;
+    f.Seek(at);
+    return true;
+  }
+  if (f.PacketAt(at, damaged ? f.GetLength() : dc.end, false)) {
+    f.Seek(at);
+    return true;
+  }
+  const LONGLONG next = f.FindPacket(at + 1, dc.end);
+  // Damage that runs to the end of the last chunk leaves nothing to read.
+  m_damage.Skipped(at, next < 0 ? dc.end : next, next < 0 && last);
+  if (next < 0) return false;
+  damaged = true;
+  f.Seek(next);
+  return true;
+}
+
 bool CRealMediaSplitterFilter::DemuxLoop() {
   CRMFile& f = *m_pFile;
   HRESULT hr = S_OK;
@@ -574,7 +604,11 @@ bool CRealMediaSplitterFilter::DemuxLoop() {
     const RMDataChunk& dc = f.m_dcs[c];
     f.Seek(m_seekfilepos > 0 ? m_seekfilepos : dc.pos);
     RMMediaPacketHeader h;
-    for (DWORD i = m_seekpacket; i < dc.nPackets && SUCCEEDED(hr) && !CheckRequest(nullptr); i++) {
+    // Once damage has been passed over the packet count no longer tells
+    // where the chunk ends; its size does.
+    bool damaged = false;
+    for (DWORD i = m_seekpacket; (i < dc.nPackets || damaged) && SUCCEEDED(hr) && !CheckRequest(nullptr); i++) {
+      if (!NextPacket(dc, c + 1 == f.m_dcs.size(), damaged)) break;
       if (f.Read(h, true) != S_OK) break;
       auto p = std::make_unique<Packet>();
       p->TrackNumber = h.stream;

@@ -80,6 +80,10 @@ class CRealMediaSplitterFilter : public CBaseSplitterFilter {
  private:
   void AddChapters(const RMMediaProperties& mp);
   void ResetSeek();
+  // Leaves the file at the next packet of the chunk, passing over (and
+  // noting) a damaged stretch; false at the chunk's end. `last`: the
+  // file's last chunk; `damaged` is set once damage was passed over.
+  bool NextPacket(const RMDataChunk& dc, bool last, bool& damaged);
 
   size_t m_seekpos = 0;  // data chunk to start in
   DWORD m_seekpacket = 0;
