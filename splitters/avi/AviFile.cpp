@@ -1,6 +1,7 @@
 #include "splitters/avi/AviFile.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -141,6 +142,83 @@ bool CAviFile::ReadBody(DWORD size, std::vector<BYTE>& out, size_t prefix) {
   return size == 0 || Read(out.data() + prefix, size) == S_OK;
 }
 
+namespace {
+
+// Four characters of letters, digits, spaces or underscores: what every
+// chunk id of the format is made of.
+bool IsFourCC(DWORD id) {
+  for (int i = 0; i < 4; i++) {
+    const int c = static_cast<int>((id >> (8 * i)) & 0xFF);
+    if (!std::isalnum(c) && c != ' ' && c != '_') return false;
+  }
+  return true;
+}
+
+bool IsDataChunkKind(DWORD id) {
+  // "db", "dc", "wb", "iv", "__", "xx"
+  static constexpr DWORD kKinds[] = {'d' | 'b' << 8, 'd' | 'c' << 8, 'w' | 'b' << 8,
+                                     'i' | 'v' << 8, '_' | '_' << 8, 'x' | 'x' << 8};
+  return std::find(std::begin(kKinds), std::end(kKinds), id >> 16) != std::end(kKinds);
+}
+
+bool IsListOrIndex(DWORD id) {
+  return id == AviFcc("LIST") || id == AviFcc("RIFF") || id == AviFcc("idx1") || id == AviFcc("JUNK");
+}
+
+}  // namespace
+
+LONGLONG CAviFile::ScanFor(UINT64 from, UINT64 to,
+                           const std::function<bool(UINT64 pos, DWORD id, DWORD size)>& accept) {
+  constexpr DWORD kBlock = 65536;
+  std::vector<BYTE> block(kBlock);
+  to = std::min(to, static_cast<UINT64>(GetLength()));
+  // Blocks overlap by a header, so that none is missed at a seam.
+  for (UINT64 at = from; at + 8 <= to;) {
+    const auto n = static_cast<DWORD>(std::min<UINT64>(kBlock, to - at));
+    if (FAILED(ReadAt(at, block.data(), n))) return -1;
+    for (DWORD i = 0; i + 8 <= n; i++)
+      if (accept(at + i, LoadLE<DWORD>(&block[i]), LoadLE<DWORD>(&block[i + 4]))) return static_cast<LONGLONG>(at + i);
+    if (n < kBlock) break;
+    at += n - 7;
+  }
+  return -1;
+}
+
+bool CAviFile::PlausibleChunk(UINT64 pos, DWORD id, DWORD size, bool confirm) {
+  const UINT64 length = static_cast<UINT64>(GetLength());
+  if (pos + 8 + size > length) return false;
+  const int stream = AviStreamOfChunkId(id);
+  if (!IsListOrIndex(id) && !(stream >= 0 && static_cast<size_t>(stream) < m_strms.size() && IsDataChunkKind(id)))
+    return false;
+  const UINT64 next = pos + 8 + size + (size & 1);
+  if (!confirm || next + 8 > length) return true;
+  BYTE header[8];
+  return SUCCEEDED(ReadAt(next, header, 8)) && IsFourCC(LoadLE<DWORD>(header));
+}
+
+LONGLONG CAviFile::FindChunk(UINT64 from, UINT64 to) {
+  return ScanFor(from, to, [&](UINT64 pos, DWORD id, DWORD size) { return PlausibleChunk(pos, id, size, true); });
+}
+
+LONGLONG CAviFile::FindListOrIndex(UINT64 from) {
+  return ScanFor(from, static_cast<UINT64>(GetLength()), [&](UINT64 pos, DWORD id, DWORD size) {
+    return IsListOrIndex(id) && PlausibleChunk(pos, id, size, true);
+  });
+}
+
+std::vector<UINT64> CAviFile::FindChunkHeaders(UINT64 pos, int stream, DWORD size, UINT64 reach) {
+  std::vector<UINT64> found;
+  const UINT64 lowest = m_movis.empty() ? 0 : m_movis.front();
+  ScanFor(pos > lowest + reach ? pos - reach : lowest, pos + reach + 8, [&](UINT64 at, DWORD id, DWORD s) {
+    if (s == size && AviStreamOfChunkId(id) == stream && IsDataChunkKind(id)) found.push_back(at);
+    return false;
+  });
+  std::stable_sort(found.begin(), found.end(), [pos](UINT64 a, UINT64 b) {
+    return (a > pos ? a - pos : pos - a) < (b > pos ? b - pos : pos - b);
+  });
+  return found;
+}
+
 HRESULT CAviFile::ReadAt(UINT64 pos, BYTE* data, DWORD length) {
   if (static_cast<LONGLONG>(pos) < 0 || pos + length > static_cast<UINT64>(GetLength())) return E_FAIL;
   // Payloads go straight to the source; only small reads use the cache.
@@ -188,13 +266,25 @@ HRESULT CAviFile::Parse(DWORD parentType, UINT64 end, int depth) {
     return *strm;
   };
 
+  // Damage in the file's own lists (bytes added or lost in 'movi' leave the
+  // lists' sizes off) is passed over to the next list or index, which may
+  // lie past where the list's size ends: there the walk goes on to the
+  // file's end.
+  const bool resyncs = parentType == 0 || parentType == AviFcc("AVI ") || parentType == AviFcc("AVIX");
+  const UINT64 length = static_cast<UINT64>(GetLength());
   // Every step moves on by at least one chunk header.
   while (hr == S_OK && static_cast<UINT64>(GetPos()) < end) {
     const UINT64 pos = static_cast<UINT64>(GetPos());
     DWORD id = 0, size = 0;
-    if (!ReadDword(id) || id == 0 || !ReadDword(size)) {
-      hr = E_FAIL;
-      break;
+    if (!ReadDword(id) || id == 0 || !ReadDword(size) || (resyncs && !IsFourCC(id))) {
+      const LONGLONG next = resyncs ? FindListOrIndex(pos + 1) : -1;
+      if (next < 0) {
+        hr = E_FAIL;
+        break;
+      }
+      end = length;
+      Seek(next);
+      continue;
     }
     const UINT64 skip = static_cast<UINT64>(size) + (size & 1) + 8;
 
@@ -204,10 +294,13 @@ HRESULT CAviFile::Parse(DWORD parentType, UINT64 end, int depth) {
         hr = E_FAIL;
         break;
       }
-      if (type == AviFcc("movi"))
+      if (type == AviFcc("movi")) {
         m_movis.push_back(pos);
-      else
+      } else {
         hr = Parse(type, pos + skip, depth + 1);
+        // A damaged list ends its own walk, not its parent's.
+        if (resyncs) hr = S_OK;
+      }
     } else if (parentType == AviFcc("INFO") && size > 0 &&
                std::find(std::begin(kInfoIds), std::end(kInfoIds), id) != std::end(kInfoIds)) {
       std::vector<BYTE> text;
@@ -479,27 +572,43 @@ void CAviFile::VisitInTimeOrder(const std::function<bool(size_t, const AviInterl
 }
 
 HRESULT CAviFile::ScanChunks(UINT64 end, std::vector<std::vector<AviChunk>>& chunks, std::vector<UINT64>& sizes,
-                             const std::function<bool()>& poll, int depth) {
+                             const std::function<bool()>& poll, const Damaged& damaged, int depth) {
   if (depth > kMaxListDepth) return E_FAIL;
-  // The kinds of data chunks: "db", "dc", "wb", "iv", "__", "xx".
-  static constexpr DWORD kKinds[] = {'d' | 'b' << 8, 'd' | 'c' << 8, 'w' | 'b' << 8,
-                                     'i' | 'v' << 8, '_' | '_' << 8, 'x' | 'x' << 8};
   HRESULT hr = S_OK;
+  const UINT64 length = static_cast<UINT64>(GetLength());
   while (hr == S_OK && static_cast<UINT64>(GetPos()) < end) {
     const UINT64 pos = static_cast<UINT64>(GetPos());
     DWORD id = 0, size = 0;
-    if (!ReadDword(id) || id == 0 || !ReadDword(size)) return E_FAIL;
+    // What is no chunk (damage, or a list whose size was thrown off by it)
+    // is passed over to the next data chunk, list or index, in this list or
+    // (the list's size being off) past it.
+    const bool read = ReadDword(id) && id != 0 && ReadDword(size);
+    const bool list = id == AviFcc("RIFF") || id == AviFcc("LIST");
+    // A list may run past the end of a file cut short; a chunk may not.
+    if (!read || !IsFourCC(id) || (!list && pos + 8 + size > length)) {
+      const LONGLONG next = FindChunk(pos + 1, length);
+      if (next < 0) {
+        // A last chunk that the file does not hold whole is a file cut
+        // short, not damage.
+        if (damaged && !(read && PlausibleChunk(pos, id, 0, false))) damaged(pos, length, true);
+        return E_FAIL;
+      }
+      if (damaged) damaged(pos, static_cast<UINT64>(next), false);
+      end = std::max(end, static_cast<UINT64>(next) + 8);
+      Seek(next);
+      continue;
+    }
     const UINT64 skip = static_cast<UINT64>(size) + (size & 1) + 8;
 
     if (id == AviFcc("RIFF") || id == AviFcc("LIST")) {
       DWORD type = 0;
       if (!ReadDword(type)) return E_FAIL;
       if (type == AviFcc("AVI ") || type == AviFcc("AVIX") || type == AviFcc("movi") || type == AviFcc("rec "))
-        hr = ScanChunks(pos + skip, chunks, sizes, poll, depth + 1);
+        hr = ScanChunks(pos + skip, chunks, sizes, poll, damaged, depth + 1);
     } else {
       const int sn = AviStreamOfChunkId(id);
       if (sn >= 0 && static_cast<size_t>(sn) < chunks.size() && static_cast<size_t>(sn) < m_strms.size() &&
-          std::find(std::begin(kKinds), std::end(kKinds), id >> 16) != std::end(kKinds)) {
+          IsDataChunkKind(id)) {
         const auto s = static_cast<size_t>(sn);
         AviChunk c{};
         c.fKeyFrame = size > 0;

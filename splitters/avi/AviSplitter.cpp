@@ -322,6 +322,8 @@ void CAviSplitterFilter::ReIndex() {
         Reply(S_OK);
     }
     return !m_fAbort;
+  }, [this](UINT64 from, UINT64 to, bool toEnd) {
+    m_damage.Skipped(static_cast<LONGLONG>(from), static_cast<LONGLONG>(to), toEnd);
   });
   // The chunks go in whole or, when the scan was aborted, not at all.
   if (!m_fAbort) {
@@ -341,6 +343,8 @@ void CAviSplitterFilter::ReIndex() {
 
 void CAviSplitterFilter::DemuxSeek(REFERENCE_TIME rt) {
   std::fill(m_tFrame.begin(), m_tFrame.end(), 0);
+  m_shift = 0;
+  m_failedSearches = 0;
   m_pFile->Seek(0);
   if (rt <= 0) return;
 
@@ -361,6 +365,80 @@ void CAviSplitterFilter::DemuxSeek(REFERENCE_TIME rt) {
     while (j < chunks.size() && chunks[j].filePos < minPos) ++j;
     m_tFrame[i] = j < chunks.size() ? static_cast<DWORD>(j) : 0;
   }
+}
+
+UINT64 CAviSplitterFilter::ShiftedPos(UINT64 pos) const {
+  const LONGLONG shifted = static_cast<LONGLONG>(pos) + m_shift;
+  return shifted > 0 ? static_cast<UINT64>(shifted) : 0;
+}
+
+bool CAviSplitterFilter::ChunkHeaderAt(UINT64 pos, int stream, const AviStream& s, DWORD n, DWORD& length) {
+  BYTE header[8];
+  if (FAILED(m_pFile->ReadAt(pos, header, 8))) return false;
+  DWORD id = 0, size = 0;
+  std::memcpy(&id, header, 4);
+  std::memcpy(&size, header + 4, 4);
+  if (id == 0 || AviStreamOfChunkId(id) != stream || s.GetChunkSize(size) != s.SizeAfter(n) - s.chunks[n].size)
+    return false;
+  length = size;
+  return true;
+}
+
+LONGLONG CAviSplitterFilter::LocateChunk(UINT64 pos, int stream, const AviStream& s, DWORD n) {
+  // A stretch of damage fails every search in it: after a few the chunks
+  // are only looked for where they should be, until one is found there.
+  constexpr int kSearches = 8;
+  constexpr UINT64 kReach = 1 << 20;
+  constexpr size_t kFollowing = 32, kConfirm = 4;
+  if (m_failedSearches >= kSearches) return -1;
+  const AviChunk& c = s.chunks[n];
+  const auto& strms = m_pFile->m_strms;
+
+  // The chunks that follow in the file, in file order.
+  std::vector<std::pair<UINT64, std::pair<size_t, DWORD>>> after;
+  for (size_t j = 0; j < strms.size() && j < m_tFrame.size(); ++j) {
+    const auto& chunks = strms[j]->chunks;
+    for (DWORD k = m_tFrame[j], taken = 0; k < chunks.size() && taken < kFollowing; ++k) {
+      if (chunks[k].filePos <= c.filePos || !chunks[k].fChunkHdr) continue;
+      after.push_back({chunks[k].filePos, {j, k}});
+      taken++;
+    }
+  }
+  std::sort(after.begin(), after.end());
+  if (after.size() > kFollowing) after.resize(kFollowing);
+  // Which of them lie where a move of the chunk to another place puts them.
+  auto followsAt = [&](LONGLONG move) {
+    std::vector<bool> found;
+    for (const auto& [filePos, which] : after) {
+      const LONGLONG at = static_cast<LONGLONG>(ShiftedPos(filePos)) + move;
+      DWORD length = 0;
+      found.push_back(at >= 0 && ChunkHeaderAt(static_cast<UINT64>(at), static_cast<int>(which.first),
+                                               *strms[which.first], which.second, length));
+    }
+    return found;
+  };
+  // Damage in place (bytes overwritten) leaves the chunks after it where
+  // they belong: this chunk is lost and nothing moves.
+  const std::vector<bool> here = followsAt(0);
+  const size_t whole = std::min(after.size(), kConfirm);
+  size_t tail = 0;
+  while (tail < here.size() && here[here.size() - 1 - tail]) tail++;
+  if (tail >= whole) return -1;
+  // Bytes added or lost move the chunks after them. Chunks look alike
+  // (sound of one size, pictures that repeat), so the place taken is the
+  // one whose move puts most of the chunks that follow where they are.
+  const auto count = [](const std::vector<bool>& v) { return static_cast<size_t>(std::count(v.begin(), v.end(), true)); };
+  LONGLONG found = -1;
+  size_t best = std::max(count(here) + 1, whole);
+  for (UINT64 candidate : m_pFile->FindChunkHeaders(pos, stream, c.storedSize, kReach)) {
+    const size_t moved = count(followsAt(static_cast<LONGLONG>(candidate) - static_cast<LONGLONG>(pos)));
+    if (moved > best || (found < 0 && moved == best)) {
+      found = static_cast<LONGLONG>(candidate);
+      best = moved;
+    }
+  }
+  m_failedSearches = found >= 0 ? 0 : m_failedSearches + 1;
+  return found;
 }
 
 bool CAviSplitterFilter::DemuxLoop() {
@@ -401,20 +479,25 @@ bool CAviSplitterFilter::DemuxLoop() {
     UINT64 data = c.filePos;
     DWORD length = c.storedSize;
     if (c.fChunkHdr) {
-      BYTE header[8];
-      DWORD id = 0, size = 0;
-      bool good = SUCCEEDED(f.ReadAt(c.filePos, header, 8));
-      if (good) {
-        std::memcpy(&id, header, 4);
-        std::memcpy(&size, header + 4, 4);
-        good = id != 0 && AviStreamOfChunkId(id) == best && s.GetChunkSize(size) == s.SizeAfter(n) - c.size;
-      }
-      if (!good) {
-        discontinuity[i] = true;
-        continue;
+      const UINT64 at = ShiftedPos(c.filePos);
+      if (!ChunkHeaderAt(at, best, s, n, length)) {
+        // Bytes added or lost before the chunk (damage) move it: it is
+        // looked for nearby, and the chunks after it move with it.
+        const LONGLONG found = LocateChunk(at, best, s, n);
+        if (found < 0) {
+          m_damage.Skipped(static_cast<LONGLONG>(at), static_cast<LONGLONG>(at + 8 + c.storedSize + (c.storedSize & 1)));
+          discontinuity[i] = true;
+          continue;
+        }
+        if (static_cast<UINT64>(found) > at) m_damage.Skipped(static_cast<LONGLONG>(at), found);
+        m_shift += found - static_cast<LONGLONG>(at);
+        data = static_cast<UINT64>(found);
+        length = c.storedSize;
+      } else {
+        data = at;
+        m_failedSearches = 0;
       }
       data += 8;
-      length = size;
     }
 
     auto p = std::make_unique<Packet>();

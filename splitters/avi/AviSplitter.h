@@ -71,9 +71,20 @@ class CAviSplitterFilter : public CBaseSplitterFilter {
   // Scans the file for chunks (a file without a usable index) into the
   // file's chunk lists; the demux thread's exit command aborts the scan.
   void ReIndex();
+  // The indexed position moved by what damage before it added or took.
+  UINT64 ShiftedPos(UINT64 pos) const;
+  // True when chunk n of `stream` has its header at `pos`; `length` gets
+  // its size.
+  bool ChunkHeaderAt(UINT64 pos, int stream, const AviStream& s, DWORD n, DWORD& length);
+  // Where chunk n of `stream` lies when it is not at `pos`, or -1.
+  LONGLONG LocateChunk(UINT64 pos, int stream, const AviStream& s, DWORD n);
 
   std::unique_ptr<CAviFile> m_pFile;
   std::vector<DWORD> m_tFrame;  // the next chunk of each stream
+  // What damage added to (or took from) the file before the chunks now
+  // being read: the index's positions are off by this much.
+  LONGLONG m_shift = 0;
+  int m_failedSearches = 0;
   GUID m_timeFormat = TIME_FORMAT_MEDIA_TIME;
 
  private:
