@@ -55,6 +55,26 @@ int KnownLevel(DWORD id) {
   }
 }
 
+// What may stand among a Cluster's children, and among the Segment's.
+bool IsClusterChild(DWORD id) {
+  switch (id) {
+    case kIdTimecode:
+    case 0x5854:  // SilentTracks
+    case 0xA7:    // Position
+    case 0xAB:    // PrevSize
+    case kIdBlockGroup:
+    case kIdSimpleBlock:
+    case 0xAF:  // EncryptedBlock
+    case 0xEC:  // Void
+    case 0xBF:  // CRC-32
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsSegmentChild(DWORD id) { return IsTopLevel(id) || id == 0xEC || id == 0xBF; }
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -269,16 +289,27 @@ void CMatroskaNode::ClampToParent() {
     m_fValid = false;
     return;
   }
-  if (static_cast<QWORD>(m_len) > parentEnd - m_filepos) m_len.Set(parentEnd - m_filepos);
+  if (static_cast<QWORD>(m_len) <= parentEnd - m_filepos) return;
+  // A block that runs past its cluster, with the cluster's next element
+  // behind it: the cluster's size is what damage (bytes added) left short.
+  const QWORD length = GetLength();
+  if (m_pParent->m_id == kIdCluster && BlockAt(m_start, length)) {
+    m_pParent->m_len.SetKnown(length - m_pParent->m_filepos);
+    SeekTo(m_filepos);
+    return;
+  }
+  SeekTo(m_filepos);
+  m_len.Set(parentEnd - m_filepos);
 }
 
 std::unique_ptr<CMatroskaNode> CMatroskaNode::Child(DWORD id, bool fSearch) {
   if (m_len == 0) return nullptr;
   SeekTo(m_filepos);
   auto child = std::make_unique<CMatroskaNode>(this);
-  if (!child->IsValid()) {
-    // Damage right at the start of the Segment's payload can be skipped.
-    if (m_id != kIdSegment || !child->Resync()) return nullptr;
+  if (!child->IsValid() || !child->Expected()) {
+    // Damage right at the start of the Segment's or a Cluster's payload
+    // can be skipped.
+    if ((m_id != kIdSegment && m_id != kIdCluster) || !child->Resync()) return nullptr;
   }
   if (id == 0) return child;
   if (child->Find(id, fSearch)) return child;
@@ -316,9 +347,14 @@ bool CMatroskaNode::Next(bool fSame) {
   const DWORD oldId = m_id;
   QWORD pos = EndPos();
   for (;;) {
-    if (pos >= m_pParent->EndPos()) return false;
+    // A cluster that bytes added by damage left too short: blocks that go
+    // on past its end are its own.
+    if (pos >= m_pParent->EndPos() &&
+        !(m_pParent->m_id == kIdCluster && pos < GetLength() && BlockAt(pos, GetLength()) &&
+          (m_pParent->m_len.SetKnown(GetLength() - m_pParent->m_filepos), true)))
+      return false;
     SeekTo(pos);
-    if (Parse() != S_OK) {
+    if (Parse() != S_OK || !Expected()) {
       // The element read there may have ended a parent of unknown size.
       if (pos >= m_pParent->EndPos() || !Resync()) return false;
     }
@@ -330,25 +366,108 @@ bool CMatroskaNode::Next(bool fSame) {
   }
 }
 
+bool CMatroskaNode::Expected() const {
+  if (!m_pParent) return true;
+  if (m_pParent->m_id == kIdCluster) return IsClusterChild(m_id);
+  if (m_pParent->m_id == kIdSegment) return IsSegmentChild(m_id);
+  return true;
+}
+
+void CMatroskaNode::NoteSkipped(QWORD from, QWORD to, bool toEnd) {
+  if (m_pMF && m_pMF->m_damage && from <= static_cast<QWORD>(INT64_MAX) && to <= static_cast<QWORD>(INT64_MAX))
+    m_pMF->m_damage->Skipped(static_cast<LONGLONG>(from), static_cast<LONGLONG>(to), toEnd);
+}
+
 bool CMatroskaNode::Resync() {
-  if (!m_pParent || m_pParent->m_id != kIdSegment) return false;
+  if (!m_pParent) return false;
+  if (m_pParent->m_id == kIdCluster) return ResyncInCluster();
+  if (m_pParent->m_id != kIdSegment) return false;
+  const QWORD from = m_start;
   QWORD pos = m_start;
   const QWORD length = GetLength();
   while (pos + 4 <= length) {
     SeekTo(pos);
     BYTE b[4];
-    if (Read(b, 1) != S_OK) return false;
+    if (Read(b, 1) != S_OK) break;
     if ((b[0] & 0xF0) == 0x10) {
-      if (Read(b + 1, 3) != S_OK) return false;
+      if (Read(b + 1, 3) != S_OK) break;
       const DWORD id = (DWORD(b[0]) << 24) | (DWORD(b[1]) << 16) | (DWORD(b[2]) << 8) | b[3];
       if (IsTopLevel(id)) {
         SeekTo(pos);
         // Only an element whose size reads too counts as found.
-        if (Parse() == S_OK) return true;
+        if (Parse() == S_OK) {
+          NoteSkipped(from, pos);
+          return true;
+        }
       }
     }
     pos++;
   }
+  NoteSkipped(from, length, true);
+  m_fValid = false;
+  return false;
+}
+
+bool CMatroskaNode::BlockAt(QWORD pos, QWORD end) {
+  SeekTo(pos);
+  CID id;
+  CLength len;
+  if (FAILED(id.Parse(this)) || FAILED(len.Parse(this)) || len.Unknown()) return false;
+  const QWORD data = GetPos();
+  if (data > end || static_cast<QWORD>(len) > end - data) return false;
+  if (id == kIdBlockGroup) {
+    // A group that begins with its block.
+    CID child;
+    CLength childLen;
+    if (FAILED(child.Parse(this)) || child != kIdBlock || FAILED(childLen.Parse(this))) return false;
+  } else if (id != kIdSimpleBlock) {
+    return false;
+  }
+  CLength track;
+  if (FAILED(track.Parse(this)) || !m_pMF->m_segment.FindTrackEntry(track)) return false;
+  const QWORD next = data + len;
+  if (next == end) return true;
+  SeekTo(next);
+  CID nextId;
+  CLength nextLen;
+  return SUCCEEDED(nextId.Parse(this)) && SUCCEEDED(nextLen.Parse(this)) &&
+         (IsClusterChild(nextId) || IsTopLevel(nextId));
+}
+
+bool CMatroskaNode::ResyncInCluster() {
+  CMatroskaNode& cluster = *m_pParent;
+  const QWORD from = m_start, end = cluster.EndPos();
+  // What follows the clusters, standing where a block was looked for (the
+  // cluster's size being off): no damage, the cluster ends here.
+  if (IsTopLevel(m_id) && m_fValid) {
+    cluster.m_len.SetKnown(from - cluster.m_filepos);
+    m_fValid = false;
+    return false;
+  }
+  for (QWORD pos = from + 1; pos + 2 <= end; pos++) {
+    SeekTo(pos);
+    BYTE b[4];
+    if (Read(b, 1) != S_OK) break;
+    if ((b[0] == kIdSimpleBlock || b[0] == kIdBlockGroup) && BlockAt(pos, end)) {
+      SeekTo(pos);
+      if (Parse() == S_OK) {
+        NoteSkipped(from, pos);
+        return true;
+      }
+    } else if ((b[0] & 0xF0) == 0x10 && pos + 4 <= end && Read(b + 1, 3) == S_OK) {
+      // The next cluster (or what follows the clusters) inside this one:
+      // damage in this one's size; it ends here.
+      const DWORD id = (DWORD(b[0]) << 24) | (DWORD(b[1]) << 16) | (DWORD(b[2]) << 8) | b[3];
+      CLength len;
+      if (IsTopLevel(id) && SUCCEEDED(len.Parse(this))) {
+        cluster.m_len.SetKnown(pos - cluster.m_filepos);
+        NoteSkipped(from, pos);
+        m_fValid = false;
+        return false;
+      }
+    }
+  }
+  NoteSkipped(from, end);
   m_fValid = false;
   return false;
 }

@@ -169,7 +169,8 @@ class CMatroskaNode {
   // Moves to the sibling with that identifier, through the seek index
   // when the parent is the Segment.
   bool Find(DWORD id, bool fSearch = true);
-  // Scans forward for a top-level element of the Segment.
+  // Scans forward, from a damaged element, for a top-level element of the
+  // Segment or for a block of a Cluster that the file's structure confirms.
   bool Resync();
 
   // The first block (BlockGroup or SimpleBlock) among the children.
@@ -210,6 +211,16 @@ class CMatroskaNode {
  private:
   // Keeps the payload inside the parent's payload.
   void ClampToParent();
+  // Whether the element read stands where it was found: among a Cluster's
+  // or the Segment's children only their own kinds do (anything else
+  // there is damage); elsewhere anything goes.
+  bool Expected() const;
+  bool ResyncInCluster();
+  // At `pos`: a block of a known track whose payload ends within `end`,
+  // followed by `end` or another element a Cluster or Segment may hold.
+  bool BlockAt(QWORD pos, QWORD end);
+  // The damage passed over from `from` to `to`, told to the file's log.
+  void NoteSkipped(QWORD from, QWORD to, bool toEnd = false);
   // An element of unknown size ends where an element that cannot be its
   // child begins: true when `id` is such an element for this node.
   bool EndedBy(DWORD id) const;

@@ -103,6 +103,7 @@ HRESULT CMatroskaSplitterFilter::CreateOutputs(IAsyncReader* reader) {
   if (!file) return E_OUTOFMEMORY;
   if (FAILED(hr)) return hr;
   m_pFile = std::move(file);
+  m_pFile->m_damage = &m_damage;
   Segment& seg = m_pFile->m_segment;
 
   m_rtNewStart = m_rtCurrent = 0;
@@ -374,6 +375,8 @@ bool CMatroskaSplitterFilter::DemuxInit() {
 }
 
 void CMatroskaSplitterFilter::ScanCues() {
+  // Damage is told by the demux loop, which reads what the scan passes by.
+  m_pFile->m_damage = nullptr;
   Segment& seg = m_pFile->m_segment;
   m_nOpenProgress = 0;
   seg.SegmentInfo.Duration.Set(0);
@@ -414,9 +417,17 @@ void CMatroskaSplitterFilter::ScanCues() {
     seg.Cues.push_back(std::move(cue));
   }
   m_fAbort = false;
+  m_pFile->m_damage = &m_damage;
 }
 
 void CMatroskaSplitterFilter::DemuxSeek(REFERENCE_TIME rt) {
+  // As for the cue scan: the demux loop tells the damage it reads past.
+  m_pFile->m_damage = nullptr;
+  struct Restore {
+    CMatroskaFile& f;
+    CDamageLog* log;
+    ~Restore() { f.m_damage = log; }
+  } restore{*m_pFile, &m_damage};
   m_pBlock.reset();
   m_pCluster = m_pSegment ? m_pSegment->Child(kIdCluster) : nullptr;
   if (rt <= 0 || !m_pCluster) return;
@@ -487,12 +498,29 @@ void CMatroskaSplitterFilter::SendVorbisHeaders() {
   }
 }
 
+REFERENCE_TIME CMatroskaSplitterFilter::KnownLength() {
+  const Segment& seg = m_pFile->m_segment;
+  double units = seg.SegmentInfo.Duration.IsValid() ? static_cast<double>(seg.SegmentInfo.Duration) : 0.0;
+  {
+    CAutoLock lock(&m_csCues);
+    for (const auto& cue : seg.Cues)
+      for (const auto& cp : cue->CuePoints) units = std::max(units, static_cast<double>(cp->CueTime.Value()));
+  }
+  const double t = units * static_cast<double>(seg.Scale()) / 100.0 - static_cast<double>(m_pFile->m_rtOffset);
+  return t > 0 ? static_cast<REFERENCE_TIME>(std::min(t, 9.0e18)) : 0;
+}
+
 bool CMatroskaSplitterFilter::DemuxLoop() {
   SendVorbisHeaders();
   if (!m_pCluster) return true;
 
   const Segment& seg = m_pFile->m_segment;
   const REFERENCE_TIME offset = m_pFile->m_rtOffset;
+  // A block timed far outside the file's length (a damaged time) would be
+  // followed by the stages behind as if that much time had passed: it is
+  // dropped. Without a known length every time stands.
+  const REFERENCE_TIME length = KnownLength();
+  const REFERENCE_TIME margin = std::max<REFERENCE_TIME>(length, 100000000);
   const QWORD segmentEnd = seg.pos + seg.len;
   HRESULT hr = S_OK;
 
@@ -519,6 +547,11 @@ bool CMatroskaSplitterFilter::DemuxLoop() {
       p->bDiscontinuity = FALSE;
       p->rtStart =
           SubSaturated(seg.ToRefTime(static_cast<__int128>(c.TimeCode.Value()) + bg->b.TimeCode.Value()), offset);
+      if (length > 0 && (p->rtStart < -margin || p->rtStart > length + margin)) {
+        m_damage.Mended("Track " + std::to_string(track) + ": blocks timed far outside the file's length were dropped",
+                        "blocks");
+        continue;
+      }
       if (bg->BlockDuration.IsValid())
         p->rtStop = AddSaturated(p->rtStart, seg.ToRefTime(static_cast<__int128>(bg->BlockDuration.Value())));
       else

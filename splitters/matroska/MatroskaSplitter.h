@@ -101,6 +101,9 @@ class CMatroskaSplitterFilter : public CBaseSplitterFilter, public ITrackInfo {
   void BuildChapters(const std::string& language, MatroskaReader::ChapterAtom* parent, int level);
   // Builds a cue index from the cluster headers of a file without one.
   void ScanCues();
+  // The file's length as its Info and cues give it (100 ns, from the first
+  // cluster), 0 when neither does.
+  REFERENCE_TIME KnownLength();
   // The track the cue index and seeking go by: the first video track,
   // else the first audio track, else 1.
   UINT64 CueTrack() const;
