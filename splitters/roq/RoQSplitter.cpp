@@ -34,6 +34,37 @@ bool CRoQSplitterFilter::ReadHeader(LONGLONG pos, RoQChunkHeader& h) {
   return true;
 }
 
+namespace {
+
+bool KnownChunk(WORD id) { return id == kRoQInfo || IsVideo(id) || IsAudio(id); }
+
+}  // namespace
+
+bool CRoQSplitterFilter::NextChunk(LONGLONG& pos, RoQChunkHeader& h, bool note) {
+  // A chunk holds together when the file holds it and a chunk of a known
+  // kind (or the end) follows; one of an unknown kind only when so.
+  auto holds = [&](LONGLONG at, RoQChunkHeader& c, bool known) {
+    if (!ReadHeader(at, c) || (known && !KnownChunk(c.id)) || c.size > m_length - at - kHeaderSize) return false;
+    const LONGLONG next = at + kHeaderSize + c.size;
+    RoQChunkHeader after;
+    return next == m_length || (ReadHeader(next, after) && KnownChunk(after.id)) ||
+           (KnownChunk(c.id) && m_length - next < kHeaderSize);
+  };
+  if (pos + kHeaderSize > m_length) return false;
+  if (ReadHeader(pos, h) && KnownChunk(h.id) && h.size <= m_length - pos - kHeaderSize) return true;
+  if (holds(pos, h, false)) return true;
+  for (LONGLONG at = pos + 1; at + kHeaderSize <= m_length; at++) {
+    if (holds(at, h, true)) {
+      if (note) m_damage.Skipped(pos, at);
+      pos = at;
+      return true;
+    }
+  }
+  // A last chunk that the file does not hold whole is a file cut short.
+  if (note && !(ReadHeader(pos, h) && KnownChunk(h.id))) m_damage.Skipped(pos, m_length, true);
+  return false;
+}
+
 bool CRoQSplitterFilter::AddPin(const CMediaType& mt, LPCWSTR name, DWORD track) {
   HRESULT hr = S_OK;
   auto pin = std::make_unique<CBaseSplitterOutputPin>(std::vector<CMediaType>{mt}, name, this, this, &hr);
@@ -64,7 +95,7 @@ HRESULT CRoQSplitterFilter::CreateOutputs(IAsyncReader* reader) {
   bool videoPin = false, audioPin = false;
   RoQChunkHeader h;
   // Every chunk moves the walk at least 8 bytes on.
-  for (LONGLONG pos = kHeaderSize; ReadHeader(pos, h); pos += kHeaderSize + h.size) {
+  for (LONGLONG pos = kHeaderSize; NextChunk(pos, h, false); pos += kHeaderSize + h.size) {
     if (h.id == kRoQInfo) {
       BYTE info[8];
       if (pos + 2 * kHeaderSize > m_length || reader->SyncRead(pos + kHeaderSize, 8, info) != S_OK) break;
@@ -142,7 +173,7 @@ bool CRoQSplitterFilter::DemuxLoop() {
   LONGLONG p = m_start.fp;
   HRESULT hr = S_OK;
   RoQChunkHeader h;
-  while (SUCCEEDED(hr) && !CheckRequest(nullptr) && ReadHeader(p, h)) {
+  while (SUCCEEDED(hr) && !CheckRequest(nullptr) && NextChunk(p, h, true)) {
     const bool video = IsVideo(h.id), audio = IsAudio(h.id);
     if (video || audio) {
       // A chunk that runs past the end of the file is not delivered.

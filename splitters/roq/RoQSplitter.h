@@ -55,6 +55,11 @@ class CRoQSplitterFilter : public CBaseSplitterFilter {
 
   // False when the 8 bytes at `pos` cannot be read.
   bool ReadHeader(LONGLONG pos, RoQChunkHeader& h);
+  // The header of the chunk at `pos` when one lies there, else (damage)
+  // of the next chunk whose id is known and whose size leads to another
+  // such chunk or the file's end; `pos` moves there. With `note` the bytes
+  // passed over go to the damage log. False at the end of the file.
+  bool NextChunk(LONGLONG& pos, RoQChunkHeader& h, bool note);
   bool AddPin(const CMediaType& mt, LPCWSTR name, DWORD track);
 
   CComPtr<IAsyncReader> m_pAsyncReader;
