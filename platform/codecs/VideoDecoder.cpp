@@ -254,6 +254,11 @@ HRESULT CFfVideoDecoder::StartStreaming() {
   if (codec->capabilities & AV_CODEC_CAP_FRAME_THREADS) {
     m_ctx->thread_count = 0;
     m_ctx->thread_type = FF_THREAD_FRAME;
+    // A frame thread reads the rows of the picture it refers to as soon as
+    // they are decoded; concealment of damage in them runs later and races
+    // with it, so a damaged source gave a different output on every run.
+    // Damaged areas stay as the decoder left them instead.
+    m_ctx->error_concealment = 0;
   } else {
     m_ctx->thread_count = 1;
   }
