@@ -55,7 +55,12 @@ std::string CDamageLog::Report(bool withTail) const {
   }
   if (m_tail >= 0 && withTail)
     text += "The source is damaged from byte " + number(m_tail) + " to its end: nothing after it could be read.\n";
-  for (const Kind& k : m_mended) text += k.what + " (" + std::to_string(k.count) + " " + k.units + ").\n";
+  for (const Kind& k : m_mended) {
+    // "samples" of one is "sample".
+    std::string units = k.units;
+    if (k.count == 1 && !units.empty() && units.back() == 's') units.pop_back();
+    text += k.what + " (" + std::to_string(k.count) + " " + units + ").\n";
+  }
   return text;
 }
 

@@ -44,26 +44,43 @@ bool IsSyncSample(MP4_Track& track, DWORD index) {
 
 std::wstring WidenAscii(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 
+// Where the track's decoding ends, in media units (0 when it cannot say).
+INT64 DecodeEnd(MP4_Track& track) {
+  const MP4_UI32 count = track.GetSampleCount();
+  MP4_Sample last;
+  if (count == 0 || MP4_FAILED(track.GetSample(count - 1, last))) return 0;
+  const MP4_UI64 end = last.GetDts() + last.GetDuration();
+  return end > (MP4_UI64{1} << 62) ? INT64{1} << 62 : static_cast<INT64>(end);
+}
+
 // Where the track's media time 0 falls on the movie's time line, from its
 // edit list: empty edits in front delay the track, and the first normal
 // edit's media time is where it starts (samples before it, needed to decode
 // the first ones, go out at negative times). 0 without an edit list.
-REFERENCE_TIME EditShift(MP4_Track& track) {
+// `length` is the longest the movie may be (100 ns) and `end` where the
+// track's decoding ends (media units): an edit that puts the track more
+// than a second beyond either is damage, ignored and `damaged` set.
+REFERENCE_TIME EditShift(MP4_Track& track, REFERENCE_TIME length, INT64 end, bool& damaged) {
+  damaged = false;
   const auto* elst = dynamic_cast<MP4_ElstAtom*>(track.GetTrakAtom().FindChild("edts/elst"));
   const MP4_UI32 movie = track.GetMovieTimeScale(), media = track.GetMediaTimeScale();
   if (!elst || movie == 0 || media == 0) return 0;
-  // Shifts beyond a day are no edits but damage.
-  constexpr __int128 kLimit = __int128{24} * 3600 * 10000000;
+  const __int128 second = 10000000;
   __int128 delay = 0;
   for (const MP4_ElstAtom::Entry& e : elst->GetEntries()) {
     if (e.media_time == -1) {
-      delay += __int128{e.duration} * 10000000 / movie;
-      if (delay > kLimit) return 0;
+      delay += __int128{e.duration} * second / movie;
+      if (delay > length + second) {
+        damaged = true;
+        return 0;
+      }
       continue;
     }
-    if (e.media_time < 0) return 0;
-    const __int128 shift = delay - __int128{e.media_time} * 10000000 / media;
-    return shift < -kLimit ? 0 : static_cast<REFERENCE_TIME>(shift);
+    if (e.media_time < 0 || __int128{e.media_time} > __int128{end} + media) {
+      damaged = true;
+      return 0;
+    }
+    return static_cast<REFERENCE_TIME>(delay - __int128{e.media_time} * second / media);
   }
   return 0;
 }
@@ -186,7 +203,7 @@ HRESULT CMP4SplitterFilter::CreateOutputs(IAsyncReader* reader) {
       if (!context.name.empty()) pin->SetPropertyText(L"NAME", context.name.c_str());
       if (!context.language.empty()) pin->SetPropertyText(L"LANG", WidenAscii(context.language).c_str());
       if (FAILED(AddOutputPin(id, std::move(pin)))) continue;
-      m_trackpos.push_back({id, track, 0, 0, EditShift(*track)});
+      m_trackpos.push_back({id, track, 0, 0, 0, DecodeEnd(*track)});
 
       // A plain-text twin of an SSA text track.
       if (mts.size() == 1 && mts[0].subtype == MEDIASUBTYPE_SSA) {
@@ -283,6 +300,17 @@ HRESULT CMP4SplitterFilter::CreateOutputs(IAsyncReader* reader) {
     if (!comment.empty()) SetPropertyText(L"DESC", comment.c_str());
   }
 
+  // The movie is as long as its longest track, whether its headers say so
+  // or its sample tables do.
+  REFERENCE_TIME length = m_rtDuration;
+  for (const TrackPosition& tp : m_trackpos)
+    length = std::max(length, ToReferenceTime(tp.end, tp.track->GetMediaTimeScale()));
+  for (TrackPosition& tp : m_trackpos) {
+    bool damaged = false;
+    tp.shift = EditShift(*tp.track, length, tp.end, damaged);
+    if (damaged) m_damage.Mended("Track " + std::to_string(tp.id) + ": an edit far outside the movie was ignored", "edits");
+  }
+
   m_rtStop = m_rtNewStop = m_rtDuration;
   return m_pOutputs.empty() ? E_FAIL : S_OK;
 }
@@ -290,12 +318,22 @@ HRESULT CMP4SplitterFilter::CreateOutputs(IAsyncReader* reader) {
 // ---------------------------------------------------------------------------
 // Demultiplexing
 
+INT64 CMP4SplitterFilter::CompositionTime(TrackPosition& tp, const MP4_Sample& s, bool note) {
+  const INT64 cts = s.GetCts(), second = tp.track->GetMediaTimeScale();
+  if (cts >= -second && cts <= tp.end + second) return cts;
+  if (note)
+    m_damage.Mended("Track " + std::to_string(tp.id) +
+                        ": composition times far outside the track were taken as decoding times",
+                    "samples");
+  return static_cast<INT64>(std::min<MP4_UI64>(s.GetDts(), INT64_MAX));
+}
+
 bool CMP4SplitterFilter::DemuxInit() {
   if (!m_pFile) return false;
   for (TrackPosition& tp : m_trackpos) {
     tp.index = 0;
     MP4_Sample s;
-    tp.ts = MP4_SUCCEEDED(tp.track->GetSample(0, s)) ? s.GetCts() : 0;
+    tp.ts = MP4_SUCCEEDED(tp.track->GetSample(0, s)) ? CompositionTime(tp, s, false) : 0;
   }
   return true;
 }
@@ -308,7 +346,7 @@ void CMP4SplitterFilter::DemuxSeek(REFERENCE_TIME rt) {
     if (MP4_FAILED(tp.track->GetSampleIndexForTimeStampMs(ms, index))) index = 0;
     tp.index = index;
     MP4_Sample s;
-    if (MP4_SUCCEEDED(tp.track->GetSample(index, s))) tp.ts = s.GetCts();
+    if (MP4_SUCCEEDED(tp.track->GetSample(index, s))) tp.ts = CompositionTime(tp, s, false);
     // Back to the key frame at or before the sample (forward to the first
     // when the sample comes before it).
     auto* stss = dynamic_cast<MP4_StssAtom*>(tp.track->GetTrakAtom().FindChild("mdia/minf/stbl/stss"));
@@ -347,7 +385,7 @@ bool CMP4SplitterFilter::DemuxLoop() {
     next->index++;
     MP4_Sample s;
     if (next->index < next->track->GetSampleCount() && MP4_SUCCEEDED(next->track->GetSample(next->index, s)))
-      next->ts = s.GetCts();
+      next->ts = CompositionTime(*next, s, false);
   }
   return true;
 }
@@ -358,16 +396,21 @@ HRESULT CMP4SplitterFilter::DeliverSample(TrackPosition& tp, CBaseSplitterOutput
   const DWORD count = track.GetSampleCount();
   MP4_Sample s;
   if (MP4_FAILED(track.GetSample(tp.index, s))) return S_OK;
-  // A sample table that points past the end of the file (a cut file): the
-  // track ends here.
+  // A sample table that points past the end of the file: a cut file, whose
+  // track ends here, unless its last sample is there (damage in the table,
+  // which loses this sample only).
   if (!s.LiesInStream()) {
-    tp.index = count;
+    MP4_Sample last;
+    if (MP4_SUCCEEDED(track.GetSample(count - 1, last)) && last.LiesInStream())
+      m_damage.Mended("Track " + std::to_string(tp.id) + ": samples placed outside the file were skipped", "samples");
+    else
+      tp.index = count;
     return S_OK;
   }
 
   auto p = std::make_unique<Packet>();
   p->TrackNumber = tp.id;
-  p->rtStart = ToReferenceTime(s.GetCts(), scale) + tp.shift;
+  p->rtStart = ToReferenceTime(CompositionTime(tp, s, true), scale) + tp.shift;
   p->rtStop = p->rtStart + ToReferenceTime(static_cast<INT64>(s.GetDuration()), scale);
   p->bSyncPoint = IsSyncSample(track, tp.index);
 
@@ -432,8 +475,8 @@ HRESULT CMP4SplitterFilter::DeliverSoundRun(TrackPosition& tp, MP4_Size unit, DW
     if (run_size && s.GetOffset() != run.GetOffset() + run_size && !flush()) break;
     if (run_size == 0) run = s;
     run_size += unit;
-    if (p->empty() && run_size == unit) first = s.GetCts();
-    end = s.GetCts() + static_cast<INT64>(s.GetDuration());
+    if (p->empty() && run_size == unit) first = CompositionTime(tp, s, false);
+    end = CompositionTime(tp, s, false) + static_cast<INT64>(s.GetDuration());
     if (tp.index + 1 >= count || p->size() + run_size >= bytes) break;
     tp.index++;
   }

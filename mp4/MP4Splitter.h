@@ -39,7 +39,14 @@ class CMP4SplitterFilter : public CBaseSplitterFilter {
     INT64 ts = 0;
     // Added to the track's times: where its media time 0 plays.
     REFERENCE_TIME shift = 0;
+    // Where the track's decoding ends, in media units; composition times
+    // more than a second outside [0, end] are damage.
+    INT64 end = 0;
   };
+
+  // The composition time of a sample, or its decoding time when the former
+  // lies far outside the track (a damaged offset); `note` tells the log.
+  INT64 CompositionTime(TrackPosition& tp, const MP4_Sample& s, bool note);
 
   // One sample (or a run of byte-counted sound samples) of a track into
   // its packets; the result of the last delivery, S_OK when nothing was
