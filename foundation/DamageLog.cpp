@@ -4,10 +4,10 @@
 #include <iterator>
 
 void CDamageLog::Skipped(LONGLONG from, LONGLONG to, bool toEnd) {
-  if (from < 0 || to < from) return;
+  // Nothing skipped is no damage, also at the end.
+  if (from < 0 || to <= from) return;
   std::lock_guard<std::mutex> lock(m_lock);
   if (toEnd) m_tail = m_tail < 0 ? from : std::min(m_tail, from);
-  if (to == from) return;
   // Merge with every range it touches.
   auto it = m_ranges.upper_bound(from);
   if (it != m_ranges.begin() && std::prev(it)->second >= from) --it;

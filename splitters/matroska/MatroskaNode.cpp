@@ -353,6 +353,8 @@ bool CMatroskaNode::Next(bool fSame) {
         !(m_pParent->m_id == kIdCluster && pos < GetLength() && BlockAt(pos, GetLength()) &&
           (m_pParent->m_len.SetKnown(GetLength() - m_pParent->m_filepos), true)))
       return false;
+    // A parent whose size runs past the file ends with the file.
+    if (pos >= GetLength()) return false;
     SeekTo(pos);
     if (Parse() != S_OK || !Expected()) {
       // The element read there may have ended a parent of unknown size.
