@@ -551,6 +551,8 @@ HRESULT CTambrelDlg::StartConversion(int seekingSource) {
   // A sink that refuses to pause (a bad output path, say) would otherwise
   // leave a graph that runs without ever ending.
   hr = m_pMediaControl->Pause();
+  // A filter that refused to start names its cause where it has one.
+  if (FAILED(hr) && g_strConvertError.empty() && m_pBuilder) g_strConvertError = m_pBuilder->RunErrorText();
   if (FAILED(hr)) return hr;
   hr = m_pMediaControl->Run();
   if (FAILED(hr)) return hr;

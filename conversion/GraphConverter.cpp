@@ -183,13 +183,39 @@ HRESULT CheckTargetFile(const std::string& target) {
 // format tag, or the name of a well-known type.
 std::string StreamFormatName(const AM_MEDIA_TYPE& mt) {
   const GUID& st = mt.subtype;
-  if (std::string codec = UnreadCodecName(mt); !codec.empty()) return codec;
-  if (st == MatroskaReader::MEDIASUBTYPE_FLAC_FRAMED) return "FLAC";
+  if (std::string codec = UnreadCodecName(mt); !codec.empty()) {
+    // A name of which nothing was readable (a damaged header) says nothing.
+    if (codec.find_first_not_of('?') != std::string::npos) return codec;
+    return "a codec the file does not name";
+  }
+  static const std::pair<GUID, const char*> kNames[] = {
+      {MatroskaReader::MEDIASUBTYPE_FLAC_FRAMED, "FLAC"},
+      {MEDIASUBTYPE_MPEG2_VIDEO, "MPEG-2 video"},
+      {MEDIASUBTYPE_MPEG1Payload, "MPEG-1 video"},
+      {MEDIASUBTYPE_MPEG1Packet, "MPEG-1 video"},
+      {MEDIASUBTYPE_MPEG1Video, "MPEG-1 video"},
+      {MEDIASUBTYPE_MPEG1Audio, "MPEG audio"},
+      {MEDIASUBTYPE_MPEG2_AUDIO, "MPEG audio"},
+      {MEDIASUBTYPE_DOLBY_AC3, "AC-3"},
+      {MEDIASUBTYPE_DTS, "DTS"},
+      {MEDIASUBTYPE_DVD_LPCM_AUDIO, "LPCM"},
+      {MEDIASUBTYPE_PCM, "PCM"},
+      {MatroskaReader::MEDIASUBTYPE_Vorbis, "Vorbis"},
+      {MatroskaReader::MEDIASUBTYPE_Vorbis2, "Vorbis"},
+  };
+  for (const auto& [guid, name] : kNames)
+    if (st == guid) return name;
   if (IsFourCCGuid(st) && st.Data1 > 0xFFFF) {
     std::string code;
     for (int i = 0; i < 4; ++i) {
       const char c = char((st.Data1 >> (8 * i)) & 0xFF);
-      code += std::isprint(static_cast<unsigned char>(c)) ? c : '?';
+      if (!std::isprint(static_cast<unsigned char>(c))) {
+        // Not four characters: the number the file gives.
+        char number[32];
+        std::snprintf(number, sizeof number, "codec number 0x%08X", unsigned(st.Data1));
+        return number;
+      }
+      code += c;
     }
     while (!code.empty() && code.back() == ' ') code.pop_back();
     return code;
@@ -199,11 +225,9 @@ std::string StreamFormatName(const AM_MEDIA_TYPE& mt) {
     std::snprintf(tag, sizeof tag, "wave format 0x%04X", unsigned(st.Data1));
     return tag;
   }
-  if (st == MEDIASUBTYPE_MPEG2_VIDEO) return "MPEG-2 video";
-  if (st == MEDIASUBTYPE_MPEG1Payload || st == MEDIASUBTYPE_MPEG1Packet || st == MEDIASUBTYPE_MPEG1Video)
-    return "MPEG-1 video";
-  if (st == MEDIASUBTYPE_DOLBY_AC3) return "AC-3";
-  return GuidToStringA(st);
+  return mt.majortype == MEDIATYPE_Audio   ? "a sound format the program does not know"
+         : mt.majortype == MEDIATYPE_Video ? "a picture format the program does not know"
+                                           : "a format the program does not know";
 }
 
 // The first type of the source's first pin of a kind (video: not named
@@ -310,6 +334,12 @@ std::string CGraphConverter::GetRunError() const {
   if (IBaseFilter* decoder = FindFilterByClsid(graph, CLSID_CMpeg2DecFilter)) {
     std::string text = static_cast<CMpeg2DecFilter*>(decoder)->GetStreamError();
     if (!text.empty()) return text;
+  }
+  for (const CLSID& clsid : {CLSID_FfdshowVideoDecoder, CLSID_CMpegVideoCodec}) {
+    if (IBaseFilter* decoder = FindFilterByClsid(graph, clsid)) {
+      std::string text = static_cast<CFfVideoDecoder*>(decoder)->GetStreamError();
+      if (!text.empty()) return text;
+    }
   }
   if (m_pPictureSource) {
     std::string text = static_cast<CPictureListSource*>(m_pPictureSource.p)->GetRunError();
@@ -1119,6 +1149,12 @@ HRESULT CGraphConverter::Build(const std::string& source, const std::string& tar
 
   bool withVideo = false;
   for (const RenderedPin& p : video) withVideo = withVideo || (!NameHasSubtitle(p.pin) && p.major == MEDIATYPE_Video);
+  // A source without picture gives no size to keep: the muxer would refuse
+  // a size of 0x0, which says nothing of the cause.
+  if ((sinkKind == Sink::Mpeg || sinkKind == Sink::Mp4) && !withVideo && (!m_nWidth || !m_nHeight)) {
+    g_strConvertError = "No Video Stream";
+    return E_FAIL;
+  }
 
   CComPtr<IBaseFilter> sink;
   switch (sinkKind) {

@@ -235,6 +235,7 @@ std::vector<BYTE> CFfVideoDecoder::ExtraData(const CMediaType& in) {
 }
 
 HRESULT CFfVideoDecoder::StartStreaming() {
+  m_strError.clear();
   const CMediaType& in = m_pInput->CurrentMediaType();
   const AVCodecID id = CodecFor(&in);
   const AVCodec* codec = avcodec_find_decoder(id);
@@ -271,6 +272,8 @@ HRESULT CFfVideoDecoder::StartStreaming() {
   }
   if (avcodec_open2(m_ctx.get(), codec, nullptr) < 0) {
     m_ctx.reset();
+    m_strError = std::string("The video stream of the source (") + (codec->long_name ? codec->long_name : codec->name) +
+                 ") could not be decoded: its decoder set-up data is damaged\n";
     return VFW_E_TYPE_NOT_ACCEPTED;
   }
   m_parser.reset(id == AV_CODEC_ID_MPEG1VIDEO || id == AV_CODEC_ID_MPEG2VIDEO ? av_parser_init(id) : nullptr);

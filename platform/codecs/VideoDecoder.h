@@ -56,6 +56,9 @@ class CFfVideoDecoder final : public CTransformFilter {
 
   // Pictures dropped as damaged since streaming started (for tests).
   LONG DroppedPictures() const { return m_dropped; }
+  // Why the stream could not be started (the codec refused its set-up
+  // data), or empty.
+  const std::string& GetStreamError() const { return m_strError; }
 
  private:
   CFfVideoDecoder(LPUNKNOWN outer, REFCLSID clsid, bool mpeg1Only);
@@ -72,6 +75,7 @@ class CFfVideoDecoder final : public CTransformFilter {
   HRESULT DeliverPicture(const AVFrame* frame);
 
   bool m_mpeg1Only;
+  std::string m_strError;
   AvCodecContextPtr m_ctx;
   AvFramePtr m_frame;
   AvPacketPtr m_packet;
