@@ -436,6 +436,16 @@ bool CMatroskaNode::BlockAt(QWORD pos, QWORD end) {
          (IsClusterChild(nextId) || IsTopLevel(nextId));
 }
 
+QWORD CMatroskaNode::FindBlock(QWORD from, QWORD to) {
+  for (QWORD pos = from; pos + 2 <= to; pos++) {
+    SeekTo(pos);
+    BYTE b = 0;
+    if (Read(&b, 1) != S_OK) break;
+    if ((b == kIdSimpleBlock || b == kIdBlockGroup) && BlockAt(pos, to)) return pos;
+  }
+  return 0;
+}
+
 bool CMatroskaNode::ResyncInCluster() {
   CMatroskaNode& cluster = *m_pParent;
   const QWORD from = m_start, end = cluster.EndPos();

@@ -173,6 +173,10 @@ class CMatroskaNode {
   // Segment or for a block of a Cluster that the file's structure confirms.
   bool Resync();
 
+  // The first place in [from, to) where a block of a known track begins
+  // that the structure behind it confirms; 0 when none.
+  QWORD FindBlock(QWORD from, QWORD to);
+
   // The first block (BlockGroup or SimpleBlock) among the children.
   std::unique_ptr<CMatroskaNode> GetFirstBlock();
   // The next sibling that is a block.

@@ -526,7 +526,10 @@ bool CMatroskaSplitterFilter::DemuxLoop() {
 
   do {
     Cluster c;
-    c.ParseTimeCode(m_pCluster.get());
+    if (m_lostClusterTime >= 0)
+      c.TimeCode.Set(static_cast<UINT64>(m_lostClusterTime));
+    else
+      c.ParseTimeCode(m_pCluster.get());
     if (!m_pBlock) m_pBlock = m_pCluster->GetFirstBlock();
     if (!m_pBlock) continue;
 
@@ -574,8 +577,57 @@ bool CMatroskaSplitterFilter::DemuxLoop() {
 
     m_pBlock.reset();
   } while (SUCCEEDED(hr) && !CheckRequest(nullptr) && m_pFile->GetPos() < static_cast<LONGLONG>(std::min<QWORD>(segmentEnd, INT64_MAX)) &&
-           m_pCluster->Next(true));
+           NextCluster(segmentEnd));
 
   m_pCluster.reset();
+  m_lostClusterTime = -1;
   return true;
+}
+
+bool CMatroskaSplitterFilter::NextCluster(QWORD segmentEnd) {
+  const QWORD from = m_pCluster->EndPos();
+  auto lost = m_pCluster->Copy();
+  m_lostClusterTime = -1;
+  const bool more = m_pCluster->Next(true);
+  const QWORD to = more ? m_pCluster->StartPos() : std::min<QWORD>(segmentEnd, m_pFile->GetLength());
+  if (to <= from) return more;
+  const QWORD block = m_pSegment->FindBlock(from, to);
+  if (!block) return more;
+  // The cue point of the lost cluster: the last one placed between the
+  // end of the cluster before and the block. It gives the time of its
+  // track's key frame there.
+  const Segment& seg = m_pFile->m_segment;
+  LONGLONG keyTime = -1;
+  UINT64 keyTrack = 0;
+  QWORD at = 0;
+  {
+    CAutoLock lock(&m_csCues);
+    for (const auto& cue : seg.Cues)
+      for (const auto& cp : cue->CuePoints)
+        for (const auto& ctp : cp->CueTrackPositions) {
+          const QWORD pos = seg.pos + ctp->CueClusterPosition;
+          if (pos >= from && pos <= block && pos >= at && cp->CueTime.Value() <= static_cast<UINT64>(INT64_MAX)) {
+            at = pos;
+            keyTime = static_cast<LONGLONG>(cp->CueTime.Value());
+            keyTrack = ctp->CueTrack;
+          }
+        }
+  }
+  if (keyTime < 0) return more;
+  // From the block on to what follows the damage, as a cluster whose time
+  // puts that key frame (when it is still there) at the cue's time.
+  lost->m_start = lost->m_filepos = block;
+  lost->m_len.SetKnown(to - block);
+  auto b = lost->GetFirstBlock();
+  for (bool next = b != nullptr; next; next = b->NextBlock()) {
+    BlockGroup bg;
+    const HRESULT hr = b->Id() == kIdBlockGroup ? bg.Parse(b.get(), false) : SimpleBlock::ParseInto(b.get(), false, bg);
+    if (FAILED(hr) || bg.b.TrackNumber != keyTrack || bg.ReferenceBlock.IsValid()) continue;
+    const LONGLONG time = keyTime - bg.b.TimeCode.Value();
+    if (time < 0) return more;
+    m_pCluster = std::move(lost);
+    m_lostClusterTime = time;
+    return true;
+  }
+  return more;
 }

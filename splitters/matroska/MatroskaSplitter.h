@@ -104,6 +104,11 @@ class CMatroskaSplitterFilter : public CBaseSplitterFilter, public ITrackInfo {
   // The file's length as its Info and cues give it (100 ns, from the first
   // cluster), 0 when neither does.
   REFERENCE_TIME KnownLength();
+  // Moves to the next cluster. Blocks that damage left without their
+  // cluster's header, between the cluster read last and the next one found,
+  // become a cluster of their own when a cue point gives the lost
+  // cluster's place and time.
+  bool NextCluster(MatroskaReader::QWORD segmentEnd);
   // The track the cue index and seeking go by: the first video track,
   // else the first audio track, else 1.
   UINT64 CueTrack() const;
@@ -118,6 +123,9 @@ class CMatroskaSplitterFilter : public CBaseSplitterFilter, public ITrackInfo {
 
   // The root stays with the Segment node, whose walks look at its end.
   std::unique_ptr<MatroskaReader::CMatroskaNode> m_pRoot, m_pSegment, m_pCluster, m_pBlock;
+  // The time of a cluster whose header damage took (from its cue point);
+  // negative for a cluster read whole.
+  LONGLONG m_lostClusterTime = -1;
   std::unique_ptr<MatroskaReader::CMatroskaFile> m_pFile;
   std::map<DWORD, MatroskaReader::TrackEntry*> m_pTrackEntryMap;
   std::vector<MatroskaReader::TrackEntry*> m_pOrderedTrackArray;
