@@ -409,7 +409,12 @@ bool CBaseSplitterFileEx::ReadSequenceHeader(SequenceHeader& h, LONGLONG budget,
     if (id == 0xB3) break;
   }
   LONGLONG seqPos = GetPos() - 4;
-  if (!Need(8)) return false;
+  // Every byte of the header, its matrices and its extension must lie
+  // inside the budget: what follows belongs to something else (the next
+  // packet's header, another sample).
+  const LONGLONG limit = searchStart + budget;
+  auto fits = [&](LONGLONG bytes) { return Need(bytes) && GetPos() + bytes <= limit; };
+  if (!fits(8)) return false;
 
   h.width = static_cast<WORD>(BitRead(12));
   h.height = static_cast<WORD>(BitRead(12));
@@ -419,12 +424,13 @@ bool CBaseSplitterFileEx::ReadSequenceHeader(SequenceHeader& h, LONGLONG budget,
   if (!BitRead(1)) return false;
   h.vbv = static_cast<DWORD>(BitRead(10));
   h.constrained = BitRead(1);
+  // A matrix starts inside a byte: its 64 bytes touch 65.
   if ((h.fiqm = BitRead(1))) {
-    if (!Need(64)) return false;
+    if (!fits(65)) return false;
     for (auto& q : h.iqm) q = static_cast<BYTE>(BitRead(8));
   }
   if ((h.fniqm = BitRead(1))) {
-    if (!Need(64)) return false;
+    if (!fits(65)) return false;
     for (auto& q : h.niqm) q = static_cast<BYTE>(BitRead(8));
   }
   if (BitReadFailed()) {
@@ -438,7 +444,7 @@ bool CBaseSplitterFileEx::ReadSequenceHeader(SequenceHeader& h, LONGLONG budget,
   LONGLONG seqEnd = GetPos();
   DWORD bitrate = bitrateField == 0x3FFFF ? 0 : bitrateField * 400;
 
-  if (Need(10) && BitRead(32, true) == 0x000001B5) {
+  if (fits(10) && BitRead(32, true) == 0x000001B5) {
     LONGLONG extPos = GetPos();
     BitRead(32);
     if (BitRead(4) == 1) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
@@ -428,6 +430,37 @@ TEST(HeaderParsers, H264ElementaryStream) {
 
 // ---------------------------------------------------------------------------
 // Hand-made headers: the stated edge cases and the broken inputs
+
+// Inputs on which the fuzz target (fuzz/headerparsers_fuzz.cpp) once found
+// a parser reading past its budget: the first two bytes are the budget,
+// the rest the data. Every budgeted parser stays within it (a scanner may
+// read one header's worth behind the last place it looked at).
+TEST(HeaderParsers, FuzzerInputsKeepToTheBudget) {
+  int replayed = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(TestDataPath("fuzz/headerparsers"))) {
+    std::vector<BYTE> input = MemAsyncReader::LoadFile(entry.path().string());
+    ASSERT_GE(input.size(), 2u);
+    const LONGLONG budget = (input[0] << 8) | input[1];
+    const std::vector<BYTE> data(input.begin() + 2, input.end());
+    const std::vector<std::function<void(File&, CMediaType*)>> parsers = {
+        [&](File& f, CMediaType*) { BYTE code; f.FindStartCode(code, budget); },
+        [&](File& f, CMediaType* mt) { File::SequenceHeader h; f.ReadSequenceHeader(h, budget, mt); },
+        [&](File& f, CMediaType* mt) { File::MpegAudioHeader h; f.ReadMpegAudioHeader(h, budget, true, mt); },
+        [&](File& f, CMediaType* mt) { File::AdtsHeader h; f.ReadAdtsHeader(h, budget, mt); },
+        [&](File& f, CMediaType* mt) { File::Ac3Header h; f.ReadAc3Header(h, budget, mt); },
+        [&](File& f, CMediaType* mt) { File::DtsHeader h; f.ReadDtsHeader(h, budget, mt); },
+        [&](File& f, CMediaType* mt) { File::AvcHeader h; f.ReadAvcHeader(h, budget, mt); },
+    };
+    for (size_t i = 0; i < parsers.size(); i++) {
+      Parser p(data);
+      CMediaType mt;
+      parsers[i](*p.f, &mt);
+      EXPECT_LE(p->GetPos(), budget + 11) << entry.path() << ", parser " << i;
+    }
+    replayed++;
+  }
+  EXPECT_GE(replayed, 1);
+}
 
 TEST(HeaderParsers, StartCodeBudget) {
   Parser p({0, 0, 1, 0xBA, 0, 0});
