@@ -1,7 +1,7 @@
 // libFuzzer target over the RealMedia file reader: the header chunks, the
-// stream headers, the picture-size probe, every packet of every data chunk
-// and the walk over each video packet's sub-packets as the output pin
-// re-frames them. Run by hand, for example:
+// stream headers, the picture-size probe, every packet of every data chunk (damage
+// passed over as the demux loop does it) and the walk over each video packet's
+// sub-packets as the output pin re-frames them. Run by hand, for example:
 //   build/fuzz/fuzz/realmedia_fuzz -max_total_time=300 tests/data/*.rm
 #include <vector>
 
@@ -26,7 +26,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       for (const RMDataChunk& dc : file.m_dcs) {
         file.Seek(dc.pos);
         RMMediaPacketHeader h;
-        for (DWORD i = 0; i < dc.nPackets && file.Read(h) == S_OK; i++) {
+        // As the demux loop walks: damage is passed over to the next packet
+        // that the file's structure confirms.
+        for (DWORD i = 0; i < dc.nPackets; i++) {
+          LONGLONG pos = file.GetPos();
+          if (!file.PacketAt(pos, dc.end, false)) {
+            pos = file.FindPacket(pos + 1, dc.end);
+            if (pos < 0) break;
+            if (pos >= dc.end) __builtin_trap();
+          }
+          file.Seek(pos);
+          if (file.Read(h) != S_OK) break;
           const BYTE* p = h.pData.data();
           size_t left = h.pData.size();
           while (left > 0) {
