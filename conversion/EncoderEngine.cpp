@@ -890,10 +890,12 @@ HRESULT CEncoderEngine::WritePlanarPicture(const uint8_t* data) {
   const int chromaStride = m_nStride / 2;
   const uint8_t* first = data + static_cast<ptrdiff_t>(m_nStride) * m_nInHeight;
   const uint8_t* second = first + static_cast<ptrdiff_t>(chromaStride) * (m_nInHeight / 2);
-  const uint8_t* src[3] = {data + static_cast<ptrdiff_t>(m_nCropTop) * m_nStride + m_nCropLeft,
-                           m_bSwapChroma ? second : first, m_bSwapChroma ? first : second};
+  // The scaler reads four planes' pointers and pitches whatever the format:
+  // the fourth is given as none rather than left to what the stack holds.
+  const uint8_t* src[4] = {data + static_cast<ptrdiff_t>(m_nCropTop) * m_nStride + m_nCropLeft,
+                           m_bSwapChroma ? second : first, m_bSwapChroma ? first : second, nullptr};
   for (int p = 1; p < 3; ++p) src[p] += static_cast<ptrdiff_t>(m_nCropTop / 2) * chromaStride + m_nCropLeft / 2;
-  const int strides[3] = {m_nStride, chromaStride, chromaStride};
+  const int strides[4] = {m_nStride, chromaStride, chromaStride, 0};
   m_pVideoFrame = WritableVideoFrame();
   if (!m_pVideoFrame) return Fail(E_OUTOFMEMORY, "Alloc buffer for color space converting failed");
   uint8_t* dst[4] = {};
@@ -991,8 +993,8 @@ HRESULT CEncoderEngine::WritePacket(const MuxSample& sample) {
     if (m_bYuvPath) {
       if (FAILED(ConvertToYuv(src, stride, srcH, dst))) return Fail(E_FAIL, "error padding picture\n");
     } else {
-      const uint8_t* srcPlanes[1] = {src};
-      const int srcStrides[1] = {stride};
+      const uint8_t* srcPlanes[4] = {src, nullptr, nullptr, nullptr};
+      const int srcStrides[4] = {stride, 0, 0, 0};
       if (sws_scale(m_pSws, srcPlanes, srcStrides, 0, srcH, dst, m_pVideoFrame->linesize) <= 0)
         return Fail(E_FAIL, "error padding picture\n");
     }
