@@ -475,6 +475,34 @@ TEST(FailureTexts, UnusableSourcesAndTargetsSayWhy) {
   EXPECT_FALSE(fs::exists(dir + "/a.mpg"));
 }
 
+// A source without picture, or whose sound set-up is damaged, fails with a
+// text that says so, naming the format as such.
+TEST(FailureTexts, SourcesWithoutPictureOrWithDamagedSoundSayWhat) {
+  // sync.mkv with the Vorbis set-up packets (its second track's codec data)
+  // overwritten.
+  std::ifstream in(DataFile("sync.mkv"), std::ios::binary);
+  std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_GT(bytes.size(), 600u);
+  std::fill(bytes.begin() + 470, bytes.begin() + 560, char(0x5A));
+  const std::string damaged = OutDir() + "/damaged-vorbis.mkv";
+  std::ofstream(damaged, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  const struct {
+    std::string source;
+    HRESULT hr;
+    std::string text;
+  } cases[] = {
+      {DataFile("vorbis.ogg"), E_FAIL, "No Video Stream"},
+      {damaged, VFW_E_NO_DECOMPRESSOR, "The sound stream of the source (Vorbis) could not be decoded\n"},
+  };
+  for (const auto& c : cases) {
+    auto conv = NewConverter();  // no output size: the source's would be kept
+    conv->SetEncoderParams("libx264", 384, "aac", 64, 44100, 2);
+    g_strConvertError.clear();
+    EXPECT_EQ(c.hr, conv->BuildMP4Graph(c.source, Target("said.mp4"), 4)) << c.source;
+    EXPECT_EQ(0u, g_strConvertError.find(c.text)) << g_strConvertError;
+  }
+}
+
 // A target that cannot be opened when the run begins fails the run with the
 // engine's own text (a writable-looking folder that takes no files).
 TEST(FailureTexts, TargetThatCannotBeOpenedAbortsWithTheEnginesText) {
