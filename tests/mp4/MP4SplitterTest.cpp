@@ -5,6 +5,7 @@
 // faults it must survive.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <random>
 
@@ -517,6 +518,50 @@ TEST(MP4Splitter, UncompressedSoundComesInRunsOf1200Frames) {
     EXPECT_EQ(s.back().data.size(), (c.frames - 1 - (c.frames - 1) / 1200 * 1200 + 1) * c.frame);
     EXPECT_EQ(s.back().stop, static_cast<REFERENCE_TIME>(c.frames) * 1250);  // 8000 frames a second
     CompareOutput(s, *ref.ById(c.track));
+  }
+}
+
+// Damaged tables of a track: a composition offset, an edit, or a chunk
+// placed outside the file. Times stay within the track, the samples not
+// touched all come out, and the log tells what was mended.
+TEST(MP4Splitter, DamagedTimesAndPlacesAreMended) {
+  const Bytes original = LoadSample("sync-edit.mp4");
+  const auto at = [&](const char* type) {
+    return static_cast<size_t>(std::search(original.begin(), original.end(), type, type + 4) - original.begin());
+  };
+  Graph whole(TestDataPath("sync-edit.mp4"));
+  ASSERT_EQ(whole.loaded, S_OK);
+  whole.RunToEnd();
+  const size_t count = whole.sinks[0]->Samples().size();
+  const struct {
+    const char* what;
+    size_t offset;  // of the byte written over
+    BYTE value;
+    const char* told;
+  } cases[] = {
+      // The eleventh composition offset becomes 0x40000000 and more.
+      {"composition offset", at("ctts") + 97, 0x40, "composition times far outside the track"},
+      // The first edit starts the media 2^31 units in.
+      {"edit", at("elst") + 16, 0x7F, "an edit far outside the movie was ignored"},
+      // The fifth chunk lies 4 GB on.
+      {"chunk offset", at("stco") + 28, 0xFF, "samples placed outside the file were skipped"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes damaged = original;
+    damaged[c.offset] = c.value;
+    Graph g(WriteTestFile("damaged-table.mp4", damaged));
+    ASSERT_EQ(g.loaded, S_OK);
+    g.RunToEnd();
+    const auto samples = g.sinks[0]->Samples();
+    EXPECT_GE(samples.size() + 3, count);
+    for (const auto& r : samples) {
+      EXPECT_GE(r.start, -10000000);
+      EXPECT_LE(r.start, 40000000);
+    }
+    std::string report;
+    CComQIPtr<IDamageReport>(g.hold)->GetDamageReport(report);
+    EXPECT_NE(report.find(c.told), std::string::npos) << report;
   }
 }
 
