@@ -147,6 +147,17 @@ case_damage_realmedia() {
   zeroed "$src" "$WORK/zeroed.rm" $((mid + 7)) 3000
   damage_row rm-zeroed "$src" "$WORK/zeroed.rm" 256 "$((mid + 7)):$((mid + 3007))" "$DAMAGED" \
     --set m_fDuration=3 --set m_dSourceFrameRate=25
+  # Damage from the middle to the end: nothing after it reads, and the job
+  # fails saying so rather than ending done with half the source.
+  zeroed "$src" "$WORK/tail.rm" $((mid + 7)) $(($(stat -c %s "$src") - mid - 7))
+  "$BIN" --type 8 --source "$WORK/tail.rm" --target "$WORK/tail.mp4" --timeout 120 --set m_nSourceFormat=256 \
+    --set m_nWidth=160 --set m_nHeight=120 --set m_nVideoCodec=2 --set m_nSampleRate=44100 --set m_fDuration=3 \
+    >"$WORK/run.log" 2>&1
+  cat "$WORK/run.log"
+  no_sanitizer_report
+  grep -qx "job result: failed" "$WORK/run.log" || fail "tail.rm: a job with half its source unreadable ended done"
+  grep -q "damaged from byte [0-9]* on: nothing after it could be read" "$WORK/run.log" ||
+    fail "tail.rm: the run log does not say that nothing after the damage could be read"
 }
 
 case_damage_roq() {
