@@ -385,7 +385,7 @@ HRESULT CMP4SplitterFilter::DeliverSample(TrackPosition& tp, CBaseSplitterOutput
     }
     return DeliverSoundRun(tp, 1, n);
   }
-  if (mt.subtype == FourCCGuid(MAKEFOURCC('t', 'w', 'o', 's')) || mt.subtype == FourCCGuid(MAKEFOURCC('s', 'o', 'w', 't'))) {
+  if (IsUncompressedSound(mt)) {
     // Uncompressed sound with a sample per sound frame: 1200 frames a
     // packet rather than a packet of a few bytes for each.
     return DeliverSoundRun(tp, s.GetSize(), 1200 * s.GetSize());

@@ -495,6 +495,8 @@ TEST(MP4Splitter, UncompressedSoundComesInRunsOf1200Frames) {
       // 16-bit mono with a 2-byte sample per frame (the sound alone: its
       // picture track has a pin too).
       {Variant("twos.mov", "mov-mjpeg-pcm.mov", "-vn -c:a copy -fflags +bitexact -f mov"), 2, 1},
+      // Little-endian 24-bit ('in24' whose 'enda' says so), as wave PCM.
+      {Variant("in24le.mov", "mov-mjpeg-pcm.mov", "-vn -c:a pcm_s24le -fflags +bitexact -f mov"), 3, 1},
       // 16-bit stereo whose sample size of 1 stands for one sound frame.
       {TestDataPath("mov-twos-size1.mov"), 4, 1, 16000},
       {TestDataPath("mov-sowt-size1.mov"), 4, 1, 16000},
