@@ -126,6 +126,15 @@ write_outside_sample() {
       ffmpeg -nostdin -v error -y -f lavfi -i "$tone:s=48000" "$WORK/tone.wav"
       gst-launch-1.0 -q "${pictures[@]}" ! jpegenc ! qtmux name=m ! filesink location="$out" \
         filesrc location="$WORK/tone.wav" ! wavparse ! audioconvert ! "audio/x-raw,format=${name#gst-}" ! m. ;;
+    # H.264 in FLV: the x264 tool's (no sound), GStreamer's with AAC.
+    x264.flv)
+      "${ff[@]}" -f yuv4mpegpipe -pix_fmt yuv420p "$WORK/pictures.y4m"
+      x264 --quiet --preset ultrafast -o "$out" "$WORK/pictures.y4m" 2>/dev/null ;;
+    gst-h264-aac.flv)
+      gst-launch-1.0 -q "${pictures[@]}" ! x264enc ! h264parse ! flvmux name=m ! filesink location="$out" \
+        audiotestsrc num-buffers=43 ! audio/x-raw,rate=44100,channels=2 ! avenc_aac ! aacparse ! m. ;;
+    # The FLV header alone: no tag of any stream.
+    empty.flv) printf 'FLV\001\005\000\000\000\011\000\000\000\000' >"$out" ;;
   esac
 }
 
@@ -143,13 +152,16 @@ ff-s24le-96k.mov|524288|done
 ff-s24be-96k.mov|524288|done
 gst-S24LE.mov|524288|done
 gst-S32LE.mov|524288|done
-gst-S24BE.mov|524288|done"
-  local name bit want src out
+gst-S24BE.mov|524288|done
+x264.flv|1048576|(FLV video codec 7) could not be decoded
+gst-h264-aac.flv|1048576|(FLV video codec 7) could not be decoded;(FLV sound format 10) could not be decoded
+empty.flv|1048576|The FLV file holds no picture or sound stream."
+  local name bit want src out text texts
   while IFS='|' read -r name bit want; do
     [ -n "$name" ] || continue
     echo "=== $name"
     src=$WORK/$name
-    out=$WORK/${name%.*}.mp4
+    out=$WORK/${name%.*}-converted.mp4
     write_outside_sample "$name"
     [ -s "$src" ] || { fail "$name: the sample could not be written"; continue; }
     stream_job "$src" "$bit" "$out" 0
@@ -161,7 +173,10 @@ gst-S24BE.mov|524288|done"
       expect_tones "$out"
     else
       grep -qx "job result: failed" "$WORK/run.log" || fail "$name: the job did not fail"
-      grep -qF "$want" "$WORK/run.log" || fail "$name: the failure does not say '$want'"
+      IFS=';' read -ra texts <<<"$want"
+      for text in "${texts[@]}"; do
+        grep -qF "$text" "$WORK/run.log" || fail "$name: the failure does not say '$text'"
+      done
       [ ! -e "$out" ] || fail "$name: a target was left at $out"
     fi
   done <<<"$rows"
