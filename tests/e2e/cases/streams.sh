@@ -135,6 +135,13 @@ write_outside_sample() {
         audiotestsrc num-buffers=43 ! audio/x-raw,rate=44100,channels=2 ! avenc_aac ! aacparse ! m. ;;
     # The FLV header alone: no tag of any stream.
     empty.flv) printf 'FLV\001\005\000\000\000\011\000\000\000\000' >"$out" ;;
+    # Movie fragments: an empty movie header (ffmpeg, GStreamer), and one
+    # that lists only the samples before the first fragment.
+    ff-frag.mp4) "${ff[@]}" -c:v libx264 -movflags frag_keyframe+empty_moov "$out" ;;
+    ff-frag-moov.mp4) "${ff[@]}" -c:v libx264 -g 10 -movflags frag_keyframe "$out" ;;
+    gst-frag.mp4)
+      gst-launch-1.0 -q "${pictures[@]}" ! x264enc key-int-max=10 ! h264parse ! mp4mux fragment-duration=400 \
+        ! filesink location="$out" ;;
   esac
 }
 
@@ -155,7 +162,10 @@ gst-S32LE.mov|524288|done
 gst-S24BE.mov|524288|done
 x264.flv|1048576|(FLV video codec 7) could not be decoded
 gst-h264-aac.flv|1048576|(FLV video codec 7) could not be decoded;(FLV sound format 10) could not be decoded
-empty.flv|1048576|The FLV file holds no picture or sound stream."
+empty.flv|1048576|The FLV file holds no picture or sound stream.
+ff-frag.mp4|524288|The file is a fragmented MP4 (movie fragments)
+ff-frag-moov.mp4|524288|The file is a fragmented MP4 (movie fragments)
+gst-frag.mp4|524288|The file is a fragmented MP4 (movie fragments)"
   local name bit want src out text texts
   while IFS='|' read -r name bit want; do
     [ -n "$name" ] || continue
