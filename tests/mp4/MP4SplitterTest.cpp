@@ -61,6 +61,18 @@ TEST(MP4Splitter, PinsTypesAndNames) {
       // Any entry of a picture track gets the generic FourCC types ("jpeg").
       {TestDataPath("mov-mjpeg-pcm.mov"), {L"VideoHandler", L"SoundHandler"}, {{Fcc("jpeg"), Fcc("JPEG")}, {Fcc("twos")}}},
       {TestDataPath("mov-ima4.mov"), {L"SoundHandler"}, {{Fcc("ima4")}}},
+      // Uncompressed sound under a type that says its layout: little-endian
+      // 'fl32' (its 'enda'), 'lpcm' by its flags, signed bytes ('sowt').
+      {Variant("fl32le.mov", "mov-mjpeg-pcm.mov", "-vn -c:a pcm_f32le -fflags +bitexact -f mov"),
+       {L"SoundHandler"},
+       {{MEDIASUBTYPE_IEEE_FLOAT}}},
+      {Variant("lpcm-le.mov", "mov-mjpeg-pcm.mov", "-vn -ar 96000 -c:a pcm_s24le -fflags +bitexact -f mov"),
+       {L"SoundHandler"},
+       {{MEDIASUBTYPE_PCM}}},
+      {Variant("lpcm-be.mov", "mov-mjpeg-pcm.mov", "-vn -ar 96000 -c:a pcm_s16be -fflags +bitexact -f mov"),
+       {L"SoundHandler"},
+       {{Fcc("twos")}}},
+      {Variant("s8.mov", "mov-mjpeg-pcm.mov", "-vn -c:a pcm_s8 -fflags +bitexact -f mov"), {L"SoundHandler"}, {{Fcc("twos")}}},
       {TestDataPath("mp4-text-chapters.mp4"),
        {L"VideoHandler", L"SoundHandler", L"SubtitleHandler", L"SubtitleHandler (plain text)", L"SubtitleHandler",
         L"SubtitleHandler (plain text)"},
