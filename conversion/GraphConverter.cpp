@@ -1101,9 +1101,14 @@ HRESULT CGraphConverter::Build(const std::string& source, const std::string& tar
 
     hr = RenderSourceAndCollectPins(src, video, audio);
     if (FAILED(hr) && g_strConvertError.empty()) {
-      // Streams that no decoder takes, each by its name.
+      // Streams that no decoder takes, each by its name (with the note a
+      // stream without a decoder gets).
       const std::string undecoded = UndecodedVideoText(src) + UndecodedSoundText(src);
-      if (!undecoded.empty()) return Refuse(VFW_E_NO_DECOMPRESSOR, undecoded);
+      if (!undecoded.empty()) {
+        hr = Refuse(VFW_E_NO_DECOMPRESSOR, undecoded);
+        if (format & ffdshowFormats) g_strConvertError += kFfdshowNote;
+        return hr;
+      }
       g_strConvertError = unreadable();
     }
     if (FAILED(hr)) return hr;
