@@ -772,6 +772,28 @@ HRESULT CEncoderEngine::EncodeVideoFrame(AVFrame* frame) {
   return WriteEncoded(m_pVideoCtx, m_pVideoStream, true, nullptr);
 }
 
+HRESULT CEncoderEngine::EncodePicture(AVFrame* frame) {
+  frame->pts = m_nVideoFrames++;
+  ++m_nRunFrames;
+  HRESULT hr = EncodeVideoFrame(frame);
+  if (FAILED(hr)) return hr;
+  // Held by reference: the frame's buffers are not written again while the
+  // picture may still be repeated.
+  if (frame == m_pLastPicture) return hr;
+  if (!m_pLastPicture) m_pLastPicture = av_frame_alloc();
+  if (m_pLastPicture) {
+    av_frame_unref(m_pLastPicture);
+    if (av_frame_ref(m_pLastPicture, frame) < 0) av_frame_unref(m_pLastPicture);
+  }
+  return hr;
+}
+
+HRESULT CEncoderEngine::RepeatLastPicture() {
+  // Before the first picture there is nothing to show again.
+  if (!m_pLastPicture || !m_pLastPicture->buf[0]) return S_OK;
+  return EncodePicture(m_pLastPicture);
+}
+
 HRESULT CEncoderEngine::EncodeAudioFrame(AVFrame* frame) {
   if (avcodec_send_frame(m_pAudioCtx, frame) < 0) return S_OK;
   return WriteEncoded(m_pAudioCtx, m_pAudioStream, false, nullptr);
@@ -879,9 +901,7 @@ HRESULT CEncoderEngine::ConvertToYuv(const uint8_t* src, int stride, int srcH, u
 
 HRESULT CEncoderEngine::EncodeInnerPicture() {
   if (m_pSws && m_nPadRight > 0) BlackRightBar(m_pVideoFrame);
-  m_pVideoFrame->pts = m_nVideoFrames++;
-  ++m_nRunFrames;
-  return EncodeVideoFrame(m_pVideoFrame);
+  return EncodePicture(m_pVideoFrame);
 }
 
 HRESULT CEncoderEngine::WritePlanarPicture(const uint8_t* data) {
@@ -942,9 +962,7 @@ HRESULT CEncoderEngine::EncodeStorage(std::vector<BYTE>&& storage) {
   frame->data[2] = m_bSwapChroma ? first : second;
   frame->linesize[0] = m_nStride;
   frame->linesize[1] = frame->linesize[2] = chromaStride;
-  frame->pts = m_nVideoFrames++;
-  ++m_nRunFrames;
-  HRESULT hr = EncodeVideoFrame(frame);
+  HRESULT hr = EncodePicture(frame);
   av_frame_free(&frame);
   return hr;
 }
@@ -963,6 +981,10 @@ HRESULT CEncoderEngine::WritePacket(const MuxSample& sample) {
   if (!m_pFormatCtx || !m_bHeaderWritten) return Fail(E_UNEXPECTED, "Output is not open\n");
   if (sample.m_bVideo) {
     if (!m_pVideoCtx) return S_OK;
+    if (sample.m_data.empty()) {
+      HRESULT hr = RepeatLastPicture();
+      return FAILED(hr) ? hr : AddSilenceIfBehind();
+    }
     const size_t need = static_cast<size_t>(m_nStride) * m_nInHeight * (m_bPlanarInput ? 3 : 2) / 2;
     // A short sample would be read past its end: drop it.
     if (sample.m_data.size() < need || need == 0) {
@@ -1182,6 +1204,7 @@ void CEncoderEngine::ReleaseOutput() {
   for (AVFrame* frame : m_spareFrames) av_frame_free(&frame);
   m_spareFrames.clear();
   m_pVideoFrame = nullptr;
+  av_frame_free(&m_pLastPicture);
   av_frame_free(&m_pSourceYuv);
   av_frame_free(&m_pScaled);
   m_pHelper.reset();

@@ -66,6 +66,8 @@ class CEncoderEngine {
   HRESULT OpenByName(const std::string& name);
 
   HRESULT WriteHeader();
+  // A video record without data shows the picture before it once more
+  // (the frame-rate changer's repeat, an AVI's empty chunk).
   HRESULT WritePacket(const MuxSample& sample);
   // The same for a record the caller is done with: a 4:2:0 picture that
   // needs no scaling, cropping or bars goes to the encoder in the record's
@@ -144,6 +146,9 @@ class CEncoderEngine {
   HRESULT EncodeInnerPicture();
   HRESULT ConvertToYuv(const uint8_t* src, int stride, int srcH, uint8_t* const dst[4]);
   HRESULT EncodeVideoFrame(AVFrame* frame);
+  // Encodes a picture of the stream and keeps it for repeats.
+  HRESULT EncodePicture(AVFrame* frame);
+  HRESULT RepeatLastPicture();
   HRESULT EncodeAudioBytes(const BYTE* data, size_t bytes);
   HRESULT EncodeAudioFrame(AVFrame* frame);
   HRESULT WriteEncoded(AVCodecContext* ctx, AVStream* st, bool video, bool* wrote);
@@ -231,6 +236,8 @@ class CEncoderEngine {
   AVCodecContext* m_pVideoCtx = nullptr;
   AVCodecContext* m_pAudioCtx = nullptr;
   AVFrame* m_pVideoFrame = nullptr;  // the frame being filled, one of m_spareFrames
+  // A reference to the last picture encoded, shown again for a repeat.
+  AVFrame* m_pLastPicture = nullptr;
   std::vector<AVFrame*> m_spareFrames;
   static constexpr size_t kMaxSpareFrames = 32;
   AVFrame* m_pAudioFrame = nullptr;

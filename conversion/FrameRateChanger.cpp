@@ -293,6 +293,27 @@ HRESULT CFrameRateChanger::EndOfStream() {
 // ---------------------------------------------------------------------------
 // Streaming
 
+HRESULT CFrameRateChanger::DeliverRepeats(IMediaSample* like, LONGLONG count) {
+  HRESULT hr = S_OK;
+  for (LONGLONG i = 0; i < count && hr == S_OK; ++i) {
+    IMediaSample* out = nullptr;
+    hr = InitializeOutputSample(like, &out);
+    if (FAILED(hr)) return hr;
+    out->SetActualDataLength(0);
+    out->SetSyncPoint(FALSE);
+    out->SetDiscontinuity(FALSE);
+    REFERENCE_TIME start = FrameStart(m_nFramesOut), stop = FrameStart(m_nFramesOut + 1);
+    out->SetTime(&start, &stop);
+    out->SetMediaTime(&start, &stop);
+    // The pictures of a series due meanwhile are taken from the frame at hand.
+    if (m_nImageMode != kNoImages) hr = WriteImage(like, stop);
+    if (SUCCEEDED(hr)) hr = Deliver(out);
+    ++m_nFramesOut;
+    out->Release();
+  }
+  return hr;
+}
+
 REFERENCE_TIME CFrameRateChanger::KeptStop(REFERENCE_TIME start, REFERENCE_TIME stop) {
   if (m_nFramesIn > 0 && start > m_rtLastInputStart) {
     const REFERENCE_TIME step = start - m_rtLastInputStart;
@@ -334,7 +355,7 @@ REFERENCE_TIME CFrameRateChanger::FrameStart(LONGLONG n) const {
   return Saturate(static_cast<__int128>(n) * m_nRateDen * kUnitsPerSecond / m_nRateNum);
 }
 
-HRESULT CFrameRateChanger::CopySample(IMediaSample* in, bool carryType, IMediaSample** ppOut) {
+HRESULT CFrameRateChanger::CopySample(IMediaSample* in, IMediaSample** ppOut) {
   *ppOut = nullptr;
   IMediaSample* out = nullptr;
   HRESULT hr = InitializeOutputSample(in, &out);
@@ -359,19 +380,17 @@ HRESULT CFrameRateChanger::CopySample(IMediaSample* in, bool carryType, IMediaSa
   out->SetActualDataLength(length);
   out->SetMediaTime(nullptr, nullptr);
 
-  if (carryType) {
-    AM_SAMPLE2_PROPERTIES* props = m_pInput->SampleProps();
-    if (m_bOutputTypePending) {
-      out->SetMediaType(&m_mtPendingOutput);
-    } else if ((props->dwSampleFlags & AM_SAMPLE_TYPECHANGED) && props->pMediaType) {
-      // The output speaks VideoInfo for a VideoInfo2 input; a changed
-      // format goes downstream in the form the connection uses.
-      CMediaType changed;
-      if (props->pMediaType->formattype == FORMAT_VideoInfo2) {
-        if (SUCCEEDED(VideoInfoForm(*props->pMediaType, &changed))) out->SetMediaType(&changed);
-      } else {
-        out->SetMediaType(props->pMediaType);
-      }
+  AM_SAMPLE2_PROPERTIES* props = m_pInput->SampleProps();
+  if (m_bOutputTypePending) {
+    out->SetMediaType(&m_mtPendingOutput);
+  } else if ((props->dwSampleFlags & AM_SAMPLE_TYPECHANGED) && props->pMediaType) {
+    // The output speaks VideoInfo for a VideoInfo2 input; a changed
+    // format goes downstream in the form the connection uses.
+    CMediaType changed;
+    if (props->pMediaType->formattype == FORMAT_VideoInfo2) {
+      if (SUCCEEDED(VideoInfoForm(*props->pMediaType, &changed))) out->SetMediaType(&changed);
+    } else {
+      out->SetMediaType(props->pMediaType);
     }
   }
   return S_OK;
@@ -420,15 +439,16 @@ HRESULT CFrameRateChanger::Receive(IMediaSample* sample) {
     out->SetMediaTime(nullptr, nullptr);
     hr = S_OK;
   } else {
-    hr = CopySample(sample, true, &out);
+    hr = CopySample(sample, &out);
     if (FAILED(hr)) return hr;
   }
   const bool copied = hr == S_OK;
 
   if (start == 0) m_nImageIndex = 0;
 
-  // How many output frames this input frame stands for beyond the next
-  // one: negative drops it, positive fills a gap behind it.
+  // The output frame this input frame is shown from, and how many more it
+  // stands for: negative drops it, positive fills the time it lasts.
+  LONGLONG first = m_nFramesOut;
   LONGLONG extra = 0;
   const bool rate = RateActive();
   if (!rate) {
@@ -449,7 +469,13 @@ HRESULT CFrameRateChanger::Receive(IMediaSample* sample) {
     // Output frame m has its middle by `until` when (2m + 1) unit <= 2 num until.
     const __int128 twice = 2 * static_cast<__int128>(m_nRateNum) * until - unit;
     const __int128 reached = twice < 0 ? 0 : twice / (2 * unit) + 1;
-    extra = Saturate(reached - m_nFramesOut - 1);
+    // A frame that comes after a gap keeps its own time: it starts on the
+    // first output frame whose middle it reaches, and the output frames of
+    // the gap show the picture before it. (The first frame is shown from
+    // the start, standing in for the picture that is not there yet.)
+    const __int128 from = 2 * static_cast<__int128>(m_nRateNum) * (start - kRoundingSlack) - unit;
+    if (m_nFramesOut > 0 && from > 0) first = std::max(first, Saturate((from + 2 * unit - 1) / (2 * unit)));
+    extra = Saturate(reached - first - 1);
   }
   ++m_nFramesIn;
 
@@ -467,6 +493,11 @@ HRESULT CFrameRateChanger::Receive(IMediaSample* sample) {
     out->Release();
     return hr;
   }
+  hr = DeliverRepeats(sample, first - m_nFramesOut);
+  if (hr != S_OK) {
+    out->Release();
+    return hr;
+  }
   start = FrameStart(m_nFramesOut);
   stop = FrameStart(m_nFramesOut + 1);
   if (extra < 0) {
@@ -478,16 +509,7 @@ HRESULT CFrameRateChanger::Receive(IMediaSample* sample) {
   hr = StampAndDeliver(out, start, stop);
   out->Release();
   // Repeats stop at the first failure: downstream stopped or flushing.
-  for (LONGLONG i = 0; i < extra && hr == S_OK; ++i) {
-    HRESULT copy = CopySample(sample, false, &out);
-    if (copy != S_OK) {
-      if (out) out->Release();
-      return FAILED(copy) ? copy : hr;
-    }
-    hr = StampAndDeliver(out, FrameStart(m_nFramesOut), FrameStart(m_nFramesOut + 1));
-    out->Release();
-  }
-  return hr;
+  return hr == S_OK ? DeliverRepeats(sample, extra) : hr;
 }
 
 // ---------------------------------------------------------------------------

@@ -1,7 +1,9 @@
 // "Veyl Frame Changer": turns decoded video into a sequence at a fixed frame
 // rate. Frames that come too early are dropped, gaps are filled by repeating
 // frames, and every output frame is stamped anew (frame n starts at n frame
-// durations from the start of streaming). The picture data passes unchanged.
+// durations from the start of streaming). The picture data passes unchanged;
+// a repeat goes out as an empty sample, which the sinks read as the picture
+// before it shown once more (as an AVI's empty chunk is).
 //
 // Beside that it can write JPEG pictures of the frames it delivers: one
 // thumbnail at a given time (mode 1) or a numbered series "img_%d.jpg" at a
@@ -72,6 +74,8 @@ class CFrameRateChanger : public CTransformFilter {
   HRESULT FailRun(HRESULT hr, const std::string& text);
 
   bool RateActive() const { return m_nRateNum != 0 && m_nRateDen != 0; }
+  // Empty samples on the next output frames: the picture before, again.
+  HRESULT DeliverRepeats(IMediaSample* like, LONGLONG count);
   // Start of output frame n, exact in integer arithmetic so that repeated
   // frames and long runs stay on the same grid.
   REFERENCE_TIME FrameStart(LONGLONG n) const;
@@ -81,9 +85,9 @@ class CFrameRateChanger : public CTransformFilter {
   REFERENCE_TIME ShownUntil(REFERENCE_TIME start, REFERENCE_TIME stop);
   // The input type's frame duration, 0 when it names none.
   REFERENCE_TIME TypedFrameTime() const;
-  // A new output sample with the input's data; S_FALSE (and a sample that
-  // must not be delivered) when the data does not fit.
-  HRESULT CopySample(IMediaSample* in, bool carryType, IMediaSample** out);
+  // A new output sample with the input's data and its new format; S_FALSE
+  // (and a sample that must not be delivered) when the data does not fit.
+  HRESULT CopySample(IMediaSample* in, IMediaSample** out);
   HRESULT StampAndDeliver(IMediaSample* out, REFERENCE_TIME start, REFERENCE_TIME stop);
   HRESULT Deliver(IMediaSample* out);
   // A failure when a picture of the series could not be written (the run
@@ -118,4 +122,5 @@ class CFrameRateChanger : public CTransformFilter {
   int m_nImagesWritten = 0;
   mutable std::mutex m_errorLock;
   std::string m_strRunError;
+
 };

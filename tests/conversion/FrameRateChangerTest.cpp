@@ -223,6 +223,7 @@ class TestSinkPin : public CBaseInputPin {
  private:
   TestSink* m_sink;
   CMediaType m_current;
+  int m_lastId = -1;
 };
 
 class TestSink : public CBaseFilter {
@@ -270,6 +271,9 @@ STDMETHODIMP TestSinkPin::Receive(IMediaSample* sample) {
   const LONG stride = static_cast<LONG>(DibRowBytes(bih.biWidth, bih.biBitCount));
   d.id = -1;
   if (d.length >= stride + 4) std::memcpy(&d.id, p + stride, sizeof(d.id));
+  // An empty sample shows the picture before it again.
+  if (d.length == 0) d.id = m_lastId;
+  m_lastId = d.id;
   m_sink->Record(d);
   return S_OK;
 }

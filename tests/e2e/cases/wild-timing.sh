@@ -89,3 +89,23 @@ case_wild_timing_avi_start() {
     for kind in mp4 flv dvd; do wt_row "$WORK/$f.avi" 512 3 "$kind"; done
   done
 }
+
+# Frames without a packet: GStreamer's Theora encoder leaves the packets of
+# frames that repeat the one before empty (here every frame of the still
+# picture between the flashes), and an AVI gets empty chunks where frames
+# are missing (frames 37 and 61-62 of a 4 s source, each gap followed by a
+# flash of its own). The picture after each gap keeps its own time in every
+# target type.
+case_wild_timing_gaps() {
+  local m ogg=$WORK/theora.ogv avi=$WORK/empty-chunks.avi
+  m=$(wt_material 4 44100)
+  gst "$ogg" oggmux name=m ! filesink location="$ogg" filesrc location="$m.y4m" ! y4mdec ! videoconvert ! \
+    theoraenc ! m. filesrc location="$m.wav" ! wavparse ! audioconvert ! vorbisenc ! m.
+  for kind in avi wmv mpeg vcd ntsc 3gp psp ipod mp4 flv; do wt_row "$ogg" 4096 4 "$kind"; done
+  ffmpeg -nostdin -v error -y -f lavfi -i "color=c=black:size=160x120:rate=25:duration=4,format=yuv420p,\
+geq=lum='16+12*mod(X+N*3\,32)/32':cb=128:cr=128,drawbox=c=white:t=fill:enable=lt(mod(t\,1)\,0.12)+eq(n\,38)+eq(n\,63)" \
+    -f lavfi -i "aevalsrc=0.5*sin(2*PI*1000*t)*(lt(mod(t\,1)\,0.12)+between(t\,1.52\,1.56)+between(t\,2.52\,2.56)):c=stereo:s=44100:d=4" \
+    -vf "select='not(eq(n\,37)+between(n\,61\,62))'" -fps_mode passthrough -c:v mpeg4 -q:v 4 -c:a libmp3lame \
+    -b:a 96k "$avi" || fail "ffmpeg could not write $avi"
+  for kind in mp4 mpeg 3gp; do wt_row "$avi" 512 4 "$kind"; done
+}
