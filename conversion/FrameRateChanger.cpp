@@ -11,6 +11,8 @@
 
 #include "imagewriter/Picture.h"
 #include "imagewriter/PictureFormat.h"
+#include "platform/com/ComPtr.h"
+#include "platform/dshow/RefTime.h"
 #include "platform/win32/CodePage.h"
 #include "platform/win32/Gdi.h"
 
@@ -20,6 +22,24 @@ constexpr LONGLONG kUnitsPerSecond = 10000000;
 constexpr DWORD kJpegFormat = 3;
 // 0.1 ms: how far short of a frame boundary rounded time stamps may fall.
 constexpr REFERENCE_TIME kRoundingSlack = 1000;
+// How far past the source's end a frame may start before its time counts
+// as wild.
+constexpr REFERENCE_TIME kBeyondEnd = kUnitsPerSecond;
+
+// The source's length as the filter upstream gives it (through the pin,
+// else the filter), 0 when it gives none.
+REFERENCE_TIME UpstreamLength(IPin* peer) {
+  if (!peer) return 0;
+  CComPtr<IMediaSeeking> seeking;
+  peer->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&seeking));
+  PIN_INFO info{};
+  if (!seeking && SUCCEEDED(peer->QueryPinInfo(&info)) && info.pFilter) {
+    info.pFilter->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&seeking));
+    info.pFilter->Release();
+  }
+  LONGLONG length = 0;
+  return seeking && SUCCEEDED(seeking->GetDuration(&length)) && length > 0 ? length : 0;
+}
 
 REFERENCE_TIME Saturate(__int128 v) {
   if (v > INT64_MAX) return INT64_MAX;
@@ -251,6 +271,9 @@ HRESULT CFrameRateChanger::DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROP
 HRESULT CFrameRateChanger::StartStreaming() {
   m_nFramesIn = 0;
   m_nFramesOut = 0;
+  m_rtRebase = 0;
+  m_rtExpected = 0;
+  m_rtLength = UpstreamLength(m_pInput ? m_pInput->GetConnected() : nullptr);
   m_rtLastInputStart = 0;
   m_rtInputStep = 0;
   m_rtLastImageStop = 0;
@@ -261,12 +284,20 @@ HRESULT CFrameRateChanger::StartStreaming() {
   m_nImagesWritten = 0;
   std::lock_guard<std::mutex> g(m_errorLock);
   m_strRunError.clear();
+  m_strFirstJump.clear();
+  m_nJumps = 0;
   return S_OK;
 }
 
 std::string CFrameRateChanger::GetRunError() const {
   std::lock_guard<std::mutex> g(m_errorLock);
   return m_strRunError;
+}
+
+std::string CFrameRateChanger::GetRunNote() const {
+  std::lock_guard<std::mutex> g(m_errorLock);
+  if (m_nJumps <= 1) return m_strFirstJump;
+  return m_strFirstJump + "  (" + std::to_string(m_nJumps - 1) + " more jumps of the picture's time were taken out)\n";
 }
 
 HRESULT CFrameRateChanger::FailRun(HRESULT hr, const std::string& text) {
@@ -292,6 +323,33 @@ HRESULT CFrameRateChanger::EndOfStream() {
 
 // ---------------------------------------------------------------------------
 // Streaming
+
+void CFrameRateChanger::TakeOutJump(REFERENCE_TIME& start, REFERENCE_TIME& stop) {
+  start = std::max(AddRefTimes(start, m_rtRebase), INT64_MIN + 1);
+  stop = AddRefTimes(stop, m_rtRebase);
+  // A stop far behind its start is no frame length: the stream's own step
+  // stands in for it.
+  if (stop < start || stop > AddRefTimes(start, kJump)) stop = start;
+  const REFERENCE_TIME expected = m_nFramesIn > 0 ? m_rtExpected : 0;
+  const REFERENCE_TIME ahead = AddRefTimes(start, -expected);
+  // The first frame may start late, within the source; a later one may
+  // leave a gap of up to kJump.
+  const bool pastEnd = m_rtLength > 0 && start > AddRefTimes(m_rtLength, kBeyondEnd) && ahead > kBeyondEnd;
+  const bool jump = m_nFramesIn > 0 ? (ahead > kJump || ahead < -kJump) : (m_rtLength <= 0 && ahead > kJump);
+  if (!pastEnd && !jump) return;
+  m_rtRebase = AddRefTimes(m_rtRebase, AddRefTimes(expected, -start));
+  stop = AddRefTimes(expected, stop - start);
+  std::lock_guard<std::mutex> g(m_errorLock);
+  if (m_nJumps++ == 0) {
+    const std::string length = m_rtLength > 0 ? " (the source lasts " + RefTimeText(m_rtLength) + ")" : "";
+    m_strFirstJump = m_nFramesIn == 0 ? "The picture starts at " + RefTimeText(start) + length +
+                                            ": it is taken to start at " + RefTimeText(expected) + "\n"
+                                      : "The picture's time jumps from " + RefTimeText(expected) + " to " +
+                                            RefTimeText(start) + length + ": the frames from there go on at " +
+                                            RefTimeText(expected) + "\n";
+  }
+  start = expected;
+}
 
 HRESULT CFrameRateChanger::DeliverRepeats(IMediaSample* like, LONGLONG count) {
   HRESULT hr = S_OK;
@@ -426,6 +484,7 @@ HRESULT CFrameRateChanger::Receive(IMediaSample* sample) {
   HRESULT hr = sample->GetTime(&start, &stop);
   if (FAILED(hr)) return hr;
   if (hr == VFW_S_NO_STOP_TIME) stop = start;
+  TakeOutJump(start, stop);
 
   if ((props->dwSampleFlags & AM_SAMPLE_TYPECHANGED) && props->pMediaType) m_mtFrame = *props->pMediaType;
 
@@ -453,6 +512,7 @@ HRESULT CFrameRateChanger::Receive(IMediaSample* sample) {
   const bool rate = RateActive();
   if (!rate) {
     stop = KeptStop(start, stop);
+    m_rtExpected = stop;
     out->SetTime(&start, &stop);
   } else {
     // Each output frame shows the input frame current at its middle, so a
@@ -465,7 +525,8 @@ HRESULT CFrameRateChanger::Receive(IMediaSample* sample) {
     // of rates that 100 ns do not divide: splitters that add up a rounded
     // frame time fall a unit a frame short.
     const __int128 unit = static_cast<__int128>(m_nRateDen) * kUnitsPerSecond;
-    const __int128 until = static_cast<__int128>(ShownUntil(start, stop)) + kRoundingSlack;
+    m_rtExpected = ShownUntil(start, stop);
+    const __int128 until = static_cast<__int128>(m_rtExpected) + kRoundingSlack;
     // Output frame m has its middle by `until` when (2m + 1) unit <= 2 num until.
     const __int128 twice = 2 * static_cast<__int128>(m_nRateNum) * until - unit;
     const __int128 reached = twice < 0 ? 0 : twice / (2 * unit) + 1;

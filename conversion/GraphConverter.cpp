@@ -292,6 +292,10 @@ std::string CGraphConverter::GetRunError() const {
   return std::string();
 }
 
+std::string CGraphConverter::GetRunNote() const {
+  return m_pFrameChanger ? static_cast<CFrameRateChanger*>(m_pFrameChanger.p)->GetRunNote() : std::string();
+}
+
 bool CGraphConverter::IsFfdshowDecoderInstalled() {
   IBaseFilter* filter = nullptr;
   HRESULT hr = CoCreateInstance(CLSID_FfdshowVideoDecoder, nullptr, CLSCTX_ALL, IID_IBaseFilter,
