@@ -365,7 +365,10 @@ HRESULT CFrameRateChanger::DeliverRepeats(IMediaSample* like, LONGLONG count) {
     out->SetMediaTime(&start, &stop);
     // The pictures of a series due meanwhile are taken from the frame at hand.
     if (m_nImageMode != kNoImages) hr = WriteImage(like, stop);
+    // A new format still waits for the next frame that has a picture.
+    const bool typePending = m_bOutputTypePending;
     if (SUCCEEDED(hr)) hr = Deliver(out);
+    m_bOutputTypePending = typePending;
     ++m_nFramesOut;
     out->Release();
   }
@@ -487,22 +490,6 @@ HRESULT CFrameRateChanger::Receive(IMediaSample* sample) {
   TakeOutJump(start, stop);
 
   if ((props->dwSampleFlags & AM_SAMPLE_TYPECHANGED) && props->pMediaType) m_mtFrame = *props->pMediaType;
-
-  // A frame that brings no new format goes on as it came, only restamped;
-  // the repeats behind it are copies.
-  IMediaSample* out = nullptr;
-  const bool typeChanged = m_bOutputTypePending || (props->dwSampleFlags & AM_SAMPLE_TYPECHANGED);
-  if (!typeChanged && sample->GetActualDataLength() > 0) {
-    out = sample;
-    out->AddRef();
-    out->SetMediaTime(nullptr, nullptr);
-    hr = S_OK;
-  } else {
-    hr = CopySample(sample, &out);
-    if (FAILED(hr)) return hr;
-  }
-  const bool copied = hr == S_OK;
-
   if (start == 0) m_nImageIndex = 0;
 
   // The output frame this input frame is shown from, and how many more it
@@ -513,14 +500,12 @@ HRESULT CFrameRateChanger::Receive(IMediaSample* sample) {
   if (!rate) {
     stop = KeptStop(start, stop);
     m_rtExpected = stop;
-    out->SetTime(&start, &stop);
   } else {
     // Each output frame shows the input frame current at its middle, so a
     // change of picture lands on the output frame nearest to it: never more
     // than half an output frame off, whatever the two rates. This frame
-    // takes every output frame still to come whose middle lies before its
-    // stop (a gap before it is filled with it); one that stops before the
-    // next middle is not shown.
+    // takes every output frame still to come whose middle lies in its time;
+    // one that stops before the next middle is not shown.
     // A frame that ends right at a middle keeps it. The slack is for stamps
     // of rates that 100 ns do not divide: splitters that add up a rounded
     // frame time fall a unit a frame short.
@@ -540,7 +525,26 @@ HRESULT CFrameRateChanger::Receive(IMediaSample* sample) {
   }
   ++m_nFramesIn;
 
-  if (!copied) {
+  // The gap goes out before an output buffer is taken for this frame: the
+  // repeats need buffers of the same allocator, which may hold only one.
+  if (rate) {
+    hr = DeliverRepeats(sample, first - m_nFramesOut);
+    if (hr != S_OK) return hr;
+  }
+
+  // A frame that brings no new format goes on as it came, only restamped.
+  IMediaSample* out = nullptr;
+  const bool typeChanged = m_bOutputTypePending || (props->dwSampleFlags & AM_SAMPLE_TYPECHANGED);
+  if (!typeChanged && sample->GetActualDataLength() > 0) {
+    out = sample;
+    out->AddRef();
+    out->SetMediaTime(nullptr, nullptr);
+    hr = S_OK;
+  } else {
+    hr = CopySample(sample, &out);
+    if (FAILED(hr)) return hr;
+  }
+  if (hr != S_OK) {
     // Empty or oversized: nothing sound to deliver or to picture. The
     // stream goes on; a following frame fills the gap.
     out->Release();
@@ -548,14 +552,10 @@ HRESULT CFrameRateChanger::Receive(IMediaSample* sample) {
   }
   if (!rate) {
     // Frames and times pass as they came; only the pictures act.
+    out->SetTime(&start, &stop);
     hr = m_nImageMode != kNoImages ? WriteImage(out, stop) : S_OK;
     if (SUCCEEDED(hr)) hr = Deliver(out);
     ++m_nFramesOut;
-    out->Release();
-    return hr;
-  }
-  hr = DeliverRepeats(sample, first - m_nFramesOut);
-  if (hr != S_OK) {
     out->Release();
     return hr;
   }
