@@ -397,6 +397,8 @@ HRESULT CEncoderEngine::Open(int mode) {
   m_bCreatedFile = false;
   m_nVideoBytes = m_nAudioBytes = m_nHeaderBytes = 0;
   m_nVideoFrames = m_nAudioSamples = m_nAudioInSamples = 0;
+  // A new part learns its sound's clock from its first timed sound.
+  m_rtSoundBase = INT64_MIN;
   m_bLibraryReady = true;
 
   if (mode == ModeIndex) {
@@ -1033,6 +1035,7 @@ HRESULT CEncoderEngine::WritePacket(const MuxSample& sample) {
     AlignAudioStart(start > INT64_MIN + priming ? start - priming : start);
   }
   m_bAudioStartPending = false;
+  FollowSoundTime(sample);
   size_t skip = 0;
   if (m_nAudioSkipBytes > 0) {
     skip = static_cast<size_t>(std::min<int64_t>(m_nAudioSkipBytes, static_cast<int64_t>(sample.m_data.size())));
@@ -1041,6 +1044,32 @@ HRESULT CEncoderEngine::WritePacket(const MuxSample& sample) {
   if (skip < sample.m_data.size())
     EncodeAudioBytes(sample.m_data.data() + skip, AudioBytesWithinLength(sample.m_data.size() - skip));
   return S_OK;
+}
+
+void CEncoderEngine::FollowSoundTime(const MuxSample& sample) {
+  const int64_t frameBytes = 2 * static_cast<int64_t>(m_nInChannels);
+  if (frameBytes <= 0 || m_nInSampleRate <= 0) return;
+  const int64_t samples = static_cast<int64_t>(sample.m_data.size()) / frameBytes;
+  const bool timed = sample.m_dwFlags & MuxSample::TimeValid;
+  if (timed && (m_rtSoundBase == INT64_MIN || (sample.m_dwFlags & MuxSample::Discontinuity))) {
+    // Where the stream says it goes on after a break (a join, lost data):
+    // silence fills a gap, an overlap is cut, within bounds.
+    if (m_rtSoundBase != INT64_MIN) {
+      const REFERENCE_TIME off = sample.m_rtStart - (m_rtSoundBase + av_rescale(m_nSoundSamples, UNITS, m_nInSampleRate));
+      const int64_t bytes = av_rescale(off < 0 ? -off : off, m_nInSampleRate, UNITS) * frameBytes;
+      if (off > kSoundSlack && off <= kMaxSoundFill) {
+        const int64_t block = static_cast<int64_t>(m_silence.size()) / frameBytes * frameBytes;
+        for (int64_t left = bytes; left > 0 && block > 0; left -= block)
+          EncodeAudioBytes(m_silence.data(), AudioBytesWithinLength(static_cast<size_t>(std::min(left, block))));
+      } else if (off < -kSoundSlack && off >= -kMaxSoundFill) {
+        m_nAudioSkipBytes += bytes;
+      }
+    }
+    m_rtSoundBase = sample.m_rtStart;
+    m_nSoundSamples = samples;
+    return;
+  }
+  m_nSoundSamples += samples;
 }
 
 bool CEncoderEngine::PrimingCut() const {

@@ -153,6 +153,9 @@ class CEncoderEngine {
   HRESULT EncodeAudioFrame(AVFrame* frame);
   HRESULT WriteEncoded(AVCodecContext* ctx, AVStream* st, bool video, bool* wrote);
   HRESULT AddSilenceIfBehind();
+  // Keeps the sound's clock (the time its next input sample has) and, at a
+  // record marked discontinuous, moves the sound to where its time says.
+  void FollowSoundTime(const MuxSample& sample);
   // The bytes of an input sound block that lie within the set length.
   size_t AudioBytesWithinLength(size_t bytes);
   void PadAudioToLength();
@@ -269,4 +272,11 @@ class CEncoderEngine {
   // input bytes still to be cut from the front of the sound.
   bool m_bAudioStartPending = true;
   int64_t m_nAudioSkipBytes = 0;
+  // The sound's clock: the time of its last break and the input samples
+  // taken since. Breaks of less than kSoundSlack are let be; a break of
+  // more than kMaxSoundFill is no gap to fill.
+  REFERENCE_TIME m_rtSoundBase = INT64_MIN;
+  int64_t m_nSoundSamples = 0;
+  static constexpr REFERENCE_TIME kSoundSlack = 200000;
+  static constexpr REFERENCE_TIME kMaxSoundFill = 100000000;
 };

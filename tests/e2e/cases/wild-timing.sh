@@ -135,3 +135,28 @@ case_wild_timing_runaway() {
     grep -q "^1\. The picture starts at 1000:00:00.000" "$WORK/run.log" || fail "far-picture.wmv -> $kind: no log line of the jump"
   done
 }
+
+# wt_twice LINE: what sync-check.sh says of a clip, for the clip played
+# twice in a row.
+wt_twice() {
+  awk '{ printf "flashes %d beeps %d shift_ms %s,%s video_s %.3f audio_s %.3f\n", 2 * $2, 2 * $4, $6, $6, 2 * $8, 2 * $10 }' <<<"$1"
+}
+
+# Joins: two transport streams of GStreamer (MPEG-2 video and MP2, each
+# clip's clock from the same start, so the times step back at the join) and
+# two DVD program streams of mplex, each put after itself with cat. No frame
+# is lost and sound and picture stay together on both sides of the join.
+case_wild_timing_joins() {
+  local m ts=$WORK/clip.ts ps=$WORK/clip.mpg
+  m=$(wt_material 6 48000)
+  gst "$ts" mpegtsmux name=m ! filesink location="$ts" filesrc location="$m.y4m" ! y4mdec ! videoconvert ! \
+    mpeg2enc format=3 bitrate=400 ! mpegvideoparse ! m. filesrc location="$m.wav" ! wavparse ! audioconvert ! \
+    avenc_mp2 ! mpegaudioparse ! m.
+  cat "$ts" "$ts" >"$WORK/joined.ts"
+  for kind in mpeg ntsc 3gp psp mp4; do wt_row "$WORK/joined.ts" 16384 12 "$kind" "$(wt_twice "$("$WT_CHECK" "$ts")")"; done
+  ffmpeg -nostdin -v error -y -i "$m.y4m" -vf scale=720:576 -f yuv4mpegpipe "$WORK/dvd.y4m" &&
+    mpeg2enc -v 0 -f 8 -b 1500 -o "$WORK/dvd.m2v" <"$WORK/dvd.y4m" && mp2enc -v 0 -r 48000 -o "$WORK/dvd.mp2" <"$m.wav" &&
+    mplex -v 0 -f 8 -o "$ps" "$WORK/dvd.m2v" "$WORK/dvd.mp2" || fail "mjpegtools could not write $ps"
+  cat "$ps" "$ps" >"$WORK/joined.vob"
+  for kind in mp4 mpeg dvd; do wt_row "$WORK/joined.vob" 16384 12 "$kind" "$(wt_twice "$("$WT_CHECK" "$ps")")"; done
+}
