@@ -160,3 +160,22 @@ case_wild_timing_joins() {
   cat "$ps" "$ps" >"$WORK/joined.vob"
   for kind in mp4 mpeg dvd; do wt_row "$WORK/joined.vob" 16384 12 "$kind" "$(wt_twice "$("$WT_CHECK" "$ps")")"; done
 }
+
+# Damaged times: one byte changed in the composition offsets of an MP4 that
+# GStreamer wrote (x264 with B-frames, AAC) puts one picture near two hours.
+# The job ends with the source's length and sync, as the undamaged file has.
+case_wild_timing_damaged() {
+  local m mp4=$WORK/bframes.mp4 bad=$WORK/bframes-damaged.mp4
+  m=$(wt_material 5 48000)
+  gst "$mp4" mp4mux name=m ! filesink location="$mp4" filesrc location="$m.y4m" ! y4mdec ! videoconvert ! \
+    x264enc bitrate=300 bframes=2 key-int-max=25 ! h264parse ! m. filesrc location="$m.wav" ! wavparse ! \
+    audioconvert ! avenc_aac ! aacparse ! m.
+  # The top byte of the 41st composition offset.
+  python3 -c "
+import sys
+d = bytearray(open(sys.argv[1], 'rb').read())
+i = d.find(b'ctts')
+d[i + 12 + 8 * 40 + 4] = 1
+open(sys.argv[2], 'wb').write(d)" "$mp4" "$bad" || fail "could not damage $mp4"
+  for kind in mp4 avi; do wt_row "$bad" 524288 5 "$kind" "$("$WT_CHECK" "$mp4")"; done
+}
