@@ -100,11 +100,11 @@ bool CMpegSplitterFilter::DemuxInit() {
   return true;
 }
 
-HRESULT CMpegSplitterFilter::DeliverReady(CMpegJoin::Ready& ready) {
+HRESULT CMpegSplitterFilter::DeliverReady() {
   HRESULT hr = S_OK;
-  for (auto& p : ready)
+  for (auto& p : m_ready)
     if (SUCCEEDED(hr)) hr = DeliverPacket(std::move(p));
-  ready.clear();
+  m_ready.clear();
   // A packet dropped for an unconnected pin is no reason to stop.
   return FAILED(hr) ? hr : S_OK;
 }
@@ -130,9 +130,8 @@ bool CMpegSplitterFilter::DemuxLoop() {
   }
   // At the end of the data the part held after a jump goes out; a stop or a
   // seek drops it.
-  CMpegJoin::Ready ready;
-  if (!CheckRequest(nullptr)) m_join.Flush(ready);
-  DeliverReady(ready);
+  if (!CheckRequest(nullptr)) m_join.Flush(m_ready);
+  DeliverReady();
   return true;
 }
 
@@ -147,9 +146,8 @@ HRESULT CMpegSplitterFilter::MakePacket(DWORD track, LONGLONG bytes, bool hasPts
   CBaseSplitterOutputPin* pin = GetOutputPin(track);
   if (!pin) return S_OK;
   // The join stamps the packet: its times follow those before a jump.
-  CMpegJoin::Ready ready;
-  m_join.Add(std::move(p), hasPts, pts, pin->CurrentMediaType(), ready);
-  return DeliverReady(ready);
+  m_join.Add(std::move(p), hasPts, pts, pin->CurrentMediaType(), m_ready);
+  return DeliverReady();
 }
 
 HRESULT CMpegSplitterFilter::DemuxNextPacket() {

@@ -52,8 +52,9 @@ class CMpegSplitterFilter : public CBaseSplitterFilter, public IAMStreamSelect {
   // Streams joined byte for byte, and clocks that jump: the times after a
   // jump follow the ones before it.
   CMpegJoin m_join;
-  // Delivers what the join hands on; the first failure.
-  HRESULT DeliverReady(CMpegJoin::Ready& ready);
+  CMpegJoin::Ready m_ready;  // kept, so that a packet costs no list of its own
+  // Delivers what the join handed on; the first failure.
+  HRESULT DeliverReady();
 
   // The stream at a selection index: its kind and a copy of its record.
   bool StreamAt(LONG index, int& kind, CMpegSplitterFile::stream& s);
