@@ -333,9 +333,9 @@ void CFrameRateChanger::TakeOutJump(REFERENCE_TIME& start, REFERENCE_TIME& stop)
   const REFERENCE_TIME expected = m_nFramesIn > 0 ? m_rtExpected : 0;
   const REFERENCE_TIME ahead = AddRefTimes(start, -expected);
   // The first frame may start late, within the source; a later one may
-  // leave a gap of up to kJump.
+  // leave a gap of up to kJump. Neither comes from further back than that.
   const bool pastEnd = m_rtLength > 0 && start > AddRefTimes(m_rtLength, kBeyondEnd) && ahead > kBeyondEnd;
-  const bool jump = m_nFramesIn > 0 ? (ahead > kJump || ahead < -kJump) : (m_rtLength <= 0 && ahead > kJump);
+  const bool jump = ahead < -kJump || (ahead > kJump && (m_nFramesIn > 0 || m_rtLength <= 0));
   if (!pastEnd && !jump) return;
   m_rtRebase = AddRefTimes(m_rtRebase, AddRefTimes(expected, -start));
   stop = AddRefTimes(expected, stop - start);
@@ -519,7 +519,7 @@ HRESULT CFrameRateChanger::Receive(IMediaSample* sample) {
     // first output frame whose middle it reaches, and the output frames of
     // the gap show the picture before it. (The first frame is shown from
     // the start, standing in for the picture that is not there yet.)
-    const __int128 from = 2 * static_cast<__int128>(m_nRateNum) * (start - kRoundingSlack) - unit;
+    const __int128 from = 2 * static_cast<__int128>(m_nRateNum) * (static_cast<__int128>(start) - kRoundingSlack) - unit;
     if (m_nFramesOut > 0 && from > 0) first = std::max(first, Saturate((from + 2 * unit - 1) / (2 * unit)));
     extra = Saturate(reached - first - 1);
   }

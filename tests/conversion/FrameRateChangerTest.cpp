@@ -567,6 +567,7 @@ INSTANTIATE_TEST_SUITE_P(
                       TimingCase{"JumpAhead", {0, 40, 80, 20000000, 20000040}, {0, 1, 2, 3, 4},
                                  "jumps from 0:00:00.120 to 5:33:20.000"},
                       TimingCase{"JumpBack", {0, 40, 80, -30000, -29960}, {0, 1, 2, 3, 4}, "go on at 0:00:00.120"},
+                      TimingCase{"FirstFrameFarBack", {-3600000, -3599960}, {0, 1}, "starts at -1:00:00.000"},
                       TimingCase{"OneFrameFarOff", {0, 40, 80, 5000000, 160, 200}, {0, 1, 2, 3, 4, 5},
                                  "1 more jumps"}),
     [](const auto& info) { return std::string(info.param.name); });
