@@ -1055,15 +1055,15 @@ void CEncoderEngine::FollowSoundTime(const MuxSample& sample) {
     // Where the stream says it goes on after a break (a join, lost data):
     // silence fills a gap, an overlap is cut, within bounds.
     if (m_rtSoundBase != INT64_MIN) {
-      const REFERENCE_TIME off = sample.m_rtStart - (m_rtSoundBase + av_rescale(m_nSoundSamples, UNITS, m_nInSampleRate));
-      const int64_t bytes = av_rescale(off < 0 ? -off : off, m_nInSampleRate, UNITS) * frameBytes;
-      if (off > kSoundSlack && off <= kMaxSoundFill) {
-        const int64_t block = static_cast<int64_t>(m_silence.size()) / frameBytes * frameBytes;
-        for (int64_t left = bytes; left > 0 && block > 0; left -= block)
-          EncodeAudioBytes(m_silence.data(), AudioBytesWithinLength(static_cast<size_t>(std::min(left, block))));
-      } else if (off < -kSoundSlack && off >= -kMaxSoundFill) {
+      // In 128 bits: a wild time must not wrap into a small one.
+      const __int128 off = static_cast<__int128>(sample.m_rtStart) - m_rtSoundBase -
+                           av_rescale(m_nSoundSamples, UNITS, m_nInSampleRate);
+      const int64_t bytes =
+          av_rescale(static_cast<int64_t>(off < 0 ? -off : off), m_nInSampleRate, UNITS) * frameBytes;
+      if (off > kSoundSlack && off <= kMaxSoundFill)
+        EncodeSilence(bytes);
+      else if (off < -kSoundSlack && off >= -kMaxSoundFill)
         m_nAudioSkipBytes += bytes;
-      }
     }
     m_rtSoundBase = sample.m_rtStart;
     m_nSoundSamples = samples;
@@ -1092,7 +1092,12 @@ void CEncoderEngine::AlignAudioStart(REFERENCE_TIME start) {
     m_nAudioSkipBytes = bytes;
     return;
   }
-  const int64_t block = static_cast<int64_t>(m_silence.size()) / frameBytes * frameBytes;
+  EncodeSilence(bytes);
+}
+
+void CEncoderEngine::EncodeSilence(int64_t bytes) {
+  const int64_t frameBytes = 2 * static_cast<int64_t>(m_nInChannels);
+  const int64_t block = frameBytes > 0 ? static_cast<int64_t>(m_silence.size()) / frameBytes * frameBytes : 0;
   for (int64_t left = bytes; left > 0 && block > 0; left -= block)
     EncodeAudioBytes(m_silence.data(), AudioBytesWithinLength(static_cast<size_t>(std::min(left, block))));
 }

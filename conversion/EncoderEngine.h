@@ -156,6 +156,8 @@ class CEncoderEngine {
   // Keeps the sound's clock (the time its next input sample has) and, at a
   // record marked discontinuous, moves the sound to where its time says.
   void FollowSoundTime(const MuxSample& sample);
+  // Silent input sound, within the set length.
+  void EncodeSilence(int64_t bytes);
   // The bytes of an input sound block that lie within the set length.
   size_t AudioBytesWithinLength(size_t bytes);
   void PadAudioToLength();
