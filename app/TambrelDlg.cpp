@@ -624,6 +624,12 @@ LRESULT CTambrelDlg::OnGraphEvent(WPARAM, LPARAM) {
     // not move the run on again.
     if (!m_bConverting || g_bStopRequested || m_bJobEnded || !IsValidRow(m_nCurJob)) continue;
     CConvertOpt* job = GetJob(m_nCurJob);
+    // What the run did to the source (times taken out, damage passed over)
+    // goes into the log, whatever the job's end.
+    if ((code == EC_COMPLETE || code == EC_ERRORABORT) && m_pBuilder) {
+      const std::string note = m_pBuilder->RunNoteText();
+      if (!note.empty()) m_strLog += Format("%d. ", m_nCurJob + 1) + note;
+    }
     if (code == EC_COMPLETE) {
       m_bJobEnded = true;
       m_bKeepFiles = true;
@@ -643,9 +649,6 @@ LRESULT CTambrelDlg::OnGraphEvent(WPARAM, LPARAM) {
                                   converted, elapsedText.c_str())
                                .c_str());
       SetStatus(m_nCurJob, kJobDone);
-      // What a damaged source cost the job is told even when it ends done.
-      const std::string notes = m_pBuilder ? m_pBuilder->RunNotesText() : std::string();
-      if (!notes.empty()) m_strLog += Format("%d. ", m_nCurJob + 1) + notes;
       ++m_nCurJob;
       PostMessage(WM_NEXTJOB, m_nRunSerial);
     } else if (code == EC_ERRORABORT) {
@@ -654,7 +657,6 @@ LRESULT CTambrelDlg::OnGraphEvent(WPARAM, LPARAM) {
       const auto hr = static_cast<HRESULT>(p1);
       SetStatus(m_nCurJob, kJobFailed);
       g_strJobMessage = AbortMessage(m_nCurJob + 1, *job, hr, m_pBuilder ? m_pBuilder->RunErrorText() : std::string());
-      if (m_pBuilder) g_strJobMessage += m_pBuilder->RunNotesText();
       m_strLog += g_strJobMessage;
       ++m_nCurJob;
       m_bHadError = 1;

@@ -29,6 +29,7 @@
 #include "platform/win32/ErrorText.h"
 #include "platform/win32/File.h"
 #include "platform/win32/Registry.h"
+#include "platform/wmf/AsfWriter.h"
 #include "sources/pictures/PictureListSource.h"
 #include "splitters/matroska/MatroskaMediaTypes.h"
 
@@ -337,16 +338,6 @@ std::vector<CComPtr<IDamageReport>> DamageReports(IFilterGraph* graph) {
 
 }  // namespace
 
-std::string CGraphConverter::GetRunNotes() const {
-  auto* graph = static_cast<IFilterGraph*>(const_cast<CGraphConverter*>(this));
-  std::string notes;
-  for (const auto& report : DamageReports(graph)) {
-    std::string text;
-    if (SUCCEEDED(report->GetDamageReport(text))) notes += text;
-  }
-  return notes;
-}
-
 std::string CGraphConverter::GetRunError() const {
   auto* graph = static_cast<IFilterGraph*>(const_cast<CGraphConverter*>(this));
   // A source that could not be read past its damage is the cause of
@@ -378,7 +369,21 @@ std::string CGraphConverter::GetRunError() const {
   CLSID clsid = GUID_NULL;
   if (m_pSink && SUCCEEDED(m_pSink->GetClassID(&clsid)) && clsid == CLSID_MpegMuxer)
     return static_cast<CMpegMuxer*>(m_pSink.p)->GetRunError();
+  if (clsid == CLSID_WMAsfWriter) return static_cast<CWMAsfWriter*>(m_pSink.p)->GetRunError();
   return std::string();
+}
+
+std::string CGraphConverter::GetRunNote() const {
+  // The damage in the source first: what the stages behind did follows
+  // from it.
+  auto* graph = static_cast<IFilterGraph*>(const_cast<CGraphConverter*>(this));
+  std::string note;
+  for (const auto& report : DamageReports(graph)) {
+    std::string text;
+    if (SUCCEEDED(report->GetDamageReport(text))) note += text;
+  }
+  if (m_pFrameChanger) note += static_cast<CFrameRateChanger*>(m_pFrameChanger.p)->GetRunNote();
+  return note;
 }
 
 bool CGraphConverter::IsFfdshowDecoderInstalled() {
