@@ -103,6 +103,25 @@ TEST(MuxInterleave, AFullQueueIsReleasedWhenTheWorkerStarves) {
 // ---------------------------------------------------------------------------
 // Fast null muxer
 
+// The sinks' position: the least advanced stream still written, so a
+// stream that ran ahead or ended first moves nothing; the longest at the end.
+TEST(SinkPosition, LeastAdvancedStreamStillWritten) {
+  CSinkPosition p(2);
+  EXPECT_EQ(p.Get(), 0);
+  p.Written(1, 300);  // sound only so far
+  EXPECT_EQ(p.Get(), 300);
+  p.Written(0, 215);
+  p.Written(1, 290);  // never backwards
+  EXPECT_EQ(p.Get(), 215);
+  p.Ended(1);
+  p.Written(0, 220);
+  EXPECT_EQ(p.Get(), 220);
+  p.Ended(0);
+  EXPECT_EQ(p.Get(), 300);
+  p.Reset();
+  EXPECT_EQ(p.Get(), 0);
+}
+
 TEST(FastNullMuxer, PinTypes) {
   NullMuxer n;
   CMediaType video(&MEDIATYPE_Video), audio(&MEDIATYPE_Audio), text(&MEDIATYPE_Text);
@@ -131,7 +150,7 @@ TEST(FastNullMuxer, CompletesOnceAfterEveryConnectedStreamEnded) {
     CComQIPtr<IMediaSeeking> seek(n.filter);
     LONGLONG pos = 0;
     seek->GetCurrentPosition(&pos);
-    EXPECT_EQ(pos, 10000000LL * 199 / 25);  // the last frame's start
+    EXPECT_EQ(pos, 10000000LL * 200 / 25);  // the last frame's end
     EXPECT_EQ(g.control->Stop(), S_OK);
     EXPECT_EQ(g.Remaining().completes, 0);
   }
@@ -271,7 +290,7 @@ TEST_F(TimeCheckerTest, TypesAndAGraphThroughIt) {
   CComQIPtr<IMediaSeeking> seek(n.filter);
   LONGLONG pos = 0;
   seek->GetCurrentPosition(&pos);
-  EXPECT_EQ(pos, 10000000LL * 49 / 25);
+  EXPECT_EQ(pos, 10000000LL * 50 / 25);
   EXPECT_EQ(g.control->Stop(), S_OK);
 }
 
