@@ -262,8 +262,8 @@ CGraphConverter::~CGraphConverter() {
   m_pSink.Release();
 }
 
-std::string CGraphConverter::FinishFiles(bool keep) {
-  if (keep) return m_pFiles->Keep();
+std::string CGraphConverter::FinishFiles(bool keep, double stoppedAt) {
+  if (keep) return stoppedAt >= 0 ? m_pFiles->KeepStopped(stoppedAt) : m_pFiles->Keep();
   m_pFiles->Discard();
   return std::string();
 }
@@ -805,6 +805,8 @@ HRESULT CGraphConverter::ConnectVideoToMuxer(IPin* pin, IBaseFilter* sink) {
       const std::string temp = m_pFiles->Reserve(Narrow(m_strImagePath), &error);
       if (temp.empty()) return Refuse(E_INVALIDARG, error);
       path = Wide(temp);
+    } else {
+      changer->SetPictureFiles(m_pFiles, m_bReplacePictures);
     }
     hr = changer->SetImageOutput(m_nImageMode, path.c_str(), m_nImageTime, m_nImageWidth, m_nImageHeight);
     if (FAILED(hr))
@@ -1227,7 +1229,17 @@ HRESULT CGraphConverter::BuildAviFlvGraph(const std::string& source, const std::
 HRESULT CGraphConverter::BuildPicturesGraph(const std::string& source, const std::string& folder, int interval,
                                             int width, int height) {
   SetImageOutput(CFrameRateChanger::kSeries, Wide(folder), interval, width, height);
-  return Build(source, std::string(), Sink::Pictures, -1, kCodecPackageFormats);
+  HRESULT hr = Build(source, std::string(), Sink::Pictures, -1, kCodecPackageFormats);
+  if (FAILED(hr) || interval <= 0) return hr;
+  // Taken names fail the job before it writes a picture.
+  CComQIPtr<IMediaSeeking> seeking(m_pSink.p);
+  LONGLONG duration = 0;
+  if (!seeking || FAILED(seeking->GetDuration(&duration))) duration = 0;
+  const long count = SeriesPictureCount(static_cast<double>(duration) / 10000000.0, interval);
+  std::string error;
+  const std::string taken = FirstTakenPicture(folder, count, source, m_bReplacePictures, &error);
+  if (!taken.empty()) return Refuse(HRESULT_FROM_WIN32(ERROR_FILE_EXISTS), error);
+  return S_OK;
 }
 
 HRESULT CGraphConverter::BuildAsfGraph(const std::string& source, const std::string& target, int profileIndex) {
