@@ -608,6 +608,45 @@ TEST(PicturesPage, FolderAndInterval) {
   }
 }
 
+// A folder holding files of the pictures' names: asked once whether they go
+// (No keeps the page open); a link to the source is never offered.
+TEST(PicturesPage, TakenPictureNamesAreReplacedOnlyWhenTheUserSaysSo) {
+  const std::string dir = Scratch("taken");
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir + "/img_1.jpg") << "the user's own file";
+  const struct {
+    int answer;
+    bool linkToSource;
+    int result;
+    std::string box;
+  } cases[] = {{IDNO, false, 3, "Do you want to replace them?"},
+               {IDYES, false, 2, "Do you want to replace them?"},
+               {IDYES, true, 3, "img_2.jpg: it is the source file"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.result);
+    if (c.linkToSource) std::filesystem::create_symlink(Sample("mpeg2-ps-mp2.mpg"), dir + "/img_2.jpg");
+    CConvertOpt job = JobOf(CONVERT_VIDEO_TO_PICTURES);
+    job.m_fDuration = 2;
+    std::vector<std::string> boxes;
+    UiSetMessageBoxHook([&](const std::string& text, const std::string&, UINT) {
+      boxes.push_back(text);
+      return c.answer;
+    });
+    int whileOpen = -1;
+    RunPage<CDlgTargetImage>(job, [&](CDialog& d, CDlgTargetImage& page) {
+      Type(&d, 1044, "1000");
+      Type(&d, 1061, dir);
+      Click(&d, IDOK);
+      whileOpen = page.m_nResult;
+    });
+    UiSetMessageBoxHook(nullptr);
+    EXPECT_EQ(whileOpen, c.result);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].find(c.box), std::string::npos) << boxes[0];
+    EXPECT_EQ(job.m_bReplacePictures, c.result == 2 ? 1 : 0);
+  }
+}
+
 // --- Batch mode -------------------------------------------------------------
 
 TEST(BatchMode, OutputHiddenAndTheWindowShorter) {
