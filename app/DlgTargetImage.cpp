@@ -63,8 +63,9 @@ bool CDlgTargetImage::AskToReplacePictures(const std::string& folder) {
     AfxMessageBox(why, MB_OK | MB_ICONEXCLAMATION);
     return false;
   }
-  const std::string question = "The folder already holds pictures of the names this job writes (" +
-                               PathFileName(taken) + " ...).\nDo you want to replace them?";
+  const std::string question = PathFileName(taken) +
+                               " is already in this folder, and this job's pictures are named img_1.jpg, "
+                               "img_2.jpg and so on.\nDo you want to replace the files of those names?";
   if (AfxMessageBox(question, MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2) != IDYES) return false;
   m_pJob->m_bReplacePictures = 1;
   return true;

@@ -619,8 +619,8 @@ TEST(PicturesPage, TakenPictureNamesAreReplacedOnlyWhenTheUserSaysSo) {
     bool linkToSource;
     int result;
     std::string box;
-  } cases[] = {{IDNO, false, 3, "Do you want to replace them?"},
-               {IDYES, false, 2, "Do you want to replace them?"},
+  } cases[] = {{IDNO, false, 3, "img_1.jpg is already in this folder"},
+               {IDYES, false, 2, "img_1.jpg is already in this folder"},
                {IDYES, true, 3, "img_2.jpg: it is the source file"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.result);
