@@ -148,14 +148,6 @@ HRESULT CheckSourceFile(const std::string& source) {
   return S_OK;
 }
 
-// The target must not be the source under another name (another path, a
-// link): writing it would destroy what is being read. Checked before
-// anything is opened for writing.
-bool IsSameFile(const std::string& a, const std::string& b) {
-  if (a.empty() || b.empty()) return false;
-  std::error_code ec;
-  return std::filesystem::equivalent(a, b, ec) && !ec;
-}
 
 // A target file whose folder is missing, or that is a folder, cannot be
 // written; said before the graph is built.
@@ -1039,8 +1031,8 @@ HRESULT CGraphConverter::AddPictureList(const std::string& target, CComPtr<IBase
                                         PinList& audio) {
   // Nothing the job reads may be what it writes.
   for (const std::string& picture : m_astrPictures)
-    if (IsSameFile(picture, target)) return Refuse(E_INVALIDARG, "The target is a picture of the list: " + target + "\n");
-  if (IsSameFile(m_strSoundFile, target))
+    if (IsSameFileOnDisk(picture, target)) return Refuse(E_INVALIDARG, "The target is a picture of the list: " + target + "\n");
+  if (IsSameFileOnDisk(m_strSoundFile, target))
     return Refuse(E_INVALIDARG, "The target is the sound file itself: " + target + "\n");
 
   CPictureListSource* pictures = nullptr;
@@ -1085,7 +1077,10 @@ HRESULT CGraphConverter::Build(const std::string& source, const std::string& tar
     if (FAILED(hr)) return hr;
     m_pFiles->SetSource(source);
     // The target, and a thumbnail beside it, must not be the source.
-    if (IsSameFile(source, target) || (m_nImageMode == 1 && IsSameFile(source, Narrow(m_strImagePath))))
+    // The target must not be the source under another name (another path,
+    // a link): writing it would destroy what is being read.
+    if (IsSameFileOnDisk(source, target) ||
+        (m_nImageMode == 1 && IsSameFileOnDisk(source, Narrow(m_strImagePath))))
       return Refuse(E_INVALIDARG, "The target is the source file itself: " + target + "\n");
     if (sinkKind != Sink::Pictures && FAILED(hr = CheckTargetFile(target))) return hr;
 
@@ -1266,7 +1261,7 @@ HRESULT CGraphConverter::BuildPicturesGraph(const std::string& source, const std
   std::string error;
   const std::string taken = FirstTakenPicture(folder, count, source, m_bReplacePictures, &error);
   if (!taken.empty()) return Refuse(HRESULT_FROM_WIN32(ERROR_FILE_EXISTS), error);
-  return S_OK;
+  return hr;
 }
 
 HRESULT CGraphConverter::BuildAsfGraph(const std::string& source, const std::string& target, int profileIndex) {

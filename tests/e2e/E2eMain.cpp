@@ -16,8 +16,8 @@
 // at most while it ran, and after it:
 // "stopped after N after Y ms; threads before A, running B, after C".
 //
-// --hold-video-at holds the first job's pictures from that time on, before
-// they reach the writer, until the graph stops: its position stands still
+// --hold-video-at holds the first (WMV) job's pictures from that time on,
+// before they reach the writer, until the graph stops: its position stands still
 // as a job's does that hangs. --shrink-source-after cuts the source to half
 // its size once the target holds N bytes, as a file that shrinks while it
 // is converted.
@@ -280,31 +280,18 @@ HRESULT InsertPictureHold(IGraphBuilder* graph, REFERENCE_TIME at) {
   return VFW_E_NOT_FOUND;
 }
 
-// The real converter with a picture hold put in after it has built.
+// The real converter of a WMV job with a picture hold put in once it is
+// built (the writer takes the sound without waiting for the picture, as
+// when a job's picture is stuck).
 class HeldJob final : public CGraphConverterJob {
  public:
   HeldJob(HWND window, REFERENCE_TIME at) : CGraphConverterJob(window), m_at(at) {}
-  HRESULT BuildMpegGraph(const std::string& s, const std::string& t, int kind) override {
-    return Held(CGraphConverterJob::BuildMpegGraph(s, t, kind));
-  }
-  HRESULT BuildVcdGraph(const std::string& s, const std::string& t, int ntsc, int disc, int larger) override {
-    return Held(CGraphConverterJob::BuildVcdGraph(s, t, ntsc, disc, larger));
-  }
-  HRESULT BuildMP4Graph(const std::string& s, const std::string& t, int profile) override {
-    return Held(CGraphConverterJob::BuildMP4Graph(s, t, profile));
-  }
-  HRESULT BuildAviFlvGraph(const std::string& s, const std::string& t, const std::string& format) override {
-    return Held(CGraphConverterJob::BuildAviFlvGraph(s, t, format));
-  }
-  HRESULT BuildPicturesGraph(const std::string& s, const std::string& f, int i, int w, int h) override {
-    return Held(CGraphConverterJob::BuildPicturesGraph(s, f, i, w, h));
-  }
   HRESULT BuildAsfGraph(const std::string& s, const std::string& t, int profile) override {
-    return Held(CGraphConverterJob::BuildAsfGraph(s, t, profile));
+    HRESULT hr = CGraphConverterJob::BuildAsfGraph(s, t, profile);
+    return hr == S_OK ? InsertPictureHold(Graph(), m_at) : hr;
   }
 
  private:
-  HRESULT Held(HRESULT hr) { return hr == S_OK ? InsertPictureHold(Graph(), m_at) : hr; }
   REFERENCE_TIME m_at;
 };
 
