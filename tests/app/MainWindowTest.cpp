@@ -254,24 +254,6 @@ TEST_F(MainWindow, AJobWhosePositionStandsStillIsCutAndTheRunGoesOn) {
   EXPECT_EQ(Normalised(modals.seen[0].text), expected);
 }
 
-TEST_F(MainWindow, AJobThatEndsShortOfItsLengthSaysWhatItConverted) {
-  ModalWatcher modals;
-  script.plans["/v/a.mpg"] = Plan{Plan::kHold};
-  dlg->AddJob(Job(CONVERT_AVI, "/v/a.mpg", 10.0));
-  Create();
-  Start();
-  End("/v/a.mpg")->position = 62000000;
-  End("/v/a.mpg")->Complete();
-  ASSERT_TRUE(RunEnds());
-  ASSERT_TRUE(WaitFor([&] { return !modals.seen.empty(); }));
-  EXPECT_EQ(Statuses(), (std::vector<int>{kJobDone}));
-  EXPECT_TRUE(Matches(Line(), "Total Length:  10.00 s, Converted Length:   6.20 s, Time Elapse ##:##:##, Left 0"))
-      << Line();
-  EXPECT_EQ(dlg->GetRunLog(),
-            "1. The source ended at 6.2 s of the 10.0 s expected; the target holds what was converted\n");
-  EXPECT_FALSE(dlg->HadError());
-}
-
 TEST_F(MainWindow, StopDuringAJobEndsTheRunThere) {
   ModalWatcher modals;
   int answers = 0;

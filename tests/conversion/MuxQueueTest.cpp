@@ -103,25 +103,6 @@ TEST(MuxInterleave, AFullQueueIsReleasedWhenTheWorkerStarves) {
 // ---------------------------------------------------------------------------
 // Fast null muxer
 
-// The sinks' position: the least advanced stream still written, so a
-// stream that ran ahead or ended first moves nothing; the longest at the end.
-TEST(SinkPosition, LeastAdvancedStreamStillWritten) {
-  CSinkPosition p(2);
-  EXPECT_EQ(p.Get(), 0);
-  p.Written(1, 300);  // sound only so far
-  EXPECT_EQ(p.Get(), 300);
-  p.Written(0, 215);
-  p.Written(1, 290);  // never backwards
-  EXPECT_EQ(p.Get(), 215);
-  p.Ended(1);
-  p.Written(0, 220);
-  EXPECT_EQ(p.Get(), 220);
-  p.Ended(0);
-  EXPECT_EQ(p.Get(), 300);
-  p.Reset();
-  EXPECT_EQ(p.Get(), 0);
-}
-
 TEST(FastNullMuxer, PinTypes) {
   NullMuxer n;
   CMediaType video(&MEDIATYPE_Video), audio(&MEDIATYPE_Audio), text(&MEDIATYPE_Text);
