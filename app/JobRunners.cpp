@@ -59,6 +59,7 @@ HRESULT CGraphConverterJob::BuildPicturesGraph(const std::string& source, const 
   return m_pConverter->BuildPicturesGraph(source, folder, interval, width, height);
 }
 std::string CGraphConverterJob::RunErrorText() { return m_pConverter->GetRunError(); }
+std::string CGraphConverterJob::RunNoteText() { return m_pConverter->GetRunNote(); }
 std::string CGraphConverterJob::FinishFiles(bool keep, double stoppedAt) {
   return m_pConverter->FinishFiles(keep, stoppedAt);
 }

@@ -28,6 +28,7 @@
 #include "platform/win32/ErrorText.h"
 #include "platform/win32/File.h"
 #include "platform/win32/Registry.h"
+#include "platform/wmf/AsfWriter.h"
 #include "sources/pictures/PictureListSource.h"
 #include "splitters/matroska/MatroskaMediaTypes.h"
 
@@ -305,7 +306,12 @@ std::string CGraphConverter::GetRunError() const {
   CLSID clsid = GUID_NULL;
   if (m_pSink && SUCCEEDED(m_pSink->GetClassID(&clsid)) && clsid == CLSID_MpegMuxer)
     return static_cast<CMpegMuxer*>(m_pSink.p)->GetRunError();
+  if (clsid == CLSID_WMAsfWriter) return static_cast<CWMAsfWriter*>(m_pSink.p)->GetRunError();
   return std::string();
+}
+
+std::string CGraphConverter::GetRunNote() const {
+  return m_pFrameChanger ? static_cast<CFrameRateChanger*>(m_pFrameChanger.p)->GetRunNote() : std::string();
 }
 
 bool CGraphConverter::IsFfdshowDecoderInstalled() {

@@ -99,6 +99,10 @@ class CWMAsfWriter final : public CBaseFilter, public IFileSinkFilter2, public I
   STDMETHODIMP GetRate(double*) override { return E_NOTIMPL; }
   STDMETHODIMP GetPreroll(LONGLONG*) override { return E_NOTIMPL; }
 
+  // Why the last run failed when the writer can say more than its code (a
+  // time no ASF file can hold), or empty.
+  std::string GetRunError() const;
+
   // Called by the pins.
   HRESULT OnVideo(IMediaSample* sample, const CMediaType& type);
   HRESULT OnAudio(IMediaSample* sample, const CMediaType& type);
@@ -117,6 +121,9 @@ class CWMAsfWriter final : public CBaseFilter, public IFileSinkFilter2, public I
   // Closes the file (trailer when the header was written). Caller holds m_mux.
   void CloseFile();
   HRESULT Fail(HRESULT hr);
+  // A time the file cannot hold: keeps the text that names it, for the
+  // failure the caller reports.
+  HRESULT RefuseTime(const char* stream, int64_t ms);
 
   CCritSec m_lock;
   std::mutex m_mux;
@@ -175,4 +182,6 @@ class CWMAsfWriter final : public CBaseFilter, public IFileSinkFilter2, public I
   // By stream: picture 0, sound 1.
   CSinkPosition m_position{2};
   std::vector<CAsfWriterInputPin*> m_ended;
+  mutable std::mutex m_errorLock;
+  std::string m_runError;
 };
