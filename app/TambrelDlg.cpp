@@ -623,7 +623,10 @@ LRESULT CTambrelDlg::OnGraphEvent(WPARAM, LPARAM) {
     // the job's end.
     if ((code == EC_COMPLETE || code == EC_ERRORABORT) && m_pBuilder) {
       const std::string note = m_pBuilder->RunNoteText();
-      if (!note.empty()) m_strLog += Format("%d. ", m_nCurJob + 1) + note;
+      if (!note.empty()) {
+        m_strLog += Format("%d. ", m_nCurJob + 1) + note;
+        m_bHadNote = true;
+      }
     }
     if (code == EC_COMPLETE) {
       const double length = job->m_fDuration;
