@@ -237,6 +237,7 @@ CMatroskaNode::CMatroskaNode(CMatroskaNode* pParent) : m_pParent(pParent), m_pMF
 
 HRESULT CMatroskaNode::Parse() {
   m_fValid = false;
+  m_fOverran = false;
   m_start = GetPos();
   if (FAILED(m_id.Parse(this)) || FAILED(m_len.Parse(this))) return E_FAIL;
   m_filepos = GetPos();
@@ -300,6 +301,7 @@ void CMatroskaNode::ClampToParent() {
   }
   SeekTo(m_filepos);
   m_len.Set(parentEnd - m_filepos);
+  m_fOverran = true;
 }
 
 std::unique_ptr<CMatroskaNode> CMatroskaNode::Child(DWORD id, bool fSearch) {
@@ -346,6 +348,26 @@ bool CMatroskaNode::Next(bool fSame) {
   if (m_len.Unknown() && m_pParent->m_pParent) FindUnknownEnd();
   const DWORD oldId = m_id;
   QWORD pos = EndPos();
+  // A Segment child other than a Cluster (which may run past the end of a
+  // file still being written) whose size runs past the Segment or the
+  // file: the size is damaged, and the next top-level element is looked
+  // for from its payload on. Nothing found, the walk ends as it would.
+  if (m_pParent->m_id == kIdSegment && m_id != kIdCluster && m_fValid && !m_len.Unknown() &&
+      (m_fOverran || pos > GetLength())) {
+    const CMatroskaNode saved(*this);
+    m_start = m_filepos;
+    if (!Resync(false)) {
+      m_id = saved.m_id;
+      m_len = saved.m_len;
+      m_start = saved.m_start;
+      m_filepos = saved.m_filepos;
+      m_fValid = saved.m_fValid;
+      m_fOverran = saved.m_fOverran;
+      return false;
+    }
+    if (!fSame || m_id == oldId) return true;
+    pos = EndPos();
+  }
   for (;;) {
     // A cluster that bytes added by damage left too short: blocks that go
     // on past its end are its own.
@@ -380,7 +402,7 @@ void CMatroskaNode::NoteSkipped(QWORD from, QWORD to, bool toEnd) {
     m_pMF->m_damage->Skipped(static_cast<LONGLONG>(from), static_cast<LONGLONG>(to), toEnd);
 }
 
-bool CMatroskaNode::Resync() {
+bool CMatroskaNode::Resync(bool noteTail) {
   if (!m_pParent) return false;
   if (m_pParent->m_id == kIdCluster) return ResyncInCluster();
   if (m_pParent->m_id != kIdSegment) return false;
@@ -405,7 +427,7 @@ bool CMatroskaNode::Resync() {
     }
     pos++;
   }
-  NoteSkipped(from, length, true);
+  if (noteTail) NoteSkipped(from, length, true);
   m_fValid = false;
   return false;
 }

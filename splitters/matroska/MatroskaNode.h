@@ -171,7 +171,9 @@ class CMatroskaNode {
   bool Find(DWORD id, bool fSearch = true);
   // Scans forward, from a damaged element, for a top-level element of the
   // Segment or for a block of a Cluster that the file's structure confirms.
-  bool Resync();
+  // `noteTail`: when nothing is found, the damage is told as running to
+  // the end of the file.
+  bool Resync(bool noteTail = true);
 
   // The first place in [from, to) where a block of a known track begins
   // that the structure behind it confirms; 0 when none.
@@ -213,6 +215,8 @@ class CMatroskaNode {
   QWORD m_filepos = 0;
 
  private:
+  // The size read ran past the parent's payload and was cut back to it.
+  bool m_fOverran = false;
   // Keeps the payload inside the parent's payload.
   void ClampToParent();
   // Whether the element read stands where it was found: among a Cluster's

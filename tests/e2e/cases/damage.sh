@@ -145,6 +145,15 @@ case_damage_matroska() {
   size=$(($(bytes_at "$src" "$at" 1 | od -An -tu1) & 15))
   patched "$src" "$WORK/late.mkv" $((at + 1)) "$(printf 'ff%.0s' $(seq "$size"))"
   damage_row mkv-late "$src" "$WORK/late.mkv" 64 "$cluster:$next" "timed far outside" "${DAMAGE_SETS[@]}"
+  # The header's four eight-byte sizes (Segment, Void, both track entries)
+  # set to 0xFFFFFFFF: each is cut back to what holds it, and past the Void,
+  # which then runs to the end, the elements behind it are found.
+  cp "$src" "$WORK/sizes.mkv"
+  for at in $(LC_ALL=C grep -obUaP "\x18\x53\x80\x67|\xec\x01\x00\x00|\xae\x01\x00\x00" "$src" | head -n 4 | cut -d: -f1); do
+    [ "$(bytes_at "$src" "$at" 1 | od -An -tx1 | tr -d ' ')" = 18 ] && at=$((at + 3))
+    printf '\xff\xff\xff\xff' | dd of="$WORK/sizes.mkv" bs=1 seek=$((at + 5)) conv=notrunc status=none
+  done
+  damage_row mkv-sizes "$src" "$WORK/sizes.mkv" 64 - "$DAMAGED" "${DAMAGE_SETS[@]}"
 }
 
 case_damage_realmedia() {
