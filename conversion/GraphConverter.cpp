@@ -843,7 +843,9 @@ HRESULT CGraphConverter::ConnectVideoToCompressor(IPin* pin, IBaseFilter* sink, 
   HRESULT hr = AddFrameChanger(keepRate ? 0 : m_nRateNum, keepRate ? 0 : m_nRateDen, filter, changer);
   if (FAILED(hr)) return hr;
   m_pFrameChanger = filter;
-  hr = ConnectToFrameChanger(pin, filter, changer);
+  // The writer encodes 4:2:0 and the resizer scales it as it is: the
+  // decoder's own planes go through, with no RGB stage on the way.
+  hr = ConnectToFrameChanger(pin, filter, changer, true);
   if (FAILED(hr)) return hr;
 
   CMediaType mt;

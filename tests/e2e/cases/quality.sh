@@ -75,3 +75,18 @@ case_fitted_bars_black() {
     [ -n "$level" ] && [ "$level" -le 16 ] || fail "$out: column $column of the bars has mean level '$level', expected black"
   done
 }
+
+# WMV pictures against the clip itself, at the source's size (1500 Kbps
+# profile) and made 320x240 by the writer (256 Kbps profile). The bounds are
+# what the jobs gave while the pictures reached the writer as RGB.
+case_quality_wmv() {
+  local clip profile min
+  clip=$(quality_clip)
+  for profile in "4 36.4" "1 30.1"; do
+    read -r profile min <<<"$profile"
+    run 1 "$clip" "$WORK/out-$profile.wmv" "${QUALITY_SETS[@]}" --set m_nWmProfile="$profile"
+    ffmpeg -nostdin -v error -y -i "$WORK/out-$profile.wmv" -vf scale=720:576:flags=bicubic -c:v ffv1 \
+      "$WORK/up-$profile.mkv" || fail "ffmpeg could not read $WORK/out-$profile.wmv"
+    expect_psnr "$WORK/up-$profile.mkv" "$clip" "$min"
+  done
+}
