@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <vector>
 
+#include "foundation/PixelConversion.h"
 #include "imagewriter/Picture.h"
 #include "imagewriter/PictureFormat.h"
 #include "platform/win32/CodePage.h"
@@ -75,6 +77,29 @@ HRESULT VideoInfoForm(const AM_MEDIA_TYPE& in, CMediaType* out) {
 
 bool IsVideoInfo2Rgb(const CMediaType& mt) {
   return *mt.FormatType() == FORMAT_VideoInfo2 && IsRgbSubtype(*mt.Subtype());
+}
+
+bool IsPlanarSubtype(const GUID& subtype) {
+  return subtype == MEDIASUBTYPE_YV12 || subtype == MEDIASUBTYPE_I420 || subtype == MEDIASUBTYPE_IYUV;
+}
+
+// A 4:2:0 frame as top-down RGB24 rows, converted only for a picture that
+// is written (the stream itself goes on in 4:2:0). False when the frame is
+// shorter than its planes or its sides are odd.
+bool PlanarToRgb24(const BITMAPINFOHEADER& bih, const GUID& subtype, const BYTE* data, LONG length,
+                   std::vector<BYTE>* rgb) {
+  const int width = bih.biWidth;
+  const int height = std::abs(static_cast<int>(bih.biHeight));
+  if (width <= 0 || height <= 0 || width % 2 || height % 2) return false;
+  const size_t luma = static_cast<size_t>(width) * static_cast<size_t>(height);
+  if (length <= 0 || static_cast<size_t>(length) < luma + luma / 2) return false;
+  const BYTE* first = data + luma;
+  const BYTE* second = first + luma / 4;
+  const bool vFirst = subtype == MEDIASUBTYPE_YV12;
+  const size_t stride = DibRowBytes(width, 24);
+  rgb->resize(stride * static_cast<size_t>(height));
+  return ConvertYuv420ToRgb(width, height, rgb->data(), static_cast<int>(stride), 24, data, vFirst ? second : first,
+                            vFirst ? first : second, width);
 }
 
 }  // namespace
@@ -526,12 +551,14 @@ HRESULT CFrameRateChanger::WriteImage(IMediaSample* frame, REFERENCE_TIME stop) 
 bool CFrameRateChanger::SaveFrame(IMediaSample* frame, const std::string& path, std::string* reason) {
   const CMediaType& mt = m_mtFrame.IsValid() ? m_mtFrame : m_pInput->CurrentMediaType();
   const GUID& subtype = *mt.Subtype();
+  const bool planar = IsPlanarSubtype(subtype);
   // Frames that cannot be pictured are skipped (true): a series left
   // without any picture fails at its end.
-  if (subtype != MEDIASUBTYPE_RGB24 && subtype != MEDIASUBTYPE_RGB32 && subtype != MEDIASUBTYPE_RGB8) return true;
+  if (!planar && subtype != MEDIASUBTYPE_RGB24 && subtype != MEDIASUBTYPE_RGB32 && subtype != MEDIASUBTYPE_RGB8)
+    return true;
   const BITMAPINFOHEADER* bih = BitmapHeader(mt);
   if (!bih || bih->biWidth <= 0 || bih->biHeight == 0) return true;
-  const DWORD bits = bih->biBitCount;
+  const DWORD bits = planar ? 24 : bih->biBitCount;
   if (bits != 8 && bits != 24 && bits != 32) return true;
   const int64_t height = std::abs(static_cast<int64_t>(bih->biHeight));
   // DIB rows are padded to 4 bytes; a frame shorter than its rows is not
@@ -540,11 +567,14 @@ bool CFrameRateChanger::SaveFrame(IMediaSample* frame, const std::string& path, 
   BYTE* data = nullptr;
   if (FAILED(frame->GetPointer(&data)) || !data || stride > ULONG_MAX) return true;
   const LONG length = frame->GetActualDataLength();
-  if (length <= 0 || stride * static_cast<uint64_t>(height) > static_cast<uint64_t>(length)) return true;
+  std::vector<BYTE> rgb;
+  if (planar && !PlanarToRgb24(*bih, subtype, data, length, &rgb)) return true;
+  if (!planar && (length <= 0 || stride * static_cast<uint64_t>(height) > static_cast<uint64_t>(length))) return true;
 
   CPicture picture(0);
-  if (!picture.CreateFromArray(data, static_cast<DWORD>(bih->biWidth), static_cast<DWORD>(height), bits,
-                               static_cast<DWORD>(stride), bih->biHeight < 0))
+  if (!picture.CreateFromArray(planar ? rgb.data() : data, static_cast<DWORD>(bih->biWidth),
+                               static_cast<DWORD>(height), bits, static_cast<DWORD>(stride),
+                               planar || bih->biHeight < 0))
     return true;
   if (m_nImageWidth != 0 && m_nImageHeight != 0) {
     const RGBQUAD white{255, 255, 255, 255};

@@ -17,16 +17,17 @@ quality_clip() {
 QUALITY_SETS=(--set m_nSourceFormat=16384 --set m_nSourceWidth=720 --set m_nSourceHeight=576
               --set m_fDuration=2 --set m_dSourceFrameRate=25)
 
-# expect_psnr OURS REF MIN: average PSNR of our pictures against ffmpeg's,
-# frame by frame in order (the two may start at different times).
+# expect_psnr OURS REF MIN: average PSNR of our pictures against the
+# reference's (ffmpeg's conversion, or the clip itself), frame by frame in
+# order (the two may start at different times).
 expect_psnr() {
   local psnr
   psnr=$(ffmpeg -nostdin -v info -i "$1" -i "$2" -filter_complex \
     "[0:v]setpts=N/(25*TB)[a];[1:v]setpts=N/(25*TB)[b];[a][b]psnr" -f null - 2>&1 |
     sed -n 's/.*PSNR.* average:\([0-9.inf]*\).*/\1/p' | tail -n 1)
-  echo "$1: PSNR against ffmpeg's conversion $psnr dB"
+  echo "$1: PSNR against $(basename "$2") $psnr dB"
   awk -v p="$psnr" -v min="$3" 'BEGIN { exit !(p == "inf" || (p != "" && p + 0 >= min)) }' ||
-    fail "$1: PSNR '$psnr' dB against ffmpeg's conversion, expected at least $3"
+    fail "$1: PSNR '$psnr' dB against $(basename "$2"), expected at least $3"
 }
 
 # The four main jobs, each against ffmpeg doing the same: VCD (scaled), DVD
