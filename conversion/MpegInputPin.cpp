@@ -111,7 +111,7 @@ STDMETHODIMP CMpegInputPin::Receive(IMediaSample* sample) {
   const LONG size = sample->GetSize();
   if (length < 0) length = 0;
   if (size >= 0 && length > size) length = size;
-  rec->m_data.assign(data, data + length);
+  if (m_bCopyData) rec->m_data.assign(data, data + length);
 
   if (sample->IsSyncPoint() == S_OK || (m_mt.majortype == MEDIATYPE_Audio && !m_mt.bTemporalCompression))
     rec->m_dwFlags |= MuxSample::KeySample;

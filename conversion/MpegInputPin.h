@@ -55,6 +55,8 @@ class CMpegInputPin : public CBaseInputPin {
   void ReleaseWaits() { m_evRoom.Set(); }
 
   bool IsVideo() const { return m_bVideo; }
+  // False for a pin whose stream the filter leaves out of its runs.
+  virtual bool TakesPart() const { return true; }
   bool IsEndOfStream() const { return m_bEndOfStream; }
   REFERENCE_TIME UpstreamDuration() const { return m_rtDuration; }
 
@@ -66,6 +68,9 @@ class CMpegInputPin : public CBaseInputPin {
   void ClearQueue();
 
   const bool m_bVideo;
+  // Records keep a copy of the samples' bytes (a sink that only needs the
+  // times and flags keeps none).
+  bool m_bCopyData = true;
   CCritSec m_csReceive;
   std::atomic<REFERENCE_TIME> m_rtDuration{0};
   REFERENCE_TIME m_rtLastStart = INT64_MIN;

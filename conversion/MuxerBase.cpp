@@ -108,7 +108,7 @@ DWORD CMuxerBase::ThreadProc() {
     }
     m_active.clear();
     for (auto& pin : m_pins)
-      if (pin && pin->IsConnected()) m_active.push_back(pin.get());
+      if (pin && pin->IsConnected() && pin->TakesPart()) m_active.push_back(pin.get());
     m_rtCurrent = 0;
     Reply(S_OK);
     RunLoop();
