@@ -1,5 +1,8 @@
 #include "conversion/MpegInputPin.h"
 
+#include <algorithm>
+#include <chrono>
+
 #include "platform/com/ComPtr.h"
 
 namespace {
@@ -152,11 +155,34 @@ STDMETHODIMP CMpegInputPin::EndOfStream() {
 }
 
 void CMpegInputPin::QueueSample(std::unique_ptr<MuxSample> sample) {
-  for (int waits = 0; waits < kMaxQueueWaits && StreamingState(); ++waits)
-    if (m_evRoom.Wait(1)) break;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kMaxQueueWaitMs);
+  for (;;) {
+    {
+      CAutoLock lock(&m_csQueue);
+      if (!m_bAccepting || !StreamingState()) return;
+      if (!QueueFull() || m_bReleased || std::chrono::steady_clock::now() >= deadline) {
+        m_bReleased = false;
+        Push(std::move(sample));
+        return;
+      }
+      m_evRoom.Reset();
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    m_evRoom.Wait(static_cast<DWORD>(std::max<int64_t>(left.count(), 0)) + 1);
+  }
+}
+
+void CMpegInputPin::ReleaseWaits() {
   CAutoLock lock(&m_csQueue);
-  if (!m_bAccepting || !StreamingState()) return;
-  Push(std::move(sample));
+  m_bReleased = true;
+  m_evRoom.Set();
+}
+
+STDMETHODIMP CMpegInputPin::BeginFlush() {
+  HRESULT hr = CBaseInputPin::BeginFlush();
+  // A streaming thread waiting for room gives its record up.
+  m_evRoom.Set();
+  return hr;
 }
 
 void CMpegInputPin::AppendSample(std::unique_ptr<MuxSample> sample) {
@@ -167,7 +193,7 @@ void CMpegInputPin::AppendSample(std::unique_ptr<MuxSample> sample) {
 void CMpegInputPin::Push(std::unique_ptr<MuxSample> sample) {
   m_nQueuedBytes += sample->m_data.size();
   m_queue.push_back(std::move(sample));
-  if (QueueFull()) m_evRoom.Reset();
+  if (m_pSignal) m_pSignal->Notify();
 }
 
 void CMpegInputPin::ClearQueue() {
@@ -183,7 +209,7 @@ std::unique_ptr<MuxSample> CMpegInputPin::PopSample() {
     m_queue.pop_front();
     m_nQueuedBytes -= rec->m_data.size();
   }
-  if (!QueueFull()) m_evRoom.Set();
+  if (QueueDrained()) m_evRoom.Set();
   return rec;
 }
 

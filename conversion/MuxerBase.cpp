@@ -13,6 +13,8 @@ namespace {
 
 // Seeking capabilities of the sinks: they report, they do not seek.
 constexpr DWORD kCapabilities = AM_SEEKING_CanGetCurrentPos | AM_SEEKING_CanGetDuration;
+// The longest the worker waits for a record without looking at its state.
+constexpr DWORD kIdleWaitMs = 50;
 
 }  // namespace
 
@@ -24,6 +26,8 @@ CMuxerBase::~CMuxerBase() { EndWorker(); }
 void CMuxerBase::SetPins(std::unique_ptr<CMpegInputPin> video, std::unique_ptr<CMpegInputPin> audio) {
   m_pins[0] = std::move(video);
   m_pins[1] = std::move(audio);
+  for (auto& pin : m_pins)
+    if (pin) pin->SetRecordSignal(&m_recordSignal);
 }
 
 HRESULT STDMETHODCALLTYPE CMuxerBase::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
@@ -136,8 +140,15 @@ void CMuxerBase::RunLoop() {
     }
     std::unique_ptr<MuxSample> rec = GetNextSample(m_active);
     if (!rec) {
-      Sleep(1);
-      continue;
+      // One more look once the pins know to wake us, then wait for them
+      // (or for a command; now and then also for a change of state).
+      m_recordSignal.Arm();
+      rec = GetNextSample(m_active);
+      if (!rec) {
+        m_recordSignal.Wait(GetRequestHandle(), kIdleWaitMs);
+        continue;
+      }
+      m_recordSignal.Disarm();
     }
     if (rec->m_dwFlags & MuxSample::TimeValid) m_rtCurrent = rec->m_rtStart;
     if (rec->m_dwFlags & MuxSample::EndOfStream) {
