@@ -142,6 +142,9 @@ constexpr int kMaxInputSide = 16384;
 // The size of a silence block when the source has no audio.
 constexpr int kSilenceBlock = 96000;
 
+// Pixels of picture per slice thread of the MPEG-1/2 encoders.
+constexpr int64_t kSliceArea = 130000;
+
 }  // namespace
 
 CEncoderEngine::CEncoderEngine() : m_silence(384000, 0) {}
@@ -507,6 +510,14 @@ HRESULT CEncoderEngine::AddVideoStream() {
   // needs level 3.0.
   if (m_bPsp && codec->id == AV_CODEC_ID_H264) c->refs = 1;
   if (m_bIpod && c->width == 640) c->level = 30;
+  // MPEG-1 and MPEG-2 pictures are encoded in slices side by side, so that
+  // the encoder keeps up with the decoder. A slice of less than a third of
+  // a PAL picture costs more in hand-overs than it saves.
+  if (codec->id == AV_CODEC_ID_MPEG1VIDEO || codec->id == AV_CODEC_ID_MPEG2VIDEO) {
+    const int64_t slices = static_cast<int64_t>(c->width) * c->height / kSliceArea;
+    c->thread_count = static_cast<int>(std::clamp<int64_t>(slices, 1, std::max(1u, std::thread::hardware_concurrency())));
+    c->thread_type = FF_THREAD_SLICE;
+  }
   m_pVideoStream->time_base = c->time_base;
   return S_OK;
 }
