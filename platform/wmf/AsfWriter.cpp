@@ -81,6 +81,13 @@ STDMETHODIMP CAsfWriterInputPin::EndOfStream() {
   return m_writer->OnEndOfStream(this);
 }
 
+STDMETHODIMP CAsfWriterInputPin::BeginFlush() {
+  HRESULT hr = CBaseInputPin::BeginFlush();
+  // Nothing waits for a picture that a flush throws away.
+  m_writer->PictureReached(0, true);
+  return hr;
+}
+
 // ---------------------------------------------------------------------------
 // CWMAsfWriter: set-up
 
@@ -253,8 +260,41 @@ STDMETHODIMP CWMAsfWriter::Pause() {
       CloseFile();
       return hr;
     }
+    bool video = false;
+    for (auto& p : m_pins) video = video || (p->IsVideo() && p->IsConnected());
+    std::lock_guard<std::mutex> pace(m_paceLock);
+    m_pictureReached = 0;
+    m_pictureDone = !video;
   }
   return CBaseFilter::Pause();
+}
+
+void CWMAsfWriter::PictureReached(REFERENCE_TIME end, bool done) {
+  {
+    std::lock_guard<std::mutex> pace(m_paceLock);
+    m_pictureReached = std::max(m_pictureReached, end);
+    m_pictureDone = m_pictureDone || done;
+  }
+  m_paceCv.notify_all();
+}
+
+void CWMAsfWriter::PaceAudio(REFERENCE_TIME start) {
+  // A picture that stops coming for this long (a stream that ends without
+  // saying so) no longer holds the sound.
+  constexpr auto kStuck = std::chrono::seconds(2);
+  std::unique_lock<std::mutex> pace(m_paceLock);
+  REFERENCE_TIME seen = m_pictureReached;
+  auto moved = std::chrono::steady_clock::now();
+  while (!m_pictureDone && start > m_pictureReached && start - m_pictureReached > kAudioLead) {
+    m_paceCv.wait_for(pace, std::chrono::milliseconds(100));
+    const auto now = std::chrono::steady_clock::now();
+    if (m_pictureReached != seen) {
+      seen = m_pictureReached;
+      moved = now;
+    } else if (now - moved > kStuck) {
+      return;
+    }
+  }
 }
 
 CWMAsfWriter::WritingLock::WritingLock(CWMAsfWriter& writer) : m_writer(writer) {
@@ -285,6 +325,7 @@ int CWMAsfWriter::OutputInterrupted(void* writer) {
 STDMETHODIMP CWMAsfWriter::Stop() {
   CAutoLock lock(&m_lock);
   HRESULT hr = CBaseFilter::Stop();
+  PictureReached(0, true);
   // A streaming thread may be inside a write of the file. Stop waits for
   // it, but not on a file that stopped taking data (a share that no longer
   // answers): that write is broken and every later one fails.
@@ -425,6 +466,7 @@ void CWMAsfWriter::CloseFile() {
 
 HRESULT CWMAsfWriter::Fail(HRESULT hr) {
   m_failed = true;
+  PictureReached(0, true);
   CloseFile();
   NotifyEvent(EC_ERRORABORT, hr, 0);
   return hr;
@@ -475,6 +517,7 @@ HRESULT CWMAsfWriter::OnVideo(IMediaSample* sample, const CMediaType& type) {
   m_videoTimes.push_back(pts);
   m_videoFrame->pts = m_videoFrames++;
   HRESULT hr = Encode(m_video.get(), m_videoStream, m_videoFrame.get());
+  PictureReached(pts * 10000 + m_frameTime, false);
   if (SUCCEEDED(hr) && m_silentAudio) hr = SilenceUpTo(pts + m_frameTime / 10000);
   return FAILED(hr) ? Fail(hr) : S_OK;
 }
@@ -529,6 +572,10 @@ HRESULT CWMAsfWriter::FlushAudio(bool last) {
 }
 
 HRESULT CWMAsfWriter::OnAudio(IMediaSample* sample, const CMediaType& type) {
+  REFERENCE_TIME start = 0, stop = 0;
+  const bool timed = SUCCEEDED(sample->GetTime(&start, &stop));
+  // Before the writing lock: the picture goes on meanwhile.
+  if (timed) PaceAudio(start);
   WritingLock g(*this);
   if (m_failed) return VFW_E_RUNTIME_ERROR;
   if (!m_audio) return S_FALSE;
@@ -538,8 +585,6 @@ HRESULT CWMAsfWriter::OnAudio(IMediaSample* sample, const CMediaType& type) {
   const long length = sample->GetActualDataLength();
   const int frames = length > 0 ? static_cast<int>(length / wfx->nBlockAlign) : 0;
   if (frames == 0) return S_OK;
-  REFERENCE_TIME start = 0, stop = 0;
-  const bool timed = SUCCEEDED(sample->GetTime(&start, &stop));
   if (timed)
     m_position = std::max(m_position, start + static_cast<REFERENCE_TIME>(frames) * 10000000 / wfx->nSamplesPerSec);
   if (m_audioStartPending && timed) {
@@ -573,6 +618,7 @@ HRESULT CWMAsfWriter::OnAudio(IMediaSample* sample, const CMediaType& type) {
 HRESULT CWMAsfWriter::OnEndOfStream(CAsfWriterInputPin* pin) {
   bool complete = false;
   HRESULT result = S_OK;
+  if (pin->IsVideo()) PictureReached(0, true);
   {
     WritingLock g(*this);
     if (m_failed || m_finished) return S_OK;

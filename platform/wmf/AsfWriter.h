@@ -17,6 +17,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <deque>
 #include <pthread.h>
 #include <memory>
@@ -40,6 +41,7 @@ class CAsfWriterInputPin final : public CBaseInputPin {
   HRESULT Active() override;
   STDMETHODIMP Receive(IMediaSample* sample) override;
   STDMETHODIMP EndOfStream() override;
+  STDMETHODIMP BeginFlush() override;
   bool IsVideo() const { return m_video; }
 
  private:
@@ -102,6 +104,9 @@ class CWMAsfWriter final : public CBaseFilter, public IFileSinkFilter2, public I
   HRESULT OnVideo(IMediaSample* sample, const CMediaType& type);
   HRESULT OnAudio(IMediaSample* sample, const CMediaType& type);
   HRESULT OnEndOfStream(CAsfWriterInputPin* pin);
+  // The picture has been written up to `end`; `done`: the sound waits for
+  // it no more.
+  void PictureReached(REFERENCE_TIME end, bool done);
 
  private:
   explicit CWMAsfWriter(LPUNKNOWN outer);
@@ -116,6 +121,11 @@ class CWMAsfWriter final : public CBaseFilter, public IFileSinkFilter2, public I
   // Closes the file (trailer when the header was written). Caller holds m_mux.
   void CloseFile();
   HRESULT Fail(HRESULT hr);
+  // The sound waits while it runs more than kAudioLead ahead of the
+  // picture, as a muxer interleaves: else the splitter upstream would read
+  // the picture's stream ahead without bound to keep the sound coming.
+  void PaceAudio(REFERENCE_TIME start);
+  static constexpr REFERENCE_TIME kAudioLead = 10000000;
 
   CCritSec m_lock;
   std::mutex m_mux;
@@ -173,4 +183,9 @@ class CWMAsfWriter final : public CBaseFilter, public IFileSinkFilter2, public I
   bool m_silentAudio = false;  // no sound comes in: silence follows the picture
   REFERENCE_TIME m_position = 0;
   std::vector<CAsfWriterInputPin*> m_ended;
+  // Sound pacing, under m_paceLock (taken after m_mux, never before it).
+  std::mutex m_paceLock;
+  std::condition_variable m_paceCv;
+  REFERENCE_TIME m_pictureReached = 0;
+  bool m_pictureDone = true;
 };
