@@ -23,6 +23,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/codecs/FfmpegMedia.h"
@@ -107,6 +108,8 @@ class CWMAsfWriter final : public CBaseFilter, public IFileSinkFilter2, public I
   // The picture has been written up to `end`; `done`: the sound waits for
   // it no more.
   void PictureReached(REFERENCE_TIME end, bool done);
+  // A flush: the pictures waiting for the encoder go.
+  void DropPictures();
 
  private:
   explicit CWMAsfWriter(LPUNKNOWN outer);
@@ -126,6 +129,23 @@ class CWMAsfWriter final : public CBaseFilter, public IFileSinkFilter2, public I
   // the picture's stream ahead without bound to keep the sound coming.
   void PaceAudio(REFERENCE_TIME start);
   static constexpr REFERENCE_TIME kAudioLead = 10000000;
+
+  // Pictures are encoded on a thread of the writer's own: the streaming
+  // thread only reads each into a frame and goes on with the next, so the
+  // decoding upstream and the encoding run side by side.
+  struct QueuedPicture {
+    AvFramePtr frame;
+    REFERENCE_TIME start = 0, stop = 0;
+    bool timed = false;
+  };
+  void EncoderLoop();
+  void StartEncoder();
+  // Ends the encoding thread; the pictures still queued are dropped.
+  void StopEncoder();
+  // Until every queued picture has been encoded (or the writer stops).
+  void DrainPictures();
+  HRESULT EncodePicture(QueuedPicture& picture);  // m_mux held
+  static constexpr size_t kMaxQueuedPictures = 2;
 
   CCritSec m_lock;
   std::mutex m_mux;
@@ -164,9 +184,8 @@ class CWMAsfWriter final : public CBaseFilter, public IFileSinkFilter2, public I
   bool m_finished = false;
   AvCodecContextPtr m_video, m_audio;
   int m_videoStream = -1, m_audioStream = -1;
-  AvFramePtr m_videoFrame, m_audioFrame;
+  AvFramePtr m_audioFrame;
   AvPacketPtr m_packet;
-  SwsPtr m_sws;
   SwrPtr m_swr;
   AVAudioFifo* m_fifo = nullptr;
   REFERENCE_TIME m_frameTime = 400000;
@@ -188,4 +207,19 @@ class CWMAsfWriter final : public CBaseFilter, public IFileSinkFilter2, public I
   std::condition_variable m_paceCv;
   REFERENCE_TIME m_pictureReached = 0;
   bool m_pictureDone = true;
+  // The encoding thread and its queue, under m_qLock (never taken while
+  // waiting for m_mux).
+  std::thread m_encoder;
+  std::mutex m_qLock;
+  std::condition_variable m_qCv;
+  std::deque<QueuedPicture> m_pictures;
+  std::vector<AvFramePtr> m_spareFrames;
+  bool m_encoding = false;
+  bool m_quitEncoder = false;
+  std::atomic<bool> m_stopEncoder{false};
+  // What the streaming thread needs without m_mux: the run failed, and the
+  // encoder's picture size (0 while no picture stream is open).
+  std::atomic<bool> m_runFailed{false};
+  std::atomic<int> m_encWidth{0}, m_encHeight{0};
+  SwsPtr m_readSws;  // the picture pin's streaming thread only
 };
