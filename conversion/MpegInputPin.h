@@ -39,7 +39,7 @@ class CMpegInputPin : public CBaseInputPin {
   // this many bytes of them: decoded pictures are large, and a worker that
   // lags behind gains nothing from a long queue of them.
   static constexpr size_t kQueueLimit = 100;
-  static constexpr size_t kQueueByteLimit = 4u << 20;
+  static constexpr size_t kQueueByteLimit = 2u << 20;
   // ... but not longer than this, so that a stalled worker cannot hold a
   // streaming thread for good.
   static constexpr DWORD kMaxQueueWaitMs = 1000;
