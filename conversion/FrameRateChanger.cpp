@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <vector>
 
 #include "foundation/PixelConversion.h"
 #include "imagewriter/Picture.h"
@@ -83,23 +82,25 @@ bool IsPlanarSubtype(const GUID& subtype) {
   return subtype == MEDIASUBTYPE_YV12 || subtype == MEDIASUBTYPE_I420 || subtype == MEDIASUBTYPE_IYUV;
 }
 
-// A 4:2:0 frame as top-down RGB24 rows, converted only for a picture that
-// is written (the stream itself goes on in 4:2:0). False when the frame is
-// shorter than its planes or its sides are odd.
-bool PlanarToRgb24(const BITMAPINFOHEADER& bih, const GUID& subtype, const BYTE* data, LONG length,
-                   std::vector<BYTE>* rgb) {
+// A 4:2:0 frame as an RGB24 picture, converted only for a picture that is
+// written (the stream itself goes on in 4:2:0), straight into the
+// picture's rows. False when the frame is shorter than its planes or its
+// sides are odd.
+bool PlanarToPicture(const BITMAPINFOHEADER& bih, const GUID& subtype, const BYTE* data, LONG length,
+                     CPicture* picture) {
   const int width = bih.biWidth;
   const int height = std::abs(static_cast<int>(bih.biHeight));
   if (width <= 0 || height <= 0 || width % 2 || height % 2) return false;
   const size_t luma = static_cast<size_t>(width) * static_cast<size_t>(height);
   if (length <= 0 || static_cast<size_t>(length) < luma + luma / 2) return false;
+  if (!picture->Create(static_cast<DWORD>(width), static_cast<DWORD>(height), 24, 0)) return false;
   const BYTE* first = data + luma;
   const BYTE* second = first + luma / 4;
   const bool vFirst = subtype == MEDIASUBTYPE_YV12;
-  const size_t stride = DibRowBytes(width, 24);
-  rgb->resize(stride * static_cast<size_t>(height));
-  return ConvertYuv420ToRgb(width, height, rgb->data(), static_cast<int>(stride), 24, data, vFirst ? second : first,
-                            vFirst ? first : second, width);
+  // The picture keeps its rows bottom-up: its top row is the last one.
+  const int pitch = static_cast<int>(picture->GetEffWidth());
+  return ConvertYuv420ToRgb(width, height, picture->GetBits(static_cast<DWORD>(height - 1)), -pitch, 24, data,
+                            vFirst ? second : first, vFirst ? first : second, width);
 }
 
 }  // namespace
@@ -567,15 +568,15 @@ bool CFrameRateChanger::SaveFrame(IMediaSample* frame, const std::string& path, 
   BYTE* data = nullptr;
   if (FAILED(frame->GetPointer(&data)) || !data || stride > ULONG_MAX) return true;
   const LONG length = frame->GetActualDataLength();
-  std::vector<BYTE> rgb;
-  if (planar && !PlanarToRgb24(*bih, subtype, data, length, &rgb)) return true;
-  if (!planar && (length <= 0 || stride * static_cast<uint64_t>(height) > static_cast<uint64_t>(length))) return true;
-
   CPicture picture(0);
-  if (!picture.CreateFromArray(planar ? rgb.data() : data, static_cast<DWORD>(bih->biWidth),
-                               static_cast<DWORD>(height), bits, static_cast<DWORD>(stride),
-                               planar || bih->biHeight < 0))
-    return true;
+  if (planar) {
+    if (!PlanarToPicture(*bih, subtype, data, length, &picture)) return true;
+  } else {
+    if (length <= 0 || stride * static_cast<uint64_t>(height) > static_cast<uint64_t>(length)) return true;
+    if (!picture.CreateFromArray(data, static_cast<DWORD>(bih->biWidth), static_cast<DWORD>(height), bits,
+                                 static_cast<DWORD>(stride), bih->biHeight < 0))
+      return true;
+  }
   if (m_nImageWidth != 0 && m_nImageHeight != 0) {
     const RGBQUAD white{255, 255, 255, 255};
     if (!picture.ResampleToBox(m_nImageWidth, m_nImageHeight, white)) return true;
