@@ -935,7 +935,10 @@ HRESULT CEncoderEngine::EncodeStorage(std::vector<BYTE>&& storage) {
   if (!frame) return Fail(E_OUTOFMEMORY, "Alloc buffer for color space converting failed");
   frame->buf[0] = av_buffer_create(
       owned->data(), owned->size(),
-      [](void* opaque, uint8_t*) { std::unique_ptr<std::vector<BYTE>>(static_cast<std::vector<BYTE>*>(opaque)); },
+      [](void* opaque, uint8_t*) {
+        std::unique_ptr<std::vector<BYTE>> done(static_cast<std::vector<BYTE>*>(opaque));
+        MuxSampleStorage::GiveBack(std::move(*done));
+      },
       owned.get(), 0);
   if (!frame->buf[0]) {
     av_frame_free(&frame);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <mutex>
 
 #include "platform/com/ComPtr.h"
 
@@ -38,6 +39,39 @@ bool IsPcm16(const CMediaType* pmt) {
 }
 
 }  // namespace
+
+namespace MuxSampleStorage {
+
+namespace {
+constexpr size_t kKeptFrom = 64 * 1024;
+constexpr size_t kKeptBuffers = 4;
+std::mutex g_lock;
+std::vector<std::vector<BYTE>> g_spare;
+}  // namespace
+
+std::vector<BYTE> Take(size_t size) {
+  if (size >= kKeptFrom) {
+    std::lock_guard<std::mutex> l(g_lock);
+    for (auto it = g_spare.begin(); it != g_spare.end(); ++it)
+      if (it->capacity() >= size) {
+        std::vector<BYTE> buffer = std::move(*it);
+        g_spare.erase(it);
+        buffer.clear();
+        return buffer;
+      }
+  }
+  std::vector<BYTE> buffer;
+  buffer.reserve(size);
+  return buffer;
+}
+
+void GiveBack(std::vector<BYTE>&& buffer) {
+  if (buffer.capacity() < kKeptFrom) return;
+  std::lock_guard<std::mutex> l(g_lock);
+  if (g_spare.size() < kKeptBuffers) g_spare.push_back(std::move(buffer));
+}
+
+}  // namespace MuxSampleStorage
 
 CMpegInputPin::CMpegInputPin(CBaseFilter* filter, CCritSec* lock, HRESULT* phr, LPCWSTR name, bool video)
     : CBaseInputPin(NAME("CMpegInputPin"), filter, lock, phr, name), m_bVideo(video) {
@@ -114,7 +148,10 @@ STDMETHODIMP CMpegInputPin::Receive(IMediaSample* sample) {
   const LONG size = sample->GetSize();
   if (length < 0) length = 0;
   if (size >= 0 && length > size) length = size;
-  if (m_bCopyData) rec->m_data.assign(data, data + length);
+  if (m_bCopyData) {
+    rec->m_data = MuxSampleStorage::Take(static_cast<size_t>(length));
+    rec->m_data.assign(data, data + length);
+  }
 
   if (sample->IsSyncPoint() == S_OK || (m_mt.majortype == MEDIATYPE_Audio && !m_mt.bTemporalCompression))
     rec->m_dwFlags |= MuxSample::KeySample;

@@ -156,6 +156,7 @@ void CMuxerBase::RunLoop() {
       continue;
     }
     hr = TakeSample(*rec);
+    MuxSampleStorage::GiveBack(std::move(rec->m_data));
     if (FAILED(hr)) return abort(hr);
   }
   hr = EndRun();
