@@ -58,6 +58,7 @@ HRESULT CGraphConverterJob::BuildPicturesGraph(const std::string& source, const 
   return m_pConverter->BuildPicturesGraph(source, folder, interval, width, height);
 }
 std::string CGraphConverterJob::RunErrorText() { return m_pConverter->GetRunError(); }
+std::string CGraphConverterJob::RunNoteText() { return m_pConverter->GetRunNote(); }
 std::string CGraphConverterJob::FinishFiles(bool keep) { return m_pConverter->FinishFiles(keep); }
 HRESULT CGraphConverterJob::BuildAsfGraph(const std::string& source, const std::string& target, int profileIndex) {
   return m_pConverter->BuildAsfGraph(source, target, profileIndex);

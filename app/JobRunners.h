@@ -45,6 +45,8 @@ class CJobBuilder {
   // Why the running graph failed, as the filter that failed said it, or
   // empty.
   virtual std::string RunErrorText() { return std::string(); }
+  // What the run did to the source that its log should say, or empty.
+  virtual std::string RunNoteText() { return std::string(); }
   // Once the graph has stopped: the job's files take their targets' names
   // (`keep`) or are removed. Returns why keeping failed, or "".
   virtual std::string FinishFiles(bool) { return std::string(); }
@@ -75,6 +77,7 @@ class CGraphConverterJob : public CJobBuilder {
   HRESULT BuildAsfGraph(const std::string& source, const std::string& target, int profileIndex) override;
   IGraphBuilder* Graph() override { return m_pGraph; }
   std::string RunErrorText() override;
+  std::string RunNoteText() override;
   std::string FinishFiles(bool keep) override;
 
  private:

@@ -621,6 +621,12 @@ LRESULT CTambrelDlg::OnGraphEvent(WPARAM, LPARAM) {
     // not move the run on again.
     if (!m_bConverting || g_bStopRequested || m_bJobEnded || !IsValidRow(m_nCurJob)) continue;
     CConvertOpt* job = GetJob(m_nCurJob);
+    // What the run did to the source's times goes into the log, whatever
+    // the job's end.
+    if ((code == EC_COMPLETE || code == EC_ERRORABORT) && m_pBuilder) {
+      const std::string note = m_pBuilder->RunNoteText();
+      if (!note.empty()) m_strLog += Format("%d. ", m_nCurJob + 1) + note;
+    }
     if (code == EC_COMPLETE) {
       m_bJobEnded = true;
       m_bKeepFiles = true;

@@ -28,6 +28,7 @@
 #include "platform/win32/ErrorText.h"
 #include "platform/win32/File.h"
 #include "platform/win32/Registry.h"
+#include "platform/wmf/AsfWriter.h"
 #include "sources/pictures/PictureListSource.h"
 #include "splitters/matroska/MatroskaMediaTypes.h"
 
@@ -89,6 +90,8 @@ IPin* FirstOutput(IBaseFilter* filter) { return GetFirstPinByDirection(filter, P
 // the MPEG source reads program, transport and PES streams only, so a bare
 // picture stream is read through a DVD2AVI project of it.
 std::string BytesOnlyReason(IBaseFilter* source) {
+  // The source of the file's format knew it and said why it refused it.
+  if (std::string refusal = TakeSourceRefusal(); !refusal.empty()) return refusal;
   bool videoStream = false;
   CComPtr<IEnumMediaTypes> types;
   AM_MEDIA_TYPE* pmt = nullptr;
@@ -224,6 +227,30 @@ bool FirstSourceType(IBaseFilter* source, bool video, CMediaType* type) {
   return false;
 }
 
+// The text naming a source's video stream when no decoder took it; empty
+// when it has none. Pack and PES types count only with a video subtype: a
+// raw AC-3 or DTS source offers its sound in those wrappers too.
+std::string UndecodedVideoText(IBaseFilter* source) {
+  CMediaType videoType, audioType;
+  bool hasVideo = false, hasAudio = false;
+  CGraphConverter::FindSourceStreams(source, &videoType, &hasVideo, &audioType, &hasAudio);
+  const bool wrapped = videoType.majortype == MEDIATYPE_DVD_ENCRYPTED_PACK || videoType.majortype == MEDIATYPE_MPEG2_PES;
+  const bool wrappedVideo = videoType.subtype == MEDIASUBTYPE_MPEG2_VIDEO ||
+                            videoType.subtype == MEDIASUBTYPE_MPEG1Payload ||
+                            videoType.subtype == MEDIASUBTYPE_MPEG1Video;
+  if (!hasVideo || (wrapped && !wrappedVideo)) return {};
+  CMediaType first;
+  const std::string name = StreamFormatName(FirstSourceType(source, true, &first) ? first : videoType);
+  return "The video stream of the source (" + name + ") could not be decoded\n";
+}
+
+// The same of its first sound stream.
+std::string UndecodedSoundText(IBaseFilter* source) {
+  CMediaType sound;
+  if (!FirstSourceType(source, false, &sound)) return {};
+  return "The sound stream of the source (" + StreamFormatName(sound) + ") could not be decoded\n";
+}
+
 // PCM offered, but never plain 16-bit: 8-, 24-, 32-bit, float or
 // extensible layouts go through "PCM Resample".
 bool OffersOnlyOtherPcm(IPin* pin) {
@@ -287,7 +314,12 @@ std::string CGraphConverter::GetRunError() const {
   CLSID clsid = GUID_NULL;
   if (m_pSink && SUCCEEDED(m_pSink->GetClassID(&clsid)) && clsid == CLSID_MpegMuxer)
     return static_cast<CMpegMuxer*>(m_pSink.p)->GetRunError();
+  if (clsid == CLSID_WMAsfWriter) return static_cast<CWMAsfWriter*>(m_pSink.p)->GetRunError();
   return std::string();
+}
+
+std::string CGraphConverter::GetRunNote() const {
+  return m_pFrameChanger ? static_cast<CFrameRateChanger*>(m_pFrameChanger.p)->GetRunNote() : std::string();
 }
 
 bool CGraphConverter::IsFfdshowDecoderInstalled() {
@@ -551,6 +583,7 @@ HRESULT CGraphConverter::ProbeSource(const std::string& path, SourceMediaInfo* i
   std::wstring wpath = Wide(path);
   CComPtr<IBaseFilter> source;
   DWORD format = 0;
+  TakeSourceRefusal();  // an earlier file's
   HRESULT hr = AddSourceFilterWithFormat(wpath.c_str(), wpath.c_str(), &source, &format);
   if (FAILED(hr) || !source) return FAILED(hr) ? hr : E_FAIL;
 
@@ -599,6 +632,7 @@ HRESULT CGraphConverter::DecoderCheck(IBaseFilter* source, const SourceMediaInfo
   if (SUCCEEDED(RenderSourceAndCollectPins(source, video, audio)))
     for (const RenderedPin& p : video)
       if (p.major == MEDIATYPE_Video && !NameHasSubtitle(p.pin)) return S_OK;
+  if (std::string why = UndecodedVideoText(source); !why.empty()) g_strConvertError = why;
   return VFW_E_NO_DECOMPRESSOR;
 }
 
@@ -1065,14 +1099,29 @@ HRESULT CGraphConverter::Build(const std::string& source, const std::string& tar
     if (sinkKind != Sink::Pictures && FAILED(hr = CheckTargetFile(target))) return hr;
 
     std::wstring wsource = Wide(source);
+    TakeSourceRefusal();  // an earlier file's
     hr = AddSourceFilterWithFormat(wsource.c_str(), wsource.c_str(), &src, &format);
-    const std::string unreadable = "The file's format is not one the program reads: " + source + "\n";
-    if (FAILED(hr) && g_strConvertError.empty()) g_strConvertError = unreadable;
+    // Why no source read the file, when the one of its format said so.
+    auto unreadable = [&source] {
+      std::string refusal = TakeSourceRefusal();
+      return refusal.empty() ? "The file's format is not one the program reads: " + source + "\n" : refusal;
+    };
+    if (FAILED(hr) && g_strConvertError.empty()) g_strConvertError = unreadable();
     if (FAILED(hr)) return hr;
     if (!src) return E_FAIL;
 
     hr = RenderSourceAndCollectPins(src, video, audio);
-    if (FAILED(hr) && g_strConvertError.empty()) g_strConvertError = unreadable;
+    if (FAILED(hr) && g_strConvertError.empty()) {
+      // Streams that no decoder takes, each by its name (with the note a
+      // stream without a decoder gets).
+      const std::string undecoded = UndecodedVideoText(src) + UndecodedSoundText(src);
+      if (!undecoded.empty()) {
+        hr = Refuse(VFW_E_NO_DECOMPRESSOR, undecoded);
+        if (format & ffdshowFormats) g_strConvertError += kFfdshowNote;
+        return hr;
+      }
+      g_strConvertError = unreadable();
+    }
     if (FAILED(hr)) return hr;
   }
 
@@ -1123,22 +1172,8 @@ HRESULT CGraphConverter::Build(const std::string& source, const std::string& tar
   }
   // A video stream the source has but no decoder took would be left out
   // of the target without a word.
-  // Pack and PES types count as video here only with a video subtype: a
-  // raw AC-3 or DTS source offers its sound in those wrappers too.
-  if (SUCCEEDED(hr) && !videoConnected) {
-    CMediaType videoType, audioType;
-    bool hasVideo = false, hasAudio = false;
-    FindSourceStreams(src, &videoType, &hasVideo, &audioType, &hasAudio);
-    const bool wrapped = videoType.majortype == MEDIATYPE_DVD_ENCRYPTED_PACK || videoType.majortype == MEDIATYPE_MPEG2_PES;
-    const bool wrappedVideo = videoType.subtype == MEDIASUBTYPE_MPEG2_VIDEO ||
-                              videoType.subtype == MEDIASUBTYPE_MPEG1Payload ||
-                              videoType.subtype == MEDIASUBTYPE_MPEG1Video;
-    if (hasVideo && (!wrapped || wrappedVideo)) {
-      CMediaType first;
-      const std::string name = StreamFormatName(FirstSourceType(src, true, &first) ? first : videoType);
-      hr = Refuse(VFW_E_NO_DECOMPRESSOR, "The video stream of the source (" + name + ") could not be decoded\n");
-    }
-  }
+  if (SUCCEEDED(hr) && !videoConnected)
+    if (std::string why = UndecodedVideoText(src); !why.empty()) hr = Refuse(VFW_E_NO_DECOMPRESSOR, why);
   if (SUCCEEDED(hr) && audio.empty() && sinkKind != Sink::Pictures) hr = CheckSoundDecoded(src);
   // The sinks take one sound stream: a source with several (an AVI file
   // with two languages) gives its first. The others leave the graph, so
@@ -1157,10 +1192,8 @@ HRESULT CGraphConverter::Build(const std::string& source, const std::string& tar
 HRESULT CGraphConverter::CheckSoundDecoded(IBaseFilter* source) {
   // A source with sound of which no stream reached a decoder would give a
   // target with silence in its place.
-  CMediaType sound;
-  if (!FirstSourceType(source, false, &sound)) return S_OK;
-  return Refuse(VFW_E_NO_DECOMPRESSOR,
-                "The sound stream of the source (" + StreamFormatName(sound) + ") could not be decoded\n");
+  const std::string why = UndecodedSoundText(source);
+  return why.empty() ? S_OK : Refuse(VFW_E_NO_DECOMPRESSOR, why);
 }
 
 void CGraphConverter::RemoveUnusedChain(IPin* out, IBaseFilter* source) {

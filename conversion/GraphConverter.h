@@ -130,6 +130,9 @@ class CGraphConverter : public CFGManagerCustom {
   // picture that could not be written, an output that could not be opened),
   // or empty.
   std::string GetRunError() const;
+  // What the run did that the job's log should say although the job went
+  // on (a jump in the source's times taken out), or empty.
+  std::string GetRunNote() const;
   // Once the graph has stopped: the job's files take their targets' names
   // (`keep`) or are removed. Returns why keeping failed, or "".
   std::string FinishFiles(bool keep);

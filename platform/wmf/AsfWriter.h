@@ -101,6 +101,10 @@ class CWMAsfWriter final : public CBaseFilter, public IFileSinkFilter2, public I
   STDMETHODIMP GetRate(double*) override { return E_NOTIMPL; }
   STDMETHODIMP GetPreroll(LONGLONG*) override { return E_NOTIMPL; }
 
+  // Why the last run failed when the writer can say more than its code (a
+  // time no ASF file can hold), or empty.
+  std::string GetRunError() const;
+
   // Called by the pins.
   HRESULT OnVideo(IMediaSample* sample, const CMediaType& type);
   HRESULT OnAudio(IMediaSample* sample, const CMediaType& type);
@@ -146,6 +150,9 @@ class CWMAsfWriter final : public CBaseFilter, public IFileSinkFilter2, public I
   void DrainPictures();
   HRESULT EncodePicture(QueuedPicture& picture);  // m_mux held
   static constexpr size_t kMaxQueuedPictures = 2;
+  // A time the file cannot hold: keeps the text that names it, for the
+  // failure the caller reports.
+  HRESULT RefuseTime(const char* stream, int64_t ms);
 
   CCritSec m_lock;
   std::mutex m_mux;
@@ -222,4 +229,6 @@ class CWMAsfWriter final : public CBaseFilter, public IFileSinkFilter2, public I
   std::atomic<bool> m_runFailed{false};
   std::atomic<int> m_encWidth{0}, m_encHeight{0};
   SwsPtr m_readSws;  // the picture pin's streaming thread only
+  mutable std::mutex m_errorLock;
+  std::string m_runError;
 };
