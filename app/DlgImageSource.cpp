@@ -215,6 +215,8 @@ bool CDlgImageSource::Collect() {
   }
   m_pJob->m_strAudioFile = TrimBlanks(m_strAudioFile);
   m_pJob->m_fPictureInterval = m_fInterval;
+  // The movie's length, as a source page gives the probed one.
+  m_pJob->m_fDuration = static_cast<float>(m_pJob->m_astrPictures.size()) * m_fInterval;
   return true;
 }
 

@@ -1,14 +1,17 @@
 #include "conversion/FrameRateChanger.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
+#include "conversion/JobFiles.h"
 #include "foundation/PixelConversion.h"
 #include "imagewriter/Picture.h"
 #include "imagewriter/PictureFormat.h"
@@ -205,6 +208,12 @@ HRESULT CFrameRateChanger::SetImageOutput(int mode, LPCWSTR path, int timeMs, in
   m_nImageWidth = width;
   m_nImageHeight = height;
   return S_OK;
+}
+
+void CFrameRateChanger::SetPictureFiles(std::shared_ptr<CJobFiles> files, bool replace) {
+  CAutoLock lock(&m_csFilter);
+  m_pPictureFiles = std::move(files);
+  m_bReplacePictures = replace;
 }
 
 // ---------------------------------------------------------------------------
@@ -664,7 +673,23 @@ bool CFrameRateChanger::SaveFrame(IMediaSample* frame, const std::string& path, 
     const RGBQUAD white{255, 255, 255, 255};
     if (!picture.ResampleToBox(m_nImageWidth, m_nImageHeight, white)) return true;
   }
-  if (!picture.Save(path.c_str(), kJpegFormat)) {
+  if (m_nImageMode == kSeries && m_pPictureFiles) {
+    const int fd = m_pPictureFiles->CreatePicture(path, m_bReplacePictures, reason);
+    FILE* stream = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+    if (!stream) {
+      if (fd >= 0) close(fd);
+      if (reason->empty()) *reason = std::strerror(errno);
+      return false;
+    }
+    bool ok = picture.EncodeFile(stream, kJpegFormat);
+    if (!ok) *reason = picture.GetLastError();
+    if (std::fclose(stream) != 0 && ok) {
+      *reason = std::strerror(errno);
+      ok = false;
+    }
+    // What was half written goes with the job's other files.
+    if (!ok) return false;
+  } else if (!picture.Save(path.c_str(), kJpegFormat)) {
     *reason = picture.GetLastError();
     return false;
   }

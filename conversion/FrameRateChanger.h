@@ -14,10 +14,13 @@
 // fixed interval (mode 2).
 #pragma once
 
+#include <memory>
 #include <mutex>
 #include <string>
 
 #include "platform/dshow/BaseClasses.h"
+
+class CJobFiles;
 
 PELLOMAR_DEFINE_GUID(CLSID_FrameRateChanger, "72878B34-6702-469F-8308-23D653210C06");
 
@@ -53,6 +56,11 @@ class CFrameRateChanger : public CTransformFilter {
   // mode 2: `path` is the folder, `timeMs` the interval. A box of width and
   // height (both non-zero) fits the pictures on a white canvas.
   HRESULT SetImageOutput(int mode, LPCWSTR path, int timeMs, int width, int height);
+  // The job's files: the pictures of a series are then each written as a
+  // new file (never through a link or over a file the job did not write,
+  // unless the user chose to `replace` those) and a failed job removes
+  // them. Without, they are written straight under their names.
+  void SetPictureFiles(std::shared_ptr<CJobFiles> files, bool replace);
 
   HRESULT CheckInputType(const CMediaType* in) override;
   HRESULT CheckTransform(const CMediaType* in, const CMediaType* out) override;
@@ -140,6 +148,8 @@ class CFrameRateChanger : public CTransformFilter {
   CMediaType m_mtPendingOutput;
   bool m_bOutputTypePending = false;
   int m_nImagesWritten = 0;
+  std::shared_ptr<CJobFiles> m_pPictureFiles;
+  bool m_bReplacePictures = false;
   mutable std::mutex m_errorLock;
   std::string m_strRunError;
   std::string m_strFirstJump;

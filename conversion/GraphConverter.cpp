@@ -149,14 +149,6 @@ HRESULT CheckSourceFile(const std::string& source) {
   return S_OK;
 }
 
-// The target must not be the source under another name (another path, a
-// link): writing it would destroy what is being read. Checked before
-// anything is opened for writing.
-bool IsSameFile(const std::string& a, const std::string& b) {
-  if (a.empty() || b.empty()) return false;
-  std::error_code ec;
-  return std::filesystem::equivalent(a, b, ec) && !ec;
-}
 
 // A target file whose folder is missing, or that is a folder, cannot be
 // written; said before the graph is built.
@@ -289,8 +281,8 @@ CGraphConverter::~CGraphConverter() {
   m_pSink.Release();
 }
 
-std::string CGraphConverter::FinishFiles(bool keep) {
-  if (keep) return m_pFiles->Keep();
+std::string CGraphConverter::FinishFiles(bool keep, double stoppedAt) {
+  if (keep) return stoppedAt >= 0 ? m_pFiles->KeepStopped(stoppedAt) : m_pFiles->Keep();
   m_pFiles->Discard();
   return std::string();
 }
@@ -842,6 +834,8 @@ HRESULT CGraphConverter::ConnectVideoToMuxer(IPin* pin, IBaseFilter* sink) {
       const std::string temp = m_pFiles->Reserve(Narrow(m_strImagePath), &error);
       if (temp.empty()) return Refuse(E_INVALIDARG, error);
       path = Wide(temp);
+    } else {
+      changer->SetPictureFiles(m_pFiles, m_bReplacePictures);
     }
     hr = changer->SetImageOutput(m_nImageMode, path.c_str(), m_nImageTime, m_nImageWidth, m_nImageHeight);
     if (FAILED(hr))
@@ -1048,8 +1042,8 @@ HRESULT CGraphConverter::AddPictureList(const std::string& target, CComPtr<IBase
                                         PinList& audio) {
   // Nothing the job reads may be what it writes.
   for (const std::string& picture : m_astrPictures)
-    if (IsSameFile(picture, target)) return Refuse(E_INVALIDARG, "The target is a picture of the list: " + target + "\n");
-  if (IsSameFile(m_strSoundFile, target))
+    if (IsSameFileOnDisk(picture, target)) return Refuse(E_INVALIDARG, "The target is a picture of the list: " + target + "\n");
+  if (IsSameFileOnDisk(m_strSoundFile, target))
     return Refuse(E_INVALIDARG, "The target is the sound file itself: " + target + "\n");
 
   CPictureListSource* pictures = nullptr;
@@ -1094,7 +1088,10 @@ HRESULT CGraphConverter::Build(const std::string& source, const std::string& tar
     if (FAILED(hr)) return hr;
     m_pFiles->SetSource(source);
     // The target, and a thumbnail beside it, must not be the source.
-    if (IsSameFile(source, target) || (m_nImageMode == 1 && IsSameFile(source, Narrow(m_strImagePath))))
+    // The target must not be the source under another name (another path,
+    // a link): writing it would destroy what is being read.
+    if (IsSameFileOnDisk(source, target) ||
+        (m_nImageMode == 1 && IsSameFileOnDisk(source, Narrow(m_strImagePath))))
       return Refuse(E_INVALIDARG, "The target is the source file itself: " + target + "\n");
     if (sinkKind != Sink::Pictures && FAILED(hr = CheckTargetFile(target))) return hr;
 
@@ -1265,7 +1262,17 @@ HRESULT CGraphConverter::BuildAviFlvGraph(const std::string& source, const std::
 HRESULT CGraphConverter::BuildPicturesGraph(const std::string& source, const std::string& folder, int interval,
                                             int width, int height) {
   SetImageOutput(CFrameRateChanger::kSeries, Wide(folder), interval, width, height);
-  return Build(source, std::string(), Sink::Pictures, -1, kCodecPackageFormats);
+  HRESULT hr = Build(source, std::string(), Sink::Pictures, -1, kCodecPackageFormats);
+  if (FAILED(hr) || interval <= 0) return hr;
+  // Taken names fail the job before it writes a picture.
+  CComQIPtr<IMediaSeeking> seeking(m_pSink.p);
+  LONGLONG duration = 0;
+  if (!seeking || FAILED(seeking->GetDuration(&duration))) duration = 0;
+  const long count = SeriesPictureCount(static_cast<double>(duration) / 10000000.0, interval);
+  std::string error;
+  const std::string taken = FirstTakenPicture(folder, count, source, m_bReplacePictures, &error);
+  if (!taken.empty()) return Refuse(HRESULT_FROM_WIN32(ERROR_FILE_EXISTS), error);
+  return hr;
 }
 
 HRESULT CGraphConverter::BuildAsfGraph(const std::string& source, const std::string& target, int profileIndex) {

@@ -79,6 +79,8 @@ bool CAsyncFileReader::ReadAt(LONGLONG position, LONG length, BYTE* buffer) {
 }
 
 STDMETHODIMP CAsyncFileReader::Length(LONGLONG* total, LONGLONG* available) {
+  // A file cut short since it was opened ends where it ends now.
+  if (m_hFile != hFileNull) m_len = std::min(m_len, static_cast<LONGLONG>(GetLength()));
   if (total) *total = m_len;
   if (available) *available = m_len;
   return S_OK;

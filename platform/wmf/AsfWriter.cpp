@@ -262,7 +262,7 @@ STDMETHODIMP CWMAsfWriter::Pause() {
     CloseFile();
     m_failed = m_finished = false;
     m_ended.clear();
-    m_position = 0;
+    m_position.Reset();
     if (HRESULT hr = OpenFile(); FAILED(hr)) {
       CloseFile();
       return hr;
@@ -639,7 +639,7 @@ HRESULT CWMAsfWriter::EncodePicture(QueuedPicture& picture) {
   if (picture.timed) {
     const REFERENCE_TIME start = picture.start, stop = picture.stop;
     pts = av_rescale(start, 1000, 10000000);
-    m_position = std::max(m_position, stop > start ? stop : start + m_frameTime);
+    m_position.Written(0, stop > start ? stop : start + m_frameTime);
   }
   if (pts <= m_lastVideoPts) pts = m_lastVideoPts + 1;  // the file needs rising times
   if (pts < -kPrerollMs || pts > kLastMs) return Fail(RefuseTime("video", pts));
@@ -716,7 +716,7 @@ HRESULT CWMAsfWriter::OnAudio(IMediaSample* sample, const CMediaType& type) {
   const int frames = length > 0 ? static_cast<int>(length / wfx->nBlockAlign) : 0;
   if (frames == 0) return S_OK;
   if (timed)
-    m_position = std::max(m_position, start + static_cast<REFERENCE_TIME>(frames) * 10000000 / wfx->nSamplesPerSec);
+    m_position.Written(1, start + static_cast<REFERENCE_TIME>(frames) * 10000000 / wfx->nSamplesPerSec);
   if (m_audioStartPending && timed) {
     // The picture keeps the source's times; the sound starts on the same
     // clock. A lead beyond a minute is no start delay but a broken time.
@@ -756,6 +756,7 @@ HRESULT CWMAsfWriter::OnEndOfStream(CAsfWriterInputPin* pin) {
     WritingLock g(*this);
     if (m_failed || m_finished) return S_OK;
     if (std::find(m_ended.begin(), m_ended.end(), pin) == m_ended.end()) m_ended.push_back(pin);
+    m_position.Ended(pin->IsVideo() ? 0 : 1);
     size_t connected = 0;
     for (auto& p : m_pins) connected += p->IsConnected() ? 1 : 0;
     if (m_ended.size() < connected) return S_OK;
@@ -841,8 +842,7 @@ STDMETHODIMP CWMAsfWriter::GetDuration(LONGLONG* duration) {
 STDMETHODIMP CWMAsfWriter::GetStopPosition(LONGLONG* stop) { return GetDuration(stop); }
 STDMETHODIMP CWMAsfWriter::GetCurrentPosition(LONGLONG* current) {
   if (!current) return E_POINTER;
-  std::lock_guard g(m_mux);
-  *current = m_position;
+  *current = m_position.Get();
   return S_OK;
 }
 STDMETHODIMP CWMAsfWriter::GetPositions(LONGLONG* current, LONGLONG* stop) {

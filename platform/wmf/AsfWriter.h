@@ -12,8 +12,8 @@
 // AM_FILE_OVERWRITE set) and closed with a complete index after the end of
 // stream on every connected pin, which raises EC_COMPLETE; an encoding or
 // writing failure closes what was written and raises EC_ERRORABORT. A stop
-// before the end also closes the file properly. IMediaSeeking reports the
-// time written so far as the current position.
+// before the end also closes the file properly. IMediaSeeking reports how
+// far the least advanced stream still coming in has been written.
 #pragma once
 
 #include <atomic>
@@ -28,6 +28,7 @@
 
 #include "platform/codecs/FfmpegMedia.h"
 #include "platform/dshow/BaseClasses.h"
+#include "platform/dshow/SinkPosition.h"
 #include "platform/wmf/WmfInterfaces.h"
 
 struct AVFormatContext;
@@ -207,7 +208,8 @@ class CWMAsfWriter final : public CBaseFilter, public IFileSinkFilter2, public I
   bool m_audioStartPending = true;
   int64_t m_audioSkip = 0;  // output samples still to cut
   bool m_silentAudio = false;  // no sound comes in: silence follows the picture
-  REFERENCE_TIME m_position = 0;
+  // By stream: picture 0, sound 1.
+  CSinkPosition m_position{2};
   std::vector<CAsfWriterInputPin*> m_ended;
   // Sound pacing, under m_paceLock (taken after m_mux, never before it).
   std::mutex m_paceLock;
