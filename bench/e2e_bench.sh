@@ -119,6 +119,8 @@ bench() {
   rm -f "$WORK/$label".*.runs
   local round
   for round in $(seq "$ROUNDS"); do
+    # A series writes only new files: each round starts with empty folders.
+    [ "${name%/}" != "$name" ] && rm -f "$ours"/* "${ff1%/*}"/* "${ffn%/*}"/*
     # shellcheck disable=SC2086 # the argument strings are meant to split
     timed "$label.ours" "$E2E" --timeout 1800 --source "$src" --target "$ours" "${sets[@]}" $ours_args
     # shellcheck disable=SC2086
