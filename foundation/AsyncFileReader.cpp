@@ -51,31 +51,40 @@ STDMETHODIMP CAsyncFileReader::SyncRead(LONGLONG position, LONG length, BYTE* bu
     std::memcpy(buffer, m_ahead.data() + (position - m_aheadPos), static_cast<size_t>(length));
     return S_OK;
   }
-  if (length >= kReadAhead) return ReadAt(position, length, buffer) ? S_OK : E_FAIL;
-  const LONG chunk = static_cast<LONG>(std::min<LONGLONG>(kReadAhead, current - position));
-  m_ahead.resize(static_cast<size_t>(chunk));
-  if (!ReadAt(position, chunk, m_ahead.data())) {
-    m_ahead.clear();
+  if (length >= kReadAhead) {
+    if (ReadAt(position, length, buffer) == length) return S_OK;
+    m_knownLength = -1;  // cut short, perhaps: asked anew next time
     return E_FAIL;
   }
+  // The read-ahead may reach past where a file cut short since now ends:
+  // what it got is enough when it holds the bytes asked for.
+  const LONG chunk = static_cast<LONG>(std::min<LONGLONG>(kReadAhead, current - position));
+  m_ahead.resize(static_cast<size_t>(chunk));
+  const LONG got = ReadAt(position, chunk, m_ahead.data());
+  if (got < length) {
+    m_ahead.clear();
+    m_knownLength = -1;
+    return E_FAIL;
+  }
+  m_ahead.resize(static_cast<size_t>(got));
   m_aheadPos = position;
   std::memcpy(buffer, m_ahead.data(), static_cast<size_t>(length));
   return S_OK;
 }
 
-bool CAsyncFileReader::ReadAt(LONGLONG position, LONG length, BYTE* buffer) {
+LONG CAsyncFileReader::ReadAt(LONGLONG position, LONG length, BYTE* buffer) {
   // A positioned read: one call, and no shared file position to keep.
   OVERLAPPED at{};
   at.Offset = static_cast<DWORD>(static_cast<ULONGLONG>(position) & 0xFFFFFFFFu);
   at.OffsetHigh = static_cast<DWORD>(static_cast<ULONGLONG>(position) >> 32);
   SetLastError(0);
   DWORD got = 0;
-  if (!ReadFile(m_hFile, buffer, static_cast<DWORD>(length), &got, &at) || got != static_cast<DWORD>(length)) {
+  if (!ReadFile(m_hFile, buffer, static_cast<DWORD>(length), &got, &at)) {
     const DWORD err = GetLastError();
     if (err != 0) m_lOsError = static_cast<LONG>(err);
-    return false;
+    return -1;
   }
-  return true;
+  return static_cast<LONG>(got);
 }
 
 STDMETHODIMP CAsyncFileReader::Length(LONGLONG* total, LONGLONG* available) {

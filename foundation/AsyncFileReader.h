@@ -67,7 +67,9 @@ class CAsyncFileReader : public CUnknown, public CFile, public IAsyncReader, pub
   // served from here: the splitters read a few kilobytes at a time, and one
   // system call per read would cost more than the copy.
   static constexpr LONG kReadAhead = 256 * 1024;
-  bool ReadAt(LONGLONG position, LONG length, BYTE* buffer);
+  // How many bytes one positioned read gave (fewer at the file's end), -1
+  // on an error.
+  LONG ReadAt(LONGLONG position, LONG length, BYTE* buffer);
   std::mutex m_readLock;
   std::vector<BYTE> m_ahead;
   LONGLONG m_aheadPos = 0;
