@@ -2,9 +2,10 @@
 # End-to-end benchmark: whole jobs through pellomar-e2e (Release build)
 # against the ffmpeg command line doing the same conversions in the same run,
 # once single-threaded (-threads 1) and once with its default threads: VCD,
-# DVD and MP4 (H.264) from a 60 s 720x576 MPEG-2 program stream, and MP4
-# (H.264) and AVI (MPEG-4) from a 60 s 1280x720 H.264 MP4. Prints the wall
-# and processor (user + system) times and the peak resident memory of each
+# DVD, MP4 (H.264), PSP and iPod (MPEG-4 320x240) and still pictures (one a
+# second) from a 60 s 720x576 MPEG-2 program stream, and MP4 (H.264), AVI
+# (MPEG-4) and WMV from a 60 s 1280x720 H.264 MP4. Prints the wall and
+# processor (user + system) times and the peak resident memory of each
 # process with our ratios to ffmpeg's, and the processor time of our
 # user-interface thread while the job ran. Not a test: it never fails on a
 # time.
@@ -16,7 +17,8 @@
 # the sources and the outputs (default: a temporary folder, removed at the
 # end, except sources made by an earlier run in BENCH_SOURCE_DIR are reused).
 # BENCH_JOBS lists the jobs to run (default: all of vcd dvd mp4 mp4-720p
-# avi-720p).
+# avi-720p wmv-720p pictures psp ipod). BENCH_ROUNDS runs each job that many
+# times, ours and ffmpeg's in turn, and prints the medians (default 1).
 set -eu
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -51,14 +53,15 @@ if [ ! -s "$SRC" ] || [ ! -s "$SRC720" ]; then
 fi
 SECONDS_LONG=$(ffprobe -v error -show_entries format=duration -of default=nw=1:nk=1 "$SRC")
 SECONDS_720=$(ffprobe -v error -show_entries format=duration -of default=nw=1:nk=1 "$SRC720")
-JOBS=${BENCH_JOBS:-vcd dvd mp4 mp4-720p avi-720p}
+JOBS=${BENCH_JOBS:-vcd dvd mp4 mp4-720p avi-720p wmv-720p pictures psp ipod}
+ROUNDS=${BENCH_ROUNDS:-1}
 
 export QT_QPA_PLATFORM=offscreen
 export PELLOMAR_REGISTRY_DIR=$WORK/registry
 mkdir -p "$PELLOMAR_REGISTRY_DIR"
 
-# timed NAME COMMAND...: runs the command under /usr/bin/time -v; sets
-# WALL (seconds) and RSS (peak resident kB).
+# timed NAME COMMAND...: runs the command under /usr/bin/time -v; appends
+# its wall and processor seconds and peak resident kB to $WORK/NAME.runs.
 timed() {
   local name=$1
   shift
@@ -68,10 +71,17 @@ timed() {
     tail -n 30 "$WORK/$name.log" >&2
     exit 1
   fi
-  WALL=$(awk -F': ' '/Elapsed \(wall clock\)/ {
-           n = split($2, p, ":"); s = 0; for (i = 1; i <= n; ++i) s = s * 60 + p[i]; print s }' "$report")
-  RSS=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$report")
-  CPU=$(awk -F': ' '/User time \(seconds\)|System time \(seconds\)/ { s += $2 } END { printf "%.2f", s }' "$report")
+  awk -F': ' '/Elapsed \(wall clock\)/ { n = split($2, p, ":"); s = 0; for (i = 1; i <= n; ++i) s = s * 60 + p[i]; w = s }
+              /User time \(seconds\)|System time \(seconds\)/ { c += $2 }
+              /Maximum resident set size/ { r = $2 }
+              END { printf "%s %.2f %d\n", w, c, r }' "$report" >>"$WORK/$name.runs"
+}
+
+# median NAME COLUMN: the median of one column (1 wall, 2 cpu, 3 rss) of
+# NAME's runs; sets nothing, prints it.
+median() {
+  awk -v c="$2" '{ print $c }' "$WORK/$1.runs" | sort -n |
+    awk '{ a[NR] = $1 } END { if (NR % 2) print a[(NR + 1) / 2]; else printf "%.2f\n", (a[NR / 2] + a[NR / 2 + 1]) / 2 }'
 }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
@@ -92,27 +102,40 @@ row() {
 }
 
 # bench NAME SOURCE "OUR ARGUMENTS" FFMPEG_OUTPUT_ARGUMENTS...
+# A NAME ending in "/" is a picture series: both write numbered pictures
+# into a folder of that name.
 bench() {
   local name=$1 src=$2 ours_args=$3
   shift 3
   local sets=("${SETS_576[@]}")
   [ "$src" = "$SRC720" ] && sets=("${SETS_720[@]}")
-  # shellcheck disable=SC2086 # the argument strings are meant to split
-  timed "$name-ours" "$E2E" --timeout 1800 --source "$src" --target "$WORK/ours-$name" "${sets[@]}" $ours_args
-  local ours=$WALL oursCpu=$CPU rss=$RSS
+  local label=${name%/} ours=$WORK/ours-$name ff1=$WORK/ff1-$name ffn=$WORK/ffn-$name
+  if [ "${name%/}" != "$name" ]; then
+    mkdir -p "$ours" "$ff1" "$ffn"
+    sets+=(--set "m_strPictureFolder=$ours")
+    ff1=$ff1/img_%d.jpg
+    ffn=$ffn/img_%d.jpg
+  fi
+  rm -f "$WORK/$label".*.runs
+  local round
+  for round in $(seq "$ROUNDS"); do
+    # A series writes only new files: each round starts with empty folders.
+    [ "${name%/}" != "$name" ] && rm -f "$ours"/* "${ff1%/*}"/* "${ffn%/*}"/*
+    # shellcheck disable=SC2086 # the argument strings are meant to split
+    timed "$label.ours" "$E2E" --timeout 1800 --source "$src" --target "$ours" "${sets[@]}" $ours_args
+    # shellcheck disable=SC2086
+    timed "$label.ff1" $FF -threads 1 -i "$src" -threads 1 "$@" "$ff1"
+    # shellcheck disable=SC2086
+    timed "$label.ffn" $FF -i "$src" "$@" "$ffn"
+  done
   local ui
-  ui=$(sed -n 's/^ui thread cpu: \([0-9.]*\) s$/\1/p' "$WORK/$name-ours.log")
-  # shellcheck disable=SC2086
-  timed "$name-ff1" $FF -threads 1 -i "$src" -threads 1 "$@" "$WORK/ff1-$name"
-  local ff1=$WALL ff1Cpu=$CPU ff1Rss=$RSS
-  # shellcheck disable=SC2086
-  timed "$name-ffn" $FF -i "$src" "$@" "$WORK/ffn-$name"
-  local ffn=$WALL ffnCpu=$CPU ffnRss=$RSS
-  row "${name%.*}" "wall s" "$ours" "$ff1" "$ffn"
-  row "" "cpu s" "$oursCpu" "$ff1Cpu" "$ffnCpu"
-  row "" "peak MB" "$((rss / 1024))" "$((ff1Rss / 1024))" "$((ffnRss / 1024))"
-  printf "%-9s user-interface thread %s s of processor time during the job (%s%% of a core)\n" \
-    "" "$ui" "$(awk -v u="$ui" -v w="$ours" 'BEGIN { if (w > 0) printf "%.1f", 100 * u / w; else print "n/a" }')"
+  ui=$(sed -n 's/^ui thread cpu: \([0-9.]*\) s$/\1/p' "$WORK/$label.ours.log")
+  row "${label%.*}" "wall s" "$(median "$label.ours" 1)" "$(median "$label.ff1" 1)" "$(median "$label.ffn" 1)"
+  row "" "cpu s" "$(median "$label.ours" 2)" "$(median "$label.ff1" 2)" "$(median "$label.ffn" 2)"
+  row "" "peak MB" "$(($(median "$label.ours" 3) / 1024))" "$(($(median "$label.ff1" 3) / 1024))" \
+    "$(($(median "$label.ffn" 3) / 1024))"
+  printf "%-9s user-interface thread %s s of processor time during the last job (%s%% of a core)\n" \
+    "" "$ui" "$(awk -v u="$ui" -v w="$(median "$label.ours" 1)" 'BEGIN { if (w > 0) printf "%.1f", 100 * u / w; else print "n/a" }')"
 }
 
 for job in $JOBS; do
@@ -134,11 +157,25 @@ for job in $JOBS; do
     # (the AVI page's defaults) from the 720p source.
     avi-720p) bench avi-720p.avi "$SRC720" "--type 0 --set m_nWidth=640 --set m_nHeight=360 --set m_dFrameRate=25" \
            -r 25 -s 640x360 -c:v mpeg4 -vtag XVID -b:v 384k -g 12 -c:a libmp3lame -b:a 128k -ar 44100 -ac 2 -f avi ;;
+    # WMV: the writer's default profile (WMV2 704 kbit/s at the source size,
+    # a key frame every 5 s, WMA2 64 kbit/s 44.1 kHz stereo) from the 720p
+    # source.
+    wmv-720p) bench wmv-720p.wmv "$SRC720" "--type 1" \
+           -c:v wmv2 -b:v 704k -g 125 -c:a wmav2 -b:a 64k -ar 44100 -ac 2 -f asf ;;
+    # Still pictures: one a second at the source's size (JPEG).
+    pictures) bench pictures/ "$SRC" "--type 10 --set m_fPictureInterval=1000" -vf fps=1 -f image2 ;;
+    # PSP with its 160x120 thumbnail at 1 s, and the iPod job with the same
+    # encoder settings (MPEG-4 768 kbit/s 320x240, AAC 128 kbit/s 24 kHz):
+    # the two should cost the same.
+    psp) bench psp.mp4 "$SRC" "--type 6 --set m_nWidth=320 --set m_nHeight=240 --set m_nVideoCodec=0 --set m_nFrameRateIndex=0 --set m_nVideoBitrate=768 --set m_nSampleRate=24000 --set m_nAudioBitrate=128 --set m_nChannels=2 --set m_nAudioCodec=0 --set m_fThumbTime=1" \
+           -r 30000/1001 -s 320x240 -c:v mpeg4 -b:v 768k -g 12 -c:a aac -b:a 128k -ar 24000 -ac 2 -f psp ;;
+    ipod) bench ipod.mp4 "$SRC" "--type 7 --set m_nWidth=320 --set m_nHeight=240 --set m_nVideoCodec=0 --set m_nFrameRateIndex=0 --set m_nVideoBitrate=768 --set m_nSampleRate=24000 --set m_nAudioBitrate=128 --set m_nChannels=2 --set m_nAudioCodec=0 --set m_nProfile=3" \
+           -r 30 -s 320x240 -c:v mpeg4 -b:v 768k -g 12 -c:a aac -b:a 128k -ar 24000 -ac 2 -f ipod ;;
     *) echo "unknown job $job" >&2; exit 2 ;;
   esac
 done
 
 echo
-echo "ratios above 1 mean slower (or larger) than ffmpeg. Our MPEG-2 decoding and MPEG-1/2 encoding run"
-echo "on one thread each; H.264 is decoded on the library's frame threads, and libx264 in our MP4 jobs"
-echo "picks its own thread count, as ffmpeg's default does."
+echo "ratios above 1 mean slower (or larger) than ffmpeg. Our MPEG-2 decoding runs on one thread; MPEG-1/2"
+echo "encoding in slices on a thread for each third of a PAL picture; H.264 is decoded on the library's"
+echo "frame threads, and libx264 in our MP4 jobs picks its own thread count, as ffmpeg's default does."

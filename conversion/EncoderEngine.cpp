@@ -142,6 +142,9 @@ constexpr int kMaxInputSide = 16384;
 // The size of a silence block when the source has no audio.
 constexpr int kSilenceBlock = 96000;
 
+// Pixels of picture per slice thread of the MPEG-1/2 encoders.
+constexpr int64_t kSliceArea = 130000;
+
 }  // namespace
 
 CEncoderEngine::CEncoderEngine() : m_silence(384000, 0) {}
@@ -509,6 +512,14 @@ HRESULT CEncoderEngine::AddVideoStream() {
   // needs level 3.0.
   if (m_bPsp && codec->id == AV_CODEC_ID_H264) c->refs = 1;
   if (m_bIpod && c->width == 640) c->level = 30;
+  // MPEG-1 and MPEG-2 pictures are encoded in slices side by side, so that
+  // the encoder keeps up with the decoder. A slice of less than a third of
+  // a PAL picture costs more in hand-overs than it saves.
+  if (codec->id == AV_CODEC_ID_MPEG1VIDEO || codec->id == AV_CODEC_ID_MPEG2VIDEO) {
+    const int64_t slices = static_cast<int64_t>(c->width) * c->height / kSliceArea;
+    c->thread_count = static_cast<int>(std::clamp<int64_t>(slices, 1, std::max(1u, std::thread::hardware_concurrency())));
+    c->thread_type = FF_THREAD_SLICE;
+  }
   m_pVideoStream->time_base = c->time_base;
   return S_OK;
 }
@@ -948,7 +959,10 @@ HRESULT CEncoderEngine::EncodeStorage(std::vector<BYTE>&& storage) {
   if (!frame) return Fail(E_OUTOFMEMORY, "Alloc buffer for color space converting failed");
   frame->buf[0] = av_buffer_create(
       owned->data(), owned->size(),
-      [](void* opaque, uint8_t*) { std::unique_ptr<std::vector<BYTE>>(static_cast<std::vector<BYTE>*>(opaque)); },
+      [](void* opaque, uint8_t*) {
+        std::unique_ptr<std::vector<BYTE>> done(static_cast<std::vector<BYTE>*>(opaque));
+        MuxSampleStorage::GiveBack(std::move(*done));
+      },
       owned.get(), 0);
   if (!frame->buf[0]) {
     av_frame_free(&frame);

@@ -3,7 +3,27 @@
 #include <new>
 
 CNullInputPin::CNullInputPin(CBaseFilter* filter, CCritSec* lock, HRESULT* phr, LPCWSTR name, bool video)
-    : CMpegInputPin(filter, lock, phr, name, video) {}
+    : CMpegInputPin(filter, lock, phr, name, video) {
+  m_bCopyData = false;
+}
+
+HRESULT STDMETHODCALLTYPE CNullInputPin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+  CheckPointer(ppv, E_POINTER);
+  if (riid == IID_IStreamSwitcherInputPin) return GetInterfaceAs<IStreamSwitcherInputPin>(this, ppv);
+  return CMpegInputPin::NonDelegatingQueryInterface(riid, ppv);
+}
+
+STDMETHODIMP CNullInputPin::Receive(IMediaSample* sample) {
+  if (m_bVideo) return CMpegInputPin::Receive(sample);
+  CAutoLock lock(&m_csReceive);
+  return CBaseInputPin::Receive(sample);
+}
+
+STDMETHODIMP CNullInputPin::EndOfStream() {
+  if (m_bVideo) return CMpegInputPin::EndOfStream();
+  CAutoLock lock(&m_csReceive);
+  return CBaseInputPin::EndOfStream();
+}
 
 HRESULT CNullInputPin::CheckMediaType(const CMediaType* pmt) {
   CheckPointer(pmt, E_POINTER);

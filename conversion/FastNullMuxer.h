@@ -4,15 +4,27 @@
 #pragma once
 
 #include "conversion/MuxerBase.h"
+#include "foundation/SplitterInterfaces.h"
 
 PELLOMAR_DEFINE_GUID(CLSID_FastNullMuxer, "CD9D4D08-6F9B-429C-943C-3AC2E0251456");
 
-// Its pins queue like the muxer's but take any video ("Video") or any type
-// but video ("Audio").
-class CNullInputPin : public CMpegInputPin {
+// Its pins queue like the muxer's, keeping only the samples' times and
+// flags, but take any video ("Video") or any type but video ("Audio").
+//
+// Pictures are all a run of this sink writes: its sound pin stays in the
+// graph but switches its stream off, so that a splitter upstream does not
+// deliver it and nothing decodes it; whatever still arrives is dropped, and
+// the run does not wait for that stream's end.
+class CNullInputPin : public CMpegInputPin, public IStreamSwitcherInputPin {
  public:
   CNullInputPin(CBaseFilter* filter, CCritSec* lock, HRESULT* phr, LPCWSTR name, bool video);
+  DECLARE_IUNKNOWN;
+  HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
   HRESULT CheckMediaType(const CMediaType* pmt) override;
+  STDMETHODIMP Receive(IMediaSample* sample) override;
+  STDMETHODIMP EndOfStream() override;
+  bool TakesPart() const override { return m_bVideo; }
+  STDMETHODIMP_(bool) IsActive() override { return m_bVideo; }
 };
 
 class CFastNullMuxer : public CMuxerBase {

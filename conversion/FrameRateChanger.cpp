@@ -12,6 +12,7 @@
 #include <new>
 
 #include "conversion/JobFiles.h"
+#include "foundation/PixelConversion.h"
 #include "imagewriter/Picture.h"
 #include "imagewriter/PictureFormat.h"
 #include "platform/com/ComPtr.h"
@@ -98,6 +99,31 @@ HRESULT VideoInfoForm(const AM_MEDIA_TYPE& in, CMediaType* out) {
 
 bool IsVideoInfo2Rgb(const CMediaType& mt) {
   return *mt.FormatType() == FORMAT_VideoInfo2 && IsRgbSubtype(*mt.Subtype());
+}
+
+bool IsPlanarSubtype(const GUID& subtype) {
+  return subtype == MEDIASUBTYPE_YV12 || subtype == MEDIASUBTYPE_I420 || subtype == MEDIASUBTYPE_IYUV;
+}
+
+// A 4:2:0 frame as an RGB24 picture, converted only for a picture that is
+// written (the stream itself goes on in 4:2:0), straight into the
+// picture's rows. False when the frame is shorter than its planes or its
+// sides are odd.
+bool PlanarToPicture(const BITMAPINFOHEADER& bih, const GUID& subtype, const BYTE* data, LONG length,
+                     CPicture* picture) {
+  const int width = bih.biWidth;
+  const int height = std::abs(static_cast<int>(bih.biHeight));
+  if (width <= 0 || height <= 0 || width % 2 || height % 2) return false;
+  const size_t luma = static_cast<size_t>(width) * static_cast<size_t>(height);
+  if (length <= 0 || static_cast<size_t>(length) < luma + luma / 2) return false;
+  if (!picture->Create(static_cast<DWORD>(width), static_cast<DWORD>(height), 24, 0)) return false;
+  const BYTE* first = data + luma;
+  const BYTE* second = first + luma / 4;
+  const bool vFirst = subtype == MEDIASUBTYPE_YV12;
+  // The picture keeps its rows bottom-up: its top row is the last one.
+  const int pitch = static_cast<int>(picture->GetEffWidth());
+  return ConvertYuv420ToRgb(width, height, picture->GetBits(static_cast<DWORD>(height - 1)), -pitch, 24, data,
+                            vFirst ? second : first, vFirst ? first : second, width);
 }
 
 }  // namespace
@@ -618,12 +644,14 @@ HRESULT CFrameRateChanger::WriteImage(IMediaSample* frame, REFERENCE_TIME stop) 
 bool CFrameRateChanger::SaveFrame(IMediaSample* frame, const std::string& path, std::string* reason) {
   const CMediaType& mt = m_mtFrame.IsValid() ? m_mtFrame : m_pInput->CurrentMediaType();
   const GUID& subtype = *mt.Subtype();
+  const bool planar = IsPlanarSubtype(subtype);
   // Frames that cannot be pictured are skipped (true): a series left
   // without any picture fails at its end.
-  if (subtype != MEDIASUBTYPE_RGB24 && subtype != MEDIASUBTYPE_RGB32 && subtype != MEDIASUBTYPE_RGB8) return true;
+  if (!planar && subtype != MEDIASUBTYPE_RGB24 && subtype != MEDIASUBTYPE_RGB32 && subtype != MEDIASUBTYPE_RGB8)
+    return true;
   const BITMAPINFOHEADER* bih = BitmapHeader(mt);
   if (!bih || bih->biWidth <= 0 || bih->biHeight == 0) return true;
-  const DWORD bits = bih->biBitCount;
+  const DWORD bits = planar ? 24 : bih->biBitCount;
   if (bits != 8 && bits != 24 && bits != 32) return true;
   const int64_t height = std::abs(static_cast<int64_t>(bih->biHeight));
   // DIB rows are padded to 4 bytes; a frame shorter than its rows is not
@@ -632,12 +660,15 @@ bool CFrameRateChanger::SaveFrame(IMediaSample* frame, const std::string& path, 
   BYTE* data = nullptr;
   if (FAILED(frame->GetPointer(&data)) || !data || stride > ULONG_MAX) return true;
   const LONG length = frame->GetActualDataLength();
-  if (length <= 0 || stride * static_cast<uint64_t>(height) > static_cast<uint64_t>(length)) return true;
-
   CPicture picture(0);
-  if (!picture.CreateFromArray(data, static_cast<DWORD>(bih->biWidth), static_cast<DWORD>(height), bits,
-                               static_cast<DWORD>(stride), bih->biHeight < 0))
-    return true;
+  if (planar) {
+    if (!PlanarToPicture(*bih, subtype, data, length, &picture)) return true;
+  } else {
+    if (length <= 0 || stride * static_cast<uint64_t>(height) > static_cast<uint64_t>(length)) return true;
+    if (!picture.CreateFromArray(data, static_cast<DWORD>(bih->biWidth), static_cast<DWORD>(height), bits,
+                                 static_cast<DWORD>(stride), bih->biHeight < 0))
+      return true;
+  }
   if (m_nImageWidth != 0 && m_nImageHeight != 0) {
     const RGBQUAD white{255, 255, 255, 255};
     if (!picture.ResampleToBox(m_nImageWidth, m_nImageHeight, white)) return true;

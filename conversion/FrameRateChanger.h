@@ -48,7 +48,8 @@ class CFrameRateChanger : public CTransformFilter {
   // 1: RGB input only (pictures can be written); 0: any video subtype.
   HRESULT SetInputMode(int mode);
   // Lets input mode 1 take the decoders' 4:2:0 planar pictures (YV12,
-  // I420) too, for a sink that reads them and a job without pictures.
+  // I420) too, for a sink that reads them; pictures of such frames are
+  // converted to RGB only when they are written.
   // Refused (E_UNEXPECTED) once the input is connected.
   HRESULT SetPlanarInput(bool accept);
   // mode 1: `path` is the picture file, `timeMs` the time of the frame;

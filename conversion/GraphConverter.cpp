@@ -807,14 +807,17 @@ HRESULT CGraphConverter::AddFrameChanger(int num, int den, CComPtr<IBaseFilter>&
 }
 
 HRESULT CGraphConverter::ConnectPlanar(IPin* pin, IBaseFilter* filter) {
-  // The decoder's 4:2:0 types, in its own order, before any RGB one.
+  // The decoder's 4:2:0 types, in its own order, before any RGB one. Odd
+  // sides have no whole chroma samples: such pictures go as RGB.
   CComPtr<IEnumMediaTypes> types;
   if (FAILED(pin->EnumMediaTypes(&types)) || !types) return VFW_E_CANNOT_CONNECT;
   AM_MEDIA_TYPE* pmt = nullptr;
   HRESULT hr = VFW_E_CANNOT_CONNECT;
   for (int n = 0; n < 64 && FAILED(hr) && types->Next(1, &pmt, nullptr) == S_OK && pmt; ++n) {
     const GUID& s = pmt->subtype;
-    if (s == MEDIASUBTYPE_YV12 || s == MEDIASUBTYPE_I420 || s == MEDIASUBTYPE_IYUV)
+    const BITMAPINFOHEADER* bih = VideoBitmapHeader(*pmt);
+    const bool even = bih && bih->biWidth % 2 == 0 && bih->biHeight % 2 == 0;
+    if (even && (s == MEDIASUBTYPE_YV12 || s == MEDIASUBTYPE_I420 || s == MEDIASUBTYPE_IYUV))
       hr = ConnectPinToFilterDirect(pin, filter, pmt);
     DeleteMediaType(pmt);
     pmt = nullptr;
@@ -882,9 +885,9 @@ HRESULT CGraphConverter::ConnectVideoToMuxer(IPin* pin, IBaseFilter* sink) {
   HRESULT hr = AddFrameChanger(m_nRateNum, m_nRateDen, filter, changer);
   if (FAILED(hr)) return hr;
   m_pFrameChanger = filter;
-  // The muxers read the decoder's 4:2:0 pictures themselves; pictures of
-  // frames are written from RGB ones only.
-  hr = ConnectToFrameChanger(pin, filter, changer, m_nImageMode <= 0);
+  // The sinks read the decoder's 4:2:0 pictures themselves; the frame
+  // changer converts only the frames it writes as pictures.
+  hr = ConnectToFrameChanger(pin, filter, changer, true);
   if (FAILED(hr)) return hr;
   if (m_nImageMode > 0) {
     // The thumbnail is one of the job's files; the pictures of a series are
@@ -935,7 +938,9 @@ HRESULT CGraphConverter::ConnectVideoToCompressor(IPin* pin, IBaseFilter* sink, 
   HRESULT hr = AddFrameChanger(keepRate ? 0 : m_nRateNum, keepRate ? 0 : m_nRateDen, filter, changer);
   if (FAILED(hr)) return hr;
   m_pFrameChanger = filter;
-  hr = ConnectToFrameChanger(pin, filter, changer);
+  // The writer encodes 4:2:0 and the resizer scales it as it is: the
+  // decoder's own planes go through, with no RGB stage on the way.
+  hr = ConnectToFrameChanger(pin, filter, changer, true);
   if (FAILED(hr)) return hr;
 
   CMediaType mt;

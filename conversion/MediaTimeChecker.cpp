@@ -116,6 +116,27 @@ HRESULT CMediaTimeChecker::Transform(IMediaSample* in, IMediaSample* out) {
     if ((props->dwSampleFlags & AM_SAMPLE_TYPECHANGED) && props->pMediaType) out->SetMediaType(props->pMediaType);
   }
 
+  return OrderTimes(in, out);
+}
+
+HRESULT CMediaTimeChecker::Receive(IMediaSample* sample) {
+  CheckPointer(sample, E_POINTER);
+  AM_SAMPLE2_PROPERTIES* props = m_pInput->SampleProps();
+  // A sample that brings a new format, or no media, takes the copying way.
+  if (props->dwStreamId != AM_STREAM_MEDIA || (props->dwSampleFlags & AM_SAMPLE_TYPECHANGED))
+    return CTransformFilter::Receive(sample);
+  if (!m_pOutput || !m_pOutput->m_pInputPin) return VFW_E_NOT_CONNECTED;
+  BYTE* data = nullptr;
+  sample->GetPointer(&data);
+  // An empty sample is not passed on.
+  if (!data || sample->GetActualDataLength() <= 0) return S_OK;
+  // Only the times change: the sample itself goes on, uncopied.
+  HRESULT hr = OrderTimes(sample, sample);
+  if (FAILED(hr)) return hr;
+  return m_pOutput->m_pInputPin->Receive(sample);
+}
+
+HRESULT CMediaTimeChecker::OrderTimes(IMediaSample* in, IMediaSample* out) {
   REFERENCE_TIME start = 0, stop = 0;
   // An untimed sample passes as it is: there is nothing to order.
   if (FAILED(in->GetTime(&start, &stop))) return S_OK;

@@ -14,6 +14,9 @@ class CMediaTimeChecker : public CTransformFilter {
   static HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv);
 
   HRESULT Transform(IMediaSample* in, IMediaSample* out) override;
+  // Samples pass on with their times ordered; only one that brings a new
+  // format is copied (the base transform's way).
+  HRESULT Receive(IMediaSample* sample) override;
   HRESULT CheckInputType(const CMediaType* in) override;
   HRESULT CheckTransform(const CMediaType* in, const CMediaType* out) override;
   HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* request) override;
@@ -27,6 +30,9 @@ class CMediaTimeChecker : public CTransformFilter {
   // While streaming: a new picture of the input's format that downstream
   // takes too (it passes on with the samples).
   bool IsAcceptedFormatChange(const CMediaType& in);
+  // Moves `out`'s times so that they do not start before the end of the
+  // previous sample (`in` gives them).
+  HRESULT OrderTimes(IMediaSample* in, IMediaSample* out);
 
   REFERENCE_TIME m_rtLastStop = -1;  // end of the last sample passed on
 };

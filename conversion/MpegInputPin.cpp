@@ -1,5 +1,9 @@
 #include "conversion/MpegInputPin.h"
 
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+
 #include "platform/com/ComPtr.h"
 
 namespace {
@@ -35,6 +39,39 @@ bool IsPcm16(const CMediaType* pmt) {
 }
 
 }  // namespace
+
+namespace MuxSampleStorage {
+
+namespace {
+constexpr size_t kKeptFrom = 64 * 1024;
+constexpr size_t kKeptBuffers = 4;
+std::mutex g_lock;
+std::vector<std::vector<BYTE>> g_spare;
+}  // namespace
+
+std::vector<BYTE> Take(size_t size) {
+  if (size >= kKeptFrom) {
+    std::lock_guard<std::mutex> l(g_lock);
+    for (auto it = g_spare.begin(); it != g_spare.end(); ++it)
+      if (it->capacity() >= size) {
+        std::vector<BYTE> buffer = std::move(*it);
+        g_spare.erase(it);
+        buffer.clear();
+        return buffer;
+      }
+  }
+  std::vector<BYTE> buffer;
+  buffer.reserve(size);
+  return buffer;
+}
+
+void GiveBack(std::vector<BYTE>&& buffer) {
+  if (buffer.capacity() < kKeptFrom) return;
+  std::lock_guard<std::mutex> l(g_lock);
+  if (g_spare.size() < kKeptBuffers) g_spare.push_back(std::move(buffer));
+}
+
+}  // namespace MuxSampleStorage
 
 CMpegInputPin::CMpegInputPin(CBaseFilter* filter, CCritSec* lock, HRESULT* phr, LPCWSTR name, bool video)
     : CBaseInputPin(NAME("CMpegInputPin"), filter, lock, phr, name), m_bVideo(video) {
@@ -111,7 +148,10 @@ STDMETHODIMP CMpegInputPin::Receive(IMediaSample* sample) {
   const LONG size = sample->GetSize();
   if (length < 0) length = 0;
   if (size >= 0 && length > size) length = size;
-  rec->m_data.assign(data, data + length);
+  if (m_bCopyData) {
+    rec->m_data = MuxSampleStorage::Take(static_cast<size_t>(length));
+    rec->m_data.assign(data, data + length);
+  }
 
   if (sample->IsSyncPoint() == S_OK || (m_mt.majortype == MEDIATYPE_Audio && !m_mt.bTemporalCompression))
     rec->m_dwFlags |= MuxSample::KeySample;
@@ -152,11 +192,34 @@ STDMETHODIMP CMpegInputPin::EndOfStream() {
 }
 
 void CMpegInputPin::QueueSample(std::unique_ptr<MuxSample> sample) {
-  for (int waits = 0; waits < kMaxQueueWaits && StreamingState(); ++waits)
-    if (m_evRoom.Wait(1)) break;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kMaxQueueWaitMs);
+  for (;;) {
+    {
+      CAutoLock lock(&m_csQueue);
+      if (!m_bAccepting || !StreamingState()) return;
+      if (!QueueFull() || m_bReleased || std::chrono::steady_clock::now() >= deadline) {
+        m_bReleased = false;
+        Push(std::move(sample));
+        return;
+      }
+      m_evRoom.Reset();
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    m_evRoom.Wait(static_cast<DWORD>(std::max<int64_t>(left.count(), 0)) + 1);
+  }
+}
+
+void CMpegInputPin::ReleaseWaits() {
   CAutoLock lock(&m_csQueue);
-  if (!m_bAccepting || !StreamingState()) return;
-  Push(std::move(sample));
+  m_bReleased = true;
+  m_evRoom.Set();
+}
+
+STDMETHODIMP CMpegInputPin::BeginFlush() {
+  HRESULT hr = CBaseInputPin::BeginFlush();
+  // A streaming thread waiting for room gives its record up.
+  m_evRoom.Set();
+  return hr;
 }
 
 void CMpegInputPin::AppendSample(std::unique_ptr<MuxSample> sample) {
@@ -167,7 +230,7 @@ void CMpegInputPin::AppendSample(std::unique_ptr<MuxSample> sample) {
 void CMpegInputPin::Push(std::unique_ptr<MuxSample> sample) {
   m_nQueuedBytes += sample->m_data.size();
   m_queue.push_back(std::move(sample));
-  if (QueueFull()) m_evRoom.Reset();
+  if (m_pSignal) m_pSignal->Notify();
 }
 
 void CMpegInputPin::ClearQueue() {
@@ -183,7 +246,7 @@ std::unique_ptr<MuxSample> CMpegInputPin::PopSample() {
     m_queue.pop_front();
     m_nQueuedBytes -= rec->m_data.size();
   }
-  if (!QueueFull()) m_evRoom.Set();
+  if (QueueDrained()) m_evRoom.Set();
   return rec;
 }
 

@@ -9,6 +9,15 @@
 
 class CMpegInputPin;
 
+// Payload storage of finished records, kept for the next ones: a picture's
+// worth of fresh memory for every frame would cost its page faults again.
+// Only picture-sized buffers are kept, a few at most. Any thread.
+namespace MuxSampleStorage {
+// An empty buffer with room for `size` bytes.
+std::vector<BYTE> Take(size_t size);
+void GiveBack(std::vector<BYTE>&& buffer);
+}  // namespace MuxSampleStorage
+
 struct MuxSample {
   enum : DWORD {
     TimeValid = 1,

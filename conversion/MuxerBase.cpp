@@ -13,6 +13,8 @@ namespace {
 
 // Seeking capabilities of the sinks: they report, they do not seek.
 constexpr DWORD kCapabilities = AM_SEEKING_CanGetCurrentPos | AM_SEEKING_CanGetDuration;
+// The longest the worker waits for a record without looking at its state.
+constexpr DWORD kIdleWaitMs = 50;
 
 }  // namespace
 
@@ -24,6 +26,8 @@ CMuxerBase::~CMuxerBase() { EndWorker(); }
 void CMuxerBase::SetPins(std::unique_ptr<CMpegInputPin> video, std::unique_ptr<CMpegInputPin> audio) {
   m_pins[0] = std::move(video);
   m_pins[1] = std::move(audio);
+  for (auto& pin : m_pins)
+    if (pin) pin->SetRecordSignal(&m_recordSignal);
 }
 
 HRESULT STDMETHODCALLTYPE CMuxerBase::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
@@ -108,7 +112,7 @@ DWORD CMuxerBase::ThreadProc() {
     }
     m_active.clear();
     for (auto& pin : m_pins)
-      if (pin && pin->IsConnected()) m_active.push_back(pin.get());
+      if (pin && pin->IsConnected() && pin->TakesPart()) m_active.push_back(pin.get());
     m_position.Reset();
     Reply(S_OK);
     RunLoop();
@@ -136,8 +140,15 @@ void CMuxerBase::RunLoop() {
     }
     std::unique_ptr<MuxSample> rec = GetNextSample(m_active);
     if (!rec) {
-      Sleep(1);
-      continue;
+      // One more look once the pins know to wake us, then wait for them
+      // (or for a command; now and then also for a change of state).
+      m_recordSignal.Arm();
+      rec = GetNextSample(m_active);
+      if (!rec) {
+        m_recordSignal.Wait(GetRequestHandle(), kIdleWaitMs);
+        continue;
+      }
+      m_recordSignal.Disarm();
     }
     const size_t stream = rec->m_bVideo ? 0 : 1;
     if (rec->m_dwFlags & MuxSample::TimeValid)
@@ -148,6 +159,7 @@ void CMuxerBase::RunLoop() {
       continue;
     }
     hr = TakeSample(*rec);
+    MuxSampleStorage::GiveBack(std::move(rec->m_data));
     if (FAILED(hr)) return abort(hr);
   }
   hr = EndRun();

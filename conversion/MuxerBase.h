@@ -93,4 +93,5 @@ class CMuxerBase : public CBaseFilter, public CCritSec, public CAMThread, public
 
   std::unique_ptr<CMpegInputPin> m_pins[2];
   std::vector<CMpegInputPin*> m_active;  // worker only
+  CRecordSignal m_recordSignal;
 };

@@ -1,8 +1,10 @@
 #include "foundation/AsyncFileReader.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "platform/win32/Handle.h"
+#include "platform/win32/File.h"
 
 CAsyncFileReader::CAsyncFileReader(LPCWSTR fileName, HRESULT* phr)
     : CUnknown(NAME("CAsyncFileReader"), nullptr, phr) {
@@ -35,24 +37,54 @@ STDMETHODIMP CAsyncFileReader::EndFlush() { return E_NOTIMPL; }
 STDMETHODIMP CAsyncFileReader::SyncRead(LONGLONG position, LONG length, BYTE* buffer) {
   if (m_hFile == hFileNull || position < 0 || length < 0) return E_FAIL;
   if (length > 0 && !buffer) return E_POINTER;
+  std::lock_guard<std::mutex> g(m_readLock);
   // Checked against the current length: a file still being written may
-  // have grown since it was opened.
-  const auto current = static_cast<LONGLONG>(GetLength());
+  // have grown since it was last asked.
+  if (m_knownLength < 0 || position > m_knownLength || length > m_knownLength - position)
+    m_knownLength = static_cast<LONGLONG>(GetLength());
+  const LONGLONG current = m_knownLength;
   if (position > current || length > current - position) return E_FAIL;
-  if (Seek(position, begin) != static_cast<ULONGLONG>(position)) return E_FAIL;
+  if (length == 0) return S_OK;
 
-  LONG done = 0;
-  while (done < length) {
-    SetLastError(0);
-    const UINT got = Read(buffer + done, static_cast<UINT>(length - done));
-    if (got == 0) {
-      const DWORD err = GetLastError();
-      if (err != 0) m_lOsError = static_cast<LONG>(err);
-      return E_FAIL;
-    }
-    done += static_cast<LONG>(got);
+  const LONGLONG aheadEnd = m_aheadPos + static_cast<LONGLONG>(m_ahead.size());
+  if (position >= m_aheadPos && position + length <= aheadEnd) {
+    std::memcpy(buffer, m_ahead.data() + (position - m_aheadPos), static_cast<size_t>(length));
+    return S_OK;
   }
+  if (length >= kReadAhead) {
+    if (ReadAt(position, length, buffer) == length) return S_OK;
+    m_knownLength = -1;  // cut short, perhaps: asked anew next time
+    return E_FAIL;
+  }
+  // The read-ahead may reach past where a file cut short since now ends:
+  // what it got is enough when it holds the bytes asked for.
+  const LONG chunk = static_cast<LONG>(std::min<LONGLONG>(kReadAhead, current - position));
+  m_ahead.resize(static_cast<size_t>(chunk));
+  const LONG got = ReadAt(position, chunk, m_ahead.data());
+  if (got < length) {
+    m_ahead.clear();
+    m_knownLength = -1;
+    return E_FAIL;
+  }
+  m_ahead.resize(static_cast<size_t>(got));
+  m_aheadPos = position;
+  std::memcpy(buffer, m_ahead.data(), static_cast<size_t>(length));
   return S_OK;
+}
+
+LONG CAsyncFileReader::ReadAt(LONGLONG position, LONG length, BYTE* buffer) {
+  // A positioned read: one call, and no shared file position to keep.
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(static_cast<ULONGLONG>(position) & 0xFFFFFFFFu);
+  at.OffsetHigh = static_cast<DWORD>(static_cast<ULONGLONG>(position) >> 32);
+  SetLastError(0);
+  DWORD got = 0;
+  if (!ReadFile(m_hFile, buffer, static_cast<DWORD>(length), &got, &at)) {
+    const DWORD err = GetLastError();
+    if (err != 0) m_lOsError = static_cast<LONG>(err);
+    return -1;
+  }
+  return static_cast<LONG>(got);
 }
 
 STDMETHODIMP CAsyncFileReader::Length(LONGLONG* total, LONGLONG* available) {

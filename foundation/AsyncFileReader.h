@@ -4,6 +4,8 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
+#include <vector>
 
 #include "platform/com/Com.h"
 #include "platform/dshow/DShow.h"
@@ -61,6 +63,19 @@ class CAsyncFileReader : public CUnknown, public CFile, public IAsyncReader, pub
   STDMETHODIMP_(HANDLE) GetFileHandle() override;
 
  private:
+  // A read of a part of [m_aheadPos, m_aheadPos + m_ahead.size()) is
+  // served from here: the splitters read a few kilobytes at a time, and one
+  // system call per read would cost more than the copy.
+  static constexpr LONG kReadAhead = 256 * 1024;
+  // How many bytes one positioned read gave (fewer at the file's end), -1
+  // on an error.
+  LONG ReadAt(LONGLONG position, LONG length, BYTE* buffer);
+  std::mutex m_readLock;
+  std::vector<BYTE> m_ahead;
+  LONGLONG m_aheadPos = 0;
+  // The length last seen; asked again only for a read beyond it.
+  LONGLONG m_knownLength = -1;
+
   LONGLONG m_len = -1;
   // Kept for the caller; this reader's reads never wait on it.
   HANDLE m_hBreakEvent = nullptr;

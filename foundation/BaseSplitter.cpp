@@ -24,6 +24,11 @@ constexpr int64_t kRestoreBytes = 3495254;
 // All queues together may hold this much.
 constexpr size_t kMaxPackets = 10000;
 constexpr int64_t kMaxBytes = 5242880;
+// A demux thread waiting for room wakes once this share of the limits has
+// been taken (or a continuous stream runs low), not for every packet; and
+// looks again after this long whatever happened.
+constexpr int64_t kRoomWakeShare = 8;
+constexpr DWORD kRoomWaitMs = 20;
 
 // Relative positions from outside must not overflow.
 REFERENCE_TIME AddTimes(REFERENCE_TIME a, REFERENCE_TIME b) {
@@ -447,6 +452,26 @@ HRESULT CBaseSplitterFilter::DeliverPacket(std::unique_ptr<Packet> p) {
   // One failing stream does not stop the others.
   m_pActivePins.erase(std::remove(m_pActivePins.begin(), m_pActivePins.end(), pin), m_pActivePins.end());
   return m_pActivePins.empty() ? hr : S_OK;
+}
+
+void CBaseSplitterFilter::ArmRoomWait() {
+  m_nTakenBytes = 0;
+  m_nTakenPackets = 0;
+  m_bWaitingForRoom = true;
+}
+
+void CBaseSplitterFilter::WaitForRoom() {
+  m_eRoom.Wait(kRoomWaitMs);
+  m_bWaitingForRoom = false;
+}
+
+void CBaseSplitterFilter::OnPacketTaken(int64_t bytes, size_t count, int64_t size, bool sparse) {
+  if (!m_bWaitingForRoom.load()) return;
+  const int64_t taken = m_nTakenBytes += bytes;
+  const int64_t packets = ++m_nTakenPackets;
+  const bool low = !sparse && (count < kLowPackets || size < kLowBytes);
+  if (low || taken >= kMaxBytes / kRoomWakeShare || packets >= static_cast<int64_t>(kMaxPackets) / kRoomWakeShare)
+    m_eRoom.Set();
 }
 
 bool CBaseSplitterFilter::ReadyForMoreData() {

@@ -111,6 +111,18 @@ class CBaseSplitterFilter : public CBaseFilter,
   // Flow control asked before each queued packet: true while the output
   // queues may take more.
   bool ReadyForMoreData();
+  // The demux thread's wait while the queues are full: it arms the wake-up
+  // before its last look, then waits until a delivery thread has taken
+  // enough to matter (or a flush or failure stopped delivery), never longer
+  // than a short while.
+  void ArmRoomWait();
+  void WaitForRoom();
+  void DisarmRoomWait() { m_bWaitingForRoom = false; }
+  // Delivery threads: a packet of `bytes` was taken from a queue that now
+  // holds `count` packets of `size` bytes.
+  void OnPacketTaken(int64_t bytes, size_t count, int64_t size, bool sparse);
+  // Wakes a demux thread that waits for room (delivery stopped).
+  void WakeRoomWaiter() { m_eRoom.Set(); }
 
   // IFileSourceFilter (only offered without an input pin)
   STDMETHODIMP Load(LPCOLESTR fileName, const AM_MEDIA_TYPE* pmt) override;
@@ -256,6 +268,11 @@ class CBaseSplitterFilter : public CBaseFilter,
   CAMEvent m_eEndFlush;  // auto-reset
   std::atomic<bool> m_fFlushing{false};
   std::atomic<int> m_priority{0};
+  // The demux thread's wait for room, and what was taken since it began.
+  CAMEvent m_eRoom;  // auto-reset
+  std::atomic<bool> m_bWaitingForRoom{false};
+  std::atomic<int64_t> m_nTakenBytes{0};
+  std::atomic<int64_t> m_nTakenPackets{0};
 
   REFERENCE_TIME m_rtLastStart = INVALID_TIME, m_rtLastStop = INVALID_TIME;
   // Set with the failure text once the damage has failed the run.

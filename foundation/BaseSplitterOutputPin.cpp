@@ -21,6 +21,9 @@ constexpr DWORD CMD_EXIT_THREAD = 0;
 
 constexpr REFERENCE_TIME kBitRateWindow = 10000000;
 constexpr int64_t kMaxQueueBytes = 524288000;
+// An idle delivery thread waits for data or a command; this only bounds the
+// wait.
+constexpr DWORD kIdleWaitMs = 250;
 // Bounds the downstream walks against a graph with a loop.
 constexpr int kMaxChainLength = 64;
 
@@ -137,6 +140,7 @@ HRESULT CBaseSplitterOutputPin::DeliverBeginFlush() {
     m_hrDeliver = S_FALSE;
     m_queue.RemoveAll();
   }
+  m_pSplitter->WakeRoomWaiter();
   HRESULT hr = IsConnected() ? CBaseOutputPin::DeliverBeginFlush() : S_OK;
   if (FAILED(hr)) m_eEndFlush.Set();
   return hr;
@@ -222,8 +226,15 @@ void CBaseSplitterOutputPin::SetDeliveryPriority(int priority) {
 
 HRESULT CBaseSplitterOutputPin::QueuePacket(std::unique_ptr<Packet> p) {
   if (!m_threadRunning) return S_FALSE;
-  while (m_hrDeliver == S_OK && (!m_pSplitter->ReadyForMoreData() || m_queue.GetSize() > kMaxQueueBytes))
-    Sleep(1);
+  auto full = [&] { return !m_pSplitter->ReadyForMoreData() || m_queue.GetSize() > kMaxQueueBytes; };
+  while (m_hrDeliver == S_OK && full()) {
+    m_pSplitter->ArmRoomWait();
+    if (m_hrDeliver != S_OK || !full()) {
+      m_pSplitter->DisarmRoomWait();
+      break;
+    }
+    m_pSplitter->WaitForRoom();
+  }
   std::lock_guard<std::mutex> g(m_queueGate);
   HRESULT hr = m_hrDeliver;
   if (hr != S_OK) return hr;
@@ -245,6 +256,8 @@ DWORD CBaseSplitterOutputPin::ThreadProc() {
       count = m_queue.GetCount();
       if (count == 0) break;
       std::unique_ptr<Packet> p = m_queue.Remove();
+      m_pSplitter->OnPacketTaken(p ? static_cast<int64_t>(p->size()) : 0, m_queue.GetCount(), m_queue.GetSize(),
+                                 IsSparseStream());
       if (m_hrDeliver != S_OK) continue;  // delivery stopped: drop
       m_fFlushed = false;
       const bool endOfStream = !p;
@@ -254,12 +267,16 @@ DWORD CBaseSplitterOutputPin::ThreadProc() {
       // delivery; any other one does until the next flush.
       if (FAILED(hr) && !m_fFlushed) {
         m_hrDeliver = hr;
+        m_pSplitter->WakeRoomWaiter();
         if (!endOfStream) EndStreamAfterFailure(hr);
         break;
       }
     } while (count > 1);
-    // Poll at most every millisecond for commands; data wakes us at once.
-    if (m_queue.GetCount() == 0) m_eQueued.Wait(1);
+    // Data and commands wake us at once.
+    if (m_queue.GetCount() == 0) {
+      const HANDLE wake[2] = {m_eQueued.Handle(), GetRequestHandle()};
+      WaitForMultipleObjects(2, wake, FALSE, kIdleWaitMs);
+    }
   }
   Reply(S_OK);
   return 0;

@@ -35,6 +35,12 @@ void CPacketQueue::Add(std::unique_ptr<Packet> p) {
       return;
     }
   }
+  // The tail is whole now: what its growth reserved beyond its bytes goes
+  // back, or a full queue would hold up to twice its payload.
+  if (!m_entries.empty() && m_entries.back()) {
+    Packet* last = m_entries.back().get();
+    if (last->capacity() > last->size() + last->size() / 4 + 1024) last->shrink_to_fit();
+  }
   m_entries.push_back(std::move(p));
 }
 

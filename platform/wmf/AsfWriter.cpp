@@ -86,6 +86,14 @@ STDMETHODIMP CAsfWriterInputPin::EndOfStream() {
   return m_writer->OnEndOfStream(this);
 }
 
+STDMETHODIMP CAsfWriterInputPin::BeginFlush() {
+  HRESULT hr = CBaseInputPin::BeginFlush();
+  // Nothing waits for a picture that a flush throws away.
+  m_writer->PictureReached(0, true);
+  if (m_video) m_writer->DropPictures();
+  return hr;
+}
+
 // ---------------------------------------------------------------------------
 // CWMAsfWriter: set-up
 
@@ -96,6 +104,7 @@ CWMAsfWriter::CWMAsfWriter(LPUNKNOWN outer) : CBaseFilter("WM ASF Writer", outer
 }
 
 CWMAsfWriter::~CWMAsfWriter() {
+  StopEncoder();
   std::lock_guard g(m_mux);
   CloseFile();
 }
@@ -258,8 +267,107 @@ STDMETHODIMP CWMAsfWriter::Pause() {
       CloseFile();
       return hr;
     }
+    bool video = false;
+    for (auto& p : m_pins) video = video || (p->IsVideo() && p->IsConnected());
+    {
+      std::lock_guard<std::mutex> pace(m_paceLock);
+      m_pictureReached = 0;
+      m_pictureDone = !video;
+    }
+    m_runFailed = false;
+    m_encWidth = m_video ? m_video->width : 0;
+    m_encHeight = m_video ? m_video->height : 0;
+    if (m_video) StartEncoder();
   }
   return CBaseFilter::Pause();
+}
+
+void CWMAsfWriter::StartEncoder() {
+  StopEncoder();
+  {
+    std::lock_guard<std::mutex> q(m_qLock);
+    m_quitEncoder = false;
+    m_encoding = false;
+  }
+  m_stopEncoder = false;
+  m_encoder = std::thread(&CWMAsfWriter::EncoderLoop, this);
+}
+
+void CWMAsfWriter::StopEncoder() {
+  {
+    std::lock_guard<std::mutex> q(m_qLock);
+    m_quitEncoder = true;
+    m_pictures.clear();
+  }
+  m_stopEncoder = true;
+  m_qCv.notify_all();
+  if (m_encoder.joinable()) m_encoder.join();
+}
+
+void CWMAsfWriter::EncoderLoop() {
+  for (;;) {
+    QueuedPicture picture;
+    {
+      std::unique_lock<std::mutex> q(m_qLock);
+      m_qCv.wait(q, [&] { return m_quitEncoder || !m_pictures.empty(); });
+      if (m_quitEncoder) return;
+      picture = std::move(m_pictures.front());
+      m_pictures.pop_front();
+      m_encoding = true;
+    }
+    {
+      WritingLock g(*this);
+      // A stop may have come while this thread waited for the lock.
+      if (!m_stopEncoder) EncodePicture(picture);
+    }
+    {
+      std::lock_guard<std::mutex> q(m_qLock);
+      m_encoding = false;
+      m_spareFrames.push_back(std::move(picture.frame));
+    }
+    m_qCv.notify_all();
+  }
+}
+
+void CWMAsfWriter::DrainPictures() {
+  std::unique_lock<std::mutex> q(m_qLock);
+  m_qCv.wait(q, [&] { return m_quitEncoder || (m_pictures.empty() && !m_encoding); });
+}
+
+void CWMAsfWriter::DropPictures() {
+  {
+    std::lock_guard<std::mutex> q(m_qLock);
+    m_pictures.clear();
+  }
+  m_qCv.notify_all();
+}
+
+void CWMAsfWriter::PictureReached(REFERENCE_TIME end, bool done) {
+  {
+    std::lock_guard<std::mutex> pace(m_paceLock);
+    m_pictureReached = std::max(m_pictureReached, end);
+    m_pictureDone = m_pictureDone || done;
+  }
+  m_paceCv.notify_all();
+}
+
+void CWMAsfWriter::PaceAudio(REFERENCE_TIME start) {
+  // A picture that stops coming for this long (a stream that ends without
+  // saying so) no longer holds the sound.
+  constexpr auto kStuck = std::chrono::seconds(2);
+  std::unique_lock<std::mutex> pace(m_paceLock);
+  REFERENCE_TIME seen = m_pictureReached;
+  auto moved = std::chrono::steady_clock::now();
+  while (!m_pictureDone && start > m_pictureReached && start - m_pictureReached > kAudioLead) {
+    m_paceCv.wait_for(pace, std::chrono::milliseconds(100));
+    const auto now = std::chrono::steady_clock::now();
+    if (m_pictureReached != seen) {
+      seen = m_pictureReached;
+      moved = now;
+    } else if (now - moved > kStuck) {
+      return;
+    }
+  }
 }
 
 CWMAsfWriter::WritingLock::WritingLock(CWMAsfWriter& writer) : m_writer(writer) {
@@ -290,6 +398,14 @@ int CWMAsfWriter::OutputInterrupted(void* writer) {
 STDMETHODIMP CWMAsfWriter::Stop() {
   CAutoLock lock(&m_lock);
   HRESULT hr = CBaseFilter::Stop();
+  PictureReached(0, true);
+  {
+    std::lock_guard<std::mutex> q(m_qLock);
+    m_quitEncoder = true;
+    m_pictures.clear();
+  }
+  m_stopEncoder = true;
+  m_qCv.notify_all();
   // A streaming thread may be inside a write of the file. Stop waits for
   // it, but not on a file that stopped taking data (a share that no longer
   // answers): that write is broken and every later one fails.
@@ -302,6 +418,11 @@ STDMETHODIMP CWMAsfWriter::Stop() {
     std::lock_guard<std::mutex> w(m_writerLock);
     if (m_hasWriter) platform::InterruptBlockingCall(m_writerThread);
   }
+  // The encoding thread is out of every write now; it ends at its next
+  // look (which may need the lock).
+  g.unlock();
+  StopEncoder();
+  g.lock();
   // What was written stays readable: a stop before the end still closes
   // the file with its index.
   CloseFile();
@@ -349,8 +470,6 @@ HRESULT CWMAsfWriter::OpenFile() {
     if (!st || avcodec_parameters_from_context(st->codecpar, m_video.get()) < 0) return E_FAIL;
     st->time_base = AVRational{1, 1000};
     m_videoStream = st->index;
-    m_videoFrame.reset(av_frame_alloc());
-    if (!m_videoFrame) return E_OUTOFMEMORY;
     m_lastVideoPts = -1;
     m_videoFrames = 0;
     m_videoTimes.clear();
@@ -421,10 +540,8 @@ void CWMAsfWriter::CloseFile() {
   m_headerWritten = false;
   m_video.reset();
   m_audio.reset();
-  m_videoFrame.reset();
   m_audioFrame.reset();
   m_packet.reset();
-  m_sws.reset();
   m_swr.reset();
   if (m_fifo) av_audio_fifo_free(m_fifo);
   m_fifo = nullptr;
@@ -449,6 +566,8 @@ HRESULT CWMAsfWriter::RefuseTime(const char* stream, int64_t ms) {
 
 HRESULT CWMAsfWriter::Fail(HRESULT hr) {
   m_failed = true;
+  m_runFailed = true;
+  PictureReached(0, true);
   CloseFile();
   NotifyEvent(EC_ERRORABORT, hr, 0);
   return hr;
@@ -480,20 +599,45 @@ HRESULT CWMAsfWriter::Encode(AVCodecContext* ctx, int stream, const AVFrame* fra
 }
 
 HRESULT CWMAsfWriter::OnVideo(IMediaSample* sample, const CMediaType& type) {
-  WritingLock g(*this);
-  if (m_failed) return VFW_E_RUNTIME_ERROR;
-  if (!m_video) return S_FALSE;
+  if (m_runFailed) return VFW_E_RUNTIME_ERROR;
+  const int width = m_encWidth, height = m_encHeight;
+  if (!width || !height) return S_FALSE;
+  QueuedPicture picture;
+  {
+    // At most a couple of pictures wait for the encoder.
+    std::unique_lock<std::mutex> q(m_qLock);
+    m_qCv.wait(q, [&] { return m_quitEncoder || m_pictures.size() < kMaxQueuedPictures; });
+    if (m_quitEncoder) return S_FALSE;
+    if (!m_spareFrames.empty()) {
+      picture.frame = std::move(m_spareFrames.back());
+      m_spareFrames.pop_back();
+    }
+  }
+  if (!picture.frame) picture.frame.reset(av_frame_alloc());
+  if (!picture.frame) return E_OUTOFMEMORY;
   BYTE* data = nullptr;
   sample->GetPointer(&data);
   const long length = sample->GetActualDataLength();
   // A short picture cannot be read; it is left out.
-  if (length <= 0 || !CPictureWriter::ReadRaw(type, data, static_cast<size_t>(length), m_videoFrame.get(),
-                                              AV_PIX_FMT_YUV420P, m_video->width, m_video->height, m_sws))
+  if (length <= 0 || !CPictureWriter::ReadRaw(type, data, static_cast<size_t>(length), picture.frame.get(),
+                                              AV_PIX_FMT_YUV420P, width, height, m_readSws))
     return S_OK;
-  REFERENCE_TIME start = 0, stop = 0;
+  picture.timed = SUCCEEDED(sample->GetTime(&picture.start, &picture.stop));
+  {
+    std::lock_guard<std::mutex> q(m_qLock);
+    if (m_quitEncoder) return S_FALSE;
+    m_pictures.push_back(std::move(picture));
+  }
+  m_qCv.notify_all();
+  return S_OK;
+}
+
+HRESULT CWMAsfWriter::EncodePicture(QueuedPicture& picture) {
+  if (m_failed || !m_video) return S_OK;
   // The frame keeps its own time, whatever the rate the type gave.
   int64_t pts = m_lastVideoPts + m_frameTime / 10000;
-  if (SUCCEEDED(sample->GetTime(&start, &stop))) {
+  if (picture.timed) {
+    const REFERENCE_TIME start = picture.start, stop = picture.stop;
     pts = av_rescale(start, 1000, 10000000);
     m_position.Written(0, stop > start ? stop : start + m_frameTime);
   }
@@ -501,8 +645,9 @@ HRESULT CWMAsfWriter::OnVideo(IMediaSample* sample, const CMediaType& type) {
   if (pts < -kPrerollMs || pts > kLastMs) return Fail(RefuseTime("video", pts));
   m_lastVideoPts = pts;
   m_videoTimes.push_back(pts);
-  m_videoFrame->pts = m_videoFrames++;
-  HRESULT hr = Encode(m_video.get(), m_videoStream, m_videoFrame.get());
+  picture.frame->pts = m_videoFrames++;
+  HRESULT hr = Encode(m_video.get(), m_videoStream, picture.frame.get());
+  PictureReached(pts * 10000 + m_frameTime, false);
   if (SUCCEEDED(hr) && m_silentAudio) hr = SilenceUpTo(pts + m_frameTime / 10000);
   return FAILED(hr) ? Fail(hr) : S_OK;
 }
@@ -557,6 +702,10 @@ HRESULT CWMAsfWriter::FlushAudio(bool last) {
 }
 
 HRESULT CWMAsfWriter::OnAudio(IMediaSample* sample, const CMediaType& type) {
+  REFERENCE_TIME start = 0, stop = 0;
+  const bool timed = SUCCEEDED(sample->GetTime(&start, &stop));
+  // Before the writing lock: the picture goes on meanwhile.
+  if (timed) PaceAudio(start);
   WritingLock g(*this);
   if (m_failed) return VFW_E_RUNTIME_ERROR;
   if (!m_audio) return S_FALSE;
@@ -566,8 +715,6 @@ HRESULT CWMAsfWriter::OnAudio(IMediaSample* sample, const CMediaType& type) {
   const long length = sample->GetActualDataLength();
   const int frames = length > 0 ? static_cast<int>(length / wfx->nBlockAlign) : 0;
   if (frames == 0) return S_OK;
-  REFERENCE_TIME start = 0, stop = 0;
-  const bool timed = SUCCEEDED(sample->GetTime(&start, &stop));
   if (timed)
     m_position.Written(1, start + static_cast<REFERENCE_TIME>(frames) * 10000000 / wfx->nSamplesPerSec);
   if (m_audioStartPending && timed) {
@@ -601,6 +748,10 @@ HRESULT CWMAsfWriter::OnAudio(IMediaSample* sample, const CMediaType& type) {
 HRESULT CWMAsfWriter::OnEndOfStream(CAsfWriterInputPin* pin) {
   bool complete = false;
   HRESULT result = S_OK;
+  if (pin->IsVideo()) {
+    PictureReached(0, true);
+    DrainPictures();
+  }
   {
     WritingLock g(*this);
     if (m_failed || m_finished) return S_OK;

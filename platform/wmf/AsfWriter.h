@@ -17,11 +17,13 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <deque>
 #include <pthread.h>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/codecs/FfmpegMedia.h"
@@ -41,6 +43,7 @@ class CAsfWriterInputPin final : public CBaseInputPin {
   HRESULT Active() override;
   STDMETHODIMP Receive(IMediaSample* sample) override;
   STDMETHODIMP EndOfStream() override;
+  STDMETHODIMP BeginFlush() override;
   bool IsVideo() const { return m_video; }
 
  private:
@@ -107,6 +110,11 @@ class CWMAsfWriter final : public CBaseFilter, public IFileSinkFilter2, public I
   HRESULT OnVideo(IMediaSample* sample, const CMediaType& type);
   HRESULT OnAudio(IMediaSample* sample, const CMediaType& type);
   HRESULT OnEndOfStream(CAsfWriterInputPin* pin);
+  // The picture has been written up to `end`; `done`: the sound waits for
+  // it no more.
+  void PictureReached(REFERENCE_TIME end, bool done);
+  // A flush: the pictures waiting for the encoder go.
+  void DropPictures();
 
  private:
   explicit CWMAsfWriter(LPUNKNOWN outer);
@@ -121,6 +129,28 @@ class CWMAsfWriter final : public CBaseFilter, public IFileSinkFilter2, public I
   // Closes the file (trailer when the header was written). Caller holds m_mux.
   void CloseFile();
   HRESULT Fail(HRESULT hr);
+  // The sound waits while it runs more than kAudioLead ahead of the
+  // picture, as a muxer interleaves: else the splitter upstream would read
+  // the picture's stream ahead without bound to keep the sound coming.
+  void PaceAudio(REFERENCE_TIME start);
+  static constexpr REFERENCE_TIME kAudioLead = 10000000;
+
+  // Pictures are encoded on a thread of the writer's own: the streaming
+  // thread only reads each into a frame and goes on with the next, so the
+  // decoding upstream and the encoding run side by side.
+  struct QueuedPicture {
+    AvFramePtr frame;
+    REFERENCE_TIME start = 0, stop = 0;
+    bool timed = false;
+  };
+  void EncoderLoop();
+  void StartEncoder();
+  // Ends the encoding thread; the pictures still queued are dropped.
+  void StopEncoder();
+  // Until every queued picture has been encoded (or the writer stops).
+  void DrainPictures();
+  HRESULT EncodePicture(QueuedPicture& picture);  // m_mux held
+  static constexpr size_t kMaxQueuedPictures = 2;
   // A time the file cannot hold: keeps the text that names it, for the
   // failure the caller reports.
   HRESULT RefuseTime(const char* stream, int64_t ms);
@@ -162,9 +192,8 @@ class CWMAsfWriter final : public CBaseFilter, public IFileSinkFilter2, public I
   bool m_finished = false;
   AvCodecContextPtr m_video, m_audio;
   int m_videoStream = -1, m_audioStream = -1;
-  AvFramePtr m_videoFrame, m_audioFrame;
+  AvFramePtr m_audioFrame;
   AvPacketPtr m_packet;
-  SwsPtr m_sws;
   SwrPtr m_swr;
   AVAudioFifo* m_fifo = nullptr;
   REFERENCE_TIME m_frameTime = 400000;
@@ -182,6 +211,26 @@ class CWMAsfWriter final : public CBaseFilter, public IFileSinkFilter2, public I
   // By stream: picture 0, sound 1.
   CSinkPosition m_position{2};
   std::vector<CAsfWriterInputPin*> m_ended;
+  // Sound pacing, under m_paceLock (taken after m_mux, never before it).
+  std::mutex m_paceLock;
+  std::condition_variable m_paceCv;
+  REFERENCE_TIME m_pictureReached = 0;
+  bool m_pictureDone = true;
+  // The encoding thread and its queue, under m_qLock (never taken while
+  // waiting for m_mux).
+  std::thread m_encoder;
+  std::mutex m_qLock;
+  std::condition_variable m_qCv;
+  std::deque<QueuedPicture> m_pictures;
+  std::vector<AvFramePtr> m_spareFrames;
+  bool m_encoding = false;
+  bool m_quitEncoder = false;
+  std::atomic<bool> m_stopEncoder{false};
+  // What the streaming thread needs without m_mux: the run failed, and the
+  // encoder's picture size (0 while no picture stream is open).
+  std::atomic<bool> m_runFailed{false};
+  std::atomic<int> m_encWidth{0}, m_encHeight{0};
+  SwsPtr m_readSws;  // the picture pin's streaming thread only
   mutable std::mutex m_errorLock;
   std::string m_runError;
 };

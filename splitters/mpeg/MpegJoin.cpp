@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -84,23 +85,44 @@ CMpegJoin::Clock& CMpegJoin::ClockOf(DWORD track, const CMediaType& mt) {
   return c;
 }
 
-void CMpegJoin::ReadPictures(Clock& c, const Packet& p) {
-  for (BYTE b : p) {
-    c.tail = c.tail << 8 | b;
-    if (c.headerBytesDue > 0) {
-      // The temporal reference: the first ten bits after the start code.
-      c.temporalReference = c.headerBytesDue == 2 ? b << 2 : c.temporalReference | b >> 6;
-      if (--c.headerBytesDue == 0) {
-        if (c.pendingTime != kNone) c.groupStart = c.pendingTime - c.temporalReference * c.frameTime;
-        c.pendingTime = kNone;
-        if (c.groupStart != kNone) {
-          const REFERENCE_TIME end = c.groupStart + (c.temporalReference + 1) * c.frameTime;
-          c.picturesEnd = c.picturesEnd == kNone ? end : std::max(c.picturesEnd, end);
-        }
+void CMpegJoin::ReadPicture(Clock& c, BYTE b) {
+  c.tail = c.tail << 8 | b;
+  if (c.headerBytesDue > 0) {
+    // The temporal reference: the first ten bits after the start code.
+    c.temporalReference = c.headerBytesDue == 2 ? b << 2 : c.temporalReference | b >> 6;
+    if (--c.headerBytesDue == 0) {
+      if (c.pendingTime != kNone) c.groupStart = c.pendingTime - c.temporalReference * c.frameTime;
+      c.pendingTime = kNone;
+      if (c.groupStart != kNone) {
+        const REFERENCE_TIME end = c.groupStart + (c.temporalReference + 1) * c.frameTime;
+        c.picturesEnd = c.picturesEnd == kNone ? end : std::max(c.picturesEnd, end);
       }
     }
-    if (c.tail == 0x00000100) c.headerBytesDue = 2;
-    if (c.tail == 0x000001B8) c.groupStart = kNone;  // a group counts its pictures anew
+  }
+  if (c.tail == 0x00000100) c.headerBytesDue = 2;
+  if (c.tail == 0x000001B8) c.groupStart = kNone;  // a group counts its pictures anew
+}
+
+void CMpegJoin::ReadPictures(Clock& c, const Packet& p) {
+  const BYTE* data = p.data();
+  const size_t size = p.size();
+  size_t i = 0;
+  while (i < size) {
+    if (c.headerBytesDue > 0 || i < 4) {
+      ReadPicture(c, data[i++]);
+      continue;
+    }
+    // Only a 0x01 ends a start code's prefix: the bytes up to the next one
+    // matter only as the tail before it.
+    const void* one = std::memchr(data + i, 0x01, size - i);
+    const size_t next = one ? static_cast<size_t>(static_cast<const BYTE*>(one) - data) : size;
+    c.tail = static_cast<uint32_t>(data[next - 4]) << 24 | static_cast<uint32_t>(data[next - 3]) << 16 |
+             static_cast<uint32_t>(data[next - 2]) << 8 | data[next - 1];
+    if (next == size) break;
+    // The 0x01 and the code after it.
+    ReadPicture(c, data[next]);
+    if (next + 1 < size) ReadPicture(c, data[next + 1]);
+    i = next + 2;
   }
 }
 

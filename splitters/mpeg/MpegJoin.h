@@ -76,6 +76,7 @@ class CMpegJoin {
   Clock& ClockOf(DWORD track, const CMediaType& mt);
   // Reads the picture and group headers of an MPEG video payload.
   static void ReadPictures(Clock& c, const Packet& p);
+  static void ReadPicture(Clock& c, BYTE b);
   // Where a stream ends on the moved time line, or kNone.
   REFERENCE_TIME EndOf(const Clock& c) const;
   // Counts a packet into its stream's clock and stamps it.

@@ -111,6 +111,12 @@ TEST(FastNullMuxer, PinTypes) {
   EXPECT_EQ(n.audio->CheckMediaType(&audio), S_OK);
   EXPECT_EQ(n.audio->CheckMediaType(&text), S_OK);
   EXPECT_EQ(n.audio->CheckMediaType(&video), E_FAIL);
+  // The sound stream is switched off for the splitter upstream.
+  CComPtr<IStreamSwitcherInputPin> video_switch, audio_switch;
+  ASSERT_EQ(n.video->QueryInterface(IID_IStreamSwitcherInputPin, reinterpret_cast<void**>(&video_switch)), S_OK);
+  ASSERT_EQ(n.audio->QueryInterface(IID_IStreamSwitcherInputPin, reinterpret_cast<void**>(&audio_switch)), S_OK);
+  EXPECT_TRUE(video_switch->IsActive());
+  EXPECT_FALSE(audio_switch->IsActive());
 }
 
 TEST(FastNullMuxer, CompletesOnceAfterEveryConnectedStreamEnded) {

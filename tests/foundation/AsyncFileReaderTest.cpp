@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -71,6 +72,38 @@ TEST_F(AsyncFileReaderTest, LengthIsTakenAtOpeningButReadsSeeGrowth) {
   BYTE b[10] = {};
   EXPECT_EQ(reader->SyncRead(140, 10, b), S_OK);
   EXPECT_EQ(b[0], 40);  // the appended run restarts at 0
+}
+
+TEST_F(AsyncFileReaderTest, ReadsAcrossTheReadAheadGiveTheFilesBytes) {
+  // 600 KB whose bytes differ from one 64 KB block to the next.
+  const size_t size = 600 * 1024;
+  std::vector<BYTE> file(size);
+  for (size_t i = 0; i < size; ++i) file[i] = static_cast<BYTE>(i * 131 + (i >> 16));
+  {
+    std::ofstream f(path_, std::ios::binary | std::ios::trunc);
+    f.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(size));
+  }
+  HRESULT hr = E_UNEXPECTED;
+  CComPtr<CAsyncFileReader> reader = Open(hr);
+  ASSERT_EQ(hr, S_OK);
+  // Forward, across a read-ahead's end, backwards, larger than a
+  // read-ahead, and up to the file's end.
+  const struct {
+    LONGLONG position;
+    LONG length;
+  } reads[] = {{0, 4096}, {4096, 100}, {262000, 2000}, {1000, 10}, {100000, 300000}, {size - 5000, 5000}, {5, 1}};
+  for (const auto& r : reads) {
+    std::vector<BYTE> got(static_cast<size_t>(r.length), 0xEE);
+    ASSERT_EQ(reader->SyncRead(r.position, r.length, got.data()), S_OK) << r.position;
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), file.begin() + r.position)) << r.position;
+  }
+  // Cut short under the reader: what is left is still read, though a
+  // read-ahead from there reaches past the cut; what is gone is not.
+  ASSERT_EQ(truncate(path_.c_str(), 300 * 1024), 0);
+  BYTE b[16] = {};
+  EXPECT_EQ(reader->SyncRead(400 * 1024, 16, b), E_FAIL);
+  ASSERT_EQ(reader->SyncRead(290 * 1024, 16, b), S_OK);
+  EXPECT_TRUE(std::equal(b, b + 16, file.begin() + 290 * 1024));
 }
 
 TEST_F(AsyncFileReaderTest, InterfacesAndControl) {
