@@ -170,7 +170,8 @@ void CTambrelDlg::LayoutControls() {
   };
   for (const auto& l : layout) {
     if (!l.button->GetSafeHwnd()) continue;
-    l.button->SetSkin(l.normal, l.normal, l.hover, l.fourth, 0, l.mask);
+    // The hover look also marks the keyboard focus, with the focus frame.
+    l.button->SetSkin(l.normal, l.normal, l.hover, l.fourth, l.hover, l.mask);
     l.button->MoveWindow(&l.rect);
   }
   if (m_list.GetSafeHwnd()) m_list.MoveWindow(20, 65, 606, 328);
@@ -190,9 +191,9 @@ void CTambrelDlg::LayoutControls() {
 void CTambrelDlg::SetStartLook(bool start) {
   if (!m_btnStartStop.GetSafeHwnd()) return;
   if (start)
-    m_btnStartStop.SetSkin(172, 172, 171, 172, 0, 186);
+    m_btnStartStop.SetSkin(172, 172, 171, 172, 171, 186);
   else
-    m_btnStartStop.SetSkin(174, 174, 173, 174, 0, 186);
+    m_btnStartStop.SetSkin(174, 174, 173, 174, 173, 186);
   m_btnStartStop.Invalidate();
 }
 

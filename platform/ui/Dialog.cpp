@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QEventLoop>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QPushButton>
 
 #include "platform/ui/Resource.h"
@@ -19,6 +20,13 @@ class DialogHost : public UiHost<QDialog> {
   using UiHost<QDialog>::UiHost;
   void accept() override { Command(IDOK); }
   void reject() override { Command(IDCANCEL); }
+
+ protected:
+  void keyPressEvent(QKeyEvent* e) override {
+    const bool enter = e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter;
+    if (enter && !(e->modifiers() & ~Qt::KeypadModifier) && UiClickFocusedPushButton(focusWidget())) return;
+    QDialog::keyPressEvent(e);
+  }
 
  private:
   void Command(int id) {

@@ -39,6 +39,7 @@ struct Frame {
   QEvent* event;
   UiBaseEvent base;
   bool defaultRan;
+  bool defaultResult;
 };
 std::vector<Frame*> g_frames;
 
@@ -182,12 +183,13 @@ void UiEnsureMessagePump() {
 }
 
 LRESULT UiCallWindowProc(CWnd* wnd, UINT message, WPARAM wParam, LPARAM lParam, QWidget* widget, QEvent* event,
-                         UiBaseEvent base, bool* defaultRan) {
-  Frame f{wnd, message, wParam, lParam, widget, event, base, false};
+                         UiBaseEvent base, bool* defaultRan, bool* defaultResult) {
+  Frame f{wnd, message, wParam, lParam, widget, event, base, false, false};
   g_frames.push_back(&f);
   LRESULT r = wnd->WindowProc(message, wParam, lParam);
   g_frames.pop_back();
   if (defaultRan) *defaultRan = f.defaultRan;
+  if (defaultResult) *defaultResult = f.defaultResult;
   return r;
 }
 
@@ -402,7 +404,8 @@ LRESULT CWnd::Default() {
   Frame* f = g_frames.back();
   if (f->event && f->base && !f->defaultRan) {
     f->defaultRan = true;
-    return f->base(f->widget, f->event) ? 1 : 0;
+    f->defaultResult = f->base(f->widget, f->event);
+    return f->defaultResult ? 1 : 0;
   }
   if (f->event) return 0;  // the widget's own processing already ran
   return DefWindowProc(f->message, f->wParam, f->lParam);
@@ -778,6 +781,14 @@ BOOL ShowWindow(HWND hwnd, int cmdShow) {
 }
 
 BOOL CWnd::ShowWindow(int cmdShow) { return ::ShowWindow(m_hWnd, cmdShow); }
+
+BOOL FlashWindow(HWND hwnd, BOOL) {
+  QWidget* w = WidgetOf(hwnd);
+  if (!w) return FALSE;
+  const BOOL active = w->window()->isActiveWindow();
+  if (!active) QApplication::alert(w->window());
+  return active;
+}
 BOOL CWnd::IsWindowVisible() const {
   QWidget* w = GetWidget();
   return w && w->isVisible();
