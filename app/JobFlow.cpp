@@ -119,6 +119,13 @@ void FinishBatchJobs(CConvertOpt& batch, std::vector<std::unique_ptr<CConvertOpt
   }
 }
 
+std::string JobSourceText(const CConvertOpt& job) {
+  const size_t pictures = job.m_astrPictures.size();
+  if (pictures == 0) return job.m_strSource;
+  if (pictures == 1) return job.m_astrPictures[0];
+  return job.m_astrPictures[0] + " and " + std::to_string(pictures - 1) + (pictures == 2 ? " more picture" : " more pictures");
+}
+
 std::string JobTypeText(const CConvertOpt& job) {
   std::string target;
   switch (job.m_nType) {

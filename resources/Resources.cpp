@@ -181,6 +181,8 @@ const PmrMenuItem kHelpItems[] = {
 const PmrMenuItem kRemoveItems[] = {
     {ID_JOB_REMOVE, "&Remove selected job", 0, nullptr, 0},
     {ID_JOB_REMOVE_ALL, "Remove &all jobs", 0, nullptr, 0},
+    {0, nullptr, MF_SEPARATOR, nullptr, 0},
+    {ID_JOB_CONVERT_AGAIN, "&Convert selected jobs again", 0, nullptr, 0},
 };
 const PmrMenuItem kJobItems[] = {
     {ID_JOB_ADD, "&Add job...", 0, nullptr, 0},
@@ -188,6 +190,7 @@ const PmrMenuItem kJobItems[] = {
     {0, nullptr, MF_SEPARATOR, nullptr, 0},
     {ID_JOB_REMOVE, "&Remove selected job", 0, nullptr, 0},
     {ID_JOB_REMOVE_ALL, "Remove &all jobs", 0, nullptr, 0},
+    {ID_JOB_CONVERT_AGAIN, "&Convert selected jobs again", 0, nullptr, 0},
 };
 const PmrMenuItem kAddItems[] = {
     {ID_JOB_ADD, "&Add job...", 0, nullptr, 0},
