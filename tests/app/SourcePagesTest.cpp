@@ -113,11 +113,11 @@ struct ProbeCase {
 TEST(VideoSourcePage, BrowseShowsWhatTheProbeFound) {
   const ProbeCase cases[] = {
       {"mpeg2-ps-mp2.mpg", 0x4000, "MPEG movie",
-       "Video Format:-> MPEG-2 -  - 0x0\nDuration :->2.10;\nFrame Rate:->25.00 fps\nAudio Format:->MPEG Audio - "
+       "Video Format:-> MPEG-2\nDuration :->2.10;\nFrame Rate:->25.00 fps\nAudio Format:->MPEG Audio - "
        "0x50;\nAudio Freq:->48000 Hz;\nAudio Channels :->2;\nDimension:->176*144;\n",
        176, 144, 25.0},
       {"vob-ac3.vob", 0x4000, "MPEG movie",
-       "Video Format:-> MPEG-2 -  - 0x0\nDuration :->1.00;\nFrame Rate:->25.00 fps\nAudio Format:->Dolby AC3 -  - "
+       "Video Format:-> MPEG-2\nDuration :->1.00;\nFrame Rate:->25.00 fps\nAudio Format:->Dolby AC3 - "
        "0x2000;\nAudio Freq:->48000 Hz;\nAudio Channels :->6;\nDimension:->352*288;\n",
        352, 288, 25.0},
       // The stream's own 25 frames/s, not its 51 data packets over 2 s.
