@@ -130,6 +130,8 @@ std::string JobTypeText(const CConvertOpt& job) {
   std::string target;
   switch (job.m_nType) {
     case CONVERT_AVI:
+      // A job made from a picture list has no source movie to name.
+      if (!job.m_astrPictures.empty()) return "Pictures to AVI";
       if (job.m_nSourceFormat == SourceFormat_AVI) return "AVI Change Codec";
       target = "AVI";
       break;

@@ -115,7 +115,7 @@ const PmrControlTemplate k3gpInfoControls[] = {
 
 const PmrControlTemplate kIpodInfoControls[] = {
     {"Static", -1, "iPod video plays these movies:", 7, 7, 216, 8, kText, 0},
-    {"Static", 1052, "H.264 up to 768 kbps, 320x240, 30 frames per second;", 14, 19, 209, 8, kText, 0},
+    {"Static", 1052, "H.264: 1500 kbps at 640x480, 768 kbps at 320x240;", 14, 19, 209, 8, kText, 0},
     {"Static", 1053, "MPEG-4 up to 2500 kbps, 480x480, 30 frames per second;", 14, 30, 209, 8, kText, 0},
     {"Static", 1054, "AAC audio up to 160 kbps, 48000 Hz, stereo.", 14, 41, 209, 8, kText, 0},
     {"Static", -1, "Add the converted file to your music library to copy it.", 7, 55, 216, 8, kText, 0},
