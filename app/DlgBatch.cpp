@@ -122,7 +122,10 @@ void CDlgBatch::InsertRow(int index, CConvertOpt* job) {
 
 void CDlgBatch::AddSource(const std::string& path) {
   SourceMediaInfo info;
-  if (!ProbeSourceFile(this, path, &info)) return;
+  if (FAILED(ProbeSourceQuietly(this, path, &info))) {
+    ShowProbeFailure(path);
+    return;
+  }
   if (!info.hasVideo) {
     AfxMessageBox(UiLoadString(IDS_NO_VIDEO) + "\n" + path, MB_OK | MB_ICONEXCLAMATION);
     return;

@@ -45,9 +45,10 @@ HRESULT ProbeSourceQuietly(CWnd* owner, const std::string& path, SourceMediaInfo
   return hr;
 }
 
-void ShowProbeFailure() {
+void ShowProbeFailure(const std::string& path) {
   // The converter's own reason, when it has one, follows the general text.
   std::string text = UiLoadString(IDS_PROBE_FAILED);
+  if (!path.empty()) text += "\n" + path;
   if (!g_strConvertError.empty()) text += "\n" + g_strConvertError;
   AfxMessageBox(text.c_str(), MB_OK | MB_ICONSTOP);
 }

@@ -72,13 +72,13 @@ const PmrControlTemplate kAsfInfoControls[] = {
 
 const PmrControlTemplate kCodecInfoControls[] = {
     {"Static", -1,
-     "Some jobs could not be converted because no decoder for their video or audio was "
-     "found. Installing one of these codec packages usually helps:",
+     "Pellomar decodes with its own decoders: there is no codec to install. A file it "
+     "cannot read is damaged, or of a format it does not read:",
      7, 7, 280, 24, kText, 0},
-    {"Static", 1010, "XviD MPEG-4 codec", 7, 36, 280, 9, kLink | WS_TABSTOP, 0},
-    {"Static", 1007, "ffdshow codec package", 7, 49, 280, 9, kLink | WS_TABSTOP, 0},
-    {"Static", 1008, "DivX codec", 7, 62, 280, 9, kLink | WS_TABSTOP, 0},
-    {"Static", 1009, "Windows Media format runtime", 7, 75, 280, 9, kLink | WS_TABSTOP, 0},
+    {"Static", 1010, "The formats Pellomar reads (help)", 7, 36, 280, 9, kLink | WS_TABSTOP, 0},
+    {"Static", 1007, "When a job fails (help)", 7, 49, 280, 9, kLink | WS_TABSTOP, 0},
+    {"Static", 1008, "Pellomar home page", 7, 62, 280, 9, kLink | WS_TABSTOP, 0},
+    {"Static", 1009, "Write to support", 7, 75, 280, 9, kLink | WS_TABSTOP, 0},
     {"Button", 1005, "Do not show this again", 7, 91, 150, 10, kCheck | WS_GROUP, 0},
     {"Button", IDOK, "OK", 183, 109, 50, 14, kDefButton | WS_GROUP, 0},
     {"Button", IDCANCEL, "Cancel", 237, 109, 50, 14, kButton, 0},
