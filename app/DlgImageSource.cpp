@@ -223,6 +223,8 @@ bool CDlgImageSource::Collect() {
   }
   m_pJob->m_strAudioFile = TrimBlanks(m_strAudioFile);
   m_pJob->m_fPictureInterval = m_fInterval;
+  // The movie's length, as a source page gives the probed one.
+  m_pJob->m_fDuration = static_cast<float>(m_pJob->m_astrPictures.size()) * m_fInterval;
   return true;
 }
 
@@ -246,8 +248,6 @@ void CDlgImageSource::OnNext() {
     JobPictureSize(w, h, &m_pJob->m_nSourceWidth, &m_pJob->m_nSourceHeight);
     m_pJob->m_fPictureInterval = m_fInterval;
     if (m_pJob->m_nType == CONVERT_PICTURES_TO_VIDEO) m_pJob->m_dFrameRate = 15.0;
-    // The movie is as long as its pictures; the progress line needs it.
-    m_pJob->m_fDuration = static_cast<float>(m_pJob->m_astrPictures.size()) * m_fInterval;
     m_pJob->m_strSource = first + "--- etc";
   }
   EndDialog(IDOK);

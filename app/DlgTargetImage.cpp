@@ -1,6 +1,8 @@
 #include "app/DlgTargetImage.h"
 
 #include "app/PathName.h"
+#include "conversion/JobFiles.h"
+#include "platform/ui/MessageBox.h"
 #include "platform/ui/FileDialog.h"
 
 BEGIN_MESSAGE_MAP(CDlgTargetImage, CDlgTargetPage)
@@ -42,9 +44,30 @@ bool CDlgTargetImage::Apply(const std::string&) {
   while (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
   if (!CheckOutputFolder(folder)) return false;
   if (!m_pJob) return true;
+  if (m_nResult == 2 && !AskToReplacePictures(folder)) return false;
   m_pJob->m_strPictureFolder = WithTrailingSeparator(folder);
   m_pJob->m_strTarget = m_pJob->m_strPictureFolder;
   m_pJob->m_fPictureInterval = static_cast<float>(m_nInterval);
+  return true;
+}
+
+bool CDlgTargetImage::AskToReplacePictures(const std::string& folder) {
+  // Asked once for the series, as a file dialog asks before it replaces a
+  // file; what must never be written over is refused outright.
+  const long count = SeriesPictureCount(m_pJob->m_fDuration, m_nInterval);
+  std::string why;
+  const std::string taken = FirstTakenPicture(folder, count, m_pJob->m_strSource, false, &why);
+  m_pJob->m_bReplacePictures = 0;
+  if (taken.empty()) return true;
+  if (!FirstTakenPicture(folder, count, m_pJob->m_strSource, true, &why).empty()) {
+    AfxMessageBox(why, MB_OK | MB_ICONEXCLAMATION);
+    return false;
+  }
+  const std::string question = PathFileName(taken) +
+                               " is already in this folder, and this job's pictures are named img_1.jpg, "
+                               "img_2.jpg and so on.\nDo you want to replace the files of those names?";
+  if (AfxMessageBox(question, MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2) != IDYES) return false;
+  m_pJob->m_bReplacePictures = 1;
   return true;
 }
 

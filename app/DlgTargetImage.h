@@ -25,6 +25,9 @@ class CDlgTargetImage : public CDlgTargetPage {
   // Finish and Back: an empty folder goes back; a folder that is not there
   // keeps the page open.
   void Leave(int result);
+  // Finish into a folder holding files of the pictures' names: the user
+  // chooses whether they are replaced (false keeps the page open).
+  bool AskToReplacePictures(const std::string& folder);
 
   DECLARE_MESSAGE_MAP()
 };

@@ -39,6 +39,7 @@ void CGraphConverterJob::SetEncoderParams(const std::string& videoCodec, int vid
 void CGraphConverterJob::SetImageOutput(int mode, const std::wstring& path, int time, int width, int height) {
   m_pConverter->SetImageOutput(mode, path, time, width, height);
 }
+void CGraphConverterJob::SetReplacePictures(bool replace) { m_pConverter->SetReplacePictures(replace); }
 HRESULT CGraphConverterJob::BuildMpegGraph(const std::string& source, const std::string& target, int kind) {
   return m_pConverter->BuildMpegGraph(source, target, kind);
 }
@@ -58,7 +59,10 @@ HRESULT CGraphConverterJob::BuildPicturesGraph(const std::string& source, const 
   return m_pConverter->BuildPicturesGraph(source, folder, interval, width, height);
 }
 std::string CGraphConverterJob::RunErrorText() { return m_pConverter->GetRunError(); }
-std::string CGraphConverterJob::FinishFiles(bool keep) { return m_pConverter->FinishFiles(keep); }
+std::string CGraphConverterJob::RunNoteText() { return m_pConverter->GetRunNote(); }
+std::string CGraphConverterJob::FinishFiles(bool keep, double stoppedAt) {
+  return m_pConverter->FinishFiles(keep, stoppedAt);
+}
 HRESULT CGraphConverterJob::BuildAsfGraph(const std::string& source, const std::string& target, int profileIndex) {
   return m_pConverter->BuildAsfGraph(source, target, profileIndex);
 }
@@ -155,6 +159,7 @@ HRESULT HandOverPicturesJob(const CConvertOpt& job, CJobBuilder& builder, int* s
   if (FAILED(hr)) return hr;
   builder.SetOutputSize(0, 0);
   builder.SetFrameRate(25, 1);
+  builder.SetReplacePictures(job.m_bReplacePictures != 0);
   *seekingSource = kSeekGraph;
   return builder.BuildPicturesGraph(job.m_strSource, job.m_strPictureFolder,
                                     static_cast<int>(job.m_fPictureInterval), job.m_nSourceWidth,

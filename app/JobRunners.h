@@ -25,6 +25,8 @@ class CJobBuilder {
   virtual void SetEncoderParams(const std::string& videoCodec, int videoKbps, const std::string& audioCodec,
                                 int audioKbps, int sampleRate, int channels) = 0;
   virtual void SetImageOutput(int mode, const std::wstring& path, int time, int width, int height) = 0;
+  // A picture series may replace files of its pictures' names.
+  virtual void SetReplacePictures(bool /*replace*/) {}
   // The pictures (and sound file) a job is made of in place of its source.
   virtual void SetPictureList(const std::vector<std::string>& /*pictures*/, double /*seconds*/, int /*width*/,
                               int /*height*/, const std::string& /*soundFile*/) {}
@@ -45,9 +47,13 @@ class CJobBuilder {
   // Why the running graph failed, as the filter that failed said it, or
   // empty.
   virtual std::string RunErrorText() { return std::string(); }
+  // What the run did to the source that its log should say, or empty.
+  virtual std::string RunNoteText() { return std::string(); }
   // Once the graph has stopped: the job's files take their targets' names
-  // (`keep`) or are removed. Returns why keeping failed, or "".
-  virtual std::string FinishFiles(bool) { return std::string(); }
+  // (`keep`) or are removed. A job the user stopped (`stoppedAt`, in
+  // seconds, not negative) keeps what it wrote beside a file that was
+  // there before it began. Returns why keeping failed, or "".
+  virtual std::string FinishFiles(bool /*keep*/, double /*stoppedAt*/) { return std::string(); }
 };
 
 // The real converter of a job.
@@ -63,6 +69,7 @@ class CGraphConverterJob : public CJobBuilder {
   void SetEncoderParams(const std::string& videoCodec, int videoKbps, const std::string& audioCodec, int audioKbps,
                         int sampleRate, int channels) override;
   void SetImageOutput(int mode, const std::wstring& path, int time, int width, int height) override;
+  void SetReplacePictures(bool replace) override;
   void SetPictureList(const std::vector<std::string>& pictures, double seconds, int width, int height,
                       const std::string& soundFile) override;
   HRESULT BuildMpegGraph(const std::string& source, const std::string& target, int kind) override;
@@ -75,7 +82,8 @@ class CGraphConverterJob : public CJobBuilder {
   HRESULT BuildAsfGraph(const std::string& source, const std::string& target, int profileIndex) override;
   IGraphBuilder* Graph() override { return m_pGraph; }
   std::string RunErrorText() override;
-  std::string FinishFiles(bool keep) override;
+  std::string RunNoteText() override;
+  std::string FinishFiles(bool keep, double stoppedAt) override;
 
  private:
   CGraphConverter* m_pConverter = nullptr;  // kept alive by m_pGraph

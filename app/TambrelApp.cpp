@@ -10,6 +10,7 @@ extern "C" {
 #include "app/Registry.h"
 #include "app/TambrelDlg.h"
 #include "conversion/GraphConverter.h"
+#include "conversion/JobFiles.h"
 #include "platform/codecs/CodecsRegister.h"
 #include "platform/com/ComBase.h"
 #include "platform/dshow/DShowRegister.h"
@@ -109,6 +110,8 @@ void CTambrelApp::StartUp() {
   // The encoders' and decoders' progress chatter is not for the user; their
   // errors still reach the terminal.
   av_log_set_level(AV_LOG_ERROR);
+  // A job's temporary files do not outlive a process ended by a signal.
+  InstallTemporaryFileCleanup();
   // The media layer, the codec stand-ins and the Windows Media runtime are
   // entered into the class table before anything asks for them.
   DShowRegisterPlatform();

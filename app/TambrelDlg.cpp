@@ -428,6 +428,7 @@ void CTambrelDlg::OnStartStop() {
   SetStartLook(false);
   EnableMenus(FALSE);
   m_bHadError = 0;
+  m_bHadNote = false;
   m_bConverting = 1;
   m_nCurJob = 0;
   m_strLog.clear();
@@ -462,8 +463,8 @@ LRESULT CTambrelDlg::OnNextJob(WPARAM wParam, LPARAM) {
     ReleaseGraph();
   }
   StopProgressTimer();
-  m_nStallTicks = 0;
   m_fConverted = 0.0;
+  m_fStoppedAt = -1.0;
   if (!g_bStopRequested) m_nCurJob = NextJobToConvert(m_nCurJob);
   if (!IsValidRow(m_nCurJob) || g_bStopRequested) {
     EndRun();
@@ -501,15 +502,7 @@ LRESULT CTambrelDlg::OnNextJob(WPARAM wParam, LPARAM) {
     PostMessage(WM_NEXTJOB, m_nRunSerial);
     return 0;
   }
-  if (!ok) {
-    m_bJobEnded = true;
-    StopProgressTimer();
-    SetStatus(m_nCurJob, kJobFailed);
-    m_bHadError = 1;
-    m_strLog += Format("%d. ", m_nCurJob + 1) + g_strConvertError + "\n";
-    ++m_nCurJob;
-    PostMessage(WM_NEXTJOB, m_nRunSerial);
-  }
+  if (!ok) FailJob(g_strConvertError + "\n");
   return 0;
 }
 
@@ -542,7 +535,7 @@ void CTambrelDlg::TakeFreeTarget(int row) {
 
 void CTambrelDlg::FinishJobFiles() {
   if (!m_pBuilder || !IsValidRow(m_nFilesJob)) return;
-  const std::string failure = m_pBuilder->FinishFiles(m_bKeepFiles);
+  const std::string failure = m_pBuilder->FinishFiles(m_bKeepFiles, m_fStoppedAt);
   if (failure.empty()) return;
   SetStatus(m_nFilesJob, kJobFailed);
   m_bHadError = 1;
@@ -557,7 +550,7 @@ void CTambrelDlg::EndRun() {
   SetStartLook(true);
   EnableMenus(TRUE);
   ShowRunEnd();
-  if (!m_bHadError) return;
+  if (!m_bHadError && !m_bHadNote) return;
   if (m_bAskingStop)
     m_bLogPending = true;
   else
@@ -616,13 +609,20 @@ HRESULT CTambrelDlg::StartConversion(int seekingSource) {
   hr = m_pMediaControl->Run();
   if (FAILED(hr)) return hr;
   m_dwStartTick = GetTickCount();
+  if (CConvertOpt* job = GetJob(m_nCurJob)) m_watch.Start(job->m_strSource, job->m_fDuration, m_dwStartTick);
   m_nTimerId = static_cast<int>(SetTimer(kProgressTimerId, 1000, nullptr));
   return hr;
 }
 
 void CTambrelDlg::StopConversion() {
   // A stopped job keeps what it wrote; one that has failed already does not.
-  if (!m_bJobEnded) m_bKeepFiles = true;
+  if (!m_bJobEnded) {
+    m_bKeepFiles = true;
+    LONGLONG position = 0;
+    m_fStoppedAt = m_pMediaSeeking && SUCCEEDED(m_pMediaSeeking->GetCurrentPosition(&position))
+                       ? static_cast<double>(position) / 10000000.0
+                       : m_fConverted;
+  }
   if (m_pMediaControl) m_pMediaControl->Stop();
   g_bStopRequested = 1;
   SetStartLook(true);
@@ -636,17 +636,15 @@ void CTambrelDlg::OnTimer(UINT_PTR id) {
     const double length = GetJob(m_nCurJob)->m_fDuration;
     const DWORD elapsed = GetTickCount() - m_dwStartTick;
     LONGLONG position = 0;
-    if (FAILED(m_pMediaSeeking->GetCurrentPosition(&position))) position = 0;
+    const bool known = SUCCEEDED(m_pMediaSeeking->GetCurrentPosition(&position));
+    if (!known) position = 0;
     const double converted = static_cast<double>(position) / 10000000.0;
 
-    // A job that sits at its end without completing is cut; a job of
-    // unknown length is never cut, as its end is not known.
-    if (length > 1.0 && converted > length - 1.0) {
-      if (++m_nStallTicks > 20) {
-        StopConversion();
-        CBitmapDialog::OnTimer(id);
-        return;
-      }
+    // A job whose position no longer moves is cut, and the run goes on.
+    if (m_watch.Stalled(known ? converted : -1.0, GetTickCount())) {
+      FailJob(m_watch.StallText());
+      CBitmapDialog::OnTimer(id);
+      return;
     }
     m_fConverted = converted;
     int percent = 0;
@@ -683,20 +681,38 @@ LRESULT CTambrelDlg::OnGraphEvent(WPARAM, LPARAM) {
     // not move the run on again.
     if (!m_bConverting || g_bStopRequested || m_bJobEnded || !IsValidRow(m_nCurJob)) continue;
     CConvertOpt* job = GetJob(m_nCurJob);
+    // What the run did to the source's times goes into the log, whatever
+    // the job's end.
+    if ((code == EC_COMPLETE || code == EC_ERRORABORT) && m_pBuilder) {
+      const std::string note = m_pBuilder->RunNoteText();
+      if (!note.empty()) {
+        m_strLog += Format("%d. ", m_nCurJob + 1) + note;
+        m_bHadNote = true;
+      }
+    }
     if (code == EC_COMPLETE) {
+      const double length = job->m_fDuration;
+      // What was converted is what the sink's position says; a sink that
+      // cannot tell has converted the source's length.
+      LONGLONG position = 0;
+      const bool known =
+          m_pMediaSeeking && SUCCEEDED(m_pMediaSeeking->GetCurrentPosition(&position)) && position > 0;
+      const double converted = known ? static_cast<double>(position) / 10000000.0
+                               : length > 1.0 ? length
+                                              : m_fConverted;
+      const CJobWatch::Ending ending = m_watch.Check(known ? converted : -1.0);
+      if (ending == CJobWatch::kSourceChanged) {
+        FailJob(m_watch.EndingText(ending, converted));
+        continue;
+      }
       m_bJobEnded = true;
       m_bKeepFiles = true;
       StopProgressTimer();
       SetProgress(100);
-      const double length = job->m_fDuration;
       const std::string elapsedText = SpanText((GetTickCount() - m_dwStartTick) / 1000);
-      // A source of unknown length has converted what the position says.
-      double converted = length;
-      if (length <= 1.0) {
-        LONGLONG position = 0;
-        converted = m_pMediaSeeking && SUCCEEDED(m_pMediaSeeking->GetCurrentPosition(&position)) && position > 0
-                        ? static_cast<double>(position) / 10000000.0
-                        : m_fConverted;
+      if (ending == CJobWatch::kShort) {
+        m_strLog += Format("%d. ", m_nCurJob + 1) + m_watch.EndingText(ending, converted);
+        m_bHadNote = true;
       }
       SetDlgItemText(1083, Format("Total Length: %6.2f s, Converted Length: %6.2f s, Time Elapse %s, Left 0", length,
                                   converted, elapsedText.c_str())
@@ -717,6 +733,16 @@ LRESULT CTambrelDlg::OnGraphEvent(WPARAM, LPARAM) {
     }
   }
   return 0;
+}
+
+void CTambrelDlg::FailJob(const std::string& text) {
+  m_bJobEnded = true;
+  StopProgressTimer();
+  SetStatus(m_nCurJob, kJobFailed);
+  m_bHadError = 1;
+  m_strLog += Format("%d. ", m_nCurJob + 1) + text;
+  ++m_nCurJob;
+  PostMessage(WM_NEXTJOB, m_nRunSerial);
 }
 
 bool CTambrelDlg::RefuseClose() {

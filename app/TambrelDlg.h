@@ -10,6 +10,7 @@
 #include "app/BkProgressCtrl.h"
 #include "app/BmpHeaderCtrl.h"
 #include "app/JobRunners.h"
+#include "app/JobWatch.h"
 #include "app/SkinButton.h"
 #include "conversion/ConvertOpt.h"
 #include "platform/com/ComPtr.h"
@@ -122,6 +123,9 @@ class CTambrelDlg : public CBitmapDialog {
   void TakeFreeTarget(int row);
   // The stopped graph's files take their targets' names or go.
   void FinishJobFiles();
+  // Ends the current job as failed with `text` (a line of the log) and
+  // moves the run on to the next job.
+  void FailJob(const std::string& text);
   void DeleteJob(int row);
   // While converting: tells the user so and answers true.
   bool RefuseClose();
@@ -141,13 +145,18 @@ class CTambrelDlg : public CBitmapDialog {
   std::vector<std::unique_ptr<CConvertOpt>> m_jobs;
   CBmpHeaderCtrl m_header;
   HICON m_hIcon = nullptr;
-  int m_nStallTicks = 0;
+  // The current job's position and source, for the stall rule and the
+  // check of its length at its end.
+  CJobWatch m_watch;
   int m_nCurJob = 0;
   int m_nTimerId = -1;
   // The current job's position at the last timer tick, in seconds.
   double m_fConverted = 0.0;
   DWORD m_dwStartTick = 0;
   int m_bHadError = 0;
+  // A job of this run ended done with a note in the log (a source shorter
+  // than its probed length): the log is shown at the end of the run.
+  bool m_bHadNote = false;
   std::string m_strLog;
   int m_bConverting = 0;
   // The current job has had its completion or abort: later events of its
@@ -164,6 +173,9 @@ class CTambrelDlg : public CBitmapDialog {
   // job completed, or the user stopped it (what it wrote stays).
   int m_nFilesJob = -1;
   bool m_bKeepFiles = false;
+  // Where the user stopped the job (seconds), or negative: a stopped job
+  // keeps what it wrote beside an earlier file of the target's name.
+  double m_fStoppedAt = -1.0;
   // The Stop question is open; a run that ends meanwhile shows its log after
   // the answer.
   bool m_bAskingStop = false;

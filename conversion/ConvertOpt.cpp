@@ -115,6 +115,7 @@ void CConvertOpt::CopySettings(const CConvertOpt& other) {
   m_nAudioBitrate = other.m_nAudioBitrate;
   m_fPictureInterval = other.m_fPictureInterval;
   m_strPictureFolder = other.m_strPictureFolder;
+  m_bReplacePictures = other.m_bReplacePictures;
   m_dSourceFrameRate = other.m_dSourceFrameRate;
   m_dFrameRate = other.m_dFrameRate;
   m_nWmProfile = other.m_nWmProfile;

@@ -98,6 +98,8 @@ public:
   float m_fPictureInterval;
   std::string m_strAudioFile;
   std::string m_strPictureFolder;
+  // The user chose to replace files of the picture names in the folder.
+  int m_bReplacePictures = 0;
   double m_dSourceFrameRate;
   double m_dFrameRate;
   int m_nWmProfile;

@@ -397,6 +397,8 @@ HRESULT CEncoderEngine::Open(int mode) {
   m_bCreatedFile = false;
   m_nVideoBytes = m_nAudioBytes = m_nHeaderBytes = 0;
   m_nVideoFrames = m_nAudioSamples = m_nAudioInSamples = 0;
+  // A new part learns its sound's clock from its first timed sound.
+  m_rtSoundBase = INT64_MIN;
   m_bLibraryReady = true;
 
   if (mode == ModeIndex) {
@@ -772,6 +774,28 @@ HRESULT CEncoderEngine::EncodeVideoFrame(AVFrame* frame) {
   return WriteEncoded(m_pVideoCtx, m_pVideoStream, true, nullptr);
 }
 
+HRESULT CEncoderEngine::EncodePicture(AVFrame* frame) {
+  frame->pts = m_nVideoFrames++;
+  ++m_nRunFrames;
+  HRESULT hr = EncodeVideoFrame(frame);
+  if (FAILED(hr)) return hr;
+  // Held by reference: the frame's buffers are not written again while the
+  // picture may still be repeated.
+  if (frame == m_pLastPicture) return hr;
+  if (!m_pLastPicture) m_pLastPicture = av_frame_alloc();
+  if (m_pLastPicture) {
+    av_frame_unref(m_pLastPicture);
+    if (av_frame_ref(m_pLastPicture, frame) < 0) av_frame_unref(m_pLastPicture);
+  }
+  return hr;
+}
+
+HRESULT CEncoderEngine::RepeatLastPicture() {
+  // Before the first picture there is nothing to show again.
+  if (!m_pLastPicture || !m_pLastPicture->buf[0]) return S_OK;
+  return EncodePicture(m_pLastPicture);
+}
+
 HRESULT CEncoderEngine::EncodeAudioFrame(AVFrame* frame) {
   if (avcodec_send_frame(m_pAudioCtx, frame) < 0) return S_OK;
   return WriteEncoded(m_pAudioCtx, m_pAudioStream, false, nullptr);
@@ -879,9 +903,7 @@ HRESULT CEncoderEngine::ConvertToYuv(const uint8_t* src, int stride, int srcH, u
 
 HRESULT CEncoderEngine::EncodeInnerPicture() {
   if (m_pSws && m_nPadRight > 0) BlackRightBar(m_pVideoFrame);
-  m_pVideoFrame->pts = m_nVideoFrames++;
-  ++m_nRunFrames;
-  return EncodeVideoFrame(m_pVideoFrame);
+  return EncodePicture(m_pVideoFrame);
 }
 
 HRESULT CEncoderEngine::WritePlanarPicture(const uint8_t* data) {
@@ -942,9 +964,7 @@ HRESULT CEncoderEngine::EncodeStorage(std::vector<BYTE>&& storage) {
   frame->data[2] = m_bSwapChroma ? first : second;
   frame->linesize[0] = m_nStride;
   frame->linesize[1] = frame->linesize[2] = chromaStride;
-  frame->pts = m_nVideoFrames++;
-  ++m_nRunFrames;
-  HRESULT hr = EncodeVideoFrame(frame);
+  HRESULT hr = EncodePicture(frame);
   av_frame_free(&frame);
   return hr;
 }
@@ -963,6 +983,10 @@ HRESULT CEncoderEngine::WritePacket(const MuxSample& sample) {
   if (!m_pFormatCtx || !m_bHeaderWritten) return Fail(E_UNEXPECTED, "Output is not open\n");
   if (sample.m_bVideo) {
     if (!m_pVideoCtx) return S_OK;
+    if (sample.m_data.empty()) {
+      HRESULT hr = RepeatLastPicture();
+      return FAILED(hr) ? hr : AddSilenceIfBehind();
+    }
     const size_t need = static_cast<size_t>(m_nStride) * m_nInHeight * (m_bPlanarInput ? 3 : 2) / 2;
     // A short sample would be read past its end: drop it.
     if (sample.m_data.size() < need || need == 0) {
@@ -1011,6 +1035,7 @@ HRESULT CEncoderEngine::WritePacket(const MuxSample& sample) {
     AlignAudioStart(start > INT64_MIN + priming ? start - priming : start);
   }
   m_bAudioStartPending = false;
+  FollowSoundTime(sample);
   size_t skip = 0;
   if (m_nAudioSkipBytes > 0) {
     skip = static_cast<size_t>(std::min<int64_t>(m_nAudioSkipBytes, static_cast<int64_t>(sample.m_data.size())));
@@ -1019,6 +1044,32 @@ HRESULT CEncoderEngine::WritePacket(const MuxSample& sample) {
   if (skip < sample.m_data.size())
     EncodeAudioBytes(sample.m_data.data() + skip, AudioBytesWithinLength(sample.m_data.size() - skip));
   return S_OK;
+}
+
+void CEncoderEngine::FollowSoundTime(const MuxSample& sample) {
+  const int64_t frameBytes = 2 * static_cast<int64_t>(m_nInChannels);
+  if (frameBytes <= 0 || m_nInSampleRate <= 0) return;
+  const int64_t samples = static_cast<int64_t>(sample.m_data.size()) / frameBytes;
+  const bool timed = sample.m_dwFlags & MuxSample::TimeValid;
+  if (timed && (m_rtSoundBase == INT64_MIN || (sample.m_dwFlags & MuxSample::Discontinuity))) {
+    // Where the stream says it goes on after a break (a join, lost data):
+    // silence fills a gap, an overlap is cut, within bounds.
+    if (m_rtSoundBase != INT64_MIN) {
+      // In 128 bits: a wild time must not wrap into a small one.
+      const __int128 off = static_cast<__int128>(sample.m_rtStart) - m_rtSoundBase -
+                           av_rescale(m_nSoundSamples, UNITS, m_nInSampleRate);
+      const int64_t bytes =
+          av_rescale(static_cast<int64_t>(off < 0 ? -off : off), m_nInSampleRate, UNITS) * frameBytes;
+      if (off > kSoundSlack && off <= kMaxSoundFill)
+        EncodeSilence(bytes);
+      else if (off < -kSoundSlack && off >= -kMaxSoundFill)
+        m_nAudioSkipBytes += bytes;
+    }
+    m_rtSoundBase = sample.m_rtStart;
+    m_nSoundSamples = samples;
+    return;
+  }
+  m_nSoundSamples += samples;
 }
 
 bool CEncoderEngine::PrimingCut() const {
@@ -1041,7 +1092,12 @@ void CEncoderEngine::AlignAudioStart(REFERENCE_TIME start) {
     m_nAudioSkipBytes = bytes;
     return;
   }
-  const int64_t block = static_cast<int64_t>(m_silence.size()) / frameBytes * frameBytes;
+  EncodeSilence(bytes);
+}
+
+void CEncoderEngine::EncodeSilence(int64_t bytes) {
+  const int64_t frameBytes = 2 * static_cast<int64_t>(m_nInChannels);
+  const int64_t block = frameBytes > 0 ? static_cast<int64_t>(m_silence.size()) / frameBytes * frameBytes : 0;
   for (int64_t left = bytes; left > 0 && block > 0; left -= block)
     EncodeAudioBytes(m_silence.data(), AudioBytesWithinLength(static_cast<size_t>(std::min(left, block))));
 }
@@ -1182,6 +1238,7 @@ void CEncoderEngine::ReleaseOutput() {
   for (AVFrame* frame : m_spareFrames) av_frame_free(&frame);
   m_spareFrames.clear();
   m_pVideoFrame = nullptr;
+  av_frame_free(&m_pLastPicture);
   av_frame_free(&m_pSourceYuv);
   av_frame_free(&m_pScaled);
   m_pHelper.reset();

@@ -66,6 +66,8 @@ class CEncoderEngine {
   HRESULT OpenByName(const std::string& name);
 
   HRESULT WriteHeader();
+  // A video record without data shows the picture before it once more
+  // (the frame-rate changer's repeat, an AVI's empty chunk).
   HRESULT WritePacket(const MuxSample& sample);
   // The same for a record the caller is done with: a 4:2:0 picture that
   // needs no scaling, cropping or bars goes to the encoder in the record's
@@ -144,10 +146,18 @@ class CEncoderEngine {
   HRESULT EncodeInnerPicture();
   HRESULT ConvertToYuv(const uint8_t* src, int stride, int srcH, uint8_t* const dst[4]);
   HRESULT EncodeVideoFrame(AVFrame* frame);
+  // Encodes a picture of the stream and keeps it for repeats.
+  HRESULT EncodePicture(AVFrame* frame);
+  HRESULT RepeatLastPicture();
   HRESULT EncodeAudioBytes(const BYTE* data, size_t bytes);
   HRESULT EncodeAudioFrame(AVFrame* frame);
   HRESULT WriteEncoded(AVCodecContext* ctx, AVStream* st, bool video, bool* wrote);
   HRESULT AddSilenceIfBehind();
+  // Keeps the sound's clock (the time its next input sample has) and, at a
+  // record marked discontinuous, moves the sound to where its time says.
+  void FollowSoundTime(const MuxSample& sample);
+  // Silent input sound, within the set length.
+  void EncodeSilence(int64_t bytes);
   // The bytes of an input sound block that lie within the set length.
   size_t AudioBytesWithinLength(size_t bytes);
   void PadAudioToLength();
@@ -231,6 +241,8 @@ class CEncoderEngine {
   AVCodecContext* m_pVideoCtx = nullptr;
   AVCodecContext* m_pAudioCtx = nullptr;
   AVFrame* m_pVideoFrame = nullptr;  // the frame being filled, one of m_spareFrames
+  // A reference to the last picture encoded, shown again for a repeat.
+  AVFrame* m_pLastPicture = nullptr;
   std::vector<AVFrame*> m_spareFrames;
   static constexpr size_t kMaxSpareFrames = 32;
   AVFrame* m_pAudioFrame = nullptr;
@@ -262,4 +274,11 @@ class CEncoderEngine {
   // input bytes still to be cut from the front of the sound.
   bool m_bAudioStartPending = true;
   int64_t m_nAudioSkipBytes = 0;
+  // The sound's clock: the time of its last break and the input samples
+  // taken since. Breaks of less than kSoundSlack are let be; a break of
+  // more than kMaxSoundFill is no gap to fill.
+  REFERENCE_TIME m_rtSoundBase = INT64_MIN;
+  int64_t m_nSoundSamples = 0;
+  static constexpr REFERENCE_TIME kSoundSlack = 200000;
+  static constexpr REFERENCE_TIME kMaxSoundFill = 100000000;
 };

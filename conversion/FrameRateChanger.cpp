@@ -1,16 +1,21 @@
 #include "conversion/FrameRateChanger.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
+#include "conversion/JobFiles.h"
 #include "imagewriter/Picture.h"
 #include "imagewriter/PictureFormat.h"
+#include "platform/com/ComPtr.h"
+#include "platform/dshow/RefTime.h"
 #include "platform/win32/CodePage.h"
 #include "platform/win32/Gdi.h"
 
@@ -20,6 +25,24 @@ constexpr LONGLONG kUnitsPerSecond = 10000000;
 constexpr DWORD kJpegFormat = 3;
 // 0.1 ms: how far short of a frame boundary rounded time stamps may fall.
 constexpr REFERENCE_TIME kRoundingSlack = 1000;
+// How far past the source's end a frame may start before its time counts
+// as wild.
+constexpr REFERENCE_TIME kBeyondEnd = kUnitsPerSecond;
+
+// The source's length as the filter upstream gives it (through the pin,
+// else the filter), 0 when it gives none.
+REFERENCE_TIME UpstreamLength(IPin* peer) {
+  if (!peer) return 0;
+  CComPtr<IMediaSeeking> seeking;
+  peer->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&seeking));
+  PIN_INFO info{};
+  if (!seeking && SUCCEEDED(peer->QueryPinInfo(&info)) && info.pFilter) {
+    info.pFilter->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&seeking));
+    info.pFilter->Release();
+  }
+  LONGLONG length = 0;
+  return seeking && SUCCEEDED(seeking->GetDuration(&length)) && length > 0 ? length : 0;
+}
 
 REFERENCE_TIME Saturate(__int128 v) {
   if (v > INT64_MAX) return INT64_MAX;
@@ -161,6 +184,12 @@ HRESULT CFrameRateChanger::SetImageOutput(int mode, LPCWSTR path, int timeMs, in
   return S_OK;
 }
 
+void CFrameRateChanger::SetPictureFiles(std::shared_ptr<CJobFiles> files, bool replace) {
+  CAutoLock lock(&m_csFilter);
+  m_pPictureFiles = std::move(files);
+  m_bReplacePictures = replace;
+}
+
 // ---------------------------------------------------------------------------
 // Connection
 
@@ -251,6 +280,9 @@ HRESULT CFrameRateChanger::DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROP
 HRESULT CFrameRateChanger::StartStreaming() {
   m_nFramesIn = 0;
   m_nFramesOut = 0;
+  m_rtRebase = 0;
+  m_rtExpected = 0;
+  m_rtLength = UpstreamLength(m_pInput ? m_pInput->GetConnected() : nullptr);
   m_rtLastInputStart = 0;
   m_rtInputStep = 0;
   m_rtLastImageStop = 0;
@@ -261,12 +293,20 @@ HRESULT CFrameRateChanger::StartStreaming() {
   m_nImagesWritten = 0;
   std::lock_guard<std::mutex> g(m_errorLock);
   m_strRunError.clear();
+  m_strFirstJump.clear();
+  m_nJumps = 0;
   return S_OK;
 }
 
 std::string CFrameRateChanger::GetRunError() const {
   std::lock_guard<std::mutex> g(m_errorLock);
   return m_strRunError;
+}
+
+std::string CFrameRateChanger::GetRunNote() const {
+  std::lock_guard<std::mutex> g(m_errorLock);
+  if (m_nJumps <= 1) return m_strFirstJump;
+  return m_strFirstJump + "  (" + std::to_string(m_nJumps - 1) + " more jumps of the picture's time were taken out)\n";
 }
 
 HRESULT CFrameRateChanger::FailRun(HRESULT hr, const std::string& text) {
@@ -292,6 +332,57 @@ HRESULT CFrameRateChanger::EndOfStream() {
 
 // ---------------------------------------------------------------------------
 // Streaming
+
+void CFrameRateChanger::TakeOutJump(REFERENCE_TIME& start, REFERENCE_TIME& stop) {
+  start = std::max(AddRefTimes(start, m_rtRebase), INT64_MIN + 1);
+  stop = AddRefTimes(stop, m_rtRebase);
+  // A stop far behind its start is no frame length: the stream's own step
+  // stands in for it.
+  if (stop < start || stop > AddRefTimes(start, kJump)) stop = start;
+  const REFERENCE_TIME expected = m_nFramesIn > 0 ? m_rtExpected : 0;
+  const REFERENCE_TIME ahead = AddRefTimes(start, -expected);
+  // The first frame may start late, within the source; a later one may
+  // leave a gap of up to kJump. Neither comes from further back than that.
+  const bool pastEnd = m_rtLength > 0 && start > AddRefTimes(m_rtLength, kBeyondEnd) && ahead > kBeyondEnd;
+  const bool jump = ahead < -kJump || (ahead > kJump && (m_nFramesIn > 0 || m_rtLength <= 0));
+  if (!pastEnd && !jump) return;
+  m_rtRebase = AddRefTimes(m_rtRebase, AddRefTimes(expected, -start));
+  stop = AddRefTimes(expected, stop - start);
+  std::lock_guard<std::mutex> g(m_errorLock);
+  if (m_nJumps++ == 0) {
+    const std::string length = m_rtLength > 0 ? " (the source lasts " + RefTimeText(m_rtLength) + ")" : "";
+    m_strFirstJump = m_nFramesIn == 0 ? "The picture starts at " + RefTimeText(start) + length +
+                                            ": it is taken to start at " + RefTimeText(expected) + "\n"
+                                      : "The picture's time jumps from " + RefTimeText(expected) + " to " +
+                                            RefTimeText(start) + length + ": the frames from there go on at " +
+                                            RefTimeText(expected) + "\n";
+  }
+  start = expected;
+}
+
+HRESULT CFrameRateChanger::DeliverRepeats(IMediaSample* like, LONGLONG count) {
+  HRESULT hr = S_OK;
+  for (LONGLONG i = 0; i < count && hr == S_OK; ++i) {
+    IMediaSample* out = nullptr;
+    hr = InitializeOutputSample(like, &out);
+    if (FAILED(hr)) return hr;
+    out->SetActualDataLength(0);
+    out->SetSyncPoint(FALSE);
+    out->SetDiscontinuity(FALSE);
+    REFERENCE_TIME start = FrameStart(m_nFramesOut), stop = FrameStart(m_nFramesOut + 1);
+    out->SetTime(&start, &stop);
+    out->SetMediaTime(&start, &stop);
+    // The pictures of a series due meanwhile are taken from the frame at hand.
+    if (m_nImageMode != kNoImages) hr = WriteImage(like, stop);
+    // A new format still waits for the next frame that has a picture.
+    const bool typePending = m_bOutputTypePending;
+    if (SUCCEEDED(hr)) hr = Deliver(out);
+    m_bOutputTypePending = typePending;
+    ++m_nFramesOut;
+    out->Release();
+  }
+  return hr;
+}
 
 REFERENCE_TIME CFrameRateChanger::KeptStop(REFERENCE_TIME start, REFERENCE_TIME stop) {
   if (m_nFramesIn > 0 && start > m_rtLastInputStart) {
@@ -334,7 +425,7 @@ REFERENCE_TIME CFrameRateChanger::FrameStart(LONGLONG n) const {
   return Saturate(static_cast<__int128>(n) * m_nRateDen * kUnitsPerSecond / m_nRateNum);
 }
 
-HRESULT CFrameRateChanger::CopySample(IMediaSample* in, bool carryType, IMediaSample** ppOut) {
+HRESULT CFrameRateChanger::CopySample(IMediaSample* in, IMediaSample** ppOut) {
   *ppOut = nullptr;
   IMediaSample* out = nullptr;
   HRESULT hr = InitializeOutputSample(in, &out);
@@ -359,19 +450,17 @@ HRESULT CFrameRateChanger::CopySample(IMediaSample* in, bool carryType, IMediaSa
   out->SetActualDataLength(length);
   out->SetMediaTime(nullptr, nullptr);
 
-  if (carryType) {
-    AM_SAMPLE2_PROPERTIES* props = m_pInput->SampleProps();
-    if (m_bOutputTypePending) {
-      out->SetMediaType(&m_mtPendingOutput);
-    } else if ((props->dwSampleFlags & AM_SAMPLE_TYPECHANGED) && props->pMediaType) {
-      // The output speaks VideoInfo for a VideoInfo2 input; a changed
-      // format goes downstream in the form the connection uses.
-      CMediaType changed;
-      if (props->pMediaType->formattype == FORMAT_VideoInfo2) {
-        if (SUCCEEDED(VideoInfoForm(*props->pMediaType, &changed))) out->SetMediaType(&changed);
-      } else {
-        out->SetMediaType(props->pMediaType);
-      }
+  AM_SAMPLE2_PROPERTIES* props = m_pInput->SampleProps();
+  if (m_bOutputTypePending) {
+    out->SetMediaType(&m_mtPendingOutput);
+  } else if ((props->dwSampleFlags & AM_SAMPLE_TYPECHANGED) && props->pMediaType) {
+    // The output speaks VideoInfo for a VideoInfo2 input; a changed
+    // format goes downstream in the form the connection uses.
+    CMediaType changed;
+    if (props->pMediaType->formattype == FORMAT_VideoInfo2) {
+      if (SUCCEEDED(VideoInfoForm(*props->pMediaType, &changed))) out->SetMediaType(&changed);
+    } else {
+      out->SetMediaType(props->pMediaType);
     }
   }
   return S_OK;
@@ -407,11 +496,52 @@ HRESULT CFrameRateChanger::Receive(IMediaSample* sample) {
   HRESULT hr = sample->GetTime(&start, &stop);
   if (FAILED(hr)) return hr;
   if (hr == VFW_S_NO_STOP_TIME) stop = start;
+  TakeOutJump(start, stop);
 
   if ((props->dwSampleFlags & AM_SAMPLE_TYPECHANGED) && props->pMediaType) m_mtFrame = *props->pMediaType;
+  if (start == 0) m_nImageIndex = 0;
 
-  // A frame that brings no new format goes on as it came, only restamped;
-  // the repeats behind it are copies.
+  // The output frame this input frame is shown from, and how many more it
+  // stands for: negative drops it, positive fills the time it lasts.
+  LONGLONG first = m_nFramesOut;
+  LONGLONG extra = 0;
+  const bool rate = RateActive();
+  if (!rate) {
+    stop = KeptStop(start, stop);
+    m_rtExpected = stop;
+  } else {
+    // Each output frame shows the input frame current at its middle, so a
+    // change of picture lands on the output frame nearest to it: never more
+    // than half an output frame off, whatever the two rates. This frame
+    // takes every output frame still to come whose middle lies in its time;
+    // one that stops before the next middle is not shown.
+    // A frame that ends right at a middle keeps it. The slack is for stamps
+    // of rates that 100 ns do not divide: splitters that add up a rounded
+    // frame time fall a unit a frame short.
+    const __int128 unit = static_cast<__int128>(m_nRateDen) * kUnitsPerSecond;
+    m_rtExpected = ShownUntil(start, stop);
+    const __int128 until = static_cast<__int128>(m_rtExpected) + kRoundingSlack;
+    // Output frame m has its middle by `until` when (2m + 1) unit <= 2 num until.
+    const __int128 twice = 2 * static_cast<__int128>(m_nRateNum) * until - unit;
+    const __int128 reached = twice < 0 ? 0 : twice / (2 * unit) + 1;
+    // A frame that comes after a gap keeps its own time: it starts on the
+    // first output frame whose middle it reaches, and the output frames of
+    // the gap show the picture before it. (The first frame is shown from
+    // the start, standing in for the picture that is not there yet.)
+    const __int128 from = 2 * static_cast<__int128>(m_nRateNum) * (static_cast<__int128>(start) - kRoundingSlack) - unit;
+    if (m_nFramesOut > 0 && from > 0) first = std::max(first, Saturate((from + 2 * unit - 1) / (2 * unit)));
+    extra = Saturate(reached - first - 1);
+  }
+  ++m_nFramesIn;
+
+  // The gap goes out before an output buffer is taken for this frame: the
+  // repeats need buffers of the same allocator, which may hold only one.
+  if (rate) {
+    hr = DeliverRepeats(sample, first - m_nFramesOut);
+    if (hr != S_OK) return hr;
+  }
+
+  // A frame that brings no new format goes on as it came, only restamped.
   IMediaSample* out = nullptr;
   const bool typeChanged = m_bOutputTypePending || (props->dwSampleFlags & AM_SAMPLE_TYPECHANGED);
   if (!typeChanged && sample->GetActualDataLength() > 0) {
@@ -420,40 +550,10 @@ HRESULT CFrameRateChanger::Receive(IMediaSample* sample) {
     out->SetMediaTime(nullptr, nullptr);
     hr = S_OK;
   } else {
-    hr = CopySample(sample, true, &out);
+    hr = CopySample(sample, &out);
     if (FAILED(hr)) return hr;
   }
-  const bool copied = hr == S_OK;
-
-  if (start == 0) m_nImageIndex = 0;
-
-  // How many output frames this input frame stands for beyond the next
-  // one: negative drops it, positive fills a gap behind it.
-  LONGLONG extra = 0;
-  const bool rate = RateActive();
-  if (!rate) {
-    stop = KeptStop(start, stop);
-    out->SetTime(&start, &stop);
-  } else {
-    // Each output frame shows the input frame current at its middle, so a
-    // change of picture lands on the output frame nearest to it: never more
-    // than half an output frame off, whatever the two rates. This frame
-    // takes every output frame still to come whose middle lies before its
-    // stop (a gap before it is filled with it); one that stops before the
-    // next middle is not shown.
-    // A frame that ends right at a middle keeps it. The slack is for stamps
-    // of rates that 100 ns do not divide: splitters that add up a rounded
-    // frame time fall a unit a frame short.
-    const __int128 unit = static_cast<__int128>(m_nRateDen) * kUnitsPerSecond;
-    const __int128 until = static_cast<__int128>(ShownUntil(start, stop)) + kRoundingSlack;
-    // Output frame m has its middle by `until` when (2m + 1) unit <= 2 num until.
-    const __int128 twice = 2 * static_cast<__int128>(m_nRateNum) * until - unit;
-    const __int128 reached = twice < 0 ? 0 : twice / (2 * unit) + 1;
-    extra = Saturate(reached - m_nFramesOut - 1);
-  }
-  ++m_nFramesIn;
-
-  if (!copied) {
+  if (hr != S_OK) {
     // Empty or oversized: nothing sound to deliver or to picture. The
     // stream goes on; a following frame fills the gap.
     out->Release();
@@ -461,6 +561,7 @@ HRESULT CFrameRateChanger::Receive(IMediaSample* sample) {
   }
   if (!rate) {
     // Frames and times pass as they came; only the pictures act.
+    out->SetTime(&start, &stop);
     hr = m_nImageMode != kNoImages ? WriteImage(out, stop) : S_OK;
     if (SUCCEEDED(hr)) hr = Deliver(out);
     ++m_nFramesOut;
@@ -478,16 +579,7 @@ HRESULT CFrameRateChanger::Receive(IMediaSample* sample) {
   hr = StampAndDeliver(out, start, stop);
   out->Release();
   // Repeats stop at the first failure: downstream stopped or flushing.
-  for (LONGLONG i = 0; i < extra && hr == S_OK; ++i) {
-    HRESULT copy = CopySample(sample, false, &out);
-    if (copy != S_OK) {
-      if (out) out->Release();
-      return FAILED(copy) ? copy : hr;
-    }
-    hr = StampAndDeliver(out, FrameStart(m_nFramesOut), FrameStart(m_nFramesOut + 1));
-    out->Release();
-  }
-  return hr;
+  return hr == S_OK ? DeliverRepeats(sample, extra) : hr;
 }
 
 // ---------------------------------------------------------------------------
@@ -550,7 +642,23 @@ bool CFrameRateChanger::SaveFrame(IMediaSample* frame, const std::string& path, 
     const RGBQUAD white{255, 255, 255, 255};
     if (!picture.ResampleToBox(m_nImageWidth, m_nImageHeight, white)) return true;
   }
-  if (!picture.Save(path.c_str(), kJpegFormat)) {
+  if (m_nImageMode == kSeries && m_pPictureFiles) {
+    const int fd = m_pPictureFiles->CreatePicture(path, m_bReplacePictures, reason);
+    FILE* stream = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+    if (!stream) {
+      if (fd >= 0) close(fd);
+      if (reason->empty()) *reason = std::strerror(errno);
+      return false;
+    }
+    bool ok = picture.EncodeFile(stream, kJpegFormat);
+    if (!ok) *reason = picture.GetLastError();
+    if (std::fclose(stream) != 0 && ok) {
+      *reason = std::strerror(errno);
+      ok = false;
+    }
+    // What was half written goes with the job's other files.
+    if (!ok) return false;
+  } else if (!picture.Save(path.c_str(), kJpegFormat)) {
     *reason = picture.GetLastError();
     return false;
   }

@@ -1,17 +1,26 @@
 // "Veyl Frame Changer": turns decoded video into a sequence at a fixed frame
 // rate. Frames that come too early are dropped, gaps are filled by repeating
 // frames, and every output frame is stamped anew (frame n starts at n frame
-// durations from the start of streaming). The picture data passes unchanged.
+// durations from the start of streaming). The picture data passes unchanged;
+// a repeat goes out as an empty sample, which the sinks read as the picture
+// before it shown once more (as an AVI's empty chunk is).
+//
+// A time far outside the stream's run (beyond the source's end, or a jump
+// of more than kJump) is not filled: the stream goes on from where it was,
+// as a player shows it, and the run's note says so.
 //
 // Beside that it can write JPEG pictures of the frames it delivers: one
 // thumbnail at a given time (mode 1) or a numbered series "img_%d.jpg" at a
 // fixed interval (mode 2).
 #pragma once
 
+#include <memory>
 #include <mutex>
 #include <string>
 
 #include "platform/dshow/BaseClasses.h"
+
+class CJobFiles;
 
 PELLOMAR_DEFINE_GUID(CLSID_FrameRateChanger, "72878B34-6702-469F-8308-23D653210C06");
 
@@ -46,6 +55,11 @@ class CFrameRateChanger : public CTransformFilter {
   // mode 2: `path` is the folder, `timeMs` the interval. A box of width and
   // height (both non-zero) fits the pictures on a white canvas.
   HRESULT SetImageOutput(int mode, LPCWSTR path, int timeMs, int width, int height);
+  // The job's files: the pictures of a series are then each written as a
+  // new file (never through a link or over a file the job did not write,
+  // unless the user chose to `replace` those) and a failed job removes
+  // them. Without, they are written straight under their names.
+  void SetPictureFiles(std::shared_ptr<CJobFiles> files, bool replace);
 
   HRESULT CheckInputType(const CMediaType* in) override;
   HRESULT CheckTransform(const CMediaType* in, const CMediaType* out) override;
@@ -57,6 +71,12 @@ class CFrameRateChanger : public CTransformFilter {
 
   // Why the run failed (a picture that could not be written), or empty.
   std::string GetRunError() const;
+  // What the run did to the stream's times that the user should know (a
+  // jump taken out), or empty.
+  std::string GetRunNote() const;
+
+  // A jump in the frames' times larger than this is no gap to fill.
+  static constexpr REFERENCE_TIME kJump = 10 * 10000000LL;
 
  private:
   friend class CFrameChangerInputPin;
@@ -72,6 +92,11 @@ class CFrameRateChanger : public CTransformFilter {
   HRESULT FailRun(HRESULT hr, const std::string& text);
 
   bool RateActive() const { return m_nRateNum != 0 && m_nRateDen != 0; }
+  // Takes a wild jump out of a frame's times (both moved by the same
+  // amount), so that it follows the frame before it.
+  void TakeOutJump(REFERENCE_TIME& start, REFERENCE_TIME& stop);
+  // Empty samples on the next output frames: the picture before, again.
+  HRESULT DeliverRepeats(IMediaSample* like, LONGLONG count);
   // Start of output frame n, exact in integer arithmetic so that repeated
   // frames and long runs stay on the same grid.
   REFERENCE_TIME FrameStart(LONGLONG n) const;
@@ -81,9 +106,9 @@ class CFrameRateChanger : public CTransformFilter {
   REFERENCE_TIME ShownUntil(REFERENCE_TIME start, REFERENCE_TIME stop);
   // The input type's frame duration, 0 when it names none.
   REFERENCE_TIME TypedFrameTime() const;
-  // A new output sample with the input's data; S_FALSE (and a sample that
-  // must not be delivered) when the data does not fit.
-  HRESULT CopySample(IMediaSample* in, bool carryType, IMediaSample** out);
+  // A new output sample with the input's data and its new format; S_FALSE
+  // (and a sample that must not be delivered) when the data does not fit.
+  HRESULT CopySample(IMediaSample* in, IMediaSample** out);
   HRESULT StampAndDeliver(IMediaSample* out, REFERENCE_TIME start, REFERENCE_TIME stop);
   HRESULT Deliver(IMediaSample* out);
   // A failure when a picture of the series could not be written (the run
@@ -98,6 +123,12 @@ class CFrameRateChanger : public CTransformFilter {
   // the stream's own frame time.
   REFERENCE_TIME m_rtLastInputStart = 0;
   REFERENCE_TIME m_rtInputStep = 0;
+  // Added to the input times once a jump has been taken out; where the
+  // next input frame is due (the end of the last one); the source's length
+  // as upstream gives it (0 when not known).
+  REFERENCE_TIME m_rtRebase = 0;
+  REFERENCE_TIME m_rtExpected = 0;
+  REFERENCE_TIME m_rtLength = 0;
   // 64-bit: a gap in the input can add many frames at once.
   LONGLONG m_nFramesIn = 0;
   LONGLONG m_nFramesOut = 0;
@@ -116,6 +147,10 @@ class CFrameRateChanger : public CTransformFilter {
   CMediaType m_mtPendingOutput;
   bool m_bOutputTypePending = false;
   int m_nImagesWritten = 0;
+  std::shared_ptr<CJobFiles> m_pPictureFiles;
+  bool m_bReplacePictures = false;
   mutable std::mutex m_errorLock;
   std::string m_strRunError;
+  std::string m_strFirstJump;
+  int m_nJumps = 0;
 };

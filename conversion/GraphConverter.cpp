@@ -29,6 +29,7 @@
 #include "platform/win32/ErrorText.h"
 #include "platform/win32/File.h"
 #include "platform/win32/Registry.h"
+#include "platform/wmf/AsfWriter.h"
 #include "sources/pictures/PictureListSource.h"
 #include "splitters/matroska/MatroskaMediaTypes.h"
 
@@ -90,6 +91,8 @@ IPin* FirstOutput(IBaseFilter* filter) { return GetFirstPinByDirection(filter, P
 // the MPEG source reads program, transport and PES streams only, so a bare
 // picture stream is read through a DVD2AVI project of it.
 std::string BytesOnlyReason(IBaseFilter* source) {
+  // The source of the file's format knew it and said why it refused it.
+  if (std::string refusal = TakeSourceRefusal(); !refusal.empty()) return refusal;
   bool videoStream = false;
   CComPtr<IEnumMediaTypes> types;
   AM_MEDIA_TYPE* pmt = nullptr;
@@ -147,14 +150,6 @@ HRESULT CheckSourceFile(const std::string& source) {
   return S_OK;
 }
 
-// The target must not be the source under another name (another path, a
-// link): writing it would destroy what is being read. Checked before
-// anything is opened for writing.
-bool IsSameFile(const std::string& a, const std::string& b) {
-  if (a.empty() || b.empty()) return false;
-  std::error_code ec;
-  return std::filesystem::equivalent(a, b, ec) && !ec;
-}
 
 // A target file whose folder is missing, or that is a folder, cannot be
 // written; said before the graph is built.
@@ -225,6 +220,30 @@ bool FirstSourceType(IBaseFilter* source, bool video, CMediaType* type) {
   return false;
 }
 
+// The text naming a source's video stream when no decoder took it; empty
+// when it has none. Pack and PES types count only with a video subtype: a
+// raw AC-3 or DTS source offers its sound in those wrappers too.
+std::string UndecodedVideoText(IBaseFilter* source) {
+  CMediaType videoType, audioType;
+  bool hasVideo = false, hasAudio = false;
+  CGraphConverter::FindSourceStreams(source, &videoType, &hasVideo, &audioType, &hasAudio);
+  const bool wrapped = videoType.majortype == MEDIATYPE_DVD_ENCRYPTED_PACK || videoType.majortype == MEDIATYPE_MPEG2_PES;
+  const bool wrappedVideo = videoType.subtype == MEDIASUBTYPE_MPEG2_VIDEO ||
+                            videoType.subtype == MEDIASUBTYPE_MPEG1Payload ||
+                            videoType.subtype == MEDIASUBTYPE_MPEG1Video;
+  if (!hasVideo || (wrapped && !wrappedVideo)) return {};
+  CMediaType first;
+  const std::string name = StreamFormatName(FirstSourceType(source, true, &first) ? first : videoType);
+  return "The video stream of the source (" + name + ") could not be decoded\n";
+}
+
+// The same of its first sound stream.
+std::string UndecodedSoundText(IBaseFilter* source) {
+  CMediaType sound;
+  if (!FirstSourceType(source, false, &sound)) return {};
+  return "The sound stream of the source (" + StreamFormatName(sound) + ") could not be decoded\n";
+}
+
 // PCM offered, but never plain 16-bit: 8-, 24-, 32-bit, float or
 // extensible layouts go through "PCM Resample".
 bool OffersOnlyOtherPcm(IPin* pin) {
@@ -263,8 +282,8 @@ CGraphConverter::~CGraphConverter() {
   m_pSink.Release();
 }
 
-std::string CGraphConverter::FinishFiles(bool keep) {
-  if (keep) return m_pFiles->Keep();
+std::string CGraphConverter::FinishFiles(bool keep, double stoppedAt) {
+  if (keep) return stoppedAt >= 0 ? m_pFiles->KeepStopped(stoppedAt) : m_pFiles->Keep();
   m_pFiles->Discard();
   return std::string();
 }
@@ -288,7 +307,12 @@ std::string CGraphConverter::GetRunError() const {
   CLSID clsid = GUID_NULL;
   if (m_pSink && SUCCEEDED(m_pSink->GetClassID(&clsid)) && clsid == CLSID_MpegMuxer)
     return static_cast<CMpegMuxer*>(m_pSink.p)->GetRunError();
+  if (clsid == CLSID_WMAsfWriter) return static_cast<CWMAsfWriter*>(m_pSink.p)->GetRunError();
   return std::string();
+}
+
+std::string CGraphConverter::GetRunNote() const {
+  return m_pFrameChanger ? static_cast<CFrameRateChanger*>(m_pFrameChanger.p)->GetRunNote() : std::string();
 }
 
 bool CGraphConverter::IsFfdshowDecoderInstalled() {
@@ -594,6 +618,7 @@ HRESULT CGraphConverter::ProbeSource(const std::string& path, SourceMediaInfo* i
   std::wstring wpath = Wide(path);
   CComPtr<IBaseFilter> source;
   DWORD format = 0;
+  TakeSourceRefusal();  // an earlier file's
   HRESULT hr = AddSourceFilterWithFormat(wpath.c_str(), wpath.c_str(), &source, &format);
   if (FAILED(hr) || !source) return FAILED(hr) ? hr : E_FAIL;
 
@@ -642,6 +667,7 @@ HRESULT CGraphConverter::DecoderCheck(IBaseFilter* source, const SourceMediaInfo
   if (SUCCEEDED(RenderSourceAndCollectPins(source, video, audio)))
     for (const RenderedPin& p : video)
       if (p.major == MEDIATYPE_Video && !NameHasSubtitle(p.pin)) return S_OK;
+  if (std::string why = UndecodedVideoText(source); !why.empty()) g_strConvertError = why;
   return VFW_E_NO_DECOMPRESSOR;
 }
 
@@ -848,6 +874,8 @@ HRESULT CGraphConverter::ConnectVideoToMuxer(IPin* pin, IBaseFilter* sink) {
       const std::string temp = m_pFiles->Reserve(Narrow(m_strImagePath), &error);
       if (temp.empty()) return Refuse(E_INVALIDARG, error);
       path = Wide(temp);
+    } else {
+      changer->SetPictureFiles(m_pFiles, m_bReplacePictures);
     }
     hr = changer->SetImageOutput(m_nImageMode, path.c_str(), m_nImageTime, m_nImageWidth, m_nImageHeight);
     if (FAILED(hr))
@@ -1052,8 +1080,8 @@ HRESULT CGraphConverter::AddPictureList(const std::string& target, CComPtr<IBase
                                         PinList& audio) {
   // Nothing the job reads may be what it writes.
   for (const std::string& picture : m_astrPictures)
-    if (IsSameFile(picture, target)) return Refuse(E_INVALIDARG, "The target is a picture of the list: " + target + "\n");
-  if (IsSameFile(m_strSoundFile, target))
+    if (IsSameFileOnDisk(picture, target)) return Refuse(E_INVALIDARG, "The target is a picture of the list: " + target + "\n");
+  if (IsSameFileOnDisk(m_strSoundFile, target))
     return Refuse(E_INVALIDARG, "The target is the sound file itself: " + target + "\n");
 
   CPictureListSource* pictures = nullptr;
@@ -1098,19 +1126,37 @@ HRESULT CGraphConverter::Build(const std::string& source, const std::string& tar
     if (FAILED(hr)) return hr;
     m_pFiles->SetSource(source);
     // The target, and a thumbnail beside it, must not be the source.
-    if (IsSameFile(source, target) || (m_nImageMode == 1 && IsSameFile(source, Narrow(m_strImagePath))))
+    // The target must not be the source under another name (another path,
+    // a link): writing it would destroy what is being read.
+    if (IsSameFileOnDisk(source, target) ||
+        (m_nImageMode == 1 && IsSameFileOnDisk(source, Narrow(m_strImagePath))))
       return Refuse(E_INVALIDARG, "The target is the source file itself: " + target + "\n");
     if (sinkKind != Sink::Pictures && FAILED(hr = CheckTargetFile(target))) return hr;
 
     std::wstring wsource = Wide(source);
+    TakeSourceRefusal();  // an earlier file's
     hr = AddSourceFilterWithFormat(wsource.c_str(), wsource.c_str(), &src, &format);
-    const std::string unreadable = "The file's format is not one the program reads: " + source + "\n";
-    if (FAILED(hr) && g_strConvertError.empty()) g_strConvertError = unreadable;
+    // Why no source read the file, when the one of its format said so.
+    auto unreadable = [&source] {
+      std::string refusal = TakeSourceRefusal();
+      return refusal.empty() ? "The file's format is not one the program reads: " + source + "\n" : refusal;
+    };
+    if (FAILED(hr) && g_strConvertError.empty()) g_strConvertError = unreadable();
     if (FAILED(hr)) return hr;
     if (!src) return E_FAIL;
 
     hr = RenderSourceAndCollectPins(src, video, audio);
-    if (FAILED(hr) && g_strConvertError.empty()) g_strConvertError = unreadable;
+    if (FAILED(hr) && g_strConvertError.empty()) {
+      // Streams that no decoder takes, each by its name (with the note a
+      // stream without a decoder gets).
+      const std::string undecoded = UndecodedVideoText(src) + UndecodedSoundText(src);
+      if (!undecoded.empty()) {
+        hr = Refuse(VFW_E_NO_DECOMPRESSOR, undecoded);
+        if (format & ffdshowFormats) g_strConvertError += kFfdshowNote;
+        return hr;
+      }
+      g_strConvertError = unreadable();
+    }
     if (FAILED(hr)) return hr;
   }
 
@@ -1161,22 +1207,8 @@ HRESULT CGraphConverter::Build(const std::string& source, const std::string& tar
   }
   // A video stream the source has but no decoder took would be left out
   // of the target without a word.
-  // Pack and PES types count as video here only with a video subtype: a
-  // raw AC-3 or DTS source offers its sound in those wrappers too.
-  if (SUCCEEDED(hr) && !videoConnected) {
-    CMediaType videoType, audioType;
-    bool hasVideo = false, hasAudio = false;
-    FindSourceStreams(src, &videoType, &hasVideo, &audioType, &hasAudio);
-    const bool wrapped = videoType.majortype == MEDIATYPE_DVD_ENCRYPTED_PACK || videoType.majortype == MEDIATYPE_MPEG2_PES;
-    const bool wrappedVideo = videoType.subtype == MEDIASUBTYPE_MPEG2_VIDEO ||
-                              videoType.subtype == MEDIASUBTYPE_MPEG1Payload ||
-                              videoType.subtype == MEDIASUBTYPE_MPEG1Video;
-    if (hasVideo && (!wrapped || wrappedVideo)) {
-      CMediaType first;
-      const std::string name = StreamFormatName(FirstSourceType(src, true, &first) ? first : videoType);
-      hr = Refuse(VFW_E_NO_DECOMPRESSOR, "The video stream of the source (" + name + ") could not be decoded\n");
-    }
-  }
+  if (SUCCEEDED(hr) && !videoConnected)
+    if (std::string why = UndecodedVideoText(src); !why.empty()) hr = Refuse(VFW_E_NO_DECOMPRESSOR, why);
   if (SUCCEEDED(hr) && audio.empty() && sinkKind != Sink::Pictures) hr = CheckSoundDecoded(src);
   // The sinks take one sound stream: a source with several (an AVI file
   // with two languages) gives its first. The others leave the graph, so
@@ -1195,10 +1227,8 @@ HRESULT CGraphConverter::Build(const std::string& source, const std::string& tar
 HRESULT CGraphConverter::CheckSoundDecoded(IBaseFilter* source) {
   // A source with sound of which no stream reached a decoder would give a
   // target with silence in its place.
-  CMediaType sound;
-  if (!FirstSourceType(source, false, &sound)) return S_OK;
-  return Refuse(VFW_E_NO_DECOMPRESSOR,
-                "The sound stream of the source (" + StreamFormatName(sound) + ") could not be decoded\n");
+  const std::string why = UndecodedSoundText(source);
+  return why.empty() ? S_OK : Refuse(VFW_E_NO_DECOMPRESSOR, why);
 }
 
 void CGraphConverter::RemoveUnusedChain(IPin* out, IBaseFilter* source) {
@@ -1270,7 +1300,17 @@ HRESULT CGraphConverter::BuildAviFlvGraph(const std::string& source, const std::
 HRESULT CGraphConverter::BuildPicturesGraph(const std::string& source, const std::string& folder, int interval,
                                             int width, int height) {
   SetImageOutput(CFrameRateChanger::kSeries, Wide(folder), interval, width, height);
-  return Build(source, std::string(), Sink::Pictures, -1, kCodecPackageFormats);
+  HRESULT hr = Build(source, std::string(), Sink::Pictures, -1, kCodecPackageFormats);
+  if (FAILED(hr) || interval <= 0) return hr;
+  // Taken names fail the job before it writes a picture.
+  CComQIPtr<IMediaSeeking> seeking(m_pSink.p);
+  LONGLONG duration = 0;
+  if (!seeking || FAILED(seeking->GetDuration(&duration))) duration = 0;
+  const long count = SeriesPictureCount(static_cast<double>(duration) / 10000000.0, interval);
+  std::string error;
+  const std::string taken = FirstTakenPicture(folder, count, source, m_bReplacePictures, &error);
+  if (!taken.empty()) return Refuse(HRESULT_FROM_WIN32(ERROR_FILE_EXISTS), error);
+  return hr;
 }
 
 HRESULT CGraphConverter::BuildAsfGraph(const std::string& source, const std::string& target, int profileIndex) {

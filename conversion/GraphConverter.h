@@ -85,6 +85,9 @@ class CGraphConverter : public CFGManagerCustom {
   void SetEncoderParams(const std::string& videoCodec, int videoKbps, const std::string& audioCodec, int audioKbps,
                         int sampleRate, int channels);
   void SetImageOutput(int mode, const std::wstring& path, int time, int width, int height);
+  // A picture series may replace files of its pictures' names (the user
+  // chose so); by default a taken name fails the job before it writes.
+  void SetReplacePictures(bool replace) { m_bReplacePictures = replace; }
   // A job made of pictures: the builders take them, each shown `seconds`
   // long at width x height, with the sound file (or silence when empty) as
   // its sound, in place of the source file.
@@ -130,9 +133,14 @@ class CGraphConverter : public CFGManagerCustom {
   // picture that could not be written, an output that could not be opened),
   // or empty.
   std::string GetRunError() const;
+  // What the run did that the job's log should say although the job went
+  // on (a jump in the source's times taken out), or empty.
+  std::string GetRunNote() const;
   // Once the graph has stopped: the job's files take their targets' names
-  // (`keep`) or are removed. Returns why keeping failed, or "".
-  std::string FinishFiles(bool keep);
+  // (`keep`) or are removed; a job stopped at `stoppedAt` seconds (not
+  // negative) leaves a file that was there before it began as it was and
+  // keeps its own beside it. Returns why keeping failed, or "".
+  std::string FinishFiles(bool keep, double stoppedAt = -1.0);
 
   // A pin that fed a renderer, with the major type it carried there.
   struct RenderedPin {
@@ -198,6 +206,7 @@ class CGraphConverter : public CFGManagerCustom {
   std::wstring m_strImagePath;
   int m_nImageWidth = 0, m_nImageHeight = 0;
   int m_nImageTime = 0;
+  bool m_bReplacePictures = false;
   int m_rcFrame[4] = {0, 0, 0, 0};
   int m_bResize = 0;
   // Every file the job writes (targets, parts, the thumbnail).

@@ -1,18 +1,135 @@
 #include "conversion/JobFiles.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <thread>
 
 namespace {
 
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa {}, sb {};
-  return !a.empty() && !b.empty() && stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 &&
-         sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+// ---------------------------------------------------------------------------
+// The temporary files of the running jobs, for a signal that ends the
+// process. The handler only writes the signal's number into a pipe; a
+// thread of its own removes the files and then ends the process with the
+// signal, so nothing in the handler needs to be more than signal-safe.
+
+std::mutex g_tempLock;
+std::vector<std::string>& Temporaries() {
+  static std::vector<std::string> files;
+  return files;
+}
+int g_signalPipe[2] = {-1, -1};
+
+void AddTemporary(const std::string& path) {
+  std::lock_guard<std::mutex> g(g_tempLock);
+  Temporaries().push_back(path);
+}
+
+void RemoveTemporary(const std::string& path) {
+  std::lock_guard<std::mutex> g(g_tempLock);
+  auto& files = Temporaries();
+  auto it = std::find(files.begin(), files.end(), path);
+  if (it != files.end()) files.erase(it);
+}
+
+extern "C" void OnEndingSignal(int sig) {
+  const int saved = errno;
+  const unsigned char number = static_cast<unsigned char>(sig);
+  if (write(g_signalPipe[1], &number, 1) < 0) {
+  }
+  errno = saved;
+}
+
+void RemoveTemporariesOnSignal() {
+  for (;;) {
+    unsigned char number = 0;
+    const ssize_t got = read(g_signalPipe[0], &number, 1);
+    if (got < 0 && errno == EINTR) continue;
+    if (got != 1) return;
+    // Held to the end: no job may reserve a new name meanwhile.
+    std::lock_guard<std::mutex> g(g_tempLock);
+    for (const std::string& path : Temporaries()) unlink(path.c_str());
+    std::signal(number, SIG_DFL);
+    raise(number);
+    std::_Exit(128 + number);  // the signal was blocked after all
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Names
+
+// The folder part of a path (with its '/'), and the file name.
+void SplitPath(const std::string& path, std::string* dir, std::string* base) {
+  const size_t slash = path.rfind('/');
+  *dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  *base = slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+size_t NameLimit(const std::string& dir) {
+  const long limit = pathconf(dir.empty() ? "." : dir.c_str(), _PC_NAME_MAX);
+  return limit > 0 ? static_cast<size_t>(limit) : 255;
+}
+
+// `stem` followed by `tail`, the stem cut (never inside a character) so
+// that the whole fits `limit` bytes.
+std::string Fit(const std::string& stem, const std::string& tail, size_t limit) {
+  if (stem.size() + tail.size() <= limit) return stem + tail;
+  size_t cut = tail.size() < limit ? limit - tail.size() : 0;
+  while (cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80) --cut;
+  return stem.substr(0, cut) + tail;
+}
+
+// "<stem> (stopped at N s)<ext>" beside `target`; the n-th choice adds " (n)".
+std::string StoppedName(const std::string& target, double seconds, int n) {
+  std::string dir, base;
+  SplitPath(target, &dir, &base);
+  const size_t dot = base.rfind('.');
+  const bool hasExt = dot != std::string::npos && dot > 0 && base.size() - dot <= 16;
+  const std::string ext = hasExt ? base.substr(dot) : std::string();
+  const std::string stem = hasExt ? base.substr(0, dot) : base;
+  std::string mark = " (stopped at " + std::to_string(static_cast<long long>(std::max(seconds, 0.0))) + " s)";
+  if (n > 1) mark += " (" + std::to_string(n) + ")";
+  return dir + Fit(stem, mark + ext, NameLimit(dir));
+}
+
+// Renames `from` to `to` unless `to` is taken (false with errno EEXIST).
+bool RenameNoReplace(const std::string& from, const std::string& to) {
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // A file system without the flag: a link cannot take a name either.
+  if (link(from.c_str(), to.c_str()) == 0) {
+    unlink(from.c_str());
+    return true;
+  }
+  if (errno == EEXIST) return false;
+  struct stat st {};
+  if (lstat(to.c_str(), &st) == 0) {
+    errno = EEXIST;
+    return false;
+  }
+  return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+// Why a picture must not be written over what `path` names (lstat gave
+// `st`), or "" when it may.
+std::string PictureRefusal(const std::string& path, const struct stat& st, const std::string& source, bool replace) {
+  if (IsSameFileOnDisk(source, path)) return "it is the source file";
+  struct stat target {};
+  const bool regular = S_ISREG(st.st_mode) || (S_ISLNK(st.st_mode) && stat(path.c_str(), &target) == 0 &&
+                                               S_ISREG(target.st_mode));
+  if (!regular && !S_ISLNK(st.st_mode)) return "not a regular file";
+  if (!replace) return "a file of that name is already there";
+  return std::string();
 }
 
 }  // namespace
@@ -26,6 +143,67 @@ bool OpenableAsRegularFile(const std::string& path) {
   return regular;
 }
 
+bool IsSameFileOnDisk(const std::string& a, const std::string& b) {
+  struct stat sa {}, sb {};
+  return !a.empty() && !b.empty() && stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 &&
+         sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+std::string PictureName(long number) { return "img_" + std::to_string(number) + ".jpg"; }
+
+long SeriesPictureCount(double seconds, int intervalMs) {
+  if (!(seconds > 0) || intervalMs <= 0) return -1;
+  const double count = std::ceil(seconds * 1000.0 / intervalMs) + 1;
+  return count < static_cast<double>(LONG_MAX) ? static_cast<long>(count) : -1;
+}
+
+std::string FirstTakenPicture(const std::string& folder, long count, const std::string& source, bool replace,
+                              std::string* error) {
+  std::string dir = folder;
+  if (!dir.empty() && dir.back() != '/') dir += '/';
+  DIR* listing = opendir(dir.empty() ? "." : dir.c_str());
+  if (!listing) return std::string();
+  std::vector<long> numbers;
+  while (const dirent* entry = readdir(listing)) {
+    const char* name = entry->d_name;
+    if (std::strncmp(name, "img_", 4) != 0 || name[4] < '1' || name[4] > '9') continue;
+    char* end = nullptr;
+    errno = 0;
+    const long n = std::strtol(name + 4, &end, 10);
+    if (errno == 0 && std::strcmp(end, ".jpg") == 0 && (count < 0 || n <= count)) numbers.push_back(n);
+  }
+  closedir(listing);
+  std::sort(numbers.begin(), numbers.end());
+  for (long n : numbers) {
+    const std::string path = dir + PictureName(n);
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) continue;
+    const std::string why = PictureRefusal(path, st, source, replace);
+    if (why.empty()) continue;
+    *error = "Could not write the picture " + path + ": " + why + "\n";
+    return path;
+  }
+  return std::string();
+}
+
+void InstallTemporaryFileCleanup() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    if (pipe2(g_signalPipe, O_CLOEXEC) != 0) return;
+    std::thread(RemoveTemporariesOnSignal).detach();
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+      struct sigaction old {};
+      // A signal the process was started to ignore (nohup) stays ignored.
+      if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;
+      struct sigaction action {};
+      action.sa_handler = OnEndingSignal;
+      sigemptyset(&action.sa_mask);
+      action.sa_flags = SA_RESTART;
+      sigaction(sig, &action, nullptr);
+    }
+  });
+}
+
 void CJobFiles::SetSource(const std::string& source) {
   std::lock_guard<std::mutex> g(m_lock);
   m_strSource = source;
@@ -34,7 +212,7 @@ void CJobFiles::SetSource(const std::string& source) {
 std::string CJobFiles::Reserve(const std::string& target, std::string* error) {
   std::lock_guard<std::mutex> g(m_lock);
   struct stat st {};
-  if (SameFile(m_strSource, target)) {
+  if (IsSameFileOnDisk(m_strSource, target)) {
     *error = "The target is the source file itself: " + target + "\n";
     return std::string();
   }
@@ -42,13 +220,25 @@ std::string CJobFiles::Reserve(const std::string& target, std::string* error) {
     *error = "The target is not a regular file: " + target + "\n";
     return std::string();
   }
-  // A free name beside the target; a file already there is someone's.
+  const bool existed = lstat(target.c_str(), &st) == 0;
+  std::string dir, base;
+  SplitPath(target, &dir, &base);
+  const size_t limit = NameLimit(dir);
+  if (base.size() > limit) {
+    *error = "The target's name is longer than its folder allows (" + std::to_string(base.size()) + " bytes, at most " +
+             std::to_string(limit) + "): " + target + "\n";
+    return std::string();
+  }
+  // A free name beside the target; a file already there is someone's. A
+  // long target name is cut to leave room for the mark.
   for (int n = 1; n < 100; ++n) {
-    const std::string temp = target + (n == 1 ? std::string() : "." + std::to_string(n)) + ".part";
+    const std::string suffix = (n == 1 ? std::string() : "." + std::to_string(n)) + ".part";
+    const std::string temp = dir + Fit(base, suffix, limit);
     const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
       close(fd);
-      m_files.emplace_back(temp, target);
+      m_files.push_back(File{temp, target, existed});
+      AddTemporary(temp);
       return temp;
     }
     if (errno != EEXIST) {
@@ -60,17 +250,83 @@ std::string CJobFiles::Reserve(const std::string& target, std::string* error) {
   return std::string();
 }
 
-std::string CJobFiles::Keep() {
+int CJobFiles::CreatePicture(const std::string& path, bool replace, std::string* error) {
+  constexpr int kRewrite = O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC;
+  {
+    std::lock_guard<std::mutex> g(m_lock);
+    // A name this run has written already (the numbering started again).
+    if (std::find(m_written.begin(), m_written.end(), path) != m_written.end()) {
+      const int fd = open(path.c_str(), kRewrite);
+      if (fd < 0) *error = std::strerror(errno);
+      return fd;
+    }
+    for (const File& f : m_files) {
+      if (f.target != path) continue;
+      const int fd = open(f.temp.c_str(), kRewrite);
+      if (fd < 0) *error = std::strerror(errno);
+      return fd;
+    }
+    // Created new, or not at all: never through a link, never over a file.
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      m_written.push_back(path);
+      return fd;
+    }
+    if (errno != EEXIST) {
+      *error = std::strerror(errno);
+      return -1;
+    }
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) {
+      *error = std::strerror(errno);
+      return -1;
+    }
+    *error = PictureRefusal(path, st, m_strSource, replace);
+    if (!error->empty()) return -1;
+  }
+  // The user chose to replace it: the picture takes the name when the job
+  // keeps its files.
+  std::string why;
+  const std::string temp = Reserve(path, &why);
+  if (temp.empty()) {
+    *error = why.empty() ? std::string("no temporary name") : why.substr(0, why.find('\n'));
+    return -1;
+  }
+  const int fd = open(temp.c_str(), kRewrite);
+  if (fd < 0) *error = std::strerror(errno);
+  return fd;
+}
+
+std::string CJobFiles::Keep() { return KeepAll(-1.0); }
+
+std::string CJobFiles::KeepStopped(double seconds) { return KeepAll(std::max(seconds, 0.0)); }
+
+std::string CJobFiles::KeepAll(double stoppedAt) {
   std::string failure;
   {
     std::lock_guard<std::mutex> g(m_lock);
     for (auto it = m_files.begin(); it != m_files.end(); ++it) {
-      if (std::rename(it->first.c_str(), it->second.c_str()) == 0) continue;
-      failure = "Could not write '" + it->second + "': " + std::strerror(errno) + "\n";
+      bool kept = false;
+      if (stoppedAt < 0) {
+        kept = std::rename(it->temp.c_str(), it->target.c_str()) == 0;
+      } else {
+        // A stop never replaces what was there: the part goes beside it.
+        if (!it->existed) kept = RenameNoReplace(it->temp, it->target);
+        for (int n = 1; !kept && n < 100 && (it->existed || errno == EEXIST); ++n)
+          kept = RenameNoReplace(it->temp, StoppedName(it->target, stoppedAt, n));
+      }
+      if (kept) {
+        RemoveTemporary(it->temp);
+        continue;
+      }
+      failure = "Could not write '" + it->target + "': " + std::strerror(errno) + "\n";
       m_files.erase(m_files.begin(), it);
       break;
     }
-    if (failure.empty()) m_files.clear();
+    if (failure.empty()) {
+      m_files.clear();
+      m_written.clear();
+    }
   }
   if (!failure.empty()) Discard();
   return failure;
@@ -78,6 +334,11 @@ std::string CJobFiles::Keep() {
 
 void CJobFiles::Discard() {
   std::lock_guard<std::mutex> g(m_lock);
-  for (const auto& file : m_files) unlink(file.first.c_str());
+  for (const File& file : m_files) {
+    unlink(file.temp.c_str());
+    RemoveTemporary(file.temp);
+  }
   m_files.clear();
+  for (const std::string& path : m_written) unlink(path.c_str());
+  m_written.clear();
 }

@@ -109,7 +109,7 @@ DWORD CMuxerBase::ThreadProc() {
     m_active.clear();
     for (auto& pin : m_pins)
       if (pin && pin->IsConnected()) m_active.push_back(pin.get());
-    m_rtCurrent = 0;
+    m_position.Reset();
     Reply(S_OK);
     RunLoop();
     m_active.clear();
@@ -139,8 +139,11 @@ void CMuxerBase::RunLoop() {
       Sleep(1);
       continue;
     }
-    if (rec->m_dwFlags & MuxSample::TimeValid) m_rtCurrent = rec->m_rtStart;
+    const size_t stream = rec->m_bVideo ? 0 : 1;
+    if (rec->m_dwFlags & MuxSample::TimeValid)
+      m_position.Written(stream, rec->m_rtStop > rec->m_rtStart ? rec->m_rtStop : rec->m_rtStart);
     if (rec->m_dwFlags & MuxSample::EndOfStream) {
+      m_position.Ended(stream);
       m_active.erase(std::remove(m_active.begin(), m_active.end(), rec->m_pPin), m_active.end());
       continue;
     }
@@ -239,7 +242,7 @@ STDMETHODIMP CMuxerBase::GetDuration(LONGLONG* duration) {
 
 STDMETHODIMP CMuxerBase::GetCurrentPosition(LONGLONG* current) {
   CheckPointer(current, E_POINTER);
-  *current = m_rtCurrent;
+  *current = m_position.Get();
   return S_OK;
 }
 

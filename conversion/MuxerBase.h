@@ -13,6 +13,7 @@
 
 #include "conversion/MpegInputPin.h"
 #include "platform/dshow/BaseClasses.h"
+#include "platform/dshow/SinkPosition.h"
 
 class CMuxerBase : public CBaseFilter, public CCritSec, public CAMThread, public IMediaSeeking {
  public:
@@ -83,7 +84,9 @@ class CMuxerBase : public CBaseFilter, public CCritSec, public CAMThread, public
   DWORD ThreadProc() override;
 
   REFERENCE_TIME m_rtOffset = 0;
-  std::atomic<REFERENCE_TIME> m_rtCurrent{0};
+  // The reported position, by stream (video 0, audio 1), in the times the
+  // records came with.
+  CSinkPosition m_position{2};
 
  private:
   void RunLoop();

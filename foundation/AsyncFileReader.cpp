@@ -1,5 +1,7 @@
 #include "foundation/AsyncFileReader.h"
 
+#include <algorithm>
+
 #include "platform/win32/Handle.h"
 
 CAsyncFileReader::CAsyncFileReader(LPCWSTR fileName, HRESULT* phr)
@@ -54,6 +56,8 @@ STDMETHODIMP CAsyncFileReader::SyncRead(LONGLONG position, LONG length, BYTE* bu
 }
 
 STDMETHODIMP CAsyncFileReader::Length(LONGLONG* total, LONGLONG* available) {
+  // A file cut short since it was opened ends where it ends now.
+  if (m_hFile != hFileNull) m_len = std::min(m_len, static_cast<LONGLONG>(GetLength()));
   if (total) *total = m_len;
   if (available) *available = m_len;
   return S_OK;

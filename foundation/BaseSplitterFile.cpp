@@ -47,6 +47,15 @@ void CBaseSplitterFile::RefreshLength() {
   if (SUCCEEDED(m_reader->Length(&total, &available))) m_len = available;
 }
 
+void CBaseSplitterFile::FollowShrink() {
+  // A read past the end of a file that was cut while it was read: it ends
+  // where it now ends, so the demuxer sees its end instead of failing
+  // every read of the part that is gone.
+  LONGLONG total = 0, available = 0;
+  if (!m_streaming && m_reader && SUCCEEDED(m_reader->Length(&total, &available)) && total >= 0 && total < m_len)
+    m_len = total;
+}
+
 LONGLONG CBaseSplitterFile::GetLength() {
   RefreshLength();
   return m_len;
@@ -91,6 +100,7 @@ HRESULT CBaseSplitterFile::Read(BYTE* data, LONGLONG length) {
   if (!m_cache) {
     if (length > LONG_MAX) return E_INVALIDARG;
     HRESULT hr = m_reader->SyncRead(m_pos, static_cast<LONG>(length), data);
+    if (FAILED(hr)) FollowShrink();
     m_pos += length;
     return hr;
   }
@@ -112,7 +122,10 @@ HRESULT CBaseSplitterFile::Read(BYTE* data, LONGLONG length) {
     if (chunks > 0) {
       const LONGLONG n = chunks * m_cacheSize;
       HRESULT hr = m_reader->SyncRead(m_pos, static_cast<LONG>(n), data);
-      if (FAILED(hr)) return hr;
+      if (FAILED(hr)) {
+        FollowShrink();
+        return hr;
+      }
       data += n;
       length -= n;
       m_pos += n;
@@ -124,7 +137,10 @@ HRESULT CBaseSplitterFile::Read(BYTE* data, LONGLONG length) {
     // Nothing left to fetch: stop here instead of spinning on empty chunks.
     if (chunk <= 0) return S_FALSE;
     HRESULT hr = m_reader->SyncRead(m_pos, static_cast<LONG>(chunk), m_cache.get());
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) {
+      FollowShrink();
+      return hr;
+    }
     if (hr != S_OK) return S_FALSE;
     m_cachePos = m_pos;
     m_cacheLen = chunk;

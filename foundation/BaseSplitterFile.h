@@ -63,6 +63,7 @@ class CBaseSplitterFile {
 
  private:
   void RefreshLength();
+  void FollowShrink();
   bool FillBits(int bits);
 
   IAsyncReader* m_reader = nullptr;

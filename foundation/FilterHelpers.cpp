@@ -7,6 +7,8 @@
 #include <cwchar>
 #include <limits>
 #include <numeric>
+#include <string>
+#include <utility>
 
 #include "platform/com/Com.h"
 #include "platform/win32/Module.h"
@@ -355,6 +357,14 @@ std::string UnreadCodecName(const AM_MEDIA_TYPE& mt) {
   if (mt.subtype != MEDIASUBTYPE_UnreadCodec || !mt.pbFormat) return {};
   return std::string(reinterpret_cast<const char*>(mt.pbFormat), std::min<ULONG>(mt.cbFormat, 64));
 }
+
+namespace {
+thread_local std::string t_sourceRefusal;
+}  // namespace
+
+void SetSourceRefusal(const std::string& why) { t_sourceRefusal = why; }
+
+std::string TakeSourceRefusal() { return std::exchange(t_sourceRefusal, std::string()); }
 
 ULONGLONG GetFileVersion(const char* path) {
   if (!path) return 0;

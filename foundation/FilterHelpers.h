@@ -63,6 +63,13 @@ PELLOMAR_DEFINE_GUID(MEDIASUBTYPE_UnreadCodec, "6F1E5D2C-8B3A-4E07-9C51-2A7D40B3
 CMediaType MakeUnreadCodecType(const GUID& major, const std::string& codec);
 // The codec name of such a type; empty for any other type.
 std::string UnreadCodecName(const AM_MEDIA_TYPE& mt);
+// Why a source refused a file of its own format that the program does not
+// read (an FLV file without streams, a fragmented MP4). Kept for the
+// calling thread, as its last error is: the sources are tried in turn on
+// the thread that opens the file, and the one that builds the graph says
+// why none took it. Taking the text forgets it.
+void SetSourceRefusal(const std::string& why);
+std::string TakeSourceRefusal();
 // dwFileVersionMS in the high half and dwFileVersionLS in the low half; 0
 // when the file has no version information.
 ULONGLONG GetFileVersion(const char* path);

@@ -211,6 +211,8 @@ MP4_Atom* MP4_AtomFactory::CreateAtomFromType(MP4_Atom::Type type, MP4_AtomSize 
       return new (std::nothrow) MP4_SdpAtom(size, stream);
     case MP4_FourCC("tims"):
       return new (std::nothrow) MP4_TimsAtom(size, stream);
+    case MP4_FourCC("enda"):
+      return new (std::nothrow) MP4_EndaAtom(size, stream);
     case MP4_FourCC("hint"):
       return new (std::nothrow) MP4_TrefTypeAtom(type, size, stream);
     case MP4_FourCC("rtp "):

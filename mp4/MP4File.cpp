@@ -110,6 +110,7 @@ MP4_File::MP4_File(MP4_ByteStream& stream, MP4_AtomFactory& factory) {
   for (;;) {
     MP4_Atom* atom = nullptr;
     if (MP4_FAILED(factory.CreateAtomFromStream(stream, atom)) || !atom) break;
+    if (atom->GetType() == MP4_FourCC("moof")) m_HasMovieFragments = true;
     if (auto* moov = dynamic_cast<MP4_MoovAtom*>(atom)) {
       // With several, the last one is the movie.
       m_Movie.reset();

@@ -81,9 +81,12 @@ class MP4_File {
   // Null when the file had no moov atom.
   MP4_Movie* GetMovie() const { return m_Movie.get(); }
   const MP4_List<MP4_Atom>& GetOtherAtoms() const { return m_OtherAtoms; }
+  // The file holds movie fragments ('moof'): samples its movie does not list.
+  bool HasMovieFragments() const { return m_HasMovieFragments; }
   virtual MP4_Result Inspect(MP4_AtomInspector& inspector);
 
  private:
+  bool m_HasMovieFragments = false;
   std::unique_ptr<MP4_Movie> m_Movie;
   MP4_List<MP4_Atom> m_OtherAtoms;
 };

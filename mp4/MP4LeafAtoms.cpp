@@ -275,6 +275,18 @@ MP4_Result MP4_TimsAtom::InspectFields(MP4_AtomInspector& inspector) {
   return MP4_SUCCESS;
 }
 
+MP4_EndaAtom::MP4_EndaAtom(MP4_AtomSize size, MP4_ByteStream& stream) : MP4_Atom(MP4_FourCC("enda"), size, false) {
+  MP4_FieldReader in(stream, GetPayloadSize());
+  m_LittleEndian = in.UI16();
+}
+
+MP4_Result MP4_EndaAtom::WriteFields(MP4_ByteStream& stream) { return stream.WriteUI16(m_LittleEndian); }
+
+MP4_Result MP4_EndaAtom::InspectFields(MP4_AtomInspector& inspector) {
+  inspector.AddField("little_endian", m_LittleEndian);
+  return MP4_SUCCESS;
+}
+
 MP4_TrefTypeAtom::MP4_TrefTypeAtom(Type type, MP4_AtomSize size, MP4_ByteStream& stream)
     : MP4_Atom(type, size, false) {
   MP4_FieldReader in(stream, GetPayloadSize());

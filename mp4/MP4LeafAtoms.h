@@ -1,7 +1,7 @@
 // Leaf atoms read for codec set-up, chapters, metadata, compressed movie
 // headers, protection and hinting: esds, avcC, ftyp, ftab, chpl, dcom,
 // cmvd, data, frma, schm, iKMS, iSFM, sdp, rtp, tims, track references,
-// hmhd and elst.
+// hmhd, elst and enda.
 #pragma once
 
 #include <memory>
@@ -215,6 +215,19 @@ class MP4_TimsAtom : public MP4_Atom {
 
  private:
   MP4_UI32 m_TimeScale = 0;
+};
+
+// QuickTime's byte order of uncompressed sound ('in24', 'in32', 'fl32',
+// 'fl64'), inside the entry's 'wave': big-endian unless it says little.
+class MP4_EndaAtom : public MP4_Atom {
+ public:
+  MP4_EndaAtom(MP4_AtomSize size, MP4_ByteStream& stream);
+  MP4_Result WriteFields(MP4_ByteStream& stream) override;
+  MP4_Result InspectFields(MP4_AtomInspector& inspector) override;
+  bool IsLittleEndian() const { return m_LittleEndian != 0; }
+
+ private:
+  MP4_UI16 m_LittleEndian = 0;
 };
 
 // A track reference (child of tref): the ids of the referenced tracks.

@@ -196,6 +196,80 @@ DWORD ChangeCase(DWORD fcc, int (*change)(int)) {
   return out;
 }
 
+// How uncompressed QuickTime sound lays out its samples.
+struct PcmLayout {
+  int bits = 0;
+  bool isFloat = false, bigEndian = true, isSigned = true;
+};
+
+// The layout of an uncompressed sound entry; false for compressed sound and
+// for layouts read nowhere here (non-interleaved, padded, odd sizes).
+// 'twos' and 'sowt' give their sample size in the entry; 'in24', 'in32',
+// 'fl32' and 'fl64' are big-endian unless an 'enda' atom (in the entry's
+// 'wave', or in the entry) says little; 'lpcm' gives all in its flags.
+bool PcmLayoutOf(MP4_AudioSampleEntry& entry, PcmLayout& l) {
+  const MP4_UI32 type = entry.GetType();
+  switch (type) {
+    case MP4_FourCC("twos"):
+    case MP4_FourCC("sowt"):
+      l.bits = entry.GetSampleSize();
+      l.bigEndian = type == MP4_FourCC("twos");
+      break;
+    case MP4_FourCC("in24"): l.bits = 24; break;
+    case MP4_FourCC("in32"): l.bits = 32; break;
+    case MP4_FourCC("fl32"): l.bits = 32, l.isFloat = true; break;
+    case MP4_FourCC("fl64"): l.bits = 64, l.isFloat = true; break;
+    case MP4_FourCC("lpcm"): {
+      const MP4_UI32 flags = entry.GetFormatFlags();
+      l.bits = entry.GetSampleSize();
+      l.isFloat = flags & 1;
+      l.bigEndian = flags & 2;
+      l.isSigned = flags & 4;
+      const MP4_UI32 frame = static_cast<MP4_UI32>(entry.GetChannelCount()) * static_cast<MP4_UI32>(l.bits) / 8;
+      if (entry.GetQtVersion() != 2 || ((flags & 32) && entry.GetChannelCount() > 1) ||
+          entry.GetBytesPerAudioPacket() != frame)
+        return false;
+      break;
+    }
+    default:
+      return false;
+  }
+  if (type != MP4_FourCC("twos") && type != MP4_FourCC("sowt") && type != MP4_FourCC("lpcm")) {
+    MP4_Atom* enda = entry.FindChild("wave/enda");
+    if (!enda) enda = entry.GetChild(MP4_FourCC("enda"));
+    if (auto* order = dynamic_cast<MP4_EndaAtom*>(enda)) l.bigEndian = !order->IsLittleEndian();
+  }
+  if (l.isFloat) return l.bits == 32 || l.bits == 64;
+  return l.bits == 8 || (l.isSigned && (l.bits == 16 || l.bits == 24 || l.bits == 32));
+}
+
+// Unsigned bytes and little-endian samples are the wave format's PCM and
+// float; QuickTime names the others.
+bool InWaveFormat(const PcmLayout& l) { return l.bits == 8 ? !l.isSigned : !l.bigEndian; }
+
+// QuickTime's code for a layout: 0 for those it has none for.
+DWORD QuickTimeCode(const PcmLayout& l) {
+  if (InWaveFormat(l)) return l.bits == 16 ? Fcc("sowt") : 0;
+  if (l.isFloat) return l.bits == 32 ? Fcc("fl32") : Fcc("fl64");
+  return l.bits <= 16 ? Fcc("twos") : l.bits == 24 ? Fcc("in24") : Fcc("in32");
+}
+
+// A type that says the layout, for an entry whose code alone does not.
+void PcmType(const PcmLayout& l, const MP4_AudioSampleEntry& entry, std::vector<CMediaType>& mts) {
+  const bool wave = InWaveFormat(l);
+  const GUID subtype = !wave ? FourCCGuid(QuickTimeCode(l)) : l.isFloat ? MEDIASUBTYPE_IEEE_FLOAT : MEDIASUBTYPE_PCM;
+  CMediaType mt = NewType(MEDIATYPE_Audio, subtype, FORMAT_WaveFormatEx);
+  auto* wfe = SetFormatWithExtra<WAVEFORMATEX>(mt, {});
+  if (!wfe) return;
+  if (wave) wfe->wFormatTag = l.isFloat ? WAVE_FORMAT_IEEE_FLOAT : WAVE_FORMAT_PCM;
+  wfe->nChannels = entry.GetChannelCount();
+  wfe->nSamplesPerSec = entry.GetSampleRate();
+  wfe->wBitsPerSample = static_cast<WORD>(l.bits);
+  wfe->nBlockAlign = static_cast<WORD>(wfe->nChannels * l.bits / 8);
+  wfe->nAvgBytesPerSec = wfe->nSamplesPerSec * wfe->nBlockAlign;
+  mts.push_back(mt);
+}
+
 // QuickTime and other entries without a description: the first sound or
 // picture entry of the stsd, with the stsd's bytes as the format's extra.
 void EntryTypes(MP4_Track& track, std::vector<CMediaType>& mts) {
@@ -232,6 +306,11 @@ void EntryTypes(MP4_Track& track, std::vector<CMediaType>& mts) {
         mts.push_back(mt);
       }
     } else {
+      PcmLayout layout;
+      if (PcmLayoutOf(*audio, layout) && QuickTimeCode(layout) != fcc) {
+        PcmType(layout, *audio, mts);
+        return;
+      }
       // The extra bytes' count must fit the 16-bit cbSize.
       if (extra.size() > 0xFFFF) extra.resize(0xFFFF);
       CMediaType mt = NewType(MEDIATYPE_Audio, FourCCGuid(fcc), FORMAT_WaveFormatEx);
@@ -253,6 +332,14 @@ void EntryTypes(MP4_Track& track, std::vector<CMediaType>& mts) {
 }
 
 }  // namespace
+
+bool IsUncompressedSound(const AM_MEDIA_TYPE& mt) {
+  if (mt.majortype != MEDIATYPE_Audio) return false;
+  if (mt.subtype == MEDIASUBTYPE_PCM || mt.subtype == MEDIASUBTYPE_IEEE_FLOAT) return true;
+  for (DWORD code : {Fcc("twos"), Fcc("sowt"), Fcc("in24"), Fcc("in32"), Fcc("fl32"), Fcc("fl64")})
+    if (mt.subtype == FourCCGuid(code)) return true;
+  return false;
+}
 
 std::vector<BYTE> SubtitleInfoBlock(const std::string& language, const std::wstring& name, const std::string& text) {
   std::vector<BYTE> block(sizeof(SUBTITLEINFO) + text.size(), 0);

@@ -41,6 +41,10 @@ struct TrackTypeContext {
 // The types in the order they are offered; empty when the track has none.
 std::vector<CMediaType> TrackMediaTypes(MP4_Track& track, const MP4_Sample& first, const TrackTypeContext& context);
 
+// PCM or float sound in the wave format, or one of QuickTime's codes for
+// uncompressed sound.
+bool IsUncompressedSound(const AM_MEDIA_TYPE& mt);
+
 // A SUBTITLEINFO block with `text` behind it.
 std::vector<BYTE> SubtitleInfoBlock(const std::string& language, const std::wstring& name, const std::string& text);
 

@@ -188,7 +188,9 @@ void MP4_AudioSampleEntry::ReadFields(MP4_FieldReader& in) {
     in.Skip(4);
     // The bits of one channel's sample, 0 for compressed sound.
     const MP4_UI32 channel_bits = in.UI32();
-    in.Skip(12);
+    m_QtV2FormatFlags = in.UI32();
+    m_QtV2BytesPerPacket = in.UI32();
+    in.Skip(4);
     in.Skip(m_QtV2StructSize - 72);
     m_SampleSize = channel_bits <= 64 ? static_cast<MP4_UI16>(channel_bits) : 0;
   } else {

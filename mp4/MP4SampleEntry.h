@@ -82,6 +82,10 @@ class MP4_AudioSampleEntry : public MP4_MpegSampleEntry {
   MP4_UI32 GetBytesPerPacket() const { return m_QtV1BytesPerPacket; }
   MP4_UI32 GetBytesPerFrame() const { return m_QtV1BytesPerFrame; }
   MP4_UI32 GetBytesPerSample() const { return m_QtV1BytesPerSample; }
+  // Version 2: the layout flags of 'lpcm' sound (float 1, big-endian 2,
+  // signed 4, non-interleaved 32) and the bytes of one sound frame.
+  MP4_UI32 GetFormatFlags() const { return m_QtV2FormatFlags; }
+  MP4_UI32 GetBytesPerAudioPacket() const { return m_QtV2BytesPerPacket; }
 
  protected:
   // From values (for writing): version 0.
@@ -106,6 +110,8 @@ class MP4_AudioSampleEntry : public MP4_MpegSampleEntry {
   // In Hz: a version 2 rate of 65536 Hz or more has no 16.16 form.
   MP4_UI32 m_SampleRateHz = 0;
   MP4_UI32 m_QtV2StructSize = 0;
+  MP4_UI32 m_QtV2FormatFlags = 0;
+  MP4_UI32 m_QtV2BytesPerPacket = 0;
 };
 
 class MP4_Mp4aSampleEntry : public MP4_AudioSampleEntry {

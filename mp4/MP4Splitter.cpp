@@ -131,6 +131,14 @@ HRESULT CMP4SplitterFilter::CreateOutputs(IAsyncReader* reader) {
   std::unique_ptr<CMP4SplitterFile> file(new (std::nothrow) CMP4SplitterFile(reader, hr));
   if (!file) return E_OUTOFMEMORY;
   if (FAILED(hr)) return hr;
+  // The samples of a fragmented file lie in its fragments, which are not
+  // read: its movie lists none of them, or only those of the first part.
+  if (file->HasMovieFragments()) {
+    SetSourceRefusal(
+        "The file is a fragmented MP4 (movie fragments); the program reads only MP4 files whose samples are all "
+        "listed in the movie header.\n");
+    return E_FAIL;
+  }
   m_pFile = std::move(file);
 
   m_rtNewStart = m_rtCurrent = 0;
@@ -385,7 +393,7 @@ HRESULT CMP4SplitterFilter::DeliverSample(TrackPosition& tp, CBaseSplitterOutput
     }
     return DeliverSoundRun(tp, 1, n);
   }
-  if (mt.subtype == FourCCGuid(MAKEFOURCC('t', 'w', 'o', 's')) || mt.subtype == FourCCGuid(MAKEFOURCC('s', 'o', 'w', 't'))) {
+  if (IsUncompressedSound(mt)) {
     // Uncompressed sound with a sample per sound frame: 1200 frames a
     // packet rather than a packet of a few bytes for each.
     return DeliverSoundRun(tp, s.GetSize(), 1200 * s.GetSize());

@@ -16,6 +16,7 @@ class CMP4SplitterFile : public CBaseSplitterFileEx {
   ~CMP4SplitterFile() override;
 
   MP4_Movie* GetMovie() const { return m_pMP4File ? m_pMP4File->GetMovie() : nullptr; }
+  bool HasMovieFragments() const { return m_pMP4File && m_pMP4File->HasMovieFragments(); }
 
  private:
   HRESULT Init();

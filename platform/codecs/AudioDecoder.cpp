@@ -32,45 +32,18 @@ const std::vector<AudioCodecEntry>& Table() {
       {FourCCGuid(Fcc("in32")), AV_CODEC_ID_PCM_S32BE}, {FourCCGuid(Fcc("fl32")), AV_CODEC_ID_PCM_F32BE},
       {FourCCGuid(Fcc("fl64")), AV_CODEC_ID_PCM_F64BE}, {FourCCGuid(Fcc("ima4")), AV_CODEC_ID_ADPCM_IMA_QT},
       {FourCCGuid(Fcc("alac")), AV_CODEC_ID_ALAC},
-      // The sample layout of 'lpcm' is in its entry's flags (LpcmCodec).
-      {FourCCGuid(Fcc("lpcm")), AV_CODEC_ID_PCM_S16LE},
       {FourCCGuid(Fcc("ac-3")), AV_CODEC_ID_AC3},       {FourCCGuid(Fcc("14_4")), AV_CODEC_ID_RA_144},
       {FourCCGuid(Fcc("lpcJ")), AV_CODEC_ID_RA_144},
   };
   return table;
 }
 
-DWORD Be32(const BYTE* p) { return (DWORD(p[0]) << 24) | (DWORD(p[1]) << 16) | (DWORD(p[2]) << 8) | DWORD(p[3]); }
-
-// QuickTime 'lpcm' (a version-2 sound entry) says its sample layout in the
-// entry: bits per channel and the float, big-endian and signed flags.
-AVCodecID LpcmCodec(const CMediaType& in) {
-  const WAVEFORMATEX* wfx = AudioWaveFormat(in);
-  if (!wfx || in.cbFormat < sizeof(WAVEFORMATEX) + 64) return AV_CODEC_ID_NONE;
-  const BYTE* entry = in.pbFormat + sizeof(WAVEFORMATEX);
-  std::vector<BYTE> none;
-  if (!SampleEntryChild(entry, in.cbFormat - sizeof(WAVEFORMATEX), Fcc("lpcm"), true, 0, false, &none) ||
-      (unsigned(entry[16]) << 8 | entry[17]) != 2)
-    return AV_CODEC_ID_NONE;
-  const DWORD bits = Be32(entry + 56), flags = Be32(entry + 60);
-  const bool isFloat = flags & 1, big = flags & 2, isSigned = flags & 4;
-  if (isFloat) {
-    if (bits == 32) return big ? AV_CODEC_ID_PCM_F32BE : AV_CODEC_ID_PCM_F32LE;
-    if (bits == 64) return big ? AV_CODEC_ID_PCM_F64BE : AV_CODEC_ID_PCM_F64LE;
-    return AV_CODEC_ID_NONE;
-  }
-  switch (bits) {
-    case 8: return isSigned ? AV_CODEC_ID_PCM_S8 : AV_CODEC_ID_PCM_U8;
-    case 16: return big ? AV_CODEC_ID_PCM_S16BE : AV_CODEC_ID_PCM_S16LE;
-    case 24: return big ? AV_CODEC_ID_PCM_S24BE : AV_CODEC_ID_PCM_S24LE;
-    case 32: return big ? AV_CODEC_ID_PCM_S32BE : AV_CODEC_ID_PCM_S32LE;
-    default: return AV_CODEC_ID_NONE;
-  }
-}
-
 // The codec of an input type: the table's, refined by the type's format.
 AVCodecID CodecOfType(const CMediaType& in) {
-  if (in.subtype == FourCCGuid(Fcc("lpcm"))) return LpcmCodec(in);
+  // QuickTime's signed bytes come under either code of 16-bit sound.
+  const WAVEFORMATEX* wfx = AudioWaveFormat(in);
+  if (wfx && wfx->wBitsPerSample == 8 && (in.subtype == FourCCGuid(Fcc("twos")) || in.subtype == FourCCGuid(Fcc("sowt"))))
+    return AV_CODEC_ID_PCM_S8;
   return CFfAudioDecoder::CodecFor(in.subtype);
 }
 

@@ -13,6 +13,7 @@ extern "C" {
 }
 
 #include "platform/com/ComBase.h"
+#include "platform/dshow/RefTime.h"
 #include "platform/win32/Thread.h"
 #include "platform/wmf/ProfileManager.h"
 
@@ -28,6 +29,10 @@ int64_t SteadyNs() {
 namespace {
 constexpr DWORD kDefaultProfile = 3;  // the 768 Kbps system profile
 constexpr HRESULT kWriteFault = static_cast<HRESULT>(0x8003001D);  // the storage layer's write fault
+// ASF keeps times as 32-bit milliseconds that include the preroll of the
+// muxer (3100 ms): the times a sample may have.
+constexpr int64_t kPrerollMs = 3100;
+constexpr int64_t kLastMs = int64_t{UINT32_MAX} - kPrerollMs;
 }
 
 // ---------------------------------------------------------------------------
@@ -248,7 +253,7 @@ STDMETHODIMP CWMAsfWriter::Pause() {
     CloseFile();
     m_failed = m_finished = false;
     m_ended.clear();
-    m_position = 0;
+    m_position.Reset();
     if (HRESULT hr = OpenFile(); FAILED(hr)) {
       CloseFile();
       return hr;
@@ -394,6 +399,10 @@ HRESULT CWMAsfWriter::OpenFile() {
   }
   m_abandoned = false;
   m_lastOutputNs = SteadyNs();
+  {
+    std::lock_guard g(m_errorLock);
+    m_runError.clear();
+  }
   const AVIOInterruptCB interrupt{&CWMAsfWriter::OutputInterrupted, this};
   if (avio_open2(&m_fmt->pb, path.c_str(), AVIO_FLAG_WRITE, &interrupt, nullptr) < 0)
     return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
@@ -423,6 +432,21 @@ void CWMAsfWriter::CloseFile() {
   m_silentAudio = false;
 }
 
+std::string CWMAsfWriter::GetRunError() const {
+  std::lock_guard g(m_errorLock);
+  return m_runError;
+}
+
+HRESULT CWMAsfWriter::RefuseTime(const char* stream, int64_t ms) {
+  {
+    std::lock_guard g(m_errorLock);
+    m_runError = std::string("The ") + stream + " sample at " + RefTimeText(ms * 10000) +
+                 " has a time an ASF file cannot hold (" + RefTimeText(-kPrerollMs * 10000) + " to " +
+                 RefTimeText(kLastMs * 10000) + "): the writer refused it\n";
+  }
+  return E_INVALIDARG;
+}
+
 HRESULT CWMAsfWriter::Fail(HRESULT hr) {
   m_failed = true;
   CloseFile();
@@ -446,8 +470,11 @@ HRESULT CWMAsfWriter::Encode(AVCodecContext* ctx, int stream, const AVFrame* fra
     } else {
       av_packet_rescale_ts(m_packet.get(), ctx->time_base, m_fmt->streams[stream]->time_base);
     }
+    const int64_t ms = av_rescale_q(m_packet->pts, m_fmt->streams[stream]->time_base, AVRational{1, 1000});
     err = av_interleaved_write_frame(m_fmt, m_packet.get());
     av_packet_unref(m_packet.get());
+    // The muxer refuses a time it cannot hold; anything else is the disk's.
+    if (err == AVERROR(EINVAL)) return RefuseTime(stream == m_videoStream ? "video" : "audio", ms);
     if (err < 0) return kWriteFault;
   }
 }
@@ -468,9 +495,10 @@ HRESULT CWMAsfWriter::OnVideo(IMediaSample* sample, const CMediaType& type) {
   int64_t pts = m_lastVideoPts + m_frameTime / 10000;
   if (SUCCEEDED(sample->GetTime(&start, &stop))) {
     pts = av_rescale(start, 1000, 10000000);
-    m_position = std::max(m_position, stop > start ? stop : start + m_frameTime);
+    m_position.Written(0, stop > start ? stop : start + m_frameTime);
   }
   if (pts <= m_lastVideoPts) pts = m_lastVideoPts + 1;  // the file needs rising times
+  if (pts < -kPrerollMs || pts > kLastMs) return Fail(RefuseTime("video", pts));
   m_lastVideoPts = pts;
   m_videoTimes.push_back(pts);
   m_videoFrame->pts = m_videoFrames++;
@@ -541,7 +569,7 @@ HRESULT CWMAsfWriter::OnAudio(IMediaSample* sample, const CMediaType& type) {
   REFERENCE_TIME start = 0, stop = 0;
   const bool timed = SUCCEEDED(sample->GetTime(&start, &stop));
   if (timed)
-    m_position = std::max(m_position, start + static_cast<REFERENCE_TIME>(frames) * 10000000 / wfx->nSamplesPerSec);
+    m_position.Written(1, start + static_cast<REFERENCE_TIME>(frames) * 10000000 / wfx->nSamplesPerSec);
   if (m_audioStartPending && timed) {
     // The picture keeps the source's times; the sound starts on the same
     // clock. A lead beyond a minute is no start delay but a broken time.
@@ -577,6 +605,7 @@ HRESULT CWMAsfWriter::OnEndOfStream(CAsfWriterInputPin* pin) {
     WritingLock g(*this);
     if (m_failed || m_finished) return S_OK;
     if (std::find(m_ended.begin(), m_ended.end(), pin) == m_ended.end()) m_ended.push_back(pin);
+    m_position.Ended(pin->IsVideo() ? 0 : 1);
     size_t connected = 0;
     for (auto& p : m_pins) connected += p->IsConnected() ? 1 : 0;
     if (m_ended.size() < connected) return S_OK;
@@ -662,8 +691,7 @@ STDMETHODIMP CWMAsfWriter::GetDuration(LONGLONG* duration) {
 STDMETHODIMP CWMAsfWriter::GetStopPosition(LONGLONG* stop) { return GetDuration(stop); }
 STDMETHODIMP CWMAsfWriter::GetCurrentPosition(LONGLONG* current) {
   if (!current) return E_POINTER;
-  std::lock_guard g(m_mux);
-  *current = m_position;
+  *current = m_position.Get();
   return S_OK;
 }
 STDMETHODIMP CWMAsfWriter::GetPositions(LONGLONG* current, LONGLONG* stop) {

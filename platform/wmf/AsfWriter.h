@@ -12,8 +12,8 @@
 // AM_FILE_OVERWRITE set) and closed with a complete index after the end of
 // stream on every connected pin, which raises EC_COMPLETE; an encoding or
 // writing failure closes what was written and raises EC_ERRORABORT. A stop
-// before the end also closes the file properly. IMediaSeeking reports the
-// time written so far as the current position.
+// before the end also closes the file properly. IMediaSeeking reports how
+// far the least advanced stream still coming in has been written.
 #pragma once
 
 #include <atomic>
@@ -26,6 +26,7 @@
 
 #include "platform/codecs/FfmpegMedia.h"
 #include "platform/dshow/BaseClasses.h"
+#include "platform/dshow/SinkPosition.h"
 #include "platform/wmf/WmfInterfaces.h"
 
 struct AVFormatContext;
@@ -98,6 +99,10 @@ class CWMAsfWriter final : public CBaseFilter, public IFileSinkFilter2, public I
   STDMETHODIMP GetRate(double*) override { return E_NOTIMPL; }
   STDMETHODIMP GetPreroll(LONGLONG*) override { return E_NOTIMPL; }
 
+  // Why the last run failed when the writer can say more than its code (a
+  // time no ASF file can hold), or empty.
+  std::string GetRunError() const;
+
   // Called by the pins.
   HRESULT OnVideo(IMediaSample* sample, const CMediaType& type);
   HRESULT OnAudio(IMediaSample* sample, const CMediaType& type);
@@ -116,6 +121,9 @@ class CWMAsfWriter final : public CBaseFilter, public IFileSinkFilter2, public I
   // Closes the file (trailer when the header was written). Caller holds m_mux.
   void CloseFile();
   HRESULT Fail(HRESULT hr);
+  // A time the file cannot hold: keeps the text that names it, for the
+  // failure the caller reports.
+  HRESULT RefuseTime(const char* stream, int64_t ms);
 
   CCritSec m_lock;
   std::mutex m_mux;
@@ -171,6 +179,9 @@ class CWMAsfWriter final : public CBaseFilter, public IFileSinkFilter2, public I
   bool m_audioStartPending = true;
   int64_t m_audioSkip = 0;  // output samples still to cut
   bool m_silentAudio = false;  // no sound comes in: silence follows the picture
-  REFERENCE_TIME m_position = 0;
+  // By stream: picture 0, sound 1.
+  CSinkPosition m_position{2};
   std::vector<CAsfWriterInputPin*> m_ended;
+  mutable std::mutex m_errorLock;
+  std::string m_runError;
 };

@@ -77,10 +77,11 @@ REFERENCE_TIME AviStream::GetRefTime(UINT64 frame, UINT64 size) const {
     count = align ? static_cast<double>(size) / align : 0.0;
   }
   const double ratio = strh.dwRate ? static_cast<double>(strh.dwScale) / strh.dwRate : 0.0;
-  return ClampTime(ratio * count * 10000000.0 + 0.5);
+  return ClampTime(ratio * count * 10000000.0 + 0.5 + static_cast<double>(rtStart));
 }
 
 int AviStream::GetFrame(REFERENCE_TIME t) const {
+  t -= rtStart;
   const double ratio = strh.dwScale ? static_cast<double>(strh.dwRate) / strh.dwScale : 0.0;
   int i;
   if (IsAudio()) {
@@ -176,6 +177,15 @@ HRESULT CAviFile::Init() {
   }
 
   if (FAILED(BuildIndex())) EmptyIndex();
+
+  // A stream begins at its header's start, sound and picture alike; a start
+  // past the end of the whole file is a broken field, not a delay.
+  const REFERENCE_TIME total = GetTotalTime();
+  for (auto& s : m_strms) {
+    const double ratio = s->strh.dwRate ? static_cast<double>(s->strh.dwScale) / s->strh.dwRate : 0.0;
+    const REFERENCE_TIME start = ClampTime(ratio * s->strh.dwStart * 10000000.0 + 0.5);
+    if (total <= 0 || start <= total) s->rtStart = start;
+  }
   return S_OK;
 }
 

@@ -96,9 +96,12 @@ struct AviStream {
   UINT64 totalSize = 0;
   // Filled by the interleave check, kept only on request.
   std::vector<AviInterleaveEntry> interleave;
+  // When the stream begins: the header's start (dwStart, in the stream's
+  // own units) as a time; 0 for a start that lies past the whole file.
+  REFERENCE_TIME rtStart = 0;
 
   // Time of chunk `frame` whose running size is `size`: video by frame
-  // number, audio by byte position.
+  // number, audio by byte position, from the stream's start.
   REFERENCE_TIME GetRefTime(UINT64 frame, UINT64 size) const;
   // The chunk at a time (clamped to the last chunk; -1 without chunks).
   int GetFrame(REFERENCE_TIME t) const;

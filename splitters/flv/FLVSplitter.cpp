@@ -239,7 +239,7 @@ HRESULT CFLVSplitterFilter::CreateOutputs(IAsyncReader* reader) {
   m_DataOffset = static_cast<LONGLONG>(f.BitRead(32));
   f.Seek(m_DataOffset);
 
-  bool audioSeen = false, videoSeen = false;
+  bool audioSeen = false, videoSeen = false, videoTag = false;
   FlvTag t;
   for (int i = 0; i < kMaxHeaderTags && (!audioSeen || !videoSeen) && ReadTag(t); i++) {
     const LONGLONG next = f.GetPos() + t.DataSize;
@@ -252,6 +252,7 @@ HRESULT CFLVSplitterFilter::CreateOutputs(IAsyncReader* reader) {
       ok = ReadAudioTag(at) && AudioType(at, mt);
       name = L"Audio";
     } else if (t.TagType == kVideo && !videoSeen && t.DataSize >= 1) {
+      videoTag = true;
       // The type comes from the first key frame: a stream cut in the middle
       // starts with difference pictures.
       FlvVideoTag vt;
@@ -270,6 +271,8 @@ HRESULT CFLVSplitterFilter::CreateOutputs(IAsyncReader* reader) {
   }
 
   if (f.IsComplete()) ReadDuration();
+  // Only script data (or nothing) where the streams' tags should begin.
+  if (!audioSeen && !videoTag) SetSourceRefusal("The FLV file holds no picture or sound stream.\n");
   return m_pOutputs.empty() ? E_FAIL : S_OK;
 }
 

@@ -97,29 +97,29 @@ HRESULT CMpegSplitterFilter::CreateOutputs(IAsyncReader* reader) {
 bool CMpegSplitterFilter::DemuxInit() {
   if (!m_pFile) return false;
   rtStartOffset = 0;
-  m_lastScr = m_lastPts = kNoClock;
-  m_joinShift = 0;
-  m_joined = false;
   return true;
 }
 
-void CMpegSplitterFilter::ClockAt(REFERENCE_TIME scr) {
-  // The clock of one stream only goes forward: a step back is the start of
-  // the next stream of a join.
-  if (m_lastScr != kNoClock && scr < m_lastScr) m_joined = true;
-  m_lastScr = scr;
+HRESULT CMpegSplitterFilter::DeliverReady() {
+  HRESULT hr = S_OK;
+  for (auto& p : m_ready)
+    if (SUCCEEDED(hr)) hr = DeliverPacket(std::move(p));
+  m_ready.clear();
+  // A packet dropped for an unconnected pin is no reason to stop.
+  return FAILED(hr) ? hr : S_OK;
 }
 
 bool CMpegSplitterFilter::DemuxLoop() {
   CMpegSplitterFile& f = *m_pFile;
   const REFERENCE_TIME offset = rtStartOffset ? rtStartOffset : f.rtMin;
+  m_join.Reset(offset);
   HRESULT hr = S_OK;
   while (SUCCEEDED(hr) && !CheckRequest(nullptr)) {
     f.UpdateRateIfComplete();
     hr = f.HasMoreData(512000, 1);
     if (hr != S_OK) continue;
     LONGLONG before = f.GetPos();
-    hr = DemuxNextPacket(offset);
+    hr = DemuxNextPacket();
     if (hr == S_FALSE) {
       // Unreadable bytes are passed over one at a time, so a broken region
       // cannot hold the loop in place; only a growing file is waited for.
@@ -128,35 +128,29 @@ bool CMpegSplitterFilter::DemuxLoop() {
       hr = S_OK;
     }
   }
+  // At the end of the data the part held after a jump goes out; a stop or a
+  // seek drops it.
+  if (!CheckRequest(nullptr)) m_join.Flush(m_ready);
+  DeliverReady();
   return true;
 }
 
-HRESULT CMpegSplitterFilter::MakePacket(DWORD track, LONGLONG bytes, bool hasPts, REFERENCE_TIME pts,
-                                        REFERENCE_TIME offset) {
+HRESULT CMpegSplitterFilter::MakePacket(DWORD track, LONGLONG bytes, bool hasPts, REFERENCE_TIME pts) {
   if (bytes < 0) return S_FALSE;
   auto p = std::make_unique<Packet>();
   p->TrackNumber = track;
   p->bSyncPoint = hasPts;
   p->bAppendable = !hasPts;
-  if (hasPts) {
-    // The first time after a join (of the stream that the multiplexer
-    // put first, the earliest) follows the latest time before it by a
-    // frame of 25 per second; every time after it moves with it.
-    if (m_joined && m_lastPts != kNoClock) m_joinShift = m_lastPts + kJoinGap - pts;
-    m_joined = false;
-    pts += m_joinShift;
-    m_lastPts = std::max(m_lastPts, pts);
-  }
-  p->rtStart = hasPts ? pts - offset : INVALID_TIME;
-  p->rtStop = hasPts ? p->rtStart + 1 : INVALID_TIME;
   p->resize(static_cast<size_t>(bytes));
   if (bytes > 0 && m_pFile->ByteRead(p->data(), bytes) != S_OK) return S_FALSE;
-  HRESULT hr = DeliverPacket(std::move(p));
-  // A packet dropped for an unconnected pin is no reason to stop.
-  return FAILED(hr) ? hr : S_OK;
+  CBaseSplitterOutputPin* pin = GetOutputPin(track);
+  if (!pin) return S_OK;
+  // The join stamps the packet: its times follow those before a jump.
+  m_join.Add(std::move(p), hasPts, pts, pin->CurrentMediaType(), m_ready);
+  return DeliverReady();
 }
 
-HRESULT CMpegSplitterFilter::DemuxNextPacket(REFERENCE_TIME offset) {
+HRESULT CMpegSplitterFilter::DemuxNextPacket() {
   CMpegSplitterFile& f = *m_pFile;
   HRESULT hr = S_OK;
 
@@ -167,7 +161,7 @@ HRESULT CMpegSplitterFilter::DemuxNextPacket(REFERENCE_TIME offset) {
       CBaseSplitterFileEx::PackHeader h;
       if (!f.ReadPackHeader(h)) return S_FALSE;
       // In 100 ns units: MPEG-2 clocks count 27 MHz, MPEG-1 clocks 90 kHz.
-      ClockAt(static_cast<REFERENCE_TIME>(h.type == 2 ? h.scr * 10 / 27 : h.scr * 1000 / 9));
+      m_join.OnSystemClock(static_cast<REFERENCE_TIME>(h.type == 2 ? h.scr * 10 / 27 : h.scr * 1000 / 9));
     } else if (id == 0xBB) {
       CBaseSplitterFileEx::SystemHeader h;
       if (!f.ReadSystemHeader(h)) return S_FALSE;
@@ -179,7 +173,7 @@ HRESULT CMpegSplitterFilter::DemuxNextPacket(REFERENCE_TIME offset) {
       DWORD track = f.AddStream(0, id, h.len);
       if (GetOutputPin(track)) {
         f.Seek(std::min(f.GetPos(), pos + h.len));
-        hr = MakePacket(track, h.len - (f.GetPos() - pos), h.fpts, h.pts, offset);
+        hr = MakePacket(track, h.len - (f.GetPos() - pos), h.fpts, h.pts);
       }
       f.Seek(pos + h.len);
     }
@@ -217,7 +211,7 @@ HRESULT CMpegSplitterFilter::DemuxNextPacket(REFERENCE_TIME offset) {
             f.Seek(payloadPos);
           }
         }
-        if (GetOutputPin(track)) hr = MakePacket(track, payloadEnd - f.GetPos(), hasPts, pts, offset);
+        if (GetOutputPin(track)) hr = MakePacket(track, payloadEnd - f.GetPos(), hasPts, pts);
       }
     }
     f.Seek(h.next);
@@ -226,7 +220,7 @@ HRESULT CMpegSplitterFilter::DemuxNextPacket(REFERENCE_TIME offset) {
     if (!f.ReadPvaHeader(h)) return S_FALSE;
     const LONGLONG pos = f.GetPos();
     DWORD track = h.streamid;
-    if (GetOutputPin(track)) hr = MakePacket(track, std::min<LONGLONG>(h.length, f.GetRemaining()), h.fpts, h.pts, offset);
+    if (GetOutputPin(track)) hr = MakePacket(track, std::min<LONGLONG>(h.length, f.GetRemaining()), h.fpts, h.pts);
     f.Seek(pos + h.length);
   } else {
     return E_FAIL;
@@ -239,10 +233,6 @@ HRESULT CMpegSplitterFilter::DemuxNextPacket(REFERENCE_TIME offset) {
 
 void CMpegSplitterFilter::DemuxSeek(REFERENCE_TIME rt) {
   CMpegSplitterFile& f = *m_pFile;
-  // The clock goes back at a seek without a join.
-  m_lastScr = m_lastPts = kNoClock;
-  m_joinShift = 0;
-  m_joined = false;
   int masterKind = -1;
   DWORD master = 0;
   {

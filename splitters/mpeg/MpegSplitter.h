@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "foundation/BaseSplitter.h"
+#include "splitters/mpeg/MpegJoin.h"
 #include "splitters/mpeg/MpegSplitterFile.h"
 #include "splitters/mpeg/MpegSplitterOutputPin.h"
 
@@ -39,8 +40,8 @@ class CMpegSplitterFilter : public CBaseSplitterFilter, public IAMStreamSelect {
   void DemuxSeek(REFERENCE_TIME rt) override;
   bool DemuxLoop() override;
 
-  // Reads and delivers one packet at the file's position.
-  HRESULT DemuxNextPacket(REFERENCE_TIME offset);
+  // Reads and delivers one packet at the file's position (times through the join).
+  HRESULT DemuxNextPacket();
 
   std::unique_ptr<CMpegSplitterFile> m_pFile;
   // Subtracted from presentation times instead of the file's first time
@@ -48,19 +49,16 @@ class CMpegSplitterFilter : public CBaseSplitterFilter, public IAMStreamSelect {
   REFERENCE_TIME rtStartOffset = 0;
 
  private:
-  // Program streams joined byte for byte: the system clock restarts where
-  // the next one begins, and its times are moved on to follow the ones
-  // before it.
-  void ClockAt(REFERENCE_TIME scr);
-  static constexpr REFERENCE_TIME kNoClock = -0x7FFFFFFFFFFFFFFFLL;
-  static constexpr REFERENCE_TIME kJoinGap = 400000;
-  REFERENCE_TIME m_lastScr = kNoClock;
-  REFERENCE_TIME m_joinShift = 0, m_lastPts = kNoClock;
-  bool m_joined = false;  // a restart seen, no time after it yet
+  // Streams joined byte for byte, and clocks that jump: the times after a
+  // jump follow the ones before it.
+  CMpegJoin m_join;
+  CMpegJoin::Ready m_ready;  // kept, so that a packet costs no list of its own
+  // Delivers what the join handed on; the first failure.
+  HRESULT DeliverReady();
 
   // The stream at a selection index: its kind and a copy of its record.
   bool StreamAt(LONG index, int& kind, CMpegSplitterFile::stream& s);
-  HRESULT MakePacket(DWORD track, LONGLONG bytes, bool hasPts, REFERENCE_TIME pts, REFERENCE_TIME offset);
+  HRESULT MakePacket(DWORD track, LONGLONG bytes, bool hasPts, REFERENCE_TIME pts);
 };
 
 class CMpegSourceFilter : public CMpegSplitterFilter {

@@ -560,6 +560,11 @@ const Fault kFaults[] = {
        // project does), so the probe fails and says why.
        SourceProbe(Sample("mpeg2-gop12-b2.m2v"), false, "bare MPEG video stream");
        SourceProbe(Sample("mpeg1-16x9.m1v"), false, "bare MPEG video stream");
+       // A fragmented MP4: the MP4 source refuses it and says why.
+       const std::string fragments = Scratch("garbage") + "/fragments.mp4";
+       ASSERT_TRUE(MakeWithFfmpeg("-f lavfi -i testsrc2=size=64x48:duration=1 -c:v mpeg4 -movflags frag_keyframe+empty_moov",
+                                  fragments));
+       SourceProbe(fragments, false, "fragmented MP4");
      }},
     {"DialogFramesOfferNoMaximize",
      [] {

@@ -1,10 +1,13 @@
 // What each runner hands to the converter, recorded by a stand-in builder.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "app/JobRunners.h"
+#include "app/JobWatch.h"
 #include "conversion/GraphConverter.h"
 
 namespace {
@@ -212,3 +215,37 @@ TEST(JobRunners, FailureTextCarriesCodeSystemTextAndBuilderText) {
 }
 
 }  // namespace
+
+// The stall rule and the length check at a job's end, on a clock of the
+// test's own: only a position that stands still for 20 s cuts a job.
+TEST(JobWatch, StallsAndShortEnds) {
+  const std::string source = testing::TempDir() + "job-watch-source.mpg";
+  std::ofstream(source) << "0123456789";
+  CJobWatch watch;
+  watch.Start(source, 300.0, 1000);
+  const struct {
+    double position;
+    DWORD now;
+    bool stalled;
+  } steps[] = {{0.0, 1000, false},  {0.0, 20999, false},  {0.1, 30000, false}, {0.1, 49999, false},
+               {0.1, 50000, true},  {-1.0, 60000, false}, {215.1, 61000, false}, {215.1, 80999, false},
+               {215.1, 81000, true}};
+  for (const auto& step : steps)
+    EXPECT_EQ(watch.Stalled(step.position, step.now), step.stalled) << step.position << " at " << step.now;
+  EXPECT_EQ(watch.StallText(), "The conversion made no progress for 20 s at 215.1 s of 300.0 s\n");
+
+  EXPECT_EQ(watch.Check(-1.0), CJobWatch::kWhole);
+  EXPECT_EQ(watch.Check(294.0), CJobWatch::kWhole);  // within what probes miss
+  EXPECT_EQ(watch.Check(156.0), CJobWatch::kShort);
+  std::filesystem::resize_file(source, 4);
+  EXPECT_EQ(watch.Check(156.0), CJobWatch::kSourceChanged);
+  EXPECT_EQ(watch.EndingText(CJobWatch::kSourceChanged, 156.0),
+            "The source file changed while it was converted: it ended at 156.0 s of the 300.0 s expected\n");
+
+  watch.Start(source, 0.0, 0);  // length unknown
+  EXPECT_EQ(watch.Check(1.0), CJobWatch::kWhole);
+  EXPECT_FALSE(watch.Stalled(2.5, 0));
+  EXPECT_TRUE(watch.Stalled(2.5, 20000));
+  EXPECT_EQ(watch.StallText(), "The conversion made no progress for 20 s at 2.5 s\n");
+  std::filesystem::remove(source);
+}

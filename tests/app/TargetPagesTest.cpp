@@ -609,6 +609,37 @@ TEST(PicturesPage, FolderAndInterval) {
   }
 }
 
+// A folder holding a file of the pictures' names: asked once whether it
+// goes (No keeps the page open); a link to the source is never offered.
+TEST(PicturesPage, TakenPictureNamesAreReplacedOnlyWhenTheUserSaysSo) {
+  const std::string dir = Scratch("taken");
+  std::filesystem::create_directories(dir);
+  std::filesystem::remove(dir + "/img_2.jpg");
+  std::ofstream(dir + "/img_1.jpg") << "the user's own file";
+  for (const int step : {0, 1, 2}) {  // No, Yes, and Yes with img_2.jpg leading to the source
+    if (step == 2) std::filesystem::create_symlink(Sample("mpeg2-ps-mp2.mpg"), dir + "/img_2.jpg");
+    CConvertOpt job = JobOf(CONVERT_VIDEO_TO_PICTURES);
+    job.m_fDuration = 2;
+    std::vector<std::string> boxes;
+    UiSetMessageBoxHook([&](const std::string& text, const std::string&, UINT) {
+      boxes.push_back(text);
+      return step == 0 ? IDNO : IDYES;
+    });
+    int whileOpen = -1;
+    RunPage<CDlgTargetImage>(job, [&](CDialog& d, CDlgTargetImage& page) {
+      Type(&d, 1061, dir);
+      Click(&d, IDOK);
+      whileOpen = page.m_nResult;
+    });
+    UiSetMessageBoxHook(nullptr);
+    EXPECT_EQ(whileOpen, step == 1 ? 2 : 3);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].find(step == 2 ? "img_2.jpg: it is the source file" : "img_1.jpg is already in this folder"),
+              std::string::npos) << boxes[0];
+    EXPECT_EQ(job.m_bReplacePictures, step == 1 ? 1 : 0);
+  }
+}
+
 // --- Batch mode -------------------------------------------------------------
 
 TEST(BatchMode, OutputHiddenAndTheWindowShorter) {

@@ -223,6 +223,7 @@ class TestSinkPin : public CBaseInputPin {
  private:
   TestSink* m_sink;
   CMediaType m_current;
+  int m_lastId = -1;
 };
 
 class TestSink : public CBaseFilter {
@@ -270,6 +271,9 @@ STDMETHODIMP TestSinkPin::Receive(IMediaSample* sample) {
   const LONG stride = static_cast<LONG>(DibRowBytes(bih.biWidth, bih.biBitCount));
   d.id = -1;
   if (d.length >= stride + 4) std::memcpy(&d.id, p + stride, sizeof(d.id));
+  // An empty sample shows the picture before it again.
+  if (d.length == 0) d.id = m_lastId;
+  m_lastId = d.id;
   m_sink->Record(d);
   return S_OK;
 }
@@ -523,6 +527,50 @@ INSTANTIATE_TEST_SUITE_P(Rates, RateChange,
                                            // Stops that only mark the frame, as a decoder may set.
                                            RateCase{"MarkedStops25To15", 75, 25, 1, 0, 15, 1, 1}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+struct TimingCase {
+  const char* name;
+  std::vector<REFERENCE_TIME> startsMs;  // each frame lasts 40 ms
+  std::vector<int> shown;                // the input frame of each output frame
+  const char* note;                      // in the run's note; "" for none
+};
+
+class Timing : public ::testing::TestWithParam<TimingCase> {};
+
+// A frame after a gap keeps its own time, the gap showing the frame before;
+// a time far outside the stream's run is taken out instead of filled.
+TEST_P(Timing, FramesKeepTheirTimesAndJumpsAreNotFilled) {
+  const TimingCase& c = GetParam();
+  SourceConfig cfg;
+  for (REFERENCE_TIME ms : c.startsMs) cfg.starts.push_back(ms * 10000);
+  cfg.fixedDuration = 400000;
+  FrcGraph g(cfg);
+  ASSERT_EQ(g.changer->SetFrameRate(25, 1), S_OK);
+  ASSERT_EQ(g.Connect(), S_OK);
+  auto out = g.Run();
+  std::vector<int> ids;
+  for (const auto& d : out) ids.push_back(d.id);
+  EXPECT_EQ(ids, c.shown);
+  ExpectOnGrid(out, 25, 1);
+  const std::string note = g.changer->GetRunNote();
+  if (*c.note) {
+    EXPECT_NE(note.find(c.note), std::string::npos) << note;
+  } else {
+    EXPECT_EQ(note, "");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Timing,
+    ::testing::Values(TimingCase{"GapShowsTheFrameBefore", {0, 40, 80, 200, 240}, {0, 1, 2, 2, 2, 3, 4}, ""},
+                      TimingCase{"FirstFrameFarAhead", {3600000000, 3600000040}, {0, 1}, "starts at 1000:00:00.000"},
+                      TimingCase{"JumpAhead", {0, 40, 80, 20000000, 20000040}, {0, 1, 2, 3, 4},
+                                 "jumps from 0:00:00.120 to 5:33:20.000"},
+                      TimingCase{"JumpBack", {0, 40, 80, -30000, -29960}, {0, 1, 2, 3, 4}, "go on at 0:00:00.120"},
+                      TimingCase{"FirstFrameFarBack", {-3600000, -3599960}, {0, 1}, "starts at -1:00:00.000"},
+                      TimingCase{"OneFrameFarOff", {0, 40, 80, 5000000, 160, 200}, {0, 1, 2, 3, 4, 5},
+                                 "1 more jumps"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FrameRateChanger, DoubleRateInputDropsEverySecondFrame) {
   SourceConfig cfg;

@@ -171,6 +171,25 @@ TEST(ProbeSource, UnreadableSourceLeavesTheRecord) {
   EXPECT_EQ("The source is not a regular file: " + pipe + "\n", g_strConvertError);
 }
 
+// Files that no source takes whole fail the probe saying why: fragments
+// of a movie, an FLV file without streams, streams no decoder reads.
+TEST(ProbeSource, RefusedSourcesSayWhy) {
+  if (!HaveTools()) GTEST_SKIP();
+  const std::string dir = OutDir() + "/refused";
+  fs::create_directories(dir);
+  std::ofstream(dir + "/empty.flv", std::ios::binary).write("FLV\x01\x05\0\0\0\x09\0\0\0\0", 13);
+  RunCommand("cd '" + dir + "' && ffmpeg -v error -y -f lavfi -i testsrc2=size=64x48:duration=1 -c:v libx264 " +
+             "-movflags frag_keyframe+empty_moov frag.mp4 && ffmpeg -v error -y -i frag.mp4 -c copy h264.flv");
+  for (const auto& [file, why] : {std::pair{"frag.mp4", "fragmented MP4"}, {"empty.flv", "no picture or sound"},
+                                  {"h264.flv", "(FLV video codec 7) could not be decoded"}}) {
+    auto conv = NewConverter();
+    SourceMediaInfo info;
+    g_strConvertError.clear();
+    EXPECT_TRUE(FAILED(conv->ProbeSource(dir + "/" + file, &info))) << file;
+    EXPECT_NE(g_strConvertError.find(why), std::string::npos) << file << ": " << g_strConvertError;
+  }
+}
+
 // --- Builders --------------------------------------------------------------
 
 struct JobGraph {

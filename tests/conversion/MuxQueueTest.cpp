@@ -131,7 +131,7 @@ TEST(FastNullMuxer, CompletesOnceAfterEveryConnectedStreamEnded) {
     CComQIPtr<IMediaSeeking> seek(n.filter);
     LONGLONG pos = 0;
     seek->GetCurrentPosition(&pos);
-    EXPECT_EQ(pos, 10000000LL * 199 / 25);  // the last frame's start
+    EXPECT_EQ(pos, 10000000LL * 200 / 25);  // the last frame's end
     EXPECT_EQ(g.control->Stop(), S_OK);
     EXPECT_EQ(g.Remaining().completes, 0);
   }
@@ -271,7 +271,7 @@ TEST_F(TimeCheckerTest, TypesAndAGraphThroughIt) {
   CComQIPtr<IMediaSeeking> seek(n.filter);
   LONGLONG pos = 0;
   seek->GetCurrentPosition(&pos);
-  EXPECT_EQ(pos, 10000000LL * 49 / 25);
+  EXPECT_EQ(pos, 10000000LL * 50 / 25);
   EXPECT_EQ(g.control->Stop(), S_OK);
 }
 

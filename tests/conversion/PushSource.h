@@ -31,6 +31,8 @@ struct PushSourceConfig {
   int sampleRate = 44100, channels = 2;
   // Audio length in samples; negative: as long as the video.
   int64_t audioSamples = -1;
+  // Added to every picture's times (a picture on another clock).
+  REFERENCE_TIME videoStart = 0;
 
   int64_t AudioSamples() const {
     if (audioSamples >= 0) return audioSamples;
@@ -114,8 +116,8 @@ class CPushSource : public CSource {
       const auto& pic = m_pictures[static_cast<size_t>(m_next) % m_pictures.size()];
       std::memcpy(p, pic.data(), pic.size());
       sample->SetActualDataLength(static_cast<LONG>(pic.size()) - m_cfg.shortBy);
-      REFERENCE_TIME start = 10000000LL * m_next * m_cfg.rateDen / m_cfg.rateNum;
-      REFERENCE_TIME stop = 10000000LL * (m_next + 1) * m_cfg.rateDen / m_cfg.rateNum;
+      REFERENCE_TIME start = m_cfg.videoStart + 10000000LL * m_next * m_cfg.rateDen / m_cfg.rateNum;
+      REFERENCE_TIME stop = m_cfg.videoStart + 10000000LL * (m_next + 1) * m_cfg.rateDen / m_cfg.rateNum;
       sample->SetTime(&start, &stop);
       sample->SetSyncPoint(TRUE);
       ++m_next;

@@ -2,8 +2,8 @@
 // reports the run log and the job's outcome.
 //
 //   pellomar-e2e --type N --source PATH --target PATH [--set FIELD=VALUE]...
-//                [--timeout SECONDS] [--stop-after N]
-//                [--next-source PATH --next-target PATH]...
+//                [--timeout SECONDS] [--stop-after N] [--hold-video-at SECONDS]
+//                [--shrink-source-after N] [--next-source PATH --next-target PATH]...
 //
 // Each --next-target adds one more job with the first job's settings, the
 // source given last (the first job's when none) and that target, so that a
@@ -15,6 +15,12 @@
 // reports how long the stop took and the process's threads before the job,
 // at most while it ran, and after it:
 // "stopped after N after Y ms; threads before A, running B, after C".
+//
+// --hold-video-at holds the first (WMV) job's pictures from that time on,
+// before they reach the writer, until the graph stops: its position stands still
+// as a job's does that hangs. --shrink-source-after cuts the source to half
+// its size once the target holds N bytes, as a file that shrinks while it
+// is converted.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -22,10 +28,14 @@
 #include <QWidget>
 #include <unistd.h>
 
+#include <condition_variable>
+#include <mutex>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -35,9 +45,12 @@
 #include <thread>
 #include <vector>
 
+#include "app/JobRunners.h"
 #include "app/TambrelApp.h"
 #include "app/TambrelDlg.h"
+#include "platform/dshow/BaseClasses.h"
 #include "platform/ui/Afx.h"
+#include "tests/platform/dshow/HoldFilter.h"
 
 namespace {
 
@@ -123,6 +136,7 @@ const std::map<std::string, Setter>& Fields() {
       {"m_strAudioFile", Text(&CConvertOpt::m_strAudioFile)},
       {"m_astrPictures", Append(&CConvertOpt::m_astrPictures)},
       {"m_strPictureFolder", Text(&CConvertOpt::m_strPictureFolder)},
+      {"m_bReplacePictures", Number(&CConvertOpt::m_bReplacePictures)},
       {"m_dSourceFrameRate", Number(&CConvertOpt::m_dSourceFrameRate)},
       {"m_dFrameRate", Number(&CConvertOpt::m_dFrameRate)},
       {"m_nWmProfile", Number(&CConvertOpt::m_nWmProfile)},
@@ -176,6 +190,127 @@ long long Written(const CConvertOpt& job) {
   return n;
 }
 
+PELLOMAR_DEFINE_GUID(kClsPictureHold, "7A9E0003-0000-4000-8000-0000000A9901");
+
+// Passes pictures on until one at or after its time comes; that one waits
+// until the graph stops.
+class CPictureHold final : public CTransformFilter {
+ public:
+  explicit CPictureHold(REFERENCE_TIME at) : CTransformFilter(NAME("picture hold"), nullptr, kClsPictureHold), m_at(at) {}
+  HRESULT CheckInputType(const CMediaType* in) override {
+    return *in->Type() == MEDIATYPE_Video ? S_OK : E_INVALIDARG;
+  }
+  HRESULT CheckTransform(const CMediaType*, const CMediaType*) override { return S_OK; }
+  HRESULT GetMediaType(int position, CMediaType* pmt) override {
+    if (position > 0) return VFW_S_NO_MORE_ITEMS;
+    return position < 0 ? E_INVALIDARG : pmt->Set(m_pInput->CurrentMediaType());
+  }
+  HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES*) override {
+    ALLOCATOR_PROPERTIES wanted{}, actual{};
+    HRESULT hr = m_pInput->m_pAllocator->GetProperties(&wanted);
+    return SUCCEEDED(hr) ? alloc->SetProperties(&wanted, &actual) : hr;
+  }
+  HRESULT Transform(IMediaSample* in, IMediaSample* out) override {
+    REFERENCE_TIME start = 0, stop = 0;
+    const HRESULT timed = in->GetTime(&start, &stop);
+    if (SUCCEEDED(timed) && start >= m_at) {
+      std::unique_lock<std::mutex> lock(m_lock);
+      m_released.wait(lock, [&] { return m_stopped; });
+      return S_FALSE;
+    }
+    BYTE *from = nullptr, *to = nullptr;
+    in->GetPointer(&from);
+    out->GetPointer(&to);
+    const long length = in->GetActualDataLength();
+    if (!from || !to || length > out->GetSize()) return S_FALSE;
+    std::memcpy(to, from, static_cast<size_t>(length));
+    out->SetActualDataLength(length);
+    if (SUCCEEDED(timed)) out->SetTime(&start, &stop);
+    return S_OK;
+  }
+  STDMETHODIMP Stop() override {
+    {
+      std::lock_guard<std::mutex> lock(m_lock);
+      m_stopped = true;
+    }
+    m_released.notify_all();
+    return CTransformFilter::Stop();
+  }
+
+ private:
+  const REFERENCE_TIME m_at;
+  std::mutex m_lock;
+  std::condition_variable m_released;
+  bool m_stopped = false;
+};
+
+// Puts a picture hold in front of the writer's picture input: the graph's
+// filter without outputs that takes video.
+HRESULT InsertPictureHold(IGraphBuilder* graph, REFERENCE_TIME at) {
+  CComPtr<IEnumFilters> filters;
+  if (FAILED(graph->EnumFilters(&filters))) return E_FAIL;
+  for (CComPtr<IBaseFilter> filter; filters->Next(1, &filter, nullptr) == S_OK; filter.Release()) {
+    CComPtr<IEnumPins> pins;
+    filter->EnumPins(&pins);
+    CComPtr<IPin> input;
+    bool hasOutput = false;
+    for (CComPtr<IPin> pin; pins && pins->Next(1, &pin, nullptr) == S_OK; pin.Release()) {
+      PIN_DIRECTION dir;
+      pin->QueryDirection(&dir);
+      CMediaType mt;
+      if (dir == PINDIR_OUTPUT) hasOutput = true;
+      else if (SUCCEEDED(pin->ConnectionMediaType(&mt)) && mt.majortype == MEDIATYPE_Video) input = pin;
+    }
+    if (hasOutput || !input) continue;
+    CComPtr<IPin> peer;
+    CMediaType mt;
+    input->ConnectedTo(&peer);
+    input->ConnectionMediaType(&mt);
+    graph->Disconnect(peer);
+    graph->Disconnect(input);
+    CComPtr<IBaseFilter> hold = Hold(new CPictureHold(at));
+    CComPtr<IPin> holdIn, holdOut;
+    hold->FindPin(L"XForm In", &holdIn);
+    hold->FindPin(L"XForm Out", &holdOut);
+    HRESULT hr = graph->AddFilter(hold, L"Picture Hold");
+    if (SUCCEEDED(hr)) hr = holdIn && holdOut ? graph->ConnectDirect(peer, holdIn, &mt) : E_FAIL;
+    if (SUCCEEDED(hr)) hr = graph->ConnectDirect(holdOut, input, &mt);
+    return hr;
+  }
+  return VFW_E_NOT_FOUND;
+}
+
+// The real converter of a WMV job with a picture hold put in once it is
+// built (the writer takes the sound without waiting for the picture, as
+// when a job's picture is stuck).
+class HeldJob final : public CGraphConverterJob {
+ public:
+  HeldJob(HWND window, REFERENCE_TIME at) : CGraphConverterJob(window), m_at(at) {}
+  HRESULT BuildAsfGraph(const std::string& s, const std::string& t, int profile) override {
+    HRESULT hr = CGraphConverterJob::BuildAsfGraph(s, t, profile);
+    return hr == S_OK ? InsertPictureHold(Graph(), m_at) : hr;
+  }
+
+ private:
+  REFERENCE_TIME m_at;
+};
+
+// The main window whose first job gets a picture hold, when asked for.
+class E2eDlg final : public CTambrelDlg {
+ public:
+  REFERENCE_TIME holdAt = -1;
+
+ protected:
+  std::unique_ptr<CJobBuilder> CreateJobBuilder() override {
+    if (holdAt < 0 || m_bHeld) return CTambrelDlg::CreateJobBuilder();
+    m_bHeld = true;
+    return std::make_unique<HeldJob>(GetSafeHwnd(), holdAt);
+  }
+
+ private:
+  bool m_bHeld = false;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -186,6 +321,8 @@ int main(int argc, char** argv) {
   std::string nextSource;
   double timeout = 600;
   long long stopAfter = -1;
+  double holdAt = -1;
+  long long shrinkAfter = -1;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (i + 1 >= argc) return Usage();
@@ -200,6 +337,10 @@ int main(int argc, char** argv) {
       timeout = std::atof(value.c_str());
     } else if (arg == "--stop-after") {
       stopAfter = std::atoll(value.c_str());
+    } else if (arg == "--hold-video-at") {
+      holdAt = std::atof(value.c_str());
+    } else if (arg == "--shrink-source-after") {
+      shrinkAfter = std::atoll(value.c_str());
     } else if (arg == "--next-source") {
       nextSource = value;
     } else if (arg == "--next-target") {
@@ -249,7 +390,8 @@ int main(int argc, char** argv) {
   std::string log;
   double uiCpu = 0;
   {
-    CTambrelDlg dlg;
+    E2eDlg dlg;
+    if (holdAt >= 0) dlg.holdAt = static_cast<REFERENCE_TIME>(holdAt * 10000000.0);
     dlg.AddJob(job.release());
     for (auto& more : jobs) dlg.AddJob(more.release());
     if (dlg.Create(CTambrelDlg::IDD)) {
@@ -293,9 +435,20 @@ int main(int argc, char** argv) {
         std::printf("stopped after %lld after %lld ms; threads before %d, running %d, after %d\n", written,
                     static_cast<long long>(took.count()), threadsBefore, threadsRunning, threadsAfter);
       };
+      bool shrunk = false;
+      auto shrinkWhenWritten = [&] {
+        if (shrinkAfter < 0 || shrunk || !dlg.IsConverting() || Written(watched) < shrinkAfter) return;
+        shrunk = true;
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(watched.m_strSource, ec);
+        if (!ec) std::filesystem::resize_file(watched.m_strSource, size / 2, ec);
+        std::printf("source cut from %llu to %llu bytes%s\n", static_cast<unsigned long long>(size),
+                    static_cast<unsigned long long>(size / 2), ec ? " failed" : "");
+      };
       WaitWhile(
           [&] {
             stopWhenWritten();
+            shrinkWhenWritten();
             return dlg.IsConverting();
           },
           static_cast<qint64>(timeout * 1000));
@@ -306,6 +459,9 @@ int main(int argc, char** argv) {
         WaitWhile([&] { return dlg.GetJobStatus(0) == kJobRunning; }, 60 * 1000);
       }
       log = dlg.GetRunLog();
+      std::string line;
+      dlg.GetDlgItemText(1083, line);
+      log += "progress line: " + line + "\n";
       status = dlg.GetJobStatus(0);
       for (int n = 0; n < dlg.GetJobCount() && !moreJobs.empty(); ++n) {
         log += "job " + std::to_string(n + 1) + ": " + (dlg.GetJobStatus(n) == kJobDone ? "done" : "failed") +

@@ -12,14 +12,19 @@
 # decoder's clock, so a stream starting late or early shows in its shift
 # and not only in its length.
 #
-#   sync-check.sh FILE
+#   sync-check.sh FILE [rebase]
+#
+# With "rebase" the picture's times count from its first frame, as a player
+# shows a picture whose clock runs far from the sound's (a file whose
+# picture times start at some absurd value).
 set -u
 file=$1
+rebase=${2:-}
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
 ffmpeg -nostdin -v error -i "$file" -filter_complex \
-  "[0:v:0]signalstats,metadata=print:key=lavfi.signalstats.YAVG:file=$tmp/v.txt[v];[0:a:0]aresample=48000,aformat=channel_layouts=mono,asetnsamples=n=240:p=0,astats=metadata=1:reset=1:measure_perchannel=none:measure_overall=RMS_level,ametadata=print:key=lavfi.astats.Overall.RMS_level:file=$tmp/a.txt[a]" \
+  "[0:v:0]${rebase:+setpts=PTS-STARTPTS,}signalstats,metadata=print:key=lavfi.signalstats.YAVG:file=$tmp/v.txt[v];[0:a:0]aresample=48000,aformat=channel_layouts=mono,asetnsamples=n=240:p=0,astats=metadata=1:reset=1:measure_perchannel=none:measure_overall=RMS_level,ametadata=print:key=lavfi.astats.Overall.RMS_level:file=$tmp/a.txt[a]" \
   -map "[v]" -map "[a]" -f null - || { echo "sync-check: ffmpeg could not read $file" >&2; exit 1; }
 
 # Each file holds "frame:N pts:P pts_time:T" lines, each followed by its

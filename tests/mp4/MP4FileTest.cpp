@@ -231,6 +231,7 @@ TEST(MP4File, FragmentedFilesHaveNoSamplesInTheMovie) {
   size_t fragments = 0;
   for (MP4_Atom* a : f.mp4->GetOtherAtoms()) fragments += a->GetType() == MP4_FourCC("moof");
   EXPECT_GT(fragments, 0u);
+  EXPECT_TRUE(f.mp4->HasMovieFragments());
 }
 
 // ---------------------------------------------------------------------------

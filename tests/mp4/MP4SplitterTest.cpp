@@ -61,6 +61,18 @@ TEST(MP4Splitter, PinsTypesAndNames) {
       // Any entry of a picture track gets the generic FourCC types ("jpeg").
       {TestDataPath("mov-mjpeg-pcm.mov"), {L"VideoHandler", L"SoundHandler"}, {{Fcc("jpeg"), Fcc("JPEG")}, {Fcc("twos")}}},
       {TestDataPath("mov-ima4.mov"), {L"SoundHandler"}, {{Fcc("ima4")}}},
+      // Uncompressed sound under a type that says its layout: little-endian
+      // 'fl32' (its 'enda'), 'lpcm' by its flags, signed bytes ('sowt').
+      {Variant("fl32le.mov", "mov-mjpeg-pcm.mov", "-vn -c:a pcm_f32le -fflags +bitexact -f mov"),
+       {L"SoundHandler"},
+       {{MEDIASUBTYPE_IEEE_FLOAT}}},
+      {Variant("lpcm-le.mov", "mov-mjpeg-pcm.mov", "-vn -ar 96000 -c:a pcm_s24le -fflags +bitexact -f mov"),
+       {L"SoundHandler"},
+       {{MEDIASUBTYPE_PCM}}},
+      {Variant("lpcm-be.mov", "mov-mjpeg-pcm.mov", "-vn -ar 96000 -c:a pcm_s16be -fflags +bitexact -f mov"),
+       {L"SoundHandler"},
+       {{Fcc("twos")}}},
+      {Variant("s8.mov", "mov-mjpeg-pcm.mov", "-vn -c:a pcm_s8 -fflags +bitexact -f mov"), {L"SoundHandler"}, {{Fcc("twos")}}},
       {TestDataPath("mp4-text-chapters.mp4"),
        {L"VideoHandler", L"SoundHandler", L"SubtitleHandler", L"SubtitleHandler (plain text)", L"SubtitleHandler",
         L"SubtitleHandler (plain text)"},
@@ -495,6 +507,8 @@ TEST(MP4Splitter, UncompressedSoundComesInRunsOf1200Frames) {
       // 16-bit mono with a 2-byte sample per frame (the sound alone: its
       // picture track has a pin too).
       {Variant("twos.mov", "mov-mjpeg-pcm.mov", "-vn -c:a copy -fflags +bitexact -f mov"), 2, 1},
+      // Little-endian 24-bit ('in24' whose 'enda' says so), as wave PCM.
+      {Variant("in24le.mov", "mov-mjpeg-pcm.mov", "-vn -c:a pcm_s24le -fflags +bitexact -f mov"), 3, 1},
       // 16-bit stereo whose sample size of 1 stands for one sound frame.
       {TestDataPath("mov-twos-size1.mov"), 4, 1, 16000},
       {TestDataPath("mov-sowt-size1.mov"), 4, 1, 16000},

@@ -105,3 +105,89 @@ st-undecodable-sound.avi|512|wave format 0x1234"
     fi
   done <<<"$rows"
 }
+
+# write_outside_sample NAME: writes $WORK/NAME with another program than
+# ours, as users get them; 1 s of 160x120 pictures with 440 Hz on the left
+# and 660 Hz on the right.
+write_outside_sample() {
+  local out=$WORK/$1 name=${1%.*}
+  local tone="aevalsrc=0.5*sin(2*PI*440*t)|0.5*sin(2*PI*660*t):c=stereo:d=1"
+  local ff=(ffmpeg -nostdin -v error -y -f lavfi -i "testsrc2=size=160x120:rate=25:duration=1")
+  local pictures=(videotestsrc num-buffers=25 ! video/x-raw,width=160,height=120,framerate=25/1)
+  case $1 in
+    # QuickTime sound as ffmpeg writes it: 'in24', 'in32', 'fl32' and
+    # 'fl64' with 'enda' at 48 kHz; 'lpcm' with its flags at 96 kHz.
+    ff-*.mov)
+      local codec=pcm_${name#ff-} rate=48000
+      [ "${codec%-96k}" != "$codec" ] && codec=${codec%-96k} rate=96000
+      "${ff[@]}" -f lavfi -i "$tone:s=$rate" -c:v mjpeg -q:v 8 -c:a "$codec" -f mov "$out" ;;
+    # GStreamer's QuickTime muxer: 'sowt' and 'twos' of 24 and 32 bits.
+    gst-*.mov)
+      ffmpeg -nostdin -v error -y -f lavfi -i "$tone:s=48000" "$WORK/tone.wav"
+      gst-launch-1.0 -q "${pictures[@]}" ! jpegenc ! qtmux name=m ! filesink location="$out" \
+        filesrc location="$WORK/tone.wav" ! wavparse ! audioconvert ! "audio/x-raw,format=${name#gst-}" ! m. ;;
+    # H.264 in FLV: the x264 tool's (no sound), GStreamer's with AAC.
+    x264.flv)
+      "${ff[@]}" -f yuv4mpegpipe -pix_fmt yuv420p "$WORK/pictures.y4m"
+      x264 --quiet --preset ultrafast -o "$out" "$WORK/pictures.y4m" 2>/dev/null ;;
+    gst-h264-aac.flv)
+      gst-launch-1.0 -q "${pictures[@]}" ! x264enc ! h264parse ! flvmux name=m ! filesink location="$out" \
+        audiotestsrc num-buffers=43 ! audio/x-raw,rate=44100,channels=2 ! avenc_aac ! aacparse ! m. ;;
+    # The FLV header alone: no tag of any stream.
+    empty.flv) printf 'FLV\001\005\000\000\000\011\000\000\000\000' >"$out" ;;
+    # Movie fragments: an empty movie header (ffmpeg, GStreamer), and one
+    # that lists only the samples before the first fragment.
+    ff-frag.mp4) "${ff[@]}" -c:v libx264 -movflags frag_keyframe+empty_moov "$out" ;;
+    ff-frag-moov.mp4) "${ff[@]}" -c:v libx264 -g 10 -movflags frag_keyframe "$out" ;;
+    gst-frag.mp4)
+      gst-launch-1.0 -q "${pictures[@]}" ! x264enc key-int-max=10 ! h264parse ! mp4mux fragment-duration=400 \
+        ! filesink location="$out" ;;
+  esac
+}
+
+# The sound of a source's streams comes out as loud and at the same pitch,
+# or the job fails naming what it cannot read; every file is written by
+# another program at test time.
+case_streams_from_other_writers() {
+  # sample | SourceFormat bit | "done" or the text the failure holds
+  local rows="
+ff-s24le.mov|524288|done
+ff-s32le.mov|524288|done
+ff-f32le.mov|524288|done
+ff-f64le.mov|524288|done
+ff-s24le-96k.mov|524288|done
+ff-s24be-96k.mov|524288|done
+gst-S24LE.mov|524288|done
+gst-S32LE.mov|524288|done
+gst-S24BE.mov|524288|done
+x264.flv|1048576|(FLV video codec 7) could not be decoded
+gst-h264-aac.flv|1048576|(FLV video codec 7) could not be decoded;(FLV sound format 10) could not be decoded
+empty.flv|1048576|The FLV file holds no picture or sound stream.
+ff-frag.mp4|524288|The file is a fragmented MP4 (movie fragments)
+ff-frag-moov.mp4|524288|The file is a fragmented MP4 (movie fragments)
+gst-frag.mp4|524288|The file is a fragmented MP4 (movie fragments)"
+  local name bit want src out text texts
+  while IFS='|' read -r name bit want; do
+    [ -n "$name" ] || continue
+    echo "=== $name"
+    src=$WORK/$name
+    out=$WORK/${name%.*}-converted.mp4
+    write_outside_sample "$name"
+    [ -s "$src" ] || { fail "$name: the sample could not be written"; continue; }
+    stream_job "$src" "$bit" "$out" 0
+    if [ "$want" = done ]; then
+      grep -qx "job result: done" "$WORK/run.log" || { fail "$name: the job did not end done"; continue; }
+      near "$out: seconds of video" "$(seconds_of_video "$out")" "$(seconds_of_video "$src")" 0.2
+      near "$out: seconds of sound" "$(seconds_of_sound "$out")" "$(seconds_of_sound "$src")" 0.1
+      near "$out: RMS level (dB)" "$(sound_stat "$out" "RMS level dB")" "$(sound_stat "$src" "RMS level dB")" 1
+      expect_tones "$out"
+    else
+      grep -qx "job result: failed" "$WORK/run.log" || fail "$name: the job did not fail"
+      IFS=';' read -ra texts <<<"$want"
+      for text in "${texts[@]}"; do
+        grep -qF "$text" "$WORK/run.log" || fail "$name: the failure does not say '$text'"
+      done
+      [ ! -e "$out" ] || fail "$name: a target was left at $out"
+    fi
+  done <<<"$rows"
+}

@@ -1,8 +1,11 @@
 # End-to-end cases of what a job does to the files that are there already:
-# an existing target is replaced only by a finished job, a full disk fails
-# the job cleanly, nothing the job writes may be its source, two jobs of
-# one run keep apart, and pipes are refused. Sourced by e2e_case.sh (the
-# helpers run_job, stop_job and expect_partial are those of robustness.sh).
+# an existing target is replaced only by a finished job (never by a stopped,
+# stalled or failed one), a full disk fails the job cleanly, nothing the job
+# writes may be its source, two jobs of one run keep apart, pipes are
+# refused, picture series never write over a file the job did not write, a
+# source that ends short is named, long names fit, and a signal leaves no
+# temporary file. Sourced by e2e_case.sh (the helpers run_job, stop_job,
+# make_long_source and expect_partial are those of robustness.sh).
 
 MP4_SETS=(--set m_nWidth=176 --set m_nHeight=144 --set m_nVideoCodec=2 --set m_nFrameRateIndex=1
           --set m_nSampleRate=44100)
@@ -149,12 +152,98 @@ case_pipes_are_refused() {  # a named pipe as the source, as the target and as a
   expect_failed_with "Could not write the picture $WORK/pictures/img_2.jpg: not a regular file"
 }
 
-case_stopped_job_keeps_its_part() {  # over an existing target: what was written takes its name
+case_stopped_job_keeps_its_part() {  # beside an existing target, named as stopped
   local out=$WORK/stop.mp4
   echo "the user's own file" >"$out"
   stop_job 8 "$out" 200000 "${MP4_SETS[@]}"
-  expect_partial "$out" h264
+  expect_junk "$out"
+  local part
+  part=$(find "$WORK" -maxdepth 1 -name 'stop (stopped at * s).mp4')
+  [ -n "$part" ] || { fail "no 'stop (stopped at N s).mp4' beside the target: $(ls "$WORK" | tr '\n' ' ')"; return; }
+  expect_partial "$part" h264
   expect_no_temporary "$WORK"
+}
+
+# expect_only DIR NAMES...: DIR holds these names and nothing else.
+expect_only() {
+  local dir=$1 got want
+  shift
+  got=$(cd "$dir" && ls -A | sort | tr '\n' ' ')
+  want=$(printf '%s\n' "$@" | sort | tr '\n' ' ')
+  [ "$got" = "$want" ] || fail "$dir holds '$got', expected '$want'"
+}
+
+case_stalled_job_fails_and_the_batch_goes_on() {  # pictures held at 3 s of a WMV job, sound goes on to the end
+  ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=176x144:rate=25:duration=10 \
+    -f lavfi -i sine=frequency=440:sample_rate=44100:duration=10 -c:v mpeg2video -c:a mp2 -f mpeg "$WORK/ten.mpg" ||
+    fail "ffmpeg could not make the source"
+  echo "the user's own file" >"$WORK/out.wmv"
+  run_job 1 "$WORK/ten.mpg" "$WORK/out.wmv" "${SOURCE_SETS[@]}" --set m_fDuration=10 --set m_nWmProfile=4 \
+    --hold-video-at 3 --next-target "$WORK/next.wmv" --timeout 200
+  grep -qx "1. The conversion made no progress for 20 s at 3.0 s of 10.0 s" "$WORK/run.log" ||
+    fail "the stalled job's text does not say where it stopped"
+  grep -qx "job 1: failed, target $WORK/out.wmv" "$WORK/run.log" || fail "the stalled job did not fail"
+  grep -qx "job 2: done, target $WORK/next.wmv" "$WORK/run.log" || fail "the next job did not run to its end"
+  expect_junk "$WORK/out.wmv"
+  expect_streams "$WORK/next.wmv" "wmv2 wmav2"
+  expect_only "$WORK" ten.mpg out.wmv next.wmv run.log
+}
+
+case_source_ends_short() {  # probed at 10 s, 5 s there: done, and the log says so
+  ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=176x144:rate=25:duration=5 \
+    -f lavfi -i sine=frequency=440:sample_rate=44100:duration=5 -c:v mpeg2video -c:a mp2 -f mpeg "$WORK/cut.mpg" ||
+    fail "ffmpeg could not make the source"
+  run 8 "$WORK/cut.mpg" "$WORK/cut.mp4" "${SOURCE_SETS[@]}" "${MP4_SETS[@]}" --set m_fDuration=10
+  grep -qx "1. The source ended at 5.0 s of the 10.0 s expected; the target holds what was converted" "$WORK/run.log" ||
+    fail "the log does not name the length converted"
+  grep -q "^progress line: Total Length:  10.00 s, Converted Length:   5.0[0-9] s" "$WORK/run.log" ||
+    fail "the completion line does not show what was converted"
+}
+
+case_source_shrinks_during_job() {  # cut to half while converted: failed, the earlier target kept
+  make_noisy_source 40
+  echo "the user's own file" >"$WORK/out.mp4"
+  run_job 8 "$NOISY" "$WORK/out.mp4" "${SOURCE_SETS[@]}" "${MP4_SETS[@]}" --set m_fDuration=40 \
+    --shrink-source-after 50000
+  grep -q "^source cut from" "$WORK/run.log" || { fail "the job ended before the source could be cut"; return; }
+  expect_failed_with "1. The source file changed while it was converted: it ended at "
+  expect_junk "$WORK/out.mp4"
+  expect_only "$WORK" noisy.mpg out.mp4 run.log
+}
+
+case_long_target_names() {  # 255 bytes, of plain and of two-byte characters, and 251
+  local name
+  for name in "$(printf 'a%.0s' $(seq 251)).mp4" "$(printf '\xc3\xa9%.0s' $(seq 125))x.mp4" \
+    "$(printf 'b%.0s' $(seq 247)).mp4"; do
+    run 8 "$MP2" "$WORK/$name" "${SOURCE_SETS[@]}" "${MP4_SETS[@]}"
+    expect_streams "$WORK/$name" "h264 aac"
+  done
+  expect_no_temporary "$WORK"
+}
+
+case_signal_removes_temporary_file() {  # SIGTERM, SIGINT and SIGHUP during a job
+  make_long_source
+  echo "the user's own file" >"$WORK/out.mp4"
+  local sig pid status
+  for sig in TERM INT HUP; do
+    # Started with every signal at its default (a background job of a
+    # script ignores SIGINT).
+    perl -e '$SIG{INT} = $SIG{HUP} = $SIG{TERM} = "DEFAULT"; exec @ARGV' -- "$BIN" --type 8 --source "$LONG" \
+      --target "$WORK/out.mp4" --timeout 120 "${SOURCE_SETS[@]}" "${MP4_SETS[@]}" --set m_fDuration=40 \
+      >"$WORK/run.log" 2>&1 &
+    pid=$!
+    for _ in $(seq 600); do
+      [ -s "$WORK/out.mp4.part" ] && break
+      sleep 0.1
+    done
+    [ -s "$WORK/out.mp4.part" ] || fail "SIG$sig: the job wrote nothing to out.mp4.part"
+    kill -s "$sig" "$pid"
+    wait "$pid"
+    status=$?
+    [ "$status" -eq $((128 + $(kill -l "$sig"))) ] || fail "SIG$sig: the program ended with $status, not by the signal"
+    expect_junk "$WORK/out.mp4"
+    expect_only "$WORK" long.mpg out.mp4 run.log
+  done
 }
 
 case_pictures_interval_zero() {  # the frame changer refuses it and the job fails
@@ -163,4 +252,54 @@ case_pictures_interval_zero() {  # the frame changer refuses it and the job fail
     --set m_fPictureInterval=0
   expect_failed_with "The frame changer refused the picture output"
   [ -z "$(ls "$WORK/pictures")" ] || fail "pictures were written: $(ls "$WORK/pictures" | tr '\n' ' ')"
+}
+
+# Picture series of one picture a second of the 2 s sample.
+case_pictures_never_write_over_files() {
+  local dir=$WORK/pictures source=$WORK/source.mpg
+  mkdir -p "$dir"
+  cp "$MP2" "$source"
+  local before
+  before=$(md5sum <"$source")
+  echo "the user's own file" >"$WORK/other.txt"
+  # Taken names, the user not asked: the job fails before it writes, naming
+  # the first of them.
+  echo "the user's own file" >"$dir/img_1.jpg"
+  ln -s "$source" "$dir/img_2.jpg"
+  ln -s "$WORK/other.txt" "$dir/img_3.jpg"
+  run_job 10 "$source" "$dir/" "${SOURCE_SETS[@]}" --set "m_strPictureFolder=$dir/" --set m_fPictureInterval=1000
+  expect_failed_with "Could not write the picture $dir/img_1.jpg: a file of that name is already there"
+  expect_only "$dir" img_1.jpg img_2.jpg img_3.jpg
+  # The user chose to replace them: the source is still never a target,
+  # whatever link leads to it.
+  run_job 10 "$source" "$dir/" "${SOURCE_SETS[@]}" --set "m_strPictureFolder=$dir/" --set m_fPictureInterval=1000 \
+    --set m_bReplacePictures=1
+  expect_failed_with "Could not write the picture $dir/img_2.jpg: it is the source file"
+  expect_junk "$dir/img_1.jpg"
+  # Without the link to the source: the pictures take the names, and the
+  # link to another file is replaced, not written through.
+  rm "$dir/img_2.jpg"
+  run_job 10 "$source" "$dir/" "${SOURCE_SETS[@]}" --set "m_strPictureFolder=$dir/" --set m_fPictureInterval=1000 \
+    --set m_bReplacePictures=1
+  grep -qx "job result: done" "$WORK/run.log" || fail "the series with replacing chosen did not end done"
+  expect_only "$dir" img_1.jpg img_2.jpg img_3.jpg
+  local f
+  for f in img_1.jpg img_2.jpg; do
+    [ -f "$dir/$f" ] && [ ! -L "$dir/$f" ] && expect_streams "$dir/$f" mjpeg
+  done
+  [ -L "$dir/img_3.jpg" ] || fail "the link img_3.jpg, past the series' end, was touched"
+  expect_junk "$WORK/other.txt"
+  [ "$(md5sum <"$source")" = "$before" ] || fail "the source was written over"
+}
+
+case_pictures_fill_the_disk() {  # a series fails on a full disk: its pictures go, the user's file stays
+  make_long_source
+  local dir=$WORK/full
+  with_tmpfs "$dir" 100k || return 0
+  echo "the user's own file" >"$dir/notes.txt"
+  run_job 10 "$LONG" "$dir/" --set m_nSourceFormat=16384 --set m_nSourceWidth=176 --set m_nSourceHeight=144 \
+    --set m_fDuration=40 --set "m_strPictureFolder=$dir/" --set m_fPictureInterval=100
+  expect_failed_with "Could not write the picture $dir/img_"
+  expect_junk "$dir/notes.txt"
+  expect_only "$dir" notes.txt
 }

@@ -28,6 +28,30 @@ class WmfTest : public CodecTest {
     CodecTest::SetUp();
     ASSERT_EQ(WmfRegisterPlatform(), S_OK);
   }
+
+  // Each stream of the source to the first writer pin that takes it; the
+  // number of streams connected, -1 when one found no pin.
+  int ConnectStreams(IBaseFilter* source, IBaseFilter* writer) {
+    graph->AddFilter(source, L"Source");
+    graph->AddFilter(writer, L"Writer");
+    int pins = 0;
+    for (const wchar_t* name : {L"Video", L"Audio"}) {
+      IPin* out = nullptr;
+      if (source->FindPin(name, &out) != S_OK) continue;
+      out->Release();
+      CComPtr<IEnumPins> e;
+      writer->EnumPins(&e);
+      IPin* in = nullptr;
+      bool connected = false;
+      while (!connected && e->Next(1, &in, nullptr) == S_OK) {
+        connected = SUCCEEDED(graph->ConnectDirect(out, in, nullptr));
+        in->Release();
+      }
+      if (!connected) return -1;
+      ++pins;
+    }
+    return pins;
+  }
 };
 
 TEST_F(WmfTest, ModuleGivesProfilesOfVersion8) {
@@ -100,26 +124,7 @@ TEST_P(WriterProfileTest, WritesAnAsfFileFfmpegReads) {
   cfg.video = sp.contents.video;
   cfg.sampleRate = 32000;  // not the profile's: the writer resamples
   auto source = CPushSource::Create(cfg);
-  graph->AddFilter(source, L"Source");
-  graph->AddFilter(writer, Utf8ToWide(path).c_str());
-  int pins = 0;
-  for (const wchar_t* name : {L"Video", L"Audio"}) {
-    IPin* out = nullptr;
-    if (source->FindPin(name, &out) != S_OK) continue;
-    out->Release();
-    // Each stream goes to the first writer pin that takes it.
-    CComPtr<IEnumPins> e;
-    writer->EnumPins(&e);
-    IPin* in = nullptr;
-    bool connected = false;
-    while (!connected && e->Next(1, &in, nullptr) == S_OK) {
-      connected = SUCCEEDED(graph->ConnectDirect(out, in, nullptr));
-      in->Release();
-    }
-    ASSERT_TRUE(connected);
-    ++pins;
-  }
-  ASSERT_EQ(pins, (sp.contents.video ? 1 : 0) + 1);
+  ASSERT_EQ(ConnectStreams(source, writer), (sp.contents.video ? 1 : 0) + 1);
   ASSERT_EQ(control->Run(), S_OK);
   ASSERT_EQ(WaitForEnd(), S_OK);
   CComQIPtr<IMediaSeeking> seeking(writer);
@@ -170,6 +175,23 @@ TEST_F(WmfTest, ExistingFileNeedsOverwriteMode) {
   EXPECT_TRUE(FAILED(control->Pause()));
   control->Stop();
   EXPECT_EQ(std::filesystem::file_size(path), 4u);
+}
+
+// A picture time beyond what ASF keeps (32-bit milliseconds): the run fails
+// naming the time, not the disk.
+TEST_F(WmfTest, ATimeNoAsfFileHoldsFailsNamingIt) {
+  auto writer = Create(CLSID_WMAsfWriter);
+  CComQIPtr<IFileSinkFilter2> sinkFile(writer);
+  ASSERT_EQ(sinkFile->SetFileName(Utf8ToWide((dir_ / "wild.wmv").string()).c_str(), nullptr), S_OK);
+  PushSourceConfig cfg;
+  cfg.frames = 5;
+  cfg.videoStart = 2561047LL * 3600 * 10000000;
+  ASSERT_EQ(ConnectStreams(CPushSource::Create(cfg), writer), 2);
+  ASSERT_EQ(control->Run(), S_OK);
+  EXPECT_EQ(WaitForEnd(), E_INVALIDARG);
+  control->Stop();
+  const std::string text = static_cast<CWMAsfWriter*>(writer.p)->GetRunError();
+  EXPECT_NE(text.find("video sample at 2561047:00:00.000"), std::string::npos) << text;
 }
 
 TEST_F(WmfTest, ReconfigureRecreatesPins) {

@@ -259,4 +259,88 @@ TEST(MpegSplitter, TruncatedAndRandomFilesEndCleanly) {
   remove(path.c_str());
 }
 
+
+// ---------------------------------------------------------------------------
+// Joins: what the join hands on of packets that cross a jump of the clock.
+// Sound of 1000 bytes a second in packets of a second, pictures of 40 ms.
+
+struct JoinInput {
+  DWORD track;       // 1 sound, 2 picture
+  double seconds;    // presentation time
+  bool clockBack;    // a program stream's clock steps back before it
+};
+
+struct JoinCase {
+  const char* name;
+  std::vector<JoinInput> packets;
+  std::vector<double> times;  // as handed on, in order
+  std::vector<bool> marked;   // discontinuous
+};
+
+CMediaType JoinType(DWORD track) {
+  CMediaType mt;
+  if (track == 1) {
+    mt.SetType(&MEDIATYPE_Audio);
+    mt.SetSubtype(&MEDIASUBTYPE_MPEG1AudioPayload);
+    mt.SetFormatType(&FORMAT_WaveFormatEx);
+    auto* wfx = reinterpret_cast<WAVEFORMATEX*>(mt.AllocFormatBuffer(sizeof(WAVEFORMATEX)));
+    *wfx = WAVEFORMATEX{};
+    wfx->nAvgBytesPerSec = 1000;
+  } else {
+    mt.SetType(&MEDIATYPE_Video);
+    mt.SetSubtype(&MEDIASUBTYPE_AVC1);
+    mt.SetFormatType(&FORMAT_VideoInfo);
+    auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
+    *vih = VIDEOINFOHEADER{};
+    vih->AvgTimePerFrame = 400000;
+  }
+  return mt;
+}
+
+class Join : public ::testing::TestWithParam<JoinCase> {};
+
+TEST_P(Join, ThePartAfterAJumpFollowsThePartBefore) {
+  const JoinCase& c = GetParam();
+  CMpegJoin join;
+  join.Reset(0);
+  CMpegJoin::Ready ready;
+  REFERENCE_TIME scr = 0;
+  for (const JoinInput& in : c.packets) {
+    scr = in.clockBack ? 0 : scr + 1;
+    join.OnSystemClock(scr);
+    auto p = std::make_unique<Packet>();
+    p->TrackNumber = in.track;
+    p->assign(in.track == 1 ? 1000 : 10, 0);
+    (*p)[0] = 0xFF, (*p)[1] = 0xFD;  // a sound frame begins at once
+    join.Add(std::move(p), true, static_cast<REFERENCE_TIME>(in.seconds * 10000000 + 0.5), JoinType(in.track), ready);
+  }
+  join.Flush(ready);
+  ASSERT_EQ(ready.size(), c.times.size());
+  for (size_t i = 0; i < ready.size(); ++i) {
+    EXPECT_NEAR(ready[i]->rtStart / 1e7, c.times[i], 1e-6) << "packet " << i;
+    EXPECT_EQ(ready[i]->bDiscontinuity != FALSE, c.marked[i]) << "packet " << i;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Join,
+    ::testing::Values(
+        // Two program streams joined: the second begins where the first ends (3 s).
+        JoinCase{"ProgramStreamsJoined",
+                 {{1, 0, false}, {2, 0, false}, {1, 1, false}, {2, 2.96, false}, {1, 2, false},
+                  {1, 0.5, true}, {2, 0.52, false}, {1, 1.5, false}},
+                 {0, 0, 1, 2.96, 2, 3, 3.02, 4},
+                 {false, false, false, false, false, true, true, false}},
+        // A transport stream's clock jumps ahead by an hour.
+        JoinCase{"ClockJumpsAhead",
+                 {{2, 0, false}, {1, 0, false}, {2, 0.96, false}, {2, 3600, false}, {1, 3600, false}},
+                 {0, 0, 0.96, 1, 1},
+                 {false, false, false, true, true}},
+        // A picture gap in a stream whose sound goes on is no jump.
+        JoinCase{"PictureGapWithSoundGoingOn",
+                 {{1, 0, false}, {2, 0, false}, {1, 1, false}, {2, 7, false}, {1, 2, false}},
+                 {0, 0, 1, 7, 2},
+                 {false, false, false, false, false}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace

@@ -1,0 +1,55 @@
+// What the main window watches of a running job beside its graph's events:
+// a position that no longer moves (the job is stuck and is cut), and a
+// source that ends short of the length it was probed with.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+#include "platform/win32/Types.h"
+
+class CJobWatch {
+ public:
+  // How long a job's position may stand still before the job is cut.
+  static constexpr DWORD kStallMs = 20000;
+
+  // A job starts now: its source as the file is at this moment and the
+  // length (seconds) it was probed with, 1 s or less when unknown.
+  void Start(const std::string& source, double length, DWORD now);
+
+  // A look at the job's position (seconds; negative when the sink cannot
+  // tell): true when it has not moved for kStallMs. Only a position that
+  // stands still counts: one that moves, however slowly, keeps the job.
+  bool Stalled(double position, DWORD now);
+  // Where a stalled job stopped, as its failure text.
+  std::string StallText() const;
+
+  enum Ending { kWhole, kShort, kSourceChanged };
+  // At the job's completion, with how far it was converted (seconds;
+  // negative when the sink cannot tell): kShort when that falls short of
+  // the probed length, kSourceChanged when it does and the file was
+  // changed meanwhile (shrunk or replaced): its output is then no result.
+  Ending Check(double converted) const;
+  // The log line of a short or changed ending.
+  std::string EndingText(Ending ending, double converted) const;
+
+ private:
+  struct Identity {
+    bool known = false;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    long long mtimeNs = 0;
+    bool operator==(const Identity& o) const {
+      return known == o.known && dev == o.dev && ino == o.ino && size == o.size && mtimeNs == o.mtimeNs;
+    }
+  };
+  static Identity IdentityOf(const std::string& path);
+
+  std::string m_strSource;
+  Identity m_source;
+  double m_fLength = 0;
+  double m_fLastPosition = -1;
+  DWORD m_dwLastMove = 0;
+};
