@@ -718,12 +718,18 @@ const Fault kFaults[] = {
        Answers answers;
        Pointer p;
        std::string shown;
+       int focusShows = 0;
        RunPage<CDlgImageSource>(job, [&](CDialog& d) {
+         W(&d, 1040)->setFocus();  // the icon buttons show the focus too
+         const QImage plain = W(&d, 1001)->grab().toImage();
+         W(&d, 1001)->setFocus();
+         focusShows = PixelsChanged(plain, W(&d, 1001)->grab().toImage());
          ClickRow(p, &d, 1040, 1), p.Click(&d, 1001);  // the chooser is cancelled
          for (QToolButton* arrow : W(&d, 1045)->findChildren<QToolButton*>()) p.To(arrow), p.Down(), p.Up();
          shown = TextOf(&d, 1042) + "|" + TextOf(&d, 1044);
        });
        EXPECT_NE(shown.find("(192 / 96)|0.5"), std::string::npos) << shown;
+       EXPECT_GT(focusShows, 20);
        EXPECT_NE(answers.chooser.filters.at(0).find("|*.jpg;*.jpeg;*.bmp;*.png"), std::string::npos) << answers.chooser.filters[0];
      }},
     {"APalNtscChangeTakesOnlyMpegSources",
