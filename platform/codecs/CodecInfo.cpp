@@ -1,25 +1,15 @@
 #include "platform/codecs/CodecInfo.h"
 
-#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "platform/codecs/VideoDecoder.h"
+#include "platform/dshow/FourCCMap.h"
 
 namespace {
 
-constexpr DWORD Fcc(const char (&s)[5]) {
-  return static_cast<DWORD>(static_cast<BYTE>(s[0])) | (static_cast<DWORD>(static_cast<BYTE>(s[1])) << 8) |
-         (static_cast<DWORD>(static_cast<BYTE>(s[2])) << 16) | (static_cast<DWORD>(static_cast<BYTE>(s[3])) << 24);
-}
-
-DWORD UpperFcc(DWORD fcc) {
-  DWORD out = 0;
-  for (int i = 0; i < 4; ++i)
-    out |= static_cast<DWORD>(std::toupper(static_cast<unsigned char>((fcc >> (8 * i)) & 0xFF))) << (8 * i);
-  return out;
-}
+constexpr DWORD Fcc(const char (&s)[5]) { return MAKEFOURCC(s[0], s[1], s[2], s[3]); }
 
 // Names of the sound formats, as an audio compression manager lists them:
 // those of the installed audio decoder and those the program decodes itself
@@ -121,8 +111,7 @@ BOOL ICInfo(DWORD fccType, DWORD fccHandler, ICINFO* info) {
   if (fccHandler < 256) {
     if (fccHandler < table.size()) entry = &table[fccHandler];
   } else {
-    for (const auto& e : table)
-      if (UpperFcc(e.fourcc) == UpperFcc(fccHandler)) entry = &e;
+    entry = CFfVideoDecoder::FindCodec(FourCCGuid(fccHandler));
   }
   const AVCodecDescriptor* codec = entry ? avcodec_descriptor_get(entry->codec) : nullptr;
   if (!codec) return FALSE;
