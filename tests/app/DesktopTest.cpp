@@ -803,7 +803,7 @@ const Fault kFaults[] = {
        main.Hold("a.mpg", Plan(Plan::kBuildFails, E_FAIL, "no graph\n"));
        UserDriver user;
        std::string links;
-       user.On(CDlgLog::IDD, [&](CDialog& d) { p.Click(&d, 1007); });  // Codec help...
+       user.On(CDlgLog::IDD, [&](CDialog& d) { Ready(&d), p.Click(&d, 1007); });  // Codec help...
        user.On(CDlgCodecInfo::IDD, [&](CDialog& d) {
          for (int id : {1010, 1007, 1008, 1009}) links += dynamic_cast<CHyperlinkStatic*>(d.GetDlgItem(id))->GetCaption();
          d.EndDialog(IDCANCEL), d.GetParent()->SendMessage(WM_COMMAND, IDOK);
