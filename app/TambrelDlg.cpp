@@ -564,10 +564,15 @@ void CTambrelDlg::ShowRunEnd() {
       done += GetJobStatus(row) == kJobDone, failed += GetJobStatus(row) == kJobFailed;
   const int jobs = static_cast<int>(m_runJobs.size());
   m_runJobs.clear();
-  std::string line = Format("%s: %d of %d %s converted", done + failed == jobs ? "Finished" : "Stopped", done, jobs,
-                            jobs == 1 ? "job" : "jobs");
-  if (failed) line += Format(", %d failed (see the log)", failed);
-  SetDlgItemText(1083, (line + ".").c_str());
+  // A run whose jobs were all done, one with a note (a source shorter than
+  // probed), keeps the last line: its converted length is the figure to
+  // see, and the log now shown says that the run is over.
+  if (!m_bHadNote || done != jobs) {
+    std::string line = Format("%s: %d of %d %s converted", done + failed == jobs ? "Finished" : "Stopped", done, jobs,
+                              jobs == 1 ? "job" : "jobs");
+    if (failed) line += Format(", %d failed (see the log)", failed);
+    SetDlgItemText(1083, (line + ".").c_str());
+  }
   // A window the user has left for another one asks for attention.
   ::FlashWindow(GetSafeHwnd(), TRUE);
 }
