@@ -699,7 +699,7 @@ const Fault kFaults[] = {
        }
        Pointer p;
        UserDriver user;
-       user.On(CDlgCvtType::IDD, [&](CDialog& d) { p.Click(&d, 1047), p.Click(&d, 1007); });
+       user.On(CDlgCvtType::IDD, [&](CDialog& d) { Ready(&d), p.Click(&d, 1047), p.Click(&d, 1007); });
        user.On(CDlgImageSource::IDD, [&](CDialog& d) { Ready(&d), p.Click(&d, 1001), p.Click(&d, 1007); });
        user.On(CDlgTargetAVI::IDD, [&](CDialog& d) { Ready(&d), p.Click(&d, 1020); });
        main.AddJob(p, user);
@@ -752,7 +752,9 @@ const Fault kFaults[] = {
        TypeAndSource(p, user, 1010, Sample("mpeg2-ps-mp2.mpg"));
        user.On(CDlgVCD::IDD, [&](CDialog& d) { Ready(&d), p.Click(&d, 1055), p.Click(&d, 1057), p.Click(&d, 1021); });
        user.On(CDlgVideoSource::IDD, [&](CDialog& d) { Ready(&d), p.Click(&d, 1007); });
-       user.On(CDlgVCD::IDD, [&](CDialog& d) { TypeInto(p, &d, 1061, Scratch("out") + "/disc.mpg"), p.Click(&d, 1020); });
+       user.On(CDlgVCD::IDD, [&](CDialog& d) {
+         Ready(&d), TypeInto(p, &d, 1061, Scratch("out") + "/disc.mpg"), p.Click(&d, 1020);
+       });
        main.AddJob(p, user);
        ASSERT_EQ(main.dlg.GetJobCount(), 1);
        EXPECT_EQ(main.dlg.GetJob(0)->m_nWidth * 1000 + main.dlg.GetJob(0)->m_nHeight, 704480);
