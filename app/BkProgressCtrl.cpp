@@ -11,5 +11,7 @@ BOOL CBkProgressCtrl::OnEraseBkgnd(CDC* dc) {
   CRect client;
   GetClientRect(&client);
   dc->FillSolidRect(&client, kBackground);
+  // Its edge shows where an empty bar is.
+  dc->Draw3dRect(&client, kEdge, kEdge);
   return TRUE;
 }

@@ -6,7 +6,10 @@
 
 class CBkProgressCtrl : public CProgressCtrl {
  public:
-  static constexpr COLORREF kBackground = RGB(95, 147, 199);
+  // A dark trough, so that an empty bar does not look full beside the
+  // blue of its filled part.
+  static constexpr COLORREF kBackground = RGB(28, 33, 43);
+  static constexpr COLORREF kEdge = RGB(84, 96, 118);
 
  protected:
   afx_msg BOOL OnEraseBkgnd(CDC* dc);

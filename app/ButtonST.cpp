@@ -233,9 +233,11 @@ void CButtonST::DrawItem(LPDRAWITEMSTRUCT dis) {
     dc->SetTextColor(disabled ? GetSysColor(COLOR_GRAYTEXT) : m_crColors[slot + 1]);
     dc->DrawText(caption, &text, DT_SINGLELINE | DT_CENTER | DT_VCENTER);
   }
-  if (focused && !m_bIsFlat) {
+  // A flat button has no edge to lean on: its frame sits at the border, so
+  // the keyboard user still sees where the focus is.
+  if (focused) {
     CRect focus = item;
-    focus.DeflateRect(3, 3);
+    focus.DeflateRect(m_bIsFlat ? 1 : 3, m_bIsFlat ? 1 : 3);
     dc->DrawFocusRect(&focus);
   }
 }

@@ -1,6 +1,7 @@
 #include "app/DlgBatch.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/DlgTargetPage.h"
 #include "app/PathName.h"
@@ -9,7 +10,6 @@
 #include "platform/ui/FileDialog.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/Resource.h"
-#include "platform/win32/Module.h"
 #include "resources/ResourceIds.h"
 
 namespace {
@@ -69,10 +69,11 @@ std::string CDlgBatch::StoredFolder() {
   CRegistry key;
   if (key.Open(HKEY_CURRENT_USER, kAppKey)) key.QueryStringValue(kBatchOutput, folder);
   folder = TrimBlanks(folder);
+  // Without a folder of the user's, the targets go to the home folder: the
+  // program's own folder is no place for them (and seldom writable).
   if (folder.find_first_of("/\\") == std::string::npos) {
-    char exe[4096] = {};
-    const DWORD n = GetModuleFileNameA(nullptr, exe, sizeof exe);
-    folder = PathFolder(std::string(exe, n < sizeof exe ? n : 0));
+    const char* home = std::getenv("HOME");
+    folder = home && *home ? home : "/tmp";
   }
   return WithTrailingSeparator(folder);
 }
@@ -121,7 +122,10 @@ void CDlgBatch::InsertRow(int index, CConvertOpt* job) {
 
 void CDlgBatch::AddSource(const std::string& path) {
   SourceMediaInfo info;
-  if (!ProbeSourceFile(this, path, &info)) return;
+  if (FAILED(ProbeSourceQuietly(this, path, &info))) {
+    ShowProbeFailure(path);
+    return;
+  }
   if (!info.hasVideo) {
     AfxMessageBox(UiLoadString(IDS_NO_VIDEO) + "\n" + path, MB_OK | MB_ICONEXCLAMATION);
     return;

@@ -1,11 +1,13 @@
 #include "app/DlgCvtType.h"
 
+#include "platform/ui/MessageBox.h"
 #include "platform/ui/Resource.h"
 
 namespace {
 // The radio buttons, in the order of the type codes they stand for.
 constexpr int kTypeButtons[] = {1006, 1008, 1009, 1010, 1011, 1012, 1013, 1014, 1015, 1019, 1000, 1047};
 constexpr int kVideoToPicturesButton = 1000;
+constexpr int kPicturesToVideoButton = 1047;
 }  // namespace
 
 BEGIN_MESSAGE_MAP(CDlgCvtType, CDialog)
@@ -32,7 +34,10 @@ void CDlgCvtType::DoDataExchange(CDataExchange* dx) {
 BOOL CDlgCvtType::OnInitDialog() {
   if (m_pJob) m_nType = m_pJob->m_nType;
   CDialog::OnInitDialog();
-  if (CWnd* button = GetDlgItem(kVideoToPicturesButton)) button->ShowWindow(m_bBatch ? SW_HIDE : SW_SHOW);
+  // A batch converts movies with one target setting: neither picture type
+  // has a batch of its own.
+  for (int id : {kVideoToPicturesButton, kPicturesToVideoButton})
+    if (CWnd* button = GetDlgItem(id)) button->ShowWindow(m_bBatch ? SW_HIDE : SW_SHOW);
   RefreshDescription();
   return TRUE;
 }
@@ -50,6 +55,12 @@ void CDlgCvtType::OnTypeClicked(UINT id) {
 
 void CDlgCvtType::OnNext() {
   if (!UpdateData(TRUE)) return;
+  if (m_bBatch && (m_nType == CONVERT_VIDEO_TO_PICTURES || m_nType == CONVERT_PICTURES_TO_VIDEO)) {
+    AfxMessageBox("Pictures are not converted in a batch. Please choose another conversion type, or add the "
+                  "pictures as one job.",
+                  MB_OK | MB_ICONEXCLAMATION);
+    return;
+  }
   EndDialog(IDOK);
 }
 

@@ -18,7 +18,7 @@ class CDlgCvtType : public CDialog {
   int m_nType = 0;
   // Set before the page runs; only its type code is read.
   CConvertOpt* m_pJob = nullptr;
-  // A batch has no video-to-pictures choice.
+  // A batch has no picture types.
   int m_bBatch = 0;
 
   // The description string of a type code; 0 for a code outside 0 to 11.

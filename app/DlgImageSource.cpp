@@ -3,6 +3,7 @@
 #include <QImageReader>
 #include <QString>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -17,14 +18,18 @@ namespace {
 
 constexpr DWORD kFileBufferSize = 204800;
 constexpr const char* kPictureExt = "*.jpg;*.jpeg;*.bmp;*.png";
+// Every kind the list takes comes first, so the chooser opens showing all.
 constexpr const char* kPictureFilter =
-    "JPEG Files (*.jpg,*.jpeg)|*.jpeg;*.jpg|Bitmap Files (*.bmp)|*.bmp|PNG Files (*.png)|*.png|All supported Files "
-    "(*.jpg;*.bmp;*.png;)|*.jpg;*.jpeg;*.bmp;*.png||";
+    "All supported Files (*.jpg;*.bmp;*.png;)|*.jpg;*.jpeg;*.bmp;*.png|JPEG Files (*.jpg,*.jpeg)|*.jpeg;*.jpg|Bitmap "
+    "Files (*.bmp)|*.bmp|PNG Files (*.png)|*.png||";
 constexpr const char* kSoundExt = "*.wav;*.mp3;*.mp2;";
 constexpr const char* kSoundFilter = "All supported Files (*.wav;*.mp3;*.mp2;)|*.wav;*.mp3;*.mp2;||";
 
 // Next multiple of 8 of a value that is not one.
 int UpToEight(int v) { return v % 8 == 0 ? v : v - v % 8 + 8; }
+
+// The interval spin's step and bounds, within what the page takes.
+constexpr float kIntervalStep = 0.5f, kIntervalMin = 0.5f, kIntervalMax = 10.0f;
 
 }  // namespace
 
@@ -93,9 +98,11 @@ void CDlgImageSource::JobPictureSize(int width, int height, int* jobWidth, int* 
     w = width / 2;
     h = height / 2;
   } else if (width >= 600) {
+    // The height follows the width, so the picture fills the frame.
     w = 352;
+    h = static_cast<int>(static_cast<long long>(height) * 352 / width);
   }
-  // Both sides are rounded, also the height a 600 to 799 wide picture keeps.
+  // Both sides are rounded.
   if (width >= 600) {
     w = UpToEight(w);
     h = UpToEight(h);
@@ -180,9 +187,10 @@ void CDlgImageSource::OnSoundFile() {
   SetDlgItemText(1002, m_strAudioFile);
 }
 
-// The arrows step by whole seconds between 1 and 15; the up arrow (a
-// negative delta) adds. Only the interval is read here, so a value the
-// page would refuse at Next can still be stepped away from.
+// The arrows step by half seconds within the range the page takes (the
+// default 0.5 s included); the up arrow (a negative delta) adds. Only the
+// interval is read here, so a value the page would refuse at Next can still
+// be stepped away from.
 void CDlgImageSource::OnIntervalSpin(NMHDR* header, LRESULT* result) {
   const auto* spin = reinterpret_cast<const NMUPDOWN*>(header);
   std::string text;
@@ -192,8 +200,8 @@ void CDlgImageSource::OnIntervalSpin(NMHDR* header, LRESULT* result) {
   char* end = nullptr;
   const double typed = std::strtod(text.c_str(), &end);
   if (end != text.c_str() && TrimBlanks(end).empty()) m_fInterval = static_cast<float>(typed);
-  m_fInterval += spin->iDelta <= 0 ? 1.0f : -1.0f;
-  m_fInterval = std::clamp(m_fInterval, 1.0f, 15.0f);
+  const float steps = std::round(m_fInterval / kIntervalStep) + (spin->iDelta <= 0 ? 1.0f : -1.0f);
+  m_fInterval = std::clamp(steps * kIntervalStep, kIntervalMin, kIntervalMax);
   char shown[32];
   std::snprintf(shown, sizeof shown, "%g", static_cast<double>(m_fInterval));
   SetDlgItemText(1044, shown);

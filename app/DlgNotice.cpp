@@ -4,6 +4,7 @@
 
 #include "app/Registry.h"
 #include "app/TambrelApp.h"
+#include "app/TambrelDlg.h"
 #include "platform/ui/Dc.h"
 
 namespace {
@@ -81,18 +82,21 @@ void CDlgCodecInfo::DoDataExchange(CDataExchange* dx) {
 
 BOOL CDlgCodecInfo::OnInitDialog() {
   CDlgNotice::OnInitDialog();
+  // The decoders are part of the program: no codec package is installed
+  // here. The help tells what the program reads, and how to reach support.
+  const std::string help = "file://" + CTambrelDlg::HelpPagePath();
   const struct {
     CHyperlinkStatic* link;
-    const char* url;
+    std::string url, caption;
   } links[] = {
-      {&m_linkXvid, "https://www.xvid.com/download/"},
-      {&m_linkFfdshow, "https://sourceforge.net/projects/ffdshow-tryout/"},
-      {&m_linkDivx, "https://www.divx.com/en/software/download/"},
-      {&m_linkWindowsMedia, "https://www.microsoft.com/windows/windowsmedia/forpros/format/wmsdk.aspx"},
+      {&m_linkXvid, help + "#formats", "The formats Pellomar reads (help)"},
+      {&m_linkFfdshow, help + "#log", "When a job fails (help)"},
+      {&m_linkDivx, kHomePageAddress, kHomePageAddress},
+      {&m_linkWindowsMedia, std::string("mailto:") + kSupportAddress, std::string("Write to ") + kSupportAddress},
   };
   for (const auto& l : links) {
-    l.link->SetURL(l.url);
-    l.link->SetCaption(l.url);
+    l.link->SetURL(l.url.c_str());
+    l.link->SetCaption(l.caption.c_str());
   }
   return TRUE;
 }

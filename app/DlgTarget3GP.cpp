@@ -137,6 +137,12 @@ bool CDlgTarget3GP::Apply(const std::string& output) {
   int audio = 2;  // AAC; mono speech rates get AMR
   if (mono && m_nSampleRate == 8000) audio = 0;
   if (mono && m_nSampleRate == 16000) audio = 1;
+  // Cancel in the notice goes back to the settings: the job is not finished.
+  const bool mostCompatible = small && codec != 2 && m_nSampleRate == 8000 && mono;
+  if (!g_dw3gpShowOnce && !mostCompatible) {
+    CDlg3GPInfo notice(this);
+    if (notice.DoModal() != IDOK) return false;
+  }
   if (m_pJob) {
     m_pJob->m_nWidth = m_nWidth;
     m_pJob->m_nHeight = m_nHeight;
@@ -152,11 +158,6 @@ bool CDlgTarget3GP::Apply(const std::string& output) {
     m_pJob->m_bResize = m_bResize != 0;
     m_pJob->m_nAudioCodec = audio;
     m_pJob->m_nType = CONVERT_3GP;
-  }
-  const bool mostCompatible = small && codec != 2 && m_nSampleRate == 8000 && mono;
-  if (!g_dw3gpShowOnce && !mostCompatible) {
-    CDlg3GPInfo notice(this);
-    notice.DoModal();
   }
   return true;
 }

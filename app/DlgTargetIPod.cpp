@@ -10,11 +10,10 @@
 #include "platform/ui/MessageBox.h"
 
 namespace {
-// The video bit rate list: the labels are the iPod's nominal rates, the
-// values what the encoder gets.
-constexpr ComboItem kRates[] = {{"2048kbps", 1800}, {"1500kbps", 1280}, {"1024kbps", 800},
-                                {"768kbps", 640},   {"512kbps", 480},   {"384kbps", 320},
-                                {"256kbps", 224},   {"192kbps", 176},   {"128kbps", 112}};
+// The video bit rate list: the encoder gets the rate the item names.
+constexpr ComboItem kRates[] = {{"2048kbps", 2048}, {"1500kbps", 1500}, {"1024kbps", 1024},
+                                {"768kbps", 768},   {"512kbps", 512},   {"384kbps", 384},
+                                {"256kbps", 256},   {"192kbps", 192},   {"128kbps", 128}};
 
 const char* RateLabel(int value) {
   for (const ComboItem& r : kRates)
@@ -23,18 +22,18 @@ const char* RateLabel(int value) {
 }
 }  // namespace
 
-// Codec 1 is H.264.
+// Codec 1 is H.264; the video rate is the one the preset's label names.
 const CDlgTargetIPod::Preset CDlgTargetIPod::kPresets[20] = {
-    {640, 480, 0, 2, 1800, 48000, 160, true}, {640, 480, 0, 2, 1280, 48000, 128, true},
-    {320, 240, 0, 2, 640, 44100, 128, true},  {640, 480, 0, 2, 800, 44100, 96, true},
-    {320, 240, 0, 2, 480, 44100, 96, true},   {640, 480, 0, 2, 640, 44100, 96, true},
-    {320, 240, 0, 2, 320, 24000, 96, true},   {640, 480, 0, 2, 480, 24000, 64, true},
-    {320, 240, 0, 2, 224, 24000, 64, true},   {640, 480, 0, 3, 176, 24000, 32, false},
-    {320, 240, 0, 3, 112, 24000, 32, false},  {640, 480, 1, 2, 1280, 48000, 160, true},
-    {640, 480, 1, 2, 1280, 48000, 128, true}, {320, 240, 1, 2, 640, 44100, 96, true},
-    {640, 480, 1, 2, 800, 44100, 96, true},   {320, 240, 1, 2, 480, 44100, 96, true},
-    {640, 480, 1, 2, 640, 44100, 96, true},   {320, 240, 1, 2, 224, 24000, 96, true},
-    {640, 480, 1, 3, 480, 24000, 64, true},   {320, 240, 1, 3, 224, 24000, 64, true},
+    {640, 480, 0, 2, 2048, 48000, 160, true}, {640, 480, 0, 2, 1500, 48000, 128, true},
+    {320, 240, 0, 2, 768, 44100, 128, true},  {640, 480, 0, 2, 1024, 44100, 96, true},
+    {320, 240, 0, 2, 512, 44100, 96, true},   {640, 480, 0, 2, 768, 44100, 96, true},
+    {320, 240, 0, 2, 384, 24000, 96, true},   {640, 480, 0, 2, 512, 24000, 64, true},
+    {320, 240, 0, 2, 256, 24000, 64, true},   {640, 480, 0, 3, 192, 24000, 32, false},
+    {320, 240, 0, 3, 128, 24000, 32, false},  {640, 480, 1, 2, 1500, 48000, 160, true},
+    {640, 480, 1, 2, 1500, 48000, 128, true}, {320, 240, 1, 2, 768, 44100, 96, true},
+    {640, 480, 1, 2, 1024, 44100, 96, true},  {320, 240, 1, 2, 512, 44100, 96, true},
+    {640, 480, 1, 2, 768, 44100, 96, true},   {320, 240, 1, 2, 256, 24000, 96, true},
+    {640, 480, 1, 3, 512, 24000, 64, true},   {320, 240, 1, 3, 256, 24000, 64, true},
 };
 
 BEGIN_MESSAGE_MAP(CDlgTargetIPod, CDlgTargetPage)
@@ -56,8 +55,10 @@ CSize CDlgTargetIPod::SizeOfIndex(int index) {
   return CSize(kSizes[i][0], kSizes[i][1]);
 }
 
+// The iPod plays up to 768 kbps at 320 wide, 384 at 160, and H.264 up to
+// 1500 at 640: every preset of the page lies within.
 bool CDlgTargetIPod::RateTooLarge(int width, int codec, int kbps) {
-  return (width == 320 && kbps > 640) || (width == 160 && kbps >= 321) || (width == 640 && IsH264(codec) && kbps >= 1251);
+  return (width == 320 && kbps > 768) || (width == 160 && kbps > 384) || (width == 640 && IsH264(codec) && kbps > 1500);
 }
 
 int CDlgTargetIPod::CappedRate(int width, int codec, int kbps) {
@@ -169,8 +170,9 @@ bool CDlgTargetIPod::Apply(const std::string& output) {
       AfxMessageBox("Bitrate is too large for this video dimension and video codec\n", MB_OK | MB_ICONEXCLAMATION);
       return false;
     }
+    // Cancel in the notice goes back to the settings.
     CDlgIPodInfo notice(this);
-    notice.DoModal();
+    if (notice.DoModal() != IDOK) return false;
   }
   if (!m_pJob) return true;
   m_pJob->m_nWidth = width;

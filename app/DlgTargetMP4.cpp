@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "app/PathName.h"
+
 BEGIN_MESSAGE_MAP(CDlgTargetMP4, CDlgTargetPage)
 ON_EN_KILLFOCUS(1068, OnWidthDone)
 ON_EN_KILLFOCUS(1069, OnHeightDone)
@@ -10,7 +12,10 @@ END_MESSAGE_MAP()
 CDlgTargetMP4::CDlgTargetMP4(CWnd* parent) : CDlgTargetPage(IDD, parent) {
   m_nBatchShrink = 20;
   m_pszBrowseExtension = "*.mp4;";
-  m_pszBrowseFilter = "MPEG4 Movie Files (*.mp4;)|*.mp4||";
+  // The type makes MP4 and QuickTime files: the name's extension says which.
+  m_pszBrowseFilter =
+      "MPEG4 and QuickTime Movie Files (*.mp4;*.mov)|*.mp4;*.mov|MPEG4 Movie Files (*.mp4;)|*.mp4|QuickTime Movie "
+      "Files (*.mov)|*.mov||";
 }
 
 CSize CDlgTargetMP4::StartSize(const CConvertOpt& job) {
@@ -80,6 +85,9 @@ bool CDlgTargetMP4::Apply(const std::string& output) {
   m_pJob->m_nSampleRate = m_nSampleRate;
   m_pJob->m_nFrameRateIndex = m_nFrameRateIndex < 0 ? 0 : m_nFrameRateIndex;
   if (!m_bBatch) m_pJob->m_strTarget = output;
+  m_pJob->m_nProfile = !m_bBatch && CConvertOpt::GetContainerFromExtension(PathExtension(output)) == CONTAINER_MOV
+                           ? PROFILE_MOV
+                           : PROFILE_MP4;
   m_pJob->m_nType = CONVERT_MP4;
   return true;
 }

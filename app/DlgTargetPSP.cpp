@@ -8,7 +8,15 @@
 
 namespace {
 constexpr const char* kNames[] = {"M4V00001.mp4", "MAQ00001.mp4"};
+
+// "M4V" or "MAQ", digits, ".mp4": a name the PSP lists.
+bool IsPspName(const std::string& name) {
+  if (name.size() < 12 || (name.compare(0, 3, "M4V") != 0 && name.compare(0, 3, "MAQ") != 0)) return false;
+  const size_t dot = name.size() - 4;
+  if (name.compare(dot, 4, ".mp4") != 0 && name.compare(dot, 4, ".MP4") != 0) return false;
+  return std::all_of(name.begin() + 3, name.begin() + static_cast<long>(dot), [](char c) { return c >= '0' && c <= '9'; });
 }
+}  // namespace
 
 // 320 x 240 throughout; codec 1 is H.264.
 const CDlgTargetPSP::Preset CDlgTargetPSP::kPresets[9] = {
@@ -20,6 +28,7 @@ const CDlgTargetPSP::Preset CDlgTargetPSP::kPresets[9] = {
 BEGIN_MESSAGE_MAP(CDlgTargetPSP, CDlgTargetPage)
 ON_CBN_SELCHANGE(1090, OnPreset)
 ON_CBN_SELCHANGE(1022, OnName)
+ON_EN_CHANGE(1072, OnFileNumber)
 ON_BN_CLICKED(1044, OnNotice)
 END_MESSAGE_MAP()
 
@@ -101,7 +110,7 @@ BOOL CDlgTargetPSP::OnInitDialog() {
     // source when the job has none yet.
     const std::string folder =
         PathFolder(m_pJob->m_strTarget.empty() ? m_pJob->m_strSource : m_pJob->m_strTarget);
-    m_strOutput = folder + kNames[m_nName];
+    m_strOutput = Numbered(folder + kNames[m_nName], m_nName, m_nFileNumber);
   }
   return CDlgTargetPage::OnInitDialog();
 }
@@ -132,6 +141,23 @@ void CDlgTargetPSP::OnName() {
   std::string name = PathFileName(output);
   name = name.size() >= 3 ? std::string(kNames[index], 3) + name.substr(3) : std::string(kNames[index]);
   SetDlgItemText(1031, folder + name);
+}
+
+std::string CDlgTargetPSP::Numbered(const std::string& output, int name, int number) const {
+  if (!IsPspName(PathFileName(output)) || name < 0 || name > 1 || number < 1) return output;
+  char file[32];
+  std::snprintf(file, sizeof file, "%.3s%05d.mp4", kNames[name], number);
+  return PathFolder(output) + file;
+}
+
+// The first number names a single job's file too.
+void CDlgTargetPSP::OnFileNumber() {
+  int number = 0;
+  if (!EditInt(1072, &number) || number < 1 || number > 90000) return;
+  std::string output;
+  GetDlgItemText(1031, output);
+  const std::string numbered = Numbered(TrimBlanks(output), Combo(1022)->GetCurSel(), number);
+  if (numbered != TrimBlanks(output)) SetDlgItemText(1031, numbered);
 }
 
 void CDlgTargetPSP::OnNotice() {

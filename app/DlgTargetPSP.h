@@ -35,10 +35,14 @@ class CDlgTargetPSP : public CDlgTargetPage {
   bool Apply(const std::string& output) override;
   afx_msg void OnPreset();
   afx_msg void OnName();
+  afx_msg void OnFileNumber();
   afx_msg void OnNotice();
 
  private:
   void LoadPreset(int index);
+  // The output path with the name combo's letters and the first number, when
+  // its file name is one of the PSP's numbered names; else `output`.
+  std::string Numbered(const std::string& output, int name, int number) const;
 
   DECLARE_MESSAGE_MAP()
 };

@@ -50,18 +50,21 @@ BOOL CDlgVCD::OnInitDialog() {
   // The split sizes of the job runner, in KiB.
   FillCombo(1003, {"No split", "598 MB", "728 MB", "788 MB", "648 MB", "698 MB", "998 MB"});
   CDlgTargetPage::OnInitDialog();
-  OnKind();
+  // Coming back to the page shows the size chosen before.
+  ShowKind(true);
   OnNoSplit();
   return TRUE;
 }
 
 void CDlgVCD::OnKindClicked(UINT) { OnKind(); }
 
-void CDlgVCD::OnKind() {
+void CDlgVCD::OnKind() { ShowKind(false); }
+
+void CDlgVCD::ShowKind(bool keepSize) {
   UpdateData(TRUE);
   static const UINT kDescriptions[] = {IDS_DISC_VCD, IDS_DISC_SVCD, IDS_DISC_DVD};
   SetDlgItemText(1017, m_nKind >= 0 && m_nKind < 3 ? UiLoadString(kDescriptions[m_nKind]) : std::string());
-  ShowSizes();
+  ShowSizes(keepSize);
 }
 
 void CDlgVCD::OnTvStandard() {
@@ -69,13 +72,14 @@ void CDlgVCD::OnTvStandard() {
   ShowSizes();
 }
 
-void CDlgVCD::ShowSizes() {
+void CDlgVCD::ShowSizes(bool keep) {
   CWnd* larger = GetDlgItem(1057);
   if (!larger) return;
   larger->ShowWindow(SW_SHOW);
-  CheckDlgButton(1057, BST_UNCHECKED);
-  CheckDlgButton(1056, BST_CHECKED);
-  m_nDiscSize = 0;
+  // A DVD has one size only.
+  if (!keep || m_nKind == 2) m_nDiscSize = 0;
+  CheckDlgButton(1057, m_nDiscSize == 1 ? BST_CHECKED : BST_UNCHECKED);
+  CheckDlgButton(1056, m_nDiscSize == 1 ? BST_UNCHECKED : BST_CHECKED);
   char text[32];
   for (int choice = 0; choice < 2; ++choice) {
     const CSize size = DiscSize(m_nKind, m_nTvStandard, choice);
@@ -105,6 +109,7 @@ bool CDlgVCD::Apply(const std::string& output) {
   const CSize size = DiscSize(m_nKind, m_nTvStandard, m_pJob->m_nDiscSize);
   m_pJob->m_nWidth = static_cast<int>(size.cx);
   m_pJob->m_nHeight = static_cast<int>(size.cy);
-  m_pJob->m_nType = CONVERT_DISC;
+  // A PAL/NTSC change stays one in the list; both run the same way.
+  m_pJob->m_nType = m_pJob->m_nType == CONVERT_PALNTSC ? CONVERT_PALNTSC : CONVERT_DISC;
   return true;
 }

@@ -25,12 +25,15 @@ class CDlgVCD : public CDlgTargetPage {
   void DoDataExchange(CDataExchange* dx) override;
   bool Apply(const std::string& output) override;
   afx_msg void OnKind();
+  void ShowKind(bool keepSize);
   afx_msg void OnKindClicked(UINT id);
   afx_msg void OnTvStandard();
   afx_msg void OnNoSplit();
 
  private:
-  void ShowSizes();
+  // The size radios for the kind and standard; `keep` leaves the size
+  // choice as it is (opening), else the standard size is chosen.
+  void ShowSizes(bool keep = false);
 
   DECLARE_MESSAGE_MAP()
 };

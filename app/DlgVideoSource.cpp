@@ -148,7 +148,8 @@ bool CDlgVideoSource::Check(bool next) {
   struct stat st {};
   if (path.empty() || ::stat(path.c_str(), &st) != 0) {
     if (next) {
-      AfxMessageBox(UiLoadString(IDS_SOURCE_NOT_FOUND), MB_OK | MB_ICONEXCLAMATION);
+      // An empty field names no file that could be missing.
+      AfxMessageBox(UiLoadString(path.empty() ? IDS_NO_SOURCE : IDS_SOURCE_NOT_FOUND), MB_OK | MB_ICONEXCLAMATION);
       m_nResult = 3;
     }
     return false;
@@ -173,6 +174,11 @@ bool CDlgVideoSource::Check(bool next) {
   }
   if (next && !info.hasVideo) {
     AfxMessageBox(UiLoadString(IDS_NO_VIDEO), MB_OK | MB_ICONEXCLAMATION);
+    return false;
+  }
+  // Only an MPEG file changes between PAL and NTSC.
+  if (next && m_pJob && m_pJob->m_nType == CONVERT_PALNTSC && info.format != SourceFormat_MPEG) {
+    AfxMessageBox(UiLoadString(IDS_NOT_MPEG_SOURCE), MB_OK | MB_ICONEXCLAMATION);
     return false;
   }
   Apply(path, info);

@@ -119,10 +119,19 @@ void FinishBatchJobs(CConvertOpt& batch, std::vector<std::unique_ptr<CConvertOpt
   }
 }
 
+std::string JobSourceText(const CConvertOpt& job) {
+  const size_t pictures = job.m_astrPictures.size();
+  if (pictures == 0) return job.m_strSource;
+  if (pictures == 1) return job.m_astrPictures[0];
+  return job.m_astrPictures[0] + " and " + std::to_string(pictures - 1) + (pictures == 2 ? " more picture" : " more pictures");
+}
+
 std::string JobTypeText(const CConvertOpt& job) {
   std::string target;
   switch (job.m_nType) {
     case CONVERT_AVI:
+      // A job made from a picture list has no source movie to name.
+      if (!job.m_astrPictures.empty()) return "Pictures to AVI";
       if (job.m_nSourceFormat == SourceFormat_AVI) return "AVI Change Codec";
       target = "AVI";
       break;

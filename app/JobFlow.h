@@ -39,5 +39,7 @@ class CJobFlow {
 // their container asks for.
 void FinishBatchJobs(CConvertOpt& batch, std::vector<std::unique_ptr<CConvertOpt>>& jobs);
 
+// The "Source File" column of a job's row: the source, or the pictures.
+std::string JobSourceText(const CConvertOpt& job);
 // The "Conversion Type" column of a job's row.
 std::string JobTypeText(const CConvertOpt& job);

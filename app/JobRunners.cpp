@@ -186,8 +186,11 @@ std::wstring ThumbnailPath(const std::string& target) {
 
 std::string ResultText(HRESULT hr) { return SystemErrorText(hr); }
 
-std::string FormatFailure(HRESULT hr, const std::string& previous) {
+std::string FormatFailure(HRESULT hr, const std::string& reason) {
   const std::string text = ResultText(hr);
+  // The reason ends inside the brackets, not with its own line break.
+  std::string previous = reason;
+  while (!previous.empty() && (previous.back() == '\n' || previous.back() == '\r')) previous.pop_back();
   const int size = std::snprintf(nullptr, 0, "Code: 0x%x, %s -- [%s]", static_cast<unsigned>(hr), text.c_str(),
                                  previous.c_str());
   std::string out(static_cast<size_t>(size) + 1, '\0');

@@ -7,6 +7,9 @@
 
 namespace {
 
+// How far inside its edge a skin without a margin draws its focus frame.
+constexpr int kFocusInset = 3;
+
 // Dest AND NOT source: keeps the bitmap's pixels where the mask is black.
 constexpr DWORD kRopDSna = 0x00220326;
 
@@ -310,9 +313,12 @@ void CSkinButton::DrawItem(LPDRAWITEMSTRUCT dis) {
       DrawSkin(dc, m_bmpNormal, item);
     if (m_nBorder) dc->DrawEdge(&item, EDGE_RAISED, BF_RECT);
   }
-  if (focused && m_nMargin > 0) {
+  // The focus shows on every skin, also one drawn without a margin: a
+  // keyboard user must see which button Space and Return press.
+  if (focused) {
     CRect focus = item;
-    focus.DeflateRect(m_nMargin, m_nMargin);
+    const int inset = m_nMargin > 0 ? m_nMargin : kFocusInset;
+    focus.DeflateRect(inset, inset);
     dc->DrawFocusRect(&focus);
   }
   if (!disabled) {

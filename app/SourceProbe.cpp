@@ -21,11 +21,13 @@ std::string Format(const char* format, Args... args) {
 }  // namespace
 
 const char* const kMovieExtensions = "*.avi;|*.mpg;*.mpeg|*.wmv;*.asf|*.rm;*.rmvb|*.mov;*.mp4|*.3gp|*.mkv;*.ogg|*.flv";
+// "All Supported" lists every kind the sources read; "All files" comes last.
 const char* const kMovieFilter =
-    "All Supported(*.avi,*.mpg,*.rm,*.mov,*.mp4,*.3gp,*.flv etc)|*.mpg;*.mpeg;*.avi;*.wmv;*.asf;*.rm;*.rmvb;*.ogg;"
-    "*.mov;*.mp4;*.3gp;*.ogg;*mkv;*.flv|AVI Files (*.avi)|*.avi|Mpeg Files (*.mpg;*.mpeg)|*.mpg;*.mpeg|Windows "
+    "All Supported(*.avi,*.mpg,*.rm,*.mov,*.mp4,*.3gp,*.flv etc)|*.mpg;*.mpeg;*.vob;*.ts;*.m2ts;*.mts;*.pva;*.d2v;"
+    "*.ifo;*.dat;*.avi;*.wmv;*.asf;*.rm;*.rmvb;*.ogg;*.ogm;*.mov;*.mp4;*.m4v;*.3gp;*.3g2;*.mkv;*.flv;*.dsm;*.roq;"
+    "*.fli;*.flc;*.ac3;*.dts;*.mp3;*.mp2;*.mpa;*.aac;*.wav;*.cda|AVI Files (*.avi)|*.avi|Mpeg Files (*.mpg;*.mpeg)|*.mpg;*.mpeg|Windows "
     "Media(*.wmv;*.asf)|*.wmv;*.asf|Realmedia(*.rm)|*.rm;*.rmvb|Quick Time/MPEG4 Movie(*.mov,*.mp4)|*.mov;*.mp4|3gp "
-    "Mobile Movie(*.3gp)|*.3gp|Matroska Video(*.mkv)|*.mkv|Ogg File(*.ogg)|*.ogg|Flash Movie(*.flv)|*.flv||";
+    "Mobile Movie(*.3gp)|*.3gp|Matroska Video(*.mkv)|*.mkv|Ogg File(*.ogg)|*.ogg|Flash Movie(*.flv)|*.flv|All files (*.*)|*||";
 const char* const kMpegExtensions = "*.mpg;*.mpeg";
 const char* const kMpegFilter = "Mpeg Files (*.mpg;*.mpeg)|*.mpg;*.mpeg||";
 
@@ -43,9 +45,10 @@ HRESULT ProbeSourceQuietly(CWnd* owner, const std::string& path, SourceMediaInfo
   return hr;
 }
 
-void ShowProbeFailure() {
+void ShowProbeFailure(const std::string& path) {
   // The converter's own reason, when it has one, follows the general text.
   std::string text = UiLoadString(IDS_PROBE_FAILED);
+  if (!path.empty()) text += "\n" + path;
   if (!g_strConvertError.empty()) text += "\n" + g_strConvertError;
   AfxMessageBox(text.c_str(), MB_OK | MB_ICONSTOP);
 }

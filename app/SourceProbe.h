@@ -19,8 +19,9 @@ bool ProbeSourceFile(CWnd* owner, const std::string& path, SourceMediaInfo* info
 // The same without a message: the probe's result (a failed probe leaves in
 // `info` what it found, the source format first of all).
 HRESULT ProbeSourceQuietly(CWnd* owner, const std::string& path, SourceMediaInfo* info);
-// The "cannot open" message (stop icon) with the last probe's reason.
-void ShowProbeFailure();
+// The "cannot open" message (stop icon) with the last probe's reason, and
+// the file's path when one is given (a batch probes many).
+void ShowProbeFailure(const std::string& path = std::string());
 
 // The information text of the video source page.
 std::string SourceInfoText(const SourceMediaInfo& info);

@@ -27,7 +27,6 @@ std::string g_strJobMessage;
 namespace {
 
 constexpr const char* kVersion = "1.0";
-constexpr const char* kHomePage = "https://www.quorvel.com/pellomar/";
 constexpr const char* kSupportMail = "mailto:support@quorvel.com?subject=Pellomar";
 // The help is an HTML page installed beside the program.
 constexpr const char* kHelpPage = "pmrhelp.html";
@@ -68,6 +67,7 @@ ON_COMMAND(275, OnAbout)
 ON_WM_SYSCOMMAND()
 ON_COMMAND(40001, OnRemoveJob)
 ON_COMMAND(40002, OnRemoveAllJobs)
+ON_COMMAND(40003, OnConvertAgain)
 ON_COMMAND(40013, OnAddJob)
 ON_COMMAND(40012, OnAddBatch)
 ON_COMMAND(277, OnVideoDecoderSettings)
@@ -119,12 +119,16 @@ BOOL CTambrelDlg::OnInitDialog() {
   m_images.Create(138, 16, 1, RGB(255, 0, 255));
   m_list.SetImageList(&m_images, LVSIL_SMALL);
   m_list.SetImageList(&m_images, LVSIL_NORMAL);
-  m_list.SetExtendedStyle((m_list.GetExtendedStyle() | LVS_EX_FULLROWSELECT | LVS_EX_TRACKSELECT | LVS_EX_FLATSB) &
+  // Info tips show a whole path that its column cuts.
+  m_list.SetExtendedStyle((m_list.GetExtendedStyle() | LVS_EX_FULLROWSELECT | LVS_EX_TRACKSELECT | LVS_EX_FLATSB |
+                           LVS_EX_INFOTIP) &
                           ~LVS_EX_CHECKBOXES);
   m_list.InsertColumn(0, "", LVCFMT_LEFT, 24);
   m_list.InsertColumn(1, "Source File", LVCFMT_LEFT, 201);
   m_list.InsertColumn(2, "Target File", LVCFMT_LEFT, 231);
   m_list.InsertColumn(3, "Conversion Type", LVCFMT_LEFT, 150);
+  // The columns fit the list: no horizontal scroll bar.
+  m_list.SetColumnWidth(3, LVSCW_AUTOSIZE_USEHEADER);
 
   if (CHeaderCtrl* header = m_list.GetHeaderCtrl()) {
     m_header.SubclassWindow(header->GetSafeHwnd());
@@ -170,7 +174,8 @@ void CTambrelDlg::LayoutControls() {
   };
   for (const auto& l : layout) {
     if (!l.button->GetSafeHwnd()) continue;
-    l.button->SetSkin(l.normal, l.normal, l.hover, l.fourth, 0, l.mask);
+    // The hover look also marks the keyboard focus, with the focus frame.
+    l.button->SetSkin(l.normal, l.normal, l.hover, l.fourth, l.hover, l.mask);
     l.button->MoveWindow(&l.rect);
   }
   if (m_list.GetSafeHwnd()) m_list.MoveWindow(20, 65, 606, 328);
@@ -190,9 +195,9 @@ void CTambrelDlg::LayoutControls() {
 void CTambrelDlg::SetStartLook(bool start) {
   if (!m_btnStartStop.GetSafeHwnd()) return;
   if (start)
-    m_btnStartStop.SetSkin(172, 172, 171, 172, 0, 186);
+    m_btnStartStop.SetSkin(172, 172, 171, 172, 171, 186);
   else
-    m_btnStartStop.SetSkin(174, 174, 173, 174, 0, 186);
+    m_btnStartStop.SetSkin(174, 174, 173, 174, 173, 186);
   m_btnStartStop.Invalidate();
 }
 
@@ -206,7 +211,7 @@ void CTambrelDlg::InsertRow(int row) {
   CConvertOpt* job = m_jobs[static_cast<size_t>(row)].get();
   m_list.InsertItem(row, "", kJobWaiting);
   m_list.SetItemData(row, reinterpret_cast<DWORD_PTR>(job));
-  m_list.SetItemText(row, 1, job->m_strSource.c_str());
+  m_list.SetItemText(row, 1, JobSourceText(*job).c_str());
   m_list.SetItemText(row, 2, job->m_strTarget.c_str());
   m_list.SetItemText(row, 3, JobTypeText(*job).c_str());
 }
@@ -273,9 +278,11 @@ void CTambrelDlg::OnHomePage() {
   info.fMask = SEE_MASK_FLAG_NO_UI;
   info.hwnd = GetSafeHwnd();
   info.lpVerb = "open";
-  info.lpFile = kHomePage;
+  info.lpFile = kHomePageAddress;
   info.nShow = SW_SHOWMAXIMIZED;
-  ShellExecuteEx(&info);
+  if (!ShellExecuteEx(&info))
+    MessageBox((std::string("No web browser could be started. The home page is:\n") + kHomePageAddress).c_str(), "Pellomar",
+               MB_OK | MB_ICONINFORMATION);
 }
 
 void CTambrelDlg::OnMinimize() { ShowWindow(SW_MINIMIZE); }
@@ -317,7 +324,9 @@ void CTambrelDlg::OnSupportMail() {
   info.lpVerb = "open";
   info.lpFile = kSupportMail;
   info.nShow = SW_SHOWNORMAL;
-  ShellExecuteEx(&info);
+  if (!ShellExecuteEx(&info))
+    MessageBox((std::string("No mail program could be started. Please write to ") + kSupportAddress + ".").c_str(),
+               "Pellomar", MB_OK | MB_ICONINFORMATION);
 }
 
 void CTambrelDlg::OnAbout() {
@@ -360,6 +369,31 @@ void CTambrelDlg::OnRemoveJob() {
 void CTambrelDlg::OnRemoveAllJobs() {
   while (m_list.GetItemCount() > 0) DeleteJob(0);
   m_jobs.clear();
+  ClearProgress();
+}
+
+void CTambrelDlg::ClearProgress() {
+  if (m_btnProgress.GetSafeHwnd()) SetDlgItemText(1083, "");
+  if (m_progress.GetSafeHwnd()) {
+    m_progress.SetPos(0);
+    m_progress.Invalidate();
+  }
+}
+
+int CTambrelDlg::NextJobToConvert(int row) const {
+  while (IsValidRow(row) && GetJobStatus(row) == kJobDone) ++row;
+  return row;
+}
+
+void CTambrelDlg::OnConvertAgain() {
+  if (m_bConverting) return;
+  int marked = 0;
+  for (POSITION pos = m_list.GetFirstSelectedItemPosition(); pos;) {
+    SetStatus(m_list.GetNextSelectedItem(pos), kJobWaiting);
+    ++marked;
+  }
+  if (!marked)
+    MessageBox("Please select the jobs to convert again in the list first.", "Pellomar", MB_OK | MB_ICONINFORMATION);
 }
 
 void CTambrelDlg::OnStartStop() {
@@ -380,6 +414,17 @@ void CTambrelDlg::OnStartStop() {
   }
   g_bStopRequested = 0;
   if (m_list.GetItemCount() == 0) return;
+  // A job converted already is not converted again (its file would be
+  // written anew) unless the user asks for it.
+  if (!IsValidRow(NextJobToConvert(0))) {
+    MessageBox("Every job of the list has been converted. To convert a job again, select it and choose \"Convert "
+               "selected jobs again\" from the remove menu.",
+               "Pellomar", MB_OK | MB_ICONINFORMATION);
+    return;
+  }
+  m_runJobs.clear();
+  for (int row = 0; row < GetJobCount(); ++row)
+    if (GetJobStatus(row) != kJobDone) m_runJobs.push_back(GetJob(row));
   SetStartLook(false);
   EnableMenus(FALSE);
   m_bHadError = 0;
@@ -420,6 +465,7 @@ LRESULT CTambrelDlg::OnNextJob(WPARAM wParam, LPARAM) {
   StopProgressTimer();
   m_fConverted = 0.0;
   m_fStoppedAt = -1.0;
+  if (!g_bStopRequested) m_nCurJob = NextJobToConvert(m_nCurJob);
   if (!IsValidRow(m_nCurJob) || g_bStopRequested) {
     EndRun();
     return 0;
@@ -503,6 +549,7 @@ void CTambrelDlg::EndRun() {
   SetStatus(m_nCurJob, kJobFailed);
   SetStartLook(true);
   EnableMenus(TRUE);
+  ShowRunEnd();
   // The log shows a failure, or a note of what the run did to the source
   // (times taken out, damage passed over) in a job done.
   if (!m_bHadError && !m_bHadNote) return;
@@ -510,6 +557,26 @@ void CTambrelDlg::EndRun() {
     m_bLogPending = true;
   else
     ShowRunLog();
+}
+
+void CTambrelDlg::ShowRunEnd() {
+  int done = 0, failed = 0;
+  for (int row = 0; row < GetJobCount(); ++row)
+    if (std::find(m_runJobs.begin(), m_runJobs.end(), GetJob(row)) != m_runJobs.end())
+      done += GetJobStatus(row) == kJobDone, failed += GetJobStatus(row) == kJobFailed;
+  const int jobs = static_cast<int>(m_runJobs.size());
+  m_runJobs.clear();
+  // A run whose jobs were all done, one with a note (a source shorter than
+  // probed), keeps the last line: its converted length is the figure to
+  // see, and the log now shown says that the run is over.
+  if (!m_bHadNote || done != jobs) {
+    std::string line = Format("%s: %d of %d %s converted", done + failed == jobs ? "Finished" : "Stopped", done, jobs,
+                              jobs == 1 ? "job" : "jobs");
+    if (failed) line += Format(", %d failed (see the log)", failed);
+    SetDlgItemText(1083, (line + ".").c_str());
+  }
+  // A window the user has left for another one asks for attention.
+  ::FlashWindow(GetSafeHwnd(), TRUE);
 }
 
 void CTambrelDlg::ShowRunLog() {
@@ -688,14 +755,31 @@ void CTambrelDlg::FailJob(const std::string& text) {
 }
 
 bool CTambrelDlg::RefuseClose() {
-  if (!m_bConverting) return false;
-  MessageBox("You are converting now, You must stop it first.", "Pellomar", MB_OK | MB_ICONEXCLAMATION);
-  return true;
+  if (m_bConverting) {
+    MessageBox("You are converting now, You must stop it first.", "Pellomar", MB_OK | MB_ICONEXCLAMATION);
+    return true;
+  }
+  // Jobs not converted yet go with the window: the user says so first.
+  int waiting = 0;
+  for (int row = 0; row < GetJobCount(); ++row) waiting += GetJobStatus(row) != kJobDone;
+  if (waiting == 0) return false;
+  const std::string question =
+      waiting == 1 ? std::string("One job of the list has not been converted yet.")
+                   : Format("%d jobs of the list have not been converted yet.", waiting);
+  return MessageBox((question + " Close Pellomar all the same? The list is not kept.").c_str(), "Pellomar",
+                    MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES;
 }
 
-// Every way of closing the window ends here: the close button, the window
-// manager (WM_CLOSE, whose default is IDCANCEL) and the Escape key.
-void CTambrelDlg::OnCancel() {
+// Escape (and any other IDCANCEL) leaves the window as it is: one key must
+// not end the program and lose the list. Closing goes through OnClose.
+void CTambrelDlg::OnCancel() {}
+
+// The window has no OK button: Return must not end the program.
+void CTambrelDlg::OnOK() {}
+
+// Every way of closing the window ends here: the close button, the system
+// menu and the window manager.
+void CTambrelDlg::OnClose() {
   if (RefuseClose()) return;
   if (m_header.GetSafeHwnd()) m_header.UnsubclassWindow();
   ReleaseGraph();
@@ -703,15 +787,7 @@ void CTambrelDlg::OnCancel() {
     if (m_pScan->GetSafeHwnd()) m_pScan->DestroyWindow();
     m_pScan.reset();
   }
-  CBitmapDialog::OnCancel();
-}
-
-// The window has no OK button: Return must not end the program.
-void CTambrelDlg::OnOK() {}
-
-void CTambrelDlg::OnClose() {
-  if (RefuseClose()) return;
-  CBitmapDialog::OnClose();
+  EndDialog(IDCANCEL);
 }
 
 void CTambrelDlg::OnPaint() {

@@ -20,6 +20,9 @@
 
 class CDlgScan;
 
+constexpr const char* kHomePageAddress = "https://www.quorvel.com/pellomar/";
+constexpr const char* kSupportAddress = "support@quorvel.com";
+
 constexpr UINT WM_GRAPHNOTIFY = WM_APP + 101;
 constexpr UINT WM_NEXTJOB = WM_USER + 1908;
 constexpr UINT_PTR kProgressTimerId = 0x79;
@@ -61,6 +64,8 @@ class CTambrelDlg : public CBitmapDialog {
   afx_msg void OnStartStop();
   afx_msg void OnRemoveJob();
   afx_msg void OnRemoveAllJobs();
+  // The selected jobs are converted again by the next Start.
+  afx_msg void OnConvertAgain();
 
  protected:
   void DoDataExchange(CDataExchange* dx) override;
@@ -107,6 +112,12 @@ class CTambrelDlg : public CBitmapDialog {
   void StopProgressTimer();
   void EndRun();
   void ShowRunLog();
+  // The progress line tells how the run ended.
+  void ShowRunEnd();
+  void ClearProgress();
+  // The first row from `row` on whose job has not been converted yet; the
+  // row count when there is none.
+  int NextJobToConvert(int row) const;
   void InsertRow(int row);
   // Gives the job of `row` a target that no earlier job of the run took.
   void TakeFreeTarget(int row);
@@ -156,6 +167,8 @@ class CTambrelDlg : public CBitmapDialog {
   WPARAM m_nRunSerial = 0;
   // The targets of the run's jobs so far, as absolute paths.
   std::vector<std::string> m_runTargets;
+  // The jobs the run set out to convert.
+  std::vector<const CConvertOpt*> m_runJobs;
   // The row whose graph m_pGraph is, and whether its files are kept: the
   // job completed, or the user stopped it (what it wrote stays).
   int m_nFilesJob = -1;

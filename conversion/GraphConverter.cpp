@@ -23,6 +23,7 @@
 #include "foundation/FilterHelpers.h"
 #include "foundation/SplitterInterfaces.h"
 #include "graph/core/GraphUtil.h"
+#include "platform/codecs/CodecInfo.h"
 #include "platform/codecs/Resizer.h"
 #include "platform/codecs/VideoDecoder.h"
 #include "platform/win32/CodePage.h"
@@ -482,6 +483,30 @@ std::string CGraphConverter::GetSourceFormatDescription(int format, const std::s
   }
 }
 
+namespace {
+
+// What the machine's codec lists call a format the descriptions do not
+// name themselves; empty when no codec takes it.
+std::string InstalledAudioName(DWORD tag) {
+  ACMFORMATTAGDETAILSA details{};
+  details.cbStruct = sizeof details;
+  details.dwFormatTag = tag;
+  if (!tag || acmFormatTagDetailsA(nullptr, &details, ACM_FORMATTAGDETAILSF_FORMATTAG) != MMSYSERR_NOERROR) return {};
+  return details.szFormatTag;
+}
+
+std::string InstalledVideoName(DWORD fourcc) {
+  ICINFO info{};
+  // Small values are indexes to ICInfo, not FourCCs.
+  if (fourcc < 256 || !ICInfo(ICTYPE_VIDEO, fourcc, &info)) return {};
+  std::string name;
+  for (const WCHAR* c = info.szDescription; *c && name.size() < std::size(info.szDescription); ++c)
+    name += static_cast<char>(*c < 0x80 ? *c : '?');
+  return name;
+}
+
+}  // namespace
+
 void CGraphConverter::DescribeMediaTypes(const AM_MEDIA_TYPE* video, const AM_MEDIA_TYPE* audio,
                                          SourceMediaInfo* info) {
   info->hasVideo = video != nullptr;
@@ -499,15 +524,23 @@ void CGraphConverter::DescribeMediaTypes(const AM_MEDIA_TYPE* video, const AM_ME
     else if (st == MEDIASUBTYPE_IEEE_FLOAT) text = "IEEE Float Wave Format";
     else if (st == MEDIASUBTYPE_DOLBY_AC3) text = "Dolby AC3";
     else if (IsWaveTag(st, 0x0092) || IsWaveTag(st, 0x0240) || IsWaveTag(st, 0x0241)) text = "Dolby AC3 over SPDIF";
+    else if (st == MatroskaReader::MEDIASUBTYPE_Vorbis || st == MatroskaReader::MEDIASUBTYPE_Vorbis2) text = "Vorbis Audio";
+    // A sound format without a wave tag (QuickTime's) is known by its FourCC.
+    const DWORD fourcc = IsFourCCGuid(st) && st.Data1 > 0xFFFF ? st.Data1 : 0;
     if (audio->formattype == FORMAT_WaveFormatEx && audio->pbFormat && audio->cbFormat >= 16) {
       const WAVEFORMATEX* wfx = reinterpret_cast<const WAVEFORMATEX*>(audio->pbFormat);
       if (st != MEDIASUBTYPE_PCM) {
-        bool known = true;
-        if (wfx->wFormatTag == 0x55) text = "MP3 Format";
-        else if (wfx->wFormatTag == 0x50) text = "MPEG Audio";
-        else if (wfx->wFormatTag == 0x0002) text = "ADPCM Audio";
-        else known = false;
-        text += " - " + Narrow(FormatCodecTag(wfx->wFormatTag, known));
+        const DWORD tag = wfx->wFormatTag;
+        if (tag == 0x55) text = "MP3 Format";
+        else if (tag == 0x50) text = "MPEG Audio";
+        else if (tag == 0x0002) text = "ADPCM Audio";
+        if (text == "Unknown") {
+          const std::string name = InstalledAudioName(tag ? tag : fourcc);
+          if (!name.empty()) text = name;
+        }
+        // Wave tags are numbers; a format without one shows its FourCC.
+        if (tag) text += " - " + Narrow(FormatCodecTag(tag, true));
+        else if (fourcc) text += " - " + Narrow(FormatCodecTag(fourcc, false));
       }
       info->channels = wfx->nChannels;
       info->sampleRate = int(wfx->nSamplesPerSec);
@@ -561,7 +594,12 @@ void CGraphConverter::DescribeMediaTypes(const AM_MEDIA_TYPE* video, const AM_ME
       text = "Uncompressed RGB Format";
       tag = false;
     }
-    if (tag) text += " - " + Narrow(FormatCodecTag(info->videoFourCC, false));
+    if (text == "Unknown") {
+      const std::string name = InstalledVideoName(info->videoFourCC);
+      if (!name.empty()) text = name;
+    }
+    // A stream without a FourCC (MPEG video) has no code to show.
+    if (tag && info->videoFourCC) text += " - " + Narrow(FormatCodecTag(info->videoFourCC, false));
     info->videoDescription = text;
   } else {
     info->videoDescription = "No Video Stream";
@@ -572,10 +610,12 @@ void CGraphConverter::FillFromStreamInfo(bool hasVideo, const StreamInfo& record
   if (record.audioCount >= 1) {
     const AudioStreamInfo& a = record.audio[0];
     info->hasAudio = true;
-    if (strnlen(a.codecName, sizeof a.codecName) >= 3)
+    if (strnlen(a.codecName, sizeof a.codecName) >= 3) {
       info->audioDescription.assign(a.codecName, strnlen(a.codecName, sizeof a.codecName));
-    else
-      info->audioDescription = Narrow(FormatCodecTag(a.formatTag, true));  // wave tags are numbers
+    } else {
+      const std::string name = InstalledAudioName(a.formatTag);
+      info->audioDescription = (name.empty() ? "" : name + " - ") + Narrow(FormatCodecTag(a.formatTag, true));
+    }
     info->channels = a.channels;
     info->sampleRate = int(a.sampleRate);
     if (!hasVideo) info->duration = float(a.duration);
@@ -585,13 +625,16 @@ void CGraphConverter::FillFromStreamInfo(bool hasVideo, const StreamInfo& record
   info->hasVideo = hasVideo;
   if (hasVideo) {
     size_t n = strnlen(record.videoCodecName, sizeof record.videoCodecName);
-    if (n >= 4)
-      info->videoDescription.assign(record.videoCodecName, n);
-    else
-      info->videoDescription.assign(record.videoFourCC, strnlen(record.videoFourCC, 4));
-    info->duration = float(record.duration);
     DWORD fcc = 0;
     for (int i = 0; i < 4; ++i) fcc |= DWORD(BYTE(record.videoFourCC[i])) << (8 * i);
+    if (n >= 4) {
+      info->videoDescription.assign(record.videoCodecName, n);
+    } else {
+      const std::string name = InstalledVideoName(fcc);
+      info->videoDescription = (name.empty() ? "" : name + " - ") +
+                               std::string(record.videoFourCC, strnlen(record.videoFourCC, 4));
+    }
+    info->duration = float(record.duration);
     info->videoFourCC = fcc;
     info->width = int(record.videoWidth);
     info->height = int(record.videoHeight);

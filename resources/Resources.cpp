@@ -72,13 +72,13 @@ const PmrControlTemplate kAsfInfoControls[] = {
 
 const PmrControlTemplate kCodecInfoControls[] = {
     {"Static", -1,
-     "Some jobs could not be converted because no decoder for their video or audio was "
-     "found. Installing one of these codec packages usually helps:",
+     "Pellomar decodes with its own decoders: there is no codec to install. A file it "
+     "cannot read is damaged, or of a format it does not read:",
      7, 7, 280, 24, kText, 0},
-    {"Static", 1010, "XviD MPEG-4 codec", 7, 36, 280, 9, kLink | WS_TABSTOP, 0},
-    {"Static", 1007, "ffdshow codec package", 7, 49, 280, 9, kLink | WS_TABSTOP, 0},
-    {"Static", 1008, "DivX codec", 7, 62, 280, 9, kLink | WS_TABSTOP, 0},
-    {"Static", 1009, "Windows Media format runtime", 7, 75, 280, 9, kLink | WS_TABSTOP, 0},
+    {"Static", 1010, "The formats Pellomar reads (help)", 7, 36, 280, 9, kLink | WS_TABSTOP, 0},
+    {"Static", 1007, "When a job fails (help)", 7, 49, 280, 9, kLink | WS_TABSTOP, 0},
+    {"Static", 1008, "Pellomar home page", 7, 62, 280, 9, kLink | WS_TABSTOP, 0},
+    {"Static", 1009, "Write to support", 7, 75, 280, 9, kLink | WS_TABSTOP, 0},
     {"Button", 1005, "Do not show this again", 7, 91, 150, 10, kCheck | WS_GROUP, 0},
     {"Button", IDOK, "OK", 183, 109, 50, 14, kDefButton | WS_GROUP, 0},
     {"Button", IDCANCEL, "Cancel", 237, 109, 50, 14, kButton, 0},
@@ -115,7 +115,7 @@ const PmrControlTemplate k3gpInfoControls[] = {
 
 const PmrControlTemplate kIpodInfoControls[] = {
     {"Static", -1, "iPod video plays these movies:", 7, 7, 216, 8, kText, 0},
-    {"Static", 1052, "H.264 up to 768 kbps, 320x240, 30 frames per second;", 14, 19, 209, 8, kText, 0},
+    {"Static", 1052, "H.264: 1500 kbps at 640x480, 768 kbps at 320x240;", 14, 19, 209, 8, kText, 0},
     {"Static", 1053, "MPEG-4 up to 2500 kbps, 480x480, 30 frames per second;", 14, 30, 209, 8, kText, 0},
     {"Static", 1054, "AAC audio up to 160 kbps, 48000 Hz, stereo.", 14, 41, 209, 8, kText, 0},
     {"Static", -1, "Add the converted file to your music library to copy it.", 7, 55, 216, 8, kText, 0},
@@ -181,6 +181,8 @@ const PmrMenuItem kHelpItems[] = {
 const PmrMenuItem kRemoveItems[] = {
     {ID_JOB_REMOVE, "&Remove selected job", 0, nullptr, 0},
     {ID_JOB_REMOVE_ALL, "Remove &all jobs", 0, nullptr, 0},
+    {0, nullptr, MF_SEPARATOR, nullptr, 0},
+    {ID_JOB_CONVERT_AGAIN, "&Convert selected jobs again", 0, nullptr, 0},
 };
 const PmrMenuItem kJobItems[] = {
     {ID_JOB_ADD, "&Add job...", 0, nullptr, 0},
@@ -188,6 +190,7 @@ const PmrMenuItem kJobItems[] = {
     {0, nullptr, MF_SEPARATOR, nullptr, 0},
     {ID_JOB_REMOVE, "&Remove selected job", 0, nullptr, 0},
     {ID_JOB_REMOVE_ALL, "Remove &all jobs", 0, nullptr, 0},
+    {ID_JOB_CONVERT_AGAIN, "&Convert selected jobs again", 0, nullptr, 0},
 };
 const PmrMenuItem kAddItems[] = {
     {ID_JOB_ADD, "&Add job...", 0, nullptr, 0},

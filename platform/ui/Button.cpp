@@ -138,6 +138,16 @@ void ApplyStyle(UiWindow& rec, ButtonWidget* b) {
 
 }  // namespace
 
+bool UiClickFocusedPushButton(QWidget* focus) {
+  auto* b = dynamic_cast<ButtonWidget*>(focus);
+  UiWindow* rec = b ? UiFindWindow(b) : nullptr;
+  if (!rec || !b->isEnabled() || !b->isVisible()) return false;
+  const DWORD t = TypeOf(*rec);
+  if (t != BS_PUSHBUTTON && t != BS_DEFPUSHBUTTON && t != BS_OWNERDRAW) return false;
+  b->click();
+  return true;
+}
+
 QWidget* UiMakeButtonWidget(UiWindow& rec, QWidget* parent) {
   auto* b = new ButtonWidget(parent);
   ApplyStyle(rec, b);

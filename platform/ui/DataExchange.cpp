@@ -1,5 +1,6 @@
 #include "platform/ui/DataExchange.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <limits>
@@ -14,8 +15,25 @@ std::string Trimmed(const std::string& s) {
   return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
 }
 
+// The label of a control: the text of the static or button just before it
+// in the dialog's order, which is where a dialog puts it. Empty for none.
+std::string LabelOf(CDataExchange* dx) {
+  CWnd* control = dx->m_pDlgWnd ? dx->m_pDlgWnd->GetDlgItem(dx->m_idLastControl) : nullptr;
+  HWND before = control ? ::GetWindow(control->m_hWnd, GW_HWNDPREV) : nullptr;
+  UiWindow* rec = UiFindWindow(before);
+  if (!rec || (rec->kind != UiKind::Static && rec->kind != UiKind::Button)) return {};
+  std::string label;
+  CWnd::FromHandle(before)->GetWindowText(label);
+  label.erase(std::remove(label.begin(), label.end(), '&'), label.end());
+  label = Trimmed(label);
+  if (!label.empty() && label.back() != ':') label += ':';
+  return label;
+}
+
+// The message names the field it refuses.
 void Refuse(CDataExchange* dx, const std::string& text) {
-  AfxMessageBox(text.c_str(), MB_ICONEXCLAMATION);
+  const std::string label = LabelOf(dx);
+  AfxMessageBox((label.empty() ? text : label + " " + text).c_str(), MB_ICONEXCLAMATION);
   dx->Fail();
 }
 

@@ -1,6 +1,7 @@
 #include "platform/ui/Dc.h"
 
 #include <QFontMetrics>
+#include <QPaintEngine>
 #include <QPainter>
 #include <algorithm>
 #include <cstring>
@@ -445,7 +446,14 @@ void CDC::DrawFocusRect(LPCRECT r) {
   QPainter* p = Painter();
   if (!r || !p || r->right - r->left < 1 || r->bottom - r->top < 1) return;
   p->save();
-  p->setPen(QPen(QColor(0, 0, 0), 1, Qt::DotLine));
+  // Drawn by inverting, as the platform does, so that it shows on dark and
+  // light backgrounds alike (on a painter that cannot invert: black dots).
+  if (p->paintEngine() && p->paintEngine()->hasFeature(QPaintEngine::RasterOpModes)) {
+    p->setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+    p->setPen(QPen(QColor(255, 255, 255), 1, Qt::DotLine));
+  } else {
+    p->setPen(QPen(QColor(0, 0, 0), 1, Qt::DotLine));
+  }
   p->setBrush(Qt::NoBrush);
   p->drawRect(QRect(r->left, r->top, r->right - r->left - 1, r->bottom - r->top - 1));
   p->restore();

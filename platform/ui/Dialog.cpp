@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QEventLoop>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QPushButton>
 
 #include "platform/ui/Resource.h"
@@ -19,6 +20,13 @@ class DialogHost : public UiHost<QDialog> {
   using UiHost<QDialog>::UiHost;
   void accept() override { Command(IDOK); }
   void reject() override { Command(IDCANCEL); }
+
+ protected:
+  void keyPressEvent(QKeyEvent* e) override {
+    const bool enter = e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter;
+    if (enter && !(e->modifiers() & ~Qt::KeypadModifier) && UiClickFocusedPushButton(focusWidget())) return;
+    QDialog::keyPressEvent(e);
+  }
 
  private:
   void Command(int id) {
@@ -120,6 +128,7 @@ INT_PTR CDialog::DoModal() {
   w->setWindowModality(Qt::ApplicationModal);
   OnInitDialog();
   if (!m_bEnded && m_hWnd) {
+    PlaceBeforeShow(w);
     w->show();
     QEventLoop loop;
     m_pLoop = &loop;
@@ -136,8 +145,19 @@ BOOL CDialog::Create(UINT templateId, CWnd* parent) {
   m_pParentWnd = parent;
   if (!CreateFromTemplate(false)) return FALSE;
   OnInitDialog();
-  if (UiWindow* rec = Record(); rec && (rec->style & WS_VISIBLE)) GetWidget()->show();
+  if (UiWindow* rec = Record(); rec && (rec->style & WS_VISIBLE)) {
+    PlaceBeforeShow(GetWidget());
+    GetWidget()->show();
+  }
   return TRUE;
+}
+
+// A window the program has not placed is centred on its owner (or the
+// screen) before it is shown. Left to the window manager, it is placed
+// after mapping, and until the window moves, the toolkit may not learn
+// where: menus and drags would start from the wrong place.
+void CDialog::PlaceBeforeShow(QWidget* w) {
+  if (w && w->isWindow() && !w->testAttribute(Qt::WA_Moved)) CenterWindow();
 }
 
 BOOL CDialog::OnInitDialog() {

@@ -57,6 +57,7 @@ class CDialog : public CWnd {
 
  private:
   BOOL CreateFromTemplate(bool modal);
+  void PlaceBeforeShow(QWidget* w);
   int m_nModalResult = -1;
   bool m_bEnded = false;
   QEventLoop* m_pLoop = nullptr;

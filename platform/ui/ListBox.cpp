@@ -18,7 +18,9 @@ QWidget* UiMakeListBoxWidget(UiWindow& rec, QWidget* parent) {
   l->setSelectionMode((rec.style & (LBS_MULTIPLESEL | LBS_EXTENDEDSEL)) ? QAbstractItemView::ExtendedSelection
                                                                        : QAbstractItemView::SingleSelection);
   HWND hwnd = rec.hwnd;
-  QObject::connect(l, &QListWidget::currentRowChanged, [hwnd](int) {
+  // After the selection has changed: a click makes an item current before it
+  // selects it, and the parent reads the selection.
+  QObject::connect(l, &QListWidget::itemSelectionChanged, [hwnd]() {
     if (UiInProgrammaticChange()) return;
     if (UiWindow* r = UiFindWindow(hwnd)) UiNotifyParent(*r, LBN_SELCHANGE);
   });

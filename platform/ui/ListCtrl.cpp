@@ -50,13 +50,28 @@ class ListViewWidget : public UiHost<QTreeWidget> {
   DWORD exStyle = 0;
   std::set<QTreeWidgetItem*> selected;  // as last reported, for LVN_ITEMCHANGED
   HWND header = nullptr;
+  bool fillLast = false;  // the last column fills the viewport's width
+
+  void FillLastColumn() {
+    const int last = columnCount() - 1;
+    if (!fillLast || last < 0) return;
+    int rest = viewport()->width();
+    for (int c = 0; c < last; ++c) rest -= columnWidth(c);
+    setColumnWidth(last, std::max(rest, QTreeView::header()->minimumSectionSize()));
+  }
 };
+
+ListViewWidget* Of(HWND hwnd);
 
 // Clicks on the item area come to the viewport, not the control.
 class ViewportFilter : public QObject {
  public:
   ViewportFilter(HWND list, QObject* parent) : QObject(parent), list_(list) {}
   bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Resize) {
+      if (auto* w = Of(list_)) w->FillLastColumn();
+      return false;
+    }
     UINT code = 0;
     if (e->type() == QEvent::MouseButtonRelease)
       code = static_cast<QMouseEvent*>(e)->button() == Qt::RightButton ? NM_RCLICK : NM_CLICK;
@@ -127,6 +142,8 @@ QWidget* UiMakeListViewWidget(UiWindow& rec, QWidget* parent) {
   w->setSelectionMode((rec.style & LVS_SINGLESEL) ? QAbstractItemView::SingleSelection
                                                   : QAbstractItemView::ExtendedSelection);
   w->setSelectionBehavior(QAbstractItemView::SelectRows);
+  // The lists show paths: a cut in the middle keeps the file's name.
+  w->setTextElideMode(Qt::ElideMiddle);
   auto* header = new HeaderView(Qt::Horizontal, w);
   header->setSectionsClickable(!(rec.style & LVS_NOSORTHEADER));
   header->setStretchLastSection(false);
@@ -151,6 +168,11 @@ DWORD CListCtrl::SetExtendedStyle(DWORD style) {
   ListViewWidget* w = Of(m_hWnd);
   if (!w) return 0;
   DWORD old = std::exchange(w->exStyle, style);
+  // Info tips: a cell shows its whole text when the pointer rests on it.
+  if ((old ^ style) & LVS_EX_INFOTIP)
+    for (int i = 0; i < w->topLevelItemCount(); ++i)
+      for (int c = 0; c < w->columnCount(); ++c)
+        w->topLevelItem(i)->setToolTip(c, (style & LVS_EX_INFOTIP) ? w->topLevelItem(i)->text(c) : QString());
   // Without full-row selection only the first column shows the selection;
   // the row is still the unit of selection, as on the platform.
   w->setAllColumnsShowFocus(style & LVS_EX_FULLROWSELECT);
@@ -209,10 +231,16 @@ int CListCtrl::GetColumnWidth(int column) const {
 BOOL CListCtrl::SetColumnWidth(int column, int width) {
   ListViewWidget* w = Of(m_hWnd);
   if (!w || column < 0 || column >= w->columnCount()) return FALSE;
-  if (width < 0)
+  if (width == LVSCW_AUTOSIZE_USEHEADER && column == w->columnCount() - 1) {
+    // Kept filled as the viewport changes (a vertical scroll bar comes and
+    // goes), so the columns never need a horizontal bar.
+    w->fillLast = true;
+    w->FillLastColumn();
+  } else if (width < 0) {
     w->resizeColumnToContents(column);
-  else
+  } else {
     w->setColumnWidth(column, width);
+  }
   return TRUE;
 }
 
@@ -245,7 +273,10 @@ BOOL CListCtrl::SetItem(const LVITEM* lv) {
   if (!w || !lv) return FALSE;
   QTreeWidgetItem* item = w->topLevelItem(lv->iItem);
   if (!item || lv->iSubItem < 0 || (lv->iSubItem > 0 && lv->iSubItem >= w->columnCount())) return FALSE;
-  if (lv->mask & LVIF_TEXT) item->setText(lv->iSubItem, UiQ(lv->pszText));
+  if (lv->mask & LVIF_TEXT) {
+    item->setText(lv->iSubItem, UiQ(lv->pszText));
+    if (w->exStyle & LVS_EX_INFOTIP) item->setToolTip(lv->iSubItem, item->text(lv->iSubItem));
+  }
   if ((lv->mask & LVIF_IMAGE) && lv->iSubItem == 0) {
     item->setData(0, kImageRole, lv->iImage);
     ApplyImage(w, item);

@@ -27,6 +27,9 @@ constexpr int LVCFMT_LEFT = 0x0;
 constexpr int LVCFMT_RIGHT = 0x1;
 constexpr int LVCFMT_CENTER = 0x2;
 constexpr int LVSCW_AUTOSIZE = -1;
+// The last column fills the list's width (and keeps filling it); another
+// column fits its contents and heading.
+constexpr int LVSCW_AUTOSIZE_USEHEADER = -2;
 
 struct LVITEM {
   UINT mask;

@@ -408,6 +408,7 @@ constexpr DWORD LVS_EX_TRACKSELECT = 0x8;
 constexpr DWORD LVS_EX_HEADERDRAGDROP = 0x10;
 constexpr DWORD LVS_EX_FULLROWSELECT = 0x20;
 constexpr DWORD LVS_EX_FLATSB = 0x100;
+constexpr DWORD LVS_EX_INFOTIP = 0x400;
 
 // Progress bars, up-downs, trackbars
 constexpr DWORD PBS_SMOOTH = 0x1;

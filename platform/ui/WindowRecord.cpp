@@ -298,6 +298,14 @@ UiWindow* UiCreateControl(const char* className, const char* text, DWORD style, 
   if (text && *text) rec->wnd->SendMessage(WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
   w->setEnabled(!(style & WS_DISABLED));
   w->setVisible((style & WS_VISIBLE) != 0);
+  // Tab stops only at controls that ask for it (a display field drawn as a
+  // button, an up-down's arrows); a click still gives them the focus.
+  if (!(style & WS_TABSTOP)) {
+    QList<QWidget*> all = w->findChildren<QWidget*>();
+    all.prepend(w);
+    for (QWidget* c : all)
+      if (c->focusPolicy() & Qt::TabFocus) c->setFocusPolicy(static_cast<Qt::FocusPolicy>(c->focusPolicy() & ~Qt::TabFocus));
+  }
   if (kind == UiKind::UpDown) UiAutoBuddy(*rec);
   return rec;
 }
@@ -344,10 +352,12 @@ std::string UiS(const QString& s) { return s.toUtf8().toStdString(); }
 
 static bool Dispatch(UiWindow& rec, QWidget* w, QEvent* e, UiBaseEvent base, UINT msg, WPARAM wp, LPARAM lp) {
   if (!rec.wnd->FindMessageEntry(msg)) return base(w, e);
-  bool defaultRan = false;
-  LRESULT r = UiCallWindowProc(rec.wnd, msg, wp, lp, w, e, base, &defaultRan);
+  bool defaultRan = false, defaultResult = false;
+  UiCallWindowProc(rec.wnd, msg, wp, lp, w, e, base, &defaultRan, &defaultResult);
   if (!defaultRan) e->accept();
-  return defaultRan ? r != 0 : true;
+  // A handler that passed the event on answers as the widget did: a key the
+  // widget took (Tab moving the focus) must not reach its parent as well.
+  return defaultRan ? defaultResult : true;
 }
 
 bool UiHandleEvent(QWidget* w, QEvent* e, UiBaseEvent base) {

@@ -77,7 +77,8 @@ using UiBaseEvent = bool (*)(QWidget* widget, QEvent* event);
 // the Qt event behind it, if any) so that CWnd::Default can run the
 // widget's own processing of that event; defaultRan tells whether it did.
 LRESULT UiCallWindowProc(CWnd* wnd, UINT message, WPARAM wParam, LPARAM lParam, QWidget* widget = nullptr,
-                         QEvent* event = nullptr, UiBaseEvent base = nullptr, bool* defaultRan = nullptr);
+                         QEvent* event = nullptr, UiBaseEvent base = nullptr, bool* defaultRan = nullptr,
+                         bool* defaultResult = nullptr);
 // Makes sure the receiver of posted messages exists (UI thread only).
 void UiEnsureMessagePump();
 
@@ -116,6 +117,9 @@ class UiHost : public W {
 
 // Class procedures and widget makers of the control kinds.
 QWidget* UiMakeButtonWidget(UiWindow& rec, QWidget* parent);
+// Return on a push button that has the focus presses it, as the platform's
+// dialogs do; false when the focus is on no such button.
+bool UiClickFocusedPushButton(QWidget* focus);
 LRESULT UiButtonProc(UiWindow&, UINT, WPARAM, LPARAM, bool&);
 QWidget* UiMakeStaticWidget(UiWindow& rec, QWidget* parent);
 LRESULT UiStaticProc(UiWindow&, UINT, WPARAM, LPARAM, bool&);

@@ -5,6 +5,8 @@
 #include <QDateTime>
 #include <QEvent>
 #include <QEventLoop>
+#include <QMouseEvent>
+#include <QPointer>
 #include <QPixmap>
 #include <QScreen>
 #include <QThread>
@@ -37,6 +39,7 @@ struct Frame {
   QEvent* event;
   UiBaseEvent base;
   bool defaultRan;
+  bool defaultResult;
 };
 std::vector<Frame*> g_frames;
 
@@ -131,6 +134,36 @@ bool ParseInt(const std::string& text, bool isSigned, long long& value) {
   return true;
 }
 
+// The move loop of a caption drag. The program moves the window itself:
+// a move handed to the window manager on the press can reach it after the
+// release, and the window then follows the pointer until the next click.
+class WindowMover : public QObject {
+ public:
+  explicit WindowMover(QWidget* window)
+      : QObject(QCoreApplication::instance()), window_(window), start_(QCursor::pos()), origin_(window->pos()) {
+    QCoreApplication::instance()->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::MouseMove || e->type() == QEvent::MouseButtonRelease) {
+      const bool held = e->type() == QEvent::MouseMove && (static_cast<QMouseEvent*>(e)->buttons() & Qt::LeftButton);
+      if (window_) window_->move(origin_ + QCursor::pos() - start_);
+      if (!held || !window_) deleteLater();
+      return true;
+    }
+    return false;
+  }
+
+ private:
+  QPointer<QWidget> window_;
+  QPoint start_, origin_;
+};
+
+void TrackWindowMove(QWidget* window) {
+  if (window && window->isWindow()) new WindowMover(window);
+}
+
 }  // namespace
 
 bool UiIsUiThread() {
@@ -150,12 +183,13 @@ void UiEnsureMessagePump() {
 }
 
 LRESULT UiCallWindowProc(CWnd* wnd, UINT message, WPARAM wParam, LPARAM lParam, QWidget* widget, QEvent* event,
-                         UiBaseEvent base, bool* defaultRan) {
-  Frame f{wnd, message, wParam, lParam, widget, event, base, false};
+                         UiBaseEvent base, bool* defaultRan, bool* defaultResult) {
+  Frame f{wnd, message, wParam, lParam, widget, event, base, false, false};
   g_frames.push_back(&f);
   LRESULT r = wnd->WindowProc(message, wParam, lParam);
   g_frames.pop_back();
   if (defaultRan) *defaultRan = f.defaultRan;
+  if (defaultResult) *defaultResult = f.defaultResult;
   return r;
 }
 
@@ -370,7 +404,8 @@ LRESULT CWnd::Default() {
   Frame* f = g_frames.back();
   if (f->event && f->base && !f->defaultRan) {
     f->defaultRan = true;
-    return f->base(f->widget, f->event) ? 1 : 0;
+    f->defaultResult = f->base(f->widget, f->event);
+    return f->defaultResult ? 1 : 0;
   }
   if (f->event) return 0;  // the widget's own processing already ran
   return DefWindowProc(f->message, f->wParam, f->lParam);
@@ -440,12 +475,9 @@ LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
       }
       return 0;
     case WM_NCLBUTTONDOWN:
-      // Dragging by the body: hand the move to the window system, while the
-      // button is still held (a move begun after the release would follow the
-      // pointer until the next click).
-      if (wParam == HTCAPTION && w->window()->windowHandle() &&
-          (QGuiApplication::mouseButtons() & Qt::LeftButton))
-        w->window()->windowHandle()->startSystemMove();
+      // Dragging by the caption (or the body): the window follows the pointer
+      // until the button is released, as the platform's move loop does.
+      if (wParam == HTCAPTION && (QGuiApplication::mouseButtons() & Qt::LeftButton)) TrackWindowMove(w->window());
       return 0;
     case WM_QUERYDRAGICON: return reinterpret_cast<LRESULT>(rec->bigIcon);
     default: return 0;
@@ -731,6 +763,10 @@ BOOL ShowWindow(HWND hwnd, int cmdShow) {
   if (!w) return FALSE;
   BOOL wasVisible = !w->isHidden();
   bool topLevel = w->isWindow();
+  // A window the program has not placed is centred before it is first shown
+  // (see CDialog::DoModal).
+  if (topLevel && !wasVisible && cmdShow != SW_HIDE && !w->testAttribute(Qt::WA_Moved) && rec->wnd)
+    rec->wnd->CenterWindow();
   switch (cmdShow) {
     case SW_HIDE: w->hide(); break;
     case SW_SHOWMINIMIZED:
@@ -745,6 +781,14 @@ BOOL ShowWindow(HWND hwnd, int cmdShow) {
 }
 
 BOOL CWnd::ShowWindow(int cmdShow) { return ::ShowWindow(m_hWnd, cmdShow); }
+
+BOOL FlashWindow(HWND hwnd, BOOL) {
+  QWidget* w = WidgetOf(hwnd);
+  if (!w) return FALSE;
+  const BOOL active = w->window()->isActiveWindow();
+  if (!active) QApplication::alert(w->window());
+  return active;
+}
 BOOL CWnd::IsWindowVisible() const {
   QWidget* w = GetWidget();
   return w && w->isVisible();

@@ -238,6 +238,9 @@ BOOL GetCursorPos(LPPOINT point);
 HWND WindowFromPoint(POINT point);
 BOOL EnableWindow(HWND hwnd, BOOL enable);
 BOOL ShowWindow(HWND hwnd, int cmdShow);
+// Asks for the user's attention to a window that is not active (the window
+// system's urgency hint); an active window is left as it is.
+BOOL FlashWindow(HWND hwnd, BOOL invert);
 BOOL InvalidateRect(HWND hwnd, const RECT* rect, BOOL erase);
 BOOL DestroyWindow(HWND hwnd);
 void PostQuitMessage(int exitCode);

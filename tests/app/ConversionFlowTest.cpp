@@ -159,7 +159,7 @@ const Conversion kConversions[] = {
        Click(&d, 1055);
        Type(&d, 1061, out);
      },
-     "clip.mpg", "MPEG to DVD",
+     "clip.mpg", "PAL/NTSC Interchange",
      {{"codec_name", "mpeg2video"}, {"width", "720"}, {"height", "480"}, {"r_frame_rate", "30000/1001"}}, {},
      nullptr},
     {"3gp", 1012, "mpeg2-ps-mp2.mpg", CDlgTarget3GP::IDD,

@@ -6,6 +6,8 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QScrollBar>
+#include <QToolButton>
 #include <QScreen>
 #include <QTest>
 #include <QWidget>
@@ -19,10 +21,17 @@
 #include "app/DlgImageSource.h"
 #include "app/DlgLog.h"
 #include "app/DlgMpegType.h"
+#include "app/DlgNotice.h"
+#include "app/DlgTarget3GP.h"
 #include "app/DlgTargetAVI.h"
+#include "app/DlgTargetIPod.h"
 #include "app/DlgTargetMP4.h"
+#include "app/DlgTargetPSP.h"
 #include "app/DlgVCD.h"
 #include "app/DlgVideoSource.h"
+#include "app/HyperlinkStatic.h"
+#include "app/TambrelApp.h"
+#include "platform/ui/FileDialog.h"
 #include "platform/ui/Menu.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/Resource.h"
@@ -264,8 +273,8 @@ void TargetNameAndSize(MainWindow& main, const TargetCase& c) {
 }
 
 // A source the video source page must refuse with "probe failed" (and the
-// reason, when one is given), or take.
-void SourceProbe(const std::string& path, bool taken, const char* reason = nullptr) {
+// reason, when one is given), or take; the page's information text.
+void SourceProbe(const std::string& path, bool taken, const char* reason = nullptr, std::string* shown = nullptr) {
   CConvertOpt job;
   job.SetType(CONVERT_MPEG);
   CDlgVideoSource page;
@@ -298,11 +307,58 @@ void SourceProbe(const std::string& path, bool taken, const char* reason = nullp
     }
     EXPECT_EQ(job.m_strSource, "");
   }
+  if (shown) *shown = info;
 }
 
 // The player's codec folder holds the RealVideo 2 decoder, none for
 // RealVideo 1.
 void UsePlayerCodecs() { PointRealCodecKeys(PELLOMAR_REAL_CODEC_DIR); }
+
+// A key pressed where the focus is, and the control that has it.
+void Press(const char* xName, Qt::Key key) {
+  if (RealInput()) return Xdotool(std::string("key ") + xName);
+  QTest::keyClick(QApplication::focusWidget(), key), Settle();
+}
+int FocusId() {
+  UiWindow* rec = UiFindWindow(QApplication::focusWidget());
+  return rec ? rec->id : -1;
+}
+
+// A click on a row of a list.
+void ClickRow(Pointer& p, CWnd* window, int id, int row) {
+  auto* view = qobject_cast<QAbstractItemView*>(W(window, id));
+  p.To(view->viewport(), view->visualRect(view->model()->index(row, 0)).center());
+  p.Down(), p.Up(), Settle();
+}
+
+int PixelsChanged(const QImage& a, const QImage& b) {
+  int n = 0;
+  for (int y = 0; y < a.height(); ++y)
+    for (int x = 0; x < a.width(); ++x) n += a.pixel(x, y) != b.pixel(x, y);
+  return n;
+}
+
+// Where the X server has a window.
+QPoint ServerPlace(QWidget* w) {
+  int x = -1, y = -1;
+  std::sscanf(Run("xdotool getwindowgeometry --shell " + std::to_string(w->winId())).c_str(), "WINDOW=%*d X=%d Y=%d",
+              &x, &y);
+  return QPoint(x, y);
+}
+
+// A page of its own on `job`, driven by `drive`; its result.
+template <class Page>
+int RunPage(CConvertOpt& job, const std::function<void(CDialog&)>& drive) {
+  Page page;
+  page.m_pJob = &job;
+  UserDriver user;
+  user.On(Page::IDD, [&](CDialog& d) {
+    Ready(&d), drive(d);
+    if (IsWindow(d.m_hWnd) && d.IsWindowVisible()) d.EndDialog(IDCANCEL);
+  });
+  page.DoModal();
+  return page.m_nResult;
+}
 
 const Fault kFaults[] = {
     {"SkinButtonsClickAndOnlyTheCaptionMovesTheWindow",
@@ -564,6 +620,248 @@ const Fault kFaults[] = {
        UsePlayerCodecs();
        SourceProbe(Sample("rm-rv20-ac3.rm"), true);
        SourceProbe(Sample("mpeg2-ps-mp2.mpg"), true);
+     }},
+    // One row per fault a new user met in the window.
+    {"AFinishedJobIsNotConvertedAgainAndEscapeKeepsTheList",
+     [] {
+       MainWindow main;
+       Answers answers;
+       Pointer p;
+       main.Hold("a.mpg", Plan());
+       for (int run = 0; run < 3; ++run) {  // the third is asked for: "Convert selected jobs again"
+         if (run == 2) ClickRow(p, &main.dlg, 1000, 0), UiSetTrackMenuHook([](auto&) { return 40003u; });
+         if (run == 2) p.Click(&main.dlg, 1079);
+         p.Click(&main.dlg, 1002);
+         ASSERT_TRUE(WaitFor([&] { return !main.dlg.IsConverting(); }, 10));
+       }
+       EXPECT_EQ(main.script.built, (std::vector<std::string>{"a.mpg", "a.mpg"}));
+       main.Hold("b.mpg");
+       Press("Escape", Qt::Key_Escape);
+       p.Click(&main.dlg, 1082);  // a job waits: the question is answered No
+       EXPECT_TRUE(W(&main.dlg)->isVisible());
+       EXPECT_EQ(answers.boxes.size(), 2u);  // why the second Start did nothing, and the question
+     }},
+    {"EverySkinButtonIsReachedSeenAndPressedFromTheKeyboard",
+     [] {
+       MainWindow main;
+       main.Hold("a.mpg");
+       int menus = 0;
+       UiSetTrackMenuHook([&](auto&) { return ++menus, 0u; });
+       std::vector<int> stops;
+       for (int i = 0; i < 8; ++i, Press("Tab", Qt::Key_Tab)) stops.push_back(FocusId());
+       EXPECT_EQ(stops, (std::vector<int>{1001, 1079, 1002, 1000, 1005, 1080, 1081, 1082}));
+       for (auto [id, xName, key] : {std::tuple{1001, "space", Qt::Key_Space}, {1079, "Return", Qt::Key_Return}}) {
+         W(&main.dlg, 1000)->setFocus();
+         const QImage plain = W(&main.dlg, id)->grab().toImage();
+         W(&main.dlg, id)->setFocus();
+         EXPECT_GT(PixelsChanged(plain, W(&main.dlg, id)->grab().toImage()), 40) << id;  // the focus shows
+         Press(xName, key);
+       }
+       W(&main.dlg, 1002)->setFocus();
+       Press("Return", Qt::Key_Return);
+       EXPECT_EQ(menus, 2);
+       EXPECT_TRUE(main.dlg.IsConverting());
+     }},
+    {"MenusAndDragsStartFromTheWindowsRealPlace",
+     [] {
+       if (!RealInput()) return;  // only a window manager places windows
+       for (int start = 0; start < 12; ++start) {
+         MainWindow main;
+         CRect button;  // the "+" menu drops down from here
+         main.dlg.GetDlgItem(1001)->GetWindowRect(&button);
+         EXPECT_EQ(QPoint(button.left, button.top), ServerPlace(W(&main.dlg)) + QPoint(334, 30)) << start;
+       }
+       MainWindow main;
+       Pointer p;
+       const QPoint at = ServerPlace(W(&main.dlg));
+       p.To(W(&main.dlg), QPoint(250, 12)), Xdotool("click 1"), p.By(40, 40);  // a click moves nothing
+       p.To(W(&main.dlg), QPoint(250, 12)), p.Down(), p.By(-40, 20), p.Up();
+       EXPECT_TRUE(WaitFor([&] { return ServerPlace(W(&main.dlg)) == at + QPoint(-40, 20); }, 3));
+     }},
+    {"APictureBatchIsNotOffered",
+     [] {
+       MainWindow main;
+       Pointer p;
+       UserDriver user;
+       bool offered = true;
+       user.On(CDlgCvtType::IDD, [&](CDialog& d) { offered = W(&d, 1047)->isVisible(), d.EndDialog(IDCANCEL); });
+       UiSetTrackMenuHook([](auto&) { return static_cast<UINT>(ID_JOB_ADD_BATCH); });
+       p.Click(&main.dlg, 1001);
+       EXPECT_TRUE(user.Done() && !offered);
+     }},
+    {"PicturesToAviShowTheirNamesLengthAndShape",
+     [] {
+       MainWindow main;
+       Answers answers;
+       for (int i = 1; i <= 3; ++i) {
+         answers.chooser.next.push_back(Scratch("pictures" + std::to_string(i)) + "/p.jpg");
+         ASSERT_TRUE(MakeWithFfmpeg("-f lavfi -i testsrc=s=640x480 -frames:v 1", answers.chooser.next.back()));
+       }
+       Pointer p;
+       UserDriver user;
+       user.On(CDlgCvtType::IDD, [&](CDialog& d) { Ready(&d), p.Click(&d, 1047), p.Click(&d, 1007); });
+       user.On(CDlgImageSource::IDD, [&](CDialog& d) { Ready(&d), p.Click(&d, 1001), p.Click(&d, 1007); });
+       user.On(CDlgTargetAVI::IDD, [&](CDialog& d) { Ready(&d), p.Click(&d, 1020); });
+       main.AddJob(p, user);
+       ASSERT_EQ(main.dlg.GetJobCount(), 1);
+       auto* list = dynamic_cast<CListCtrl*>(main.dlg.GetDlgItem(1000));
+       EXPECT_EQ(list->GetItemText(0, 1) + "|" + list->GetItemText(0, 3),
+                 answers.chooser.next[0] + " and 2 more pictures|Pictures to AVI");
+       EXPECT_FLOAT_EQ(main.dlg.GetJob(0)->m_fDuration, 1.5f);
+       EXPECT_EQ(main.dlg.GetJob(0)->m_nWidth * 480, main.dlg.GetJob(0)->m_nHeight * 640);
+     }},
+    {"ThePictureListFollowsClicksOffersEveryKindAndStepsBackToItsDefault",
+     [] {
+       CConvertOpt job;
+       job.SetType(CONVERT_PICTURES_TO_VIDEO);
+       job.m_astrPictures = {Sample("list-160x120.jpg"), Sample("list-192x96.bmp")};
+       Answers answers;
+       Pointer p;
+       std::string shown;
+       int focusShows = 0;
+       RunPage<CDlgImageSource>(job, [&](CDialog& d) {
+         W(&d, 1040)->setFocus();  // the icon buttons show the focus too
+         const QImage plain = W(&d, 1001)->grab().toImage();
+         W(&d, 1001)->setFocus();
+         focusShows = PixelsChanged(plain, W(&d, 1001)->grab().toImage());
+         ClickRow(p, &d, 1040, 1), p.Click(&d, 1001);  // the chooser is cancelled
+         for (QToolButton* arrow : W(&d, 1045)->findChildren<QToolButton*>()) p.To(arrow), p.Down(), p.Up();
+         shown = TextOf(&d, 1042) + "|" + TextOf(&d, 1044);
+       });
+       EXPECT_NE(shown.find("(192 / 96)|0.5"), std::string::npos) << shown;
+       EXPECT_GT(focusShows, 20);
+       EXPECT_NE(answers.chooser.filters.at(0).find("|*.jpg;*.jpeg;*.bmp;*.png"), std::string::npos) << answers.chooser.filters[0];
+     }},
+    {"APalNtscChangeTakesOnlyMpegSources",
+     [] {
+       Answers answers;
+       Pointer p;
+       CConvertOpt job;
+       job.SetType(CONVERT_PALNTSC);
+       EXPECT_EQ(RunPage<CDlgVideoSource>(job, [&](CDialog& d) {
+                   TypeInto(p, &d, 1031, Sample("mp4-h264-aac.mp4")), p.Click(&d, 1007);
+                 }),
+                 3);
+       EXPECT_EQ(answers.boxes, std::vector<std::string>{UiLoadString(IDS_NOT_MPEG_SOURCE)});
+     }},
+    {"TheDiscPageKeepsItsSizeAfterBack",
+     [] {
+       MainWindow main;
+       Pointer p;
+       UserDriver user;
+       TypeAndSource(p, user, 1010, Sample("mpeg2-ps-mp2.mpg"));
+       user.On(CDlgVCD::IDD, [&](CDialog& d) { Ready(&d), p.Click(&d, 1055), p.Click(&d, 1057), p.Click(&d, 1021); });
+       user.On(CDlgVideoSource::IDD, [&](CDialog& d) { Ready(&d), p.Click(&d, 1007); });
+       user.On(CDlgVCD::IDD, [&](CDialog& d) {
+         Ready(&d), TypeInto(p, &d, 1061, Scratch("out") + "/disc.mpg"), p.Click(&d, 1020);
+       });
+       main.AddJob(p, user);
+       ASSERT_EQ(main.dlg.GetJobCount(), 1);
+       EXPECT_EQ(main.dlg.GetJob(0)->m_nWidth * 1000 + main.dlg.GetJob(0)->m_nHeight, 704480);
+     }},
+    {"AnIpodPresetIsTakenAndTheTipsCancelGoesBack",
+     [] {
+       Answers answers;
+       Pointer p;
+       const DWORD saved[] = {g_dwIPodShowOnce, g_dw3gpShowOnce};
+       g_dwIPodShowOnce = 1, g_dw3gpShowOnce = 0;
+       CConvertOpt ipod, phone;
+       ipod.SetType(CONVERT_IPOD), phone.SetType(CONVERT_3GP);
+       EXPECT_EQ(RunPage<CDlgTargetIPod>(ipod, [&](CDialog& d) {
+                   Choose(&d, 1090, "12.H264: High Quality 640*480 1500kbps, Audio 160kbps Stereo");
+                   TypeInto(p, &d, 1061, Scratch("out") + "/ipod.mp4"), p.Click(&d, 1020);
+                 }),
+                 2);
+       EXPECT_EQ(ipod.m_nVideoBitrate, 1500);
+       EXPECT_TRUE(answers.boxes.empty());
+       UserDriver tips;
+       tips.On(CDlg3GPInfo::IDD, [&](CDialog& d) { Ready(&d), p.Click(&d, IDCANCEL); });
+       EXPECT_EQ(RunPage<CDlgTarget3GP>(phone, [&](CDialog& d) {
+                   TypeInto(p, &d, 1061, Scratch("out") + "/phone.3gp"), p.Click(&d, 1005), p.Click(&d, 1020);
+                   EXPECT_TRUE(WaitFor([&] { return tips.Done(); }, 5) && d.IsWindowVisible());
+                 }),
+                 3);
+       g_dwIPodShowOnce = saved[0], g_dw3gpShowOnce = saved[1];
+     }},
+    {"TheSourcePageNamesWhatItConverts",
+     [] {
+       for (const char* sample : {"mp4-h264-aac.mp4", "avi-mjpeg-mp3.avi", "mov-mjpeg-pcm.mov", "vob-ac3.vob"}) {
+         std::string info;
+         SourceProbe(Sample(sample), true, nullptr, &info);
+         for (const char* vague : {"Unknown", " -  - ", ":->0x"}) EXPECT_EQ(info.find(vague), std::string::npos) << info;
+       }
+     }},
+    {"FailuresNameTheirFileAndTheCodecHelpFitsThisSystem",
+     [] {
+       const std::string garbage = Scratch("garbage") + "/noise.avi";
+       std::ofstream(garbage) << std::string(4096, 'x');
+       Answers answers;
+       answers.chooser.next = {garbage};
+       CConvertOpt batch;
+       Pointer p;
+       RunPage<CDlgBatch>(batch, [&](CDialog& d) { p.Click(&d, 1001); });
+       EXPECT_NE(answers.boxes.at(0).find(garbage), std::string::npos) << answers.boxes[0];
+       MainWindow main;
+       main.Hold("a.mpg", Plan(Plan::kBuildFails, E_FAIL, "no graph\n"));
+       UserDriver user;
+       std::string links;
+       user.On(CDlgLog::IDD, [&](CDialog& d) { Ready(&d), p.Click(&d, 1007); });  // Codec help...
+       user.On(CDlgCodecInfo::IDD, [&](CDialog& d) {
+         for (int id : {1010, 1007, 1008, 1009}) links += dynamic_cast<CHyperlinkStatic*>(d.GetDlgItem(id))->GetCaption();
+         d.EndDialog(IDCANCEL), d.GetParent()->SendMessage(WM_COMMAND, IDOK);
+       });
+       p.Click(&main.dlg, 1002);
+       ASSERT_TRUE(WaitFor([&] { return user.Done(); }, 10));
+       EXPECT_NE(main.dlg.GetRunLog().find("-- [no graph]\n"), std::string::npos) << main.dlg.GetRunLog();
+       for (const char* other : {"xvid", "ffdshow", "divx", "microsoft"})
+         EXPECT_EQ(QString::fromStdString(links).indexOf(other, 0, Qt::CaseInsensitive), -1) << links;
+     }},
+    {"NamesAndChoosersAsTheTypesPromise",
+     [] {
+       Answers answers;
+       Pointer p;
+       CConvertOpt psp, mp4, movie;
+       psp.SetType(CONVERT_PSP), mp4.SetType(CONVERT_MP4), movie.SetType(CONVERT_MPEG);
+       psp.m_strSource = Scratch("psp") + "/clip.mpg";
+       RunPage<CDlgTargetPSP>(psp, [&](CDialog& d) { TypeInto(p, &d, 1072, "5"), p.Click(&d, 1020); });
+       EXPECT_EQ(std::filesystem::path(psp.m_strTarget).filename(), "M4V00005.mp4");
+       RunPage<CDlgTargetMP4>(mp4, [&](CDialog& d) { p.Click(&d, 1023); });
+       EXPECT_NE(answers.chooser.filters.at(0).find("*.mov"), std::string::npos) << answers.chooser.filters[0];
+       RunPage<CDlgVideoSource>(movie, [&](CDialog& d) { p.Click(&d, 1023); });
+       for (const char* kind : {"*.vob", "*.ts", "*.m2ts", "*.d2v", "*.ifo", "*.ac3", "*.fli", "*.roq", "*.3g2"})
+         EXPECT_NE(answers.chooser.filters.at(0).find(kind), std::string::npos) << kind;
+       EXPECT_EQ(answers.chooser.filters.back().rfind("All files", 0), 0u) << answers.chooser.filters.back();
+     }},
+    {"TheWindowTellsWhatHappened",
+     [] {
+       Answers answers;
+       Pointer p;
+       MainWindow main;
+       const std::string path = "/a/folder/with/a/long/name/for/the/movies/of/this/summer/holiday.mpg";
+       main.Hold(path, Plan());
+       auto* list = qobject_cast<QAbstractItemView*>(W(&main.dlg, 1000));
+       EXPECT_FALSE(list->horizontalScrollBar()->isVisible());
+       EXPECT_EQ(list->model()->index(0, 1).data(Qt::ToolTipRole).toString().toStdString(), path);
+       const QImage idle = W(&main.dlg, 1074)->grab().toImage();
+       p.Click(&main.dlg, 1002);
+       ASSERT_TRUE(WaitFor([&] { return !main.dlg.IsConverting(); }, 10));
+       EXPECT_EQ(TextOf(&main.dlg, 1083).rfind("Finished: 1 of 1 job", 0), 0u) << TextOf(&main.dlg, 1083);
+       const QPoint middle = idle.rect().center();  // an empty bar looks unlike a full one
+       EXPECT_GT(std::abs(qGray(idle.pixel(middle)) - qGray(W(&main.dlg, 1074)->grab().toImage().pixel(middle))), 40);
+       UiSetTrackMenuHook([](auto&) { return static_cast<UINT>(ID_JOB_REMOVE_ALL); });
+       p.Click(&main.dlg, 1079);
+       EXPECT_EQ(TextOf(&main.dlg, 1083), "");
+       UiSetOpenHook([](const std::string&) { return false; });  // no browser
+       p.Click(&main.dlg, 1005);
+       UiSetOpenHook(nullptr);
+       CConvertOpt mp4, movie;
+       mp4.SetType(CONVERT_MP4), movie.SetType(CONVERT_MPEG);
+       RunPage<CDlgTargetMP4>(mp4, [&](CDialog& d) { TypeInto(p, &d, 1068, "50"), p.Click(&d, 1020); });
+       RunPage<CDlgVideoSource>(movie, [&](CDialog& d) { p.Click(&d, 1007); });  // no source named
+       ASSERT_EQ(answers.boxes.size(), 3u);
+       EXPECT_NE(answers.boxes[0].find(kHomePageAddress), std::string::npos) << answers.boxes[0];
+       EXPECT_EQ(answers.boxes[1].rfind("Width:", 0), 0u) << answers.boxes[1];
+       EXPECT_NE(answers.boxes[2], UiLoadString(IDS_SOURCE_NOT_FOUND));
      }},
 };
 

@@ -96,6 +96,18 @@ class MainWindow : public ::testing::Test {
     dlg->GetDlgItemText(1083, text);
     return text;
   }
+  // A last job that holds the run open, so that the line of the job before
+  // it is read before the run's end replaces it.
+  void HoldLast() {
+    script.plans["/v/hold.mpg"] = Plan{Plan::kHold};
+    dlg->AddJob(Job(CONVERT_AVI, "/v/hold.mpg", 10.0));
+  }
+  std::string LineBeforeLast() {
+    WaitFor([&] { return End("/v/hold.mpg") != nullptr; });
+    const std::string line = Line();
+    if (End("/v/hold.mpg")) End("/v/hold.mpg")->Complete();
+    return line;
+  }
   int Bar() const {
     auto* bar = dynamic_cast<CProgressCtrl*>(dlg->GetDlgItem(1074));
     return bar ? bar->GetPos() : -1;
@@ -129,17 +141,21 @@ TEST_F(MainWindow, JobsRunInOrderToTheEnd) {
   dlg->AddJob(Job(CONVERT_PICTURES_TO_VIDEO, "/v/pictures"));
   dlg->AddJob(Job(CONVERT_AVI, "/v/a.mpg", 12.5));
   dlg->AddJob(Job(CONVERT_MPEG, "/v/b.avi", 0.5));
+  HoldLast();
   Create();
   Start();
-  ASSERT_TRUE(RunEnds());
-  EXPECT_EQ(Statuses(), (std::vector<int>{kJobDone, kJobDone, kJobDone}));
-  // The picture list builds nothing.
-  EXPECT_EQ(script.built, (std::vector<std::string>{"/v/a.mpg", "/v/b.avi"}));
-  EXPECT_EQ(script.buildersMade, 2);
-  // The last job's line: a source of a second or less counts as of unknown
+  // The third job's line: a source of a second or less counts as of unknown
   // length; the line gives what was converted and the time it took.
-  EXPECT_TRUE(Matches(Line(), "Total Length:   0.50 s, Converted Length:   0.00 s, Time Elapse ##:##:##, Left 0"))
-      << Line();
+  const std::string line = LineBeforeLast();
+  EXPECT_TRUE(Matches(line, "Total Length:   0.50 s, Converted Length:   0.00 s, Time Elapse ##:##:##, Left 0"))
+      << line;
+  ASSERT_TRUE(RunEnds());
+  EXPECT_EQ(Statuses(), (std::vector<int>{kJobDone, kJobDone, kJobDone, kJobDone}));
+  // The picture list builds nothing.
+  EXPECT_EQ(script.built, (std::vector<std::string>{"/v/a.mpg", "/v/b.avi", "/v/hold.mpg"}));
+  EXPECT_EQ(script.buildersMade, 3);
+  // The end of the run says how it went.
+  EXPECT_EQ(Line(), "Finished: 4 of 4 jobs converted.");
   EXPECT_EQ(Bar(), 100);
   EXPECT_FALSE(dlg->HadError());
   EXPECT_TRUE(dlg->GetRunLog().empty());
@@ -149,12 +165,14 @@ TEST_F(MainWindow, JobsRunInOrderToTheEnd) {
 
 TEST_F(MainWindow, CompletionLineOfAKnownLengthShowsTheElapsedTime) {
   dlg->AddJob(Job(CONVERT_AVI, "/v/a.mpg", 12.5));
+  HoldLast();
   Create();
   Start();
+  const std::string line = LineBeforeLast();
+  EXPECT_TRUE(Matches(line, "Total Length:  12.50 s, Converted Length:  12.50 s, Time Elapse ##:##:##, Left 0"))
+      << line;
   ASSERT_TRUE(RunEnds());
-  EXPECT_EQ(Statuses(), (std::vector<int>{kJobDone}));
-  EXPECT_TRUE(Matches(Line(), "Total Length:  12.50 s, Converted Length:  12.50 s, Time Elapse ##:##:##, Left 0"))
-      << Line();
+  EXPECT_EQ(Statuses(), (std::vector<int>{kJobDone, kJobDone}));
   EXPECT_EQ(Bar(), 100);
 }
 
@@ -213,6 +231,7 @@ TEST_F(MainWindow, ProgressOfAnUnknownLengthShowsTheTimeSoFar) {
     SetUp();
     script.plans["/v/a.mpg"] = Plan{Plan::kHold};
     dlg->AddJob(Job(CONVERT_AVI, "/v/a.mpg", length));
+    HoldLast();
     Create();
     Start();
     ASSERT_EQ(Bar(), 0);
@@ -225,11 +244,12 @@ TEST_F(MainWindow, ProgressOfAnUnknownLengthShowsTheTimeSoFar) {
     // A length the guard cannot trust never stops the job by itself.
     EXPECT_TRUE(dlg->IsConverting());
     End("/v/a.mpg")->Complete();
+    const std::string line = LineBeforeLast();
     ASSERT_TRUE(RunEnds());
-    EXPECT_EQ(Statuses(), (std::vector<int>{kJobDone}));
+    EXPECT_EQ(Statuses(), (std::vector<int>{kJobDone, kJobDone}));
     EXPECT_TRUE(
-        Matches(Line(), "Total Length:   " + total + " s, Converted Length:   3.25 s, Time Elapse ##:##:##, Left 0"))
-        << Line();
+        Matches(line, "Total Length:   " + total + " s, Converted Length:   3.25 s, Time Elapse ##:##:##, Left 0"))
+        << line;
   }
 }
 
@@ -595,8 +615,8 @@ TEST_F(MainWindow, TheSkinDuringARun) {
 
   for (const CutText& c : CutTexts(dlg.get())) ADD_FAILURE() << c.Describe();
   // The bar (530..630) is a quarter full; its empty part shows the skin's blue.
-  EXPECT_EQ(running.pixelColor(620, 418), QColor(95, 147, 199));
-  EXPECT_NE(running.pixelColor(535, 418), QColor(95, 147, 199));
+  EXPECT_EQ(running.pixelColor(620, 418), QColor(28, 33, 43));
+  EXPECT_NE(running.pixelColor(535, 418), QColor(28, 33, 43));
   // The help menu button is disabled during the run and looks it.
   EXPECT_FALSE(dlg->GetDlgItem(1080)->IsWindowEnabled());
   EXPECT_NE(running.copy(570, 2, 20, 20), idle.convertToFormat(running.format()).copy(570, 2, 20, 20));
@@ -696,8 +716,9 @@ double ProbedSeconds(const std::string& file) {
   return got ? std::atof(line) : -1;
 }
 
-// Closing is refused in every way while converting, the job runs to its
-// end and leaves a whole file; once the run is over, Escape closes.
+// Closing is refused in every way while converting (Escape and IDCANCEL do
+// nothing at all), the job runs to its end and leaves a whole file; once the
+// run is over, the close button closes without a question: no job waits.
 TEST(RealJob, EveryWayOfClosingIsRefusedWhileConverting) {
   const auto key = [](int k) {
     return [k](CTambrelDlg& d) {
@@ -710,12 +731,12 @@ TEST(RealJob, EveryWayOfClosingIsRefusedWhileConverting) {
     std::function<void(CTambrelDlg&)> close;
     bool refusal;  // the user is told; otherwise nothing happens at all
   } ways[] = {
-      {"Escape", key(Qt::Key_Escape), true},
+      {"Escape", key(Qt::Key_Escape), false},
       {"Return", key(Qt::Key_Return), false},
       {"close button", [](CTambrelDlg& d) { d.SendMessage(WM_COMMAND, MAKEWPARAM(1082, BN_CLICKED), 0); }, true},
       {"window manager", [](CTambrelDlg& d) { d.GetWidget()->close(); }, true},
       {"system menu", [](CTambrelDlg& d) { d.SendMessage(WM_SYSCOMMAND, SC_CLOSE, 0); }, true},
-      {"IDCANCEL", [](CTambrelDlg& d) { d.SendMessage(WM_COMMAND, IDCANCEL, 0); }, true},
+      {"IDCANCEL", [](CTambrelDlg& d) { d.SendMessage(WM_COMMAND, IDCANCEL, 0); }, false},
       {"IDOK", [](CTambrelDlg& d) { d.SendMessage(WM_COMMAND, IDOK, 0); }, false},
   };
   const std::string target = OutFile("closing.mpg");
@@ -744,8 +765,12 @@ TEST(RealJob, EveryWayOfClosingIsRefusedWhileConverting) {
   EXPECT_EQ(dlg.GetJobStatus(0), kJobDone) << dlg.GetRunLog();
   EXPECT_NEAR(ProbedSeconds(target), 2.0, 0.3);
 
+  const size_t asked = boxes.seen.size();
   key(Qt::Key_Escape)(dlg);
+  EXPECT_TRUE(dlg.IsWindowVisible());
+  dlg.SendMessage(WM_COMMAND, MAKEWPARAM(1082, BN_CLICKED), 0);
   EXPECT_FALSE(dlg.IsWindowVisible());
+  EXPECT_EQ(boxes.seen.size(), asked);
   dlg.DestroyWindow();
   UiPumpMessages();
 }

@@ -62,22 +62,29 @@ TEST(ConvertTypePage, EachTypeShowsItsDescriptionAndNextAnswersIt) {
   }
 }
 
-TEST(ConvertTypePage, BatchHidesVideoToPicturesButKeepsItsValue) {
+// A batch has no picture types: both are hidden, and Next with one still
+// chosen says so and keeps the page open.
+TEST(ConvertTypePage, BatchHidesThePictureTypes) {
   CConvertOpt job;
   job.SetType(CONVERT_VIDEO_TO_PICTURES);
   CDlgCvtType page;
   page.m_pJob = &job;
   page.m_bBatch = 1;
   bool hidden = false;
+  BoxRecorder boxes;
   UserDriver user;
   user.On(CDlgCvtType::IDD, [&](CDialog& d) {
-    hidden = !d.GetDlgItem(1000)->IsWindowVisible();
+    hidden = !d.GetDlgItem(1000)->IsWindowVisible() && !d.GetDlgItem(1047)->IsWindowVisible();
     KeepGrab(&d, "convert-type-batch");
+    Click(&d, 1007);
+    EXPECT_TRUE(d.IsWindowVisible());
+    Click(&d, 1006);
     Click(&d, 1007);
   });
   EXPECT_EQ(page.DoModal(), IDOK);
   EXPECT_TRUE(hidden);
-  EXPECT_EQ(page.m_nType, CONVERT_VIDEO_TO_PICTURES);
+  EXPECT_EQ(boxes.seen.size(), 1u);
+  EXPECT_EQ(page.m_nType, CONVERT_AVI);
 }
 
 TEST(ConvertTypePage, UnknownTypeOpensWithNothingChosen) {
@@ -113,11 +120,11 @@ struct ProbeCase {
 TEST(VideoSourcePage, BrowseShowsWhatTheProbeFound) {
   const ProbeCase cases[] = {
       {"mpeg2-ps-mp2.mpg", 0x4000, "MPEG movie",
-       "Video Format:-> MPEG-2 -  - 0x0\nDuration :->2.10;\nFrame Rate:->25.00 fps\nAudio Format:->MPEG Audio - "
+       "Video Format:-> MPEG-2\nDuration :->2.10;\nFrame Rate:->25.00 fps\nAudio Format:->MPEG Audio - "
        "0x50;\nAudio Freq:->48000 Hz;\nAudio Channels :->2;\nDimension:->176*144;\n",
        176, 144, 25.0},
       {"vob-ac3.vob", 0x4000, "MPEG movie",
-       "Video Format:-> MPEG-2 -  - 0x0\nDuration :->1.00;\nFrame Rate:->25.00 fps\nAudio Format:->Dolby AC3 -  - "
+       "Video Format:-> MPEG-2\nDuration :->1.00;\nFrame Rate:->25.00 fps\nAudio Format:->Dolby AC3 - "
        "0x2000;\nAudio Freq:->48000 Hz;\nAudio Channels :->6;\nDimension:->352*288;\n",
        352, 288, 25.0},
       // The stream's own 25 frames/s, not its 51 data packets over 2 s.
@@ -182,7 +189,7 @@ TEST(VideoSourcePage, BadSourcesAreRefusedAndThePageStaysOpen) {
     UINT message;
   } cases[] = {
       {dir + "/missing.mpg", IDS_SOURCE_NOT_FOUND},
-      {"", IDS_SOURCE_NOT_FOUND},
+      {"", IDS_NO_SOURCE},
       {dir, IDS_SOURCE_IS_FOLDER},
       {"/dev/zero", IDS_SOURCE_IS_FOLDER},
       {text, IDS_PROBE_FAILED},
@@ -386,8 +393,8 @@ TEST(PictureListPage, JobSizeFromTheFirstPicture) {
   const struct {
     int w, h, jobW, jobH;
   } cases[] = {
-      {1024, 768, 512, 384}, {700, 500, 352, 504}, {1000, 750, 504, 376}, {800, 600, 400, 304},
-      {640, 480, 352, 480},  {600, 333, 352, 336}, {599, 333, 599, 333},  {320, 240, 320, 240},
+      {1024, 768, 512, 384}, {700, 500, 352, 256}, {1000, 750, 504, 376}, {800, 600, 400, 304},
+      {640, 480, 352, 264},  {600, 333, 352, 200}, {599, 333, 599, 333},  {320, 240, 320, 240},
   };
   for (const auto& c : cases) {
     int w = 0, h = 0;
@@ -455,8 +462,8 @@ TEST_F(PictureList, AddArrangeAndFinish) {
   EXPECT_EQ(job_.m_strSource, big_ + "--- etc");
 }
 
-// The arrows step whole seconds between 1 and 15 (up adds); a value above
-// 10 is refused at Next with the framework's range message.
+// The arrows step half seconds between 0.5 and 10 (up adds); a value above
+// 10 typed by hand is refused at Next with the framework's range message.
 TEST_F(PictureList, IntervalArrowsClampAndNextChecksTheRange) {
   job_.m_astrPictures = {Sample("picture.png")};
   BoxRecorder boxes;
@@ -473,13 +480,14 @@ TEST_F(PictureList, IntervalArrowsClampAndNextChecksTheRange) {
     shown.push_back(TextOf(&d, 1044));
     for (int i = 0; i < 11; ++i) spin->UiStep(true);
     shown.push_back(TextOf(&d, 1044));
+    Type(&d, 1044, "12");
     Click(&d, 1007);
     shown.push_back(std::to_string(page_.m_nResult));
     Type(&d, 1044, "0.08");
     Click(&d, 1007);
   });
   page_.DoModal();
-  EXPECT_EQ(shown, (std::vector<std::string>{"0.5", "1.5", "15", "1", "12", "3"}));
+  EXPECT_EQ(shown, (std::vector<std::string>{"0.5", "1", "10", "0.5", "6", "3"}));
   ASSERT_EQ(boxes.seen.size(), 1u);
   EXPECT_NE(boxes.seen[0].text.find("between 0.08 and 10"), std::string::npos);
   EXPECT_EQ(page_.m_nResult, 1);

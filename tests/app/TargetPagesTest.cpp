@@ -308,7 +308,7 @@ TEST(DiscPage, KindsSizesAndSplits) {
       EXPECT_EQ(sizes[1], c.sizes[1]);
     }
     EXPECT_EQ(largerShown, c.kind < 2);
-    EXPECT_EQ(job.m_nType, CONVERT_DISC);  // a PAL/NTSC change leaves as a disc job
+    EXPECT_EQ(job.m_nType, CONVERT_PALNTSC);  // a PAL/NTSC change stays one
     EXPECT_EQ(job.m_nMpegKind, c.kind + 2);
     EXPECT_EQ(job.m_nTvStandard, c.ntsc);
     EXPECT_EQ(job.m_nWidth, c.width);
@@ -400,7 +400,7 @@ TEST(PhonePage, PresetsCodecRulesAndTheNotice) {
     });
     user.On(CDlg3GPInfo::IDD, [&](CDialog& d) {
       notice = true;
-      Click(&d, IDCANCEL);
+      Click(&d, IDOK);
     });
     page.DoModal();
     g_dw3gpShowOnce = saved;
@@ -460,9 +460,9 @@ TEST(PspPage, NamesThumbnailAndSize) {
   EXPECT_EQ(job.m_nAudioCodec, 0);
 }
 
-// H.264 at 640 x 480 with the "2048kbps" item (value 1800): the iPod notice
-// comes and 1500 is written; once the notice is not to be shown again, the
-// page refuses the rate instead.
+// H.264 at 640 x 480 with the "2048kbps" item: the iPod notice comes and
+// 1500 is written; once the notice is not to be shown again, the page
+// refuses the rate instead.
 TEST(IpodPage, RateLimitsAndContainer) {
   const std::string dir = Scratch("out");
   for (DWORD showOnce : {0u, 1u}) {
@@ -487,7 +487,7 @@ TEST(IpodPage, RateLimitsAndContainer) {
     });
     user.On(CDlgIPodInfo::IDD, [&](CDialog& d) {
       notice = true;
-      Click(&d, IDCANCEL);
+      Click(&d, IDOK);
     });
     page.DoModal();
     g_dwIPodShowOnce = saved;
@@ -505,13 +505,14 @@ TEST(IpodPage, RateLimitsAndContainer) {
       EXPECT_EQ(job.m_nWidth, 640);
     }
   }
-  EXPECT_TRUE(CDlgTargetIPod::RateTooLarge(320, 0, 641));
-  EXPECT_FALSE(CDlgTargetIPod::RateTooLarge(320, 0, 640));
-  EXPECT_TRUE(CDlgTargetIPod::RateTooLarge(160, 0, 321));
-  EXPECT_FALSE(CDlgTargetIPod::RateTooLarge(640, 0, 1800));
-  EXPECT_EQ(CDlgTargetIPod::CappedRate(320, 0, 1280), 768);
-  EXPECT_EQ(CDlgTargetIPod::CappedRate(160, 0, 800), 384);
-  EXPECT_EQ(CDlgTargetIPod::CappedRate(640, 1, 1800), 1500);
+  EXPECT_TRUE(CDlgTargetIPod::RateTooLarge(320, 0, 1024));
+  EXPECT_FALSE(CDlgTargetIPod::RateTooLarge(320, 0, 768));
+  EXPECT_TRUE(CDlgTargetIPod::RateTooLarge(160, 0, 512));
+  EXPECT_FALSE(CDlgTargetIPod::RateTooLarge(640, 0, 2048));
+  EXPECT_FALSE(CDlgTargetIPod::RateTooLarge(640, 1, 1500));
+  EXPECT_EQ(CDlgTargetIPod::CappedRate(320, 0, 1500), 768);
+  EXPECT_EQ(CDlgTargetIPod::CappedRate(160, 0, 1024), 384);
+  EXPECT_EQ(CDlgTargetIPod::CappedRate(640, 1, 2048), 1500);
 }
 
 TEST(FlashPage, TheContainerChoiceReachesTheJobAtOnce) {

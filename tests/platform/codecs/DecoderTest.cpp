@@ -2,6 +2,7 @@
 // decode of the same streams.
 #include "platform/codecs/AsfSource.h"
 #include "platform/codecs/AudioDecoder.h"
+#include "platform/codecs/CodecInfo.h"
 #include "platform/codecs/VideoDecoder.h"
 #include "tests/platform/codecs/CodecTestGraph.h"
 
@@ -334,6 +335,25 @@ TEST_F(CodecTest, MsAdpcmDecodesLikeFfmpeg) {
   // Output times follow the decoded sample count from the first packet's.
   ASSERT_GE(sink->starts.size(), 2u);
   EXPECT_EQ(sink->starts[0], 0);
+}
+
+// The codec lists name every format the decoders take: no format the
+// program converts is shown as unknown.
+TEST(CodecInfo, NamesEveryFormatTheDecodersTake) {
+  for (const VideoCodecEntry& e : CFfVideoDecoder::CodecTable()) {
+    ICINFO info{};
+    EXPECT_TRUE(ICInfo(ICTYPE_VIDEO, e.fourcc | 0x20202020, &info)) << std::hex << e.fourcc;  // any letter case
+    EXPECT_NE(info.szDescription[0], 0) << std::hex << e.fourcc;
+  }
+  for (const GUID& subtype : CFfAudioDecoder::Subtypes()) {
+    ACMFORMATTAGDETAILSA details{};
+    details.cbStruct = sizeof details;
+    details.dwFormatTag = subtype.Data1;
+    EXPECT_EQ(acmFormatTagDetailsA(nullptr, &details, ACM_FORMATTAGDETAILSF_FORMATTAG), MMSYSERR_NOERROR)
+        << std::hex << subtype.Data1;
+  }
+  ACMFORMATTAGDETAILSA unknown{sizeof(ACMFORMATTAGDETAILSA), 0, 0x1234, 0, 0, 0, {}};
+  EXPECT_EQ(acmFormatTagDetailsA(nullptr, &unknown, ACM_FORMATTAGDETAILSF_FORMATTAG), ACMERR_NOTPOSSIBLE);
 }
 
 }  // namespace
