@@ -466,6 +466,7 @@ HRESULT CWMAsfWriter::OpenFile() {
     m_video->thread_count = 1;
     if (globalHeader) m_video->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (avcodec_open2(m_video.get(), codec, nullptr) < 0) return E_FAIL;
+    MakePicturePool();
     AVStream* st = avformat_new_stream(m_fmt, nullptr);
     if (!st || avcodec_parameters_from_context(st->codecpar, m_video.get()) < 0) return E_FAIL;
     st->time_base = AVRational{1, 1000};
@@ -614,7 +615,7 @@ HRESULT CWMAsfWriter::OnVideo(IMediaSample* sample, const CMediaType& type) {
     }
   }
   if (!picture.frame) picture.frame.reset(av_frame_alloc());
-  if (!picture.frame) return E_OUTOFMEMORY;
+  if (!picture.frame || (m_picturePool && !TakePoolBuffer(picture.frame.get()))) return E_OUTOFMEMORY;
   BYTE* data = nullptr;
   sample->GetPointer(&data);
   const long length = sample->GetActualDataLength();
@@ -630,6 +631,40 @@ HRESULT CWMAsfWriter::OnVideo(IMediaSample* sample, const CMediaType& type) {
   }
   m_qCv.notify_all();
   return S_OK;
+}
+
+void CWMAsfWriter::MakePicturePool() {
+  // The encoder's pictures have a margin of 16 pixels on every side, and
+  // their rows the length its own buffer allocation gives that size.
+  constexpr int kMargin = 16;
+  m_picturePool.reset();
+  AvFramePtr probe(av_frame_alloc());
+  if (!probe) return;
+  probe->format = m_video->pix_fmt;
+  probe->width = m_video->width + 2 * kMargin;
+  probe->height = m_video->height + 2 * kMargin;
+  if (avcodec_default_get_buffer2(m_video.get(), probe.get(), 0) < 0) return;
+  for (int p = 0; p < 3; ++p) m_poolLines[p] = probe->linesize[p];
+  const size_t rows = static_cast<size_t>(m_video->height);
+  // A row of margin below, as the library's own pictures have.
+  const size_t size = static_cast<size_t>(m_poolLines[0]) * (rows + 1) +
+                      static_cast<size_t>(m_poolLines[1] + m_poolLines[2]) * (rows / 2 + 1);
+  m_picturePool.reset(av_buffer_pool_init(size, nullptr));
+}
+
+bool CWMAsfWriter::TakePoolBuffer(AVFrame* frame) const {
+  av_frame_unref(frame);
+  frame->buf[0] = av_buffer_pool_get(m_picturePool.get());
+  if (!frame->buf[0]) return false;
+  const int rows = m_encHeight;
+  frame->format = AV_PIX_FMT_YUV420P;
+  frame->width = m_encWidth;
+  frame->height = rows;
+  frame->data[0] = frame->buf[0]->data;
+  frame->data[1] = frame->data[0] + static_cast<ptrdiff_t>(m_poolLines[0]) * rows;
+  frame->data[2] = frame->data[1] + static_cast<ptrdiff_t>(m_poolLines[1]) * (rows / 2);
+  for (int p = 0; p < 3; ++p) frame->linesize[p] = m_poolLines[p];
+  return true;
 }
 
 HRESULT CWMAsfWriter::EncodePicture(QueuedPicture& picture) {

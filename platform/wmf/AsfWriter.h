@@ -231,6 +231,17 @@ class CWMAsfWriter final : public CBaseFilter, public IFileSinkFilter2, public I
   std::atomic<bool> m_runFailed{false};
   std::atomic<int> m_encWidth{0}, m_encHeight{0};
   SwsPtr m_readSws;  // the picture pin's streaming thread only
+  // Pictures are read into buffers laid out like the encoder's own (with
+  // its margins' row lengths), so that it encodes them where they are
+  // instead of copying each first. Made while stopped, when the file opens.
+  struct BufferPoolDeleter {
+    void operator()(AVBufferPool* p) const { av_buffer_pool_uninit(&p); }
+  };
+  std::unique_ptr<AVBufferPool, BufferPoolDeleter> m_picturePool;
+  int m_poolLines[3] = {};
+  void MakePicturePool();
+  // Gives `frame` a fresh buffer of the pool (false when there is none).
+  bool TakePoolBuffer(AVFrame* frame) const;
   mutable std::mutex m_errorLock;
   std::string m_runError;
 };
