@@ -177,5 +177,5 @@ done
 
 echo
 echo "ratios above 1 mean slower (or larger) than ffmpeg. Our MPEG-2 decoding runs on one thread; MPEG-1/2"
-echo "encoding in slices on a thread for each third of a PAL picture; H.264 is decoded on the library's"
+echo "encoding in slices on a thread for each quarter of a PAL picture; H.264 is decoded on the library's"
 echo "frame threads, and libx264 in our MP4 jobs picks its own thread count, as ffmpeg's default does."
