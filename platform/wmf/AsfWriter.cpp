@@ -646,9 +646,10 @@ void CWMAsfWriter::MakePicturePool() {
   if (avcodec_default_get_buffer2(m_video.get(), probe.get(), 0) < 0) return;
   for (int p = 0; p < 3; ++p) m_poolLines[p] = probe->linesize[p];
   const size_t rows = static_cast<size_t>(m_video->height);
+  const size_t chromaRows = (rows + 1) / 2;
   // A row of margin below, as the library's own pictures have.
   const size_t size = static_cast<size_t>(m_poolLines[0]) * (rows + 1) +
-                      static_cast<size_t>(m_poolLines[1] + m_poolLines[2]) * (rows / 2 + 1);
+                      static_cast<size_t>(m_poolLines[1] + m_poolLines[2]) * (chromaRows + 1);
   m_picturePool.reset(av_buffer_pool_init(size, nullptr));
 }
 
@@ -662,7 +663,7 @@ bool CWMAsfWriter::TakePoolBuffer(AVFrame* frame) const {
   frame->height = rows;
   frame->data[0] = frame->buf[0]->data;
   frame->data[1] = frame->data[0] + static_cast<ptrdiff_t>(m_poolLines[0]) * rows;
-  frame->data[2] = frame->data[1] + static_cast<ptrdiff_t>(m_poolLines[1]) * (rows / 2);
+  frame->data[2] = frame->data[1] + static_cast<ptrdiff_t>(m_poolLines[1]) * ((rows + 1) / 2);
   for (int p = 0; p < 3; ++p) frame->linesize[p] = m_poolLines[p];
   return true;
 }
