@@ -143,7 +143,7 @@ constexpr int kMaxInputSide = 16384;
 constexpr int kSilenceBlock = 96000;
 
 // Pixels of picture per slice thread of the MPEG-1/2 encoders.
-constexpr int64_t kSliceArea = 100000;
+constexpr int64_t kSliceArea = 130000;
 
 }  // namespace
 
@@ -517,8 +517,8 @@ HRESULT CEncoderEngine::AddVideoStream() {
   if (m_bPsp && codec->id == AV_CODEC_ID_H264) c->refs = 1;
   if (m_bIpod && c->width == 640) c->level = 30;
   // MPEG-1 and MPEG-2 pictures are encoded in slices side by side, so that
-  // the encoder keeps up with the decoder. A slice of less than a quarter
-  // of a PAL picture costs more in hand-overs than it saves.
+  // the encoder keeps up with the decoder. A slice of less than a third of
+  // a PAL picture costs more in hand-overs than it saves.
   if (mpeg) {
     const int64_t slices = static_cast<int64_t>(c->width) * c->height / kSliceArea;
     c->thread_count = static_cast<int>(std::clamp<int64_t>(slices, 1, std::max(1u, std::thread::hardware_concurrency())));
