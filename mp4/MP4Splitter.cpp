@@ -157,6 +157,8 @@ HRESULT CMP4SplitterFilter::CreateOutputs(IAsyncReader* reader) {
     return E_FAIL;
   }
   m_pFile = std::move(file);
+  // What follows the movie's own file is passed over, and the log says so.
+  if (const LONGLONG appended = m_pFile->AppendedAt(); appended > 0) Skipped(appended, m_pFile->GetLength());
 
   m_rtNewStart = m_rtCurrent = 0;
   m_rtDuration = 0;

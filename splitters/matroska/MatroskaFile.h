@@ -321,6 +321,9 @@ class CMatroskaFile : public CBaseSplitterFile {
   Segment m_segment;
   // The time of the first cluster in 100 ns, the zero of the output.
   REFERENCE_TIME m_rtOffset = 0;
+  // Where another file appended to this one begins (a second EBML header);
+  // 0 when none does.
+  LONGLONG m_appendedAt = 0;
 
  private:
   HRESULT Init();

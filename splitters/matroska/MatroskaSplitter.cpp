@@ -104,6 +104,8 @@ HRESULT CMatroskaSplitterFilter::CreateOutputs(IAsyncReader* reader) {
   if (FAILED(hr)) return hr;
   m_pFile = std::move(file);
   TellDamageOf(*m_pFile);
+  // What follows the movie's own file is passed over, and the log says so.
+  if (m_pFile->m_appendedAt > 0) Skipped(m_pFile->m_appendedAt, m_pFile->GetLength());
   Segment& seg = m_pFile->m_segment;
 
   m_rtNewStart = m_rtCurrent = 0;
