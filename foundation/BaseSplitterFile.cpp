@@ -227,10 +227,13 @@ HRESULT CBaseSplitterFile::HasMoreData(LONGLONG length, DWORD ms) {
 
 namespace {
 
-// Large enough that a scan over a damaged stretch costs a few reads, small
-// enough to sit in the processor's cache.
+// The first block is small, as the unit looked for mostly stands at once
+// (a reader that finds its next page this way); the blocks then grow to a
+// size at which a scan over a damaged stretch costs few reads and still
+// sits in the processor's cache.
+constexpr LONGLONG kFirstScanBlock = 4096;
 constexpr LONGLONG kScanBlock = 65536;
-constexpr int kMaxScanHeader = 4096;
+constexpr int kMaxScanHeader = 2048;
 
 }  // namespace
 
@@ -240,11 +243,12 @@ LONGLONG CBaseSplitterFile::ScanFor(LONGLONG from, LONGLONG to, int header, cons
   from = std::max<LONGLONG>(from, 0);
   to = std::min(to, GetLength());
   std::vector<BYTE> block;
+  LONGLONG size = kFirstScanBlock;
   // Blocks overlap by a header less one byte, so none is missed at a seam.
-  for (LONGLONG at = from; to - at >= header;) {
+  for (LONGLONG at = from; to - at >= header; size = std::min(size * 2, kScanBlock)) {
     if (stop && stop()) return -1;
-    const LONGLONG n = std::min(kScanBlock, to - at);
-    if (block.empty()) block.resize(static_cast<size_t>(kScanBlock));
+    const LONGLONG n = std::min(size, to - at);
+    block.resize(static_cast<size_t>(n));
     Seek(at);
     if (Read(block.data(), n) != S_OK) return -1;
     for (LONGLONG i = 0; i + header <= n; i++)

@@ -67,7 +67,7 @@ class CBaseSplitterFile {
   using UnitTest = std::function<bool(LONGLONG pos, const BYTE* head)>;
   // What the resync step looks for: a container's unit.
   struct Unit {
-    int header = 0;  // the bytes each test sees, 1 to 4096
+    int header = 0;  // the bytes each test sees, 1 to 2048
     // A unit that holds together begins here: its header has the
     // format's shape, its size lies within the file and, as far as the
     // format allows, what follows confirms it.
@@ -77,8 +77,8 @@ class CBaseSplitterFile {
     UnitTest begun;
   };
   // The first position in [from, to) whose header bytes lie before `to`
-  // and pass `test`, read a block at a time; -1 when there is none or
-  // `stop` (asked between blocks) ends the search.
+  // and pass `test`, read a block at a time (4 KiB, growing to 64 KiB);
+  // -1 when there is none or `stop` (asked between blocks) ends the search.
   LONGLONG ScanFor(LONGLONG from, LONGLONG to, int header, const UnitTest& test,
                    const std::function<bool()>& stop = {});
   // What damage is when no unit follows it.
