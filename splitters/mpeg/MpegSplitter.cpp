@@ -123,8 +123,13 @@ bool CMpegSplitterFilter::DemuxLoop() {
     // Where one unit ended and no next one begins, the bytes up to the
     // next unit the stream's structure confirms are damage.
     if (before == m_unitEnd && !f.UnitAt(before)) {
-      f.Resync(before, f.GetLength(), f.ResyncUnit());
-      before = f.GetPos();
+      const LONGLONG next = f.PastStuffing(before);
+      if (next >= 0 && (next == f.GetLength() || f.UnitAt(next))) {
+        before = next;
+      } else {
+        f.Resync(before, f.GetLength(), f.ResyncUnit());
+        before = f.GetPos();
+      }
     }
     f.Seek(before);
     m_unitEnd = -1;

@@ -1,6 +1,7 @@
 #include "splitters/mpeg/MpegSplitterFile.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <set>
 
@@ -600,6 +601,9 @@ std::optional<CMpegSplitterFile::program> CMpegSplitterFile::FindProgram(WORD pi
 namespace {
 
 constexpr BYTE kEndCode = 0xB9;
+// Zero bytes that pad a pack to the end of its sector (a VideoCD sector
+// holds 2324) are no damage; a longer run of them is.
+constexpr LONGLONG kMaxStuffing = 2324;
 
 // 00 00 01 and an id of the system layer (end code and above).
 bool SystemCode(const BYTE* b) { return b[0] == 0 && b[1] == 0 && b[2] == 1 && b[3] >= kEndCode; }
@@ -648,6 +652,22 @@ bool CMpegSplitterFile::TsPacketAt(LONGLONG pos, BYTE sync) {
   return Read(&next, 1) == S_OK && next == 0x47;
 }
 
+LONGLONG CMpegSplitterFile::PastStuffing(LONGLONG pos) {
+  if (type != ps && type != es) return -1;
+  const LONGLONG length = GetLength();
+  const LONGLONG n = std::min(kMaxStuffing + 4, length - pos);
+  if (n <= 0) return n == 0 ? length : -1;
+  std::array<BYTE, kMaxStuffing + 4> b;
+  Seek(pos);
+  if (Read(b.data(), n) != S_OK) return -1;
+  LONGLONG zeros = 0;
+  while (zeros < n && b[static_cast<size_t>(zeros)] == 0) zeros++;
+  if (zeros == n) return pos + n == length ? length : -1;
+  const auto at = static_cast<size_t>(zeros);
+  if (zeros < 2 || b[at] != 1 || zeros + 1 >= n || b[at + 1] < kEndCode) return -1;
+  return pos + zeros - 2;
+}
+
 bool CMpegSplitterFile::UnitAt(LONGLONG pos) {
   BYTE b[8];
   const int n = type == ts ? 1 : type == pva ? 8 : 4;
@@ -666,7 +686,7 @@ CBaseSplitterFile::Unit CMpegSplitterFile::ResyncUnit() {
     BYTE b[8];
     if (end > length - n) return false;
     Seek(end);
-    return Read(b, n) == S_OK && code(b);
+    return (Read(b, n) == S_OK && code(b)) || PastStuffing(end) >= 0;
   };
   if (type == ts) {
     unit.header = 1;

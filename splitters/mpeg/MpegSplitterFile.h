@@ -68,6 +68,11 @@ class CMpegSplitterFile : public CBaseSplitterFileEx {
   // one does (a system start code, a transport packet whose sync byte
   // repeats a packet further on, a PVA packet header).
   bool UnitAt(LONGLONG pos);
+  // In a program stream or PES run: where the system start code behind the
+  // zero bytes that pad a pack to its sector's end begins (or the file's
+  // end, when only they follow); -1 when there is none, or the run is longer
+  // than a sector.
+  LONGLONG PastStuffing(LONGLONG pos);
   // What a resync after damage looks for in this form: a pack header,
   // system header, end code or PES packet whose end is followed by another
   // system start code or the end of the file; a transport packet whose sync
