@@ -36,7 +36,6 @@ CGraphConverter::CGraphConverter(void* /*window*/)
 }
 
 CGraphConverter::~CGraphConverter() {
-  m_pPictureSource.Release();
   m_pFrameChanger.Release();
   m_pSink.Release();
 }

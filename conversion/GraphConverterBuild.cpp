@@ -101,7 +101,8 @@ HRESULT CGraphConverter::CreateMp4Muxer(const std::string& target, bool withVide
   if (!m_strBaseName.empty()) muxer->SetOutputText(m_strBaseName);
   // A picture job's sound is as long as its pictures.
   if (!m_astrPictures.empty())
-    muxer->SetStreamLength(std::llround(m_dPictureSeconds * 10000000.0) * static_cast<REFERENCE_TIME>(m_astrPictures.size()));
+    muxer->SetStreamLength(std::llround(m_dPictureSeconds * UNITS) *
+                           static_cast<REFERENCE_TIME>(m_astrPictures.size()));
   muxer->SetFrameRect(m_rcFrame[0], m_rcFrame[2], m_rcFrame[1], m_rcFrame[3], m_bResize);
   return S_OK;
 }
@@ -166,7 +167,6 @@ HRESULT CGraphConverter::AddPictureList(const std::string& target, CComPtr<IBase
                              m_nRateDen, error);
   if (FAILED(hr)) return Refuse(hr, error);
   if (FAILED(hr = AddFilter(source, L"Picture List Source"))) return hr;
-  m_pPictureSource = source;
   video.push_back(RenderedPin{CComPtr<IPin>(GetFirstPinByDirection(source, PINDIR_OUTPUT)), MEDIATYPE_Video,
                               m_nPictureWidth, m_nPictureHeight});
   if (!m_nWidth || !m_nHeight) m_nWidth = m_nPictureWidth & ~1, m_nHeight = m_nPictureHeight & ~1;
@@ -387,7 +387,7 @@ HRESULT CGraphConverter::BuildPicturesGraph(const std::string& source, const std
   CComQIPtr<IMediaSeeking> seeking(m_pSink.p);
   LONGLONG duration = 0;
   if (!seeking || FAILED(seeking->GetDuration(&duration))) duration = 0;
-  const long count = SeriesPictureCount(static_cast<double>(duration) / 10000000.0, interval);
+  const long count = SeriesPictureCount(static_cast<double>(duration) / UNITS, interval);
   std::string error;
   const std::string taken = FirstTakenPicture(folder, count, source, m_bReplacePictures, &error);
   if (!taken.empty()) return Refuse(HRESULT_FROM_WIN32(ERROR_FILE_EXISTS), error);

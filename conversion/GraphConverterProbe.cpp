@@ -169,7 +169,7 @@ void CGraphConverter::DescribeMediaTypes(const AM_MEDIA_TYPE* video, const AM_ME
       info->height = h < 0 ? -h : h;
     }
     if (const REFERENCE_TIME frameTime = VideoFrameTime(*video); frameTime > 0)
-      info->frameRate = float(10000000.0 / static_cast<double>(frameTime));
+      info->frameRate = float(static_cast<double>(UNITS) / static_cast<double>(frameTime));
     const GUID& st = video->subtype;
     std::string text = "Unknown";
     bool tag = true;
@@ -301,7 +301,7 @@ HRESULT CGraphConverter::ProbeSource(const std::string& path, SourceMediaInfo* i
       // An ASF data packet count over the duration is no frame rate.
       const REFERENCE_TIME frameTime = haveVideo ? VideoFrameTime(video) : 0;
       if (g_StreamInfo.videoFrameRate == 0 && frameTime > 0)
-        g_StreamInfo.videoFrameRate = DWORD(10000000000ll / frameTime);
+        g_StreamInfo.videoFrameRate = DWORD(UNITS * 1000 / frameTime);
       if (format == SourceFormat_WMV && g_StreamInfo.videoFrameRate == 0) g_StreamInfo.videoFrameCount = 0;
       FinishStreamInfo();
       FillFromStreamInfo(haveVideo, g_StreamInfo, info);
