@@ -31,6 +31,15 @@ HRESULT Refused(HRESULT hr, const std::string& what) {
   return hr;
 }
 
+HRESULT SetMuxerSize(CMpegMuxer* muxer, int width, int height) {
+  return Refused(muxer->SetVideoSize(width, height),
+                 "video size " + std::to_string(width) + "x" + std::to_string(height));
+}
+
+HRESULT SetMuxerRate(CMpegMuxer* muxer, int num, int den) {
+  return Refused(muxer->SetFrameRate(num, den), "frame rate " + std::to_string(num) + "/" + std::to_string(den));
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -47,20 +56,14 @@ HRESULT CGraphConverter::CreateMpegMuxer(const std::string& target, CComPtr<IBas
   muxer->SetJobFiles(m_pFiles);
   if (m_nMpegKind == 0 || m_nMpegKind == 1) {
     if (FAILED(hr = Refused(muxer->SetFormatIndex(m_nMpegKind == 0 ? 0 : 1), "format"))) return hr;
-    if (FAILED(hr = Refused(muxer->SetVideoSize(m_nWidth, m_nHeight),
-                            "video size " + std::to_string(m_nWidth) + "x" + std::to_string(m_nHeight))))
-      return hr;
-    if (FAILED(hr = Refused(muxer->SetFrameRate(m_nRateNum, m_nRateDen),
-                            "frame rate " + std::to_string(m_nRateNum) + "/" + std::to_string(m_nRateDen))))
-      return hr;
+    if (FAILED(hr = SetMuxerSize(muxer, m_nWidth, m_nHeight))) return hr;
+    if (FAILED(hr = SetMuxerRate(muxer, m_nRateNum, m_nRateDen))) return hr;
   } else {
     static const unsigned kIndex[] = {2, 4, 6};
     unsigned index = kIndex[std::min(std::max(m_nMpegKind - 2, 0), 2)] + (m_nNtsc ? 1 : 0);
     if (FAILED(hr = Refused(muxer->SetFormatIndex(index), "format"))) return hr;
     // The disc's standard size, or the larger one its job chose.
-    if (FAILED(hr = Refused(muxer->SetVideoSize(m_nWidth, m_nHeight),
-                            "video size " + std::to_string(m_nWidth) + "x" + std::to_string(m_nHeight))))
-      return hr;
+    if (FAILED(hr = SetMuxerSize(muxer, m_nWidth, m_nHeight))) return hr;
   }
   return S_OK;
 }
@@ -92,12 +95,8 @@ HRESULT CGraphConverter::CreateMp4Muxer(const std::string& target, bool withVide
     return hr;
   if (FAILED(hr = Refused(muxer->SetFileName(target), "output file name " + target))) return hr;
   muxer->SetJobFiles(m_pFiles);
-  if (FAILED(hr = Refused(muxer->SetVideoSize(m_nWidth, m_nHeight),
-                          "video size " + std::to_string(m_nWidth) + "x" + std::to_string(m_nHeight))))
-    return hr;
-  if (FAILED(hr = Refused(muxer->SetFrameRate(m_nRateNum, m_nRateDen),
-                          "frame rate " + std::to_string(m_nRateNum) + "/" + std::to_string(m_nRateDen))))
-    return hr;
+  if (FAILED(hr = SetMuxerSize(muxer, m_nWidth, m_nHeight))) return hr;
+  if (FAILED(hr = SetMuxerRate(muxer, m_nRateNum, m_nRateDen))) return hr;
   if (!m_strBaseName.empty()) muxer->SetOutputText(m_strBaseName);
   // A picture job's sound is as long as its pictures.
   if (!m_astrPictures.empty())

@@ -15,64 +15,65 @@
 
 using namespace ConverterChecks;
 
+namespace {
+
+// The source formats' short and long names; the MP4 family's depend on the
+// file's extension.
+struct FormatNames {
+  DWORD code;
+  const char* name;
+  const char* description;
+};
+
+constexpr FormatNames kFormatNames[] = {
+    {0x1, "CDDA", "CDDA Audio"},
+    {0x2, "CDXA", "CDXA Audio"},
+    {0x4, "DVD", "DVD Title"},
+    {0x8, "Flic", "3D Max Flic"},
+    {0x10, "DVD2AVI Project", "DVD2AVI Project"},
+    {0x20, "DTS/AC3", "DTS/AC3 Audio"},
+    {0x40, "Matroska", "Matroska Movie"},
+    {0x80, "Shoutcast", "Shoutcast Stream"},
+    {0x100, "RealMedia", "Real Stream Media"},
+    {0x200, "AVI", "AVI movie"},
+    {0x1000, "Ogg", "Ogg movie"},
+    {0x2000, "Nut", "Nut Containt Movie"},
+    {0x4000, "MPEG", "MPEG movie"},
+    {0x10000, "MPA", "MPA audio"},
+    {0x20000, "DSM", "DSM movie"},
+    {0x40000, "Subtitle", "Subtitle stream"},
+    {0x100000, "FLV", "Flash FLV Movie"},
+    {0x200000, "WMV/ASF", "Windows Media Stream(WMV/ASF)"},
+};
+
+const FormatNames* FindFormatNames(int format) {
+  for (const FormatNames& names : kFormatNames)
+    if (names.code == DWORD(format)) return &names;
+  return nullptr;
+}
+
+}  // namespace
+
 std::string CGraphConverter::GetSourceFormatName(int format, const std::string& extension) {
-  switch (DWORD(format)) {
-    case 0x1: return "CDDA";
-    case 0x2: return "CDXA";
-    case 0x4: return "DVD";
-    case 0x8: return "Flic";
-    case 0x10: return "DVD2AVI Project";
-    case 0x20: return "DTS/AC3";
-    case 0x40: return "Matroska";
-    case 0x80: return "Shoutcast";
-    case 0x100: return "RealMedia";
-    case 0x200: return "AVI";
-    case 0x1000: return "Ogg";
-    case 0x2000: return "Nut";
-    case 0x4000: return "MPEG";
-    case 0x10000: return "MPA";
-    case 0x20000: return "DSM";
-    case 0x40000: return "Subtitle";
-    case 0x80000: {
-      const char* ext = extension.c_str();
-      if (_stricmp(ext, "mov") == 0) return "Quicktime";
-      if (_stricmp(ext, "3gp") == 0 || _stricmp(ext, "3g2") == 0) return "3GP";
-      return "MP4";
-    }
-    case 0x100000: return "FLV";
-    case 0x200000: return "WMV/ASF";
-    default: return "Unknown";
+  if (DWORD(format) == SourceFormat_MP4) {
+    const char* ext = extension.c_str();
+    if (_stricmp(ext, "mov") == 0) return "Quicktime";
+    if (_stricmp(ext, "3gp") == 0 || _stricmp(ext, "3g2") == 0) return "3GP";
+    return "MP4";
   }
+  const FormatNames* names = FindFormatNames(format);
+  return names ? names->name : "Unknown";
 }
 
 std::string CGraphConverter::GetSourceFormatDescription(int format, const std::string& extension) {
-  switch (DWORD(format)) {
-    case 0x1: return "CDDA Audio";
-    case 0x2: return "CDXA Audio";
-    case 0x4: return "DVD Title";
-    case 0x8: return "3D Max Flic";
-    case 0x10: return "DVD2AVI Project";
-    case 0x20: return "DTS/AC3 Audio";
-    case 0x40: return "Matroska Movie";
-    case 0x80: return "Shoutcast Stream";
-    case 0x100: return "Real Stream Media";
-    case 0x200: return "AVI movie";
-    case 0x1000: return "Ogg movie";
-    case 0x2000: return "Nut Containt Movie";
-    case 0x4000: return "MPEG movie";
-    case 0x10000: return "MPA audio";
-    case 0x20000: return "DSM movie";
-    case 0x40000: return "Subtitle stream";
-    case 0x80000: {
-      const char* ext = extension.c_str();
-      if (_stricmp(ext, "mov") == 0) return "Quicktime Movie";
-      if (_stricmp(ext, "3gp") == 0) return "3gp Mobile Media";
-      return "MP4 Movie";
-    }
-    case 0x100000: return "Flash FLV Movie";
-    case 0x200000: return "Windows Media Stream(WMV/ASF)";
-    default: return "Unknown Movie Type";
+  if (DWORD(format) == SourceFormat_MP4) {
+    const char* ext = extension.c_str();
+    if (_stricmp(ext, "mov") == 0) return "Quicktime Movie";
+    if (_stricmp(ext, "3gp") == 0) return "3gp Mobile Media";
+    return "MP4 Movie";
   }
+  const FormatNames* names = FindFormatNames(format);
+  return names ? names->description : "Unknown Movie Type";
 }
 
 namespace {

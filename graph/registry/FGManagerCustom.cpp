@@ -421,69 +421,67 @@ struct TransformRow {
 constexpr Origin kOwn = Origin::Own, kInstalled = Origin::Installed;
 constexpr UINT64 kPreferred = kMeritSystemPreferred;
 
+// A splitter of the system's own: it takes byte streams of its subtype and
+// of any subtype.
+TransformRow Splitter(const CLSID& clsid, const wchar_t* name, DWORD splitterBit, const GUID& subtype) {
+  return {clsid, kOwn, name, kPreferred, splitterBit, 0, {MEDIATYPE_Stream, subtype, MEDIATYPE_Stream, GUID_NULL}};
+}
+
+// A decoder of the system's own, preferred when its bit of the decoder mask
+// is set.
+TransformRow Decoder(const CLSID& clsid, const wchar_t* name, DWORD decoderBit, Types types) {
+  return {clsid, kOwn, name, kPreferred, 0, decoderBit, std::move(types)};
+}
+
 // Rows in the order they enter the transform list.
 const std::vector<TransformRow>& TransformRows() {
   static const std::vector<TransformRow> rows = {
       // The AVI sound converter and the splitters.
       {CLSID_AVI2AC3Filter, kOwn, L"AVI<->AC3/DTS", 0x0000006800000001ull, 0, 0,
        {MEDIATYPE_Audio, Tag(0x2000), MEDIATYPE_Audio, Tag(0x2001)}},
-      {CLSID_MatroskaSplitterFilter, kOwn, L"Matroska Splitter", kPreferred, 0, 0,
-       {MEDIATYPE_Stream, MEDIASUBTYPE_MatroskaStream, MEDIATYPE_Stream, GUID_NULL}},
-      {CLSID_RealMediaSplitterFilter, kOwn, L"RealMedia Splitter", kPreferred, 0, 0,
-       {MEDIATYPE_Stream, MEDIASUBTYPE_RealMediaStream, MEDIATYPE_Stream, GUID_NULL}},
-      {CLSID_RoQSplitterFilter, kOwn, L"RoQ Splitter", kPreferred, 0x800, 0,
-       {MEDIATYPE_Stream, MEDIASUBTYPE_RoQStream, MEDIATYPE_Stream, GUID_NULL}},
-      {CLSID_OggSplitterFilter, kOwn, L"Ogg Splitter", kPreferred, 0x1000, 0,
-       {MEDIATYPE_Stream, MEDIASUBTYPE_OggStream, MEDIATYPE_Stream, GUID_NULL}},
+      Splitter(CLSID_MatroskaSplitterFilter, L"Matroska Splitter", 0, MEDIASUBTYPE_MatroskaStream),
+      Splitter(CLSID_RealMediaSplitterFilter, L"RealMedia Splitter", 0, MEDIASUBTYPE_RealMediaStream),
+      Splitter(CLSID_RoQSplitterFilter, L"RoQ Splitter", 0x800, MEDIASUBTYPE_RoQStream),
+      Splitter(CLSID_OggSplitterFilter, L"Ogg Splitter", 0x1000, MEDIASUBTYPE_OggStream),
       {CLSID_MpegSplitterFilter, kOwn, L"Mpeg Splitter", kPreferred, 0x4000, 0,
        {MEDIATYPE_Stream, MEDIASUBTYPE_MPEG1System, MEDIATYPE_Stream, MEDIASUBTYPE_MPEG2_PROGRAM, MEDIATYPE_Stream,
         MEDIASUBTYPE_MPEG2_TRANSPORT, MEDIATYPE_Stream, MEDIASUBTYPE_MpegStream0E3A2342, MEDIATYPE_Stream,
         GUID_NULL}},
-      {CLSID_MpaSplitterFilter, kOwn, L"Mpa Splitter", kPreferred, 0x10000, 0,
-       {MEDIATYPE_Stream, MEDIASUBTYPE_MPEG1Audio, MEDIATYPE_Stream, GUID_NULL}},
-      {CLSID_DSMSplitterFilter, kOwn, L"DSM Splitter", kPreferred, 0x20000, 0,
-       {MEDIATYPE_Stream, MEDIASUBTYPE_DSMStream, MEDIATYPE_Stream, GUID_NULL}},
-      {CLSID_MP4SplitterFilter, kOwn, L"MP4 Splitter", kPreferred, 0x80000, 0,
-       {MEDIATYPE_Stream, MEDIASUBTYPE_MP4Stream, MEDIATYPE_Stream, GUID_NULL}},
-      {CLSID_FLVSplitterFilter, kOwn, L"FLV Splitter", kPreferred, 0x100000, 0,
-       {MEDIATYPE_Stream, MEDIASUBTYPE_FLVStream, MEDIATYPE_Stream, GUID_NULL}},
+      Splitter(CLSID_MpaSplitterFilter, L"Mpa Splitter", 0x10000, MEDIASUBTYPE_MPEG1Audio),
+      Splitter(CLSID_DSMSplitterFilter, L"DSM Splitter", 0x20000, MEDIASUBTYPE_DSMStream),
+      Splitter(CLSID_MP4SplitterFilter, L"MP4 Splitter", 0x80000, MEDIASUBTYPE_MP4Stream),
+      Splitter(CLSID_FLVSplitterFilter, L"FLV Splitter", 0x100000, MEDIASUBTYPE_FLVStream),
       // The platform's MPEG-1 video decoder, preferred for its types.
       {CLSID_Mpeg1VideoDecoder, kInstalled, nullptr, kPreferred, 0, 0,
        {MEDIATYPE_Video, MEDIASUBTYPE_MPEG1Packet, MEDIATYPE_Video, MEDIASUBTYPE_MPEG1Payload}},
       // The decoders. One audio class serves several rows, each under its
       // own name and bit.
-      {CLSID_Mpeg2DecFilter, kOwn, L"MPEG-2 Video Decoder", kPreferred, 0, 0x2,
-       UnderMpeg2Majors(MEDIASUBTYPE_MPEG2_VIDEO, MEDIATYPE_Video)},
-      {CLSID_MpaDecFilterRecord, kOwn, L"MPEG-1 Audio Decoder", kPreferred, 0, 0x10,
-       {MEDIATYPE_Audio, Tag(0x55), MEDIATYPE_Audio, Tag(0x50), MEDIATYPE_Audio, MEDIASUBTYPE_MPEG1Payload,
-        MEDIATYPE_Audio, MEDIASUBTYPE_MPEG1Packet}},
-      {CLSID_MpaDecFilterRecord, kOwn, L"MPEG-2 Audio Decoder", kPreferred, 0, 0x10,
-       UnderMpeg2Majors(MEDIASUBTYPE_MPEG2_AUDIO)},
-      {CLSID_MpaDecFilterRecord, kOwn, L"LPCM Audio Decoder", kPreferred, 0, 0x20,
-       UnderMpeg2Majors(MEDIASUBTYPE_DVD_LPCM_AUDIO)},
-      {CLSID_MpaDecFilterRecord, kOwn, L"AC3 Audio Decoder", kPreferred, 0, 0x40,
-       Join({UnderMpeg2Majors(MEDIASUBTYPE_DOLBY_AC3), {MEDIATYPE_Audio, Tag(0x2000)}})},
-      {CLSID_MpaDecFilterRecord, kOwn, L"DTS Decoder", kPreferred, 0, 0x80,
-       Join({UnderMpeg2Majors(MEDIASUBTYPE_DTS), {MEDIATYPE_Audio, Tag(0x2001)}})},
-      {CLSID_MpaDecFilterRecord, kOwn, L"AAC Decoder", kPreferred, 0, 0x100,
-       Join({UnderMpeg2Majors(Tag(0xFF)), UnderMpeg2Majors(FourCCGuid("MP4A")),
-             UnderMpeg2Majors(FourCCGuid("mp4a"))})},
-      {CLSID_MpaDecFilterRecord, kOwn, L"PS2 Audio Decoder", kPreferred, 0, 0x200,
-       UnderMpeg2Majors(Tag(0xF521))},
+      Decoder(CLSID_Mpeg2DecFilter, L"MPEG-2 Video Decoder", 0x2,
+              UnderMpeg2Majors(MEDIASUBTYPE_MPEG2_VIDEO, MEDIATYPE_Video)),
+      Decoder(CLSID_MpaDecFilterRecord, L"MPEG-1 Audio Decoder", 0x10,
+              {MEDIATYPE_Audio, Tag(0x55), MEDIATYPE_Audio, Tag(0x50), MEDIATYPE_Audio, MEDIASUBTYPE_MPEG1Payload,
+               MEDIATYPE_Audio, MEDIASUBTYPE_MPEG1Packet}),
+      Decoder(CLSID_MpaDecFilterRecord, L"MPEG-2 Audio Decoder", 0x10, UnderMpeg2Majors(MEDIASUBTYPE_MPEG2_AUDIO)),
+      Decoder(CLSID_MpaDecFilterRecord, L"LPCM Audio Decoder", 0x20, UnderMpeg2Majors(MEDIASUBTYPE_DVD_LPCM_AUDIO)),
+      Decoder(CLSID_MpaDecFilterRecord, L"AC3 Audio Decoder", 0x40,
+              Join({UnderMpeg2Majors(MEDIASUBTYPE_DOLBY_AC3), {MEDIATYPE_Audio, Tag(0x2000)}})),
+      Decoder(CLSID_MpaDecFilterRecord, L"DTS Decoder", 0x80,
+              Join({UnderMpeg2Majors(MEDIASUBTYPE_DTS), {MEDIATYPE_Audio, Tag(0x2001)}})),
+      Decoder(CLSID_MpaDecFilterRecord, L"AAC Decoder", 0x100,
+              Join({UnderMpeg2Majors(Tag(0xFF)), UnderMpeg2Majors(FourCCGuid("MP4A")),
+                    UnderMpeg2Majors(FourCCGuid("mp4a"))})),
+      Decoder(CLSID_MpaDecFilterRecord, L"PS2 Audio Decoder", 0x200, UnderMpeg2Majors(Tag(0xF521))),
       // The subtypes the RealVideo decoder takes: it refuses RealVideo 1.
-      {CLSID_RealVideoDecoder, kOwn, L"RealVideo Decoder", kPreferred, 0, 0x4,
-       {MEDIATYPE_Video, FourCCGuid("RV20"), MEDIATYPE_Video, FourCCGuid("RV30"), MEDIATYPE_Video,
-        FourCCGuid("RV40"), MEDIATYPE_Video, FourCCGuid("RV41")}},
-      {CLSID_RealAudioDecoder, kOwn, L"RealAudio Decoder", kPreferred, 0, 0x8,
-       {MEDIATYPE_Audio, FourCCGuid("14_4"), MEDIATYPE_Audio, FourCCGuid("28_8"), MEDIATYPE_Audio,
-        FourCCGuid("ATRC"), MEDIATYPE_Audio, FourCCGuid("COOK"), MEDIATYPE_Audio, FourCCGuid("DNET"),
-        MEDIATYPE_Audio, FourCCGuid("SIPR"), MEDIATYPE_Audio, FourCCGuid("RAAC")}},
-      {CLSID_MpaDecFilterRecord, kOwn, L"Vorbis Audio Decoder", kPreferred, 0, 0x800,
-       {MEDIATYPE_Audio, MEDIASUBTYPE_VorbisRecord}},
-      {CLSID_RoQVideoDecoder, kOwn, L"RoQ Video Decoder", kPreferred, 0, 0x4,
-       {MEDIATYPE_Video, FourCCGuid("RoQV")}},
-      {CLSID_RoQAudioDecoder, kOwn, L"RoQ Audio Decoder", kPreferred, 0, 0x8,
-       {MEDIATYPE_Audio, FourCCGuid("RoQA")}},
+      Decoder(CLSID_RealVideoDecoder, L"RealVideo Decoder", 0x4,
+              {MEDIATYPE_Video, FourCCGuid("RV20"), MEDIATYPE_Video, FourCCGuid("RV30"), MEDIATYPE_Video,
+               FourCCGuid("RV40"), MEDIATYPE_Video, FourCCGuid("RV41")}),
+      Decoder(CLSID_RealAudioDecoder, L"RealAudio Decoder", 0x8,
+              {MEDIATYPE_Audio, FourCCGuid("14_4"), MEDIATYPE_Audio, FourCCGuid("28_8"), MEDIATYPE_Audio,
+               FourCCGuid("ATRC"), MEDIATYPE_Audio, FourCCGuid("COOK"), MEDIATYPE_Audio, FourCCGuid("DNET"),
+               MEDIATYPE_Audio, FourCCGuid("SIPR"), MEDIATYPE_Audio, FourCCGuid("RAAC")}),
+      Decoder(CLSID_MpaDecFilterRecord, L"Vorbis Audio Decoder", 0x800, {MEDIATYPE_Audio, MEDIASUBTYPE_VorbisRecord}),
+      Decoder(CLSID_RoQVideoDecoder, L"RoQ Video Decoder", 0x4, {MEDIATYPE_Video, FourCCGuid("RoQV")}),
+      Decoder(CLSID_RoQAudioDecoder, L"RoQ Audio Decoder", 0x8, {MEDIATYPE_Audio, FourCCGuid("RoQA")}),
       {CLSID_NullTextRendererRecord, kOwn, L"NullTextRenderer", kMeritLow, 0, 0,
        {MEDIATYPE_Text, GUID_NULL, MEDIATYPE_ScriptCommand, GUID_NULL, MEDIATYPE_SubtitleE487EB08, GUID_NULL,
         MEDIATYPE_Text, GUID_NULL, GUID_NULL, MEDIASUBTYPE_DVD_SUBPICTURE, GUID_NULL, MEDIASUBTYPE_Subtitle7B57308F,
