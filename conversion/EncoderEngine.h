@@ -128,6 +128,9 @@ class CEncoderEngine {
   static int OutputInterrupted(void* engine);
   HRESULT Open(int mode);
   bool ReadVideoInput(const AM_MEDIA_TYPE* video);
+  // The output's pixel shape: the input's where the picture keeps its own
+  // size and the codec writes a pixel shape, else square.
+  void DecidePixelShape();
   void ApplyFit();
   HRESULT AddVideoStream();
   HRESULT AddAudioStream();
@@ -175,6 +178,9 @@ class CEncoderEngine {
   int m_nInWidth = 0;
   int m_nInHeight = 0;
   int m_nInBits = 24;
+  // The shape of an input pixel (width to height, reduced), from the
+  // picture aspect of the input type.
+  int64_t m_nInPixelX = 1, m_nInPixelY = 1;
   bool m_bPlanarInput = false;  // 4:2:0 planes, not RGB
   bool m_bSwapChroma = false;   // V before U (YV12)
   bool m_bHasVideo = false;
@@ -217,6 +223,8 @@ class CEncoderEngine {
   int m_nMuxRate = 0;
   double m_fPreload = 0;
   double m_fMaxDelay = 0.7;
+  // The output's pixel shape (width to height).
+  int m_nOutPixelX = 1, m_nOutPixelY = 1;
   // Cropping and fitting
   int m_nCropTop = 0, m_nCropBottom = 0, m_nCropLeft = 0, m_nCropRight = 0;
   int m_nFitMode = 0;

@@ -15,6 +15,7 @@
 #include "foundation/PixelConversion.h"
 #include "imagewriter/Picture.h"
 #include "imagewriter/PictureFormat.h"
+#include "platform/codecs/FfmpegMedia.h"
 #include "platform/com/ComPtr.h"
 #include "platform/dshow/RefTime.h"
 #include "platform/win32/CodePage.h"
@@ -68,7 +69,7 @@ const BITMAPINFOHEADER* BitmapHeader(const CMediaType& mt) {
 }
 
 // The VideoInfo form of a VideoInfo2 type, for sinks that know only the
-// older block.
+// older block; the picture aspect becomes the bitmap's resolution.
 HRESULT VideoInfoForm(const AM_MEDIA_TYPE& in, CMediaType* out) {
   if (in.formattype != FORMAT_VideoInfo2 || !in.pbFormat || in.cbFormat < sizeof(VIDEOINFOHEADER2))
     return E_INVALIDARG;
@@ -94,6 +95,8 @@ HRESULT VideoInfoForm(const AM_MEDIA_TYPE& in, CMediaType* out) {
   }
   out->SetSampleSize(size);
   out->SetTemporalCompression(in.bTemporalCompression);
+  LONG aspectX = 0, aspectY = 0;
+  if (VideoDisplayAspect(in, &aspectX, &aspectY)) SetVideoDisplayAspect(*out, aspectX, aspectY);
   return S_OK;
 }
 
@@ -667,6 +670,14 @@ bool CFrameRateChanger::SaveFrame(IMediaSample* frame, const std::string& path, 
     if (length <= 0 || stride * static_cast<uint64_t>(height) > static_cast<uint64_t>(length)) return true;
     if (!picture.CreateFromArray(data, static_cast<DWORD>(bih->biWidth), static_cast<DWORD>(height), bits,
                                  static_cast<DWORD>(stride), bih->biHeight < 0))
+      return true;
+  }
+  // Pixels that are not square: the picture as it is shown, first.
+  LONG aspectX = 0, aspectY = 0;
+  if (VideoDisplayAspect(mt, &aspectX, &aspectY)) {
+    const int64_t shown = (height * aspectX + aspectY / 2) / aspectY;
+    if (shown > 0 && shown <= 4 * int64_t{bih->biWidth} && shown != bih->biWidth &&
+        !picture.Resample(static_cast<LONG>(shown), static_cast<LONG>(height), 0))
       return true;
   }
   if (m_nImageWidth != 0 && m_nImageHeight != 0) {

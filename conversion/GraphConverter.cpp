@@ -23,6 +23,8 @@
 #include "foundation/FilterHelpers.h"
 #include "foundation/SplitterInterfaces.h"
 #include "graph/core/GraphUtil.h"
+#include "platform/codecs/AsfSource.h"
+#include "platform/codecs/AviFallbackSplitter.h"
 #include "platform/codecs/CodecInfo.h"
 #include "platform/codecs/Resizer.h"
 #include "platform/codecs/VideoDecoder.h"
@@ -329,6 +331,19 @@ std::vector<CComPtr<IDamageReport>> DamageReports(IFilterGraph* graph) {
   return reports;
 }
 
+// What the installed sources and video decoders noted about their streams
+// (a picture size or shape of their own, damage concealed).
+std::string VideoStreamNotes(IFilterGraph* graph) {
+  std::string note;
+  for (const CLSID& clsid : {CLSID_WMAsfReader, CLSID_AviFallbackSplitter})
+    if (IBaseFilter* source = FindFilterByClsid(graph, clsid))
+      note += static_cast<CFfDemuxSource*>(source)->GetRunNote();
+  for (const CLSID& clsid : {CLSID_FfdshowVideoDecoder, CLSID_CMpegVideoCodec})
+    if (IBaseFilter* decoder = FindFilterByClsid(graph, clsid))
+      note += static_cast<CFfVideoDecoder*>(decoder)->GetRunNote();
+  return note;
+}
+
 }  // namespace
 
 std::string CGraphConverter::GetRunError() const {
@@ -375,6 +390,7 @@ std::string CGraphConverter::GetRunNote() const {
     std::string text;
     if (SUCCEEDED(report->GetDamageReport(text))) note += text;
   }
+  note += VideoStreamNotes(graph);
   if (m_pFrameChanger) note += static_cast<CFrameRateChanger*>(m_pFrameChanger.p)->GetRunNote();
   return note;
 }
@@ -710,7 +726,7 @@ HRESULT CGraphConverter::ProbeSource(const std::string& path, SourceMediaInfo* i
       if (format == SourceFormat_WMV && g_StreamInfo.videoFrameRate == 0) g_StreamInfo.videoFrameCount = 0;
       FinishStreamInfo();
       FillFromStreamInfo(haveVideo, g_StreamInfo, info);
-      return DecoderCheck(source, *info);
+      return DecoderCheck(source, info);
     }
   }
   DescribeMediaTypes(haveVideo ? &video : nullptr, haveAudio ? &audio : nullptr, info);
@@ -719,18 +735,29 @@ HRESULT CGraphConverter::ProbeSource(const std::string& path, SourceMediaInfo* i
   LONGLONG duration = 0;
   if (seeking && SUCCEEDED(seeking->GetDuration(&duration)) && duration > 0)
     info->duration = float(double(duration / 10000) / 1000.0);
-  return DecoderCheck(source, *info);
+  return DecoderCheck(source, info);
 }
 
-HRESULT CGraphConverter::DecoderCheck(IBaseFilter* source, const SourceMediaInfo& info) {
+HRESULT CGraphConverter::DecoderCheck(IBaseFilter* source, SourceMediaInfo* info) {
   // A video stream no decoder takes cannot be converted: the probe fails
   // (the record keeps what was found). The graph is rendered as a job's
   // would be; the probe's converter goes right after.
-  if (!info.hasVideo) return S_OK;
+  if (!info->hasVideo) return S_OK;
   PinList video, audio;
   if (SUCCEEDED(RenderSourceAndCollectPins(source, video, audio)))
     for (const RenderedPin& p : video)
-      if (p.major == MEDIATYPE_Video && !NameHasSubtitle(p.pin)) return S_OK;
+      if (p.major == MEDIATYPE_Video && !NameHasSubtitle(p.pin)) {
+        // The size the decoder found in the stream itself wins over the
+        // header's.
+        auto* graph = static_cast<IFilterGraph*>(this);
+        for (const CLSID& clsid : {CLSID_FfdshowVideoDecoder, CLSID_CMpegVideoCodec})
+          if (IBaseFilter* decoder = FindFilterByClsid(graph, clsid)) {
+            LONG w = 0, h = 0;
+            static_cast<CFfVideoDecoder*>(decoder)->GetPictureSize(&w, &h);
+            if (w > 0 && h > 0) info->width = w, info->height = h;
+          }
+        return S_OK;
+      }
   if (std::string why = UndecodedVideoText(source); !why.empty()) g_strConvertError = why;
   return VFW_E_NO_DECOMPRESSOR;
 }

@@ -45,6 +45,11 @@ class CFfDemux {
   // The media type a stream's pin offers; false for a stream no pin can
   // carry.
   static bool StreamType(const AVStream* st, CMediaType& mt);
+  // The picture size of a video stream: for a codec that takes it from
+  // the container, the size its first key picture decodes whole at
+  // (KeyPictureSize). Reads ahead: the next run starts from the beginning
+  // again.
+  bool StreamPictureSize(int stream, int* width, int* height);
 
  private:
   struct ReaderIo;
@@ -58,6 +63,7 @@ class CFfDemux {
   std::vector<std::deque<AvPacketPtr>> m_queues;
   std::vector<bool> m_wanted;
   bool m_eof = false;
+  bool m_readAhead = false;
   bool m_played = false;
 };
 
@@ -117,6 +123,9 @@ class CFfDemuxSource : public CSource {
   // From stopped: the connected pins' streams are wanted and the demuxer
   // starts again from the beginning.
   STDMETHODIMP Pause() override;
+  // What the run log says about the streams (a picture size of their own
+  // that differs from the container's); empty when nothing.
+  std::string GetRunNote() const { return m_strNote; }
 
  protected:
   CFfDemuxSource(LPCTSTR name, LPUNKNOWN outer, REFCLSID clsid);
@@ -132,5 +141,6 @@ class CFfDemuxSource : public CSource {
   CFfDemux m_demux;
 
  private:
+  std::string m_strNote;
   std::vector<std::unique_ptr<CFfDemuxPin>> m_retired;
 };
