@@ -389,16 +389,24 @@ HRESULT CEncoderEngine::OpenByName(const std::string& name) {
 
 void CEncoderEngine::DecidePixelShape() {
   m_nOutPixelX = m_nOutPixelY = 1;
-  if (!m_bHasVideo || m_nInPixelX == m_nInPixelY || m_nInPixelX > INT32_MAX || m_nInPixelY > INT32_MAX) return;
+  if (!m_bHasVideo || m_nInPixelX == m_nInPixelY || m_nOutWidth <= 0 || m_nOutHeight <= 0) return;
   const int cw = m_nInWidth - std::max(0, m_nCropLeft) - std::max(0, m_nCropRight);
   const int ch = m_nInHeight - std::max(0, m_nCropTop) - std::max(0, m_nCropBottom);
+  if (cw <= 0 || ch <= 0) return;
+  // A picture that fills the output (kept at its own size, or no bars
+  // wanted) is shown at its own shape through the output's pixel shape,
+  // where the codec writes one; else the output is made of square pixels
+  // and fitted with bars.
+  if (m_nFitMode == 1 && (cw != m_nOutWidth || ch != m_nOutHeight)) return;
   const int codec = m_nVideoCodecId ? m_nVideoCodecId : (m_pOutputFormat ? m_pOutputFormat->video_codec : 0);
-  // A picture kept at its own size keeps its own pixels where the codec
-  // can say their shape; any other size is made of square pixels.
-  if (cw == m_nOutWidth && ch == m_nOutHeight && CodecKeepsPixelShape(codec, cw * m_nInPixelX, ch * m_nInPixelY)) {
-    m_nOutPixelX = static_cast<int>(m_nInPixelX);
-    m_nOutPixelY = static_cast<int>(m_nInPixelY);
-  }
+  if (!CodecKeepsPixelShape(codec, cw * m_nInPixelX, ch * m_nInPixelY)) return;
+  int64_t x = cw * m_nInPixelX * m_nOutHeight, y = ch * m_nInPixelY * m_nOutWidth;
+  const int64_t g = std::gcd(x, y);
+  x /= g;
+  y /= g;
+  if (x > INT32_MAX || y > INT32_MAX) return;
+  m_nOutPixelX = static_cast<int>(x);
+  m_nOutPixelY = static_cast<int>(y);
 }
 
 void CEncoderEngine::ApplyFit() {

@@ -128,8 +128,9 @@ class CEncoderEngine {
   static int OutputInterrupted(void* engine);
   HRESULT Open(int mode);
   bool ReadVideoInput(const AM_MEDIA_TYPE* video);
-  // The output's pixel shape: the input's where the picture keeps its own
-  // size and the codec writes a pixel shape, else square.
+  // The output's pixel shape: for input pixels that are not square and a
+  // picture that fills the output, the shape that shows it as the input
+  // does, where the codec writes one; else square.
   void DecidePixelShape();
   void ApplyFit();
   HRESULT AddVideoStream();

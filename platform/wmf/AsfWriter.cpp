@@ -455,11 +455,11 @@ HRESULT CWMAsfWriter::OpenFile() {
     int h = m_profile.height > 0 ? m_profile.height : std::abs(bih->biHeight);
     m_video->width = w & ~1;
     m_video->height = h & ~1;
-    // Pictures kept at their own size keep the shape of their pixels, which
-    // the file states; any other size is made of square ones.
+    // Pictures whose pixels are not square are shown at their own shape in
+    // any size, through the pixel shape the file states.
     LONG aspectX = 0, aspectY = 0;
-    if (m_video->width == bih->biWidth && m_video->height == std::abs(bih->biHeight) &&
-        VideoDisplayAspect(mt, &aspectX, &aspectY))
+    if (VideoDisplayAspect(mt, &aspectX, &aspectY) &&
+        int64_t{aspectX} * std::abs(bih->biHeight) != int64_t{aspectY} * bih->biWidth)
       av_reduce(&m_video->sample_aspect_ratio.num, &m_video->sample_aspect_ratio.den,
                 int64_t{aspectX} * m_video->height, int64_t{aspectY} * m_video->width, INT32_MAX);
     m_video->pix_fmt = AV_PIX_FMT_YUV420P;

@@ -95,12 +95,12 @@ case_header_size_avi() {
 # second's last picture as a player shows it (its pixel shape applied).
 square_shape() {
   local box sar
-  box=$(ffmpeg -nostdin -v info -i "$1" -map 0:v:0 -vf "cropdetect=round=2:skip=0" -frames:v 12 -f null - 2>&1 |
-    sed -n 's/.* w:\([0-9]*\) h:\([0-9]*\) .*/\1 \2/p' | tail -n 1)
+  box=$(ffmpeg -nostdin -v info -i "$1" -map 0:v:0 -vf "cropdetect=round=1:skip=0" -frames:v 12 -f null - 2>&1 |
+    sed -n 's/.* x1:\([0-9]*\) x2:\([0-9]*\) y1:\([0-9]*\) y2:\([0-9]*\) .*/\1 \2 \3 \4/p' | tail -n 1)
   sar=$(probe "$1" stream=sample_aspect_ratio v:0)
-  awk -v b="$box" -v s="$sar" 'BEGIN { split(b, w, " "); n = split(s, r, ":")
+  awk -v b="$box" -v s="$sar" 'BEGIN { split(b, e, " "); n = split(s, r, ":")
       x = (n == 2 && r[1] > 0 && r[2] > 0) ? r[1] / r[2] : 1
-      if (w[2] > 0) printf "%.4f", w[1] * x / w[2] }'
+      if (e[4] > e[3]) printf "%.4f", (e[2] - e[1] + 1) * x / (e[4] - e[3] + 1) }'
 }
 
 # aspect_row SOURCE FORMAT WIDTH HEIGHT TYPE OUT [--set ...]: the square
@@ -119,11 +119,12 @@ aspect_row() {
 }
 
 # HandBrake's "Fast 480p30" of a 5:4 picture: 720x480 with pixels of 5:6,
-# and with --width 640: 640x480 with pixels of 15:16.
+# and with --width 640: 640x480 with pixels of 15:16. Into MP4 at 320x240
+# with the job's bars.
 case_aspect_handbrake() {
   local src=$WORK/square.mp4
   ffmpeg -nostdin -v error -y -f lavfi \
-    -i "color=c=black:size=1000x800:rate=25:duration=2,drawbox=x=350:y=250:w=300:h=300:c=white:t=fill" \
+    -i "color=c=black:size=1000x800:rate=25:duration=2,drawbox=x=250:y=150:w=500:h=500:c=white:t=fill" \
     -f lavfi -i "sine=f=440:d=2" -c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac "$src" ||
     fail "ffmpeg could not write $src"
   HandBrakeCLI -i "$src" -o "$WORK/hb.mp4" --preset "Fast 480p30" >/dev/null 2>&1 || fail "HandBrakeCLI failed"
@@ -131,7 +132,10 @@ case_aspect_handbrake() {
     fail "HandBrakeCLI failed"
   aspect_row "$WORK/hb.mp4" 524288 720 480 8 "$WORK/hb-320.mp4" --set m_nWidth=320 --set m_nHeight=240 \
     --set m_nVideoCodec=2 --set m_nFrameRateIndex=1 --set m_nSampleRate=44100
+  # Windows Media at the source's size, and at a profile's 320x240 (no bars
+  # there: the pixels take the shape that shows the picture as it was).
   aspect_row "$WORK/hb640.mp4" 524288 640 480 1 "$WORK/hb640.wmv" --set m_nWmProfile=4
+  aspect_row "$WORK/hb.mp4" 524288 720 480 1 "$WORK/hb-320.wmv" --set m_nWmProfile=1
 }
 
 # x264 with a pixel shape of 5:6: in the stream alone (a transport stream
