@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/codecs/FfmpegMedia.h"
+#include "platform/dshow/RunReport.h"
 #include "platform/dshow/Source.h"
 
 struct AVFormatContext;
@@ -117,15 +118,19 @@ class CFfDemuxPin final : public CSourceStream, public IMediaSeeking {
 };
 
 // A source filter whose output pins read one CFfDemux.
-class CFfDemuxSource : public CSource {
+class CFfDemuxSource : public CSource, public IRunReport {
  public:
+  DECLARE_IUNKNOWN;
+  HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
   CFfDemux& Demux() { return m_demux; }
   // From stopped: the connected pins' streams are wanted and the demuxer
   // starts again from the beginning.
   STDMETHODIMP Pause() override;
-  // What the run log says about the streams (a picture size of their own
-  // that differs from the container's); empty when nothing.
-  std::string GetRunNote() const { return m_strNote; }
+  // IRunReport: no error of its own; as a note, a picture size of a
+  // stream's own that differs from the container's.
+  std::string GetRunError() const override { return {}; }
+  std::string GetRunNote() const override { return m_strNote; }
 
  protected:
   CFfDemuxSource(LPCTSTR name, LPUNKNOWN outer, REFCLSID clsid);

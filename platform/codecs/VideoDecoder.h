@@ -42,8 +42,11 @@ struct VideoCodecEntry {
   const wchar_t* switchName;  // value name of its switch
 };
 
-class CFfVideoDecoder final : public CTransformFilter {
+class CFfVideoDecoder final : public CTransformFilter, public IRunReport {
  public:
+  DECLARE_IUNKNOWN;
+  HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
   static HRESULT CreateInstalled(IUnknown* outer, REFIID riid, void** ppv);
   static HRESULT CreateMpeg1(IUnknown* outer, REFIID riid, void** ppv);
 
@@ -74,15 +77,14 @@ class CFfVideoDecoder final : public CTransformFilter {
   LONG DroppedPictures() const { return m_dropped; }
   // Pictures kept with concealed damage since streaming started.
   LONG DamagedPictures() const { return m_damaged; }
-  // What the run log says about the stream: a size or pixel shape of its
-  // own that differs from its header's, pictures kept with concealed
-  // damage and pictures left out, once for the run; empty when none.
-  std::string GetRunNote() const;
   // The size of the pictures delivered (the stream's own where known).
   void GetPictureSize(LONG* width, LONG* height) const;
-  // Why the stream could not be started (the codec refused its set-up
-  // data), or empty.
-  const std::string& GetStreamError() const { return m_strError; }
+  // IRunReport: why the stream could not be started (the codec refused its
+  // set-up data); as a note, a size or pixel shape of the stream's own that
+  // differs from its header's, pictures kept with concealed damage and
+  // pictures left out, once for the run.
+  std::string GetRunError() const override { return m_strError; }
+  std::string GetRunNote() const override;
 
  private:
   CFfVideoDecoder(LPUNKNOWN outer, REFCLSID clsid, bool mpeg1Only);
