@@ -303,3 +303,11 @@ case_pictures_fill_the_disk() {  # a series fails on a full disk: its pictures g
   expect_junk "$dir/notes.txt"
   expect_only "$dir" notes.txt
 }
+
+case_backslash_in_names() {  # "a\b.mpg" is one file of this folder, as a source and as a target
+  cp "$MP2" "$WORK/a\\b.mpg"
+  run 8 "$WORK/a\\b.mpg" "$WORK/c\\d.mp4" "${SOURCE_SETS[@]}" "${MP4_SETS[@]}"
+  expect_streams "$WORK/c\\d.mp4" "h264 aac"
+  cmp -s "$MP2" "$WORK/a\\b.mpg" || fail "the source was changed"
+  expect_only "$WORK" 'a\b.mpg' 'c\d.mp4' run.log
+}
