@@ -26,6 +26,7 @@ extern "C" {
 #include "conversion/JobFiles.h"
 #include "conversion/SliceHelper.h"
 #include "foundation/PixelConversion.h"
+#include "foundation/StreamTime.h"
 #include "platform/dshow/DShow.h"
 
 namespace {
@@ -1080,9 +1081,17 @@ void CEncoderEngine::FollowSoundTime(const MuxSample& sample) {
                            av_rescale(m_nSoundSamples, UNITS, m_nInSampleRate);
       const int64_t bytes =
           av_rescale(static_cast<int64_t>(off < 0 ? -off : off), m_nInSampleRate, UNITS) * frameBytes;
-      if (off > kSoundSlack && off <= kMaxSoundFill)
+      // A gap is filled whatever its length while the picture goes on over
+      // it; sound that runs far ahead of the picture encoded so far (the
+      // muxer hands both on in time order, so only a picture that ended
+      // long before) is no gap and goes on at once.
+      const REFERENCE_TIME pictureEnd =
+          m_pVideoCtx ? av_rescale(m_nRunFrames, static_cast<int64_t>(m_nRateDen) * UNITS, m_nRateNum) : INT64_MAX;
+      const bool beyondPicture = m_pVideoCtx && sample.m_rtStart > pictureEnd &&
+                                 sample.m_rtStart - pictureEnd > StreamTime::kFarFromOthers;
+      if (off > StreamTime::kSoundSlack && !beyondPicture)
         EncodeSilence(bytes);
-      else if (off < -kSoundSlack && off >= -kMaxSoundFill)
+      else if (off < -StreamTime::kSoundSlack && off >= -StreamTime::kFarFromOthers)
         m_nAudioSkipBytes += bytes;
     }
     m_rtSoundBase = sample.m_rtStart;
@@ -1104,7 +1113,7 @@ void CEncoderEngine::AlignAudioStart(REFERENCE_TIME start) {
   // The frame-rate changer counts the pictures from time 0, repeating the
   // first one when the picture starts late; the sound follows the same
   // clock. A lead beyond a minute is no start delay but a broken time.
-  constexpr REFERENCE_TIME kMaxLead = 60 * UNITS;
+  constexpr REFERENCE_TIME kMaxLead = StreamTime::kMaxLead;
   if (!m_pAudioCtx || !m_pVideoCtx || start == 0 || start > kMaxLead || start < -kMaxLead) return;
   const int64_t frameBytes = 2 * static_cast<int64_t>(m_nInChannels);
   const int64_t bytes = av_rescale(start < 0 ? -start : start, m_nInSampleRate, UNITS) * frameBytes;

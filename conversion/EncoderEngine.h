@@ -275,10 +275,7 @@ class CEncoderEngine {
   bool m_bAudioStartPending = true;
   int64_t m_nAudioSkipBytes = 0;
   // The sound's clock: the time of its last break and the input samples
-  // taken since. Breaks of less than kSoundSlack are let be; a break of
-  // more than kMaxSoundFill is no gap to fill.
+  // taken since (breaks within the stream-time slack are let be).
   REFERENCE_TIME m_rtSoundBase = INT64_MIN;
   int64_t m_nSoundSamples = 0;
-  static constexpr REFERENCE_TIME kSoundSlack = 200000;
-  static constexpr REFERENCE_TIME kMaxSoundFill = 100000000;
 };

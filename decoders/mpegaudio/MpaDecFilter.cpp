@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "foundation/StreamTime.h"
 #include "platform/com/ComPtr.h"
 #include "decoders/mpegaudio/MpaDecSettingsWnd.h"
 #include "platform/win32/Registry.h"
@@ -149,28 +150,31 @@ HRESULT CMpaDecFilter::Receive(IMediaSample* sample) {
     if (start == kNoTime) return S_OK;
     m_rtStart = start;
   }
-  if (start != kNoTime && Drifted(start)) {
-    ClearInput();
-    m_rtStart = start;
-  }
+  if (start != kNoTime) FollowInputTime(start);
 
   AppendInput(data, static_cast<size_t>(size));
   return ProcessInput();
 }
 
-bool CMpaDecFilter::Drifted(REFERENCE_TIME start) const {
-  // The sample's time is that of the first frame that begins in it: the
-  // frames the buffer still holds (waiting for their last bytes, or for the
-  // bytes behind them that show the next header) play before it. At low
-  // rates they last longer than the tolerance (a 16 kHz MPEG audio frame
-  // plays 72 ms), so their time is allowed for, estimated at the input's
-  // byte rate.
-  const WAVEFORMATEX* wfx = WaveFormat(InputType());
-  REFERENCE_TIME held = 0;
-  if (wfx && wfx->nAvgBytesPerSec > 0)
-    held = static_cast<REFERENCE_TIME>(static_cast<double>(InputSize()) * 10000000.0 / wfx->nAvgBytesPerSec);
-  const REFERENCE_TIME ahead = start - m_rtStart;
-  return ahead < -1000000 || ahead > held + 1000000;
+void CMpaDecFilter::FollowInputTime(REFERENCE_TIME start) {
+  // The sample's time is that of the first frame that begins in it: every
+  // frame that begins in the bytes the buffer still holds (one waiting for
+  // its last bytes, or for the next header behind it) plays before it. The
+  // frames' average size so far tells how many those are. Before the first
+  // frame has come out there is nothing to compare with.
+  const uint64_t taken = TakenBytes();
+  if (m_nFrames == 0 || taken == 0) return;
+  const double frameBytes = static_cast<double>(taken) / static_cast<double>(m_nFrames);
+  const REFERENCE_TIME held = static_cast<REFERENCE_TIME>(std::ceil(InputSize() / frameBytes - 1e-6)) * m_rtFrame;
+  const REFERENCE_TIME ahead = start - (m_rtStart + held);
+  // Up to a frame is the rounding of the container's times and of the
+  // frames counted; more is a hole in the sound or sound given twice: the
+  // sound goes on where its time says (what the buffer holds just before
+  // it), and the sink fills the hole with silence or cuts the overlap.
+  const REFERENCE_TIME tolerance = m_rtFrame + StreamTime::kSoundSlack;
+  if (ahead >= -tolerance && ahead <= tolerance) return;
+  m_rtStart += ahead;
+  m_fDiscontinuity = true;
 }
 
 HRESULT CMpaDecFilter::EndOfStream() {
@@ -202,6 +206,8 @@ HRESULT CMpaDecFilter::StartStreaming() {
   if (FAILED(hr)) return hr;
   InitDecoders();
   m_fDiscontinuity = false;
+  m_rtFrame = 0;
+  m_nFrames = 0;
   ResetPeak();
   return S_OK;
 }
@@ -250,6 +256,8 @@ HRESULT CMpaDecFilter::PrepareSample(IMediaSample* sample, REFERENCE_TIME durati
                                      const CMediaType& mt, bool* dropped) {
   REFERENCE_TIME start = m_rtStart, stop = start + duration;
   m_rtStart = stop;
+  m_rtFrame = duration;
+  ++m_nFrames;
   *dropped = start < 0;
   if (*dropped) return S_OK;
   if (reconnect == S_OK) {
@@ -286,7 +294,7 @@ HRESULT CMpaDecFilter::Deliver(const float* values, size_t count, DWORD rate, WO
   if (FAILED(m_pOutput->GetDeliveryBuffer(&out, nullptr, nullptr, 0)) || !out) return E_FAIL;
 
   bool dropped = false;
-  PrepareSample(out, static_cast<REFERENCE_TIME>(frames) * 10000000 / rate, reconnect, mt, &dropped);
+  PrepareSample(out, static_cast<REFERENCE_TIME>(frames) * UNITS / rate, reconnect, mt, &dropped);
   if (dropped) return S_OK;
 
   const size_t bytes = SampleFormatBits(format) * frames * channels / 8;
@@ -316,7 +324,7 @@ HRESULT CMpaDecFilter::DeliverBitstream(const BYTE* frame, size_t length, int64_
   if (FAILED(m_pOutput->GetDeliveryBuffer(&out, nullptr, nullptr, 0)) || !out) return E_FAIL;
 
   bool dropped = false;
-  PrepareSample(out, static_cast<REFERENCE_TIME>(length) * 80000000 / bitRate, reconnect, mt, &dropped);
+  PrepareSample(out, static_cast<REFERENCE_TIME>(length) * 8 * UNITS / bitRate, reconnect, mt, &dropped);
   if (dropped) return S_OK;
 
   BYTE* dst = nullptr;

@@ -75,8 +75,15 @@ class CMpaDecFilter : public CTransformFilter,
 
   // A sample's time lies too far from the running output time: a jump in
   // the stream rather than the frames still held in the buffer.
-  bool Drifted(REFERENCE_TIME start) const;
+  // Moves the output clock to an input time that strays from it by more
+  // than a frame.
+  void FollowInputTime(REFERENCE_TIME start);
   REFERENCE_TIME m_rtStart = 0;
+  // The length of the last frame delivered: how far the input's times may
+  // stray from the counted ones before they are followed.
+  REFERENCE_TIME m_rtFrame = 0;
+  // Frames delivered, for the number of frames the buffered bytes hold.
+  uint64_t m_nFrames = 0;
   bool m_fDiscontinuity = false;
   float m_peak = 0.1f;
 

@@ -442,15 +442,21 @@ HRESULT COggVorbisOutputPin::UnpackPacket(OggPacket& p, const BYTE* data, size_t
     const unsigned mode = BitsAt(data, 1, bits);
     if (mode >= m_blockflags.size()) return S_FALSE;
     const DWORD blocksize = m_blocksize[m_blockflags[mode] ? 1 : 0];
-    // A granule position gives the time at the end of its packet, where
-    // the running time would only get by adding this packet's samples.
-    if (m_lastblocksize && !m_fGranuleTime)
-      m_rtLast = AddTime(m_rtLast, GetRefTime((m_lastblocksize + blocksize) / 4));
+    // A packet gives the second half of the block before it and the first
+    // half of its own (the first packet gives nothing). It starts where the
+    // packet before ended; a granule position is the time at its end.
+    const REFERENCE_TIME length = m_lastblocksize ? GetRefTime((m_lastblocksize + blocksize) / 4) : 0;
     m_lastblocksize = blocksize;
+    const REFERENCE_TIME start = m_fGranuleTime ? AddTime(m_rtLast, -length) : m_rtLast;
+    p.bSyncPoint = TRUE;
+    p.rtStart = start;
+    p.rtStop = AddTime(start, length);
+    p.assign(data, data + len);
+    return S_OK;
   }
   p.bSyncPoint = TRUE;
   p.rtStart = m_rtLast;
-  p.rtStop = AddTime(m_rtLast, 1);
+  p.rtStop = m_rtLast;
   p.assign(data, data + len);
   return S_OK;
 }
