@@ -112,7 +112,14 @@ HRESULT CMpegSplitterFilter::DeliverReady() {
 bool CMpegSplitterFilter::DemuxLoop() {
   CMpegSplitterFile& f = *m_pFile;
   const REFERENCE_TIME offset = rtStartOffset ? rtStartOffset : f.rtMin;
-  m_join.Reset(offset);
+  m_join.Reset(offset, rtStartOffset ? 0 : m_rtDuration);
+  m_lastScr = INVALID_TIME;
+  for (const auto& list : f.m_streams) {
+    for (const auto& s : list) {
+      CBaseSplitterOutputPin* pin = GetOutputPin(s.TrackNumber());
+      if (pin && pin->IsConnected()) m_join.AddStream(s.TrackNumber(), pin->CurrentMediaType());
+    }
+  }
   HRESULT hr = S_OK;
   while (SUCCEEDED(hr) && !CheckRequest(nullptr)) {
     f.UpdateRateIfComplete();
@@ -143,10 +150,10 @@ HRESULT CMpegSplitterFilter::MakePacket(DWORD track, LONGLONG bytes, bool hasPts
   p->bAppendable = !hasPts;
   p->resize(static_cast<size_t>(bytes));
   if (bytes > 0 && m_pFile->ByteRead(p->data(), bytes) != S_OK) return S_FALSE;
-  CBaseSplitterOutputPin* pin = GetOutputPin(track);
-  if (!pin) return S_OK;
-  // The join stamps the packet: its times follow those before a jump.
-  m_join.Add(std::move(p), hasPts, pts, pin->CurrentMediaType(), m_ready);
+  if (!GetOutputPin(track)) return S_OK;
+  p->rtStart = hasPts ? pts : INVALID_TIME;
+  p->rtStop = hasPts ? pts + 1 : INVALID_TIME;
+  m_join.Add(std::move(p), m_ready);
   return DeliverReady();
 }
 
@@ -161,7 +168,9 @@ HRESULT CMpegSplitterFilter::DemuxNextPacket() {
       CBaseSplitterFileEx::PackHeader h;
       if (!f.ReadPackHeader(h)) return S_FALSE;
       // In 100 ns units: MPEG-2 clocks count 27 MHz, MPEG-1 clocks 90 kHz.
-      m_join.OnSystemClock(static_cast<REFERENCE_TIME>(h.type == 2 ? h.scr * 10 / 27 : h.scr * 1000 / 9));
+      const REFERENCE_TIME scr = static_cast<REFERENCE_TIME>(h.type == 2 ? h.scr * 10 / 27 : h.scr * 1000 / 9);
+      if (m_lastScr != INVALID_TIME && scr < m_lastScr) m_join.ClockStepped();
+      m_lastScr = scr;
     } else if (id == 0xBB) {
       CBaseSplitterFileEx::SystemHeader h;
       if (!f.ReadSystemHeader(h)) return S_FALSE;

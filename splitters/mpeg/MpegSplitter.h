@@ -49,9 +49,12 @@ class CMpegSplitterFilter : public CBaseSplitterFilter, public IAMStreamSelect {
   REFERENCE_TIME rtStartOffset = 0;
 
  private:
-  // Streams joined byte for byte, and clocks that jump: the times after a
-  // jump follow the ones before it.
-  CMpegJoin m_join;
+  // The times of every stream, through the shared time line (streams joined
+  // byte for byte, clocks that jump, damaged times).
+  CMpegJoin m_join{&m_damage};
+  // The last system clock of a program stream: a step back says the clock
+  // was set anew.
+  REFERENCE_TIME m_lastScr = INVALID_TIME;
   CMpegJoin::Ready m_ready;  // kept, so that a packet costs no list of its own
   // Delivers what the join handed on; the first failure.
   HRESULT DeliverReady();
