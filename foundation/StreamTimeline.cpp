@@ -27,9 +27,16 @@ REFERENCE_TIME Minus(REFERENCE_TIME a, REFERENCE_TIME b) {
   return AddRefTimes(a, -b);
 }
 
-std::string TrackName(DWORD track) { return "Track " + std::to_string(track); }
-
 }  // namespace
+
+std::string CStreamTimeline::StreamName(const Clock& c) const {
+  // By its kind, as the user knows the streams; the track tells apart
+  // several of one kind.
+  int ofKind = 0;
+  for (const auto& [track, o] : m_clocks) ofKind += o.keepsClock && o.audio == c.audio;
+  const std::string kind = c.audio ? "The sound" : "The picture";
+  return ofKind > 1 ? kind + " of track " + std::to_string(c.track) : kind;
+}
 
 void CStreamTimeline::Reset(REFERENCE_TIME offset, REFERENCE_TIME length) {
   m_offset = offset;
@@ -209,8 +216,7 @@ void CStreamTimeline::DecideStart() {
     if (t <= end && t <= AddRefTimes(reference, kFarFromOthers)) continue;
     c.shift = AddRefTimes(c.shift, Minus(reference, t));
     const std::string length = m_length > 0 ? " (the source lasts " + RefTimeText(m_length) + ")" : "";
-    Note(TrackName(track) + " starts at " + RefTimeText(t) + length + ", far from the other streams: it is taken to start at " +
-             RefTimeText(reference),
+    Note(StreamName(c) + " starts at " + RefTimeText(t) + length + ": it is taken to start at " + RefTimeText(reference),
          "streams");
   }
 }
@@ -255,7 +261,7 @@ void CStreamTimeline::DecideStep() {
     h.stop = h.stop == kNone ? kNone : AddRefTimes(due, std::clamp<REFERENCE_TIME>(Minus(h.stop, h.start), 0, kStepAhead));
     h.start = due;
     trigger.accept = true;
-    Note(TrackName(m_trigger) + ": a time far out of the stream's run was replaced by its own step", "times");
+    Note(StreamName(trigger) + " has a time far out of its run: its own step was taken instead", "times");
     return;
   }
 
@@ -296,7 +302,7 @@ void CStreamTimeline::DecideStep() {
     if (s.first > from && s.first <= AddRefTimes(othersAt, kFarFromOthers)) continue;
     // Far from where the others are: the stream goes on from its own run.
     c.shift = AddRefTimes(c.shift, Minus(from, s.first));
-    Note(TrackName(track) + ": the stream's times jump from " + RefTimeText(from) + " to " + RefTimeText(s.first) +
+    Note(StreamName(c) + "'s time jumps from " + RefTimeText(from) + " to " + RefTimeText(s.first) +
              " while the other streams go on: it goes on at " + RefTimeText(from),
          "jumps");
   }

@@ -127,6 +127,7 @@ class CStreamTimeline {
   void Release(Ready& ready);
   void Pass(Held& h, Ready& ready);
   void Note(const std::string& what, const char* units);
+  std::string StreamName(const Clock& c) const;
 
   CDamageLog* m_pLog;
   REFERENCE_TIME m_offset = 0;

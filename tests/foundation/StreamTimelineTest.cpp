@@ -73,12 +73,12 @@ std::vector<Row> Rows() {
   // One picture time far out: replaced by the stream's own step.
   rows.push_back({"SingleDamagedTime", 4000,
                   Interleaved(0, 4000, [](REFERENCE_TIME t) { return t == 2000 ? 3600000 : t; }, Same),
-                  [](DWORD, REFERENCE_TIME ms, size_t) { return ms == 3600000 ? 2000 : ms; }, "replaced by its own step"});
+                  [](DWORD, REFERENCE_TIME ms, size_t) { return ms == 3600000 ? 2000 : ms; }, "its own step was taken instead"});
   // A picture that starts 2,561,047 hours in, beside sound from 0.
   rows.push_back({"WildStart", 4000,
                   Interleaved(0, 4000, [](REFERENCE_TIME t) { return t + 9219769200000LL; }, Same),
                   [](DWORD track, REFERENCE_TIME ms, size_t) { return track == kVideo ? ms - 9219769200000LL : ms; },
-                  "far from the other streams"});
+                  "starts at"});
   // The picture's times jump 100 s ahead for good while the sound goes on:
   // the picture goes on from its own run.
   rows.push_back({"OneStreamRunsAway", 0,
