@@ -212,6 +212,9 @@ HRESULT CMP4SplitterFilter::CreateOutputs(IAsyncReader* reader) {
       if (!context.language.empty()) pin->SetPropertyText(L"LANG", WidenAscii(context.language).c_str());
       if (FAILED(AddOutputPin(id, std::move(pin)))) continue;
       m_trackpos.push_back({id, track, 0, 0, 0, DecodeEnd(*track)});
+      if (const MP4_UI64 mended = track->GetMendedDeltas())
+        m_damage.Mended("Track " + std::to_string(id) + ": time-to-sample deltas far outside the track were replaced by its own step",
+                        "samples", mended);
 
       // A plain-text twin of an SSA text track.
       if (mts.size() == 1 && mts[0].subtype == MEDIASUBTYPE_SSA) {
