@@ -229,8 +229,9 @@ void CMpegInputPin::AppendSample(std::unique_ptr<MuxSample> sample) {
 
 void CMpegInputPin::Push(std::unique_ptr<MuxSample> sample) {
   m_nQueuedBytes += sample->m_data.size();
+  const bool wake = WakesWorker(*sample);
   m_queue.push_back(std::move(sample));
-  if (m_pSignal) m_pSignal->Notify();
+  if (m_pSignal && wake) m_pSignal->Notify();
 }
 
 void CMpegInputPin::ClearQueue() {

@@ -98,6 +98,9 @@ class CMpegInputPin : public CBaseInputPin {
   }
   void Push(std::unique_ptr<MuxSample> sample);
   void ClearQueue();
+  // Whether queueing `sample` wakes the worker at once (under the queue
+  // lock). A sink whose worker only drops the records wakes it less often.
+  virtual bool WakesWorker(const MuxSample&) { return true; }
 
   const bool m_bVideo;
   // Records keep a copy of the samples' bytes (a sink that only needs the
