@@ -100,6 +100,10 @@ CFrameChangerInputPin::CFrameChangerInputPin(CFrameRateChanger* filter, HRESULT*
 STDMETHODIMP CFrameChangerInputPin::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* pmt) {
   CheckPointer(connector, E_POINTER);
   CheckPointer(pmt, E_POINTER);
+  // A new format while streaming: upstream rebuilds its buffers, so the
+  // frame held in one of its old ones goes on first.
+  if (IsConnected() && !IsStopped() && connector == GetConnected())
+    static_cast<CFrameRateChanger*>(m_pTransformFilter)->ShowHeldToItsEnd();
   CAutoLock lock(m_pLock);
   if (!IsConnected() || IsStopped()) return CTransformInputPin::ReceiveConnection(connector, pmt);
   if (connector != GetConnected()) return VFW_E_ALREADY_CONNECTED;
@@ -304,10 +308,7 @@ HRESULT CFrameRateChanger::FailRun(HRESULT hr, const std::string& text) {
 HRESULT CFrameRateChanger::EndOfStream() {
   {
     CAutoLock lock(&m_csReceive);
-    // The last frame lasts to its own end: it takes the output frames whose
-    // greater half lies before it, so that the output ends where the
-    // source does, to the nearest frame.
-    if (m_held.sample) ShowHeld(AddRefTimes(m_rtExpected, -FrameStart(1) / 2), false);
+    ShowHeldToItsEnd();
     DropHeld();
   }
   // A video stream that ends without a frame, or a picture series without a
@@ -523,6 +524,9 @@ HRESULT CFrameRateChanger::Receive(IMediaSample* sample) {
   }
   if ((props->dwSampleFlags & AM_SAMPLE_TYPECHANGED) && props->pMediaType) m_mtFrame = *props->pMediaType;
   if (start == 0) m_nImageIndex = 0;
+  // Where this frame ends if none follows (its step is counted from the
+  // frame before it, so before it is counted in).
+  m_rtExpected = ShownUntil(start, stop);
   ++m_nFramesIn;
 
   IMediaSample* out = nullptr;
@@ -548,7 +552,6 @@ HRESULT CFrameRateChanger::Receive(IMediaSample* sample) {
   m_held.start = start;
   m_held.stop = stop;
   m_held.format = m_mtFrame;
-  m_rtExpected = ShownUntil(start, stop);
   return S_OK;
 }
 
@@ -605,6 +608,14 @@ bool CFrameRateChanger::TimesJudgedUpstream() const {
     }
   }
   return false;
+}
+
+HRESULT CFrameRateChanger::ShowHeldToItsEnd() {
+  CAutoLock lock(&m_csReceive);
+  // The frame lasts to its own end: it takes the output frames whose
+  // greater half lies before it, so that the output ends where the source
+  // does, to the nearest frame.
+  return m_held.sample ? ShowHeld(AddRefTimes(m_rtExpected, -FrameStart(1) / 2), false) : S_OK;
 }
 
 HRESULT CFrameRateChanger::StopStreaming() {

@@ -110,6 +110,9 @@ class CFrameRateChanger : public CPassThroughFilter {
   // Shows the held frame on the output frames still to come whose time is
   // by `until` (`inclusive`: at it too), and lets it go.
   HRESULT ShowHeld(REFERENCE_TIME until, bool inclusive);
+  // The held frame, to its own end (the stream ends, or a new format
+  // comes whose buffers upstream makes anew).
+  HRESULT ShowHeldToItsEnd();
   void DropHeld();
   // Whether a splitter upstream keeps the shared time line.
   bool TimesJudgedUpstream() const;
