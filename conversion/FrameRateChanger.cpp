@@ -610,6 +610,19 @@ bool CFrameRateChanger::TimesJudgedUpstream() const {
   return false;
 }
 
+HRESULT CFrameRateChanger::DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* request) {
+  HRESULT hr = CPassThroughFilter::DecideBufferSize(alloc, request);
+  if (FAILED(hr)) return hr;
+  // A frame held in a copy of its own keeps one of these buffers while
+  // the repeats before it go out.
+  ALLOCATOR_PROPERTIES wanted{}, actual{};
+  if (FAILED(alloc->GetProperties(&wanted)) || wanted.cBuffers >= kBuffersToHold) return hr;
+  wanted.cBuffers = kBuffersToHold;
+  hr = alloc->SetProperties(&wanted, &actual);
+  if (FAILED(hr)) return hr;
+  return actual.cBuffers < wanted.cBuffers ? E_FAIL : S_OK;
+}
+
 HRESULT CFrameRateChanger::ShowHeldToItsEnd() {
   CAutoLock lock(&m_csReceive);
   // The frame lasts to its own end: it takes the output frames whose

@@ -69,6 +69,7 @@ class CFrameRateChanger : public CPassThroughFilter {
   HRESULT CheckInputType(const CMediaType* in) override;
   HRESULT CheckTransform(const CMediaType* in, const CMediaType* out) override;
   HRESULT GetMediaType(int position, CMediaType* pmt) override;
+  HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* request) override;
   HRESULT StartStreaming() override;
   HRESULT StopStreaming() override;
   HRESULT Receive(IMediaSample* sample) override;
