@@ -479,6 +479,7 @@ HRESULT CFrameRateChanger::Receive(IMediaSample* sample) {
   HRESULT hr = sample->GetTime(&start, &stop);
   if (FAILED(hr)) return hr;
   if (hr == VFW_S_NO_STOP_TIME) stop = start;
+  if (getenv("FRC_DEBUG")) fprintf(stderr, "frc in %lld %lld\n", (long long)start, (long long)stop);
   TakeOutJump(start, stop);
 
   if (!RateActive()) {

@@ -73,6 +73,10 @@ class MP4_SttsAtom : public MP4_Atom {
   // delta below the limit (`stated` over the sample count when there is
   // none, else `fallback`). Returns the samples mended.
   MP4_UI64 MendAbsurdDeltas(MP4_UI64 stated, MP4_UI64 limit, MP4_UI64 slack, MP4_UI64 fallback);
+  // The delta most samples have among those below `limit` (all when 0):
+  // the track's own step, which a gap or a damaged delta leaves as it is.
+  // 0 without one.
+  MP4_UI64 CommonDelta(MP4_UI64 limit = 0) const;
 
  private:
   void Rebuild();

@@ -85,9 +85,13 @@ REFERENCE_TIME EditShift(MP4_Track& track, REFERENCE_TIME length, INT64 end, boo
   return 0;
 }
 
-// The mean frame duration of a picture track, from its first and last
-// decode times; 0 when the track cannot say.
+// The frame duration of a picture track: the step most of its samples
+// take (a gap in the pictures does not lengthen it), else the mean from its
+// first and last decode times; 0 when the track cannot say.
 REFERENCE_TIME FrameDuration(MP4_Track& track) {
+  if (const MP4_AtomSampleTable* table = track.GetSampleTable())
+    if (const MP4_UI64 step = table->CommonDelta(); step > 0 && step < (MP4_UI64{1} << 40))
+      return ToReferenceTime(static_cast<INT64>(step), track.GetMediaTimeScale());
   const MP4_UI32 count = track.GetSampleCount();
   MP4_Sample first, last;
   if (count == 0 || MP4_FAILED(track.GetSample(0, first)) || MP4_FAILED(track.GetSample(count - 1, last)))
