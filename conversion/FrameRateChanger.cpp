@@ -479,7 +479,6 @@ HRESULT CFrameRateChanger::Receive(IMediaSample* sample) {
   HRESULT hr = sample->GetTime(&start, &stop);
   if (FAILED(hr)) return hr;
   if (hr == VFW_S_NO_STOP_TIME) stop = start;
-  if (getenv("FRC_DEBUG")) fprintf(stderr, "frc in %lld %lld\n", (long long)start, (long long)stop);
   TakeOutJump(start, stop);
 
   if (!RateActive()) {
@@ -525,9 +524,12 @@ HRESULT CFrameRateChanger::Receive(IMediaSample* sample) {
   }
   if ((props->dwSampleFlags & AM_SAMPLE_TYPECHANGED) && props->pMediaType) m_mtFrame = *props->pMediaType;
   if (start == 0) m_nImageIndex = 0;
-  // Where this frame ends if none follows (its step is counted from the
-  // frame before it, so before it is counted in).
-  m_rtExpected = ShownUntil(start, stop);
+  // Where this frame ends if none follows: a step as long as the one that
+  // led to it (a stop, mostly a decoder's guess from the type, says less of
+  // a stream whose rate changes), else what its stop and the stream's
+  // shortest step say.
+  const REFERENCE_TIME step = m_nFramesIn > 0 && start > m_held.start ? start - m_held.start : 0;
+  m_rtExpected = step > 0 && step < StreamTime::kStepAhead ? start + step : ShownUntil(start, stop);
   ++m_nFramesIn;
 
   IMediaSample* out = nullptr;
@@ -626,10 +628,10 @@ HRESULT CFrameRateChanger::DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROP
 
 HRESULT CFrameRateChanger::ShowHeldToItsEnd() {
   CAutoLock lock(&m_csReceive);
-  // The frame lasts to its own end: it takes the output frames whose
-  // greater half lies before it, so that the output ends where the source
+  // The frame lasts to its own end: it takes the output frames at least
+  // half of which lie before it, so that the output ends where the source
   // does, to the nearest frame.
-  return m_held.sample ? ShowHeld(AddRefTimes(m_rtExpected, -FrameStart(1) / 2), false) : S_OK;
+  return m_held.sample ? ShowHeld(AddRefTimes(m_rtExpected, -FrameStart(1) / 2), true) : S_OK;
 }
 
 HRESULT CFrameRateChanger::StopStreaming() {

@@ -33,7 +33,7 @@ std::string CStreamTimeline::StreamName(const Clock& c) const {
   // By its kind, as the user knows the streams; the track tells apart
   // several of one kind.
   int ofKind = 0;
-  for (const auto& [track, o] : m_clocks) ofKind += o.keepsClock && o.audio == c.audio;
+  for (const auto& [track, o] : m_clocks) ofKind += o.keepsClock && o.audio == c.audio && o.first != kNone;
   const std::string kind = c.audio ? "The sound" : "The picture";
   return ofKind > 1 ? kind + " of track " + std::to_string(c.track) : kind;
 }
@@ -166,14 +166,20 @@ bool CStreamTimeline::HoldDecidable() const {
     auto it = m_clocks.find(h.packet->TrackNumber);
     if (it == m_clocks.end() || !it->second.keepsClock) continue;
     Seen& s = seen[h.packet->TrackNumber];
-    if (s.count++ == 0) s.first = s.low = s.high = h.start;
-    s.low = std::min(s.low, h.start);
-    s.high = std::max(s.high, h.start);
+    // (Its first time is left out of its span: it may be the damaged one.)
+    if (s.count++ == 0) {
+      s.first = h.start;
+    } else if (s.count == 2) {
+      s.low = s.high = h.start;
+    } else {
+      s.low = std::min(s.low, h.start);
+      s.high = std::max(s.high, h.start);
+    }
   }
   // A stream that has run on this far without the others showing will not
   // be joined by them soon: decide without them.
   for (const auto& [track, s] : seen)
-    if (s.count > 0 && Minus(s.high, s.low) > kFarFromOthers) return true;
+    if (s.count > 2 && Minus(s.high, s.low) > kFarFromOthers) return true;
   if (m_hold == Hold::Start) {
     for (const auto& [track, c] : m_clocks)
       if (c.keepsClock && !seen.count(track)) return false;
@@ -256,10 +262,17 @@ void CStreamTimeline::DecideStep() {
   // right after: the time is damaged, and the stream's own step stands in.
   if (!m_hinted && t.firstHeld && m_before.count(m_trigger) && !continues(m_trigger, t.first) &&
       continues(m_trigger, t.second)) {
+    // Sound goes on where the stream ended; a picture is given no time, so
+    // that the decoder counts it on from the picture before (pictures come
+    // in decoding order, and the end of the stream is no picture's time).
     Held& h = *t.firstHeld;
-    const REFERENCE_TIME due = Minus(m_before[m_trigger].end, AddRefTimes(m_shift, trigger.shift));
-    h.stop = h.stop == kNone ? kNone : AddRefTimes(due, std::clamp<REFERENCE_TIME>(Minus(h.stop, h.start), 0, kStepAhead));
-    h.start = due;
+    if (trigger.audio) {
+      const REFERENCE_TIME due = Minus(m_before[m_trigger].end, AddRefTimes(m_shift, trigger.shift));
+      h.stop = h.stop == kNone ? kNone : AddRefTimes(due, std::clamp<REFERENCE_TIME>(Minus(h.stop, h.start), 0, kStepAhead));
+      h.start = due;
+    } else {
+      h.start = h.stop = kNone;
+    }
     trigger.accept = true;
     Note(StreamName(trigger) + " has a time far out of its run: its own step was taken instead", "times");
     return;

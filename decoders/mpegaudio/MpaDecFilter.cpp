@@ -167,11 +167,13 @@ void CMpaDecFilter::FollowInputTime(REFERENCE_TIME start) {
   const double frameBytes = static_cast<double>(taken) / static_cast<double>(m_nFrames);
   const REFERENCE_TIME held = static_cast<REFERENCE_TIME>(std::ceil(InputSize() / frameBytes - 1e-6)) * m_rtFrame;
   const REFERENCE_TIME ahead = start - (m_rtStart + held);
-  // Up to a frame is the rounding of the container's times and of the
+  // Up to a frame (the longest the stream has had: Vorbis mixes short and
+  // long ones, and a container may time laced frames by an even share of
+  // their block) is the rounding of the container's times and of the
   // frames counted; more is a hole in the sound or sound given twice: the
   // sound goes on where its time says (what the buffer holds just before
   // it), and the sink fills the hole with silence or cuts the overlap.
-  const REFERENCE_TIME tolerance = m_rtFrame + StreamTime::kSoundSlack;
+  const REFERENCE_TIME tolerance = m_rtLongestFrame + StreamTime::kSoundSlack;
   if (ahead >= -tolerance && ahead <= tolerance) return;
   m_rtStart += ahead;
   m_fDiscontinuity = true;
@@ -206,7 +208,7 @@ HRESULT CMpaDecFilter::StartStreaming() {
   if (FAILED(hr)) return hr;
   InitDecoders();
   m_fDiscontinuity = false;
-  m_rtFrame = 0;
+  m_rtFrame = m_rtLongestFrame = 0;
   m_nFrames = 0;
   ResetPeak();
   return S_OK;
@@ -257,6 +259,7 @@ HRESULT CMpaDecFilter::PrepareSample(IMediaSample* sample, REFERENCE_TIME durati
   REFERENCE_TIME start = m_rtStart, stop = start + duration;
   m_rtStart = stop;
   m_rtFrame = duration;
+  m_rtLongestFrame = std::max(m_rtLongestFrame, duration);
   ++m_nFrames;
   *dropped = start < 0;
   if (*dropped) return S_OK;

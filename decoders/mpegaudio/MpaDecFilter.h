@@ -82,6 +82,7 @@ class CMpaDecFilter : public CTransformFilter,
   // The length of the last frame delivered: how far the input's times may
   // stray from the counted ones before they are followed.
   REFERENCE_TIME m_rtFrame = 0;
+  REFERENCE_TIME m_rtLongestFrame = 0;
   // Frames delivered, for the number of frames the buffered bytes hold.
   uint64_t m_nFrames = 0;
   bool m_fDiscontinuity = false;

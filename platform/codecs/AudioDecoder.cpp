@@ -161,6 +161,7 @@ HRESULT CFfAudioDecoder::StartStreaming() {
   m_swrFormat = -1;
   m_haveTime = m_syncPending = m_discontinuity = false;
   m_nextTime = 0;
+  m_longestFrame = 0;
   m_dropped = 0;
   return S_OK;
 }
@@ -262,7 +263,12 @@ HRESULT CFfAudioDecoder::Decode(const AVPacket* packet) {
       // frame, and the sink fills the hole or cuts the overlap.
       const int rate = m_frame->sample_rate > 0 ? m_frame->sample_rate : m_rate;
       const REFERENCE_TIME frame = static_cast<REFERENCE_TIME>(m_frame->nb_samples) * UNITS / std::max(rate, 1);
-      if (t > m_nextTime + frame || t < m_nextTime - frame) {
+      m_longestFrame = std::max(m_longestFrame, frame);
+      // (The longest frame the stream has had, with a little more for the
+      // container's rounding: times of laced or variable frames stray by
+      // up to that much.)
+      const REFERENCE_TIME tolerance = m_longestFrame + m_longestFrame / 2;
+      if (t > m_nextTime + tolerance || t < m_nextTime - tolerance) {
         m_nextTime = t;
         m_discontinuity = true;
       }

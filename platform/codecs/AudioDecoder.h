@@ -54,5 +54,6 @@ class CFfAudioDecoder final : public CTransformFilter {
   // The next sample delivered does not follow the one before (the sound
   // was moved to its own time): it says so, for the sink to fill or cut.
   bool m_discontinuity = false;
+  REFERENCE_TIME m_longestFrame = 0;
   LONG m_dropped = 0;
 };
