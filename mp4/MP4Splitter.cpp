@@ -37,9 +37,11 @@ bool IsValidUtf8(const std::string& s) {
   return true;
 }
 
+// A track's first sample is where decoding starts, listed or not (some
+// writers leave it out of the sync sample table).
 bool IsSyncSample(MP4_Track& track, DWORD index) {
   MP4_StssAtom* stss = track.GetSampleTable() ? track.GetSampleTable()->GetStssAtom() : nullptr;
-  return !stss || stss->GetEntries().empty() || stss->IsSampleSync(index + 1);
+  return index == 0 || !stss || stss->GetEntries().empty() || stss->IsSampleSync(index + 1);
 }
 
 std::wstring WidenAscii(const std::string& s) { return std::wstring(s.begin(), s.end()); }
@@ -362,14 +364,14 @@ void CMP4SplitterFilter::DemuxSeek(REFERENCE_TIME rt) {
     tp.index = index;
     MP4_Sample s;
     if (MP4_SUCCEEDED(tp.track->GetSample(index, s))) tp.ts = CompositionTime(tp, s, false);
-    // Back to the key frame at or before the sample (forward to the first
-    // when the sample comes before it).
+    // Back to the key frame at or before the sample (the track's first
+    // sample when no listed one comes before it: decoding starts there).
     auto* stss = dynamic_cast<MP4_StssAtom*>(tp.track->GetTrakAtom().FindChild("mdia/minf/stbl/stss"));
     if (stss && !stss->GetEntries().empty()) {
       const std::vector<MP4_UI32>& entries = stss->GetEntries();
       size_t i = 0;
       while (i < entries.size() && static_cast<MP4_UI64>(entries[i]) <= static_cast<MP4_UI64>(tp.index) + 1) i++;
-      const MP4_UI32 key = entries[i > 0 ? i - 1 : 0];
+      const MP4_UI32 key = i > 0 ? entries[i - 1] : 1;
       tp.index = key > 0 ? key - 1 : 0;
     }
   }
