@@ -28,6 +28,7 @@ extern "C" {
 #include "foundation/PixelConversion.h"
 #include "foundation/StreamTime.h"
 #include "platform/dshow/DShow.h"
+#include "platform/dshow/RefTime.h"
 
 namespace {
 
@@ -807,9 +808,17 @@ HRESULT CEncoderEngine::EncodePicture(AVFrame* frame) {
 }
 
 HRESULT CEncoderEngine::RepeatLastPicture() {
-  // Before the first picture there is nothing to show again.
-  if (!m_pLastPicture || !m_pLastPicture->buf[0]) return S_OK;
-  return EncodePicture(m_pLastPicture);
+  if (m_pLastPicture && m_pLastPicture->buf[0]) return EncodePicture(m_pLastPicture);
+  // Before the first picture (the picture starts after the sound): black,
+  // as a player shows it, so that every picture keeps its time.
+  AVFrame* black = WritableVideoFrame();
+  if (!black) return Fail(E_OUTOFMEMORY, "Alloc buffer for a black picture failed");
+  ptrdiff_t linesizes[4];
+  for (int i = 0; i < 4; ++i) linesizes[i] = black->linesize[i];
+  av_image_fill_black(black->data, linesizes, static_cast<AVPixelFormat>(black->format),
+                      m_pVideoCtx->color_range == AVCOL_RANGE_JPEG ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG, black->width,
+                      black->height);
+  return EncodePicture(black);
 }
 
 HRESULT CEncoderEngine::EncodeAudioFrame(AVFrame* frame) {
@@ -1049,11 +1058,15 @@ HRESULT CEncoderEngine::WritePacket(const MuxSample& sample) {
     // Where the container cannot say that the encoder's priming samples
     // come first (no edit list, no negative times), as much of the start
     // is cut, so that the decoded sound keeps its place on the picture.
-    const REFERENCE_TIME priming =
+    REFERENCE_TIME priming =
         PrimingCut() ? av_rescale(m_pAudioCtx->initial_padding, UNITS, m_pAudioCtx->sample_rate) : 0;
+    // The narrow-band AMR encoder looks 5 ms ahead and gives its sound back
+    // that much early, with nothing said of it in the stream: as much
+    // silence goes first.
+    if (m_pAudioCtx->codec_id == AV_CODEC_ID_AMR_NB) priming -= 5 * StreamTime::kMillisecond;
     // (A time far off is left to AlignAudioStart to refuse.)
     const REFERENCE_TIME start = sample.m_rtStart;
-    AlignAudioStart(start > INT64_MIN + priming ? start - priming : start);
+    AlignAudioStart(AddRefTimes(start, -priming));
   }
   m_bAudioStartPending = false;
   FollowSoundTime(sample);

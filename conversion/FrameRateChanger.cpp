@@ -567,12 +567,27 @@ HRESULT CFrameRateChanger::ShowHeld(REFERENCE_TIME until, bool inclusive) {
   const __int128 scaled = static_cast<__int128>(until) * m_nRateNum;
   __int128 reached = scaled < 0 ? 0 : scaled / unit + 1;  // frames n with n * unit <= scaled
   if (!inclusive && scaled >= 0 && scaled % unit == 0) --reached;
-  const LONGLONG count = Saturate(reached - m_nFramesOut);
+  LONGLONG count = Saturate(reached - m_nFramesOut);
   // Pictures of the frame's own format, also when the next frame brought another.
   CMediaType now = m_mtFrame;
   m_mtFrame = m_held.format;
   HRESULT hr = S_OK;
-  if (count <= 0) {
+  // The output frames before the first picture, more than half a frame
+  // ahead of it, show no picture of it yet (the sinks show black; a
+  // picture series takes its pictures from it all the same), so that the
+  // picture keeps its time when it starts after the sound.
+  if (m_nFramesOut == 0 && count > 0) {
+    const REFERENCE_TIME from = AddRefTimes(m_held.start, -FrameStart(1) / 2);
+    const __int128 before = from <= 0 ? 0 : (static_cast<__int128>(from) * m_nRateNum + unit - 1) / unit;
+    const LONGLONG blank = Saturate(std::min<__int128>(before, count));
+    if (blank > 0) {
+      hr = DeliverRepeats(frame, blank);
+      count -= blank;
+    }
+  }
+  if (hr != S_OK) {
+    // Downstream stopped or flushing.
+  } else if (count <= 0) {
     hr = m_nImageMode != kNoImages ? WriteImage(frame, FrameStart(m_nFramesOut + 1)) : S_OK;
   } else {
     hr = StampAndDeliver(frame, FrameStart(m_nFramesOut), FrameStart(m_nFramesOut + 1));
