@@ -167,7 +167,10 @@ case_time_owner_vlc() {
   to_write "$vdir/vlc.mp4" timeout 120 "${as[@]}" env HOME="$vdir" cvlc -q --no-sout-all --sout-keep "$raw" \
     --sout "#transcode{vcodec=h264,vb=300,acodec=mp4a,ab=96,channels=2,samplerate=44100}:std{access=file,mux=mp4,dst=$vdir/vlc.mp4}" \
     vlc://quit
-  wt_row "$vdir/vlc.flv" - 6 mp4
+  # VLC's picture and sound start a few milliseconds apart, differently on
+  # each run: WMV keeps the source's own picture times, which a target of
+  # its own rate would round by up to half a frame.
+  wt_row "$vdir/vlc.flv" - 6 wmv
   wt_row "$vdir/vlc.mp4" - 6 mp4
 }
 
