@@ -135,6 +135,12 @@ HRESULT CFrameRateChanger::CreateInstance(IUnknown* outer, REFIID riid, void** p
   return hr;
 }
 
+HRESULT STDMETHODCALLTYPE CFrameRateChanger::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+  CheckPointer(ppv, E_POINTER);
+  if (riid == IID_IRunReport) return GetInterfaceAs<IRunReport>(this, ppv);
+  return CPassThroughFilter::NonDelegatingQueryInterface(riid, ppv);
+}
+
 // ---------------------------------------------------------------------------
 // Settings
 
@@ -600,16 +606,15 @@ HRESULT CFrameRateChanger::ShowHeld(REFERENCE_TIME until, bool inclusive) {
 }
 
 bool CFrameRateChanger::TimesJudgedUpstream() const {
-  // Up the chain of first input pins (a decoder, the splitter, its reader):
-  // every splitter reports damage and keeps the shared time line.
+  // Up the chain of first input pins (a decoder, the splitter, its reader).
   IPin* peer = m_pInput ? m_pInput->GetConnected() : nullptr;
   for (int depth = 0; peer && depth < 16; ++depth) {
     PIN_INFO info{};
     if (FAILED(peer->QueryPinInfo(&info)) || !info.pFilter) return false;
     CComPtr<IBaseFilter> filter;
     filter.Attach(info.pFilter);
-    CComPtr<IDamageReport> splitter;
-    if (SUCCEEDED(filter->QueryInterface(IID_IDamageReport, reinterpret_cast<void**>(&splitter))) && splitter)
+    CComPtr<IStreamTimeline> splitter;
+    if (SUCCEEDED(filter->QueryInterface(IID_IStreamTimeline, reinterpret_cast<void**>(&splitter))) && splitter)
       return true;
     peer = nullptr;
     CComPtr<IEnumPins> pins;

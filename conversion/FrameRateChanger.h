@@ -38,11 +38,13 @@ class CFrameChangerInputPin : public CTransformInputPin {
   STDMETHODIMP ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* pmt) override;
 };
 
-class CFrameRateChanger : public CPassThroughFilter {
+class CFrameRateChanger : public CPassThroughFilter, public IRunReport {
  public:
   enum ImageMode { kNoImages = 0, kThumbnail = 1, kSeries = 2 };
 
   CFrameRateChanger(LPUNKNOWN outer, HRESULT* phr);
+  DECLARE_IUNKNOWN;
+  HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
   static HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv);
 
   // Output rate num/den frames per second; 0 in either keeps the input's
@@ -76,11 +78,11 @@ class CFrameRateChanger : public CPassThroughFilter {
   HRESULT EndOfStream() override;
   HRESULT EndFlush() override;
 
-  // Why the run failed (a picture that could not be written), or empty.
-  std::string GetRunError() const;
-  // What the run did to the stream's times that the user should know (a
-  // jump taken out), or empty.
-  std::string GetRunNote() const;
+  // IRunReport: why the run failed (a picture that could not be written),
+  // and what the run did to the stream's times that the user should know
+  // (a jump taken out).
+  std::string GetRunError() const override;
+  std::string GetRunNote() const override;
 
  protected:
   // A frame is copied when it brings a new format, or when one is still to

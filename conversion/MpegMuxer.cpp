@@ -44,6 +44,12 @@ HRESULT CMpegMuxer::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
   return hr;
 }
 
+HRESULT STDMETHODCALLTYPE CMpegMuxer::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+  CheckPointer(ppv, E_POINTER);
+  if (riid == IID_IRunReport) return GetInterfaceAs<IRunReport>(this, ppv);
+  return CMuxerBase::NonDelegatingQueryInterface(riid, ppv);
+}
+
 // ---------------------------------------------------------------------------
 // Settings
 

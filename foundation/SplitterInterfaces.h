@@ -1,9 +1,7 @@
 // The splitters' own information interfaces: key frames, queue state,
-// stream bit rates, and the stream switcher's activity query that a
+// stream bit rates, their judged times, and the stream switcher's activity query that a
 // splitter asks before it starts an output.
 #pragma once
-
-#include <string>
 
 #include "platform/com/Com.h"
 #include "platform/dshow/DShow.h"
@@ -43,6 +41,20 @@ struct IBitRateInfo : IUnknown {
 };
 PELLOMAR_INTERFACE_ID(IBitRateInfo, "EB2CD9E6-BA08-4ACB-AA0F-3D8D0DD521CA");
 
+// A splitter's times, judged by the shared stream time line with every
+// stream of the source in view: the stages after it follow them and judge
+// no steps of their own.
+struct IStreamTimeline : IUnknown {
+  // The latest end any stream has reached so far on the times handed on
+  // (0 before any): the length of the source's content as its streams
+  // carry it.
+  STDMETHOD(GetContentEnd)(REFERENCE_TIME* end) = 0;
+
+ protected:
+  ~IStreamTimeline() = default;
+};
+PELLOMAR_INTERFACE_ID(IStreamTimeline, "16BF7E69-3D59-4C9E-A630-BEF917ED9B88");
+
 // Offered by the input pins of a stream switcher; an output whose stream is
 // switched off downstream is not started.
 struct IStreamSwitcherInputPin : IUnknown {
@@ -52,18 +64,3 @@ struct IStreamSwitcherInputPin : IUnknown {
   ~IStreamSwitcherInputPin() = default;
 };
 PELLOMAR_INTERFACE_ID(IStreamSwitcherInputPin, "DA395FA3-4A3E-4D85-805E-0BEFF53D4BCD");
-
-// What a splitter passed over or mended in a damaged source while it ran,
-// for the job's log.
-struct IDamageReport : IUnknown {
-  // One line per kind of damage, each ending in a line break; empty when
-  // the source read clean.
-  STDMETHOD(GetDamageReport)(std::string& text) = 0;
-  // S_OK with the reason when nothing after the damage could be read and
-  // the source's later part is lost; S_FALSE otherwise.
-  STDMETHOD(GetDamageFailure)(std::string& text) = 0;
-
- protected:
-  ~IDamageReport() = default;
-};
-PELLOMAR_INTERFACE_ID(IDamageReport, "1E2FD429-4DF3-4DC6-8AE3-FEB4CD20DED4");

@@ -133,7 +133,7 @@ HRESULT CFfAudioDecoder::StartStreaming() {
   m_ctx->block_align = wfx->nBlockAlign;
   m_ctx->bit_rate = static_cast<int64_t>(wfx->nAvgBytesPerSec) * 8;
   m_ctx->bits_per_coded_sample = wfx->wBitsPerSample;
-  m_ctx->pkt_timebase = AVRational{1, 10000000};
+  m_ctx->pkt_timebase = kRefTimeBase;
   std::vector<BYTE> extra;
   if (wfx->cbSize > 0 && in.cbFormat >= sizeof(WAVEFORMATEX) + wfx->cbSize)
     extra.assign(in.pbFormat + sizeof(WAVEFORMATEX), in.pbFormat + sizeof(WAVEFORMATEX) + wfx->cbSize);

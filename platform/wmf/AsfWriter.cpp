@@ -125,6 +125,7 @@ HRESULT CWMAsfWriter::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     return GetInterface(static_cast<IFileSinkFilter2*>(this), ppv);
   if (riid == IID_IConfigAsfWriter) return GetInterface(static_cast<IConfigAsfWriter*>(this), ppv);
   if (riid == IID_IMediaSeeking) return GetInterface(static_cast<IMediaSeeking*>(this), ppv);
+  if (riid == IID_IRunReport) return GetInterface(static_cast<IRunReport*>(this), ppv);
   return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
 }
 

@@ -54,7 +54,11 @@ class CAsfWriterInputPin final : public CBaseInputPin {
   CMediaType m_streamType;
 };
 
-class CWMAsfWriter final : public CBaseFilter, public IFileSinkFilter2, public IConfigAsfWriter, public IMediaSeeking {
+class CWMAsfWriter final : public CBaseFilter,
+                           public IFileSinkFilter2,
+                           public IConfigAsfWriter,
+                           public IMediaSeeking,
+                           public IRunReport {
  public:
   static HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv);
   ~CWMAsfWriter() override;
@@ -102,9 +106,10 @@ class CWMAsfWriter final : public CBaseFilter, public IFileSinkFilter2, public I
   STDMETHODIMP GetRate(double*) override { return E_NOTIMPL; }
   STDMETHODIMP GetPreroll(LONGLONG*) override { return E_NOTIMPL; }
 
-  // Why the last run failed when the writer can say more than its code (a
-  // time no ASF file can hold), or empty.
-  std::string GetRunError() const;
+  // IRunReport: why the last run failed when the writer can say more than
+  // its code (a time no ASF file can hold); no note.
+  std::string GetRunError() const override;
+  std::string GetRunNote() const override { return {}; }
 
   // Called by the pins.
   HRESULT OnVideo(IMediaSample* sample, const CMediaType& type);
