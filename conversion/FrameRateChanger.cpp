@@ -16,7 +16,6 @@
 
 namespace {
 
-constexpr LONGLONG kUnitsPerSecond = UNITS;
 // A frame is held until the next one shows which output frames are nearer
 // to it; upstream must have this many buffers for it to hold one of its own.
 constexpr long kBuffersToHold = 3;
@@ -239,7 +238,7 @@ HRESULT CFrameRateChanger::OutputTypeFor(const CMediaType& in, CMediaType* pmt) 
   if (RateActive() && timed && pmt->Format() &&
       pmt->FormatLength() >= offsetof(VIDEOINFOHEADER, AvgTimePerFrame) + sizeof(REFERENCE_TIME)) {
     const REFERENCE_TIME duration =
-        static_cast<REFERENCE_TIME>(m_nRateDen) * kUnitsPerSecond / static_cast<REFERENCE_TIME>(m_nRateNum);
+        static_cast<REFERENCE_TIME>(m_nRateDen) * UNITS / static_cast<REFERENCE_TIME>(m_nRateNum);
     std::memcpy(pmt->Format() + offsetof(VIDEOINFOHEADER, AvgTimePerFrame), &duration, sizeof(duration));
   }
   return S_OK;
@@ -427,7 +426,7 @@ REFERENCE_TIME CFrameRateChanger::ShownUntil(REFERENCE_TIME start, REFERENCE_TIM
 }
 
 REFERENCE_TIME CFrameRateChanger::FrameStart(LONGLONG n) const {
-  return Saturate(static_cast<__int128>(n) * m_nRateDen * kUnitsPerSecond / m_nRateNum);
+  return Saturate(static_cast<__int128>(n) * m_nRateDen * UNITS / m_nRateNum);
 }
 
 bool CFrameRateChanger::BringsNewFormat() {
@@ -569,7 +568,7 @@ HRESULT CFrameRateChanger::ShowHeld(REFERENCE_TIME until, bool inclusive) {
   if (!frame) return S_OK;
   m_held.sample = nullptr;
   // The output frames still to come whose time is by `until`.
-  const __int128 unit = static_cast<__int128>(m_nRateDen) * kUnitsPerSecond;
+  const __int128 unit = static_cast<__int128>(m_nRateDen) * UNITS;
   const __int128 scaled = static_cast<__int128>(until) * m_nRateNum;
   __int128 reached = scaled < 0 ? 0 : scaled / unit + 1;  // frames n with n * unit <= scaled
   if (!inclusive && scaled >= 0 && scaled % unit == 0) --reached;
