@@ -60,6 +60,7 @@ HRESULT CMpegSplitterFilter::CreateOutputs(IAsyncReader* reader) {
   if (!file) return E_OUTOFMEMORY;
   if (FAILED(hr)) return hr;
   m_pFile = std::move(file);
+  TellDamageOf(*m_pFile);
 
   m_rtNewStart = m_rtCurrent = 0;
   m_rtDuration = 0;
@@ -100,32 +101,35 @@ bool CMpegSplitterFilter::DemuxInit() {
   return true;
 }
 
-HRESULT CMpegSplitterFilter::DeliverReady() {
-  HRESULT hr = S_OK;
-  for (auto& p : m_ready)
-    if (SUCCEEDED(hr)) hr = DeliverPacket(std::move(p));
-  m_ready.clear();
-  // A packet dropped for an unconnected pin is no reason to stop.
-  return FAILED(hr) ? hr : S_OK;
+std::unique_ptr<CStreamTimeline> CMpegSplitterFilter::CreateTimeline(CDamageLog* log) {
+  return std::make_unique<CMpegJoin>(log);
 }
 
 bool CMpegSplitterFilter::DemuxLoop() {
   CMpegSplitterFile& f = *m_pFile;
   const REFERENCE_TIME offset = rtStartOffset ? rtStartOffset : f.rtMin;
-  m_join.Reset(offset, rtStartOffset ? 0 : m_rtDuration);
+  // The times count from the file's first (or the one a seek estimated).
+  RestartTimeline(offset, rtStartOffset ? 0 : m_rtDuration);
   m_lastScr = INVALID_TIME;
-  for (const auto& list : f.m_streams) {
-    for (const auto& s : list) {
-      CBaseSplitterOutputPin* pin = GetOutputPin(s.TrackNumber());
-      if (pin && pin->IsConnected()) m_join.AddStream(s.TrackNumber(), pin->CurrentMediaType());
-    }
-  }
   HRESULT hr = S_OK;
   while (SUCCEEDED(hr) && !CheckRequest(nullptr)) {
     f.UpdateRateIfComplete();
     hr = f.HasMoreData(512000, 1);
     if (hr != S_OK) continue;
     LONGLONG before = f.GetPos();
+    // Where one unit ended and no next one begins, the bytes up to the
+    // next unit the stream's structure confirms are damage.
+    if (before == m_unitEnd && !f.UnitAt(before)) {
+      const LONGLONG next = f.PastStuffing(before);
+      if (next >= 0 && (next == f.GetLength() || f.UnitAt(next))) {
+        before = next;
+      } else {
+        f.Resync(before, f.GetLength(), f.ResyncUnit());
+        before = f.GetPos();
+      }
+    }
+    f.Seek(before);
+    m_unitEnd = -1;
     hr = DemuxNextPacket();
     if (hr == S_FALSE) {
       // Unreadable bytes are passed over one at a time, so a broken region
@@ -135,10 +139,6 @@ bool CMpegSplitterFilter::DemuxLoop() {
       hr = S_OK;
     }
   }
-  // At the end of the data the part held after a jump goes out; a stop or a
-  // seek drops it.
-  if (!CheckRequest(nullptr)) m_join.Flush(m_ready);
-  DeliverReady();
   return true;
 }
 
@@ -153,8 +153,9 @@ HRESULT CMpegSplitterFilter::MakePacket(DWORD track, LONGLONG bytes, bool hasPts
   if (!GetOutputPin(track)) return S_OK;
   p->rtStart = hasPts ? pts : INVALID_TIME;
   p->rtStop = hasPts ? pts + 1 : INVALID_TIME;
-  m_join.Add(std::move(p), m_ready);
-  return DeliverReady();
+  const HRESULT hr = DeliverPacket(std::move(p));
+  // A packet dropped for an unconnected pin is no reason to stop.
+  return FAILED(hr) ? hr : S_OK;
 }
 
 HRESULT CMpegSplitterFilter::DemuxNextPacket() {
@@ -169,11 +170,13 @@ HRESULT CMpegSplitterFilter::DemuxNextPacket() {
       if (!f.ReadPackHeader(h)) return S_FALSE;
       // In 100 ns units: MPEG-2 clocks count 27 MHz, MPEG-1 clocks 90 kHz.
       const REFERENCE_TIME scr = static_cast<REFERENCE_TIME>(h.type == 2 ? h.scr * 10 / 27 : h.scr * 1000 / 9);
-      if (m_lastScr != INVALID_TIME && scr < m_lastScr) m_join.ClockStepped();
+      if (m_lastScr != INVALID_TIME && scr < m_lastScr) Timeline().ClockStepped();
       m_lastScr = scr;
+      m_unitEnd = f.GetPos();
     } else if (id == 0xBB) {
       CBaseSplitterFileEx::SystemHeader h;
       if (!f.ReadSystemHeader(h)) return S_FALSE;
+      m_unitEnd = f.GetPos();
     } else if (id >= 0xBD && id <= 0xEF) {
       CBaseSplitterFileEx::PesHeader h;
       if (!f.ReadPesHeader(h, id) || h.len == 0) return S_FALSE;
@@ -185,6 +188,7 @@ HRESULT CMpegSplitterFilter::DemuxNextPacket() {
         hr = MakePacket(track, h.len - (f.GetPos() - pos), h.fpts, h.pts);
       }
       f.Seek(pos + h.len);
+      if (hr == S_OK) m_unitEnd = pos + h.len;
     }
   } else if (f.type == CMpegSplitterFile::ts) {
     CBaseSplitterFileEx::TsHeader h;
@@ -224,6 +228,7 @@ HRESULT CMpegSplitterFilter::DemuxNextPacket() {
       }
     }
     f.Seek(h.next);
+    if (hr == S_OK) m_unitEnd = h.next;
   } else if (f.type == CMpegSplitterFile::pva) {
     CBaseSplitterFileEx::PvaHeader h;
     if (!f.ReadPvaHeader(h)) return S_FALSE;
@@ -231,6 +236,7 @@ HRESULT CMpegSplitterFilter::DemuxNextPacket() {
     DWORD track = h.streamid;
     if (GetOutputPin(track)) hr = MakePacket(track, std::min<LONGLONG>(h.length, f.GetRemaining()), h.fpts, h.pts);
     f.Seek(pos + h.length);
+    if (hr == S_OK) m_unitEnd = pos + h.length;
   } else {
     return E_FAIL;
   }
@@ -242,6 +248,8 @@ HRESULT CMpegSplitterFilter::DemuxNextPacket() {
 
 void CMpegSplitterFilter::DemuxSeek(REFERENCE_TIME rt) {
   CMpegSplitterFile& f = *m_pFile;
+  // A seek lands anywhere: up to the first unit nothing is damaged.
+  m_unitEnd = -1;
   int masterKind = -1;
   DWORD master = 0;
   {
