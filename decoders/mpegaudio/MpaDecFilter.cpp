@@ -150,7 +150,10 @@ HRESULT CMpaDecFilter::Receive(IMediaSample* sample) {
     if (start == kNoTime) return S_OK;
     m_rtStart = start;
   }
-  if (start != kNoTime) FollowInputTime(start);
+  // (A time that does not move, as some writers stamp every packet with the
+  // first one's, says nothing of where the sound goes on.)
+  if (start != kNoTime && start != m_rtLastInput) FollowInputTime(start);
+  if (start != kNoTime) m_rtLastInput = start;
 
   AppendInput(data, static_cast<size_t>(size));
   return ProcessInput();
@@ -210,6 +213,7 @@ HRESULT CMpaDecFilter::StartStreaming() {
   m_fDiscontinuity = false;
   m_rtFrame = m_rtLongestFrame = 0;
   m_nFrames = 0;
+  m_rtLastInput = kNoTime;
   ResetPeak();
   return S_OK;
 }

@@ -83,6 +83,7 @@ class CMpaDecFilter : public CTransformFilter,
   // stray from the counted ones before they are followed.
   REFERENCE_TIME m_rtFrame = 0;
   REFERENCE_TIME m_rtLongestFrame = 0;
+  REFERENCE_TIME m_rtLastInput = INT64_MIN;  // the last input time seen
   // Frames delivered, for the number of frames the buffered bytes hold.
   uint64_t m_nFrames = 0;
   bool m_fDiscontinuity = false;

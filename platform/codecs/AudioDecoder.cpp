@@ -162,6 +162,7 @@ HRESULT CFfAudioDecoder::StartStreaming() {
   m_haveTime = m_syncPending = m_discontinuity = false;
   m_nextTime = 0;
   m_longestFrame = 0;
+  m_lastFrameTime = AV_NOPTS_VALUE;
   m_dropped = 0;
   return S_OK;
 }
@@ -256,7 +257,9 @@ HRESULT CFfAudioDecoder::Decode(const AVPacket* packet) {
       m_nextTime = t != AV_NOPTS_VALUE ? t : m_syncTime;
       m_syncPending = false;
       m_discontinuity = true;
-    } else if (t != AV_NOPTS_VALUE && m_frame->nb_samples > 0) {
+    } else if (t != AV_NOPTS_VALUE && t != m_lastFrameTime && m_frame->nb_samples > 0) {
+      // (A time that does not move, as some writers stamp every packet with
+      // the first one's, says nothing of where the sound goes on.)
       // Sound missing from the stream (a hole in its times, packets the
       // decoder could not take) or given twice: the sound goes on where its
       // time says once that strays from the counted samples by more than a
@@ -273,6 +276,7 @@ HRESULT CFfAudioDecoder::Decode(const AVPacket* packet) {
         m_discontinuity = true;
       }
     }
+    if (t != AV_NOPTS_VALUE) m_lastFrameTime = t;
     HRESULT hr = DeliverFrame(m_frame.get());
     av_frame_unref(m_frame.get());
     if (hr != S_OK) return hr;
