@@ -518,10 +518,14 @@ HRESULT CFrameRateChanger::Receive(IMediaSample* sample) {
   // after a gap is shown at most half a frame early (the picture before it
   // holds the gap), a frame that no output frame is nearer to is left out.
   if (m_held.sample) {
-    // The half frame: of the output's or of the input's step into the held
-    // frame, the larger; a step of 0 (two frames of one time) shows the
-    // held frame at its own time only.
-    const REFERENCE_TIME half = std::max(FrameStart(1), m_rtHeldStep) / 2;
+    // The half frame: of the output's or of the input's own (its shortest
+    // step, or its type's frame time when shorter: a stream may leave its
+    // repeated pictures out), the larger; a step of 0 (two frames of one
+    // time) shows the held frame at its own time only.
+    const REFERENCE_TIME typed = TypedFrameTime();
+    REFERENCE_TIME own = m_rtFrameStep;
+    if (typed > 0 && (own <= 0 || typed < own)) own = typed;
+    const REFERENCE_TIME half = std::max(FrameStart(1), own) / 2;
     REFERENCE_TIME until = std::min(m_held.start, start);
     if (start > m_held.start) until = std::max(m_held.start + (start - m_held.start) / 2, start - half);
     // The new format of this frame, if it brings one, waits for it.
@@ -558,7 +562,10 @@ HRESULT CFrameRateChanger::Receive(IMediaSample* sample) {
     }
     out = copy;
   }
-  m_rtHeldStep = m_held.start != INT64_MIN && start > m_held.start ? start - m_held.start : m_rtHeldStep;
+  // The stream's own frame: the shortest step between its frames (a stream
+  // that leaves out repeated pictures steps further at times).
+  if (m_held.start != INT64_MIN && start > m_held.start && (m_rtFrameStep == 0 || start - m_held.start < m_rtFrameStep))
+    m_rtFrameStep = start - m_held.start;
   m_held.sample = out;
   m_held.start = start;
   m_held.stop = stop;
@@ -674,7 +681,7 @@ HRESULT CFrameRateChanger::EndFlush() {
 void CFrameRateChanger::DropHeld() {
   if (m_held.sample) m_held.sample->Release();
   m_held = HeldFrame{};
-  m_rtHeldStep = 0;
+  m_rtFrameStep = 0;
 }
 
 // ---------------------------------------------------------------------------

@@ -149,8 +149,8 @@ class CFrameRateChanger : public CPassThroughFilter, public IRunReport {
     CMediaType format;
   };
   HeldFrame m_held;
-  // The step from the frame before the held one to it.
-  REFERENCE_TIME m_rtHeldStep = 0;
+  // The shortest step between two input frames so far.
+  REFERENCE_TIME m_rtFrameStep = 0;
   // Upstream's buffer count: with few, a frame is held in a copy.
   long m_nUpstreamBuffers = 0;
   // A splitter upstream has judged the times with every stream in view.

@@ -435,7 +435,35 @@ void COggVorbisOutputPin::ParseModes(const BYTE* data, size_t len) {
   m_blockflags.assign(flags.end() - static_cast<ptrdiff_t>(count), flags.end());
 }
 
+bool COggVorbisOutputPin::BeginLink(const OggPage& page) {
+  CAutoLock lock(&m_csPackets);
+  // The link's identification header opens its first page; the sound goes
+  // on only when it is the first link's (its setup is checked as it comes).
+  size_t len = 0;
+  for (int lace : page.m_lens) {
+    len += static_cast<size_t>(lace);
+    if (lace < 255) break;
+  }
+  len = std::min(len, page.m_data.size());
+  const OggPacket* id = m_initpackets.empty() ? nullptr : m_initpackets[0].get();
+  m_otherFormat = !id || id->size() != len || !std::equal(id->begin(), id->end(), page.m_data.begin());
+  m_lastblocksize = 0;
+  m_inLink = true;
+  return !m_otherFormat;
+}
+
 HRESULT COggVorbisOutputPin::UnpackPacket(OggPacket& p, const BYTE* data, size_t len) {
+  // Headers after the first link's (a chained file) are never data: a setup
+  // header other than the first link's leaves that link out.
+  if (len > 0 && (data[0] & 1) && m_inLink) {
+    if (data[0] == 5) {
+      const OggPacket& setup = *m_initpackets[2];
+      m_otherFormat = m_otherFormat || setup.size() != len || !std::equal(setup.begin(), setup.end(), data);
+    }
+    return S_FALSE;
+  }
+  if (m_otherFormat) return S_FALSE;
+  if (len > 0 && !(data[0] & 1)) m_inLink = false;
   if (len > 0 && !m_blockflags.empty() && !(data[0] & 1)) {
     const int bits = ILog(static_cast<unsigned>(m_blockflags.size() - 1));
     if (1 + static_cast<size_t>(bits) > len * 8) return S_FALSE;

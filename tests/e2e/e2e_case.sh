@@ -280,9 +280,11 @@ wt_row() {
 }
 
 # wt_twice LINE: what sync-check.sh says of a clip, for the clip played
-# twice in a row.
+# twice in a row: the second play begins where the first one's longer
+# stream ends.
 wt_twice() {
-  awk '{ printf "flashes %d beeps %d shift_ms %s,%s video_s %.3f audio_s %.3f\n", 2 * $2, 2 * $4, $6, $6, 2 * $8, 2 * $10 }' <<<"$1"
+  awk '{ end = $8 > $10 ? $8 : $10
+         printf "flashes %d beeps %d shift_ms %s,%s video_s %.3f audio_s %.3f\n", 2 * $2, 2 * $4, $6, $6, end + $8, end + $10 }' <<<"$1"
 }
 
 # Bytes of a file, for damaged copies.
