@@ -341,7 +341,7 @@ void CBaseSplitterFilter::CheckUnreadableTail() {
   const REFERENCE_TIME reached = m_rtCurrent, duration = m_rtDuration;
   // Damage in the last second, or in a source of unknown length, costs
   // too little to fail for: the log says what was skipped.
-  if (!m_damage.UnreadableTail(from) || duration <= 0 || reached >= duration - 10000000) return;
+  if (!m_damage.UnreadableTail(from) || duration <= 0 || reached >= duration - UNITS) return;
   char text[200];
   std::snprintf(text, sizeof text,
                 "The source is damaged from byte %lld on: nothing after it could be read (%.1f s of %.1f s)\n",
@@ -769,7 +769,7 @@ STDMETHODIMP CBaseSplitterFilter::GetMarkerTime(LONG marker, double* time) {
   CheckPointer(time, E_POINTER);
   REFERENCE_TIME start = 0;
   if (marker < 1 || FAILED(GetChapter(static_cast<DWORD>(marker - 1), &start, nullptr))) return E_FAIL;
-  *time = static_cast<double>(start) / 10000000;
+  *time = static_cast<double>(start) / UNITS;
   return S_OK;
 }
 

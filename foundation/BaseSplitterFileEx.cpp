@@ -597,7 +597,7 @@ bool CBaseSplitterFileEx::ReadMpegAudioHeader(MpegAudioHeader& h, LONGLONG budge
     h.nBytesPerFrame = samples / 8 * h.nBitrate / h.nSamplesPerSec + h.padding;
   }
   h.nBytesPerSec = h.nBitrate / 8;
-  h.rtDuration = 10000000LL * samples / h.nSamplesPerSec;
+  h.rtDuration = UNITS * samples / h.nSamplesPerSec;
 
   if (!pmt) return true;
   pmt->InitMediaType();

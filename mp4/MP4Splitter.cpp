@@ -22,7 +22,7 @@ namespace {
 // Media units to 100 ns, exact.
 REFERENCE_TIME ToReferenceTime(INT64 t, MP4_UI32 scale) {
   if (scale == 0) return 0;
-  return static_cast<REFERENCE_TIME>(static_cast<__int128>(t) * 10000000 / scale);
+  return static_cast<REFERENCE_TIME>(static_cast<__int128>(t) * UNITS / scale);
 }
 
 bool IsValidUtf8(const std::string& s) {
@@ -67,7 +67,7 @@ REFERENCE_TIME EditShift(MP4_Track& track, REFERENCE_TIME length, INT64 end, boo
   const auto* elst = dynamic_cast<MP4_ElstAtom*>(track.GetTrakAtom().FindChild("edts/elst"));
   const MP4_UI32 movie = track.GetMovieTimeScale(), media = track.GetMediaTimeScale();
   if (!elst || movie == 0 || media == 0) return 0;
-  const __int128 second = 10000000;
+  const __int128 second = UNITS;
   __int128 delay = 0;
   for (const MP4_ElstAtom::Entry& e : elst->GetEntries()) {
     if (e.media_time == -1) {

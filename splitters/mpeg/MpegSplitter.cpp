@@ -84,7 +84,7 @@ HRESULT CMpegSplitterFilter::CreateOutputs(IAsyncReader* reader) {
 
   if (m_pFile->IsComplete() && m_pFile->rate > 0) {
     // In double: the length times 10^7 overflows 64 bits past about 900 GB.
-    double duration = static_cast<double>(m_pFile->GetLength()) * 10000000.0 / m_pFile->rate;
+    double duration = static_cast<double>(m_pFile->GetLength()) * static_cast<double>(UNITS) / m_pFile->rate;
     m_rtDuration = static_cast<REFERENCE_TIME>(std::min(duration, 9.0e18));
     m_rtStop = m_rtNewStop = m_rtDuration;
   }
@@ -278,14 +278,14 @@ void CMpegSplitterFilter::DemuxSeek(REFERENCE_TIME rt) {
   }
 
   const REFERENCE_TIME duration = m_rtDuration;
-  if (rt <= 10000000 || duration <= 0) {
+  if (rt <= UNITS || duration <= 0) {
     f.Seek(f.dataStart);
     return;
   }
 
   const double bytesPerUnit = static_cast<double>(length) / static_cast<double>(duration);
   const LONGLONG seekpos = static_cast<LONGLONG>(static_cast<double>(rt) * bytesPerUnit);
-  const REFERENCE_TIME rtmax = rt - 10000000;
+  const REFERENCE_TIME rtmax = rt - UNITS;
   const REFERENCE_TIME rtmin = rtmax - 5000000;
 
   if (rtStartOffset == 0) {
@@ -306,7 +306,7 @@ void CMpegSplitterFilter::DemuxSeek(REFERENCE_TIME rt) {
           REFERENCE_TIME t = f.NextPts(s.TrackNumber());
           if (t < 0) break;
           REFERENCE_TIME dt = t - rtmax;
-          if (dt > 0 && havePrev && dt == pdt) dt = 10000000;
+          if (dt > 0 && havePrev && dt == pdt) dt = UNITS;
           if (rtmin <= t && t <= rtmax) {
             found = true;
             break;
@@ -330,7 +330,7 @@ void CMpegSplitterFilter::DemuxSeek(REFERENCE_TIME rt) {
 
   // Estimate from the byte rate and take the time found there as the time
   // asked for.
-  const REFERENCE_TIME r = rt - 10000000;
+  const REFERENCE_TIME r = rt - UNITS;
   const LONGLONG pos = static_cast<LONGLONG>(static_cast<double>(r) * bytesPerUnit);
   f.Seek(pos);
   REFERENCE_TIME t = f.NextPts(master);

@@ -193,7 +193,7 @@ void CMpegSplitterFile::UpdateRate() {
   if (posMax - posMin <= 0 || rtMax - rtMin <= 0) return;
   // In double: the byte span times 10^7 overflows 64 bits for files past
   // about 900 GB.
-  double measured = static_cast<double>(posMax - posMin) * 10000000.0 / static_cast<double>(rtMax - rtMin);
+  double measured = static_cast<double>(posMax - posMin) * static_cast<double>(UNITS) / static_cast<double>(rtMax - rtMin);
   measured = std::clamp(measured, 1.0, static_cast<double>(INT_MAX));
   int m = static_cast<int>(measured);
   if (rate == 0 || measured / rate < 1.1 || std::abs(static_cast<LONGLONG>(m) - rate) < 51200) rate = m;

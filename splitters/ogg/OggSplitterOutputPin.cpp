@@ -281,7 +281,7 @@ std::unique_ptr<COggTheoraOutputPin> COggTheoraOutputPin::Create(const BYTE* pac
   auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
   if (!vih) return nullptr;
   memset(vih, 0, sizeof *vih);
-  vih->AvgTimePerFrame = MulDiv(rateDen, 10000000, rateNum);
+  vih->AvgTimePerFrame = MulDiv(rateDen, UNITS, rateNum);
   vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
   vih->bmiHeader.biWidth = static_cast<LONG>(width);
   vih->bmiHeader.biHeight = static_cast<LONG>(height);
@@ -321,7 +321,7 @@ HRESULT COggTheoraOutputPin::UnpackPacket(OggPacket& p, const BYTE* data, size_t
   if (len > 0 && (data[0] & 0x80) && m_headers >= 3) return S_FALSE;
   p.bSyncPoint = len > 0 && !(data[0] & 0xC0);
   p.rtStart = m_rtLast;
-  p.rtStop = AddTime(m_rtLast, MulDiv(m_rateDen, 10000000, m_rateNum));
+  p.rtStop = AddTime(m_rtLast, MulDiv(m_rateDen, UNITS, m_rateNum));
   p.assign(data, data + len);
   return S_OK;
 }
@@ -331,7 +331,7 @@ REFERENCE_TIME COggTheoraOutputPin::GetRefTime(INT64 granule) {
   // that of the picture's start.
   if (granule < 0) return 0;
   const INT64 frames = (granule >> m_shift) + (granule & ((INT64{1} << m_shift) - 1)) - (m_countsFromOne ? 1 : 0);
-  return MulDiv(std::max<INT64>(frames, 0), m_rateDen * 10000000, m_rateNum);
+  return MulDiv(std::max<INT64>(frames, 0), m_rateDen * UNITS, m_rateNum);
 }
 
 // ---------------------------------------------------------------------------
@@ -490,7 +490,7 @@ HRESULT COggVorbisOutputPin::UnpackPacket(OggPacket& p, const BYTE* data, size_t
 }
 
 REFERENCE_TIME COggVorbisOutputPin::GetRefTime(INT64 granule) {
-  return MulDiv(granule, 10000000, m_audio_sample_rate);
+  return MulDiv(granule, UNITS, m_audio_sample_rate);
 }
 
 HRESULT COggVorbisOutputPin::DeliverNewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {
@@ -633,7 +633,7 @@ std::unique_ptr<COggAudioOutputPin> COggAudioOutputPin::Create(const BYTE* packe
                                                                CBaseSplitterFilter* filter, CCritSec* lock) {
   StreamHeader h;
   if (!ParseHeader(packet, len, h) || h.extra.size() > 0xFFFF) return nullptr;
-  const __int128 rate = static_cast<__int128>(h.samples_per_unit) * 10000000 / h.time_unit;
+  const __int128 rate = static_cast<__int128>(h.samples_per_unit) * UNITS / h.time_unit;
   if (rate <= 0 || rate > 0xFFFFFFFF) return nullptr;
   // The subtype field holds the format tag as four hexadecimal digits.
   WORD tag = 0;
