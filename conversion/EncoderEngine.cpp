@@ -13,7 +13,6 @@ extern "C" {
 }
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdarg>
 #include <cstdlib>
@@ -27,15 +26,6 @@ extern "C" {
 #include "conversion/SliceHelper.h"
 #include "foundation/PixelConversion.h"
 #include "platform/dshow/DShow.h"
-
-namespace {
-
-int64_t SteadyNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-}  // namespace
 
 namespace {
 
@@ -460,9 +450,8 @@ HRESULT CEncoderEngine::Open(int mode) {
     // The opening below would wait for good on a pipe.
     if (!OpenableAsRegularFile(m_strOutputName))
       return Fail(E_INVALIDARG, "The target is not a regular file: %s\n", m_strShownName.c_str());
-    m_bOutputAbandoned = false;
-    m_nLastOutputNs = SteadyNs();
-    const AVIOInterruptCB interrupt{&CEncoderEngine::OutputInterrupted, this};
+    m_outputWatch.Start();
+    const AVIOInterruptCB interrupt = m_outputWatch.Callback();
     if (avio_open2(&m_pFormatCtx->pb, m_strOutputName.c_str(), AVIO_FLAG_WRITE, &interrupt, nullptr) < 0)
       return Fail(E_INVALIDARG, "Could not open '%s'\n", m_strShownName.c_str());
     m_bFileOpen = true;
@@ -957,22 +946,27 @@ bool CEncoderEngine::PictureGoesAsItIs() const {
 
 HRESULT CEncoderEngine::EncodeStorage(std::vector<BYTE>&& storage) {
   // The frame owns the storage from here on: an encoder that reorders
-  // keeps it for as long as it needs the picture.
-  auto owned = std::make_unique<std::vector<BYTE>>(std::move(storage));
+  // keeps it for as long as it needs the picture, and it then goes back to
+  // the muxer's records (which outlive it only if the encoder does).
+  struct Held {
+    std::vector<BYTE> bytes;
+    std::shared_ptr<CRecordBufferPool> home;
+  };
+  auto owned = std::make_unique<Held>(Held{std::move(storage), m_pRecordBuffers});
   AVFrame* frame = av_frame_alloc();
   if (!frame) return Fail(E_OUTOFMEMORY, "Alloc buffer for color space converting failed");
   frame->buf[0] = av_buffer_create(
-      owned->data(), owned->size(),
+      owned->bytes.data(), owned->bytes.size(),
       [](void* opaque, uint8_t*) {
-        std::unique_ptr<std::vector<BYTE>> done(static_cast<std::vector<BYTE>*>(opaque));
-        MuxSampleStorage::GiveBack(std::move(*done));
+        std::unique_ptr<Held> done(static_cast<Held*>(opaque));
+        if (done->home) done->home->GiveBack(std::move(done->bytes));
       },
       owned.get(), 0);
   if (!frame->buf[0]) {
     av_frame_free(&frame);
     return Fail(E_OUTOFMEMORY, "Alloc buffer for color space converting failed");
   }
-  uint8_t* data = owned.release()->data();
+  uint8_t* data = owned.release()->bytes.data();
   const int chromaStride = m_nStride / 2;
   uint8_t* first = data + static_cast<ptrdiff_t>(m_nStride) * m_nInHeight;
   uint8_t* second = first + static_cast<ptrdiff_t>(chromaStride) * (m_nInHeight / 2);
@@ -1199,22 +1193,6 @@ HRESULT CEncoderEngine::Drain() {
   if (SUCCEEDED(hr) && m_pVideoCtx && avcodec_send_frame(m_pVideoCtx, nullptr) >= 0)
     hr = WriteEncoded(m_pVideoCtx, m_pVideoStream, true, nullptr);
   return hr;
-}
-
-int CEncoderEngine::OutputInterrupted(void* engine) {
-  auto* self = static_cast<CEncoderEngine*>(engine);
-  // Called before every transfer of the output: the time of the last one
-  // tells a slow run from a stuck one.
-  self->m_nLastOutputNs = SteadyNs();
-  return self->m_bOutputAbandoned ? 1 : 0;
-}
-
-bool CEncoderEngine::AbandonStalledOutput(int64_t sinceNs) {
-  if (m_bOutputAbandoned) return true;
-  const int64_t quiet = SteadyNs() - std::max<int64_t>(sinceNs, m_nLastOutputNs);
-  if (quiet < kOutputStallNs) return false;
-  m_bOutputAbandoned = true;
-  return true;
 }
 
 HRESULT CEncoderEngine::Close() {

@@ -14,6 +14,7 @@
 
 #include "conversion/MuxSample.h"
 #include "conversion/SliceHelper.h"
+#include "platform/codecs/FfmpegMedia.h"
 #include "platform/win32/Types.h"
 
 struct AM_MEDIA_TYPE;
@@ -118,14 +119,14 @@ class CEncoderEngine {
   bool IsOpen() const { return m_pFormatCtx != nullptr; }
 
   // Asked from another thread while the owner waits for the run to end:
-  // once the output has taken no transfer for kOutputStallNs since
-  // `sinceNs` (a target on a share that stopped answering), every further
-  // transfer fails, so that the run ends with a write error. TRUE from then.
-  bool AbandonStalledOutput(int64_t sinceNs);
-  static constexpr int64_t kOutputStallNs = 15'000'000'000;
+  // once the output has stalled (COutputWatch), every further transfer
+  // fails, so that the run ends with a write error. TRUE from then.
+  bool AbandonStalledOutput(int64_t sinceNs) { return m_outputWatch.Abandon(sinceNs); }
+  // The muxer's record memory: a record's picture that the encoder takes
+  // in its own storage goes back there when the encoder lets it go.
+  void SetRecordBuffers(std::shared_ptr<CRecordBufferPool> buffers) { m_pRecordBuffers = std::move(buffers); }
 
  private:
-  static int OutputInterrupted(void* engine);
   HRESULT Open(int mode);
   bool ReadVideoInput(const AM_MEDIA_TYPE* video);
   void ApplyFit();
@@ -262,8 +263,8 @@ class CEncoderEngine {
   int m_nResampledCapacity = 0;
   bool m_bHeaderWritten = false;
   bool m_bFileOpen = false;
-  std::atomic<int64_t> m_nLastOutputNs{0};
-  std::atomic<bool> m_bOutputAbandoned{false};
+  COutputWatch m_outputWatch;
+  std::shared_ptr<CRecordBufferPool> m_pRecordBuffers;
   // The file of the current (or last) part and whether opening it made it.
   std::string m_strOpenedFile;
   bool m_bCreatedFile = false;

@@ -70,7 +70,7 @@ class CMpegMuxer : public CMuxerBase {
   HRESULT CanStart() override;
   HRESULT BeginRun() override;
   HRESULT TakeSample(MuxSample& sample) override;
-  HRESULT EndRun() override;
+  HRESULT EndRun(bool everyStreamEnded) override;
   void AbortRun() override;
   bool AbandonStalledOutput(int64_t waitSinceNs) override { return m_engine.AbandonStalledOutput(waitSinceNs); }
 
