@@ -113,6 +113,8 @@ STDMETHODIMP CQueuedInputPin::Receive(IMediaSample* sample) {
   HRESULT hr = CBaseInputPin::Receive(sample);
   if (hr != S_OK) return hr;
 
+  // Room first: a record made before would hold its memory while it waits.
+  if (!WaitForRoom()) return S_OK;
   std::unique_ptr<QueuedRecord> rec;
   hr = MakeRecord(sample, &rec);
   if (FAILED(hr) || !rec) return hr;
@@ -121,11 +123,8 @@ STDMETHODIMP CQueuedInputPin::Receive(IMediaSample* sample) {
   if (sample->IsSyncPoint() == S_OK || (m_mt.majortype == MEDIATYPE_Audio && !m_mt.bTemporalCompression))
     rec->m_dwFlags |= QueuedRecord::KeySample;
 
-  REFERENCE_TIME start = 0, stop = 0;
-  if (sample->GetTime(&start, &stop) == S_OK) {
+  if (MediaTimes(sample, &rec->m_rtStart, &rec->m_rtStop)) {
     rec->m_dwFlags |= QueuedRecord::TimeValid;
-    rec->m_rtStart = AddTimes(start, m_tStart);
-    rec->m_rtStop = AddTimes(stop, m_tStart);
     // A key sample stamped before what this pin already delivered is
     // taken at once rather than sorted in by time.
     if ((rec->m_dwFlags & QueuedRecord::KeySample) && m_rtLastStart != INT64_MIN && rec->m_rtStart < m_rtLastStart) {
@@ -139,8 +138,16 @@ STDMETHODIMP CQueuedInputPin::Receive(IMediaSample* sample) {
   if ((m_SampleProps.dwSampleFlags & AM_SAMPLE_TYPECHANGED) && m_SampleProps.pMediaType)
     rec->m_pMediaType = std::make_shared<CMediaType>(*m_SampleProps.pMediaType);
 
-  QueueSample(std::move(rec));
+  PushWhileAccepting(std::move(rec));
   return S_OK;
+}
+
+bool CQueuedInputPin::MediaTimes(IMediaSample* sample, REFERENCE_TIME* start, REFERENCE_TIME* stop) const {
+  REFERENCE_TIME a = 0, b = 0;
+  if (sample->GetTime(&a, &b) != S_OK) return false;
+  *start = AddTimes(a, m_tStart);
+  *stop = AddTimes(b, m_tStart);
+  return true;
 }
 
 STDMETHODIMP CQueuedInputPin::EndOfStream() {
@@ -157,21 +164,29 @@ STDMETHODIMP CQueuedInputPin::EndOfStream() {
 }
 
 void CQueuedInputPin::QueueSample(std::unique_ptr<QueuedRecord> sample) {
+  if (WaitForRoom()) PushWhileAccepting(std::move(sample));
+}
+
+bool CQueuedInputPin::WaitForRoom() {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kMaxQueueWaitMs);
   for (;;) {
     {
       CAutoLock lock(&m_csQueue);
-      if (!m_bAccepting || !StreamingState()) return;
+      if (!m_bAccepting || !StreamingState()) return false;
       if (!QueueFull() || m_bReleased || std::chrono::steady_clock::now() >= deadline) {
         m_bReleased = false;
-        Push(std::move(sample));
-        return;
+        return true;
       }
       m_evRoom.Reset();
     }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     m_evRoom.Wait(static_cast<DWORD>(std::max<int64_t>(left.count(), 0)) + 1);
   }
+}
+
+void CQueuedInputPin::PushWhileAccepting(std::unique_ptr<QueuedRecord> sample) {
+  CAutoLock lock(&m_csQueue);
+  if (m_bAccepting && StreamingState()) Push(std::move(sample));
 }
 
 void CQueuedInputPin::ReleaseWaits() {
@@ -329,12 +344,12 @@ std::unique_ptr<QueuedRecord> CQueuedSinkFilter::WaitForRecord() {
       WaitForMultipleObjects(2, handles, FALSE, INFINITE);
       continue;
     }
-    std::unique_ptr<QueuedRecord> rec = NextRecord(m_active);
+    std::unique_ptr<QueuedRecord> rec = NextRecord(m_active, m_bReleaseWhenStarved);
     if (rec) return rec;
     // One more look once the pins know to wake us, then wait for them or
     // for a command.
     m_recordSignal.Arm();
-    rec = NextRecord(m_active);
+    rec = NextRecord(m_active, m_bReleaseWhenStarved);
     if (rec) {
       m_recordSignal.Disarm();
       return rec;
@@ -374,7 +389,8 @@ void CQueuedSinkFilter::RunLoop() {
   if (hr == S_OK) NotifyEvent(EC_COMPLETE, 0, 0);
 }
 
-std::unique_ptr<QueuedRecord> CQueuedSinkFilter::NextRecord(const std::vector<CQueuedInputPin*>& active) {
+std::unique_ptr<QueuedRecord> CQueuedSinkFilter::NextRecord(const std::vector<CQueuedInputPin*>& active,
+                                                           bool releaseWaits) {
   CQueuedInputPin* chosen = nullptr;
   REFERENCE_TIME best = 0;
   bool anyEmpty = false;
@@ -399,7 +415,8 @@ std::unique_ptr<QueuedRecord> CQueuedSinkFilter::NextRecord(const std::vector<CQ
     if (atOnce) break;
   }
   if (!atOnce && anyEmpty) {
-    for (CQueuedInputPin* pin : active) pin->ReleaseWaits();
+    if (releaseWaits)
+      for (CQueuedInputPin* pin : active) pin->ReleaseWaits();
     return nullptr;
   }
   return chosen ? chosen->PopSample() : nullptr;

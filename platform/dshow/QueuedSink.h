@@ -155,13 +155,25 @@ class CQueuedInputPin : public CBaseInputPin {
   // the base's). Null: the sample is dropped; a failure is Receive's answer.
   // Called under the receive lock, after the base checks.
   virtual HRESULT MakeRecord(IMediaSample* sample, std::unique_ptr<QueuedRecord>* record) = 0;
+  // A sample's times with the segment's start added (the records' times);
+  // false when it has no start and stop.
+  bool MediaTimes(IMediaSample* sample, REFERENCE_TIME* start, REFERENCE_TIME* stop) const;
 
   bool StreamingState() const { return !m_pFilter->IsStopped() && !IsFlushing(); }
   // Under the queue lock.
   bool QueueFull() const { return m_queue.size() >= kQueueLimit || m_nQueuedBytes >= kQueueByteLimit; }
+  // A single record left counts as a drained queue whatever its size:
+  // with pictures near the byte limit, waiting for an empty queue would
+  // leave the worker nothing to take while the next one is made.
   bool QueueDrained() const {
-    return m_queue.size() <= kQueueLimit * 3 / 4 && m_nQueuedBytes <= kQueueByteLimit / 4 * 3;
+    return m_queue.size() <= kQueueLimit * 3 / 4 && (m_nQueuedBytes <= kQueueByteLimit / 4 * 3 || m_queue.size() <= 1);
   }
+  // Until the queue has room (or the wait ran out, or the worker released
+  // the waits); false once the filter stops or the pin flushes.
+  bool WaitForRoom();
+  // Appends unless the filter stopped or the pin flushes meanwhile (the
+  // record is then freed).
+  void PushWhileAccepting(std::unique_ptr<QueuedRecord> sample);
   void Push(std::unique_ptr<QueuedRecord> sample);
   void ClearQueue();
 
@@ -225,8 +237,10 @@ class CQueuedSinkFilter : public CBaseFilter, public CCritSec, public CAMThread,
   // without a valid time, a late key sample or an end of stream is taken
   // at once; otherwise the smallest start time wins (the earlier pin on a
   // tie). While an active pin has nothing queued the rule takes nothing and
-  // releases every pin's waits, so that the other stream can run ahead.
-  static std::unique_ptr<QueuedRecord> NextRecord(const std::vector<CQueuedInputPin*>& active);
+  // releases every pin's waits (unless told not to), so that the other
+  // stream can run ahead.
+  static std::unique_ptr<QueuedRecord> NextRecord(const std::vector<CQueuedInputPin*>& active,
+                                                  bool releaseWaits = true);
 
  protected:
   // The input pins the worker takes from, in the order it prefers them on
@@ -263,6 +277,11 @@ class CQueuedSinkFilter : public CBaseFilter, public CCritSec, public CAMThread,
   // The reported position, by stream (video 0, audio 1), in the times the
   // records came with.
   CSinkPosition m_position{2};
+  // Whether a worker starved on one stream lets the others run ahead of
+  // their queues' limits. Without, a full queue still lets its streaming
+  // thread go on after the longest wait, so the streams never wait on each
+  // other for good; a stream then leads the other by about its queue.
+  bool m_bReleaseWhenStarved = true;
 
  private:
   void RunLoop();

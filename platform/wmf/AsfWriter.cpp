@@ -32,7 +32,8 @@ constexpr int kEncoderEdge = 16;
 }  // namespace
 
 size_t AsfSample::QueuedBytes() const {
-  size_t bytes = m_data.size();
+  size_t bytes = 0;
+  for (const AvPacketPtr& p : m_packets) bytes += static_cast<size_t>(p->size);
   if (m_picture)
     for (int p = 0; p < AV_NUM_DATA_POINTERS && m_picture->buf[p]; ++p) bytes += m_picture->buf[p]->size;
   return bytes;
@@ -88,17 +89,35 @@ HRESULT CAsfWriterInputPin::MakeRecord(IMediaSample* sample, std::unique_ptr<Que
     // A short picture cannot be read; it is left out.
     if (hr != S_OK || !rec->m_picture) return hr;
   } else {
-    if (m_pBuffers) rec->m_data = m_pBuffers->Take(static_cast<size_t>(length));
-    rec->m_data.assign(data, data + length);
+    REFERENCE_TIME start = 0, stop = 0;
+    const bool timed = MediaTimes(sample, &start, &stop);
+    rec->m_hrSound =
+        m_writer->EncodeSound(m_streamType, data, static_cast<size_t>(length), timed, start, rec->m_packets);
   }
   *record = std::move(rec);
   return S_OK;
+}
+
+STDMETHODIMP CAsfWriterInputPin::EndOfStream() {
+  CAutoLock lock(&m_csReceive);
+  if (!m_bVideo && CheckStreaming() == S_OK && WaitForRoom()) {
+    // What the resampler and the encoder still hold goes ahead of the end.
+    auto rec = std::make_unique<AsfSample>();
+    rec->m_pPin = this;
+    rec->m_hrSound = m_writer->FinishSound(rec->m_packets);
+    PushWhileAccepting(std::move(rec));
+  }
+  return CQueuedInputPin::EndOfStream();
 }
 
 // ---------------------------------------------------------------------------
 // CWMAsfWriter: set-up
 
 CWMAsfWriter::CWMAsfWriter(LPUNKNOWN outer) : CQueuedSinkFilter("WM ASF Writer", outer, CLSID_WMAsfWriter) {
+  // The sound runs no further ahead of the picture than its queue: it is
+  // small beside what the splitter upstream would read ahead of the
+  // picture to keep it coming.
+  m_bReleaseWhenStarved = false;
   const SystemProfile& p = SystemProfiles()[kDefaultProfile];
   ApplyProfile(p.contents, p.name);
   m_profileId = kDefaultProfile;
@@ -283,8 +302,9 @@ HRESULT CWMAsfWriter::OpenFile() {
   std::error_code ec;
   if (!(m_mode & AM_FILE_OVERWRITE) && std::filesystem::exists(path, ec)) return HRESULT_FROM_WIN32(ERROR_FILE_EXISTS);
   if (avformat_alloc_output_context2(&m_fmt, nullptr, "asf", path.c_str()) < 0 || !m_fmt) return E_FAIL;
-  m_packet.reset(av_packet_alloc());
-  if (!m_packet) return E_OUTOFMEMORY;
+  m_videoPacket.reset(av_packet_alloc());
+  m_audioPacket.reset(av_packet_alloc());
+  if (!m_videoPacket || !m_audioPacket) return E_OUTOFMEMORY;
   const bool globalHeader = (m_fmt->oformat->flags & AVFMT_GLOBALHEADER) != 0;
 
   if (videoPin) {
@@ -324,8 +344,7 @@ HRESULT CWMAsfWriter::OpenFile() {
   // (a source without one): silence as long as the picture.
   m_silentAudio = !audioPin && videoPin && m_profile.audio;
   if (audioPin || m_silentAudio) {
-    m_audioType = audioPin ? audioPin->CurrentMediaType() : CMediaType();
-    const WAVEFORMATEX* wfx = audioPin ? AudioWaveFormat(m_audioType) : nullptr;
+    const WAVEFORMATEX* wfx = audioPin ? AudioWaveFormat(audioPin->CurrentMediaType()) : nullptr;
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_WMAV2);
     if (!codec || (audioPin && !wfx)) return E_FAIL;
     m_audio.reset(avcodec_alloc_context3(codec));
@@ -369,6 +388,9 @@ HRESULT CWMAsfWriter::OpenFile() {
     return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
   if (avformat_write_header(m_fmt, nullptr) < 0) return E_FAIL;
   m_headerWritten = true;
+  // The header fixes the streams' time bases; the sound pin's thread reads
+  // its own from here, not from the file's context that the worker owns.
+  if (m_audioStream >= 0) m_audioBase = m_fmt->streams[m_audioStream]->time_base;
   return S_OK;
 }
 
@@ -380,18 +402,20 @@ void CWMAsfWriter::CloseFile() {
     m_fmt = nullptr;
   }
   m_headerWritten = false;
-  m_audioFrame.reset();
-  m_packet.reset();
-  m_swr.reset();
-  if (m_fifo) av_audio_fifo_free(m_fifo);
-  m_fifo = nullptr;
-  m_videoStream = m_audioStream = -1;
-  m_silentAudio = false;
+  m_written.clear();
 }
 
 void CWMAsfWriter::ReleaseEncoders() {
   m_video.reset();
   m_audio.reset();
+  m_audioFrame.reset();
+  m_videoPacket.reset();
+  m_audioPacket.reset();
+  m_swr.reset();
+  if (m_fifo) av_audio_fifo_free(m_fifo);
+  m_fifo = nullptr;
+  m_videoStream = m_audioStream = -1;
+  m_silentAudio = false;
 }
 
 void CWMAsfWriter::AbortRun() { CloseFile(); }
@@ -448,10 +472,12 @@ HRESULT CWMAsfWriter::EncodePicture(AsfSample& picture) {
   m_lastVideoPts = pts;
   m_videoTimes.push_back(pts);
   picture.m_picture->pts = m_videoFrames++;
-  HRESULT hr = Encode(m_video.get(), m_videoStream, picture.m_picture.get());
+  HRESULT hr = Encode(m_video.get(), m_videoStream, m_fmt->streams[m_videoStream]->time_base, picture.m_picture.get(),
+                      m_written);
   // The encoder keeps its own reference while it needs the picture.
   picture.m_picture.reset();
-  if (SUCCEEDED(hr) && m_silentAudio) hr = SilenceUpTo(pts + m_frameTime / kMsUnits);
+  if (SUCCEEDED(hr) && m_silentAudio) hr = SilenceUpTo(pts + m_frameTime / kMsUnits, m_written);
+  if (SUCCEEDED(hr)) hr = Write(m_written);
   return hr;
 }
 
@@ -468,7 +494,7 @@ HRESULT CWMAsfWriter::WriteSilence(int64_t samples) {
   return av_audio_fifo_write(m_fifo, planes.data(), n) < n ? E_OUTOFMEMORY : S_OK;
 }
 
-HRESULT CWMAsfWriter::SilenceUpTo(int64_t ms) {
+HRESULT CWMAsfWriter::SilenceUpTo(int64_t ms, std::vector<AvPacketPtr>& packets) {
   // Bounded work per picture: a jump in the picture's times of more than
   // a minute is a broken time, and gets no more than a minute of silence.
   constexpr int64_t kMaxGapMs = 60 * 1000;
@@ -478,13 +504,13 @@ HRESULT CWMAsfWriter::SilenceUpTo(int64_t ms) {
   while (left > 0) {
     const int64_t n = std::min(left, rate);  // a second at a time
     if (HRESULT hr = WriteSilence(n); FAILED(hr)) return hr;
-    if (HRESULT hr = FlushAudio(false); FAILED(hr)) return hr;
+    if (HRESULT hr = FlushAudio(false, packets); FAILED(hr)) return hr;
     left -= n;
   }
   return S_OK;
 }
 
-HRESULT CWMAsfWriter::FlushAudio(bool last) {
+HRESULT CWMAsfWriter::FlushAudio(bool last, std::vector<AvPacketPtr>& packets) {
   const int size = m_audio->frame_size > 0 ? m_audio->frame_size : 1024;
   while (av_audio_fifo_size(m_fifo) >= size || (last && av_audio_fifo_size(m_fifo) > 0)) {
     AVFrame* f = m_audioFrame.get();
@@ -502,20 +528,19 @@ HRESULT CWMAsfWriter::FlushAudio(bool last) {
     }
     f->pts = m_audioPts;
     m_audioPts += size;
-    if (HRESULT hr = Encode(m_audio.get(), m_audioStream, f); FAILED(hr)) return hr;
+    if (HRESULT hr = Encode(m_audio.get(), m_audioStream, m_audioBase, f, packets); FAILED(hr)) return hr;
   }
   return S_OK;
 }
 
-HRESULT CWMAsfWriter::EncodeSound(AsfSample& sound) {
+HRESULT CWMAsfWriter::EncodeSound(const CMediaType& type, const BYTE* data, size_t length, bool timed,
+                                  REFERENCE_TIME start, std::vector<AvPacketPtr>& packets) {
   if (!m_audio || !m_swr) return S_OK;
-  if (sound.m_pMediaType) m_audioType = *sound.m_pMediaType;
-  const WAVEFORMATEX* wfx = AudioWaveFormat(m_audioType);
+  const WAVEFORMATEX* wfx = AudioWaveFormat(type);
   if (!wfx || wfx->nBlockAlign == 0) return S_OK;
-  const int frames = static_cast<int>(sound.m_data.size() / wfx->nBlockAlign);
+  const int frames = static_cast<int>(std::min<size_t>(length / wfx->nBlockAlign, std::numeric_limits<int>::max()));
   if (frames == 0) return S_OK;
-  const REFERENCE_TIME start = sound.m_rtStart;
-  if (m_audioStartPending && (sound.m_dwFlags & QueuedRecord::TimeValid)) {
+  if (m_audioStartPending && timed) {
     // The picture keeps the source's times; the sound starts on the same
     // clock. A lead beyond a minute is no start delay but a broken time.
     constexpr REFERENCE_TIME kMaxLead = 60 * UNITS;
@@ -533,7 +558,7 @@ HRESULT CWMAsfWriter::EncodeSound(AsfSample& sound) {
     if (p.size() < static_cast<size_t>(room)) p.resize(static_cast<size_t>(room));
     out.push_back(reinterpret_cast<uint8_t*>(p.data()));
   }
-  const uint8_t* in = sound.m_data.data();
+  const uint8_t* in = data;
   const int got = swr_convert(m_swr.get(), out.data(), room, &in, frames);
   if (got < 0) return E_FAIL;
   const int cut = static_cast<int>(std::min<int64_t>(m_audioSkip, got));
@@ -542,59 +567,81 @@ HRESULT CWMAsfWriter::EncodeSound(AsfSample& sound) {
     for (auto& p : out) p += static_cast<size_t>(cut) * sizeof(float);
   if (got > cut && av_audio_fifo_write(m_fifo, reinterpret_cast<void**>(out.data()), got - cut) < got - cut)
     return E_OUTOFMEMORY;
-  return FlushAudio(false);
+  return FlushAudio(false, packets);
+}
+
+HRESULT CWMAsfWriter::FinishSound(std::vector<AvPacketPtr>& packets) {
+  if (!m_audio || !m_fifo) return S_OK;
+  const int room = m_swr ? swr_get_out_samples(m_swr.get(), 0) : 0;
+  if (room > 0) {
+    std::vector<std::vector<float>> planes(static_cast<size_t>(m_profile.channels),
+                                           std::vector<float>(static_cast<size_t>(room)));
+    std::vector<uint8_t*> out;
+    for (auto& p : planes) out.push_back(reinterpret_cast<uint8_t*>(p.data()));
+    const int got = swr_convert(m_swr.get(), out.data(), room, nullptr, 0);
+    if (got > 0) av_audio_fifo_write(m_fifo, reinterpret_cast<void**>(out.data()), got);
+  }
+  HRESULT hr = FlushAudio(true, packets);
+  if (SUCCEEDED(hr)) hr = Encode(m_audio.get(), m_audioStream, m_audioBase, nullptr, packets);
+  return hr;
 }
 
 // ---------------------------------------------------------------------------
 // The run (worker thread)
 
-HRESULT CWMAsfWriter::Encode(AVCodecContext* ctx, int stream, const AVFrame* frame) {
+HRESULT CWMAsfWriter::Encode(AVCodecContext* ctx, int stream, AVRational streamBase, const AVFrame* frame,
+                             std::vector<AvPacketPtr>& packets) {
+  const bool video = ctx == m_video.get();
+  AVPacket* packet = video ? m_videoPacket.get() : m_audioPacket.get();
   if (avcodec_send_frame(ctx, frame) < 0) return E_FAIL;
   for (;;) {
-    int err = avcodec_receive_packet(ctx, m_packet.get());
+    const int err = avcodec_receive_packet(ctx, packet);
     if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) return S_OK;
     if (err < 0) return E_FAIL;
-    m_packet->stream_index = stream;
-    if (stream == m_videoStream && !m_videoTimes.empty()) {
-      m_packet->pts = m_packet->dts = av_rescale_q(m_videoTimes.front(), AVRational{1, 1000}, m_fmt->streams[stream]->time_base);
+    packet->stream_index = stream;
+    if (video && !m_videoTimes.empty()) {
+      packet->pts = packet->dts = av_rescale_q(m_videoTimes.front(), AVRational{1, 1000}, streamBase);
       m_videoTimes.pop_front();
     } else {
-      av_packet_rescale_ts(m_packet.get(), ctx->time_base, m_fmt->streams[stream]->time_base);
+      av_packet_rescale_ts(packet, ctx->time_base, streamBase);
     }
-    const int64_t ms = av_rescale_q(m_packet->pts, m_fmt->streams[stream]->time_base, AVRational{1, 1000});
-    err = av_interleaved_write_frame(m_fmt, m_packet.get());
-    av_packet_unref(m_packet.get());
-    // The muxer refuses a time it cannot hold; anything else is the disk's.
-    if (err == AVERROR(EINVAL)) return RefuseTime(stream == m_videoStream ? "video" : "audio", ms);
-    if (err < 0) return kWriteFault;
+    AvPacketPtr out(av_packet_alloc());
+    if (!out) return E_OUTOFMEMORY;
+    av_packet_move_ref(out.get(), packet);
+    packets.push_back(std::move(out));
   }
+}
+
+HRESULT CWMAsfWriter::Write(std::vector<AvPacketPtr>& packets) {
+  HRESULT hr = S_OK;
+  for (AvPacketPtr& packet : packets) {
+    if (FAILED(hr)) break;
+    const bool video = packet->stream_index == m_videoStream;
+    const AVRational base = m_fmt->streams[packet->stream_index]->time_base;
+    const int64_t ms = av_rescale_q(packet->pts, base, AVRational{1, 1000});
+    const int err = av_interleaved_write_frame(m_fmt, packet.get());
+    // The muxer refuses a time it cannot hold; anything else is the disk's.
+    if (err == AVERROR(EINVAL)) hr = RefuseTime(video ? "video" : "audio", ms);
+    else if (err < 0) hr = kWriteFault;
+  }
+  packets.clear();
+  return hr;
 }
 
 HRESULT CWMAsfWriter::TakeRecord(QueuedRecord& record) {
   auto& sample = static_cast<AsfSample&>(record);
   if (!m_fmt) return S_OK;
   if (sample.m_bVideo) return m_video && sample.m_picture ? EncodePicture(sample) : S_OK;
-  HRESULT hr = EncodeSound(sample);
-  Buffers()->GiveBack(std::move(sample.m_data));
-  return hr;
+  if (FAILED(sample.m_hrSound)) return sample.m_hrSound;
+  return Write(sample.m_packets);
 }
 
 HRESULT CWMAsfWriter::Finish() {
-  HRESULT hr = S_OK;
-  if (m_audio && m_fifo) {
-    const int room = m_swr ? swr_get_out_samples(m_swr.get(), 0) : 0;
-    if (room > 0) {
-      std::vector<std::vector<float>> planes(static_cast<size_t>(m_profile.channels),
-                                             std::vector<float>(static_cast<size_t>(room)));
-      std::vector<uint8_t*> out;
-      for (auto& p : planes) out.push_back(reinterpret_cast<uint8_t*>(p.data()));
-      const int got = swr_convert(m_swr.get(), out.data(), room, nullptr, 0);
-      if (got > 0) av_audio_fifo_write(m_fifo, reinterpret_cast<void**>(out.data()), got);
-    }
-    hr = FlushAudio(true);
-    if (SUCCEEDED(hr)) hr = Encode(m_audio.get(), m_audioStream, nullptr);
-  }
-  if (SUCCEEDED(hr) && m_video && m_videoStream >= 0) hr = Encode(m_video.get(), m_videoStream, nullptr);
+  // A sound that comes in has been finished by its pin; silence ends here.
+  HRESULT hr = m_silentAudio ? FinishSound(m_written) : S_OK;
+  if (SUCCEEDED(hr) && m_video && m_videoStream >= 0)
+    hr = Encode(m_video.get(), m_videoStream, m_fmt->streams[m_videoStream]->time_base, nullptr, m_written);
+  if (SUCCEEDED(hr)) hr = Write(m_written);
   if (FAILED(hr)) return hr;
   HRESULT result = S_OK;
   if (av_write_trailer(m_fmt) < 0) result = kWriteFault;

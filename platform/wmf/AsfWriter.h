@@ -15,11 +15,12 @@
 // before the end also closes the file properly. IMediaSeeking reports how
 // far the least advanced stream still coming in has been written.
 //
-// It is a queued sink: each pin's streaming thread reads its samples into
-// records (a picture straight into a buffer of the video encoder's own, the
-// sound as its bytes) and the worker encodes and writes them in time
-// order, so that the decoding upstream and the encoding run side by side
-// and the file is interleaved as it is written.
+// It is a queued sink: each pin's streaming thread turns its samples into
+// records (a picture read straight into a buffer of the video encoder's
+// own; the sound resampled and encoded) and the worker encodes the pictures
+// and writes the file in time order, so that decoding, reading, sound and
+// picture encoding run side by side and the file is interleaved as it is
+// written.
 #pragma once
 
 #include <deque>
@@ -38,12 +39,14 @@ struct AVAudioFifo;
 class CWMAsfWriter;
 
 // A record of the writer: a picture in one of the video encoder's buffers,
-// or a sound sample's bytes.
+// or what the sound encoder made of a sound sample.
 struct AsfSample : QueuedRecord {
   size_t QueuedBytes() const override;
 
   AvFramePtr m_picture;
-  std::vector<BYTE> m_data;
+  std::vector<AvPacketPtr> m_packets;
+  // The sound could not be encoded: the run fails when the record is taken.
+  HRESULT m_hrSound = S_OK;
 };
 
 class CAsfWriterInputPin final : public CQueuedInputPin {
@@ -52,13 +55,14 @@ class CAsfWriterInputPin final : public CQueuedInputPin {
   HRESULT CheckMediaType(const CMediaType* pmt) override;
   HRESULT GetMediaType(int position, CMediaType* pmt) override;
   HRESULT Active() override;
+  STDMETHODIMP EndOfStream() override;
 
  protected:
   HRESULT MakeRecord(IMediaSample* sample, std::unique_ptr<QueuedRecord>* record) override;
 
  private:
   CWMAsfWriter* m_writer;
-  // The format of the pictures: the connection's until a sample brings a
+  // The format of the samples: the connection's until a sample brings a
   // new one (a picture size change). Streaming thread only once active.
   CMediaType m_streamType;
   SwsPtr m_readSws;
@@ -104,6 +108,13 @@ class CWMAsfWriter final : public CQueuedSinkFilter, public IFileSinkFilter2, pu
   // into a buffer of the encoder's in `record`. S_FALSE while no picture
   // stream is open; S_OK without a picture for one too short to read.
   HRESULT ReadPicture(const CMediaType& type, const BYTE* data, size_t length, AsfSample* record, SwsPtr& sws);
+  // The sound pin's streaming thread: resamples and encodes 16-bit PCM of
+  // type `type` (its media time `start` when `timed`) into `packets`; with
+  // no data, the end of the sound: what the resampler and the encoder still
+  // hold.
+  HRESULT EncodeSound(const CMediaType& type, const BYTE* data, size_t length, bool timed, REFERENCE_TIME start,
+                      std::vector<AvPacketPtr>& packets);
+  HRESULT FinishSound(std::vector<AvPacketPtr>& packets);
 
  protected:
   HRESULT CanStart() override;
@@ -123,16 +134,21 @@ class CWMAsfWriter final : public CQueuedSinkFilter, public IFileSinkFilter2, pu
   void ReleaseEncoders();
   // A frame of the video encoder's own size and row lengths, from its pool.
   AvFramePtr NewPicture() const;
-  HRESULT Encode(AVCodecContext* ctx, int stream, const AVFrame* frame);
+  // Sends `frame` to the encoder (null: drains it) and takes what it gives
+  // into `packets`, with the stream's index and times in its time base.
+  HRESULT Encode(AVCodecContext* ctx, int stream, AVRational streamBase, const AVFrame* frame,
+                 std::vector<AvPacketPtr>& packets);
+  // Into the file, in the order given (the worker).
+  HRESULT Write(std::vector<AvPacketPtr>& packets);
   HRESULT EncodePicture(AsfSample& picture);
-  HRESULT EncodeSound(AsfSample& sound);
-  HRESULT FlushAudio(bool last);
-  // Drains the resampler and both encoders and writes the trailer.
+  // Encodes the sound queue's whole frames (every sample when `last`).
+  HRESULT FlushAudio(bool last, std::vector<AvPacketPtr>& packets);
+  // Drains the video encoder (and a silent sound) and writes the trailer.
   HRESULT Finish();
   // Silent samples into the sound queue.
   HRESULT WriteSilence(int64_t samples);
   // Silence until the sound reaches `ms` (the picture's end so far).
-  HRESULT SilenceUpTo(int64_t ms);
+  HRESULT SilenceUpTo(int64_t ms, std::vector<AvPacketPtr>& packets);
   // A time the file cannot hold: keeps the text that names it, for the
   // failure the caller reports.
   HRESULT RefuseTime(const char* stream, int64_t ms);
@@ -146,18 +162,22 @@ class CWMAsfWriter final : public CQueuedSinkFilter, public IFileSinkFilter2, pu
   DWORD m_mode = 0;
   BOOL m_index = TRUE;
 
-  // Made while stopped; the picture pin allocates from m_video while the
-  // worker encodes, the rest is the worker's during a run.
+  // Made while stopped and kept until the next start (or the end of the
+  // filter). During a run the file and the picture encoding are the
+  // worker's, the picture pin allocates from m_video meanwhile, and the
+  // sound is the sound pin's streaming thread's (the worker's when no sound
+  // comes in and the track is silence).
   AVFormatContext* m_fmt = nullptr;
   COutputWatch m_outputWatch;
   bool m_headerWritten = false;
   AvCodecContextPtr m_video, m_audio;
   int m_videoStream = -1, m_audioStream = -1;
+  AVRational m_audioBase{1, 1000};  // the sound stream's time base in the file
   AvFramePtr m_audioFrame;
-  AvPacketPtr m_packet;
+  AvPacketPtr m_videoPacket, m_audioPacket;
   SwrPtr m_swr;
   AVAudioFifo* m_fifo = nullptr;
-  CMediaType m_audioType;  // the sound's format in force
+  std::vector<AvPacketPtr> m_written;  // the worker's packets on their way out
   REFERENCE_TIME m_frameTime = 400000;
   int64_t m_lastVideoPts = -1;  // milliseconds
   // The encoder counts frames at the stream's rate; the packets leave with
