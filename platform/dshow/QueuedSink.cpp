@@ -51,9 +51,7 @@ void CRecordBufferPool::GiveBack(std::vector<BYTE>&& buffer) {
 
 CQueuedInputPin::CQueuedInputPin(LPCTSTR objectName, CBaseFilter* filter, CCritSec* lock, HRESULT* phr,
                                  LPCWSTR name, bool video)
-    : CBaseInputPin(objectName, filter, lock, phr, name), m_bVideo(video) {
-  m_evRoom.Set();
-}
+    : CBaseInputPin(objectName, filter, lock, phr, name), m_bVideo(video) {}
 
 CQueuedInputPin::~CQueuedInputPin() = default;
 
@@ -83,11 +81,11 @@ HRESULT CQueuedInputPin::Active() {
   {
     // A record that slipped in while the last run was being stopped does
     // not belong to this run.
-    CAutoLock lock(&m_csQueue);
+    std::lock_guard<std::mutex> lock(m_queueLock);
     ClearQueue();
     m_bAccepting = true;
-    m_evRoom.Set();
   }
+  WakeRoomWaiter();
   return CBaseInputPin::Active();
 }
 
@@ -95,11 +93,11 @@ HRESULT CQueuedInputPin::Inactive() {
   {
     // The filter's state changes only after its pins went inactive: the
     // flag keeps a streaming thread from queueing behind this clear.
-    CAutoLock lock(&m_csQueue);
+    std::lock_guard<std::mutex> lock(m_queueLock);
     m_bAccepting = false;
     ClearQueue();
-    m_evRoom.Set();
   }
+  WakeRoomWaiter();
   return CBaseInputPin::Inactive();
 }
 
@@ -169,48 +167,62 @@ void CQueuedInputPin::QueueSample(std::unique_ptr<QueuedRecord> sample) {
 
 bool CQueuedInputPin::WaitForRoom() {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kMaxQueueWaitMs);
+  std::unique_lock<std::mutex> lock(m_queueLock);
   for (;;) {
-    {
-      CAutoLock lock(&m_csQueue);
-      if (!m_bAccepting || !StreamingState()) return false;
-      if (!QueueFull() || m_bReleased || std::chrono::steady_clock::now() >= deadline) {
-        m_bReleased = false;
-        return true;
-      }
-      m_evRoom.Reset();
+    if (!m_bAccepting || !StreamingState()) return false;
+    if (!QueueFull() || m_bReleased || std::chrono::steady_clock::now() >= deadline) {
+      m_bReleased = false;
+      return true;
     }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    m_evRoom.Wait(static_cast<DWORD>(std::max<int64_t>(left.count(), 0)) + 1);
+    ++m_nRoomWaiters;
+    m_roomCv.wait_until(lock, deadline);
+    --m_nRoomWaiters;
   }
 }
 
+void CQueuedInputPin::WakeRoomWaiter() {
+  // Taking the lock orders this after a waiter's last look at the state.
+  { std::lock_guard<std::mutex> lock(m_queueLock); }
+  m_roomCv.notify_all();
+}
+
 void CQueuedInputPin::PushWhileAccepting(std::unique_ptr<QueuedRecord> sample) {
-  CAutoLock lock(&m_csQueue);
-  if (m_bAccepting && StreamingState()) Push(std::move(sample));
+  {
+    std::lock_guard<std::mutex> lock(m_queueLock);
+    if (!m_bAccepting || !StreamingState()) return;
+    Push(std::move(sample));
+  }
+  if (m_pSignal) m_pSignal->Notify();
 }
 
 void CQueuedInputPin::ReleaseWaits() {
-  CAutoLock lock(&m_csQueue);
-  m_bReleased = true;
-  m_evRoom.Set();
+  bool waiting;
+  {
+    std::lock_guard<std::mutex> lock(m_queueLock);
+    m_bReleased = true;
+    waiting = m_nRoomWaiters > 0;
+  }
+  if (waiting) m_roomCv.notify_all();
 }
 
 STDMETHODIMP CQueuedInputPin::BeginFlush() {
   HRESULT hr = CBaseInputPin::BeginFlush();
   // A streaming thread waiting for room gives its record up.
-  m_evRoom.Set();
+  WakeRoomWaiter();
   return hr;
 }
 
 void CQueuedInputPin::AppendSample(std::unique_ptr<QueuedRecord> sample) {
-  CAutoLock lock(&m_csQueue);
-  Push(std::move(sample));
+  {
+    std::lock_guard<std::mutex> lock(m_queueLock);
+    Push(std::move(sample));
+  }
+  if (m_pSignal) m_pSignal->Notify();
 }
 
 void CQueuedInputPin::Push(std::unique_ptr<QueuedRecord> sample) {
   m_nQueuedBytes += sample->QueuedBytes();
   m_queue.push_back(std::move(sample));
-  if (m_pSignal) m_pSignal->Notify();
 }
 
 void CQueuedInputPin::ClearQueue() {
@@ -219,19 +231,25 @@ void CQueuedInputPin::ClearQueue() {
 }
 
 std::unique_ptr<QueuedRecord> CQueuedInputPin::PopSample() {
-  CAutoLock lock(&m_csQueue);
   std::unique_ptr<QueuedRecord> rec;
-  if (!m_queue.empty()) {
-    rec = std::move(m_queue.front());
-    m_queue.pop_front();
-    m_nQueuedBytes -= rec->QueuedBytes();
+  bool wake;
+  {
+    std::lock_guard<std::mutex> lock(m_queueLock);
+    if (!m_queue.empty()) {
+      rec = std::move(m_queue.front());
+      m_queue.pop_front();
+      m_nQueuedBytes -= rec->QueuedBytes();
+    }
+    wake = m_nRoomWaiters > 0 && QueueDrained();
   }
-  if (QueueDrained()) m_evRoom.Set();
+  // Woken once the lock is let go, so the streaming thread need not wait
+  // for it again.
+  if (wake) m_roomCv.notify_all();
   return rec;
 }
 
 size_t CQueuedInputPin::QueuedCount() {
-  CAutoLock lock(&m_csQueue);
+  std::lock_guard<std::mutex> lock(m_queueLock);
   return m_queue.size();
 }
 

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -136,7 +137,7 @@ class CQueuedInputPin : public CBaseInputPin {
   // queue lock.
   template <class F>
   void PeekSample(F&& f) {
-    CAutoLock lock(&m_csQueue);
+    std::lock_guard<std::mutex> lock(m_queueLock);
     f(m_queue.empty() ? nullptr : m_queue.front().get());
   }
   size_t QueuedCount();
@@ -174,8 +175,11 @@ class CQueuedInputPin : public CBaseInputPin {
   // Appends unless the filter stopped or the pin flushes meanwhile (the
   // record is then freed).
   void PushWhileAccepting(std::unique_ptr<QueuedRecord> sample);
+  // Under the queue lock; the worker is told once the lock is let go.
   void Push(std::unique_ptr<QueuedRecord> sample);
   void ClearQueue();
+  // Lets a streaming thread waiting for room look again.
+  void WakeRoomWaiter();
 
   const bool m_bVideo;
   CCritSec m_csReceive;
@@ -183,14 +187,17 @@ class CQueuedInputPin : public CBaseInputPin {
   REFERENCE_TIME m_rtLastStart = INT64_MIN;
   std::atomic<bool> m_bEndOfStream{false};
 
-  CCritSec m_csQueue;
+  // The queue and its hand-over: a lock of its own (never the filter's), and
+  // no event of the platform's, whose waits share one lock across the process.
+  std::mutex m_queueLock;
   std::deque<std::unique_ptr<QueuedRecord>> m_queue;
   size_t m_nQueuedBytes = 0;
   bool m_bAccepting = false;  // between Active and Inactive
   // The worker lets one record past the limits.
   bool m_bReleased = false;
-  // Set when a waiting streaming thread may look again.
-  CAMEvent m_evRoom{TRUE};
+  // The streaming thread waiting for room, woken only when it waits.
+  std::condition_variable m_roomCv;
+  int m_nRoomWaiters = 0;
   CRecordSignal* m_pSignal = nullptr;
   CRecordBufferPool* m_pBuffers = nullptr;
 };
