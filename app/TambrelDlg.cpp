@@ -629,7 +629,7 @@ void CTambrelDlg::StopConversion() {
     m_bKeepFiles = true;
     LONGLONG position = 0;
     m_fStoppedAt = m_pMediaSeeking && SUCCEEDED(m_pMediaSeeking->GetCurrentPosition(&position))
-                       ? static_cast<double>(position) / 10000000.0
+                       ? static_cast<double>(position) / UNITS
                        : m_fConverted;
   }
   if (m_pMediaControl) m_pMediaControl->Stop();
@@ -647,7 +647,7 @@ void CTambrelDlg::OnTimer(UINT_PTR id) {
     LONGLONG position = 0;
     const bool known = SUCCEEDED(m_pMediaSeeking->GetCurrentPosition(&position));
     if (!known) position = 0;
-    const double converted = static_cast<double>(position) / 10000000.0;
+    const double converted = static_cast<double>(position) / UNITS;
 
     // A job whose position no longer moves is cut, and the run goes on.
     if (m_watch.Stalled(known ? converted : -1.0, GetTickCount())) {
@@ -706,7 +706,7 @@ LRESULT CTambrelDlg::OnGraphEvent(WPARAM, LPARAM) {
       LONGLONG position = 0;
       const bool known =
           m_pMediaSeeking && SUCCEEDED(m_pMediaSeeking->GetCurrentPosition(&position)) && position > 0;
-      const double converted = known ? static_cast<double>(position) / 10000000.0
+      const double converted = known ? static_cast<double>(position) / UNITS
                                : length > 1.0 ? length
                                               : m_fConverted;
       const CJobWatch::Ending ending = m_watch.Check(known ? converted : -1.0);

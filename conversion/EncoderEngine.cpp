@@ -156,10 +156,15 @@ void CEncoderEngine::SetOutputName(const std::string& path, const std::string& s
   m_strShownName = shownName.empty() ? path : shownName;
 }
 
-bool CEncoderEngine::OutputFailed() const { return m_pFormatCtx && m_pFormatCtx->pb && m_pFormatCtx->pb->error < 0; }
+bool CEncoderEngine::OutputFailed() const {
+  return (m_pFormatCtx && m_pFormatCtx->pb && m_pFormatCtx->pb->error < 0) || (m_pFileIo && m_pFileIo->error < 0);
+}
 
 HRESULT CEncoderEngine::WriteFailed(int err) {
-  if (OutputFailed()) err = m_pFormatCtx->pb->error;
+  if (m_pFileIo && m_pFileIo->error < 0)
+    err = m_pFileIo->error;
+  else if (OutputFailed())
+    err = m_pFormatCtx->pb->error;
   char cause[128] = "unknown cause";
   av_strerror(err, cause, sizeof(cause));
   return Fail(err == AVERROR(ENOSPC) ? HRESULT_FROM_WIN32(ERROR_DISK_FULL) : HRESULT_FROM_WIN32(ERROR_WRITE_FAULT),
@@ -452,9 +457,12 @@ HRESULT CEncoderEngine::Open(int mode) {
       return Fail(E_INVALIDARG, "The target is not a regular file: %s\n", m_strShownName.c_str());
     m_outputWatch.Start();
     const AVIOInterruptCB interrupt = m_outputWatch.Callback();
-    if (avio_open2(&m_pFormatCtx->pb, m_strOutputName.c_str(), AVIO_FLAG_WRITE, &interrupt, nullptr) < 0)
+    AVIOContext* file = nullptr;
+    if (avio_open2(&file, m_strOutputName.c_str(), AVIO_FLAG_WRITE, &interrupt, nullptr) < 0)
       return Fail(E_INVALIDARG, "Could not open '%s'\n", m_strShownName.c_str());
     m_bFileOpen = true;
+    SetUpPesTimes(file);
+    if (!m_pFormatCtx->pb) return Fail(E_OUTOFMEMORY, "Could not open '%s'\n", m_strShownName.c_str());
     m_strOpenedFile = m_strOutputName;
     m_bCreatedFile = !existed;
   }
@@ -760,6 +768,11 @@ HRESULT CEncoderEngine::WriteEncoded(AVCodecContext* ctx, AVStream* st, bool vid
       const int64_t shift = av_rescale_q(ctx->initial_padding, AVRational{1, ctx->sample_rate}, st->time_base);
       if (m_pPacket->pts != AV_NOPTS_VALUE) m_pPacket->pts += shift;
       if (m_pPacket->dts != AV_NOPTS_VALUE) m_pPacket->dts += shift;
+    }
+    if (m_pPesTimes) {
+      auto clock = [st](int64_t t) { return t == AV_NOPTS_VALUE ? INT64_MIN : av_rescale_q(t, st->time_base, {1, 90000}); };
+      m_pPesTimes->AddUnit(st->index, m_pPacket->data, static_cast<size_t>(m_pPacket->size), clock(m_pPacket->pts),
+                           clock(m_pPacket->dts));
     }
     r = av_interleaved_write_frame(m_pFormatCtx, m_pPacket);
     av_packet_unref(m_pPacket);
@@ -1207,12 +1220,69 @@ HRESULT CEncoderEngine::Close() {
   // Closing writes what is still buffered: the file is whole only when
   // that succeeds too.
   if (m_pFormatCtx && m_bFileOpen) {
-    const int r = avio_closep(&m_pFormatCtx->pb);
-    m_bFileOpen = false;
+    const int r = CloseFile();
     if (SUCCEEDED(hr) && r < 0) hr = WriteFailed(r);
   }
   ReleaseOutput();
   return hr;
+}
+
+void CEncoderEngine::SetUpPesTimes(AVIOContext* file) {
+  const std::string name = m_pOutputFormat->name;
+  const bool programStream = name == "mpeg" || name == "vob" || name == "dvd" || name == "vcd" || name == "svcd";
+  if (!programStream) {
+    m_pFormatCtx->pb = file;
+    return;
+  }
+  m_pFileIo = file;
+  constexpr int kBufferSize = 65536;
+  auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
+  m_pFormatCtx->pb = buffer ? avio_alloc_context(buffer, kBufferSize, 1, this, nullptr,
+                                                 &CEncoderEngine::WriteThroughPesTimes, nullptr)
+                            : nullptr;
+  if (!m_pFormatCtx->pb) {
+    av_free(buffer);
+    return;
+  }
+  m_pPesTimes = std::make_unique<CPesTimeStamps>(
+      [this](const uint8_t* data, size_t size) { avio_write(m_pFileIo, data, static_cast<int>(size)); });
+  // The muxer numbers its streams' packet ids by kind, from the first.
+  if (m_pVideoStream && m_pVideoCtx &&
+      (m_pVideoCtx->codec_id == AV_CODEC_ID_MPEG1VIDEO || m_pVideoCtx->codec_id == AV_CODEC_ID_MPEG2VIDEO))
+    m_pPesTimes->AddStream(m_pVideoStream->index, CPesTimeStamps::Kind::Video, 0xe0);
+  if (m_pAudioStream && m_pAudioCtx) {
+    const AVCodecID id = m_pAudioCtx->codec_id;
+    if (id == AV_CODEC_ID_MP1 || id == AV_CODEC_ID_MP2 || id == AV_CODEC_ID_MP3)
+      m_pPesTimes->AddStream(m_pAudioStream->index, CPesTimeStamps::Kind::MpegAudio, 0xc0);
+    else if (id == AV_CODEC_ID_AC3)
+      m_pPesTimes->AddStream(m_pAudioStream->index, CPesTimeStamps::Kind::Ac3, 0xbd, 0x80);
+  }
+}
+
+int CEncoderEngine::WriteThroughPesTimes(void* engine, uint8_t* data, int size) {
+  auto* self = static_cast<CEncoderEngine*>(engine);
+  self->m_pPesTimes->Write(data, static_cast<size_t>(size));
+  return self->m_pFileIo->error < 0 ? self->m_pFileIo->error : size;
+}
+
+int CEncoderEngine::CloseFile() {
+  int r = 0;
+  if (m_pFileIo) {
+    if (m_pFormatCtx->pb) {
+      avio_flush(m_pFormatCtx->pb);
+      if (m_pFormatCtx->pb->error < 0) r = m_pFormatCtx->pb->error;
+      av_freep(&m_pFormatCtx->pb->buffer);
+      avio_context_free(&m_pFormatCtx->pb);
+    }
+    if (m_pPesTimes) m_pPesTimes->Flush();
+    m_pPesTimes.reset();
+    const int closed = avio_closep(&m_pFileIo);
+    if (r == 0) r = closed;
+  } else {
+    r = avio_closep(&m_pFormatCtx->pb);
+  }
+  m_bFileOpen = false;
+  return r;
 }
 
 void CEncoderEngine::CloseAfterFailure() {
@@ -1254,7 +1324,7 @@ void CEncoderEngine::ReleaseOutput() {
   m_resampled.clear();
   m_nResampledCapacity = 0;
   if (m_pFormatCtx) {
-    if (m_bFileOpen) avio_closep(&m_pFormatCtx->pb);
+    if (m_bFileOpen) CloseFile();
     avformat_free_context(m_pFormatCtx);
     m_pFormatCtx = nullptr;
   }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "conversion/MuxSample.h"
+#include "conversion/PesTimeStamps.h"
 #include "conversion/SliceHelper.h"
 #include "platform/codecs/FfmpegMedia.h"
 #include "platform/win32/Types.h"
@@ -27,6 +28,7 @@ struct AVAudioFifo;
 struct SwsContext;
 struct SwrContext;
 struct AVOutputFormat;
+struct AVIOContext;
 
 class CEncoderEngine {
  public:
@@ -127,6 +129,11 @@ class CEncoderEngine {
   void SetRecordBuffers(std::shared_ptr<CRecordBufferPool> buffers) { m_pRecordBuffers = std::move(buffers); }
 
  private:
+  // Program streams are written through the time stamp filter.
+  static int WriteThroughPesTimes(void* engine, uint8_t* data, int size);
+  void SetUpPesTimes(AVIOContext* file);
+  // Closes the output file (and the filter before it); negative on failure.
+  int CloseFile();
   HRESULT Open(int mode);
   bool ReadVideoInput(const AM_MEDIA_TYPE* video);
   void ApplyFit();
@@ -263,6 +270,10 @@ class CEncoderEngine {
   int m_nResampledCapacity = 0;
   bool m_bHeaderWritten = false;
   bool m_bFileOpen = false;
+  // With a program stream: the file itself, the muxer writing into
+  // m_pFormatCtx->pb, which passes through the filter.
+  AVIOContext* m_pFileIo = nullptr;
+  std::unique_ptr<CPesTimeStamps> m_pPesTimes;
   COutputWatch m_outputWatch;
   std::shared_ptr<CRecordBufferPool> m_pRecordBuffers;
   // The file of the current (or last) part and whether opening it made it.

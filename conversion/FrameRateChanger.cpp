@@ -165,6 +165,12 @@ HRESULT CFrameRateChanger::CreateInstance(IUnknown* outer, REFIID riid, void** p
   return hr;
 }
 
+HRESULT STDMETHODCALLTYPE CFrameRateChanger::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+  CheckPointer(ppv, E_POINTER);
+  if (riid == IID_IRunReport) return GetInterfaceAs<IRunReport>(this, ppv);
+  return CTransformFilter::NonDelegatingQueryInterface(riid, ppv);
+}
+
 // ---------------------------------------------------------------------------
 // Settings
 

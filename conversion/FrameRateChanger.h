@@ -34,11 +34,13 @@ class CFrameChangerInputPin : public CTransformInputPin {
   STDMETHODIMP ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* pmt) override;
 };
 
-class CFrameRateChanger : public CTransformFilter {
+class CFrameRateChanger : public CTransformFilter, public IRunReport {
  public:
   enum ImageMode { kNoImages = 0, kThumbnail = 1, kSeries = 2 };
 
   CFrameRateChanger(LPUNKNOWN outer, HRESULT* phr);
+  DECLARE_IUNKNOWN;
+  HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
   static HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv);
 
   // Output rate num/den frames per second; 0 in either keeps the input's
@@ -70,11 +72,11 @@ class CFrameRateChanger : public CTransformFilter {
   HRESULT Receive(IMediaSample* sample) override;
   HRESULT EndOfStream() override;
 
-  // Why the run failed (a picture that could not be written), or empty.
-  std::string GetRunError() const;
-  // What the run did to the stream's times that the user should know (a
-  // jump taken out), or empty.
-  std::string GetRunNote() const;
+  // IRunReport: why the run failed (a picture that could not be written),
+  // and what the run did to the stream's times that the user should know
+  // (a jump taken out).
+  std::string GetRunError() const override;
+  std::string GetRunNote() const override;
 
   // A jump in the frames' times larger than this is no gap to fill.
   static constexpr REFERENCE_TIME kJump = 10 * 10000000LL;

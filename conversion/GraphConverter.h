@@ -131,11 +131,12 @@ class CGraphConverter : public CFGManagerCustom {
   IBaseFilter* FrameChanger() const { return m_pFrameChanger; }
   // Why the running graph failed, as the filter that failed said it (a
   // picture that could not be written, an output that could not be opened),
-  // or empty.
+  // or empty. The filters answer through IRunReport, the one upstream first.
   std::string GetRunError() const;
   // What the run did that the job's log should say although the job went
   // on (a jump in the source's times taken out, damage in the source passed
-  // over or mended), one line each, or empty.
+  // over or mended), one line each, or empty; every filter's IRunReport
+  // note, upstream first.
   std::string GetRunNote() const;
   // Once the graph has stopped: the job's files take their targets' names
   // (`keep`) or are removed; a job stopped at `stoppedAt` seconds (not
@@ -216,5 +217,4 @@ class CGraphConverter : public CFGManagerCustom {
   double m_dPictureSeconds = 0;
   int m_nPictureWidth = 0, m_nPictureHeight = 0;
   std::string m_strSoundFile;
-  CComPtr<IBaseFilter> m_pPictureSource;
 };

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/dshow/Structs.h"
 #include "platform/win32/CodePage.h"
 
 StreamInfo g_StreamInfo;
@@ -122,7 +123,7 @@ struct AsfWalk {
       return;
     info.fileSize = DWORD(Le64(o + 40));
     info.videoFrameCount = DWORD(Le64(o + 56));
-    info.duration = DWORD(Le64(o + 72) / 10000000);
+    info.duration = DWORD(Le64(o + 72) / UNITS);
     maxBytesPerSecond = Le32(o + 100) / 8;
   }
 
@@ -218,7 +219,7 @@ struct AsfWalk {
 
   void SpreadRates() {
     if (videoStream >= 0 && videoStream < kMaxStreamNumber && frameTime[videoStream] != 0)
-      info.videoFrameRate = DWORD(10000000000ull / frameTime[videoStream]);
+      info.videoFrameRate = DWORD(UNITS * 1000 / frameTime[videoStream]);
     if (!rateNoted[1] && info.videoBytesPerSecond == 0) {
       DWORD audio = info.audioCount > 0 ? info.audio[0].bytesPerSecond : 0;
       info.videoBytesPerSecond = maxBytesPerSecond > audio ? maxBytesPerSecond - audio : 0;

@@ -45,6 +45,12 @@ HRESULT CMpegMuxer::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
   return hr;
 }
 
+HRESULT STDMETHODCALLTYPE CMpegMuxer::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+  CheckPointer(ppv, E_POINTER);
+  if (riid == IID_IRunReport) return GetInterfaceAs<IRunReport>(this, ppv);
+  return CMuxerBase::NonDelegatingQueryInterface(riid, ppv);
+}
+
 // ---------------------------------------------------------------------------
 // Settings
 
@@ -223,7 +229,7 @@ HRESULT CMpegMuxer::ConfigureEngine() {
   if (FAILED(hr)) return hr;
   hr = m_engine.SetAudioCodec(m_strAudioCodec, m_nAudioKbps, m_nSampleRate, m_nChannels);
   if (FAILED(hr)) return hr;
-  m_engine.SetAudioLength(static_cast<double>(m_rtStreamLength) / 10000000.0);
+  m_engine.SetAudioLength(static_cast<double>(m_rtStreamLength) / static_cast<double>(UNITS));
   if (m_nFitMode > 0) m_engine.SetCrop(m_rcFrame[0], m_rcFrame[1], m_rcFrame[2], m_rcFrame[3], m_nFitMode);
   if (m_nSelectMode == SelectByProfile) {
     if (!m_strOutputText.empty()) m_engine.SetOutputText(m_strOutputText);

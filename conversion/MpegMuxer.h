@@ -17,7 +17,7 @@
 
 PELLOMAR_DEFINE_GUID(CLSID_MpegMuxer, "6FEC7403-9DF8-44AA-AEE2-8CE86E0838D4");
 
-class CMpegMuxer : public CMuxerBase {
+class CMpegMuxer : public CMuxerBase, public IRunReport {
  public:
   // How the output container is chosen.
   enum { SelectByIndex = 0, SelectByProfile = 1, SelectByName = 2 };
@@ -26,6 +26,8 @@ class CMpegMuxer : public CMuxerBase {
   CMpegMuxer(LPUNKNOWN outer, HRESULT* phr);
   ~CMpegMuxer() override;
   static HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv);
+  DECLARE_IUNKNOWN;
+  HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
 
   // Each returns S_OK, E_INVALIDARG for a value out of range (nothing
   // changes) or VFW_E_WRONG_STATE when the filter is not stopped.
@@ -63,8 +65,9 @@ class CMpegMuxer : public CMuxerBase {
   int RateNum() const { return m_nRateNum; }
   int RateDen() const { return m_nRateDen; }
   const CEncoderEngine& Engine() const { return m_engine; }
-  // Why the last run failed (the engine's text), or empty.
-  std::string GetRunError() const;
+  // IRunReport: why the last run failed (the engine's text); no note.
+  std::string GetRunError() const override;
+  std::string GetRunNote() const override { return {}; }
 
  protected:
   HRESULT CanStart() override;

@@ -140,7 +140,7 @@ HRESULT STDMETHODCALLTYPE CBaseSplitterFilter::NonDelegatingQueryInterface(REFII
   if (riid == IID_IAMExtendedSeeking) return GetInterfaceAs<IAMExtendedSeeking>(this, ppv);
   if (riid == IID_IKeyFrameInfo) return GetInterfaceAs<IKeyFrameInfo>(this, ppv);
   if (riid == IID_IBufferInfo) return GetInterfaceAs<IBufferInfo>(this, ppv);
-  if (riid == IID_IDamageReport) return GetInterfaceAs<IDamageReport>(this, ppv);
+  if (riid == IID_IRunReport) return GetInterfaceAs<IRunReport>(this, ppv);
   if (riid == IID_IPropertyBag) return GetInterfaceAs<IPropertyBag>(this, ppv);
   if (riid == IID_IPropertyBag2) return GetInterfaceAs<IPropertyBag2>(this, ppv);
   if (riid == IID_IDSMPropertyBag) return GetInterfaceAs<IDSMPropertyBag>(this, ppv);
@@ -737,21 +737,14 @@ STDMETHODIMP CBaseSplitterFilter::GetStatus(int index, int& samples, int& size) 
 STDMETHODIMP_(DWORD) CBaseSplitterFilter::GetPriority() { return static_cast<DWORD>(m_priority.load()); }
 
 // ---------------------------------------------------------------------------
-// IDamageReport
+// IRunReport
 
-STDMETHODIMP CBaseSplitterFilter::GetDamageReport(std::string& text) {
-  bool failed;
-  {
-    std::lock_guard<std::mutex> failure(m_damageFailureLock);
-    failed = !m_damageFailure.empty();
-  }
+std::string CBaseSplitterFilter::GetRunNote() const {
   // A run that failed for the damage says so in its failure text.
-  text = m_damage.Report(!failed);
-  return S_OK;
+  return m_damage.Report(GetRunError().empty());
 }
 
-STDMETHODIMP CBaseSplitterFilter::GetDamageFailure(std::string& text) {
+std::string CBaseSplitterFilter::GetRunError() const {
   std::lock_guard<std::mutex> failure(m_damageFailureLock);
-  text = m_damageFailure;
-  return text.empty() ? S_FALSE : S_OK;
+  return m_damageFailure;
 }

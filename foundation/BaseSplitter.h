@@ -65,7 +65,7 @@ class CBaseSplitterFilter : public CBaseFilter,
                             public IAMExtendedSeeking,
                             public IKeyFrameInfo,
                             public IBufferInfo,
-                            public IDamageReport {
+                            public IRunReport {
  public:
   CBaseSplitterFilter(LPCTSTR name, LPUNKNOWN outer, HRESULT* phr, const CLSID& clsid);
   ~CBaseSplitterFilter() override;
@@ -192,9 +192,11 @@ class CBaseSplitterFilter : public CBaseFilter,
   STDMETHODIMP GetStatus(int index, int& samples, int& size) override;
   STDMETHODIMP_(DWORD) GetPriority() override;
 
-  // IDamageReport
-  STDMETHODIMP GetDamageReport(std::string& text) override;
-  STDMETHODIMP GetDamageFailure(std::string& text) override;
+  // IRunReport: the note is what the damage log kept; the error says why
+  // nothing after the damage could be read, when the source's later part is
+  // lost.
+  std::string GetRunError() const override;
+  std::string GetRunNote() const override;
 
  protected:
   // Called once when the demux thread starts; false: the stream cannot be
@@ -276,7 +278,7 @@ class CBaseSplitterFilter : public CBaseFilter,
 
   REFERENCE_TIME m_rtLastStart = INVALID_TIME, m_rtLastStop = INVALID_TIME;
   // Set with the failure text once the damage has failed the run.
-  std::mutex m_damageFailureLock;
+  mutable std::mutex m_damageFailureLock;
   std::string m_damageFailure;
   std::vector<void*> m_LastSeekers;
 };

@@ -4,6 +4,7 @@
 
 #include <new>
 
+#include "platform/com/ComPtr.h"
 #include "platform/dshow/BaseClasses.h"
 
 template <class T>
@@ -18,5 +19,20 @@ HRESULT CreateFilterObject(IUnknown* outer, REFIID riid, void** ppv) {
   filter->NonDelegatingAddRef();
   if (SUCCEEDED(hr)) hr = filter->NonDelegatingQueryInterface(riid, ppv);
   filter->NonDelegatingRelease();
+  return hr;
+}
+
+// A new filter of the system's own for a graph its creator builds: `filter`
+// holds it, and `object` reaches its own setters while `filter` does.
+template <class T>
+HRESULT NewFilter(CComPtr<IBaseFilter>& filter, T*& object) {
+  HRESULT hr = S_OK;
+  object = new (std::nothrow) T(nullptr, &hr);
+  if (!object) return E_OUTOFMEMORY;
+  filter = object;  // from here the reference count owns it
+  if (FAILED(hr)) {
+    filter.Release();
+    object = nullptr;
+  }
   return hr;
 }

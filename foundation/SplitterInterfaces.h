@@ -3,8 +3,6 @@
 // splitter asks before it starts an output.
 #pragma once
 
-#include <string>
-
 #include "platform/com/Com.h"
 #include "platform/dshow/DShow.h"
 
@@ -52,18 +50,3 @@ struct IStreamSwitcherInputPin : IUnknown {
   ~IStreamSwitcherInputPin() = default;
 };
 PELLOMAR_INTERFACE_ID(IStreamSwitcherInputPin, "DA395FA3-4A3E-4D85-805E-0BEFF53D4BCD");
-
-// What a splitter passed over or mended in a damaged source while it ran,
-// for the job's log.
-struct IDamageReport : IUnknown {
-  // One line per kind of damage, each ending in a line break; empty when
-  // the source read clean.
-  STDMETHOD(GetDamageReport)(std::string& text) = 0;
-  // S_OK with the reason when nothing after the damage could be read and
-  // the source's later part is lost; S_FALSE otherwise.
-  STDMETHOD(GetDamageFailure)(std::string& text) = 0;
-
- protected:
-  ~IDamageReport() = default;
-};
-PELLOMAR_INTERFACE_ID(IDamageReport, "1E2FD429-4DF3-4DC6-8AE3-FEB4CD20DED4");

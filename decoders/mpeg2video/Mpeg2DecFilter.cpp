@@ -157,6 +157,7 @@ CMpeg2DecFilter::~CMpeg2DecFilter() {
 HRESULT STDMETHODCALLTYPE CMpeg2DecFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   CheckPointer(ppv, E_POINTER);
   if (riid == IID_IMpeg2DecFilter) return GetInterfaceAs<IMpeg2DecFilter>(this, ppv);
+  if (riid == IID_IRunReport) return GetInterfaceAs<IRunReport>(this, ppv);
   if (riid == IID_ISpecifyPropertyPages) return GetInterfaceAs<ISpecifyPropertyPages>(this, ppv);
   if (riid == IID_ISpecifyPropertyPages2) return GetInterfaceAs<ISpecifyPropertyPages2>(this, ppv);
   return CBaseVideoFilter::NonDelegatingQueryInterface(riid, ppv);
@@ -268,7 +269,7 @@ HRESULT CMpeg2DecFilter::StartStreaming() {
   return S_OK;
 }
 
-std::string CMpeg2DecFilter::GetStreamError() const {
+std::string CMpeg2DecFilter::GetRunError() const {
   std::lock_guard<std::mutex> g(m_errorLock);
   return m_strStreamError;
 }

@@ -24,7 +24,10 @@ PELLOMAR_DEFINE_GUID(CLSID_Mpeg2DecPropertyPage, "E5FB6957-65E6-491B-BB37-B25C9F
 
 enum Mpeg2DeinterlaceMethod { DIAuto = 0, DIWeave = 1, DIBlend = 2, DIBob = 3, DIFieldShift = 4 };
 
-class CMpeg2DecFilter : public CBaseVideoFilter, public IMpeg2DecFilter, public ISpecifyPropertyPages2 {
+class CMpeg2DecFilter : public CBaseVideoFilter,
+                        public IMpeg2DecFilter,
+                        public ISpecifyPropertyPages2,
+                        public IRunReport {
  public:
   CMpeg2DecFilter(LPUNKNOWN outer, HRESULT* phr);
   ~CMpeg2DecFilter() override;
@@ -78,9 +81,11 @@ class CMpeg2DecFilter : public CBaseVideoFilter, public IMpeg2DecFilter, public 
   HRESULT STDMETHODCALLTYPE EnableInterlaced(bool enable) override;
   bool STDMETHODCALLTYPE IsInterlacedEnabled() override;
 
-  // Why the stream was given up (a chroma format the decoder cannot hold),
-  // as a line of text; empty while decoding goes on. Any thread.
-  std::string GetStreamError() const;
+  // IRunReport: why the stream was given up (a chroma format the decoder
+  // cannot hold), as a line of text; empty while decoding goes on. Any
+  // thread. No note.
+  std::string GetRunError() const override;
+  std::string GetRunNote() const override { return {}; }
 
   CSubpicInputPin* SubpicPin() { return m_pSubpicInput.get(); }
   CClosedCaptionOutputPin* ClosedCaptionPin() { return m_pClosedCaptionOutput.get(); }

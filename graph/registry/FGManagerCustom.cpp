@@ -79,9 +79,6 @@
 
 namespace {
 
-using Names = std::initializer_list<const wchar_t*>;
-using Types = std::initializer_list<GUID>;
-
 #if !PELLOMAR_HAVE_SHOUTCAST_SOURCE  // else from the filter's header
 PELLOMAR_DEFINE_GUID(CLSID_ShoutcastSource, "68F540E9-766F-44D2-AB07-E26CC6D27A79");
 #endif
@@ -178,6 +175,12 @@ PELLOMAR_DEFINE_GUID(CLSID_NullTextRendererRecord, "655D7613-C26C-4A25-BBBD-3C9C
 PELLOMAR_DEFINE_GUID(CLSID_InstalledVideoDecoder, "04FE9017-F873-410E-871E-AB91661A4EF7");
 PELLOMAR_DEFINE_GUID(CLSID_VersionCheckedFilter, "B38C58A0-1809-11D6-A458-EDAE78F1DF12");
 PELLOMAR_DEFINE_GUID(CLSID_HiResAudioRenderer, "94297043-BD82-4DFD-B0DE-8177739C6D20");
+// Installed classes that are kept out of every graph.
+PELLOMAR_DEFINE_GUID(CLSID_Blocked00A95963, "00A95963-3BE5-48C0-AD9F-3356D67EA09D");
+PELLOMAR_DEFINE_GUID(CLSID_Blocked48025243, "48025243-2D39-11CE-875D-00608CB78066");
+PELLOMAR_DEFINE_GUID(CLSID_Blocked99EC0C72, "99EC0C72-4D1B-411B-AB1F-D561EE049D94");
+PELLOMAR_DEFINE_GUID(CLSID_Blocked9F711C60, "9F711C60-0668-11D0-94D4-0000C02BA972");
+PELLOMAR_DEFINE_GUID(CLSID_BlockedBE2CF8A7, "BE2CF8A7-08CE-4A2C-9A25-FD726A999196");
 
 PELLOMAR_DEFINE_GUID(MEDIASUBTYPE_MatroskaStream, "1AC0BEBD-4D2B-45AD-BCEB-F2C41C5E3788");
 PELLOMAR_DEFINE_GUID(MEDIASUBTYPE_RealMediaStream, "57428EC6-C2B2-44A2-AA9C-28F0B6A5C48E");
@@ -193,27 +196,171 @@ PELLOMAR_DEFINE_GUID(MEDIASUBTYPE_Subtitle7B57308F, "7B57308F-5154-4C36-B903-52F
 PELLOMAR_DEFINE_GUID(MEDIASUBTYPE_SubtitleDA5B82EE, "DA5B82EE-6BD2-426F-BF1E-30112DA78AE1");
 
 constexpr GUID Tag(WORD tag) { return FourCCGuid(tag); }
-constexpr GUID Fcc(const char (&s)[5]) { return FourCCGuid(MAKEFOURCC(s[0], s[1], s[2], s[3])); }
 
-// The four major types the DVD and MPEG-2 decoders take a subtype under.
-constexpr GUID kMpeg2Majors[] = {MEDIATYPE_DVD_ENCRYPTED_PACK, MEDIATYPE_MPEG2_PACK, MEDIATYPE_MPEG2_PES,
-                                 MEDIATYPE_Audio};
+// Media types as major type and subtype pairs, one after the other.
+using Types = std::vector<GUID>;
 
-// The fourccs the preferred installed video decoder is given.
-constexpr const char* kInstalledDecoderFourccs[] = {
-    "xvid", "XVID", "xvix", "XVIX", "dx50", "DX50", "xvid", "XVID", "divx", "DIVX", "svq1", "SVQ1", "svq3",
-    "SVQ3", "div3", "DIV3", "div4", "DIV4", "div5", "DIV5", "div6", "DIV6", "ap11", "AP41", "col1", "COL1",
-    "dvx3", "DVX3", "mpg3", "MPG3", "divx", "DIVX", "mp4s", "MP4S", "mp4v", "MP4V", "m4s2", "M4S2", "3iv2",
-    "3IV2", "3ivx", "3IVX", "rmp4", "RMP4", "wv1f", "WV1F", "fmp4", "FMP4", "hdx4", "HDX4", "smp4", "SMP4",
-    "mp42", "div2", "MP42", "DIV2", "mp41", "div1", "MP41", "DIV1", "mpg4", "MPG4", "h263", "s263", "H263",
-    "S263", "H264", "X264", "DAVC", "avc1", "AVC1", "flv1", "FLV1", "DVSD", "DV25", "DV50", "tscc", "TSCC"};
-
-template <class T>
-std::unique_ptr<CFGFilter> MakeInternal(const CLSID& clsid) {
-  return std::make_unique<CFGFilterInternal<T>>(clsid);
+Types Join(std::initializer_list<Types> parts) {
+  Types all;
+  for (const Types& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
 }
 
-std::unique_ptr<CFGFilter> MakeRegistry(const CLSID& clsid) { return std::make_unique<CFGFilterRegistry>(clsid); }
+// The subtype under the DVD, MPEG-2 pack and PES major types and a fourth,
+// plain major type: the four kinds the DVD and MPEG-2 decoders take.
+Types UnderMpeg2Majors(const GUID& subtype, const GUID& plain = MEDIATYPE_Audio) {
+  Types types;
+  for (const GUID& major : {MEDIATYPE_DVD_ENCRYPTED_PACK, MEDIATYPE_MPEG2_PACK, MEDIATYPE_MPEG2_PES, plain})
+    types.insert(types.end(), {major, subtype});
+  return types;
+}
+
+// The fourccs the preferred installed video decoder is given.
+Types InstalledDecoderTypes() {
+  static constexpr const char kFourccs[][5] = {
+      "xvid", "XVID", "xvix", "XVIX", "dx50", "DX50", "xvid", "XVID", "divx", "DIVX", "svq1", "SVQ1", "svq3",
+      "SVQ3", "div3", "DIV3", "div4", "DIV4", "div5", "DIV5", "div6", "DIV6", "ap11", "AP41", "col1", "COL1",
+      "dvx3", "DVX3", "mpg3", "MPG3", "divx", "DIVX", "mp4s", "MP4S", "mp4v", "MP4V", "m4s2", "M4S2", "3iv2",
+      "3IV2", "3ivx", "3IVX", "rmp4", "RMP4", "wv1f", "WV1F", "fmp4", "FMP4", "hdx4", "HDX4", "smp4", "SMP4",
+      "mp42", "div2", "MP42", "DIV2", "mp41", "div1", "MP41", "DIV1", "mpg4", "MPG4", "h263", "s263", "H263",
+      "S263", "H264", "X264", "DAVC", "avc1", "AVC1", "flv1", "FLV1", "DVSD", "DV25", "DV50", "tscc", "TSCC"};
+  Types types;
+  for (const auto& fcc : kFourccs) types.insert(types.end(), {MEDIATYPE_Video, FourCCGuid(fcc)});
+  return types;
+}
+
+// How a record is made: by the system's own class, or from the platform
+// registry's description of an installed class (its name, and its merit
+// unless the row gives one).
+using RecordFactory = std::unique_ptr<CFGFilter> (*)(const CLSID& clsid, const std::wstring& name, UINT64 merit);
+
+template <class T>
+std::unique_ptr<CFGFilter> MakeInternal(const CLSID& clsid, const std::wstring& name, UINT64 merit) {
+  return std::make_unique<CFGFilterInternal<T>>(clsid, name, merit);
+}
+
+std::unique_ptr<CFGFilter> MakeRegistry(const CLSID& clsid, const std::wstring& /*name*/, UINT64 merit) {
+  return std::make_unique<CFGFilterRegistry>(clsid, merit);
+}
+
+// The system's filters that are built, by class id. A row whose class is
+// not here is left out.
+struct BuiltFilter {
+  CLSID clsid;
+  RecordFactory make;
+};
+
+const BuiltFilter kBuilt[] = {
+#if PELLOMAR_HAVE_SHOUTCAST_SOURCE
+    {CLSID_ShoutcastSource, &MakeInternal<CShoutcastSource>},
+#endif
+#if PELLOMAR_HAVE_AVI_SOURCE
+    {CLSID_AviSourceFilter, &MakeInternal<CAviSourceFilter>},
+#endif
+#if PELLOMAR_HAVE_MP4_SOURCE
+    {CLSID_MP4SourceFilter, &MakeInternal<CMP4SourceFilter>},
+#endif
+#if PELLOMAR_HAVE_FLV_SOURCE
+    {CLSID_FLVSourceFilter, &MakeInternal<CFLVSourceFilter>},
+#endif
+#if PELLOMAR_HAVE_MATROSKA_SOURCE
+    {CLSID_MatroskaSourceFilter, &MakeInternal<CMatroskaSourceFilter>},
+#endif
+#if PELLOMAR_HAVE_REALMEDIA_SOURCE
+    {CLSID_RealMediaSourceFilter, &MakeInternal<CRealMediaSourceFilter>},
+#endif
+#if PELLOMAR_HAVE_DSM_SOURCE
+    {CLSID_DSMSourceFilter, &MakeInternal<CDSMSourceFilter>},
+#endif
+#if PELLOMAR_HAVE_FLIC_SOURCE
+    {CLSID_FLICSource, &MakeInternal<CFLICSource>},
+#endif
+#if PELLOMAR_HAVE_CDDA_READER
+    {CLSID_CDDAReader, &MakeInternal<CCDDAReader>},
+#endif
+#if PELLOMAR_HAVE_CDXA_READER
+    {CLSID_CDXAReader, &MakeInternal<CCDXAReader>},
+#endif
+#if PELLOMAR_HAVE_VTS_READER
+    {CLSID_VTSReader, &MakeInternal<CVTSReader>},
+#endif
+#if PELLOMAR_HAVE_D2V_SOURCE
+    {CLSID_D2VSource, &MakeInternal<CD2VSource>},
+#endif
+#if PELLOMAR_HAVE_ROQ_SOURCE
+    {CLSID_RoQSourceFilter, &MakeInternal<CRoQSourceFilter>},
+#endif
+#if PELLOMAR_HAVE_OGG_SOURCE
+    {CLSID_OggSourceFilter, &MakeInternal<COggSourceFilter>},
+#endif
+#if PELLOMAR_HAVE_MPEG_SOURCE
+    {CLSID_MpegSourceFilter, &MakeInternal<CMpegSourceFilter>},
+#endif
+#if PELLOMAR_HAVE_DTSAC3_SOURCE
+    {CLSID_DTSAC3Source, &MakeInternal<CDTSAC3Source>},
+#endif
+#if PELLOMAR_HAVE_MPA_SOURCE
+    {CLSID_MpaSourceFilter, &MakeInternal<CMpaSourceFilter>},
+#endif
+#if PELLOMAR_HAVE_AVI2AC3_FILTER
+    {CLSID_AVI2AC3Filter, &MakeInternal<CAVI2AC3Filter>},
+#endif
+#if PELLOMAR_HAVE_MATROSKA_SPLITTER
+    {CLSID_MatroskaSplitterFilter, &MakeInternal<CMatroskaSplitterFilter>},
+#endif
+#if PELLOMAR_HAVE_REALMEDIA_SPLITTER
+    {CLSID_RealMediaSplitterFilter, &MakeInternal<CRealMediaSplitterFilter>},
+#endif
+#if PELLOMAR_HAVE_ROQ_SPLITTER
+    {CLSID_RoQSplitterFilter, &MakeInternal<CRoQSplitterFilter>},
+#endif
+#if PELLOMAR_HAVE_OGG_SPLITTER
+    {CLSID_OggSplitterFilter, &MakeInternal<COggSplitterFilter>},
+#endif
+#if PELLOMAR_HAVE_MPEG_SPLITTER
+    {CLSID_MpegSplitterFilter, &MakeInternal<CMpegSplitterFilter>},
+#endif
+#if PELLOMAR_HAVE_MPA_SPLITTER
+    {CLSID_MpaSplitterFilter, &MakeInternal<CMpaSplitterFilter>},
+#endif
+#if PELLOMAR_HAVE_DSM_SPLITTER
+    {CLSID_DSMSplitterFilter, &MakeInternal<CDSMSplitterFilter>},
+#endif
+#if PELLOMAR_HAVE_MP4_SPLITTER
+    {CLSID_MP4SplitterFilter, &MakeInternal<CMP4SplitterFilter>},
+#endif
+#if PELLOMAR_HAVE_FLV_SPLITTER
+    {CLSID_FLVSplitterFilter, &MakeInternal<CFLVSplitterFilter>},
+#endif
+#if PELLOMAR_HAVE_MPEG2_VIDEO_DECODER
+    {CLSID_Mpeg2DecFilter, &MakeInternal<CMpeg2DecFilter>},
+#endif
+#if PELLOMAR_HAVE_MPEG_AUDIO_DECODER
+    {CLSID_MpaDecFilterRecord, &MakeInternal<CMpaDecFilter>},
+#endif
+#if PELLOMAR_HAVE_REALVIDEO_DECODER
+    {CLSID_RealVideoDecoder, &MakeInternal<CRealVideoDecoder>},
+#endif
+#if PELLOMAR_HAVE_REALAUDIO_DECODER
+    {CLSID_RealAudioDecoder, &MakeInternal<CRealAudioDecoder>},
+#endif
+#if PELLOMAR_HAVE_ROQ_VIDEO_DECODER
+    {CLSID_RoQVideoDecoder, &MakeInternal<CRoQVideoDecoder>},
+#endif
+#if PELLOMAR_HAVE_ROQ_AUDIO_DECODER
+    {CLSID_RoQAudioDecoder, &MakeInternal<CRoQAudioDecoder>},
+#endif
+#if PELLOMAR_HAVE_NULL_TEXT_RENDERER
+    {CLSID_NullTextRendererRecord, &MakeInternal<CNullTextRenderer>},
+#endif
+};
+
+// How the record of a system class is made; null when it is not built.
+RecordFactory BuiltFactory(const CLSID& clsid) {
+  for (const BuiltFilter& built : kBuilt)
+    if (built.clsid == clsid) return built.make;
+  return nullptr;
+}
 
 using SourceRow = CFGManagerCustom::SourceRow;
 
@@ -249,65 +396,111 @@ const std::vector<SourceRow> kSourceRows = {
     {CLSID_WMAsfReader, 0x200000, {}, {}, {L"0,4,,3026B275", L"0,4,,D129E2D6"}},
 };
 
-CFGManagerCustom::RecordFactory SourceFactory(const CLSID& clsid) {
-#if PELLOMAR_HAVE_SHOUTCAST_SOURCE
-  if (clsid == CLSID_ShoutcastSource) return &MakeInternal<CShoutcastSource>;
-#endif
-#if PELLOMAR_HAVE_AVI_SOURCE
-  if (clsid == CLSID_AviSourceFilter) return &MakeInternal<CAviSourceFilter>;
-#endif
-#if PELLOMAR_HAVE_MP4_SOURCE
-  if (clsid == CLSID_MP4SourceFilter) return &MakeInternal<CMP4SourceFilter>;
-#endif
-#if PELLOMAR_HAVE_FLV_SOURCE
-  if (clsid == CLSID_FLVSourceFilter) return &MakeInternal<CFLVSourceFilter>;
-#endif
-#if PELLOMAR_HAVE_MATROSKA_SOURCE
-  if (clsid == CLSID_MatroskaSourceFilter) return &MakeInternal<CMatroskaSourceFilter>;
-#endif
-#if PELLOMAR_HAVE_REALMEDIA_SOURCE
-  if (clsid == CLSID_RealMediaSourceFilter) return &MakeInternal<CRealMediaSourceFilter>;
-#endif
-#if PELLOMAR_HAVE_DSM_SOURCE
-  if (clsid == CLSID_DSMSourceFilter) return &MakeInternal<CDSMSourceFilter>;
-#endif
-#if PELLOMAR_HAVE_FLIC_SOURCE
-  if (clsid == CLSID_FLICSource) return &MakeInternal<CFLICSource>;
-#endif
-#if PELLOMAR_HAVE_CDDA_READER
-  if (clsid == CLSID_CDDAReader) return &MakeInternal<CCDDAReader>;
-#endif
-#if PELLOMAR_HAVE_CDXA_READER
-  if (clsid == CLSID_CDXAReader) return &MakeInternal<CCDXAReader>;
-#endif
-#if PELLOMAR_HAVE_VTS_READER
-  if (clsid == CLSID_VTSReader) return &MakeInternal<CVTSReader>;
-#endif
-#if PELLOMAR_HAVE_D2V_SOURCE
-  if (clsid == CLSID_D2VSource) return &MakeInternal<CD2VSource>;
-#endif
-#if PELLOMAR_HAVE_ROQ_SOURCE
-  if (clsid == CLSID_RoQSourceFilter) return &MakeInternal<CRoQSourceFilter>;
-#endif
-#if PELLOMAR_HAVE_OGG_SOURCE
-  if (clsid == CLSID_OggSourceFilter) return &MakeInternal<COggSourceFilter>;
-#endif
-#if PELLOMAR_HAVE_MPEG_SOURCE
-  if (clsid == CLSID_MpegSourceFilter) return &MakeInternal<CMpegSourceFilter>;
-#endif
-#if PELLOMAR_HAVE_DTSAC3_SOURCE
-  if (clsid == CLSID_DTSAC3Source) return &MakeInternal<CDTSAC3Source>;
-#endif
-#if PELLOMAR_HAVE_MPA_SOURCE
-  if (clsid == CLSID_MpaSourceFilter) return &MakeInternal<CMpaSourceFilter>;
-#endif
-  // Files with the ASF header go to the installed Windows Media source,
-  // under the name and merit its registration gives.
-  if (clsid == CLSID_WMAsfReader) return &MakeRegistry;
-  return nullptr;
+// Where a transform row's class comes from.
+enum class Origin {
+  Own,           // the system's own, registered when it is built
+  Installed,     // an installed class, described by the platform registry
+  OldInstalled,  // the same, only while its server is older than 1.0.3.0
+};
+
+// One transform row. A splitter row is registered only when its bit of the
+// splitter mask is set. A decoder row's bit of the decoder mask chooses its
+// merit and name: set, `merit` and the name; clear, the low merit and the
+// name followed by " (low merit)". An installed class keeps the name the
+// platform registry gives it.
+struct TransformRow {
+  CLSID clsid;
+  Origin origin;
+  const wchar_t* name;
+  UINT64 merit;
+  DWORD splitterBit;  // 0: always registered
+  DWORD decoderBit;   // 0: merit and name as given
+  Types types;
+};
+
+constexpr Origin kOwn = Origin::Own, kInstalled = Origin::Installed;
+constexpr UINT64 kPreferred = kMeritSystemPreferred;
+
+// A splitter of the system's own: it takes byte streams of its subtype and
+// of any subtype.
+TransformRow Splitter(const CLSID& clsid, const wchar_t* name, DWORD splitterBit, const GUID& subtype) {
+  return {clsid, kOwn, name, kPreferred, splitterBit, 0, {MEDIATYPE_Stream, subtype, MEDIATYPE_Stream, GUID_NULL}};
 }
 
-// Below this version the row-50 class is blocked.
+// A decoder of the system's own, preferred when its bit of the decoder mask
+// is set.
+TransformRow Decoder(const CLSID& clsid, const wchar_t* name, DWORD decoderBit, Types types) {
+  return {clsid, kOwn, name, kPreferred, 0, decoderBit, std::move(types)};
+}
+
+// Rows in the order they enter the transform list.
+const std::vector<TransformRow>& TransformRows() {
+  static const std::vector<TransformRow> rows = {
+      // The AVI sound converter and the splitters.
+      {CLSID_AVI2AC3Filter, kOwn, L"AVI<->AC3/DTS", 0x0000006800000001ull, 0, 0,
+       {MEDIATYPE_Audio, Tag(0x2000), MEDIATYPE_Audio, Tag(0x2001)}},
+      Splitter(CLSID_MatroskaSplitterFilter, L"Matroska Splitter", 0, MEDIASUBTYPE_MatroskaStream),
+      Splitter(CLSID_RealMediaSplitterFilter, L"RealMedia Splitter", 0, MEDIASUBTYPE_RealMediaStream),
+      Splitter(CLSID_RoQSplitterFilter, L"RoQ Splitter", 0x800, MEDIASUBTYPE_RoQStream),
+      Splitter(CLSID_OggSplitterFilter, L"Ogg Splitter", 0x1000, MEDIASUBTYPE_OggStream),
+      {CLSID_MpegSplitterFilter, kOwn, L"Mpeg Splitter", kPreferred, 0x4000, 0,
+       {MEDIATYPE_Stream, MEDIASUBTYPE_MPEG1System, MEDIATYPE_Stream, MEDIASUBTYPE_MPEG2_PROGRAM, MEDIATYPE_Stream,
+        MEDIASUBTYPE_MPEG2_TRANSPORT, MEDIATYPE_Stream, MEDIASUBTYPE_MpegStream0E3A2342, MEDIATYPE_Stream,
+        GUID_NULL}},
+      Splitter(CLSID_MpaSplitterFilter, L"Mpa Splitter", 0x10000, MEDIASUBTYPE_MPEG1Audio),
+      Splitter(CLSID_DSMSplitterFilter, L"DSM Splitter", 0x20000, MEDIASUBTYPE_DSMStream),
+      Splitter(CLSID_MP4SplitterFilter, L"MP4 Splitter", 0x80000, MEDIASUBTYPE_MP4Stream),
+      Splitter(CLSID_FLVSplitterFilter, L"FLV Splitter", 0x100000, MEDIASUBTYPE_FLVStream),
+      // The platform's MPEG-1 video decoder, preferred for its types.
+      {CLSID_Mpeg1VideoDecoder, kInstalled, nullptr, kPreferred, 0, 0,
+       {MEDIATYPE_Video, MEDIASUBTYPE_MPEG1Packet, MEDIATYPE_Video, MEDIASUBTYPE_MPEG1Payload}},
+      // The decoders. One audio class serves several rows, each under its
+      // own name and bit.
+      Decoder(CLSID_Mpeg2DecFilter, L"MPEG-2 Video Decoder", 0x2,
+              UnderMpeg2Majors(MEDIASUBTYPE_MPEG2_VIDEO, MEDIATYPE_Video)),
+      Decoder(CLSID_MpaDecFilterRecord, L"MPEG-1 Audio Decoder", 0x10,
+              {MEDIATYPE_Audio, Tag(0x55), MEDIATYPE_Audio, Tag(0x50), MEDIATYPE_Audio, MEDIASUBTYPE_MPEG1Payload,
+               MEDIATYPE_Audio, MEDIASUBTYPE_MPEG1Packet}),
+      Decoder(CLSID_MpaDecFilterRecord, L"MPEG-2 Audio Decoder", 0x10, UnderMpeg2Majors(MEDIASUBTYPE_MPEG2_AUDIO)),
+      Decoder(CLSID_MpaDecFilterRecord, L"LPCM Audio Decoder", 0x20, UnderMpeg2Majors(MEDIASUBTYPE_DVD_LPCM_AUDIO)),
+      Decoder(CLSID_MpaDecFilterRecord, L"AC3 Audio Decoder", 0x40,
+              Join({UnderMpeg2Majors(MEDIASUBTYPE_DOLBY_AC3), {MEDIATYPE_Audio, Tag(0x2000)}})),
+      Decoder(CLSID_MpaDecFilterRecord, L"DTS Decoder", 0x80,
+              Join({UnderMpeg2Majors(MEDIASUBTYPE_DTS), {MEDIATYPE_Audio, Tag(0x2001)}})),
+      Decoder(CLSID_MpaDecFilterRecord, L"AAC Decoder", 0x100,
+              Join({UnderMpeg2Majors(Tag(0xFF)), UnderMpeg2Majors(FourCCGuid("MP4A")),
+                    UnderMpeg2Majors(FourCCGuid("mp4a"))})),
+      Decoder(CLSID_MpaDecFilterRecord, L"PS2 Audio Decoder", 0x200, UnderMpeg2Majors(Tag(0xF521))),
+      // The subtypes the RealVideo decoder takes: it refuses RealVideo 1.
+      Decoder(CLSID_RealVideoDecoder, L"RealVideo Decoder", 0x4,
+              {MEDIATYPE_Video, FourCCGuid("RV20"), MEDIATYPE_Video, FourCCGuid("RV30"), MEDIATYPE_Video,
+               FourCCGuid("RV40"), MEDIATYPE_Video, FourCCGuid("RV41")}),
+      Decoder(CLSID_RealAudioDecoder, L"RealAudio Decoder", 0x8,
+              {MEDIATYPE_Audio, FourCCGuid("14_4"), MEDIATYPE_Audio, FourCCGuid("28_8"), MEDIATYPE_Audio,
+               FourCCGuid("ATRC"), MEDIATYPE_Audio, FourCCGuid("COOK"), MEDIATYPE_Audio, FourCCGuid("DNET"),
+               MEDIATYPE_Audio, FourCCGuid("SIPR"), MEDIATYPE_Audio, FourCCGuid("RAAC")}),
+      Decoder(CLSID_MpaDecFilterRecord, L"Vorbis Audio Decoder", 0x800, {MEDIATYPE_Audio, MEDIASUBTYPE_VorbisRecord}),
+      Decoder(CLSID_RoQVideoDecoder, L"RoQ Video Decoder", 0x4, {MEDIATYPE_Video, FourCCGuid("RoQV")}),
+      Decoder(CLSID_RoQAudioDecoder, L"RoQ Audio Decoder", 0x8, {MEDIATYPE_Audio, FourCCGuid("RoQA")}),
+      {CLSID_NullTextRendererRecord, kOwn, L"NullTextRenderer", kMeritLow, 0, 0,
+       {MEDIATYPE_Text, GUID_NULL, MEDIATYPE_ScriptCommand, GUID_NULL, MEDIATYPE_SubtitleE487EB08, GUID_NULL,
+        MEDIATYPE_Text, GUID_NULL, GUID_NULL, MEDIASUBTYPE_DVD_SUBPICTURE, GUID_NULL, MEDIASUBTYPE_Subtitle7B57308F,
+        GUID_NULL, MEDIASUBTYPE_SubtitleDA5B82EE}},
+      // Installed filters: one preferred decoder, and classes kept out of
+      // every graph (their records are never handed out but block the
+      // registry's records of the same class).
+      {CLSID_InstalledVideoDecoder, kInstalled, nullptr, kPreferred, 0, 0, InstalledDecoderTypes()},
+      {CLSID_Blocked00A95963, kInstalled, nullptr, kMeritBlocked, 0, 0, {}},
+      {CLSID_Blocked48025243, kInstalled, nullptr, kMeritBlocked, 0, 0, {}},
+      {CLSID_Blocked99EC0C72, kInstalled, nullptr, kMeritBlocked, 0, 0, {}},
+      {CLSID_Blocked9F711C60, kInstalled, nullptr, kMeritBlocked, 0, 0, {}},
+      {CLSID_BlockedBE2CF8A7, kInstalled, nullptr, kMeritBlocked, 0, 0, {}},
+      {CLSID_VersionCheckedFilter, Origin::OldInstalled, nullptr, kMeritBlocked, 0, 0, {}},
+  };
+  return rows;
+}
+
+// Below this version the version-checked class is blocked.
 constexpr ULONGLONG kVersion1030 = 0x0001000000030000ull;
 
 bool OldVersionInstalled(const CLSID& clsid) {
@@ -332,39 +525,15 @@ bool OldVersionInstalled(const CLSID& clsid) {
 
 }  // namespace
 
-CFGManagerCustom::CFGManagerCustom(LPCTSTR name, LPUNKNOWN outer, [[maybe_unused]] DWORD splitterMask,
-                                   DWORD decoderMask)
+CFGManagerCustom::CFGManagerCustom(LPCTSTR name, LPUNKNOWN outer, DWORD splitterMask, DWORD decoderMask)
     : CFGManager(name, outer) {
-  [[maybe_unused]] auto transform = [this](std::unique_ptr<CFGFilter> rec, Types types) {
-    for (size_t i = 0; i + 1 < types.size(); i += 2) rec->AddType(types.begin()[i], types.begin()[i + 1]);
-    AddTransformRecord(std::move(rec));
-  };
-  // A system decoder outranks installed ones when its bit is set.
-  [[maybe_unused]] auto decoderMerit = [decoderMask](DWORD bit) {
-    return decoderMask & bit ? kMeritSystemPreferred : kMeritLow;
-  };
-  [[maybe_unused]] auto decoderName = [decoderMask](DWORD bit, const wchar_t* name) {
-    return std::wstring(name) + (decoderMask & bit ? L"" : L" (low merit)");
-  };
-  // The subtype under the DVD, MPEG-2 pack and PES major types and a
-  // fourth plain major type.
-  [[maybe_unused]] auto undermpeg2Majors = [](const GUID& subtype, const GUID& plain = MEDIATYPE_Audio) {
-    std::vector<GUID> types;
-    for (const GUID& major : kMpeg2Majors) {
-      types.push_back(major == MEDIATYPE_Audio ? plain : major);
-      types.push_back(subtype);
-    }
-    return types;
-  };
-  [[maybe_unused]] auto addTypes = [](CFGFilter& rec, const std::vector<GUID>& types) {
-    for (size_t i = 0; i + 1 < types.size(); i += 2) rec.AddType(types[i], types[i + 1]);
-  };
-
-  // Source filters, those that are built.
+  // Source filters, those that are built. Files with the ASF header go to
+  // the installed Windows Media source, under the name and merit its
+  // registration gives.
   for (const SourceRow& row : kSourceRows) {
-    CFGManagerCustom::RecordFactory make = SourceFactory(row.clsid);
+    const RecordFactory make = row.clsid == CLSID_WMAsfReader ? &MakeRegistry : BuiltFactory(row.clsid);
     if (!make) continue;
-    std::unique_ptr<CFGFilter> rec = make(row.clsid);
+    std::unique_ptr<CFGFilter> rec = make(row.clsid, std::wstring(), kMeritLow);
     rec->SetSourceFormat(row.sourceFormat);
     for (const wchar_t* p : row.protocols) rec->Protocols().push_back(p);
     for (const wchar_t* e : row.extensions) rec->Extensions().push_back(e);
@@ -372,157 +541,23 @@ CFGManagerCustom::CFGManagerCustom(LPCTSTR name, LPUNKNOWN outer, [[maybe_unused
     AddSourceRecord(std::move(rec));
   }
 
-  // Splitters and decoders.
-#if PELLOMAR_HAVE_AVI2AC3_FILTER
-  transform(
-      std::make_unique<CFGFilterInternal<CAVI2AC3Filter>>(CLSID_AVI2AC3Filter, L"AVI<->AC3/DTS", 0x0000006800000001ull),
-      {MEDIATYPE_Audio, Tag(0x2000), MEDIATYPE_Audio, Tag(0x2001)});
-#endif
-#if PELLOMAR_HAVE_MATROSKA_SPLITTER
-  transform(std::make_unique<CFGFilterInternal<CMatroskaSplitterFilter>>(CLSID_MatroskaSplitterFilter,
-                                                                         L"Matroska Splitter", kMeritSystemPreferred),
-            {MEDIATYPE_Stream, MEDIASUBTYPE_MatroskaStream, MEDIATYPE_Stream, GUID_NULL});
-#endif
-#if PELLOMAR_HAVE_REALMEDIA_SPLITTER
-  transform(std::make_unique<CFGFilterInternal<CRealMediaSplitterFilter>>(CLSID_RealMediaSplitterFilter,
-                                                                          L"RealMedia Splitter", kMeritSystemPreferred),
-            {MEDIATYPE_Stream, MEDIASUBTYPE_RealMediaStream, MEDIATYPE_Stream, GUID_NULL});
-#endif
-#if PELLOMAR_HAVE_ROQ_SPLITTER
-  if (splitterMask & 0x800)
-    transform(std::make_unique<CFGFilterInternal<CRoQSplitterFilter>>(CLSID_RoQSplitterFilter, L"RoQ Splitter",
-                                                                      kMeritSystemPreferred),
-              {MEDIATYPE_Stream, MEDIASUBTYPE_RoQStream, MEDIATYPE_Stream, GUID_NULL});
-#endif
-#if PELLOMAR_HAVE_OGG_SPLITTER
-  if (splitterMask & 0x1000)
-    transform(std::make_unique<CFGFilterInternal<COggSplitterFilter>>(CLSID_OggSplitterFilter, L"Ogg Splitter",
-                                                                      kMeritSystemPreferred),
-              {MEDIATYPE_Stream, MEDIASUBTYPE_OggStream, MEDIATYPE_Stream, GUID_NULL});
-#endif
-#if PELLOMAR_HAVE_MPEG_SPLITTER
-  if (splitterMask & 0x4000)
-    transform(
-        std::make_unique<CFGFilterInternal<CMpegSplitterFilter>>(CLSID_MpegSplitterFilter, L"Mpeg Splitter",
-                                                                 kMeritSystemPreferred),
-        {MEDIATYPE_Stream, MEDIASUBTYPE_MPEG1System, MEDIATYPE_Stream, MEDIASUBTYPE_MPEG2_PROGRAM, MEDIATYPE_Stream,
-         MEDIASUBTYPE_MPEG2_TRANSPORT, MEDIATYPE_Stream, MEDIASUBTYPE_MpegStream0E3A2342, MEDIATYPE_Stream, GUID_NULL});
-#endif
-#if PELLOMAR_HAVE_MPA_SPLITTER
-  if (splitterMask & 0x10000)
-    transform(std::make_unique<CFGFilterInternal<CMpaSplitterFilter>>(CLSID_MpaSplitterFilter, L"Mpa Splitter",
-                                                                      kMeritSystemPreferred),
-              {MEDIATYPE_Stream, MEDIASUBTYPE_MPEG1Audio, MEDIATYPE_Stream, GUID_NULL});
-#endif
-#if PELLOMAR_HAVE_DSM_SPLITTER
-  if (splitterMask & 0x20000)
-    transform(std::make_unique<CFGFilterInternal<CDSMSplitterFilter>>(CLSID_DSMSplitterFilter, L"DSM Splitter",
-                                                                      kMeritSystemPreferred),
-              {MEDIATYPE_Stream, MEDIASUBTYPE_DSMStream, MEDIATYPE_Stream, GUID_NULL});
-#endif
-#if PELLOMAR_HAVE_MP4_SPLITTER
-  if (splitterMask & 0x80000)
-    transform(std::make_unique<CFGFilterInternal<CMP4SplitterFilter>>(CLSID_MP4SplitterFilter, L"MP4 Splitter",
-                                                                      kMeritSystemPreferred),
-              {MEDIATYPE_Stream, MEDIASUBTYPE_MP4Stream, MEDIATYPE_Stream, GUID_NULL});
-#endif
-#if PELLOMAR_HAVE_FLV_SPLITTER
-  if (splitterMask & 0x100000)
-    transform(std::make_unique<CFGFilterInternal<CFLVSplitterFilter>>(CLSID_FLVSplitterFilter, L"FLV Splitter",
-                                                                      kMeritSystemPreferred),
-              {MEDIATYPE_Stream, MEDIASUBTYPE_FLVStream, MEDIATYPE_Stream, GUID_NULL});
-#endif
-  transform(std::make_unique<CFGFilterRegistry>(CLSID_Mpeg1VideoDecoder, kMeritSystemPreferred),
-            {MEDIATYPE_Video, MEDIASUBTYPE_MPEG1Packet, MEDIATYPE_Video, MEDIASUBTYPE_MPEG1Payload});
-#if PELLOMAR_HAVE_MPEG2_VIDEO_DECODER
-  {
-    auto rec = std::make_unique<CFGFilterInternal<CMpeg2DecFilter>>(
-        CLSID_Mpeg2DecFilter, decoderName(0x2, L"MPEG-2 Video Decoder"), decoderMerit(0x2));
-    addTypes(*rec, undermpeg2Majors(MEDIASUBTYPE_MPEG2_VIDEO, MEDIATYPE_Video));
+  // Splitters, decoders and installed filters.
+  for (const TransformRow& row : TransformRows()) {
+    if (row.splitterBit && !(splitterMask & row.splitterBit)) continue;
+    if (row.origin == Origin::OldInstalled && !OldVersionInstalled(row.clsid)) continue;
+    const RecordFactory make = row.origin == Origin::Own ? BuiltFactory(row.clsid) : &MakeRegistry;
+    if (!make) continue;
+    std::wstring name = row.name ? row.name : L"";
+    UINT64 merit = row.merit;
+    // A system decoder outranks installed ones when its bit is set.
+    if (row.decoderBit && !(decoderMask & row.decoderBit)) {
+      merit = kMeritLow;
+      name += L" (low merit)";
+    }
+    std::unique_ptr<CFGFilter> rec = make(row.clsid, name, merit);
+    for (size_t i = 0; i + 1 < row.types.size(); i += 2) rec->AddType(row.types[i], row.types[i + 1]);
     AddTransformRecord(std::move(rec));
   }
-#endif
-#if PELLOMAR_HAVE_MPEG_AUDIO_DECODER
-  {
-    // One class serves every audio row, each under its own name and bit.
-    auto audio = [&](DWORD bit, const wchar_t* name, const std::vector<GUID>& types) {
-      auto rec = std::make_unique<CFGFilterInternal<CMpaDecFilter>>(CLSID_MpaDecFilterRecord, decoderName(bit, name),
-                                                                    decoderMerit(bit));
-      addTypes(*rec, types);
-      AddTransformRecord(std::move(rec));
-    };
-    audio(0x10, L"MPEG-1 Audio Decoder",
-          {MEDIATYPE_Audio, Tag(0x55), MEDIATYPE_Audio, Tag(0x50), MEDIATYPE_Audio, MEDIASUBTYPE_MPEG1Payload,
-           MEDIATYPE_Audio, MEDIASUBTYPE_MPEG1Packet});
-    audio(0x10, L"MPEG-2 Audio Decoder", undermpeg2Majors(MEDIASUBTYPE_MPEG2_AUDIO));
-    audio(0x20, L"LPCM Audio Decoder", undermpeg2Majors(MEDIASUBTYPE_DVD_LPCM_AUDIO));
-    std::vector<GUID> ac3 = undermpeg2Majors(MEDIASUBTYPE_DOLBY_AC3);
-    ac3.insert(ac3.end(), {MEDIATYPE_Audio, Tag(0x2000)});
-    audio(0x40, L"AC3 Audio Decoder", ac3);
-    std::vector<GUID> dts = undermpeg2Majors(MEDIASUBTYPE_DTS);
-    dts.insert(dts.end(), {MEDIATYPE_Audio, Tag(0x2001)});
-    audio(0x80, L"DTS Decoder", dts);
-    std::vector<GUID> aac;
-    for (const GUID& sub : {Tag(0xFF), Fcc("MP4A"), Fcc("mp4a")})
-      for (const GUID& t : undermpeg2Majors(sub)) aac.push_back(t);
-    audio(0x100, L"AAC Decoder", aac);
-    audio(0x200, L"PS2 Audio Decoder", undermpeg2Majors(Tag(0xF521)));
-  }
-#endif
-#if PELLOMAR_HAVE_REALVIDEO_DECODER
-  transform(std::make_unique<CFGFilterInternal<CRealVideoDecoder>>(
-                CLSID_RealVideoDecoder, decoderName(0x4, L"RealVideo Decoder"), decoderMerit(0x4)),
-            // The subtypes the decoder takes: it refuses RealVideo 1.
-            {MEDIATYPE_Video, Fcc("RV20"), MEDIATYPE_Video, Fcc("RV30"), MEDIATYPE_Video, Fcc("RV40"), MEDIATYPE_Video,
-             Fcc("RV41")});
-#endif
-#if PELLOMAR_HAVE_REALAUDIO_DECODER
-  transform(std::make_unique<CFGFilterInternal<CRealAudioDecoder>>(
-                CLSID_RealAudioDecoder, decoderName(0x8, L"RealAudio Decoder"), decoderMerit(0x8)),
-            {MEDIATYPE_Audio, Fcc("14_4"), MEDIATYPE_Audio, Fcc("28_8"), MEDIATYPE_Audio, Fcc("ATRC"), MEDIATYPE_Audio,
-             Fcc("COOK"), MEDIATYPE_Audio, Fcc("DNET"), MEDIATYPE_Audio, Fcc("SIPR"), MEDIATYPE_Audio, Fcc("RAAC")});
-#endif
-#if PELLOMAR_HAVE_MPEG_AUDIO_DECODER
-  transform(std::make_unique<CFGFilterInternal<CMpaDecFilter>>(
-                CLSID_MpaDecFilterRecord, decoderName(0x800, L"Vorbis Audio Decoder"), decoderMerit(0x800)),
-            {MEDIATYPE_Audio, MEDIASUBTYPE_VorbisRecord});
-#endif
-#if PELLOMAR_HAVE_ROQ_VIDEO_DECODER
-  transform(std::make_unique<CFGFilterInternal<CRoQVideoDecoder>>(
-                CLSID_RoQVideoDecoder, decoderName(0x4, L"RoQ Video Decoder"), decoderMerit(0x4)),
-            {MEDIATYPE_Video, Fcc("RoQV")});
-#endif
-#if PELLOMAR_HAVE_ROQ_AUDIO_DECODER
-  transform(std::make_unique<CFGFilterInternal<CRoQAudioDecoder>>(
-                CLSID_RoQAudioDecoder, decoderName(0x8, L"RoQ Audio Decoder"), decoderMerit(0x8)),
-            {MEDIATYPE_Audio, Fcc("RoQA")});
-#endif
-#if PELLOMAR_HAVE_NULL_TEXT_RENDERER
-  transform(std::make_unique<CFGFilterInternal<CNullTextRenderer>>(CLSID_NullTextRendererRecord, L"NullTextRenderer",
-                                                                   kMeritLow),
-            {MEDIATYPE_Text, GUID_NULL, MEDIATYPE_ScriptCommand, GUID_NULL, MEDIATYPE_SubtitleE487EB08, GUID_NULL,
-             MEDIATYPE_Text, GUID_NULL, GUID_NULL, MEDIASUBTYPE_DVD_SUBPICTURE, GUID_NULL,
-             MEDIASUBTYPE_Subtitle7B57308F, GUID_NULL, MEDIASUBTYPE_SubtitleDA5B82EE});
-#endif
-
-  // Installed filters: one preferred decoder, and classes kept out of
-  // every graph (their records are never handed out but block the
-  // registry's records of the same class).
-  {
-    auto rec = std::make_unique<CFGFilterRegistry>(CLSID_InstalledVideoDecoder, kMeritSystemPreferred);
-    for (const char* fcc : kInstalledDecoderFourccs)
-      rec->AddType(MEDIATYPE_Video, FourCCGuid(MAKEFOURCC(fcc[0], fcc[1], fcc[2], fcc[3])));
-    AddTransformRecord(std::move(rec));
-  }
-  for (const char* blocked : {"00A95963-3BE5-48C0-AD9F-3356D67EA09D", "48025243-2D39-11CE-875D-00608CB78066",
-                              "99EC0C72-4D1B-411B-AB1F-D561EE049D94", "9F711C60-0668-11D0-94D4-0000C02BA972",
-                              "BE2CF8A7-08CE-4A2C-9A25-FD726A999196"}) {
-    GUID clsid;
-    GuidFromString(blocked, clsid);
-    AddTransformRecord(std::make_unique<CFGFilterRegistry>(clsid, kMeritBlocked));
-  }
-  if (OldVersionInstalled(CLSID_VersionCheckedFilter))
-    AddTransformRecord(std::make_unique<CFGFilterRegistry>(CLSID_VersionCheckedFilter, kMeritBlocked));
 }
 
 const std::vector<CFGManagerCustom::SourceRow>& CFGManagerCustom::SourceRows() { return kSourceRows; }

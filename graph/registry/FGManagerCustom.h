@@ -11,8 +11,6 @@
 
 class CFGManagerCustom : public CFGManager {
  public:
-  using RecordFactory = std::unique_ptr<CFGFilter> (*)(const CLSID& clsid);
-
   // One source row: what recognises the source's input. Every row is
   // listed, whether its filter is built or not.
   struct SourceRow {

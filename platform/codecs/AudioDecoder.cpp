@@ -133,7 +133,7 @@ HRESULT CFfAudioDecoder::StartStreaming() {
   m_ctx->block_align = wfx->nBlockAlign;
   m_ctx->bit_rate = static_cast<int64_t>(wfx->nAvgBytesPerSec) * 8;
   m_ctx->bits_per_coded_sample = wfx->wBitsPerSample;
-  m_ctx->pkt_timebase = AVRational{1, 10000000};
+  m_ctx->pkt_timebase = kRefTimeBase;
   std::vector<BYTE> extra;
   if (wfx->cbSize > 0 && in.cbFormat >= sizeof(WAVEFORMATEX) + wfx->cbSize)
     extra.assign(in.pbFormat + sizeof(WAVEFORMATEX), in.pbFormat + sizeof(WAVEFORMATEX) + wfx->cbSize);
@@ -187,7 +187,7 @@ HRESULT CFfAudioDecoder::DeliverBytes(const BYTE* data, size_t bytes) {
     std::memcpy(dst, data, n);
     out->SetActualDataLength(static_cast<long>(n));
     REFERENCE_TIME start = m_nextTime;
-    REFERENCE_TIME stop = start + static_cast<REFERENCE_TIME>(n / frameBytes) * 10000000LL / m_rate;
+    REFERENCE_TIME stop = start + static_cast<REFERENCE_TIME>(n / frameBytes) * UNITS / m_rate;
     out->SetTime(&start, &stop);
     out->SetSyncPoint(TRUE);
     m_nextTime = stop;

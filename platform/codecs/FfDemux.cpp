@@ -167,7 +167,7 @@ AvPacketPtr CFfDemux::Next(int stream) {
 
 REFERENCE_TIME CFfDemux::Duration() const {
   if (!m_fmt || m_fmt->duration == AV_NOPTS_VALUE || m_fmt->duration < 0) return 0;
-  return av_rescale(m_fmt->duration, 10000000, AV_TIME_BASE);
+  return av_rescale(m_fmt->duration, UNITS, AV_TIME_BASE);
 }
 
 bool CFfDemux::StreamType(const AVStream* st, CMediaType& mt) {
@@ -184,7 +184,7 @@ bool CFfDemux::StreamType(const AVStream* st, CMediaType& mt) {
     vih->dwBitRate = static_cast<DWORD>(std::clamp<int64_t>(cp->bit_rate, 0, 0xFFFFFFFF));
     const AVRational fr =
         st->avg_frame_rate.num > 0 && st->avg_frame_rate.den > 0 ? st->avg_frame_rate : st->r_frame_rate;
-    if (fr.num > 0 && fr.den > 0 && av_q2d(fr) < 1000) vih->AvgTimePerFrame = av_rescale(10000000, fr.den, fr.num);
+    if (fr.num > 0 && fr.den > 0 && av_q2d(fr) < 1000) vih->AvgTimePerFrame = av_rescale(UNITS, fr.den, fr.num);
     BITMAPINFOHEADER& bih = vih->bmiHeader;
     bih.biSize = static_cast<DWORD>(sizeof(BITMAPINFOHEADER) + extra);
     bih.biWidth = cp->width;
@@ -290,9 +290,9 @@ HRESULT CFfDemuxPin::FillBuffer(IMediaSample* sample) {
   const AVRational tb = fmt->streams[m_stream]->time_base;
   const int64_t ts = p->pts != AV_NOPTS_VALUE ? p->pts : p->dts;
   if (ts != AV_NOPTS_VALUE) {
-    REFERENCE_TIME start = av_rescale_q(ts, tb, AVRational{1, 10000000});
-    if (fmt->start_time != AV_NOPTS_VALUE) start -= av_rescale(fmt->start_time, 10000000, AV_TIME_BASE);
-    REFERENCE_TIME stop = start + (p->duration > 0 ? av_rescale_q(p->duration, tb, AVRational{1, 10000000}) : 1);
+    REFERENCE_TIME start = av_rescale_q(ts, tb, kRefTimeBase);
+    if (fmt->start_time != AV_NOPTS_VALUE) start -= av_rescale(fmt->start_time, UNITS, AV_TIME_BASE);
+    REFERENCE_TIME stop = start + (p->duration > 0 ? av_rescale_q(p->duration, tb, kRefTimeBase) : 1);
     sample->SetTime(&start, &stop);
   }
   sample->SetSyncPoint((p->flags & AV_PKT_FLAG_KEY) != 0);

@@ -139,7 +139,7 @@ HRESULT MakeRawVideoType(CMediaType* pmt, RawVideo kind, LONG width, LONG height
   bih.biCompression = IsRgb(kind) ? BI_RGB : RawVideoSubtype(kind).Data1;
   bih.biSizeImage = size;
   if (frameTime > 0) vih->dwBitRate = static_cast<DWORD>(std::min<int64_t>(
-                         0xFFFFFFFFLL, static_cast<int64_t>(size) * 8 * 10000000LL / frameTime));
+                         0xFFFFFFFFLL, static_cast<int64_t>(size) * 8 * UNITS / frameTime));
   pmt->SetType(&MEDIATYPE_Video);
   pmt->SetSubtype(&RawVideoSubtype(kind));
   pmt->SetFormatType(&FORMAT_VideoInfo);

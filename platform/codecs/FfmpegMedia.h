@@ -108,6 +108,9 @@ class CPictureWriter {
 // payload, or the whole atom when `whole`; empty when it has none.
 bool SampleEntryChild(const BYTE* extra, size_t size, DWORD fcc, bool audio, DWORD child, bool whole,
                       std::vector<BYTE>* config);
+// The platform's reference time (UNITS a second) as an FFmpeg time base.
+constexpr AVRational kRefTimeBase{1, static_cast<int>(UNITS)};
+
 // A FourCC from its four characters in file order.
 constexpr DWORD FourCCOf(const char (&s)[5]) {
   return static_cast<DWORD>(static_cast<BYTE>(s[0])) | (static_cast<DWORD>(static_cast<BYTE>(s[1])) << 8) |

@@ -164,8 +164,8 @@ HRESULT CPcmResampleFilter::Receive(IMediaSample* sample) {
     if (!Convert(in + done * inFrame, n, reinterpret_cast<int16_t*>(dst))) return E_FAIL;
     out->SetActualDataLength(static_cast<long>(n * 2 * m_in.channels));
     if (timed) {
-      REFERENCE_TIME s = start + static_cast<REFERENCE_TIME>(done) * 10000000LL / m_in.rate;
-      REFERENCE_TIME e = start + static_cast<REFERENCE_TIME>(done + n) * 10000000LL / m_in.rate;
+      REFERENCE_TIME s = start + static_cast<REFERENCE_TIME>(done) * UNITS / m_in.rate;
+      REFERENCE_TIME e = start + static_cast<REFERENCE_TIME>(done + n) * UNITS / m_in.rate;
       out->SetTime(&s, &e);
     }
     if (!first) out->SetDiscontinuity(FALSE);

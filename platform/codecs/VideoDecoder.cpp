@@ -103,6 +103,12 @@ HRESULT CFfVideoDecoder::Create(IUnknown* outer, REFIID riid, void** ppv) {
   return hr;
 }
 
+HRESULT STDMETHODCALLTYPE CFfVideoDecoder::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+  CheckPointer(ppv, E_POINTER);
+  if (riid == IID_IRunReport) return GetInterfaceAs<IRunReport>(this, ppv);
+  return CTransformFilter::NonDelegatingQueryInterface(riid, ppv);
+}
+
 HRESULT CFfVideoDecoder::CreateInstalled(IUnknown* outer, REFIID riid, void** ppv) {
   return Create<false>(outer, riid, ppv);
 }
@@ -249,7 +255,7 @@ HRESULT CFfVideoDecoder::StartStreaming() {
   m_ctx->height = std::abs(bih->biHeight);
   m_ctx->codec_tag = IsFourCCGuid(in.subtype) ? in.subtype.Data1 : 0;
   if (id == AV_CODEC_ID_MJPEG || id == AV_CODEC_ID_DVVIDEO) m_ctx->codec_tag = bih->biCompression;
-  m_ctx->pkt_timebase = AVRational{1, 10000000};
+  m_ctx->pkt_timebase = kRefTimeBase;
   // Codecs that decode several frames at once do so on as many threads as
   // the library picks; their pictures still come out one by one, in order.
   if (codec->capabilities & AV_CODEC_CAP_FRAME_THREADS) {

@@ -32,8 +32,11 @@ struct VideoCodecEntry {
   const wchar_t* switchName;  // value name of its switch
 };
 
-class CFfVideoDecoder final : public CTransformFilter {
+class CFfVideoDecoder final : public CTransformFilter, public IRunReport {
  public:
+  DECLARE_IUNKNOWN;
+  HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
   static HRESULT CreateInstalled(IUnknown* outer, REFIID riid, void** ppv);
   static HRESULT CreateMpeg1(IUnknown* outer, REFIID riid, void** ppv);
 
@@ -56,9 +59,10 @@ class CFfVideoDecoder final : public CTransformFilter {
 
   // Pictures dropped as damaged since streaming started (for tests).
   LONG DroppedPictures() const { return m_dropped; }
-  // Why the stream could not be started (the codec refused its set-up
-  // data), or empty.
-  const std::string& GetStreamError() const { return m_strError; }
+  // IRunReport: why the stream could not be started (the codec refused its
+  // set-up data); no note.
+  std::string GetRunError() const override { return m_strError; }
+  std::string GetRunNote() const override { return {}; }
 
  private:
   CFfVideoDecoder(LPUNKNOWN outer, REFCLSID clsid, bool mpeg1Only);

@@ -6,4 +6,5 @@
 #include "platform/dshow/FourCCMap.h"
 #include "platform/dshow/Guids.h"
 #include "platform/dshow/Interfaces.h"
+#include "platform/dshow/RunReport.h"
 #include "platform/dshow/Structs.h"

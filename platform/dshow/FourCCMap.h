@@ -11,6 +11,9 @@ constexpr GUID FourCCGuid(DWORD fcc) {
   return GUID{fcc, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 }
 
+// The subtype of a four-character code written as text ("dvsd").
+constexpr GUID FourCCGuid(const char (&code)[5]) { return FourCCGuid(MAKEFOURCC(code[0], code[1], code[2], code[3])); }
+
 // True when g is of the FourCC family (any code in its first field).
 constexpr bool IsFourCCGuid(const GUID& g) { return FourCCGuid(g.Data1) == g; }
 

@@ -4,7 +4,7 @@
 
 namespace {
 // Ten hours: a default duration for a stream that never sets one.
-constexpr REFERENCE_TIME kDefaultDuration = 10LL * 3600 * 10000000;
+constexpr REFERENCE_TIME kDefaultDuration = 10LL * 3600 * UNITS;
 }  // namespace
 
 CSourceSeeking::CSourceSeeking(LPCTSTR name, LPUNKNOWN outer, HRESULT* phr, CCritSec* lock)

@@ -144,6 +144,7 @@ HRESULT CWMAsfWriter::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   if (riid == IID_IFileSinkFilter || riid == IID_IFileSinkFilter2)
     return GetInterface(static_cast<IFileSinkFilter2*>(this), ppv);
   if (riid == IID_IConfigAsfWriter) return GetInterface(static_cast<IConfigAsfWriter*>(this), ppv);
+  if (riid == IID_IRunReport) return GetInterface(static_cast<IRunReport*>(this), ppv);
   return CQueuedSinkFilter::NonDelegatingQueryInterface(riid, ppv);
 }
 

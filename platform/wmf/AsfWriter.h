@@ -68,7 +68,10 @@ class CAsfWriterInputPin final : public CQueuedInputPin {
   SwsPtr m_readSws;
 };
 
-class CWMAsfWriter final : public CQueuedSinkFilter, public IFileSinkFilter2, public IConfigAsfWriter {
+class CWMAsfWriter final : public CQueuedSinkFilter,
+                           public IFileSinkFilter2,
+                           public IConfigAsfWriter,
+                           public IRunReport {
  public:
   static HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv);
   ~CWMAsfWriter() override;
@@ -100,9 +103,10 @@ class CWMAsfWriter final : public CQueuedSinkFilter, public IFileSinkFilter2, pu
   STDMETHODIMP GetStopPosition(LONGLONG* stop) override;
   STDMETHODIMP GetPositions(LONGLONG* current, LONGLONG* stop) override;
 
-  // Why the last run failed when the writer can say more than its code (a
-  // time no ASF file can hold), or empty.
-  std::string GetRunError() const;
+  // IRunReport: why the last run failed when the writer can say more than
+  // its code (a time no ASF file can hold); no note.
+  std::string GetRunError() const override;
+  std::string GetRunNote() const override { return {}; }
 
   // The picture pin's streaming thread: reads a picture of type `type`
   // into a buffer of the encoder's in `record`. S_FALSE while no picture

@@ -172,4 +172,10 @@ HRESULT CPictureListSource::SetPictures(const std::vector<std::string>& paths, i
   return m_pStream->SetPictures(paths, width, height, seconds, rateNum, rateDen, error);
 }
 
-std::string CPictureListSource::GetRunError() { return m_pStream ? m_pStream->GetRunError() : std::string(); }
+HRESULT STDMETHODCALLTYPE CPictureListSource::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+  CheckPointer(ppv, E_POINTER);
+  if (riid == IID_IRunReport) return GetInterfaceAs<IRunReport>(this, ppv);
+  return CSource::NonDelegatingQueryInterface(riid, ppv);
+}
+
+std::string CPictureListSource::GetRunError() const { return m_pStream ? m_pStream->GetRunError() : std::string(); }

@@ -44,15 +44,20 @@ class CPictureListStream : public CBaseStream {
   std::string m_strRunError;
 };
 
-class CPictureListSource : public CSource {
+class CPictureListSource : public CSource, public IRunReport {
  public:
   CPictureListSource(LPUNKNOWN outer, HRESULT* phr);
+
+  DECLARE_IUNKNOWN;
+  HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
 
   // Only while stopped and before the output is connected.
   HRESULT SetPictures(const std::vector<std::string>& paths, int width, int height, double seconds, int rateNum,
                       int rateDen, std::string& error);
-  // The text of a picture that could not be read while running, or empty.
-  std::string GetRunError();
+  // IRunReport: the text of a picture that could not be read while
+  // running; no note.
+  std::string GetRunError() const override;
+  std::string GetRunNote() const override { return {}; }
 
  private:
   CPictureListStream* m_pStream = nullptr;  // owned by the filter's pin list

@@ -16,6 +16,7 @@
 #include "platform/win32/Registry.h"
 #include "tests/conversion/ConverterTestEnv.h"
 #include "tests/conversion/MuxGraph.h"
+#include "tests/graph/GraphTestFilters.h"
 
 namespace fs = std::filesystem;
 
@@ -342,6 +343,57 @@ TEST(BuildGraph, WindowsMediaWithTheWritersOwnProfile) {
   auto v = Probe(out, "v:0");
   EXPECT_EQ("176", v["width"]);
   EXPECT_FALSE(Probe(out, "a:0")["codec_name"].empty());
+}
+
+// A filter that says what it is given about its run.
+class ReportingFilter : public gt::TestFilter, public IRunReport {
+ public:
+  ReportingFilter(const std::vector<gt::PinSpec>& pins, std::string error, std::string note)
+      : gt::TestFilter(GUID_NULL, pins, false), m_error(std::move(error)), m_note(std::move(note)) {}
+  DECLARE_IUNKNOWN;
+  HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
+    if (riid == IID_IRunReport) return GetInterfaceAs<IRunReport>(this, ppv);
+    return gt::TestFilter::NonDelegatingQueryInterface(riid, ppv);
+  }
+  std::string GetRunError() const override { return m_error; }
+  std::string GetRunNote() const override { return m_note; }
+
+ private:
+  std::string m_error, m_note;
+};
+
+// The graph's reports come upstream first, whatever the order the filters
+// joined the graph in: the first error is the run's, the notes follow the
+// streams.
+TEST(GraphConverter, RunReportsComeUpstreamFirst) {
+  struct Case {
+    const char* errors[3];  // source, middle, sink
+    const char* error;
+  };
+  const Case cases[] = {
+      {{"source\n", "middle\n", "sink\n"}, "source\n"},
+      {{"", "middle\n", "sink\n"}, "middle\n"},
+      {{"", "", "sink\n"}, "sink\n"},
+      {{"", "", ""}, ""},
+  };
+  const gt::Pair type{MEDIATYPE_Stream, GUID_NULL};
+  const gt::PinSpec in{L"In", PINDIR_INPUT, {type}}, out{L"Out", PINDIR_OUTPUT, {type}};
+  for (const Case& c : cases) {
+    auto conv = NewConverter();
+    CComPtr<IBaseFilter> source(new ReportingFilter({out}, c.errors[0], "source note\n"));
+    CComPtr<IBaseFilter> middle(new ReportingFilter({in, out}, c.errors[1], "middle note\n"));
+    CComPtr<IBaseFilter> sink(new ReportingFilter({in}, c.errors[2], ""));
+    // Joined downstream first: the graph's own order is the streams' reverse.
+    ASSERT_EQ(S_OK, conv->AddFilter(sink, L"sink"));
+    ASSERT_EQ(S_OK, conv->AddFilter(middle, L"middle"));
+    ASSERT_EQ(S_OK, conv->AddFilter(source, L"source"));
+    ASSERT_EQ(S_OK, conv->ConnectDirect(GetFirstPinByDirection(source, PINDIR_OUTPUT),
+                                        GetFirstPinByDirection(middle, PINDIR_INPUT), nullptr));
+    ASSERT_EQ(S_OK, conv->ConnectDirect(GetFirstPinByDirection(middle, PINDIR_OUTPUT),
+                                        GetFirstPinByDirection(sink, PINDIR_INPUT), nullptr));
+    EXPECT_EQ(c.error, conv->GetRunError());
+    EXPECT_EQ("source note\nmiddle note\n", conv->GetRunNote());
+  }
 }
 
 TEST(GraphConverter, SwitchesTheInstalledDecoderOnForItsCodecs) {

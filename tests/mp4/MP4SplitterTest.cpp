@@ -573,8 +573,7 @@ TEST(MP4Splitter, DamagedTimesAndPlacesAreMended) {
       EXPECT_GE(r.start, -10000000);
       EXPECT_LE(r.start, 40000000);
     }
-    std::string report;
-    CComQIPtr<IDamageReport>(g.hold)->GetDamageReport(report);
+    const std::string report = CComQIPtr<IRunReport>(g.hold)->GetRunNote();
     EXPECT_NE(report.find(c.told), std::string::npos) << report;
   }
 }

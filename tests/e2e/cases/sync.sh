@@ -167,3 +167,68 @@ case_sync_dvd() {
     awk -v g="$got" 'BEGIN { exit !(g >= 5.9 && g <= 6.1) }' || fail "$out: stream $s lasts '$got' s, the source 6 s"
   done
 }
+
+# MPEG targets read back with every time in order, from an AVI with MP3
+# sound (made here: 11 s of a small dark picture with a flash every tenth
+# frame, so that many small pictures share a packet). Readers give a
+# packet's time to the first unit they find in it; where that was another
+# unit than the muxer meant, two units came out at one time: an AC-3 frame
+# about every 8 s on DVD, pictures of MPEG-1 around an I picture.
+# Rows: name, type, then the target's settings.
+MPEG_TIMES_ROWS=(
+  "mpeg1 2 m_nMpegKind=0 m_nWidth=160 m_nHeight=120 m_nMpegRateNum=25 m_nMpegRateDen=1"
+  "mpeg2 2 m_nMpegKind=1 m_nWidth=160 m_nHeight=120 m_nMpegRateNum=25 m_nMpegRateDen=1"
+  "vcd 3 m_nMpegKind=2 m_nTvStandard=0 m_nWidth=352 m_nHeight=288 m_dFrameRate=25"
+  "svcd-ntsc 3 m_nMpegKind=3 m_nTvStandard=1 m_nWidth=480 m_nHeight=480 m_dFrameRate=29.97"
+  "dvd 3 m_nMpegKind=4 m_nTvStandard=0 m_nWidth=720 m_nHeight=576 m_dFrameRate=25"
+  "dvd-ntsc 4 m_nMpegKind=4 m_nTvStandard=1 m_nWidth=720 m_nHeight=480 m_dFrameRate=29.97"
+)
+
+# expect_times_in_order FILE: ffmpeg reads every time in order; each
+# stream's packets come with rising decoding times; every picture is one
+# frame after the one before (only the last one may come without a time:
+# no reader can time the last reference picture without a time of its own).
+expect_times_in_order() {
+  local file=$1 said rate s
+  said=$(ffmpeg -nostdin -v warning -i "$file" -map 0 -f null - 2>&1 | grep -i monoton | head -n 3)
+  [ -z "$said" ] || fail "$file: ffmpeg reads times out of order: $said"
+  for s in v a; do
+    said=$(ffprobe -v error -select_streams $s:0 -show_entries packet=dts -of csv=p=0 "$file" |
+      awk -F, '$1 != "N/A" && $1 != "" { if (seen && $1 <= last) { printf "%s after %s; ", $1, last; if (++n == 3) exit }
+                                          seen = 1; last = $1 }')
+    [ -z "$said" ] || fail "$file: stream $s: decoding times do not rise: $said"
+  done
+  rate=$(probe "$file" stream=r_frame_rate v:0)
+  said=$(ffprobe -v error -select_streams v:0 -show_entries frame=best_effort_timestamp -of csv=p=0 "$file" |
+    grep . | awk -F, -v r="$rate" 'BEGIN { split(r, q, "/"); step = 90000 * q[2] / q[1] }
+      untimed { printf "a picture without a time before the last; "; exit }
+      $1 == "N/A" { untimed = 1; next }
+      seen && $1 - last != step { printf "picture %d at %s after %s; ", NR, $1, last; if (++n == 3) exit }
+      { seen = 1; last = $1 }')
+  [ -z "$said" ] || fail "$file: pictures are not one frame apart: $said"
+}
+
+# mpeg_times_rows NAME...: the rows of that name.
+mpeg_times_rows() {
+  local src=$WORK/flashes.avi row name type sets out want
+  ffmpeg -nostdin -v error -y -f lavfi \
+    -i "color=c=black:size=160x120:rate=25:duration=11,geq=lum='if(lt(mod(N\,10)\,1)\,235\,16)':cb=128:cr=128" \
+    -f lavfi -i "sine=f=1000:r=44100:d=11" -ac 2 -c:v mpeg4 -q:v 5 -c:a libmp3lame -b:a 128k "$src" ||
+    fail "ffmpeg could not write $src"
+  for want in "$@"; do
+    for row in "${MPEG_TIMES_ROWS[@]}"; do
+      read -r name type sets <<<"$row"
+      [ "$name" = "$want" ] || continue
+      out=$WORK/$name.mpg
+      # shellcheck disable=SC2046  # one --set per setting
+      run "$type" "$src" "$out" --set m_nSourceFormat=512 --set m_nSourceWidth=160 --set m_nSourceHeight=120 \
+        --set m_fDuration=11 --set m_dSourceFrameRate=25 $(printf -- '--set %s ' $sets)
+      expect_times_in_order "$out"
+    done
+  done
+}
+
+case_mpeg_times_mpeg() { mpeg_times_rows mpeg1 mpeg2; }
+case_mpeg_times_vcd() { mpeg_times_rows vcd svcd-ntsc; }
+case_mpeg_times_dvd() { mpeg_times_rows dvd; }
+case_mpeg_times_dvd_ntsc() { mpeg_times_rows dvd-ntsc; }

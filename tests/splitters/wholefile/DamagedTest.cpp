@@ -33,7 +33,7 @@ Reading Read(const std::string& path) {
   g.RunToEnd();
   for (int pin = 0; pin < g.OutputCount(); pin++)
     run.packets.push_back(g.sinks[static_cast<size_t>(pin)] ? g.Samples(pin) : std::vector<toy::Received>{});
-  CComQIPtr<IDamageReport>(g.hold)->GetDamageReport(run.report);
+  run.report = CComQIPtr<IRunReport>(g.hold)->GetRunNote();
   return run;
 }
 

@@ -1,0 +1,34 @@
+// What the converter checks before and after it builds a job's graph: the
+// job's files, and the source's streams that no decoder took. Each failing
+// check leaves its reason in the build's failure text. Shared by the
+// converter's own source files only.
+#pragma once
+
+#include <string>
+
+#include "platform/dshow/DShow.h"
+
+namespace ConverterChecks {
+
+// A failure with its reason in the build's failure text.
+HRESULT Refuse(HRESULT hr, const std::string& text);
+
+// A source named by a path (not a stream address) must be a file that can
+// be read.
+HRESULT CheckSourceFile(const std::string& source);
+// A target file whose folder is missing, or that is a folder, cannot be
+// written.
+HRESULT CheckTargetFile(const std::string& target);
+
+// A pin named after subtitles carries no video to convert.
+bool NameHasSubtitle(IPin* pin);
+
+// The text naming a source's video stream when no decoder took it; empty
+// when it has none.
+std::string UndecodedVideoText(IBaseFilter* source);
+// The same of its first sound stream.
+std::string UndecodedSoundText(IBaseFilter* source);
+// Why a source that offers bytes only cannot be converted.
+std::string BytesOnlyReason(IBaseFilter* source);
+
+}  // namespace ConverterChecks
