@@ -19,6 +19,7 @@
 #include "app/DlgTargetPSP.h"
 #include "app/DlgVCD.h"
 #include "app/PathName.h"
+#include "conversion/JobFiles.h"
 #include "platform/ui/FileDialog.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/Resource.h"
@@ -95,9 +96,7 @@ bool CDlgTargetPage::CheckOutput(const std::string& output, bool finish) {
   const std::string folder = PathFolder(output);
   if (!CheckOutputFolder(folder.empty() ? "./" : folder)) return false;
   // Writing over the source would lose it.
-  struct stat out {}, in {};
-  if (m_pJob && ::stat(output.c_str(), &out) == 0 && ::stat(m_pJob->m_strSource.c_str(), &in) == 0 &&
-      out.st_dev == in.st_dev && out.st_ino == in.st_ino) {
+  if (m_pJob && IsSameFileOnDisk(output, m_pJob->m_strSource)) {
     AfxMessageBox(UiLoadString(IDS_OUTPUT_IS_SOURCE), MB_OK | MB_ICONEXCLAMATION);
     return false;
   }

@@ -25,6 +25,12 @@ STDMETHODIMP CNullInputPin::EndOfStream() {
   return CBaseInputPin::EndOfStream();
 }
 
+bool CNullInputPin::WakesWorker(const QueuedRecord& sample) {
+  if (!(sample.m_dwFlags & MuxSample::EndOfStream) && ++m_nUnwoken < kWakeEvery) return false;
+  m_nUnwoken = 0;
+  return true;
+}
+
 HRESULT CNullInputPin::CheckMediaType(const CMediaType* pmt) {
   CheckPointer(pmt, E_POINTER);
   const bool isVideo = *pmt->Type() == MEDIATYPE_Video;

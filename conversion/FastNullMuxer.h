@@ -25,6 +25,17 @@ class CNullInputPin : public CMpegInputPin, public IStreamSwitcherInputPin {
   STDMETHODIMP EndOfStream() override;
   bool TakesPart() const override { return m_bVideo; }
   STDMETHODIMP_(bool) IsActive() override { return m_bVideo; }
+
+ protected:
+  // The worker only drops the records: waking it for every frame would cost
+  // the streaming thread more than the frame's record. It is woken for
+  // every kWakeEvery-th record and for an end of stream; the records
+  // between wait in the queue (far below its limit) until then.
+  bool WakesWorker(const QueuedRecord& sample) override;
+
+ private:
+  static constexpr int kWakeEvery = 16;
+  int m_nUnwoken = 0;  // records queued since the worker was last woken
 };
 
 class CFastNullMuxer : public CMuxerBase {

@@ -1,20 +1,12 @@
 #include "conversion/FrameRateChanger.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
-#include "conversion/JobFiles.h"
-#include "foundation/PixelConversion.h"
-#include "imagewriter/Picture.h"
-#include "imagewriter/PictureFormat.h"
+#include "conversion/StillWriter.h"
 #include "platform/com/ComPtr.h"
 #include "platform/dshow/RefTime.h"
 #include "platform/win32/CodePage.h"
@@ -23,7 +15,6 @@
 namespace {
 
 constexpr LONGLONG kUnitsPerSecond = 10000000;
-constexpr DWORD kJpegFormat = 3;
 // 0.1 ms: how far short of a frame boundary rounded time stamps may fall.
 constexpr REFERENCE_TIME kRoundingSlack = 1000;
 // How far past the source's end a frame may start before its time counts
@@ -101,31 +92,6 @@ bool IsVideoInfo2Rgb(const CMediaType& mt) {
   return *mt.FormatType() == FORMAT_VideoInfo2 && IsRgbSubtype(*mt.Subtype());
 }
 
-bool IsPlanarSubtype(const GUID& subtype) {
-  return subtype == MEDIASUBTYPE_YV12 || subtype == MEDIASUBTYPE_I420 || subtype == MEDIASUBTYPE_IYUV;
-}
-
-// A 4:2:0 frame as an RGB24 picture, converted only for a picture that is
-// written (the stream itself goes on in 4:2:0), straight into the
-// picture's rows. False when the frame is shorter than its planes or its
-// sides are odd.
-bool PlanarToPicture(const BITMAPINFOHEADER& bih, const GUID& subtype, const BYTE* data, LONG length,
-                     CPicture* picture) {
-  const int width = bih.biWidth;
-  const int height = std::abs(static_cast<int>(bih.biHeight));
-  if (width <= 0 || height <= 0 || width % 2 || height % 2) return false;
-  const size_t luma = static_cast<size_t>(width) * static_cast<size_t>(height);
-  if (length <= 0 || static_cast<size_t>(length) < luma + luma / 2) return false;
-  if (!picture->Create(static_cast<DWORD>(width), static_cast<DWORD>(height), 24, 0)) return false;
-  const BYTE* first = data + luma;
-  const BYTE* second = first + luma / 4;
-  const bool vFirst = subtype == MEDIASUBTYPE_YV12;
-  // The picture keeps its rows bottom-up: its top row is the last one.
-  const int pitch = static_cast<int>(picture->GetEffWidth());
-  return ConvertYuv420ToRgb(width, height, picture->GetBits(static_cast<DWORD>(height - 1)), -pitch, 24, data,
-                            vFirst ? second : first, vFirst ? first : second, width);
-}
-
 }  // namespace
 
 CFrameChangerInputPin::CFrameChangerInputPin(CFrameRateChanger* filter, HRESULT* phr)
@@ -146,7 +112,7 @@ STDMETHODIMP CFrameChangerInputPin::ReceiveConnection(IPin* connector, const AM_
 }
 
 CFrameRateChanger::CFrameRateChanger(LPUNKNOWN outer, HRESULT* phr)
-    : CTransformFilter(NAME("CFrameRateChanger"), outer, CLSID_FrameRateChanger) {
+    : CPassThroughFilter(NAME("CFrameRateChanger"), outer, CLSID_FrameRateChanger) {
   HRESULT hr = S_OK;
   m_pInput = new (std::nothrow) CFrameChangerInputPin(this, &hr);
   if (phr && (!m_pInput || FAILED(hr))) *phr = m_pInput ? hr : E_OUTOFMEMORY;
@@ -213,13 +179,13 @@ HRESULT CFrameRateChanger::SetImageOutput(int mode, LPCWSTR path, int timeMs, in
   m_rtImageTime = static_cast<REFERENCE_TIME>(timeMs) * 10000;
   m_nImageWidth = width;
   m_nImageHeight = height;
+  m_pictures.SetBox(width, height);
   return S_OK;
 }
 
 void CFrameRateChanger::SetPictureFiles(std::shared_ptr<CJobFiles> files, bool replace) {
   CAutoLock lock(&m_csFilter);
-  m_pPictureFiles = std::move(files);
-  m_bReplacePictures = replace;
+  m_pictures.SetJobFiles(std::move(files), replace);
 }
 
 // ---------------------------------------------------------------------------
@@ -292,21 +258,6 @@ void CFrameRateChanger::OnInputFormatChange(const CMediaType& in) {
   if (FAILED(OutputTypeFor(in, &m_mtPendingOutput))) return;
   m_bOutputTypePending = true;
   if (m_pOutput) m_pOutput->SetMediaType(&m_mtPendingOutput);
-}
-
-HRESULT CFrameRateChanger::DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES*) {
-  CheckPointer(alloc, E_POINTER);
-  if (!m_pInput || !m_pInput->IsConnected() || !m_pInput->m_pAllocator) return E_UNEXPECTED;
-  // Upstream's buffers: every input frame fits one output buffer.
-  ALLOCATOR_PROPERTIES wanted{};
-  HRESULT hr = m_pInput->m_pAllocator->GetProperties(&wanted);
-  if (FAILED(hr)) return hr;
-  if (wanted.cbAlign <= 0) wanted.cbAlign = 1;
-  ALLOCATOR_PROPERTIES actual{};
-  hr = alloc->SetProperties(&wanted, &actual);
-  if (FAILED(hr)) return hr;
-  if (actual.cbBuffer < wanted.cbBuffer || actual.cBuffers < wanted.cBuffers) return E_FAIL;
-  return S_OK;
 }
 
 HRESULT CFrameRateChanger::StartStreaming() {
@@ -396,7 +347,7 @@ HRESULT CFrameRateChanger::DeliverRepeats(IMediaSample* like, LONGLONG count) {
   HRESULT hr = S_OK;
   for (LONGLONG i = 0; i < count && hr == S_OK; ++i) {
     IMediaSample* out = nullptr;
-    hr = InitializeOutputSample(like, &out);
+    hr = CTransformFilter::InitializeOutputSample(like, &out);  // empty: no room needed
     if (FAILED(hr)) return hr;
     out->SetActualDataLength(0);
     out->SetSyncPoint(FALSE);
@@ -457,45 +408,22 @@ REFERENCE_TIME CFrameRateChanger::FrameStart(LONGLONG n) const {
   return Saturate(static_cast<__int128>(n) * m_nRateDen * kUnitsPerSecond / m_nRateNum);
 }
 
-HRESULT CFrameRateChanger::CopySample(IMediaSample* in, IMediaSample** ppOut) {
-  *ppOut = nullptr;
-  IMediaSample* out = nullptr;
-  HRESULT hr = InitializeOutputSample(in, &out);
-  if (FAILED(hr)) return hr;
-  const LONG length = in->GetActualDataLength();
-  if (length > out->GetSize()) {
-    // Frames grew with a size change: so do the buffers.
-    out->Release();
-    out = nullptr;
-    hr = GrowAllocatorBuffers(m_pOutput->m_pAllocator, length);
-    if (SUCCEEDED(hr)) hr = InitializeOutputSample(in, &out);
-    if (FAILED(hr)) return hr;
-  }
-  *ppOut = out;
+bool CFrameRateChanger::BringsNewFormat() {
+  return m_bOutputTypePending || (m_pInput->SampleProps()->dwSampleFlags & AM_SAMPLE_TYPECHANGED);
+}
 
-  BYTE* src = nullptr;
-  BYTE* dst = nullptr;
-  in->GetPointer(&src);
-  out->GetPointer(&dst);
-  if (!src || !dst || length <= 0 || length > out->GetSize()) return S_FALSE;
-  std::memcpy(dst, src, static_cast<size_t>(length));
-  out->SetActualDataLength(length);
-  out->SetMediaTime(nullptr, nullptr);
-
-  AM_SAMPLE2_PROPERTIES* props = m_pInput->SampleProps();
+bool CFrameRateChanger::NewOutputFormat(CMediaType* mt) {
   if (m_bOutputTypePending) {
-    out->SetMediaType(&m_mtPendingOutput);
-  } else if ((props->dwSampleFlags & AM_SAMPLE_TYPECHANGED) && props->pMediaType) {
-    // The output speaks VideoInfo for a VideoInfo2 input; a changed
-    // format goes downstream in the form the connection uses.
-    CMediaType changed;
-    if (props->pMediaType->formattype == FORMAT_VideoInfo2) {
-      if (SUCCEEDED(VideoInfoForm(*props->pMediaType, &changed))) out->SetMediaType(&changed);
-    } else {
-      out->SetMediaType(props->pMediaType);
-    }
+    *mt = m_mtPendingOutput;
+    return true;
   }
-  return S_OK;
+  const AM_SAMPLE2_PROPERTIES* props = m_pInput->SampleProps();
+  if (!(props->dwSampleFlags & AM_SAMPLE_TYPECHANGED) || !props->pMediaType) return false;
+  // The output speaks VideoInfo for a VideoInfo2 input; a changed format
+  // goes downstream in the form the connection uses.
+  if (props->pMediaType->formattype == FORMAT_VideoInfo2) return SUCCEEDED(VideoInfoForm(*props->pMediaType, mt));
+  *mt = *props->pMediaType;
+  return true;
 }
 
 HRESULT CFrameRateChanger::Deliver(IMediaSample* out) {
@@ -575,22 +503,12 @@ HRESULT CFrameRateChanger::Receive(IMediaSample* sample) {
 
   // A frame that brings no new format goes on as it came, only restamped.
   IMediaSample* out = nullptr;
-  const bool typeChanged = m_bOutputTypePending || (props->dwSampleFlags & AM_SAMPLE_TYPECHANGED);
-  if (!typeChanged && sample->GetActualDataLength() > 0) {
-    out = sample;
-    out->AddRef();
-    out->SetMediaTime(nullptr, nullptr);
-    hr = S_OK;
-  } else {
-    hr = CopySample(sample, &out);
-    if (FAILED(hr)) return hr;
-  }
-  if (hr != S_OK) {
-    // Empty or oversized: nothing sound to deliver or to picture. The
-    // stream goes on; a following frame fills the gap.
-    out->Release();
-    return S_OK;
-  }
+  hr = SampleToPass(sample, &out);
+  if (FAILED(hr)) return hr;
+  // Empty or oversized: nothing sound to deliver or to picture. The stream
+  // goes on; a following frame fills the gap.
+  if (hr != S_OK) return S_OK;
+  out->SetMediaTime(nullptr, nullptr);
   if (!rate) {
     // Frames and times pass as they came; only the pictures act.
     out->SetTime(&start, &stop);
@@ -633,13 +551,7 @@ HRESULT CFrameRateChanger::WriteImage(IMediaSample* frame, REFERENCE_TIME stop) 
     const REFERENCE_TIME due = Saturate(static_cast<__int128>(m_rtImageTime) * m_nImageIndex);
     if (!(last <= due && due < stop)) break;
     ++m_nImageIndex;
-    char name[32];
-    std::snprintf(name, sizeof(name), "img_%d.jpg", m_nImageIndex);
-    const std::string path = m_strImagePath + name;
-    // A pipe of the picture's name would hold the writer for good.
-    struct stat st {};
-    if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
-      return FailRun(HRESULT_FROM_WIN32(ERROR_WRITE_FAULT), "Could not write the picture " + path + ": not a regular file\n");
+    const std::string path = m_strImagePath + PictureName(m_nImageIndex);
     // A series with a picture missing is a failed job.
     if (!SaveFrame(frame, path, &reason))
       return FailRun(HRESULT_FROM_WIN32(ERROR_WRITE_FAULT), "Could not write the picture " + path + ": " + reason + "\n");
@@ -649,56 +561,17 @@ HRESULT CFrameRateChanger::WriteImage(IMediaSample* frame, REFERENCE_TIME stop) 
 
 bool CFrameRateChanger::SaveFrame(IMediaSample* frame, const std::string& path, std::string* reason) {
   const CMediaType& mt = m_mtFrame.IsValid() ? m_mtFrame : m_pInput->CurrentMediaType();
-  const GUID& subtype = *mt.Subtype();
-  const bool planar = IsPlanarSubtype(subtype);
+  BYTE* data = nullptr;
+  if (FAILED(frame->GetPointer(&data))) data = nullptr;
   // Frames that cannot be pictured are skipped (true): a series left
   // without any picture fails at its end.
-  if (!planar && subtype != MEDIASUBTYPE_RGB24 && subtype != MEDIASUBTYPE_RGB32 && subtype != MEDIASUBTYPE_RGB8)
-    return true;
-  const BITMAPINFOHEADER* bih = BitmapHeader(mt);
-  if (!bih || bih->biWidth <= 0 || bih->biHeight == 0) return true;
-  const DWORD bits = planar ? 24 : bih->biBitCount;
-  if (bits != 8 && bits != 24 && bits != 32) return true;
-  const int64_t height = std::abs(static_cast<int64_t>(bih->biHeight));
-  // DIB rows are padded to 4 bytes; a frame shorter than its rows is not
-  // read at all.
-  const uint64_t stride = DibRowBytes(bih->biWidth, static_cast<int>(bits));
-  BYTE* data = nullptr;
-  if (FAILED(frame->GetPointer(&data)) || !data || stride > ULONG_MAX) return true;
-  const LONG length = frame->GetActualDataLength();
-  CPicture picture(0);
-  if (planar) {
-    if (!PlanarToPicture(*bih, subtype, data, length, &picture)) return true;
-  } else {
-    if (length <= 0 || stride * static_cast<uint64_t>(height) > static_cast<uint64_t>(length)) return true;
-    if (!picture.CreateFromArray(data, static_cast<DWORD>(bih->biWidth), static_cast<DWORD>(height), bits,
-                                 static_cast<DWORD>(stride), bih->biHeight < 0))
+  switch (m_pictures.Write(mt, data, frame->GetActualDataLength(), path, m_nImageMode == kSeries, reason)) {
+    case CStillWriter::kWritten:
+      ++m_nImagesWritten;
       return true;
-  }
-  if (m_nImageWidth != 0 && m_nImageHeight != 0) {
-    const RGBQUAD white{255, 255, 255, 255};
-    if (!picture.ResampleToBox(m_nImageWidth, m_nImageHeight, white)) return true;
-  }
-  if (m_nImageMode == kSeries && m_pPictureFiles) {
-    const int fd = m_pPictureFiles->CreatePicture(path, m_bReplacePictures, reason);
-    FILE* stream = fd >= 0 ? fdopen(fd, "wb") : nullptr;
-    if (!stream) {
-      if (fd >= 0) close(fd);
-      if (reason->empty()) *reason = std::strerror(errno);
+    case CStillWriter::kNotPictured:
+      return true;
+    default:
       return false;
-    }
-    bool ok = picture.EncodeFile(stream, kJpegFormat);
-    if (!ok) *reason = picture.GetLastError();
-    if (std::fclose(stream) != 0 && ok) {
-      *reason = std::strerror(errno);
-      ok = false;
-    }
-    // What was half written goes with the job's other files.
-    if (!ok) return false;
-  } else if (!picture.Save(path.c_str(), kJpegFormat)) {
-    *reason = picture.GetLastError();
-    return false;
   }
-  ++m_nImagesWritten;
-  return true;
 }

@@ -18,7 +18,8 @@
 #include <mutex>
 #include <string>
 
-#include "platform/dshow/BaseClasses.h"
+#include "conversion/PassThroughFilter.h"
+#include "conversion/StillWriter.h"
 
 class CJobFiles;
 
@@ -34,7 +35,7 @@ class CFrameChangerInputPin : public CTransformInputPin {
   STDMETHODIMP ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* pmt) override;
 };
 
-class CFrameRateChanger : public CTransformFilter, public IRunReport {
+class CFrameRateChanger : public CPassThroughFilter, public IRunReport {
  public:
   enum ImageMode { kNoImages = 0, kThumbnail = 1, kSeries = 2 };
 
@@ -66,7 +67,6 @@ class CFrameRateChanger : public CTransformFilter, public IRunReport {
 
   HRESULT CheckInputType(const CMediaType* in) override;
   HRESULT CheckTransform(const CMediaType* in, const CMediaType* out) override;
-  HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* request) override;
   HRESULT GetMediaType(int position, CMediaType* pmt) override;
   HRESULT StartStreaming() override;
   HRESULT Receive(IMediaSample* sample) override;
@@ -80,6 +80,12 @@ class CFrameRateChanger : public CTransformFilter, public IRunReport {
 
   // A jump in the frames' times larger than this is no gap to fill.
   static constexpr REFERENCE_TIME kJump = 10 * 10000000LL;
+
+ protected:
+  // A frame is copied when it brings a new format, or when one is still to
+  // go downstream; the copy carries it in the output form.
+  bool BringsNewFormat() override;
+  bool NewOutputFormat(CMediaType* mt) override;
 
  private:
   friend class CFrameChangerInputPin;
@@ -109,9 +115,6 @@ class CFrameRateChanger : public CTransformFilter, public IRunReport {
   REFERENCE_TIME ShownUntil(REFERENCE_TIME start, REFERENCE_TIME stop);
   // The input type's frame duration, 0 when it names none.
   REFERENCE_TIME TypedFrameTime() const;
-  // A new output sample with the input's data and its new format; S_FALSE
-  // (and a sample that must not be delivered) when the data does not fit.
-  HRESULT CopySample(IMediaSample* in, IMediaSample** out);
   HRESULT StampAndDeliver(IMediaSample* out, REFERENCE_TIME start, REFERENCE_TIME stop);
   HRESULT Deliver(IMediaSample* out);
   // A failure when a picture of the series could not be written (the run
@@ -150,8 +153,7 @@ class CFrameRateChanger : public CTransformFilter, public IRunReport {
   CMediaType m_mtPendingOutput;
   bool m_bOutputTypePending = false;
   int m_nImagesWritten = 0;
-  std::shared_ptr<CJobFiles> m_pPictureFiles;
-  bool m_bReplacePictures = false;
+  CStillWriter m_pictures;
   mutable std::mutex m_errorLock;
   std::string m_strRunError;
   std::string m_strFirstJump;

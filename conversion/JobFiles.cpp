@@ -15,6 +15,8 @@
 #include <cstring>
 #include <thread>
 
+#include "conversion/StillWriter.h"
+
 namespace {
 
 // ---------------------------------------------------------------------------
@@ -149,8 +151,6 @@ bool IsSameFileOnDisk(const std::string& a, const std::string& b) {
          sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-std::string PictureName(long number) { return "img_" + std::to_string(number) + ".jpg"; }
-
 long SeriesPictureCount(double seconds, int intervalMs) {
   if (!(seconds > 0) || intervalMs <= 0) return -1;
   const double count = std::ceil(seconds * 1000.0 / intervalMs) + 1;
@@ -165,12 +165,8 @@ std::string FirstTakenPicture(const std::string& folder, long count, const std::
   if (!listing) return std::string();
   std::vector<long> numbers;
   while (const dirent* entry = readdir(listing)) {
-    const char* name = entry->d_name;
-    if (std::strncmp(name, "img_", 4) != 0 || name[4] < '1' || name[4] > '9') continue;
-    char* end = nullptr;
-    errno = 0;
-    const long n = std::strtol(name + 4, &end, 10);
-    if (errno == 0 && std::strcmp(end, ".jpg") == 0 && (count < 0 || n <= count)) numbers.push_back(n);
+    const long n = PictureNumber(entry->d_name);
+    if (n > 0 && (count < 0 || n <= count)) numbers.push_back(n);
   }
   closedir(listing);
   std::sort(numbers.begin(), numbers.end());

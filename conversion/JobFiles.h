@@ -20,9 +20,6 @@ bool OpenableAsRegularFile(const std::string& path);
 // there (device and inode).
 bool IsSameFileOnDisk(const std::string& a, const std::string& b);
 
-// The name of a picture of a series: "img_<number>.jpg".
-std::string PictureName(long number);
-
 // How many pictures a series at `intervalMs` takes of a source `seconds`
 // long, one more for a length the source gives a little short; -1 (any
 // number) when the length is not known.

@@ -1,6 +1,5 @@
 #include "conversion/MediaTimeChecker.h"
 
-#include <cstring>
 #include <new>
 
 namespace {
@@ -14,7 +13,7 @@ REFERENCE_TIME SaturatingAdd(REFERENCE_TIME a, REFERENCE_TIME b) {
 }  // namespace
 
 CMediaTimeChecker::CMediaTimeChecker(LPUNKNOWN outer, HRESULT*)
-    : CTransformFilter(NAME("CMediaTimeChecker"), outer, CLSID_MediaTimeChecker) {}
+    : CPassThroughFilter(NAME("CMediaTimeChecker"), outer, CLSID_MediaTimeChecker) {}
 
 HRESULT CMediaTimeChecker::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
   CheckPointer(ppv, E_POINTER);
@@ -55,37 +54,12 @@ HRESULT CMediaTimeChecker::CheckTransform(const CMediaType* in, const CMediaType
              : E_UNEXPECTED;
 }
 
-HRESULT CMediaTimeChecker::InitializeOutputSample(IMediaSample* sample, IMediaSample** outSample) {
-  HRESULT hr = CTransformFilter::InitializeOutputSample(sample, outSample);
-  if (FAILED(hr) || sample->GetActualDataLength() <= (*outSample)->GetSize()) return hr;
-  (*outSample)->Release();
-  *outSample = nullptr;
-  hr = GrowAllocatorBuffers(m_pOutput->m_pAllocator, sample->GetActualDataLength());
-  if (FAILED(hr)) return hr;
-  return CTransformFilter::InitializeOutputSample(sample, outSample);
-}
-
 HRESULT CMediaTimeChecker::GetMediaType(int position, CMediaType* pmt) {
   CheckPointer(pmt, E_POINTER);
   if (position < 0) return E_INVALIDARG;
   if (position > 0) return VFW_S_NO_MORE_ITEMS;
   if (!m_pInput || !m_pInput->IsConnected()) return E_UNEXPECTED;
   return pmt->Set(m_pInput->CurrentMediaType());
-}
-
-HRESULT CMediaTimeChecker::DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES*) {
-  CheckPointer(alloc, E_POINTER);
-  if (!m_pInput || !m_pInput->IsConnected() || !m_pInput->m_pAllocator) return E_UNEXPECTED;
-  // The same buffers as upstream: every input sample fits an output one.
-  ALLOCATOR_PROPERTIES wanted{};
-  HRESULT hr = m_pInput->m_pAllocator->GetProperties(&wanted);
-  if (FAILED(hr)) return hr;
-  if (wanted.cbAlign <= 0) wanted.cbAlign = 1;
-  ALLOCATOR_PROPERTIES actual{};
-  hr = alloc->SetProperties(&wanted, &actual);
-  if (FAILED(hr)) return hr;
-  if (actual.cbBuffer < wanted.cbBuffer || actual.cBuffers < wanted.cBuffers) return E_FAIL;
-  return S_OK;
 }
 
 HRESULT CMediaTimeChecker::StartStreaming() {
@@ -95,45 +69,6 @@ HRESULT CMediaTimeChecker::StartStreaming() {
 
 HRESULT CMediaTimeChecker::CompleteConnect(PIN_DIRECTION dir, IPin* receivePin) {
   return CTransformFilter::CompleteConnect(dir, receivePin);
-}
-
-HRESULT CMediaTimeChecker::Transform(IMediaSample* in, IMediaSample* out) {
-  CheckPointer(in, E_POINTER);
-  CheckPointer(out, E_POINTER);
-  BYTE* src = nullptr;
-  BYTE* dst = nullptr;
-  in->GetPointer(&src);
-  out->GetPointer(&dst);
-  const LONG length = in->GetActualDataLength();
-  const LONG room = out->GetSize();
-  if (!src || !dst || length <= 0 || length > room) return S_FALSE;
-  std::memcpy(dst, src, static_cast<size_t>(length));
-  HRESULT hr = out->SetActualDataLength(length);
-  if (FAILED(hr)) return hr;
-  // A new format passes on with its first sample.
-  if (m_pInput) {
-    AM_SAMPLE2_PROPERTIES* props = m_pInput->SampleProps();
-    if ((props->dwSampleFlags & AM_SAMPLE_TYPECHANGED) && props->pMediaType) out->SetMediaType(props->pMediaType);
-  }
-
-  return OrderTimes(in, out);
-}
-
-HRESULT CMediaTimeChecker::Receive(IMediaSample* sample) {
-  CheckPointer(sample, E_POINTER);
-  AM_SAMPLE2_PROPERTIES* props = m_pInput->SampleProps();
-  // A sample that brings a new format, or no media, takes the copying way.
-  if (props->dwStreamId != AM_STREAM_MEDIA || (props->dwSampleFlags & AM_SAMPLE_TYPECHANGED))
-    return CTransformFilter::Receive(sample);
-  if (!m_pOutput || !m_pOutput->m_pInputPin) return VFW_E_NOT_CONNECTED;
-  BYTE* data = nullptr;
-  sample->GetPointer(&data);
-  // An empty sample is not passed on.
-  if (!data || sample->GetActualDataLength() <= 0) return S_OK;
-  // Only the times change: the sample itself goes on, uncopied.
-  HRESULT hr = OrderTimes(sample, sample);
-  if (FAILED(hr)) return hr;
-  return m_pOutput->m_pInputPin->Receive(sample);
 }
 
 HRESULT CMediaTimeChecker::OrderTimes(IMediaSample* in, IMediaSample* out) {

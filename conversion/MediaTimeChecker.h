@@ -4,27 +4,24 @@
 // overlapping or decreasing times.
 #pragma once
 
-#include "platform/dshow/BaseClasses.h"
+#include "conversion/PassThroughFilter.h"
 
 PELLOMAR_DEFINE_GUID(CLSID_MediaTimeChecker, "C2912AD9-F4F2-4EA2-A165-03A4D4287192");
 
-class CMediaTimeChecker : public CTransformFilter {
+class CMediaTimeChecker : public CPassThroughFilter {
  public:
   CMediaTimeChecker(LPUNKNOWN outer, HRESULT* phr);
   static HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv);
 
-  HRESULT Transform(IMediaSample* in, IMediaSample* out) override;
-  // Samples pass on with their times ordered; only one that brings a new
-  // format is copied (the base transform's way).
-  HRESULT Receive(IMediaSample* sample) override;
   HRESULT CheckInputType(const CMediaType* in) override;
   HRESULT CheckTransform(const CMediaType* in, const CMediaType* out) override;
-  HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* request) override;
   HRESULT GetMediaType(int position, CMediaType* pmt) override;
   HRESULT StartStreaming() override;
   HRESULT CompleteConnect(PIN_DIRECTION dir, IPin* receivePin) override;
-  // Output buffers grow with the frames after a picture size change.
-  HRESULT InitializeOutputSample(IMediaSample* sample, IMediaSample** outSample) override;
+
+ protected:
+  // Samples pass on with their times ordered.
+  HRESULT Restamp(IMediaSample* in, IMediaSample* out) override { return OrderTimes(in, out); }
 
  private:
   // While streaming: a new picture of the input's format that downstream

@@ -684,14 +684,33 @@ bool CMpeg2Dec::AllocateFrameBuffers() {
     std::memset(mem.get(), 16, w * h);
     std::memset(mem.get() + w * h, 128, w * h / 2);
     Mpeg2FrameBuffer& f = m_fbuf[m_allocated];
-    f.buf[0] = mem.get();
-    f.buf[1] = mem.get() + w * h;
-    f.buf[2] = mem.get() + w * h + w * h / 4;
     f.id = static_cast<uint32_t>(m_allocated);
     m_fbufMemory[m_allocated] = std::move(mem);
+    OwnPlanes(f);
     ++m_allocated;
   }
   return true;
+}
+
+void CMpeg2Dec::OwnPlanes(Mpeg2FrameBuffer& f) const {
+  const size_t luma = static_cast<size_t>(m_sequence.width) * m_sequence.height;
+  uint8_t* mem = m_fbufMemory[f.id].get();
+  f.buf[0] = mem;
+  f.buf[1] = mem ? mem + luma : nullptr;
+  f.buf[2] = mem ? mem + luma + luma / 4 : nullptr;
+}
+
+void CMpeg2Dec::SetCurrentFrameMemory(uint8_t* const* planes) {
+  if (!m_currentFbuf) return;
+  if (!planes) {
+    OwnPlanes(*m_currentFbuf);
+    return;
+  }
+  for (int i = 0; i < 3; ++i) m_currentFbuf->buf[i] = planes[i];
+}
+
+void CMpeg2Dec::UseOwnFrameMemory() {
+  for (int i = 0; i < m_allocated; ++i) OwnPlanes(m_fbuf[i]);
 }
 
 bool CMpeg2Dec::ParsePictureHeader(const uint8_t* p, size_t n) {

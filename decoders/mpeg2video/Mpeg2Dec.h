@@ -126,6 +126,16 @@ class CMpeg2Dec {
   // Non-zero: the slices of the picture whose header was just parsed are
   // not decoded. Decided at state 4.
   void Skip(int flag);
+  // The memory the picture whose header was just parsed is decoded into
+  // (at state 4, before its slices): by default its frame buffer's own. A
+  // caller may give three planes of its own instead (laid out as the frame
+  // buffer's: rows of the sequence's width, chroma rows of half of it),
+  // which must stay valid while the decoder may read them, that is until
+  // that frame buffer is given other memory or the sequence ends. Null
+  // gives the frame buffer its own memory back.
+  void SetCurrentFrameMemory(uint8_t* const* planes);
+  // Every frame buffer back on its own memory (what a caller gave may go).
+  void UseOwnFrameMemory();
   // End of stream: completes the picture in progress and gives the held
   // reference picture for display, as a sequence end code would. Call Parse
   // until it returns 0 afterwards; a new sequence header is needed to go on.
@@ -179,6 +189,8 @@ class CMpeg2Dec {
   bool ParsePictureHeader(const uint8_t* p, size_t n);
   void AddUserData(const uint8_t* p, size_t n);
   bool AllocateFrameBuffers();
+  // Points the frame buffer at its own memory.
+  void OwnPlanes(Mpeg2FrameBuffer& f) const;
   void ClearPicturePointers();
   Mpeg2Picture* SecondFieldOf(Mpeg2Picture* first);
 

@@ -25,6 +25,9 @@ namespace {
 constexpr char kSettingsKey[] = "Software\\Brisdane\\Filters\\MPEG Video Decoder";
 constexpr REFERENCE_TIME kNoTime = Mpeg2Picture::kNoTime;
 constexpr float kNeutralEpsilon = 0.0001f;
+// Pictures are decoded straight into output buffers: the two references and
+// the picture being decoded keep theirs, one more goes out meanwhile.
+constexpr long kOutputBuffers = 4;
 
 // Downstream filters that may take a DVD navigator's pictures.
 PELLOMAR_DEFINE_GUID(CLSID_DvdDownstream04FE9017, "04FE9017-F873-410E-871E-AB91661A4EF7");
@@ -101,7 +104,8 @@ HRESULT CMpeg2DecFilter::CreateObject(IUnknown* outer, REFIID riid, void** ppv) 
 }
 
 CMpeg2DecFilter::CMpeg2DecFilter(LPUNKNOWN outer, HRESULT* phr)
-    : CBaseVideoFilter("CMpeg2DecFilter", outer, phr, CLSID_CMpeg2DecFilter, 1), m_UTbl(65536), m_VTbl(65536) {
+    : CBaseVideoFilter("CMpeg2DecFilter", outer, phr, CLSID_CMpeg2DecFilter, kOutputBuffers), m_UTbl(65536),
+      m_VTbl(65536) {
   HRESULT hr = S_OK;
   delete m_pInput;
   m_pInput = new (std::nothrow) CMpeg2DecInputPin(this, &hr, L"Video");
@@ -285,6 +289,7 @@ HRESULT CMpeg2DecFilter::GiveUpStream(const std::string& text) {
 }
 
 HRESULT CMpeg2DecFilter::StopStreaming() {
+  ReleaseFrameSamples();
   m_dec.reset();
   m_storeHoldsLastPicture = false;
   return CBaseVideoFilter::StopStreaming();
@@ -307,6 +312,7 @@ void CMpeg2DecFilter::Reset() {
     length = std::min(length, offset ? mt.cbFormat - offset : 0);
     m_sequenceHeader.assign(mt.pbFormat + offset, mt.pbFormat + offset + length);
   }
+  ReleaseFrameSamples();
   m_dec->Close();
   m_dec->Init();
   m_times.clear();
@@ -392,6 +398,8 @@ HRESULT CMpeg2DecFilter::Transform(IMediaSample* sample) {
         len = 0;
         break;
       case CMpeg2Dec::STATE_SEQUENCE:
+        // The frame buffers start anew, and the picture size may change.
+        ReleaseFrameSamples();
         if (info.m_sequence && info.m_sequence->frame_period) {
           m_AvgTimePerFrame = static_cast<REFERENCE_TIME>(info.m_sequence->frame_period) * 10 / 27;
         } else {
@@ -414,7 +422,9 @@ HRESULT CMpeg2DecFilter::Transform(IMediaSample* sample) {
             m_times.pop_front();
           }
           picture->fDelivered = 0;
-          m_dec->Skip(m_fSkipBFrames && (picture->flags & Mpeg2Picture::CODING_TYPE_MASK) == 3 ? 1 : 0);
+          const bool skip = m_fSkipBFrames && (picture->flags & Mpeg2Picture::CODING_TYPE_MASK) == 3;
+          m_dec->Skip(skip ? 1 : 0);
+          if (!skip) AttachOutputBuffer();
         }
         break;
       case CMpeg2Dec::STATE_SLICE:
@@ -451,11 +461,19 @@ bool CMpeg2DecFilter::OutputIsInterlacedVih2() {
          (reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->dwInterlaceFlags & AMINTERLACE_IsInterlaced);
 }
 
-bool CMpeg2DecFilter::ReallocStore(int width, int height) {
+void CMpeg2DecFilter::SetStoreSize(int width, int height) {
   const int pitch = (width + 31) & ~31;
-  if (m_storeMemory && width == m_storeWidth && height == m_storeHeight && pitch == m_storePitch) return true;
+  if (width == m_storeWidth && height == m_storeHeight && pitch == m_storePitch) return;
   m_storeMemory.reset();
   m_storeHoldsLastPicture = false;
+  m_storeWidth = width;
+  m_storeHeight = height;
+  m_storePitch = pitch;
+}
+
+bool CMpeg2DecFilter::AllocateStore() {
+  if (m_storeMemory) return true;
+  const int pitch = m_storePitch, height = m_storeHeight;
   const size_t lumaSize = static_cast<size_t>(pitch) * height;
   const size_t chromaSize = ((static_cast<size_t>(pitch / 2) * (height / 2)) + 31) & ~static_cast<size_t>(31);
   const size_t total = 2 * (lumaSize + 2 * chromaSize) + 192;
@@ -472,9 +490,6 @@ bool CMpeg2DecFilter::ReallocStore(int width, int height) {
     std::memset(img.planes[1], 128, 2 * chromaSize);
     p += lumaSize + 2 * chromaSize;
   }
-  m_storeWidth = width;
-  m_storeHeight = height;
-  m_storePitch = pitch;
   return true;
 }
 
@@ -488,7 +503,8 @@ HRESULT CMpeg2DecFilter::DeliverPicture() {
   const Mpeg2Sequence& seq = *info.m_sequence;
   int w = static_cast<int>(seq.picture_width), h = static_cast<int>(seq.picture_height), unused = 0;
   GetOutputSize(w, h, unused, unused);
-  if (w <= 0 || h <= 0 || !ReallocStore(w, h)) return E_OUTOFMEMORY;
+  if (w <= 0 || h <= 0) return E_OUTOFMEMORY;
+  SetStoreSize(w, h);
   m_framePitch = static_cast<int>(seq.width);
 
   m_rtStart = picture->rtStart != kNoTime ? picture->rtStart : m_rtStop;
@@ -514,9 +530,88 @@ HRESULT CMpeg2DecFilter::DeliverPicture() {
   }
   m_method = method;
 
-  HRESULT hr = DeliverDirect(method);
+  HRESULT hr = DeliverDecoded(method);
+  if (hr != S_FALSE) return hr;
+  hr = DeliverDirect(method);
   if (hr != S_FALSE) return hr;
   return DeliverGeneral(method);
+}
+
+bool CMpeg2DecFilter::PicturesLeaveAsDecoded(const Mpeg2Sequence& seq) {
+  if (m_fromDvdNavigator) return false;
+  if (!IsPlanarOutput(m_pOutput->CurrentMediaType().subtype)) return false;
+  {
+    CAutoLock lock(&m_csProps);
+    if (std::fabs(m_bright) > kNeutralEpsilon || std::fabs(m_hue) > kNeutralEpsilon ||
+        std::fabs(m_cont - 1.0f) > kNeutralEpsilon || std::fabs(m_sat - 1.0f) > kNeutralEpsilon)
+      return false;
+  }
+  // Woven for certain: chosen so, or the automatic choice for a progressive
+  // sequence.
+  if (OutputIsInterlacedVih2()) return true;
+  const int method = GetDeinterlaceMethod();
+  if (method == DIWeave) return true;
+  return (method < DIWeave || method > DIFieldShift) && (seq.flags & Mpeg2Sequence::FLAG_PROGRESSIVE_SEQUENCE);
+}
+
+void CMpeg2DecFilter::ReleaseFrameSamples() {
+  if (m_dec) m_dec->UseOwnFrameMemory();
+  for (FrameSample& f : m_frameSamples) f.sample.Release();
+}
+
+void CMpeg2DecFilter::AttachOutputBuffer() {
+  const CMpeg2Info& info = m_dec->Info();
+  const Mpeg2FrameBuffer* fb = info.m_current_fbuf;
+  if (!fb || fb->id >= 3 || !info.m_sequence) return;
+  // What the frame buffer held has left already, or never will.
+  m_dec->SetCurrentFrameMemory(nullptr);
+  m_frameSamples[fb->id].sample.Release();
+  const Mpeg2Sequence& seq = *info.m_sequence;
+  // The coded rows below a 1080-row picture are blackened as it leaves:
+  // not in a reference the decoder still reads.
+  if (seq.height == 1088 || !PicturesLeaveAsDecoded(seq)) return;
+  int w = static_cast<int>(seq.picture_width), h = static_cast<int>(seq.picture_height), unused = 0;
+  GetOutputSize(w, h, unused, unused);
+  // A new output size may grow the buffers, which no sample may hold then.
+  if (w != m_wout || h != m_hout || m_wout != m_win || m_hout != m_hin || m_arxout != m_arxin ||
+      m_aryout != m_aryin)
+    ReleaseFrameSamples();
+  IMediaSample* out = nullptr;
+  if (FAILED(GetDeliveryBuffer(w, h, &out)) || !out) return;
+  const CMediaType& mt = m_pOutput->CurrentMediaType();
+  const BITMAPINFOHEADER* bih = OutputBitmapHeader(mt);
+  BYTE* dst = nullptr;
+  out->GetPointer(&dst);
+  const size_t luma = static_cast<size_t>(seq.width) * seq.height;
+  if (!bih || !dst || !IsPlanarOutput(mt.subtype) || bih->biWidth != static_cast<LONG>(seq.width) ||
+      std::abs(bih->biHeight) != static_cast<LONG>(seq.height) || luma + luma / 2 > static_cast<size_t>(out->GetSize())) {
+    out->Release();
+    return;
+  }
+  BYTE* planes[3] = {dst, dst + luma, dst + luma + luma / 4};
+  if (mt.subtype == MEDIASUBTYPE_YV12) std::swap(planes[1], planes[2]);
+  out->SetActualDataLength(static_cast<long>(luma + luma / 2));
+  m_dec->SetCurrentFrameMemory(planes);
+  m_frameSamples[fb->id].sample.Attach(out);
+  m_frameSamples[fb->id].subtype = mt.subtype;
+}
+
+HRESULT CMpeg2DecFilter::DeliverDecoded(int method) {
+  const Mpeg2FrameBuffer* fb = m_dec->Info().m_display_fbuf;
+  if (!fb || fb->id >= 3 || !m_frameSamples[fb->id].sample || method != DIWeave) return S_FALSE;
+  const Mpeg2Sequence& seq = *m_dec->Info().m_sequence;
+  // The output and the settings may have changed since it was decoded.
+  const CMediaType& mt = m_pOutput->CurrentMediaType();
+  const BITMAPINFOHEADER* bih = OutputBitmapHeader(mt);
+  if (!bih || mt.subtype != m_frameSamples[fb->id].subtype || bih->biWidth != static_cast<LONG>(seq.width) ||
+      std::abs(bih->biHeight) != static_cast<LONG>(seq.height) || !PicturesLeaveAsDecoded(seq) ||
+      m_pSubpicInput->IsSubpicShown(m_rtStart))
+    return S_FALSE;
+  if (m_pictureIsI) m_fWaitForKeyFrame = false;
+  if (m_rtStart < 0 || m_fWaitForKeyFrame) return S_OK;
+  HRESULT hr = DeliverSample(m_frameSamples[fb->id].sample, m_rtStart, m_rtStop);
+  if (SUCCEEDED(hr)) m_storeHoldsLastPicture = false;
+  return hr;
 }
 
 HRESULT CMpeg2DecFilter::DeliverDirect(int method) {
@@ -578,6 +673,7 @@ HRESULT CMpeg2DecFilter::DeliverDirect(int method) {
 }
 
 HRESULT CMpeg2DecFilter::DeliverGeneral(int method) {
+  if (!AllocateStore()) return E_OUTOFMEMORY;
   const Mpeg2FrameBuffer& fb = *m_dec->Info().m_display_fbuf;
   const int w = m_storeWidth, h = m_storeHeight, pitch = m_storePitch;
   const Image& img = m_image[0];

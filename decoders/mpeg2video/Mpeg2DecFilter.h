@@ -17,6 +17,7 @@
 #include "decoders/mpeg2video/Mpeg2Dec.h"
 #include "decoders/mpeg2video/SubpicInputPin.h"
 #include "foundation/BaseVideoFilter.h"
+#include "platform/com/ComPtr.h"
 
 // Named apart from the internal filter registry's own record of the id.
 PELLOMAR_DEFINE_GUID(CLSID_CMpeg2DecFilter, "39F498AF-1A09-4275-B193-673B0BA3D478");
@@ -101,6 +102,20 @@ class CMpeg2DecFilter : public CBaseVideoFilter,
   // hears of an abort, and every further sample is refused.
   HRESULT GiveUpStream(const std::string& text);
   HRESULT DeliverPicture();
+  // Before the slices of a picture: an output buffer for the decoder to
+  // decode it into, when it can leave as it is decoded; else the frame
+  // buffer's own memory.
+  void AttachOutputBuffer();
+  // Whether pictures leave as the decoder writes them: planar output laid
+  // out as its frame buffers, woven, with neither picture controls nor
+  // subpictures to apply.
+  bool PicturesLeaveAsDecoded(const Mpeg2Sequence& seq);
+  // The frame buffers back on their own memory, the output buffers they
+  // held released (before the allocator may change).
+  void ReleaseFrameSamples();
+  // Delivers the output buffer the shown picture was decoded into. S_FALSE:
+  // the picture was not decoded into one that can leave as it is.
+  HRESULT DeliverDecoded(int method);
   // Writes the decoded frame straight into an output sample. S_FALSE: the
   // picture needs the general path.
   HRESULT DeliverDirect(int method);
@@ -111,7 +126,11 @@ class CMpeg2DecFilter : public CBaseVideoFilter,
   // Subpictures, conversion and delivery of the store's first image.
   HRESULT Present(REFERENCE_TIME start, REFERENCE_TIME stop);
   HRESULT DeliverSample(IMediaSample* out, REFERENCE_TIME start, REFERENCE_TIME stop);
-  bool ReallocStore(int width, int height);
+  // The picture size; the store's images are made again for another.
+  void SetStoreSize(int width, int height);
+  // The store's images, made when a picture first needs them (none does
+  // that leaves as it was decoded).
+  bool AllocateStore();
   void ApplyPictureControls(const Image& img);
   void FillPaddingRows(BYTE* y, BYTE* u, BYTE* v, int lumaPitch, int chromaPitch, int height);
   bool OutputIsInterlacedVih2();
@@ -132,6 +151,15 @@ class CMpeg2DecFilter : public CBaseVideoFilter,
   int m_storeWidth = 0, m_storeHeight = 0, m_storePitch = 0;
   int m_framePitch = 0;  // luma row length of the parser's frame buffers (whole macroblocks)
   std::unique_ptr<BYTE[]> m_storeMemory;
+  // The output buffers the decoder's frame buffers decode into, by frame
+  // buffer id (none where one uses its own memory), each with the output
+  // subtype its planes are laid out for. A reference frame stays here after
+  // it left: downstream only reads the samples it is given.
+  struct FrameSample {
+    CComPtr<IMediaSample> sample;
+    GUID subtype{};
+  };
+  FrameSample m_frameSamples[3];
   Image m_image[2];
   bool m_storeHoldsLastPicture = false;  // what RedeliverPicture can send again
   REFERENCE_TIME m_lastStart = 0, m_lastStop = 0;

@@ -187,12 +187,13 @@ void CQueuedInputPin::WakeRoomWaiter() {
 }
 
 void CQueuedInputPin::PushWhileAccepting(std::unique_ptr<QueuedRecord> sample) {
+  bool wake;
   {
     std::lock_guard<std::mutex> lock(m_queueLock);
     if (!m_bAccepting || !StreamingState()) return;
-    Push(std::move(sample));
+    wake = Push(std::move(sample));
   }
-  if (m_pSignal) m_pSignal->Notify();
+  if (wake && m_pSignal) m_pSignal->Notify();
 }
 
 void CQueuedInputPin::ReleaseWaits() {
@@ -213,16 +214,19 @@ STDMETHODIMP CQueuedInputPin::BeginFlush() {
 }
 
 void CQueuedInputPin::AppendSample(std::unique_ptr<QueuedRecord> sample) {
+  bool wake;
   {
     std::lock_guard<std::mutex> lock(m_queueLock);
-    Push(std::move(sample));
+    wake = Push(std::move(sample));
   }
-  if (m_pSignal) m_pSignal->Notify();
+  if (wake && m_pSignal) m_pSignal->Notify();
 }
 
-void CQueuedInputPin::Push(std::unique_ptr<QueuedRecord> sample) {
+bool CQueuedInputPin::Push(std::unique_ptr<QueuedRecord> sample) {
   m_nQueuedBytes += sample->QueuedBytes();
+  const bool wake = WakesWorker(*sample);
   m_queue.push_back(std::move(sample));
+  return wake;
 }
 
 void CQueuedInputPin::ClearQueue() {

@@ -175,8 +175,12 @@ class CQueuedInputPin : public CBaseInputPin {
   // Appends unless the filter stopped or the pin flushes meanwhile (the
   // record is then freed).
   void PushWhileAccepting(std::unique_ptr<QueuedRecord> sample);
-  // Under the queue lock; the worker is told once the lock is let go.
-  void Push(std::unique_ptr<QueuedRecord> sample);
+  // Under the queue lock; true when the worker is to be told, once the
+  // lock is let go.
+  bool Push(std::unique_ptr<QueuedRecord> sample);
+  // Whether queueing `sample` wakes the worker at once (under the queue
+  // lock). A sink whose worker only drops the records wakes it less often.
+  virtual bool WakesWorker(const QueuedRecord&) { return true; }
   void ClearQueue();
   // Lets a streaming thread waiting for room look again.
   void WakeRoomWaiter();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <vector>
 
@@ -92,14 +93,17 @@ class CCapturePin : public CBaseInputPin {
       DeleteMediaType(mt);
     }
     CapturedSample r;
-    BYTE* p = nullptr;
-    s->GetPointer(&p);
-    r.data.assign(p, p + s->GetActualDataLength());
     r.timeResult = s->GetTime(&r.start, &r.stop);
     samples.push_back(std::move(r));
+    // A held sample's bytes are read only when it is let go, as a
+    // downstream filter that works on later reads them.
+    s->AddRef();
+    held.push_back({s, samples.size() - 1});
+    while (held.size() > hold) LetGo();
     return S_OK;
   }
   STDMETHODIMP EndOfStream() override {
+    while (!held.empty()) LetGo();
     ++endOfStream;
     return S_OK;
   }
@@ -110,8 +114,18 @@ class CCapturePin : public CBaseInputPin {
   CMediaType type;
   std::vector<CapturedSample> samples;
   int endOfStream = 0;
+  // How many received samples the pin keeps before it reads them.
+  size_t hold = 0;
 
  private:
+  void LetGo() {
+    BYTE* p = nullptr;
+    held.front().first->GetPointer(&p);
+    samples[held.front().second].data.assign(p, p + held.front().first->GetActualDataLength());
+    held.front().first->Release();
+    held.pop_front();
+  }
+  std::deque<std::pair<IMediaSample*, size_t>> held;
   std::function<bool(const CMediaType&)> m_accept;
 };
 
