@@ -114,9 +114,10 @@ STDMETHODIMP CAsfWriterInputPin::EndOfStream() {
 // CWMAsfWriter: set-up
 
 CWMAsfWriter::CWMAsfWriter(LPUNKNOWN outer) : CQueuedSinkFilter("WM ASF Writer", outer, CLSID_WMAsfWriter) {
-  // The sound runs no further ahead of the picture than its queue: it is
-  // small beside what the splitter upstream would read ahead of the
-  // picture to keep it coming.
+  // A worker waiting for a picture lets no sound past its queue's limit, so
+  // the sound leads the picture by no more than its queue (about two
+  // seconds): else the splitter upstream would read the picture's stream
+  // ahead without bound to keep the sound coming.
   m_bReleaseWhenStarved = false;
   const SystemProfile& p = SystemProfiles()[kDefaultProfile];
   ApplyProfile(p.contents, p.name);
