@@ -19,12 +19,14 @@ extern "C" {
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <numeric>
 #include <strings.h>
 #include <thread>
 
 #include "conversion/JobFiles.h"
 #include "conversion/SliceHelper.h"
 #include "foundation/PixelConversion.h"
+#include "platform/codecs/FfmpegMedia.h"
 #include "platform/dshow/DShow.h"
 
 namespace {
@@ -135,6 +137,20 @@ constexpr int kSilenceBlock = 96000;
 // Pixels of picture per slice thread of the MPEG-1/2 encoders.
 constexpr int64_t kSliceArea = 130000;
 
+// Whether a codec writes a picture of that display shape with its own
+// pixel shape: the MPEG-4 family does for any; MPEG-2 only as one of its
+// display aspects (4:3, 16:9, 2.21:1).
+bool CodecKeepsPixelShape(int codec, int64_t displayX, int64_t displayY) {
+  if (codec == AV_CODEC_ID_H264 || codec == AV_CODEC_ID_MPEG4 || codec == AV_CODEC_ID_HEVC ||
+      codec == AV_CODEC_ID_H263P)
+    return true;
+  if (codec != AV_CODEC_ID_MPEG2VIDEO || displayX <= 0 || displayY <= 0) return false;
+  const double shape = static_cast<double>(displayX) / static_cast<double>(displayY);
+  for (double aspect : {4.0 / 3.0, 16.0 / 9.0, 2.21})
+    if (std::fabs(shape / aspect - 1.0) < 0.01) return true;
+  return false;
+}
+
 }  // namespace
 
 CEncoderEngine::CEncoderEngine() : m_silence(384000, 0) {}
@@ -188,6 +204,14 @@ bool CEncoderEngine::ReadVideoInput(const AM_MEDIA_TYPE* video) {
     return false;
   m_nInWidth = bih->biWidth;
   m_nInHeight = bih->biHeight < 0 ? -bih->biHeight : bih->biHeight;
+  // The picture aspect the type states gives the pixels their shape.
+  LONG ax = 0, ay = 0;
+  m_nInPixelX = m_nInPixelY = 1;
+  if (VideoDisplayAspect(*video, &ax, &ay)) {
+    const int64_t x = int64_t{ax} * m_nInHeight, y = int64_t{ay} * m_nInWidth, g = std::gcd(x, y);
+    m_nInPixelX = x / g;
+    m_nInPixelY = y / g;
+  }
   m_bPlanarInput = planar;
   m_bSwapChroma = s == MEDIASUBTYPE_YV12;
   // Planar pictures run top down whatever the sign of their height says.
@@ -358,6 +382,28 @@ HRESULT CEncoderEngine::OpenByName(const std::string& name) {
   return Open(ModeName);
 }
 
+void CEncoderEngine::DecidePixelShape() {
+  m_nOutPixelX = m_nOutPixelY = 1;
+  if (!m_bHasVideo || m_nInPixelX == m_nInPixelY || m_nOutWidth <= 0 || m_nOutHeight <= 0) return;
+  const int cw = m_nInWidth - std::max(0, m_nCropLeft) - std::max(0, m_nCropRight);
+  const int ch = m_nInHeight - std::max(0, m_nCropTop) - std::max(0, m_nCropBottom);
+  if (cw <= 0 || ch <= 0) return;
+  // A picture that fills the output (kept at its own size, or no bars
+  // wanted) is shown at its own shape through the output's pixel shape,
+  // where the codec writes one; else the output is made of square pixels
+  // and fitted with bars.
+  if (m_nFitMode == 1 && (cw != m_nOutWidth || ch != m_nOutHeight)) return;
+  const int codec = m_nVideoCodecId ? m_nVideoCodecId : (m_pOutputFormat ? m_pOutputFormat->video_codec : 0);
+  if (!CodecKeepsPixelShape(codec, cw * m_nInPixelX, ch * m_nInPixelY)) return;
+  int64_t x = cw * m_nInPixelX * m_nOutHeight, y = ch * m_nInPixelY * m_nOutWidth;
+  const int64_t g = std::gcd(x, y);
+  x /= g;
+  y /= g;
+  if (x > INT32_MAX || y > INT32_MAX) return;
+  m_nOutPixelX = static_cast<int>(x);
+  m_nOutPixelY = static_cast<int>(y);
+}
+
 void CEncoderEngine::ApplyFit() {
   m_nPadTop = m_nPadBottom = m_nPadLeft = m_nPadRight = 0;
   // Crops that would leave nothing (a probed size that differs from the
@@ -373,15 +419,19 @@ void CEncoderEngine::ApplyFit() {
   const int cw = m_nInWidth - m_nCropLeft - m_nCropRight;
   const int ch = m_nInHeight - m_nCropTop - m_nCropBottom;
   if (cw <= 0 || ch <= 0 || m_nOutWidth <= 0 || m_nOutHeight <= 0) return;
-  const int64_t ow = m_nOutWidth, oh = m_nOutHeight;
-  if (static_cast<int64_t>(cw) * oh > ow * ch) {
-    const int bar = static_cast<int>((oh - ow * ch / cw) / 4 * 2);
+  // The shapes compared are those shown: the cropped picture's at its pixel
+  // shape against the output's at its own. The picture's width in output
+  // pixels is cw * px * oy / (py * ox).
+  const __int128 ow = m_nOutWidth, oh = m_nOutHeight;
+  const __int128 wide = __int128{cw} * m_nInPixelX * m_nOutPixelY, narrow = __int128{m_nInPixelY} * m_nOutPixelX;
+  if (wide * oh > ow * ch * narrow) {
+    const int bar = static_cast<int>((oh - ow * ch * narrow / wide) / 4 * 2);
     if (bar > 0 && 2 * bar < m_nOutHeight) {
       m_nPadTop = m_nPadBottom = bar;
       m_nOutHeight -= 2 * bar;
     }
-  } else if (static_cast<int64_t>(cw) * oh < ow * ch) {
-    const int freeWidth = static_cast<int>((ow - oh * cw / ch) / 4 * 4);
+  } else if (wide * oh < ow * ch * narrow) {
+    const int freeWidth = static_cast<int>((ow - oh * wide / (__int128{ch} * narrow)) / 4 * 4);
     if (freeWidth > 0 && freeWidth < m_nOutWidth) {
       m_nPadLeft = m_nPadRight = freeWidth / 2;
       m_nOutWidth -= freeWidth;
@@ -436,6 +486,7 @@ HRESULT CEncoderEngine::Open(int mode) {
   m_pFormatCtx->flags |= AVFMT_FLAG_BITEXACT;
   if (!m_strOutputText.empty()) av_dict_set(&m_pFormatCtx->metadata, "title", m_strOutputText.c_str(), 0);
 
+  DecidePixelShape();
   ApplyFit();
 
   if (m_bNoAudio) {
@@ -495,7 +546,8 @@ HRESULT CEncoderEngine::AddVideoStream() {
   c->framerate = AVRational{m_nRateNum, m_nRateDen};
   c->width = m_nOutWidth + m_nPadLeft + m_nPadRight;
   c->height = m_nOutHeight + m_nPadTop + m_nPadBottom;
-  c->sample_aspect_ratio = AVRational{1, 1};
+  c->sample_aspect_ratio = AVRational{m_nOutPixelX, m_nOutPixelY};
+  m_pVideoStream->sample_aspect_ratio = c->sample_aspect_ratio;
   c->gop_size = m_nGopSize;
   c->rc_max_rate = m_nMaxRate;
   c->rc_min_rate = m_nMinRate;

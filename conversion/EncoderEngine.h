@@ -136,6 +136,10 @@ class CEncoderEngine {
   int CloseFile();
   HRESULT Open(int mode);
   bool ReadVideoInput(const AM_MEDIA_TYPE* video);
+  // The output's pixel shape: for input pixels that are not square and a
+  // picture that fills the output, the shape that shows it as the input
+  // does, where the codec writes one; else square.
+  void DecidePixelShape();
   void ApplyFit();
   HRESULT AddVideoStream();
   HRESULT AddAudioStream();
@@ -183,6 +187,9 @@ class CEncoderEngine {
   int m_nInWidth = 0;
   int m_nInHeight = 0;
   int m_nInBits = 24;
+  // The shape of an input pixel (width to height, reduced), from the
+  // picture aspect of the input type.
+  int64_t m_nInPixelX = 1, m_nInPixelY = 1;
   bool m_bPlanarInput = false;  // 4:2:0 planes, not RGB
   bool m_bSwapChroma = false;   // V before U (YV12)
   bool m_bHasVideo = false;
@@ -225,6 +232,8 @@ class CEncoderEngine {
   int m_nMuxRate = 0;
   double m_fPreload = 0;
   double m_fMaxDelay = 0.7;
+  // The output's pixel shape (width to height).
+  int m_nOutPixelX = 1, m_nOutPixelY = 1;
   // Cropping and fitting
   int m_nCropTop = 0, m_nCropBottom = 0, m_nCropLeft = 0, m_nCropRight = 0;
   int m_nFitMode = 0;

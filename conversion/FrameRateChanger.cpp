@@ -7,6 +7,7 @@
 #include <new>
 
 #include "conversion/StillWriter.h"
+#include "platform/codecs/FfmpegMedia.h"
 #include "platform/com/ComPtr.h"
 #include "platform/dshow/RefTime.h"
 #include "platform/win32/CodePage.h"
@@ -59,7 +60,7 @@ const BITMAPINFOHEADER* BitmapHeader(const CMediaType& mt) {
 }
 
 // The VideoInfo form of a VideoInfo2 type, for sinks that know only the
-// older block.
+// older block; the picture aspect becomes the bitmap's resolution.
 HRESULT VideoInfoForm(const AM_MEDIA_TYPE& in, CMediaType* out) {
   if (in.formattype != FORMAT_VideoInfo2 || !in.pbFormat || in.cbFormat < sizeof(VIDEOINFOHEADER2))
     return E_INVALIDARG;
@@ -85,6 +86,8 @@ HRESULT VideoInfoForm(const AM_MEDIA_TYPE& in, CMediaType* out) {
   }
   out->SetSampleSize(size);
   out->SetTemporalCompression(in.bTemporalCompression);
+  LONG aspectX = 0, aspectY = 0;
+  if (VideoDisplayAspect(in, &aspectX, &aspectY)) SetVideoDisplayAspect(*out, aspectX, aspectY);
   return S_OK;
 }
 

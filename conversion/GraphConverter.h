@@ -161,8 +161,9 @@ class CGraphConverter : public CFGManagerCustom {
   // The picture-list source and the sound file's streams in place of a
   // source file.
   HRESULT AddPictureList(const std::string& target, CComPtr<IBaseFilter>& source, PinList& video, PinList& audio);
-  // The end of a probe: fails when no decoder takes the video it found.
-  HRESULT DecoderCheck(IBaseFilter* source, const SourceMediaInfo& info);
+  // The end of a probe: fails when no decoder takes the video it found;
+  // the picture size the video decoder found in the stream itself wins.
+  HRESULT DecoderCheck(IBaseFilter* source, SourceMediaInfo* info);
   HRESULT CollectRenderedPins(IBaseFilter* filter, PinList& video, PinList& audio, int depth = 0);
   HRESULT CreateMpegMuxer(const std::string& target, CComPtr<IBaseFilter>& sink);
   HRESULT CreateMp4Muxer(const std::string& target, bool withVideo, CComPtr<IBaseFilter>& sink);

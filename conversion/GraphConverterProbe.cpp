@@ -10,6 +10,7 @@
 #include "graph/core/GraphUtil.h"
 #include "platform/codecs/CodecInfo.h"
 #include "platform/codecs/FfmpegMedia.h"
+#include "platform/codecs/VideoDecoder.h"
 #include "platform/win32/CodePage.h"
 #include "splitters/matroska/MatroskaMediaTypes.h"
 
@@ -306,7 +307,7 @@ HRESULT CGraphConverter::ProbeSource(const std::string& path, SourceMediaInfo* i
       if (format == SourceFormat_WMV && g_StreamInfo.videoFrameRate == 0) g_StreamInfo.videoFrameCount = 0;
       FinishStreamInfo();
       FillFromStreamInfo(haveVideo, g_StreamInfo, info);
-      return DecoderCheck(source, *info);
+      return DecoderCheck(source, info);
     }
   }
   DescribeMediaTypes(haveVideo ? &video : nullptr, haveAudio ? &audio : nullptr, info);
@@ -315,18 +316,29 @@ HRESULT CGraphConverter::ProbeSource(const std::string& path, SourceMediaInfo* i
   LONGLONG duration = 0;
   if (seeking && SUCCEEDED(seeking->GetDuration(&duration)) && duration > 0)
     info->duration = float(double(duration / 10000) / 1000.0);
-  return DecoderCheck(source, *info);
+  return DecoderCheck(source, info);
 }
 
-HRESULT CGraphConverter::DecoderCheck(IBaseFilter* source, const SourceMediaInfo& info) {
+HRESULT CGraphConverter::DecoderCheck(IBaseFilter* source, SourceMediaInfo* info) {
   // A video stream no decoder takes cannot be converted: the probe fails
   // (the record keeps what was found). The graph is rendered as a job's
   // would be; the probe's converter goes right after.
-  if (!info.hasVideo) return S_OK;
+  if (!info->hasVideo) return S_OK;
   PinList video, audio;
   if (SUCCEEDED(RenderSourceAndCollectPins(source, video, audio)))
     for (const RenderedPin& p : video)
-      if (p.major == MEDIATYPE_Video && !NameHasSubtitle(p.pin)) return S_OK;
+      if (p.major == MEDIATYPE_Video && !NameHasSubtitle(p.pin)) {
+        // The size the decoder found in the stream itself wins over the
+        // header's.
+        auto* graph = static_cast<IFilterGraph*>(this);
+        for (const CLSID& clsid : {CLSID_FfdshowVideoDecoder, CLSID_CMpegVideoCodec})
+          if (IBaseFilter* decoder = FindFilterByClsid(graph, clsid)) {
+            LONG w = 0, h = 0;
+            static_cast<CFfVideoDecoder*>(decoder)->GetPictureSize(&w, &h);
+            if (w > 0 && h > 0) info->width = w, info->height = h;
+          }
+        return S_OK;
+      }
   if (std::string why = UndecodedVideoText(source); !why.empty()) g_strConvertError = why;
   return VFW_E_NO_DECOMPRESSOR;
 }

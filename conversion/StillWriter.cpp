@@ -15,6 +15,7 @@
 #include "foundation/PixelConversion.h"
 #include "imagewriter/Picture.h"
 #include "imagewriter/PictureFormat.h"
+#include "platform/codecs/FfmpegMedia.h"
 #include "platform/win32/Gdi.h"
 
 namespace {
@@ -117,6 +118,14 @@ CStillWriter::Result CStillWriter::Write(const CMediaType& format, const BYTE* d
                                              const std::string& path, bool series, std::string* reason) {
   CPicture picture(0);
   if (!FrameToPicture(format, data, length, &picture)) return kNotPictured;
+  // Pixels that are not square: the picture as it is shown, first.
+  LONG aspectX = 0, aspectY = 0;
+  const LONG width = static_cast<LONG>(picture.GetWidth()), height = static_cast<LONG>(picture.GetHeight());
+  if (VideoDisplayAspect(format, &aspectX, &aspectY)) {
+    const int64_t shown = (int64_t{height} * aspectX + aspectY / 2) / aspectY;
+    if (shown > 0 && shown <= 4 * int64_t{width} && shown != width && !picture.Resample(static_cast<LONG>(shown), height))
+      return kNotPictured;
+  }
   if (m_nBoxWidth != 0 && m_nBoxHeight != 0) {
     const RGBQUAD white{255, 255, 255, 255};
     if (!picture.ResampleToBox(m_nBoxWidth, m_nBoxHeight, white)) return kNotPictured;

@@ -439,6 +439,8 @@ HRESULT CBaseSplitterFilter::DeliverPacket(std::unique_ptr<Packet> p) {
     }
   }
 
+  // What follows a skip continues nothing before it, in any stream.
+  if (m_bSkipped.exchange(false)) m_bDiscontinuitySent.clear();
   const bool sent = std::find(m_bDiscontinuitySent.begin(), m_bDiscontinuitySent.end(), track) !=
                     m_bDiscontinuitySent.end();
   if (!sent) p->bDiscontinuity = TRUE;
@@ -452,6 +454,16 @@ HRESULT CBaseSplitterFilter::DeliverPacket(std::unique_ptr<Packet> p) {
   // One failing stream does not stop the others.
   m_pActivePins.erase(std::remove(m_pActivePins.begin(), m_pActivePins.end(), pin), m_pActivePins.end());
   return m_pActivePins.empty() ? hr : S_OK;
+}
+
+void CBaseSplitterFilter::Skipped(LONGLONG from, LONGLONG to, bool toEnd) {
+  if (from < 0 || to <= from) return;
+  m_damage.Skipped(from, to, toEnd);
+  m_bSkipped = true;
+}
+
+void CBaseSplitterFilter::TellDamageOf(CBaseSplitterFile& file) {
+  file.SetDamageSink([this](LONGLONG from, LONGLONG to, bool toEnd) { Skipped(from, to, toEnd); });
 }
 
 void CBaseSplitterFilter::ArmRoomWait() {

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/BaseSplitterFile.h"
 #include "foundation/BaseSplitterOutputPin.h"
 #include "foundation/DSMPropertyBag.h"
 #include "foundation/DamageLog.h"
@@ -232,9 +233,16 @@ class CBaseSplitterFilter : public CBaseFilter,
 
   std::vector<std::unique_ptr<CBaseSplitterOutputPin>> m_pOutputs;
 
-  // What the demux loop skipped or mended in a damaged source; emptied
-  // with the outputs.
-  CDamageLog m_damage;
+  // A splitter passed over [from, to) of a damaged source (`toEnd`: nothing
+  // after `from` could be read): the log keeps it, and the next packet of
+  // every output is marked discontinuous, since any of them may have lost
+  // data there.
+  void Skipped(LONGLONG from, LONGLONG to, bool toEnd = false);
+  // The resync step of the splitter's file tells its damage here.
+  void TellDamageOf(CBaseSplitterFile& file);
+  // A time or value the splitter mended (a sentence without its count);
+  // the log gives it once with its count in `units`.
+  void Mended(const std::string& what, const char* units) { m_damage.Mended(what, units); }
 
   enum : DWORD { CMD_EXIT = 0, CMD_SEEK = 1 };
 
@@ -277,6 +285,11 @@ class CBaseSplitterFilter : public CBaseFilter,
   std::atomic<int64_t> m_nTakenPackets{0};
 
   REFERENCE_TIME m_rtLastStart = INVALID_TIME, m_rtLastStop = INVALID_TIME;
+  // What the splitter skipped or mended in a damaged source; emptied with
+  // the outputs.
+  CDamageLog m_damage;
+  // Set by a skip; the next packet of every track is then discontinuous.
+  std::atomic<bool> m_bSkipped{false};
   // Set with the failure text once the damage has failed the run.
   mutable std::mutex m_damageFailureLock;
   std::string m_damageFailure;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <new>
+#include <vector>
 
 #include "platform/win32/Thread.h"
 
@@ -219,4 +220,67 @@ HRESULT CBaseSplitterFile::HasMoreData(LONGLONG length, DWORD ms) {
     return S_FALSE;
   }
   return S_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Passing over damage
+
+namespace {
+
+// The first block is small, as the unit looked for mostly stands at once
+// (a reader that finds its next page this way); the blocks then grow to a
+// size at which a scan over a damaged stretch costs few reads and still
+// sits in the processor's cache.
+constexpr LONGLONG kFirstScanBlock = 4096;
+constexpr LONGLONG kScanBlock = 65536;
+constexpr int kMaxScanHeader = 2048;
+
+}  // namespace
+
+LONGLONG CBaseSplitterFile::ScanFor(LONGLONG from, LONGLONG to, int header, const UnitTest& test,
+                                    const std::function<bool()>& stop) {
+  if (header < 1 || header > kMaxScanHeader || !test) return -1;
+  from = std::max<LONGLONG>(from, 0);
+  to = std::min(to, GetLength());
+  std::vector<BYTE> block;
+  LONGLONG size = kFirstScanBlock;
+  // Blocks overlap by a header less one byte, so none is missed at a seam.
+  for (LONGLONG at = from; to - at >= header; size = std::min(size * 2, kScanBlock)) {
+    if (stop && stop()) return -1;
+    const LONGLONG n = std::min(size, to - at);
+    block.resize(static_cast<size_t>(n));
+    Seek(at);
+    if (Read(block.data(), n) != S_OK) return -1;
+    for (LONGLONG i = 0; i + header <= n; i++)
+      if (test(at + i, &block[static_cast<size_t>(i)])) return at + i;
+    if (at + n >= to) break;
+    at += n - header + 1;
+  }
+  return -1;
+}
+
+LONGLONG CBaseSplitterFile::Resync(LONGLONG at, LONGLONG to, const Unit& unit, Tail tail) {
+  const LONGLONG found = ScanFor(at, to, unit.header, unit.holds);
+  if (found >= 0) {
+    TellDamage(at, found);
+    Seek(found);
+    return found;
+  }
+  const LONGLONG end = std::max(at, std::min(to, GetLength()));
+  // A file still growing may yet bring the next unit; and at the end of a
+  // file, a stretch too short for a unit's header, or the header of a unit
+  // the file does not hold whole, is a file cut short.
+  bool cut = IsStreaming() || (end == GetLength() && end - at < unit.header);
+  if (!cut && unit.begun && unit.header >= 1 && unit.header <= kMaxScanHeader) {
+    std::vector<BYTE> head(static_cast<size_t>(unit.header));
+    Seek(at);
+    cut = Read(head.data(), unit.header) == S_OK && unit.begun(at, head.data());
+  }
+  if (!cut && tail != Tail::Silent) TellDamage(at, end, tail == Tail::ToEnd);
+  Seek(to);
+  return -1;
+}
+
+void CBaseSplitterFile::TellDamage(LONGLONG from, LONGLONG to, bool toEnd) {
+  if (m_quiet == 0 && m_damageSink && to > from) m_damageSink(from, to, toEnd);
 }

@@ -1,8 +1,10 @@
 // Byte and bit reader over a splitter's input (IAsyncReader), with a read
 // cache and support for sources that are still growing (a streaming source
-// reports a total length of 0 while bytes are already available).
+// reports a total length of 0 while bytes are already available), and the
+// one resync step every splitter takes after damage.
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include "platform/dshow/DShow.h"
@@ -58,6 +60,62 @@ class CBaseSplitterFile {
   // caller can wait for a growing file.
   HRESULT HasMoreData(LONGLONG length = 1, DWORD ms = 1);
 
+  // --- Passing over damage ---
+  // A test of the unit that may begin at `pos`; `head` holds the scan's
+  // header size of bytes from there. A test may read elsewhere in the file
+  // (to confirm what follows the unit): the scan keeps its own place.
+  using UnitTest = std::function<bool(LONGLONG pos, const BYTE* head)>;
+  // What the resync step looks for: a container's unit.
+  struct Unit {
+    int header = 0;  // the bytes each test sees, 1 to 2048
+    // A unit that holds together begins here: its header has the
+    // format's shape, its size lies within the file and, as far as the
+    // format allows, what follows confirms it.
+    UnitTest holds;
+    // A unit's header of the format's shape, whatever its size (none:
+    // every unit that does not hold is damage).
+    UnitTest begun;
+  };
+  // The first position in [from, to) whose header bytes lie before `to`
+  // and pass `test`, read a block at a time (4 KiB, growing to 64 KiB);
+  // -1 when there is none or `stop` (asked between blocks) ends the search.
+  LONGLONG ScanFor(LONGLONG from, LONGLONG to, int header, const UnitTest& test,
+                   const std::function<bool()>& stop = {});
+  // What damage is when no unit follows it.
+  enum class Tail {
+    ToEnd,   // damage to the source's end: nothing after it could be read
+    Within,  // damage up to the end of the range searched; the source goes on
+    Silent,  // nothing told: the format's files may end in other data
+  };
+  // The step after damage at `at`: the position moves to the first unit in
+  // [at, to) that holds, and the bytes passed over are told as damage.
+  // With none, it moves to `to` and tells the damage from `at` as `tail`
+  // says, unless the file was cut short: a unit has begun at `at` that the
+  // file does not hold whole, or too few bytes for a unit's header are
+  // left; a file still growing is not damaged at its end either. Returns
+  // the unit's position or -1.
+  LONGLONG Resync(LONGLONG at, LONGLONG to, const Unit& unit, Tail tail = Tail::ToEnd);
+
+  // Where damage is told: [from, to) was passed over; `toEnd`: nothing
+  // after `from` could be read. The splitter filter connects its log.
+  using DamageSink = std::function<void(LONGLONG from, LONGLONG to, bool toEnd)>;
+  void SetDamageSink(DamageSink sink) { m_damageSink = std::move(sink); }
+  // Tells the sink (nothing while quiet, nothing for an empty stretch).
+  void TellDamage(LONGLONG from, LONGLONG to, bool toEnd = false);
+  // While one lives the file tells no damage: for a search that a seek
+  // starts anywhere, or a walk whose damage the demux loop reads and tells
+  // again.
+  class QuietDamage {
+   public:
+    explicit QuietDamage(CBaseSplitterFile& file) : m_file(file) { m_file.m_quiet++; }
+    ~QuietDamage() { m_file.m_quiet--; }
+    QuietDamage(const QuietDamage&) = delete;
+    QuietDamage& operator=(const QuietDamage&) = delete;
+
+   private:
+    CBaseSplitterFile& m_file;
+  };
+
  protected:
   IAsyncReader* Reader() const { return m_reader; }
 
@@ -78,4 +136,6 @@ class CBaseSplitterFile {
   UINT64 m_bitBuff = 0;
   int m_bitLen = 0;
   bool m_bitReadFailed = false;
+  DamageSink m_damageSink;
+  int m_quiet = 0;
 };

@@ -111,6 +111,7 @@ bool SkipScalingList(MemBits& b, int size) {
 struct SpsInfo {
   BYTE profile = 0, level = 0;
   unsigned width = 0, height = 0;
+  unsigned sarx = 0, sary = 0;
   REFERENCE_TIME frameTime = 0;
 };
 
@@ -181,7 +182,20 @@ bool ParseSps(const std::vector<BYTE>& rbsp, SpsInfo& info) {
   info.height = static_cast<unsigned>(height - cropY);
 
   if (b.Bits(1)) {  // VUI
-    if (b.Bits(1) && b.Bits(8) == 255) b.Bits(32);  // aspect ratio (sample aspect)
+    if (b.Bits(1)) {  // the pixel shape, by its code or as two numbers
+      static const BYTE kShapes[17][2] = {{0, 0},    {1, 1},   {12, 11}, {10, 11}, {16, 11}, {40, 33},
+                                          {24, 11},  {20, 11}, {32, 11}, {80, 33}, {18, 11}, {15, 11},
+                                          {64, 33},  {160, 99}, {4, 3},  {3, 2},   {2, 1}};
+      const UINT32 code = b.Bits(8);
+      if (code == 255) {
+        info.sarx = b.Bits(16);
+        info.sary = b.Bits(16);
+      } else if (code < 17) {
+        info.sarx = kShapes[code][0];
+        info.sary = kShapes[code][1];
+      }
+      if (b.Failed() || !info.sarx || !info.sary) info.sarx = info.sary = 0;
+    }
     if (b.Bits(1)) b.Bits(1);                        // overscan
     if (b.Bits(1)) {                                 // video signal type
       b.Bits(4);
@@ -1099,6 +1113,8 @@ bool CBaseSplitterFileEx::ReadAvcHeader(AvcHeader& h, LONGLONG budget, CMediaTyp
   h.level = info.level;
   h.width = info.width;
   h.height = info.height;
+  h.sarx = info.sarx;
+  h.sary = info.sary;
   h.AvgTimePerFrame = info.frameTime;
 
   if (!pmt) return true;
@@ -1113,6 +1129,13 @@ bool CBaseSplitterFileEx::ReadAvcHeader(AvcHeader& h, LONGLONG budget, CMediaTyp
   auto* vi = reinterpret_cast<MPEG2VIDEOINFO*>(block);
   vi->hdr.rcSource = RECT{0, 0, static_cast<LONG>(h.width), static_cast<LONG>(h.height)};
   vi->hdr.AvgTimePerFrame = h.AvgTimePerFrame;
+  // The picture's shape as shown, where the stream states its pixels'.
+  if (h.sarx && h.sary) {
+    uint64_t ax = uint64_t{h.width} * h.sarx, ay = uint64_t{h.height} * h.sary;
+    const uint64_t g = std::gcd(ax, ay);
+    vi->hdr.dwPictAspectRatioX = static_cast<DWORD>(ax / g);
+    vi->hdr.dwPictAspectRatioY = static_cast<DWORD>(ay / g);
+  }
   vi->hdr.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
   vi->hdr.bmiHeader.biWidth = static_cast<LONG>(h.width);
   vi->hdr.bmiHeader.biHeight = static_cast<LONG>(h.height);

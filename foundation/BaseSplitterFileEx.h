@@ -170,6 +170,7 @@ class CBaseSplitterFileEx : public CBaseSplitterFile {
   struct AvcHeader {
     BYTE profile = 0, level = 0;
     unsigned width = 0, height = 0;
+    unsigned sarx = 0, sary = 0;  // pixel shape; 0 when the stream states none
     REFERENCE_TIME AvgTimePerFrame = 0;
     // Raw parameter sets, without their start codes.
     std::vector<BYTE> sps, pps;

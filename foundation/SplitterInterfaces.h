@@ -1,10 +1,15 @@
 // The splitters' own information interfaces: key frames, queue state,
 // stream bit rates, and the stream switcher's activity query that a
-// splitter asks before it starts an output.
+// splitter asks before it starts an output; and the class id of the one
+// splitter the graph manager treats apart.
 #pragma once
 
 #include "platform/com/Com.h"
 #include "platform/dshow/DShow.h"
+
+// The system's AVI source. The graph manager knows it too: on load it
+// gives way to the platform's file reader and AVI splitter.
+PELLOMAR_DEFINE_GUID(CLSID_AviSourceFilter, "CEA8DEFF-0AF7-4DB9-9A38-FB3C3AEFC0DE");
 
 // Times of a stream's key frames, for seeking user interfaces.
 struct IKeyFrameInfo : IUnknown {

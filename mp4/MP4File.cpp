@@ -107,9 +107,19 @@ MP4_Result MP4_Movie::Inspect(MP4_AtomInspector& inspector) { return m_MoovAtom-
 
 MP4_File::MP4_File(MP4_ByteStream& stream, MP4_AtomFactory& factory) {
   // Every atom read takes at least 8 bytes, so this ends.
-  for (;;) {
+  for (bool first = true;; first = false) {
+    MP4_Position at = 0;
+    if (MP4_FAILED(stream.Tell(at))) break;
     MP4_Atom* atom = nullptr;
     if (MP4_FAILED(factory.CreateAtomFromStream(stream, atom)) || !atom) break;
+    // A file type atom begins a file: one behind this file's own atoms
+    // begins another file appended to it (as a broken copy or two files
+    // joined leave), whose movie places its samples in that file, not here.
+    if (!first && atom->GetType() == MP4_FourCC("ftyp")) {
+      delete atom;
+      m_AppendedAt = at;
+      break;
+    }
     if (atom->GetType() == MP4_FourCC("moof")) m_HasMovieFragments = true;
     if (auto* moov = dynamic_cast<MP4_MoovAtom*>(atom)) {
       // With several, the last one is the movie.

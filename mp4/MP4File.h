@@ -83,10 +83,14 @@ class MP4_File {
   const MP4_List<MP4_Atom>& GetOtherAtoms() const { return m_OtherAtoms; }
   // The file holds movie fragments ('moof'): samples its movie does not list.
   bool HasMovieFragments() const { return m_HasMovieFragments; }
+  // Where another file appended to this one begins (a second file type
+  // atom); 0 when none was found. What lies from there on is not read.
+  MP4_Position GetAppendedAt() const { return m_AppendedAt; }
   virtual MP4_Result Inspect(MP4_AtomInspector& inspector);
 
  private:
   bool m_HasMovieFragments = false;
+  MP4_Position m_AppendedAt = 0;
   std::unique_ptr<MP4_Movie> m_Movie;
   MP4_List<MP4_Atom> m_OtherAtoms;
 };

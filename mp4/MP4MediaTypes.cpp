@@ -4,7 +4,9 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <numeric>
 
+#include "mp4/MP4ByteStream.h"
 #include "mp4/MP4HeaderAtoms.h"
 #include "mp4/MP4LeafAtoms.h"
 #include "mp4/MP4SampleEntry.h"
@@ -373,7 +375,49 @@ std::string VobSubIndex(int width, int height, const BYTE* palette) {
   return head + colours + "\n";
 }
 
-std::vector<CMediaType> TrackMediaTypes(MP4_Track& track, const MP4_Sample& first, const TrackTypeContext& context) {
+namespace {
+
+// The shape of a picture entry's pixels from its 'pasp' box (horizontal
+// and vertical spacing); false without one.
+bool PixelShape(MP4_Track& track, MP4_UI32& across, MP4_UI32& down) {
+  MP4_Atom* stsd = track.GetTrakAtom().FindChild("mdia/minf/stbl/stsd");
+  auto* entries = dynamic_cast<MP4_AtomParent*>(stsd);
+  if (!entries) return false;
+  for (MP4_Atom* entry : entries->GetChildren()) {
+    auto* visual = dynamic_cast<MP4_VisualSampleEntry*>(entry);
+    auto* pasp = visual ? dynamic_cast<MP4_UnknownAtom*>(visual->GetChild(MP4_FourCC("pasp"))) : nullptr;
+    if (!pasp) continue;
+    MP4_MemoryByteStream bytes;
+    const std::vector<MP4_Byte>& b = bytes.GetOwnedData();
+    if (MP4_FAILED(pasp->WriteFields(bytes)) || b.size() < 8) return false;
+    across = MP4_UI32(b[0]) << 24 | MP4_UI32(b[1]) << 16 | MP4_UI32(b[2]) << 8 | b[3];
+    down = MP4_UI32(b[4]) << 24 | MP4_UI32(b[5]) << 16 | MP4_UI32(b[6]) << 8 | b[7];
+    return across > 0 && down > 0;
+  }
+  return false;
+}
+
+// The picture aspect of the types whose blocks carry one, from the pixel
+// shape the file states (else the picture's own, square pixels).
+void SetPictureAspect(MP4_Track& track, std::vector<CMediaType>& mts) {
+  MP4_UI32 across = 0, down = 0;
+  if (!PixelShape(track, across, down)) return;
+  for (CMediaType& mt : mts) {
+    if ((mt.formattype != FORMAT_VideoInfo2 && mt.formattype != FORMAT_MPEG2Video) ||
+        mt.cbFormat < sizeof(VIDEOINFOHEADER2))
+      continue;
+    auto* vih2 = reinterpret_cast<VIDEOINFOHEADER2*>(mt.pbFormat);
+    const uint64_t x = uint64_t(vih2->bmiHeader.biWidth > 0 ? vih2->bmiHeader.biWidth : 0) * across;
+    const uint64_t y = uint64_t(vih2->bmiHeader.biHeight > 0 ? vih2->bmiHeader.biHeight : 0) * down;
+    if (!x || !y) continue;
+    const uint64_t g = std::gcd(x, y);
+    if (x / g > 0xFFFFFFFF || y / g > 0xFFFFFFFF) continue;
+    vih2->dwPictAspectRatioX = static_cast<DWORD>(x / g);
+    vih2->dwPictAspectRatioY = static_cast<DWORD>(y / g);
+  }
+}
+
+std::vector<CMediaType> MediaTypesOf(MP4_Track& track, const MP4_Sample& first, const TrackTypeContext& context) {
   std::vector<CMediaType> mts;
   MP4_SampleDescription* desc = track.GetSampleDescription(first.GetDescriptionIndex());
   if (!desc) {
@@ -401,6 +445,14 @@ std::vector<CMediaType> TrackMediaTypes(MP4_Track& track, const MP4_Sample& firs
         dynamic_cast<MP4_Tx3gSampleEntry*>(unknown->GetSampleEntry()))
       mts.push_back(SubtitleType(MEDIASUBTYPE_SSA, context, SsaScriptHeader(context.text_width, context.text_height)));
   }
+  return mts;
+}
+
+}  // namespace
+
+std::vector<CMediaType> TrackMediaTypes(MP4_Track& track, const MP4_Sample& first, const TrackTypeContext& context) {
+  std::vector<CMediaType> mts = MediaTypesOf(track, first, context);
+  SetPictureAspect(track, mts);
   return mts;
 }
 

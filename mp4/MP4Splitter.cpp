@@ -157,6 +157,8 @@ HRESULT CMP4SplitterFilter::CreateOutputs(IAsyncReader* reader) {
     return E_FAIL;
   }
   m_pFile = std::move(file);
+  // What follows the movie's own file is passed over, and the log says so.
+  if (const LONGLONG appended = m_pFile->AppendedAt(); appended > 0) Skipped(appended, m_pFile->GetLength());
 
   m_rtNewStart = m_rtCurrent = 0;
   m_rtDuration = 0;
@@ -316,7 +318,7 @@ HRESULT CMP4SplitterFilter::CreateOutputs(IAsyncReader* reader) {
   for (TrackPosition& tp : m_trackpos) {
     bool damaged = false;
     tp.shift = EditShift(*tp.track, length, tp.end, damaged);
-    if (damaged) m_damage.Mended("Track " + std::to_string(tp.id) + ": an edit far outside the movie was ignored", "edits");
+    if (damaged) Mended("Track " + std::to_string(tp.id) + ": an edit far outside the movie was ignored", "edits");
   }
 
   m_rtStop = m_rtNewStop = m_rtDuration;
@@ -330,7 +332,7 @@ INT64 CMP4SplitterFilter::CompositionTime(TrackPosition& tp, const MP4_Sample& s
   const INT64 cts = s.GetCts(), second = tp.track->GetMediaTimeScale();
   if (cts >= -second && cts <= tp.end + second) return cts;
   if (note)
-    m_damage.Mended("Track " + std::to_string(tp.id) +
+    Mended("Track " + std::to_string(tp.id) +
                         ": composition times far outside the track were taken as decoding times",
                     "samples");
   return static_cast<INT64>(std::min<MP4_UI64>(s.GetDts(), INT64_MAX));
@@ -410,7 +412,7 @@ HRESULT CMP4SplitterFilter::DeliverSample(TrackPosition& tp, CBaseSplitterOutput
   if (!s.LiesInStream()) {
     MP4_Sample last;
     if (MP4_SUCCEEDED(track.GetSample(count - 1, last)) && last.LiesInStream())
-      m_damage.Mended("Track " + std::to_string(tp.id) + ": samples placed outside the file were skipped", "samples");
+      Mended("Track " + std::to_string(tp.id) + ": samples placed outside the file were skipped", "samples");
     else
       tp.index = count;
     return S_OK;

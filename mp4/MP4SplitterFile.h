@@ -17,6 +17,8 @@ class CMP4SplitterFile : public CBaseSplitterFileEx {
 
   MP4_Movie* GetMovie() const { return m_pMP4File ? m_pMP4File->GetMovie() : nullptr; }
   bool HasMovieFragments() const { return m_pMP4File && m_pMP4File->HasMovieFragments(); }
+  // Where a file appended to this one begins; 0 when none does.
+  LONGLONG AppendedAt() const { return m_pMP4File ? static_cast<LONGLONG>(m_pMP4File->GetAppendedAt()) : 0; }
 
  private:
   HRESULT Init();

@@ -14,12 +14,9 @@
 
 #include "graph/core/FGFilter.h"
 #include "graph/core/FGFilterList.h"
+#include "foundation/SplitterInterfaces.h"
 #include "graph/core/IGraphBuilder2.h"
 #include "platform/dshow/BaseClasses.h"
-
-// The system's AVI source; on load it gives way to the platform's file
-// reader and AVI splitter.
-PELLOMAR_DEFINE_GUID(CLSID_AviSourceFilter, "CEA8DEFF-0AF7-4DB9-9A38-FB3C3AEFC0DE");
 
 // True when every group of the check-byte pattern matches the open file.
 bool CheckFileBytes(HANDLE file, const std::wstring& pattern);

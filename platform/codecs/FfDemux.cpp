@@ -134,8 +134,8 @@ void CFfDemux::Rewind() {
   if (!m_fmt) return;
   for (auto& q : m_queues) q.clear();
   // A fresh demuxer still holds the packets it read while probing; only a
-  // second run needs to go back.
-  if (m_played) {
+  // second run, or one after reading ahead, needs to go back.
+  if (m_played || m_readAhead) {
     av_seek_frame(m_fmt, -1, 0, AVSEEK_FLAG_BACKWARD);
     avformat_flush(m_fmt);
   }
@@ -165,6 +165,29 @@ AvPacketPtr CFfDemux::Next(int stream) {
   return p;
 }
 
+bool CFfDemux::StreamPictureSize(int stream, int* width, int* height) {
+  std::lock_guard lock(m_lock);
+  if (!m_fmt || stream < 0 || static_cast<unsigned>(stream) >= m_fmt->nb_streams) return false;
+  const AVCodecParameters* par = m_fmt->streams[stream]->codecpar;
+  *width = par->width;
+  *height = par->height;
+  if (!CodecTakesContainerSize(par->codec_id)) return true;
+  // The stream's first key packet and a few after it, within the first
+  // packets of the file.
+  constexpr size_t kPictures = 8;
+  std::vector<AvPacketPtr> read;
+  m_readAhead = true;
+  for (int n = 0; n < 1000 && read.size() < kPictures; ++n) {
+    AvPacketPtr p(av_packet_alloc());
+    if (!p || av_read_frame(m_fmt, p.get()) < 0) break;
+    if (p->stream_index == stream && (!read.empty() || (p->flags & AV_PKT_FLAG_KEY))) read.push_back(std::move(p));
+  }
+  std::vector<const AVPacket*> packets;
+  for (const AvPacketPtr& p : read) packets.push_back(p.get());
+  PacketsPictureSize(par, packets, width, height);
+  return true;
+}
+
 REFERENCE_TIME CFfDemux::Duration() const {
   if (!m_fmt || m_fmt->duration == AV_NOPTS_VALUE || m_fmt->duration < 0) return 0;
   return av_rescale(m_fmt->duration, UNITS, AV_TIME_BASE);
@@ -176,16 +199,29 @@ bool CFfDemux::StreamType(const AVStream* st, CMediaType& mt) {
   mt.InitMediaType();
   if (cp->codec_type == AVMEDIA_TYPE_VIDEO) {
     if (cp->width <= 0 || cp->height <= 0 || !cp->codec_tag) return false;
-    auto* vih =
-        reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormatBuffer(static_cast<ULONG>(sizeof(VIDEOINFOHEADER) + extra)));
-    if (!vih) return false;
+    // Pixels the container says are not square: a VideoInfo2 block with
+    // the picture's aspect.
+    const AVRational sar = st->sample_aspect_ratio.num > 0 ? st->sample_aspect_ratio : cp->sample_aspect_ratio;
+    LONG aspectX = 0, aspectY = 0;
+    const bool info2 = sar.num > 0 && sar.den > 0 && sar.num != sar.den &&
+                       DisplayAspectOf(cp->width, cp->height, sar.num, sar.den, &aspectX, &aspectY);
+    const size_t block = info2 ? sizeof(VIDEOINFOHEADER2) : sizeof(VIDEOINFOHEADER);
+    BYTE* format = mt.AllocFormatBuffer(static_cast<ULONG>(block + extra));
+    if (!format) return false;
+    // Both blocks begin alike; the bitmap header ends each.
+    auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(format);
     vih->rcSource = {0, 0, cp->width, cp->height};
     vih->rcTarget = vih->rcSource;
     vih->dwBitRate = static_cast<DWORD>(std::clamp<int64_t>(cp->bit_rate, 0, 0xFFFFFFFF));
     const AVRational fr =
         st->avg_frame_rate.num > 0 && st->avg_frame_rate.den > 0 ? st->avg_frame_rate : st->r_frame_rate;
     if (fr.num > 0 && fr.den > 0 && av_q2d(fr) < 1000) vih->AvgTimePerFrame = av_rescale(UNITS, fr.den, fr.num);
-    BITMAPINFOHEADER& bih = vih->bmiHeader;
+    if (info2) {
+      auto* vih2 = reinterpret_cast<VIDEOINFOHEADER2*>(format);
+      vih2->dwPictAspectRatioX = static_cast<DWORD>(aspectX);
+      vih2->dwPictAspectRatioY = static_cast<DWORD>(aspectY);
+    }
+    BITMAPINFOHEADER& bih = *reinterpret_cast<BITMAPINFOHEADER*>(format + block - sizeof(BITMAPINFOHEADER));
     bih.biSize = static_cast<DWORD>(sizeof(BITMAPINFOHEADER) + extra);
     bih.biWidth = cp->width;
     bih.biHeight = cp->height;
@@ -193,11 +229,11 @@ bool CFfDemux::StreamType(const AVStream* st, CMediaType& mt) {
     bih.biBitCount = static_cast<WORD>(cp->bits_per_coded_sample > 0 ? cp->bits_per_coded_sample : 24);
     bih.biCompression = cp->codec_tag;
     bih.biSizeImage = static_cast<DWORD>(cp->width * cp->height * 3);
-    if (extra) std::memcpy(reinterpret_cast<BYTE*>(vih) + sizeof(VIDEOINFOHEADER), cp->extradata, extra);
+    if (extra) std::memcpy(format + block, cp->extradata, extra);
     mt.SetType(&MEDIATYPE_Video);
     const GUID sub = FourCCGuid(cp->codec_tag);
     mt.SetSubtype(&sub);
-    mt.SetFormatType(&FORMAT_VideoInfo);
+    mt.SetFormatType(info2 ? &FORMAT_VideoInfo2 : &FORMAT_VideoInfo);
     mt.SetTemporalCompression(TRUE);
     mt.SetVariableSize();
     return true;
@@ -394,6 +430,12 @@ STDMETHODIMP CFfDemuxSource::Pause() {
   return CSource::Pause();
 }
 
+HRESULT STDMETHODCALLTYPE CFfDemuxSource::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+  CheckPointer(ppv, E_POINTER);
+  if (riid == IID_IRunReport) return GetInterfaceAs<IRunReport>(this, ppv);
+  return CSource::NonDelegatingQueryInterface(riid, ppv);
+}
+
 HRESULT CFfDemuxSource::CreatePins(const wchar_t* videoPrefix, const wchar_t* audioPrefix) {
   AVFormatContext* fmt = m_demux.Context();
   if (!fmt) return E_UNEXPECTED;
@@ -402,6 +444,25 @@ HRESULT CFfDemuxSource::CreatePins(const wchar_t* videoPrefix, const wchar_t* au
     CMediaType mt;
     if (!CFfDemux::StreamType(fmt->streams[i], mt)) continue;
     const bool isVideo = mt.majortype == MEDIATYPE_Video;
+    int width = 0, height = 0;
+    if (isVideo && m_demux.StreamPictureSize(static_cast<int>(i), &width, &height)) {
+      BITMAPINFOHEADER* bih = VideoBitmapHeader(mt);
+      if (bih->biWidth != width || bih->biHeight != height) {
+        m_strNote += PictureSizeNote(width, height, bih->biWidth, bih->biHeight);
+        // The pixels keep their shape.
+        LONG ax = 0, ay = 0;
+        VideoDisplayAspect(mt, &ax, &ay);
+        const int64_t pixelX = int64_t{ax} * bih->biHeight, pixelY = int64_t{ay} * bih->biWidth;
+        // The rectangles begin both kinds of block.
+        auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt.pbFormat);
+        vih->rcSource = {0, 0, width, height};
+        vih->rcTarget = vih->rcSource;
+        bih->biWidth = width;
+        bih->biHeight = height;
+        bih->biSizeImage = static_cast<DWORD>(width * height * 3);
+        if (DisplayAspectOf(width, height, pixelX, pixelY, &ax, &ay)) SetVideoDisplayAspect(mt, ax, ay);
+      }
+    }
     const std::wstring name = (isVideo ? videoPrefix : audioPrefix) + std::to_wstring(isVideo ? video++ : audio++);
     HRESULT phr = S_OK;
     new CFfDemuxPin(&phr, this, name.c_str(), static_cast<int>(i), mt);  // owned by the filter's pin list

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/codecs/FfmpegMedia.h"
+#include "platform/dshow/RunReport.h"
 #include "platform/dshow/Source.h"
 
 struct AVFormatContext;
@@ -45,6 +46,11 @@ class CFfDemux {
   // The media type a stream's pin offers; false for a stream no pin can
   // carry.
   static bool StreamType(const AVStream* st, CMediaType& mt);
+  // The picture size of a video stream: for a codec that takes it from
+  // the container, the size its first key picture decodes whole at
+  // (KeyPictureSize). Reads ahead: the next run starts from the beginning
+  // again.
+  bool StreamPictureSize(int stream, int* width, int* height);
 
  private:
   struct ReaderIo;
@@ -58,6 +64,7 @@ class CFfDemux {
   std::vector<std::deque<AvPacketPtr>> m_queues;
   std::vector<bool> m_wanted;
   bool m_eof = false;
+  bool m_readAhead = false;
   bool m_played = false;
 };
 
@@ -111,12 +118,19 @@ class CFfDemuxPin final : public CSourceStream, public IMediaSeeking {
 };
 
 // A source filter whose output pins read one CFfDemux.
-class CFfDemuxSource : public CSource {
+class CFfDemuxSource : public CSource, public IRunReport {
  public:
+  DECLARE_IUNKNOWN;
+  HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
   CFfDemux& Demux() { return m_demux; }
   // From stopped: the connected pins' streams are wanted and the demuxer
   // starts again from the beginning.
   STDMETHODIMP Pause() override;
+  // IRunReport: no error of its own; as a note, a picture size of a
+  // stream's own that differs from the container's.
+  std::string GetRunError() const override { return {}; }
+  std::string GetRunNote() const override { return m_strNote; }
 
  protected:
   CFfDemuxSource(LPCTSTR name, LPUNKNOWN outer, REFCLSID clsid);
@@ -132,5 +146,6 @@ class CFfDemuxSource : public CSource {
   CFfDemux m_demux;
 
  private:
+  std::string m_strNote;
   std::vector<std::unique_ptr<CFfDemuxPin>> m_retired;
 };

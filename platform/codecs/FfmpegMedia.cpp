@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <numeric>
 
 extern "C" {
 #include <libavutil/error.h>
@@ -42,6 +43,62 @@ REFERENCE_TIME VideoFrameTime(const AM_MEDIA_TYPE& mt) {
   if ((mt.formattype == FORMAT_VideoInfo2 || mt.formattype == FORMAT_MPEG2Video) && Holds<VIDEOINFOHEADER2>(mt))
     return reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->AvgTimePerFrame;
   return 0;
+}
+
+bool DisplayAspectOf(LONG width, LONG height, int64_t pixelX, int64_t pixelY, LONG* x, LONG* y) {
+  if (width <= 0 || height <= 0 || pixelX <= 0 || pixelY <= 0) return false;
+  const int64_t pixelGcd = std::gcd(pixelX, pixelY);
+  pixelX /= pixelGcd;
+  pixelY /= pixelGcd;
+  if (pixelX > INT32_MAX || pixelY > INT32_MAX) return false;
+  int64_t ax = int64_t{width} * pixelX, ay = int64_t{height} * pixelY;
+  const int64_t g = std::gcd(ax, ay);
+  ax /= g;
+  ay /= g;
+  if (ax > INT32_MAX || ay > INT32_MAX) return false;
+  *x = static_cast<LONG>(ax);
+  *y = static_cast<LONG>(ay);
+  return true;
+}
+
+bool VideoDisplayAspect(const AM_MEDIA_TYPE& mt, LONG* x, LONG* y) {
+  const BITMAPINFOHEADER* bih = VideoBitmapHeader(mt);
+  if (!bih || bih->biWidth <= 0 || bih->biHeight == 0) return false;
+  const LONG w = bih->biWidth, h = std::abs(bih->biHeight);
+  if (mt.formattype == FORMAT_VideoInfo2 || mt.formattype == FORMAT_MPEG2Video) {
+    const auto* vih2 = reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat);
+    // Aspects beyond a picture's own numbers are no aspect but damage.
+    if (vih2->dwPictAspectRatioX > 0 && vih2->dwPictAspectRatioY > 0 && vih2->dwPictAspectRatioX <= INT32_MAX &&
+        vih2->dwPictAspectRatioY <= INT32_MAX &&
+        DisplayAspectOf(static_cast<LONG>(vih2->dwPictAspectRatioX), static_cast<LONG>(vih2->dwPictAspectRatioY), 1,
+                        1, x, y))
+      return true;
+  } else if (bih->biXPelsPerMeter > 0 && bih->biYPelsPerMeter > 0 &&
+             DisplayAspectOf(w, h, bih->biYPelsPerMeter, bih->biXPelsPerMeter, x, y)) {
+    // A pixel is 1/X wide and 1/Y high: its shape is Y:X.
+    return true;
+  }
+  return DisplayAspectOf(w, h, 1, 1, x, y);
+}
+
+void SetVideoDisplayAspect(AM_MEDIA_TYPE& mt, LONG x, LONG y) {
+  BITMAPINFOHEADER* bih = VideoBitmapHeader(mt);
+  if (!bih || x <= 0 || y <= 0 || bih->biWidth <= 0 || bih->biHeight == 0) return;
+  if (mt.formattype == FORMAT_VideoInfo2 || mt.formattype == FORMAT_MPEG2Video) {
+    auto* vih2 = reinterpret_cast<VIDEOINFOHEADER2*>(mt.pbFormat);
+    vih2->dwPictAspectRatioX = static_cast<DWORD>(x);
+    vih2->dwPictAspectRatioY = static_cast<DWORD>(y);
+    return;
+  }
+  // The pixel shape x * height : y * width as pixels per meter down and
+  // across; square pixels leave the resolution unstated.
+  int64_t across = int64_t{y} * bih->biWidth, down = int64_t{x} * std::abs(bih->biHeight);
+  const int64_t g = std::gcd(across, down);
+  across /= g;
+  down /= g;
+  const bool square = across == down;
+  bih->biXPelsPerMeter = square || across > INT32_MAX || down > INT32_MAX ? 0 : static_cast<LONG>(across);
+  bih->biYPelsPerMeter = square || across > INT32_MAX || down > INT32_MAX ? 0 : static_cast<LONG>(down);
 }
 
 const WAVEFORMATEX* AudioWaveFormat(const AM_MEDIA_TYPE& mt) {
@@ -120,17 +177,26 @@ DWORD RawVideoImageSize(RawVideo k, LONG width, LONG height) {
   return size > 0x7FFFFFFF ? 0 : static_cast<DWORD>(size);
 }
 
-HRESULT MakeRawVideoType(CMediaType* pmt, RawVideo kind, LONG width, LONG height, REFERENCE_TIME frameTime) {
+HRESULT MakeRawVideoType(CMediaType* pmt, RawVideo kind, LONG width, LONG height, REFERENCE_TIME frameTime,
+                         bool info2) {
   if (!pmt) return E_POINTER;
   const DWORD size = RawVideoImageSize(kind, width, height);
   if (!size) return E_INVALIDARG;
   pmt->InitMediaType();
-  auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(pmt->AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
-  if (!vih) return E_OUTOFMEMORY;
+  // Both blocks begin with the rectangles, rates and frame time; the
+  // VideoInfo2 one has its picture aspect before the bitmap header.
+  BYTE* block = pmt->AllocFormatBuffer(info2 ? sizeof(VIDEOINFOHEADER2) : sizeof(VIDEOINFOHEADER));
+  if (!block) return E_OUTOFMEMORY;
+  auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(block);
   vih->rcSource = {0, 0, width, height};
   vih->rcTarget = vih->rcSource;
   vih->AvgTimePerFrame = frameTime;
-  BITMAPINFOHEADER& bih = vih->bmiHeader;
+  if (info2) {
+    auto* vih2 = reinterpret_cast<VIDEOINFOHEADER2*>(block);
+    vih2->dwPictAspectRatioX = static_cast<DWORD>(width);
+    vih2->dwPictAspectRatioY = static_cast<DWORD>(height);
+  }
+  BITMAPINFOHEADER& bih = info2 ? reinterpret_cast<VIDEOINFOHEADER2*>(block)->bmiHeader : vih->bmiHeader;
   bih.biSize = sizeof(BITMAPINFOHEADER);
   bih.biWidth = width;
   bih.biHeight = height;
@@ -142,7 +208,7 @@ HRESULT MakeRawVideoType(CMediaType* pmt, RawVideo kind, LONG width, LONG height
                          0xFFFFFFFFLL, static_cast<int64_t>(size) * 8 * UNITS / frameTime));
   pmt->SetType(&MEDIATYPE_Video);
   pmt->SetSubtype(&RawVideoSubtype(kind));
-  pmt->SetFormatType(&FORMAT_VideoInfo);
+  pmt->SetFormatType(info2 ? &FORMAT_VideoInfo2 : &FORMAT_VideoInfo);
   pmt->SetSampleSize(size);
   pmt->SetTemporalCompression(FALSE);
   return S_OK;
@@ -341,6 +407,65 @@ bool SampleEntryChild(const BYTE* extra, size_t size, DWORD fcc, bool audio, DWO
   }
   if (fields <= entry) FindChildAtom(extra + fields, entry - fields, child, whole, 0, config);
   return true;
+}
+
+bool CodecTakesContainerSize(AVCodecID id) {
+  return id == AV_CODEC_ID_WMV1 || id == AV_CODEC_ID_WMV2 || id == AV_CODEC_ID_MSMPEG4V1 ||
+         id == AV_CODEC_ID_MSMPEG4V2 || id == AV_CODEC_ID_MSMPEG4V3;
+}
+
+namespace {
+
+// Whether pictures decode without damage at that size.
+bool DecodeWhole(const AVCodecParameters* par, const std::vector<const AVPacket*>& packets, int width, int height) {
+  const AVCodec* codec = avcodec_find_decoder(par->codec_id);
+  AvCodecContextPtr ctx(codec ? avcodec_alloc_context3(codec) : nullptr);
+  AvFramePtr frame(av_frame_alloc());
+  if (!ctx || !frame || avcodec_parameters_to_context(ctx.get(), par) < 0) return false;
+  ctx->width = width;
+  ctx->height = height;
+  ctx->thread_count = 1;
+  if (avcodec_open2(ctx.get(), codec, nullptr) < 0) return false;
+  for (size_t i = 0; i <= packets.size(); ++i) {
+    if (avcodec_send_packet(ctx.get(), i < packets.size() ? packets[i] : nullptr) < 0) return false;
+    int err;
+    while ((err = avcodec_receive_frame(ctx.get(), frame.get())) >= 0) {
+      const bool damaged = frame->decode_error_flags != 0;
+      av_frame_unref(frame.get());
+      if (damaged) return false;
+    }
+    if (err != AVERROR(EAGAIN) && err != AVERROR_EOF) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool PacketsPictureSize(const AVCodecParameters* par, const std::vector<const AVPacket*>& packets, int* width,
+                        int* height) {
+  const int w = *width, h = *height;
+  if (w < 48 || h < 48 || packets.empty() || DecodeWhole(par, packets, w, h)) return true;
+  int64_t bestBlocks = 0;
+  int bestCut = 0;
+  for (int columns = 0; columns <= 24; columns += 8)
+    for (int rows = 0; rows <= 24; rows += 8) {
+      const int64_t blocks = int64_t{(w - columns + 15) / 16} * ((h - rows + 15) / 16);
+      const int cut = columns * h + rows * w;
+      if ((columns || rows) && (blocks > bestBlocks || (blocks == bestBlocks && cut < bestCut)) &&
+          DecodeWhole(par, packets, w - columns, h - rows)) {
+        bestBlocks = blocks;
+        bestCut = cut;
+        *width = w - columns;
+        *height = h - rows;
+      }
+    }
+  return bestBlocks > 0;
+}
+
+std::string PictureSizeNote(LONG width, LONG height, LONG headerWidth, LONG headerHeight) {
+  return "The video stream's pictures are " + std::to_string(width) + "x" + std::to_string(height) +
+         " while the file's header says " + std::to_string(headerWidth) + "x" + std::to_string(headerHeight) +
+         ": they are converted at their own size.\n";
 }
 
 std::string AvErrorText(int err) {

@@ -56,6 +56,18 @@ const BITMAPINFOHEADER* VideoBitmapHeader(const AM_MEDIA_TYPE& mt);
 BITMAPINFOHEADER* VideoBitmapHeader(AM_MEDIA_TYPE& mt);
 // Average frame time of a video type, 0 when unknown.
 REFERENCE_TIME VideoFrameTime(const AM_MEDIA_TYPE& mt);
+// The shape a video type's pictures are shown at, as a reduced display
+// aspect: the picture aspect of a VideoInfo2 block (MPEG-2 video blocks
+// begin with one), or for a VideoInfo block the pixel shape its bitmap
+// resolution gives (pixels per meter across and down); the picture's own
+// size (square pixels) where the type states neither. False without a
+// picture size.
+bool VideoDisplayAspect(const AM_MEDIA_TYPE& mt, LONG* x, LONG* y);
+// Writes a display aspect into a video type, in the form its block has.
+void SetVideoDisplayAspect(AM_MEDIA_TYPE& mt, LONG x, LONG y);
+// The display aspect of a picture of `width` x `height` whose pixels are
+// `pixelX` wide for `pixelY` high, reduced; false when out of range.
+bool DisplayAspectOf(LONG width, LONG height, int64_t pixelX, int64_t pixelY, LONG* x, LONG* y);
 // The wave format of an audio type; null when missing or short.
 const WAVEFORMATEX* AudioWaveFormat(const AM_MEDIA_TYPE& mt);
 
@@ -69,7 +81,10 @@ AVPixelFormat RawVideoPixelFormat(RawVideo kind);
 DWORD RawVideoImageSize(RawVideo kind, LONG width, LONG height);
 
 // Builds a VideoInfo type of an uncompressed layout; bottom-up for RGB.
-HRESULT MakeRawVideoType(CMediaType* pmt, RawVideo kind, LONG width, LONG height, REFERENCE_TIME frameTime);
+// With `info2` the block is VideoInfo2 instead, with the picture's own
+// shape as its picture aspect.
+HRESULT MakeRawVideoType(CMediaType* pmt, RawVideo kind, LONG width, LONG height, REFERENCE_TIME frameTime,
+                         bool info2 = false);
 // Builds a 16-bit PCM type.
 HRESULT MakePcm16Type(CMediaType* pmt, int sampleRate, int channels);
 
@@ -142,6 +157,22 @@ class COutputWatch {
   std::atomic<int64_t> m_lastNs{0};
   std::atomic<bool> m_abandoned{false};
 };
+
+// Codecs whose stream does not state its picture size (the MS-MPEG-4
+// family, WMV 1 and 2): they take the container's. A writer that rounded
+// the container's size up makes every picture end in damage there.
+bool CodecTakesContainerSize(AVCodecID id);
+// For such a codec: the size the pictures of `packets` (a key packet and
+// those after it) decode whole at. The given size when they do there; else,
+// of the sizes up to 24 columns and rows less in steps of 8 that they do,
+// the one with the most macroblocks (a stream read at too few only leaves
+// bits unread), the least cut of those. False when none.
+bool PacketsPictureSize(const AVCodecParameters* par, const std::vector<const AVPacket*>& packets, int* width,
+                        int* height);
+
+// The run log's line for a stream whose pictures have another size than
+// its file's header states.
+std::string PictureSizeNote(LONG width, LONG height, LONG headerWidth, LONG headerHeight);
 
 // FFmpeg's error text, for diagnostics.
 std::string AvErrorText(int err);

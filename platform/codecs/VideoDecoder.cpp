@@ -2,8 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdarg>
 #include <cstring>
+#include <mutex>
+#include <set>
 
+#include "platform/dshow/Allocator.h"
 #include "platform/win32/Registry.h"
 
 namespace {
@@ -28,7 +32,40 @@ bool IsMpeg1Subtype(const GUID& s) {
 
 constexpr REFERENCE_TIME kDefaultFrameTime = 400000;  // 25 frames a second
 
+// The decoders whose codecs' log is watched for damage.
+std::mutex g_watchLock;
+std::set<const void*> g_watched;
+
+// The library's log: what a watched video codec says while decoding,
+// warnings and up and the concealment it reports (given as information,
+// with the blocks it filled in), is damage it met. Everything goes on to
+// the library's own printing.
+void WatchLog(void* avcl, int level, const char* fmt, va_list vl) {
+  if (avcl && fmt && level <= AV_LOG_INFO && *static_cast<const AVClass* const*>(avcl) == avcodec_get_class()) {
+    void* owner = static_cast<AVCodecContext*>(avcl)->opaque;
+    int blocks = 0;
+    if (std::strncmp(fmt, "concealing %d DC, %d AC, %d MV errors", 37) == 0) {
+      va_list args;
+      va_copy(args, vl);
+      const int dc = va_arg(args, int), ac = va_arg(args, int), mv = va_arg(args, int);
+      va_end(args);
+      blocks = std::max({dc, ac, mv});
+    }
+    std::lock_guard<std::mutex> g(g_watchLock);
+    if (owner && g_watched.count(owner)) static_cast<CFfVideoDecoder*>(owner)->DamageMet(blocks);
+  }
+  av_log_default_callback(avcl, level, fmt, vl);
+}
+
 }  // namespace
+
+void CFfVideoDecoder::WatchDamage(const CFfVideoDecoder* decoder, bool watch) {
+  static std::once_flag hooked;
+  std::call_once(hooked, [] { av_log_set_callback(WatchLog); });
+  std::lock_guard<std::mutex> g(g_watchLock);
+  if (watch) g_watched.insert(decoder);
+  else g_watched.erase(decoder);
+}
 
 const std::vector<VideoCodecEntry>& CFfVideoDecoder::CodecTable() {
   static const std::vector<VideoCodecEntry> table = {
@@ -91,6 +128,13 @@ bool CFfVideoDecoder::CodecSwitchedOn(const wchar_t* switchName) {
 CFfVideoDecoder::CFfVideoDecoder(LPUNKNOWN outer, REFCLSID clsid, bool mpeg1Only)
     : CTransformFilter(mpeg1Only ? "MPEG Video Decoder" : "Video Decoder", outer, clsid), m_mpeg1Only(mpeg1Only) {}
 
+CFfVideoDecoder::~CFfVideoDecoder() {
+  // The codec's threads end with its context: nothing speaks for this
+  // decoder after that.
+  m_ctx.reset();
+  WatchDamage(this, false);
+}
+
 template <bool Mpeg1>
 HRESULT CFfVideoDecoder::Create(IUnknown* outer, REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
@@ -137,16 +181,103 @@ HRESULT CFfVideoDecoder::GetMediaType(int position, CMediaType* pmt) {
   if (position < 0) return E_INVALIDARG;
   if (!m_pInput || !m_pInput->IsConnected()) return E_UNEXPECTED;
   const CMediaType& in = m_pInput->CurrentMediaType();
-  const BITMAPINFOHEADER* bih = VideoBitmapHeader(in);
-  if (!bih) return E_UNEXPECTED;
-  const LONG w = bih->biWidth, h = std::abs(bih->biHeight);
+  const LONG w = m_shape.width, h = m_shape.height;
+  if (w <= 0 || h <= 0) return E_UNEXPECTED;
   std::vector<RawVideo> kinds;
   if (w % 2 == 0 && h % 2 == 0) kinds = {RawVideo::YV12, RawVideo::YUY2};
   kinds.push_back(RawVideo::RGB32);
   kinds.push_back(RawVideo::RGB24);
-  if (position >= static_cast<int>(kinds.size())) return VFW_S_NO_MORE_ITEMS;
-  REFERENCE_TIME frameTime = VideoFrameTime(in);
-  return MakeRawVideoType(pmt, kinds[static_cast<size_t>(position)], w, h, frameTime);
+  // Pixels that are not square: the VideoInfo2 types that carry their
+  // shape first, then the VideoInfo ones with it as the bitmap resolution.
+  const int count = static_cast<int>(kinds.size());
+  const bool info2 = !m_shape.Square() && position < count;
+  if (position >= (m_shape.Square() ? count : 2 * count)) return VFW_S_NO_MORE_ITEMS;
+  HRESULT hr = MakeRawVideoType(pmt, kinds[static_cast<size_t>(position % count)], w, h, VideoFrameTime(in), info2);
+  if (SUCCEEDED(hr)) SetVideoDisplayAspect(*pmt, m_shape.aspectX, m_shape.aspectY);
+  return hr;
+}
+
+HRESULT CFfVideoDecoder::SetMediaType(PIN_DIRECTION dir, const CMediaType* pmt) {
+  if (dir == PINDIR_INPUT && pmt) FindStreamShape(*pmt);
+  return CTransformFilter::SetMediaType(dir, pmt);
+}
+
+void CFfVideoDecoder::FindStreamShape(const CMediaType& in) {
+  m_header = Shape{};
+  if (const BITMAPINFOHEADER* bih = VideoBitmapHeader(in)) {
+    m_header.width = bih->biWidth;
+    m_header.height = std::abs(bih->biHeight);
+    VideoDisplayAspect(in, &m_header.aspectX, &m_header.aspectY);
+  }
+  m_shape = m_header;
+  {
+    std::lock_guard<std::mutex> g(m_noteLock);
+    m_strShapeNote.clear();
+    m_sizeNoted = m_aspectNoted = false;
+  }
+  // MPEG-4 part 2 states the picture's size and pixel shape in its video
+  // object layer header, which the set-up data holds (as such, or in an
+  // MP4 sample entry's descriptor), and which the codec's parser reads.
+  if (CodecFor(&in) != AV_CODEC_ID_MPEG4 || m_header.width <= 0) return;
+  const std::vector<BYTE> extra = ExtraData(in);
+  if (extra.empty() || extra.size() > (size_t{1} << 20)) return;
+  AvParserPtr parser(av_parser_init(AV_CODEC_ID_MPEG4));
+  AvCodecContextPtr ctx(avcodec_alloc_context3(nullptr));
+  std::vector<BYTE> data(extra.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+  if (!parser || !ctx) return;
+  std::memcpy(data.data(), extra.data(), extra.size());
+  ctx->codec_type = AVMEDIA_TYPE_VIDEO;
+  ctx->codec_id = AV_CODEC_ID_MPEG4;
+  parser->flags |= PARSER_FLAG_COMPLETE_FRAMES;
+  uint8_t* out = nullptr;
+  int outSize = 0;
+  av_parser_parse2(parser.get(), ctx.get(), &out, &outSize, data.data(), static_cast<int>(extra.size()),
+                   AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+  AdoptStreamShape(ctx->width, ctx->height, ctx->sample_aspect_ratio);
+}
+
+bool CFfVideoDecoder::AdoptStreamShape(int width, int height, AVRational pixel) {
+  Shape s = m_shape;
+  if (width >= 2 && height >= 2 && width <= 8192 && height <= 8192) {
+    s.width = width;
+    s.height = height;
+  }
+  // The pixel shape the stream states, unless it says square: encoders
+  // write that whatever the file means, and the container's shape then
+  // holds (as players do it). Else the shape in force.
+  int64_t pixelX = int64_t{m_shape.aspectX} * m_shape.height, pixelY = int64_t{m_shape.aspectY} * m_shape.width;
+  if (pixel.num > 0 && pixel.den > 0 && pixel.num != pixel.den) {
+    pixelX = pixel.num;
+    pixelY = pixel.den;
+  }
+  if (!DisplayAspectOf(s.width, s.height, pixelX, pixelY, &s.aspectX, &s.aspectY)) return false;
+  if (s.width == m_shape.width && s.height == m_shape.height && s.aspectX == m_shape.aspectX &&
+      s.aspectY == m_shape.aspectY)
+    return false;
+  // What differs from the header is said once.
+  std::lock_guard<std::mutex> g(m_noteLock);
+  if (!m_sizeNoted && (s.width != m_header.width || s.height != m_header.height)) {
+    m_sizeNoted = true;
+    m_strShapeNote += PictureSizeNote(s.width, s.height, m_header.width, m_header.height);
+  }
+  LONG hx = 0, hy = 0, sx = 0, sy = 0;
+  if (!m_aspectNoted &&
+      DisplayAspectOf(1, 1, int64_t{m_header.aspectX} * m_header.height, int64_t{m_header.aspectY} * m_header.width,
+                      &hx, &hy) &&
+      DisplayAspectOf(1, 1, int64_t{s.aspectX} * s.height, int64_t{s.aspectY} * s.width, &sx, &sy) &&
+      (hx != sx || hy != sy)) {
+    m_aspectNoted = true;
+    m_strShapeNote += "The video stream's pixels are " + std::to_string(sx) + ":" + std::to_string(sy) +
+                      " (width to height) while the file's header says " + std::to_string(hx) + ":" +
+                      std::to_string(hy) + ": the pictures keep the stream's shape.\n";
+  }
+  m_shape = s;
+  return true;
+}
+
+void CFfVideoDecoder::GetPictureSize(LONG* width, LONG* height) const {
+  *width = m_shape.width;
+  *height = m_shape.height;
 }
 
 HRESULT CFfVideoDecoder::CheckTransform(const CMediaType* in, const CMediaType* out) {
@@ -154,10 +285,8 @@ HRESULT CFfVideoDecoder::CheckTransform(const CMediaType* in, const CMediaType* 
   const RawVideo kind = RawVideoOf(out->subtype);
   if (kind != RawVideo::YV12 && kind != RawVideo::YUY2 && kind != RawVideo::RGB24 && kind != RawVideo::RGB32)
     return VFW_E_TYPE_NOT_ACCEPTED;
-  const BITMAPINFOHEADER* ib = VideoBitmapHeader(*in);
   const BITMAPINFOHEADER* ob = VideoBitmapHeader(*out);
-  if (!ob || ob->biWidth < ib->biWidth || std::abs(ob->biHeight) != std::abs(ib->biHeight))
-    return VFW_E_TYPE_NOT_ACCEPTED;
+  if (!ob || ob->biWidth < m_shape.width || std::abs(ob->biHeight) != m_shape.height) return VFW_E_TYPE_NOT_ACCEPTED;
   if ((kind == RawVideo::YV12 || kind == RawVideo::YUY2) && (ob->biWidth % 2 || ob->biHeight % 2))
     return VFW_E_TYPE_NOT_ACCEPTED;
   return S_OK;
@@ -240,35 +369,28 @@ std::vector<BYTE> CFfVideoDecoder::ExtraData(const CMediaType& in) {
   return {};
 }
 
-HRESULT CFfVideoDecoder::StartStreaming() {
-  m_strError.clear();
+HRESULT CFfVideoDecoder::OpenCodec(bool threaded) {
   const CMediaType& in = m_pInput->CurrentMediaType();
   const AVCodecID id = CodecFor(&in);
   const AVCodec* codec = avcodec_find_decoder(id);
   if (!codec) return VFW_E_TYPE_NOT_ACCEPTED;
   m_ctx.reset(avcodec_alloc_context3(codec));
-  m_frame.reset(av_frame_alloc());
-  m_packet.reset(av_packet_alloc());
-  if (!m_ctx || !m_frame || !m_packet) return E_OUTOFMEMORY;
+  if (!m_ctx) return E_OUTOFMEMORY;
   const BITMAPINFOHEADER* bih = VideoBitmapHeader(in);
-  m_ctx->width = bih->biWidth;
-  m_ctx->height = std::abs(bih->biHeight);
+  m_ctx->width = m_codedWidth > 0 ? m_codedWidth : bih->biWidth;
+  m_ctx->height = m_codedHeight > 0 ? m_codedHeight : std::abs(bih->biHeight);
   m_ctx->codec_tag = IsFourCCGuid(in.subtype) ? in.subtype.Data1 : 0;
   if (id == AV_CODEC_ID_MJPEG || id == AV_CODEC_ID_DVVIDEO) m_ctx->codec_tag = bih->biCompression;
   m_ctx->pkt_timebase = kRefTimeBase;
   // Codecs that decode several frames at once do so on as many threads as
   // the library picks; their pictures still come out one by one, in order.
-  if (codec->capabilities & AV_CODEC_CAP_FRAME_THREADS) {
-    m_ctx->thread_count = 0;
-    m_ctx->thread_type = FF_THREAD_FRAME;
-    // A frame thread reads the rows of the picture it refers to as soon as
-    // they are decoded; concealment of damage in them runs later and races
-    // with it, so a damaged source gave a different output on every run.
-    // Damaged areas stay as the decoder left them instead.
-    m_ctx->error_concealment = 0;
-  } else {
-    m_ctx->thread_count = 1;
-  }
+  m_threaded = threaded && (codec->capabilities & AV_CODEC_CAP_FRAME_THREADS);
+  m_ctx->thread_count = m_threaded ? 0 : 1;
+  if (m_threaded) m_ctx->thread_type = FF_THREAD_FRAME;
+  // The codec's threads say what damage they meet in the library's log.
+  m_damageSeen = false;
+  m_ctx->opaque = this;
+  WatchDamage(this, true);
   std::vector<BYTE> extra = ExtraData(in);
   if (!extra.empty()) {
     m_ctx->extradata = static_cast<uint8_t*>(av_mallocz(extra.size() + AV_INPUT_BUFFER_PADDING_SIZE));
@@ -282,27 +404,226 @@ HRESULT CFfVideoDecoder::StartStreaming() {
                  ") could not be decoded: its decoder set-up data is damaged\n";
     return VFW_E_TYPE_NOT_ACCEPTED;
   }
-  m_parser.reset(id == AV_CODEC_ID_MPEG1VIDEO || id == AV_CODEC_ID_MPEG2VIDEO ? av_parser_init(id) : nullptr);
-  if (!m_writer.SetTarget(m_pOutput->CurrentMediaType())) return E_UNEXPECTED;
+  m_keptPackets.clear();
+  m_keptBytes = 0;
+  return S_OK;
+}
+
+HRESULT CFfVideoDecoder::StartStreaming() {
+  m_strError.clear();
+  m_frame.reset(av_frame_alloc());
+  m_packet.reset(av_packet_alloc());
+  if (!m_frame || !m_packet) return E_OUTOFMEMORY;
+  m_codedWidth = m_codedHeight = 0;
+  m_sizeChecked = false;
+  m_sizeProbe.clear();
+  if (HRESULT hr = OpenCodec(true); FAILED(hr)) return hr;
+  const CMediaType& in = m_pInput->CurrentMediaType();
+  m_parser.reset(m_ctx->codec_id == AV_CODEC_ID_MPEG1VIDEO || m_ctx->codec_id == AV_CODEC_ID_MPEG2VIDEO
+                     ? av_parser_init(m_ctx->codec_id)
+                     : nullptr);
+  m_outType = m_pOutput->CurrentMediaType();
+  if (!m_writer.SetTarget(m_outType)) return E_UNEXPECTED;
   m_frameTime = VideoFrameTime(in) > 0 ? VideoFrameTime(in) : kDefaultFrameTime;
   m_haveTime = false;
   m_nextTime = 0;
+  m_packetNumber = m_firstPacket = 0;
+  m_lastDelivered = -1;
+  m_skipTo = -1;
+  m_concealed.clear();
+  m_haveReference = false;
   m_dropped = 0;
+  m_damaged = 0;
   return S_OK;
 }
 
 HRESULT CFfVideoDecoder::StopStreaming() {
   m_parser.reset();
   m_ctx.reset();
+  m_keptPackets.clear();
+  m_keptBytes = 0;
+  m_sizeProbe.clear();
   m_frame.reset();
   m_packet.reset();
   return S_OK;
 }
 
-HRESULT CFfVideoDecoder::DeliverPicture(const AVFrame* frame) {
-  if (frame->decode_error_flags || (frame->flags & AV_FRAME_FLAG_CORRUPT)) {
+std::string CFfVideoDecoder::GetRunNote() const {
+  std::string note;
+  {
+    std::lock_guard<std::mutex> g(m_noteLock);
+    note = m_strShapeNote;
+  }
+  const LONG damaged = m_damaged, dropped = m_dropped;
+  if (damaged == 0 && dropped == 0) return note;
+  std::string text = note + "The video stream is damaged: ";
+  if (damaged > 0)
+    text += std::to_string(damaged) + (damaged == 1 ? " picture was kept with its" : " pictures were kept with their") +
+            " damaged areas filled in, as a player shows them";
+  if (damaged > 0 && dropped > 0) text += "; ";
+  if (dropped > 0)
+    text += std::to_string(dropped) + (dropped == 1 ? " picture" : " pictures") + " that showed nothing usable " +
+            (dropped == 1 ? "was" : "were") + " left out";
+  return text + ".\n";
+}
+
+void CFfVideoDecoder::DamageMet(int concealedBlocks) {
+  m_damageSeen = true;
+  // On one thread the codec speaks while it decodes the packet just sent.
+  if (!m_threaded && concealedBlocks > 0) m_concealed[m_sending] = concealedBlocks;
+}
+
+bool CFfVideoDecoder::Usable(const AVFrame* frame) {
+  // What the codec filled in of this picture; pictures come out in their
+  // own order, at most a few dozen packets behind.
+  int concealed = 0;
+  if (auto it = m_concealed.find(frame->pkt_pos); it != m_concealed.end()) {
+    concealed = it->second;
+    m_concealed.erase(it);
+  }
+  while (!m_concealed.empty() && m_concealed.begin()->first < frame->pkt_pos - 64) m_concealed.erase(m_concealed.begin());
+  // A picture decoded before any picture it refers to shows only what the
+  // decoder made up for the missing ones; so does one of which next to
+  // nothing was decoded.
+  if (frame->flags & AV_FRAME_FLAG_CORRUPT) return false;
+  if (frame->key_frame || frame->pict_type == AV_PICTURE_TYPE_I) m_haveReference = true;
+  const int64_t blocks = int64_t{(frame->width + 15) / 16} * ((frame->height + 15) / 16);
+  return m_haveReference && int64_t{concealed} * 10 < blocks * 9;
+}
+
+HRESULT CFfVideoDecoder::FinishSizeProbe() {
+  std::vector<AvPacketPtr> probe = std::move(m_sizeProbe);
+  m_sizeProbe.clear();
+  std::vector<const AVPacket*> packets;
+  for (const AvPacketPtr& p : probe) packets.push_back(p.get());
+  AVCodecParameters* par = avcodec_parameters_alloc();
+  int width = m_ctx->width, height = m_ctx->height;
+  if (par && avcodec_parameters_from_context(par, m_ctx.get()) >= 0 &&
+      PacketsPictureSize(par, packets, &width, &height) && (width != m_ctx->width || height != m_ctx->height)) {
+    m_codedWidth = width;
+    m_codedHeight = height;
+  }
+  avcodec_parameters_free(&par);
+  // From the key picture on again, at the stream's own size where it has
+  // one.
+  HRESULT hr = OpenCodec(false);
+  if (FAILED(hr)) return hr;
+  m_replaying = true;
+  for (size_t i = 0; i < probe.size() && hr == S_OK; ++i) hr = Decode(probe[i].get());
+  m_replaying = false;
+  return hr;
+}
+
+void CFfVideoDecoder::KeepForReplay(const AVPacket* packet) {
+  // More than this is no group of pictures but a stream without key
+  // packets; a replay then has no key packet to start from.
+  constexpr size_t kMaxKeptBytes = size_t{64} << 20;
+  constexpr size_t kMaxKeptPackets = 4096;
+  // A picture still to come lies at most this many packets before the last
+  // one delivered (reordering, fields in packets of their own).
+  constexpr int64_t kReorderPackets = 40;
+  AvPacketPtr kept(av_packet_clone(packet));
+  if (!kept) return;
+  m_keptBytes += static_cast<size_t>(kept->size);
+  m_keptPackets.push_back(std::move(kept));
+  // Only the last key packet before every picture still to come is needed.
+  size_t from = 0;
+  for (size_t i = 1; i < m_keptPackets.size() && m_lastDelivered >= 0; ++i) {
+    if (m_keptPackets[i]->pos > m_lastDelivered - kReorderPackets) break;
+    if (m_keptPackets[i]->flags & AV_PKT_FLAG_KEY) from = i;
+  }
+  while (from > 0 || m_keptPackets.size() > kMaxKeptPackets || m_keptBytes > kMaxKeptBytes) {
+    m_keptBytes -= static_cast<size_t>(m_keptPackets.front()->size);
+    m_keptPackets.pop_front();
+    if (from > 0) --from;
+  }
+}
+
+HRESULT CFfVideoDecoder::ReplayOnOneThread() {
+  std::deque<AvPacketPtr> kept = std::move(m_keptPackets);
+  m_keptPackets.clear();
+  m_keptBytes = 0;
+  if (HRESULT hr = OpenCodec(false); FAILED(hr)) return hr;
+  // Without a key packet (or the stream's start) to begin with, the
+  // pictures in the threads are lost, and the new decoder waits for a
+  // picture it can show.
+  if (kept.empty() || !((kept.front()->flags & AV_PKT_FLAG_KEY) || kept.front()->pos == m_firstPacket)) {
+    m_haveReference = false;
+    return S_OK;
+  }
+  m_skipTo = m_lastDelivered;
+  m_replaying = true;
+  HRESULT hr = S_OK;
+  for (size_t i = 0; i < kept.size() && hr == S_OK; ++i) hr = Decode(kept[i].get());
+  m_replaying = false;
+  // The last picture delivered did not come again: delivery goes on here.
+  m_skipTo = -1;
+  return hr;
+}
+
+HRESULT CFfVideoDecoder::TakePicture(const AVFrame* frame, bool* replay) {
+  if (m_skipTo >= 0) {
+    if (frame->pkt_pos == m_skipTo) m_skipTo = -1;
+    return S_OK;
+  }
+  // A picture decoded after damage on frame threads may have read it while
+  // it was being concealed; so may any picture given out after the threads
+  // said they met damage (each picture comes out after every one decoded
+  // before it has been finished). The picture's own flag may come too late.
+  if (m_threaded && (m_damageSeen || frame->decode_error_flags)) {
+    *replay = true;
+    return S_OK;
+  }
+  return ReleasePicture(frame);
+}
+
+HRESULT CFfVideoDecoder::ReleasePicture(const AVFrame* frame) {
+  m_lastDelivered = frame->pkt_pos;
+  if (!Usable(frame)) {
     ++m_dropped;
     return S_OK;
+  }
+  if (frame->decode_error_flags) ++m_damaged;
+  return DeliverPicture(frame);
+}
+
+HRESULT CFfVideoDecoder::ChangeOutputShape() {
+  const BITMAPINFOHEADER* old = VideoBitmapHeader(m_outType);
+  const RawVideo kind = RawVideoOf(m_outType.subtype);
+  if (!old) return E_UNEXPECTED;
+  // 4:2:0 and 4:2:2 rows and columns go in pairs: an odd size is scaled
+  // to the size in force, still shown at the stream's shape.
+  LONG width = m_shape.width, height = m_shape.height;
+  if (kind != RawVideo::RGB24 && kind != RawVideo::RGB32 && (width % 2 || height % 2)) {
+    width = old->biWidth;
+    height = std::abs(old->biHeight);
+  }
+  const bool topDown = old->biHeight < 0;
+  CMediaType mt;
+  HRESULT hr = MakeRawVideoType(&mt, kind, width, height, VideoFrameTime(m_outType),
+                                m_outType.formattype == FORMAT_VideoInfo2);
+  if (FAILED(hr)) return hr;
+  if (topDown) VideoBitmapHeader(mt)->biHeight = -height;
+  SetVideoDisplayAspect(mt, m_shape.aspectX, m_shape.aspectY);
+  if (!m_writer.SetTarget(mt)) return E_UNEXPECTED;
+  // Larger pictures need larger buffers; none of them is held here.
+  ALLOCATOR_PROPERTIES props{};
+  if (m_pOutput->m_pAllocator && SUCCEEDED(m_pOutput->m_pAllocator->GetProperties(&props)) &&
+      props.cbBuffer < static_cast<long>(m_writer.ImageSize())) {
+    hr = GrowAllocatorBuffers(m_pOutput->m_pAllocator, static_cast<LONG>(m_writer.ImageSize()));
+    if (FAILED(hr)) return hr;
+  }
+  m_outType = mt;
+  return S_OK;
+}
+
+HRESULT CFfVideoDecoder::DeliverPicture(const AVFrame* frame) {
+  // The stream's own size and pixel shape win over the type's: the output
+  // type follows with this picture rather than stretching it.
+  const bool reshaped = AdoptStreamShape(frame->width, frame->height, frame->sample_aspect_ratio);
+  if (reshaped) {
+    HRESULT hr = ChangeOutputShape();
+    if (FAILED(hr)) return hr;
   }
   REFERENCE_TIME start = frame->best_effort_timestamp;
   // Times must keep rising; the stream's own are used while they do.
@@ -322,27 +643,62 @@ HRESULT CFfVideoDecoder::DeliverPicture(const AVFrame* frame) {
   REFERENCE_TIME s = start, e = stop;
   out->SetTime(&s, &e);
   out->SetSyncPoint(TRUE);
+  if (reshaped) out->SetMediaType(&m_outType);
   return m_pOutput->Deliver(out.get());
 }
 
-HRESULT CFfVideoDecoder::Decode(const AVPacket* packet) {
+HRESULT CFfVideoDecoder::Decode(AVPacket* packet) {
+  // The pictures that tell a stream's size of its own are collected first.
+  constexpr size_t kSizeProbePackets = 8;
+  if (packet) {
+    if (!m_replaying) packet->pos = m_packetNumber++;
+    if (!m_sizeProbe.empty()) {
+      if (AvPacketPtr kept{av_packet_clone(packet)}) m_sizeProbe.push_back(std::move(kept));
+      return m_sizeProbe.size() < kSizeProbePackets ? S_OK : FinishSizeProbe();
+    }
+    if (m_threaded) KeepForReplay(packet);
+  } else if (!m_sizeProbe.empty()) {
+    if (HRESULT hr = FinishSizeProbe(); hr != S_OK) return hr;
+  }
+  bool replay = false;
+  m_sending = packet ? packet->pos : -1;
   int err = avcodec_send_packet(m_ctx.get(), packet);
   if (err < 0 && err != AVERROR(EAGAIN) && err != AVERROR_EOF) {
     // A packet the decoder cannot take is dropped; the next one resyncs.
+    // On frame threads the error may be an earlier picture's.
     ++m_dropped;
-    return S_OK;
+    replay = m_threaded;
   }
-  for (;;) {
+  while (!replay) {
     err = avcodec_receive_frame(m_ctx.get(), m_frame.get());
-    if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) return S_OK;
+    if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) break;
     if (err < 0) {
       ++m_dropped;
-      return S_OK;
+      if (!m_threaded) break;
+      replay = true;
+      continue;
     }
-    HRESULT hr = DeliverPicture(m_frame.get());
+    // A codec that takes its picture size from the container: a first key
+    // picture damaged at that size may be whole at the stream's own.
+    if (packet && !m_sizeChecked && m_frame->decode_error_flags && m_frame->key_frame &&
+        CodecTakesContainerSize(m_ctx->codec_id)) {
+      m_sizeChecked = true;
+      av_frame_unref(m_frame.get());
+      if (AvPacketPtr kept{av_packet_clone(packet)}) {
+        m_sizeProbe.push_back(std::move(kept));
+        return S_OK;
+      }
+      continue;
+    }
+    HRESULT hr = TakePicture(m_frame.get(), &replay);
     av_frame_unref(m_frame.get());
     if (hr != S_OK) return hr;
   }
+  if (m_threaded && m_damageSeen) replay = true;
+  if (!replay) return S_OK;
+  HRESULT hr = ReplayOnOneThread();
+  // At the end the new decoder gives out what it holds too.
+  return hr == S_OK && !packet ? Decode(nullptr) : hr;
 }
 
 HRESULT CFfVideoDecoder::Parse(const BYTE* data, int length, int64_t pts) {
@@ -417,6 +773,15 @@ HRESULT CFfVideoDecoder::EndFlush() {
       if (m_parser) m_parser.reset(av_parser_init(m_ctx->codec_id));
     }
     m_haveTime = false;
+    // What comes after a flush starts afresh (from a key packet).
+    m_keptPackets.clear();
+    m_keptBytes = 0;
+    m_skipTo = -1;
+    m_lastDelivered = -1;
+    m_sizeProbe.clear();
+    m_concealed.clear();
+    m_firstPacket = m_packetNumber;
+    m_haveReference = false;
   }
   return CTransformFilter::EndFlush();
 }

@@ -320,6 +320,13 @@ HRESULT CWMAsfWriter::OpenFile() {
     int h = m_profile.height > 0 ? m_profile.height : std::abs(bih->biHeight);
     m_video->width = w & ~1;
     m_video->height = h & ~1;
+    // Pictures whose pixels are not square are shown at their own shape in
+    // any size, through the pixel shape the file states.
+    LONG aspectX = 0, aspectY = 0;
+    if (VideoDisplayAspect(mt, &aspectX, &aspectY) &&
+        int64_t{aspectX} * std::abs(bih->biHeight) != int64_t{aspectY} * bih->biWidth)
+      av_reduce(&m_video->sample_aspect_ratio.num, &m_video->sample_aspect_ratio.den,
+                int64_t{aspectX} * m_video->height, int64_t{aspectY} * m_video->width, INT32_MAX);
     m_video->pix_fmt = AV_PIX_FMT_YUV420P;
     m_frameTime = VideoFrameTime(mt) > 0 ? VideoFrameTime(mt) : 400000;
     AVRational tb;
@@ -336,6 +343,7 @@ HRESULT CWMAsfWriter::OpenFile() {
     if (!NewPicture()) return E_OUTOFMEMORY;
     AVStream* st = avformat_new_stream(m_fmt, nullptr);
     if (!st || avcodec_parameters_from_context(st->codecpar, m_video.get()) < 0) return E_FAIL;
+    st->sample_aspect_ratio = m_video->sample_aspect_ratio;
     st->time_base = AVRational{1, 1000};
     m_videoStream = st->index;
     m_lastVideoPts = -1;

@@ -168,21 +168,13 @@ bool IsListOrIndex(DWORD id) {
 
 }  // namespace
 
-LONGLONG CAviFile::ScanFor(UINT64 from, UINT64 to,
-                           const std::function<bool(UINT64 pos, DWORD id, DWORD size)>& accept) {
-  constexpr DWORD kBlock = 65536;
-  std::vector<BYTE> block(kBlock);
-  to = std::min(to, static_cast<UINT64>(GetLength()));
-  // Blocks overlap by a header, so that none is missed at a seam.
-  for (UINT64 at = from; at + 8 <= to;) {
-    const auto n = static_cast<DWORD>(std::min<UINT64>(kBlock, to - at));
-    if (FAILED(ReadAt(at, block.data(), n))) return -1;
-    for (DWORD i = 0; i + 8 <= n; i++)
-      if (accept(at + i, LoadLE<DWORD>(&block[i]), LoadLE<DWORD>(&block[i + 4]))) return static_cast<LONGLONG>(at + i);
-    if (n < kBlock) break;
-    at += n - 7;
-  }
-  return -1;
+LONGLONG CAviFile::ScanChunkHeaders(UINT64 from, UINT64 to,
+                                    const std::function<bool(UINT64 pos, DWORD id, DWORD size)>& accept) {
+  if (from > static_cast<UINT64>(INT64_MAX)) return -1;
+  return ScanFor(static_cast<LONGLONG>(from), static_cast<LONGLONG>(std::min<UINT64>(to, INT64_MAX)), 8,
+                 [&accept](LONGLONG pos, const BYTE* head) {
+                   return accept(static_cast<UINT64>(pos), LoadLE<DWORD>(head), LoadLE<DWORD>(head + 4));
+                 });
 }
 
 bool CAviFile::PlausibleChunk(UINT64 pos, DWORD id, DWORD size, bool confirm) {
@@ -197,12 +189,8 @@ bool CAviFile::PlausibleChunk(UINT64 pos, DWORD id, DWORD size, bool confirm) {
   return SUCCEEDED(ReadAt(next, header, 8)) && IsFourCC(LoadLE<DWORD>(header));
 }
 
-LONGLONG CAviFile::FindChunk(UINT64 from, UINT64 to) {
-  return ScanFor(from, to, [&](UINT64 pos, DWORD id, DWORD size) { return PlausibleChunk(pos, id, size, true); });
-}
-
 LONGLONG CAviFile::FindListOrIndex(UINT64 from) {
-  return ScanFor(from, static_cast<UINT64>(GetLength()), [&](UINT64 pos, DWORD id, DWORD size) {
+  return ScanChunkHeaders(from, static_cast<UINT64>(GetLength()), [&](UINT64 pos, DWORD id, DWORD size) {
     return IsListOrIndex(id) && PlausibleChunk(pos, id, size, true);
   });
 }
@@ -210,7 +198,7 @@ LONGLONG CAviFile::FindListOrIndex(UINT64 from) {
 std::vector<UINT64> CAviFile::FindChunkHeaders(UINT64 pos, int stream, DWORD size, UINT64 reach) {
   std::vector<UINT64> found;
   const UINT64 lowest = m_movis.empty() ? 0 : m_movis.front();
-  ScanFor(pos > lowest + reach ? pos - reach : lowest, pos + reach + 8, [&](UINT64 at, DWORD id, DWORD s) {
+  ScanChunkHeaders(pos > lowest + reach ? pos - reach : lowest, pos + reach + 8, [&](UINT64 at, DWORD id, DWORD s) {
     if (s == size && AviStreamOfChunkId(id) == stream && IsDataChunkKind(id)) found.push_back(at);
     return false;
   });
@@ -582,7 +570,7 @@ void CAviFile::VisitInTimeOrder(const std::function<bool(size_t, const AviInterl
 }
 
 HRESULT CAviFile::ScanChunks(UINT64 end, std::vector<std::vector<AviChunk>>& chunks, std::vector<UINT64>& sizes,
-                             const std::function<bool()>& poll, const Damaged& damaged, int depth) {
+                             const std::function<bool()>& poll, int depth) {
   if (depth > kMaxListDepth) return E_FAIL;
   HRESULT hr = S_OK;
   const UINT64 length = static_cast<UINT64>(GetLength());
@@ -596,16 +584,17 @@ HRESULT CAviFile::ScanChunks(UINT64 end, std::vector<std::vector<AviChunk>>& chu
     const bool list = id == AviFcc("RIFF") || id == AviFcc("LIST");
     // A list may run past the end of a file cut short; a chunk may not.
     if (!read || !IsFourCC(id) || (!list && pos + 8 + size > length)) {
-      const LONGLONG next = FindChunk(pos + 1, length);
-      if (next < 0) {
-        // A last chunk that the file does not hold whole is a file cut
-        // short, not damage.
-        if (damaged && !(read && PlausibleChunk(pos, id, 0, false))) damaged(pos, length, true);
-        return E_FAIL;
-      }
-      if (damaged) damaged(pos, static_cast<UINT64>(next), false);
+      Unit unit;
+      unit.header = 8;
+      unit.holds = [this](LONGLONG at, const BYTE* head) {
+        return PlausibleChunk(static_cast<UINT64>(at), LoadLE<DWORD>(head), LoadLE<DWORD>(head + 4), true);
+      };
+      unit.begun = [this](LONGLONG at, const BYTE* head) {
+        return PlausibleChunk(static_cast<UINT64>(at), LoadLE<DWORD>(head), 0, false);
+      };
+      const LONGLONG next = Resync(static_cast<LONGLONG>(pos), static_cast<LONGLONG>(length), unit);
+      if (next < 0) return E_FAIL;
       end = std::max(end, static_cast<UINT64>(next) + 8);
-      Seek(next);
       continue;
     }
     const UINT64 skip = static_cast<UINT64>(size) + (size & 1) + 8;
@@ -614,7 +603,7 @@ HRESULT CAviFile::ScanChunks(UINT64 end, std::vector<std::vector<AviChunk>>& chu
       DWORD type = 0;
       if (!ReadDword(type)) return E_FAIL;
       if (type == AviFcc("AVI ") || type == AviFcc("AVIX") || type == AviFcc("movi") || type == AviFcc("rec "))
-        hr = ScanChunks(pos + skip, chunks, sizes, poll, damaged, depth + 1);
+        hr = ScanChunks(pos + skip, chunks, sizes, poll, depth + 1);
     } else {
       const int sn = AviStreamOfChunkId(id);
       if (sn >= 0 && static_cast<size_t>(sn) < chunks.size() && static_cast<size_t>(sn) < m_strms.size() &&

@@ -143,13 +143,10 @@ class CAviFile : public CBaseSplitterFile {
   // running size per stream). Every chunk counts as a key chunk: nothing
   // better is known without the codecs. `poll` is asked after every step
   // and stops the walk by answering false.
-  // What the walk could not read as chunks: [from, to), and whether nothing
-  // after `from` could be read at all.
-  using Damaged = std::function<void(UINT64 from, UINT64 to, bool toEnd)>;
-  // Damage is passed over to the next data chunk, list or index (told to
-  // `damaged` when given).
+  // Damage is passed over to the next data chunk, list or index, and told
+  // as the file tells it.
   HRESULT ScanChunks(UINT64 end, std::vector<std::vector<AviChunk>>& chunks, std::vector<UINT64>& sizes,
-                     const std::function<bool()>& poll, const Damaged& damaged = {}, int depth = 0);
+                     const std::function<bool()>& poll, int depth = 0);
   // Where data chunk headers of `stream` with this size lie within `reach`
   // bytes of `pos` either way (not before the first movi list), nearest
   // first. For chunks that damage has moved.
@@ -175,12 +172,12 @@ class CAviFile : public CBaseSplitterFile {
   bool ReadDword(DWORD& v);
   // The first position in [from, to) where `accept` takes the id and size
   // read there; -1 when none.
-  LONGLONG ScanFor(UINT64 from, UINT64 to, const std::function<bool(UINT64 pos, DWORD id, DWORD size)>& accept);
+  LONGLONG ScanChunkHeaders(UINT64 from, UINT64 to,
+                            const std::function<bool(UINT64 pos, DWORD id, DWORD size)>& accept);
   // A chunk the walk can go on from: a data chunk of a known stream or a
   // list, index or filler, whose size the file holds, followed by another
   // such header or the file's end.
   bool PlausibleChunk(UINT64 pos, DWORD id, DWORD size, bool confirm);
-  LONGLONG FindChunk(UINT64 from, UINT64 to);
   // The next list or index header from `from` on, for the file's own walk.
   LONGLONG FindListOrIndex(UINT64 from);
   // Reads a chunk body of `size` bytes into `out` (after `prefix`), when the

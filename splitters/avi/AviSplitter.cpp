@@ -281,6 +281,7 @@ HRESULT CAviSplitterFilter::CreateOutputs(IAsyncReader* reader) {
     m_tFrame.assign(file->m_avih.dwStreams, 0);
     m_pFile = std::move(file);
   }
+  TellDamageOf(*m_pFile);
   return m_pOutputs.empty() ? E_FAIL : S_OK;
 }
 
@@ -322,8 +323,6 @@ void CAviSplitterFilter::ReIndex() {
         Reply(S_OK);
     }
     return !m_fAbort;
-  }, [this](UINT64 from, UINT64 to, bool toEnd) {
-    m_damage.Skipped(static_cast<LONGLONG>(from), static_cast<LONGLONG>(to), toEnd);
   });
   // The chunks go in whole or, when the scan was aborted, not at all.
   if (!m_fAbort) {
@@ -444,7 +443,6 @@ LONGLONG CAviSplitterFilter::LocateChunk(UINT64 pos, int stream, const AviStream
 bool CAviSplitterFilter::DemuxLoop() {
   CAviFile& f = *m_pFile;
   const size_t ns = std::min(f.m_strms.size(), m_tFrame.size());
-  std::vector<bool> discontinuity(ns, false);
   HRESULT hr = S_OK;
 
   while (SUCCEEDED(hr) && !CheckRequest(nullptr)) {
@@ -485,11 +483,10 @@ bool CAviSplitterFilter::DemuxLoop() {
         // looked for nearby, and the chunks after it move with it.
         const LONGLONG found = LocateChunk(at, best, s, n);
         if (found < 0) {
-          m_damage.Skipped(static_cast<LONGLONG>(at), static_cast<LONGLONG>(at + 8 + c.storedSize + (c.storedSize & 1)));
-          discontinuity[i] = true;
+          Skipped(static_cast<LONGLONG>(at), static_cast<LONGLONG>(at + 8 + c.storedSize + (c.storedSize & 1)));
           continue;
         }
-        if (static_cast<UINT64>(found) > at) m_damage.Skipped(static_cast<LONGLONG>(at), found);
+        Skipped(static_cast<LONGLONG>(at), found);
         m_shift += found - static_cast<LONGLONG>(at);
         data = static_cast<UINT64>(found);
         length = c.storedSize;
@@ -503,7 +500,6 @@ bool CAviSplitterFilter::DemuxLoop() {
     auto p = std::make_unique<Packet>();
     p->TrackNumber = static_cast<DWORD>(i);
     p->bSyncPoint = c.fKeyFrame;
-    p->bDiscontinuity = discontinuity[i];
     p->rtStart = s.GetRefTime(n, c.size);
     p->rtStop = s.GetRefTime(n + 1ull, s.SizeAfter(n));
     // A chunk the file does not hold in full ends the delivery: what lies
@@ -517,7 +513,6 @@ bool CAviSplitterFilter::DemuxLoop() {
     if (length > 0 && FAILED(f.ReadAt(data, p->data(), length))) break;
 
     hr = DeliverPacket(std::move(p));
-    discontinuity[i] = false;
   }
   return true;
 }

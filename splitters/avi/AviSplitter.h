@@ -15,9 +15,6 @@
 #include <vector>
 
 #include "foundation/BaseSplitter.h"
-// The graph manager knows the source form's class id (CLSID_AviSourceFilter)
-// already: it swaps that source for the platform's reader and splitter.
-#include "graph/core/FGManager.h"
 #include "splitters/avi/AviFile.h"
 
 PELLOMAR_DEFINE_GUID(CLSID_AviSplitterFilter, "9736D831-9D6C-4E72-B6E7-560EF9181001");

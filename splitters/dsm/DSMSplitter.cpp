@@ -29,6 +29,7 @@ HRESULT CDSMSplitterFilter::CreateOutputs(IAsyncReader* reader) {
   if (!file) return E_OUTOFMEMORY;
   if (FAILED(hr)) return hr;
   m_pFile = std::move(file);
+  TellDamageOf(*m_pFile);
 
   m_rtNewStart = m_rtCurrent = 0;
   m_rtDuration = m_pFile->m_rtDuration;
@@ -82,7 +83,14 @@ void CDSMSplitterFilter::DemuxSeek(REFERENCE_TIME rt) {
 bool CDSMSplitterFilter::DemuxLoop() {
   CDSMSplitterFile& f = *m_pFile;
   HRESULT hr = S_OK;
+  // Where the last packet ended: the next one begins there, or the bytes up
+  // to the next packet the file's structure confirms are damage. (Unknown
+  // after a seek.)
+  LONGLONG packetEnd = -1;
   while (SUCCEEDED(hr) && !CheckRequest(nullptr)) {
+    const LONGLONG at = f.GetPos();
+    if (at == packetEnd && !f.PacketAt(at)) f.Resync(at, f.GetLength(), f.PacketUnit());
+    else f.Seek(at);
     dsmp_t type;
     UINT64 len;
     if (!f.Sync(type, len)) {
@@ -103,6 +111,7 @@ bool CDSMSplitterFilter::DemuxLoop() {
       }
     }
     f.Seek(body + static_cast<LONGLONG>(len));
+    packetEnd = f.GetPos();
   }
   return true;
 }

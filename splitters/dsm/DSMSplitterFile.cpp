@@ -51,6 +51,35 @@ bool CDSMSplitterFile::Sync(dsmp_t& type, UINT64& len, LONGLONG limit) {
   return Sync(syncpos, type, len, limit);
 }
 
+namespace {
+
+DWORD SyncWord(const BYTE* b) { return DWORD(b[0]) << 24 | DWORD(b[1]) << 16 | DWORD(b[2]) << 8 | b[3]; }
+
+}  // namespace
+
+bool CDSMSplitterFile::PacketAt(LONGLONG pos) {
+  BYTE b[4];
+  Seek(pos);
+  return CBaseSplitterFile::Read(b, 4) == S_OK && SyncWord(b) == DSMSW;
+}
+
+CBaseSplitterFile::Unit CDSMSplitterFile::PacketUnit() {
+  Unit unit;
+  unit.header = 5;
+  unit.holds = [this](LONGLONG pos, const BYTE* b) {
+    if (SyncWord(b) != DSMSW) return false;
+    const int bytes = (b[4] & 7) + 1;
+    Seek(pos + 5);
+    if (GetRemaining() < bytes) return false;
+    const UINT64 len = ReadNumber(bytes);
+    if (len > static_cast<UINT64>(GetRemaining())) return false;
+    const LONGLONG end = GetPos() + static_cast<LONGLONG>(len), length = GetLength();
+    return end == length || (end <= length - 4 && PacketAt(end));
+  };
+  unit.begun = [](LONGLONG, const BYTE* b) { return SyncWord(b) == DSMSW; };
+  return unit;
+}
+
 UINT64 CDSMSplitterFile::ReadNumber(int bytes) {
   UINT64 v = 0;
   for (int i = 0; i < bytes; i++) v = v << 8 | BitRead(8);

@@ -54,6 +54,11 @@ class CDSMSplitterFile : public CBaseSplitterFile {
   // packet. On success the reader stands at the body.
   bool Sync(LONGLONG& syncpos, dsmp_t& type, UINT64& len, LONGLONG limit = 65536);
   bool Sync(dsmp_t& type, UINT64& len, LONGLONG limit = 65536);
+  // The sync word at `pos`.
+  bool PacketAt(LONGLONG pos);
+  // What a resync after damage looks for: a packet whose body the file
+  // holds, followed by another packet or the end.
+  Unit PacketUnit();
 
   using CBaseSplitterFile::Read;
   // Body readers; each reads at most `len` bytes and is false for a body

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <optional>
 
 #include "foundation/FilterHelpers.h"
 #include "platform/win32/Thread.h"
@@ -9,7 +10,17 @@
 namespace {
 
 constexpr int kMaxHeaderTags = 100;
-constexpr BYTE kAudio = 8, kVideo = 9;
+constexpr BYTE kAudio = 8, kVideo = 9, kScriptData = 18;
+// Bit 5 of the tag type marks a filtered (encrypted) tag.
+constexpr BYTE kFiltered = 0x20;
+constexpr int kTagHeader = 15;
+
+bool KnownTagType(BYTE type) {
+  type &= ~kFiltered;
+  return type == kAudio || type == kVideo || type == kScriptData;
+}
+
+UINT32 Be24(const BYTE* p) { return static_cast<UINT32>(p[0] << 16 | p[1] << 8 | p[2]); }
 constexpr BYTE kCodecH263 = 2, kCodecVp6 = 4, kCodecVp6Alpha = 5;
 
 }  // namespace
@@ -60,81 +71,59 @@ bool CFLVSplitterFilter::ReadVideoTag(FlvVideoTag& t) {
   return true;
 }
 
-bool CFLVSplitterFilter::SyncTag(LONGLONG& pos) {
+CBaseSplitterFile::Unit CFLVSplitterFilter::TagUnit() {
   CBaseSplitterFileEx& f = *m_pFile;
-  const LONGLONG length = f.GetLength();
-  // Every round starts at least one byte further on.
-  while (pos < length) {
-    f.Seek(pos);
-    bool type = false;
-    while (f.GetRemaining() > 0) {
-      const UINT64 b = f.BitRead(8);
-      if (b == kAudio || b == kVideo) {
-        type = true;
-        break;
-      }
-    }
-    if (!type) return false;
-    pos = f.GetPos();
-    if (f.GetRemaining() < 10) return false;
-    const LONGLONG size = static_cast<LONGLONG>(f.BitRead(24));
-    f.BitRead(56);
-    const LONGLONG end = f.GetPos() + size;
-    if (end > length) continue;
-    bool found = end == length;
-    if (!found && length - end >= 4) {
-      f.Seek(end);
-      found = f.BitRead(32) == static_cast<UINT64>(size + 11);
-    }
-    if (found) {
-      pos -= 5;
-      f.Seek(pos);
-      return true;
-    }
-  }
-  return false;
+  CBaseSplitterFile::Unit unit;
+  unit.header = kTagHeader;
+  // An audio or video tag whose data the file holds, followed by the end
+  // or by a previous-tag size that agrees.
+  unit.holds = [&f](LONGLONG pos, const BYTE* head) {
+    if (head[4] != kAudio && head[4] != kVideo) return false;
+    const LONGLONG size = Be24(head + 5), end = pos + kTagHeader + size, length = f.GetLength();
+    if (end == length) return true;
+    if (end > length || length - end < 4) return false;
+    f.Seek(end);
+    return f.BitRead(32) == static_cast<UINT64>(size + 11);
+  };
+  unit.begun = [](LONGLONG, const BYTE* head) { return KnownTagType(head[4]); };
+  return unit;
+}
+
+bool CFLVSplitterFilter::SyncTag(LONGLONG& pos) {
+  // `pos` is where a tag's type byte is looked for; the tag's record
+  // begins four bytes before it.
+  const LONGLONG found = m_pFile->ScanFor(std::max<LONGLONG>(0, pos - 4), m_pFile->GetLength(), kTagHeader,
+                                          TagUnit().holds);
+  if (found < 0) return false;
+  pos = found;
+  m_pFile->Seek(pos);
+  return true;
 }
 
 bool CFLVSplitterFilter::PlausibleTag(LONGLONG pos, const FlvTag& t) {
   CBaseSplitterFileEx& f = *m_pFile;
-  // Audio, video and script data; bit 5 marks a filtered (encrypted) tag.
-  const BYTE type = t.TagType & ~0x20;
-  if (type != kAudio && type != kVideo && type != 18) return false;
-  const LONGLONG end = pos + 15 + static_cast<LONGLONG>(t.DataSize), length = f.GetLength();
+  if (!KnownTagType(t.TagType)) return false;
+  const LONGLONG end = pos + kTagHeader + static_cast<LONGLONG>(t.DataSize), length = f.GetLength();
   if (end > length) return false;
   if (length - end < 5) return true;  // the last tag
   const LONGLONG back = f.GetPos();
   f.Seek(end);
   const UINT64 size = f.BitRead(32);
-  const BYTE next = static_cast<BYTE>(f.BitRead(8) & ~0x20);
+  const BYTE next = static_cast<BYTE>(f.BitRead(8));
   f.Seek(back);
   // Some writers get the size field wrong; a tag type behind it still
   // tells that the data size was right.
-  return size == t.DataSize + 11 || next == kAudio || next == kVideo || next == 18;
+  return size == t.DataSize + 11 || KnownTagType(next);
 }
 
 bool CFLVSplitterFilter::ReadTagResync(FlvTag& t, bool note) {
   CBaseSplitterFileEx& f = *m_pFile;
   const LONGLONG at = f.GetPos(), length = f.GetLength();
-  if (length - at < 15) return false;
+  if (length - at < kTagHeader) return false;
   if (ReadTag(t) && PlausibleTag(at, t)) return true;
-  // A tag whose data the file does not hold, with nothing readable after
-  // it, is a file cut short rather than damage.
-  const BYTE type = t.TagType & ~0x20;
-  const bool cut = type == kAudio || type == kVideo || type == 18;
-  // SyncTag takes the position of a tag's type byte and gives back that of
-  // its size field.
-  LONGLONG next = at + 5;
-  while (SyncTag(next)) {
-    if (next > at && ReadTag(t) && PlausibleTag(next, t)) {
-      if (note) m_damage.Skipped(at, next);
-      return true;
-    }
-    next += 5;
-  }
-  if (note && !cut) m_damage.Skipped(at, length, true);
-  f.Seek(length);
-  return false;
+  std::optional<CBaseSplitterFile::QuietDamage> quiet;
+  if (!note) quiet.emplace(f);
+  return f.Resync(at, length, TagUnit()) >= 0 && ReadTag(t);
 }
 
 // ---------------------------------------------------------------------------
@@ -266,6 +255,7 @@ HRESULT CFLVSplitterFilter::CreateOutputs(IAsyncReader* reader) {
   if (!file) return E_OUTOFMEMORY;
   if (FAILED(hr)) return hr;
   m_pFile = std::move(file);
+  TellDamageOf(*m_pFile);
 
   m_rtNewStart = m_rtCurrent = 0;
   m_rtDuration = 0;

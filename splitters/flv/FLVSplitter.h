@@ -63,6 +63,8 @@ class CFLVSplitterFilter : public CBaseSplitterFilter {
   // The record at `pos` holds together: a known type, data that the file
   // holds, and behind it a size field that agrees or the next tag.
   bool PlausibleTag(LONGLONG pos, const FlvTag& t);
+  // What a resync after damage looks for: a tag record.
+  CBaseSplitterFile::Unit TagUnit();
   bool AudioType(const FlvAudioTag& at, CMediaType& mt);
   bool VideoType(const FlvVideoTag& vt, UINT32 dataSize, CMediaType& mt);
   void ReadDuration();

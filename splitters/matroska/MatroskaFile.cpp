@@ -704,8 +704,17 @@ HRESULT CMatroskaFile::Init() {
   CMatroskaNode root(this);
   std::unique_ptr<CMatroskaNode> pMN = root.Child();
   if (pMN) {
+    bool header = false;
     do {
       if (pMN->Id() == kIdEbml) {
+        // A second header begins another file appended to this one (as a
+        // broken copy or two files joined leave): its Segment is not this
+        // file's movie.
+        if (header) {
+          m_appendedAt = static_cast<LONGLONG>(std::min<QWORD>(pMN->StartPos(), INT64_MAX));
+          break;
+        }
+        header = true;
         m_ebml.Parse(pMN.get());
         if (m_ebml.DocType != "matroska" || m_ebml.DocTypeReadVersion > 2) return E_FAIL;
       } else if (pMN->Id() == kIdSegment) {

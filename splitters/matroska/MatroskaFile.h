@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "foundation/BaseSplitterFile.h"
-#include "foundation/DamageLog.h"
 #include "splitters/matroska/MatroskaNode.h"
 
 namespace MatroskaReader {
@@ -322,9 +321,9 @@ class CMatroskaFile : public CBaseSplitterFile {
   Segment m_segment;
   // The time of the first cluster in 100 ns, the zero of the output.
   REFERENCE_TIME m_rtOffset = 0;
-  // Where the nodes tell the stretches of damage they pass over (the
-  // splitter's log), or null.
-  CDamageLog* m_damage = nullptr;
+  // Where another file appended to this one begins (a second EBML header);
+  // 0 when none does.
+  LONGLONG m_appendedAt = 0;
 
  private:
   HRESULT Init();

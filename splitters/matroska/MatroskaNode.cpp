@@ -397,37 +397,34 @@ bool CMatroskaNode::Expected() const {
   return true;
 }
 
-void CMatroskaNode::NoteSkipped(QWORD from, QWORD to, bool toEnd) {
-  if (m_pMF && m_pMF->m_damage && from <= static_cast<QWORD>(INT64_MAX) && to <= static_cast<QWORD>(INT64_MAX))
-    m_pMF->m_damage->Skipped(static_cast<LONGLONG>(from), static_cast<LONGLONG>(to), toEnd);
-}
+namespace {
+
+DWORD FourByteId(const BYTE* b) { return DWORD(b[0]) << 24 | DWORD(b[1]) << 16 | DWORD(b[2]) << 8 | b[3]; }
+
+LONGLONG ToFilePos(QWORD pos) { return pos > static_cast<QWORD>(INT64_MAX) ? INT64_MAX : static_cast<LONGLONG>(pos); }
+
+}  // namespace
 
 bool CMatroskaNode::Resync(bool noteTail) {
-  if (!m_pParent) return false;
+  if (!m_pParent || !m_pMF) return false;
   if (m_pParent->m_id == kIdCluster) return ResyncInCluster();
   if (m_pParent->m_id != kIdSegment) return false;
   const QWORD from = m_start;
-  QWORD pos = m_start;
   const QWORD length = GetLength();
-  while (pos + 4 <= length) {
-    SeekTo(pos);
-    BYTE b[4];
-    if (Read(b, 1) != S_OK) break;
-    if ((b[0] & 0xF0) == 0x10) {
-      if (Read(b + 1, 3) != S_OK) break;
-      const DWORD id = (DWORD(b[0]) << 24) | (DWORD(b[1]) << 16) | (DWORD(b[2]) << 8) | b[3];
-      if (IsTopLevel(id)) {
-        SeekTo(pos);
-        // Only an element whose size reads too counts as found.
-        if (Parse() == S_OK) {
-          NoteSkipped(from, pos);
-          return true;
-        }
-      }
-    }
-    pos++;
+  // A top-level element by its four-byte ID, whose size reads too.
+  CBaseSplitterFile::Unit unit;
+  unit.header = 4;
+  unit.holds = [this](LONGLONG pos, const BYTE* b) {
+    if ((b[0] & 0xF0) != 0x10 || !IsTopLevel(FourByteId(b))) return false;
+    SeekTo(static_cast<QWORD>(pos));
+    return Parse() == S_OK;
+  };
+  const LONGLONG found = m_pMF->Resync(ToFilePos(from), ToFilePos(length), unit,
+                                       noteTail ? CBaseSplitterFile::Tail::ToEnd : CBaseSplitterFile::Tail::Silent);
+  if (found >= 0) {
+    SeekTo(static_cast<QWORD>(found));
+    if (Parse() == S_OK) return true;
   }
-  if (noteTail) NoteSkipped(from, length, true);
   m_fValid = false;
   return false;
 }
@@ -459,13 +456,11 @@ bool CMatroskaNode::BlockAt(QWORD pos, QWORD end) {
 }
 
 QWORD CMatroskaNode::FindBlock(QWORD from, QWORD to) {
-  for (QWORD pos = from; pos + 2 <= to; pos++) {
-    SeekTo(pos);
-    BYTE b = 0;
-    if (Read(&b, 1) != S_OK) break;
-    if ((b == kIdSimpleBlock || b == kIdBlockGroup) && BlockAt(pos, to)) return pos;
-  }
-  return 0;
+  if (!m_pMF) return 0;
+  const LONGLONG found = m_pMF->ScanFor(ToFilePos(from), ToFilePos(to), 2, [this, to](LONGLONG pos, const BYTE* b) {
+    return (b[0] == kIdSimpleBlock || b[0] == kIdBlockGroup) && BlockAt(static_cast<QWORD>(pos), to);
+  });
+  return found > 0 ? static_cast<QWORD>(found) : 0;
 }
 
 bool CMatroskaNode::ResyncInCluster() {
@@ -478,30 +473,35 @@ bool CMatroskaNode::ResyncInCluster() {
     m_fValid = false;
     return false;
   }
-  for (QWORD pos = from + 1; pos + 2 <= end; pos++) {
-    SeekTo(pos);
-    BYTE b[4];
-    if (Read(b, 1) != S_OK) break;
-    if ((b[0] == kIdSimpleBlock || b[0] == kIdBlockGroup) && BlockAt(pos, end)) {
-      SeekTo(pos);
-      if (Parse() == S_OK) {
-        NoteSkipped(from, pos);
-        return true;
-      }
-    } else if ((b[0] & 0xF0) == 0x10 && pos + 4 <= end && Read(b + 1, 3) == S_OK) {
-      // The next cluster (or what follows the clusters) inside this one:
-      // damage in this one's size; it ends here.
-      const DWORD id = (DWORD(b[0]) << 24) | (DWORD(b[1]) << 16) | (DWORD(b[2]) << 8) | b[3];
-      CLength len;
-      if (IsTopLevel(id) && SUCCEEDED(len.Parse(this))) {
-        cluster.m_len.SetKnown(pos - cluster.m_filepos);
-        NoteSkipped(from, pos);
-        m_fValid = false;
-        return false;
-      }
+  // The next block the cluster's structure confirms; or the next cluster
+  // (or what follows the clusters) inside this one: damage in this one's
+  // size, which ends here.
+  CBaseSplitterFile::Unit unit;
+  unit.header = 4;
+  unit.holds = [this, from, end](LONGLONG pos, const BYTE* b) {
+    // The damaged element's own place was tried already.
+    if (static_cast<QWORD>(pos) == from) return false;
+    if (b[0] == kIdSimpleBlock || b[0] == kIdBlockGroup) {
+      if (!BlockAt(static_cast<QWORD>(pos), end)) return false;
+      SeekTo(static_cast<QWORD>(pos));
+      return Parse() == S_OK;
+    }
+    if ((b[0] & 0xF0) != 0x10 || !IsTopLevel(FourByteId(b))) return false;
+    SeekTo(static_cast<QWORD>(pos) + 4);
+    CLength len;
+    return SUCCEEDED(len.Parse(this));
+  };
+  const LONGLONG found = m_pMF->Resync(ToFilePos(from), ToFilePos(end), unit, CBaseSplitterFile::Tail::Within);
+  if (found >= 0) {
+    BYTE b = 0;
+    SeekTo(static_cast<QWORD>(found));
+    if (Read(&b, 1) == S_OK && (b == kIdSimpleBlock || b == kIdBlockGroup)) {
+      SeekTo(static_cast<QWORD>(found));
+      if (Parse() == S_OK) return true;
+    } else {
+      cluster.m_len.SetKnown(static_cast<QWORD>(found) - cluster.m_filepos);
     }
   }
-  NoteSkipped(from, end);
   m_fValid = false;
   return false;
 }

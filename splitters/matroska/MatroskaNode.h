@@ -227,8 +227,6 @@ class CMatroskaNode {
   // At `pos`: a block of a known track whose payload ends within `end`,
   // followed by `end` or another element a Cluster or Segment may hold.
   bool BlockAt(QWORD pos, QWORD end);
-  // The damage passed over from `from` to `to`, told to the file's log.
-  void NoteSkipped(QWORD from, QWORD to, bool toEnd = false);
   // An element of unknown size ends where an element that cannot be its
   // child begins: true when `id` is such an element for this node.
   bool EndedBy(DWORD id) const;

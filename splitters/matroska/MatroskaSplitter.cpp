@@ -103,7 +103,9 @@ HRESULT CMatroskaSplitterFilter::CreateOutputs(IAsyncReader* reader) {
   if (!file) return E_OUTOFMEMORY;
   if (FAILED(hr)) return hr;
   m_pFile = std::move(file);
-  m_pFile->m_damage = &m_damage;
+  TellDamageOf(*m_pFile);
+  // What follows the movie's own file is passed over, and the log says so.
+  if (m_pFile->m_appendedAt > 0) Skipped(m_pFile->m_appendedAt, m_pFile->GetLength());
   Segment& seg = m_pFile->m_segment;
 
   m_rtNewStart = m_rtCurrent = 0;
@@ -376,7 +378,7 @@ bool CMatroskaSplitterFilter::DemuxInit() {
 
 void CMatroskaSplitterFilter::ScanCues() {
   // Damage is told by the demux loop, which reads what the scan passes by.
-  m_pFile->m_damage = nullptr;
+  CBaseSplitterFile::QuietDamage quiet(*m_pFile);
   Segment& seg = m_pFile->m_segment;
   m_nOpenProgress = 0;
   seg.SegmentInfo.Duration.Set(0);
@@ -417,17 +419,11 @@ void CMatroskaSplitterFilter::ScanCues() {
     seg.Cues.push_back(std::move(cue));
   }
   m_fAbort = false;
-  m_pFile->m_damage = &m_damage;
 }
 
 void CMatroskaSplitterFilter::DemuxSeek(REFERENCE_TIME rt) {
   // As for the cue scan: the demux loop tells the damage it reads past.
-  m_pFile->m_damage = nullptr;
-  struct Restore {
-    CMatroskaFile& f;
-    CDamageLog* log;
-    ~Restore() { f.m_damage = log; }
-  } restore{*m_pFile, &m_damage};
+  CBaseSplitterFile::QuietDamage quiet(*m_pFile);
   m_pBlock.reset();
   m_pCluster = m_pSegment ? m_pSegment->Child(kIdCluster) : nullptr;
   if (rt <= 0 || !m_pCluster) return;
@@ -551,7 +547,7 @@ bool CMatroskaSplitterFilter::DemuxLoop() {
       p->rtStart =
           SubSaturated(seg.ToRefTime(static_cast<__int128>(c.TimeCode.Value()) + bg->b.TimeCode.Value()), offset);
       if (length > 0 && (p->rtStart < -margin || p->rtStart > length + margin)) {
-        m_damage.Mended("Track " + std::to_string(track) + ": blocks timed far outside the file's length were dropped",
+        Mended("Track " + std::to_string(track) + ": blocks timed far outside the file's length were dropped",
                         "blocks");
         continue;
       }

@@ -27,6 +27,7 @@ HRESULT CMpaSplitterFilter::CreateOutputs(IAsyncReader* reader) {
   if (!file) return E_OUTOFMEMORY;
   if (FAILED(hr)) return hr;
   m_pFile = std::move(file);
+  TellDamageOf(*m_pFile);
 
   HRESULT hrPin = S_OK;
   auto pin = std::make_unique<CBaseSplitterOutputPin>(std::vector<CMediaType>{m_pFile->mt}, L"Audio", this, this,
@@ -77,7 +78,16 @@ void CMpaSplitterFilter::DemuxSeek(REFERENCE_TIME rt) {
 bool CMpaSplitterFilter::DemuxLoop() {
   CMpaSplitterFile& f = *m_pFile;
   HRESULT hr = S_OK;
+  // Where the last frame ended: the next one begins there, or the bytes up
+  // to the next frame the stream's structure confirms are damage. (Unknown
+  // after a seek, which lands anywhere. Files often end in other data, a
+  // tag or padding: only a stretch with frames behind it is told.)
+  LONGLONG frameEnd = -1;
   while (SUCCEEDED(hr) && !CheckRequest(nullptr) && f.GetPos() < f.endpos - 9) {
+    const LONGLONG at = f.GetPos();
+    CMpaSplitterFile::Frame frame;
+    if (at == frameEnd && !f.FrameAt(at, frame)) f.Resync(at, f.endpos, f.FrameUnit(), CBaseSplitterFile::Tail::Silent);
+    else f.Seek(at);
     int size = 0;
     REFERENCE_TIME frameDuration = 0;
     if (!f.Sync(size, frameDuration)) {
@@ -93,6 +103,7 @@ bool CMpaSplitterFilter::DemuxLoop() {
     p->resize(static_cast<size_t>(size));
     // A frame cut short by the end of the file is not delivered.
     if (f.ByteRead(p->data(), size) != S_OK) break;
+    frameEnd = f.GetPos();
     hr = DeliverPacket(std::move(p));
     rtCurrent += frameDuration;
   }

@@ -287,40 +287,63 @@ bool CMpaSplitterFile::AdtsHeaderAt(LONGLONG pos, AdtsHeader& h, CMediaType* pmt
   return ReadAdtsHeader(h, 9, pmt) && h.nPayloadBytes > 0 && h.nBytesPerSec > 0;
 }
 
+bool CMpaSplitterFile::FrameAt(LONGLONG pos, Frame& frame) {
+  if (mode == mpa) {
+    MpegAudioHeader h;
+    // Stereo, joint stereo and dual channel may alternate (encoders switch
+    // per frame, and an Info frame in front may say stereo for a
+    // joint-stereo stream); mono does not.
+    if (!MpaHeaderAt(pos, h) || h.version != mpaHeader.version || h.layer != mpaHeader.layer ||
+        (h.channels == 3) != (mpaHeader.channels == 3))
+      return false;
+    frame = {0, h.nBytesPerFrame, h.nBytesPerSec, h.rtDuration};
+    return true;
+  }
+  if (mode == mp4a) {
+    AdtsHeader h;
+    if (!AdtsHeaderAt(pos, h) || h.version != adtsHeader.version || h.layer != adtsHeader.layer ||
+        h.channels != adtsHeader.channels)
+      return false;
+    frame = {h.nHeaderSize, h.nPayloadBytes, h.nBytesPerSec, h.rtDuration};
+    return true;
+  }
+  return false;
+}
+
 bool CMpaSplitterFile::Sync(int& frameSize, REFERENCE_TIME& rtDuration, int limit) {
   const LONGLONG begin = GetPos();
   const LONGLONG end = std::min(endpos, begin + limit);
-  if (mode == mpa) {
-    for (LONGLONG p = begin; p <= end - 4; p++) {
-      MpegAudioHeader h;
-      // Stereo, joint stereo and dual channel may alternate (encoders
-      // switch per frame, and an Info frame in front may say stereo for a
-      // joint-stereo stream); mono does not.
-      if (!MpaHeaderAt(p, h) || h.version != mpaHeader.version || h.layer != mpaHeader.layer ||
-          (h.channels == 3) != (mpaHeader.channels == 3))
-        continue;
-      RecordFrame(p, h.nBytesPerSec);
-      Seek(p);
-      frameSize = h.nBytesPerFrame;
-      rtDuration = h.rtDuration;
-      return true;
-    }
-    Seek(std::max(begin, end - 3));
-  } else if (mode == mp4a) {
-    for (LONGLONG p = begin; p <= end - 9; p++) {
-      AdtsHeader h;
-      if (!AdtsHeaderAt(p, h) || h.version != adtsHeader.version || h.layer != adtsHeader.layer ||
-          h.channels != adtsHeader.channels)
-        continue;
-      RecordFrame(p, h.nBytesPerSec);
-      Seek(p + h.nHeaderSize);
-      frameSize = h.nPayloadBytes;
-      rtDuration = h.rtDuration;
-      return true;
-    }
-    Seek(std::max(begin, end - 8));
+  const int header = mode == mp4a ? 9 : 4;
+  if (mode != mpa && mode != mp4a) return false;
+  for (LONGLONG p = begin; p <= end - header; p++) {
+    Frame frame;
+    if (!FrameAt(p, frame)) continue;
+    RecordFrame(p, frame.rate);
+    Seek(p + frame.header);
+    frameSize = frame.size;
+    rtDuration = frame.duration;
+    return true;
   }
+  Seek(std::max(begin, end - header + 1));
   return false;
+}
+
+CBaseSplitterFile::Unit CMpaSplitterFile::FrameUnit() {
+  Unit unit;
+  unit.header = mode == mp4a ? 9 : 4;
+  // A frame like the first one, followed by another or by the end of the
+  // frames.
+  unit.holds = [this](LONGLONG pos, const BYTE* b) {
+    Frame frame;
+    if (b[0] != 0xFF || (b[1] & 0xE0) != 0xE0 || !FrameAt(pos, frame)) return false;
+    const LONGLONG next = pos + frame.header + frame.size;
+    return next <= endpos && (endpos - next < 4 || FrameAt(next, frame));
+  };
+  unit.begun = [this](LONGLONG pos, const BYTE*) {
+    Frame frame;
+    return FrameAt(pos, frame);
+  };
+  return unit;
 }
 
 void CMpaSplitterFile::RecordFrame(LONGLONG pos, int rate) {

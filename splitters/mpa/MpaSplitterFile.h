@@ -23,6 +23,17 @@ class CMpaSplitterFile : public CBaseSplitterFileEx {
   // there. On failure the position moves past the bytes searched.
   bool Sync(int& frameSize, REFERENCE_TIME& rtDuration, int limit = 0x2000);
 
+  // A frame like the first one at `pos`: its header's size (counted only
+  // for ADTS), the size that follows, its byte rate and duration.
+  struct Frame {
+    int header = 0, size = 0, rate = 0;
+    REFERENCE_TIME duration = 0;
+  };
+  bool FrameAt(LONGLONG pos, Frame& frame);
+  // What a resync after damage looks for: a frame like the first one,
+  // followed by another or the end of the frames.
+  Unit FrameUnit();
+
   CMediaType mt;
   // Grows more precise while frames are read on the demux thread.
   std::atomic<REFERENCE_TIME> duration{0};

@@ -60,6 +60,7 @@ HRESULT CMpegSplitterFilter::CreateOutputs(IAsyncReader* reader) {
   if (!file) return E_OUTOFMEMORY;
   if (FAILED(hr)) return hr;
   m_pFile = std::move(file);
+  TellDamageOf(*m_pFile);
 
   m_rtNewStart = m_rtCurrent = 0;
   m_rtDuration = 0;
@@ -119,6 +120,19 @@ bool CMpegSplitterFilter::DemuxLoop() {
     hr = f.HasMoreData(512000, 1);
     if (hr != S_OK) continue;
     LONGLONG before = f.GetPos();
+    // Where one unit ended and no next one begins, the bytes up to the
+    // next unit the stream's structure confirms are damage.
+    if (before == m_unitEnd && !f.UnitAt(before)) {
+      const LONGLONG next = f.PastStuffing(before);
+      if (next >= 0 && (next == f.GetLength() || f.UnitAt(next))) {
+        before = next;
+      } else {
+        f.Resync(before, f.GetLength(), f.ResyncUnit());
+        before = f.GetPos();
+      }
+    }
+    f.Seek(before);
+    m_unitEnd = -1;
     hr = DemuxNextPacket();
     if (hr == S_FALSE) {
       // Unreadable bytes are passed over one at a time, so a broken region
@@ -162,9 +176,11 @@ HRESULT CMpegSplitterFilter::DemuxNextPacket() {
       if (!f.ReadPackHeader(h)) return S_FALSE;
       // In 100 ns units: MPEG-2 clocks count 27 MHz, MPEG-1 clocks 90 kHz.
       m_join.OnSystemClock(static_cast<REFERENCE_TIME>(h.type == 2 ? h.scr * 10 / 27 : h.scr * 1000 / 9));
+      m_unitEnd = f.GetPos();
     } else if (id == 0xBB) {
       CBaseSplitterFileEx::SystemHeader h;
       if (!f.ReadSystemHeader(h)) return S_FALSE;
+      m_unitEnd = f.GetPos();
     } else if (id >= 0xBD && id <= 0xEF) {
       CBaseSplitterFileEx::PesHeader h;
       if (!f.ReadPesHeader(h, id) || h.len == 0) return S_FALSE;
@@ -176,6 +192,7 @@ HRESULT CMpegSplitterFilter::DemuxNextPacket() {
         hr = MakePacket(track, h.len - (f.GetPos() - pos), h.fpts, h.pts);
       }
       f.Seek(pos + h.len);
+      if (hr == S_OK) m_unitEnd = pos + h.len;
     }
   } else if (f.type == CMpegSplitterFile::ts) {
     CBaseSplitterFileEx::TsHeader h;
@@ -215,6 +232,7 @@ HRESULT CMpegSplitterFilter::DemuxNextPacket() {
       }
     }
     f.Seek(h.next);
+    if (hr == S_OK) m_unitEnd = h.next;
   } else if (f.type == CMpegSplitterFile::pva) {
     CBaseSplitterFileEx::PvaHeader h;
     if (!f.ReadPvaHeader(h)) return S_FALSE;
@@ -222,6 +240,7 @@ HRESULT CMpegSplitterFilter::DemuxNextPacket() {
     DWORD track = h.streamid;
     if (GetOutputPin(track)) hr = MakePacket(track, std::min<LONGLONG>(h.length, f.GetRemaining()), h.fpts, h.pts);
     f.Seek(pos + h.length);
+    if (hr == S_OK) m_unitEnd = pos + h.length;
   } else {
     return E_FAIL;
   }
@@ -233,6 +252,8 @@ HRESULT CMpegSplitterFilter::DemuxNextPacket() {
 
 void CMpegSplitterFilter::DemuxSeek(REFERENCE_TIME rt) {
   CMpegSplitterFile& f = *m_pFile;
+  // A seek lands anywhere: up to the first unit nothing is damaged.
+  m_unitEnd = -1;
   int masterKind = -1;
   DWORD master = 0;
   {

@@ -53,6 +53,9 @@ class CMpegSplitterFilter : public CBaseSplitterFilter, public IAMStreamSelect {
   // jump follow the ones before it.
   CMpegJoin m_join;
   CMpegJoin::Ready m_ready;  // kept, so that a packet costs no list of its own
+  // Where the last unit read whole ended, so that the next must begin
+  // there; -1 after a seek or a unit that ends no stretch of the stream.
+  LONGLONG m_unitEnd = -1;
   // Delivers what the join handed on; the first failure.
   HRESULT DeliverReady();
 

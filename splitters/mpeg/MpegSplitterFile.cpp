@@ -1,6 +1,7 @@
 #include "splitters/mpeg/MpegSplitterFile.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <set>
 
@@ -592,4 +593,118 @@ std::optional<CMpegSplitterFile::program> CMpegSplitterFile::FindProgram(WORD pi
     if (std::find(p.pids.begin(), p.pids.end(), pid) != p.pids.end()) return p;
   }
   return std::nullopt;
+}
+
+// ---------------------------------------------------------------------------
+// Units after damage
+
+namespace {
+
+constexpr BYTE kEndCode = 0xB9;
+// Zero bytes that pad a pack to the end of its sector (a VideoCD sector
+// holds 2324) are no damage; a longer run of them is.
+constexpr LONGLONG kMaxStuffing = 2324;
+
+// 00 00 01 and an id of the system layer (end code and above).
+bool SystemCode(const BYTE* b) { return b[0] == 0 && b[1] == 0 && b[2] == 1 && b[3] >= kEndCode; }
+
+// "AV", a stream id of 1 or 2, a counter, 0x55, flags and a length the
+// format allows.
+bool PvaCode(const BYTE* b) {
+  return b[0] == 'A' && b[1] == 'V' && (b[2] == 1 || b[2] == 2) && b[4] == 0x55 && (b[6] << 8 | b[7]) <= 6136;
+}
+
+}  // namespace
+
+bool CMpegSplitterFile::SystemUnitEnd(LONGLONG pos, BYTE id, LONGLONG& end) {
+  Seek(pos + 4);
+  bool read = false;
+  if (id == kEndCode) {
+    read = true;
+  } else if (id == 0xBA) {
+    PackHeader h;
+    read = ReadPackHeader(h);
+  } else if (id == 0xBB) {
+    SystemHeader h;
+    read = ReadSystemHeader(h);
+  } else if (id >= 0xBD && id <= 0xEF) {
+    // The demux loop reads no packet of length 0 in these forms either.
+    PesHeader h;
+    read = ReadPesHeader(h, id) && h.len > 0;
+    end = GetPos() + static_cast<LONGLONG>(read ? h.len : 0);
+  } else {
+    return false;
+  }
+  if (id < 0xBD) end = GetPos();
+  const bool failed = BitReadFailed();
+  ClearBitReadFailed();
+  return read && !failed;
+}
+
+bool CMpegSplitterFile::TsPacketAt(LONGLONG pos, BYTE sync) {
+  const int len = GetTsPacketLength();
+  if (sync != 0x47 || len <= 0) return false;
+  // The last packet of a finished file has no sync byte behind it.
+  if (!IsStreaming() && pos + 188 == GetLength()) return true;
+  BYTE next = 0;
+  if (pos + len >= GetLength()) return false;
+  Seek(pos + len);
+  return Read(&next, 1) == S_OK && next == 0x47;
+}
+
+LONGLONG CMpegSplitterFile::PastStuffing(LONGLONG pos) {
+  if (type != ps && type != es) return -1;
+  const LONGLONG length = GetLength();
+  const LONGLONG n = std::min(kMaxStuffing + 4, length - pos);
+  if (n <= 0) return n == 0 ? length : -1;
+  std::array<BYTE, kMaxStuffing + 4> b;
+  Seek(pos);
+  if (Read(b.data(), n) != S_OK) return -1;
+  LONGLONG zeros = 0;
+  while (zeros < n && b[static_cast<size_t>(zeros)] == 0) zeros++;
+  if (zeros == n) return pos + n == length ? length : -1;
+  const auto at = static_cast<size_t>(zeros);
+  if (zeros < 2 || b[at] != 1 || zeros + 1 >= n || b[at + 1] < kEndCode) return -1;
+  return pos + zeros - 2;
+}
+
+bool CMpegSplitterFile::UnitAt(LONGLONG pos) {
+  BYTE b[8];
+  const int n = type == ts ? 1 : type == pva ? 8 : 4;
+  Seek(pos);
+  if (Read(b, n) != S_OK) return false;
+  if (type == ts) return TsPacketAt(pos, b[0]);
+  return type == pva ? PvaCode(b) : SystemCode(b);
+}
+
+CBaseSplitterFile::Unit CMpegSplitterFile::ResyncUnit() {
+  Unit unit;
+  // What may stand behind a unit that ends at `end` before the file does.
+  auto followed = [this](LONGLONG end, int n, bool (*code)(const BYTE*)) {
+    const LONGLONG length = GetLength();
+    if (end == length) return true;
+    BYTE b[8];
+    if (end > length - n) return false;
+    Seek(end);
+    return (Read(b, n) == S_OK && code(b)) || PastStuffing(end) >= 0;
+  };
+  if (type == ts) {
+    unit.header = 1;
+    unit.holds = [this](LONGLONG pos, const BYTE* b) { return TsPacketAt(pos, b[0]); };
+    unit.begun = [](LONGLONG, const BYTE* b) { return b[0] == 0x47; };
+  } else if (type == pva) {
+    unit.header = 8;
+    unit.holds = [followed](LONGLONG pos, const BYTE* b) {
+      return PvaCode(b) && followed(pos + 8 + (b[6] << 8 | b[7]), 8, PvaCode);
+    };
+    unit.begun = [](LONGLONG, const BYTE* b) { return PvaCode(b); };
+  } else {
+    unit.header = 4;
+    unit.holds = [this, followed](LONGLONG pos, const BYTE* b) {
+      LONGLONG end = 0;
+      return SystemCode(b) && SystemUnitEnd(pos, b[3], end) && end <= GetLength() && followed(end, 4, SystemCode);
+    };
+    unit.begun = [](LONGLONG, const BYTE* b) { return SystemCode(b); };
+  }
+  return unit;
 }

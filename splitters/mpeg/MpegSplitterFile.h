@@ -64,6 +64,22 @@ class CMpegSplitterFile : public CBaseSplitterFileEx {
   // The whole file is there (its total length is known and available).
   bool IsComplete();
 
+  // Where one unit of the stream ended and the next must begin: whether
+  // one does (a system start code, a transport packet whose sync byte
+  // repeats a packet further on, a PVA packet header).
+  bool UnitAt(LONGLONG pos);
+  // In a program stream or PES run: where the system start code behind the
+  // zero bytes that pad a pack to its sector's end begins (or the file's
+  // end, when only they follow); -1 when there is none, or the run is longer
+  // than a sector.
+  LONGLONG PastStuffing(LONGLONG pos);
+  // What a resync after damage looks for in this form: a pack header,
+  // system header, end code or PES packet whose end is followed by another
+  // system start code or the end of the file; a transport packet whose sync
+  // byte repeats a packet further on; a PVA packet followed by another or
+  // the end.
+  Unit ResyncUnit();
+
   // The first program whose map lists the PID (a copy: the map may change
   // on the demux thread).
   std::optional<program> FindProgram(WORD pid);
@@ -97,6 +113,12 @@ class CMpegSplitterFile : public CBaseSplitterFileEx {
   // An MPEG audio frame header within `budget` bytes whose next frame's
   // header follows where it says (or lies past the bytes at hand).
   bool ReadCheckedMpegAudioHeader(MpegAudioHeader& h, LONGLONG budget, CMediaType* pmt);
+  // The system unit (pack, system header, end code, PES packet) at `pos`
+  // reads, and where it ends; false for anything else.
+  bool SystemUnitEnd(LONGLONG pos, BYTE id, LONGLONG& end);
+  // A transport packet at `pos` (whose first byte is `sync`): its sync byte
+  // repeats a packet further on, or it ends a finished file.
+  bool TsPacketAt(LONGLONG pos, BYTE sync);
 
   std::map<WORD, BYTE> m_pid2pes;
   std::map<WORD, program> m_programs;  // keyed by the PID of the map table

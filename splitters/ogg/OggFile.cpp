@@ -2,15 +2,18 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "platform/win32/Sync.h"
 
 namespace {
 
 constexpr LONGLONG kSyncRange = 65536;
-constexpr LONGLONG kChunk = 4096;
+constexpr int kPageHeader = 27;
 
 DWORD Le32(const BYTE* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<DWORD>(p[3]) << 24); }
+
+bool Capture(const BYTE* b) { return memcmp(b, "OggS", 4) == 0; }
 
 }  // namespace
 
@@ -23,26 +26,12 @@ COggFile::COggFile(IAsyncReader* reader, HRESULT& hr) : CBaseSplitterFile(reader
 bool COggFile::Sync(HANDLE breakEvent) {
   const LONGLONG start = GetPos();
   const LONGLONG range = breakEvent ? GetRemaining() : kSyncRange;
-  // The capture pattern is looked for a chunk at a time; each chunk
-  // overlaps the next by three bytes so no pattern is cut in two.
-  BYTE buf[kChunk + 3];
-  for (LONGLONG i = 0; i < range;) {
-    if (breakEvent && (i & 0xFFFF) == 0 && WaitForSingleObject(breakEvent, 0) == WAIT_OBJECT_0) break;
-    const LONGLONG available = GetLength() - (start + i);
-    const LONGLONG n = std::min({kChunk + 3, range - i + 3, available});
-    if (n < 4) break;
-    Seek(start + i);
-    if (CBaseSplitterFile::Read(buf, n) != S_OK) break;
-    for (LONGLONG j = 0; j + 4 <= n; j++) {
-      if (memcmp(buf + j, "OggS", 4) == 0) {
-        Seek(start + i + j);
-        return true;
-      }
-    }
-    i += n - 3;
-  }
-  Seek(start);
-  return false;
+  std::function<bool()> stop;
+  if (breakEvent) stop = [breakEvent] { return WaitForSingleObject(breakEvent, 0) == WAIT_OBJECT_0; };
+  // The pattern may begin at any of the `range` positions from the start.
+  const LONGLONG found = ScanFor(start, start + range + 3, 4, [](LONGLONG, const BYTE* b) { return Capture(b); }, stop);
+  Seek(found >= 0 ? found : start);
+  return found >= 0;
 }
 
 bool COggFile::Read(OggPage& page, bool full, HANDLE breakEvent) {
@@ -76,4 +65,28 @@ bool COggFile::Read(OggPage& page, bool full, HANDLE breakEvent) {
   page.m_lens.assign(lacing, lacing + segments);
   page.m_data.resize(static_cast<size_t>(total));
   return total == 0 || ByteRead(page.m_data.data(), total) == S_OK;
+}
+
+bool COggFile::PageAt(LONGLONG pos) {
+  BYTE b[4];
+  Seek(pos);
+  return CBaseSplitterFile::Read(b, 4) == S_OK && Capture(b);
+}
+
+CBaseSplitterFile::Unit COggFile::PageUnit() {
+  Unit unit;
+  unit.header = kPageHeader;
+  unit.holds = [this](LONGLONG pos, const BYTE* b) {
+    if (!Capture(b)) return false;
+    const int segments = b[26];
+    BYTE lacing[255];
+    Seek(pos + kPageHeader);
+    if (segments > 0 && CBaseSplitterFile::Read(lacing, segments) != S_OK) return false;
+    LONGLONG end = pos + kPageHeader + segments;
+    for (int i = 0; i < segments; i++) end += lacing[i];
+    const LONGLONG length = GetLength();
+    return end == length || (end <= length - 4 && PageAt(end));
+  };
+  unit.begun = [](LONGLONG, const BYTE* b) { return Capture(b); };
+  return unit;
 }

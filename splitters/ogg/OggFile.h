@@ -53,4 +53,10 @@ class COggFile : public CBaseSplitterFile {
   // Reads the page at or after the position; with full false only the
   // header is read and the data skipped (the lacing list is then empty).
   bool Read(OggPage& page, bool full = true, HANDLE breakEvent = nullptr);
+
+  // A page's capture pattern at `pos`.
+  bool PageAt(LONGLONG pos);
+  // What a resync after damage looks for: a page that the file holds,
+  // followed by another page or the end.
+  Unit PageUnit();
 };

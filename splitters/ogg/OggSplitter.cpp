@@ -57,6 +57,7 @@ HRESULT COggSplitterFilter::CreateOutputs(IAsyncReader* reader) {
   if (!file) return E_OUTOFMEMORY;
   if (FAILED(hr)) return hr;
   m_pFile = std::move(file);
+  TellDamageOf(*m_pFile);
 
   m_rtNewStart = m_rtCurrent = 0;
   m_rtDuration = 0;
@@ -208,9 +209,19 @@ void COggSplitterFilter::CommentsToProperties() {
 bool COggSplitterFilter::DemuxInit() { return m_pFile != nullptr; }
 
 bool COggSplitterFilter::DemuxLoop() {
+  COggFile& f = *m_pFile;
   HRESULT hr = S_OK;
   OggPage page;
-  while (SUCCEEDED(hr) && !CheckRequest(nullptr) && m_pFile->Read(page, true, GetRequestHandle())) {
+  // Where the last page ended: the next one begins there, or the bytes up
+  // to the next page the file's structure confirms are damage. (Unknown
+  // after a seek, which lands anywhere.)
+  LONGLONG pageEnd = -1;
+  while (SUCCEEDED(hr) && !CheckRequest(nullptr)) {
+    const LONGLONG at = f.GetPos();
+    if (at == pageEnd && !f.PageAt(at)) f.Resync(at, f.GetLength(), f.PageUnit());
+    else f.Seek(at);
+    if (!f.Read(page, true, GetRequestHandle())) break;
+    pageEnd = f.GetPos();
     COggSplitterOutputPin* pin = OggPin(page.m_hdr.bitstream_serial_number);
     if (!pin || !pin->IsConnected()) continue;
     if (FAILED(pin->UnpackPage(page))) break;

@@ -397,11 +397,21 @@ bool CRMFile::PacketAt(LONGLONG pos, LONGLONG end, bool confirm) {
   return KnownHeader(head, length) || Be32(head) == Id("INDX") || Be32(head) == Id("DATA");
 }
 
-LONGLONG CRMFile::FindPacket(LONGLONG from, LONGLONG end) {
-  for (LONGLONG pos = from; pos + 12 <= end; pos++)
-    if (PacketAt(pos, end, true)) return pos;
-  return -1;
+CBaseSplitterFile::Unit CRMFile::PacketUnit(LONGLONG end) {
+  Unit unit;
+  unit.header = 12;
+  unit.holds = [this, end](LONGLONG pos, const BYTE* head) {
+    WORD length = 0;
+    return KnownHeader(head, length) && PacketAt(pos, end, true);
+  };
+  unit.begun = [this](LONGLONG, const BYTE* head) {
+    WORD length = 0;
+    return KnownHeader(head, length);
+  };
+  return unit;
 }
+
+LONGLONG CRMFile::FindPacket(LONGLONG from, LONGLONG end) { return ScanFor(from, end, 12, PacketUnit(end).holds); }
 
 DWORD CRMFile::GetIndexStream() const {
   for (const char* mime : {"video/x-pn-realvideo", "audio/x-pn-realaudio"})

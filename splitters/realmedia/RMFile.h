@@ -176,6 +176,9 @@ class CRMFile : public CBaseSplitterFile {
   // The first position from `from` on where a confirmed packet lies, or
   // -1; every position is tried, so a damaged stretch is passed over.
   LONGLONG FindPacket(LONGLONG from, LONGLONG end);
+  // A packet of a known stream within the data chunk ending at `end`, as
+  // the resync after damage looks for it.
+  Unit PacketUnit(LONGLONG end);
 
   // The stream the seek index is kept for: the first RealVideo stream, else
   // the first RealAudio stream, else 0xFFFFFFFF.

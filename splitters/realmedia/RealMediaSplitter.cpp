@@ -424,6 +424,7 @@ HRESULT CRealMediaSplitterFilter::CreateOutputs(IAsyncReader* reader) {
   if (!file) return E_OUTOFMEMORY;
   if (FAILED(hr)) return hr;
   m_pFile = std::move(file);
+  TellDamageOf(*m_pFile);
 
   m_rtNewStart = m_rtCurrent = 0;
   m_rtDuration = static_cast<REFERENCE_TIME>(m_pFile->m_p.tDuration) * 10000;
@@ -577,12 +578,10 @@ bool CRealMediaSplitterFilter::NextPacket(const RMDataChunk& dc, bool last, bool
     f.Seek(at);
     return true;
   }
-  const LONGLONG next = f.FindPacket(at + 1, dc.end);
   // Damage that runs to the end of the last chunk leaves nothing to read.
-  m_damage.Skipped(at, next < 0 ? dc.end : next, next < 0 && last);
-  if (next < 0) return false;
+  if (f.Resync(at, dc.end, f.PacketUnit(dc.end), last ? CBaseSplitterFile::Tail::ToEnd : CBaseSplitterFile::Tail::Within) < 0)
+    return false;
   damaged = true;
-  f.Seek(next);
   return true;
 }
 

@@ -1,6 +1,8 @@
 #include "splitters/roq/RoQSplitter.h"
 
 #include <cstring>
+#include <new>
+#include <optional>
 
 namespace {
 
@@ -29,7 +31,9 @@ CRoQSourceFilter::~CRoQSourceFilter() = default;
 
 bool CRoQSplitterFilter::ReadHeader(LONGLONG pos, RoQChunkHeader& h) {
   BYTE b[kHeaderSize];
-  if (pos < 0 || pos > m_length - kHeaderSize || m_pAsyncReader->SyncRead(pos, kHeaderSize, b) != S_OK) return false;
+  if (!m_pFile || pos < 0 || pos > m_length - kHeaderSize) return false;
+  m_pFile->Seek(pos);
+  if (m_pFile->Read(b, kHeaderSize) != S_OK) return false;
   h = RoQChunkHeader::Parse(b);
   return true;
 }
@@ -40,29 +44,31 @@ bool KnownChunk(WORD id) { return id == kRoQInfo || IsVideo(id) || IsAudio(id); 
 
 }  // namespace
 
+bool CRoQSplitterFilter::ChunkHolds(LONGLONG at, const RoQChunkHeader& c, bool known) {
+  // The file holds it, and a chunk of a known kind (or the end) follows.
+  if ((known && !KnownChunk(c.id)) || at < 0 || c.size > m_length - at - kHeaderSize) return false;
+  const LONGLONG next = at + kHeaderSize + c.size;
+  RoQChunkHeader after;
+  return next == m_length || (ReadHeader(next, after) && KnownChunk(after.id)) ||
+         (KnownChunk(c.id) && m_length - next < kHeaderSize);
+}
+
 bool CRoQSplitterFilter::NextChunk(LONGLONG& pos, RoQChunkHeader& h, bool note) {
-  // A chunk holds together when the file holds it and a chunk of a known
-  // kind (or the end) follows; one of an unknown kind only when so.
-  auto holds = [&](LONGLONG at, RoQChunkHeader& c, bool known) {
-    if (!ReadHeader(at, c) || (known && !KnownChunk(c.id)) || c.size > m_length - at - kHeaderSize) return false;
-    const LONGLONG next = at + kHeaderSize + c.size;
-    RoQChunkHeader after;
-    return next == m_length || (ReadHeader(next, after) && KnownChunk(after.id)) ||
-           (KnownChunk(c.id) && m_length - next < kHeaderSize);
-  };
   if (pos + kHeaderSize > m_length) return false;
-  if (ReadHeader(pos, h) && KnownChunk(h.id) && h.size <= m_length - pos - kHeaderSize) return true;
-  if (holds(pos, h, false)) return true;
-  for (LONGLONG at = pos + 1; at + kHeaderSize <= m_length; at++) {
-    if (holds(at, h, true)) {
-      if (note) m_damage.Skipped(pos, at);
-      pos = at;
-      return true;
-    }
-  }
-  // A last chunk that the file does not hold whole is a file cut short.
-  if (note && !(ReadHeader(pos, h) && KnownChunk(h.id))) m_damage.Skipped(pos, m_length, true);
-  return false;
+  // A chunk of an unknown kind is taken when what follows confirms it.
+  if (ReadHeader(pos, h) &&
+      ((KnownChunk(h.id) && h.size <= m_length - pos - kHeaderSize) || ChunkHolds(pos, h, false)))
+    return true;
+  CBaseSplitterFile::Unit unit;
+  unit.header = kHeaderSize;
+  unit.holds = [this](LONGLONG at, const BYTE* head) { return ChunkHolds(at, RoQChunkHeader::Parse(head), true); };
+  unit.begun = [](LONGLONG, const BYTE* head) { return KnownChunk(RoQChunkHeader::Parse(head).id); };
+  std::optional<CBaseSplitterFile::QuietDamage> quiet;
+  if (!note) quiet.emplace(*m_pFile);
+  const LONGLONG at = m_pFile->Resync(pos, m_length, unit);
+  if (at < 0) return false;
+  pos = at;
+  return ReadHeader(pos, h);
 }
 
 bool CRoQSplitterFilter::AddPin(const CMediaType& mt, LPCWSTR name, DWORD track) {
@@ -83,6 +89,15 @@ HRESULT CRoQSplitterFilter::CreateOutputs(IAsyncReader* reader) {
   if (m_length < kHeaderSize || reader->SyncRead(0, kHeaderSize, head) != S_OK ||
       memcmp(head, kFileHeader, sizeof head) != 0)
     return E_FAIL;
+
+  HRESULT hr = E_OUTOFMEMORY;
+  m_pFile.reset(new (std::nothrow) CBaseSplitterFile(reader, hr, 2048, false));
+  if (!m_pFile) return E_OUTOFMEMORY;
+  if (FAILED(hr)) {
+    m_pFile.reset();
+    return hr;
+  }
+  TellDamageOf(*m_pFile);
 
   m_rtNewStart = m_rtCurrent = 0;
   m_rtDuration = 0;

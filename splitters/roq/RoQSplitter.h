@@ -1,11 +1,13 @@
 // The RoQ splitter: a "Video" output (vector-quantised pictures, FourCC
 // "RoQV", 30 frames/s) and an "Audio" output (DPCM at 22050 Hz, "RoQA"),
-// each delivering whole chunks with their 8-byte header. The file is read
-// straight from the upstream reader; an index of the codebook chunks with
-// their video and audio times serves seeking. Two forms: the splitter
-// (pulls from an upstream IAsyncReader) and the file source.
+// each delivering whole chunks with their 8-byte header. Chunks are read
+// straight from the upstream reader, their headers through a cached file
+// reader; an index of the codebook chunks with their video and audio times
+// serves seeking. Two forms: the splitter (pulls from an upstream
+// IAsyncReader) and the file source.
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include "foundation/BaseSplitter.h"
@@ -60,9 +62,14 @@ class CRoQSplitterFilter : public CBaseSplitterFilter {
   // such chunk or the file's end; `pos` moves there. With `note` the bytes
   // passed over go to the damage log. False at the end of the file.
   bool NextChunk(LONGLONG& pos, RoQChunkHeader& h, bool note);
+  // The chunk at `at` lies within the file and is followed by a chunk of a
+  // known kind or the end; with `known` its own kind must be known too.
+  bool ChunkHolds(LONGLONG at, const RoQChunkHeader& c, bool known);
   bool AddPin(const CMediaType& mt, LPCWSTR name, DWORD track);
 
   CComPtr<IAsyncReader> m_pAsyncReader;
+  // Chunk headers are read through it, and a resync after damage scans it.
+  std::unique_ptr<CBaseSplitterFile> m_pFile;
   LONGLONG m_length = 0;
   std::vector<RoQIndex> m_index;
   // Where the next DemuxLoop starts; `m_start.fp` < 0: nothing to deliver.

@@ -191,6 +191,25 @@ TEST(ProbeSource, RefusedSourcesSayWhy) {
   }
 }
 
+// Headers that state a larger picture than the stream has (as VLC writes
+// them): the probe gives the stream's own size, as the job will convert it.
+TEST(ProbeSource, StreamSizeWinsOverTheHeader) {
+  if (!HaveTools()) GTEST_SKIP();
+  const std::string dir = OutDir() + "/header-size";
+  fs::create_directories(dir);
+  const std::string make = "cd '" + dir + "' && ffmpeg -v error -y -f lavfi -i testsrc2=size=320x240:duration=1 ";
+  const std::string patch = std::string(" && '") + PELLOMAR_SOURCE_DIR + "/tests/e2e/header-size.sh' ";
+  RunCommand(make + "-c:v wmv2 wmv2.wmv" + patch + "wmv2.wmv 320 256");
+  RunCommand(make + "-c:v mpeg4 -flags +global_header mpeg4.avi" + patch + "mpeg4.avi 320 256");
+  for (const char* file : {"wmv2.wmv", "mpeg4.avi"}) {
+    auto conv = NewConverter();
+    SourceMediaInfo info;
+    ASSERT_EQ(S_OK, conv->ProbeSource(dir + "/" + file, &info)) << file;
+    EXPECT_EQ(320, info.width) << file;
+    EXPECT_EQ(240, info.height) << file;
+  }
+}
+
 // --- Builders --------------------------------------------------------------
 
 struct JobGraph {

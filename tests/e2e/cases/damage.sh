@@ -200,3 +200,19 @@ case_damage_mp4() {
   done
   same_output "$WORK/scrambled-1.mp4" "$WORK/scrambled-2.mp4" || fail "scrambled.mp4: the second run wrote other frames"
 }
+
+# A file with another one appended to it (as a broken copy or `cat`
+# leaves): its own movie converts whole, nothing of the other comes out, and
+# the log tells the bytes left out. (No segment ids in the Matroska files:
+# nothing but their place tells the two movies apart.)
+case_damage_appended() {
+  local first second
+  first=$(make_source first mp4 -c:v libx264 -preset veryfast -g 25 -c:a aac -b:a 64k -movflags +faststart)
+  second=$(make_source second mp4 -c:v libx264 -preset veryfast -g 25 -c:a aac -b:a 64k -t 3 -movflags +faststart)
+  cat "$first" "$second" >"$WORK/appended.mp4"
+  damage_row mp4-appended "$first" "$WORK/appended.mp4" 524288 - "$DAMAGED" "${DAMAGE_SETS[@]}"
+  first=$(make_source first mkv -c:v libx264 -preset veryfast -g 25 -c:a libvorbis -q:a 1 -fflags +bitexact)
+  second=$(make_source second mkv -c:v libx264 -preset veryfast -g 25 -c:a libvorbis -q:a 1 -t 3 -fflags +bitexact)
+  cat "$first" "$second" >"$WORK/appended.mkv"
+  damage_row mkv-appended "$first" "$WORK/appended.mkv" 64 - "$DAMAGED" "${DAMAGE_SETS[@]}"
+}

@@ -7,13 +7,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 
 #include "splitters/avi/AviSplitter.h"
+#include "splitters/dsm/DSMSplitter.h"
 #include "splitters/flv/FLVSplitter.h"
 #include "splitters/matroska/MatroskaSplitter.h"
+#include "splitters/mpa/MpaSplitter.h"
+#include "splitters/mpeg/MpegSplitter.h"
+#include "splitters/ogg/OggSplitter.h"
 #include "splitters/realmedia/RealMediaSplitter.h"
 #include "tests/splitters/SplitterGraph.h"
+#include "tests/splitters/dsm/DsmWriter.h"
 
 namespace {
 
@@ -101,6 +107,46 @@ TEST(Damaged, WhatFollowsTheDamageComesOutWithItsOwnTimes) {
       ASSERT_FALSE(got.packets[pin].empty());
       EXPECT_EQ(got.packets[pin].back().hash, ref.packets[pin].back().hash) << "the last packet is read";
     }
+  }
+}
+
+// The splitters whose times the damage may move (or whose packets the
+// pins join as they flow) tell the bytes they skipped too; a file merely
+// cut short tells nothing.
+TEST(Damaged, EverySplitterTellsWhatItSkippedAndNothingOfACutEnd) {
+  struct Told {
+    const char* name;
+    Bytes whole;
+    Reading (*read)(const std::string&);
+  };
+  auto data = [](const char* file) { return MemAsyncReader::LoadFile(TestDataPath(file)); };
+  const Told cases[] = {
+      {"mpeg2-ps-mp2.mpg", data("mpeg2-ps-mp2.mpg"), Read<CMpegSourceFilter>},
+      {"h264-aac.ts", data("h264-aac.ts"), Read<CMpegSourceFilter>},
+      {"st-two-vorbis.ogg", data("st-two-vorbis.ogg"), Read<COggSourceFilter>},
+      {"mp3-44100-8s.mp3", data("mp3-44100-8s.mp3"), Read<CMpaSourceFilter>},
+      {"muxed.dsm", dsmtest::MuxFiles({TestDataPath("mpeg4-ipp.m4v"), TestDataPath("mp3-44100.mp3")}),
+       Read<CDSMSourceFilter>},
+  };
+  for (const Told& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_GT(c.whole.size(), 20000u);
+    // 4000 bytes from 30% of the file on: over some of its units' headers.
+    const size_t at = c.whole.size() * 3 / 10 + 13, length = 4000;
+    Bytes damaged = c.whole;
+    std::fill_n(damaged.begin() + static_cast<ptrdiff_t>(at), length, BYTE(0));
+    const Bytes cut(c.whole.begin(), c.whole.begin() + static_cast<ptrdiff_t>(c.whole.size() * 2 / 3 + 7));
+
+    EXPECT_EQ(c.read(splittertest::WriteTemp(std::string("whole-") + c.name, c.whole)).report, "");
+    EXPECT_EQ(c.read(splittertest::WriteTemp(std::string("cut-") + c.name, cut)).report, "");
+    const std::string told = c.read(splittertest::WriteTemp(std::string("zeroed-") + c.name, damaged)).report;
+    // One stretch, from where the units stop (at most a unit before the
+    // zeroed bytes) to the next unit behind them.
+    long long from = -1, to = -1;
+    ASSERT_EQ(std::sscanf(told.c_str(), "The source is damaged: bytes %lld-%lld", &from, &to), 2) << told;
+    EXPECT_GE(from, static_cast<long long>(at) - 65536);
+    EXPECT_LT(from, static_cast<long long>(at + length));
+    EXPECT_GE(to, static_cast<long long>(at + length) - 1);
   }
 }
 
