@@ -26,6 +26,7 @@ extern "C" {
 #include "conversion/JobFiles.h"
 #include "conversion/SliceHelper.h"
 #include "foundation/PixelConversion.h"
+#include "foundation/StreamTime.h"
 #include "platform/codecs/FfmpegMedia.h"
 #include "platform/dshow/DShow.h"
 
@@ -446,7 +447,7 @@ HRESULT CEncoderEngine::Open(int mode) {
   m_nVideoBytes = m_nAudioBytes = m_nHeaderBytes = 0;
   m_nVideoFrames = m_nAudioSamples = m_nAudioInSamples = 0;
   // A new part learns its sound's clock from its first timed sound.
-  m_rtSoundBase = INT64_MIN;
+  m_soundClock.Reset();
   m_bLibraryReady = true;
 
   if (mode == ModeIndex) {
@@ -1127,28 +1128,19 @@ HRESULT CEncoderEngine::WritePacket(const MuxSample& sample) {
 
 void CEncoderEngine::FollowSoundTime(const MuxSample& sample) {
   const int64_t frameBytes = 2 * static_cast<int64_t>(m_nInChannels);
-  if (frameBytes <= 0 || m_nInSampleRate <= 0) return;
-  const int64_t samples = static_cast<int64_t>(sample.m_data.size()) / frameBytes;
-  const bool timed = sample.m_dwFlags & MuxSample::TimeValid;
-  if (timed && (m_rtSoundBase == INT64_MIN || (sample.m_dwFlags & MuxSample::Discontinuity))) {
-    // Where the stream says it goes on after a break (a join, lost data):
-    // silence fills a gap, an overlap is cut, within bounds.
-    if (m_rtSoundBase != INT64_MIN) {
-      // In 128 bits: a wild time must not wrap into a small one.
-      const __int128 off = static_cast<__int128>(sample.m_rtStart) - m_rtSoundBase -
-                           av_rescale(m_nSoundSamples, UNITS, m_nInSampleRate);
-      const int64_t bytes =
-          av_rescale(static_cast<int64_t>(off < 0 ? -off : off), m_nInSampleRate, UNITS) * frameBytes;
-      if (off > kSoundSlack && off <= kMaxSoundFill)
-        EncodeSilence(bytes);
-      else if (off < -kSoundSlack && off >= -kMaxSoundFill)
-        m_nAudioSkipBytes += bytes;
-    }
-    m_rtSoundBase = sample.m_rtStart;
-    m_nSoundSamples = samples;
-    return;
-  }
-  m_nSoundSamples += samples;
+  if (frameBytes <= 0) return;
+  // The muxer hands picture and sound on in time order: the pictures
+  // encoded so far are every picture before this sound.
+  const REFERENCE_TIME pictureEnd =
+      m_pVideoCtx ? av_rescale(m_nRunFrames, static_cast<int64_t>(m_nRateDen) * UNITS, m_nRateNum) : INT64_MAX;
+  const CSoundClock::Step step =
+      m_soundClock.Follow(sample.m_dwFlags & MuxSample::TimeValid, sample.m_dwFlags & MuxSample::Discontinuity,
+                          sample.m_rtStart, static_cast<int64_t>(sample.m_data.size()) / frameBytes,
+                          m_nInSampleRate, pictureEnd);
+  if (step.fill > 0)
+    EncodeSilence(av_rescale(step.fill, m_nInSampleRate, UNITS) * frameBytes);
+  else if (step.cut > 0)
+    m_nAudioSkipBytes += av_rescale(step.cut, m_nInSampleRate, UNITS) * frameBytes;
 }
 
 bool CEncoderEngine::PrimingCut() const {

@@ -15,7 +15,9 @@
 #include "conversion/MuxSample.h"
 #include "conversion/PesTimeStamps.h"
 #include "conversion/SliceHelper.h"
+#include "foundation/StreamTime.h"
 #include "platform/codecs/FfmpegMedia.h"
+#include "platform/dshow/SoundClock.h"
 #include "platform/win32/Types.h"
 
 struct AM_MEDIA_TYPE;
@@ -295,11 +297,7 @@ class CEncoderEngine {
   // input bytes still to be cut from the front of the sound.
   bool m_bAudioStartPending = true;
   int64_t m_nAudioSkipBytes = 0;
-  // The sound's clock: the time of its last break and the input samples
-  // taken since. Breaks of less than kSoundSlack are let be; a break of
-  // more than kMaxSoundFill is no gap to fill.
-  REFERENCE_TIME m_rtSoundBase = INT64_MIN;
-  int64_t m_nSoundSamples = 0;
-  static constexpr REFERENCE_TIME kSoundSlack = 200000;
-  static constexpr REFERENCE_TIME kMaxSoundFill = 100000000;
+  // The sound's clock: where the sound goes on after a break (breaks
+  // within the stream-time slack are let be).
+  CSoundClock m_soundClock{StreamTime::kSoundSlack, StreamTime::kFarFromOthers};
 };

@@ -84,15 +84,16 @@ HRESULT CAsfWriterInputPin::MakeRecord(IMediaSample* sample, std::unique_ptr<Que
   const long length = sample->GetActualDataLength();
   if (!data || length <= 0) return S_OK;
   auto rec = std::make_unique<AsfSample>();
+  REFERENCE_TIME start = 0, stop = 0;
+  const bool timed = MediaTimes(sample, &start, &stop);
   if (m_bVideo) {
     HRESULT hr = m_writer->ReadPicture(m_streamType, data, static_cast<size_t>(length), rec.get(), m_readSws);
     // A short picture cannot be read; it is left out.
     if (hr != S_OK || !rec->m_picture) return hr;
+    m_writer->PictureTaken(timed, start, stop);
   } else {
-    REFERENCE_TIME start = 0, stop = 0;
-    const bool timed = MediaTimes(sample, &start, &stop);
-    rec->m_hrSound =
-        m_writer->EncodeSound(m_streamType, data, static_cast<size_t>(length), timed, start, rec->m_packets);
+    rec->m_hrSound = m_writer->EncodeSound(m_streamType, data, static_cast<size_t>(length), timed,
+                                           sample->IsDiscontinuity() == S_OK, start, rec->m_packets);
   }
   *record = std::move(rec);
   return S_OK;
@@ -391,6 +392,9 @@ HRESULT CWMAsfWriter::OpenFile() {
     m_audioPts = -prime;
     m_audioStartPending = true;
     m_audioSkip = 0;
+    m_soundClock.Reset();
+    // No picture yet: sound far from the start is no gap to fill.
+    m_pictureEnd = videoPin ? 0 : INT64_MAX;
   }
   m_outputWatch.Start();
   const AVIOInterruptCB interrupt = m_outputWatch.Callback();
@@ -543,8 +547,15 @@ HRESULT CWMAsfWriter::FlushAudio(bool last, std::vector<AvPacketPtr>& packets) {
   return S_OK;
 }
 
+void CWMAsfWriter::PictureTaken(bool timed, REFERENCE_TIME start, REFERENCE_TIME stop) {
+  const REFERENCE_TIME end = m_pictureEnd.load();
+  REFERENCE_TIME next = AddRefTimes(end, m_frameTime);
+  if (timed) next = std::max(end, stop > start ? stop : AddRefTimes(start, m_frameTime));
+  m_pictureEnd = next;
+}
+
 HRESULT CWMAsfWriter::EncodeSound(const CMediaType& type, const BYTE* data, size_t length, bool timed,
-                                  REFERENCE_TIME start, std::vector<AvPacketPtr>& packets) {
+                                  bool discontinuity, REFERENCE_TIME start, std::vector<AvPacketPtr>& packets) {
   if (!m_audio || !m_swr) return S_OK;
   const WAVEFORMATEX* wfx = AudioWaveFormat(type);
   if (!wfx || wfx->nBlockAlign == 0) return S_OK;
@@ -552,8 +563,7 @@ HRESULT CWMAsfWriter::EncodeSound(const CMediaType& type, const BYTE* data, size
   if (frames == 0) return S_OK;
   if (m_audioStartPending && timed) {
     // The picture keeps the source's times; the sound starts on the same
-    // clock. A lead beyond a minute is no start delay but a broken time.
-    constexpr REFERENCE_TIME kMaxLead = 60 * UNITS;
+    // clock. A lead beyond that is no start delay but a broken time.
     if (start > 0 && start <= kMaxLead) {
       if (FAILED(WriteSilence(av_rescale(start, m_profile.sampleRate, UNITS)))) return E_OUTOFMEMORY;
     } else if (start < 0 && start >= -kMaxLead) {
@@ -561,6 +571,33 @@ HRESULT CWMAsfWriter::EncodeSound(const CMediaType& type, const BYTE* data, size
     }
   }
   m_audioStartPending = false;
+  // After a break the sound goes on at its own time. The pictures taken in
+  // so far stand for those encoded: the sound runs ahead of the picture's
+  // encoding by no more than its queue.
+  const CSoundClock::Step step =
+      m_soundClock.Follow(timed, discontinuity, start, frames, wfx->nSamplesPerSec, m_pictureEnd.load());
+  if (step.fill > 0) {
+    if (HRESULT hr = ResampleSilence(*wfx, av_rescale(step.fill, wfx->nSamplesPerSec, UNITS), packets); FAILED(hr))
+      return hr;
+  } else if (step.cut > 0) {
+    m_audioSkip += av_rescale(step.cut, m_profile.sampleRate, UNITS);
+  }
+  return Resample(data, frames, packets);
+}
+
+HRESULT CWMAsfWriter::ResampleSilence(const WAVEFORMATEX& wfx, int64_t frames, std::vector<AvPacketPtr>& packets) {
+  // Through the resampler, behind what it still holds of the sound before,
+  // a second at a time.
+  const int block = static_cast<int>(wfx.nSamplesPerSec);
+  if (m_silence.size() < static_cast<size_t>(block) * wfx.nBlockAlign)
+    m_silence.assign(static_cast<size_t>(block) * wfx.nBlockAlign, 0);
+  for (int64_t left = frames; left > 0; left -= block)
+    if (HRESULT hr = Resample(m_silence.data(), static_cast<int>(std::min<int64_t>(left, block)), packets); FAILED(hr))
+      return hr;
+  return S_OK;
+}
+
+HRESULT CWMAsfWriter::Resample(const BYTE* data, int frames, std::vector<AvPacketPtr>& packets) {
   const int room = std::max(swr_get_out_samples(m_swr.get(), frames), 1);
   m_resampled.resize(static_cast<size_t>(m_profile.channels));
   std::vector<uint8_t*> out;

@@ -23,6 +23,7 @@
 // written.
 #pragma once
 
+#include <atomic>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -32,6 +33,7 @@
 #include "platform/codecs/FfmpegMedia.h"
 #include "platform/dshow/BaseClasses.h"
 #include "platform/dshow/QueuedSink.h"
+#include "platform/dshow/SoundClock.h"
 #include "platform/wmf/WmfInterfaces.h"
 
 struct AVFormatContext;
@@ -112,13 +114,25 @@ class CWMAsfWriter final : public CQueuedSinkFilter,
   // into a buffer of the encoder's in `record`. S_FALSE while no picture
   // stream is open; S_OK without a picture for one too short to read.
   HRESULT ReadPicture(const CMediaType& type, const BYTE* data, size_t length, AsfSample* record, SwsPtr& sws);
+  // The picture pin's streaming thread, for each picture read: where the
+  // pictures taken in so far end.
+  void PictureTaken(bool timed, REFERENCE_TIME start, REFERENCE_TIME stop);
   // The sound pin's streaming thread: resamples and encodes 16-bit PCM of
-  // type `type` (its media time `start` when `timed`) into `packets`; with
-  // no data, the end of the sound: what the resampler and the encoder still
-  // hold.
-  HRESULT EncodeSound(const CMediaType& type, const BYTE* data, size_t length, bool timed, REFERENCE_TIME start,
-                      std::vector<AvPacketPtr>& packets);
+  // type `type` (its media time `start` when `timed`; marked `discontinuity`
+  // after a break) into `packets`. FinishSound: the end of the sound, what
+  // the resampler and the encoder still hold.
+  HRESULT EncodeSound(const CMediaType& type, const BYTE* data, size_t length, bool timed, bool discontinuity,
+                      REFERENCE_TIME start, std::vector<AvPacketPtr>& packets);
   HRESULT FinishSound(std::vector<AvPacketPtr>& packets);
+
+  // The stream-time limits the writer's sound follows its times by, those
+  // of the system's own encoders (which check that they agree): a start
+  // further than kMaxLead from the picture's is a broken time; a break of
+  // no more than kSoundSlack is rounding; sound kFarFromOthers ahead of
+  // every picture is no gap, and an overlap of more is none either.
+  static constexpr REFERENCE_TIME kMaxLead = 60 * UNITS;
+  static constexpr REFERENCE_TIME kSoundSlack = UNITS / 50;
+  static constexpr REFERENCE_TIME kFarFromOthers = 10 * UNITS;
 
  protected:
   HRESULT CanStart() override;
@@ -151,6 +165,11 @@ class CWMAsfWriter final : public CQueuedSinkFilter,
   HRESULT Finish();
   // Silent samples into the sound queue.
   HRESULT WriteSilence(int64_t samples);
+  // Input samples through the resampler into the sound queue, less what is
+  // still to be cut, and the queue's whole frames encoded; `frames` of
+  // silence of the input's format the same way.
+  HRESULT Resample(const BYTE* data, int frames, std::vector<AvPacketPtr>& packets);
+  HRESULT ResampleSilence(const WAVEFORMATEX& wfx, int64_t frames, std::vector<AvPacketPtr>& packets);
   // Silence until the sound reaches `ms` (the picture's end so far).
   HRESULT SilenceUpTo(int64_t ms, std::vector<AvPacketPtr>& packets);
   // A time the file cannot hold: keeps the text that names it, for the
@@ -193,6 +212,11 @@ class CWMAsfWriter final : public CQueuedSinkFilter,
   // picture: silence in front of a late start, an early start cut.
   bool m_audioStartPending = true;
   int64_t m_audioSkip = 0;  // output samples still to cut
+  // Where the sound goes on after a break; where the pictures taken in so
+  // far end (the picture pin's thread writes it).
+  CSoundClock m_soundClock{kSoundSlack, kFarFromOthers};
+  std::atomic<REFERENCE_TIME> m_pictureEnd{INT64_MAX};
+  std::vector<BYTE> m_silence;  // a block of silent input, for gaps
   bool m_silentAudio = false;  // no sound comes in: silence follows the picture
   std::vector<std::vector<float>> m_resampled;  // the sound's planes, reused
 
