@@ -13,7 +13,6 @@ extern "C" {
 }
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdarg>
 #include <cstdlib>
@@ -31,15 +30,6 @@ extern "C" {
 #include "platform/codecs/FfmpegMedia.h"
 #include "platform/dshow/DShow.h"
 #include "platform/dshow/RefTime.h"
-
-namespace {
-
-int64_t SteadyNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-}  // namespace
 
 namespace {
 
@@ -458,7 +448,7 @@ HRESULT CEncoderEngine::Open(int mode) {
   m_nVideoBytes = m_nAudioBytes = m_nHeaderBytes = 0;
   m_nVideoFrames = m_nAudioSamples = m_nAudioInSamples = 0;
   // A new part learns its sound's clock from its first timed sound.
-  m_rtSoundBase = INT64_MIN;
+  m_soundClock.Reset();
   m_bLibraryReady = true;
 
   if (mode == ModeIndex) {
@@ -518,9 +508,8 @@ HRESULT CEncoderEngine::Open(int mode) {
     // The opening below would wait for good on a pipe.
     if (!OpenableAsRegularFile(m_strOutputName))
       return Fail(E_INVALIDARG, "The target is not a regular file: %s\n", m_strShownName.c_str());
-    m_bOutputAbandoned = false;
-    m_nLastOutputNs = SteadyNs();
-    const AVIOInterruptCB interrupt{&CEncoderEngine::OutputInterrupted, this};
+    m_outputWatch.Start();
+    const AVIOInterruptCB interrupt = m_outputWatch.Callback();
     AVIOContext* file = nullptr;
     if (avio_open2(&file, m_strOutputName.c_str(), AVIO_FLAG_WRITE, &interrupt, nullptr) < 0)
       return Fail(E_INVALIDARG, "Could not open '%s'\n", m_strShownName.c_str());
@@ -1032,22 +1021,27 @@ bool CEncoderEngine::PictureGoesAsItIs() const {
 
 HRESULT CEncoderEngine::EncodeStorage(std::vector<BYTE>&& storage) {
   // The frame owns the storage from here on: an encoder that reorders
-  // keeps it for as long as it needs the picture.
-  auto owned = std::make_unique<std::vector<BYTE>>(std::move(storage));
+  // keeps it for as long as it needs the picture, and it then goes back to
+  // the muxer's records (which outlive it only if the encoder does).
+  struct Held {
+    std::vector<BYTE> bytes;
+    std::shared_ptr<CRecordBufferPool> home;
+  };
+  auto owned = std::make_unique<Held>(Held{std::move(storage), m_pRecordBuffers});
   AVFrame* frame = av_frame_alloc();
   if (!frame) return Fail(E_OUTOFMEMORY, "Alloc buffer for color space converting failed");
   frame->buf[0] = av_buffer_create(
-      owned->data(), owned->size(),
+      owned->bytes.data(), owned->bytes.size(),
       [](void* opaque, uint8_t*) {
-        std::unique_ptr<std::vector<BYTE>> done(static_cast<std::vector<BYTE>*>(opaque));
-        MuxSampleStorage::GiveBack(std::move(*done));
+        std::unique_ptr<Held> done(static_cast<Held*>(opaque));
+        if (done->home) done->home->GiveBack(std::move(done->bytes));
       },
       owned.get(), 0);
   if (!frame->buf[0]) {
     av_frame_free(&frame);
     return Fail(E_OUTOFMEMORY, "Alloc buffer for color space converting failed");
   }
-  uint8_t* data = owned.release()->data();
+  uint8_t* data = owned.release()->bytes.data();
   const int chromaStride = m_nStride / 2;
   uint8_t* first = data + static_cast<ptrdiff_t>(m_nStride) * m_nInHeight;
   uint8_t* second = first + static_cast<ptrdiff_t>(chromaStride) * (m_nInHeight / 2);
@@ -1147,36 +1141,19 @@ HRESULT CEncoderEngine::WritePacket(const MuxSample& sample) {
 
 void CEncoderEngine::FollowSoundTime(const MuxSample& sample) {
   const int64_t frameBytes = 2 * static_cast<int64_t>(m_nInChannels);
-  if (frameBytes <= 0 || m_nInSampleRate <= 0) return;
-  const int64_t samples = static_cast<int64_t>(sample.m_data.size()) / frameBytes;
-  const bool timed = sample.m_dwFlags & MuxSample::TimeValid;
-  if (timed && (m_rtSoundBase == INT64_MIN || (sample.m_dwFlags & MuxSample::Discontinuity))) {
-    // Where the stream says it goes on after a break (a join, lost data):
-    // silence fills a gap, an overlap is cut, within bounds.
-    if (m_rtSoundBase != INT64_MIN) {
-      // In 128 bits: a wild time must not wrap into a small one.
-      const __int128 off = static_cast<__int128>(sample.m_rtStart) - m_rtSoundBase -
-                           av_rescale(m_nSoundSamples, UNITS, m_nInSampleRate);
-      const int64_t bytes =
-          av_rescale(static_cast<int64_t>(off < 0 ? -off : off), m_nInSampleRate, UNITS) * frameBytes;
-      // A gap is filled whatever its length while the picture goes on over
-      // it; sound that runs far ahead of the picture encoded so far (the
-      // muxer hands both on in time order, so only a picture that ended
-      // long before) is no gap and goes on at once.
-      const REFERENCE_TIME pictureEnd =
-          m_pVideoCtx ? av_rescale(m_nRunFrames, static_cast<int64_t>(m_nRateDen) * UNITS, m_nRateNum) : INT64_MAX;
-      const bool beyondPicture = m_pVideoCtx && sample.m_rtStart > pictureEnd &&
-                                 sample.m_rtStart - pictureEnd > StreamTime::kFarFromOthers;
-      if (off > StreamTime::kSoundSlack && !beyondPicture)
-        EncodeSilence(bytes);
-      else if (off < -StreamTime::kSoundSlack && off >= -StreamTime::kFarFromOthers)
-        m_nAudioSkipBytes += bytes;
-    }
-    m_rtSoundBase = sample.m_rtStart;
-    m_nSoundSamples = samples;
-    return;
-  }
-  m_nSoundSamples += samples;
+  if (frameBytes <= 0) return;
+  // The muxer hands picture and sound on in time order: the pictures
+  // encoded so far are every picture before this sound.
+  const REFERENCE_TIME pictureEnd =
+      m_pVideoCtx ? av_rescale(m_nRunFrames, static_cast<int64_t>(m_nRateDen) * UNITS, m_nRateNum) : INT64_MAX;
+  const CSoundClock::Step step =
+      m_soundClock.Follow(sample.m_dwFlags & MuxSample::TimeValid, sample.m_dwFlags & MuxSample::Discontinuity,
+                          sample.m_rtStart, static_cast<int64_t>(sample.m_data.size()) / frameBytes,
+                          m_nInSampleRate, pictureEnd);
+  if (step.fill > 0)
+    EncodeSilence(av_rescale(step.fill, m_nInSampleRate, UNITS) * frameBytes);
+  else if (step.cut > 0)
+    m_nAudioSkipBytes += av_rescale(step.cut, m_nInSampleRate, UNITS) * frameBytes;
 }
 
 bool CEncoderEngine::PrimingCut() const {
@@ -1286,22 +1263,6 @@ HRESULT CEncoderEngine::Drain() {
   if (SUCCEEDED(hr) && m_pVideoCtx && avcodec_send_frame(m_pVideoCtx, nullptr) >= 0)
     hr = WriteEncoded(m_pVideoCtx, m_pVideoStream, true, nullptr);
   return hr;
-}
-
-int CEncoderEngine::OutputInterrupted(void* engine) {
-  auto* self = static_cast<CEncoderEngine*>(engine);
-  // Called before every transfer of the output: the time of the last one
-  // tells a slow run from a stuck one.
-  self->m_nLastOutputNs = SteadyNs();
-  return self->m_bOutputAbandoned ? 1 : 0;
-}
-
-bool CEncoderEngine::AbandonStalledOutput(int64_t sinceNs) {
-  if (m_bOutputAbandoned) return true;
-  const int64_t quiet = SteadyNs() - std::max<int64_t>(sinceNs, m_nLastOutputNs);
-  if (quiet < kOutputStallNs) return false;
-  m_bOutputAbandoned = true;
-  return true;
 }
 
 HRESULT CEncoderEngine::Close() {

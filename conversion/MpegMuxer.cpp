@@ -27,6 +27,7 @@ REFERENCE_TIME SubTimes(REFERENCE_TIME a, REFERENCE_TIME b) {
 CMpegMuxer::CMpegMuxer(LPUNKNOWN outer, HRESULT* phr) : CMuxerBase(NAME("CMpegMuxer"), outer, CLSID_MpegMuxer) {
   SetPins(std::make_unique<CMpegInputPin>(this, this, phr, L"Video", true),
           std::make_unique<CMpegInputPin>(this, this, phr, L"Audio", false));
+  m_engine.SetRecordBuffers(Buffers());
 }
 
 CMpegMuxer::~CMpegMuxer() { EndWorker(); }
@@ -261,7 +262,7 @@ HRESULT CMpegMuxer::TakeSample(MuxSample& sample) {
   return S_OK;
 }
 
-HRESULT CMpegMuxer::EndRun() {
+HRESULT CMpegMuxer::EndRun(bool) {
   HRESULT hr = m_engine.Close();
   if (FAILED(hr)) return hr;
   // A run that encoded nothing has no result, whatever the streams said.

@@ -73,7 +73,7 @@ class CMpegMuxer : public CMuxerBase, public IRunReport {
   HRESULT CanStart() override;
   HRESULT BeginRun() override;
   HRESULT TakeSample(MuxSample& sample) override;
-  HRESULT EndRun() override;
+  HRESULT EndRun(bool everyStreamEnded) override;
   void AbortRun() override;
   bool AbandonStalledOutput(int64_t waitSinceNs) override { return m_engine.AbandonStalledOutput(waitSinceNs); }
 

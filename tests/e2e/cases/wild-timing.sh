@@ -71,17 +71,29 @@ case_wild_timing_runaway() {
 }
 
 # Joins: two transport streams of GStreamer (MPEG-2 video and MP2, each
-# clip's clock from the same start, so the times step back at the join) and
+# clip's clock from the same start, so the times step back at the join; one
+# of them with its sound ending early) and
 # two DVD program streams of mplex, each put after itself with cat. No frame
 # is lost and sound and picture stay together on both sides of the join.
 case_wild_timing_joins() {
-  local m ts=$WORK/clip.ts ps=$WORK/clip.mpg
+  local m ts=$WORK/clip.ts ps=$WORK/clip.mpg want
   m=$(wt_material 6 48000)
   gst "$ts" mpegtsmux name=m ! filesink location="$ts" filesrc location="$m.y4m" ! y4mdec ! videoconvert ! \
     mpeg2enc format=3 bitrate=400 ! mpegvideoparse ! m. filesrc location="$m.wav" ! wavparse ! audioconvert ! \
     avenc_mp2 ! mpegaudioparse ! m.
   cat "$ts" "$ts" >"$WORK/joined.ts"
   for kind in mpeg ntsc 3gp psp mp4; do wt_row "$WORK/joined.ts" 16384 12 "$kind" "$(wt_twice "$("$WT_CHECK" "$ts")")"; done
+  # The clip with its sound 0.3 s shorter than its picture: after the join
+  # the sound goes on with its own picture, silence filling the gap, in the
+  # encoders' targets and in the ASF writer's.
+  ffmpeg -nostdin -v error -y -i "$m.wav" -t 5.7 "$WORK/short.wav" || fail "ffmpeg could not write short.wav"
+  gst "$WORK/short.ts" mpegtsmux name=m ! filesink location="$WORK/short.ts" filesrc location="$m.y4m" ! y4mdec ! \
+    videoconvert ! mpeg2enc format=3 bitrate=400 ! mpegvideoparse ! m. filesrc location="$WORK/short.wav" ! \
+    wavparse ! audioconvert ! avenc_mp2 ! mpegaudioparse ! m.
+  cat "$WORK/short.ts" "$WORK/short.ts" >"$WORK/short-joined.ts"
+  want=$(awk '{ printf "flashes %d beeps %d shift_ms %s,%s video_s %.3f audio_s %.3f\n", 2 * $2, 2 * $4, $6, $6, 2 * $8, $8 + $10 }' \
+    <<<"$("$WT_CHECK" "$WORK/short.ts")")
+  for kind in mp4 wmv; do wt_row "$WORK/short-joined.ts" 16384 12 "$kind" "$want"; done
   ffmpeg -nostdin -v error -y -i "$m.y4m" -vf scale=720:576 -f yuv4mpegpipe "$WORK/dvd.y4m" &&
     mpeg2enc -v 0 -f 8 -b 1500 -o "$WORK/dvd.m2v" <"$WORK/dvd.y4m" && mp2enc -v 0 -r 48000 -o "$WORK/dvd.mp2" <"$m.wav" &&
     mplex -v 0 -f 8 -o "$ps" "$WORK/dvd.m2v" "$WORK/dvd.mp2" || fail "mjpegtools could not write $ps"
