@@ -266,10 +266,15 @@ void CFrameRateChanger::OnInputFormatChange(const CMediaType& in) {
   if (m_pOutput) m_pOutput->SetMediaType(&m_mtPendingOutput);
 }
 
+STDMETHODIMP CFrameRateChanger::Pause() {
+  // Only the graph's thread changes the state.
+  if (m_State == State_Stopped) m_bTimesJudged = TimesJudgedUpstream();
+  return CPassThroughFilter::Pause();
+}
+
 HRESULT CFrameRateChanger::StartStreaming() {
   DropHeld();
   m_nUpstreamBuffers = 0;
-  m_bTimesJudged = TimesJudgedUpstream();
   ALLOCATOR_PROPERTIES upstream{};
   if (m_pInput && m_pInput->m_pAllocator && SUCCEEDED(m_pInput->m_pAllocator->GetProperties(&upstream)))
     m_nUpstreamBuffers = upstream.cBuffers;

@@ -72,6 +72,10 @@ class CFrameRateChanger : public CPassThroughFilter, public IRunReport {
   HRESULT CheckTransform(const CMediaType* in, const CMediaType* out) override;
   HRESULT GetMediaType(int position, CMediaType* pmt) override;
   HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* request) override;
+  // Asks upstream whether a splitter judges the times before taking the
+  // filter's lock: walking upstream takes the other filters' locks, which
+  // a connection takes before ours.
+  STDMETHODIMP Pause() override;
   HRESULT StartStreaming() override;
   HRESULT StopStreaming() override;
   HRESULT Receive(IMediaSample* sample) override;
