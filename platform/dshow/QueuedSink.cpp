@@ -423,12 +423,10 @@ void CQueuedSinkFilter::RunLoop() {
   // Every stream ended: one that brought nothing (its source's data all
   // unreadable or timed away) would be missing from the target.
   for (CQueuedInputPin* pin : running) {
-    if (!m_active.empty()) break;
-    if (std::find(fed.begin(), fed.end(), pin) != fed.end()) continue;
-    {
-      std::lock_guard<std::mutex> g(m_errorLock);
-      m_strRunError = "The " + pin->StreamName() + " could not be read: none of it reached the target\n";
-    }
+    if (!m_active.empty() || std::find(fed.begin(), fed.end(), pin) != fed.end()) continue;
+    std::unique_lock<std::mutex> g(m_errorLock);
+    m_strRunError = "The " + pin->StreamName() + " could not be read: none of it reached the target\n";
+    g.unlock();
     return abort(VFW_E_SAMPLE_REJECTED);
   }
   hr = EndRun(m_active.empty());
