@@ -306,6 +306,7 @@ HRESULT CGraphConverter::Build(const std::string& source, const std::string& tar
   if (SUCCEEDED(hr))
     for (size_t i = used; i < audio.size(); ++i) RemoveUnusedChain(audio[i].pin, src);
   audio.clear();
+  if (SUCCEEDED(hr)) NameSinkStreams(sink, src);
 
   if (FAILED(hr) && (format & ffdshowFormats)) g_strConvertError += kFfdshowNote;
   return hr;

@@ -47,7 +47,6 @@ HRESULT CMpegMuxer::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
 
 HRESULT STDMETHODCALLTYPE CMpegMuxer::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   CheckPointer(ppv, E_POINTER);
-  if (riid == IID_IRunReport) return GetInterfaceAs<IRunReport>(this, ppv);
   return CMuxerBase::NonDelegatingQueryInterface(riid, ppv);
 }
 
@@ -284,6 +283,7 @@ void CMpegMuxer::AbortRun() {
 }
 
 std::string CMpegMuxer::GetRunError() const {
+  if (std::string text = CMuxerBase::GetRunError(); !text.empty()) return text;
   std::lock_guard<std::mutex> g(m_errorLock);
   return m_strRunError;
 }

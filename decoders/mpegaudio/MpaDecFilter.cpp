@@ -259,12 +259,13 @@ HRESULT CMpaDecFilter::ReconnectOutput(size_t frames, const CMediaType& mt) {
 }
 
 HRESULT CMpaDecFilter::PrepareSample(IMediaSample* sample, REFERENCE_TIME duration, HRESULT reconnect,
-                                     const CMediaType& mt, bool* dropped) {
+                                     const CMediaType& mt, bool* dropped, REFERENCE_TIME cut) {
   REFERENCE_TIME start = m_rtStart, stop = start + duration;
   m_rtStart = stop;
   m_rtFrame = duration;
   m_rtLongestFrame = std::max(m_rtLongestFrame, duration);
   ++m_nFrames;
+  start += cut;
   *dropped = start < 0;
   if (*dropped) return S_OK;
   if (reconnect == S_OK) {
@@ -293,7 +294,19 @@ HRESULT CMpaDecFilter::Deliver(const float* values, size_t count, DWORD rate, WO
   const int format = GetSampleFormat();
   CMediaType mt;
   CreateMediaTypePCM(mt, format, rate, channels, mask);
-  const size_t frames = count / channels;
+  size_t frames = count / channels;
+  const REFERENCE_TIME duration = static_cast<REFERENCE_TIME>(frames) * UNITS / rate;
+  // A frame that straddles the stream's start (sound a container times a
+  // little before the picture) plays from the start on: its samples before
+  // it are cut. Dropped whole, a stream of a few frames would lose all of
+  // its sound. The cut time is rounded up to whole samples, so the rest
+  // begins at the start or just after it.
+  size_t skip = 0;
+  if (m_rtStart < 0 && m_rtStart + duration > 0)
+    skip = std::min(frames - 1, static_cast<size_t>((-m_rtStart * rate + UNITS - 1) / UNITS));
+  const REFERENCE_TIME cut = static_cast<REFERENCE_TIME>(skip) * UNITS / rate;
+  values += skip * channels;
+  frames -= skip;
 
   HRESULT reconnect = ReconnectOutput(frames, mt);
   if (FAILED(reconnect)) return reconnect;
@@ -301,7 +314,7 @@ HRESULT CMpaDecFilter::Deliver(const float* values, size_t count, DWORD rate, WO
   if (FAILED(m_pOutput->GetDeliveryBuffer(&out, nullptr, nullptr, 0)) || !out) return E_FAIL;
 
   bool dropped = false;
-  PrepareSample(out, static_cast<REFERENCE_TIME>(frames) * UNITS / rate, reconnect, mt, &dropped);
+  PrepareSample(out, duration, reconnect, mt, &dropped, cut);
   if (dropped) return S_OK;
 
   const size_t bytes = SampleFormatBits(format) * frames * channels / 8;

@@ -68,9 +68,11 @@ class CMpaDecFilter : public CTransformFilter,
   // Makes the downstream allocator hold frames of the type: S_FALSE when
   // nothing changes, S_OK when the type must go with the next sample.
   HRESULT ReconnectOutput(size_t frames, const CMediaType& mt);
-  // Sample times, type change and flags shared by both deliveries.
+  // Sample times, type change and flags shared by both deliveries. `cut`
+  // is the time taken off the frame's front (its samples before the
+  // stream's start); a frame that still begins before it is dropped.
   HRESULT PrepareSample(IMediaSample* sample, REFERENCE_TIME duration, HRESULT reconnect, const CMediaType& mt,
-                        bool* dropped);
+                        bool* dropped, REFERENCE_TIME cut = 0);
   void ResetPeak() { m_peak = 0.1f; }
 
   // A sample's time lies too far from the running output time: a jump in

@@ -140,6 +140,11 @@ STDMETHODIMP CQueuedInputPin::Receive(IMediaSample* sample) {
   return S_OK;
 }
 
+std::string CQueuedInputPin::StreamName() const {
+  if (!m_strStreamName.empty()) return m_strStreamName;
+  return m_bVideo ? "video stream" : "sound stream";
+}
+
 bool CQueuedInputPin::MediaTimes(IMediaSample* sample, REFERENCE_TIME* start, REFERENCE_TIME* stop) const {
   REFERENCE_TIME a = 0, b = 0;
   if (sample->GetTime(&a, &b) != S_OK) return false;
@@ -268,6 +273,7 @@ CQueuedSinkFilter::~CQueuedSinkFilter() { EndWorker(); }
 HRESULT STDMETHODCALLTYPE CQueuedSinkFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   CheckPointer(ppv, E_POINTER);
   if (riid == IID_IMediaSeeking) return GetInterfaceAs<IMediaSeeking>(this, ppv);
+  if (riid == IID_IRunReport) return GetInterfaceAs<IRunReport>(this, ppv);
   return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
 }
 
@@ -390,8 +396,15 @@ void CQueuedSinkFilter::RunLoop() {
     for (CQueuedInputPin* pin : m_inputs) pin->m_bRunTimeError = true;
     NotifyEvent(EC_ERRORABORT, hr, 0);
   };
+  {
+    std::lock_guard<std::mutex> g(m_errorLock);
+    m_strRunError.clear();
+  }
   HRESULT hr = BeginRun();
   if (FAILED(hr)) return abort(hr);
+  // The pins of the run, and those that delivered data.
+  const std::vector<CQueuedInputPin*> running = m_active;
+  std::vector<CQueuedInputPin*> fed;
   while (!m_active.empty()) {
     std::unique_ptr<QueuedRecord> rec = WaitForRecord();
     if (!rec) break;
@@ -403,12 +416,27 @@ void CQueuedSinkFilter::RunLoop() {
       m_active.erase(std::remove(m_active.begin(), m_active.end(), rec->m_pPin), m_active.end());
       continue;
     }
+    if (std::find(fed.begin(), fed.end(), rec->m_pPin) == fed.end()) fed.push_back(rec->m_pPin);
     hr = TakeRecord(*rec);
     if (FAILED(hr)) return abort(hr);
+  }
+  // Every stream ended: one that brought nothing (its source's data all
+  // unreadable or timed away) would be missing from the target.
+  for (CQueuedInputPin* pin : running) {
+    if (!m_active.empty() || std::find(fed.begin(), fed.end(), pin) != fed.end()) continue;
+    std::unique_lock<std::mutex> g(m_errorLock);
+    m_strRunError = "The " + pin->StreamName() + " could not be read: none of it reached the target\n";
+    g.unlock();
+    return abort(VFW_E_SAMPLE_REJECTED);
   }
   hr = EndRun(m_active.empty());
   if (FAILED(hr)) return abort(hr);
   if (hr == S_OK) NotifyEvent(EC_COMPLETE, 0, 0);
+}
+
+std::string CQueuedSinkFilter::GetRunError() const {
+  std::lock_guard<std::mutex> g(m_errorLock);
+  return m_strRunError;
 }
 
 std::unique_ptr<QueuedRecord> CQueuedSinkFilter::NextRecord(const std::vector<CQueuedInputPin*>& active,

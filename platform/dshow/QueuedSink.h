@@ -17,6 +17,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "platform/dshow/AMEvent.h"
@@ -24,6 +25,7 @@
 #include "platform/dshow/BaseFilter.h"
 #include "platform/dshow/BasePin.h"
 #include "platform/dshow/Errors.h"
+#include "platform/dshow/RunReport.h"
 #include "platform/dshow/SinkPosition.h"
 
 class CQueuedInputPin;
@@ -146,6 +148,11 @@ class CQueuedInputPin : public CBaseInputPin {
   void ReleaseWaits();
 
   bool IsVideo() const { return m_bVideo; }
+  // What the job calls the stream that feeds the pin ("sound stream of the
+  // source (AC-3)"), for the run's error when none of it arrives; the graph's
+  // builder sets it while stopped. Without, the kind of stream is named.
+  void SetStreamName(std::string name) { m_strStreamName = std::move(name); }
+  std::string StreamName() const;
   // False for a pin whose stream the filter leaves out of its runs.
   virtual bool TakesPart() const { return true; }
   bool IsEndOfStream() const { return m_bEndOfStream; }
@@ -204,11 +211,18 @@ class CQueuedInputPin : public CBaseInputPin {
   int m_nRoomWaiters = 0;
   CRecordSignal* m_pSignal = nullptr;
   CRecordBufferPool* m_pBuffers = nullptr;
+  std::string m_strStreamName;
 };
 
-// The filter: its worker, the end-of-run events, and the seeking interface
-// of a sink that reports how far it has written and never seeks itself.
-class CQueuedSinkFilter : public CBaseFilter, public CCritSec, public CAMThread, public IMediaSeeking {
+// The filter: its worker, the end-of-run events, the seeking interface of a
+// sink that reports how far it has written and never seeks itself, and its
+// run report. A run in which every stream ended but one of them delivered
+// nothing fails naming that stream: the target would lack it without a word.
+class CQueuedSinkFilter : public CBaseFilter,
+                          public CCritSec,
+                          public CAMThread,
+                          public IMediaSeeking,
+                          public IRunReport {
  public:
   enum WorkerCommand : DWORD { CMD_EXIT = 0, CMD_RUN = 1 };
 
@@ -243,6 +257,11 @@ class CQueuedSinkFilter : public CBaseFilter, public CCritSec, public CAMThread,
   STDMETHODIMP SetRate(double rate) override;
   STDMETHODIMP GetRate(double* rate) override;
   STDMETHODIMP GetPreroll(LONGLONG* preroll) override;
+
+  // IRunReport: why the last run failed as far as the sink's base can tell
+  // (a stream that delivered nothing); a derived sink adds its own reasons.
+  std::string GetRunError() const override;
+  std::string GetRunNote() const override { return {}; }
 
   // The interleaving rule over the active pins, in list order: a record
   // without a valid time, a late key sample or an end of stream is taken
@@ -305,4 +324,6 @@ class CQueuedSinkFilter : public CBaseFilter, public CCritSec, public CAMThread,
   CRecordSignal m_recordSignal;
   // Set while the filter runs: a paused worker waits for it.
   CAMEvent m_evRunning{TRUE};
+  mutable std::mutex m_errorLock;
+  std::string m_strRunError;
 };

@@ -146,7 +146,6 @@ HRESULT CWMAsfWriter::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   if (riid == IID_IFileSinkFilter || riid == IID_IFileSinkFilter2)
     return GetInterface(static_cast<IFileSinkFilter2*>(this), ppv);
   if (riid == IID_IConfigAsfWriter) return GetInterface(static_cast<IConfigAsfWriter*>(this), ppv);
-  if (riid == IID_IRunReport) return GetInterface(static_cast<IRunReport*>(this), ppv);
   return CQueuedSinkFilter::NonDelegatingQueryInterface(riid, ppv);
 }
 
@@ -435,6 +434,7 @@ void CWMAsfWriter::ReleaseEncoders() {
 void CWMAsfWriter::AbortRun() { CloseFile(); }
 
 std::string CWMAsfWriter::GetRunError() const {
+  if (std::string text = CQueuedSinkFilter::GetRunError(); !text.empty()) return text;
   std::lock_guard g(m_errorLock);
   return m_runError;
 }

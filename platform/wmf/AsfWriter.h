@@ -72,8 +72,7 @@ class CAsfWriterInputPin final : public CQueuedInputPin {
 
 class CWMAsfWriter final : public CQueuedSinkFilter,
                            public IFileSinkFilter2,
-                           public IConfigAsfWriter,
-                           public IRunReport {
+                           public IConfigAsfWriter {
  public:
   static HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv);
   ~CWMAsfWriter() override;
