@@ -87,8 +87,7 @@ bool CDlgVideoSource::ShowSource(const std::string& path) {
   return true;
 }
 
-// Everything the probe found goes into the page and the job at once, so the
-// job never carries the size or length of another file.
+// What the probe found goes into the page and the job at once.
 void CDlgVideoSource::Apply(const std::string& path, const SourceMediaInfo& info) {
   const std::string description = CGraphConverter::GetSourceFormatDescription(info.format, FormatExtension(path));
   const std::string text = SourceInfoText(info);
@@ -100,18 +99,7 @@ void CDlgVideoSource::Apply(const std::string& path, const SourceMediaInfo& info
   m_stcInfo.SetWindowText(text);
   m_edtSource.SetWindowText(path);
   m_strSource = path;
-  if (m_pJob) {
-    m_pJob->m_nSourceFormat = info.format;
-    m_pJob->m_strSourceDescription = description;
-    m_pJob->m_strSourceInfo = text;
-    m_pJob->m_fDuration = info.duration;
-    m_pJob->m_nSourceWidth = info.width;
-    m_pJob->m_nSourceHeight = info.height;
-    if (info.hasVideo) {
-      m_pJob->m_dSourceFrameRate = info.frameRate;
-      m_pJob->m_dFrameRate = CutToHundredths(info.frameRate);
-    }
-  }
+  if (m_pJob) ApplySourceProbe(path, info, m_pJob);
   m_player.PutString(CMediaPlayer2::kFileName, path.c_str());
 }
 

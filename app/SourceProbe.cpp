@@ -77,6 +77,19 @@ std::string SourceInfoText(const SourceMediaInfo& info) {
   return text;
 }
 
+void ApplySourceProbe(const std::string& path, const SourceMediaInfo& info, CConvertOpt* job) {
+  job->m_nSourceFormat = info.format;
+  job->m_strSourceDescription = CGraphConverter::GetSourceFormatDescription(info.format, FormatExtension(path));
+  job->m_strSourceInfo = SourceInfoText(info);
+  job->m_fDuration = info.duration;
+  job->m_nSourceWidth = info.width;
+  job->m_nSourceHeight = info.height;
+  if (info.hasVideo) {
+    job->m_dSourceFrameRate = info.frameRate;
+    job->m_dFrameRate = CutToHundredths(info.frameRate);
+  }
+}
+
 double CutToHundredths(double rate) {
   if (!std::isfinite(rate)) return 0.0;
   return std::trunc(rate * 100.0) / 100.0;

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "conversion/ConvertOpt.h"
 #include "conversion/GraphConverter.h"
 #include "platform/ui/Wnd.h"
 
@@ -25,6 +26,12 @@ void ShowProbeFailure(const std::string& path = std::string());
 
 // The information text of the video source page.
 std::string SourceInfoText(const SourceMediaInfo& info);
+
+// What a probe of the source at `path` found goes into the job, all at once:
+// format, description and text, length, picture size and frame rate (the
+// target's rate starts as the source's), so the job never carries the size
+// or length of another file.
+void ApplySourceProbe(const std::string& path, const SourceMediaInfo& info, CConvertOpt* job);
 
 // A frame rate cut (not rounded) to two decimals.
 double CutToHundredths(double rate);

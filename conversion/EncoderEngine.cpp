@@ -13,7 +13,6 @@ extern "C" {
 }
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdarg>
 #include <cstdlib>
@@ -27,17 +26,10 @@ extern "C" {
 #include "conversion/JobFiles.h"
 #include "conversion/SliceHelper.h"
 #include "foundation/PixelConversion.h"
+#include "foundation/StreamTime.h"
 #include "platform/codecs/FfmpegMedia.h"
 #include "platform/dshow/DShow.h"
-
-namespace {
-
-int64_t SteadyNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-}  // namespace
+#include "platform/dshow/RefTime.h"
 
 namespace {
 
@@ -456,7 +448,7 @@ HRESULT CEncoderEngine::Open(int mode) {
   m_nVideoBytes = m_nAudioBytes = m_nHeaderBytes = 0;
   m_nVideoFrames = m_nAudioSamples = m_nAudioInSamples = 0;
   // A new part learns its sound's clock from its first timed sound.
-  m_rtSoundBase = INT64_MIN;
+  m_soundClock.Reset();
   m_bLibraryReady = true;
 
   if (mode == ModeIndex) {
@@ -516,9 +508,8 @@ HRESULT CEncoderEngine::Open(int mode) {
     // The opening below would wait for good on a pipe.
     if (!OpenableAsRegularFile(m_strOutputName))
       return Fail(E_INVALIDARG, "The target is not a regular file: %s\n", m_strShownName.c_str());
-    m_bOutputAbandoned = false;
-    m_nLastOutputNs = SteadyNs();
-    const AVIOInterruptCB interrupt{&CEncoderEngine::OutputInterrupted, this};
+    m_outputWatch.Start();
+    const AVIOInterruptCB interrupt = m_outputWatch.Callback();
     AVIOContext* file = nullptr;
     if (avio_open2(&file, m_strOutputName.c_str(), AVIO_FLAG_WRITE, &interrupt, nullptr) < 0)
       return Fail(E_INVALIDARG, "Could not open '%s'\n", m_strShownName.c_str());
@@ -871,9 +862,17 @@ HRESULT CEncoderEngine::EncodePicture(AVFrame* frame) {
 }
 
 HRESULT CEncoderEngine::RepeatLastPicture() {
-  // Before the first picture there is nothing to show again.
-  if (!m_pLastPicture || !m_pLastPicture->buf[0]) return S_OK;
-  return EncodePicture(m_pLastPicture);
+  if (m_pLastPicture && m_pLastPicture->buf[0]) return EncodePicture(m_pLastPicture);
+  // Before the first picture (the picture starts after the sound): black,
+  // as a player shows it, so that every picture keeps its time.
+  AVFrame* black = WritableVideoFrame();
+  if (!black) return Fail(E_OUTOFMEMORY, "Alloc buffer for a black picture failed");
+  ptrdiff_t linesizes[4];
+  for (int i = 0; i < 4; ++i) linesizes[i] = black->linesize[i];
+  av_image_fill_black(black->data, linesizes, static_cast<AVPixelFormat>(black->format),
+                      m_pVideoCtx->color_range == AVCOL_RANGE_JPEG ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG, black->width,
+                      black->height);
+  return EncodePicture(black);
 }
 
 HRESULT CEncoderEngine::EncodeAudioFrame(AVFrame* frame) {
@@ -1022,22 +1021,27 @@ bool CEncoderEngine::PictureGoesAsItIs() const {
 
 HRESULT CEncoderEngine::EncodeStorage(std::vector<BYTE>&& storage) {
   // The frame owns the storage from here on: an encoder that reorders
-  // keeps it for as long as it needs the picture.
-  auto owned = std::make_unique<std::vector<BYTE>>(std::move(storage));
+  // keeps it for as long as it needs the picture, and it then goes back to
+  // the muxer's records (which outlive it only if the encoder does).
+  struct Held {
+    std::vector<BYTE> bytes;
+    std::shared_ptr<CRecordBufferPool> home;
+  };
+  auto owned = std::make_unique<Held>(Held{std::move(storage), m_pRecordBuffers});
   AVFrame* frame = av_frame_alloc();
   if (!frame) return Fail(E_OUTOFMEMORY, "Alloc buffer for color space converting failed");
   frame->buf[0] = av_buffer_create(
-      owned->data(), owned->size(),
+      owned->bytes.data(), owned->bytes.size(),
       [](void* opaque, uint8_t*) {
-        std::unique_ptr<std::vector<BYTE>> done(static_cast<std::vector<BYTE>*>(opaque));
-        MuxSampleStorage::GiveBack(std::move(*done));
+        std::unique_ptr<Held> done(static_cast<Held*>(opaque));
+        if (done->home) done->home->GiveBack(std::move(done->bytes));
       },
       owned.get(), 0);
   if (!frame->buf[0]) {
     av_frame_free(&frame);
     return Fail(E_OUTOFMEMORY, "Alloc buffer for color space converting failed");
   }
-  uint8_t* data = owned.release()->data();
+  uint8_t* data = owned.release()->bytes.data();
   const int chromaStride = m_nStride / 2;
   uint8_t* first = data + static_cast<ptrdiff_t>(m_nStride) * m_nInHeight;
   uint8_t* second = first + static_cast<ptrdiff_t>(chromaStride) * (m_nInHeight / 2);
@@ -1113,11 +1117,15 @@ HRESULT CEncoderEngine::WritePacket(const MuxSample& sample) {
     // Where the container cannot say that the encoder's priming samples
     // come first (no edit list, no negative times), as much of the start
     // is cut, so that the decoded sound keeps its place on the picture.
-    const REFERENCE_TIME priming =
+    REFERENCE_TIME priming =
         PrimingCut() ? av_rescale(m_pAudioCtx->initial_padding, UNITS, m_pAudioCtx->sample_rate) : 0;
+    // The narrow-band AMR encoder looks 5 ms ahead and gives its sound back
+    // that much early, with nothing said of it in the stream: as much
+    // silence goes first.
+    if (m_pAudioCtx->codec_id == AV_CODEC_ID_AMR_NB) priming -= 5 * StreamTime::kMillisecond;
     // (A time far off is left to AlignAudioStart to refuse.)
     const REFERENCE_TIME start = sample.m_rtStart;
-    AlignAudioStart(start > INT64_MIN + priming ? start - priming : start);
+    AlignAudioStart(AddRefTimes(start, -priming));
   }
   m_bAudioStartPending = false;
   FollowSoundTime(sample);
@@ -1133,28 +1141,19 @@ HRESULT CEncoderEngine::WritePacket(const MuxSample& sample) {
 
 void CEncoderEngine::FollowSoundTime(const MuxSample& sample) {
   const int64_t frameBytes = 2 * static_cast<int64_t>(m_nInChannels);
-  if (frameBytes <= 0 || m_nInSampleRate <= 0) return;
-  const int64_t samples = static_cast<int64_t>(sample.m_data.size()) / frameBytes;
-  const bool timed = sample.m_dwFlags & MuxSample::TimeValid;
-  if (timed && (m_rtSoundBase == INT64_MIN || (sample.m_dwFlags & MuxSample::Discontinuity))) {
-    // Where the stream says it goes on after a break (a join, lost data):
-    // silence fills a gap, an overlap is cut, within bounds.
-    if (m_rtSoundBase != INT64_MIN) {
-      // In 128 bits: a wild time must not wrap into a small one.
-      const __int128 off = static_cast<__int128>(sample.m_rtStart) - m_rtSoundBase -
-                           av_rescale(m_nSoundSamples, UNITS, m_nInSampleRate);
-      const int64_t bytes =
-          av_rescale(static_cast<int64_t>(off < 0 ? -off : off), m_nInSampleRate, UNITS) * frameBytes;
-      if (off > kSoundSlack && off <= kMaxSoundFill)
-        EncodeSilence(bytes);
-      else if (off < -kSoundSlack && off >= -kMaxSoundFill)
-        m_nAudioSkipBytes += bytes;
-    }
-    m_rtSoundBase = sample.m_rtStart;
-    m_nSoundSamples = samples;
-    return;
-  }
-  m_nSoundSamples += samples;
+  if (frameBytes <= 0) return;
+  // The muxer hands picture and sound on in time order: the pictures
+  // encoded so far are every picture before this sound.
+  const REFERENCE_TIME pictureEnd =
+      m_pVideoCtx ? av_rescale(m_nRunFrames, static_cast<int64_t>(m_nRateDen) * UNITS, m_nRateNum) : INT64_MAX;
+  const CSoundClock::Step step =
+      m_soundClock.Follow(sample.m_dwFlags & MuxSample::TimeValid, sample.m_dwFlags & MuxSample::Discontinuity,
+                          sample.m_rtStart, static_cast<int64_t>(sample.m_data.size()) / frameBytes,
+                          m_nInSampleRate, pictureEnd);
+  if (step.fill > 0)
+    EncodeSilence(av_rescale(step.fill, m_nInSampleRate, UNITS) * frameBytes);
+  else if (step.cut > 0)
+    m_nAudioSkipBytes += av_rescale(step.cut, m_nInSampleRate, UNITS) * frameBytes;
 }
 
 bool CEncoderEngine::PrimingCut() const {
@@ -1169,7 +1168,7 @@ void CEncoderEngine::AlignAudioStart(REFERENCE_TIME start) {
   // The frame-rate changer counts the pictures from time 0, repeating the
   // first one when the picture starts late; the sound follows the same
   // clock. A lead beyond a minute is no start delay but a broken time.
-  constexpr REFERENCE_TIME kMaxLead = 60 * UNITS;
+  constexpr REFERENCE_TIME kMaxLead = StreamTime::kMaxLead;
   if (!m_pAudioCtx || !m_pVideoCtx || start == 0 || start > kMaxLead || start < -kMaxLead) return;
   const int64_t frameBytes = 2 * static_cast<int64_t>(m_nInChannels);
   const int64_t bytes = av_rescale(start < 0 ? -start : start, m_nInSampleRate, UNITS) * frameBytes;
@@ -1264,22 +1263,6 @@ HRESULT CEncoderEngine::Drain() {
   if (SUCCEEDED(hr) && m_pVideoCtx && avcodec_send_frame(m_pVideoCtx, nullptr) >= 0)
     hr = WriteEncoded(m_pVideoCtx, m_pVideoStream, true, nullptr);
   return hr;
-}
-
-int CEncoderEngine::OutputInterrupted(void* engine) {
-  auto* self = static_cast<CEncoderEngine*>(engine);
-  // Called before every transfer of the output: the time of the last one
-  // tells a slow run from a stuck one.
-  self->m_nLastOutputNs = SteadyNs();
-  return self->m_bOutputAbandoned ? 1 : 0;
-}
-
-bool CEncoderEngine::AbandonStalledOutput(int64_t sinceNs) {
-  if (m_bOutputAbandoned) return true;
-  const int64_t quiet = SteadyNs() - std::max<int64_t>(sinceNs, m_nLastOutputNs);
-  if (quiet < kOutputStallNs) return false;
-  m_bOutputAbandoned = true;
-  return true;
 }
 
 HRESULT CEncoderEngine::Close() {

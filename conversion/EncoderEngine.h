@@ -15,6 +15,9 @@
 #include "conversion/MuxSample.h"
 #include "conversion/PesTimeStamps.h"
 #include "conversion/SliceHelper.h"
+#include "foundation/StreamTime.h"
+#include "platform/codecs/FfmpegMedia.h"
+#include "platform/dshow/SoundClock.h"
 #include "platform/win32/Types.h"
 
 struct AM_MEDIA_TYPE;
@@ -120,14 +123,14 @@ class CEncoderEngine {
   bool IsOpen() const { return m_pFormatCtx != nullptr; }
 
   // Asked from another thread while the owner waits for the run to end:
-  // once the output has taken no transfer for kOutputStallNs since
-  // `sinceNs` (a target on a share that stopped answering), every further
-  // transfer fails, so that the run ends with a write error. TRUE from then.
-  bool AbandonStalledOutput(int64_t sinceNs);
-  static constexpr int64_t kOutputStallNs = 15'000'000'000;
+  // once the output has stalled (COutputWatch), every further transfer
+  // fails, so that the run ends with a write error. TRUE from then.
+  bool AbandonStalledOutput(int64_t sinceNs) { return m_outputWatch.Abandon(sinceNs); }
+  // The muxer's record memory: a record's picture that the encoder takes
+  // in its own storage goes back there when the encoder lets it go.
+  void SetRecordBuffers(std::shared_ptr<CRecordBufferPool> buffers) { m_pRecordBuffers = std::move(buffers); }
 
  private:
-  static int OutputInterrupted(void* engine);
   // Program streams are written through the time stamp filter.
   static int WriteThroughPesTimes(void* engine, uint8_t* data, int size);
   void SetUpPesTimes(AVIOContext* file);
@@ -282,8 +285,8 @@ class CEncoderEngine {
   // m_pFormatCtx->pb, which passes through the filter.
   AVIOContext* m_pFileIo = nullptr;
   std::unique_ptr<CPesTimeStamps> m_pPesTimes;
-  std::atomic<int64_t> m_nLastOutputNs{0};
-  std::atomic<bool> m_bOutputAbandoned{false};
+  COutputWatch m_outputWatch;
+  std::shared_ptr<CRecordBufferPool> m_pRecordBuffers;
   // The file of the current (or last) part and whether opening it made it.
   std::string m_strOpenedFile;
   bool m_bCreatedFile = false;
@@ -294,11 +297,7 @@ class CEncoderEngine {
   // input bytes still to be cut from the front of the sound.
   bool m_bAudioStartPending = true;
   int64_t m_nAudioSkipBytes = 0;
-  // The sound's clock: the time of its last break and the input samples
-  // taken since. Breaks of less than kSoundSlack are let be; a break of
-  // more than kMaxSoundFill is no gap to fill.
-  REFERENCE_TIME m_rtSoundBase = INT64_MIN;
-  int64_t m_nSoundSamples = 0;
-  static constexpr REFERENCE_TIME kSoundSlack = 200000;
-  static constexpr REFERENCE_TIME kMaxSoundFill = 100000000;
+  // The sound's clock: where the sound goes on after a break (breaks
+  // within the stream-time slack are let be).
+  CSoundClock m_soundClock{StreamTime::kSoundSlack, StreamTime::kFarFromOthers};
 };

@@ -25,7 +25,7 @@ STDMETHODIMP CNullInputPin::EndOfStream() {
   return CBaseInputPin::EndOfStream();
 }
 
-bool CNullInputPin::WakesWorker(const MuxSample& sample) {
+bool CNullInputPin::WakesWorker(const QueuedRecord& sample) {
   if (!(sample.m_dwFlags & MuxSample::EndOfStream) && ++m_nUnwoken < kWakeEvery) return false;
   m_nUnwoken = 0;
   return true;

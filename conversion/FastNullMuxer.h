@@ -29,9 +29,9 @@ class CNullInputPin : public CMpegInputPin, public IStreamSwitcherInputPin {
  protected:
   // The worker only drops the records: waking it for every frame would cost
   // the streaming thread more than the frame's record. It is woken for
-  // every kWakeEvery-th record and for an end of stream, and between those
-  // takes what is queued when its own wait runs out.
-  bool WakesWorker(const MuxSample& sample) override;
+  // every kWakeEvery-th record and for an end of stream; the records
+  // between wait in the queue (far below its limit) until then.
+  bool WakesWorker(const QueuedRecord& sample) override;
 
  private:
   static constexpr int kWakeEvery = 16;

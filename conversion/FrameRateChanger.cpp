@@ -7,6 +7,8 @@
 #include <new>
 
 #include "conversion/StillWriter.h"
+#include "foundation/SplitterInterfaces.h"
+#include "foundation/StreamTime.h"
 #include "platform/codecs/FfmpegMedia.h"
 #include "platform/com/ComPtr.h"
 #include "platform/dshow/RefTime.h"
@@ -15,12 +17,9 @@
 
 namespace {
 
-constexpr LONGLONG kUnitsPerSecond = 10000000;
-// 0.1 ms: how far short of a frame boundary rounded time stamps may fall.
-constexpr REFERENCE_TIME kRoundingSlack = 1000;
-// How far past the source's end a frame may start before its time counts
-// as wild.
-constexpr REFERENCE_TIME kBeyondEnd = kUnitsPerSecond;
+// A frame is held until the next one shows which output frames are nearer
+// to it; upstream must have this many buffers for it to hold one of its own.
+constexpr long kBuffersToHold = 3;
 
 // The source's length as the filter upstream gives it (through the pin,
 // else the filter), 0 when it gives none.
@@ -103,6 +102,10 @@ CFrameChangerInputPin::CFrameChangerInputPin(CFrameRateChanger* filter, HRESULT*
 STDMETHODIMP CFrameChangerInputPin::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* pmt) {
   CheckPointer(connector, E_POINTER);
   CheckPointer(pmt, E_POINTER);
+  // A new format while streaming: upstream rebuilds its buffers, so the
+  // frame held in one of its old ones goes on first.
+  if (IsConnected() && !IsStopped() && connector == GetConnected())
+    static_cast<CFrameRateChanger*>(m_pTransformFilter)->ShowHeldToItsEnd();
   CAutoLock lock(m_pLock);
   if (!IsConnected() || IsStopped()) return CTransformInputPin::ReceiveConnection(connector, pmt);
   if (connector != GetConnected()) return VFW_E_ALREADY_CONNECTED;
@@ -137,7 +140,7 @@ HRESULT CFrameRateChanger::CreateInstance(IUnknown* outer, REFIID riid, void** p
 HRESULT STDMETHODCALLTYPE CFrameRateChanger::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   CheckPointer(ppv, E_POINTER);
   if (riid == IID_IRunReport) return GetInterfaceAs<IRunReport>(this, ppv);
-  return CTransformFilter::NonDelegatingQueryInterface(riid, ppv);
+  return CPassThroughFilter::NonDelegatingQueryInterface(riid, ppv);
 }
 
 // ---------------------------------------------------------------------------
@@ -238,7 +241,7 @@ HRESULT CFrameRateChanger::OutputTypeFor(const CMediaType& in, CMediaType* pmt) 
   if (RateActive() && timed && pmt->Format() &&
       pmt->FormatLength() >= offsetof(VIDEOINFOHEADER, AvgTimePerFrame) + sizeof(REFERENCE_TIME)) {
     const REFERENCE_TIME duration =
-        static_cast<REFERENCE_TIME>(m_nRateDen) * kUnitsPerSecond / static_cast<REFERENCE_TIME>(m_nRateNum);
+        static_cast<REFERENCE_TIME>(m_nRateDen) * UNITS / static_cast<REFERENCE_TIME>(m_nRateNum);
     std::memcpy(pmt->Format() + offsetof(VIDEOINFOHEADER, AvgTimePerFrame), &duration, sizeof(duration));
   }
   return S_OK;
@@ -263,7 +266,18 @@ void CFrameRateChanger::OnInputFormatChange(const CMediaType& in) {
   if (m_pOutput) m_pOutput->SetMediaType(&m_mtPendingOutput);
 }
 
+STDMETHODIMP CFrameRateChanger::Pause() {
+  // Only the graph's thread changes the state.
+  if (m_State == State_Stopped) m_bTimesJudged = TimesJudgedUpstream();
+  return CPassThroughFilter::Pause();
+}
+
 HRESULT CFrameRateChanger::StartStreaming() {
+  DropHeld();
+  m_nUpstreamBuffers = 0;
+  ALLOCATOR_PROPERTIES upstream{};
+  if (m_pInput && m_pInput->m_pAllocator && SUCCEEDED(m_pInput->m_pAllocator->GetProperties(&upstream)))
+    m_nUpstreamBuffers = upstream.cBuffers;
   m_nFramesIn = 0;
   m_nFramesOut = 0;
   m_rtRebase = 0;
@@ -305,6 +319,11 @@ HRESULT CFrameRateChanger::FailRun(HRESULT hr, const std::string& text) {
 }
 
 HRESULT CFrameRateChanger::EndOfStream() {
+  {
+    CAutoLock lock(&m_csReceive);
+    ShowHeldToItsEnd();
+    DropHeld();
+  }
   // A video stream that ends without a frame, or a picture series without a
   // picture, is a failed job, not an empty success.
   if (GetRunError().empty()) {
@@ -322,16 +341,25 @@ HRESULT CFrameRateChanger::EndOfStream() {
 void CFrameRateChanger::TakeOutJump(REFERENCE_TIME& start, REFERENCE_TIME& stop) {
   start = std::max(AddRefTimes(start, m_rtRebase), INT64_MIN + 1);
   stop = AddRefTimes(stop, m_rtRebase);
-  // A stop far behind its start is no frame length: the stream's own step
-  // stands in for it.
-  if (stop < start || stop > AddRefTimes(start, kJump)) stop = start;
-  const REFERENCE_TIME expected = m_nFramesIn > 0 ? m_rtExpected : 0;
+  // A stop far behind or past its start is no frame length: the stream's
+  // own step stands in for it.
+  if (stop < start || stop > AddRefTimes(start, StreamTime::kStepAhead)) stop = start;
+  // Steps in the times are the splitters' shared time line's to judge, with
+  // every stream in view; a time past the source's stated end still belongs
+  // to no part of it, whoever gave it (a source read by a splitter never
+  // gives one: the time line has taken it out already).
+  const bool first = m_nFramesIn == 0;
+  const REFERENCE_TIME expected = first ? 0 : m_rtExpected;
   const REFERENCE_TIME ahead = AddRefTimes(start, -expected);
-  // The first frame may start late, within the source; a later one may
-  // leave a gap of up to kJump. Neither comes from further back than that.
-  const bool pastEnd = m_rtLength > 0 && start > AddRefTimes(m_rtLength, kBeyondEnd) && ahead > kBeyondEnd;
-  const bool jump = ahead < -kJump || (ahead > kJump && (m_nFramesIn > 0 || m_rtLength <= 0));
-  if (!pastEnd && !jump) return;
+  bool out = StreamTime::PastEnd(start, m_rtLength) && ahead > StreamTime::kPastEnd;
+  // A first picture more than a minute from the start stands in for no
+  // picture before it: the sound's start is held to the same bound.
+  out = out || (first && (start > StreamTime::kMaxLead || start < -StreamTime::kMaxLead));
+  // Times that no splitter's time line has judged (a source of the
+  // platform's): a step this stream alone cannot show to be a gap is no
+  // gap to fill.
+  out = out || (!m_bTimesJudged && !first && (ahead > StreamTime::kFarFromOthers || ahead < -StreamTime::kFarFromOthers));
+  if (!out) return;
   m_rtRebase = AddRefTimes(m_rtRebase, AddRefTimes(expected, -start));
   stop = AddRefTimes(expected, stop - start);
   std::lock_guard<std::mutex> g(m_errorLock);
@@ -361,9 +389,7 @@ HRESULT CFrameRateChanger::DeliverRepeats(IMediaSample* like, LONGLONG count) {
     // The pictures of a series due meanwhile are taken from the frame at hand.
     if (m_nImageMode != kNoImages) hr = WriteImage(like, stop);
     // A new format still waits for the next frame that has a picture.
-    const bool typePending = m_bOutputTypePending;
     if (SUCCEEDED(hr)) hr = Deliver(out);
-    m_bOutputTypePending = typePending;
     ++m_nFramesOut;
     out->Release();
   }
@@ -408,7 +434,7 @@ REFERENCE_TIME CFrameRateChanger::ShownUntil(REFERENCE_TIME start, REFERENCE_TIM
 }
 
 REFERENCE_TIME CFrameRateChanger::FrameStart(LONGLONG n) const {
-  return Saturate(static_cast<__int128>(n) * m_nRateDen * kUnitsPerSecond / m_nRateNum);
+  return Saturate(static_cast<__int128>(n) * m_nRateDen * UNITS / m_nRateNum);
 }
 
 bool CFrameRateChanger::BringsNewFormat() {
@@ -432,10 +458,7 @@ bool CFrameRateChanger::NewOutputFormat(CMediaType* mt) {
 HRESULT CFrameRateChanger::Deliver(IMediaSample* out) {
   if (!m_pOutput || !m_pOutput->IsConnected()) return VFW_E_NOT_CONNECTED;
   if (!m_pOutput->m_pInputPin) return E_FAIL;
-  HRESULT hr = m_pOutput->m_pInputPin->Receive(out);
-  // The new format has reached downstream with this frame.
-  if (SUCCEEDED(hr)) m_bOutputTypePending = false;
-  return hr;
+  return m_pOutput->m_pInputPin->Receive(out);
 }
 
 HRESULT CFrameRateChanger::StampAndDeliver(IMediaSample* out, REFERENCE_TIME start, REFERENCE_TIME stop) {
@@ -450,6 +473,16 @@ HRESULT CFrameRateChanger::StampAndDeliver(IMediaSample* out, REFERENCE_TIME sta
   return hr;
 }
 
+HRESULT CFrameRateChanger::PassOn(IMediaSample* sample, IMediaSample** out) {
+  const bool newFormat = BringsNewFormat();
+  HRESULT hr = SampleToPass(sample, out);
+  if (hr != S_OK) return hr;
+  // The frame that carries the new format downstream is made.
+  if (newFormat) m_bOutputTypePending = false;
+  (*out)->SetMediaTime(nullptr, nullptr);
+  return S_OK;
+}
+
 HRESULT CFrameRateChanger::Receive(IMediaSample* sample) {
   CheckPointer(sample, E_POINTER);
   AM_SAMPLE2_PROPERTIES* props = m_pInput->SampleProps();
@@ -461,59 +494,17 @@ HRESULT CFrameRateChanger::Receive(IMediaSample* sample) {
   if (hr == VFW_S_NO_STOP_TIME) stop = start;
   TakeOutJump(start, stop);
 
-  if ((props->dwSampleFlags & AM_SAMPLE_TYPECHANGED) && props->pMediaType) m_mtFrame = *props->pMediaType;
-  if (start == 0) m_nImageIndex = 0;
-
-  // The output frame this input frame is shown from, and how many more it
-  // stands for: negative drops it, positive fills the time it lasts.
-  LONGLONG first = m_nFramesOut;
-  LONGLONG extra = 0;
-  const bool rate = RateActive();
-  if (!rate) {
+  if (!RateActive()) {
+    // Frames and times pass as they came; only the pictures act.
+    if ((props->dwSampleFlags & AM_SAMPLE_TYPECHANGED) && props->pMediaType) m_mtFrame = *props->pMediaType;
+    if (start == 0) m_nImageIndex = 0;
+    ++m_nFramesIn;
     stop = KeptStop(start, stop);
     m_rtExpected = stop;
-  } else {
-    // Each output frame shows the input frame current at its middle, so a
-    // change of picture lands on the output frame nearest to it: never more
-    // than half an output frame off, whatever the two rates. This frame
-    // takes every output frame still to come whose middle lies in its time;
-    // one that stops before the next middle is not shown.
-    // A frame that ends right at a middle keeps it. The slack is for stamps
-    // of rates that 100 ns do not divide: splitters that add up a rounded
-    // frame time fall a unit a frame short.
-    const __int128 unit = static_cast<__int128>(m_nRateDen) * kUnitsPerSecond;
-    m_rtExpected = ShownUntil(start, stop);
-    const __int128 until = static_cast<__int128>(m_rtExpected) + kRoundingSlack;
-    // Output frame m has its middle by `until` when (2m + 1) unit <= 2 num until.
-    const __int128 twice = 2 * static_cast<__int128>(m_nRateNum) * until - unit;
-    const __int128 reached = twice < 0 ? 0 : twice / (2 * unit) + 1;
-    // A frame that comes after a gap keeps its own time: it starts on the
-    // first output frame whose middle it reaches, and the output frames of
-    // the gap show the picture before it. (The first frame is shown from
-    // the start, standing in for the picture that is not there yet.)
-    const __int128 from = 2 * static_cast<__int128>(m_nRateNum) * (static_cast<__int128>(start) - kRoundingSlack) - unit;
-    if (m_nFramesOut > 0 && from > 0) first = std::max(first, Saturate((from + 2 * unit - 1) / (2 * unit)));
-    extra = Saturate(reached - first - 1);
-  }
-  ++m_nFramesIn;
-
-  // The gap goes out before an output buffer is taken for this frame: the
-  // repeats need buffers of the same allocator, which may hold only one.
-  if (rate) {
-    hr = DeliverRepeats(sample, first - m_nFramesOut);
-    if (hr != S_OK) return hr;
-  }
-
-  // A frame that brings no new format goes on as it came, only restamped.
-  IMediaSample* out = nullptr;
-  hr = SampleToPass(sample, &out);
-  if (FAILED(hr)) return hr;
-  // Empty or oversized: nothing sound to deliver or to picture. The stream
-  // goes on; a following frame fills the gap.
-  if (hr != S_OK) return S_OK;
-  out->SetMediaTime(nullptr, nullptr);
-  if (!rate) {
-    // Frames and times pass as they came; only the pictures act.
+    IMediaSample* out = nullptr;
+    hr = PassOn(sample, &out);
+    // Empty or oversized: nothing sound to deliver or to picture.
+    if (hr != S_OK) return FAILED(hr) ? hr : S_OK;
     out->SetTime(&start, &stop);
     hr = m_nImageMode != kNoImages ? WriteImage(out, stop) : S_OK;
     if (SUCCEEDED(hr)) hr = Deliver(out);
@@ -521,18 +512,181 @@ HRESULT CFrameRateChanger::Receive(IMediaSample* sample) {
     out->Release();
     return hr;
   }
-  start = FrameStart(m_nFramesOut);
-  stop = FrameStart(m_nFramesOut + 1);
-  if (extra < 0) {
-    hr = m_nImageMode != kNoImages ? WriteImage(out, stop) : S_OK;
-    out->Release();
-    return FAILED(hr) ? hr : S_OK;
-  }
 
-  hr = StampAndDeliver(out, start, stop);
-  out->Release();
-  // Repeats stop at the first failure: downstream stopped or flushing.
-  return hr == S_OK ? DeliverRepeats(sample, extra) : hr;
+  // A sample without a picture (an empty chunk, a frame the decoder could
+  // not give) leaves the frame before it shown on.
+  BYTE* data = nullptr;
+  if (FAILED(sample->GetPointer(&data)) || !data || sample->GetActualDataLength() <= 0) return S_OK;
+
+  // Each output frame shows the input frame whose time is nearest to its
+  // own: the frame held so far is shown until this one is nearer. A frame
+  // after a gap is shown at most half a frame early (the picture before it
+  // holds the gap), a frame that no output frame is nearer to is left out.
+  if (m_held.sample) {
+    // The half frame: of the output's or of the input's own (its shortest
+    // step, or its type's frame time when shorter: a stream may leave its
+    // repeated pictures out), the larger; a step of 0 (two frames of one
+    // time) shows the held frame at its own time only.
+    const REFERENCE_TIME typed = TypedFrameTime();
+    REFERENCE_TIME own = m_rtFrameStep;
+    if (typed > 0 && (own <= 0 || typed < own)) own = typed;
+    const REFERENCE_TIME half = std::max(FrameStart(1), own) / 2;
+    REFERENCE_TIME until = std::min(m_held.start, start);
+    if (start > m_held.start) until = std::max(m_held.start + (start - m_held.start) / 2, start - half);
+    // The new format of this frame, if it brings one, waits for it.
+    const bool pending = m_bOutputTypePending;
+    hr = ShowHeld(until, true);
+    m_bOutputTypePending = pending;
+    if (hr != S_OK) return hr;
+  }
+  if ((props->dwSampleFlags & AM_SAMPLE_TYPECHANGED) && props->pMediaType) m_mtFrame = *props->pMediaType;
+  if (start == 0) m_nImageIndex = 0;
+  // Where this frame ends if none follows: a step as long as the one that
+  // led to it (a stop, mostly a decoder's guess from the type, says less of
+  // a stream whose rate changes), else what its stop and the stream's
+  // shortest step say.
+  const REFERENCE_TIME step = m_nFramesIn > 0 && start > m_held.start ? start - m_held.start : 0;
+  m_rtExpected = step > 0 && step < StreamTime::kStepAhead ? start + step : ShownUntil(start, stop);
+  ++m_nFramesIn;
+
+  IMediaSample* out = nullptr;
+  hr = PassOn(sample, &out);
+  // Empty or oversized: nothing sound to deliver or to picture. The stream
+  // goes on; a following frame fills the gap.
+  if (hr != S_OK) return FAILED(hr) ? hr : S_OK;
+  if (out == sample && m_nUpstreamBuffers < kBuffersToHold) {
+    // Upstream has too few buffers to let one be held: the frame is held
+    // in a copy of its own.
+    IMediaSample* copy = nullptr;
+    hr = InitializeOutputSample(sample, &copy);
+    if (SUCCEEDED(hr)) hr = Transform(sample, copy);
+    out->Release();
+    if (hr != S_OK) {
+      if (copy) copy->Release();
+      return FAILED(hr) ? hr : S_OK;
+    }
+    out = copy;
+  }
+  // The stream's own frame: the shortest step between its frames (a stream
+  // that leaves out repeated pictures steps further at times).
+  if (m_held.start != INT64_MIN && start > m_held.start && (m_rtFrameStep == 0 || start - m_held.start < m_rtFrameStep))
+    m_rtFrameStep = start - m_held.start;
+  m_held.sample = out;
+  m_held.start = start;
+  m_held.stop = stop;
+  m_held.format = m_mtFrame;
+  return S_OK;
+}
+
+HRESULT CFrameRateChanger::ShowHeld(REFERENCE_TIME until, bool inclusive) {
+  IMediaSample* frame = m_held.sample;
+  if (!frame) return S_OK;
+  m_held.sample = nullptr;
+  // The output frames still to come whose time is by `until`.
+  const __int128 unit = static_cast<__int128>(m_nRateDen) * UNITS;
+  const __int128 scaled = static_cast<__int128>(until) * m_nRateNum;
+  __int128 reached = scaled < 0 ? 0 : scaled / unit + 1;  // frames n with n * unit <= scaled
+  if (!inclusive && scaled >= 0 && scaled % unit == 0) --reached;
+  LONGLONG count = Saturate(reached - m_nFramesOut);
+  // Pictures of the frame's own format, also when the next frame brought another.
+  CMediaType now = m_mtFrame;
+  m_mtFrame = m_held.format;
+  HRESULT hr = S_OK;
+  // The output frames before the first picture, more than half a frame
+  // ahead of it, show no picture of it yet (the sinks show black; a
+  // picture series takes its pictures from it all the same), so that the
+  // picture keeps its time when it starts after the sound.
+  if (m_nFramesOut == 0 && count > 0) {
+    const REFERENCE_TIME from = AddRefTimes(m_held.start, -FrameStart(1) / 2);
+    const __int128 before = from <= 0 ? 0 : (static_cast<__int128>(from) * m_nRateNum + unit - 1) / unit;
+    const LONGLONG blank = Saturate(std::min<__int128>(before, count));
+    if (blank > 0) {
+      hr = DeliverRepeats(frame, blank);
+      count -= blank;
+    }
+  }
+  if (hr != S_OK) {
+    // Downstream stopped or flushing.
+  } else if (count <= 0) {
+    hr = m_nImageMode != kNoImages ? WriteImage(frame, FrameStart(m_nFramesOut + 1)) : S_OK;
+  } else {
+    hr = StampAndDeliver(frame, FrameStart(m_nFramesOut), FrameStart(m_nFramesOut + 1));
+    // Repeats stop at the first failure: downstream stopped or flushing.
+    if (hr == S_OK) hr = DeliverRepeats(frame, count - 1);
+  }
+  m_mtFrame = now;
+  frame->Release();
+  return hr;
+}
+
+bool CFrameRateChanger::TimesJudgedUpstream() const {
+  // Up the chain of first input pins (a decoder, the splitter, its reader).
+  IPin* peer = m_pInput ? m_pInput->GetConnected() : nullptr;
+  for (int depth = 0; peer && depth < 16; ++depth) {
+    PIN_INFO info{};
+    if (FAILED(peer->QueryPinInfo(&info)) || !info.pFilter) return false;
+    CComPtr<IBaseFilter> filter;
+    filter.Attach(info.pFilter);
+    CComPtr<IStreamTimeline> splitter;
+    if (SUCCEEDED(filter->QueryInterface(IID_IStreamTimeline, reinterpret_cast<void**>(&splitter))) && splitter)
+      return true;
+    peer = nullptr;
+    CComPtr<IEnumPins> pins;
+    if (FAILED(filter->EnumPins(&pins)) || !pins) return false;
+    for (IPin* pin = nullptr; !peer && pins->Next(1, &pin, nullptr) == S_OK && pin; pin = nullptr) {
+      PIN_DIRECTION dir = PINDIR_OUTPUT;
+      IPin* connected = nullptr;
+      if (SUCCEEDED(pin->QueryDirection(&dir)) && dir == PINDIR_INPUT && SUCCEEDED(pin->ConnectedTo(&connected)) &&
+          connected) {
+        peer = connected;
+        connected->Release();  // the graph holds the connection
+      }
+      pin->Release();
+    }
+  }
+  return false;
+}
+
+HRESULT CFrameRateChanger::DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* request) {
+  HRESULT hr = CPassThroughFilter::DecideBufferSize(alloc, request);
+  if (FAILED(hr)) return hr;
+  // A frame held in a copy of its own keeps one of these buffers while
+  // the repeats before it go out.
+  ALLOCATOR_PROPERTIES wanted{}, actual{};
+  if (FAILED(alloc->GetProperties(&wanted)) || wanted.cBuffers >= kBuffersToHold) return hr;
+  wanted.cBuffers = kBuffersToHold;
+  hr = alloc->SetProperties(&wanted, &actual);
+  if (FAILED(hr)) return hr;
+  return actual.cBuffers < wanted.cBuffers ? E_FAIL : S_OK;
+}
+
+HRESULT CFrameRateChanger::ShowHeldToItsEnd() {
+  CAutoLock lock(&m_csReceive);
+  // The frame lasts to its own end: it takes the output frames at least
+  // half of which lie before it, so that the output ends where the source
+  // does, to the nearest frame.
+  return m_held.sample ? ShowHeld(AddRefTimes(m_rtExpected, -FrameStart(1) / 2), true) : S_OK;
+}
+
+HRESULT CFrameRateChanger::StopStreaming() {
+  // The held frame may be upstream's buffer: it goes back before the
+  // buffers are taken down.
+  DropHeld();
+  return CPassThroughFilter::StopStreaming();
+}
+
+HRESULT CFrameRateChanger::EndFlush() {
+  {
+    CAutoLock lock(&m_csReceive);
+    DropHeld();
+  }
+  return CPassThroughFilter::EndFlush();
+}
+
+void CFrameRateChanger::DropHeld() {
+  if (m_held.sample) m_held.sample->Release();
+  m_held = HeldFrame{};
+  m_rtFrameStep = 0;
 }
 
 // ---------------------------------------------------------------------------

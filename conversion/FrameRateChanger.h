@@ -5,9 +5,12 @@
 // a repeat goes out as an empty sample, which the sinks read as the picture
 // before it shown once more (as an AVI's empty chunk is).
 //
-// A time far outside the stream's run (beyond the source's end, or a jump
-// of more than kJump) is not filled: the stream goes on from where it was,
-// as a player shows it, and the run's note says so.
+// Each output frame shows the input frame whose time is nearest to its own,
+// so a frame is held until the next one shows where it stops being the
+// nearest; a gap holds the picture before it. Steps in the times are not
+// judged here but by the splitters' shared time line; a time past the
+// source's stated end is still not filled: the stream goes on from where
+// it was, and the run's note says so.
 //
 // Beside that it can write JPEG pictures of the frames it delivers: one
 // thumbnail at a given time (mode 1) or a numbered series "img_%d.jpg" at a
@@ -68,18 +71,22 @@ class CFrameRateChanger : public CPassThroughFilter, public IRunReport {
   HRESULT CheckInputType(const CMediaType* in) override;
   HRESULT CheckTransform(const CMediaType* in, const CMediaType* out) override;
   HRESULT GetMediaType(int position, CMediaType* pmt) override;
+  HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* request) override;
+  // Asks upstream whether a splitter judges the times before taking the
+  // filter's lock: walking upstream takes the other filters' locks, which
+  // a connection takes before ours.
+  STDMETHODIMP Pause() override;
   HRESULT StartStreaming() override;
+  HRESULT StopStreaming() override;
   HRESULT Receive(IMediaSample* sample) override;
   HRESULT EndOfStream() override;
+  HRESULT EndFlush() override;
 
   // IRunReport: why the run failed (a picture that could not be written),
   // and what the run did to the stream's times that the user should know
   // (a jump taken out).
   std::string GetRunError() const override;
   std::string GetRunNote() const override;
-
-  // A jump in the frames' times larger than this is no gap to fill.
-  static constexpr REFERENCE_TIME kJump = 10 * 10000000LL;
 
  protected:
   // A frame is copied when it brings a new format, or when one is still to
@@ -101,9 +108,21 @@ class CFrameRateChanger : public CPassThroughFilter, public IRunReport {
   HRESULT FailRun(HRESULT hr, const std::string& text);
 
   bool RateActive() const { return m_nRateNum != 0 && m_nRateDen != 0; }
-  // Takes a wild jump out of a frame's times (both moved by the same
-  // amount), so that it follows the frame before it.
+  // Takes a time past the source's end out of a frame's times (both moved
+  // by the same amount), so that it follows the frame before it.
   void TakeOutJump(REFERENCE_TIME& start, REFERENCE_TIME& stop);
+  // The sample that goes downstream for an input frame (the input itself,
+  // or its copy carrying a new format); S_FALSE when there is none.
+  HRESULT PassOn(IMediaSample* sample, IMediaSample** out);
+  // Shows the held frame on the output frames still to come whose time is
+  // by `until` (`inclusive`: at it too), and lets it go.
+  HRESULT ShowHeld(REFERENCE_TIME until, bool inclusive);
+  // The held frame, to its own end (the stream ends, or a new format
+  // comes whose buffers upstream makes anew).
+  HRESULT ShowHeldToItsEnd();
+  void DropHeld();
+  // Whether a splitter upstream keeps the shared time line.
+  bool TimesJudgedUpstream() const;
   // Empty samples on the next output frames: the picture before, again.
   HRESULT DeliverRepeats(IMediaSample* like, LONGLONG count);
   // Start of output frame n, exact in integer arithmetic so that repeated
@@ -125,6 +144,21 @@ class CFrameRateChanger : public CPassThroughFilter, public IRunReport {
 
   int m_nRateNum = 25;
   int m_nRateDen = 1;
+  // The input frame shown last, until the next one shows how long: what
+  // goes downstream for it (a reference of our own), its times and format.
+  struct HeldFrame {
+    IMediaSample* sample = nullptr;
+    REFERENCE_TIME start = INT64_MIN;
+    REFERENCE_TIME stop = INT64_MIN;
+    CMediaType format;
+  };
+  HeldFrame m_held;
+  // The shortest step between two input frames so far.
+  REFERENCE_TIME m_rtFrameStep = 0;
+  // Upstream's buffer count: with few, a frame is held in a copy.
+  long m_nUpstreamBuffers = 0;
+  // A splitter upstream has judged the times with every stream in view.
+  bool m_bTimesJudged = false;
   // The last input start and the shortest step seen between two starts,
   // the stream's own frame time.
   REFERENCE_TIME m_rtLastInputStart = 0;

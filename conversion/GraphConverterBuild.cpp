@@ -14,6 +14,7 @@
 #include "conversion/MpegMuxer.h"
 #include "foundation/FilterFactory.h"
 #include "foundation/FilterHelpers.h"
+#include "foundation/StreamTime.h"
 #include "platform/win32/CodePage.h"
 #include "platform/wmf/AsfWriter.h"
 #include "sources/pictures/PictureListSource.h"
@@ -103,6 +104,12 @@ HRESULT CGraphConverter::CreateMp4Muxer(const std::string& target, bool withVide
   muxer->SetFrameRect(m_rcFrame[0], m_rcFrame[2], m_rcFrame[1], m_rcFrame[3], m_bResize);
   return S_OK;
 }
+
+// The ASF writer, below the stream-time rules, keeps their limits itself:
+// its sound must follow its times as the encoders' does.
+static_assert(CWMAsfWriter::kMaxLead == StreamTime::kMaxLead && CWMAsfWriter::kSoundSlack == StreamTime::kSoundSlack &&
+                  CWMAsfWriter::kFarFromOthers == StreamTime::kFarFromOthers,
+              "the ASF writer follows the sound's times by the stream-time limits");
 
 HRESULT CGraphConverter::CreateAsfWriter(const std::string& target, int profileIndex, CComPtr<IBaseFilter>& sink) {
   HRESULT hr = CoCreateInstance(CLSID_WMAsfWriter, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
@@ -303,6 +310,7 @@ HRESULT CGraphConverter::Build(const std::string& source, const std::string& tar
   if (SUCCEEDED(hr))
     for (size_t i = used; i < audio.size(); ++i) RemoveUnusedChain(audio[i].pin, src);
   audio.clear();
+  if (SUCCEEDED(hr)) NameSinkStreams(sink, src);
 
   if (FAILED(hr) && (format & ffdshowFormats)) g_strConvertError += CodecNote(g_strConvertError);
   return hr;

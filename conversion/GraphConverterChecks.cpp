@@ -12,6 +12,7 @@
 #include "conversion/ConvertOpt.h"
 #include "conversion/GraphConverter.h"
 #include "foundation/FilterHelpers.h"
+#include "platform/dshow/QueuedSink.h"
 #include "platform/win32/ErrorText.h"
 #include "platform/win32/File.h"
 #include "splitters/matroska/MatroskaMediaTypes.h"
@@ -91,6 +92,14 @@ bool FirstSourceType(IBaseFilter* source, bool video, CMediaType* type) {
     if (match) return true;
   }
   return false;
+}
+
+// "sound stream of the source (AC-3)": the source's first stream of a
+// kind by its format; empty when it has none.
+std::string SourceStreamName(IBaseFilter* source, bool video) {
+  CMediaType type;
+  if (!FirstSourceType(source, video, &type)) return {};
+  return std::string(video ? "video" : "sound") + " stream of the source (" + StreamFormatName(type) + ")";
 }
 
 }  // namespace
@@ -184,9 +193,19 @@ std::string UndecodedVideoText(IBaseFilter* source) {
 }
 
 std::string UndecodedSoundText(IBaseFilter* source) {
-  CMediaType sound;
-  if (!FirstSourceType(source, false, &sound)) return {};
-  return "The sound stream of the source (" + StreamFormatName(sound) + kUndecoded + "\n";
+  const std::string name = SourceStreamName(source, false);
+  return name.empty() ? std::string() : "The " + name + " could not be decoded\n";
+}
+
+void NameSinkStreams(IBaseFilter* sink, IBaseFilter* source) {
+  CComPtr<IEnumPins> pins;
+  if (!sink || !source || FAILED(sink->EnumPins(&pins)) || !pins) return;
+  for (CComPtr<IPin> pin; pins->Next(1, &pin, nullptr) == S_OK; pin.Release()) {
+    auto* input = dynamic_cast<CQueuedInputPin*>(pin.p);
+    if (!input) continue;
+    const std::string name = SourceStreamName(source, input->IsVideo());
+    if (!name.empty()) input->SetStreamName(name);
+  }
 }
 
 // The file reader names a file that begins with a sequence header an MPEG video stream:

@@ -28,6 +28,10 @@ bool NameHasSubtitle(IPin* pin);
 std::string UndecodedVideoText(IBaseFilter* source);
 // The same of its first sound stream.
 std::string UndecodedSoundText(IBaseFilter* source);
+// Tells each queued input pin of the sink which of the source's streams
+// feeds it ("sound stream of the source (AC-3)"), so that a stream that
+// brings nothing to the target is named in the run's error.
+void NameSinkStreams(IBaseFilter* sink, IBaseFilter* source);
 // Why a source that offers bytes only cannot be converted.
 std::string BytesOnlyReason(IBaseFilter* source);
 

@@ -27,6 +27,7 @@ REFERENCE_TIME SubTimes(REFERENCE_TIME a, REFERENCE_TIME b) {
 CMpegMuxer::CMpegMuxer(LPUNKNOWN outer, HRESULT* phr) : CMuxerBase(NAME("CMpegMuxer"), outer, CLSID_MpegMuxer) {
   SetPins(std::make_unique<CMpegInputPin>(this, this, phr, L"Video", true),
           std::make_unique<CMpegInputPin>(this, this, phr, L"Audio", false));
+  m_engine.SetRecordBuffers(Buffers());
 }
 
 CMpegMuxer::~CMpegMuxer() { EndWorker(); }
@@ -46,7 +47,6 @@ HRESULT CMpegMuxer::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
 
 HRESULT STDMETHODCALLTYPE CMpegMuxer::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   CheckPointer(ppv, E_POINTER);
-  if (riid == IID_IRunReport) return GetInterfaceAs<IRunReport>(this, ppv);
   return CMuxerBase::NonDelegatingQueryInterface(riid, ppv);
 }
 
@@ -228,7 +228,7 @@ HRESULT CMpegMuxer::ConfigureEngine() {
   if (FAILED(hr)) return hr;
   hr = m_engine.SetAudioCodec(m_strAudioCodec, m_nAudioKbps, m_nSampleRate, m_nChannels);
   if (FAILED(hr)) return hr;
-  m_engine.SetAudioLength(static_cast<double>(m_rtStreamLength) / 10000000.0);
+  m_engine.SetAudioLength(static_cast<double>(m_rtStreamLength) / UNITS);
   if (m_nFitMode > 0) m_engine.SetCrop(m_rcFrame[0], m_rcFrame[1], m_rcFrame[2], m_rcFrame[3], m_nFitMode);
   if (m_nSelectMode == SelectByProfile) {
     if (!m_strOutputText.empty()) m_engine.SetOutputText(m_strOutputText);
@@ -261,7 +261,7 @@ HRESULT CMpegMuxer::TakeSample(MuxSample& sample) {
   return S_OK;
 }
 
-HRESULT CMpegMuxer::EndRun() {
+HRESULT CMpegMuxer::EndRun(bool) {
   HRESULT hr = m_engine.Close();
   if (FAILED(hr)) return hr;
   // A run that encoded nothing has no result, whatever the streams said.
@@ -283,6 +283,7 @@ void CMpegMuxer::AbortRun() {
 }
 
 std::string CMpegMuxer::GetRunError() const {
+  if (std::string text = CMuxerBase::GetRunError(); !text.empty()) return text;
   std::lock_guard<std::mutex> g(m_errorLock);
   return m_strRunError;
 }

@@ -17,7 +17,7 @@
 
 PELLOMAR_DEFINE_GUID(CLSID_MpegMuxer, "6FEC7403-9DF8-44AA-AEE2-8CE86E0838D4");
 
-class CMpegMuxer : public CMuxerBase, public IRunReport {
+class CMpegMuxer : public CMuxerBase {
  public:
   // How the output container is chosen.
   enum { SelectByIndex = 0, SelectByProfile = 1, SelectByName = 2 };
@@ -65,15 +65,14 @@ class CMpegMuxer : public CMuxerBase, public IRunReport {
   int RateNum() const { return m_nRateNum; }
   int RateDen() const { return m_nRateDen; }
   const CEncoderEngine& Engine() const { return m_engine; }
-  // IRunReport: why the last run failed (the engine's text); no note.
+  // IRunReport: why the last run failed (the sink's or the engine's text).
   std::string GetRunError() const override;
-  std::string GetRunNote() const override { return {}; }
 
  protected:
   HRESULT CanStart() override;
   HRESULT BeginRun() override;
   HRESULT TakeSample(MuxSample& sample) override;
-  HRESULT EndRun() override;
+  HRESULT EndRun(bool everyStreamEnded) override;
   void AbortRun() override;
   bool AbandonStalledOutput(int64_t waitSinceNs) override { return m_engine.AbandonStalledOutput(waitSinceNs); }
 

@@ -140,6 +140,7 @@ HRESULT STDMETHODCALLTYPE CBaseSplitterFilter::NonDelegatingQueryInterface(REFII
   if (riid == IID_IAMExtendedSeeking) return GetInterfaceAs<IAMExtendedSeeking>(this, ppv);
   if (riid == IID_IKeyFrameInfo) return GetInterfaceAs<IKeyFrameInfo>(this, ppv);
   if (riid == IID_IBufferInfo) return GetInterfaceAs<IBufferInfo>(this, ppv);
+  if (riid == IID_IStreamTimeline) return GetInterfaceAs<IStreamTimeline>(this, ppv);
   if (riid == IID_IRunReport) return GetInterfaceAs<IRunReport>(this, ppv);
   if (riid == IID_IPropertyBag) return GetInterfaceAs<IPropertyBag>(this, ppv);
   if (riid == IID_IPropertyBag2) return GetInterfaceAs<IPropertyBag2>(this, ppv);
@@ -340,7 +341,7 @@ void CBaseSplitterFilter::CheckUnreadableTail() {
   const REFERENCE_TIME reached = m_rtCurrent, duration = m_rtDuration;
   // Damage in the last second, or in a source of unknown length, costs
   // too little to fail for: the log says what was skipped.
-  if (!m_damage.UnreadableTail(from) || duration <= 0 || reached >= duration - 10000000) return;
+  if (!m_damage.UnreadableTail(from) || duration <= 0 || reached >= duration - UNITS) return;
   char text[200];
   std::snprintf(text, sizeof text,
                 "The source is damaged from byte %lld on: nothing after it could be read (%.1f s of %.1f s)\n",
@@ -402,9 +403,18 @@ DWORD CBaseSplitterFilter::ThreadProc() {
       }
     }
 
+    m_bDiscontinuitySent.clear();
+    RestartTimeline(0, m_rtDuration);
     do {
       m_bDiscontinuitySent.clear();
     } while (!DemuxLoop());
+    // At the end of the data what the time line still holds goes out; a
+    // stop or a seek drops it.
+    if (!CheckRequest(nullptr)) {
+      Timeline().Flush(m_ready);
+      QueueReady();
+    }
+    m_rtContentEnd = Timeline().ContentEnd();
 
     for (CBaseSplitterOutputPin* pin : m_pActivePins) {
       if (CheckRequest(nullptr)) break;
@@ -421,6 +431,35 @@ HRESULT CBaseSplitterFilter::DeliverPacket(std::unique_ptr<Packet> p) {
       std::find(m_pActivePins.begin(), m_pActivePins.end(), pin) == m_pActivePins.end())
     return S_FALSE;
 
+  // What follows a skip continues nothing before it, in any stream; the
+  // first packet of each stream starts it.
+  if (m_bSkipped.exchange(false)) m_bDiscontinuitySent.clear();
+  const DWORD track = p->TrackNumber;
+  if (std::find(m_bDiscontinuitySent.begin(), m_bDiscontinuitySent.end(), track) == m_bDiscontinuitySent.end()) {
+    p->bDiscontinuity = TRUE;
+    m_bDiscontinuitySent.push_back(track);
+  }
+
+  // The shared time line decides what the packet's times mean, and may hold
+  // it until the other streams show where they go on.
+  Timeline().Add(std::move(p), m_ready);
+  return QueueReady();
+}
+
+HRESULT CBaseSplitterFilter::QueueReady() {
+  HRESULT hr = S_OK;
+  for (auto& p : m_ready) {
+    const HRESULT queued = Queue(std::move(p));
+    if (FAILED(queued) && SUCCEEDED(hr)) hr = queued;
+  }
+  m_ready.clear();
+  return hr;
+}
+
+HRESULT CBaseSplitterFilter::Queue(std::unique_ptr<Packet> p) {
+  CBaseSplitterOutputPin* pin = GetOutputPin(p->TrackNumber);
+  if (!pin || std::find(m_pActivePins.begin(), m_pActivePins.end(), pin) == m_pActivePins.end()) return S_FALSE;
+
   if (p->rtStart != INVALID_TIME) {
     m_rtCurrent = p->rtStart;
     // Only set times move with the segment; the unset mark stays unset.
@@ -429,31 +468,48 @@ HRESULT CBaseSplitterFilter::DeliverPacket(std::unique_ptr<Packet> p) {
     if (p->rtStop != INVALID_TIME) p->rtStop -= segmentStart;
   }
 
-  const DWORD track = p->TrackNumber;
   {
     CAutoLock lock(&m_csmtnew);
-    auto it = m_mtnew.find(track);
+    auto it = m_mtnew.find(p->TrackNumber);
     if (it != m_mtnew.end()) {
       p->SetMediaType(it->second);
       m_mtnew.erase(it);
     }
   }
 
-  // What follows a skip continues nothing before it, in any stream.
-  if (m_bSkipped.exchange(false)) m_bDiscontinuitySent.clear();
-  const bool sent = std::find(m_bDiscontinuitySent.begin(), m_bDiscontinuitySent.end(), track) !=
-                    m_bDiscontinuitySent.end();
-  if (!sent) p->bDiscontinuity = TRUE;
-  const bool discontinuity = p->bDiscontinuity;
-
   HRESULT hr = pin->QueuePacket(std::move(p));
-  if (hr == S_OK) {
-    if (discontinuity && !sent) m_bDiscontinuitySent.push_back(track);
-    return S_OK;
-  }
+  if (hr == S_OK) return S_OK;
   // One failing stream does not stop the others.
   m_pActivePins.erase(std::remove(m_pActivePins.begin(), m_pActivePins.end(), pin), m_pActivePins.end());
   return m_pActivePins.empty() ? hr : S_OK;
+}
+
+CStreamTimeline& CBaseSplitterFilter::Timeline() {
+  if (!m_pTimeline) m_pTimeline = CreateTimeline(&m_damage);
+  return *m_pTimeline;
+}
+
+std::unique_ptr<CStreamTimeline> CBaseSplitterFilter::CreateTimeline(CDamageLog* log) {
+  return std::make_unique<CStreamTimeline>(log);
+}
+
+void CBaseSplitterFilter::RestartTimeline(REFERENCE_TIME offset, REFERENCE_TIME length) {
+  CStreamTimeline& line = Timeline();
+  line.Reset(offset, length);
+  m_ready.clear();
+  // The streams that are delivered; the others are never waited for.
+  for (CBaseSplitterOutputPin* pin : m_pActivePins) {
+    CAutoLock lock(&m_csPinMap);
+    for (const auto& [track, mapped] : m_pPinMap)
+      if (mapped == pin) line.AddStream(track, pin->CurrentMediaType());
+  }
+}
+
+STDMETHODIMP CBaseSplitterFilter::GetContentEnd(REFERENCE_TIME* end) {
+  CheckPointer(end, E_POINTER);
+  // Read on the demux thread's behalf once it is done, or as an estimate.
+  *end = m_rtContentEnd.load();
+  return S_OK;
 }
 
 void CBaseSplitterFilter::Skipped(LONGLONG from, LONGLONG to, bool toEnd) {
@@ -713,7 +769,7 @@ STDMETHODIMP CBaseSplitterFilter::GetMarkerTime(LONG marker, double* time) {
   CheckPointer(time, E_POINTER);
   REFERENCE_TIME start = 0;
   if (marker < 1 || FAILED(GetChapter(static_cast<DWORD>(marker - 1), &start, nullptr))) return E_FAIL;
-  *time = static_cast<double>(start) / 10000000;
+  *time = static_cast<double>(start) / UNITS;
   return S_OK;
 }
 

@@ -24,6 +24,7 @@
 #include "foundation/FontInstaller.h"
 #include "foundation/Packet.h"
 #include "foundation/SplitterInterfaces.h"
+#include "foundation/StreamTimeline.h"
 #include "platform/com/Com.h"
 #include "platform/dshow/BaseClasses.h"
 
@@ -66,6 +67,7 @@ class CBaseSplitterFilter : public CBaseFilter,
                             public IAMExtendedSeeking,
                             public IKeyFrameInfo,
                             public IBufferInfo,
+                            public IStreamTimeline,
                             public IRunReport {
  public:
   CBaseSplitterFilter(LPCTSTR name, LPUNKNOWN outer, HRESULT* phr, const CLSID& clsid);
@@ -105,8 +107,9 @@ class CBaseSplitterFilter : public CBaseFilter,
   // Moves a pin to another track; with a type, downstream must accept it and
   // the next packet of the new track carries it.
   HRESULT RenameOutputPin(DWORD oldTrack, DWORD newTrack, const AM_MEDIA_TYPE* pmt);
-  // Routes a packet to its track's pin; S_FALSE when dropped. A failure is
-  // returned only when no output takes data any more.
+  // Routes a packet through the shared time line to its track's pin;
+  // S_FALSE when dropped. A failure is returned only when no output takes
+  // data any more.
   HRESULT DeliverPacket(std::unique_ptr<Packet> p);
 
   // Flow control asked before each queued packet: true while the output
@@ -193,6 +196,9 @@ class CBaseSplitterFilter : public CBaseFilter,
   STDMETHODIMP GetStatus(int index, int& samples, int& size) override;
   STDMETHODIMP_(DWORD) GetPriority() override;
 
+  // IStreamTimeline: the content end of the last demux run.
+  STDMETHODIMP GetContentEnd(REFERENCE_TIME* end) override;
+
   // IRunReport: the note is what the damage log kept; the error says why
   // nothing after the damage could be read, when the source's later part is
   // lost.
@@ -242,7 +248,18 @@ class CBaseSplitterFilter : public CBaseFilter,
   void TellDamageOf(CBaseSplitterFile& file);
   // A time or value the splitter mended (a sentence without its count);
   // the log gives it once with its count in `units`.
-  void Mended(const std::string& what, const char* units) { m_damage.Mended(what, units); }
+  void Mended(const std::string& what, const char* units, UINT64 count = 1) { m_damage.Mended(what, units, count); }
+
+  // The shared time line every packet goes through. A format that knows
+  // more of its streams' ends supplies its own (told to `log`).
+  virtual std::unique_ptr<CStreamTimeline> CreateTimeline(CDamageLog* log);
+  CStreamTimeline& Timeline();
+  // A new run of the time line from the file's position, with the streams
+  // delivered: `offset` is taken from every time, `length` is the source's
+  // stated length from there (0 when unknown). The base restarts it before
+  // each demux loop with no offset; a format whose times have one restarts
+  // it again.
+  void RestartTimeline(REFERENCE_TIME offset, REFERENCE_TIME length);
 
   enum : DWORD { CMD_EXIT = 0, CMD_SEEK = 1 };
 
@@ -288,6 +305,14 @@ class CBaseSplitterFilter : public CBaseFilter,
   // What the splitter skipped or mended in a damaged source; emptied with
   // the outputs.
   CDamageLog m_damage;
+  // The time line and what it has handed on (kept, so that a packet costs
+  // no list of its own); the content end it reached.
+  std::unique_ptr<CStreamTimeline> m_pTimeline;
+  CStreamTimeline::Ready m_ready;
+  std::atomic<REFERENCE_TIME> m_rtContentEnd{0};
+  HRESULT QueueReady();
+  // A packet the time line handed on, to its track's pin.
+  HRESULT Queue(std::unique_ptr<Packet> p);
   // Set by a skip; the next packet of every track is then discontinuous.
   std::atomic<bool> m_bSkipped{false};
   // Set with the failure text once the damage has failed the run.

@@ -597,7 +597,7 @@ bool CBaseSplitterFileEx::ReadMpegAudioHeader(MpegAudioHeader& h, LONGLONG budge
     h.nBytesPerFrame = samples / 8 * h.nBitrate / h.nSamplesPerSec + h.padding;
   }
   h.nBytesPerSec = h.nBitrate / 8;
-  h.rtDuration = 10000000LL * samples / h.nSamplesPerSec;
+  h.rtDuration = UNITS * samples / h.nSamplesPerSec;
 
   if (!pmt) return true;
   pmt->InitMediaType();
@@ -1073,31 +1073,36 @@ bool CBaseSplitterFileEx::ReadAvcHeader(AvcHeader& h, LONGLONG budget, CMediaTyp
   if (n < 8) return false;
   std::vector<BYTE> buf(static_cast<size_t>(n));
   if (ByteRead(buf.data(), n) != S_OK) return false;
+  return ParseAvcHeader(buf.data(), buf.size(), start, h, pmt);
+}
 
-  auto startCodeAt = [&](size_t i) { return i + 3 < buf.size() && buf[i] == 0 && buf[i + 1] == 0 && buf[i + 2] == 0 && buf[i + 3] == 1; };
-  auto shortCodeAt = [&](size_t i) { return i + 2 < buf.size() && buf[i] == 0 && buf[i + 1] == 0 && buf[i + 2] == 1; };
+bool CBaseSplitterFileEx::ParseAvcHeader(const BYTE* data, size_t size, LONGLONG start, AvcHeader& h,
+                                         CMediaType* pmt) {
+  h = AvcHeader{};
+  auto startCodeAt = [&](size_t i) { return i + 3 < size && data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 0 && data[i + 3] == 1; };
+  auto shortCodeAt = [&](size_t i) { return i + 2 < size && data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1; };
 
-  for (size_t i = 0; i + 4 < buf.size() && (h.sps.empty() || h.pps.empty());) {
+  for (size_t i = 0; i + 4 < size && (h.sps.empty() || h.pps.empty());) {
     if (!startCodeAt(i)) {
       i++;
       continue;
     }
     size_t begin = i + 4;
     size_t end = begin;
-    while (end < buf.size() && !shortCodeAt(end)) end++;
+    while (end < size && !shortCodeAt(end)) end++;
     size_t unitEnd = end;
-    while (unitEnd > begin && buf[unitEnd - 1] == 0) unitEnd--;  // trailing zeros belong to the next code
+    while (unitEnd > begin && data[unitEnd - 1] == 0) unitEnd--;  // trailing zeros belong to the next code
     size_t len = unitEnd - begin;
     if (len > 0) {
-      BYTE type = buf[begin] & 0x1F;
+      BYTE type = data[begin] & 0x1F;
       // The lengths travel as 16 bits; a larger unit cannot be described.
       if ((type == 7 || type == 8) && len > 0xFFFF) return false;
       if (type == 7 && h.sps.empty()) {
-        h.sps.assign(buf.begin() + begin, buf.begin() + unitEnd);
+        h.sps.assign(data + begin, data + unitEnd);
         h.spspos = start + static_cast<LONGLONG>(begin);
         h.spslen = static_cast<int>(len);
       } else if (type == 8 && h.pps.empty() && !h.sps.empty()) {
-        h.pps.assign(buf.begin() + begin, buf.begin() + unitEnd);
+        h.pps.assign(data + begin, data + unitEnd);
         h.ppspos = start + static_cast<LONGLONG>(begin);
         h.ppslen = static_cast<int>(len);
       }
@@ -1119,12 +1124,12 @@ bool CBaseSplitterFileEx::ReadAvcHeader(AvcHeader& h, LONGLONG budget, CMediaTyp
 
   if (!pmt) return true;
   size_t seqLen = 2 + h.sps.size() + 2 + h.pps.size();
-  size_t size = offsetof(MPEG2VIDEOINFO, dwSequenceHeader) + seqLen;
+  size_t blockSize = offsetof(MPEG2VIDEOINFO, dwSequenceHeader) + seqLen;
   pmt->InitMediaType();
   pmt->majortype = MEDIATYPE_Video;
   pmt->subtype = MEDIASUBTYPE_AVC1;
   pmt->formattype = FORMAT_MPEG2Video;
-  BYTE* block = pmt->AllocFormatBuffer(static_cast<ULONG>(size));
+  BYTE* block = pmt->AllocFormatBuffer(static_cast<ULONG>(blockSize));
   if (!block) return false;
   auto* vi = reinterpret_cast<MPEG2VIDEOINFO*>(block);
   vi->hdr.rcSource = RECT{0, 0, static_cast<LONG>(h.width), static_cast<LONG>(h.height)};

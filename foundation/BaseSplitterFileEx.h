@@ -202,6 +202,9 @@ class CBaseSplitterFileEx : public CBaseSplitterFile {
   bool ReadPsiSectionHeader(PsiSectionHeader& h);
   bool ReadPvaHeader(PvaHeader& h, bool resync = true);
   bool ReadAvcHeader(AvcHeader& h, LONGLONG budget, CMediaType* pmt = nullptr);
+  // The same over bytes at hand (a stream's payload gathered from several
+  // transport packets); `pos` is where they begin in the file.
+  static bool ParseAvcHeader(const BYTE* data, size_t size, LONGLONG pos, AvcHeader& h, CMediaType* pmt = nullptr);
 
   // The transport-stream packet length found by the first ReadTsHeader: 0
   // before, else 188 or 192.

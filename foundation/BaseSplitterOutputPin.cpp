@@ -19,7 +19,7 @@ PELLOMAR_DEFINE_GUID(FORMAT_TwoBufferStream, "6BDDFA7E-9F22-46A9-AB5E-884EFF294D
 // The only command the delivery thread is sent.
 constexpr DWORD CMD_EXIT_THREAD = 0;
 
-constexpr REFERENCE_TIME kBitRateWindow = 10000000;
+constexpr REFERENCE_TIME kBitRateWindow = UNITS;
 constexpr int64_t kMaxQueueBytes = 524288000;
 // An idle delivery thread waits for data or a command; this only bounds the
 // wait.
@@ -314,9 +314,9 @@ void CBaseSplitterOutputPin::UpdateBitRate(const Packet& p) {
     int64_t duration = p.rtStart - windowStart;
     m_totalDuration += duration;
     m_totalBytes += m_windowBytes;
-    m_currentBitRate = static_cast<DWORD>(static_cast<double>(m_windowBytes) * 8 / (duration / 10000000.0));
+    m_currentBitRate = static_cast<DWORD>(static_cast<double>(m_windowBytes) * 8 / (duration / static_cast<double>(UNITS)));
     m_averageBitRate =
-        static_cast<DWORD>(static_cast<double>(m_totalBytes) * 8 / (m_totalDuration / 10000000.0));
+        static_cast<DWORD>(static_cast<double>(m_totalBytes) * 8 / (m_totalDuration / static_cast<double>(UNITS)));
     m_windowStart = p.rtStart;
     m_windowBytes = 0;
   }

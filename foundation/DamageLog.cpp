@@ -19,15 +19,16 @@ void CDamageLog::Skipped(LONGLONG from, LONGLONG to, bool toEnd) {
   m_ranges[from] = to;
 }
 
-void CDamageLog::Mended(const std::string& what, const char* units) {
+void CDamageLog::Mended(const std::string& what, const char* units, UINT64 count) {
+  if (count == 0) return;
   std::lock_guard<std::mutex> lock(m_lock);
   for (Kind& k : m_mended) {
     if (k.what == what) {
-      k.count++;
+      k.count += count;
       return;
     }
   }
-  m_mended.push_back({what, units, 1});
+  m_mended.push_back({what, units, count});
 }
 
 std::string CDamageLog::Report(bool withTail) const {

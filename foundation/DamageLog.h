@@ -16,9 +16,9 @@ class CDamageLog {
   // [from, to) could not be read and was skipped; `toEnd`: nothing after
   // `from` could be read at all.
   void Skipped(LONGLONG from, LONGLONG to, bool toEnd = false);
-  // One more of `what` (a sentence without its count, "Track 1: ...")
+  // `count` more of `what` (a sentence without its count, "Track 1: ...")
   // happened; the report gives it once with the count in `units`.
-  void Mended(const std::string& what, const char* units);
+  void Mended(const std::string& what, const char* units, UINT64 count = 1);
 
   // One line per kind of damage, each ending in a line break; empty when
   // the source read clean. `withTail`: the line of an unreadable tail too.

@@ -1,7 +1,7 @@
 // The splitters' own information interfaces: key frames, queue state,
-// stream bit rates, and the stream switcher's activity query that a
-// splitter asks before it starts an output; and the class id of the one
-// splitter the graph manager treats apart.
+// stream bit rates, their judged times, and the stream switcher's activity
+// query that a splitter asks before it starts an output; and the class id of
+// the one splitter the graph manager treats apart.
 #pragma once
 
 #include "platform/com/Com.h"
@@ -45,6 +45,20 @@ struct IBitRateInfo : IUnknown {
   ~IBitRateInfo() = default;
 };
 PELLOMAR_INTERFACE_ID(IBitRateInfo, "EB2CD9E6-BA08-4ACB-AA0F-3D8D0DD521CA");
+
+// A splitter's times, judged by the shared stream time line with every
+// stream of the source in view: the stages after it follow them and judge
+// no steps of their own.
+struct IStreamTimeline : IUnknown {
+  // The latest end any stream has reached so far on the times handed on
+  // (0 before any): the length of the source's content as its streams
+  // carry it.
+  STDMETHOD(GetContentEnd)(REFERENCE_TIME* end) = 0;
+
+ protected:
+  ~IStreamTimeline() = default;
+};
+PELLOMAR_INTERFACE_ID(IStreamTimeline, "16BF7E69-3D59-4C9E-A630-BEF917ED9B88");
 
 // Offered by the input pins of a stream switcher; an output whose stream is
 // switched off downstream is not started.

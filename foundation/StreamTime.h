@@ -18,6 +18,8 @@ constexpr REFERENCE_TIME kMillisecond = UNITS / 1000;
 // taken for a run-away and cut: an encoder's last frame or a sound frame's
 // padding never takes more.
 constexpr REFERENCE_TIME kPastEnd = 1 * kSecond;
+// Whether `t` lies past a stated length (0: none stated) by more than that.
+constexpr bool PastEnd(REFERENCE_TIME t, REFERENCE_TIME length) { return length > 0 && t > length + kPastEnd; }
 
 // A step back of more than this in one stream's times is no reordering of
 // pictures (B frames lie within a few frames of each other): either the

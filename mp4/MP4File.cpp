@@ -1,6 +1,9 @@
 #include "mp4/MP4File.h"
 
+#include <algorithm>
 #include <new>
+
+#include "foundation/StreamTime.h"
 
 #include "mp4/MP4AtomFactory.h"
 #include "mp4/MP4HeaderAtoms.h"
@@ -33,9 +36,21 @@ MP4_Track::MP4_Track(MP4_TrakAtom& trak, MP4_ByteStream& stream, MP4_UI32 movie_
         break;
     }
   }
-  if (auto* mdhd = dynamic_cast<MP4_MdhdAtom*>(trak.FindChild("mdia/mdhd"))) m_MediaTimeScale = mdhd->GetTimeScale();
+  auto* mdhd = dynamic_cast<MP4_MdhdAtom*>(trak.FindChild("mdia/mdhd"));
+  if (mdhd) m_MediaTimeScale = mdhd->GetTimeScale();
   if (auto* stbl = dynamic_cast<MP4_ContainerAtom*>(trak.FindChild("mdia/minf/stbl")))
     m_SampleTable.reset(new (std::nothrow) MP4_AtomSampleTable(stbl, stream));
+  // A picture or sound sample lasts far less than a stream-time step; a
+  // delta that says otherwise and takes the track past the length its
+  // header states is damaged (a duration field of all ones states none).
+  if (m_SampleTable && m_MediaTimeScale && (m_Type == TYPE_AUDIO || m_Type == TYPE_VIDEO)) {
+    const MP4_UI64 scale = m_MediaTimeScale;
+    MP4_UI64 stated = mdhd ? mdhd->GetDuration() : 0;
+    if (stated == 0xFFFFFFFFull || stated == ~MP4_UI64{0}) stated = 0;
+    m_MendedDeltas = m_SampleTable->MendAbsurdDeltas(stated, scale * (StreamTime::kStepAhead / StreamTime::kSecond),
+                                                     scale * (StreamTime::kPastEnd / StreamTime::kSecond),
+                                                     std::max<MP4_UI64>(scale / 25, 1));
+  }
 }
 
 MP4_UI32 MP4_Track::GetDurationMs() const {

@@ -36,6 +36,9 @@ class MP4_Track {
   MP4_UI32 GetMediaTimeScale() const { return m_MediaTimeScale; }
   MP4_UI32 GetMovieTimeScale() const { return m_MovieTimeScale; }
   MP4_AtomSampleTable* GetSampleTable() const { return m_SampleTable.get(); }
+  // Samples whose time-to-sample delta put them far outside the track and
+  // was replaced by the track's own step when the track was read.
+  MP4_UI64 GetMendedDeltas() const { return m_MendedDeltas; }
 
  private:
   MP4_TrakAtom& m_TrakAtom;
@@ -43,6 +46,7 @@ class MP4_Track {
   std::unique_ptr<MP4_AtomSampleTable> m_SampleTable;
   MP4_UI32 m_MovieTimeScale;
   MP4_UI32 m_MediaTimeScale = 0;
+  MP4_UI64 m_MendedDeltas = 0;
 };
 
 class MP4_Movie {

@@ -172,6 +172,12 @@ MP4_AtomSampleTable::MP4_AtomSampleTable(MP4_ContainerAtom* stbl, MP4_ByteStream
 
 MP4_AtomSampleTable::~MP4_AtomSampleTable() { m_Stream.Release(); }
 
+MP4_UI64 MP4_AtomSampleTable::MendAbsurdDeltas(MP4_UI64 stated, MP4_UI64 limit, MP4_UI64 slack, MP4_UI64 fallback) {
+  return m_SttsAtom ? m_SttsAtom->MendAbsurdDeltas(stated, limit, slack, fallback) : 0;
+}
+
+MP4_UI64 MP4_AtomSampleTable::CommonDelta() const { return m_SttsAtom ? m_SttsAtom->CommonDelta() : 0; }
+
 void MP4_AtomSampleTable::ApplyQuickTimeSoundCorrection() {
   if (!m_StsdAtom || !m_StszAtom || !m_StscAtom || !m_SttsAtom) return;
   if (m_StszAtom->GetSampleSize() != 1) return;

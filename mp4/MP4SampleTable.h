@@ -96,6 +96,12 @@ class MP4_AtomSampleTable : public MP4_SampleTable {
   MP4_Result SetChunkOffset(MP4_UI32 chunk, MP4_UI64 offset);
   MP4_Result SetSampleSize(MP4_UI32 sample, MP4_Size size);
 
+  // Mends time-to-sample deltas that put samples far outside the track
+  // (see MP4_SttsAtom::MendAbsurdDeltas); returns the samples mended.
+  MP4_UI64 MendAbsurdDeltas(MP4_UI64 stated, MP4_UI64 limit, MP4_UI64 slack, MP4_UI64 fallback);
+  // The time-to-sample delta most samples have; 0 without one.
+  MP4_UI64 CommonDelta() const;
+
   MP4_StssAtom* GetStssAtom() const { return m_StssAtom; }
   MP4_StsdAtom* GetStsdAtom() const { return m_StsdAtom; }
 

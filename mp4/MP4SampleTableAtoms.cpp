@@ -1,6 +1,7 @@
 #include "mp4/MP4SampleTableAtoms.h"
 
 #include <algorithm>
+#include <map>
 #include <limits>
 
 #include "mp4/MP4AtomFactory.h"
@@ -184,6 +185,33 @@ MP4_Result MP4_SttsAtom::SetEntry(size_t index, MP4_UI32 sample_count, MP4_UI64 
   m_Entries[index] = {sample_count, sample_delta};
   Rebuild();
   return MP4_SUCCESS;
+}
+
+MP4_UI64 MP4_SttsAtom::CommonDelta(MP4_UI64 limit) const {
+  std::map<MP4_UI64, MP4_UI64> samplesOf;
+  for (const MP4_SttsTableEntry& e : m_Entries)
+    if (limit == 0 || e.m_SampleDelta < limit) samplesOf[e.m_SampleDelta] += e.m_SampleCount;
+  MP4_UI64 step = 0, most = 0;
+  for (const auto& [delta, samples] : samplesOf)
+    if (delta > 0 && samples > most) step = delta, most = samples;
+  return step;
+}
+
+MP4_UI64 MP4_SttsAtom::MendAbsurdDeltas(MP4_UI64 stated, MP4_UI64 limit, MP4_UI64 slack, MP4_UI64 fallback) {
+  const MP4_UI64 total = m_CumulativeTime.empty() ? 0 : m_CumulativeTime.back();
+  const MP4_UI64 count = GetTotalSampleCount();
+  if (count == 0 || limit == 0) return 0;
+  if (stated > 0 && total <= SaturatingAdd(stated, slack)) return 0;
+  MP4_UI64 step = CommonDelta(limit);
+  if (step == 0) step = stated > 0 ? stated / count : fallback;
+  MP4_UI64 mended = 0;
+  for (MP4_SttsTableEntry& e : m_Entries) {
+    if (e.m_SampleDelta < limit) continue;
+    e.m_SampleDelta = step;
+    mended += e.m_SampleCount;
+  }
+  if (mended) Rebuild();
+  return mended;
 }
 
 MP4_Result MP4_SttsAtom::WriteFields(MP4_ByteStream& stream) {

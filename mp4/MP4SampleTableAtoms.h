@@ -67,6 +67,16 @@ class MP4_SttsAtom : public MP4_Atom {
   const std::vector<MP4_SttsTableEntry>& GetEntries() const { return m_Entries; }
   // Replaces one entry (the QuickTime sound correction rewrites the first).
   MP4_Result SetEntry(size_t index, MP4_UI32 sample_count, MP4_UI64 sample_delta);
+  // Deltas of `limit` or more that take the table past the track's stated
+  // length (`stated`, 0 when it states none) by more than `slack` are
+  // damaged: each is replaced by the track's own step, the most common
+  // delta below the limit (`stated` over the sample count when there is
+  // none, else `fallback`). Returns the samples mended.
+  MP4_UI64 MendAbsurdDeltas(MP4_UI64 stated, MP4_UI64 limit, MP4_UI64 slack, MP4_UI64 fallback);
+  // The delta most samples have among those below `limit` (all when 0):
+  // the track's own step, which a gap or a damaged delta leaves as it is.
+  // 0 without one.
+  MP4_UI64 CommonDelta(MP4_UI64 limit = 0) const;
 
  private:
   void Rebuild();

@@ -22,7 +22,7 @@ namespace {
 // Media units to 100 ns, exact.
 REFERENCE_TIME ToReferenceTime(INT64 t, MP4_UI32 scale) {
   if (scale == 0) return 0;
-  return static_cast<REFERENCE_TIME>(static_cast<__int128>(t) * 10000000 / scale);
+  return static_cast<REFERENCE_TIME>(static_cast<__int128>(t) * UNITS / scale);
 }
 
 bool IsValidUtf8(const std::string& s) {
@@ -37,9 +37,11 @@ bool IsValidUtf8(const std::string& s) {
   return true;
 }
 
+// A track's first sample is where decoding starts, listed or not (some
+// writers leave it out of the sync sample table).
 bool IsSyncSample(MP4_Track& track, DWORD index) {
   MP4_StssAtom* stss = track.GetSampleTable() ? track.GetSampleTable()->GetStssAtom() : nullptr;
-  return !stss || stss->GetEntries().empty() || stss->IsSampleSync(index + 1);
+  return index == 0 || !stss || stss->GetEntries().empty() || stss->IsSampleSync(index + 1);
 }
 
 std::wstring WidenAscii(const std::string& s) { return std::wstring(s.begin(), s.end()); }
@@ -65,7 +67,7 @@ REFERENCE_TIME EditShift(MP4_Track& track, REFERENCE_TIME length, INT64 end, boo
   const auto* elst = dynamic_cast<MP4_ElstAtom*>(track.GetTrakAtom().FindChild("edts/elst"));
   const MP4_UI32 movie = track.GetMovieTimeScale(), media = track.GetMediaTimeScale();
   if (!elst || movie == 0 || media == 0) return 0;
-  const __int128 second = 10000000;
+  const __int128 second = UNITS;
   __int128 delay = 0;
   for (const MP4_ElstAtom::Entry& e : elst->GetEntries()) {
     if (e.media_time == -1) {
@@ -85,9 +87,13 @@ REFERENCE_TIME EditShift(MP4_Track& track, REFERENCE_TIME length, INT64 end, boo
   return 0;
 }
 
-// The mean frame duration of a picture track, from its first and last
-// decode times; 0 when the track cannot say.
+// The frame duration of a picture track: the step most of its samples
+// take (a gap in the pictures does not lengthen it), else the mean from its
+// first and last decode times; 0 when the track cannot say.
 REFERENCE_TIME FrameDuration(MP4_Track& track) {
+  if (const MP4_AtomSampleTable* table = track.GetSampleTable())
+    if (const MP4_UI64 step = table->CommonDelta(); step > 0 && step < (MP4_UI64{1} << 40))
+      return ToReferenceTime(static_cast<INT64>(step), track.GetMediaTimeScale());
   const MP4_UI32 count = track.GetSampleCount();
   MP4_Sample first, last;
   if (count == 0 || MP4_FAILED(track.GetSample(0, first)) || MP4_FAILED(track.GetSample(count - 1, last)))
@@ -214,6 +220,9 @@ HRESULT CMP4SplitterFilter::CreateOutputs(IAsyncReader* reader) {
       if (!context.language.empty()) pin->SetPropertyText(L"LANG", WidenAscii(context.language).c_str());
       if (FAILED(AddOutputPin(id, std::move(pin)))) continue;
       m_trackpos.push_back({id, track, 0, 0, 0, DecodeEnd(*track)});
+      if (const MP4_UI64 mended = track->GetMendedDeltas())
+        Mended("Track " + std::to_string(id) + ": time-to-sample deltas far outside the track were replaced by its own step",
+                        "samples", mended);
 
       // A plain-text twin of an SSA text track.
       if (mts.size() == 1 && mts[0].subtype == MEDIASUBTYPE_SSA) {
@@ -357,14 +366,14 @@ void CMP4SplitterFilter::DemuxSeek(REFERENCE_TIME rt) {
     tp.index = index;
     MP4_Sample s;
     if (MP4_SUCCEEDED(tp.track->GetSample(index, s))) tp.ts = CompositionTime(tp, s, false);
-    // Back to the key frame at or before the sample (forward to the first
-    // when the sample comes before it).
+    // Back to the key frame at or before the sample (the track's first
+    // sample when no listed one comes before it: decoding starts there).
     auto* stss = dynamic_cast<MP4_StssAtom*>(tp.track->GetTrakAtom().FindChild("mdia/minf/stbl/stss"));
     if (stss && !stss->GetEntries().empty()) {
       const std::vector<MP4_UI32>& entries = stss->GetEntries();
       size_t i = 0;
       while (i < entries.size() && static_cast<MP4_UI64>(entries[i]) <= static_cast<MP4_UI64>(tp.index) + 1) i++;
-      const MP4_UI32 key = entries[i > 0 ? i - 1 : 0];
+      const MP4_UI32 key = i > 0 ? entries[i - 1] : 1;
       tp.index = key > 0 ? key - 1 : 0;
     }
   }

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "foundation/StreamTime.h"
 #include "platform/com/ComPtr.h"
 #include "decoders/mpegaudio/MpaDecSettingsWnd.h"
 #include "platform/win32/Registry.h"
@@ -149,28 +150,36 @@ HRESULT CMpaDecFilter::Receive(IMediaSample* sample) {
     if (start == kNoTime) return S_OK;
     m_rtStart = start;
   }
-  if (start != kNoTime && Drifted(start)) {
-    ClearInput();
-    m_rtStart = start;
-  }
+  // (A time that does not move, as some writers stamp every packet with the
+  // first one's, says nothing of where the sound goes on.)
+  if (start != kNoTime && start != m_rtLastInput) FollowInputTime(start);
+  if (start != kNoTime) m_rtLastInput = start;
 
   AppendInput(data, static_cast<size_t>(size));
   return ProcessInput();
 }
 
-bool CMpaDecFilter::Drifted(REFERENCE_TIME start) const {
-  // The sample's time is that of the first frame that begins in it: the
-  // frames the buffer still holds (waiting for their last bytes, or for the
-  // bytes behind them that show the next header) play before it. At low
-  // rates they last longer than the tolerance (a 16 kHz MPEG audio frame
-  // plays 72 ms), so their time is allowed for, estimated at the input's
-  // byte rate.
-  const WAVEFORMATEX* wfx = WaveFormat(InputType());
-  REFERENCE_TIME held = 0;
-  if (wfx && wfx->nAvgBytesPerSec > 0)
-    held = static_cast<REFERENCE_TIME>(static_cast<double>(InputSize()) * 10000000.0 / wfx->nAvgBytesPerSec);
-  const REFERENCE_TIME ahead = start - m_rtStart;
-  return ahead < -1000000 || ahead > held + 1000000;
+void CMpaDecFilter::FollowInputTime(REFERENCE_TIME start) {
+  // The sample's time is that of the first frame that begins in it: every
+  // frame that begins in the bytes the buffer still holds (one waiting for
+  // its last bytes, or for the next header behind it) plays before it. The
+  // frames' average size so far tells how many those are. Before the first
+  // frame has come out there is nothing to compare with.
+  const uint64_t taken = TakenBytes();
+  if (m_nFrames == 0 || taken == 0) return;
+  const double frameBytes = static_cast<double>(taken) / static_cast<double>(m_nFrames);
+  const REFERENCE_TIME held = static_cast<REFERENCE_TIME>(std::ceil(InputSize() / frameBytes - 1e-6)) * m_rtFrame;
+  const REFERENCE_TIME ahead = start - (m_rtStart + held);
+  // Up to a frame (the longest the stream has had: Vorbis mixes short and
+  // long ones, and a container may time laced frames by an even share of
+  // their block) is the rounding of the container's times and of the
+  // frames counted; more is a hole in the sound or sound given twice: the
+  // sound goes on where its time says (what the buffer holds just before
+  // it), and the sink fills the hole with silence or cuts the overlap.
+  const REFERENCE_TIME tolerance = m_rtLongestFrame + StreamTime::kSoundSlack;
+  if (ahead >= -tolerance && ahead <= tolerance) return;
+  m_rtStart += ahead;
+  m_fDiscontinuity = true;
 }
 
 HRESULT CMpaDecFilter::EndOfStream() {
@@ -202,6 +211,9 @@ HRESULT CMpaDecFilter::StartStreaming() {
   if (FAILED(hr)) return hr;
   InitDecoders();
   m_fDiscontinuity = false;
+  m_rtFrame = m_rtLongestFrame = 0;
+  m_nFrames = 0;
+  m_rtLastInput = kNoTime;
   ResetPeak();
   return S_OK;
 }
@@ -247,9 +259,13 @@ HRESULT CMpaDecFilter::ReconnectOutput(size_t frames, const CMediaType& mt) {
 }
 
 HRESULT CMpaDecFilter::PrepareSample(IMediaSample* sample, REFERENCE_TIME duration, HRESULT reconnect,
-                                     const CMediaType& mt, bool* dropped) {
+                                     const CMediaType& mt, bool* dropped, REFERENCE_TIME cut) {
   REFERENCE_TIME start = m_rtStart, stop = start + duration;
   m_rtStart = stop;
+  m_rtFrame = duration;
+  m_rtLongestFrame = std::max(m_rtLongestFrame, duration);
+  ++m_nFrames;
+  start += cut;
   *dropped = start < 0;
   if (*dropped) return S_OK;
   if (reconnect == S_OK) {
@@ -278,7 +294,19 @@ HRESULT CMpaDecFilter::Deliver(const float* values, size_t count, DWORD rate, WO
   const int format = GetSampleFormat();
   CMediaType mt;
   CreateMediaTypePCM(mt, format, rate, channels, mask);
-  const size_t frames = count / channels;
+  size_t frames = count / channels;
+  const REFERENCE_TIME duration = static_cast<REFERENCE_TIME>(frames) * UNITS / rate;
+  // A frame that straddles the stream's start (sound a container times a
+  // little before the picture) plays from the start on: its samples before
+  // it are cut. Dropped whole, a stream of a few frames would lose all of
+  // its sound. The cut time is rounded up to whole samples, so the rest
+  // begins at the start or just after it.
+  size_t skip = 0;
+  if (m_rtStart < 0 && m_rtStart + duration > 0)
+    skip = std::min(frames - 1, static_cast<size_t>((-m_rtStart * rate + UNITS - 1) / UNITS));
+  const REFERENCE_TIME cut = static_cast<REFERENCE_TIME>(skip) * UNITS / rate;
+  values += skip * channels;
+  frames -= skip;
 
   HRESULT reconnect = ReconnectOutput(frames, mt);
   if (FAILED(reconnect)) return reconnect;
@@ -286,7 +314,7 @@ HRESULT CMpaDecFilter::Deliver(const float* values, size_t count, DWORD rate, WO
   if (FAILED(m_pOutput->GetDeliveryBuffer(&out, nullptr, nullptr, 0)) || !out) return E_FAIL;
 
   bool dropped = false;
-  PrepareSample(out, static_cast<REFERENCE_TIME>(frames) * 10000000 / rate, reconnect, mt, &dropped);
+  PrepareSample(out, duration, reconnect, mt, &dropped, cut);
   if (dropped) return S_OK;
 
   const size_t bytes = SampleFormatBits(format) * frames * channels / 8;
@@ -316,7 +344,7 @@ HRESULT CMpaDecFilter::DeliverBitstream(const BYTE* frame, size_t length, int64_
   if (FAILED(m_pOutput->GetDeliveryBuffer(&out, nullptr, nullptr, 0)) || !out) return E_FAIL;
 
   bool dropped = false;
-  PrepareSample(out, static_cast<REFERENCE_TIME>(length) * 80000000 / bitRate, reconnect, mt, &dropped);
+  PrepareSample(out, static_cast<REFERENCE_TIME>(length) * 8 * UNITS / bitRate, reconnect, mt, &dropped);
   if (dropped) return S_OK;
 
   BYTE* dst = nullptr;

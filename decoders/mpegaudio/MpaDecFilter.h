@@ -68,15 +68,26 @@ class CMpaDecFilter : public CTransformFilter,
   // Makes the downstream allocator hold frames of the type: S_FALSE when
   // nothing changes, S_OK when the type must go with the next sample.
   HRESULT ReconnectOutput(size_t frames, const CMediaType& mt);
-  // Sample times, type change and flags shared by both deliveries.
+  // Sample times, type change and flags shared by both deliveries. `cut`
+  // is the time taken off the frame's front (its samples before the
+  // stream's start); a frame that still begins before it is dropped.
   HRESULT PrepareSample(IMediaSample* sample, REFERENCE_TIME duration, HRESULT reconnect, const CMediaType& mt,
-                        bool* dropped);
+                        bool* dropped, REFERENCE_TIME cut = 0);
   void ResetPeak() { m_peak = 0.1f; }
 
   // A sample's time lies too far from the running output time: a jump in
   // the stream rather than the frames still held in the buffer.
-  bool Drifted(REFERENCE_TIME start) const;
+  // Moves the output clock to an input time that strays from it by more
+  // than a frame.
+  void FollowInputTime(REFERENCE_TIME start);
   REFERENCE_TIME m_rtStart = 0;
+  // The length of the last frame delivered: how far the input's times may
+  // stray from the counted ones before they are followed.
+  REFERENCE_TIME m_rtFrame = 0;
+  REFERENCE_TIME m_rtLongestFrame = 0;
+  REFERENCE_TIME m_rtLastInput = INT64_MIN;  // the last input time seen
+  // Frames delivered, for the number of frames the buffered bytes hold.
+  uint64_t m_nFrames = 0;
   bool m_fDiscontinuity = false;
   float m_peak = 0.1f;
 

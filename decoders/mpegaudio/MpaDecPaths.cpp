@@ -257,6 +257,7 @@ void CMpaDecPaths::SetInputType(const AM_MEDIA_TYPE& mt) {
 
 void CMpaDecPaths::InitDecoders() {
   FreeDecoders();
+  m_nTaken = 0;
   m_libs->a52 = a52_init(0);
   m_libs->dts = dca_init(0);
   m_dtsGain = 1.0f;
@@ -296,10 +297,14 @@ void CMpaDecPaths::AppendInput(const BYTE* data, size_t size) {
   m_buff.insert(m_buff.end(), data, data + size);
 }
 
-void CMpaDecPaths::ClearInput() { std::vector<BYTE>().swap(m_buff); }
+void CMpaDecPaths::ClearInput() {
+  m_nTaken += m_buff.size();
+  std::vector<BYTE>().swap(m_buff);
+}
 
 void CMpaDecPaths::ConsumeInput(size_t bytes) {
   bytes = std::min(bytes, m_buff.size());
+  m_nTaken += bytes;
   m_buff.erase(m_buff.begin(), m_buff.begin() + static_cast<std::ptrdiff_t>(bytes));
 }
 
@@ -825,8 +830,11 @@ HRESULT CMpaDecPaths::ProcessMPA() {
       // stop here instead of spinning on the same bytes.
       if (libs.stream.next_frame == lastFailure) break;
       lastFailure = libs.stream.next_frame;
-      if (libs.stream.error != MAD_ERROR_BADMODE || !DecodeRefusedMpaFrame(values, rate, channels)) continue;
-      if (!fits(rate, channels)) continue;
+      if (libs.stream.error == MAD_ERROR_BADMODE && DecodeRefusedMpaFrame(values, rate, channels)) {
+        if (!fits(rate, channels)) continue;
+      } else if (!SilenceForUndecodedFrame(values, rate, channels) || !fits(rate, channels)) {
+        continue;
+      }
     } else {
       mad_synth_frame(&libs.synth, &libs.frame);
       const mad_pcm& pcm = libs.synth.pcm;
@@ -854,6 +862,32 @@ HRESULT CMpaDecPaths::ProcessMPA() {
     ConsumeInput(static_cast<size_t>(libs.stream.this_frame - m_buff.data()));
   }
   return hr;
+}
+
+bool CMpaDecPaths::SilenceForUndecodedFrame(std::vector<float>& values, DWORD& rate, WORD& channels) {
+  // A frame whose header reads but whose data does not decode (its bit
+  // reservoir lies before a cut, a damaged side) still has its place in
+  // time: players give its length as silence, and so does this decoder, so
+  // that the sound after it is not pulled early. Without a sound header
+  // there is no frame to place.
+  switch (m_libs->stream.error) {
+    case MAD_ERROR_LOSTSYNC:
+    case MAD_ERROR_BADLAYER:
+    case MAD_ERROR_BADBITRATE:
+    case MAD_ERROR_BADSAMPLERATE:
+    case MAD_ERROR_BADEMPHASIS:
+    case MAD_ERROR_BADMODE:
+      return false;
+    default:
+      break;
+  }
+  const mad_header& header = m_libs->frame.header;
+  rate = header.samplerate;
+  channels = static_cast<WORD>(std::min<unsigned>(MAD_NCHANNELS(&header), 2));
+  const unsigned samples = 32 * MAD_NSBSAMPLES(&header);
+  if (rate == 0 || channels == 0 || samples == 0) return false;
+  values.assign(size_t{samples} * channels, 0.0f);
+  return true;
 }
 
 bool CMpaDecPaths::DecodeRefusedMpaFrame(std::vector<float>& values, DWORD& rate, WORD& channels) {

@@ -44,6 +44,9 @@ class CMpaDecPaths {
   void AppendInput(const BYTE* data, size_t size);
   void ClearInput();
   size_t InputSize() const { return m_buff.size(); }
+  // Input bytes taken out of the buffer since the decoders were set up
+  // (decoded, passed over or dropped).
+  uint64_t TakenBytes() const { return m_nTaken; }
 
   // Runs the path of the input type over the buffer.
   HRESULT ProcessInput();
@@ -95,6 +98,7 @@ class CMpaDecPaths {
   virtual WORD OutputChannels() const { return 0; }
 
   std::vector<BYTE> m_buff;
+  uint64_t m_nTaken = 0;
   CMediaType m_mt;
 
  private:
@@ -105,6 +109,9 @@ class CMpaDecPaths {
   // Decodes the frame libmad has just refused for its mode through FFmpeg;
   // false when that gives nothing either.
   bool DecodeRefusedMpaFrame(std::vector<float>& values, DWORD& rate, WORD& channels);
+  // Silence as long as the frame libmad has just failed to decode, when its
+  // header was read; false when there is no frame to give a place.
+  bool SilenceForUndecodedFrame(std::vector<float>& values, DWORD& rate, WORD& channels);
   void ConsumeInput(size_t bytes);
 
   struct Libs;

@@ -159,8 +159,10 @@ HRESULT CFfAudioDecoder::StartStreaming() {
   m_channels = wfx->nChannels;
   m_swr.reset();
   m_swrFormat = -1;
-  m_haveTime = m_syncPending = false;
+  m_haveTime = m_syncPending = m_discontinuity = false;
   m_nextTime = 0;
+  m_longestFrame = 0;
+  m_lastFrameTime = AV_NOPTS_VALUE;
   m_dropped = 0;
   return S_OK;
 }
@@ -190,6 +192,8 @@ HRESULT CFfAudioDecoder::DeliverBytes(const BYTE* data, size_t bytes) {
     REFERENCE_TIME stop = start + static_cast<REFERENCE_TIME>(n / frameBytes) * UNITS / m_rate;
     out->SetTime(&start, &stop);
     out->SetSyncPoint(TRUE);
+    out->SetDiscontinuity(m_discontinuity ? TRUE : FALSE);
+    m_discontinuity = false;
     m_nextTime = stop;
     hr = m_pOutput->Deliver(out.get());
     if (hr != S_OK) return hr;
@@ -248,11 +252,31 @@ HRESULT CFfAudioDecoder::Decode(const AVPacket* packet) {
     // first two) would put all the sound early if the clock ran from the
     // first packet's time: the first frame's own time anchors it (the
     // packet's when the frame has none).
+    const int64_t t = m_frame->best_effort_timestamp;
     if (m_syncPending) {
-      const int64_t t = m_frame->best_effort_timestamp;
       m_nextTime = t != AV_NOPTS_VALUE ? t : m_syncTime;
       m_syncPending = false;
+      m_discontinuity = true;
+    } else if (t != AV_NOPTS_VALUE && t != m_lastFrameTime && m_frame->nb_samples > 0) {
+      // (A time that does not move, as some writers stamp every packet with
+      // the first one's, says nothing of where the sound goes on.)
+      // Sound missing from the stream (a hole in its times, packets the
+      // decoder could not take) or given twice: the sound goes on where its
+      // time says once that strays from the counted samples by more than a
+      // frame, and the sink fills the hole or cuts the overlap.
+      const int rate = m_frame->sample_rate > 0 ? m_frame->sample_rate : m_rate;
+      const REFERENCE_TIME frame = static_cast<REFERENCE_TIME>(m_frame->nb_samples) * UNITS / std::max(rate, 1);
+      m_longestFrame = std::max(m_longestFrame, frame);
+      // (The longest frame the stream has had, with a little more for the
+      // container's rounding: times of laced or variable frames stray by
+      // up to that much.)
+      const REFERENCE_TIME tolerance = m_longestFrame + m_longestFrame / 2;
+      if (t > m_nextTime + tolerance || t < m_nextTime - tolerance) {
+        m_nextTime = t;
+        m_discontinuity = true;
+      }
     }
+    if (t != AV_NOPTS_VALUE) m_lastFrameTime = t;
     HRESULT hr = DeliverFrame(m_frame.get());
     av_frame_unref(m_frame.get());
     if (hr != S_OK) return hr;

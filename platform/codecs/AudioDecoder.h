@@ -51,5 +51,11 @@ class CFfAudioDecoder final : public CTransformFilter {
   // packet's that asked for it.
   bool m_syncPending = false;
   REFERENCE_TIME m_syncTime = 0;
+  // The next sample delivered does not follow the one before (the sound
+  // was moved to its own time): it says so, for the sink to fill or cut.
+  bool m_discontinuity = false;
+  REFERENCE_TIME m_longestFrame = 0;
+  // The time of the last frame that had one.
+  int64_t m_lastFrameTime = INT64_MIN;
   LONG m_dropped = 0;
 };

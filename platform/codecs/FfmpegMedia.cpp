@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <numeric>
@@ -474,3 +475,28 @@ std::string AvErrorText(int err) {
 }
 
 std::string WideToUtf8Path(LPCWSTR path) { return path ? WideToUtf8(path) : std::string(); }
+
+void COutputWatch::Start() {
+  m_abandoned = false;
+  m_lastNs = NowNs();
+}
+
+bool COutputWatch::Abandon(int64_t waitSinceNs) {
+  if (m_abandoned) return true;
+  if (NowNs() - std::max<int64_t>(waitSinceNs, m_lastNs) < kStallNs) return false;
+  m_abandoned = true;
+  return true;
+}
+
+int64_t COutputWatch::NowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+int COutputWatch::Interrupted(void* watch) {
+  auto* self = static_cast<COutputWatch*>(watch);
+  // Called before every transfer of the file: the time of the last one
+  // tells a slow write from a stuck one.
+  self->m_lastNs = NowNs();
+  return self->m_abandoned ? 1 : 0;
+}

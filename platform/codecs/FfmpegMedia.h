@@ -3,12 +3,15 @@
 // drawing of a decoded picture into an uncompressed media type's buffer.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavformat/avio.h>
 #include <libavutil/frame.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
@@ -128,6 +131,32 @@ constexpr DWORD FourCCOf(const char (&s)[5]) {
   return static_cast<DWORD>(static_cast<BYTE>(s[0])) | (static_cast<DWORD>(static_cast<BYTE>(s[1])) << 8) |
          (static_cast<DWORD>(static_cast<BYTE>(s[2])) << 16) | (static_cast<DWORD>(static_cast<BYTE>(s[3])) << 24);
 }
+
+// Tells a stuck output file from a slow one (a target on a share that
+// stopped answering): the file's interrupt callback notes every transfer,
+// and a stop that has waited long since the last one gives the file up, so
+// that the blocked write and every later one fail instead of holding the
+// job for good.
+class COutputWatch {
+ public:
+  static constexpr int64_t kStallNs = 15'000'000'000;
+
+  // A new file: not given up, a transfer just now. Its opening takes
+  // Callback().
+  void Start();
+  AVIOInterruptCB Callback() { return AVIOInterruptCB{&COutputWatch::Interrupted, this}; }
+  // Asked from another thread while the owner waits for the writer to end,
+  // with the time the wait began: gives the file up once it has taken no
+  // transfer for kStallNs since then; TRUE from that moment on.
+  bool Abandon(int64_t waitSinceNs);
+  // Now on the clock the times above are read from.
+  static int64_t NowNs();
+
+ private:
+  static int Interrupted(void* watch);
+  std::atomic<int64_t> m_lastNs{0};
+  std::atomic<bool> m_abandoned{false};
+};
 
 // Codecs whose stream does not state its picture size (the MS-MPEG-4
 // family, WMV 1 and 2): they take the container's. A writer that rounded

@@ -1,7 +1,6 @@
 #include "platform/wmf/AsfWriter.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <limits>
@@ -14,17 +13,7 @@ extern "C" {
 
 #include "platform/com/ComBase.h"
 #include "platform/dshow/RefTime.h"
-#include "platform/win32/Thread.h"
 #include "platform/wmf/ProfileManager.h"
-
-namespace {
-
-int64_t SteadyNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-}  // namespace
 
 namespace {
 constexpr DWORD kDefaultProfile = 3;  // the 768 Kbps system profile
@@ -33,16 +22,31 @@ constexpr HRESULT kWriteFault = static_cast<HRESULT>(0x8003001D);  // the storag
 // muxer (3100 ms): the times a sample may have.
 constexpr int64_t kPrerollMs = 3100;
 constexpr int64_t kLastMs = int64_t{UINT32_MAX} - kPrerollMs;
+constexpr int64_t kMsUnits = UNITS / 1000;
+// The video encoder's own pictures are its size plus a margin of this many
+// pixels on every side (for motion vectors that point outside the
+// picture). A buffer of its pool at that size has the row lengths of its
+// own pictures, which lets it encode a picture where it is instead of
+// copying it into one of them first.
+constexpr int kEncoderEdge = 16;
+}  // namespace
+
+size_t AsfSample::QueuedBytes() const {
+  size_t bytes = 0;
+  for (const AvPacketPtr& p : m_packets) bytes += static_cast<size_t>(p->size);
+  if (m_picture)
+    for (int p = 0; p < AV_NUM_DATA_POINTERS && m_picture->buf[p]; ++p) bytes += m_picture->buf[p]->size;
+  return bytes;
 }
 
 // ---------------------------------------------------------------------------
 // CAsfWriterInputPin
 
 CAsfWriterInputPin::CAsfWriterInputPin(CWMAsfWriter* filter, CCritSec* lock, HRESULT* phr, bool video, LPCWSTR name)
-    : CBaseInputPin("ASF writer input", filter, lock, phr, name), m_writer(filter), m_video(video) {}
+    : CQueuedInputPin("ASF writer input", filter, lock, phr, name, video), m_writer(filter) {}
 
 HRESULT CAsfWriterInputPin::CheckMediaType(const CMediaType* pmt) {
-  if (m_video) {
+  if (m_bVideo) {
     if (pmt->majortype != MEDIATYPE_Video || RawVideoOf(pmt->subtype) == RawVideo::None) return S_FALSE;
     if (pmt->formattype != FORMAT_VideoInfo && pmt->formattype != FORMAT_VideoInfo2) return S_FALSE;
     const BITMAPINFOHEADER* bih = VideoBitmapHeader(*pmt);
@@ -62,51 +66,69 @@ HRESULT CAsfWriterInputPin::GetMediaType(int position, CMediaType* pmt) {
   if (position < 0) return E_INVALIDARG;
   if (position > 0) return VFW_S_NO_MORE_ITEMS;
   pmt->InitMediaType();
-  pmt->SetType(m_video ? &MEDIATYPE_Video : &MEDIATYPE_Audio);
+  pmt->SetType(m_bVideo ? &MEDIATYPE_Video : &MEDIATYPE_Audio);
   return S_OK;
 }
 
 HRESULT CAsfWriterInputPin::Active() {
   m_streamType = m_mt;
-  return CBaseInputPin::Active();
+  return CQueuedInputPin::Active();
 }
 
-STDMETHODIMP CAsfWriterInputPin::Receive(IMediaSample* sample) {
-  HRESULT hr = CBaseInputPin::Receive(sample);
-  if (hr != S_OK) return hr;
+HRESULT CAsfWriterInputPin::MakeRecord(IMediaSample* sample, std::unique_ptr<QueuedRecord>* record) {
   // The base has checked that a new format is one the pin takes.
   if ((m_SampleProps.dwSampleFlags & AM_SAMPLE_TYPECHANGED) && m_SampleProps.pMediaType)
     m_streamType = *m_SampleProps.pMediaType;
-  return m_video ? m_writer->OnVideo(sample, m_streamType) : m_writer->OnAudio(sample, m_streamType);
+  BYTE* data = nullptr;
+  sample->GetPointer(&data);
+  const long length = sample->GetActualDataLength();
+  if (!data || length <= 0) return S_OK;
+  auto rec = std::make_unique<AsfSample>();
+  REFERENCE_TIME start = 0, stop = 0;
+  const bool timed = MediaTimes(sample, &start, &stop);
+  if (m_bVideo) {
+    HRESULT hr = m_writer->ReadPicture(m_streamType, data, static_cast<size_t>(length), rec.get(), m_readSws);
+    // A short picture cannot be read; it is left out.
+    if (hr != S_OK || !rec->m_picture) return hr;
+    m_writer->PictureTaken(timed, start, stop);
+  } else {
+    rec->m_hrSound = m_writer->EncodeSound(m_streamType, data, static_cast<size_t>(length), timed,
+                                           sample->IsDiscontinuity() == S_OK, start, rec->m_packets);
+  }
+  *record = std::move(rec);
+  return S_OK;
 }
 
 STDMETHODIMP CAsfWriterInputPin::EndOfStream() {
-  HRESULT hr = CheckStreaming();
-  if (hr != S_OK) return hr;
-  return m_writer->OnEndOfStream(this);
-}
-
-STDMETHODIMP CAsfWriterInputPin::BeginFlush() {
-  HRESULT hr = CBaseInputPin::BeginFlush();
-  // Nothing waits for a picture that a flush throws away.
-  m_writer->PictureReached(0, true);
-  if (m_video) m_writer->DropPictures();
-  return hr;
+  CAutoLock lock(&m_csReceive);
+  if (!m_bVideo && CheckStreaming() == S_OK && WaitForRoom()) {
+    // What the resampler and the encoder still hold goes ahead of the end.
+    auto rec = std::make_unique<AsfSample>();
+    rec->m_pPin = this;
+    rec->m_hrSound = m_writer->FinishSound(rec->m_packets);
+    PushWhileAccepting(std::move(rec));
+  }
+  return CQueuedInputPin::EndOfStream();
 }
 
 // ---------------------------------------------------------------------------
 // CWMAsfWriter: set-up
 
-CWMAsfWriter::CWMAsfWriter(LPUNKNOWN outer) : CBaseFilter("WM ASF Writer", outer, &m_lock, CLSID_WMAsfWriter) {
+CWMAsfWriter::CWMAsfWriter(LPUNKNOWN outer) : CQueuedSinkFilter("WM ASF Writer", outer, CLSID_WMAsfWriter) {
+  // A worker waiting for a picture lets no sound past its queue's limit, so
+  // the sound leads the picture by no more than its queue (about two
+  // seconds): else the splitter upstream would read the picture's stream
+  // ahead without bound to keep the sound coming.
+  m_bReleaseWhenStarved = false;
   const SystemProfile& p = SystemProfiles()[kDefaultProfile];
   ApplyProfile(p.contents, p.name);
   m_profileId = kDefaultProfile;
 }
 
 CWMAsfWriter::~CWMAsfWriter() {
-  StopEncoder();
-  std::lock_guard g(m_mux);
+  EndWorker();
   CloseFile();
+  ReleaseEncoders();
 }
 
 HRESULT CWMAsfWriter::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
@@ -124,18 +146,16 @@ HRESULT CWMAsfWriter::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   if (riid == IID_IFileSinkFilter || riid == IID_IFileSinkFilter2)
     return GetInterface(static_cast<IFileSinkFilter2*>(this), ppv);
   if (riid == IID_IConfigAsfWriter) return GetInterface(static_cast<IConfigAsfWriter*>(this), ppv);
-  if (riid == IID_IMediaSeeking) return GetInterface(static_cast<IMediaSeeking*>(this), ppv);
-  if (riid == IID_IRunReport) return GetInterface(static_cast<IRunReport*>(this), ppv);
-  return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
+  return CQueuedSinkFilter::NonDelegatingQueryInterface(riid, ppv);
 }
 
 int CWMAsfWriter::GetPinCount() {
-  CAutoLock lock(&m_lock);
+  CAutoLock lock(this);
   return static_cast<int>(m_pins.size());
 }
 
 CBasePin* CWMAsfWriter::GetPin(int n) {
-  CAutoLock lock(&m_lock);
+  CAutoLock lock(this);
   return n >= 0 && n < static_cast<int>(m_pins.size()) ? m_pins[static_cast<size_t>(n)].get() : nullptr;
 }
 
@@ -153,9 +173,11 @@ HRESULT CWMAsfWriter::ApplyProfile(const WmProfileContents& c, const std::wstrin
     m_retired.push_back(std::move(pin));
   }
   m_pins.clear();
+  DetachPins();
   HRESULT hr = S_OK;
-  if (c.video) m_pins.push_back(std::make_unique<CAsfWriterInputPin>(this, &m_lock, &hr, true, L"Video Input 01"));
-  if (c.audio) m_pins.push_back(std::make_unique<CAsfWriterInputPin>(this, &m_lock, &hr, false, L"Audio Input 01"));
+  if (c.video) m_pins.push_back(std::make_unique<CAsfWriterInputPin>(this, this, &hr, true, L"Video Input 01"));
+  if (c.audio) m_pins.push_back(std::make_unique<CAsfWriterInputPin>(this, this, &hr, false, L"Audio Input 01"));
+  for (auto& pin : m_pins) AttachPin(pin.get());
   m_profile = c;
   m_profileName = name;
   IncrementPinVersion();
@@ -164,7 +186,7 @@ HRESULT CWMAsfWriter::ApplyProfile(const WmProfileContents& c, const std::wstrin
 
 STDMETHODIMP CWMAsfWriter::ConfigureFilterUsingProfile(IWMProfile* profile) {
   if (!profile) return E_POINTER;
-  CAutoLock lock(&m_lock);
+  CAutoLock lock(this);
   if (!IsStopped()) return VFW_E_WRONG_STATE;
   IWMProfileContents* contents = nullptr;
   if (FAILED(profile->QueryInterface(IID_IWMProfileContents, reinterpret_cast<void**>(&contents))) || !contents)
@@ -186,7 +208,7 @@ STDMETHODIMP CWMAsfWriter::ConfigureFilterUsingProfile(IWMProfile* profile) {
 }
 
 STDMETHODIMP CWMAsfWriter::ConfigureFilterUsingProfileId(DWORD id) {
-  CAutoLock lock(&m_lock);
+  CAutoLock lock(this);
   if (!IsStopped()) return VFW_E_WRONG_STATE;
   if (id >= SystemProfiles().size()) return E_INVALIDARG;
   HRESULT hr = ApplyProfile(SystemProfiles()[id].contents, SystemProfiles()[id].name);
@@ -196,13 +218,13 @@ STDMETHODIMP CWMAsfWriter::ConfigureFilterUsingProfileId(DWORD id) {
 
 STDMETHODIMP CWMAsfWriter::GetCurrentProfileId(DWORD* id) {
   if (!id) return E_POINTER;
-  CAutoLock lock(&m_lock);
+  CAutoLock lock(this);
   *id = m_profileId;
   return S_OK;
 }
 
 STDMETHODIMP CWMAsfWriter::GetCurrentProfile(IWMProfile** profile) {
-  CAutoLock lock(&m_lock);
+  CAutoLock lock(this);
   return CWMProfile::Create(m_profileName, L"", m_profile, profile);
 }
 
@@ -218,7 +240,7 @@ STDMETHODIMP CWMAsfWriter::GetIndexMode(BOOL* index) {
 
 STDMETHODIMP CWMAsfWriter::SetFileName(LPCOLESTR fileName, const AM_MEDIA_TYPE*) {
   if (!fileName) return E_POINTER;
-  CAutoLock lock(&m_lock);
+  CAutoLock lock(this);
   if (!IsStopped()) return VFW_E_WRONG_STATE;
   if (!*fileName) return E_INVALIDARG;
   m_file = fileName;
@@ -227,7 +249,7 @@ STDMETHODIMP CWMAsfWriter::SetFileName(LPCOLESTR fileName, const AM_MEDIA_TYPE*)
 
 STDMETHODIMP CWMAsfWriter::GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* pmt) {
   if (!fileName) return E_POINTER;
-  CAutoLock lock(&m_lock);
+  CAutoLock lock(this);
   *fileName = nullptr;
   if (m_file.empty()) return E_FAIL;
   const size_t bytes = (m_file.size() + 1) * sizeof(wchar_t);
@@ -254,179 +276,20 @@ STDMETHODIMP CWMAsfWriter::GetMode(DWORD* flags) {
 }
 
 // ---------------------------------------------------------------------------
-// State changes
+// Opening and closing (stopped, or the worker's end of a run)
 
-STDMETHODIMP CWMAsfWriter::Pause() {
-  CAutoLock lock(&m_lock);
-  if (m_State == State_Stopped) {
-    std::lock_guard g(m_mux);
-    CloseFile();
-    m_failed = m_finished = false;
-    m_ended.clear();
-    m_position.Reset();
-    if (HRESULT hr = OpenFile(); FAILED(hr)) {
-      CloseFile();
-      return hr;
-    }
-    bool video = false;
-    for (auto& p : m_pins) video = video || (p->IsVideo() && p->IsConnected());
-    {
-      std::lock_guard<std::mutex> pace(m_paceLock);
-      m_pictureReached = 0;
-      m_pictureDone = !video;
-    }
-    m_runFailed = false;
-    m_encWidth = m_video ? m_video->width : 0;
-    m_encHeight = m_video ? m_video->height : 0;
-    if (m_video) StartEncoder();
-  }
-  return CBaseFilter::Pause();
-}
-
-void CWMAsfWriter::StartEncoder() {
-  StopEncoder();
-  {
-    std::lock_guard<std::mutex> q(m_qLock);
-    m_quitEncoder = false;
-    m_encoding = false;
-  }
-  m_stopEncoder = false;
-  m_encoder = std::thread(&CWMAsfWriter::EncoderLoop, this);
-}
-
-void CWMAsfWriter::StopEncoder() {
-  {
-    std::lock_guard<std::mutex> q(m_qLock);
-    m_quitEncoder = true;
-    m_pictures.clear();
-  }
-  m_stopEncoder = true;
-  m_qCv.notify_all();
-  if (m_encoder.joinable()) m_encoder.join();
-}
-
-void CWMAsfWriter::EncoderLoop() {
-  for (;;) {
-    QueuedPicture picture;
-    {
-      std::unique_lock<std::mutex> q(m_qLock);
-      m_qCv.wait(q, [&] { return m_quitEncoder || !m_pictures.empty(); });
-      if (m_quitEncoder) return;
-      picture = std::move(m_pictures.front());
-      m_pictures.pop_front();
-      m_encoding = true;
-    }
-    {
-      WritingLock g(*this);
-      // A stop may have come while this thread waited for the lock.
-      if (!m_stopEncoder) EncodePicture(picture);
-    }
-    {
-      std::lock_guard<std::mutex> q(m_qLock);
-      m_encoding = false;
-      m_spareFrames.push_back(std::move(picture.frame));
-    }
-    m_qCv.notify_all();
-  }
-}
-
-void CWMAsfWriter::DrainPictures() {
-  std::unique_lock<std::mutex> q(m_qLock);
-  m_qCv.wait(q, [&] { return m_quitEncoder || (m_pictures.empty() && !m_encoding); });
-}
-
-void CWMAsfWriter::DropPictures() {
-  {
-    std::lock_guard<std::mutex> q(m_qLock);
-    m_pictures.clear();
-  }
-  m_qCv.notify_all();
-}
-
-void CWMAsfWriter::PictureReached(REFERENCE_TIME end, bool done) {
-  {
-    std::lock_guard<std::mutex> pace(m_paceLock);
-    m_pictureReached = std::max(m_pictureReached, end);
-    m_pictureDone = m_pictureDone || done;
-  }
-  m_paceCv.notify_all();
-}
-
-void CWMAsfWriter::PaceAudio(REFERENCE_TIME start) {
-  // A picture that stops coming for this long (a stream that ends without
-  // saying so) no longer holds the sound.
-  constexpr auto kStuck = std::chrono::seconds(2);
-  std::unique_lock<std::mutex> pace(m_paceLock);
-  REFERENCE_TIME seen = m_pictureReached;
-  auto moved = std::chrono::steady_clock::now();
-  while (!m_pictureDone && start > m_pictureReached && start - m_pictureReached > kAudioLead) {
-    m_paceCv.wait_for(pace, std::chrono::milliseconds(100));
-    const auto now = std::chrono::steady_clock::now();
-    if (m_pictureReached != seen) {
-      seen = m_pictureReached;
-      moved = now;
-    } else if (now - moved > kStuck) {
-      return;
-    }
-  }
-}
-
-CWMAsfWriter::WritingLock::WritingLock(CWMAsfWriter& writer) : m_writer(writer) {
-  writer.m_mux.lock();
-  std::lock_guard<std::mutex> w(writer.m_writerLock);
-  writer.m_writerThread = pthread_self();
-  writer.m_hasWriter = true;
-}
-
-CWMAsfWriter::WritingLock::~WritingLock() {
-  // Cleared before the lock goes, so Stop never signals a thread that has
-  // left (and may have ended).
-  {
-    std::lock_guard<std::mutex> w(m_writer.m_writerLock);
-    m_writer.m_hasWriter = false;
-  }
-  m_writer.m_mux.unlock();
-}
-
-int CWMAsfWriter::OutputInterrupted(void* writer) {
-  auto* self = static_cast<CWMAsfWriter*>(writer);
-  // Called before every transfer of the file: the time of the last one
-  // tells a slow write from a stuck one.
-  self->m_lastOutputNs = SteadyNs();
-  return self->m_abandoned ? 1 : 0;
-}
-
-STDMETHODIMP CWMAsfWriter::Stop() {
-  CAutoLock lock(&m_lock);
-  HRESULT hr = CBaseFilter::Stop();
-  PictureReached(0, true);
-  {
-    std::lock_guard<std::mutex> q(m_qLock);
-    m_quitEncoder = true;
-    m_pictures.clear();
-  }
-  m_stopEncoder = true;
-  m_qCv.notify_all();
-  // A streaming thread may be inside a write of the file. Stop waits for
-  // it, but not on a file that stopped taking data (a share that no longer
-  // answers): that write is broken and every later one fails.
-  std::unique_lock<std::mutex> g(m_mux, std::defer_lock);
-  const int64_t since = SteadyNs();
-  while (!g.try_lock()) {
-    Sleep(5);
-    if (SteadyNs() - std::max<int64_t>(since, m_lastOutputNs) < kOutputStallNs) continue;
-    m_abandoned = true;
-    std::lock_guard<std::mutex> w(m_writerLock);
-    if (m_hasWriter) platform::InterruptBlockingCall(m_writerThread);
-  }
-  // The encoding thread is out of every write now; it ends at its next
-  // look (which may need the lock).
-  g.unlock();
-  StopEncoder();
-  g.lock();
-  // What was written stays readable: a stop before the end still closes
-  // the file with its index.
+HRESULT CWMAsfWriter::CanStart() {
   CloseFile();
+  ReleaseEncoders();
+  {
+    std::lock_guard g(m_errorLock);
+    m_runError.clear();
+  }
+  HRESULT hr = OpenFile();
+  if (FAILED(hr)) {
+    CloseFile();
+    ReleaseEncoders();
+  }
   return hr;
 }
 
@@ -441,8 +304,9 @@ HRESULT CWMAsfWriter::OpenFile() {
   std::error_code ec;
   if (!(m_mode & AM_FILE_OVERWRITE) && std::filesystem::exists(path, ec)) return HRESULT_FROM_WIN32(ERROR_FILE_EXISTS);
   if (avformat_alloc_output_context2(&m_fmt, nullptr, "asf", path.c_str()) < 0 || !m_fmt) return E_FAIL;
-  m_packet.reset(av_packet_alloc());
-  if (!m_packet) return E_OUTOFMEMORY;
+  m_videoPacket.reset(av_packet_alloc());
+  m_audioPacket.reset(av_packet_alloc());
+  if (!m_videoPacket || !m_audioPacket) return E_OUTOFMEMORY;
   const bool globalHeader = (m_fmt->oformat->flags & AVFMT_GLOBALHEADER) != 0;
 
   if (videoPin) {
@@ -466,7 +330,7 @@ HRESULT CWMAsfWriter::OpenFile() {
     m_video->pix_fmt = AV_PIX_FMT_YUV420P;
     m_frameTime = VideoFrameTime(mt) > 0 ? VideoFrameTime(mt) : 400000;
     AVRational tb;
-    av_reduce(&tb.num, &tb.den, m_frameTime, 10000000, 65535);
+    av_reduce(&tb.num, &tb.den, m_frameTime, UNITS, 65535);
     m_video->time_base = tb;
     m_video->framerate = AVRational{tb.den, tb.num};
     m_video->bit_rate = static_cast<int64_t>(m_profile.videoKbps) * 1000;
@@ -474,7 +338,9 @@ HRESULT CWMAsfWriter::OpenFile() {
     m_video->thread_count = 1;
     if (globalHeader) m_video->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (avcodec_open2(m_video.get(), codec, nullptr) < 0) return E_FAIL;
-    MakePicturePool();
+    // The encoder's pool is made here, while no streaming thread takes from
+    // it: from then on the picture pin and the encoder only read its layout.
+    if (!NewPicture()) return E_OUTOFMEMORY;
     AVStream* st = avformat_new_stream(m_fmt, nullptr);
     if (!st || avcodec_parameters_from_context(st->codecpar, m_video.get()) < 0) return E_FAIL;
     st->sample_aspect_ratio = m_video->sample_aspect_ratio;
@@ -525,18 +391,19 @@ HRESULT CWMAsfWriter::OpenFile() {
     m_audioPts = -prime;
     m_audioStartPending = true;
     m_audioSkip = 0;
+    m_soundClock.Reset();
+    // No picture yet: sound far from the start is no gap to fill.
+    m_pictureEnd = videoPin ? 0 : INT64_MAX;
   }
-  m_abandoned = false;
-  m_lastOutputNs = SteadyNs();
-  {
-    std::lock_guard g(m_errorLock);
-    m_runError.clear();
-  }
-  const AVIOInterruptCB interrupt{&CWMAsfWriter::OutputInterrupted, this};
+  m_outputWatch.Start();
+  const AVIOInterruptCB interrupt = m_outputWatch.Callback();
   if (avio_open2(&m_fmt->pb, path.c_str(), AVIO_FLAG_WRITE, &interrupt, nullptr) < 0)
     return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
   if (avformat_write_header(m_fmt, nullptr) < 0) return E_FAIL;
   m_headerWritten = true;
+  // The header fixes the streams' time bases; the sound pin's thread reads
+  // its own from here, not from the file's context that the worker owns.
+  if (m_audioStream >= 0) m_audioBase = m_fmt->streams[m_audioStream]->time_base;
   return S_OK;
 }
 
@@ -548,10 +415,15 @@ void CWMAsfWriter::CloseFile() {
     m_fmt = nullptr;
   }
   m_headerWritten = false;
+  m_written.clear();
+}
+
+void CWMAsfWriter::ReleaseEncoders() {
   m_video.reset();
   m_audio.reset();
   m_audioFrame.reset();
-  m_packet.reset();
+  m_videoPacket.reset();
+  m_audioPacket.reset();
   m_swr.reset();
   if (m_fifo) av_audio_fifo_free(m_fifo);
   m_fifo = nullptr;
@@ -559,7 +431,10 @@ void CWMAsfWriter::CloseFile() {
   m_silentAudio = false;
 }
 
+void CWMAsfWriter::AbortRun() { CloseFile(); }
+
 std::string CWMAsfWriter::GetRunError() const {
+  if (std::string text = CQueuedSinkFilter::GetRunError(); !text.empty()) return text;
   std::lock_guard g(m_errorLock);
   return m_runError;
 }
@@ -567,135 +442,61 @@ std::string CWMAsfWriter::GetRunError() const {
 HRESULT CWMAsfWriter::RefuseTime(const char* stream, int64_t ms) {
   {
     std::lock_guard g(m_errorLock);
-    m_runError = std::string("The ") + stream + " sample at " + RefTimeText(ms * 10000) +
-                 " has a time an ASF file cannot hold (" + RefTimeText(-kPrerollMs * 10000) + " to " +
-                 RefTimeText(kLastMs * 10000) + "): the writer refused it\n";
+    m_runError = std::string("The ") + stream + " sample at " + RefTimeText(ms * kMsUnits) +
+                 " has a time an ASF file cannot hold (" + RefTimeText(-kPrerollMs * kMsUnits) + " to " +
+                 RefTimeText(kLastMs * kMsUnits) + "): the writer refused it\n";
   }
   return E_INVALIDARG;
 }
 
-HRESULT CWMAsfWriter::Fail(HRESULT hr) {
-  m_failed = true;
-  m_runFailed = true;
-  PictureReached(0, true);
-  CloseFile();
-  NotifyEvent(EC_ERRORABORT, hr, 0);
+// ---------------------------------------------------------------------------
+// The pictures
+
+AvFramePtr CWMAsfWriter::NewPicture() const {
+  AvFramePtr frame(av_frame_alloc());
+  if (!frame) return frame;
+  frame->format = m_video->pix_fmt;
+  frame->width = m_video->width + 2 * kEncoderEdge;
+  frame->height = m_video->height + 2 * kEncoderEdge;
+  if (avcodec_default_get_buffer2(m_video.get(), frame.get(), 0) < 0) return nullptr;
+  // The picture fills the buffer from its start: its planes stay aligned
+  // as the encoder wants them.
+  frame->width = m_video->width;
+  frame->height = m_video->height;
+  return frame;
+}
+
+HRESULT CWMAsfWriter::ReadPicture(const CMediaType& type, const BYTE* data, size_t length, AsfSample* record,
+                                  SwsPtr& sws) {
+  if (!m_video) return S_FALSE;
+  AvFramePtr picture = NewPicture();
+  if (!picture) return E_OUTOFMEMORY;
+  if (CPictureWriter::ReadRaw(type, data, length, picture.get(), m_video->pix_fmt, m_video->width, m_video->height,
+                              sws))
+    record->m_picture = std::move(picture);
+  return S_OK;
+}
+
+HRESULT CWMAsfWriter::EncodePicture(AsfSample& picture) {
+  // The frame keeps its own time, whatever the rate the type gave.
+  int64_t pts = m_lastVideoPts + m_frameTime / kMsUnits;
+  if (picture.m_dwFlags & QueuedRecord::TimeValid) pts = av_rescale(picture.m_rtStart, 1, kMsUnits);
+  if (pts <= m_lastVideoPts) pts = m_lastVideoPts + 1;  // the file needs rising times
+  if (pts < -kPrerollMs || pts > kLastMs) return RefuseTime("video", pts);
+  m_lastVideoPts = pts;
+  m_videoTimes.push_back(pts);
+  picture.m_picture->pts = m_videoFrames++;
+  HRESULT hr = Encode(m_video.get(), m_videoStream, m_fmt->streams[m_videoStream]->time_base, picture.m_picture.get(),
+                      m_written);
+  // The encoder keeps its own reference while it needs the picture.
+  picture.m_picture.reset();
+  if (SUCCEEDED(hr) && m_silentAudio) hr = SilenceUpTo(pts + m_frameTime / kMsUnits, m_written);
+  if (SUCCEEDED(hr)) hr = Write(m_written);
   return hr;
 }
 
 // ---------------------------------------------------------------------------
-// Encoding (m_mux held)
-
-HRESULT CWMAsfWriter::Encode(AVCodecContext* ctx, int stream, const AVFrame* frame) {
-  if (avcodec_send_frame(ctx, frame) < 0) return E_FAIL;
-  for (;;) {
-    int err = avcodec_receive_packet(ctx, m_packet.get());
-    if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) return S_OK;
-    if (err < 0) return E_FAIL;
-    m_packet->stream_index = stream;
-    if (stream == m_videoStream && !m_videoTimes.empty()) {
-      m_packet->pts = m_packet->dts = av_rescale_q(m_videoTimes.front(), AVRational{1, 1000}, m_fmt->streams[stream]->time_base);
-      m_videoTimes.pop_front();
-    } else {
-      av_packet_rescale_ts(m_packet.get(), ctx->time_base, m_fmt->streams[stream]->time_base);
-    }
-    const int64_t ms = av_rescale_q(m_packet->pts, m_fmt->streams[stream]->time_base, AVRational{1, 1000});
-    err = av_interleaved_write_frame(m_fmt, m_packet.get());
-    av_packet_unref(m_packet.get());
-    // The muxer refuses a time it cannot hold; anything else is the disk's.
-    if (err == AVERROR(EINVAL)) return RefuseTime(stream == m_videoStream ? "video" : "audio", ms);
-    if (err < 0) return kWriteFault;
-  }
-}
-
-HRESULT CWMAsfWriter::OnVideo(IMediaSample* sample, const CMediaType& type) {
-  if (m_runFailed) return VFW_E_RUNTIME_ERROR;
-  const int width = m_encWidth, height = m_encHeight;
-  if (!width || !height) return S_FALSE;
-  QueuedPicture picture;
-  {
-    // At most a couple of pictures wait for the encoder.
-    std::unique_lock<std::mutex> q(m_qLock);
-    m_qCv.wait(q, [&] { return m_quitEncoder || m_pictures.size() < kMaxQueuedPictures; });
-    if (m_quitEncoder) return S_FALSE;
-    if (!m_spareFrames.empty()) {
-      picture.frame = std::move(m_spareFrames.back());
-      m_spareFrames.pop_back();
-    }
-  }
-  if (!picture.frame) picture.frame.reset(av_frame_alloc());
-  if (!picture.frame || (m_picturePool && !TakePoolBuffer(picture.frame.get()))) return E_OUTOFMEMORY;
-  BYTE* data = nullptr;
-  sample->GetPointer(&data);
-  const long length = sample->GetActualDataLength();
-  // A short picture cannot be read; it is left out.
-  if (length <= 0 || !CPictureWriter::ReadRaw(type, data, static_cast<size_t>(length), picture.frame.get(),
-                                              AV_PIX_FMT_YUV420P, width, height, m_readSws))
-    return S_OK;
-  picture.timed = SUCCEEDED(sample->GetTime(&picture.start, &picture.stop));
-  {
-    std::lock_guard<std::mutex> q(m_qLock);
-    if (m_quitEncoder) return S_FALSE;
-    m_pictures.push_back(std::move(picture));
-  }
-  m_qCv.notify_all();
-  return S_OK;
-}
-
-void CWMAsfWriter::MakePicturePool() {
-  // The encoder's pictures have a margin of 16 pixels on every side, and
-  // their rows the length its own buffer allocation gives that size.
-  constexpr int kMargin = 16;
-  m_picturePool.reset();
-  AvFramePtr probe(av_frame_alloc());
-  if (!probe) return;
-  probe->format = m_video->pix_fmt;
-  probe->width = m_video->width + 2 * kMargin;
-  probe->height = m_video->height + 2 * kMargin;
-  if (avcodec_default_get_buffer2(m_video.get(), probe.get(), 0) < 0) return;
-  for (int p = 0; p < 3; ++p) m_poolLines[p] = probe->linesize[p];
-  const size_t rows = static_cast<size_t>(m_video->height);
-  const size_t chromaRows = (rows + 1) / 2;
-  // A row of margin below, as the library's own pictures have.
-  const size_t size = static_cast<size_t>(m_poolLines[0]) * (rows + 1) +
-                      static_cast<size_t>(m_poolLines[1] + m_poolLines[2]) * (chromaRows + 1);
-  m_picturePool.reset(av_buffer_pool_init(size, nullptr));
-}
-
-bool CWMAsfWriter::TakePoolBuffer(AVFrame* frame) const {
-  av_frame_unref(frame);
-  frame->buf[0] = av_buffer_pool_get(m_picturePool.get());
-  if (!frame->buf[0]) return false;
-  const int rows = m_encHeight;
-  frame->format = AV_PIX_FMT_YUV420P;
-  frame->width = m_encWidth;
-  frame->height = rows;
-  frame->data[0] = frame->buf[0]->data;
-  frame->data[1] = frame->data[0] + static_cast<ptrdiff_t>(m_poolLines[0]) * rows;
-  frame->data[2] = frame->data[1] + static_cast<ptrdiff_t>(m_poolLines[1]) * ((rows + 1) / 2);
-  for (int p = 0; p < 3; ++p) frame->linesize[p] = m_poolLines[p];
-  return true;
-}
-
-HRESULT CWMAsfWriter::EncodePicture(QueuedPicture& picture) {
-  if (m_failed || !m_video) return S_OK;
-  // The frame keeps its own time, whatever the rate the type gave.
-  int64_t pts = m_lastVideoPts + m_frameTime / 10000;
-  if (picture.timed) {
-    const REFERENCE_TIME start = picture.start, stop = picture.stop;
-    pts = av_rescale(start, 1000, 10000000);
-    m_position.Written(0, stop > start ? stop : start + m_frameTime);
-  }
-  if (pts <= m_lastVideoPts) pts = m_lastVideoPts + 1;  // the file needs rising times
-  if (pts < -kPrerollMs || pts > kLastMs) return Fail(RefuseTime("video", pts));
-  m_lastVideoPts = pts;
-  m_videoTimes.push_back(pts);
-  picture.frame->pts = m_videoFrames++;
-  HRESULT hr = Encode(m_video.get(), m_videoStream, picture.frame.get());
-  PictureReached(pts * 10000 + m_frameTime, false);
-  if (SUCCEEDED(hr) && m_silentAudio) hr = SilenceUpTo(pts + m_frameTime / 10000);
-  return FAILED(hr) ? Fail(hr) : S_OK;
-}
+// The sound
 
 HRESULT CWMAsfWriter::WriteSilence(int64_t samples) {
   if (samples <= 0) return S_OK;
@@ -707,7 +508,7 @@ HRESULT CWMAsfWriter::WriteSilence(int64_t samples) {
   return av_audio_fifo_write(m_fifo, planes.data(), n) < n ? E_OUTOFMEMORY : S_OK;
 }
 
-HRESULT CWMAsfWriter::SilenceUpTo(int64_t ms) {
+HRESULT CWMAsfWriter::SilenceUpTo(int64_t ms, std::vector<AvPacketPtr>& packets) {
   // Bounded work per picture: a jump in the picture's times of more than
   // a minute is a broken time, and gets no more than a minute of silence.
   constexpr int64_t kMaxGapMs = 60 * 1000;
@@ -717,13 +518,13 @@ HRESULT CWMAsfWriter::SilenceUpTo(int64_t ms) {
   while (left > 0) {
     const int64_t n = std::min(left, rate);  // a second at a time
     if (HRESULT hr = WriteSilence(n); FAILED(hr)) return hr;
-    if (HRESULT hr = FlushAudio(false); FAILED(hr)) return hr;
+    if (HRESULT hr = FlushAudio(false, packets); FAILED(hr)) return hr;
     left -= n;
   }
   return S_OK;
 }
 
-HRESULT CWMAsfWriter::FlushAudio(bool last) {
+HRESULT CWMAsfWriter::FlushAudio(bool last, std::vector<AvPacketPtr>& packets) {
   const int size = m_audio->frame_size > 0 ? m_audio->frame_size : 1024;
   while (av_audio_fifo_size(m_fifo) >= size || (last && av_audio_fifo_size(m_fifo) > 0)) {
     AVFrame* f = m_audioFrame.get();
@@ -741,137 +542,183 @@ HRESULT CWMAsfWriter::FlushAudio(bool last) {
     }
     f->pts = m_audioPts;
     m_audioPts += size;
-    if (HRESULT hr = Encode(m_audio.get(), m_audioStream, f); FAILED(hr)) return hr;
+    if (HRESULT hr = Encode(m_audio.get(), m_audioStream, m_audioBase, f, packets); FAILED(hr)) return hr;
   }
   return S_OK;
 }
 
-HRESULT CWMAsfWriter::OnAudio(IMediaSample* sample, const CMediaType& type) {
-  REFERENCE_TIME start = 0, stop = 0;
-  const bool timed = SUCCEEDED(sample->GetTime(&start, &stop));
-  // Before the writing lock: the picture goes on meanwhile.
-  if (timed) PaceAudio(start);
-  WritingLock g(*this);
-  if (m_failed) return VFW_E_RUNTIME_ERROR;
-  if (!m_audio) return S_FALSE;
+void CWMAsfWriter::PictureTaken(bool timed, REFERENCE_TIME start, REFERENCE_TIME stop) {
+  const REFERENCE_TIME end = m_pictureEnd.load();
+  REFERENCE_TIME next = AddRefTimes(end, m_frameTime);
+  if (timed) next = std::max(end, stop > start ? stop : AddRefTimes(start, m_frameTime));
+  m_pictureEnd = next;
+}
+
+HRESULT CWMAsfWriter::EncodeSound(const CMediaType& type, const BYTE* data, size_t length, bool timed,
+                                  bool discontinuity, REFERENCE_TIME start, std::vector<AvPacketPtr>& packets) {
+  if (!m_audio || !m_swr) return S_OK;
   const WAVEFORMATEX* wfx = AudioWaveFormat(type);
-  BYTE* data = nullptr;
-  sample->GetPointer(&data);
-  const long length = sample->GetActualDataLength();
-  const int frames = length > 0 ? static_cast<int>(length / wfx->nBlockAlign) : 0;
+  if (!wfx || wfx->nBlockAlign == 0) return S_OK;
+  const int frames = static_cast<int>(std::min<size_t>(length / wfx->nBlockAlign, std::numeric_limits<int>::max()));
   if (frames == 0) return S_OK;
-  if (timed)
-    m_position.Written(1, start + static_cast<REFERENCE_TIME>(frames) * 10000000 / wfx->nSamplesPerSec);
   if (m_audioStartPending && timed) {
     // The picture keeps the source's times; the sound starts on the same
-    // clock. A lead beyond a minute is no start delay but a broken time.
-    constexpr REFERENCE_TIME kMaxLead = 60 * REFERENCE_TIME{10000000};
+    // clock. A lead beyond that is no start delay but a broken time.
     if (start > 0 && start <= kMaxLead) {
-      if (FAILED(WriteSilence(av_rescale(start, m_profile.sampleRate, 10000000)))) return Fail(E_OUTOFMEMORY);
+      if (FAILED(WriteSilence(av_rescale(start, m_profile.sampleRate, UNITS)))) return E_OUTOFMEMORY;
     } else if (start < 0 && start >= -kMaxLead) {
-      m_audioSkip = av_rescale(-start, m_profile.sampleRate, 10000000);
+      m_audioSkip = av_rescale(-start, m_profile.sampleRate, UNITS);
     }
   }
   m_audioStartPending = false;
-  const int room = swr_get_out_samples(m_swr.get(), frames);
-  std::vector<std::vector<float>> planes(static_cast<size_t>(m_profile.channels), std::vector<float>(static_cast<size_t>(std::max(room, 1))));
+  // After a break the sound goes on at its own time. The pictures taken in
+  // so far stand for those encoded: the sound runs ahead of the picture's
+  // encoding by no more than its queue.
+  const CSoundClock::Step step =
+      m_soundClock.Follow(timed, discontinuity, start, frames, wfx->nSamplesPerSec, m_pictureEnd.load());
+  if (step.fill > 0) {
+    if (HRESULT hr = ResampleSilence(*wfx, av_rescale(step.fill, wfx->nSamplesPerSec, UNITS), packets); FAILED(hr))
+      return hr;
+  } else if (step.cut > 0) {
+    m_audioSkip += av_rescale(step.cut, m_profile.sampleRate, UNITS);
+  }
+  return Resample(data, frames, packets);
+}
+
+HRESULT CWMAsfWriter::ResampleSilence(const WAVEFORMATEX& wfx, int64_t frames, std::vector<AvPacketPtr>& packets) {
+  // Through the resampler, behind what it still holds of the sound before,
+  // a second at a time.
+  const int block = static_cast<int>(wfx.nSamplesPerSec);
+  if (m_silence.size() < static_cast<size_t>(block) * wfx.nBlockAlign)
+    m_silence.assign(static_cast<size_t>(block) * wfx.nBlockAlign, 0);
+  for (int64_t left = frames; left > 0; left -= block)
+    if (HRESULT hr = Resample(m_silence.data(), static_cast<int>(std::min<int64_t>(left, block)), packets); FAILED(hr))
+      return hr;
+  return S_OK;
+}
+
+HRESULT CWMAsfWriter::Resample(const BYTE* data, int frames, std::vector<AvPacketPtr>& packets) {
+  const int room = std::max(swr_get_out_samples(m_swr.get(), frames), 1);
+  m_resampled.resize(static_cast<size_t>(m_profile.channels));
   std::vector<uint8_t*> out;
-  for (auto& p : planes) out.push_back(reinterpret_cast<uint8_t*>(p.data()));
+  for (auto& p : m_resampled) {
+    if (p.size() < static_cast<size_t>(room)) p.resize(static_cast<size_t>(room));
+    out.push_back(reinterpret_cast<uint8_t*>(p.data()));
+  }
   const uint8_t* in = data;
   const int got = swr_convert(m_swr.get(), out.data(), room, &in, frames);
-  if (got < 0) return Fail(E_FAIL);
+  if (got < 0) return E_FAIL;
   const int cut = static_cast<int>(std::min<int64_t>(m_audioSkip, got));
   m_audioSkip -= cut;
   if (cut > 0)
     for (auto& p : out) p += static_cast<size_t>(cut) * sizeof(float);
   if (got > cut && av_audio_fifo_write(m_fifo, reinterpret_cast<void**>(out.data()), got - cut) < got - cut)
-    return Fail(E_OUTOFMEMORY);
-  HRESULT hr = FlushAudio(false);
-  return FAILED(hr) ? Fail(hr) : S_OK;
+    return E_OUTOFMEMORY;
+  return FlushAudio(false, packets);
 }
 
-HRESULT CWMAsfWriter::OnEndOfStream(CAsfWriterInputPin* pin) {
-  bool complete = false;
-  HRESULT result = S_OK;
-  if (pin->IsVideo()) {
-    PictureReached(0, true);
-    DrainPictures();
+HRESULT CWMAsfWriter::FinishSound(std::vector<AvPacketPtr>& packets) {
+  if (!m_audio || !m_fifo) return S_OK;
+  const int room = m_swr ? swr_get_out_samples(m_swr.get(), 0) : 0;
+  if (room > 0) {
+    std::vector<std::vector<float>> planes(static_cast<size_t>(m_profile.channels),
+                                           std::vector<float>(static_cast<size_t>(room)));
+    std::vector<uint8_t*> out;
+    for (auto& p : planes) out.push_back(reinterpret_cast<uint8_t*>(p.data()));
+    const int got = swr_convert(m_swr.get(), out.data(), room, nullptr, 0);
+    if (got > 0) av_audio_fifo_write(m_fifo, reinterpret_cast<void**>(out.data()), got);
   }
-  {
-    WritingLock g(*this);
-    if (m_failed || m_finished) return S_OK;
-    if (std::find(m_ended.begin(), m_ended.end(), pin) == m_ended.end()) m_ended.push_back(pin);
-    m_position.Ended(pin->IsVideo() ? 0 : 1);
-    size_t connected = 0;
-    for (auto& p : m_pins) connected += p->IsConnected() ? 1 : 0;
-    if (m_ended.size() < connected) return S_OK;
-    // Every stream has ended: drain the encoders and close the file.
-    HRESULT hr = S_OK;
-    if (m_audio) {
-      const int room = m_swr ? swr_get_out_samples(m_swr.get(), 0) : 0;
-      if (room > 0) {
-        std::vector<std::vector<float>> planes(static_cast<size_t>(m_profile.channels), std::vector<float>(static_cast<size_t>(room)));
-        std::vector<uint8_t*> out;
-        for (auto& p : planes) out.push_back(reinterpret_cast<uint8_t*>(p.data()));
-        const int got = swr_convert(m_swr.get(), out.data(), room, nullptr, 0);
-        if (got > 0) av_audio_fifo_write(m_fifo, reinterpret_cast<void**>(out.data()), got);
-      }
-      hr = FlushAudio(true);
-      if (SUCCEEDED(hr)) hr = Encode(m_audio.get(), m_audioStream, nullptr);
+  HRESULT hr = FlushAudio(true, packets);
+  if (SUCCEEDED(hr)) hr = Encode(m_audio.get(), m_audioStream, m_audioBase, nullptr, packets);
+  return hr;
+}
+
+// ---------------------------------------------------------------------------
+// The run (worker thread)
+
+HRESULT CWMAsfWriter::Encode(AVCodecContext* ctx, int stream, AVRational streamBase, const AVFrame* frame,
+                             std::vector<AvPacketPtr>& packets) {
+  const bool video = ctx == m_video.get();
+  AVPacket* packet = video ? m_videoPacket.get() : m_audioPacket.get();
+  if (avcodec_send_frame(ctx, frame) < 0) return E_FAIL;
+  for (;;) {
+    const int err = avcodec_receive_packet(ctx, packet);
+    if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) return S_OK;
+    if (err < 0) return E_FAIL;
+    packet->stream_index = stream;
+    if (video && !m_videoTimes.empty()) {
+      packet->pts = packet->dts = av_rescale_q(m_videoTimes.front(), AVRational{1, 1000}, streamBase);
+      m_videoTimes.pop_front();
+    } else {
+      av_packet_rescale_ts(packet, ctx->time_base, streamBase);
     }
-    if (SUCCEEDED(hr) && m_video) hr = Encode(m_video.get(), m_videoStream, nullptr);
-    if (FAILED(hr)) return Fail(hr);
-    if (m_fmt && av_write_trailer(m_fmt) < 0) result = kWriteFault;
-    // What is still buffered is written on closing: the file is whole only
-    // when that succeeds.
-    if (m_fmt && m_fmt->pb && (avio_closep(&m_fmt->pb) < 0 || FAILED(result))) result = kWriteFault;
-    m_headerWritten = false;
-    CloseFile();
-    m_finished = true;
-    complete = SUCCEEDED(result);
-    if (!complete) m_failed = true;
+    AvPacketPtr out(av_packet_alloc());
+    if (!out) return E_OUTOFMEMORY;
+    av_packet_move_ref(out.get(), packet);
+    packets.push_back(std::move(out));
   }
-  if (complete)
-    NotifyEvent(EC_COMPLETE, S_OK, 0);
-  else
-    NotifyEvent(EC_ERRORABORT, result, 0);
+}
+
+HRESULT CWMAsfWriter::Write(std::vector<AvPacketPtr>& packets) {
+  HRESULT hr = S_OK;
+  for (AvPacketPtr& packet : packets) {
+    if (FAILED(hr)) break;
+    const bool video = packet->stream_index == m_videoStream;
+    const AVRational base = m_fmt->streams[packet->stream_index]->time_base;
+    const int64_t ms = av_rescale_q(packet->pts, base, AVRational{1, 1000});
+    const int err = av_interleaved_write_frame(m_fmt, packet.get());
+    // The muxer refuses a time it cannot hold; anything else is the disk's.
+    if (err == AVERROR(EINVAL)) hr = RefuseTime(video ? "video" : "audio", ms);
+    else if (err < 0) hr = kWriteFault;
+  }
+  packets.clear();
+  return hr;
+}
+
+HRESULT CWMAsfWriter::TakeRecord(QueuedRecord& record) {
+  auto& sample = static_cast<AsfSample&>(record);
+  if (!m_fmt) return S_OK;
+  if (sample.m_bVideo) return m_video && sample.m_picture ? EncodePicture(sample) : S_OK;
+  if (FAILED(sample.m_hrSound)) return sample.m_hrSound;
+  return Write(sample.m_packets);
+}
+
+HRESULT CWMAsfWriter::Finish() {
+  // A sound that comes in has been finished by its pin; silence ends here.
+  HRESULT hr = m_silentAudio ? FinishSound(m_written) : S_OK;
+  if (SUCCEEDED(hr) && m_video && m_videoStream >= 0)
+    hr = Encode(m_video.get(), m_videoStream, m_fmt->streams[m_videoStream]->time_base, nullptr, m_written);
+  if (SUCCEEDED(hr)) hr = Write(m_written);
+  if (FAILED(hr)) return hr;
+  HRESULT result = S_OK;
+  if (av_write_trailer(m_fmt) < 0) result = kWriteFault;
+  m_headerWritten = false;
+  // What is still buffered is written on closing: the file is whole only
+  // when that succeeds.
+  if (m_fmt->pb && (avio_closep(&m_fmt->pb) < 0 || FAILED(result))) result = kWriteFault;
+  return result;
+}
+
+HRESULT CWMAsfWriter::EndRun(bool everyStreamEnded) {
+  // A stop before the end closes what was written, and reports nothing.
+  if (!everyStreamEnded || !m_fmt) {
+    CloseFile();
+    return S_FALSE;
+  }
+  HRESULT hr = Finish();
+  if (FAILED(hr)) return hr;
+  CloseFile();
   return S_OK;
 }
 
 // ---------------------------------------------------------------------------
-// IMediaSeeking: progress only
+// IMediaSeeking: the duration
 
-STDMETHODIMP CWMAsfWriter::GetCapabilities(DWORD* caps) {
-  if (!caps) return E_POINTER;
-  *caps = AM_SEEKING_CanGetCurrentPos | AM_SEEKING_CanGetDuration;
-  return S_OK;
-}
-STDMETHODIMP CWMAsfWriter::CheckCapabilities(DWORD* caps) {
-  if (!caps) return E_POINTER;
-  const DWORD asked = *caps;
-  *caps &= AM_SEEKING_CanGetCurrentPos | AM_SEEKING_CanGetDuration;
-  return *caps == asked ? S_OK : (*caps ? S_FALSE : E_FAIL);
-}
-STDMETHODIMP CWMAsfWriter::IsFormatSupported(const GUID* f) {
-  if (!f) return E_POINTER;
-  return *f == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE;
-}
-STDMETHODIMP CWMAsfWriter::QueryPreferredFormat(GUID* f) {
-  if (!f) return E_POINTER;
-  *f = TIME_FORMAT_MEDIA_TIME;
-  return S_OK;
-}
-STDMETHODIMP CWMAsfWriter::GetTimeFormat(GUID* f) { return QueryPreferredFormat(f); }
-STDMETHODIMP CWMAsfWriter::IsUsingTimeFormat(const GUID* f) { return IsFormatSupported(f); }
-STDMETHODIMP CWMAsfWriter::SetTimeFormat(const GUID* f) {
-  if (!f) return E_POINTER;
-  return *f == TIME_FORMAT_MEDIA_TIME ? S_OK : E_INVALIDARG;
-}
 STDMETHODIMP CWMAsfWriter::GetDuration(LONGLONG* duration) {
   if (!duration) return E_POINTER;
   // The longest upstream stream.
   LONGLONG best = -1;
-  CAutoLock lock(&m_lock);
+  CAutoLock lock(this);
   for (auto& p : m_pins) {
     IPin* peer = p->GetConnected();
     IMediaSeeking* s = nullptr;
@@ -885,11 +732,6 @@ STDMETHODIMP CWMAsfWriter::GetDuration(LONGLONG* duration) {
   return S_OK;
 }
 STDMETHODIMP CWMAsfWriter::GetStopPosition(LONGLONG* stop) { return GetDuration(stop); }
-STDMETHODIMP CWMAsfWriter::GetCurrentPosition(LONGLONG* current) {
-  if (!current) return E_POINTER;
-  *current = m_position.Get();
-  return S_OK;
-}
 STDMETHODIMP CWMAsfWriter::GetPositions(LONGLONG* current, LONGLONG* stop) {
   if (current) GetCurrentPosition(current);
   if (stop && FAILED(GetDuration(stop))) *stop = 0;

@@ -14,51 +14,65 @@
 // writing failure closes what was written and raises EC_ERRORABORT. A stop
 // before the end also closes the file properly. IMediaSeeking reports how
 // far the least advanced stream still coming in has been written.
+//
+// It is a queued sink: each pin's streaming thread turns its samples into
+// records (a picture read straight into a buffer of the video encoder's
+// own; the sound resampled and encoded) and the worker encodes the pictures
+// and writes the file in time order, so that decoding, reading, sound and
+// picture encoding run side by side and the file is interleaved as it is
+// written.
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <deque>
-#include <pthread.h>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/codecs/FfmpegMedia.h"
 #include "platform/dshow/BaseClasses.h"
-#include "platform/dshow/SinkPosition.h"
+#include "platform/dshow/QueuedSink.h"
+#include "platform/dshow/SoundClock.h"
 #include "platform/wmf/WmfInterfaces.h"
 
 struct AVFormatContext;
 struct AVAudioFifo;
 class CWMAsfWriter;
 
-class CAsfWriterInputPin final : public CBaseInputPin {
+// A record of the writer: a picture in one of the video encoder's buffers,
+// or what the sound encoder made of a sound sample.
+struct AsfSample : QueuedRecord {
+  size_t QueuedBytes() const override;
+
+  AvFramePtr m_picture;
+  std::vector<AvPacketPtr> m_packets;
+  // The sound could not be encoded: the run fails when the record is taken.
+  HRESULT m_hrSound = S_OK;
+};
+
+class CAsfWriterInputPin final : public CQueuedInputPin {
  public:
   CAsfWriterInputPin(CWMAsfWriter* filter, CCritSec* lock, HRESULT* phr, bool video, LPCWSTR name);
   HRESULT CheckMediaType(const CMediaType* pmt) override;
   HRESULT GetMediaType(int position, CMediaType* pmt) override;
   HRESULT Active() override;
-  STDMETHODIMP Receive(IMediaSample* sample) override;
   STDMETHODIMP EndOfStream() override;
-  STDMETHODIMP BeginFlush() override;
-  bool IsVideo() const { return m_video; }
+
+ protected:
+  HRESULT MakeRecord(IMediaSample* sample, std::unique_ptr<QueuedRecord>* record) override;
 
  private:
   CWMAsfWriter* m_writer;
-  bool m_video;
   // The format of the samples: the connection's until a sample brings a
   // new one (a picture size change). Streaming thread only once active.
   CMediaType m_streamType;
+  SwsPtr m_readSws;
 };
 
-class CWMAsfWriter final : public CBaseFilter,
+class CWMAsfWriter final : public CQueuedSinkFilter,
                            public IFileSinkFilter2,
-                           public IConfigAsfWriter,
-                           public IMediaSeeking,
-                           public IRunReport {
+                           public IConfigAsfWriter {
  public:
   static HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv);
   ~CWMAsfWriter() override;
@@ -68,8 +82,6 @@ class CWMAsfWriter final : public CBaseFilter,
 
   int GetPinCount() override;
   CBasePin* GetPin(int n) override;
-  STDMETHODIMP Stop() override;
-  STDMETHODIMP Pause() override;
 
   // IFileSinkFilter2
   STDMETHODIMP SetFileName(LPCOLESTR fileName, const AM_MEDIA_TYPE* pmt) override;
@@ -87,100 +99,82 @@ class CWMAsfWriter final : public CBaseFilter,
   STDMETHODIMP SetIndexMode(BOOL index) override;
   STDMETHODIMP GetIndexMode(BOOL* index) override;
 
-  // IMediaSeeking
-  STDMETHODIMP GetCapabilities(DWORD* caps) override;
-  STDMETHODIMP CheckCapabilities(DWORD* caps) override;
-  STDMETHODIMP IsFormatSupported(const GUID* format) override;
-  STDMETHODIMP QueryPreferredFormat(GUID* format) override;
-  STDMETHODIMP GetTimeFormat(GUID* format) override;
-  STDMETHODIMP IsUsingTimeFormat(const GUID* format) override;
-  STDMETHODIMP SetTimeFormat(const GUID* format) override;
+  // IMediaSeeking: the duration (and stop) is the longest upstream one.
   STDMETHODIMP GetDuration(LONGLONG* duration) override;
   STDMETHODIMP GetStopPosition(LONGLONG* stop) override;
-  STDMETHODIMP GetCurrentPosition(LONGLONG* current) override;
-  STDMETHODIMP ConvertTimeFormat(LONGLONG*, const GUID*, LONGLONG, const GUID*) override { return E_NOTIMPL; }
-  STDMETHODIMP SetPositions(LONGLONG*, DWORD, LONGLONG*, DWORD) override { return E_NOTIMPL; }
   STDMETHODIMP GetPositions(LONGLONG* current, LONGLONG* stop) override;
-  STDMETHODIMP GetAvailable(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
-  STDMETHODIMP SetRate(double) override { return E_NOTIMPL; }
-  STDMETHODIMP GetRate(double*) override { return E_NOTIMPL; }
-  STDMETHODIMP GetPreroll(LONGLONG*) override { return E_NOTIMPL; }
 
   // IRunReport: why the last run failed when the writer can say more than
   // its code (a time no ASF file can hold); no note.
   std::string GetRunError() const override;
   std::string GetRunNote() const override { return {}; }
 
-  // Called by the pins.
-  HRESULT OnVideo(IMediaSample* sample, const CMediaType& type);
-  HRESULT OnAudio(IMediaSample* sample, const CMediaType& type);
-  HRESULT OnEndOfStream(CAsfWriterInputPin* pin);
-  // The picture has been written up to `end`; `done`: the sound waits for
-  // it no more.
-  void PictureReached(REFERENCE_TIME end, bool done);
-  // A flush: the pictures waiting for the encoder go.
-  void DropPictures();
+  // The picture pin's streaming thread: reads a picture of type `type`
+  // into a buffer of the encoder's in `record`. S_FALSE while no picture
+  // stream is open; S_OK without a picture for one too short to read.
+  HRESULT ReadPicture(const CMediaType& type, const BYTE* data, size_t length, AsfSample* record, SwsPtr& sws);
+  // The picture pin's streaming thread, for each picture read: where the
+  // pictures taken in so far end.
+  void PictureTaken(bool timed, REFERENCE_TIME start, REFERENCE_TIME stop);
+  // The sound pin's streaming thread: resamples and encodes 16-bit PCM of
+  // type `type` (its media time `start` when `timed`; marked `discontinuity`
+  // after a break) into `packets`. FinishSound: the end of the sound, what
+  // the resampler and the encoder still hold.
+  HRESULT EncodeSound(const CMediaType& type, const BYTE* data, size_t length, bool timed, bool discontinuity,
+                      REFERENCE_TIME start, std::vector<AvPacketPtr>& packets);
+  HRESULT FinishSound(std::vector<AvPacketPtr>& packets);
+
+  // The stream-time limits the writer's sound follows its times by, those
+  // of the system's own encoders (which check that they agree): a start
+  // further than kMaxLead from the picture's is a broken time; a break of
+  // no more than kSoundSlack is rounding; sound kFarFromOthers ahead of
+  // every picture is no gap, and an overlap of more is none either.
+  static constexpr REFERENCE_TIME kMaxLead = 60 * UNITS;
+  static constexpr REFERENCE_TIME kSoundSlack = UNITS / 50;
+  static constexpr REFERENCE_TIME kFarFromOthers = 10 * UNITS;
+
+ protected:
+  HRESULT CanStart() override;
+  HRESULT TakeRecord(QueuedRecord& record) override;
+  HRESULT EndRun(bool everyStreamEnded) override;
+  void AbortRun() override;
+  bool AbandonStalledOutput(int64_t waitSinceNs) override { return m_outputWatch.Abandon(waitSinceNs); }
 
  private:
   explicit CWMAsfWriter(LPUNKNOWN outer);
   HRESULT ApplyProfile(const WmProfileContents& c, const std::wstring& name);
   HRESULT OpenFile();
-  HRESULT Encode(AVCodecContext* ctx, int stream, const AVFrame* frame);
-  HRESULT FlushAudio(bool last);
+  // Closes the file (trailer when the header was written).
+  void CloseFile();
+  // The encoders go only while no streaming thread can read a picture: the
+  // picture pin takes its buffers from the video encoder.
+  void ReleaseEncoders();
+  // A frame of the video encoder's own size and row lengths, from its pool.
+  AvFramePtr NewPicture() const;
+  // Sends `frame` to the encoder (null: drains it) and takes what it gives
+  // into `packets`, with the stream's index and times in its time base.
+  HRESULT Encode(AVCodecContext* ctx, int stream, AVRational streamBase, const AVFrame* frame,
+                 std::vector<AvPacketPtr>& packets);
+  // Into the file, in the order given (the worker).
+  HRESULT Write(std::vector<AvPacketPtr>& packets);
+  HRESULT EncodePicture(AsfSample& picture);
+  // Encodes the sound queue's whole frames (every sample when `last`).
+  HRESULT FlushAudio(bool last, std::vector<AvPacketPtr>& packets);
+  // Drains the video encoder (and a silent sound) and writes the trailer.
+  HRESULT Finish();
   // Silent samples into the sound queue.
   HRESULT WriteSilence(int64_t samples);
+  // Input samples through the resampler into the sound queue, less what is
+  // still to be cut, and the queue's whole frames encoded; `frames` of
+  // silence of the input's format the same way.
+  HRESULT Resample(const BYTE* data, int frames, std::vector<AvPacketPtr>& packets);
+  HRESULT ResampleSilence(const WAVEFORMATEX& wfx, int64_t frames, std::vector<AvPacketPtr>& packets);
   // Silence until the sound reaches `ms` (the picture's end so far).
-  HRESULT SilenceUpTo(int64_t ms);
-  // Closes the file (trailer when the header was written). Caller holds m_mux.
-  void CloseFile();
-  HRESULT Fail(HRESULT hr);
-  // The sound waits while it runs more than kAudioLead ahead of the
-  // picture, as a muxer interleaves: else the splitter upstream would read
-  // the picture's stream ahead without bound to keep the sound coming.
-  void PaceAudio(REFERENCE_TIME start);
-  static constexpr REFERENCE_TIME kAudioLead = 10000000;
-
-  // Pictures are encoded on a thread of the writer's own: the streaming
-  // thread only reads each into a frame and goes on with the next, so the
-  // decoding upstream and the encoding run side by side.
-  struct QueuedPicture {
-    AvFramePtr frame;
-    REFERENCE_TIME start = 0, stop = 0;
-    bool timed = false;
-  };
-  void EncoderLoop();
-  void StartEncoder();
-  // Ends the encoding thread; the pictures still queued are dropped.
-  void StopEncoder();
-  // Until every queued picture has been encoded (or the writer stops).
-  void DrainPictures();
-  HRESULT EncodePicture(QueuedPicture& picture);  // m_mux held
-  static constexpr size_t kMaxQueuedPictures = 2;
+  HRESULT SilenceUpTo(int64_t ms, std::vector<AvPacketPtr>& packets);
   // A time the file cannot hold: keeps the text that names it, for the
   // failure the caller reports.
   HRESULT RefuseTime(const char* stream, int64_t ms);
 
-  CCritSec m_lock;
-  std::mutex m_mux;
-  // The streaming thread last inside a write, and what tells a stuck file
-  // (Stop breaks its write after kOutputStallNs without a transfer).
-  class WritingLock {
-   public:
-    explicit WritingLock(CWMAsfWriter& writer);
-    ~WritingLock();
-    WritingLock(const WritingLock&) = delete;
-    WritingLock& operator=(const WritingLock&) = delete;
-
-   private:
-    CWMAsfWriter& m_writer;
-  };
-  static int OutputInterrupted(void* writer);
-  static constexpr int64_t kOutputStallNs = 15'000'000'000;
-  std::mutex m_writerLock;
-  pthread_t m_writerThread{};
-  bool m_hasWriter = false;
-  std::atomic<int64_t> m_lastOutputNs{0};
-  std::atomic<bool> m_abandoned{false};
   std::vector<std::unique_ptr<CAsfWriterInputPin>> m_pins;
   std::vector<std::unique_ptr<CAsfWriterInputPin>> m_retired;  // pins handed out before a reconfigure
   WmProfileContents m_profile;
@@ -190,17 +184,22 @@ class CWMAsfWriter final : public CBaseFilter,
   DWORD m_mode = 0;
   BOOL m_index = TRUE;
 
-  // Streaming state, under m_mux.
+  // Made while stopped and kept until the next start (or the end of the
+  // filter). During a run the file and the picture encoding are the
+  // worker's, the picture pin allocates from m_video meanwhile, and the
+  // sound is the sound pin's streaming thread's (the worker's when no sound
+  // comes in and the track is silence).
   AVFormatContext* m_fmt = nullptr;
+  COutputWatch m_outputWatch;
   bool m_headerWritten = false;
-  bool m_failed = false;
-  bool m_finished = false;
   AvCodecContextPtr m_video, m_audio;
   int m_videoStream = -1, m_audioStream = -1;
+  AVRational m_audioBase{1, 1000};  // the sound stream's time base in the file
   AvFramePtr m_audioFrame;
-  AvPacketPtr m_packet;
+  AvPacketPtr m_videoPacket, m_audioPacket;
   SwrPtr m_swr;
   AVAudioFifo* m_fifo = nullptr;
+  std::vector<AvPacketPtr> m_written;  // the worker's packets on their way out
   REFERENCE_TIME m_frameTime = 400000;
   int64_t m_lastVideoPts = -1;  // milliseconds
   // The encoder counts frames at the stream's rate; the packets leave with
@@ -212,41 +211,14 @@ class CWMAsfWriter final : public CBaseFilter,
   // picture: silence in front of a late start, an early start cut.
   bool m_audioStartPending = true;
   int64_t m_audioSkip = 0;  // output samples still to cut
+  // Where the sound goes on after a break; where the pictures taken in so
+  // far end (the picture pin's thread writes it).
+  CSoundClock m_soundClock{kSoundSlack, kFarFromOthers};
+  std::atomic<REFERENCE_TIME> m_pictureEnd{INT64_MAX};
+  std::vector<BYTE> m_silence;  // a block of silent input, for gaps
   bool m_silentAudio = false;  // no sound comes in: silence follows the picture
-  // By stream: picture 0, sound 1.
-  CSinkPosition m_position{2};
-  std::vector<CAsfWriterInputPin*> m_ended;
-  // Sound pacing, under m_paceLock (taken after m_mux, never before it).
-  std::mutex m_paceLock;
-  std::condition_variable m_paceCv;
-  REFERENCE_TIME m_pictureReached = 0;
-  bool m_pictureDone = true;
-  // The encoding thread and its queue, under m_qLock (never taken while
-  // waiting for m_mux).
-  std::thread m_encoder;
-  std::mutex m_qLock;
-  std::condition_variable m_qCv;
-  std::deque<QueuedPicture> m_pictures;
-  std::vector<AvFramePtr> m_spareFrames;
-  bool m_encoding = false;
-  bool m_quitEncoder = false;
-  std::atomic<bool> m_stopEncoder{false};
-  // What the streaming thread needs without m_mux: the run failed, and the
-  // encoder's picture size (0 while no picture stream is open).
-  std::atomic<bool> m_runFailed{false};
-  std::atomic<int> m_encWidth{0}, m_encHeight{0};
-  SwsPtr m_readSws;  // the picture pin's streaming thread only
-  // Pictures are read into buffers laid out like the encoder's own (with
-  // its margins' row lengths), so that it encodes them where they are
-  // instead of copying each first. Made while stopped, when the file opens.
-  struct BufferPoolDeleter {
-    void operator()(AVBufferPool* p) const { av_buffer_pool_uninit(&p); }
-  };
-  std::unique_ptr<AVBufferPool, BufferPoolDeleter> m_picturePool;
-  int m_poolLines[3] = {};
-  void MakePicturePool();
-  // Gives `frame` a fresh buffer of the pool (false when there is none).
-  bool TakePoolBuffer(AVFrame* frame) const;
+  std::vector<std::vector<float>> m_resampled;  // the sound's planes, reused
+
   mutable std::mutex m_errorLock;
   std::string m_runError;
 };

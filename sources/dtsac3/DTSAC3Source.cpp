@@ -89,7 +89,7 @@ bool ParseDtsFrame(const BYTE* h, DtsAc3Frame* out) {
   // rate says the same only when the frame is exactly as large as the rate
   // code promises (ffmpeg writes 1024-byte frames under the 754,500 code).
   if (blocks >= 6)
-    f.duration = static_cast<REFERENCE_TIME>(blocks) * 32 * 10000000 / f.sampleRate;
+    f.duration = static_cast<REFERENCE_TIME>(blocks) * 32 * UNITS / f.sampleRate;
   else if (f.bitRate)
     f.duration = static_cast<REFERENCE_TIME>(f.size) * 80000000 / f.bitRate;
   *out = f;
@@ -114,7 +114,7 @@ bool ParseAc3Frame(const BYTE* h, DtsAc3Frame* out) {
     case 1: f.size = 2 * (kbps * 1000 * 1536 / (44100 * 16) + (code & 1)); break;
     default: f.size = kbps * 6; break;
   }
-  f.duration = static_cast<REFERENCE_TIME>(1536) * 10000000 / f.sampleRate;
+  f.duration = static_cast<REFERENCE_TIME>(1536) * UNITS / f.sampleRate;
   *out = f;
   return true;
 }

@@ -1,5 +1,7 @@
 #include "sources/flic/FLICDecoder.h"
 
+#include "platform/dshow/Structs.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -64,7 +66,7 @@ bool CFLICDecoder::Open(ReadAt read, LONGLONG fileLength) {
   if (Le16(h + 12) != 8 || m_width < 1 || m_height < 1 || m_width > kMaxSide || m_height > kMaxSide) return false;
   // FLI counts in 1/70 s in a word, FLC in milliseconds in a double word.
   if (magic == kMagicFli)
-    m_frameDuration = static_cast<REFERENCE_TIME>(std::max<WORD>(Le16(h + 16), 1)) * 10000000 / 70;
+    m_frameDuration = static_cast<REFERENCE_TIME>(std::max<WORD>(Le16(h + 16), 1)) * UNITS / 70;
   else
     m_frameDuration = static_cast<REFERENCE_TIME>(std::max<DWORD>(Le32(h + 16), 1)) * 10000;
 

@@ -28,7 +28,7 @@ HRESULT CPictureListStream::SetPictures(const std::vector<std::string>& paths, i
   // interval and frame time must give a stream that ends.
   if (paths.empty() || width < 2 || height < 2 || width > kMaxPictureSide || height > kMaxPictureSide ||
       !(seconds > 0.0) || seconds > 3600.0 || rateNum <= 0 || rateDen <= 0 ||
-      static_cast<int64_t>(rateDen) * 10000000 / rateNum <= 0) {
+      static_cast<int64_t>(rateDen) * UNITS / rateNum <= 0) {
     error = "The picture list, its picture size or its interval is not usable\n";
     return E_INVALIDARG;
   }
@@ -45,10 +45,10 @@ HRESULT CPictureListStream::SetPictures(const std::vector<std::string>& paths, i
   m_paths = paths;
   m_nWidth = width;
   m_nHeight = height;
-  m_rtPerPicture = std::llround(seconds * 10000000.0);
+  m_rtPerPicture = std::llround(seconds * static_cast<double>(UNITS));
   m_nRateNum = rateNum;
   m_nRateDen = rateDen;
-  m_AvgTimePerFrame = static_cast<int64_t>(rateDen) * 10000000 / rateNum;
+  m_AvgTimePerFrame = static_cast<int64_t>(rateDen) * UNITS / rateNum;
   m_rtDuration = m_rtStop = m_rtPerPicture * static_cast<REFERENCE_TIME>(paths.size());
   m_nShown = SIZE_MAX;
   m_strRunError.clear();
@@ -125,7 +125,7 @@ size_t CPictureListStream::PictureOfFrame(int frameNumber) const {
   if (frameNumber < 0 || m_rtPerPicture <= 0 || m_nRateNum <= 0) return SIZE_MAX;
   // The frame starts at frameNumber * rateDen / rateNum seconds; it shows
   // the picture whose time holds that instant.
-  const __int128 start = static_cast<__int128>(frameNumber) * m_nRateDen * 10000000;
+  const __int128 start = static_cast<__int128>(frameNumber) * m_nRateDen * UNITS;
   const __int128 index = start / (static_cast<__int128>(m_nRateNum) * m_rtPerPicture);
   return index < static_cast<__int128>(m_paths.size()) ? static_cast<size_t>(index) : SIZE_MAX;
 }

@@ -78,7 +78,7 @@ REFERENCE_TIME AviStream::GetRefTime(UINT64 frame, UINT64 size) const {
     count = align ? static_cast<double>(size) / align : 0.0;
   }
   const double ratio = strh.dwRate ? static_cast<double>(strh.dwScale) / strh.dwRate : 0.0;
-  return ClampTime(ratio * count * 10000000.0 + 0.5 + static_cast<double>(rtStart));
+  return ClampTime(ratio * count * static_cast<double>(UNITS) + 0.5 + static_cast<double>(rtStart));
 }
 
 int AviStream::GetFrame(REFERENCE_TIME t) const {
@@ -86,7 +86,7 @@ int AviStream::GetFrame(REFERENCE_TIME t) const {
   const double ratio = strh.dwScale ? static_cast<double>(strh.dwRate) / strh.dwScale : 0.0;
   int i;
   if (IsAudio()) {
-    const REFERENCE_TIME bytes = ClampTime(BlockAlign() * ratio * static_cast<double>(t) / 10000000.0 + 0.5);
+    const REFERENCE_TIME bytes = ClampTime(BlockAlign() * ratio * static_cast<double>(t) / static_cast<double>(UNITS) + 0.5);
     // Running sizes never fall: the last chunk that starts at or before
     // the byte position.
     auto above = std::upper_bound(chunks.begin(), chunks.end(), bytes, [](REFERENCE_TIME b, const AviChunk& c) {
@@ -94,7 +94,7 @@ int AviStream::GetFrame(REFERENCE_TIME t) const {
     });
     i = static_cast<int>(above - chunks.begin()) - 1;
   } else {
-    i = ClampIndex(static_cast<double>(t) * ratio / 10000000.0 + 0.5);
+    i = ClampIndex(static_cast<double>(t) * ratio / static_cast<double>(UNITS) + 0.5);
   }
   const int count = static_cast<int>(std::min<size_t>(chunks.size(), INT32_MAX));
   if (i >= count) i = count - 1;
@@ -249,7 +249,7 @@ HRESULT CAviFile::Init() {
   const REFERENCE_TIME total = GetTotalTime();
   for (auto& s : m_strms) {
     const double ratio = s->strh.dwRate ? static_cast<double>(s->strh.dwScale) / s->strh.dwRate : 0.0;
-    const REFERENCE_TIME start = ClampTime(ratio * s->strh.dwStart * 10000000.0 + 0.5);
+    const REFERENCE_TIME start = ClampTime(ratio * s->strh.dwStart * static_cast<double>(UNITS) + 0.5);
     if (total <= 0 || start <= total) s->rtStart = start;
   }
   return S_OK;

@@ -77,11 +77,11 @@ bool VideoType(const AviStream& s, CMediaType& mt) {
   std::memset(vih, 0, offsetof(VIDEOINFOHEADER, bmiHeader));
   std::memcpy(&vih->bmiHeader, block.data(), block.size());
   if (s.strh.dwRate > 0)
-    vih->AvgTimePerFrame = static_cast<REFERENCE_TIME>(10000000ull * s.strh.dwScale / s.strh.dwRate);
+    vih->AvgTimePerFrame = static_cast<REFERENCE_TIME>(UNITS * s.strh.dwScale / s.strh.dwRate);
   if (!s.chunks.empty() && vih->AvgTimePerFrame > 0) {
     UINT64 bytes = 0;
     for (const AviChunk& c : s.chunks) bytes += c.storedSize;
-    const UINT64 rate = bytes * 8 / s.chunks.size() * 10000000ull / static_cast<UINT64>(vih->AvgTimePerFrame);
+    const UINT64 rate = bytes * 8 / s.chunks.size() * UNITS / static_cast<UINT64>(vih->AvgTimePerFrame);
     vih->dwBitRate = static_cast<DWORD>(std::min<UINT64>(rate, UINT32_MAX));
   }
   const UINT64 picture = static_cast<UINT64>(std::abs(static_cast<INT64>(bih.biWidth))) *

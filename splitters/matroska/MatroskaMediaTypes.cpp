@@ -146,7 +146,7 @@ void AddVideoTypes(const TrackEntry& te, std::vector<CMediaType>& mts, const std
 
   REFERENCE_TIME atpf = 0;
   if (te.v.FrameRate > 0)
-    atpf = ClampTo<REFERENCE_TIME>(10000000.0 / te.v.FrameRate);
+    atpf = ClampTo<REFERENCE_TIME>(static_cast<double>(UNITS) / te.v.FrameRate);
   else if (te.DefaultDuration != 0)
     atpf = static_cast<REFERENCE_TIME>(std::min<UINT64>(te.DefaultDuration / 100, INT64_MAX));
   if (atpf) {

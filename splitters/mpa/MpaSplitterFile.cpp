@@ -350,5 +350,5 @@ void CMpaSplitterFile::RecordFrame(LONGLONG pos, int rate) {
   if (frameRates.emplace(pos, rate).second) totalRate += rate;
   const LONGLONG average = totalRate / static_cast<LONGLONG>(frameRates.size());
   if (average <= 0) return;
-  duration = static_cast<REFERENCE_TIME>(static_cast<double>(endpos - startpos) * 10000000.0 / average);
+  duration = static_cast<REFERENCE_TIME>(static_cast<double>(endpos - startpos) * static_cast<double>(UNITS) / average);
 }

@@ -84,7 +84,7 @@ HRESULT CMpegSplitterFilter::CreateOutputs(IAsyncReader* reader) {
 
   if (m_pFile->IsComplete() && m_pFile->rate > 0) {
     // In double: the length times 10^7 overflows 64 bits past about 900 GB.
-    double duration = static_cast<double>(m_pFile->GetLength()) * 10000000.0 / m_pFile->rate;
+    double duration = static_cast<double>(m_pFile->GetLength()) * static_cast<double>(UNITS) / m_pFile->rate;
     m_rtDuration = static_cast<REFERENCE_TIME>(std::min(duration, 9.0e18));
     m_rtStop = m_rtNewStop = m_rtDuration;
   }
@@ -101,19 +101,16 @@ bool CMpegSplitterFilter::DemuxInit() {
   return true;
 }
 
-HRESULT CMpegSplitterFilter::DeliverReady() {
-  HRESULT hr = S_OK;
-  for (auto& p : m_ready)
-    if (SUCCEEDED(hr)) hr = DeliverPacket(std::move(p));
-  m_ready.clear();
-  // A packet dropped for an unconnected pin is no reason to stop.
-  return FAILED(hr) ? hr : S_OK;
+std::unique_ptr<CStreamTimeline> CMpegSplitterFilter::CreateTimeline(CDamageLog* log) {
+  return std::make_unique<CMpegJoin>(log);
 }
 
 bool CMpegSplitterFilter::DemuxLoop() {
   CMpegSplitterFile& f = *m_pFile;
   const REFERENCE_TIME offset = rtStartOffset ? rtStartOffset : f.rtMin;
-  m_join.Reset(offset);
+  // The times count from the file's first (or the one a seek estimated).
+  RestartTimeline(offset, rtStartOffset ? 0 : m_rtDuration);
+  m_lastScr = INVALID_TIME;
   HRESULT hr = S_OK;
   while (SUCCEEDED(hr) && !CheckRequest(nullptr)) {
     f.UpdateRateIfComplete();
@@ -142,10 +139,6 @@ bool CMpegSplitterFilter::DemuxLoop() {
       hr = S_OK;
     }
   }
-  // At the end of the data the part held after a jump goes out; a stop or a
-  // seek drops it.
-  if (!CheckRequest(nullptr)) m_join.Flush(m_ready);
-  DeliverReady();
   return true;
 }
 
@@ -157,11 +150,12 @@ HRESULT CMpegSplitterFilter::MakePacket(DWORD track, LONGLONG bytes, bool hasPts
   p->bAppendable = !hasPts;
   p->resize(static_cast<size_t>(bytes));
   if (bytes > 0 && m_pFile->ByteRead(p->data(), bytes) != S_OK) return S_FALSE;
-  CBaseSplitterOutputPin* pin = GetOutputPin(track);
-  if (!pin) return S_OK;
-  // The join stamps the packet: its times follow those before a jump.
-  m_join.Add(std::move(p), hasPts, pts, pin->CurrentMediaType(), m_ready);
-  return DeliverReady();
+  if (!GetOutputPin(track)) return S_OK;
+  p->rtStart = hasPts ? pts : INVALID_TIME;
+  p->rtStop = hasPts ? pts + 1 : INVALID_TIME;
+  const HRESULT hr = DeliverPacket(std::move(p));
+  // A packet dropped for an unconnected pin is no reason to stop.
+  return FAILED(hr) ? hr : S_OK;
 }
 
 HRESULT CMpegSplitterFilter::DemuxNextPacket() {
@@ -175,7 +169,9 @@ HRESULT CMpegSplitterFilter::DemuxNextPacket() {
       CBaseSplitterFileEx::PackHeader h;
       if (!f.ReadPackHeader(h)) return S_FALSE;
       // In 100 ns units: MPEG-2 clocks count 27 MHz, MPEG-1 clocks 90 kHz.
-      m_join.OnSystemClock(static_cast<REFERENCE_TIME>(h.type == 2 ? h.scr * 10 / 27 : h.scr * 1000 / 9));
+      const REFERENCE_TIME scr = static_cast<REFERENCE_TIME>(h.type == 2 ? h.scr * 10 / 27 : h.scr * 1000 / 9);
+      if (m_lastScr != INVALID_TIME && scr < m_lastScr) Timeline().ClockStepped();
+      m_lastScr = scr;
       m_unitEnd = f.GetPos();
     } else if (id == 0xBB) {
       CBaseSplitterFileEx::SystemHeader h;
@@ -282,14 +278,14 @@ void CMpegSplitterFilter::DemuxSeek(REFERENCE_TIME rt) {
   }
 
   const REFERENCE_TIME duration = m_rtDuration;
-  if (rt <= 10000000 || duration <= 0) {
+  if (rt <= UNITS || duration <= 0) {
     f.Seek(f.dataStart);
     return;
   }
 
   const double bytesPerUnit = static_cast<double>(length) / static_cast<double>(duration);
   const LONGLONG seekpos = static_cast<LONGLONG>(static_cast<double>(rt) * bytesPerUnit);
-  const REFERENCE_TIME rtmax = rt - 10000000;
+  const REFERENCE_TIME rtmax = rt - UNITS;
   const REFERENCE_TIME rtmin = rtmax - 5000000;
 
   if (rtStartOffset == 0) {
@@ -310,7 +306,7 @@ void CMpegSplitterFilter::DemuxSeek(REFERENCE_TIME rt) {
           REFERENCE_TIME t = f.NextPts(s.TrackNumber());
           if (t < 0) break;
           REFERENCE_TIME dt = t - rtmax;
-          if (dt > 0 && havePrev && dt == pdt) dt = 10000000;
+          if (dt > 0 && havePrev && dt == pdt) dt = UNITS;
           if (rtmin <= t && t <= rtmax) {
             found = true;
             break;
@@ -334,7 +330,7 @@ void CMpegSplitterFilter::DemuxSeek(REFERENCE_TIME rt) {
 
   // Estimate from the byte rate and take the time found there as the time
   // asked for.
-  const REFERENCE_TIME r = rt - 10000000;
+  const REFERENCE_TIME r = rt - UNITS;
   const LONGLONG pos = static_cast<LONGLONG>(static_cast<double>(r) * bytesPerUnit);
   f.Seek(pos);
   REFERENCE_TIME t = f.NextPts(master);

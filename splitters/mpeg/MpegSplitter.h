@@ -39,6 +39,8 @@ class CMpegSplitterFilter : public CBaseSplitterFilter, public IAMStreamSelect {
   bool DemuxInit() override;
   void DemuxSeek(REFERENCE_TIME rt) override;
   bool DemuxLoop() override;
+  // MPEG streams' own ends: sound counted in bytes, pictures by their place.
+  std::unique_ptr<CStreamTimeline> CreateTimeline(CDamageLog* log) override;
 
   // Reads and delivers one packet at the file's position (times through the join).
   HRESULT DemuxNextPacket();
@@ -49,15 +51,12 @@ class CMpegSplitterFilter : public CBaseSplitterFilter, public IAMStreamSelect {
   REFERENCE_TIME rtStartOffset = 0;
 
  private:
-  // Streams joined byte for byte, and clocks that jump: the times after a
-  // jump follow the ones before it.
-  CMpegJoin m_join;
-  CMpegJoin::Ready m_ready;  // kept, so that a packet costs no list of its own
+  // The last system clock of a program stream: a step back says the clock
+  // was set anew.
+  REFERENCE_TIME m_lastScr = INVALID_TIME;
   // Where the last unit read whole ended, so that the next must begin
   // there; -1 after a seek or a unit that ends no stretch of the stream.
   LONGLONG m_unitEnd = -1;
-  // Delivers what the join handed on; the first failure.
-  HRESULT DeliverReady();
 
   // The stream at a selection index: its kind and a copy of its record.
   bool StreamAt(LONG index, int& kind, CMpegSplitterFile::stream& s);

@@ -193,7 +193,7 @@ void CMpegSplitterFile::UpdateRate() {
   if (posMax - posMin <= 0 || rtMax - rtMin <= 0) return;
   // In double: the byte span times 10^7 overflows 64 bits for files past
   // about 900 GB.
-  double measured = static_cast<double>(posMax - posMin) * 10000000.0 / static_cast<double>(rtMax - rtMin);
+  double measured = static_cast<double>(posMax - posMin) * static_cast<double>(UNITS) / static_cast<double>(rtMax - rtMin);
   measured = std::clamp(measured, 1.0, static_cast<double>(INT_MAX));
   int m = static_cast<int>(measured);
   if (rate == 0 || measured / rate < 1.1 || std::abs(static_cast<LONGLONG>(m) - rate) < 51200) rate = m;
@@ -222,6 +222,7 @@ void CMpegSplitterFile::UpdateTimeRange(REFERENCE_TIME t, LONGLONG pos) {
 
 HRESULT CMpegSplitterFile::SearchStreams(LONGLONG start, LONGLONG stop) {
   Seek(start);
+  m_avcCarry.clear();
   stop = std::min(stop, GetLength());
 
   while (GetPos() < stop) {
@@ -288,6 +289,8 @@ HRESULT CMpegSplitterFile::SearchStreams(LONGLONG start, LONGLONG stop) {
 }
 
 DWORD CMpegSplitterFile::AddStream(WORD pid, BYTE pesid, DWORD len) {
+  // Only a PES header names the stream: its payload starts here.
+  const bool unitStart = pesid != 0;
   if (pid) {
     if (pesid) {
       m_pid2pes[pid] = pesid;
@@ -314,6 +317,8 @@ DWORD CMpegSplitterFile::AddStream(WORD pid, BYTE pesid, DWORD len) {
         if (ReadAvcHeader(a, budget, &s.mt)) kind = video;
         Seek(start);
       }
+      if (kind < 0 && pid && GatherAvcHeader(pid, unitStart, len, &s.mt)) kind = video;
+      if (kind >= 0) m_avcCarry.erase(pid);
     }
   } else if (pesid >= 0xC0 && pesid <= 0xDF) {
     bool known = m_streams[audio].Find(s.TrackNumber()) != nullptr;
@@ -597,6 +602,35 @@ std::optional<CMpegSplitterFile::program> CMpegSplitterFile::FindProgram(WORD pi
 
 // ---------------------------------------------------------------------------
 // Units after damage
+
+bool CMpegSplitterFile::GatherAvcHeader(WORD pid, bool unitStart, DWORD len, CMediaType* pmt) {
+  const LONGLONG start = GetPos();
+  AvcCarry& carry = m_avcCarry[pid];
+  if (unitStart) carry = AvcCarry{};
+  // A packet met again (the next search place, a seek) or one without the
+  // unit's start in front of it joins nothing.
+  if ((!unitStart && carry.bytes.empty()) || start <= carry.lastPos ||
+      carry.bytes.size() + len > kAvcCarryLimit) {
+    m_avcCarry.erase(pid);
+    return false;
+  }
+  const size_t had = carry.bytes.size();
+  carry.bytes.resize(had + len);
+  if (len == 0 || ByteRead(carry.bytes.data() + had, len) != S_OK) {
+    Seek(start);
+    m_avcCarry.erase(pid);
+    return false;
+  }
+  Seek(start);
+  carry.lastPos = start;
+  // Only the units before the last start code are whole.
+  const BYTE* b = carry.bytes.data();
+  size_t whole = carry.bytes.size();
+  while (whole >= 3 && !(b[whole - 3] == 0 && b[whole - 2] == 0 && b[whole - 1] == 1)) --whole;
+  if (whole < 3) return false;
+  AvcHeader h;
+  return ParseAvcHeader(b, whole - 3, start, h, pmt);
+}
 
 namespace {
 

@@ -120,6 +120,22 @@ class CMpegSplitterFile : public CBaseSplitterFileEx {
   // repeats a packet further on, or it ends a finished file.
   bool TsPacketAt(LONGLONG pos, BYTE sync);
 
+  // An H.264 stream of a transport stream whose parameter sets the
+  // packet in hand does not hold whole (behind a long SEI unit, or across a
+  // packet's end): its payload from the unit's start, packet by packet, is
+  // read as one. False until both sets have come whole.
+  bool GatherAvcHeader(WORD pid, bool unitStart, DWORD len, CMediaType* pmt);
+  // What GatherAvcHeader holds of a PID: the payload so far and the
+  // position of the last packet taken (later packets only join it).
+  struct AvcCarry {
+    std::vector<BYTE> bytes;
+    LONGLONG lastPos = -1;
+  };
+  // The parameter sets come with the first picture; further than this
+  // into a unit they are not looked for.
+  static constexpr size_t kAvcCarryLimit = 64 * 1024;
+
+  std::map<WORD, AvcCarry> m_avcCarry;
   std::map<WORD, BYTE> m_pid2pes;
   std::map<WORD, program> m_programs;  // keyed by the PID of the map table
   std::map<WORD, BYTE> m_streamTypes;  // elementary PID to its stream type in the program map

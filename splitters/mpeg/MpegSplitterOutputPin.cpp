@@ -1,13 +1,8 @@
 #include "splitters/mpeg/MpegSplitterOutputPin.h"
 
 #include <algorithm>
-#include <cstdlib>
 
 namespace {
-
-// A time-stamp step larger than this (5 s) is a jump in the source clock,
-// not a gap in the stream.
-constexpr REFERENCE_TIME kMaxStep = 50000000;
 
 bool IsAdtsSync(BYTE b0, BYTE b1) { return b0 == 0xFF && (b1 & 0xF6) == 0xF0; }
 
@@ -32,15 +27,6 @@ CMpegSplitterOutputPin::CMpegSplitterOutputPin(const std::vector<CMediaType>& mt
     : CBaseSplitterOutputPin(mts, name, filter, lock, phr, 0) {}
 
 CMpegSplitterOutputPin::~CMpegSplitterOutputPin() = default;
-
-HRESULT CMpegSplitterOutputPin::DeliverNewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {
-  {
-    CAutoLock lock(&m_csPin);
-    rtPrev = INVALID_TIME;
-    rtOffset = 0;
-  }
-  return CBaseSplitterOutputPin::DeliverNewSegment(start, stop, rate);
-}
 
 HRESULT CMpegSplitterOutputPin::DeliverEndFlush() {
   {
@@ -74,16 +60,6 @@ HRESULT CMpegSplitterOutputPin::DeliverEndOfStream() {
 HRESULT CMpegSplitterOutputPin::DeliverPacket(std::unique_ptr<Packet> p) {
   CAutoLock lock(&m_csPin);
   if (!p) return S_OK;
-
-  if (p->rtStart != INVALID_TIME) {
-    REFERENCE_TIME t = p->rtStart + rtOffset;
-    // The whole difference counts: a jump near a multiple of 2^32 units
-    // (about 7 minutes) is still a jump.
-    if (rtPrev != INVALID_TIME && std::llabs(t - rtPrev) > kMaxStep) rtOffset += rtPrev - t;
-    p->rtStart += rtOffset;
-    if (p->rtStop != INVALID_TIME) p->rtStop += rtOffset;
-    rtPrev = p->rtStart;
-  }
 
   const GUID subtype = CurrentMediaType().subtype;
   if (subtype == MEDIASUBTYPE_AAC) return DeliverAac(std::move(p));

@@ -1,6 +1,6 @@
-// Output pin of the MPEG splitter: removes large time-stamp jumps, and
-// re-frames AAC from ADTS into single raw frames and H.264 from start codes
-// into access units of length-prefixed NAL units.
+// Output pin of the MPEG splitter: re-frames AAC from ADTS into single raw
+// frames and H.264 from start codes into access units of length-prefixed NAL
+// units. (Times are the splitter's shared time line's, as they come.)
 #pragma once
 
 #include <deque>
@@ -14,7 +14,6 @@ class CMpegSplitterOutputPin : public CBaseSplitterOutputPin {
                          CCritSec* lock, HRESULT* phr);
   ~CMpegSplitterOutputPin() override;
 
-  HRESULT DeliverNewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
   HRESULT DeliverEndFlush() override;
   // Delivers what the H.264 re-framer still holds: the last NAL unit has
   // no start code behind it and the last access unit no delimiter.
@@ -36,7 +35,5 @@ class CMpegSplitterOutputPin : public CBaseSplitterOutputPin {
   CCritSec m_csPin;
   std::unique_ptr<Packet> pending;
   std::deque<std::unique_ptr<Packet>> nalQueue;
-  REFERENCE_TIME rtPrev = INVALID_TIME;
-  REFERENCE_TIME rtOffset = 0;
   bool sawDelimiter = false;
 };

@@ -216,6 +216,7 @@ bool COggSplitterFilter::DemuxLoop() {
   // to the next page the file's structure confirms are damage. (Unknown
   // after a seek, which lands anywhere.)
   LONGLONG pageEnd = -1;
+  m_started.clear();
   while (SUCCEEDED(hr) && !CheckRequest(nullptr)) {
     const LONGLONG at = f.GetPos();
     if (at == pageEnd && !f.PageAt(at)) f.Resync(at, f.GetLength(), f.PageUnit());
@@ -224,7 +225,17 @@ bool COggSplitterFilter::DemuxLoop() {
     pageEnd = f.GetPos();
     COggSplitterOutputPin* pin = OggPin(page.m_hdr.bitstream_serial_number);
     if (!pin || !pin->IsConnected()) continue;
+    if ((page.m_hdr.header_type_flag & OggFirstPage) && m_started.count(pin)) {
+      // The next link of a chained file: its times start anew, and it goes
+      // on where the link before ended.
+      Timeline().ClockStepped();
+      if (!pin->BeginLink(page))
+        Mended("A later part of the chained file holds " + std::string(pin->CurrentMediaType().majortype == MEDIATYPE_Audio ? "sound" : "pictures") +
+                   " of another format: that part is left out",
+               "parts");
+    }
     if (FAILED(pin->UnpackPage(page))) break;
+    m_started.insert(pin);
     while (std::unique_ptr<OggPacket> p = pin->GetPacket()) {
       if (p->fSkip || FAILED(hr)) continue;
       hr = DeliverPacket(std::move(p));

@@ -5,6 +5,8 @@
 // the file source.
 #pragma once
 
+#include <set>
+
 #include <memory>
 
 #include "foundation/BaseSplitter.h"
@@ -38,6 +40,10 @@ class COggSplitterFilter : public CBaseSplitterFilter {
   // Moves back from `pos` until a video key frame before the time is
   // reached in a way the stream delivers it.
   void FindKeyFrame(COggSplitterOutputPin& video, LONGLONG pos, REFERENCE_TIME t);
+
+  // The pins whose stream has begun in this demux run: a first page of one
+  // of them begins the next link of a chained file. Demux thread only.
+  std::set<COggSplitterOutputPin*> m_started;
 };
 
 class COggSourceFilter : public COggSplitterFilter {

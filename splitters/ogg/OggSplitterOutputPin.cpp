@@ -281,7 +281,7 @@ std::unique_ptr<COggTheoraOutputPin> COggTheoraOutputPin::Create(const BYTE* pac
   auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
   if (!vih) return nullptr;
   memset(vih, 0, sizeof *vih);
-  vih->AvgTimePerFrame = MulDiv(rateDen, 10000000, rateNum);
+  vih->AvgTimePerFrame = MulDiv(rateDen, UNITS, rateNum);
   vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
   vih->bmiHeader.biWidth = static_cast<LONG>(width);
   vih->bmiHeader.biHeight = static_cast<LONG>(height);
@@ -321,7 +321,7 @@ HRESULT COggTheoraOutputPin::UnpackPacket(OggPacket& p, const BYTE* data, size_t
   if (len > 0 && (data[0] & 0x80) && m_headers >= 3) return S_FALSE;
   p.bSyncPoint = len > 0 && !(data[0] & 0xC0);
   p.rtStart = m_rtLast;
-  p.rtStop = AddTime(m_rtLast, MulDiv(m_rateDen, 10000000, m_rateNum));
+  p.rtStop = AddTime(m_rtLast, MulDiv(m_rateDen, UNITS, m_rateNum));
   p.assign(data, data + len);
   return S_OK;
 }
@@ -331,7 +331,7 @@ REFERENCE_TIME COggTheoraOutputPin::GetRefTime(INT64 granule) {
   // that of the picture's start.
   if (granule < 0) return 0;
   const INT64 frames = (granule >> m_shift) + (granule & ((INT64{1} << m_shift) - 1)) - (m_countsFromOne ? 1 : 0);
-  return MulDiv(std::max<INT64>(frames, 0), m_rateDen * 10000000, m_rateNum);
+  return MulDiv(std::max<INT64>(frames, 0), m_rateDen * UNITS, m_rateNum);
 }
 
 // ---------------------------------------------------------------------------
@@ -435,28 +435,62 @@ void COggVorbisOutputPin::ParseModes(const BYTE* data, size_t len) {
   m_blockflags.assign(flags.end() - static_cast<ptrdiff_t>(count), flags.end());
 }
 
+bool COggVorbisOutputPin::BeginLink(const OggPage& page) {
+  CAutoLock lock(&m_csPackets);
+  // The link's identification header opens its first page; the sound goes
+  // on only when it is the first link's (its setup is checked as it comes).
+  size_t len = 0;
+  for (int lace : page.m_lens) {
+    len += static_cast<size_t>(lace);
+    if (lace < 255) break;
+  }
+  len = std::min(len, page.m_data.size());
+  const OggPacket* id = m_initpackets.empty() ? nullptr : m_initpackets[0].get();
+  m_otherFormat = !id || id->size() != len || !std::equal(id->begin(), id->end(), page.m_data.begin());
+  m_lastblocksize = 0;
+  m_inLink = true;
+  return !m_otherFormat;
+}
+
 HRESULT COggVorbisOutputPin::UnpackPacket(OggPacket& p, const BYTE* data, size_t len) {
+  // Headers after the first link's (a chained file) are never data: a setup
+  // header other than the first link's leaves that link out.
+  if (len > 0 && (data[0] & 1) && m_inLink) {
+    if (data[0] == 5) {
+      const OggPacket& setup = *m_initpackets[2];
+      m_otherFormat = m_otherFormat || setup.size() != len || !std::equal(setup.begin(), setup.end(), data);
+    }
+    return S_FALSE;
+  }
+  if (m_otherFormat) return S_FALSE;
+  if (len > 0 && !(data[0] & 1)) m_inLink = false;
   if (len > 0 && !m_blockflags.empty() && !(data[0] & 1)) {
     const int bits = ILog(static_cast<unsigned>(m_blockflags.size() - 1));
     if (1 + static_cast<size_t>(bits) > len * 8) return S_FALSE;
     const unsigned mode = BitsAt(data, 1, bits);
     if (mode >= m_blockflags.size()) return S_FALSE;
     const DWORD blocksize = m_blocksize[m_blockflags[mode] ? 1 : 0];
-    // A granule position gives the time at the end of its packet, where
-    // the running time would only get by adding this packet's samples.
-    if (m_lastblocksize && !m_fGranuleTime)
-      m_rtLast = AddTime(m_rtLast, GetRefTime((m_lastblocksize + blocksize) / 4));
+    // A packet gives the second half of the block before it and the first
+    // half of its own (the first packet gives nothing). It starts where the
+    // packet before ended; a granule position is the time at its end.
+    const REFERENCE_TIME length = m_lastblocksize ? GetRefTime((m_lastblocksize + blocksize) / 4) : 0;
     m_lastblocksize = blocksize;
+    const REFERENCE_TIME start = m_fGranuleTime ? AddTime(m_rtLast, -length) : m_rtLast;
+    p.bSyncPoint = TRUE;
+    p.rtStart = start;
+    p.rtStop = AddTime(start, length);
+    p.assign(data, data + len);
+    return S_OK;
   }
   p.bSyncPoint = TRUE;
   p.rtStart = m_rtLast;
-  p.rtStop = AddTime(m_rtLast, 1);
+  p.rtStop = m_rtLast;
   p.assign(data, data + len);
   return S_OK;
 }
 
 REFERENCE_TIME COggVorbisOutputPin::GetRefTime(INT64 granule) {
-  return MulDiv(granule, 10000000, m_audio_sample_rate);
+  return MulDiv(granule, UNITS, m_audio_sample_rate);
 }
 
 HRESULT COggVorbisOutputPin::DeliverNewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {
@@ -599,7 +633,7 @@ std::unique_ptr<COggAudioOutputPin> COggAudioOutputPin::Create(const BYTE* packe
                                                                CBaseSplitterFilter* filter, CCritSec* lock) {
   StreamHeader h;
   if (!ParseHeader(packet, len, h) || h.extra.size() > 0xFFFF) return nullptr;
-  const __int128 rate = static_cast<__int128>(h.samples_per_unit) * 10000000 / h.time_unit;
+  const __int128 rate = static_cast<__int128>(h.samples_per_unit) * UNITS / h.time_unit;
   if (rate <= 0 || rate > 0xFFFFFFFF) return nullptr;
   // The subtype field holds the format tag as four hexadecimal digits.
   WORD tag = 0;

@@ -37,6 +37,10 @@ class COggSplitterOutputPin : public CBaseSplitterOutputPin {
   virtual HRESULT UnpackPacket(OggPacket& p, const BYTE* data, size_t len) = 0;
   // A granule value of this stream in 100 ns units.
   virtual REFERENCE_TIME GetRefTime(INT64 granule) = 0;
+  // The next link of a chained file begins with this page (its first):
+  // false when the link's stream is of another format than the one the
+  // pin carries, whose packets are then left out.
+  virtual bool BeginLink(const OggPage& /*page*/) { return true; }
 
   HRESULT DeliverEndFlush() override;
   HRESULT DeliverNewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
@@ -89,6 +93,8 @@ class COggVorbisOutputPin : public COggSplitterOutputPin {
   COggVorbisOutputPin(const std::vector<CMediaType>& mts, LPCWSTR name, CBaseSplitterFilter* filter, CCritSec* lock,
                       HRESULT* phr);
 
+   bool BeginLink(const OggPage& page) override;
+
  private:
   void ParseModes(const BYTE* data, size_t len);
 
@@ -97,6 +103,10 @@ class COggVorbisOutputPin : public COggSplitterOutputPin {
   DWORD m_lastblocksize = 0;
   std::vector<bool> m_blockflags;
   std::vector<std::unique_ptr<OggPacket>> m_initpackets;
+  // A link of a chained file whose headers differ from the first link's.
+  bool m_otherFormat = false;
+  // Between a later link's first page and its first sound packet.
+  bool m_inLink = false;
   std::vector<CMediaType> m_types;
 };
 

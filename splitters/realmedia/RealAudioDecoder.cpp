@@ -361,7 +361,7 @@ HRESULT CRealAudioDecoder::DecodeUnits(const BYTE* data, size_t length, size_t u
     m_bytesSinceBase += count;
     REFERENCE_TIME start = m_rtStart;
     REFERENCE_TIME stop =
-        m_rtBase + static_cast<REFERENCE_TIME>(static_cast<__int128>(m_bytesSinceBase) * 10000000 / avgBytes);
+        m_rtBase + static_cast<REFERENCE_TIME>(static_cast<__int128>(m_bytesSinceBase) * UNITS / avgBytes);
     outSample->SetTime(&start, &stop);
     outSample->SetMediaTime(nullptr, nullptr);
     outSample->SetDiscontinuity(m_fDiscontinuity);

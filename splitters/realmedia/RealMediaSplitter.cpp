@@ -68,7 +68,7 @@ std::vector<CMediaType> VideoTypes(const RMMediaProperties& mp) {
   auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormatBuffer(sizeof(VIDEOINFOHEADER) + extra));
   if (!vih) return mts;
   memcpy(vih + 1, mp.typeSpecData.data(), extra);
-  if (vf.fps > 0x10000) vih->AvgTimePerFrame = static_cast<REFERENCE_TIME>(10000000.0 * 65536.0 / vf.fps);
+  if (vf.fps > 0x10000) vih->AvgTimePerFrame = static_cast<REFERENCE_TIME>(static_cast<double>(UNITS) * 65536.0 / vf.fps);
   vih->dwBitRate = mp.avgBitRate;
   BITMAPINFOHEADER& bih = vih->bmiHeader;
   bih.biSize = sizeof(BITMAPINFOHEADER);

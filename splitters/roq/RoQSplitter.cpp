@@ -133,7 +133,7 @@ HRESULT CRoQSplitterFilter::CreateOutputs(IAsyncReader* reader) {
         vih->bmiHeader.biCompression = MAKEFOURCC('R', 'o', 'Q', 'V');
         videoPin = AddPin(mt, L"Video", 0);
       }
-      if (h.id == kRoQCodebook) m_index.push_back({frames * 10000000 / 30, audioSamples * 10000000 / kAudioRate, pos});
+      if (h.id == kRoQCodebook) m_index.push_back({frames * UNITS / 30, audioSamples * UNITS / kAudioRate, pos});
       else frames++;
     } else if (IsAudio(h.id)) {
       if (!audioPin) {
@@ -154,7 +154,7 @@ HRESULT CRoQSplitterFilter::CreateOutputs(IAsyncReader* reader) {
     }
   }
 
-  m_rtDuration = frames * 10000000 / 30;
+  m_rtDuration = frames * UNITS / 30;
   m_rtStop = m_rtNewStop = m_rtDuration;
   m_start = {0, 0, kHeaderSize};
   return m_pOutputs.empty() ? E_FAIL : S_OK;
@@ -206,7 +206,7 @@ bool CRoQSplitterFilter::DemuxLoop() {
         packet->TrackNumber = 1;
         packet->bSyncPoint = TRUE;
         packet->rtStart = a;
-        packet->rtStop = a + static_cast<REFERENCE_TIME>(h.size) * 10000000 / (Channels(h.id) * kAudioRate);
+        packet->rtStop = a + static_cast<REFERENCE_TIME>(h.size) * UNITS / (Channels(h.id) * kAudioRate);
         a = packet->rtStop;
       }
       hr = DeliverPacket(std::move(packet));

@@ -6,6 +6,12 @@
 //                [--shrink-source-after N] [--remove-source-after N] [--replace-source-after N]
 //                [--next-source PATH --next-target PATH]...
 //
+// Each job is filled as the window's pages fill it: the type's defaults,
+// then what the source page's probe of its source found (length, picture
+// size, frame rate, source format), then the --set values, which override.
+// A source the probe cannot read keeps the type's defaults (the job's own
+// run tells why), and the driver says so ("probe: ...").
+//
 // Each --next-target adds one more job with the first job's settings, the
 // source given last (the first job's when none) and that target, so that a
 // run of several jobs can be watched; every job's result and the target its
@@ -48,6 +54,7 @@
 #include <vector>
 
 #include "app/JobRunners.h"
+#include "app/SourceProbe.h"
 #include "app/TambrelApp.h"
 #include "app/TambrelDlg.h"
 #include "platform/dshow/BaseClasses.h"
@@ -157,6 +164,46 @@ const std::map<std::string, Setter>& Fields() {
       {"m_bResize", Number(&CConvertOpt::m_bResize)},
   };
   return fields;
+}
+
+using SetList = std::vector<std::pair<std::string, std::string>>;
+
+// The --set values, in order; false (and a message) for a field or value
+// the driver does not know.
+bool ApplySets(const SetList& sets, CConvertOpt* job) {
+  for (const auto& [field, value] : sets) {
+    auto it = Fields().find(field);
+    if (it == Fields().end() || !it->second(*job, value)) {
+      std::fprintf(stderr, "pellomar-e2e: cannot set %s=%s\n", field.c_str(), value.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+// One job as the pages make it: the type's defaults, the source page's
+// probe of the source, then the --set values.
+std::unique_ptr<CConvertOpt> MakeJob(int type, const std::string& source, const std::string& target,
+                                     const SetList& sets) {
+  auto job = std::make_unique<CConvertOpt>();
+  job->SetType(type);
+  job->m_strSource = source;
+  job->m_strTarget = target;
+  // A picture job's source page is the picture list, which probes nothing.
+  if (type != CONVERT_PICTURES_TO_VIDEO) {
+    SourceMediaInfo info;
+    const HRESULT hr = ProbeSourceQuietly(nullptr, source, &info);
+    if (SUCCEEDED(hr)) {
+      ApplySourceProbe(source, info, job.get());
+      std::printf("probe: %s: format %d, %dx%d, %.3f frames/s, %.3f s\n", source.c_str(), info.format, info.width,
+                  info.height, static_cast<double>(info.frameRate), static_cast<double>(info.duration));
+    } else {
+      std::printf("probe: %s: not read (0x%08X), the job keeps its defaults\n", source.c_str(),
+                  static_cast<unsigned>(hr));
+    }
+  }
+  ApplySets(sets, job.get());
+  return job;
 }
 
 int Usage() {
@@ -319,7 +366,7 @@ class E2eDlg final : public CTambrelDlg {
 int main(int argc, char** argv) {
   int type = -1;
   std::string source, target;
-  std::vector<std::pair<std::string, std::string>> setList;
+  SetList setList;
   std::vector<std::pair<std::string, std::string>> moreJobs;  // source, target
   std::string nextSource;
   double timeout = 600;
@@ -362,23 +409,9 @@ int main(int argc, char** argv) {
   }
   if (type < 0 || type >= CONVERT_TYPE_COUNT || source.empty() || target.empty()) return Usage();
 
-  auto job = std::make_unique<CConvertOpt>();
-  job->SetType(type);
-  job->m_strSource = source;
-  job->m_strTarget = target;
-  for (const auto& [field, value] : setList) {
-    auto it = Fields().find(field);
-    if (it == Fields().end() || !it->second(*job, value)) {
-      std::fprintf(stderr, "pellomar-e2e: cannot set %s=%s\n", field.c_str(), value.c_str());
-      return 2;
-    }
-  }
-
-  std::vector<std::unique_ptr<CConvertOpt>> jobs;
-  for (const auto& [nextSrc, nextTarget] : moreJobs) {
-    jobs.push_back(std::make_unique<CConvertOpt>(*job));
-    if (!nextSrc.empty()) jobs.back()->m_strSource = nextSrc;
-    jobs.back()->m_strTarget = nextTarget;
+  {
+    CConvertOpt check;
+    if (!ApplySets(setList, &check)) return 2;
   }
 
   QApplication qapp(argc, argv);
@@ -393,6 +426,11 @@ int main(int argc, char** argv) {
   // The real start-up; the driver then holds the main window itself, so it
   // can watch the run instead of a modal loop.
   app.StartUp();
+  // The probes need the filters start-up registers.
+  auto job = MakeJob(type, source, target, setList);
+  std::vector<std::unique_ptr<CConvertOpt>> jobs;
+  for (const auto& [nextSrc, nextTarget] : moreJobs)
+    jobs.push_back(MakeJob(type, nextSrc.empty() ? source : nextSrc, nextTarget, setList));
   int status = -1;
   std::string log;
   double uiCpu = 0;

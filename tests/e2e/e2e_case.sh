@@ -160,6 +160,142 @@ expect_likeness() {
     fail "$file: frame $frame has PSNR '$psnr' dB against source frame $sframe, expected at least $min"
 }
 
+# Flash-and-beep rows: a source made here with a writer whose timing is
+# the case (a white flash and a 1 kHz beep starting together each second),
+# converted, and sync-check.sh's view of the output held against the
+# source's.
+
+# sync_within OUT_LINE SOURCE_LINE: the checks of one row on two lines of
+# sync-check.sh; prints what is wrong, nothing when the row holds.
+sync_within() {
+  awk -v o="$1" -v s="$2" 'BEGIN {
+      split(o, a, " "); split(s, b, " ")
+      if (a[2] != b[2]) printf "%d flashes, the source has %d; ", a[2], b[2]
+      if (a[4] != b[4]) printf "%d beeps, the source has %d; ", a[4], b[4]
+      n = split(a[6], os, ","); split(b[6], ss, ",")
+      if (a[4] == b[4] && a[6] != "-")
+        for (i = 1; i <= n; i++) {
+          d = os[i] - ss[i]
+          if (d > 45 || d < -45) printf "beep %d moved %d ms against its flash; ", i, d
+        }
+      if (a[8] - b[8] > 0.2 || b[8] - a[8] > 0.2) printf "picture ends at %s s, the source at %s s; ", a[8], b[8]
+      if (a[10] - b[10] > 0.2 || b[10] - a[10] > 0.2) printf "sound ends at %s s, the source at %s s; ", a[10], b[10]
+    }'
+}
+
+# sync_frames OUT SOURCE_LINE: as many pictures at the output's rate as the
+# source's picture lasts from 0, to the nearest one (the source's last
+# frame comes through); prints what is wrong. Not for a target that keeps
+# the source's own frame times (SYNC_OWN_TIMES set).
+sync_frames() {
+  [ -z "${SYNC_OWN_TIMES:-}" ] || return 0
+  local frames rate
+  frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 "$1")
+  rate=$(ffprobe -v error -select_streams v:0 -show_entries stream=r_frame_rate -of csv=p=0 "$1")
+  awk -v n="$frames" -v r="$rate" -v s="$2" 'BEGIN {
+      split(s, b, " "); split(r, q, "/"); want = b[8] * q[1] / q[2]
+      if (n - want > 0.55 || want - n > 0.55) printf "%d pictures at %s frames/s, the source lasts %.2f frames; ", n, r, want
+    }'
+}
+
+WT_CHECK=$(dirname "$0")/sync-check.sh
+
+# The settings of each target type: type code, target name, settings.
+declare -A WT_TARGETS=(
+  [avi]="0 out.avi --set m_nWidth=160 --set m_nHeight=120 --set m_dFrameRate=25"
+  [wmv]="1 out.wmv --set m_nWmProfile=4"
+  [mpeg]="2 out.mpg --set m_nWidth=160 --set m_nHeight=120 --set m_nMpegKind=0 --set m_nMpegRateNum=25 --set m_nMpegRateDen=1"
+  [vcd]="3 vcd.mpg --set m_nMpegKind=2 --set m_nTvStandard=0 --set m_nWidth=352 --set m_nHeight=288 --set m_dFrameRate=25"
+  [dvd]="3 dvd.mpg --set m_nMpegKind=4 --set m_nTvStandard=0 --set m_nWidth=720 --set m_nHeight=576 --set m_dFrameRate=25"
+  [ntsc]="4 ntsc.mpg --set m_nMpegKind=2 --set m_nTvStandard=1 --set m_nWidth=352 --set m_nHeight=240 --set m_dFrameRate=29.97"
+  [3gp]="5 out.3gp --set m_nWidth=176 --set m_nHeight=144 --set m_nVideoCodec=1 --set m_nFrameRateIndex=3 --set m_nVideoBitrate=64 --set m_nSampleRate=8000 --set m_nAudioBitrate=12 --set m_nChannels=1 --set m_nAudioCodec=0 --set m_nProfile=0"
+  [psp]="6 M4V00001.mp4 --set m_nWidth=320 --set m_nHeight=240 --set m_nVideoCodec=0 --set m_nFrameRateIndex=0 --set m_nVideoBitrate=768 --set m_nSampleRate=24000 --set m_nAudioBitrate=128 --set m_nChannels=2 --set m_nAudioCodec=0"
+  [ipod]="7 ipod.mp4 --set m_nWidth=320 --set m_nHeight=240 --set m_nVideoCodec=0 --set m_nFrameRateIndex=2 --set m_nVideoBitrate=640 --set m_nSampleRate=44100 --set m_nAudioBitrate=128 --set m_nChannels=2 --set m_nAudioCodec=0 --set m_nProfile=3"
+  [mp4]="8 out.mp4 --set m_nWidth=160 --set m_nHeight=120 --set m_nVideoCodec=2 --set m_nFrameRateIndex=1 --set m_nSampleRate=44100"
+  [flv]="9 out.flv --set m_nWidth=160 --set m_nHeight=120 --set m_nVideoBitrate=256 --set m_nSampleRate=44100 --set m_nAudioBitrate=80 --set m_dFrameRate=15 --set m_nProfile=6"
+)
+
+# wt_material SECONDS RATE: $WORK/material-SECONDS-RATE.{y4m,wav}, the
+# flash-and-beep picture (25 frames/s, 160x120) and sound (stereo at RATE Hz)
+# of sync.sh as raw streams for the writers.
+wt_material() {
+  local base=$WORK/material-$1-$2
+  [ -f "$base.y4m" ] || ffmpeg -nostdin -v error -y -f lavfi \
+    -i "color=c=black:size=160x120:rate=25:duration=$1,drawbox=c=white:t=fill:enable=lt(mod(t\,1)\,0.12),format=yuv420p" \
+    -f yuv4mpegpipe "$base.y4m" || fail "ffmpeg could not write $base.y4m"
+  [ -f "$base.wav" ] || ffmpeg -nostdin -v error -y -f lavfi \
+    -i "aevalsrc=0.5*sin(2*PI*1000*t)*lt(mod(t\,1)\,0.12):c=stereo:s=$2:d=$1" "$base.wav" ||
+    fail "ffmpeg could not write $base.wav"
+  echo "$base"
+}
+
+# gst OUT PIPELINE...: a file written by GStreamer.
+gst() {
+  local out=$1
+  shift
+  gst-launch-1.0 -q "$@" >"$WORK/gst.log" 2>&1 && [ -s "$out" ] || { cat "$WORK/gst.log"; fail "GStreamer could not write $out"; }
+}
+
+# wt_far_mkv OUT MATERIAL: GStreamer's Matroska of wt_material's MATERIAL
+# (MPEG-4 with B-frames, AC-3) given a picture on a clock 2,561,047 hours
+# ahead: it keeps one picture block there.
+wt_far_mkv() {
+  gst "$1" matroskamux name=m ! filesink location="$1" filesrc location="$2.y4m" ! y4mdec ! videoconvert ! \
+    avenc_mpeg4 max-bframes=2 bitrate=300000 ! mpeg4videoparse ! identity ts-offset=9219769200000000000 ! m. \
+    filesrc location="$2.wav" ! wavparse ! audioconvert ! avenc_ac3 ! ac3parse ! m.
+}
+
+# wt_row SOURCE FORMAT SECONDS KIND [WANT [rebase]]: one conversion of
+# SOURCE (its SourceFormat bit, SECONDS long) to target type KIND; WANT is
+# what sync-check.sh says of a faithful copy (by default: of the source).
+# FORMAT "-" leaves the source's format, size, rate and length to the
+# driver's probe, as the source page fills them. With "rebase" the source's
+# picture is read from its first frame on, as a player shows a picture whose
+# times start far from the sound's.
+wt_row() {
+  local src=$1 format=$2 seconds=$3 kind=$4 want=${5:-} rebase=${6:-}
+  local type name settings got wrong out
+  local source_sets=(--set m_nSourceFormat="$format" --set m_nSourceWidth=160 --set m_nSourceHeight=120
+                     --set m_fDuration="$seconds" --set m_dSourceFrameRate=25)
+  [ "$format" != - ] || source_sets=()
+  read -r type name settings <<<"${WT_TARGETS[$kind]}"
+  out=$WORK/$(basename "${src%.*}")-$kind/$name
+  mkdir -p "$(dirname "$out")"
+  # shellcheck disable=SC2086 # the settings are words
+  run "$type" "$src" "$out" "${source_sets[@]}" $settings --timeout $((seconds * 10))
+  # What a run-away wrote is not worth reading through.
+  if grep -q "timed out" "$WORK/run.log"; then
+    fail "$(basename "$src") -> $kind ran longer than ten times its length"
+    return 0
+  fi
+  [ -s "$out" ] || return 0
+  [ -n "$want" ] || want=$("$WT_CHECK" "$src" $rebase)
+  got=$("$WT_CHECK" "$out")
+  wrong=$(sync_within "$got" "$want")
+  # WMV keeps the source's own frame times; the others count frames (of a
+  # picture that lasts longer than its one frame).
+  [ "$kind" = wmv ] || [ "$(echo "$want" | awk '{ print ($8 > 0) }')" = 0 ] || wrong+=$(sync_frames "$out" "$want")
+  echo "wild-timing $(basename "$src") -> $kind: $got (want: $want)"
+  [ -z "$wrong" ] || fail "$(basename "$src") -> $kind: $wrong"
+}
+
+# wt_twice LINE: what sync-check.sh says of a clip, for the clip played
+# twice in a row: the second play begins where the first one's longer
+# stream ends.
+wt_twice() {
+  awk '{ end = $8 > $10 ? $8 : $10
+         printf "flashes %d beeps %d shift_ms %s,%s video_s %.3f audio_s %.3f\n", 2 * $2, 2 * $4, $6, $6, end + $8, end + $10 }' <<<"$1"
+}
+
+# Bytes of a file, for damaged copies.
+# bytes_at FILE POS LEN
+bytes_at() { tail -c +$(($2 + 1)) "$1" | head -c "$3"; }
+# swapped SRC OUT POS1 POS2 LEN: two stretches change places.
+swapped() {
+  { head -c "$3" "$1"; bytes_at "$1" "$4" "$5"; bytes_at "$1" $(($3 + $5)) $(($4 - $3 - $5))
+    bytes_at "$1" "$3" "$5"; tail -c +$(($4 + $5 + 1)) "$1"; } >"$2"
+}
+
 MP2=$DATA/mpeg2-ps-mp2.mpg
 AC3=$DATA/mpeg2-ps-ac3.mpg
 # Both samples hold the same length of sound (2.016 s decoded).

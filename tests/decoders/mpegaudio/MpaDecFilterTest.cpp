@@ -180,10 +180,12 @@ TEST(MpaDecFilter, DiscontinuityWithoutTimeIsDroppedAndMarksTheNextOutput) {
   EXPECT_TRUE(s[1].discontinuity);
 }
 
-// An incomplete frame is left in the buffer; a far time stamp on the next
-// sample drops it and restarts the output time there.
-TEST(MpaDecFilter, TimeJumpsBeyondAHundredMillisecondsRestart) {
-  for (const REFERENCE_TIME jump : {REFERENCE_TIME{500000}, REFERENCE_TIME{1500000}}) {
+// An incomplete frame is left in the buffer and completed by the next
+// sample whatever its time; a time that strays from the counted one by more
+// than a frame (and the container's rounding) moves the output there, the
+// held frame just before it, and says so; less is rounding.
+TEST(MpaDecFilter, TimeJumpsBeyondAFrameAreFollowed) {
+  for (const REFERENCE_TIME jump : {REFERENCE_TIME{100000}, REFERENCE_TIME{500000}, REFERENCE_TIME{1500000}}) {
     Chain c(LpcmType());
     ASSERT_EQ(c.Connect(), S_OK);
     c.Run();
@@ -194,14 +196,15 @@ TEST(MpaDecFilter, TimeJumpsBeyondAHundredMillisecondsRestart) {
     const auto& s = c.sink->m_pin->samples;
     ASSERT_EQ(s.size(), 2u);
     const long v100 = std::lround(100 / 32768.0 * 32767), v200 = std::lround(200 / 32768.0 * 32767);
-    if (jump > 1000000) {
-      EXPECT_EQ(s[1].start, jump);
-      EXPECT_EQ(S16(s[1].data, 0), v200);
+    const REFERENCE_TIME frame = s[0].stop - s[0].start;
+    if (jump > 200000 + frame) {
+      EXPECT_EQ(s[1].start + frame, jump);
+      EXPECT_TRUE(s[1].discontinuity);
     } else {
-      // The left-over half frame is completed by the new sample.
       EXPECT_EQ(s[1].start, s[0].stop);
-      EXPECT_EQ(S16(s[1].data, 0), v100);
+      EXPECT_FALSE(s[1].discontinuity);
     }
+    EXPECT_EQ(S16(s[1].data, 0), v100);
     EXPECT_EQ(S16(s[1].data, 1), v200);
   }
 }

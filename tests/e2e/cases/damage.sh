@@ -5,15 +5,8 @@
 # second beyond the source, give the same pictures and sound when run
 # again, and name the damage in the run log. Sourced by e2e_case.sh.
 
-# bytes_at FILE POS LEN
-bytes_at() { tail -c +$(($2 + 1)) "$1" | head -c "$3"; }
 # doubled SRC OUT POS LEN: the stretch written twice, as a bad copy does.
 doubled() { { head -c $(($3 + $4)) "$1"; bytes_at "$1" "$3" "$4"; tail -c +$(($3 + $4 + 1)) "$1"; } >"$2"; }
-# swapped SRC OUT POS1 POS2 LEN: two stretches change places.
-swapped() {
-  { head -c "$3" "$1"; bytes_at "$1" "$4" "$5"; bytes_at "$1" $(($3 + $5)) $(($4 - $3 - $5))
-    bytes_at "$1" "$3" "$5"; tail -c +$(($4 + $5 + 1)) "$1"; } >"$2"
-}
 # zeroed SRC OUT POS LEN
 zeroed() { cp "$1" "$2" && dd if=/dev/zero of="$2" bs=1 seek="$3" count="$4" conv=notrunc status=none; }
 # patched SRC OUT POS HEX: bytes written over.

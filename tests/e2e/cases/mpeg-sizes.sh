@@ -68,3 +68,22 @@ case_mpeg1_unaligned_to_mpeg() {  # type 2 from MPEG-1, whose pictures the platf
   expect_likeness "$out" "$UNALIGNED" 30
   expect_likeness "$out" "$UNALIGNED" 30 37
 }
+
+case_odd_height_to_wmv() {  # type 1 at the source's size: a 176x145 picture (RGB from the decoder) becomes 176x144
+  ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=176x145:rate=25:duration=2 \
+    -f lavfi -i sine=frequency=440:sample_rate=44100:duration=2 \
+    -f lavfi -i sine=frequency=660:sample_rate=44100:duration=2 \
+    -filter_complex "[1:a][2:a]amerge=inputs=2,volume=4[a]" -map 0:v -map "[a]" \
+    -c:v mpeg4 -vtag XVID -q:v 2 -c:a libmp3lame -b:a 192k -f avi "$WORK/odd.avi" || fail "ffmpeg could not make the source"
+  SOURCE_SOUND=$(seconds_of_sound "$WORK/odd.avi")
+  local out=$WORK/out.wmv
+  run 1 "$WORK/odd.avi" "$out" --set m_nSourceFormat=512 --set m_nSourceWidth=176 --set m_nSourceHeight=145 \
+    --set m_fDuration=2 --set m_dSourceFrameRate=25 --set m_nWmProfile=4
+  expect_streams "$out" "wmv2 wmav2"
+  expect_video "$out" 176 144 25
+  expect_audio "$out" 44100 2 2048
+  expect_tones "$out"
+  expect_clean_decode "$out"
+  expect_likeness "$out" "$WORK/odd.avi" 30
+  expect_likeness "$out" "$WORK/odd.avi" 30 37
+}

@@ -48,6 +48,23 @@ case_slices_mkv() { slices_row mkv 64; }
 case_slices_mp4() { slices_row mp4 524288; }
 case_slices_ts() { slices_row ts 16384; }
 
+# A single white frame each second at 23.976 frames/s into 3GP at 14.985:
+# the output picture of 0.2 s is nearest the white frame of 0.209 s (the
+# frame before it, of 0.167 s, is dark), so every flash is shown.
+case_nearest_3gp() {
+  local src=$WORK/nearest.mkv out=$WORK/nearest.3gp got
+  ffmpeg -nostdin -v error -y -f lavfi \
+    -i "color=c=black:size=160x120:rate=24000/1001:duration=10,drawbox=c=white:t=fill:enable=eq(mod(n\,24)\,5),format=yuv420p" \
+    -f lavfi -i "sine=f=440:d=10" -c:v libx264 -preset veryfast -c:a libvorbis "$src" ||
+    fail "ffmpeg could not write $src"
+  run 5 "$src" "$out" --set m_nSourceFormat=64 --set m_nSourceWidth=160 --set m_nSourceHeight=120 \
+    --set m_fDuration=10 --set m_dSourceFrameRate=23.976 --set m_nWidth=176 --set m_nHeight=144 \
+    --set m_nVideoCodec=1 --set m_nFrameRateIndex=3 --set m_nVideoBitrate=64 --set m_nSampleRate=8000 \
+    --set m_nAudioBitrate=12 --set m_nChannels=1 --set m_nAudioCodec=0 --set m_nProfile=0
+  got=$(bright_frames "$out")
+  [ "$got" = 10 ] || fail "$out: $got of the source's 10 white frames shown"
+}
+
 HEADER_SIZE=$(dirname "$0")/header-size.sh
 
 # header_row NAME FORMAT TYPE TARGET CODEC [ffmpeg options...]: 2 s of 320x240

@@ -133,6 +133,26 @@ write_outside_sample() {
     gst-h264-aac.flv)
       gst-launch-1.0 -q "${pictures[@]}" ! x264enc ! h264parse ! flvmux name=m ! filesink location="$out" \
         audiotestsrc num-buffers=43 ! audio/x-raw,rate=44100,channels=2 ! avenc_aac ! aacparse ! m. ;;
+    # DVD program streams cut short (a copy broken off): the first keeps
+    # one AC-3 packet, whose first frame begins 5 ms before the picture;
+    # the second, whose sound begins 0.4 s late, keeps only the start of
+    # its first AC-3 frame.
+    cut-ac3.vob | cut-ac3-late.vob)
+      local late=() offsets
+      [ "$1" = cut-ac3-late.vob ] && late=(-itsoffset 0.4)
+      ffmpeg -nostdin -v error -y -f lavfi -i "testsrc2=size=160x120:rate=25:duration=1" "${late[@]}" \
+        -f lavfi -i "$tone:s=48000" -target pal-dvd -s 160x120 "$WORK/dvd.vob"
+      # The byte offsets of the private-stream packets (AC-3) in it.
+      mapfile -t offsets < <(LC_ALL=C grep -obUaP '\x00\x00\x01\xbd' "$WORK/dvd.vob" | cut -d: -f1)
+      if [ "$1" = cut-ac3.vob ]; then head -c "${offsets[1]}" "$WORK/dvd.vob" >"$out"
+      else head -c $((offsets[0] + 600)) "$WORK/dvd.vob" >"$out"; fi ;;
+    # H.264 in a transport stream with its SEI unit first and its parameter
+    # sets across a packet's end.
+    x264-late-sets.ts)
+      "${ff[@]}" -f yuv4mpegpipe -pix_fmt yuv420p "$WORK/pictures.y4m"
+      x264 --quiet --preset ultrafast -o "$WORK/pictures.264" "$WORK/pictures.y4m" 2>/dev/null
+      ffmpeg -nostdin -v error -y -f lavfi -i "$tone:s=48000" "$WORK/tone.wav"
+      "$(dirname "$0")/avc-late-sets.py" "$WORK/pictures.264" "$WORK/tone.wav" "$out" ;;
     # The FLV header alone: no tag of any stream.
     empty.flv) printf 'FLV\001\005\000\000\000\011\000\000\000\000' >"$out" ;;
     # Movie fragments: an empty movie header (ffmpeg, GStreamer), and one
@@ -149,7 +169,9 @@ write_outside_sample() {
 # or the job fails naming what it cannot read; every file is written by
 # another program at test time.
 case_streams_from_other_writers() {
-  # sample | SourceFormat bit | "done" or the text the failure holds
+  # sample | SourceFormat bit | "done" or the text the failure holds |
+  # how far the sound's level may lie from the source's (dB, default 1: a
+  # single frame of sound is padded to whole frames of the encoder's)
   local rows="
 ff-s24le.mov|524288|done
 ff-s32le.mov|524288|done
@@ -160,14 +182,17 @@ ff-s24be-96k.mov|524288|done
 gst-S24LE.mov|524288|done
 gst-S32LE.mov|524288|done
 gst-S24BE.mov|524288|done
+cut-ac3.vob|16384|done|3
+cut-ac3-late.vob|16384|The sound stream of the source (AC-3) could not be read
+x264-late-sets.ts|16384|done
 x264.flv|1048576|(FLV video codec 7) could not be decoded
 gst-h264-aac.flv|1048576|(FLV video codec 7) could not be decoded;(FLV sound format 10) could not be decoded
 empty.flv|1048576|The FLV file holds no picture or sound stream.
 ff-frag.mp4|524288|The file is a fragmented MP4 (movie fragments)
 ff-frag-moov.mp4|524288|The file is a fragmented MP4 (movie fragments)
 gst-frag.mp4|524288|The file is a fragmented MP4 (movie fragments)"
-  local name bit want src out text texts
-  while IFS='|' read -r name bit want; do
+  local name bit want level src out text texts
+  while IFS='|' read -r name bit want level; do
     [ -n "$name" ] || continue
     echo "=== $name"
     src=$WORK/$name
@@ -179,7 +204,7 @@ gst-frag.mp4|524288|The file is a fragmented MP4 (movie fragments)"
       grep -qx "job result: done" "$WORK/run.log" || { fail "$name: the job did not end done"; continue; }
       near "$out: seconds of video" "$(seconds_of_video "$out")" "$(seconds_of_video "$src")" 0.2
       near "$out: seconds of sound" "$(seconds_of_sound "$out")" "$(seconds_of_sound "$src")" 0.1
-      near "$out: RMS level (dB)" "$(sound_stat "$out" "RMS level dB")" "$(sound_stat "$src" "RMS level dB")" 1
+      near "$out: RMS level (dB)" "$(sound_stat "$out" "RMS level dB")" "$(sound_stat "$src" "RMS level dB")" "${level:-1}"
       expect_tones "$out"
     else
       grep -qx "job result: failed" "$WORK/run.log" || fail "$name: the job did not fail"

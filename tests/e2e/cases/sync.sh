@@ -26,39 +26,6 @@ SYNC_SOURCES=(
 # are mended: none at present.
 declare -A SYNC_OPEN=()
 
-# sync_within OUT_LINE SOURCE_LINE: the checks of one row on two lines of
-# sync-check.sh; prints what is wrong, nothing when the row holds.
-sync_within() {
-  awk -v o="$1" -v s="$2" 'BEGIN {
-      split(o, a, " "); split(s, b, " ")
-      if (a[2] != b[2]) printf "%d flashes, the source has %d; ", a[2], b[2]
-      if (a[4] != b[4]) printf "%d beeps, the source has %d; ", a[4], b[4]
-      n = split(a[6], os, ","); split(b[6], ss, ",")
-      if (a[4] == b[4] && a[6] != "-")
-        for (i = 1; i <= n; i++) {
-          d = os[i] - ss[i]
-          if (d > 45 || d < -45) printf "beep %d moved %d ms against its flash; ", i, d
-        }
-      if (a[8] - b[8] > 0.2 || b[8] - a[8] > 0.2) printf "picture ends at %s s, the source at %s s; ", a[8], b[8]
-      if (a[10] - b[10] > 0.2 || b[10] - a[10] > 0.2) printf "sound ends at %s s, the source at %s s; ", a[10], b[10]
-    }'
-}
-
-# sync_frames OUT SOURCE_LINE: as many pictures at the output's rate as the
-# source's picture lasts from 0, to the nearest one (the source's last
-# frame comes through); prints what is wrong. Not for a target that keeps
-# the source's own frame times (SYNC_OWN_TIMES set).
-sync_frames() {
-  [ -z "${SYNC_OWN_TIMES:-}" ] || return 0
-  local frames rate
-  frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 "$1")
-  rate=$(ffprobe -v error -select_streams v:0 -show_entries stream=r_frame_rate -of csv=p=0 "$1")
-  awk -v n="$frames" -v r="$rate" -v s="$2" 'BEGIN {
-      split(s, b, " "); split(r, q, "/"); want = b[8] * q[1] / q[2]
-      if (n - want > 0.55 || want - n > 0.55) printf "%d pictures at %s frames/s, the source lasts %.2f frames; ", n, r, want
-    }'
-}
-
 # sync_rows TYPE TARGET_NAME [--set ...]: every sample to that target
 # but the open rows of the calling case.
 sync_rows() {

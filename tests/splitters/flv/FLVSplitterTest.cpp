@@ -265,9 +265,10 @@ TEST(FLVSplitter, PayloadsAndTimesOfHandBuiltTags) {
       {"VP6 with alpha also loses the alpha offset", {{9, 0, Cat({{0x15, 0x42, 0, 0, 9}, frame})}}, frame, {0}},
       // The extension byte gives bits 24 to 31 of the time.
       {"time stamps past 4.66 hours",
-       {{9, 0, Cat({{0x14, 0}, frame})}, {9, 0x01000010u, Cat({{0x24, 0}, frame})}, {9, 0x02000000u, Cat({{0x24, 0}, frame})}},
+       {{9, 0x00FFFFF0u, Cat({{0x14, 0}, frame})}, {9, 0x01000018u, Cat({{0x24, 0}, frame})},
+        {9, 0x01000040u, Cat({{0x24, 0}, frame})}},
        frame,
-       {0, 0x01000010LL * 10000, 0x02000000LL * 10000}},
+       {0x00FFFFF0LL * 10000, 0x01000018LL * 10000, 0x01000040LL * 10000}},
       {"a tag smaller than its headers is passed over",
        {{9, 0, Cat({{0x15, 0, 0, 0, 0}, frame})}, {9, 40, {0x25, 0x00}}, {9, 80, Cat({{0x25, 0, 0, 0, 0}, frame})}},
        frame,

@@ -302,17 +302,19 @@ class Join : public ::testing::TestWithParam<JoinCase> {};
 TEST_P(Join, ThePartAfterAJumpFollowsThePartBefore) {
   const JoinCase& c = GetParam();
   CMpegJoin join;
-  join.Reset(0);
+  join.Reset(0, 0);
+  join.AddStream(1, JoinType(1));
+  join.AddStream(2, JoinType(2));
   CMpegJoin::Ready ready;
-  REFERENCE_TIME scr = 0;
   for (const JoinInput& in : c.packets) {
-    scr = in.clockBack ? 0 : scr + 1;
-    join.OnSystemClock(scr);
+    if (in.clockBack) join.ClockStepped();
     auto p = std::make_unique<Packet>();
     p->TrackNumber = in.track;
     p->assign(in.track == 1 ? 1000 : 10, 0);
     (*p)[0] = 0xFF, (*p)[1] = 0xFD;  // a sound frame begins at once
-    join.Add(std::move(p), true, static_cast<REFERENCE_TIME>(in.seconds * 10000000 + 0.5), JoinType(in.track), ready);
+    p->rtStart = static_cast<REFERENCE_TIME>(in.seconds * UNITS + 0.5);
+    p->rtStop = p->rtStart + 1;
+    join.Add(std::move(p), ready);
   }
   join.Flush(ready);
   ASSERT_EQ(ready.size(), c.times.size());
