@@ -15,6 +15,7 @@
 #include <sys/ioctl.h>
 
 #include <algorithm>
+#include <cctype>
 #include <atomic>
 #include <cstdio>
 #include <memory>
@@ -46,11 +47,15 @@ std::string NativePath(LPCSTR name) {
   if (written.find('\\') == std::string::npos) return written;
   // On Linux a backslash is a character of a name ("a\b.mp4" is one file):
   // a name that exists as written is that file, and a new name is made
-  // where its folder is. Otherwise the backslashes are separators.
+  // where its folder is. Otherwise the backslashes are separators, as in
+  // a name that starts with a drive ("C:\..."), which is the platform's.
   std::string mapped = written;
   std::replace(mapped.begin(), mapped.end(), '\\', '/');
-  if (PathExists(written) || (!PathExists(mapped) && !FolderOfExists(mapped) && FolderOfExists(written)))
-    return written;
+  const bool drive = written.size() > 2 && std::isalpha(static_cast<unsigned char>(written[0])) && written[1] == ':' &&
+                     written[2] == '\\';
+  if (PathExists(written)) return written;
+  if (drive) return mapped;
+  if (!PathExists(mapped) && !FolderOfExists(mapped) && FolderOfExists(written)) return written;
   return mapped;
 }
 
