@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/HyperlinkStatic.h"
 #include "platform/ui/Dc.h"
 #include "platform/ui/FileDialog.h"
 #include "platform/ui/Icon.h"
@@ -77,6 +78,11 @@ void CButtonST::SetCheck(int check) {
   if (!m_bIsCheckBox) return;
   m_nCheck = check ? 1 : 0;
   if (m_hWnd) Invalidate();
+}
+
+void CButtonST::SetTooltipText(const char* text) {
+  if (!m_ToolTip.GetSafeHwnd()) m_ToolTip.Create(this);
+  m_ToolTip.AddTool(this, text);
 }
 
 void CButtonST::SetURL(const char* url) { m_strURL = url ? std::string(url).substr(0, kMaxUrl - 1) : std::string(); }
@@ -169,7 +175,7 @@ void CButtonST::OnClicked() {
     }
     CancelHover();
   } else if (!m_strURL.empty()) {
-    ::ShellExecute(nullptr, "open", m_strURL.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    OpenOrShowAddress(GetParent(), m_strURL, "Nothing on this computer could open the link. Its address is:");
   }
 }
 
@@ -187,13 +193,16 @@ void CButtonST::DrawItem(LPDRAWITEMSTRUCT dis) {
   bool pressed = (dis->itemState & ODS_SELECTED) != 0 || m_nCheck;
   bool focused = (dis->itemState & ODS_FOCUS) != 0;
   bool disabled = (dis->itemState & ODS_DISABLED) != 0;
+  // A disabled button does not answer the pointer, so it does not light up
+  // under it either.
+  const bool hover = m_bMouseOnButton && !disabled;
 
-  int slot = m_bMouseOnButton ? kColourBkIn : focused ? kColourBkFocus : kColourBkOut;
+  int slot = hover ? kColourBkIn : focused ? kColourBkFocus : kColourBkOut;
   dc->FillSolidRect(&item, m_crColors[slot]);
   if (m_bIsFlat) {
     if (pressed)
       dc->Draw3dRect(&item, GetSysColor(COLOR_BTNSHADOW), GetSysColor(COLOR_BTNHILIGHT));
-    else if (m_bMouseOnButton)
+    else if (hover)
       dc->Draw3dRect(&item, GetSysColor(COLOR_BTNHILIGHT), GetSysColor(COLOR_BTNSHADOW));
   } else {
     CRect edge = item;
@@ -204,7 +213,7 @@ void CButtonST::DrawItem(LPDRAWITEMSTRUCT dis) {
   GetWindowText(caption);
   CRect text = item;
   text.DeflateRect(3, 3);
-  HICON icon = m_bMouseOnButton ? m_hIconIn : m_hIconOut;
+  HICON icon = hover ? m_hIconIn : m_hIconOut;
   int shift = pressed ? 1 : 0;
   if (icon) {
     int x, y;
@@ -224,8 +233,10 @@ void CButtonST::DrawItem(LPDRAWITEMSTRUCT dis) {
       y = item.top + (item.Height() - m_cyIcon) / 2;
       text.left = x + m_cxIcon;
     }
+    // Disabled: the icon dimmed, so the button is still seen for what it is
+    // (an embossed shape would leave a round icon a blank disc).
     dc->DrawState(CPoint(x + shift, y + shift), CSize(m_cxIcon, m_cyIcon), icon,
-                  DST_ICON | (disabled ? DSS_DISABLED : DSS_NORMAL));
+                  DST_ICON | (disabled ? DSS_UNION : DSS_NORMAL));
   }
   if (!caption.empty()) {
     text.OffsetRect(shift, shift);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/ui/Button.h"
+#include "platform/ui/ToolTipCtrl.h"
 
 class CButtonST : public CButton {
  public:
@@ -38,6 +39,8 @@ class CButtonST : public CButton {
   // The first popup of the menu resource drops down on click; its commands
   // go to the parent.
   void SetMenu(UINT menuId) { m_nMenuId = menuId; }
+  // The button's name, shown as its tip: an icon alone names nothing.
+  void SetTooltipText(const char* text);
   // Opened with "open" on click; at most 260 bytes are kept.
   void SetURL(const char* url);
   const std::string& GetURL() const { return m_strURL; }
@@ -77,6 +80,7 @@ class CButtonST : public CButton {
   int m_nCheck = 0;
   BOOL m_bIsDefault = FALSE;
   BOOL m_bMouseOnButton = FALSE;
+  CToolTipCtrl m_ToolTip;
 
   DECLARE_MESSAGE_MAP()
 };

@@ -92,6 +92,11 @@ BOOL CDlgBatch::OnInitDialog() {
   m_btnMoveUp.SetIcon(189);
   m_btnRemove.SetIcon(190);
   m_btnAdd.SetIcon(191);
+  // The icons name nothing by themselves.
+  m_btnAdd.SetTooltipText("Add movies...");
+  m_btnRemove.SetTooltipText("Remove the selected movie");
+  m_btnMoveUp.SetTooltipText("Move the selected movie up");
+  m_btnMoveDown.SetTooltipText("Move the selected movie down");
   m_strFolder = StoredFolder();
   UpdateData(FALSE);
   m_rows = std::move(m_jobs);

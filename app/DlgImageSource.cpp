@@ -78,6 +78,11 @@ BOOL CDlgImageSource::OnInitDialog() {
   m_btnRemove.SetIcon(190);
   m_btnMoveUp.SetIcon(189);
   m_btnMoveDown.SetIcon(192);
+  // The icons name nothing by themselves.
+  m_btnAdd.SetTooltipText("Add pictures...");
+  m_btnRemove.SetTooltipText("Remove the selected picture");
+  m_btnMoveUp.SetTooltipText("Move the selected picture up");
+  m_btnMoveDown.SetTooltipText("Move the selected picture down");
   UpdateData(FALSE);
   return TRUE;
 }

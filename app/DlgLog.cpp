@@ -16,7 +16,8 @@ ON_MESSAGE(WM_OFFER_CODEC_HELP, OnOfferCodecHelp)
 END_MESSAGE_MAP()
 
 bool CDlgLog::NamesMissingCodecs(const std::string& log) {
-  return log.find("installed ffdshow codecs package") != std::string::npos;
+  // The converter names a stream no decoder took this way.
+  return log.find(") could not be decoded") != std::string::npos;
 }
 
 BOOL CDlgLog::OnInitDialog() {

@@ -86,7 +86,7 @@ BOOL CDlgTargetPSP::OnInitDialog() {
   FillCombo(1018, kVideoKbps);
   FillCombo(1025, {"29.97fps", "14.985fps"});
   FillCombo(1019, kAudioKbps);
-  FillCombo(1022, {kNames[0], kNames[1]});
+  ShowNames(m_pJob ? m_pJob->m_nPspFileNumber : m_nFileNumber);
   if (m_pJob) {
     m_nPreset = m_pJob->m_nPreset;
     // A job without an output size of its own starts from its preset.
@@ -150,14 +150,33 @@ std::string CDlgTargetPSP::Numbered(const std::string& output, int name, int num
   return PathFolder(output) + file;
 }
 
-// The first number names a single job's file too.
+void CDlgTargetPSP::ShowNames(int number) {
+  CComboBox* names = Combo(1022);
+  if (!names) return;
+  const int selected = names->GetCurSel();
+  names->ResetContent();
+  for (const char* name : kNames) {
+    char file[32];
+    std::snprintf(file, sizeof file, "%.3s%05d.mp4", name, number);
+    names->AddString(file);
+  }
+  if (selected >= 0) names->SetCurSel(selected);
+}
+
+// The first number names a single job's file too, and the name box shows
+// the names it gives.
 void CDlgTargetPSP::OnFileNumber() {
   int number = 0;
   if (!EditInt(1072, &number) || number < 1 || number > 90000) return;
+  ShowNames(number);
   std::string output;
   GetDlgItemText(1031, output);
   const std::string numbered = Numbered(TrimBlanks(output), Combo(1022)->GetCurSel(), number);
   if (numbered != TrimBlanks(output)) SetDlgItemText(1031, numbered);
+}
+
+bool CDlgTargetPSP::IsProposedOutput(const std::string& output) const {
+  return m_pJob && IsPspName(PathFileName(output)) && PathFolder(output) == PathFolder(m_pJob->m_strSource);
 }
 
 void CDlgTargetPSP::OnNotice() {

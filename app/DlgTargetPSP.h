@@ -33,6 +33,8 @@ class CDlgTargetPSP : public CDlgTargetPage {
  protected:
   void DoDataExchange(CDataExchange* dx) override;
   bool Apply(const std::string& output) override;
+  // The PSP's numbered names beside the source are the page's own.
+  bool IsProposedOutput(const std::string& output) const override;
   afx_msg void OnPreset();
   afx_msg void OnName();
   afx_msg void OnFileNumber();
@@ -40,6 +42,8 @@ class CDlgTargetPSP : public CDlgTargetPage {
 
  private:
   void LoadPreset(int index);
+  // The name box's two names, numbered from `number`.
+  void ShowNames(int number);
   // The output path with the name combo's letters and the first number, when
   // its file name is one of the PSP's numbered names; else `output`.
   std::string Numbered(const std::string& output, int name, int number) const;

@@ -18,6 +18,7 @@
 #include "app/DlgTargetMP4.h"
 #include "app/DlgTargetPSP.h"
 #include "app/DlgVCD.h"
+#include "app/JobFlow.h"
 #include "app/PathName.h"
 #include "conversion/JobFiles.h"
 #include "platform/ui/FileDialog.h"
@@ -103,10 +104,38 @@ bool CDlgTargetPage::CheckOutput(const std::string& output, bool finish) {
   return true;
 }
 
+bool CDlgTargetPage::IsProposedOutput(const std::string& output) const {
+  return m_pJob && !m_pJob->m_strSource.empty() &&
+         PathWithoutExtension(output) == PathWithoutExtension(m_pJob->m_strSource) + "_pmr";
+}
+
+bool CDlgTargetPage::ConfirmReplace(const std::string& output, bool* replace) {
+  *replace = false;
+  if (!IsTakenTarget(output)) return true;
+  const std::string question = output + " already exists.\nDo you want to replace it?";
+  if (MessageBox(question.c_str(), "Pellomar", MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2) == IDYES) {
+    *replace = true;
+    return true;
+  }
+  if (CWnd* edit = GetDlgItem(m_nOutputId)) {
+    edit->SetFocus();
+    edit->SendMessage(EM_SETSEL, 0, -1);
+  }
+  return false;
+}
+
 bool CDlgTargetPage::Check(bool finish) {
   const std::string output = TrimBlanks(m_strOutput);
   if (!m_bBatch && !CheckOutput(output, finish)) return false;
-  return Apply(m_bBatch ? std::string() : output);
+  // Only Finish adds the job: Back asks nothing.
+  bool replace = false;
+  if (!m_bBatch && finish && !ConfirmReplace(output, &replace)) return false;
+  if (!Apply(m_bBatch ? std::string() : output)) return false;
+  if (m_pJob && !m_bBatch) {
+    m_pJob->m_bReplaceTarget = replace ? 1 : 0;
+    m_pJob->m_bTargetNamed = IsProposedOutput(output) ? 0 : 1;
+  }
+  return true;
 }
 
 void CDlgTargetPage::OnFinish() {

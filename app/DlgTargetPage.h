@@ -50,6 +50,9 @@ class CDlgTargetPage : public CDialog {
   virtual bool Apply(const std::string& output) = 0;
   // The output name the page proposes for the job's source.
   std::string DefaultOutput(const char* extension) const;
+  // Whether `output` is a name the page proposes (it follows the source),
+  // not one the user gave.
+  virtual bool IsProposedOutput(const std::string& output) const;
   // Checks an output path: its extension must name one of the page's
   // containers (when it has any), and its folder must be there and take files. Tells the
   // user why not (an empty path only on Finish).
@@ -91,6 +94,9 @@ class CDlgTargetPage : public CDialog {
 
  private:
   bool Check(bool finish);
+  // A file already at the output's name is replaced only when the user says
+  // so: false (No, the default) leaves the page open at the name.
+  bool ConfirmReplace(const std::string& output, bool* replace);
 
   DECLARE_MESSAGE_MAP()
 };

@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 
 #include "app/DlgNotice.h"
+#include "app/JobFlow.h"
 #include "app/PathName.h"
 #include "app/SourceProbe.h"
 #include "app/TambrelApp.h"
+#include "conversion/JobFiles.h"
 #include "platform/ui/FileDialog.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/Resource.h"
@@ -169,6 +171,11 @@ bool CDlgVideoSource::Check(bool next) {
     AfxMessageBox(UiLoadString(IDS_NOT_MPEG_SOURCE), MB_OK | MB_ICONEXCLAMATION);
     return false;
   }
+  // Another file than the one the target page last saw: its proposals
+  // follow the new one.
+  if (m_pJob && !m_pJob->m_strSource.empty() && m_pJob->m_strSource != path &&
+      !IsSameFileOnDisk(m_pJob->m_strSource, path))
+    FollowNewSource(*m_pJob);
   Apply(path, info);
   if (m_pJob) m_pJob->m_strSource = path;
   return true;

@@ -3,12 +3,30 @@
 #include "platform/ui/Dc.h"
 #include "platform/ui/FileDialog.h"
 #include "platform/ui/Icon.h"
+#include "platform/ui/MessageBox.h"
+
+bool OpenOrShowAddress(CWnd* owner, const std::string& address, const std::string& instead) {
+  if (reinterpret_cast<uintptr_t>(::ShellExecute(owner ? owner->GetSafeHwnd() : nullptr, "open", address.c_str(),
+                                                  nullptr, nullptr, SW_SHOWNORMAL)) > 32)
+    return true;
+  // A mail address is shown as the user writes it.
+  const std::string shown = address.compare(0, 7, "mailto:") == 0 ? address.substr(7, address.find('?') - 7) : address;
+  const std::string text = instead + "\n\n" + shown;
+  if (owner && owner->GetSafeHwnd())
+    owner->MessageBox(text.c_str(), "Pellomar", MB_OK | MB_ICONINFORMATION);
+  else
+    AfxMessageBox(text, MB_OK | MB_ICONINFORMATION);
+  return false;
+}
 
 BEGIN_MESSAGE_MAP(CHyperlinkStatic, CStatic)
   ON_WM_PAINT()
   ON_WM_MOUSEMOVE()
   ON_WM_MOUSELEAVE()
   ON_WM_LBUTTONDOWN()
+  ON_WM_KEYDOWN()
+  ON_WM_SETFOCUS()
+  ON_WM_KILLFOCUS()
   ON_WM_DESTROY()
 END_MESSAGE_MAP()
 
@@ -67,6 +85,22 @@ void CHyperlinkStatic::OnPaint() {
   dc.SetTextColor(RGB(0, 0, 255));
   dc.TextOut(0, 0, m_strCaption);
   if (old) dc.SelectObject(old);
+  // A link the keyboard reached shows it.
+  if (GetFocus() == this) {
+    MeasureText();
+    CRect text(0, 0, m_cxText + 1, m_cyText);
+    dc.DrawFocusRect(&text);
+  }
+}
+
+void CHyperlinkStatic::OnSetFocus(CWnd* oldWnd) {
+  CStatic::OnSetFocus(oldWnd);
+  Invalidate();
+}
+
+void CHyperlinkStatic::OnKillFocus(CWnd* newWnd) {
+  CStatic::OnKillFocus(newWnd);
+  Invalidate();
 }
 
 void CHyperlinkStatic::OnMouseMove(UINT flags, CPoint point) {
@@ -85,10 +119,24 @@ void CHyperlinkStatic::OnMouseLeave() {
   CStatic::OnMouseLeave();
 }
 
+void CHyperlinkStatic::Open() {
+  if (!m_strURL.empty())
+    OpenOrShowAddress(GetParent(), m_strURL, "Nothing on this computer could open the link. Its address is:");
+}
+
 void CHyperlinkStatic::OnLButtonDown(UINT flags, CPoint point) {
-  if (IsOverLink(point) && !m_strURL.empty())
-    ::ShellExecute(nullptr, "open", m_strURL.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  // The press is handled first: the link's own box, when it comes, must
+  // not find the button still held.
   CStatic::OnLButtonDown(flags, point);
+  if (IsOverLink(point)) Open();
+}
+
+void CHyperlinkStatic::OnKeyDown(UINT key, UINT repeat, UINT flags) {
+  if (key == VK_SPACE || key == VK_RETURN) {
+    Open();
+    return;
+  }
+  CStatic::OnKeyDown(key, repeat, flags);
 }
 
 void CHyperlinkStatic::OnDestroy() {

@@ -7,6 +7,13 @@
 #include "platform/ui/GdiObject.h"
 #include "platform/ui/Static.h"
 
+class CWnd;
+
+// Opens an address (or a file) with the desktop; when nothing on the
+// computer opens it, tells the user `instead` followed by the address, so
+// that the user can open it by hand. False when it was not opened.
+bool OpenOrShowAddress(CWnd* owner, const std::string& address, const std::string& instead);
+
 class CHyperlinkStatic : public CStatic {
  public:
   CHyperlinkStatic();
@@ -26,11 +33,17 @@ class CHyperlinkStatic : public CStatic {
   afx_msg void OnMouseMove(UINT flags, CPoint point);
   afx_msg void OnMouseLeave();
   afx_msg void OnLButtonDown(UINT flags, CPoint point);
+  // Space or Return on a link that has the focus opens it, as a click does.
+  afx_msg void OnKeyDown(UINT key, UINT repeat, UINT flags);
+  // The focus is drawn around the link's text.
+  afx_msg void OnSetFocus(CWnd* oldWnd);
+  afx_msg void OnKillFocus(CWnd* newWnd);
   afx_msg void OnDestroy();
 
  private:
   void MakeFont();
   void MeasureText();
+  void Open();
 
   std::string m_strCaption;
   std::string m_strURL;

@@ -1,5 +1,7 @@
 #include "app/JobFlow.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 
 #include "app/DlgBatch.h"
@@ -10,12 +12,19 @@
 #include "app/PathName.h"
 #include "app/SourceProbe.h"
 #include "conversion/GraphConverter.h"
+#include "platform/ui/MessageBox.h"
 
 std::unique_ptr<CConvertOpt> CJobFlow::AddJob() {
   auto job = std::make_unique<CConvertOpt>();
   CDlgCvtType typePage(m_pOwner);
   typePage.m_pJob = job.get();
   while (typePage.DoModal() == IDOK) {
+    // Another type has another target page: what the last one proposed
+    // (its name's extension, its size) is not this one's.
+    if (typePage.m_nType != job->m_nType) {
+      if (!job->m_bTargetNamed) job->m_strTarget.clear(), job->m_bReplaceTarget = 0;
+      job->m_nWidth = job->m_nHeight = 0;
+    }
     job->SetType(typePage.m_nType);
     const int result = RunJobPages(job.get());
     if (result == kPageFinish) return job;
@@ -92,30 +101,93 @@ int CJobFlow::RunBatchPages(CConvertOpt* batch, std::vector<std::unique_ptr<CCon
     if (list.m_nResult != kPageNext) return kPageCancel;
     // Pictures have no batch target page.
     if (batch->m_nType < CONVERT_AVI || batch->m_nType > CONVERT_FLV) return kPageCancel;
-    std::unique_ptr<CDlgTargetPage> target = CreateTargetPage(batch->m_nType, m_pOwner);
-    if (!target) return kPageCancel;
-    target->m_pJob = batch;
-    target->m_bBatch = 1;
-    target->DoModal();
-    if (target->m_nResult == kPageFinish) return kPageFinish;
-    if (target->m_nResult != kPageBack) return kPageCancel;
+    // The target page again while the user keeps the batch's files.
+    int result = kPageFinish;
+    while (result == kPageFinish) {
+      std::unique_ptr<CDlgTargetPage> target = CreateTargetPage(batch->m_nType, m_pOwner);
+      if (!target) return kPageCancel;
+      target->m_pJob = batch;
+      target->m_bBatch = 1;
+      target->DoModal();
+      result = target->m_nResult;
+      if (result == kPageFinish && ConfirmBatchReplace(*batch, jobs)) return kPageFinish;
+    }
+    if (result != kPageBack) return kPageCancel;
   }
 }
 
-void FinishBatchJobs(CConvertOpt& batch, std::vector<std::unique_ptr<CConvertOpt>>& jobs) {
-  for (auto& job : jobs) {
-    job->CopySettings(batch);
+bool CJobFlow::ConfirmBatchReplace(const CConvertOpt& batch, std::vector<std::unique_ptr<CConvertOpt>>& jobs) {
+  const std::vector<std::string> targets = BatchTargets(batch, jobs);
+  std::vector<std::string> taken;
+  for (size_t i = 0; i < jobs.size(); ++i) {
+    jobs[i]->m_bReplaceTarget = IsTakenTarget(targets[i]) ? 1 : 0;
+    if (jobs[i]->m_bReplaceTarget) taken.push_back(targets[i]);
+  }
+  if (taken.empty()) return true;
+  const std::string question =
+      TakenTargetsText(taken) + (taken.size() == 1 ? "\nDo you want to replace it?" : "\nDo you want to replace them?");
+  const UINT type = MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2;
+  const int answer = m_pOwner && m_pOwner->GetSafeHwnd() ? m_pOwner->MessageBox(question.c_str(), "Pellomar", type)
+                                                          : AfxMessageBox(question, type);
+  if (answer == IDYES) return true;
+  for (auto& job : jobs) job->m_bReplaceTarget = 0;
+  return false;
+}
+
+bool IsTakenTarget(const std::string& target) {
+  struct stat st {};
+  return !target.empty() && ::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string TakenTargetsText(const std::vector<std::string>& targets) {
+  // A long batch names its first files; the count says the rest.
+  constexpr size_t kNamed = 10;
+  std::string text = targets.size() == 1 ? "This target already exists:\n" : "These targets already exist:\n";
+  for (size_t i = 0; i < targets.size() && i < kNamed; ++i) text += "    " + targets[i] + "\n";
+  if (targets.size() > kNamed) text += "    and " + std::to_string(targets.size() - kNamed) + " more\n";
+  return text;
+}
+
+std::vector<std::string> BatchTargets(const CConvertOpt& batch, const std::vector<std::unique_ptr<CConvertOpt>>& jobs) {
+  std::vector<std::string> targets;
+  int number = batch.m_nPspFileNumber;
+  for (const auto& job : jobs) {
+    std::string target = job->m_strTarget;
     if (batch.m_nType == CONVERT_PSP) {
-      char number[32];
-      std::snprintf(number, sizeof number, "%05d", batch.m_nPspFileNumber);
+      char digits[32];
+      std::snprintf(digits, sizeof digits, "%05d", number++);
       // The numbered name goes into the folder the batch list chose.
-      job->m_strTarget = PathFolder(job->m_strTarget) + (batch.m_nVideoCodec == 0 ? "M4V" : "MAQ") + number + ".mp4";
-      ++batch.m_nPspFileNumber;
+      target = PathFolder(target) + (batch.m_nVideoCodec == 0 ? "M4V" : "MAQ") + digits + ".mp4";
     } else if (batch.m_nType == CONVERT_FLV && batch.m_nProfile != PROFILE_FLV) {
-      job->m_strTarget = PathWithExtension(job->m_strTarget, ".swf");
+      target = PathWithExtension(target, ".swf");
     } else if (batch.m_nType == CONVERT_3GP && batch.m_nProfile != PROFILE_3GP) {
-      job->m_strTarget = PathWithExtension(job->m_strTarget, ".3g2");
+      target = PathWithExtension(target, ".3g2");
     }
+    targets.push_back(target);
+  }
+  return targets;
+}
+
+void FinishBatchJobs(CConvertOpt& batch, std::vector<std::unique_ptr<CConvertOpt>>& jobs) {
+  const std::vector<std::string> targets = BatchTargets(batch, jobs);
+  for (size_t i = 0; i < jobs.size(); ++i) {
+    jobs[i]->CopySettings(batch);
+    jobs[i]->m_strTarget = targets[i];
+  }
+  if (batch.m_nType == CONVERT_PSP) batch.m_nPspFileNumber += static_cast<int>(jobs.size());
+}
+
+void FollowNewSource(CConvertOpt& job) {
+  if (!job.m_bTargetNamed) {
+    job.m_strTarget.clear();
+    job.m_bReplaceTarget = 0;
+  }
+  switch (job.m_nType) {
+    case CONVERT_AVI:
+    case CONVERT_MPEG:
+    case CONVERT_MP4:
+    case CONVERT_FLV: job.m_nWidth = job.m_nHeight = 0; break;
+    default: break;  // sizes of presets and disc standards, not of the source
   }
 }
 

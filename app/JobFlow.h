@@ -31,13 +31,31 @@ class CJobFlow {
   int RunBatchPages(CConvertOpt* batch, std::vector<std::unique_ptr<CConvertOpt>>& jobs);
 
  private:
+  // Names the batch's targets that are files already and asks once whether
+  // to replace them; Yes marks their jobs so, No (the default) answers
+  // false and the target page opens again.
+  bool ConfirmBatchReplace(const CConvertOpt& batch, std::vector<std::unique_ptr<CConvertOpt>>& jobs);
+
   CWnd* m_pOwner;
 };
 
-// The end of a finished batch: every job takes the batch's settings, PSP
-// jobs their numbered names, and FLV/SWF and 3GP/3G2 jobs the extension
-// their container asks for.
+// The targets a finished batch gives its jobs, in order: PSP jobs their
+// numbered names, FLV/SWF and 3GP/3G2 jobs the extension their container
+// asks for, the others the name the batch list gave.
+std::vector<std::string> BatchTargets(const CConvertOpt& batch, const std::vector<std::unique_ptr<CConvertOpt>>& jobs);
+// The end of a finished batch: every job takes the batch's settings and its
+// target of BatchTargets.
 void FinishBatchJobs(CConvertOpt& batch, std::vector<std::unique_ptr<CConvertOpt>>& jobs);
+
+// A target whose name a file has already (one a job would replace).
+bool IsTakenTarget(const std::string& target);
+// "These targets already exist:" and their names, one a line.
+std::string TakenTargetsText(const std::vector<std::string>& targets);
+
+// The source page took another source: a target name the target page
+// proposed (not one the user gave) follows it, and so does a picture size
+// that the target page takes from the source.
+void FollowNewSource(CConvertOpt& job);
 
 // The "Source File" column of a job's row: the source, or the pictures.
 std::string JobSourceText(const CConvertOpt& job);

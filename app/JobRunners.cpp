@@ -40,6 +40,7 @@ void CGraphConverterJob::SetImageOutput(int mode, const std::wstring& path, int 
   m_pConverter->SetImageOutput(mode, path, time, width, height);
 }
 void CGraphConverterJob::SetReplacePictures(bool replace) { m_pConverter->SetReplacePictures(replace); }
+void CGraphConverterJob::SetReplaceTarget(bool replace) { m_pConverter->SetReplaceTargets(replace); }
 HRESULT CGraphConverterJob::BuildMpegGraph(const std::string& source, const std::string& target, int kind) {
   return m_pConverter->BuildMpegGraph(source, target, kind);
 }
@@ -63,6 +64,7 @@ std::string CGraphConverterJob::RunNoteText() { return m_pConverter->GetRunNote(
 std::string CGraphConverterJob::FinishFiles(bool keep, double stoppedAt) {
   return m_pConverter->FinishFiles(keep, stoppedAt);
 }
+std::vector<std::pair<std::string, std::string>> CGraphConverterJob::KeptFiles() { return m_pConverter->KeptFiles(); }
 HRESULT CGraphConverterJob::BuildAsfGraph(const std::string& source, const std::string& target, int profileIndex) {
   return m_pConverter->BuildAsfGraph(source, target, profileIndex);
 }
@@ -223,8 +225,7 @@ std::string AbortMessage(int number, const CConvertOpt& job, HRESULT hr, const s
   } else {
     text += EndLine(ResultText(hr));
   }
-  const int format = job.m_nSourceFormat;
-  if (format == 0x40 || format == 0x200 || format == 0x1000 || format == 0x80000 || format == 0x100000)
-    text += " Please insure you have installed ffdshow codecs package\n";
+  // No codec note: a running graph fails in a stage, not for want of a
+  // decoder (a stream no decoder takes fails the build, and says so there).
   return text;
 }

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "conversion/ConvertOpt.h"
@@ -27,6 +28,8 @@ class CJobBuilder {
   virtual void SetImageOutput(int mode, const std::wstring& path, int time, int width, int height) = 0;
   // A picture series may replace files of its pictures' names.
   virtual void SetReplacePictures(bool /*replace*/) {}
+  // The user chose to replace the files that have the target's names.
+  virtual void SetReplaceTarget(bool /*replace*/) {}
   // The pictures (and sound file) a job is made of in place of its source.
   virtual void SetPictureList(const std::vector<std::string>& /*pictures*/, double /*seconds*/, int /*width*/,
                               int /*height*/, const std::string& /*soundFile*/) {}
@@ -54,6 +57,9 @@ class CJobBuilder {
   // seconds, not negative) keeps what it wrote beside a file that was
   // there before it began. Returns why keeping failed, or "".
   virtual std::string FinishFiles(bool /*keep*/, double /*stoppedAt*/) { return std::string(); }
+  // After FinishFiles: each target the job kept, with the name its file
+  // took (its own, or one beside a file that was there).
+  virtual std::vector<std::pair<std::string, std::string>> KeptFiles() { return {}; }
 };
 
 // The real converter of a job.
@@ -70,6 +76,7 @@ class CGraphConverterJob : public CJobBuilder {
                         int sampleRate, int channels) override;
   void SetImageOutput(int mode, const std::wstring& path, int time, int width, int height) override;
   void SetReplacePictures(bool replace) override;
+  void SetReplaceTarget(bool replace) override;
   void SetPictureList(const std::vector<std::string>& pictures, double seconds, int width, int height,
                       const std::string& soundFile) override;
   HRESULT BuildMpegGraph(const std::string& source, const std::string& target, int kind) override;
@@ -84,6 +91,7 @@ class CGraphConverterJob : public CJobBuilder {
   std::string RunErrorText() override;
   std::string RunNoteText() override;
   std::string FinishFiles(bool keep, double stoppedAt) override;
+  std::vector<std::pair<std::string, std::string>> KeptFiles() override;
 
  private:
   CGraphConverter* m_pConverter = nullptr;  // kept alive by m_pGraph
@@ -116,6 +124,5 @@ std::string ResultText(HRESULT hr);
 std::string FormatFailure(HRESULT hr, const std::string& previous);
 // The log text of job `number` whose graph aborted with `hr`: the code, the
 // failing filter's own text when there is one, else the hint for the job's
-// type or the code's text, and the codec-package note for the source kinds
-// that need it. Every part ends with a line break.
+// type or the code's text. Every part ends with a line break.
 std::string AbortMessage(int number, const CConvertOpt& job, HRESULT hr, const std::string& runError);

@@ -9,6 +9,7 @@
 #include "app/DlgLog.h"
 #include "app/DlgPropertyFrame.h"
 #include "app/DlgScan.h"
+#include "app/HyperlinkStatic.h"
 #include "app/JobFlow.h"
 #include "app/Registry.h"
 #include "conversion/GraphConverter.h"
@@ -20,6 +21,7 @@
 #include "platform/win32/File.h"
 #include "platform/win32/Module.h"
 #include "platform/win32/Time.h"
+#include "resources/ResourceIds.h"
 
 int g_bStopRequested = 0;
 std::string g_strJobMessage;
@@ -68,6 +70,7 @@ ON_WM_SYSCOMMAND()
 ON_COMMAND(40001, OnRemoveJob)
 ON_COMMAND(40002, OnRemoveAllJobs)
 ON_COMMAND(40003, OnConvertAgain)
+ON_COMMAND(ID_JOB_SHOW_LOG, OnShowLog)
 ON_COMMAND(40013, OnAddJob)
 ON_COMMAND(40012, OnAddBatch)
 ON_COMMAND(277, OnVideoDecoderSettings)
@@ -94,7 +97,7 @@ void CTambrelDlg::DoDataExchange(CDataExchange* dx) {
   DDX_Control(dx, 1082, m_btnClose);
   DDX_Control(dx, 1081, m_btnMinimize);
   DDX_Control(dx, 1080, m_btnMenuHelp);
-  DDX_Control(dx, 1083, m_btnProgress);
+  DDX_Control(dx, IDC_PROGRESS_LINE, m_btnProgress);
   DDX_Control(dx, 1074, m_progress);
   DDX_Control(dx, 1005, m_btnHomePage);
   DDX_Control(dx, 1002, m_btnStartStop);
@@ -273,16 +276,7 @@ void CTambrelDlg::OnMenuButton(UINT id) {
 }
 
 void CTambrelDlg::OnHomePage() {
-  SHELLEXECUTEINFO info{};
-  info.cbSize = sizeof(info);
-  info.fMask = SEE_MASK_FLAG_NO_UI;
-  info.hwnd = GetSafeHwnd();
-  info.lpVerb = "open";
-  info.lpFile = kHomePageAddress;
-  info.nShow = SW_SHOWMAXIMIZED;
-  if (!ShellExecuteEx(&info))
-    MessageBox((std::string("No web browser could be started. The home page is:\n") + kHomePageAddress).c_str(), "Pellomar",
-               MB_OK | MB_ICONINFORMATION);
+  OpenOrShowAddress(this, kHomePageAddress, "No web browser could be started. The home page is:");
 }
 
 void CTambrelDlg::OnMinimize() { ShowWindow(SW_MINIMIZE); }
@@ -306,27 +300,11 @@ void CTambrelDlg::OnHelp() {
                MB_OK | MB_ICONEXCLAMATION);
     return;
   }
-  SHELLEXECUTEINFO info{};
-  info.cbSize = sizeof(info);
-  info.hwnd = GetSafeHwnd();
-  info.lpVerb = "open";
-  info.lpFile = page.c_str();
-  info.nShow = SW_SHOWNORMAL;
-  if (!ShellExecuteEx(&info))
-    MessageBox(("No web browser could be started to show the help. You can open the page yourself:\n" + page).c_str(),
-               "Pellomar", MB_OK | MB_ICONINFORMATION);
+  OpenOrShowAddress(this, page, "No web browser could be started to show the help. You can open the page yourself:");
 }
 
 void CTambrelDlg::OnSupportMail() {
-  SHELLEXECUTEINFO info{};
-  info.cbSize = sizeof(info);
-  info.hwnd = GetSafeHwnd();
-  info.lpVerb = "open";
-  info.lpFile = kSupportMail;
-  info.nShow = SW_SHOWNORMAL;
-  if (!ShellExecuteEx(&info))
-    MessageBox((std::string("No mail program could be started. Please write to ") + kSupportAddress + ".").c_str(),
-               "Pellomar", MB_OK | MB_ICONINFORMATION);
+  OpenOrShowAddress(this, kSupportMail, "No mail program could be started. Please write to:");
 }
 
 void CTambrelDlg::OnAbout() {
@@ -367,13 +345,25 @@ void CTambrelDlg::OnRemoveJob() {
 }
 
 void CTambrelDlg::OnRemoveAllJobs() {
+  if (m_bConverting) return;
+  // Jobs not converted yet are work the user set up: they go only when the
+  // user says so.
+  int waiting = 0;
+  for (int row = 0; row < GetJobCount(); ++row) waiting += GetJobStatus(row) != kJobDone;
+  if (waiting > 0) {
+    const std::string question =
+        (waiting == 1 ? std::string("One job of the list has not been converted yet.")
+                      : Format("%d jobs of the list have not been converted yet.", waiting)) +
+        " Remove all jobs all the same?";
+    if (MessageBox(question.c_str(), "Pellomar", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES) return;
+  }
   while (m_list.GetItemCount() > 0) DeleteJob(0);
   m_jobs.clear();
   ClearProgress();
 }
 
 void CTambrelDlg::ClearProgress() {
-  if (m_btnProgress.GetSafeHwnd()) SetDlgItemText(1083, "");
+  if (m_btnProgress.GetSafeHwnd()) SetDlgItemText(IDC_PROGRESS_LINE, "");
   if (m_progress.GetSafeHwnd()) {
     m_progress.SetPos(0);
     m_progress.Invalidate();
@@ -381,8 +371,40 @@ void CTambrelDlg::ClearProgress() {
 }
 
 int CTambrelDlg::NextJobToConvert(int row) const {
-  while (IsValidRow(row) && GetJobStatus(row) == kJobDone) ++row;
+  auto inRun = [this](int r) {
+    return !m_bConverting || std::find(m_runJobs.begin(), m_runJobs.end(), GetJob(r)) != m_runJobs.end();
+  };
+  while (IsValidRow(row) && (GetJobStatus(row) == kJobDone || !inRun(row))) ++row;
   return row;
+}
+
+bool CTambrelDlg::ConfirmTakenTargets(std::vector<const CConvertOpt*>* leftOut) {
+  std::vector<std::string> names;
+  std::vector<CConvertOpt*> jobs;
+  for (int row = 0; row < GetJobCount(); ++row) {
+    CConvertOpt* job = GetJob(row);
+    // A picture series has its own rule (the picture page asks), and a job
+    // the user let replace its file was asked already.
+    if (GetJobStatus(row) == kJobDone || job->m_nType == CONVERT_VIDEO_TO_PICTURES || job->m_bReplaceTarget ||
+        !IsTakenTarget(job->m_strTarget))
+      continue;
+    names.push_back(job->m_strTarget);
+    jobs.push_back(job);
+  }
+  if (jobs.empty()) return true;
+  const std::string question =
+      TakenTargetsText(names) + (jobs.size() == 1 ? "\nDo you want to replace it?" : "\nDo you want to replace them?") +
+      "\n\nNo converts the other jobs and leaves " + (jobs.size() == 1 ? "this job" : "these jobs") +
+      " out; Cancel starts nothing.";
+  const int answer = MessageBox(question.c_str(), "Pellomar", MB_YESNOCANCEL | MB_ICONEXCLAMATION | MB_DEFBUTTON2);
+  if (answer == IDCANCEL) return false;
+  for (CConvertOpt* job : jobs) {
+    if (answer == IDYES)
+      job->m_bReplaceTarget = 1;
+    else
+      leftOut->push_back(job);
+  }
+  return true;
 }
 
 void CTambrelDlg::OnConvertAgain() {
@@ -422,9 +444,13 @@ void CTambrelDlg::OnStartStop() {
                "Pellomar", MB_OK | MB_ICONINFORMATION);
     return;
   }
+  std::vector<const CConvertOpt*> leftOut;
+  if (!ConfirmTakenTargets(&leftOut)) return;
   m_runJobs.clear();
   for (int row = 0; row < GetJobCount(); ++row)
-    if (GetJobStatus(row) != kJobDone) m_runJobs.push_back(GetJob(row));
+    if (GetJobStatus(row) != kJobDone && std::find(leftOut.begin(), leftOut.end(), GetJob(row)) == leftOut.end())
+      m_runJobs.push_back(GetJob(row));
+  if (m_runJobs.empty()) return;
   SetStartLook(false);
   EnableMenus(FALSE);
   m_bHadError = 0;
@@ -462,6 +488,7 @@ LRESULT CTambrelDlg::OnNextJob(WPARAM wParam, LPARAM) {
     FinishJobFiles();
     ReleaseGraph();
   }
+  m_watch.Close();
   StopProgressTimer();
   m_fConverted = 0.0;
   m_fStoppedAt = -1.0;
@@ -536,17 +563,43 @@ void CTambrelDlg::TakeFreeTarget(int row) {
 void CTambrelDlg::FinishJobFiles() {
   if (!m_pBuilder || !IsValidRow(m_nFilesJob)) return;
   const std::string failure = m_pBuilder->FinishFiles(m_bKeepFiles, m_fStoppedAt);
-  if (failure.empty()) return;
-  SetStatus(m_nFilesJob, kJobFailed);
-  m_bHadError = 1;
-  m_strLog += Format("%d. ", m_nFilesJob + 1) + failure;
+  const std::string number = Format("%d. ", m_nFilesJob + 1);
+  if (!failure.empty()) {
+    SetStatus(m_nFilesJob, kJobFailed);
+    m_bHadError = 1;
+    m_strLog += number + failure;
+    return;
+  }
+  if (!m_bKeepFiles) return;
+  const CConvertOpt* job = GetJob(m_nFilesJob);
+  std::string kept;  // where the target's file went
+  for (const auto& [target, name] : m_pBuilder->KeptFiles()) {
+    if (target == job->m_strTarget) kept = name;
+    // A file that took the name while the job ran stays; the job's went
+    // beside it.
+    if (m_fStoppedAt < 0 && name != target) {
+      m_strLog += number + "A file named " + target + " came while the job ran and was kept; the job's is " + name + "\n";
+      m_bHadNote = true;
+    }
+  }
+  if (m_fStoppedAt < 0) return;
+  if (job->m_nType == CONVERT_VIDEO_TO_PICTURES)
+    m_strStopped = "the pictures written so far are kept in " + job->m_strPictureFolder;
+  else if (!kept.empty())
+    m_strStopped = "the part converted is kept as " + kept;
+  else
+    m_strStopped = "nothing was converted, so nothing was kept";
+  m_strLog += number + Format("Stopped by the user at %.1f s: ", m_fStoppedAt) + m_strStopped + "\n";
 }
 
 void CTambrelDlg::EndRun() {
   m_bConverting = 0;
   g_bStopRequested = 0;
   StopProgressTimer();
-  SetStatus(m_nCurJob, kJobFailed);
+  // The job a stop interrupted is stopped, not failed: what it converted
+  // is kept.
+  if (IsValidRow(m_nCurJob) && GetJobStatus(m_nCurJob) == kJobRunning) SetStatus(m_nCurJob, kJobStopped);
+  m_bRunDone = true;
   SetStartLook(true);
   EnableMenus(TRUE);
   ShowRunEnd();
@@ -566,14 +619,23 @@ void CTambrelDlg::ShowRunEnd() {
       done += GetJobStatus(row) == kJobDone, failed += GetJobStatus(row) == kJobFailed;
   const int jobs = static_cast<int>(m_runJobs.size());
   m_runJobs.clear();
+  const std::string stopped = std::move(m_strStopped);
+  m_strStopped.clear();
   // A run whose jobs were all done, one with a note (a source shorter than
   // probed), keeps the last line: its converted length is the figure to
   // see, and the log now shown says that the run is over.
-  if (!m_bHadNote || done != jobs) {
+  if (!stopped.empty()) {
+    // A stop says what became of the job it ended; a run of more jobs
+    // says how the others went.
+    std::string line = "Stopped: " + stopped;
+    if (jobs > 1) line += Format("; %d of %d jobs converted", done, jobs);
+    if (failed) line += Format(", %d failed (see the log)", failed);
+    SetDlgItemText(IDC_PROGRESS_LINE, (line + ".").c_str());
+  } else if (!m_bHadNote || done != jobs) {
     std::string line = Format("%s: %d of %d %s converted", done + failed == jobs ? "Finished" : "Stopped", done, jobs,
                               jobs == 1 ? "job" : "jobs");
     if (failed) line += Format(", %d failed (see the log)", failed);
-    SetDlgItemText(1083, (line + ".").c_str());
+    SetDlgItemText(IDC_PROGRESS_LINE, (line + ".").c_str());
   }
   // A window the user has left for another one asks for attention.
   ::FlashWindow(GetSafeHwnd(), TRUE);
@@ -583,6 +645,15 @@ void CTambrelDlg::ShowRunLog() {
   m_bLogPending = false;
   CDlgLog log(this);
   log.m_strLog = m_strLog;
+  log.DoModal();
+}
+
+void CTambrelDlg::OnShowLog() {
+  if (m_bConverting) return;
+  CDlgLog log(this);
+  log.m_strLog = !m_strLog.empty() ? m_strLog
+                 : m_bRunDone      ? std::string("Every job of the last run was converted.\n")
+                                   : std::string("No job has been converted yet.\n");
   log.DoModal();
 }
 
@@ -675,7 +746,7 @@ void CTambrelDlg::OnTimer(UINT_PTR id) {
     }
     const std::string line = Format("Total Length: %6.2f s, Converted Length: %6.2f s, Time Elapse %s, Left %s",
                                     length, converted, elapsedText.c_str(), leftText.c_str());
-    SetDlgItemText(1083, line.c_str());
+    SetDlgItemText(IDC_PROGRESS_LINE, line.c_str());
     m_progress.SetPos(percent);
   }
   CBitmapDialog::OnTimer(id);
@@ -723,7 +794,13 @@ LRESULT CTambrelDlg::OnGraphEvent(WPARAM, LPARAM) {
         m_strLog += Format("%d. ", m_nCurJob + 1) + m_watch.EndingText(ending, converted);
         m_bHadNote = true;
       }
-      SetDlgItemText(1083, Format("Total Length: %6.2f s, Converted Length: %6.2f s, Time Elapse %s, Left 0", length,
+      // A source removed or replaced after the job read it keeps the
+      // job's result; the log says what became of it.
+      if (const std::string gone = m_watch.AfterReadText(); !gone.empty()) {
+        m_strLog += Format("%d. ", m_nCurJob + 1) + gone;
+        m_bHadNote = true;
+      }
+      SetDlgItemText(IDC_PROGRESS_LINE, Format("Total Length: %6.2f s, Converted Length: %6.2f s, Time Elapse %s, Left 0", length,
                                   converted, elapsedText.c_str())
                                .c_str());
       SetStatus(m_nCurJob, kJobDone);
@@ -817,6 +894,7 @@ BOOL CTambrelDlg::RunGraphJob(CConvertOpt* job, HandOver handOver) {
     return FALSE;
   }
   m_pGraph = m_pBuilder->Graph();
+  m_pBuilder->SetReplaceTarget(job->m_bReplaceTarget != 0);
   int seekingSource = kSeekGraph;
   HRESULT hr = handOver(*job, *m_pBuilder, &seekingSource);
   if (hr == S_OK) hr = StartConversion(seekingSource);

@@ -28,7 +28,7 @@ constexpr UINT WM_NEXTJOB = WM_USER + 1908;
 constexpr UINT_PTR kProgressTimerId = 0x79;
 
 // Status images of a job's row.
-enum JobStatus { kJobWaiting = 0, kJobRunning = 1, kJobFailed = 2, kJobDone = 3 };
+enum JobStatus { kJobWaiting = 0, kJobRunning = 1, kJobFailed = 2, kJobDone = 3, kJobStopped = 4 };
 
 extern int g_bStopRequested;
 extern std::string g_strJobMessage;
@@ -66,6 +66,8 @@ class CTambrelDlg : public CBitmapDialog {
   afx_msg void OnRemoveAllJobs();
   // The selected jobs are converted again by the next Start.
   afx_msg void OnConvertAgain();
+  // The log of the last run, whether or not a job of it failed.
+  afx_msg void OnShowLog();
 
  protected:
   void DoDataExchange(CDataExchange* dx) override;
@@ -115,13 +117,21 @@ class CTambrelDlg : public CBitmapDialog {
   // The progress line tells how the run ended.
   void ShowRunEnd();
   void ClearProgress();
-  // The first row from `row` on whose job has not been converted yet; the
-  // row count when there is none.
+  // The first row from `row` on whose job has not been converted yet (and,
+  // during a run, that the run set out to convert); the row count when
+  // there is none.
   int NextJobToConvert(int row) const;
+  // Asks once about the targets of the jobs to convert that files have
+  // taken since the jobs were added. Fills `leftOut` with the jobs the
+  // user keeps out of the run (their files stay); false when the user
+  // cancels the start.
+  bool ConfirmTakenTargets(std::vector<const CConvertOpt*>* leftOut);
   void InsertRow(int row);
   // Gives the job of `row` a target that no earlier job of the run took.
   void TakeFreeTarget(int row);
-  // The stopped graph's files take their targets' names or go.
+  // The stopped graph's files take their targets' names or go; the log
+  // says where a stopped job's part, or a result beside a file that came
+  // while the job ran, was kept.
   void FinishJobFiles();
   // Ends the current job as failed with `text` (a line of the log) and
   // moves the run on to the next job.
@@ -135,7 +145,7 @@ class CTambrelDlg : public CBitmapDialog {
   CSkinButton m_btnClose;       // 1082
   CSkinButton m_btnMinimize;    // 1081
   CSkinButton m_btnMenuHelp;    // 1080
-  CSkinButton m_btnProgress;    // 1083
+  CSkinButton m_btnProgress;    // IDC_PROGRESS_LINE
   CBkProgressCtrl m_progress;   // 1074
   CSkinButton m_btnHomePage;    // 1005
   CSkinButton m_btnStartStop;   // 1002
@@ -158,6 +168,8 @@ class CTambrelDlg : public CBitmapDialog {
   // than its probed length): the log is shown at the end of the run.
   bool m_bHadNote = false;
   std::string m_strLog;
+  // A run has ended: its log, even an empty one, is the last run's.
+  bool m_bRunDone = false;
   int m_bConverting = 0;
   // The current job has had its completion or abort: later events of its
   // graph must not move the run on a second time.
@@ -176,6 +188,8 @@ class CTambrelDlg : public CBitmapDialog {
   // Where the user stopped the job (seconds), or negative: a stopped job
   // keeps what it wrote beside an earlier file of the target's name.
   double m_fStoppedAt = -1.0;
+  // What became of the job the user stopped, for the progress line.
+  std::string m_strStopped;
   // The Stop question is open; a run that ends meanwhile shows its log after
   // the answer.
   bool m_bAskingStop = false;

@@ -100,6 +100,12 @@ public:
   std::string m_strPictureFolder;
   // The user chose to replace files of the picture names in the folder.
   int m_bReplacePictures = 0;
+  // The user chose to replace the file that has the target's name (asked
+  // when the job was added, or at Start when the file came later).
+  int m_bReplaceTarget = 0;
+  // The user named the target: a new source keeps it (the proposed name
+  // follows the source).
+  int m_bTargetNamed = 0;
   double m_dSourceFrameRate;
   double m_dFrameRate;
   int m_nWmProfile;

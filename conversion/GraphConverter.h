@@ -88,6 +88,9 @@ class CGraphConverter : public CFGManagerCustom {
   // A picture series may replace files of its pictures' names (the user
   // chose so); by default a taken name fails the job before it writes.
   void SetReplacePictures(bool replace) { m_bReplacePictures = replace; }
+  // The user chose to replace the files that have the target's names;
+  // without it a name taken by the job's end keeps its file (JobFiles.h).
+  void SetReplaceTargets(bool replace) { m_pFiles->SetReplaceTargets(replace); }
   // A job made of pictures: the builders take them, each shown `seconds`
   // long at width x height, with the sound file (or silence when empty) as
   // its sound, in place of the source file.
@@ -143,6 +146,8 @@ class CGraphConverter : public CFGManagerCustom {
   // negative) leaves a file that was there before it began as it was and
   // keeps its own beside it. Returns why keeping failed, or "".
   std::string FinishFiles(bool keep, double stoppedAt = -1.0);
+  // Each target the last keeping wrote, with the name its file took.
+  std::vector<std::pair<std::string, std::string>> KeptFiles() const { return m_pFiles->Kept(); }
 
   // A pin that fed a renderer, with the major type it carried there.
   struct RenderedPin {

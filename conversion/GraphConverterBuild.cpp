@@ -23,8 +23,6 @@ using namespace ConverterChecks;
 
 namespace {
 
-const char* const kFfdshowNote = " Please insure you have installed ffdshow codecs package";
-
 // The muxer refuses values it cannot write; converting anyway would give a
 // file at another rate, size or codec than the job asked for.
 HRESULT Refused(HRESULT hr, const std::string& what) {
@@ -233,7 +231,7 @@ HRESULT CGraphConverter::Build(const std::string& source, const std::string& tar
       const std::string undecoded = UndecodedVideoText(src) + UndecodedSoundText(src);
       if (!undecoded.empty()) {
         hr = Refuse(VFW_E_NO_DECOMPRESSOR, undecoded);
-        if (format & ffdshowFormats) g_strConvertError += kFfdshowNote;
+        if (format & ffdshowFormats) g_strConvertError += CodecNote(g_strConvertError);
         return hr;
       }
       g_strConvertError = unreadable();
@@ -254,6 +252,12 @@ HRESULT CGraphConverter::Build(const std::string& source, const std::string& tar
 
   bool withVideo = false;
   for (const RenderedPin& p : video) withVideo = withVideo || (!NameHasSubtitle(p.pin) && p.major == MEDIATYPE_Video);
+  // A target of pictures says so of a source without one, instead of the
+  // muxer's word for a header it could not write.
+  if (const char* needs = withVideo ? nullptr
+                                    : PictureNeededBy(sinkKind == Sink::Mp4 && m_strFormatName.empty() ? m_nProfile : -1,
+                                                      sinkKind == Sink::Mpeg ? m_nMpegKind : -1))
+    return Refuse(E_FAIL, std::string(needs) + " needs a picture, and the source has none: it holds no video stream\n");
   // A source without picture gives no size to keep: the muxer would refuse
   // a size of 0x0, which says nothing of the cause.
   if ((sinkKind == Sink::Mpeg || sinkKind == Sink::Mp4) && !withVideo && (!m_nWidth || !m_nHeight)) {
@@ -308,7 +312,7 @@ HRESULT CGraphConverter::Build(const std::string& source, const std::string& tar
   audio.clear();
   if (SUCCEEDED(hr)) NameSinkStreams(sink, src);
 
-  if (FAILED(hr) && (format & ffdshowFormats)) g_strConvertError += kFfdshowNote;
+  if (FAILED(hr) && (format & ffdshowFormats)) g_strConvertError += CodecNote(g_strConvertError);
   return hr;
 }
 

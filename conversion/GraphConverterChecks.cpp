@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "conversion/ConvertOpt.h"
 #include "conversion/GraphConverter.h"
 #include "foundation/FilterHelpers.h"
 #include "platform/dshow/QueuedSink.h"
@@ -19,6 +20,9 @@
 namespace {
 
 using ConverterChecks::NameHasSubtitle;
+
+// How a failure text names a stream that no decoder took.
+constexpr const char* kUndecoded = ") could not be decoded";
 
 // The format of a stream as a failure text names it: its FourCC, its wave
 // format tag, or the name of a well-known type.
@@ -185,7 +189,7 @@ std::string UndecodedVideoText(IBaseFilter* source) {
   if (!hasVideo || (wrapped && !wrappedVideo)) return {};
   CMediaType first;
   const std::string name = StreamFormatName(FirstSourceType(source, true, &first) ? first : videoType);
-  return "The video stream of the source (" + name + ") could not be decoded\n";
+  return "The video stream of the source (" + name + kUndecoded + "\n";
 }
 
 std::string UndecodedSoundText(IBaseFilter* source) {
@@ -222,6 +226,23 @@ std::string BytesOnlyReason(IBaseFilter* source) {
     return "The file is a bare MPEG video stream, outside any program or transport stream; no source reads it. "
            "Open a DVD2AVI project (.d2v) of it instead.\n";
   return "No source reads this kind of file.\n";
+}
+
+std::string CodecNote(const std::string& failure) {
+  std::string formats;
+  for (size_t end = failure.find(kUndecoded); end != std::string::npos; end = failure.find(kUndecoded, end + 1)) {
+    const size_t open = failure.rfind('(', end);
+    if (open != std::string::npos) formats += (formats.empty() ? "" : " and ") + failure.substr(open + 1, end - open - 1);
+  }
+  if (formats.empty()) return std::string();
+  return " Pellomar decodes with its own decoders, and none of them reads " + formats + "; no codec package adds one";
+}
+
+const char* PictureNeededBy(int profile, int mpegKind) {
+  if (profile == PROFILE_PSP) return "A PSP movie";
+  static const char* const kDiscs[] = {"A VCD", "An SVCD", "A DVD"};
+  if (mpegKind >= 2 && mpegKind <= 4) return kDiscs[mpegKind - 2];
+  return nullptr;
 }
 
 }  // namespace ConverterChecks

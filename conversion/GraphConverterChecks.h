@@ -35,4 +35,18 @@ void NameSinkStreams(IBaseFilter* sink, IBaseFilter* source);
 // Why a source that offers bytes only cannot be converted.
 std::string BytesOnlyReason(IBaseFilter* source);
 
+// The note a failed build's text ends with for the sources whose streams a
+// codec package decodes elsewhere. Here the decoders are the program's own
+// and nothing a user installs adds one: the note is there only when
+// `failure` names a stream that went undecoded, and names its format.
+std::string CodecNote(const std::string& failure);
+
+// The target that holds nothing without a picture, as a failure text names
+// it: a PSP movie (the PSP plays movies only, and its muxer takes none
+// without a picture) and the discs (a VCD, SVCD or DVD is a disc of
+// pictures). Null for the others, which keep the sound of a source without
+// one. `profile`: the MP4 family's profile, `mpegKind` the MPEG muxer's
+// kind; -1 for another sink.
+const char* PictureNeededBy(int profile, int mpegKind);
+
 }  // namespace ConverterChecks

@@ -91,17 +91,24 @@ std::string Fit(const std::string& stem, const std::string& tail, size_t limit) 
   return stem.substr(0, cut) + tail;
 }
 
-// "<stem> (stopped at N s)<ext>" beside `target`; the n-th choice adds " (n)".
-std::string StoppedName(const std::string& target, double seconds, int n) {
+// "<stem><mark><ext>" beside `target`; the n-th choice adds " (n)" (a
+// choice without a mark starts at " (2)").
+std::string BesideName(const std::string& target, const std::string& mark, int n) {
   std::string dir, base;
   SplitPath(target, &dir, &base);
   const size_t dot = base.rfind('.');
   const bool hasExt = dot != std::string::npos && dot > 0 && base.size() - dot <= 16;
   const std::string ext = hasExt ? base.substr(dot) : std::string();
   const std::string stem = hasExt ? base.substr(0, dot) : base;
-  std::string mark = " (stopped at " + std::to_string(static_cast<long long>(std::max(seconds, 0.0))) + " s)";
-  if (n > 1) mark += " (" + std::to_string(n) + ")";
-  return dir + Fit(stem, mark + ext, NameLimit(dir));
+  std::string tail = mark;
+  if (n > 1 || mark.empty()) tail += " (" + std::to_string(mark.empty() ? n + 1 : n) + ")";
+  return dir + Fit(stem, tail + ext, NameLimit(dir));
+}
+
+// "<stem> (stopped at N s)<ext>" beside `target`.
+std::string StoppedName(const std::string& target, double seconds, int n) {
+  return BesideName(target, " (stopped at " + std::to_string(static_cast<long long>(std::max(seconds, 0.0))) + " s)",
+                    n);
 }
 
 // Renames `from` to `to` unless `to` is taken (false with errno EEXIST).
@@ -205,6 +212,16 @@ void CJobFiles::SetSource(const std::string& source) {
   m_strSource = source;
 }
 
+void CJobFiles::SetReplaceTargets(bool replace) {
+  std::lock_guard<std::mutex> g(m_lock);
+  m_bReplace = replace;
+}
+
+std::vector<std::pair<std::string, std::string>> CJobFiles::Kept() {
+  std::lock_guard<std::mutex> g(m_lock);
+  return m_kept;
+}
+
 std::string CJobFiles::Reserve(const std::string& target, std::string* error) {
   std::lock_guard<std::mutex> g(m_lock);
   struct stat st {};
@@ -233,7 +250,7 @@ std::string CJobFiles::Reserve(const std::string& target, std::string* error) {
     const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
       close(fd);
-      m_files.push_back(File{temp, target, existed});
+      m_files.push_back(File{temp, target, existed, false});
       AddTemporary(temp);
       return temp;
     }
@@ -288,6 +305,11 @@ int CJobFiles::CreatePicture(const std::string& path, bool replace, std::string*
     *error = why.empty() ? std::string("no temporary name") : why.substr(0, why.find('\n'));
     return -1;
   }
+  {
+    std::lock_guard<std::mutex> g(m_lock);
+    for (File& f : m_files)
+      if (f.temp == temp) f.replace = true;
+  }
   const int fd = open(temp.c_str(), kRewrite);
   if (fd < 0) *error = std::strerror(errno);
   return fd;
@@ -301,18 +323,26 @@ std::string CJobFiles::KeepAll(double stoppedAt) {
   std::string failure;
   {
     std::lock_guard<std::mutex> g(m_lock);
+    m_kept.clear();
     for (auto it = m_files.begin(); it != m_files.end(); ++it) {
       bool kept = false;
-      if (stoppedAt < 0) {
+      std::string name = it->target;
+      if (stoppedAt < 0 && (m_bReplace || it->replace)) {
         kept = std::rename(it->temp.c_str(), it->target.c_str()) == 0;
+      } else if (stoppedAt < 0) {
+        // Not asked to replace: a file that took the name meanwhile stays.
+        kept = RenameNoReplace(it->temp, it->target);
+        for (int n = 1; !kept && n < 100 && errno == EEXIST; ++n)
+          kept = RenameNoReplace(it->temp, name = BesideName(it->target, std::string(), n));
       } else {
         // A stop never replaces what was there: the part goes beside it.
         if (!it->existed) kept = RenameNoReplace(it->temp, it->target);
         for (int n = 1; !kept && n < 100 && (it->existed || errno == EEXIST); ++n)
-          kept = RenameNoReplace(it->temp, StoppedName(it->target, stoppedAt, n));
+          kept = RenameNoReplace(it->temp, name = StoppedName(it->target, stoppedAt, n));
       }
       if (kept) {
         RemoveTemporary(it->temp);
+        m_kept.emplace_back(it->target, name);
         continue;
       }
       failure = "Could not write '" + it->target + "': " + std::strerror(errno) + "\n";

@@ -9,6 +9,7 @@
 
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Whether `path` is a regular file, or none yet and then created empty.
@@ -46,6 +47,11 @@ class CJobFiles {
   ~CJobFiles() { Discard(); }
 
   void SetSource(const std::string& source);
+  // The user chose to replace the files that have the targets' names. Else
+  // a name taken when the job keeps its files (a file that appeared while
+  // it ran) keeps what was there, and the job's file goes beside it as
+  // "<name> (2).<ext>" (" (3)" and so on when taken).
+  void SetReplaceTargets(bool replace);
   // The temporary name to write `target` under, created empty. Empty, with
   // the reason in `error`, when the target is the source or exists as
   // something other than a regular file, or no name can be made.
@@ -67,11 +73,15 @@ class CJobFiles {
   std::string KeepStopped(double seconds);
   // Removes every temporary file and every picture this run wrote.
   void Discard();
+  // The files the last keeping made: each target with the name its file
+  // took (the target's own, or one beside it).
+  std::vector<std::pair<std::string, std::string>> Kept();
 
  private:
   struct File {
     std::string temp, target;
     bool existed;  // the target's name was taken when the job reserved it
+    bool replace;  // a picture the user chose to write over
   };
   std::string KeepAll(double stoppedAt);
 
@@ -79,4 +89,6 @@ class CJobFiles {
   std::string m_strSource;
   std::vector<File> m_files;
   std::vector<std::string> m_written;  // pictures written under their own names
+  std::vector<std::pair<std::string, std::string>> m_kept;
+  bool m_bReplace = false;
 };

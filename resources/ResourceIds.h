@@ -98,10 +98,16 @@
 #define IDS_DISC_SVCD 202
 #define IDS_DISC_DVD 203
 
+// Controls of the main window
+// The progress line: a skinned field that shows the progress and how a run
+// ended.
+#define IDC_PROGRESS_LINE 1083
+
 // Menu commands
 #define ID_JOB_REMOVE 40001
 #define ID_JOB_REMOVE_ALL 40002
 #define ID_JOB_CONVERT_AGAIN 40003
+#define ID_JOB_SHOW_LOG 40004
 #define ID_JOB_ADD_BATCH 40012
 #define ID_JOB_ADD 40013
 #define ID_HELP_CONTENTS 271

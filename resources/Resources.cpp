@@ -37,7 +37,7 @@ const PmrControlTemplate kMainControls[] = {
     {"Button", 1002, "", 277, 17, 40, 11, kButton, 0},
     {"SysListView32", 1000, nullptr, 11, 37, 346, 187,
      kChild | WS_TABSTOP | LVS_REPORT | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER, 0},
-    {"Button", 1083, "", 9, 231, 289, 15, kChild | BS_PUSHBUTTON, 0},
+    {"Button", IDC_PROGRESS_LINE, "", 9, 231, 289, 15, kChild | BS_PUSHBUTTON, 0},
     {"msctls_progress32", 1074, nullptr, 303, 234, 57, 10, kChild | PBS_SMOOTH, 0},
     {"Button", 1005, "", 273, 249, 86, 9, kButton, 0},
     {"Button", 1080, "", 326, 1, 11, 11, kButton, 0},
@@ -126,7 +126,7 @@ const PmrControlTemplate kIpodInfoControls[] = {
 
 // --- Run log and progress ------------------------------------------------
 const PmrControlTemplate kLogControls[] = {
-    {"Static", -1, "These jobs could not be converted:", 7, 7, 266, 8, kText, 0},
+    {"Static", -1, "What the last run did, job by job:", 7, 7, 266, 8, kText, 0},
     {"Edit", 1086, "", 7, 19, 266, 110,
      kChild | WS_TABSTOP | WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, 0},
     {"Button", 1007, "Codec help...", 7, 135, 60, 14, kButton | WS_GROUP, 0},
@@ -183,6 +183,8 @@ const PmrMenuItem kRemoveItems[] = {
     {ID_JOB_REMOVE_ALL, "Remove &all jobs", 0, nullptr, 0},
     {0, nullptr, MF_SEPARATOR, nullptr, 0},
     {ID_JOB_CONVERT_AGAIN, "&Convert selected jobs again", 0, nullptr, 0},
+    {0, nullptr, MF_SEPARATOR, nullptr, 0},
+    {ID_JOB_SHOW_LOG, "Show the run &log", 0, nullptr, 0},
 };
 const PmrMenuItem kJobItems[] = {
     {ID_JOB_ADD, "&Add job...", 0, nullptr, 0},
@@ -191,6 +193,7 @@ const PmrMenuItem kJobItems[] = {
     {ID_JOB_REMOVE, "&Remove selected job", 0, nullptr, 0},
     {ID_JOB_REMOVE_ALL, "Remove &all jobs", 0, nullptr, 0},
     {ID_JOB_CONVERT_AGAIN, "&Convert selected jobs again", 0, nullptr, 0},
+    {ID_JOB_SHOW_LOG, "Show the run &log", 0, nullptr, 0},
 };
 const PmrMenuItem kAddItems[] = {
     {ID_JOB_ADD, "&Add job...", 0, nullptr, 0},

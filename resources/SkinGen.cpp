@@ -38,6 +38,7 @@ const QColor kAccentHover(0x62, 0xa3, 0xff);
 const QColor kGlyph(0xe6, 0xea, 0xf0);
 const QColor kGlyphDim(0x7b, 0x86, 0x99);
 const QColor kDanger(0xe5, 0x48, 0x4d);
+const QColor kWarn(0xe8, 0xa3, 0x2c);
 const QColor kGood(0x3f, 0xb9, 0x50);
 
 const char* const kHomePageText = "Pellomar home page";
@@ -202,10 +203,10 @@ QImage HeaderTile() {
   return img;
 }
 
-// Four 16x16 job states on magenta (the image list's transparent colour):
-// waiting, running, failed or stopped, done.
+// Five 16x16 job states on magenta (the image list's transparent colour):
+// waiting, running, failed, done, stopped by the user.
 QImage StatusStrip() {
-  QImage img = Blank(64, 16, QColor(255, 0, 255));
+  QImage img = Blank(80, 16, QColor(255, 0, 255));
   QPainter p(&img);
   p.setRenderHint(QPainter::Antialiasing, false);
   auto disc = [&](int i, QColor c) {
@@ -228,6 +229,11 @@ QImage StatusStrip() {
   p.setPen(QPen(Qt::white, 2));
   p.drawLine(52, 8, 55, 11);
   p.drawLine(55, 11, 60, 5);
+  // Stopped: an amber disc with the stop square, unlike the failure's cross.
+  disc(4, kWarn);
+  p.setPen(Qt::NoPen);
+  p.setBrush(Qt::white);
+  p.drawRect(QRect(69, 5, 6, 6));
   return img;
 }
 

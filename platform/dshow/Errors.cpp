@@ -98,7 +98,7 @@ constexpr CodeText kTexts[] = {
     {VFW_E_NO_TIME_FORMAT_SET, "No time format has been set."},
     {VFW_E_MONO_AUDIO_HW, "The audio device only plays mono."},
     {VFW_S_MEDIA_TYPE_IGNORED, "The media type was ignored."},
-    {VFW_E_NO_DECOMPRESSOR, "No decoder is installed for this format."},
+    {VFW_E_NO_DECOMPRESSOR, "No decoder takes this format."},
     {VFW_E_NO_AUDIO_HARDWARE, "No audio device is available."},
     {VFW_S_VIDEO_NOT_RENDERED, "The video stream could not be rendered."},
     {VFW_S_AUDIO_NOT_RENDERED, "The audio stream could not be rendered."},

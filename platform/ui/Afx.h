@@ -24,5 +24,6 @@
 #include "platform/ui/SpinButtonCtrl.h"
 #include "platform/ui/Static.h"
 #include "platform/ui/SysColor.h"
+#include "platform/ui/ToolTipCtrl.h"
 #include "platform/ui/WinApp.h"
 #include "platform/ui/Wnd.h"

@@ -1,9 +1,13 @@
 #include "platform/ui/Button.h"
 
+#include <QFocusEvent>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QStyleOption>
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "platform/ui/Dc.h"
 #include "platform/ui/GdiData.h"
@@ -19,6 +23,8 @@ class ButtonWidget : public UiHost<QPushButton> {
   UINT imageType = IMAGE_BITMAP;
 
  protected:
+  void keyPressEvent(QKeyEvent* e) override;
+  void focusInEvent(QFocusEvent* e) override;
   void paintEvent(QPaintEvent* e) override {
     UiWindow* rec = UiFindWindow(this);
     DWORD type = rec ? rec->style & BS_TYPEMASK : BS_PUSHBUTTON;
@@ -126,6 +132,92 @@ void Clicked(HWND hwnd) {
   }
   b->update();
   UiNotifyParent(*rec, BN_CLICKED);
+}
+
+// The radio buttons of `rec`'s group that the keyboard can reach, in
+// template order.
+std::vector<HWND> GroupRadios(const UiWindow& rec) {
+  std::vector<HWND> out;
+  UiWindow* parent = UiFindWindow(rec.parent);
+  if (!parent) return out;
+  const auto& kids = parent->children;
+  const auto it = std::find(kids.begin(), kids.end(), rec.hwnd);
+  if (it == kids.end()) return out;
+  size_t first = static_cast<size_t>(it - kids.begin());
+  auto starts = [&](size_t i) {
+    const UiWindow* r = UiFindWindow(kids[i]);
+    return r && (r->style & WS_GROUP);
+  };
+  while (first > 0 && !starts(first)) --first;
+  for (size_t i = first; i < kids.size() && (i == first || !starts(i)); ++i) {
+    const UiWindow* r = UiFindWindow(kids[i]);
+    if (r && r->kind == UiKind::Button && IsRadio(TypeOf(*r)) && r->widget && r->widget->isVisible() &&
+        r->widget->isEnabled())
+      out.push_back(kids[i]);
+  }
+  return out;
+}
+
+// The arrow keys move through a group of radio buttons and choose the one
+// they reach, as the platform's dialogs do; other keys are the button's.
+void ButtonWidget::keyPressEvent(QKeyEvent* e) {
+  const int key = e->key();
+  const bool arrow = key == Qt::Key_Up || key == Qt::Key_Down || key == Qt::Key_Left || key == Qt::Key_Right;
+  UiWindow* rec = UiFindWindow(this);
+  if (!arrow || !rec || !IsRadio(TypeOf(*rec)) || (e->modifiers() & ~Qt::KeypadModifier)) {
+    QPushButton::keyPressEvent(e);
+    return;
+  }
+  const std::vector<HWND> radios = GroupRadios(*rec);
+  const auto at = std::find(radios.begin(), radios.end(), rec->hwnd);
+  if (radios.size() < 2 || at == radios.end()) {
+    e->accept();
+    return;
+  }
+  const size_t n = radios.size(), i = static_cast<size_t>(at - radios.begin());
+  const HWND next = radios[(key == Qt::Key_Down || key == Qt::Key_Right) ? (i + 1) % n : (i + n - 1) % n];
+  if (UiWindow* r = UiFindWindow(next)) r->widget->setFocus(Qt::OtherFocusReason);
+  Clicked(next);
+  e->accept();
+}
+
+// The next (or previous) widget of `from`'s window that Tab stops at.
+QWidget* TabNeighbour(QWidget* from, bool forward) {
+  QWidget* w = from;
+  // The chain is a ring of the window's widgets: one round at the most.
+  for (int guard = 0; guard < 4096; ++guard) {
+    w = forward ? w->nextInFocusChain() : w->previousInFocusChain();
+    if (!w || w == from) return nullptr;
+    if (w->window() == from->window() && (w->focusPolicy() & Qt::TabFocus) && w->isVisible() && w->isEnabled())
+      return w;
+  }
+  return nullptr;
+}
+
+// Tab stops once in a group of radio buttons, at the chosen one, as on the
+// platform: entering the group goes to it, and the next Tab leaves the
+// group. A group with nothing chosen stops at each.
+void ButtonWidget::focusInEvent(QFocusEvent* e) {
+  QPushButton::focusInEvent(e);
+  const bool forward = e->reason() == Qt::TabFocusReason;
+  UiWindow* rec = UiFindWindow(this);
+  if ((!forward && e->reason() != Qt::BacktabFocusReason) || !rec || !IsRadio(TypeOf(*rec)) || check) return;
+  const std::vector<HWND> radios = GroupRadios(*rec);
+  const auto me = std::find(radios.begin(), radios.end(), rec->hwnd);
+  const auto chosen = std::find_if(radios.begin(), radios.end(), [](HWND h) {
+    const UiWindow* r = UiFindWindow(h);
+    const auto* b = r ? dynamic_cast<const ButtonWidget*>(r->widget.data()) : nullptr;
+    return b && b->check;
+  });
+  if (me == radios.end() || chosen == radios.end()) return;
+  QWidget* to = nullptr;
+  if ((chosen > me) == forward) {
+    to = UiFindWindow(*chosen)->widget;
+  } else if (UiWindow* edge = UiFindWindow(forward ? radios.back() : radios.front())) {
+    // Coming from the chosen one: on past the group.
+    to = TabNeighbour(edge->widget, forward);
+  }
+  if (to) to->setFocus(e->reason());
 }
 
 void ApplyStyle(UiWindow& rec, ButtonWidget* b) {

@@ -592,10 +592,25 @@ BOOL CDC::DrawIcon(int x, int y, HICON icon) {
 
 BOOL CDC::DrawState(CPoint at, CSize, HICON icon, UINT flags, HBRUSH) {
   if ((flags & 0x000F) != DST_ICON) return FALSE;
-  if (!(flags & DSS_DISABLED)) return DrawIcon(at.x, at.y, icon);
+  if (!(flags & (DSS_DISABLED | DSS_UNION))) return DrawIcon(at.x, at.y, icon);
   auto data = UiGdiFind(reinterpret_cast<HGDIOBJ>(icon), UiGdiKind::Icon);
   QPainter* p = Painter();
   if (!data || !p || data->image.isNull()) return FALSE;
+  if (!(flags & DSS_DISABLED)) {
+    QImage grey = data->image.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < grey.height(); ++y) {
+      auto* row = reinterpret_cast<QRgb*>(grey.scanLine(y));
+      for (int x = 0; x < grey.width(); ++x) {
+        const int g = qGray(row[x]);
+        row[x] = qRgba(g, g, g, qAlpha(row[x]));
+      }
+    }
+    p->save();
+    p->setOpacity(0.5);
+    p->drawImage(QPoint(at.x, at.y), grey);
+    p->restore();
+    return TRUE;
+  }
   // The icon's shape: its opaque pixels in one colour.
   auto shape = [&](COLORREF colour) {
     QImage img = data->image.convertToFormat(QImage::Format_ARGB32_Premultiplied);

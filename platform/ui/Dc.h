@@ -167,7 +167,8 @@ class CDC {
   BOOL DrawIcon(int x, int y, HICON icon);
   // DST_ICON only: DSS_NORMAL as DrawIcon, DSS_DISABLED embossed (the icon's
   // shape in the highlight colour one pixel down-right, then in the shadow
-  // colour).
+  // colour), DSS_UNION dimmed (the icon in grey, half covered by the face
+  // colour, as a dithered icon looks).
   BOOL DrawState(CPoint at, CSize size, HICON icon, UINT flags, HBRUSH brush = nullptr);
 
   // Framework: draw through the painter of a paint in progress.

@@ -1,12 +1,23 @@
 #include "platform/ui/FileDialog.h"
 
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
 #include <QDesktopServices>
+#include <QElapsedTimer>
+#include <QStandardPaths>
+#include <QThread>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QUrl>
+#include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <thread>
+#include <vector>
 
 #include "platform/ui/WindowRecord.h"
 
@@ -62,7 +73,11 @@ bool Ask(UiFileRequest& request, CWnd* parent, std::vector<std::string>& chosen)
       chosen.push_back(UiS(f));
   } else {
     QString f = request.open ? QFileDialog::getOpenFileName(pw, UiQ(request.title), UiQ(request.initial), filter)
-                             : QFileDialog::getSaveFileName(pw, UiQ(request.title), UiQ(request.initial), filter);
+                             : QFileDialog::getSaveFileName(pw, UiQ(request.title), UiQ(request.initial), filter,
+                                                            nullptr,
+                                                            (request.flags & OFN_OVERWRITEPROMPT)
+                                                                ? QFileDialog::Options()
+                                                                : QFileDialog::DontConfirmOverwrite);
     if (!f.isEmpty()) chosen.push_back(UiS(f));
   }
   return !chosen.empty();
@@ -183,6 +198,54 @@ bool UiBrowseForFolder(CWnd* owner, const char* title, std::string& folder) {
   return true;
 }
 
+namespace {
+
+// How long an opener may take to say whether something took the target.
+// One that runs on (a browser it waits for, without a desktop's own opener
+// in between) has opened it.
+constexpr int kOpenerAnswerMs = 3000;
+
+// Runs the desktop's opener program on `target` and judges it by its exit
+// status: starting it proves nothing, since it fails only once it has
+// looked for a program that takes the target. -1 when no opener is there.
+int RunOpener(const std::string& target) {
+  static const std::vector<std::vector<std::string>> kOpeners = {{"xdg-open"}, {"gio", "open"}};
+  for (const auto& opener : kOpeners) {
+    const QString program = QStandardPaths::findExecutable(UiQ(opener[0]));
+    if (program.isEmpty()) continue;
+    const std::string path = UiS(program);
+    std::vector<std::string> words(opener.begin(), opener.end());
+    words.push_back(target);
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv.data(), environ) != 0) continue;
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+      int status = 0;
+      const pid_t done = waitpid(pid, &status, WNOHANG);
+      if (done == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+      if (done < 0 && errno != EINTR) return 0;  // reaped elsewhere: no answer to judge by
+      if (clock.elapsed() >= kOpenerAnswerMs) break;
+      // The window keeps painting while the opener looks.
+      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
+      QThread::msleep(10);
+    }
+    // Still running: it shows the target. It is reaped when it ends.
+    std::thread([pid] {
+      int status = 0;
+      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+    }).detach();
+    return 0;
+  }
+  return -1;
+}
+
+}  // namespace
+
 bool UiOpenWithDesktop(const std::string& target) {
   if (target.empty()) return false;
   UiOpenHook hook;
@@ -193,8 +256,12 @@ bool UiOpenWithDesktop(const std::string& target) {
   if (hook) return hook(target);
   if (Headless()) return false;
   QString t = UiQ(target);
-  QUrl url = t.contains("://") || t.startsWith("mailto:", Qt::CaseInsensitive) ? QUrl(t) : QUrl::fromLocalFile(t);
-  return url.isValid() && QDesktopServices::openUrl(url);
+  const bool address = t.contains("://") || t.startsWith("mailto:", Qt::CaseInsensitive);
+  QUrl url = address ? QUrl(t) : QUrl::fromLocalFile(t);
+  if (!url.isValid()) return false;
+  const std::string given = address ? UiS(url.toString(QUrl::FullyEncoded)) : target;
+  if (const int status = RunOpener(given); status >= 0) return status == 0;
+  return QDesktopServices::openUrl(url);
 }
 
 HINSTANCE ShellExecute(HWND, const char*, const char* file, const char*, const char*, int) {

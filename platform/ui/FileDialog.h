@@ -78,8 +78,10 @@ DWORD CommDlgExtendedError();
 bool UiBrowseForFolder(CWnd* owner, const char* title, std::string& folder);
 
 // Opening with the desktop's handler: addresses ("http:", "mailto:", ...) as
-// they are, anything else as a local file. The hook sees the target and
-// decides the outcome instead.
+// they are, anything else as a local file. True only when the desktop's
+// opener (xdg-open, else gio) said that a program took the target, by its
+// exit status, or still runs after a few seconds (it shows the target).
+// The hook sees the target and decides the outcome instead.
 using UiOpenHook = std::function<bool(const std::string& target)>;
 void UiSetOpenHook(UiOpenHook hook);
 bool UiOpenWithDesktop(const std::string& target);

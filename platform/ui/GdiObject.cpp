@@ -54,7 +54,9 @@ HGDIOBJ MakeStock(int index) {
 
 HGDIOBJ UiGdiAdd(std::shared_ptr<UiGdiData> data) {
   std::lock_guard<std::mutex> lock(g_gdiLock);
-  HGDIOBJ h = reinterpret_cast<HGDIOBJ>((g_nextGdi++ << 4) | 0x20000);
+  // Added to the base, so that no handle repeats: an or-ed base gave the
+  // 8193rd object the first one's handle (a stock object's, lost with it).
+  HGDIOBJ h = reinterpret_cast<HGDIOBJ>(0x20000 + (g_nextGdi++ << 4));
   g_gdi[h] = std::move(data);
   return h;
 }

@@ -550,6 +550,7 @@ constexpr UINT ODS_HOTLIGHT = 0x40;
 // DrawState: what is drawn and in which state.
 constexpr UINT DST_ICON = 0x0003;
 constexpr UINT DSS_NORMAL = 0x0000;
+constexpr UINT DSS_UNION = 0x0010;
 constexpr UINT DSS_DISABLED = 0x0020;
 
 struct DRAWITEMSTRUCT {

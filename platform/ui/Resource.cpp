@@ -36,7 +36,7 @@ bool Sanitise(const PmrResourceTable* in, PmrResourceTable& out) {
 HINSTANCE AddModule(void* library, const PmrResourceTable& table) {
   std::lock_guard<std::mutex> lock(g_modulesLock);
   // Handles are tokens, never addresses, so a stale one cannot reach freed memory.
-  HINSTANCE h = reinterpret_cast<HINSTANCE>((g_nextHandle++ << 4) | 0x10000);
+  HINSTANCE h = reinterpret_cast<HINSTANCE>(0x10000 + (g_nextHandle++ << 4));
   g_modules[h] = ModuleEntry{library, table};
   return h;
 }

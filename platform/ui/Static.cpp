@@ -67,6 +67,9 @@ QWidget* UiMakeStaticWidget(UiWindow& rec, QWidget* parent) {
   auto* w = new StaticWidget(parent);
   // File names and user text are shown as they are, never as markup.
   w->setTextFormat(Qt::PlainText);
+  // A static that notifies and is a tab stop is a link: the keyboard
+  // reaches it as the pointer does.
+  if ((rec.style & SS_NOTIFY) && (rec.style & WS_TABSTOP)) w->setFocusPolicy(Qt::StrongFocus);
   Apply(rec, w);
   return w;
 }

@@ -155,7 +155,9 @@ UiWindow* UiNewWindow(QWidget* widget, UiKind kind, const char* className, int i
   UiWindow* raw = rec.get();
   {
     std::lock_guard<std::mutex> lock(g_tableLock);
-    rec->hwnd = reinterpret_cast<HWND>((g_nextHwnd++ << 4) | 0x40000);
+    // Added, not or-ed, to the base: every handle stays new however many
+    // windows a long session makes (an or-ed base repeats after 16384).
+    rec->hwnd = reinterpret_cast<HWND>(0x40000 + (g_nextHwnd++ << 4));
     g_windows[rec->hwnd] = std::move(rec);
   }
   if (UiWindow* p = UiFindWindow(parent)) p->children.push_back(raw->hwnd);

@@ -15,6 +15,7 @@
 #include <sys/ioctl.h>
 
 #include <algorithm>
+#include <cctype>
 #include <atomic>
 #include <cstdio>
 #include <memory>
@@ -25,10 +26,37 @@
 
 namespace win32_detail {
 
+namespace {
+
+bool PathExists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool FolderOfExists(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return true;
+  struct stat st {};
+  return ::stat(slash == 0 ? "/" : path.substr(0, slash).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
 std::string NativePath(LPCSTR name) {
-  std::string path = name ? name : "";
-  std::replace(path.begin(), path.end(), '\\', '/');
-  return path;
+  const std::string written = name ? name : "";
+  if (written.find('\\') == std::string::npos) return written;
+  // On Linux a backslash is a character of a name ("a\b.mp4" is one file):
+  // a name that exists as written is that file, and a new name is made
+  // where its folder is. Otherwise the backslashes are separators, as in
+  // a name that starts with a drive ("C:\..."), which is the platform's.
+  std::string mapped = written;
+  std::replace(mapped.begin(), mapped.end(), '\\', '/');
+  const bool drive = written.size() > 2 && std::isalpha(static_cast<unsigned char>(written[0])) && written[1] == ':' &&
+                     written[2] == '\\';
+  if (PathExists(written)) return written;
+  if (drive) return mapped;
+  if (!PathExists(mapped) && !FolderOfExists(mapped) && FolderOfExists(written)) return written;
+  return mapped;
 }
 
 bool WideToUtf8Name(LPCWSTR name, std::string* out) {

@@ -57,11 +57,11 @@ std::string Lower(std::string s) {
   return s;
 }
 
-// "C:\\Windows\\QUARTZ" -> "quartz.dll"
+// "C:\\Windows\\QUARTZ" -> "quartz.dll". A module's name is the
+// platform's: its backslashes are separators, whatever files are here.
 std::string KeyOf(const std::string& name) {
-  std::string path = win32_detail::NativePath(name.c_str());
-  const auto slash = path.find_last_of('/');
-  std::string base = Lower(slash == std::string::npos ? path : path.substr(slash + 1));
+  const auto slash = name.find_last_of("/\\");
+  std::string base = Lower(slash == std::string::npos ? name : name.substr(slash + 1));
   if (!base.empty() && base.find('.') == std::string::npos) base += ".dll";
   return base;
 }

@@ -5,6 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemView>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTimer>
+#include <QToolTip>
 #include <QApplication>
 #include <QScrollBar>
 #include <QToolButton>
@@ -173,6 +177,57 @@ std::vector<std::string> Collisions(CWnd* page, int id) {
   return out;
 }
 
+// The message boxes that come, answered in turn as a user answers them: on
+// the desktop with keys pressed in the box (Return takes its default
+// button, "y" Yes, Escape Cancel), offscreen with the button the keys stand
+// for. The texts are kept.
+class Replies {
+ public:
+  struct Reply {
+    const char* keys;
+    int answer;
+  };
+  explicit Replies(std::vector<Reply> replies) : m_replies(std::move(replies)) {
+    if (!RealInput()) {
+      UiSetMessageBoxHook([this](const std::string& text, const std::string&, UINT) {
+        seen.push_back(text);
+        if (seen.size() <= m_replies.size()) return m_replies[seen.size() - 1].answer;
+        ADD_FAILURE() << "a box more: " << text;
+        return IDCANCEL;
+      });
+      return;
+    }
+    QObject::connect(&m_timer, &QTimer::timeout, [this] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box || box == m_last || !box->isVisible()) return;
+      m_last = box;
+      seen.push_back(box->text().toStdString());
+      if (seen.size() > m_replies.size()) {
+        ADD_FAILURE() << "a box more: " << seen.back();
+        box->reject();
+        return;
+      }
+      // The keys go where the window manager puts the focus: on the box, as
+      // a user would click into it first when it is not.
+      if (!QTest::qWaitForWindowActive(box->windowHandle(), 3000))
+        Xdotool("windowactivate " + std::to_string(box->winId())), Settle(0.3);
+      Settle(0.2);
+      Xdotool(std::string("key ") + m_replies[seen.size() - 1].keys);
+    });
+    m_timer.start(50);
+  }
+  ~Replies() {
+    if (!RealInput()) UiSetMessageBoxHook(nullptr);
+  }
+  std::vector<std::string> seen;
+
+ private:
+  std::vector<Reply> m_replies;
+  QTimer m_timer;
+  QPointer<QMessageBox> m_last;
+};
+const Replies::Reply kNo{"Return", IDNO}, kYes{"y", IDYES}, kCancel{"Escape", IDCANCEL};
+
 struct Answers {
   ChooserAnswer chooser;
   std::vector<std::string> boxes;
@@ -185,21 +240,45 @@ struct Answers {
   ~Answers() { UiSetMessageBoxHook(nullptr); }
 };
 
-// A main window with stand-in jobs, shown on the desktop.
-struct MainWindow {
-  Script script;
-  TestDlg dlg{&script};
-  MainWindow() {
+// A main window shown on the desktop.
+template <class Dlg>
+struct Shown {
+  Dlg dlg;
+  template <class... Args>
+  explicit Shown(Args... args) : dlg(args...) {
     EXPECT_TRUE(dlg.Create(CTambrelDlg::IDD));
     dlg.ShowWindow(SW_SHOW);
     Ready(&dlg);
   }
-  ~MainWindow() {
+  ~Shown() {
     if (dlg.IsConverting()) dlg.StopConversion();
-    WaitFor([&] { return !dlg.IsConverting(); }, 10);
+    WaitFor([&] { return !dlg.IsConverting(); }, 30);
     UiSetTrackMenuHook(nullptr);
     dlg.DestroyWindow();
   }
+  // A menu command from the drop-down of button `menu`, then the pages
+  // `user` drives until they close.
+  void Menu(Pointer& p, int menu, UINT command, UserDriver* user = nullptr) {
+    UiSetTrackMenuHook([command](const std::vector<UINT>&) { return command; });
+    p.Click(&dlg, menu);
+    UiSetTrackMenuHook(nullptr);
+    if (user) {
+      EXPECT_TRUE(WaitFor([&] { return user->Done() && !QApplication::activeModalWidget(); }, 120))
+          << "pages done: " << user->StepsDone();
+    }
+  }
+};
+
+// The real main window: its jobs are converted.
+using RealWindow = Shown<CTambrelDlg>;
+
+struct WithScript {
+  Script script;
+};
+
+// A main window with stand-in jobs.
+struct MainWindow : WithScript, Shown<TestDlg> {
+  MainWindow() : Shown<TestDlg>(&script) {}
   void Hold(const std::string& source, Plan plan = Plan(Plan::kHold)) {
     script.plans[source] = plan;
     auto* job = new CConvertOpt;
@@ -253,7 +332,11 @@ struct TargetCase {
 };
 
 void TargetNameAndSize(MainWindow& main, const TargetCase& c) {
-  main.dlg.OnRemoveAllJobs();
+  {
+    // The jobs of the case before were not converted: removing them asks.
+    Replies yes({kYes});
+    main.dlg.OnRemoveAllJobs();
+  }
   Answers answers;
   Pointer p;
   UserDriver user;
@@ -359,6 +442,20 @@ int RunPage(CConvertOpt& job, const std::function<void(CDialog&)>& drive) {
   page.DoModal();
   return page.m_nResult;
 }
+
+
+
+// The user's own file: bytes no job writes.
+std::string UsersFile(const std::string& path) {
+  const std::string bytes = "the user's own file at " + path + "\n";
+  std::ofstream(path, std::ios::binary) << bytes;
+  return bytes;
+}
+std::string BytesOf(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
 
 const Fault kFaults[] = {
     {"SkinButtonsClickAndOnlyTheCaptionMovesTheWindow",
@@ -845,12 +942,12 @@ const Fault kFaults[] = {
        const QImage idle = W(&main.dlg, 1074)->grab().toImage();
        p.Click(&main.dlg, 1002);
        ASSERT_TRUE(WaitFor([&] { return !main.dlg.IsConverting(); }, 10));
-       EXPECT_EQ(TextOf(&main.dlg, 1083).rfind("Finished: 1 of 1 job", 0), 0u) << TextOf(&main.dlg, 1083);
+       EXPECT_EQ(TextOf(&main.dlg, IDC_PROGRESS_LINE).rfind("Finished: 1 of 1 job", 0), 0u) << TextOf(&main.dlg, IDC_PROGRESS_LINE);
        const QPoint middle = idle.rect().center();  // an empty bar looks unlike a full one
        EXPECT_GT(std::abs(qGray(idle.pixel(middle)) - qGray(W(&main.dlg, 1074)->grab().toImage().pixel(middle))), 40);
        UiSetTrackMenuHook([](auto&) { return static_cast<UINT>(ID_JOB_REMOVE_ALL); });
        p.Click(&main.dlg, 1079);
-       EXPECT_EQ(TextOf(&main.dlg, 1083), "");
+       EXPECT_EQ(TextOf(&main.dlg, IDC_PROGRESS_LINE), "");
        UiSetOpenHook([](const std::string&) { return false; });  // no browser
        p.Click(&main.dlg, 1005);
        UiSetOpenHook(nullptr);
@@ -862,6 +959,295 @@ const Fault kFaults[] = {
        EXPECT_NE(answers.boxes[0].find(kHomePageAddress), std::string::npos) << answers.boxes[0];
        EXPECT_EQ(answers.boxes[1].rfind("Width:", 0), 0u) << answers.boxes[1];
        EXPECT_NE(answers.boxes[2], UiLoadString(IDS_SOURCE_NOT_FOUND));
+     }},
+    // Round three of what a user has: nothing is replaced unasked.
+    {"AnExistingTargetIsReplacedOnlyWhenTheUserSaysSo",
+     [] {
+       const std::string dir = Scratch("movies");
+       for (const char* name : {"/clip.mpg", "/other.mpg"})
+         std::filesystem::copy_file(Sample("mpeg2-ps-mp2.mpg"), dir + name);
+       const std::string mine = dir + "/clip_pmr.mpg", later = dir + "/other_pmr.mpg";
+       const std::string mineBytes = UsersFile(mine);
+       RealWindow main;
+       Pointer p;
+       bool stayed = false;
+       int focus = -1;
+       {
+         // Finish names the file the proposed name would replace: No (the
+         // default) keeps the page at the name, Yes adds the job.
+         Replies replies({kNo, kYes});
+         UserDriver user;
+         TypeAndSource(p, user, 1009, dir + "/clip.mpg");
+         user.On(CDlgMpegType::IDD, [&](CDialog& d) {
+           Ready(&d), p.Click(&d, 1020);
+           stayed = d.IsWindowVisible(), focus = FocusId();
+           p.Click(&d, 1020);
+         });
+         main.Menu(p, 1001, ID_JOB_ADD, &user);
+         ASSERT_EQ(replies.seen.size(), 2u);
+         EXPECT_NE(replies.seen[0].find(mine + " already exists"), std::string::npos) << replies.seen[0];
+       }
+       EXPECT_TRUE(stayed);
+       EXPECT_EQ(focus, 1061);
+       {
+         // A free name asks nothing; its file comes before Start.
+         Replies none({});
+         UserDriver user;
+         TypeAndSource(p, user, 1009, dir + "/other.mpg");
+         user.On(CDlgMpegType::IDD, [&](CDialog& d) { Ready(&d), p.Click(&d, 1020); });
+         main.Menu(p, 1001, ID_JOB_ADD, &user);
+       }
+       ASSERT_EQ(main.dlg.GetJobCount(), 2);
+       const std::string laterBytes = UsersFile(later);
+       {
+         // Start names it alone: No converts the other job and leaves it.
+         Replies replies({kNo});
+         p.Click(&main.dlg, 1002);
+         ASSERT_TRUE(WaitFor([&] { return !main.dlg.IsConverting(); }, 120));
+         ASSERT_EQ(replies.seen.size(), 1u);
+         EXPECT_NE(replies.seen[0].find(later), std::string::npos) << replies.seen[0];
+         EXPECT_EQ(replies.seen[0].find(mine), std::string::npos) << replies.seen[0];
+       }
+       EXPECT_EQ(main.dlg.GetJobStatus(0), kJobDone);
+       EXPECT_EQ(main.dlg.GetJobStatus(1), kJobWaiting);
+       EXPECT_NE(BytesOf(mine), mineBytes);  // replaced, as the user said
+       EXPECT_EQ(Run("ffprobe -v error -show_entries format=format_name -of csv=p=0 '" + mine + "'"), "mpeg\n");
+       {
+         // Cancel (Escape) starts nothing.
+         Replies replies({kCancel});
+         p.Click(&main.dlg, 1002);
+         Settle(0.5);
+         EXPECT_EQ(replies.seen.size(), 1u);
+         EXPECT_FALSE(main.dlg.IsConverting());
+       }
+       EXPECT_EQ(main.dlg.GetJobStatus(1), kJobWaiting);
+       EXPECT_EQ(BytesOf(later), laterBytes);
+     }},
+    {"ABatchNamesTheFilesItWouldReplaceAndAsksOnce",
+     [] {
+       const std::string dir = Scratch("batch"), out = Scratch("batch-out");
+       ChooserAnswer chooser;
+       for (const char* name : {"a", "b", "c"}) {
+         chooser.next.push_back(dir + "/" + name + ".mpg");
+         std::filesystem::copy_file(Sample("mpeg2-ps-mp2.mpg"), chooser.next.back());
+       }
+       const std::string a = out + "/a_pmr.mpg", c = out + "/c_pmr.mpg";
+       const std::string aBytes = UsersFile(a), cBytes = UsersFile(c);
+       MainWindow main;
+       Pointer p;
+       Replies replies({kNo, kYes});
+       int targetPages = 0;
+       UserDriver user;
+       user.On(CDlgCvtType::IDD, [&](CDialog& d) { Ready(&d), p.Click(&d, 1009), p.Click(&d, 1007); });
+       user.On(CDlgBatch::IDD, [&](CDialog& d) {
+         Ready(&d), p.Click(&d, 1001);
+         TypeInto(p, &d, 1067, out + "/");
+         p.Click(&d, 1007);
+       });
+       for (int i = 0; i < 2; ++i)  // No opens the target page again
+         user.On(CDlgMpegType::IDD, [&](CDialog& d) { Ready(&d), ++targetPages, p.Click(&d, 1020); });
+       UiSetTrackMenuHook([](auto&) { return static_cast<UINT>(ID_JOB_ADD_BATCH); });
+       p.Click(&main.dlg, 1001);
+       EXPECT_TRUE(WaitFor([&] { return user.Done() && !QApplication::activeModalWidget(); }, 60));
+       EXPECT_EQ(targetPages, 2);
+       ASSERT_EQ(replies.seen.size(), 2u);
+       EXPECT_EQ(replies.seen[0], "These targets already exist:\n    " + a + "\n    " + c + "\n\nDo you want to replace them?");
+       ASSERT_EQ(main.dlg.GetJobCount(), 3);
+       for (int row = 0; row < 3; ++row) EXPECT_EQ(main.dlg.GetJob(row)->m_bReplaceTarget, row != 1) << row;
+       EXPECT_EQ(BytesOf(a), aBytes);
+       EXPECT_EQ(BytesOf(c), cBytes);
+     }},
+    {"TheTargetFollowsANewSourceUnlessTheUserNamedIt",
+     [] {
+       const std::string dir = Scratch("follow");
+       std::filesystem::copy_file(Sample("mpeg2-ps-mp2.mpg"), dir + "/small.mpg");
+       ASSERT_TRUE(MakeWithFfmpeg("-f lavfi -i testsrc=size=320x240:rate=25:duration=1 -c:v mpeg2video -f mpeg",
+                                  dir + "/large.mpg"));
+       MainWindow main;
+       Answers answers;
+       Pointer p;
+       std::vector<std::string> shown;
+       auto target = [&](CDialog& d) { Ready(&d), shown.push_back(TextOf(&d, 1022) + "|" + TextOf(&d, 1068)); };
+       auto source = [&](const std::string& path) {
+         return [&p, path](CDialog& d) { Ready(&d), TypeInto(p, &d, 1031, path), p.Click(&d, 1007); };
+       };
+       UserDriver user;
+       user.On(CDlgCvtType::IDD, [&](CDialog& d) { Ready(&d), p.Click(&d, 1006), p.Click(&d, 1007); });
+       user.On(CDlgVideoSource::IDD, source(dir + "/small.mpg"));
+       user.On(CDlgTargetAVI::IDD, [&](CDialog& d) { target(d), p.Click(&d, 1021); });
+       user.On(CDlgVideoSource::IDD, source(dir + "/large.mpg"));
+       user.On(CDlgTargetAVI::IDD, [&](CDialog& d) { target(d), TypeInto(p, &d, 1022, dir + "/mine.avi"), p.Click(&d, 1021); });
+       user.On(CDlgVideoSource::IDD, source(dir + "/small.mpg"));
+       user.On(CDlgTargetAVI::IDD, [&](CDialog& d) { target(d), p.Click(&d, 1020); });
+       main.AddJob(p, user);
+       EXPECT_EQ(shown, (std::vector<std::string>{dir + "/small_pmr.avi|176", dir + "/large_pmr.avi|320",
+                                                  dir + "/mine.avi|176"}));
+       ASSERT_EQ(main.dlg.GetJobCount(), 1);
+       EXPECT_EQ(main.dlg.GetJob(0)->m_strTarget, dir + "/mine.avi");
+       EXPECT_TRUE(answers.boxes.empty()) << answers.boxes.front();
+     }},
+    {"AStoppedJobIsShownAsStoppedWithWhatItKept",
+     [] {
+       const std::string dir = Scratch("stop"), source = dir + "/long.mpg", target = dir + "/long_pmr.mpg";
+       // Long enough, and made large enough, that the job is still running
+       // when it is stopped.
+       ASSERT_TRUE(MakeWithFfmpeg("-f lavfi -i testsrc=size=176x144:rate=25:duration=300 -f lavfi -i "
+                                  "sine=frequency=440:duration=300 -c:v mpeg2video -c:a mp2 -f mpeg",
+                                  source));
+       RealWindow main;
+       auto* job = new CConvertOpt;
+       job->SetType(CONVERT_MPEG);
+       job->m_strSource = source, job->m_strTarget = target;
+       job->m_nSourceFormat = 0x4000, job->m_fDuration = 300, job->m_nWidth = 1920, job->m_nHeight = 1080;
+       main.dlg.AddJob(job);
+       Pointer p;
+       Replies replies({kYes});  // "Do you want to stop it?"
+       p.Click(&main.dlg, 1002);
+       std::error_code ec;
+       ASSERT_TRUE(WaitFor([&] { return std::filesystem::file_size(target + ".part", ec) > 100000; }, 120));
+       ASSERT_TRUE(main.dlg.IsConverting());
+       p.Click(&main.dlg, 1002);
+       ASSERT_TRUE(WaitFor([&] { return !main.dlg.IsConverting(); }, 30));
+       Settle(0.5);
+       EXPECT_EQ(replies.seen.size(), 1u);
+       EXPECT_EQ(main.dlg.GetJobStatus(0), kJobStopped);
+       EXPECT_EQ(TextOf(&main.dlg, IDC_PROGRESS_LINE), "Stopped: the part converted is kept as " + target + ".");
+       EXPECT_EQ(QApplication::activeModalWidget(), nullptr);  // nothing failed: no log of its own
+       EXPECT_EQ(Run("ffprobe -v error -show_entries format=format_name -of csv=p=0 '" + target + "'"), "mpeg\n");
+       // The log from the menu, at any time after.
+       std::string log;
+       UserDriver user;
+       user.On(CDlgLog::IDD, [&](CDialog& d) { Ready(&d), log = TextOf(&d, 1086), p.Click(&d, IDOK); });
+       main.Menu(p, 1079, ID_JOB_SHOW_LOG, &user);
+       EXPECT_EQ(log.rfind("1. Stopped by the user at ", 0), 0u) << log;
+       EXPECT_NE(log.find(": the part converted is kept as " + target), std::string::npos) << log;
+     }},
+    {"EveryLinkShowsItsAddressWhenNothingOpensIt",
+     [] {
+       // The desktop's opener starts, finds no program for the address and
+       // says so by its exit status, as xdg-open does without a browser.
+       const std::string bin = Scratch("opener");
+       std::ofstream(bin + "/xdg-open") << "#!/bin/sh\necho \"$1\" >>" << bin << "/opened\nexit $(cat " << bin
+                                        << "/status)\n";
+       std::ofstream(bin + "/status") << "3\n";
+       std::filesystem::permissions(bin + "/xdg-open", std::filesystem::perms::owner_all);
+       const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
+       setenv("PATH", (bin + ":" + path).c_str(), 1);
+       if (!std::filesystem::exists(CTambrelDlg::HelpPagePath()))
+         std::ofstream(CTambrelDlg::HelpPagePath()) << "<html><title>help</title></html>\n";
+       const Replies::Reply ok{"Return", IDOK};
+       {
+         MainWindow main;
+         Pointer p;
+         Replies replies({ok, ok, ok, ok, ok});
+         p.Click(&main.dlg, 1005);
+         for (UINT command : {ID_HELP_CONTENTS, ID_HELP_SUPPORT_MAIL}) {
+           UiSetTrackMenuHook([command](auto&) { return command; });
+           p.Click(&main.dlg, 1080);
+         }
+         UiSetTrackMenuHook(nullptr);
+         CDlgCodecInfo codecs(&main.dlg);
+         int tabbed = -1;
+         UserDriver user;
+         user.On(CDlgCodecInfo::IDD, [&](CDialog& d) {
+           Ready(&d);
+           p.To(W(&d, 1008), QPoint(4, 4)), p.Down(), p.Up(), Settle();  // on the link's text
+           // The keyboard reaches the next link and opens it.
+           Press("Tab", Qt::Key_Tab);
+           tabbed = FocusId();
+           Press("space", Qt::Key_Space);
+           WaitFor([&] { return replies.seen.size() == 5; }, 10);
+           p.Click(&d, IDOK);
+         });
+         codecs.DoModal();
+         EXPECT_EQ(tabbed, 1009);
+         ASSERT_EQ(replies.seen.size(), 5u);
+         EXPECT_NE(replies.seen[4].find(kSupportAddress), std::string::npos) << replies.seen[4];
+         EXPECT_NE(replies.seen[0].find(kHomePageAddress), std::string::npos) << replies.seen[0];
+         EXPECT_NE(replies.seen[1].find(CTambrelDlg::HelpPagePath()), std::string::npos) << replies.seen[1];
+         EXPECT_NE(replies.seen[2].find(kSupportAddress), std::string::npos) << replies.seen[2];
+         EXPECT_NE(replies.seen[3].find(kHomePageAddress), std::string::npos) << replies.seen[3];
+         if (RealInput()) {
+           const std::string opened = BytesOf(bin + "/opened");
+           EXPECT_EQ(std::count(opened.begin(), opened.end(), '\n'), 5) << opened;
+           // An opener that found its program: no box.
+           std::ofstream(bin + "/status") << "0\n";
+           p.Click(&main.dlg, 1005);
+           EXPECT_EQ(replies.seen.size(), 5u);
+         }
+       }
+       setenv("PATH", path.c_str(), 1);
+     }},
+    {"RemoveAllAsksArrowsChooseAndIconButtonsAreNamed",
+     [] {
+       {
+         MainWindow main;
+         Pointer p;
+         main.Hold("a.mpg"), main.Hold("b.mpg");
+         Replies replies({kNo, kYes});
+         for (int i = 0; i < 2; ++i) {
+           UiSetTrackMenuHook([](auto&) { return static_cast<UINT>(ID_JOB_REMOVE_ALL); });
+           p.Click(&main.dlg, 1079);
+           EXPECT_EQ(main.dlg.GetJobCount(), i == 0 ? 2 : 0);
+         }
+         EXPECT_EQ(replies.seen.size(), 2u);
+       }
+       Pointer p;
+       CConvertOpt disc;
+       disc.SetType(CONVERT_DISC);
+       std::vector<int> chosen;
+       std::vector<std::string> described;
+       std::vector<int> tabStops;
+       RunPage<CDlgVCD>(disc, [&](CDialog& d) {
+         p.Click(&d, 1050);
+         for (auto [xName, key] : {std::pair{"Right", Qt::Key_Right}, {"Down", Qt::Key_Down}, {"Right", Qt::Key_Right},
+                                   {"Left", Qt::Key_Left}}) {
+           Press(xName, key);
+           chosen.push_back(FocusId() * 10 + d.GetCheckedRadioButton(1050, 1052) % 10);
+           described.push_back(TextOf(&d, 1017));
+         }
+         Press("shift+Tab", Qt::Key_Backtab);
+         tabStops.push_back(FocusId());
+         Press("Tab", Qt::Key_Tab);
+         tabStops.push_back(FocusId());
+       });
+       // Each arrow moves to the next kind and chooses it (round at the ends).
+       EXPECT_EQ(chosen, (std::vector<int>{10511, 10522, 10500, 10522}));
+       EXPECT_EQ(described.at(0), UiLoadString(IDS_DISC_SVCD));
+       // Tab stops once in a group, at its chosen button.
+       EXPECT_EQ(tabStops.size(), 2u);
+       EXPECT_TRUE(tabStops.at(0) < 1050 || tabStops.at(0) > 1052) << tabStops.at(0);
+       EXPECT_EQ(tabStops.at(1), 1052);
+       EXPECT_EQ(described.at(1), UiLoadString(IDS_DISC_DVD));
+       CConvertOpt batch;
+       batch.SetType(CONVERT_MPEG);
+       std::vector<std::string> tips;
+       int glyph = 0;
+       RunPage<CDlgBatch>(batch, [&](CDialog& d) {
+         for (int id : {1001, 1039}) {  // 1039 is disabled while the list is empty
+           p.To(W(&d, id));
+           WaitFor([] { return QToolTip::isVisible(); }, 5);
+           tips.push_back(QToolTip::text().toStdString());
+           p.To(W(&d, 1007));
+           WaitFor([] { return !QToolTip::isVisible(); }, 5);
+         }
+         // The disabled icon still shows its arrow on its disc.
+         const QImage look = W(&d, 1039)->grab().toImage();
+         const QPoint at((look.width() - 24) / 2, (look.height() - 24) / 2);
+         glyph = std::abs(qGray(look.pixel(at + QPoint(12, 12))) - qGray(look.pixel(at + QPoint(5, 12))));
+       });
+       EXPECT_EQ(tips, (std::vector<std::string>{"Add movies...", "Move the selected movie down"}));
+       EXPECT_GT(glyph, 30);
+       CConvertOpt psp;
+       psp.SetType(CONVERT_PSP);
+       psp.m_strSource = Scratch("psp") + "/clip.mpg";
+       std::string names;
+       RunPage<CDlgTargetPSP>(psp, [&](CDialog& d) {
+         TypeInto(p, &d, 1072, "7");
+         Press("Tab", Qt::Key_Tab);
+         names = TextOf(&d, 1022) + "|" + std::filesystem::path(TextOf(&d, 1031)).filename().string();
+       });
+       EXPECT_EQ(names, "M4V00007.mp4|M4V00007.mp4");
      }},
 };
 

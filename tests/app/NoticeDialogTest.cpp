@@ -156,7 +156,9 @@ TEST_F(Notices, ChoicesGoToTheUserEvenWhenTheMachineHasTheKey) {
 // The codec help opens by itself over a log of missing decoders until the
 // user ticks "do not show this again" in it; its button still opens it.
 TEST_F(Notices, TheCodecHelpOpensByItselfUntilTheUserSaysNot) {
-  const std::string missing = "1. EC_ERRORABORT, hr = 80040209\n Please insure you have installed ffdshow codecs package\n";
+  const std::string missing =
+      "1. Code: 0x80040255, No decoder takes this format. -- [The video stream of the source (HEVC) could not be decoded\n"
+      " Pellomar decodes with its own decoders, and none of them reads HEVC; no codec package adds one]\n";
   const auto titles = [](const std::string& text) {
     ModalWatcher modals;
     CDlgLog log;

@@ -177,10 +177,14 @@ void UserDriver::Tick() {
     QWidget* modal = QApplication::activeModalWidget();
     UiWindow* rec = modal ? UiFindWindow(modal) : nullptr;
     auto* page = rec ? dynamic_cast<CDialog*>(rec->wnd) : nullptr;
-    if (!page || !modal->isVisible() || page->m_nIDTemplate != m_steps[m_next].templateId) return;
+    if (!page || page == m_pActing || !modal->isVisible() || page->m_nIDTemplate != m_steps[m_next].templateId)
+      return;
     Action action = m_steps[m_next].action;
     ++m_next;
+    CDialog* const outer = m_pActing;
+    m_pActing = page;
     action(*page);
+    m_pActing = outer;
     // A step that could not do its part cancels the page, so the test ends
     // instead of waiting for a page that nobody closes.
     if (::testing::Test::HasFatalFailure() && IsWindow(page->m_hWnd)) page->PostMessage(WM_COMMAND, IDCANCEL);

@@ -61,6 +61,9 @@ class UserDriver {
   void Tick();
   std::vector<Step> m_steps;
   size_t m_next = 0;
+  // The page a step acts on: the next step of the same template waits for
+  // the next page, not this one while the step still waits on it.
+  CDialog* m_pActing = nullptr;
   std::shared_ptr<bool> m_alive;
 };
 

@@ -3,7 +3,8 @@
 //
 //   pellomar-e2e --type N --source PATH --target PATH [--set FIELD=VALUE]...
 //                [--timeout SECONDS] [--stop-after N] [--hold-video-at SECONDS]
-//                [--shrink-source-after N] [--next-source PATH --next-target PATH]...
+//                [--shrink-source-after N] [--remove-source-after N] [--replace-source-after N]
+//                [--next-source PATH --next-target PATH]...
 //
 // Each job is filled as the window's pages fill it: the type's defaults,
 // then what the source page's probe of its source found (length, picture
@@ -26,7 +27,8 @@
 // before they reach the writer, until the graph stops: its position stands still
 // as a job's does that hangs. --shrink-source-after cuts the source to half
 // its size once the target holds N bytes, as a file that shrinks while it
-// is converted.
+// is converted; --remove-source-after removes it then, and
+// --replace-source-after puts another file in its place under its name.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -57,6 +59,7 @@
 #include "app/TambrelDlg.h"
 #include "platform/dshow/BaseClasses.h"
 #include "platform/ui/Afx.h"
+#include "resources/ResourceIds.h"
 #include "tests/platform/dshow/HoldFilter.h"
 
 namespace {
@@ -369,7 +372,7 @@ int main(int argc, char** argv) {
   double timeout = 600;
   long long stopAfter = -1;
   double holdAt = -1;
-  long long shrinkAfter = -1;
+  long long shrinkAfter = -1, removeAfter = -1, replaceAfter = -1;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (i + 1 >= argc) return Usage();
@@ -388,6 +391,10 @@ int main(int argc, char** argv) {
       holdAt = std::atof(value.c_str());
     } else if (arg == "--shrink-source-after") {
       shrinkAfter = std::atoll(value.c_str());
+    } else if (arg == "--remove-source-after") {
+      removeAfter = std::atoll(value.c_str());
+    } else if (arg == "--replace-source-after") {
+      replaceAfter = std::atoll(value.c_str());
     } else if (arg == "--next-source") {
       nextSource = value;
     } else if (arg == "--next-target") {
@@ -483,10 +490,27 @@ int main(int argc, char** argv) {
         std::printf("source cut from %llu to %llu bytes%s\n", static_cast<unsigned long long>(size),
                     static_cast<unsigned long long>(size / 2), ec ? " failed" : "");
       };
+      bool gone = false;
+      auto removeWhenWritten = [&] {
+        const long long after = removeAfter >= 0 ? removeAfter : replaceAfter;
+        if (after < 0 || gone || !dlg.IsConverting() || Written(watched) < after) return;
+        gone = true;
+        std::error_code ec;
+        if (removeAfter >= 0) {
+          std::filesystem::remove(watched.m_strSource, ec);
+          std::printf("source removed%s\n", ec ? " failed" : "");
+          return;
+        }
+        const std::string other = watched.m_strSource + ".other";
+        std::ofstream(other) << "another file";
+        std::filesystem::rename(other, watched.m_strSource, ec);
+        std::printf("source replaced%s\n", ec ? " failed" : "");
+      };
       WaitWhile(
           [&] {
             stopWhenWritten();
             shrinkWhenWritten();
+            removeWhenWritten();
             return dlg.IsConverting();
           },
           static_cast<qint64>(timeout * 1000));
@@ -498,7 +522,7 @@ int main(int argc, char** argv) {
       }
       log = dlg.GetRunLog();
       std::string line;
-      dlg.GetDlgItemText(1083, line);
+      dlg.GetDlgItemText(IDC_PROGRESS_LINE, line);
       log += "progress line: " + line + "\n";
       status = dlg.GetJobStatus(0);
       for (int n = 0; n < dlg.GetJobCount() && !moreJobs.empty(); ++n) {

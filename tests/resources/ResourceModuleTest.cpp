@@ -143,9 +143,9 @@ TEST_F(ResourceModuleTest, BitmapsAndIconsDecode) {
     ASSERT_NE(r, nullptr) << "icon " << id;
     EXPECT_FALSE(QImage::fromData(r->data, static_cast<int>(r->size)).isNull()) << "icon " << id;
   }
-  // The status strip holds four 16-pixel images on the transparent magenta.
+  // The status strip holds five 16-pixel images on the transparent magenta.
   QImage status = Bitmap(IDB_STATUS_IMAGES);
-  EXPECT_EQ(status.size(), QSize(64, 16));
+  EXPECT_EQ(status.size(), QSize(80, 16));
   EXPECT_EQ(status.pixel(0, 0) & 0xFFFFFF, 0xFF00FFu);
 }
 

@@ -152,3 +152,33 @@ case_target_cannot_be_opened() {
   # The job's text ends its line: the result follows on a line of its own.
   grep -q ".job result:" "$WORK/run.log" && fail "the job's text is not ended by a line break"
 }
+
+# Failures say what is true on this system. A stream no decoder of the
+# program reads is named, with a note that no codec package adds one; a job
+# that fails in a stage gets no codec note at all; a target of pictures says
+# so of a source without a picture (the PSP's muxer would only say that it
+# could not write a header).
+case_failures_name_their_true_cause() {
+  ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=176x144:rate=25:duration=2 \
+    -f lavfi -i sine=frequency=440:sample_rate=44100:duration=2 -c:v mpeg2video -c:a flac "$WORK/flac.mkv" &&
+    ffmpeg -nostdin -v error -y -f lavfi -i sine=frequency=440:sample_rate=44100:duration=2 -c:a mp2 -f mpeg \
+      "$WORK/sound.mpg" || fail "ffmpeg could not make the sources"
+  # type|source|its format bit|target|the log says|and says
+  local -a rows=(
+    "8|$WORK/flac.mkv|64|out.mp4|The sound stream of the source (FLAC) could not be decoded| Pellomar decodes with its own decoders, and none of them reads FLAC; no codec package adds one]"
+    "5|$DATA/avi-xvid-pcm.avi|512|out.3gp|Error while opening codec|"
+    "6|$WORK/sound.mpg|16384|psp.mp4|A PSP movie needs a picture, and the source has none: it holds no video stream]|"
+    "3|$WORK/sound.mpg|16384|vcd.mpg|A VCD needs a picture, and the source has none: it holds no video stream]|"
+  )
+  local row type src format out says also
+  for row in "${rows[@]}"; do
+    IFS='|' read -r type src format out says also <<<"$row"
+    run_job "$type" "$src" "$WORK/$out" --set m_nSourceFormat="$format" --set m_fDuration=2 --set m_nWidth=320 --set m_nHeight=240 --set m_nVideoCodec=1 \
+      --set m_nProfile=$([ "$type" = 6 ] && echo 2 || echo 0) --set m_nMpegKind=2 --set m_nSampleRate=8000 \
+      --set m_nChannels=1 --set m_nAudioBitrate=12 --set m_nVideoBitrate=64 --set m_fThumbTime=1
+    expect_failed_with "$says"
+    [ -z "$also" ] || expect_failed_with "$also"
+    ! grep -qi "ffdshow\|incorrect codec" "$WORK/run.log" || fail "$out: the log names a package or a header: $(grep -i "ffdshow\|incorrect codec" "$WORK/run.log")"
+    [ ! -e "$WORK/$out" ] || fail "$out was written"
+  done
+}

@@ -303,3 +303,38 @@ case_pictures_fill_the_disk() {  # a series fails on a full disk: its pictures g
   expect_junk "$dir/notes.txt"
   expect_only "$dir" notes.txt
 }
+
+# Removed, or replaced by another file, while converted: the job read the
+# file whole through its own opening, so the result stays. The probe said
+# 22 s of the 20 s there, as probes of some sources say a little more.
+case_source_gone_after_it_was_read() {
+  make_noisy_source 20
+  local how out
+  for how in remove replace; do
+    out=$WORK/$how.mp4
+    cp "$NOISY" "$WORK/source.mpg"
+    run_job 8 "$WORK/source.mpg" "$out" "${SOURCE_SETS[@]}" "${MP4_SETS[@]}" --set m_fDuration=22 \
+      "--$how-source-after" 50000
+    grep -q "^source ${how}d$" "$WORK/run.log" || { fail "$how: the job ended before the source could go"; continue; }
+    grep -qx "job result: done" "$WORK/run.log" || fail "$how: the job did not end done"
+    local word=removed
+    [ $how = replace ] && word="replaced by another file"
+    grep -qx "1. The source file was $word after it was read; the target was made from the file as it was read" \
+      "$WORK/run.log" || fail "$how: the log does not say what became of the source"
+    grep -qx "1. The source ended at 20.0 s of the 22.0 s expected; the target holds what was converted" \
+      "$WORK/run.log" || fail "$how: the log does not say how much there was"
+    expect_streams "$out" "h264 aac"
+    awk -v d="$(ffprobe -v error -show_entries format=duration -of default=nw=1:nk=1 "$out")" \
+      'BEGIN { exit !(d > 19.5 && d < 20.5) }' || fail "$how: $out is not the whole 20 s"
+    expect_clean_decode "$out"
+  done
+  expect_no_temporary "$WORK"
+}
+
+case_backslash_in_names() {  # "a\b.mpg" is one file of this folder, as a source and as a target
+  cp "$MP2" "$WORK/a\\b.mpg"
+  run 8 "$WORK/a\\b.mpg" "$WORK/c\\d.mp4" "${SOURCE_SETS[@]}" "${MP4_SETS[@]}"
+  expect_streams "$WORK/c\\d.mp4" "h264 aac"
+  cmp -s "$MP2" "$WORK/a\\b.mpg" || fail "the source was changed"
+  expect_only "$WORK" 'a\b.mpg' 'c\d.mp4' run.log
+}

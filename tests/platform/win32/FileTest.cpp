@@ -376,3 +376,21 @@ TEST_F(FileTest, MfcFileCreateWriteAndLength) {
   ASSERT_TRUE(file.Open(name.c_str(), CFile::modeCreate | CFile::modeWrite));
   EXPECT_EQ(file.GetLength(), 0u);
 }
+
+// A backslash is a character of a name here where the name exists so, or
+// where only the name's own folder is there; in a name of a folder that is
+// there, and always after a drive, it separates folders.
+TEST_F(FileTest, BackslashesAreCharactersWhereTheNameIsSo) {
+  Put(Path("a\\b.mpg"), "x");
+  Put(Path("a\\b"), "y");  // a file, not a folder: "a\\b\\c" has no folder "a/b"
+  ASSERT_EQ(mkdir(Path("sub").c_str(), 0700), 0);
+  struct Row {
+    std::string given, expected;
+  } rows[] = {
+      {Path("a\\b.mpg"), Path("a\\b.mpg")},          // the file as written
+      {Path("sub\\new.mp4"), Path("sub/new.mp4")},   // a new file in a folder
+      {Path("c\\d.mp4"), Path("c\\d.mp4")},          // a new file of this folder
+      {"C:\\nowhere\\x.dll", "C:/nowhere/x.dll"},    // the platform's own name
+  };
+  for (const Row& r : rows) EXPECT_EQ(win32_detail::NativePath(r.given.c_str()), r.expected) << r.given;
+}
