@@ -32,6 +32,7 @@ HRESULT CMpegSplitterOutputPin::DeliverEndFlush() {
   {
     CAutoLock lock(&m_csPin);
     pending.reset();
+    aacNext.reset();
     nalQueue.clear();
   }
   return CBaseSplitterOutputPin::DeliverEndFlush();
@@ -49,6 +50,7 @@ HRESULT CMpegSplitterOutputPin::DeliverEndOfStream() {
       nalQueue.push_back(std::move(pending));
     }
     pending.reset();
+    aacNext.reset();
     // The queue may still hold more than one picture: the last unit of
     // each is known only now.
     if (SUCCEEDED(DeliverWholeUnits()) && !nalQueue.empty()) DeliverAccessUnit(nalQueue.size());
@@ -75,8 +77,8 @@ HRESULT CMpegSplitterOutputPin::DeliverAac(std::unique_ptr<Packet> p) {
     if (p->empty() || ((*p)[0] & 0xF6) != 0xF0) pending.reset();
   }
 
-  std::unique_ptr<Packet> appended;
   if (!pending) {
+    aacNext.reset();
     size_t i = 0;
     for (; i < p->size(); i++) {
       if ((*p)[i] == 0xFF && (i + 1 == p->size() || ((*p)[i + 1] & 0xF6) == 0xF0)) break;
@@ -85,8 +87,12 @@ HRESULT CMpegSplitterOutputPin::DeliverAac(std::unique_ptr<Packet> p) {
     p->erase(p->begin(), p->begin() + static_cast<ptrdiff_t>(i));
     pending = std::move(p);
   } else {
+    // The packet's time, flags and type belong to the first frame that
+    // begins in its bytes, which may come after frames still held.
+    aacNextAt = pending->size();
     pending->insert(pending->end(), p->begin(), p->end());
-    appended = std::move(p);
+    p->clear();
+    aacNext = std::move(p);
   }
 
   HRESULT hr = S_OK;
@@ -103,6 +109,7 @@ HRESULT CMpegSplitterOutputPin::DeliverAac(std::unique_ptr<Packet> p) {
       pending.reset();
       break;
     }
+    if (aacNext && aacNextAt == 0) TakeAacNext();
     auto frame = std::make_unique<Packet>();
     frame->assign(pending->begin() + static_cast<ptrdiff_t>(header), pending->begin() + static_cast<ptrdiff_t>(len));
     frame->TrackNumber = pending->TrackNumber;
@@ -114,22 +121,23 @@ HRESULT CMpegSplitterOutputPin::DeliverAac(std::unique_ptr<Packet> p) {
     pending->bDiscontinuity = FALSE;
     pending->rtStart = pending->rtStop = INVALID_TIME;
     pending->erase(pending->begin(), pending->begin() + static_cast<ptrdiff_t>(len));
+    // A packet that began inside this frame: its first frame is the next.
+    aacNextAt = aacNextAt > len ? aacNextAt - len : 0;
     hr = CBaseSplitterOutputPin::DeliverPacket(std::move(frame));
     if (FAILED(hr)) return hr;
   }
-
-  // The incoming packet's flags and times belong to the frames that start
-  // in it, which are still held.
-  if (pending && appended) {
-    if (appended->bDiscontinuity) pending->bDiscontinuity = TRUE;
-    if (appended->bSyncPoint) pending->bSyncPoint = TRUE;
-    if (pending->rtStart == INVALID_TIME) {
-      pending->rtStart = appended->rtStart;
-      pending->rtStop = appended->rtStop;
-    }
-    if (appended->pmt) pending->pmt = std::move(appended->pmt);
-  }
+  if (pending && aacNext && aacNextAt == 0) TakeAacNext();
   return hr;
+}
+
+void CMpegSplitterOutputPin::TakeAacNext() {
+  if (aacNext->bDiscontinuity) pending->bDiscontinuity = TRUE;
+  if (aacNext->rtStart != INVALID_TIME) {
+    pending->rtStart = aacNext->rtStart;
+    pending->rtStop = aacNext->rtStop;
+  }
+  if (aacNext->pmt) pending->pmt = std::move(aacNext->pmt);
+  aacNext.reset();
 }
 
 HRESULT CMpegSplitterOutputPin::DeliverAvc(std::unique_ptr<Packet> p) {

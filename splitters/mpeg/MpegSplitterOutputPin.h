@@ -22,6 +22,9 @@ class CMpegSplitterOutputPin : public CBaseSplitterOutputPin {
 
  private:
   HRESULT DeliverAac(std::unique_ptr<Packet> p);
+  // Gives the packet waiting in aacNext to the frame at the head of
+  // `pending`.
+  void TakeAacNext();
   HRESULT DeliverAvc(std::unique_ptr<Packet> p);
   // Delivers the queued access units whose end the queue shows.
   HRESULT DeliverWholeUnits();
@@ -34,6 +37,10 @@ class CMpegSplitterOutputPin : public CBaseSplitterOutputPin {
 
   CCritSec m_csPin;
   std::unique_ptr<Packet> pending;
+  // ADTS: the time, flags and type of the latest packet whose first frame
+  // has not begun yet, and where in `pending` its bytes begin.
+  std::unique_ptr<Packet> aacNext;
+  size_t aacNextAt = 0;
   std::deque<std::unique_ptr<Packet>> nalQueue;
   bool sawDelimiter = false;
 };
