@@ -146,39 +146,61 @@ HRESULT CMpaDecFilter::Receive(IMediaSample* sample) {
   if (sample->IsDiscontinuity() == S_OK) {
     m_fDiscontinuity = true;
     ClearInput();
+    m_inputTimes.clear();
     ResetPeak();
     if (start == kNoTime) return S_OK;
     m_rtStart = start;
   }
   // (A time that does not move, as some writers stamp every packet with the
   // first one's, says nothing of where the sound goes on.)
-  if (start != kNoTime && start != m_rtLastInput) FollowInputTime(start);
+  if (start != kNoTime && start != m_rtLastInput) NoteInputTime(start);
   if (start != kNoTime) m_rtLastInput = start;
 
   AppendInput(data, static_cast<size_t>(size));
   return ProcessInput();
 }
 
-void CMpaDecFilter::FollowInputTime(REFERENCE_TIME start) {
-  // The sample's time is that of the first frame that begins in it: every
-  // frame that begins in the bytes the buffer still holds (one waiting for
-  // its last bytes, or for the next header behind it) plays before it. The
-  // frames' average size so far tells how many those are. Before the first
-  // frame has come out there is nothing to compare with.
-  const uint64_t taken = TakenBytes();
-  if (m_nFrames == 0 || taken == 0) return;
-  const double frameBytes = static_cast<double>(taken) / static_cast<double>(m_nFrames);
-  const REFERENCE_TIME held = static_cast<REFERENCE_TIME>(std::ceil(InputSize() / frameBytes - 1e-6)) * m_rtFrame;
-  const REFERENCE_TIME ahead = start - (m_rtStart + held);
+void CMpaDecFilter::NoteInputTime(REFERENCE_TIME start) {
+  // Samples that no frame begins in (a damaged stretch) must not pile up.
+  if (m_inputTimes.size() >= kMaxInputTimes) m_inputTimes.pop_front();
+  m_inputTimes.push_back({TakenBytes() + InputSize(), start});
+}
+
+void CMpaDecFilter::FollowInputTime(uint64_t frameAt, size_t pcmBytes, size_t pcmFrames, DWORD rate) {
+  // Every sample that begins by the frame's start is passed; the frame is
+  // the first to begin in the last of them (the ones before held no frame
+  // start of their own). Counting bytes, not frames, keeps this exact
+  // whatever the frames' sizes (variable bit rates).
+  bool reached = false;
+  REFERENCE_TIME time = 0;
+  while (!m_inputTimes.empty() && m_inputTimes.front().at <= frameAt) {
+    time = m_inputTimes.front().time;
+    reached = true;
+    m_inputTimes.pop_front();
+  }
+  // A PCM block runs on into the next sample's bytes: that sample's time,
+  // less the block's samples before it (a sample split between the two
+  // counted before), is where the block begins.
+  if (pcmBytes > 0 && pcmFrames > 0 && rate > 0) {
+    while (!m_inputTimes.empty() && m_inputTimes.front().at < frameAt + pcmBytes) {
+      const uint64_t before = (m_inputTimes.front().at - frameAt) * pcmFrames;
+      const uint64_t frames = (before + pcmBytes - 1) / pcmBytes;
+      if (!reached) time = m_inputTimes.front().time - static_cast<REFERENCE_TIME>(frames * UNITS / rate);
+      reached = true;
+      m_inputTimes.pop_front();
+    }
+  }
+  // Before the first frame has come out there is nothing to compare with.
+  if (!reached || m_nFrames == 0) return;
+  const REFERENCE_TIME ahead = time - m_rtStart;
   // Up to a frame (the longest the stream has had: Vorbis mixes short and
   // long ones, and a container may time laced frames by an even share of
-  // their block) is the rounding of the container's times and of the
-  // frames counted; more is a hole in the sound or sound given twice: the
-  // sound goes on where its time says (what the buffer holds just before
-  // it), and the sink fills the hole with silence or cuts the overlap.
+  // their block) is the rounding of the container's times; more is a hole
+  // in the sound or sound given twice: the sound goes on where its time
+  // says, and the sink fills the hole with silence or cuts the overlap.
   const REFERENCE_TIME tolerance = m_rtLongestFrame + StreamTime::kSoundSlack;
   if (ahead >= -tolerance && ahead <= tolerance) return;
-  m_rtStart += ahead;
+  m_rtStart = time;
   m_fDiscontinuity = true;
 }
 
@@ -194,6 +216,7 @@ HRESULT CMpaDecFilter::EndOfStream() {
 HRESULT CMpaDecFilter::EndFlush() {
   CAutoLock lock(&m_csReceive);
   ClearInput();
+  m_inputTimes.clear();
   ResetPeak();
   return CTransformFilter::EndFlush();
 }
@@ -201,6 +224,7 @@ HRESULT CMpaDecFilter::EndFlush() {
 HRESULT CMpaDecFilter::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {
   CAutoLock lock(&m_csReceive);
   ClearInput();
+  m_inputTimes.clear();
   ResetPeak();
   ResetPs2();
   return CTransformFilter::NewSegment(start, stop, rate);
@@ -213,6 +237,7 @@ HRESULT CMpaDecFilter::StartStreaming() {
   m_fDiscontinuity = false;
   m_rtFrame = m_rtLongestFrame = 0;
   m_nFrames = 0;
+  m_inputTimes.clear();
   m_rtLastInput = kNoTime;
   ResetPeak();
   return S_OK;
@@ -291,6 +316,7 @@ HRESULT CMpaDecFilter::Deliver(const float* values, size_t count, DWORD rate, WO
   // A stream that announces no rate or no channels has no playing time to
   // give its samples.
   if (rate == 0 || channels == 0 || count == 0) return S_OK;
+  FollowInputTime(FrameAt(), PcmBlockBytes(), count / channels, rate);
   const int format = GetSampleFormat();
   CMediaType mt;
   CreateMediaTypePCM(mt, format, rate, channels, mask);
@@ -336,6 +362,7 @@ HRESULT CMpaDecFilter::DeliverBitstream(const BYTE* frame, size_t length, int64_
   const size_t burst = SpdifBurstSize(length, bitRate);
   // Without a bit rate a frame has no duration and no burst size.
   if (burst == 0) return S_OK;
+  FollowInputTime(FrameAt(), 0, 0, 0);
   CMediaType mt;
   CreateMediaTypeSPDIF(mt);
   HRESULT reconnect = ReconnectOutput(burst / 4, mt);

@@ -3,6 +3,8 @@
 // S/PDIF bursts.
 #pragma once
 
+#include <deque>
+
 #include "decoders/common/DecoderInputPin.h"
 #include "decoders/common/SpecifyPropertyPages2.h"
 #include "decoders/mpegaudio/IMpaDecFilter.h"
@@ -75,18 +77,28 @@ class CMpaDecFilter : public CTransformFilter,
                         bool* dropped, REFERENCE_TIME cut = 0);
   void ResetPeak() { m_peak = 0.1f; }
 
-  // A sample's time lies too far from the running output time: a jump in
-  // the stream rather than the frames still held in the buffer.
-  // Moves the output clock to an input time that strays from it by more
-  // than a frame.
-  void FollowInputTime(REFERENCE_TIME start);
+  // Keeps an input sample's time with where its bytes begin in the input.
+  void NoteInputTime(REFERENCE_TIME start);
+  // For the frame about to be delivered, which begins at `frameAt` in the
+  // input (a PCM block: holds `pcmBytes` of it, `pcmFrames` at `rate`): moves
+  // the output clock to the time of the sample the frame is the first to
+  // begin in, where that strays from the clock by more than a frame.
+  void FollowInputTime(uint64_t frameAt, size_t pcmBytes, size_t pcmFrames, DWORD rate);
+  // Input times not yet reached by a frame, in input order; a sample's time
+  // is that of the first frame that begins in it.
+  struct InputTime {
+    uint64_t at;
+    REFERENCE_TIME time;
+  };
+  std::deque<InputTime> m_inputTimes;
+  static constexpr size_t kMaxInputTimes = 256;
   REFERENCE_TIME m_rtStart = 0;
   // The length of the last frame delivered: how far the input's times may
   // stray from the counted ones before they are followed.
   REFERENCE_TIME m_rtFrame = 0;
   REFERENCE_TIME m_rtLongestFrame = 0;
   REFERENCE_TIME m_rtLastInput = INT64_MIN;  // the last input time seen
-  // Frames delivered, for the number of frames the buffered bytes hold.
+  // Frames delivered.
   uint64_t m_nFrames = 0;
   bool m_fDiscontinuity = false;
   float m_peak = 0.1f;

@@ -257,7 +257,7 @@ void CMpaDecPaths::SetInputType(const AM_MEDIA_TYPE& mt) {
 
 void CMpaDecPaths::InitDecoders() {
   FreeDecoders();
-  m_nTaken = 0;
+  m_nTaken = m_nFrameAt = 0;
   m_libs->a52 = a52_init(0);
   m_libs->dts = dca_init(0);
   m_dtsGain = 1.0f;
@@ -408,6 +408,7 @@ HRESULT CMpaDecPaths::ProcessLPCM() {
       }
     }
   }
+  FrameBeginsAt(0, groups * group);
   ConsumeInput(groups * group);
   return Deliver(values.data(), values.size(), wfx->nSamplesPerSec, channels, 0);
 }
@@ -431,6 +432,7 @@ HRESULT CMpaDecPaths::ProcessAC3() {
     }
     if (end - pos < static_cast<size_t>(length)) break;
     BYTE* const frame = base + pos;
+    FrameBeginsAt(pos);
 
     const int config = GetSpeakerConfig(MPADEC_AC3);
     if (config < 0) {
@@ -495,6 +497,7 @@ HRESULT CMpaDecPaths::ProcessDTS() {
     }
     if (end - pos < static_cast<size_t>(length)) break;
     BYTE* const frame = base + pos;
+    FrameBeginsAt(pos);
 
     const int config = GetSpeakerConfig(MPADEC_DTS);
     if (config < 0) {
@@ -586,7 +589,9 @@ HRESULT CMpaDecPaths::ProcessAAC() {
 
   NeAACDecFrameInfo info{};
   std::vector<BYTE> frame;
+  FrameBeginsAt(0);
   frame.swap(m_buff);
+  m_nTaken += frame.size();
   const float* pcm = static_cast<const float*>(NeAACDecDecode(h, &info, frame.data(), frame.size()));
 
   if (info.error != 0) {
@@ -716,6 +721,7 @@ HRESULT CMpaDecPaths::ProcessPS2(bool adpcm) {
         }
       }
     }
+    FrameBeginsAt(pos);
     hr = Deliver(values.data(), values.size(), wfx->nSamplesPerSec, channels, 0);
     if (hr != S_OK) break;
     pos += block;
@@ -776,6 +782,7 @@ HRESULT CMpaDecPaths::ProcessVorbis() {
   const ChannelRow& row = kVorbisRows[channels - 1];
   std::vector<float> values;
 
+  FrameBeginsAt(0);
   const int32_t result = m_vorbis.Decode(
       m_buff.data(), m_buff.size(), m_vorbisPacket++, [&](const int32_t* const* planes, int n) -> int32_t {
         values.resize(size_t(n) * channels);
@@ -850,6 +857,8 @@ HRESULT CMpaDecPaths::ProcessMPA() {
         }
       }
     }
+    if (libs.stream.this_frame >= m_buff.data() && libs.stream.this_frame <= m_buff.data() + m_buff.size())
+      FrameBeginsAt(static_cast<size_t>(libs.stream.this_frame - m_buff.data()));
     hr = Deliver(values.data(), values.size(), rate, channels, 0);
     if (hr != S_OK) break;
   }

@@ -47,6 +47,11 @@ class CMpaDecPaths {
   // Input bytes taken out of the buffer since the decoders were set up
   // (decoded, passed over or dropped).
   uint64_t TakenBytes() const { return m_nTaken; }
+  // Where in the input (counted as TakenBytes) the frame being delivered
+  // begins, and for PCM, which has no frames, how many input bytes the
+  // block being delivered holds (0 for a frame of a coded format).
+  uint64_t FrameAt() const { return m_nFrameAt; }
+  size_t PcmBlockBytes() const { return m_nPcmBlockBytes; }
 
   // Runs the path of the input type over the buffer.
   HRESULT ProcessInput();
@@ -99,6 +104,14 @@ class CMpaDecPaths {
 
   std::vector<BYTE> m_buff;
   uint64_t m_nTaken = 0;
+  uint64_t m_nFrameAt = 0;
+  size_t m_nPcmBlockBytes = 0;
+  // The frame about to be delivered begins `pos` bytes into the buffer (a
+  // PCM block: and holds `pcmBytes` of it).
+  void FrameBeginsAt(size_t pos, size_t pcmBytes = 0) {
+    m_nFrameAt = m_nTaken + pos;
+    m_nPcmBlockBytes = pcmBytes;
+  }
   CMediaType m_mt;
 
  private:

@@ -174,6 +174,18 @@ case_time_owner_vlc() {
   wt_row "$vdir/vlc.mp4" - 6 mp4
 }
 
+# GStreamer's transport stream with LAME's variable-rate MP3 (frames of
+# 104 to 731 bytes, one a packet): the sound keeps its times however the
+# frames' sizes vary.
+case_time_owner_vbr() {
+  local m ts=$WORK/vbr.ts
+  m=$(wt_material 4 44100)
+  gst "$ts" mpegtsmux name=mx ! filesink location="$ts" filesrc location="$m.y4m" ! y4mdec ! videoconvert ! \
+    x264enc bitrate=300 ! h264parse ! mx. filesrc location="$m.wav" ! wavparse ! audioconvert ! lamemp3enc ! \
+    mpegaudioparse ! mx.
+  wt_row "$ts" - 4 mp4
+}
+
 # Ogg: two Theora + Vorbis files of ffmpeg put one after the other with
 # cat (both links with one serial number per stream) is read to its end;
 # a file cut by oggCut so that it starts on a beep keeps that beep in an
