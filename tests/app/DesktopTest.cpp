@@ -78,9 +78,11 @@ QWidget* W(CWnd* window, int id = 0) {
 void Ready(CWnd* page) {
   QWidget* w = W(page)->window();
   if (w->windowHandle()) {
-    EXPECT_TRUE(QTest::qWaitForWindowExposed(w->windowHandle(), 5000));
+    // A loaded machine (the whole suite at once) can take seconds to map a
+    // window; a click sent before lands elsewhere and the page waits forever.
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(w->windowHandle(), 20000));
   }
-  EXPECT_TRUE(WaitFor([&] { return w->mapToGlobal(QPoint(0, 0)) == w->geometry().topLeft(); }, 5))
+  EXPECT_TRUE(WaitFor([&] { return w->mapToGlobal(QPoint(0, 0)) == w->geometry().topLeft(); }, 20))
       << w->mapToGlobal(QPoint(0, 0)).x() << "," << w->mapToGlobal(QPoint(0, 0)).y() << " for " << w->geometry().x()
       << "," << w->geometry().y();
   Settle(0.3);
