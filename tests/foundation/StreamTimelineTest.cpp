@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "foundation/DamageLog.h"
-#include "foundation/StreamTime.h"
+#include "platform/dshow/StreamTime.h"
 #include "foundation/StreamTimeline.h"
 
 namespace {
