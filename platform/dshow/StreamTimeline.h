@@ -170,6 +170,9 @@ class CStreamTimelineOf {
   bool m_ending = false;
   std::deque<Held> m_held;
   size_t m_heldBytes = 0;
+  // Held packets on their way through the rules again after a decision.
+  std::deque<Held> m_replay;
+  bool m_releasing = false;
   // At a step: where each clock stream stood before it.
   struct Before {
     REFERENCE_TIME end;
@@ -204,6 +207,8 @@ void CStreamTimelineOf<P>::Reset(REFERENCE_TIME offset, REFERENCE_TIME length) {
   m_aheadOfOthers = m_ending = false;
   m_held.clear();
   m_heldBytes = 0;
+  m_replay.clear();
+  m_releasing = false;
   m_before.clear();
   Restarted();
 }
@@ -388,10 +393,14 @@ bool CStreamTimelineOf<P>::HoldDecidable() const {
 
 template <class P>
 void CStreamTimelineOf<P>::Decide() {
-  if (m_hold == Hold::Start)
+  if (m_hold == Hold::Start) {
     DecideStart();
-  else
-    DecideStep();
+    return;
+  }
+  DecideStep();
+  // Whatever was decided, the packet that began the hold goes on by it:
+  // the next round starts past it.
+  ClockOf(m_trigger).accept = true;
 }
 
 template <class P>
@@ -525,6 +534,21 @@ void CStreamTimelineOf<P>::DecideStep() {
     return;
   }
 
+  // Every stream stepped ahead at once, none going on through the step: no
+  // gap but a jump of the clock, unless the source lost data there (its
+  // packets after the step are marked so), whose stretch keeps its place.
+  bool allAhead = m_aheadOfOthers && !m_before.empty();
+  bool lostData = false;
+  for (const auto& [track, b] : m_before) {
+    auto it = seen.find(track);
+    allAhead = allAhead && it != seen.end() && it->second.first > AddRefTimes(b.end, kPastEnd);
+  }
+  for (const Held& h : m_held) lostData = lostData || h.packet->bDiscontinuity;
+  if (allAhead && !lostData) {
+    othersAt = kNone;
+    moved.clear();
+    for (const auto& [track, b] : m_before) moved.push_back(track);
+  }
   if (othersAt == kNone) {
     // Every stream moved: the clock jumped. The part after it begins where
     // the latest stream before it ended (sound may overlap a little, as it
@@ -565,12 +589,22 @@ void CStreamTimelineOf<P>::DecideStep() {
 
 template <class P>
 void CStreamTimelineOf<P>::Release(Ready& ready) {
-  std::deque<Held> held;
-  held.swap(m_held);
+  // What was held goes through the rules again ahead of what is still to
+  // be taken again from an earlier round, in file order; a round that
+  // begins another hold adds to the same list instead of going deeper.
+  m_replay.insert(m_replay.begin(), std::make_move_iterator(m_held.begin()), std::make_move_iterator(m_held.end()));
+  m_held.clear();
   m_heldBytes = 0;
   m_hold = Hold::None;
   m_hinted = m_aheadOfOthers = false;
-  for (Held& h : held) Take(std::move(h), ready);
+  if (m_releasing) return;
+  m_releasing = true;
+  while (!m_replay.empty()) {
+    Held h = std::move(m_replay.front());
+    m_replay.pop_front();
+    Take(std::move(h), ready);
+  }
+  m_releasing = false;
 }
 
 template <class P>
