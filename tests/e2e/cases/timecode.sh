@@ -3,7 +3,9 @@
 # each target type. Each row converts as the window would and must bring
 # every frame and second of the source to its own place (tc-check). The
 # cases named tc_matrix_* carry the ctest label "timecode" (not run again
-# under ThreadSanitizer); the tc_smoke_* cases keep a few rows there.
+# under ThreadSanitizer); the tc_smoke case keeps a few rows there. The
+# matrix_tc_* groups become cases (case_tc_matrix_*) once their rows are
+# marked.
 
 TC_CASES="clean vgap7 vgap7-early vgap15 vgap7-last agap3 clockjump badstamp badheader zeroed cut"
 
@@ -42,36 +44,36 @@ case_tc_smoke() {
 }
 
 # Every case of each container to MP4.
-case_tc_matrix_mp4_avi() { tc_rows mp4 avi; }
-case_tc_matrix_mp4_mkv() { tc_rows mp4 mkv; }
-case_tc_matrix_mp4_mkv_mkvmerge() { tc_rows mp4 mkv-mkvmerge; }
-case_tc_matrix_mp4_gst() { tc_rows mp4 mkv-gst; tc_rows mp4 mp4-gst; }
-case_tc_matrix_mp4_mp4() { tc_rows mp4 mp4; }
-case_tc_matrix_mp4_mov() { tc_rows mp4 mov; }
-case_tc_matrix_mp4_3gp() { tc_rows mp4 3gp; }
-case_tc_matrix_mp4_ps() { tc_rows mp4 ps; }
-case_tc_matrix_mp4_ts() { tc_rows mp4 ts; }
-case_tc_matrix_mp4_m2ts() { tc_rows mp4 m2ts; }
-case_tc_matrix_mp4_vob() { tc_rows mp4 vob; }
-case_tc_matrix_mp4_flv() { tc_rows mp4 flv; }
-case_tc_matrix_mp4_ogg() { tc_rows mp4 ogg; }
-case_tc_matrix_mp4_wmv() { tc_rows mp4 wmv; }
-case_tc_matrix_mp4_rm() { tc_rows mp4 rm; }
-case_tc_matrix_mp4_dsm() { tc_rows mp4 dsm; }
+matrix_tc_mp4_avi() { tc_rows mp4 avi; }
+matrix_tc_mp4_mkv() { tc_rows mp4 mkv; }
+matrix_tc_mp4_mkv_mkvmerge() { tc_rows mp4 mkv-mkvmerge; }
+matrix_tc_mp4_gst() { tc_rows mp4 mkv-gst; tc_rows mp4 mp4-gst; }
+matrix_tc_mp4_mp4() { tc_rows mp4 mp4; }
+matrix_tc_mp4_mov() { tc_rows mp4 mov; }
+matrix_tc_mp4_3gp() { tc_rows mp4 3gp; }
+matrix_tc_mp4_ps() { tc_rows mp4 ps; }
+matrix_tc_mp4_ts() { tc_rows mp4 ts; }
+matrix_tc_mp4_m2ts() { tc_rows mp4 m2ts; }
+matrix_tc_mp4_vob() { tc_rows mp4 vob; }
+matrix_tc_mp4_flv() { tc_rows mp4 flv; }
+matrix_tc_mp4_ogg() { tc_rows mp4 ogg; }
+matrix_tc_mp4_wmv() { tc_rows mp4 wmv; }
+matrix_tc_mp4_rm() { tc_rows mp4 rm; }
+matrix_tc_mp4_dsm() { tc_rows mp4 dsm; }
 
 # Every case of three containers to each of the other target types.
 tc_targets() {
   local container
   for container in mkv wmv ts; do tc_rows "$1" "$container"; done
 }
-case_tc_matrix_avi() { tc_targets avi; }
-case_tc_matrix_wmv() { tc_targets wmv; }
-case_tc_matrix_mpeg() { tc_targets mpeg; }
-case_tc_matrix_vcd() { tc_targets vcd; }
-case_tc_matrix_dvd() { tc_targets dvd; }
-case_tc_matrix_ntsc() { tc_targets ntsc; }
-case_tc_matrix_3gp() { tc_targets 3gp; }
-case_tc_matrix_psp() { tc_targets psp; }
-case_tc_matrix_ipod() { tc_targets ipod; }
-case_tc_matrix_flv() { tc_targets flv; }
-case_tc_matrix_pictures() { tc_targets pictures; }
+matrix_tc_avi() { tc_targets avi; }
+matrix_tc_wmv() { tc_targets wmv; }
+matrix_tc_mpeg() { tc_targets mpeg; }
+matrix_tc_vcd() { tc_targets vcd; }
+matrix_tc_dvd() { tc_targets dvd; }
+matrix_tc_ntsc() { tc_targets ntsc; }
+matrix_tc_3gp() { tc_targets 3gp; }
+matrix_tc_psp() { tc_targets psp; }
+matrix_tc_ipod() { tc_targets ipod; }
+matrix_tc_flv() { tc_targets flv; }
+matrix_tc_pictures() { tc_targets pictures; }
