@@ -63,12 +63,23 @@ tc_check() { "$TC_CHECK" "$@"; }
 # under 20 MB): it is stopped there.
 TC_RUNAWAY_MB=48
 
-# tc_raw SECONDS FIRST_SECOND: $WORK/tc-raw-SECONDS-FIRST.{y4m,wav}, the raw
-# material from FIRST_SECOND on (frames from FIRST_SECOND * 25).
+# Sources are made once for all the cases of a build, in TC_SOURCES (by
+# default beside the cases' work folders), under a name that changes with
+# the tools that make them.
+if [ -z "${TC_SOURCES:-}" ]; then
+  TC_SOURCES=$(dirname "$WORK")/tc-sources-$(cat "$TC_GEN" "${BASH_SOURCE[0]}" "$TC_PATCH" "$TC_DAMAGE" 2>/dev/null |
+    md5sum | cut -c1-12)
+fi
+mkdir -p "$TC_SOURCES"
+
+# tc_raw SECONDS FIRST_SECOND: the raw material from FIRST_SECOND on (frames
+# from FIRST_SECOND * 25) as BASE.y4m and BASE.wav; prints BASE.
 tc_raw() {
-  local base=$WORK/tc-raw-$1-$2
-  [ -f "$base.y4m" ] || "$TC_GEN" picture "$base.y4m" "$1" $(($2 * 25)) || fail "tc-gen could not write $base.y4m"
-  [ -f "$base.wav" ] || "$TC_GEN" sound "$base.wav" "$1" "$2" || fail "tc-gen could not write $base.wav"
+  local base=$TC_SOURCES/raw-$1-$2
+  [ -f "$base.y4m" ] || { "$TC_GEN" picture "$base.y4m.$$" "$1" $(($2 * 25)) && mv "$base.y4m.$$" "$base.y4m"; } ||
+    fail "tc-gen could not write $base.y4m"
+  [ -f "$base.wav" ] || { "$TC_GEN" sound "$base.wav.$$" "$1" "$2" && mv "$base.wav.$$" "$base.wav"; } ||
+    fail "tc-gen could not write $base.wav"
   echo "$base"
 }
 
@@ -99,7 +110,8 @@ declare -A TC_FFMPEG=(
   [mkv-mkvmerge]="-c:v libx264 -preset veryfast -g 25 -c:a ac3 -b:a 192k -f matroska"
 )
 
-# Containers whose headers end a file: two of them joined read as the first.
+# Containers whose headers end a file: of two of them joined, the second
+# may be left out.
 TC_WHOLE_FILES="avi mkv mkv-mkvmerge mkv-gst mp4 mp4-gst mov 3gp wmv rm"
 
 # tc_write CONTAINER RAW OUT [VIDEO_FILTER [AUDIO_FILTER]]: the material RAW
@@ -112,7 +124,7 @@ tc_write() {
   [ -z "$af" ] || filters+=(-af "asetnsamples=n=480,$af")
   case $container in
     mkv-gst|mp4-gst)
-      [ -z "$vf$af" ] || return 1
+      [ -z "$vf$af" ] || return 3
       local mux="matroskamux" audio="vorbisenc ! vorbisparse"
       [ "$container" = mkv-gst ] || { mux="mp4mux"; audio="avenc_aac ! aacparse"; }
       tc_quiet gst-launch-1.0 -q "$mux" name=m ! filesink location="$out" filesrc location="$raw.y4m" ! y4mdec ! \
@@ -120,7 +132,7 @@ tc_write() {
         filesrc location="$raw.wav" ! wavparse ! audioconvert ! $audio ! queue ! m. || return 1
       ;;
     *)
-      [ -n "${TC_FFMPEG[$container]:-}" ] || return 1
+      [ -n "${TC_FFMPEG[$container]:-}" ] || return 3
       tmp=$out
       case $container in dsm) tmp=$out.nut ;; mkv-mkvmerge) tmp=$out.ffmpeg.mkv ;; esac
       # shellcheck disable=SC2086 # the codec settings are words
@@ -171,47 +183,63 @@ tc_damage() {
 declare -A TC_NO_GAP=([rm]="vgap7 vgap7-early vgap15 vgap7-last agap3" [avi]="agap3")
 
 tc_source() {
-  local container=$1 case=$2 seconds=${3:-} raw out manifest ext=${1%%-*}
-  [[ " ${TC_NO_GAP[$container]:-} " != *" $case "* ]] || return 1
+  local container=$1 case=$2 out ext=${1%%-*} rc
   [ "$ext" != ps ] || ext=mpg
-  out=$WORK/tc-$container-$case${3:+-$3}.$ext
-  manifest=$out.manifest
-  if [ -s "$out" ] && [ -s "$manifest" ]; then
-    echo "$out"
-    return 0
-  fi
-  rm -f "$out" "$manifest"
+  out=$TC_SOURCES/tc-$container-$case${3:+-$3}.$ext
+  # One case makes it; the others wait for it.
+  (
+    flock 9
+    [ ! -e "$out.none" ] || exit 3
+    [ -s "$out" ] && [ -s "$out.manifest" ] && exit 0
+    rm -f "$out" "$out.manifest"
+    tc_make "$out" "$ext" "$@"
+    rc=$?
+    [ $rc -ne 3 ] || touch "$out.none"
+    [ $rc -eq 0 ] && [ -s "$out" ] && [ -s "$out.manifest" ] || exit $((rc ? rc : 1))
+  ) 9>"$out.lock"
+  rc=$?
+  # 3: the container's writer cannot make the case.
+  [ $rc -ne 3 ] || return 1
+  [ $rc -eq 0 ] || { fail "could not make the $container source of $case"; return 1; }
+  echo "$out"
+}
+
+# tc_make OUT EXT CONTAINER CASE [SECONDS]: makes a source and its manifest;
+# 3 when the container's writer cannot make the case.
+tc_make() {
+  local out=$1 ext=$2 container=$3 case=$4 seconds=${5:-} raw manifest=$1.manifest
+  [[ " ${TC_NO_GAP[$container]:-} " != *" $case "* ]] || return 3
   case $case in
     clean|zeroed|cut|badstamp|badheader|rot90|rot180|rot270)
       seconds=${seconds:-8}
       raw=$(tc_raw "$seconds" 0)
-      tc_write "$container" "$raw" "$out.clean.$ext" || return 1
+      tc_write "$container" "$raw" "$out.clean.$ext" || return $?
       tc_manifest "$manifest" "$seconds"
       case $case in
         clean) mv "$out.clean.$ext" "$out" ;;
-        zeroed) tc_damage "$out.clean.$ext" "$out" "$manifest" zero 0.45 20000 || return 1 ;;
-        cut) tc_damage "$out.clean.$ext" "$out" "$manifest" cut 0.7 || return 1 ;;
+        zeroed) tc_damage "$out.clean.$ext" "$out" "$manifest" zero 0.45 20000 || return $? ;;
+        cut) tc_damage "$out.clean.$ext" "$out" "$manifest" cut 0.7 || return $? ;;
         badstamp)
           case $container in
-            ts|m2ts|ps|vob) python3 "$TC_DAMAGE" pes "$out.clean.$ext" "$out" 4 0x1FFFFFFFF >/dev/null || return 1 ;;
-            mp4|mov|3gp|mp4-gst) python3 "$TC_DAMAGE" stts "$out.clean.$ext" "$out" one 100 0xFFFFFFFF || return 1 ;;
-            mkv|mkv-*) python3 "$TC_PATCH" mkv-block-time "$out.clean.$ext" "$out" 0 100 0x7FFF || return 1 ;;
-            flv) python3 "$TC_PATCH" flv-time "$out.clean.$ext" "$out" 100 0x7FFFFFFF || return 1 ;;
-            *) return 1 ;;
+            ts|m2ts|ps|vob) python3 "$TC_DAMAGE" pes "$out.clean.$ext" "$out" 4 0x1FFFFFFFF >/dev/null || return $? ;;
+            mp4|mov|3gp|mp4-gst) python3 "$TC_DAMAGE" stts "$out.clean.$ext" "$out" one 100 0xFFFFFFFF || return $? ;;
+            mkv|mkv-*) python3 "$TC_PATCH" mkv-block-time "$out.clean.$ext" "$out" 0 100 0x7FFF || return $? ;;
+            flv) python3 "$TC_PATCH" flv-time "$out.clean.$ext" "$out" 100 0x7FFFFFFF || return $? ;;
+            *) return 3 ;;
           esac
           echo "damage 3.9 4.1" >>"$manifest"
           ;;
         badheader)
           case $container in
-            avi) python3 "$TC_PATCH" avi-frame-time "$out.clean.$ext" "$out" 0xFFFFFFFF || return 1 ;;
-            mkv|mkv-*) python3 "$TC_PATCH" mkv-default-duration "$out.clean.$ext" "$out" 0 0xFFFFFFFF || return 1 ;;
-            *) return 1 ;;
+            avi) python3 "$TC_PATCH" avi-frame-time "$out.clean.$ext" "$out" 0xFFFFFFFF || return $? ;;
+            mkv|mkv-*) python3 "$TC_PATCH" mkv-default-duration "$out.clean.$ext" "$out" 0 0xFFFFFFFF || return $? ;;
+            *) return 3 ;;
           esac
           ;;
         rot90|rot180|rot270)
           case $container in
-            mp4|mov|3gp|mp4-gst) python3 "$TC_PATCH" mp4-rotate "$out.clean.$ext" "$out" 0 "${case#rot}" || return 1 ;;
-            *) return 1 ;;
+            mp4|mov|3gp|mp4-gst) python3 "$TC_PATCH" mp4-rotate "$out.clean.$ext" "$out" 0 "${case#rot}" || return $? ;;
+            *) return 3 ;;
           esac
           echo "orientation turned-${case#rot}" >>"$manifest"
           ;;
@@ -219,45 +247,44 @@ tc_source() {
       ;;
     vgap7)
       raw=$(tc_raw 20 0)
-      tc_write "$container" "$raw" "$out" "select='lt(n\,250)+gte(n\,425)'" || return 1
+      tc_write "$container" "$raw" "$out" "select='lt(n\,250)+gte(n\,425)'" || return $?
       tc_manifest "$manifest" 20 "picture 0 10" "picture 17 20" "sound 0 20"
       ;;
     vgap7-early)
       raw=$(tc_raw 13 0)
-      tc_write "$container" "$raw" "$out" "select='lt(n\,75)+gte(n\,250)'" || return 1
+      tc_write "$container" "$raw" "$out" "select='lt(n\,75)+gte(n\,250)'" || return $?
       tc_manifest "$manifest" 13 "picture 0 3" "picture 10 13" "sound 0 13"
       ;;
     vgap15)
       raw=$(tc_raw 20 0)
-      tc_write "$container" "$raw" "$out" "select='lt(n\,63)+gte(n\,438)'" || return 1
+      tc_write "$container" "$raw" "$out" "select='lt(n\,63)+gte(n\,438)'" || return $?
       tc_manifest "$manifest" 20 "picture 0 2.52" "picture 17.52 20" "sound 0 20"
       ;;
     vgap7-last)
       raw=$(tc_raw 12 0)
-      tc_write "$container" "$raw" "$out" "select='lt(n\,124)+gte(n\,299)'" || return 1
+      tc_write "$container" "$raw" "$out" "select='lt(n\,124)+gte(n\,299)'" || return $?
       tc_manifest "$manifest" 12 "picture 0 4.96" "picture 11.96 12" "sound 0 12"
       ;;
     agap3)
       raw=$(tc_raw 10 0)
-      tc_write "$container" "$raw" "$out" "" "aselect='lt(t\,4)+gte(t\,7)'" || return 1
+      tc_write "$container" "$raw" "$out" "" "aselect='lt(t\,4)+gte(t\,7)'" || return $?
       tc_manifest "$manifest" 10 "picture 0 10" "sound 0 4" "sound 7 10"
       ;;
     clockjump)
-      tc_write "$container" "$(tc_raw 5 0)" "$out.a.$ext" || return 1
-      tc_write "$container" "$(tc_raw 5 5)" "$out.b.$ext" || return 1
-      python3 "$TC_PATCH" join "$out" "$out.a.$ext" "$out.b.$ext" || return 1
+      tc_write "$container" "$(tc_raw 5 0)" "$out.a.$ext" || return $?
+      tc_write "$container" "$(tc_raw 5 5)" "$out.b.$ext" || return $?
+      python3 "$TC_PATCH" join "$out" "$out.a.$ext" "$out.b.$ext" || return $?
       if [[ " $TC_WHOLE_FILES " == *" $container "* ]]; then
-        tc_manifest "$manifest" 5
+        # The second file may be read on or left out, not mixed up.
+        tc_manifest "$manifest" 10 "picture 0 10" "sound 0 10" "damage 5 10"
       else
         tc_manifest "$manifest" 10
       fi
       ;;
     *)
-      return 1
+      return 3
       ;;
   esac
-  [ -s "$out" ] || return 1
-  echo "$out"
 }
 
 # tc_target KIND: "TYPE NAME SETTINGS..." of a target kind.

@@ -77,3 +77,42 @@ matrix_tc_psp() { tc_targets psp; }
 matrix_tc_ipod() { tc_targets ipod; }
 matrix_tc_flv() { tc_targets flv; }
 matrix_tc_pictures() { tc_targets pictures; }
+
+# The checker against outputs with a known fault, made from the material by
+# the ffmpeg tool: each must fail on its own check (and the faithful copy
+# pass), so that no check of a row can pass whatever it is given.
+#   NAME|FILTERS (ffmpeg -filter_complex over [0:v] and [1:a] to [v] [a])|CHECKS THAT FAIL
+TC_CHECKER_ROWS=(
+  "faithful|[0:v]null[v];[1:a]anull[a]|"
+  "sound 60 ms late|[0:v]null[v];[1:a]adelay=60:all=1[a]|against the picture"
+  "second 6 in the place of second 3|[0:v]null[v];[1:a]asplit[a1][a2];[a1]atrim=0:3[p];[a2]atrim=6:7,asetpts=PTS-STARTPTS[q];[1:a]atrim=4:8,asetpts=PTS-STARTPTS[r];[p][q][r]concat=n=3:v=0:a=1[a]|seconds missing;seconds present twice"
+  "second 4 lost, the rest moved earlier|[0:v]null[v];[1:a]asplit[a1][a2];[a1]atrim=0:4[p];[a2]atrim=5:8,asetpts=PTS-STARTPTS[q];[p][q]concat=n=2:v=0:a=1[a]|seconds missing;against the picture"
+  "a second of picture shown again|[0:v]split[v1][v2];[v1]trim=0:5,setpts=PTS-STARTPTS[p];[v2]trim=4:7,setpts=PTS-STARTPTS[q];[p][q]concat=n=2:v=1:a=0[v];[1:a]anull[a]|shown out of order;off their time"
+  "pictures from 5 s shown 2 s early|[0:v]select='lt(n\,75)+gte(n\,125)',setpts=N/25/TB[v];[1:a]anull[a]|off their time"
+  "last picture held 3 s past the end|[0:v]tpad=stop_mode=clone:stop_duration=3[v];[1:a]anull[a]|length;past the source's end"
+  "picture turned 90 degrees|[0:v]transpose=1,scale=160:120:force_original_aspect_ratio=decrease,pad=160:120:(ow-iw)/2:0[v];[1:a]anull[a]|orientation"
+)
+
+case_tc_checker() {
+  local raw row name graph want out table check failed
+  raw=$(tc_raw 8 0)
+  tc_manifest "$WORK/checker.manifest" 8
+  for row in "${TC_CHECKER_ROWS[@]}"; do
+    IFS='|' read -r name graph want <<<"$row"
+    out=$WORK/checker-${name// /-}.mkv
+    tc_quiet ffmpeg -nostdin -v error -y -i "$raw.y4m" -i "$raw.wav" -filter_complex "$graph" -map "[v]" -map "[a]" \
+      -c:v libx264 -preset veryfast -g 25 -c:a aac -b:a 128k "$out" || { fail "ffmpeg could not write $out"; continue; }
+    table=$("$TC_CHECK" --manifest "$WORK/checker.manifest" "$out")
+    echo "$name:"
+    echo "$table"
+    failed=$(echo "$table" | awk '/ FAULT$/ { sub(/^  [a-z]+ +/, ""); sub(/  .*/, ""); print }')
+    if [ -z "$want" ]; then
+      [ -z "$failed" ] || fail "checker: a faithful copy fails on: $(echo $failed)"
+      continue
+    fi
+    IFS=';' read -r -a checks <<<"$want"
+    for check in "${checks[@]}"; do
+      echo "$failed" | grep -qxF "$check" || fail "checker: '$name' passes the check '$check'"
+    done
+  done
+}
