@@ -18,6 +18,12 @@
                                                  of track TRACK
   tc-patch.py mp4-timescale SRC OUT TRACK VALUE  track TRACK's mdhd time scale
   tc-patch.py mp4-rotate SRC OUT TRACK DEGREES   track TRACK's tkhd matrix turned 90/180/270
+  tc-patch.py mp4-duration SRC OUT TRACK VALUE   the movie's and track TRACK's stated
+                                                 durations (mvhd, tkhd, mdhd) set to VALUE
+  tc-patch.py flv-meta SRC OUT NAME VALUE        the number NAME of the onMetaData tag
+                                                 (duration, framerate ...)
+  tc-patch.py asf-duration SRC OUT SECONDS       the ASF file properties' play and send
+                                                 durations
   tc-patch.py flv-time SRC OUT INDEX VALUE       video tag INDEX's time stamp (ms)
   tc-patch.py ogg-granule SRC OUT SERIAL INDEX VALUE
                                                  page INDEX of the stream's granule position
@@ -154,15 +160,17 @@ def boxes(data, start, end):
 
 
 def mp4_tracks(data):
-    """For each trak in file order: {kind: offset of its box} of tkhd and mdhd."""
+    """For each trak in file order: {kind: offset of its body} of tkhd and mdhd
+    (and mvhd, the movie's, in every entry)."""
     found = []
     for at, head, size, kind in boxes(data, 0, len(data)):
         if kind != b"moov":
             continue
+        mvhd = next((c + h for c, h, _, k in boxes(data, at + head, at + size) if k == b"mvhd"), None)
         for tat, thead, tsize, tkind in boxes(data, at + head, at + size):
             if tkind != b"trak":
                 continue
-            entry = {}
+            entry = {"mvhd": mvhd}
             for cat, chead, csize, ckind in boxes(data, tat + thead, tat + tsize):
                 if ckind == b"tkhd":
                     entry["tkhd"] = cat + chead
@@ -253,6 +261,30 @@ def patch(what, args):
                   270: (zero, -one, one, zero)}[int(rest[1]) % 360]
         a, b, c, d = matrix
         struct.pack_into(">iiiiiiiii", out, matrix_at, a, b, 0, c, d, 0, 0, 0, 0x40000000)
+    elif what == "mp4-duration":
+        entry, value = mp4_tracks(data)[int(rest[0])], num(rest[1])
+        # Where the duration stands in each box, by its version.
+        for kind, v0, v1 in (("mvhd", 16, 24), ("tkhd", 20, 28), ("mdhd", 16, 24)):
+            at = entry.get(kind)
+            if at is None:
+                raise SystemExit("no %s" % kind)
+            if data[at] == 1:
+                struct.pack_into(">Q", out, at + v1, value & (1 << 64) - 1)
+            else:
+                struct.pack_into(">I", out, at + v0, value & 0xFFFFFFFF)
+    elif what == "flv-meta":
+        name, value = rest[0].encode(), float(rest[1])
+        at = data.find(struct.pack(">H", len(name)) + name + b"\x00")
+        if at < 0:
+            raise SystemExit("no number %s in the metadata" % rest[0])
+        struct.pack_into(">d", out, at + 2 + len(name) + 1, value)
+    elif what == "asf-duration":
+        guid = bytes.fromhex("a1dcab8c47a9cf118ee400c00c205365")
+        at = data.find(guid)
+        if at < 0:
+            raise SystemExit("no file properties object")
+        ticks = int(float(rest[0]) * 10000000)
+        struct.pack_into("<QQ", out, at + 64, ticks, ticks)
     elif what == "flv-time":
         index, value = int(rest[0]), num(rest[1])
         at, seen = 9 + 4, 0

@@ -22,8 +22,9 @@
 #         badstamp     one picture's time damaged (where the container has
 #                      times of its own)
 #         badheader    a header's frame time or length damaged (AVI main
-#                      header, Matroska DefaultDuration, MP4 track lengths,
-#                      FLV and ASF lengths)
+#                      header's frame time, Matroska DefaultDuration, MP4
+#                      movie and track lengths, FLV length and frame rate,
+#                      ASF length)
 #         zeroed       20,000 bytes zeroed at 45 % of the file
 #         cut          the file cut at 70 %
 #         rot90 rot180 rot270  (MP4, MOV, 3GP) the picture track's matrix turned
@@ -233,6 +234,12 @@ tc_make() {
           case $container in
             avi) python3 "$TC_PATCH" avi-frame-time "$out.clean.$ext" "$out" 0xFFFFFFFF || return $? ;;
             mkv|mkv-*) python3 "$TC_PATCH" mkv-default-duration "$out.clean.$ext" "$out" 0 0xFFFFFFFF || return $? ;;
+            mp4|mov|3gp|mp4-gst) python3 "$TC_PATCH" mp4-duration "$out.clean.$ext" "$out" 0 0xFFFFFFF0 || return $? ;;
+            flv)
+              python3 "$TC_PATCH" flv-meta "$out.clean.$ext" "$out.1.$ext" duration 36000 &&
+                python3 "$TC_PATCH" flv-meta "$out.1.$ext" "$out" framerate 1000 || return $?
+              ;;
+            wmv) python3 "$TC_PATCH" asf-duration "$out.clean.$ext" "$out" 36000 || return $? ;;
             *) return 3 ;;
           esac
           ;;
