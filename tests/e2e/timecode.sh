@@ -60,8 +60,9 @@ TC_DSM_MUX=$(dirname "$BIN")/../tests/splitters/dsm/dsm-mux
 
 tc_check() { "$TC_CHECK" "$@"; }
 
-# A target this large is a job that runs away (the largest, a 20 s DVD, is
-# under 20 MB): it is stopped there.
+# A job that converts 10 s more than its source holds, or writes a target
+# this large (the largest, a 20 s DVD, is under 20 MB), runs away: it is
+# stopped there.
 TC_RUNAWAY_MB=48
 
 # Sources are made once for all the cases of a build, in TC_SOURCES (by
@@ -205,6 +206,14 @@ tc_source() {
   echo "$out"
 }
 
+# The picture gaps: the source's length, the first frame left out and the
+# first one after the gap.
+declare -A TC_PICTURE_GAPS=([vgap7]="20 250 425" [vgap7-early]="13 75 250" [vgap15]="20 63 438"
+                            [vgap7-last]="12 124 299")
+
+# tc_time FRAME: the second at which FRAME belongs.
+tc_time() { awk -v n="$1" 'BEGIN { printf "%.2f", n / 25 }'; }
+
 # tc_make OUT EXT CONTAINER CASE [SECONDS]: makes a source and its manifest;
 # 3 when the container's writer cannot make the case.
 tc_make() {
@@ -252,25 +261,13 @@ tc_make() {
           ;;
       esac
       ;;
-    vgap7)
-      raw=$(tc_raw 20 0)
-      tc_write "$container" "$raw" "$out" "select='lt(n\,250)+gte(n\,425)'" || return $?
-      tc_manifest "$manifest" 20 "picture 0 10" "picture 17 20" "sound 0 20"
-      ;;
-    vgap7-early)
-      raw=$(tc_raw 13 0)
-      tc_write "$container" "$raw" "$out" "select='lt(n\,75)+gte(n\,250)'" || return $?
-      tc_manifest "$manifest" 13 "picture 0 3" "picture 10 13" "sound 0 13"
-      ;;
-    vgap15)
-      raw=$(tc_raw 20 0)
-      tc_write "$container" "$raw" "$out" "select='lt(n\,63)+gte(n\,438)'" || return $?
-      tc_manifest "$manifest" 20 "picture 0 2.52" "picture 17.52 20" "sound 0 20"
-      ;;
-    vgap7-last)
-      raw=$(tc_raw 12 0)
-      tc_write "$container" "$raw" "$out" "select='lt(n\,124)+gte(n\,299)'" || return $?
-      tc_manifest "$manifest" 12 "picture 0 4.96" "picture 11.96 12" "sound 0 12"
+    vgap7|vgap7-early|vgap15|vgap7-last)
+      local from to
+      read -r seconds from to <<<"${TC_PICTURE_GAPS[$case]}"
+      raw=$(tc_raw "$seconds" 0)
+      tc_write "$container" "$raw" "$out" "select='lt(n\,$from)+gte(n\,$to)'" || return $?
+      tc_manifest "$manifest" "$seconds" "picture 0 $(tc_time "$from")" "picture $(tc_time "$to") $seconds" \
+        "sound 0 $seconds"
       ;;
     agap3)
       raw=$(tc_raw 10 0)
@@ -339,7 +336,10 @@ tc_row() {
   saved=$FAILED
   FAILED=0
   # shellcheck disable=SC2086 # the settings are words
-  run "$type" "$src" "$out" $settings "${sets[@]}" --timeout 90 --stop-after $((TC_RUNAWAY_MB << 20))
+  local past
+  past=$(awk '$1 == "picture" || $1 == "sound" { if ($3 > end) end = $3 } END { printf "%d", end + 10 }' "$src.manifest")
+  run "$type" "$src" "$out" $settings "${sets[@]}" --timeout 90 --stop-after $((TC_RUNAWAY_MB << 20)) \
+    --stop-past "$past"
   local job_failed=$FAILED
   FAILED=$saved
   # No sanitizer finding is ever a known fault.
@@ -350,6 +350,8 @@ tc_row() {
       verdict="the job should fail saying '$fails'"
   elif grep -q "^stopped after" "$WORK/run.log"; then
     verdict="the job ran away: its target passed $TC_RUNAWAY_MB MB"
+  elif grep -q "^stopped past" "$WORK/run.log"; then
+    verdict="the job ran away: $(grep "^stopped past" "$WORK/run.log" | head -n 1)"
   elif grep -q "timed out" "$WORK/run.log"; then
     verdict="the job ran longer than 90 s"
   elif [ "$job_failed" != 0 ]; then

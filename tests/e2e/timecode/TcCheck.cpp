@@ -549,7 +549,11 @@ int Check(const Options& opt, Manifest m) {
     OrientationRow(frames, opt, m, rows);
     double vend = 0;
     if (!frames.empty()) {
-      const double step = frames.size() > 1 ? frames.back().time - frames[frames.size() - 2].time : 1 / m.rate;
+      // The last frame lasts as long as most frames do (not as the step
+      // before it, which may be a gap).
+      std::vector<double> steps;
+      for (size_t i = 1; i < frames.size(); ++i) steps.push_back(frames[i].time - frames[i - 1].time);
+      const double step = steps.empty() ? 1 / m.rate : Median(steps);
       vend = frames.back().time + step - origin;
     }
     const double want = Manifest::End(m.picture), least = m.EarliestEnd(m.picture);
