@@ -503,8 +503,13 @@ void CStreamTimelineOf<P>::DecideStep() {
   // it was right after (or, past every other stream's end, nothing of it
   // follows or it comes back). The time is damaged, and the stream's own
   // step stands in.
+  // Sound that steps back into its own run and goes on from there (blocks
+  // out of order) is no single time: it keeps its own times.
+  const bool ownRunBack = trigger.audio && t.first != kNone && trigger.first != kNone && t.first >= trigger.first &&
+                          m_before.count(m_trigger) && t.first < m_before[m_trigger].latest && t.second != kNone &&
+                          t.second >= t.first && t.second < AddRefTimes(t.first, kStepBack);
   const bool alone = pastEveryEnd ? t.second == kNone || returns != kNone
-                                  : !continues(m_trigger, t.first) && continues(m_trigger, t.second);
+                                  : !continues(m_trigger, t.first) && continues(m_trigger, t.second) && !ownRunBack;
   if (!m_hinted && t.firstHeld && m_before.count(m_trigger) && alone) {
     // Sound goes on where the stream ended; a picture is given no time, so
     // that the decoder counts it on from the picture before (pictures come
