@@ -42,7 +42,8 @@ tl_each() {
 }
 
 # A 7 s picture gap of a WMV (read by the platform's ASF source) to every
-# target type, and the 15 s gap.
+# target type, and the 15 s gap. (Still pictures wait for the checker to
+# read the JPEG files of a series.)
 case_tc_matrix_tl_wmv_gap_a() { tl_each "$(tc_source wmv vgap7)" avi wmv mpeg; }
 case_tc_matrix_tl_wmv_gap_b() { tl_each "$(tc_source wmv vgap7)" vcd dvd ntsc; }
 case_tc_matrix_tl_wmv_gap_c() { tl_each "$(tc_source wmv vgap7)" 3gp psp ipod; }
@@ -61,7 +62,7 @@ case_tc_matrix_tl_mp4_timescale_b() {
   tl_each "$(tl_rescaled vscale-fine 0 "s * 1000")" dvd ntsc 3gp psp
 }
 case_tc_matrix_tl_mp4_timescale_c() {
-  tl_each "$(tl_rescaled vscale-fine 0 "s * 1000")" ipod mp4 flv pictures
+  tl_each "$(tl_rescaled vscale-fine 0 "s * 1000")" ipod mp4 flv
 }
 case_tc_matrix_tl_mp4_timescale_d() {
   tl_each "$(tl_rescaled vscale-1 0 1)" mp4 wmv
