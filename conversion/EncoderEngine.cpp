@@ -26,7 +26,7 @@ extern "C" {
 #include "conversion/JobFiles.h"
 #include "conversion/SliceHelper.h"
 #include "foundation/PixelConversion.h"
-#include "foundation/StreamTime.h"
+#include "platform/dshow/StreamTime.h"
 #include "platform/codecs/FfmpegMedia.h"
 #include "platform/dshow/DShow.h"
 #include "platform/dshow/RefTime.h"
@@ -1167,16 +1167,12 @@ bool CEncoderEngine::PrimingCut() const {
 void CEncoderEngine::AlignAudioStart(REFERENCE_TIME start) {
   // The frame-rate changer counts the pictures from time 0, repeating the
   // first one when the picture starts late; the sound follows the same
-  // clock. A lead beyond a minute is no start delay but a broken time.
-  constexpr REFERENCE_TIME kMaxLead = StreamTime::kMaxLead;
-  if (!m_pAudioCtx || !m_pVideoCtx || start == 0 || start > kMaxLead || start < -kMaxLead) return;
+  // clock.
+  if (!m_pAudioCtx || !m_pVideoCtx) return;
+  const CSoundClock::Step lead = CSoundClock::Lead(start);
   const int64_t frameBytes = 2 * static_cast<int64_t>(m_nInChannels);
-  const int64_t bytes = av_rescale(start < 0 ? -start : start, m_nInSampleRate, UNITS) * frameBytes;
-  if (start < 0) {
-    m_nAudioSkipBytes = bytes;
-    return;
-  }
-  EncodeSilence(bytes);
+  if (lead.cut > 0) m_nAudioSkipBytes = av_rescale(lead.cut, m_nInSampleRate, UNITS) * frameBytes;
+  if (lead.fill > 0) EncodeSilence(av_rescale(lead.fill, m_nInSampleRate, UNITS) * frameBytes);
 }
 
 void CEncoderEngine::EncodeSilence(int64_t bytes) {

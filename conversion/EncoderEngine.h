@@ -15,7 +15,7 @@
 #include "conversion/MuxSample.h"
 #include "conversion/PesTimeStamps.h"
 #include "conversion/SliceHelper.h"
-#include "foundation/StreamTime.h"
+#include "platform/dshow/StreamTime.h"
 #include "platform/codecs/FfmpegMedia.h"
 #include "platform/dshow/SoundClock.h"
 #include "platform/win32/Types.h"
@@ -299,5 +299,5 @@ class CEncoderEngine {
   int64_t m_nAudioSkipBytes = 0;
   // The sound's clock: where the sound goes on after a break (breaks
   // within the stream-time slack are let be).
-  CSoundClock m_soundClock{StreamTime::kSoundSlack, StreamTime::kFarFromOthers};
+  CSoundClock m_soundClock;
 };

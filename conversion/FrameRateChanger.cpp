@@ -7,8 +7,7 @@
 #include <new>
 
 #include "conversion/StillWriter.h"
-#include "foundation/SplitterInterfaces.h"
-#include "foundation/StreamTime.h"
+#include "platform/dshow/StreamTime.h"
 #include "platform/codecs/FfmpegMedia.h"
 #include "platform/com/ComPtr.h"
 #include "platform/dshow/RefTime.h"
@@ -20,21 +19,6 @@ namespace {
 // A frame is held until the next one shows which output frames are nearer
 // to it; upstream must have this many buffers for it to hold one of its own.
 constexpr long kBuffersToHold = 3;
-
-// The source's length as the filter upstream gives it (through the pin,
-// else the filter), 0 when it gives none.
-REFERENCE_TIME UpstreamLength(IPin* peer) {
-  if (!peer) return 0;
-  CComPtr<IMediaSeeking> seeking;
-  peer->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&seeking));
-  PIN_INFO info{};
-  if (!seeking && SUCCEEDED(peer->QueryPinInfo(&info)) && info.pFilter) {
-    info.pFilter->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&seeking));
-    info.pFilter->Release();
-  }
-  LONGLONG length = 0;
-  return seeking && SUCCEEDED(seeking->GetDuration(&length)) && length > 0 ? length : 0;
-}
 
 REFERENCE_TIME Saturate(__int128 v) {
   if (v > INT64_MAX) return INT64_MAX;
@@ -266,12 +250,6 @@ void CFrameRateChanger::OnInputFormatChange(const CMediaType& in) {
   if (m_pOutput) m_pOutput->SetMediaType(&m_mtPendingOutput);
 }
 
-STDMETHODIMP CFrameRateChanger::Pause() {
-  // Only the graph's thread changes the state.
-  if (m_State == State_Stopped) m_bTimesJudged = TimesJudgedUpstream();
-  return CPassThroughFilter::Pause();
-}
-
 HRESULT CFrameRateChanger::StartStreaming() {
   DropHeld();
   m_nUpstreamBuffers = 0;
@@ -280,21 +258,20 @@ HRESULT CFrameRateChanger::StartStreaming() {
     m_nUpstreamBuffers = upstream.cBuffers;
   m_nFramesIn = 0;
   m_nFramesOut = 0;
-  m_rtRebase = 0;
   m_rtExpected = 0;
-  m_rtLength = UpstreamLength(m_pInput ? m_pInput->GetConnected() : nullptr);
   m_rtLastInputStart = 0;
   m_rtInputStep = 0;
+  m_rtLastStep = 0;
   m_rtLastImageStop = 0;
   m_nImageIndex = 0;
   m_mtFrame.InitMediaType();
   m_mtFrame.majortype = GUID_NULL;
   m_bOutputTypePending = false;
   m_nImagesWritten = 0;
+  m_rtLead = 0;
   std::lock_guard<std::mutex> g(m_errorLock);
   m_strRunError.clear();
-  m_strFirstJump.clear();
-  m_nJumps = 0;
+  m_strLeadNote.clear();
   return S_OK;
 }
 
@@ -305,8 +282,7 @@ std::string CFrameRateChanger::GetRunError() const {
 
 std::string CFrameRateChanger::GetRunNote() const {
   std::lock_guard<std::mutex> g(m_errorLock);
-  if (m_nJumps <= 1) return m_strFirstJump;
-  return m_strFirstJump + "  (" + std::to_string(m_nJumps - 1) + " more jumps of the picture's time were taken out)\n";
+  return m_strLeadNote;
 }
 
 HRESULT CFrameRateChanger::FailRun(HRESULT hr, const std::string& text) {
@@ -338,40 +314,22 @@ HRESULT CFrameRateChanger::EndOfStream() {
 // ---------------------------------------------------------------------------
 // Streaming
 
-void CFrameRateChanger::TakeOutJump(REFERENCE_TIME& start, REFERENCE_TIME& stop) {
-  start = std::max(AddRefTimes(start, m_rtRebase), INT64_MIN + 1);
-  stop = AddRefTimes(stop, m_rtRebase);
+void CFrameRateChanger::PlaceTimes(REFERENCE_TIME& start, REFERENCE_TIME& stop) {
+  start = std::max(AddRefTimes(start, m_rtLead), INT64_MIN + 1);
+  stop = AddRefTimes(stop, m_rtLead);
   // A stop far behind or past its start is no frame length: the stream's
-  // own step stands in for it.
+  // own step stands in for it. Steps in the times are the source's time
+  // line's to judge, with every stream in view.
   if (stop < start || stop > AddRefTimes(start, StreamTime::kStepAhead)) stop = start;
-  // Steps in the times are the splitters' shared time line's to judge, with
-  // every stream in view; a time past the source's stated end still belongs
-  // to no part of it, whoever gave it (a source read by a splitter never
-  // gives one: the time line has taken it out already).
-  const bool first = m_nFramesIn == 0;
-  const REFERENCE_TIME expected = first ? 0 : m_rtExpected;
-  const REFERENCE_TIME ahead = AddRefTimes(start, -expected);
-  bool out = StreamTime::PastEnd(start, m_rtLength) && ahead > StreamTime::kPastEnd;
-  // A first picture more than a minute from the start stands in for no
-  // picture before it: the sound's start is held to the same bound.
-  out = out || (first && (start > StreamTime::kMaxLead || start < -StreamTime::kMaxLead));
-  // Times that no splitter's time line has judged (a source of the
-  // platform's): a step this stream alone cannot show to be a gap is no
-  // gap to fill.
-  out = out || (!m_bTimesJudged && !first && (ahead > StreamTime::kFarFromOthers || ahead < -StreamTime::kFarFromOthers));
-  if (!out) return;
-  m_rtRebase = AddRefTimes(m_rtRebase, AddRefTimes(expected, -start));
-  stop = AddRefTimes(expected, stop - start);
+  // A first picture more than kMaxLead from the start stands in for no
+  // picture before it, as the sound's start is held to the same bound: the
+  // picture starts at 0.
+  if (m_nFramesIn > 0 || (start <= StreamTime::kMaxLead && start >= -StreamTime::kMaxLead)) return;
+  m_rtLead = -start;
+  stop = AddRefTimes(stop, -start);
   std::lock_guard<std::mutex> g(m_errorLock);
-  if (m_nJumps++ == 0) {
-    const std::string length = m_rtLength > 0 ? " (the source lasts " + RefTimeText(m_rtLength) + ")" : "";
-    m_strFirstJump = m_nFramesIn == 0 ? "The picture starts at " + RefTimeText(start) + length +
-                                            ": it is taken to start at " + RefTimeText(expected) + "\n"
-                                      : "The picture's time jumps from " + RefTimeText(expected) + " to " +
-                                            RefTimeText(start) + length + ": the frames from there go on at " +
-                                            RefTimeText(expected) + "\n";
-  }
-  start = expected;
+  m_strLeadNote = "The picture starts at " + RefTimeText(start) + ": it is taken to start at 0:00:00.000\n";
+  start = 0;
 }
 
 HRESULT CFrameRateChanger::DeliverRepeats(IMediaSample* like, LONGLONG count) {
@@ -421,16 +379,16 @@ REFERENCE_TIME CFrameRateChanger::TypedFrameTime() const {
   return 0;
 }
 
-REFERENCE_TIME CFrameRateChanger::ShownUntil(REFERENCE_TIME start, REFERENCE_TIME stop) {
-  const REFERENCE_TIME kept = KeptStop(start, stop);
-  // No frame is shorter than the stream's own frame time, whatever its stop
-  // says (none, or a mark just past the start as some decoders set): the
-  // shortest step between the starts, before the second frame the type's
-  // frame time, else one output frame.
-  REFERENCE_TIME least = m_rtInputStep;
-  if (least <= 0) least = TypedFrameTime();
-  if (least <= 0) least = FrameStart(1);
-  return std::max(kept, start > INT64_MAX - least ? INT64_MAX : start + least);
+REFERENCE_TIME CFrameRateChanger::StreamFrameTime() const {
+  // The step that led to the frame, unless it was a gap or frames left out
+  // (more than twice the shortest step between two frames): then the
+  // shortest. Before the second frame the type's frame time, when it is a
+  // length a frame plays, else one output frame.
+  if (m_rtLastStep > 0 && (m_rtFrameStep <= 0 || m_rtLastStep <= 2 * m_rtFrameStep)) return m_rtLastStep;
+  if (m_rtFrameStep > 0) return m_rtFrameStep;
+  const REFERENCE_TIME typed = TypedFrameTime();
+  if (typed > 0 && typed <= StreamTime::kStepAhead) return typed;
+  return FrameStart(1);
 }
 
 REFERENCE_TIME CFrameRateChanger::FrameStart(LONGLONG n) const {
@@ -492,7 +450,7 @@ HRESULT CFrameRateChanger::Receive(IMediaSample* sample) {
   HRESULT hr = sample->GetTime(&start, &stop);
   if (FAILED(hr)) return hr;
   if (hr == VFW_S_NO_STOP_TIME) stop = start;
-  TakeOutJump(start, stop);
+  PlaceTimes(start, stop);
 
   if (!RateActive()) {
     // Frames and times pass as they came; only the pictures act.
@@ -541,12 +499,16 @@ HRESULT CFrameRateChanger::Receive(IMediaSample* sample) {
   }
   if ((props->dwSampleFlags & AM_SAMPLE_TYPECHANGED) && props->pMediaType) m_mtFrame = *props->pMediaType;
   if (start == 0) m_nImageIndex = 0;
-  // Where this frame ends if none follows: a step as long as the one that
-  // led to it (a stop, mostly a decoder's guess from the type, says less of
-  // a stream whose rate changes), else what its stop and the stream's
-  // shortest step say.
+  // The stream's own frame: the shortest step between its frames (a stream
+  // that leaves out repeated pictures steps further at times), and the
+  // step that led to this one.
   const REFERENCE_TIME step = m_nFramesIn > 0 && start > m_held.start ? start - m_held.start : 0;
-  m_rtExpected = step > 0 && step < StreamTime::kStepAhead ? start + step : ShownUntil(start, stop);
+  if (step > 0 && (m_rtFrameStep == 0 || step < m_rtFrameStep)) m_rtFrameStep = step;
+  m_rtLastStep = step;
+  // Where this frame ends if none follows: one frame time of the stream on
+  // (a stop, mostly a decoder's guess from the type, says less of a stream
+  // whose rate changes). The next frame's time says where it really ends.
+  m_rtExpected = AddRefTimes(start, StreamFrameTime());
   ++m_nFramesIn;
 
   IMediaSample* out = nullptr;
@@ -567,10 +529,6 @@ HRESULT CFrameRateChanger::Receive(IMediaSample* sample) {
     }
     out = copy;
   }
-  // The stream's own frame: the shortest step between its frames (a stream
-  // that leaves out repeated pictures steps further at times).
-  if (m_held.start != INT64_MIN && start > m_held.start && (m_rtFrameStep == 0 || start - m_held.start < m_rtFrameStep))
-    m_rtFrameStep = start - m_held.start;
   m_held.sample = out;
   m_held.start = start;
   m_held.stop = stop;
@@ -619,34 +577,6 @@ HRESULT CFrameRateChanger::ShowHeld(REFERENCE_TIME until, bool inclusive) {
   return hr;
 }
 
-bool CFrameRateChanger::TimesJudgedUpstream() const {
-  // Up the chain of first input pins (a decoder, the splitter, its reader).
-  IPin* peer = m_pInput ? m_pInput->GetConnected() : nullptr;
-  for (int depth = 0; peer && depth < 16; ++depth) {
-    PIN_INFO info{};
-    if (FAILED(peer->QueryPinInfo(&info)) || !info.pFilter) return false;
-    CComPtr<IBaseFilter> filter;
-    filter.Attach(info.pFilter);
-    CComPtr<IStreamTimeline> splitter;
-    if (SUCCEEDED(filter->QueryInterface(IID_IStreamTimeline, reinterpret_cast<void**>(&splitter))) && splitter)
-      return true;
-    peer = nullptr;
-    CComPtr<IEnumPins> pins;
-    if (FAILED(filter->EnumPins(&pins)) || !pins) return false;
-    for (IPin* pin = nullptr; !peer && pins->Next(1, &pin, nullptr) == S_OK && pin; pin = nullptr) {
-      PIN_DIRECTION dir = PINDIR_OUTPUT;
-      IPin* connected = nullptr;
-      if (SUCCEEDED(pin->QueryDirection(&dir)) && dir == PINDIR_INPUT && SUCCEEDED(pin->ConnectedTo(&connected)) &&
-          connected) {
-        peer = connected;
-        connected->Release();  // the graph holds the connection
-      }
-      pin->Release();
-    }
-  }
-  return false;
-}
-
 HRESULT CFrameRateChanger::DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* request) {
   HRESULT hr = CPassThroughFilter::DecideBufferSize(alloc, request);
   if (FAILED(hr)) return hr;
@@ -686,7 +616,7 @@ HRESULT CFrameRateChanger::EndFlush() {
 void CFrameRateChanger::DropHeld() {
   if (m_held.sample) m_held.sample->Release();
   m_held = HeldFrame{};
-  m_rtFrameStep = 0;
+  m_rtFrameStep = m_rtLastStep = 0;
 }
 
 // ---------------------------------------------------------------------------

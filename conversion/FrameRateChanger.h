@@ -7,10 +7,10 @@
 //
 // Each output frame shows the input frame whose time is nearest to its own,
 // so a frame is held until the next one shows where it stops being the
-// nearest; a gap holds the picture before it. Steps in the times are not
-// judged here but by the splitters' shared time line; a time past the
-// source's stated end is still not filled: the stream goes on from where
-// it was, and the run's note says so.
+// nearest; a gap holds the picture before it, and the last frame lasts one
+// frame time of the stream. Steps in the times are not judged here: every
+// source's times come through the shared time line, which judges them with
+// every stream in view.
 //
 // Beside that it can write JPEG pictures of the frames it delivers: one
 // thumbnail at a given time (mode 1) or a numbered series "img_%d.jpg" at a
@@ -72,10 +72,6 @@ class CFrameRateChanger : public CPassThroughFilter, public IRunReport {
   HRESULT CheckTransform(const CMediaType* in, const CMediaType* out) override;
   HRESULT GetMediaType(int position, CMediaType* pmt) override;
   HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* request) override;
-  // Asks upstream whether a splitter judges the times before taking the
-  // filter's lock: walking upstream takes the other filters' locks, which
-  // a connection takes before ours.
-  STDMETHODIMP Pause() override;
   HRESULT StartStreaming() override;
   HRESULT StopStreaming() override;
   HRESULT Receive(IMediaSample* sample) override;
@@ -83,8 +79,7 @@ class CFrameRateChanger : public CPassThroughFilter, public IRunReport {
   HRESULT EndFlush() override;
 
   // IRunReport: why the run failed (a picture that could not be written),
-  // and what the run did to the stream's times that the user should know
-  // (a jump taken out).
+  // and, as a note, a first picture moved to the start.
   std::string GetRunError() const override;
   std::string GetRunNote() const override;
 
@@ -108,9 +103,10 @@ class CFrameRateChanger : public CPassThroughFilter, public IRunReport {
   HRESULT FailRun(HRESULT hr, const std::string& text);
 
   bool RateActive() const { return m_nRateNum != 0 && m_nRateDen != 0; }
-  // Takes a time past the source's end out of a frame's times (both moved
-  // by the same amount), so that it follows the frame before it.
-  void TakeOutJump(REFERENCE_TIME& start, REFERENCE_TIME& stop);
+  // A frame's times as the output follows them: a stop that is no frame
+  // length becomes the start; a first picture too far from the start to
+  // lead the sound is moved to 0, and the stream with it.
+  void PlaceTimes(REFERENCE_TIME& start, REFERENCE_TIME& stop);
   // The sample that goes downstream for an input frame (the input itself,
   // or its copy carrying a new format); S_FALSE when there is none.
   HRESULT PassOn(IMediaSample* sample, IMediaSample** out);
@@ -121,8 +117,6 @@ class CFrameRateChanger : public CPassThroughFilter, public IRunReport {
   // comes whose buffers upstream makes anew).
   HRESULT ShowHeldToItsEnd();
   void DropHeld();
-  // Whether a splitter upstream keeps the shared time line.
-  bool TimesJudgedUpstream() const;
   // Empty samples on the next output frames: the picture before, again.
   HRESULT DeliverRepeats(IMediaSample* like, LONGLONG count);
   // Start of output frame n, exact in integer arithmetic so that repeated
@@ -130,8 +124,8 @@ class CFrameRateChanger : public CPassThroughFilter, public IRunReport {
   REFERENCE_TIME FrameStart(LONGLONG n) const;
   // Keep-rate mode: the stop a frame leaves with.
   REFERENCE_TIME KeptStop(REFERENCE_TIME start, REFERENCE_TIME stop);
-  // Rate mode: where a frame is taken to end, for frames without a stop too.
-  REFERENCE_TIME ShownUntil(REFERENCE_TIME start, REFERENCE_TIME stop);
+  // Rate mode: how long the last frame lasts, when no frame follows it.
+  REFERENCE_TIME StreamFrameTime() const;
   // The input type's frame duration, 0 when it names none.
   REFERENCE_TIME TypedFrameTime() const;
   HRESULT StampAndDeliver(IMediaSample* out, REFERENCE_TIME start, REFERENCE_TIME stop);
@@ -153,22 +147,20 @@ class CFrameRateChanger : public CPassThroughFilter, public IRunReport {
     CMediaType format;
   };
   HeldFrame m_held;
-  // The shortest step between two input frames so far.
+  // The shortest step between two input frames so far, and the step that
+  // led to the last one.
   REFERENCE_TIME m_rtFrameStep = 0;
+  REFERENCE_TIME m_rtLastStep = 0;
   // Upstream's buffer count: with few, a frame is held in a copy.
   long m_nUpstreamBuffers = 0;
-  // A splitter upstream has judged the times with every stream in view.
-  bool m_bTimesJudged = false;
   // The last input start and the shortest step seen between two starts,
   // the stream's own frame time.
   REFERENCE_TIME m_rtLastInputStart = 0;
   REFERENCE_TIME m_rtInputStep = 0;
-  // Added to the input times once a jump has been taken out; where the
-  // next input frame is due (the end of the last one); the source's length
-  // as upstream gives it (0 when not known).
-  REFERENCE_TIME m_rtRebase = 0;
+  // Where the last input frame ends when no frame follows it; the move of
+  // a first picture that lay too far from the start.
   REFERENCE_TIME m_rtExpected = 0;
-  REFERENCE_TIME m_rtLength = 0;
+  REFERENCE_TIME m_rtLead = 0;
   // 64-bit: a gap in the input can add many frames at once.
   LONGLONG m_nFramesIn = 0;
   LONGLONG m_nFramesOut = 0;
@@ -190,6 +182,5 @@ class CFrameRateChanger : public CPassThroughFilter, public IRunReport {
   CStillWriter m_pictures;
   mutable std::mutex m_errorLock;
   std::string m_strRunError;
-  std::string m_strFirstJump;
-  int m_nJumps = 0;
+  std::string m_strLeadNote;
 };

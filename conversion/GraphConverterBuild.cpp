@@ -14,7 +14,6 @@
 #include "conversion/MpegMuxer.h"
 #include "foundation/FilterFactory.h"
 #include "foundation/FilterHelpers.h"
-#include "foundation/StreamTime.h"
 #include "platform/win32/CodePage.h"
 #include "platform/wmf/AsfWriter.h"
 #include "sources/pictures/PictureListSource.h"
@@ -104,12 +103,6 @@ HRESULT CGraphConverter::CreateMp4Muxer(const std::string& target, bool withVide
   muxer->SetFrameRect(m_rcFrame[0], m_rcFrame[2], m_rcFrame[1], m_rcFrame[3], m_bResize);
   return S_OK;
 }
-
-// The ASF writer, below the stream-time rules, keeps their limits itself:
-// its sound must follow its times as the encoders' does.
-static_assert(CWMAsfWriter::kMaxLead == StreamTime::kMaxLead && CWMAsfWriter::kSoundSlack == StreamTime::kSoundSlack &&
-                  CWMAsfWriter::kFarFromOthers == StreamTime::kFarFromOthers,
-              "the ASF writer follows the sound's times by the stream-time limits");
 
 HRESULT CGraphConverter::CreateAsfWriter(const std::string& target, int profileIndex, CComPtr<IBaseFilter>& sink) {
   HRESULT hr = CoCreateInstance(CLSID_WMAsfWriter, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,

@@ -140,7 +140,6 @@ HRESULT STDMETHODCALLTYPE CBaseSplitterFilter::NonDelegatingQueryInterface(REFII
   if (riid == IID_IAMExtendedSeeking) return GetInterfaceAs<IAMExtendedSeeking>(this, ppv);
   if (riid == IID_IKeyFrameInfo) return GetInterfaceAs<IKeyFrameInfo>(this, ppv);
   if (riid == IID_IBufferInfo) return GetInterfaceAs<IBufferInfo>(this, ppv);
-  if (riid == IID_IStreamTimeline) return GetInterfaceAs<IStreamTimeline>(this, ppv);
   if (riid == IID_IRunReport) return GetInterfaceAs<IRunReport>(this, ppv);
   if (riid == IID_IPropertyBag) return GetInterfaceAs<IPropertyBag>(this, ppv);
   if (riid == IID_IPropertyBag2) return GetInterfaceAs<IPropertyBag2>(this, ppv);
@@ -414,7 +413,6 @@ DWORD CBaseSplitterFilter::ThreadProc() {
       Timeline().Flush(m_ready);
       QueueReady();
     }
-    m_rtContentEnd = Timeline().ContentEnd();
 
     for (CBaseSplitterOutputPin* pin : m_pActivePins) {
       if (CheckRequest(nullptr)) break;
@@ -503,13 +501,6 @@ void CBaseSplitterFilter::RestartTimeline(REFERENCE_TIME offset, REFERENCE_TIME 
     for (const auto& [track, mapped] : m_pPinMap)
       if (mapped == pin) line.AddStream(track, pin->CurrentMediaType());
   }
-}
-
-STDMETHODIMP CBaseSplitterFilter::GetContentEnd(REFERENCE_TIME* end) {
-  CheckPointer(end, E_POINTER);
-  // Read on the demux thread's behalf once it is done, or as an estimate.
-  *end = m_rtContentEnd.load();
-  return S_OK;
 }
 
 void CBaseSplitterFilter::Skipped(LONGLONG from, LONGLONG to, bool toEnd) {

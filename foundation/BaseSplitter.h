@@ -67,7 +67,6 @@ class CBaseSplitterFilter : public CBaseFilter,
                             public IAMExtendedSeeking,
                             public IKeyFrameInfo,
                             public IBufferInfo,
-                            public IStreamTimeline,
                             public IRunReport {
  public:
   CBaseSplitterFilter(LPCTSTR name, LPUNKNOWN outer, HRESULT* phr, const CLSID& clsid);
@@ -196,9 +195,6 @@ class CBaseSplitterFilter : public CBaseFilter,
   STDMETHODIMP GetStatus(int index, int& samples, int& size) override;
   STDMETHODIMP_(DWORD) GetPriority() override;
 
-  // IStreamTimeline: the content end of the last demux run.
-  STDMETHODIMP GetContentEnd(REFERENCE_TIME* end) override;
-
   // IRunReport: the note is what the damage log kept; the error says why
   // nothing after the damage could be read, when the source's later part is
   // lost.
@@ -306,10 +302,9 @@ class CBaseSplitterFilter : public CBaseFilter,
   // the outputs.
   CDamageLog m_damage;
   // The time line and what it has handed on (kept, so that a packet costs
-  // no list of its own); the content end it reached.
+  // no list of its own).
   std::unique_ptr<CStreamTimeline> m_pTimeline;
   CStreamTimeline::Ready m_ready;
-  std::atomic<REFERENCE_TIME> m_rtContentEnd{0};
   HRESULT QueueReady();
   // A packet the time line handed on, to its track's pin.
   HRESULT Queue(std::unique_ptr<Packet> p);

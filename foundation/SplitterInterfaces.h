@@ -46,20 +46,6 @@ struct IBitRateInfo : IUnknown {
 };
 PELLOMAR_INTERFACE_ID(IBitRateInfo, "EB2CD9E6-BA08-4ACB-AA0F-3D8D0DD521CA");
 
-// A splitter's times, judged by the shared stream time line with every
-// stream of the source in view: the stages after it follow them and judge
-// no steps of their own.
-struct IStreamTimeline : IUnknown {
-  // The latest end any stream has reached so far on the times handed on
-  // (0 before any): the length of the source's content as its streams
-  // carry it.
-  STDMETHOD(GetContentEnd)(REFERENCE_TIME* end) = 0;
-
- protected:
-  ~IStreamTimeline() = default;
-};
-PELLOMAR_INTERFACE_ID(IStreamTimeline, "16BF7E69-3D59-4C9E-A630-BEF917ED9B88");
-
 // Offered by the input pins of a stream switcher; an output whose stream is
 // switched off downstream is not started.
 struct IStreamSwitcherInputPin : IUnknown {

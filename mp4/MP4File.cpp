@@ -1,12 +1,14 @@
 #include "mp4/MP4File.h"
 
 #include <algorithm>
+#include <cmath>
 #include <new>
 
-#include "foundation/StreamTime.h"
+#include "platform/dshow/StreamTime.h"
 
 #include "mp4/MP4AtomFactory.h"
 #include "mp4/MP4HeaderAtoms.h"
+#include "mp4/MP4SampleEntry.h"
 
 // ---------------------------------------------------------------------------
 // MP4_Track
@@ -51,6 +53,38 @@ MP4_Track::MP4_Track(MP4_TrakAtom& trak, MP4_ByteStream& stream, MP4_UI32 movie_
                                                      scale * (StreamTime::kPastEnd / StreamTime::kSecond),
                                                      std::max<MP4_UI64>(scale / 25, 1));
   }
+  MendTimeScale();
+}
+
+void MP4_Track::MendTimeScale() {
+  if (!m_SampleTable || m_MediaTimeScale == 0 || (m_Type != TYPE_AUDIO && m_Type != TYPE_VIDEO)) return;
+  // The track header's length, in the movie's time scale, is the length
+  // the movie gives the track; the media header's time scale turns the
+  // samples' deltas into its length. A scale that puts the samples many
+  // times off from the track header is damaged (the header's own duration
+  // in the same scale moves with it and cannot tell): the samples are
+  // timed so that they last as the track header says.
+  const MP4_UI64 ticks = m_SampleTable->GetTotalDuration();
+  const MP4_UI64 stated = m_TrakAtom.GetDuration();
+  if (ticks == 0 || m_MovieTimeScale == 0 || stated == 0 || stated == 0xFFFFFFFFull || stated == ~MP4_UI64{0}) return;
+  const double length = static_cast<double>(ticks) / m_MediaTimeScale;
+  const double header = static_cast<double>(stated) / m_MovieTimeScale;
+  // Below a second the track header's rounding says too little.
+  if (header < 1.0 || (length < header * StreamTime::kLengthOff && length * StreamTime::kLengthOff > header)) return;
+  double scale = static_cast<double>(ticks) / header;
+  // Sound is mostly timed by its sample rate; the track header's length may
+  // leave out the encoder's priming.
+  if (m_Type == TYPE_AUDIO)
+    if (auto* stsd = dynamic_cast<MP4_ContainerAtom*>(m_TrakAtom.FindChild("mdia/minf/stbl/stsd")))
+      for (MP4_Atom* child : stsd->GetChildren())
+        if (auto* entry = dynamic_cast<MP4_AudioSampleEntry*>(child); entry && entry->GetSampleRate() > 0) {
+          const double rate = entry->GetSampleRate();
+          if (std::abs(ticks / rate - header) <= std::max(header / 20, 1.0)) scale = rate;
+          break;
+        }
+  if (scale < 1.0 || scale > 4.0e9) return;
+  m_MendedTimeScale = m_MediaTimeScale;
+  m_MediaTimeScale = static_cast<MP4_UI32>(scale + 0.5);
 }
 
 MP4_UI32 MP4_Track::GetDurationMs() const {

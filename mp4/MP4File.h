@@ -39,6 +39,8 @@ class MP4_Track {
   // Samples whose time-to-sample delta put them far outside the track and
   // was replaced by the track's own step when the track was read.
   MP4_UI64 GetMendedDeltas() const { return m_MendedDeltas; }
+  // The media header's time scale when it was replaced (0: kept).
+  MP4_UI32 GetMendedTimeScale() const { return m_MendedTimeScale; }
 
  private:
   MP4_TrakAtom& m_TrakAtom;
@@ -47,6 +49,10 @@ class MP4_Track {
   MP4_UI32 m_MovieTimeScale;
   MP4_UI32 m_MediaTimeScale = 0;
   MP4_UI64 m_MendedDeltas = 0;
+  MP4_UI32 m_MendedTimeScale = 0;
+  // A media time scale that puts the track far from its track header's
+  // length is replaced by the one that agrees with it.
+  void MendTimeScale();
 };
 
 class MP4_Movie {

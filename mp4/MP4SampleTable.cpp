@@ -178,6 +178,8 @@ MP4_UI64 MP4_AtomSampleTable::MendAbsurdDeltas(MP4_UI64 stated, MP4_UI64 limit, 
 
 MP4_UI64 MP4_AtomSampleTable::CommonDelta() const { return m_SttsAtom ? m_SttsAtom->CommonDelta() : 0; }
 
+MP4_UI64 MP4_AtomSampleTable::GetTotalDuration() const { return m_SttsAtom ? m_SttsAtom->GetTotalDuration() : 0; }
+
 void MP4_AtomSampleTable::ApplyQuickTimeSoundCorrection() {
   if (!m_StsdAtom || !m_StszAtom || !m_StscAtom || !m_SttsAtom) return;
   if (m_StszAtom->GetSampleSize() != 1) return;

@@ -101,6 +101,8 @@ class MP4_AtomSampleTable : public MP4_SampleTable {
   MP4_UI64 MendAbsurdDeltas(MP4_UI64 stated, MP4_UI64 limit, MP4_UI64 slack, MP4_UI64 fallback);
   // The time-to-sample delta most samples have; 0 without one.
   MP4_UI64 CommonDelta() const;
+  // The samples' deltas together, in the track's time scale.
+  MP4_UI64 GetTotalDuration() const;
 
   MP4_StssAtom* GetStssAtom() const { return m_StssAtom; }
   MP4_StsdAtom* GetStsdAtom() const { return m_StsdAtom; }

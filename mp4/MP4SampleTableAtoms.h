@@ -64,6 +64,8 @@ class MP4_SttsAtom : public MP4_Atom {
   MP4_Result AddEntry(MP4_UI32 sample_count, MP4_UI32 sample_delta);
   // Samples that the entries count together (64 bits: counts may be large).
   MP4_UI64 GetTotalSampleCount() const { return m_CumulativeCount.empty() ? 0 : m_CumulativeCount.back(); }
+  // The sum of the deltas: the track's length in its time scale.
+  MP4_UI64 GetTotalDuration() const { return m_CumulativeTime.empty() ? 0 : m_CumulativeTime.back(); }
   const std::vector<MP4_SttsTableEntry>& GetEntries() const { return m_Entries; }
   // Replaces one entry (the QuickTime sound correction rewrites the first).
   MP4_Result SetEntry(size_t index, MP4_UI32 sample_count, MP4_UI64 sample_delta);

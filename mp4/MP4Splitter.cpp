@@ -220,6 +220,11 @@ HRESULT CMP4SplitterFilter::CreateOutputs(IAsyncReader* reader) {
       if (!context.language.empty()) pin->SetPropertyText(L"LANG", WidenAscii(context.language).c_str());
       if (FAILED(AddOutputPin(id, std::move(pin)))) continue;
       m_trackpos.push_back({id, track, 0, 0, 0, DecodeEnd(*track)});
+      if (const MP4_UI32 scale = track->GetMendedTimeScale())
+        Mended("Track " + std::to_string(id) + ": its media time scale " + std::to_string(scale) +
+                   " puts it far from the length its track header gives; it is timed by " +
+                   std::to_string(track->GetMediaTimeScale()) + " instead",
+               "tracks");
       if (const MP4_UI64 mended = track->GetMendedDeltas())
         Mended("Track " + std::to_string(id) + ": time-to-sample deltas far outside the track were replaced by its own step",
                         "samples", mended);

@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "foundation/StreamTime.h"
 #include "platform/com/ComPtr.h"
 #include "decoders/mpegaudio/MpaDecSettingsWnd.h"
 #include "platform/win32/Registry.h"
@@ -192,14 +191,7 @@ void CMpaDecFilter::FollowInputTime(uint64_t frameAt, size_t pcmBytes, size_t pc
   }
   // Before the first frame has come out there is nothing to compare with.
   if (!reached || m_nFrames == 0) return;
-  const REFERENCE_TIME ahead = time - m_rtStart;
-  // Up to a frame (the longest the stream has had: Vorbis mixes short and
-  // long ones, and a container may time laced frames by an even share of
-  // their block) is the rounding of the container's times; more is a hole
-  // in the sound or sound given twice: the sound goes on where its time
-  // says, and the sink fills the hole with silence or cuts the overlap.
-  const REFERENCE_TIME tolerance = m_rtLongestFrame + StreamTime::kSoundSlack;
-  if (ahead >= -tolerance && ahead <= tolerance) return;
+  if (!m_follower.Strays(time, m_rtStart)) return;
   m_rtStart = time;
   m_fDiscontinuity = true;
 }
@@ -235,7 +227,8 @@ HRESULT CMpaDecFilter::StartStreaming() {
   if (FAILED(hr)) return hr;
   InitDecoders();
   m_fDiscontinuity = false;
-  m_rtFrame = m_rtLongestFrame = 0;
+  m_rtFrame = 0;
+  m_follower.Reset();
   m_nFrames = 0;
   m_inputTimes.clear();
   m_rtLastInput = kNoTime;
@@ -288,7 +281,7 @@ HRESULT CMpaDecFilter::PrepareSample(IMediaSample* sample, REFERENCE_TIME durati
   REFERENCE_TIME start = m_rtStart, stop = start + duration;
   m_rtStart = stop;
   m_rtFrame = duration;
-  m_rtLongestFrame = std::max(m_rtLongestFrame, duration);
+  m_follower.Took(duration);
   ++m_nFrames;
   start += cut;
   *dropped = start < 0;

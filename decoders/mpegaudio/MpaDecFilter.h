@@ -11,6 +11,7 @@
 #include "decoders/mpegaudio/MpaDecPaths.h"
 #include "decoders/mpegaudio/PcmOutput.h"
 #include "platform/dshow/BaseClasses.h"
+#include "platform/dshow/SoundClock.h"
 #include "platform/dshow/Transform.h"
 
 class CMpaDecInputPin : public CDecoderInputPin {
@@ -96,7 +97,7 @@ class CMpaDecFilter : public CTransformFilter,
   // The length of the last frame delivered: how far the input's times may
   // stray from the counted ones before they are followed.
   REFERENCE_TIME m_rtFrame = 0;
-  REFERENCE_TIME m_rtLongestFrame = 0;
+  CSoundTimeFollower m_follower;
   REFERENCE_TIME m_rtLastInput = INT64_MIN;  // the last input time seen
   // Frames delivered.
   uint64_t m_nFrames = 0;

@@ -161,7 +161,7 @@ HRESULT CFfAudioDecoder::StartStreaming() {
   m_swrFormat = -1;
   m_haveTime = m_syncPending = m_discontinuity = false;
   m_nextTime = 0;
-  m_longestFrame = 0;
+  m_follower.Reset();
   m_lastFrameTime = AV_NOPTS_VALUE;
   m_dropped = 0;
   return S_OK;
@@ -262,16 +262,10 @@ HRESULT CFfAudioDecoder::Decode(const AVPacket* packet) {
       // the first one's, says nothing of where the sound goes on.)
       // Sound missing from the stream (a hole in its times, packets the
       // decoder could not take) or given twice: the sound goes on where its
-      // time says once that strays from the counted samples by more than a
-      // frame, and the sink fills the hole or cuts the overlap.
+      // time says.
       const int rate = m_frame->sample_rate > 0 ? m_frame->sample_rate : m_rate;
-      const REFERENCE_TIME frame = static_cast<REFERENCE_TIME>(m_frame->nb_samples) * UNITS / std::max(rate, 1);
-      m_longestFrame = std::max(m_longestFrame, frame);
-      // (The longest frame the stream has had, with a little more for the
-      // container's rounding: times of laced or variable frames stray by
-      // up to that much.)
-      const REFERENCE_TIME tolerance = m_longestFrame + m_longestFrame / 2;
-      if (t > m_nextTime + tolerance || t < m_nextTime - tolerance) {
+      m_follower.Took(static_cast<REFERENCE_TIME>(m_frame->nb_samples) * UNITS / std::max(rate, 1));
+      if (m_follower.Strays(t, m_nextTime)) {
         m_nextTime = t;
         m_discontinuity = true;
       }

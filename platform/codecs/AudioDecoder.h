@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/codecs/FfmpegMedia.h"
+#include "platform/dshow/SoundClock.h"
 #include "platform/dshow/Transform.h"
 
 PELLOMAR_DEFINE_GUID(CLSID_FfAudioDecoder, "5B8E1F3A-2C74-4D19-A6E0-93D1C7F4B208");
@@ -54,7 +55,7 @@ class CFfAudioDecoder final : public CTransformFilter {
   // The next sample delivered does not follow the one before (the sound
   // was moved to its own time): it says so, for the sink to fill or cut.
   bool m_discontinuity = false;
-  REFERENCE_TIME m_longestFrame = 0;
+  CSoundTimeFollower m_follower;
   // The time of the last frame that had one.
   int64_t m_lastFrameTime = INT64_MIN;
   LONG m_dropped = 0;

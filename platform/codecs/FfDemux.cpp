@@ -11,6 +11,8 @@ extern "C" {
 #include "platform/com/ComPtr.h"
 #include "platform/win32/Gdi.h"
 
+template class CStreamTimelineOf<FfPacket>;
+
 // ---------------------------------------------------------------------------
 // CFfDemux
 
@@ -133,6 +135,13 @@ void CFfDemux::Rewind() {
   std::lock_guard lock(m_lock);
   if (!m_fmt) return;
   for (auto& q : m_queues) q.clear();
+  // The wanted streams of the run, timed from the file's start.
+  m_timeline.Reset(0, Duration());
+  m_ready.clear();
+  for (unsigned i = 0; i < m_fmt->nb_streams; ++i) {
+    CMediaType mt;
+    if (m_wanted[i] && StreamType(m_fmt->streams[i], mt)) m_timeline.AddStream(i, mt);
+  }
   // A fresh demuxer still holds the packets it read while probing; only a
   // second run, or one after reading ahead, needs to go back.
   if (m_played || m_readAhead) {
@@ -143,26 +152,75 @@ void CFfDemux::Rewind() {
   m_eof = false;
 }
 
-AvPacketPtr CFfDemux::Next(int stream) {
+FfPacketPtr CFfDemux::Next(int stream) {
   std::lock_guard lock(m_lock);
   if (!m_fmt || stream < 0 || static_cast<size_t>(stream) >= m_queues.size()) return nullptr;
   auto& mine = m_queues[static_cast<size_t>(stream)];
   // Bounded by the file: every packet read is either queued for a pin that
-  // plays or dropped at once.
+  // plays (the time line holds a bounded number meanwhile) or dropped at
+  // once.
   while (mine.empty() && !m_eof) {
     AvPacketPtr p(av_packet_alloc());
     if (!p) return nullptr;
     if (av_read_frame(m_fmt, p.get()) < 0) {
       m_eof = true;
+      m_timeline.Flush(m_ready);
+      QueueReady();
       break;
     }
     const auto idx = static_cast<size_t>(p->stream_index);
-    if (idx < m_queues.size() && m_wanted[idx]) m_queues[idx].push_back(std::move(p));
+    if (idx < m_queues.size() && m_wanted[idx]) Queue(std::move(p));
   }
   if (mine.empty()) return nullptr;
-  AvPacketPtr p = std::move(mine.front());
+  FfPacketPtr p = std::move(mine.front());
   mine.pop_front();
   return p;
+}
+
+void CFfDemux::Queue(AvPacketPtr av) {
+  auto p = std::make_unique<FfPacket>();
+  p->TrackNumber = static_cast<DWORD>(av->stream_index);
+  const AVRational tb = m_fmt->streams[av->stream_index]->time_base;
+  const int64_t ts = av->pts != AV_NOPTS_VALUE ? av->pts : av->dts;
+  if (ts != AV_NOPTS_VALUE) {
+    p->rtStart = av_rescale_q(ts, tb, kRefTimeBase);
+    if (m_fmt->start_time != AV_NOPTS_VALUE) p->rtStart -= av_rescale(m_fmt->start_time, UNITS, AV_TIME_BASE);
+    if (av->duration > 0) p->rtStop = p->rtStart + av_rescale_q(av->duration, tb, kRefTimeBase);
+  }
+  p->av = std::move(av);
+  m_timeline.Add(std::move(p), m_ready);
+  QueueReady();
+}
+
+void CFfDemux::QueueReady() {
+  for (FfPacketPtr& p : m_ready)
+    if (p->TrackNumber < m_queues.size()) m_queues[p->TrackNumber].push_back(std::move(p));
+  m_ready.clear();
+}
+
+std::string CFfDemux::TimeNotes() const {
+  std::lock_guard lock(m_lock);
+  return m_timeline.Notes();
+}
+
+void CFfDemux::CTimeline::Note(const std::string& what, const char* units) {
+  for (Kind& k : m_notes)
+    if (k.what == what) {
+      ++k.count;
+      return;
+    }
+  m_notes.push_back({what, units, 1});
+}
+
+std::string CFfDemux::CTimeline::Notes() const {
+  std::string text;
+  for (const Kind& k : m_notes) {
+    // "times" of one is "time".
+    std::string units = k.units;
+    if (k.count == 1 && !units.empty() && units.back() == 's') units.pop_back();
+    text += k.what + " (" + std::to_string(k.count) + " " + units + ").\n";
+  }
+  return text;
 }
 
 bool CFfDemux::StreamPictureSize(int stream, int* width, int* height) {
@@ -309,32 +367,31 @@ HRESULT CFfDemuxPin::FillBuffer(IMediaSample* sample) {
   sample->GetPointer(&dst);
   const long room = sample->GetSize();
   if (m_rest) {
-    const long n = std::min<long>(m_rest->size - m_restOffset, room);
-    std::memcpy(dst, m_rest->data + m_restOffset, static_cast<size_t>(n));
+    const AVPacket* av = m_rest->av.get();
+    const long n = std::min<long>(av->size - m_restOffset, room);
+    std::memcpy(dst, av->data + m_restOffset, static_cast<size_t>(n));
     sample->SetActualDataLength(n);
     sample->SetSyncPoint(FALSE);
     m_restOffset += static_cast<int>(n);
-    if (m_restOffset >= m_rest->size) m_rest.reset();
+    if (m_restOffset >= av->size) m_rest.reset();
     return S_OK;
   }
-  AvPacketPtr p = m_owner->Demux().Next(m_stream);
+  FfPacketPtr p = m_owner->Demux().Next(m_stream);
   if (!p) return S_FALSE;
-  const long n = std::min<long>(p->size, room);
-  std::memcpy(dst, p->data, static_cast<size_t>(n));
+  const AVPacket* av = p->av.get();
+  const long n = std::min<long>(av->size, room);
+  std::memcpy(dst, av->data, static_cast<size_t>(n));
   sample->SetActualDataLength(n);
-  const AVFormatContext* fmt = m_owner->Demux().Context();
-  const AVRational tb = fmt->streams[m_stream]->time_base;
-  const int64_t ts = p->pts != AV_NOPTS_VALUE ? p->pts : p->dts;
-  if (ts != AV_NOPTS_VALUE) {
-    REFERENCE_TIME start = av_rescale_q(ts, tb, kRefTimeBase);
-    if (fmt->start_time != AV_NOPTS_VALUE) start -= av_rescale(fmt->start_time, UNITS, AV_TIME_BASE);
-    REFERENCE_TIME stop = start + (p->duration > 0 ? av_rescale_q(p->duration, tb, kRefTimeBase) : 1);
+  // The times the time line handed the packet on with.
+  if (p->rtStart != INT64_MIN) {
+    REFERENCE_TIME start = p->rtStart;
+    REFERENCE_TIME stop = p->rtStop != INT64_MIN ? p->rtStop : start + 1;
     sample->SetTime(&start, &stop);
   }
-  sample->SetSyncPoint((p->flags & AV_PKT_FLAG_KEY) != 0);
-  sample->SetDiscontinuity(m_first);
+  sample->SetSyncPoint((av->flags & AV_PKT_FLAG_KEY) != 0);
+  sample->SetDiscontinuity(m_first || p->bDiscontinuity);
   m_first = false;
-  if (n < p->size) {
+  if (n < av->size) {
     m_rest = std::move(p);
     m_restOffset = static_cast<int>(n);
   }

@@ -3,7 +3,9 @@
 // of the other wanted streams wait in per-stream queues), and the pins that
 // deliver them with the stream's FourCC or wave format tag, so that the
 // installed decoders pick them up. Packets of streams whose pin is not
-// connected are dropped. Pins offer IMediaSeeking for the duration; playing
+// connected are dropped. Every packet read goes through the shared time
+// line, as a splitter's do, so that the pins deliver the times the
+// conversion follows. Pins offer IMediaSeeking for the duration; playing
 // always starts at the beginning.
 #pragma once
 
@@ -16,10 +18,25 @@
 #include "platform/codecs/FfmpegMedia.h"
 #include "platform/dshow/RunReport.h"
 #include "platform/dshow/Source.h"
+#include "platform/dshow/StreamTimeline.h"
 
 struct AVFormatContext;
 struct AVIOContext;
 struct AVStream;
+
+// A demuxed packet with the times the time line handed it on with
+// (INT64_MIN: none).
+struct FfPacket {
+  AvPacketPtr av;
+  DWORD TrackNumber = 0;  // the stream's index
+  BOOL bDiscontinuity = FALSE;
+  REFERENCE_TIME rtStart = INT64_MIN;
+  REFERENCE_TIME rtStop = INT64_MIN;
+  size_t size() const { return av ? static_cast<size_t>(av->size) : 0; }
+};
+using FfPacketPtr = std::unique_ptr<FfPacket>;
+
+extern template class CStreamTimelineOf<FfPacket>;
 
 // The demuxer; thread-safe.
 class CFfDemux {
@@ -37,11 +54,14 @@ class CFfDemux {
   AVFormatContext* Context() const { return m_fmt; }
   // Streams whose packets are kept; others are dropped while reading.
   void SetWanted(int stream, bool wanted);
-  // Back to the start with empty queues.
+  // Back to the start with empty queues and a new run of the time line.
   void Rewind();
   // The next packet of a stream, or null at its end (or on a read error).
-  AvPacketPtr Next(int stream);
+  FfPacketPtr Next(int stream);
   REFERENCE_TIME Duration() const;
+  // What the time line mended in the runs so far, a line for each kind
+  // with its count.
+  std::string TimeNotes() const;
 
   // The media type a stream's pin offers; false for a stream no pin can
   // carry.
@@ -54,14 +74,35 @@ class CFfDemux {
 
  private:
   struct ReaderIo;
+  // The time line over the demuxer's packets, keeping what it mended.
+  class CTimeline : public CStreamTimelineOf<FfPacket> {
+   public:
+    std::string Notes() const;
+
+   protected:
+    void Note(const std::string& what, const char* units) override;
+
+   private:
+    struct Kind {
+      std::string what;
+      const char* units;
+      UINT64 count;
+    };
+    std::vector<Kind> m_notes;
+  };
   HRESULT Finish(AVFormatContext* fmt, int err);
   void CloseLocked();
+  // A packet read, through the time line to the queues.
+  void Queue(AvPacketPtr p);
+  void QueueReady();
 
-  std::mutex m_lock;
+  mutable std::mutex m_lock;
   AVFormatContext* m_fmt = nullptr;
   AVIOContext* m_io = nullptr;
   std::unique_ptr<ReaderIo> m_readerIo;
-  std::vector<std::deque<AvPacketPtr>> m_queues;
+  std::vector<std::deque<FfPacketPtr>> m_queues;
+  CTimeline m_timeline;
+  CTimeline::Ready m_ready;
   std::vector<bool> m_wanted;
   bool m_eof = false;
   bool m_readAhead = false;
@@ -113,7 +154,7 @@ class CFfDemuxPin final : public CSourceStream, public IMediaSeeking {
   long m_bufferSize;
   bool m_first = true;
   // What is left of a packet larger than a sample.
-  AvPacketPtr m_rest;
+  FfPacketPtr m_rest;
   int m_restOffset = 0;
 };
 
@@ -128,9 +169,10 @@ class CFfDemuxSource : public CSource, public IRunReport {
   // starts again from the beginning.
   STDMETHODIMP Pause() override;
   // IRunReport: no error of its own; as a note, a picture size of a
-  // stream's own that differs from the container's.
+  // stream's own that differs from the container's, and the times the
+  // time line mended.
   std::string GetRunError() const override { return {}; }
-  std::string GetRunNote() const override { return m_strNote; }
+  std::string GetRunNote() const override { return m_strNote + m_demux.TimeNotes(); }
 
  protected:
   CFfDemuxSource(LPCTSTR name, LPUNKNOWN outer, REFCLSID clsid);

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "platform/dshow/Allocator.h"
+#include "platform/dshow/StreamTime.h"
 #include "platform/win32/Registry.h"
 
 namespace {
@@ -30,7 +31,6 @@ bool IsMpeg1Subtype(const GUID& s) {
   return s == MEDIASUBTYPE_MPEG1Packet || s == MEDIASUBTYPE_MPEG1Payload || s == MEDIASUBTYPE_MPEG1Video;
 }
 
-constexpr REFERENCE_TIME kDefaultFrameTime = 400000;  // 25 frames a second
 
 // The decoders whose codecs' log is watched for damage.
 std::mutex g_watchLock;
@@ -424,9 +424,10 @@ HRESULT CFfVideoDecoder::StartStreaming() {
                      : nullptr);
   m_outType = m_pOutput->CurrentMediaType();
   if (!m_writer.SetTarget(m_outType)) return E_UNEXPECTED;
-  m_frameTime = VideoFrameTime(in) > 0 ? VideoFrameTime(in) : kDefaultFrameTime;
+  m_frameTime = VideoFrameTime(in) > 0 ? VideoFrameTime(in) : StreamTime::kDefaultFrameTime;
   m_haveTime = false;
   m_nextTime = 0;
+  m_lastOwnTime = AV_NOPTS_VALUE;
   m_packetNumber = m_firstPacket = 0;
   m_lastDelivered = -1;
   m_skipTo = -1;
@@ -626,6 +627,15 @@ HRESULT CFfVideoDecoder::DeliverPicture(const AVFrame* frame) {
     if (FAILED(hr)) return hr;
   }
   REFERENCE_TIME start = frame->best_effort_timestamp;
+  // A frame time from the type that is more than twice the spacing of the
+  // stream's own times (a header's damaged frame time or default duration)
+  // is no frame of this stream: the spacing stands in for it.
+  if (start != AV_NOPTS_VALUE && m_lastOwnTime != AV_NOPTS_VALUE && start > m_lastOwnTime &&
+      start - m_lastOwnTime < m_frameTime / 2) {
+    m_frameTime = start - m_lastOwnTime;
+    m_nextTime = m_lastOwnTime + m_frameTime;
+  }
+  if (start != AV_NOPTS_VALUE) m_lastOwnTime = start;
   // Times must keep rising; the stream's own are used while they do.
   if (start == AV_NOPTS_VALUE || (m_haveTime && start < m_nextTime - m_frameTime / 2)) start = m_nextTime;
   const REFERENCE_TIME stop = start + m_frameTime;

@@ -160,6 +160,8 @@ class CFfVideoDecoder final : public CTransformFilter, public IRunReport {
   REFERENCE_TIME m_frameTime = 0;
   REFERENCE_TIME m_nextTime = 0;
   bool m_haveTime = false;
+  // The last picture's own time, for the spacing of the stream's times.
+  REFERENCE_TIME m_lastOwnTime = INT64_MIN;
   // Numbers the packets, so a picture names the packet it came from.
   int64_t m_packetNumber = 0;
   int64_t m_firstPacket = 0;  // since streaming started or the last flush

@@ -1,5 +1,7 @@
 #include "platform/dshow/SoundClock.h"
 
+using namespace StreamTime;
+
 CSoundClock::Step CSoundClock::Follow(bool timed, bool discontinuity, REFERENCE_TIME start, int64_t samples,
                                       int64_t rate, REFERENCE_TIME pictureEnd) {
   Step step;
@@ -17,10 +19,10 @@ CSoundClock::Step CSoundClock::Follow(bool timed, bool discontinuity, REFERENCE_
     // A gap is filled whatever its length while the picture goes on over
     // it; sound that runs far ahead of the pictures written so far (only a
     // picture that ended long before) is no gap and goes on at once.
-    const bool beyondPicture = static_cast<__int128>(start) - pictureEnd > m_farAway;
-    if (off > m_slack && !beyondPicture)
+    const bool beyondPicture = static_cast<__int128>(start) - pictureEnd > kFarFromOthers;
+    if (off > kSoundSlack && !beyondPicture)
       step.fill = length;
-    else if (off < -m_slack && off >= -m_farAway)
+    else if (off < -kSoundSlack && off >= -kFarFromOthers)
       step.cut = length;
   }
   m_base = start;

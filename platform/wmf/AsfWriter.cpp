@@ -13,6 +13,7 @@ extern "C" {
 
 #include "platform/com/ComBase.h"
 #include "platform/dshow/RefTime.h"
+#include "platform/dshow/StreamTime.h"
 #include "platform/wmf/ProfileManager.h"
 
 namespace {
@@ -510,11 +511,10 @@ HRESULT CWMAsfWriter::WriteSilence(int64_t samples) {
 
 HRESULT CWMAsfWriter::SilenceUpTo(int64_t ms, std::vector<AvPacketPtr>& packets) {
   // Bounded work per picture: a jump in the picture's times of more than
-  // a minute is a broken time, and gets no more than a minute of silence.
-  constexpr int64_t kMaxGapMs = 60 * 1000;
+  // kMaxLead is a broken time, and gets no more silence than that.
   const int64_t rate = m_profile.sampleRate;
   const int64_t queued = m_audioPts + av_audio_fifo_size(m_fifo);
-  int64_t left = std::min(av_rescale(ms, rate, 1000) - queued, kMaxGapMs * rate / 1000);
+  int64_t left = std::min(av_rescale(ms, rate, 1000) - queued, av_rescale(StreamTime::kMaxLead, rate, UNITS));
   while (left > 0) {
     const int64_t n = std::min(left, rate);  // a second at a time
     if (HRESULT hr = WriteSilence(n); FAILED(hr)) return hr;
@@ -563,12 +563,10 @@ HRESULT CWMAsfWriter::EncodeSound(const CMediaType& type, const BYTE* data, size
   if (frames == 0) return S_OK;
   if (m_audioStartPending && timed) {
     // The picture keeps the source's times; the sound starts on the same
-    // clock. A lead beyond that is no start delay but a broken time.
-    if (start > 0 && start <= kMaxLead) {
-      if (FAILED(WriteSilence(av_rescale(start, m_profile.sampleRate, UNITS)))) return E_OUTOFMEMORY;
-    } else if (start < 0 && start >= -kMaxLead) {
-      m_audioSkip = av_rescale(-start, m_profile.sampleRate, UNITS);
-    }
+    // clock.
+    const CSoundClock::Step lead = CSoundClock::Lead(start);
+    if (lead.fill > 0 && FAILED(WriteSilence(av_rescale(lead.fill, m_profile.sampleRate, UNITS)))) return E_OUTOFMEMORY;
+    if (lead.cut > 0) m_audioSkip = av_rescale(lead.cut, m_profile.sampleRate, UNITS);
   }
   m_audioStartPending = false;
   // After a break the sound goes on at its own time. The pictures taken in

@@ -124,15 +124,6 @@ class CWMAsfWriter final : public CQueuedSinkFilter,
                       REFERENCE_TIME start, std::vector<AvPacketPtr>& packets);
   HRESULT FinishSound(std::vector<AvPacketPtr>& packets);
 
-  // The stream-time limits the writer's sound follows its times by, those
-  // of the system's own encoders (which check that they agree): a start
-  // further than kMaxLead from the picture's is a broken time; a break of
-  // no more than kSoundSlack is rounding; sound kFarFromOthers ahead of
-  // every picture is no gap, and an overlap of more is none either.
-  static constexpr REFERENCE_TIME kMaxLead = 60 * UNITS;
-  static constexpr REFERENCE_TIME kSoundSlack = UNITS / 50;
-  static constexpr REFERENCE_TIME kFarFromOthers = 10 * UNITS;
-
  protected:
   HRESULT CanStart() override;
   HRESULT TakeRecord(QueuedRecord& record) override;
@@ -213,7 +204,7 @@ class CWMAsfWriter final : public CQueuedSinkFilter,
   int64_t m_audioSkip = 0;  // output samples still to cut
   // Where the sound goes on after a break; where the pictures taken in so
   // far end (the picture pin's thread writes it).
-  CSoundClock m_soundClock{kSoundSlack, kFarFromOthers};
+  CSoundClock m_soundClock;
   std::atomic<REFERENCE_TIME> m_pictureEnd{INT64_MAX};
   std::vector<BYTE> m_silence;  // a block of silent input, for gaps
   bool m_silentAudio = false;  // no sound comes in: silence follows the picture

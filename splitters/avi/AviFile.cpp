@@ -6,6 +6,8 @@
 #include <cstring>
 #include <new>
 
+#include "platform/dshow/StreamTime.h"
+
 namespace {
 
 // RIFF files nest lists a few levels deep; a file nesting them deeper is
@@ -243,6 +245,7 @@ HRESULT CAviFile::Init() {
   }
 
   if (FAILED(BuildIndex())) EmptyIndex();
+  MendPictureRates();
 
   // A stream begins at its header's start, sound and picture alike; a start
   // past the end of the whole file is a broken field, not a delay.
@@ -623,6 +626,29 @@ HRESULT CAviFile::ScanChunks(UINT64 end, std::vector<std::vector<AviChunk>>& chu
     if (!poll()) return E_ABORT;
   }
   return hr;
+}
+
+void CAviFile::MendPictureRates() {
+  // The main header's frame time over a picture stream's own frames, and
+  // the sound's own length, say how long the picture lasts; a stream
+  // header whose rate makes it many times longer or shorter than both is
+  // damaged, and the main header's frame time stands in for it.
+  const double frame = m_avih.dwMicroSecPerFrame * 10.0;
+  if (frame < StreamTime::kMillisecond || frame > StreamTime::kStepAhead) return;
+  REFERENCE_TIME sound = 0;
+  for (const auto& s : m_strms)
+    if (s->IsAudio() && !s->chunks.empty()) sound = std::max(sound, s->GetRefTime(s->chunks.size(), s->totalSize));
+  auto off = [](double a, double b) { return a >= b * StreamTime::kLengthOff || a * StreamTime::kLengthOff <= b; };
+  for (auto& s : m_strms) {
+    if (s->strh.fccType != AviFcc("vids") || s->chunks.empty()) continue;
+    const double header = static_cast<double>(s->GetRefTime(s->chunks.size(), 0) - s->rtStart);
+    const double main = frame * static_cast<double>(s->chunks.size());
+    if (!off(header, main) || (sound > 0 && off(main, static_cast<double>(sound)))) continue;
+    s->mendedScale = s->strh.dwScale;
+    s->mendedRate = s->strh.dwRate;
+    s->strh.dwScale = m_avih.dwMicroSecPerFrame;
+    s->strh.dwRate = 1000000;
+  }
 }
 
 REFERENCE_TIME CAviFile::GetTotalTime() const {

@@ -99,6 +99,8 @@ struct AviStream {
   // When the stream begins: the header's start (dwStart, in the stream's
   // own units) as a time; 0 for a start that lies past the whole file.
   REFERENCE_TIME rtStart = 0;
+  // The stream header's rate when it was replaced (both 0: kept).
+  DWORD mendedScale = 0, mendedRate = 0;
 
   // Time of chunk `frame` whose running size is `size`: video by frame
   // number, audio by byte position, from the stream's start.
@@ -137,6 +139,9 @@ class CAviFile : public CBaseSplitterFile {
   // streams left out) until `visit` answers false.
   void VisitInTimeOrder(const std::function<bool(size_t stream, const AviInterleaveEntry&)>& visit) const;
   REFERENCE_TIME GetTotalTime() const;
+  // A picture stream whose header rate puts it far from the main header's
+  // frame time and the sound is timed by the main header.
+  void MendPictureRates();
 
   // Finds the chunks of a file without a usable index by walking it from the
   // current position to `end`, into `chunks` and `sizes` (one list and one

@@ -266,6 +266,11 @@ HRESULT CAviSplitterFilter::CreateOutputs(IAsyncReader* reader) {
     HRESULT hrPin = S_OK;
     auto pin = std::make_unique<CAviSplitterOutputPin>(std::vector<CMediaType>{mt}, name.c_str(), this, this, &hrPin);
     if (SUCCEEDED(hrPin)) AddOutputPin(static_cast<DWORD>(i), std::move(pin));
+    if (s.mendedRate || s.mendedScale)
+      Mended("Stream " + std::to_string(i) + ": its header's rate " + std::to_string(s.mendedRate) + "/" +
+                 std::to_string(s.mendedScale) + " puts it far from the length the main header and the sound give; " +
+                 "it is timed by the main header's frame time instead",
+             "streams");
   }
 
   for (const auto& [id, key] : {std::pair<DWORD, const wchar_t*>{AviFcc("INAM"), L"TITL"},

@@ -576,6 +576,12 @@ INSTANTIATE_TEST_SUITE_P(
                                  {0, 40, 1040, 1080},
                                  {0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2, 3},
                                  ""},
+                      // The last frame, after a gap, lasts one frame of the
+                      // stream, not as long as the gap that led to it.
+                      TimingCase{"LastFrameAfterAGapLastsOneFrame",
+                                 {0, 40, 80, 1080},
+                                 {0, 1, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 3},
+                                 ""},
                       TimingCase{"FirstFrameFarAhead", {3600000000, 3600000040}, {0, 1}, "starts at 1000:00:00.000"},
                       TimingCase{"FirstFrameFarBack", {-3600000, -3599960}, {0, 1}, "starts at -1:00:00.000"}),
     [](const auto& info) { return std::string(info.param.name); });

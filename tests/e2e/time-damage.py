@@ -12,6 +12,13 @@
                                                 (90 kHz ticks); SRC is a transport
                                                 stream (188- or 192-byte packets)
                                                 or a program stream
+  time-damage.py pes-late SRC OUT KIND SECONDS  the last timed packet of KIND (v: picture,
+                                                a: sound) stamped SECONDS later
+  time-damage.py pes-from SRC OUT KIND INDEX VALUE
+                                                every timed packet of KIND from the
+                                                INDEX-th on stamped VALUE (90 kHz ticks)
+  time-damage.py mkv-late SRC OUT TRACK COUNT MS the last COUNT simple blocks of track
+                                                number TRACK timed MS later
   time-damage.py sizes SRC OUT                  a Matroska file whose seek head,
                                                 segment information, tracks and
                                                 tags state an unknown size
@@ -98,8 +105,8 @@ def write_time(out, at, value):
     out[at + 4] = ((value << 1) & 0xFE) | 1
 
 
-def picture_headers(data):
-    """(offset of the PES header, its PTS) of each picture packet with a time."""
+def picture_headers(data, sids=range(0xE0, 0xF0)):
+    """(offset of the PES header, its PTS) of each picture (or `sids`) packet with a time."""
     found = []
     step = 192 if len(data) > 4 and data[0] != 0x47 and data[4] == 0x47 else 188
     if data[:1] == b"\x47" or step == 192:
@@ -111,13 +118,13 @@ def picture_headers(data):
             at = pkt + 4
             if data[pkt + 3] & 0x20:
                 at += 1 + data[pkt + 4]
-            if data[at:at + 3] == b"\x00\x00\x01" and 0xE0 <= data[at + 3] <= 0xEF:
+            if data[at:at + 3] == b"\x00\x00\x01" and data[at + 3] in sids:
                 found.append(at)
     else:
         at = data.find(b"\x00\x00\x01")
         while at >= 0:
             sid = data[at + 3] if at + 3 < len(data) else 0
-            if 0xE0 <= sid <= 0xEF and data[at + 6] & 0xC0 == 0x80:
+            if sid in sids and data[at + 6] & 0xC0 == 0x80:
                 found.append(at)
             at = data.find(b"\x00\x00\x01", at + 4)
     return [(at, read_time(data[at + 9:at + 14])) for at in found if data[at + 7] & 0x80]
@@ -134,6 +141,69 @@ def pes(data, args):
     write_time(out, at + 9, value)
     if data[at + 7] & 0x40:
         write_time(out, at + 14, value)
+    return bytes(out)
+
+
+def kind_headers(data, kind):
+    sids = range(0xE0, 0xF0) if kind == "v" else [0xBD] + list(range(0xC0, 0xE0))
+    headers = picture_headers(data, set(sids))
+    if not headers:
+        raise SystemExit("no packet of that kind with a time")
+    return headers
+
+
+def restamp(data, headers, value_of):
+    out = bytearray(data)
+    for at, pts in headers:
+        write_time(out, at + 9, value_of(pts))
+        if data[at + 7] & 0x40:
+            write_time(out, at + 14, value_of(read_time(data[at + 14:at + 19])))
+    return bytes(out)
+
+
+def pes_late(data, args):
+    shift = int(float(args[1]) * 90000)
+    return restamp(data, kind_headers(data, args[0])[-1:], lambda t: t + shift)
+
+
+def pes_from(data, args):
+    value = int(args[2], 0)
+    return restamp(data, kind_headers(data, args[0])[int(args[1]):], lambda t: value)
+
+
+def ebml_number(data, at):
+    width = 1
+    while width < 8 and not data[at] & (0x80 >> (width - 1)):
+        width += 1
+    value = data[at] & (0xFF >> width)
+    for b in data[at + 1:at + width]:
+        value = value << 8 | b
+    return value, width
+
+
+def mkv_late(data, args):
+    track, count, shift = int(args[0]), int(args[1]), int(args[2])
+    out = bytearray(data)
+    found = []
+    cluster = data.find(b"\x1f\x43\xb6\x75")
+    while cluster >= 0:
+        size, width = ebml_number(data, cluster + 4)
+        body = cluster + 4 + width
+        at = body
+        while at < min(body + size, len(data)):
+            first = data[at]
+            idw = 1 if first & 0x80 else 2 if first & 0x40 else 3 if first & 0x20 else 4
+            length, lw = ebml_number(data, at + idw)
+            if first == 0xA3:  # a simple block: track number, then its time
+                number, nw = ebml_number(data, at + idw + lw)
+                if number == track:
+                    found.append(at + idw + lw + nw)
+            at += idw + lw + length
+        cluster = data.find(b"\x1f\x43\xb6\x75", body + size)
+    if len(found) < count:
+        raise SystemExit("track %d has %d simple blocks" % (track, len(found)))
+    for at in found[-count:]:
+        struct.pack_into(">h", out, at, struct.unpack(">h", data[at:at + 2])[0] + shift)
     return bytes(out)
 
 
@@ -159,6 +229,12 @@ def main():
         out = stts(data, sys.argv[4], sys.argv[5:])
     elif what == "pes":
         out = pes(data, sys.argv[4:])
+    elif what == "pes-late":
+        out = pes_late(data, sys.argv[4:])
+    elif what == "pes-from":
+        out = pes_from(data, sys.argv[4:])
+    elif what == "mkv-late":
+        out = mkv_late(data, sys.argv[4:])
     else:
         out = sizes(data)
     open(dst, "wb").write(out)

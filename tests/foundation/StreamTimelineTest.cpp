@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "foundation/DamageLog.h"
-#include "foundation/StreamTime.h"
+#include "platform/dshow/StreamTime.h"
 #include "foundation/StreamTimeline.h"
 
 namespace {
@@ -100,6 +100,43 @@ std::vector<Row> Rows() {
                   // The first part ends at 12002, less the little sound may overlap.
                   [](DWORD, REFERENCE_TIME ms, size_t index) { return index < 77 ? ms : ms + 9980; },
                   ""});
+  // Every picture time given twice (a writer that stamps each packet of a
+  // frame): no step at all.
+  rows.push_back({"RepeatedTimesAreNoStep", 4000,
+                  [] {
+                    std::vector<In> in;
+                    for (const In& p : Interleaved(0, 4000, Same, Same)) {
+                      in.push_back(p);
+                      if (p.track == kVideo) in.push_back(p);
+                    }
+                    return in;
+                  }(),
+                  [](DWORD, REFERENCE_TIME ms, size_t) { return ms; }, ""});
+  // The last picture stamped 8 s late, past where every stream ends: no
+  // gap but a damaged time, counted on from the picture before.
+  rows.push_back({"LateLastPictureIsNoGap", 2000,
+                  [] {
+                    std::vector<In> in = Interleaved(0, 2000, Same, Same);
+                    in.push_back({kVideo, 10000});
+                    return in;
+                  }(),
+                  [](DWORD, REFERENCE_TIME ms, size_t) { return ms == 10000 ? INT64_MIN : ms; },
+                  "far out of its run"});
+  // A stretch of sound written before the one that precedes it (blocks of
+  // a copy out of order): each keeps its own time, so that the sink drops
+  // what overlaps instead of appending it after.
+  rows.push_back({"SoundOutOfOrderKeepsItsTimes", 4000,
+                  [] {
+                    std::vector<In> in, late;
+                    for (const In& p : Interleaved(0, 4000, Same, Same)) {
+                      const bool early = p.track == kAudio && p.ms >= 1014 && p.ms < 2002;
+                      if (early) late.push_back(p);
+                      if (p.track == kAudio && p.ms == 2522) in.insert(in.end(), late.begin(), late.end());
+                      if (!early) in.push_back(p);
+                    }
+                    return in;
+                  }(),
+                  [](DWORD, REFERENCE_TIME ms, size_t) { return ms; }, ""});
   return rows;
 }
 

@@ -13,10 +13,6 @@ TC_CASES="clean vgap7 vgap7-early vgap15 vgap7-last agap3 clockjump badstamp bad
 # KIND" ("*" for every kind): tc_row's options. A known fault passes while it
 # shows and fails once it is gone (take the line away then).
 declare -A TC_EXPECT=(
-  ["wmv vgap7 avi"]="--known|the picture after a 7 s gap of a WMV runs on for hundreds of seconds"
-  ["wmv vgap15 mp4"]="--known|the pictures after a 15 s gap of a WMV come out 15 s early, before their sound"
-  ["mkv vgap7-last avi"]="--known|the last picture of a Matroska file, 7 s after the one before, is held past the end"
-  ["mkv badheader mp4"]="--known|a damaged DefaultDuration outweighs the blocks' own times: minutes of picture"
   ["ts clockjump mpeg"]="--known|the last two pictures before a transport stream's clock jump are lost"
 )
 

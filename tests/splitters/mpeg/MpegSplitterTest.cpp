@@ -338,11 +338,12 @@ INSTANTIATE_TEST_SUITE_P(
                  {{2, 0, false}, {1, 0, false}, {2, 0.96, false}, {2, 3600, false}, {1, 3600, false}},
                  {0, 0, 0.96, 1, 1},
                  {false, false, false, true, true}},
-        // A picture gap in a stream whose sound goes on is no jump.
+        // A picture gap in a stream whose sound goes on through it is no jump.
         JoinCase{"PictureGapWithSoundGoingOn",
-                 {{1, 0, false}, {2, 0, false}, {1, 1, false}, {2, 7, false}, {1, 2, false}},
-                 {0, 0, 1, 7, 2},
-                 {false, false, false, false, false}}),
+                 {{1, 0, false}, {2, 0, false}, {1, 1, false}, {1, 2, false}, {1, 3, false}, {1, 4, false},
+                  {1, 5, false}, {1, 6, false}, {2, 7, false}, {1, 7, false}},
+                 {0, 0, 1, 2, 3, 4, 5, 6, 7, 7},
+                 {false, false, false, false, false, false, false, false, false, false}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
