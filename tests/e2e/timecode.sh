@@ -181,8 +181,10 @@ tc_damage() {
 }
 
 # Writers that cannot keep a stream's gap: the ffmpeg tool's RealMedia
-# muxer counts both streams' times on, and AVI sound has no times.
-declare -A TC_NO_GAP=([rm]="vgap7 vgap7-early vgap15 vgap7-last agap3" [avi]="agap3")
+# muxer counts both streams' times on, AVI sound has no times, and its
+# program stream muxers write the last picture without a time.
+declare -A TC_NO_GAP=([rm]="vgap7 vgap7-early vgap15 vgap7-last agap3" [avi]="agap3" [ps]="vgap7-last"
+                      [vob]="vgap7-last")
 
 tc_source() {
   local container=$1 case=$2 out ext=${1%%-*} rc
