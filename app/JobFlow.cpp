@@ -13,7 +13,10 @@
 #include "app/PathName.h"
 #include "app/SourceProbe.h"
 #include "conversion/GraphConverter.h"
+#include "conversion/JobFiles.h"
 #include "platform/ui/MessageBox.h"
+#include "platform/ui/Resource.h"
+#include "resources/ResourceIds.h"
 
 std::unique_ptr<CConvertOpt> CJobFlow::AddJob() {
   auto job = std::make_unique<CConvertOpt>();
@@ -120,7 +123,19 @@ int CJobFlow::RunBatchPages(CConvertOpt* batch, std::vector<std::unique_ptr<CCon
 
 bool CJobFlow::ConfirmBatchReplace(const CConvertOpt& batch, std::vector<std::unique_ptr<CConvertOpt>>& jobs) {
   const std::vector<std::string> targets = BatchTargets(batch, jobs);
-  std::vector<std::string> taken, files;
+  const UINT type = MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2;
+  auto show = [this](const std::string& text, UINT style) {
+    return m_pOwner && m_pOwner->GetSafeHwnd() ? m_pOwner->MessageBox(text.c_str(), "Pellomar", style)
+                                               : AfxMessageBox(text, style);
+  };
+  // A target that is its own job's source (a PSP name that a source in the
+  // output folder has) is refused at once: there is nothing to ask about.
+  for (size_t i = 0; i < jobs.size(); ++i)
+    if (IsSameFileOnDisk(targets[i], jobs[i]->m_strSource)) {
+      show(UiLoadString(IDS_OUTPUT_IS_SOURCE) + "\n    " + targets[i], MB_OK | MB_ICONEXCLAMATION);
+      return false;
+    }
+  std::vector<std::string> taken;
   size_t ofJobs = 0;
   // A file, a job of the list, or an earlier job of the batch has the name.
   std::vector<std::string> jobTargets = m_listTargets;
@@ -135,10 +150,7 @@ bool CJobFlow::ConfirmBatchReplace(const CConvertOpt& batch, std::vector<std::un
   if (taken.empty()) return true;
   const std::string question = TakenTargetsText(taken, ofJobs) +
                                (taken.size() == 1 ? "\nDo you want to replace it?" : "\nDo you want to replace them?");
-  const UINT type = MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2;
-  const int answer = m_pOwner && m_pOwner->GetSafeHwnd() ? m_pOwner->MessageBox(question.c_str(), "Pellomar", type)
-                                                          : AfxMessageBox(question, type);
-  if (answer == IDYES) return true;
+  if (show(question, type) == IDYES) return true;
   for (auto& job : jobs) job->m_bReplaceTarget = 0;
   return false;
 }

@@ -13,6 +13,7 @@
 #include "app/JobFlow.h"
 #include "app/Registry.h"
 #include "conversion/GraphConverter.h"
+#include "conversion/JobFiles.h"
 #include "conversion/MpegMuxer.h"
 #include "foundation/FilterHelpers.h"
 #include "platform/dshow/Errors.h"
@@ -437,8 +438,10 @@ bool CTambrelDlg::ConfirmTakenTargets(std::vector<const CConvertOpt*>* leftOut) 
     CConvertOpt* job = GetJob(row);
     // A picture series has its own rule (the picture page asks), and a job
     // the user let replace its file was asked already.
+    // A job whose target is its source is not asked about: its run refuses
+    // it at once.
     if (GetJobStatus(row) == kJobDone || job->m_nType == CONVERT_VIDEO_TO_PICTURES || job->m_bReplaceTarget ||
-        !IsTakenTarget(job->m_strTarget))
+        !IsTakenTarget(job->m_strTarget) || IsSameFileOnDisk(job->m_strTarget, job->m_strSource))
       continue;
     names.push_back(job->m_strTarget);
     jobs.push_back(job);
