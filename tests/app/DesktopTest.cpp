@@ -491,6 +491,21 @@ double SecondsOf(const std::string& file) {
   return std::atof(Run("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + file + "'").c_str());
 }
 
+
+// A 300 s MPEG job beside `target`, made large (1920x1080) so that it is
+// still running when the test stops it.
+void AddLongJob(CTambrelDlg& dlg, const std::string& target) {
+  const std::string source = std::filesystem::path(target).parent_path().string() + "/long.mpg";
+  ASSERT_TRUE(MakeWithFfmpeg("-f lavfi -i testsrc=size=176x144:rate=25:duration=300 -f lavfi -i "
+                             "sine=frequency=440:duration=300 -c:v mpeg2video -c:a mp2 -f mpeg",
+                             source));
+  auto* job = new CConvertOpt;
+  job->SetType(CONVERT_MPEG);
+  job->m_strSource = source, job->m_strTarget = target;
+  job->m_nSourceFormat = 0x4000, job->m_fDuration = 300, job->m_nWidth = 1920, job->m_nHeight = 1080;
+  dlg.AddJob(job);
+}
+
 const Fault kFaults[] = {
     {"SkinButtonsClickAndOnlyTheCaptionMovesTheWindow",
      [] {
@@ -1132,18 +1147,9 @@ const Fault kFaults[] = {
      }},
     {"AStoppedJobIsShownAsStoppedWithWhatItKept",
      [] {
-       const std::string dir = Scratch("stop"), source = dir + "/long.mpg", target = dir + "/long_pmr.mpg";
-       // Long enough, and made large enough, that the job is still running
-       // when it is stopped.
-       ASSERT_TRUE(MakeWithFfmpeg("-f lavfi -i testsrc=size=176x144:rate=25:duration=300 -f lavfi -i "
-                                  "sine=frequency=440:duration=300 -c:v mpeg2video -c:a mp2 -f mpeg",
-                                  source));
+       const std::string target = Scratch("stop") + "/long_pmr.mpg";
        RealWindow main;
-       auto* job = new CConvertOpt;
-       job->SetType(CONVERT_MPEG);
-       job->m_strSource = source, job->m_strTarget = target;
-       job->m_nSourceFormat = 0x4000, job->m_fDuration = 300, job->m_nWidth = 1920, job->m_nHeight = 1080;
-       main.dlg.AddJob(job);
+       ASSERT_NO_FATAL_FAILURE(AddLongJob(main.dlg, target));
        Pointer p;
        Replies replies({kYes});  // "Do you want to stop it?"
        p.Click(&main.dlg, 1002);
@@ -1403,16 +1409,9 @@ const Fault kFaults[] = {
      }},
     {"TheStopQuestionHoldsTheJobAndTheKeptPartEndsThere",
      [] {
-       const std::string dir = Scratch("held"), source = dir + "/long.mpg", target = dir + "/long_pmr.mpg";
-       ASSERT_TRUE(MakeWithFfmpeg("-f lavfi -i testsrc=size=176x144:rate=25:duration=300 -f lavfi -i "
-                                  "sine=frequency=440:duration=300 -c:v mpeg2video -c:a mp2 -f mpeg",
-                                  source));
+       const std::string target = Scratch("held") + "/long_pmr.mpg";
        RealWindow main;
-       auto* job = new CConvertOpt;
-       job->SetType(CONVERT_MPEG);
-       job->m_strSource = source, job->m_strTarget = target;
-       job->m_nSourceFormat = 0x4000, job->m_fDuration = 300, job->m_nWidth = 1920, job->m_nHeight = 1080;
-       main.dlg.AddJob(job);
+       ASSERT_NO_FATAL_FAILURE(AddLongJob(main.dlg, target));
        Pointer p;
        std::error_code ec;
        auto written = [&] { return std::filesystem::file_size(target + ".part", ec); };

@@ -25,27 +25,22 @@ expect_cause() {
   done
 }
 
-# The settings of each target as the window leaves them: type, target name,
-# settings (size 0: the source's, which the probe could not find).
-declare -A CAUSE_TARGETS=(
-  [avi]="0 out.avi --set m_dFrameRate=25"
-  [flv]="9 out.flv --set m_dFrameRate=15 --set m_nProfile=6"
-  [3gp]="5 out.3gp --set m_nProfile=0 --set m_nVideoCodec=1 --set m_nFrameRateIndex=3 --set m_nSampleRate=8000 --set m_nAudioBitrate=12 --set m_nChannels=1"
-  [ipod]="7 ipod.mp4 --set m_nProfile=3"
-  [mpeg]="2 out.mpg --set m_nMpegKind=0 --set m_nMpegRateNum=25 --set m_nMpegRateDen=1"
-  [pictures]="10 pictures/"
-)
-
-# cause_row SOURCE KIND TEXT: the job of SOURCE to target KIND fails with TEXT
-# and writes nothing.
+# cause_row SOURCE KIND TEXT: the job of SOURCE to target KIND (of
+# WT_TARGETS, or pictures) fails with TEXT and writes nothing. The job keeps
+# the size 0 (the source's) that the window leaves when the probe could not
+# find one.
 cause_row() {
   local src=$1 kind=$2 text=$3 type name settings out
-  read -r type name settings <<<"${CAUSE_TARGETS[$kind]}"
+  if [ "$kind" = pictures ]; then
+    type=10 name=pictures/ settings=
+  else
+    read -r type name settings <<<"${WT_TARGETS[$kind]}"
+  fi
   out=$WORK/$(basename "${src%.*}")-$kind/$name
   mkdir -p "$(dirname "$out")"
-  [ "$kind" != pictures ] || settings+=" --set m_strPictureFolder=$(dirname "$out")/ --set m_fPictureInterval=1000"
+  [ "$kind" != pictures ] || settings="--set m_strPictureFolder=$(dirname "$out")/ --set m_fPictureInterval=1000"
   # shellcheck disable=SC2086 # the settings are words
-  run_job "$type" "$src" "$out" --set m_nWidth=0 --set m_nHeight=0 $settings
+  run_job "$type" "$src" "$out" $settings --set m_nWidth=0 --set m_nHeight=0
   expect_cause "$text"
   [ -z "$(ls -A "$(dirname "$out")")" ] || fail "$(basename "$src") -> $kind wrote $(ls "$(dirname "$out")")"
 }
