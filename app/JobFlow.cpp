@@ -123,7 +123,6 @@ int CJobFlow::RunBatchPages(CConvertOpt* batch, std::vector<std::unique_ptr<CCon
 
 bool CJobFlow::ConfirmBatchReplace(const CConvertOpt& batch, std::vector<std::unique_ptr<CConvertOpt>>& jobs) {
   const std::vector<std::string> targets = BatchTargets(batch, jobs);
-  const UINT type = MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2;
   auto show = [this](const std::string& text, UINT style) {
     return m_pOwner && m_pOwner->GetSafeHwnd() ? m_pOwner->MessageBox(text.c_str(), "Pellomar", style)
                                                : AfxMessageBox(text, style);
@@ -150,7 +149,7 @@ bool CJobFlow::ConfirmBatchReplace(const CConvertOpt& batch, std::vector<std::un
   if (taken.empty()) return true;
   const std::string question = TakenTargetsText(taken, ofJobs) +
                                (taken.size() == 1 ? "\nDo you want to replace it?" : "\nDo you want to replace them?");
-  if (show(question, type) == IDYES) return true;
+  if (show(question, MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2) == IDYES) return true;
   for (auto& job : jobs) job->m_bReplaceTarget = 0;
   return false;
 }

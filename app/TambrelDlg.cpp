@@ -436,10 +436,9 @@ bool CTambrelDlg::ConfirmTakenTargets(std::vector<const CConvertOpt*>* leftOut) 
   std::vector<CConvertOpt*> jobs;
   for (int row = 0; row < GetJobCount(); ++row) {
     CConvertOpt* job = GetJob(row);
-    // A picture series has its own rule (the picture page asks), and a job
-    // the user let replace its file was asked already.
-    // A job whose target is its source is not asked about: its run refuses
-    // it at once.
+    // A picture series has its own rule (the picture page asks), a job the
+    // user let replace its file was asked already, and one whose target is
+    // its source is not asked about: its run refuses it at once.
     if (GetJobStatus(row) == kJobDone || job->m_nType == CONVERT_VIDEO_TO_PICTURES || job->m_bReplaceTarget ||
         !IsTakenTarget(job->m_strTarget) || IsSameFileOnDisk(job->m_strTarget, job->m_strSource))
       continue;
