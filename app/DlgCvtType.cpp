@@ -39,6 +39,13 @@ BOOL CDlgCvtType::OnInitDialog() {
   for (int id : {kVideoToPicturesButton, kPicturesToVideoButton})
     if (CWnd* button = GetDlgItem(id)) button->ShowWindow(m_bBatch ? SW_HIDE : SW_SHOW);
   RefreshDescription();
+  // The focus starts on the chosen type, so that the first arrow key
+  // already moves in the group; Next stays the default button for Return.
+  if (m_nType >= 0 && m_nType < static_cast<int>(std::size(kTypeButtons)))
+    if (CWnd* chosen = GetDlgItem(kTypeButtons[m_nType]); chosen && (chosen->GetStyle() & WS_VISIBLE)) {
+      chosen->SetFocus();
+      return FALSE;
+    }
   return TRUE;
 }
 

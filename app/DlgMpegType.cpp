@@ -1,6 +1,12 @@
 #include "app/DlgMpegType.h"
 
+#include <algorithm>
+
 #include "resources/ResourceIds.h"
+
+namespace {
+constexpr int kMinSide = 100, kMaxSide = 1600;
+}  // namespace
 
 BEGIN_MESSAGE_MAP(CDlgMpegType, CDlgTargetPage)
 ON_BN_CLICKED(1049, OnKind)
@@ -24,9 +30,9 @@ void CDlgMpegType::DoDataExchange(CDataExchange* dx) {
   CDlgTargetPage::DoDataExchange(dx);
   DDX_Text(dx, 1061, m_strOutput);
   DDX_Text(dx, 1069, m_nHeight);
-  DDV_MinMaxInt(dx, m_nHeight, 100, 1600);
+  DDV_MinMaxInt(dx, m_nHeight, kMinSide, kMaxSide);
   DDX_Text(dx, 1068, m_nWidth);
-  DDV_MinMaxInt(dx, m_nWidth, 100, 1600);
+  DDV_MinMaxInt(dx, m_nWidth, kMinSide, kMaxSide);
   DDX_Radio(dx, 1049, m_nKind);
   DDX_CBIndex(dx, 1090, m_nRateIndex);
   DDX_Check(dx, 1004, m_bNoSplit);
@@ -38,8 +44,9 @@ BOOL CDlgMpegType::OnInitDialog() {
     m_strOutput = m_pJob->m_strTarget.empty() ? DefaultOutput(".mpg") : m_pJob->m_strTarget;
     m_nRateIndex = m_pJob->m_nMpegRateIndex;
     const bool own = m_pJob->m_nWidth != 0;
-    m_nWidth = own ? m_pJob->m_nWidth : m_pJob->m_nSourceWidth;
-    m_nHeight = own ? m_pJob->m_nHeight : m_pJob->m_nSourceHeight;
+    // Only sizes the page takes are proposed: the nearest to the source's.
+    m_nWidth = std::clamp(own ? m_pJob->m_nWidth : m_pJob->m_nSourceWidth, kMinSide, kMaxSide);
+    m_nHeight = std::clamp(own ? m_pJob->m_nHeight : m_pJob->m_nSourceHeight, kMinSide, kMaxSide);
     m_bNoSplit = m_pJob->m_bNoSplit;
   }
   if (m_nKind < 0 || m_nKind > 1) m_nKind = 0;

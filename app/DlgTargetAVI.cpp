@@ -1,6 +1,13 @@
 #include "app/DlgTargetAVI.h"
 
+#include <algorithm>
+
 #include "app/SourceProbe.h"
+
+namespace {
+constexpr float kMinRate = 5.0f, kMaxRate = 30.0f;
+constexpr int kMaxSide = 4096;
+}  // namespace
 
 CDlgTargetAVI::CDlgTargetAVI(CWnd* parent) : CDlgTargetPage(IDD, parent) {
   m_nOutputId = 1022;
@@ -15,11 +22,11 @@ void CDlgTargetAVI::DoDataExchange(CDataExchange* dx) {
   DDX_Text(dx, 1022, m_strOutput);
   // No size of its own: 0 keeps the source's.
   DDX_Text(dx, 1068, m_nWidth);
-  DDV_MinMaxInt(dx, m_nWidth, 0, 4096);
+  DDV_MinMaxInt(dx, m_nWidth, 0, kMaxSide);
   DDX_Text(dx, 1069, m_nHeight);
-  DDV_MinMaxInt(dx, m_nHeight, 0, 4096);
+  DDV_MinMaxInt(dx, m_nHeight, 0, kMaxSide);
   DDX_Text(dx, 1085, m_fFrameRate);
-  DDV_MinMaxFloat(dx, m_fFrameRate, 5.0f, 30.0f);
+  DDV_MinMaxFloat(dx, m_fFrameRate, kMinRate, kMaxRate);
   DDX_CBIndex(dx, 1024, m_nVideoCodec);
   DDX_CBData(dx, 1018, m_nVideoBitrate);
   DDX_CBIndex(dx, 1026, m_nAudioCodec);
@@ -32,9 +39,12 @@ BOOL CDlgTargetAVI::OnInitDialog() {
   if (m_pJob) {
     m_strOutput = m_pJob->m_strTarget.empty() ? DefaultOutput(".avi") : m_pJob->m_strTarget;
     const bool own = m_pJob->m_nWidth != 0;
-    m_nWidth = own ? m_pJob->m_nWidth : m_pJob->m_nSourceWidth;
-    m_nHeight = own ? m_pJob->m_nHeight : m_pJob->m_nSourceHeight;
-    m_fFrameRate = static_cast<float>(m_pJob->m_dFrameRate);
+    m_nWidth = std::clamp(own ? m_pJob->m_nWidth : m_pJob->m_nSourceWidth, 0, kMaxSide);
+    m_nHeight = std::clamp(own ? m_pJob->m_nHeight : m_pJob->m_nSourceHeight, 0, kMaxSide);
+    // The page proposes only rates it takes: a faster source gets the
+    // fastest, an unknown rate the type's own.
+    m_fFrameRate = m_pJob->m_dFrameRate > 0 ? std::clamp(static_cast<float>(m_pJob->m_dFrameRate), kMinRate, kMaxRate)
+                                            : 25.0f;
     m_nVideoCodec = m_pJob->m_nVideoCodec;
     m_nVideoBitrate = m_pJob->m_nVideoBitrate;
     m_nAudioCodec = m_pJob->m_nAudioCodec;

@@ -33,7 +33,9 @@ void CDlgTargetFLV::DoDataExchange(CDataExchange* dx) {
 }
 
 BOOL CDlgTargetFLV::OnInitDialog() {
-  FillCombo(1091, {{"30fps", 30}, {"25fps", 25}, {"24fps", 24}, {"15fps", 15}, {"12fps", 12}, {"10fps", 10}});
+  static const std::vector<ComboItem> kRates = {{"30fps", 30}, {"25fps", 25}, {"24fps", 24},
+                                                {"15fps", 15}, {"12fps", 12}, {"10fps", 10}};
+  FillCombo(1091, kRates);
   FillCombo(1018, {{"700kbps", 700}, {"512kbps", 512}, {"384kbps", 384}, {"256kbps", 256}, {"150kbps", 150},
                    {"128kbps", 128}});
   FillCombo(1025, {{"44100Hz", 44100}, {"22050Hz", 22050}, {"11025Hz", 11025}});
@@ -43,7 +45,13 @@ BOOL CDlgTargetFLV::OnInitDialog() {
     const CSize size = m_pJob->m_nWidth ? CSize(m_pJob->m_nWidth, m_pJob->m_nHeight) : CDlgTargetMP4::StartSize(*m_pJob);
     m_nWidth = static_cast<int>(size.cx);
     m_nHeight = static_cast<int>(size.cy);
-    m_nFrameRate = static_cast<int>(std::lround(m_pJob->m_dFrameRate));
+    // The list's rate nearest to the source's: a rate it does not list
+    // would select nothing and still reach the job. An unknown rate gets
+    // the type's own.
+    const double rate = m_pJob->m_dFrameRate > 0 ? m_pJob->m_dFrameRate : 15.0;
+    m_nFrameRate = kRates.front().data;
+    for (const ComboItem& item : kRates)
+      if (std::abs(item.data - rate) < std::abs(m_nFrameRate - rate)) m_nFrameRate = item.data;
     m_nVideoBitrate = m_pJob->m_nVideoBitrate;
     m_nSampleRate = m_pJob->m_nSampleRate;
     m_nAudioBitrate = m_pJob->m_nAudioBitrate;

@@ -111,8 +111,11 @@ bool CDlgTargetPage::IsProposedOutput(const std::string& output) const {
 
 bool CDlgTargetPage::ConfirmReplace(const std::string& output, bool* replace) {
   *replace = false;
-  if (!IsTakenTarget(output)) return true;
-  const std::string question = output + " already exists.\nDo you want to replace it?";
+  const bool file = IsTakenTarget(output);
+  if (!file && !HasTarget(m_listTargets, output)) return true;
+  const std::string question =
+      output + (file ? " already exists." : " is the target of another job of the list already.") +
+      "\nDo you want to replace it?";
   if (MessageBox(question.c_str(), "Pellomar", MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2) == IDYES) {
     *replace = true;
     return true;

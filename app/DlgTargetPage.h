@@ -42,6 +42,9 @@ class CDlgTargetPage : public CDialog {
   // 0 back, 2 finish, 3 cancel or a failed check.
   int m_nResult = 3;
   std::string m_strOutput;
+  // The targets of the jobs of the list: Finish asks before the job takes
+  // one of them, as it asks before it replaces a file.
+  std::vector<std::string> m_listTargets;
 
  protected:
   // The page's own part of the check: reads what the members hold into the
@@ -94,8 +97,9 @@ class CDlgTargetPage : public CDialog {
 
  private:
   bool Check(bool finish);
-  // A file already at the output's name is replaced only when the user says
-  // so: false (No, the default) leaves the page open at the name.
+  // A file already at the output's name, or a job of the list that writes
+  // it, is replaced only when the user says so: false (No, the default)
+  // leaves the page open at the name.
   bool ConfirmReplace(const std::string& output, bool* replace);
 
   DECLARE_MESSAGE_MAP()

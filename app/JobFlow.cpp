@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <filesystem>
 
 #include "app/DlgBatch.h"
 #include "app/DlgCvtType.h"
@@ -12,7 +13,10 @@
 #include "app/PathName.h"
 #include "app/SourceProbe.h"
 #include "conversion/GraphConverter.h"
+#include "conversion/JobFiles.h"
 #include "platform/ui/MessageBox.h"
+#include "platform/ui/Resource.h"
+#include "resources/ResourceIds.h"
 
 std::unique_ptr<CConvertOpt> CJobFlow::AddJob() {
   auto job = std::make_unique<CConvertOpt>();
@@ -63,6 +67,7 @@ int CJobFlow::RunJobPages(CConvertOpt* job) {
     std::unique_ptr<CDlgTargetPage> target = CreateTargetPage(type, m_pOwner);
     if (!target) return kPageCancel;
     target->m_pJob = job;
+    target->m_listTargets = m_listTargets;
     target->DoModal();
     if (target->m_nResult == kPageFinish) return kPageFinish;
     if (target->m_nResult != kPageBack) return kPageCancel;
@@ -118,18 +123,33 @@ int CJobFlow::RunBatchPages(CConvertOpt* batch, std::vector<std::unique_ptr<CCon
 
 bool CJobFlow::ConfirmBatchReplace(const CConvertOpt& batch, std::vector<std::unique_ptr<CConvertOpt>>& jobs) {
   const std::vector<std::string> targets = BatchTargets(batch, jobs);
+  auto show = [this](const std::string& text, UINT style) {
+    return m_pOwner && m_pOwner->GetSafeHwnd() ? m_pOwner->MessageBox(text.c_str(), "Pellomar", style)
+                                               : AfxMessageBox(text, style);
+  };
+  // A target that is its own job's source (a PSP name that a source in the
+  // output folder has) is refused at once: there is nothing to ask about.
+  for (size_t i = 0; i < jobs.size(); ++i)
+    if (IsSameFileOnDisk(targets[i], jobs[i]->m_strSource)) {
+      show(UiLoadString(IDS_OUTPUT_IS_SOURCE) + "\n    " + targets[i], MB_OK | MB_ICONEXCLAMATION);
+      return false;
+    }
   std::vector<std::string> taken;
+  size_t ofJobs = 0;
+  // A file, a job of the list, or an earlier job of the batch has the name.
+  std::vector<std::string> jobTargets = m_listTargets;
   for (size_t i = 0; i < jobs.size(); ++i) {
-    jobs[i]->m_bReplaceTarget = IsTakenTarget(targets[i]) ? 1 : 0;
-    if (jobs[i]->m_bReplaceTarget) taken.push_back(targets[i]);
+    const bool file = IsTakenTarget(targets[i]);
+    const bool job = HasTarget(jobTargets, targets[i]);
+    jobs[i]->m_bReplaceTarget = file || job ? 1 : 0;
+    if (file || job) taken.push_back(targets[i]);
+    ofJobs += !file && job;
+    jobTargets.push_back(targets[i]);
   }
   if (taken.empty()) return true;
-  const std::string question =
-      TakenTargetsText(taken) + (taken.size() == 1 ? "\nDo you want to replace it?" : "\nDo you want to replace them?");
-  const UINT type = MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2;
-  const int answer = m_pOwner && m_pOwner->GetSafeHwnd() ? m_pOwner->MessageBox(question.c_str(), "Pellomar", type)
-                                                          : AfxMessageBox(question, type);
-  if (answer == IDYES) return true;
+  const std::string question = TakenTargetsText(taken, ofJobs) +
+                               (taken.size() == 1 ? "\nDo you want to replace it?" : "\nDo you want to replace them?");
+  if (show(question, MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2) == IDYES) return true;
   for (auto& job : jobs) job->m_bReplaceTarget = 0;
   return false;
 }
@@ -139,10 +159,28 @@ bool IsTakenTarget(const std::string& target) {
   return !target.empty() && ::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-std::string TakenTargetsText(const std::vector<std::string>& targets) {
+std::string TargetKey(const std::string& path) {
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+  return (ec ? std::filesystem::path(path) : absolute).lexically_normal().string();
+}
+
+bool HasTarget(const std::vector<std::string>& targets, const std::string& target) {
+  if (target.empty()) return false;
+  const std::string key = TargetKey(target);
+  for (const std::string& t : targets)
+    if (!t.empty() && TargetKey(t) == key) return true;
+  return false;
+}
+
+std::string TakenTargetsText(const std::vector<std::string>& targets, size_t ofJobs) {
   // A long batch names its first files; the count says the rest.
   constexpr size_t kNamed = 10;
-  std::string text = targets.size() == 1 ? "This target already exists:\n" : "These targets already exist:\n";
+  const bool one = targets.size() == 1;
+  std::string text = ofJobs == 0               ? (one ? "This target already exists:\n" : "These targets already exist:\n")
+                     : ofJobs == targets.size() ? (one ? "This target is the target of another job already:\n"
+                                                       : "These targets are the targets of other jobs already:\n")
+                                                : "These targets already exist, or other jobs have them already:\n";
   for (size_t i = 0; i < targets.size() && i < kNamed; ++i) text += "    " + targets[i] + "\n";
   if (targets.size() > kNamed) text += "    and " + std::to_string(targets.size() - kNamed) + " more\n";
   return text;

@@ -18,6 +18,10 @@ class CJobFlow {
  public:
   explicit CJobFlow(CWnd* owner) : m_pOwner(owner) {}
 
+  // The targets of the jobs of the list: a new job that would write one of
+  // them is asked about as one that would replace a file.
+  void SetListTargets(std::vector<std::string> targets) { m_listTargets = std::move(targets); }
+
   // One job; null when the user cancelled.
   std::unique_ptr<CConvertOpt> AddJob();
   // A batch, in list order; empty when the user cancelled.
@@ -37,6 +41,7 @@ class CJobFlow {
   bool ConfirmBatchReplace(const CConvertOpt& batch, std::vector<std::unique_ptr<CConvertOpt>>& jobs);
 
   CWnd* m_pOwner;
+  std::vector<std::string> m_listTargets;
 };
 
 // The targets a finished batch gives its jobs, in order: PSP jobs their
@@ -49,8 +54,14 @@ void FinishBatchJobs(CConvertOpt& batch, std::vector<std::unique_ptr<CConvertOpt
 
 // A target whose name a file has already (one a job would replace).
 bool IsTakenTarget(const std::string& target);
-// "These targets already exist:" and their names, one a line.
-std::string TakenTargetsText(const std::vector<std::string>& targets);
+// The name under which two paths of one target compare equal (absolute,
+// without "." and ".." steps).
+std::string TargetKey(const std::string& path);
+// Whether `targets` holds `target` under one of its names.
+bool HasTarget(const std::vector<std::string>& targets, const std::string& target);
+// "These targets already exist:" and their names, one a line; `ofJobs`
+// says how many of them are targets of other jobs rather than files.
+std::string TakenTargetsText(const std::vector<std::string>& targets, size_t ofJobs = 0);
 
 // The source page took another source: a target name the target page
 // proposed (not one the user gave) follows it, and so does a picture size

@@ -29,6 +29,9 @@ class CJobWatch {
   // tell): true when it has not moved for kStallMs. Only a position that
   // stands still counts: one that moves, however slowly, keeps the job.
   bool Stalled(double position, DWORD now);
+  // The job was held (paused while the user was asked) until `now`: the
+  // time its position stood still meanwhile does not count.
+  void Resume(DWORD now) { m_dwLastMove = now; }
   // Where a stalled job stopped, as its failure text.
   std::string StallText() const;
 

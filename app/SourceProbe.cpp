@@ -21,11 +21,12 @@ std::string Format(const char* format, Args... args) {
 }  // namespace
 
 const char* const kMovieExtensions = "*.avi;|*.mpg;*.mpeg|*.wmv;*.asf|*.rm;*.rmvb|*.mov;*.mp4|*.3gp|*.mkv;*.ogg|*.flv";
-// "All Supported" lists every kind the sources read; "All files" comes last.
+// "All Supported" lists every kind of movie the sources read (a job takes
+// no sound-only file); "All files" comes last.
 const char* const kMovieFilter =
     "All Supported(*.avi,*.mpg,*.rm,*.mov,*.mp4,*.3gp,*.flv etc)|*.mpg;*.mpeg;*.vob;*.ts;*.m2ts;*.mts;*.pva;*.d2v;"
     "*.ifo;*.dat;*.avi;*.wmv;*.asf;*.rm;*.rmvb;*.ogg;*.ogm;*.mov;*.mp4;*.m4v;*.3gp;*.3g2;*.mkv;*.flv;*.dsm;*.roq;"
-    "*.fli;*.flc;*.ac3;*.dts;*.mp3;*.mp2;*.mpa;*.aac;*.wav;*.cda|AVI Files (*.avi)|*.avi|Mpeg Files (*.mpg;*.mpeg)|*.mpg;*.mpeg|Windows "
+    "*.fli;*.flc|AVI Files (*.avi)|*.avi|Mpeg Files (*.mpg;*.mpeg)|*.mpg;*.mpeg|Windows "
     "Media(*.wmv;*.asf)|*.wmv;*.asf|Realmedia(*.rm)|*.rm;*.rmvb|Quick Time/MPEG4 Movie(*.mov,*.mp4)|*.mov;*.mp4|3gp "
     "Mobile Movie(*.3gp)|*.3gp|Matroska Video(*.mkv)|*.mkv|Ogg File(*.ogg)|*.ogg|Flash Movie(*.flv)|*.flv|All files (*.*)|*||";
 const char* const kMpegExtensions = "*.mpg;*.mpeg";
@@ -46,10 +47,14 @@ HRESULT ProbeSourceQuietly(CWnd* owner, const std::string& path, SourceMediaInfo
 }
 
 void ShowProbeFailure(const std::string& path) {
-  // The converter's own reason, when it has one, follows the general text.
-  std::string text = UiLoadString(IDS_PROBE_FAILED);
-  if (!path.empty()) text += "\n" + path;
-  if (!g_strConvertError.empty()) text += "\n" + g_strConvertError;
+  // The converter's own reason, when it has one, is what the user reads
+  // first: the general text (a damaged file, a decoder to install) would
+  // say what is not so of a file the user may not read or of a format the
+  // program knows. Without one the general text stands.
+  std::string reason = g_strConvertError;
+  while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' ')) reason.pop_back();
+  std::string text = reason.empty() ? UiLoadString(IDS_PROBE_FAILED) : reason;
+  if (!path.empty() && text.find(path) == std::string::npos) text += "\n" + path;
   AfxMessageBox(text.c_str(), MB_OK | MB_ICONSTOP);
 }
 

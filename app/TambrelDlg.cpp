@@ -13,6 +13,7 @@
 #include "app/JobFlow.h"
 #include "app/Registry.h"
 #include "conversion/GraphConverter.h"
+#include "conversion/JobFiles.h"
 #include "conversion/MpegMuxer.h"
 #include "foundation/FilterHelpers.h"
 #include "platform/dshow/Errors.h"
@@ -34,6 +35,7 @@ constexpr const char* kSupportMail = "mailto:support@quorvel.com?subject=Pelloma
 constexpr const char* kHelpPage = "pmrhelp.html";
 // The skin's size: the background bitmap the window is drawn on.
 constexpr int kSkinWidth = 640, kSkinHeight = 464;
+constexpr const char* kStartTip = "Start converting the jobs";
 // The progress line must fit its field for any length of source.
 constexpr int kProgressFontPixels = 10;
 
@@ -45,6 +47,13 @@ std::string Format(const char* format, Args... args) {
   std::snprintf(out.data(), out.size(), format, args...);
   out.resize(static_cast<size_t>(size));
   return out;
+}
+
+// "One job of the list has not been converted yet.", "3 selected jobs ...":
+// what a question about removing or closing says first.
+std::string NotConvertedText(int count, const char* jobs) {
+  return (count == 1 ? std::string("One ") : std::to_string(count) + " ") + jobs + (count == 1 ? " has" : " have") +
+         " not been converted yet.";
 }
 
 // Whole seconds as "%H:%M:%S" of a time span (hours of the day).
@@ -81,6 +90,7 @@ ON_MESSAGE(WM_GRAPHNOTIFY, OnGraphEvent)
 ON_MESSAGE(WM_NEXTJOB, OnNextJob)
 ON_WM_PAINT()
 ON_WM_QUERYDRAGICON()
+ON_WM_CTLCOLOR()
 END_MESSAGE_MAP()
 
 CTambrelDlg::CTambrelDlg(CWnd* parent) : CBitmapDialog(IDD, parent) {
@@ -118,6 +128,7 @@ BOOL CTambrelDlg::OnInitDialog() {
   // The skin draws the title strip; the window moves by it alone.
   SetCaptionHeight(26);
   LayoutControls();
+  AddTips();
 
   m_images.Create(138, 16, 1, RGB(255, 0, 255));
   m_list.SetImageList(&m_images, LVSIL_SMALL);
@@ -190,13 +201,33 @@ void CTambrelDlg::LayoutControls() {
       if (m_fontProgress.CreateFontIndirect(&lf)) m_btnProgress.SetFont(&m_fontProgress);
     }
   }
+  // The run's status strip, beside the home-page link under the progress line.
+  if (CWnd* status = GetDlgItem(IDC_RUN_STATUS)) {
+    status->MoveWindow(18, 435, 452, 15);
+    if (m_fontProgress.GetSafeHandle()) status->SetFont(&m_fontProgress);
+  }
   // The template's size follows the font; the skin's does not.
   SetWindowPos(nullptr, 0, 0, kSkinWidth, kSkinHeight, SWP_NOMOVE | SWP_NOZORDER);
   SetWindowRgn(CreateRectRgn(0, 0, 639, 463), TRUE);
 }
 
+void CTambrelDlg::AddTips() {
+  // The buttons show icons only: their tips say what they do.
+  const std::pair<CSkinButton*, const char*> tips[std::size(m_tips)] = {
+      {&m_btnMenuAdd, "Add a job or a batch of jobs"},
+      {&m_btnMenuRemove, "Remove jobs, convert jobs again, the run log"},
+      {&m_btnStartStop, kStartTip},
+      {&m_btnMenuHelp, "Help, decoder settings and about Pellomar"},
+      {&m_btnMinimize, "Minimize"},
+      {&m_btnClose, "Close Pellomar"},
+  };
+  for (size_t i = 0; i < std::size(m_tips); ++i)
+    if (tips[i].first->GetSafeHwnd() && m_tips[i].Create(this)) m_tips[i].AddTool(tips[i].first, tips[i].second);
+}
+
 void CTambrelDlg::SetStartLook(bool start) {
   if (!m_btnStartStop.GetSafeHwnd()) return;
+  m_tips[2].UpdateTipText(start ? kStartTip : "Stop converting", &m_btnStartStop);
   if (start)
     m_btnStartStop.SetSkin(172, 172, 171, 172, 171, 186);
   else
@@ -319,13 +350,22 @@ void CTambrelDlg::OnSysCommand(UINT id, LPARAM lParam) {
     CBitmapDialog::OnSysCommand(id, lParam);
 }
 
+std::vector<std::string> CTambrelDlg::ListTargets() const {
+  std::vector<std::string> targets;
+  for (const auto& job : m_jobs)
+    if (job->m_nType != CONVERT_VIDEO_TO_PICTURES && !job->m_strTarget.empty()) targets.push_back(job->m_strTarget);
+  return targets;
+}
+
 void CTambrelDlg::OnAddJob() {
   CJobFlow flow(this);
+  flow.SetListTargets(ListTargets());
   if (auto job = flow.AddJob()) AddJob(job.release());
 }
 
 void CTambrelDlg::OnAddBatch() {
   CJobFlow flow(this);
+  flow.SetListTargets(ListTargets());
   for (auto& job : flow.AddBatch()) AddJob(job.release());
 }
 
@@ -333,14 +373,29 @@ void CTambrelDlg::OnVideoDecoderSettings() { ShowDecoderSettings(this, true); }
 void CTambrelDlg::OnAudioDecoderSettings() { ShowDecoderSettings(this, false); }
 
 void CTambrelDlg::OnRemoveJob() {
-  POSITION pos = m_list.GetFirstSelectedItemPosition();
-  if (!pos) return;
-  const int row = m_list.GetNextSelectedItem(pos);
-  if (!IsValidRow(row)) return;
-  DeleteJob(row);
+  if (m_bConverting) return;
+  std::vector<int> rows;
+  for (POSITION pos = m_list.GetFirstSelectedItemPosition(); pos;) {
+    const int row = m_list.GetNextSelectedItem(pos);
+    if (IsValidRow(row)) rows.push_back(row);
+  }
+  if (rows.empty()) return;
+  // Several rows at once may be more than the user meant: jobs not
+  // converted yet among them go only when the user says so, as with all.
+  int waiting = 0;
+  for (int row : rows) waiting += GetJobStatus(row) != kJobDone;
+  if (rows.size() > 1 && waiting > 0) {
+    const std::string question =
+        NotConvertedText(waiting, waiting == 1 ? "selected job" : "selected jobs") + " Remove the " +
+        std::to_string(rows.size()) + " selected jobs all the same?";
+    if (MessageBox(question.c_str(), "Pellomar", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES) return;
+  }
+  std::sort(rows.begin(), rows.end());
+  for (auto it = rows.rbegin(); it != rows.rend(); ++it) DeleteJob(*it);
   const int count = m_list.GetItemCount();
   if (count == 0) return;
-  const int select = row < count ? row : count - 1;
+  // The row that moved into the first removed one's place, or the new last.
+  const int select = std::min(rows.front(), count - 1);
   m_list.SetItemState(select, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
 }
 
@@ -352,9 +407,7 @@ void CTambrelDlg::OnRemoveAllJobs() {
   for (int row = 0; row < GetJobCount(); ++row) waiting += GetJobStatus(row) != kJobDone;
   if (waiting > 0) {
     const std::string question =
-        (waiting == 1 ? std::string("One job of the list has not been converted yet.")
-                      : Format("%d jobs of the list have not been converted yet.", waiting)) +
-        " Remove all jobs all the same?";
+        NotConvertedText(waiting, waiting == 1 ? "job of the list" : "jobs of the list") + " Remove all jobs all the same?";
     if (MessageBox(question.c_str(), "Pellomar", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES) return;
   }
   while (m_list.GetItemCount() > 0) DeleteJob(0);
@@ -383,10 +436,11 @@ bool CTambrelDlg::ConfirmTakenTargets(std::vector<const CConvertOpt*>* leftOut) 
   std::vector<CConvertOpt*> jobs;
   for (int row = 0; row < GetJobCount(); ++row) {
     CConvertOpt* job = GetJob(row);
-    // A picture series has its own rule (the picture page asks), and a job
-    // the user let replace its file was asked already.
+    // A picture series has its own rule (the picture page asks), a job the
+    // user let replace its file was asked already, and one whose target is
+    // its source is not asked about: its run refuses it at once.
     if (GetJobStatus(row) == kJobDone || job->m_nType == CONVERT_VIDEO_TO_PICTURES || job->m_bReplaceTarget ||
-        !IsTakenTarget(job->m_strTarget))
+        !IsTakenTarget(job->m_strTarget) || IsSameFileOnDisk(job->m_strTarget, job->m_strSource))
       continue;
     names.push_back(job->m_strTarget);
     jobs.push_back(job);
@@ -420,13 +474,25 @@ void CTambrelDlg::OnConvertAgain() {
 
 void CTambrelDlg::OnStartStop() {
   if (m_bConverting) {
-    // The run goes on while the question is open and may end before the
-    // answer: a Yes then stops nothing.
+    // The job waits while the question is open, so that a Yes keeps the
+    // part converted up to where the user asked. The run may still end
+    // meanwhile (a job that fails): a Yes then stops nothing.
     const WPARAM run = m_nRunSerial;
+    CComPtr<IMediaControl> held;
+    if (m_pMediaControl && !m_bJobEnded && SUCCEEDED(m_pMediaControl->Pause())) held = m_pMediaControl;
+    const DWORD askedAt = GetTickCount();
     m_bAskingStop = true;
     const int answer = AfxMessageBox(UiLoadString(128), MB_YESNO | MB_ICONQUESTION);
     m_bAskingStop = false;
-    if (answer == IDYES && m_bConverting && run == m_nRunSerial) StopConversion();
+    if (answer == IDYES && m_bConverting && run == m_nRunSerial) {
+      StopConversion();
+    } else if (held && held == m_pMediaControl && m_bConverting && !m_bJobEnded) {
+      // The time the job was held is neither progress lost nor time spent.
+      const DWORD waited = GetTickCount() - askedAt;
+      m_dwStartTick += waited;
+      m_watch.Resume(GetTickCount());
+      held->Run();
+    }
     if (m_bLogPending) ShowRunLog();
     return;
   }
@@ -500,6 +566,9 @@ LRESULT CTambrelDlg::OnNextJob(WPARAM wParam, LPARAM) {
   TakeFreeTarget(m_nCurJob);
   CConvertOpt* job = GetJob(m_nCurJob);
   SetStatus(m_nCurJob, kJobRunning);
+  // The running job's row is in view, and the window says which it is.
+  m_list.EnsureVisible(m_nCurJob, FALSE);
+  ShowRunningJob();
   m_bJobEnded = false;
   m_nFilesJob = m_nCurJob;
   m_bKeepFiles = false;
@@ -538,26 +607,28 @@ void CTambrelDlg::TakeFreeTarget(int row) {
   if (!job || job->m_strTarget.empty() || job->m_nType == CONVERT_VIDEO_TO_PICTURES ||
       job->m_nType == CONVERT_PICTURES_TO_VIDEO)
     return;
-  auto key = [](const std::string& path) {
-    std::error_code ec;
-    const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
-    return (ec ? std::filesystem::path(path) : absolute).lexically_normal().string();
-  };
-  auto taken = [&](const std::string& path) {
-    return std::find(m_runTargets.begin(), m_runTargets.end(), key(path)) != m_runTargets.end();
-  };
-  const std::string& wanted = job->m_strTarget;
+  // The user let this job replace what has its name, an earlier job's file
+  // too.
+  if (job->m_bReplaceTarget) {
+    m_runTargets.push_back(job->m_strTarget);
+    return;
+  }
+  const std::string wanted = job->m_strTarget;
   const size_t sep = wanted.find_last_of("/\\");
   const size_t dot = wanted.rfind('.');
   const size_t cut = dot != std::string::npos && (sep == std::string::npos || dot > sep) ? dot : wanted.size();
   std::string target = wanted;
-  for (int n = 2; n < 1000 && taken(target); ++n)
+  for (int n = 2; n < 1000 && HasTarget(m_runTargets, target); ++n)
     target = wanted.substr(0, cut) + " (" + std::to_string(n) + ")" + wanted.substr(cut);
   if (target != wanted) {
     job->m_strTarget = target;
     m_list.SetItemText(row, 2, target.c_str());
+    // Not what the user asked for: the log says where this job's file went.
+    m_strLog += Format("%d. An earlier job of this run wrote %s; this job's file is %s\n", row + 1, wanted.c_str(),
+                       target.c_str());
+    m_bHadNote = true;
   }
-  m_runTargets.push_back(key(target));
+  m_runTargets.push_back(target);
 }
 
 void CTambrelDlg::FinishJobFiles() {
@@ -592,9 +663,21 @@ void CTambrelDlg::FinishJobFiles() {
   m_strLog += number + Format("Stopped by the user at %.1f s: ", m_fStoppedAt) + m_strStopped + "\n";
 }
 
+void CTambrelDlg::ShowRunningJob() {
+  const auto at = std::find(m_runJobs.begin(), m_runJobs.end(), GetJob(m_nCurJob));
+  if (at == m_runJobs.end()) return;
+  const int number = static_cast<int>(at - m_runJobs.begin()) + 1, jobs = static_cast<int>(m_runJobs.size());
+  const std::string text = Format("Converting job %d of %d (row %d)", number, jobs, m_nCurJob + 1) +
+                           (number == jobs ? std::string(", the last") : Format(", %d after it", jobs - number));
+  SetWindowText(std::string("Pellomar ") + kVersion + " - " + text);
+  SetDlgItemText(IDC_RUN_STATUS, text.c_str());
+}
+
 void CTambrelDlg::EndRun() {
   m_bConverting = 0;
   g_bStopRequested = 0;
+  SetWindowText(std::string("Pellomar ") + kVersion);
+  SetDlgItemText(IDC_RUN_STATUS, "");
   StopProgressTimer();
   // The job a stop interrupted is stopped, not failed: what it converted
   // is kept.
@@ -712,7 +795,9 @@ void CTambrelDlg::StopConversion() {
 }
 
 void CTambrelDlg::OnTimer(UINT_PTR id) {
-  if (static_cast<int>(id) == m_nTimerId && IsValidRow(m_nCurJob) && m_pMediaSeeking) {
+  // A job held while the Stop question is open is not judged by its
+  // position, which stands still.
+  if (static_cast<int>(id) == m_nTimerId && IsValidRow(m_nCurJob) && m_pMediaSeeking && !m_bAskingStop) {
     const double length = GetJob(m_nCurJob)->m_fDuration;
     const DWORD elapsed = GetTickCount() - m_dwStartTick;
     LONGLONG position = 0;
@@ -840,9 +925,7 @@ bool CTambrelDlg::RefuseClose() {
   int waiting = 0;
   for (int row = 0; row < GetJobCount(); ++row) waiting += GetJobStatus(row) != kJobDone;
   if (waiting == 0) return false;
-  const std::string question =
-      waiting == 1 ? std::string("One job of the list has not been converted yet.")
-                   : Format("%d jobs of the list have not been converted yet.", waiting);
+  const std::string question = NotConvertedText(waiting, waiting == 1 ? "job of the list" : "jobs of the list");
   return MessageBox((question + " Close Pellomar all the same? The list is not kept.").c_str(), "Pellomar",
                     MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES;
 }
@@ -880,6 +963,13 @@ void CTambrelDlg::OnPaint() {
 }
 
 HCURSOR CTambrelDlg::OnQueryDragIcon() { return reinterpret_cast<HCURSOR>(m_hIcon); }
+
+HBRUSH CTambrelDlg::OnCtlColor(CDC* dc, CWnd* wnd, UINT ctlColor) {
+  HBRUSH brush = CBitmapDialog::OnCtlColor(dc, wnd, ctlColor);
+  // The status strip lies on the skin's dark foot, as the home-page link.
+  if (dc && wnd && wnd->GetDlgCtrlID() == IDC_RUN_STATUS) dc->SetTextColor(RGB(196, 206, 222));
+  return brush;
+}
 
 BOOL CTambrelDlg::RunGraphJob(CConvertOpt* job, HandOver handOver) {
   ReleaseGraph();

@@ -17,6 +17,7 @@
 #include "platform/dshow/Interfaces.h"
 #include "platform/ui/ImageList.h"
 #include "platform/ui/ListCtrl.h"
+#include "platform/ui/ToolTipCtrl.h"
 
 class CDlgScan;
 
@@ -94,6 +95,7 @@ class CTambrelDlg : public CBitmapDialog {
   afx_msg LRESULT OnNextJob(WPARAM wParam, LPARAM lParam);
   afx_msg void OnPaint();
   afx_msg HCURSOR OnQueryDragIcon();
+  afx_msg HBRUSH OnCtlColor(CDC* dc, CWnd* wnd, UINT ctlColor);
 
   BOOL RunAviJob(CConvertOpt* job);
   BOOL RunAsfJob(CConvertOpt* job);
@@ -108,11 +110,15 @@ class CTambrelDlg : public CBitmapDialog {
   BOOL RunGraphJob(CConvertOpt* job, HandOver handOver);
   void ReleaseGraph();
   void LayoutControls();
+  void AddTips();
   void SetStartLook(bool start);
   void EnableMenus(BOOL enable);
   void SetStatus(int row, int image);
   void StopProgressTimer();
   void EndRun();
+  // Which job of the run is converting and how many follow it: in the
+  // window's title and in the strip below the progress line.
+  void ShowRunningJob();
   void ShowRunLog();
   // The progress line tells how the run ended.
   void ShowRunEnd();
@@ -127,8 +133,11 @@ class CTambrelDlg : public CBitmapDialog {
   // cancels the start.
   bool ConfirmTakenTargets(std::vector<const CConvertOpt*>* leftOut);
   void InsertRow(int row);
-  // Gives the job of `row` a target that no earlier job of the run took.
+  // Gives the job of `row` a target that no earlier job of the run took,
+  // unless the user let it replace that job's file.
   void TakeFreeTarget(int row);
+  // The targets of the rows' jobs (a picture series has none).
+  std::vector<std::string> ListTargets() const;
   // The stopped graph's files take their targets' names or go; the log
   // says where a stopped job's part, or a result beside a file that came
   // while the job ran, was kept.
@@ -151,6 +160,8 @@ class CTambrelDlg : public CBitmapDialog {
   CSkinButton m_btnStartStop;   // 1002
   CSkinButton m_btnMenuAdd;     // 1001
   CListCtrl m_list;             // 1000
+  // The icon buttons' names, shown as tips: one tip control per button.
+  CToolTipCtrl m_tips[6];
   // The records of the rows, in row order; the window owns them.
   std::vector<std::unique_ptr<CConvertOpt>> m_jobs;
   CBmpHeaderCtrl m_header;
@@ -177,7 +188,7 @@ class CTambrelDlg : public CBitmapDialog {
   // Tags the next-job messages of one run, so a message posted before a
   // stop cannot move a later run on.
   WPARAM m_nRunSerial = 0;
-  // The targets of the run's jobs so far, as absolute paths.
+  // The targets of the run's jobs so far.
   std::vector<std::string> m_runTargets;
   // The jobs the run set out to convert.
   std::vector<const CConvertOpt*> m_runJobs;
@@ -190,8 +201,8 @@ class CTambrelDlg : public CBitmapDialog {
   double m_fStoppedAt = -1.0;
   // What became of the job the user stopped, for the progress line.
   std::string m_strStopped;
-  // The Stop question is open; a run that ends meanwhile shows its log after
-  // the answer.
+  // The Stop question is open (the job is held meanwhile); a run that ends
+  // meanwhile shows its log after the answer.
   bool m_bAskingStop = false;
   bool m_bLogPending = false;
   CImageList m_images;

@@ -208,12 +208,15 @@ HRESULT CGraphConverter::Build(const std::string& source, const std::string& tar
     std::wstring wsource = Utf8ToWide(source);
     TakeSourceRefusal();  // an earlier file's
     hr = AddSourceFilterWithFormat(wsource.c_str(), wsource.c_str(), &src, &format);
-    // Why no source read the file, when the one of its format said so.
-    auto unreadable = [&source] {
+    // Why no source read the file: as the source of its format said, or as
+    // the format the program knows it by (which it then does not support).
+    auto unreadable = [&source](HRESULT* hr) {
       std::string refusal = TakeSourceRefusal();
-      return refusal.empty() ? "The file's format is not one the program reads: " + source + "\n" : refusal;
+      if (refusal.empty()) return "The file's format is not one the program reads: " + source + "\n";
+      if (*hr == VFW_E_CANNOT_RENDER) *hr = VFW_E_UNSUPPORTED_STREAM;
+      return refusal;
     };
-    if (FAILED(hr) && g_strConvertError.empty()) g_strConvertError = unreadable();
+    if (FAILED(hr) && g_strConvertError.empty()) g_strConvertError = unreadable(&hr);
     if (FAILED(hr)) return hr;
     if (!src) return E_FAIL;
 
@@ -227,7 +230,7 @@ HRESULT CGraphConverter::Build(const std::string& source, const std::string& tar
         if (format & ffdshowFormats) g_strConvertError += CodecNote(g_strConvertError);
         return hr;
       }
-      g_strConvertError = unreadable();
+      g_strConvertError = unreadable(&hr);
     }
     if (FAILED(hr)) return hr;
   }
@@ -245,18 +248,28 @@ HRESULT CGraphConverter::Build(const std::string& source, const std::string& tar
 
   bool withVideo = false;
   for (const RenderedPin& p : video) withVideo = withVideo || (!NameHasSubtitle(p.pin) && p.major == MEDIATYPE_Video);
+  // A video stream that no decoder took is the cause of whatever a target
+  // without a picture would say next: it is named first.
+  if (!withVideo && m_astrPictures.empty())
+    if (std::string why = UndecodedVideoText(src); !why.empty()) {
+      hr = Refuse(VFW_E_NO_DECOMPRESSOR, why);
+      if (format & ffdshowFormats) g_strConvertError += CodecNote(g_strConvertError);
+      return hr;
+    }
   // A target of pictures says so of a source without one, instead of the
   // muxer's word for a header it could not write.
-  if (const char* needs = withVideo ? nullptr
-                                    : PictureNeededBy(sinkKind == Sink::Mp4 && m_strFormatName.empty() ? m_nProfile : -1,
-                                                      sinkKind == Sink::Mpeg ? m_nMpegKind : -1))
+  const int profile = sinkKind == Sink::Mp4 && m_strFormatName.empty() ? m_nProfile : -1;
+  const int mpegKind = sinkKind == Sink::Mpeg ? m_nMpegKind : -1;
+  if (const char* needs = withVideo ? nullptr : PictureNeededBy(profile, mpegKind))
     return Refuse(E_FAIL, std::string(needs) + " needs a picture, and the source has none: it holds no video stream\n");
+  if (sinkKind == Sink::Pictures && !withVideo)
+    return Refuse(E_FAIL, "Still pictures are taken from the source's video, and the source has none: it holds no video stream\n");
   // A source without picture gives no size to keep: the muxer would refuse
   // a size of 0x0, which says nothing of the cause.
-  if ((sinkKind == Sink::Mpeg || sinkKind == Sink::Mp4) && !withVideo && (!m_nWidth || !m_nHeight)) {
-    g_strConvertError = "No Video Stream";
-    return E_FAIL;
-  }
+  if ((sinkKind == Sink::Mpeg || sinkKind == Sink::Mp4) && !withVideo && (!m_nWidth || !m_nHeight))
+    return Refuse(E_FAIL, std::string(TargetMovieName(m_strFormatName, profile, mpegKind)) +
+                              " at the source's picture size needs a picture, and the source has none: it holds no "
+                              "video stream\n");
 
   CComPtr<IBaseFilter> sink;
   switch (sinkKind) {

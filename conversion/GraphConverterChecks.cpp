@@ -118,6 +118,19 @@ bool NameHasSubtitle(IPin* pin) {
   return name.find(L"subtitle") != std::wstring::npos;
 }
 
+namespace {
+
+// The cause first: a file the user may not read is no damaged movie.
+HRESULT CannotRead(const std::string& source, DWORD error) {
+  if (!error) error = ERROR_ACCESS_DENIED;
+  if (error == ERROR_ACCESS_DENIED)
+    return Refuse(HRESULT_FROM_WIN32(error), "Access was denied: the user may not read the source file " + source + "\n");
+  return Refuse(HRESULT_FROM_WIN32(error),
+                "The source file cannot be read: " + source + " (" + SystemErrorText(HRESULT_FROM_WIN32(error)) + ")\n");
+}
+
+}  // namespace
+
 // The reason goes into the failure text, which "no source filter" alone
 // would not give.
 HRESULT CheckSourceFile(const std::string& source) {
@@ -134,8 +147,7 @@ HRESULT CheckSourceFile(const std::string& source) {
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
       return Refuse(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), "The source file does not exist: " + source + "\n");
-    return Refuse(HRESULT_FROM_WIN32(error ? error : ERROR_ACCESS_DENIED),
-                  "The source file cannot be read: " + source + "\n");
+    return CannotRead(source, error);
   }
   if (attributes & FILE_ATTRIBUTE_DIRECTORY)
     return Refuse(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), "The source is a folder, not a file: " + source + "\n");
@@ -146,9 +158,7 @@ HRESULT CheckSourceFile(const std::string& source) {
   HANDLE file = CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    const DWORD error = GetLastError();
-    return Refuse(HRESULT_FROM_WIN32(error ? error : ERROR_ACCESS_DENIED),
-                  "The source file cannot be read: " + source + " (" + SystemErrorText(HRESULT_FROM_WIN32(error)) + ")\n");
+    return CannotRead(source, GetLastError());
   }
   CloseHandle(file);
   return S_OK;
@@ -225,7 +235,8 @@ std::string BytesOnlyReason(IBaseFilter* source) {
   if (videoStream)
     return "The file is a bare MPEG video stream, outside any program or transport stream; no source reads it. "
            "Open a DVD2AVI project (.d2v) of it instead.\n";
-  return "No source reads this kind of file.\n";
+  // Nothing here knows the file: the caller's own words say it.
+  return std::string();
 }
 
 std::string CodecNote(const std::string& failure) {
@@ -243,6 +254,17 @@ const char* PictureNeededBy(int profile, int mpegKind) {
   static const char* const kDiscs[] = {"A VCD", "An SVCD", "A DVD"};
   if (mpegKind >= 2 && mpegKind <= 4) return kDiscs[mpegKind - 2];
   return nullptr;
+}
+
+const char* TargetMovieName(const std::string& formatName, int profile, int mpegKind) {
+  if (formatName == "avi") return "An AVI movie";
+  if (formatName == "flv") return "An FLV movie";
+  if (formatName == "swf") return "An SWF movie";
+  static const char* const kProfiles[] = {"A 3GP movie", "A 3G2 movie", "A PSP movie",
+                                          "An iPod movie", "An MP4 movie", "A QuickTime movie"};
+  if (profile >= 0 && profile < static_cast<int>(std::size(kProfiles))) return kProfiles[profile];
+  if (const char* disc = mpegKind >= 2 ? PictureNeededBy(-1, mpegKind) : nullptr) return disc;
+  return "An MPEG movie";
 }
 
 }  // namespace ConverterChecks

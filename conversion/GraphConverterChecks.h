@@ -48,5 +48,9 @@ std::string CodecNote(const std::string& failure);
 // one. `profile`: the MP4 family's profile, `mpegKind` the MPEG muxer's
 // kind; -1 for another sink.
 const char* PictureNeededBy(int profile, int mpegKind);
+// The target as a failure text names it ("An AVI movie", "An iPod movie",
+// "An MPEG movie"): `formatName` the container an AVI or FLV job names,
+// `profile` and `mpegKind` as above.
+const char* TargetMovieName(const std::string& formatName, int profile, int mpegKind);
 
 }  // namespace ConverterChecks

@@ -153,7 +153,17 @@ HRESULT CMP4SplitterFilter::CreateOutputs(IAsyncReader* reader) {
   HRESULT hr = S_OK;
   std::unique_ptr<CMP4SplitterFile> file(new (std::nothrow) CMP4SplitterFile(reader, hr));
   if (!file) return E_OUTOFMEMORY;
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr)) {
+    // A file that begins as a movie file but holds no movie atom is one whose
+    // recording stopped before the index was written at its end.
+    BYTE head[8] = {};
+    if (!file->GetMovie() && reader->SyncRead(0, sizeof head, head) == S_OK &&
+        (std::memcmp(head + 4, "ftyp", 4) == 0 || std::memcmp(head + 4, "mdat", 4) == 0))
+      SetSourceRefusal(
+          "The file is an MP4 or QuickTime movie whose index (the moov atom) is missing, as a recording stopped by a "
+          "crash or a full card leaves it; without the index its pictures and sound cannot be found.\n");
+    return hr;
+  }
   // The samples of a fragmented file lie in its fragments, which are not
   // read: its movie lists none of them, or only those of the first part.
   if (file->HasMovieFragments()) {

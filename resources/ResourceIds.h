@@ -102,6 +102,8 @@
 // The progress line: a skinned field that shows the progress and how a run
 // ended.
 #define IDC_PROGRESS_LINE 1083
+// Below it: which job of a run is converting and how many follow.
+#define IDC_RUN_STATUS 1084
 
 // Menu commands
 #define ID_JOB_REMOVE 40001

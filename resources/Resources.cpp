@@ -38,6 +38,7 @@ const PmrControlTemplate kMainControls[] = {
     {"SysListView32", 1000, nullptr, 11, 37, 346, 187,
      kChild | WS_TABSTOP | LVS_REPORT | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER, 0},
     {"Button", IDC_PROGRESS_LINE, "", 9, 231, 289, 15, kChild | BS_PUSHBUTTON, 0},
+    {"Static", IDC_RUN_STATUS, "", 9, 249, 260, 9, kText, 0},
     {"msctls_progress32", 1074, nullptr, 303, 234, 57, 10, kChild | PBS_SMOOTH, 0},
     {"Button", 1005, "", 273, 249, 86, 9, kButton, 0},
     {"Button", 1080, "", 326, 1, 11, 11, kButton, 0},
@@ -179,7 +180,7 @@ const PmrMenuItem kHelpItems[] = {
     {ID_AUDIO_DECODER_SETTINGS, "A&udio decoder settings...", 0, nullptr, 0},
 };
 const PmrMenuItem kRemoveItems[] = {
-    {ID_JOB_REMOVE, "&Remove selected job", 0, nullptr, 0},
+    {ID_JOB_REMOVE, "&Remove selected jobs", 0, nullptr, 0},
     {ID_JOB_REMOVE_ALL, "Remove &all jobs", 0, nullptr, 0},
     {0, nullptr, MF_SEPARATOR, nullptr, 0},
     {ID_JOB_CONVERT_AGAIN, "&Convert selected jobs again", 0, nullptr, 0},
@@ -190,7 +191,7 @@ const PmrMenuItem kJobItems[] = {
     {ID_JOB_ADD, "&Add job...", 0, nullptr, 0},
     {ID_JOB_ADD_BATCH, "Add &batch...", 0, nullptr, 0},
     {0, nullptr, MF_SEPARATOR, nullptr, 0},
-    {ID_JOB_REMOVE, "&Remove selected job", 0, nullptr, 0},
+    {ID_JOB_REMOVE, "&Remove selected jobs", 0, nullptr, 0},
     {ID_JOB_REMOVE_ALL, "Remove &all jobs", 0, nullptr, 0},
     {ID_JOB_CONVERT_AGAIN, "&Convert selected jobs again", 0, nullptr, 0},
     {ID_JOB_SHOW_LOG, "Show the run &log", 0, nullptr, 0},

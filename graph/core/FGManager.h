@@ -86,6 +86,12 @@ class CFGManager : public CUnknown, public IGraphBuilder2, public IGraphBuilderD
   void AddTransformRecord(std::unique_ptr<CFGFilter> record) { m_transform.push_back(std::move(record)); }
   void AddOverrideRecord(std::unique_ptr<CFGFilter> record) { m_override.push_back(std::move(record)); }
   const std::vector<std::unique_ptr<CFGFilter>>& SourceRecords() const { return m_source; }
+  // A format the program knows but no source of it reads, by its check
+  // bytes: a file of it that only the plain file reader takes leaves
+  // `text` as the reason no source read it (SetSourceRefusal).
+  void AddUnreadFormat(std::vector<std::wstring> patterns, std::string text) {
+    m_unread.push_back({std::move(patterns), std::move(text)});
+  }
   const std::vector<std::unique_ptr<CFGFilter>>& TransformRecords() const { return m_transform; }
 
   CCritSec m_lock;
@@ -118,6 +124,9 @@ class CFGManager : public CUnknown, public IGraphBuilder2, public IGraphBuilderD
   // filter feeding it.
   void RemoveSourceChain(IBaseFilter* source);
   void RecordDeadEnd(IPin* out);
+  // Names the format of a file that only the plain reader took, when the
+  // program knows it.
+  void NoteUnreadFormat(LPCWSTR fileName) const;
   void PruneDeadEnds();
 
   CComPtr<IUnknown> m_pUnkInner;
@@ -127,4 +136,9 @@ class CFGManager : public CUnknown, public IGraphBuilder2, public IGraphBuilderD
   std::vector<std::unique_ptr<DeadEnd>> m_deadEnds;
   std::vector<CComPtr<IUnknown>> m_pUnks;
   std::vector<std::unique_ptr<CFGFilter>> m_source, m_transform, m_override;
+  struct UnreadFormat {
+    std::vector<std::wstring> patterns;
+    std::string text;
+  };
+  std::vector<UnreadFormat> m_unread;
 };

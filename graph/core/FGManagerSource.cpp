@@ -426,6 +426,7 @@ HRESULT CFGManager::AddSourceFilterWithFormat(LPCWSTR fileName, LPCWSTR filterNa
       if (sourceFormat) *sourceFormat = 0;
       if (SUCCEEDED(AddSourceFilterFromRecord(record, fileName, filterName, filter))) {
         if (sourceFormat) *sourceFormat = record->GetSourceFormat();
+        if (record->GetCLSID() == CLSID_AsyncReader) NoteUnreadFormat(fileName);
         return S_OK;
       }
     }
@@ -433,6 +434,17 @@ HRESULT CFGManager::AddSourceFilterWithFormat(LPCWSTR fileName, LPCWSTR filterNa
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
+}
+
+void CFGManager::NoteUnreadFormat(LPCWSTR fileName) const {
+  if (m_unread.empty()) return;
+  // A source that refused the file said why already.
+  if (std::string earlier = TakeSourceRefusal(); !earlier.empty()) return SetSourceRefusal(earlier);
+  FileHandle file(Trim(fileName));
+  if (!file.IsOpen()) return;
+  for (const UnreadFormat& format : m_unread)
+    for (const std::wstring& pattern : format.patterns)
+      if (CheckFileBytes(file.Get(), pattern)) return SetSourceRefusal(format.text);
 }
 
 HRESULT CFGManager::AddSourceFilter(LPCWSTR fileName, LPCWSTR filterName, IBaseFilter** filter) {

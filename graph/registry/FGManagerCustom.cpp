@@ -541,6 +541,12 @@ CFGManagerCustom::CFGManagerCustom(LPCTSTR name, LPUNKNOWN outer, DWORD splitter
     AddSourceRecord(std::move(rec));
   }
 
+  // Formats the program knows and none of its sources reads: a job of one
+  // names it instead of saying that nothing recognised the file.
+  AddUnreadFormat({L"0,4,,664C6143"}, "The file is a FLAC sound file; the program does not read FLAC files.\n");
+  AddUnreadFormat({L"0,4,,464F524D,8,4,,41494646", L"0,4,,464F524D,8,4,,41494643"},
+                  "The file is an AIFF sound file; the program does not read AIFF files.\n");
+
   // Splitters, decoders and installed filters.
   for (const TransformRow& row : TransformRows()) {
     if (row.splitterBit && !(splitterMask & row.splitterBit)) continue;

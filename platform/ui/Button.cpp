@@ -176,7 +176,11 @@ void ButtonWidget::keyPressEvent(QKeyEvent* e) {
   }
   const size_t n = radios.size(), i = static_cast<size_t>(at - radios.begin());
   const HWND next = radios[(key == Qt::Key_Down || key == Qt::Key_Right) ? (i + 1) % n : (i + n - 1) % n];
-  if (UiWindow* r = UiFindWindow(next)) r->widget->setFocus(Qt::OtherFocusReason);
+  // A move by the keyboard: the style then shows where the focus went.
+  if (UiWindow* r = UiFindWindow(next)) {
+    r->widget->window()->setAttribute(Qt::WA_KeyboardFocusChange);
+    r->widget->setFocus(Qt::OtherFocusReason);
+  }
   Clicked(next);
   e->accept();
 }

@@ -11,6 +11,8 @@
 #include <QThread>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHeaderView>
+#include <QTreeView>
 #include <QGuiApplication>
 #include <QUrl>
 #include <cerrno>
@@ -61,25 +63,36 @@ bool Ask(UiFileRequest& request, CWnd* parent, std::vector<std::string>& chosen)
     chosen.push_back(UiS(d));
     return true;
   }
+  // The toolkit takes a filter's patterns from the parentheses at the end
+  // of its name; the platform's names carry their own patterns already, as
+  // their writers chose to show them, so only those are shown.
   QStringList filters;
   for (auto& f : request.filters) {
     QString patterns = UiQ(f.second);
     patterns.replace(';', ' ');
-    filters << UiQ(f.first) + " (" + patterns + ")";
+    filters << UiQ(f.first) + " (" + patterns.simplified() + ")";
   }
-  QString filter = filters.join(";;");
-  if (request.open && request.multiple) {
-    for (const QString& f : QFileDialog::getOpenFileNames(pw, UiQ(request.title), UiQ(request.initial), filter))
-      chosen.push_back(UiS(f));
-  } else {
-    QString f = request.open ? QFileDialog::getOpenFileName(pw, UiQ(request.title), UiQ(request.initial), filter)
-                             : QFileDialog::getSaveFileName(pw, UiQ(request.title), UiQ(request.initial), filter,
-                                                            nullptr,
-                                                            (request.flags & OFN_OVERWRITEPROMPT)
-                                                                ? QFileDialog::Options()
-                                                                : QFileDialog::DontConfirmOverwrite);
+  // The initial name may be a folder or a file in one, as the toolkit takes it.
+  QFileDialog dialog(pw, UiQ(request.title), UiQ(request.initial));
+  dialog.setOption(QFileDialog::HideNameFilterDetails);
+  if (!request.open && !(request.flags & OFN_OVERWRITEPROMPT)) dialog.setOption(QFileDialog::DontConfirmOverwrite);
+  dialog.setAcceptMode(request.open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
+  dialog.setFileMode(!request.open        ? QFileDialog::AnyFile
+                     : request.multiple ? QFileDialog::ExistingFiles
+                                        : QFileDialog::ExistingFile);
+  if (!filters.isEmpty()) dialog.setNameFilters(filters);
+  // Room for every column of the file list: the names take what the size,
+  // type and date leave.
+  dialog.resize(860, 520);
+  if (auto* view = dialog.findChild<QTreeView*>()) {
+    view->header()->setStretchLastSection(false);
+    view->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    view->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+  }
+  if (dialog.exec() != QDialog::Accepted) return false;
+  for (const QString& f : dialog.selectedFiles())
     if (!f.isEmpty()) chosen.push_back(UiS(f));
-  }
+  if (!request.multiple && chosen.size() > 1) chosen.resize(1);
   return !chosen.empty();
 }
 

@@ -3,12 +3,13 @@
 #include <QListWidget>
 
 #include "platform/ui/ItemList.h"
+#include "platform/ui/ItemViewFocus.h"
 #include "platform/ui/WindowRecord.h"
 
 namespace {
-class ListWidget : public UiHost<QListWidget> {
+class ListWidget : public UiFocusFramedView<QListWidget> {
  public:
-  using UiHost<QListWidget>::UiHost;
+  using UiFocusFramedView<QListWidget>::UiFocusFramedView;
 };
 bool Valid(QListWidget* l, WPARAM index) { return static_cast<intptr_t>(index) >= 0 && static_cast<intptr_t>(index) < l->count(); }
 }  // namespace

@@ -1,6 +1,8 @@
 #include "platform/ui/ListCtrl.h"
 
+#include <QApplication>
 #include <QHeaderView>
+#include <QStyledItemDelegate>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTreeWidget>
@@ -10,6 +12,7 @@
 #include "platform/ui/Dc.h"
 #include "platform/ui/HeaderCtrl.h"
 #include "platform/ui/ImageList.h"
+#include "platform/ui/ItemViewFocus.h"
 #include "platform/ui/WindowRecord.h"
 
 namespace {
@@ -43,9 +46,9 @@ class HeaderView : public UiHost<QHeaderView> {
   }
 };
 
-class ListViewWidget : public UiHost<QTreeWidget> {
+class ListViewWidget : public UiFocusFramedView<QTreeWidget> {
  public:
-  using UiHost<QTreeWidget>::UiHost;
+  using UiFocusFramedView<QTreeWidget>::UiFocusFramedView;
   std::shared_ptr<UiImageListData> smallImages;
   DWORD exStyle = 0;
   std::set<QTreeWidgetItem*> selected;  // as last reported, for LVN_ITEMCHANGED
@@ -62,6 +65,36 @@ class ListViewWidget : public UiHost<QTreeWidget> {
 };
 
 ListViewWidget* Of(HWND hwnd);
+
+// A path that does not fit keeps its file name whole and loses the middle
+// of its folders: two names that differ only near their ends stay apart.
+// Other texts are cut in their middle.
+class PathCutDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    const QString text = option->text;
+    const qsizetype slash = text.lastIndexOf('/');
+    if (slash <= 0) return;
+    const QWidget* w = option->widget;
+    const QStyle* style = w ? w->style() : QApplication::style();
+    // Where the style draws the text, less its margins on both sides.
+    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, w) + 1;
+    const int room = style->subElementRect(QStyle::SE_ItemViewItemText, option, w).width() - 2 * margin;
+    const QFontMetrics& fm = option->fontMetrics;
+    if (room <= 0 || fm.horizontalAdvance(text) <= room) return;
+    const QString name = text.mid(slash);
+    const int folderRoom = room - fm.horizontalAdvance(name);
+    // With no room left for the folders the name alone is shown, cut in
+    // its middle by the style when even that is too long.
+    option->text = folderRoom > fm.horizontalAdvance(QString(QChar(0x2026)))
+                       ? fm.elidedText(text.left(slash), Qt::ElideMiddle, folderRoom) + name
+                       : QString(QChar(0x2026)) + name;
+  }
+};
 
 // Clicks on the item area come to the viewport, not the control.
 class ViewportFilter : public QObject {
@@ -142,8 +175,10 @@ QWidget* UiMakeListViewWidget(UiWindow& rec, QWidget* parent) {
   w->setSelectionMode((rec.style & LVS_SINGLESEL) ? QAbstractItemView::SingleSelection
                                                   : QAbstractItemView::ExtendedSelection);
   w->setSelectionBehavior(QAbstractItemView::SelectRows);
-  // The lists show paths: a cut in the middle keeps the file's name.
+  // The lists show paths: a cut in the middle of the folders keeps the
+  // file's name.
   w->setTextElideMode(Qt::ElideMiddle);
+  w->setItemDelegate(new PathCutDelegate(w));
   auto* header = new HeaderView(Qt::Horizontal, w);
   header->setSectionsClickable(!(rec.style & LVS_NOSORTHEADER));
   header->setStretchLastSection(false);

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <new>
 
+#include "foundation/FilterHelpers.h"
+
 namespace MatroskaReader {
 
 namespace {
@@ -716,6 +718,12 @@ HRESULT CMatroskaFile::Init() {
         }
         header = true;
         m_ebml.Parse(pMN.get());
+        if (m_ebml.DocType == "webm") {
+          // The program knows the kind: the job says it does not read it,
+          // rather than that nothing recognised the file.
+          SetSourceRefusal("The file is a WebM movie, a kind of Matroska file the program does not read.\n");
+          return E_FAIL;
+        }
         if (m_ebml.DocType != "matroska" || m_ebml.DocTypeReadVersion > 2) return E_FAIL;
       } else if (pMN->Id() == kIdSegment) {
         if (m_segment.SegmentInfo.SegmentUID.empty()) m_segment.Parse(pMN.get());

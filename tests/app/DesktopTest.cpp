@@ -5,6 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemView>
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QTreeView>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
@@ -17,6 +22,7 @@
 #include <QWidget>
 #include <QWindow>
 #include <filesystem>
+#include <unistd.h>
 #include <fstream>
 #include <functional>
 
@@ -386,9 +392,13 @@ void SourceProbe(const std::string& path, bool taken, const char* reason = nullp
   } else {
     EXPECT_EQ(result, 3);
     ASSERT_EQ(answers.boxes.size(), 1u);
-    EXPECT_EQ(answers.boxes[0].rfind(UiLoadString(IDS_PROBE_FAILED), 0), 0u) << answers.boxes[0];
+    // The cause the program knows is what the user reads; the general text
+    // is only for a file nothing here knows.
     if (reason) {
       EXPECT_NE(answers.boxes[0].find(reason), std::string::npos) << answers.boxes[0];
+      EXPECT_EQ(answers.boxes[0].find(UiLoadString(IDS_PROBE_FAILED)), std::string::npos) << answers.boxes[0];
+    } else {
+      EXPECT_EQ(answers.boxes[0].rfind(UiLoadString(IDS_PROBE_FAILED), 0), 0u) << answers.boxes[0];
     }
     EXPECT_EQ(job.m_strSource, "");
   }
@@ -458,6 +468,43 @@ std::string BytesOf(const std::string& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+
+
+// A key pressed with Shift where the focus is.
+void PressShifted(const char* xName, Qt::Key key) {
+  if (RealInput()) return Xdotool(std::string("key shift+") + xName);
+  QTest::keyClick(QApplication::focusWidget(), key, Qt::ShiftModifier), Settle();
+}
+
+// The tip the pointer brings up over a control.
+std::string TipOf(Pointer& p, CWnd* window, int id, QWidget* away) {
+  p.To(W(window, id));
+  WaitFor([] { return QToolTip::isVisible(); }, 5);
+  const std::string tip = QToolTip::isVisible() ? QToolTip::text().toStdString() : std::string();
+  p.To(away);
+  WaitFor([] { return !QToolTip::isVisible(); }, 5);
+  return tip;
+}
+
+// How long a file's first stream lasts, as ffprobe reads it.
+double SecondsOf(const std::string& file) {
+  return std::atof(Run("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + file + "'").c_str());
+}
+
+
+// A 300 s MPEG job beside `target`, made large (1920x1080) so that it is
+// still running when the test stops it.
+void AddLongJob(CTambrelDlg& dlg, const std::string& target) {
+  const std::string source = std::filesystem::path(target).parent_path().string() + "/long.mpg";
+  ASSERT_TRUE(MakeWithFfmpeg("-f lavfi -i testsrc=size=176x144:rate=25:duration=300 -f lavfi -i "
+                             "sine=frequency=440:duration=300 -c:v mpeg2video -c:a mp2 -f mpeg",
+                             source));
+  auto* job = new CConvertOpt;
+  job->SetType(CONVERT_MPEG);
+  job->m_strSource = source, job->m_strTarget = target;
+  job->m_nSourceFormat = 0x4000, job->m_fDuration = 300, job->m_nWidth = 1920, job->m_nHeight = 1080;
+  dlg.AddJob(job);
+}
 
 const Fault kFaults[] = {
     {"SkinButtonsClickAndOnlyTheCaptionMovesTheWindow",
@@ -654,7 +701,7 @@ const Fault kFaults[] = {
        std::ofstream(garbage) << std::string(4096, 'x');
        UsePlayerCodecs();
        SourceProbe(garbage, false);
-       SourceProbe(Sample("rm-rv10-ra144.rm"), false);
+       SourceProbe(Sample("rm-rv10-ra144.rm"), false, "RV10");
        // A bare MPEG-2 video stream: no splitter reads it (only a D2V
        // project does), so the probe fails and says why.
        SourceProbe(Sample("mpeg2-gop12-b2.m2v"), false, "bare MPEG video stream");
@@ -664,6 +711,13 @@ const Fault kFaults[] = {
        ASSERT_TRUE(MakeWithFfmpeg("-f lavfi -i testsrc2=size=64x48:duration=1 -c:v mpeg4 -movflags frag_keyframe+empty_moov",
                                   fragments));
        SourceProbe(fragments, false, "fragmented MP4");
+       // A file the user may not read: the cause first (root reads any file;
+       // the end-to-end row takes that case without the capabilities).
+       const std::string closed = Scratch("closed");
+       std::filesystem::copy_file(Sample("mpeg2-ps-mp2.mpg"), closed + "/movie.mpg");
+       std::filesystem::permissions(closed + "/movie.mpg", std::filesystem::perms::none);
+       if (::geteuid() != 0) SourceProbe(closed + "/movie.mpg", false, "Access was denied");
+       std::filesystem::permissions(closed + "/movie.mpg", std::filesystem::perms::owner_all);
      }},
     {"DialogFramesOfferNoMaximize",
      [] {
@@ -927,8 +981,11 @@ const Fault kFaults[] = {
        RunPage<CDlgTargetMP4>(mp4, [&](CDialog& d) { p.Click(&d, 1023); });
        EXPECT_NE(answers.chooser.filters.at(0).find("*.mov"), std::string::npos) << answers.chooser.filters[0];
        RunPage<CDlgVideoSource>(movie, [&](CDialog& d) { p.Click(&d, 1023); });
-       for (const char* kind : {"*.vob", "*.ts", "*.m2ts", "*.d2v", "*.ifo", "*.ac3", "*.fli", "*.roq", "*.3g2"})
+       for (const char* kind : {"*.vob", "*.ts", "*.m2ts", "*.d2v", "*.ifo", "*.fli", "*.roq", "*.3g2"})
          EXPECT_NE(answers.chooser.filters.at(0).find(kind), std::string::npos) << kind;
+       // A movie job takes no file of sound alone: none is offered.
+       for (const char* sound : {"*.wav", "*.mp3", "*.aac", "*.ac3", "*.dts", "*.cda"})
+         EXPECT_EQ(answers.chooser.filters.at(0).find(sound), std::string::npos) << sound;
        EXPECT_EQ(answers.chooser.filters.back().rfind("All files", 0), 0u) << answers.chooser.filters.back();
      }},
     {"TheWindowTellsWhatHappened",
@@ -1090,18 +1147,9 @@ const Fault kFaults[] = {
      }},
     {"AStoppedJobIsShownAsStoppedWithWhatItKept",
      [] {
-       const std::string dir = Scratch("stop"), source = dir + "/long.mpg", target = dir + "/long_pmr.mpg";
-       // Long enough, and made large enough, that the job is still running
-       // when it is stopped.
-       ASSERT_TRUE(MakeWithFfmpeg("-f lavfi -i testsrc=size=176x144:rate=25:duration=300 -f lavfi -i "
-                                  "sine=frequency=440:duration=300 -c:v mpeg2video -c:a mp2 -f mpeg",
-                                  source));
+       const std::string target = Scratch("stop") + "/long_pmr.mpg";
        RealWindow main;
-       auto* job = new CConvertOpt;
-       job->SetType(CONVERT_MPEG);
-       job->m_strSource = source, job->m_strTarget = target;
-       job->m_nSourceFormat = 0x4000, job->m_fDuration = 300, job->m_nWidth = 1920, job->m_nHeight = 1080;
-       main.dlg.AddJob(job);
+       ASSERT_NO_FATAL_FAILURE(AddLongJob(main.dlg, target));
        Pointer p;
        Replies replies({kYes});  // "Do you want to stop it?"
        p.Click(&main.dlg, 1002);
@@ -1250,6 +1298,254 @@ const Fault kFaults[] = {
          names = TextOf(&d, 1022) + "|" + std::filesystem::path(TextOf(&d, 1031)).filename().string();
        });
        EXPECT_EQ(names, "M4V00007.mp4|M4V00007.mp4");
+     }},
+    // Round four: what a new user reads and sees.
+    {"TheMainWindowsIconButtonsCarryTips",
+     [] {
+       MainWindow main;
+       Pointer p;
+       std::vector<std::string> tips;
+       for (int id : {1001, 1079, 1002, 1080, 1081, 1082}) tips.push_back(TipOf(p, &main.dlg, id, W(&main.dlg, 1000)));
+       EXPECT_EQ(tips, (std::vector<std::string>{"Add a job or a batch of jobs", "Remove jobs, convert jobs again, the run log",
+                                                 "Start converting the jobs", "Help, decoder settings and about Pellomar",
+                                                 "Minimize", "Close Pellomar"}));
+       main.Hold("a.mpg");
+       p.Click(&main.dlg, 1002);
+       ASSERT_TRUE(main.dlg.IsConverting());
+       p.To(W(&main.dlg, 1000));  // the pointer comes back to the button
+       WaitFor([] { return !QToolTip::isVisible(); }, 5);
+       EXPECT_EQ(TipOf(p, &main.dlg, 1002, W(&main.dlg, 1000)), "Stop converting");
+     }},
+    {"TheRunningJobOfALongListIsInViewAndNamed",
+     [] {
+       MainWindow main;
+       Pointer p;
+       for (int i = 0; i < 38; ++i) main.Hold("job" + std::to_string(i) + ".mpg", i < 30 ? Plan() : Plan(Plan::kHold));
+       p.Click(&main.dlg, 1002);
+       ASSERT_TRUE(WaitFor([&] { return main.dlg.GetJobStatus(30) == kJobRunning; }, 30));
+       Settle(0.3);
+       auto* view = qobject_cast<QAbstractItemView*>(W(&main.dlg, 1000));
+       const QRect row = view->visualRect(view->model()->index(30, 1));
+       EXPECT_TRUE(view->viewport()->rect().contains(row)) << row.y() << " of " << view->viewport()->height();
+       const std::string said = "Converting job 31 of 38 (row 31), 7 after it";
+       EXPECT_EQ(TextOf(&main.dlg, IDC_RUN_STATUS), said);
+       EXPECT_NE(W(&main.dlg)->windowTitle().toStdString().find(said), std::string::npos);
+       KeepGrab(&main.dlg, "desktop-running-job-31");
+       main.script.ends["job30.mpg"]->Complete();
+       EXPECT_TRUE(WaitFor([&] { return TextOf(&main.dlg, IDC_RUN_STATUS).find("job 32 of 38") != std::string::npos; }, 10))
+           << TextOf(&main.dlg, IDC_RUN_STATUS);
+     }},
+    {"SeveralSelectedJobsAreRemovedTogether",
+     [] {
+       MainWindow main;
+       Pointer p;
+       for (const char* name : {"a.mpg", "b.mpg", "c.mpg", "d.mpg", "e.mpg"}) main.Hold(name);
+       // Rows 1 to 3 chosen with the pointer and Shift and the arrows.
+       ClickRow(p, &main.dlg, 1000, 1);
+       PressShifted("Down", Qt::Key_Down);
+       PressShifted("Down", Qt::Key_Down);
+       auto sources = [&] {
+         std::string all;
+         for (int row = 0; row < main.dlg.GetJobCount(); ++row) all += main.dlg.GetJob(row)->m_strSource + " ";
+         return all;
+       };
+       for (const Replies::Reply& answer : {kNo, kYes}) {
+         Replies replies({answer});
+         UiSetTrackMenuHook([](auto&) { return static_cast<UINT>(ID_JOB_REMOVE); });
+         p.Click(&main.dlg, 1079);
+         ASSERT_EQ(replies.seen.size(), 1u);
+         EXPECT_EQ(replies.seen[0], "3 selected jobs have not been converted yet. Remove the 3 selected jobs all the same?");
+       }
+       EXPECT_EQ(sources(), "a.mpg e.mpg ");
+       auto* list = dynamic_cast<CListCtrl*>(main.dlg.GetDlgItem(1000));
+       POSITION pos = list->GetFirstSelectedItemPosition();
+       ASSERT_NE(pos, nullptr);
+       EXPECT_EQ(list->GetNextSelectedItem(pos), 1);  // e.mpg moved into the first removed row's place
+     }},
+    {"AJobWhoseTargetAnotherJobHasIsAsked",
+     [] {
+       const std::string dir = Scratch("one-target");
+       std::filesystem::copy_file(Sample("mpeg2-ps-mp2.mpg"), dir + "/a.mpg");
+       std::filesystem::copy_file(Sample("mpeg2-ps-mp2.mpg"), dir + "/b.mpg");
+       const std::string target = dir + "/both.mpg";
+       MainWindow main;
+       Pointer p;
+       auto addJob = [&](const std::string& source, std::vector<Replies::Reply> answers, int finishes) {
+         Replies replies(std::move(answers));
+         UserDriver user;
+         TypeAndSource(p, user, 1009, source);
+         user.On(CDlgMpegType::IDD, [&](CDialog& d) {
+           Ready(&d), TypeInto(p, &d, 1061, target);
+           for (int i = 0; i < finishes; ++i) p.Click(&d, 1020);
+         });
+         main.AddJob(p, user);
+         return replies.seen;
+       };
+       EXPECT_EQ(addJob(dir + "/a.mpg", {}, 1), std::vector<std::string>{});
+       // No (the default) keeps the page at the name; Yes adds the job.
+       const std::vector<std::string> asked = addJob(dir + "/b.mpg", {kNo, kYes}, 2);
+       const std::string question = target + " is the target of another job of the list already.\nDo you want to replace it?";
+       EXPECT_EQ(asked, (std::vector<std::string>{question, question}));
+       ASSERT_EQ(main.dlg.GetJobCount(), 2);
+       EXPECT_EQ(main.dlg.GetJob(1)->m_strTarget, target);
+       EXPECT_EQ(main.dlg.GetJob(1)->m_bReplaceTarget, 1);
+     }},
+    {"TheAviPageProposesTheNearestRateItTakes",
+     [] {
+       const std::string source = Scratch("fifty") + "/fifty.mpg";
+       ASSERT_TRUE(MakeWithFfmpeg("-f lavfi -i testsrc=size=160x120:rate=50:duration=1 -c:v mpeg2video -f mpeg", source));
+       MainWindow main;
+       Answers answers;
+       Pointer p;
+       UserDriver user;
+       std::string proposed;
+       TypeAndSource(p, user, 1006, source);
+       user.On(CDlgTargetAVI::IDD, [&](CDialog& d) { Ready(&d), proposed = TextOf(&d, 1085), p.Click(&d, 1020); });
+       main.AddJob(p, user);
+       EXPECT_EQ(proposed, "30");
+       EXPECT_TRUE(answers.boxes.empty()) << answers.boxes.front();
+       ASSERT_EQ(main.dlg.GetJobCount(), 1);
+       EXPECT_DOUBLE_EQ(main.dlg.GetJob(0)->m_dFrameRate, 30.0);
+     }},
+    {"TheStopQuestionHoldsTheJobAndTheKeptPartEndsThere",
+     [] {
+       const std::string target = Scratch("held") + "/long_pmr.mpg";
+       RealWindow main;
+       ASSERT_NO_FATAL_FAILURE(AddLongJob(main.dlg, target));
+       Pointer p;
+       std::error_code ec;
+       auto written = [&] { return std::filesystem::file_size(target + ".part", ec); };
+       // While each question is open the part written does not grow.
+       std::vector<std::uintmax_t> asked, answered;
+       auto hold = [&](int answer) {
+         UiSetMessageBoxHook([&, answer](const std::string&, const std::string&, UINT) {
+           Settle(0.5);
+           asked.push_back(written());
+           Settle(2);
+           answered.push_back(written());
+           return answer;
+         });
+       };
+       p.Click(&main.dlg, 1002);
+       ASSERT_TRUE(WaitFor([&] { return written() > 100000; }, 120));
+       hold(IDNO);
+       p.Click(&main.dlg, 1002);
+       ASSERT_TRUE(main.dlg.IsConverting());
+       // No: the job goes on.
+       const std::uintmax_t before = written();
+       EXPECT_TRUE(WaitFor([&] { return written() > before + 20000; }, 60));
+       ASSERT_TRUE(main.dlg.IsConverting());
+       hold(IDYES);
+       p.Click(&main.dlg, 1002);
+       UiSetMessageBoxHook(nullptr);
+       ASSERT_TRUE(WaitFor([&] { return !main.dlg.IsConverting(); }, 30));
+       ASSERT_EQ(asked.size(), 2u);
+       EXPECT_EQ(asked, answered) << asked[0] << " " << answered[0] << ", " << asked[1] << " " << answered[1];
+       // The kept part ends where the user asked: its length is the
+       // position the log names.
+       const std::string log = main.dlg.GetRunLog();
+       const size_t at = log.find("Stopped by the user at ");
+       ASSERT_NE(at, std::string::npos) << log << TextOf(&main.dlg, IDC_PROGRESS_LINE);
+       const double stoppedAt = std::atof(log.c_str() + at + 23);
+       EXPECT_NEAR(SecondsOf(target), stoppedAt, 1.0) << log;
+       EXPECT_LT(stoppedAt, 299.0);
+     }},
+    {"TheTypePageStartsInItsGroupAndAnEmptyListShowsItsFocus",
+     [] {
+       MainWindow main;
+       Pointer p;
+       UserDriver user;
+       std::vector<int> focus;
+       int chosen = -1, focusShows = 0;
+       user.On(CDlgCvtType::IDD, [&](CDialog& d) {
+         Ready(&d);
+         if (!RealInput()) QApplication::setActiveWindow(W(&d)->window());  // as the desktop does
+         focus.push_back(FocusId());
+         Press("Down", Qt::Key_Down);  // the first arrow already chooses
+         focus.push_back(FocusId());
+         chosen = d.GetCheckedRadioButton(1000, 1047);
+         KeepGrab(&d, "desktop-type-page-focus");
+         // The arrow's move shows: the chosen radio looks otherwise without the focus.
+         const QImage focused = W(&d, 1010)->grab().toImage();
+         W(&d, 1007)->setFocus();
+         Settle();
+         focusShows = PixelsChanged(focused, W(&d, 1010)->grab().toImage());
+         p.Click(&d, IDCANCEL);
+       });
+       main.Menu(p, 1001, ID_JOB_ADD, &user);
+       EXPECT_EQ(focus, (std::vector<int>{1009, 1010}));  // MPEG, then VCD/SVCD/DVD
+       EXPECT_EQ(chosen, 1010);
+       EXPECT_GT(focusShows, 20);
+       // The empty job list, reached with Tab, shows that it has the focus.
+       QWidget* list = W(&main.dlg, 1000);
+       if (!RealInput()) QApplication::setActiveWindow(W(&main.dlg)->window());
+       W(&main.dlg, 1002)->setFocus();
+       Settle();
+       const QImage plain = list->grab().toImage();
+       Press("Tab", Qt::Key_Tab);
+       ASSERT_EQ(FocusId(), 1000);
+       EXPECT_GT(PixelsChanged(plain, list->grab().toImage()), 100);
+     }},
+    {"LongPathsKeepTheirFileNames",
+     [] {
+       MainWindow main;
+       const std::string folder = "/home/someone/videos/from/the/summer/of/that/year/with/the/long/names/";
+       // Names that differ where a cut in the middle of the whole path falls.
+       main.Hold(folder + "one-at-the-seaside.mpg");
+       main.Hold(folder + "two-at-the-seaside.mpg");
+       Settle(0.3);
+       auto* view = qobject_cast<QAbstractItemView*>(W(&main.dlg, 1000));
+       const QImage all = view->viewport()->grab().toImage();
+       const QRect a = view->visualRect(view->model()->index(0, 1)), b = view->visualRect(view->model()->index(1, 1));
+       // The two cells of the source column look different.
+       EXPECT_GT(PixelsChanged(all.copy(a), all.copy(b)), 20);
+       KeepGrab(&main.dlg, "desktop-long-paths");
+     }},
+    {"TheMovieChooserOffersMoviesOnceNamedWithWholeColumns",
+     [] {
+       if (!RealInput()) return;  // the toolkit's own chooser, on a desktop only
+       CConvertOpt movie;
+       movie.SetType(CONVERT_MPEG);
+       QStringList kinds;
+       int cut = -1;
+       Pointer p;
+       RunPage<CDlgVideoSource>(movie, [&](CDialog& d) {
+         // The chooser runs its own modal loop: it is looked at from a timer
+         // once it has been shown a while, then closed.
+         QTimer look;
+         int shown = 0;
+         QObject::connect(&look, &QTimer::timeout, [&] {
+           auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+           if (!chooser || !chooser->isVisible() || ++shown < 8) return;
+           look.stop();
+           if (auto* types = chooser->findChild<QComboBox*>("fileTypeCombo"))
+             for (int i = 0; i < types->count(); ++i) kinds << types->itemText(i);
+           if (auto* view = chooser->findChild<QTreeView*>("treeView")) {
+             cut = 0;
+             for (int c = 1; c < view->header()->count(); ++c)
+               cut += view->header()->sectionSize(c) <
+                      std::max(view->header()->sectionSizeHint(c),
+                               static_cast<QAbstractItemView*>(view)->sizeHintForColumn(c));
+             cut += view->model()->rowCount(view->rootIndex()) == 0;  // nothing shown would prove nothing
+           }
+           const QRect frame = chooser->frameGeometry();
+           if (const char* dir = std::getenv("PELLOMAR_SHOTS"))
+             QGuiApplication::primaryScreen()
+                 ->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
+                 .save(QString(dir) + "/movie-chooser.png");
+           chooser->reject();
+         });
+         look.start(100);
+         // The chooser opens where the samples are: rows of every column.
+         const QString here = QDir::currentPath();
+         QDir::setCurrent(QString::fromStdString(std::filesystem::path(Sample("mpeg2-ps-mp2.mpg")).parent_path().string()));
+         p.Click(&d, 1023);
+         QDir::setCurrent(here);
+       });
+       ASSERT_FALSE(kinds.isEmpty());
+       EXPECT_EQ(kinds.at(1).toStdString(), "AVI Files (*.avi)");
+       EXPECT_EQ(kinds.back().toStdString(), "All files (*.*)");
+       EXPECT_EQ(cut, 0);
      }},
 };
 

@@ -439,4 +439,30 @@ TEST(JobCreation, FinishedPspBatchIsNumberedInTheChosenFolder) {
   EXPECT_EQ(jobs[1]->m_nType, CONVERT_PSP);
 }
 
+// A PSP batch into the folder of a source that has the first job's name:
+// that target is the source, refused at once, before any question about
+// files it would replace; the target page opens again.
+TEST(JobCreation, ABatchTargetThatIsItsSourceIsRefusedBeforeTheQuestion) {
+  const std::string out = Scratch("own") + "/";
+  std::filesystem::copy_file(Sample("mpeg2-ps-mp2.mpg"), out + "M4V00001.mp4");
+  std::filesystem::copy_file(Sample("vob-ac3.vob"), out + "M4V00002.mp4");  // a file the second job would replace
+  CRegistry key;
+  key.Create(HKEY_CURRENT_USER, "SOFTWARE\\Quorvel Software\\Pellomar");
+  key.SetStringValue("Batch Output", out);
+  ChooserAnswer chooser;
+  chooser.next = {out + "M4V00001.mp4", Sample("vob-ac3.vob")};
+  BoxRecorder boxes;
+  UserDriver user;
+  ChooseType(user, kPspButton);
+  ClickOn(user, CDlgBatch::IDD, 1001);
+  ClickOn(user, CDlgBatch::IDD, 1007);
+  ClickOn(user, CDlgTargetPSP::IDD, 1020);
+  ClickOn(user, CDlgTargetPSP::IDD, IDCANCEL);
+  CJobFlow flow(nullptr);
+  EXPECT_TRUE(flow.AddBatch().empty());
+  EXPECT_TRUE(user.Done());
+  ASSERT_EQ(boxes.seen.size(), 1u);
+  EXPECT_EQ(boxes.seen[0].text, UiLoadString(IDS_OUTPUT_IS_SOURCE) + "\n    " + out + "M4V00001.mp4");
+}
+
 }  // namespace

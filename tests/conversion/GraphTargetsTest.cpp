@@ -355,7 +355,9 @@ TEST(FailureTexts, PicturesOfASourceWithoutVideo) {
     auto conv = NewConverter();
     g_strConvertError.clear();
     EXPECT_EQ(E_FAIL, conv->BuildPicturesGraph(DataFile(source), folder, 500, 0, 0)) << source;
-    EXPECT_EQ("No Video Stream", g_strConvertError) << source;
+    EXPECT_EQ("Still pictures are taken from the source's video, and the source has none: it holds no video stream\n",
+              g_strConvertError)
+        << source;
     EXPECT_TRUE(fs::is_empty(folder)) << source;
   }
 }
@@ -491,7 +493,7 @@ TEST(FailureTexts, SourcesWithoutPictureOrWithDamagedSoundSayWhat) {
     HRESULT hr;
     std::string text;
   } cases[] = {
-      {DataFile("vorbis.ogg"), E_FAIL, "No Video Stream"},
+      {DataFile("vorbis.ogg"), E_FAIL, "An MP4 movie at the source's picture size needs a picture"},
       {damaged, VFW_E_NO_DECOMPRESSOR, "The sound stream of the source (Vorbis) could not be decoded\n"},
   };
   for (const auto& c : cases) {

@@ -130,6 +130,9 @@ case_two_jobs_one_target() {  # the later job of the run takes "b (2).mp4"
   run 8 "$MP2" "$WORK/b.mp4" "${SOURCE_SETS[@]}" "${MP4_SETS[@]}" --next-source "$NOISY" \
     --next-target "$WORK/b.mp4"
   grep -qx "job 2: done, target $WORK/b (2).mp4" "$WORK/run.log" || fail "the second row does not show b (2).mp4"
+  # Not what the user asked for: the log says so.
+  grep -qxF "2. An earlier job of this run wrote $WORK/b.mp4; this job's file is $WORK/b (2).mp4" "$WORK/run.log" ||
+    fail "the log does not say where the second job's file went"
   local first second
   first=$(ffprobe -v error -show_entries format=duration -of default=nw=1:nk=1 "$WORK/b.mp4")
   second=$(ffprobe -v error -show_entries format=duration -of default=nw=1:nk=1 "$WORK/b (2).mp4")
