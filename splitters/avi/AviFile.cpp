@@ -180,9 +180,7 @@ LONGLONG CAviFile::ScanChunkHeaders(UINT64 from, UINT64 to,
 bool CAviFile::PlausibleChunk(UINT64 pos, DWORD id, DWORD size, bool confirm) {
   const UINT64 length = static_cast<UINT64>(GetLength());
   if (pos + 8 + size > length) return false;
-  const int stream = AviStreamOfChunkId(id);
-  if (!IsListOrIndex(id) && !(stream >= 0 && static_cast<size_t>(stream) < m_strms.size() && IsDataChunkKind(id)))
-    return false;
+  if (!IsListOrIndex(id) && !IsStreamChunk(id)) return false;
   const UINT64 next = pos + 8 + size + (size & 1);
   if (!confirm || next + 8 > length) return true;
   BYTE header[8];
@@ -195,17 +193,15 @@ LONGLONG CAviFile::FindListOrIndex(UINT64 from) {
   });
 }
 
-std::vector<UINT64> CAviFile::FindChunkHeaders(UINT64 pos, int stream, DWORD size, UINT64 reach) {
-  std::vector<UINT64> found;
-  const UINT64 lowest = m_movis.empty() ? 0 : m_movis.front();
-  ScanChunkHeaders(pos > lowest + reach ? pos - reach : lowest, pos + reach + 8, [&](UINT64 at, DWORD id, DWORD s) {
-    if (s == size && AviStreamOfChunkId(id) == stream && IsDataChunkKind(id)) found.push_back(at);
-    return false;
-  });
-  std::stable_sort(found.begin(), found.end(), [pos](UINT64 a, UINT64 b) {
-    return (a > pos ? a - pos : pos - a) < (b > pos ? b - pos : pos - b);
-  });
-  return found;
+bool CAviFile::EndsChunks(UINT64 pos) {
+  BYTE header[8];
+  return pos == static_cast<UINT64>(GetLength()) ||
+         (SUCCEEDED(ReadAt(pos, header, 8)) && IsListOrIndex(LoadLE<DWORD>(header)));
+}
+
+bool CAviFile::IsStreamChunk(DWORD id) const {
+  const int stream = AviStreamOfChunkId(id);
+  return stream >= 0 && static_cast<size_t>(stream) < m_strms.size() && IsDataChunkKind(id);
 }
 
 HRESULT CAviFile::ReadAt(UINT64 pos, BYTE* data, DWORD length) {

@@ -147,10 +147,11 @@ class CAviFile : public CBaseSplitterFile {
   // as the file tells it.
   HRESULT ScanChunks(UINT64 end, std::vector<std::vector<AviChunk>>& chunks, std::vector<UINT64>& sizes,
                      const std::function<bool()>& poll, int depth = 0);
-  // Where data chunk headers of `stream` with this size lie within `reach`
-  // bytes of `pos` either way (not before the first movi list), nearest
-  // first. For chunks that damage has moved.
-  std::vector<UINT64> FindChunkHeaders(UINT64 pos, int stream, DWORD size, UINT64 reach);
+  // True for the id of a data chunk of one of the file's streams.
+  bool IsStreamChunk(DWORD id) const;
+  // True at the file's end or where a list, the index or filler begins:
+  // what may follow a stream's last chunks.
+  bool EndsChunks(UINT64 pos);
 
   // Reads `length` bytes at `pos` straight from the source.
   HRESULT ReadAt(UINT64 pos, BYTE* data, DWORD length);
