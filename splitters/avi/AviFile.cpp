@@ -363,6 +363,7 @@ HRESULT CAviFile::BuildIndex() {
     hr = E_OUTOFMEMORY;
   }
   if (FAILED(hr)) EmptyIndex();
+  if (SUCCEEDED(hr)) CheckIndex();
 
   m_idx1.clear();
   m_idx1.shrink_to_fit();
@@ -371,6 +372,67 @@ HRESULT CAviFile::BuildIndex() {
     s->indx.shrink_to_fit();
   }
   return hr;
+}
+
+LONGLONG CAviFile::LocateInLayout(size_t stream, size_t k, LONGLONG shift) {
+  const auto& chunks = m_strms[stream]->chunks;
+  const UINT64 length = static_cast<UINT64>(GetLength());
+  auto moved = [shift](UINT64 pos) { return static_cast<UINT64>(std::max<LONGLONG>(0, static_cast<LONGLONG>(pos) + shift)); };
+  const AviChunk& c = chunks[k];
+  // The first chunk of the stream after the chunk before it, walked over
+  // the chunks between (before the next chunk of the stream).
+  UINT64 at = k > 0 ? moved(chunks[k - 1].filePos + 8 + chunks[k - 1].storedSize + (chunks[k - 1].storedSize & 1))
+                    : (m_movis.empty() ? 0 : m_movis.front() + 12);
+  const UINT64 limit = std::min(k + 1 < chunks.size() ? moved(chunks[k + 1].filePos) : length, length);
+  for (int steps = 0; steps < 4096 && at + 8 <= limit; ++steps) {
+    BYTE header[12];
+    if (FAILED(ReadAt(at, header, length - at >= 12 ? 12 : 8))) break;
+    const DWORD id = LoadLE<DWORD>(header), size = LoadLE<DWORD>(header + 4);
+    if (id == AviFcc("LIST") && length - at >= 12 && LoadLE<DWORD>(header + 8) == AviFcc("rec ")) {
+      at += 12;
+      continue;
+    }
+    if (AviStreamOfChunkId(id) == static_cast<int>(stream) && IsDataChunkKind(id))
+      return size == c.storedSize && at + 8 + size <= length ? static_cast<LONGLONG>(at) : -1;
+    if (!IsStreamChunk(id) && !IsListOrIndex(id)) break;
+    at += 8 + static_cast<UINT64>(size) + (size & 1);
+  }
+  return -1;
+}
+
+void CAviFile::CheckIndex() {
+  const UINT64 length = static_cast<UINT64>(GetLength());
+  auto end = [](const AviChunk& c) { return c.filePos + 8 + c.storedSize + (c.storedSize & 1); };
+  for (size_t i = 0; i < m_strms.size(); ++i) {
+    AviStream& s = *m_strms[i];
+    auto& chunks = s.chunks;
+    // Where the last chunk of the stream lies inside the file: an entry
+    // past the end before it is damage, not a file cut short.
+    size_t inside = chunks.size();
+    while (inside > 0 && end(chunks[inside - 1]) > length) --inside;
+    for (size_t k = 0; k < chunks.size(); ++k) {
+      AviChunk& c = chunks[k];
+      if (!c.fChunkHdr) continue;
+      const UINT64 before = k > 0 ? chunks[k - 1].filePos : 0;
+      const UINT64 after = k + 1 < chunks.size() ? chunks[k + 1].filePos : length;
+      // A writer lists a stream's chunks in file order: an entry that is
+      // not between its neighbours (which are in order), or that lies past
+      // the end of a file that holds later chunks, points elsewhere.
+      const bool past = end(c) > length && k + 1 < inside;
+      const bool misplaced = before < after && (c.filePos <= before || c.filePos >= after) && k > 0;
+      if (!past && !misplaced) continue;
+      const LONGLONG at = LocateInLayout(i, k, 0);
+      if (at >= 0) {
+        c.filePos = static_cast<UINT64>(at);
+        s.relocated++;
+      } else {
+        // Kept in its place in the stream's order, so that the chunks after
+        // it keep their times, and passed over.
+        c.filePos = k > 0 ? chunks[k - 1].filePos + 1 : before;
+        s.lost.push_back(static_cast<DWORD>(k));
+      }
+    }
+  }
 }
 
 HRESULT CAviFile::BuildOpenDmlIndex() {
@@ -465,7 +527,10 @@ HRESULT CAviFile::BuildIdx1Index() {
     c.size = running[static_cast<size_t>(sn)];
     c.filePos = offset(j) + base;
     c.fKeyFrame = (flags(j) & kAviifKeyframe) || s.IsAudio() || s.chunks.empty();
-    c.fChunkHdr = !(j + 1 < count && offset(j + 1) == offset(j));
+    // An empty entry may share its offset with the next (a dropped frame);
+    // one with data there would read another chunk's bytes, so its header
+    // is checked like any other's.
+    c.fChunkHdr = !(j + 1 < count && offset(j + 1) == offset(j) && length(j) == 0);
     c.storedSize = length(j);
     running[static_cast<size_t>(sn)] += s.GetChunkSize(c.storedSize);
     s.chunks.push_back(c);

@@ -94,6 +94,11 @@ struct AviStream {
   std::vector<BYTE> indx;
   std::vector<AviChunk> chunks;
   UINT64 totalSize = 0;
+  // Index entries that pointed elsewhere than at their chunk: how many
+  // were found where the file's own chunks put them, and the numbers of
+  // those that were not (passed over).
+  size_t relocated = 0;
+  std::vector<DWORD> lost;
   // Filled by the interleave check, kept only on request.
   std::vector<AviInterleaveEntry> interleave;
   // When the stream begins: the header's start (dwStart, in the stream's
@@ -128,6 +133,15 @@ class CAviFile : public CBaseSplitterFile {
 
   HRESULT Init();
   HRESULT BuildIndex();
+  // Checks each stream's index entries against the order of its chunks and
+  // the file's length, and takes one that points elsewhere from the file's
+  // own chunks (AviStream::relocated, AviStream::lost).
+  void CheckIndex();
+  // Where the file's own chunks put chunk k of a stream: the first chunk of
+  // the stream behind the one before it (their index positions moved by
+  // `shift`), when it has the indexed size; -1 when the chunks there do
+  // not read or show another.
+  LONGLONG LocateInLayout(size_t stream, size_t k, LONGLONG shift);
   void EmptyIndex();
   // True when every stream's chunks lie in the file close enough to their
   // time order; keepInfo keeps the per-chunk lists for the chunk viewer.

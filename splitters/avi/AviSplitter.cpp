@@ -282,6 +282,15 @@ HRESULT CAviSplitterFilter::CreateOutputs(IAsyncReader* reader) {
     m_pFile = std::move(file);
   }
   TellDamageOf(*m_pFile);
+  for (size_t i = 0; i < m_pFile->m_strms.size(); ++i) {
+    const AviStream& s = *m_pFile->m_strms[i];
+    const std::string stream = "Stream " + std::to_string(i);
+    Mended(stream + ": chunks whose index entries pointed elsewhere were read where the file's own chunks put them",
+           "chunks", s.relocated);
+    Mended(stream + ": chunks whose index entries pointed elsewhere and that the file's own chunks do not show were "
+                    "passed over",
+           "chunks", s.lost.size());
+  }
   return m_pOutputs.empty() ? E_FAIL : S_OK;
 }
 
@@ -474,9 +483,13 @@ bool CAviSplitterFilter::ResyncChunks(UINT64 at) {
 
   // What the index puts before the chunk found lay in the damage.
   const AviChunk& c = strms[foundStream]->chunks[foundChunk];
+  // (One place holds one chunk: another stream's chunk indexed at the
+  // chunk's own place lay there in the index only.)
   for (size_t j = 0; j < ns; ++j) {
     const auto& chunks = strms[j]->chunks;
-    while (m_tFrame[j] < chunks.size() && chunks[m_tFrame[j]].filePos < c.filePos) m_tFrame[j]++;
+    while (m_tFrame[j] < chunks.size() &&
+           (chunks[m_tFrame[j]].filePos < c.filePos || (j != foundStream && chunks[m_tFrame[j]].filePos == c.filePos)))
+      m_tFrame[j]++;
   }
   m_tFrame[foundStream] = foundChunk;
   m_shift = found - static_cast<LONGLONG>(c.filePos);
@@ -513,22 +526,33 @@ bool CAviSplitterFilter::DemuxLoop() {
     const AviChunk& c = s.chunks[n];
     m_tFrame[i]++;
 
-    // Streams nobody takes are walked past without reading them.
+    // Streams nobody takes are walked past without reading them; a chunk
+    // its index entry lost is passed over.
     CBaseSplitterOutputPin* pin = GetOutputPin(static_cast<DWORD>(i));
-    if (!pin || !pin->IsConnected()) continue;
+    if (!pin || !pin->IsConnected() || std::binary_search(s.lost.begin(), s.lost.end(), n)) continue;
 
     UINT64 data = c.filePos;
     DWORD length = c.storedSize;
     if (c.fChunkHdr) {
       const UINT64 at = ShiftedPos(c.filePos);
+      LONGLONG located = -1;
       if (!ChunkHeaderAt(at, best, s, n, length)) {
-        // Damage: every stream goes on at the first chunk after it that
-        // stands whole, and the bytes passed over are told.
-        m_tFrame[i] = n;
-        if (!ResyncChunks(at)) break;
-        continue;
+        // An index entry that points elsewhere: the chunk is where the
+        // file's own chunks put it. Else damage: every stream goes on at
+        // the first chunk after it that stands whole, and the bytes passed
+        // over are told.
+        located = f.LocateInLayout(i, n, m_shift);
+        if (located < 0) {
+          m_tFrame[i] = n;
+          if (!ResyncChunks(at)) break;
+          continue;
+        }
+        Mended("Stream " + std::to_string(i) + ": chunks whose index entries pointed elsewhere were read where the "
+                                               "file's own chunks put them",
+               "chunks");
+        length = c.storedSize;
       }
-      data = at + 8;
+      data = (located >= 0 ? static_cast<UINT64>(located) : at) + 8;
     }
 
     auto p = std::make_unique<Packet>();
