@@ -271,7 +271,15 @@ HRESULT CAviFile::Parse(DWORD parentType, UINT64 end, int depth) {
     const UINT64 pos = static_cast<UINT64>(GetPos());
     DWORD id = 0, size = 0;
     if (!ReadDword(id) || id == 0 || !ReadDword(size) || (resyncs && !IsFourCC(id))) {
-      const LONGLONG next = resyncs ? FindListOrIndex(pos + 1) : -1;
+      LONGLONG next = resyncs ? FindListOrIndex(pos + 1) : -1;
+      // Bytes lost in 'movi' leave the index before the place its size
+      // points to: it is looked for from the list's start, once.
+      if (next < 0 && resyncs && m_idx1.empty() && !m_movis.empty() && !m_indexSought) {
+        m_indexSought = true;
+        next = ScanChunkHeaders(m_movis.back() + 12, pos, [&](UINT64 at, DWORD chunk, DWORD bytes) {
+          return chunk == AviFcc("idx1") && bytes % 16 == 0 && PlausibleChunk(at, chunk, bytes, true);
+        });
+      }
       if (next < 0) {
         hr = E_FAIL;
         break;

@@ -178,6 +178,7 @@ class CAviFile : public CBaseSplitterFile {
   std::vector<BYTE> m_idx1;
   // Position of the "LIST" header of every "movi" list, in file order.
   std::vector<UINT64> m_movis;
+  bool m_indexSought = false;
 
  private:
   HRESULT Parse(DWORD parentType, UINT64 end, int depth);
