@@ -146,6 +146,13 @@ bool StreamType(const AviStream& s, CMediaType& mt, const wchar_t*& label) {
   return false;
 }
 
+// What the log says of a stream's chunks read where the file's own chunks
+// put them, not where their index entries pointed.
+std::string RelocatedText(size_t stream) {
+  return "Stream " + std::to_string(stream) +
+         ": chunks whose index entries pointed elsewhere were read where the file's own chunks put them";
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -284,11 +291,10 @@ HRESULT CAviSplitterFilter::CreateOutputs(IAsyncReader* reader) {
   TellDamageOf(*m_pFile);
   for (size_t i = 0; i < m_pFile->m_strms.size(); ++i) {
     const AviStream& s = *m_pFile->m_strms[i];
-    const std::string stream = "Stream " + std::to_string(i);
-    Mended(stream + ": chunks whose index entries pointed elsewhere were read where the file's own chunks put them",
-           "chunks", s.relocated);
-    Mended(stream + ": chunks whose index entries pointed elsewhere and that the file's own chunks do not show were "
-                    "passed over",
+    Mended(RelocatedText(i), "chunks", s.relocated);
+    Mended("Stream " + std::to_string(i) +
+               ": chunks whose index entries pointed elsewhere and that the file's own chunks do not show were "
+               "passed over",
            "chunks", s.lost.size());
   }
   return m_pOutputs.empty() ? E_FAIL : S_OK;
@@ -547,9 +553,7 @@ bool CAviSplitterFilter::DemuxLoop() {
           if (!ResyncChunks(at)) break;
           continue;
         }
-        Mended("Stream " + std::to_string(i) + ": chunks whose index entries pointed elsewhere were read where the "
-                                               "file's own chunks put them",
-               "chunks");
+        Mended(RelocatedText(i), "chunks");
         length = c.storedSize;
       }
       data = (located >= 0 ? static_cast<UINT64>(located) : at) + 8;
