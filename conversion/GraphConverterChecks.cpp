@@ -188,6 +188,13 @@ HRESULT CheckTargetFile(const std::string& target) {
 
 // Pack and PES types count only with a video subtype: a raw AC-3 or DTS
 // source offers its sound in those wrappers too.
+// A stream whose decoder refused it for its set-up data (codec headers)
+// is damaged, not of a format no decoder reads.
+std::string DamagedSetupText(bool video, const CMediaType& type) {
+  return std::string("The ") + (video ? "video" : "sound") + " stream of the source (" + StreamFormatName(type) +
+         ") is damaged: its decoder set-up data (the codec headers) does not read, so it cannot be decoded\n";
+}
+
 std::string UndecodedVideoText(IBaseFilter* source) {
   CMediaType videoType, audioType;
   bool hasVideo = false, hasAudio = false;
@@ -198,13 +205,16 @@ std::string UndecodedVideoText(IBaseFilter* source) {
                             videoType.subtype == MEDIASUBTYPE_MPEG1Video;
   if (!hasVideo || (wrapped && !wrappedVideo)) return {};
   CMediaType first;
-  const std::string name = StreamFormatName(FirstSourceType(source, true, &first) ? first : videoType);
-  return "The video stream of the source (" + name + kUndecoded + "\n";
+  const CMediaType& type = FirstSourceType(source, true, &first) ? first : videoType;
+  if (RefusedAsDamaged(type.subtype)) return DamagedSetupText(true, type);
+  return "The video stream of the source (" + StreamFormatName(type) + kUndecoded + "\n";
 }
 
 std::string UndecodedSoundText(IBaseFilter* source) {
-  const std::string name = SourceStreamName(source, false);
-  return name.empty() ? std::string() : "The " + name + " could not be decoded\n";
+  CMediaType type;
+  if (!FirstSourceType(source, false, &type)) return {};
+  if (RefusedAsDamaged(type.subtype)) return DamagedSetupText(false, type);
+  return "The " + SourceStreamName(source, false) + " could not be decoded\n";
 }
 
 void NameSinkStreams(IBaseFilter* sink, IBaseFilter* source) {

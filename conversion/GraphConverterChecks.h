@@ -23,8 +23,9 @@ HRESULT CheckTargetFile(const std::string& target);
 // A pin named after subtitles carries no video to convert.
 bool NameHasSubtitle(IPin* pin);
 
-// The text naming a source's video stream when no decoder took it; empty
-// when it has none.
+// The text naming a source's video stream when no decoder took it (as
+// damaged where its decoder refused its set-up data); empty when it has
+// none.
 std::string UndecodedVideoText(IBaseFilter* source);
 // The same of its first sound stream.
 std::string UndecodedSoundText(IBaseFilter* source);

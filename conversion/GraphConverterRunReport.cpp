@@ -70,5 +70,9 @@ std::string CGraphConverter::GetRunNote() const {
   auto* graph = static_cast<IFilterGraph*>(const_cast<CGraphConverter*>(this));
   std::string note;
   for (const auto& report : RunReports(graph)) note += report->GetRunNote();
-  return note;
+  // The source's length as read when the job began: what was converted.
+  LONGLONG duration = 0;
+  CComQIPtr<IMediaSeeking> seeking(graph);
+  if (!seeking || FAILED(seeking->GetDuration(&duration))) duration = 0;
+  return note + m_pFiles->SourceGrowth(static_cast<double>(duration) / UNITS);
 }

@@ -2,7 +2,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -141,6 +143,36 @@ std::string PictureRefusal(const std::string& path, const struct stat& st, const
   return std::string();
 }
 
+// A temporary file carries the name of the target it is written for, and
+// its job holds a lock on it while it runs: one that a job killed outright
+// left behind (the lock went with its process) is told from a user's own
+// file of that name and from another job's file.
+constexpr const char* kTargetMark = "user.pellomar.target";
+
+bool MarkTemporary(int fd, const std::string& target) {
+  return flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+         (fsetxattr(fd, kTargetMark, target.data(), target.size(), 0) == 0 || errno == ENOTSUP);
+}
+
+// Removes `temp` when it is the leftover of a job of `target` that ended
+// without removing it; true when it did.
+bool RemoveLeftover(const std::string& temp, const std::string& target) {
+  const int fd = open(temp.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  char mark[PATH_MAX];
+  const ssize_t n = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? fgetxattr(fd, kTargetMark, mark, sizeof mark) : -1;
+  bool removed = false;
+  if (n >= 0 && std::string(mark, static_cast<size_t>(n)) == target && flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    // Still the same file under that name: nobody took the name meanwhile.
+    struct stat now {};
+    removed = lstat(temp.c_str(), &now) == 0 && now.st_ino == st.st_ino && now.st_dev == st.st_dev &&
+              unlink(temp.c_str()) == 0;
+  }
+  close(fd);
+  return removed;
+}
+
 }  // namespace
 
 bool OpenableAsRegularFile(const std::string& path) {
@@ -194,7 +226,7 @@ void InstallTemporaryFileCleanup() {
   std::call_once(once, [] {
     if (pipe2(g_signalPipe, O_CLOEXEC) != 0) return;
     std::thread(RemoveTemporariesOnSignal).detach();
-    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
       struct sigaction old {};
       // A signal the process was started to ignore (nohup) stays ignored.
       if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;
@@ -210,6 +242,20 @@ void InstallTemporaryFileCleanup() {
 void CJobFiles::SetSource(const std::string& source) {
   std::lock_guard<std::mutex> g(m_lock);
   m_strSource = source;
+  struct stat st {};
+  m_sourceSize = stat(source.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? st.st_size : -1;
+}
+
+std::string CJobFiles::SourceGrowth(double seconds) {
+  std::lock_guard<std::mutex> g(m_lock);
+  struct stat st {};
+  if (m_sourceSize < 0 || stat(m_strSource.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= m_sourceSize)
+    return std::string();
+  std::string text = "The source grew while the job read it, from " + std::to_string(m_sourceSize) + " to " +
+                     std::to_string(static_cast<long long>(st.st_size)) + " bytes: the job converted the " +
+                     std::to_string(m_sourceSize) + " bytes it held when the job began";
+  if (seconds > 0) text += " (" + std::to_string(static_cast<long long>(std::lround(seconds))) + " s)";
+  return text + "; convert it again once it is complete for the rest.\n";
 }
 
 void CJobFiles::SetReplaceTargets(bool replace) {
@@ -247,10 +293,18 @@ std::string CJobFiles::Reserve(const std::string& target, std::string* error) {
   for (int n = 1; n < 100; ++n) {
     const std::string suffix = (n == 1 ? std::string() : "." + std::to_string(n)) + ".part";
     const std::string temp = dir + Fit(base, suffix, limit);
-    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    int fd = open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    // A job of this target killed outright left its file: it goes now.
+    if (fd < 0 && errno == EEXIST) {
+      if (RemoveLeftover(temp, target)) fd = open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      else errno = EEXIST;
+    }
     if (fd >= 0) {
-      close(fd);
-      m_files.push_back(File{temp, target, existed, false});
+      if (!MarkTemporary(fd, target)) {
+        close(fd);
+        fd = -1;
+      }
+      m_files.push_back(File{temp, target, existed, false, fd});
       AddTemporary(temp);
       return temp;
     }
@@ -315,6 +369,14 @@ int CJobFiles::CreatePicture(const std::string& path, bool replace, std::string*
   return fd;
 }
 
+void CJobFiles::Release(File& file) {
+  if (file.lock < 0) return;
+  // The mark is the job's, not the kept file's.
+  fremovexattr(file.lock, kTargetMark);
+  close(file.lock);
+  file.lock = -1;
+}
+
 std::string CJobFiles::Keep() { return KeepAll(-1.0); }
 
 std::string CJobFiles::KeepStopped(double seconds) { return KeepAll(std::max(seconds, 0.0)); }
@@ -341,6 +403,7 @@ std::string CJobFiles::KeepAll(double stoppedAt) {
           kept = RenameNoReplace(it->temp, name = StoppedName(it->target, stoppedAt, n));
       }
       if (kept) {
+        Release(*it);
         RemoveTemporary(it->temp);
         m_kept.emplace_back(it->target, name);
         continue;
@@ -360,8 +423,9 @@ std::string CJobFiles::KeepAll(double stoppedAt) {
 
 void CJobFiles::Discard() {
   std::lock_guard<std::mutex> g(m_lock);
-  for (const File& file : m_files) {
+  for (File& file : m_files) {
     unlink(file.temp.c_str());
+    Release(file);
     RemoveTemporary(file.temp);
   }
   m_files.clear();

@@ -46,7 +46,12 @@ class CJobFiles {
   // Files not kept by the end are no result.
   ~CJobFiles() { Discard(); }
 
+  // The job's source, and its size now.
   void SetSource(const std::string& source);
+  // When the source has grown since the job began (a file still being
+  // written): a line saying so, and what was converted (its `seconds`,
+  // when known); else empty.
+  std::string SourceGrowth(double seconds);
   // The user chose to replace the files that have the targets' names. Else
   // a name taken when the job keeps its files (a file that appeared while
   // it ran) keeps what was there, and the job's file goes beside it as
@@ -82,11 +87,14 @@ class CJobFiles {
     std::string temp, target;
     bool existed;  // the target's name was taken when the job reserved it
     bool replace;  // a picture the user chose to write over
+    int lock;      // held open (and locked) while the job runs; -1: none
   };
+  static void Release(File& file);
   std::string KeepAll(double stoppedAt);
 
   std::mutex m_lock;
   std::string m_strSource;
+  long long m_sourceSize = -1;  // when the job began; -1 for no file
   std::vector<File> m_files;
   std::vector<std::string> m_written;  // pictures written under their own names
   std::vector<std::pair<std::string, std::string>> m_kept;

@@ -360,11 +360,23 @@ std::string UnreadCodecName(const AM_MEDIA_TYPE& mt) {
 
 namespace {
 thread_local std::string t_sourceRefusal;
+thread_local std::vector<GUID> t_damagedSetups;
 }  // namespace
 
 void SetSourceRefusal(const std::string& why) { t_sourceRefusal = why; }
 
-std::string TakeSourceRefusal() { return std::exchange(t_sourceRefusal, std::string()); }
+std::string TakeSourceRefusal() {
+  t_damagedSetups.clear();
+  return std::exchange(t_sourceRefusal, std::string());
+}
+
+void RefuseAsDamaged(const GUID& subtype) {
+  if (!RefusedAsDamaged(subtype)) t_damagedSetups.push_back(subtype);
+}
+
+bool RefusedAsDamaged(const GUID& subtype) {
+  return std::find(t_damagedSetups.begin(), t_damagedSetups.end(), subtype) != t_damagedSetups.end();
+}
 
 ULONGLONG GetFileVersion(const char* path) {
   if (!path) return 0;

@@ -70,6 +70,12 @@ std::string UnreadCodecName(const AM_MEDIA_TYPE& mt);
 // why none took it. Taking the text forgets it.
 void SetSourceRefusal(const std::string& why);
 std::string TakeSourceRefusal();
+// A decoder that knows a stream's format refuses it for its set-up data
+// (codec headers) that do not read: the stream is damaged, and the job says
+// so rather than that no decoder reads the format. Kept for the thread that
+// builds the graph (TakeSourceRefusal starts a new build).
+void RefuseAsDamaged(const GUID& subtype);
+bool RefusedAsDamaged(const GUID& subtype);
 // dwFileVersionMS in the high half and dwFileVersionLS in the low half; 0
 // when the file has no version information.
 ULONGLONG GetFileVersion(const char* path);

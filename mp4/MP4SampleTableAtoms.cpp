@@ -398,6 +398,12 @@ MP4_StscAtom::MP4_StscAtom(MP4_AtomSize size, MP4_ByteStream& stream)
   for (size_t i = 0; i + 12 <= table.size(); i += 12) {
     MP4_StscTableEntry e{MP4_BytesToUI32(&table[i]), 1, 0, MP4_BytesToUI32(&table[i + 4]),
                          MP4_BytesToUI32(&table[i + 8])};
+    // The table begins at the first chunk; a first entry that says
+    // otherwise is damaged.
+    if (m_Entries.empty() && e.m_FirstChunk != 1) {
+      e.m_FirstChunk = 1;
+      m_Mended = true;
+    }
     if (!m_Entries.empty()) {
       MP4_StscTableEntry& prev = m_Entries.back();
       // First chunks must rise, and sample numbers fit 32 bits; a table

@@ -175,9 +175,13 @@ class MP4_StscAtom : public MP4_Atom {
   const std::vector<MP4_StscTableEntry>& GetEntries() const { return m_Entries; }
   // Recomputes the lookup index after the entries changed.
   void Rebuild();
+  // True when the table read did not begin at the first chunk and was
+  // taken from it.
+  bool Mended() const { return m_Mended; }
 
  private:
   std::vector<MP4_StscTableEntry> m_Entries;
+  bool m_Mended = false;
   // For each entry, the largest end sample (first sample + chunks x
   // samples per chunk) of it and the entries before it: the first entry
   // that ends past a sample is found by binary search, with the result of

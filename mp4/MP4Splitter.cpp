@@ -235,6 +235,11 @@ HRESULT CMP4SplitterFilter::CreateOutputs(IAsyncReader* reader) {
                    " puts it far from the length its track header gives; it is timed by " +
                    std::to_string(track->GetMediaTimeScale()) + " instead",
                "tracks");
+      if (auto* stsc = dynamic_cast<MP4_StscAtom*>(track->GetTrakAtom().FindChild("mdia/minf/stbl/stsc"));
+          stsc && stsc->Mended())
+        Mended("Track " + std::to_string(id) + ": a sample-to-chunk table that did not begin at the first chunk "
+                                               "was read from it",
+               "tables");
       if (const MP4_UI64 mended = track->GetMendedDeltas())
         Mended("Track " + std::to_string(id) + ": time-to-sample deltas far outside the track were replaced by its own step",
                         "samples", mended);
@@ -334,6 +339,8 @@ HRESULT CMP4SplitterFilter::CreateOutputs(IAsyncReader* reader) {
     if (!comment.empty()) SetPropertyText(L"DESC", comment.c_str());
   }
 
+  CheckChunkLayout();
+
   // The movie is as long as its longest track, whether its headers say so
   // or its sample tables do.
   REFERENCE_TIME length = m_rtDuration;
@@ -370,6 +377,128 @@ bool CMP4SplitterFilter::DemuxInit() {
     tp.ts = MP4_SUCCEEDED(tp.track->GetSample(0, s)) ? CompositionTime(tp, s, false) : 0;
   }
   return true;
+}
+
+void CMP4SplitterFilter::CheckChunkLayout() {
+  struct Chunk {
+    MP4_UI64 begin, end;
+    size_t track;   // in m_trackpos
+    MP4_UI32 number;  // in the track, from 1
+    bool bad;
+  };
+  std::vector<Chunk> chunks;
+  std::vector<std::vector<size_t>> ofTrack(m_trackpos.size());
+  for (size_t t = 0; t < m_trackpos.size(); ++t) {
+    MP4_AtomSampleTable* table = m_trackpos[t].track->GetSampleTable();
+    if (!table) continue;
+    MP4_UI32 current = 0;
+    for (MP4_UI32 i = 0, count = table->GetSampleCount(); i < count; ++i) {
+      MP4_UI32 chunk = 0, skip = 0, description = 0;
+      MP4_Sample sample;
+      MP4_UI64 offset = 0;
+      if (MP4_FAILED(table->GetChunkForSample(i + 1, chunk, skip, description)) ||
+          MP4_FAILED(table->GetSample(i, sample)))
+        break;
+      if (chunk != current && MP4_SUCCEEDED(table->GetChunkOffset(chunk, offset))) {
+        current = chunk;
+        ofTrack[t].push_back(chunks.size());
+        chunks.push_back({offset, offset, t, chunk, false});
+      }
+      if (chunk == current) chunks.back().end = std::max(chunks.back().end, sample.GetOffset() + sample.GetSize());
+    }
+  }
+  if (chunks.empty()) return;
+  const MP4_UI64 length = static_cast<MP4_UI64>(std::max<LONGLONG>(0, m_pFile->GetLength()));
+
+  // The media data holds its chunks one after another: a chunk begins where
+  // another ends, or ends where another begins. A chunk table's offset that
+  // puts a chunk outside the file, out of its track's order, or over
+  // another chunk's bytes where neither of its ends meets another chunk is
+  // damaged.
+  std::vector<MP4_UI64> begins, ends;
+  for (const Chunk& c : chunks) {
+    begins.push_back(c.begin);
+    ends.push_back(c.end);
+  }
+  std::sort(begins.begin(), begins.end());
+  std::sort(ends.begin(), ends.end());
+  auto in = [](const std::vector<MP4_UI64>& v, MP4_UI64 x) { return std::binary_search(v.begin(), v.end(), x); };
+  std::vector<size_t> order(chunks.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return chunks[a].begin < chunks[b].begin; });
+  std::vector<bool> overlaps(chunks.size(), false);
+  MP4_UI64 reach = 0;
+  size_t reacher = 0;
+  for (size_t k = 0; k < order.size(); ++k) {
+    const Chunk& c = chunks[order[k]];
+    if (k > 0 && c.begin < reach) overlaps[order[k]] = overlaps[reacher] = true;
+    if (c.end > reach) {
+      reach = c.end;
+      reacher = order[k];
+    }
+  }
+  for (size_t t = 0; t < ofTrack.size(); ++t) {
+    const std::vector<size_t>& own = ofTrack[t];
+    for (size_t k = 0; k < own.size(); ++k) {
+      Chunk& c = chunks[own[k]];
+      const bool confirmed = c.begin == begins.front() || in(ends, c.begin) || in(begins, c.end);
+      bool outOfOrder = false;
+      if (k > 0 && k + 1 < own.size()) {
+        const MP4_UI64 before = chunks[own[k - 1]].begin, after = chunks[own[k + 1]].begin;
+        outOfOrder = before < after && (c.begin <= before || c.begin >= after);
+      }
+      c.bad = c.end > length || c.begin >= length || outOfOrder || (overlaps[own[k]] && !confirmed);
+    }
+  }
+
+  // A damaged chunk is put where its track's neighbours leave a gap of its
+  // size that begins where a whole chunk ends; with none, its samples are
+  // skipped (they are taken to lie outside the file).
+  std::vector<std::pair<MP4_UI64, MP4_UI64>> whole;
+  for (const Chunk& c : chunks)
+    if (!c.bad) whole.push_back({c.begin, c.end});
+  std::sort(whole.begin(), whole.end());
+  for (size_t t = 0; t < ofTrack.size(); ++t) {
+    MP4_UI64 placed = 0, lost = 0;
+    const std::vector<size_t>& own = ofTrack[t];
+    for (size_t k = 0; k < own.size(); ++k) {
+      Chunk& c = chunks[own[k]];
+      if (!c.bad) continue;
+      const MP4_UI64 size = c.end - c.begin;
+      MP4_UI64 from = 0, to = length;
+      for (size_t j = k; j-- > 0;)
+        if (!chunks[own[j]].bad) {
+          from = chunks[own[j]].end;
+          break;
+        }
+      for (size_t j = k + 1; j < own.size(); ++j)
+        if (!chunks[own[j]].bad) {
+          to = chunks[own[j]].begin;
+          break;
+        }
+      MP4_UI64 at = length;
+      for (size_t w = 0; w + 1 < whole.size() && at == length; ++w) {
+        const MP4_UI64 gap = whole[w].second;
+        if (gap >= from && gap + size <= to && gap + size <= whole[w + 1].first) at = gap;
+      }
+      MP4_AtomSampleTable* table = m_trackpos[t].track->GetSampleTable();
+      table->SetChunkOffset(c.number, at);
+      if (at < length) {
+        placed++;
+        whole.insert(std::upper_bound(whole.begin(), whole.end(), std::make_pair(at, at + size)), {at, at + size});
+      } else {
+        lost++;
+      }
+    }
+    const std::string track = "Track " + std::to_string(m_trackpos[t].id);
+    if (placed)
+      Mended(track + ": chunk offsets that pointed outside the file or at other bytes than their chunk's were "
+                     "taken from the file's own layout",
+             "chunks", placed);
+    if (lost)
+      Mended(track + ": chunks whose offsets pointed outside the file or at other bytes than their own were skipped",
+             "chunks", lost);
+  }
 }
 
 void CMP4SplitterFilter::DemuxSeek(REFERENCE_TIME rt) {

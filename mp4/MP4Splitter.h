@@ -51,6 +51,10 @@ class CMP4SplitterFilter : public CBaseSplitterFilter {
   // One sample (or a run of byte-counted sound samples) of a track into
   // its packets; the result of the last delivery, S_OK when nothing was
   // delivered.
+  // Checks every track's chunk offsets against the layout of the file's
+  // chunks, puts a chunk whose offset is damaged where the layout leaves
+  // room for it (or has its samples skipped), and tells what it mended.
+  void CheckChunkLayout();
   HRESULT DeliverSample(TrackPosition& tp, CBaseSplitterOutputPin* pin);
   // A run of small sound samples of `unit` bytes each into one packet of
   // at least `bytes` (or what is left); the index stays on the last one.

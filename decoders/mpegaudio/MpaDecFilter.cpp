@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "foundation/FilterHelpers.h"
 #include "platform/com/ComPtr.h"
 #include "decoders/mpegaudio/MpaDecSettingsWnd.h"
 #include "platform/win32/Registry.h"
@@ -399,7 +400,10 @@ HRESULT CMpaDecFilter::CheckInputType(const CMediaType* in) {
       return VFW_E_TYPE_NOT_ACCEPTED;
     }
   }
-  if (kind == MpaInputKind::Vorbis && !InitVorbisDecoder(*in)) return VFW_E_TYPE_NOT_ACCEPTED;
+  if (kind == MpaInputKind::Vorbis && !InitVorbisDecoder(*in)) {
+    RefuseAsDamaged(in->subtype);
+    return VFW_E_TYPE_NOT_ACCEPTED;
+  }
   return IsAcceptedMpaInput(in->majortype, in->subtype) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
 }
 

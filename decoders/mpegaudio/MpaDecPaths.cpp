@@ -229,6 +229,21 @@ struct CMpaDecPaths::Libs {
   bool aacReady = false;
   unsigned long aacRate = 0;
   unsigned char aacChannels = 0;
+  // Where the input samples in the buffer begin, and the bytes the buffer
+  // held when last looked at.
+  std::vector<size_t> aacStarts;
+  size_t aacHeld = 0;
+  // A sample that did not decode alone is held; input found to come in
+  // pieces smaller than frames; the stream's end, where what is left is
+  // decoded however much it is.
+  bool aacHolding = false;
+  bool aacPieces = false;
+  bool aacFlushing = false;
+  void ForgetAacInput() {
+    aacStarts.clear();
+    aacHeld = 0;
+    aacHolding = false;
+  }
 };
 
 CMpaDecPaths::CMpaDecPaths() : m_libs(std::make_unique<Libs>()) { m_libs->aac = std::make_unique<AacHandle>(); }
@@ -251,6 +266,8 @@ void CMpaDecPaths::SetInputType(const AM_MEDIA_TYPE& mt) {
   m_mt = mt;
   m_libs->aacFailures = 0;
   m_libs->aacFailedBytes = 0;
+  m_libs->ForgetAacInput();
+  m_libs->aacPieces = false;
   InitAacDecoder(m_mt);
   InitVorbisDecoder(m_mt);
 }
@@ -258,6 +275,8 @@ void CMpaDecPaths::SetInputType(const AM_MEDIA_TYPE& mt) {
 void CMpaDecPaths::InitDecoders() {
   FreeDecoders();
   m_nTaken = m_nFrameAt = 0;
+  m_libs->ForgetAacInput();
+  m_libs->aacPieces = false;
   m_libs->a52 = a52_init(0);
   m_libs->dts = dca_init(0);
   m_dtsGain = 1.0f;
@@ -298,6 +317,7 @@ void CMpaDecPaths::AppendInput(const BYTE* data, size_t size) {
 }
 
 void CMpaDecPaths::ClearInput() {
+  m_libs->ForgetAacInput();
   m_nTaken += m_buff.size();
   std::vector<BYTE>().swap(m_buff);
 }
@@ -338,6 +358,11 @@ HRESULT CMpaDecPaths::FlushInput() {
     const BYTE guard[MAD_BUFFER_GUARD] = {};
     AppendInput(guard, sizeof(guard));
     hr = ProcessMPA();
+  } else if (ClassifyMpaInput(m_mt.subtype) == MpaInputKind::Aac && !m_buff.empty()) {
+    // The frames still held are decoded however many bytes came.
+    m_libs->aacFlushing = true;
+    hr = ProcessAAC();
+    m_libs->aacFlushing = false;
   }
   ClearInput();
   return hr;
@@ -582,74 +607,121 @@ HRESULT CMpaDecPaths::ProcessAAC() {
     ClearInput();
     return S_OK;
   }
-  NeAACDecHandle h = libs.aac->get();
-  NeAACDecConfigurationPtr cfg = NeAACDecGetCurrentConfiguration(h);
-  cfg->downMatrix = static_cast<unsigned char>(GetSpeakerConfig(MPADEC_AAC) & 0xFF);
-  NeAACDecSetConfiguration(h, cfg);
+  NeAACDecHandle h = nullptr;
+  auto configure = [&] {
+    h = libs.aac->get();
+    NeAACDecConfigurationPtr cfg = NeAACDecGetCurrentConfiguration(h);
+    cfg->downMatrix = static_cast<unsigned char>(GetSpeakerConfig(MPADEC_AAC) & 0xFF);
+    NeAACDecSetConfiguration(h, cfg);
+  };
 
-  NeAACDecFrameInfo info{};
-  std::vector<BYTE> frame;
-  FrameBeginsAt(0);
-  frame.swap(m_buff);
-  m_nTaken += frame.size();
-  const float* pcm = static_cast<const float*>(NeAACDecDecode(h, &info, frame.data(), frame.size()));
-
-  if (info.error != 0) {
-    // The decoder may be left in a state that refuses every later frame, so
-    // it is built anew: at the first failure, and then again only once
-    // another couple of frames' worth of input has failed, so that garbage
-    // (or a stream fed a byte at a time) does not cost a rebuild per input.
-    libs.aacFailedBytes += frame.size();
-    if (++libs.aacFailures == 1 || libs.aacFailedBytes >= kAacRebuildBytes) {
-      InitAacDecoder(m_mt);
-      libs.aacFailedBytes = 0;
+  auto deliver = [&](NeAACDecFrameInfo& info, const float* pcm) -> HRESULT {
+    libs.aacFailures = 0;
+    libs.aacFailedBytes = 0;
+    if (info.samples == 0 && info.channels > 0 && info.channels < 3 && info.samplerate > 0) {
+      // The decoder keeps the first frame's output back (it only primes the
+      // overlap); the frame's time still passes, as silence, so the sound
+      // after it keeps its place. (More channels would need their speaker
+      // order, which the decoder gives only with samples.)
+      const std::vector<float> silence((info.sbr ? 2048 : 1024) * size_t{info.channels}, 0.0f);
+      return Deliver(silence.data(), silence.size(), info.samplerate, info.channels, 0);
     }
-    return S_OK;
-  }
-  libs.aacFailures = 0;
-  libs.aacFailedBytes = 0;
-  if (info.samples == 0 && info.channels > 0 && info.channels < 3 && info.samplerate > 0) {
-    // The decoder keeps the first frame's output back (it only primes the
-    // overlap); the frame's time still passes, as silence, so the sound
-    // after it keeps its place. (More channels would need their speaker
-    // order, which the decoder gives only with samples.)
-    const std::vector<float> silence((info.sbr ? 2048 : 1024) * size_t{info.channels}, 0.0f);
-    return Deliver(silence.data(), silence.size(), info.samplerate, info.channels, 0);
-  }
-  if (!pcm || info.samples == 0 || info.channels == 0) return S_OK;
+    if (!pcm || info.samples == 0 || info.channels == 0) return S_OK;
 
-  const int channels = info.channels;
-  if (channels == 2 && info.channel_position[1] == UNKNOWN_CHANNEL) {
-    info.channel_position[0] = FRONT_CHANNEL_LEFT;
-    info.channel_position[1] = FRONT_CHANNEL_RIGHT;
-  }
-  DWORD mask = 0;
-  for (int ch = 0; ch < channels; ++ch) {
-    const unsigned pos = info.channel_position[ch];
-    if (pos == UNKNOWN_CHANNEL || pos >= 10) return E_FAIL;
-    mask |= kAacPositionMask[pos];
-  }
-
-  const size_t frames = info.samples / channels;
-  std::vector<float> values(frames * channels);
-  if (__builtin_popcount(mask) == channels) {
-    // Channels go in ascending order of their speaker bits.
-    int index[64];
+    const int channels = info.channels;
+    if (channels == 2 && info.channel_position[1] == UNKNOWN_CHANNEL) {
+      info.channel_position[0] = FRONT_CHANNEL_LEFT;
+      info.channel_position[1] = FRONT_CHANNEL_RIGHT;
+    }
+    DWORD mask = 0;
     for (int ch = 0; ch < channels; ++ch) {
-      const DWORD bit = kAacPositionMask[info.channel_position[ch]];
-      index[ch] = __builtin_popcount(mask & (bit - 1));
+      const unsigned pos = info.channel_position[ch];
+      if (pos == UNKNOWN_CHANNEL || pos >= 10) return E_FAIL;
+      mask |= kAacPositionMask[pos];
     }
-    for (size_t f = 0; f < frames; ++f) {
-      for (int ch = 0; ch < channels; ++ch) values[f * channels + index[ch]] = pcm[f * channels + ch];
+
+    const size_t frames = info.samples / channels;
+    std::vector<float> values(frames * channels);
+    if (__builtin_popcount(mask) == channels) {
+      // Channels go in ascending order of their speaker bits.
+      int index[64];
+      for (int ch = 0; ch < channels; ++ch) {
+        const DWORD bit = kAacPositionMask[info.channel_position[ch]];
+        index[ch] = __builtin_popcount(mask & (bit - 1));
+      }
+      for (size_t f = 0; f < frames; ++f) {
+        for (int ch = 0; ch < channels; ++ch) values[f * channels + index[ch]] = pcm[f * channels + ch];
+      }
+    } else {
+      // Two channels on one speaker: no order is right, so keep the decoder's
+      // and name no speakers rather than leave slots unwritten.
+      std::copy(pcm, pcm + values.size(), values.begin());
+      mask = 0;
     }
-  } else {
-    // Two channels on one speaker: no order is right, so keep the decoder's
-    // and name no speakers rather than leave slots unwritten.
-    std::copy(pcm, pcm + values.size(), values.begin());
-    mask = 0;
+    if (channels < 3) mask = 0;
+    return Deliver(values.data(), values.size(), info.samplerate, static_cast<WORD>(channels), mask);
+  };
+
+  // Each input sample holds one raw frame as the splitters deliver them,
+  // and is decoded alone. A sample that does not decode alone is held
+  // until a frame's worth of bytes has come: if they decode as one frame
+  // that runs past it, the input comes in pieces (a stream cut anywhere),
+  // whose frames are decoded from gathered bytes by the length the
+  // decoder takes, one call a frame; else the sample was damaged.
+  if (m_buff.size() > libs.aacHeld) libs.aacStarts.push_back(libs.aacHeld);
+  libs.aacHeld = m_buff.size();
+  const size_t maxFrame = size_t{768} * (libs.aacChannels ? libs.aacChannels : 8);
+  HRESULT hr = S_OK;
+  while (!m_buff.empty() && hr == S_OK) {
+    const size_t first = libs.aacStarts.size() > 1 ? libs.aacStarts[1] : m_buff.size();
+    const bool gathering = libs.aacPieces || libs.aacHolding;
+    if (gathering && m_buff.size() < maxFrame && !libs.aacFlushing) break;
+    const size_t offered = gathering ? m_buff.size() : first;
+    if (!h) configure();
+    NeAACDecFrameInfo info{};
+    FrameBeginsAt(0);
+    const float* pcm = static_cast<const float*>(NeAACDecDecode(h, &info, m_buff.data(), offered));
+    size_t taken = 0;
+    if (info.error == 0) {
+      const size_t used = std::clamp<size_t>(info.bytesconsumed, 1, offered);
+      if (libs.aacHolding && used > first) libs.aacPieces = true;
+      libs.aacHolding = false;
+      // What follows a frame in its own sample is no frame.
+      taken = libs.aacPieces ? used : first;
+    } else if (!gathering && first == m_buff.size() && !libs.aacFlushing) {
+      libs.aacHolding = true;
+      break;
+    } else {
+      // Damage costs its sample, or a byte of input in pieces.
+      taken = libs.aacPieces ? 1 : first;
+      libs.aacHolding = false;
+    }
+    const auto next = std::lower_bound(libs.aacStarts.begin(), libs.aacStarts.end(), taken);
+    libs.aacStarts.erase(libs.aacStarts.begin(), next);
+    for (size_t& start : libs.aacStarts) start -= taken;
+    if (libs.aacStarts.empty() || libs.aacStarts.front() != 0) libs.aacStarts.insert(libs.aacStarts.begin(), 0);
+    ConsumeInput(taken);
+    libs.aacHeld = m_buff.size();
+    if (m_buff.empty()) libs.aacStarts.clear();
+    if (info.error != 0) {
+      // The decoder may be left in a state that refuses every later frame,
+      // so it is built anew: at the first failure, and then again only once
+      // another couple of frames' worth of input has failed, so that
+      // garbage does not cost a rebuild per input.
+      libs.aacFailedBytes += taken;
+      if (++libs.aacFailures == 1 || libs.aacFailedBytes >= kAacRebuildBytes) {
+        libs.aacFailedBytes = 0;
+        if (!InitAacDecoder(m_mt)) {
+          ClearInput();
+          break;
+        }
+        configure();
+      }
+      continue;
+    }
+    hr = deliver(info, pcm);
   }
-  if (channels < 3) mask = 0;
-  return Deliver(values.data(), values.size(), info.samplerate, static_cast<WORD>(channels), mask);
+  return hr;
 }
 
 // ---------------------------------------------------------------------------

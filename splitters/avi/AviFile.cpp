@@ -182,9 +182,7 @@ LONGLONG CAviFile::ScanChunkHeaders(UINT64 from, UINT64 to,
 bool CAviFile::PlausibleChunk(UINT64 pos, DWORD id, DWORD size, bool confirm) {
   const UINT64 length = static_cast<UINT64>(GetLength());
   if (pos + 8 + size > length) return false;
-  const int stream = AviStreamOfChunkId(id);
-  if (!IsListOrIndex(id) && !(stream >= 0 && static_cast<size_t>(stream) < m_strms.size() && IsDataChunkKind(id)))
-    return false;
+  if (!IsListOrIndex(id) && !IsStreamChunk(id)) return false;
   const UINT64 next = pos + 8 + size + (size & 1);
   if (!confirm || next + 8 > length) return true;
   BYTE header[8];
@@ -197,17 +195,15 @@ LONGLONG CAviFile::FindListOrIndex(UINT64 from) {
   });
 }
 
-std::vector<UINT64> CAviFile::FindChunkHeaders(UINT64 pos, int stream, DWORD size, UINT64 reach) {
-  std::vector<UINT64> found;
-  const UINT64 lowest = m_movis.empty() ? 0 : m_movis.front();
-  ScanChunkHeaders(pos > lowest + reach ? pos - reach : lowest, pos + reach + 8, [&](UINT64 at, DWORD id, DWORD s) {
-    if (s == size && AviStreamOfChunkId(id) == stream && IsDataChunkKind(id)) found.push_back(at);
-    return false;
-  });
-  std::stable_sort(found.begin(), found.end(), [pos](UINT64 a, UINT64 b) {
-    return (a > pos ? a - pos : pos - a) < (b > pos ? b - pos : pos - b);
-  });
-  return found;
+bool CAviFile::EndsChunks(UINT64 pos) {
+  BYTE header[8];
+  return pos == static_cast<UINT64>(GetLength()) ||
+         (SUCCEEDED(ReadAt(pos, header, 8)) && IsListOrIndex(LoadLE<DWORD>(header)));
+}
+
+bool CAviFile::IsStreamChunk(DWORD id) const {
+  const int stream = AviStreamOfChunkId(id);
+  return stream >= 0 && static_cast<size_t>(stream) < m_strms.size() && IsDataChunkKind(id);
 }
 
 HRESULT CAviFile::ReadAt(UINT64 pos, BYTE* data, DWORD length) {
@@ -278,7 +274,15 @@ HRESULT CAviFile::Parse(DWORD parentType, UINT64 end, int depth) {
     const UINT64 pos = static_cast<UINT64>(GetPos());
     DWORD id = 0, size = 0;
     if (!ReadDword(id) || id == 0 || !ReadDword(size) || (resyncs && !IsFourCC(id))) {
-      const LONGLONG next = resyncs ? FindListOrIndex(pos + 1) : -1;
+      LONGLONG next = resyncs ? FindListOrIndex(pos + 1) : -1;
+      // Bytes lost in 'movi' leave the index before the place its size
+      // points to: it is looked for from the list's start, once.
+      if (next < 0 && resyncs && m_idx1.empty() && !m_movis.empty() && !m_indexSought) {
+        m_indexSought = true;
+        next = ScanChunkHeaders(m_movis.back() + 12, pos, [&](UINT64 at, DWORD chunk, DWORD bytes) {
+          return chunk == AviFcc("idx1") && bytes % 16 == 0 && PlausibleChunk(at, chunk, bytes, true);
+        });
+      }
       if (next < 0) {
         hr = E_FAIL;
         break;
@@ -370,6 +374,7 @@ HRESULT CAviFile::BuildIndex() {
     hr = E_OUTOFMEMORY;
   }
   if (FAILED(hr)) EmptyIndex();
+  if (SUCCEEDED(hr)) CheckIndex();
 
   m_idx1.clear();
   m_idx1.shrink_to_fit();
@@ -378,6 +383,67 @@ HRESULT CAviFile::BuildIndex() {
     s->indx.shrink_to_fit();
   }
   return hr;
+}
+
+LONGLONG CAviFile::LocateInLayout(size_t stream, size_t k, LONGLONG shift) {
+  const auto& chunks = m_strms[stream]->chunks;
+  const UINT64 length = static_cast<UINT64>(GetLength());
+  auto moved = [shift](UINT64 pos) { return static_cast<UINT64>(std::max<LONGLONG>(0, static_cast<LONGLONG>(pos) + shift)); };
+  const AviChunk& c = chunks[k];
+  // The first chunk of the stream after the chunk before it, walked over
+  // the chunks between (before the next chunk of the stream).
+  UINT64 at = k > 0 ? moved(chunks[k - 1].filePos + 8 + chunks[k - 1].storedSize + (chunks[k - 1].storedSize & 1))
+                    : (m_movis.empty() ? 0 : m_movis.front() + 12);
+  const UINT64 limit = std::min(k + 1 < chunks.size() ? moved(chunks[k + 1].filePos) : length, length);
+  for (int steps = 0; steps < 4096 && at + 8 <= limit; ++steps) {
+    BYTE header[12];
+    if (FAILED(ReadAt(at, header, length - at >= 12 ? 12 : 8))) break;
+    const DWORD id = LoadLE<DWORD>(header), size = LoadLE<DWORD>(header + 4);
+    if (id == AviFcc("LIST") && length - at >= 12 && LoadLE<DWORD>(header + 8) == AviFcc("rec ")) {
+      at += 12;
+      continue;
+    }
+    if (AviStreamOfChunkId(id) == static_cast<int>(stream) && IsDataChunkKind(id))
+      return size == c.storedSize && at + 8 + size <= length ? static_cast<LONGLONG>(at) : -1;
+    if (!IsStreamChunk(id) && !IsListOrIndex(id)) break;
+    at += 8 + static_cast<UINT64>(size) + (size & 1);
+  }
+  return -1;
+}
+
+void CAviFile::CheckIndex() {
+  const UINT64 length = static_cast<UINT64>(GetLength());
+  auto end = [](const AviChunk& c) { return c.filePos + 8 + c.storedSize + (c.storedSize & 1); };
+  for (size_t i = 0; i < m_strms.size(); ++i) {
+    AviStream& s = *m_strms[i];
+    auto& chunks = s.chunks;
+    // Where the last chunk of the stream lies inside the file: an entry
+    // past the end before it is damage, not a file cut short.
+    size_t inside = chunks.size();
+    while (inside > 0 && end(chunks[inside - 1]) > length) --inside;
+    for (size_t k = 0; k < chunks.size(); ++k) {
+      AviChunk& c = chunks[k];
+      if (!c.fChunkHdr) continue;
+      const UINT64 before = k > 0 ? chunks[k - 1].filePos : 0;
+      const UINT64 after = k + 1 < chunks.size() ? chunks[k + 1].filePos : length;
+      // A writer lists a stream's chunks in file order: an entry that is
+      // not between its neighbours (which are in order), or that lies past
+      // the end of a file that holds later chunks, points elsewhere.
+      const bool past = end(c) > length && k + 1 < inside;
+      const bool misplaced = before < after && (c.filePos <= before || c.filePos >= after) && k > 0;
+      if (!past && !misplaced) continue;
+      const LONGLONG at = LocateInLayout(i, k, 0);
+      if (at >= 0) {
+        c.filePos = static_cast<UINT64>(at);
+        s.relocated++;
+      } else {
+        // Kept in its place in the stream's order, so that the chunks after
+        // it keep their times, and passed over.
+        c.filePos = k > 0 ? chunks[k - 1].filePos + 1 : before;
+        s.lost.push_back(static_cast<DWORD>(k));
+      }
+    }
+  }
 }
 
 HRESULT CAviFile::BuildOpenDmlIndex() {
@@ -472,7 +538,10 @@ HRESULT CAviFile::BuildIdx1Index() {
     c.size = running[static_cast<size_t>(sn)];
     c.filePos = offset(j) + base;
     c.fKeyFrame = (flags(j) & kAviifKeyframe) || s.IsAudio() || s.chunks.empty();
-    c.fChunkHdr = !(j + 1 < count && offset(j + 1) == offset(j));
+    // An empty entry may share its offset with the next (a dropped frame);
+    // one with data there would read another chunk's bytes, so its header
+    // is checked like any other's.
+    c.fChunkHdr = !(j + 1 < count && offset(j + 1) == offset(j) && length(j) == 0);
     c.storedSize = length(j);
     running[static_cast<size_t>(sn)] += s.GetChunkSize(c.storedSize);
     s.chunks.push_back(c);

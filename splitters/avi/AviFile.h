@@ -94,6 +94,11 @@ struct AviStream {
   std::vector<BYTE> indx;
   std::vector<AviChunk> chunks;
   UINT64 totalSize = 0;
+  // Index entries that pointed elsewhere than at their chunk: how many
+  // were found where the file's own chunks put them, and the numbers of
+  // those that were not (passed over).
+  size_t relocated = 0;
+  std::vector<DWORD> lost;
   // Filled by the interleave check, kept only on request.
   std::vector<AviInterleaveEntry> interleave;
   // When the stream begins: the header's start (dwStart, in the stream's
@@ -130,6 +135,15 @@ class CAviFile : public CBaseSplitterFile {
 
   HRESULT Init();
   HRESULT BuildIndex();
+  // Checks each stream's index entries against the order of its chunks and
+  // the file's length, and takes one that points elsewhere from the file's
+  // own chunks (AviStream::relocated, AviStream::lost).
+  void CheckIndex();
+  // Where the file's own chunks put chunk k of a stream: the first chunk of
+  // the stream behind the one before it (their index positions moved by
+  // `shift`), when it has the indexed size; -1 when the chunks there do
+  // not read or show another.
+  LONGLONG LocateInLayout(size_t stream, size_t k, LONGLONG shift);
   void EmptyIndex();
   // True when every stream's chunks lie in the file close enough to their
   // time order; keepInfo keeps the per-chunk lists for the chunk viewer.
@@ -152,10 +166,11 @@ class CAviFile : public CBaseSplitterFile {
   // as the file tells it.
   HRESULT ScanChunks(UINT64 end, std::vector<std::vector<AviChunk>>& chunks, std::vector<UINT64>& sizes,
                      const std::function<bool()>& poll, int depth = 0);
-  // Where data chunk headers of `stream` with this size lie within `reach`
-  // bytes of `pos` either way (not before the first movi list), nearest
-  // first. For chunks that damage has moved.
-  std::vector<UINT64> FindChunkHeaders(UINT64 pos, int stream, DWORD size, UINT64 reach);
+  // True for the id of a data chunk of one of the file's streams.
+  bool IsStreamChunk(DWORD id) const;
+  // True at the file's end or where a list, the index or filler begins:
+  // what may follow a stream's last chunks.
+  bool EndsChunks(UINT64 pos);
 
   // Reads `length` bytes at `pos` straight from the source.
   HRESULT ReadAt(UINT64 pos, BYTE* data, DWORD length);
@@ -168,6 +183,7 @@ class CAviFile : public CBaseSplitterFile {
   std::vector<BYTE> m_idx1;
   // Position of the "LIST" header of every "movi" list, in file order.
   std::vector<UINT64> m_movis;
+  bool m_indexSought = false;
 
  private:
   HRESULT Parse(DWORD parentType, UINT64 end, int depth);

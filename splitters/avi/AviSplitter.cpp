@@ -146,6 +146,13 @@ bool StreamType(const AviStream& s, CMediaType& mt, const wchar_t*& label) {
   return false;
 }
 
+// What the log says of a stream's chunks read where the file's own chunks
+// put them, not where their index entries pointed.
+std::string RelocatedText(size_t stream) {
+  return "Stream " + std::to_string(stream) +
+         ": chunks whose index entries pointed elsewhere were read where the file's own chunks put them";
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -287,6 +294,14 @@ HRESULT CAviSplitterFilter::CreateOutputs(IAsyncReader* reader) {
     m_pFile = std::move(file);
   }
   TellDamageOf(*m_pFile);
+  for (size_t i = 0; i < m_pFile->m_strms.size(); ++i) {
+    const AviStream& s = *m_pFile->m_strms[i];
+    Mended(RelocatedText(i), "chunks", s.relocated);
+    Mended("Stream " + std::to_string(i) +
+               ": chunks whose index entries pointed elsewhere and that the file's own chunks do not show were "
+               "passed over",
+           "chunks", s.lost.size());
+  }
   return m_pOutputs.empty() ? E_FAIL : S_OK;
 }
 
@@ -348,7 +363,6 @@ void CAviSplitterFilter::ReIndex() {
 void CAviSplitterFilter::DemuxSeek(REFERENCE_TIME rt) {
   std::fill(m_tFrame.begin(), m_tFrame.end(), 0);
   m_shift = 0;
-  m_failedSearches = 0;
   m_pFile->Seek(0);
   if (rt <= 0) return;
 
@@ -388,61 +402,109 @@ bool CAviSplitterFilter::ChunkHeaderAt(UINT64 pos, int stream, const AviStream& 
   return true;
 }
 
-LONGLONG CAviSplitterFilter::LocateChunk(UINT64 pos, int stream, const AviStream& s, DWORD n) {
-  // A stretch of damage fails every search in it: after a few the chunks
-  // are only looked for where they should be, until one is found there.
-  constexpr int kSearches = 8;
+bool CAviSplitterFilter::ResyncChunks(UINT64 at) {
+  // Damage moves chunks by what it added or took, and never further than
+  // this from where the index (moved by the damage before) puts them.
   constexpr UINT64 kReach = 1 << 20;
-  constexpr size_t kFollowing = 32, kConfirm = 4;
-  if (m_failedSearches >= kSearches) return -1;
-  const AviChunk& c = s.chunks[n];
-  const auto& strms = m_pFile->m_strms;
+  constexpr size_t kConfirm = 4;
+  CAviFile& f = *m_pFile;
+  const auto& strms = f.m_strms;
+  const size_t ns = std::min(strms.size(), m_tFrame.size());
 
-  // The chunks that follow in the file, in file order.
-  std::vector<std::pair<UINT64, std::pair<size_t, DWORD>>> after;
-  for (size_t j = 0; j < strms.size() && j < m_tFrame.size(); ++j) {
-    const auto& chunks = strms[j]->chunks;
-    for (DWORD k = m_tFrame[j], taken = 0; k < chunks.size() && taken < kFollowing; ++k) {
-      if (chunks[k].filePos <= c.filePos || !chunks[k].fChunkHdr) continue;
-      after.push_back({chunks[k].filePos, {j, k}});
-      taken++;
+  // The chunks still to come after index position `pos`, in file order, as
+  // far as `count` of them.
+  auto following = [&](UINT64 pos, size_t count) {
+    std::vector<std::pair<UINT64, std::pair<size_t, DWORD>>> after;
+    for (size_t j = 0; j < ns; ++j) {
+      const auto& chunks = strms[j]->chunks;
+      for (DWORD k = m_tFrame[j], taken = 0; k < chunks.size() && taken < count; ++k) {
+        if (chunks[k].filePos <= pos || !chunks[k].fChunkHdr) continue;
+        after.push_back({chunks[k].filePos, {j, k}});
+        taken++;
+      }
     }
-  }
-  std::sort(after.begin(), after.end());
-  if (after.size() > kFollowing) after.resize(kFollowing);
-  // Which of them lie where a move of the chunk to another place puts them.
-  auto followsAt = [&](LONGLONG move) {
-    std::vector<bool> found;
-    for (const auto& [filePos, which] : after) {
-      const LONGLONG at = static_cast<LONGLONG>(ShiftedPos(filePos)) + move;
-      DWORD length = 0;
-      found.push_back(at >= 0 && ChunkHeaderAt(static_cast<UINT64>(at), static_cast<int>(which.first),
-                                               *strms[which.first], which.second, length));
-    }
-    return found;
+    std::sort(after.begin(), after.end());
+    if (after.size() > count) after.resize(count);
+    return after;
   };
-  // Damage in place (bytes overwritten) leaves the chunks after it where
-  // they belong: this chunk is lost and nothing moves.
-  const std::vector<bool> here = followsAt(0);
-  const size_t whole = std::min(after.size(), kConfirm);
-  size_t tail = 0;
-  while (tail < here.size() && here[here.size() - 1 - tail]) tail++;
-  if (tail >= whole) return -1;
-  // Bytes added or lost move the chunks after them. Chunks look alike
-  // (sound of one size, pictures that repeat), so the place taken is the
-  // one whose move puts most of the chunks that follow where they are.
-  const auto count = [](const std::vector<bool>& v) { return static_cast<size_t>(std::count(v.begin(), v.end(), true)); };
-  LONGLONG found = -1;
-  size_t best = std::max(count(here) + 1, whole);
-  for (UINT64 candidate : m_pFile->FindChunkHeaders(pos, stream, c.storedSize, kReach)) {
-    const size_t moved = count(followsAt(static_cast<LONGLONG>(candidate) - static_cast<LONGLONG>(pos)));
-    if (moved > best || (found < 0 && moved == best)) {
-      found = static_cast<LONGLONG>(candidate);
-      best = moved;
+  // Chunk n of stream j read at `pos` holds when its header is there and
+  // the chunks after it in the index stand where the same move puts them;
+  // a chunk with fewer after it than that is followed by what ends the
+  // chunks (the index, another list, the file's end).
+  auto holdsAt = [&](UINT64 pos, size_t j, DWORD n) {
+    DWORD length = 0;
+    if (!ChunkHeaderAt(pos, static_cast<int>(j), *strms[j], n, length)) return false;
+    const LONGLONG move = static_cast<LONGLONG>(pos) - static_cast<LONGLONG>(strms[j]->chunks[n].filePos);
+    const auto after = following(strms[j]->chunks[n].filePos, kConfirm);
+    UINT64 end = pos + 8 + length + (length & 1);
+    for (const auto& [filePos, which] : after) {
+      const LONGLONG there = static_cast<LONGLONG>(filePos) + move;
+      if (there < 0 || !ChunkHeaderAt(static_cast<UINT64>(there), static_cast<int>(which.first),
+                                      *strms[which.first], which.second, length))
+        return false;
+      end = static_cast<UINT64>(there) + 8 + length + (length & 1);
     }
+    return after.size() >= kConfirm || f.EndsChunks(end);
+  };
+
+  size_t foundStream = 0;
+  DWORD foundChunk = 0;
+  CBaseSplitterFile::Unit unit;
+  unit.header = 8;
+  // The first place after the damage where a chunk still to come stands
+  // whole; of the chunks it may be (sound chunks are alike), the one the
+  // least move puts there.
+  unit.holds = [&](LONGLONG pos, const BYTE* head) {
+    DWORD id = 0, size = 0;
+    std::memcpy(&id, head, 4);
+    std::memcpy(&size, head + 4, 4);
+    const int stream = AviStreamOfChunkId(id);
+    if (stream < 0 || static_cast<size_t>(stream) >= ns || !f.IsStreamChunk(id) ||
+        static_cast<UINT64>(pos) + 8 + size > static_cast<UINT64>(f.GetLength()))
+      return false;
+    const auto j = static_cast<size_t>(stream);
+    const auto& chunks = strms[j]->chunks;
+    std::vector<std::pair<UINT64, DWORD>> candidates;
+    for (DWORD k = m_tFrame[j]; k < chunks.size(); ++k) {
+      const UINT64 expected = ShiftedPos(chunks[k].filePos);
+      if (expected > static_cast<UINT64>(pos) + kReach) break;
+      if (!chunks[k].fChunkHdr || chunks[k].storedSize != size || expected + kReach < static_cast<UINT64>(pos))
+        continue;
+      const UINT64 move = expected > static_cast<UINT64>(pos) ? expected - pos : pos - expected;
+      candidates.push_back({move, k});
+    }
+    std::stable_sort(candidates.begin(), candidates.end());
+    for (const auto& [move, k] : candidates) {
+      if (!holdsAt(static_cast<UINT64>(pos), j, k)) continue;
+      foundStream = j;
+      foundChunk = k;
+      return true;
+    }
+    return false;
+  };
+  // A chunk header of the file's streams whose chunk the file does not
+  // hold whole: the file was cut there.
+  unit.begun = [&](LONGLONG, const BYTE* head) {
+    DWORD id = 0;
+    std::memcpy(&id, head, 4);
+    return f.IsStreamChunk(id);
+  };
+  const LONGLONG found = f.Resync(static_cast<LONGLONG>(at), f.GetLength(), unit);
+  if (found < 0) return false;
+
+  // What the index puts before the chunk found lay in the damage.
+  const AviChunk& c = strms[foundStream]->chunks[foundChunk];
+  // (One place holds one chunk: another stream's chunk indexed at the
+  // chunk's own place lay there in the index only.)
+  for (size_t j = 0; j < ns; ++j) {
+    const auto& chunks = strms[j]->chunks;
+    while (m_tFrame[j] < chunks.size() &&
+           (chunks[m_tFrame[j]].filePos < c.filePos || (j != foundStream && chunks[m_tFrame[j]].filePos == c.filePos)))
+      m_tFrame[j]++;
   }
-  m_failedSearches = found >= 0 ? 0 : m_failedSearches + 1;
-  return found;
+  m_tFrame[foundStream] = foundChunk;
+  m_shift = found - static_cast<LONGLONG>(c.filePos);
+  return true;
 }
 
 bool CAviSplitterFilter::DemuxLoop() {
@@ -475,31 +537,31 @@ bool CAviSplitterFilter::DemuxLoop() {
     const AviChunk& c = s.chunks[n];
     m_tFrame[i]++;
 
-    // Streams nobody takes are walked past without reading them.
+    // Streams nobody takes are walked past without reading them; a chunk
+    // its index entry lost is passed over.
     CBaseSplitterOutputPin* pin = GetOutputPin(static_cast<DWORD>(i));
-    if (!pin || !pin->IsConnected()) continue;
+    if (!pin || !pin->IsConnected() || std::binary_search(s.lost.begin(), s.lost.end(), n)) continue;
 
     UINT64 data = c.filePos;
     DWORD length = c.storedSize;
     if (c.fChunkHdr) {
       const UINT64 at = ShiftedPos(c.filePos);
+      LONGLONG located = -1;
       if (!ChunkHeaderAt(at, best, s, n, length)) {
-        // Bytes added or lost before the chunk (damage) move it: it is
-        // looked for nearby, and the chunks after it move with it.
-        const LONGLONG found = LocateChunk(at, best, s, n);
-        if (found < 0) {
-          Skipped(static_cast<LONGLONG>(at), static_cast<LONGLONG>(at + 8 + c.storedSize + (c.storedSize & 1)));
+        // An index entry that points elsewhere: the chunk is where the
+        // file's own chunks put it. Else damage: every stream goes on at
+        // the first chunk after it that stands whole, and the bytes passed
+        // over are told.
+        located = f.LocateInLayout(i, n, m_shift);
+        if (located < 0) {
+          m_tFrame[i] = n;
+          if (!ResyncChunks(at)) break;
           continue;
         }
-        Skipped(static_cast<LONGLONG>(at), found);
-        m_shift += found - static_cast<LONGLONG>(at);
-        data = static_cast<UINT64>(found);
+        Mended(RelocatedText(i), "chunks");
         length = c.storedSize;
-      } else {
-        data = at;
-        m_failedSearches = 0;
       }
-      data += 8;
+      data = (located >= 0 ? static_cast<UINT64>(located) : at) + 8;
     }
 
     auto p = std::make_unique<Packet>();

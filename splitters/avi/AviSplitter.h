@@ -73,15 +73,18 @@ class CAviSplitterFilter : public CBaseSplitterFilter {
   // True when chunk n of `stream` has its header at `pos`; `length` gets
   // its size.
   bool ChunkHeaderAt(UINT64 pos, int stream, const AviStream& s, DWORD n, DWORD& length);
-  // Where chunk n of `stream` lies when it is not at `pos`, or -1.
-  LONGLONG LocateChunk(UINT64 pos, int stream, const AviStream& s, DWORD n);
+  // After a chunk that does not stand at `at`, where the index puts it:
+  // moves every stream to the first chunk still to come that stands whole
+  // after `at` (where the index puts it, or moved alike with the chunks
+  // after it by bytes that damage added or took), and tells the bytes
+  // passed over. False when none does: nothing after `at` can be read.
+  bool ResyncChunks(UINT64 at);
 
   std::unique_ptr<CAviFile> m_pFile;
   std::vector<DWORD> m_tFrame;  // the next chunk of each stream
   // What damage added to (or took from) the file before the chunks now
   // being read: the index's positions are off by this much.
   LONGLONG m_shift = 0;
-  int m_failedSearches = 0;
   GUID m_timeFormat = TIME_FORMAT_MEDIA_TIME;
 
  private:

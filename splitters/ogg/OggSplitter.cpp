@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 #include <cwchar>
+#include <map>
 #include <new>
 
 #include "platform/win32/Thread.h"
@@ -217,15 +218,27 @@ bool COggSplitterFilter::DemuxLoop() {
   // after a seek, which lands anywhere.)
   LONGLONG pageEnd = -1;
   m_started.clear();
+  std::map<COggSplitterOutputPin*, DWORD> lastPage;
   while (SUCCEEDED(hr) && !CheckRequest(nullptr)) {
     const LONGLONG at = f.GetPos();
     if (at == pageEnd && !f.PageAt(at)) f.Resync(at, f.GetLength(), f.PageUnit());
     else f.Seek(at);
+    const LONGLONG pageStart = f.GetPos();
     if (!f.Read(page, true, GetRequestHandle())) break;
     pageEnd = f.GetPos();
     COggSplitterOutputPin* pin = OggPin(page.m_hdr.bitstream_serial_number);
     if (!pin || !pin->IsConnected()) continue;
-    if ((page.m_hdr.header_type_flag & OggFirstPage) && m_started.count(pin)) {
+    const bool link = (page.m_hdr.header_type_flag & OggFirstPage) && m_started.count(pin);
+    // Pages of a stream are numbered: one whose number does not follow the
+    // last one read of its stream in this link (a stretch written twice,
+    // or found again after damage) was read already and is passed over.
+    auto last = lastPage.find(pin);
+    if (!link && last != lastPage.end() && page.m_hdr.page_sequence_number <= last->second) {
+      Skipped(pageStart, pageEnd);
+      continue;
+    }
+    lastPage[pin] = page.m_hdr.page_sequence_number;
+    if (link) {
       // The next link of a chained file: its times start anew, and it goes
       // on where the link before ended.
       Timeline().ClockStepped();

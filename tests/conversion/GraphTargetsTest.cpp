@@ -494,7 +494,9 @@ TEST(FailureTexts, SourcesWithoutPictureOrWithDamagedSoundSayWhat) {
     std::string text;
   } cases[] = {
       {DataFile("vorbis.ogg"), E_FAIL, "An MP4 movie at the source's picture size needs a picture"},
-      {damaged, VFW_E_NO_DECOMPRESSOR, "The sound stream of the source (Vorbis) could not be decoded\n"},
+      {damaged, VFW_E_NO_DECOMPRESSOR,
+       "The sound stream of the source (Vorbis) is damaged: its decoder set-up data (the codec headers) does not "
+       "read, so it cannot be decoded\n"},
   };
   for (const auto& c : cases) {
     auto conv = NewConverter();  // no output size: the source's would be kept
@@ -502,6 +504,8 @@ TEST(FailureTexts, SourcesWithoutPictureOrWithDamagedSoundSayWhat) {
     g_strConvertError.clear();
     EXPECT_EQ(c.hr, conv->BuildMP4Graph(c.source, Target("said.mp4"), 4)) << c.source;
     EXPECT_EQ(0u, g_strConvertError.find(c.text)) << g_strConvertError;
+    // Damage is no missing codec.
+    EXPECT_EQ(std::string::npos, g_strConvertError.find("no codec package")) << g_strConvertError;
   }
 }
 

@@ -4,6 +4,7 @@
 //   pellomar-e2e --type N --source PATH --target PATH [--set FIELD=VALUE]...
 //                [--timeout SECONDS] [--stop-after N] [--hold-video-at SECONDS]
 //                [--shrink-source-after N] [--remove-source-after N] [--replace-source-after N]
+//                [--grow-source-after N]
 //                [--next-source PATH --next-target PATH]...
 //
 // Each job is filled as the window's pages fill it: the type's defaults,
@@ -27,7 +28,8 @@
 // before they reach the writer, until the graph stops: its position stands still
 // as a job's does that hangs. --shrink-source-after cuts the source to half
 // its size once the target holds N bytes, as a file that shrinks while it
-// is converted; --remove-source-after removes it then, and
+// is converted; --grow-source-after appends a copy of the source to itself
+// then, as a file still being written; --remove-source-after removes it then, and
 // --replace-source-after puts another file in its place under its name.
 //
 // --stop-past stops the job once its progress line says more than SECONDS
@@ -51,6 +53,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -376,7 +379,7 @@ int main(int argc, char** argv) {
   double timeout = 600;
   long long stopAfter = -1;
   double holdAt = -1;
-  long long shrinkAfter = -1, removeAfter = -1, replaceAfter = -1;
+  long long shrinkAfter = -1, growAfter = -1, removeAfter = -1, replaceAfter = -1;
   double stopPast = -1;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -398,6 +401,8 @@ int main(int argc, char** argv) {
       holdAt = std::atof(value.c_str());
     } else if (arg == "--shrink-source-after") {
       shrinkAfter = std::atoll(value.c_str());
+    } else if (arg == "--grow-source-after") {
+      growAfter = std::atoll(value.c_str());
     } else if (arg == "--remove-source-after") {
       removeAfter = std::atoll(value.c_str());
     } else if (arg == "--replace-source-after") {
@@ -497,6 +502,15 @@ int main(int argc, char** argv) {
         std::printf("source cut from %llu to %llu bytes%s\n", static_cast<unsigned long long>(size),
                     static_cast<unsigned long long>(size / 2), ec ? " failed" : "");
       };
+      bool grown = false;
+      auto growWhenWritten = [&] {
+        if (growAfter < 0 || grown || !dlg.IsConverting() || Written(watched) < growAfter) return;
+        grown = true;
+        std::ifstream in(watched.m_strSource, std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::ofstream(watched.m_strSource, std::ios::binary | std::ios::app) << bytes;
+        std::printf("source grown from %zu to %zu bytes\n", bytes.size(), bytes.size() * 2);
+      };
       bool gone = false;
       auto removeWhenWritten = [&] {
         const long long after = removeAfter >= 0 ? removeAfter : replaceAfter;
@@ -531,6 +545,7 @@ int main(int argc, char** argv) {
             stopWhenPast();
             stopWhenWritten();
             shrinkWhenWritten();
+            growWhenWritten();
             removeWhenWritten();
             return dlg.IsConverting();
           },

@@ -260,19 +260,35 @@ TEST_F(PathsFixture, AacFromAdtsFramesMatchReference) {
   ExpectMatches(paths, ref, 60, 2048);
 }
 
-// Input that fails to decode, here a stream fed one byte at a time, costs
-// a decoder rebuild only now and then, and the stream still decodes once
-// whole frames come again.
-TEST_F(PathsFixture, AacFailuresDoNotRebuildTheDecoderForEveryInput) {
+// Raw frames cut into pieces (here single bytes) are gathered until they
+// are whole and decode as the whole packets do, at a decode call for every
+// doubling of the bytes gathered rather than for every piece; garbage costs
+// a decoder rebuild only now and then, and whole frames decode after it.
+TEST_F(PathsFixture, AacInPiecesDecodesOnceFramesAreWhole) {
   const DemuxedAudio in = DemuxWithFFmpeg(TestDataPath("mp4-h264-aac.mp4"));
   paths.SetType(MEDIATYPE_Audio, MEDIASUBTYPE_AAC, AacFormat(in.extradata, 2, 44100));
   Start();
   std::vector<BYTE> bytes;
   for (const auto& packet : in.packets) bytes.insert(bytes.end(), packet.begin(), packet.end());
   ASSERT_GT(bytes.size(), 4096u);
-  const size_t before = paths.AacDecoderBuilds();
   ASSERT_EQ(paths.Feed(bytes, 1), S_OK);
-  EXPECT_LE(paths.AacDecoderBuilds() - before, bytes.size() / 3072 + 2) << bytes.size() << " single bytes";
+  ASSERT_EQ(paths.FlushInput(), S_OK);
+  EXPECT_GE(paths.deliveries.size(), in.packets.size() - 1) << bytes.size() << " single bytes";
+  const std::vector<float> pieces = paths.samples;
+  paths.deliveries.clear();
+  paths.samples.clear();
+  Start();
+  for (const auto& packet : in.packets) {
+    paths.AppendInput(packet.data(), packet.size());
+    ASSERT_EQ(paths.ProcessInput(), S_OK);
+  }
+  EXPECT_EQ(pieces, paths.samples);
+
+  std::vector<BYTE> garbage(bytes.size());
+  for (size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<BYTE>(i * 131 + (i >> 7));
+  const size_t before = paths.AacDecoderBuilds();
+  ASSERT_EQ(paths.Feed(garbage, 1), S_OK);
+  EXPECT_LE(paths.AacDecoderBuilds() - before, garbage.size() / 3072 + 2) << garbage.size() << " single bytes";
   paths.deliveries.clear();
   for (const auto& packet : in.packets) {
     paths.AppendInput(packet.data(), packet.size());

@@ -224,24 +224,30 @@ case_long_target_names() {  # 255 bytes, of plain and of two-byte characters, an
   expect_no_temporary "$WORK"
 }
 
+# kill_writing_job SIG: a job of the long source to out.mp4, sent SIG once
+# out.mp4.part holds bytes; returns the program's exit status.
+kill_writing_job() {
+  # Started with every signal at its default (a background job of a
+  # script ignores SIGINT).
+  perl -e '$SIG{INT} = $SIG{HUP} = $SIG{TERM} = $SIG{QUIT} = "DEFAULT"; exec @ARGV' -- "$BIN" --type 8 \
+    --source "$LONG" --target "$WORK/out.mp4" --timeout 120 "${SOURCE_SETS[@]}" "${MP4_SETS[@]}" \
+    --set m_fDuration=40 >"$WORK/run.log" 2>&1 &
+  local pid=$!
+  for _ in $(seq 600); do
+    [ -s "$WORK/out.mp4.part" ] && break
+    sleep 0.1
+  done
+  [ -s "$WORK/out.mp4.part" ] || fail "SIG$1: the job wrote nothing to out.mp4.part"
+  kill -s "$1" "$pid"
+  wait "$pid"
+}
+
 case_signal_removes_temporary_file() {  # SIGTERM, SIGINT and SIGHUP during a job
   make_long_source
   echo "the user's own file" >"$WORK/out.mp4"
-  local sig pid status
+  local sig status
   for sig in TERM INT HUP; do
-    # Started with every signal at its default (a background job of a
-    # script ignores SIGINT).
-    perl -e '$SIG{INT} = $SIG{HUP} = $SIG{TERM} = "DEFAULT"; exec @ARGV' -- "$BIN" --type 8 --source "$LONG" \
-      --target "$WORK/out.mp4" --timeout 120 "${SOURCE_SETS[@]}" "${MP4_SETS[@]}" --set m_fDuration=40 \
-      >"$WORK/run.log" 2>&1 &
-    pid=$!
-    for _ in $(seq 600); do
-      [ -s "$WORK/out.mp4.part" ] && break
-      sleep 0.1
-    done
-    [ -s "$WORK/out.mp4.part" ] || fail "SIG$sig: the job wrote nothing to out.mp4.part"
-    kill -s "$sig" "$pid"
-    wait "$pid"
+    kill_writing_job "$sig"
     status=$?
     [ "$status" -eq $((128 + $(kill -l "$sig"))) ] || fail "SIG$sig: the program ended with $status, not by the signal"
     expect_junk "$WORK/out.mp4"
@@ -340,4 +346,32 @@ case_backslash_in_names() {  # "a\b.mpg" is one file of this folder, as a source
   expect_streams "$WORK/c\\d.mp4" "h264 aac"
   cmp -s "$MP2" "$WORK/a\\b.mpg" || fail "the source was changed"
   expect_only "$WORK" 'a\b.mpg' 'c\d.mp4' run.log
+}
+
+case_killed_job_leftover_replaced() {  # SIGKILL and SIGQUIT leave out.mp4.part; the next job of out.mp4 takes it back
+  make_long_source
+  echo "the user's own file" >"$WORK/other.mp4.part"
+  local sig
+  for sig in QUIT KILL; do
+    kill_writing_job "$sig"
+    rm -f "$WORK"/core*
+    # Only a signal that leaves no time for cleaning up (SIGKILL) leaves it.
+    [ "$sig" = QUIT ] && [ -e "$WORK/out.mp4.part" ] && fail "SIGQUIT left out.mp4.part"
+  done
+  [ -e "$WORK/out.mp4.part" ] || fail "SIGKILL left no out.mp4.part to take back"
+  run 8 "$MP2" "$WORK/out.mp4" "${SOURCE_SETS[@]}" "${MP4_SETS[@]}"
+  expect_streams "$WORK/out.mp4" "h264 aac"
+  # A user's own file of a job's temporary name is no leftover.
+  run 8 "$MP2" "$WORK/other.mp4" "${SOURCE_SETS[@]}" "${MP4_SETS[@]}"
+  expect_streams "$WORK/other.mp4" "h264 aac"
+  expect_junk "$WORK/other.mp4.part"
+  expect_only "$WORK" long.mpg out.mp4 other.mp4 other.mp4.part run.log
+}
+
+case_source_grows_during_job() {  # doubled while converted: done with what it held, and the log says so
+  make_noisy_source 8
+  run 8 "$NOISY" "$WORK/grown.mp4" "${SOURCE_SETS[@]}" "${MP4_SETS[@]}" --set m_fDuration=8 --grow-source-after 50000
+  grep -q "^source grown from" "$WORK/run.log" || { fail "the job ended before the source could grow"; return; }
+  grep -q "The source grew while the job read it, from [0-9]* to [0-9]* bytes: the job converted the [0-9]* bytes it held when the job began (8 s)" \
+    "$WORK/run.log" || fail "the log does not say that the source grew and what was converted"
 }
