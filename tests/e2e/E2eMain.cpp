@@ -29,6 +29,10 @@
 // its size once the target holds N bytes, as a file that shrinks while it
 // is converted; --remove-source-after removes it then, and
 // --replace-source-after puts another file in its place under its name.
+//
+// --stop-past stops the job once its progress line says more than SECONDS
+// were converted ("stopped past SECONDS s: converted C s"), so that a job
+// whose times run away is told without waiting for it.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -209,7 +213,7 @@ std::unique_ptr<CConvertOpt> MakeJob(int type, const std::string& source, const 
 int Usage() {
   std::fprintf(stderr,
                "usage: pellomar-e2e --type N --source PATH --target PATH [--set FIELD=VALUE]... "
-               "[--timeout SECONDS] [--stop-at SECONDS]\n");
+               "[--timeout SECONDS] [--stop-after BYTES] [--stop-past SECONDS]\n");
   return 2;
 }
 
@@ -373,6 +377,7 @@ int main(int argc, char** argv) {
   long long stopAfter = -1;
   double holdAt = -1;
   long long shrinkAfter = -1, removeAfter = -1, replaceAfter = -1;
+  double stopPast = -1;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (i + 1 >= argc) return Usage();
@@ -387,6 +392,8 @@ int main(int argc, char** argv) {
       timeout = std::atof(value.c_str());
     } else if (arg == "--stop-after") {
       stopAfter = std::atoll(value.c_str());
+    } else if (arg == "--stop-past") {
+      stopPast = std::atof(value.c_str());
     } else if (arg == "--hold-video-at") {
       holdAt = std::atof(value.c_str());
     } else if (arg == "--shrink-source-after") {
@@ -506,8 +513,22 @@ int main(int argc, char** argv) {
         std::filesystem::rename(other, watched.m_strSource, ec);
         std::printf("source replaced%s\n", ec ? " failed" : "");
       };
+      bool stoppedPast = false;
+      auto stopWhenPast = [&] {
+        if (stopPast < 0 || stoppedPast || !dlg.IsConverting()) return;
+        std::string line;
+        dlg.GetDlgItemText(IDC_PROGRESS_LINE, line);
+        const size_t at = line.find("Converted Length:");
+        if (at == std::string::npos) return;
+        const double converted = std::atof(line.c_str() + at + 17);
+        if (converted <= stopPast) return;
+        stoppedPast = true;
+        std::printf("stopped past %.2f s: converted %.2f s\n", stopPast, converted);
+        dlg.StopConversion();
+      };
       WaitWhile(
           [&] {
+            stopWhenPast();
             stopWhenWritten();
             shrinkWhenWritten();
             removeWhenWritten();

@@ -199,6 +199,8 @@ sync_frames() {
 }
 
 WT_CHECK=$(dirname "$0")/sync-check.sh
+# Time-coded sources, their checker and rows (timecode.sh).
+. "$(dirname "$0")/timecode.sh"
 
 # The settings of each target type: type code, target name, settings.
 declare -A WT_TARGETS=(
