@@ -357,7 +357,7 @@ int CheckStills(const Options& opt, const Manifest& m) {
   std::string worst;
   for (size_t i = 0; i < opt.stills.size(); ++i) {
     const std::string raw = tmp + "/p.raw", log = tmp + "/p.log";
-    const int rc = Run({Tool("TC_FFMPEG", "ffmpeg"), "-nostdin", "-v", "error", "-i", opt.stills[i], "-vf",
+    const int rc = Run({Tool("TC_FFMPEG", "ffmpeg"), "-nostdin", "-v", "info", "-i", opt.stills[i], "-vf",
                         "scale=w='if(gt(iw,400),iw/2,iw)':h='if(gt(iw,400),ih/2,ih)',showinfo", "-f", "rawvideo",
                         "-pix_fmt", "gray", "-frames:v", "1", "-y", raw},
                        "/dev/null", log);
