@@ -290,11 +290,29 @@ HRESULT CEncoderEngine::ChangeVideoInput(const AM_MEDIA_TYPE* video) {
   return SetUpPictureConversion();
 }
 
+void CEncoderEngine::SetPictureTurn(int degrees) {
+  m_nTurn = degrees == 90 || degrees == 180 || degrees == 270 ? degrees : 0;
+}
+
 void CEncoderEngine::SetCrop(int left, int right, int top, int bottom, int fitMode) {
-  m_nCropLeft = Even(left);
-  m_nCropRight = Even(m_nInWidth - right);
-  m_nCropTop = Even(top);
-  m_nCropBottom = Even(m_nInHeight - bottom);
+  // What is cut from each side of the picture as shown, then from the side
+  // of the stored picture that side comes from.
+  const int shownW = Sideways() ? m_nInHeight : m_nInWidth, shownH = Sideways() ? m_nInWidth : m_nInHeight;
+  const int l = Even(left), r = Even(shownW - right), t = Even(top), b = Even(shownH - bottom);
+  switch (m_nTurn) {
+    case 90:  // the shown left side is the stored bottom, its top the stored left
+      m_nCropLeft = t, m_nCropRight = b, m_nCropTop = r, m_nCropBottom = l;
+      break;
+    case 180:
+      m_nCropLeft = r, m_nCropRight = l, m_nCropTop = b, m_nCropBottom = t;
+      break;
+    case 270:
+      m_nCropLeft = b, m_nCropRight = t, m_nCropTop = l, m_nCropBottom = r;
+      break;
+    default:
+      m_nCropLeft = l, m_nCropRight = r, m_nCropTop = t, m_nCropBottom = b;
+      break;
+  }
   m_nFitMode = fitMode;
 }
 
@@ -384,26 +402,78 @@ HRESULT CEncoderEngine::OpenByName(const std::string& name) {
   return Open(ModeName);
 }
 
-void CEncoderEngine::DecidePixelShape() {
-  m_nOutPixelX = m_nOutPixelY = 1;
-  if (!m_bHasVideo || m_nInPixelX == m_nInPixelY || m_nOutWidth <= 0 || m_nOutHeight <= 0) return;
+CEncoderEngine::ShownPicture CEncoderEngine::Shown() const {
+  ShownPicture s;
   const int cw = m_nInWidth - std::max(0, m_nCropLeft) - std::max(0, m_nCropRight);
   const int ch = m_nInHeight - std::max(0, m_nCropTop) - std::max(0, m_nCropBottom);
+  s.width = Sideways() ? ch : cw;
+  s.height = Sideways() ? cw : ch;
+  s.pixelX = Sideways() ? m_nInPixelY : m_nInPixelX;
+  s.pixelY = Sideways() ? m_nInPixelX : m_nInPixelY;
+  return s;
+}
+
+void CEncoderEngine::DecidePixelShape(int mode) {
+  m_nOutPixelX = m_nOutPixelY = 1;
+  if (!m_bHasVideo || m_nOutWidth <= 0 || m_nOutHeight <= 0) return;
+  const ShownPicture shown = Shown();
+  const int cw = shown.width, ch = shown.height;
   if (cw <= 0 || ch <= 0) return;
+  if (mode == ModeIndex) return DecideMpegShape(cw * shown.pixelX, ch * shown.pixelY);
+  if (shown.pixelX == shown.pixelY) return;
   // A picture that fills the output (kept at its own size, or no bars
   // wanted) is shown at its own shape through the output's pixel shape,
   // where the codec writes one; else the output is made of square pixels
   // and fitted with bars.
   if (m_nFitMode == 1 && (cw != m_nOutWidth || ch != m_nOutHeight)) return;
   const int codec = m_nVideoCodecId ? m_nVideoCodecId : (m_pOutputFormat ? m_pOutputFormat->video_codec : 0);
-  if (!CodecKeepsPixelShape(codec, cw * m_nInPixelX, ch * m_nInPixelY)) return;
-  int64_t x = cw * m_nInPixelX * m_nOutHeight, y = ch * m_nInPixelY * m_nOutWidth;
+  if (!CodecKeepsPixelShape(codec, cw * shown.pixelX, ch * shown.pixelY)) return;
+  int64_t x = cw * shown.pixelX * m_nOutHeight, y = ch * shown.pixelY * m_nOutWidth;
   const int64_t g = std::gcd(x, y);
   x /= g;
   y /= g;
   if (x > INT32_MAX || y > INT32_MAX) return;
   m_nOutPixelX = static_cast<int>(x);
   m_nOutPixelY = static_cast<int>(y);
+}
+
+void CEncoderEngine::DecideMpegShape(int64_t shownX, int64_t shownY) {
+  // The shape the frame is shown at, as its sequence header states it;
+  // the picture keeps its own shape inside, with bars where the nearest
+  // shape the format states is not its own.
+  const double shape = static_cast<double>(shownX) / static_cast<double>(shownY);
+  const double frame = static_cast<double>(m_nOutWidth) / static_cast<double>(m_nOutHeight);
+  m_nFitMode = 1;
+  int64_t x = 1, y = 1;  // the frame's display aspect
+  if (m_nKind >= 2) {
+    // A disc is shown 4:3; a DVD 16:9 too, for a picture nearer that shape.
+    const bool wide = m_nKind >= 6 && shape * shape >= (4.0 / 3.0) * (16.0 / 9.0);
+    x = wide ? 16 : 4;
+    y = wide ? 9 : 3;
+  } else if (m_nVideoCodecId == AV_CODEC_ID_MPEG2VIDEO) {
+    // MPEG-2 states square pixels or one of three display aspects.
+    const int64_t aspects[][2] = {{m_nOutWidth, m_nOutHeight}, {4, 3}, {16, 9}, {221, 100}};
+    double best = HUGE_VAL;
+    for (const auto& a : aspects) {
+      const double off = std::fabs(std::log(shape * static_cast<double>(a[1]) / static_cast<double>(a[0])));
+      if (off < best) best = off, x = a[0], y = a[1];
+    }
+  } else {
+    // MPEG-1 states a pixel shape, height to width, one of fourteen.
+    static const int kPelShapes[] = {10000, 6735, 7031, 7615, 8055, 8437, 8935, 9157,
+                                     9815,  10255, 10695, 10950, 11575, 12015};
+    const double wanted = shape / frame;  // the pixel's width to its height
+    double best = HUGE_VAL;
+    for (int pel : kPelShapes) {
+      const double off = std::fabs(std::log(wanted * pel / 10000.0));
+      if (off < best) best = off, x = 10000LL * m_nOutWidth, y = int64_t{pel} * m_nOutHeight;
+    }
+  }
+  AVRational pixel{1, 1};
+  av_reduce(&pixel.num, &pixel.den, x * m_nOutHeight, y * m_nOutWidth, 65535);
+  if (pixel.num <= 0 || pixel.den <= 0) return;
+  m_nOutPixelX = pixel.num;
+  m_nOutPixelY = pixel.den;
 }
 
 void CEncoderEngine::ApplyFit() {
@@ -418,14 +488,14 @@ void CEncoderEngine::ApplyFit() {
   clampCrop(m_nCropLeft, m_nCropRight, m_nInWidth);
   clampCrop(m_nCropTop, m_nCropBottom, m_nInHeight);
   if (m_nFitMode != 1 || !m_bHasVideo) return;
-  const int cw = m_nInWidth - m_nCropLeft - m_nCropRight;
-  const int ch = m_nInHeight - m_nCropTop - m_nCropBottom;
+  const ShownPicture shown = Shown();
+  const int cw = shown.width, ch = shown.height;
   if (cw <= 0 || ch <= 0 || m_nOutWidth <= 0 || m_nOutHeight <= 0) return;
-  // The shapes compared are those shown: the cropped picture's at its pixel
-  // shape against the output's at its own. The picture's width in output
-  // pixels is cw * px * oy / (py * ox).
+  // The shapes compared are those shown: the cropped (and turned) picture's
+  // at its pixel shape against the output's at its own. The picture's
+  // width in output pixels is cw * px * oy / (py * ox).
   const __int128 ow = m_nOutWidth, oh = m_nOutHeight;
-  const __int128 wide = __int128{cw} * m_nInPixelX * m_nOutPixelY, narrow = __int128{m_nInPixelY} * m_nOutPixelX;
+  const __int128 wide = __int128{cw} * shown.pixelX * m_nOutPixelY, narrow = __int128{shown.pixelY} * m_nOutPixelX;
   if (wide * oh > ow * ch * narrow) {
     const int bar = static_cast<int>((oh - ow * ch * narrow / wide) / 4 * 2);
     if (bar > 0 && 2 * bar < m_nOutHeight) {
@@ -488,7 +558,7 @@ HRESULT CEncoderEngine::Open(int mode) {
   m_pFormatCtx->flags |= AVFMT_FLAG_BITEXACT;
   if (!m_strOutputText.empty()) av_dict_set(&m_pFormatCtx->metadata, "title", m_strOutputText.c_str(), 0);
 
-  DecidePixelShape();
+  DecidePixelShape(mode);
   ApplyFit();
 
   if (m_bNoAudio) {
@@ -687,32 +757,78 @@ AVFrame* CEncoderEngine::WritableVideoFrame() {
   return av_frame_make_writable(frame) < 0 ? nullptr : frame;
 }
 
+namespace {
+
+// A frame of its own buffers; false when they cannot be had.
+bool AllocFrame(AVFrame*& frame, int format, int width, int height) {
+  frame = av_frame_alloc();
+  if (!frame) return false;
+  frame->format = format;
+  frame->width = width;
+  frame->height = height;
+  return av_frame_get_buffer(frame, 0) >= 0;
+}
+
+// A layout whose planes turn as they are: each plane of one component,
+// chroma thinned alike across and down.
+bool TurnsAsItIs(int format) {
+  const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(format));
+  if (!d || (d->flags & (AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_BITSTREAM | AV_PIX_FMT_FLAG_PAL)) ||
+      d->log2_chroma_w != d->log2_chroma_h)
+    return false;
+  if (d->nb_components == 1) return d->comp[0].step <= 4;
+  if (!(d->flags & AV_PIX_FMT_FLAG_PLANAR)) return false;
+  for (int i = 0; i < d->nb_components; ++i)
+    if (d->comp[i].step > 4) return false;
+  return true;
+}
+
+SwsContext* NewScaler(int srcW, int srcH, int srcFormat, int dstW, int dstH, int dstFormat, int threads) {
+  SwsContext* sws = sws_alloc_context();
+  if (!sws) return nullptr;
+  av_opt_set_int(sws, "srcw", srcW, 0);
+  av_opt_set_int(sws, "srch", srcH, 0);
+  av_opt_set_int(sws, "src_format", srcFormat, 0);
+  av_opt_set_int(sws, "dstw", dstW, 0);
+  av_opt_set_int(sws, "dsth", dstH, 0);
+  av_opt_set_int(sws, "dst_format", dstFormat, 0);
+  av_opt_set_int(sws, "sws_flags", SWS_BICUBIC, 0);
+  if (threads > 1) av_opt_set_int(sws, "threads", threads, 0);
+  if (sws_init_context(sws, nullptr, nullptr) < 0) sws_freeContext(sws), sws = nullptr;
+  return sws;
+}
+
+}  // namespace
+
 HRESULT CEncoderEngine::SetUpPictureConversion() {
   AVCodecContext* c = m_pVideoCtx;
   sws_freeContext(m_pSws);
   m_pSws = nullptr;
   av_frame_free(&m_pSourceYuv);
   av_frame_free(&m_pScaled);
+  av_frame_free(&m_pTurnFrame);
   m_pHelper.reset();
   const int srcW = m_nInWidth - m_nCropLeft - m_nCropRight;
   const int srcH = m_nInHeight - m_nCropTop - m_nCropBottom;
+  // A turned picture is scaled as it is stored, to the output's size
+  // turned back, and turned last: the turn moves the fewest pixels there,
+  // and where nothing is scaled it takes the place of the copy.
+  const int outW = Sideways() ? m_nOutHeight : m_nOutWidth, outH = Sideways() ? m_nOutWidth : m_nOutHeight;
+  if (m_nTurn && !TurnsAsItIs(c->pix_fmt))
+    return Fail(E_INVALIDARG, "The picture cannot be turned upright in the %s layout of the %s encoder\n",
+                av_get_pix_fmt_name(c->pix_fmt), c->codec->name);
+  const bool scaled = srcW != outW || srcH != outH;
   if (m_bPlanarInput) {
-    // The decoder's own 4:2:0 pictures: copied as they are when nothing
-    // changes, else scaled (and brought to the encoder's layout) at once.
+    // The decoder's own 4:2:0 pictures: copied (or turned) as they are when
+    // nothing changes, else scaled (and brought to the encoder's layout)
+    // at once.
     m_bYuvPath = false;
-    if (c->pix_fmt == AV_PIX_FMT_YUV420P && srcW == m_nOutWidth && srcH == m_nOutHeight) return S_OK;
-    m_pSws = sws_alloc_context();
-    if (m_pSws) {
-      av_opt_set_int(m_pSws, "srcw", srcW, 0);
-      av_opt_set_int(m_pSws, "srch", srcH, 0);
-      av_opt_set_int(m_pSws, "src_format", AV_PIX_FMT_YUV420P, 0);
-      av_opt_set_int(m_pSws, "dstw", m_nOutWidth, 0);
-      av_opt_set_int(m_pSws, "dsth", m_nOutHeight, 0);
-      av_opt_set_int(m_pSws, "dst_format", c->pix_fmt, 0);
-      av_opt_set_int(m_pSws, "sws_flags", SWS_BICUBIC, 0);
-      if (sws_init_context(m_pSws, nullptr, nullptr) < 0) sws_freeContext(m_pSws), m_pSws = nullptr;
-    }
-    return m_pSws ? S_OK : Fail(E_OUTOFMEMORY, "Can't alloc picture resample buffer for output stream");
+    if (c->pix_fmt == AV_PIX_FMT_YUV420P && !scaled) return S_OK;
+    m_pSws = NewScaler(srcW, srcH, AV_PIX_FMT_YUV420P, outW, outH, c->pix_fmt, 1);
+    if (!m_pSws) return Fail(E_OUTOFMEMORY, "Can't alloc picture resample buffer for output stream");
+    if (m_nTurn && !AllocFrame(m_pTurnFrame, c->pix_fmt, outW, outH))
+      return Fail(E_OUTOFMEMORY, "Can't alloc picture buffer for output stream");
+    return S_OK;
   }
   m_bYuvPath = c->pix_fmt == AV_PIX_FMT_YUV420P || c->pix_fmt == AV_PIX_FMT_YUVJ420P;
   // Full-size pictures are converted in two halves side by side, so that
@@ -720,31 +836,42 @@ HRESULT CEncoderEngine::SetUpPictureConversion() {
   const bool split = m_bYuvPath && srcW * srcH >= kSplitArea && std::thread::hardware_concurrency() > 1;
   if (split) m_pHelper = std::make_unique<CSliceHelper>();
   if (!m_bYuvPath) {
-    m_pSws = sws_getContext(srcW, srcH, m_nInBits == 32 ? AV_PIX_FMT_BGR0 : AV_PIX_FMT_BGR24, m_nOutWidth,
-                            m_nOutHeight, c->pix_fmt, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    m_pSws = sws_getContext(srcW, srcH, m_nInBits == 32 ? AV_PIX_FMT_BGR0 : AV_PIX_FMT_BGR24, outW, outH, c->pix_fmt,
+                            SWS_BICUBIC, nullptr, nullptr, nullptr);
     if (!m_pSws) return Fail(E_OUTOFMEMORY, "Can't alloc picture resample buffer for output stream");
-  } else if (srcW != m_nOutWidth || srcH != m_nOutHeight) {
-    m_pSourceYuv = av_frame_alloc();
-    m_pScaled = av_frame_alloc();
-    if (!m_pSourceYuv || !m_pScaled) return Fail(E_OUTOFMEMORY, "Can't alloc picture buffer for output stream");
-    m_pSourceYuv->format = c->pix_fmt;
-    m_pSourceYuv->width = srcW;
-    m_pSourceYuv->height = srcH;
-    if (av_frame_get_buffer(m_pSourceYuv, 0) < 0)
+  } else if (scaled || m_nTurn) {
+    // RGB becomes 4:2:0 at its own size first, which is then scaled or
+    // turned into the output.
+    if (!AllocFrame(m_pSourceYuv, c->pix_fmt, srcW, srcH))
       return Fail(E_OUTOFMEMORY, "Can't alloc picture buffer for output stream");
-    m_pSws = sws_alloc_context();
-    if (m_pSws) {
-      av_opt_set_int(m_pSws, "srcw", srcW, 0);
-      av_opt_set_int(m_pSws, "srch", srcH, 0);
-      av_opt_set_int(m_pSws, "src_format", c->pix_fmt, 0);
-      av_opt_set_int(m_pSws, "dstw", m_nOutWidth, 0);
-      av_opt_set_int(m_pSws, "dsth", m_nOutHeight, 0);
-      av_opt_set_int(m_pSws, "dst_format", c->pix_fmt, 0);
-      av_opt_set_int(m_pSws, "sws_flags", SWS_BICUBIC, 0);
-      av_opt_set_int(m_pSws, "threads", split ? 2 : 1, 0);
-      if (sws_init_context(m_pSws, nullptr, nullptr) < 0) sws_freeContext(m_pSws), m_pSws = nullptr;
+    if (scaled) {
+      m_pScaled = av_frame_alloc();
+      if (!m_pScaled) return Fail(E_OUTOFMEMORY, "Can't alloc picture buffer for output stream");
+      m_pSws = NewScaler(srcW, srcH, c->pix_fmt, outW, outH, c->pix_fmt, split ? 2 : 1);
+      if (!m_pSws) return Fail(E_OUTOFMEMORY, "Can't alloc picture resample buffer for output stream");
     }
-    if (!m_pSws) return Fail(E_OUTOFMEMORY, "Can't alloc picture resample buffer for output stream");
+  }
+  if (m_nTurn && m_pSws && !AllocFrame(m_pTurnFrame, c->pix_fmt, outW, outH))
+    return Fail(E_OUTOFMEMORY, "Can't alloc picture buffer for output stream");
+  return S_OK;
+}
+
+HRESULT CEncoderEngine::TurnInto(const uint8_t* const planes[4], const int pitches[4], int width, int height,
+                                 uint8_t* const dst[4]) {
+  const AVPixelFormat format = m_pVideoCtx->pix_fmt;
+  const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+  for (int i = 0; i < d->nb_components; ++i) {
+    const AVComponentDescriptor& comp = d->comp[i];
+    // Each plane once, by its first component.
+    bool first = true;
+    for (int j = 0; j < i; ++j) first = first && d->comp[j].plane != comp.plane;
+    if (!first) continue;
+    const bool chroma = (i == 1 || i == 2) && !(d->flags & AV_PIX_FMT_FLAG_RGB);
+    const int w = chroma ? AV_CEIL_RSHIFT(width, d->log2_chroma_w) : width;
+    const int h = chroma ? AV_CEIL_RSHIFT(height, d->log2_chroma_h) : height;
+    if (!TurnPicture(w, h, comp.step, planes[comp.plane], pitches[comp.plane], dst[comp.plane],
+                     m_pVideoFrame->linesize[comp.plane], m_nTurn))
+      return Fail(E_FAIL, "error turning picture\n");
   }
   return S_OK;
 }
@@ -949,9 +1076,9 @@ HRESULT CEncoderEngine::ConvertToYuv(const uint8_t* src, int stride, int srcH, u
   const int srcW = m_nInWidth - m_nCropLeft - m_nCropRight;
   const bool full = m_pVideoFrame->format == AV_PIX_FMT_YUVJ420P;
   // Straight into the picture at the output size, else into the source-size
-  // frame that the scaler reads.
-  uint8_t* const* planes = m_pSws ? m_pSourceYuv->data : dst;
-  const int* pitches = m_pSws ? m_pSourceYuv->linesize : m_pVideoFrame->linesize;
+  // frame that the scaler reads or that is turned.
+  uint8_t* const* planes = m_pSourceYuv ? m_pSourceYuv->data : dst;
+  const int* pitches = m_pSourceYuv ? m_pSourceYuv->linesize : m_pVideoFrame->linesize;
   auto rows = [=, this](int first, int count) {
     ConvertRgbToYuv420(srcW, count, src + static_cast<ptrdiff_t>(first) * stride, stride, m_nInBits,
                        planes[0] + static_cast<ptrdiff_t>(first) * pitches[0], pitches[0],
@@ -966,7 +1093,12 @@ HRESULT CEncoderEngine::ConvertToYuv(const uint8_t* src, int stride, int srcH, u
   } else {
     rows(0, srcH);
   }
+  if (m_nTurn && !m_pSws) return TurnInto(m_pSourceYuv->data, m_pSourceYuv->linesize, srcW, srcH, dst);
   if (!m_pSws) return S_OK;
+  if (m_nTurn) {
+    if (sws_scale_frame(m_pSws, m_pTurnFrame, m_pSourceYuv) < 0) return E_FAIL;
+    return TurnInto(m_pTurnFrame->data, m_pTurnFrame->linesize, m_pTurnFrame->width, m_pTurnFrame->height, dst);
+  }
   // The scaler writes the inner picture of the output frame, through a view
   // of it that shares its buffers.
   AVFrame* view = m_pScaled;
@@ -981,7 +1113,7 @@ HRESULT CEncoderEngine::ConvertToYuv(const uint8_t* src, int stride, int srcH, u
 }
 
 HRESULT CEncoderEngine::EncodeInnerPicture() {
-  if (m_pSws && m_nPadRight > 0) BlackRightBar(m_pVideoFrame);
+  if (m_pSws && !m_nTurn && m_nPadRight > 0) BlackRightBar(m_pVideoFrame);
   return EncodePicture(m_pVideoFrame);
 }
 
@@ -1002,6 +1134,17 @@ HRESULT CEncoderEngine::WritePlanarPicture(const uint8_t* data) {
   uint8_t* dst[4] = {};
   PlanesAt(m_pVideoFrame, m_nPadTop, m_nPadLeft, dst);
   const int srcH = m_nInHeight - m_nCropTop - m_nCropBottom;
+  if (m_nTurn) {
+    HRESULT hr = S_OK;
+    if (!m_pSws) {
+      hr = TurnInto(src, strides, m_nInWidth - m_nCropLeft - m_nCropRight, srcH, dst);
+    } else if (sws_scale(m_pSws, src, strides, 0, srcH, m_pTurnFrame->data, m_pTurnFrame->linesize) <= 0) {
+      hr = Fail(E_FAIL, "error padding picture\n");
+    } else {
+      hr = TurnInto(m_pTurnFrame->data, m_pTurnFrame->linesize, m_pTurnFrame->width, m_pTurnFrame->height, dst);
+    }
+    return FAILED(hr) ? hr : EncodeInnerPicture();
+  }
   if (m_pSws) {
     if (sws_scale(m_pSws, src, strides, 0, srcH, dst, m_pVideoFrame->linesize) <= 0)
       return Fail(E_FAIL, "error padding picture\n");
@@ -1014,7 +1157,7 @@ HRESULT CEncoderEngine::WritePlanarPicture(const uint8_t* data) {
 }
 
 bool CEncoderEngine::PictureGoesAsItIs() const {
-  return m_bPlanarInput && !m_pSws && m_pVideoCtx && m_pVideoCtx->pix_fmt == AV_PIX_FMT_YUV420P &&
+  return m_bPlanarInput && !m_pSws && !m_nTurn && m_pVideoCtx && m_pVideoCtx->pix_fmt == AV_PIX_FMT_YUV420P &&
          m_nCropTop == 0 && m_nCropBottom == 0 && m_nCropLeft == 0 && m_nCropRight == 0 && m_nPadTop == 0 &&
          m_nPadBottom == 0 && m_nPadLeft == 0 && m_nPadRight == 0 && m_nStride % 2 == 0 && m_nInHeight % 2 == 0;
 }
@@ -1106,8 +1249,15 @@ HRESULT CEncoderEngine::WritePacket(const MuxSample& sample) {
     } else {
       const uint8_t* srcPlanes[4] = {src, nullptr, nullptr, nullptr};
       const int srcStrides[4] = {stride, 0, 0, 0};
-      if (sws_scale(m_pSws, srcPlanes, srcStrides, 0, srcH, dst, m_pVideoFrame->linesize) <= 0)
+      // A turned picture is scaled aside first.
+      uint8_t* const* to = m_nTurn ? m_pTurnFrame->data : dst;
+      const int* pitches = m_nTurn ? m_pTurnFrame->linesize : m_pVideoFrame->linesize;
+      if (sws_scale(m_pSws, srcPlanes, srcStrides, 0, srcH, to, pitches) <= 0)
         return Fail(E_FAIL, "error padding picture\n");
+      if (m_nTurn) {
+        HRESULT hr = TurnInto(m_pTurnFrame->data, m_pTurnFrame->linesize, m_pTurnFrame->width, m_pTurnFrame->height, dst);
+        if (FAILED(hr)) return hr;
+      }
     }
     HRESULT hr = EncodeInnerPicture();
     if (FAILED(hr)) return hr;
@@ -1362,6 +1512,7 @@ void CEncoderEngine::ReleaseOutput() {
   av_frame_free(&m_pLastPicture);
   av_frame_free(&m_pSourceYuv);
   av_frame_free(&m_pScaled);
+  av_frame_free(&m_pTurnFrame);
   m_pHelper.reset();
   m_bYuvPath = false;
   av_frame_free(&m_pAudioFrame);

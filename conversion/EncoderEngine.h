@@ -52,6 +52,14 @@ class CEncoderEngine {
   HRESULT ChangeVideoInput(const AM_MEDIA_TYPE* video);
   HRESULT SetVideoCodec(const std::string& name, int kbps, int width, int height, int num, int den);
   HRESULT SetAudioCodec(const std::string& name, int kbps, int hz, int channels);
+  // The clockwise turn (0, 90, 180 or 270 degrees) the input's pictures
+  // are shown with: they are turned upright before the output's size and
+  // bars are decided, and the frame rectangle of SetCrop is one of the
+  // turned picture. Set after the input formats, before SetCrop and the
+  // open; other values turn nothing.
+  void SetPictureTurn(int degrees);
+  int PictureTurn() const { return m_nTurn; }
+  // The frame rectangle: what is kept of the picture as it is shown.
   void SetCrop(int left, int right, int top, int bottom, int fitMode);
   void SetOutputText(const std::string& text);
   // When positive, a connected sound stream is made exactly this long: what
@@ -110,6 +118,9 @@ class CEncoderEngine {
 
   // Read-outs of the settings, for the muxer's tests.
   int OutputWidth() const { return m_nOutWidth; }
+  // The output's pixel shape, width to height.
+  int OutputPixelX() const { return m_nOutPixelX; }
+  int OutputPixelY() const { return m_nOutPixelY; }
   int OutputHeight() const { return m_nOutHeight; }
   int PadTop() const { return m_nPadTop; }
   int PadBottom() const { return m_nPadBottom; }
@@ -140,8 +151,22 @@ class CEncoderEngine {
   bool ReadVideoInput(const AM_MEDIA_TYPE* video);
   // The output's pixel shape: for input pixels that are not square and a
   // picture that fills the output, the shape that shows it as the input
-  // does, where the codec writes one; else square.
-  void DecidePixelShape();
+  // does, where the codec writes one; else square. The MPEG formats of
+  // index mode always state the shape they are shown at.
+  void DecidePixelShape(int mode);
+  void DecideMpegShape(int64_t shownX, int64_t shownY);
+  // The cropped input picture as it is shown: turned, and the shape of its
+  // pixels.
+  struct ShownPicture {
+    int width = 0, height = 0;
+    int64_t pixelX = 1, pixelY = 1;
+  };
+  ShownPicture Shown() const;
+  bool Sideways() const { return m_nTurn == 90 || m_nTurn == 270; }
+  // Turns a picture in the encoder's layout, `width` x `height` as stored,
+  // into the output frame's inner picture at `dst`.
+  HRESULT TurnInto(const uint8_t* const planes[4], const int pitches[4], int width, int height,
+                   uint8_t* const dst[4]);
   void ApplyFit();
   HRESULT AddVideoStream();
   HRESULT AddAudioStream();
@@ -189,6 +214,7 @@ class CEncoderEngine {
   int m_nInWidth = 0;
   int m_nInHeight = 0;
   int m_nInBits = 24;
+  int m_nTurn = 0;  // clockwise, degrees
   // The shape of an input pixel (width to height, reduced), from the
   // picture aspect of the input type.
   int64_t m_nInPixelX = 1, m_nInPixelY = 1;
@@ -274,6 +300,9 @@ class CEncoderEngine {
   bool m_bYuvPath = false;
   AVFrame* m_pSourceYuv = nullptr;
   AVFrame* m_pScaled = nullptr;  // view of the output frame's inner picture
+  // A turned picture before its turn, at the output's size (the scaler's
+  // result) where it is not the input or the 4:2:0 source frame itself.
+  AVFrame* m_pTurnFrame = nullptr;
   std::unique_ptr<CSliceHelper> m_pHelper;
   static constexpr int kSplitArea = 320 * 240;
   SwrContext* m_pSwr = nullptr;

@@ -178,6 +178,11 @@ void CFrameRateChanger::SetPictureFiles(std::shared_ptr<CJobFiles> files, bool r
   m_pictures.SetJobFiles(std::move(files), replace);
 }
 
+void CFrameRateChanger::SetPictureTurn(int degrees) {
+  CAutoLock lock(&m_csFilter);
+  m_pictures.SetTurn(degrees);
+}
+
 // ---------------------------------------------------------------------------
 // Connection
 

@@ -67,6 +67,9 @@ class CFrameRateChanger : public CPassThroughFilter, public IRunReport {
   // unless the user chose to `replace` those) and a failed job removes
   // them. Without, they are written straight under their names.
   void SetPictureFiles(std::shared_ptr<CJobFiles> files, bool replace);
+  // The clockwise turn (0, 90, 180 or 270 degrees) the frames are shown
+  // with: the pictures are written upright. The frames pass unturned.
+  void SetPictureTurn(int degrees);
 
   HRESULT CheckInputType(const CMediaType* in) override;
   HRESULT CheckTransform(const CMediaType* in, const CMediaType* out) override;

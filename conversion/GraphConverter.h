@@ -53,6 +53,9 @@ struct SourceMediaInfo {
   int sampleRate = 0;
   int bitsPerSample = 16;
   int channels = 2;
+  // The clockwise turn the source's pictures are shown with (0, 90, 180 or
+  // 270 degrees); width and height are those of the picture so shown.
+  int pictureTurn = 0;
 };
 
 // One Windows Media system profile, as start-up listed it. A profile the
@@ -132,6 +135,9 @@ class CGraphConverter : public CFGManagerCustom {
   int Ntsc() const { return m_nNtsc; }
   const std::string& BaseName() const { return m_strBaseName; }
   IBaseFilter* FrameChanger() const { return m_pFrameChanger; }
+  // The clockwise turn the converted video's pictures are written upright
+  // from (its source states it).
+  int PictureTurn() const { return m_nTurn; }
   // Why the running graph failed, as the filter that failed said it (a
   // picture that could not be written, an output that could not be opened),
   // or empty. The filters answer through IRunReport, the one upstream first.
@@ -196,6 +202,8 @@ class CGraphConverter : public CFGManagerCustom {
 
   int m_nRateNum = 25, m_nRateDen = 1;
   int m_nWidth = 0, m_nHeight = 0;
+  int m_nTurn = 0;
+  std::string m_strTurnNote;
   CComPtr<IBaseFilter> m_pFrameChanger;
   CComPtr<IBaseFilter> m_pSink;
   int m_nMpegKind = 0;

@@ -52,6 +52,7 @@ HRESULT CGraphConverter::CreateMpegMuxer(const std::string& target, CComPtr<IBas
   if (m_nSplitSize) muxer->SetSplitSize(m_nSplitSize);  // 0 keeps one file, the muxer's own default
   if (FAILED(hr = Refused(muxer->SetFileName(target), "output file name " + target))) return hr;
   muxer->SetJobFiles(m_pFiles);
+  if (FAILED(hr = Refused(muxer->SetPictureTurn(m_nTurn), "picture turn"))) return hr;
   if (m_nMpegKind == 0 || m_nMpegKind == 1) {
     if (FAILED(hr = Refused(muxer->SetFormatIndex(m_nMpegKind == 0 ? 0 : 1), "format"))) return hr;
     if (FAILED(hr = SetMuxerSize(muxer, m_nWidth, m_nHeight))) return hr;
@@ -93,6 +94,7 @@ HRESULT CGraphConverter::CreateMp4Muxer(const std::string& target, bool withVide
     return hr;
   if (FAILED(hr = Refused(muxer->SetFileName(target), "output file name " + target))) return hr;
   muxer->SetJobFiles(m_pFiles);
+  if (FAILED(hr = Refused(muxer->SetPictureTurn(m_nTurn), "picture turn"))) return hr;
   if (FAILED(hr = SetMuxerSize(muxer, m_nWidth, m_nHeight))) return hr;
   if (FAILED(hr = SetMuxerRate(muxer, m_nRateNum, m_nRateDen))) return hr;
   if (!m_strBaseName.empty()) muxer->SetOutputText(m_strBaseName);
@@ -235,13 +237,28 @@ HRESULT CGraphConverter::Build(const std::string& source, const std::string& tar
     if (FAILED(hr)) return hr;
   }
 
-  // An output size of 0 keeps the source's picture size (made even for the
-  // encoders' chroma planes).
+  // The video converted is the first one: its pictures are written upright,
+  // as its source says they are shown.
+  for (const RenderedPin& p : video) {
+    if (NameHasSubtitle(p.pin) || p.major != MEDIATYPE_Video) continue;
+    m_nTurn = UpstreamPictureTurn(p.pin);
+    if (m_nTurn)
+      m_strTurnNote = "The picture is turned " + std::to_string(m_nTurn) +
+                      " degrees clockwise to be shown upright, as the source says: its " + std::to_string(p.width) +
+                      "x" + std::to_string(p.height) + " pictures are written " +
+                      (m_nTurn == 180 ? std::to_string(p.width) + "x" + std::to_string(p.height)
+                                      : std::to_string(p.height) + "x" + std::to_string(p.width)) +
+                      " before the target's size.\n";
+    break;
+  }
+  // An output size of 0 keeps the source's picture size as it is shown
+  // (made even for the encoders' chroma planes).
   if (!m_nWidth || !m_nHeight) {
     for (const RenderedPin& p : video) {
       if (NameHasSubtitle(p.pin) || p.major != MEDIATYPE_Video || p.width < 2 || p.height < 2) continue;
-      m_nWidth = p.width & ~1;
-      m_nHeight = p.height & ~1;
+      const bool sideways = m_nTurn == 90 || m_nTurn == 270;
+      m_nWidth = (sideways ? p.height : p.width) & ~1;
+      m_nHeight = (sideways ? p.width : p.height) & ~1;
       break;
     }
   }

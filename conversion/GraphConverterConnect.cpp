@@ -8,6 +8,7 @@
 #include "conversion/FrameRateChanger.h"
 #include "conversion/GraphConverterChecks.h"
 #include "conversion/MediaTimeChecker.h"
+#include "conversion/PictureTurner.h"
 #include "foundation/FilterFactory.h"
 #include "foundation/FilterHelpers.h"
 #include "graph/core/GraphUtil.h"
@@ -236,6 +237,7 @@ HRESULT CGraphConverter::ConnectVideoToMuxer(IPin* pin, IBaseFilter* sink) {
   hr = ConnectToFrameChanger(pin, filter, changer, true);
   if (FAILED(hr)) return hr;
   if (m_nImageMode > 0) {
+    changer->SetPictureTurn(m_nTurn);
     // The thumbnail is one of the job's files; the pictures of a series are
     // written under their own names.
     std::wstring path = m_strImagePath;
@@ -284,6 +286,25 @@ HRESULT CGraphConverter::ConnectVideoToCompressor(IPin* pin, IBaseFilter* sink, 
   HRESULT hr = AddFrameChanger(keepRate ? 0 : m_nRateNum, keepRate ? 0 : m_nRateDen, filter, changer);
   if (FAILED(hr)) return hr;
   m_pFrameChanger = filter;
+  // The writer writes its pictures as they come: a turned picture is turned
+  // upright in front of the frame changer, and goes on at its new shape.
+  if (m_nTurn) {
+    CComPtr<IBaseFilter> turner;
+    CPictureTurner* turn = nullptr;
+    hr = NewFilter(turner, turn);
+    if (SUCCEEDED(hr)) hr = turn->SetTurn(m_nTurn);
+    if (SUCCEEDED(hr)) hr = AddFilter(turner, L"Picture Turner");
+    if (SUCCEEDED(hr)) {
+      hr = ConnectPlanar(pin, turner);
+      if (FAILED(hr)) hr = ConnectPinToFilterDirect(pin, turner, nullptr);
+    }
+    IPin* turned = SUCCEEDED(hr) ? GetFirstPinByDirection(turner, PINDIR_OUTPUT) : nullptr;
+    if (!turned) {
+      g_strConvertError = "Connect Video Decompressor to Picture Turner Failed\n";
+      return FAILED(hr) ? hr : E_FAIL;
+    }
+    pin = turned;
+  }
   // The writer encodes 4:2:0 and the resizer scales it as it is: the
   // decoder's own planes go through, with no RGB stage on the way.
   hr = ConnectToFrameChanger(pin, filter, changer, true);

@@ -3,6 +3,7 @@
 #include "conversion/GraphConverter.h"
 
 #include <cstring>
+#include <utility>
 
 #include "conversion/GraphConverterChecks.h"
 #include "conversion/HeaderReader.h"
@@ -337,6 +338,10 @@ HRESULT CGraphConverter::DecoderCheck(IBaseFilter* source, SourceMediaInfo* info
             static_cast<CFfVideoDecoder*>(decoder)->GetPictureSize(&w, &h);
             if (w > 0 && h > 0) info->width = w, info->height = h;
           }
+        // The picture as it is shown: a turned one is as wide as it is high
+        // stored.
+        info->pictureTurn = UpstreamPictureTurn(p.pin);
+        if (info->pictureTurn == 90 || info->pictureTurn == 270) std::swap(info->width, info->height);
         return S_OK;
       }
   if (std::string why = UndecodedVideoText(source); !why.empty()) g_strConvertError = why;

@@ -68,7 +68,7 @@ std::string CGraphConverter::GetRunError() const {
 
 std::string CGraphConverter::GetRunNote() const {
   auto* graph = static_cast<IFilterGraph*>(const_cast<CGraphConverter*>(this));
-  std::string note;
+  std::string note = m_strTurnNote;
   for (const auto& report : RunReports(graph)) note += report->GetRunNote();
   // The source's length as read when the job began: what was converted.
   LONGLONG duration = 0;

@@ -118,6 +118,14 @@ HRESULT CMpegMuxer::SetFrameRect(int left, int right, int top, int bottom, int f
   return S_OK;
 }
 
+HRESULT CMpegMuxer::SetPictureTurn(int degrees) {
+  if (degrees != 0 && degrees != 90 && degrees != 180 && degrees != 270) return E_INVALIDARG;
+  CAutoLock lock(this);
+  if (!IsStopped()) return VFW_E_WRONG_STATE;
+  m_nTurn = degrees;
+  return S_OK;
+}
+
 HRESULT CMpegMuxer::SetVideoCodec(const std::string& name, int kbps) {
   CAutoLock lock(this);
   if (!IsStopped()) return VFW_E_WRONG_STATE;
@@ -219,6 +227,7 @@ HRESULT CMpegMuxer::ConfigureEngine() {
   HRESULT hr = m_engine.SetInputFormats(video->IsConnected() ? &m_mtVideo : nullptr,
                                         audioConnected ? &audio->CurrentMediaType() : nullptr, audioConnected);
   if (FAILED(hr)) return hr;
+  m_engine.SetPictureTurn(m_nTurn);
   if (m_nSelectMode == SelectByIndex) {
     if (m_nFormatIndex <= 1) return m_engine.SetMpegParams(m_nFormatIndex, m_nWidth, m_nHeight, m_nRateNum, m_nRateDen);
     return m_bSizeSet ? m_engine.SetMpegFormat(m_nFormatIndex - 2, m_nWidth, m_nHeight)

@@ -37,7 +37,11 @@ class CMpegMuxer : public CMuxerBase {
   HRESULT SetFrameRate(int num, int den);      // 8 to 100 frames per second
   HRESULT SetVideoSize(int width, int height); // each at least 10
   HRESULT SetSplitSize(int size);              // at least 4096 (kilobytes)
+  // The frame rectangle is one of the picture as it is shown (turned).
   HRESULT SetFrameRect(int left, int right, int top, int bottom, int fitMode);
+  // The clockwise turn (0, 90, 180 or 270 degrees) the source's pictures
+  // are shown with; the output is written upright.
+  HRESULT SetPictureTurn(int degrees);
   HRESULT SetVideoCodec(const std::string& name, int kbps);
   HRESULT SetAudioCodec(const std::string& name, int kbps, int hz, int channels);
   // By index the output always ends in ".mpg".
@@ -97,6 +101,7 @@ class CMpegMuxer : public CMuxerBase {
   int m_nSplitSize = 0;  // the given size minus 20; 0: one file
   int m_rcFrame[4] = {0, 0, 0, 0};  // left, right, top, bottom
   int m_nFitMode = 0;
+  int m_nTurn = 0;
   REFERENCE_TIME m_rtStreamLength = 0;
 
   // Worker state of the current run.

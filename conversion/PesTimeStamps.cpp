@@ -183,6 +183,7 @@ void CPesTimeStamps::Retime(Stream& s, size_t headerEnd, int64_t payload) {
     s.shift = (pts - muxed->pts) & kTimeMask;
     s.hasShift = true;
   }
+  if (split && muxed && m_bSoundStartTimes && s.kind != Kind::Video) return;
   if (split || !found) {
     if (RemoveTimes(at, bytes)) ++m_nUntimed;
     return;

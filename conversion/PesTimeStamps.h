@@ -33,6 +33,11 @@ class CPesTimeStamps {
   // the packet id the muxer gives it (the sub id within private stream 1
   // for AC-3).
   void AddStream(int index, Kind kind, uint8_t id, uint8_t subId = 0);
+  // The DVD-Video form: a sound packet whose first unit began in the packet
+  // before keeps the time of the first unit that starts in it, the time a
+  // DVD player and an authoring tool read there (they count the units that
+  // start in each packet), rather than none.
+  void KeepSoundStartTimes() { m_bSoundStartTimes = true; }
   // A unit as handed to the muxer, in order, with its times in 90 kHz
   // (INT64_MIN: none).
   void AddUnit(int index, const uint8_t* data, size_t size, int64_t pts, int64_t dts);
@@ -83,4 +88,5 @@ class CPesTimeStamps {
   Stream* m_pBody = nullptr;    // the stream the passing bytes belong to
   int64_t m_nRetimed = 0;
   int64_t m_nUntimed = 0;
+  bool m_bSoundStartTimes = false;
 };

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "conversion/JobFiles.h"
 #include "foundation/FilterHelpers.h"
@@ -69,6 +70,22 @@ bool FrameToPicture(const CMediaType& format, const BYTE* data, LONG length, CPi
                                   bih.biHeight < 0);
 }
 
+// The picture turned clockwise by `degrees`; false when the turned one
+// cannot be made.
+bool TurnUpright(CPicture* picture, int degrees) {
+  const DWORD width = picture->GetWidth(), height = picture->GetHeight(), bits = picture->GetBpp();
+  const bool sideways = degrees == 90 || degrees == 270;
+  CPicture turned(0);
+  if (!turned.Create(sideways ? height : width, sideways ? width : height, bits, 0)) return false;
+  if (bits <= 8) turned.SetPalette(picture->GetPalette(), picture->GetNumColors());
+  // Both keep their rows bottom-up: the top row is the last one.
+  const ptrdiff_t from = picture->GetEffWidth(), to = turned.GetEffWidth();
+  if (!TurnPicture(static_cast<int>(width), static_cast<int>(height), static_cast<int>(bits / 8),
+                   picture->GetBits(height - 1), -from, turned.GetBits(turned.GetHeight() - 1), -to, degrees))
+    return false;
+  return picture->TransferFrom(turned);
+}
+
 }  // namespace
 
 std::string PictureName(long number) { return kPrefix + std::to_string(number) + kSuffix; }
@@ -81,6 +98,8 @@ long PictureNumber(const char* name) {
   const long n = std::strtol(name + prefix, &end, 10);
   return errno == 0 && std::strcmp(end, kSuffix) == 0 ? n : -1;
 }
+
+void CStillWriter::SetTurn(int degrees) { m_nTurn = degrees == 90 || degrees == 180 || degrees == 270 ? degrees : 0; }
 
 void CStillWriter::SetBox(int width, int height) {
   m_nBoxWidth = width;
@@ -118,10 +137,12 @@ CStillWriter::Result CStillWriter::Write(const CMediaType& format, const BYTE* d
                                              const std::string& path, bool series, std::string* reason) {
   CPicture picture(0);
   if (!FrameToPicture(format, data, length, &picture)) return kNotPictured;
-  // Pixels that are not square: the picture as it is shown, first.
+  // Upright, and with pixels that are not square as it is shown, first.
+  if (m_nTurn && !TurnUpright(&picture, m_nTurn)) return kNotPictured;
   LONG aspectX = 0, aspectY = 0;
   const LONG width = static_cast<LONG>(picture.GetWidth()), height = static_cast<LONG>(picture.GetHeight());
   if (VideoDisplayAspect(format, &aspectX, &aspectY)) {
+    if (m_nTurn == 90 || m_nTurn == 270) std::swap(aspectX, aspectY);
     const int64_t shown = (int64_t{height} * aspectX + aspectY / 2) / aspectY;
     if (shown > 0 && shown <= 4 * int64_t{width} && shown != width && !picture.Resample(static_cast<LONG>(shown), height))
       return kNotPictured;

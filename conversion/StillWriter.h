@@ -24,6 +24,9 @@ class CStillWriter {
   // A box of width and height (both non-zero) fits the pictures into it on
   // a white canvas; otherwise they keep the frame's size.
   void SetBox(int width, int height);
+  // The clockwise turn (0, 90, 180 or 270 degrees) the frames are shown
+  // with: each picture is turned upright before its shape and box.
+  void SetTurn(int degrees);
   // The job's files: each picture of a series is then created through them
   // (a new file, never through a link or over a file the job did not
   // write, unless the user chose to `replace` those) and a failed job
@@ -46,6 +49,7 @@ class CStillWriter {
 
   int m_nBoxWidth = 0;
   int m_nBoxHeight = 0;
+  int m_nTurn = 0;
   std::shared_ptr<CJobFiles> m_pFiles;
   bool m_bReplace = false;
 };

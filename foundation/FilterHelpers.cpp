@@ -10,6 +10,7 @@
 #include <string>
 #include <utility>
 
+#include "foundation/DSMPropertyBag.h"
 #include "platform/com/Com.h"
 #include "platform/win32/Module.h"
 
@@ -78,6 +79,26 @@ IPin* GetUpstreamPin(IBaseFilter* filter, IPin* inputPin) {
 
 IBaseFilter* GetUpstreamFilter(IBaseFilter* filter, IPin* inputPin) {
   return GetFilterFromPin(GetUpstreamPin(filter, inputPin));
+}
+
+int PinPictureTurn(IPin* pin) {
+  CComQIPtr<IDSMPropertyBag> bag(pin);
+  BSTR value = nullptr;
+  if (!bag || FAILED(bag->GetProperty(kPictureTurnProperty, &value)) || !value) return 0;
+  const std::wstring text(value);
+  SysFreeString(value);
+  for (int turn : {90, 180, 270})
+    if (text == std::to_wstring(turn)) return turn;
+  return 0;
+}
+
+int UpstreamPictureTurn(IPin* pin) {
+  // A chain of a few filters; the bound guards against a loop.
+  for (int depth = 0; pin && depth < 32; ++depth) {
+    if (const int turn = PinPictureTurn(pin)) return turn;
+    pin = GetUpstreamPin(GetFilterFromPin(pin));
+  }
+  return 0;
 }
 
 namespace {

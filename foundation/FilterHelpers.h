@@ -40,6 +40,18 @@ void CollectPinMediaTypes(IPin* pin, std::vector<GUID>& types);
 std::wstring GetFilterName(IBaseFilter* filter);
 std::wstring GetPinName(IPin* pin);
 
+// A source's video output states the clockwise turn its pictures need to be
+// shown upright (a phone's recording held on its side) in this pin
+// property, in degrees: "90", "180" or "270".
+inline constexpr wchar_t kPictureTurnProperty[] = L"ROTA";
+// The turn a pin states (0 for none, or for a value that is not one of the
+// three).
+int PinPictureTurn(IPin* pin);
+// The turn the pictures of a decoded stream need: the first one stated by
+// the pin or by an output upstream of it, up through each filter's first
+// connected input.
+int UpstreamPictureTurn(IPin* pin);
+
 // ---------------------------------------------------------------------------
 // Media types and stream headers
 

@@ -39,6 +39,14 @@ bool ConvertRgbToYuv420(int width, int height, const BYTE* src, ptrdiff_t srcPit
                         ptrdiff_t yPitch, BYTE* dstU, ptrdiff_t uPitch, BYTE* dstV, ptrdiff_t vPitch,
                         bool fullRange);
 
+// Turns a picture of `width` x `height` pixels of `pixelBytes` bytes (1 to
+// 4) clockwise by `degrees` (90, 180 or 270) into `dst`, which is `height`
+// wide and `width` high for a quarter turn. Rows are given top first, their
+// pitches may be negative; source and destination must not overlap. False
+// for another angle, pixel size or an empty picture.
+bool TurnPicture(int width, int height, int pixelBytes, const BYTE* src, ptrdiff_t srcPitch, BYTE* dst,
+                 ptrdiff_t dstPitch, int degrees);
+
 bool ConvertRgbToRgb(int width, int height, BYTE* dst, int dstPitch, int dstBits, const BYTE* src, int srcPitch,
                      int srcBits);
 

@@ -75,6 +75,17 @@ std::vector<MP4_Byte> MP4_ReadTable(MP4_ByteStream& stream, MP4_UI32 count, MP4_
   return table;
 }
 
+int MP4_MatrixTurn(const MP4_UI32 (&matrix)[9]) {
+  // x' = a x + c y, y' = b x + d y with a, b, c, d the entries 0, 1, 3, 4
+  // (16.16); a turn has equal magnitudes on one diagonal and zeros on the
+  // other.
+  const int64_t a = static_cast<int32_t>(matrix[0]), b = static_cast<int32_t>(matrix[1]);
+  const int64_t c = static_cast<int32_t>(matrix[3]), d = static_cast<int32_t>(matrix[4]);
+  if (b == 0 && c == 0 && a != 0 && a == d) return a > 0 ? 0 : 180;
+  if (a == 0 && d == 0 && b != 0 && b == -c) return b > 0 ? 90 : 270;
+  return -1;
+}
+
 // ---------------------------------------------------------------------------
 // mvhd
 

@@ -11,6 +11,12 @@
 
 class MP4_AtomFactory;
 
+// The clockwise turn (0, 90, 180 or 270 degrees) a movie or track matrix
+// gives its pictures when they are shown; -1 for a matrix that is no such
+// turn (a mirror, a skew, a turn by another angle). The scale of the
+// matrix does not matter, nor its translation.
+int MP4_MatrixTurn(const MP4_UI32 (&matrix)[9]);
+
 class MP4_MvhdAtom : public MP4_Atom {
  public:
   MP4_MvhdAtom(MP4_AtomSize size, MP4_ByteStream& stream);
@@ -23,6 +29,7 @@ class MP4_MvhdAtom : public MP4_Atom {
   MP4_UI64 GetDuration() const { return m_Duration; }
   MP4_UI32 GetDurationMs() const;
   MP4_UI32 GetNextTrackId() const { return m_NextTrackId; }
+  const MP4_UI32 (&GetMatrix() const)[9] { return m_Matrix; }
 
  private:
   MP4_UI64 m_CreationTime = 0, m_ModificationTime = 0;
@@ -50,7 +57,7 @@ class MP4_TkhdAtom : public MP4_Atom {
   MP4_UI32 GetWidth() const { return m_Width; }
   MP4_UI32 GetHeight() const { return m_Height; }
   // The nine matrix entries (16.16 except entries 2, 5 and 8).
-  const MP4_UI32* GetMatrix() const { return m_Matrix; }
+  const MP4_UI32 (&GetMatrix() const)[9] { return m_Matrix; }
 
  private:
   MP4_UI64 m_CreationTime = 0, m_ModificationTime = 0;

@@ -103,6 +103,17 @@ REFERENCE_TIME FrameDuration(MP4_Track& track) {
   return ToReferenceTime(static_cast<INT64>((end - begin) / count), track.GetMediaTimeScale());
 }
 
+// The clockwise turn a track's pictures are shown with: its header's matrix
+// after the movie's, as players apply them. A matrix that is no plain turn
+// (a mirror, another angle) turns nothing.
+int PictureTurn(const MP4_Track& track, const MP4_MvhdAtom* mvhd) {
+  const MP4_TkhdAtom* tkhd = track.GetTrakAtom().GetTkhdAtom();
+  const int own = tkhd ? MP4_MatrixTurn(tkhd->GetMatrix()) : 0;
+  const int movie = mvhd ? MP4_MatrixTurn(mvhd->GetMatrix()) : 0;
+  if (own < 0) return 0;
+  return (own + std::max(movie, 0)) % 360;
+}
+
 // Every picture block kind keeps its frame duration at the same place,
 // right after the two rectangles and the two rates.
 void SetFrameDuration(CMediaType& mt, REFERENCE_TIME duration) {
@@ -228,6 +239,9 @@ HRESULT CMP4SplitterFilter::CreateOutputs(IAsyncReader* reader) {
       if (FAILED(hrPin)) continue;
       if (!context.name.empty()) pin->SetPropertyText(L"NAME", context.name.c_str());
       if (!context.language.empty()) pin->SetPropertyText(L"LANG", WidenAscii(context.language).c_str());
+      if (type == MP4_Track::TYPE_VIDEO)
+        if (const int turn = PictureTurn(*track, movie->GetMvhdAtom()))
+          pin->SetPropertyText(kPictureTurnProperty, std::to_wstring(turn).c_str());
       if (FAILED(AddOutputPin(id, std::move(pin)))) continue;
       m_trackpos.push_back({id, track, 0, 0, 0, DecodeEnd(*track)});
       if (const MP4_UI32 scale = track->GetMendedTimeScale())

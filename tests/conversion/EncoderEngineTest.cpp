@@ -531,3 +531,89 @@ TEST_F(EncoderEngineTest, PictureSizeChangeIsScaledIntoTheSameOutput) {
   // the top, bright at the bottom.
   ExpectRampDarkAtTheTop(out, 5);
 }
+
+namespace {
+
+// A grey frame with a white block in its top left corner, a quarter of each
+// side.
+MuxSample MarkedFrame(int w, int h, int bits, bool bottomUp) {
+  MuxSample s = VideoFrame(w, h, bits, 0, bottomUp);
+  const int stride = static_cast<int>(DibRowBytes(w, bits));
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      uint8_t* p = &s.m_data[static_cast<size_t>(bottomUp ? h - 1 - y : y) * stride + x * (bits / 8)];
+      p[0] = p[1] = p[2] = x < w / 4 && y < h / 4 ? 255 : 128;
+    }
+  return s;
+}
+
+}  // namespace
+
+// Turned pictures come out as they are shown, whether the turn is the copy
+// into the output (no scaling) or follows the scaler, whatever the rows'
+// order and the sides (odd ones too), with the frame rectangle and the bars
+// taken on the turned picture.
+TEST_F(EncoderEngineTest, TurnedPicturesComeOutAsShown) {
+  struct Row {
+    const char* what;
+    int w, h, bits;
+    bool bottomUp;
+    int turn, outW, outH;
+    int crop[4];  // left, right, top, bottom of the shown picture; right 0: no frame rectangle
+    const char* corner;
+    int pictureW;  // the picture's width between bars, 0 for the whole frame
+  };
+  const Row rows[] = {
+      {"a quarter turn in place of the copy", 96, 64, 24, true, 90, 64, 96, {}, "top-right", 0},
+      {"a half turn, scaled", 96, 64, 32, false, 180, 192, 128, {}, "bottom-right", 0},
+      {"odd sides, three quarters, scaled", 97, 63, 24, true, 270, 64, 96, {}, "bottom-left", 0},
+      {"standing picture in a lying frame: bars left and right", 96, 64, 24, true, 90, 96, 64, {0, 64, 0, 96},
+       "top-right", 42},
+      {"the frame rectangle is one of the shown picture", 96, 64, 24, false, 90, 64, 48, {0, 64, 0, 48},
+       "top-right", 0},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    CEncoderEngine e;
+    MediaTypes mt(r.w, r.h, r.bits, 44100, 2, r.bottomUp);
+    ASSERT_EQ(e.SetInputFormats(&mt.video, &mt.audio, true), S_OK);
+    const std::string out = Path("turned.mp4");
+    e.SetOutputName(out);
+    ASSERT_EQ(e.SetVideoCodec("mpeg4", 800, r.outW, r.outH, 25, 1), S_OK);
+    ASSERT_EQ(e.SetAudioCodec("aac", 64, 44100, 2), S_OK);
+    e.SetPictureTurn(r.turn);
+    if (r.crop[1]) e.SetCrop(r.crop[0], r.crop[1], r.crop[2], r.crop[3], 1);
+    ASSERT_EQ(e.OpenByName("mp4"), S_OK) << e.GetLastError();
+    ASSERT_EQ(e.WriteHeader(), S_OK);
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(e.WritePacket(MarkedFrame(r.w, r.h, r.bits, r.bottomUp)), S_OK);
+    ASSERT_EQ(e.Close(), S_OK);
+    auto v = Probe(out, "v");
+    ASSERT_EQ(v["width"], std::to_string(r.outW));
+    ASSERT_EQ(v["height"], std::to_string(r.outH));
+    const std::string raw = Path("turned.gray");
+    RunCommand("ffmpeg -v error -i '" + out + "' -frames:v 1 -f rawvideo -pix_fmt gray -y '" + raw + "'");
+    std::vector<uint8_t> px(static_cast<size_t>(r.outW) * r.outH);
+    FILE* f = fopen(raw.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(fread(px.data(), 1, px.size(), f), px.size());
+    fclose(f);
+    // The picture between the bars: the columns that are not black.
+    int left = r.outW, right = -1;
+    for (int x = 0; x < r.outW; ++x)
+      if (px[static_cast<size_t>(r.outH / 2) * r.outW + x] > 40) left = std::min(left, x), right = x;
+    ASSERT_LE(left, right);
+    if (r.pictureW) EXPECT_NEAR(right - left + 1, r.pictureW, 4);
+    else EXPECT_EQ(right - left + 1, r.outW);
+    const int pw = right - left + 1;
+    auto at = [&](double fx, double fy) {
+      return px[static_cast<size_t>(fy * (r.outH - 1)) * r.outW + left + static_cast<size_t>(fx * (pw - 1))];
+    };
+    const std::map<std::string, int> corners = {{"top-left", at(0.08, 0.08)},
+                                                {"top-right", at(0.92, 0.08)},
+                                                {"bottom-left", at(0.08, 0.92)},
+                                                {"bottom-right", at(0.92, 0.92)}};
+    for (const auto& [name, level] : corners)
+      if (name == r.corner) EXPECT_GT(level, 200) << name;
+      else EXPECT_LT(level, 170) << name;
+  }
+}

@@ -93,6 +93,7 @@ struct Row {
   uint8_t id;
   Bytes es;                   // the stream's bytes: units of 100 (pictures) or 50
   Bytes in, out;              // the muxer's output, and what the filter passes on
+  bool dvd = false;           // the DVD-Video form's sound times
 };
 
 TEST(PesTimeStamps, PacketsGetTheTimeOfTheUnitReadersFindFirst) {
@@ -111,6 +112,12 @@ TEST(PesTimeStamps, PacketsGetTheTimeOfTheUnitReadersFindFirst) {
              Packet2(0xbd, 500, {}, true, 1, Join({ac3Head, Slice(sound, 55, 200)}))}),
        Join({kPack2, Packet2(0xbd, 400, {}, true, 1, Join({ac3Head, Slice(sound, 0, 55)})),
              Packet2(0xbd, {}, {}, true, 6, Join({ac3Head, Slice(sound, 55, 200)}))})},
+      {"DVD: the next packet keeps the time of the frame that starts in it", Kind::Ac3, 0xbd, sound,
+       Join({kPack2, Packet2(0xbd, 400, {}, true, 1, Join({ac3Head, Slice(sound, 0, 55)})),
+             Packet2(0xbd, 500, {}, true, 1, Join({ac3Head, Slice(sound, 55, 200)}))}),
+       Join({kPack2, Packet2(0xbd, 400, {}, true, 1, Join({ac3Head, Slice(sound, 0, 55)})),
+             Packet2(0xbd, 500, {}, true, 1, Join({ac3Head, Slice(sound, 55, 200)}))}),
+       true},
       {"MPEG-1: the same with a buffer size field", Kind::MpegAudio, 0xc0, sound,
        Join({kPack1, Packet1(0xc0, 0, 400, {}, Slice(sound, 0, 52)), Packet1(0xc0, 2, 500, {}, Slice(sound, 52, 200))}),
        Join({kPack1, Packet1(0xc0, 0, 400, {}, Slice(sound, 0, 52)), Packet1(0xc0, 6, {}, {}, Slice(sound, 52, 200))})},
@@ -123,6 +130,7 @@ TEST(PesTimeStamps, PacketsGetTheTimeOfTheUnitReadersFindFirst) {
       Bytes got;
       CPesTimeStamps filter([&](const uint8_t* p, size_t n) { got.insert(got.end(), p, p + n); });
       filter.AddStream(3, row.kind, row.id, 0x80);
+      if (row.dvd) filter.KeepSoundStartTimes();
       const size_t unit = row.kind == Kind::Video ? 100 : 50;
       // Pictures: pts at the unit's offset, dts 100 before; the muxer's
       // times (in the packets above) are these plus its start delay.

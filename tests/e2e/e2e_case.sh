@@ -145,19 +145,47 @@ expect_clean_decode() {
 # expect_likeness FILE SOURCE MIN_DB [FRAME [SOURCE_FRAME]]: video frame
 # FRAME (default 0) looks like frame SOURCE_FRAME (default FRAME) of the
 # source brought to the output's size, so pictures are neither upside down,
-# shifted, of the wrong colours, nor taken from the wrong time.
+# shifted, of the wrong colours, nor taken from the wrong time. An output
+# shown at another shape than the source's that keeps the source's shape
+# between bars is compared between them.
 expect_likeness() {
   local file=$1 source=$2 min=$3 frame=${4:-0}
   local sframe=${5:-$frame}
-  local w h psnr
+  local w h psnr area crop=""
   w=$(probe "$file" stream=width v:0)
   h=$(probe "$file" stream=height v:0)
+  area=$(likeness_area "$file" "$source" "$frame" "$w" "$h")
+  if [ -n "$area" ]; then
+    crop="crop=$area,"
+    IFS=: read -r w h _ <<<"$area"
+  fi
   psnr=$(ffmpeg -nostdin -v info -i "$file" -i "$source" -filter_complex \
-    "[0:v]trim=start_frame=$frame:end_frame=$((frame + 1)),setpts=PTS-STARTPTS,format=yuv420p[a];[1:v]trim=start_frame=$sframe:end_frame=$((sframe + 1)),setpts=PTS-STARTPTS,scale=$w:$h,format=yuv420p[b];[a][b]psnr" \
+    "[0:v]trim=start_frame=$frame:end_frame=$((frame + 1)),setpts=PTS-STARTPTS,${crop}format=yuv420p[a];[1:v]trim=start_frame=$sframe:end_frame=$((sframe + 1)),setpts=PTS-STARTPTS,scale=$w:$h,format=yuv420p[b];[a][b]psnr" \
     -f null - 2>&1 | sed -n 's/.*PSNR.* average:\([0-9.inf]*\).*/\1/p' | tail -n 1)
-  echo "$file: frame $frame against source frame $sframe: PSNR $psnr dB"
+  echo "$file: frame $frame against source frame $sframe${crop:+ (between bars, $area)}: PSNR $psnr dB"
   awk -v p="$psnr" -v m="$min" 'BEGIN { exit !(p == "inf" || (p != "" && (p + 0) >= m)) }' ||
     fail "$file: frame $frame has PSNR '$psnr' dB against source frame $sframe, expected at least $min"
+}
+
+# likeness_area FILE SOURCE FRAME W H: the picture between the bars of a
+# frame shown at another shape than the source's (bars left and right for a
+# narrower source, above and below for a wider one) as W:H:X:Y, or nothing.
+likeness_area() {
+  local shapes found
+  shapes=$(for f in "$1" "$2"; do
+    ffprobe -v error -select_streams v:0 -show_entries stream=width,height,sample_aspect_ratio -of csv=p=0 "$f" |
+      head -n 1
+  done)
+  found=$(ffmpeg -nostdin -hide_banner -i "$1" -vf "trim=start_frame=$3:end_frame=$(($3 + 1)),cropdetect=limit=24:round=2:reset=0:skip=0" \
+    -f null - 2>&1 | grep -o "crop=[0-9:]*" | tail -n 1)
+  [ -n "$found" ] || return 0
+  echo "$shapes" | awk -F, -v crop="${found#crop=}" -v w="$4" -v h="$5" '
+    { split($3, s, ":"); if (s[2] == 0 || $3 == "N/A") { s[1] = 1; s[2] = 1 }; shape[NR] = $1 * s[1] / ($2 * s[2]) }
+    END {
+      split(crop, c, ":")
+      if (shape[1] / shape[2] > 1.02 && c[1] < w) printf "%d:%d:%d:0\n", c[1], h, c[3]
+      else if (shape[2] / shape[1] > 1.02 && c[2] < h) printf "%d:%d:0:%d\n", w, c[2], c[4]
+    }'
 }
 
 # Flash-and-beep rows: a source made here with a writer whose timing is

@@ -516,3 +516,38 @@ TEST(PixelConversion, RgbToYuv420VectorEqualsPlainAndAgreesWithSwscale) {
                                          << int(colour[2]) << (full ? " full" : " studio");
     }
 }
+
+// Every pixel lands where the turn puts it: tiles' edges, odd sides,
+// padded and bottom-up rows, each pixel size; a pixel of the destination's
+// padding is never written, and another angle is refused.
+TEST(PixelConversion, TurnPictureMovesEveryPixelWhereTheTurnPutsIt) {
+  for (int bytes = 1; bytes <= 4; ++bytes)
+    for (auto [w, h] : {std::pair{1, 1}, std::pair{33, 65}, std::pair{70, 7}})
+      for (int degrees : {90, 180, 270})
+        for (bool bottomUp : {false, true}) {
+          SCOPED_TRACE(testing::Message() << bytes << " bytes, " << w << "x" << h << ", " << degrees
+                                          << (bottomUp ? ", bottom-up" : ""));
+          const int pitch = w * bytes + 3;
+          std::vector<BYTE> src(static_cast<size_t>(pitch) * h);
+          for (size_t i = 0; i < src.size(); ++i) src[i] = static_cast<BYTE>(i * 7 + i / 251);
+          const bool quarter = degrees != 180;
+          const int tw = quarter ? h : w, th = quarter ? w : h, tpitch = tw * bytes + 5;
+          std::vector<BYTE> dst(static_cast<size_t>(tpitch) * th, 0xEE);
+          const BYTE* top = bottomUp ? src.data() + static_cast<size_t>(h - 1) * pitch : src.data();
+          ASSERT_TRUE(TurnPicture(w, h, bytes, top, bottomUp ? -pitch : pitch, dst.data(), tpitch, degrees));
+          for (int y = 0; y < th; ++y) {
+            for (int x = 0; x < tw; ++x) {
+              // The source pixel, counted from the top, that the turned (x, y) shows.
+              const int sx = degrees == 90 ? y : degrees == 180 ? w - 1 - x : w - 1 - y;
+              const int sy = degrees == 90 ? h - 1 - x : degrees == 180 ? h - 1 - y : x;
+              const BYTE* want = top + static_cast<ptrdiff_t>(sy) * (bottomUp ? -pitch : pitch) + sx * bytes;
+              ASSERT_EQ(0, std::memcmp(&dst[static_cast<size_t>(y) * tpitch + x * bytes], want, bytes)) << x << "," << y;
+            }
+            for (int p = tw * bytes; p < tpitch; ++p) ASSERT_EQ(dst[static_cast<size_t>(y) * tpitch + p], 0xEE);
+          }
+        }
+  BYTE one = 1, two = 0;
+  EXPECT_FALSE(TurnPicture(1, 1, 1, &one, 1, &two, 1, 45));
+  EXPECT_FALSE(TurnPicture(1, 1, 5, &one, 1, &two, 1, 90));
+  EXPECT_FALSE(TurnPicture(0, 1, 1, &one, 1, &two, 1, 90));
+}

@@ -969,3 +969,24 @@ TEST(MP4CompressedMovie, BrokenOrOversizedDataLeavesTheMoovAsRead) {
 }
 
 }  // namespace
+
+// The turns a matrix gives, by its entries a, b, c, d (16.16); a mirror, a
+// skew or another angle is no turn.
+TEST(MP4LeafAtoms, MatrixTurns) {
+  const MP4_UI32 one = 0x10000, minus = 0xFFFF0000u, two = 0x20000;
+  const struct {
+    MP4_UI32 a, b, c, d;
+    int turn;
+  } rows[] = {
+      {one, 0, 0, one, 0},      {0, one, minus, 0, 90},  {minus, 0, 0, minus, 180}, {0, minus, one, 0, 270},
+      {0, two, 0xFFFE0000u, 0, 90},  // scaled alike both ways
+      {minus, 0, 0, one, -1},        // mirrored
+      {0, one, one, 0, -1},          // mirrored and turned
+      {one, one, 0, one, -1},        // skewed
+      {0, 0, 0, 0, -1},              // none stated
+  };
+  for (const auto& r : rows) {
+    const MP4_UI32 matrix[9] = {r.a, r.b, 0, r.c, r.d, 0, 0x01000000, 0x02000000, 0x40000000};
+    EXPECT_EQ(MP4_MatrixTurn(matrix), r.turn) << std::hex << r.a << " " << r.b << " " << r.c << " " << r.d;
+  }
+}

@@ -31,20 +31,23 @@ expect_psnr() {
 }
 
 # The four main jobs, each against ffmpeg doing the same: VCD (scaled), DVD
-# (at the source's size), MP4 H.264 at the source's size and a fitted
-# 320x240 AVI (bars left and right). The bounds are what the jobs gave while
+# (at the source's size; the clip's square pixels show it 5:4, so the 4:3
+# discs keep it between bars left and right), MP4 H.264 at the source's
+# size and a fitted 320x240 AVI (bars left and right). The bounds are what the jobs gave while
 # the decoder's pictures still reached the encoder as RGB.
 case_quality_main_jobs() {
   local clip ff="ffmpeg -nostdin -v error -y"
   clip=$(quality_clip)
   run 3 "$clip" "$WORK/vcd.mpg" "${QUALITY_SETS[@]}" --set m_nMpegKind=2 --set m_nTvStandard=0 \
     --set m_nWidth=352 --set m_nHeight=288 --set m_dFrameRate=25
-  $ff -i "$clip" -target pal-vcd "$WORK/ff-vcd.mpg" || fail "ffmpeg: VCD"
+  $ff -i "$clip" -vf "scale=332:288:flags=bicubic,pad=352:288:10:0" -target pal-vcd "$WORK/ff-vcd.mpg" ||
+    fail "ffmpeg: VCD"
   expect_psnr "$WORK/vcd.mpg" "$WORK/ff-vcd.mpg" 44.7
 
   run 3 "$clip" "$WORK/dvd.mpg" "${QUALITY_SETS[@]}" --set m_nMpegKind=4 --set m_nTvStandard=0 \
     --set m_nWidth=720 --set m_nHeight=576 --set m_dFrameRate=25
-  $ff -i "$clip" -target pal-dvd "$WORK/ff-dvd.mpg" || fail "ffmpeg: DVD"
+  $ff -i "$clip" -vf "scale=676:576:flags=bicubic,pad=720:576:22:0" -target pal-dvd "$WORK/ff-dvd.mpg" ||
+    fail "ffmpeg: DVD"
   expect_psnr "$WORK/dvd.mpg" "$WORK/ff-dvd.mpg" 48.7
 
   run 8 "$clip" "$WORK/out.mp4" "${QUALITY_SETS[@]}" --set m_nWidth=720 --set m_nHeight=576 \
