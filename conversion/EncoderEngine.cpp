@@ -1449,6 +1449,9 @@ void CEncoderEngine::SetUpPesTimes(AVIOContext* file) {
   }
   m_pPesTimes = std::make_unique<CPesTimeStamps>(
       [this](const uint8_t* data, size_t size) { avio_write(m_pFileIo, data, static_cast<int>(size)); });
+  // DVD players and authoring tools count the sound frames that start in each
+  // packet from the packet's own time: a DVD keeps it.
+  if (name == "dvd") m_pPesTimes->KeepSoundStartTimes();
   // The muxer numbers its streams' packet ids by kind, from the first.
   if (m_pVideoStream && m_pVideoCtx &&
       (m_pVideoCtx->codec_id == AV_CODEC_ID_MPEG1VIDEO || m_pVideoCtx->codec_id == AV_CODEC_ID_MPEG2VIDEO))

@@ -49,6 +49,34 @@ no_sanitizer_report() {
   ! grep -q "Sanitizer\|runtime error:" "$WORK/run.log" || fail "the sanitizers reported a fault"
 }
 
+# expect_dvd_authored FILE PAL|NTSC: dvdauthor makes a title of the DVD
+# target without a warning (it counts the sound frames that start in each
+# packet from the packet's own time, as a player does).
+expect_dvd_authored() {
+  local dir=$WORK/dvdauthor-$(basename "${1%.*}")
+  rm -rf "$dir"
+  VIDEO_FORMAT=$2 dvdauthor -o "$dir" -t "$1" >"$dir.log" 2>&1 ||
+    { cat "$dir.log"; fail "dvdauthor refused $(basename "$1")"; return 0; }
+  ! grep -q "WARN\|ERR" "$dir.log" ||
+    { grep "WARN\|ERR" "$dir.log" | sort | uniq -c; fail "dvdauthor warns about $(basename "$1")"; }
+  rm -rf "$dir"
+}
+
+# expect_sound_times_rise FILE MAX_EQUAL: the first sound stream's packet
+# times, as ffprobe reads them, never fall back and repeat at most
+# MAX_EQUAL times. A DVD's AC-3 packet keeps the time of the first frame
+# that starts in it; where the frame before ends in its first bytes the
+# ffmpeg tool gives that frame the packet's time too, as it does for its
+# own DVDs, so a DVD may show one repeat where a frame falls so.
+expect_sound_times_rise() {
+  local got
+  got=$(ffprobe -v error -select_streams a:0 -show_entries packet=pts -of csv=p=0 "$1" |
+    awk -F, -v most="$2" '$1 != "" { if (n++) { if ($1 < p) { printf "%s after %s; ", $1, p; bad++ }
+                                                  else if ($1 == p && ++eq > most) { printf "%s twice; ", $1; bad++ } }
+                                     p = $1; if (bad >= 3) exit }')
+  [ -z "$got" ] || fail "$1: sound packet times: $got"
+}
+
 # probe FILE ENTRIES SELECT: one ffprobe value.
 probe() {
   ffprobe -v error -select_streams "$3" -show_entries "$2" -of default=nw=1:nk=1 "$1" 2>/dev/null | head -n 1

@@ -81,14 +81,7 @@ shape_mpeg_row() {
     dvd-*)
       local standard=PAL
       [ "${name%-ntsc}" = "$name" ] || standard=NTSC
-      rm -rf "$WORK/dvd"
-      VIDEO_FORMAT=$standard dvdauthor -o "$WORK/dvd" -t "$out" >"$WORK/dvdauthor.log" 2>&1 ||
-        { cat "$WORK/dvdauthor.log"; fail "dvdauthor refused $(basename "$out")"; }
-      # Its word on an AC-3 frame whose first bytes end a packet (the packet
-      # after it keeps no time, so that the ffmpeg tool reads every frame at
-      # its own) is let be; any other is a fault.
-      ! grep "WARN\|ERR" "$WORK/dvdauthor.log" | grep -qv "Audio channel\|sector:\|Discontinuity of" ||
-        { grep "WARN\|ERR" "$WORK/dvdauthor.log" | sort | uniq -c; fail "dvdauthor warns about $(basename "$out")"; }
+      expect_dvd_authored "$out" "$standard"
       ;;
   esac
 }
