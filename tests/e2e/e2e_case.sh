@@ -13,6 +13,13 @@ WORK=$2
 CASE=$3
 DATA=${PELLOMAR_TEST_DATA:?PELLOMAR_TEST_DATA is not set}
 
+# The ffmpeg tool reads and writes the small test files on one thread: the
+# cases run side by side, and threads of their own would only crowd the
+# machine (what it decodes is the same either way). The scripts the cases
+# start get it too.
+ffmpeg() { command ffmpeg -threads 1 -filter_threads 1 "$@"; }
+export -f ffmpeg
+
 FAILED=0
 fail() {
   echo "FAIL: $*"

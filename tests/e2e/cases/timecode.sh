@@ -100,8 +100,8 @@ case_tc_smoke() {
 # Every case of each container to MP4 (the undamaged sources checked
 # against their manifests first). A second writer of a container takes the
 # cases where writers lay the file out in their own ways: the picture gaps,
-# the clock jump and the damages of times, headers and bytes.
-TC_VARIANT_CASES=${TC_VARIANT_CASES:-clean vgap7 vgap15 vgap7-last clockjump badstamp badheader zeroed rot90}
+# the clock jump, the damages of times and bytes, the turn.
+TC_VARIANT_CASES=${TC_VARIANT_CASES:-vgap7 vgap15 clockjump badstamp zeroed rot90}
 case_tc_matrix_mp4_avi() { tc_rows mp4 avi; }
 case_tc_matrix_mp4_mkv() { tc_rows mp4 mkv; }
 case_tc_matrix_mp4_mkv_mkvmerge() { tc_rows mp4 mkv-mkvmerge $TC_VARIANT_CASES; }
@@ -124,11 +124,13 @@ case_tc_matrix_mp4_dsm() { tc_rows mp4 dsm; }
 # the splitters' time line) with the cases that tell the classes of fault
 # apart, ASF/WMV (the platform's source) with its picture gaps, and the
 # transport stream with its clock jump and damage; the cases left out repeat
-# those. TC_TARGET_CASES="$TC_CASES" runs every case from all three.
+# those. A picture series is read one file at a time: it takes the picture
+# gaps and the clock jump. TC_TARGET_CASES="$TC_CASES" runs every case from
+# all three.
 tc_target_rows() {
-  tc_rows "$1" mkv ${TC_TARGET_CASES:-vgap7 vgap15 vgap7-last agap3 clockjump zeroed}
-  tc_rows "$1" wmv ${TC_TARGET_CASES:-vgap7 vgap15 vgap7-last}
-  tc_rows "$1" ts ${TC_TARGET_CASES:-vgap15 clockjump zeroed}
+  tc_rows "$1" mkv ${TC_TARGET_CASES:-vgap7 vgap15 vgap7-last agap3 clockjump}
+  tc_rows "$1" wmv ${TC_TARGET_CASES:-vgap7 vgap15}
+  tc_rows "$1" ts ${TC_TARGET_CASES:-clockjump zeroed}
 }
 case_tc_matrix_avi() { tc_target_rows avi; }
 case_tc_matrix_wmv() { tc_target_rows wmv; }
@@ -140,7 +142,11 @@ case_tc_matrix_3gp() { tc_target_rows 3gp; }
 case_tc_matrix_psp() { tc_target_rows psp; }
 case_tc_matrix_ipod() { tc_target_rows ipod; }
 case_tc_matrix_flv() { tc_target_rows flv; }
-case_tc_matrix_pictures() { tc_target_rows pictures; }
+case_tc_matrix_pictures() {
+  tc_rows pictures mkv ${TC_TARGET_CASES:-vgap7 vgap15 clockjump}
+  tc_rows pictures wmv ${TC_TARGET_CASES:-vgap7}
+  tc_rows pictures ts ${TC_TARGET_CASES:-vgap15}
+}
 
 # The checker against outputs with a known fault, made from the material by
 # the ffmpeg tool: each must fail on its own check (and the faithful copy

@@ -359,8 +359,8 @@ int CheckStills(const Options& opt, const Manifest& m) {
   std::string worst;
   for (size_t i = 0; i < opt.stills.size(); ++i) {
     const std::string raw = tmp + "/p.raw", log = tmp + "/p.log";
-    const int rc = Run({Tool("TC_FFMPEG", "ffmpeg"), "-nostdin", "-v", "info", "-i", opt.stills[i], "-vf",
-                        "scale=w='if(gt(iw,400),iw/2,iw)':h='if(gt(iw,400),ih/2,ih)',showinfo", "-f", "rawvideo",
+    const int rc = Run({Tool("TC_FFMPEG", "ffmpeg"), "-nostdin", "-v", "info", "-threads", "1", "-i", opt.stills[i],
+                        "-vf", "scale=w='if(gt(iw,400),iw/2,iw)':h='if(gt(iw,400),ih/2,ih)',showinfo", "-f", "rawvideo",
                         "-pix_fmt", "gray", "-frames:v", "1", "-y", raw},
                        "/dev/null", log);
     const std::string probe = Slurp(log), bytes = Slurp(raw);
@@ -424,8 +424,9 @@ int Check(const Options& opt, Manifest m) {
   }
   const std::string types = Slurp(kinds);
   const bool hasVideo = types.find("video") != std::string::npos, hasAudio = types.find("audio") != std::string::npos;
-  std::vector<std::string> args = {Tool("TC_FFMPEG", "ffmpeg"), "-nostdin", "-hide_banner", "-v", "info", "-i",
-                                   opt.output};
+  // One thread: the rows run side by side, and the files are small.
+  std::vector<std::string> args = {Tool("TC_FFMPEG", "ffmpeg"), "-nostdin", "-hide_banner", "-v", "info",
+                                   "-threads", "1", "-filter_threads", "1", "-i", opt.output};
   if (hasVideo)
     args.insert(args.end(), {"-map", "0:v:0", "-vf",
                              "scale=w='if(gt(iw,400),iw/2,iw)':h='if(gt(iw,400),ih/2,ih)',showinfo", "-fps_mode",
