@@ -1,7 +1,9 @@
 #include "app/DlgTargetImage.h"
 
 #include "app/PathName.h"
+#include "app/TakenTargets.h"
 #include "conversion/JobFiles.h"
+#include "conversion/PictureNames.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/FileDialog.h"
 
@@ -63,10 +65,9 @@ bool CDlgTargetImage::AskToReplacePictures(const std::string& folder) {
     AfxMessageBox(why, MB_OK | MB_ICONEXCLAMATION);
     return false;
   }
-  const std::string question = PathFileName(taken) +
-                               " is already in this folder, and this job's pictures are named img_1.jpg, "
-                               "img_2.jpg and so on.\nDo you want to replace the files of those names?";
-  if (AfxMessageBox(question, MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2) != IDYES) return false;
+  const std::string what = PathFileName(taken) + " is already in this folder, and this job's pictures are named " +
+                           PictureName(1) + ", " + PictureName(2) + " and so on.";
+  if (AskToReplace(this, what, 2) != IDYES) return false;
   m_pJob->m_bReplacePictures = 1;
   return true;
 }

@@ -18,8 +18,8 @@
 #include "app/DlgTargetMP4.h"
 #include "app/DlgTargetPSP.h"
 #include "app/DlgVCD.h"
-#include "app/JobFlow.h"
 #include "app/PathName.h"
+#include "app/TakenTargets.h"
 #include "conversion/JobFiles.h"
 #include "platform/ui/FileDialog.h"
 #include "platform/ui/MessageBox.h"
@@ -113,10 +113,9 @@ bool CDlgTargetPage::ConfirmReplace(const std::string& output, bool* replace) {
   *replace = false;
   const bool file = IsTakenTarget(output);
   if (!file && !HasTarget(m_listTargets, output)) return true;
-  const std::string question =
-      output + (file ? " already exists." : " is the target of another job of the list already.") +
-      "\nDo you want to replace it?";
-  if (MessageBox(question.c_str(), "Pellomar", MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2) == IDYES) {
+  const std::string taken =
+      output + (file ? " already exists." : " is the target of another job of the list already.");
+  if (AskToReplace(this, taken, 1) == IDYES) {
     *replace = true;
     return true;
   }

@@ -1,9 +1,6 @@
 #include "app/JobFlow.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
-#include <filesystem>
 
 #include "app/DlgBatch.h"
 #include "app/DlgCvtType.h"
@@ -14,7 +11,6 @@
 #include "app/SourceProbe.h"
 #include "conversion/GraphConverter.h"
 #include "conversion/JobFiles.h"
-#include "platform/ui/MessageBox.h"
 #include "platform/ui/Resource.h"
 #include "resources/ResourceIds.h"
 
@@ -123,15 +119,12 @@ int CJobFlow::RunBatchPages(CConvertOpt* batch, std::vector<std::unique_ptr<CCon
 
 bool CJobFlow::ConfirmBatchReplace(const CConvertOpt& batch, std::vector<std::unique_ptr<CConvertOpt>>& jobs) {
   const std::vector<std::string> targets = BatchTargets(batch, jobs);
-  auto show = [this](const std::string& text, UINT style) {
-    return m_pOwner && m_pOwner->GetSafeHwnd() ? m_pOwner->MessageBox(text.c_str(), "Pellomar", style)
-                                               : AfxMessageBox(text, style);
-  };
   // A target that is its own job's source (a PSP name that a source in the
   // output folder has) is refused at once: there is nothing to ask about.
   for (size_t i = 0; i < jobs.size(); ++i)
     if (IsSameFileOnDisk(targets[i], jobs[i]->m_strSource)) {
-      show(UiLoadString(IDS_OUTPUT_IS_SOURCE) + "\n    " + targets[i], MB_OK | MB_ICONEXCLAMATION);
+      TargetMessageBox(m_pOwner, UiLoadString(IDS_OUTPUT_IS_SOURCE) + "\n    " + targets[i],
+                       MB_OK | MB_ICONEXCLAMATION);
       return false;
     }
   std::vector<std::string> taken;
@@ -147,43 +140,9 @@ bool CJobFlow::ConfirmBatchReplace(const CConvertOpt& batch, std::vector<std::un
     jobTargets.push_back(targets[i]);
   }
   if (taken.empty()) return true;
-  const std::string question = TakenTargetsText(taken, ofJobs) +
-                               (taken.size() == 1 ? "\nDo you want to replace it?" : "\nDo you want to replace them?");
-  if (show(question, MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2) == IDYES) return true;
+  if (AskToReplace(m_pOwner, TakenTargetsText(taken, ofJobs), taken.size()) == IDYES) return true;
   for (auto& job : jobs) job->m_bReplaceTarget = 0;
   return false;
-}
-
-bool IsTakenTarget(const std::string& target) {
-  struct stat st {};
-  return !target.empty() && ::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-std::string TargetKey(const std::string& path) {
-  std::error_code ec;
-  const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
-  return (ec ? std::filesystem::path(path) : absolute).lexically_normal().string();
-}
-
-bool HasTarget(const std::vector<std::string>& targets, const std::string& target) {
-  if (target.empty()) return false;
-  const std::string key = TargetKey(target);
-  for (const std::string& t : targets)
-    if (!t.empty() && TargetKey(t) == key) return true;
-  return false;
-}
-
-std::string TakenTargetsText(const std::vector<std::string>& targets, size_t ofJobs) {
-  // A long batch names its first files; the count says the rest.
-  constexpr size_t kNamed = 10;
-  const bool one = targets.size() == 1;
-  std::string text = ofJobs == 0               ? (one ? "This target already exists:\n" : "These targets already exist:\n")
-                     : ofJobs == targets.size() ? (one ? "This target is the target of another job already:\n"
-                                                       : "These targets are the targets of other jobs already:\n")
-                                                : "These targets already exist, or other jobs have them already:\n";
-  for (size_t i = 0; i < targets.size() && i < kNamed; ++i) text += "    " + targets[i] + "\n";
-  if (targets.size() > kNamed) text += "    and " + std::to_string(targets.size() - kNamed) + " more\n";
-  return text;
 }
 
 std::vector<std::string> BatchTargets(const CConvertOpt& batch, const std::vector<std::unique_ptr<CConvertOpt>>& jobs) {

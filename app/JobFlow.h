@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/TakenTargets.h"
 #include "conversion/ConvertOpt.h"
 #include "platform/ui/Wnd.h"
 
@@ -51,17 +52,6 @@ std::vector<std::string> BatchTargets(const CConvertOpt& batch, const std::vecto
 // The end of a finished batch: every job takes the batch's settings and its
 // target of BatchTargets.
 void FinishBatchJobs(CConvertOpt& batch, std::vector<std::unique_ptr<CConvertOpt>>& jobs);
-
-// A target whose name a file has already (one a job would replace).
-bool IsTakenTarget(const std::string& target);
-// The name under which two paths of one target compare equal (absolute,
-// without "." and ".." steps).
-std::string TargetKey(const std::string& path);
-// Whether `targets` holds `target` under one of its names.
-bool HasTarget(const std::vector<std::string>& targets, const std::string& target);
-// "These targets already exist:" and their names, one a line; `ofJobs`
-// says how many of them are targets of other jobs rather than files.
-std::string TakenTargetsText(const std::vector<std::string>& targets, size_t ofJobs = 0);
 
 // The source page took another source: a target name the target page
 // proposed (not one the user gave) follows it, and so does a picture size

@@ -12,6 +12,7 @@
 #include "app/HyperlinkStatic.h"
 #include "app/JobFlow.h"
 #include "app/Registry.h"
+#include "app/TakenTargets.h"
 #include "conversion/GraphConverter.h"
 #include "conversion/JobFiles.h"
 #include "conversion/MpegMuxer.h"
@@ -446,11 +447,9 @@ bool CTambrelDlg::ConfirmTakenTargets(std::vector<const CConvertOpt*>* leftOut) 
     jobs.push_back(job);
   }
   if (jobs.empty()) return true;
-  const std::string question =
-      TakenTargetsText(names) + (jobs.size() == 1 ? "\nDo you want to replace it?" : "\nDo you want to replace them?") +
-      "\n\nNo converts the other jobs and leaves " + (jobs.size() == 1 ? "this job" : "these jobs") +
-      " out; Cancel starts nothing.";
-  const int answer = MessageBox(question.c_str(), "Pellomar", MB_YESNOCANCEL | MB_ICONEXCLAMATION | MB_DEFBUTTON2);
+  const int answer = AskToReplace(this, TakenTargetsText(names), jobs.size(), MB_YESNOCANCEL,
+                                  std::string("\n\nNo converts the other jobs and leaves ") +
+                                      (jobs.size() == 1 ? "this job" : "these jobs") + " out; Cancel starts nothing.");
   if (answer == IDCANCEL) return false;
   for (CConvertOpt* job : jobs) {
     if (answer == IDYES)

@@ -17,7 +17,7 @@
 #include <cstring>
 #include <thread>
 
-#include "conversion/StillWriter.h"
+#include "conversion/PictureNames.h"
 
 namespace {
 

@@ -26,7 +26,7 @@ bool IsSameFileOnDisk(const std::string& a, const std::string& b);
 // number) when the length is not known.
 long SeriesPictureCount(double seconds, int intervalMs);
 
-// The first picture of `folder` among img_1.jpg .. img_<count>.jpg (count
+// The first picture of `folder` among the series' names 1 .. `count` (count
 // negative: any number) that a series must not be written over, with the
 // reason in `error`: the source itself or something other than a file
 // (always), or any file there unless the user chose to `replace` them.

@@ -7,15 +7,10 @@
 #include <memory>
 #include <string>
 
+#include "conversion/PictureNames.h"
 #include "platform/dshow/BaseClasses.h"
 
 class CJobFiles;
-
-// The name of picture `number` of a series: "img_<number>.jpg".
-std::string PictureName(long number);
-// The number of a series picture's name (img_1.jpg is 1), or -1 for any
-// other name.
-long PictureNumber(const char* name);
 
 class CStillWriter {
  public:

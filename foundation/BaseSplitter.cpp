@@ -95,7 +95,7 @@ STDMETHODIMP CBaseSplitterInputPin::EndFlush() { return E_UNEXPECTED; }
 // CBaseSplitterFilter: construction, pins, connection
 
 CBaseSplitterFilter::CBaseSplitterFilter(LPCTSTR name, LPUNKNOWN outer, HRESULT* phr, const CLSID& clsid)
-    : CBaseFilter(name, outer, static_cast<CCritSec*>(this), clsid) {
+    : CBaseFilter(name, outer, static_cast<CCritSec*>(this), clsid), CMediaTimeSeeking(kSeekingCaps) {
   HRESULT hr = S_OK;
   m_pInput = std::make_unique<CBaseSplitterInputPin>(NAME("CBaseSplitterInputPin"), this, this, &hr);
   if (phr) *phr = hr;
@@ -608,37 +608,6 @@ HRESULT CBaseSplitterFilter::SetPositionsInternal(void* caller, LONGLONG* curren
   return S_OK;
 }
 
-STDMETHODIMP CBaseSplitterFilter::GetCapabilities(DWORD* capabilities) {
-  CheckPointer(capabilities, E_POINTER);
-  *capabilities = kSeekingCaps;
-  return S_OK;
-}
-
-STDMETHODIMP CBaseSplitterFilter::CheckCapabilities(DWORD* capabilities) {
-  CheckPointer(capabilities, E_POINTER);
-  if (*capabilities == 0) return S_OK;
-  const DWORD asked = *capabilities;
-  const DWORD have = asked & kSeekingCaps;
-  *capabilities = have;
-  if (have == 0) return E_FAIL;
-  return have == asked ? S_OK : S_FALSE;
-}
-
-STDMETHODIMP CBaseSplitterFilter::IsFormatSupported(const GUID* format) {
-  CheckPointer(format, E_POINTER);
-  return *format == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE;
-}
-
-STDMETHODIMP CBaseSplitterFilter::QueryPreferredFormat(GUID* format) { return GetTimeFormat(format); }
-
-STDMETHODIMP CBaseSplitterFilter::GetTimeFormat(GUID* format) {
-  CheckPointer(format, E_POINTER);
-  *format = TIME_FORMAT_MEDIA_TIME;
-  return S_OK;
-}
-
-STDMETHODIMP CBaseSplitterFilter::IsUsingTimeFormat(const GUID* format) { return IsFormatSupported(format); }
-
 STDMETHODIMP CBaseSplitterFilter::SetTimeFormat(const GUID* format) {
   return IsFormatSupported(format) == S_OK ? S_OK : E_INVALIDARG;
 }
@@ -647,14 +616,6 @@ STDMETHODIMP CBaseSplitterFilter::GetDuration(LONGLONG* duration) {
   CheckPointer(duration, E_POINTER);
   *duration = m_rtDuration;
   return S_OK;
-}
-
-STDMETHODIMP CBaseSplitterFilter::GetStopPosition(LONGLONG* stop) { return GetDuration(stop); }
-
-STDMETHODIMP CBaseSplitterFilter::GetCurrentPosition(LONGLONG*) { return E_NOTIMPL; }
-
-STDMETHODIMP CBaseSplitterFilter::ConvertTimeFormat(LONGLONG*, const GUID*, LONGLONG, const GUID*) {
-  return E_NOTIMPL;
 }
 
 STDMETHODIMP CBaseSplitterFilter::SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop,
@@ -682,12 +643,6 @@ STDMETHODIMP CBaseSplitterFilter::SetRate(double rate) {
 STDMETHODIMP CBaseSplitterFilter::GetRate(double* rate) {
   CheckPointer(rate, E_POINTER);
   *rate = m_dRate;
-  return S_OK;
-}
-
-STDMETHODIMP CBaseSplitterFilter::GetPreroll(LONGLONG* preroll) {
-  CheckPointer(preroll, E_POINTER);
-  *preroll = 0;
   return S_OK;
 }
 

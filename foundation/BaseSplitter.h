@@ -61,7 +61,7 @@ class CBaseSplitterFilter : public CBaseFilter,
                             public IDSMChapterBagImpl,
                             protected CAMThread,
                             public IFileSourceFilter,
-                            public IMediaSeeking,
+                            public CMediaTimeSeeking,
                             public IAMOpenProgress,
                             public IAMMediaContent,
                             public IAMExtendedSeeking,
@@ -131,25 +131,16 @@ class CBaseSplitterFilter : public CBaseFilter,
   STDMETHODIMP Load(LPCOLESTR fileName, const AM_MEDIA_TYPE* pmt) override;
   STDMETHODIMP GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* pmt) override;
 
-  // IMediaSeeking (media time only)
-  STDMETHODIMP GetCapabilities(DWORD* capabilities) override;
-  STDMETHODIMP CheckCapabilities(DWORD* capabilities) override;
-  STDMETHODIMP IsFormatSupported(const GUID* format) override;
-  STDMETHODIMP QueryPreferredFormat(GUID* format) override;
-  STDMETHODIMP GetTimeFormat(GUID* format) override;
-  STDMETHODIMP IsUsingTimeFormat(const GUID* format) override;
+  // IMediaSeeking (media time only). A null format is refused as any
+  // other format is; the latest available time is the duration's answer,
+  // a null pointer included.
   STDMETHODIMP SetTimeFormat(const GUID* format) override;
   STDMETHODIMP GetDuration(LONGLONG* duration) override;
-  STDMETHODIMP GetStopPosition(LONGLONG* stop) override;
-  STDMETHODIMP GetCurrentPosition(LONGLONG* current) override;
-  STDMETHODIMP ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
-                                 const GUID* sourceFormat) override;
   STDMETHODIMP SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) override;
   STDMETHODIMP GetPositions(LONGLONG* current, LONGLONG* stop) override;
   STDMETHODIMP GetAvailable(LONGLONG* earliest, LONGLONG* latest) override;
   STDMETHODIMP SetRate(double rate) override;
   STDMETHODIMP GetRate(double* rate) override;
-  STDMETHODIMP GetPreroll(LONGLONG* preroll) override;
 
   // IAMOpenProgress
   STDMETHODIMP QueryProgress(LONGLONG* total, LONGLONG* current) override;

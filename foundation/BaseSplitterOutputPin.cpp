@@ -409,26 +409,13 @@ HRESULT CBaseSplitterOutputPin::DeliverPacket(std::unique_ptr<Packet> p) {
 
 // IMediaSeeking: the filter answers for all of its pins.
 
-STDMETHODIMP CBaseSplitterOutputPin::GetCapabilities(DWORD* c) { return m_pSplitter->GetCapabilities(c); }
-STDMETHODIMP CBaseSplitterOutputPin::CheckCapabilities(DWORD* c) { return m_pSplitter->CheckCapabilities(c); }
-STDMETHODIMP CBaseSplitterOutputPin::IsFormatSupported(const GUID* f) { return m_pSplitter->IsFormatSupported(f); }
-STDMETHODIMP CBaseSplitterOutputPin::QueryPreferredFormat(GUID* f) { return m_pSplitter->QueryPreferredFormat(f); }
-STDMETHODIMP CBaseSplitterOutputPin::GetTimeFormat(GUID* f) { return m_pSplitter->GetTimeFormat(f); }
-STDMETHODIMP CBaseSplitterOutputPin::IsUsingTimeFormat(const GUID* f) { return m_pSplitter->IsUsingTimeFormat(f); }
-STDMETHODIMP CBaseSplitterOutputPin::SetTimeFormat(const GUID* f) { return m_pSplitter->SetTimeFormat(f); }
-STDMETHODIMP CBaseSplitterOutputPin::GetDuration(LONGLONG* d) { return m_pSplitter->GetDuration(d); }
-STDMETHODIMP CBaseSplitterOutputPin::GetStopPosition(LONGLONG* s) { return m_pSplitter->GetStopPosition(s); }
-STDMETHODIMP CBaseSplitterOutputPin::GetCurrentPosition(LONGLONG* c) { return m_pSplitter->GetCurrentPosition(c); }
-STDMETHODIMP CBaseSplitterOutputPin::ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat,
-                                                       LONGLONG source, const GUID* sourceFormat) {
-  return m_pSplitter->ConvertTimeFormat(target, targetFormat, source, sourceFormat);
+HRESULT CBaseSplitterOutputPin::SeekingTarget(IMediaSeeking** target) {
+  *target = m_pSplitter;
+  (*target)->AddRef();
+  return S_OK;
 }
+
 STDMETHODIMP CBaseSplitterOutputPin::SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop,
                                                   DWORD stopFlags) {
   return m_pSplitter->SetPositionsInternal(this, current, currentFlags, stop, stopFlags);
 }
-STDMETHODIMP CBaseSplitterOutputPin::GetPositions(LONGLONG* c, LONGLONG* s) { return m_pSplitter->GetPositions(c, s); }
-STDMETHODIMP CBaseSplitterOutputPin::GetAvailable(LONGLONG* e, LONGLONG* l) { return m_pSplitter->GetAvailable(e, l); }
-STDMETHODIMP CBaseSplitterOutputPin::SetRate(double r) { return m_pSplitter->SetRate(r); }
-STDMETHODIMP CBaseSplitterOutputPin::GetRate(double* r) { return m_pSplitter->GetRate(r); }
-STDMETHODIMP CBaseSplitterOutputPin::GetPreroll(LONGLONG* p) { return m_pSplitter->GetPreroll(p); }

@@ -18,7 +18,7 @@ class CBaseSplitterFilter;
 class CBaseSplitterOutputPin : public CBaseOutputPin,
                                public IDSMPropertyBagImpl,
                                protected CAMThread,
-                               public IMediaSeeking,
+                               public CForwardedSeeking,
                                public IBitRateInfo {
  public:
   // The pin offers exactly `mts`, in order. A buffer count below 1 means 1.
@@ -79,25 +79,9 @@ class CBaseSplitterOutputPin : public CBaseOutputPin,
   // segment-relative.
   REFERENCE_TIME SegmentStart() const { return m_rtSegmentStart.load(); }
 
-  // IMediaSeeking: forwarded to the filter.
-  STDMETHODIMP GetCapabilities(DWORD* capabilities) override;
-  STDMETHODIMP CheckCapabilities(DWORD* capabilities) override;
-  STDMETHODIMP IsFormatSupported(const GUID* format) override;
-  STDMETHODIMP QueryPreferredFormat(GUID* format) override;
-  STDMETHODIMP GetTimeFormat(GUID* format) override;
-  STDMETHODIMP IsUsingTimeFormat(const GUID* format) override;
-  STDMETHODIMP SetTimeFormat(const GUID* format) override;
-  STDMETHODIMP GetDuration(LONGLONG* duration) override;
-  STDMETHODIMP GetStopPosition(LONGLONG* stop) override;
-  STDMETHODIMP GetCurrentPosition(LONGLONG* current) override;
-  STDMETHODIMP ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
-                                 const GUID* sourceFormat) override;
+  // IMediaSeeking: the filter answers for all of its pins; a position set
+  // through a pin is asked with the pin as caller.
   STDMETHODIMP SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) override;
-  STDMETHODIMP GetPositions(LONGLONG* current, LONGLONG* stop) override;
-  STDMETHODIMP GetAvailable(LONGLONG* earliest, LONGLONG* latest) override;
-  STDMETHODIMP SetRate(double rate) override;
-  STDMETHODIMP GetRate(double* rate) override;
-  STDMETHODIMP GetPreroll(LONGLONG* preroll) override;
 
   // IBitRateInfo
   STDMETHODIMP_(DWORD) GetCurrentBitRate() override { return m_currentBitRate.load(); }
@@ -105,6 +89,7 @@ class CBaseSplitterOutputPin : public CBaseOutputPin,
 
  protected:
   DWORD ThreadProc() override;
+  HRESULT SeekingTarget(IMediaSeeking** target) override;
   CBaseSplitterFilter* SplitterFilter() const { return m_pSplitter; }
   // Replaces the types offered, for pins whose format blocks are complete
   // only after the first packets of their stream were read.

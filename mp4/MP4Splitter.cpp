@@ -159,6 +159,29 @@ CMP4SourceFilter::~CMP4SourceFilter() = default;
 
 HRESULT CMP4SplitterFilter::CreateOutputs(IAsyncReader* reader) {
   CheckPointer(reader, E_POINTER);
+  const HRESULT hr = OpenFile(reader);
+  if (FAILED(hr)) return hr;
+
+  m_rtNewStart = m_rtCurrent = 0;
+  m_rtDuration = 0;
+  m_rtStop = m_rtNewStop = 0;
+  m_framesize_cx = 640;
+  m_framesize_cy = 480;
+
+  if (MP4_Movie* movie = m_pFile->GetMovie()) {
+    for (MP4_Track* track : movie->GetTracks()) AddTrackOutput(*track, *movie);
+    MP4_MoovAtom* moov = movie->GetMoovAtom();
+    ReadChapters(*moov);
+    ReadItemList(*moov);
+  }
+
+  CheckChunkLayout();
+  PlaceTracks();
+  m_rtStop = m_rtNewStop = m_rtDuration;
+  return m_pOutputs.empty() ? E_FAIL : S_OK;
+}
+
+HRESULT CMP4SplitterFilter::OpenFile(IAsyncReader* reader) {
   m_trackpos.clear();
   m_pFile.reset();
   HRESULT hr = S_OK;
@@ -186,175 +209,154 @@ HRESULT CMP4SplitterFilter::CreateOutputs(IAsyncReader* reader) {
   m_pFile = std::move(file);
   // What follows the movie's own file is passed over, and the log says so.
   if (const LONGLONG appended = m_pFile->AppendedAt(); appended > 0) Skipped(appended, m_pFile->GetLength());
+  return S_OK;
+}
 
-  m_rtNewStart = m_rtCurrent = 0;
-  m_rtDuration = 0;
-  m_rtStop = m_rtNewStop = 0;
-  m_framesize_cx = 640;
-  m_framesize_cy = 480;
+void CMP4SplitterFilter::AddTrackOutput(MP4_Track& track, MP4_Movie& movie) {
+  const MP4_Track::Type type = track.GetType();
+  if (type != MP4_Track::TYPE_AUDIO && type != MP4_Track::TYPE_VIDEO && type != MP4_Track::TYPE_TEXT &&
+      type != MP4_Track::TYPE_SUBP)
+    return;
+  // Without a media time scale no time of the track can be had.
+  if (track.GetMediaTimeScale() == 0) return;
+  const DWORD id = track.GetId();
+  // A second track under an id already taken would hide the first.
+  if (GetOutputPin(id) || GetOutputPin(id ^ kPlainTextTrack)) return;
+  MP4_Sample first;
+  if (MP4_FAILED(track.GetSample(0, first)) || first.GetDescriptionIndex() == 0xFFFFFFFF) return;
 
-  MP4_Movie* movie = m_pFile->GetMovie();
-  if (movie) {
-    for (MP4_Track* track : movie->GetTracks()) {
-      const MP4_Track::Type type = track->GetType();
-      if (type != MP4_Track::TYPE_AUDIO && type != MP4_Track::TYPE_VIDEO && type != MP4_Track::TYPE_TEXT &&
-          type != MP4_Track::TYPE_SUBP)
-        continue;
-      // Without a media time scale no time of the track can be had.
-      if (track->GetMediaTimeScale() == 0) continue;
-      const DWORD id = track->GetId();
-      // A second track under an id already taken would hide the first.
-      if (GetOutputPin(id) || GetOutputPin(id ^ kPlainTextTrack)) continue;
-      MP4_Sample first;
-      if (MP4_FAILED(track->GetSample(0, first)) || first.GetDescriptionIndex() == 0xFFFFFFFF) continue;
+  TrackTypeContext context;
+  context.file = m_pFile.get();
+  context.name = Utf8ToWide(track.GetTrackName());
+  context.language = track.GetTrackLanguage();
+  context.text_width = m_framesize_cx;
+  context.text_height = m_framesize_cy;
+  std::vector<CMediaType> mts = TrackMediaTypes(track, first, context);
+  if (mts.empty()) return;
+  if (type == MP4_Track::TYPE_VIDEO)
+    for (CMediaType& mt : mts) SetFrameDuration(mt, FrameDuration(track));
 
-      TrackTypeContext context;
-      context.file = m_pFile.get();
-      context.name = Utf8ToWide(track->GetTrackName());
-      context.language = track->GetTrackLanguage();
-      context.text_width = m_framesize_cx;
-      context.text_height = m_framesize_cy;
-      std::vector<CMediaType> mts = TrackMediaTypes(*track, first, context);
-      if (mts.empty()) continue;
-      if (type == MP4_Track::TYPE_VIDEO)
-        for (CMediaType& mt : mts) SetFrameDuration(mt, FrameDuration(*track));
+  m_rtDuration = std::max<REFERENCE_TIME>(m_rtDuration, static_cast<REFERENCE_TIME>(track.GetDurationMs()) * 10000);
 
-      m_rtDuration = std::max<REFERENCE_TIME>(m_rtDuration, static_cast<REFERENCE_TIME>(track->GetDurationMs()) * 10000);
+  wchar_t fallback[32];
+  std::swprintf(fallback, 32, L"Output %u", id);
+  std::wstring name = context.name.empty() ? std::wstring(fallback) : context.name;
+  if (!context.language.empty() && context.language != "und") name += L" (" + WidenAscii(context.language) + L")";
 
-      wchar_t fallback[32];
-      std::swprintf(fallback, 32, L"Output %u", id);
-      std::wstring name = context.name.empty() ? std::wstring(fallback) : context.name;
-      if (!context.language.empty() && context.language != "und") name += L" (" + WidenAscii(context.language) + L")";
-
-      for (const CMediaType& mt : mts) {
-        BITMAPINFOHEADER bih{};
-        if (MediaTypeToBitmapInfo(&mt, &bih)) {
-          m_framesize_cx = bih.biWidth;
-          m_framesize_cy = std::abs(bih.biHeight);
-        }
-      }
-
-      HRESULT hrPin = S_OK;
-      auto pin = std::make_unique<CBaseSplitterOutputPin>(mts, name.c_str(), this, this, &hrPin, 0);
-      if (FAILED(hrPin)) continue;
-      if (!context.name.empty()) pin->SetPropertyText(L"NAME", context.name.c_str());
-      if (!context.language.empty()) pin->SetPropertyText(L"LANG", WidenAscii(context.language).c_str());
-      if (type == MP4_Track::TYPE_VIDEO)
-        if (const int turn = PictureTurn(*track, movie->GetMvhdAtom()))
-          pin->SetPropertyText(kPictureTurnProperty, std::to_wstring(turn).c_str());
-      if (FAILED(AddOutputPin(id, std::move(pin)))) continue;
-      m_trackpos.push_back({id, track, 0, 0, 0, DecodeEnd(*track)});
-      if (const MP4_UI32 scale = track->GetMendedTimeScale())
-        Mended("Track " + std::to_string(id) + ": its media time scale " + std::to_string(scale) +
-                   " puts it far from the length its track header gives; it is timed by " +
-                   std::to_string(track->GetMediaTimeScale()) + " instead",
-               "tracks");
-      if (auto* stsc = dynamic_cast<MP4_StscAtom*>(track->GetTrakAtom().FindChild("mdia/minf/stbl/stsc"));
-          stsc && stsc->Mended())
-        Mended("Track " + std::to_string(id) + ": a sample-to-chunk table that did not begin at the first chunk "
-                                               "was read from it",
-               "tables");
-      if (const MP4_UI64 mended = track->GetMendedDeltas())
-        Mended("Track " + std::to_string(id) + ": time-to-sample deltas far outside the track were replaced by its own step",
-                        "samples", mended);
-
-      // A plain-text twin of an SSA text track.
-      if (mts.size() == 1 && mts[0].subtype == MEDIASUBTYPE_SSA) {
-        CMediaType plain = mts[0];
-        plain.subtype = MEDIASUBTYPE_UTF8;
-        const std::wstring plain_name = context.name + L" (plain text)";
-        const std::vector<BYTE> block = SubtitleInfoBlock(context.language, plain_name, std::string());
-        plain.SetFormat(block.data(), static_cast<ULONG>(block.size()));
-        HRESULT hrPlain = S_OK;
-        auto twin = std::make_unique<CBaseSplitterOutputPin>(std::vector<CMediaType>{plain},
-                                                             (name + L" (plain text)").c_str(), this, this, &hrPlain, 0);
-        if (SUCCEEDED(hrPlain)) {
-          twin->SetPropertyText(L"NAME", plain_name.c_str());
-          if (!context.language.empty()) twin->SetPropertyText(L"LANG", WidenAscii(context.language).c_str());
-          AddOutputPin(id ^ kPlainTextTrack, std::move(twin));
-        }
-      }
+  for (const CMediaType& mt : mts) {
+    BITMAPINFOHEADER bih{};
+    if (MediaTypeToBitmapInfo(&mt, &bih)) {
+      m_framesize_cx = bih.biWidth;
+      m_framesize_cy = std::abs(bih.biHeight);
     }
-
-    // Chapters. Their titles are UTF-8 as muxers write them now; other
-    // bytes are taken as the ANSI code page.
-    MP4_MoovAtom* moov = movie->GetMoovAtom();
-    if (auto* chpl = dynamic_cast<MP4_ChplAtom*>(moov->FindChild("udta/chpl"))) {
-      for (const MP4_Chapter& c : chpl->GetChapters()) {
-        const std::string title = IsValidUtf8(c.name) ? c.name : ConvertCharset(c.name, 0, 65001);
-        AppendChapter(static_cast<REFERENCE_TIME>(std::min<MP4_UI64>(c.start, INT64_MAX)), Utf8ToWide(title).c_str());
-      }
-      SortChapters();
-    }
-
-    // Metadata of the item list.
-    std::wstring title, artist, writer, album, year, genre, tool, comment, track_number;
-    if (auto* ilst = dynamic_cast<MP4_ContainerAtom*>(moov->FindChild("udta/meta/ilst"))) {
-      for (MP4_Atom* item : ilst->GetChildren()) {
-        auto* container = dynamic_cast<MP4_ContainerAtom*>(item);
-        auto* data = container ? dynamic_cast<MP4_DataAtom*>(container->GetChild(MP4_FourCC("data"))) : nullptr;
-        if (!data) continue;
-        const MP4_DataBuffer& bytes = data->GetData();
-        const std::wstring text =
-            Utf8ToWide(std::string(reinterpret_cast<const char*>(bytes.GetData()), bytes.GetDataSize()));
-        switch (item->GetType()) {
-          case MP4_FourCC('\xA9', 'n', 'a', 'm'):
-            title = text;
-            break;
-          case MP4_FourCC('\xA9', 'A', 'R', 'T'):
-            artist = text;
-            break;
-          case MP4_FourCC('\xA9', 'w', 'r', 't'):
-            writer = text;
-            break;
-          case MP4_FourCC('\xA9', 'a', 'l', 'b'):
-            album = text;
-            break;
-          case MP4_FourCC('\xA9', 'd', 'a', 'y'):
-            year = text;
-            break;
-          case MP4_FourCC('\xA9', 'g', 'e', 'n'):
-            genre = text;
-            break;
-          case MP4_FourCC('\xA9', 't', 'o', 'o'):
-            tool = text;
-            break;
-          case MP4_FourCC('\xA9', 'c', 'm', 't'):
-            comment = text;
-            break;
-          case MP4_FourCC("trkn"):
-            if (bytes.GetDataSize() >= 4) {
-              const int n = (bytes.GetData()[2] << 8) | bytes.GetData()[3];
-              wchar_t number[16];
-              if (n > 0) {
-                std::swprintf(number, 16, n < 100 ? L"%02d" : L"%d", n);
-                track_number = number;
-              }
-            }
-            break;
-          default:
-            break;
-        }
-      }
-    }
-    if (!title.empty()) {
-      if (!track_number.empty()) title = track_number + L" - " + title;
-      if (!album.empty()) title = album + L" - " + title;
-      if (!year.empty()) title += L" - " + year;
-      if (!genre.empty()) title += L" - " + genre;
-      SetPropertyText(L"TITL", title.c_str());
-    }
-    if (!artist.empty()) {
-      SetPropertyText(L"AUTH", artist.c_str());
-    } else if (!writer.empty()) {
-      SetPropertyText(L"AUTH", writer.c_str());
-    }
-    if (!tool.empty()) SetPropertyText(L"APPL", tool.c_str());
-    if (!comment.empty()) SetPropertyText(L"DESC", comment.c_str());
   }
 
-  CheckChunkLayout();
+  HRESULT hrPin = S_OK;
+  auto pin = std::make_unique<CBaseSplitterOutputPin>(mts, name.c_str(), this, this, &hrPin, 0);
+  if (FAILED(hrPin)) return;
+  if (!context.name.empty()) pin->SetPropertyText(L"NAME", context.name.c_str());
+  if (!context.language.empty()) pin->SetPropertyText(L"LANG", WidenAscii(context.language).c_str());
+  if (type == MP4_Track::TYPE_VIDEO)
+    if (const int turn = PictureTurn(track, movie.GetMvhdAtom()))
+      pin->SetPropertyText(kPictureTurnProperty, std::to_wstring(turn).c_str());
+  if (FAILED(AddOutputPin(id, std::move(pin)))) return;
+  m_trackpos.push_back({id, &track, 0, 0, 0, DecodeEnd(track)});
+  TellMendedTables(track);
 
+  // A plain-text twin of an SSA text track.
+  if (mts.size() == 1 && mts[0].subtype == MEDIASUBTYPE_SSA) AddPlainTextTwin(id, mts[0], context, name);
+}
+
+void CMP4SplitterFilter::TellMendedTables(MP4_Track& track) {
+  const std::string id = std::to_string(track.GetId());
+  if (const MP4_UI32 scale = track.GetMendedTimeScale())
+    Mended("Track " + id + ": its media time scale " + std::to_string(scale) +
+               " puts it far from the length its track header gives; it is timed by " +
+               std::to_string(track.GetMediaTimeScale()) + " instead",
+           "tracks");
+  if (auto* stsc = dynamic_cast<MP4_StscAtom*>(track.GetTrakAtom().FindChild("mdia/minf/stbl/stsc"));
+      stsc && stsc->Mended())
+    Mended("Track " + id + ": a sample-to-chunk table that did not begin at the first chunk was read from it",
+           "tables");
+  if (const MP4_UI64 mended = track.GetMendedDeltas())
+    Mended("Track " + id + ": time-to-sample deltas far outside the track were replaced by its own step", "samples",
+           mended);
+}
+
+void CMP4SplitterFilter::AddPlainTextTwin(DWORD id, const CMediaType& ssa, const TrackTypeContext& context,
+                                          const std::wstring& name) {
+  CMediaType plain = ssa;
+  plain.subtype = MEDIASUBTYPE_UTF8;
+  const std::wstring plain_name = context.name + L" (plain text)";
+  const std::vector<BYTE> block = SubtitleInfoBlock(context.language, plain_name, std::string());
+  plain.SetFormat(block.data(), static_cast<ULONG>(block.size()));
+  HRESULT hrPlain = S_OK;
+  auto twin = std::make_unique<CBaseSplitterOutputPin>(std::vector<CMediaType>{plain},
+                                                       (name + L" (plain text)").c_str(), this, this, &hrPlain, 0);
+  if (FAILED(hrPlain)) return;
+  twin->SetPropertyText(L"NAME", plain_name.c_str());
+  if (!context.language.empty()) twin->SetPropertyText(L"LANG", WidenAscii(context.language).c_str());
+  AddOutputPin(id ^ kPlainTextTrack, std::move(twin));
+}
+
+void CMP4SplitterFilter::ReadChapters(MP4_MoovAtom& moov) {
+  // Their titles are UTF-8 as muxers write them now; other bytes are taken
+  // as the ANSI code page.
+  auto* chpl = dynamic_cast<MP4_ChplAtom*>(moov.FindChild("udta/chpl"));
+  if (!chpl) return;
+  for (const MP4_Chapter& c : chpl->GetChapters()) {
+    const std::string title = IsValidUtf8(c.name) ? c.name : ConvertCharset(c.name, 0, 65001);
+    AppendChapter(static_cast<REFERENCE_TIME>(std::min<MP4_UI64>(c.start, INT64_MAX)), Utf8ToWide(title).c_str());
+  }
+  SortChapters();
+}
+
+void CMP4SplitterFilter::ReadItemList(MP4_MoovAtom& moov) {
+  std::wstring title, artist, writer, album, year, genre, tool, comment, track_number;
+  // The text items and where each goes; the last of a kind counts.
+  const struct {
+    MP4_UI32 type;
+    std::wstring* text;
+  } kTexts[] = {{MP4_FourCC('\xA9', 'n', 'a', 'm'), &title},  {MP4_FourCC('\xA9', 'A', 'R', 'T'), &artist},
+                {MP4_FourCC('\xA9', 'w', 'r', 't'), &writer}, {MP4_FourCC('\xA9', 'a', 'l', 'b'), &album},
+                {MP4_FourCC('\xA9', 'd', 'a', 'y'), &year},   {MP4_FourCC('\xA9', 'g', 'e', 'n'), &genre},
+                {MP4_FourCC('\xA9', 't', 'o', 'o'), &tool},   {MP4_FourCC('\xA9', 'c', 'm', 't'), &comment}};
+  if (auto* ilst = dynamic_cast<MP4_ContainerAtom*>(moov.FindChild("udta/meta/ilst"))) {
+    for (MP4_Atom* item : ilst->GetChildren()) {
+      auto* container = dynamic_cast<MP4_ContainerAtom*>(item);
+      auto* data = container ? dynamic_cast<MP4_DataAtom*>(container->GetChild(MP4_FourCC("data"))) : nullptr;
+      if (!data) continue;
+      const MP4_DataBuffer& bytes = data->GetData();
+      for (const auto& t : kTexts)
+        if (item->GetType() == t.type)
+          *t.text = Utf8ToWide(std::string(reinterpret_cast<const char*>(bytes.GetData()), bytes.GetDataSize()));
+      if (item->GetType() == MP4_FourCC("trkn") && bytes.GetDataSize() >= 4) {
+        const int n = (bytes.GetData()[2] << 8) | bytes.GetData()[3];
+        wchar_t number[16];
+        if (n > 0) {
+          std::swprintf(number, 16, n < 100 ? L"%02d" : L"%d", n);
+          track_number = number;
+        }
+      }
+    }
+  }
+  if (!title.empty()) {
+    if (!track_number.empty()) title = track_number + L" - " + title;
+    if (!album.empty()) title = album + L" - " + title;
+    if (!year.empty()) title += L" - " + year;
+    if (!genre.empty()) title += L" - " + genre;
+    SetPropertyText(L"TITL", title.c_str());
+  }
+  if (!artist.empty()) {
+    SetPropertyText(L"AUTH", artist.c_str());
+  } else if (!writer.empty()) {
+    SetPropertyText(L"AUTH", writer.c_str());
+  }
+  if (!tool.empty()) SetPropertyText(L"APPL", tool.c_str());
+  if (!comment.empty()) SetPropertyText(L"DESC", comment.c_str());
+}
+
+void CMP4SplitterFilter::PlaceTracks() {
   // The movie is as long as its longest track, whether its headers say so
   // or its sample tables do.
   REFERENCE_TIME length = m_rtDuration;
@@ -365,9 +367,6 @@ HRESULT CMP4SplitterFilter::CreateOutputs(IAsyncReader* reader) {
     tp.shift = EditShift(*tp.track, length, tp.end, damaged);
     if (damaged) Mended("Track " + std::to_string(tp.id) + ": an edit far outside the movie was ignored", "edits");
   }
-
-  m_rtStop = m_rtNewStop = m_rtDuration;
-  return m_pOutputs.empty() ? E_FAIL : S_OK;
 }
 
 // ---------------------------------------------------------------------------

@@ -11,6 +11,11 @@
 #include "foundation/BaseSplitter.h"
 #include "mp4/MP4SplitterFile.h"
 
+class MP4_MoovAtom;
+namespace mp4split {
+struct TrackTypeContext;
+}
+
 PELLOMAR_DEFINE_GUID(CLSID_MP4SplitterFilter, "61F47056-E400-43D3-AF1E-AB7DFFD4C4AD");
 PELLOMAR_DEFINE_GUID(CLSID_MP4SourceFilter, "3CCC052E-BDEE-408A-BEA7-90914EF2964B");
 
@@ -43,6 +48,24 @@ class CMP4SplitterFilter : public CBaseSplitterFilter {
     // more than a second outside [0, end] are damage.
     INT64 end = 0;
   };
+
+  // The file and its movie; a file that is no movie, or one whose samples
+  // this splitter cannot find, is refused with the reason.
+  HRESULT OpenFile(IAsyncReader* reader);
+  // An output for a track of a kind the splitter delivers, with the track's
+  // name, language and picture turn; a track without a usable type or
+  // whose id is taken has none.
+  void AddTrackOutput(MP4_Track& track, MP4_Movie& movie);
+  // The log's notes of what the track's tables needed mended.
+  void TellMendedTables(MP4_Track& track);
+  // The plain-text output beside an SSA text track's.
+  void AddPlainTextTwin(DWORD id, const CMediaType& ssa, const mp4split::TrackTypeContext& context,
+                        const std::wstring& name);
+  void ReadChapters(MP4_MoovAtom& moov);
+  // The title, author, tool and comment of the movie's item list.
+  void ReadItemList(MP4_MoovAtom& moov);
+  // Where every track's media time 0 plays, from its edits.
+  void PlaceTracks();
 
   // The composition time of a sample, or its decoding time when the former
   // lies far outside the track (a damaged offset); `note` tells the log.

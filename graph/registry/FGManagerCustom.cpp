@@ -2,175 +2,38 @@
 
 #include <initializer_list>
 
-#include "foundation/FilterHelpers.h"
-#include "graph/registry/InternalFilters.h"
-#include "platform/win32/Registry.h"
-
-#if PELLOMAR_HAVE_SHOUTCAST_SOURCE
-#include "sources/shoutcast/ShoutcastSource.h"
-#endif
-#if PELLOMAR_HAVE_AVI_SOURCE
-#include "splitters/avi/AviSplitter.h"
-#endif
-#if PELLOMAR_HAVE_MP4_SOURCE || PELLOMAR_HAVE_MP4_SPLITTER
-#include "mp4/MP4Splitter.h"
-#endif
-#if PELLOMAR_HAVE_FLV_SOURCE || PELLOMAR_HAVE_FLV_SPLITTER
-#include "splitters/flv/FLVSplitter.h"
-#endif
-#if PELLOMAR_HAVE_MATROSKA_SOURCE || PELLOMAR_HAVE_MATROSKA_SPLITTER
-#include "splitters/matroska/MatroskaSplitter.h"
-#endif
-#if PELLOMAR_HAVE_REALMEDIA_SOURCE || PELLOMAR_HAVE_REALMEDIA_SPLITTER || PELLOMAR_HAVE_REALVIDEO_DECODER || \
-    PELLOMAR_HAVE_REALAUDIO_DECODER
-#include "splitters/realmedia/RealMediaSplitter.h"
-#endif
-#if PELLOMAR_HAVE_DSM_SOURCE || PELLOMAR_HAVE_DSM_SPLITTER
-#include "splitters/dsm/DSMSplitter.h"
-#endif
-#if PELLOMAR_HAVE_FLIC_SOURCE
-#include "sources/flic/FLICSource.h"
-#endif
-#if PELLOMAR_HAVE_CDDA_READER
-#include "sources/cdda/CDDAReader.h"
-#endif
-#if PELLOMAR_HAVE_CDXA_READER
-#include "sources/cdxa/CDXAReader.h"
-#endif
-#if PELLOMAR_HAVE_VTS_READER
-#include "sources/vts/VTSReader.h"
-#endif
-#if PELLOMAR_HAVE_D2V_SOURCE
-#include "sources/d2v/D2VSource.h"
-#endif
-#if PELLOMAR_HAVE_ROQ_SOURCE || PELLOMAR_HAVE_ROQ_SPLITTER
-#include "splitters/roq/RoQSplitter.h"
-#endif
-#if PELLOMAR_HAVE_ROQ_VIDEO_DECODER
-#include "splitters/roq/RoQVideoDecoder.h"
-#endif
-#if PELLOMAR_HAVE_ROQ_AUDIO_DECODER
-#include "splitters/roq/RoQAudioDecoder.h"
-#endif
-#if PELLOMAR_HAVE_OGG_SOURCE || PELLOMAR_HAVE_OGG_SPLITTER
-#include "splitters/ogg/OggSplitter.h"
-#endif
-#if PELLOMAR_HAVE_MPEG_SOURCE || PELLOMAR_HAVE_MPEG_SPLITTER
-#include "splitters/mpeg/MpegSplitter.h"
-#endif
-#if PELLOMAR_HAVE_DTSAC3_SOURCE
-#include "sources/dtsac3/DTSAC3Source.h"
-#endif
-#if PELLOMAR_HAVE_MPA_SOURCE || PELLOMAR_HAVE_MPA_SPLITTER
-#include "splitters/mpa/MpaSplitter.h"
-#endif
-#if PELLOMAR_HAVE_AVI2AC3_FILTER
-#include "sources/avi2ac3/AVI2AC3Filter.h"
-#endif
-#if PELLOMAR_HAVE_MPEG2_VIDEO_DECODER
 #include "decoders/mpeg2video/Mpeg2DecFilter.h"
-#endif
-#if PELLOMAR_HAVE_MPEG_AUDIO_DECODER
 #include "decoders/mpegaudio/MpaDecFilter.h"
-#endif
-#if PELLOMAR_HAVE_NULL_TEXT_RENDERER
+#include "foundation/FilterHelpers.h"
 #include "foundation/NullTextRenderer.h"
-#endif
+#include "mp4/MP4Splitter.h"
+#include "platform/win32/Registry.h"
+#include "sources/avi2ac3/AVI2AC3Filter.h"
+#include "sources/cdda/CDDAReader.h"
+#include "sources/cdxa/CDXAReader.h"
+#include "sources/d2v/D2VSource.h"
+#include "sources/dtsac3/DTSAC3Source.h"
+#include "sources/flic/FLICSource.h"
+#include "sources/shoutcast/ShoutcastSource.h"
+#include "sources/vts/VTSReader.h"
+#include "splitters/avi/AviSplitter.h"
+#include "splitters/dsm/DSMSplitter.h"
+#include "splitters/flv/FLVSplitter.h"
+#include "splitters/matroska/MatroskaSplitter.h"
+#include "splitters/mpa/MpaSplitter.h"
+#include "splitters/mpeg/MpegSplitter.h"
+#include "splitters/ogg/OggSplitter.h"
+#include "splitters/realmedia/RealMediaSplitter.h"
+#include "splitters/roq/RoQAudioDecoder.h"
+#include "splitters/roq/RoQSplitter.h"
+#include "splitters/roq/RoQVideoDecoder.h"
 
 namespace {
 
-#if !PELLOMAR_HAVE_SHOUTCAST_SOURCE  // else from the filter's header
-PELLOMAR_DEFINE_GUID(CLSID_ShoutcastSource, "68F540E9-766F-44D2-AB07-E26CC6D27A79");
-#endif
-#if !(PELLOMAR_HAVE_MP4_SOURCE || PELLOMAR_HAVE_MP4_SPLITTER)  // else from the filter's header
-PELLOMAR_DEFINE_GUID(CLSID_MP4SourceFilter, "3CCC052E-BDEE-408A-BEA7-90914EF2964B");
-#endif
-#if !(PELLOMAR_HAVE_FLV_SOURCE || PELLOMAR_HAVE_FLV_SPLITTER)  // else from the filter's header
-PELLOMAR_DEFINE_GUID(CLSID_FLVSourceFilter, "C9ECE7B3-1D8E-41F5-9F24-B255DF16C087");
-#endif
-#if !(PELLOMAR_HAVE_MATROSKA_SOURCE || PELLOMAR_HAVE_MATROSKA_SPLITTER)  // else from the filter's header
-PELLOMAR_DEFINE_GUID(CLSID_MatroskaSourceFilter, "0A68C3B5-9164-4A54-AFAF-995B2FF0E0D4");
-#endif
-#if !(PELLOMAR_HAVE_REALMEDIA_SOURCE || PELLOMAR_HAVE_REALMEDIA_SPLITTER)  // else from the filter's header
-PELLOMAR_DEFINE_GUID(CLSID_RealMediaSourceFilter, "765035B3-5944-4A94-806B-20EE3415F26F");
-#endif
-#if !(PELLOMAR_HAVE_DSM_SOURCE || PELLOMAR_HAVE_DSM_SPLITTER)  // else from the filter's header
-PELLOMAR_DEFINE_GUID(CLSID_DSMSourceFilter, "803E8280-F3CE-4201-982C-8CD8FB512004");
-#endif
-#if !PELLOMAR_HAVE_FLIC_SOURCE  // else from the filter's header
-PELLOMAR_DEFINE_GUID(CLSID_FLICSource, "17DB5CF6-39BB-4D5B-B0AA-BEBA44673AD4");
-#endif
-#if !PELLOMAR_HAVE_CDDA_READER  // else from the filter's header
-PELLOMAR_DEFINE_GUID(CLSID_CDDAReader, "54A35221-2C8D-4A31-A5DF-6D809847E393");
-#endif
-#if !PELLOMAR_HAVE_CDXA_READER  // else from the filter's header
-PELLOMAR_DEFINE_GUID(CLSID_CDXAReader, "D367878E-F3B8-4235-A968-F378EF1B9A44");
-#endif
-#if !PELLOMAR_HAVE_VTS_READER  // else from the filter's header
-PELLOMAR_DEFINE_GUID(CLSID_VTSReader, "773EAEDE-D5EE-4FCE-9C8F-C4F53D0A2F73");
-#endif
-#if !PELLOMAR_HAVE_D2V_SOURCE  // else from the filter's header
-PELLOMAR_DEFINE_GUID(CLSID_D2VSource, "47CE0591-C4D5-4B41-BED7-28F59AD76228");
-#endif
-#if !(PELLOMAR_HAVE_ROQ_SOURCE || PELLOMAR_HAVE_ROQ_SPLITTER)  // else from the filter's header
-PELLOMAR_DEFINE_GUID(CLSID_RoQSourceFilter, "02B8E5C2-4E1F-45D3-9A8E-B8F1EDE6DE09");
-#endif
-#if !(PELLOMAR_HAVE_OGG_SOURCE || PELLOMAR_HAVE_OGG_SPLITTER)  // else from the filter's header
-PELLOMAR_DEFINE_GUID(CLSID_OggSourceFilter, "6D3688CE-3E9D-42F4-92CA-8A11119D25CD");
-#endif
-#if !(PELLOMAR_HAVE_MPEG_SOURCE || PELLOMAR_HAVE_MPEG_SPLITTER)  // else from the filter's header
-PELLOMAR_DEFINE_GUID(CLSID_MpegSourceFilter, "1365BE7A-C86A-473C-9A41-C0A6E82C9FA3");
-#endif
-#if !PELLOMAR_HAVE_DTSAC3_SOURCE  // else from the filter's header
-PELLOMAR_DEFINE_GUID(CLSID_DTSAC3Source, "B4A7BE85-551D-4594-BDC7-832B09185041");
-#endif
-#if !(PELLOMAR_HAVE_MPA_SOURCE || PELLOMAR_HAVE_MPA_SPLITTER)  // else from the filter's header
-PELLOMAR_DEFINE_GUID(CLSID_MpaSourceFilter, "59A0DB73-0287-4C9A-9D3C-8CFF39F8E5DB");
-#endif
 PELLOMAR_DEFINE_GUID(CLSID_WMAsfReader, "187463A0-5BB7-11D3-ACBE-0080C75E246E");
-#if !PELLOMAR_HAVE_AVI2AC3_FILTER  // else from the filter's header
-PELLOMAR_DEFINE_GUID(CLSID_AVI2AC3Filter, "93230DD0-7B3C-4EFB-AFBB-DC380FEC9E6B");
-#endif
-#if !(PELLOMAR_HAVE_MATROSKA_SOURCE || PELLOMAR_HAVE_MATROSKA_SPLITTER)  // else from the filter's header
-PELLOMAR_DEFINE_GUID(CLSID_MatroskaSplitterFilter, "149D2E01-C32E-4939-80F6-C07B81015A7A");
-#endif
-#if !(PELLOMAR_HAVE_REALMEDIA_SOURCE || PELLOMAR_HAVE_REALMEDIA_SPLITTER)  // else from the filter's header
-PELLOMAR_DEFINE_GUID(CLSID_RealMediaSplitterFilter, "E21BE468-5C18-43EB-B0CC-DB93A847D769");
-#endif
-#if !(PELLOMAR_HAVE_ROQ_SOURCE || PELLOMAR_HAVE_ROQ_SPLITTER)  // else from the filter's header
-PELLOMAR_DEFINE_GUID(CLSID_RoQSplitterFilter, "C73DF7C1-21F2-44C7-A430-D35FB9BB298F");
-#endif
-#if !(PELLOMAR_HAVE_OGG_SOURCE || PELLOMAR_HAVE_OGG_SPLITTER)  // else from the filter's header
-PELLOMAR_DEFINE_GUID(CLSID_OggSplitterFilter, "9FF48807-E133-40AA-826F-9B2959E5232D");
-#endif
-#if !(PELLOMAR_HAVE_MPEG_SOURCE || PELLOMAR_HAVE_MPEG_SPLITTER)  // else from the filter's header
-PELLOMAR_DEFINE_GUID(CLSID_MpegSplitterFilter, "DC257063-045F-4BE2-BD5B-E12279C464F0");
-#endif
-#if !(PELLOMAR_HAVE_MPA_SOURCE || PELLOMAR_HAVE_MPA_SPLITTER)  // else from the filter's header
-PELLOMAR_DEFINE_GUID(CLSID_MpaSplitterFilter, "0E9D4BF7-CBCB-46C7-BD80-4EF223A3DC2B");
-#endif
-#if !(PELLOMAR_HAVE_DSM_SOURCE || PELLOMAR_HAVE_DSM_SPLITTER)  // else from the filter's header
-PELLOMAR_DEFINE_GUID(CLSID_DSMSplitterFilter, "0912B4DD-A30A-4568-B590-7179EBB420EC");
-#endif
-#if !(PELLOMAR_HAVE_MP4_SOURCE || PELLOMAR_HAVE_MP4_SPLITTER)  // else from the filter's header
-PELLOMAR_DEFINE_GUID(CLSID_MP4SplitterFilter, "61F47056-E400-43D3-AF1E-AB7DFFD4C4AD");
-#endif
-#if !(PELLOMAR_HAVE_FLV_SOURCE || PELLOMAR_HAVE_FLV_SPLITTER)  // else from the filter's header
-PELLOMAR_DEFINE_GUID(CLSID_FLVSplitterFilter, "47E792CF-0BBE-4F7A-859C-194B0768650A");
-#endif
 PELLOMAR_DEFINE_GUID(CLSID_Mpeg1VideoDecoder, "FEB50740-7BEF-11CE-9BD9-0000E202599C");
 PELLOMAR_DEFINE_GUID(CLSID_Mpeg2DecFilter, "39F498AF-1A09-4275-B193-673B0BA3D478");
 PELLOMAR_DEFINE_GUID(CLSID_MpaDecFilterRecord, "3D446B6F-71DE-4437-BE15-8CE47174340F");
-#if !(PELLOMAR_HAVE_REALVIDEO_DECODER || PELLOMAR_HAVE_REALAUDIO_DECODER)  // else from the filters' headers
-PELLOMAR_DEFINE_GUID(CLSID_RealVideoDecoder, "238D0F23-5DC9-45A6-9BE2-666160C324DD");
-PELLOMAR_DEFINE_GUID(CLSID_RealAudioDecoder, "941A4793-A705-4312-8DFC-C11CA05F397E");
-#endif
-#if !(PELLOMAR_HAVE_ROQ_VIDEO_DECODER)  // else from the filter's header
-PELLOMAR_DEFINE_GUID(CLSID_RoQVideoDecoder, "FBEFC5EC-ABA0-4E6C-ACA3-D05FDFEFB853");
-#endif
-#if !(PELLOMAR_HAVE_ROQ_AUDIO_DECODER)  // else from the filter's header
-PELLOMAR_DEFINE_GUID(CLSID_RoQAudioDecoder, "226FAF85-E358-4502-8C98-F4224BE76953");
-#endif
 PELLOMAR_DEFINE_GUID(CLSID_NullTextRendererRecord, "655D7613-C26C-4A25-BBBD-3C9C516122CC");
 PELLOMAR_DEFINE_GUID(CLSID_InstalledVideoDecoder, "04FE9017-F873-410E-871E-AB91661A4EF7");
 PELLOMAR_DEFINE_GUID(CLSID_VersionCheckedFilter, "B38C58A0-1809-11D6-A458-EDAE78F1DF12");
@@ -251,108 +114,40 @@ struct BuiltFilter {
 };
 
 const BuiltFilter kBuilt[] = {
-#if PELLOMAR_HAVE_SHOUTCAST_SOURCE
     {CLSID_ShoutcastSource, &MakeInternal<CShoutcastSource>},
-#endif
-#if PELLOMAR_HAVE_AVI_SOURCE
     {CLSID_AviSourceFilter, &MakeInternal<CAviSourceFilter>},
-#endif
-#if PELLOMAR_HAVE_MP4_SOURCE
     {CLSID_MP4SourceFilter, &MakeInternal<CMP4SourceFilter>},
-#endif
-#if PELLOMAR_HAVE_FLV_SOURCE
     {CLSID_FLVSourceFilter, &MakeInternal<CFLVSourceFilter>},
-#endif
-#if PELLOMAR_HAVE_MATROSKA_SOURCE
     {CLSID_MatroskaSourceFilter, &MakeInternal<CMatroskaSourceFilter>},
-#endif
-#if PELLOMAR_HAVE_REALMEDIA_SOURCE
     {CLSID_RealMediaSourceFilter, &MakeInternal<CRealMediaSourceFilter>},
-#endif
-#if PELLOMAR_HAVE_DSM_SOURCE
     {CLSID_DSMSourceFilter, &MakeInternal<CDSMSourceFilter>},
-#endif
-#if PELLOMAR_HAVE_FLIC_SOURCE
     {CLSID_FLICSource, &MakeInternal<CFLICSource>},
-#endif
-#if PELLOMAR_HAVE_CDDA_READER
     {CLSID_CDDAReader, &MakeInternal<CCDDAReader>},
-#endif
-#if PELLOMAR_HAVE_CDXA_READER
     {CLSID_CDXAReader, &MakeInternal<CCDXAReader>},
-#endif
-#if PELLOMAR_HAVE_VTS_READER
     {CLSID_VTSReader, &MakeInternal<CVTSReader>},
-#endif
-#if PELLOMAR_HAVE_D2V_SOURCE
     {CLSID_D2VSource, &MakeInternal<CD2VSource>},
-#endif
-#if PELLOMAR_HAVE_ROQ_SOURCE
     {CLSID_RoQSourceFilter, &MakeInternal<CRoQSourceFilter>},
-#endif
-#if PELLOMAR_HAVE_OGG_SOURCE
     {CLSID_OggSourceFilter, &MakeInternal<COggSourceFilter>},
-#endif
-#if PELLOMAR_HAVE_MPEG_SOURCE
     {CLSID_MpegSourceFilter, &MakeInternal<CMpegSourceFilter>},
-#endif
-#if PELLOMAR_HAVE_DTSAC3_SOURCE
     {CLSID_DTSAC3Source, &MakeInternal<CDTSAC3Source>},
-#endif
-#if PELLOMAR_HAVE_MPA_SOURCE
     {CLSID_MpaSourceFilter, &MakeInternal<CMpaSourceFilter>},
-#endif
-#if PELLOMAR_HAVE_AVI2AC3_FILTER
     {CLSID_AVI2AC3Filter, &MakeInternal<CAVI2AC3Filter>},
-#endif
-#if PELLOMAR_HAVE_MATROSKA_SPLITTER
     {CLSID_MatroskaSplitterFilter, &MakeInternal<CMatroskaSplitterFilter>},
-#endif
-#if PELLOMAR_HAVE_REALMEDIA_SPLITTER
     {CLSID_RealMediaSplitterFilter, &MakeInternal<CRealMediaSplitterFilter>},
-#endif
-#if PELLOMAR_HAVE_ROQ_SPLITTER
     {CLSID_RoQSplitterFilter, &MakeInternal<CRoQSplitterFilter>},
-#endif
-#if PELLOMAR_HAVE_OGG_SPLITTER
     {CLSID_OggSplitterFilter, &MakeInternal<COggSplitterFilter>},
-#endif
-#if PELLOMAR_HAVE_MPEG_SPLITTER
     {CLSID_MpegSplitterFilter, &MakeInternal<CMpegSplitterFilter>},
-#endif
-#if PELLOMAR_HAVE_MPA_SPLITTER
     {CLSID_MpaSplitterFilter, &MakeInternal<CMpaSplitterFilter>},
-#endif
-#if PELLOMAR_HAVE_DSM_SPLITTER
     {CLSID_DSMSplitterFilter, &MakeInternal<CDSMSplitterFilter>},
-#endif
-#if PELLOMAR_HAVE_MP4_SPLITTER
     {CLSID_MP4SplitterFilter, &MakeInternal<CMP4SplitterFilter>},
-#endif
-#if PELLOMAR_HAVE_FLV_SPLITTER
     {CLSID_FLVSplitterFilter, &MakeInternal<CFLVSplitterFilter>},
-#endif
-#if PELLOMAR_HAVE_MPEG2_VIDEO_DECODER
     {CLSID_Mpeg2DecFilter, &MakeInternal<CMpeg2DecFilter>},
-#endif
-#if PELLOMAR_HAVE_MPEG_AUDIO_DECODER
     {CLSID_MpaDecFilterRecord, &MakeInternal<CMpaDecFilter>},
-#endif
-#if PELLOMAR_HAVE_REALVIDEO_DECODER
     {CLSID_RealVideoDecoder, &MakeInternal<CRealVideoDecoder>},
-#endif
-#if PELLOMAR_HAVE_REALAUDIO_DECODER
     {CLSID_RealAudioDecoder, &MakeInternal<CRealAudioDecoder>},
-#endif
-#if PELLOMAR_HAVE_ROQ_VIDEO_DECODER
     {CLSID_RoQVideoDecoder, &MakeInternal<CRoQVideoDecoder>},
-#endif
-#if PELLOMAR_HAVE_ROQ_AUDIO_DECODER
     {CLSID_RoQAudioDecoder, &MakeInternal<CRoQAudioDecoder>},
-#endif
-#if PELLOMAR_HAVE_NULL_TEXT_RENDERER
     {CLSID_NullTextRendererRecord, &MakeInternal<CNullTextRenderer>},
-#endif
 };
 
 // How the record of a system class is made; null when it is not built.
@@ -365,35 +160,47 @@ RecordFactory BuiltFactory(const CLSID& clsid) {
 using SourceRow = CFGManagerCustom::SourceRow;
 
 const std::vector<SourceRow> kSourceRows = {
-    {CLSID_ShoutcastSource, 0x80, {L"http"}, {}, {}},
-    {CLSID_AviSourceFilter, 0x200, {}, {}, {L"0,4,,52494646,8,4,,41564920", L"0,4,,52494646,8,4,,41564958"}},
+    {CLSID_ShoutcastSource, SourceFormat_Shoutcast, {L"http"}, {}, {}},
+    {CLSID_AviSourceFilter,
+     SourceFormat_AVI,
+     {},
+     {},
+     {L"0,4,,52494646,8,4,,41564920", L"0,4,,52494646,8,4,,41564958"}},
     {CLSID_MP4SourceFilter,
-     0x80000,
+     SourceFormat_MP4,
      {},
      {L".mov"},
      {L"4,4,,66747970", L"4,4,,6d6f6f76", L"4,4,,6d646174", L"4,4,,736b6970",
       L"4,12,ffffffff00000000ffffffff,77696465027fe3706d646174", L"3,3,,000001"}},
-    {CLSID_FLVSourceFilter, 0x100000, {}, {}, {L"0,4,,464C5601"}},
-    {CLSID_MatroskaSourceFilter, 0x40, {}, {}, {L"0,4,,1A45DFA3"}},
-    {CLSID_RealMediaSourceFilter, 0x100, {}, {}, {L"0,4,,2E524D46"}},
-    {CLSID_DSMSourceFilter, 0x20000, {}, {}, {L"0,4,,44534D53"}},
-    {CLSID_FLICSource, 0x8, {}, {L".fli", L".flc"}, {L"4,2,,11AF", L"4,2,,12AF"}},
-    {CLSID_CDDAReader, 0x1, {}, {L".cda"}, {}},
-    {CLSID_CDXAReader, 0x2, {}, {}, {L"0,4,,52494646,8,4,,43445841"}},
-    {CLSID_VTSReader, 0x4, {}, {}, {L"0,12,,445644564944454F2D565453"}},
-    {CLSID_D2VSource, 0x10, {}, {L".d2v"}, {L"0,18,,4456443241564950726F6A65637446696C65"}},
-    {CLSID_RoQSourceFilter, 0x800, {}, {}, {L"0,8,,8410FFFFFFFF1E00"}},
-    {CLSID_OggSourceFilter, 0x1000, {}, {}, {L"0,4,,4F676753"}},
+    {CLSID_FLVSourceFilter, SourceFormat_FLV, {}, {}, {L"0,4,,464C5601"}},
+    {CLSID_MatroskaSourceFilter, SourceFormat_Matroska, {}, {}, {L"0,4,,1A45DFA3"}},
+    {CLSID_RealMediaSourceFilter, SourceFormat_RealMedia, {}, {}, {L"0,4,,2E524D46"}},
+    {CLSID_DSMSourceFilter, SourceFormat_DSM, {}, {}, {L"0,4,,44534D53"}},
+    {CLSID_FLICSource, SourceFormat_Flic, {}, {L".fli", L".flc"}, {L"4,2,,11AF", L"4,2,,12AF"}},
+    {CLSID_CDDAReader, SourceFormat_CDDA, {}, {L".cda"}, {}},
+    {CLSID_CDXAReader, SourceFormat_CDXA, {}, {}, {L"0,4,,52494646,8,4,,43445841"}},
+    {CLSID_VTSReader, SourceFormat_DVD, {}, {}, {L"0,12,,445644564944454F2D565453"}},
+    {CLSID_D2VSource, SourceFormat_D2V, {}, {L".d2v"}, {L"0,18,,4456443241564950726F6A65637446696C65"}},
+    {CLSID_RoQSourceFilter, SourceFormat_RoQ, {}, {}, {L"0,8,,8410FFFFFFFF1E00"}},
+    {CLSID_OggSourceFilter, SourceFormat_Ogg, {}, {}, {L"0,4,,4F676753"}},
     {CLSID_MpegSourceFilter,
-     0x4000,
+     SourceFormat_MPEG,
      {},
      {},
      {L"0,16,FFFFFFFFF100010001800001FFFFFFFF,000001BA2100010001800001000001BB", L"0,5,FFFFFFFFC0,000001BA40",
       L"0,1,,47,188,1,,47,376,1,,47", L"4,1,,47,196,1,,47,388,1,,47", L"0,4,,54467263,1660,1,,47",
       L"0,8,fffffc00ffe00000,4156000055000000"}},
-    {CLSID_DTSAC3Source, 0x20, {}, {L".ac3", L".dts"}, {L"0,4,,7FFE8001", L"0,2,,0B77", L"0,2,,770B"}},
-    {CLSID_MpaSourceFilter, 0x10000, {}, {}, {L"0,2,FFE0,FFE0", L"0,10,FFFFFF00000080808080,49443300000000000000"}},
-    {CLSID_WMAsfReader, 0x200000, {}, {}, {L"0,4,,3026B275", L"0,4,,D129E2D6"}},
+    {CLSID_DTSAC3Source,
+     SourceFormat_DTSAC3,
+     {},
+     {L".ac3", L".dts"},
+     {L"0,4,,7FFE8001", L"0,2,,0B77", L"0,2,,770B"}},
+    {CLSID_MpaSourceFilter,
+     SourceFormat_MPA,
+     {},
+     {},
+     {L"0,2,FFE0,FFE0", L"0,10,FFFFFF00000080808080,49443300000000000000"}},
+    {CLSID_WMAsfReader, SourceFormat_WMV, {}, {}, {L"0,4,,3026B275", L"0,4,,D129E2D6"}},
 };
 
 // Where a transform row's class comes from.
@@ -441,16 +248,16 @@ const std::vector<TransformRow>& TransformRows() {
        {MEDIATYPE_Audio, Tag(0x2000), MEDIATYPE_Audio, Tag(0x2001)}},
       Splitter(CLSID_MatroskaSplitterFilter, L"Matroska Splitter", 0, MEDIASUBTYPE_MatroskaStream),
       Splitter(CLSID_RealMediaSplitterFilter, L"RealMedia Splitter", 0, MEDIASUBTYPE_RealMediaStream),
-      Splitter(CLSID_RoQSplitterFilter, L"RoQ Splitter", 0x800, MEDIASUBTYPE_RoQStream),
-      Splitter(CLSID_OggSplitterFilter, L"Ogg Splitter", 0x1000, MEDIASUBTYPE_OggStream),
-      {CLSID_MpegSplitterFilter, kOwn, L"Mpeg Splitter", kPreferred, 0x4000, 0,
+      Splitter(CLSID_RoQSplitterFilter, L"RoQ Splitter", SourceFormat_RoQ, MEDIASUBTYPE_RoQStream),
+      Splitter(CLSID_OggSplitterFilter, L"Ogg Splitter", SourceFormat_Ogg, MEDIASUBTYPE_OggStream),
+      {CLSID_MpegSplitterFilter, kOwn, L"Mpeg Splitter", kPreferred, SourceFormat_MPEG, 0,
        {MEDIATYPE_Stream, MEDIASUBTYPE_MPEG1System, MEDIATYPE_Stream, MEDIASUBTYPE_MPEG2_PROGRAM, MEDIATYPE_Stream,
         MEDIASUBTYPE_MPEG2_TRANSPORT, MEDIATYPE_Stream, MEDIASUBTYPE_MpegStream0E3A2342, MEDIATYPE_Stream,
         GUID_NULL}},
-      Splitter(CLSID_MpaSplitterFilter, L"Mpa Splitter", 0x10000, MEDIASUBTYPE_MPEG1Audio),
-      Splitter(CLSID_DSMSplitterFilter, L"DSM Splitter", 0x20000, MEDIASUBTYPE_DSMStream),
-      Splitter(CLSID_MP4SplitterFilter, L"MP4 Splitter", 0x80000, MEDIASUBTYPE_MP4Stream),
-      Splitter(CLSID_FLVSplitterFilter, L"FLV Splitter", 0x100000, MEDIASUBTYPE_FLVStream),
+      Splitter(CLSID_MpaSplitterFilter, L"Mpa Splitter", SourceFormat_MPA, MEDIASUBTYPE_MPEG1Audio),
+      Splitter(CLSID_DSMSplitterFilter, L"DSM Splitter", SourceFormat_DSM, MEDIASUBTYPE_DSMStream),
+      Splitter(CLSID_MP4SplitterFilter, L"MP4 Splitter", SourceFormat_MP4, MEDIASUBTYPE_MP4Stream),
+      Splitter(CLSID_FLVSplitterFilter, L"FLV Splitter", SourceFormat_FLV, MEDIASUBTYPE_FLVStream),
       // The platform's MPEG-1 video decoder, preferred for its types.
       {CLSID_Mpeg1VideoDecoder, kInstalled, nullptr, kPreferred, 0, 0,
        {MEDIATYPE_Video, MEDIASUBTYPE_MPEG1Packet, MEDIATYPE_Video, MEDIASUBTYPE_MPEG1Payload}},

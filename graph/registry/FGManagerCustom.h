@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "graph/core/FGManager.h"
+#include "graph/registry/SourceFormat.h"
 
 class CFGManagerCustom : public CFGManager {
  public:

@@ -325,7 +325,11 @@ bool CFfDemux::StreamType(const AVStream* st, CMediaType& mt) {
 // CFfDemuxPin
 
 CFfDemuxPin::CFfDemuxPin(HRESULT* phr, CFfDemuxSource* filter, LPCWSTR name, int stream, const CMediaType& mt)
-    : CSourceStream("demux output", phr, filter, name), m_owner(filter), m_stream(stream), m_type(mt) {
+    : CSourceStream("demux output", phr, filter, name),
+      CMediaTimeSeeking(AM_SEEKING_CanGetDuration | AM_SEEKING_CanGetStopPos),
+      m_owner(filter),
+      m_stream(stream),
+      m_type(mt) {
   const AVStream* st = filter->Demux().Context()->streams[stream];
   // Room for the largest packet a stream of this rate is likely to carry;
   // bigger packets go out over several samples.
@@ -398,41 +402,11 @@ HRESULT CFfDemuxPin::FillBuffer(IMediaSample* sample) {
   return S_OK;
 }
 
-STDMETHODIMP CFfDemuxPin::GetCapabilities(DWORD* caps) {
-  if (!caps) return E_POINTER;
-  *caps = AM_SEEKING_CanGetDuration | AM_SEEKING_CanGetStopPos;
-  return S_OK;
-}
-STDMETHODIMP CFfDemuxPin::CheckCapabilities(DWORD* caps) {
-  if (!caps) return E_POINTER;
-  const DWORD have = AM_SEEKING_CanGetDuration | AM_SEEKING_CanGetStopPos;
-  const DWORD asked = *caps;
-  *caps &= have;
-  return *caps == asked ? S_OK : (*caps ? S_FALSE : E_FAIL);
-}
-STDMETHODIMP CFfDemuxPin::IsFormatSupported(const GUID* f) {
-  if (!f) return E_POINTER;
-  return *f == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE;
-}
-STDMETHODIMP CFfDemuxPin::QueryPreferredFormat(GUID* f) {
-  if (!f) return E_POINTER;
-  *f = TIME_FORMAT_MEDIA_TIME;
-  return S_OK;
-}
-STDMETHODIMP CFfDemuxPin::GetTimeFormat(GUID* f) { return QueryPreferredFormat(f); }
-STDMETHODIMP CFfDemuxPin::IsUsingTimeFormat(const GUID* f) { return IsFormatSupported(f); }
-STDMETHODIMP CFfDemuxPin::SetTimeFormat(const GUID* f) {
-  if (!f) return E_POINTER;
-  return *f == TIME_FORMAT_MEDIA_TIME ? S_OK : E_INVALIDARG;
-}
 STDMETHODIMP CFfDemuxPin::GetDuration(LONGLONG* d) {
   if (!d) return E_POINTER;
   *d = m_owner->Demux().Duration();
   return S_OK;
 }
-STDMETHODIMP CFfDemuxPin::GetStopPosition(LONGLONG* s) { return GetDuration(s); }
-STDMETHODIMP CFfDemuxPin::GetCurrentPosition(LONGLONG*) { return E_NOTIMPL; }
-STDMETHODIMP CFfDemuxPin::ConvertTimeFormat(LONGLONG*, const GUID*, LONGLONG, const GUID*) { return E_NOTIMPL; }
 STDMETHODIMP CFfDemuxPin::SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG*, DWORD) {
   // Playing always starts at the beginning; asking for it is fine.
   if ((currentFlags & AM_SEEKING_PositioningBitsMask) == AM_SEEKING_NoPositioning) return S_OK;
@@ -445,20 +419,10 @@ STDMETHODIMP CFfDemuxPin::GetPositions(LONGLONG* current, LONGLONG* stop) {
   if (stop) *stop = m_owner->Demux().Duration();
   return S_OK;
 }
-STDMETHODIMP CFfDemuxPin::GetAvailable(LONGLONG* earliest, LONGLONG* latest) {
-  if (earliest) *earliest = 0;
-  if (latest) *latest = m_owner->Demux().Duration();
-  return S_OK;
-}
 STDMETHODIMP CFfDemuxPin::SetRate(double rate) { return rate == 1.0 ? S_OK : E_NOTIMPL; }
 STDMETHODIMP CFfDemuxPin::GetRate(double* rate) {
   if (!rate) return E_POINTER;
   *rate = 1.0;
-  return S_OK;
-}
-STDMETHODIMP CFfDemuxPin::GetPreroll(LONGLONG* preroll) {
-  if (!preroll) return E_POINTER;
-  *preroll = 0;
   return S_OK;
 }
 

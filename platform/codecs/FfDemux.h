@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/codecs/FfmpegMedia.h"
+#include "platform/dshow/MediaTimeSeeking.h"
 #include "platform/dshow/RunReport.h"
 #include "platform/dshow/Source.h"
 #include "platform/dshow/StreamTimeline.h"
@@ -111,7 +112,7 @@ class CFfDemux {
 
 class CFfDemuxSource;
 
-class CFfDemuxPin final : public CSourceStream, public IMediaSeeking {
+class CFfDemuxPin final : public CSourceStream, public CMediaTimeSeeking {
  public:
   CFfDemuxPin(HRESULT* phr, CFfDemuxSource* filter, LPCWSTR name, int stream, const CMediaType& mt);
 
@@ -128,24 +129,11 @@ class CFfDemuxPin final : public CSourceStream, public IMediaSeeking {
 
   // IMediaSeeking: media time only; the duration and stop position are
   // known, positioning is not supported.
-  STDMETHODIMP GetCapabilities(DWORD* caps) override;
-  STDMETHODIMP CheckCapabilities(DWORD* caps) override;
-  STDMETHODIMP IsFormatSupported(const GUID* format) override;
-  STDMETHODIMP QueryPreferredFormat(GUID* format) override;
-  STDMETHODIMP GetTimeFormat(GUID* format) override;
-  STDMETHODIMP IsUsingTimeFormat(const GUID* format) override;
-  STDMETHODIMP SetTimeFormat(const GUID* format) override;
   STDMETHODIMP GetDuration(LONGLONG* duration) override;
-  STDMETHODIMP GetStopPosition(LONGLONG* stop) override;
-  STDMETHODIMP GetCurrentPosition(LONGLONG* current) override;
-  STDMETHODIMP ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
-                                 const GUID* sourceFormat) override;
   STDMETHODIMP SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) override;
   STDMETHODIMP GetPositions(LONGLONG* current, LONGLONG* stop) override;
-  STDMETHODIMP GetAvailable(LONGLONG* earliest, LONGLONG* latest) override;
   STDMETHODIMP SetRate(double rate) override;
   STDMETHODIMP GetRate(double* rate) override;
-  STDMETHODIMP GetPreroll(LONGLONG* preroll) override;
 
  private:
   CFfDemuxSource* m_owner;

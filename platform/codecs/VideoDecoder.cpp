@@ -31,6 +31,15 @@ bool IsMpeg1Subtype(const GUID& s) {
   return s == MEDIASUBTYPE_MPEG1Packet || s == MEDIASUBTYPE_MPEG1Payload || s == MEDIASUBTYPE_MPEG1Video;
 }
 
+// A picture still to come lies at most this many packets before the last
+// one delivered (reordering, fields in packets of their own).
+constexpr int64_t kReorderPackets = 40;
+// What the codec said it filled in of a packet's picture is kept this many
+// packets past it, more than reordering delays a picture, and then given up.
+constexpr int64_t kConcealedKeptPackets = 64;
+// A picture of which this share or more was filled in shows nothing usable.
+constexpr int64_t kUnusableConcealedTenths = 9;
+
 
 // The decoders whose codecs' log is watched for damage.
 std::mutex g_watchLock;
@@ -482,14 +491,15 @@ bool CFfVideoDecoder::Usable(const AVFrame* frame) {
     concealed = it->second;
     m_concealed.erase(it);
   }
-  while (!m_concealed.empty() && m_concealed.begin()->first < frame->pkt_pos - 64) m_concealed.erase(m_concealed.begin());
+  while (!m_concealed.empty() && m_concealed.begin()->first < frame->pkt_pos - kConcealedKeptPackets)
+    m_concealed.erase(m_concealed.begin());
   // A picture decoded before any picture it refers to shows only what the
   // decoder made up for the missing ones; so does one of which next to
   // nothing was decoded.
   if (frame->flags & AV_FRAME_FLAG_CORRUPT) return false;
   if (frame->key_frame || frame->pict_type == AV_PICTURE_TYPE_I) m_haveReference = true;
   const int64_t blocks = int64_t{(frame->width + 15) / 16} * ((frame->height + 15) / 16);
-  return m_haveReference && int64_t{concealed} * 10 < blocks * 9;
+  return m_haveReference && int64_t{concealed} * 10 < blocks * kUnusableConcealedTenths;
 }
 
 HRESULT CFfVideoDecoder::FinishSizeProbe() {
@@ -520,9 +530,6 @@ void CFfVideoDecoder::KeepForReplay(const AVPacket* packet) {
   // packets; a replay then has no key packet to start from.
   constexpr size_t kMaxKeptBytes = size_t{64} << 20;
   constexpr size_t kMaxKeptPackets = 4096;
-  // A picture still to come lies at most this many packets before the last
-  // one delivered (reordering, fields in packets of their own).
-  constexpr int64_t kReorderPackets = 40;
   AvPacketPtr kept(av_packet_clone(packet));
   if (!kept) return;
   m_keptBytes += static_cast<size_t>(kept->size);

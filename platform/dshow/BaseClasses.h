@@ -11,6 +11,7 @@
 #include "platform/dshow/CritSec.h"
 #include "platform/dshow/DShow.h"
 #include "platform/dshow/EnumPins.h"
+#include "platform/dshow/MediaTimeSeeking.h"
 #include "platform/dshow/MediaType.h"
 #include "platform/dshow/PosPassThru.h"
 #include "platform/dshow/Source.h"

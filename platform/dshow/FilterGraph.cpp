@@ -867,46 +867,6 @@ HRESULT CFilterGraph::GetCapabilities(DWORD* capabilities) {
   return S_OK;
 }
 
-HRESULT CFilterGraph::CheckCapabilities(DWORD* capabilities) {
-  if (!capabilities) return E_POINTER;
-  DWORD have = 0;
-  HRESULT hr = GetCapabilities(&have);
-  if (FAILED(hr)) return hr;
-  DWORD asked = *capabilities;
-  *capabilities = asked & have;
-  if (*capabilities == asked) return S_OK;
-  return *capabilities ? S_FALSE : E_FAIL;
-}
-
-HRESULT CFilterGraph::IsFormatSupported(const GUID* format) {
-  if (!format) return E_POINTER;
-  return *format == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE;
-}
-
-HRESULT CFilterGraph::QueryPreferredFormat(GUID* format) {
-  if (!format) return E_POINTER;
-  *format = TIME_FORMAT_MEDIA_TIME;
-  return S_OK;
-}
-
-HRESULT CFilterGraph::GetTimeFormat(GUID* format) { return QueryPreferredFormat(format); }
-
-HRESULT CFilterGraph::IsUsingTimeFormat(const GUID* format) { return IsFormatSupported(format); }
-
-HRESULT CFilterGraph::SetTimeFormat(const GUID* format) {
-  if (!format) return E_POINTER;
-  return *format == TIME_FORMAT_MEDIA_TIME ? S_OK : E_INVALIDARG;
-}
-
-HRESULT CFilterGraph::ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
-                                        const GUID* sourceFormat) {
-  if (!target) return E_POINTER;
-  auto mediaTime = [](const GUID* g) { return !g || *g == TIME_FORMAT_MEDIA_TIME; };
-  if (!mediaTime(targetFormat) || !mediaTime(sourceFormat)) return E_INVALIDARG;
-  *target = source;
-  return S_OK;
-}
-
 HRESULT CFilterGraph::GetDuration(LONGLONG* duration) {
   if (!duration) return E_POINTER;
   std::lock_guard state(stateLock_);

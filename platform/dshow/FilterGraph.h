@@ -16,6 +16,7 @@
 
 #include "platform/com/ComPtr.h"
 #include "platform/dshow/DShow.h"
+#include "platform/dshow/MediaTimeSeeking.h"
 
 // Posts the graph's notify message to a window. The UI layer installs its
 // PostMessage here; the graph calls it once per event queued while a notify
@@ -29,7 +30,7 @@ HRESULT CreateSystemClock(IReferenceClock** out);
 
 class CFilterGraph final : public IFilterGraph2,
                            public IMediaControl,
-                           public IMediaSeeking,
+                           public CMediaTimeSeeking,
                            public IMediaEventEx,
                            public IMediaEventSink,
                            public IMediaFilter,
@@ -84,19 +85,17 @@ class CFilterGraph final : public IFilterGraph2,
   HRESULT STDMETHODCALLTYPE get_RegFilterCollection(IDispatch** ppUnk) override;
   HRESULT STDMETHODCALLTYPE StopWhenReady() override;
 
-  // IMediaSeeking
+  // IMediaSeeking: media time, over the ends of the graph (its renderers
+  // and sinks): what all of them can, the longest duration and stop, the
+  // least advanced position.
   HRESULT STDMETHODCALLTYPE GetCapabilities(DWORD* capabilities) override;
-  HRESULT STDMETHODCALLTYPE CheckCapabilities(DWORD* capabilities) override;
-  HRESULT STDMETHODCALLTYPE IsFormatSupported(const GUID* format) override;
-  HRESULT STDMETHODCALLTYPE QueryPreferredFormat(GUID* format) override;
-  HRESULT STDMETHODCALLTYPE GetTimeFormat(GUID* format) override;
-  HRESULT STDMETHODCALLTYPE IsUsingTimeFormat(const GUID* format) override;
-  HRESULT STDMETHODCALLTYPE SetTimeFormat(const GUID* format) override;
   HRESULT STDMETHODCALLTYPE GetDuration(LONGLONG* duration) override;
   HRESULT STDMETHODCALLTYPE GetStopPosition(LONGLONG* stop) override;
   HRESULT STDMETHODCALLTYPE GetCurrentPosition(LONGLONG* current) override;
   HRESULT STDMETHODCALLTYPE ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
-                                              const GUID* sourceFormat) override;
+                                              const GUID* sourceFormat) override {
+    return ConvertMediaTime(target, targetFormat, source, sourceFormat);
+  }
   HRESULT STDMETHODCALLTYPE SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop,
                                          DWORD stopFlags) override;
   HRESULT STDMETHODCALLTYPE GetPositions(LONGLONG* current, LONGLONG* stop) override;

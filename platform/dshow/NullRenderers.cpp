@@ -137,47 +137,20 @@ void CNullRendererFilter::OnFlush() {
   m_eosPending = false;
 }
 
-HRESULT CNullRendererFilter::Upstream(IMediaSeeking** seeking) {
+HRESULT CNullRendererFilter::SeekingTarget(IMediaSeeking** seeking) {
   *seeking = nullptr;
   IPin* peer = m_pin->GetConnected();
   if (!peer) return VFW_E_NOT_CONNECTED;
   return peer->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(seeking));
 }
 
-#define PELLOMAR_PASS_UP(call)                          \
-  IMediaSeeking* up = nullptr;                          \
-  if (HRESULT hr = Upstream(&up); FAILED(hr)) return hr; \
-  HRESULT hr = up->call;                                \
-  up->Release();                                        \
-  return hr
-
-STDMETHODIMP CNullRendererFilter::GetCapabilities(DWORD* c) { PELLOMAR_PASS_UP(GetCapabilities(c)); }
-STDMETHODIMP CNullRendererFilter::CheckCapabilities(DWORD* c) { PELLOMAR_PASS_UP(CheckCapabilities(c)); }
-STDMETHODIMP CNullRendererFilter::IsFormatSupported(const GUID* f) { PELLOMAR_PASS_UP(IsFormatSupported(f)); }
-STDMETHODIMP CNullRendererFilter::QueryPreferredFormat(GUID* f) { PELLOMAR_PASS_UP(QueryPreferredFormat(f)); }
-STDMETHODIMP CNullRendererFilter::GetTimeFormat(GUID* f) { PELLOMAR_PASS_UP(GetTimeFormat(f)); }
-STDMETHODIMP CNullRendererFilter::IsUsingTimeFormat(const GUID* f) { PELLOMAR_PASS_UP(IsUsingTimeFormat(f)); }
-STDMETHODIMP CNullRendererFilter::SetTimeFormat(const GUID* f) { PELLOMAR_PASS_UP(SetTimeFormat(f)); }
-STDMETHODIMP CNullRendererFilter::GetDuration(LONGLONG* d) { PELLOMAR_PASS_UP(GetDuration(d)); }
-STDMETHODIMP CNullRendererFilter::GetStopPosition(LONGLONG* s) { PELLOMAR_PASS_UP(GetStopPosition(s)); }
-STDMETHODIMP CNullRendererFilter::GetCurrentPosition(LONGLONG* c) { PELLOMAR_PASS_UP(GetCurrentPosition(c)); }
-STDMETHODIMP CNullRendererFilter::ConvertTimeFormat(LONGLONG* t, const GUID* tf, LONGLONG s, const GUID* sf) {
-  PELLOMAR_PASS_UP(ConvertTimeFormat(t, tf, s, sf));
-}
 STDMETHODIMP CNullRendererFilter::SetPositions(LONGLONG* c, DWORD cf, LONGLONG* s, DWORD sf) {
   {
     std::lock_guard lock(m_eosLock);
     m_eosPending = false;
   }
-  PELLOMAR_PASS_UP(SetPositions(c, cf, s, sf));
+  return CForwardedSeeking::SetPositions(c, cf, s, sf);
 }
-STDMETHODIMP CNullRendererFilter::GetPositions(LONGLONG* c, LONGLONG* s) { PELLOMAR_PASS_UP(GetPositions(c, s)); }
-STDMETHODIMP CNullRendererFilter::GetAvailable(LONGLONG* e, LONGLONG* l) { PELLOMAR_PASS_UP(GetAvailable(e, l)); }
-STDMETHODIMP CNullRendererFilter::SetRate(double r) { PELLOMAR_PASS_UP(SetRate(r)); }
-STDMETHODIMP CNullRendererFilter::GetRate(double* r) { PELLOMAR_PASS_UP(GetRate(r)); }
-STDMETHODIMP CNullRendererFilter::GetPreroll(LONGLONG* p) { PELLOMAR_PASS_UP(GetPreroll(p)); }
-
-#undef PELLOMAR_PASS_UP
 
 // ---------------------------------------------------------------------------
 // The two renderers

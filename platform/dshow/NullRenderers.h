@@ -18,6 +18,7 @@
 #include "platform/dshow/BaseFilter.h"
 #include "platform/dshow/BasePin.h"
 #include "platform/dshow/DShow.h"
+#include "platform/dshow/MediaTimeSeeking.h"
 
 class CNullRendererFilter;
 
@@ -43,7 +44,7 @@ class CNullRendererInputPin final : public CBaseInputPin {
   CNullRendererFilter* m_pRenderer;
 };
 
-class CNullRendererFilter : public CBaseFilter, public IMediaSeeking, public IAMFilterMiscFlags {
+class CNullRendererFilter : public CBaseFilter, public CForwardedSeeking, public IAMFilterMiscFlags {
  public:
   DECLARE_IUNKNOWN;
   HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
@@ -57,25 +58,9 @@ class CNullRendererFilter : public CBaseFilter, public IMediaSeeking, public IAM
   // IAMFilterMiscFlags
   ULONG STDMETHODCALLTYPE GetMiscFlags() override { return AM_FILTER_MISC_FLAGS_IS_RENDERER; }
 
-  // IMediaSeeking, all passed upstream
-  STDMETHODIMP GetCapabilities(DWORD* capabilities) override;
-  STDMETHODIMP CheckCapabilities(DWORD* capabilities) override;
-  STDMETHODIMP IsFormatSupported(const GUID* format) override;
-  STDMETHODIMP QueryPreferredFormat(GUID* format) override;
-  STDMETHODIMP GetTimeFormat(GUID* format) override;
-  STDMETHODIMP IsUsingTimeFormat(const GUID* format) override;
-  STDMETHODIMP SetTimeFormat(const GUID* format) override;
-  STDMETHODIMP GetDuration(LONGLONG* duration) override;
-  STDMETHODIMP GetStopPosition(LONGLONG* stop) override;
-  STDMETHODIMP GetCurrentPosition(LONGLONG* current) override;
-  STDMETHODIMP ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
-                                 const GUID* sourceFormat) override;
+  // IMediaSeeking, all passed upstream; a new position also forgets an end
+  // of stream that waits for the run.
   STDMETHODIMP SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) override;
-  STDMETHODIMP GetPositions(LONGLONG* current, LONGLONG* stop) override;
-  STDMETHODIMP GetAvailable(LONGLONG* earliest, LONGLONG* latest) override;
-  STDMETHODIMP SetRate(double rate) override;
-  STDMETHODIMP GetRate(double* rate) override;
-  STDMETHODIMP GetPreroll(LONGLONG* preroll) override;
 
   const GUID& MajorType() const { return m_major; }
   std::span<const GUID> Subtypes() const { return m_subtypes; }
@@ -95,7 +80,8 @@ class CNullRendererFilter : public CBaseFilter, public IMediaSeeking, public IAM
   std::atomic<int> m_samples{0};  // received since the filter left Stopped
 
  private:
-  HRESULT Upstream(IMediaSeeking** seeking);
+  // The seeking of the filter upstream; VFW_E_NOT_CONNECTED without one.
+  HRESULT SeekingTarget(IMediaSeeking** seeking) override;
 
   CCritSec m_lock;
   GUID m_major;

@@ -28,46 +28,6 @@ HRESULT CPosPassThru::GetPeerSeeking(IMediaSeeking** seeking) {
   return S_OK;
 }
 
-// Calls a method of the upstream seeking interface, or answers E_NOTIMPL.
-#define PASS_THROUGH(call)                        \
-  IMediaSeeking* peer = nullptr;                  \
-  HRESULT hr = GetPeerSeeking(&peer);             \
-  if (FAILED(hr)) return hr;                      \
-  hr = peer->call;                                \
-  peer->Release();                                \
-  return hr
-
-STDMETHODIMP CPosPassThru::GetCapabilities(DWORD* capabilities) { PASS_THROUGH(GetCapabilities(capabilities)); }
-STDMETHODIMP CPosPassThru::CheckCapabilities(DWORD* capabilities) {
-  PASS_THROUGH(CheckCapabilities(capabilities));
-}
-STDMETHODIMP CPosPassThru::IsFormatSupported(const GUID* format) { PASS_THROUGH(IsFormatSupported(format)); }
-STDMETHODIMP CPosPassThru::QueryPreferredFormat(GUID* format) { PASS_THROUGH(QueryPreferredFormat(format)); }
-STDMETHODIMP CPosPassThru::GetTimeFormat(GUID* format) { PASS_THROUGH(GetTimeFormat(format)); }
-STDMETHODIMP CPosPassThru::IsUsingTimeFormat(const GUID* format) { PASS_THROUGH(IsUsingTimeFormat(format)); }
-STDMETHODIMP CPosPassThru::SetTimeFormat(const GUID* format) { PASS_THROUGH(SetTimeFormat(format)); }
-STDMETHODIMP CPosPassThru::GetDuration(LONGLONG* duration) { PASS_THROUGH(GetDuration(duration)); }
-STDMETHODIMP CPosPassThru::GetStopPosition(LONGLONG* stop) { PASS_THROUGH(GetStopPosition(stop)); }
-STDMETHODIMP CPosPassThru::GetCurrentPosition(LONGLONG* current) { PASS_THROUGH(GetCurrentPosition(current)); }
-STDMETHODIMP CPosPassThru::ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
-                                             const GUID* sourceFormat) {
-  PASS_THROUGH(ConvertTimeFormat(target, targetFormat, source, sourceFormat));
-}
-STDMETHODIMP CPosPassThru::SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) {
-  PASS_THROUGH(SetPositions(current, currentFlags, stop, stopFlags));
-}
-STDMETHODIMP CPosPassThru::GetPositions(LONGLONG* current, LONGLONG* stop) {
-  PASS_THROUGH(GetPositions(current, stop));
-}
-STDMETHODIMP CPosPassThru::GetAvailable(LONGLONG* earliest, LONGLONG* latest) {
-  PASS_THROUGH(GetAvailable(earliest, latest));
-}
-STDMETHODIMP CPosPassThru::SetRate(double rate) { PASS_THROUGH(SetRate(rate)); }
-STDMETHODIMP CPosPassThru::GetRate(double* rate) { PASS_THROUGH(GetRate(rate)); }
-STDMETHODIMP CPosPassThru::GetPreroll(LONGLONG* preroll) { PASS_THROUGH(GetPreroll(preroll)); }
-
-#undef PASS_THROUGH
-
 CRendererPosPassThru::CRendererPosPassThru(LPCTSTR name, LPUNKNOWN outer, HRESULT* phr, IPin* pin)
     : CPosPassThru(name, outer, phr, pin) {}
 
@@ -118,5 +78,5 @@ STDMETHODIMP CRendererPosPassThru::GetCurrentPosition(LONGLONG* current) {
       return S_OK;
     }
   }
-  return CPosPassThru::GetCurrentPosition(current);
+  return CForwardedSeeking::GetCurrentPosition(current);
 }

@@ -5,10 +5,10 @@
 
 #include <mutex>
 
-#include "platform/dshow/Interfaces.h"
+#include "platform/dshow/MediaTimeSeeking.h"
 #include "platform/dshow/Unknown.h"
 
-class CPosPassThru : public CUnknown, public IMediaSeeking {
+class CPosPassThru : public CUnknown, public CForwardedSeeking {
  public:
   // pin: the filter's input pin; it is not held with a reference (it
   // belongs to the same filter as this object).
@@ -17,29 +17,12 @@ class CPosPassThru : public CUnknown, public IMediaSeeking {
   DECLARE_IUNKNOWN;
   HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
 
-  STDMETHODIMP GetCapabilities(DWORD* capabilities) override;
-  STDMETHODIMP CheckCapabilities(DWORD* capabilities) override;
-  STDMETHODIMP IsFormatSupported(const GUID* format) override;
-  STDMETHODIMP QueryPreferredFormat(GUID* format) override;
-  STDMETHODIMP GetTimeFormat(GUID* format) override;
-  STDMETHODIMP IsUsingTimeFormat(const GUID* format) override;
-  STDMETHODIMP SetTimeFormat(const GUID* format) override;
-  STDMETHODIMP GetDuration(LONGLONG* duration) override;
-  STDMETHODIMP GetStopPosition(LONGLONG* stop) override;
-  STDMETHODIMP GetCurrentPosition(LONGLONG* current) override;
-  STDMETHODIMP ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
-                                 const GUID* sourceFormat) override;
-  STDMETHODIMP SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) override;
-  STDMETHODIMP GetPositions(LONGLONG* current, LONGLONG* stop) override;
-  STDMETHODIMP GetAvailable(LONGLONG* earliest, LONGLONG* latest) override;
-  STDMETHODIMP SetRate(double rate) override;
-  STDMETHODIMP GetRate(double* rate) override;
-  STDMETHODIMP GetPreroll(LONGLONG* preroll) override;
-
   // E_NOTIMPL when the input is not connected or upstream cannot seek.
   HRESULT GetPeerSeeking(IMediaSeeking** seeking);
 
  protected:
+  HRESULT SeekingTarget(IMediaSeeking** target) override { return GetPeerSeeking(target); }
+
   IPin* m_pPin;
 };
 

@@ -266,7 +266,7 @@ size_t CQueuedInputPin::QueuedCount() {
 // CQueuedSinkFilter: state and worker
 
 CQueuedSinkFilter::CQueuedSinkFilter(LPCTSTR name, LPUNKNOWN outer, REFCLSID clsid)
-    : CBaseFilter(name, outer, static_cast<CCritSec*>(this), clsid) {}
+    : CBaseFilter(name, outer, static_cast<CCritSec*>(this), clsid), CMediaTimeSeeking(kCapabilities) {}
 
 CQueuedSinkFilter::~CQueuedSinkFilter() { EndWorker(); }
 
@@ -475,53 +475,9 @@ std::unique_ptr<QueuedRecord> CQueuedSinkFilter::NextRecord(const std::vector<CQ
 // ---------------------------------------------------------------------------
 // IMediaSeeking
 
-STDMETHODIMP CQueuedSinkFilter::GetCapabilities(DWORD* capabilities) {
-  CheckPointer(capabilities, E_POINTER);
-  *capabilities = kCapabilities;
-  return S_OK;
-}
-
-STDMETHODIMP CQueuedSinkFilter::CheckCapabilities(DWORD* capabilities) {
-  CheckPointer(capabilities, E_POINTER);
-  const DWORD asked = *capabilities;
-  const DWORD have = asked & kCapabilities;
-  *capabilities = have;
-  if (have == asked) return S_OK;
-  return have ? S_FALSE : E_FAIL;
-}
-
-STDMETHODIMP CQueuedSinkFilter::IsFormatSupported(const GUID* format) {
-  CheckPointer(format, E_POINTER);
-  return *format == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE;
-}
-
-STDMETHODIMP CQueuedSinkFilter::QueryPreferredFormat(GUID* format) {
-  CheckPointer(format, E_POINTER);
-  *format = TIME_FORMAT_MEDIA_TIME;
-  return S_OK;
-}
-
-STDMETHODIMP CQueuedSinkFilter::GetTimeFormat(GUID* format) { return QueryPreferredFormat(format); }
-
-STDMETHODIMP CQueuedSinkFilter::IsUsingTimeFormat(const GUID* format) { return IsFormatSupported(format); }
-
-STDMETHODIMP CQueuedSinkFilter::SetTimeFormat(const GUID* format) {
-  const HRESULT hr = IsFormatSupported(format);
-  return hr == S_FALSE ? E_INVALIDARG : hr;
-}
-
 STDMETHODIMP CQueuedSinkFilter::GetCurrentPosition(LONGLONG* current) {
   CheckPointer(current, E_POINTER);
   *current = m_position.Get();
   return S_OK;
 }
 
-STDMETHODIMP CQueuedSinkFilter::GetDuration(LONGLONG*) { return E_NOTIMPL; }
-STDMETHODIMP CQueuedSinkFilter::GetStopPosition(LONGLONG*) { return E_NOTIMPL; }
-STDMETHODIMP CQueuedSinkFilter::SetPositions(LONGLONG*, DWORD, LONGLONG*, DWORD) { return E_NOTIMPL; }
-STDMETHODIMP CQueuedSinkFilter::GetPositions(LONGLONG*, LONGLONG*) { return E_NOTIMPL; }
-STDMETHODIMP CQueuedSinkFilter::ConvertTimeFormat(LONGLONG*, const GUID*, LONGLONG, const GUID*) { return E_NOTIMPL; }
-STDMETHODIMP CQueuedSinkFilter::GetAvailable(LONGLONG*, LONGLONG*) { return E_NOTIMPL; }
-STDMETHODIMP CQueuedSinkFilter::SetRate(double) { return E_NOTIMPL; }
-STDMETHODIMP CQueuedSinkFilter::GetRate(double*) { return E_NOTIMPL; }
-STDMETHODIMP CQueuedSinkFilter::GetPreroll(LONGLONG*) { return E_NOTIMPL; }

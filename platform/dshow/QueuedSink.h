@@ -25,6 +25,7 @@
 #include "platform/dshow/BaseFilter.h"
 #include "platform/dshow/BasePin.h"
 #include "platform/dshow/Errors.h"
+#include "platform/dshow/MediaTimeSeeking.h"
 #include "platform/dshow/RunReport.h"
 #include "platform/dshow/SinkPosition.h"
 
@@ -221,7 +222,7 @@ class CQueuedInputPin : public CBaseInputPin {
 class CQueuedSinkFilter : public CBaseFilter,
                           public CCritSec,
                           public CAMThread,
-                          public IMediaSeeking,
+                          public CMediaTimeSeeking,
                           public IRunReport {
  public:
   enum WorkerCommand : DWORD { CMD_EXIT = 0, CMD_RUN = 1 };
@@ -239,24 +240,10 @@ class CQueuedSinkFilter : public CBaseFilter,
   // IMediaSeeking: media time only; the current position is how far the
   // least advanced stream still coming in has been written. What a sink
   // says of its duration and stop it decides itself.
-  STDMETHODIMP GetCapabilities(DWORD* capabilities) override;
-  STDMETHODIMP CheckCapabilities(DWORD* capabilities) override;
-  STDMETHODIMP IsFormatSupported(const GUID* format) override;
-  STDMETHODIMP QueryPreferredFormat(GUID* format) override;
-  STDMETHODIMP GetTimeFormat(GUID* format) override;
-  STDMETHODIMP IsUsingTimeFormat(const GUID* format) override;
-  STDMETHODIMP SetTimeFormat(const GUID* format) override;
-  STDMETHODIMP GetDuration(LONGLONG* duration) override;
-  STDMETHODIMP GetStopPosition(LONGLONG* stop) override;
+  STDMETHODIMP GetStopPosition(LONGLONG*) override { return E_NOTIMPL; }
   STDMETHODIMP GetCurrentPosition(LONGLONG* current) override;
-  STDMETHODIMP ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
-                                 const GUID* sourceFormat) override;
-  STDMETHODIMP SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) override;
-  STDMETHODIMP GetPositions(LONGLONG* current, LONGLONG* stop) override;
-  STDMETHODIMP GetAvailable(LONGLONG* earliest, LONGLONG* latest) override;
-  STDMETHODIMP SetRate(double rate) override;
-  STDMETHODIMP GetRate(double* rate) override;
-  STDMETHODIMP GetPreroll(LONGLONG* preroll) override;
+  STDMETHODIMP GetAvailable(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetPreroll(LONGLONG*) override { return E_NOTIMPL; }
 
   // IRunReport: why the last run failed as far as the sink's base can tell
   // (a stream that delivered nothing); a derived sink adds its own reasons.

@@ -9,54 +9,16 @@ constexpr REFERENCE_TIME kDefaultDuration = 10LL * 3600 * UNITS;
 
 CSourceSeeking::CSourceSeeking(LPCTSTR name, LPUNKNOWN outer, HRESULT* phr, CCritSec* lock)
     : CUnknown(name, outer),
+      CMediaTimeSeeking(AM_SEEKING_CanSeekForwards | AM_SEEKING_CanSeekBackwards | AM_SEEKING_CanSeekAbsolute |
+                        AM_SEEKING_CanGetStopPos | AM_SEEKING_CanGetDuration),
       m_rtDuration(kDefaultDuration),
       m_rtStop(kDefaultDuration),
-      m_dwSeekingCaps(AM_SEEKING_CanSeekForwards | AM_SEEKING_CanSeekBackwards | AM_SEEKING_CanSeekAbsolute |
-                      AM_SEEKING_CanGetStopPos | AM_SEEKING_CanGetDuration),
       m_pLock(lock) {}
 
 HRESULT STDMETHODCALLTYPE CSourceSeeking::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   CheckPointer(ppv, E_POINTER);
   if (riid == IID_IMediaSeeking) return GetInterfaceAs<IMediaSeeking>(this, ppv);
   return CUnknown::NonDelegatingQueryInterface(riid, ppv);
-}
-
-STDMETHODIMP CSourceSeeking::GetCapabilities(DWORD* capabilities) {
-  CheckPointer(capabilities, E_POINTER);
-  *capabilities = m_dwSeekingCaps;
-  return S_OK;
-}
-
-STDMETHODIMP CSourceSeeking::CheckCapabilities(DWORD* capabilities) {
-  CheckPointer(capabilities, E_POINTER);
-  DWORD have = 0;
-  GetCapabilities(&have);
-  if ((*capabilities & have) == *capabilities) return S_OK;
-  *capabilities &= have;
-  return *capabilities ? S_FALSE : E_FAIL;
-}
-
-STDMETHODIMP CSourceSeeking::IsFormatSupported(const GUID* format) {
-  CheckPointer(format, E_POINTER);
-  return *format == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE;
-}
-
-STDMETHODIMP CSourceSeeking::QueryPreferredFormat(GUID* format) {
-  CheckPointer(format, E_POINTER);
-  *format = TIME_FORMAT_MEDIA_TIME;
-  return S_OK;
-}
-
-STDMETHODIMP CSourceSeeking::GetTimeFormat(GUID* format) { return QueryPreferredFormat(format); }
-
-STDMETHODIMP CSourceSeeking::IsUsingTimeFormat(const GUID* format) {
-  CheckPointer(format, E_POINTER);
-  return *format == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE;
-}
-
-STDMETHODIMP CSourceSeeking::SetTimeFormat(const GUID* format) {
-  CheckPointer(format, E_POINTER);
-  return *format == TIME_FORMAT_MEDIA_TIME ? S_OK : E_INVALIDARG;
 }
 
 STDMETHODIMP CSourceSeeking::GetDuration(LONGLONG* duration) {
@@ -70,18 +32,6 @@ STDMETHODIMP CSourceSeeking::GetStopPosition(LONGLONG* stop) {
   CheckPointer(stop, E_POINTER);
   CAutoLock lock(m_pLock);
   *stop = m_rtStop;
-  return S_OK;
-}
-
-STDMETHODIMP CSourceSeeking::GetCurrentPosition(LONGLONG*) { return E_NOTIMPL; }
-
-STDMETHODIMP CSourceSeeking::ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
-                                               const GUID* sourceFormat) {
-  CheckPointer(target, E_POINTER);
-  bool targetOk = !targetFormat || *targetFormat == TIME_FORMAT_MEDIA_TIME;
-  bool sourceOk = !sourceFormat || *sourceFormat == TIME_FORMAT_MEDIA_TIME;
-  if (!targetOk || !sourceOk) return E_INVALIDARG;
-  *target = source;
   return S_OK;
 }
 
@@ -122,13 +72,6 @@ STDMETHODIMP CSourceSeeking::GetPositions(LONGLONG* current, LONGLONG* stop) {
   return S_OK;
 }
 
-STDMETHODIMP CSourceSeeking::GetAvailable(LONGLONG* earliest, LONGLONG* latest) {
-  CAutoLock lock(m_pLock);
-  if (earliest) *earliest = 0;
-  if (latest) *latest = m_rtDuration;
-  return S_OK;
-}
-
 STDMETHODIMP CSourceSeeking::SetRate(double rate) {
   {
     CAutoLock lock(m_pLock);
@@ -141,11 +84,5 @@ STDMETHODIMP CSourceSeeking::GetRate(double* rate) {
   CheckPointer(rate, E_POINTER);
   CAutoLock lock(m_pLock);
   *rate = m_dRateSeeking;
-  return S_OK;
-}
-
-STDMETHODIMP CSourceSeeking::GetPreroll(LONGLONG* preroll) {
-  CheckPointer(preroll, E_POINTER);
-  *preroll = 0;
   return S_OK;
 }

@@ -4,10 +4,10 @@
 #pragma once
 
 #include "platform/dshow/CritSec.h"
-#include "platform/dshow/Interfaces.h"
+#include "platform/dshow/MediaTimeSeeking.h"
 #include "platform/dshow/Unknown.h"
 
-class CSourceSeeking : public CUnknown, public IMediaSeeking {
+class CSourceSeeking : public CUnknown, public CMediaTimeSeeking {
  public:
   // lock: guards the positions; shared with the owner of the stream.
   CSourceSeeking(LPCTSTR name, LPUNKNOWN outer, HRESULT* phr, CCritSec* lock);
@@ -15,28 +15,20 @@ class CSourceSeeking : public CUnknown, public IMediaSeeking {
   DECLARE_IUNKNOWN;
   HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
 
-  STDMETHODIMP GetCapabilities(DWORD* capabilities) override;
-  STDMETHODIMP CheckCapabilities(DWORD* capabilities) override;
-  STDMETHODIMP IsFormatSupported(const GUID* format) override;
-  STDMETHODIMP QueryPreferredFormat(GUID* format) override;
-  STDMETHODIMP GetTimeFormat(GUID* format) override;
-  STDMETHODIMP IsUsingTimeFormat(const GUID* format) override;
-  STDMETHODIMP SetTimeFormat(const GUID* format) override;
   STDMETHODIMP GetDuration(LONGLONG* duration) override;
   STDMETHODIMP GetStopPosition(LONGLONG* stop) override;
-  STDMETHODIMP GetCurrentPosition(LONGLONG* current) override;
   STDMETHODIMP ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
-                                 const GUID* sourceFormat) override;
+                                 const GUID* sourceFormat) override {
+    return ConvertMediaTime(target, targetFormat, source, sourceFormat);
+  }
   // Absolute and relative positions for start and stop, incremental for
   // the stop (relative to the new start). Both positions are stored before
   // the derived class hears of them: ChangeStart when the start changed
   // (whether or not the stop did), else ChangeStop when the stop did.
   STDMETHODIMP SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) override;
   STDMETHODIMP GetPositions(LONGLONG* current, LONGLONG* stop) override;
-  STDMETHODIMP GetAvailable(LONGLONG* earliest, LONGLONG* latest) override;
   STDMETHODIMP SetRate(double rate) override;
   STDMETHODIMP GetRate(double* rate) override;
-  STDMETHODIMP GetPreroll(LONGLONG* preroll) override;
 
  protected:
   virtual HRESULT ChangeStart() = 0;
@@ -47,6 +39,5 @@ class CSourceSeeking : public CUnknown, public IMediaSeeking {
   REFERENCE_TIME m_rtStart = 0;
   REFERENCE_TIME m_rtStop;
   double m_dRateSeeking = 1.0;
-  DWORD m_dwSeekingCaps;
   CCritSec* m_pLock;
 };

@@ -47,149 +47,208 @@ MPEG2VIDEOINFO* AllocMpeg2VideoInfo(CMediaType& mt, DWORD fcc, LONG width, LONG 
   return pm2vi;
 }
 
-void AddVideoTypes(const TrackEntry& te, std::vector<CMediaType>& mts, const std::vector<BYTE>* firstFrame) {
-  const std::string codec = te.GetCodecID();
-  const CBinary& cp = te.CodecPrivate;
-  const auto width = static_cast<LONG>(te.v.PixelWidth.Value());
-  const auto height = static_cast<LONG>(te.v.PixelHeight.Value());
-  const auto cpLen = static_cast<ULONG>(cp.size());
+// What a video type is made from: the track's codec private data, its
+// picture size and, for codecs whose private data may lack the sequence
+// header, the first frame.
+struct VideoSource {
+  const CBinary& cp;
+  ULONG cpLen;
+  LONG width;
+  LONG height;
+  char version;  // the digit of a RealVideo codec identifier
+  const std::vector<BYTE>* firstFrame;
+};
 
-  CMediaType mt;
-  mt.majortype = MEDIATYPE_Video;
+// The subtype of uncompressed bitmaps of a bit depth; GUID_NULL for none.
+GUID RgbSubtype(WORD bitCount) {
+  static constexpr struct {
+    WORD bits;
+    const GUID* subtype;
+  } kRgb[] = {{1, &MEDIASUBTYPE_RGB1},    {4, &MEDIASUBTYPE_RGB4},    {8, &MEDIASUBTYPE_RGB8},
+              {16, &MEDIASUBTYPE_RGB565}, {24, &MEDIASUBTYPE_RGB24}, {32, &MEDIASUBTYPE_ARGB32}};
+  for (const auto& r : kRgb)
+    if (r.bits == bitCount) return *r.subtype;
+  return GUID_NULL;
+}
 
-  if (codec == "V_MS/VFW/FOURCC") {
-    // The private data is the bitmap header and what follows it; a block
-    // too short to hold the header describes nothing.
-    if (cp.size() < sizeof(BITMAPINFOHEADER)) return;
-    mt.formattype = FORMAT_VideoInfo;
-    auto* pvih = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormatBuffer(offsetof(VIDEOINFOHEADER, bmiHeader) + cpLen));
-    if (!pvih) return;
-    std::memcpy(&pvih->bmiHeader, cp.data(), cp.size());
-    const DWORD compression = pvih->bmiHeader.biCompression;
-    if (compression == BI_RGB || compression == BI_BITFIELDS) {
-      switch (pvih->bmiHeader.biBitCount) {
-        case 1: mt.subtype = MEDIASUBTYPE_RGB1; break;
-        case 4: mt.subtype = MEDIASUBTYPE_RGB4; break;
-        case 8: mt.subtype = MEDIASUBTYPE_RGB8; break;
-        case 16: mt.subtype = MEDIASUBTYPE_RGB565; break;
-        case 24: mt.subtype = MEDIASUBTYPE_RGB24; break;
-        case 32: mt.subtype = MEDIASUBTYPE_ARGB32; break;
-        default: mt.subtype = GUID_NULL; break;
-      }
-    } else {
-      mt.subtype = FourCCGuid(compression);
-    }
-    mts.push_back(mt);
-  } else if (codec == "V_VP8") {
-    // No private data: the FourCC type that decoders of VP8 take.
-    mt.subtype = FourCCGuid(Fcc('V', 'P', '8', '0'));
-    mt.formattype = FORMAT_VideoInfo;
-    auto* pvih = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
-    if (!pvih) return;
-    std::memset(pvih, 0, sizeof *pvih);
-    pvih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    pvih->bmiHeader.biWidth = width;
-    pvih->bmiHeader.biHeight = height;
-    pvih->bmiHeader.biPlanes = 1;
-    pvih->bmiHeader.biBitCount = 12;
-    pvih->bmiHeader.biCompression = Fcc('V', 'P', '8', '0');
-    mts.push_back(mt);
-  } else if (codec == "V_UNCOMPRESSED") {
-    // No type: the splitter cannot tell the picture layout.
-  } else if (StartsWith(codec, "V_MPEG4/ISO/AVC") && cp.size() > 5) {
-    std::vector<BYTE> sets;
-    if (!AvcParameterSets(cp.data(), cp.size(), sets)) return;
-    MPEG2VIDEOINFO* pm2vi = AllocMpeg2VideoInfo(mt, Fcc('A', 'V', 'C', '1'), width, height, sets.data(), sets.size());
-    if (!pm2vi) return;
-    pm2vi->dwProfile = cp[1];
-    pm2vi->dwLevel = cp[3];
-    pm2vi->dwFlags = (cp[4] & 3) + 1;
-    mts.push_back(mt);
-  } else if (StartsWith(codec, "V_MPEG4/")) {
-    if (!AllocMpeg2VideoInfo(mt, Fcc('M', 'P', '4', 'V'), width, height, cp.data(), cp.size())) return;
-    mts.push_back(mt);
-  } else if (StartsWith(codec, "V_REAL/RV") && codec.size() >= 10 && codec[9] >= '0' && codec[9] <= '9') {
-    const DWORD fcc = Fcc('R', 'V', codec[9], '0');
-    mt.subtype = FourCCGuid(fcc);
-    mt.formattype = FORMAT_VideoInfo;
-    auto* pvih = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormatBuffer(sizeof(VIDEOINFOHEADER) + cpLen));
-    if (!pvih) return;
-    pvih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    pvih->bmiHeader.biWidth = width;
-    pvih->bmiHeader.biHeight = height;
-    pvih->bmiHeader.biCompression = fcc;
-    if (!cp.empty()) std::memcpy(reinterpret_cast<BYTE*>(pvih + 1), cp.data(), cp.size());
-    mts.push_back(mt);
-  } else if (codec == "V_DIRAC") {
-    mt.subtype = MEDIASUBTYPE_DiracVideo;
-    mt.formattype = FORMAT_VideoInfo2Ex;
-    BYTE* block = mt.AllocFormatBuffer(sizeof(VIDEOINFOHEADER2) + sizeof(DWORD) + cpLen);
-    if (!block) return;
-    auto* pvih2 = reinterpret_cast<VIDEOINFOHEADER2*>(block);
-    pvih2->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    pvih2->bmiHeader.biWidth = width;
-    pvih2->bmiHeader.biHeight = height;
-    pvih2->dwPictAspectRatioX = static_cast<DWORD>(width);
-    pvih2->dwPictAspectRatioY = static_cast<DWORD>(height);
-    const DWORD len = cpLen;
-    std::memcpy(block + sizeof(VIDEOINFOHEADER2), &len, sizeof len);
-    if (!cp.empty()) std::memcpy(block + sizeof(VIDEOINFOHEADER2) + sizeof(DWORD), cp.data(), cp.size());
-    mts.push_back(mt);
-  } else if (codec == "V_MPEG2") {
-    // Some muxers leave the sequence header out of the private data; the
-    // stream's first frame begins with it.
-    if (MakeMpeg2VideoMediaType(&mt, cp.data(), cpLen, width, height) ||
-        (firstFrame && MakeMpeg2VideoMediaType(&mt, firstFrame->data(), static_cast<DWORD>(firstFrame->size()),
-                                               width, height)))
-      mts.push_back(mt);
+// A video info block with a bitmap header of this size and compression.
+VIDEOINFOHEADER* AllocVideoInfo(CMediaType& mt, DWORD fcc, const VideoSource& v, ULONG extra) {
+  mt.subtype = FourCCGuid(fcc);
+  mt.formattype = FORMAT_VideoInfo;
+  auto* pvih = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormatBuffer(sizeof(VIDEOINFOHEADER) + extra));
+  if (!pvih) return nullptr;
+  pvih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  pvih->bmiHeader.biWidth = v.width;
+  pvih->bmiHeader.biHeight = v.height;
+  pvih->bmiHeader.biCompression = fcc;
+  return pvih;
+}
+
+bool MakeVfwType(CMediaType& mt, const VideoSource& v) {
+  // The private data is the bitmap header and what follows it; a block
+  // too short to hold the header describes nothing.
+  if (v.cp.size() < sizeof(BITMAPINFOHEADER)) return false;
+  mt.formattype = FORMAT_VideoInfo;
+  auto* pvih =
+      reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormatBuffer(offsetof(VIDEOINFOHEADER, bmiHeader) + v.cpLen));
+  if (!pvih) return false;
+  std::memcpy(&pvih->bmiHeader, v.cp.data(), v.cp.size());
+  const DWORD compression = pvih->bmiHeader.biCompression;
+  mt.subtype = compression == BI_RGB || compression == BI_BITFIELDS ? RgbSubtype(pvih->bmiHeader.biBitCount)
+                                                                    : FourCCGuid(compression);
+  return true;
+}
+
+bool MakeVp8Type(CMediaType& mt, const VideoSource& v) {
+  // No private data: the FourCC type that decoders of VP8 take.
+  VIDEOINFOHEADER* pvih = AllocVideoInfo(mt, Fcc('V', 'P', '8', '0'), v, 0);
+  if (!pvih) return false;
+  pvih->bmiHeader.biPlanes = 1;
+  pvih->bmiHeader.biBitCount = 12;
+  return true;
+}
+
+bool MakeAvcType(CMediaType& mt, const VideoSource& v) {
+  std::vector<BYTE> sets;
+  if (!AvcParameterSets(v.cp.data(), v.cp.size(), sets)) return false;
+  MPEG2VIDEOINFO* pm2vi = AllocMpeg2VideoInfo(mt, Fcc('A', 'V', 'C', '1'), v.width, v.height, sets.data(), sets.size());
+  if (!pm2vi) return false;
+  pm2vi->dwProfile = v.cp[1];
+  pm2vi->dwLevel = v.cp[3];
+  pm2vi->dwFlags = (v.cp[4] & 3) + 1;
+  return true;
+}
+
+bool MakeMpeg4Type(CMediaType& mt, const VideoSource& v) {
+  return AllocMpeg2VideoInfo(mt, Fcc('M', 'P', '4', 'V'), v.width, v.height, v.cp.data(), v.cp.size());
+}
+
+bool MakeRealType(CMediaType& mt, const VideoSource& v) {
+  if (v.version < '0' || v.version > '9') return false;
+  VIDEOINFOHEADER* pvih = AllocVideoInfo(mt, Fcc('R', 'V', v.version, '0'), v, v.cpLen);
+  if (!pvih) return false;
+  if (!v.cp.empty()) std::memcpy(reinterpret_cast<BYTE*>(pvih + 1), v.cp.data(), v.cp.size());
+  return true;
+}
+
+bool MakeDiracType(CMediaType& mt, const VideoSource& v) {
+  mt.subtype = MEDIASUBTYPE_DiracVideo;
+  mt.formattype = FORMAT_VideoInfo2Ex;
+  BYTE* block = mt.AllocFormatBuffer(sizeof(VIDEOINFOHEADER2) + sizeof(DWORD) + v.cpLen);
+  if (!block) return false;
+  auto* pvih2 = reinterpret_cast<VIDEOINFOHEADER2*>(block);
+  pvih2->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  pvih2->bmiHeader.biWidth = v.width;
+  pvih2->bmiHeader.biHeight = v.height;
+  pvih2->dwPictAspectRatioX = static_cast<DWORD>(v.width);
+  pvih2->dwPictAspectRatioY = static_cast<DWORD>(v.height);
+  const DWORD len = v.cpLen;
+  std::memcpy(block + sizeof(VIDEOINFOHEADER2), &len, sizeof len);
+  if (!v.cp.empty()) std::memcpy(block + sizeof(VIDEOINFOHEADER2) + sizeof(DWORD), v.cp.data(), v.cp.size());
+  return true;
+}
+
+bool MakeMpeg2Type(CMediaType& mt, const VideoSource& v) {
+  // Some muxers leave the sequence header out of the private data; the
+  // stream's first frame begins with it.
+  return MakeMpeg2VideoMediaType(&mt, v.cp.data(), v.cpLen, v.width, v.height) ||
+         (v.firstFrame && MakeMpeg2VideoMediaType(&mt, v.firstFrame->data(),
+                                                  static_cast<DWORD>(v.firstFrame->size()), v.width, v.height));
+}
+
+// The video codecs by identifier, the first that fits taken: an identifier
+// that ends in '*' is a prefix, and a codec may want more private data than
+// `minPrivate` bytes. A codec without a maker has no type (uncompressed
+// video: the splitter cannot tell the picture layout).
+struct VideoCodec {
+  const char* id;
+  size_t minPrivate;
+  bool (*make)(CMediaType& mt, const VideoSource& v);
+};
+constexpr VideoCodec kVideoCodecs[] = {
+    {"V_MS/VFW/FOURCC", 0, MakeVfwType},  {"V_VP8", 0, MakeVp8Type},         {"V_UNCOMPRESSED", 0, nullptr},
+    {"V_MPEG4/ISO/AVC*", 6, MakeAvcType}, {"V_MPEG4/*", 0, MakeMpeg4Type},   {"V_REAL/RV*", 0, MakeRealType},
+    {"V_DIRAC", 0, MakeDiracType},        {"V_MPEG2", 0, MakeMpeg2Type},
+};
+
+const VideoCodec* FindVideoCodec(const std::string& codec, size_t privateSize) {
+  for (const VideoCodec& c : kVideoCodecs) {
+    const std::string_view id = c.id;
+    const bool fits = id.ends_with('*') ? std::string_view(codec).starts_with(id.substr(0, id.size() - 1))
+                                        : codec == id;
+    if (fits && privateSize >= c.minPrivate) return &c;
   }
+  return nullptr;
+}
 
+// The frame time of every type, from the frame rate or else the default
+// duration of the track.
+void SetFrameTime(const TrackEntry& te, std::vector<CMediaType>& mts) {
   REFERENCE_TIME atpf = 0;
   if (te.v.FrameRate > 0)
     atpf = ClampTo<REFERENCE_TIME>(static_cast<double>(UNITS) / te.v.FrameRate);
   else if (te.DefaultDuration != 0)
     atpf = static_cast<REFERENCE_TIME>(std::min<UINT64>(te.DefaultDuration / 100, INT64_MAX));
-  if (atpf) {
-    for (CMediaType& t : mts) {
-      if (t.formattype == FORMAT_VideoInfo && t.cbFormat >= sizeof(VIDEOINFOHEADER))
-        reinterpret_cast<VIDEOINFOHEADER*>(t.pbFormat)->AvgTimePerFrame = atpf;
-      else if ((t.formattype == FORMAT_VideoInfo2 || t.formattype == FORMAT_MPEG2Video) &&
-               t.cbFormat >= sizeof(VIDEOINFOHEADER2))
-        reinterpret_cast<VIDEOINFOHEADER2*>(t.pbFormat)->AvgTimePerFrame = atpf;
-    }
+  if (!atpf) return;
+  for (CMediaType& t : mts) {
+    if (t.formattype == FORMAT_VideoInfo && t.cbFormat >= sizeof(VIDEOINFOHEADER))
+      reinterpret_cast<VIDEOINFOHEADER*>(t.pbFormat)->AvgTimePerFrame = atpf;
+    else if ((t.formattype == FORMAT_VideoInfo2 || t.formattype == FORMAT_MPEG2Video) &&
+             t.cbFormat >= sizeof(VIDEOINFOHEADER2))
+      reinterpret_cast<VIDEOINFOHEADER2*>(t.pbFormat)->AvgTimePerFrame = atpf;
   }
+}
 
+// The track's display size as picture aspect: a twin of every video info
+// type that carries it, offered first, and in every MPEG-2 video block.
+void SetDisplayAspect(const TrackEntry& te, std::vector<CMediaType>& mts) {
   const auto dw = static_cast<DWORD>(te.v.DisplayWidth.Value());
   const auto dh = static_cast<DWORD>(te.v.DisplayHeight.Value());
-  if (dw != 0 && dh != 0) {
-    for (size_t i = 0; i < mts.size(); i++) {
-      CMediaType& t = mts[i];
-      if (t.formattype == FORMAT_VideoInfo && t.cbFormat >= sizeof(VIDEOINFOHEADER)) {
-        // A twin that carries the display aspect, offered first.
-        const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(t.pbFormat);
-        const ULONG extra = t.cbFormat - static_cast<ULONG>(offsetof(VIDEOINFOHEADER, bmiHeader));
-        CMediaType twin = t;
-        twin.formattype = FORMAT_VideoInfo2;
-        auto* vih2 = reinterpret_cast<VIDEOINFOHEADER2*>(
-            twin.AllocFormatBuffer(static_cast<ULONG>(offsetof(VIDEOINFOHEADER2, bmiHeader)) + extra));
-        if (!vih2) continue;
-        vih2->rcSource = vih->rcSource;
-        vih2->rcTarget = vih->rcTarget;
-        vih2->dwBitRate = vih->dwBitRate;
-        vih2->dwBitErrorRate = vih->dwBitErrorRate;
-        vih2->AvgTimePerFrame = vih->AvgTimePerFrame;
-        vih2->dwPictAspectRatioX = dw;
-        vih2->dwPictAspectRatioY = dh;
-        std::memcpy(&vih2->bmiHeader, &vih->bmiHeader, extra);
-        mts.insert(mts.begin() + static_cast<std::ptrdiff_t>(i), twin);
-        i++;
-      } else if (t.formattype == FORMAT_MPEG2Video && t.cbFormat >= sizeof(VIDEOINFOHEADER2)) {
-        auto* vih2 = reinterpret_cast<VIDEOINFOHEADER2*>(t.pbFormat);
-        vih2->dwPictAspectRatioX = dw;
-        vih2->dwPictAspectRatioY = dh;
-      }
+  if (dw == 0 || dh == 0) return;
+  for (size_t i = 0; i < mts.size(); i++) {
+    CMediaType& t = mts[i];
+    if (t.formattype == FORMAT_VideoInfo && t.cbFormat >= sizeof(VIDEOINFOHEADER)) {
+      const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(t.pbFormat);
+      const ULONG extra = t.cbFormat - static_cast<ULONG>(offsetof(VIDEOINFOHEADER, bmiHeader));
+      CMediaType twin = t;
+      twin.formattype = FORMAT_VideoInfo2;
+      auto* vih2 = reinterpret_cast<VIDEOINFOHEADER2*>(
+          twin.AllocFormatBuffer(static_cast<ULONG>(offsetof(VIDEOINFOHEADER2, bmiHeader)) + extra));
+      if (!vih2) continue;
+      vih2->rcSource = vih->rcSource;
+      vih2->rcTarget = vih->rcTarget;
+      vih2->dwBitRate = vih->dwBitRate;
+      vih2->dwBitErrorRate = vih->dwBitErrorRate;
+      vih2->AvgTimePerFrame = vih->AvgTimePerFrame;
+      vih2->dwPictAspectRatioX = dw;
+      vih2->dwPictAspectRatioY = dh;
+      std::memcpy(&vih2->bmiHeader, &vih->bmiHeader, extra);
+      mts.insert(mts.begin() + static_cast<std::ptrdiff_t>(i), twin);
+      i++;
+    } else if (t.formattype == FORMAT_MPEG2Video && t.cbFormat >= sizeof(VIDEOINFOHEADER2)) {
+      auto* vih2 = reinterpret_cast<VIDEOINFOHEADER2*>(t.pbFormat);
+      vih2->dwPictAspectRatioX = dw;
+      vih2->dwPictAspectRatioY = dh;
     }
   }
+}
+
+void AddVideoTypes(const TrackEntry& te, std::vector<CMediaType>& mts, const std::vector<BYTE>* firstFrame) {
+  const std::string codec = te.GetCodecID();
+  const VideoCodec* known = FindVideoCodec(codec, te.CodecPrivate.size());
+  if (!known || !known->make) return;
+  const VideoSource source{te.CodecPrivate,
+                           static_cast<ULONG>(te.CodecPrivate.size()),
+                           static_cast<LONG>(te.v.PixelWidth.Value()),
+                           static_cast<LONG>(te.v.PixelHeight.Value()),
+                           codec.size() >= 10 ? codec[9] : '\0',
+                           firstFrame};
+  CMediaType mt;
+  mt.majortype = MEDIATYPE_Video;
+  if (!known->make(mt, source)) return;
+  mts.push_back(mt);
+  SetFrameTime(te, mts);
+  SetDisplayAspect(te, mts);
 }
 
 // A wave format with the codec private data behind it.

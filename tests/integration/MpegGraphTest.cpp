@@ -13,7 +13,6 @@
 
 #include "foundation/FilterHelpers.h"
 #include "graph/registry/FGManagerCustom.h"
-#include "graph/registry/InternalFilters.h"
 #include "platform/com/Com.h"
 #include "platform/dshow/BaseClasses.h"
 #include "platform/dshow/DShowRegister.h"
@@ -237,12 +236,10 @@ void RenderAndCompare(const char* name, const wchar_t* audioDecoder) {
   EXPECT_EQ(g.audio->In()->IsConnected(), TRUE);
   EXPECT_EQ(Downstream(GetFirstPinByDirection(decoder, PINDIR_OUTPUT)), g.audioHold.p);
 
-#if PELLOMAR_HAVE_MPEG2_VIDEO_DECODER
   IBaseFilter* videoDecoder = Downstream(videoOut);
   ASSERT_NE(videoDecoder, nullptr);
   EXPECT_EQ(GetFilterName(videoDecoder), L"MPEG-2 Video Decoder");
   EXPECT_EQ(g.video->In()->IsConnected(), TRUE);
-#endif
 
   CMediaType pcm;
   ASSERT_EQ(g.audio->In()->ConnectionMediaType(&pcm), S_OK);
@@ -259,9 +256,7 @@ void RenderAndCompare(const char* name, const wchar_t* audioDecoder) {
   const double ours = static_cast<double>(g.audio->bytes) / wfe->nBlockAlign / wfe->nSamplesPerSec;
   EXPECT_NEAR(ours, probe.seconds, probe.frame) << "decoded " << g.audio->bytes << " bytes";
 
-#if PELLOMAR_HAVE_MPEG2_VIDEO_DECODER
   EXPECT_EQ(g.video->samples, ProbeVideoFrames(path));
-#endif
 }
 
 TEST(MpegGraph, ProgramStreamWithMpegAudio) { RenderAndCompare("mpeg2-ps-mp2.mpg", L"MPEG-1 Audio Decoder"); }
