@@ -14,6 +14,10 @@ using namespace MatroskaReader;
 
 namespace {
 
+// What opening looks at of the first cluster: a bounded number of blocks, so
+// that it never reads the whole file.
+constexpr int kFirstClusterBlocks = 256;
+
 REFERENCE_TIME SubSaturated(REFERENCE_TIME a, REFERENCE_TIME b) {
   REFERENCE_TIME r;
   if (__builtin_sub_overflow(a, b, &r)) return b < 0 ? INT64_MAX : INT64_MIN + 1;
@@ -133,6 +137,7 @@ HRESULT CMatroskaSplitterFilter::CreateOutputs(IAsyncReader* reader) {
       }
 
       std::wstring kind;
+      if (te.TrackType == TrackEntry::TypeVideo) CheckDefaultDuration(te, seg.Scale());
       std::vector<CMediaType> mts = MakeMatroskaMediaTypes(te, kind);
       std::vector<BYTE> frame;
       if (mts.empty() && te.GetCodecID() == "V_MPEG2" && FirstFrameOf(te, frame))
@@ -195,10 +200,51 @@ HRESULT CMatroskaSplitterFilter::CreateOutputs(IAsyncReader* reader) {
   return m_pOutputs.empty() ? E_FAIL : S_OK;
 }
 
+REFERENCE_TIME CMatroskaSplitterFilter::BlockSpacingOf(const TrackEntry& te, UINT64 scale) {
+  constexpr size_t kTimes = 32;
+  CMatroskaNode root(m_pFile.get());
+  std::unique_ptr<CMatroskaNode> segment = root.Child(kIdSegment);
+  std::unique_ptr<CMatroskaNode> cluster = segment ? segment->Child(kIdCluster) : nullptr;
+  std::unique_ptr<CMatroskaNode> block = cluster ? cluster->GetFirstBlock() : nullptr;
+  std::vector<INT64> times;
+  int n = 0;
+  for (bool more = block != nullptr; more && n < kFirstClusterBlocks && times.size() < kTimes;
+       more = block->NextBlock(), n++) {
+    Block b;
+    if (FAILED(b.Parse(block->Id() == kIdBlockGroup ? block->Child(kIdBlock).get() : block.get(), false)) ||
+        b.TrackNumber != te.TrackNumber)
+      continue;
+    times.push_back(b.TimeCode);
+  }
+  if (times.size() < 3) return 0;
+  // Pictures stored in decoding order: the steps between the sorted times.
+  std::sort(times.begin(), times.end());
+  std::vector<INT64> steps;
+  for (size_t i = 1; i < times.size(); i++)
+    if (times[i] > times[i - 1]) steps.push_back(times[i] - times[i - 1]);
+  if (steps.empty()) return 0;
+  std::nth_element(steps.begin(), steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2), steps.end());
+  const double step = static_cast<double>(steps[steps.size() / 2]) * static_cast<double>(scale) / 100.0;
+  return step < 9.0e18 ? static_cast<REFERENCE_TIME>(step) : 0;
+}
+
+void CMatroskaSplitterFilter::CheckDefaultDuration(TrackEntry& te, UINT64 scale) {
+  if (te.DefaultDuration == 0 || !m_pFile->IsRandomAccess()) return;
+  const REFERENCE_TIME own = BlockSpacingOf(te, scale);
+  const UINT64 header = te.DefaultDuration / 100;
+  // Twice or a third: field-coded pictures and repeated frames stay inside.
+  if (own <= 0 || (header <= 2 * static_cast<UINT64>(own) && 3 * header >= static_cast<UINT64>(own))) return;
+  Mended("Track " + std::to_string(te.TrackNumber.Value()) + ": its default frame time of " +
+             std::to_string(header / 10000) + " ms is far from the spacing of its own block times (" +
+             std::to_string(own / 10000) + " ms); it is timed by those",
+         "tracks");
+  te.DefaultDuration.Set(static_cast<UINT64>(own) * 100);
+}
+
 bool CMatroskaSplitterFilter::FirstFrameOf(const TrackEntry& te, std::vector<BYTE>& frame) {
   // Only the first cluster is looked at, and a bounded number of its
   // blocks: opening must not read the whole file.
-  constexpr int kMaxBlocks = 256;
+  constexpr int kMaxBlocks = kFirstClusterBlocks;
   CMatroskaNode root(m_pFile.get());
   std::unique_ptr<CMatroskaNode> segment = root.Child(kIdSegment);
   std::unique_ptr<CMatroskaNode> cluster = segment ? segment->Child(kIdCluster) : nullptr;

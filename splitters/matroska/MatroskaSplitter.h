@@ -118,6 +118,12 @@ class CMatroskaSplitterFilter : public CBaseSplitterFilter, public ITrackInfo {
   // The first frame of a track in the first cluster; false when there is
   // none.
   bool FirstFrameOf(const MatroskaReader::TrackEntry& te, std::vector<BYTE>& frame);
+  // The usual step between a track's own block times in the first cluster
+  // (100 ns units); 0 when it has fewer than three blocks there.
+  REFERENCE_TIME BlockSpacingOf(const MatroskaReader::TrackEntry& te, UINT64 scale);
+  // A picture track's DefaultDuration far from the spacing of its own block
+  // times is replaced by that spacing, and the log says so.
+  void CheckDefaultDuration(MatroskaReader::TrackEntry& te, UINT64 scale);
   // Drops the file with the nodes and track lists that point into it.
   void CloseFile();
 

@@ -1,9 +1,10 @@
 # Times that one place could believe against what the streams show, on the
-# time-coded material (timecode.sh): a picture gap in a source of the
-# platform's (WMV) to every target, header frame times and time scales
+# time-coded material (timecode.sh): header frame times and time scales
 # damaged both ways, late stamps near the end of MPEG streams, moved
-# Matroska times. Every row must bring each frame and second of the source
-# to its own place, or lose only what the damage took (tc-check). The
+# Matroska times (the picture gaps of the platform's WMV source to every
+# target are rows of the matrix, cases/timecode.sh). Every row must bring
+# each frame and second of the source to its own place, or lose only what
+# the damage took (tc-check). The
 # groups named tc_matrix_* carry the "timecode" label (run once, not again
 # under ThreadSanitizer); tl_headers stays among the e2e cases.
 
@@ -41,17 +42,6 @@ tl_each() {
   for kind in "$@"; do tc_row "$src" "$kind"; done
 }
 
-# A 7 s picture gap of a WMV (read by the platform's ASF source) to every
-# target type, and the 15 s gap. (Still pictures wait for the checker to
-# read the JPEG files of a series.)
-case_tc_matrix_tl_wmv_gap_a() { tl_each "$(tc_source wmv vgap7)" avi wmv mpeg; }
-case_tc_matrix_tl_wmv_gap_b() { tl_each "$(tc_source wmv vgap7)" vcd dvd ntsc; }
-case_tc_matrix_tl_wmv_gap_c() { tl_each "$(tc_source wmv vgap7)" 3gp psp ipod; }
-case_tc_matrix_tl_wmv_gap_d() {
-  tl_each "$(tc_source wmv vgap7)" mp4 flv
-  tl_each "$(tc_source wmv vgap15)" mp4 avi
-}
-
 # The picture track's media time scale a thousand times too fine (one
 # picture would show) to every target type; set to 1, and the sound
 # track's a thousand times too fine or a hundred times too coarse, to MP4.
@@ -78,6 +68,11 @@ case_tl_headers() {
   tl_each "$(tl_source avi rate-high "$TC_PATCH" avi-rate 0 25000 1)" mp4
   tl_each "$(tl_source avi scale-large "$TC_PATCH" avi-rate 0 25 1000)" mp4
   tl_each "$(tc_source mkv badheader)" avi
+  # The probe and the log go by the blocks' own spacing, said once.
+  grep -q "160x120, 25.000 frames/s" "$WORK/run.log" || fail "mkv badheader: the probe does not give the blocks' 25 frames/s"
+  [ "$(grep -c "default frame time of 4294 ms is far from the spacing of its own block times (40 ms)" "$WORK/run.log")" = 1 ] ||
+    fail "mkv badheader: the log does not say once that the default frame time was replaced"
+  tl_each "$(tc_source mkv badheader)" wmv
   tl_each "$(tc_source mkv vgap7-last)" avi
   tl_each "$(tl_source mkv cluster-zero "$TC_PATCH" mkv-cluster-time 1 0)" mp4
   tl_each "$(TL_LINES="damage 7.8 8" tl_source mkv sound-late "$TC_DAMAGE" mkv-late 2 5 3000)" mp4
