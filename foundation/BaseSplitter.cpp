@@ -116,6 +116,7 @@ CBaseSplitterFilter::~CBaseSplitterFilter() {
   for (auto& pin : m_pOutputs)
     if (pin->IsDeliveryThreadRunning()) pin->Inactive();
   m_pActivePins.clear();
+  m_pTimedPins.clear();
   m_bDiscontinuitySent.clear();
   m_LastSeekers.clear();
   m_pPinMap.clear();
@@ -394,8 +395,10 @@ DWORD CBaseSplitterFilter::ThreadProc() {
     m_eEndFlush.Wait();
 
     m_pActivePins.clear();
+    m_pTimedPins.clear();
     for (auto& pin : m_pOutputs) {
       if (m_fFlushing) break;
+      if (pin->IsConnected()) m_pTimedPins.push_back(pin.get());
       if (pin->IsConnected() && pin->IsDownstreamActive()) {
         m_pActivePins.push_back(pin.get());
         pin->DeliverNewSegment(m_rtStart, m_rtStop, m_dRate);
@@ -426,7 +429,7 @@ HRESULT CBaseSplitterFilter::DeliverPacket(std::unique_ptr<Packet> p) {
   CheckPointer(p, E_POINTER);
   CBaseSplitterOutputPin* pin = GetOutputPin(p->TrackNumber);
   if (!pin || !pin->IsConnected() ||
-      std::find(m_pActivePins.begin(), m_pActivePins.end(), pin) == m_pActivePins.end())
+      std::find(m_pTimedPins.begin(), m_pTimedPins.end(), pin) == m_pTimedPins.end())
     return S_FALSE;
 
   // What follows a skip continues nothing before it, in any stream; the
@@ -495,8 +498,9 @@ void CBaseSplitterFilter::RestartTimeline(REFERENCE_TIME offset, REFERENCE_TIME 
   CStreamTimeline& line = Timeline();
   line.Reset(offset, length);
   m_ready.clear();
-  // The streams that are delivered; the others are never waited for.
-  for (CBaseSplitterOutputPin* pin : m_pActivePins) {
+  // The streams read; the others are never waited for. Those not delivered
+  // are dropped once timed (Queue).
+  for (CBaseSplitterOutputPin* pin : m_pTimedPins) {
     CAutoLock lock(&m_csPinMap);
     for (const auto& [track, mapped] : m_pPinMap)
       if (mapped == pin) line.AddStream(track, pin->CurrentMediaType());

@@ -278,6 +278,10 @@ class CBaseSplitterFilter : public CBaseFilter,
   // Demux-thread state.
   std::vector<DWORD> m_bDiscontinuitySent;
   std::vector<CBaseSplitterOutputPin*> m_pActivePins;
+  // Every connected stream, delivered or not: the time line sees them all,
+  // so that a stream the job does not take (the sound of a picture series)
+  // still shows that the source goes on through another stream's gap.
+  std::vector<CBaseSplitterOutputPin*> m_pTimedPins;
 
   CAMEvent m_eEndFlush;  // auto-reset
   std::atomic<bool> m_fFlushing{false};

@@ -18,9 +18,6 @@ declare -A TC_EXPECT=(
   ["m2ts zeroed mp4"]="--known|after damage in an M2TS file every picture comes 80 ms late"
   ["mkv badstamp *"]="--known|a Matroska picture with a damaged time is dropped: the pictures after it up to the next key frame come out broken"
   ["mkv vgap15 *"]="--known|the picture after a gap is shown from the gap's start, not the one before it held"
-  ["mkv vgap15 pictures"]="--known|still pictures leave a picture gap out: those after it are numbered as if it were not there"
-  ["mkv vgap7 pictures"]="--known|still pictures leave a picture gap out: those after it are numbered as if it were not there"
-  ["mkv vgap7-early pictures"]="--known|still pictures leave a picture gap out: those after it are numbered as if it were not there"
   ["mkv-gst badstamp mp4"]="--known|a Matroska picture with a damaged time is dropped: the pictures after it up to the next key frame come out broken"
   ["mkv-mkvmerge badstamp mp4"]="--known|a Matroska picture with a damaged time is dropped: the pictures after it up to the next key frame come out broken"
   ["mkv-mkvmerge vgap15 mp4"]="--known|the picture after a gap is shown from the gap's start, not the one before it held"
@@ -42,12 +39,9 @@ declare -A TC_EXPECT=(
   ["ts clockjump psp"]="--known|the last two pictures before an MPEG stream's clock jump are lost"
   ["ts clockjump vcd"]="--known|the last two pictures before an MPEG stream's clock jump are lost"
   ["ts vgap15 *"]="--known|the picture after a gap is shown from the gap's start, not the one before it held"
-  ["ts vgap15 pictures"]="--known|still pictures leave a picture gap out: those after it are numbered as if it were not there"
-  ["ts vgap7 pictures"]="--known|still pictures leave a picture gap out: those after it are numbered as if it were not there"
   ["vob clockjump mp4"]="--known|the last two pictures before an MPEG stream's clock jump are lost"
   ["vob vgap15 mp4"]="--known|the picture after a gap is shown from the gap's start, not the one before it held"
   ["vob vgap7-early mp4"]="--known|the picture after a gap is shown from the gap's start, not the one before it held"
-  ["wmv vgap7 pictures"]="--known|still pictures leave a picture gap out: those after it are numbered as if it were not there"
 )
 
 # tc_expect CONTAINER CASE KIND: the options of the row, one a line.

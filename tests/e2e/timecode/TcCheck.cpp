@@ -374,14 +374,20 @@ int CheckStills(const Options& opt, const Manifest& m) {
     }
     f.time = i * opt.pictures;
     frames.push_back(f);
-    // The frame shown at that time: the last one begun by then.
-    auto it = std::upper_bound(present.begin(), present.end(), static_cast<int>(std::floor(f.time * m.rate + 0.5 + 1e-6)));
-    const int want = it == present.begin() ? -1 : *(it - 1);
+    // The frame shown at that time (the last one begun by then), give or
+    // take one frame time: a writer may place a whole stream a frame late,
+    // and at the end of a picture gap that is the gap's frame or the next.
+    auto shownAt = [&](int slot) {
+      auto it = std::upper_bound(present.begin(), present.end(), slot);
+      return it == present.begin() ? -1 : *(it - 1);
+    };
+    const int slot = static_cast<int>(std::floor(f.time * m.rate + 0.5 + 1e-6));
+    const int want = shownAt(slot), earliest = shownAt(slot - 1), latest = shownAt(slot + 1);
     if (m.Damaged(f.time, 0.04)) {
       // Damage may take what lies there.
     } else if (f.number < 0) {
       ++unread;
-    } else if (std::abs(f.number - want) > 1) {
+    } else if (f.number < earliest || f.number > latest) {
       ++wrong;
       if (worst.empty()) worst = Format(" (first: %s shows frame %d, not %d)", opt.stills[i].c_str(), f.number, want);
     }
