@@ -352,18 +352,21 @@ HRESULT CMpeg2DecFilter::EndOfStream() {
   // The last reference picture waits for a successor that will never come;
   // without this every stream lacking a sequence end code loses its last
   // frame.
-  if (m_dec) {
-    m_dec->Flush();
-    for (int guard = 0; guard < 64; ++guard) {
-      const int state = m_dec->Parse();
-      if (state == CMpeg2Dec::STATE_BUFFER) break;
-      if (state == CMpeg2Dec::STATE_SLICE || state == CMpeg2Dec::STATE_END) {
-        if (FAILED(DeliverPicture())) break;
-      }
-    }
-  }
+  DeliverHeld();
   if (m_pClosedCaptionOutput->IsConnected()) m_pClosedCaptionOutput->DeliverEndOfStream();
   return CBaseVideoFilter::EndOfStream();
+}
+
+void CMpeg2DecFilter::DeliverHeld() {
+  if (!m_dec) return;
+  m_dec->Flush();
+  for (int guard = 0; guard < 64; ++guard) {
+    const int state = m_dec->Parse();
+    if (state == CMpeg2Dec::STATE_BUFFER) break;
+    if (state == CMpeg2Dec::STATE_SLICE || state == CMpeg2Dec::STATE_END) {
+      if (FAILED(DeliverPicture())) break;
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -377,7 +380,13 @@ HRESULT CMpeg2DecFilter::Transform(IMediaSample* sample) {
   long len = sample->GetActualDataLength();
   static_cast<CMpeg2DecInputPin*>(m_pInput)->StripMpegHeaders(&data, &len);
 
-  if (sample->IsDiscontinuity() == S_OK) Reset();
+  // What follows a break (a jump of the source's clock, bytes lost) starts
+  // afresh; the pictures before it that the decoder still holds are shown
+  // first, not dropped with its state.
+  if (sample->IsDiscontinuity() == S_OK) {
+    if (!m_fWaitForKeyFrame) DeliverHeld();
+    Reset();
+  }
 
   REFERENCE_TIME start = kNoTime, stop = kNoTime;
   if (FAILED(sample->GetTime(&start, &stop))) start = kNoTime;

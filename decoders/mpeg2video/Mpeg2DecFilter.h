@@ -98,6 +98,10 @@ class CMpeg2DecFilter : public CBaseVideoFilter,
   };
 
   void Reset();
+  // The pictures the decoder still holds (the last reference picture, and
+  // the picture whose end no start code has closed yet) go out, as at the
+  // end of the stream.
+  void DeliverHeld();
   // Ends the stream with a reason the graph's owner can read: the graph
   // hears of an abort, and every further sample is refused.
   HRESULT GiveUpStream(const std::string& text);
