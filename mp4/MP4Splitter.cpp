@@ -260,7 +260,7 @@ void CMP4SplitterFilter::AddTrackOutput(MP4_Track& track, MP4_Movie& movie) {
     if (const int turn = PictureTurn(track, movie.GetMvhdAtom()))
       pin->SetPropertyText(kPictureTurnProperty, std::to_wstring(turn).c_str());
   if (FAILED(AddOutputPin(id, std::move(pin)))) return;
-  m_trackpos.push_back({id, &track, 0, 0, 0, DecodeEnd(track)});
+  m_trackpos.push_back({id, &track, 0, 0, 0, DecodeEnd(track), 0});
   TellMendedTables(track);
 
   // A plain-text twin of an SSA text track.
@@ -359,10 +359,13 @@ void CMP4SplitterFilter::ReadItemList(MP4_MoovAtom& moov) {
 void CMP4SplitterFilter::PlaceTracks() {
   // The movie is as long as its longest track, whether its headers say so
   // or its sample tables do.
-  REFERENCE_TIME length = m_rtDuration;
+  REFERENCE_TIME length = m_rtDuration, tables = 0;
   for (const TrackPosition& tp : m_trackpos)
-    length = std::max(length, ToReferenceTime(tp.end, tp.track->GetMediaTimeScale()));
+    tables = std::max(tables, ToReferenceTime(tp.end, tp.track->GetMediaTimeScale()));
+  length = std::max(length, tables);
   for (TrackPosition& tp : m_trackpos) {
+    const __int128 span = static_cast<__int128>(tables) * tp.track->GetMediaTimeScale() / UNITS;
+    tp.span = std::max<INT64>(tp.end, static_cast<INT64>(std::min<__int128>(span, INT64_MAX / 2)));
     bool damaged = false;
     tp.shift = EditShift(*tp.track, length, tp.end, damaged);
     if (damaged) Mended("Track " + std::to_string(tp.id) + ": an edit far outside the movie was ignored", "edits");
@@ -374,7 +377,7 @@ void CMP4SplitterFilter::PlaceTracks() {
 
 INT64 CMP4SplitterFilter::CompositionTime(TrackPosition& tp, const MP4_Sample& s, bool note) {
   const INT64 cts = s.GetCts(), second = tp.track->GetMediaTimeScale();
-  if (cts >= -second && cts <= tp.end + second) return cts;
+  if (cts >= -second && cts <= tp.span + second) return cts;
   if (note)
     Mended("Track " + std::to_string(tp.id) +
                         ": composition times far outside the track were taken as decoding times",

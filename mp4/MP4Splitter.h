@@ -44,9 +44,14 @@ class CMP4SplitterFilter : public CBaseSplitterFilter {
     INT64 ts = 0;
     // Added to the track's times: where its media time 0 plays.
     REFERENCE_TIME shift = 0;
-    // Where the track's decoding ends, in media units; composition times
-    // more than a second outside [0, end] are damage.
+    // Where the track's decoding ends, in media units.
     INT64 end = 0;
+    // Where the movie's tracks end by their own sample tables (this one's
+    // decoding or a later one), in this track's media units: composition
+    // times more than a second outside [0, span] are damage. (A picture
+    // after a gap at the end shows long after its track's last decoding
+    // time.)
+    INT64 span = 0;
   };
 
   // The file and its movie; a file that is no movie, or one whose samples

@@ -24,7 +24,6 @@ declare -A TC_EXPECT=(
   ["mov cut mp4"]="--fails|1. Code: 0x"
   ["mp4 cut mp4"]="--fails|1. Code: 0x"
   ["mp4 vgap15 mp4"]="--known|the picture after a gap is shown from the gap's start, not the one before it held"
-  ["mp4 vgap7-last mp4"]="--known|the last picture, 7 s after the one before, is lost"
   ["mp4-gst cut mp4"]="--fails|1. Code: 0x"
   ["ogg clockjump mp4"]="--known|the second link of a chained Ogg file is left out"
   ["ps vgap15 mp4"]="--known|the picture after a gap is shown from the gap's start, not the one before it held"
