@@ -26,6 +26,12 @@ constexpr bool PastEnd(REFERENCE_TIME t, REFERENCE_TIME length) { return length 
 // source's clock jumped (seen in every stream) or the time is damaged.
 constexpr REFERENCE_TIME kStepBack = 1 * kSecond;
 
+// Pictures come in decoding order: a picture shown before another may come
+// after it, up to this many pictures later (the most any picture coding
+// keeps back). A picture after a gap that earlier pictures refer to comes
+// ahead of them.
+constexpr int kMaxReorder = 16;
+
 // A step ahead of more than this in one stream's times is more than a frame
 // or two left out: a gap (when another stream goes on over it), a jump of
 // the clock (when every stream steps at once) or a damaged time.

@@ -39,6 +39,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/dshow/DShow.h"
@@ -95,6 +96,10 @@ class CStreamTimelineOf {
     bool accept = false;
     // The next timed packet is the first after a jump of the clock.
     bool breakPending = false;
+    // After a picture gap: how many more pictures of the run before it may
+    // still come (in decoding order), near `beforeGap`.
+    int reorderLeft = 0;
+    REFERENCE_TIME beforeGap = kNone;
   };
 
   // Where a stream ends on the times handed on, kNone before its first
@@ -151,6 +156,14 @@ class CStreamTimelineOf {
   void Release(Ready& ready);
   void Pass(Held& h, Ready& ready);
   std::string StreamName(const Clock& c) const;
+  // Of the times a stream shows after a step from `before` (its latest
+  // time then) that landed at `landed`: how many go on in the run before,
+  // and whether one goes on where the step landed. The first is the step's.
+  struct AfterStep {
+    int oldRun = 0;
+    bool there = false;
+  };
+  AfterStep TimesAfterStep(DWORD track, REFERENCE_TIME before, REFERENCE_TIME landed) const;
 
   REFERENCE_TIME m_offset = 0;
   REFERENCE_TIME m_length = 0;
@@ -274,6 +287,10 @@ bool CStreamTimelineOf<P>::Suspect(const Clock& c, REFERENCE_TIME placed) const 
     return others != kNone && (placed > AddRefTimes(others, kFarFromOthers) || placed < Minus(others, kFarFromOthers));
   }
   if (m_clockStepped) return true;
+  // A picture of the run before a gap, coming after the picture past it
+  // that it refers to.
+  if (c.reorderLeft > 0 && placed >= Minus(c.beforeGap, kStepBack) && placed <= AddRefTimes(c.beforeGap, kStepAhead))
+    return false;
   if (placed > AddRefTimes(c.latest, kStepAhead) || placed < Minus(c.latest, kStepBack)) return true;
   // A step of more than a frame or two that lands past where every other
   // stream ends: a gap only if another stream goes on through it.
@@ -344,8 +361,12 @@ bool CStreamTimelineOf<P>::HoldDecidable() const {
   struct Seen {
     int count = 0;
     REFERENCE_TIME first = kNone, low = kNone, high = kNone;
+    // The span without pictures of the stepping stream's run before that
+    // come, in decoding order, after the step.
+    REFERENCE_TIME spanLow = kNone, spanHigh = kNone;
   };
   std::map<DWORD, Seen> seen;
+  auto before = m_hold == Hold::Step ? m_before.find(m_trigger) : m_before.end();
   for (const Held& h : m_held) {
     if (h.start == kNone) continue;
     auto it = m_clocks.find(h.packet->TrackNumber);
@@ -354,17 +375,28 @@ bool CStreamTimelineOf<P>::HoldDecidable() const {
     // (Its first time is left out of its span: it may be the damaged one.)
     if (s.count++ == 0) {
       s.first = h.start;
-    } else if (s.count == 2) {
-      s.low = s.high = h.start;
-    } else {
-      s.low = std::min(s.low, h.start);
-      s.high = std::max(s.high, h.start);
+      continue;
     }
+    s.low = s.low == kNone ? h.start : std::min(s.low, h.start);
+    s.high = s.high == kNone ? h.start : std::max(s.high, h.start);
+    if (before != m_before.end() && h.packet->TrackNumber == m_trigger && !it->second.audio &&
+        std::abs(Minus(Placed(it->second, h.start), before->second.latest)) <= kStepAhead)
+      continue;
+    s.spanLow = s.spanLow == kNone ? h.start : std::min(s.spanLow, h.start);
+    s.spanHigh = s.spanHigh == kNone ? h.start : std::max(s.spanHigh, h.start);
   }
   // A stream that has run on this far without the others showing will not
-  // be joined by them soon: decide without them.
-  for (const auto& [track, s] : seen)
-    if (s.count > 2 && Minus(s.high, s.low) > kFarFromOthers) return true;
+  // be joined by them soon: decide without them. (Once every stream has
+  // shown, a step ahead of them waits until one reaches where it landed.)
+  bool allShown = true;
+  if (m_hold == Hold::Start) {
+    for (const auto& [track, c] : m_clocks) allShown = allShown && (!c.keepsClock || seen.count(track));
+  } else {
+    for (const auto& [track, b] : m_before) allShown = allShown && seen.count(track);
+  }
+  if (!allShown)
+    for (const auto& [track, s] : seen)
+      if (s.spanLow != kNone && Minus(s.spanHigh, s.spanLow) > kFarFromOthers) return true;
   if (m_hold == Hold::Start) {
     for (const auto& [track, c] : m_clocks)
       if (c.keepsClock && !seen.count(track)) return false;
@@ -376,19 +408,48 @@ bool CStreamTimelineOf<P>::HoldDecidable() const {
   // from a stream that goes on from where it stepped to.
   auto trig = seen.find(m_trigger);
   if (trig == seen.end() || trig->second.count < 2) return false;
+  const Clock& t = m_clocks.at(m_trigger);
+  const REFERENCE_TIME landed = Placed(t, trig->second.first);
+  // Pictures of the run before a step may follow the picture past it that
+  // they refer to: a picture stream that goes on in its old run is a single
+  // damaged time only once it has shown more than a decoding order keeps
+  // back without going on where it landed.
+  bool there = true;
+  if (!m_hinted && !t.audio && m_before.count(m_trigger)) {
+    const AfterStep after = TimesAfterStep(m_trigger, m_before.at(m_trigger).latest, landed);
+    there = after.there;
+    if (!there && after.oldRun <= kMaxReorder) return false;
+  }
   if (!m_aheadOfOthers) return true;
   // A step ahead of every other stream's end is a gap once another stream
   // reaches where it landed; until then (or the end of the data) it may be
   // a time stamped far past the rest.
-  const Clock& t = m_clocks.at(m_trigger);
-  const REFERENCE_TIME landed = Placed(t, trig->second.first);
   for (const auto& [track, s] : seen) {
     if (track == m_trigger) continue;
     const REFERENCE_TIME reached = Placed(m_clocks.at(track), std::max(s.first, s.high));
     if (reached >= Minus(landed, kPastEnd)) return true;
   }
   // The stream that stepped goes on in its old run: a single damaged time.
-  return Placed(t, trig->second.low) < Minus(landed, kPastEnd);
+  return !there && Placed(t, trig->second.low) < Minus(landed, kPastEnd);
+}
+
+template <class P>
+typename CStreamTimelineOf<P>::AfterStep CStreamTimelineOf<P>::TimesAfterStep(DWORD track, REFERENCE_TIME before,
+                                                                            REFERENCE_TIME landed) const {
+  using namespace StreamTime;
+  AfterStep after;
+  bool first = true;
+  const Clock& c = m_clocks.at(track);
+  for (const Held& h : m_held) {
+    if (h.start == kNone || h.packet->TrackNumber != track) continue;
+    if (std::exchange(first, false)) continue;
+    const REFERENCE_TIME at = Placed(c, h.start);
+    if (at >= Minus(before, kStepBack) && at <= AddRefTimes(before, kStepAhead))
+      ++after.oldRun;
+    else if (at >= Minus(landed, kStepBack) && at <= AddRefTimes(landed, kStepAhead))
+      after.there = true;
+  }
+  return after;
 }
 
 template <class P>
@@ -508,8 +569,13 @@ void CStreamTimelineOf<P>::DecideStep() {
   const bool ownRunBack = trigger.audio && t.first != kNone && trigger.first != kNone && t.first >= trigger.first &&
                           m_before.count(m_trigger) && t.first < m_before[m_trigger].latest && t.second != kNone &&
                           t.second >= t.first && t.second < AddRefTimes(t.first, kStepBack);
-  const bool alone = pastEveryEnd ? t.second == kNone || returns != kNone
-                                  : !continues(m_trigger, t.first) && continues(m_trigger, t.second) && !ownRunBack;
+  // A picture stream that goes on where it stepped to, after pictures of
+  // its run before that come in decoding order, stepped for good.
+  const bool goesOnThere = !m_hinted && !trigger.audio && m_before.count(m_trigger) && t.first != kNone &&
+                           TimesAfterStep(m_trigger, m_before[m_trigger].latest, t.first).there;
+  const bool alone = pastEveryEnd ? t.second == kNone || (returns != kNone && !goesOnThere)
+                                  : !continues(m_trigger, t.first) && continues(m_trigger, t.second) && !ownRunBack &&
+                                        !goesOnThere;
   if (!m_hinted && t.firstHeld && m_before.count(m_trigger) && alone) {
     // Sound goes on where the stream ended; a picture is given no time, so
     // that the decoder counts it on from the picture before (pictures come
@@ -580,7 +646,13 @@ void CStreamTimelineOf<P>::DecideStep() {
     // would drop what it holds from before the gap.) A step to where the
     // stream ended is no step at all; a step ahead to where another stream
     // goes on is a gap.
-    if (s.first >= from && s.first <= AddRefTimes(othersAt, kFarFromOthers)) continue;
+    if (s.first >= from && s.first <= AddRefTimes(othersAt, kFarFromOthers)) {
+      if (!m_hinted && !c.audio && b != m_before.end()) {
+        c.reorderLeft = kMaxReorder;
+        c.beforeGap = b->second.latest;
+      }
+      continue;
+    }
     // Sound that steps back into its own run (blocks out of order): its
     // own times place it; the sink drops what overlaps the sound before.
     if (c.audio && s.first < from && c.first != kNone && s.first >= c.first) continue;
@@ -640,6 +712,7 @@ void CStreamTimelineOf<P>::Pass(Held& h, Ready& ready) {
   // its start only.
   if (stop != kNone && (stop < t || Minus(stop, t) > StreamTime::kStepAhead)) stop = kNone;
   if (c.keepsClock) {
+    if (c.reorderLeft > 0) --c.reorderLeft;
     if (c.last != kNone && t > c.last && Minus(t, c.last) < StreamTime::kStepAhead) c.step = t - c.last;
     if (c.first == kNone) c.first = t;
     c.last = t;

@@ -137,6 +137,20 @@ std::vector<Row> Rows() {
                     return in;
                   }(),
                   [](DWORD, REFERENCE_TIME ms, size_t) { return ms; }, ""});
+  // No picture from 2.5 s to 17.5 s while the sound goes on, the pictures
+  // in decoding order: the first picture past the gap comes ahead of the
+  // last two before it, which refer to it. A gap, kept.
+  rows.push_back({"PictureGapInDecodingOrder", 20000,
+                  [] {
+                    std::vector<In> in;
+                    for (const In& p : Interleaved(0, 20000, Same, Same)) {
+                      if (p.track == kVideo && p.ms >= 2500 && p.ms < 17520) continue;
+                      if (p.track == kVideo && p.ms == 2440) in.push_back({kVideo, 17520});
+                      if (!(p.track == kVideo && p.ms == 17520)) in.push_back(p);
+                    }
+                    return in;
+                  }(),
+                  [](DWORD, REFERENCE_TIME ms, size_t) { return ms; }, ""});
   return rows;
 }
 
