@@ -559,8 +559,10 @@ bool CMatroskaSplitterFilter::DemuxLoop() {
   const Segment& seg = m_pFile->m_segment;
   const REFERENCE_TIME offset = m_pFile->m_rtOffset;
   // A block timed far outside the file's length (a damaged time) would be
-  // followed by the stages behind as if that much time had passed: it is
-  // dropped. Without a known length every time stands.
+  // followed by the stages behind as if that much time had passed: it goes
+  // on without a time, and its decoder counts it on from the one before (a
+  // picture dropped would leave those that refer to it broken). Without a
+  // known length every time stands.
   const REFERENCE_TIME length = KnownLength();
   const REFERENCE_TIME margin = std::max<REFERENCE_TIME>(length, 100000000);
   const QWORD segmentEnd = seg.pos + seg.len;
@@ -592,15 +594,17 @@ bool CMatroskaSplitterFilter::DemuxLoop() {
       p->bDiscontinuity = FALSE;
       p->rtStart =
           SubSaturated(seg.ToRefTime(static_cast<__int128>(c.TimeCode.Value()) + bg->b.TimeCode.Value()), offset);
-      if (length > 0 && (p->rtStart < -margin || p->rtStart > length + margin)) {
-        Mended("Track " + std::to_string(track) + ": blocks timed far outside the file's length were dropped",
-                        "blocks");
-        continue;
-      }
-      if (bg->BlockDuration.IsValid())
+      const bool untimed = length > 0 && (p->rtStart < -margin || p->rtStart > length + margin);
+      if (untimed) {
+        Mended("Track " + std::to_string(track) +
+                   ": blocks timed far outside the file's length were taken as following the block before",
+               "blocks");
+        p->rtStart = p->rtStop = INVALID_TIME;
+      } else if (bg->BlockDuration.IsValid()) {
         p->rtStop = AddSaturated(p->rtStart, seg.ToRefTime(static_cast<__int128>(bg->BlockDuration.Value())));
-      else
+      } else {
         p->rtStop = AddSaturated(p->rtStart, 1);
+      }
       if (te.TrackType == TrackEntry::TypeSubtitle && !bg->BlockDuration.IsValid()) {
         // Subtitles are not held back waiting for the next one.
         bg->BlockDuration.Set(1);
