@@ -437,6 +437,8 @@ HRESULT CFfVideoDecoder::StartStreaming() {
   m_haveTime = false;
   m_nextTime = 0;
   m_lastOwnTime = AV_NOPTS_VALUE;
+  m_breakAt = AV_NOPTS_VALUE;
+  m_breakPending = m_shownPastBreak = false;
   m_packetNumber = m_firstPacket = 0;
   m_lastDelivered = -1;
   m_skipTo = -1;
@@ -444,6 +446,7 @@ HRESULT CFfVideoDecoder::StartStreaming() {
   m_haveReference = false;
   m_dropped = 0;
   m_damaged = 0;
+  m_late = 0;
   return S_OK;
 }
 
@@ -464,7 +467,11 @@ std::string CFfVideoDecoder::GetRunNote() const {
     std::lock_guard<std::mutex> g(m_noteLock);
     note = m_strShapeNote;
   }
-  const LONG damaged = m_damaged, dropped = m_dropped;
+  const LONG damaged = m_damaged, dropped = m_dropped, late = m_late;
+  if (late > 0)
+    note += std::to_string(late) + (late == 1 ? " picture" : " pictures") +
+            " from before a break in the video stream came out of the decoder after the pictures past it and " +
+            (late == 1 ? "was" : "were") + " left out.\n";
   if (damaged == 0 && dropped == 0) return note;
   std::string text = note + "The video stream is damaged: ";
   if (damaged > 0)
@@ -634,6 +641,14 @@ HRESULT CFfVideoDecoder::DeliverPicture(const AVFrame* frame) {
     if (FAILED(hr)) return hr;
   }
   REFERENCE_TIME start = frame->best_effort_timestamp;
+  if (m_breakAt != AV_NOPTS_VALUE && start != AV_NOPTS_VALUE) {
+    if (start >= m_breakAt) {
+      m_shownPastBreak = true;
+    } else if (m_shownPastBreak && m_haveTime && start < m_nextTime - m_frameTime / 2) {
+      ++m_late;
+      return S_OK;
+    }
+  }
   // A frame time from the type that is more than twice the spacing of the
   // stream's own times (a header's damaged frame time or default duration)
   // is no frame of this stream: the spacing stands in for it.
@@ -752,7 +767,20 @@ HRESULT CFfVideoDecoder::Receive(IMediaSample* sample) {
   const long length = sample->GetActualDataLength();
   if (length <= 0) return S_OK;
   AM_SAMPLE2_PROPERTIES* props = m_pInput->SampleProps();
-  if (props->dwSampleFlags & AM_SAMPLE_DATADISCONTINUITY) m_haveTime = false;
+  if (props->dwSampleFlags & AM_SAMPLE_DATADISCONTINUITY) {
+    m_haveTime = false;
+    // Only a break after pictures were given out has pictures before it.
+    m_breakPending = m_lastDelivered >= 0;
+    m_breakAt = AV_NOPTS_VALUE;
+    m_shownPastBreak = false;
+  }
+  if (m_breakPending) {
+    REFERENCE_TIME start = 0, stop = 0;
+    if (SUCCEEDED(sample->GetTime(&start, &stop))) {
+      m_breakAt = start;
+      m_breakPending = false;
+    }
+  }
   if (m_parser) {
     REFERENCE_TIME start = 0, stop = 0;
     const int64_t pts = SUCCEEDED(sample->GetTime(&start, &stop)) ? start : AV_NOPTS_VALUE;
@@ -790,6 +818,8 @@ HRESULT CFfVideoDecoder::EndFlush() {
       if (m_parser) m_parser.reset(av_parser_init(m_ctx->codec_id));
     }
     m_haveTime = false;
+    m_breakAt = AV_NOPTS_VALUE;
+    m_breakPending = m_shownPastBreak = false;
     // What comes after a flush starts afresh (from a key packet).
     m_keptPackets.clear();
     m_keptBytes = 0;

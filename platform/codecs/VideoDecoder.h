@@ -162,6 +162,14 @@ class CFfVideoDecoder final : public CTransformFilter, public IRunReport {
   bool m_haveTime = false;
   // The last picture's own time, for the spacing of the stream's times.
   REFERENCE_TIME m_lastOwnTime = INT64_MIN;
+  // The first time after a break in the input (a skip over damage, a jump
+  // of the clock), AV_NOPTS_VALUE before one; whether a picture of that
+  // time or later went out since. A picture of before the break that the
+  // decoder still gives out after those is late: it is left out rather
+  // than moving every picture after it on by a frame.
+  REFERENCE_TIME m_breakAt = AV_NOPTS_VALUE;
+  bool m_breakPending = false;
+  bool m_shownPastBreak = false;
   // Numbers the packets, so a picture names the packet it came from.
   int64_t m_packetNumber = 0;
   int64_t m_firstPacket = 0;  // since streaming started or the last flush
@@ -188,4 +196,5 @@ class CFfVideoDecoder final : public CTransformFilter, public IRunReport {
   std::vector<AvPacketPtr> m_sizeProbe;
   std::atomic<LONG> m_dropped{0};
   std::atomic<LONG> m_damaged{0};
+  std::atomic<LONG> m_late{0};
 };

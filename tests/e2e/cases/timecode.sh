@@ -14,16 +14,15 @@ TC_CASES="clean vgap7 vgap7-early vgap15 vgap7-last agap3 clockjump badstamp bad
 # shows and fails once it is gone (take the line away then).
 declare -A TC_EXPECT=(
   ["3gp cut mp4"]="--fails|1. Code: 0x"
-  ["m2ts zeroed mp4"]="--known|after damage in an M2TS file every picture comes 80 ms late"
   ["mov cut mp4"]="--fails|1. Code: 0x"
   ["mp4 cut mp4"]="--fails|1. Code: 0x"
   ["mp4-gst cut mp4"]="--fails|1. Code: 0x"
   ["ogg clockjump mp4"]="--known|the second link of a chained Ogg file is left out"
-  ["ps vgap15 mp4"]="--known|the picture after a gap is shown from the gap's start, not the one before it held"
-  ["ps vgap7 mp4"]="--known|the picture after a gap is shown from the gap's start, not the one before it held"
-  ["ps vgap7-early mp4"]="--known|the picture after a gap is shown from the gap's start, not the one before it held"
-  ["vob vgap15 mp4"]="--known|the picture after a gap is shown from the gap's start, not the one before it held"
-  ["vob vgap7-early mp4"]="--known|the picture after a gap is shown from the gap's start, not the one before it held"
+  ["ps vgap15 mp4"]="--known|the first picture past a gap has no time of its own (it begins in the packet of the picture before): it is counted on from that one, where the next picture's decoding time says it is shown"
+  ["ps vgap7 mp4"]="--known|the first picture past a gap has no time of its own (it begins in the packet of the picture before): it is counted on from that one, where the next picture's decoding time says it is shown"
+  ["ps vgap7-early mp4"]="--known|the first picture past a gap has no time of its own (it begins in the packet of the picture before): it is counted on from that one, where the next picture's decoding time says it is shown"
+  ["vob vgap15 mp4"]="--known|the first picture past a gap has no time of its own (it begins in the packet of the picture before): it is counted on from that one, where the next picture's decoding time says it is shown"
+  ["vob vgap7-early mp4"]="--known|the first picture past a gap has no time of its own (it begins in the packet of the picture before): it is counted on from that one, where the next picture's decoding time says it is shown"
 )
 
 # tc_expect CONTAINER CASE KIND: the options of the row, one a line.
