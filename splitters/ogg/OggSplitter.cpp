@@ -47,6 +47,50 @@ COggSplitterOutputPin* COggSplitterFilter::OggPin(DWORD serial) {
   return dynamic_cast<COggSplitterOutputPin*>(GetOutputPin(serial));
 }
 
+void COggSplitterFilter::LeaveOutLink(COggSplitterOutputPin& pin) {
+  Mended("A later part of the chained file holds " +
+             std::string(pin.CurrentMediaType().majortype == MEDIATYPE_Audio ? "sound" : "pictures") +
+             " of another format: that part is left out",
+         "parts");
+}
+
+COggSplitterOutputPin* COggSplitterFilter::PagePin(const OggPage& page) {
+  const DWORD serial = page.m_hdr.bitstream_serial_number;
+  // The first pages of a link come together, before any of its data.
+  if (!(page.m_hdr.header_type_flag & OggFirstPage)) m_linkTaken.clear();
+  if (COggSplitterOutputPin* own = OggPin(serial)) return own;
+  auto known = m_linkPins.find(serial);
+  if (known != m_linkPins.end()) return known->second;
+  if (!(page.m_hdr.header_type_flag & OggFirstPage) || page.m_data.empty()) return nullptr;
+  size_t len = 0;
+  for (int lace : page.m_lens) {
+    len += static_cast<size_t>(lace);
+    if (lace < 255) break;
+  }
+  len = std::min(len, page.m_data.size());
+  // A stream of the link before that this link does not go on yet, of the
+  // same codec (the header's type byte and name).
+  constexpr size_t kCodecBytes = 7;
+  COggSplitterOutputPin* found = nullptr;
+  for (COggSplitterOutputPin* pin : m_started) {
+    const std::vector<BYTE>& id = pin->IdHeader();
+    if (id.size() < kCodecBytes || len < kCodecBytes || !std::equal(id.begin(), id.begin() + kCodecBytes, page.m_data.begin()))
+      continue;
+    if (!m_linkTaken.count(pin)) {
+      found = pin;
+      break;
+    }
+  }
+  if (found) m_linkTaken.insert(found);
+  if (found && (found->IdHeader().size() != len ||
+                !std::equal(found->IdHeader().begin(), found->IdHeader().end(), page.m_data.begin()))) {
+    LeaveOutLink(*found);
+    found = nullptr;
+  }
+  m_linkPins[serial] = found;
+  return found;
+}
+
 // ---------------------------------------------------------------------------
 // Outputs
 
@@ -113,6 +157,7 @@ void COggSplitterFilter::ScanHeaders() {
           }
           if (pin) {
             pin->SetSerial(serial);
+            pin->SetIdHeader(d, std::min(len, page.m_data.size()));
             if (SUCCEEDED(AddOutputPin(serial, std::move(pin))) && vorbis) awaited++;
           }
         }
@@ -121,6 +166,7 @@ void COggSplitterFilter::ScanHeaders() {
         swprintf(name, 64, L"Theora %d", n);
         if (auto pin = COggTheoraOutputPin::Create(d, len, name, this, this)) {
           pin->SetSerial(serial);
+          pin->SetIdHeader(d, std::min(len, page.m_data.size()));
           if (SUCCEEDED(AddOutputPin(serial, std::move(pin)))) awaited++;
         }
       } else if (t == 3 && HeaderIs(d, len, "vorbis")) {
@@ -218,6 +264,8 @@ bool COggSplitterFilter::DemuxLoop() {
   // after a seek, which lands anywhere.)
   LONGLONG pageEnd = -1;
   m_started.clear();
+  m_linkPins.clear();
+  m_linkTaken.clear();
   std::map<COggSplitterOutputPin*, DWORD> lastPage;
   while (SUCCEEDED(hr) && !CheckRequest(nullptr)) {
     const LONGLONG at = f.GetPos();
@@ -226,7 +274,7 @@ bool COggSplitterFilter::DemuxLoop() {
     const LONGLONG pageStart = f.GetPos();
     if (!f.Read(page, true, GetRequestHandle())) break;
     pageEnd = f.GetPos();
-    COggSplitterOutputPin* pin = OggPin(page.m_hdr.bitstream_serial_number);
+    COggSplitterOutputPin* pin = PagePin(page);
     if (!pin || !pin->IsConnected()) continue;
     const bool link = (page.m_hdr.header_type_flag & OggFirstPage) && m_started.count(pin);
     // Pages of a stream are numbered: one whose number does not follow the
@@ -242,15 +290,15 @@ bool COggSplitterFilter::DemuxLoop() {
       // The next link of a chained file: its times start anew, and it goes
       // on where the link before ended.
       Timeline().ClockStepped();
-      if (!pin->BeginLink(page))
-        Mended("A later part of the chained file holds " + std::string(pin->CurrentMediaType().majortype == MEDIATYPE_Audio ? "sound" : "pictures") +
-                   " of another format: that part is left out",
-               "parts");
+      if (!pin->BeginLink(page)) LeaveOutLink(*pin);
     }
     if (FAILED(pin->UnpackPage(page))) break;
     m_started.insert(pin);
     while (std::unique_ptr<OggPacket> p = pin->GetPacket()) {
       if (p->fSkip || FAILED(hr)) continue;
+      // A later link under a serial number of its own goes on in the
+      // stream it continues.
+      p->TrackNumber = pin->Serial();
       hr = DeliverPacket(std::move(p));
     }
   }

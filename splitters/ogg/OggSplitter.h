@@ -5,6 +5,7 @@
 // the file source.
 #pragma once
 
+#include <map>
 #include <set>
 
 #include <memory>
@@ -31,6 +32,13 @@ class COggSplitterFilter : public CBaseSplitterFilter {
 
  private:
   COggSplitterOutputPin* OggPin(DWORD serial);
+  // The pin a page belongs to: its stream's own, or for the first page of a
+  // later link of a chained file under a serial number of its own, the pin
+  // whose stream began with the same identification header (null when
+  // none did: that link's stream is left out). Demux thread only.
+  COggSplitterOutputPin* PagePin(const OggPage& page);
+  // Says once that a later link's stream of another format is left out.
+  void LeaveOutLink(COggSplitterOutputPin& pin);
   // The header pages: one pin per recognised stream, comments, headers.
   void ScanHeaders();
   void ReadDuration();
@@ -44,6 +52,11 @@ class COggSplitterFilter : public CBaseSplitterFilter {
   // The pins whose stream has begun in this demux run: a first page of one
   // of them begins the next link of a chained file. Demux thread only.
   std::set<COggSplitterOutputPin*> m_started;
+  // Serial numbers of later links and the pins they go on in (null: left
+  // out). Demux thread only.
+  std::map<DWORD, COggSplitterOutputPin*> m_linkPins;
+  // The pins a later link's streams took in the run of first pages read.
+  std::set<COggSplitterOutputPin*> m_linkTaken;
 };
 
 class COggSourceFilter : public COggSplitterFilter {

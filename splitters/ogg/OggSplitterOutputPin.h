@@ -53,6 +53,11 @@ class COggSplitterOutputPin : public CBaseSplitterOutputPin {
 
   DWORD Serial() const { return m_serial; }
   void SetSerial(DWORD serial) { m_serial = serial; }
+  // The stream's identification header (the first packet of its first
+  // page): a later link of a chained file with another serial number goes
+  // on in this pin when it begins with the same one.
+  const std::vector<BYTE>& IdHeader() const { return m_idHeader; }
+  void SetIdHeader(const BYTE* data, size_t len) { m_idHeader.assign(data, data + len); }
 
  protected:
   // The running time of the stream; guarded by m_csPackets.
@@ -69,6 +74,7 @@ class COggSplitterOutputPin : public CBaseSplitterOutputPin {
   bool m_fSkip = true;
   std::vector<std::pair<std::wstring, std::wstring>> m_comments;
   DWORD m_serial = 0;
+  std::vector<BYTE> m_idHeader;
 };
 
 class COggVorbisOutputPin : public COggSplitterOutputPin {
