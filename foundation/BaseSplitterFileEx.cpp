@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <numeric>
 
+#include "foundation/Packet.h"
+#include "foundation/StreamTime.h"
+
 namespace {
 
 // Subpicture subtypes of the SVCD, CVD and PS2 forms.
@@ -316,6 +319,13 @@ bool CBaseSplitterFileEx::ReadPtsBits(REFERENCE_TIME& t) {
   if (!BitRead(1)) return false;
   t = Ticks90kToTime(static_cast<INT64>(pts));
   return true;
+}
+
+REFERENCE_TIME CBaseSplitterFileEx::DecodeLead(const PesHeader& h) {
+  if (!h.fpts || !h.fdts) return INVALID_TIME;
+  REFERENCE_TIME lead = h.pts - h.dts;
+  if (lead < 0) lead += Ticks90kToTime(INT64{1} << 33);
+  return lead >= 0 && lead <= StreamTime::kMaxLead ? lead : INVALID_TIME;
 }
 
 // The record is packed, so its times are filled through a local.

@@ -186,6 +186,12 @@ class CBaseSplitterFileEx : public CBaseSplitterFile {
   bool ReadPackHeader(PackHeader& h);
   bool ReadSystemHeader(SystemHeader& h);
   bool ReadPesHeader(PesHeader& h, BYTE code);
+  // How long before its presentation time the packet's first access unit
+  // is decoded, from a header carrying both stamps (across a wrap of the
+  // 33-bit clock too); INVALID_TIME without a decoding stamp, or with one
+  // after the presentation or further before it than any stream keeps a
+  // picture (a damaged stamp).
+  static REFERENCE_TIME DecodeLead(const PesHeader& h);
   bool ReadSequenceHeader(SequenceHeader& h, LONGLONG budget, CMediaType* pmt = nullptr);
   bool ReadMpegAudioHeader(MpegAudioHeader& h, LONGLONG budget, bool allowMpeg25 = false,
                            CMediaType* pmt = nullptr);

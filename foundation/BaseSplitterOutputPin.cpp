@@ -349,12 +349,13 @@ HRESULT CBaseSplitterOutputPin::DeliverPacket(std::unique_ptr<Packet> p) {
 
   UpdateBitRate(*p);
 
-  REFERENCE_TIME start = p->rtStart, stop = p->rtStop;
+  REFERENCE_TIME start = p->rtStart, stop = p->rtStop, lead = p->rtDecodeLead;
   if (start != INVALID_TIME) {
     double rate = 1.0;
     if (SUCCEEDED(m_pSplitter->GetRate(&rate)) && rate > 0) {
       start = static_cast<REFERENCE_TIME>(start / rate);
       if (stop != INVALID_TIME) stop = static_cast<REFERENCE_TIME>(stop / rate);
+      if (lead != INVALID_TIME) lead = static_cast<REFERENCE_TIME>(lead / rate);
     }
   }
 
@@ -397,7 +398,14 @@ HRESULT CBaseSplitterOutputPin::DeliverPacket(std::unique_ptr<Packet> p) {
     sample->SetTime(&start, stop != INVALID_TIME ? &stop : nullptr);
   else
     sample->SetTime(nullptr, nullptr);
-  sample->SetMediaTime(nullptr, nullptr);
+  // The decoding time rides as the media time, on the stream's time line
+  // with the sample's own time (see docs/stream-time.md).
+  if (start != INVALID_TIME && lead != INVALID_TIME) {
+    LONGLONG decode = start - lead, decodeEnd = decode + 1;
+    sample->SetMediaTime(&decode, &decodeEnd);
+  } else {
+    sample->SetMediaTime(nullptr, nullptr);
+  }
   sample->SetDiscontinuity(p->bDiscontinuity);
   sample->SetSyncPoint(p->bSyncPoint);
   sample->SetPreroll(start != INVALID_TIME && start < 0);

@@ -43,6 +43,10 @@ class Packet : public std::vector<BYTE> {
   BOOL bAppendable = FALSE;
   REFERENCE_TIME rtStart = INVALID_TIME;
   REFERENCE_TIME rtStop = INVALID_TIME;
+  // How long before rtStart the first picture begun in the packet is
+  // decoded, where the container says (an MPEG decoding time stamp);
+  // INVALID_TIME where it does not. Given on as the sample's media time.
+  REFERENCE_TIME rtDecodeLead = INVALID_TIME;
   // When set, the stream changes to this type at this packet.
   MediaTypePtr pmt;
 };

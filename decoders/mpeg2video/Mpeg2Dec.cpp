@@ -771,6 +771,7 @@ bool CMpeg2Dec::ParsePictureHeader(const uint8_t* p, size_t n) {
   m_picture->nb_fields = 2;
   m_picture->rtStart = Mpeg2Picture::kNoTime;
   m_picture->rtStop = Mpeg2Picture::kNoTime;
+  m_picture->rtDecode = Mpeg2Picture::kNoTime;
   m_picture->fDelivered = 0;
   LoadPictureCoding(bits, static_cast<int>(type), d);
   m_newMatrices = 0;

@@ -61,6 +61,9 @@ struct Mpeg2Picture {
   } display_offset[3];
   REFERENCE_TIME rtStart;  // set by the caller; kNoTime when none
   REFERENCE_TIME rtStop;
+  // Set by the caller: the decoding stamp of the packet the time came
+  // from; kNoTime when none.
+  REFERENCE_TIME rtDecode;
   BYTE fDelivered;         // set by the caller once output
 
   static constexpr REFERENCE_TIME kNoTime = static_cast<REFERENCE_TIME>(0x8000000000000000ULL);

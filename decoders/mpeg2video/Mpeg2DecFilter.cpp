@@ -388,8 +388,9 @@ HRESULT CMpeg2DecFilter::Transform(IMediaSample* sample) {
     Reset();
   }
 
-  REFERENCE_TIME start = kNoTime, stop = kNoTime;
+  REFERENCE_TIME start = kNoTime, stop = kNoTime, decode = kNoTime, decodeEnd = kNoTime;
   if (FAILED(sample->GetTime(&start, &stop))) start = kNoTime;
+  if (start == kNoTime || sample->GetMediaTime(&decode, &decodeEnd) != S_OK) decode = kNoTime;
 
   for (;;) {
     const int state = m_dec->Parse();
@@ -400,7 +401,7 @@ HRESULT CMpeg2DecFilter::Transform(IMediaSample* sample) {
         if (start != kNoTime) {
           // A bound against a stream whose pictures never come.
           if (m_times.size() >= 256) m_times.pop_front();
-          m_times.emplace_back(m_dec->NextBufferPosition(), start);
+          m_times.push_back({m_dec->NextBufferPosition(), start, decode});
           start = kNoTime;
         }
         m_dec->SetBuffer(data, data + len);
@@ -425,9 +426,10 @@ HRESULT CMpeg2DecFilter::Transform(IMediaSample* sample) {
           // The last stamp of a packet that began at or before the
           // picture's start code; stamps of packets where no picture began
           // go with it.
-          picture->rtStart = kNoTime;
-          while (!m_times.empty() && m_times.front().first <= m_dec->PicturePosition()) {
-            picture->rtStart = m_times.front().second;
+          picture->rtStart = picture->rtDecode = kNoTime;
+          while (!m_times.empty() && m_times.front().position <= m_dec->PicturePosition()) {
+            picture->rtStart = m_times.front().start;
+            picture->rtDecode = m_times.front().decode;
             m_times.pop_front();
           }
           picture->fDelivered = 0;
@@ -516,7 +518,7 @@ HRESULT CMpeg2DecFilter::DeliverPicture() {
   SetStoreSize(w, h);
   m_framePitch = static_cast<int>(seq.width);
 
-  m_rtStart = picture->rtStart != kNoTime ? picture->rtStart : m_rtStop;
+  m_rtStart = picture->rtStart != kNoTime ? picture->rtStart : ShownAtNextDecoding(*picture);
   const REFERENCE_TIME duration =
       static_cast<REFERENCE_TIME>(picture->nb_fields) * m_AvgTimePerFrame / (info.m_display_picture_2nd ? 1 : 2);
   m_rtStop = m_rtStart + duration;
@@ -544,6 +546,19 @@ HRESULT CMpeg2DecFilter::DeliverPicture() {
   hr = DeliverDirect(method);
   if (hr != S_FALSE) return hr;
   return DeliverGeneral(method);
+}
+
+REFERENCE_TIME CMpeg2DecFilter::ShownAtNextDecoding(const Mpeg2Picture& shown) const {
+  // A reference picture is shown when the next one is decoded: where that
+  // one has a decoding stamp, it is this one's time (also past a gap,
+  // which counting on from the picture before would close). Otherwise
+  // it is counted on; times do not go back.
+  const Mpeg2Picture* next = m_dec->Info().m_current_picture;
+  const auto type = [](const Mpeg2Picture& p) { return p.flags & Mpeg2Picture::CODING_TYPE_MASK; };
+  if (next && next != &shown && type(shown) != 3 && type(*next) != 3 && next->rtDecode != kNoTime &&
+      next->rtDecode > m_rtStop)
+    return next->rtDecode;
+  return m_rtStop;
 }
 
 bool CMpeg2DecFilter::PicturesLeaveAsDecoded(const Mpeg2Sequence& seq) {

@@ -130,6 +130,8 @@ class CMpeg2DecFilter : public CBaseVideoFilter,
   // Subpictures, conversion and delivery of the store's first image.
   HRESULT Present(REFERENCE_TIME start, REFERENCE_TIME stop);
   HRESULT DeliverSample(IMediaSample* out, REFERENCE_TIME start, REFERENCE_TIME stop);
+  // The time of a picture without a stamp of its own.
+  REFERENCE_TIME ShownAtNextDecoding(const Mpeg2Picture& shown) const;
   // The picture size; the store's images are made again for another.
   void SetStoreSize(int width, int height);
   // The store's images, made when a picture first needs them (none does
@@ -147,9 +149,14 @@ class CMpeg2DecFilter : public CBaseVideoFilter,
   std::vector<BYTE> m_sequenceHeader;  // from the input format; fed to the parser after each reset
 
   REFERENCE_TIME m_AvgTimePerFrame = 0;
-  // The input's time stamps, each with the position of its packet's first
-  // byte, until the picture that begins in that packet takes it.
-  std::deque<std::pair<uint64_t, REFERENCE_TIME>> m_times;
+  // The input's time stamps (and decoding stamps, kNoTime where none), each
+  // with the position of its packet's first byte, until the picture that
+  // begins in that packet takes them.
+  struct Stamp {
+    uint64_t position;
+    REFERENCE_TIME start, decode;
+  };
+  std::deque<Stamp> m_times;
   bool m_fWaitForKeyFrame = true;
 
   int m_storeWidth = 0, m_storeHeight = 0, m_storePitch = 0;

@@ -632,6 +632,20 @@ HRESULT CFfVideoDecoder::ChangeOutputShape() {
   return S_OK;
 }
 
+REFERENCE_TIME CFfVideoDecoder::ShownAt(const AVFrame* frame) const {
+  if (frame->pts != AV_NOPTS_VALUE) return frame->pts;
+  // An MPEG-1/2 reference picture is shown when the next one is decoded,
+  // and leaves the decoder with that one's packet: where the packet has a
+  // decoding stamp, it is the time of a picture without one of its own
+  // (also past a gap, which counting on from the picture before would
+  // close). Other codings keep pictures back longer, and are counted on.
+  const AVCodecID codec = m_ctx->codec_id;
+  if ((codec == AV_CODEC_ID_MPEG1VIDEO || codec == AV_CODEC_ID_MPEG2VIDEO) && frame->pict_type != AV_PICTURE_TYPE_B &&
+      frame->pkt_dts != AV_NOPTS_VALUE && (!m_haveTime || frame->pkt_dts > m_nextTime))
+    return frame->pkt_dts;
+  return AV_NOPTS_VALUE;
+}
+
 HRESULT CFfVideoDecoder::DeliverPicture(const AVFrame* frame) {
   // The stream's own size and pixel shape win over the type's: the output
   // type follows with this picture rather than stretching it.
@@ -640,7 +654,7 @@ HRESULT CFfVideoDecoder::DeliverPicture(const AVFrame* frame) {
     HRESULT hr = ChangeOutputShape();
     if (FAILED(hr)) return hr;
   }
-  REFERENCE_TIME start = frame->best_effort_timestamp;
+  REFERENCE_TIME start = ShownAt(frame);
   if (m_breakAt != AV_NOPTS_VALUE && start != AV_NOPTS_VALUE) {
     if (start >= m_breakAt) {
       m_shownPastBreak = true;
@@ -733,23 +747,25 @@ HRESULT CFfVideoDecoder::Decode(AVPacket* packet) {
   return hr == S_OK && !packet ? Decode(nullptr) : hr;
 }
 
-HRESULT CFfVideoDecoder::Parse(const BYTE* data, int length, int64_t pts) {
+HRESULT CFfVideoDecoder::Parse(const BYTE* data, int length, int64_t pts, int64_t dts) {
   const bool flush = data == nullptr;
   do {
     uint8_t* out = nullptr;
     int outSize = 0;
-    const int used = av_parser_parse2(m_parser.get(), m_ctx.get(), &out, &outSize, data, length, pts, pts, 0);
+    const int used = av_parser_parse2(m_parser.get(), m_ctx.get(), &out, &outSize, data, length, pts,
+                                      dts != AV_NOPTS_VALUE ? dts : pts, 0);
     if (used < 0) return S_OK;
     if (data) {
       data += used;
       length -= used;
     }
-    pts = AV_NOPTS_VALUE;  // the time belongs to the first picture begun here
+    pts = dts = AV_NOPTS_VALUE;  // the times belong to the first picture begun here
     if (outSize > 0) {
       av_packet_unref(m_packet.get());
       if (av_new_packet(m_packet.get(), outSize) < 0) return E_OUTOFMEMORY;
       std::memcpy(m_packet->data, out, static_cast<size_t>(outSize));
       m_packet->pts = m_parser->pts;
+      m_packet->dts = m_parser->dts != m_parser->pts ? m_parser->dts : AV_NOPTS_VALUE;
       HRESULT hr = Decode(m_packet.get());
       av_packet_unref(m_packet.get());
       if (hr != S_OK) return hr;
@@ -781,17 +797,18 @@ HRESULT CFfVideoDecoder::Receive(IMediaSample* sample) {
       m_breakPending = false;
     }
   }
-  if (m_parser) {
-    REFERENCE_TIME start = 0, stop = 0;
-    const int64_t pts = SUCCEEDED(sample->GetTime(&start, &stop)) ? start : AV_NOPTS_VALUE;
-    return Parse(data, static_cast<int>(length), pts);
-  }
+  // The decoding stamp rides as the media time (only with a time).
+  REFERENCE_TIME start = 0, stop = 0, decode = 0, decodeEnd = 0;
+  const int64_t pts = SUCCEEDED(sample->GetTime(&start, &stop)) ? start : AV_NOPTS_VALUE;
+  const int64_t dts =
+      pts != AV_NOPTS_VALUE && sample->GetMediaTime(&decode, &decodeEnd) == S_OK ? decode : AV_NOPTS_VALUE;
+  if (m_parser) return Parse(data, static_cast<int>(length), pts, dts);
   // FFmpeg reads a little past the end of a packet: copy into a padded one.
   av_packet_unref(m_packet.get());
   if (av_new_packet(m_packet.get(), static_cast<int>(length)) < 0) return E_OUTOFMEMORY;
   std::memcpy(m_packet->data, data, static_cast<size_t>(length));
-  REFERENCE_TIME start = 0, stop = 0;
-  m_packet->pts = SUCCEEDED(sample->GetTime(&start, &stop)) ? start : AV_NOPTS_VALUE;
+  m_packet->pts = pts;
+  m_packet->dts = dts;
   if (sample->IsSyncPoint() == S_OK) m_packet->flags |= AV_PKT_FLAG_KEY;
   HRESULT hr = Decode(m_packet.get());
   av_packet_unref(m_packet.get());
@@ -802,7 +819,7 @@ HRESULT CFfVideoDecoder::EndOfStream() {
   if (m_ctx) {
     // The picture the parser still holds, then those held for reordering,
     // come out before the end.
-    if (m_parser) Parse(nullptr, 0, AV_NOPTS_VALUE);
+    if (m_parser) Parse(nullptr, 0, AV_NOPTS_VALUE, AV_NOPTS_VALUE);
     Decode(nullptr);
     avcodec_flush_buffers(m_ctx.get());
   }

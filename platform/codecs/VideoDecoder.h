@@ -118,7 +118,7 @@ class CFfVideoDecoder final : public CTransformFilter, public IRunReport {
   HRESULT Decode(AVPacket* packet);
   // Feeds bytes through the elementary-stream parser, decoding every
   // picture it completes; null data flushes the parser.
-  HRESULT Parse(const BYTE* data, int length, int64_t pts);
+  HRESULT Parse(const BYTE* data, int length, int64_t pts, int64_t dts);
   // A picture the codec returned; on frame threads, damage met sets
   // `replay` instead.
   HRESULT TakePicture(const AVFrame* frame, bool* replay);
@@ -133,6 +133,8 @@ class CFfVideoDecoder final : public CTransformFilter, public IRunReport {
   // them at that size.
   HRESULT FinishSizeProbe();
   HRESULT DeliverPicture(const AVFrame* frame);
+  // A picture's own time, or one its decoding says; AV_NOPTS_VALUE: none.
+  REFERENCE_TIME ShownAt(const AVFrame* frame) const;
   // Frame threads read the rows of a picture while its damage is still
   // being concealed, so what follows damage differs from run to run; and
   // a picture's damage flag is copied out before it is set. While decoding

@@ -142,7 +142,8 @@ bool CMpegSplitterFilter::DemuxLoop() {
   return true;
 }
 
-HRESULT CMpegSplitterFilter::MakePacket(DWORD track, LONGLONG bytes, bool hasPts, REFERENCE_TIME pts) {
+HRESULT CMpegSplitterFilter::MakePacket(DWORD track, LONGLONG bytes, bool hasPts, REFERENCE_TIME pts,
+                                        REFERENCE_TIME decodeLead) {
   if (bytes < 0) return S_FALSE;
   auto p = std::make_unique<Packet>();
   p->TrackNumber = track;
@@ -153,6 +154,7 @@ HRESULT CMpegSplitterFilter::MakePacket(DWORD track, LONGLONG bytes, bool hasPts
   if (!GetOutputPin(track)) return S_OK;
   p->rtStart = hasPts ? pts : INVALID_TIME;
   p->rtStop = hasPts ? pts + 1 : INVALID_TIME;
+  p->rtDecodeLead = hasPts ? decodeLead : INVALID_TIME;
   const HRESULT hr = DeliverPacket(std::move(p));
   // A packet dropped for an unconnected pin is no reason to stop.
   return FAILED(hr) ? hr : S_OK;
@@ -185,7 +187,7 @@ HRESULT CMpegSplitterFilter::DemuxNextPacket() {
       DWORD track = f.AddStream(0, id, h.len);
       if (GetOutputPin(track)) {
         f.Seek(std::min(f.GetPos(), pos + h.len));
-        hr = MakePacket(track, h.len - (f.GetPos() - pos), h.fpts, h.pts);
+        hr = MakePacket(track, h.len - (f.GetPos() - pos), h.fpts, h.pts, f.DecodeLead(h));
       }
       f.Seek(pos + h.len);
       if (hr == S_OK) m_unitEnd = pos + h.len;
@@ -210,7 +212,7 @@ HRESULT CMpegSplitterFilter::DemuxNextPacket() {
       if (h.pid >= 16 && h.pid <= 8190 && !h.scrambling) {
         DWORD track = h.pid;
         bool hasPts = false;
-        REFERENCE_TIME pts = 0;
+        REFERENCE_TIME pts = 0, lead = INVALID_TIME;
         if (h.payloadstart) {
           BYTE id = 0;
           CBaseSplitterFileEx::PesHeader pes;
@@ -220,11 +222,12 @@ HRESULT CMpegSplitterFilter::DemuxNextPacket() {
             track = f.AddStream(h.pid, id, static_cast<DWORD>(std::max<LONGLONG>(0, left)));
             hasPts = pes.fpts;
             pts = pes.pts;
+            lead = f.DecodeLead(pes);
           } else {
             f.Seek(payloadPos);
           }
         }
-        if (GetOutputPin(track)) hr = MakePacket(track, payloadEnd - f.GetPos(), hasPts, pts);
+        if (GetOutputPin(track)) hr = MakePacket(track, payloadEnd - f.GetPos(), hasPts, pts, lead);
       }
     }
     f.Seek(h.next);

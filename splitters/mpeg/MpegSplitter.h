@@ -60,7 +60,9 @@ class CMpegSplitterFilter : public CBaseSplitterFilter, public IAMStreamSelect {
 
   // The stream at a selection index: its kind and a copy of its record.
   bool StreamAt(LONG index, int& kind, CMpegSplitterFile::stream& s);
-  HRESULT MakePacket(DWORD track, LONGLONG bytes, bool hasPts, REFERENCE_TIME pts);
+  // decodeLead: the first picture's decoding stamp before its time (INVALID_TIME: none).
+  HRESULT MakePacket(DWORD track, LONGLONG bytes, bool hasPts, REFERENCE_TIME pts,
+                     REFERENCE_TIME decodeLead = INVALID_TIME);
 };
 
 class CMpegSourceFilter : public CMpegSplitterFilter {

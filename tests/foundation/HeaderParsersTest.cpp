@@ -7,6 +7,7 @@
 #include <set>
 
 #include "foundation/BaseSplitterFileEx.h"
+#include "foundation/Packet.h"
 #include "tests/foundation/FfprobeInfo.h"
 #include "tests/foundation/MemAsyncReader.h"
 
@@ -965,4 +966,29 @@ TEST(HeaderParsers, LpcmTypeTakesTheWordLengthField) {
   Parser p(std::vector<BYTE>{0x0C, 0xC1, 0x80});
   File::LpcmHeader h;
   EXPECT_FALSE(p->ReadLpcmHeader(h, nullptr));
+}
+
+// The decoding stamp's lead over the presentation time: across the 33-bit
+// clock's wrap, and none for a header without one or with a damaged one.
+TEST(HeaderParsers, DecodeLead) {
+  const REFERENCE_TIME wrap = File::Ticks90kToTime(INT64{1} << 33), frame = 400000;
+  struct Row {
+    bool pts, dts;
+    REFERENCE_TIME ptsTime, dtsTime, lead;
+  } rows[] = {
+      {true, true, 10 * frame, 9 * frame, frame},
+      {true, true, 170000000, 99600000, 70400000},  // over a 7 s picture gap
+      {true, true, frame / 2, wrap - frame / 2, frame},
+      {true, false, 10 * frame, 0, INVALID_TIME},
+      {true, true, 9 * frame, 10 * frame, INVALID_TIME},
+      {true, true, 700000000, 0, INVALID_TIME},
+  };
+  for (const Row& r : rows) {
+    File::PesHeader h{};
+    h.fpts = r.pts;
+    h.fdts = r.dts;
+    h.pts = r.ptsTime;
+    h.dts = r.dtsTime;
+    EXPECT_EQ(File::DecodeLead(h), r.lead) << r.ptsTime << " " << r.dtsTime;
+  }
 }

@@ -17,11 +17,6 @@ declare -A TC_EXPECT=(
   ["mov cut mp4"]="--fails|1. Code: 0x"
   ["mp4 cut mp4"]="--fails|1. Code: 0x"
   ["mp4-gst cut mp4"]="--fails|1. Code: 0x"
-  ["ps vgap15 mp4"]="--known|the first picture past a gap has no time of its own (it begins in the packet of the picture before): it is counted on from that one, where the next picture's decoding time says it is shown"
-  ["ps vgap7 mp4"]="--known|the first picture past a gap has no time of its own (it begins in the packet of the picture before): it is counted on from that one, where the next picture's decoding time says it is shown"
-  ["ps vgap7-early mp4"]="--known|the first picture past a gap has no time of its own (it begins in the packet of the picture before): it is counted on from that one, where the next picture's decoding time says it is shown"
-  ["vob vgap15 mp4"]="--known|the first picture past a gap has no time of its own (it begins in the packet of the picture before): it is counted on from that one, where the next picture's decoding time says it is shown"
-  ["vob vgap7-early mp4"]="--known|the first picture past a gap has no time of its own (it begins in the packet of the picture before): it is counted on from that one, where the next picture's decoding time says it is shown"
 )
 
 # tc_expect CONTAINER CASE KIND: the options of the row, one a line.
