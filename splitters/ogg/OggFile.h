@@ -2,6 +2,7 @@
 // header, lacing and data reads. Page CRCs are not checked.
 #pragma once
 
+#include <algorithm>
 #include <vector>
 
 #include "foundation/BaseSplitterFile.h"
@@ -36,6 +37,16 @@ class OggPage {
     m_data.clear();
   }
   bool HasGranule() const { return m_hdr.granule_position != -1; }
+  // The bytes of the first packet that the page holds: up to the first
+  // lace under 255 (the packet's end), or the whole page.
+  size_t FirstPacketLength() const {
+    size_t len = 0;
+    for (int lace : m_lens) {
+      len += static_cast<size_t>(lace);
+      if (lace < 255) break;
+    }
+    return std::min(len, m_data.size());
+  }
 };
 
 class COggFile : public CBaseSplitterFile {

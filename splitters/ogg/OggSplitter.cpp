@@ -62,12 +62,7 @@ COggSplitterOutputPin* COggSplitterFilter::PagePin(const OggPage& page) {
   auto known = m_linkPins.find(serial);
   if (known != m_linkPins.end()) return known->second;
   if (!(page.m_hdr.header_type_flag & OggFirstPage) || page.m_data.empty()) return nullptr;
-  size_t len = 0;
-  for (int lace : page.m_lens) {
-    len += static_cast<size_t>(lace);
-    if (lace < 255) break;
-  }
-  len = std::min(len, page.m_data.size());
+  const size_t len = page.FirstPacketLength();
   // A stream of the link before that this link does not go on yet, of the
   // same codec (the header's type byte and name).
   constexpr size_t kCodecBytes = 7;
@@ -126,11 +121,7 @@ void COggSplitterFilter::ScanHeaders() {
 
     if (!(h.header_type_flag & OggContinuedPacket) && !page.m_data.empty()) {
       // The first packet, as far as this page holds it.
-      size_t len = 0;
-      for (int lace : page.m_lens) {
-        len += static_cast<size_t>(lace);
-        if (lace < 255) break;
-      }
+      const size_t len = page.FirstPacketLength();
       const BYTE* d = page.m_data.data();
       const BYTE t = d[0];
       if (t == 1 && bos) {
@@ -157,7 +148,7 @@ void COggSplitterFilter::ScanHeaders() {
           }
           if (pin) {
             pin->SetSerial(serial);
-            pin->SetIdHeader(d, std::min(len, page.m_data.size()));
+            pin->SetIdHeader(d, len);
             if (SUCCEEDED(AddOutputPin(serial, std::move(pin))) && vorbis) awaited++;
           }
         }
@@ -166,7 +157,7 @@ void COggSplitterFilter::ScanHeaders() {
         swprintf(name, 64, L"Theora %d", n);
         if (auto pin = COggTheoraOutputPin::Create(d, len, name, this, this)) {
           pin->SetSerial(serial);
-          pin->SetIdHeader(d, std::min(len, page.m_data.size()));
+          pin->SetIdHeader(d, len);
           if (SUCCEEDED(AddOutputPin(serial, std::move(pin)))) awaited++;
         }
       } else if (t == 3 && HeaderIs(d, len, "vorbis")) {
@@ -196,15 +187,71 @@ void COggSplitterFilter::ReadDuration() {
   const LONGLONG length = m_pFile->GetLength();
   m_pFile->Seek(std::max<LONGLONG>(0, length - 65536));
   REFERENCE_TIME duration = 0;
+  bool laterLink = false;
   OggPage page;
   while (m_pFile->Read(page, false)) {
     if (!page.HasGranule()) continue;
-    if (COggSplitterOutputPin* pin = OggPin(page.m_hdr.bitstream_serial_number))
-      duration = std::max(duration, pin->GetRefTime(page.m_hdr.granule_position));
+    COggSplitterOutputPin* pin = OggPin(page.m_hdr.bitstream_serial_number);
+    if (pin) duration = std::max(duration, pin->GetRefTime(page.m_hdr.granule_position));
+    laterLink = !pin;
   }
+  // The file ends in a stream the first link does not have (a later link
+  // under serial numbers of its own): its times count from its own start.
+  if (laterLink) duration = ChainedDuration();
   m_rtDuration = duration;
   m_rtStop = m_rtNewStop = duration;
   m_rtCurrent = m_rtNewStart = 0;
+}
+
+REFERENCE_TIME COggSplitterFilter::ChainedDuration() {
+  // Every link's streams count their granules from the link's start, so
+  // the file lasts as long as its links one after another. A later link's
+  // stream is timed by the stream of the first it goes on in (the one with
+  // the same identification header); a stream that goes on in none adds
+  // nothing, as it is not played.
+  m_pFile->Seek(0);
+  REFERENCE_TIME total = 0, link = 0;
+  std::map<DWORD, COggSplitterOutputPin*> linkPins;
+  bool linkHasData = false;
+  OggPage page;
+  for (;;) {
+    const LONGLONG at = m_pFile->GetPos();
+    if (!m_pFile->Read(page, false)) break;
+    const DWORD serial = page.m_hdr.bitstream_serial_number;
+    if (page.m_hdr.header_type_flag & OggFirstPage) {
+      if (linkHasData) {
+        total += link;
+        link = 0;
+        linkPins.clear();
+        linkHasData = false;
+      }
+      COggSplitterOutputPin* pin = OggPin(serial);
+      if (!pin) {
+        m_pFile->Seek(at);
+        if (!m_pFile->Read(page)) break;
+        const size_t len = page.FirstPacketLength();
+        for (auto& out : m_pOutputs) {
+          auto* candidate = dynamic_cast<COggSplitterOutputPin*>(out.get());
+          if (!candidate || candidate->IdHeader().size() != len ||
+              !std::equal(candidate->IdHeader().begin(), candidate->IdHeader().end(), page.m_data.begin()))
+            continue;
+          const bool taken = std::any_of(linkPins.begin(), linkPins.end(),
+                                         [&](const auto& entry) { return entry.second == candidate; });
+          if (!taken) {
+            pin = candidate;
+            break;
+          }
+        }
+      }
+      linkPins[serial] = pin;
+      continue;
+    }
+    linkHasData = true;
+    auto known = linkPins.find(serial);
+    if (page.HasGranule() && known != linkPins.end() && known->second)
+      link = std::max(link, known->second->GetRefTime(page.m_hdr.granule_position));
+  }
+  return total + link;
 }
 
 void COggSplitterFilter::CommentsToProperties() {

@@ -39,6 +39,9 @@ class COggSplitterFilter : public CBaseSplitterFilter {
   COggSplitterOutputPin* PagePin(const OggPage& page);
   // Says once that a later link's stream of another format is left out.
   void LeaveOutLink(COggSplitterOutputPin& pin);
+  // The length of a chained file whose links have serial numbers of their
+  // own: a pass over every page header.
+  REFERENCE_TIME ChainedDuration();
   // The header pages: one pin per recognised stream, comments, headers.
   void ScanHeaders();
   void ReadDuration();

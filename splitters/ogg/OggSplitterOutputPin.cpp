@@ -439,12 +439,7 @@ bool COggVorbisOutputPin::BeginLink(const OggPage& page) {
   CAutoLock lock(&m_csPackets);
   // The link's identification header opens its first page; the sound goes
   // on only when it is the first link's (its setup is checked as it comes).
-  size_t len = 0;
-  for (int lace : page.m_lens) {
-    len += static_cast<size_t>(lace);
-    if (lace < 255) break;
-  }
-  len = std::min(len, page.m_data.size());
+  const size_t len = page.FirstPacketLength();
   const OggPacket* id = m_initpackets.empty() ? nullptr : m_initpackets[0].get();
   m_otherFormat = !id || id->size() != len || !std::equal(id->begin(), id->end(), page.m_data.begin());
   m_lastblocksize = 0;

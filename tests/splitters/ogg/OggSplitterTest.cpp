@@ -673,8 +673,10 @@ TEST(OggSplitter, UnusableHeadersGiveNoPin) {
 // The headers of vorbis.ogg and `pages` pages of its data packets (taken
 // in turn, eight to a page) whose granule positions run evenly from
 // `firstGranule` by `step`.
-Bytes LongVorbis(size_t pages, int64_t firstGranule, int64_t step, bool withHeaders = true, uint32_t firstSeq = 0) {
-  const StreamPackets s = FirstStream(Load("vorbis.ogg"));
+Bytes LongVorbis(size_t pages, int64_t firstGranule, int64_t step, bool withHeaders = true, uint32_t firstSeq = 0,
+                 uint32_t serial = 0) {
+  StreamPackets s = FirstStream(Load("vorbis.ogg"));
+  if (serial) s.serial = serial;
   OggWriter w;
   if (withHeaders) {
     w.Packets(s.serial, {s.packets[0]}, 0, 2);
@@ -741,6 +743,22 @@ TEST(OggSplitter, SeeksToTheTimeAskedFor) {
     EXPECT_TRUE(keyBefore) << "no key frame at or before the time";
     for (const auto& r : video) EXPECT_GE(r.start, -154000000);
   }
+}
+
+// A chained file whose second link has a serial number of its own lasts as
+// long as both links: its granules count from its own start.
+TEST(OggSplitter, AChainedFileLastsAsLongAsItsLinks) {
+  const Bytes first = LongVorbis(100, 8820, 8820);  // 20 s
+  Bytes file = first;
+  const uint32_t serial = FirstStream(first).serial + 77;
+  const Bytes second = LongVorbis(50, 8820, 8820, true, 0, serial);  // 10 s
+  file.insert(file.end(), second.begin(), second.end());
+  Graph g(WriteTemp("ogg-chained.ogg", file));
+  ASSERT_EQ(g.loaded, S_OK);
+  EXPECT_EQ(g.Duration(), 300000000);
+  Graph one(WriteTemp("ogg-one-link.ogg", first));
+  ASSERT_EQ(one.loaded, S_OK);
+  EXPECT_EQ(one.Duration(), 200000000);
 }
 
 // A file position computed as length times time passes 64 bits for files of
