@@ -5,6 +5,8 @@
 #include <climits>
 #include <set>
 
+#include "foundation/StreamTime.h"
+
 // ---------------------------------------------------------------------------
 // Stream lists
 
@@ -210,6 +212,22 @@ void CMpegSplitterFile::UpdateRateIfComplete() {
 }
 
 void CMpegSplitterFile::UpdateTimeRange(REFERENCE_TIME t, LONGLONG pos) {
+  const auto far = [](REFERENCE_TIME a, REFERENCE_TIME b) {
+    return (a > b ? a - b : b - a) > StreamTime::kFarFromOthers;
+  };
+  if (m_heldStamp != kUnsetTime && !far(t, m_heldStamp)) TakeIntoTimeRange(m_heldStamp, m_heldPos);
+  m_heldStamp = kUnsetTime;
+  const bool alone = m_lastStamp != kUnsetTime && far(t, m_lastStamp);
+  m_lastStamp = t;
+  if (alone) {
+    m_heldStamp = t;
+    m_heldPos = pos;
+    return;
+  }
+  TakeIntoTimeRange(t, pos);
+}
+
+void CMpegSplitterFile::TakeIntoTimeRange(REFERENCE_TIME t, LONGLONG pos) {
   if (rtMin == kUnsetTime) {
     rtMin = t;
     posMin = pos;
@@ -222,6 +240,8 @@ void CMpegSplitterFile::UpdateTimeRange(REFERENCE_TIME t, LONGLONG pos) {
 
 HRESULT CMpegSplitterFile::SearchStreams(LONGLONG start, LONGLONG stop) {
   Seek(start);
+  // Times in another stretch of the file follow on from none of these.
+  m_lastStamp = m_heldStamp = kUnsetTime;
   m_avcCarry.clear();
   stop = std::min(stop, GetLength());
 

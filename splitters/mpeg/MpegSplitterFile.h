@@ -104,12 +104,22 @@ class CMpegSplitterFile : public CBaseSplitterFileEx {
   static constexpr LONGLONG kTsSyncSearch = 65536;
 
  private:
+  // Takes a PES time into the range the file's rate is measured over. A
+  // time further than kFarFromOthers from the one before it in the file
+  // (the streams are interleaved far closer) counts once the next time
+  // bears it out: a lone damaged stamp would make the file seem to last
+  // days.
   void UpdateTimeRange(REFERENCE_TIME t, LONGLONG pos);
+  void TakeIntoTimeRange(REFERENCE_TIME t, LONGLONG pos);
   void UpdateRate();
   bool IsInAnyList(DWORD track) const;
   // The first position within `budget` bytes from `from` where transport
   // packets of 188 or 192 bytes follow each other, or -1.
   LONGLONG FindTsSync(LONGLONG from, LONGLONG budget);
+  // The time before in the stretch being searched, and a far one waiting
+  // for the next to bear it out (kUnsetTime: none).
+  REFERENCE_TIME m_lastStamp = kUnsetTime, m_heldStamp = kUnsetTime;
+  LONGLONG m_heldPos = 0;
   // An MPEG audio frame header within `budget` bytes whose next frame's
   // header follows where it says (or lies past the bytes at hand).
   bool ReadCheckedMpegAudioHeader(MpegAudioHeader& h, LONGLONG budget, CMediaType* pmt);

@@ -134,6 +134,37 @@ TEST(MpegSplitterFile, DurationFromRateMatchesFfprobe) {
   }
 }
 
+// One video PES stamped 2^33 - 1 (26.5 hours) in the middle of the file is
+// no time the file reaches: its length stays that of its other stamps.
+TEST(MpegSplitterFile, ALoneDamagedStampDoesNotStretchTheLength) {
+  for (const char* name : {"mpeg2-ps-mp2.mpg", "vob-ac3.vob", "h264-aac.ts"}) {
+    SCOPED_TRACE(name);
+    std::vector<BYTE> bytes = MemAsyncReader::LoadFile(TestDataPath(name));
+    Opened whole = Open(bytes);
+    ASSERT_EQ(whole.hr, S_OK);
+    ASSERT_GT(whole.file->rate, 0);
+    const double seconds = static_cast<double>(whole.file->GetLength()) / whole.file->rate;
+    // The PTS of the video PES nearest the middle (MPEG-2 PES headers).
+    const BYTE start[] = {0, 0, 1, 0xE0};
+    auto at = std::search(bytes.begin() + static_cast<std::ptrdiff_t>(bytes.size() / 2), bytes.end(),
+                          std::begin(start), std::end(start));
+    while (at != bytes.end() && (bytes.end() - at < 14 || !(at[7] & 0x80)))
+      at = std::search(at + 1, bytes.end(), std::begin(start), std::end(start));
+    ASSERT_NE(at, bytes.end());
+    const uint64_t v = (uint64_t{1} << 33) - 1;
+    BYTE* pts = &at[9];
+    pts[0] = static_cast<BYTE>((pts[0] & 0xF0) | ((v >> 29) & 0x0E) | 1);
+    pts[1] = static_cast<BYTE>(v >> 22);
+    pts[2] = static_cast<BYTE>(((v >> 14) & 0xFE) | 1);
+    pts[3] = static_cast<BYTE>(v >> 7);
+    pts[4] = static_cast<BYTE>(((v << 1) & 0xFE) | 1);
+    Opened damaged = Open(bytes);
+    ASSERT_EQ(damaged.hr, S_OK);
+    ASSERT_GT(damaged.file->rate, 0);
+    EXPECT_NEAR(static_cast<double>(damaged.file->GetLength()) / damaged.file->rate, seconds, seconds * 0.1);
+  }
+}
+
 TEST(MpegSplitterFile, TransportStreamsFollowTheirProgramTables) {
   Opened o = OpenSample("ts-2programs.ts");
   ASSERT_EQ(o.hr, S_OK);
